@@ -1,0 +1,88 @@
+#ifndef VM_PLATFORM_FILE_SYSTEM_H_
+#define VM_PLATFORM_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vm {
+
+// One entry found by FileSystem::List.
+struct DirEntry {
+  std::string name;  // the entry's own name, ANSI bytes
+  std::string path;  // the directory of the pattern + "\" + name
+  uint64_t size = 0;
+  bool is_directory = false;
+};
+
+enum class CopyResult {
+  kCopied,
+  kTargetExists,  // nothing was written: a file of the target name exists
+  kFailed,        // anything else; the target is left absent
+};
+
+// The file operations the core needs. Paths are ANSI byte strings joined
+// with backslashes, exactly as a Windows program forms them; the POSIX
+// implementation maps separators and encoding and resolves each component
+// case-insensitively when the exact name does not exist.
+//
+// Operations that fail may describe the reason in *error (when non-null), in
+// the platform's words, for result-list lines.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True when a file or directory exists at `path` (an existence test only).
+  virtual bool Exists(const std::string& path) = 0;
+
+  // Last-modification time in seconds since 1970; false when the status
+  // query fails.
+  virtual bool ModifiedTime(const std::string& path, int64_t* seconds) = 0;
+
+  // Reads the whole file in binary mode, in blocks of 65,536 bytes. False
+  // (and *contents empty) when it cannot be opened or read.
+  virtual bool ReadFile(const std::string& path, std::string* contents,
+                        std::string* error) = 0;
+
+  // Creates or truncates `path` and writes every byte in place. False on any
+  // failed open, write or close; a short write is a failure.
+  virtual bool WriteFile(const std::string& path, const std::string& contents,
+                         std::string* error) = 0;
+
+  // Replaces the file's content so that a reader sees either the old or the
+  // new content, never a mix: a temporary file in the same directory,
+  // flushed, then renamed over `path`. Falls back to WriteFile only when the
+  // rename itself is refused. Leaves no temporary file behind.
+  virtual bool ReplaceFile(const std::string& path,
+                           const std::string& contents,
+                           std::string* error) = 0;
+
+  // Creates one directory. True when it was created or already exists as a
+  // directory.
+  virtual bool CreateDir(const std::string& path) = 0;
+
+  // Copies `from` to `to`, never overwriting: when `to` exists the result is
+  // kTargetExists and the existing file is untouched. A failed copy removes
+  // any partial target it created.
+  virtual CopyResult CopyNew(const std::string& from, const std::string& to,
+                             std::string* error) = 0;
+
+  // Enumerates the entries of one directory matching a pattern of the form
+  // directory + "\" + wildcard, with the Windows rules ('*' and '?',
+  // letters compared without case). "." and ".." are never returned.
+  // Returns false when the directory cannot be read; entries come in the
+  // platform's enumeration order.
+  virtual bool List(const std::string& pattern,
+                    std::vector<DirEntry>* entries) = 0;
+
+  // Removes one file; true when it is gone.
+  virtual bool RemoveFile(const std::string& path) = 0;
+};
+
+// The real file system of the machine.
+std::unique_ptr<FileSystem> NewDiskFileSystem();
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_FILE_SYSTEM_H_
