@@ -1,0 +1,2 @@
+target_sources(vmcore PRIVATE clock_posix.cc)
+target_sources(vm_tests PRIVATE)

@@ -1,0 +1,2 @@
+target_sources(vmcore PRIVATE clock_win32.cc)
+target_sources(vm_tests PRIVATE)
