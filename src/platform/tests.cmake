@@ -1,0 +1,1 @@
+target_sources(vm_tests PRIVATE)
