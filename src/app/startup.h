@@ -1,0 +1,49 @@
+#ifndef VM_APP_STARTUP_H_
+#define VM_APP_STARTUP_H_
+
+#include <string>
+
+namespace vm {
+
+class CodePage;
+class FileSystem;
+
+// The application state fixed at start-up. After start-up none of the four
+// directories ends in a backslash.
+struct AppState {
+  std::string source_dir;
+  std::string target_dir;
+  std::string source_mail_dir;
+  std::string target_mail_dir;
+  bool target_installed = true;  // false: output goes to a temporary folder
+};
+
+// Removes leading and trailing white space, then every trailing backslash.
+std::string TrimDirectory(const std::string& dir);
+
+// The source directory from the service's image path: the text before its
+// last backslash, empty when it has none. No quote handling.
+std::string DirectoryOfImagePath(const std::string& image_path);
+
+// Writes the empty skeleton of each of domain.cfg, userauth.cfg and
+// mailgroup.cfg that does not exist: directly in `target_dir` when
+// `temporary_folder`, else in target_dir + "\data". Existing files are never
+// touched. Returns 1.
+int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
+                             bool temporary_folder);
+
+// True when the target's system.cfg (data\system.cfg, else system.cfg)
+// names the charset "utf-8", in any letter case.
+bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir);
+
+// source_mail_dir = source_dir + "\mail". Returns 1.
+int FindSourceMailDir(AppState* state);
+
+// target_mail_dir = the mail store named by system.cfg, converted from
+// UTF-8 with `code_page`, else target_dir + "\store". Returns 1.
+int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
+                      AppState* state);
+
+}  // namespace vm
+
+#endif  // VM_APP_STARTUP_H_

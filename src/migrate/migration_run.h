@@ -1,0 +1,57 @@
+#ifndef VM_MIGRATE_MIGRATION_RUN_H_
+#define VM_MIGRATE_MIGRATION_RUN_H_
+
+#include <cstdint>
+#include <string>
+
+namespace vm {
+
+class FileSystem;
+class RunHost;
+struct TargetContext;
+struct Texts;
+
+// The counters of the last run. Each step resets its own counters when it
+// starts; a run that stops while loading leaves them as they were.
+struct MigrationStats {
+  int32_t domain_count = 0;   // domains submitted to the domain store
+  int32_t user_count = 0;     // accounts the user store accepted
+  int32_t mail_count = 0;     // message files whose copy was attempted
+  int32_t failed_copies = 0;  // of those, copies that failed
+};
+
+// Receives the start and end of each phase, for the optional timing
+// report of the console front end. Phases: "domains", "users", "mail".
+class PhaseObserver {
+ public:
+  virtual ~PhaseObserver() = default;
+  virtual void PhaseBegin(const char* phase) = 0;
+  virtual void PhaseEnd(const char* phase) = 0;
+};
+
+// The fixed state of the application that a run reads.
+struct RunSettings {
+  std::string source_dir;       // no trailing backslash
+  std::string target_mail_dir;  // no trailing backslash
+  bool target_installed = true;
+};
+
+// How a run ended, for the console's exit status.
+struct RunOutcome {
+  bool loaded = false;     // the source lists were read
+  bool succeeded = false;  // the success message was shown
+  int failure_lines = 0;   // failure lines written into the result list
+};
+
+// One whole migration: loads the source lists, migrates the domains, then
+// the accounts with their mailboxes, logs the banners and the summary, and
+// shows the success message when both steps succeeded. `target` carries
+// the file system, clock, target directory and PrimaryDomain the stores
+// use; `stats` receives the counters. `phases` may be null.
+RunOutcome MigrationRun(RunHost* host, const Texts& texts,
+                        const RunSettings& settings, TargetContext* target,
+                        MigrationStats* stats, PhaseObserver* phases = nullptr);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_MIGRATION_RUN_H_

@@ -1,0 +1,71 @@
+#ifndef VM_MIGRATE_TEXTS_H_
+#define VM_MIGRATE_TEXTS_H_
+
+#include <string>
+
+namespace vm {
+
+class CodePage;
+
+// Every text the run, its steps and the start-up show, in the ANSI code
+// page of the run. MakeTexts converts the built-in (UTF-8) texts once, so the
+// core only ever handles ANSI bytes.
+struct Texts {
+  // Start button.
+  std::string start_running;  // "迁移中请等待..."
+  std::string start_idle;     // "开始转移"
+
+  // Run banners and summary.
+  std::string separator;  // 34 asterisks
+  std::string domain_step_begin;
+  std::string domain_step_end;
+  std::string account_step_begin;
+  std::string account_step_end;
+  std::string summary_head;
+  std::string summary_domains;  // "域名" (followed by the count)
+  std::string summary_users;    // " 用户数"
+  std::string summary_mails;    // " 邮件总数"
+  std::string success_installed;
+  std::string success_temporary;
+
+  // Source lists.
+  std::string domain_ini_missing;
+  std::string popusers_ini_missing;
+  std::string domain_ini_unreadable;
+  std::string popusers_ini_unreadable;
+  std::string bad_password_text;
+  std::string name_too_long;  // followed by the account's name
+
+  // Domain step.
+  std::string importing_domain;  // followed by the name
+  std::string domain_failed;
+
+  // Account step.
+  std::string importing_account;  // followed by the display name
+  std::string account_failed;
+  std::string domain_list_unreadable;
+
+  // Mailbox step. Folder lines start with nine blanks.
+  std::string folder_indent;
+  std::string standard_in_progress[4];  // inbox, sent, drafts, trash
+  std::string standard_done[4];
+  std::string user_folder_in_progress;  // after indent + folder name
+  std::string user_folder_done;
+  std::string unsafe_folder_name;   // after indent; followed by the name
+  std::string unsafe_mailbox_name;  // followed by the user name
+  std::string copy_failed;          // after indent; followed by the path
+  std::string copies_failed;        // followed by the number
+
+  // Start-up.
+  std::string source_not_found;
+  std::string target_not_found;
+  std::string no_temporary_folder;
+  std::string target_too_old;
+};
+
+// The texts converted to `code_page`.
+Texts MakeTexts(const CodePage& code_page);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_TEXTS_H_
