@@ -1,2 +1,7 @@
-target_sources(vmcore PRIVATE clock_win32.cc)
+target_sources(vmcore PRIVATE
+  clock_win32.cc
+  code_page_win32.cc
+  file_system_win32.cc
+  interprocess_lock_win32.cc
+  registry_win32.cc)
 target_sources(vm_tests PRIVATE)

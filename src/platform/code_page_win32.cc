@@ -1,0 +1,100 @@
+#include "platform/code_page.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstdlib>
+
+namespace vm {
+namespace {
+
+std::string Upper(const std::string& text) {
+  std::string result = text;
+  for (char& c : result) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return result;
+}
+
+// Maps the names the front ends accept to Windows code page numbers; 0 when
+// the name is not known.
+UINT CodePageNumber(const std::string& name) {
+  std::string upper = Upper(name);
+  if (upper.empty()) return GetACP();
+  if (upper == "GBK" || upper == "GB2312" || upper == "CP936") return 936;
+  if (upper == "UTF-8" || upper == "UTF8") return CP_UTF8;
+  if (upper == "BIG5" || upper == "CP950") return 950;
+  if (upper == "SHIFT_JIS" || upper == "CP932") return 932;
+  if (upper == "LATIN1" || upper == "ISO-8859-1" || upper == "CP1252")
+    return 1252;
+  std::string digits = upper.rfind("CP", 0) == 0 ? upper.substr(2) : upper;
+  if (digits.empty() || digits.size() > 5) return 0;
+  for (char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+  }
+  return static_cast<UINT>(std::atoi(digits.c_str()));
+}
+
+std::wstring ToWide(UINT code_page, const std::string& text, DWORD flags,
+                    bool* ok) {
+  *ok = true;
+  if (text.empty()) return std::wstring();
+  int length = MultiByteToWideChar(code_page, flags, text.data(),
+                                   static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) {
+    *ok = false;
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(code_page, flags, text.data(),
+                      static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string FromWide(UINT code_page, const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int length = WideCharToMultiByte(code_page, 0, wide.data(),
+                                   static_cast<int>(wide.size()), nullptr, 0,
+                                   nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+                      text.data(), length, nullptr, nullptr);
+  return text;
+}
+
+class WindowsCodePage : public CodePage {
+ public:
+  explicit WindowsCodePage(UINT code_page) : code_page_(code_page) {}
+
+  // Invalid input is never fatal: without MB_ERR_INVALID_CHARS the calls
+  // substitute U+FFFD or the code page's default character.
+  std::string ToAnsi(const std::string& utf8) const override {
+    bool ok = false;
+    return FromWide(code_page_, ToWide(CP_UTF8, utf8, 0, &ok));
+  }
+
+  std::string ToUtf8(const std::string& ansi) const override {
+    bool ok = false;
+    return FromWide(CP_UTF8, ToWide(code_page_, ansi, 0, &ok));
+  }
+
+  bool IsValidAnsi(const std::string& ansi) const override {
+    bool ok = false;
+    ToWide(code_page_, ansi, MB_ERR_INVALID_CHARS, &ok);
+    return ok;
+  }
+
+ private:
+  UINT code_page_;
+};
+
+}  // namespace
+
+std::unique_ptr<CodePage> OpenCodePage(const std::string& name) {
+  UINT number = CodePageNumber(name);
+  if (number == 0 || !IsValidCodePage(number)) return nullptr;
+  return std::make_unique<WindowsCodePage>(number);
+}
+
+}  // namespace vm

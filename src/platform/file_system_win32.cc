@@ -1,0 +1,288 @@
+#include "platform/file_system.h"
+
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+// <windows.h> maps ReplaceFile to ReplaceFileA, which would rename our
+// override of FileSystem::ReplaceFile.
+#undef ReplaceFile
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace vm {
+namespace {
+
+constexpr DWORD kReadBlock = 65536;
+// Virus scanners and indexers open freshly written files for a moment; a
+// replace refused for that reason usually succeeds a little later.
+constexpr int kReplaceAttempts = 5;
+constexpr DWORD kReplaceRetryMillis = 50;
+
+void SetError(std::string* error, DWORD code) {
+  if (error == nullptr) return;
+  char* text = nullptr;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  if (length == 0 || text == nullptr) {
+    *error = "error " + std::to_string(code);
+  } else {
+    *error = std::string(text, length);
+    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' ||
+                               error->back() == ' ')) {
+      error->pop_back();
+    }
+  }
+  if (text != nullptr) LocalFree(text);
+}
+
+// Closes the handle when it goes out of scope unless Close() was called and
+// checked first.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  bool Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Writes every byte; a short write is a failure.
+bool WriteAll(HANDLE file, const std::string& contents) {
+  size_t done = 0;
+  while (done < contents.size()) {
+    DWORD chunk =
+        static_cast<DWORD>(std::min<size_t>(contents.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!::WriteFile(file, contents.data() + done, chunk, &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& contents,
+                    DWORD flags, std::string* error) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+  if (!file.valid()) {
+    SetError(error, GetLastError());
+    return false;
+  }
+  if (!WriteAll(file.get(), contents) ||
+      ((flags & FILE_FLAG_WRITE_THROUGH) != 0 &&
+       !FlushFileBuffers(file.get()))) {
+    SetError(error, GetLastError());
+    return false;
+  }
+  if (!file.Close()) {
+    SetError(error, GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool IsTransientReplaceError(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
+         code == ERROR_LOCK_VIOLATION;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+char Fold(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// Wildcard match with '*' and '?', ASCII letters compared without case.
+// FindFirstFileA also matches a pattern against the 8.3 short name, so that
+// "*.del" finds "x.delete"; the long name is checked again with the plain
+// rules so every platform enumerates the same entries.
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || Fold(*pattern) == Fold(*name)) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+class WindowsFileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override {
+    return _access(path.c_str(), 0) == 0;
+  }
+
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
+    struct _stat64 status;
+    if (_stat64(path.c_str(), &status) != 0) return false;
+    *seconds = static_cast<int64_t>(status.st_mtime);
+    return true;
+  }
+
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override {
+    contents->clear();
+    FileHandle file(
+        CreateFileA(path.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      SetError(error, GetLastError());
+      return false;
+    }
+    std::string block(kReadBlock, '\0');
+    for (;;) {
+      DWORD got = 0;
+      if (!::ReadFile(file.get(), block.data(), kReadBlock, &got, nullptr)) {
+        SetError(error, GetLastError());
+        contents->clear();
+        return false;
+      }
+      if (got == 0) break;
+      contents->append(block.data(), got);
+    }
+    return true;
+  }
+
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override {
+    return WriteWholeFile(path, contents, 0, error);
+  }
+
+  bool ReplaceFile(const std::string& path, const std::string& contents,
+                   std::string* error) override {
+    std::string temp = path + ".vm" + std::to_string(GetCurrentProcessId()) +
+                       "-" + std::to_string(GetCurrentThreadId()) + ".tmp";
+    if (!WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH, error)) {
+      DeleteFileA(temp.c_str());
+      return false;
+    }
+    DWORD code = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+      if (attempt > 0) Sleep(kReplaceRetryMillis);
+      if (MoveFileExA(temp.c_str(), path.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+      }
+      code = GetLastError();
+      if (!IsTransientReplaceError(code)) break;
+    }
+    DeleteFileA(temp.c_str());
+    if (!IsTransientReplaceError(code)) {
+      SetError(error, code);
+      return false;
+    }
+    // Someone holds the target open without delete sharing: the rename can
+    // never succeed while they do, but writing through their handle can.
+    return WriteWholeFile(path, contents, FILE_FLAG_WRITE_THROUGH, error);
+  }
+
+  bool CreateDir(const std::string& path) override {
+    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override {
+    // Checked first so that a failing source can never lead us to remove a
+    // target that was there before.
+    if (GetFileAttributesA(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return CopyResult::kTargetExists;
+    }
+    if (CopyFileA(from.c_str(), to.c_str(), TRUE)) return CopyResult::kCopied;
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
+      return CopyResult::kTargetExists;
+    }
+    // The target did not exist before the call, so anything there now is
+    // our partial copy.
+    DeleteFileA(to.c_str());
+    SetError(error, code);
+    return CopyResult::kFailed;
+  }
+
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override {
+    entries->clear();
+    std::string directory = DirectoryOf(pattern);
+    std::string wildcard = pattern.substr(
+        directory.empty() && pattern.find_first_of("\\/") == std::string::npos
+            ? 0
+            : directory.size() + 1);
+    bool any_name = wildcard == "*.*";
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+      // A readable directory without a matching entry is an empty list.
+      return GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      if (!any_name && !WildcardMatch(wildcard.c_str(), name.c_str())) {
+        continue;
+      }
+      DirEntry entry;
+      entry.name = name;
+      entry.path = directory.empty() ? name : directory + "\\" + name;
+      entry.size =
+          (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      entry.is_directory =
+          (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entries->push_back(std::move(entry));
+    } while (FindNextFileA(find, &data));
+    DWORD code = GetLastError();
+    FindClose(find);
+    return code == ERROR_NO_MORE_FILES;
+  }
+
+  bool RemoveFile(const std::string& path) override {
+    if (DeleteFileA(path.c_str())) return true;
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           (GetLastError() == ERROR_FILE_NOT_FOUND ||
+            GetLastError() == ERROR_PATH_NOT_FOUND);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewDiskFileSystem() {
+  return std::make_unique<WindowsFileSystem>();
+}
+
+}  // namespace vm
