@@ -54,8 +54,7 @@ class FileSystem {
   // new content, never a mix: a temporary file in the same directory,
   // flushed, then renamed over `path`. Falls back to WriteFile only when the
   // rename itself is refused. Leaves no temporary file behind.
-  virtual bool ReplaceFile(const std::string& path,
-                           const std::string& contents,
+  virtual bool ReplaceFile(const std::string& path, const std::string& contents,
                            std::string* error) = 0;
 
   // Creates one directory. True when it was created or already exists as a
@@ -80,8 +79,15 @@ class FileSystem {
   virtual bool RemoveFile(const std::string& path) = 0;
 };
 
-// The real file system of the machine.
+// The real file system of the machine, for paths in the ANSI code page
+// (GBK on POSIX; the system's on Windows).
 std::unique_ptr<FileSystem> NewDiskFileSystem();
+
+// The same for paths in the named code page ("GBK", "CP936", "UTF-8", ...);
+// null when the code page is unknown. On Windows the name is ignored: paths
+// are always in the system's ANSI code page.
+std::unique_ptr<FileSystem> NewDiskFileSystem(
+    const std::string& code_page_name);
 
 }  // namespace vm
 

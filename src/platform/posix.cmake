@@ -1,2 +1,7 @@
-target_sources(vmcore PRIVATE clock_posix.cc)
+target_sources(vmcore PRIVATE
+  clock_posix.cc
+  code_page_posix.cc
+  file_system_posix.cc
+  interprocess_lock_posix.cc
+  registry_posix.cc)
 target_sources(vm_tests PRIVATE)

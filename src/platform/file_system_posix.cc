@@ -1,0 +1,406 @@
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/wildcard.h"
+
+namespace vm {
+namespace {
+
+constexpr size_t kBlockSize = 65536;
+
+void SetError(std::string* error, int err, const std::string& what) {
+  if (error != nullptr) {
+    *error =
+        what + ": " + std::error_code(err, std::generic_category()).message();
+  }
+}
+
+// Closes a descriptor on every path out of a function unless released.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded: a failed close can
+  // be the first report of a failed write.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+class ScopedDir {
+ public:
+  explicit ScopedDir(DIR* dir) : dir_(dir) {}
+  ~ScopedDir() {
+    if (dir_ != nullptr) closedir(dir_);
+  }
+  ScopedDir(const ScopedDir&) = delete;
+  ScopedDir& operator=(const ScopedDir&) = delete;
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
+};
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool LowerEquals(const char* a, const std::string& b) {
+  size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Copies with copy_file_range where the kernel offers it, else by reading
+// and writing.
+bool CopyContents(int in, int out, uint64_t size) {
+  uint64_t copied = 0;
+  bool use_read_write = false;
+  while (copied < size && !use_read_write) {
+    ssize_t n = copy_file_range(in, nullptr, out, nullptr,
+                                static_cast<size_t>(size - copied), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && copied == 0 &&
+        (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
+         errno == EOPNOTSUPP || errno == EPERM)) {
+      use_read_write = true;
+      break;
+    }
+    if (n < 0) return false;
+    if (n == 0) break;  // the source shrank; copy what is there
+    copied += static_cast<uint64_t>(n);
+  }
+  if (!use_read_write) {
+    // A file that grew since fstat: take the rest by reading.
+    if (copied < size) return true;
+    use_read_write = true;
+  }
+  char buffer[kBlockSize];
+  for (;;) {
+    ssize_t n = ::read(in, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
+  }
+}
+
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(std::unique_ptr<CodePage> code_page)
+      : code_page_(std::move(code_page)) {}
+
+  bool Exists(const std::string& path) override {
+    struct stat st;
+    return ::stat(Native(path).c_str(), &st) == 0;
+  }
+
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
+    struct stat st;
+    if (::stat(Native(path).c_str(), &st) != 0) return false;
+    *seconds = static_cast<int64_t>(st.st_mtime);
+    return true;
+  }
+
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override {
+    contents->clear();
+    ScopedFd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      SetError(error, errno, "cannot open " + path);
+      return false;
+    }
+    char buffer[kBlockSize];
+    for (;;) {
+      ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        SetError(error, errno, "cannot read " + path);
+        contents->clear();
+        return false;
+      }
+      if (n == 0) return true;
+      contents->append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override {
+    return WriteNative(Native(path), path, contents, error);
+  }
+
+  bool ReplaceFile(const std::string& path, const std::string& contents,
+                   std::string* error) override {
+    std::string target = Native(path);
+    // Replace what a symbolic link points to, not the link itself.
+    char resolved[PATH_MAX];
+    if (::realpath(target.c_str(), resolved) != nullptr) target = resolved;
+
+    static std::atomic<unsigned> counter{0};
+    std::string temp = target + ".vmtmp." + std::to_string(::getpid()) + "." +
+                       std::to_string(counter++);
+    ScopedFd fd(
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+      SetError(error, errno, "cannot create a temporary file beside " + path);
+      return false;
+    }
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      ::fchmod(fd.get(), st.st_mode & 07777);  // keep the file's permissions
+    }
+    bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
+              ::fsync(fd.get()) == 0;
+    int err = errno;
+    if (!fd.Close() && ok) {
+      ok = false;
+      err = errno;
+    }
+    if (!ok) {
+      ::unlink(temp.c_str());
+      SetError(error, err, "cannot write " + path);
+      return false;
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+      err = errno;
+      ::unlink(temp.c_str());
+      // Only a refused replace falls back to rewriting in place.
+      if (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY) {
+        return WriteNative(target, path, contents, error);
+      }
+      SetError(error, err, "cannot replace " + path);
+      return false;
+    }
+    SyncDirectory(DirName(target));
+    return true;
+  }
+
+  bool CreateDir(const std::string& path) override {
+    std::string native = Native(path);
+    if (::mkdir(native.c_str(), 0777) == 0) return true;
+    struct stat st;
+    return errno == EEXIST && ::stat(native.c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+  }
+
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override {
+    ScopedFd in(::open(Native(from).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
+      SetError(error, errno, "cannot open " + from);
+      return CopyResult::kFailed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      SetError(error, EISDIR, "cannot copy " + from);
+      return CopyResult::kFailed;
+    }
+    std::string target = Native(to);
+    ScopedFd out(
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+      if (errno == EEXIST) {
+        SetError(error, EEXIST, "cannot copy to " + to);
+        return CopyResult::kTargetExists;
+      }
+      SetError(error, errno, "cannot create " + to);
+      return CopyResult::kFailed;
+    }
+    bool ok =
+        CopyContents(in.get(), out.get(), static_cast<uint64_t>(st.st_size));
+    int err = errno;
+    if (ok) {
+      // Like a Windows file copy, the copy keeps the source's modification
+      // time.
+      struct timespec times[2] = {st.st_atim, st.st_mtim};
+      ::futimens(out.get(), times);
+    }
+    if (!out.Close() && ok) {
+      ok = false;
+      err = errno;
+    }
+    if (!ok) {
+      ::unlink(target.c_str());
+      SetError(error, err, "cannot copy " + from + " to " + to);
+      return CopyResult::kFailed;
+    }
+    return CopyResult::kCopied;
+  }
+
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override {
+    entries->clear();
+    size_t sep = pattern.find_last_of("\\/");
+    std::string dir_ansi =
+        sep == std::string::npos ? "" : pattern.substr(0, sep);
+    std::string prefix = sep == std::string::npos ? "" : dir_ansi + "\\";
+    std::string wildcard = code_page_->ToUtf8(
+        sep == std::string::npos ? pattern : pattern.substr(sep + 1));
+    std::string dir = sep == std::string::npos ? "." : Native(dir_ansi);
+    if (dir.empty()) dir = "/";
+    ScopedDir handle(::opendir(dir.c_str()));
+    if (handle.get() == nullptr) return false;
+    while (struct dirent* ent = ::readdir(handle.get())) {
+      const char* name = ent->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+      DirEntry entry;
+      entry.name = code_page_->ToAnsi(name);
+      entry.path = prefix + entry.name;
+      struct stat st;
+      if (::fstatat(dirfd(handle.get()), name, &st, 0) == 0) {
+        entry.size = static_cast<uint64_t>(st.st_size);
+        entry.is_directory = S_ISDIR(st.st_mode);
+        if (entry.is_directory) entry.size = 0;
+      }
+      entries->push_back(std::move(entry));
+    }
+    return true;
+  }
+
+  bool RemoveFile(const std::string& path) override {
+    return ::unlink(Native(path).c_str()) == 0 || errno == ENOENT;
+  }
+
+ private:
+  static bool WriteNative(const std::string& native, const std::string& path,
+                          const std::string& contents, std::string* error) {
+    ScopedFd fd(
+        ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+      SetError(error, errno, "cannot open " + path + " for writing");
+      return false;
+    }
+    if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
+      SetError(error, errno, "cannot write " + path);
+      return false;
+    }
+    return true;
+  }
+
+  static void SyncDirectory(const std::string& dir) {
+    ScopedFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) ::fsync(fd.get());
+  }
+
+  // Maps an ANSI, backslash-separated path to the native UTF-8 path,
+  // resolving each component without regard to ASCII case when the exact
+  // name does not exist.
+  std::string Native(const std::string& path) const {
+    std::string utf8 = code_page_->ToUtf8(path);
+    for (char& c : utf8) {
+      if (c == '\\') c = '/';
+    }
+    struct stat st;
+    if (utf8.empty() || ::lstat(utf8.c_str(), &st) == 0) return utf8;
+
+    std::string resolved = utf8[0] == '/' ? "/" : "";
+    size_t pos = 0;
+    while (pos < utf8.size()) {
+      size_t end = utf8.find('/', pos);
+      if (end == std::string::npos) end = utf8.size();
+      std::string component = utf8.substr(pos, end - pos);
+      pos = end + 1;
+      if (component.empty()) continue;
+      std::string candidate = Join(resolved, component);
+      if (component == "." || component == ".." ||
+          ::lstat(candidate.c_str(), &st) == 0) {
+        resolved = candidate;
+        continue;
+      }
+      std::string match = FindWithoutCase(resolved, component);
+      if (match.empty()) {
+        // Nothing below a missing component can exist: keep the rest as
+        // given.
+        resolved = candidate;
+        if (pos < utf8.size()) resolved += "/" + utf8.substr(pos);
+        return resolved;
+      }
+      resolved = Join(resolved, match);
+    }
+    return resolved;
+  }
+
+  // The entry of `dir` whose name equals `name` apart from ASCII case; the
+  // smallest such name when there are several, so the choice is stable.
+  static std::string FindWithoutCase(const std::string& dir,
+                                     const std::string& name) {
+    ScopedDir handle(::opendir(dir.empty() ? "." : dir.c_str()));
+    if (handle.get() == nullptr) return "";
+    std::string best;
+    while (struct dirent* ent = ::readdir(handle.get())) {
+      if (LowerEquals(ent->d_name, name) &&
+          (best.empty() || std::strcmp(ent->d_name, best.c_str()) < 0)) {
+        best = ent->d_name;
+      }
+    }
+    return best;
+  }
+
+  std::unique_ptr<CodePage> code_page_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewDiskFileSystem() {
+  return NewDiskFileSystem("GBK");
+}
+
+std::unique_ptr<FileSystem> NewDiskFileSystem(
+    const std::string& code_page_name) {
+  std::unique_ptr<CodePage> code_page = OpenCodePage(code_page_name);
+  if (code_page == nullptr) return nullptr;
+  return std::make_unique<PosixFileSystem>(std::move(code_page));
+}
+
+}  // namespace vm

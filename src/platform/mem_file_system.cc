@@ -1,0 +1,294 @@
+#include "platform/mem_file_system.h"
+
+#include "platform/wildcard.h"
+
+namespace vm {
+namespace {
+
+void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+// Folds ASCII letters, stepping over the second byte of each double-byte
+// character, which must keep its value.
+std::string Lower(std::string s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x81 && c <= 0xFE) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      s[i] = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+std::vector<std::string> MemFileSystem::Split(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+std::string MemFileSystem::Key(const std::vector<std::string>& parts,
+                               size_t count) {
+  std::string key;
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) key += '\\';
+    key += Lower(parts[i]);
+  }
+  return key;
+}
+
+std::string MemFileSystem::Key(const std::string& path) {
+  std::vector<std::string> parts = Split(path);
+  return Key(parts, parts.size());
+}
+
+bool MemFileSystem::ParentIsDirectory(const std::string& path) const {
+  std::vector<std::string> parts = Split(path);
+  if (parts.size() <= 1) return false;  // a drive cannot be created
+  if (parts.size() == 2) return true;   // the drive itself
+  const Node* parent = Find(Key(parts, parts.size() - 1));
+  return parent != nullptr && parent->is_directory;
+}
+
+const MemFileSystem::Node* MemFileSystem::Find(const std::string& key) const {
+  auto it = nodes_.find(key);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+bool MemFileSystem::Failing(const std::string& key) const {
+  return failing_.count(key) != 0;
+}
+
+size_t MemFileSystem::TakeBudget(size_t size) {
+  if (budget_ < 0) return size;
+  size_t allowed = static_cast<uint64_t>(budget_) < size
+                       ? static_cast<size_t>(budget_)
+                       : size;
+  budget_ -= static_cast<int64_t>(allowed);
+  return allowed;
+}
+
+bool MemFileSystem::Exists(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> parts = Split(path);
+  return parts.size() == 1 || Find(Key(path)) != nullptr;
+}
+
+bool MemFileSystem::ModifiedTime(const std::string& path, int64_t* seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Node* node = Find(Key(path));
+  if (node == nullptr) return false;
+  *seconds = node->mtime;
+  return true;
+}
+
+bool MemFileSystem::ReadFile(const std::string& path, std::string* contents,
+                             std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  contents->clear();
+  std::string key = Key(path);
+  const Node* node = Find(key);
+  if (node == nullptr || node->is_directory || Failing(key)) {
+    SetError(error, "cannot open " + path);
+    return false;
+  }
+  ++reads_[key];
+  *contents = node->data;
+  return true;
+}
+
+bool MemFileSystem::WriteLocked(const std::string& path,
+                                const std::string& contents,
+                                std::string* error) {
+  std::string key = Key(path);
+  const Node* existing = Find(key);
+  if ((existing != nullptr && existing->is_directory) || Failing(key) ||
+      !ParentIsDirectory(path)) {
+    SetError(error, "cannot open " + path + " for writing");
+    return false;
+  }
+  Node& node = nodes_[key];
+  if (node.name.empty()) node.name = Split(path).back();
+  size_t allowed = TakeBudget(contents.size());
+  node.data.assign(contents, 0, allowed);
+  node.mtime = now_;
+  ++writes_[key];
+  if (allowed < contents.size()) {
+    SetError(error, "cannot write " + path + ": no space left");
+    return false;
+  }
+  return true;
+}
+
+bool MemFileSystem::WriteFile(const std::string& path,
+                              const std::string& contents, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return WriteLocked(path, contents, error);
+}
+
+bool MemFileSystem::ReplaceFile(const std::string& path,
+                                const std::string& contents,
+                                std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string key = Key(path);
+  const Node* existing = Find(key);
+  if ((existing != nullptr && existing->is_directory) || Failing(key) ||
+      !ParentIsDirectory(path)) {
+    SetError(error, "cannot replace " + path);
+    return false;
+  }
+  // The new content goes to a temporary file first; when that write fails,
+  // the temporary file is removed and the target never changed.
+  if (TakeBudget(contents.size()) < contents.size()) {
+    SetError(error, "cannot write " + path + ": no space left");
+    return false;
+  }
+  if (refuse_rename_) return WriteLocked(path, contents, error);
+  Node& node = nodes_[key];
+  if (node.name.empty()) node.name = Split(path).back();
+  node.data = contents;
+  node.mtime = now_;
+  ++writes_[key];
+  return true;
+}
+
+bool MemFileSystem::CreateDir(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> parts = Split(path);
+  if (parts.size() == 1) return true;  // a drive
+  std::string key = Key(path);
+  if (const Node* node = Find(key)) return node->is_directory;
+  if (Failing(key) || !ParentIsDirectory(path)) return false;
+  Node& node = nodes_[key];
+  node.name = parts.back();
+  node.is_directory = true;
+  node.mtime = now_;
+  return true;
+}
+
+CopyResult MemFileSystem::CopyNew(const std::string& from,
+                                  const std::string& to, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string from_key = Key(from);
+  const Node* source = Find(from_key);
+  if (source == nullptr || source->is_directory || Failing(from_key)) {
+    SetError(error, "cannot open " + from);
+    return CopyResult::kFailed;
+  }
+  std::string to_key = Key(to);
+  if (Find(to_key) != nullptr) {
+    SetError(error, "cannot copy to " + to + ": file exists");
+    return CopyResult::kTargetExists;
+  }
+  if (Failing(to_key) || !ParentIsDirectory(to)) {
+    SetError(error, "cannot create " + to);
+    return CopyResult::kFailed;
+  }
+  if (TakeBudget(source->data.size()) < source->data.size()) {
+    SetError(error, "cannot copy " + from + " to " + to + ": no space left");
+    return CopyResult::kFailed;
+  }
+  Node copy = *source;
+  copy.name = Split(to).back();
+  nodes_[to_key] = copy;
+  ++reads_[from_key];
+  ++writes_[to_key];
+  return CopyResult::kCopied;
+}
+
+bool MemFileSystem::List(const std::string& pattern,
+                         std::vector<DirEntry>* entries) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries->clear();
+  size_t sep = pattern.find_last_of("\\/");
+  std::string dir = sep == std::string::npos ? "" : pattern.substr(0, sep);
+  std::string wildcard =
+      sep == std::string::npos ? pattern : pattern.substr(sep + 1);
+  std::vector<std::string> dir_parts = Split(dir);
+  std::string dir_key = Key(dir);
+  if (dir_parts.size() > 1) {
+    const Node* node = Find(dir_key);
+    if (node == nullptr || !node->is_directory) return false;
+  }
+  std::string prefix = dir_key.empty() ? "" : dir_key + "\\";
+  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
+    const std::string& key = it->first;
+    if (key.compare(0, prefix.size(), prefix) != 0) break;
+    if (key.find('\\', prefix.size()) != std::string::npos) continue;
+    const Node& node = it->second;
+    if (!WildcardMatch(wildcard, node.name, CharEncoding::kDoubleByte)) {
+      continue;
+    }
+    DirEntry entry;
+    entry.name = node.name;
+    entry.path = sep == std::string::npos ? node.name : dir + "\\" + node.name;
+    entry.size = node.is_directory ? 0 : node.data.size();
+    entry.is_directory = node.is_directory;
+    entries->push_back(std::move(entry));
+  }
+  return true;
+}
+
+bool MemFileSystem::RemoveFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = nodes_.find(Key(path));
+  if (it == nodes_.end()) return true;
+  if (it->second.is_directory) return false;
+  nodes_.erase(it);
+  return true;
+}
+
+void MemFileSystem::SetNow(int64_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  now_ = seconds;
+}
+
+bool MemFileSystem::SetModifiedTime(const std::string& path, int64_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = nodes_.find(Key(path));
+  if (it == nodes_.end()) return false;
+  it->second.mtime = seconds;
+  return true;
+}
+
+void MemFileSystem::FailWritesAfter(int64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  budget_ = bytes;
+}
+
+void MemFileSystem::FailPath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failing_.insert(Key(path));
+}
+
+void MemFileSystem::RefuseRename(bool refuse) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refuse_rename_ = refuse;
+}
+
+int MemFileSystem::ReadCount(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = reads_.find(Key(path));
+  return it == reads_.end() ? 0 : it->second;
+}
+
+int MemFileSystem::WriteCount(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = writes_.find(Key(path));
+  return it == writes_.end() ? 0 : it->second;
+}
+
+}  // namespace vm
