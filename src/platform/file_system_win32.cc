@@ -11,6 +11,9 @@
 #include <cctype>
 #include <string>
 
+#include "platform/code_page.h"
+#include "platform/wildcard.h"
+
 namespace vm {
 namespace {
 
@@ -108,35 +111,6 @@ bool IsTransientReplaceError(DWORD code) {
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-char Fold(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-// Wildcard match with '*' and '?', ASCII letters compared without case.
-// FindFirstFileA also matches a pattern against the 8.3 short name, so that
-// "*.del" finds "x.delete"; the long name is checked again with the plain
-// rules so every platform enumerates the same entries.
-bool WildcardMatch(const char* pattern, const char* name) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
-  while (*name != '\0') {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == '?' || Fold(*pattern) == Fold(*name)) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
 }
 
 class WindowsFileSystem : public FileSystem {
@@ -244,7 +218,6 @@ class WindowsFileSystem : public FileSystem {
         directory.empty() && pattern.find_first_of("\\/") == std::string::npos
             ? 0
             : directory.size() + 1);
-    bool any_name = wildcard == "*.*";
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
@@ -254,9 +227,10 @@ class WindowsFileSystem : public FileSystem {
     do {
       std::string name = data.cFileName;
       if (name == "." || name == "..") continue;
-      if (!any_name && !WildcardMatch(wildcard.c_str(), name.c_str())) {
-        continue;
-      }
+      // FindFirstFileA also matches the 8.3 short name, so that "*.del"
+      // finds "x.delete"; the long name is checked again with the plain
+      // rules so every platform enumerates the same entries.
+      if (!WildcardMatch(wildcard, name, CharEncoding::kDoubleByte)) continue;
       DirEntry entry;
       entry.name = name;
       entry.path = directory.empty() ? name : directory + "\\" + name;
@@ -282,6 +256,14 @@ class WindowsFileSystem : public FileSystem {
 }  // namespace
 
 std::unique_ptr<FileSystem> NewDiskFileSystem() {
+  return std::make_unique<WindowsFileSystem>();
+}
+
+std::unique_ptr<FileSystem> NewDiskFileSystem(
+    const std::string& code_page_name) {
+  // The ANSI file calls take the system's code page whatever the name says;
+  // the name is only checked.
+  if (OpenCodePage(code_page_name) == nullptr) return nullptr;
   return std::make_unique<WindowsFileSystem>();
 }
 
