@@ -49,9 +49,10 @@ using SourceDomainList = std::vector<SourceDomain>;
 // The list is emptied first, so a second run does not see every domain
 // twice. Account lines with fewer than three fields, and accounts whose
 // user name or matched domain exceeds 64 bytes, are not attached; the
-// latter are named in the result list.
+// latter are named in the result list and counted in *refused (when
+// non-null).
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
-                     const Texts& texts, RunHost* host);
+                     const Texts& texts, RunHost* host, int* refused = nullptr);
 
 // Lower-cases ASCII A-Z only; the bytes of double-byte characters stay.
 std::string AsciiLower(const std::string& text);

@@ -1,0 +1,40 @@
+#ifndef VM_APP_COMMAND_LINE_H_
+#define VM_APP_COMMAND_LINE_H_
+
+#include <string>
+#include <vector>
+
+#include "migrate/source_lists.h"
+
+namespace vm {
+
+// The options of velquor-migrate, as given (UTF-8, untrimmed).
+struct CommandLine {
+  std::string source_dir;
+  std::string target_dir;  // --target: an installed target
+  std::string output_dir;  // --output: the temporary-folder mode
+  PasswordMode password_mode = PasswordMode::kSameAsUserName;
+  std::string suffix;
+  std::string password;
+  std::string code_page = "GBK";
+  std::string log_file;
+  bool stats = false;  // report phase times on stderr
+  bool help = false;
+  bool version = false;
+};
+
+// The usage text, ending in a line feed.
+std::string UsageText();
+
+// Parses the arguments (without the program name). Options take their
+// value as the next argument or after "=". Returns false with a one-line
+// reason in *error for an unknown or repeated option, a missing value, a
+// bad password mode, missing --source, neither or both of --target and
+// --output, or --suffix / --password given for a mode that does not use
+// them. --help and --version need no other option.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
+                      std::string* error);
+
+}  // namespace vm
+
+#endif  // VM_APP_COMMAND_LINE_H_

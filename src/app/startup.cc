@@ -1,0 +1,115 @@
+#include "app/startup.h"
+
+#include "platform/file_system.h"
+#include "xml/xml_document.h"
+#include "xml/xml_text.h"
+
+namespace vm {
+
+namespace {
+
+struct Skeleton {
+  const char* name;
+  const char* text;
+};
+
+constexpr Skeleton kSkeletons[] = {
+    {"domain.cfg",
+     "<database>\r\n<domain>\r\n</domain>\r\n<domainalias>\r\n</domainalias>"
+     "\r\n</database>"},
+    {"userauth.cfg",
+     "<database>\r\n<user>\r\n</user>\r\n<useralias>\r\n</useralias>\r\n"
+     "</database>"},
+    {"mailgroup.cfg", "<database>\r\n<group>\r\n</group>\r\n</database>"},
+};
+
+bool IsWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' ||
+         c == '\f';
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i];
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// The text of system.cfg: data\system.cfg when it exists, else system.cfg.
+std::string ReadSystemConfig(FileSystem* fs, const std::string& target_dir) {
+  std::string path = target_dir + "\\data\\system.cfg";
+  if (!fs->Exists(path)) path = target_dir + "\\system.cfg";
+  std::string text;
+  fs->ReadFile(path, &text, nullptr);
+  return text;
+}
+
+}  // namespace
+
+std::string TrimDirectory(const std::string& dir) {
+  size_t begin = 0;
+  while (begin < dir.size() && IsWhiteSpace(dir[begin])) ++begin;
+  size_t end = dir.size();
+  while (end > begin && IsWhiteSpace(dir[end - 1])) --end;
+  while (end > begin && dir[end - 1] == '\\') --end;
+  return dir.substr(begin, end - begin);
+}
+
+std::string DirectoryOfImagePath(const std::string& image_path) {
+  size_t slash = image_path.rfind('\\');
+  return slash == std::string::npos ? std::string()
+                                    : image_path.substr(0, slash);
+}
+
+int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
+                             bool temporary_folder) {
+  std::string dir = temporary_folder ? target_dir : target_dir + "\\data";
+  for (const Skeleton& skeleton : kSkeletons) {
+    std::string path = dir + "\\" + skeleton.name;
+    if (!fs->Exists(path)) fs->WriteFile(path, skeleton.text, nullptr);
+  }
+  return 1;
+}
+
+bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
+  std::string text = ReadSystemConfig(fs, target_dir);
+  if (text.empty()) return false;
+  XmlDocument doc;
+  doc.LoadText(std::move(text));
+  doc.MoveTo(0, 0, 0);
+  if (!doc.SeekElement("database")) return false;
+  doc.MoveTo(doc.ParentPosition(), doc.CurrentPosition(), 0);
+  if (!doc.SeekChild("charset")) return false;
+  return EqualsIgnoringCase(doc.ChildText(), "utf-8");
+}
+
+int FindSourceMailDir(AppState* state) {
+  state->source_mail_dir = state->source_dir + "\\mail";
+  return 1;
+}
+
+int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
+                      AppState* state) {
+  std::string store;
+  std::string text = ReadSystemConfig(fs, state->target_dir);
+  if (!text.empty()) {
+    XmlDocument doc;
+    doc.LoadText(std::move(text));
+    doc.MoveTo(0, 0, 0);
+    if (doc.SeekElement("database") && doc.EnterElement() &&
+        doc.SeekElement("advanced") && doc.EnterElement() &&
+        doc.SeekElement("directory") &&
+        doc.MoveTo(doc.ParentPosition(), doc.CurrentPosition(), 0) &&
+        doc.SeekChild("mailstore")) {
+      store = Utf8ToAnsi(doc.ChildText(), code_page);
+    }
+  }
+  state->target_mail_dir =
+      store.empty() ? state->target_dir + "\\store" : store;
+  return 1;
+}
+
+}  // namespace vm

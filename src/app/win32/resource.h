@@ -1,0 +1,27 @@
+// Resource and control ids shared by the resource script and the dialog
+// code. The numbers are fixed: the dialog test finds controls by them.
+#ifndef VM_APP_WIN32_RESOURCE_H_
+#define VM_APP_WIN32_RESOURCE_H_
+
+#define IDD_ABOUT_DIALOG 100
+#define IDS_ABOUT_MENU_ENTRY 101
+#define IDD_MIGRATION_DIALOG 102
+#define IDR_APP_ICON 128
+
+#define IDC_SOURCE_DIR 1000
+#define IDC_SOURCE_MAIL_DIR 1001
+#define IDC_TARGET_DIR 1002
+#define IDC_TARGET_MAIL_DIR 1003
+#define IDC_START 1004
+#define IDC_RESULT_LIST 1005
+#define IDC_MODE_SAME 1006
+#define IDC_MODE_SUFFIX 1007
+#define IDC_MODE_COMMON 1008
+#define IDC_MODE_CIPHER 1009
+#define IDC_SUFFIX_EDIT 1010
+#define IDC_COMMON_EDIT 1011
+
+// System-menu command of the About entry.
+#define IDM_ABOUT 16
+
+#endif  // VM_APP_WIN32_RESOURCE_H_

@@ -1,0 +1,181 @@
+#include "migrate/mailbox_migrator.h"
+
+#include <utility>
+
+#include "migrate/index_lookup.h"
+#include "migrate/run_host.h"
+#include "migrate/safe_name.h"
+#include "migrate/texts.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+namespace {
+
+struct StandardFolder {
+  const char* pattern;
+  const char* index;
+  const char* target;
+};
+
+constexpr StandardFolder kStandardFolders[4] = {
+    {"\\*.in", "\\__r_in.ini", "\\INBOX"},
+    {"\\*.sed", "\\__r_sed.ini", "\\Sent"},
+    {"\\*.out", "\\__r_out.ini", "\\Draft"},
+    {"\\*.del", "\\__r_del.ini", "\\Trash"},
+};
+
+// The lines of a text file as a C runtime text stream gives them: split at
+// LF, a CR before the LF dropped, no empty piece after a final line end.
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
+                                 const Texts& texts, Options options,
+                                 MigrationStats* stats)
+    : fs_(fs),
+      host_(host),
+      texts_(texts),
+      options_(std::move(options)),
+      stats_(stats) {}
+
+bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
+                                     const std::string& primary_domain) {
+  const std::string& user = account.user_name;
+  std::string box_name = user.substr(0, user.find('@'));
+  if (account.domain != primary_domain) box_name += "@" + account.domain;
+  if (!IsSafeDirectoryName(user, options_.double_byte_names) ||
+      !IsSafeDirectoryName(box_name, options_.double_byte_names)) {
+    LogFailure(texts_.unsafe_mailbox_name + user);
+    return false;
+  }
+
+  fs_->CreateDir(options_.target_mail_dir);
+  std::string target_box = options_.target_mail_dir + "\\" + box_name;
+  fs_->CreateDir(target_box);
+  for (const char* folder :
+       {"\\INBOX", "\\Sent", "\\Draft", "\\Trash", "\\Spam"}) {
+    fs_->CreateDir(target_box + folder);
+  }
+  std::string source_box = options_.source_dir + "\\mail\\" + user;
+  MigrateFolders(source_box, target_box);
+  return true;
+}
+
+void MailboxMigrator::MigrateFolders(const std::string& source_box,
+                                     const std::string& target_box) {
+  for (int i = 0; i < 4; ++i) {
+    const StandardFolder& folder = kStandardFolders[i];
+    host_->AppendLogLine(texts_.standard_in_progress[i]);
+    int count = CopyFolderMessages(source_box + folder.index,
+                                   source_box + folder.pattern,
+                                   target_box + folder.target);
+    FinishFolder(texts_.standard_done[i] + " " + std::to_string(count) + "!");
+  }
+  MigrateUserFolders(source_box, target_box);
+}
+
+void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
+                                         const std::string& target_box) {
+  std::string list_path = source_box + "\\Folders.ini";
+  if (!fs_->Exists(list_path)) return;
+  std::string text;
+  fs_->ReadFile(list_path, &text, nullptr);
+
+  // Every directory is made before any folder is copied. The folder number
+  // is the line number, so a refused line still uses up its number.
+  std::vector<std::string> names;
+  for (std::string& line : TextLines(text)) {
+    std::string name = line.substr(0, line.find('\t'));
+    if (IsSafeDirectoryName(name, options_.double_byte_names)) {
+      fs_->CreateDir(target_box + "\\" + name);
+    }
+    names.push_back(std::move(name));
+  }
+
+  const std::string& indent = texts_.folder_indent;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    if (!IsSafeDirectoryName(name, options_.double_byte_names)) {
+      LogFailure(indent + texts_.unsafe_folder_name + name);
+      continue;
+    }
+    std::string number = std::to_string(i);
+    host_->AppendLogLine(indent + name + texts_.user_folder_in_progress);
+    CopyFolderMessages(source_box + "\\__r_" + number + ".ini",
+                       source_box + "\\*." + number, target_box + "\\" + name);
+    FinishFolder(indent + name + texts_.user_folder_done);
+  }
+}
+
+int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
+                                        const std::string& pattern,
+                                        const std::string& target_folder) {
+  std::vector<DirEntry> entries;
+  fs_->List(pattern, &entries);
+  std::vector<std::string> names;
+  for (const DirEntry& entry : entries) {
+    if (!entry.is_directory) names.push_back(entry.name);
+  }
+
+  // One read of the index gives the flag of every message of the folder.
+  std::vector<bool> sized(names.size(), false);
+  if (!names.empty() && fs_->Exists(index_path)) {
+    std::string index;
+    fs_->ReadFile(index_path, &index, nullptr);
+    sized = SizeFlagsFromIndex(index, names);
+  }
+
+  int count = 0;
+  size_t n = 0;
+  for (const DirEntry& entry : entries) {
+    if (entry.is_directory) continue;
+    std::string target = target_folder + "\\" + entry.name;
+    if (sized[n++]) {
+      // The size is the low 32 bits of the listed size, as a signed number.
+      int32_t size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
+      target += ",S=" + std::to_string(size) + ".0.S";
+    }
+    std::string error;
+    CopyResult result = fs_->CopyNew(entry.path, target, &error);
+    if (result == CopyResult::kFailed) {
+      failed_paths_.push_back(error.empty() ? entry.path
+                                            : entry.path + " (" + error + ")");
+    }
+    ++stats_->mail_count;
+    ++count;
+  }
+  return count;
+}
+
+void MailboxMigrator::FinishFolder(const std::string& done_line) {
+  host_->RemoveLastLine();
+  host_->AppendLogLine(done_line);
+  for (const std::string& path : failed_paths_) {
+    ++stats_->failed_copies;
+    LogFailure(texts_.folder_indent + texts_.copy_failed + path);
+  }
+  failed_paths_.clear();
+  host_->SelectLastLine();
+}
+
+void MailboxMigrator::LogFailure(const std::string& line) {
+  host_->AppendLogLine(line);
+  host_->SelectLastLine();
+  ++failure_lines_;
+}
+
+}  // namespace vm

@@ -1,0 +1,67 @@
+#include "migrate/texts.h"
+
+#include "platform/code_page.h"
+
+namespace vm {
+
+Texts MakeTexts(const CodePage& code_page) {
+  auto a = [&code_page](const char* utf8) { return code_page.ToAnsi(utf8); };
+  Texts t;
+  t.start_running = a("迁移中请等待...");
+  t.start_idle = a("开始转移");
+
+  t.separator = std::string(34, '*');
+  t.domain_step_begin = a("域名转移开始");
+  t.domain_step_end = a("域名转移结束");
+  t.account_step_begin = a("邮箱用户转移开始");
+  t.account_step_end = a("邮箱用户转移结束");
+  t.summary_head = a("本次成功迁移:");
+  t.summary_domains = a("域名");
+  t.summary_users = a(" 用户数");
+  t.summary_mails = a(" 邮件总数");
+  t.success_installed = a("Velquor => Tarnwick 转移成功！");
+  t.success_temporary =
+      a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "
+        "数据文件和邮件存储目录拷贝到 Tarnwick 系统安装目录下。");
+
+  t.domain_ini_missing = a("没有找到domain.ini文件");
+  t.popusers_ini_missing = a("没有找到popusers.ini文件");
+  t.domain_ini_unreadable = a("无法读取domain.ini文件");
+  t.popusers_ini_unreadable = a("无法读取popusers.ini文件");
+  t.bad_password_text = a("密码不能为空且不能超过20个字符！");
+  t.name_too_long = a("用户名或域名超过64字节，该帐户未导入:");
+
+  t.importing_domain = a("导入域名:");
+  t.domain_failed = a("该域名转移失败!");
+
+  t.importing_account = a("导入帐户:");
+  t.account_failed = a("该账户导入失败或者userauth.cfg文件读取错误！");
+  t.domain_list_unreadable = a("读取域信息出错！");
+
+  t.folder_indent = std::string(9, ' ');
+  const char* in_progress[4] = {"收件箱转移进行中...", "发件箱转移进行中...",
+                                "草稿箱转移进行中...", "垃圾箱转移进行中..."};
+  const char* done[4] = {"收件箱转移成功", "发件箱转移成功", "草稿箱转移成功",
+                         "垃圾箱转移成功"};
+  for (int i = 0; i < 4; ++i) {
+    t.standard_in_progress[i] = t.folder_indent + a(in_progress[i]);
+    t.standard_done[i] = t.folder_indent + a(done[i]);
+  }
+  t.user_folder_in_progress = a("转移进行中...");
+  t.user_folder_done = a("文件夹转移成功!");
+  t.unsafe_folder_name = a("文件夹名称不能用作目录，未转移:");
+  t.unsafe_mailbox_name = a("用户名不能用作邮箱目录，邮件未转移:");
+  t.copy_failed = a("邮件复制失败:");
+  t.copies_failed = a("复制失败的邮件数:");
+
+  t.source_not_found = a("本机没有检测到 Velquor 软件，无法实现转移！");
+  t.target_not_found =
+      a("本机没有检测到 Tarnwick "
+        "软件，您可以选择一个文件夹保存迁移数据。\n注意：迁移生成的数据只能应"
+        "用于 Tarnwick4.9 以上版本");
+  t.no_temporary_folder = a("您未设定临时保存文件夹，无法实现转移！");
+  t.target_too_old = a("本机安装的 Tarnwick 版本太低，请升级！");
+  return t;
+}
+
+}  // namespace vm

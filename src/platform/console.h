@@ -1,0 +1,27 @@
+#ifndef VM_PLATFORM_CONSOLE_H_
+#define VM_PLATFORM_CONSOLE_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vm {
+
+// The console of the command-line front end. Texts are UTF-8.
+
+// True when standard output is an interactive terminal (a console window),
+// so an in-progress line may be shown and then overwritten.
+bool StdoutIsTerminal();
+
+// Writes the bytes to standard output or standard error and flushes them.
+// False when the write failed (for instance a closed pipe).
+bool WriteStdout(std::string_view utf8);
+bool WriteStderr(std::string_view utf8);
+
+// The program's arguments after the program name, as UTF-8 (Windows reads
+// the wide command line, whatever the console's code page).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_CONSOLE_H_

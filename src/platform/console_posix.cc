@@ -1,0 +1,41 @@
+#include "platform/console.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace vm {
+
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool WriteStdout(std::string_view utf8) {
+  return WriteAll(STDOUT_FILENO, utf8);
+}
+
+bool WriteStderr(std::string_view utf8) {
+  return WriteAll(STDERR_FILENO, utf8);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+}  // namespace vm
