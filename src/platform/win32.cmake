@@ -4,4 +4,4 @@ target_sources(vmcore PRIVATE
   file_system_win32.cc
   interprocess_lock_win32.cc
   registry_win32.cc)
-target_sources(vm_tests PRIVATE)
+target_sources(vm_tests PRIVATE platform_win32_test.cc)

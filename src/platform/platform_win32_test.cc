@@ -1,0 +1,204 @@
+// Behaviour only the Windows implementations have: the named mutex, the
+// replace that cannot rename, the registry and the ANSI code page.
+#include <gtest/gtest.h>
+#include <windows.h>
+#undef ReplaceFile
+
+#include <string>
+#include <thread>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/interprocess_lock.h"
+#include "platform/registry.h"
+
+namespace vm {
+namespace {
+
+std::string TempDir() {
+  char buffer[MAX_PATH] = {};
+  DWORD length = GetTempPathA(MAX_PATH, buffer);
+  std::string dir(buffer, length);
+  dir += "vm_win32_test_" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+TEST(NamedMutexTest, AbandonedByDeadOwnerCountsAsOwnership) {
+  std::string name = "Tarnwick_vmtest_" + std::to_string(GetCurrentProcessId());
+  auto first = OpenInterprocessLock(name);
+  ASSERT_NE(first, nullptr);
+  // A thread that ends while owning a mutex abandons it, as a process that
+  // dies does.
+  std::thread owner([&] { ASSERT_TRUE(first->Lock()); });
+  owner.join();
+  auto second = OpenInterprocessLock(name);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->Lock());
+  second->Unlock();
+}
+
+TEST(NamedMutexTest, SameNameExcludesOtherHolders) {
+  std::string name =
+      "Tarnwick_vmtest2_" + std::to_string(GetCurrentProcessId());
+  auto mine = OpenInterprocessLock(name);
+  ASSERT_NE(mine, nullptr);
+  ASSERT_TRUE(mine->Lock());
+  DWORD wait_result = WAIT_FAILED;
+  std::thread other([&] {
+    HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    ASSERT_NE(handle, nullptr);
+    wait_result = WaitForSingleObject(handle, 0);
+    if (wait_result == WAIT_OBJECT_0) ReleaseMutex(handle);
+    CloseHandle(handle);
+  });
+  other.join();
+  EXPECT_EQ(wait_result, static_cast<DWORD>(WAIT_TIMEOUT));
+  mine->Unlock();
+}
+
+class ReplaceFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempDir();
+    path_ = dir_ + "\\domain.cfg";
+    fs_ = NewDiskFileSystem();
+    ASSERT_TRUE(fs_->WriteFile(path_, "old", nullptr));
+  }
+  void TearDown() override {
+    DeleteFileA(path_.c_str());
+    RemoveDirectoryA(dir_.c_str());
+  }
+
+  // The names in the directory besides the target: a replace must leave no
+  // temporary file behind, whichever way it went.
+  int OtherEntries() {
+    std::vector<DirEntry> entries;
+    EXPECT_TRUE(fs_->List(dir_ + "\\*", &entries));
+    return static_cast<int>(entries.size()) - 1;
+  }
+
+  std::string dir_;
+  std::string path_;
+  std::unique_ptr<FileSystem> fs_;
+};
+
+TEST_F(ReplaceFileTest, RenamesOverTheTarget) {
+  ASSERT_TRUE(fs_->ReplaceFile(path_, "new text", nullptr));
+  std::string contents;
+  ASSERT_TRUE(fs_->ReadFile(path_, &contents, nullptr));
+  EXPECT_EQ(contents, "new text");
+  EXPECT_EQ(OtherEntries(), 0);
+}
+
+TEST_F(ReplaceFileTest, TargetOpenWithoutDeleteSharingIsRewrittenInPlace) {
+  // A reader that shares read and write but not delete blocks the rename.
+  HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  std::string error;
+  bool replaced = fs_->ReplaceFile(path_, "rewritten", &error);
+  CloseHandle(reader);
+  ASSERT_TRUE(replaced) << error;
+  std::string contents;
+  ASSERT_TRUE(fs_->ReadFile(path_, &contents, nullptr));
+  EXPECT_EQ(contents, "rewritten");
+  EXPECT_EQ(OtherEntries(), 0);
+}
+
+TEST_F(ReplaceFileTest, TargetLockedAgainstWritersFailsAndKeepsOldText) {
+  HANDLE holder = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  std::string error;
+  bool replaced = fs_->ReplaceFile(path_, "lost", &error);
+  CloseHandle(holder);
+  EXPECT_FALSE(replaced);
+  EXPECT_FALSE(error.empty());
+  std::string contents;
+  ASSERT_TRUE(fs_->ReadFile(path_, &contents, nullptr));
+  EXPECT_EQ(contents, "old");
+  EXPECT_EQ(OtherEntries(), 0);
+}
+
+TEST(CopyNewTest, MissingSourceNeverRemovesAnExistingTarget) {
+  std::string dir = TempDir();
+  auto fs = NewDiskFileSystem();
+  std::string target = dir + "\\kept.in";
+  ASSERT_TRUE(fs->WriteFile(target, "keep", nullptr));
+  EXPECT_EQ(fs->CopyNew(dir + "\\absent.in", target, nullptr),
+            CopyResult::kTargetExists);
+  std::string contents;
+  ASSERT_TRUE(fs->ReadFile(target, &contents, nullptr));
+  EXPECT_EQ(contents, "keep");
+  std::string error;
+  EXPECT_EQ(fs->CopyNew(dir + "\\absent.in", dir + "\\new.in", &error),
+            CopyResult::kFailed);
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs->Exists(dir + "\\new.in"));
+  DeleteFileA(target.c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+TEST(RegistryTest, ReadsStringValuesOfAnOpenableKey) {
+  const char kKey[] = "Software\\VelquorMigrateTest\\Server\\";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char kValue[] = "D:\\Mail\\bin\\server.exe";
+  RegSetValueExA(key, "ImagePath", 0, REG_EXPAND_SZ,
+                 reinterpret_cast<const BYTE*>(kValue), sizeof(kValue));
+  RegCloseKey(key);
+
+  auto registry = OpenSystemRegistry();
+  std::string result = "stale";
+  bool found = false;
+  ASSERT_TRUE(registry->ReadString(kKey, "ImagePath", &result, &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(result, kValue);
+  ASSERT_TRUE(registry->ReadString(kKey, "ProgPath", &result, &found));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(result, "");
+  EXPECT_FALSE(registry->ReadString("Software\\VelquorMigrateTest\\Absent\\",
+                                    "ProgPath", &result, &found));
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+}
+
+TEST(ProgramPathTest, NamesTheRunningExecutable) {
+  std::string path = ProgramPath();
+  ASSERT_GT(path.size(), 4u);
+  EXPECT_EQ(path.substr(path.size() - 4), ".exe");
+  EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(AnsiCodePageTest, SystemCodePageIsTheChineseOne) {
+  // The test run sets a Chinese locale; every GBK name below depends on it.
+  ASSERT_EQ(GetACP(), 936u);
+  auto system = OpenCodePage("");
+  ASSERT_NE(system, nullptr);
+  const std::string kUtf8 = "\xe6\x94\xb6\xe4\xbb\xb6\xe7\xae\xb1";  // 收件箱
+  const std::string kGbk = "\xca\xd5\xbc\xfe\xcf\xe4";
+  EXPECT_EQ(system->ToAnsi(kUtf8), kGbk);
+  EXPECT_EQ(system->ToUtf8(kGbk), kUtf8);
+  EXPECT_TRUE(system->IsValidAnsi(kGbk));
+  EXPECT_FALSE(system->IsValidAnsi("\xca"));
+  EXPECT_EQ(OpenCodePage("no-such-code-page"), nullptr);
+
+  // A GBK directory name reaches the file system as that name.
+  std::string dir = TempDir();
+  auto fs = NewDiskFileSystem();
+  std::string sub = dir + "\\" + kGbk;
+  ASSERT_TRUE(fs->CreateDir(sub));
+  std::wstring wide = L"\\" + std::wstring(L"\u6536\u4ef6\u7bb1");
+  std::string wide_dir = dir;  // the temp path is plain ASCII
+  std::wstring wide_path(wide_dir.begin(), wide_dir.end());
+  wide_path += wide;
+  EXPECT_NE(GetFileAttributesW(wide_path.c_str()), INVALID_FILE_ATTRIBUTES);
+  RemoveDirectoryA(sub.c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+}  // namespace vm
