@@ -1,7 +1,9 @@
 target_sources(vmcore PRIVATE
   clock_win32.cc
   code_page_win32.cc
+  console_win32.cc
   file_system_win32.cc
   interprocess_lock_win32.cc
   registry_win32.cc)
 target_sources(vm_tests PRIVATE platform_win32_test.cc)
+target_link_libraries(vmcore PUBLIC shell32)

@@ -1,0 +1,96 @@
+#include "platform/console.h"
+
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <shellapi.h>
+
+namespace vm {
+namespace {
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  if (utf8.empty()) return std::wstring();
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                                   static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                      wide.data(), length);
+  return wide;
+}
+
+std::string WideToUtf8(const wchar_t* wide) {
+  int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return std::string();
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr,
+                      nullptr);
+  utf8.resize(static_cast<size_t>(length - 1));
+  return utf8;
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetFileType(handle) == FILE_TYPE_CHAR &&
+         GetConsoleMode(handle, &mode) != 0;
+}
+
+// A console shows UTF-16 whatever its output code page is; a pipe or file
+// gets the UTF-8 bytes unchanged.
+bool WriteTo(DWORD which, std::string_view utf8) {
+  HANDLE handle = GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  if (IsConsole(handle)) {
+    std::wstring wide = Utf8ToWide(utf8);
+    size_t done = 0;
+    while (done < wide.size()) {
+      DWORD written = 0;
+      if (!WriteConsoleW(handle, wide.data() + done,
+                         static_cast<DWORD>(wide.size() - done), &written,
+                         nullptr) ||
+          written == 0) {
+        return false;
+      }
+      done += written;
+    }
+    return true;
+  }
+  size_t done = 0;
+  while (done < utf8.size()) {
+    DWORD written = 0;
+    if (!WriteFile(handle, utf8.data() + done,
+                   static_cast<DWORD>(utf8.size() - done), &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  FlushFileBuffers(handle);
+  return true;
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+bool WriteStdout(std::string_view utf8) {
+  return WriteTo(STD_OUTPUT_HANDLE, utf8);
+}
+
+bool WriteStderr(std::string_view utf8) {
+  return WriteTo(STD_ERROR_HANDLE, utf8);
+}
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  // argv holds the ANSI form, which loses every character outside the
+  // console's code page; the wide command line does not.
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(WideToUtf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+}  // namespace vm
