@@ -1,0 +1,29 @@
+#include "config/config_lock.h"
+
+#include "platform/interprocess_lock.h"
+
+namespace vm {
+
+NamedLock::NamedLock(const std::string& file_name)
+    : name_("Tarnwick_" + file_name), lock_(OpenInterprocessLock(name_)) {}
+
+NamedLock::~NamedLock() = default;
+
+void NamedLock::Lock() {
+  thread_lock_.lock();
+  // A wait that fails leaves only this process's threads excluded; the
+  // file is read or written all the same, as when the lock is missing.
+  if (lock_ != nullptr) lock_->Lock();
+}
+
+void NamedLock::Unlock() {
+  if (lock_ != nullptr) lock_->Unlock();
+  thread_lock_.unlock();
+}
+
+void NamedLock::Reopen() {
+  std::lock_guard<std::mutex> guard(thread_lock_);
+  lock_ = OpenInterprocessLock(name_);
+}
+
+}  // namespace vm

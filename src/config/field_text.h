@@ -1,0 +1,26 @@
+#ifndef VM_CONFIG_FIELD_TEXT_H_
+#define VM_CONFIG_FIELD_TEXT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vm {
+
+// ASCII letters lower-cased, every other byte as it is: the comparison the
+// stores apply to domain and user names.
+std::string AsciiFold(std::string_view text);
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// Reads a decimal integer as the C library does: leading white space, an
+// optional sign, then digits up to the first other byte; 0 without digits.
+// Values beyond the type's range saturate.
+int64_t ParseDecimal64(std::string_view text);
+int32_t ParseDecimal32(std::string_view text);
+
+// The text up to its first NUL byte: what a fixed-size text field holds.
+std::string_view UpToNul(std::string_view text);
+
+}  // namespace vm
+
+#endif  // VM_CONFIG_FIELD_TEXT_H_

@@ -1,0 +1,24 @@
+#ifndef VM_CONFIG_TARGET_CONTEXT_H_
+#define VM_CONFIG_TARGET_CONTEXT_H_
+
+#include <string>
+
+namespace vm {
+
+class Clock;
+class FileSystem;
+
+// What the target's stores need to know about the target: where its files
+// are, how to reach them, and the primary domain. One object per target;
+// the domain step settles `primary_domain`, the user store and the mailbox
+// step read it.
+struct TargetContext {
+  FileSystem* fs = nullptr;
+  const Clock* clock = nullptr;
+  std::string target_dir;      // ANSI, no trailing backslash
+  std::string primary_domain;  // empty while the target names none
+};
+
+}  // namespace vm
+
+#endif  // VM_CONFIG_TARGET_CONTEXT_H_

@@ -1,0 +1,237 @@
+#include "config/user_store.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "config/field_text.h"
+#include "config/target_context.h"
+#include "platform/clock.h"
+
+namespace vm {
+namespace {
+
+int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
+                        std::string_view name) {
+  for (int32_t i = doc.Element(parent).first_child; i != 0;
+       i = doc.Element(i).next) {
+    if (doc.ElementName(i) == name) return i;
+  }
+  return 0;
+}
+
+int32_t FindList(const XmlDocument& doc, std::string_view name) {
+  if (doc.ElementCount() <= 1) return 0;
+  int32_t root = FirstChildNamed(doc, 0, "database");
+  return root == 0 ? 0 : FirstChildNamed(doc, root, name);
+}
+
+// The form in which a user name is stored: up to its first "@".
+std::string_view StoredName(std::string_view name) {
+  name = UpToNul(name);
+  return name.substr(0, name.find('@'));
+}
+
+class ItemWriter {
+ public:
+  explicit ItemWriter(XmlDocument* doc) : doc_(doc) {}
+
+  void Always(std::string_view name, std::string_view text) {
+    Add(name, UpToNul(text));
+  }
+  void Text(std::string_view name, std::string_view text) {
+    text = UpToNul(text);
+    if (!text.empty()) Add(name, text);
+  }
+  void AlwaysNumber(std::string_view name, int64_t value) {
+    Add(name, std::to_string(value));
+  }
+  void Number(std::string_view name, int64_t value) {
+    if (value != 0) Add(name, std::to_string(value));
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  void Add(std::string_view name, std::string_view text) {
+    if (ok_) ok_ = doc_->NewElement(name, text, kAsChild);
+  }
+
+  XmlDocument* doc_;
+  bool ok_ = true;
+};
+
+void WriteUserFields(const UserRecord& u, std::string_view name,
+                     std::string_view domain, int64_t now, ItemWriter* w) {
+  w->Always("name", name);
+  w->Always("domain", domain);
+  w->Always("password", u.password);
+  w->Number("authtype", u.authtype);
+  w->Number("accountstatus", u.accountstatus);
+  w->Text("fullname", u.fullname);
+  w->Text("description", u.description);
+  w->Number("publicinfo", u.publicinfo);
+  w->AlwaysNumber("mailquota", u.mailquota);
+  w->AlwaysNumber("mailtotallimit", u.mailtotallimit);
+  w->AlwaysNumber("netstorequota", u.netstorequota);
+  w->AlwaysNumber("netstoretotallimit", u.netstoretotallimit);
+  w->Number("warninglimit", u.warninglimit);
+  w->Text("mailstorepath", u.mailstorepath);
+  w->Text("netstorepath", u.netstorepath);
+  w->Number("sendcontrol", u.sendcontrol);
+  w->Number("recvcontrol", u.recvcontrol);
+  w->Text("senddomainlist", u.senddomainlist);
+  w->Text("recvdomainlist", u.recvdomainlist);
+  w->Number("pop3control", u.pop3control);
+  w->Number("imapcontrol", u.imapcontrol);
+  w->Number("webmailcontrol", u.webmailcontrol);
+  w->Number("netstorecontrol", u.netstorecontrol);
+  w->Number("calendarcontrol", u.calendarcontrol);
+  w->Number("notebookcontrol", u.notebookcontrol);
+  w->Number("modifyuserinfo", u.modifyuserinfo);
+  w->Number("externalpop3", u.externalpop3);
+  w->Number("autoforward", u.autoforward);
+  w->Number("autoreply", u.autoreply);
+  w->Number("spamcontrol", u.spamcontrol);
+  w->Number("publiccontact", u.publiccontact);
+  w->Number("smsnotify", u.smsnotify);
+  w->Number("sendsms", u.sendsms);
+  w->Number("sendmaxmsgsize", u.sendmaxmsgsize);
+  w->Number("sendfreq", u.sendfreq);
+  w->Number("localtimes", u.localtimes);
+  w->Number("localsize", u.localsize);
+  w->Number("remotetimes", u.remotetimes);
+  w->Number("remotesize", u.remotesize);
+  if (u.chgpassword != 0) {
+    w->Number("chgpassword", u.chgpassword);
+    // The clock is 64-bit; the file holds a signed 32-bit time.
+    w->AlwaysNumber("lastchgpwdtime", static_cast<int32_t>(now));
+  }
+  w->Number("pwdexpiredays", u.pwdexpiredays);
+  w->Number("expiretime", u.expiretime);
+  w->AlwaysNumber("createtime", static_cast<int32_t>(now));
+  w->AlwaysNumber("lastvisittime", static_cast<int32_t>(now));
+}
+
+}  // namespace
+
+// Answers "is there an item with this name and domain" as the walk over the
+// items would, without walking. An item's domain is its domain text, or the
+// primary domain (whatever it is at the time of the question) when its
+// domain element is empty, or empty when it has no domain element.
+class UserStore::NameIndex {
+ public:
+  void Add(std::string_view name, bool has_domain, std::string_view domain) {
+    std::string key = AsciiFold(name);
+    if (!has_domain) {
+      without_domain_.insert(std::move(key));
+    } else if (domain.empty()) {
+      in_primary_.insert(std::move(key));
+    } else {
+      key.push_back('\0');  // names hold no NUL, so the pair is unambiguous
+      key += AsciiFold(domain);
+      with_domain_.insert(std::move(key));
+    }
+  }
+
+  // Indexes every item of `list` by the texts of its first `name_field` and
+  // first domain child.
+  void AddList(const XmlDocument& doc, int32_t list,
+               std::string_view name_field) {
+    for (int32_t item = doc.Element(list).first_child; item != 0;
+         item = doc.Element(item).next) {
+      if (doc.ElementName(item) != "item") continue;
+      int32_t name = FirstChildNamed(doc, item, name_field);
+      int32_t domain = FirstChildNamed(doc, item, "domain");
+      Add(name == 0 ? std::string() : doc.ElementText(name), domain != 0,
+          domain == 0 ? std::string() : doc.ElementText(domain));
+    }
+  }
+
+  bool Contains(std::string_view name, std::string_view domain,
+                const std::string& primary) const {
+    std::string key = AsciiFold(name);
+    std::string wanted = AsciiFold(domain.empty() ? primary : domain);
+    if (wanted.empty()) {
+      // Both the asked domain and the primary domain are empty: an item
+      // without domain element matches, and so does one whose empty domain
+      // element stands for the (empty) primary domain.
+      return without_domain_.count(key) != 0 || in_primary_.count(key) != 0;
+    }
+    if (EqualsIgnoringAsciiCase(wanted, primary) && in_primary_.count(key)) {
+      return true;
+    }
+    key.push_back('\0');
+    key += wanted;
+    return with_domain_.count(key) != 0;
+  }
+
+ private:
+  std::unordered_set<std::string> with_domain_;  // name NUL domain, folded
+  std::unordered_set<std::string> in_primary_;
+  std::unordered_set<std::string> without_domain_;
+};
+
+UserStore::UserStore(TargetContext* context)
+    : ConfigFile(context, "userauth.cfg", "\\data\\userauth.cfg",
+                 "\\userauth.cfg"),
+      users_(std::make_unique<NameIndex>()),
+      aliases_(std::make_unique<NameIndex>()) {
+  Loaded();
+}
+
+void UserStore::Loaded() {
+  users_ = std::make_unique<NameIndex>();
+  aliases_ = std::make_unique<NameIndex>();
+  if (int32_t list = FindList(document_, "user")) {
+    users_->AddList(document_, list, "name");
+  }
+  if (int32_t list = FindList(document_, "useralias")) {
+    aliases_->AddList(document_, list, "aliasname");
+  }
+}
+
+UserStore::~UserStore() = default;
+
+bool UserStore::UserExists(const std::string& name,
+                           const std::string& domain) const {
+  return users_->Contains(StoredName(name), UpToNul(domain),
+                          context_->primary_domain);
+}
+
+bool UserStore::AliasExists(const std::string& name,
+                            const std::string& domain) const {
+  return aliases_->Contains(StoredName(name), UpToNul(domain),
+                            context_->primary_domain);
+}
+
+int UserStore::AddUser(const UserRecord& user) {
+  std::string_view name = StoredName(user.name);
+  std::string_view domain = UpToNul(user.domain);
+  if (name.empty()) return kUserFailed;
+  if (UserExists(user.name, user.domain)) return kUserExists;
+  if (AliasExists(user.name, user.domain)) return kUserAliasExists;
+  int64_t now = context_->clock->NowSeconds();
+
+  XmlDocument& doc = document_;
+  if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
+      !doc.EnterElement() || !doc.SeekElement("user")) {
+    return kUserFailed;
+  }
+  if (!doc.NewElement("item", "", kAsChild) || !doc.EnterElement()) {
+    return kUserFailed;
+  }
+  // The primary domain's users carry an empty domain element.
+  std::string_view stored_domain =
+      EqualsIgnoringAsciiCase(domain, context_->primary_domain)
+          ? std::string_view()
+          : domain;
+  ItemWriter writer(&doc);
+  WriteUserFields(user, name, stored_domain, now, &writer);
+  // The item is in the document now, whatever the save does: the index
+  // follows the document.
+  users_->Add(name, true, stored_domain);
+  if (!writer.ok()) return kUserFailed;
+  return Save() ? kUserAdded : kUserFailed;
+}
+
+}  // namespace vm

@@ -1,0 +1,106 @@
+#ifndef VM_CONFIG_USER_STORE_H_
+#define VM_CONFIG_USER_STORE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "config/config_file.h"
+
+namespace vm {
+
+struct TargetContext;
+
+// One account as the user store writes it; each field bears the name of its
+// element in userauth.cfg.
+struct UserRecord {
+  std::string name;      // the account's user name; stored up to any "@"
+  std::string domain;    // the account's domain
+  std::string password;  // written as held
+  int32_t authtype = 0;
+  int32_t accountstatus = 0;
+  std::string fullname;
+  std::string description;
+  int32_t publicinfo = 0;
+  int64_t mailquota = 0;
+  int32_t mailtotallimit = 0;
+  int64_t netstorequota = 0;
+  int32_t netstoretotallimit = 0;
+  int32_t warninglimit = 0;
+  std::string mailstorepath;
+  std::string netstorepath;
+  int32_t sendcontrol = 0;
+  int32_t recvcontrol = 0;
+  std::string senddomainlist;
+  std::string recvdomainlist;
+  int32_t pop3control = 0;
+  int32_t imapcontrol = 0;
+  int32_t webmailcontrol = 0;
+  int32_t netstorecontrol = 0;
+  int32_t calendarcontrol = 0;
+  int32_t notebookcontrol = 0;
+  int32_t modifyuserinfo = 0;
+  int32_t externalpop3 = 0;
+  int32_t autoforward = 0;
+  int32_t autoreply = 0;
+  int32_t spamcontrol = 0;
+  int32_t publiccontact = 0;
+  int32_t smsnotify = 0;
+  int32_t sendsms = 0;
+  int32_t sendmaxmsgsize = 0;
+  int32_t sendfreq = 0;
+  int32_t localtimes = 0;
+  int32_t localsize = 0;
+  int32_t remotetimes = 0;
+  int32_t remotesize = 0;
+  int32_t chgpassword = 0;
+  int32_t pwdexpiredays = 0;
+  int32_t expiretime = 0;
+};
+
+// Results of UserStore::AddUser.
+inline constexpr int kUserAdded = 0;
+inline constexpr int kUserFailed = 1;
+inline constexpr int kUserExists = 2;
+inline constexpr int kUserAliasExists = 3;
+
+// The target's user configuration file userauth.cfg:
+// TargetDir\data\userauth.cfg when it exists, else TargetDir\userauth.cfg.
+// An item whose
+// domain element is empty belongs to the context's primary domain.
+//
+// The existence checks answer from an index of the loaded items, kept in
+// step with every addition, so they cost the same however many users the
+// file holds. Names and domains compare with ASCII letters folded, and a
+// name is compared in its stored form: the part before any "@".
+class UserStore : public ConfigFile {
+ public:
+  // Chooses the path and loads the file. `context` must outlive the store.
+  explicit UserStore(TargetContext* context);
+  ~UserStore() override;
+
+  // Appends the account as an item of the user list and saves the whole
+  // file. Returns kUserAdded; kUserFailed when the name (or its part before
+  // "@") is empty, the file lacks database or user, or saving failed (the
+  // item then stays in the document); kUserExists or kUserAliasExists when
+  // a user or a user alias of that name and domain exists (nothing added).
+  int AddUser(const UserRecord& user);
+
+  // Whether a user item (an alias item) has this name and domain; an empty
+  // domain stands for the primary domain.
+  bool UserExists(const std::string& name, const std::string& domain) const;
+  bool AliasExists(const std::string& name, const std::string& domain) const;
+
+ protected:
+  void Loaded() override;
+
+ private:
+  class NameIndex;
+
+  std::unique_ptr<NameIndex> users_;
+  std::unique_ptr<NameIndex> aliases_;
+};
+
+}  // namespace vm
+
+#endif  // VM_CONFIG_USER_STORE_H_
