@@ -4,4 +4,5 @@ target_sources(vmcore PRIVATE
   file_system_posix.cc
   interprocess_lock_posix.cc
   registry_posix.cc)
-target_sources(vm_tests PRIVATE)
+target_sources(vm_tests PRIVATE
+  file_system_posix_test.cc)

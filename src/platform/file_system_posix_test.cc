@@ -1,0 +1,214 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+
+#include "platform/file_system.h"
+#include "platform/interprocess_lock.h"
+
+namespace vm {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+// Runs `body` in a child process and returns its exit status, so that a
+// test can change process-wide limits without affecting the others.
+int RunInChild(const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+// Makes writes beyond `bytes` fail with EFBIG instead of killing the
+// process.
+void LimitFileSize(rlim_t bytes) {
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = {bytes, bytes};
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+class PosixFileSystemTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    root_ = fs::temp_directory_path() /
+            ("vm_posix_fs_test_" + std::to_string(random()));
+    ASSERT_TRUE(fs::create_directory(root_));
+    disk_ = NewDiskFileSystem();
+    ASSERT_NE(disk_, nullptr);
+  }
+  void TearDown() override {
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(root_);
+  }
+
+  std::string Path(const std::string& name) {
+    return root_.string() + "\\" + name;
+  }
+  size_t EntryCount() {
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator(root_), fs::directory_iterator()));
+  }
+
+  fs::path root_;
+  std::unique_ptr<FileSystem> disk_;
+};
+
+TEST_F(PosixFileSystemTest, AnsiNamesAreUtf8OnDisk) {
+  ASSERT_TRUE(disk_->WriteFile(Path("\xD3\xF2\xC3\xFB.cfg"), "x", nullptr));
+  EXPECT_TRUE(fs::exists(root_ / "\xE5\x9F\x9F\xE5\x90\x8D.cfg"));
+  std::unique_ptr<FileSystem> utf8 = NewDiskFileSystem("UTF-8");
+  ASSERT_NE(utf8, nullptr);
+  EXPECT_TRUE(utf8->Exists(Path("\xE5\x9F\x9F\xE5\x90\x8D.cfg")));
+  EXPECT_EQ(NewDiskFileSystem("NO-SUCH-CODE-PAGE"), nullptr);
+}
+
+TEST_F(PosixFileSystemTest, ReplaceThatRunsOutOfSpaceKeepsOldFile) {
+  const std::string old_text(1000, 'o');
+  ASSERT_TRUE(disk_->WriteFile(Path("userauth.cfg"), old_text, nullptr));
+  int status = RunInChild([&] {
+    LimitFileSize(4096);
+    std::string error;
+    bool ok = disk_->ReplaceFile(Path("userauth.cfg"), std::string(10000, 'n'),
+                                 &error);
+    return ok ? 1 : error.empty() ? 2 : 0;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Slurp(root_ / "userauth.cfg"), old_text);
+  EXPECT_EQ(EntryCount(), 1u);  // no temporary file left
+
+  // An in-place write in the same situation reports the short write.
+  status = RunInChild([&] {
+    LimitFileSize(4096);
+    return disk_->WriteFile(Path("other.cfg"), std::string(10000, 'n'), nullptr)
+               ? 1
+               : 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(PosixFileSystemTest, ReplaceInReadOnlyDirectoryFails) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  ASSERT_TRUE(disk_->WriteFile(Path("domain.cfg"), "old", nullptr));
+  fs::permissions(
+      root_,
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+      fs::perm_options::remove);
+  EXPECT_FALSE(disk_->ReplaceFile(Path("domain.cfg"), "new", nullptr));
+  EXPECT_EQ(Slurp(root_ / "domain.cfg"), "old");
+}
+
+TEST_F(PosixFileSystemTest, ReplaceKeepsModeAndFollowsLinks) {
+  ASSERT_TRUE(disk_->WriteFile(Path("real.cfg"), "old", nullptr));
+  fs::permissions(root_ / "real.cfg",
+                  fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(root_ / "real.cfg", root_ / "link.cfg");
+  ASSERT_TRUE(disk_->ReplaceFile(Path("link.cfg"), "new", nullptr));
+  EXPECT_TRUE(fs::is_symlink(root_ / "link.cfg"));
+  EXPECT_EQ(Slurp(root_ / "real.cfg"), "new");
+  EXPECT_EQ(fs::status(root_ / "real.cfg").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(PosixFileSystemTest, CopyKeepsTimeAndCleansUpAfterFailure) {
+  ASSERT_TRUE(
+      disk_->WriteFile(Path("a.in"), std::string(100000, 'm'), nullptr));
+  struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "a.in").c_str(), times, 0), 0);
+  ASSERT_EQ(disk_->CopyNew(Path("a.in"), Path("b.in"), nullptr),
+            CopyResult::kCopied);
+  int64_t seconds = 0;
+  ASSERT_TRUE(disk_->ModifiedTime(Path("b.in"), &seconds));
+  EXPECT_EQ(seconds, 1000000000);
+
+  int status = RunInChild([&] {
+    LimitFileSize(4096);
+    return disk_->CopyNew(Path("a.in"), Path("c.in"), nullptr) ==
+                   CopyResult::kFailed
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(fs::exists(root_ / "c.in"));
+}
+
+TEST_F(PosixFileSystemTest, ListSeesDirectoriesThroughAnyCase) {
+  fs::create_directories(root_ / "Mail" / "Bob");
+  std::ofstream(root_ / "Mail" / "Bob" / "1.IN") << "abc";
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(disk_->List(Path("mail\\BOB\\*.in"), &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "1.IN");
+  EXPECT_EQ(entries[0].path, Path("mail\\BOB\\1.IN"));
+  EXPECT_EQ(entries[0].size, 3u);
+}
+
+class InterprocessLockTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() /
+           ("vm_lock_test_" + std::to_string(random()));
+    ASSERT_TRUE(fs::create_directory(dir_));
+    setenv("VELQUOR_LOCK_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("VELQUOR_LOCK_DIR");
+    fs::remove_all(dir_);
+  }
+  fs::path dir_;
+};
+
+TEST_F(InterprocessLockTest, HolderKilledReleasesLock) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::unique_ptr<InterprocessLock> lock =
+        OpenInterprocessLock("Tarnwick_test.cfg");
+    if (lock == nullptr || !lock->Lock()) _exit(1);
+    char c = 'L';
+    if (write(ready[1], &c, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_TRUE(fs::exists(dir_ / "Tarnwick_test.cfg"));
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  std::unique_ptr<InterprocessLock> lock =
+      OpenInterprocessLock("Tarnwick_test.cfg");
+  ASSERT_NE(lock, nullptr);
+  EXPECT_TRUE(lock->Lock());  // would block for ever if still held
+  lock->Unlock();
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST_F(InterprocessLockTest, RefusesNamesOutsideTheLockDirectory) {
+  EXPECT_EQ(OpenInterprocessLock("../escape"), nullptr);
+  EXPECT_EQ(OpenInterprocessLock(""), nullptr);
+}
+
+}  // namespace
+}  // namespace vm
