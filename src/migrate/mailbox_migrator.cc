@@ -71,7 +71,9 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     fs_->CreateDir(target_box + folder);
   }
   std::string source_box = options_.source_dir + "\\mail\\" + user;
+  if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
   MigrateFolders(source_box, target_box);
+  if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   return true;
 }
 

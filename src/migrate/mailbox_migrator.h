@@ -26,9 +26,10 @@ struct Texts;
 class MailboxMigrator {
  public:
   struct Options {
-    std::string source_dir;         // source installation, mail under "\mail"
-    std::string target_mail_dir;    // target mail store
-    bool double_byte_names = true;  // names are GBK (see IsSafeDirectoryName)
+    std::string source_dir;           // source installation, mail under "\mail"
+    std::string target_mail_dir;      // target mail store
+    bool double_byte_names = true;    // names are GBK (see IsSafeDirectoryName)
+    PhaseObserver* phases = nullptr;  // told of each mailbox as "mail"
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,

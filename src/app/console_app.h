@@ -1,0 +1,37 @@
+#ifndef VM_APP_CONSOLE_APP_H_
+#define VM_APP_CONSOLE_APP_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vm {
+
+class FileSystem;
+
+// Exit statuses of velquor-migrate.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // start-up or run failed
+inline constexpr int kExitUsage = 2;    // bad options; nothing written
+
+// Where the console front end writes, and how it opens the file system for
+// a code page; tests replace them.
+struct ConsoleIo {
+  std::function<void(const std::string& utf8)> out;
+  std::function<void(const std::string& utf8)> err;
+  bool out_is_terminal = false;
+  // The disk, with names in the given code page; null when unknown.
+  std::function<std::unique_ptr<FileSystem>(const std::string& code_page)>
+      open_file_system;
+};
+
+// The whole command-line program: parses `args` (UTF-8, without the program
+// name), does the start-up of an installed target (--target) or of the
+// temporary-folder mode (--output), runs one migration and returns the exit
+// status.
+int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io);
+
+}  // namespace vm
+
+#endif  // VM_APP_CONSOLE_APP_H_

@@ -1,0 +1,17 @@
+// velquor-migrate: the command-line front end. Everything but the process
+// plumbing is in RunConsole.
+
+#include "app/console_app.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+
+int main(int argc, char** argv) {
+  vm::ConsoleIo io;
+  io.out = [](const std::string& text) { vm::WriteStdout(text); };
+  io.err = [](const std::string& text) { vm::WriteStderr(text); };
+  io.out_is_terminal = vm::StdoutIsTerminal();
+  io.open_file_system = [](const std::string& code_page) {
+    return vm::NewDiskFileSystem(code_page);
+  };
+  return vm::RunConsole(vm::CommandLineArguments(argc, argv), io);
+}

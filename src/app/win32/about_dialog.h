@@ -1,0 +1,13 @@
+#ifndef VM_APP_WIN32_ABOUT_DIALOG_H_
+#define VM_APP_WIN32_ABOUT_DIALOG_H_
+
+#include <windows.h>
+
+namespace vm {
+
+// The About box (template 100), shown modally over `owner`.
+void ShowAboutDialog(HINSTANCE instance, HWND owner);
+
+}  // namespace vm
+
+#endif  // VM_APP_WIN32_ABOUT_DIALOG_H_

@@ -1,0 +1,45 @@
+#ifndef VM_APP_WIN32_LIST_BOX_LOG_H_
+#define VM_APP_WIN32_LIST_BOX_LOG_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/progress_log.h"
+
+namespace vm {
+
+// The result list box as a LogView. Every call is a window message, so it
+// may be used from the worker thread: the list box's own thread serves it
+// before the call returns.
+class ListBoxView : public LogView {
+ public:
+  explicit ListBoxView(HWND list_box) : list_box_(list_box) {}
+
+  int AddLine(const std::string& line) override;
+  void DeleteLine(int index) override;
+  int LineCount() override;
+  std::string LineText(int index) override;
+  void Select(int index) override;
+  void Reset() override;
+  void SetHorizontalExtent(int extent) override;
+
+ private:
+  HWND list_box_;
+};
+
+// Measures a line in pixels with the list box's device context, as
+// obtained, with no font selected into it.
+class ListBoxMeasurer : public TextMeasurer {
+ public:
+  explicit ListBoxMeasurer(HWND list_box) : list_box_(list_box) {}
+
+  bool Measure(const std::string& line, int* width) override;
+
+ private:
+  HWND list_box_;
+};
+
+}  // namespace vm
+
+#endif  // VM_APP_WIN32_LIST_BOX_LOG_H_

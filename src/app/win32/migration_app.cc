@@ -1,0 +1,75 @@
+#include "app/win32/migration_app.h"
+
+#include "migrate/texts.h"
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+
+namespace vm {
+
+MigrationApp::MigrationApp(Registry* registry, FileSystem* fs,
+                           const CodePage& code_page, const Texts& texts,
+                           StartUpShell* shell)
+    : registry_(registry),
+      fs_(fs),
+      code_page_(code_page),
+      texts_(texts),
+      shell_(shell) {}
+
+bool MigrationApp::StartUp() {
+  std::string image_path;
+  bool found = false;
+  if (!registry_->ReadString(kSourceServiceKey, kSourceImageValue, &image_path,
+                             &found)) {
+    shell_->ShowMessage(texts_.source_not_found);
+    return false;
+  }
+  // An unreadable value leaves the directory empty; the run then reports
+  // the missing source lists.
+  state_.source_dir = DirectoryOfImagePath(image_path);
+
+  if (!FindTarget()) return false;
+  state_.source_dir = TrimDirectory(state_.source_dir);
+  state_.target_dir = TrimDirectory(state_.target_dir);
+  // The skeletons go where the stores will look for them: through the
+  // trimmed directory, so a ProgPath with trailing blanks or backslashes
+  // does not send them to a folder nobody reads. An unreadable ProgPath
+  // gives no directory at all; the files would land in the drive's root.
+  if (!state_.target_dir.empty()) {
+    CreateMissingTargetFiles(fs_, state_.target_dir, !state_.target_installed);
+  }
+
+  if (state_.target_installed && !CheckTargetVersion(fs_, state_.target_dir)) {
+    shell_->ShowMessage(texts_.target_too_old);
+    return false;
+  }
+  FindSourceMailDir(&state_);
+  FindTargetMailDir(fs_, code_page_, &state_);
+  state_.source_mail_dir = TrimDirectory(state_.source_mail_dir);
+  state_.target_mail_dir = TrimDirectory(state_.target_mail_dir);
+
+  shell_->RunMainDialog(state_);
+  return false;
+}
+
+bool MigrationApp::FindTarget() {
+  bool found = false;
+  if (registry_->ReadString(kTargetServerKey, kTargetProgValue,
+                            &state_.target_dir, &found)) {
+    state_.target_installed = true;
+    return true;
+  }
+  shell_->ShowMessage(texts_.target_not_found);
+  std::string initial = ProgramPath();
+  if (initial.empty()) initial = "C:\\";
+  std::string folder;
+  if (!shell_->PickFolder(&folder, initial)) {
+    shell_->ShowMessage(texts_.no_temporary_folder);
+    return false;
+  }
+  state_.target_dir = folder;
+  state_.target_installed = false;
+  return true;
+}
+
+}  // namespace vm

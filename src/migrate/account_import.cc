@@ -1,0 +1,115 @@
+#include "migrate/account_import.h"
+
+#include <vector>
+
+#include "config/domain_store.h"
+#include "config/target_context.h"
+#include "config/user_store.h"
+#include "migrate/mailbox_migrator.h"
+#include "migrate/migration_run.h"
+#include "migrate/run_host.h"
+#include "migrate/texts.h"
+
+namespace vm {
+
+namespace {
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
+                               const std::string& name) {
+  for (const DomainRecord& record : domains) {
+    if (EqualsIgnoringAsciiCase(record.domain, name)) return &record;
+  }
+  return nullptr;
+}
+
+UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
+  UserRecord user;
+  user.name = account.user_name;
+  user.domain = account.domain;
+  user.password = account.password;
+  user.publicinfo = d.publicuserinfo;
+  user.mailquota = d.maxmailboxquota;
+  user.mailtotallimit = d.maxmailboxmailnum;
+  user.netstorequota = d.netstorequota;
+  user.netstoretotallimit = d.netstoretotallimit;
+  user.warninglimit = d.defaultwarninglimit;
+  user.sendcontrol = d.sendcontrol;
+  user.recvcontrol = d.recvcontrol;
+  user.senddomainlist = d.senddomainlist;
+  user.recvdomainlist = d.recvdomainlist;
+  user.pop3control = d.pop3control;
+  user.imapcontrol = d.imapcontrol;
+  user.webmailcontrol = d.webmailcontrol;
+  user.netstorecontrol = d.netstorecontrol;
+  user.calendarcontrol = d.calendarcontrol;
+  user.notebookcontrol = d.notebookcontrol;
+  user.modifyuserinfo = d.modifyuserinfo;
+  user.externalpop3 = d.externalpop3;
+  user.autoforward = d.autoforward;
+  user.autoreply = d.autoreply;
+  user.spamcontrol = d.spamcontrol;
+  user.publiccontact = d.publiccontact;
+  user.smsnotify = d.smsnotify;
+  user.sendsms = d.sendsms;
+  user.sendmaxmsgsize = d.sendmaxmsgsize;
+  user.sendfreq = d.sendfreq;
+  user.localtimes = d.localtimes;
+  user.localsize = d.localsize;
+  user.remotetimes = d.remotetimes;
+  user.remotesize = d.remotesize;
+  user.chgpassword = d.chgpassword;
+  user.pwdexpiredays = d.pwdexpiredays;
+  user.expiretime = d.expiretime;
+  return user;
+}
+
+}  // namespace
+
+int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
+                   const Texts& texts, MailboxMigrator* mailboxes,
+                   MigrationStats* stats, int* failure_lines) {
+  DomainStore domain_store(target);
+  stats->user_count = 0;
+  stats->mail_count = 0;
+  stats->failed_copies = 0;
+  std::vector<DomainRecord> domains;
+  if (!domain_store.LoadAllDomains(&domains)) {
+    host->ShowMessage(texts.domain_list_unreadable);
+    return 0;
+  }
+
+  for (SourceDomain& source : *host->GetSourceDomains()) {
+    const DomainRecord* record = FindDomain(domains, source.name);
+    if (record == nullptr) continue;
+    for (SourceAccount& account : source.accounts) {
+      account.domain = source.name;
+      std::string display = account.user_name;
+      if (display.find('@') == std::string::npos) {
+        display += "@" + account.domain;
+      }
+      switch (users->AddUser(MakeUser(account, *record))) {
+        case kUserAdded:
+          ++stats->user_count;
+          host->AppendLogLine(texts.importing_account + display);
+          host->SelectLastLine();
+          // The migrator counts its own failure lines.
+          mailboxes->MigrateMailbox(account, target->primary_domain);
+          break;
+        case kUserFailed:
+          host->AppendLogLine(texts.account_failed);
+          host->SelectLastLine();
+          ++*failure_lines;
+          break;
+        default:  // the user or an alias of that name exists already
+          break;
+      }
+    }
+  }
+  return 1;
+}
+
+}  // namespace vm

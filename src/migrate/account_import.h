@@ -1,0 +1,28 @@
+#ifndef VM_MIGRATE_ACCOUNT_IMPORT_H_
+#define VM_MIGRATE_ACCOUNT_IMPORT_H_
+
+namespace vm {
+
+class MailboxMigrator;
+class RunHost;
+class UserStore;
+struct MigrationStats;
+struct TargetContext;
+struct Texts;
+
+// The account step: reads every target domain's settings once, then for
+// each source domain the target knows (names compared without ASCII case)
+// adds its accounts with those settings to `users`. Each added account is
+// logged and its mailbox migrated by `mailboxes`; a failed addition is
+// logged (and counted in *failure_lines); an existing user or alias is left
+// out silently. Resets stats->user_count and stats->mail_count.
+//
+// Returns 0 after showing a message when the target's domain list cannot
+// be read, else 1.
+int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
+                   const Texts& texts, MailboxMigrator* mailboxes,
+                   MigrationStats* stats, int* failure_lines);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_ACCOUNT_IMPORT_H_

@@ -1,0 +1,53 @@
+#include "migrate/domain_import.h"
+
+#include "config/domain_store.h"
+#include "config/target_context.h"
+#include "migrate/migration_run.h"
+#include "migrate/run_host.h"
+#include "migrate/texts.h"
+
+namespace vm {
+
+namespace {
+
+DomainRecord MigratedDomain(const std::string& name) {
+  DomainRecord record;
+  record.domain = name;
+  record.maxmailboxquota = 20 * 1048576;
+  record.maxmailboxmailnum = 10000;
+  record.netstorequota = 100 * 1048576;
+  record.netstoretotallimit = 1000;
+  record.defaultwarninglimit = 80;
+  record.addressnum = 100;
+  record.signaturenum = 5;
+  record.externalmailnum = 5;
+  record.mailfilternum = 10;
+  record.maxpop3mailsize = 5 * 1048576;
+  record.maxpop3mailtotal = 100;
+  return record;
+}
+
+}  // namespace
+
+int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
+                  const Texts& texts, MigrationStats* stats,
+                  int* failure_lines) {
+  stats->domain_count = 0;
+  target->primary_domain = store->FindPrimaryDomain();
+  for (const SourceDomain& source : *host->GetSourceDomains()) {
+    const std::string& name = source.name;
+    if (store->DomainExists(name) || store->AliasDomainExists(name)) continue;
+    host->AppendLogLine(texts.importing_domain + name);
+    host->SelectLastLine();
+    // A name longer than the record's field is refused by the store, so it
+    // is reported like any other failed addition.
+    if (!store->AddDomain(MigratedDomain(name))) {
+      host->AppendLogLine(texts.domain_failed);
+      ++*failure_lines;
+    }
+    ++stats->domain_count;
+  }
+  return 1;
+}
+
+}  // namespace vm

@@ -1,0 +1,24 @@
+#ifndef VM_MIGRATE_DOMAIN_IMPORT_H_
+#define VM_MIGRATE_DOMAIN_IMPORT_H_
+
+namespace vm {
+
+class DomainStore;
+class RunHost;
+struct MigrationStats;
+struct TargetContext;
+struct Texts;
+
+// The domain step: settles target->primary_domain from the file, then adds
+// every source domain of the host's list that the target knows neither as a
+// domain nor as an alias, with the default settings of a migrated domain.
+// Logs "importing domain" before and a failure line after each failed
+// addition (also counted in *failure_lines). Sets stats->domain_count to
+// the number of domains submitted. Returns 1.
+int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
+                  const Texts& texts, MigrationStats* stats,
+                  int* failure_lines);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_DOMAIN_IMPORT_H_
