@@ -16,7 +16,8 @@ struct Texts;
 inline constexpr char kSourceServiceKey[] =
     "SYSTEM\\ControlSet001\\Services\\Velquor Server\\";
 inline constexpr char kSourceImageValue[] = "ImagePath";
-inline constexpr char kTargetServerKey[] = "Software\\Solvane Tarnwick\\Server\\";
+inline constexpr char kTargetServerKey[] =
+    "Software\\Solvane Tarnwick\\Server\\";
 inline constexpr char kTargetProgValue[] = "ProgPath";
 
 // What start-up needs from the windowing side: message boxes, the folder

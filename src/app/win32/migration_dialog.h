@@ -27,8 +27,8 @@ struct Texts;
 // cannot be closed while it is.
 class MigrationDialog : public RunHost {
  public:
-  MigrationDialog(HINSTANCE instance, const AppState& state,
-                  const Texts& texts, FileSystem* fs);
+  MigrationDialog(HINSTANCE instance, const AppState& state, const Texts& texts,
+                  FileSystem* fs);
   ~MigrationDialog() override;
 
   // Shows the dialog modally; returns when it has been closed.

@@ -1,0 +1,67 @@
+// VelquorMigrate.exe: the dialog program administrators run on the source
+// machine.
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <commctrl.h>
+
+#include <memory>
+
+#include "app/win32/folder_picker.h"
+#include "app/win32/migration_app.h"
+#include "app/win32/migration_dialog.h"
+#include "migrate/texts.h"
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+
+namespace vm {
+namespace {
+
+constexpr char kMessageCaption[] = "VelquorMigrate";
+
+class WindowsShell : public StartUpShell {
+ public:
+  WindowsShell(HINSTANCE instance, const Texts& texts, FileSystem* fs)
+      : instance_(instance), texts_(texts), fs_(fs) {}
+
+  void ShowMessage(const std::string& text) override {
+    MessageBoxA(nullptr, text.c_str(), kMessageCaption, MB_OK);
+  }
+
+  bool PickFolder(std::string* folder, const std::string& initial) override {
+    return vm::PickFolder(folder, initial);
+  }
+
+  void RunMainDialog(const AppState& state) override {
+    MigrationDialog dialog(instance_, state, texts_, fs_);
+    dialog.RunModal();
+  }
+
+ private:
+  HINSTANCE instance_;
+  const Texts& texts_;
+  FileSystem* fs_;
+};
+
+int Main(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  // Every text of the program in the system's ANSI code page.
+  std::unique_ptr<CodePage> code_page = OpenCodePage("");
+  if (code_page == nullptr) return 1;
+  Texts texts = MakeTexts(*code_page);
+  std::unique_ptr<FileSystem> fs = NewDiskFileSystem();
+  std::unique_ptr<Registry> registry = OpenSystemRegistry();
+  WindowsShell shell(instance, texts, fs.get());
+  MigrationApp app(registry.get(), fs.get(), *code_page, texts, &shell);
+  app.StartUp();
+  return 0;
+}
+
+}  // namespace
+}  // namespace vm
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  return vm::Main(instance);
+}
