@@ -1,0 +1,64 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace vm {
+namespace {
+
+TEST(CommandLineTest, AcceptsTheDocumentedForms) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(
+      {"--source", "/s", "--output=/o", "--password-mode", "suffix", "--suffix",
+       " x ", "--log", "l.txt", "--codepage=CP936"},
+      &c, &error))
+      << error;
+  EXPECT_EQ(c.source_dir, "/s");
+  EXPECT_EQ(c.output_dir, "/o");
+  EXPECT_TRUE(c.target_dir.empty());
+  EXPECT_EQ(c.password_mode, PasswordMode::kUserNamePlusSuffix);
+  EXPECT_EQ(c.suffix, " x ");  // trimmed later, as the dialog's edit is
+  EXPECT_EQ(c.log_file, "l.txt");
+  EXPECT_EQ(c.code_page, "CP936");
+
+  ASSERT_TRUE(
+      ParseCommandLine({"--source", "/s", "--target", "/t", "--password-mode",
+                        "common", "--password", "pw"},
+                       &c, &error));
+  EXPECT_EQ(c.password_mode, PasswordMode::kCommonPassword);
+  EXPECT_EQ(c.code_page, "GBK");
+  EXPECT_TRUE(ParseCommandLine({"--help"}, &c, &error) && c.help);
+  EXPECT_TRUE(ParseCommandLine({"--version"}, &c, &error) && c.version);
+}
+
+TEST(CommandLineTest, RefusesBadCommandLines) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"--source", "/s"},
+      {"--output", "/o"},
+      {"--source", "/s", "--target", "/t", "--output", "/o"},
+      {"--source", "/s", "--output"},
+      {"--source", "/s", "--output", "/o", "--bogus"},
+      {"--source", "/s", "--output", "/o", "extra"},
+      {"--source", "/s", "--source", "/s2", "--output", "/o"},
+      {"--source", "/s", "--output", "/o", "--password-mode", "plain"},
+      {"--source", "/s", "--output", "/o", "--suffix", "x"},
+      {"--source", "/s", "--output", "/o", "--password-mode", "suffix",
+       "--password", "x"},
+      {"--source", "", "--output", "/o"},
+      {"--source", "/s", "--output="},
+      {"--source", "/s", "--output", "/o", "--codepage="},
+  };
+  for (const auto& args : bad) {
+    CommandLine c;
+    std::string error;
+    std::string joined;
+    for (const std::string& a : args) joined += a + " ";
+    EXPECT_FALSE(ParseCommandLine(args, &c, &error)) << joined;
+    EXPECT_FALSE(error.empty()) << joined;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace vm

@@ -1,0 +1,112 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+#include "platform/mem_file_system.h"
+
+namespace vm {
+namespace {
+
+TEST(StartupTest, TrimAndImagePath) {
+  struct Case {
+    std::string in, out;
+  } trims[] = {
+      {"C:\\Tarnwick\\", "C:\\Tarnwick"},
+      {"  C:\\Tarnwick\\\\ \t", "C:\\Tarnwick"},
+      {"C:\\", "C:"},
+      {"\\\\", ""},
+      {"", ""},
+      {"C:\\a\\ \\", "C:\\a\\ "},  // blanks go first, then backslashes
+  };
+  for (const Case& c : trims) EXPECT_EQ(TrimDirectory(c.in), c.out) << c.in;
+  EXPECT_EQ(DirectoryOfImagePath("D:\\Mail\\bin\\server.exe"), "D:\\Mail\\bin");
+  EXPECT_EQ(DirectoryOfImagePath("server.exe"), "");
+  EXPECT_EQ(DirectoryOfImagePath("\"C:\\a b\\s.exe\" -k"), "\"C:\\a b");
+  AppState state;
+  state.source_dir = "D:\\Mail\\bin";
+  FindSourceMailDir(&state);
+  EXPECT_EQ(state.source_mail_dir, "D:\\Mail\\bin\\mail");
+}
+
+class StartupFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs_.CreateDir("C:\\t"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\t\\data"));
+  }
+  std::string Read(const std::string& path) {
+    std::string text;
+    fs_.ReadFile(path, &text, nullptr);
+    return text;
+  }
+  MemFileSystem fs_;
+};
+
+TEST_F(StartupFilesTest, CreatesOnlyMissingSkeletons) {
+  ASSERT_TRUE(fs_.WriteFile("C:\\t\\data\\domain.cfg", "", nullptr));
+  CreateMissingTargetFiles(&fs_, "C:\\t", false);
+  EXPECT_EQ(Read("C:\\t\\data\\domain.cfg"), "");  // kept, even empty
+  EXPECT_EQ(Read("C:\\t\\data\\userauth.cfg"),
+            "<database>\r\n<user>\r\n</user>\r\n<useralias>\r\n</useralias>"
+            "\r\n</database>");
+  EXPECT_EQ(Read("C:\\t\\data\\mailgroup.cfg"),
+            "<database>\r\n<group>\r\n</group>\r\n</database>");
+  EXPECT_FALSE(fs_.Exists("C:\\t\\domain.cfg"));
+
+  CreateMissingTargetFiles(&fs_, "C:\\t", true);
+  EXPECT_EQ(Read("C:\\t\\domain.cfg"),
+            "<database>\r\n<domain>\r\n</domain>\r\n<domainalias>\r\n"
+            "</domainalias>\r\n</database>");
+}
+
+TEST_F(StartupFilesTest, VersionCheckReadsCharset) {
+  struct Case {
+    const char* text;
+    bool ok;
+  } cases[] = {
+      {"<database><charset>utf-8</charset></database>", true},
+      {"<database><charset>UTF-8</charset></database>", true},
+      {"<database><charset>gbk</charset></database>", false},
+      {"<database></database>", false},
+      {"<other><charset>utf-8</charset></other>", false},
+      {"", false},
+  };
+  EXPECT_FALSE(CheckTargetVersion(&fs_, "C:\\t"));  // no system.cfg
+  for (const Case& c : cases) {
+    ASSERT_TRUE(fs_.WriteFile("C:\\t\\system.cfg", c.text, nullptr));
+    EXPECT_EQ(CheckTargetVersion(&fs_, "C:\\t"), c.ok) << c.text;
+  }
+  // data\system.cfg wins over system.cfg.
+  ASSERT_TRUE(fs_.WriteFile("C:\\t\\data\\system.cfg",
+                            "<database><charset>gbk</charset></database>",
+                            nullptr));
+  EXPECT_FALSE(CheckTargetVersion(&fs_, "C:\\t"));
+}
+
+TEST_F(StartupFilesTest, MailStoreFromSystemConfigElseStore) {
+  std::unique_ptr<CodePage> gbk = OpenCodePage("GBK");
+  AppState state;
+  state.target_dir = "C:\\t";
+  FindTargetMailDir(&fs_, *gbk, &state);
+  EXPECT_EQ(state.target_mail_dir, "C:\\t\\store");
+
+  ASSERT_TRUE(fs_.WriteFile(
+      "C:\\t\\system.cfg",
+      "<database><advanced><directory><mailstore>D:\\邮件</mailstore>"
+      "</directory></advanced></database>",
+      nullptr));
+  FindTargetMailDir(&fs_, *gbk, &state);
+  EXPECT_EQ(state.target_mail_dir, "D:\\\xd3\xca\xbc\xfe");  // GBK
+
+  ASSERT_TRUE(
+      fs_.WriteFile("C:\\t\\data\\system.cfg",
+                    "<database><advanced><directory><mailstore></mailstore>"
+                    "</directory></advanced></database>",
+                    nullptr));
+  FindTargetMailDir(&fs_, *gbk, &state);
+  EXPECT_EQ(state.target_mail_dir, "C:\\t\\store");
+}
+
+}  // namespace
+}  // namespace vm
