@@ -1,39 +1,63 @@
 #include "xml/xml_document.h"
 
+#include <algorithm>
+
 namespace vm {
 
-// Placeholder bodies; the parser and the editor follow.
 XmlDocument::XmlDocument() { LoadText(nullptr); }
+
 XmlDocument::~XmlDocument() = default;
+
 XmlDocument::XmlDocument(const XmlDocument& other) { CopyFrom(other); }
+
 XmlDocument& XmlDocument::operator=(const XmlDocument& other) {
-  if (this != &other) CopyFrom(other);
+  CopyFrom(other);
   return *this;
 }
+
 bool XmlDocument::LoadText(const char* text) {
-  return LoadText(std::string(text ? text : ""));
+  return LoadText(std::string(text != nullptr ? text : ""));
 }
+
 bool XmlDocument::LoadText(std::string text) {
+  error_.clear();
+  if (text.size() >= kMaxTextLength) {
+    text_.clear();
+    Reparse();
+    error_ = "Document too large";
+    return false;
+  }
   text_ = std::move(text);
-  error_ = "Empty document";
-  return false;
+  Reparse();
+  return CheckWellFormed();
 }
-bool XmlDocument::CheckWellFormed() const { return false; }
+
+bool XmlDocument::CheckWellFormed() const {
+  if (table_.Capacity() == 0) return false;
+  const ElementRecord& document = Rec(0);
+  return (document.flags & kDocumentHasErrors) == 0 &&
+         document.first_child != 0 && Rec(document.first_child).next == 0;
+}
+
 void XmlDocument::CopyFrom(const XmlDocument& other) {
+  if (this == &other) return;
+  parent_ = other.parent_;
+  current_ = other.current_;
+  child_ = other.child_;
+  next_free_ = other.next_free_;
   text_ = other.text_;
   error_ = other.error_;
+  options_ = other.options_;
+  table_.CopyFrom(other.table_, other.next_free_);
 }
-bool XmlDocument::MoveTo(int32_t, int32_t, int32_t) { return false; }
-bool XmlDocument::SeekElement(std::string_view) { return false; }
-bool XmlDocument::SeekChild(std::string_view) { return false; }
-bool XmlDocument::EnterElement() { return false; }
-std::string XmlDocument::ElementName(int32_t) const { return {}; }
-std::string XmlDocument::ElementText(int32_t) const { return {}; }
-bool XmlDocument::NewElement(std::string_view, std::string_view, uint32_t) {
-  return false;
-}
-bool XmlDocument::NewElementNumber(std::string_view, int32_t, uint32_t) {
-  return false;
+
+int32_t XmlDocument::TakeRecord() {
+  if (next_free_ == table_.Capacity()) {
+    table_.Grow(next_free_ + next_free_ / 2);
+  }
+  int32_t n = next_free_++;
+  Rec(n) = ElementRecord{};
+  return n;
 }
 
 }  // namespace vm

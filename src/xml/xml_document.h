@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "xml/element_table.h"
 
@@ -148,21 +149,34 @@ class XmlDocument {
 
  private:
   struct Splice;
+  struct OpenElement;
 
+  // Parsing (xml_parser.cc).
   void Reparse();
-  int32_t BuildTree(int32_t parent_index);
+  int32_t BuildTree();
+  void MarkError(int32_t element);
+  bool CloseNotEnded(const std::vector<OpenElement>& open, int32_t from,
+                     int32_t depth);
+  void RepairParentsAndLevels();
+
+  // Navigation helpers (xml_navigation.cc).
   bool ValidIndex(int32_t index) const {
     return index >= 0 && index < next_free_;
   }
-  ElementRecord& Rec(int32_t index) { return table_[index]; }
-  const ElementRecord& Rec(int32_t index) const { return table_[index]; }
-  int32_t TakeRecord();
   bool NameMatches(int32_t index, std::string_view name) const;
 
+  // Editing (xml_editing.cc).
+  std::string StartTagName(int32_t index) const;
   Splice SpliceMarkup(int32_t parent, int32_t ref, uint32_t options,
                       std::string markup);
+  void WriteText(int32_t offset, int32_t replaced, const std::string& markup);
   void LinkElement(int32_t parent, int32_t ref, int32_t n);
   void ShiftOffsets(int32_t n, int32_t delta);
+  void ShiftSubtree(int32_t root, int32_t delta);
+
+  int32_t TakeRecord();
+  ElementRecord& Rec(int32_t index) { return table_[index]; }
+  const ElementRecord& Rec(int32_t index) const { return table_[index]; }
 
   std::string text_;
   std::string error_;
