@@ -1,0 +1,115 @@
+#include "app/win32/list_box_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vm {
+namespace {
+
+// A real list box with the result list's styles in a hidden window. Needs
+// a display (the Windows test run provides one under Xvfb).
+class ListBoxLogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    parent_ = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0,
+                              400, 300, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(parent_, nullptr) << "no window could be created: no display?";
+    list_box_ = CreateWindowExA(
+        WS_EX_STATICEDGE, "LISTBOX", "",
+        WS_CHILD | WS_VISIBLE | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_NOSEL |
+            WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+        0, 0, 200, 100, parent_, nullptr, nullptr, nullptr);
+    ASSERT_NE(list_box_, nullptr);
+  }
+  void TearDown() override {
+    if (parent_ != nullptr) DestroyWindow(parent_);
+  }
+
+  int Extent() {
+    return static_cast<int>(
+        SendMessageA(list_box_, LB_GETHORIZONTALEXTENT, 0, 0));
+  }
+
+  HWND parent_ = nullptr;
+  HWND list_box_ = nullptr;
+};
+
+TEST_F(ListBoxLogTest, LinesKeepTheirBytesAndOrder) {
+  ListBoxView view(list_box_);
+  const std::string kGbk =
+      "\xb5\xbc\xc8\xeb\xd3\xf2\xc3\xfb:a.com";  // 导入域名
+  EXPECT_EQ(view.AddLine("b"), 0);
+  EXPECT_EQ(view.AddLine("a"), 1);  // unsorted: appended, not inserted
+  EXPECT_EQ(view.AddLine(kGbk), 2);
+  EXPECT_EQ(view.AddLine(""), 3);
+  EXPECT_EQ(view.LineCount(), 4);
+  EXPECT_EQ(view.LineText(0), "b");
+  EXPECT_EQ(view.LineText(2), kGbk);
+  EXPECT_EQ(view.LineText(3), "");
+  EXPECT_EQ(view.LineText(9), "");
+  view.DeleteLine(3);
+  EXPECT_EQ(view.LineCount(), 3);
+  view.Reset();
+  EXPECT_EQ(view.LineCount(), 0);
+}
+
+TEST_F(ListBoxLogTest, MeasuresWithTheListBoxDeviceContext) {
+  ListBoxMeasurer measurer(list_box_);
+  int empty = -1;
+  int narrow = -1;
+  int wide = -1;
+  ASSERT_TRUE(measurer.Measure("", &empty));
+  ASSERT_TRUE(measurer.Measure("x", &narrow));
+  ASSERT_TRUE(measurer.Measure(std::string(40, 'x'), &wide));
+  EXPECT_EQ(empty, 0);
+  EXPECT_GT(narrow, 0);
+  EXPECT_GT(wide, narrow * 20);
+}
+
+TEST_F(ListBoxLogTest, ProgressLogExtentCoversTheWidestLine) {
+  ListBoxView view(list_box_);
+  ListBoxMeasurer measurer(list_box_);
+  ProgressLog log(&view, &measurer);
+  const std::string kWide(60, 'W');
+  int wide_width = 0;
+  ASSERT_TRUE(measurer.Measure(kWide, &wide_width));
+
+  log.AppendLogLine("");
+  EXPECT_EQ(Extent(), 0);
+  log.AppendLogLine(kWide);
+  EXPECT_EQ(Extent(), wide_width);
+  log.AppendLogLine("short");
+  EXPECT_EQ(Extent(), wide_width);
+  EXPECT_EQ(view.LineCount(), 3);
+}
+
+TEST_F(ListBoxLogTest, SelectingTheLastLineScrollsItIntoView) {
+  ListBoxView view(list_box_);
+  for (int i = 0; i < 200; ++i) view.AddLine("line " + std::to_string(i));
+  view.Select(199);
+  int top = static_cast<int>(SendMessageA(list_box_, LB_GETTOPINDEX, 0, 0));
+  int item_height =
+      static_cast<int>(SendMessageA(list_box_, LB_GETITEMHEIGHT, 0, 0));
+  ASSERT_GT(item_height, 0);
+  RECT client;
+  GetClientRect(list_box_, &client);
+  int visible = (client.bottom - client.top) / item_height;
+  EXPECT_GT(top, 0);
+  EXPECT_LE(199, top + visible);
+}
+
+TEST(ListBoxMeasurerTest, NoDeviceContextMeasuresNothing) {
+  // A window handle that no longer exists has no device context.
+  HWND gone = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr,
+                              nullptr, nullptr, nullptr);
+  ASSERT_NE(gone, nullptr);
+  DestroyWindow(gone);
+  ListBoxMeasurer measurer(gone);
+  int width = 7;
+  EXPECT_FALSE(measurer.Measure("text", &width));
+  EXPECT_EQ(width, 7);
+}
+
+}  // namespace
+}  // namespace vm

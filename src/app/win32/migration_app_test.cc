@@ -1,0 +1,199 @@
+#include "app/win32/migration_app.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "migrate/texts.h"
+#include "platform/code_page.h"
+#include "platform/mem_file_system.h"
+#include "platform/registry.h"
+
+namespace vm {
+namespace {
+
+class FakeRegistry : public Registry {
+ public:
+  // A key present with no values is `keys_[key]` empty.
+  std::map<std::string, std::map<std::string, std::string>> keys_;
+
+  bool ReadString(const std::string& key, const std::string& value,
+                  std::string* result, bool* found) override {
+    result->clear();
+    *found = false;
+    auto k = keys_.find(key);
+    if (k == keys_.end()) return false;
+    auto v = k->second.find(value);
+    if (v != k->second.end()) {
+      *result = v->second;
+      *found = true;
+    }
+    return true;
+  }
+};
+
+// Records what start-up asked of the windows, in order.
+class RecordingShell : public StartUpShell {
+ public:
+  std::vector<std::string> events_;
+  bool pick_result_ = false;
+  std::string picked_folder_;
+  std::string initial_;
+  bool dialog_shown_ = false;
+  AppState dialog_state_;
+
+  void ShowMessage(const std::string& text) override {
+    events_.push_back("message:" + text);
+  }
+  bool PickFolder(std::string* folder, const std::string& initial) override {
+    events_.push_back("pick");
+    initial_ = initial;
+    if (pick_result_) *folder = picked_folder_;
+    return pick_result_;
+  }
+  void RunMainDialog(const AppState& state) override {
+    events_.push_back("dialog");
+    dialog_shown_ = true;
+    dialog_state_ = state;
+  }
+};
+
+constexpr char kUtf8Charset[] =
+    "<database>\r\n<charset>UTF-8</charset>\r\n</database>";
+
+class MigrationAppTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    code_page_ = OpenCodePage("");
+    ASSERT_NE(code_page_, nullptr);
+    texts_.source_not_found = "source-not-found";
+    texts_.target_not_found = "target-not-found";
+    texts_.no_temporary_folder = "no-folder";
+    texts_.target_too_old = "too-old";
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick\\data"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Temp"));
+  }
+
+  void InstallSource() {
+    registry_.keys_[kSourceServiceKey][kSourceImageValue] =
+        "C:\\Velquor\\bin\\server.exe";
+  }
+  void InstallTarget(const std::string& prog_path) {
+    registry_.keys_[kTargetServerKey][kTargetProgValue] = prog_path;
+  }
+
+  bool StartUp() {
+    MigrationApp app(&registry_, &fs_, *code_page_, texts_, &shell_);
+    bool result = app.StartUp();
+    state_ = app.state();
+    return result;
+  }
+
+  std::string Read(const std::string& path) {
+    std::string text;
+    fs_.ReadFile(path, &text, nullptr);
+    return text;
+  }
+
+  FakeRegistry registry_;
+  MemFileSystem fs_;
+  std::unique_ptr<CodePage> code_page_;
+  Texts texts_;
+  RecordingShell shell_;
+  AppState state_;
+};
+
+TEST_F(MigrationAppTest, MissingSourceKeyEndsBeforeTouchingAnything) {
+  InstallTarget("C:\\Tarnwick");
+  EXPECT_FALSE(StartUp());
+  EXPECT_EQ(shell_.events_,
+            std::vector<std::string>{"message:source-not-found"});
+  EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\data\\domain.cfg"));
+  EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
+}
+
+TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
+  InstallSource();
+  // Blanks and a trailing backslash, as administrators leave them.
+  InstallTarget("  C:\\Tarnwick\\ ");
+  ASSERT_TRUE(
+      fs_.WriteFile("C:\\Tarnwick\\data\\system.cfg", kUtf8Charset, nullptr));
+  ASSERT_TRUE(fs_.WriteFile("C:\\Tarnwick\\data\\userauth.cfg", "", nullptr));
+
+  EXPECT_FALSE(StartUp());
+  ASSERT_EQ(shell_.events_, std::vector<std::string>{"dialog"});
+  const AppState& shown = shell_.dialog_state_;
+  EXPECT_EQ(shown.source_dir, "C:\\Velquor\\bin");
+  EXPECT_EQ(shown.source_mail_dir, "C:\\Velquor\\bin\\mail");
+  EXPECT_EQ(shown.target_dir, "C:\\Tarnwick");
+  EXPECT_EQ(shown.target_mail_dir, "C:\\Tarnwick\\store");
+  EXPECT_TRUE(shown.target_installed);
+
+  EXPECT_EQ(Read("C:\\Tarnwick\\data\\domain.cfg"),
+            "<database>\r\n<domain>\r\n</domain>\r\n<domainalias>\r\n"
+            "</domainalias>\r\n</database>");
+  EXPECT_EQ(Read("C:\\Tarnwick\\data\\mailgroup.cfg"),
+            "<database>\r\n<group>\r\n</group>\r\n</database>");
+  // An existing file stays as it is, even empty.
+  EXPECT_EQ(Read("C:\\Tarnwick\\data\\userauth.cfg"), "");
+  EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
+}
+
+TEST_F(MigrationAppTest, TargetTooOldEndsAfterCreatingTheFiles) {
+  InstallSource();
+  InstallTarget("C:\\Tarnwick");
+  ASSERT_TRUE(fs_.WriteFile("C:\\Tarnwick\\system.cfg",
+                            "<database><charset>gbk</charset></database>",
+                            nullptr));
+  EXPECT_FALSE(StartUp());
+  EXPECT_EQ(shell_.events_, std::vector<std::string>{"message:too-old"});
+  EXPECT_TRUE(fs_.Exists("C:\\Tarnwick\\data\\domain.cfg"));
+}
+
+TEST_F(MigrationAppTest, UnreadableProgPathWritesNothingAtTheDriveRoot) {
+  InstallSource();
+  registry_.keys_[kTargetServerKey];  // the key, without its value
+  ASSERT_TRUE(fs_.CreateDir("C:\\data"));
+  EXPECT_FALSE(StartUp());
+  EXPECT_EQ(shell_.events_, std::vector<std::string>{"message:too-old"});
+  EXPECT_FALSE(fs_.Exists("\\data\\domain.cfg"));
+  EXPECT_FALSE(fs_.Exists("C:\\data\\domain.cfg"));
+}
+
+TEST_F(MigrationAppTest, CancelledFolderPickerEndsWithItsMessage) {
+  InstallSource();
+  shell_.pick_result_ = false;
+  EXPECT_FALSE(StartUp());
+  EXPECT_EQ(shell_.events_,
+            (std::vector<std::string>{"message:target-not-found", "pick",
+                                      "message:no-folder"}));
+  // The browser opens on the program's own file.
+  ASSERT_GT(shell_.initial_.size(), 4u);
+  EXPECT_EQ(shell_.initial_.substr(shell_.initial_.size() - 4), ".exe");
+  EXPECT_FALSE(fs_.Exists("C:\\Temp\\domain.cfg"));
+}
+
+TEST_F(MigrationAppTest, TemporaryFolderTakesTheFilesDirectly) {
+  InstallSource();
+  shell_.pick_result_ = true;
+  shell_.picked_folder_ = "C:\\Temp\\";
+  EXPECT_FALSE(StartUp());
+  ASSERT_EQ(shell_.events_, (std::vector<std::string>{
+                                "message:target-not-found", "pick", "dialog"}));
+  const AppState& shown = shell_.dialog_state_;
+  EXPECT_FALSE(shown.target_installed);
+  EXPECT_EQ(shown.target_dir, "C:\\Temp");
+  EXPECT_EQ(shown.target_mail_dir, "C:\\Temp\\store");
+  for (const char* name : {"domain.cfg", "userauth.cfg", "mailgroup.cfg"}) {
+    EXPECT_TRUE(fs_.Exists(std::string("C:\\Temp\\") + name)) << name;
+    EXPECT_FALSE(fs_.Exists(std::string("C:\\Temp\\data\\") + name)) << name;
+  }
+}
+
+}  // namespace
+}  // namespace vm
