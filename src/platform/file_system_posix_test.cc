@@ -205,6 +205,43 @@ TEST_F(InterprocessLockTest, HolderKilledReleasesLock) {
   close(ready[1]);
 }
 
+// Whether /proc/locks shows process `pid` waiting for an flock.
+bool IsWaitingForLock(pid_t pid) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  std::string needle = " " + std::to_string(pid) + " ";
+  while (std::getline(locks, line)) {
+    if (line.find("-> FLOCK") != std::string::npos &&
+        line.find(needle) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(InterprocessLockTest, ForkedChildIsExcludedByItsParent) {
+  std::unique_ptr<InterprocessLock> lock =
+      OpenInterprocessLock("Tarnwick_fork.cfg");
+  ASSERT_NE(lock, nullptr);
+  ASSERT_TRUE(lock->Lock());
+  lock->Unlock();  // the descriptor is open before the fork, as in a run
+  ASSERT_TRUE(lock->Lock());
+  const fs::path mark = dir_ / "mark";
+  pid_t child = fork();
+  if (child == 0) {
+    // Same object, inherited: it must still wait for the parent.
+    if (!lock->Lock()) _exit(1);
+    _exit(fs::exists(mark) ? 0 : 2);
+  }
+  for (int i = 0; i < 20000 && !IsWaitingForLock(child); ++i) usleep(1000);
+  std::ofstream(mark) << "parent held the lock";
+  lock->Unlock();
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(InterprocessLockTest, RefusesNamesOutsideTheLockDirectory) {
   EXPECT_EQ(OpenInterprocessLock("../escape"), nullptr);
   EXPECT_EQ(OpenInterprocessLock(""), nullptr);
