@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""Dialog tests of VelquorMigrate.exe under Wine and Xvfb.
+
+    dialog_test.py --program EXE --probe EXE [--runner wine]
+                   [--artifacts DIR] [unittest args]
+
+Each scenario writes the registry keys of a generated source installation
+and target into the Wine prefix, starts the program, drives it with the
+keyboard through xdotool and reads its windows back with window_probe.exe.
+Uses $DISPLAY, or starts its own Xvfb when none is set.
+"""
+
+import argparse
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = None
+PROBE = None
+RUNNER = ["wine"]
+ARTIFACTS = None
+
+SOURCE_KEY = r"HKLM\SYSTEM\ControlSet001\Services\Velquor Server"
+TARGET_KEY = r"HKLM\Software\Solvane Tarnwick\Server"
+DIALOG_CAPTION = ("Velquor => Tarnwick 迁移工具  (Build 2013/06/07) "
+                  "For Tarnwick4.9 以上版本")
+MESSAGE_CAPTION = "VelquorMigrate"
+SUCCESS = "Velquor => Tarnwick 转移成功！"
+NO_SOURCE = "本机没有检测到 Velquor 软件，无法实现转移！"
+NO_TARGET = "本机没有检测到 Tarnwick 软件，您可以选择一个文件夹保存迁移数据。"
+NO_FOLDER = "您未设定临时保存文件夹，无法实现转移！"
+START_IDLE = "开始转移"
+WORK_FOLDER = "工作"
+TIMEOUT = 60
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data.encode("gbk") if isinstance(data, str) else data)
+
+
+def md5(text):
+    return "{md5}" + hashlib.md5(text.encode("gbk")).hexdigest()
+
+
+def wine(*args, check=True):
+    result = subprocess.run(RUNNER + list(args), stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+    if check and result.returncode != 0:
+        raise AssertionError("%s failed: %d" % (args, result.returncode))
+    return result.stdout.decode("utf-8", "replace")
+
+
+def reg_set(key, value, data):
+    wine("reg", "add", key, "/v", value, "/t", "REG_EXPAND_SZ", "/d", data,
+         "/f")
+
+
+def reg_delete(key):
+    wine("reg", "delete", key, "/f", check=False)
+
+
+def probe(*args):
+    return wine(PROBE, *args, check=False)
+
+
+def top_windows():
+    """(handle, class, caption) of every visible top-level window."""
+    rows = []
+    for line in probe("windows").splitlines():
+        parts = line.split("\t")
+        if len(parts) == 3:
+            rows.append(tuple(parts))
+    return rows
+
+
+def wait_for(predicate, what):
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        found = predicate()
+        if found:
+            return found
+        time.sleep(0.3)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def wait_window(caption):
+    def find():
+        for handle, _, text in top_windows():
+            if text == caption:
+                return handle
+        return None
+    return wait_for(find, "window " + caption)
+
+
+def press(caption, key):
+    """Focuses the X window of that exact caption and presses a key."""
+    xid = subprocess.run(
+        ["xdotool", "search", "--sync", "--onlyvisible", "--name",
+         "^" + caption.replace("(", r"\(").replace(")", r"\)") + "$"],
+        stdout=subprocess.PIPE, check=True, timeout=TIMEOUT,
+    ).stdout.split()[0].decode()
+    subprocess.run(["xdotool", "windowfocus", "--sync", xid], check=True,
+                   timeout=TIMEOUT)
+    subprocess.run(["xdotool", "key", key], check=True, timeout=TIMEOUT)
+
+
+def dismiss_message(expected):
+    """Waits for the program's message box, checks its text, presses Enter."""
+    handle = wait_window(MESSAGE_CAPTION)
+    texts = probe("texts", handle).splitlines()
+    if not any(t.startswith(expected) for t in texts):
+        raise AssertionError("message %r not among %r" % (expected, texts))
+    press(MESSAGE_CAPTION, "Return")
+    wait_for(lambda: all(c != MESSAGE_CAPTION for _, _, c in top_windows())
+             or None, "the message box to close")
+
+
+def make_source(root):
+    """A source installation with two domains, two accounts and mail in a
+    standard and a user-made folder. Returns the image path to register."""
+    src = os.path.join(root, "velquor")
+    write(os.path.join(src, "domain.ini"), "example.com\r\nsecond.org\r\n")
+    write(os.path.join(src, "popusers.ini"),
+          "Alice\tc1\texample.com\t\r\nbob@second.org\tc2\tnone\tsecond.org\r\n")
+    alice = os.path.join(src, "mail", "alice")
+    write(os.path.join(alice, "1.in"), "hello")
+    # The eighth field 1 gives the sized target name.
+    write(os.path.join(alice, "__r_in.ini"),
+          "1.in" + "\x0c\tx" * 6 + "\x0c\t1\r\n")
+    write(os.path.join(alice, "Folders.ini"), WORK_FOLDER + "\t0\r\n")
+    write(os.path.join(alice, "7.0"), "work mail")
+    write(os.path.join(src, "mail", "bob@second.org", "2.sed"), "sent")
+    return windows_path(os.path.join(src, "server.exe")), src
+
+
+def make_target(root):
+    tgt = os.path.join(root, "tarnwick")
+    write(os.path.join(tgt, "data", "system.cfg"),
+          "<database>\r\n<charset>utf-8</charset>\r\n</database>")
+    return tgt
+
+
+class DialogTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="vm_dialog_")
+        self.process = None
+
+    def tearDown(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def start(self):
+        self.process = subprocess.Popen(
+            RUNNER + [PROGRAM], stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+
+    def assert_exits(self):
+        self.assertIsNotNone(self.process.wait(timeout=TIMEOUT))
+        self.process = None
+
+    def test_enter_migrates_and_lists_the_results(self):
+        image_path, src = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt) + "\\")
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        self.assertEqual(probe("text", dialog, "1002").strip(),
+                         windows_path(tgt))
+        self.assertEqual(probe("text", dialog, "1003").strip(),
+                         windows_path(tgt) + "\\store")
+        self.assertEqual(probe("enabled", dialog, "1010").strip(), "0")
+
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message(SUCCESS)
+        wait_for(lambda: probe("text", dialog, "1004").strip() == START_IDLE
+                 or None, "the start button to return to idle")
+        self.assertEqual(probe("enabled", dialog, "1004").strip(), "1")
+
+        lines = probe("list", dialog, "1005").splitlines()
+        self.assertEqual(lines[:2], ["*" * 34, "域名转移开始"])
+        self.assertIn("导入域名:example.com", lines)
+        self.assertIn("导入域名:second.org", lines)
+        self.assertIn(" " * 9 + WORK_FOLDER + "文件夹转移成功!", lines)
+        self.assertEqual(lines[-2:], ["本次成功迁移:", "域名2 用户数2 邮件总数3 "])
+
+        if ARTIFACTS:
+            os.makedirs(ARTIFACTS, exist_ok=True)
+            subprocess.run(["import", "-window", "root",
+                            os.path.join(ARTIFACTS, "dialog_after_run.png")],
+                           check=True, timeout=TIMEOUT)
+
+        with open(os.path.join(tgt, "data", "domain.cfg"), "rb") as f:
+            domains = f.read().decode("gbk")
+        self.assertIn("<domain>example.com</domain>", domains)
+        self.assertIn("<domain>second.org</domain>", domains)
+        with open(os.path.join(tgt, "data", "userauth.cfg"), "rb") as f:
+            users = f.read().decode("gbk")
+        self.assertIn("<name>alice</name>", users)
+        self.assertIn("<password>%s</password>" % md5("alice"), users)
+        self.assertIn("<password>%s</password>" % md5("bob@second.org"),
+                      users)
+        self.assertTrue(os.path.isfile(os.path.join(tgt, "data",
+                                                    "mailgroup.cfg")))
+        store = os.path.join(tgt, "store")
+        for relative in (("alice", "INBOX", "1.in,S=5.0.S"),
+                         ("alice", WORK_FOLDER, "7.0"),
+                         ("bob@second.org", "Sent", "2.sed")):
+            self.assertTrue(os.path.isfile(os.path.join(store, *relative)),
+                            relative)
+        self.assertTrue(os.path.isdir(os.path.join(store, "alice", "Spam")))
+
+        press(DIALOG_CAPTION, "Escape")
+        self.assert_exits()
+
+    def test_missing_source_key_ends_with_its_message(self):
+        tgt = make_target(self.root)
+        reg_delete(SOURCE_KEY)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        dismiss_message(NO_SOURCE)
+        self.assert_exits()
+        self.assertEqual(os.listdir(os.path.join(tgt, "data")), ["system.cfg"])
+
+    def test_cancelled_folder_browser_ends_with_its_message(self):
+        image_path, src = make_source(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_delete(TARGET_KEY)
+        before = sorted(os.listdir(src))
+        self.start()
+        dismiss_message(NO_TARGET)
+
+        def browser():
+            for handle, cls, caption in top_windows():
+                if cls == "#32770" and caption not in (MESSAGE_CAPTION,
+                                                       DIALOG_CAPTION):
+                    return caption
+            return None
+        press(wait_for(browser, "the folder browser"), "Escape")
+        dismiss_message(NO_FOLDER)
+        self.assert_exits()
+        self.assertEqual(sorted(os.listdir(src)), before)
+
+
+def ensure_display():
+    """Returns an Xvfb process started for these tests, or None."""
+    if os.environ.get("DISPLAY"):
+        return None
+    for number in range(90, 130):
+        if not os.path.exists("/tmp/.X%d-lock" % number):
+            break
+    xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0",
+                             "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    os.environ["DISPLAY"] = ":%d" % number
+    wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number) or None,
+             "Xvfb")
+    return xvfb
+
+
+def main():
+    global PROGRAM, PROBE, RUNNER, ARTIFACTS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--runner", default="wine")
+    parser.add_argument("--artifacts")
+    args, rest = parser.parse_known_args()
+    PROGRAM, PROBE, ARTIFACTS = args.program, args.probe, args.artifacts
+    RUNNER = args.runner.split()
+    xvfb = ensure_display()
+    try:
+        unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    finally:
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+
+
+if __name__ == "__main__":
+    main()
