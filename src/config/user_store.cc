@@ -133,17 +133,21 @@ class UserStore::NameIndex {
     }
   }
 
-  // Indexes every item of `list` by the texts of its first `name_field` and
-  // first domain child.
+  // Indexes one item by the texts of its first `name_field` child and its
+  // first domain child, read as the walk over the items reads them.
+  void AddItem(const XmlDocument& doc, int32_t item,
+               std::string_view name_field) {
+    int32_t name = FirstChildNamed(doc, item, name_field);
+    int32_t domain = FirstChildNamed(doc, item, "domain");
+    Add(name == 0 ? std::string() : doc.ElementText(name), domain != 0,
+        domain == 0 ? std::string() : doc.ElementText(domain));
+  }
+
   void AddList(const XmlDocument& doc, int32_t list,
                std::string_view name_field) {
     for (int32_t item = doc.Element(list).first_child; item != 0;
          item = doc.Element(item).next) {
-      if (doc.ElementName(item) != "item") continue;
-      int32_t name = FirstChildNamed(doc, item, name_field);
-      int32_t domain = FirstChildNamed(doc, item, "domain");
-      Add(name == 0 ? std::string() : doc.ElementText(name), domain != 0,
-          domain == 0 ? std::string() : doc.ElementText(domain));
+      if (doc.ElementName(item) == "item") AddItem(doc, item, name_field);
     }
   }
 
@@ -228,8 +232,9 @@ int UserStore::AddUser(const UserRecord& user) {
   ItemWriter writer(&doc);
   WriteUserFields(user, name, stored_domain, now, &writer);
   // The item is in the document now, whatever the save does: the index
-  // follows the document.
-  users_->Add(name, true, stored_domain);
+  // follows the document, and reads the item back as a walk would (a
+  // name of blanks only, for one, reads as empty).
+  users_->AddItem(doc, doc.CurrentPosition(), "name");
   if (!writer.ok()) return kUserFailed;
   return Save() ? kUserAdded : kUserFailed;
 }
