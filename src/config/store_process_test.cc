@@ -1,6 +1,7 @@
 // Stores shared between processes: these tests fork, so they run on POSIX
 // only.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,6 +134,32 @@ TEST_F(StoreProcessTest, KilledHolderDoesNotBlockSaving) {
   EXPECT_EQ(store.AddUser(Account("bob")), kUserAdded);
   close(ready[0]);
   close(ready[1]);
+}
+
+TEST_F(StoreProcessTest, SaveThatRunsOutOfSpaceKeepsTheOldFile) {
+  UserStore store(&context_);
+  ASSERT_EQ(store.AddUser(Account("first")), kUserAdded);
+  const std::string before = Slurp(dir_ / "userauth.cfg");
+  pid_t child = fork();
+  if (child == 0) {
+    // Writes past this size fail with EFBIG instead of killing the process.
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {before.size() + 100, before.size() + 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    UserRecord big = Account("second");
+    big.description = std::string(4096, 'd');
+    _exit(store.AddUser(big) == kUserFailed ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Slurp(dir_ / "userauth.cfg"), before);
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2u);  // userauth.cfg and the lock directory only
 }
 
 TEST_F(StoreProcessTest, ConcurrentSaversNeverLeaveAnUnparsableFile) {
