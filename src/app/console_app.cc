@@ -96,6 +96,12 @@ int UsageError(const ConsoleIo& io, const std::string& reason) {
   return kExitUsage;
 }
 
+// True when `dir` can be listed, that is, it is a readable directory.
+bool IsDirectory(FileSystem* fs, const std::string& dir) {
+  std::vector<DirEntry> entries;
+  return fs->List(dir + "\\*", &entries);
+}
+
 bool IsDoubleByte(const std::string& code_page) {
   std::string upper;
   for (char c : code_page) upper += c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
@@ -129,14 +135,15 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   state.target_installed = !options.target_dir.empty();
   state.target_dir = code_page->ToAnsi(
       state.target_installed ? options.target_dir : options.output_dir);
-  if (!fs->Exists(state.source_dir)) {
-    return UsageError(io, "source directory not found: " + options.source_dir);
+  if (!IsDirectory(fs.get(), state.source_dir)) {
+    return UsageError(io, "source directory not found or not readable: " +
+                              options.source_dir);
   }
-  if (!fs->Exists(state.target_dir)) {
+  if (!IsDirectory(fs.get(), state.target_dir)) {
     return UsageError(
         io,
         std::string(state.target_installed ? "target" : "output") +
-            " directory not found: " +
+            " directory not found or not readable: " +
             (state.target_installed ? options.target_dir : options.output_dir));
   }
   Texts texts = MakeTexts(*code_page);

@@ -450,6 +450,8 @@ class CliTest(unittest.TestCase):
              "--frobnicate"],
             ["--source", native(self.src), "--output",
              native(os.path.join(self.dir, "missing"))],
+            ["--source", native(os.path.join(self.src, "domain.ini")),
+             "--output", native(self.out)],
             ["--source", native(self.src), "--output", native(self.out),
              "--codepage", "NO-SUCH-CODEPAGE"],
         ]
