@@ -91,7 +91,10 @@ int NextNode(ScanCursor* cursor, ScannedNode* node) {
       break;
     }
     if (name_start >= 0) {
-      if (!EndsTagName(c)) continue;
+      if (!EndsTagName(c)) {
+        while (t[i + 1] != 0 && !EndsTagName(t[i + 1])) ++i;
+        continue;
+      }
       if (kind == kEndTagNode) {
         cursor->name_start = name_start;
         cursor->name_end = i - 1;
@@ -199,6 +202,11 @@ int NextNode(ScanCursor* cursor, ScannedNode* node) {
         end = i - 1;
         break;
       }
+      if (kind == kTextNode) {
+        // Only "<", ">" and the end matter inside text.
+        while (t[i + 1] != 0 && t[i + 1] != '<' && t[i + 1] != '>') ++i;
+        continue;
+      }
       if (kind == kStartTagNode || kind == kDoctypeNode) {
         if (c == '"' && !squote) dquote = !dquote;
         if (c == '\'' && !dquote) squote = !squote;
@@ -228,7 +236,9 @@ int NextNode(ScanCursor* cursor, ScannedNode* node) {
         space = false;
         kind = kTextNode;
         expect("<");
+        continue;
       }
+      while (IsSpace(t[i + 1])) ++i;
       continue;
     }
     // The first byte of the node.
