@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -77,17 +79,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-bool LowerEquals(const char* a, const std::string& b) {
-  size_t i = 0;
-  for (; a[i] != '\0' && i < b.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return a[i] == '\0' && i == b.size();
-}
-
 std::string Join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   if (dir.back() == '/') return dir + name;
@@ -134,6 +125,92 @@ bool CopyContents(int in, int out, uint64_t size) {
     if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
   }
 }
+
+// The names of recently searched directories, folded to lower case, so that
+// resolving a name without case does not read the whole directory again
+// for every file created in it. An entry is valid while the directory's
+// modification time is the one it was read at; this file system refreshes
+// that time itself after each entry it creates.
+class FoldedNameCache {
+ public:
+  // The name in `dir` that equals `name` apart from ASCII case (the
+  // smallest when there are several); empty when there is none.
+  std::string Find(const std::string& dir_or_empty, const std::string& name) {
+    const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return "";
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = dirs_.find(dir);
+    if (it == dirs_.end() || !it->second.Matches(st)) {
+      if (dirs_.size() >= kMaxDirs) dirs_.clear();
+      it = dirs_.insert_or_assign(dir, Read(dir, st)).first;
+    }
+    auto found = it->second.names.find(Fold(name));
+    return found == it->second.names.end() ? "" : found->second;
+  }
+
+  // Records an entry this process has just created at `native`.
+  void Created(const std::string& native) {
+    std::string dir = DirName(native);
+    std::string name = native.substr(native.find_last_of('/') + 1);
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = dirs_.find(dir);
+    if (it == dirs_.end()) return;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) {
+      dirs_.erase(it);
+      return;
+    }
+    it->second.SetStat(st);
+    std::string& known = it->second.names[Fold(name)];
+    if (known.empty() || name < known) known = name;
+  }
+
+ private:
+  static constexpr size_t kMaxDirs = 256;
+
+  struct Listing {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime = {};
+    std::unordered_map<std::string, std::string> names;  // folded -> real
+
+    bool Matches(const struct stat& st) const {
+      return st.st_dev == dev && st.st_ino == ino &&
+             st.st_mtim.tv_sec == mtime.tv_sec &&
+             st.st_mtim.tv_nsec == mtime.tv_nsec;
+    }
+    void SetStat(const struct stat& st) {
+      dev = st.st_dev;
+      ino = st.st_ino;
+      mtime = st.st_mtim;
+    }
+  };
+
+  static std::string Fold(std::string s) {
+    for (char& c : s) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+  }
+
+  static Listing Read(const std::string& dir, const struct stat& st) {
+    Listing listing;
+    listing.SetStat(st);
+    ScopedDir handle(::opendir(dir.c_str()));
+    if (handle.get() == nullptr) return listing;
+    while (struct dirent* ent = ::readdir(handle.get())) {
+      std::string name = ent->d_name;
+      if (name == "." || name == "..") continue;
+      std::string& known = listing.names[Fold(name)];
+      if (known.empty() || name < known) known = name;
+    }
+    return listing;
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, Listing> dirs_;
+};
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -221,13 +298,17 @@ class PosixFileSystem : public FileSystem {
       SetError(error, err, "cannot replace " + path);
       return false;
     }
+    folded_names_.Created(target);
     SyncDirectory(DirName(target));
     return true;
   }
 
   bool CreateDir(const std::string& path) override {
     std::string native = Native(path);
-    if (::mkdir(native.c_str(), 0777) == 0) return true;
+    if (::mkdir(native.c_str(), 0777) == 0) {
+      folded_names_.Created(native);
+      return true;
+    }
     struct stat st;
     return errno == EEXIST && ::stat(native.c_str(), &st) == 0 &&
            S_ISDIR(st.st_mode);
@@ -256,6 +337,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, errno, "cannot create " + to);
       return CopyResult::kFailed;
     }
+    folded_names_.Created(target);
     bool ok =
         CopyContents(in.get(), out.get(), static_cast<uint64_t>(st.st_size));
     int err = errno;
@@ -313,14 +395,15 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
-  static bool WriteNative(const std::string& native, const std::string& path,
-                          const std::string& contents, std::string* error) {
+  bool WriteNative(const std::string& native, const std::string& path,
+                   const std::string& contents, std::string* error) {
     ScopedFd fd(
         ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
       SetError(error, errno, "cannot open " + path + " for writing");
       return false;
     }
+    folded_names_.Created(native);
     if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
       SetError(error, errno, "cannot write " + path);
       return false;
@@ -358,7 +441,7 @@ class PosixFileSystem : public FileSystem {
         resolved = candidate;
         continue;
       }
-      std::string match = FindWithoutCase(resolved, component);
+      std::string match = folded_names_.Find(resolved, component);
       if (match.empty()) {
         // Nothing below a missing component can exist: keep the rest as
         // given.
@@ -371,23 +454,8 @@ class PosixFileSystem : public FileSystem {
     return resolved;
   }
 
-  // The entry of `dir` whose name equals `name` apart from ASCII case; the
-  // smallest such name when there are several, so the choice is stable.
-  static std::string FindWithoutCase(const std::string& dir,
-                                     const std::string& name) {
-    ScopedDir handle(::opendir(dir.empty() ? "." : dir.c_str()));
-    if (handle.get() == nullptr) return "";
-    std::string best;
-    while (struct dirent* ent = ::readdir(handle.get())) {
-      if (LowerEquals(ent->d_name, name) &&
-          (best.empty() || std::strcmp(ent->d_name, best.c_str()) < 0)) {
-        best = ent->d_name;
-      }
-    }
-    return best;
-  }
-
   std::unique_ptr<CodePage> code_page_;
+  mutable FoldedNameCache folded_names_;
 };
 
 }  // namespace

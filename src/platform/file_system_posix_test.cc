@@ -162,6 +162,21 @@ TEST_F(PosixFileSystemTest, ListSeesDirectoriesThroughAnyCase) {
   EXPECT_EQ(entries[0].size, 3u);
 }
 
+TEST_F(PosixFileSystemTest, CaseResolutionSeesEntriesMadeByOthers) {
+  ASSERT_TRUE(disk_->CreateDir(Path("Box")));
+  ASSERT_TRUE(disk_->WriteFile(Path("box\\One.in"), "1", nullptr));
+  EXPECT_TRUE(disk_->Exists(Path("BOX\\ONE.IN")));
+  EXPECT_FALSE(disk_->Exists(Path("BOX\\TWO.IN")));
+  // Another program adds a file; the directory's time moves on.
+  struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "Box").c_str(), old_times, 0), 0);
+  EXPECT_FALSE(disk_->Exists(Path("BOX\\TWO.IN")));
+  std::ofstream(root_ / "Box" / "Two.in") << "2";
+  EXPECT_TRUE(disk_->Exists(Path("BOX\\TWO.IN")));
+  EXPECT_EQ(disk_->CopyNew(Path("box\\One.in"), Path("box\\two.IN"), nullptr),
+            CopyResult::kTargetExists);
+}
+
 class InterprocessLockTest : public testing::Test {
  protected:
   void SetUp() override {
