@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "config/config_test_util.h"
 
 namespace vm {
@@ -124,62 +127,25 @@ TEST_F(DomainStoreTest, WritesEveryFieldInTheFilesOrder) {
   r.netstorequota = 7;
   ASSERT_TRUE(store.AddDomain(r));
 
-  const char* order[] = {"domain",
-                         "type",
-                         "pwdencrypt",
-                         "description",
-                         "publicuserinfo",
-                         "maxmailboxquota",
-                         "maxmailboxmailnum",
-                         "netstorequota",
-                         "netstoretotallimit",
-                         "defaultwarninglimit",
-                         "sendcontrol",
-                         "recvcontrol",
-                         "senddomainlist",
-                         "recvdomainlist",
-                         "pop3control",
-                         "imapcontrol",
-                         "webmailcontrol",
-                         "netstorecontrol",
-                         "calendarcontrol",
-                         "notebookcontrol",
-                         "modifyuserinfo",
-                         "externalpop3",
-                         "autoforward",
-                         "autoreply",
-                         "spamcontrol",
-                         "publiccontact",
-                         "smsnotify",
-                         "sendsms",
-                         "expiretime",
-                         "sendfreq",
-                         "sendmaxmsgsize",
-                         "localtimes",
-                         "localsize",
-                         "remotetimes",
-                         "remotesize",
-                         "chgpassword",
-                         "pwdexpiredays",
-                         "pwdlength",
-                         "pwdlevel",
-                         "addressnum",
-                         "mailfilternum",
-                         "signaturenum",
-                         "externalmailnum",
-                         "maxpop3mailsize",
-                         "maxpop3mailtotal"};
+  std::istringstream order(
+      "domain type pwdencrypt description publicuserinfo maxmailboxquota "
+      "maxmailboxmailnum netstorequota netstoretotallimit defaultwarninglimit "
+      "sendcontrol recvcontrol senddomainlist recvdomainlist pop3control "
+      "imapcontrol webmailcontrol netstorecontrol calendarcontrol "
+      "notebookcontrol modifyuserinfo externalpop3 autoforward autoreply "
+      "spamcontrol publiccontact smsnotify sendsms expiretime sendfreq "
+      "sendmaxmsgsize localtimes localsize remotetimes remotesize chgpassword "
+      "pwdexpiredays pwdlength pwdlevel addressnum mailfilternum signaturenum "
+      "externalmailnum maxpop3mailsize maxpop3mailtotal");
+  const std::map<std::string, std::string> special = {
+      {"domain", "d.com"},         {"type", "0"},
+      {"description", "desc"},     {"senddomainlist", "a.com"},
+      {"recvdomainlist", "b.com"}, {"maxmailboxquota", "5000000000"},
+      {"netstorequota", "7"}};
   std::string expected = "<item>\r\n";
-  for (const char* name : order) {
-    std::string value = "-3";
-    if (std::string(name) == "domain") value = "d.com";
-    if (std::string(name) == "type") value = "0";
-    if (std::string(name) == "description") value = "desc";
-    if (std::string(name) == "senddomainlist") value = "a.com";
-    if (std::string(name) == "recvdomainlist") value = "b.com";
-    if (std::string(name) == "maxmailboxquota") value = "5000000000";
-    if (std::string(name) == "netstorequota") value = "7";
-    expected += "<" + std::string(name) + ">" + value + "</" + name + ">\r\n";
+  for (std::string name; order >> name;) {
+    std::string value = special.count(name) ? special.at(name) : "-3";
+    expected += "<" + name + ">" + value + "</" + name + ">\r\n";
   }
   expected += "</item>\r\n";
   EXPECT_EQ(t_.Get("domain.cfg"), DomainFile(expected));

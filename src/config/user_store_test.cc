@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <set>
+#include <sstream>
 
 #include "config/config_test_util.h"
 #include "config/field_text.h"
@@ -35,35 +38,26 @@ class UserStoreTest : public testing::Test {
   MemTarget t_;
 };
 
+// The item of an account whose settings are all 0 or empty.
+std::string MinimalItem(const std::string& name, const std::string& domain) {
+  return "<item>\r\n<name>" + name + "</name>\r\n" + domain + "\r\n<password>" +
+         kPassword +
+         "</password>\r\n<mailquota>0</mailquota>\r\n"
+         "<mailtotallimit>0</mailtotallimit>\r\n"
+         "<netstorequota>0</netstorequota>\r\n"
+         "<netstoretotallimit>0</netstoretotallimit>\r\n"
+         "<createtime>1234567890</createtime>\r\n"
+         "<lastvisittime>1234567890</lastvisittime>\r\n</item>\r\n";
+}
+
 TEST_F(UserStoreTest, MinimalAccountOfThePrimaryDomain) {
   t_.Put("userauth.cfg", kEmptyUserauthCfg);
   UserStore store(&t_.context);
   EXPECT_EQ(store.AddUser(Account("bob", "MAIN.com")), kUserAdded);
   EXPECT_EQ(store.AddUser(Account("amy", "other.org")), kUserAdded);
   EXPECT_EQ(t_.Get("userauth.cfg"),
-            UserFile("<item>\r\n<name>bob</name>\r\n<domain/>\r\n"
-                     "<password>" +
-                     std::string(kPassword) +
-                     "</password>\r\n"
-                     "<mailquota>0</mailquota>\r\n"
-                     "<mailtotallimit>0</mailtotallimit>\r\n"
-                     "<netstorequota>0</netstorequota>\r\n"
-                     "<netstoretotallimit>0</netstoretotallimit>\r\n"
-                     "<createtime>1234567890</createtime>\r\n"
-                     "<lastvisittime>1234567890</lastvisittime>\r\n"
-                     "</item>\r\n"
-                     "<item>\r\n<name>amy</name>\r\n"
-                     "<domain>other.org</domain>\r\n"
-                     "<password>" +
-                     std::string(kPassword) +
-                     "</password>\r\n"
-                     "<mailquota>0</mailquota>\r\n"
-                     "<mailtotallimit>0</mailtotallimit>\r\n"
-                     "<netstorequota>0</netstorequota>\r\n"
-                     "<netstoretotallimit>0</netstoretotallimit>\r\n"
-                     "<createtime>1234567890</createtime>\r\n"
-                     "<lastvisittime>1234567890</lastvisittime>\r\n"
-                     "</item>\r\n"));
+            UserFile(MinimalItem("bob", "<domain/>") +
+                     MinimalItem("amy", "<domain>other.org</domain>")));
   EXPECT_TRUE(store.UserExists("BOB", ""));
   EXPECT_TRUE(store.UserExists("bob", "main.COM"));
   EXPECT_FALSE(store.UserExists("amy", ""));
@@ -74,83 +68,59 @@ TEST_F(UserStoreTest, WritesEveryFieldInTheFilesOrder) {
   t_.Put("userauth.cfg", kEmptyUserauthCfg);
   UserStore store(&t_.context);
   UserRecord u = Account("x@y.z", "d.com");
-  u.fullname = "F";
-  u.description = "D";
-  u.mailstorepath = "M";
-  u.netstorepath = "N";
-  u.senddomainlist = "S";
-  u.recvdomainlist = "R";
-  int32_t* numbers[] = {
-      &u.authtype,        &u.accountstatus,      &u.publicinfo,
-      &u.mailtotallimit,  &u.netstoretotallimit, &u.warninglimit,
-      &u.sendcontrol,     &u.recvcontrol,        &u.pop3control,
-      &u.imapcontrol,     &u.webmailcontrol,     &u.netstorecontrol,
-      &u.calendarcontrol, &u.notebookcontrol,    &u.modifyuserinfo,
-      &u.externalpop3,    &u.autoforward,        &u.autoreply,
-      &u.spamcontrol,     &u.publiccontact,      &u.smsnotify,
-      &u.sendsms,         &u.sendmaxmsgsize,     &u.sendfreq,
-      &u.localtimes,      &u.localsize,          &u.remotetimes,
-      &u.remotesize,      &u.chgpassword,        &u.pwdexpiredays,
-      &u.expiretime};
-  for (int32_t* n : numbers) *n = 7;
+  for (std::string* text :
+       {&u.fullname, &u.description, &u.mailstorepath, &u.netstorepath,
+        &u.senddomainlist, &u.recvdomainlist}) {
+    *text = "t";
+  }
+  for (int32_t* n :
+       {&u.authtype,        &u.accountstatus,      &u.publicinfo,
+        &u.mailtotallimit,  &u.netstoretotallimit, &u.warninglimit,
+        &u.sendcontrol,     &u.recvcontrol,        &u.pop3control,
+        &u.imapcontrol,     &u.webmailcontrol,     &u.netstorecontrol,
+        &u.calendarcontrol, &u.notebookcontrol,    &u.modifyuserinfo,
+        &u.externalpop3,    &u.autoforward,        &u.autoreply,
+        &u.spamcontrol,     &u.publiccontact,      &u.smsnotify,
+        &u.sendsms,         &u.sendmaxmsgsize,     &u.sendfreq,
+        &u.localtimes,      &u.localsize,          &u.remotetimes,
+        &u.remotesize,      &u.chgpassword,        &u.pwdexpiredays,
+        &u.expiretime}) {
+    *n = 7;
+  }
   u.mailquota = 5000000000;
   u.netstorequota = INT64_MIN;  // 20 characters with its sign
   ASSERT_EQ(store.AddUser(u), kUserAdded);
 
-  struct Element {
-    const char* name;
-    std::string value;
-  } order[] = {{"name", "x"},
-               {"domain", "d.com"},
-               {"password", kPassword},
-               {"authtype", "7"},
-               {"accountstatus", "7"},
-               {"fullname", "F"},
-               {"description", "D"},
-               {"publicinfo", "7"},
-               {"mailquota", "5000000000"},
-               {"mailtotallimit", "7"},
-               {"netstorequota", "-9223372036854775808"},
-               {"netstoretotallimit", "7"},
-               {"warninglimit", "7"},
-               {"mailstorepath", "M"},
-               {"netstorepath", "N"},
-               {"sendcontrol", "7"},
-               {"recvcontrol", "7"},
-               {"senddomainlist", "S"},
-               {"recvdomainlist", "R"},
-               {"pop3control", "7"},
-               {"imapcontrol", "7"},
-               {"webmailcontrol", "7"},
-               {"netstorecontrol", "7"},
-               {"calendarcontrol", "7"},
-               {"notebookcontrol", "7"},
-               {"modifyuserinfo", "7"},
-               {"externalpop3", "7"},
-               {"autoforward", "7"},
-               {"autoreply", "7"},
-               {"spamcontrol", "7"},
-               {"publiccontact", "7"},
-               {"smsnotify", "7"},
-               {"sendsms", "7"},
-               {"sendmaxmsgsize", "7"},
-               {"sendfreq", "7"},
-               {"localtimes", "7"},
-               {"localsize", "7"},
-               {"remotetimes", "7"},
-               {"remotesize", "7"},
-               {"chgpassword", "7"},
-               {"lastchgpwdtime", "1234567890"},
-               {"pwdexpiredays", "7"},
-               {"expiretime", "7"},
-               {"createtime", "1234567890"},
-               {"lastvisittime", "1234567890"}};
+  const std::map<std::string, std::string> special = {
+      {"name", "x"},
+      {"domain", "d.com"},
+      {"password", kPassword},
+      {"mailquota", "5000000000"},
+      {"netstorequota", "-9223372036854775808"},
+      {"lastchgpwdtime", "1234567890"},
+      {"createtime", "1234567890"},
+      {"lastvisittime", "1234567890"}};
+  const std::set<std::string> texts = {"fullname",       "description",
+                                       "mailstorepath",  "netstorepath",
+                                       "senddomainlist", "recvdomainlist"};
   std::string item = "<item>\r\n";
-  for (const Element& e : order) {
-    item += "<" + std::string(e.name) + ">" + e.value + "</" + e.name + ">\r\n";
+  std::istringstream order(
+      "name domain password authtype accountstatus fullname description "
+      "publicinfo mailquota mailtotallimit netstorequota netstoretotallimit "
+      "warninglimit mailstorepath netstorepath sendcontrol recvcontrol "
+      "senddomainlist recvdomainlist pop3control imapcontrol webmailcontrol "
+      "netstorecontrol calendarcontrol notebookcontrol modifyuserinfo "
+      "externalpop3 autoforward autoreply spamcontrol publiccontact smsnotify "
+      "sendsms sendmaxmsgsize sendfreq localtimes localsize remotetimes "
+      "remotesize chgpassword lastchgpwdtime pwdexpiredays expiretime "
+      "createtime lastvisittime");
+  for (std::string name; order >> name;) {
+    std::string value = special.count(name) ? special.at(name)
+                        : texts.count(name) ? "t"
+                                            : "7";
+    item += "<" + std::string(name) + ">" + value + "</" + name + ">\r\n";
   }
-  item += "</item>\r\n";
-  EXPECT_EQ(t_.Get("userauth.cfg"), UserFile(item));
+  EXPECT_EQ(t_.Get("userauth.cfg"), UserFile(item + "</item>\r\n"));
 }
 
 TEST_F(UserStoreTest, ExistingUsersAndAliasesAreNotAddedAgain) {
