@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "xml/end_tag_matcher.h"
 #include "xml/xml_document.h"
 #include "xml/xml_scanner.h"
 
@@ -57,6 +58,10 @@ int32_t XmlDocument::BuildTree() {
   int32_t parent = 0;
   int32_t first = 0;
   bool relinked = false;
+  EndTagMatcher matcher(options_);
+  auto name_at = [&open](int32_t p) -> const std::string& {
+    return open[p].node.name;
+  };
 
   for (;;) {
     if (static_cast<size_t>(depth) == open.size()) {
@@ -94,8 +99,7 @@ int32_t XmlDocument::BuildTree() {
       std::string_view end_name(
           text_.data() + cursor.name_start,
           static_cast<size_t>(cursor.name_end - cursor.name_start + 1));
-      int32_t k = depth;
-      while (k > 0 && !MatchName(cursor, open[k - 1].node.name)) --k;
+      const int32_t k = matcher.Find(cursor, depth, name_at) + 1;
       if (k == 0) {
         MarkError(parent);
         if (error_.empty()) {
@@ -119,6 +123,7 @@ int32_t XmlDocument::BuildTree() {
         relinked |= CloseNotEnded(open, k, depth);
       }
       depth = k - 1;
+      matcher.Truncate(depth, name_at);
       parent = Rec(matched).parent;
     } else if (kind == kEndOfText) {
       if (depth > 0) {
