@@ -221,8 +221,14 @@ class WindowsFileSystem : public FileSystem {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
-      // A readable directory without a matching entry is an empty list.
-      return GetLastError() == ERROR_FILE_NOT_FOUND;
+      // A readable directory without a matching entry is an empty list;
+      // a pattern under a file, or under nothing, is a failure (Wine
+      // reports both as "file not found" too).
+      if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+      DWORD attributes =
+          GetFileAttributesA(directory.empty() ? "." : directory.c_str());
+      return attributes != INVALID_FILE_ATTRIBUTES &&
+             (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
     do {
       std::string name = data.cFileName;

@@ -141,6 +141,19 @@ TEST(CopyNewTest, MissingSourceNeverRemovesAnExistingTarget) {
   RemoveDirectoryA(dir.c_str());
 }
 
+TEST(ListTest, PatternUnderAFileOrNothingFails) {
+  std::string dir = TempDir();
+  auto fs = NewDiskFileSystem();
+  ASSERT_TRUE(fs->WriteFile(dir + "\\domain.ini", "a.com\r\n", nullptr));
+  std::vector<DirEntry> entries;
+  EXPECT_TRUE(fs->List(dir + "\\*.none", &entries));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(fs->List(dir + "\\domain.ini\\*", &entries));
+  EXPECT_FALSE(fs->List(dir + "\\absent\\*", &entries));
+  DeleteFileA((dir + "\\domain.ini").c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
 TEST(RegistryTest, ReadsStringValuesOfAnOpenableKey) {
   const char kKey[] = "Software\\VelquorMigrateTest\\Server\\";
   HKEY key = nullptr;
