@@ -261,7 +261,15 @@ class PosixFileSystem : public FileSystem {
     std::string target = Native(path);
     // Replace what a symbolic link points to, not the link itself.
     char resolved[PATH_MAX];
-    if (::realpath(target.c_str(), resolved) != nullptr) target = resolved;
+    if (::realpath(target.c_str(), resolved) != nullptr) {
+      target = resolved;
+      // A file this process may not write stays as it is, as it would
+      // with an in-place write; a rename would replace it regardless.
+      if (::access(target.c_str(), W_OK) != 0) {
+        SetError(error, errno, "cannot write " + path);
+        return false;
+      }
+    }
 
     static std::atomic<unsigned> counter{0};
     std::string temp = target + ".vmtmp." + std::to_string(::getpid()) + "." +

@@ -106,14 +106,39 @@ TEST_F(PosixFileSystemTest, ReplaceThatRunsOutOfSpaceKeepsOldFile) {
   EXPECT_EQ(status, 0);
 }
 
-TEST_F(PosixFileSystemTest, ReplaceInReadOnlyDirectoryFails) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+// Runs `body` in a child process without root's power over permissions
+// (as "nobody" when the tests run as root).
+int RunUnprivileged(const std::function<int()>& body) {
+  return RunInChild([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+      return 101;
+    }
+    return body();
+  });
+}
+
+TEST_F(PosixFileSystemTest, ReplaceRespectsPermissions) {
+  fs::permissions(root_, fs::perms::all);
   ASSERT_TRUE(disk_->WriteFile(Path("domain.cfg"), "old", nullptr));
-  fs::permissions(
-      root_,
-      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-      fs::perm_options::remove);
-  EXPECT_FALSE(disk_->ReplaceFile(Path("domain.cfg"), "new", nullptr));
+  ASSERT_TRUE(disk_->WriteFile(Path("locked.cfg"), "old", nullptr));
+  fs::permissions(root_ / "domain.cfg", fs::perms::all);
+  fs::permissions(root_ / "locked.cfg", fs::perms::owner_read |
+                                            fs::perms::group_read |
+                                            fs::perms::others_read);
+  // A read-only file in a writable directory is not replaced.
+  EXPECT_EQ(RunUnprivileged([&] {
+              return disk_->ReplaceFile(Path("locked.cfg"), "new", nullptr);
+            }),
+            0);
+  EXPECT_EQ(Slurp(root_ / "locked.cfg"), "old");
+  // A writable file in a read-only directory cannot get its temporary
+  // file: the replace fails and leaves the file as it was.
+  fs::permissions(root_, fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_EQ(RunUnprivileged([&] {
+              return disk_->ReplaceFile(Path("domain.cfg"), "new", nullptr);
+            }),
+            0);
   EXPECT_EQ(Slurp(root_ / "domain.cfg"), "old");
 }
 
