@@ -56,6 +56,10 @@ TEST(XmlEditingTest, AppendsIntoEveryFormOfParent) {
       {"<r><p><b/><!-- c --></p></r>", true,
        "<r><p><b/><t>1</t>\r\n<!-- c --></p></r>"},
       {"<p/>", false, "<p>\r\n<t>1</t>\r\n</p>"},
+      // The end tag repeats the name as the parser reads it, so that it
+      // closes the element again on the next load.
+      {"<r><p?x k='1'/></r>", false,
+       "<r><p?x k='1'>\r\n<t>1</t>\r\n</p?x></r>"},
       {"<p\r\n/>", false, "<p\r\n>\r\n<t>1</t>\r\n</p>"},
   };
   for (const auto& c : kCases) {
