@@ -128,6 +128,8 @@ BENCHMARK(BM_InsertAtFront)->Unit(benchmark::kMillisecond);
 // Prints the usual table, then the parse rate as a fraction of memchr's.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
