@@ -259,6 +259,10 @@ class PosixFileSystem : public FileSystem {
   bool ReplaceFile(const std::string& path, const std::string& contents,
                    std::string* error) override {
     std::string target = Native(path);
+    if (target.empty()) {
+      SetError(error, EILSEQ, "cannot replace " + path);
+      return false;
+    }
     // Replace what a symbolic link points to, not the link itself.
     char resolved[PATH_MAX];
     if (::realpath(target.c_str(), resolved) != nullptr) {
@@ -376,8 +380,11 @@ class PosixFileSystem : public FileSystem {
     std::string prefix = sep == std::string::npos ? "" : dir_ansi + "\\";
     std::string wildcard = code_page_->ToUtf8(
         sep == std::string::npos ? pattern : pattern.substr(sep + 1));
-    std::string dir = sep == std::string::npos ? "." : Native(dir_ansi);
-    if (dir.empty()) dir = "/";
+    std::string dir = ".";
+    if (sep != std::string::npos) {
+      if (!code_page_->IsValidAnsi(dir_ansi)) return false;
+      dir = dir_ansi.empty() ? "/" : Native(dir_ansi);
+    }
     ScopedDir handle(::opendir(dir.c_str()));
     if (handle.get() == nullptr) return false;
     while (struct dirent* ent = ::readdir(handle.get())) {
@@ -426,8 +433,11 @@ class PosixFileSystem : public FileSystem {
 
   // Maps an ANSI, backslash-separated path to the native UTF-8 path,
   // resolving each component without regard to ASCII case when the exact
-  // name does not exist.
+  // name does not exist. A path that is not valid in the code page gives
+  // the empty path, which no system call accepts: replacing its bad bytes
+  // would let two different names reach the same file.
   std::string Native(const std::string& path) const {
+    if (!code_page_->IsValidAnsi(path)) return "";
     std::string utf8 = code_page_->ToUtf8(path);
     for (char& c : utf8) {
       if (c == '\\') c = '/';

@@ -82,6 +82,18 @@ TEST_F(PosixFileSystemTest, AnsiNamesAreUtf8OnDisk) {
   EXPECT_EQ(NewDiskFileSystem("NO-SUCH-CODE-PAGE"), nullptr);
 }
 
+TEST_F(PosixFileSystemTest, PathsInvalidInTheCodePageAreRefused) {
+  // Replacing the bad byte would make these two names one file.
+  const std::string bad1 = Path("a\xFF.cfg"), bad2 = Path("a\x81.cfg");
+  EXPECT_FALSE(disk_->WriteFile(bad1, "1", nullptr));
+  EXPECT_FALSE(disk_->ReplaceFile(bad2, "2", nullptr));
+  EXPECT_FALSE(disk_->CreateDir(bad1));
+  EXPECT_FALSE(disk_->Exists(bad1));
+  std::vector<DirEntry> entries;
+  EXPECT_FALSE(disk_->List(bad1 + "\\*", &entries));
+  EXPECT_EQ(EntryCount(), 0u);
+}
+
 TEST_F(PosixFileSystemTest, ReplaceThatRunsOutOfSpaceKeepsOldFile) {
   const std::string old_text(1000, 'o');
   ASSERT_TRUE(disk_->WriteFile(Path("userauth.cfg"), old_text, nullptr));
