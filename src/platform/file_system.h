@@ -25,7 +25,9 @@ enum class CopyResult {
 // The file operations the core needs. Paths are ANSI byte strings joined
 // with backslashes, exactly as a Windows program forms them; the POSIX
 // implementation maps separators and encoding and resolves each component
-// case-insensitively when the exact name does not exist.
+// case-insensitively when the exact name does not exist; a path whose bytes
+// are not valid in the code page is never mapped to some other name: every
+// operation on it fails.
 //
 // Operations that fail may describe the reason in *error (when non-null), in
 // the platform's words, for result-list lines.
