@@ -406,7 +406,9 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool RemoveFile(const std::string& path) override {
-    return ::unlink(Native(path).c_str()) == 0 || errno == ENOENT;
+    std::string native = Native(path);
+    if (native.empty()) return false;
+    return ::unlink(native.c_str()) == 0 || errno == ENOENT;
   }
 
  private:

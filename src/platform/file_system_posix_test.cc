@@ -89,6 +89,7 @@ TEST_F(PosixFileSystemTest, PathsInvalidInTheCodePageAreRefused) {
   EXPECT_FALSE(disk_->ReplaceFile(bad2, "2", nullptr));
   EXPECT_FALSE(disk_->CreateDir(bad1));
   EXPECT_FALSE(disk_->Exists(bad1));
+  EXPECT_FALSE(disk_->RemoveFile(bad1));
   std::vector<DirEntry> entries;
   EXPECT_FALSE(disk_->List(bad1 + "\\*", &entries));
   EXPECT_EQ(EntryCount(), 0u);
