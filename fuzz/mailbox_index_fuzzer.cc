@@ -1,0 +1,216 @@
+// Feeds arbitrary index files and Folders.ini lists to the mailbox step.
+//
+// The size flags of one pass over an index must equal the flags of a plain
+// search (first line holding the name). The mailbox step, run on an
+// in-memory source whose names and lists come from the input, must never
+// create, write or copy anything outside the account's target mailbox, and
+// must copy every message of every folder it accepted.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "migrate/index_lookup.h"
+#include "migrate/mailbox_migrator.h"
+#include "migrate/recording_host.h"
+#include "migrate/safe_name.h"
+#include "migrate/texts.h"
+#include "platform/code_page.h"
+#include "platform/mem_file_system.h"
+
+namespace vm {
+namespace {
+
+const Texts& GbkTexts() {
+  static const Texts* texts = [] {
+    std::unique_ptr<CodePage> gbk = OpenCodePage("GBK");
+    FUZZ_CHECK(gbk != nullptr);
+    return new Texts(MakeTexts(*gbk));
+  }();
+  return *texts;
+}
+
+std::vector<bool> PlainSizeFlags(const std::string& index,
+                                 const std::vector<std::string>& names) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < index.size()) {
+    size_t end = index.find('\n', start);
+    if (end == std::string::npos) end = index.size();
+    std::string line = index.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  std::vector<bool> flags;
+  for (const std::string& name : names) {
+    bool flag = false;
+    for (const std::string& line : lines) {
+      if (line.find(name) != std::string::npos) {
+        flag = SizeFlagOfIndexLine(line);
+        break;
+      }
+    }
+    flags.push_back(flag);
+  }
+  return flags;
+}
+
+// Passes everything to an in-memory file system and aborts on any change
+// made outside `root`, or through a path with an empty, "." or ".."
+// component below it.
+class GuardedFileSystem : public FileSystem {
+ public:
+  GuardedFileSystem(MemFileSystem* base, std::string root)
+      : base_(base), root_(std::move(root)) {}
+
+  bool Exists(const std::string& path) override { return base_->Exists(path); }
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
+    return base_->ModifiedTime(path, seconds);
+  }
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override {
+    return base_->ReadFile(path, contents, error);
+  }
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override {
+    Check(path);
+    return base_->WriteFile(path, contents, error);
+  }
+  bool ReplaceFile(const std::string& path, const std::string& contents,
+                   std::string* error) override {
+    Check(path);
+    return base_->ReplaceFile(path, contents, error);
+  }
+  bool CreateDir(const std::string& path) override {
+    if (root_.compare(0, path.size(), path) != 0) Check(path);
+    return base_->CreateDir(path);
+  }
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override {
+    Check(to);
+    CopyResult result = base_->CopyNew(from, to, error);
+    if (result == CopyResult::kCopied) ++copies;
+    return result;
+  }
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override {
+    return base_->List(pattern, entries);
+  }
+  bool RemoveFile(const std::string& path) override {
+    Check(path);
+    return base_->RemoveFile(path);
+  }
+
+  int copies = 0;
+
+ private:
+  void Check(const std::string& path) const {
+    if (std::getenv("FUZZ_VERBOSE") != nullptr) {
+      std::fprintf(stderr, "change at %s\n", path.c_str());
+    }
+    FUZZ_CHECK(path.size() > root_.size() + 1);
+    FUZZ_CHECK(path.compare(0, root_.size(), root_) == 0);
+    FUZZ_CHECK(path[root_.size()] == '\\');
+    // Components split at backslashes that are not the second byte of a
+    // GBK character.
+    std::string rest = path.substr(root_.size() + 1) + "\\";
+    std::string part;
+    for (size_t i = 0; i < rest.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(rest[i]);
+      if (c >= 0x81 && c <= 0xfe && i + 1 < rest.size()) {
+        part += rest.substr(i++, 2);
+        continue;
+      }
+      if (c != '\\') {
+        FUZZ_CHECK(c != '/' && c != ':');
+        part += rest[i];
+        continue;
+      }
+      FUZZ_CHECK(!part.empty() && part != "." && part != "..");
+      part.clear();
+    }
+  }
+
+  MemFileSystem* base_;
+  std::string root_;
+};
+
+}  // namespace
+}  // namespace vm
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vm;
+  FuzzedDataProvider in(data, size);
+
+  // Part one: the index reader on its own, with names as a directory
+  // listing gives them: unique and not empty.
+  std::vector<std::string> names;
+  const int name_count = in.ConsumeIntegralInRange<int>(0, 6);
+  for (int i = 0; i < name_count; ++i) {
+    std::string name = in.ConsumeRandomLengthString(16);
+    if (!name.empty() &&
+        std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(std::move(name));
+    }
+  }
+  std::string index = in.ConsumeRandomLengthString(4096);
+  FUZZ_CHECK(SizeFlagsFromIndex(index, names) == PlainSizeFlags(index, names));
+
+  // Part two: one mailbox with a fuzzed user name, Folders.ini and index.
+  const std::string user = in.ConsumeRandomLengthString(24);
+  const std::string folders_ini = in.ConsumeRandomLengthString(512);
+  const bool folders_is_dir = in.ConsumeBool();
+  MemFileSystem mem;
+  const std::string box = "C:\\src\\mail\\" + user;
+  mem.CreateDir("C:\\src");
+  mem.CreateDir("C:\\src\\mail");
+  mem.CreateDir("C:\\out");
+  mem.CreateDir("C:\\out\\store");
+  const bool box_made = IsSafeDirectoryName(user, true) && mem.CreateDir(box);
+  int messages = 0;
+  if (box_made) {
+    if (folders_is_dir) {
+      mem.CreateDir(box + "\\Folders.ini");
+    } else {
+      mem.WriteFile(box + "\\Folders.ini", folders_ini, nullptr);
+    }
+    mem.WriteFile(box + "\\__r_in.ini", index, nullptr);
+    mem.WriteFile(box + "\\__r_0.ini", index, nullptr);
+    for (const char* ext : {".in", ".0", ".1"}) {
+      const std::string name = "1" + std::string(ext);
+      if (mem.WriteFile(box + "\\" + name, "message " + name, nullptr)) {
+        ++messages;
+      }
+    }
+  }
+
+  GuardedFileSystem fs(&mem, "C:\\out\\store");
+  RecordingHost host;
+  MigrationStats stats;
+  MailboxMigrator::Options options;
+  options.source_dir = "C:\\src";
+  options.target_mail_dir = "C:\\out\\store";
+  MailboxMigrator migrator(&fs, &host, GbkTexts(), options, &stats);
+  SourceAccount account{user, "example.com", ""};
+  const bool migrated = migrator.MigrateMailbox(account, "example.com");
+  if (!migrated) {
+    FUZZ_CHECK(fs.copies == 0);
+    FUZZ_CHECK(migrator.failure_lines() == 1);
+    return 0;
+  }
+  FUZZ_CHECK(stats.failed_copies == 0);
+  // The inbox message is always copied; a user-made folder's only when a
+  // line of Folders.ini named a folder the step accepted.
+  if (box_made) FUZZ_CHECK(fs.copies >= 1);
+  FUZZ_CHECK(fs.copies <= messages);
+  return 0;
+}
