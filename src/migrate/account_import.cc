@@ -91,20 +91,42 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       if (display.find('@') == std::string::npos) {
         display += "@" + account.domain;
       }
+      // The mailbox is marked pending before the account is saved and
+      // unmarked when its mail is copied, so an account a killed run
+      // added without (all of) its mail is finished by the next run.
+      const std::string& primary = target->primary_domain;
+      const bool resume = mailboxes->IsPending(account, primary);
+      if (!resume && !users->UserExists(account.user_name, account.domain) &&
+          !users->AliasExists(account.user_name, account.domain)) {
+        mailboxes->MarkPending(account, primary);
+      }
       switch (users->AddUser(MakeUser(account, *record))) {
         case kUserAdded:
           ++stats->user_count;
           host->AppendLogLine(texts.importing_account + display);
           host->SelectLastLine();
           // The migrator counts its own failure lines.
-          mailboxes->MigrateMailbox(account, target->primary_domain);
+          mailboxes->MigrateMailbox(account, primary, resume);
           break;
         case kUserFailed:
+          // When the item stayed in the document a later save may still
+          // write it, so the mark stays for the next run to copy its mail.
+          if (!users->UserExists(account.user_name, account.domain)) {
+            mailboxes->ClearPending(account, primary);
+          }
           host->AppendLogLine(texts.account_failed);
           host->SelectLastLine();
           ++*failure_lines;
           break;
-        default:  // the user or an alias of that name exists already
+        case kUserExists:
+          if (resume) {
+            host->AppendLogLine(texts.importing_account + display);
+            host->SelectLastLine();
+            mailboxes->MigrateMailbox(account, primary, true);
+          }
+          break;
+        default:  // an alias of that name exists already
+          if (resume) mailboxes->ClearPending(account, primary);
           break;
       }
     }

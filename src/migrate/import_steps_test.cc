@@ -223,7 +223,86 @@ TEST_F(ImportStepsTest, AccountStepLogsFailedAdditions) {
                               "log " + texts_.account_failed, "select 1"}));
   EXPECT_EQ(failures_, 2);
   EXPECT_EQ(stats_.user_count, 0);
-  EXPECT_FALSE(fs_.Exists("C:\\t\\store"));
+  // The mailbox was marked before the attempt; with no user written the
+  // mark is gone again and no mail was copied.
+  std::vector<DirEntry> left;
+  fs_.List("C:\\t\\store\\bob\\*", &left);
+  EXPECT_TRUE(left.empty());
+}
+
+// A run killed after an account was saved but before its mail was copied
+// leaves the pending mark; the next run finishes that mailbox (replacing a
+// copy cut short), and leaves other existing accounts' mailboxes alone.
+TEST_F(ImportStepsTest, AccountStepFinishesMailboxOfInterruptedRun) {
+  Put("domain.cfg", DomainsFile(DomainItem("a.com", 1), ""));
+  Source({"a.com"});
+  target_.primary_domain = "a.com";
+  host_.domains[0].accounts = {{"bob", "a.com", "{md5}1"},
+                               {"carl", "a.com", "{md5}2"}};
+  for (const char* user : {"bob", "carl"}) {
+    std::string box = std::string("C:\\src\\mail\\") + user;
+    fs_.CreateDir("C:\\src\\mail");
+    fs_.CreateDir(box);
+    ASSERT_TRUE(fs_.WriteFile(box + "\\1.in", "first message", nullptr));
+    ASSERT_TRUE(fs_.WriteFile(box + "\\2.in", "second message", nullptr));
+    ASSERT_TRUE(fs_.WriteFile(box + "\\3.in", "third message", nullptr));
+  }
+  // First run: both accounts migrate completely and no mark is left.
+  ASSERT_EQ(RunAccountStep(), 1);
+  ASSERT_EQ(stats_.user_count, 2);
+  EXPECT_FALSE(fs_.Exists("C:\\t\\store\\bob\\velquor-migrate.pending"));
+  const std::string users_after_first = Get("userauth.cfg");
+
+  // Simulate the kill inside bob's mailbox: the mark is back, one message
+  // is missing, one was cut short, one is another message of the same name
+  // that must be kept.
+  ASSERT_TRUE(
+      fs_.WriteFile("C:\\t\\store\\bob\\velquor-migrate.pending", "", nullptr));
+  ASSERT_TRUE(fs_.RemoveFile("C:\\t\\store\\bob\\INBOX\\1.in"));
+  ASSERT_TRUE(
+      fs_.WriteFile("C:\\t\\store\\bob\\INBOX\\2.in", "second", nullptr));
+  ASSERT_TRUE(
+      fs_.WriteFile("C:\\t\\store\\bob\\INBOX\\3.in", "other text", nullptr));
+  // carl, complete and unmarked, loses a message: not a resumed mailbox,
+  // so nothing is copied into it.
+  ASSERT_TRUE(fs_.RemoveFile("C:\\t\\store\\carl\\INBOX\\1.in"));
+
+  host_.lines.clear();
+  host_.events.clear();
+  stats_ = MigrationStats();
+  ASSERT_EQ(RunAccountStep(), 1);
+  EXPECT_EQ(Get("userauth.cfg"), users_after_first);  // nobody added twice
+  EXPECT_EQ(stats_.user_count, 0);
+  EXPECT_EQ(stats_.mail_count, 3);
+  EXPECT_EQ(stats_.failed_copies, 0);
+  auto read = [this](const std::string& path) {
+    std::string text;
+    fs_.ReadFile(path, &text, nullptr);
+    return text;
+  };
+  EXPECT_EQ(read("C:\\t\\store\\bob\\INBOX\\1.in"), "first message");
+  EXPECT_EQ(read("C:\\t\\store\\bob\\INBOX\\2.in"), "second message");
+  EXPECT_EQ(read("C:\\t\\store\\bob\\INBOX\\3.in"), "other text");
+  EXPECT_FALSE(fs_.Exists("C:\\t\\store\\bob\\velquor-migrate.pending"));
+  EXPECT_FALSE(fs_.Exists("C:\\t\\store\\carl\\INBOX\\1.in"));
+  EXPECT_EQ(host_.lines.front(), texts_.importing_account + "bob@a.com");
+}
+
+// A kill between writing the mark and saving the account: the next run adds
+// the account as usual and clears the mark.
+TEST_F(ImportStepsTest, AccountStepAddsMarkedAccountMissingFromList) {
+  Put("domain.cfg", DomainsFile(DomainItem("a.com", 1), ""));
+  Source({"a.com"});
+  target_.primary_domain = "a.com";
+  host_.domains[0].accounts = {{"bob", "a.com", "{md5}1"}};
+  fs_.CreateDir("C:\\t\\store");
+  fs_.CreateDir("C:\\t\\store\\bob");
+  ASSERT_TRUE(
+      fs_.WriteFile("C:\\t\\store\\bob\\velquor-migrate.pending", "", nullptr));
+  ASSERT_EQ(RunAccountStep(), 1);
+  EXPECT_EQ(stats_.user_count, 1);
+  EXPECT_NE(Get("userauth.cfg").find("<name>bob</name>"), std::string::npos);
+  EXPECT_FALSE(fs_.Exists("C:\\t\\store\\bob\\velquor-migrate.pending"));
 }
 
 }  // namespace

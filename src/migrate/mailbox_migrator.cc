@@ -52,19 +52,50 @@ MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
       options_(std::move(options)),
       stats_(stats) {}
 
-bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
-                                     const std::string& primary_domain) {
+std::string MailboxMigrator::TargetBox(
+    const SourceAccount& account, const std::string& primary_domain) const {
   const std::string& user = account.user_name;
   std::string box_name = user.substr(0, user.find('@'));
   if (account.domain != primary_domain) box_name += "@" + account.domain;
   if (!IsSafeDirectoryName(user, options_.double_byte_names) ||
       !IsSafeDirectoryName(box_name, options_.double_byte_names)) {
+    return std::string();
+  }
+  return options_.target_mail_dir + "\\" + box_name;
+}
+
+bool MailboxMigrator::MarkPending(const SourceAccount& account,
+                                  const std::string& primary_domain) {
+  std::string target_box = TargetBox(account, primary_domain);
+  if (target_box.empty()) return false;
+  fs_->CreateDir(options_.target_mail_dir);
+  fs_->CreateDir(target_box);
+  return fs_->WriteFile(target_box + "\\" + kPendingMark, "", nullptr);
+}
+
+bool MailboxMigrator::IsPending(const SourceAccount& account,
+                                const std::string& primary_domain) {
+  std::string target_box = TargetBox(account, primary_domain);
+  return !target_box.empty() && fs_->Exists(target_box + "\\" + kPendingMark);
+}
+
+void MailboxMigrator::ClearPending(const SourceAccount& account,
+                                   const std::string& primary_domain) {
+  std::string target_box = TargetBox(account, primary_domain);
+  if (!target_box.empty()) fs_->RemoveFile(target_box + "\\" + kPendingMark);
+}
+
+bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
+                                     const std::string& primary_domain,
+                                     bool resume) {
+  const std::string& user = account.user_name;
+  std::string target_box = TargetBox(account, primary_domain);
+  if (target_box.empty()) {
     LogFailure(texts_.unsafe_mailbox_name + user);
     return false;
   }
 
   fs_->CreateDir(options_.target_mail_dir);
-  std::string target_box = options_.target_mail_dir + "\\" + box_name;
   fs_->CreateDir(target_box);
   for (const char* folder :
        {"\\INBOX", "\\Sent", "\\Draft", "\\Trash", "\\Spam"}) {
@@ -72,7 +103,10 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   std::string source_box = options_.source_dir + "\\mail\\" + user;
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
+  resume_ = resume;
   MigrateFolders(source_box, target_box);
+  resume_ = false;
+  fs_->RemoveFile(target_box + "\\" + kPendingMark);
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   return true;
 }
@@ -152,7 +186,7 @@ int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
       target += ",S=" + std::to_string(size) + ".0.S";
     }
     std::string error;
-    CopyResult result = fs_->CopyNew(entry.path, target, &error);
+    CopyResult result = CopyMessage(entry.path, target, &error);
     if (result == CopyResult::kFailed) {
       failed_paths_.push_back(error.empty() ? entry.path
                                             : entry.path + " (" + error + ")");
@@ -161,6 +195,27 @@ int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
     ++count;
   }
   return count;
+}
+
+CopyResult MailboxMigrator::CopyMessage(const std::string& from,
+                                        const std::string& to,
+                                        std::string* error) {
+  CopyResult result = fs_->CopyNew(from, to, error);
+  if (result != CopyResult::kTargetExists || !resume_) return result;
+  // An interrupted copy leaves a file shorter than its source under the
+  // target name; a message that arrived there by other means is kept.
+  std::string source, copy;
+  if (!fs_->ReadFile(from, &source, error)) return CopyResult::kFailed;
+  if (!fs_->ReadFile(to, &copy, nullptr) || copy == source ||
+      copy.size() >= source.size() ||
+      source.compare(0, copy.size(), copy) != 0) {
+    return result;
+  }
+  if (!fs_->RemoveFile(to)) {
+    if (error != nullptr) *error = "cannot replace the partial copy " + to;
+    return CopyResult::kFailed;
+  }
+  return fs_->CopyNew(from, to, error);
 }
 
 void MailboxMigrator::FinishFolder(const std::string& done_line) {

@@ -6,6 +6,7 @@
 
 #include "migrate/migration_run.h"
 #include "migrate/source_lists.h"
+#include "platform/file_system.h"
 
 namespace vm {
 
@@ -39,8 +40,28 @@ class MailboxMigrator {
   // the user name before any "@", followed by "@" + its domain unless the
   // domain is exactly `primary_domain`. Returns false only when the account
   // was refused for an unsafe name (the refusal is logged).
+  //
+  // With `resume` the mailbox is one an interrupted run left unfinished: a
+  // message file already in the target that differs from its source (a
+  // copy cut short) is copied again. The pending mark is removed once every
+  // folder has been gone through.
   bool MigrateMailbox(const SourceAccount& account,
-                      const std::string& primary_domain);
+                      const std::string& primary_domain, bool resume = false);
+
+  // The pending mark: an empty file kPendingMark in the account's target
+  // mailbox, made before the account is added to the user list and removed
+  // when its mail has been copied. An account that is in the user list
+  // and still has the mark was interrupted and is resumed by the next run.
+  // MarkPending returns false when the mark could not be written (or the
+  // name is unsafe).
+  bool MarkPending(const SourceAccount& account,
+                   const std::string& primary_domain);
+  bool IsPending(const SourceAccount& account,
+                 const std::string& primary_domain);
+  void ClearPending(const SourceAccount& account,
+                    const std::string& primary_domain);
+
+  static constexpr const char* kPendingMark = "velquor-migrate.pending";
 
   // Failure lines written so far (refused names and failed copies).
   int failure_lines() const { return failure_lines_; }
@@ -52,6 +73,13 @@ class MailboxMigrator {
                           const std::string& target_box);
   // Copies the files matching `pattern` into `target_folder`; returns how
   // many it attempted. Failed copies are added to failed_paths_.
+  // The target mailbox directory of `account`; empty when a name is unsafe.
+  std::string TargetBox(const SourceAccount& account,
+                        const std::string& primary_domain) const;
+  // Copies one message; with resume_ a differing existing target is
+  // replaced. Returns the result of the last copy attempt.
+  CopyResult CopyMessage(const std::string& from, const std::string& to,
+                         std::string* error);
   int CopyFolderMessages(const std::string& index_path,
                          const std::string& pattern,
                          const std::string& target_folder);
@@ -65,6 +93,7 @@ class MailboxMigrator {
   const Texts& texts_;
   Options options_;
   MigrationStats* stats_;
+  bool resume_ = false;
   std::vector<std::string> failed_paths_;  // of the folder being copied
   int failure_lines_ = 0;
 };

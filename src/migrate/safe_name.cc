@@ -35,8 +35,14 @@ bool IsSafeDirectoryName(const std::string& name, bool double_byte) {
   if (name.empty() || name == "." || name == "..") return false;
   for (size_t i = 0; i < name.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
-    if (double_byte && c >= 0x81 && c <= 0xfe && i + 1 < name.size()) {
-      ++i;  // the trail byte is part of the character
+    if (double_byte && c >= 0x81 && c <= 0xfe) {
+      // Only a valid trail byte makes one character with the lead byte; a
+      // lead byte before anything else would hide a ":" or a control byte
+      // from this check while the system reads it on its own.
+      unsigned char trail =
+          i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+      if (trail < 0x40 || trail == 0x7f || trail == 0xff) return false;
+      ++i;
       continue;
     }
     if (IsForbiddenByte(c)) return false;

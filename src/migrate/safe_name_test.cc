@@ -36,9 +36,17 @@ TEST(SafeNameTest, TrailByteOfDoubleByteCharacterIsNotASeparator) {
   EXPECT_TRUE(IsSafeDirectoryName("a" + bar_trail + "b", true));
   // Read byte by byte (a UTF-8 run), the same bytes are refused.
   EXPECT_FALSE(IsSafeDirectoryName(backslash_trail, false));
-  // A lone lead byte at the end does not hide anything.
-  EXPECT_TRUE(IsSafeDirectoryName("a\x95", true));
   EXPECT_FALSE(IsSafeDirectoryName("\\\x95", true));
+}
+
+TEST(SafeNameTest, LeadByteWithoutValidTrailIsRefused) {
+  // A lead byte must not swallow a byte that cannot end a character: the
+  // system would read that byte on its own (a drive colon, a control byte).
+  for (const char* name : {"\xb9:x", "a\xb9:", "\x81\x1f", "\xb9\x7f",
+                           "\xb9\xff", "a\x95", "\xb9\x30"}) {
+    EXPECT_FALSE(IsSafeDirectoryName(name, true)) << name;
+  }
+  EXPECT_TRUE(IsSafeDirectoryName("\xb9\x40\xfe\xfe\x81\x80", true));
 }
 
 }  // namespace
