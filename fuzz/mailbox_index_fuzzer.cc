@@ -207,7 +207,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(migrator.failure_lines() == 1);
     return 0;
   }
-  FUZZ_CHECK(stats.failed_copies == 0);
+  // The in-memory file system splits paths at every backslash byte, also
+  // the second byte of a GBK character, so some copies can fail here; each
+  // must be reported.
+  FUZZ_CHECK(migrator.failure_lines() >= stats.failed_copies);
+  FUZZ_CHECK(host.lines.size() >= static_cast<size_t>(stats.failed_copies));
   // The inbox message is always copied; a user-made folder's only when a
   // line of Folders.ini named a folder the step accepted.
   if (box_made) FUZZ_CHECK(fs.copies >= 1);
