@@ -35,6 +35,9 @@ NO_SOURCE = "本机没有检测到 Velquor 软件，无法实现转移！"
 NO_TARGET = "本机没有检测到 Tarnwick 软件，您可以选择一个文件夹保存迁移数据。"
 NO_FOLDER = "您未设定临时保存文件夹，无法实现转移！"
 START_IDLE = "开始转移"
+START_RUNNING = "迁移中请等待..."
+ABOUT_CAPTION = "关于 Velquor"
+WM_CLOSE = 16
 WORK_FOLDER = "工作"
 TIMEOUT = 60
 
@@ -224,6 +227,64 @@ class DialogTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(os.path.join(store, "alice", "Spam")))
 
         press(DIALOG_CAPTION, "Escape")
+        self.assert_exits()
+
+    def test_password_options_and_a_close_refused_during_the_run(self):
+        image_path, _ = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+
+        def state():
+            return tuple(probe(mode, dialog, str(control)).strip()
+                         for mode, control in (("checked", 1006),
+                                               ("enabled", 1010),
+                                               ("enabled", 1011)))
+        self.assertEqual(state(), ("1", "0", "0"))
+        # (radio button clicked, suffix edit enabled, common edit enabled)
+        for radio, suffix, common in ((1007, "1", "0"), (1008, "0", "1"),
+                                      (1009, "0", "0"), (1006, "0", "0"),
+                                      (1007, "1", "0")):
+            probe("click", dialog, str(radio))
+            self.assertEqual(state()[1:], (suffix, common), radio)
+        probe("settext", dialog, "1010", "Xy1")
+        probe("click", dialog, "1008")
+        self.assertEqual(probe("text", dialog, "1010").strip(), "Xy1")
+        probe("click", dialog, "1007")
+
+        # The About box from the system menu, over the open dialog.
+        # Our entry is the menu's last; Wine adds one of its own with the
+        # same access key.
+        press(DIALOG_CAPTION, "alt+space")
+        subprocess.run(["xdotool", "key", "End", "Return"], check=True,
+                       timeout=TIMEOUT)
+        about = wait_window(ABOUT_CAPTION)
+        self.assertIn("Velquor 1.0 版", probe("texts", about).splitlines())
+        press(ABOUT_CAPTION, "Return")
+        wait_for(lambda: all(c != ABOUT_CAPTION for _, _, c in top_windows())
+                 or None, "the About box to close")
+
+        press(DIALOG_CAPTION, "Return")
+        # While the success message is open the run is still active: the
+        # button shows it, and closing the dialog is refused.
+        wait_window(MESSAGE_CAPTION)
+        self.assertEqual(probe("text", dialog, "1004").strip(), START_RUNNING)
+        self.assertEqual(probe("enabled", dialog, "1004").strip(), "0")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        dismiss_message(SUCCESS)
+        wait_for(lambda: probe("text", dialog, "1004").strip() == START_IDLE
+                 or None, "the start button to return to idle")
+        self.assertIsNone(self.process.poll())
+        self.assertIn(DIALOG_CAPTION, [c for _, _, c in top_windows()])
+
+        with open(os.path.join(tgt, "data", "userauth.cfg"), "rb") as f:
+            users = f.read().decode("gbk")
+        self.assertIn("<password>%s</password>" % md5("aliceXy1"), users)
+
+        # Idle again, the same close ends the program.
+        probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
     def test_missing_source_key_ends_with_its_message(self):

@@ -8,6 +8,12 @@
 //   window_probe text HWND ID     the text of control ID of window HWND
 //   window_probe list HWND ID     the lines of list box ID, one per line
 //   window_probe enabled HWND ID  1 when control ID is enabled, else 0
+//   window_probe checked HWND ID  the check state of button ID (0, 1, 2)
+//   window_probe click HWND ID    clicks button ID as the user would
+//   window_probe settext HWND ID TEXT
+//                                 replaces the text of control ID
+//   window_probe post HWND MSG WPARAM
+//                                 posts a message (numbers in decimal)
 //
 // Output is UTF-8.
 #include <windows.h>
@@ -92,10 +98,28 @@ int main(int argc, char** argv) {
     EnumChildWindows(Handle(argv[2]), PrintChildText, 0);
     return 0;
   }
+  if (mode == "settext" && argc == 5) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, argv[4], -1, nullptr, 0);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, argv[4], -1, text.data(), length);
+    return SendMessageW(Control(argv[2], argv[3]), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(text.c_str()))
+               ? 0
+               : 1;
+  }
+  if (mode == "post" && argc == 5) {
+    return PostMessageW(Handle(argv[2]),
+                        static_cast<UINT>(std::strtoul(argv[3], nullptr, 10)),
+                        std::strtoull(argv[4], nullptr, 10), 0)
+               ? 0
+               : 1;
+  }
   if (argc != 4) {
-    std::fprintf(stderr,
-                 "usage: window_probe windows | texts HWND | "
-                 "text|list|enabled HWND ID\n");
+    std::fprintf(
+        stderr,
+        "usage: window_probe windows | texts HWND | "
+        "text|list|enabled|checked|click HWND ID | settext HWND ID TEXT | "
+        "post HWND MSG WPARAM\n");
     return 2;
   }
   HWND control = Control(argv[2], argv[3]);
@@ -105,6 +129,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "list") return PrintList(control);
+  if (mode == "checked") {
+    std::printf("%d\n",
+                static_cast<int>(SendMessageW(control, BM_GETCHECK, 0, 0)));
+    return 0;
+  }
+  if (mode == "click") {
+    SendMessageW(control, BM_CLICK, 0, 0);
+    return 0;
+  }
   if (mode == "enabled") {
     std::printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
     return 0;

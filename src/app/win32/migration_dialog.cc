@@ -81,6 +81,7 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
 }
 
 BOOL MigrationDialog::OnInitDialog() {
+  CenterDialog(window_);
   HMENU system_menu = GetSystemMenu(window_, FALSE);
   char about[256] = {};
   if (system_menu != nullptr &&
