@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +79,9 @@ bool WriteAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
+
+// Temporary files of ReplaceFile are named target + kTempInfix + "<pid>.<n>".
+constexpr char kTempInfix[] = ".vmtmp.";
 
 std::string Join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
@@ -275,8 +279,9 @@ class PosixFileSystem : public FileSystem {
       }
     }
 
+    RemoveStaleTemporaries(target);
     static std::atomic<unsigned> counter{0};
-    std::string temp = target + ".vmtmp." + std::to_string(::getpid()) + "." +
+    std::string temp = target + kTempInfix + std::to_string(::getpid()) + "." +
                        std::to_string(counter++);
     ScopedFd fd(
         ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -426,6 +431,28 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     return true;
+  }
+
+  // A process killed while it replaced a file leaves its temporary file
+  // (target + ".vmtmp.<pid>.<n>"). Those of processes that no longer exist
+  // are removed, so they neither pile up nor fill a small disk.
+  static void RemoveStaleTemporaries(const std::string& target) {
+    size_t slash = target.find_last_of('/');
+    std::string dir = DirName(target);
+    std::string prefix =
+        target.substr(slash == std::string::npos ? 0 : slash + 1) + kTempInfix;
+    ScopedDir handle(::opendir(dir.c_str()));
+    if (handle.get() == nullptr) return;
+    while (struct dirent* entry = ::readdir(handle.get())) {
+      const char* name = entry->d_name;
+      if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
+      char* end = nullptr;
+      long pid = std::strtol(name + prefix.size(), &end, 10);
+      if (pid <= 0 || *end != '.' || pid == ::getpid()) continue;
+      if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        ::unlink(Join(dir, name).c_str());
+      }
+    }
   }
 
   static void SyncDirectory(const std::string& dir) {

@@ -130,6 +130,33 @@ int RunUnprivileged(const std::function<int()>& body) {
   });
 }
 
+// A replace cut short by a kill leaves its temporary file; the next
+// replace of the same file removes those of processes that are gone and
+// leaves everything else alone.
+TEST_F(PosixFileSystemTest, ReplaceRemovesTemporariesOfDeadProcesses) {
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  const std::string gone = std::to_string(dead);
+  const std::string live = std::to_string(getppid());
+  for (const std::string& name : std::vector<std::string>{
+           "a.cfg.vmtmp." + gone + ".0", "a.cfg.vmtmp." + gone + ".17",
+           "a.cfg.vmtmp." + live + ".0", "b.cfg.vmtmp." + gone + ".0",
+           std::string("a.cfg.vmtmp.x.0"), "a.cfg.vmtmp." + gone}) {
+    std::ofstream(root_ / name) << "partial";
+  }
+  ASSERT_TRUE(disk_->ReplaceFile(Path("a.cfg"), "new", nullptr));
+  EXPECT_EQ(Slurp(root_ / "a.cfg"), "new");
+  EXPECT_FALSE(fs::exists(root_ / ("a.cfg.vmtmp." + gone + ".0")));
+  EXPECT_FALSE(fs::exists(root_ / ("a.cfg.vmtmp." + gone + ".17")));
+  for (const std::string& kept : std::vector<std::string>{
+           "a.cfg.vmtmp." + live + ".0", "b.cfg.vmtmp." + gone + ".0",
+           std::string("a.cfg.vmtmp.x.0"), "a.cfg.vmtmp." + gone}) {
+    EXPECT_TRUE(fs::exists(root_ / kept)) << kept;
+  }
+}
+
 TEST_F(PosixFileSystemTest, ReplaceRespectsPermissions) {
   fs::permissions(root_, fs::perms::all);
   ASSERT_TRUE(disk_->WriteFile(Path("domain.cfg"), "old", nullptr));
