@@ -73,7 +73,10 @@ void ConsoleLog::DeleteLine(int index) {
   // already out and only leave the kept list.
   if (static_cast<size_t>(index) + 1 == lines_.size() &&
       printed_ < lines_.size() && terminal_ && shown_) {
-    write_("\r" + std::string(shown_columns_, ' ') + "\r");
+    std::string blank(shown_columns_ + 2, ' ');
+    blank.front() = '\r';
+    blank.back() = '\r';
+    write_(blank);
     shown_ = false;
   }
   lines_.erase(lines_.begin() + index);

@@ -493,7 +493,10 @@ class PosixFileSystem : public FileSystem {
         // Nothing below a missing component can exist: keep the rest as
         // given.
         resolved = candidate;
-        if (pos < utf8.size()) resolved += "/" + utf8.substr(pos);
+        if (pos < utf8.size()) {
+          resolved.push_back('/');
+          resolved.append(utf8, pos, std::string::npos);
+        }
         return resolved;
       }
       resolved = Join(resolved, match);
