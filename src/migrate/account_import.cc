@@ -97,8 +97,14 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       const std::string& primary = target->primary_domain;
       const bool resume = mailboxes->IsPending(account, primary);
       if (!resume && !users->UserExists(account.user_name, account.domain) &&
-          !users->AliasExists(account.user_name, account.domain)) {
-        mailboxes->MarkPending(account, primary);
+          !users->AliasExists(account.user_name, account.domain) &&
+          !mailboxes->MarkPending(account, primary)) {
+        // No mailbox can be made, so its mail could not be copied now or
+        // by a later run; the account is left for a run that can.
+        host->AppendLogLine(texts.mailbox_not_created + display);
+        host->SelectLastLine();
+        ++*failure_lines;
+        continue;
       }
       switch (users->AddUser(MakeUser(account, *record))) {
         case kUserAdded:

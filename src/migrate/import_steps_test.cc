@@ -305,5 +305,22 @@ TEST_F(ImportStepsTest, AccountStepAddsMarkedAccountMissingFromList) {
   EXPECT_FALSE(fs_.Exists("C:\\t\\store\\bob\\velquor-migrate.pending"));
 }
 
+// An account whose mailbox cannot be made is not added: a later run adds
+// it with its mail, where an added account would never get its mail.
+TEST_F(ImportStepsTest, AccountStepLeavesAccountWithoutMailboxForLater) {
+  Put("domain.cfg", DomainsFile(DomainItem("a.com", 1), ""));
+  Source({"a.com"});
+  target_.primary_domain = "a.com";
+  host_.domains[0].accounts = {{"bob", "a.com", "{md5}1"},
+                               {"carl", "a.com", "{md5}2"}};
+  fs_.FailPath("C:\\t\\store\\bob");
+  ASSERT_EQ(RunAccountStep(), 1);
+  EXPECT_EQ(stats_.user_count, 1);
+  EXPECT_EQ(failures_, 1);
+  EXPECT_EQ(host_.lines.front(), texts_.mailbox_not_created + "bob@a.com");
+  EXPECT_EQ(Get("userauth.cfg").find("<name>bob</name>"), std::string::npos);
+  EXPECT_NE(Get("userauth.cfg").find("<name>carl</name>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vm

@@ -67,7 +67,7 @@ std::string MailboxMigrator::TargetBox(
 bool MailboxMigrator::MarkPending(const SourceAccount& account,
                                   const std::string& primary_domain) {
   std::string target_box = TargetBox(account, primary_domain);
-  if (target_box.empty()) return false;
+  if (target_box.empty()) return true;
   fs_->CreateDir(options_.target_mail_dir);
   fs_->CreateDir(target_box);
   return fs_->WriteFile(target_box + "\\" + kPendingMark, "", nullptr);
@@ -104,9 +104,13 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   std::string source_box = options_.source_dir + "\\mail\\" + user;
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
   resume_ = resume;
+  const int32_t failed_before = stats_->failed_copies;
   MigrateFolders(source_box, target_box);
   resume_ = false;
-  fs_->RemoveFile(target_box + "\\" + kPendingMark);
+  // With a copy failed the mark stays, so a later run tries it again.
+  if (stats_->failed_copies == failed_before) {
+    fs_->RemoveFile(target_box + "\\" + kPendingMark);
+  }
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   return true;
 }

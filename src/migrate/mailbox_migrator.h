@@ -44,7 +44,7 @@ class MailboxMigrator {
   // With `resume` the mailbox is one an interrupted run left unfinished: a
   // message file already in the target that differs from its source (a
   // copy cut short) is copied again. The pending mark is removed once every
-  // folder has been gone through.
+  // message has been copied (or was there already).
   bool MigrateMailbox(const SourceAccount& account,
                       const std::string& primary_domain, bool resume = false);
 
@@ -52,8 +52,9 @@ class MailboxMigrator {
   // mailbox, made before the account is added to the user list and removed
   // when its mail has been copied. An account that is in the user list
   // and still has the mark was interrupted and is resumed by the next run.
-  // MarkPending returns false when the mark could not be written (or the
-  // name is unsafe).
+  // MarkPending returns false when the mark could not be written; for a
+  // name MigrateMailbox refuses there is nothing to mark and it returns
+  // true.
   bool MarkPending(const SourceAccount& account,
                    const std::string& primary_domain);
   bool IsPending(const SourceAccount& account,

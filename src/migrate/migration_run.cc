@@ -92,8 +92,10 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   }
   host->SelectLastLine();
 
-  // Failed copies mean mail was left behind: no success message then.
-  if (domain_result != 0 && account_result != 0 && stats->failed_copies == 0) {
+  // Failed copies mean mail was left behind, a failure line something else:
+  // no success message then.
+  if (domain_result != 0 && account_result != 0 && stats->failed_copies == 0 &&
+      outcome.failure_lines == 0) {
     host->ShowMessage(settings.target_installed ? texts.success_installed
                                                 : texts.success_temporary);
     outcome.succeeded = true;

@@ -191,5 +191,22 @@ TEST_F(MigrationRunTest, FailedCopiesAreCountedAndWithholdSuccess) {
   EXPECT_EQ(host_.lines.back(), texts_.copies_failed + "1");
 }
 
+// Any failure line withholds the success message, not only failed copies:
+// here an account name too long for the target and a refused folder.
+TEST_F(MigrationRunTest, FailureLinesWithholdSuccess) {
+  Write("C:\\src\\domain.ini", "a.com\r\n");
+  Write("C:\\src\\popusers.ini",
+        "bob\tc\ta.com\r\n" + std::string(65, 'x') + "\tc\ta.com\r\n");
+  ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob"));
+  Write("C:\\src\\mail\\bob\\1.in", "one");
+  RunOutcome outcome = Run();
+  EXPECT_TRUE(outcome.loaded);
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_EQ(outcome.failure_lines, 1);
+  EXPECT_TRUE(host_.messages.empty());
+  EXPECT_EQ(stats_.user_count, 1);
+  EXPECT_EQ(stats_.mail_count, 1);
+}
+
 }  // namespace
 }  // namespace vm

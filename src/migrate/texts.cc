@@ -36,6 +36,7 @@ Texts MakeTexts(const CodePage& code_page) {
 
   t.importing_account = a("导入帐户:");
   t.account_failed = a("该账户导入失败或者userauth.cfg文件读取错误！");
+  t.mailbox_not_created = a("无法创建邮箱目录，该帐户未导入:");
   t.domain_list_unreadable = a("读取域信息出错！");
 
   t.folder_indent = std::string(9, ' ');

@@ -43,6 +43,7 @@ struct Texts {
   // Account step.
   std::string importing_account;  // followed by the display name
   std::string account_failed;
+  std::string mailbox_not_created;  // followed by the display name
   std::string domain_list_unreadable;
 
   // Mailbox step. Folder lines start with nine blanks.
