@@ -133,7 +133,13 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   std::string list_path = source_box + "\\Folders.ini";
   if (!fs_->Exists(list_path)) return;
   std::string text;
-  fs_->ReadFile(list_path, &text, nullptr);
+  if (!fs_->ReadFile(list_path, &text, nullptr)) {
+    // The user-made folders cannot be known: say so rather than leave
+    // their mail behind unmentioned.
+    LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
+               list_path);
+    return;
+  }
 
   // Every directory is made before any folder is copied. The folder number
   // is the line number, so a refused line still uses up its number.

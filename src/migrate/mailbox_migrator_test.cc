@@ -181,5 +181,22 @@ TEST_F(MailboxMigratorTest, DirectoriesInTheSourceAreNotCopied) {
   EXPECT_FALSE(fs_.Exists("C:\\out\\store\\bob\\INBOX\\sub.in"));
 }
 
+// A folder list that exists but cannot be read is named, and the standard
+// folders are still copied; an index that cannot be read leaves the names
+// unsized but copies every message.
+TEST_F(MailboxMigratorTest, UnreadableFolderListAndIndexAreNotSilent) {
+  MakeBox("bob", {{"1.in", "one"}, {"2.0", "two"}});
+  ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\Folders.ini"));
+  ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\__r_in.ini"));
+  EXPECT_TRUE(Migrate("bob", "example.com"));
+  EXPECT_EQ(failure_lines_, 1);
+  EXPECT_EQ(host_.lines.back(), texts_.folder_indent +
+                                    texts_.folder_list_unreadable +
+                                    "C:\\src\\mail\\bob\\Folders.ini");
+  EXPECT_EQ(Read("C:\\out\\store\\bob\\INBOX\\1.in"), "one");
+  EXPECT_EQ(stats_.mail_count, 1);
+  EXPECT_EQ(stats_.failed_copies, 0);
+}
+
 }  // namespace
 }  // namespace vm

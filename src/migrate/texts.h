@@ -52,10 +52,11 @@ struct Texts {
   std::string standard_done[4];
   std::string user_folder_in_progress;  // after indent + folder name
   std::string user_folder_done;
-  std::string unsafe_folder_name;   // after indent; followed by the name
-  std::string unsafe_mailbox_name;  // followed by the user name
-  std::string copy_failed;          // after indent; followed by the path
-  std::string copies_failed;        // followed by the number
+  std::string unsafe_folder_name;      // after indent; followed by the name
+  std::string unsafe_mailbox_name;     // followed by the user name
+  std::string folder_list_unreadable;  // after indent; followed by the path
+  std::string copy_failed;             // after indent; followed by the path
+  std::string copies_failed;           // followed by the number
 
   // Start-up.
   std::string source_not_found;
