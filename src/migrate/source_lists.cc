@@ -78,7 +78,15 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
                 texts.domain_ini_unreadable, host, &text)) {
     return false;
   }
-  ForEachLine(text, [domains](std::string line) {
+  ForEachLine(text, [&](std::string line) {
+    if (line.find('\0') != std::string::npos) {
+      // The target keeps names as C strings: the name would be cut at the
+      // NUL and become another domain.
+      host->AppendLogLine(texts.name_has_nul + line);
+      host->SelectLastLine();
+      ++refused_here;
+      return;
+    }
     domains->push_back(SourceDomain{std::move(line), {}});
   });
 
@@ -113,6 +121,13 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
     SourceAccount account;
     account.user_name = AsciiLower(fields[0]);
     account.domain = *matched_field;
+    if (account.user_name.find('\0') != std::string::npos) {
+      // Cut at the NUL by the target, it would be another account.
+      host->AppendLogLine(texts.name_has_nul + account.user_name);
+      host->SelectLastLine();
+      ++refused_here;
+      return;
+    }
     if (account.user_name.size() > kMaxNameBytes ||
         account.domain.size() > kMaxNameBytes) {
       // The target's records hold 64 bytes; a cut name would be another

@@ -153,5 +153,22 @@ TEST_F(SourceListsTest, OverlongNamesAreRefusedVisibly) {
                              texts_.name_too_long + "w"}));
 }
 
+// A NUL inside a name would cut it short in the target's records, making
+// it another name: such domains and accounts are refused, by name.
+TEST_F(SourceListsTest, NamesWithNulAreRefusedVisibly) {
+  using namespace std::string_literals;
+  Write("domain.ini", "d.com\r\nx\0y.com\r\n"s);
+  Write("popusers.ini",
+        "nu\0l\tc\td.com\r\nok\tc\td.com\r\n"
+        "w\tc\tx\0y.com\r\n"s);
+  int refused = 0;
+  ASSERT_TRUE(LoadSourceLists(&fs_, "C:\\src", texts_, &host_, &refused));
+  EXPECT_EQ(refused, 2);
+  EXPECT_EQ(Attached(), std::vector<std::string>{"d.com:ok/d.com"});
+  EXPECT_EQ(host_.lines,
+            (std::vector<std::string>{texts_.name_has_nul + "x\0y.com"s,
+                                      texts_.name_has_nul + "nu\0l"s}));
+}
+
 }  // namespace
 }  // namespace vm

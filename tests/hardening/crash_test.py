@@ -16,7 +16,8 @@ import signal
 import sys
 import time
 
-import harness
+sys.dont_write_bytecode = True  # nothing written beside the sources
+import harness  # noqa: E402
 from harness import (CONFIG_FILES, PENDING_MARK, SHORT_SUCCESS, TEMP_PATTERN,
                      domains_of, make_installation, mask_times, read_bytes,
                      tree, users_of)

@@ -13,9 +13,11 @@ import resource
 import shutil
 import signal
 import subprocess
+import sys
 import time
 
-import harness
+sys.dont_write_bytecode = True  # nothing written beside the sources
+import harness  # noqa: E402
 from harness import (SHORT_SUCCESS, HeldLock, domains_of, make_installation,
                      mask_times, read_bytes, tree, users_of)
 

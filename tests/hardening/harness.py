@@ -56,7 +56,9 @@ def read_bytes(path):
 def config_items(path, list_name, fields):
     """The items of one list of a configuration file, as tuples of the
     named fields. Fails (raises) when the file does not parse."""
-    root = ET.fromstring(read_bytes(path).decode("gbk"))
+    # Names from the source may hold bytes that are not GBK; they are
+    # copied as they are, so they only need to survive the parse here.
+    root = ET.fromstring(read_bytes(path).decode("gbk", "replace"))
     section = root.find(list_name)
     if section is None:
         raise AssertionError("%s has no <%s>" % (path, list_name))
