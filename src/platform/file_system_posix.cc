@@ -146,9 +146,10 @@ class FoldedNameCache {
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = dirs_.find(dir);
     if (it == dirs_.end() || !it->second.Matches(st)) {
-      if (dirs_.size() >= kMaxDirs) dirs_.clear();
+      if (it == dirs_.end() && dirs_.size() >= kMaxDirs) DropLeastRecent();
       it = dirs_.insert_or_assign(dir, Read(dir, st)).first;
     }
+    it->second.used = ++uses_;
     auto found = it->second.names.find(Fold(name));
     return found == it->second.names.end() ? "" : found->second;
   }
@@ -178,6 +179,7 @@ class FoldedNameCache {
     ino_t ino = 0;
     struct timespec mtime = {};
     std::unordered_map<std::string, std::string> names;  // folded -> real
+    uint64_t used = 0;  // the value of uses_ when last searched
 
     bool Matches(const struct stat& st) const {
       return st.st_dev == dev && st.st_ino == ino &&
@@ -190,6 +192,18 @@ class FoldedNameCache {
       mtime = st.st_mtim;
     }
   };
+
+  // Makes room by dropping the listing searched longest ago, not all of
+  // them: a large directory that gets a new entry for every account (the
+  // mail store) would otherwise be read again after every few hundred
+  // other directories, at a cost that grows with the number of accounts.
+  void DropLeastRecent() {
+    auto oldest = dirs_.begin();
+    for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
+      if (it->second.used < oldest->second.used) oldest = it;
+    }
+    if (oldest != dirs_.end()) dirs_.erase(oldest);
+  }
 
   static std::string Fold(std::string s) {
     for (char& c : s) {
@@ -214,6 +228,7 @@ class FoldedNameCache {
 
   std::mutex mutex_;
   std::unordered_map<std::string, Listing> dirs_;
+  uint64_t uses_ = 0;
 };
 
 class PosixFileSystem : public FileSystem {
@@ -473,6 +488,22 @@ class PosixFileSystem : public FileSystem {
     }
     struct stat st;
     if (utf8.empty() || ::lstat(utf8.c_str(), &st) == 0) return utf8;
+
+    // Most paths that do not exist name a new entry in a directory that
+    // does, spelled as on disk: only the last component needs resolving
+    // then, which saves a lookup of every component of a deep path for
+    // each file created.
+    size_t slash = utf8.find_last_of('/');
+    std::string parent = slash == std::string::npos ? std::string()
+                         : slash == 0               ? std::string("/")
+                                                    : utf8.substr(0, slash);
+    std::string last =
+        slash == std::string::npos ? utf8 : utf8.substr(slash + 1);
+    if (!last.empty() && last != "." && last != ".." &&
+        (parent.empty() || ::lstat(parent.c_str(), &st) == 0)) {
+      std::string match = folded_names_.Find(parent, last);
+      return match.empty() ? utf8 : Join(parent, match);
+    }
 
     std::string resolved = utf8[0] == '/' ? "/" : "";
     size_t pos = 0;

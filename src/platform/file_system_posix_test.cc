@@ -242,6 +242,62 @@ TEST_F(PosixFileSystemTest, CaseResolutionSeesEntriesMadeByOthers) {
             CopyResult::kTargetExists);
 }
 
+TEST_F(PosixFileSystemTest, CaseResolutionAtEveryDepth) {
+  fs::create_directories(root_ / "Mail" / "Bob" / "Inbox");
+  std::ofstream(root_ / "Mail" / "Bob" / "Inbox" / "1.In") << "1";
+  struct Case {
+    const char* path;
+    bool exists;
+  } cases[] = {
+      {"Mail\\Bob\\Inbox\\1.In", true},     {"Mail\\Bob\\Inbox\\1.IN", true},
+      {"mail\\bob\\inbox\\1.in", true},     {"Mail\\BOB\\Inbox\\1.In", true},
+      {"MAIL\\Bob\\Inbox", true},           {"Mail\\Bob\\Inbox\\2.in", false},
+      {"Mail\\Bob\\Outbox\\1.In", false},   {"Mail\\Ann\\Inbox\\1.In", false},
+      {"Mail\\Bob\\Inbox\\1.In\\x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(disk_->Exists(Path(c.path)), c.exists) << c.path;
+  }
+
+  // A new file reached through differently cased directories lands in the
+  // existing ones, and a second copy under another case is refused.
+  ASSERT_EQ(disk_->CopyNew(Path("Mail\\Bob\\Inbox\\1.In"),
+                           Path("MAIL\\bob\\INBOX\\New.in"), nullptr),
+            CopyResult::kCopied);
+  EXPECT_EQ(Slurp(root_ / "Mail" / "Bob" / "Inbox" / "New.in"), "1");
+  EXPECT_EQ(disk_->CopyNew(Path("Mail\\Bob\\Inbox\\1.In"),
+                           Path("Mail\\Bob\\Inbox\\NEW.IN"), nullptr),
+            CopyResult::kTargetExists);
+  ASSERT_TRUE(disk_->WriteFile(Path("mail\\BOB\\inbox\\3.IN"), "3", nullptr));
+  EXPECT_EQ(Slurp(root_ / "Mail" / "Bob" / "Inbox" / "3.IN"), "3");
+  EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(PosixFileSystemTest, CaseResolutionSurvivesManyDirectories) {
+  // More directories than the resolver remembers, each searched once;
+  // the first one, searched again and again, stays right throughout,
+  // including for an entry another program adds to it at the end.
+  ASSERT_TRUE(disk_->CreateDir(Path("Store")));
+  for (int i = 0; i < 600; ++i) {
+    std::string box = "store\\Box" + std::to_string(i);
+    ASSERT_TRUE(disk_->CreateDir(Path(box)));
+    ASSERT_TRUE(disk_->WriteFile(Path(box + "\\Mark"), "", nullptr));
+    ASSERT_TRUE(
+        disk_->Exists(Path("STORE\\BOX" + std::to_string(i) + "\\mark")))
+        << i;
+    ASSERT_TRUE(disk_->Exists(Path("STORE\\box0"))) << i;
+  }
+  EXPECT_EQ(
+      static_cast<size_t>(std::distance(fs::directory_iterator(root_ / "Store"),
+                                        fs::directory_iterator())),
+      600u);
+  struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "Store").c_str(), old_times, 0), 0);
+  std::ofstream(root_ / "Store" / "Late") << "x";
+  EXPECT_TRUE(disk_->Exists(Path("STORE\\LATE")));
+  EXPECT_FALSE(disk_->Exists(Path("STORE\\BOX600")));
+}
+
 class InterprocessLockTest : public testing::Test {
  protected:
   void SetUp() override {
