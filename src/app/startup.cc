@@ -69,7 +69,9 @@ int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
   std::string dir = temporary_folder ? target_dir : target_dir + "\\data";
   for (const Skeleton& skeleton : kSkeletons) {
     std::string path = dir + "\\" + skeleton.name;
-    if (!fs->Exists(path)) fs->WriteFile(path, skeleton.text, nullptr);
+    // Written whole or not at all: a run killed here must not leave a
+    // cut file that later runs would find present and never fill in.
+    if (!fs->Exists(path)) fs->ReplaceFile(path, skeleton.text, nullptr);
   }
   return 1;
 }

@@ -60,6 +60,20 @@ TEST_F(StartupFilesTest, CreatesOnlyMissingSkeletons) {
             "</domainalias>\r\n</database>");
 }
 
+// A skeleton is written whole or not at all, so a start-up cut short
+// leaves no part-file that the next start-up would take as present.
+TEST_F(StartupFilesTest, SkeletonCutShortLeavesNoFile) {
+  fs_.FailWritesAfter(20);
+  CreateMissingTargetFiles(&fs_, "C:\\t", false);
+  EXPECT_FALSE(fs_.Exists("C:\\t\\data\\domain.cfg"));
+  EXPECT_FALSE(fs_.Exists("C:\\t\\data\\userauth.cfg"));
+  fs_.FailWritesAfter(-1);
+  CreateMissingTargetFiles(&fs_, "C:\\t", false);
+  EXPECT_EQ(Read("C:\\t\\data\\userauth.cfg"),
+            "<database>\r\n<user>\r\n</user>\r\n<useralias>\r\n</useralias>"
+            "\r\n</database>");
+}
+
 TEST_F(StartupFilesTest, VersionCheckReadsCharset) {
   struct Case {
     const char* text;
