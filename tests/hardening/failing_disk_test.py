@@ -130,10 +130,16 @@ class FailingDiskTest(harness.HardeningCase):
         preexec = None
         if os.geteuid() == 0:
             preexec = as_nobody
-            probe = subprocess.run(["true"], preexec_fn=as_nobody)
-            if probe.returncode != 0:
-                self.skipTest("cannot run unprivileged, and root ignores "
-                              "permission bits")
+            try:
+                probe = subprocess.run([harness.PROGRAM, "--version"],
+                                       preexec_fn=as_nobody,
+                                       capture_output=True).returncode
+            except (OSError, subprocess.SubprocessError):
+                probe = -1
+            if probe != 0:
+                self.skipTest("root ignores permission bits and the program "
+                              "cannot run as nobody here (is its folder "
+                              "closed to other users?)")
         lock = HeldLock(self.locks, "userauth.cfg")
         self.addCleanup(lock.release)
         p = self.start_cli(preexec=preexec)
