@@ -164,14 +164,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The stores only ever edit well-formed documents; in a broken one
         // (an end tag cut off at the end of the text, say) new markup may
         // complete a construct the old text left open.
-        // Parsing stops at a NUL byte, so markup placed after one is never
-        // seen by a fresh parse either.
         // A lone start tag (kNoEndTag, which no store uses) inside an
         // element of the same name is taken by a fresh parse as the
-        // element the outer end tag closes.
-        // The same holds for a lone start tag the old text already had.
-        const bool nul_free = after.find('\0') == std::string::npos;
-        if (well_formed && nul_free && (options & kNoEndTag) == 0 &&
+        // element the outer end tag closes; the same holds for a lone
+        // start tag the old text already had.
+        if (well_formed && (options & kNoEndTag) == 0 &&
             !HasLoneStartTag(doc) &&
             !(OrderedIndex(doc) == OrderedIndex(fresh))) {
           std::fprintf(stderr, "append of '%s' options %x at %d/%d/%d to\n",

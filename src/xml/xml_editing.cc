@@ -1,6 +1,8 @@
 // Appending elements: the markup is spliced into the text and the element
 // index patched to what a fresh parse of the new text would give.
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "xml/xml_document.h"
@@ -139,6 +141,12 @@ XmlDocument::Splice XmlDocument::SpliceMarkup(int32_t parent, int32_t ref,
     offset = p.ContentStart();
   } else {
     offset = p.start + p.length - p.end_tag_length;
+    if (parent == 0) {
+      // Parsing stops at a NUL byte; a last top-level element goes in
+      // front of it, where a parse of the text will find it.
+      offset =
+          std::min(offset, static_cast<int32_t>(std::strlen(text_.c_str())));
+    }
   }
   if (!empty_parent) {
     // Past the line break that follows the reference sibling, in front of

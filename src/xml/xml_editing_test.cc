@@ -150,6 +150,18 @@ TEST(XmlEditingTest, OptionsShapeTheMarkup) {
   }
 }
 
+// Parsing stops at a NUL byte, so a last top-level element goes in front
+// of one; elsewhere the text after the NUL stays as it was.
+TEST(XmlEditingTest, TopLevelAppendStaysInFrontOfNul) {
+  using namespace std::string_literals;
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadText("<a/>\r\n\0<junk/>"s));
+  ASSERT_TRUE(doc.NewElement("b", "x", 0));
+  EXPECT_EQ(doc.DocumentText(), "<a/>\r\n<b>x</b>\r\n\0<junk/>"s);
+  EXPECT_TRUE(IndexMatchesFreshParse(doc));
+  EXPECT_EQ(doc.ElementName(doc.CurrentPosition()), "b");
+}
+
 TEST(XmlEditingTest, NumbersAreWrittenInDecimal) {
   const struct {
     int32_t number;
