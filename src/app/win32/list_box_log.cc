@@ -46,9 +46,17 @@ void ListBoxView::SetHorizontalExtent(int extent) {
 bool ListBoxMeasurer::Measure(const std::string& line, int* width) {
   HDC dc = GetDC(list_box_);
   if (dc == nullptr) return false;
+  // A window's device context starts with the system font, not the font
+  // the list box draws with (the dialog's); measured with it the extent
+  // can fall short of the drawn line and its end could never be scrolled
+  // into view.
+  HFONT font =
+      reinterpret_cast<HFONT>(SendMessageA(list_box_, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
   SIZE size = {};
   bool measured = GetTextExtentPoint32A(dc, line.data(),
                                         static_cast<int>(line.size()), &size);
+  if (previous != nullptr) SelectObject(dc, previous);
   ReleaseDC(list_box_, dc);
   if (!measured) return false;
   *width = size.cx;

@@ -28,8 +28,8 @@ class ListBoxView : public LogView {
   HWND list_box_;
 };
 
-// Measures a line in pixels with the list box's device context, as
-// obtained, with no font selected into it.
+// Measures a line in pixels with the list box's device context and the
+// font the list box draws with.
 class ListBoxMeasurer : public TextMeasurer {
  public:
   explicit ListBoxMeasurer(HWND list_box) : list_box_(list_box) {}

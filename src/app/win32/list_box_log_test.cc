@@ -67,6 +67,36 @@ TEST_F(ListBoxLogTest, MeasuresWithTheListBoxDeviceContext) {
   EXPECT_GT(wide, narrow * 20);
 }
 
+TEST_F(ListBoxLogTest, MeasuresWithTheFontTheListBoxDrawsWith) {
+  LOGFONTA spec = {};
+  spec.lfHeight = -30;
+  lstrcpyA(spec.lfFaceName, "Arial");
+  HFONT big = CreateFontIndirectA(&spec);
+  ASSERT_NE(big, nullptr);
+  SendMessageA(list_box_, WM_SETFONT, reinterpret_cast<WPARAM>(big), FALSE);
+  const std::string kLine = "         result line 12345";
+
+  HDC dc = GetDC(list_box_);
+  ASSERT_NE(dc, nullptr);
+  SIZE plain = {};
+  GetTextExtentPoint32A(dc, kLine.data(), static_cast<int>(kLine.size()),
+                        &plain);
+  HGDIOBJ previous = SelectObject(dc, big);
+  SIZE drawn = {};
+  GetTextExtentPoint32A(dc, kLine.data(), static_cast<int>(kLine.size()),
+                        &drawn);
+  SelectObject(dc, previous);
+  ReleaseDC(list_box_, dc);
+  ASSERT_NE(plain.cx, drawn.cx);  // otherwise the case proves nothing
+
+  ListBoxMeasurer measurer(list_box_);
+  int width = 0;
+  ASSERT_TRUE(measurer.Measure(kLine, &width));
+  EXPECT_EQ(width, drawn.cx);
+  SendMessageA(list_box_, WM_SETFONT, 0, FALSE);
+  DeleteObject(big);
+}
+
 TEST_F(ListBoxLogTest, ProgressLogExtentCoversTheWidestLine) {
   ListBoxView view(list_box_);
   ListBoxMeasurer measurer(list_box_);
