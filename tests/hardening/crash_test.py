@@ -12,6 +12,7 @@ byte.
 
 import os
 import random
+import shutil
 import signal
 import sys
 import time
@@ -70,38 +71,57 @@ class CrashSafetyTest(harness.HardeningCase):
         ref_store = tree(os.path.join(ref, "store"))
         self.assertEqual(len(ref_users), 80)
 
-        # The moments spread over the early part of a run, so that the runs
-        # together still advance through the whole migration.
-        seen = {"domains": 0, "users": 0, "temporary": set(), "partial": 0}
-        finished = 0
-        for _ in range(KILLS):
+        # Kills land at random moments of a run; each later run resumes the
+        # migration. When a run ends before its kill (the migration is
+        # complete), the result is checked and the next kills start over in
+        # an empty output folder, until KILLS kills have hit running runs.
+        seen = self.fresh_output()
+        landed = attempts = cycles = partial = 0
+        while landed < KILLS:
+            attempts += 1
+            self.assertLess(attempts, KILLS * 10, "runs keep ending first")
             p = self.start_cli()
-            time.sleep(rng.uniform(0.0, duration / 12))
+            time.sleep(rng.uniform(0.0, duration / 20))
             p.send_signal(signal.SIGKILL)
             p.communicate()
-            if p.returncode != -signal.SIGKILL:
-                finished += 1
-            self.check_after_kill(ref_domains, ref_users, ref_store, seen)
+            if p.returncode == -signal.SIGKILL:
+                landed += 1
+                self.check_after_kill(ref_domains, ref_users, ref_store, seen)
+            else:
+                self.assertEqual(p.returncode, 0)
+                self.check_complete(ref, ref_domains, ref_users, ref_store)
+                partial += seen["partial"]
+                seen = self.fresh_output()
+                cycles += 1
 
         r = self.run_cli()
         self.assertEqual(r.status, 0, r)
         self.assertIn(SHORT_SUCCESS, r.err)
+        self.check_complete(ref, ref_domains, ref_users, ref_store)
+        print("\n%d kills in %d runs over %d migrations, %d partial copies "
+              "seen, uninterrupted run %.2fs" % (
+                  landed, attempts, cycles + 1, partial + seen["partial"],
+                  duration),
+              file=sys.stderr)
+
+    def fresh_output(self):
+        shutil.rmtree(self.out)
+        os.makedirs(self.out)
+        return {"domains": 0, "users": 0, "temporary": set(), "partial": 0}
+
+    def check_complete(self, ref, ref_domains, ref_users, ref_store):
         self.assertEqual(domains_of(self.out), ref_domains)
         self.assertEqual(users_of(self.out), ref_users)
         for name in CONFIG_FILES:
-            self.assertEqual(mask_times(read_bytes(os.path.join(self.out,
-                                                                name))),
-                             mask_times(read_bytes(os.path.join(ref, name))))
+            self.assertEqual(
+                mask_times(read_bytes(os.path.join(self.out, name))),
+                mask_times(read_bytes(os.path.join(ref, name))))
         store = tree(os.path.join(self.out, "store"))
         self.assertEqual(sorted(store), sorted(ref_store))
         for path, data in ref_store.items():
             self.assertEqual(store[path], data, path)
         leftovers = [n for n in os.listdir(self.out) if TEMP_PATTERN.search(n)]
         self.assertEqual(leftovers, [], "temporary files left behind")
-        print("\n%d kills (%d runs ended first), %d partial copies seen, "
-              "run time %.2fs" % (KILLS, finished, seen["partial"], duration),
-              file=sys.stderr)
-
 
 if __name__ == "__main__":
     args = sys.argv[1:]
