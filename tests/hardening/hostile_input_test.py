@@ -198,6 +198,27 @@ class HostileInputTest(harness.HardeningCase):
                 self.setUp()
                 self.source(domains, users)
                 self.migrate()
+        # Binary and empty target lists are reported and never replaced.
+        for domain_cfg, users_cfg in [(binary, b""), (b"", binary),
+                                      (binary, binary)]:
+            with self.subTest(domain_cfg=len(domain_cfg),
+                              users_cfg=len(users_cfg)):
+                self.tearDown()
+                self.setUp()
+                self.source(lines(["a.com"]), lines(["bob\tc\ta.com"]),
+                            {"bob": {"1.in": b"one"}})
+                write_bytes(os.path.join(self.out, "domain.cfg"), domain_cfg)
+                write_bytes(os.path.join(self.out, "userauth.cfg"), users_cfg)
+                before = self.snapshot_outside()
+                r = self.run_cli()
+                self.assert_outside_untouched(before)
+                self.assert_failed_run(r)
+                self.assertEqual(read_bytes(os.path.join(self.out,
+                                                         "domain.cfg")),
+                                 domain_cfg)
+                self.assertEqual(read_bytes(os.path.join(self.out,
+                                                         "userauth.cfg")),
+                                 users_cfg)
         # Binary and empty files in the mailbox: every message is copied
         # byte for byte, whatever the folder list and index hold.
         self.tearDown()
