@@ -68,12 +68,11 @@ TEST_F(ListBoxLogTest, MeasuresWithTheListBoxDeviceContext) {
 }
 
 TEST_F(ListBoxLogTest, MeasuresWithTheFontTheListBoxDrawsWith) {
-  LOGFONTA spec = {};
-  spec.lfHeight = -30;
-  lstrcpyA(spec.lfFaceName, "Arial");
-  HFONT big = CreateFontIndirectA(&spec);
-  ASSERT_NE(big, nullptr);
-  SendMessageA(list_box_, WM_SETFONT, reinterpret_cast<WPARAM>(big), FALSE);
+  // A stock font, so the test needs no font look-up; any font other than
+  // the device context's default shows the difference.
+  HFONT font = static_cast<HFONT>(GetStockObject(ANSI_FIXED_FONT));
+  ASSERT_NE(font, nullptr);
+  SendMessageA(list_box_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   const std::string kLine = "         result line 12345";
 
   HDC dc = GetDC(list_box_);
@@ -81,7 +80,7 @@ TEST_F(ListBoxLogTest, MeasuresWithTheFontTheListBoxDrawsWith) {
   SIZE plain = {};
   GetTextExtentPoint32A(dc, kLine.data(), static_cast<int>(kLine.size()),
                         &plain);
-  HGDIOBJ previous = SelectObject(dc, big);
+  HGDIOBJ previous = SelectObject(dc, font);
   SIZE drawn = {};
   GetTextExtentPoint32A(dc, kLine.data(), static_cast<int>(kLine.size()),
                         &drawn);
@@ -94,7 +93,6 @@ TEST_F(ListBoxLogTest, MeasuresWithTheFontTheListBoxDrawsWith) {
   ASSERT_TRUE(measurer.Measure(kLine, &width));
   EXPECT_EQ(width, drawn.cx);
   SendMessageA(list_box_, WM_SETFONT, 0, FALSE);
-  DeleteObject(big);
 }
 
 TEST_F(ListBoxLogTest, ProgressLogExtentCoversTheWidestLine) {
