@@ -181,8 +181,12 @@ int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
   std::vector<bool> sized(names.size(), false);
   if (!names.empty() && fs_->Exists(index_path)) {
     std::string index;
-    fs_->ReadFile(index_path, &index, nullptr);
-    sized = SizeFlagsFromIndex(index, names);
+    if (fs_->ReadFile(index_path, &index, nullptr)) {
+      sized = SizeFlagsFromIndex(index, names);
+    } else {
+      // The messages are still copied, under their plain names.
+      unreadable_index_ = index_path;
+    }
   }
 
   int count = 0;
@@ -236,6 +240,11 @@ void MailboxMigrator::FinishFolder(const std::string& done_line) {
     LogFailure(texts_.folder_indent + texts_.copy_failed + path);
   }
   failed_paths_.clear();
+  if (!unreadable_index_.empty()) {
+    host_->AppendLogLine(texts_.folder_indent + texts_.index_unreadable +
+                         unreadable_index_);
+    unreadable_index_.clear();
+  }
   host_->SelectLastLine();
 }
 

@@ -96,6 +96,7 @@ class MailboxMigrator {
   MigrationStats* stats_;
   bool resume_ = false;
   std::vector<std::string> failed_paths_;  // of the folder being copied
+  std::string unreadable_index_;           // of the folder being copied, if any
   int failure_lines_ = 0;
 };
 

@@ -189,7 +189,12 @@ TEST_F(MailboxMigratorTest, UnreadableFolderListAndIndexAreNotSilent) {
   ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\Folders.ini"));
   ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\__r_in.ini"));
   EXPECT_TRUE(Migrate("bob", "example.com"));
+  // The index line is a note after the folder's done line, not a failure.
   EXPECT_EQ(failure_lines_, 1);
+  ASSERT_EQ(host_.lines.size(), 6u);
+  EXPECT_EQ(host_.lines[0], texts_.standard_done[0] + " 1!");
+  EXPECT_EQ(host_.lines[1], texts_.folder_indent + texts_.index_unreadable +
+                                "C:\\src\\mail\\bob\\__r_in.ini");
   EXPECT_EQ(host_.lines.back(), texts_.folder_indent +
                                     texts_.folder_list_unreadable +
                                     "C:\\src\\mail\\bob\\Folders.ini");

@@ -54,6 +54,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.unsafe_folder_name = a("文件夹名称不能用作目录，未转移:");
   t.unsafe_mailbox_name = a("用户名不能用作邮箱目录，邮件未转移:");
   t.folder_list_unreadable = a("无法读取自建文件夹列表，其中邮件未转移:");
+  t.index_unreadable = a("无法读取索引文件，邮件按原名转移:");
   t.copy_failed = a("邮件复制失败:");
   t.copies_failed = a("复制失败的邮件数:");
 

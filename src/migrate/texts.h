@@ -56,6 +56,7 @@ struct Texts {
   std::string unsafe_folder_name;      // after indent; followed by the name
   std::string unsafe_mailbox_name;     // followed by the user name
   std::string folder_list_unreadable;  // after indent; followed by the path
+  std::string index_unreadable;        // after indent; followed by the path
   std::string copy_failed;             // after indent; followed by the path
   std::string copies_failed;           // followed by the number
 

@@ -24,6 +24,7 @@ DOMAIN_FAILED = "该域名转移失败!"
 NAME_HAS_NUL = "名称含有空字符，未导入:"
 MAILBOX_NOT_CREATED = "无法创建邮箱目录，该帐户未导入:"
 FOLDER_LIST_UNREADABLE = "无法读取自建文件夹列表，其中邮件未转移:"
+INDEX_UNREADABLE = "无法读取索引文件，邮件按原名转移:"
 INDEX_SEP = b"\x0c\t"
 
 
@@ -244,6 +245,7 @@ class HostileInputTest(harness.HardeningCase):
         self.assertEqual(self.store(),
                          {os.path.join("bob", "INBOX", "1.in"): b"one"})
         self.assertTrue(any(FOLDER_LIST_UNREADABLE in l for l in r.lines), r)
+        self.assertTrue(any(INDEX_UNREADABLE in l for l in r.lines), r)
 
     def test_huge_domain_cfg(self):
         item = (b"<item>\r\n<domain>old%07d.example</domain>\r\n"
