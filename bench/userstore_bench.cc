@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   const std::string& final_text = store.document().DocumentText();
   Clock::time_point t = Clock::now();
   for (int i = 0; i < 1000; ++i) {
-    if (!fs->ReplaceFile(path, final_text, nullptr)) return 1;
+    if (!fs->ReplaceContents(path, final_text, nullptr)) return 1;
   }
   double plain = Seconds(Clock::now() - t);
 

@@ -85,10 +85,10 @@ class GuardedFileSystem : public FileSystem {
     Check(path);
     return base_->WriteFile(path, contents, error);
   }
-  bool ReplaceFile(const std::string& path, const std::string& contents,
-                   std::string* error) override {
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override {
     Check(path);
-    return base_->ReplaceFile(path, contents, error);
+    return base_->ReplaceContents(path, contents, error);
   }
   bool CreateDir(const std::string& path) override {
     if (root_.compare(0, path.size(), path) != 0) Check(path);

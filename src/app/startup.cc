@@ -71,7 +71,7 @@ int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
     std::string path = dir + "\\" + skeleton.name;
     // Written whole or not at all: a run killed here must not leave a
     // cut file that later runs would find present and never fill in.
-    if (!fs->Exists(path)) fs->ReplaceFile(path, skeleton.text, nullptr);
+    if (!fs->Exists(path)) fs->ReplaceContents(path, skeleton.text, nullptr);
   }
   return 1;
 }

@@ -52,7 +52,7 @@ std::string ReadFileText(FileSystem* fs, const std::string& path) {
 
 bool WriteFileText(FileSystem* fs, const std::string& path,
                    const std::string& text) {
-  return fs->ReplaceFile(path, text, nullptr);
+  return fs->ReplaceContents(path, text, nullptr);
 }
 
 ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,

@@ -44,7 +44,7 @@ void ResetSharedConfigStates();
 std::string ReadFileText(FileSystem* fs, const std::string& path);
 
 // Replaces the content of the file with `text`, never leaving it half
-// written (see FileSystem::ReplaceFile). True when the file was written.
+// written (see FileSystem::ReplaceContents). True when the file was written.
 bool WriteFileText(FileSystem* fs, const std::string& path,
                    const std::string& text);
 

@@ -56,8 +56,9 @@ class FileSystem {
   // new content, never a mix: a temporary file in the same directory,
   // flushed, then renamed over `path`. Falls back to WriteFile only when the
   // rename itself is refused. Leaves no temporary file behind.
-  virtual bool ReplaceFile(const std::string& path, const std::string& contents,
-                           std::string* error) = 0;
+  virtual bool ReplaceContents(const std::string& path,
+                               const std::string& contents,
+                               std::string* error) = 0;
 
   // Creates one directory. True when it was created or already exists as a
   // directory.

@@ -80,7 +80,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// Temporary files of ReplaceFile are named target + kTempInfix + "<pid>.<n>".
+// Temporary files of ReplaceContents are named target + kTempInfix +
+// "<pid>.<n>".
 constexpr char kTempInfix[] = ".vmtmp.";
 
 std::string Join(const std::string& dir, const std::string& name) {
@@ -275,8 +276,8 @@ class PosixFileSystem : public FileSystem {
     return WriteNative(Native(path), path, contents, error);
   }
 
-  bool ReplaceFile(const std::string& path, const std::string& contents,
-                   std::string* error) override {
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override {
     std::string target = Native(path);
     if (target.empty()) {
       SetError(error, EILSEQ, "cannot replace " + path);

@@ -86,7 +86,7 @@ TEST_F(PosixFileSystemTest, PathsInvalidInTheCodePageAreRefused) {
   // Replacing the bad byte would make these two names one file.
   const std::string bad1 = Path("a\xFF.cfg"), bad2 = Path("a\x81.cfg");
   EXPECT_FALSE(disk_->WriteFile(bad1, "1", nullptr));
-  EXPECT_FALSE(disk_->ReplaceFile(bad2, "2", nullptr));
+  EXPECT_FALSE(disk_->ReplaceContents(bad2, "2", nullptr));
   EXPECT_FALSE(disk_->CreateDir(bad1));
   EXPECT_FALSE(disk_->Exists(bad1));
   EXPECT_FALSE(disk_->RemoveFile(bad1));
@@ -101,8 +101,8 @@ TEST_F(PosixFileSystemTest, ReplaceThatRunsOutOfSpaceKeepsOldFile) {
   int status = RunInChild([&] {
     LimitFileSize(4096);
     std::string error;
-    bool ok = disk_->ReplaceFile(Path("userauth.cfg"), std::string(10000, 'n'),
-                                 &error);
+    bool ok = disk_->ReplaceContents(Path("userauth.cfg"),
+                                     std::string(10000, 'n'), &error);
     return ok ? 1 : error.empty() ? 2 : 0;
   });
   EXPECT_EQ(status, 0);
@@ -146,7 +146,7 @@ TEST_F(PosixFileSystemTest, ReplaceRemovesTemporariesOfDeadProcesses) {
            std::string("a.cfg.vmtmp.x.0"), "a.cfg.vmtmp." + gone}) {
     std::ofstream(root_ / name) << "partial";
   }
-  ASSERT_TRUE(disk_->ReplaceFile(Path("a.cfg"), "new", nullptr));
+  ASSERT_TRUE(disk_->ReplaceContents(Path("a.cfg"), "new", nullptr));
   EXPECT_EQ(Slurp(root_ / "a.cfg"), "new");
   EXPECT_FALSE(fs::exists(root_ / ("a.cfg.vmtmp." + gone + ".0")));
   EXPECT_FALSE(fs::exists(root_ / ("a.cfg.vmtmp." + gone + ".17")));
@@ -167,7 +167,7 @@ TEST_F(PosixFileSystemTest, ReplaceRespectsPermissions) {
                                             fs::perms::others_read);
   // A read-only file in a writable directory is not replaced.
   EXPECT_EQ(RunUnprivileged([&] {
-              return disk_->ReplaceFile(Path("locked.cfg"), "new", nullptr);
+              return disk_->ReplaceContents(Path("locked.cfg"), "new", nullptr);
             }),
             0);
   EXPECT_EQ(Slurp(root_ / "locked.cfg"), "old");
@@ -176,7 +176,7 @@ TEST_F(PosixFileSystemTest, ReplaceRespectsPermissions) {
   fs::permissions(root_, fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   EXPECT_EQ(RunUnprivileged([&] {
-              return disk_->ReplaceFile(Path("domain.cfg"), "new", nullptr);
+              return disk_->ReplaceContents(Path("domain.cfg"), "new", nullptr);
             }),
             0);
   EXPECT_EQ(Slurp(root_ / "domain.cfg"), "old");
@@ -187,7 +187,7 @@ TEST_F(PosixFileSystemTest, ReplaceKeepsModeAndFollowsLinks) {
   fs::permissions(root_ / "real.cfg",
                   fs::perms::owner_read | fs::perms::owner_write);
   fs::create_symlink(root_ / "real.cfg", root_ / "link.cfg");
-  ASSERT_TRUE(disk_->ReplaceFile(Path("link.cfg"), "new", nullptr));
+  ASSERT_TRUE(disk_->ReplaceContents(Path("link.cfg"), "new", nullptr));
   EXPECT_TRUE(fs::is_symlink(root_ / "link.cfg"));
   EXPECT_EQ(Slurp(root_ / "real.cfg"), "new");
   EXPECT_EQ(fs::status(root_ / "real.cfg").permissions() & fs::perms::all,

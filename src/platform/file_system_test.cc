@@ -106,13 +106,13 @@ TEST_P(FileSystemContractTest, WriteTruncatesAndNeedsDirectory) {
 
 TEST_P(FileSystemContractTest, ReplaceLeavesOnlyTheNewContent) {
   Write("user.cfg", "old content that is longer");
-  ASSERT_TRUE(fs_->ReplaceFile(Path("user.cfg"), "new", nullptr));
+  ASSERT_TRUE(fs_->ReplaceContents(Path("user.cfg"), "new", nullptr));
   EXPECT_EQ(Read("user.cfg"), "new");
-  ASSERT_TRUE(fs_->ReplaceFile(Path("fresh.cfg"), "made", nullptr));
+  ASSERT_TRUE(fs_->ReplaceContents(Path("fresh.cfg"), "made", nullptr));
   EXPECT_EQ(Read("fresh.cfg"), "made");
   // No temporary file is left beside the targets.
   EXPECT_EQ(Names("*"), (std::set<std::string>{"user.cfg", "fresh.cfg"}));
-  EXPECT_FALSE(fs_->ReplaceFile(Path("no_dir\\x.cfg"), "x", nullptr));
+  EXPECT_FALSE(fs_->ReplaceContents(Path("no_dir\\x.cfg"), "x", nullptr));
 }
 
 TEST_P(FileSystemContractTest, CopyNeverOverwrites) {

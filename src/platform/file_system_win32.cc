@@ -3,9 +3,6 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
-// <windows.h> maps ReplaceFile to ReplaceFileA, which would rename our
-// override of FileSystem::ReplaceFile.
-#undef ReplaceFile
 
 #include <algorithm>
 #include <cctype>
@@ -156,8 +153,8 @@ class WindowsFileSystem : public FileSystem {
     return WriteWholeFile(path, contents, 0, error);
   }
 
-  bool ReplaceFile(const std::string& path, const std::string& contents,
-                   std::string* error) override {
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override {
     std::string temp = path + ".vm" + std::to_string(GetCurrentProcessId()) +
                        "-" + std::to_string(GetCurrentThreadId()) + ".tmp";
     if (!WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH, error)) {

@@ -139,9 +139,9 @@ bool MemFileSystem::WriteFile(const std::string& path,
   return WriteLocked(path, contents, error);
 }
 
-bool MemFileSystem::ReplaceFile(const std::string& path,
-                                const std::string& contents,
-                                std::string* error) {
+bool MemFileSystem::ReplaceContents(const std::string& path,
+                                    const std::string& contents,
+                                    std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
   const Node* existing = Find(key);

@@ -33,8 +33,8 @@ class MemFileSystem : public FileSystem {
                 std::string* error) override;
   bool WriteFile(const std::string& path, const std::string& contents,
                  std::string* error) override;
-  bool ReplaceFile(const std::string& path, const std::string& contents,
-                   std::string* error) override;
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override;
   bool CreateDir(const std::string& path) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
@@ -54,7 +54,7 @@ class MemFileSystem : public FileSystem {
   // Every open of `path` (to read, write, copy from or to, or create it as
   // a directory) fails. Exists and ModifiedTime still see it.
   void FailPath(const std::string& path);
-  // While set, ReplaceFile finds its rename refused and falls back to
+  // While set, ReplaceContents finds its rename refused and falls back to
   // writing in place.
   void RefuseRename(bool refuse);
 

@@ -27,7 +27,7 @@ TEST_F(MemFileSystemTest, ShortWriteFailsEachKindOfWrite) {
 
   fs_.FailWritesAfter(2);
   ASSERT_TRUE(fs_.WriteFile("C:\\t\\b", "", nullptr));
-  EXPECT_FALSE(fs_.ReplaceFile("C:\\t\\b", "replacement", nullptr));
+  EXPECT_FALSE(fs_.ReplaceContents("C:\\t\\b", "replacement", nullptr));
   EXPECT_EQ(Read("C:\\t\\b"), "");
 
   fs_.FailWritesAfter(-1);
@@ -41,12 +41,12 @@ TEST_F(MemFileSystemTest, ShortWriteFailsEachKindOfWrite) {
 TEST_F(MemFileSystemTest, RefusedRenameWritesInPlace) {
   ASSERT_TRUE(fs_.WriteFile("C:\\t\\a", "old", nullptr));
   fs_.RefuseRename(true);
-  EXPECT_TRUE(fs_.ReplaceFile("C:\\t\\a", "new", nullptr));
+  EXPECT_TRUE(fs_.ReplaceContents("C:\\t\\a", "new", nullptr));
   EXPECT_EQ(Read("C:\\t\\a"), "new");
   // The in-place fallback can tear the file; the replace reports it.
   // The temporary file takes 8 bytes of the 10, the rewrite gets 2.
   fs_.FailWritesAfter(10);
-  EXPECT_FALSE(fs_.ReplaceFile("C:\\t\\a", "abcdefgh", nullptr));
+  EXPECT_FALSE(fs_.ReplaceContents("C:\\t\\a", "abcdefgh", nullptr));
   EXPECT_EQ(Read("C:\\t\\a"), "ab");
 }
 
@@ -58,7 +58,7 @@ TEST_F(MemFileSystemTest, FailedPathCannotBeOpened) {
   EXPECT_FALSE(fs_.ReadFile("C:\\t\\a", &contents, &error));
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(fs_.WriteFile("C:\\t\\a", "y", nullptr));
-  EXPECT_FALSE(fs_.ReplaceFile("C:\\t\\a", "y", nullptr));
+  EXPECT_FALSE(fs_.ReplaceContents("C:\\t\\a", "y", nullptr));
   EXPECT_EQ(fs_.CopyNew("C:\\t\\a", "C:\\t\\b", nullptr), CopyResult::kFailed);
   EXPECT_TRUE(fs_.Exists("C:\\t\\a"));
 }
@@ -78,7 +78,7 @@ TEST_F(MemFileSystemTest, TimesAndCounters) {
   Read("C:\\t\\A");
   Read("C:\\t\\a");
   EXPECT_EQ(fs_.ReadCount("c:/t/a"), 2);
-  ASSERT_TRUE(fs_.ReplaceFile("C:\\t\\a", "y", nullptr));
+  ASSERT_TRUE(fs_.ReplaceContents("C:\\t\\a", "y", nullptr));
   EXPECT_EQ(fs_.WriteCount("C:\\t\\a"), 2);
 }
 

@@ -2,7 +2,6 @@
 // replace that cannot rename, the registry and the ANSI code page.
 #include <gtest/gtest.h>
 #include <windows.h>
-#undef ReplaceFile
 
 #include <string>
 #include <thread>
@@ -57,7 +56,7 @@ TEST(NamedMutexTest, SameNameExcludesOtherHolders) {
   mine->Unlock();
 }
 
-class ReplaceFileTest : public testing::Test {
+class ReplaceContentsTest : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = TempDir();
@@ -83,22 +82,22 @@ class ReplaceFileTest : public testing::Test {
   std::unique_ptr<FileSystem> fs_;
 };
 
-TEST_F(ReplaceFileTest, RenamesOverTheTarget) {
-  ASSERT_TRUE(fs_->ReplaceFile(path_, "new text", nullptr));
+TEST_F(ReplaceContentsTest, RenamesOverTheTarget) {
+  ASSERT_TRUE(fs_->ReplaceContents(path_, "new text", nullptr));
   std::string contents;
   ASSERT_TRUE(fs_->ReadFile(path_, &contents, nullptr));
   EXPECT_EQ(contents, "new text");
   EXPECT_EQ(OtherEntries(), 0);
 }
 
-TEST_F(ReplaceFileTest, TargetOpenWithoutDeleteSharingIsRewrittenInPlace) {
+TEST_F(ReplaceContentsTest, TargetOpenWithoutDeleteSharingIsRewrittenInPlace) {
   // A reader that shares read and write but not delete blocks the rename.
   HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   std::string error;
-  bool replaced = fs_->ReplaceFile(path_, "rewritten", &error);
+  bool replaced = fs_->ReplaceContents(path_, "rewritten", &error);
   CloseHandle(reader);
   ASSERT_TRUE(replaced) << error;
   std::string contents;
@@ -107,12 +106,12 @@ TEST_F(ReplaceFileTest, TargetOpenWithoutDeleteSharingIsRewrittenInPlace) {
   EXPECT_EQ(OtherEntries(), 0);
 }
 
-TEST_F(ReplaceFileTest, TargetLockedAgainstWritersFailsAndKeepsOldText) {
+TEST_F(ReplaceContentsTest, TargetLockedAgainstWritersFailsAndKeepsOldText) {
   HANDLE holder = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   std::string error;
-  bool replaced = fs_->ReplaceFile(path_, "lost", &error);
+  bool replaced = fs_->ReplaceContents(path_, "lost", &error);
   CloseHandle(holder);
   EXPECT_FALSE(replaced);
   EXPECT_FALSE(error.empty());

@@ -3,9 +3,6 @@
 #include <windows.h>
 // After <windows.h>, which it needs.
 #include <commctrl.h>
-// <windows.h> maps ReplaceFile to ReplaceFileA, which would rename the
-// FileSystem method in this file only.
-#undef ReplaceFile
 
 #include <memory>
 
