@@ -29,15 +29,15 @@ bool MigrationApp::StartUp() {
   state_.source_dir = DirectoryOfImagePath(image_path);
 
   if (!FindTarget()) return false;
-  state_.source_dir = TrimDirectory(state_.source_dir);
-  state_.target_dir = TrimDirectory(state_.target_dir);
-  // The skeletons go where the stores will look for them: through the
-  // trimmed directory, so a ProgPath with trailing blanks or backslashes
-  // does not send them to a folder nobody reads. An unreadable ProgPath
-  // gives no directory at all; the files would land in the drive's root.
-  if (!state_.target_dir.empty()) {
+  // The skeletons are written through the directory exactly as the registry
+  // gave it, before trimming. A value that could not be read gives no
+  // directory at all: writing then would put the files under "\data" of the
+  // current drive's root, so nothing is written.
+  if (!TrimDirectory(state_.target_dir).empty()) {
     CreateMissingTargetFiles(fs_, state_.target_dir, !state_.target_installed);
   }
+  state_.source_dir = TrimDirectory(state_.source_dir);
+  state_.target_dir = TrimDirectory(state_.target_dir);
 
   if (state_.target_installed && !CheckTargetVersion(fs_, state_.target_dir)) {
     shell_->ShowMessage(texts_.target_too_old);

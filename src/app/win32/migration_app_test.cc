@@ -119,8 +119,9 @@ TEST_F(MigrationAppTest, MissingSourceKeyEndsBeforeTouchingAnything) {
 
 TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
   InstallSource();
-  // Blanks and a trailing backslash, as administrators leave them.
-  InstallTarget("  C:\\Tarnwick\\ ");
+  // A trailing backslash, as administrators leave it: the files go through
+  // the untrimmed value, the directories are trimmed.
+  InstallTarget("C:\\Tarnwick\\");
   ASSERT_TRUE(
       fs_.WriteFile("C:\\Tarnwick\\data\\system.cfg", kUtf8Charset, nullptr));
   ASSERT_TRUE(fs_.WriteFile("C:\\Tarnwick\\data\\userauth.cfg", "", nullptr));
