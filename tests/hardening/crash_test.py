@@ -29,8 +29,17 @@ SEED = None
 
 class CrashSafetyTest(harness.HardeningCase):
     def check_after_kill(self, ref_domains, ref_users, ref_store, seen):
-        domains = domains_of(self.out)  # raises when it does not parse
-        users = users_of(self.out)
+        # A kill before start-up wrote a skeleton leaves that file absent,
+        # which is only right while nothing has been added to it yet.
+        def items(read, name, key):
+            if not os.path.exists(os.path.join(self.out, name)):
+                self.assertEqual(seen[key], 0,
+                                 "%s vanished after items were added" % name)
+                return []
+            return read(self.out)  # raises when it does not parse
+
+        domains = items(domains_of, "domain.cfg", "domains")
+        users = items(users_of, "userauth.cfg", "users")
         self.assertEqual(domains, ref_domains[:len(domains)])
         self.assertEqual(users, ref_users[:len(users)])
         self.assertGreaterEqual(len(domains), seen["domains"])
