@@ -8,6 +8,7 @@
 #include "migrate/mailbox_migrator.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "migrate/run_observer.h"
 #include "migrate/texts.h"
 
 namespace vm {
@@ -71,7 +72,10 @@ UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
 
 int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                    const Texts& texts, MailboxMigrator* mailboxes,
-                   MigrationStats* stats, int* failure_lines) {
+                   MigrationStats* stats, int* failure_lines,
+                   RunObserver* observer) {
+  RunObserver null_observer;
+  if (observer == nullptr) observer = &null_observer;
   DomainStore domain_store(target);
   stats->user_count = 0;
   stats->mail_count = 0;
@@ -84,7 +88,15 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
 
   for (SourceDomain& source : *host->GetSourceDomains()) {
     const DomainRecord* record = FindDomain(domains, source.name);
-    if (record == nullptr) continue;
+    if (record == nullptr) {
+      AccountOutcome skipped = domain_store.AliasDomainExists(source.name)
+                                   ? AccountOutcome::kSkippedAliasDomain
+                                   : AccountOutcome::kSkippedNoDomain;
+      for (const SourceAccount& account : source.accounts) {
+        observer->OnAccountEnd(account.user_name, source.name, skipped, "", "");
+      }
+      continue;
+    }
     for (SourceAccount& account : source.accounts) {
       account.domain = source.name;
       std::string display = account.user_name;
@@ -95,6 +107,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       // unmarked when its mail is copied, so an account a killed run
       // added without (all of) its mail is finished by the next run.
       const std::string& primary = target->primary_domain;
+      const std::string box = mailboxes->TargetBox(account, primary);
       const bool resume = mailboxes->IsPending(account, primary);
       if (!resume && !users->UserExists(account.user_name, account.domain) &&
           !users->AliasExists(account.user_name, account.domain) &&
@@ -104,15 +117,37 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         host->AppendLogLine(texts.mailbox_not_created + display);
         host->SelectLastLine();
         ++*failure_lines;
+        observer->OnAccountEnd(account.user_name, account.domain,
+                               AccountOutcome::kFailed,
+                               texts.mailbox_not_created + display, box);
         continue;
       }
+      // Migrates the mailbox and tells the observer how it ended.
+      auto migrate = [&](bool resume_box, AccountOutcome done) {
+        observer->OnAccountBegin(account.user_name, account.domain, box);
+        const int32_t failed_before = stats->failed_copies;
+        if (!mailboxes->MigrateMailbox(account, primary, resume_box)) {
+          observer->OnAccountEnd(
+              account.user_name, account.domain, AccountOutcome::kRefused,
+              texts.unsafe_mailbox_name + account.user_name, "");
+        } else if (stats->failed_copies != failed_before) {
+          observer->OnAccountEnd(
+              account.user_name, account.domain, AccountOutcome::kFailed,
+              texts.copies_failed +
+                  std::to_string(stats->failed_copies - failed_before),
+              box);
+        } else {
+          observer->OnAccountEnd(account.user_name, account.domain, done, "",
+                                 box);
+        }
+      };
       switch (users->AddUser(MakeUser(account, *record))) {
         case kUserAdded:
           ++stats->user_count;
           host->AppendLogLine(texts.importing_account + display);
           host->SelectLastLine();
           // The migrator counts its own failure lines.
-          mailboxes->MigrateMailbox(account, primary, resume);
+          migrate(resume, AccountOutcome::kAdded);
           break;
         case kUserFailed:
           // When the item stayed in the document a later save may still
@@ -123,16 +158,27 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           host->AppendLogLine(texts.account_failed);
           host->SelectLastLine();
           ++*failure_lines;
+          observer->OnAccountEnd(account.user_name, account.domain,
+                                 AccountOutcome::kFailed, texts.account_failed,
+                                 box);
           break;
         case kUserExists:
-          if (resume) {
-            host->AppendLogLine(texts.importing_account + display);
+          if (resume || mailboxes->sync()) {
+            host->AppendLogLine(
+                (resume ? texts.importing_account : texts.syncing_account) +
+                display);
             host->SelectLastLine();
-            mailboxes->MigrateMailbox(account, primary, true);
+            migrate(resume, resume ? AccountOutcome::kResumed
+                                   : AccountOutcome::kSynced);
+          } else {
+            observer->OnAccountEnd(account.user_name, account.domain,
+                                   AccountOutcome::kExists, "", box);
           }
           break;
         default:  // an alias of that name exists already
           if (resume) mailboxes->ClearPending(account, primary);
+          observer->OnAccountEnd(account.user_name, account.domain,
+                                 AccountOutcome::kAlias, "", "");
           break;
       }
     }

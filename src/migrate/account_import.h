@@ -5,6 +5,7 @@ namespace vm {
 
 class MailboxMigrator;
 class RunHost;
+class RunObserver;
 class UserStore;
 struct MigrationStats;
 struct TargetContext;
@@ -15,13 +16,16 @@ struct Texts;
 // adds its accounts with those settings to `users`. Each added account is
 // logged and its mailbox migrated by `mailboxes`; a failed addition is
 // logged (and counted in *failure_lines); an existing user or alias is left
-// out silently. Resets stats->user_count and stats->mail_count.
+// out silently, unless the migrator syncs: then an existing user's new mail
+// is copied. Tells `observer` (when non-null) the outcome of every account
+// of the host's list. Resets stats->user_count and stats->mail_count.
 //
 // Returns 0 after showing a message when the target's domain list cannot
 // be read, else 1.
 int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                    const Texts& texts, MailboxMigrator* mailboxes,
-                   MigrationStats* stats, int* failure_lines);
+                   MigrationStats* stats, int* failure_lines,
+                   RunObserver* observer = nullptr);
 
 }  // namespace vm
 

@@ -4,6 +4,7 @@
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "migrate/run_observer.h"
 #include "migrate/texts.h"
 
 namespace vm {
@@ -30,13 +31,22 @@ DomainRecord MigratedDomain(const std::string& name) {
 }  // namespace
 
 int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
-                  const Texts& texts, MigrationStats* stats,
-                  int* failure_lines) {
+                  const Texts& texts, MigrationStats* stats, int* failure_lines,
+                  RunObserver* observer) {
+  RunObserver null_observer;
+  if (observer == nullptr) observer = &null_observer;
   stats->domain_count = 0;
   target->primary_domain = store->FindPrimaryDomain();
   for (const SourceDomain& source : *host->GetSourceDomains()) {
     const std::string& name = source.name;
-    if (store->DomainExists(name) || store->AliasDomainExists(name)) continue;
+    if (store->DomainExists(name)) {
+      observer->OnDomain(name, DomainOutcome::kExists);
+      continue;
+    }
+    if (store->AliasDomainExists(name)) {
+      observer->OnDomain(name, DomainOutcome::kAlias);
+      continue;
+    }
     host->AppendLogLine(texts.importing_domain + name);
     host->SelectLastLine();
     // A name longer than the record's field is refused by the store, so it
@@ -44,6 +54,9 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
     if (!store->AddDomain(MigratedDomain(name))) {
       host->AppendLogLine(texts.domain_failed);
       ++*failure_lines;
+      observer->OnDomain(name, DomainOutcome::kFailed);
+    } else {
+      observer->OnDomain(name, DomainOutcome::kAdded);
     }
     ++stats->domain_count;
   }

@@ -5,6 +5,7 @@ namespace vm {
 
 class DomainStore;
 class RunHost;
+class RunObserver;
 struct MigrationStats;
 struct TargetContext;
 struct Texts;
@@ -14,10 +15,11 @@ struct Texts;
 // domain nor as an alias, with the default settings of a migrated domain.
 // Logs "importing domain" before and a failure line after each failed
 // addition (also counted in *failure_lines). Sets stats->domain_count to
-// the number of domains submitted. Returns 1.
+// the number of domains submitted. Tells `observer` (when non-null) the
+// outcome of every source domain. Returns 1.
 int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
-                  const Texts& texts, MigrationStats* stats,
-                  int* failure_lines);
+                  const Texts& texts, MigrationStats* stats, int* failure_lines,
+                  RunObserver* observer = nullptr);
 
 }  // namespace vm
 

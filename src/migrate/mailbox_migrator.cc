@@ -50,7 +50,9 @@ MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
       host_(host),
       texts_(texts),
       options_(std::move(options)),
-      stats_(stats) {}
+      stats_(stats),
+      observer_(options_.observer != nullptr ? options_.observer
+                                             : &null_observer_) {}
 
 std::string MailboxMigrator::TargetBox(
     const SourceAccount& account, const std::string& primary_domain) const {
@@ -120,6 +122,8 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
   for (int i = 0; i < 4; ++i) {
     const StandardFolder& folder = kStandardFolders[i];
     host_->AppendLogLine(texts_.standard_in_progress[i]);
+    folder_ = FolderCounts();
+    folder_.name = folder.target + 1;
     int count = CopyFolderMessages(source_box + folder.index,
                                    source_box + folder.pattern,
                                    target_box + folder.target);
@@ -161,6 +165,8 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     }
     std::string number = std::to_string(i);
     host_->AppendLogLine(indent + name + texts_.user_folder_in_progress);
+    folder_ = FolderCounts();
+    folder_.name = name;
     CopyFolderMessages(source_box + "\\__r_" + number + ".ini",
                        source_box + "\\*." + number, target_box + "\\" + name);
     FinishFolder(indent + name + texts_.user_folder_done);
@@ -193,18 +199,33 @@ int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
   size_t n = 0;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory) continue;
-    std::string target = target_folder + "\\" + entry.name;
-    if (sized[n++]) {
-      // The size is the low 32 bits of the listed size, as a signed number.
-      int32_t size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
-      target += ",S=" + std::to_string(size) + ".0.S";
-    }
+    const std::string plain = target_folder + "\\" + entry.name;
+    // The size is the low 32 bits of the listed size, as a signed number.
+    const std::string sized_name = plain + ",S=" +
+                                   std::to_string(static_cast<int32_t>(
+                                       static_cast<uint32_t>(entry.size))) +
+                                   ".0.S";
+    const std::string& target = sized[n++] ? sized_name : plain;
     std::string error;
-    CopyResult result = CopyMessage(entry.path, target, &error);
+    CopyResult result;
+    if (options_.sync && !resume_ &&
+        (fs_->Exists(plain) || fs_->Exists(sized_name))) {
+      result = CopyResult::kTargetExists;
+    } else {
+      result = CopyMessage(entry.path, target, &error);
+    }
     if (result == CopyResult::kFailed) {
       failed_paths_.push_back(error.empty() ? entry.path
                                             : entry.path + " (" + error + ")");
+      ++folder_.failed;
+    } else if (result == CopyResult::kCopied) {
+      ++folder_.copied;
+    } else {
+      ++folder_.present;
     }
+    ++folder_.messages;
+    folder_.bytes += entry.size;
+    observer_->OnMessage(entry.size, result == CopyResult::kCopied);
     ++stats_->mail_count;
     ++count;
   }
@@ -235,6 +256,7 @@ CopyResult MailboxMigrator::CopyMessage(const std::string& from,
 void MailboxMigrator::FinishFolder(const std::string& done_line) {
   host_->RemoveLastLine();
   host_->AppendLogLine(done_line);
+  observer_->OnFolder(folder_);
   for (const std::string& path : failed_paths_) {
     ++stats_->failed_copies;
     LogFailure(texts_.folder_indent + texts_.copy_failed + path);

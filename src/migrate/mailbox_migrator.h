@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "migrate/migration_run.h"
+#include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
 #include "platform/file_system.h"
 
@@ -31,6 +32,11 @@ class MailboxMigrator {
     std::string target_mail_dir;      // target mail store
     bool double_byte_names = true;    // names are GBK (see IsSafeDirectoryName)
     PhaseObserver* phases = nullptr;  // told of each mailbox as "mail"
+    RunObserver* observer = nullptr;  // told each folder's counts
+    // Copy a message only when neither its plain nor its sized target name
+    // exists, so a mailbox migrated earlier gets only its new mail; never
+    // overwrite. The account step then also visits existing accounts.
+    bool sync = false;
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,
@@ -67,6 +73,12 @@ class MailboxMigrator {
   // Failure lines written so far (refused names and failed copies).
   int failure_lines() const { return failure_lines_; }
 
+  bool sync() const { return options_.sync; }
+
+  // The target mailbox directory of `account`; empty when a name is unsafe.
+  std::string TargetBox(const SourceAccount& account,
+                        const std::string& primary_domain) const;
+
  private:
   void MigrateFolders(const std::string& source_box,
                       const std::string& target_box);
@@ -74,9 +86,6 @@ class MailboxMigrator {
                           const std::string& target_box);
   // Copies the files matching `pattern` into `target_folder`; returns how
   // many it attempted. Failed copies are added to failed_paths_.
-  // The target mailbox directory of `account`; empty when a name is unsafe.
-  std::string TargetBox(const SourceAccount& account,
-                        const std::string& primary_domain) const;
   // Copies one message; with resume_ a differing existing target is
   // replaced. Returns the result of the last copy attempt.
   CopyResult CopyMessage(const std::string& from, const std::string& to,
@@ -97,6 +106,9 @@ class MailboxMigrator {
   bool resume_ = false;
   std::vector<std::string> failed_paths_;  // of the folder being copied
   std::string unreadable_index_;           // of the folder being copied, if any
+  FolderCounts folder_;                    // of the folder being copied
+  RunObserver null_observer_;
+  RunObserver* observer_;
   int failure_lines_ = 0;
 };
 

@@ -35,15 +35,16 @@ class PhaseScope {
 
 RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                         const RunSettings& settings, TargetContext* target,
-                        MigrationStats* stats, PhaseObserver* phases) {
+                        MigrationStats* stats, PhaseObserver* phases,
+                        RunObserver* observer) {
   RunOutcome outcome;
   host->SetStartCaption(texts.start_running);
   host->ResetLog();
   host->EnableStart(false);
 
   int refused = 0;
-  if (!LoadSourceLists(target->fs, settings.source_dir, texts, host,
-                       &refused)) {
+  if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
+                       observer)) {
     host->EnableStart(true);
     host->SetStartCaption(texts.start_idle);
     return outcome;
@@ -58,7 +59,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   {
     PhaseScope scope(phases, "domains");
     domain_result = ImportDomains(&domain_store, target, host, texts, stats,
-                                  &outcome.failure_lines);
+                                  &outcome.failure_lines, observer);
   }
   host->AppendLogLine(texts.domain_step_end);
   host->AppendLogLine(texts.separator);
@@ -69,13 +70,16 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.target_mail_dir = settings.target_mail_dir;
   options.double_byte_names = settings.double_byte_names;
   options.phases = phases;
+  options.observer = observer;
+  options.sync = settings.sync;
   MailboxMigrator mailboxes(target->fs, host, texts, options, stats);
   int account_result;
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
-    account_result = ImportAccounts(&user_store, target, host, texts,
-                                    &mailboxes, stats, &outcome.failure_lines);
+    account_result =
+        ImportAccounts(&user_store, target, host, texts, &mailboxes, stats,
+                       &outcome.failure_lines, observer);
   }
   outcome.failure_lines += mailboxes.failure_lines();
 

@@ -8,6 +8,7 @@ namespace vm {
 
 class FileSystem;
 class RunHost;
+class RunObserver;
 struct TargetContext;
 struct Texts;
 
@@ -37,6 +38,9 @@ struct RunSettings {
   // Names are in a double-byte code page such as GBK (see
   // IsSafeDirectoryName); false for UTF-8.
   bool double_byte_names = true;
+  // Existing accounts get the messages they lack (see
+  // MailboxMigrator::Options::sync).
+  bool sync = false;
 };
 
 // How a run ended, for the console's exit status.
@@ -50,10 +54,11 @@ struct RunOutcome {
 // the accounts with their mailboxes, logs the banners and the summary, and
 // shows the success message when both steps succeeded. `target` carries
 // the file system, clock, target directory and PrimaryDomain the stores
-// use; `stats` receives the counters. `phases` may be null.
+// use; `stats` receives the counters. `phases` and `observer` may be null.
 RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                         const RunSettings& settings, TargetContext* target,
-                        MigrationStats* stats, PhaseObserver* phases = nullptr);
+                        MigrationStats* stats, PhaseObserver* phases = nullptr,
+                        RunObserver* observer = nullptr);
 
 }  // namespace vm
 

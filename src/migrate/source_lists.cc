@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "migrate/run_host.h"
+#include "migrate/run_observer.h"
 #include "migrate/texts.h"
 #include "platform/file_system.h"
 #include "util/md5.h"
@@ -68,7 +69,10 @@ std::string TrimWhiteSpace(const std::string& text) {
 }
 
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
-                     const Texts& texts, RunHost* host, int* refused) {
+                     const Texts& texts, RunHost* host, int* refused,
+                     RunObserver* observer) {
+  RunObserver null_observer;
+  if (observer == nullptr) observer = &null_observer;
   int refused_here = 0;
   SourceDomainList* domains = host->GetSourceDomains();
   domains->clear();
@@ -116,7 +120,11 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       match = &domain;
       break;
     }
-    if (match == nullptr) return;
+    if (match == nullptr) {
+      observer->OnAccountEnd(AsciiLower(fields[0]), fields[2],
+                             AccountOutcome::kSkippedNoDomainLine, "", "");
+      return;
+    }
 
     SourceAccount account;
     account.user_name = AsciiLower(fields[0]);
@@ -126,6 +134,8 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       host->AppendLogLine(texts.name_has_nul + account.user_name);
       host->SelectLastLine();
       ++refused_here;
+      observer->OnAccountEnd(account.user_name, account.domain,
+                             AccountOutcome::kRefused, texts.name_has_nul, "");
       return;
     }
     if (account.user_name.size() > kMaxNameBytes ||
@@ -135,6 +145,8 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       host->AppendLogLine(texts.name_too_long + account.user_name);
       host->SelectLastLine();
       ++refused_here;
+      observer->OnAccountEnd(account.user_name, account.domain,
+                             AccountOutcome::kRefused, texts.name_too_long, "");
       return;
     }
 

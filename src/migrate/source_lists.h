@@ -8,6 +8,7 @@ namespace vm {
 
 class FileSystem;
 class RunHost;
+class RunObserver;
 struct Texts;
 
 // The four ways a target password is made, numbered as the dialog's radio
@@ -50,9 +51,11 @@ using SourceDomainList = std::vector<SourceDomain>;
 // twice. Account lines with fewer than three fields, and accounts whose
 // user name or matched domain exceeds 64 bytes, are not attached; the
 // latter are named in the result list and counted in *refused (when
-// non-null).
+// non-null). `observer` (when non-null) is told of every account left out
+// here: refused names, and accounts whose domain is no line of domain.ini.
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
-                     const Texts& texts, RunHost* host, int* refused = nullptr);
+                     const Texts& texts, RunHost* host, int* refused = nullptr,
+                     RunObserver* observer = nullptr);
 
 // Lower-cases ASCII A-Z only; the bytes of double-byte characters stay.
 std::string AsciiLower(const std::string& text);

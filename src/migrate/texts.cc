@@ -36,6 +36,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.domain_failed = a("该域名转移失败!");
 
   t.importing_account = a("导入帐户:");
+  t.syncing_account = a("同步帐户:");
   t.account_failed = a("该账户导入失败或者userauth.cfg文件读取错误！");
   t.mailbox_not_created = a("无法创建邮箱目录，该帐户未导入:");
   t.domain_list_unreadable = a("读取域信息出错！");
@@ -57,6 +58,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.index_unreadable = a("无法读取索引文件，邮件按原名转移:");
   t.copy_failed = a("邮件复制失败:");
   t.copies_failed = a("复制失败的邮件数:");
+  t.accounts_left_out = a("未迁移的帐户:");
 
   t.source_not_found = a("本机没有检测到 Velquor 软件，无法实现转移！");
   t.target_not_found =

@@ -43,6 +43,7 @@ struct Texts {
 
   // Account step.
   std::string importing_account;  // followed by the display name
+  std::string syncing_account;    // followed by the display name (--sync)
   std::string account_failed;
   std::string mailbox_not_created;  // followed by the display name
   std::string domain_list_unreadable;
@@ -59,6 +60,7 @@ struct Texts {
   std::string index_unreadable;        // after indent; followed by the path
   std::string copy_failed;             // after indent; followed by the path
   std::string copies_failed;           // followed by the number
+  std::string accounts_left_out;       // followed by the number
 
   // Start-up.
   std::string source_not_found;
