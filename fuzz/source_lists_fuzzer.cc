@@ -10,11 +10,11 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "migrate/recording_host.h"
+#include "testing/recording_host.h"
 #include "migrate/source_lists.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
-#include "platform/mem_file_system.h"
+#include "testing/mem_file_system.h"
 
 namespace {
 

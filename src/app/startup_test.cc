@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
-#include "platform/mem_file_system.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "platform/mem_file_system.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 namespace {

@@ -5,5 +5,4 @@ target_sources(vmcore PRIVATE
   interprocess_lock_posix.cc
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
-  file_system_posix_test.cc
-  registry_posix_test.cc)
+  file_system_posix_test.cc)

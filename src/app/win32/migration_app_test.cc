@@ -9,7 +9,7 @@
 
 #include "migrate/texts.h"
 #include "platform/code_page.h"
-#include "platform/mem_file_system.h"
+#include "testing/mem_file_system.h"
 #include "platform/registry.h"
 
 namespace vm {

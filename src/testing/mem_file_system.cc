@@ -1,4 +1,4 @@
-#include "platform/mem_file_system.h"
+#include "testing/mem_file_system.h"
 
 #include "platform/wildcard.h"
 

@@ -1,5 +1,5 @@
-#ifndef VM_PLATFORM_MEM_FILE_SYSTEM_H_
-#define VM_PLATFORM_MEM_FILE_SYSTEM_H_
+#ifndef VM_TESTING_MEM_FILE_SYSTEM_H_
+#define VM_TESTING_MEM_FILE_SYSTEM_H_
 
 #include <cstdint>
 #include <map>
@@ -95,4 +95,4 @@ class MemFileSystem : public FileSystem {
 
 }  // namespace vm
 
-#endif  // VM_PLATFORM_MEM_FILE_SYSTEM_H_
+#endif  // VM_TESTING_MEM_FILE_SYSTEM_H_

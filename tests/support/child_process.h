@@ -1,0 +1,52 @@
+#ifndef VM_TESTS_SUPPORT_CHILD_PROCESS_H_
+#define VM_TESTS_SUPPORT_CHILD_PROCESS_H_
+
+// Forked children for the process tests (POSIX only).
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace vm {
+
+// Runs `body` in a forked child that exits with its result; the child
+// tells the parent through `Ready` once it holds what the test needs.
+class Child {
+ public:
+  explicit Child(const std::function<int(Child*)>& body) {
+    if (pipe(ready_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) _exit(body(this));
+  }
+  ~Child() {
+    if (pid_ > 0) Wait();
+    close(ready_[0]);
+    close(ready_[1]);
+  }
+
+  pid_t pid() const { return pid_; }
+  void Ready() {
+    const char c = 'r';
+    if (write(ready_[1], &c, 1) != 1) _exit(100);
+  }
+  bool WaitReady() {
+    char c = 0;
+    return pid_ > 0 && read(ready_[0], &c, 1) == 1;
+  }
+  // The child's exit status; -1 when it was killed.
+  int Wait() {
+    int status = 0;
+    const bool exited = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status);
+    pid_ = 0;
+    return exited ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int ready_[2] = {-1, -1};
+};
+
+}  // namespace vm
+
+#endif  // VM_TESTS_SUPPORT_CHILD_PROCESS_H_
