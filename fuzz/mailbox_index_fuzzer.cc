@@ -20,11 +20,11 @@
 #include "fuzz/fuzz_check.h"
 #include "migrate/index_lookup.h"
 #include "migrate/mailbox_migrator.h"
-#include "testing/recording_host.h"
 #include "migrate/safe_name.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
+#include "testing/recording_host.h"
 
 namespace vm {
 namespace {

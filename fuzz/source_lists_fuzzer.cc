@@ -10,11 +10,11 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "testing/recording_host.h"
 #include "migrate/source_lists.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
+#include "testing/recording_host.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
-#include "testing/recording_host.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
+#include "testing/recording_host.h"
 
 namespace vm {
 namespace {

@@ -4,11 +4,11 @@
 
 #include "config/config_file.h"
 #include "config/target_context.h"
-#include "testing/recording_host.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
+#include "testing/recording_host.h"
 
 namespace vm {
 namespace {

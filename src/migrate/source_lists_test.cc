@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/recording_host.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
+#include "testing/recording_host.h"
 #include "util/md5.h"
 
 namespace vm {

@@ -9,8 +9,8 @@
 
 #include "migrate/texts.h"
 #include "platform/code_page.h"
-#include "testing/mem_file_system.h"
 #include "platform/registry.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 namespace {
