@@ -28,46 +28,45 @@ std::string Line(const std::string& name, const std::string& flag) {
          "\f\tx";
 }
 
+// The eighth field of an index line, read like atoi, is 1 for a sized name;
+// fields are separated by form feed and TAB together.
 TEST(SizeFlagOfIndexLineTest, ReadsTheEighthFieldLikeAtoi) {
-  struct Case {
-    std::string flag;
+  const struct {
+    std::string line;
     bool sized;
-  } cases[] = {
-      {"1", true},   {"01", true},  {"1abc", true}, {" 1", true},  {"+1", true},
-      {"0", false},  {"2", false},  {"11", false},  {"-1", false}, {"", false},
-      {"x1", false}, {"10", false}, {"0001", true}, {"1 ", true},
+  } kCases[] = {
+      {Line("a.in", "1"), true},
+      {Line("a.in", "01"), true},
+      {Line("a.in", "1abc"), true},
+      {Line("a.in", " 1"), true},
+      {Line("a.in", "+1"), true},
+      {Line("a.in", "1 "), true},
+      {Line("a.in", "0"), false},
+      {Line("a.in", "2"), false},
+      {Line("a.in", "11"), false},
+      {Line("a.in", "-1"), false},
+      {Line("a.in", ""), false},
+      {Line("a.in", "x1"), false},
+      {"1\f\t1\f\t1\f\t1\f\t1\f\t1\f\t1\f\t1", true},
+      {"1\f\t1\f\t1\f\t1\f\t1\f\t1\f\t1", false},
+      {"a\tb\tc\td\te\tf\tg\t1", false},
+      {"a\fb\fc\fd\fe\ff\fg\f1", false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SizeFlagOfIndexLine(Line("a.in", c.flag)), c.sized)
-        << "flag field '" << c.flag << "'";
+  for (const auto& c : kCases) {
+    EXPECT_EQ(SizeFlagOfIndexLine(c.line), c.sized) << c.line;
   }
 }
 
-TEST(SizeFlagOfIndexLineTest, ShortLinesAndWrongSeparatorsLeaveFlagClear) {
-  EXPECT_FALSE(SizeFlagOfIndexLine("a.in\f\t1"));
-  EXPECT_FALSE(SizeFlagOfIndexLine("1\f\t1\f\t1\f\t1\f\t1\f\t1\f\t1"));
-  EXPECT_TRUE(SizeFlagOfIndexLine("1\f\t1\f\t1\f\t1\f\t1\f\t1\f\t1\f\t1"));
-  // A lone TAB or form feed does not separate fields.
-  EXPECT_FALSE(SizeFlagOfIndexLine("a\tb\tc\td\te\tf\tg\t1"));
-  EXPECT_FALSE(SizeFlagOfIndexLine("a\fb\fc\fd\fe\ff\fg\f1"));
-  EXPECT_FALSE(SizeFlagOfIndexLine(""));
-}
-
 TEST(SizeFlagsFromIndexTest, FirstLineContainingTheNameDecides) {
-  std::string index = Line("11.in", "1") + "\r\n" + Line("1.in", "0") + "\r\n" +
-                      Line("12.in", "0") + "\r\n" + Line("3.in", "1") + "\r\n";
-  std::vector<std::string> names = {"1.in", "11.in", "12.in", "3.in", "4.in"};
-  std::vector<bool> flags = SizeFlagsFromIndex(index, names);
+  const std::string index = Line("11.in", "1") + "\r\n" + Line("1.in", "0") +
+                            "\r\n" + Line("12.in", "0") + "\n" +
+                            Line("3.in", "1");  // no line end
+  const std::vector<std::string> names = {"1.in", "11.in", "12.in", "3.in",
+                                          "4.in"};
   // "1.in" occurs inside the line about "11.in" and takes its flag.
-  EXPECT_EQ(flags, (std::vector<bool>{true, true, false, true, false}));
-}
-
-TEST(SizeFlagsFromIndexTest, EmptyInputs) {
+  EXPECT_EQ(SizeFlagsFromIndex(index, names),
+            (std::vector<bool>{true, true, false, true, false}));
   EXPECT_EQ(SizeFlagsFromIndex("", {"a.in"}), std::vector<bool>{false});
-  EXPECT_TRUE(SizeFlagsFromIndex(Line("a.in", "1"), {}).empty());
-  // A last line without a line end still counts.
-  EXPECT_EQ(SizeFlagsFromIndex(Line("a.in", "1"), {"a.in"}),
-            std::vector<bool>{true});
 }
 
 // Random names over a small alphabet so that names are often substrings

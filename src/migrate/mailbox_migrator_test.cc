@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "migrate/texts.h"
-#include "platform/code_page.h"
-#include "testing/mem_file_system.h"
-#include "testing/recording_host.h"
+#include "tests/support/mem_installation.h"
 
 namespace vm {
 namespace {
@@ -14,154 +11,133 @@ std::string IndexLine(const std::string& name, const std::string& flag) {
   return name + "\f\ta\f\tb\f\tc\f\t1\f\t0\f\tN\f\t" + flag + "\f\tx\r\n";
 }
 
+// The done lines of the four standard folders with their counts.
+std::string Standard(int in, int sent, int draft, int trash) {
+  const std::string indent(9, ' ');
+  return indent + "收件箱转移成功 " + std::to_string(in) + "!\n" + indent +
+         "发件箱转移成功 " + std::to_string(sent) + "!\n" + indent +
+         "草稿箱转移成功 " + std::to_string(draft) + "!\n" + indent +
+         "垃圾箱转移成功 " + std::to_string(trash) + "!\n";
+}
+
 class MailboxMigratorTest : public testing::Test {
  protected:
-  void SetUp() override {
-    texts_ = MakeTexts(*OpenCodePage("GBK"));
-    for (const char* dir : {"C:\\src", "C:\\src\\mail", "C:\\out"}) {
-      ASSERT_TRUE(fs_.CreateDir(dir));
-    }
-  }
-
-  // Creates the source mailbox of `user` with files name -> contents.
-  void MakeBox(const std::string& user,
-               const std::vector<std::pair<std::string, std::string>>& files) {
-    std::string box = "C:\\src\\mail\\" + user;
-    ASSERT_TRUE(fs_.CreateDir(box));
-    for (const auto& [name, contents] : files) {
-      ASSERT_TRUE(fs_.WriteFile(box + "\\" + name, contents, nullptr));
-    }
-  }
-
   bool Migrate(const std::string& user, const std::string& domain,
                const std::string& primary = "example.com") {
     MailboxMigrator::Options options;
-    options.source_dir = "C:\\src";
-    options.target_mail_dir = "C:\\out\\store";
-    MailboxMigrator migrator(&fs_, &host_, texts_, options, &stats_);
-    bool ok = migrator.MigrateMailbox(SourceAccount{user, domain, ""}, primary);
+    options.source_dir = t_.settings.source_dir;
+    options.target_mail_dir = t_.settings.target_mail_dir;
+    MailboxMigrator migrator(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+    const bool ok =
+        migrator.MigrateMailbox(SourceAccount{user, domain, ""}, primary);
     failure_lines_ = migrator.failure_lines();
     return ok;
   }
 
-  std::string Read(const std::string& path) {
-    std::string contents;
-    EXPECT_TRUE(fs_.ReadFile(path, &contents, nullptr)) << path;
-    return contents;
-  }
-
-  MemFileSystem fs_;
-  RecordingHost host_;
-  Texts texts_;
-  MigrationStats stats_;
+  MemInstallation t_;
   int failure_lines_ = 0;
 };
 
-TEST_F(MailboxMigratorTest, EmptyMailboxLogsFourFoldersWithZeroCounts) {
+TEST_F(MailboxMigratorTest, EmptyMailboxShowsEachFolderInProgressThenDone) {
   ASSERT_TRUE(Migrate("bob", "example.com"));
-  std::vector<std::string> expected_events;
-  for (int i = 0; i < 4; ++i) {
-    expected_events.push_back("log " + texts_.standard_in_progress[i]);
-    expected_events.push_back("remove");
-    expected_events.push_back("log " + texts_.standard_done[i] + " 0!");
-    expected_events.push_back("select " + std::to_string(i));
-  }
-  EXPECT_EQ(host_.events, expected_events);
+  EXPECT_EQ(t_.ResultList(), Standard(0, 0, 0, 0));
+  ASSERT_EQ(t_.host.events.size(), 16u);
+  EXPECT_EQ(t_.code_page->ToUtf8(t_.host.events[0]),
+            "log          收件箱转移进行中...");
+  EXPECT_EQ(t_.host.events[1], "remove");
+  EXPECT_EQ(t_.host.events[3], "select 0");
   for (const char* folder : {"INBOX", "Sent", "Draft", "Trash", "Spam"}) {
-    EXPECT_TRUE(fs_.Exists(std::string("C:\\out\\store\\bob\\") + folder));
+    EXPECT_TRUE(t_.fs.Exists(std::string("C:\\t\\store\\bob\\") + folder));
   }
-  EXPECT_EQ(stats_.mail_count, 0);
-  EXPECT_EQ(failure_lines_, 0);
 }
 
-TEST_F(MailboxMigratorTest, TargetDirectoryDependsOnPrimaryDomainExactly) {
-  struct Case {
-    std::string user, domain, primary, box;
-  } cases[] = {
-      {"bob", "example.com", "example.com", "bob"},
-      {"bob@example.com", "example.com", "example.com", "bob"},
-      {"ann", "other.org", "example.com", "ann@other.org"},
-      {"eve", "Example.com", "example.com", "eve@Example.com"},
+TEST_F(MailboxMigratorTest, TargetBoxComparesTheDomainWithPrimaryExactly) {
+  const struct {
+    std::string user, domain, box;
+  } kCases[] = {
+      {"bob", "example.com", "bob"},
+      {"ann@example.com", "example.com", "ann"},
+      {"cy", "other.org", "cy@other.org"},
+      {"eve", "Example.com", "eve@Example.com"},
   };
-  for (const Case& c : cases) {
-    MakeBox(c.user, {{"1.in", "m"}});
-    Migrate(c.user, c.domain, c.primary);
-    EXPECT_EQ(Read("C:\\out\\store\\" + c.box + "\\INBOX\\1.in"), "m")
-        << c.user;
+  for (const auto& c : kCases) {
+    t_.PutSource("mail\\" + c.user + "\\1.in", "m");
+    Migrate(c.user, c.domain);
+    EXPECT_EQ(t_.Store(c.box + "\\INBOX\\1.in"), "m") << c.user;
   }
 }
 
+// "1.in" is contained in the line about "11.in" and takes its flag; the
+// flag field reads like atoi, so "01" is 1.
 TEST_F(MailboxMigratorTest, IndexFlagGivesSizedName) {
-  MakeBox("bob",
-          {{"12.in", std::string(2048, 'x')},
-           {"1.in", "one"},
-           {"3.in", "three"},
-           {"5.sed", "five"},
-           {"__r_in.ini", IndexLine("11.in", "1") + IndexLine("12.in", "1") +
-                              IndexLine("3.in", "2") + IndexLine("1.in", "0")},
-           {"__r_sed.ini", IndexLine("5.sed", "01")}});
+  t_.PutSource("mail\\bob\\12.in", std::string(2048, 'x'));
+  t_.PutSource("mail\\bob\\1.in", "one");
+  t_.PutSource("mail\\bob\\3.in", "three");
+  t_.PutSource("mail\\bob\\5.sed", "five");
+  t_.PutSource("mail\\bob\\__r_in.ini",
+               IndexLine("11.in", "1") + IndexLine("12.in", "1") +
+                   IndexLine("3.in", "2") + IndexLine("1.in", "0"));
+  t_.PutSource("mail\\bob\\__r_sed.ini", IndexLine("5.sed", "01"));
   Migrate("bob", "example.com");
-  std::string box = "C:\\out\\store\\bob\\";
-  EXPECT_EQ(Read(box + "INBOX\\12.in,S=2048.0.S").size(), 2048u);
-  // "1.in" is contained in the line about "11.in" and takes its flag.
-  EXPECT_EQ(Read(box + "INBOX\\1.in,S=3.0.S"), "one");
-  EXPECT_EQ(Read(box + "INBOX\\3.in"), "three");
-  EXPECT_EQ(Read(box + "Sent\\5.sed,S=4.0.S"), "five");
-  EXPECT_FALSE(fs_.Exists(box + "INBOX\\__r_in.ini"));
-  EXPECT_EQ(stats_.mail_count, 4);
-  EXPECT_EQ(host_.lines[0], texts_.standard_done[0] + " 3!");
-  EXPECT_EQ(host_.lines[1], texts_.standard_done[1] + " 1!");
+  EXPECT_EQ(t_.Store("bob\\INBOX\\12.in,S=2048.0.S").size(), 2048u);
+  EXPECT_EQ(t_.Store("bob\\INBOX\\1.in,S=3.0.S"), "one");
+  EXPECT_EQ(t_.Store("bob\\INBOX\\3.in"), "three");
+  EXPECT_EQ(t_.Store("bob\\Sent\\5.sed,S=4.0.S"), "five");
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\bob\\INBOX\\__r_in.ini"));
+  EXPECT_EQ(t_.stats.mail_count, 4);
+  EXPECT_EQ(t_.ResultList(), Standard(3, 1, 0, 0));
 }
 
 TEST_F(MailboxMigratorTest, UserFoldersKeepTheirNumbersAndRefuseUnsafeNames) {
-  std::string folder_list =
-      "Work\t0\t0\r\n"    // 0
-      "..\\..\\evil\r\n"  // 1: refused, keeps its number
-      "\r\n"              // 2: empty name, refused
-      "Private\r\n";      // 3: no TAB, taken whole
-  MakeBox("bob", {{"Folders.ini", folder_list},
-                  {"a.0", "work"},
-                  {"b.1", "evil"},
-                  {"c.3", "private"},
-                  {"__r_3.ini", IndexLine("c.3", "1")}});
+  t_.PutSource("mail\\bob\\Folders.ini",
+               "Work\t0\t0\r\n"    // 0
+               "..\\..\\evil\r\n"  // 1: refused, keeps its number
+               "\r\n"              // 2: empty name, refused
+               "Private\r\n");     // 3: no TAB, taken whole
+  t_.PutSource("mail\\bob\\a.0", "work");
+  t_.PutSource("mail\\bob\\b.1", "evil");
+  t_.PutSource("mail\\bob\\c.3", "private");
+  t_.PutSource("mail\\bob\\sub.0\\d.0", "a directory is not a message");
+  t_.PutSource("mail\\bob\\__r_3.ini", IndexLine("c.3", "1"));
   Migrate("bob", "example.com");
-  std::string box = "C:\\out\\store\\bob\\";
-  EXPECT_EQ(Read(box + "Work\\a.0"), "work");
-  EXPECT_EQ(Read(box + "Private\\c.3,S=7.0.S"), "private");
-  EXPECT_FALSE(fs_.Exists("C:\\evil"));
-  EXPECT_FALSE(fs_.Exists("C:\\out\\evil"));
-  EXPECT_EQ(stats_.mail_count, 2);
+  EXPECT_EQ(t_.Store("bob\\Work\\a.0"), "work");
+  EXPECT_EQ(t_.Store("bob\\Private\\c.3,S=7.0.S"), "private");
+  EXPECT_FALSE(t_.fs.Exists("C:\\evil"));
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\evil"));
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\bob\\Work\\sub.0"));
+  EXPECT_EQ(t_.stats.mail_count, 2);
   EXPECT_EQ(failure_lines_, 2);
-  std::vector<std::string> tail(host_.lines.end() - 4, host_.lines.end());
-  const std::string& indent = texts_.folder_indent;
-  EXPECT_EQ(tail, (std::vector<std::string>{
-                      indent + "Work" + texts_.user_folder_done,
-                      indent + texts_.unsafe_folder_name + "..\\..\\evil",
-                      indent + texts_.unsafe_folder_name,
-                      indent + "Private" + texts_.user_folder_done}));
+  const std::string indent(9, ' ');
+  EXPECT_EQ(t_.ResultList(),
+            Standard(0, 0, 0, 0) + indent + "Work文件夹转移成功!\n" + indent +
+                "文件夹名称不能用作目录，未转移:..\\..\\evil\n" + indent +
+                "文件夹名称不能用作目录，未转移:\n" + indent +
+                "Private文件夹转移成功!\n");
 }
 
 TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {
-  MakeBox("bob", {{"1.in", "new"}, {"2.in", "two"}});
-  ASSERT_TRUE(fs_.CreateDir("C:\\out\\store"));
-  ASSERT_TRUE(fs_.CreateDir("C:\\out\\store\\bob"));
-  ASSERT_TRUE(fs_.CreateDir("C:\\out\\store\\bob\\INBOX"));
+  t_.PutSource("mail\\bob\\1.in", "new");
+  t_.PutSource("mail\\bob\\2.in", "two");
+  for (const char* dir :
+       {"C:\\t\\store", "C:\\t\\store\\bob", "C:\\t\\store\\bob\\INBOX"}) {
+    ASSERT_TRUE(t_.fs.CreateDir(dir));
+  }
   ASSERT_TRUE(
-      fs_.WriteFile("C:\\out\\store\\bob\\INBOX\\1.in", "old", nullptr));
-  fs_.FailPath("C:\\out\\store\\bob\\INBOX\\2.in");
+      t_.fs.WriteFile("C:\\t\\store\\bob\\INBOX\\1.in", "old", nullptr));
+  t_.fs.FailPath("C:\\t\\store\\bob\\INBOX\\2.in");
   Migrate("bob", "example.com");
-  EXPECT_EQ(Read("C:\\out\\store\\bob\\INBOX\\1.in"), "old");
-  EXPECT_EQ(stats_.mail_count, 2);
-  EXPECT_EQ(stats_.failed_copies, 1);
+  EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "old");
+  EXPECT_EQ(t_.stats.mail_count, 2);
+  EXPECT_EQ(t_.stats.failed_copies, 1);
   EXPECT_EQ(failure_lines_, 1);
   // The done line replaces the in-progress line; the failure follows it.
-  ASSERT_GE(host_.lines.size(), 2u);
-  EXPECT_EQ(host_.lines[0], texts_.standard_done[0] + " 2!");
-  EXPECT_EQ(host_.lines[1].rfind(texts_.folder_indent + texts_.copy_failed +
-                                     "C:\\src\\mail\\bob\\2.in",
-                                 0),
+  ASSERT_GE(t_.host.lines.size(), 2u);
+  EXPECT_EQ(t_.code_page->ToUtf8(t_.host.lines[1])
+                .rfind("         邮件复制失败:C:\\src\\mail\\bob\\2.in", 0),
             0u)
-      << host_.lines[1];
+      << t_.ResultList();
+  EXPECT_EQ(t_.code_page->ToUtf8(t_.host.lines[0]),
+            "         收件箱转移成功 2!");
 }
 
 TEST_F(MailboxMigratorTest, UnsafeUserNameCreatesNothing) {
@@ -169,38 +145,33 @@ TEST_F(MailboxMigratorTest, UnsafeUserNameCreatesNothing) {
     EXPECT_FALSE(Migrate(user, "example.com")) << user;
     EXPECT_EQ(failure_lines_, 1);
   }
-  EXPECT_FALSE(fs_.Exists("C:\\out\\store"));
-  EXPECT_EQ(host_.lines.back(), texts_.unsafe_mailbox_name + "x:y");
-}
-
-TEST_F(MailboxMigratorTest, DirectoriesInTheSourceAreNotCopied) {
-  MakeBox("bob", {{"1.in", "m"}});
-  ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\sub.in"));
-  Migrate("bob", "example.com");
-  EXPECT_EQ(stats_.mail_count, 1);
-  EXPECT_FALSE(fs_.Exists("C:\\out\\store\\bob\\INBOX\\sub.in"));
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store"));
+  EXPECT_EQ(t_.code_page->ToUtf8(t_.host.lines.back()),
+            "用户名不能用作邮箱目录，邮件未转移:x:y");
 }
 
 // A folder list that exists but cannot be read is named, and the standard
 // folders are still copied; an index that cannot be read leaves the names
-// unsized but copies every message.
+// unsized but copies every message, with a note after its folder's line.
 TEST_F(MailboxMigratorTest, UnreadableFolderListAndIndexAreNotSilent) {
-  MakeBox("bob", {{"1.in", "one"}, {"2.0", "two"}});
-  ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\Folders.ini"));
-  ASSERT_TRUE(fs_.CreateDir("C:\\src\\mail\\bob\\__r_in.ini"));
+  t_.PutSource("mail\\bob\\1.in", "one");
+  t_.PutSource("mail\\bob\\2.0", "two");
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\src\\mail\\bob\\Folders.ini"));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\src\\mail\\bob\\__r_in.ini"));
   EXPECT_TRUE(Migrate("bob", "example.com"));
-  // The index line is a note after the folder's done line, not a failure.
   EXPECT_EQ(failure_lines_, 1);
-  ASSERT_EQ(host_.lines.size(), 6u);
-  EXPECT_EQ(host_.lines[0], texts_.standard_done[0] + " 1!");
-  EXPECT_EQ(host_.lines[1], texts_.folder_indent + texts_.index_unreadable +
-                                "C:\\src\\mail\\bob\\__r_in.ini");
-  EXPECT_EQ(host_.lines.back(), texts_.folder_indent +
-                                    texts_.folder_list_unreadable +
-                                    "C:\\src\\mail\\bob\\Folders.ini");
-  EXPECT_EQ(Read("C:\\out\\store\\bob\\INBOX\\1.in"), "one");
-  EXPECT_EQ(stats_.mail_count, 1);
-  EXPECT_EQ(stats_.failed_copies, 0);
+  const std::string indent(9, ' ');
+  const std::string standard = Standard(1, 0, 0, 0);
+  const size_t first_line = standard.find('\n') + 1;
+  EXPECT_EQ(t_.ResultList(),
+            standard.substr(0, first_line) + indent +
+                "无法读取索引文件，邮件按原名转移:C:\\src\\mail\\bob\\__r_in."
+                "ini\n" +
+                standard.substr(first_line) + indent +
+                "无法读取自建文件夹列表，其中邮件未转移:C:\\src\\mail\\bob\\"
+                "Folders.ini\n");
+  EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
+  EXPECT_EQ(t_.stats.failed_copies, 0);
 }
 
 }  // namespace
