@@ -46,83 +46,66 @@ class FakeMeasurer : public TextMeasurer {
   int calls = 0;
 };
 
-class ProgressLogTest : public testing::Test {
- protected:
-  FakeView view_;
-  FakeMeasurer measurer_;
-  ProgressLog log_{&view_, &measurer_};
-};
-
-TEST_F(ProgressLogTest, ExtentFollowsWidestLine) {
-  EXPECT_EQ(log_.AppendLogLine("abc"), 0);
-  EXPECT_EQ(view_.extent, 21);
-  EXPECT_EQ(log_.AppendLogLine("abcdef"), 1);
-  EXPECT_EQ(view_.extent, 42);
-  log_.AppendLogLine("a");
-  EXPECT_EQ(view_.extent, 42);
-  log_.SelectLastLine();
-  EXPECT_EQ(view_.selected, 2);
+// Runs a script of operations on a log and traces what the view shows:
+// "+text" appends (traced as the extent, or "fail"), "-" removes the last
+// line, "r" resets, "s" selects the last line (traced as "s" and its
+// index), "m0"/"m1" make measuring fail or work, "f0"/"f1" the view's adds.
+std::string Trace(const std::vector<std::string>& script) {
+  FakeView view;
+  FakeMeasurer measurer;
+  ProgressLog log(&view, &measurer);
+  std::string trace;
+  for (const std::string& op : script) {
+    if (op[0] == '+') {
+      const bool added = log.AppendLogLine(op.substr(1)) >= 0;
+      trace += (added ? std::to_string(view.extent) : "fail") + " ";
+    } else if (op == "-") {
+      log.RemoveLastLine();
+    } else if (op == "r") {
+      log.Reset();
+    } else if (op == "s") {
+      log.SelectLastLine();
+      trace += "s" + std::to_string(view.selected) + " ";
+    } else {
+      (op[0] == 'm' ? measurer.available : view.fail_add) = op[1] == '1';
+    }
+  }
+  return trace;
 }
 
-TEST_F(ProgressLogTest, EmptyLinesGiveZeroExtent) {
-  log_.AppendLogLine("");
-  log_.AppendLogLine("");
-  EXPECT_EQ(view_.extent, 0);
-}
-
-TEST_F(ProgressLogTest, RemovingTheWidestLineNarrowsTheNextExtent) {
-  log_.AppendLogLine("abcd");
-  log_.AppendLogLine("abcdefghij");
-  log_.RemoveLastLine();
-  EXPECT_EQ(view_.lines, std::vector<std::string>{"abcd"});
-  // Not recomputed by the removal itself.
-  EXPECT_EQ(view_.extent, 70);
-  log_.AppendLogLine("ab");
-  EXPECT_EQ(view_.extent, 28);
-}
-
-TEST_F(ProgressLogTest, ResetStartsFromZero) {
-  log_.AppendLogLine("abcdefghij");
-  log_.Reset();
-  EXPECT_EQ(log_.LineCount(), 0);
-  log_.AppendLogLine("ab");
-  EXPECT_EQ(view_.extent, 14);
-}
-
-TEST_F(ProgressLogTest, AppendWithoutMeasuringStillAddsTheLine) {
-  log_.AppendLogLine("abc");
-  measurer_.available = false;
-  log_.AppendLogLine("abcdefgh");
-  EXPECT_EQ(view_.lines.size(), 2u);
-  EXPECT_EQ(view_.extent, 21);  // as it was
-  // Once measuring works again, the unmeasured line counts.
-  measurer_.available = true;
-  log_.AppendLogLine("x");
-  EXPECT_EQ(view_.extent, 56);
-}
-
-TEST_F(ProgressLogTest, FailedAddIsReportedAndKeepsExtent) {
-  log_.AppendLogLine("abc");
-  view_.fail_add = true;
-  EXPECT_LT(log_.AppendLogLine("abcdefgh"), 0);
-  EXPECT_EQ(view_.extent, 21);
-  view_.fail_add = false;
-  log_.AppendLogLine("ab");
-  EXPECT_EQ(view_.extent, 21);
+TEST(ProgressLogTest, ExtentFollowsTheWidestLineShown) {
+  const struct {
+    std::vector<std::string> script;
+    std::string trace;
+  } kCases[] = {
+      {{"+abc", "+abcdef", "+a", "s"}, "21 42 42 s2 "},
+      {{"+", "+"}, "0 0 "},
+      // A removed line stops counting at the next append.
+      {{"+abcd", "+abcdefghij", "-", "+ab"}, "28 70 28 "},
+      {{"+abcdefghij", "r", "+ab"}, "70 14 "},
+      // A line that could not be measured counts once measuring works.
+      {{"+abc", "m0", "+abcdefgh", "m1", "+x"}, "21 21 56 "},
+      {{"+abc", "f1", "+abcdefgh", "f0", "+ab"}, "21 fail 21 "},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Trace(c.script), c.trace) << c.script.size() << " operations";
+  }
 }
 
 // Appends and in-place replacements measure only the new line and never
 // read old lines back, however long the log is.
-TEST_F(ProgressLogTest, WorkPerLineDoesNotGrowWithTheLog) {
+TEST(ProgressLogTest, WorkPerLineDoesNotGrowWithTheLog) {
+  FakeView view;
+  FakeMeasurer measurer;
+  ProgressLog log(&view, &measurer);
   for (int i = 0; i < 5000; ++i) {
-    log_.AppendLogLine("in progress");
-    log_.RemoveLastLine();
-    log_.AppendLogLine("done " + std::to_string(i));
+    log.AppendLogLine("in progress");
+    log.RemoveLastLine();
+    log.AppendLogLine("done " + std::to_string(i));
   }
-  EXPECT_EQ(measurer_.calls, 10000);
-  EXPECT_EQ(view_.text_reads, 0);
-  // The removed in-progress lines no longer count: "done 4999" is widest.
-  EXPECT_EQ(view_.extent, 7 * 9);
+  EXPECT_EQ(measurer.calls, 10000);
+  EXPECT_EQ(view.text_reads, 0);
+  EXPECT_EQ(view.extent, 7 * 9);  // "done 4999"
 }
 
 }  // namespace

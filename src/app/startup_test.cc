@@ -4,6 +4,7 @@
 
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
+#include "tests/support/golden.h"
 
 namespace vm {
 namespace {
@@ -43,35 +44,25 @@ class StartupFilesTest : public testing::Test {
   MemFileSystem fs_;
 };
 
-TEST_F(StartupFilesTest, CreatesOnlyMissingSkeletons) {
-  ASSERT_TRUE(fs_.WriteFile("C:\\t\\data\\domain.cfg", "", nullptr));
-  CreateMissingTargetFiles(&fs_, "C:\\t", false);
-  EXPECT_EQ(Read("C:\\t\\data\\domain.cfg"), "");  // kept, even empty
-  EXPECT_EQ(Read("C:\\t\\data\\userauth.cfg"),
-            "<database>\r\n<user>\r\n</user>\r\n<useralias>\r\n</useralias>"
-            "\r\n</database>");
-  EXPECT_EQ(Read("C:\\t\\data\\mailgroup.cfg"),
-            "<database>\r\n<group>\r\n</group>\r\n</database>");
-  EXPECT_FALSE(fs_.Exists("C:\\t\\domain.cfg"));
-
-  CreateMissingTargetFiles(&fs_, "C:\\t", true);
-  EXPECT_EQ(Read("C:\\t\\domain.cfg"),
-            "<database>\r\n<domain>\r\n</domain>\r\n<domainalias>\r\n"
-            "</domainalias>\r\n</database>");
-}
-
-// A skeleton is written whole or not at all, so a start-up cut short
-// leaves no part-file that the next start-up would take as present.
-TEST_F(StartupFilesTest, SkeletonCutShortLeavesNoFile) {
+// Each skeleton is written whole or not at all, so a start-up cut short
+// leaves no part-file that the next start-up would take as present; a file
+// that exists, even empty, is kept.
+TEST_F(StartupFilesTest, CreatesMissingSkeletonsWhole) {
   fs_.FailWritesAfter(20);
   CreateMissingTargetFiles(&fs_, "C:\\t", false);
   EXPECT_FALSE(fs_.Exists("C:\\t\\data\\domain.cfg"));
   EXPECT_FALSE(fs_.Exists("C:\\t\\data\\userauth.cfg"));
   fs_.FailWritesAfter(-1);
+  ASSERT_TRUE(fs_.WriteFile("C:\\t\\data\\domain.cfg", "", nullptr));
   CreateMissingTargetFiles(&fs_, "C:\\t", false);
+  EXPECT_EQ(Read("C:\\t\\data\\domain.cfg"), "");
   EXPECT_EQ(Read("C:\\t\\data\\userauth.cfg"),
-            "<database>\r\n<user>\r\n</user>\r\n<useralias>\r\n</useralias>"
-            "\r\n</database>");
+            Golden("config/userauth_empty.cfg"));
+  EXPECT_EQ(Read("C:\\t\\data\\mailgroup.cfg"),
+            Golden("config/mailgroup_empty.cfg"));
+  EXPECT_FALSE(fs_.Exists("C:\\t\\domain.cfg"));
+  CreateMissingTargetFiles(&fs_, "C:\\t", true);
+  EXPECT_EQ(Read("C:\\t\\domain.cfg"), Golden("config/domain_empty.cfg"));
 }
 
 TEST_F(StartupFilesTest, VersionCheckReadsCharset) {
