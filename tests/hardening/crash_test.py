@@ -5,13 +5,15 @@ a prefix of what an uninterrupted run adds, and that the mail store holds
 nothing but good copies (a copy cut short only in a mailbox still marked
 pending). A final run then completes the migration, and the output equals
 that of the uninterrupted run: every account once, every message byte for
-byte.
+byte. A run under a file size limit, whose writes fail part-way, must leave
+the same kind of state, say what failed, exit 1, and let a later run finish.
 
     crash_test.py --program PATH [--kills N] [--seed N] [unittest args]
 """
 
 import os
 import random
+import resource
 import shutil
 import signal
 import sys
@@ -27,7 +29,26 @@ KILLS = 32
 SEED = None
 
 
+def limit_file_size(limit):
+    def preexec():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return preexec
+
+
 class CrashSafetyTest(harness.HardeningCase):
+    def make_reference(self):
+        make_installation(self.src, domains=4, accounts=80, messages=3,
+                          folders=2, standard_messages=3, seed=11)
+        ref = os.path.join(self.dir, "ref")
+        os.makedirs(ref)
+        start = time.monotonic()
+        r = self.run_cli(output=ref)
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(len(users_of(ref)), 80)
+        return (ref, domains_of(ref), users_of(ref),
+                tree(os.path.join(ref, "store")), time.monotonic() - start)
+
     def check_after_kill(self, ref_domains, ref_users, ref_store, seen):
         # A kill before start-up wrote a skeleton leaves that file absent,
         # which is only right while nothing has been added to it yet.
@@ -68,17 +89,8 @@ class CrashSafetyTest(harness.HardeningCase):
 
     def test_killed_runs_lose_nothing(self):
         rng = random.Random(SEED)
-        make_installation(self.src, domains=4, accounts=80, messages=3,
-                          folders=2, standard_messages=3, seed=11)
-        ref = os.path.join(self.dir, "ref")
-        os.makedirs(ref)
-        start = time.monotonic()
-        r = self.run_cli(output=ref)
-        duration = time.monotonic() - start
-        self.assertEqual(r.status, 0, r)
-        ref_domains, ref_users = domains_of(ref), users_of(ref)
-        ref_store = tree(os.path.join(ref, "store"))
-        self.assertEqual(len(ref_users), 80)
+        ref, ref_domains, ref_users, ref_store, duration = (
+            self.make_reference())
 
         # Kills land at random moments of a run; each later run resumes the
         # migration. When a run ends before its kill (the migration is
@@ -113,9 +125,32 @@ class CrashSafetyTest(harness.HardeningCase):
                   duration),
               file=sys.stderr)
 
+    def test_file_size_limit_fails_visibly_and_loses_nothing(self):
+        # Larger messages and the user list past its first part cannot be
+        # written; everything that fits is, and a later run finishes.
+        ref, ref_domains, ref_users, ref_store, _ = self.make_reference()
+        limit = 12 * 1024
+        self.assertTrue(any(len(d) > limit for d in ref_store.values()))
+        r = self.run_cli(preexec=limit_file_size(limit))
+        self.assertEqual(r.status, 1, r)
+        self.assertNotIn(SHORT_SUCCESS, r.err, r)
+        self.assertTrue(any("邮件复制失败:" in l for l in r.lines), r)
+        self.assertIn("该账户导入失败或者userauth.cfg文件读取错误！", r.lines)
+        self.assertTrue(r.lines[-1].startswith("复制失败的邮件数:"), r)
+        self.assertLess(len(users_of(self.out)), len(ref_users))
+        self.check_after_kill(ref_domains, ref_users, ref_store,
+                              self.nothing_seen())
+        r = self.run_cli()
+        self.assertEqual(r.status, 0, r)
+        self.check_complete(ref, ref_domains, ref_users, ref_store)
+
     def fresh_output(self):
         shutil.rmtree(self.out)
         os.makedirs(self.out)
+        return self.nothing_seen()
+
+    @staticmethod
+    def nothing_seen():
         return {"domains": 0, "users": 0, "temporary": set(), "partial": 0}
 
     def check_complete(self, ref, ref_domains, ref_users, ref_store):
