@@ -23,27 +23,59 @@ bool ParseMode(const std::string& text, PasswordMode* mode) {
   return false;
 }
 
+// True when `name` ends in `extension`, ASCII letters compared without case.
+bool HasExtension(const std::string& name, const std::string& extension) {
+  if (name.size() <= extension.size()) return false;
+  for (size_t i = 0; i < extension.size(); ++i) {
+    char c = name[name.size() - extension.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != extension[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string UsageText() {
   return "usage: velquor-migrate --source DIR (--target DIR | --output DIR)\n"
          "                       [--password-mode same|suffix|common|cipher]\n"
          "                       [--suffix TEXT] [--password TEXT]\n"
-         "                       [--codepage NAME] [--log FILE] [--stats]\n"
+         "                       [--codepage NAME] [--dry-run] [--sync]\n"
+         "                       [--verify[=content] | --verify-only]\n"
+         "                       [--report FILE.json|FILE.csv] [--log FILE]\n"
+         "                       [--progress | --no-progress] [--stats]\n"
          "                       [--help] [--version]\n"
          "\n"
          "  --source DIR         the Velquor installation directory\n"
          "  --target DIR         an installed Tarnwick (its data\\ and "
          "system.cfg)\n"
-         "  --output DIR         an existing folder to write the migrated "
-         "files into\n"
+         "  --output DIR         a folder to write the migrated files into "
+         "(made when\n"
+         "                       its parent exists)\n"
          "  --password-mode M    same: password = user name (default)\n"
          "                       suffix: user name + --suffix TEXT\n"
          "                       common: --password TEXT for every user\n"
          "                       cipher: the source's stored cipher text\n"
          "  --codepage NAME      code page of source and target texts "
          "(default GBK)\n"
+         "  --dry-run            read everything, write nothing; print the "
+         "result list\n"
+         "                       the run would print, then the plan\n"
+         "  --sync               also copy, into accounts that exist already, "
+         "the\n"
+         "                       messages their folders lack; never overwrite\n"
+         "  --verify[=content]   after the run, check every copied message's "
+         "size\n"
+         "                       (or bytes) against its source\n"
+         "  --verify-only        check an earlier migration; change nothing\n"
+         "  --report FILE        every account's outcome and counts, as JSON "
+         "or "
+         "CSV\n"
+         "                       (by the name's extension)\n"
          "  --log FILE           also write the result list to FILE (UTF-8)\n"
+         "  --progress           show a progress line on stderr (default: on "
+         "a terminal)\n"
+         "  --no-progress        never show it\n"
          "  --stats              report the time of each phase on stderr\n";
 }
 
@@ -71,13 +103,43 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       out->version = true;
       continue;
     }
-    if (arg == "--stats") {
-      out->stats = true;
+    if (arg == "--verify") {
+      if (has_inline_value && value != "size" && value != "content") {
+        *error = "unknown verification: " + value + " (use size or content)";
+        return false;
+      }
+      out->verify =
+          value == "content" ? VerifyMode::kContent : VerifyMode::kSize;
+      continue;
+    }
+    static const struct {
+      const char* name;
+      bool CommandLine::*flag;
+    } kFlags[] = {{"--stats", &CommandLine::stats},
+                  {"--dry-run", &CommandLine::dry_run},
+                  {"--sync", &CommandLine::sync},
+                  {"--verify-only", &CommandLine::verify_only}};
+    bool is_flag = false;
+    for (const auto& f : kFlags) {
+      if (arg == f.name) {
+        out->*f.flag = true;
+        is_flag = true;
+      }
+    }
+    if (arg == "--progress" || arg == "--no-progress") {
+      out->progress = arg == "--progress" ? Toggle::kOn : Toggle::kOff;
+      is_flag = true;
+    }
+    if (is_flag) {
+      if (has_inline_value) {
+        *error = "option " + arg + " takes no value";
+        return false;
+      }
       continue;
     }
     static const std::set<std::string> kValued = {
-        "--source", "--target",   "--output",   "--password-mode",
-        "--suffix", "--password", "--codepage", "--log"};
+        "--source",   "--target",   "--output", "--password-mode", "--suffix",
+        "--password", "--codepage", "--log",    "--report"};
     if (kValued.count(arg) == 0) {
       *error = "unknown option: " + args[i];
       return false;
@@ -115,6 +177,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       out->code_page = value;
     } else if (arg == "--log") {
       out->log_file = value;
+    } else if (arg == "--report") {
+      out->report_file = value;
     }
   }
   if (out->help || out->version) return true;
@@ -137,6 +201,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
     *error = "--codepage needs a name";
   } else if (seen.count("--log") && out->log_file.empty()) {
     *error = "--log needs a file name";
+  } else if (seen.count("--report") &&
+             !HasExtension(out->report_file, ".json") &&
+             !HasExtension(out->report_file, ".csv")) {
+    *error = "--report needs a file name ending in .json or .csv";
+  } else if (out->dry_run &&
+             (out->verify != VerifyMode::kNone || out->verify_only)) {
+    *error = "--dry-run copies nothing to verify";
+  } else if (out->verify_only && out->sync) {
+    *error = "--verify-only changes nothing; leave out --sync";
   } else {
     return true;
   }

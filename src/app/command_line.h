@@ -8,6 +8,9 @@
 
 namespace vm {
 
+enum class VerifyMode { kNone, kSize, kContent };
+enum class Toggle { kAuto, kOn, kOff };
+
 // The options of velquor-migrate, as given (UTF-8, untrimmed).
 struct CommandLine {
   std::string source_dir;
@@ -18,6 +21,12 @@ struct CommandLine {
   std::string password;
   std::string code_page = "GBK";
   std::string log_file;
+  std::string report_file;  // --report: .json or .csv
+  bool dry_run = false;
+  bool sync = false;
+  VerifyMode verify = VerifyMode::kNone;
+  bool verify_only = false;
+  Toggle progress = Toggle::kAuto;
   bool stats = false;  // report phase times on stderr
   bool help = false;
   bool version = false;
@@ -30,8 +39,10 @@ std::string UsageText();
 // value as the next argument or after "=". Returns false with a one-line
 // reason in *error for an unknown or repeated option, a missing value, a
 // bad password mode, missing --source, neither or both of --target and
-// --output, or --suffix / --password given for a mode that does not use
-// them. --help and --version need no other option.
+// --output, --suffix / --password given for a mode that does not use
+// them, a report name ending neither in .json nor in .csv, or options that
+// contradict each other (--dry-run with a verification, --verify-only with
+// --sync). --help and --version need no other option.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
                       std::string* error);
 

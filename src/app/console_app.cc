@@ -6,7 +6,12 @@
 
 #include "app/command_line.h"
 #include "app/console_log.h"
+#include "app/overlay_file_system.h"
 #include "app/progress_log.h"
+#include "app/progress_meter.h"
+#include "app/run_plan.h"
+#include "app/run_record.h"
+#include "app/run_report.h"
 #include "app/startup.h"
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
@@ -14,12 +19,14 @@
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
+#include "platform/disk_space.h"
 #include "platform/file_system.h"
 
 namespace vm {
 
 namespace {
 
+constexpr char kVersionNumber[] = "1.0.0";
 constexpr char kVersion[] = "velquor-migrate 1.0.0\n";
 
 // The run's host on a console: the result list is the ConsoleLog, message
@@ -27,8 +34,10 @@ constexpr char kVersion[] = "velquor-migrate 1.0.0\n";
 class ConsoleHost : public RunHost {
  public:
   ConsoleHost(ProgressLog* log, const CodePage* code_page, const ConsoleIo* io,
-              PasswordMode mode, std::string suffix, std::string password)
-      : log_(log),
+              PasswordMode mode, std::string suffix, std::string password,
+              std::string message_prefix)
+      : message_prefix_(std::move(message_prefix)),
+        log_(log),
         code_page_(code_page),
         io_(io),
         mode_(mode),
@@ -48,9 +57,11 @@ class ConsoleHost : public RunHost {
   std::string SuffixText() override { return suffix_; }
   std::string CommonPasswordText() override { return password_; }
   void ShowMessage(const std::string& text) override {
-    io_->err(code_page_->ToUtf8(text) + "\n");
+    io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
   }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
+
+  std::string message_prefix_;  // UTF-8
 
  private:
   ProgressLog* log_;
@@ -92,7 +103,7 @@ class PhaseTimer : public PhaseObserver {
 };
 
 int UsageError(const ConsoleIo& io, const std::string& reason) {
-  io.err("velquor-migrate: " + reason + "\n" + UsageText());
+  io.err("velquor-migrate: " + reason + "\nTry 'velquor-migrate --help'.\n");
   return kExitUsage;
 }
 
@@ -100,6 +111,51 @@ int UsageError(const ConsoleIo& io, const std::string& reason) {
 bool IsDirectory(FileSystem* fs, const std::string& dir) {
   std::vector<DirEntry> entries;
   return fs->List(dir + "\\*", &entries);
+}
+
+// True when the code page keeps ASCII as it is, as every path and list
+// of the installations needs.
+bool IsAsciiCompatible(const CodePage& code_page) {
+  std::string ascii;
+  for (char c = 0x20; c < 0x7f; ++c) ascii += c;
+  ascii += "\t\r\n";
+  return code_page.ToAnsi(ascii) == ascii && code_page.ToUtf8(ascii) == ascii;
+}
+
+// True when the code page holds every character of `utf8`.
+bool Representable(const CodePage& code_page, const std::string& utf8) {
+  return code_page.ToUtf8(code_page.ToAnsi(utf8)) == utf8;
+}
+
+// The directory part of a path as given on the command line ("." for a
+// bare name); empty for a root.
+std::string ParentOf(std::string path) {
+  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
+    path.pop_back();
+  }
+  size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+const char* PasswordModeName(PasswordMode mode) {
+  switch (mode) {
+    case PasswordMode::kSameAsUserName:
+      return "same";
+    case PasswordMode::kUserNamePlusSuffix:
+      return "suffix";
+    case PasswordMode::kCommonPassword:
+      return "common";
+    case PasswordMode::kSourceCipherText:
+      return "cipher";
+  }
+  return "?";
+}
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 bool IsDoubleByte(const std::string& code_page) {
@@ -111,6 +167,7 @@ bool IsDoubleByte(const std::string& code_page) {
 }  // namespace
 
 int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
+  const int64_t started = SystemClock()->NowSeconds();
   CommandLine options;
   std::string error;
   if (!ParseCommandLine(args, &options, &error)) return UsageError(io, error);
@@ -123,11 +180,36 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     return kExitSuccess;
   }
   std::unique_ptr<CodePage> code_page = OpenCodePage(options.code_page);
-  std::unique_ptr<FileSystem> fs =
+  if (code_page && !IsAsciiCompatible(*code_page)) {
+    return UsageError(io, "code page " + options.code_page +
+                              " does not keep ASCII as it is; use one that "
+                              "does, such as GBK or UTF-8");
+  }
+  std::unique_ptr<FileSystem> disk =
       code_page ? io.open_file_system(options.code_page) : nullptr;
-  if (!code_page || !fs) {
+  if (!code_page || !disk) {
     return UsageError(io, "unknown code page: " + options.code_page);
   }
+  // A text the code page cannot hold would be replaced by some other text:
+  // a wrong digest for every account, or another file.
+  const std::pair<const char*, const std::string*> kTexts[] = {
+      {"--source", &options.source_dir}, {"--target", &options.target_dir},
+      {"--output", &options.output_dir}, {"--suffix", &options.suffix},
+      {"--password", &options.password}, {"--log", &options.log_file},
+      {"--report", &options.report_file}};
+  for (const auto& [name, text] : kTexts) {
+    if (!Representable(*code_page, *text)) {
+      return UsageError(io, std::string("the text of ") + name +
+                                " has characters code page " +
+                                options.code_page + " cannot hold");
+    }
+  }
+
+  // A dry run and a verification write through an overlay that keeps every
+  // write in memory; the log and the report go to the disk.
+  const bool read_only = options.dry_run || options.verify_only;
+  OverlayFileSystem overlay(disk.get());
+  FileSystem* fs = read_only ? static_cast<FileSystem*>(&overlay) : disk.get();
 
   // Everything past the command line is ANSI, like the dialog's texts.
   AppState state;
@@ -135,11 +217,20 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   state.target_installed = !options.target_dir.empty();
   state.target_dir = code_page->ToAnsi(
       state.target_installed ? options.target_dir : options.output_dir);
-  if (!IsDirectory(fs.get(), state.source_dir)) {
+  if (!IsDirectory(fs, state.source_dir)) {
     return UsageError(io, "source directory not found or not readable: " +
                               options.source_dir);
   }
-  if (!IsDirectory(fs.get(), state.target_dir)) {
+  if (!state.target_installed && !IsDirectory(fs, state.target_dir) &&
+      IsDirectory(fs, code_page->ToAnsi(ParentOf(options.output_dir)))) {
+    // As mkdir would: the output folder is made when its parent exists.
+    if (!fs->CreateDir(state.target_dir)) {
+      io.err("velquor-migrate: cannot create the output directory " +
+             options.output_dir + "\n");
+      return kExitFailure;
+    }
+  }
+  if (!IsDirectory(fs, state.target_dir)) {
     return UsageError(
         io,
         std::string(state.target_installed ? "target" : "output") +
@@ -151,28 +242,46 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   // Start-up, in the dialog program's order: the skeleton files through
   // the untrimmed directory, then trimming, the version check and the mail
   // store directories.
-  CreateMissingTargetFiles(fs.get(), state.target_dir, !state.target_installed);
+  CreateMissingTargetFiles(fs, state.target_dir, !state.target_installed);
   state.source_dir = TrimDirectory(state.source_dir);
   state.target_dir = TrimDirectory(state.target_dir);
-  if (state.target_installed &&
-      !CheckTargetVersion(fs.get(), state.target_dir)) {
+  if (state.target_installed && !CheckTargetVersion(fs, state.target_dir)) {
     io.err(code_page->ToUtf8(texts.target_too_old) + "\n");
     return kExitFailure;
   }
   FindSourceMailDir(&state);
-  FindTargetMailDir(fs.get(), *code_page, &state);
+  FindTargetMailDir(fs, *code_page, &state);
   state.source_mail_dir = TrimDirectory(state.source_mail_dir);
   state.target_mail_dir = TrimDirectory(state.target_mail_dir);
 
-  ConsoleLog view(code_page.get(), io.out_is_terminal, io.out);
+  // Standard output that fails is given up, never retried; the run goes on.
+  const bool progress =
+      options.progress == Toggle::kOn ||
+      (options.progress == Toggle::kAuto && io.err_is_terminal);
+  std::unique_ptr<ProgressMeter> meter;
+  if (progress) {
+    meter = std::make_unique<ProgressMeter>(
+        fs, state.source_dir, [&io](const std::string& text) { io.err(text); },
+        SteadySeconds);
+  }
+  bool out_failed = false;
+  auto out = [&](const std::string& text) {
+    if (meter) meter->Erase();
+    if (!out_failed && !io.out(text)) out_failed = true;
+  };
+
+  // With the progress line on the terminal, the list shows only final
+  // lines, so the two never share a line.
+  ConsoleLog view(code_page.get(), io.out_is_terminal && !progress, out);
   ColumnMeasurer measurer(code_page.get());
   ProgressLog log(&view, &measurer);
   ConsoleHost host(&log, code_page.get(), &io, options.password_mode,
                    code_page->ToAnsi(options.suffix),
-                   code_page->ToAnsi(options.password));
+                   code_page->ToAnsi(options.password),
+                   options.dry_run ? "(dry run) " : "");
 
   TargetContext target;
-  target.fs = fs.get();
+  target.fs = fs;
   target.clock = SystemClock();
   target.target_dir = state.target_dir;
   RunSettings settings;
@@ -180,25 +289,77 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   settings.target_mail_dir = state.target_mail_dir;
   settings.target_installed = state.target_installed;
   settings.double_byte_names = IsDoubleByte(options.code_page);
+  settings.sync = options.sync;
+  settings.verify_only = options.verify_only;
+  settings.verify = options.verify == VerifyMode::kContent ? 2
+                    : options.verify == VerifyMode::kSize || options.verify_only
+                        ? 1
+                        : 0;
   MigrationStats stats;
   PhaseTimer timer;
+  RunRecord record(meter.get());
   RunOutcome outcome = MigrationRun(&host, texts, settings, &target, &stats,
-                                    options.stats ? &timer : nullptr);
+                                    options.stats ? &timer : nullptr, &record);
   view.Finish();
+  if (meter) meter->Finish();
 
   int status = outcome.succeeded && outcome.failure_lines == 0 ? kExitSuccess
                                                                : kExitFailure;
-  if (!options.log_file.empty()) {
-    std::string log_error;
-    if (!fs->WriteFile(code_page->ToAnsi(options.log_file), view.ListText(),
-                       &log_error)) {
-      io.err("velquor-migrate: cannot write the log " + options.log_file +
-             (log_error.empty() ? "" : ": " + code_page->ToUtf8(log_error)) +
-             "\n");
+  if (options.dry_run && outcome.loaded) {
+    uint64_t free_bytes = 0;
+    bool free_known =
+        FreeDiskSpace(*code_page, state.target_mail_dir, &free_bytes);
+    bool fits = true;
+    out(PlanText(record, *code_page, free_known, free_bytes, &fits));
+    if (!fits) status = kExitFailure;
+  }
+
+  auto write_file = [&](const std::string& name, const std::string& what,
+                        const std::string& contents) {
+    std::string write_error;
+    if (!disk->WriteFile(code_page->ToAnsi(name), contents, &write_error)) {
+      io.err(
+          "velquor-migrate: cannot write the " + what + " " + name +
+          (write_error.empty() ? "" : ": " + code_page->ToUtf8(write_error)) +
+          "\n");
       status = kExitFailure;
     }
+  };
+  if (!options.log_file.empty())
+    write_file(options.log_file, "log", view.ListText());
+  if (!options.report_file.empty()) {
+    ReportHeader header;
+    header.version = kVersionNumber;
+    header.started = started;
+    header.ended = SystemClock()->NowSeconds();
+    header.options = {
+        {"source", options.source_dir},
+        {state.target_installed ? "target" : "output",
+         state.target_installed ? options.target_dir : options.output_dir},
+        {"password_mode", PasswordModeName(options.password_mode)},
+        {"codepage", options.code_page},
+        {"verify", settings.verify == 2   ? "content"
+                   : settings.verify == 1 ? "size"
+                                          : "none"}};
+    header.flags = {{"dry_run", options.dry_run},
+                    {"sync", options.sync},
+                    {"verify_only", options.verify_only}};
+    header.stats = stats;
+    header.failure_lines = outcome.failure_lines;
+    header.succeeded = status == kExitSuccess;
+    const bool json = options.report_file.size() >= 5 &&
+                      (options.report_file.back() | 0x20) == 'n';
+    write_file(options.report_file, "report",
+               json ? JsonReport(header, record, *code_page)
+                    : CsvReport(record, *code_page));
   }
   if (options.stats) io.err(timer.Report());
+  if (out_failed) {
+    io.err(
+        "velquor-migrate: the result list could not be written to standard "
+        "output; the run went on to its end\n");
+    status = kExitFailure;
+  }
   return status;
 }
 

@@ -18,9 +18,11 @@ inline constexpr int kExitUsage = 2;    // bad options; nothing written
 // Where the console front end writes, and how it opens the file system for
 // a code page; tests replace them.
 struct ConsoleIo {
-  std::function<void(const std::string& utf8)> out;
-  std::function<void(const std::string& utf8)> err;
+  // Both return false when the text could not be written.
+  std::function<bool(const std::string& utf8)> out;
+  std::function<bool(const std::string& utf8)> err;
   bool out_is_terminal = false;
+  bool err_is_terminal = false;
   // The disk, with names in the given code page; null when unknown.
   std::function<std::unique_ptr<FileSystem>(const std::string& code_page)>
       open_file_system;
@@ -28,8 +30,10 @@ struct ConsoleIo {
 
 // The whole command-line program: parses `args` (UTF-8, without the program
 // name), does the start-up of an installed target (--target) or of the
-// temporary-folder mode (--output), runs one migration and returns the exit
-// status.
+// temporary-folder mode (--output), runs one migration (or a dry run, or a
+// verification) and returns the exit status. A standard output that cannot
+// be written never stops the run: it finishes, the failure is told on
+// stderr and the status is kExitFailure.
 int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io);
 
 }  // namespace vm

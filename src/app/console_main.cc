@@ -6,10 +6,12 @@
 #include "platform/file_system.h"
 
 int main(int argc, char** argv) {
+  vm::IgnoreBrokenPipe();
   vm::ConsoleIo io;
-  io.out = [](const std::string& text) { vm::WriteStdout(text); };
-  io.err = [](const std::string& text) { vm::WriteStderr(text); };
+  io.out = [](const std::string& text) { return vm::WriteStdout(text); };
+  io.err = [](const std::string& text) { return vm::WriteStderr(text); };
   io.out_is_terminal = vm::StdoutIsTerminal();
+  io.err_is_terminal = vm::StderrIsTerminal();
   io.open_file_system = [](const std::string& code_page) {
     return vm::NewDiskFileSystem(code_page);
   };

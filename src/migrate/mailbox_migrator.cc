@@ -220,12 +220,16 @@ int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
       ++folder_.failed;
     } else if (result == CopyResult::kCopied) {
       ++folder_.copied;
+      folder_.copied_bytes += entry.size;
     } else {
       ++folder_.present;
     }
     ++folder_.messages;
     folder_.bytes += entry.size;
     observer_->OnMessage(entry.size, result == CopyResult::kCopied);
+    // A sync counts what it copied; a message the mailbox holds already is
+    // not migrated again.
+    if (options_.sync && result == CopyResult::kTargetExists) continue;
     ++stats_->mail_count;
     ++count;
   }

@@ -6,7 +6,9 @@
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
+#include "migrate/mailbox_verifier.h"
 #include "migrate/run_host.h"
+#include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
 #include "migrate/texts.h"
 
@@ -31,6 +33,142 @@ class PhaseScope {
   const char* phase_;
 };
 
+// Passes every call on and keeps what the run itself needs: the mailboxes
+// it copied into, and the accounts left out for their domain.
+class RunTally : public RunObserver {
+ public:
+  struct Mailbox {
+    std::string user, domain, box;
+  };
+
+  explicit RunTally(RunObserver* next)
+      : next_(next != nullptr ? next : &null_observer_) {}
+
+  void OnSourceLoaded(const SourceDomainList& domains) override {
+    next_->OnSourceLoaded(domains);
+  }
+  void OnDomain(const std::string& name, DomainOutcome outcome) override {
+    next_->OnDomain(name, outcome);
+  }
+  void OnAccountBegin(const std::string& user, const std::string& domain,
+                      const std::string& box) override {
+    visited.push_back({user, domain, box});
+    next_->OnAccountBegin(user, domain, box);
+  }
+  void OnFolder(const FolderCounts& counts) override {
+    next_->OnFolder(counts);
+  }
+  void OnMessage(uint64_t bytes, bool copied) override {
+    next_->OnMessage(bytes, copied);
+  }
+  void OnAccountEnd(const std::string& user, const std::string& domain,
+                    AccountOutcome outcome, const std::string& reason,
+                    const std::string& box) override {
+    if (outcome == AccountOutcome::kSkippedNoDomainLine ||
+        outcome == AccountOutcome::kSkippedAliasDomain) {
+      ++left_out;
+    }
+    next_->OnAccountEnd(user, domain, outcome, reason, box);
+  }
+  void OnVerified(const std::string& user, const std::string& domain,
+                  const std::string& folder, int64_t checked, int64_t missing,
+                  int64_t different) override {
+    next_->OnVerified(user, domain, folder, checked, missing, different);
+  }
+
+  std::vector<Mailbox> visited;
+  int left_out = 0;
+
+ private:
+  RunObserver null_observer_;
+  RunObserver* next_;
+};
+
+std::string DisplayName(const std::string& user, const std::string& domain) {
+  return user.find('@') == std::string::npos ? user + "@" + domain : user;
+}
+
+// Checks each visited mailbox against its source; logs the banners and one
+// line per missing or differing message. Returns the failure lines.
+int VerifyMailboxes(FileSystem* fs, RunHost* host, const Texts& texts,
+                    const RunSettings& settings, const RunTally& tally,
+                    RunObserver* observer) {
+  host->AppendLogLine(texts.verify_begin);
+  MailboxVerifier verifier(fs, settings.verify == 2,
+                           settings.double_byte_names);
+  int failures = 0;
+  for (const RunTally::Mailbox& m : tally.visited) {
+    if (m.box.empty()) continue;  // refused; it has its own line
+    std::vector<FolderCheck> checks =
+        verifier.Verify(settings.source_dir + "\\mail\\" + m.user, m.box);
+    bool header = false;
+    for (const FolderCheck& check : checks) {
+      observer->OnVerified(m.user, m.domain, check.name, check.checked,
+                           static_cast<int64_t>(check.missing.size()),
+                           static_cast<int64_t>(check.different.size()));
+      for (const auto* paths : {&check.missing, &check.different}) {
+        for (const std::string& path : *paths) {
+          if (!header) {
+            host->AppendLogLine(texts.verify_account_failed +
+                                DisplayName(m.user, m.domain));
+            header = true;
+          }
+          host->AppendLogLine(texts.folder_indent +
+                              (paths == &check.missing
+                                   ? texts.verify_missing
+                                   : texts.verify_different) +
+                              path);
+          ++failures;
+        }
+      }
+    }
+  }
+  host->AppendLogLine(texts.verify_end);
+  host->SelectLastLine();
+  return failures;
+}
+
+// --verify-only: every source account the target holds is checked; the
+// steps are left out and nothing is written.
+RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
+                      const RunSettings& settings, TargetContext* target,
+                      RunTally* tally, RunOutcome outcome) {
+  DomainStore domain_store(target);
+  target->primary_domain = domain_store.FindPrimaryDomain();
+  UserStore users(target);
+  MigrationStats unused;
+  MailboxMigrator::Options options;
+  options.source_dir = settings.source_dir;
+  options.target_mail_dir = settings.target_mail_dir;
+  options.double_byte_names = settings.double_byte_names;
+  MailboxMigrator mailboxes(target->fs, host, texts, options, &unused);
+  for (SourceDomain& source : *host->GetSourceDomains()) {
+    for (SourceAccount& account : source.accounts) {
+      account.domain = source.name;
+      std::string box = mailboxes.TargetBox(account, target->primary_domain);
+      if (users.UserExists(account.user_name, account.domain) && !box.empty()) {
+        tally->visited.push_back({account.user_name, account.domain, box});
+        tally->OnAccountEnd(account.user_name, account.domain,
+                            AccountOutcome::kExists, "", box);
+      } else {
+        tally->OnAccountEnd(account.user_name, account.domain,
+                            AccountOutcome::kAbsent, "", box);
+      }
+    }
+  }
+  host->AppendLogLine(texts.separator);
+  outcome.failure_lines +=
+      VerifyMailboxes(target->fs, host, texts, settings, *tally, tally);
+  host->AppendLogLine(texts.separator);
+  if (outcome.failure_lines == 0) {
+    host->ShowMessage(texts.verify_passed);
+    outcome.succeeded = true;
+  }
+  host->EnableStart(true);
+  host->SetStartCaption(texts.start_idle);
+  return outcome;
+}
+
 }  // namespace
 
 RunOutcome MigrationRun(RunHost* host, const Texts& texts,
@@ -42,6 +180,8 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   host->ResetLog();
   host->EnableStart(false);
 
+  RunTally tally(observer);
+  observer = &tally;
   int refused = 0;
   if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
                        observer)) {
@@ -51,6 +191,10 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   }
   outcome.loaded = true;
   outcome.failure_lines = refused;
+  observer->OnSourceLoaded(*host->GetSourceDomains());
+  if (settings.verify_only) {
+    return VerifyOnly(host, texts, settings, target, &tally, outcome);
+  }
 
   host->AppendLogLine(texts.separator);
   host->AppendLogLine(texts.domain_step_begin);
@@ -85,6 +229,11 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
 
   host->AppendLogLine(texts.account_step_end);
   host->AppendLogLine(texts.separator);
+  if (settings.verify != 0) {
+    outcome.failure_lines +=
+        VerifyMailboxes(target->fs, host, texts, settings, tally, observer);
+    host->AppendLogLine(texts.separator);
+  }
   host->AppendLogLine(texts.summary_head);
   host->AppendLogLine(
       texts.summary_domains + std::to_string(stats->domain_count) +
@@ -93,6 +242,11 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   if (stats->failed_copies > 0) {
     host->AppendLogLine(texts.copies_failed +
                         std::to_string(stats->failed_copies));
+  }
+  // The list names only what it tried; these accounts it never reached.
+  if (tally.left_out > 0) {
+    host->AppendLogLine(texts.accounts_left_out +
+                        std::to_string(tally.left_out));
   }
   host->SelectLastLine();
 

@@ -41,6 +41,11 @@ struct RunSettings {
   // Existing accounts get the messages they lack (see
   // MailboxMigrator::Options::sync).
   bool sync = false;
+  // After the account step, check every mailbox the run copied into: 1 by
+  // size, 2 by content. With verify_only the steps are left out and every
+  // source account the target holds is checked; nothing is written.
+  int verify = 0;
+  bool verify_only = false;
 };
 
 // How a run ended, for the console's exit status.
@@ -51,8 +56,10 @@ struct RunOutcome {
 };
 
 // One whole migration: loads the source lists, migrates the domains, then
-// the accounts with their mailboxes, logs the banners and the summary, and
-// shows the success message when both steps succeeded. `target` carries
+// the accounts with their mailboxes, verifies when asked, logs the banners
+// and the summary (followed by the number of accounts left out for a domain
+// the target does not hold, when there are any), and shows the success
+// message when both steps succeeded and nothing failed. `target` carries
 // the file system, clock, target directory and PrimaryDomain the stores
 // use; `stats` receives the counters. `phases` and `observer` may be null.
 RunOutcome MigrationRun(RunHost* host, const Texts& texts,

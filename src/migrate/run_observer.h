@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "migrate/source_lists.h"
+
 namespace vm {
 
 // What happened to one source domain in the domain step.
@@ -26,16 +28,18 @@ enum class AccountOutcome {
   kSkippedNoDomainLine,  // its domain is not a line of the domain list
   kSkippedAliasDomain,   // the target holds its domain only as an alias
   kSkippedNoDomain,      // the target does not hold its domain
+  kAbsent,               // --verify-only: the target does not hold it
 };
 
 // The counts of one folder of one mailbox.
 struct FolderCounts {
-  std::string name;      // target folder name: INBOX, Sent, or a user's
-  int64_t messages = 0;  // message files in the source folder
-  uint64_t bytes = 0;    // their total size
-  int64_t copied = 0;    // copied by this run
-  int64_t present = 0;   // already in the target, left as they were
-  int64_t failed = 0;    // copies that failed
+  std::string name;           // target folder name: INBOX, Sent, or a user's
+  int64_t messages = 0;       // message files in the source folder
+  uint64_t bytes = 0;         // their total size
+  int64_t copied = 0;         // copied by this run
+  uint64_t copied_bytes = 0;  // their total size
+  int64_t present = 0;        // already in the target, left as they were
+  int64_t failed = 0;         // copies that failed
 };
 
 // Told what the steps do, for reports, plans and progress. The steps call
@@ -50,6 +54,9 @@ class RunObserver {
   RunObserver(const RunObserver&) = delete;
   RunObserver& operator=(const RunObserver&) = delete;
   virtual ~RunObserver() = default;
+
+  // The source lists were read (before the domain step).
+  virtual void OnSourceLoaded(const SourceDomainList& /*domains*/) {}
 
   virtual void OnDomain(const std::string& /*name*/,
                         DomainOutcome /*outcome*/) {}
@@ -72,6 +79,13 @@ class RunObserver {
                             AccountOutcome /*outcome*/,
                             const std::string& /*reason*/,
                             const std::string& /*target_box*/) {}
+
+  // The verification of one folder of a migrated account (after every
+  // account's OnAccountEnd).
+  virtual void OnVerified(const std::string& /*user*/,
+                          const std::string& /*domain*/,
+                          const std::string& /*folder*/, int64_t /*checked*/,
+                          int64_t /*missing*/, int64_t /*different*/) {}
 };
 
 }  // namespace vm

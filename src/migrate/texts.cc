@@ -58,7 +58,14 @@ Texts MakeTexts(const CodePage& code_page) {
   t.index_unreadable = a("无法读取索引文件，邮件按原名转移:");
   t.copy_failed = a("邮件复制失败:");
   t.copies_failed = a("复制失败的邮件数:");
-  t.accounts_left_out = a("未迁移的帐户:");
+  t.accounts_left_out = a("未迁移的帐户数:");
+
+  t.verify_begin = a("邮件校验开始");
+  t.verify_end = a("邮件校验结束");
+  t.verify_account_failed = a("校验未通过的帐户:");
+  t.verify_missing = a("目标中缺少该邮件:");
+  t.verify_different = a("目标中的邮件与源邮件不同:");
+  t.verify_passed = a("校验通过，所有邮件都已在目标中。");
 
   t.source_not_found = a("本机没有检测到 Velquor 软件，无法实现转移！");
   t.target_not_found =

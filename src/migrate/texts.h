@@ -62,6 +62,14 @@ struct Texts {
   std::string copies_failed;           // followed by the number
   std::string accounts_left_out;       // followed by the number
 
+  // Verification (--verify, --verify-only).
+  std::string verify_begin;
+  std::string verify_end;
+  std::string verify_account_failed;  // followed by the display name
+  std::string verify_missing;         // after indent; followed by the path
+  std::string verify_different;       // after indent; followed by the path
+  std::string verify_passed;          // message of a clean --verify-only
+
   // Start-up.
   std::string source_not_found;
   std::string target_not_found;

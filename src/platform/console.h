@@ -12,6 +12,12 @@ namespace vm {
 // True when standard output is an interactive terminal (a console window),
 // so an in-progress line may be shown and then overwritten.
 bool StdoutIsTerminal();
+bool StderrIsTerminal();
+
+// Makes a write to a closed pipe fail with an error instead of ending the
+// process (POSIX raises SIGPIPE by default), so a run whose output reader
+// went away still finishes its migration.
+void IgnoreBrokenPipe();
 
 // Writes the bytes to standard output or standard error and flushes them.
 // False when the write failed (for instance a closed pipe).

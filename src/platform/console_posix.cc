@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,10 @@ bool WriteAll(int fd, std::string_view bytes) {
 }  // namespace
 
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 
 bool WriteStdout(std::string_view utf8) {
   return WriteAll(STDOUT_FILENO, utf8);

@@ -73,6 +73,11 @@ bool WriteTo(DWORD which, std::string_view utf8) {
 
 bool StdoutIsTerminal() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
+bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
+
+// A write to a closed pipe fails with ERROR_NO_DATA; there is no signal.
+void IgnoreBrokenPipe() {}
+
 bool WriteStdout(std::string_view utf8) {
   return WriteTo(STD_OUTPUT_HANDLE, utf8);
 }

@@ -1,0 +1,53 @@
+#ifndef VM_APP_OVERLAY_FILE_SYSTEM_H_
+#define VM_APP_OVERLAY_FILE_SYSTEM_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace vm {
+
+// The file system of a dry run: reads go to `base`, writes stay in memory
+// and are seen by later reads, existence checks and listings of the same
+// run, so the run takes every decision the real one would take and writes
+// nothing. A copied file is kept as a reference to its source, not read.
+// Paths compare without ASCII case, as the disk resolves them.
+class OverlayFileSystem : public FileSystem {
+ public:
+  explicit OverlayFileSystem(FileSystem* base) : base_(base) {}
+
+  bool Exists(const std::string& path) override;
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override;
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override;
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override;
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override;
+  bool CreateDir(const std::string& path) override;
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override;
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override;
+  bool RemoveFile(const std::string& path) override;
+
+ private:
+  struct Entry {
+    enum Kind { kFile, kCopy, kDir, kRemoved } kind = kFile;
+    std::string path;      // as first written
+    std::string contents;  // kFile
+    std::string source;    // kCopy: the file it was copied from
+    uint64_t size = 0;     // kFile (a copy's size is not looked up)
+  };
+  const Entry* Find(const std::string& path) const;
+  void Put(const std::string& path, Entry entry);
+
+  FileSystem* base_;
+  std::map<std::string, Entry> entries_;  // by AsciiLower(path)
+};
+
+}  // namespace vm
+
+#endif  // VM_APP_OVERLAY_FILE_SYSTEM_H_

@@ -1,0 +1,43 @@
+#ifndef VM_APP_RUN_REPORT_H_
+#define VM_APP_RUN_REPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "migrate/migration_run.h"
+
+namespace vm {
+
+class CodePage;
+class RunRecord;
+
+// What the report says about the run as a whole. Texts are UTF-8.
+struct ReportHeader {
+  std::string version;
+  int64_t started = 0;  // seconds since 1970, UTC
+  int64_t ended = 0;
+  std::vector<std::pair<std::string, std::string>> options;  // never a password
+  std::vector<std::pair<std::string, bool>> flags;
+  MigrationStats stats;
+  int failure_lines = 0;
+  bool succeeded = false;
+};
+
+// The report of a run as JSON: the header, each domain's outcome, and each
+// account's outcome, reason, target mailbox and per-folder counts with the
+// verification outcome. Names are converted from the code page to UTF-8.
+std::string JsonReport(const ReportHeader& header, const RunRecord& record,
+                       const CodePage& code_page);
+
+// One row per account, with a header row, for spreadsheets (UTF-8, CR LF
+// line ends as RFC 4180 has them).
+std::string CsvReport(const RunRecord& record, const CodePage& code_page);
+
+// "2026-12-07T01:02:03Z".
+std::string IsoTime(int64_t seconds);
+
+}  // namespace vm
+
+#endif  // VM_APP_RUN_REPORT_H_

@@ -1,0 +1,28 @@
+#ifndef VM_MIGRATE_SOURCE_SCAN_H_
+#define VM_MIGRATE_SOURCE_SCAN_H_
+
+#include <cstdint>
+#include <string>
+
+#include "migrate/source_lists.h"
+
+namespace vm {
+
+class FileSystem;
+
+struct SourceTotals {
+  int64_t accounts = 0;
+  int64_t messages = 0;
+  uint64_t bytes = 0;
+};
+
+// The size of the work ahead, from one listing of each account's source
+// mailbox directory: message files of the standard folders (.in, .sed,
+// .out, .del) and of user-made folders (a number as extension). Reads no
+// message and no index.
+SourceTotals ScanSourceMailboxes(FileSystem* fs, const std::string& source_dir,
+                                 const SourceDomainList& domains);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_SOURCE_SCAN_H_
