@@ -27,6 +27,21 @@ TEST(CommandLineTest, AcceptsTheDocumentedForms) {
                        &c, &error));
   EXPECT_EQ(c.password_mode, PasswordMode::kCommonPassword);
   EXPECT_EQ(c.code_page, "GBK");
+
+  ASSERT_TRUE(ParseCommandLine(
+      {"--source", "/s", "--output", "/o", "--sync", "--verify=content",
+       "--report", "R.JSON", "--no-progress"},
+      &c, &error))
+      << error;
+  EXPECT_TRUE(c.sync && !c.dry_run && !c.verify_only);
+  EXPECT_EQ(c.verify, VerifyMode::kContent);
+  EXPECT_EQ(c.report_file, "R.JSON");
+  EXPECT_EQ(c.progress, Toggle::kOff);
+  ASSERT_TRUE(ParseCommandLine(
+      {"--source", "/s", "--output", "/o", "--dry-run", "--progress"}, &c,
+      &error));
+  EXPECT_TRUE(c.dry_run);
+  EXPECT_EQ(c.progress, Toggle::kOn);
   EXPECT_TRUE(ParseCommandLine({"--help"}, &c, &error) && c.help);
   EXPECT_TRUE(ParseCommandLine({"--version"}, &c, &error) && c.version);
 }
@@ -48,6 +63,12 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "", "--output", "/o"},
       {"--source", "/s", "--output="},
       {"--source", "/s", "--output", "/o", "--codepage="},
+      {"--source", "/s", "--output", "/o", "--dry-run", "--verify"},
+      {"--source", "/s", "--output", "/o", "--dry-run", "--verify-only"},
+      {"--source", "/s", "--output", "/o", "--verify-only", "--sync"},
+      {"--source", "/s", "--output", "/o", "--verify=quick"},
+      {"--source", "/s", "--output", "/o", "--sync=yes"},
+      {"--source", "/s", "--output", "/o", "--report", "r.json.txt"},
   };
   for (const auto& args : bad) {
     CommandLine c;

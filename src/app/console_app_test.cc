@@ -14,14 +14,18 @@ struct Installation {
   std::string accounts = "bob\tc\ta.com\r\n";
   bool fail_copy = false;
   bool popusers = true;
+  bool closed_stdout = false;  // every write to stdout fails
 };
 
 int RunOn(const Installation& in, const std::vector<std::string>& args,
           std::string* err) {
   ResetSharedConfigStates();
   ConsoleIo io;
-  io.out = [](const std::string&) {};
-  io.err = [err](const std::string& text) { *err += text; };
+  io.out = [&in](const std::string&) { return !in.closed_stdout; };
+  io.err = [err](const std::string& text) {
+    *err += text;
+    return true;
+  };
   io.open_file_system = [&in](const std::string&) {
     auto fs = std::make_unique<MemFileSystem>();
     for (const char* dir :
@@ -65,11 +69,30 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
        {"--source", "C:\\none", "--output", "C:\\t"},
        2},
       {"bad option", {}, {"--source", "C:\\src", "--frobnicate"}, 2},
+      {"closed stdout: the run ends, then fails",
+       {.closed_stdout = true},
+       kArgs,
+       1},
+      {"password the code page cannot hold",
+       {},
+       {"--source", "C:\\src", "--output", "C:\\t", "--password-mode", "common",
+        "--password", "p\xc3\xa4ssw\xc3\xb6rd"},
+       2},
+      {"code page that changes ASCII",
+       {},
+       {"--source", "C:\\src", "--output", "C:\\t", "--codepage", "UTF-16"},
+       2},
+      {"report neither .json nor .csv",
+       {},
+       {"--source", "C:\\src", "--output", "C:\\t", "--report", "r.txt"},
+       2},
   };
   for (const auto& c : kCases) {
     std::string err;
     EXPECT_EQ(RunOn(c.in, c.args, &err), c.status) << c.what << ": " << err;
-    EXPECT_EQ(err.find("转移成功") != std::string::npos, c.status == 0)
+    // A closed stdout does not stop the run, so its message is shown.
+    EXPECT_EQ(err.find("转移成功") != std::string::npos,
+              c.status == 0 || c.in.closed_stdout)
         << c.what << ": " << err;
   }
 }
