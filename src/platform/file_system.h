@@ -54,8 +54,14 @@ class FileSystem {
 
   // Replaces the file's content so that a reader sees either the old or the
   // new content, never a mix: a temporary file in the same directory,
-  // flushed, then renamed over `path`. Falls back to WriteFile only when the
-  // rename itself is refused. Leaves no temporary file behind.
+  // flushed, then renamed over `path`. The new file keeps the replaced
+  // file's owner, group and mode (POSIX) or security descriptor and
+  // attributes (Windows). An existing file is rewritten in place, every
+  // write checked, when the rename is refused, no temporary file can be
+  // created beside it, or its owner could not be kept. A file that did not
+  // exist is created readable by its owner only unless a file of the same
+  // extension in its directory shows another mode, and (as root) owned
+  // like the directory. Leaves no temporary file behind.
   virtual bool ReplaceContents(const std::string& path,
                                const std::string& contents,
                                std::string* error) = 0;

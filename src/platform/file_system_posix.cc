@@ -284,6 +284,8 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     // Replace what a symbolic link points to, not the link itself.
+    struct stat old;
+    bool exists = false;
     char resolved[PATH_MAX];
     if (::realpath(target.c_str(), resolved) != nullptr) {
       target = resolved;
@@ -293,21 +295,35 @@ class PosixFileSystem : public FileSystem {
         SetError(error, errno, "cannot write " + path);
         return false;
       }
+      exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     }
 
     RemoveStaleTemporaries(target);
     static std::atomic<unsigned> counter{0};
     std::string temp = target + kTempInfix + std::to_string(::getpid()) + "." +
                        std::to_string(counter++);
+    // Created readable by its owner only: a configuration file holds
+    // password digests, and its final mode is set before anything is
+    // written.
     ScopedFd fd(
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
-      SetError(error, errno, "cannot create a temporary file beside " + path);
+      int err = errno;
+      // A directory we may not write, holding a file we may: the file can
+      // still be rewritten where it is.
+      if (exists && (err == EACCES || err == EPERM)) {
+        return WriteInPlace(target, path, contents, error);
+      }
+      SetError(error, err, "cannot create a temporary file beside " + path);
       return false;
     }
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      ::fchmod(fd.get(), st.st_mode & 07777);  // keep the file's permissions
+    if (!(exists ? TakeOwnerAndMode(fd.get(), old)
+                 : SetNewFileOwnerAndMode(fd.get(), target))) {
+      // The new file would belong to us instead of the file's owner, who
+      // might then no longer read it: rewrite the file where it is.
+      fd.Close();
+      ::unlink(temp.c_str());
+      return WriteInPlace(target, path, contents, error);
     }
     bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
               ::fsync(fd.get()) == 0;
@@ -325,8 +341,9 @@ class PosixFileSystem : public FileSystem {
       err = errno;
       ::unlink(temp.c_str());
       // Only a refused replace falls back to rewriting in place.
-      if (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY) {
-        return WriteNative(target, path, contents, error);
+      if (exists &&
+          (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY)) {
+        return WriteInPlace(target, path, contents, error);
       }
       SetError(error, err, "cannot replace " + path);
       return false;
@@ -447,6 +464,89 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     return true;
+  }
+
+  // Rewrites an existing file through its own inode, so that it keeps its
+  // owner, mode and links; the file is cut to the new length only after
+  // every byte is written, and every step is checked.
+  static bool WriteInPlace(const std::string& native, const std::string& path,
+                           const std::string& contents, std::string* error) {
+    ScopedFd fd(::open(native.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.get() < 0) {
+      SetError(error, errno, "cannot open " + path + " for writing");
+      return false;
+    }
+    bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
+              ::ftruncate(fd.get(), static_cast<off_t>(contents.size())) == 0 &&
+              ::fsync(fd.get()) == 0;
+    int err = errno;
+    if (!fd.Close() && ok) {
+      ok = false;
+      err = errno;
+    }
+    if (!ok) SetError(error, err, "cannot write " + path);
+    return ok;
+  }
+
+  // Gives the replacement the replaced file's owner, group and mode. False
+  // when the owner or group cannot be kept (only root may give a file
+  // away).
+  static bool TakeOwnerAndMode(int fd, const struct stat& old) {
+    // The owner first: a change of owner clears the set-id bits, which
+    // the mode then restores.
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      return false;
+    }
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+  }
+
+  // A new configuration file: readable by its owner only unless another
+  // file of the same kind (extension) in its directory shows the mode
+  // files there are given, and, when we run as root, owned like the
+  // directory, so that the server owning the directory can read it.
+  static bool SetNewFileOwnerAndMode(int fd, const std::string& target) {
+    std::string dir = DirName(target);
+    struct stat st;
+    if (::geteuid() == 0 && ::stat(dir.c_str(), &st) == 0 &&
+        ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+      return false;
+    }
+    mode_t mode = 0600;
+    if (SiblingMode(dir, target.substr(target.find_last_of('/') + 1), &mode)) {
+      mode &= 0666;
+    }
+    return ::fchmod(fd, mode) == 0;
+  }
+
+  // The permission bits of the first (by name) regular file in `dir` that
+  // has the extension of `name` and is neither `name` nor a temporary file.
+  static bool SiblingMode(const std::string& dir, const std::string& name,
+                          mode_t* mode) {
+    size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos) return false;
+    const std::string extension = name.substr(dot);
+    ScopedDir handle(::opendir(dir.c_str()));
+    if (handle.get() == nullptr) return false;
+    std::string best;
+    while (struct dirent* entry = ::readdir(handle.get())) {
+      std::string sibling = entry->d_name;
+      if (sibling == name || sibling.size() <= extension.size() ||
+          sibling.compare(sibling.size() - extension.size(), extension.size(),
+                          extension) != 0 ||
+          sibling.find(kTempInfix) != std::string::npos ||
+          (!best.empty() && sibling >= best)) {
+        continue;
+      }
+      struct stat st;
+      if (::fstatat(dirfd(handle.get()), sibling.c_str(), &st,
+                    AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(st.st_mode)) {
+        best = sibling;
+        *mode = st.st_mode & 07777;
+      }
+    }
+    return !best.empty();
   }
 
   // A process killed while it replaced a file leaves its temporary file

@@ -171,15 +171,57 @@ TEST_F(PosixFileSystemTest, ReplaceRespectsPermissions) {
             }),
             0);
   EXPECT_EQ(Slurp(root_ / "locked.cfg"), "old");
-  // A writable file in a read-only directory cannot get its temporary
-  // file: the replace fails and leaves the file as it was.
+  // A writable file in a read-only directory cannot get a temporary file
+  // beside it: it is rewritten in place; a new file there cannot be made.
   fs::permissions(root_, fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   EXPECT_EQ(RunUnprivileged([&] {
-              return disk_->ReplaceContents(Path("domain.cfg"), "new", nullptr);
+              return disk_->ReplaceContents(Path("domain.cfg"), "new", nullptr)
+                         ? 0
+                         : 1;
             }),
             0);
-  EXPECT_EQ(Slurp(root_ / "domain.cfg"), "old");
+  EXPECT_EQ(Slurp(root_ / "domain.cfg"), "new");
+  EXPECT_EQ(RunUnprivileged([&] {
+              return disk_->ReplaceContents(Path("new.cfg"), "new", nullptr);
+            }),
+            0);
+  EXPECT_EQ(EntryCount(), 2u);
+}
+
+struct FileStat {
+  uid_t uid;
+  gid_t gid;
+  mode_t mode;
+  bool operator==(const FileStat&) const = default;
+};
+
+FileStat StatOf(const fs::path& path) {
+  struct stat st = {};
+  stat(path.c_str(), &st);
+  return {st.st_uid, st.st_gid, st.st_mode & 07777};
+}
+
+// A save by root keeps the server's ownership of its files; a new file is
+// as private as its siblings allow and belongs to the directory's owner.
+TEST_F(PosixFileSystemTest, ReplaceKeepsOwnerAndNewFilesArePrivate) {
+  if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+  ASSERT_EQ(chown(root_.c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(disk_->ReplaceContents(Path("alone.cfg"), "new", nullptr));
+  EXPECT_EQ(StatOf(root_ / "alone.cfg"), (FileStat{65534, 65534, 0600}));
+
+  ASSERT_TRUE(disk_->WriteFile(Path("userauth.cfg"), "old", nullptr));
+  ASSERT_EQ(chown((root_ / "userauth.cfg").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod((root_ / "userauth.cfg").c_str(), 02640), 0);
+  std::ofstream(root_ / "notes.txt") << "a different kind of file";
+  chmod((root_ / "notes.txt").c_str(), 0644);
+  ASSERT_TRUE(disk_->ReplaceContents(Path("userauth.cfg"), "new", nullptr));
+  EXPECT_EQ(Slurp(root_ / "userauth.cfg"), "new");
+  EXPECT_EQ(StatOf(root_ / "userauth.cfg"), (FileStat{65534, 65534, 02640}));
+
+  ASSERT_EQ(chmod((root_ / "alone.cfg").c_str(), 0644), 0);
+  ASSERT_TRUE(disk_->ReplaceContents(Path("domain.cfg"), "new", nullptr));
+  EXPECT_EQ(StatOf(root_ / "domain.cfg"), (FileStat{65534, 65534, 0644}));
 }
 
 TEST_F(PosixFileSystemTest, ReplaceKeepsModeAndFollowsLinks) {
