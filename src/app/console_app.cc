@@ -13,6 +13,7 @@
 #include "app/run_record.h"
 #include "app/run_report.h"
 #include "app/startup.h"
+#include "config/config_file.h"
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
@@ -220,6 +221,13 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   if (!IsDirectory(fs, state.source_dir)) {
     return UsageError(io, "source directory not found or not readable: " +
                               options.source_dir);
+  }
+  // Without the machine-wide locks the run would write the target's files
+  // unguarded: stop before anything is written.
+  std::string lock_error;
+  if (!ConfigLocksUsable(&lock_error)) {
+    io.err("velquor-migrate: " + lock_error + "\n");
+    return kExitFailure;
   }
   if (!state.target_installed && !IsDirectory(fs, state.target_dir) &&
       IsDirectory(fs, code_page->ToAnsi(ParentOf(options.output_dir)))) {

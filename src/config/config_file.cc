@@ -44,6 +44,14 @@ void ResetSharedConfigStates() {
   }
 }
 
+bool ConfigLocksUsable(std::string* error) {
+  for (const char* name : {"domain.cfg", "userauth.cfg"}) {
+    *error = SharedStateFor(name).named_lock.error();
+    if (!error->empty()) return false;
+  }
+  return true;
+}
+
 std::string ReadFileText(FileSystem* fs, const std::string& path) {
   std::string text;
   if (!fs->ReadFile(path, &text, nullptr)) text.clear();

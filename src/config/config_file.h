@@ -40,6 +40,13 @@ SharedConfigState& SharedStateFor(const std::string& file_name);
 // machine-wide locks. For tests; no store may be in use meanwhile.
 void ResetSharedConfigStates();
 
+// True when the machine-wide locks of domain.cfg and userauth.cfg are
+// open. Otherwise *error says which lock cannot be used and why (on POSIX,
+// for example, something other than a regular file planted at the lock
+// file's path); a run must then not start, as it would write the files
+// without excluding the server.
+bool ConfigLocksUsable(std::string* error);
+
 // The whole content of the file; empty when it cannot be read.
 std::string ReadFileText(FileSystem* fs, const std::string& path);
 

@@ -5,7 +5,8 @@
 namespace vm {
 
 NamedLock::NamedLock(const std::string& file_name)
-    : name_("Tarnwick_" + file_name), lock_(OpenInterprocessLock(name_)) {}
+    : name_("Tarnwick_" + file_name),
+      lock_(OpenInterprocessLock(name_, &error_)) {}
 
 NamedLock::~NamedLock() = default;
 
@@ -23,7 +24,13 @@ void NamedLock::Unlock() {
 
 void NamedLock::Reopen() {
   std::lock_guard<std::mutex> guard(thread_lock_);
-  lock_ = OpenInterprocessLock(name_);
+  error_.clear();
+  lock_ = OpenInterprocessLock(name_, &error_);
+}
+
+std::string NamedLock::error() {
+  std::lock_guard<std::mutex> guard(thread_lock_);
+  return error_;
 }
 
 }  // namespace vm

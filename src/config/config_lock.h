@@ -20,7 +20,9 @@ class ConfigLock {
 // The machine-wide lock of one configuration file, shared by name
 // ("Tarnwick_" + file name) with every process that guards the file. It
 // also keeps the other threads of this process out. When the machine-wide
-// lock cannot be opened, only the threads of this process are excluded.
+// lock cannot be opened, only the threads of this process are excluded;
+// error() then says why, and a front end must not go on to write the file
+// (see ConfigLocksUsable).
 class NamedLock : public ConfigLock {
  public:
   explicit NamedLock(const std::string& file_name);
@@ -34,9 +36,13 @@ class NamedLock : public ConfigLock {
   // Opens the machine-wide lock again (tests change its directory).
   void Reopen();
 
+  // Why the machine-wide lock could not be opened; empty when it is open.
+  std::string error();
+
  private:
   std::string name_;
   std::mutex thread_lock_;
+  std::string error_;                       // set by the opening of lock_
   std::unique_ptr<InterprocessLock> lock_;  // null when it cannot be opened
 };
 

@@ -21,9 +21,12 @@ class InterprocessLock {
 };
 
 // Opens (creating when needed) the lock of that name, for example
-// "Tarnwick_userauth.cfg". Returns null when it cannot be created; callers
-// then go on without exclusion.
-std::unique_ptr<InterprocessLock> OpenInterprocessLock(const std::string& name);
+// "Tarnwick_userauth.cfg". Returns null, with the reason in *error when
+// non-null, when it cannot be opened, or when something other than a
+// regular file (a symbolic link, a FIFO, ...) is found at the lock file's
+// path on POSIX.
+std::unique_ptr<InterprocessLock> OpenInterprocessLock(
+    const std::string& name, std::string* error = nullptr);
 
 }  // namespace vm
 

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/interprocess_lock.h"
@@ -12,12 +14,29 @@
 namespace vm {
 namespace {
 
+// Opens the lock file, creating it when it is missing. It lies in a folder
+// every user may write (/tmp by default), so nothing planted there is
+// followed or waited on: a link, FIFO, device or directory at the lock's
+// path is refused (errno ELOOP or EINVAL), never used as the lock. The file
+// holds nothing; 0644 lets every user open it for reading, which is all
+// flock needs.
 int OpenLockFile(const std::string& path) {
-  // Every user of the tool shares the lock, so the file is world-writable
-  // (within the umask); O_NOFOLLOW keeps a planted link from redirecting it.
-  int fd =
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  int fd = ::open(path.c_str(), O_RDWR | flags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0644);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | flags);
+  }
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    fd = ::open(path.c_str(), O_RDONLY | flags);
+  }
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
   return fd;
 }
 
@@ -57,14 +76,26 @@ class FlockLock : public InterprocessLock {
 
 }  // namespace
 
-std::unique_ptr<InterprocessLock> OpenInterprocessLock(
-    const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos) return nullptr;
+std::unique_ptr<InterprocessLock> OpenInterprocessLock(const std::string& name,
+                                                       std::string* error) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    if (error != nullptr) *error = "invalid lock name " + name;
+    return nullptr;
+  }
   const char* dir = ::getenv("VELQUOR_LOCK_DIR");
   std::string path = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
   path += "/" + name;
   int fd = OpenLockFile(path);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if (error != nullptr) {
+      *error =
+          "cannot use the lock file " + path + ": " +
+          (errno == ELOOP || errno == EINVAL || errno == EISDIR
+               ? std::string("not a regular file")
+               : std::error_code(errno, std::generic_category()).message());
+    }
+    return nullptr;
+  }
   return std::make_unique<FlockLock>(std::move(path), fd);
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace vm {
 namespace {
 
@@ -27,11 +29,17 @@ class NamedMutexLock : public InterprocessLock {
 
 }  // namespace
 
-std::unique_ptr<InterprocessLock> OpenInterprocessLock(
-    const std::string& name) {
+std::unique_ptr<InterprocessLock> OpenInterprocessLock(const std::string& name,
+                                                       std::string* error) {
   // Opens the existing mutex when another process created it first.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-  if (mutex == nullptr) return nullptr;
+  if (mutex == nullptr) {
+    if (error != nullptr) {
+      *error = "cannot open the mutex " + name + ": error " +
+               std::to_string(GetLastError());
+    }
+    return nullptr;
+  }
   return std::make_unique<NamedMutexLock>(mutex);
 }
 
