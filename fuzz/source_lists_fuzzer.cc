@@ -1,6 +1,8 @@
 // Loads arbitrary domain.ini and popusers.ini bytes with every password
 // option and checks what reaches the account step: names that fit their
 // fields, well-formed passwords, and every account under a listed domain.
+// The same lists with CR line ends instead of LF, or saved as UTF-8 behind
+// a byte-order mark, must load to the same result.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -18,13 +20,49 @@
 
 namespace {
 
+const vm::CodePage& Gbk() {
+  static const vm::CodePage* gbk = vm::OpenCodePage("GBK").release();
+  FUZZ_CHECK(gbk != nullptr);
+  return *gbk;
+}
+
 const vm::Texts& GbkTexts() {
-  static const vm::Texts* texts = [] {
-    std::unique_ptr<vm::CodePage> gbk = vm::OpenCodePage("GBK");
-    FUZZ_CHECK(gbk != nullptr);
-    return new vm::Texts(vm::MakeTexts(*gbk));
-  }();
+  static const vm::Texts* texts = new vm::Texts(vm::MakeTexts(Gbk()));
   return *texts;
+}
+
+// Everything a load hands on, as one comparable text.
+std::string Loaded(const vm::RecordingHost& host) {
+  std::string out;
+  for (const vm::SourceDomain& domain : host.domains) {
+    out += "D" + domain.name + '\0';
+    for (const vm::SourceAccount& account : domain.accounts) {
+      out += "A" + account.user_name + '\0' + account.domain + '\0' +
+             account.password + '\0';
+    }
+  }
+  for (const std::string& line : host.lines) out += "L" + line + '\0';
+  for (const std::string& message : host.messages) out += "M" + message + '\0';
+  return out;
+}
+
+// The list as another editor would save it: `variant` 1 ends lines with CR
+// alone, 2 writes UTF-8 behind a byte-order mark. False when that editor
+// could not save this text unchanged in meaning.
+bool Resave(int variant, const std::string& text, std::string* out) {
+  if (variant == 1) {
+    if (text.find('\r') != std::string::npos) return false;
+    *out = text;
+    for (char& c : *out) c = c == '\n' ? '\r' : c;
+    return true;
+  }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || !Gbk().IsValidAnsi(text)) {
+    return false;
+  }
+  std::string utf8 = Gbk().ToUtf8(text);
+  if (Gbk().ToAnsi(utf8) != text) return false;
+  *out = "\xEF\xBB\xBF" + utf8;
+  return true;
 }
 
 bool IsLowerHex(const std::string& text) {
@@ -47,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.domains.push_back({"stale.example", {}});
   const bool with_domains = in.ConsumeBool();
   const bool with_users = in.ConsumeBool();
+  const int variant = in.ConsumeIntegralInRange<int>(0, 2);
   std::string domain_ini = in.ConsumeRandomLengthString(size);
   std::string popusers_ini = in.ConsumeRemainingBytesAsString();
 
@@ -57,9 +96,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (with_users)
     FUZZ_CHECK(fs.WriteFile("C:\\src\\popusers.ini", popusers_ini, nullptr));
 
+  RecordingHost resaved_host = host;
   int refused = 0;
-  const bool loaded =
-      LoadSourceLists(&fs, "C:\\src", GbkTexts(), &host, &refused);
+  const bool loaded = LoadSourceLists(&fs, "C:\\src", GbkTexts(), &host,
+                                      &refused, nullptr, &Gbk());
+  std::string domains_resaved, users_resaved;
+  if (variant != 0 && Resave(variant, domain_ini, &domains_resaved) &&
+      Resave(variant, popusers_ini, &users_resaved)) {
+    MemFileSystem other;
+    FUZZ_CHECK(other.CreateDir("C:\\src"));
+    if (with_domains)
+      FUZZ_CHECK(
+          other.WriteFile("C:\\src\\domain.ini", domains_resaved, nullptr));
+    if (with_users)
+      FUZZ_CHECK(
+          other.WriteFile("C:\\src\\popusers.ini", users_resaved, nullptr));
+    int refused_resaved = 0;
+    FUZZ_CHECK(LoadSourceLists(&other, "C:\\src", GbkTexts(), &resaved_host,
+                               &refused_resaved, nullptr, &Gbk()) == loaded);
+    FUZZ_CHECK(refused_resaved == refused);
+    FUZZ_CHECK(Loaded(resaved_host) == Loaded(host));
+  }
   if (!loaded) {
     // A refusal always tells the user why.
     FUZZ_CHECK(host.messages.size() == 1);

@@ -303,6 +303,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
                     : options.verify == VerifyMode::kSize || options.verify_only
                         ? 1
                         : 0;
+  settings.code_page = code_page.get();
   MigrationStats stats;
   PhaseTimer timer;
   RunRecord record(meter.get());

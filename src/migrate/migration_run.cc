@@ -184,7 +184,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   observer = &tally;
   int refused = 0;
   if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
-                       observer)) {
+                       observer, settings.code_page)) {
     host->EnableStart(true);
     host->SetStartCaption(texts.start_idle);
     return outcome;

@@ -6,6 +6,7 @@
 
 namespace vm {
 
+class CodePage;
 class FileSystem;
 class RunHost;
 class RunObserver;
@@ -46,6 +47,8 @@ struct RunSettings {
   // source account the target holds is checked; nothing is written.
   int verify = 0;
   bool verify_only = false;
+  // The ANSI code page, for source lists saved as UTF-8; may be null.
+  const CodePage* code_page = nullptr;
 };
 
 // How a run ended, for the console's exit status.

@@ -1,31 +1,65 @@
 #include "migrate/source_lists.h"
 
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
 #include "migrate/texts.h"
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "util/md5.h"
-#include "util/split_string.h"
 
 namespace vm {
 
 namespace {
 
-// Lines as a text stream reads them: LF or CR LF ends a line and is
-// removed; nothing else is changed; a final line end adds no empty line.
+// Lines of a list: CR LF, LF or CR alone ends a line (lists come from
+// editors on every system) and is removed; nothing else is changed; a
+// final line end adds no empty line.
 template <typename Fn>
-void ForEachLine(const std::string& text, Fn fn) {
+void ForEachLine(std::string_view text, Fn fn) {
   size_t start = 0;
   while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    size_t stop = end;
-    if (stop > start && text[stop - 1] == '\r') --stop;
-    fn(text.substr(start, stop - start));
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    fn(text.substr(start, end - start));
     start = end + 1;
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') {
+      ++start;
+    }
   }
+}
+
+// The fields of an account line that the loader uses (0 to 3), cut as
+// SplitString cuts (an empty piece after a final TAB is no field), without
+// keeping the rest: a line of millions of TABs costs nothing. Returns how
+// many of the four exist.
+size_t CutAccountFields(std::string_view line, std::string_view fields[4]) {
+  size_t count = 0;
+  size_t pos = 0;
+  while (count < 4) {
+    size_t tab = line.find('\t', pos);
+    if (tab == std::string_view::npos) {
+      if (pos < line.size()) fields[count++] = line.substr(pos);
+      break;
+    }
+    fields[count++] = line.substr(pos, tab - pos);
+    pos = tab + 1;
+  }
+  return count;
+}
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// A list re-saved by an editor as UTF-8 begins with a byte-order mark: its
+// text is converted to the code page, so the first name neither carries
+// the mark nor any other name stays in UTF-8.
+void ConvertUtf8List(const CodePage* code_page, std::string* text) {
+  if (text->compare(0, kUtf8Bom.size(), kUtf8Bom) != 0) return;
+  text->erase(0, kUtf8Bom.size());
+  if (code_page != nullptr) *text = code_page->ToAnsi(*text);
 }
 
 // Reads a list file; false after showing the right message.
@@ -70,50 +104,57 @@ std::string TrimWhiteSpace(const std::string& text) {
 
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
                      const Texts& texts, RunHost* host, int* refused,
-                     RunObserver* observer) {
+                     RunObserver* observer, const CodePage* code_page) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   int refused_here = 0;
   SourceDomainList* domains = host->GetSourceDomains();
   domains->clear();
 
-  std::string text;
+  std::string domain_text;
   if (!ReadList(fs, source_dir + "\\domain.ini", texts.domain_ini_missing,
-                texts.domain_ini_unreadable, host, &text)) {
+                texts.domain_ini_unreadable, host, &domain_text)) {
     return false;
   }
-  ForEachLine(text, [&](std::string line) {
-    if (line.find('\0') != std::string::npos) {
+  ConvertUtf8List(code_page, &domain_text);
+  // A name listed again adds nothing (its accounts attach to the first),
+  // so it is kept once: a list of millions of empty lines is one domain.
+  std::unordered_set<std::string_view> listed;
+  ForEachLine(domain_text, [&](std::string_view line) {
+    if (!listed.insert(line).second) return;
+    if (line.find('\0') != std::string_view::npos) {
       // The target keeps names as C strings: the name would be cut at the
       // NUL and become another domain.
-      host->AppendLogLine(texts.name_has_nul + line);
+      host->AppendLogLine(texts.name_has_nul + std::string(line));
       host->SelectLastLine();
       ++refused_here;
       return;
     }
-    domains->push_back(SourceDomain{std::move(line), {}});
+    domains->push_back(SourceDomain{std::string(line), {}});
   });
 
+  std::string text;
   if (!ReadList(fs, source_dir + "\\popusers.ini", texts.popusers_ini_missing,
                 texts.popusers_ini_unreadable, host, &text)) {
     return false;
   }
+  ConvertUtf8List(code_page, &text);
   PasswordMode mode = host->GetPasswordMode();
   bool ok = true;
-  std::vector<std::string> fields;
-  ForEachLine(text, [&](const std::string& line) {
+  ForEachLine(text, [&](std::string_view line) {
     if (!ok) return;
-    SplitString(line, "\t", &fields);
-    if (fields.size() < 3) return;  // no domain field to match
+    std::string_view fields[4];
+    size_t field_count = CutAccountFields(line, fields);
+    if (field_count < 3) return;  // no domain field to match
 
     // Domain order decides first, then field 2 before field 3.
     SourceDomain* match = nullptr;
-    const std::string* matched_field = nullptr;
+    std::string_view matched_field;
     for (SourceDomain& domain : *domains) {
       if (domain.name == fields[2]) {
-        matched_field = &fields[2];
-      } else if (fields.size() > 3 && domain.name == fields[3]) {
-        matched_field = &fields[3];
+        matched_field = fields[2];
+      } else if (field_count > 3 && domain.name == fields[3]) {
+        matched_field = fields[3];
       } else {
         continue;
       }
@@ -121,14 +162,15 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       break;
     }
     if (match == nullptr) {
-      observer->OnAccountEnd(AsciiLower(fields[0]), fields[2],
+      observer->OnAccountEnd(AsciiLower(std::string(fields[0])),
+                             std::string(fields[2]),
                              AccountOutcome::kSkippedNoDomainLine, "", "");
       return;
     }
 
     SourceAccount account;
-    account.user_name = AsciiLower(fields[0]);
-    account.domain = *matched_field;
+    account.user_name = AsciiLower(std::string(fields[0]));
+    account.domain = std::string(matched_field);
     if (account.user_name.find('\0') != std::string::npos) {
       // Cut at the NUL by the target, it would be another account.
       host->AppendLogLine(texts.name_has_nul + account.user_name);
@@ -169,7 +211,7 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
         }
         break;
       case PasswordMode::kSourceCipherText:
-        secret = fields[1];
+        secret = std::string(fields[1]);
         break;
       default:  // not one of the four options
         ok = false;

@@ -6,6 +6,7 @@
 
 namespace vm {
 
+class CodePage;
 class FileSystem;
 class RunHost;
 class RunObserver;
@@ -53,9 +54,15 @@ using SourceDomainList = std::vector<SourceDomain>;
 // latter are named in the result list and counted in *refused (when
 // non-null). `observer` (when non-null) is told of every account left out
 // here: refused names, and accounts whose domain is no line of domain.ini.
+// A domain.ini line that repeats an earlier one is left out.
+//
+// Lines end in CR LF, LF or CR. A list that begins with a UTF-8
+// byte-order mark is UTF-8: it is converted with `code_page` (when
+// non-null; else only the mark is removed).
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
                      const Texts& texts, RunHost* host, int* refused = nullptr,
-                     RunObserver* observer = nullptr);
+                     RunObserver* observer = nullptr,
+                     const CodePage* code_page = nullptr);
 
 // Lower-cases ASCII A-Z only; the bytes of double-byte characters stay.
 std::string AsciiLower(const std::string& text);

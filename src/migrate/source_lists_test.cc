@@ -13,7 +13,7 @@ class SourceListsTest : public testing::Test {
   bool Load(int* refused = nullptr) {
     t_.host.messages.clear();
     return LoadSourceLists(&t_.fs, t_.settings.source_dir, t_.texts, &t_.host,
-                           refused);
+                           refused, nullptr, t_.code_page.get());
   }
   // "domain:user/account domain" of every attached account, in list order.
   std::vector<std::string> Attached() const {
@@ -37,14 +37,28 @@ class SourceListsTest : public testing::Test {
 TEST_F(SourceListsTest, MissingListsShowTheirMessage) {
   EXPECT_FALSE(Load());
   EXPECT_EQ(Message(), "没有找到domain.ini文件");
-  t_.PutSource("domain.ini", "a.com\r\n\r\n b.com \nExample.com");
+  t_.PutSource("domain.ini", "a.com\r\n\r\n b.com \nExample.com\n\na.com");
   EXPECT_FALSE(Load());
   EXPECT_EQ(Message(), "没有找到popusers.ini文件");
-  // Domain lines are taken as they are.
+  // Domain lines are taken as they are, a repeated one once.
   std::vector<std::string> names;
   for (const SourceDomain& d : t_.host.domains) names.push_back(d.name);
   EXPECT_EQ(names,
             (std::vector<std::string>{"a.com", "", " b.com ", "Example.com"}));
+}
+
+// Lists re-saved by other editors: CR, LF and CR LF line ends in one file,
+// and UTF-8 text behind a byte-order mark, converted to the code page.
+TEST_F(SourceListsTest, LineEndsAndUtf8Lists) {
+  t_.PutSource("domain.ini", "\xEF\xBB\xBF\xE5\x9F\x9F.com\rb.com\r\nc.com\n");
+  t_.PutSource("popusers.ini",
+               "\xEF\xBB\xBF\xE5\xBC\xA0\tc\t\xE5\x9F\x9F.com\rBob\tc\tc.com");
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(Attached(),
+            (std::vector<std::string>{"\xD3\xF2.com:\xD5\xC5/\xD3\xF2.com",
+                                      "c.com:bob/c.com"}));
+  ASSERT_EQ(t_.host.domains.size(), 3u);
+  EXPECT_EQ(t_.host.domains[1].name, "b.com");
 }
 
 TEST_F(SourceListsTest, AccountsAttachByDomainOrderThenFieldOrder) {

@@ -4,6 +4,7 @@
 #include "app/win32/resource.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
+#include "platform/code_page.h"
 
 namespace vm {
 namespace {
@@ -200,6 +201,8 @@ void MigrationDialog::RunOnWorker() {
   settings.source_dir = state_.source_dir;
   settings.target_mail_dir = state_.target_mail_dir;
   settings.target_installed = state_.target_installed;
+  std::unique_ptr<CodePage> ansi = OpenCodePage("");  // the system's
+  settings.code_page = ansi.get();
   MigrationRun(this, texts_, settings, &target_, &stats_);
   // The last touch of this object: from here the dialog may close.
   running_ = false;
