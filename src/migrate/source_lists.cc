@@ -51,6 +51,15 @@ size_t CutAccountFields(std::string_view line, std::string_view fields[4]) {
   return count;
 }
 
+// A control character other than TAB, which no XML text may hold. (No
+// trail byte of a double-byte character is below 0x40.)
+bool HasControlCharacter(std::string_view name) {
+  for (char c : name) {
+    if (c > 0 && c < 0x20 && c != '\t') return true;
+  }
+  return false;
+}
+
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // A list re-saved by an editor as UTF-8 begins with a byte-order mark: its
@@ -130,6 +139,14 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       ++refused_here;
       return;
     }
+    if (HasControlCharacter(line)) {
+      // The target's XML files cannot hold it: saved, it would make the
+      // whole file unreadable.
+      host->AppendLogLine(texts.name_has_control + std::string(line));
+      host->SelectLastLine();
+      ++refused_here;
+      return;
+    }
     domains->push_back(SourceDomain{std::string(line), {}});
   });
 
@@ -178,6 +195,15 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       ++refused_here;
       observer->OnAccountEnd(account.user_name, account.domain,
                              AccountOutcome::kRefused, texts.name_has_nul, "");
+      return;
+    }
+    if (HasControlCharacter(account.user_name)) {
+      host->AppendLogLine(texts.name_has_control + account.user_name);
+      host->SelectLastLine();
+      ++refused_here;
+      observer->OnAccountEnd(account.user_name, account.domain,
+                             AccountOutcome::kRefused, texts.name_has_control,
+                             "");
       return;
     }
     if (account.user_name.size() > kMaxNameBytes ||

@@ -120,26 +120,30 @@ TEST_F(SourceListsTest, PasswordOptions) {
 }
 
 // Names over 64 bytes, or holding a NUL (which would cut them short in the
-// target's records, making them other names), are refused by name.
-TEST_F(SourceListsTest, OverlongAndNulNamesAreRefusedVisibly) {
+// target's records, making them other names) or another control character
+// (which the target's XML files cannot hold), are refused by name.
+TEST_F(SourceListsTest, OverlongNulAndControlNamesAreRefusedVisibly) {
   using namespace std::string_literals;
   const std::string long_domain(65, 'd');
-  t_.PutSource("domain.ini", "d.com\r\n" + long_domain + "\r\nx\0y.com\r\n"s);
+  t_.PutSource("domain.ini",
+               "d.com\r\n" + long_domain + "\r\nx\0y.com\r\nv\x0By.com\r\n"s);
   t_.PutSource("popusers.ini", std::string(65, 'u') + "\tc\td.com\r\n" +
                                    std::string(64, 'v') + "\tc\td.com\r\n" +
                                    "w\tc\t" + long_domain + "\r\n" +
-                                   "nu\0l\tc\td.com\r\n"s);
+                                   "nu\0l\tc\td.com\r\nf\x1F\tc\td.com\r\n"s);
   int refused = 0;
   ASSERT_TRUE(Load(&refused));
-  EXPECT_EQ(refused, 4);
+  EXPECT_EQ(refused, 6);
   EXPECT_EQ(Attached(), std::vector<std::string>{
                             "d.com:" + std::string(64, 'v') + "/d.com"});
   EXPECT_EQ(t_.ResultList(),
             "名称含有空字符，未导入:x\0y.com\n"s
+            "名称含有控制字符，未导入:v\x0By.com\n"
             "用户名或域名超过64字节，该帐户未导入:" +
                 std::string(65, 'u') +
                 "\n用户名或域名超过64字节，该帐户未导入:w\n"
-                "名称含有空字符，未导入:nu\0l\n"s);
+                "名称含有空字符，未导入:nu\0l\n"s
+                "名称含有控制字符，未导入:f\x1F\n");
 }
 
 }  // namespace

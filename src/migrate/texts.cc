@@ -31,6 +31,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.bad_password_text = a("密码不能为空且不能超过20个字符！");
   t.name_too_long = a("用户名或域名超过64字节，该帐户未导入:");
   t.name_has_nul = a("名称含有空字符，未导入:");
+  t.name_has_control = a("名称含有控制字符，未导入:");
 
   t.importing_domain = a("导入域名:");
   t.domain_failed = a("该域名转移失败!");

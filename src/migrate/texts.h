@@ -34,8 +34,9 @@ struct Texts {
   std::string domain_ini_unreadable;
   std::string popusers_ini_unreadable;
   std::string bad_password_text;
-  std::string name_too_long;  // followed by the account's name
-  std::string name_has_nul;   // followed by the name
+  std::string name_too_long;     // followed by the account's name
+  std::string name_has_nul;      // followed by the name
+  std::string name_has_control;  // followed by the name
 
   // Domain step.
   std::string importing_domain;  // followed by the name
