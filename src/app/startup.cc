@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "xml/xml_document.h"
 #include "xml/xml_text.h"
@@ -38,6 +39,14 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
   return i == a.size() && b[i] == '\0';
 }
 
+std::string TrimmedOfWhiteSpace(const std::string& text) {
+  size_t begin = 0;
+  while (begin < text.size() && IsWhiteSpace(text[begin])) ++begin;
+  size_t end = text.size();
+  while (end > begin && IsWhiteSpace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
 // The text of system.cfg: data\system.cfg when it exists, else system.cfg.
 std::string ReadSystemConfig(FileSystem* fs, const std::string& target_dir) {
   std::string path = target_dir + "\\data\\system.cfg";
@@ -58,10 +67,39 @@ std::string TrimDirectory(const std::string& dir) {
   return dir.substr(begin, end - begin);
 }
 
-std::string DirectoryOfImagePath(const std::string& image_path) {
-  size_t slash = image_path.rfind('\\');
-  return slash == std::string::npos ? std::string()
-                                    : image_path.substr(0, slash);
+std::string DirectoryOfImagePath(const std::string& image_path,
+                                 const CodePage& code_page) {
+  std::string path = TrimmedOfWhiteSpace(image_path);
+  if (!path.empty() && path[0] == '"') {
+    size_t close = path.find('"', 1);
+    path = path.substr(1, close == std::string::npos ? close : close - 1);
+  } else {
+    // Neither the quote, the blank nor ".exe" can be part of a double-byte
+    // character, so plain byte searches find them.
+    std::string lower = path;
+    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+    for (size_t exe = lower.find(".exe"); exe != std::string::npos;
+         exe = lower.find(".exe", exe + 1)) {
+      size_t end = exe + 4;
+      if (end == path.size() || IsWhiteSpace(path[end])) {
+        path.resize(end);
+        break;
+      }
+    }
+  }
+  // The last backslash that is a character of its own.
+  size_t slash = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\') {
+      slash = i;
+    } else if (static_cast<unsigned char>(path[i]) >= 0x80 &&
+               i + 1 < path.size() &&
+               !code_page.IsValidAnsi(path.substr(i, 1)) &&
+               code_page.IsValidAnsi(path.substr(i, 2))) {
+      ++i;  // a lead byte: the next byte belongs to its character
+    }
+  }
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,

@@ -21,9 +21,15 @@ struct AppState {
 // Removes leading and trailing white space, then every trailing backslash.
 std::string TrimDirectory(const std::string& dir);
 
-// The source directory from the service's image path: the text before its
-// last backslash, empty when it has none. No quote handling.
-std::string DirectoryOfImagePath(const std::string& image_path);
+// The source directory from the service's image path (its variables
+// already expanded): the program's path is the quoted text when the value
+// begins with a quote, else the text up to the first blank after ".exe"
+// (so that an unquoted path may hold blanks and be followed by arguments),
+// else the whole value; the directory is that path before its last
+// backslash, empty when it has none. A backslash that is the second byte
+// of a double-byte character of `code_page` is no separator.
+std::string DirectoryOfImagePath(const std::string& image_path,
+                                 const CodePage& code_page);
 
 // Writes the empty skeleton of each of domain.cfg, userauth.cfg and
 // mailgroup.cfg that does not exist: directly in `target_dir` when

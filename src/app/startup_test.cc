@@ -21,9 +21,24 @@ TEST(StartupTest, TrimAndImagePath) {
       {"C:\\a\\ \\", "C:\\a\\ "},  // blanks go first, then backslashes
   };
   for (const Case& c : trims) EXPECT_EQ(TrimDirectory(c.in), c.out) << c.in;
-  EXPECT_EQ(DirectoryOfImagePath("D:\\Mail\\bin\\server.exe"), "D:\\Mail\\bin");
-  EXPECT_EQ(DirectoryOfImagePath("server.exe"), "");
-  EXPECT_EQ(DirectoryOfImagePath("\"C:\\a b\\s.exe\" -k"), "\"C:\\a b");
+  std::unique_ptr<CodePage> gbk = OpenCodePage("GBK");
+  struct ImagePath {
+    std::string value, dir;
+  } image_paths[] = {
+      {"D:\\Mail\\bin\\server.exe", "D:\\Mail\\bin"},
+      {"server.exe", ""},
+      {"\"C:\\a b\\s.exe\" -k \\x", "C:\\a b"},
+      {" \"C:\\a b\\s.exe\"", "C:\\a b"},
+      {"C:\\Program Files\\V q\\S.EXE -service C:\\x\\y",
+       "C:\\Program Files\\V q"},
+      {"C:\\a.exe.d\\s.exe\t-k", "C:\\a.exe.d"},
+      {"C:\\svc\\server -k", "C:\\svc"},
+      // 0x5C as the second byte of a GBK character is no separator.
+      {"C:\\\x95\\\\\x95\\.exe", "C:\\\x95\\"},
+  };
+  for (const ImagePath& c : image_paths) {
+    EXPECT_EQ(DirectoryOfImagePath(c.value, *gbk), c.dir) << c.value;
+  }
   AppState state;
   state.source_dir = "D:\\Mail\\bin";
   FindSourceMailDir(&state);

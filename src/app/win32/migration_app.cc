@@ -26,7 +26,7 @@ bool MigrationApp::StartUp() {
   }
   // An unreadable value leaves the directory empty; the run then reports
   // the missing source lists.
-  state_.source_dir = DirectoryOfImagePath(image_path);
+  state_.source_dir = DirectoryOfImagePath(image_path, code_page_);
 
   if (!FindTarget()) return false;
   // The skeletons are written through the directory exactly as the registry
