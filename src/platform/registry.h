@@ -10,9 +10,11 @@ namespace vm {
 class Registry {
  public:
   virtual ~Registry() = default;
-  // Opens `key` (full access) and reads the string `value` into a 256-byte
-  // buffer. False when the key cannot be opened; *found tells whether the
-  // value itself was read (an empty result otherwise).
+  // Opens `key` for reading, in the 32-bit view of the registry first and
+  // then in the 64-bit view, and reads the string `value` from the first
+  // that has it; a REG_EXPAND_SZ value is returned with its variables
+  // expanded. False when the key cannot be opened in either view; *found
+  // tells whether the value itself was read (an empty result otherwise).
   virtual bool ReadString(const std::string& key, const std::string& value,
                           std::string* result, bool* found) = 0;
 };

@@ -2,12 +2,44 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace vm {
 namespace {
 
-// Values are read the way the server tools have always read them: the key
-// opened with full access, the value into a zeroed 256-byte buffer.
-constexpr DWORD kValueBufferSize = 256;
+// The string value `name` of an open key; false when it is absent or not a
+// string. A REG_EXPAND_SZ value comes with its %variables% expanded.
+bool ReadValue(HKEY key, const std::string& name, std::string* result) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return false;
+  }
+  // One byte more than the value: a value stored without its terminator
+  // stays NUL-terminated.
+  std::vector<char> buffer(size + 1, '\0');
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(buffer.data()),
+                       &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::string text = buffer.data();
+  if (type == REG_EXPAND_SZ) {
+    DWORD needed = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+    if (needed == 0) return false;
+    std::vector<char> expanded(needed + 1, '\0');
+    if (ExpandEnvironmentStringsA(text.c_str(), expanded.data(), needed + 1) ==
+        0) {
+      return false;
+    }
+    text = expanded.data();
+  }
+  *result = std::move(text);
+  return true;
+}
 
 class WindowsRegistry : public Registry {
  public:
@@ -15,24 +47,22 @@ class WindowsRegistry : public Registry {
                   std::string* result, bool* found) override {
     result->clear();
     *found = false;
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS,
-                      &handle) != ERROR_SUCCESS) {
-      return false;
+    bool opened = false;
+    // A 32-bit installer's keys lie in the 32-bit view on 64-bit Windows
+    // (what a 32-bit program sees), so that view is read first. Reading
+    // needs query access only, which a user without elevation has.
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+      HKEY handle = nullptr;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0,
+                        KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS) {
+        continue;
+      }
+      opened = true;
+      *found = ReadValue(handle, value, result);
+      RegCloseKey(handle);
+      if (*found) break;
     }
-    char buffer[kValueBufferSize + 1] = {};
-    DWORD size = kValueBufferSize;
-    DWORD type = 0;
-    LONG status = RegQueryValueExA(handle, value.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(handle);
-    if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-      // The extra byte past the 256 keeps a value without its terminator
-      // NUL-terminated.
-      *result = buffer;
-      *found = true;
-    }
-    return true;
+    return opened;
   }
 };
 

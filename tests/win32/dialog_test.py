@@ -64,13 +64,16 @@ def wine(*args, check=True):
     return result.stdout.decode("utf-8", "replace")
 
 
-def reg_set(key, value, data):
+def reg_set(key, value, data, view="64"):
+    """Writes the value into the 64-bit view of the registry, or with
+    view "32" into the 32-bit view, where a 32-bit installer's keys lie."""
     wine("reg", "add", key, "/v", value, "/t", "REG_EXPAND_SZ", "/d", data,
-         "/f")
+         "/f", "/reg:" + view)
 
 
 def reg_delete(key):
-    wine("reg", "delete", key, "/f", check=False)
+    for view in ("32", "64"):
+        wine("reg", "delete", key, "/f", "/reg:" + view, check=False)
 
 
 def probe(*args):
@@ -226,6 +229,36 @@ class DialogTest(unittest.TestCase):
                             relative)
         self.assertTrue(os.path.isdir(os.path.join(store, "alice", "Spam")))
 
+        press(DIALOG_CAPTION, "Escape")
+        self.assert_exits()
+
+    def test_keys_of_32_bit_installers_and_a_service_command_line(self):
+        # The source lies on the system drive, in a folder with a blank,
+        # named by a quoted service command line with an argument and a
+        # variable; the target's key lies only in the 32-bit view.
+        drive_c = os.path.join(os.environ.get("WINEPREFIX") or
+                               os.path.expanduser("~/.wine"), "drive_c")
+        root = tempfile.mkdtemp(prefix="vm dialog ", dir=drive_c)
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        make_source(root)
+        tgt = make_target(self.root)
+        relative = os.path.relpath(os.path.join(root, "velquor"), drive_c)
+        source_dir = "C:\\" + relative.replace("/", "\\")
+        reg_set(SOURCE_KEY, "ImagePath",
+                '"%%SystemDrive%%\\%s\\server.exe" -service' %
+                relative.replace("/", "\\"))
+        reg_delete(TARGET_KEY)
+        self.addCleanup(reg_delete, TARGET_KEY)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt), view="32")
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        self.assertEqual(probe("text", dialog, "1000").strip(), source_dir)
+        self.assertEqual(probe("text", dialog, "1002").strip(),
+                         windows_path(tgt))
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message(SUCCESS)
+        lines = probe("list", dialog, "1005").splitlines()
+        self.assertEqual(lines[-1], "域名2 用户数2 邮件总数3 ")
         press(DIALOG_CAPTION, "Escape")
         self.assert_exits()
 
