@@ -78,31 +78,60 @@ bool WriteAll(HANDLE file, const std::string& contents) {
   return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& contents,
-                    DWORD flags, std::string* error) {
+// Creates or truncates the file and writes it whole; ERROR_SUCCESS or the
+// code of the step that failed.
+DWORD WriteWholeFile(const std::string& path, const std::string& contents,
+                     DWORD flags) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | flags, nullptr));
-  if (!file.valid()) {
-    SetError(error, GetLastError());
-    return false;
-  }
+  if (!file.valid()) return GetLastError();
   if (!WriteAll(file.get(), contents) ||
       ((flags & FILE_FLAG_WRITE_THROUGH) != 0 &&
-       !FlushFileBuffers(file.get()))) {
-    SetError(error, GetLastError());
-    return false;
+       !FlushFileBuffers(file.get())) ||
+      !file.Close()) {
+    return GetLastError();
   }
-  if (!file.Close()) {
-    SetError(error, GetLastError());
-    return false;
+  return ERROR_SUCCESS;
+}
+
+// Rewrites an existing file through its own handle, so that it keeps its
+// security descriptor, attributes and streams; it is cut to the new length
+// only after every byte is written.
+DWORD RewriteInPlace(const std::string& path, const std::string& contents) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH,
+                              nullptr));
+  if (!file.valid()) return GetLastError();
+  if (!WriteAll(file.get(), contents) || !SetEndOfFile(file.get()) ||
+      !FlushFileBuffers(file.get()) || !file.Close()) {
+    return GetLastError();
   }
-  return true;
+  return ERROR_SUCCESS;
+}
+
+bool Succeeded(DWORD code, std::string* error) {
+  if (code == ERROR_SUCCESS) return true;
+  SetError(error, code);
+  return false;
+}
+
+// The path in UTF-16, from the ANSI code page the *A calls use.
+bool ToWidePath(const std::string& path, std::wstring* wide) {
+  int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
+                                   static_cast<int>(path.size()), nullptr, 0);
+  if (length <= 0) return false;
+  wide->assign(static_cast<size_t>(length), L'\0');
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
+                             static_cast<int>(path.size()), wide->data(),
+                             length) == length;
 }
 
 bool IsTransientReplaceError(DWORD code) {
   return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
-         code == ERROR_LOCK_VIOLATION;
+         code == ERROR_LOCK_VIOLATION ||
+         code == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+         code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -150,35 +179,68 @@ class WindowsFileSystem : public FileSystem {
 
   bool WriteFile(const std::string& path, const std::string& contents,
                  std::string* error) override {
-    return WriteWholeFile(path, contents, 0, error);
+    return Succeeded(WriteWholeFile(path, contents, 0), error);
   }
 
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     std::string temp = path + ".vm" + std::to_string(GetCurrentProcessId()) +
                        "-" + std::to_string(GetCurrentThreadId()) + ".tmp";
-    if (!WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH, error)) {
+    DWORD code = WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH);
+    if (code != ERROR_SUCCESS) {
       DeleteFileA(temp.c_str());
-      return false;
+      // A folder we may not write, holding a file we may: the file can
+      // still be rewritten where it is.
+      if (exists && code == ERROR_ACCESS_DENIED) {
+        return Succeeded(RewriteInPlace(path, contents), error);
+      }
+      return Succeeded(code, error);
     }
-    DWORD code = ERROR_SUCCESS;
+    if (!exists) {
+      // A new file takes the permissions its folder passes on.
+      if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return true;
+      }
+      code = GetLastError();
+      DeleteFileA(temp.c_str());
+      return Succeeded(code, error);
+    }
+    std::wstring wide_path;
+    std::wstring wide_temp;
+    if (!ToWidePath(path, &wide_path) || !ToWidePath(temp, &wide_temp)) {
+      DeleteFileA(temp.c_str());
+      return Succeeded(ERROR_NO_UNICODE_TRANSLATION, error);
+    }
+    // Unlike a rename, ReplaceFileW gives the new file the replaced file's
+    // security descriptor and attributes, so the server that owns the file
+    // can still read it.
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
       if (attempt > 0) Sleep(kReplaceRetryMillis);
-      if (MoveFileExA(temp.c_str(), path.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      if (ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, 0,
+                       nullptr, nullptr)) {
         return true;
       }
       code = GetLastError();
       if (!IsTransientReplaceError(code)) break;
     }
-    DeleteFileA(temp.c_str());
-    if (!IsTransientReplaceError(code)) {
-      SetError(error, code);
-      return false;
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      // The replaced file is gone and the new text is in the temporary
+      // file: finish the move.
+      if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return true;
+      }
+      code = GetLastError();
+      return Succeeded(code, error);
     }
-    // Someone holds the target open without delete sharing: the rename can
-    // never succeed while they do, but writing through their handle can.
-    return WriteWholeFile(path, contents, FILE_FLAG_WRITE_THROUGH, error);
+    DeleteFileA(temp.c_str());
+    if (!IsTransientReplaceError(code)) return Succeeded(code, error);
+    // Someone holds the target open without delete sharing: the replace
+    // can never succeed while they do, but writing through their sharing
+    // can.
+    return Succeeded(RewriteInPlace(path, contents), error);
   }
 
   bool CreateDir(const std::string& path) override {

@@ -90,6 +90,24 @@ TEST_F(ReplaceContentsTest, RenamesOverTheTarget) {
   EXPECT_EQ(OtherEntries(), 0);
 }
 
+// The new file keeps what the replaced file had (a rename would give it
+// the attributes and security descriptor of a fresh file).
+TEST_F(ReplaceContentsTest, KeepsTheReplacedFilesAttributes) {
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  ASSERT_TRUE(SetFileAttributesA(path_.c_str(), kept));
+  if ((GetFileAttributesA(path_.c_str()) & kept) != kept) {
+    GTEST_SKIP() << "this file system keeps no DOS attributes";
+  }
+  std::string error;
+  ASSERT_TRUE(fs_->ReplaceContents(path_, "new text", &error)) << error;
+  EXPECT_EQ(GetFileAttributesA(path_.c_str()) & kept, kept);
+  std::string contents;
+  ASSERT_TRUE(fs_->ReadFile(path_, &contents, nullptr));
+  EXPECT_EQ(contents, "new text");
+  EXPECT_EQ(OtherEntries(), 0);
+  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(ReplaceContentsTest, TargetOpenWithoutDeleteSharingIsRewrittenInPlace) {
   // A reader that shares read and write but not delete blocks the rename.
   HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ,
