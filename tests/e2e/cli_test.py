@@ -78,11 +78,12 @@ class CliTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_cli(self, *args, source=None, target=None):
+    def run_cli(self, *args, source=None, target=None, env=None):
         cmd = RUNNER + [PROGRAM, "--source", native(source or self.src)]
         cmd += (["--target", native(target)] if target
                 else ["--output", native(self.out)])
-        p = subprocess.run(cmd + list(args), capture_output=True, timeout=300)
+        p = subprocess.run(cmd + list(args), capture_output=True, timeout=300,
+                           env=env)
         return Result(p)
 
     def make_source(self, domains, accounts, mail=None):
@@ -193,6 +194,33 @@ class CliTest(unittest.TestCase):
                          (1, "", "没有找到popusers.ini文件\n"))
         r = self.run_cli(source=os.path.join(self.dir, "missing"))
         self.assertEqual(r.status, 2)
+
+    def test_lock_path_that_is_no_regular_file_stops_the_run(self):
+        # Lock files lie in a folder every user may write: something planted
+        # at a lock's path must not silently turn locking off.
+        if WINDOWS_PATHS:
+            self.skipTest("the Windows build locks with named mutexes")
+        self.make_source(["a.com"], ["bob\tc\ta.com"])
+        locks = os.path.join(self.dir, "locks")
+        victim = os.path.join(self.dir, "victim")
+        write(victim, b"keep")
+        env = dict(os.environ, VELQUOR_LOCK_DIR=locks)
+        plants = [("link", lambda p: os.symlink(victim, p)),
+                  ("dangling link", lambda p: os.symlink(victim + "2", p)),
+                  ("fifo", os.mkfifo), ("directory", os.mkdir)]
+        for file_name in ("domain.cfg", "userauth.cfg"):
+            for what, plant in plants:
+                with self.subTest(file=file_name, plant=what):
+                    shutil.rmtree(locks, ignore_errors=True)
+                    os.makedirs(locks)
+                    plant(os.path.join(locks, "Tarnwick_" + file_name))
+                    r = self.run_cli(env=env)
+                    self.assertEqual((r.status, r.out), (1, ""))
+                    self.assertIn("Tarnwick_%s: not a regular file" % file_name,
+                                  r.err)
+                    self.assertEqual(os.listdir(self.out), [])
+        self.assertEqual(read(victim), b"keep")
+        self.assertFalse(os.path.exists(victim + "2"))
 
 
 def main():
