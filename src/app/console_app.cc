@@ -362,7 +362,15 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
                json ? JsonReport(header, record, *code_page)
                     : CsvReport(record, *code_page));
   }
-  if (options.stats) io.err(timer.Report());
+  if (options.stats) {
+    io.err(timer.Report());
+    if (meter) {
+      char scan[64];
+      std::snprintf(scan, sizeof(scan), "source scan: %.3f\n",
+                    meter->scan_seconds());
+      io.err(scan);
+    }
+  }
   if (out_failed) {
     io.err(
         "velquor-migrate: the result list could not be written to standard "
