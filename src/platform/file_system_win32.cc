@@ -116,6 +116,27 @@ bool Succeeded(DWORD code, std::string* error) {
   return false;
 }
 
+// Attributes a saved file keeps besides what ReplaceFileW carries over.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Whether the file could be replaced now: it can be opened for deletion,
+// so nobody holds it open without delete sharing. Else the reason.
+bool CanReplace(const std::wstring& path, DWORD* code) {
+  *code = ERROR_SUCCESS;
+  HANDLE file =
+      CreateFileW(path.c_str(), DELETE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *code = GetLastError();
+    return false;
+  }
+  CloseHandle(file);
+  return true;
+}
+
 // The path in UTF-16, from the ANSI code page the *A calls use.
 bool ToWidePath(const std::string& path, std::wstring* wide) {
   int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
@@ -216,14 +237,20 @@ class WindowsFileSystem : public FileSystem {
     }
     // Unlike a rename, ReplaceFileW gives the new file the replaced file's
     // security descriptor and attributes, so the server that owns the file
-    // can still read it.
+    // can still read it. The attributes are also set beforehand, for
+    // systems whose ReplaceFileW does not carry them over (Wine).
+    SetFileAttributesA(temp.c_str(), attributes & kKeptAttributes);
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
       if (attempt > 0) Sleep(kReplaceRetryMillis);
-      if (ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, 0,
+      // Tried only when nobody holds the file open without delete sharing:
+      // a ReplaceFileW refused for that reason may leave a stray file of
+      // its own in the folder.
+      if (CanReplace(wide_path, &code) &&
+          ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, 0,
                        nullptr, nullptr)) {
         return true;
       }
-      code = GetLastError();
+      if (code == ERROR_SUCCESS) code = GetLastError();
       if (!IsTransientReplaceError(code)) break;
     }
     if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
