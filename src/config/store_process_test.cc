@@ -22,19 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Whether /proc/locks shows process `pid` waiting for an flock.
-bool IsWaitingForLock(pid_t pid) {
-  std::ifstream locks("/proc/locks");
-  const std::string needle = " " + std::to_string(pid) + " ";
-  for (std::string line; std::getline(locks, line);) {
-    if (line.find("-> FLOCK") != std::string::npos &&
-        line.find(needle) != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
-}
-
 class StoreProcessTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -83,11 +70,9 @@ TEST_F(StoreProcessTest, SaveWaitsForAnotherProcessHoldingTheLock) {
   const pid_t parent = getpid();
   Child holder([&](Child* self) {
     return HoldLock(self, [&] {
-      for (int i = 0; i < 20000 && !IsWaitingForLock(parent); ++i) {
-        usleep(1000);
-      }
+      const bool waited = AwaitWaitingForLock(parent);
       std::ofstream(dir_ / "mark") << "released";
-      return IsWaitingForLock(parent);
+      return waited;
     });
   });
   ASSERT_TRUE(holder.WaitReady());
