@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace vm {
@@ -69,65 +70,51 @@ TEST(SizeFlagsFromIndexTest, FirstLineContainingTheNameDecides) {
   EXPECT_EQ(SizeFlagsFromIndex("", {"a.in"}), std::vector<bool>{false});
 }
 
-// Random names over a small alphabet so that names are often substrings
-// of other names and of other lines; compared with the plain rule.
-TEST(SizeFlagsFromIndexTest, MatchesDirectRuleOnRandomData) {
+// Random names over a small alphabet, so that names are often substrings
+// of other names and of other lines, and names that are suffixes of each
+// other all on late lines; every answer equals the plain rule's.
+TEST(SizeFlagsFromIndexTest, MatchesThePlainRule) {
   std::mt19937 rng(7);
-  const std::string alphabet = "12.in\f\t";
-  auto random_text = [&](size_t max_len) {
-    std::string s;
-    size_t len = 1 + rng() % max_len;
-    for (size_t i = 0; i < len; ++i) s += alphabet[rng() % alphabet.size()];
+  auto random_text = [&](size_t max_len, const std::string& alphabet) {
+    std::string s(1 + rng() % max_len, ' ');
+    for (char& c : s) c = alphabet[rng() % alphabet.size()];
     return s;
   };
+  std::vector<std::pair<std::string, std::vector<std::string>>> cases;
   for (int round = 0; round < 300; ++round) {
-    std::vector<std::string> names;
-    size_t name_count = 1 + rng() % 12;
-    for (size_t i = 0; i < name_count; ++i) {
-      std::string name;
-      do {
-        name = random_text(6);
-      } while (std::find(names.begin(), names.end(), name) != names.end() ||
-               name.find('\f') != std::string::npos ||
-               name.find('\t') != std::string::npos);
-      names.push_back(name);
+    std::vector<std::string> names;  // unique, as the names of one folder
+    for (size_t i = 1 + rng() % 12; i > 0; --i) {
+      std::string name = random_text(6, "12.in");
+      if (std::find(names.begin(), names.end(), name) == names.end()) {
+        names.push_back(name);
+      }
     }
     std::string index;
-    size_t line_count = rng() % 10;
-    for (size_t i = 0; i < line_count; ++i) {
-      std::string fields;
-      size_t field_count = rng() % 10;
-      for (size_t f = 0; f < field_count; ++f) {
-        if (f > 0) fields += "\f\t";
-        fields += rng() % 3 == 0 ? names[rng() % names.size()] : random_text(5);
+    for (size_t i = rng() % 10; i > 0; --i) {
+      for (size_t f = rng() % 10; f > 0; --f) {
+        index += rng() % 3 == 0 ? names[rng() % names.size()]
+                                : random_text(5, "12.in\f\t");
+        index += f > 1 ? "\f\t" : "";
       }
-      index += fields + (rng() % 2 ? "\r\n" : "\n");
+      index += rng() % 2 ? "\r\n" : "\n";
     }
-    std::vector<bool> flags = SizeFlagsFromIndex(index, names);
+    cases.emplace_back(index, names);
+  }
+  std::string nested;
+  std::vector<std::string> suffixes;
+  for (int i = 200; i >= 1; --i) {
+    suffixes.push_back(std::string(i, '1') + ".in");
+    nested += Line(suffixes.back(), i % 2 ? "1" : "0") + "\n";
+  }
+  cases.emplace_back(nested, suffixes);
+  for (const auto& [index, names] : cases) {
+    const std::vector<bool> flags = SizeFlagsFromIndex(index, names);
     ASSERT_EQ(flags.size(), names.size());
     for (size_t i = 0; i < names.size(); ++i) {
       ASSERT_EQ(flags[i], DirectSizeFlag(index, names[i]))
-          << "round " << round << " name '" << names[i] << "'";
+          << "name '" << names[i] << "' in\n"
+          << index;
     }
-  }
-}
-
-// Many names that are suffixes of each other, all on late lines: the
-// answer must still be exact for each.
-TEST(SizeFlagsFromIndexTest, NestedSuffixNames) {
-  std::vector<std::string> names;
-  std::string index;
-  for (int i = 1; i <= 200; ++i) {
-    names.push_back(std::string(i, '1') + ".in");
-  }
-  for (int i = 200; i >= 1; --i) {
-    index += Line(std::string(i, '1') + ".in", i % 2 ? "1" : "0") + "\n";
-  }
-  std::vector<bool> flags = SizeFlagsFromIndex(index, names);
-  // Every name occurs in the first line (200 ones), whose flag is 0.
-  for (size_t i = 0; i < names.size(); ++i) {
-    EXPECT_EQ(flags[i], DirectSizeFlag(index, names[i]));
-    EXPECT_FALSE(flags[i]);
   }
 }
 
