@@ -67,16 +67,6 @@ TEST_F(UserStoreTest, WritesEveryFieldInTheFilesLayout) {
   EXPECT_EQ(t_.Get("userauth.cfg"), Golden("config/userauth_every_field.cfg"));
 }
 
-TEST_F(UserStoreTest, PrimaryDomainAccountsHaveAnEmptyDomain) {
-  UserStore store(&t_.context);
-  EXPECT_EQ(store.AddUser(Account("bob", "MAIN.com")), kUserAdded);
-  EXPECT_NE(t_.Get("userauth.cfg").find("<name>bob</name>\r\n<domain/>\r\n"),
-            std::string::npos);
-  EXPECT_TRUE(store.UserExists("BOB", ""));
-  EXPECT_TRUE(store.UserExists("bob", "main.COM"));
-  EXPECT_FALSE(store.UserExists("bob", "other.org"));
-}
-
 TEST_F(UserStoreTest, ExistingUsersAndAliasesAreNotAddedAgain) {
   t_.Put("userauth.cfg", UserFile("",
                                   "<item><aliasname>Sales</aliasname>"
@@ -99,9 +89,15 @@ TEST_F(UserStoreTest, ExistingUsersAndAliasesAreNotAddedAgain) {
     EXPECT_EQ(store.AddUser(Account(c.name, c.domain)), c.result) << c.name;
   }
   EXPECT_EQ(t_.Get("userauth.cfg"), after_first);
-  // A second store on the saved file (a second run) knows the user too.
+  // A second store on the saved file (a second run) knows the user too;
+  // an account of the primary domain is stored with an empty domain.
   UserStore again(&t_.context);
   EXPECT_EQ(again.AddUser(Account("bob", "shop.com")), kUserExists);
+  EXPECT_EQ(again.AddUser(Account("amy", "MAIN.com")), kUserAdded);
+  EXPECT_NE(t_.Get("userauth.cfg").find("<name>amy</name>\r\n<domain/>\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(again.UserExists("AMY", ""));
+  EXPECT_FALSE(again.UserExists("amy", "other.org"));
 }
 
 TEST_F(UserStoreTest, FailedSaveKeepsItemForTheNextSave) {

@@ -115,6 +115,9 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
     EXPECT_EQ(fs_->CopyNew(Path("other.in"), Path(to), nullptr),
               CopyResult::kTargetExists);
   }
+  // A missing source never removes an existing target.
+  EXPECT_NE(fs_->CopyNew(Path("missing.in"), Path("dst.in"), nullptr),
+            CopyResult::kCopied);
   EXPECT_EQ(Read("dst.in"), big);
   EXPECT_EQ(fs_->CopyNew(Path("missing.in"), Path("new.in"), nullptr),
             CopyResult::kFailed);
@@ -158,6 +161,7 @@ TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {
   EXPECT_EQ(entries[0].size, 4u);
   EXPECT_FALSE(entries[0].is_directory);
   EXPECT_FALSE(fs_->List(Path("missing\\*.in"), &entries));
+  EXPECT_FALSE(fs_->List(Path("a.in\\*"), &entries));
 }
 
 TEST_P(FileSystemContractTest, NamesCompareWithoutCaseByCharacter) {

@@ -139,38 +139,6 @@ TEST_F(ReplaceContentsTest, TargetLockedAgainstWritersFailsAndKeepsOldText) {
   EXPECT_EQ(OtherEntries(), 0);
 }
 
-TEST(CopyNewTest, MissingSourceNeverRemovesAnExistingTarget) {
-  std::string dir = TempDir();
-  auto fs = NewDiskFileSystem();
-  std::string target = dir + "\\kept.in";
-  ASSERT_TRUE(fs->WriteFile(target, "keep", nullptr));
-  EXPECT_EQ(fs->CopyNew(dir + "\\absent.in", target, nullptr),
-            CopyResult::kTargetExists);
-  std::string contents;
-  ASSERT_TRUE(fs->ReadFile(target, &contents, nullptr));
-  EXPECT_EQ(contents, "keep");
-  std::string error;
-  EXPECT_EQ(fs->CopyNew(dir + "\\absent.in", dir + "\\new.in", &error),
-            CopyResult::kFailed);
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(fs->Exists(dir + "\\new.in"));
-  DeleteFileA(target.c_str());
-  RemoveDirectoryA(dir.c_str());
-}
-
-TEST(ListTest, PatternUnderAFileOrNothingFails) {
-  std::string dir = TempDir();
-  auto fs = NewDiskFileSystem();
-  ASSERT_TRUE(fs->WriteFile(dir + "\\domain.ini", "a.com\r\n", nullptr));
-  std::vector<DirEntry> entries;
-  EXPECT_TRUE(fs->List(dir + "\\*.none", &entries));
-  EXPECT_TRUE(entries.empty());
-  EXPECT_FALSE(fs->List(dir + "\\domain.ini\\*", &entries));
-  EXPECT_FALSE(fs->List(dir + "\\absent\\*", &entries));
-  DeleteFileA((dir + "\\domain.ini").c_str());
-  RemoveDirectoryA(dir.c_str());
-}
-
 TEST(RegistryTest, ReadsStringValuesOfAnOpenableKey) {
   const char kKey[] = "Software\\VelquorMigrateTest\\Server\\";
   HKEY key = nullptr;

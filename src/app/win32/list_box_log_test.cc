@@ -54,19 +54,6 @@ TEST_F(ListBoxLogTest, LinesKeepTheirBytesAndOrder) {
   EXPECT_EQ(view.LineCount(), 0);
 }
 
-TEST_F(ListBoxLogTest, MeasuresWithTheListBoxDeviceContext) {
-  ListBoxMeasurer measurer(list_box_);
-  int empty = -1;
-  int narrow = -1;
-  int wide = -1;
-  ASSERT_TRUE(measurer.Measure("", &empty));
-  ASSERT_TRUE(measurer.Measure("x", &narrow));
-  ASSERT_TRUE(measurer.Measure(std::string(40, 'x'), &wide));
-  EXPECT_EQ(empty, 0);
-  EXPECT_GT(narrow, 0);
-  EXPECT_GT(wide, narrow * 20);
-}
-
 TEST_F(ListBoxLogTest, MeasuresWithTheFontTheListBoxDrawsWith) {
   // A stock font, so the test needs no font look-up; any font other than
   // the device context's default shows the difference.
