@@ -78,11 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vm;
   FuzzedDataProvider in(data, size);
   RecordingHost host;
+  RecordingHost resaved_host;
   host.mode = static_cast<PasswordMode>(in.ConsumeIntegralInRange<int>(1, 4));
   host.suffix = in.ConsumeRandomLengthString(40);
   host.common_password = in.ConsumeRandomLengthString(40);
   // A stale list from an earlier run must not survive the load.
   host.domains.push_back({"stale.example", {}});
+  resaved_host.mode = host.mode;
+  resaved_host.suffix = host.suffix;
+  resaved_host.common_password = host.common_password;
   const bool with_domains = in.ConsumeBool();
   const bool with_users = in.ConsumeBool();
   const int variant = in.ConsumeIntegralInRange<int>(0, 2);
@@ -96,7 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (with_users)
     FUZZ_CHECK(fs.WriteFile("C:\\src\\popusers.ini", popusers_ini, nullptr));
 
-  RecordingHost resaved_host = host;
   int refused = 0;
   const bool loaded = LoadSourceLists(&fs, "C:\\src", GbkTexts(), &host,
                                       &refused, nullptr, &Gbk());
