@@ -9,6 +9,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,11 @@ class GuardedFileSystem : public FileSystem {
     return base_->RemoveFile(path);
   }
 
-  int copies = 0;
+  bool SyncVolume(const std::string& path, std::string* error) override {
+    return base_->SyncVolume(path, error);
+  }
+
+  std::atomic<int> copies{0};
 
  private:
   void Check(const std::string& path) const {

@@ -14,6 +14,12 @@ struct DirEntry {
   std::string path;  // the directory of the pattern + "\" + name
   uint64_t size = 0;
   bool is_directory = false;
+  // Neither a regular file nor a directory: a symbolic link (never
+  // followed), a FIFO, a device or a socket.
+  bool is_special = false;
+  // The name on disk cannot be expressed in the code page; `name` and
+  // `path` then hold a stand-in that names no file, for messages only.
+  bool unconvertible_name = false;
 };
 
 enum class CopyResult {
@@ -67,22 +73,32 @@ class FileSystem {
                                std::string* error) = 0;
 
   // Creates one directory. True when it was created or already exists as a
-  // directory.
+  // directory. Made by root on POSIX, it gets the owner and group of its
+  // parent directory, so the server that owns a mail store can use it.
   virtual bool CreateDir(const std::string& path) = 0;
 
   // Copies `from` to `to`, never overwriting: when `to` exists the result is
   // kTargetExists and the existing file is untouched. A failed copy removes
-  // any partial target it created.
+  // any partial target it created. Only a regular file is copied: a
+  // symbolic link is not followed and nothing that could block the open (a
+  // FIFO, a device) is opened. The copy keeps the source's permission bits;
+  // made by root on POSIX, it gets the owner and group of its directory.
   virtual CopyResult CopyNew(const std::string& from, const std::string& to,
                              std::string* error) = 0;
 
   // Enumerates the entries of one directory matching a pattern of the form
   // directory + "\" + wildcard, with the Windows rules ('*' and '?',
   // letters compared without case). "." and ".." are never returned.
-  // Returns false when the directory cannot be read; entries come in the
-  // platform's enumeration order.
+  // Returns false when the directory cannot be read, or its reading stops
+  // part way (the entries found so far are then kept); entries come in the
+  // platform's enumeration order. Symbolic links are reported as special
+  // entries, not followed.
   virtual bool List(const std::string& pattern,
                     std::vector<DirEntry>* entries) = 0;
+
+  // Makes everything written so far to the volume that holds `path` survive
+  // a power cut. False (with the reason) when that cannot be done.
+  virtual bool SyncVolume(const std::string& path, std::string* error) = 0;
 
   // Removes one file; true when it is gone.
   virtual bool RemoveFile(const std::string& path) = 0;

@@ -80,6 +80,35 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// True when the open file is a regular file; fills *st when non-null.
+bool IsRegularFile(int fd, struct stat* st) {
+  struct stat local;
+  if (st == nullptr) st = &local;
+  return ::fstat(fd, st) == 0 && S_ISREG(st->st_mode);
+}
+
+bool IsValidUtf8(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  while (*p != 0) {
+    int len = *p < 0x80                  ? 1
+              : *p >= 0xC2 && *p <= 0xDF ? 2
+              : *p >= 0xE0 && *p <= 0xEF ? 3
+              : *p >= 0xF0 && *p <= 0xF4 ? 4
+                                         : 0;
+    if (len == 0) return false;
+    for (int i = 1; i < len; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+    }
+    // Overlong three- and four-byte forms and surrogates.
+    if ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0) ||
+        (p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)) {
+      return false;
+    }
+    p += len;
+  }
+  return true;
+}
+
 // Temporary files of ReplaceContents are named target + kTempInfix +
 // "<pid>.<n>".
 constexpr char kTempInfix[] = ".vmtmp.";
@@ -252,9 +281,16 @@ class PosixFileSystem : public FileSystem {
   bool ReadFile(const std::string& path, std::string* contents,
                 std::string* error) override {
     contents->clear();
-    ScopedFd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    // A FIFO or device is never opened for good (it could block the open
+    // or never end); only a regular file is read.
+    ScopedFd fd(
+        ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
       SetError(error, errno, "cannot open " + path);
+      return false;
+    }
+    if (!IsRegularFile(fd.get(), nullptr)) {
+      SetError(error, EINVAL, "not a regular file: " + path);
       return false;
     }
     char buffer[kBlockSize];
@@ -357,6 +393,13 @@ class PosixFileSystem : public FileSystem {
     std::string native = Native(path);
     if (::mkdir(native.c_str(), 0777) == 0) {
       folded_names_.Created(native);
+      if (running_as_root_) {
+        struct stat parent;
+        if (::stat(DirName(native).c_str(), &parent) == 0 &&
+            ::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {
+          // The directory stays root's; copies into it still work.
+        }
+      }
       return true;
     }
     struct stat st;
@@ -366,19 +409,27 @@ class PosixFileSystem : public FileSystem {
 
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
-    ScopedFd in(::open(Native(from).c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
-      SetError(error, errno, "cannot open " + from);
+    // The source tree may be hostile: a link could lead out of it, a FIFO
+    // or device could block the open or never end.
+    ScopedFd in(::open(Native(from).c_str(),
+                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (in.get() < 0) {
+      if (errno == ELOOP) {
+        SetError(error, errno, "not copied, a symbolic link: " + from);
+      } else {
+        SetError(error, errno, "cannot open " + from);
+      }
       return CopyResult::kFailed;
     }
-    if (!S_ISREG(st.st_mode)) {
-      SetError(error, EISDIR, "cannot copy " + from);
+    struct stat st;
+    if (!IsRegularFile(in.get(), &st)) {
+      SetError(error, EINVAL, "not copied, not a regular file: " + from);
       return CopyResult::kFailed;
     }
     std::string target = Native(to);
+    // Made readable by its owner only until it gets the source's bits.
     ScopedFd out(
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0) {
       if (errno == EEXIST) {
         SetError(error, EEXIST, "cannot copy to " + to);
@@ -393,9 +444,18 @@ class PosixFileSystem : public FileSystem {
     int err = errno;
     if (ok) {
       // Like a Windows file copy, the copy keeps the source's modification
-      // time.
+      // time; like "cp -p", its permission bits, so it is never more open
+      // than the source.
       struct timespec times[2] = {st.st_atim, st.st_mtim};
       ::futimens(out.get(), times);
+      ok = ::fchmod(out.get(), st.st_mode & 0777) == 0;
+      err = errno;
+    }
+    if (ok && running_as_root_) {
+      struct stat dir;
+      ok = ::stat(DirName(target).c_str(), &dir) == 0 &&
+           ::fchown(out.get(), dir.st_uid, dir.st_gid) == 0;
+      err = errno;
     }
     if (!out.Close() && ok) {
       ok = false;
@@ -416,8 +476,9 @@ class PosixFileSystem : public FileSystem {
     std::string dir_ansi =
         sep == std::string::npos ? "" : pattern.substr(0, sep);
     std::string prefix = sep == std::string::npos ? "" : dir_ansi + "\\";
-    std::string wildcard = code_page_->ToUtf8(
-        sep == std::string::npos ? pattern : pattern.substr(sep + 1));
+    std::string wildcard_ansi =
+        sep == std::string::npos ? pattern : pattern.substr(sep + 1);
+    std::string wildcard = code_page_->ToUtf8(wildcard_ansi);
     std::string dir = ".";
     if (sep != std::string::npos) {
       if (!code_page_->IsValidAnsi(dir_ansi)) return false;
@@ -425,20 +486,48 @@ class PosixFileSystem : public FileSystem {
     }
     ScopedDir handle(::opendir(dir.c_str()));
     if (handle.get() == nullptr) return false;
-    while (struct dirent* ent = ::readdir(handle.get())) {
+    for (;;) {
+      errno = 0;
+      struct dirent* ent = ::readdir(handle.get());
+      if (ent == nullptr) return errno == 0;  // else the listing broke off
       const char* name = ent->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
       DirEntry entry;
-      entry.name = code_page_->ToAnsi(name);
+      if (IsValidUtf8(name)) {
+        if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+        entry.name = code_page_->ToAnsi(name);
+        // '?' is the stand-in for what the code page cannot hold (it is
+        // never a trail byte).
+        entry.unconvertible_name = entry.name.find('?') != std::string::npos &&
+                                   code_page_->ToUtf8(entry.name) != name;
+      } else if (code_page_->IsValidAnsi(name)) {
+        // Unpacked by a tool that kept the names' code page bytes.
+        if (!WildcardMatch(wildcard_ansi, name, CharEncoding::kDoubleByte)) {
+          continue;
+        }
+        entry.name = name;
+      } else {
+        if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+        entry.name = code_page_->ToAnsi(name);
+        entry.unconvertible_name = true;
+      }
       entry.path = prefix + entry.name;
       struct stat st;
-      if (::fstatat(dirfd(handle.get()), name, &st, 0) == 0) {
-        entry.size = static_cast<uint64_t>(st.st_size);
+      if (::fstatat(dirfd(handle.get()), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         entry.is_directory = S_ISDIR(st.st_mode);
-        if (entry.is_directory) entry.size = 0;
+        entry.is_special = !entry.is_directory && !S_ISREG(st.st_mode);
+        if (S_ISREG(st.st_mode)) entry.size = static_cast<uint64_t>(st.st_size);
       }
       entries->push_back(std::move(entry));
+    }
+  }
+
+  bool SyncVolume(const std::string& path, std::string* error) override {
+    ScopedFd fd(
+        ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
+      SetError(error, errno, "cannot flush the writes under " + path);
+      return false;
     }
     return true;
   }
@@ -603,6 +692,7 @@ class PosixFileSystem : public FileSystem {
     if (!last.empty() && last != "." && last != ".." &&
         (parent.empty() || ::lstat(parent.c_str(), &st) == 0)) {
       std::string match = folded_names_.Find(parent, last);
+      if (match.empty()) match = RawName(parent, last);
       return match.empty() ? utf8 : Join(parent, match);
     }
 
@@ -621,6 +711,7 @@ class PosixFileSystem : public FileSystem {
         continue;
       }
       std::string match = folded_names_.Find(resolved, component);
+      if (match.empty()) match = RawName(resolved, component);
       if (match.empty()) {
         // Nothing below a missing component can exist: keep the rest as
         // given.
@@ -636,8 +727,21 @@ class PosixFileSystem : public FileSystem {
     return resolved;
   }
 
+  // `name` (UTF-8) spelled in the code page's own bytes, when an entry of
+  // that spelling exists in `dir`: some archive tools unpack names so.
+  std::string RawName(const std::string& dir, const std::string& name) const {
+    bool ascii = true;
+    for (unsigned char c : name) ascii = ascii && c < 0x80;
+    if (ascii) return "";
+    std::string raw = code_page_->ToAnsi(name);
+    struct stat st;
+    if (raw == name || ::lstat(Join(dir, raw).c_str(), &st) != 0) return "";
+    return raw;
+  }
+
   std::unique_ptr<CodePage> code_page_;
   mutable FoldedNameCache folded_names_;
+  const bool running_as_root_ = ::geteuid() == 0;
 };
 
 }  // namespace

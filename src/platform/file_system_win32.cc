@@ -284,7 +284,28 @@ class WindowsFileSystem : public FileSystem {
     if (GetFileAttributesA(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return CopyResult::kTargetExists;
     }
-    if (CopyFileA(from.c_str(), to.c_str(), TRUE)) return CopyResult::kCopied;
+    // A link (reparse point) could lead out of the source tree.
+    DWORD source = GetFileAttributesA(from.c_str());
+    if (source != INVALID_FILE_ATTRIBUTES &&
+        (source & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
+                   FILE_ATTRIBUTE_DEVICE)) != 0) {
+      if (error != nullptr) *error = "not copied, not a regular file: " + from;
+      return CopyResult::kFailed;
+    }
+    if (CopyFileA(from.c_str(), to.c_str(), TRUE)) {
+      // Flushed here, on the copying thread: SyncVolume cannot flush a
+      // volume without administrator rights.
+      FileHandle copy(CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+      if (copy.valid() && FlushFileBuffers(copy.get()) && copy.Close()) {
+        return CopyResult::kCopied;
+      }
+      DWORD code = GetLastError();
+      DeleteFileA(to.c_str());
+      SetError(error, code);
+      return CopyResult::kFailed;
+    }
     DWORD code = GetLastError();
     if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
       return CopyResult::kTargetExists;
@@ -330,11 +351,22 @@ class WindowsFileSystem : public FileSystem {
           (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
       entry.is_directory =
           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entry.is_special =
+          (data.dwFileAttributes &
+           (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
+      if (entry.is_special) entry.is_directory = false;
+      // The ANSI listing puts '?' (never part of a Windows name) for each
+      // character the code page cannot hold.
+      entry.unconvertible_name = name.find('?') != std::string::npos;
       entries->push_back(std::move(entry));
     } while (FindNextFileA(find, &data));
     DWORD code = GetLastError();
     FindClose(find);
     return code == ERROR_NO_MORE_FILES;
+  }
+
+  bool SyncVolume(const std::string&, std::string*) override {
+    return true;  // every copy is flushed as it is made
   }
 
   bool RemoveFile(const std::string& path) override {

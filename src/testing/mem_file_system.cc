@@ -221,7 +221,9 @@ bool MemFileSystem::List(const std::string& pattern,
   std::string dir_key = Key(dir);
   if (dir_parts.size() > 1) {
     const Node* node = Find(dir_key);
-    if (node == nullptr || !node->is_directory) return false;
+    if (node == nullptr || !node->is_directory || Failing(dir_key)) {
+      return false;
+    }
   }
   std::string prefix = dir_key.empty() ? "" : dir_key + "\\";
   for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
@@ -249,6 +251,21 @@ bool MemFileSystem::RemoveFile(const std::string& path) {
   if (it->second.is_directory) return false;
   nodes_.erase(it);
   return true;
+}
+
+bool MemFileSystem::SyncVolume(const std::string& path, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++syncs_;
+  if (Failing(Key(path))) {
+    SetError(error, "cannot flush the writes under " + path);
+    return false;
+  }
+  return true;
+}
+
+int MemFileSystem::SyncCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return syncs_;
 }
 
 void MemFileSystem::SetNow(int64_t seconds) {

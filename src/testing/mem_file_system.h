@@ -41,6 +41,7 @@ class MemFileSystem : public FileSystem {
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path) override;
+  bool SyncVolume(const std::string& path, std::string* error) override;
 
   // The modification time of files written from now on (initially 1).
   void SetNow(int64_t seconds);
@@ -62,6 +63,8 @@ class MemFileSystem : public FileSystem {
   // writes, replaces and copies onto it).
   int ReadCount(const std::string& path) const;
   int WriteCount(const std::string& path) const;
+  // How many times SyncVolume was called.
+  int SyncCount() const;
 
  private:
   struct Node {
@@ -91,6 +94,7 @@ class MemFileSystem : public FileSystem {
   int64_t now_ = 1;
   int64_t budget_ = -1;
   bool refuse_rename_ = false;
+  int syncs_ = 0;
 };
 
 }  // namespace vm
