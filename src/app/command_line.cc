@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <set>
+#include <string>
 
 namespace vm {
 
@@ -44,6 +45,7 @@ std::string UsageText() {
          "                       [--verify[=content] | --verify-only]\n"
          "                       [--report FILE.json|FILE.csv] [--log FILE]\n"
          "                       [--progress | --no-progress] [--stats]\n"
+         "                       [--jobs N]\n"
          "                       [--help] [--version]\n"
          "\n"
          "  --source DIR         the Velquor installation directory\n"
@@ -76,7 +78,9 @@ std::string UsageText() {
          "  --progress           show a progress line on stderr (default: on "
          "a terminal)\n"
          "  --no-progress        never show it\n"
-         "  --stats              report the time of each phase on stderr\n";
+         "  --stats              report the time of each phase on stderr\n"
+         "  --jobs N             message copies in flight (1 to 64, default "
+         "4)\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
@@ -139,7 +143,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
     }
     static const std::set<std::string> kValued = {
         "--source",   "--target",   "--output", "--password-mode", "--suffix",
-        "--password", "--codepage", "--log",    "--report"};
+        "--password", "--codepage", "--log",    "--report",        "--jobs"};
     if (kValued.count(arg) == 0) {
       *error = "unknown option: " + args[i];
       return false;
@@ -179,6 +183,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       out->log_file = value;
     } else if (arg == "--report") {
       out->report_file = value;
+    } else if (arg == "--jobs") {
+      // Digits only: "4x" or "-1" is a typing error, not a number.
+      if (value.empty() || value.size() > 2 ||
+          value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(value) < 1 || std::stoi(value) > kMaxJobs) {
+        *error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs);
+        return false;
+      }
+      out->jobs = std::stoi(value);
     }
   }
   if (out->help || out->version) return true;

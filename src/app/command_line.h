@@ -28,9 +28,12 @@ struct CommandLine {
   bool verify_only = false;
   Toggle progress = Toggle::kAuto;
   bool stats = false;  // report phase times on stderr
+  int jobs = 4;        // --jobs: message copies in flight
   bool help = false;
   bool version = false;
 };
+
+constexpr int kMaxJobs = 64;
 
 // The usage text, ending in a line feed.
 std::string UsageText();

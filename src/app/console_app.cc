@@ -304,6 +304,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
                         ? 1
                         : 0;
   settings.code_page = code_page.get();
+  settings.jobs = options.jobs;
   MigrationStats stats;
   PhaseTimer timer;
   RunRecord record(meter.get());

@@ -1,5 +1,6 @@
 #include "app/overlay_file_system.h"
 
+#include <mutex>
 #include <set>
 
 #include "migrate/source_lists.h"
@@ -30,6 +31,7 @@ void OverlayFileSystem::Put(const std::string& path, Entry entry) {
 }
 
 bool OverlayFileSystem::Exists(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
   if (e != nullptr) return e->kind != Entry::kRemoved;
   return base_->Exists(path);
@@ -37,6 +39,7 @@ bool OverlayFileSystem::Exists(const std::string& path) {
 
 bool OverlayFileSystem::ModifiedTime(const std::string& path,
                                      int64_t* seconds) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
   if (e == nullptr) return base_->ModifiedTime(path, seconds);
   if (e->kind == Entry::kRemoved) return false;
@@ -48,6 +51,7 @@ bool OverlayFileSystem::ModifiedTime(const std::string& path,
 
 bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
                                  std::string* error) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
   if (e == nullptr) return base_->ReadFile(path, contents, error);
   switch (e->kind) {
@@ -64,6 +68,7 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
 
 bool OverlayFileSystem::WriteFile(const std::string& path,
                                   const std::string& contents, std::string*) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   Entry entry;
   entry.contents = contents;
   entry.size = contents.size();
@@ -74,10 +79,12 @@ bool OverlayFileSystem::WriteFile(const std::string& path,
 bool OverlayFileSystem::ReplaceContents(const std::string& path,
                                         const std::string& contents,
                                         std::string* error) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return WriteFile(path, contents, error);
 }
 
 bool OverlayFileSystem::CreateDir(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
   if (e != nullptr && e->kind != Entry::kRemoved) return e->kind == Entry::kDir;
   if (e == nullptr && base_->Exists(path)) return true;
@@ -93,6 +100,7 @@ bool OverlayFileSystem::CreateDir(const std::string& path) {
 CopyResult OverlayFileSystem::CopyNew(const std::string& from,
                                       const std::string& to,
                                       std::string* error) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (Exists(to)) return CopyResult::kTargetExists;
   std::string parent = Parent(to);
   if (!parent.empty() && !Exists(parent)) {
@@ -112,6 +120,7 @@ CopyResult OverlayFileSystem::CopyNew(const std::string& from,
 
 bool OverlayFileSystem::List(const std::string& pattern,
                              std::vector<DirEntry>* entries) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   entries->clear();
   const std::string dir = Parent(pattern);
   const std::string wildcard = pattern.substr(dir.size() + 1);
@@ -152,7 +161,12 @@ bool OverlayFileSystem::List(const std::string& pattern,
   return true;
 }
 
+bool OverlayFileSystem::SyncVolume(const std::string&, std::string*) {
+  return true;  // nothing is written
+}
+
 bool OverlayFileSystem::RemoveFile(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!Exists(path)) return false;
   Entry entry;
   entry.kind = Entry::kRemoved;

@@ -2,6 +2,7 @@
 #define VM_APP_OVERLAY_FILE_SYSTEM_H_
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ class OverlayFileSystem : public FileSystem {
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path) override;
+  bool SyncVolume(const std::string& path, std::string* error) override;
 
  private:
   struct Entry {
@@ -45,6 +47,8 @@ class OverlayFileSystem : public FileSystem {
   void Put(const std::string& path, Entry entry);
 
   FileSystem* base_;
+  // The mailbox step copies from several threads at once.
+  std::recursive_mutex mutex_;
   std::map<std::string, Entry> entries_;  // by AsciiLower(path)
 };
 

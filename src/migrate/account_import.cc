@@ -125,20 +125,22 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       // Migrates the mailbox and tells the observer how it ended.
       auto migrate = [&](bool resume_box, AccountOutcome done) {
         observer->OnAccountBegin(account.user_name, account.domain, box);
-        const int32_t failed_before = stats->failed_copies;
-        if (!mailboxes->MigrateMailbox(account, primary, resume_box)) {
+        // The copies may still be running when MigrateMailbox returns; the
+        // outcome is told once they have finished, in run order.
+        auto told = [observer, &texts, user = account.user_name,
+                     domain = account.domain, box, done](int failed) {
+          if (failed > 0) {
+            observer->OnAccountEnd(user, domain, AccountOutcome::kFailed,
+                                   texts.copies_failed + std::to_string(failed),
+                                   box);
+          } else {
+            observer->OnAccountEnd(user, domain, done, "", box);
+          }
+        };
+        if (!mailboxes->MigrateMailbox(account, primary, resume_box, told)) {
           observer->OnAccountEnd(
               account.user_name, account.domain, AccountOutcome::kRefused,
               texts.unsafe_mailbox_name + account.user_name, "");
-        } else if (stats->failed_copies != failed_before) {
-          observer->OnAccountEnd(
-              account.user_name, account.domain, AccountOutcome::kFailed,
-              texts.copies_failed +
-                  std::to_string(stats->failed_copies - failed_before),
-              box);
-        } else {
-          observer->OnAccountEnd(account.user_name, account.domain, done, "",
-                                 box);
         }
       };
       switch (users->AddUser(MakeUser(account, *record))) {

@@ -1,5 +1,9 @@
 #include "migrate/mailbox_migrator.h"
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <utility>
 
 #include "migrate/index_lookup.h"
@@ -41,18 +45,121 @@ std::vector<std::string> TextLines(const std::string& text) {
   return lines;
 }
 
+// Flushing is batched: one flush of the volume per this many complete
+// mailboxes, or bytes copied, and at the end.
+constexpr size_t kFlushMailboxes = 1000;
+constexpr uint64_t kFlushBytes = uint64_t{512} << 20;
+// Copies queued per worker, and result-list calls held back, at most.
+constexpr size_t kQueuedPerJob = 16;
+constexpr size_t kMaxHeldCalls = 4096;
+
+std::string DirectoryOfPattern(const std::string& pattern) {
+  return pattern.substr(0, pattern.rfind('\\'));
+}
+
 }  // namespace
+
+// One mailbox being migrated; lives until its end piece is released.
+struct MailboxMigrator::Mailbox {
+  std::string target_box;
+  bool resume = false;
+  std::function<void(int)> done;  // told the failed copies when released
+  int failed_copies = 0;
+  int failed = 0;      // failures a later run may overcome
+  uint64_t bytes = 0;  // of the messages handed to the workers
+};
+
+// The lines of one folder: its done line and failure lines, written once
+// its last copy has finished. Workers add failures and count down.
+class MailboxMigrator::FolderPiece : public OrderedLog::Pending {
+ public:
+  FolderPiece(MailboxMigrator* migrator, Mailbox* mailbox, std::string name)
+      : migrator_(migrator), mailbox_(mailbox) {
+    counts.name = std::move(name);
+  }
+
+  bool Ready() const override {
+    return remaining_.load(std::memory_order_acquire) == 0;
+  }
+  void Release(RunHost* host) override { migrator_->ReleaseFolder(this, host); }
+
+  void Expect() { remaining_.fetch_add(1, std::memory_order_relaxed); }
+  // The last thing a worker does with the piece.
+  void Done() { remaining_.fetch_sub(1, std::memory_order_acq_rel); }
+  // A failure that a later run may overcome keeps the pending mark.
+  void AddFailure(size_t order, std::string line, bool retry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failures_.push_back({order, std::move(line), retry});
+  }
+
+  Mailbox* mailbox() const { return mailbox_; }
+  FolderCounts counts;  // messages and bytes; the rest from the atomics
+  std::atomic<int64_t> copied{0}, present{0}, failed{0};
+  std::atomic<uint64_t> copied_bytes{0};
+  std::string done_text;
+  bool with_count = false;   // the done line ends in " <count>!"
+  std::string list_failure;  // the folder could not be (fully) listed
+  std::string note;          // a line after the done line that is no failure
+
+  struct Failure {
+    size_t order;
+    std::string line;
+    bool retry;
+  };
+  // Failures in the order of the messages they are about.
+  std::vector<Failure> TakeFailures() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::sort(
+        failures_.begin(), failures_.end(),
+        [](const Failure& a, const Failure& b) { return a.order < b.order; });
+    return std::move(failures_);
+  }
+
+ private:
+  MailboxMigrator* migrator_;
+  Mailbox* mailbox_;
+  // Starts at 1, held by the calling thread until every copy is queued.
+  std::atomic<size_t> remaining_{1};
+  std::mutex mutex_;
+  std::vector<Failure> failures_;
+};
+
+// Ends a mailbox once all its folders are released.
+class MailboxMigrator::MailboxEnd : public OrderedLog::Pending {
+ public:
+  MailboxEnd(MailboxMigrator* migrator, std::unique_ptr<Mailbox> mailbox)
+      : migrator_(migrator), mailbox_(std::move(mailbox)) {}
+  bool Ready() const override { return true; }
+  void Release(RunHost* host) override {
+    migrator_->ReleaseMailbox(mailbox_.get(), host);
+  }
+
+ private:
+  MailboxMigrator* migrator_;
+  std::unique_ptr<Mailbox> mailbox_;
+};
 
 MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
                                  const Texts& texts, Options options,
                                  MigrationStats* stats)
     : fs_(fs),
-      host_(host),
       texts_(texts),
       options_(std::move(options)),
       stats_(stats),
       observer_(options_.observer != nullptr ? options_.observer
-                                             : &null_observer_) {}
+                                             : &null_observer_) {
+  if (options_.log == nullptr) own_log_ = std::make_unique<OrderedLog>(host);
+  log_ = options_.log != nullptr ? options_.log : own_log_.get();
+  const int jobs = std::max(1, options_.jobs);
+  pool_ = std::make_unique<WorkerPool>(jobs);
+  max_in_flight_ = kQueuedPerJob * static_cast<size_t>(jobs);
+  log_->SetWaiter([this] { pool_->WaitForOne(); }, kMaxHeldCalls);
+}
+
+MailboxMigrator::~MailboxMigrator() {
+  Finish();
+  log_->SetWaiter(nullptr, 0);
+}
 
 std::string MailboxMigrator::TargetBox(
     const SourceAccount& account, const std::string& primary_domain) const {
@@ -66,10 +173,15 @@ std::string MailboxMigrator::TargetBox(
   return options_.target_mail_dir + "\\" + box_name;
 }
 
+void MailboxMigrator::SettleBox(const std::string& target_box) {
+  if (unsettled_.count(target_box) != 0) Finish();
+}
+
 bool MailboxMigrator::MarkPending(const SourceAccount& account,
                                   const std::string& primary_domain) {
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return true;
+  SettleBox(target_box);
   fs_->CreateDir(options_.target_mail_dir);
   fs_->CreateDir(target_box);
   return fs_->WriteFile(target_box + "\\" + kPendingMark, "", nullptr);
@@ -78,24 +190,30 @@ bool MailboxMigrator::MarkPending(const SourceAccount& account,
 bool MailboxMigrator::IsPending(const SourceAccount& account,
                                 const std::string& primary_domain) {
   std::string target_box = TargetBox(account, primary_domain);
-  return !target_box.empty() && fs_->Exists(target_box + "\\" + kPendingMark);
+  if (target_box.empty()) return false;
+  SettleBox(target_box);
+  return fs_->Exists(target_box + "\\" + kPendingMark);
 }
 
 void MailboxMigrator::ClearPending(const SourceAccount& account,
                                    const std::string& primary_domain) {
   std::string target_box = TargetBox(account, primary_domain);
-  if (!target_box.empty()) fs_->RemoveFile(target_box + "\\" + kPendingMark);
+  if (target_box.empty()) return;
+  SettleBox(target_box);
+  fs_->RemoveFile(target_box + "\\" + kPendingMark);
 }
 
 bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
                                      const std::string& primary_domain,
-                                     bool resume) {
+                                     bool resume,
+                                     std::function<void(int)> done) {
   const std::string& user = account.user_name;
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) {
     LogFailure(texts_.unsafe_mailbox_name + user);
     return false;
   }
+  SettleBox(target_box);
 
   fs_->CreateDir(options_.target_mail_dir);
   fs_->CreateDir(target_box);
@@ -105,35 +223,34 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   std::string source_box = options_.source_dir + "\\mail\\" + user;
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
-  resume_ = resume;
-  const int32_t failed_before = stats_->failed_copies;
-  MigrateFolders(source_box, target_box);
-  resume_ = false;
-  // With a copy failed the mark stays, so a later run tries it again.
-  if (stats_->failed_copies == failed_before) {
-    fs_->RemoveFile(target_box + "\\" + kPendingMark);
-  }
+  auto mailbox = std::make_unique<Mailbox>();
+  mailbox->target_box = target_box;
+  mailbox->resume = resume;
+  mailbox->done = std::move(done);
+  ++unsettled_[target_box];
+  MigrateFolders(source_box, target_box, mailbox.get());
+  log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
+  if (own_log_ != nullptr) Finish();
   return true;
 }
 
 void MailboxMigrator::MigrateFolders(const std::string& source_box,
-                                     const std::string& target_box) {
+                                     const std::string& target_box,
+                                     Mailbox* mailbox) {
   for (int i = 0; i < 4; ++i) {
     const StandardFolder& folder = kStandardFolders[i];
-    host_->AppendLogLine(texts_.standard_in_progress[i]);
-    folder_ = FolderCounts();
-    folder_.name = folder.target + 1;
-    int count = CopyFolderMessages(source_box + folder.index,
-                                   source_box + folder.pattern,
-                                   target_box + folder.target);
-    FinishFolder(texts_.standard_done[i] + " " + std::to_string(count) + "!");
+    CopyFolder(folder.target + 1, texts_.standard_in_progress[i],
+               texts_.standard_done[i], true, source_box + folder.index,
+               source_box + folder.pattern, target_box + folder.target,
+               mailbox);
   }
-  MigrateUserFolders(source_box, target_box);
+  MigrateUserFolders(source_box, target_box, mailbox);
 }
 
 void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
-                                         const std::string& target_box) {
+                                         const std::string& target_box,
+                                         Mailbox* mailbox) {
   std::string list_path = source_box + "\\Folders.ini";
   if (!fs_->Exists(list_path)) return;
   std::string text;
@@ -142,6 +259,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     // their mail behind unmentioned.
     LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
                list_path);
+    ++mailbox->failed;
     return;
   }
 
@@ -159,28 +277,62 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   const std::string& indent = texts_.folder_indent;
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i];
+    std::string number = std::to_string(i);
     if (!IsSafeDirectoryName(name, options_.double_byte_names)) {
+      if (name.empty()) {
+        // A blank line names no folder; it matters only when messages
+        // carry its number.
+        std::vector<DirEntry> entries;
+        bool listed = fs_->List(source_box + "\\*." + number, &entries);
+        if (listed && std::none_of(entries.begin(), entries.end(),
+                                   [](const DirEntry& entry) {
+                                     return !entry.is_directory;
+                                   })) {
+          continue;
+        }
+      }
+      // No later run could do better: the mark may go.
       LogFailure(indent + texts_.unsafe_folder_name + name);
       continue;
     }
-    std::string number = std::to_string(i);
-    host_->AppendLogLine(indent + name + texts_.user_folder_in_progress);
-    folder_ = FolderCounts();
-    folder_.name = name;
-    CopyFolderMessages(source_box + "\\__r_" + number + ".ini",
-                       source_box + "\\*." + number, target_box + "\\" + name);
-    FinishFolder(indent + name + texts_.user_folder_done);
+    CopyFolder(name, indent + name + texts_.user_folder_in_progress,
+               indent + name + texts_.user_folder_done, false,
+               source_box + "\\__r_" + number + ".ini",
+               source_box + "\\*." + number, target_box + "\\" + name, mailbox);
   }
 }
 
-int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
-                                        const std::string& pattern,
-                                        const std::string& target_folder) {
+void MailboxMigrator::CopyFolder(const std::string& name,
+                                 const std::string& in_progress,
+                                 const std::string& done_text, bool with_count,
+                                 const std::string& index_path,
+                                 const std::string& pattern,
+                                 const std::string& target_folder,
+                                 Mailbox* mailbox) {
+  log_->AppendLogLine(in_progress);
+  auto piece = std::make_unique<FolderPiece>(this, mailbox, name);
+  const std::string& indent = texts_.folder_indent;
+
   std::vector<DirEntry> entries;
-  fs_->List(pattern, &entries);
+  if (!fs_->List(pattern, &entries)) {
+    // A folder that does not exist is empty; one that exists and cannot be
+    // listed (or whose listing broke off) is not: what was found is still
+    // copied.
+    std::string dir = DirectoryOfPattern(pattern);
+    if (fs_->Exists(dir)) {
+      piece->list_failure = indent + texts_.folder_unlistable + dir;
+    }
+  }
+  // Regular files, with names that can be used, are copied; directories are
+  // not messages; everything else is a failure.
+  std::vector<const DirEntry*> messages;
   std::vector<std::string> names;
   for (const DirEntry& entry : entries) {
-    if (!entry.is_directory) names.push_back(entry.name);
+    if (entry.is_directory) continue;
+    messages.push_back(&entry);
+    if (!entry.is_special && !entry.unconvertible_name) {
+      names.push_back(entry.name);
+    }
   }
 
   // One read of the index gives the flag of every message of the folder.
@@ -191,56 +343,83 @@ int MailboxMigrator::CopyFolderMessages(const std::string& index_path,
       sized = SizeFlagsFromIndex(index, names);
     } else {
       // The messages are still copied, under their plain names.
-      unreadable_index_ = index_path;
+      piece->note = indent + texts_.index_unreadable + index_path;
     }
   }
 
-  int count = 0;
   size_t n = 0;
-  for (const DirEntry& entry : entries) {
-    if (entry.is_directory) continue;
-    const std::string plain = target_folder + "\\" + entry.name;
+  for (size_t order = 0; order < messages.size(); ++order) {
+    const DirEntry& entry = *messages[order];
+    ++piece->counts.messages;
+    piece->counts.bytes += entry.size;
+    const char* refusal = nullptr;
+    if (entry.unconvertible_name) {
+      refusal = "name not in the code page";
+    } else if (entry.is_special) {
+      refusal = "not a regular file";
+    } else if (!IsSafeDirectoryName(entry.name, options_.double_byte_names)) {
+      refusal = "unsafe file name";
+    }
+    if (refusal != nullptr) {
+      // No later run could copy it either: the mark may go.
+      piece->AddFailure(
+          order,
+          indent + texts_.copy_failed + entry.path + " (" + refusal + ")",
+          false);
+      ++piece->failed;
+      observer_->OnMessage(entry.size, false);
+      continue;
+    }
+    std::string plain = target_folder + "\\" + entry.name;
     // The size is the low 32 bits of the listed size, as a signed number.
-    const std::string sized_name = plain + ",S=" +
-                                   std::to_string(static_cast<int32_t>(
-                                       static_cast<uint32_t>(entry.size))) +
-                                   ".0.S";
-    const std::string& target = sized[n++] ? sized_name : plain;
-    std::string error;
-    CopyResult result;
-    if (options_.sync && !resume_ &&
-        (fs_->Exists(plain) || fs_->Exists(sized_name))) {
-      result = CopyResult::kTargetExists;
-    } else {
-      result = CopyMessage(entry.path, target, &error);
-    }
-    if (result == CopyResult::kFailed) {
-      failed_paths_.push_back(error.empty() ? entry.path
-                                            : entry.path + " (" + error + ")");
-      ++folder_.failed;
-    } else if (result == CopyResult::kCopied) {
-      ++folder_.copied;
-      folder_.copied_bytes += entry.size;
-    } else {
-      ++folder_.present;
-    }
-    ++folder_.messages;
-    folder_.bytes += entry.size;
-    observer_->OnMessage(entry.size, result == CopyResult::kCopied);
-    // A sync counts what it copied; a message the mailbox holds already is
-    // not migrated again.
-    if (options_.sync && result == CopyResult::kTargetExists) continue;
-    ++stats_->mail_count;
-    ++count;
+    std::string sized_name = plain + ",S=" +
+                             std::to_string(static_cast<int32_t>(
+                                 static_cast<uint32_t>(entry.size))) +
+                             ".0.S";
+    const bool is_sized = sized[n++];
+    mailbox->bytes += entry.size;
+    while (pool_->busy() >= max_in_flight_) WaitForWorkers();
+    piece->Expect();
+    FolderPiece* raw = piece.get();
+    pool_->Submit([this, raw, order, from = entry.path, size = entry.size,
+                   plain = std::move(plain), sized_name = std::move(sized_name),
+                   is_sized, resume = mailbox->resume] {
+      std::string error;
+      CopyResult result;
+      if (options_.sync && !resume &&
+          (fs_->Exists(plain) || fs_->Exists(sized_name))) {
+        result = CopyResult::kTargetExists;
+      } else {
+        result =
+            CopyMessage(from, is_sized ? sized_name : plain, resume, &error);
+      }
+      if (result == CopyResult::kFailed) {
+        raw->AddFailure(order,
+                        texts_.folder_indent + texts_.copy_failed +
+                            (error.empty() ? from : from + " (" + error + ")"),
+                        true);
+        ++raw->failed;
+      } else if (result == CopyResult::kCopied) {
+        ++raw->copied;
+        raw->copied_bytes += size;
+      } else {
+        ++raw->present;
+      }
+      observer_->OnMessage(size, result == CopyResult::kCopied);
+      raw->Done();
+    });
   }
-  return count;
+  piece->done_text = done_text;
+  piece->with_count = with_count;
+  piece->Done();  // every copy is queued
+  log_->Add(std::move(piece));
 }
 
 CopyResult MailboxMigrator::CopyMessage(const std::string& from,
-                                        const std::string& to,
-                                        std::string* error) {
+                                        const std::string& to, bool resume,
+                                        std::string* error) const {
   CopyResult result = fs_->CopyNew(from, to, error);
-  if (result != CopyResult::kTargetExists || !resume_) return result;
+  if (result != CopyResult::kTargetExists || !resume) return result;
   // An interrupted copy leaves a file shorter than its source under the
   // target name; a message that arrived there by other means is kept.
   std::string source, copy;
@@ -257,26 +436,90 @@ CopyResult MailboxMigrator::CopyMessage(const std::string& from,
   return fs_->CopyNew(from, to, error);
 }
 
-void MailboxMigrator::FinishFolder(const std::string& done_line) {
-  host_->RemoveLastLine();
-  host_->AppendLogLine(done_line);
-  observer_->OnFolder(folder_);
-  for (const std::string& path : failed_paths_) {
+void MailboxMigrator::ReleaseFolder(FolderPiece* piece, RunHost* host) {
+  FolderCounts counts = piece->counts;
+  counts.copied = piece->copied;
+  counts.copied_bytes = piece->copied_bytes;
+  counts.present = piece->present;
+  counts.failed = piece->failed;
+  // A sync counts what it copied; a message the mailbox holds already is
+  // not migrated again.
+  const int64_t count =
+      counts.messages - (options_.sync ? counts.present : int64_t{0});
+  stats_->mail_count += static_cast<int32_t>(count);
+  host->RemoveLastLine();
+  host->AppendLogLine(piece->with_count
+                          ? piece->done_text + " " + std::to_string(count) + "!"
+                          : piece->done_text);
+  observer_->OnFolder(counts);
+  Mailbox* mailbox = piece->mailbox();
+  if (!piece->list_failure.empty()) {
+    host->AppendLogLine(piece->list_failure);
+    host->SelectLastLine();
+    ++failure_lines_;
+    ++mailbox->failed;
+  }
+  for (const FolderPiece::Failure& failure : piece->TakeFailures()) {
+    host->AppendLogLine(failure.line);
+    host->SelectLastLine();
     ++stats_->failed_copies;
-    LogFailure(texts_.folder_indent + texts_.copy_failed + path);
+    ++mailbox->failed_copies;
+    ++failure_lines_;
+    if (failure.retry) ++mailbox->failed;
   }
-  failed_paths_.clear();
-  if (!unreadable_index_.empty()) {
-    host_->AppendLogLine(texts_.folder_indent + texts_.index_unreadable +
-                         unreadable_index_);
-    unreadable_index_.clear();
+  if (!piece->note.empty()) host->AppendLogLine(piece->note);
+  host->SelectLastLine();
+}
+
+void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
+  if (mailbox->done) mailbox->done(mailbox->failed_copies);
+  // With a failure the mark stays, so a later run tries again.
+  if (mailbox->failed == 0) {
+    unflushed_.push_back(mailbox->target_box);
+    unflushed_bytes_ += mailbox->bytes;
+  } else if (--unsettled_[mailbox->target_box] == 0) {
+    unsettled_.erase(mailbox->target_box);
   }
-  host_->SelectLastLine();
+  if (unflushed_.size() >= kFlushMailboxes || unflushed_bytes_ >= kFlushBytes) {
+    FlushFinished(host);
+  }
+}
+
+void MailboxMigrator::FlushFinished(RunHost* host) {
+  if (unflushed_.empty()) return;
+  if (options_.phases != nullptr) options_.phases->PhaseBegin("flush");
+  std::string error;
+  // A message counts as copied only once it would survive a power cut:
+  // the marks go after the flush.
+  const bool flushed = fs_->SyncVolume(options_.target_mail_dir, &error);
+  for (const std::string& box : unflushed_) {
+    if (flushed) fs_->RemoveFile(box + "\\" + kPendingMark);
+    if (--unsettled_[box] == 0) unsettled_.erase(box);
+  }
+  if (!flushed) {
+    host->AppendLogLine(texts_.folder_indent + texts_.copy_failed + error);
+    host->SelectLastLine();
+    ++failure_lines_;
+  }
+  unflushed_.clear();
+  unflushed_bytes_ = 0;
+  if (options_.phases != nullptr) options_.phases->PhaseEnd("flush");
+}
+
+void MailboxMigrator::WaitForWorkers() {
+  pool_->WaitForOne();
+  log_->Pump();
+}
+
+void MailboxMigrator::Finish() {
+  log_->Drain();
+  // Nothing is held now, so lines go straight to the host.
+  FlushFinished(log_);
 }
 
 void MailboxMigrator::LogFailure(const std::string& line) {
-  host_->AppendLogLine(line);
-  host_->SelectLastLine();
+  log_->AppendLogLine(line);
+  log_->SelectLastLine();
   ++failure_lines_;
 }
 

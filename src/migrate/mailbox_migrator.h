@@ -1,12 +1,18 @@
 #ifndef VM_MIGRATE_MAILBOX_MIGRATOR_H_
 #define VM_MIGRATE_MAILBOX_MIGRATOR_H_
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "migrate/migration_run.h"
+#include "migrate/ordered_log.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
+#include "migrate/worker_pool.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -23,9 +29,17 @@ struct Texts;
 // (with sync, only those its mailbox did not hold already).
 //
 // Unlike a plain copy loop it never lets a name from the source leave the
-// target mail store (such a folder or user is refused with a result-list
-// line), and a copy that fails for any reason other than an existing target
-// file is named in the result list and counted in stats->failed_copies.
+// target mail store (such a folder, user or message is refused with a
+// result-list line), copies only regular files, and a copy that fails for
+// any reason other than an existing target file is named in the result
+// list and counted in stats->failed_copies.
+//
+// Messages are copied by a pool of worker threads. Folders are listed and
+// their indexes read on the calling thread, which goes on with the next
+// folders (and, given a shared OrderedLog, the next accounts) while copies
+// are running; the result list still receives exactly the lines of a run
+// that copied one message at a time, in the same order, each folder's done
+// line once its last copy has finished.
 class MailboxMigrator {
  public:
   struct Options {
@@ -38,10 +52,19 @@ class MailboxMigrator {
     // exists, so a mailbox migrated earlier gets only its new mail; never
     // overwrite. The account step then also visits existing accounts.
     bool sync = false;
+    int jobs = 4;  // message copies in flight at once
+    // The log the account step writes through as well; the migrator then
+    // returns from MigrateMailbox before the mailbox's copies have finished
+    // and the caller calls Finish at the end of the step. Without one, each
+    // MigrateMailbox finishes its mailbox before it returns.
+    OrderedLog* log = nullptr;
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,
                   Options options, MigrationStats* stats);
+  ~MailboxMigrator();
+  MailboxMigrator(const MailboxMigrator&) = delete;
+  MailboxMigrator& operator=(const MailboxMigrator&) = delete;
 
   // Migrates the mailbox of `account`. Its target directory is the part of
   // the user name before any "@", followed by "@" + its domain unless the
@@ -51,9 +74,19 @@ class MailboxMigrator {
   // With `resume` the mailbox is one an interrupted run left unfinished: a
   // message file already in the target that differs from its source (a
   // copy cut short) is copied again. The pending mark is removed once every
-  // message has been copied (or was there already).
+  // message has been copied (or was there already) and flushed to disk.
+  //
+  // `done`, when given, is called with the number of the mailbox's failed
+  // copies once its lines have been written, at the point of the result
+  // list (and of the run) where a run one message at a time would be.
   bool MigrateMailbox(const SourceAccount& account,
-                      const std::string& primary_domain, bool resume = false);
+                      const std::string& primary_domain, bool resume = false,
+                      std::function<void(int)> done = nullptr);
+
+  // Waits for every copy, writes every line still held back, flushes what
+  // was copied and removes the pending marks of the mailboxes that are
+  // complete. Counters and failure_lines() are final after it.
+  void Finish();
 
   // The pending mark: an empty file kPendingMark in the account's target
   // mailbox, made before the account is added to the user list and removed
@@ -61,7 +94,8 @@ class MailboxMigrator {
   // and still has the mark was interrupted and is resumed by the next run.
   // MarkPending returns false when the mark could not be written; for a
   // name MigrateMailbox refuses there is nothing to mark and it returns
-  // true.
+  // true. For a mailbox whose copies are still running, these first wait
+  // for them, so they see what a run one account at a time would see.
   bool MarkPending(const SourceAccount& account,
                    const std::string& primary_domain);
   bool IsPending(const SourceAccount& account,
@@ -81,38 +115,52 @@ class MailboxMigrator {
                         const std::string& primary_domain) const;
 
  private:
+  struct Mailbox;
+  class FolderPiece;
+  class MailboxEnd;
+
   void MigrateFolders(const std::string& source_box,
-                      const std::string& target_box);
+                      const std::string& target_box, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
-                          const std::string& target_box);
-  // Copies the files matching `pattern` into `target_folder`; returns how
-  // many it attempted. Failed copies are added to failed_paths_.
-  // Copies one message; with resume_ a differing existing target is
-  // replaced. Returns the result of the last copy attempt.
+                          const std::string& target_box, Mailbox* mailbox);
+  // Logs the in-progress line, lists the folder and hands its copies to
+  // the workers. Its done line is `done_text`, with " <count>!" appended
+  // when `with_count`.
+  void CopyFolder(const std::string& name, const std::string& in_progress,
+                  const std::string& done_text, bool with_count,
+                  const std::string& index_path, const std::string& pattern,
+                  const std::string& target_folder, Mailbox* mailbox);
+  // Copies one message (on a worker); with `resume` a differing existing
+  // target is replaced. Returns the result of the last copy attempt.
   CopyResult CopyMessage(const std::string& from, const std::string& to,
-                         std::string* error);
-  int CopyFolderMessages(const std::string& index_path,
-                         const std::string& pattern,
-                         const std::string& target_folder);
-  // Logs the done line in place of the in-progress line, then one line per
-  // failed copy of the folder.
-  void FinishFolder(const std::string& done_line);
+                         bool resume, std::string* error) const;
+  void ReleaseFolder(FolderPiece* piece, RunHost* host);
+  void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
+  // Flushes the copies of the complete mailboxes, then removes their marks.
+  void FlushFinished(RunHost* host);
+  // Waits until a worker finishes something, then passes on what is ready.
+  void WaitForWorkers();
+  // Finishes all work when `target_box` still has some.
+  void SettleBox(const std::string& target_box);
   void LogFailure(const std::string& line);
 
   FileSystem* fs_;
-  RunHost* host_;
   const Texts& texts_;
   Options options_;
   MigrationStats* stats_;
-  bool resume_ = false;
-  std::vector<std::string> failed_paths_;  // of the folder being copied
-  std::string unreadable_index_;           // of the folder being copied, if any
-  FolderCounts folder_;                    // of the folder being copied
+  std::unique_ptr<OrderedLog> own_log_;
+  OrderedLog* log_;
+  std::unique_ptr<WorkerPool> pool_;
+  size_t max_in_flight_;
+  // Mailboxes with copies running or lines held, by target box.
+  std::unordered_map<std::string, int> unsettled_;
+  // Complete mailboxes waiting for the flush that lets their marks go.
+  std::vector<std::string> unflushed_;
+  uint64_t unflushed_bytes_ = 0;
+  int failure_lines_ = 0;
   RunObserver null_observer_;
   RunObserver* observer_;
-  int failure_lines_ = 0;
 };
-
 }  // namespace vm
 
 #endif  // VM_MIGRATE_MAILBOX_MIGRATOR_H_

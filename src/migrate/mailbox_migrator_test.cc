@@ -93,11 +93,13 @@ TEST_F(MailboxMigratorTest, UserFoldersKeepTheirNumbersAndRefuseUnsafeNames) {
   t_.PutSource("mail\\bob\\Folders.ini",
                "Work\t0\t0\r\n"    // 0
                "..\\..\\evil\r\n"  // 1: refused, keeps its number
-               "\r\n"              // 2: empty name, refused
-               "Private\r\n");     // 3: no TAB, taken whole
+               "\r\n"              // 2: blank without messages: skipped
+               "Private\r\n"       // 3: no TAB, taken whole
+               "\t1\r\n");         // 4: blank, but messages carry its number
   t_.PutSource("mail\\bob\\a.0", "work");
   t_.PutSource("mail\\bob\\b.1", "evil");
   t_.PutSource("mail\\bob\\c.3", "private");
+  t_.PutSource("mail\\bob\\d.4", "lost");
   t_.PutSource("mail\\bob\\sub.0\\d.0", "a directory is not a message");
   t_.PutSource("mail\\bob\\__r_3.ini", IndexLine("c.3", "1"));
   Migrate("bob", "example.com");
@@ -112,8 +114,8 @@ TEST_F(MailboxMigratorTest, UserFoldersKeepTheirNumbersAndRefuseUnsafeNames) {
   EXPECT_EQ(t_.ResultList(),
             Standard(0, 0, 0, 0) + indent + "Work文件夹转移成功!\n" + indent +
                 "文件夹名称不能用作目录，未转移:..\\..\\evil\n" + indent +
-                "文件夹名称不能用作目录，未转移:\n" + indent +
-                "Private文件夹转移成功!\n");
+                "Private文件夹转移成功!\n" + indent +
+                "文件夹名称不能用作目录，未转移:\n");
 }
 
 TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {

@@ -7,6 +7,7 @@
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/mailbox_verifier.h"
+#include "migrate/ordered_log.h"
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
@@ -82,6 +83,51 @@ class RunTally : public RunObserver {
  private:
   RunObserver null_observer_;
   RunObserver* next_;
+};
+
+// Passes the account step's observer calls on in the order of its result
+// lines, behind the folders of earlier accounts whose copies are running.
+// Messages are counted as they are copied.
+class OrderedRunObserver : public RunObserver {
+ public:
+  OrderedRunObserver(RunObserver* observer, OrderedLog* log)
+      : observer_(observer), log_(log) {}
+
+  void OnSourceLoaded(const SourceDomainList& domains) override {
+    log_->Then([&domains, this] { observer_->OnSourceLoaded(domains); });
+  }
+  void OnDomain(const std::string& name, DomainOutcome outcome) override {
+    log_->Then([=, this] { observer_->OnDomain(name, outcome); });
+  }
+  void OnAccountBegin(const std::string& user, const std::string& domain,
+                      const std::string& target_box) override {
+    log_->Then(
+        [=, this] { observer_->OnAccountBegin(user, domain, target_box); });
+  }
+  void OnFolder(const FolderCounts& counts) override {
+    log_->Then([=, this] { observer_->OnFolder(counts); });
+  }
+  void OnMessage(uint64_t bytes, bool copied) override {
+    observer_->OnMessage(bytes, copied);
+  }
+  void OnAccountEnd(const std::string& user, const std::string& domain,
+                    AccountOutcome outcome, const std::string& reason,
+                    const std::string& target_box) override {
+    log_->Then([=, this] {
+      observer_->OnAccountEnd(user, domain, outcome, reason, target_box);
+    });
+  }
+  void OnVerified(const std::string& user, const std::string& domain,
+                  const std::string& folder, int64_t checked, int64_t missing,
+                  int64_t different) override {
+    log_->Then([=, this] {
+      observer_->OnVerified(user, domain, folder, checked, missing, different);
+    });
+  }
+
+ private:
+  RunObserver* observer_;
+  OrderedLog* log_;
 };
 
 std::string DisplayName(const std::string& user, const std::string& domain) {
@@ -209,6 +255,11 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   host->AppendLogLine(texts.separator);
   host->AppendLogLine(texts.account_step_begin);
 
+  // The account step writes through the same ordered log as the mailbox
+  // copies, so its lines (and observer calls) stay where a run one message
+  // at a time puts them while copies of earlier accounts are still running.
+  OrderedLog ordered(host);
+  OrderedRunObserver ordered_observer(observer, &ordered);
   MailboxMigrator::Options options;
   options.source_dir = settings.source_dir;
   options.target_mail_dir = settings.target_mail_dir;
@@ -216,14 +267,17 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.phases = phases;
   options.observer = observer;
   options.sync = settings.sync;
-  MailboxMigrator mailboxes(target->fs, host, texts, options, stats);
+  options.jobs = settings.jobs;
+  options.log = &ordered;
+  MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   int account_result;
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
     account_result =
-        ImportAccounts(&user_store, target, host, texts, &mailboxes, stats,
-                       &outcome.failure_lines, observer);
+        ImportAccounts(&user_store, target, &ordered, texts, &mailboxes, stats,
+                       &outcome.failure_lines, &ordered_observer);
+    mailboxes.Finish();
   }
   outcome.failure_lines += mailboxes.failure_lines();
 

@@ -49,6 +49,7 @@ struct RunSettings {
   bool verify_only = false;
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;
+  int jobs = 4;  // message copies in flight at once
 };
 
 // How a run ended, for the console's exit status.

@@ -58,6 +58,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.folder_list_unreadable = a("无法读取自建文件夹列表，其中邮件未转移:");
   t.index_unreadable = a("无法读取索引文件，邮件按原名转移:");
   t.copy_failed = a("邮件复制失败:");
+  t.folder_unlistable = a("无法读取邮件文件夹，其中邮件未转移:");
   t.copies_failed = a("复制失败的邮件数:");
   t.accounts_left_out = a("未迁移的帐户数:");
 

@@ -60,6 +60,7 @@ struct Texts {
   std::string folder_list_unreadable;  // after indent; followed by the path
   std::string index_unreadable;        // after indent; followed by the path
   std::string copy_failed;             // after indent; followed by the path
+  std::string folder_unlistable;       // after indent; followed by the path
   std::string copies_failed;           // followed by the number
   std::string accounts_left_out;       // followed by the number
 
