@@ -98,5 +98,72 @@ TEST_F(MigrationRunTest, FailuresAreListedCountedAndWithholdSuccess) {
   EXPECT_EQ(t_.ResultList(), Golden("migrate/run_failures.txt"));
 }
 
+// Copies run on worker threads and finish in any order; the result list
+// (every call on the host), the counters and the mail store must still be
+// those of a run one message at a time, whatever the number of workers.
+// Failed copies and a folder that cannot be listed sit between good ones,
+// and accounts follow each other while earlier copies still run.
+TEST_F(MigrationRunTest, EveryJobCountGivesTheSameRun) {
+  struct Result {
+    std::string events;
+    std::vector<std::string> store;
+    int32_t mails, failed;
+    int failure_lines;
+  };
+  auto run = [](int jobs) {
+    MemInstallation t;
+    std::string users;
+    for (int u = 0; u < 6; ++u)
+      users += "u" + std::to_string(u) + "\tc\ta.com\r\n";
+    t.PutSource("domain.ini", "a.com\r\n");
+    t.PutSource("popusers.ini", users);
+    std::vector<std::string> paths;
+    for (int u = 0; u < 6; ++u) {
+      const std::string box = "u" + std::to_string(u);
+      t.PutSource("mail\\" + box + "\\Folders.ini", "Work\r\n\r\nOld\r\n");
+      for (int m = 0; m < 40; ++m) {
+        const char* ext[] = {".in", ".sed", ".del", ".0", ".2"};
+        const std::string name = std::to_string(m) + ext[m % 5];
+        t.PutSource("mail\\" + box + "\\" + name, box + name);
+        paths.push_back(box + "\\" + name);
+      }
+      t.fs.FailPath(t.settings.source_dir + "\\mail\\" + box + "\\" +
+                    std::to_string(5 * u + 1) + ".sed");
+    }
+    t.fs.FailPath(t.settings.source_dir + "\\mail\\u3");  // cannot be listed
+    t.settings.jobs = jobs;
+    RunOutcome outcome =
+        MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats);
+    Result r{t.Events(),
+             {},
+             t.stats.mail_count,
+             t.stats.failed_copies,
+             outcome.failure_lines};
+    for (const std::string& path : paths) {
+      for (const char* folder :
+           {"INBOX\\", "Sent\\", "Trash\\", "Work\\", "Old\\"}) {
+        std::string name = path;
+        name.insert(name.find('\\') + 1, folder);
+        if (t.fs.Exists(t.settings.target_mail_dir + "\\" + name)) {
+          r.store.push_back(name + "=" + t.Store(name));
+        }
+      }
+    }
+    return r;
+  };
+  const Result one = run(1);
+  EXPECT_GT(one.failed, 0);
+  EXPECT_GT(one.failure_lines, one.failed);  // the listing failure
+  EXPECT_EQ(one.store.size(), static_cast<size_t>(one.mails - one.failed));
+  for (int jobs : {2, 4, 16}) {
+    const Result many = run(jobs);
+    EXPECT_EQ(many.events, one.events) << jobs;
+    EXPECT_EQ(many.store, one.store) << jobs;
+    EXPECT_EQ(many.mails, one.mails) << jobs;
+    EXPECT_EQ(many.failed, one.failed) << jobs;
+    EXPECT_EQ(many.failure_lines, one.failure_lines) << jobs;
+  }
+}
+
 }  // namespace
 }  // namespace vm
