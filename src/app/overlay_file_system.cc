@@ -3,14 +3,27 @@
 #include <mutex>
 #include <set>
 
-#include "migrate/source_lists.h"
 #include "platform/wildcard.h"
 
 namespace vm {
 
 namespace {
 
-std::string Key(const std::string& path) { return AsciiLower(path); }
+// ASCII letters folded to lower case; the byte after a lead byte of a
+// double-byte character is left as it is (it is no letter there). In UTF-8
+// that byte is never ASCII, so the same rule serves both.
+std::string Key(const std::string& path) {
+  std::string key = path;
+  for (size_t i = 0; i < key.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(key[i]);
+    if (c >= 0x81 && c <= 0xfe) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      key[i] = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return key;
+}
 
 std::string Parent(const std::string& path) {
   size_t slash = path.rfind('\\');
@@ -26,8 +39,27 @@ const OverlayFileSystem::Entry* OverlayFileSystem::Find(
 }
 
 void OverlayFileSystem::Put(const std::string& path, Entry entry) {
+  // An existing name keeps its spelling, as on disk.
   entry.path = path;
+  const Entry* old = Find(path);
+  if (old != nullptr) {
+    entry.path = old->path;
+  } else if (base_->Exists(path)) {
+    std::vector<DirEntry> found;
+    base_->List(Parent(path) + "\\*", &found);
+    for (const DirEntry& f : found) {
+      if (Key(f.path) == Key(path)) entry.path = f.path;
+    }
+  }
   entries_[Key(path)] = std::move(entry);
+}
+
+bool OverlayFileSystem::IsDirectory(const std::string& path) {
+  if (path.empty()) return true;
+  const Entry* e = Find(path);
+  if (e != nullptr) return e->kind == Entry::kDir;
+  std::vector<DirEntry> entries;
+  return base_->List(path + "\\*", &entries);
 }
 
 bool OverlayFileSystem::Exists(const std::string& path) {
@@ -43,9 +75,9 @@ bool OverlayFileSystem::ModifiedTime(const std::string& path,
   const Entry* e = Find(path);
   if (e == nullptr) return base_->ModifiedTime(path, seconds);
   if (e->kind == Entry::kRemoved) return false;
-  // A file this run wrote keeps the time of the file it replaced, so a
-  // store never takes its own save for another writer's.
-  if (!base_->ModifiedTime(path, seconds)) *seconds = 0;
+  // A file this run wrote keeps the time of the file it replaced (or a
+  // fixed one), so a store never takes its own save for another writer's.
+  if (!base_->ModifiedTime(path, seconds)) *seconds = 1;
   return true;
 }
 
@@ -59,16 +91,25 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
       *contents = e->contents;
       return true;
     case Entry::kCopy:
-      return base_->ReadFile(e->source, contents, error);
+      return ReadFile(e->source, contents, error);
     default:
       contents->clear();
+      if (error != nullptr) *error = "no file " + path;
       return false;
   }
 }
 
 bool OverlayFileSystem::WriteFile(const std::string& path,
-                                  const std::string& contents, std::string*) {
+                                  const std::string& contents,
+                                  std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const Entry* e = Find(path);
+  const bool is_dir = e != nullptr ? e->kind == Entry::kDir : IsDirectory(path);
+  // As on disk: the folder must exist, and a folder is not a file.
+  if (is_dir || !IsDirectory(Parent(path))) {
+    if (error != nullptr) *error = "cannot write " + path;
+    return false;
+  }
   Entry entry;
   entry.contents = contents;
   entry.size = contents.size();
@@ -89,8 +130,7 @@ bool OverlayFileSystem::CreateDir(const std::string& path) {
   if (e != nullptr && e->kind != Entry::kRemoved) return e->kind == Entry::kDir;
   if (e == nullptr && base_->Exists(path)) return true;
   // As on disk, a directory needs its parent.
-  std::string parent = Parent(path);
-  if (!parent.empty() && !Exists(parent)) return false;
+  if (!IsDirectory(Parent(path))) return false;
   Entry entry;
   entry.kind = Entry::kDir;
   Put(path, std::move(entry));
@@ -102,18 +142,19 @@ CopyResult OverlayFileSystem::CopyNew(const std::string& from,
                                       std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (Exists(to)) return CopyResult::kTargetExists;
-  std::string parent = Parent(to);
-  if (!parent.empty() && !Exists(parent)) {
-    if (error != nullptr) *error = "no folder " + parent;
-    return CopyResult::kFailed;
-  }
-  if (!base_->Exists(from)) {
-    if (error != nullptr) *error = "cannot read " + from;
+  const Entry* source = Find(from);
+  const bool readable =
+      source != nullptr
+          ? source->kind == Entry::kFile || source->kind == Entry::kCopy
+          : base_->Exists(from) && !IsDirectory(from);
+  if (!readable || !IsDirectory(Parent(to))) {
+    if (error != nullptr) *error = "cannot copy " + from + " to " + to;
     return CopyResult::kFailed;
   }
   Entry entry;
   entry.kind = Entry::kCopy;
   entry.source = from;
+  if (source != nullptr) entry.size = source->size;
   Put(to, std::move(entry));
   return CopyResult::kCopied;
 }
@@ -167,7 +208,7 @@ bool OverlayFileSystem::SyncVolume(const std::string&, std::string*) {
 
 bool OverlayFileSystem::RemoveFile(const std::string& path) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!Exists(path)) return false;
+  if (!Exists(path)) return true;
   Entry entry;
   entry.kind = Entry::kRemoved;
   Put(path, std::move(entry));

@@ -14,7 +14,8 @@ namespace vm {
 // and are seen by later reads, existence checks and listings of the same
 // run, so the run takes every decision the real one would take and writes
 // nothing. A copied file is kept as a reference to its source, not read.
-// Paths compare without ASCII case, as the disk resolves them.
+// Paths compare without ASCII case, as the disk resolves them; an existing
+// name keeps its spelling.
 class OverlayFileSystem : public FileSystem {
  public:
   explicit OverlayFileSystem(FileSystem* base) : base_(base) {}
@@ -41,15 +42,17 @@ class OverlayFileSystem : public FileSystem {
     std::string path;      // as first written
     std::string contents;  // kFile
     std::string source;    // kCopy: the file it was copied from
-    uint64_t size = 0;     // kFile (a copy's size is not looked up)
+    uint64_t size = 0;     // kFile; kCopy of an overlay file (a disk file's
+                           // size is not looked up)
   };
   const Entry* Find(const std::string& path) const;
+  bool IsDirectory(const std::string& path);
   void Put(const std::string& path, Entry entry);
 
   FileSystem* base_;
   // The mailbox step copies from several threads at once.
   std::recursive_mutex mutex_;
-  std::map<std::string, Entry> entries_;  // by AsciiLower(path)
+  std::map<std::string, Entry> entries_;  // by path, letters folded
 };
 
 }  // namespace vm

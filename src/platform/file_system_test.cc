@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "app/overlay_file_system.h"
 #include "testing/mem_file_system.h"
 
 namespace vm {
@@ -19,6 +20,14 @@ struct FileSystemFactory {
   const char* name;
   std::function<std::unique_ptr<FileSystem>()> make;
   bool on_disk;
+};
+
+// A dry run's file system over an in-memory disk it never writes to.
+struct MemoryHolder {
+  MemFileSystem disk;
+};
+struct OverlayOverMemory : MemoryHolder, OverlayFileSystem {
+  OverlayOverMemory() : OverlayFileSystem(&disk) {}
 };
 
 class FileSystemContractTest
@@ -193,7 +202,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FileSystemFactory{"Disk", [] { return NewDiskFileSystem(); }, true},
         FileSystemFactory{
-            "Memory", [] { return std::make_unique<MemFileSystem>(); }, false}),
+            "Memory", [] { return std::make_unique<MemFileSystem>(); }, false},
+        FileSystemFactory{"Overlay",
+                          [] { return std::make_unique<OverlayOverMemory>(); },
+                          false}),
     [](const testing::TestParamInfo<FileSystemFactory>& param_info) {
       return std::string(param_info.param.name);
     });
