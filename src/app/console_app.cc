@@ -162,12 +162,6 @@ double SteadySeconds() {
       .count();
 }
 
-bool IsDoubleByte(const std::string& code_page) {
-  std::string upper;
-  for (char c : code_page) upper += c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
-  return upper != "UTF-8" && upper != "UTF8" && upper != "CP65001";
-}
-
 }  // namespace
 
 int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
@@ -295,11 +289,11 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   target.fs = fs;
   target.clock = SystemClock();
   target.target_dir = state.target_dir;
+  target.names = NameOps(code_page->LeadBytes());
   RunSettings settings;
   settings.source_dir = state.source_dir;
   settings.target_mail_dir = state.target_mail_dir;
   settings.target_installed = state.target_installed;
-  settings.double_byte_names = IsDoubleByte(options.code_page);
   settings.sync = options.sync;
   settings.verify_only = options.verify_only;
   settings.verify = options.verify == VerifyMode::kContent ? 2

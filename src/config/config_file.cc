@@ -52,6 +52,21 @@ bool ConfigLocksUsable(std::string* error) {
   return true;
 }
 
+int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
+                        std::string_view name) {
+  for (int32_t i = doc.Element(parent).first_child; i != 0;
+       i = doc.Element(i).next) {
+    if (doc.ElementName(i) == name) return i;
+  }
+  return 0;
+}
+
+int32_t FindList(const XmlDocument& doc, std::string_view name) {
+  if (doc.ElementCount() <= 1) return 0;
+  int32_t root = FirstChildNamed(doc, 0, "database");
+  return root == 0 ? 0 : FirstChildNamed(doc, root, name);
+}
+
 std::string ReadFileText(FileSystem* fs, const std::string& path) {
   std::string text;
   if (!fs->ReadFile(path, &text, nullptr)) text.clear();

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "config/config_lock.h"
 #include "xml/xml_document.h"
@@ -54,6 +55,14 @@ std::string ReadFileText(FileSystem* fs, const std::string& path);
 // written (see FileSystem::ReplaceContents). True when the file was written.
 bool WriteFileText(FileSystem* fs, const std::string& path,
                    const std::string& text);
+
+// The first child of `parent` called `name`; 0 when there is none.
+int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
+                        std::string_view name);
+
+// The list element `name` under the root `database`; 0 when either is
+// missing.
+int32_t FindList(const XmlDocument& doc, std::string_view name);
 
 // The common base of the stores of the target's XML configuration files.
 // It settles the file's path, holds the store's working document, and loads

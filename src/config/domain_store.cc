@@ -8,24 +8,6 @@
 namespace vm {
 namespace {
 
-// The first child of `parent` called `name`; 0 when there is none.
-int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
-                        std::string_view name) {
-  for (int32_t i = doc.Element(parent).first_child; i != 0;
-       i = doc.Element(i).next) {
-    if (doc.ElementName(i) == name) return i;
-  }
-  return 0;
-}
-
-// The list element `name` under the root `database`; 0 when either is
-// missing.
-int32_t FindList(const XmlDocument& doc, std::string_view name) {
-  if (doc.ElementCount() <= 1) return 0;
-  int32_t root = FirstChildNamed(doc, 0, "database");
-  return root == 0 ? 0 : FirstChildNamed(doc, root, name);
-}
-
 std::string ChildTextOf(const XmlDocument& doc, int32_t item,
                         std::string_view name) {
   int32_t child = FirstChildNamed(doc, item, name);
@@ -33,14 +15,15 @@ std::string ChildTextOf(const XmlDocument& doc, int32_t item,
 }
 
 // Whether any item of `list` has a child `field` whose text equals `name`.
-bool ListHasName(const XmlDocument& doc, std::string_view list,
-                 std::string_view field, const std::string& name) {
+bool ListHasName(const XmlDocument& doc, const NameOps& names,
+                 std::string_view list, std::string_view field,
+                 const std::string& name) {
   int32_t list_index = FindList(doc, list);
   if (list_index == 0) return false;
   for (int32_t item = doc.Element(list_index).first_child; item != 0;
        item = doc.Element(item).next) {
     if (doc.ElementName(item) != "item") continue;
-    if (EqualsIgnoringAsciiCase(ChildTextOf(doc, item, field), name)) {
+    if (names.EqualsIgnoringCase(ChildTextOf(doc, item, field), name)) {
       return true;
     }
   }
@@ -227,11 +210,12 @@ DomainStore::DomainStore(TargetContext* context)
 DomainStore::~DomainStore() = default;
 
 bool DomainStore::DomainExists(const std::string& name) {
-  return ListHasName(document_, "domain", "domain", name);
+  return ListHasName(document_, context_->names, "domain", "domain", name);
 }
 
 bool DomainStore::AliasDomainExists(const std::string& name) {
-  return ListHasName(document_, "domainalias", "aliasdomain", name);
+  return ListHasName(document_, context_->names, "domainalias", "aliasdomain",
+                     name);
 }
 
 std::string DomainStore::FindPrimaryDomain() {

@@ -7,9 +7,8 @@
 
 namespace vm {
 
-// ASCII letters lower-cased, every other byte as it is: the comparison the
-// stores apply to domain and user names.
-std::string AsciiFold(std::string_view text);
+// ASCII letters compared without case, every other byte exact: how element
+// names compare. (Names of users and domains compare through NameOps.)
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // Reads a decimal integer as the C library does: leading white space, an

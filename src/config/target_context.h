@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "util/name_ops.h"
+
 namespace vm {
 
 class Clock;
@@ -17,6 +19,8 @@ struct TargetContext {
   const Clock* clock = nullptr;
   std::string target_dir;      // ANSI, no trailing backslash
   std::string primary_domain;  // empty while the target names none
+  // How names are folded and compared: the run's ANSI code page.
+  NameOps names;
 };
 
 }  // namespace vm

@@ -11,25 +11,10 @@
 namespace vm {
 namespace {
 
-int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
-                        std::string_view name) {
-  for (int32_t i = doc.Element(parent).first_child; i != 0;
-       i = doc.Element(i).next) {
-    if (doc.ElementName(i) == name) return i;
-  }
-  return 0;
-}
-
-int32_t FindList(const XmlDocument& doc, std::string_view name) {
-  if (doc.ElementCount() <= 1) return 0;
-  int32_t root = FirstChildNamed(doc, 0, "database");
-  return root == 0 ? 0 : FirstChildNamed(doc, root, name);
-}
-
 // The form in which a user name is stored: up to its first "@".
-std::string_view StoredName(std::string_view name) {
+std::string_view StoredName(const NameOps& names, std::string_view name) {
   name = UpToNul(name);
-  return name.substr(0, name.find('@'));
+  return name.substr(0, names.Find(name, '@'));
 }
 
 class ItemWriter {
@@ -120,15 +105,17 @@ void WriteUserFields(const UserRecord& u, std::string_view name,
 // domain element is empty, or empty when it has no domain element.
 class UserStore::NameIndex {
  public:
+  explicit NameIndex(const NameOps* names) : names_(names) {}
+
   void Add(std::string_view name, bool has_domain, std::string_view domain) {
-    std::string key = AsciiFold(name);
+    std::string key = names_->Fold(name);
     if (!has_domain) {
       without_domain_.insert(std::move(key));
     } else if (domain.empty()) {
       in_primary_.insert(std::move(key));
     } else {
       key.push_back('\0');  // names hold no NUL, so the pair is unambiguous
-      key += AsciiFold(domain);
+      key += names_->Fold(domain);
       with_domain_.insert(std::move(key));
     }
   }
@@ -153,15 +140,15 @@ class UserStore::NameIndex {
 
   bool Contains(std::string_view name, std::string_view domain,
                 const std::string& primary) const {
-    std::string key = AsciiFold(name);
-    std::string wanted = AsciiFold(domain.empty() ? primary : domain);
+    std::string key = names_->Fold(name);
+    std::string wanted = names_->Fold(domain.empty() ? primary : domain);
     if (wanted.empty()) {
       // Both the asked domain and the primary domain are empty: an item
       // without domain element matches, and so does one whose empty domain
       // element stands for the (empty) primary domain.
       return without_domain_.count(key) != 0 || in_primary_.count(key) != 0;
     }
-    if (EqualsIgnoringAsciiCase(wanted, primary) && in_primary_.count(key)) {
+    if (names_->EqualsIgnoringCase(wanted, primary) && in_primary_.count(key)) {
       return true;
     }
     key.push_back('\0');
@@ -170,6 +157,7 @@ class UserStore::NameIndex {
   }
 
  private:
+  const NameOps* names_;
   std::unordered_set<std::string> with_domain_;  // name NUL domain, folded
   std::unordered_set<std::string> in_primary_;
   std::unordered_set<std::string> without_domain_;
@@ -178,14 +166,14 @@ class UserStore::NameIndex {
 UserStore::UserStore(TargetContext* context)
     : ConfigFile(context, "userauth.cfg", "\\data\\userauth.cfg",
                  "\\userauth.cfg"),
-      users_(std::make_unique<NameIndex>()),
-      aliases_(std::make_unique<NameIndex>()) {
+      users_(std::make_unique<NameIndex>(&context_->names)),
+      aliases_(std::make_unique<NameIndex>(&context_->names)) {
   Loaded();
 }
 
 void UserStore::Loaded() {
-  users_ = std::make_unique<NameIndex>();
-  aliases_ = std::make_unique<NameIndex>();
+  users_ = std::make_unique<NameIndex>(&context_->names);
+  aliases_ = std::make_unique<NameIndex>(&context_->names);
   if (int32_t list = FindList(document_, "user")) {
     users_->AddList(document_, list, "name");
   }
@@ -198,18 +186,23 @@ UserStore::~UserStore() = default;
 
 bool UserStore::UserExists(const std::string& name,
                            const std::string& domain) const {
-  return users_->Contains(StoredName(name), UpToNul(domain),
+  return users_->Contains(StoredName(context_->names, name), UpToNul(domain),
                           context_->primary_domain);
 }
 
 bool UserStore::AliasExists(const std::string& name,
                             const std::string& domain) const {
-  return aliases_->Contains(StoredName(name), UpToNul(domain),
+  return aliases_->Contains(StoredName(context_->names, name), UpToNul(domain),
                             context_->primary_domain);
 }
 
+bool UserStore::CanAdd(const std::string& name) const {
+  return !StoredName(context_->names, name).empty() &&
+         FindList(document_, "user") != 0;
+}
+
 int UserStore::AddUser(const UserRecord& user) {
-  std::string_view name = StoredName(user.name);
+  std::string_view name = StoredName(context_->names, user.name);
   std::string_view domain = UpToNul(user.domain);
   if (name.empty()) return kUserFailed;
   if (UserExists(user.name, user.domain)) return kUserExists;
@@ -226,7 +219,7 @@ int UserStore::AddUser(const UserRecord& user) {
   }
   // The primary domain's users carry an empty domain element.
   std::string_view stored_domain =
-      EqualsIgnoringAsciiCase(domain, context_->primary_domain)
+      context_->names.EqualsIgnoringCase(domain, context_->primary_domain)
           ? std::string_view()
           : domain;
   ItemWriter writer(&doc);

@@ -86,6 +86,11 @@ class UserStore : public ConfigFile {
   // a user or a user alias of that name and domain exists (nothing added).
   int AddUser(const UserRecord& user);
 
+  // False when AddUser would refuse an account of this name whatever its
+  // domain: the name (its part before "@") is empty or the file has no
+  // user list.
+  bool CanAdd(const std::string& name) const;
+
   // Whether a user item (an alias item) has this name and domain; an empty
   // domain stands for the primary domain.
   bool UserExists(const std::string& name, const std::string& domain) const;

@@ -15,14 +15,10 @@ namespace vm {
 
 namespace {
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
-}
-
 const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
-                               const std::string& name) {
+                               const NameOps& names, const std::string& name) {
   for (const DomainRecord& record : domains) {
-    if (EqualsIgnoringAsciiCase(record.domain, name)) return &record;
+    if (names.EqualsIgnoringCase(record.domain, name)) return &record;
   }
   return nullptr;
 }
@@ -87,7 +83,8 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   }
 
   for (SourceDomain& source : *host->GetSourceDomains()) {
-    const DomainRecord* record = FindDomain(domains, source.name);
+    const DomainRecord* record =
+        FindDomain(domains, target->names, source.name);
     if (record == nullptr) {
       AccountOutcome skipped = domain_store.AliasDomainExists(source.name)
                                    ? AccountOutcome::kSkippedAliasDomain
@@ -100,7 +97,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     for (SourceAccount& account : source.accounts) {
       account.domain = source.name;
       std::string display = account.user_name;
-      if (display.find('@') == std::string::npos) {
+      if (target->names.Find(display, '@') == std::string::npos) {
         display += "@" + account.domain;
       }
       // The mailbox is marked pending before the account is saved and
@@ -109,9 +106,17 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       const std::string& primary = target->primary_domain;
       const std::string box = mailboxes->TargetBox(account, primary);
       const bool resume = mailboxes->IsPending(account, primary);
-      if (!resume && !users->UserExists(account.user_name, account.domain) &&
-          !users->AliasExists(account.user_name, account.domain) &&
-          !mailboxes->MarkPending(account, primary)) {
+      const bool adding =
+          !resume && !users->UserExists(account.user_name, account.domain) &&
+          !users->AliasExists(account.user_name, account.domain);
+      if (adding && !users->CanAdd(account.user_name)) {
+        // Refused by the user store: no mailbox is made for it.
+        host->AppendLogLine(texts.account_failed);
+        host->SelectLastLine();
+        ++*failure_lines;
+        continue;
+      }
+      if (adding && !mailboxes->MarkPending(account, primary)) {
         // No mailbox can be made, so its mail could not be copied now or
         // by a later run; the account is left for a run that can.
         host->AppendLogLine(texts.mailbox_not_created + display);
@@ -166,6 +171,8 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           break;
         case kUserExists:
           if (resume || mailboxes->sync()) {
+            // An account finished by this run counts as imported.
+            if (resume) ++stats->user_count;
             host->AppendLogLine(
                 (resume ? texts.importing_account : texts.syncing_account) +
                 display);

@@ -164,10 +164,13 @@ MailboxMigrator::~MailboxMigrator() {
 std::string MailboxMigrator::TargetBox(
     const SourceAccount& account, const std::string& primary_domain) const {
   const std::string& user = account.user_name;
-  std::string box_name = user.substr(0, user.find('@'));
-  if (account.domain != primary_domain) box_name += "@" + account.domain;
-  if (!IsSafeDirectoryName(user, options_.double_byte_names) ||
-      !IsSafeDirectoryName(box_name, options_.double_byte_names)) {
+  const NameOps& names = options_.names;
+  std::string box_name = user.substr(0, names.Find(user, '@'));
+  if (!names.EqualsIgnoringCase(account.domain, primary_domain)) {
+    box_name += "@" + account.domain;
+  }
+  if (!IsSafeDirectoryName(user, options_.names) ||
+      !IsSafeDirectoryName(box_name, options_.names)) {
     return std::string();
   }
   return options_.target_mail_dir + "\\" + box_name;
@@ -268,7 +271,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   std::vector<std::string> names;
   for (std::string& line : TextLines(text)) {
     std::string name = line.substr(0, line.find('\t'));
-    if (IsSafeDirectoryName(name, options_.double_byte_names)) {
+    if (IsSafeDirectoryName(name, options_.names)) {
       fs_->CreateDir(target_box + "\\" + name);
     }
     names.push_back(std::move(name));
@@ -278,7 +281,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i];
     std::string number = std::to_string(i);
-    if (!IsSafeDirectoryName(name, options_.double_byte_names)) {
+    if (!IsSafeDirectoryName(name, options_.names)) {
       if (name.empty()) {
         // A blank line names no folder; it matters only when messages
         // carry its number.
@@ -357,7 +360,7 @@ void MailboxMigrator::CopyFolder(const std::string& name,
       refusal = "name not in the code page";
     } else if (entry.is_special) {
       refusal = "not a regular file";
-    } else if (!IsSafeDirectoryName(entry.name, options_.double_byte_names)) {
+    } else if (!IsSafeDirectoryName(entry.name, options_.names)) {
       refusal = "unsafe file name";
     }
     if (refusal != nullptr) {

@@ -14,6 +14,7 @@
 #include "migrate/source_lists.h"
 #include "migrate/worker_pool.h"
 #include "platform/file_system.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
@@ -45,7 +46,7 @@ class MailboxMigrator {
   struct Options {
     std::string source_dir;           // source installation, mail under "\mail"
     std::string target_mail_dir;      // target mail store
-    bool double_byte_names = true;    // names are GBK (see IsSafeDirectoryName)
+    NameOps names;                    // the run's code page
     PhaseObserver* phases = nullptr;  // told of each mailbox as "mail"
     RunObserver* observer = nullptr;  // told each folder's counts
     // Copy a message only when neither its plain nor its sized target name
@@ -68,8 +69,9 @@ class MailboxMigrator {
 
   // Migrates the mailbox of `account`. Its target directory is the part of
   // the user name before any "@", followed by "@" + its domain unless the
-  // domain is exactly `primary_domain`. Returns false only when the account
-  // was refused for an unsafe name (the refusal is logged).
+  // domain is `primary_domain` ignoring case, as the user store decides
+  // that the account is one of the primary domain. Returns false only when the
+  // account was refused for an unsafe name (the refusal is logged).
   //
   // With `resume` the mailbox is one an interrupted run left unfinished: a
   // message file already in the target that differs from its source (a

@@ -230,7 +230,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   observer = &tally;
   int refused = 0;
   if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
-                       observer, settings.code_page)) {
+                       observer, settings.code_page, target->names)) {
     host->EnableStart(true);
     host->SetStartCaption(texts.start_idle);
     return outcome;
@@ -263,7 +263,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   MailboxMigrator::Options options;
   options.source_dir = settings.source_dir;
   options.target_mail_dir = settings.target_mail_dir;
-  options.double_byte_names = settings.double_byte_names;
+  options.names = target->names;
   options.phases = phases;
   options.observer = observer;
   options.sync = settings.sync;

@@ -36,9 +36,6 @@ struct RunSettings {
   std::string source_dir;       // no trailing backslash
   std::string target_mail_dir;  // no trailing backslash
   bool target_installed = true;
-  // Names are in a double-byte code page such as GBK (see
-  // IsSafeDirectoryName); false for UTF-8.
-  bool double_byte_names = true;
   // Existing accounts get the messages they lack (see
   // MailboxMigrator::Options::sync).
   bool sync = false;

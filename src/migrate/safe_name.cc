@@ -31,11 +31,11 @@ bool IsDeviceName(const std::string& name) {
 
 }  // namespace
 
-bool IsSafeDirectoryName(const std::string& name, bool double_byte) {
+bool IsSafeDirectoryName(const std::string& name, const NameOps& names) {
   if (name.empty() || name == "." || name == "..") return false;
   for (size_t i = 0; i < name.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
-    if (double_byte && c >= 0x81 && c <= 0xfe) {
+    if (names.IsLeadByte(c)) {
       // Only a valid trail byte makes one character with the lead byte; a
       // lead byte before anything else would hide a ":" or a control byte
       // from this check while the system reads it on its own.

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "util/name_ops.h"
+
 namespace vm {
 
 // True when `name` can be used as one directory name under a directory we
@@ -12,10 +14,9 @@ namespace vm {
 // drops them, so two names could meet), and not a device name such as CON,
 // NUL, COM1 or LPT1, with or without an extension.
 //
-// When `double_byte` is true the name is read as a double-byte code page
-// (GBK): a lead byte 0x81-0xFE and the byte after it form one character, so
-// a trail byte 0x5C is not taken for a backslash.
-bool IsSafeDirectoryName(const std::string& name, bool double_byte);
+// The name is read in the run's code page: a lead byte and the byte after
+// it form one character, so a trail byte 0x5C is not taken for a backslash.
+bool IsSafeDirectoryName(const std::string& name, const NameOps& names);
 
 }  // namespace vm
 

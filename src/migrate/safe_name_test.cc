@@ -5,6 +5,9 @@
 namespace vm {
 namespace {
 
+const NameOps kGbk;
+const NameOps kSingleByte{LeadByteTable{}};
+
 TEST(SafeNameTest, RefusesNamesThatLeaveOrAliasTheDirectory) {
   const struct {
     std::string name;
@@ -53,7 +56,7 @@ TEST(SafeNameTest, RefusesNamesThatLeaveOrAliasTheDirectory) {
       {"\xb9\x30", true, false},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(IsSafeDirectoryName(c.name, c.double_byte), c.safe)
+    EXPECT_EQ(IsSafeDirectoryName(c.name, c.double_byte ? kGbk : kSingleByte), c.safe)
         << "'" << c.name << "'";
   }
 }

@@ -95,14 +95,6 @@ bool ReadPasswordText(const std::string& raw, std::string* text) {
 
 }  // namespace
 
-std::string AsciiLower(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 std::string TrimWhiteSpace(const std::string& text) {
   const char* kWhite = " \t\r\n\v\f";
   size_t begin = text.find_first_not_of(kWhite);
@@ -113,7 +105,8 @@ std::string TrimWhiteSpace(const std::string& text) {
 
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
                      const Texts& texts, RunHost* host, int* refused,
-                     RunObserver* observer, const CodePage* code_page) {
+                     RunObserver* observer, const CodePage* code_page,
+                     const NameOps& names) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   int refused_here = 0;
@@ -179,14 +172,13 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
       break;
     }
     if (match == nullptr) {
-      observer->OnAccountEnd(AsciiLower(std::string(fields[0])),
-                             std::string(fields[2]),
+      observer->OnAccountEnd(names.Fold(fields[0]), std::string(fields[2]),
                              AccountOutcome::kSkippedNoDomainLine, "", "");
       return;
     }
 
     SourceAccount account;
-    account.user_name = AsciiLower(std::string(fields[0]));
+    account.user_name = names.Fold(fields[0]);
     account.domain = std::string(matched_field);
     if (account.user_name.find('\0') != std::string::npos) {
       // Cut at the NUL by the target, it would be another account.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "util/name_ops.h"
+
 namespace vm {
 
 class CodePage;
@@ -29,7 +31,7 @@ inline constexpr size_t kMaxPasswordTextBytes = 20;
 // One account of popusers.ini. The account step fills `domain` with the
 // matched source domain's name before adding the account.
 struct SourceAccount {
-  std::string user_name;  // field 0, ASCII letters lower-cased
+  std::string user_name;  // field 0, folded (NameOps::Fold)
   std::string domain;     // field 2 or 3, whichever matched
   std::string password;   // "{md5}" + 32 lower-case hex digits
 };
@@ -58,14 +60,13 @@ using SourceDomainList = std::vector<SourceDomain>;
 //
 // Lines end in CR LF, LF or CR. A list that begins with a UTF-8
 // byte-order mark is UTF-8: it is converted with `code_page` (when
-// non-null; else only the mark is removed).
+// non-null; else only the mark is removed). User names are folded by
+// `names`, the run's code page.
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
                      const Texts& texts, RunHost* host, int* refused = nullptr,
                      RunObserver* observer = nullptr,
-                     const CodePage* code_page = nullptr);
-
-// Lower-cases ASCII A-Z only; the bytes of double-byte characters stay.
-std::string AsciiLower(const std::string& text);
+                     const CodePage* code_page = nullptr,
+                     const NameOps& names = NameOps());
 
 // Removes leading and trailing blanks, TABs, CRs, LFs, VTs and FFs.
 std::string TrimWhiteSpace(const std::string& text);

@@ -1,6 +1,7 @@
 #ifndef VM_PLATFORM_CODE_PAGE_H_
 #define VM_PLATFORM_CODE_PAGE_H_
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,10 @@ class CodePage {
   virtual std::string ToUtf8(const std::string& ansi) const = 0;
   // True when every byte sequence of `ansi` is valid in this code page.
   virtual bool IsValidAnsi(const std::string& ansi) const = 0;
+  // For each byte, whether it starts a two-byte character whose second
+  // byte may be an ASCII byte (GBK, Big5, Shift JIS); none for UTF-8 and
+  // single-byte code pages.
+  virtual std::array<bool, 256> LeadBytes() const = 0;
 };
 
 // The code page of that name ("GBK", "CP936", "UTF-8", ...). On Windows an

@@ -133,6 +133,29 @@ class IconvCodePage : public CodePage {
     return to_utf8_.Convert(ansi, kReplacementUtf8, &out);
   }
 
+  // A byte that is no character alone but is one with some byte
+  // 0x40-0xFE after it, as Windows has them. UTF-8 has none: no byte of
+  // its multi-byte characters is ASCII.
+  std::array<bool, 256> LeadBytes() const override {
+    std::array<bool, 256> lead{};
+    std::string utf8_probe = "\xE4\xB8\xAD";
+    std::string converted;
+    if (to_utf8_.Convert(utf8_probe, "?", &converted) &&
+        converted == utf8_probe) {
+      return lead;
+    }
+    for (int c = 0x80; c < 0x100; ++c) {
+      std::string pair(1, static_cast<char>(c));
+      if (IsValidAnsi(pair)) continue;
+      for (int trail = 0x40; trail < 0xFF && !lead[c]; ++trail) {
+        pair.resize(1);
+        pair.push_back(static_cast<char>(trail));
+        lead[c] = IsValidAnsi(pair);
+      }
+    }
+    return lead;
+  }
+
  private:
   Converter to_ansi_;
   Converter to_utf8_;

@@ -85,6 +85,14 @@ class WindowsCodePage : public CodePage {
     return ok;
   }
 
+  std::array<bool, 256> LeadBytes() const override {
+    std::array<bool, 256> lead{};
+    for (int c = 0x80; c < 0x100; ++c) {
+      lead[c] = IsDBCSLeadByteEx(code_page_, static_cast<BYTE>(c)) != 0;
+    }
+    return lead;
+  }
+
  private:
   UINT code_page_;
 };

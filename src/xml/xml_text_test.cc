@@ -81,6 +81,7 @@ class FakeCodePage : public CodePage {
   }
   std::string ToUtf8(const std::string& ansi) const override { return ansi; }
   bool IsValidAnsi(const std::string&) const override { return true; }
+  std::array<bool, 256> LeadBytes() const override { return {}; }
 };
 
 TEST(XmlTextTest, Utf8ToAnsiConvertsUpToTheFirstNul) {

@@ -26,6 +26,10 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   target_.fs = fs;
   target_.clock = SystemClock();
   target_.target_dir = state.target_dir;
+  // Names are in the system's ANSI code page.
+  if (std::unique_ptr<CodePage> ansi = OpenCodePage("")) {
+    target_.names = NameOps(ansi->LeadBytes());
+  }
 }
 
 MigrationDialog::~MigrationDialog() = default;
