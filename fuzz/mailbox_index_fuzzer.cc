@@ -180,7 +180,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mem.CreateDir("C:\\src\\mail");
   mem.CreateDir("C:\\out");
   mem.CreateDir("C:\\out\\store");
-  const bool box_made = IsSafeDirectoryName(user, NameOps()) && mem.CreateDir(box);
+  const bool box_made =
+      IsSafeDirectoryName(user, NameOps()) && mem.CreateDir(box);
   int messages = 0;
   if (box_made) {
     if (folders_is_dir) {
