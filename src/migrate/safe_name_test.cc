@@ -56,7 +56,8 @@ TEST(SafeNameTest, RefusesNamesThatLeaveOrAliasTheDirectory) {
       {"\xb9\x30", true, false},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(IsSafeDirectoryName(c.name, c.double_byte ? kGbk : kSingleByte), c.safe)
+    EXPECT_EQ(IsSafeDirectoryName(c.name, c.double_byte ? kGbk : kSingleByte),
+              c.safe)
         << "'" << c.name << "'";
   }
 }
