@@ -9,21 +9,8 @@ namespace vm {
 
 namespace {
 
-// ASCII letters folded to lower case; the byte after a lead byte of a
-// double-byte character is left as it is (it is no letter there). In UTF-8
-// that byte is never ASCII, so the same rule serves both.
-std::string Key(const std::string& path) {
-  std::string key = path;
-  for (size_t i = 0; i < key.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(key[i]);
-    if (c >= 0x81 && c <= 0xfe) {
-      ++i;
-    } else if (c >= 'A' && c <= 'Z') {
-      key[i] = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return key;
-}
+// Paths folded as names are (NameOps; GBK lead bytes by default).
+std::string Key(const std::string& path) { return NameOps().Fold(path); }
 
 std::string Parent(const std::string& path) {
   size_t slash = path.rfind('\\');

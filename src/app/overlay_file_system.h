@@ -52,7 +52,7 @@ class OverlayFileSystem : public FileSystem {
   FileSystem* base_;
   // The mailbox step copies from several threads at once.
   std::recursive_mutex mutex_;
-  std::map<std::string, Entry> entries_;  // by path, letters folded
+  std::map<std::string, Entry> entries_;  // by NameOps().Fold(path)
 };
 
 }  // namespace vm

@@ -23,8 +23,8 @@ constexpr Folder kStandardFolders[4] = {{"\\*.in", "INBOX"},
 }  // namespace
 
 MailboxVerifier::MailboxVerifier(FileSystem* fs, bool content,
-                                 bool double_byte_names)
-    : fs_(fs), content_(content), double_byte_names_(double_byte_names) {}
+                                 const NameOps& names)
+    : fs_(fs), content_(content), names_(names) {}
 
 std::vector<FolderCheck> MailboxVerifier::Verify(
     const std::string& source_box, const std::string& target_box) {
@@ -55,7 +55,7 @@ std::vector<FolderCheck> MailboxVerifier::Verify(
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::string name = line.substr(0, line.find('\t'));
     // A refused name has its own failure line from the mailbox step.
-    if (!IsSafeDirectoryName(name, double_byte_names_)) continue;
+    if (!IsSafeDirectoryName(name, names_)) continue;
     checks.emplace_back();
     checks.back().name = name;
     CheckFolder(source_box + "\\*." + std::to_string(number),
@@ -78,7 +78,7 @@ void MailboxVerifier::CheckFolder(const std::string& pattern,
   fs_->List(target + "\\*", &targets);
   std::map<std::string, const DirEntry*> by_name;
   for (const DirEntry& entry : targets) {
-    if (!entry.is_directory) by_name[AsciiLower(entry.name)] = &entry;
+    if (!entry.is_directory) by_name[names_.Fold(entry.name)] = &entry;
   }
   for (const DirEntry& source : sources) {
     if (source.is_directory) continue;
@@ -88,7 +88,7 @@ void MailboxVerifier::CheckFolder(const std::string& pattern,
     const DirEntry* copy = nullptr;
     for (const std::string& name :
          {source.name, source.name + ",S=" + std::to_string(size32) + ".0.S"}) {
-      auto it = by_name.find(AsciiLower(name));
+      auto it = by_name.find(names_.Fold(name));
       if (it != by_name.end()) {
         copy = it->second;
         break;

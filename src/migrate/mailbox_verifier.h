@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "util/name_ops.h"
+
 namespace vm {
 
 class FileSystem;
@@ -24,7 +26,7 @@ struct FolderCheck {
 // only.
 class MailboxVerifier {
  public:
-  MailboxVerifier(FileSystem* fs, bool content, bool double_byte_names);
+  MailboxVerifier(FileSystem* fs, bool content, const NameOps& names);
 
   // One FolderCheck per folder, in migration order. A source folder that
   // cannot be listed or a Folders.ini that cannot be read shows as one
@@ -38,7 +40,7 @@ class MailboxVerifier {
 
   FileSystem* fs_;
   bool content_;
-  bool double_byte_names_;
+  NameOps names_;
 };
 
 }  // namespace vm

@@ -136,12 +136,11 @@ std::string DisplayName(const std::string& user, const std::string& domain) {
 
 // Checks each visited mailbox against its source; logs the banners and one
 // line per missing or differing message. Returns the failure lines.
-int VerifyMailboxes(FileSystem* fs, RunHost* host, const Texts& texts,
-                    const RunSettings& settings, const RunTally& tally,
-                    RunObserver* observer) {
+int VerifyMailboxes(FileSystem* fs, const NameOps& names, RunHost* host,
+                    const Texts& texts, const RunSettings& settings,
+                    const RunTally& tally, RunObserver* observer) {
   host->AppendLogLine(texts.verify_begin);
-  MailboxVerifier verifier(fs, settings.verify == 2,
-                           settings.double_byte_names);
+  MailboxVerifier verifier(fs, settings.verify == 2, names);
   int failures = 0;
   for (const RunTally::Mailbox& m : tally.visited) {
     if (m.box.empty()) continue;  // refused; it has its own line
@@ -186,7 +185,7 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
   MailboxMigrator::Options options;
   options.source_dir = settings.source_dir;
   options.target_mail_dir = settings.target_mail_dir;
-  options.double_byte_names = settings.double_byte_names;
+  options.names = target->names;
   MailboxMigrator mailboxes(target->fs, host, texts, options, &unused);
   for (SourceDomain& source : *host->GetSourceDomains()) {
     for (SourceAccount& account : source.accounts) {
@@ -203,8 +202,8 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
     }
   }
   host->AppendLogLine(texts.separator);
-  outcome.failure_lines +=
-      VerifyMailboxes(target->fs, host, texts, settings, *tally, tally);
+  outcome.failure_lines += VerifyMailboxes(target->fs, target->names, host,
+                                           texts, settings, *tally, tally);
   host->AppendLogLine(texts.separator);
   if (outcome.failure_lines == 0) {
     host->ShowMessage(texts.verify_passed);
@@ -284,8 +283,8 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   host->AppendLogLine(texts.account_step_end);
   host->AppendLogLine(texts.separator);
   if (settings.verify != 0) {
-    outcome.failure_lines +=
-        VerifyMailboxes(target->fs, host, texts, settings, tally, observer);
+    outcome.failure_lines += VerifyMailboxes(target->fs, target->names, host,
+                                             texts, settings, tally, observer);
     host->AppendLogLine(texts.separator);
   }
   host->AppendLogLine(texts.summary_head);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
@@ -11,7 +12,7 @@ namespace {
 bool IsMessageName(const std::string& name) {
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || dot + 1 == name.size()) return false;
-  std::string ext = AsciiLower(name.substr(dot + 1));
+  std::string ext = NameOps().Fold(name.substr(dot + 1));
   if (ext == "in" || ext == "sed" || ext == "out" || ext == "del") return true;
   return ext.find_first_not_of("0123456789") == std::string::npos;
 }
