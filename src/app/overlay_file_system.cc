@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/wildcard.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
