@@ -1,4 +1,5 @@
-// Feeds arbitrary index files and Folders.ini lists to the mailbox step.
+// Feeds arbitrary index files, Folders.ini lists and listed message names to
+// the mailbox step.
 //
 // The size flags of one pass over an index must equal the flags of a plain
 // search (first line holding the name). The mailbox step, run on an
@@ -102,9 +103,19 @@ class GuardedFileSystem : public FileSystem {
     if (result == CopyResult::kCopied) ++copies;
     return result;
   }
+  // The inbox listing also holds `extra`: names and kinds as a hostile
+  // tree's directory listing could give them.
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
-    return base_->List(pattern, entries);
+    bool listed = base_->List(pattern, entries);
+    if (pattern.size() > 5 &&
+        pattern.compare(pattern.size() - 5, 5, "\\*.in") == 0) {
+      for (DirEntry entry : extra) {
+        entry.path = pattern.substr(0, pattern.size() - 4) + entry.name;
+        entries->push_back(std::move(entry));
+      }
+    }
+    return listed;
   }
   bool RemoveFile(const std::string& path) override {
     Check(path);
@@ -116,6 +127,7 @@ class GuardedFileSystem : public FileSystem {
   }
 
   std::atomic<int> copies{0};
+  std::vector<DirEntry> extra;
 
  private:
   void Check(const std::string& path) const {
@@ -200,11 +212,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   GuardedFileSystem fs(&mem, "C:\\out\\store");
+  const int extra_count = in.ConsumeIntegralInRange<int>(0, 3);
+  for (int i = 0; i < extra_count; ++i) {
+    DirEntry entry;
+    entry.name = in.ConsumeRandomLengthString(16);
+    entry.is_special = in.ConsumeBool();
+    entry.unconvertible_name = in.ConsumeBool();
+    fs.extra.push_back(std::move(entry));
+  }
   RecordingHost host;
   MigrationStats stats;
   MailboxMigrator::Options options;
   options.source_dir = "C:\\src";
   options.target_mail_dir = "C:\\out\\store";
+  options.jobs = in.ConsumeIntegralInRange<int>(1, 4);
   MailboxMigrator migrator(&fs, &host, GbkTexts(), options, &stats);
   SourceAccount account{user, "example.com", ""};
   const bool migrated = migrator.MigrateMailbox(account, "example.com");
@@ -222,5 +243,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // line of Folders.ini named a folder the step accepted.
   if (box_made) FUZZ_CHECK(fs.copies >= 1);
   FUZZ_CHECK(fs.copies <= messages);
+  // Every refused listed entry is a failure line; a hostile name never
+  // reaches a path (GuardedFileSystem checks every change).
+  int refused = 0;
+  for (const DirEntry& entry : fs.extra) {
+    if (entry.is_special || entry.unconvertible_name ||
+        !IsSafeDirectoryName(entry.name, true)) {
+      ++refused;
+    }
+  }
+  FUZZ_CHECK(stats.failed_copies >= refused);
   return 0;
 }
