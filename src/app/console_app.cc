@@ -362,6 +362,10 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   }
   if (options.stats) {
     io.err(timer.Report());
+    char hold[64];
+    std::snprintf(hold, sizeof(hold), "longest config lock hold: %.3f\n",
+                  LongestConfigLockHoldMicros() / 1e6);
+    io.err(hold);
     if (meter) {
       char scan[64];
       std::snprintf(scan, sizeof(scan), "source scan: %.3f\n",

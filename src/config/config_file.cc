@@ -1,10 +1,12 @@
 #include "config/config_file.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "config/target_context.h"
+#include "platform/clock.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -29,6 +31,25 @@ SharedConfigState& SharedStateFor(const std::string& file_name) {
   std::unique_ptr<SharedConfigState>& state = states.by_name[file_name];
   if (state == nullptr) state = std::make_unique<SharedConfigState>(file_name);
   return *state;
+}
+
+void FlushOpenConfigFiles() {
+  SharedStates& states = AllSharedStates();
+  std::lock_guard<std::mutex> guard(states.mutex);
+  for (auto& [name, state] : states.by_name) {
+    std::lock_guard<std::mutex> open(state->open_mutex);
+    for (ConfigFile* store : state->open_stores) store->SavePending();
+  }
+}
+
+int64_t LongestConfigLockHoldMicros() {
+  SharedStates& states = AllSharedStates();
+  std::lock_guard<std::mutex> guard(states.mutex);
+  int64_t longest = 0;
+  for (auto& [name, state] : states.by_name) {
+    longest = std::max(longest, state->named_lock.LongestHoldMicros());
+  }
+  return longest;
 }
 
 void ResetSharedConfigStates() {
@@ -86,16 +107,32 @@ ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
       shared_(&SharedStateFor(file_name)) {
   if (!context_->fs->Exists(path_)) path_ = context->target_dir + fallback;
   LoadDocument();
+  last_save_ms_ = context_->clock->MonotonicMillis();
+  std::lock_guard<std::mutex> open(shared_->open_mutex);
+  shared_->open_stores.push_back(this);
 }
 
-ConfigFile::~ConfigFile() = default;
+ConfigFile::~ConfigFile() { Close(); }
+
+void ConfigFile::Close() {
+  {
+    std::lock_guard<std::mutex> open(shared_->open_mutex);
+    std::vector<ConfigFile*>& stores = shared_->open_stores;
+    stores.erase(std::remove(stores.begin(), stores.end(), this), stores.end());
+  }
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (open_) SavePending();
+  open_ = false;
+}
 
 bool ConfigFile::SameFile() const {
   return shared_->cached_fs == context_->fs && shared_->cached_path == path_;
 }
 
 void ConfigFile::Load() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   LoadDocument();
+  pending_ = 0;
   Loaded();
 }
 
@@ -111,6 +148,7 @@ void ConfigFile::LoadDocument() {
       document_ = XmlDocument();
     }
   }
+  saved_text_ = document_.DocumentText();
   int64_t modified;
   if (context_->fs->ModifiedTime(path_, &modified)) {
     if (modified <= time && document_.CheckWellFormed()) return;
@@ -129,25 +167,69 @@ void ConfigFile::LoadDocument() {
   if (shared_->cached_document.LoadText(std::move(text))) {
     document_ = shared_->cached_document;
     shared_->cached_time = time;
+    saved_text_ = document_.DocumentText();
   }
 }
 
-bool ConfigFile::Save() {
-  const std::string& text = document_.DocumentText();
-  if (text.empty()) return false;
-  bool written;
-  {
-    ScopedConfigLock file(&shared_->named_lock);
-    written = WriteFileText(context_->fs, path_, text);
+bool ConfigFile::Merge(XmlDocument*) { return false; }
+
+void ConfigFile::RevertToSaved() {
+  document_.LoadText(std::string(saved_text_));
+  Loaded();
+}
+
+bool ConfigFile::SavePending() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return pending_ == 0 || Save();
+}
+
+bool ConfigFile::SaveIfDue() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (pending_ == 0 ||
+      context_->clock->MonotonicMillis() - last_save_ms_ < kGroupCommitMillis) {
+    return true;
   }
+  return Save();
+}
+
+bool ConfigFile::Save() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  bool written = WriteMerged();
+  pending_ = 0;
+  last_save_ms_ = context_->clock->MonotonicMillis();
   if (written) {
-    ScopedConfigLock cache(&shared_->cache_lock);
-    if (!SameFile()) shared_->cached_time = 0;
-    shared_->cached_fs = context_->fs;
-    shared_->cached_path = path_;
-    shared_->cached_document = document_;
+    PendingSaved();
+  } else {
+    PendingFailed();
   }
   return written;
+}
+
+bool ConfigFile::WriteMerged() {
+  if (document_.DocumentText().empty()) return false;
+  {
+    ScopedConfigLock file(&shared_->named_lock);
+    std::string disk;
+    const bool readable = context_->fs->ReadFile(path_, &disk, nullptr);
+    const bool changed = readable ? disk != saved_text_ : !saved_text_.empty();
+    if (changed) {
+      // Another writer changed the file since this store read or wrote it.
+      XmlDocument fresh;
+      if (!readable || !fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
+        return false;
+      }
+    }
+    if (!WriteFileText(context_->fs, path_, document_.DocumentText())) {
+      return false;
+    }
+  }
+  saved_text_ = document_.DocumentText();
+  ScopedConfigLock cache(&shared_->cache_lock);
+  if (!SameFile()) shared_->cached_time = 0;
+  shared_->cached_fs = context_->fs;
+  shared_->cached_path = path_;
+  shared_->cached_document = document_;
+  return true;
 }
 
 }  // namespace vm

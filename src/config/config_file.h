@@ -2,16 +2,23 @@
 #define VM_CONFIG_CONFIG_FILE_H_
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/config_lock.h"
 #include "xml/xml_document.h"
 
 namespace vm {
 
+class ConfigFile;
 class FileSystem;
 struct TargetContext;
+
+// How long additions may wait in memory before a store saves them, in
+// milliseconds of run time (Clock::MonotonicMillis).
+inline constexpr int64_t kGroupCommitMillis = 250;
 
 // The process-wide state of one configuration file name ("domain.cfg",
 // "userauth.cfg"), shared by every store object of that file: the last
@@ -31,11 +38,24 @@ struct SharedConfigState {
   // from the empty document, as if nothing had been parsed yet.
   const FileSystem* cached_fs = nullptr;
   std::string cached_path;
+
+  // The stores of this file that exist now, for FlushOpenConfigFiles.
+  std::mutex open_mutex;
+  std::vector<ConfigFile*> open_stores;
 };
 
 // The shared state of `file_name`, created on first use and kept until the
 // process ends.
 SharedConfigState& SharedStateFor(const std::string& file_name);
+
+// Saves the additions every open store still holds. For the process's
+// last moments (a signal, the console closing, the dialog closing): any
+// thread may call it; a store in use waits for it.
+void FlushOpenConfigFiles();
+
+// The longest time this process held any configuration file's named lock,
+// in microseconds.
+int64_t LongestConfigLockHoldMicros();
 
 // Returns every shared state to its initial value and reopens the
 // machine-wide locks. For tests; no store may be in use meanwhile.
@@ -67,6 +87,16 @@ int32_t FindList(const XmlDocument& doc, std::string_view name);
 // The common base of the stores of the target's XML configuration files.
 // It settles the file's path, holds the store's working document, and loads
 // and saves the file through the file's shared state.
+//
+// The stores add items to the document in memory and save them together
+// (group commit): SaveIfDue at most every kGroupCommitMillis, SavePending
+// at the end of a step, and the destructor saves what is left. A save
+// holds the named lock for one read-merge-write: when the file on disk is
+// no longer the text this store loaded or last wrote, another writer
+// changed it; the store parses it again and lets the derived store apply
+// its pending additions to that fresh document (Merge), so nothing the
+// other writer added is lost. A file that vanished, became unreadable or
+// no longer parses is never written over: the save fails.
 class ConfigFile {
  public:
   virtual ~ConfigFile();
@@ -76,13 +106,22 @@ class ConfigFile {
   // Refreshes the document: from the shared cached parse when the file is
   // not newer than it and the cached parse is well-formed, else by reading
   // and parsing the file. A missing, empty or ill-formed file leaves the
-  // document as the copy of the cached parse.
+  // document as the copy of the cached parse. Pending additions are
+  // dropped.
   void Load();
 
-  // Writes the whole document to the file under the file lock, through a
-  // temporary file that replaces the old one. False (the file unchanged)
-  // when the document is empty or any part of writing failed.
+  // Writes the document to the file under the file lock (merging as above)
+  // through a temporary file that replaces the old one. False (the file
+  // unchanged) when the document is empty, the file changed and cannot be
+  // merged, or any part of writing failed. After a failed save the derived
+  // store has given up the additions it held (PendingFailed).
   bool Save();
+  // Save when additions are pending; true when there are none.
+  bool SavePending();
+  // SavePending once kGroupCommitMillis have passed since the last save;
+  // true when nothing was saved or the save succeeded.
+  bool SaveIfDue();
+  bool HasPending() const { return pending_ != 0; }
 
   const std::string& path() const { return path_; }
   const XmlDocument& document() const { return document_; }
@@ -98,17 +137,43 @@ class ConfigFile {
   // derived store is not built yet; it calls this itself.)
   virtual void Loaded() {}
 
+  // The derived store added one item to the document.
+  void NoteAddition() { ++pending_; }
+  // Makes `fresh`, the file as another writer left it, the document, with
+  // the pending additions that it does not have yet applied to it. False
+  // when that cannot be done; this base cannot merge arbitrary edits.
+  virtual bool Merge(XmlDocument* fresh);
+  // After a save: the pending additions are in the file, or were given up
+  // by a failed save (the derived store then drops them from its document,
+  // RevertToSaved, and its caller reports them).
+  virtual void PendingSaved() {}
+  virtual void PendingFailed() {}
+  // The document becomes the text last loaded or saved again.
+  void RevertToSaved();
+
+  // Saves what is pending and takes the store out of FlushOpenConfigFiles;
+  // the derived destructor calls it while its own members still exist.
+  void Close();
+
+  // Held by every public operation of the stores, so that
+  // FlushOpenConfigFiles can save from another thread.
+  mutable std::recursive_mutex mutex_;
   TargetContext* context_;
   XmlDocument document_;
 
  private:
   void LoadDocument();
+  bool WriteMerged();
   // Whether the shared cached parse is of this store's file; called with
   // the cache lock held.
   bool SameFile() const;
 
   std::string path_;
   SharedConfigState* shared_;
+  std::string saved_text_;  // the file as this store loaded or wrote it
+  int pending_ = 0;
+  int64_t last_save_ms_ = 0;
+  bool open_ = true;
 };
 
 }  // namespace vm

@@ -15,9 +15,14 @@ void NamedLock::Lock() {
   // A wait that fails leaves only this process's threads excluded; the
   // file is read or written all the same, as when the lock is missing.
   if (lock_ != nullptr) lock_->Lock();
+  locked_at_ = std::chrono::steady_clock::now();
 }
 
 void NamedLock::Unlock() {
+  int64_t held = std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::steady_clock::now() - locked_at_)
+                     .count();
+  if (held > longest_hold_us_) longest_hold_us_ = held;
   if (lock_ != nullptr) lock_->Unlock();
   thread_lock_.unlock();
 }

@@ -1,6 +1,9 @@
 #ifndef VM_CONFIG_CONFIG_LOCK_H_
 #define VM_CONFIG_CONFIG_LOCK_H_
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,8 +42,13 @@ class NamedLock : public ConfigLock {
   // Why the machine-wide lock could not be opened; empty when it is open.
   std::string error();
 
+  // The longest time, in microseconds, this process held the lock.
+  int64_t LongestHoldMicros() const { return longest_hold_us_; }
+
  private:
   std::string name_;
+  std::chrono::steady_clock::time_point locked_at_;
+  std::atomic<int64_t> longest_hold_us_{0};
   std::mutex thread_lock_;
   std::string error_;                       // set by the opening of lock_
   std::unique_ptr<InterprocessLock> lock_;  // null when it cannot be opened

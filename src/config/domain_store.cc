@@ -207,18 +207,21 @@ DomainRecord ReadDomainItem(const XmlDocument& doc, int32_t item) {
 DomainStore::DomainStore(TargetContext* context)
     : ConfigFile(context, "domain.cfg", "\\data\\domain.cfg", "\\domain.cfg") {}
 
-DomainStore::~DomainStore() = default;
+DomainStore::~DomainStore() { Close(); }
 
 bool DomainStore::DomainExists(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   return ListHasName(document_, context_->names, "domain", "domain", name);
 }
 
 bool DomainStore::AliasDomainExists(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   return ListHasName(document_, context_->names, "domainalias", "aliasdomain",
                      name);
 }
 
 std::string DomainStore::FindPrimaryDomain() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   int32_t list = FindList(document_, "domain");
   if (list == 0) return "";
   for (int32_t item = document_.Element(list).first_child; item != 0;
@@ -233,6 +236,7 @@ std::string DomainStore::FindPrimaryDomain() {
 }
 
 bool DomainStore::AddDomain(const DomainRecord& record) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   std::string_view domain = UpToNul(record.domain);
   if (domain.empty() || domain.size() > DomainRecord::kMaxDomainBytes ||
       UpToNul(record.description).size() > DomainRecord::kMaxDescriptionBytes) {
@@ -243,6 +247,16 @@ bool DomainStore::AddDomain(const DomainRecord& record) {
     type = "1";
     context_->primary_domain = std::string(domain);
   }
+  PendingDomain added{record, type};
+  if (FindList(document_, "domain") == 0) return false;
+  // Even an item cut short stays in the document.
+  NoteAddition();
+  if (!AppendItem(added)) return false;
+  pending_domains_.push_back(std::move(added));
+  return true;
+}
+
+bool DomainStore::AppendItem(const PendingDomain& added) {
   XmlDocument& doc = document_;
   if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
       !doc.EnterElement() || !doc.SeekElement("domain")) {
@@ -252,12 +266,32 @@ bool DomainStore::AddDomain(const DomainRecord& record) {
     return false;
   }
   ItemWriter writer(&doc);
-  WriteDomainFields(record, type, &writer);
-  if (!writer.ok()) return false;
-  return Save();
+  WriteDomainFields(added.record, added.type, &writer);
+  return writer.ok();
+}
+
+bool DomainStore::Merge(XmlDocument* fresh) {
+  document_ = std::move(*fresh);
+  for (const PendingDomain& added : pending_domains_) {
+    // Another writer added it meanwhile: it exists, as a check would say.
+    if (DomainExists(added.record.domain) ||
+        AliasDomainExists(added.record.domain)) {
+      continue;
+    }
+    if (!AppendItem(added)) return false;
+  }
+  return true;
+}
+
+void DomainStore::PendingSaved() { pending_domains_.clear(); }
+
+void DomainStore::PendingFailed() {
+  pending_domains_.clear();
+  RevertToSaved();
 }
 
 bool DomainStore::LoadAllDomains(std::vector<DomainRecord>* domains) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   domains->clear();
   int32_t list = FindList(document_, "domain");
   if (list == 0) return false;

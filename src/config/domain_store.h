@@ -68,8 +68,7 @@ struct DomainRecord {
 
 // The target's domain configuration file domain.cfg: TargetDir\data\domain.cfg
 // when it exists, else TargetDir\domain.cfg. Domain names compare with ASCII
-// letters folded and every other byte exact. Every change saves the whole
-// file; destroying the store writes nothing.
+// letters folded (NameOps). Additions are saved as ConfigFile describes.
 class DomainStore : public ConfigFile {
  public:
   // Chooses the path and loads the file. `context` must outlive the store;
@@ -84,14 +83,13 @@ class DomainStore : public ConfigFile {
   // The name of the first domain whose type reads as 1; empty when none.
   std::string FindPrimaryDomain();
 
-  // Appends the record as an item of the domain list and saves the file.
-  // The item's type is 1 (and the context's primary_domain becomes the
-  // record's domain) while the primary domain is empty, else 0; the
-  // primary domain is settled even when the addition then fails. False
-  // without any change for an empty domain, a domain over 64 bytes or a
-  // description over 128 bytes. False when the file has no domain list, or
-  // when saving failed (the item then stays in the document and is written
-  // by the next successful save).
+  // Appends the record as an item of the domain list, in memory; a later
+  // save writes it. The item's type is 1 (and the context's primary_domain
+  // becomes the record's domain) while the primary domain is empty, else
+  // 0; the primary domain is settled even when the addition then fails.
+  // False without any change for an empty domain, a domain over 64 bytes
+  // or a description over 128 bytes. False when the file has no domain
+  // list.
   bool AddDomain(const DomainRecord& record);
 
   // Replaces *domains with the settings of every domain item, in file
@@ -100,6 +98,22 @@ class DomainStore : public ConfigFile {
   // its allowalldomain is 1 or 3, else 12. False when the file has no
   // domain list.
   bool LoadAllDomains(std::vector<DomainRecord>* domains);
+
+ protected:
+  bool Merge(XmlDocument* fresh) override;
+  void PendingSaved() override;
+  void PendingFailed() override;
+
+ private:
+  struct PendingDomain {
+    DomainRecord record;
+    const char* type;
+  };
+  // Appends the item; false when the document has no domain list or a
+  // field could not be written.
+  bool AppendItem(const PendingDomain& added);
+
+  std::vector<PendingDomain> pending_domains_;  // added since the last save
 };
 
 }  // namespace vm

@@ -39,6 +39,7 @@ TEST_F(DomainStoreTest, WritesBackEveryFieldItReads) {
   t_.context.primary_domain = "main.example";
   DomainStore store(&t_.context);
   ASSERT_TRUE(store.AddDomain(all[0]));
+  ASSERT_TRUE(store.SavePending());
   EXPECT_EQ(t_.Get("domain.cfg"), every);
 }
 
@@ -47,6 +48,7 @@ TEST_F(DomainStoreTest, FirstAddedDomainBecomesPrimary) {
   ASSERT_TRUE(store.AddDomain(Named("first.com")));
   ASSERT_TRUE(store.AddDomain(Named("second.com")));
   EXPECT_EQ(t_.context.primary_domain, "first.com");
+  ASSERT_TRUE(store.SavePending());
   EXPECT_EQ(t_.Get("domain.cfg"),
             DomainFile("<item>\r\n<domain>first.com</domain>\r\n<type>1</type>"
                        "\r\n</item>\r\n<item>\r\n<domain>second.com</domain>"
@@ -102,14 +104,17 @@ TEST_F(DomainStoreTest, NamesAndDescriptionsOverTheirFieldsAreRefused) {
   EXPECT_TRUE(store.AddDomain(longest));
 }
 
-TEST_F(DomainStoreTest, FailedSaveKeepsItemForTheNextSave) {
+TEST_F(DomainStoreTest, FailedSaveGivesUpItsAdditions) {
   DomainStore store(&t_.context);
+  EXPECT_TRUE(store.AddDomain(Named("a.com")));
   t_.fs.FailWritesAfter(0);
-  EXPECT_FALSE(store.AddDomain(Named("a.com")));
+  EXPECT_FALSE(store.SavePending());
   EXPECT_EQ(t_.Get("domain.cfg"), Golden("config/domain_empty.cfg"));
   t_.fs.FailWritesAfter(-1);
   EXPECT_TRUE(store.AddDomain(Named("b.com")));
-  EXPECT_TRUE(DomainStore(&t_.context).DomainExists("a.com"));
+  EXPECT_TRUE(store.SavePending());
+  EXPECT_FALSE(DomainStore(&t_.context).DomainExists("a.com"));
+  EXPECT_TRUE(DomainStore(&t_.context).DomainExists("b.com"));
   // Without a domain list nothing is added, but the primary is settled.
   ResetSharedConfigStates();
   t_.context.primary_domain.clear();

@@ -77,6 +77,7 @@ TEST_F(StoreProcessTest, SaveWaitsForAnotherProcessHoldingTheLock) {
   });
   ASSERT_TRUE(holder.WaitReady());
   EXPECT_EQ(store.AddUser(user_), kUserAdded);
+  EXPECT_TRUE(store.SavePending());
   EXPECT_TRUE(fs::exists(dir_ / "mark")) << "the save did not wait";
   EXPECT_EQ(holder.Wait(), 0) << "the save never waited for the lock";
 }
@@ -89,6 +90,7 @@ TEST_F(StoreProcessTest, KilledHolderDoesNotBlockSaving) {
   kill(holder.pid(), SIGKILL);
   EXPECT_EQ(holder.Wait(), -1);
   EXPECT_EQ(store.AddUser(user_), kUserAdded);
+  EXPECT_TRUE(store.SavePending());
 }
 
 }  // namespace

@@ -182,40 +182,53 @@ void UserStore::Loaded() {
   }
 }
 
-UserStore::~UserStore() = default;
+UserStore::~UserStore() { Close(); }
 
 bool UserStore::UserExists(const std::string& name,
                            const std::string& domain) const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   return users_->Contains(StoredName(context_->names, name), UpToNul(domain),
                           context_->primary_domain);
 }
 
 bool UserStore::AliasExists(const std::string& name,
                             const std::string& domain) const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   return aliases_->Contains(StoredName(context_->names, name), UpToNul(domain),
                             context_->primary_domain);
 }
 
 bool UserStore::CanAdd(const std::string& name) const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
   return !StoredName(context_->names, name).empty() &&
          FindList(document_, "user") != 0;
 }
 
 int UserStore::AddUser(const UserRecord& user) {
-  std::string_view name = StoredName(context_->names, user.name);
-  std::string_view domain = UpToNul(user.domain);
-  if (name.empty()) return kUserFailed;
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (StoredName(context_->names, user.name).empty()) return kUserFailed;
   if (UserExists(user.name, user.domain)) return kUserExists;
   if (AliasExists(user.name, user.domain)) return kUserAliasExists;
-  int64_t now = context_->clock->NowSeconds();
+  PendingUser added{user, context_->clock->NowSeconds()};
+  bool complete = false;
+  if (!AppendItem(added, &complete)) return kUserFailed;
+  // Even an item cut short stays in the document, as the index has it.
+  NoteAddition();
+  if (!complete) return kUserFailed;
+  pending_users_.push_back(std::move(added));
+  return kUserAdded;
+}
 
+bool UserStore::AppendItem(const PendingUser& added, bool* complete) {
+  std::string_view name = StoredName(context_->names, added.user.name);
+  std::string_view domain = UpToNul(added.user.domain);
   XmlDocument& doc = document_;
   if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
       !doc.EnterElement() || !doc.SeekElement("user")) {
-    return kUserFailed;
+    return false;
   }
   if (!doc.NewElement("item", "", kAsChild) || !doc.EnterElement()) {
-    return kUserFailed;
+    return false;
   }
   // The primary domain's users carry an empty domain element.
   std::string_view stored_domain =
@@ -223,13 +236,34 @@ int UserStore::AddUser(const UserRecord& user) {
           ? std::string_view()
           : domain;
   ItemWriter writer(&doc);
-  WriteUserFields(user, name, stored_domain, now, &writer);
-  // The item is in the document now, whatever the save does: the index
-  // follows the document, and reads the item back as a walk would (a
-  // name of blanks only, for one, reads as empty).
+  WriteUserFields(added.user, name, stored_domain, added.now, &writer);
+  // The index follows the document, and reads the item back as a walk
+  // would (a name of blanks only, for one, reads as empty).
   users_->AddItem(doc, doc.CurrentPosition(), "name");
-  if (!writer.ok()) return kUserFailed;
-  return Save() ? kUserAdded : kUserFailed;
+  *complete = writer.ok();
+  return true;
+}
+
+bool UserStore::Merge(XmlDocument* fresh) {
+  document_ = std::move(*fresh);
+  Loaded();
+  for (const PendingUser& added : pending_users_) {
+    // Another writer added it meanwhile: it exists, as a check would say.
+    if (UserExists(added.user.name, added.user.domain) ||
+        AliasExists(added.user.name, added.user.domain)) {
+      continue;
+    }
+    bool complete = false;
+    if (!AppendItem(added, &complete) || !complete) return false;
+  }
+  return true;
+}
+
+void UserStore::PendingSaved() { pending_users_.clear(); }
+
+void UserStore::PendingFailed() {
+  pending_users_.clear();
+  RevertToSaved();
 }
 
 }  // namespace vm

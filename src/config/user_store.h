@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/config_file.h"
 
@@ -79,11 +80,11 @@ class UserStore : public ConfigFile {
   explicit UserStore(TargetContext* context);
   ~UserStore() override;
 
-  // Appends the account as an item of the user list and saves the whole
-  // file. Returns kUserAdded; kUserFailed when the name (or its part before
-  // "@") is empty, the file lacks database or user, or saving failed (the
-  // item then stays in the document); kUserExists or kUserAliasExists when
-  // a user or a user alias of that name and domain exists (nothing added).
+  // Appends the account as an item of the user list, in memory; a later
+  // save writes it (see ConfigFile). Returns kUserAdded; kUserFailed when
+  // the name (or its part before "@") is empty or the file lacks database
+  // or user; kUserExists or kUserAliasExists when a user or a user alias
+  // of that name and domain exists (nothing added).
   int AddUser(const UserRecord& user);
 
   // False when AddUser would refuse an account of this name whatever its
@@ -98,9 +99,23 @@ class UserStore : public ConfigFile {
 
  protected:
   void Loaded() override;
+  bool Merge(XmlDocument* fresh) override;
+  void PendingSaved() override;
+  void PendingFailed() override;
 
  private:
   class NameIndex;
+  struct PendingUser {
+    UserRecord user;
+    int64_t now;  // its creation time
+  };
+
+  // Appends the item to the user list and indexes it; false when the
+  // document has no user list. *complete is false when a field could not
+  // be written.
+  bool AppendItem(const PendingUser& added, bool* complete);
+
+  std::vector<PendingUser> pending_users_;  // added since the last save
 
   std::unique_ptr<NameIndex> users_;
   std::unique_ptr<NameIndex> aliases_;

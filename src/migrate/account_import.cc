@@ -1,5 +1,6 @@
 #include "migrate/account_import.h"
 
+#include <utility>
 #include <vector>
 
 #include "config/domain_store.h"
@@ -82,6 +83,23 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     return 0;
   }
 
+  // Accounts added since the user store last saved. A failed save names
+  // each with its failure line and marks its mailbox pending again, so a
+  // later run adds it and finishes its mail.
+  std::vector<std::pair<SourceAccount, std::string>> held;
+  auto commit = [&](bool at_end) {
+    if (!(at_end ? users->SavePending() : users->SaveIfDue())) {
+      for (const auto& [account, display] : held) {
+        mailboxes->MarkPending(account, target->primary_domain);
+        host->AppendLogLine(texts.account_failed + display);
+        host->SelectLastLine();
+        ++*failure_lines;
+        --stats->user_count;
+      }
+    }
+    if (!users->HasPending()) held.clear();
+  };
+
   for (SourceDomain& source : *host->GetSourceDomains()) {
     const DomainRecord* record =
         FindDomain(domains, target->names, source.name);
@@ -151,6 +169,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       switch (users->AddUser(MakeUser(account, *record))) {
         case kUserAdded:
           ++stats->user_count;
+          held.emplace_back(account, display);
           host->AppendLogLine(texts.importing_account + display);
           host->SelectLastLine();
           // The migrator counts its own failure lines.
@@ -190,8 +209,10 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                  AccountOutcome::kAlias, "", "");
           break;
       }
+      commit(false);
     }
   }
+  commit(true);
   return 1;
 }
 

@@ -1,5 +1,8 @@
 #include "migrate/domain_import.h"
 
+#include <string>
+#include <vector>
+
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
@@ -37,6 +40,18 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
   if (observer == nullptr) observer = &null_observer;
   stats->domain_count = 0;
   target->primary_domain = store->FindPrimaryDomain();
+  // Domains added since the store last saved; a failed save names each.
+  std::vector<std::string> held;
+  auto commit = [&](bool at_end) {
+    if (!(at_end ? store->SavePending() : store->SaveIfDue())) {
+      for (const std::string& name : held) {
+        host->AppendLogLine(texts.domain_failed + name);
+        host->SelectLastLine();
+        ++*failure_lines;
+      }
+    }
+    if (!store->HasPending()) held.clear();
+  };
   for (const SourceDomain& source : *host->GetSourceDomains()) {
     const std::string& name = source.name;
     if (store->DomainExists(name)) {
@@ -57,9 +72,12 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
       observer->OnDomain(name, DomainOutcome::kFailed);
     } else {
       observer->OnDomain(name, DomainOutcome::kAdded);
+      held.push_back(name);
     }
     ++stats->domain_count;
+    commit(false);
   }
+  commit(true);
   return 1;
 }
 

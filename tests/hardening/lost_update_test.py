@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""A live target: a simulated server process adds users and domains to
+userauth.cfg and domain.cfg under their named locks at random moments while
+a migration runs. Afterwards every item the server added and every migrated
+item is in its file exactly once, and both files parse.
+
+    lost_update_test.py --program PATH [unittest args]
+"""
+
+import argparse
+import fcntl
+import multiprocessing
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+from collections import Counter
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
+    __file__))))
+PROGRAM = None
+SHORT_SUCCESS = "Velquor => Tarnwick 转移成功！"
+
+SERVER_USERS = 2000
+SERVER_DOMAINS = 50
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def list_items(out, name, list_name, fields):
+    """The items of one list; raises when the file does not parse."""
+    root = ET.fromstring(read_bytes(os.path.join(out, name))
+                         .decode("gbk", "replace"))
+    return [tuple((item.findtext(f) or "") for f in fields)
+            for item in root.find(list_name).findall("item")]
+
+
+def add_items(path, before, items):
+    """Inserts the items in front of the closing tag of the list that ends
+    just before `before`, rewriting the file in place as a server does."""
+    text = read_bytes(path)
+    end = text.rfind(b"</", 0, text.find(before))
+    with open(path, "r+b") as f:
+        f.write(text[:end] + b"".join(items) + text[end:])
+        f.truncate()
+
+
+def server(out, locks, seed):
+    rng = random.Random(seed)
+    todo = [("userauth.cfg", b"<useralias>",
+             b"<item>\r\n<name>server%d</name>\r\n<domain>srv.example"
+             b"</domain>\r\n</item>\r\n" % n) for n in range(SERVER_USERS)]
+    todo += [("domain.cfg", b"<domainalias>",
+              b"<item>\r\n<domain>srv%d.example</domain>\r\n<type>0</type>"
+              b"\r\n</item>\r\n" % n) for n in range(SERVER_DOMAINS)]
+    rng.shuffle(todo)
+    fds = {}
+    while todo:
+        time.sleep(rng.random() * 0.02)
+        name, before, _ = todo[0]
+        path = os.path.join(out, name)
+        if not os.path.exists(path):
+            continue  # the run's start-up has not written it yet
+        batch = []
+        while todo and todo[0][0] == name and len(batch) < rng.randint(1, 30):
+            batch.append(todo.pop(0)[2])
+        if name not in fds:
+            fds[name] = os.open(os.path.join(locks, "Tarnwick_" + name),
+                                os.O_RDWR | os.O_CREAT, 0o666)
+        fcntl.flock(fds[name], fcntl.LOCK_EX)
+        try:
+            add_items(path, before, batch)
+        finally:
+            fcntl.flock(fds[name], fcntl.LOCK_UN)
+
+
+class LostUpdateTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vm-lost-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.src = os.path.join(self.dir, "src")
+        self.out = os.path.join(self.dir, "out")
+        self.locks = os.path.join(self.dir, "locks")
+        os.makedirs(self.out)
+        os.makedirs(self.locks)
+
+    def test_server_additions_and_migrated_items_all_kept_once(self):
+        subprocess.run([sys.executable,
+                        os.path.join(ROOT, "bench", "make-installation"),
+                        self.src, "--domains", "20", "--accounts", "5000",
+                        "--messages", "0", "--folders", "0",
+                        "--standard-messages", "1", "--seed", "12"],
+                       check=True, stdout=subprocess.DEVNULL)
+        p = subprocess.Popen(
+            [PROGRAM, "--source", self.src, "--output", self.out],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks))
+        writer = multiprocessing.Process(target=server,
+                                         args=(self.out, self.locks, 5))
+        writer.start()
+        out, err = p.communicate(timeout=300)
+        writer.join(timeout=120)
+        self.assertEqual(writer.exitcode, 0)
+        self.assertEqual(p.returncode, 0, err.decode()[-2000:])
+        self.assertIn(SHORT_SUCCESS, err.decode())
+
+        users = list_items(self.out, "userauth.cfg", "user", ["name", "domain"])
+        items = Counter((name, domain.lower()) for name, domain in users)
+        self.assertEqual([i for i, c in items.items() if c != 1], [])
+        names = Counter(name for name, _ in users)
+        for n in range(SERVER_USERS):
+            self.assertEqual(names["server%d" % n], 1, "server%d" % n)
+        migrated = len(users) - SERVER_USERS
+        self.assertEqual(migrated, 5000)
+
+        domains = Counter(d for (d,) in list_items(self.out, "domain.cfg",
+                                              "domain", ["domain"]))
+        self.assertEqual([d for d, c in domains.items() if c != 1], [])
+        source_domains = read_bytes(os.path.join(self.src, "domain.ini")) \
+            .decode("gbk").split()
+        expected = set(source_domains) | {
+            "srv%d.example" % n for n in range(SERVER_DOMAINS)}
+        self.assertEqual(set(domains), expected)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True, type=os.path.abspath)
+    options, rest = parser.parse_known_args()
+    PROGRAM = options.program
+    unittest.main(argv=[sys.argv[0]] + rest)
