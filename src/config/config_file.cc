@@ -173,11 +173,6 @@ void ConfigFile::LoadDocument() {
 
 bool ConfigFile::Merge(XmlDocument*) { return false; }
 
-void ConfigFile::RevertToSaved() {
-  document_.LoadText(std::string(saved_text_));
-  Loaded();
-}
-
 bool ConfigFile::SavePending() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   return pending_ == 0 || Save();
@@ -195,12 +190,10 @@ bool ConfigFile::SaveIfDue() {
 bool ConfigFile::Save() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   bool written = WriteMerged();
-  pending_ = 0;
   last_save_ms_ = context_->clock->MonotonicMillis();
   if (written) {
+    pending_ = 0;
     PendingSaved();
-  } else {
-    PendingFailed();
   }
   return written;
 }

@@ -113,8 +113,9 @@ class ConfigFile {
   // Writes the document to the file under the file lock (merging as above)
   // through a temporary file that replaces the old one. False (the file
   // unchanged) when the document is empty, the file changed and cannot be
-  // merged, or any part of writing failed. After a failed save the derived
-  // store has given up the additions it held (PendingFailed).
+  // merged, or any part of writing failed. After a failed save the
+  // additions stay pending: a later save writes them when it can (their
+  // callers have reported them and marked their mail pending meanwhile).
   bool Save();
   // Save when additions are pending; true when there are none.
   bool SavePending();
@@ -143,13 +144,8 @@ class ConfigFile {
   // the pending additions that it does not have yet applied to it. False
   // when that cannot be done; this base cannot merge arbitrary edits.
   virtual bool Merge(XmlDocument* fresh);
-  // After a save: the pending additions are in the file, or were given up
-  // by a failed save (the derived store then drops them from its document,
-  // RevertToSaved, and its caller reports them).
+  // After a successful save: the pending additions are in the file.
   virtual void PendingSaved() {}
-  virtual void PendingFailed() {}
-  // The document becomes the text last loaded or saved again.
-  void RevertToSaved();
 
   // Saves what is pending and takes the store out of FlushOpenConfigFiles;
   // the derived destructor calls it while its own members still exist.

@@ -285,11 +285,6 @@ bool DomainStore::Merge(XmlDocument* fresh) {
 
 void DomainStore::PendingSaved() { pending_domains_.clear(); }
 
-void DomainStore::PendingFailed() {
-  pending_domains_.clear();
-  RevertToSaved();
-}
-
 bool DomainStore::LoadAllDomains(std::vector<DomainRecord>* domains) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   domains->clear();

@@ -102,7 +102,6 @@ class DomainStore : public ConfigFile {
  protected:
   bool Merge(XmlDocument* fresh) override;
   void PendingSaved() override;
-  void PendingFailed() override;
 
  private:
   struct PendingDomain {

@@ -261,9 +261,4 @@ bool UserStore::Merge(XmlDocument* fresh) {
 
 void UserStore::PendingSaved() { pending_users_.clear(); }
 
-void UserStore::PendingFailed() {
-  pending_users_.clear();
-  RevertToSaved();
-}
-
 }  // namespace vm

@@ -101,7 +101,6 @@ class UserStore : public ConfigFile {
   void Loaded() override;
   bool Merge(XmlDocument* fresh) override;
   void PendingSaved() override;
-  void PendingFailed() override;
 
  private:
   class NameIndex;

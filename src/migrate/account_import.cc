@@ -88,7 +88,8 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   // later run adds it and finishes its mail.
   std::vector<std::pair<SourceAccount, std::string>> held;
   auto commit = [&](bool at_end) {
-    if (!(at_end ? users->SavePending() : users->SaveIfDue())) {
+    const bool ok = at_end ? users->SavePending() : users->SaveIfDue();
+    if (!ok) {
       for (const auto& [account, display] : held) {
         mailboxes->MarkPending(account, target->primary_domain);
         host->AppendLogLine(texts.account_failed + display);
@@ -97,7 +98,9 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         --stats->user_count;
       }
     }
-    if (!users->HasPending()) held.clear();
+    // After a failure the additions stay pending and a later save may
+    // still write them; they were reported (and their mail marked) now.
+    if (!ok || !users->HasPending()) held.clear();
   };
 
   for (SourceDomain& source : *host->GetSourceDomains()) {

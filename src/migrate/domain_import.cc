@@ -43,14 +43,17 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
   // Domains added since the store last saved; a failed save names each.
   std::vector<std::string> held;
   auto commit = [&](bool at_end) {
-    if (!(at_end ? store->SavePending() : store->SaveIfDue())) {
+    const bool ok = at_end ? store->SavePending() : store->SaveIfDue();
+    if (!ok) {
       for (const std::string& name : held) {
         host->AppendLogLine(texts.domain_failed + name);
         host->SelectLastLine();
         ++*failure_lines;
       }
     }
-    if (!store->HasPending()) held.clear();
+    // After a failure the additions stay pending and a later save may
+    // still write them; they were reported (and their mail marked) now.
+    if (!ok || !store->HasPending()) held.clear();
   };
   for (const SourceDomain& source : *host->GetSourceDomains()) {
     const std::string& name = source.name;
