@@ -56,7 +56,10 @@ void ProgressMeter::OnAccountEnd(const std::string&, const std::string&,
 void ProgressMeter::Erase() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (shown_ == 0) return;
-  write_("\r" + std::string(shown_, ' ') + "\r");
+  std::string blank(shown_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  write_(blank);
   shown_ = 0;
   drawn_at_ = -1;
 }

@@ -25,10 +25,11 @@ const char* VerificationName(const AccountRecord& account) {
 std::string CsvField(const std::string& raw) {
   // A spreadsheet would run a field starting with these as a formula; a
   // name from the source tree is data.
-  std::string text = raw;
-  if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '@')) {
-    text.insert(0, "'");
+  std::string text;
+  if (!raw.empty() && (raw[0] == '=' || raw[0] == '+' || raw[0] == '@')) {
+    text.push_back('\'');
   }
+  text += raw;
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
