@@ -5,27 +5,27 @@
 namespace vm {
 namespace {
 
-TEST(FolderPickerTest, InitialSelectionLosesOneTrailingBackslash) {
-  struct Case {
-    const char* initial;
-    const char* selection;
-  } cases[] = {
-      {"C:\\", "C:"},
-      {"D:\\Temp\\", "D:\\Temp"},
-      {"D:\\Temp\\\\", "D:\\Temp\\"},
-      // A file path, as start-up passes the program's own, goes unchanged.
-      {"C:\\Tools\\VelquorMigrate.exe", "C:\\Tools\\VelquorMigrate.exe"},
-      {"", ""},
+// The browser opens on the initial path less one trailing backslash (a file
+// path, as start-up passes the program's own, goes unchanged); its result
+// always ends in one.
+TEST(FolderPickerTest, TrailingBackslashes) {
+  const struct {
+    const char* path;
+    const char* initial_selection;
+    const char* result;
+  } kCases[] = {
+      {"C:\\", "C:", "C:\\"},
+      {"D:\\Temp\\", "D:\\Temp", "D:\\Temp\\"},
+      {"D:\\Temp\\\\", "D:\\Temp\\", "D:\\Temp\\\\"},
+      {"D:\\Temp", "D:\\Temp", "D:\\Temp\\"},
+      {"C:\\Tools\\VelquorMigrate.exe", "C:\\Tools\\VelquorMigrate.exe",
+       "C:\\Tools\\VelquorMigrate.exe\\"},
+      {"", "", ""},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(InitialSelection(c.initial), c.selection) << c.initial;
+  for (const auto& c : kCases) {
+    EXPECT_EQ(InitialSelection(c.path), c.initial_selection) << c.path;
+    EXPECT_EQ(WithTrailingBackslash(c.path), c.result) << c.path;
   }
-}
-
-TEST(FolderPickerTest, ResultAlwaysEndsInABackslash) {
-  EXPECT_EQ(WithTrailingBackslash("D:\\"), "D:\\");
-  EXPECT_EQ(WithTrailingBackslash("D:\\Temp"), "D:\\Temp\\");
-  EXPECT_EQ(WithTrailingBackslash(""), "");
 }
 
 TEST(FolderPickerTest, NoResultStringIsRefused) {

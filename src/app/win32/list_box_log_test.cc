@@ -90,13 +90,10 @@ TEST_F(ListBoxLogTest, ProgressLogExtentCoversTheWidestLine) {
   int wide_width = 0;
   ASSERT_TRUE(measurer.Measure(kWide, &wide_width));
 
-  log.AppendLogLine("");
-  EXPECT_EQ(Extent(), 0);
+  // Which line is widest is ProgressLogTest's; here the extent must reach
+  // the real list box.
   log.AppendLogLine(kWide);
   EXPECT_EQ(Extent(), wide_width);
-  log.AppendLogLine("short");
-  EXPECT_EQ(Extent(), wide_width);
-  EXPECT_EQ(view.LineCount(), 3);
 }
 
 TEST_F(ListBoxLogTest, SelectingTheLastLineScrollsItIntoView) {

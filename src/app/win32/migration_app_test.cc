@@ -42,7 +42,6 @@ class RecordingShell : public StartUpShell {
   bool pick_result_ = false;
   std::string picked_folder_;
   std::string initial_;
-  bool dialog_shown_ = false;
   AppState dialog_state_;
 
   void ShowMessage(const std::string& text) override {
@@ -56,7 +55,6 @@ class RecordingShell : public StartUpShell {
   }
   void RunMainDialog(const AppState& state) override {
     events_.push_back("dialog");
-    dialog_shown_ = true;
     dialog_state_ = state;
   }
 };
@@ -135,11 +133,9 @@ TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
   EXPECT_EQ(shown.target_mail_dir, "C:\\Tarnwick\\store");
   EXPECT_TRUE(shown.target_installed);
 
-  EXPECT_EQ(Read("C:\\Tarnwick\\data\\domain.cfg"),
-            "<database>\r\n<domain>\r\n</domain>\r\n<domainalias>\r\n"
-            "</domainalias>\r\n</database>");
-  EXPECT_EQ(Read("C:\\Tarnwick\\data\\mailgroup.cfg"),
-            "<database>\r\n<group>\r\n</group>\r\n</database>");
+  // The skeletons' bytes are StartupFilesTest's; here only their place.
+  EXPECT_TRUE(fs_.Exists("C:\\Tarnwick\\data\\domain.cfg"));
+  EXPECT_TRUE(fs_.Exists("C:\\Tarnwick\\data\\mailgroup.cfg"));
   // An existing file stays as it is, even empty.
   EXPECT_EQ(Read("C:\\Tarnwick\\data\\userauth.cfg"), "");
   EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
