@@ -2,11 +2,16 @@
 // plumbing is in RunConsole.
 
 #include "app/console_app.h"
+#include "config/config_file.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 
 int main(int argc, char** argv) {
   vm::IgnoreBrokenPipe();
+  // Additions the configuration stores hold in memory are saved before an
+  // interrupted run ends, so an account the result list shows as imported
+  // is in the user list.
+  vm::OnInterrupt([] { vm::FlushOpenConfigFiles(); });
   vm::ConsoleIo io;
   io.out = [](const std::string& text) { return vm::WriteStdout(text); };
   io.err = [](const std::string& text) { return vm::WriteStderr(text); };

@@ -19,6 +19,14 @@ bool StderrIsTerminal();
 // went away still finishes its migration.
 void IgnoreBrokenPipe();
 
+// Calls `handler` once, on a thread of its own, when the user or the system
+// ends the program (Ctrl-C, SIGINT, SIGTERM, SIGHUP; on Windows the console's
+// Ctrl-C, Ctrl-Break, close, log-off and shut-down events), then ends the
+// process with status 130. Call it before any other thread starts: on POSIX
+// the signals are blocked in the calling thread and in every thread it
+// starts afterwards, and only the handler's thread takes them.
+void OnInterrupt(void (*handler)());
+
 // Writes the bytes to standard output or standard error and flushes them.
 // False when the write failed (for instance a closed pipe).
 bool WriteStdout(std::string_view utf8);

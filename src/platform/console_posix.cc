@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 namespace vm {
 
@@ -28,6 +29,24 @@ bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+
+void OnInterrupt(void (*handler)()) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // The work happens on an ordinary thread, where it may take locks and
+  // write files, instead of inside a signal handler.
+  std::thread([signals, handler] {
+    int signal_number = 0;
+    while (::sigwait(&signals, &signal_number) != 0) {
+    }
+    handler();
+    ::_exit(130);
+  }).detach();
+}
 
 bool WriteStdout(std::string_view utf8) {
   return WriteAll(STDOUT_FILENO, utf8);

@@ -69,7 +69,24 @@ bool WriteTo(DWORD which, std::string_view utf8) {
   return true;
 }
 
+// The handler OnInterrupt installs; set once, before the console can
+// deliver an event.
+void (*interrupt_handler)() = nullptr;
+
+BOOL WINAPI ConsoleEvent(DWORD) {
+  // The system calls this on a thread of its own; the process ends here
+  // instead of in the default handler, after the handler has run.
+  interrupt_handler();
+  ExitProcess(130);
+  return TRUE;
+}
+
 }  // namespace
+
+void OnInterrupt(void (*handler)()) {
+  interrupt_handler = handler;
+  SetConsoleCtrlHandler(ConsoleEvent, TRUE);
+}
 
 bool StdoutIsTerminal() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 

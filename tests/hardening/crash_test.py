@@ -190,6 +190,27 @@ class CrashSafetyTest(unittest.TestCase):
                   landed, attempts, cycles + 1, partial + seen["partial"],
                   self.duration), file=sys.stderr)
 
+    def test_terminated_runs_save_every_account_they_added(self):
+        # SIGTERM and SIGINT save the additions held in memory before the
+        # program ends: every account the result list shows as imported is
+        # in the user list afterwards.
+        rng = random.Random(OPTIONS.seed)
+        for sig in (signal.SIGTERM, signal.SIGINT) * 4:
+            self.fresh_output()
+            p = subprocess.Popen(self.command(), stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, env=self.env)
+            time.sleep(rng.uniform(self.duration / 4, self.duration * 3 / 4))
+            p.send_signal(sig)
+            out = p.communicate()[0].decode("utf-8", "replace")
+            if p.returncode == 0:
+                continue  # the run ended first
+            self.assertEqual(p.returncode, 130)
+            imported = {l.split(":", 1)[1].split("@")[0]
+                        for l in out.splitlines() if l.startswith("导入帐户:")}
+            self.assertLessEqual(imported,
+                                 {name for name, _ in users_of(self.out)})
+            self.check_interrupted({"domains": 0, "users": 0, "partial": 0})
+
     def test_file_size_limit_fails_visibly_and_loses_nothing(self):
         # Larger messages and the user list past its first part cannot be
         # written; everything that fits is, and a later run finishes.
