@@ -248,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int refused = 0;
   for (const DirEntry& entry : fs.extra) {
     if (entry.is_special || entry.unconvertible_name ||
-        !IsSafeDirectoryName(entry.name, true)) {
+        !IsSafeDirectoryName(entry.name, NameOps())) {
       ++refused;
     }
   }
