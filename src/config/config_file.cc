@@ -35,10 +35,11 @@ SharedConfigState& SharedStateFor(const std::string& file_name) {
 
 void FlushOpenConfigFiles() {
   SharedStates& states = AllSharedStates();
-  std::lock_guard<std::mutex> guard(states.mutex);
+  // Nothing is unlocked again: the process ends next.
+  states.mutex.lock();
   for (auto& [name, state] : states.by_name) {
-    std::lock_guard<std::mutex> open(state->open_mutex);
-    for (ConfigFile* store : state->open_stores) store->SavePending();
+    state->open_mutex.lock();
+    for (ConfigFile* store : state->open_stores) store->SavePendingAndHold();
   }
 }
 
@@ -115,11 +116,11 @@ ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
 ConfigFile::~ConfigFile() { Close(); }
 
 void ConfigFile::Close() {
-  {
-    std::lock_guard<std::mutex> open(shared_->open_mutex);
-    std::vector<ConfigFile*>& stores = shared_->open_stores;
-    stores.erase(std::remove(stores.begin(), stores.end(), this), stores.end());
-  }
+  // The list stays locked through the last save, so FlushOpenConfigFiles
+  // either saves this store itself or waits for this save to end.
+  std::lock_guard<std::mutex> open(shared_->open_mutex);
+  std::vector<ConfigFile*>& stores = shared_->open_stores;
+  stores.erase(std::remove(stores.begin(), stores.end(), this), stores.end());
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   if (open_) SavePending();
   open_ = false;
@@ -172,6 +173,11 @@ void ConfigFile::LoadDocument() {
 }
 
 bool ConfigFile::Merge(XmlDocument*) { return false; }
+
+void ConfigFile::SavePendingAndHold() {
+  mutex_.lock();
+  SavePending();
+}
 
 bool ConfigFile::SavePending() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);

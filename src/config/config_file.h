@@ -48,9 +48,11 @@ struct SharedConfigState {
 // process ends.
 SharedConfigState& SharedStateFor(const std::string& file_name);
 
-// Saves the additions every open store still holds. For the process's
-// last moments (a signal, the console closing, the dialog closing): any
-// thread may call it; a store in use waits for it.
+// Saves the additions every open store still holds, for the process's last
+// moments (a signal, the console closing): any thread may call it; a store
+// in use is waited for. It returns with every store locked, and no store
+// can open, so nothing is added (or shown as added) after the save: the
+// caller ends the process next.
 void FlushOpenConfigFiles();
 
 // The longest time this process held any configuration file's named lock,
@@ -119,6 +121,8 @@ class ConfigFile {
   bool Save();
   // Save when additions are pending; true when there are none.
   bool SavePending();
+  // SavePending, keeping the store locked for good (FlushOpenConfigFiles).
+  void SavePendingAndHold();
   // SavePending once kGroupCommitMillis have passed since the last save;
   // true when nothing was saved or the save succeeded.
   bool SaveIfDue();
