@@ -1,5 +1,6 @@
 #include "migrate/account_import.h"
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -102,6 +103,16 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     // still write them; they were reported (and their mail marked) now.
     if (!ok || !users->HasPending()) held.clear();
   };
+
+  // The mailboxes of accounts in domains the target has, in run order.
+  std::vector<std::string> visited;
+  for (const SourceDomain& source : *host->GetSourceDomains()) {
+    if (FindDomain(domains, target->names, source.name) == nullptr) continue;
+    for (const SourceAccount& account : source.accounts) {
+      visited.push_back(account.user_name);
+    }
+  }
+  mailboxes->ReadAheadOf(visited);
 
   for (SourceDomain& source : *host->GetSourceDomains()) {
     const DomainRecord* record =

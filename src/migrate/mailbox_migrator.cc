@@ -49,9 +49,14 @@ std::vector<std::string> TextLines(const std::string& text) {
 // mailboxes, or bytes copied, and at the end.
 constexpr size_t kFlushMailboxes = 1000;
 constexpr uint64_t kFlushBytes = uint64_t{512} << 20;
-// Copies queued per worker, and result-list calls held back, at most.
+// Batches queued per worker, and result-list calls held back, at most.
 constexpr size_t kQueuedPerJob = 16;
+// Messages of one folder handed to a worker at once, at most.
+constexpr size_t kCopiesPerBatch = 8;
 constexpr size_t kMaxHeldCalls = 4096;
+// Source mailboxes read ahead of the run, at most, and threads reading them.
+constexpr size_t kReadAheadBoxes = 32;
+constexpr int kReadAheadThreads = 2;
 
 std::string DirectoryOfPattern(const std::string& pattern) {
   return pattern.substr(0, pattern.rfind('\\'));
@@ -161,6 +166,22 @@ MailboxMigrator::~MailboxMigrator() {
   log_->SetWaiter(nullptr, 0);
 }
 
+void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
+  std::vector<std::string> boxes;
+  for (const std::string& user : users) {
+    if (IsSafeDirectoryName(user, options_.names)) {
+      boxes.push_back(SourceBox(user));
+    }
+  }
+  read_ahead_.reset();
+  read_ahead_ = std::make_unique<ReadAhead>(fs_, std::move(boxes),
+                                            kReadAheadBoxes, kReadAheadThreads);
+}
+
+std::string MailboxMigrator::SourceBox(const std::string& user) const {
+  return options_.source_dir + "\\mail\\" + user;
+}
+
 std::string MailboxMigrator::TargetBox(
     const SourceAccount& account, const std::string& primary_domain) const {
   const std::string& user = account.user_name;
@@ -224,7 +245,8 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
        {"\\INBOX", "\\Sent", "\\Draft", "\\Trash", "\\Spam"}) {
     fs_->CreateDir(target_box + folder);
   }
-  std::string source_box = options_.source_dir + "\\mail\\" + user;
+  std::string source_box = SourceBox(user);
+  if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
   auto mailbox = std::make_unique<Mailbox>();
   mailbox->target_box = target_box;
@@ -350,6 +372,24 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     }
   }
 
+  // Copies go to the workers in batches, which keeps the hand-over cost
+  // (a queue entry, a wake-up) off each message.
+  std::vector<Copy> batch;
+  auto submit = [&] {
+    if (batch.empty()) return;
+    if (pool_->busy() >= max_in_flight_) {
+      // Let the queue run down to half before refilling it, rather than
+      // waking for every finished batch.
+      while (pool_->busy() > max_in_flight_ / 2) WaitForWorkers();
+    }
+    piece->Expect();
+    pool_->Submit([this, raw = piece.get(), copies = std::move(batch),
+                   resume = mailbox->resume] {
+      for (const Copy& copy : copies) RunCopy(copy, resume, raw);
+      raw->Done();
+    });
+    batch.clear();
+  };
   size_t n = 0;
   for (size_t order = 0; order < messages.size(); ++order) {
     const DirEntry& entry = *messages[order];
@@ -373,49 +413,54 @@ void MailboxMigrator::CopyFolder(const std::string& name,
       observer_->OnMessage(entry.size, false);
       continue;
     }
-    std::string plain = target_folder + "\\" + entry.name;
+    Copy copy;
+    copy.order = order;
+    copy.from = entry.path;
+    copy.size = entry.size;
+    copy.plain = target_folder + "\\" + entry.name;
     // The size is the low 32 bits of the listed size, as a signed number.
-    std::string sized_name = plain + ",S=" +
-                             std::to_string(static_cast<int32_t>(
-                                 static_cast<uint32_t>(entry.size))) +
-                             ".0.S";
-    const bool is_sized = sized[n++];
+    copy.sized_name = copy.plain + ",S=" +
+                      std::to_string(static_cast<int32_t>(
+                          static_cast<uint32_t>(entry.size))) +
+                      ".0.S";
+    copy.is_sized = sized[n++];
     mailbox->bytes += entry.size;
-    while (pool_->busy() >= max_in_flight_) WaitForWorkers();
-    piece->Expect();
-    FolderPiece* raw = piece.get();
-    pool_->Submit([this, raw, order, from = entry.path, size = entry.size,
-                   plain = std::move(plain), sized_name = std::move(sized_name),
-                   is_sized, resume = mailbox->resume] {
-      std::string error;
-      CopyResult result;
-      if (options_.sync && !resume &&
-          (fs_->Exists(plain) || fs_->Exists(sized_name))) {
-        result = CopyResult::kTargetExists;
-      } else {
-        result =
-            CopyMessage(from, is_sized ? sized_name : plain, resume, &error);
-      }
-      if (result == CopyResult::kFailed) {
-        raw->AddFailure(order,
-                        texts_.folder_indent + texts_.copy_failed +
-                            (error.empty() ? from : from + " (" + error + ")"),
-                        true);
-        ++raw->failed;
-      } else if (result == CopyResult::kCopied) {
-        ++raw->copied;
-        raw->copied_bytes += size;
-      } else {
-        ++raw->present;
-      }
-      observer_->OnMessage(size, result == CopyResult::kCopied);
-      raw->Done();
-    });
+    batch.push_back(std::move(copy));
+    if (batch.size() >= kCopiesPerBatch) submit();
   }
+  submit();
   piece->done_text = done_text;
   piece->with_count = with_count;
   piece->Done();  // every copy is queued
   log_->Add(std::move(piece));
+}
+
+void MailboxMigrator::RunCopy(const Copy& copy, bool resume,
+                              FolderPiece* piece) const {
+  std::string error;
+  CopyResult result;
+  if (options_.sync && !resume &&
+      (fs_->Exists(copy.plain) || fs_->Exists(copy.sized_name))) {
+    result = CopyResult::kTargetExists;
+  } else {
+    result =
+        CopyMessage(copy.from, copy.is_sized ? copy.sized_name : copy.plain,
+                    resume, &error);
+  }
+  if (result == CopyResult::kFailed) {
+    piece->AddFailure(
+        copy.order,
+        texts_.folder_indent + texts_.copy_failed +
+            (error.empty() ? copy.from : copy.from + " (" + error + ")"),
+        true);
+    ++piece->failed;
+  } else if (result == CopyResult::kCopied) {
+    ++piece->copied;
+    piece->copied_bytes += copy.size;
+  } else {
+    ++piece->present;
+  }
+  observer_->OnMessage(copy.size, result == CopyResult::kCopied);
 }
 
 CopyResult MailboxMigrator::CopyMessage(const std::string& from,
@@ -489,24 +534,42 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
 }
 
 void MailboxMigrator::FlushFinished(RunHost* host) {
+  // One flush at a time: the one running is waited for (and its outcome
+  // written) before the next starts, so a failure line lands at the same
+  // place of the result list however long a flush takes.
+  CollectFlush(host);
   if (unflushed_.empty()) return;
-  if (options_.phases != nullptr) options_.phases->PhaseBegin("flush");
-  std::string error;
+  auto flush = std::make_unique<Flush>();
+  flush->boxes = std::move(unflushed_);
+  unflushed_.clear();
+  unflushed_bytes_ = 0;
   // A message counts as copied only once it would survive a power cut:
-  // the marks go after the flush.
-  const bool flushed = fs_->SyncVolume(options_.target_mail_dir, &error);
-  for (const std::string& box : unflushed_) {
-    if (flushed) fs_->RemoveFile(box + "\\" + kPendingMark);
+  // the marks go after the flush. The run goes on meanwhile.
+  flush->thread = std::thread([this, raw = flush.get()] {
+    raw->ok = fs_->SyncVolume(options_.target_mail_dir, &raw->error);
+    if (!raw->ok) return;
+    for (const std::string& box : raw->boxes) {
+      fs_->RemoveFile(box + "\\" + kPendingMark);
+    }
+  });
+  flushing_ = std::move(flush);
+}
+
+void MailboxMigrator::CollectFlush(RunHost* host) {
+  if (flushing_ == nullptr) return;
+  if (options_.phases != nullptr) options_.phases->PhaseBegin("flush");
+  flushing_->thread.join();
+  if (options_.phases != nullptr) options_.phases->PhaseEnd("flush");
+  for (const std::string& box : flushing_->boxes) {
     if (--unsettled_[box] == 0) unsettled_.erase(box);
   }
-  if (!flushed) {
-    host->AppendLogLine(texts_.folder_indent + texts_.copy_failed + error);
+  if (!flushing_->ok) {
+    host->AppendLogLine(texts_.folder_indent + texts_.copy_failed +
+                        flushing_->error);
     host->SelectLastLine();
     ++failure_lines_;
   }
-  unflushed_.clear();
-  unflushed_bytes_ = 0;
-  if (options_.phases != nullptr) options_.phases->PhaseEnd("flush");
+  flushing_.reset();
 }
 
 void MailboxMigrator::WaitForWorkers() {
@@ -518,6 +581,7 @@ void MailboxMigrator::Finish() {
   log_->Drain();
   // Nothing is held now, so lines go straight to the host.
   FlushFinished(log_);
+  CollectFlush(log_);
 }
 
 void MailboxMigrator::LogFailure(const std::string& line) {

@@ -5,11 +5,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "migrate/migration_run.h"
 #include "migrate/ordered_log.h"
+#include "migrate/read_ahead.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
 #include "migrate/worker_pool.h"
@@ -85,6 +87,11 @@ class MailboxMigrator {
                       const std::string& primary_domain, bool resume = false,
                       std::function<void(int)> done = nullptr);
 
+  // Starts reading the source mailboxes of `users` a few accounts ahead of
+  // the run; they are the accounts MigrateMailbox will be called for, in
+  // that order (an account left out or skipped costs nothing but a read).
+  void ReadAheadOf(const std::vector<std::string>& users);
+
   // Waits for every copy, writes every line still held back, flushes what
   // was copied and removes the pending marks of the mailboxes that are
   // complete. Counters and failure_lines() are final after it.
@@ -119,8 +126,16 @@ class MailboxMigrator {
  private:
   struct Mailbox;
   class FolderPiece;
+  // One message to copy, in the order of its folder's listing.
+  struct Copy {
+    size_t order = 0;
+    std::string from, plain, sized_name;
+    uint64_t size = 0;
+    bool is_sized = false;
+  };
   class MailboxEnd;
 
+  std::string SourceBox(const std::string& user) const;
   void MigrateFolders(const std::string& source_box,
                       const std::string& target_box, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
@@ -132,14 +147,19 @@ class MailboxMigrator {
                   const std::string& done_text, bool with_count,
                   const std::string& index_path, const std::string& pattern,
                   const std::string& target_folder, Mailbox* mailbox);
+  // Copies one message on a worker and counts it in its folder's piece.
+  void RunCopy(const Copy& copy, bool resume, FolderPiece* piece) const;
   // Copies one message (on a worker); with `resume` a differing existing
   // target is replaced. Returns the result of the last copy attempt.
   CopyResult CopyMessage(const std::string& from, const std::string& to,
                          bool resume, std::string* error) const;
   void ReleaseFolder(FolderPiece* piece, RunHost* host);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
-  // Flushes the copies of the complete mailboxes, then removes their marks.
+  // Starts flushing the copies of the complete mailboxes, after which their
+  // marks are removed, on a thread of its own.
   void FlushFinished(RunHost* host);
+  // Waits for the flush that is running and writes its outcome.
+  void CollectFlush(RunHost* host);
   // Waits until a worker finishes something, then passes on what is ready.
   void WaitForWorkers();
   // Finishes all work when `target_box` still has some.
@@ -153,9 +173,17 @@ class MailboxMigrator {
   std::unique_ptr<OrderedLog> own_log_;
   OrderedLog* log_;
   std::unique_ptr<WorkerPool> pool_;
+  std::unique_ptr<ReadAhead> read_ahead_;
   size_t max_in_flight_;
   // Mailboxes with copies running or lines held, by target box.
   std::unordered_map<std::string, int> unsettled_;
+  struct Flush {
+    std::vector<std::string> boxes;
+    bool ok = false;
+    std::string error;
+    std::thread thread;
+  };
+  std::unique_ptr<Flush> flushing_;
   // Complete mailboxes waiting for the flush that lets their marks go.
   std::vector<std::string> unflushed_;
   uint64_t unflushed_bytes_ = 0;

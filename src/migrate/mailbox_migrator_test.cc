@@ -177,5 +177,29 @@ TEST_F(MailboxMigratorTest, UnreadableFolderListAndIndexAreNotSilent) {
   EXPECT_EQ(t_.stats.failed_copies, 0);
 }
 
+// A mailbox's pending mark goes only once its copies are flushed to disk;
+// when the flush fails the mark stays, for the next run, and it is a line.
+TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
+  t_.PutSource("mail\\bob\\1.in", "one");
+  const SourceAccount bob{"bob", "example.com", ""};
+  for (bool flush_fails : {false, true}) {
+    MailboxMigrator::Options options;
+    options.source_dir = t_.settings.source_dir;
+    options.target_mail_dir = t_.settings.target_mail_dir;
+    if (flush_fails) t_.fs.FailPath(options.target_mail_dir);
+    MailboxMigrator migrator(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+    ASSERT_TRUE(migrator.MarkPending(bob, "example.com"));
+    ASSERT_TRUE(migrator.MigrateMailbox(bob, "example.com", true));
+    migrator.Finish();
+    EXPECT_EQ(migrator.IsPending(bob, "example.com"), flush_fails);
+    EXPECT_EQ(migrator.failure_lines(), flush_fails ? 1 : 0);
+  }
+  EXPECT_EQ(t_.fs.SyncCount(), 2);
+  EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
+  EXPECT_NE(t_.ResultList().find("cannot flush the writes under C:\\t\\store"),
+            std::string::npos)
+      << t_.ResultList();
+}
+
 }  // namespace
 }  // namespace vm

@@ -1,0 +1,83 @@
+#include "migrate/read_ahead.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "platform/file_system.h"
+
+namespace vm {
+
+namespace {
+
+// An index this large is read by the run itself, if at all.
+constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
+
+bool EndsWithIni(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  return tail == ".ini";
+}
+
+}  // namespace
+
+ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
+                     size_t window, int threads)
+    : fs_(fs), boxes_(std::move(boxes)), window_(std::max<size_t>(1, window)) {
+  for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
+  const size_t count = static_cast<size_t>(std::max(1, threads));
+  for (size_t first = 0; first < count && first < boxes_.size(); ++first) {
+    threads_.emplace_back([this, first, count] { Read(first, count); });
+  }
+}
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  moved_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void ReadAhead::Reached(const std::string& box) {
+  auto it = places_.find(box);
+  if (it == places_.end()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (it->second <= reached_) return;
+    reached_ = it->second;
+  }
+  moved_.notify_all();
+}
+
+void ReadAhead::Read(size_t first, size_t step) {
+  for (size_t i = first; i < boxes_.size(); i += step) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      moved_.wait(lock, [&] { return stopping_ || i < reached_ + window_; });
+      if (stopping_) return;
+    }
+    ReadBox(boxes_[i]);
+  }
+}
+
+// Lists the mailbox, which brings in its entries, and reads the files the
+// run reads whole: the folder list and the indexes.
+void ReadAhead::ReadBox(const std::string& box) {
+  std::vector<DirEntry> entries;
+  fs_->List(box + "\\*", &entries);
+  std::string text;
+  for (const DirEntry& entry : entries) {
+    if (entry.is_directory || entry.is_special || entry.size > kMaxReadBytes ||
+        !EndsWithIni(entry.name)) {
+      continue;
+    }
+    fs_->ReadFile(entry.path, &text, nullptr);
+  }
+}
+
+}  // namespace vm

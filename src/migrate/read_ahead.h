@@ -1,0 +1,52 @@
+#ifndef VM_MIGRATE_READ_AHEAD_H_
+#define VM_MIGRATE_READ_AHEAD_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace vm {
+
+class FileSystem;
+
+// Reads the source mailboxes a run is about to migrate, a few accounts ahead
+// of it, on threads of their own: each mailbox is listed and its index files
+// read, so that the run's thread, which lists folders and reads indexes one
+// account after the other, finds them in memory instead of waiting for the
+// disk every time. Only reads; nothing it does changes what the run does.
+class ReadAhead {
+ public:
+  // `boxes` are the source mailbox directories in the order the run visits
+  // them; none is read more than `window` places past the last one reached.
+  ReadAhead(FileSystem* fs, std::vector<std::string> boxes, size_t window,
+            int threads);
+  // Stops the threads; what they are reading is finished first.
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The run has come to `box`.
+  void Reached(const std::string& box);
+
+ private:
+  void Read(size_t first, size_t step);
+  void ReadBox(const std::string& box);
+
+  FileSystem* fs_;
+  const std::vector<std::string> boxes_;
+  std::unordered_map<std::string, size_t> places_;
+  const size_t window_;
+  std::mutex mutex_;
+  std::condition_variable moved_;
+  size_t reached_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_READ_AHEAD_H_

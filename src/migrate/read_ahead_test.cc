@@ -1,0 +1,70 @@
+#include "migrate/read_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testing/mem_file_system.h"
+
+namespace vm {
+namespace {
+
+// Tells which directories were listed, and lets a test wait for them.
+class ListingFileSystem : public MemFileSystem {
+ public:
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override {
+    bool ok = MemFileSystem::List(pattern, entries);
+    std::lock_guard<std::mutex> lock(mutex_);
+    listed_.insert(pattern.substr(0, pattern.rfind('\\')));
+    changed_.notify_all();
+    return ok;
+  }
+  void WaitForListed(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return listed_.size() >= count; });
+  }
+  std::set<std::string> listed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return listed_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::set<std::string> listed_;
+};
+
+// Reads stay within the window past the run's place, and bring in the
+// indexes but not the messages.
+TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
+  ListingFileSystem fs;
+  std::vector<std::string> boxes;
+  std::set<std::string> expected;
+  ASSERT_TRUE(fs.CreateDir("C:\\m"));
+  for (int i = 0; i < 20; ++i) {
+    boxes.push_back("C:\\m\\u" + std::to_string(100 + i));
+    ASSERT_TRUE(fs.CreateDir(boxes.back()));
+    if (i < 14) expected.insert(boxes.back());
+  }
+  ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\__r_in.ini", "index", nullptr));
+  ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\1.in", "message", nullptr));
+  {
+    ReadAhead ahead(&fs, boxes, 4, 2);
+    fs.WaitForListed(4);
+    ahead.Reached(boxes[10]);
+    ahead.Reached(boxes[3]);  // never back
+    ahead.Reached("C:\\m\\other");
+    fs.WaitForListed(14);
+  }
+  EXPECT_EQ(fs.listed(), expected);
+  EXPECT_EQ(fs.ReadCount(boxes[0] + "\\__r_in.ini"), 1);
+  EXPECT_EQ(fs.ReadCount(boxes[0] + "\\1.in"), 0);
+}
+
+}  // namespace
+}  // namespace vm
