@@ -169,10 +169,14 @@ class FoldedNameCache {
  public:
   // The name in `dir` that equals `name` apart from ASCII case (the
   // smallest when there are several); empty when there is none.
-  std::string Find(const std::string& dir_or_empty, const std::string& name) {
+  // `dir_found` tells whether the directory could be looked at.
+  std::string Find(const std::string& dir_or_empty, const std::string& name,
+                   bool* dir_found = nullptr) {
     const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
     struct stat st;
-    if (::stat(dir.c_str(), &st) != 0) return "";
+    const bool dir_ok = ::stat(dir.c_str(), &st) == 0;
+    if (dir_found != nullptr) *dir_found = dir_ok;
+    if (!dir_ok) return "";
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = dirs_.find(dir);
     if (it == dirs_.end() || !it->second.Matches(st)) {
@@ -184,21 +188,26 @@ class FoldedNameCache {
     return found == it->second.names.end() ? "" : found->second;
   }
 
-  // Records an entry this process has just created at `native`.
-  void Created(const std::string& native) {
+  // Records an entry this process has just created at `native`; false when
+  // its directory cannot be looked at, else `dir` is the directory's status.
+  bool Created(const std::string& native, struct stat* dir_status) {
     std::string dir = DirName(native);
     std::string name = native.substr(native.find_last_of('/') + 1);
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = dirs_.find(dir);
-    if (it == dirs_.end()) return;
+    if (it == dirs_.end() && dir_status == nullptr) return true;
     struct stat st;
-    if (::stat(dir.c_str(), &st) != 0) {
+    const bool found = ::stat(dir.c_str(), &st) == 0;
+    if (found && dir_status != nullptr) *dir_status = st;
+    if (it == dirs_.end()) return found;
+    if (!found) {
       dirs_.erase(it);
-      return;
+      return false;
     }
     it->second.SetStat(st);
     std::string& known = it->second.names[Fold(name)];
     if (known.empty() || name < known) known = name;
+    return true;
   }
 
  private:
@@ -384,7 +393,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, err, "cannot replace " + path);
       return false;
     }
-    folded_names_.Created(target);
+    folded_names_.Created(target, nullptr);
     SyncDirectory(DirName(target));
     return true;
   }
@@ -392,11 +401,9 @@ class PosixFileSystem : public FileSystem {
   bool CreateDir(const std::string& path) override {
     std::string native = Native(path);
     if (::mkdir(native.c_str(), 0777) == 0) {
-      folded_names_.Created(native);
-      if (running_as_root_) {
-        struct stat parent;
-        if (::stat(DirName(native).c_str(), &parent) == 0 &&
-            ::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {
+      struct stat parent;
+      if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
+        if (::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {
           // The directory stays root's; copies into it still work.
         }
       }
@@ -438,7 +445,8 @@ class PosixFileSystem : public FileSystem {
       SetError(error, errno, "cannot create " + to);
       return CopyResult::kFailed;
     }
-    folded_names_.Created(target);
+    struct stat dir;
+    const bool dir_known = folded_names_.Created(target, &dir);
     bool ok =
         CopyContents(in.get(), out.get(), static_cast<uint64_t>(st.st_size));
     int err = errno;
@@ -452,9 +460,8 @@ class PosixFileSystem : public FileSystem {
       err = errno;
     }
     if (ok && running_as_root_) {
-      struct stat dir;
-      ok = ::stat(DirName(target).c_str(), &dir) == 0 &&
-           ::fchown(out.get(), dir.st_uid, dir.st_gid) == 0;
+      ok = dir_known && (!OwnedByOther(dir) ||
+                         ::fchown(out.get(), dir.st_uid, dir.st_gid) == 0);
       err = errno;
     }
     if (!out.Close() && ok) {
@@ -547,7 +554,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, errno, "cannot open " + path + " for writing");
       return false;
     }
-    folded_names_.Created(native);
+    folded_names_.Created(native, nullptr);
     if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
       SetError(error, errno, "cannot write " + path);
       return false;
@@ -689,11 +696,13 @@ class PosixFileSystem : public FileSystem {
                                                     : utf8.substr(0, slash);
     std::string last =
         slash == std::string::npos ? utf8 : utf8.substr(slash + 1);
-    if (!last.empty() && last != "." && last != ".." &&
-        (parent.empty() || ::lstat(parent.c_str(), &st) == 0)) {
-      std::string match = folded_names_.Find(parent, last);
-      if (match.empty()) match = RawName(parent, last);
-      return match.empty() ? utf8 : Join(parent, match);
+    if (!last.empty() && last != "." && last != "..") {
+      bool parent_found = false;
+      std::string match = folded_names_.Find(parent, last, &parent_found);
+      if (parent_found) {
+        if (match.empty()) match = RawName(parent, last);
+        return match.empty() ? utf8 : Join(parent, match);
+      }
     }
 
     std::string resolved = utf8[0] == '/' ? "/" : "";
@@ -739,9 +748,18 @@ class PosixFileSystem : public FileSystem {
     return raw;
   }
 
+  // As root, what is created takes the owner of its directory, so that the
+  // server owning the store can use it; a directory of our own needs no
+  // change.
+  bool OwnedByOther(const struct stat& dir) const {
+    return running_as_root_ && (dir.st_uid != uid_ || dir.st_gid != gid_);
+  }
+
   std::unique_ptr<CodePage> code_page_;
   mutable FoldedNameCache folded_names_;
-  const bool running_as_root_ = ::geteuid() == 0;
+  const uid_t uid_ = ::geteuid();
+  const gid_t gid_ = ::getegid();
+  const bool running_as_root_ = uid_ == 0;
 };
 
 }  // namespace
