@@ -121,7 +121,7 @@ TEST_F(MigrationRunTest, EveryJobCountGivesTheSameRun) {
     for (int u = 0; u < 6; ++u) {
       const std::string box = "u" + std::to_string(u);
       t.PutSource("mail\\" + box + "\\Folders.ini", "Work\r\n\r\nOld\r\n");
-      for (int m = 0; m < 40; ++m) {
+      for (int m = 0; m < 60; ++m) {
         const char* ext[] = {".in", ".sed", ".del", ".0", ".2"};
         const std::string name = std::to_string(m) + ext[m % 5];
         t.PutSource("mail\\" + box + "\\" + name, box + name);

@@ -164,7 +164,10 @@ bool CopyContents(int in, int out, uint64_t size) {
 // resolving a name without case does not read the whole directory again
 // for every file created in it. An entry is valid while the directory's
 // modification time is the one it was read at; this file system refreshes
-// that time itself after each entry it creates.
+// that time itself after each entry it creates. While this process is
+// creating entries in a directory, from several threads, a changed time is
+// taken for one of ours: each is recorded once made, and reading the
+// directory again for each of them would cost time growing with its size.
 class FoldedNameCache {
  public:
   // The name in `dir` that equals `name` apart from ASCII case (the
@@ -179,13 +182,33 @@ class FoldedNameCache {
     if (!dir_ok) return "";
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = dirs_.find(dir);
-    if (it == dirs_.end() || !it->second.Matches(st)) {
-      if (it == dirs_.end() && dirs_.size() >= kMaxDirs) DropLeastRecent();
-      it = dirs_.insert_or_assign(dir, Read(dir, st)).first;
+    if (it == dirs_.end() ||
+        (!it->second.Matches(st) && it->second.creating == 0)) {
+      if (it != dirs_.end()) Drop(it);
+      Listing listing = Read(dir, st);
+      names_ += listing.names.size();
+      it = dirs_.emplace(dir, std::move(listing)).first;
+      while ((dirs_.size() > kMaxDirs || names_ > kMaxNames) &&
+             dirs_.size() > 1) {
+        DropLeastRecent(it);
+      }
     }
     it->second.used = ++uses_;
     auto found = it->second.names.find(Fold(name));
     return found == it->second.names.end() ? "" : found->second;
+  }
+
+  // This process is about to create an entry at `native`; Created or
+  // Abandoned follows.
+  void Creating(const std::string& native) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = dirs_.find(DirName(native));
+    if (it != dirs_.end()) ++it->second.creating;
+  }
+  void Abandoned(const std::string& native) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = dirs_.find(DirName(native));
+    if (it != dirs_.end() && it->second.creating > 0) --it->second.creating;
   }
 
   // Records an entry this process has just created at `native`; false when
@@ -201,17 +224,23 @@ class FoldedNameCache {
     if (found && dir_status != nullptr) *dir_status = st;
     if (it == dirs_.end()) return found;
     if (!found) {
-      dirs_.erase(it);
+      Drop(it);
       return false;
     }
-    it->second.SetStat(st);
-    std::string& known = it->second.names[Fold(name)];
+    Listing& listing = it->second;
+    if (listing.creating > 0) --listing.creating;
+    listing.SetStat(st);
+    std::string& known = listing.names[Fold(name)];
+    if (known.empty()) ++names_;
     if (known.empty() || name < known) known = name;
     return true;
   }
 
  private:
+  // Listings kept, and names in them, at most; the one just read is kept
+  // whatever its size.
   static constexpr size_t kMaxDirs = 256;
+  static constexpr size_t kMaxNames = 65536;
 
   struct Listing {
     dev_t dev = 0;
@@ -219,6 +248,7 @@ class FoldedNameCache {
     struct timespec mtime = {};
     std::unordered_map<std::string, std::string> names;  // folded -> real
     uint64_t used = 0;  // the value of uses_ when last searched
+    int creating = 0;   // entries this process is making in it now
 
     bool Matches(const struct stat& st) const {
       return st.st_dev == dev && st.st_ino == ino &&
@@ -236,12 +266,21 @@ class FoldedNameCache {
   // them: a large directory that gets a new entry for every account (the
   // mail store) would otherwise be read again after every few hundred
   // other directories, at a cost that grows with the number of accounts.
-  void DropLeastRecent() {
-    auto oldest = dirs_.begin();
+  void DropLeastRecent(
+      std::unordered_map<std::string, Listing>::iterator keep) {
+    auto oldest = dirs_.end();
     for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
-      if (it->second.used < oldest->second.used) oldest = it;
+      if (it != keep &&
+          (oldest == dirs_.end() || it->second.used < oldest->second.used)) {
+        oldest = it;
+      }
     }
-    if (oldest != dirs_.end()) dirs_.erase(oldest);
+    if (oldest != dirs_.end()) Drop(oldest);
+  }
+
+  void Drop(std::unordered_map<std::string, Listing>::iterator it) {
+    names_ -= it->second.names.size();
+    dirs_.erase(it);
   }
 
   static std::string Fold(std::string s) {
@@ -267,6 +306,7 @@ class FoldedNameCache {
 
   std::mutex mutex_;
   std::unordered_map<std::string, Listing> dirs_;
+  size_t names_ = 0;  // in all listings
   uint64_t uses_ = 0;
 };
 
@@ -400,18 +440,21 @@ class PosixFileSystem : public FileSystem {
 
   bool CreateDir(const std::string& path) override {
     std::string native = Native(path);
-    if (::mkdir(native.c_str(), 0777) == 0) {
-      struct stat parent;
-      if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
-        if (::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {
-          // The directory stays root's; copies into it still work.
-        }
-      }
-      return true;
+    folded_names_.Creating(native);
+    if (::mkdir(native.c_str(), 0777) != 0) {
+      const int err = errno;
+      folded_names_.Abandoned(native);
+      struct stat st;
+      return err == EEXIST && ::stat(native.c_str(), &st) == 0 &&
+             S_ISDIR(st.st_mode);
     }
-    struct stat st;
-    return errno == EEXIST && ::stat(native.c_str(), &st) == 0 &&
-           S_ISDIR(st.st_mode);
+    struct stat parent;
+    if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
+      if (::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {
+        // The directory stays root's; copies into it still work.
+      }
+    }
+    return true;
   }
 
   CopyResult CopyNew(const std::string& from, const std::string& to,
@@ -434,10 +477,14 @@ class PosixFileSystem : public FileSystem {
       return CopyResult::kFailed;
     }
     std::string target = Native(to);
+    folded_names_.Creating(target);
     // Made readable by its owner only until it gets the source's bits.
     ScopedFd out(
         ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0) {
+      const int err = errno;
+      folded_names_.Abandoned(target);
+      errno = err;
       if (errno == EEXIST) {
         SetError(error, EEXIST, "cannot copy to " + to);
         return CopyResult::kTargetExists;
@@ -548,10 +595,13 @@ class PosixFileSystem : public FileSystem {
  private:
   bool WriteNative(const std::string& native, const std::string& path,
                    const std::string& contents, std::string* error) {
+    folded_names_.Creating(native);
     ScopedFd fd(
         ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
-      SetError(error, errno, "cannot open " + path + " for writing");
+      const int err = errno;
+      folded_names_.Abandoned(native);
+      SetError(error, err, "cannot open " + path + " for writing");
       return false;
     }
     folded_names_.Created(native, nullptr);
