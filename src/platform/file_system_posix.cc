@@ -188,9 +188,9 @@ class FoldedNameCache {
       Listing listing = Read(dir, st);
       names_ += listing.names.size();
       it = dirs_.emplace(dir, std::move(listing)).first;
-      while ((dirs_.size() > kMaxDirs || names_ > kMaxNames) &&
-             dirs_.size() > 1) {
-        DropLeastRecent(it);
+      while (dirs_.size() > kMaxDirs && DropLeastRecent(it, 0)) {
+      }
+      while (names_ > kMaxNames && DropLeastRecent(it, kRecentUses)) {
       }
     }
     it->second.used = ++uses_;
@@ -241,6 +241,10 @@ class FoldedNameCache {
   // whatever its size.
   static constexpr size_t kMaxDirs = 256;
   static constexpr size_t kMaxNames = 65536;
+  // For the limit in names, a listing searched this recently stays: the
+  // mail store's own listing, searched for every account, could otherwise
+  // be read again for every account once it alone is over the limit.
+  static constexpr uint64_t kRecentUses = 256;
 
   struct Listing {
     dev_t dev = 0;
@@ -262,12 +266,14 @@ class FoldedNameCache {
     }
   };
 
-  // Makes room by dropping the listing searched longest ago, not all of
-  // them: a large directory that gets a new entry for every account (the
-  // mail store) would otherwise be read again after every few hundred
-  // other directories, at a cost that grows with the number of accounts.
-  void DropLeastRecent(
-      std::unordered_map<std::string, Listing>::iterator keep) {
+  // Makes room by dropping the listing searched longest ago but `keep`, not
+  // all of them: a large directory that gets a new entry for every account
+  // (the mail store) would otherwise be read again after every few hundred
+  // other directories, at a cost that grows with the number of accounts. A
+  // listing searched within the last `spared` searches stays; false when
+  // none was dropped.
+  bool DropLeastRecent(std::unordered_map<std::string, Listing>::iterator keep,
+                       uint64_t spared) {
     auto oldest = dirs_.end();
     for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
       if (it != keep &&
@@ -275,7 +281,11 @@ class FoldedNameCache {
         oldest = it;
       }
     }
-    if (oldest != dirs_.end()) Drop(oldest);
+    if (oldest == dirs_.end() || oldest->second.used + spared > uses_) {
+      return false;
+    }
+    Drop(oldest);
+    return true;
   }
 
   void Drop(std::unordered_map<std::string, Listing>::iterator it) {
