@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 
+#include "config/field_text.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -14,12 +16,9 @@ namespace {
 constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
 
 bool EndsWithIni(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  return tail == ".ini";
+  return name.size() >= 4 &&
+         EqualsIgnoringAsciiCase(std::string_view(name).substr(name.size() - 4),
+                                 ".ini");
 }
 
 }  // namespace
