@@ -60,6 +60,7 @@ class ConsoleHost : public RunHost {
   void ShowMessage(const std::string& text) override {
     io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
   }
+  void ShowNotice(const std::string& text) override { ShowMessage(text); }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
   std::string message_prefix_;  // UTF-8

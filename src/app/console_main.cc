@@ -7,7 +7,7 @@
 #include "platform/file_system.h"
 
 int main(int argc, char** argv) {
-  vm::IgnoreBrokenPipe();
+  vm::IgnoreWriteSignals();
   // Additions the configuration stores hold in memory are saved before an
   // interrupted run ends, so an account the result list shows as imported
   // is in the user list.

@@ -33,7 +33,16 @@ SharedConfigState& SharedStateFor(const std::string& file_name) {
   return *state;
 }
 
+void InterruptConfigLockWaits() {
+  SharedStates& states = AllSharedStates();
+  std::lock_guard<std::mutex> guard(states.mutex);
+  for (auto& [name, state] : states.by_name) state->named_lock.InterruptWaits();
+}
+
 void FlushOpenConfigFiles() {
+  // A store waiting for a lock holds its own mutex, which the save below
+  // needs.
+  InterruptConfigLockWaits();
   SharedStates& states = AllSharedStates();
   // Nothing is unlocked again: the process ends next.
   states.mutex.lock();
@@ -157,8 +166,9 @@ void ConfigFile::LoadDocument() {
   }
   std::string text;
   {
-    ScopedConfigLock file(&shared_->named_lock);
-    text = ReadFileText(context_->fs, path_);
+    // A file whose lock cannot be had reads as a file that cannot be read.
+    ScopedNamedLock file(&shared_->named_lock, context_->lock_waits, true);
+    if (file.locked()) text = ReadFileText(context_->fs, path_);
   }
   if (text.empty()) return;
   ScopedConfigLock cache(&shared_->cache_lock);
@@ -176,6 +186,7 @@ bool ConfigFile::Merge(XmlDocument*) { return false; }
 
 void ConfigFile::SavePendingAndHold() {
   mutex_.lock();
+  flushing_ = true;
   SavePending();
 }
 
@@ -207,7 +218,9 @@ bool ConfigFile::Save() {
 bool ConfigFile::WriteMerged() {
   if (document_.DocumentText().empty()) return false;
   {
-    ScopedConfigLock file(&shared_->named_lock);
+    ScopedNamedLock file(&shared_->named_lock, context_->lock_waits,
+                         !flushing_);
+    if (!file.locked()) return false;
     std::string disk;
     const bool readable = context_->fs->ReadFile(path_, &disk, nullptr);
     const bool changed = readable ? disk != saved_text_ : !saved_text_.empty();

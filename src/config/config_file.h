@@ -49,11 +49,18 @@ struct SharedConfigState {
 SharedConfigState& SharedStateFor(const std::string& file_name);
 
 // Saves the additions every open store still holds, for the process's last
-// moments (a signal, the console closing): any thread may call it; a store
-// in use is waited for. It returns with every store locked, and no store
-// can open, so nothing is added (or shown as added) after the save: the
-// caller ends the process next.
+// moments (a signal, the console closing): any thread may call it. It first
+// interrupts the waits for a file's lock (InterruptConfigLockWaits), so a
+// store whose save waits for another process gives way; its own waits for
+// the locks are bounded by the same limit but not interruptible. It
+// returns with every store locked, and no store can open, so nothing is
+// added (or shown as added) after the save: the caller ends the process
+// next.
 void FlushOpenConfigFiles();
+
+// Ends every interruptible wait for a configuration file's lock in this
+// process, now and from now on: the saves and loads waiting fail.
+void InterruptConfigLockWaits();
 
 // The longest time this process held any configuration file's named lock,
 // in microseconds.
@@ -66,8 +73,9 @@ void ResetSharedConfigStates();
 // True when the machine-wide locks of domain.cfg and userauth.cfg are
 // open. Otherwise *error says which lock cannot be used and why (on POSIX,
 // for example, something other than a regular file planted at the lock
-// file's path); a run must then not start, as it would write the files
-// without excluding the server.
+// file's path, or a lock folder of another user; or a VELQUOR_LOCK_TIMEOUT
+// that is no number); a run must then not start, as it would write the
+// files without excluding the server.
 bool ConfigLocksUsable(std::string* error);
 
 // The whole content of the file; empty when it cannot be read.
@@ -114,8 +122,9 @@ class ConfigFile {
 
   // Writes the document to the file under the file lock (merging as above)
   // through a temporary file that replaces the old one. False (the file
-  // unchanged) when the document is empty, the file changed and cannot be
-  // merged, or any part of writing failed. After a failed save the
+  // unchanged) when the document is empty, the lock could not be had (see
+  // NamedLock), the file changed and cannot be merged, or any part of
+  // writing failed. After a failed save the
   // additions stay pending: a later save writes them when it can (their
   // callers have reported them and marked their mail pending meanwhile).
   bool Save();
@@ -171,6 +180,7 @@ class ConfigFile {
   std::string path_;
   SharedConfigState* shared_;
   std::string saved_text_;  // the file as this store loaded or wrote it
+  bool flushing_ = false;   // saving for FlushOpenConfigFiles
   int pending_ = 0;
   int64_t last_save_ms_ = 0;
   bool open_ = true;

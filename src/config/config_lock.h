@@ -12,12 +12,35 @@ namespace vm {
 
 class InterprocessLock;
 
-// A lock guarding one configuration file or its cached parse.
+// A lock guarding a file's cached parse.
 class ConfigLock {
  public:
   virtual ~ConfigLock() = default;
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
+};
+
+// Told when another process keeps a configuration file's lock so long that
+// the user should know. `file_name` is the configuration file ("domain.cfg",
+// "userauth.cfg"), `where` the lock (the lock file's path on POSIX, the
+// mutex's name on Windows). Called on the waiting thread.
+class LockWaitListener {
+ public:
+  virtual ~LockWaitListener() = default;
+  // The wait has gone on for a few seconds.
+  virtual void LockWaiting(const std::string& file_name,
+                           const std::string& where) = 0;
+  // The time limit passed: the wait ends without the lock.
+  virtual void LockGivenUp(const std::string& file_name,
+                           const std::string& where) = 0;
+};
+
+// How long a wait for the machine-wide lock goes on. The limit comes from
+// the environment variable VELQUOR_LOCK_TIMEOUT (whole seconds; 0 for a
+// single attempt) when it is set.
+struct LockWaitLimits {
+  int64_t notice_millis = 3000;     // until the listener is told
+  int64_t give_up_millis = 600000;  // until the wait fails
 };
 
 // The machine-wide lock of one configuration file, shared by name
@@ -26,32 +49,73 @@ class ConfigLock {
 // lock cannot be opened, only the threads of this process are excluded;
 // error() then says why, and a front end must not go on to write the file
 // (see ConfigLocksUsable).
-class NamedLock : public ConfigLock {
+//
+// A wait for another process is never silent or endless: the listener
+// hears of it after a few seconds, it fails once the limit has passed, and
+// InterruptWaits ends it (and every later interruptible wait) at once.
+class NamedLock {
  public:
   explicit NamedLock(const std::string& file_name);
-  ~NamedLock() override;
+  ~NamedLock();
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
 
-  void Lock() override;
-  void Unlock() override;
+  // True when the caller holds the lock and must Unlock it; false when the
+  // wait failed, gave up or was interrupted (`interruptible` only).
+  // `listener` may be null.
+  bool Lock(LockWaitListener* listener, bool interruptible);
+  void Unlock();
 
-  // Opens the machine-wide lock again (tests change its directory).
+  // Ends every interruptible wait, now and from now on (the process is
+  // about to end).
+  void InterruptWaits() { interrupted_ = true; }
+
+  // Opens the machine-wide lock again and reads the limits from the
+  // environment again (tests change both).
   void Reopen();
 
-  // Why the machine-wide lock could not be opened; empty when it is open.
+  // Why the machine-wide lock could not be opened, or the limits not be
+  // read; empty when all is well.
   std::string error();
+
+  // For tests: limits other than those of the environment.
+  void SetLimits(const LockWaitLimits& limits) { limits_ = limits; }
 
   // The longest time, in microseconds, this process held the lock.
   int64_t LongestHoldMicros() const { return longest_hold_us_; }
 
  private:
+  void Open();
+  // Waits for the machine-wide lock; the thread lock is held.
+  bool Wait(LockWaitListener* listener, bool interruptible);
+
+  std::string file_name_;
   std::string name_;
   std::chrono::steady_clock::time_point locked_at_;
   std::atomic<int64_t> longest_hold_us_{0};
+  std::atomic<bool> interrupted_{false};
   std::mutex thread_lock_;
-  std::string error_;                       // set by the opening of lock_
+  LockWaitLimits limits_;
+  std::string error_;                       // set by Open
   std::unique_ptr<InterprocessLock> lock_;  // null when it cannot be opened
+};
+
+// Holds a NamedLock for one scope, when it can be had.
+class ScopedNamedLock {
+ public:
+  ScopedNamedLock(NamedLock* lock, LockWaitListener* listener,
+                  bool interruptible)
+      : lock_(lock), locked_(lock->Lock(listener, interruptible)) {}
+  ~ScopedNamedLock() {
+    if (locked_) lock_->Unlock();
+  }
+  ScopedNamedLock(const ScopedNamedLock&) = delete;
+  ScopedNamedLock& operator=(const ScopedNamedLock&) = delete;
+  bool locked() const { return locked_; }
+
+ private:
+  NamedLock* lock_;
+  bool locked_;
 };
 
 // Guards a file's cached parse within this process.

@@ -7,8 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <string>
+#include <vector>
 
+#include "config/config_lock.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
 #include "platform/file_system.h"
@@ -50,9 +54,40 @@ class StoreProcessTest : public testing::Test {
   int HoldLock(Child* child, const std::function<bool()>& release) {
     std::unique_ptr<InterprocessLock> lock =
         OpenInterprocessLock("Tarnwick_userauth.cfg");
-    if (lock == nullptr || !lock->Lock()) return 1;
+    if (lock == nullptr || lock->LockWithin(20000) != LockResult::kLocked) {
+      return 1;
+    }
     child->Ready();
     return release() ? 0 : 2;
+  }
+
+  // Records what the waits tell; the first notice creates the file
+  // "waiting" and runs `on_waiting`.
+  struct Listener : LockWaitListener {
+    void LockWaiting(const std::string& file,
+                     const std::string& where) override {
+      told.push_back("waiting " + file + " " + where);
+      std::ofstream(dir / "waiting") << "";
+      if (on_waiting) on_waiting();
+    }
+    void LockGivenUp(const std::string& file,
+                     const std::string& where) override {
+      told.push_back("given up " + file + " " + where);
+    }
+    fs::path dir;
+    std::function<void()> on_waiting;
+    std::vector<std::string> told;
+  };
+
+  // Lets the listener hear of every wait at once.
+  void SetLimitMillis(int64_t give_up) {
+    SharedStateFor("userauth.cfg").named_lock.SetLimits({0, give_up});
+    listener_.dir = dir_;
+    context_.lock_waits = &listener_;
+  }
+  std::string Where() const {
+    return "userauth.cfg " +
+           (dir_ / "locks" / "Tarnwick_userauth.cfg").string();
   }
 
   fs::path dir_;
@@ -60,17 +95,18 @@ class StoreProcessTest : public testing::Test {
   FixedClock clock_;
   TargetContext context_;
   UserRecord user_;
+  Listener listener_;
 };
 
-// The holder lets go only once the parent is seen waiting, and leaves a
+// The holder lets go only once the parent is heard waiting, and leaves a
 // mark that exists before the parent's save can end only if the save
 // waited for the lock.
 TEST_F(StoreProcessTest, SaveWaitsForAnotherProcessHoldingTheLock) {
+  SetLimitMillis(600000);
   UserStore store(&context_);
-  const pid_t parent = getpid();
   Child holder([&](Child* self) {
     return HoldLock(self, [&] {
-      const bool waited = AwaitWaitingForLock(parent);
+      const bool waited = AwaitFile((dir_ / "waiting").string());
       std::ofstream(dir_ / "mark") << "released";
       return waited;
     });
@@ -80,6 +116,64 @@ TEST_F(StoreProcessTest, SaveWaitsForAnotherProcessHoldingTheLock) {
   EXPECT_TRUE(store.SavePending());
   EXPECT_TRUE(fs::exists(dir_ / "mark")) << "the save did not wait";
   EXPECT_EQ(holder.Wait(), 0) << "the save never waited for the lock";
+  EXPECT_EQ(listener_.told, std::vector<std::string>{"waiting " + Where()});
+}
+
+// A lock another process keeps: the wait says what it waits for, and the
+// save fails once the limit has passed or the wait is interrupted, with
+// the file as it was and the addition still pending. The holder lets go
+// once the save has ended (or after 20 s, when it waits too long).
+TEST_F(StoreProcessTest, WaitForAHeldLockEndsWithAFailure) {
+  const struct {
+    const char* name;
+    int64_t limit;
+    bool interrupt;
+    std::vector<std::string> told;  // after "waiting"
+    bool saved_later;               // once the holder has let go
+  } kCases[] = {
+      {"limit passed", 0, false, {"given up"}, true},
+      {"interrupted", 600000, true, {}, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ResetSharedConfigStates();
+    std::ofstream(dir_ / "userauth.cfg", std::ios::binary)
+        << Golden("config/userauth_empty.cfg");
+    fs::remove(dir_ / "waiting");
+    fs::remove(dir_ / "done");
+    listener_.told.clear();
+    SetLimitMillis(c.limit);
+    listener_.on_waiting = [&] {
+      if (c.interrupt) InterruptConfigLockWaits();
+    };
+    UserStore store(&context_);
+    Child holder([&](Child* self) {
+      return HoldLock(self,
+                      [&] { return AwaitFile((dir_ / "done").string()); });
+    });
+    ASSERT_TRUE(holder.WaitReady());
+    EXPECT_EQ(store.AddUser(user_), kUserAdded);
+    EXPECT_FALSE(store.SavePending());
+    std::ofstream(dir_ / "done") << "";
+    EXPECT_EQ(holder.Wait(), 0);
+    std::ifstream file(dir_ / "userauth.cfg", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}),
+              Golden("config/userauth_empty.cfg"));
+    std::vector<std::string> told = {"waiting " + Where()};
+    for (const std::string& t : c.told) told.push_back(t + " " + Where());
+    EXPECT_EQ(listener_.told, told);
+    EXPECT_TRUE(store.HasPending());
+    EXPECT_EQ(store.SavePending(), c.saved_later);
+  }
+}
+
+TEST_F(StoreProcessTest, TimeLimitThatIsNoNumberOfSecondsStopsTheRun) {
+  setenv("VELQUOR_LOCK_TIMEOUT", "10m", 1);
+  ResetSharedConfigStates();
+  unsetenv("VELQUOR_LOCK_TIMEOUT");
+  std::string error;
+  EXPECT_FALSE(ConfigLocksUsable(&error));
+  EXPECT_EQ(error, "VELQUOR_LOCK_TIMEOUT is not a number of seconds: 10m");
 }
 
 TEST_F(StoreProcessTest, KilledHolderDoesNotBlockSaving) {

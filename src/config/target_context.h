@@ -9,6 +9,7 @@ namespace vm {
 
 class Clock;
 class FileSystem;
+class LockWaitListener;
 
 // What the target's stores need to know about the target: where its files
 // are, how to reach them, and the primary domain. One object per target;
@@ -21,6 +22,8 @@ struct TargetContext {
   std::string primary_domain;  // empty while the target names none
   // How names are folded and compared: the run's ANSI code page.
   NameOps names;
+  // Told when another process keeps a file's lock long; may be null.
+  LockWaitListener* lock_waits = nullptr;
 };
 
 }  // namespace vm

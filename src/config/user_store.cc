@@ -247,10 +247,12 @@ bool UserStore::AppendItem(const PendingUser& added, bool* complete) {
 bool UserStore::Merge(XmlDocument* fresh) {
   document_ = std::move(*fresh);
   Loaded();
+  merged_existing_.clear();
   for (const PendingUser& added : pending_users_) {
     // Another writer added it meanwhile: it exists, as a check would say.
     if (UserExists(added.user.name, added.user.domain) ||
         AliasExists(added.user.name, added.user.domain)) {
+      merged_existing_.emplace_back(added.user.name, added.user.domain);
       continue;
     }
     bool complete = false;
@@ -259,6 +261,20 @@ bool UserStore::Merge(XmlDocument* fresh) {
   return true;
 }
 
-void UserStore::PendingSaved() { pending_users_.clear(); }
+void UserStore::PendingSaved() {
+  pending_users_.clear();
+  for (auto& existing : merged_existing_) {
+    added_by_others_.push_back(std::move(existing));
+  }
+  merged_existing_.clear();
+}
+
+std::vector<std::pair<std::string, std::string>>
+UserStore::TakeAddedByOthers() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  std::vector<std::pair<std::string, std::string>> taken;
+  taken.swap(added_by_others_);
+  return taken;
+}
 
 }  // namespace vm

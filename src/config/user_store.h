@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/config_file.h"
@@ -97,6 +98,11 @@ class UserStore : public ConfigFile {
   bool UserExists(const std::string& name, const std::string& domain) const;
   bool AliasExists(const std::string& name, const std::string& domain) const;
 
+  // The additions (name and domain as given to AddUser) that the saves
+  // since the last call did not write because another writer had added a
+  // user or an alias of that name meanwhile: to this store they exist.
+  std::vector<std::pair<std::string, std::string>> TakeAddedByOthers();
+
  protected:
   void Loaded() override;
   bool Merge(XmlDocument* fresh) override;
@@ -115,6 +121,10 @@ class UserStore : public ConfigFile {
   bool AppendItem(const PendingUser& added, bool* complete);
 
   std::vector<PendingUser> pending_users_;  // added since the last save
+  // Of those, the ones the last merge found in the file already; they go
+  // to added_by_others_ once the save succeeds.
+  std::vector<std::pair<std::string, std::string>> merged_existing_;
+  std::vector<std::pair<std::string, std::string>> added_by_others_;
 
   std::unique_ptr<NameIndex> users_;
   std::unique_ptr<NameIndex> aliases_;

@@ -99,6 +99,19 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         --stats->user_count;
       }
     }
+    // Another writer (a second run, say) added some of them before the
+    // save could: they existed, and this run did not import them.
+    for (const auto& [user, domain] : users->TakeAddedByOthers()) {
+      for (const auto& [account, display] : held) {
+        if (account.user_name != user || account.domain != domain) continue;
+        --stats->user_count;
+        host->AppendLogLine(texts.account_added_by_other + display);
+        observer->OnAccountEnd(
+            user, domain, AccountOutcome::kExists, texts.account_added_by_other,
+            mailboxes->TargetBox(account, target->primary_domain));
+        break;
+      }
+    }
     // After a failure the additions stay pending and a later save may
     // still write them; they were reported (and their mail marked) now.
     if (!ok || !users->HasPending()) held.clear();

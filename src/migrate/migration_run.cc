@@ -1,5 +1,8 @@
 #include "migrate/migration_run.h"
 
+#include <thread>
+
+#include "config/config_lock.h"
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
@@ -130,6 +133,49 @@ class OrderedRunObserver : public RunObserver {
   OrderedLog* log_;
 };
 
+// Tells the user, through the host, when another program keeps a
+// configuration file's lock; the target's listener while it lives. The
+// run's thread speaks through `log` (the account step's ordered log, which
+// puts the notice after the lines of the work still in flight); another
+// thread, saving as the program is ended, through the host itself.
+class LockNotices : public LockWaitListener {
+ public:
+  LockNotices(RunHost* host, const Texts& texts, TargetContext* target)
+      : host_(host),
+        log_(host),
+        texts_(texts),
+        target_(target),
+        previous_(target->lock_waits),
+        run_thread_(std::this_thread::get_id()) {
+    target_->lock_waits = this;
+  }
+  ~LockNotices() override { target_->lock_waits = previous_; }
+
+  void set_log(RunHost* log) { log_ = log; }
+
+  void LockWaiting(const std::string& file_name,
+                   const std::string& where) override {
+    Say(texts_.lock_waiting + file_name + " (" + where + ")");
+  }
+  void LockGivenUp(const std::string& file_name,
+                   const std::string& where) override {
+    Say(texts_.lock_given_up + file_name + " (" + where + ")");
+  }
+
+ private:
+  void Say(const std::string& text) {
+    (std::this_thread::get_id() == run_thread_ ? log_ : host_)
+        ->ShowNotice(text);
+  }
+
+  RunHost* host_;
+  RunHost* log_;
+  const Texts& texts_;
+  TargetContext* target_;
+  LockWaitListener* previous_;
+  std::thread::id run_thread_;
+};
+
 std::string DisplayName(const std::string& user, const std::string& domain) {
   return user.find('@') == std::string::npos ? user + "@" + domain : user;
 }
@@ -227,6 +273,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
 
   RunTally tally(observer);
   observer = &tally;
+  LockNotices notices(host, texts, target);
   int refused = 0;
   if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
                        observer, settings.code_page, target->names)) {
@@ -270,6 +317,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.log = &ordered;
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   int account_result;
+  notices.set_log(&ordered);
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
@@ -278,6 +326,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                        &outcome.failure_lines, &ordered_observer);
     mailboxes.Finish();
   }
+  notices.set_log(host);
   outcome.failure_lines += mailboxes.failure_lines();
 
   host->AppendLogLine(texts.account_step_end);

@@ -143,6 +143,11 @@ void OrderedLog::ShowMessage(const std::string& text) {
   host_->ShowMessage(text);
 }
 
+void OrderedLog::ShowNotice(const std::string& text) {
+  Drain();
+  host_->ShowNotice(text);
+}
+
 SourceDomainList* OrderedLog::GetSourceDomains() {
   // The lists are the host's data, not a call the user sees.
   return host_->GetSourceDomains();

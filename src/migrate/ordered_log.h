@@ -63,6 +63,7 @@ class OrderedLog : public RunHost {
   std::string SuffixText() override;
   std::string CommonPasswordText() override;
   void ShowMessage(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
   SourceDomainList* GetSourceDomains() override;
 
  private:

@@ -41,6 +41,16 @@ class RunHost {
   // A modal message box with an OK button only; returns when dismissed.
   virtual void ShowMessage(const std::string& text) = 0;
 
+  // A passing word on what the run is doing, for the user to see at once
+  // without answering it (a wait for another program, for one). The dialog
+  // adds it to the result list; the console writes it to standard error.
+  // Unlike the other calls it may also come from a thread that saves the
+  // configuration as the program is being ended.
+  virtual void ShowNotice(const std::string& text) {
+    AppendLogLine(text);
+    SelectLastLine();
+  }
+
   // The source lists, owned by the host and kept between runs.
   virtual SourceDomainList* GetSourceDomains() = 0;
 };

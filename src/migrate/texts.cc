@@ -41,6 +41,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.account_failed = a("该账户导入失败或者userauth.cfg文件读取错误！");
   t.mailbox_not_created = a("无法创建邮箱目录，该帐户未导入:");
   t.domain_list_unreadable = a("读取域信息出错！");
+  t.account_added_by_other = a("该帐户已由其他程序添加，本次未导入:");
 
   t.folder_indent = std::string(9, ' ');
   const char* in_progress[4] = {"收件箱转移进行中...", "发件箱转移进行中...",
@@ -68,6 +69,9 @@ Texts MakeTexts(const CodePage& code_page) {
   t.verify_missing = a("目标中缺少该邮件:");
   t.verify_different = a("目标中的邮件与源邮件不同:");
   t.verify_passed = a("校验通过，所有邮件都已在目标中。");
+
+  t.lock_waiting = a("正在等待其他程序释放配置文件锁:");
+  t.lock_given_up = a("等待配置文件锁超时，未能读写该文件:");
 
   t.source_not_found = a("本机没有检测到 Velquor 软件，无法实现转移！");
   t.target_not_found =

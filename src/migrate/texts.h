@@ -47,6 +47,9 @@ struct Texts {
   std::string syncing_account;    // followed by the display name (--sync)
   std::string account_failed;
   std::string mailbox_not_created;  // followed by the display name
+  // Followed by the display name: another program added the account
+  // between this run's check and its save.
+  std::string account_added_by_other;
   std::string domain_list_unreadable;
 
   // Mailbox step. Folder lines start with nine blanks.
@@ -71,6 +74,11 @@ struct Texts {
   std::string verify_missing;         // after indent; followed by the path
   std::string verify_different;       // after indent; followed by the path
   std::string verify_passed;          // message of a clean --verify-only
+
+  // Waiting for a configuration file's lock; followed by the file name and
+  // the lock.
+  std::string lock_waiting;
+  std::string lock_given_up;
 
   // Start-up.
   std::string source_not_found;

@@ -14,17 +14,20 @@ namespace vm {
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
 
-// Makes a write to a closed pipe fail with an error instead of ending the
-// process (POSIX raises SIGPIPE by default), so a run whose output reader
-// went away still finishes its migration.
-void IgnoreBrokenPipe();
+// Makes writes fail with an error where POSIX would end the process with a
+// signal: a write to a closed pipe (SIGPIPE), so a run whose output reader
+// went away still finishes its migration, and a write past the file size
+// limit (SIGXFSZ, `ulimit -f`), which is then a failed write like any other.
+void IgnoreWriteSignals();
 
 // Calls `handler` once, on a thread of its own, when the user or the system
 // ends the program (Ctrl-C, SIGINT, SIGTERM, SIGHUP; on Windows the console's
 // Ctrl-C, Ctrl-Break, close, log-off and shut-down events), then ends the
-// process with status 130. Call it before any other thread starts: on POSIX
-// the signals are blocked in the calling thread and in every thread it
-// starts afterwards, and only the handler's thread takes them.
+// process with status 130. A second such event while the handler runs ends
+// the process at once, with the same status. Call it before any other
+// thread starts: on POSIX the signals are blocked in the calling thread and
+// in every thread it starts afterwards, and only the handler's threads take
+// them.
 void OnInterrupt(void (*handler)());
 
 // Writes the bytes to standard output or standard error and flushes them.

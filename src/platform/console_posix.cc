@@ -28,7 +28,10 @@ bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+void IgnoreWriteSignals() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
 
 void OnInterrupt(void (*handler)()) {
   sigset_t signals;
@@ -43,7 +46,14 @@ void OnInterrupt(void (*handler)()) {
     int signal_number = 0;
     while (::sigwait(&signals, &signal_number) != 0) {
     }
-    handler();
+    std::thread([handler] {
+      handler();
+      ::_exit(130);
+    }).detach();
+    // The handler may wait (for a configuration file's lock); a user who
+    // will not wait says so again.
+    while (::sigwait(&signals, &signal_number) != 0) {
+    }
     ::_exit(130);
   }).detach();
 }

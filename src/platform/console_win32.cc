@@ -4,6 +4,8 @@
 // After <windows.h>, which it needs.
 #include <shellapi.h>
 
+#include <atomic>
+
 namespace vm {
 namespace {
 
@@ -75,8 +77,11 @@ void (*interrupt_handler)() = nullptr;
 
 BOOL WINAPI ConsoleEvent(DWORD) {
   // The system calls this on a thread of its own; the process ends here
-  // instead of in the default handler, after the handler has run.
-  interrupt_handler();
+  // instead of in the default handler, after the handler has run. The
+  // handler may wait (for a configuration file's lock): a second event
+  // ends the process at once.
+  static std::atomic<bool> handling{false};
+  if (!handling.exchange(true)) interrupt_handler();
   ExitProcess(130);
   return TRUE;
 }
@@ -92,8 +97,9 @@ bool StdoutIsTerminal() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 
-// A write to a closed pipe fails with ERROR_NO_DATA; there is no signal.
-void IgnoreBrokenPipe() {}
+// A write to a closed pipe fails with ERROR_NO_DATA; there is no signal,
+// nor a file size limit.
+void IgnoreWriteSignals() {}
 
 bool WriteStdout(std::string_view utf8) {
   return WriteTo(STD_OUTPUT_HANDLE, utf8);

@@ -64,7 +64,9 @@ class FileSystem {
   // file's owner, group and mode (POSIX) or security descriptor and
   // attributes (Windows). An existing file is rewritten in place, every
   // write checked, when the rename is refused, no temporary file can be
-  // created beside it, or its owner could not be kept. A file that did not
+  // created beside it, or its owner could not be kept; such a rewrite first
+  // makes sure the whole text fits (room on the volume, the file size
+  // limit) and otherwise fails with the file unchanged. A file that did not
   // exist is created readable by its owner only unless a file of the same
   // extension in its directory shows another mode, and (as root) owned
   // like the directory. Leaves no temporary file behind.

@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -624,24 +625,98 @@ class PosixFileSystem : public FileSystem {
 
   // Rewrites an existing file through its own inode, so that it keeps its
   // owner, mode and links; the file is cut to the new length only after
-  // every byte is written, and every step is checked.
+  // every byte is written, and every step is checked. No byte is
+  // overwritten before the file is sure to hold the whole text: room for
+  // it is reserved first, so a full volume or the file size limit fails
+  // the save and leaves the file as it was. Should a write fail even so,
+  // the old bytes are put back.
   static bool WriteInPlace(const std::string& native, const std::string& path,
                            const std::string& contents, std::string* error) {
-    ScopedFd fd(::open(native.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (fd.get() < 0) {
-      SetError(error, errno, "cannot open " + path + " for writing");
+    const int flags = O_CLOEXEC | O_NOFOLLOW;
+    int opened = ::open(native.c_str(), O_RDWR | flags);
+    if (opened < 0 && errno == EACCES) {
+      opened = ::open(native.c_str(), O_WRONLY | flags);
+    }
+    ScopedFd fd(opened);
+    struct stat st;
+    if (fd.get() < 0 || !IsRegularFile(fd.get(), &st)) {
+      SetError(error, fd.get() < 0 ? errno : EINVAL,
+               "cannot open " + path + " for writing");
       return false;
     }
-    bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
-              ::ftruncate(fd.get(), static_cast<off_t>(contents.size())) == 0 &&
-              ::fsync(fd.get()) == 0;
+    const off_t size = static_cast<off_t>(contents.size());
+    if (int err = Reserve(fd.get(), st.st_size, size); err != 0) {
+      SetError(error, err, "cannot write " + path);
+      return false;
+    }
+    // A file we may write but not read cannot be put back.
+    std::string old;
+    const bool readable = ReadAt(fd.get(), st.st_size, &old);
+    bool ok = PWriteAll(fd.get(), contents, 0) &&
+              ::ftruncate(fd.get(), size) == 0 && ::fsync(fd.get()) == 0;
     int err = errno;
+    if (!ok && readable && PWriteAll(fd.get(), old, 0)) {
+      ::ftruncate(fd.get(), st.st_size);
+    }
     if (!fd.Close() && ok) {
       ok = false;
       err = errno;
     }
     if (!ok) SetError(error, err, "cannot write " + path);
     return ok;
+  }
+
+  // Makes sure a file of `size` bytes fits: within the file size limit, and
+  // with its blocks allocated. 0 or the errno value; the file's content
+  // and length are as before either way.
+  static int Reserve(int fd, off_t old_size, off_t size) {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+        limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(size) > limit.rlim_cur) {
+      return EFBIG;
+    }
+    if (size == 0) return 0;
+    // Kept beyond the end of the file, the blocks change nothing a reader
+    // sees until the text is written into them.
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return 0;
+    int err = errno;
+    if (err != EOPNOTSUPP && err != ENOSYS) return err;
+    if (size <= old_size) return 0;
+    // A file system that cannot reserve: make the file longer with zeros,
+    // which allocates what the text needs; undone when it fails.
+    err = ::posix_fallocate(fd, old_size, size - old_size);
+    if (err != 0) ::ftruncate(fd, old_size);
+    return err;
+  }
+
+  // Reads the first `size` bytes of the open file into *bytes.
+  static bool ReadAt(int fd, off_t size, std::string* bytes) {
+    bytes->resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < bytes->size()) {
+      ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done,
+                          static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  static bool PWriteAll(int fd, const std::string& bytes, off_t offset) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                           offset + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n == 0) errno = EIO;
+        return false;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return true;
   }
 
   // Gives the replacement the replaced file's owner, group and mode. False

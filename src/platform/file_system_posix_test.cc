@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -124,6 +125,21 @@ TEST_F(PosixFileSystemTest, WritesCutShortFailAndLeaveNothingBehind) {
   int64_t seconds = 0;
   ASSERT_TRUE(disk_->ModifiedTime(Path("b.in"), &seconds));
   EXPECT_EQ(seconds, 1000000000);
+  // Rewritten in place (no temporary file can be made in the directory), a
+  // text past the limit fails before a byte of the file is overwritten.
+  ASSERT_TRUE(disk_->WriteFile(Path("domain.cfg"), old_text, nullptr));
+  fs::permissions(root_ / "domain.cfg", fs::perms::all);
+  fs::permissions(root_, fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_EQ(InChild(
+                [&] {
+                  LimitFileSize(4096);
+                  return disk_->ReplaceContents(
+                      Path("domain.cfg"), std::string(10000, 'n'), nullptr);
+                },
+                true),
+            0);
+  EXPECT_EQ(Slurp(root_ / "domain.cfg"), old_text);
 }
 
 // A replace cut short by a kill leaves its temporary file; the next
@@ -284,20 +300,83 @@ TEST(InterprocessLockTest, ForkedChildIsExcludedByItsParent) {
   std::unique_ptr<InterprocessLock> lock =
       OpenInterprocessLock("Tarnwick_fork.cfg");
   ASSERT_NE(lock, nullptr);
-  ASSERT_TRUE(lock->Lock());
+  EXPECT_EQ(lock->where(), (dir / "Tarnwick_fork.cfg").string());
+  ASSERT_EQ(lock->LockWithin(0), LockResult::kLocked);
   lock->Unlock();  // the descriptor is open before the fork, as in a run
-  ASSERT_TRUE(lock->Lock());
-  const fs::path mark = dir / "mark";
-  Child child([&](Child*) {
-    if (!lock->Lock()) return 1;
-    return fs::exists(mark) ? 0 : 2;
+  ASSERT_EQ(lock->LockWithin(0), LockResult::kLocked);
+  Child child([&](Child* self) {
+    if (lock->LockWithin(0) != LockResult::kBusy) return 1;
+    self->Ready();
+    return lock->LockWithin(20000) == LockResult::kLocked ? 0 : 2;
   });
-  AwaitWaitingForLock(child.pid());
-  std::ofstream(mark) << "parent held the lock";
+  ASSERT_TRUE(child.WaitReady());
   lock->Unlock();
   EXPECT_EQ(child.Wait(), 0);
   unsetenv("VELQUOR_LOCK_DIR");
   fs::remove_all(dir);
+}
+
+// Without VELQUOR_LOCK_DIR the locks lie in a folder of the user's own,
+// made private, never in one another user made or may write: nobody else
+// can then keep the run waiting. Run as "nobody", from root.
+TEST(InterprocessLockTest, DefaultFolderIsTheUsersOwn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  constexpr uid_t kNobody = 65534;
+  struct stat st;
+  const fs::path dir =
+      (stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode) ? "/run/lock/"
+                                                          : "/tmp/") +
+      std::string("velquor-migrate-65534");
+  const fs::path real = dir.string() + ".real";
+  auto owned_by_nobody = [&](const fs::path& path, mode_t mode) {
+    fs::create_directory(path);
+    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> plant;
+    bool usable;
+  } kCases[] = {
+      {"absent", [] {}, true},
+      {"made by root", [&] { fs::create_directory(dir); }, false},
+      {"others may write it", [&] { owned_by_nobody(dir, 0777); }, false},
+      {"a link to a folder of the user",
+       [&] {
+         owned_by_nobody(real, 0700);
+         fs::create_directory_symlink(real, dir);
+       },
+       false},
+  };
+  unsetenv("VELQUOR_LOCK_DIR");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir);
+    fs::remove_all(real);
+    c.plant();
+    Child child([&](Child*) {
+      if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return 101;
+      std::string error;
+      auto lock = OpenInterprocessLock("Tarnwick_owner.cfg", &error);
+      if (!c.usable) {
+        return lock == nullptr &&
+                       error.find("not a folder of this user's own") !=
+                           std::string::npos
+                   ? 0
+                   : 1;
+      }
+      struct stat made;
+      return lock != nullptr &&
+                     lock->where() == (dir / "Tarnwick_owner.cfg").string() &&
+                     lstat(dir.c_str(), &made) == 0 && S_ISDIR(made.st_mode) &&
+                     made.st_uid == kNobody && (made.st_mode & 077) == 0
+                 ? 0
+                 : 2;
+    });
+    EXPECT_EQ(child.Wait(), 0);
+  }
+  fs::remove_all(dir);
+  fs::remove_all(real);
 }
 
 }  // namespace

@@ -1,23 +1,40 @@
 #ifndef VM_PLATFORM_INTERPROCESS_LOCK_H_
 #define VM_PLATFORM_INTERPROCESS_LOCK_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace vm {
 
+// How a LockWithin ended.
+enum class LockResult {
+  kLocked,  // this process owns the lock now
+  kBusy,    // another holder still had it when the time ran out
+  kFailed,  // the wait itself failed
+};
+
 // A machine-wide lock shared by name with every process that opens the same
 // name: a named mutex on Windows, an flock'ed file "<lock dir>/<name>" on
-// POSIX (lock dir from VELQUOR_LOCK_DIR, default /tmp). A holder that dies
-// releases it; the next Lock() then succeeds as if it had been released.
-// Not reentrant within one object.
+// POSIX. A holder that dies releases it; the next wait then succeeds as if
+// it had been released. Not reentrant within one object.
+//
+// The POSIX lock dir is VELQUOR_LOCK_DIR when that is set (a folder shared
+// with a server that guards the same files). Otherwise it is a folder of
+// the running user that no other local user can take over: for root
+// /run/velquor-migrate, for others $XDG_RUNTIME_DIR/velquor-migrate or
+// /run/lock/velquor-migrate-<uid>, made 0700; one found there that is a
+// link, belongs to someone else or is writable by others is refused.
 class InterprocessLock {
  public:
   virtual ~InterprocessLock() = default;
-  // Waits without time-out until this process owns the lock. Returns false
-  // only when the wait itself failed (the caller goes on unlocked).
-  virtual bool Lock() = 0;
+  // Takes the lock, waiting at most `millis` milliseconds for another
+  // holder to let go (0: one attempt, no wait).
+  virtual LockResult LockWithin(int64_t millis) = 0;
   virtual void Unlock() = 0;
+  // The lock file's path (POSIX) or the mutex's name (Windows), for
+  // messages.
+  virtual const std::string& where() const = 0;
 };
 
 // Opens (creating when needed) the lock of that name, for example

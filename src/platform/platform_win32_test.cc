@@ -31,11 +31,12 @@ TEST(NamedMutexTest, AbandonedHoldPassesOnAndAHeldOneExcludes) {
   ASSERT_NE(first, nullptr);
   // A thread that ends while owning a mutex abandons it, as a process that
   // dies does.
-  std::thread owner([&] { ASSERT_TRUE(first->Lock()); });
+  std::thread owner(
+      [&] { ASSERT_EQ(first->LockWithin(0), LockResult::kLocked); });
   owner.join();
   auto second = OpenInterprocessLock(name);
   ASSERT_NE(second, nullptr);
-  ASSERT_TRUE(second->Lock());
+  ASSERT_EQ(second->LockWithin(0), LockResult::kLocked);
   DWORD wait_result = WAIT_FAILED;
   std::thread other([&] {
     HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());

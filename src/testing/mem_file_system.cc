@@ -156,7 +156,12 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
     SetError(error, "cannot write " + path + ": no space left");
     return false;
   }
-  if (refuse_rename_) return WriteLocked(path, contents, error);
+  // Refused the rename, the file is rewritten in place, in room reserved
+  // for the whole text before a byte is overwritten.
+  if (refuse_rename_ && TakeBudget(contents.size()) < contents.size()) {
+    SetError(error, "cannot write " + path + ": no space left");
+    return false;
+  }
   Node& node = nodes_[key];
   if (node.name.empty()) node.name = Split(path).back();
   node.data = contents;

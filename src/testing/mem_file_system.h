@@ -56,7 +56,8 @@ class MemFileSystem : public FileSystem {
   // a directory) fails. Exists and ModifiedTime still see it.
   void FailPath(const std::string& path);
   // While set, ReplaceContents finds its rename refused and falls back to
-  // writing in place.
+  // writing in place (which needs room for the text a second time, and
+  // fails with the file unchanged when it has none).
   void RefuseRename(bool refuse);
 
   // How many times the file's contents were read, and written (whole-file

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <string>
 
@@ -49,24 +48,13 @@ class Child {
   int ready_[2] = {-1, -1};
 };
 
-// Whether /proc/locks shows process `pid` waiting for an flock.
-inline bool IsWaitingForLock(pid_t pid) {
-  std::ifstream locks("/proc/locks");
-  const std::string needle = " " + std::to_string(pid) + " ";
-  for (std::string line; std::getline(locks, line);) {
-    if (line.find("-> FLOCK") != std::string::npos &&
-        line.find(needle) != std::string::npos) {
-      return true;
-    }
+// Waits, a millisecond at a time for at most 20 s, until `path` exists;
+// false when it never does.
+inline bool AwaitFile(const std::string& path) {
+  for (int i = 0; i < 20000 && access(path.c_str(), F_OK) != 0; ++i) {
+    usleep(1000);
   }
-  return false;
-}
-
-// Waits, a millisecond at a time for at most 20 s, until `pid` waits for
-// an flock; false when it never does.
-inline bool AwaitWaitingForLock(pid_t pid) {
-  for (int i = 0; i < 20000 && !IsWaitingForLock(pid); ++i) usleep(1000);
-  return IsWaitingForLock(pid);
+  return access(path.c_str(), F_OK) == 0;
 }
 
 }  // namespace vm
