@@ -111,8 +111,8 @@ class FileSystem {
 std::unique_ptr<FileSystem> NewDiskFileSystem();
 
 // The same for paths in the named code page ("GBK", "CP936", "UTF-8", ...);
-// null when the code page is unknown. On Windows the name is ignored: paths
-// are always in the system's ANSI code page.
+// null when the code page is unknown. On Windows too the names on disk are
+// the paths converted with that code page, whatever the system's is.
 std::unique_ptr<FileSystem> NewDiskFileSystem(
     const std::string& code_page_name);
 
