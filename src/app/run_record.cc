@@ -64,9 +64,14 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
                            int64_t missing, int64_t different) {
   for (AccountRecord& account : accounts_) {
     if (account.user != user || account.domain != domain) continue;
+    // A folder listed twice is checked twice: each check goes to the first
+    // folder of its name not checked yet, never over an earlier one.
     FolderRecord* record = nullptr;
     for (FolderRecord& f : account.folders) {
-      if (f.counts.name == folder) record = &f;
+      if (f.counts.name == folder && !f.verified) {
+        record = &f;
+        break;
+      }
     }
     if (record == nullptr) {
       account.folders.push_back(FolderRecord{});

@@ -150,7 +150,23 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       // added without (all of) its mail is finished by the next run.
       const std::string& primary = target->primary_domain;
       const std::string box = mailboxes->TargetBox(account, primary);
-      const bool resume = mailboxes->IsPending(account, primary);
+      // Two source accounts (bob and bob@a.com of one domain) are one
+      // target account: the second one's mail is not mixed into the
+      // first one's mailbox, where a message of the same name would be
+      // taken for its own.
+      const std::string other = mailboxes->SharedBoxUser(account, primary);
+      if (!other.empty()) {
+        const std::string line =
+            texts.shared_mailbox + display + " (" + other + ")";
+        host->AppendLogLine(line);
+        host->SelectLastLine();
+        ++*failure_lines;
+        observer->OnAccountEnd(account.user_name, account.domain,
+                               AccountOutcome::kFailed, line, box);
+        continue;
+      }
+      bool resumed_sync = false;
+      const bool resume = mailboxes->IsPending(account, primary, &resumed_sync);
       const bool adding =
           !resume && !users->UserExists(account.user_name, account.domain) &&
           !users->AliasExists(account.user_name, account.domain);
@@ -189,8 +205,11 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         };
         if (!mailboxes->MigrateMailbox(account, primary, resume_box, told)) {
           observer->OnAccountEnd(
-              account.user_name, account.domain, AccountOutcome::kRefused,
-              texts.unsafe_mailbox_name + account.user_name, "");
+              account.user_name, account.domain,
+              box.empty() ? AccountOutcome::kRefused : AccountOutcome::kFailed,
+              box.empty() ? texts.unsafe_mailbox_name + account.user_name
+                          : texts.mailbox_dir_failed + box,
+              box);
         }
       };
       switch (users->AddUser(MakeUser(account, *record))) {
@@ -217,14 +236,27 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           break;
         case kUserExists:
           if (resume || mailboxes->sync()) {
-            // An account finished by this run counts as imported.
-            if (resume) ++stats->user_count;
+            // A sync is marked too, so that an interrupted one is finished
+            // by the next run, which may replace a copy it left cut short.
+            if (!resume && !mailboxes->MarkPending(account, primary, true)) {
+              host->AppendLogLine(texts.mailbox_not_created + display);
+              host->SelectLastLine();
+              ++*failure_lines;
+              observer->OnAccountEnd(account.user_name, account.domain,
+                                     AccountOutcome::kFailed,
+                                     texts.mailbox_not_created + display, box);
+              break;
+            }
+            // An account whose addition this run finishes counts as
+            // imported; a sync that it finishes does not.
+            const bool syncing = !resume || resumed_sync;
+            if (!syncing) ++stats->user_count;
             host->AppendLogLine(
-                (resume ? texts.importing_account : texts.syncing_account) +
+                (syncing ? texts.syncing_account : texts.importing_account) +
                 display);
             host->SelectLastLine();
-            migrate(resume, resume ? AccountOutcome::kResumed
-                                   : AccountOutcome::kSynced);
+            migrate(resume, syncing ? AccountOutcome::kSynced
+                                    : AccountOutcome::kResumed);
           } else {
             observer->OnAccountEnd(account.user_name, account.domain,
                                    AccountOutcome::kExists, "", box);

@@ -75,16 +75,20 @@ class FileSystem {
                                std::string* error) = 0;
 
   // Creates one directory. True when it was created or already exists as a
-  // directory. Made by root on POSIX, it gets the owner and group of its
-  // parent directory, so the server that owns a mail store can use it.
+  // directory (a symbolic link to one is not a directory: false). Made by root
+  // on POSIX, it gets the owner and group of its parent directory, so the
+  // server that owns a mail store can use it.
   virtual bool CreateDir(const std::string& path) = 0;
 
   // Copies `from` to `to`, never overwriting: when `to` exists the result is
-  // kTargetExists and the existing file is untouched. A failed copy removes
-  // any partial target it created. Only a regular file is copied: a
-  // symbolic link is not followed and nothing that could block the open (a
-  // FIFO, a device) is opened. The copy keeps the source's permission bits;
-  // made by root on POSIX, it gets the owner and group of its directory.
+  // kTargetExists and the existing file is untouched. The file appears
+  // under its name only once it is complete: a copy that fails or is cut
+  // short (the process killed) leaves no file under that name. Only a
+  // regular file is copied: a symbolic link is not followed and nothing
+  // that could block the open (a FIFO, a device) is opened. A directory of
+  // `to` that is a symbolic link is not followed either (kFailed). The copy
+  // keeps the source's permission bits; made by root on POSIX, it gets the
+  // owner and group of its directory.
   virtual CopyResult CopyNew(const std::string& from, const std::string& to,
                              std::string* error) = 0;
 
@@ -105,6 +109,10 @@ class FileSystem {
   // Removes one file; true when it is gone.
   virtual bool RemoveFile(const std::string& path) = 0;
 };
+
+// The separator of the platform's own paths ('/' on POSIX, '\\' on
+// Windows), for paths shown to people.
+char NativePathSeparator();
 
 // The real file system of the machine, for paths in the ANSI code page
 // (GBK on POSIX; the system's on Windows).

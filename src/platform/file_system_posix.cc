@@ -111,7 +111,8 @@ bool IsValidUtf8(const char* s) {
 }
 
 // Temporary files of ReplaceContents are named target + kTempInfix +
-// "<pid>.<n>".
+// "<pid>.<n>"; those of CopyNew (where unnamed files cannot be used) "."
+// + name + kTempInfix + "<pid>.<n>".
 constexpr char kTempInfix[] = ".vmtmp.";
 
 std::string Join(const std::string& dir, const std::string& name) {
@@ -455,8 +456,10 @@ class PosixFileSystem : public FileSystem {
     if (::mkdir(native.c_str(), 0777) != 0) {
       const int err = errno;
       folded_names_.Abandoned(native);
+      // A symbolic link, even to a directory, is no directory of ours:
+      // what is made in it would land somewhere else.
       struct stat st;
-      return err == EEXIST && ::stat(native.c_str(), &st) == 0 &&
+      return err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
              S_ISDIR(st.st_mode);
     }
     struct stat parent;
@@ -487,50 +490,39 @@ class PosixFileSystem : public FileSystem {
       SetError(error, EINVAL, "not copied, not a regular file: " + from);
       return CopyResult::kFailed;
     }
-    std::string target = Native(to);
+    const std::string target = Native(to);
+    const std::string name = target.substr(target.find_last_of('/') + 1);
+    // The copy goes into the directory itself, never through a link to
+    // some other place.
+    ScopedFd dir(::open(DirName(target).c_str(),
+                        O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat dir_status;
+    if (dir.get() < 0 || ::fstat(dir.get(), &dir_status) != 0) {
+      SetError(error, errno == ELOOP ? ENOTDIR : errno, "cannot create " + to);
+      return CopyResult::kFailed;
+    }
+    struct stat existing;
+    if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
+        0) {
+      SetError(error, EEXIST, "cannot copy to " + to);
+      return CopyResult::kTargetExists;
+    }
     folded_names_.Creating(target);
-    // Made readable by its owner only until it gets the source's bits.
-    ScopedFd out(
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.get() < 0) {
-      const int err = errno;
+    std::string temp;
+    const CopyResult result =
+        CopyInto(in.get(), st, dir.get(), dir_status, name, &temp);
+    const int err = errno;
+    if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
+    if (result != CopyResult::kCopied) {
       folded_names_.Abandoned(target);
-      errno = err;
-      if (errno == EEXIST) {
+      if (result == CopyResult::kTargetExists) {
         SetError(error, EEXIST, "cannot copy to " + to);
-        return CopyResult::kTargetExists;
+      } else {
+        SetError(error, err, "cannot copy " + from + " to " + to);
       }
-      SetError(error, errno, "cannot create " + to);
-      return CopyResult::kFailed;
+      return result;
     }
-    struct stat dir;
-    const bool dir_known = folded_names_.Created(target, &dir);
-    bool ok =
-        CopyContents(in.get(), out.get(), static_cast<uint64_t>(st.st_size));
-    int err = errno;
-    if (ok) {
-      // Like a Windows file copy, the copy keeps the source's modification
-      // time; like "cp -p", its permission bits, so it is never more open
-      // than the source.
-      struct timespec times[2] = {st.st_atim, st.st_mtim};
-      ::futimens(out.get(), times);
-      ok = ::fchmod(out.get(), st.st_mode & 0777) == 0;
-      err = errno;
-    }
-    if (ok && running_as_root_) {
-      ok = dir_known && (!OwnedByOther(dir) ||
-                         ::fchown(out.get(), dir.st_uid, dir.st_gid) == 0);
-      err = errno;
-    }
-    if (!out.Close() && ok) {
-      ok = false;
-      err = errno;
-    }
-    if (!ok) {
-      ::unlink(target.c_str());
-      SetError(error, err, "cannot copy " + from + " to " + to);
-      return CopyResult::kFailed;
-    }
+    folded_names_.Created(target, nullptr);
     return CopyResult::kCopied;
   }
 
@@ -621,6 +613,75 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     return true;
+  }
+
+  // Writes a copy of `in` (whose status is `st`) into the directory `dir`
+  // and gives it `name` once it is complete, never in place of an existing
+  // entry, so that a copy cut short (the process killed, the disk full)
+  // never lies under that name. The copy is an unnamed file where the file
+  // system has them, which leaves nothing behind at all; else a temporary
+  // file, whose name is put in *temp for the caller to remove. On failure
+  // errno tells why.
+  CopyResult CopyInto(int in, const struct stat& st, int dir,
+                      const struct stat& dir_status, const std::string& name,
+                      std::string* temp) const {
+    int fd = -1;
+    if (proc_fd_) {
+      fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return CopyResult::kFailed;
+      }
+    }
+    if (fd < 0) {
+      static std::atomic<unsigned> counter{0};
+      *temp = "." + name + kTempInfix + std::to_string(::getpid()) + "." +
+              std::to_string(counter++);
+      fd = ::openat(dir, temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    0600);
+      if (fd < 0) {
+        temp->clear();
+        return CopyResult::kFailed;
+      }
+    }
+    ScopedFd out(fd);
+    bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size));
+    if (ok) {
+      // Like a Windows file copy, the copy keeps the source's modification
+      // time; like "cp -p", its permission bits, so it is never more open
+      // than the source.
+      struct timespec times[2] = {st.st_atim, st.st_mtim};
+      ::futimens(fd, times);
+      ok = ::fchmod(fd, st.st_mode & 0777) == 0;
+    }
+    if (ok && OwnedByOther(dir_status)) {
+      ok = ::fchown(fd, dir_status.st_uid, dir_status.st_gid) == 0;
+    }
+    if (!ok) return CopyResult::kFailed;
+    int rc;
+    if (temp->empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      rc = ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(),
+                    AT_SYMLINK_FOLLOW);
+    } else {
+      rc = ::linkat(dir, temp->c_str(), dir, name.c_str(), 0);
+      if (rc != 0 && errno != EEXIST) {
+        // A file system without hard links.
+        rc = ::renameat2(dir, temp->c_str(), dir, name.c_str(),
+                         RENAME_NOREPLACE);
+        if (rc == 0) temp->clear();
+      }
+    }
+    if (rc != 0) {
+      return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
+    }
+    // A failed close can be the first report of a failed write.
+    if (!out.Close()) {
+      const int err = errno;
+      ::unlinkat(dir, name.c_str(), 0);
+      errno = err;
+      return CopyResult::kFailed;
+    }
+    return CopyResult::kCopied;
   }
 
   // Rewrites an existing file through its own inode, so that it keeps its
@@ -895,9 +956,14 @@ class PosixFileSystem : public FileSystem {
   const uid_t uid_ = ::geteuid();
   const gid_t gid_ = ::getegid();
   const bool running_as_root_ = uid_ == 0;
+  // Unnamed files can be given a name through /proc (absent in some
+  // chroots).
+  const bool proc_fd_ = ::access("/proc/self/fd", X_OK) == 0;
 };
 
 }  // namespace
+
+char NativePathSeparator() { return '/'; }
 
 std::unique_ptr<FileSystem> NewDiskFileSystem() {
   return NewDiskFileSystem("GBK");

@@ -142,6 +142,30 @@ TEST_F(PosixFileSystemTest, WritesCutShortFailAndLeaveNothingBehind) {
   EXPECT_EQ(Slurp(root_ / "domain.cfg"), old_text);
 }
 
+// A copy killed part way (here by the signal of a file size limit) leaves
+// nothing under its name; a symbolic link in the target is no directory to
+// make or to copy into.
+TEST_F(PosixFileSystemTest, CopiesNeitherLeaveCutFilesNorFollowTargetLinks) {
+  ASSERT_TRUE(
+      disk_->WriteFile(Path("a.in"), std::string(100000, 'm'), nullptr));
+  EXPECT_EQ(InChild([&] {
+              const struct rlimit none = {0, 0}, small = {4096, 4096};
+              setrlimit(RLIMIT_CORE, &none);
+              setrlimit(RLIMIT_FSIZE, &small);
+              signal(SIGXFSZ, SIG_DFL);
+              disk_->CopyNew(Path("a.in"), Path("c.in"), nullptr);
+              return 0;
+            }),
+            -1);
+  EXPECT_FALSE(fs::exists(root_ / "c.in"));
+  fs::create_directory(root_ / "elsewhere");
+  fs::create_directory_symlink(root_ / "elsewhere", root_ / "INBOX");
+  EXPECT_FALSE(disk_->CreateDir(Path("INBOX")));
+  EXPECT_EQ(disk_->CopyNew(Path("a.in"), Path("INBOX\\a.in"), nullptr),
+            CopyResult::kFailed);
+  EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
+}
+
 // A replace cut short by a kill leaves its temporary file; the next
 // replace of the same file removes those of processes that are gone and
 // leaves everything else alone.

@@ -541,6 +541,8 @@ class WindowsFileSystem : public FileSystem {
 
 }  // namespace
 
+char NativePathSeparator() { return '\\'; }
+
 std::unique_ptr<FileSystem> NewDiskFileSystem() {
   return std::make_unique<WindowsFileSystem>(GetACP());
 }

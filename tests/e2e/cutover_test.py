@@ -57,6 +57,9 @@ def summary(out):
 class CutoverTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vm-cutover-")
+        self.fill()
+
+    def fill(self):
         self.src = os.path.join(self.dir, "src")
         self.out = os.path.join(self.dir, "out")
         self.store = os.path.join(self.out, "store")
@@ -134,13 +137,143 @@ class CutoverTest(unittest.TestCase):
         lines = out.splitlines()
         self.assertIn("校验未通过的帐户:ann@a.com", lines)
         self.assertIn("校验未通过的帐户:bob@b.com", lines)
+        self.assertIn("校验的邮件数:4", lines)
+        # Each line names the source and the target file, as the platform
+        # writes paths.
         problems = [l for l in lines if l.startswith(" " * 9)]
-        self.assertEqual(len(problems), 2, out)
-        self.assertTrue(problems[0].startswith(" " * 9 + "目标中的邮件与源邮件不同:"))
-        self.assertTrue(problems[0].endswith("1.in"))
-        self.assertTrue(problems[1].startswith(" " * 9 + "目标中缺少该邮件:"))
-        self.assertTrue(problems[1].endswith("4.in"))
+        self.assertEqual(problems, [
+            " " * 9 + "目标中的邮件与源邮件不同:" +
+            native(os.path.join(self.mail, "ann", "1.in")) + " -> " +
+            native(os.path.join(self.store, "ann", "INBOX", "1.in")),
+            " " * 9 + "目标中缺少该邮件:" +
+            native(os.path.join(self.mail, "bob", "4.in")) + " -> " +
+            native(os.path.join(self.store, "bob@b.com", "INBOX", "4.in"))])
         self.assertEqual(snapshot(self.out), before)
+
+    def test_faults_fail_the_run(self):
+        """Each row leaves mail out of the target or unchecked: the run
+        names it in a failure line and exits 1."""
+        store, mail = self.store, self.mail
+        ann, bob = os.path.join(store, "ann"), os.path.join(store, "bob@b.com")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+
+        def carol():  # a mailbox whose name only GBK holds
+            write(os.path.join(self.src, "domain.ini"), "a.com\r\n示例.cn\r\n")
+            write(os.path.join(self.src, "popusers.ini"),
+                  "ann\tc\ta.com\r\ncarol@示例.cn\tc\t示例.cn\r\n")
+            write(os.path.join(mail, "carol@示例.cn", "1.in"), b"gbk")
+
+        def carol_migrated():
+            carol()
+            self.assertEqual(self.run_cli()[0], 0)
+
+        def relink(path, files):  # the folder becomes a link elsewhere
+            shutil.rmtree(path)
+            os.makedirs(elsewhere)
+            for name, data in files.items():
+                write(os.path.join(elsewhere, name), data)
+            os.symlink(elsewhere, path)
+            return lambda: self.assertEqual(
+                {n: d for n, d in snapshot(elsewhere).items() if d}, files)
+
+        def sized_then_grown():
+            write(os.path.join(ann, "INBOX", "1.in,S=3.0.S"), b"one")
+            os.remove(os.path.join(ann, "INBOX", "1.in"))
+            write(os.path.join(mail, "ann", "__r_in.ini"),
+                  "1.in\f\ta\f\tb\f\tc\f\t1\f\t0\f\tN\f\t1\r\n")
+            write(os.path.join(mail, "ann", "1.in"), b"one, grown")
+            return lambda: self.assertEqual(
+                sorted(os.listdir(os.path.join(ann, "INBOX"))),
+                ["1.in,S=3.0.S"])
+
+        def edit(path, old, new):
+            with open(path, "rb") as f:
+                data = f.read()
+            write(path, data.replace(old, new))
+
+        def twice_listed():
+            write(os.path.join(mail, "ann", "Folders.ini"),
+                  "work\t0\r\nwork\t0\r\n")
+            write(os.path.join(mail, "ann", "5.1"), b"five")
+            self.assertEqual(self.run_cli()[0], 0)
+            os.remove(os.path.join(ann, "work", "3.0"))
+            report = os.path.join(self.dir, "r.json")
+            self.report_args = ["--report", native(report)]
+
+            def check():
+                with open(report, encoding="utf-8") as f:
+                    r = json.load(f)
+                self.assertEqual([a["verification"] for a in r["accounts"]
+                                  if a["user"] == "ann"], ["failed"])
+            return check
+
+        on_posix = not WINDOWS_PATHS
+        # name, migrated first, prepare (may return a check), options, line
+        rows = [
+            ("verify-only of a target never migrated", False, None,
+             ["--verify-only"], "目标中没有该帐户:ann@a.com$"),
+            ("verify-only of a removed account", True,
+             lambda: (edit(os.path.join(self.out, "userauth.cfg"),
+                           b"<name>ann</name>", b"<name>zed</name>"),
+                      shutil.rmtree(ann)),
+             ["--verify-only"], "目标中没有该帐户:ann@a.com$"),
+            ("verify-only of a mailbox removed", True,
+             lambda: shutil.rmtree(bob), ["--verify-only"],
+             "目标中没有该帐户的邮箱目录:.*bob@b.com$"),
+            ("verify-only of an unreadable user list", True,
+             lambda: write(os.path.join(self.out, "userauth.cfg"),
+                           "<database><user><item>"),
+             ["--verify-only"], "无法读取目标配置文件.*userauth.cfg$"),
+            ("verify-only of a folder listed twice", False, twice_listed,
+             ["--verify-only"], "目标中缺少该邮件:.*3.0 -> .*3.0$"),
+            ("sync of a message whose sized name changed", True,
+             sized_then_grown, ["--sync"], "目标中已有该邮件的另一版本"),
+            ("sync of a changed plain message", True,
+             lambda: write(os.path.join(mail, "bob", "4.in"), b"four, new"),
+             ["--sync"], "目标中已有该邮件的另一版本.*4.in$"),
+            ("sync after a copy cut short", True,
+             lambda: write(os.path.join(bob, "INBOX", "4.in"), b"fo"),
+             ["--sync"], "目标中已有该邮件的另一版本.*4.in$"),
+            ("two accounts meeting in one mailbox", False,
+             lambda: (edit(os.path.join(self.src, "popusers.ini"), b"\r\nno",
+                           b"\r\nbob@b.com\tc\tb.com\r\nno"),
+                      write(os.path.join(mail, "bob@b.com", "4.in"), b"4")),
+             ["--sync"], "与另一帐户共用同一目标邮箱.*bob@b.com \\(bob\\)$"),
+        ]
+        if on_posix:
+            rows += [
+                ("code page UTF-8 on a GBK source", False, carol,
+                 ["--codepage", "UTF-8"], "用户名不能用作邮箱目录"),
+                ("verify-only in code page UTF-8", False, carol_migrated,
+                 ["--codepage", "UTF-8", "--verify-only"], "用户名不能用作"),
+                ("code page CP1252 on a GBK source", False, carol,
+                 ["--codepage", "CP1252"], r"src.mail.carol@\?\?\.cn$"),
+                ("verify-only through a linked folder", True,
+                 lambda: relink(os.path.join(ann, "INBOX"), {"1.in": b"one"}),
+                 ["--verify-only"], "目标中缺少该邮件:.*1.in"),
+                ("sync into a linked folder", True,
+                 lambda: (write(os.path.join(mail, "ann", "6.in"), b"six"),
+                          relink(os.path.join(ann, "INBOX"), {}))[1],
+                 ["--sync"], "邮件复制失败:.*6.in"),
+                ("verify-only of a linked mailbox", True,
+                 lambda: relink(bob, {"INBOX/4.in": b"four"}),
+                 ["--verify-only"], "目标中没有该帐户的邮箱目录"),
+            ]
+        for name, migrated, prepare, args, line in rows:
+            with self.subTest(name):
+                shutil.rmtree(self.dir)
+                os.makedirs(self.dir)
+                self.fill()
+                self.report_args = []
+                if migrated:
+                    self.assertEqual(self.run_cli()[0], 0)
+                check = prepare() if prepare else None
+                status, out, _ = self.run_cli(*args, *self.report_args)
+                self.assertEqual(status, 1, out)
+                self.assertTrue(any(re.search(line, l)
+                                    for l in out.splitlines()), out)
+                if callable(check):
+                    check()
 
     def test_reports_match_the_result_list(self):
         report = os.path.join(self.dir, "r.json")
