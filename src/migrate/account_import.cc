@@ -93,10 +93,13 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     if (!ok) {
       for (const auto& [account, display] : held) {
         mailboxes->MarkPending(account, target->primary_domain);
-        host->AppendLogLine(texts.account_failed + display);
+        const std::string line = texts.account_failed + display;
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
         --stats->user_count;
+        // The account was told added; this is the last word on it.
+        observer->OnAccountSaveFailed(account.user_name, account.domain, line);
       }
     }
     // After a failure the additions stay pending and a later save may
@@ -142,10 +145,20 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           !resume && !users->UserExists(account.user_name, account.domain) &&
           !users->AliasExists(account.user_name, account.domain);
       if (adding && !users->CanAdd(account.user_name)) {
-        // Refused by the user store: no mailbox is made for it.
-        host->AppendLogLine(texts.account_failed);
+        // Refused by the user store: no mailbox is made for it. A name
+        // that is nothing before its "@" is named in the line; without a
+        // user list every addition fails alike.
+        const std::string& user = account.user_name;
+        const bool no_name = target->names.Find(user, '@') == 0 || user.empty();
+        const std::string line =
+            texts.account_failed + (no_name ? display : "");
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
+        observer->OnAccountEnd(
+            user, account.domain,
+            no_name ? AccountOutcome::kRefused : AccountOutcome::kFailed, line,
+            "");
         continue;
       }
       if (adding && !mailboxes->MarkPending(account, primary)) {

@@ -283,7 +283,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     // The user-made folders cannot be known: say so rather than leave
     // their mail behind unmentioned.
     LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
-               list_path);
+               fs_->DisplayPath(list_path));
     ++mailbox->failed;
     return;
   }
@@ -345,7 +345,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     // copied.
     std::string dir = DirectoryOfPattern(pattern);
     if (fs_->Exists(dir)) {
-      piece->list_failure = indent + texts_.folder_unlistable + dir;
+      piece->list_failure =
+          indent + texts_.folder_unlistable + fs_->DisplayPath(dir);
     }
   }
   // Regular files, with names that can be used, are copied; directories are
@@ -368,7 +369,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
       sized = SizeFlagsFromIndex(index, names);
     } else {
       // The messages are still copied, under their plain names.
-      piece->note = indent + texts_.index_unreadable + index_path;
+      piece->note =
+          indent + texts_.index_unreadable + fs_->DisplayPath(index_path);
     }
   }
 
@@ -405,10 +407,10 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     }
     if (refusal != nullptr) {
       // No later run could copy it either: the mark may go.
-      piece->AddFailure(
-          order,
-          indent + texts_.copy_failed + entry.path + " (" + refusal + ")",
-          false);
+      piece->AddFailure(order,
+                        indent + texts_.copy_failed +
+                            fs_->DisplayPath(entry.path) + " (" + refusal + ")",
+                        false);
       ++piece->failed;
       observer_->OnMessage(entry.size, false);
       continue;
@@ -448,11 +450,11 @@ void MailboxMigrator::RunCopy(const Copy& copy, bool resume,
                     resume, &error);
   }
   if (result == CopyResult::kFailed) {
-    piece->AddFailure(
-        copy.order,
-        texts_.folder_indent + texts_.copy_failed +
-            (error.empty() ? copy.from : copy.from + " (" + error + ")"),
-        true);
+    const std::string from = fs_->DisplayPath(copy.from);
+    piece->AddFailure(copy.order,
+                      texts_.folder_indent + texts_.copy_failed +
+                          (error.empty() ? from : from + " (" + error + ")"),
+                      true);
     ++piece->failed;
   } else if (result == CopyResult::kCopied) {
     ++piece->copied;
@@ -478,7 +480,9 @@ CopyResult MailboxMigrator::CopyMessage(const std::string& from,
     return result;
   }
   if (!fs_->RemoveFile(to)) {
-    if (error != nullptr) *error = "cannot replace the partial copy " + to;
+    if (error != nullptr) {
+      *error = "cannot replace the partial copy " + fs_->DisplayPath(to);
+    }
     return CopyResult::kFailed;
   }
   return fs_->CopyNew(from, to, error);
@@ -490,10 +494,10 @@ void MailboxMigrator::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   counts.copied_bytes = piece->copied_bytes;
   counts.present = piece->present;
   counts.failed = piece->failed;
-  // A sync counts what it copied; a message the mailbox holds already is
-  // not migrated again.
-  const int64_t count =
-      counts.messages - (options_.sync ? counts.present : int64_t{0});
+  // Only what arrived counts: not a failed copy, nor under sync a message
+  // the mailbox held already.
+  const int64_t count = counts.messages - counts.failed -
+                        (options_.sync ? counts.present : int64_t{0});
   stats_->mail_count += static_cast<int32_t>(count);
   host->RemoveLastLine();
   host->AppendLogLine(piece->with_count

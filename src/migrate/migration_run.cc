@@ -71,6 +71,18 @@ class RunTally : public RunObserver {
     }
     next_->OnAccountEnd(user, domain, outcome, reason, box);
   }
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override {
+    next_->OnDomainSaveFailed(name, reason);
+  }
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override {
+    next_->OnAccountSaveFailed(user, domain, reason);
+  }
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override {
+    next_->OnVerifyAccount(user, domain);
+  }
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override {
@@ -117,6 +129,19 @@ class OrderedRunObserver : public RunObserver {
       observer_->OnAccountEnd(user, domain, outcome, reason, target_box);
     });
   }
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override {
+    log_->Then([=, this] { observer_->OnDomainSaveFailed(name, reason); });
+  }
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override {
+    log_->Then(
+        [=, this] { observer_->OnAccountSaveFailed(user, domain, reason); });
+  }
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override {
+    log_->Then([=, this] { observer_->OnVerifyAccount(user, domain); });
+  }
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override {
@@ -146,6 +171,7 @@ int VerifyMailboxes(FileSystem* fs, const NameOps& names, RunHost* host,
     if (m.box.empty()) continue;  // refused; it has its own line
     std::vector<FolderCheck> checks =
         verifier.Verify(settings.source_dir + "\\mail\\" + m.user, m.box);
+    observer->OnVerifyAccount(m.user, m.domain);
     bool header = false;
     for (const FolderCheck& check : checks) {
       observer->OnVerified(m.user, m.domain, check.name, check.checked,
@@ -162,7 +188,7 @@ int VerifyMailboxes(FileSystem* fs, const NameOps& names, RunHost* host,
                               (paths == &check.missing
                                    ? texts.verify_missing
                                    : texts.verify_different) +
-                              path);
+                              fs->DisplayPath(path));
           ++failures;
         }
       }
