@@ -81,6 +81,14 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   std::vector<DomainRecord> domains;
   if (!domain_store.LoadAllDomains(&domains)) {
     host->ShowMessage(texts.domain_list_unreadable);
+    // Every source account still gets its outcome.
+    for (const SourceDomain& source : *host->GetSourceDomains()) {
+      for (const SourceAccount& account : source.accounts) {
+        observer->OnAccountEnd(account.user_name, source.name,
+                               AccountOutcome::kFailed,
+                               texts.domain_list_unreadable, "");
+      }
+    }
     return 0;
   }
 

@@ -75,10 +75,15 @@ TEST_F(MigrationRunTest, UnreadableDomainListWithholdsSuccess) {
   t_.Put("domain.cfg", "<database><domain>");  // not well-formed
   t_.PutSource("domain.ini", "a.com\r\n");
   t_.PutSource("popusers.ini", "bob\tc\ta.com\r\n");
-  RunOutcome outcome = Run();
+  RunRecord record;
+  RunOutcome outcome = MigrationRun(&t_.host, t_.texts, t_.settings,
+                                    &t_.context, &t_.stats, nullptr, &record);
   EXPECT_FALSE(outcome.succeeded);
   EXPECT_EQ(outcome.failure_lines, 1);
   EXPECT_EQ(t_.code_page->ToUtf8(t_.host.messages.at(0)), "读取域信息出错！");
+  // The accounts it never reached still have their word in the report.
+  ASSERT_EQ(record.accounts().size(), 1u);
+  EXPECT_EQ(record.accounts()[0].outcome, AccountOutcome::kFailed);
   EXPECT_NE(
       t_.ResultList().find("导入域名:a.com\n该域名转移失败!\n域名转移结束\n"),
       std::string::npos);
