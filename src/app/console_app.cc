@@ -375,7 +375,8 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
                                           : "none"}};
     header.flags = {{"dry_run", options.dry_run},
                     {"sync", options.sync},
-                    {"verify_only", options.verify_only}};
+                    {"verify_only", options.verify_only},
+                    {"changes_only", options.changes_only}};
     header.stats = stats;
     header.failure_lines = outcome.failure_lines;
     header.succeeded = status == kExitSuccess;
