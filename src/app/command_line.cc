@@ -45,7 +45,7 @@ std::string UsageText() {
          "                       [--verify[=content] | --verify-only]\n"
          "                       [--report FILE.json|FILE.csv] [--log FILE]\n"
          "                       [--progress | --no-progress] [--stats]\n"
-         "                       [--jobs N]\n"
+         "                       [--changes-only] [--jobs N]\n"
          "                       [--help] [--version]\n"
          "\n"
          "  --source DIR         the Velquor installation directory\n"
@@ -79,6 +79,8 @@ std::string UsageText() {
          "a terminal)\n"
          "  --no-progress        never show it\n"
          "  --stats              report the time of each phase on stderr\n"
+         "  --changes-only       list only the accounts and folders where\n"
+         "                       something was added, copied or failed\n"
          "  --jobs N             message copies in flight (1 to 64, default "
          "4)\n";
 }
@@ -120,6 +122,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       const char* name;
       bool CommandLine::*flag;
     } kFlags[] = {{"--stats", &CommandLine::stats},
+                  {"--changes-only", &CommandLine::changes_only},
                   {"--dry-run", &CommandLine::dry_run},
                   {"--sync", &CommandLine::sync},
                   {"--verify-only", &CommandLine::verify_only}};

@@ -31,6 +31,8 @@ struct CommandLine {
   int jobs = 4;        // --jobs: message copies in flight
   bool help = false;
   bool version = false;
+  // The result list leaves out accounts and folders where nothing changed.
+  bool changes_only = false;
 };
 
 constexpr int kMaxJobs = 64;

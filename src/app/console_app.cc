@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "app/changes_only.h"
 #include "app/command_line.h"
 #include "app/console_log.h"
 #include "app/overlay_file_system.h"
@@ -48,10 +49,24 @@ class ConsoleHost : public RunHost {
   void SetStartCaption(const std::string&) override {}
   void EnableStart(bool) override {}
   int AppendLogLine(const std::string& line) override {
-    return log_->AppendLogLine(line);
+    if (filter_ == nullptr) return log_->AppendLogLine(line);
+    filter_->AppendLogLine(line);
+    return 0;  // not known yet; no step uses it
   }
-  void RemoveLastLine() override { log_->RemoveLastLine(); }
-  void SelectLastLine() override { log_->SelectLastLine(); }
+  void RemoveLastLine() override {
+    if (filter_ != nullptr) {
+      filter_->RemoveLastLine();
+    } else {
+      log_->RemoveLastLine();
+    }
+  }
+  void SelectLastLine() override {
+    if (filter_ != nullptr) {
+      filter_->SelectLastLine();
+    } else {
+      log_->SelectLastLine();
+    }
+  }
   int LineCount() override { return log_->LineCount(); }
   void ResetLog() override { log_->Reset(); }
   PasswordMode GetPasswordMode() override { return mode_; }
@@ -63,7 +78,8 @@ class ConsoleHost : public RunHost {
   void ShowNotice(const std::string& text) override { ShowMessage(text); }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
-  std::string message_prefix_;  // UTF-8
+  std::string message_prefix_;           // UTF-8
+  ChangesOnlyFilter* filter_ = nullptr;  // --changes-only
 
  private:
   ProgressLog* log_;
@@ -91,10 +107,10 @@ class PhaseTimer : public PhaseObserver {
     char text[200];
     // "mail" is the run thread's share (listing, index reading); the
     // copies overlap it and the account step. "flush" makes them durable.
-    std::snprintf(text, sizeof(text),
-                  "domains: %.3f\nusers: %.3f\nmail: %.3f\nflush: %.3f\n",
-                  Total("domains"), Total("users") - mail, mail,
-                  Total("flush"));
+    std::snprintf(
+        text, sizeof(text),
+        "domains: %.3f s\nusers: %.3f s\nmail: %.3f s\nflush: %.3f s\n",
+        Total("domains"), Total("users") - mail, mail, Total("flush"));
     return text;
   }
 
@@ -207,7 +223,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   // A dry run and a verification write through an overlay that keeps every
   // write in memory; the log and the report go to the disk.
   const bool read_only = options.dry_run || options.verify_only;
-  OverlayFileSystem overlay(disk.get());
+  OverlayFileSystem overlay(disk.get(), NameOps(code_page->LeadBytes()));
   FileSystem* fs = read_only ? static_cast<FileSystem*>(&overlay) : disk.get();
 
   // Everything past the command line is ANSI, like the dialog's texts.
@@ -305,9 +321,18 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   settings.jobs = options.jobs;
   MigrationStats stats;
   PhaseTimer timer;
-  RunRecord record(meter.get());
+  // The record sees the run's events first and passes them on, through
+  // the --changes-only filter, to the progress line.
+  ChangesOnlyFilter filter(&log, meter.get());
+  if (options.changes_only) host.filter_ = &filter;
+  RunRecord record(
+      options.changes_only ? static_cast<RunObserver*>(&filter) : meter.get(),
+      fs);
+  const double run_started = SteadySeconds();
   RunOutcome outcome = MigrationRun(&host, texts, settings, &target, &stats,
                                     options.stats ? &timer : nullptr, &record);
+  const double run_seconds = SteadySeconds() - run_started;
+  if (options.changes_only) filter.Finish();
   view.Finish();
   if (meter) meter->Finish();
 
@@ -351,7 +376,8 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
                                           : "none"}};
     header.flags = {{"dry_run", options.dry_run},
                     {"sync", options.sync},
-                    {"verify_only", options.verify_only}};
+                    {"verify_only", options.verify_only},
+                    {"changes_only", options.changes_only}};
     header.stats = stats;
     header.failure_lines = outcome.failure_lines;
     header.succeeded = status == kExitSuccess;
@@ -363,15 +389,23 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   }
   if (options.stats) {
     io.err(timer.Report());
-    char hold[64];
-    std::snprintf(hold, sizeof(hold), "longest config lock hold: %.3f\n",
+    uint64_t copied_bytes = 0;
+    for (const AccountRecord& a : record.accounts()) {
+      copied_bytes += a.Sum().counts.copied_bytes;
+    }
+    const double megabytes = copied_bytes / 1048576.0;
+    char text[160];
+    std::snprintf(text, sizeof(text),
+                  "run: %.3f s\ncopied: %.1f MB, %.1f MB/s\n"
+                  "longest config lock hold: %.3f s\n",
+                  run_seconds, megabytes,
+                  run_seconds > 0 ? megabytes / run_seconds : 0.0,
                   LongestConfigLockHoldMicros() / 1e6);
-    io.err(hold);
+    io.err(text);
     if (meter) {
-      char scan[64];
-      std::snprintf(scan, sizeof(scan), "source scan: %.3f\n",
+      std::snprintf(text, sizeof(text), "source scan: %.3f s\n",
                     meter->scan_seconds());
-      io.err(scan);
+      io.err(text);
     }
   }
   if (out_failed) {

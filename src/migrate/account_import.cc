@@ -81,6 +81,14 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   std::vector<DomainRecord> domains;
   if (!domain_store.LoadAllDomains(&domains)) {
     host->ShowMessage(texts.domain_list_unreadable);
+    // Every source account still gets its outcome.
+    for (const SourceDomain& source : *host->GetSourceDomains()) {
+      for (const SourceAccount& account : source.accounts) {
+        observer->OnAccountEnd(account.user_name, source.name,
+                               AccountOutcome::kFailed,
+                               texts.domain_list_unreadable, "");
+      }
+    }
     return 0;
   }
 
@@ -93,10 +101,13 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     if (!ok) {
       for (const auto& [account, display] : held) {
         mailboxes->MarkPending(account, target->primary_domain);
-        host->AppendLogLine(texts.account_failed + display);
+        const std::string line = texts.account_failed + display;
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
         --stats->user_count;
+        // The account was told added; this is the last word on it.
+        observer->OnAccountSaveFailed(account.user_name, account.domain, line);
       }
     }
     // Another writer (a second run, say) added some of them before the
@@ -171,10 +182,20 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           !resume && !users->UserExists(account.user_name, account.domain) &&
           !users->AliasExists(account.user_name, account.domain);
       if (adding && !users->CanAdd(account.user_name)) {
-        // Refused by the user store: no mailbox is made for it.
-        host->AppendLogLine(texts.account_failed);
+        // Refused by the user store: no mailbox is made for it. A name
+        // that is nothing before its "@" is named in the line; without a
+        // user list every addition fails alike.
+        const std::string& user = account.user_name;
+        const bool no_name = target->names.Find(user, '@') == 0 || user.empty();
+        const std::string line =
+            texts.account_failed + (no_name ? display : "");
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
+        observer->OnAccountEnd(
+            user, account.domain,
+            no_name ? AccountOutcome::kRefused : AccountOutcome::kFailed, line,
+            "");
         continue;
       }
       if (adding && !mailboxes->MarkPending(account, primary)) {

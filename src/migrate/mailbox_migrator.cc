@@ -322,7 +322,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     // The user-made folders cannot be known: say so rather than leave
     // their mail behind unmentioned.
     LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
-               list_path);
+               fs_->DisplayPath(list_path));
     ++mailbox->failed;
     return;
   }
@@ -384,7 +384,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     // copied.
     std::string dir = DirectoryOfPattern(pattern);
     if (fs_->Exists(dir)) {
-      piece->list_failure = indent + texts_.folder_unlistable + dir;
+      piece->list_failure =
+          indent + texts_.folder_unlistable + fs_->DisplayPath(dir);
     }
   }
   // Regular files, with names that can be used, are copied; directories are
@@ -407,7 +408,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
       sized = SizeFlagsFromIndex(index, names);
     } else {
       // The messages are still copied, under their plain names.
-      piece->note = indent + texts_.index_unreadable + index_path;
+      piece->note =
+          indent + texts_.index_unreadable + fs_->DisplayPath(index_path);
     }
   }
 
@@ -449,10 +451,10 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     }
     if (refusal != nullptr) {
       // No later run could copy it either: the mark may go.
-      piece->AddFailure(
-          order,
-          indent + texts_.copy_failed + entry.path + " (" + refusal + ")",
-          false);
+      piece->AddFailure(order,
+                        indent + texts_.copy_failed +
+                            fs_->DisplayPath(entry.path) + " (" + refusal + ")",
+                        false);
       ++piece->failed;
       observer_->OnMessage(entry.size, false);
       continue;
@@ -516,7 +518,8 @@ void MailboxMigrator::RunCopy(const Copy& copy, FolderPiece* piece) const {
     piece->AddFailure(
         copy.order,
         texts_.folder_indent + texts_.copy_failed +
-            (error.empty() ? copy.from : copy.from + " (" + error + ")"),
+            (error.empty() ? fs_->DisplayPath(copy.from)
+                           : fs_->DisplayPath(copy.from) + " (" + error + ")"),
         true);
     ++piece->failed;
   }
@@ -535,7 +538,8 @@ CopyResult MailboxMigrator::ReplacePartialCopy(const Copy& copy,
     return CopyResult::kTargetExists;
   }
   if (!fs_->RemoveFile(copy.to)) {
-    if (error != nullptr) *error = "cannot replace the partial copy " + copy.to;
+    if (error != nullptr)
+      *error = "cannot replace the partial copy " + fs_->DisplayPath(copy.to);
     return CopyResult::kFailed;
   }
   return fs_->CopyNew(copy.from, copy.to, error);
@@ -543,7 +547,8 @@ CopyResult MailboxMigrator::ReplacePartialCopy(const Copy& copy,
 
 std::string MailboxMigrator::DiffersLine(const std::string& from,
                                          const std::string& to) const {
-  return texts_.folder_indent + texts_.target_differs + from + " -> " + to;
+  return texts_.folder_indent + texts_.target_differs + fs_->DisplayPath(from) +
+         " -> " + fs_->DisplayPath(to);
 }
 
 void MailboxMigrator::ReleaseFolder(FolderPiece* piece, RunHost* host) {
@@ -552,10 +557,10 @@ void MailboxMigrator::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   counts.copied_bytes = piece->copied_bytes;
   counts.present = piece->present;
   counts.failed = piece->failed;
-  // A sync counts what it copied; a message the mailbox holds already is
-  // not migrated again.
-  const int64_t count =
-      counts.messages - (options_.sync ? counts.present : int64_t{0});
+  // Only what arrived counts: not a failed copy, nor under sync a message
+  // the mailbox held already.
+  const int64_t count = counts.messages - counts.failed -
+                        (options_.sync ? counts.present : int64_t{0});
   stats_->mail_count += static_cast<int32_t>(count);
   host->RemoveLastLine();
   host->AppendLogLine(piece->with_count

@@ -29,8 +29,8 @@ struct Texts;
 // mailbox: the four standard folders, then the user-made folders listed in
 // Folders.ini, each message file under its target name (sized when the
 // folder's index sets its size flag). Reports each folder in the result list
-// and counts every message whose copy it attempted in stats->mail_count
-// (with sync, only those its mailbox did not hold already).
+// and counts every message it migrated in stats->mail_count: not a failed
+// copy, nor with sync one its mailbox held already.
 //
 // Unlike a plain copy loop it never lets a name from the source leave the
 // target mail store (such a folder, user or message is refused with a

@@ -78,6 +78,18 @@ class RunTally : public RunObserver {
     }
     next_->OnAccountEnd(user, domain, outcome, reason, box);
   }
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override {
+    next_->OnDomainSaveFailed(name, reason);
+  }
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override {
+    next_->OnAccountSaveFailed(user, domain, reason);
+  }
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override {
+    next_->OnVerifyAccount(user, domain);
+  }
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override {
@@ -123,6 +135,19 @@ class OrderedRunObserver : public RunObserver {
     log_->Then([=, this] {
       observer_->OnAccountEnd(user, domain, outcome, reason, target_box);
     });
+  }
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override {
+    log_->Then([=, this] { observer_->OnDomainSaveFailed(name, reason); });
+  }
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override {
+    log_->Then(
+        [=, this] { observer_->OnAccountSaveFailed(user, domain, reason); });
+  }
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override {
+    log_->Then([=, this] { observer_->OnVerifyAccount(user, domain); });
   }
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
@@ -184,39 +209,28 @@ std::string DisplayName(const std::string& user, const std::string& domain) {
   return user.find('@') == std::string::npos ? user + "@" + domain : user;
 }
 
-// A path with the platform's own separators, for people to find it.
-std::string Shown(const std::string& path, const NameOps& names) {
-  std::string shown = path;
-  for (size_t i = names.Find(shown, '\\'); i != std::string::npos;
-       i = names.Find(shown, '\\', i + 1)) {
-    shown[i] = NativePathSeparator();
-  }
-  return shown;
-}
-
 std::string ProblemLine(const VerifyProblem& problem, const Texts& texts,
-                        const NameOps& names) {
+                        FileSystem* fs) {
   switch (problem.kind) {
     case VerifyProblem::kMissing:
     case VerifyProblem::kDifferent:
       return (problem.kind == VerifyProblem::kMissing
                   ? texts.verify_missing
                   : texts.verify_different) +
-             Shown(problem.source, names) + " -> " +
-             Shown(problem.target, names);
+             fs->DisplayPath(problem.source) + " -> " +
+             fs->DisplayPath(problem.target);
     case VerifyProblem::kUnreadable:
       break;
   }
-  return texts.verify_unreadable + Shown(problem.source, names);
+  return texts.verify_unreadable + fs->DisplayPath(problem.source);
 }
 
 // Checks each visited mailbox against its source; logs the banners, one
 // line per missing or differing message or mailbox that is not there, and
 // the number of messages checked. Returns the failure lines.
-int VerifyMailboxes(MailboxVerifier* verifier, const NameOps& names,
-                    RunHost* host, const Texts& texts,
-                    const RunSettings& settings, const RunTally& tally,
-                    RunObserver* observer) {
+int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
+                    const Texts& texts, const RunSettings& settings,
+                    const RunTally& tally, RunObserver* observer) {
   host->AppendLogLine(texts.verify_begin);
   int failures = 0;
   int64_t checked = 0;
@@ -228,16 +242,17 @@ int VerifyMailboxes(MailboxVerifier* verifier, const NameOps& names,
       continue;  // refused; it has its own line
     } else {
       std::vector<FolderCheck> checks;
+      observer->OnVerifyAccount(m.user, m.domain);
       if (!verifier->Verify(settings.source_dir + "\\mail\\" + m.user, m.box,
                             &checks)) {
-        lines.push_back(texts.verify_mailbox_absent + Shown(m.box, names));
+        lines.push_back(texts.verify_mailbox_absent + fs->DisplayPath(m.box));
       }
       for (const FolderCheck& check : checks) {
         checked += check.checked;
         observer->OnVerified(m.user, m.domain, check.name, check.checked,
                              check.missing, check.different);
         for (const VerifyProblem& problem : check.problems) {
-          lines.push_back(ProblemLine(problem, texts, names));
+          lines.push_back(ProblemLine(problem, texts, fs));
         }
       }
     }
@@ -316,7 +331,7 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
         problem = texts.unsafe_mailbox_name + user;
       } else if (!verifier.HasMailbox(box)) {
         result = AccountOutcome::kAbsent;
-        problem = texts.verify_mailbox_absent + Shown(box, target->names);
+        problem = texts.verify_mailbox_absent + target->fs->DisplayPath(box);
       }
       if (result == AccountOutcome::kExists || !problem.empty()) {
         tally->visited.push_back({user, account.domain, box, problem});
@@ -324,8 +339,8 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
       tally->OnAccountEnd(user, account.domain, result, problem, box);
     }
   }
-  outcome.failure_lines += VerifyMailboxes(&verifier, target->names, host,
-                                           texts, settings, *tally, tally);
+  outcome.failure_lines += VerifyMailboxes(&verifier, target->fs, host, texts,
+                                           settings, *tally, tally);
   host->AppendLogLine(texts.separator);
   if (outcome.failure_lines == 0) {
     host->ShowMessage(texts.verify_passed);
@@ -429,8 +444,8 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   if (settings.verify != 0) {
     MailboxVerifier verifier(target->fs, settings.verify == 2, target->names,
                              settings.target_mail_dir);
-    outcome.failure_lines += VerifyMailboxes(&verifier, target->names, host,
-                                             texts, settings, tally, observer);
+    outcome.failure_lines += VerifyMailboxes(&verifier, target->fs, host, texts,
+                                             settings, tally, observer);
     host->AppendLogLine(texts.separator);
   }
   host->AppendLogLine(texts.summary_head);

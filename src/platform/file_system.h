@@ -108,11 +108,24 @@ class FileSystem {
 
   // Removes one file; true when it is gone.
   virtual bool RemoveFile(const std::string& path) = 0;
-};
 
-// The separator of the platform's own paths ('/' on POSIX, '\\' on
-// Windows), for paths shown to people.
-char NativePathSeparator();
+  // Whether this process could open the regular file `path` for reading
+  // (a link is not followed), found without reading it.
+  virtual bool CanRead(const std::string& path) { return Exists(path); }
+
+  // Whether this process could make entries in the directory `path`, or
+  // open the file `path` for writing, found without writing anything: a
+  // read-only volume or folder, or one of another owner, says no.
+  virtual bool CanWrite(const std::string& /*path*/) { return true; }
+
+  // `path` as the platform shows paths to a user, in result-list lines,
+  // messages and reports: on POSIX with "/" for each separator, on Windows
+  // as it is. The second byte of a double-byte character is never taken
+  // for a separator. Every path shown is formed here.
+  virtual std::string DisplayPath(const std::string& path) const {
+    return path;
+  }
+};
 
 // The real file system of the machine, for paths in the ANSI code page
 // (GBK on POSIX; the system's on Windows).

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -325,7 +326,8 @@ class FoldedNameCache {
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(std::unique_ptr<CodePage> code_page)
-      : code_page_(std::move(code_page)) {}
+      : code_page_(std::move(code_page)),
+        lead_bytes_(code_page_->LeadBytes()) {}
 
   bool Exists(const std::string& path) override {
     struct stat st;
@@ -347,11 +349,11 @@ class PosixFileSystem : public FileSystem {
     ScopedFd fd(
         ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-      SetError(error, errno, "cannot open " + path);
+      SetError(error, errno, "cannot open " + DisplayPath(path));
       return false;
     }
     if (!IsRegularFile(fd.get(), nullptr)) {
-      SetError(error, EINVAL, "not a regular file: " + path);
+      SetError(error, EINVAL, "not a regular file: " + DisplayPath(path));
       return false;
     }
     char buffer[kBlockSize];
@@ -359,7 +361,7 @@ class PosixFileSystem : public FileSystem {
       ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        SetError(error, errno, "cannot read " + path);
+        SetError(error, errno, "cannot read " + DisplayPath(path));
         contents->clear();
         return false;
       }
@@ -370,14 +372,14 @@ class PosixFileSystem : public FileSystem {
 
   bool WriteFile(const std::string& path, const std::string& contents,
                  std::string* error) override {
-    return WriteNative(Native(path), path, contents, error);
+    return WriteNative(Native(path), DisplayPath(path), contents, error);
   }
 
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override {
     std::string target = Native(path);
     if (target.empty()) {
-      SetError(error, EILSEQ, "cannot replace " + path);
+      SetError(error, EILSEQ, "cannot replace " + DisplayPath(path));
       return false;
     }
     // Replace what a symbolic link points to, not the link itself.
@@ -389,7 +391,7 @@ class PosixFileSystem : public FileSystem {
       // A file this process may not write stays as it is, as it would
       // with an in-place write; a rename would replace it regardless.
       if (::access(target.c_str(), W_OK) != 0) {
-        SetError(error, errno, "cannot write " + path);
+        SetError(error, errno, "cannot write " + DisplayPath(path));
         return false;
       }
       exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -409,9 +411,10 @@ class PosixFileSystem : public FileSystem {
       // A directory we may not write, holding a file we may: the file can
       // still be rewritten where it is.
       if (exists && (err == EACCES || err == EPERM)) {
-        return WriteInPlace(target, path, contents, error);
+        return WriteInPlace(target, DisplayPath(path), contents, error);
       }
-      SetError(error, err, "cannot create a temporary file beside " + path);
+      SetError(error, err,
+               "cannot create a temporary file beside " + DisplayPath(path));
       return false;
     }
     if (!(exists ? TakeOwnerAndMode(fd.get(), old)
@@ -420,7 +423,7 @@ class PosixFileSystem : public FileSystem {
       // might then no longer read it: rewrite the file where it is.
       fd.Close();
       ::unlink(temp.c_str());
-      return WriteInPlace(target, path, contents, error);
+      return WriteInPlace(target, DisplayPath(path), contents, error);
     }
     bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
               ::fsync(fd.get()) == 0;
@@ -431,7 +434,7 @@ class PosixFileSystem : public FileSystem {
     }
     if (!ok) {
       ::unlink(temp.c_str());
-      SetError(error, err, "cannot write " + path);
+      SetError(error, err, "cannot write " + DisplayPath(path));
       return false;
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
@@ -440,9 +443,9 @@ class PosixFileSystem : public FileSystem {
       // Only a refused replace falls back to rewriting in place.
       if (exists &&
           (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY)) {
-        return WriteInPlace(target, path, contents, error);
+        return WriteInPlace(target, DisplayPath(path), contents, error);
       }
-      SetError(error, err, "cannot replace " + path);
+      SetError(error, err, "cannot replace " + DisplayPath(path));
       return false;
     }
     folded_names_.Created(target, nullptr);
@@ -479,15 +482,17 @@ class PosixFileSystem : public FileSystem {
                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (in.get() < 0) {
       if (errno == ELOOP) {
-        SetError(error, errno, "not copied, a symbolic link: " + from);
+        SetError(error, errno,
+                 "not copied, a symbolic link: " + DisplayPath(from));
       } else {
-        SetError(error, errno, "cannot open " + from);
+        SetError(error, errno, "cannot open " + DisplayPath(from));
       }
       return CopyResult::kFailed;
     }
     struct stat st;
     if (!IsRegularFile(in.get(), &st)) {
-      SetError(error, EINVAL, "not copied, not a regular file: " + from);
+      SetError(error, EINVAL,
+               "not copied, not a regular file: " + DisplayPath(from));
       return CopyResult::kFailed;
     }
     const std::string target = Native(to);
@@ -498,13 +503,14 @@ class PosixFileSystem : public FileSystem {
                         O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat dir_status;
     if (dir.get() < 0 || ::fstat(dir.get(), &dir_status) != 0) {
-      SetError(error, errno == ELOOP ? ENOTDIR : errno, "cannot create " + to);
+      SetError(error, errno == ELOOP ? ENOTDIR : errno,
+               "cannot create " + DisplayPath(to));
       return CopyResult::kFailed;
     }
     struct stat existing;
     if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
         0) {
-      SetError(error, EEXIST, "cannot copy to " + to);
+      SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
       return CopyResult::kTargetExists;
     }
     folded_names_.Creating(target);
@@ -516,9 +522,10 @@ class PosixFileSystem : public FileSystem {
     if (result != CopyResult::kCopied) {
       folded_names_.Abandoned(target);
       if (result == CopyResult::kTargetExists) {
-        SetError(error, EEXIST, "cannot copy to " + to);
+        SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
       } else {
-        SetError(error, err, "cannot copy " + from + " to " + to);
+        SetError(error, err,
+                 "cannot copy " + DisplayPath(from) + " to " + DisplayPath(to));
       }
       return result;
     }
@@ -583,7 +590,8 @@ class PosixFileSystem : public FileSystem {
     ScopedFd fd(
         ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
-      SetError(error, errno, "cannot flush the writes under " + path);
+      SetError(error, errno,
+               "cannot flush the writes under " + DisplayPath(path));
       return false;
     }
     return true;
@@ -595,8 +603,41 @@ class PosixFileSystem : public FileSystem {
     return ::unlink(native.c_str()) == 0 || errno == ENOENT;
   }
 
+  bool CanRead(const std::string& path) override {
+    // Opened as CopyNew opens a source, and closed at once.
+    std::string native = Native(path);
+    if (native.empty()) return false;
+    ScopedFd fd(
+        ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    return fd.get() >= 0 && IsRegularFile(fd.get(), nullptr);
+  }
+
+  bool CanWrite(const std::string& path) override {
+    // Asked with the effective ids, as the kernel checks an open; a
+    // read-only volume or an immutable entry says no even to root.
+    std::string native = Native(path);
+    struct stat st;
+    if (native.empty() || ::stat(native.c_str(), &st) != 0) return false;
+    const int mode = S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK;
+    return ::faccessat(AT_FDCWD, native.c_str(), mode, AT_EACCESS) == 0;
+  }
+
+  std::string DisplayPath(const std::string& path) const override {
+    std::string shown = path;
+    for (size_t i = 0; i < shown.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(shown[i]);
+      if (lead_bytes_[c] && i + 1 < shown.size()) {
+        ++i;  // a trail byte may be a backslash that is no separator
+      } else if (c == '\\') {
+        shown[i] = '/';
+      }
+    }
+    return shown;
+  }
+
  private:
-  bool WriteNative(const std::string& native, const std::string& path,
+  // `shown` names the file in error texts.
+  bool WriteNative(const std::string& native, const std::string& shown,
                    const std::string& contents, std::string* error) {
     folded_names_.Creating(native);
     ScopedFd fd(
@@ -604,12 +645,12 @@ class PosixFileSystem : public FileSystem {
     if (fd.get() < 0) {
       const int err = errno;
       folded_names_.Abandoned(native);
-      SetError(error, err, "cannot open " + path + " for writing");
+      SetError(error, err, "cannot open " + shown + " for writing");
       return false;
     }
     folded_names_.Created(native, nullptr);
     if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
-      SetError(error, errno, "cannot write " + path);
+      SetError(error, errno, "cannot write " + shown);
       return false;
     }
     return true;
@@ -691,7 +732,7 @@ class PosixFileSystem : public FileSystem {
   // it is reserved first, so a full volume or the file size limit fails
   // the save and leaves the file as it was. Should a write fail even so,
   // the old bytes are put back.
-  static bool WriteInPlace(const std::string& native, const std::string& path,
+  static bool WriteInPlace(const std::string& native, const std::string& shown,
                            const std::string& contents, std::string* error) {
     const int flags = O_CLOEXEC | O_NOFOLLOW;
     int opened = ::open(native.c_str(), O_RDWR | flags);
@@ -702,12 +743,12 @@ class PosixFileSystem : public FileSystem {
     struct stat st;
     if (fd.get() < 0 || !IsRegularFile(fd.get(), &st)) {
       SetError(error, fd.get() < 0 ? errno : EINVAL,
-               "cannot open " + path + " for writing");
+               "cannot open " + shown + " for writing");
       return false;
     }
     const off_t size = static_cast<off_t>(contents.size());
     if (int err = Reserve(fd.get(), st.st_size, size); err != 0) {
-      SetError(error, err, "cannot write " + path);
+      SetError(error, err, "cannot write " + shown);
       return false;
     }
     // A file we may write but not read cannot be put back.
@@ -723,7 +764,7 @@ class PosixFileSystem : public FileSystem {
       ok = false;
       err = errno;
     }
-    if (!ok) SetError(error, err, "cannot write " + path);
+    if (!ok) SetError(error, err, "cannot write " + shown);
     return ok;
   }
 
@@ -952,6 +993,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<CodePage> code_page_;
+  const std::array<bool, 256> lead_bytes_;
   mutable FoldedNameCache folded_names_;
   const uid_t uid_ = ::geteuid();
   const gid_t gid_ = ::getegid();
@@ -962,8 +1004,6 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
-
-char NativePathSeparator() { return '/'; }
 
 std::unique_ptr<FileSystem> NewDiskFileSystem() {
   return NewDiskFileSystem("GBK");

@@ -96,6 +96,37 @@ TEST_F(PosixFileSystemTest, AnsiNamesAreUtf8OnDisk) {
   EXPECT_EQ(EntryCount(), 1u);
 }
 
+// Paths are shown with slashes, a backslash that is the second byte of a
+// character kept; the probes of a dry run see what the run would meet and
+// change nothing.
+TEST_F(PosixFileSystemTest, ShownPathsAndProbes) {
+  EXPECT_EQ(disk_->DisplayPath("C:\\a\\\x81\x5c\\b.in"), "C:/a/\x81\x5c/b.in");
+  EXPECT_EQ(NewDiskFileSystem("UTF-8")->DisplayPath("a\\\x81\\b"), "a/\x81/b");
+  fs::create_directory(root_ / "ro");
+  fs::create_directory(root_ / "rw");
+  ASSERT_TRUE(disk_->WriteFile(Path("rw\\secret.in"), "x", nullptr));
+  ASSERT_TRUE(disk_->WriteFile(Path("rw\\open.in"), "x", nullptr));
+  fs::permissions(root_ / "ro", fs::perms(0555));
+  fs::permissions(root_ / "rw", fs::perms(0777));
+  fs::permissions(root_ / "rw" / "secret.in", fs::perms::none);
+  fs::permissions(root_ / "rw" / "open.in", fs::perms(0644));
+  const int seen = InChild(
+      [&] {
+        return (disk_->CanWrite(Path("ro")) ? 1 : 0) |
+               (disk_->CanWrite(Path("rw")) ? 2 : 0) |
+               (disk_->CanRead(Path("rw\\secret.in")) ? 4 : 0) |
+               (disk_->CanRead(Path("rw\\open.in")) ? 8 : 0) |
+               (disk_->CanRead(Path("rw")) ? 16 : 0) |
+               (disk_->CanWrite(Path("rw\\open.in")) ? 32 : 0);
+      },
+      true);
+  EXPECT_EQ(seen, 2 | 8);
+  EXPECT_EQ(EntryCount(), 2u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "rw"),
+                          fs::directory_iterator()),
+            2);
+}
+
 // Writes that a file size limit cuts short fail and leave nothing behind:
 // a replace keeps the old file, a copy removes its part.
 TEST_F(PosixFileSystemTest, WritesCutShortFailAndLeaveNothingBehind) {

@@ -133,6 +133,12 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
   EXPECT_FALSE(fs_->Exists(Path("new.in")));
   EXPECT_EQ(fs_->CopyNew(Path("other.in"), Path("no_dir\\new.in"), nullptr),
             CopyResult::kFailed);
+  // A dry run asks first; only a regular file that is there can be read.
+  EXPECT_TRUE(fs_->CanRead(Path("big.in")));
+  EXPECT_FALSE(fs_->CanRead(Path("missing.in")));
+  EXPECT_FALSE(fs_->CanRead(root_));
+  EXPECT_TRUE(fs_->CanWrite(root_));
+  EXPECT_FALSE(fs_->CanWrite(Path("no_dir")));
 }
 
 TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {

@@ -500,6 +500,39 @@ class WindowsFileSystem : public FileSystem {
             GetLastError() == ERROR_PATH_NOT_FOUND);
   }
 
+  bool CanRead(const std::string& ansi_path) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                       FILE_ATTRIBUTE_DEVICE)) != 0) {
+      return false;
+    }
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+  }
+
+  bool CanWrite(const std::string& ansi_path) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    // Opening asks the access check a write would meet, and writes nothing:
+    // a folder for adding entries, a file for writing without truncation.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!folder && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+    FileHandle handle(CreateFileW(
+        path.c_str(),
+        folder ? FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY : GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
+    return handle.valid();
+  }
+
  private:
   // The path for the wide-character calls; false, with the reason, when
   // the code page has no such text.
@@ -540,8 +573,6 @@ class WindowsFileSystem : public FileSystem {
 };
 
 }  // namespace
-
-char NativePathSeparator() { return '\\'; }
 
 std::unique_ptr<FileSystem> NewDiskFileSystem() {
   return std::make_unique<WindowsFileSystem>(GetACP());

@@ -258,6 +258,19 @@ bool MemFileSystem::RemoveFile(const std::string& path) {
   return true;
 }
 
+bool MemFileSystem::CanRead(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string key = Key(path);
+  const Node* node = Find(key);
+  return node != nullptr && !node->is_directory && !Failing(key);
+}
+
+bool MemFileSystem::CanWrite(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string key = Key(path);
+  return (Split(path).size() == 1 || Find(key) != nullptr) && !Failing(key);
+}
+
 bool MemFileSystem::SyncVolume(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++syncs_;

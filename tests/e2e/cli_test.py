@@ -184,7 +184,7 @@ class CliTest(unittest.TestCase):
         self.assertIn(" " * 9 + "文件夹名称不能用作目录，未转移:..\\..\\..\\evil",
                       r.lines)
         self.assertIn("用户名不能用作邮箱目录，邮件未转移:..", r.lines)
-        self.assertEqual(r.lines[-2:], ["域名1 用户数2 邮件总数3 ",
+        self.assertEqual(r.lines[-2:], ["域名1 用户数2 邮件总数1 ",
                                         "复制失败的邮件数:2"])
         self.assertFalse(any("evil" in f for f in files_under(self.dir)))
 
