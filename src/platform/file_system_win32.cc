@@ -272,9 +272,12 @@ class WindowsFileSystem : public FileSystem {
 
   bool CreateDir(const std::string& path) override {
     if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    // A junction or symbolic link is no directory of ours.
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
   }
 
   CopyResult CopyNew(const std::string& from, const std::string& to,
