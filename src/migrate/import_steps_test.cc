@@ -22,10 +22,11 @@ class ImportStepsTest : public testing::Test {
     return ImportDomains(&store, &t_.context, &t_.host, t_.texts, &t_.stats,
                          &failures_, observer);
   }
-  int RunAccountStep(RunObserver* observer = nullptr) {
+  int RunAccountStep(RunObserver* observer = nullptr, bool sync = false) {
     MailboxMigrator::Options options;
     options.source_dir = t_.settings.source_dir;
     options.target_mail_dir = t_.settings.target_mail_dir;
+    options.sync = sync;
     MailboxMigrator mailboxes(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
     UserStore users(&t_.context);
     return ImportAccounts(&users, &t_.context, &t_.host, t_.texts, &mailboxes,
@@ -237,6 +238,32 @@ TEST_F(ImportStepsTest, AccountStepFinishesMailboxOfInterruptedRun) {
   for (const char* user : {"bob", "carl", "dan"}) {
     EXPECT_TRUE(users.UserExists(user, "")) << user;
   }
+}
+
+// A sync marks each existing account before it copies, so that one cut
+// short is finished by the next run, as a sync: not counted as imported.
+TEST_F(ImportStepsTest, InterruptedSyncIsFinishedAsASync) {
+  t_.Put("domain.cfg", Golden("migrate/domain_step.cfg"));
+  t_.context.primary_domain = "old.com";
+  t_.Domains({"old.com"});
+  t_.Accounts(0, {"bob", "carl"});
+  t_.PutSource("mail\\bob\\1.in", "one");
+  ASSERT_EQ(RunAccountStep(), 1);
+  t_.PutSource("mail\\bob\\2.in", "two");
+  t_.fs.FailPath("C:\\src\\mail\\bob\\2.in");
+  ASSERT_EQ(RunAccountStep(nullptr, true), 1);
+  const std::string mark = "\\velquor-migrate.pending";
+  EXPECT_EQ(t_.Read("C:\\t\\store\\bob" + mark), "sync");  // a copy failed
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\carl" + mark));
+  // carl's sync was killed after its mark was made.
+  t_.PutSource("mail\\carl\\3.in", "three");
+  ASSERT_TRUE(t_.fs.WriteFile("C:\\t\\store\\carl" + mark, "sync", nullptr));
+  t_.stats = MigrationStats();
+  ASSERT_EQ(RunAccountStep(), 1);
+  EXPECT_EQ(t_.stats.user_count, 0);
+  EXPECT_EQ(t_.Store("carl\\INBOX\\3.in"), "three");
+  EXPECT_NE(t_.ResultList().find("同步帐户:carl@old.com\n"), std::string::npos)
+      << t_.ResultList();
 }
 
 }  // namespace

@@ -496,6 +496,10 @@ class PosixFileSystem : public FileSystem {
       return CopyResult::kFailed;
     }
     const std::string target = Native(to);
+    if (target.empty()) {
+      SetError(error, EILSEQ, "cannot create " + to);
+      return CopyResult::kFailed;
+    }
     const std::string name = target.substr(target.find_last_of('/') + 1);
     // The copy goes into the directory itself, never through a link to
     // some other place.

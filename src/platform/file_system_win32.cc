@@ -380,9 +380,12 @@ class WindowsFileSystem : public FileSystem {
     std::wstring path;
     if (!Wide(ansi_path, &path, nullptr)) return false;
     if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+    // A junction or symbolic link is no directory of ours.
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
   }
 
   CopyResult CopyNew(const std::string& ansi_from, const std::string& ansi_to,
