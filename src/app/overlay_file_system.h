@@ -35,6 +35,7 @@ class OverlayFileSystem : public FileSystem {
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
+  bool Locate(const std::string& path, FileLocation* where) override;
 
  private:
   struct Entry {

@@ -602,6 +602,10 @@ class PosixFileSystem : public FileSystem {
     return ::unlink(native.c_str()) == 0 || errno == ENOENT;
   }
 
+  bool Locate(const std::string& path, FileLocation* where) override {
+    return LocateNative(Native(path), where);
+  }
+
  private:
   bool WriteNative(const std::string& native, const std::string& path,
                    const std::string& contents, std::string* error) {

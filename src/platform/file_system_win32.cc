@@ -375,6 +375,22 @@ class WindowsFileSystem : public FileSystem {
            (GetLastError() == ERROR_FILE_NOT_FOUND ||
             GetLastError() == ERROR_PATH_NOT_FOUND);
   }
+
+  bool Locate(const std::string& path, FileLocation* where) override {
+    std::wstring wide;
+    if (!ToWidePath(path, &wide)) {
+      where->exists = false;
+      where->chain.clear();
+      return false;
+    }
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                                     static_cast<int>(wide.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                        utf8.data(), length, nullptr, nullptr);
+    return LocateNative(utf8, where);
+  }
 };
 
 }  // namespace
