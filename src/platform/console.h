@@ -1,6 +1,7 @@
 #ifndef VM_PLATFORM_CONSOLE_H_
 #define VM_PLATFORM_CONSOLE_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,11 @@ namespace vm {
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
 
+// The width in columns of the terminal standard error shows on, read anew
+// at each call (the window may be resized); 0 when it is no terminal or
+// the width is unknown.
+int StderrColumns();
+
 // Makes a write to a closed pipe fail with an error instead of ending the
 // process (POSIX raises SIGPIPE by default), so a run whose output reader
 // went away still finishes its migration.
@@ -25,7 +31,7 @@ void IgnoreBrokenPipe();
 // process with status 130. Call it before any other thread starts: on POSIX
 // the signals are blocked in the calling thread and in every thread it
 // starts afterwards, and only the handler's thread takes them.
-void OnInterrupt(void (*handler)());
+void OnInterrupt(std::function<void()> handler);
 
 // Writes the bytes to standard output or standard error and flushes them.
 // False when the write failed (for instance a closed pipe).
