@@ -69,6 +69,10 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "/s", "--output", "/o", "--verify=quick"},
       {"--source", "/s", "--output", "/o", "--sync=yes"},
       {"--source", "/s", "--output", "/o", "--report", "r.json.txt"},
+      {"--source", "/s", "--output", "/o", "--password-mode", "common"},
+      {"--source", "/s", "--output", "/o", "--password-mode", "common",
+       "--password", " \t"},
+      {"--source", "/s", "--output", "/o", "--password-mode=suffix"},
   };
   for (const auto& args : bad) {
     CommandLine c;

@@ -39,6 +39,8 @@ const char* PlanWord(AccountOutcome outcome) {
       return "left out: the target does not hold its domain";
     case AccountOutcome::kAbsent:
       return "absent";
+    case AccountOutcome::kUnfinished:
+      return "unfinished";
   }
   return "?";
 }

@@ -1,7 +1,9 @@
 #ifndef VM_APP_RUN_RECORD_H_
 #define VM_APP_RUN_RECORD_H_
 
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "migrate/run_observer.h"
@@ -37,6 +39,7 @@ struct DomainRecordOutcome {
 
 // Everything the steps reported, in run order, for the plan and the
 // report. Passes OnMessage on to `next` (the progress line), when given.
+// Thread-safe, so that an interrupt can take a copy while the run goes on.
 class RunRecord : public RunObserver {
  public:
   explicit RunRecord(RunObserver* next = nullptr) : next_(next) {}
@@ -54,13 +57,23 @@ class RunRecord : public RunObserver {
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override;
 
+  // For use once the run has ended.
   const std::vector<DomainRecordOutcome>& domains() const { return domains_; }
   const std::vector<AccountRecord>& accounts() const { return accounts_; }
 
+  // Copies what has been recorded so far into `stopped` (a new record), for
+  // a run stopped part way: every source account without its final word
+  // is added as kUnfinished, the one being copied with the folders done.
+  void CopyStopped(RunRecord* stopped) const;
+
  private:
   RunObserver* next_;
+  mutable std::mutex mutex_;
   std::vector<DomainRecordOutcome> domains_;
   std::vector<AccountRecord> accounts_;
+  // Every account of the source lists: user and source domain.
+  std::vector<std::pair<std::string, std::string>> source_accounts_;
+  AccountRecord open_;  // the account being copied; user empty when none
   std::vector<FolderRecord> open_folders_;  // of the account being copied
 };
 

@@ -135,7 +135,8 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
                       {"failed", failed},
                       {"accounts_left_out", left_out},
                       {"failure_lines", header.failure_lines},
-                      {"succeeded", header.succeeded}};
+                      {"succeeded", header.succeeded},
+                      {"stopped", header.stopped}};
   report["domains"] = std::move(domains);
   report["accounts"] = std::move(accounts);
   // Invalid bytes left after the conversion become U+FFFD rather than an
