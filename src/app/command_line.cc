@@ -80,7 +80,7 @@ std::string UsageText() {
          "or "
          "CSV\n"
          "                       (by the name's extension)\n"
-         "  --log FILE           also write the result list to FILE (UTF-8)\n"
+         "  --log FILE           append the result list to FILE (UTF-8)\n"
          "  --progress           show a progress line on stderr (default: on "
          "a terminal)\n"
          "  --no-progress        never show it\n"

@@ -183,7 +183,9 @@ TEST_F(MigrationAppTest, RefusedStartUpWritesNothing) {
       if (c.system_cfg.empty()) continue;
       ASSERT_TRUE(fs_.WriteFile(dir + "\\system.cfg", c.system_cfg, nullptr));
     }
-    if (!c.remove.empty()) ASSERT_TRUE(fs_.RemoveFile(c.remove));
+    if (!c.remove.empty()) {
+      ASSERT_TRUE(fs_.RemoveFile(c.remove));
+    }
     InstallSource();
     InstallTarget(c.prog_path);
     shell_.events_.clear();
