@@ -85,5 +85,24 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
   }
 }
 
+// The log keeps the command line; a password or suffix in it would be a
+// secret on disk, and an unquoted blank would make it another command.
+TEST(CommandLineTest, ShownCommandLineHidesPasswordsAndQuotes) {
+  const struct {
+    std::vector<std::string> args;
+    const char* shown;
+  } kCases[] = {
+      {{"--password", "pw", "--log", "l"},
+       "velquor-migrate --password *** --log l"},
+      {{"--password=pw", "--suffix=sx"},
+       "velquor-migrate --password=*** --suffix=***"},
+      {{"--suffix", "--password", "--source", "s"},
+       "velquor-migrate --suffix *** --source s"},
+      {{"--source", "/a b/it's", "--output", ""},
+       "velquor-migrate --source '/a b/it'\\''s' --output ''"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(ShownCommandLine(c.args), c.shown);
+}
+
 }  // namespace
 }  // namespace vm

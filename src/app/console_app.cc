@@ -299,15 +299,16 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     files.Report(stopped, CountsOf(stopped), 0, false, true);
     files.LogEnd(list, kExitStopped);
   });
-  bool ready = files.LogHeader(args);
-  if (ready && p.make_output && !fs->CreateDir(state.target_dir)) {
+  // The output folder first: the log may lie in it.
+  bool ready = true;
+  if (p.make_output && !fs->CreateDir(state.target_dir)) {
     io.err("velquor-migrate: cannot create the output directory " +
            options.output_dir + "\n");
     ready = false;
   }
+  ready = ready && files.LogHeader(args);
   if (!ready) {
     if (!ending->Claim()) return kExitStopped;
-    files.LogEnd("", kExitFailure);
     ending->Ended();
     return kExitFailure;
   }

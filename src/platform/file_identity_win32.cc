@@ -60,6 +60,9 @@ bool LocateNative(const std::string& utf8_path, FileLocation* where) {
   where->chain.clear();
   std::wstring given = Utf8ToWide(utf8_path);
   if (given.empty()) return false;
+  // "C:" alone is the drive's current folder; a path joined to it (the way
+  // every path is formed) names its root.
+  if (given.size() == 2 && given[1] == L':') given.push_back(L'\\');
   wchar_t full[32768];
   DWORD length = GetFullPathNameW(given.c_str(), sizeof(full) / sizeof(full[0]),
                                   full, nullptr);

@@ -143,7 +143,9 @@ class CliBase(unittest.TestCase):
 
 class CliTest(CliBase):
     def test_sample_installation(self):
-        log = os.path.join(self.dir, "result.log")
+        # The output folder is made first, so the log may lie in it.
+        self.out = os.path.join(self.dir, "new")
+        log = os.path.join(self.out, "result.log")
         r = self.run_cli("--log", native(log), source=SAMPLE)
         self.assertEqual(r.status, 0, r.err)
         self.assertEqual(r.out.encode("utf-8"), golden("sample/result.txt"))
