@@ -1,5 +1,6 @@
 #include "app/overlay_file_system.h"
 
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -237,6 +238,33 @@ bool OverlayFileSystem::CanWrite(const std::string& path) {
 
 std::string OverlayFileSystem::DisplayPath(const std::string& path) const {
   return base_->DisplayPath(path);
+}
+
+bool OverlayFileSystem::Locate(const std::string& path, FileLocation* where) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // What this run made exists only here, with an identity of its own; from
+  // the first folder on disk up, the disk's identities.
+  std::vector<FileId> made;
+  bool exists = false;
+  std::string rest = path;
+  while (rest.size() > 1 && rest.back() == '\\') rest.pop_back();
+  for (bool itself = true; !rest.empty(); itself = false) {
+    const Entry* e = Find(rest);
+    if (e != nullptr && e->kind != Entry::kRemoved) {
+      made.push_back({~uint64_t{0}, std::hash<std::string>()(Key(rest))});
+      exists = exists || itself;
+    } else if (e == nullptr && base_->Exists(rest)) {
+      exists = exists || itself;
+      break;
+    }
+    rest = Parent(rest);
+  }
+  FileLocation disk;
+  if (!rest.empty()) base_->Locate(rest, &disk);
+  where->exists = exists;
+  where->chain = std::move(made);
+  where->chain.insert(where->chain.end(), disk.chain.begin(), disk.chain.end());
+  return !where->chain.empty();
 }
 
 }  // namespace vm

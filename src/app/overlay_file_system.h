@@ -44,6 +44,8 @@ class OverlayFileSystem : public FileSystem {
   bool CanWrite(const std::string& path) override;
   std::string DisplayPath(const std::string& path) const override;
 
+  bool Locate(const std::string& path, FileLocation* where) override;
+
  private:
   struct Entry {
     enum Kind { kFile, kCopy, kDir, kRemoved } kind = kFile;

@@ -37,6 +37,8 @@ const char* PlanWord(AccountOutcome outcome) {
       return "left out";
     case AccountOutcome::kAbsent:
       return "absent";
+    case AccountOutcome::kUnfinished:
+      return "unfinished";
   }
   return "?";
 }

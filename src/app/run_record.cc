@@ -1,8 +1,22 @@
 #include "app/run_record.h"
 
+#include <map>
+
 #include "platform/file_system.h"
 
 namespace vm {
+
+namespace {
+
+// Matches an account's final word with its line of the source lists; the
+// domain as the steps spell it may differ in letter case.
+std::string AccountKey(const std::string& user, const std::string& domain) {
+  std::string key = user + '\n';
+  for (char c : domain) key += c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+  return key;
+}
+
+}  // namespace
 
 void FolderRecord::Add(const FolderRecord& other) {
   counts.messages += other.counts.messages;
@@ -25,23 +39,45 @@ FolderRecord AccountRecord::Sum() const {
 }
 
 void RunRecord::OnSourceLoaded(const SourceDomainList& domains) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    source_accounts_.clear();
+    for (const SourceDomain& domain : domains) {
+      for (const SourceAccount& account : domain.accounts) {
+        source_accounts_.emplace_back(account.user_name, domain.name);
+      }
+    }
+  }
   next_->OnSourceLoaded(domains);
 }
 
 void RunRecord::OnDomain(const std::string& name, DomainOutcome outcome) {
-  domains_.push_back({name, outcome, OutcomeReason(outcome)});
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    domains_.push_back({name, outcome, OutcomeReason(outcome)});
+  }
   next_->OnDomain(name, outcome);
 }
 
 void RunRecord::OnAccountBegin(const std::string& user,
                                const std::string& domain,
                                const std::string& target_box) {
-  open_folders_.clear();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_folders_.clear();
+    open_.user = user;
+    open_.domain = domain;
+    open_.target_box =
+        paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
+  }
   next_->OnAccountBegin(user, domain, target_box);
 }
 
 void RunRecord::OnFolder(const FolderCounts& counts) {
-  open_folders_.push_back(FolderRecord{counts});
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_folders_.push_back(FolderRecord{counts});
+  }
   next_->OnFolder(counts);
 }
 
@@ -52,20 +88,25 @@ void RunRecord::OnMessage(uint64_t bytes, bool copied) {
 void RunRecord::OnAccountEnd(const std::string& user, const std::string& domain,
                              AccountOutcome outcome, const std::string& reason,
                              const std::string& target_box) {
-  AccountRecord record;
-  record.user = user;
-  record.domain = domain;
-  record.outcome = outcome;
-  record.reason = reason.empty() ? OutcomeReason(outcome) : reason;
-  record.target_box =
-      paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
-  record.folders.swap(open_folders_);
-  accounts_.push_back(std::move(record));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    AccountRecord record;
+    record.user = user;
+    record.domain = domain;
+    record.outcome = outcome;
+    record.reason = reason.empty() ? OutcomeReason(outcome) : reason;
+    record.target_box =
+        paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
+    record.folders.swap(open_folders_);
+    accounts_.push_back(std::move(record));
+    open_.user.clear();
+  }
   next_->OnAccountEnd(user, domain, outcome, reason, target_box);
 }
 
 void RunRecord::OnDomainSaveFailed(const std::string& name,
                                    const std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
   for (auto d = domains_.rbegin(); d != domains_.rend(); ++d) {
     if (d->name == name && d->outcome == DomainOutcome::kAdded) {
       d->outcome = DomainOutcome::kFailed;
@@ -73,12 +114,14 @@ void RunRecord::OnDomainSaveFailed(const std::string& name,
       break;
     }
   }
+  lock.unlock();
   next_->OnDomainSaveFailed(name, reason);
 }
 
 void RunRecord::OnAccountSaveFailed(const std::string& user,
                                     const std::string& domain,
                                     const std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
   // Only the last account of that name can have been added by this run.
   for (auto a = accounts_.rbegin(); a != accounts_.rend(); ++a) {
     if (a->user == user && a->domain == domain) {
@@ -87,6 +130,7 @@ void RunRecord::OnAccountSaveFailed(const std::string& user,
       break;
     }
   }
+  lock.unlock();
   next_->OnAccountSaveFailed(user, domain, reason);
 }
 
@@ -109,7 +153,10 @@ AccountRecord* RunRecord::VerifiedAccount(const std::string& user,
 
 void RunRecord::OnVerifyAccount(const std::string& user,
                                 const std::string& domain) {
-  VerifiedAccount(user, domain);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    VerifiedAccount(user, domain);
+  }
   next_->OnVerifyAccount(user, domain);
 }
 
@@ -117,6 +164,7 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
                            const std::string& folder, int64_t checked,
                            int64_t missing, int64_t different) {
   next_->OnVerified(user, domain, folder, checked, missing, different);
+  std::lock_guard<std::mutex> lock(mutex_);
   AccountRecord* account = nullptr;
   if (verifying_any_ && accounts_[verifying_].user == user &&
       accounts_[verifying_].domain == domain) {
@@ -145,6 +193,37 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
   record->different = different;
 }
 
+void RunRecord::CopyStopped(RunRecord* stopped) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped->domains_ = domains_;
+  stopped->accounts_ = accounts_;
+  std::map<std::string, int> ended;
+  for (const AccountRecord& a : accounts_)
+    ++ended[AccountKey(a.user, a.domain)];
+  std::string open_key =
+      open_.user.empty() ? std::string() : AccountKey(open_.user, open_.domain);
+  for (const auto& [user, domain] : source_accounts_) {
+    const std::string key = AccountKey(user, domain);
+    auto it = ended.find(key);
+    if (it != ended.end() && it->second > 0) {
+      --it->second;
+      continue;
+    }
+    AccountRecord record;
+    record.user = user;
+    record.domain = domain;
+    record.outcome = AccountOutcome::kUnfinished;
+    record.reason = OutcomeReason(AccountOutcome::kUnfinished);
+    if (key == open_key) {
+      record.domain = open_.domain;
+      record.target_box = open_.target_box;
+      record.folders = open_folders_;
+      open_key.clear();
+    }
+    stopped->accounts_.push_back(std::move(record));
+  }
+}
+
 const char* OutcomeName(AccountOutcome outcome) {
   switch (outcome) {
     case AccountOutcome::kAdded:
@@ -169,6 +248,8 @@ const char* OutcomeName(AccountOutcome outcome) {
       return "skipped-no-domain";
     case AccountOutcome::kAbsent:
       return "absent";
+    case AccountOutcome::kUnfinished:
+      return "unfinished";
   }
   return "unknown";
 }
@@ -209,6 +290,8 @@ const char* OutcomeReason(AccountOutcome outcome) {
       return "the target does not hold its domain";
     case AccountOutcome::kAbsent:
       return "the target does not hold the account";
+    case AccountOutcome::kUnfinished:
+      return "the run was stopped before the account was done";
   }
   return "";
 }

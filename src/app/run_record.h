@@ -2,7 +2,9 @@
 #define VM_APP_RUN_RECORD_H_
 
 #include <cstddef>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "migrate/run_observer.h"
@@ -48,6 +50,7 @@ struct DomainRecordOutcome {
 // a later word (a grouped save that failed) replaces the earlier one. Passes
 // every call on to `next` (the --changes-only filter, the progress line),
 // when given. Paths are kept as `paths` shows them, when given.
+// Thread-safe, so that an interrupt can take a copy while the run goes on.
 class RunRecord : public RunObserver {
  public:
   explicit RunRecord(RunObserver* next = nullptr,
@@ -73,8 +76,14 @@ class RunRecord : public RunObserver {
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override;
 
+  // For use once the run has ended.
   const std::vector<DomainRecordOutcome>& domains() const { return domains_; }
   const std::vector<AccountRecord>& accounts() const { return accounts_; }
+
+  // Copies what has been recorded so far into `stopped` (a new record), for
+  // a run stopped part way: every source account without its final word
+  // is added as kUnfinished, the one being copied with the folders done.
+  void CopyStopped(RunRecord* stopped) const;
 
  private:
   // The account a verification is about: the next one of that name after
@@ -85,8 +94,12 @@ class RunRecord : public RunObserver {
   RunObserver null_observer_;
   RunObserver* next_;
   const FileSystem* paths_;
+  mutable std::mutex mutex_;
   std::vector<DomainRecordOutcome> domains_;
   std::vector<AccountRecord> accounts_;
+  // Every account of the source lists: user and source domain.
+  std::vector<std::pair<std::string, std::string>> source_accounts_;
+  AccountRecord open_;  // the account being copied; user empty when none
   std::vector<FolderRecord> open_folders_;  // of the account being copied
   size_t verifying_ = 0;  // accounts_ index of the account being verified
   bool verifying_any_ = false;

@@ -23,6 +23,7 @@ const AccountOutcome kAccountOutcomes[] = {
     AccountOutcome::kSkippedAliasDomain,
     AccountOutcome::kSkippedNoDomain,
     AccountOutcome::kAbsent,
+    AccountOutcome::kUnfinished,
 };
 const DomainOutcome kDomainOutcomes[] = {
     DomainOutcome::kAdded, DomainOutcome::kExists, DomainOutcome::kAlias,
@@ -172,6 +173,7 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
                  {"accounts_left_out", left_out},
                  {"failure_lines", header.failure_lines},
                  {"succeeded", header.succeeded},
+                 {"stopped", header.stopped},
                  {"domain_outcomes", std::move(domain_outcomes)},
                  {"account_outcomes", std::move(account_outcomes)}};
   totals.update(CountsJson(all));

@@ -90,6 +90,16 @@ Texts MakeTexts(const CodePage& code_page) {
         "用于 Tarnwick4.9 以上版本");
   t.no_temporary_folder = a("您未设定临时保存文件夹，无法实现转移！");
   t.target_too_old = a("本机安装的 Tarnwick 版本太低，请升级！");
+  t.target_dir_missing = a("没有找到 Tarnwick 安装目录:");
+  t.target_data_missing = a("没有找到 Tarnwick 数据目录:");
+  t.system_config_missing = a("没有找到 Tarnwick 配置文件:");
+  t.system_config_unreadable = a("无法读取 Tarnwick 配置文件:");
+  t.target_in_source = a("目标文件夹位于 Velquor 安装目录之内，无法实现转移！");
+  t.mail_store_overlaps_source =
+      a("Tarnwick 邮件存储目录与 Velquor 安装目录重叠，无法实现转移！");
+
+  t.run_stopped =
+      a("转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。");
   return t;
 }
 

@@ -97,6 +97,17 @@ struct Texts {
   std::string target_not_found;
   std::string no_temporary_folder;
   std::string target_too_old;
+  // What an installed target lacks; each followed by the path.
+  std::string target_dir_missing;
+  std::string target_data_missing;
+  std::string system_config_missing;
+  std::string system_config_unreadable;
+  // Folders that would have the run write into the source.
+  std::string target_in_source;
+  std::string mail_store_overlaps_source;
+
+  // A run stopped by the user or the system (console).
+  std::string run_stopped;
 };
 
 // The texts converted to `code_page`.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace vm {
 
 // One entry found by FileSystem::List.
@@ -125,6 +127,12 @@ class FileSystem {
   virtual std::string DisplayPath(const std::string& path) const {
     return path;
   }
+
+  // Where `path` leads (see FileLocation), resolved as every other
+  // operation resolves it: tells whether two paths reach the same file, or
+  // one lies inside a folder, whatever their spelling or links. False when
+  // nothing of the path can be examined.
+  virtual bool Locate(const std::string& path, FileLocation* where) = 0;
 };
 
 // The real file system of the machine, for paths in the ANSI code page

@@ -639,6 +639,10 @@ class PosixFileSystem : public FileSystem {
     return shown;
   }
 
+  bool Locate(const std::string& path, FileLocation* where) override {
+    return LocateNative(Native(path), where);
+  }
+
  private:
   // `shown` names the file in error texts.
   bool WriteNative(const std::string& native, const std::string& shown,

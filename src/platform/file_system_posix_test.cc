@@ -434,5 +434,32 @@ TEST(InterprocessLockTest, DefaultFolderIsTheUsersOwn) {
   fs::remove_all(real);
 }
 
+// Every kind of link leads to what it names; a file made through a link
+// that leads nowhere yet appears where the link points; ".." after a link
+// climbs from where the link leads.
+TEST_F(PosixFileSystemTest, LocateFollowsLinks) {
+  ASSERT_TRUE(fs::create_directory(root_ / "data"));
+  ASSERT_TRUE(fs::create_directory(root_ / "elsewhere"));
+  std::ofstream(root_ / "data" / "user.cfg") << "x";
+  fs::create_hard_link(root_ / "data" / "user.cfg", root_ / "hard");
+  fs::create_symlink(root_ / "data" / "user.cfg", root_ / "soft");
+  fs::create_symlink(root_ / "data" / "new.cfg", root_ / "dangling");
+  fs::create_directory_symlink(root_ / "data", root_ / "elsewhere" / "dir");
+  FileLocation file, data, hard, soft, dangling, through, climbed;
+  ASSERT_TRUE(disk_->Locate(Path("data\\user.cfg"), &file));
+  ASSERT_TRUE(disk_->Locate(Path("data"), &data));
+  ASSERT_TRUE(disk_->Locate(Path("hard"), &hard));
+  ASSERT_TRUE(disk_->Locate(Path("soft"), &soft));
+  ASSERT_TRUE(disk_->Locate(Path("dangling"), &dangling));
+  ASSERT_TRUE(disk_->Locate(Path("elsewhere\\dir\\a.log"), &through));
+  ASSERT_TRUE(disk_->Locate(Path("elsewhere\\dir\\..\\b.log"), &climbed));
+  EXPECT_TRUE(hard.Is(file.chain.front()));
+  EXPECT_TRUE(soft.Is(file.chain.front()));
+  EXPECT_FALSE(dangling.exists);
+  EXPECT_TRUE(dangling.IsWithin(data.chain.front()));
+  EXPECT_TRUE(through.IsWithin(data.chain.front()));
+  EXPECT_FALSE(climbed.IsWithin(data.chain.front()));
+}
+
 }  // namespace
 }  // namespace vm

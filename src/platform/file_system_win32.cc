@@ -536,6 +536,22 @@ class WindowsFileSystem : public FileSystem {
     return handle.valid();
   }
 
+  bool Locate(const std::string& path, FileLocation* where) override {
+    std::wstring wide;
+    if (!Wide(path, &wide, nullptr)) {
+      where->exists = false;
+      where->chain.clear();
+      return false;
+    }
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                                     static_cast<int>(wide.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                        utf8.data(), length, nullptr, nullptr);
+    return LocateNative(utf8, where);
+  }
+
  private:
   // The path for the wide-character calls; false, with the reason, when
   // the code page has no such text.

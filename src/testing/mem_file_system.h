@@ -46,6 +46,9 @@ class MemFileSystem : public FileSystem {
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;
 
+  // No links: a path's identity is its folded spelling.
+  bool Locate(const std::string& path, FileLocation* where) override;
+
   // The modification time of files written from now on (initially 1).
   void SetNow(int64_t seconds);
   // Sets the modification time of an existing file or directory.

@@ -406,7 +406,7 @@ class CutoverTest(unittest.TestCase):
         t = r["totals"]
         self.assertEqual(set(t), counts | {
             "domains", "accounts", "messages", "failed_copies",
-            "accounts_left_out", "failure_lines", "succeeded",
+            "accounts_left_out", "failure_lines", "succeeded", "stopped",
             "domain_outcomes", "account_outcomes"})
         for d in r["domains"]:
             self.assertEqual(set(d), {"name", "outcome", "reason"})
