@@ -22,13 +22,11 @@
 #include "platform/code_page.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "vm_version.h"
 
 namespace vm {
 
 namespace {
-
-constexpr char kVersionNumber[] = "1.0.0";
-constexpr char kVersion[] = "velquor-migrate 1.0.0\n";
 
 // The run's host on a console: the result list is the ConsoleLog, message
 // boxes go to stderr, the password options come from the command line.
@@ -174,7 +172,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     return kExitSuccess;
   }
   if (options.version) {
-    io.out(kVersion);
+    io.out("velquor-migrate " VM_VERSION_TEXT "\n");
     return kExitSuccess;
   }
   std::unique_ptr<CodePage> code_page = OpenCodePage(options.code_page);
@@ -336,7 +334,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     write_file(options.log_file, "log", view.ListText());
   if (!options.report_file.empty()) {
     ReportHeader header;
-    header.version = kVersionNumber;
+    header.version = VM_VERSION;
     header.started = started;
     header.ended = SystemClock()->NowSeconds();
     header.options = {
