@@ -81,8 +81,10 @@ Passwords (each migrated account's new password):
                         suffix  the user name followed by --suffix TEXT
                         common  --password TEXT, the same for every account
                         cipher  the cipher text stored in popusers.ini
-  --suffix TEXT         1 to 20 bytes in the code page (a Chinese character
-  --password TEXT       takes two), blanks at either end removed
+  --suffix TEXT         the text of mode suffix
+  --password TEXT       the password of mode common; either text has 1 to 20
+                        bytes in the code page (a Chinese character takes two)
+                        once blanks at either end are removed
 
 Cutover:
   --dry-run             read everything, write nothing: print the result list
@@ -131,7 +133,7 @@ Exit status:
   2  usage error: the options are wrong; nothing was written
 
 The result list goes to standard output, messages to standard error.
-More in the manual page velquor-migrate(1).
+More in the manual page velquor-migrate(1) and in the user guide.
 )";
 }
 
