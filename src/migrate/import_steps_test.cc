@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include "config/domain_store.h"
 #include "config/user_store.h"
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
+#include "migrate/run_observer.h"
 #include "tests/support/golden.h"
 #include "tests/support/mem_installation.h"
 
@@ -21,14 +25,14 @@ class ImportStepsTest : public testing::Test {
     return ImportDomains(&store, &t_.context, &t_.host, t_.texts, &t_.stats,
                          &failures_);
   }
-  int RunAccountStep() {
+  int RunAccountStep(RunObserver* observer = nullptr) {
     MailboxMigrator::Options options;
     options.source_dir = t_.settings.source_dir;
     options.target_mail_dir = t_.settings.target_mail_dir;
     MailboxMigrator mailboxes(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
     UserStore users(&t_.context);
     return ImportAccounts(&users, &t_.context, &t_.host, t_.texts, &mailboxes,
-                          &t_.stats, &failures_);
+                          &t_.stats, &failures_, observer);
   }
 
   MemInstallation t_;
@@ -131,6 +135,55 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
   ResetSharedConfigStates();
   EXPECT_EQ(RunAccountStep(), 0);
   EXPECT_EQ(t_.host.messages.back(), t_.code_page->ToAnsi("读取域信息出错！"));
+}
+
+// Another writer (a second run) adds some accounts between this step's
+// check and its save: the save leaves them as they are, and the step
+// counts them as existing, says so, and tells the observer last.
+TEST_F(ImportStepsTest, AccountStepCountsAccountsAddedMeanwhileAsExisting) {
+  struct OtherWriter : RunObserver {
+    void OnAccountBegin(const std::string& user, const std::string&,
+                        const std::string&) override {
+      if (user == "ann") return;
+      std::string text = t->Get("userauth.cfg");
+      text.insert(text.find("</user>"), "<item>\r\n<name>" + user +
+                                            "</name>\r\n<domain/>\r\n"
+                                            "</item>\r\n");
+      t->Put("userauth.cfg", text);
+    }
+    void OnAccountEnd(const std::string& user, const std::string&,
+                      AccountOutcome outcome, const std::string&,
+                      const std::string&) override {
+      last[user] = outcome;
+    }
+    MemInstallation* t;
+    std::map<std::string, AccountOutcome> last;
+  } other;
+  other.t = &t_;
+  t_.Put("domain.cfg", Golden("migrate/domain_step.cfg"));
+  t_.context.primary_domain = "old.com";
+  t_.Domains({"old.com"});
+  t_.Accounts(0, {"bob", "ann", "cy"});
+  EXPECT_EQ(RunAccountStep(&other), 1);
+  EXPECT_EQ(t_.stats.user_count, 1);
+  EXPECT_EQ(failures_, 0);
+  EXPECT_EQ(other.last, (std::map<std::string, AccountOutcome>{
+                            {"ann", AccountOutcome::kAdded},
+                            {"bob", AccountOutcome::kExists},
+                            {"cy", AccountOutcome::kExists}}));
+  const std::string list = t_.ResultList();
+  for (const char* user : {"bob", "cy"}) {
+    EXPECT_NE(list.find(std::string("该帐户已由其他程序添加，本次未导入:") +
+                        user + "@old.com\n"),
+              std::string::npos)
+        << list;
+  }
+  const std::string file = t_.Get("userauth.cfg");
+  for (const char* name : {"<name>ann<", "<name>bob<", "<name>cy<"}) {
+    const size_t at = file.find(name);
+    EXPECT_NE(at, std::string::npos) << name;
+    EXPECT_EQ(file.find(name, at + 1), std::string::npos) << name;
+  }
 }
 
 // A run killed after an account was saved but before its mail was copied
