@@ -125,6 +125,9 @@ class GuardedFileSystem : public FileSystem {
   bool SyncVolume(const std::string& path, std::string* error) override {
     return base_->SyncVolume(path, error);
   }
+  bool Locate(const std::string& path, FileLocation* where) override {
+    return base_->Locate(path, where);
+  }
 
   std::atomic<int> copies{0};
   std::vector<DirEntry> extra;

@@ -24,6 +24,12 @@ bool ParseMode(const std::string& text, PasswordMode* mode) {
   return false;
 }
 
+// True when `text` holds nothing but blanks, TABs and line ends: the run
+// trims a suffix or password to nothing and refuses it.
+bool IsBlank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+}
+
 // True when `name` ends in `extension`, ASCII letters compared without case.
 bool HasExtension(const std::string& name, const std::string& extension) {
   if (name.size() <= extension.size()) return false;
@@ -45,7 +51,7 @@ std::string UsageText() {
          "                       [--verify[=content] | --verify-only]\n"
          "                       [--report FILE.json|FILE.csv] [--log FILE]\n"
          "                       [--progress | --no-progress] [--stats]\n"
-         "                       [--jobs N]\n"
+         "                       [--changes-only] [--jobs N]\n"
          "                       [--help] [--version]\n"
          "\n"
          "  --source DIR         the Velquor installation directory\n"
@@ -74,11 +80,13 @@ std::string UsageText() {
          "or "
          "CSV\n"
          "                       (by the name's extension)\n"
-         "  --log FILE           also write the result list to FILE (UTF-8)\n"
+         "  --log FILE           append the result list to FILE (UTF-8)\n"
          "  --progress           show a progress line on stderr (default: on "
          "a terminal)\n"
          "  --no-progress        never show it\n"
          "  --stats              report the time of each phase on stderr\n"
+         "  --changes-only       list only the accounts and folders where\n"
+         "                       something was added, copied or failed\n"
          "  --jobs N             message copies in flight (1 to 64, default "
          "4)\n";
 }
@@ -120,6 +128,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       const char* name;
       bool CommandLine::*flag;
     } kFlags[] = {{"--stats", &CommandLine::stats},
+                  {"--changes-only", &CommandLine::changes_only},
                   {"--dry-run", &CommandLine::dry_run},
                   {"--sync", &CommandLine::sync},
                   {"--verify-only", &CommandLine::verify_only}};
@@ -210,6 +219,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
   } else if (password_given &&
              out->password_mode != PasswordMode::kCommonPassword) {
     *error = "--password is used only with --password-mode common";
+  } else if (out->password_mode == PasswordMode::kUserNamePlusSuffix &&
+             IsBlank(out->suffix)) {
+    *error = "--password-mode suffix needs --suffix TEXT";
+  } else if (out->password_mode == PasswordMode::kCommonPassword &&
+             IsBlank(out->password)) {
+    *error = "--password-mode common needs --password TEXT";
   } else if (out->code_page.empty()) {
     *error = "--codepage needs a name";
   } else if (seen.count("--log") && out->log_file.empty()) {
@@ -227,6 +242,36 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
     return true;
   }
   return false;
+}
+
+std::string ShownCommandLine(const std::vector<std::string>& args) {
+  auto quoted = [](const std::string& arg) {
+    if (!arg.empty() &&
+        arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTU"
+                              "VWXYZ0123456789-_./:=@,+%\\") ==
+            std::string::npos) {
+      return arg;
+    }
+    std::string text = "'";
+    for (char c : arg)
+      text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+  };
+  std::string line = "velquor-migrate";
+  bool secret_next = false;
+  for (const std::string& arg : args) {
+    if (secret_next) {
+      line += " ***";
+    } else if (arg.rfind("--password=", 0) == 0 ||
+               arg.rfind("--suffix=", 0) == 0) {
+      line += " " + arg.substr(0, arg.find('=') + 1) + "***";
+    } else {
+      line += " " + quoted(arg);
+    }
+    // A value is never an option, even when it reads like one.
+    secret_next = !secret_next && (arg == "--password" || arg == "--suffix");
+  }
+  return line;
 }
 
 }  // namespace vm

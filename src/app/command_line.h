@@ -31,6 +31,8 @@ struct CommandLine {
   int jobs = 4;        // --jobs: message copies in flight
   bool help = false;
   bool version = false;
+  // The result list leaves out accounts and folders where nothing changed.
+  bool changes_only = false;
 };
 
 constexpr int kMaxJobs = 64;
@@ -43,11 +45,18 @@ std::string UsageText();
 // reason in *error for an unknown or repeated option, a missing value, a
 // bad password mode, missing --source, neither or both of --target and
 // --output, --suffix / --password given for a mode that does not use
-// them, a report name ending neither in .json nor in .csv, or options that
-// contradict each other (--dry-run with a verification, --verify-only with
+// them or missing (or blank) for the mode that does, a report name ending
+// neither in .json nor in .csv, or options that contradict each other
+// (--dry-run with a verification, --verify-only with
 // --sync). --help and --version need no other option.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
                       std::string* error);
+
+// The command line as a shell would take it back, for the log: the program
+// name, then each argument (quoted when it holds more than letters, digits
+// and "-_./:=@,+%\"), with the value of --password and of --suffix, part
+// of every account's password, shown as "***".
+std::string ShownCommandLine(const std::vector<std::string>& args);
 
 }  // namespace vm
 

@@ -69,6 +69,10 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "/s", "--output", "/o", "--verify=quick"},
       {"--source", "/s", "--output", "/o", "--sync=yes"},
       {"--source", "/s", "--output", "/o", "--report", "r.json.txt"},
+      {"--source", "/s", "--output", "/o", "--password-mode", "common"},
+      {"--source", "/s", "--output", "/o", "--password-mode", "common",
+       "--password", " \t"},
+      {"--source", "/s", "--output", "/o", "--password-mode=suffix"},
   };
   for (const auto& args : bad) {
     CommandLine c;
@@ -79,6 +83,25 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
     EXPECT_FALSE(error.empty()) << joined;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
+}
+
+// The log keeps the command line; a password or suffix in it would be a
+// secret on disk, and an unquoted blank would make it another command.
+TEST(CommandLineTest, ShownCommandLineHidesPasswordsAndQuotes) {
+  const struct {
+    std::vector<std::string> args;
+    const char* shown;
+  } kCases[] = {
+      {{"--password", "pw", "--log", "l"},
+       "velquor-migrate --password *** --log l"},
+      {{"--password=pw", "--suffix=sx"},
+       "velquor-migrate --password=*** --suffix=***"},
+      {{"--suffix", "--password", "--source", "s"},
+       "velquor-migrate --suffix *** --source s"},
+      {{"--source", "/a b/it's", "--output", ""},
+       "velquor-migrate --source '/a b/it'\\''s' --output ''"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(ShownCommandLine(c.args), c.shown);
 }
 
 }  // namespace

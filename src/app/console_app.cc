@@ -1,14 +1,19 @@
 #include "app/console_app.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
 
+#include "app/changes_only.h"
 #include "app/command_line.h"
 #include "app/console_log.h"
+#include "app/console_setup.h"
 #include "app/overlay_file_system.h"
 #include "app/progress_log.h"
 #include "app/progress_meter.h"
+#include "app/run_ending.h"
+#include "app/run_log.h"
 #include "app/run_plan.h"
 #include "app/run_record.h"
 #include "app/run_report.h"
@@ -17,9 +22,11 @@
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "migrate/source_lists.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
+#include "platform/console.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
 
@@ -48,27 +55,46 @@ class ConsoleHost : public RunHost {
   void SetStartCaption(const std::string&) override {}
   void EnableStart(bool) override {}
   int AppendLogLine(const std::string& line) override {
-    return log_->AppendLogLine(line);
+    if (filter_ == nullptr) return log_->AppendLogLine(line);
+    filter_->AppendLogLine(line);
+    return 0;  // not known yet; no step uses it
   }
-  void RemoveLastLine() override { log_->RemoveLastLine(); }
-  void SelectLastLine() override { log_->SelectLastLine(); }
+  void RemoveLastLine() override {
+    if (filter_ != nullptr) {
+      filter_->RemoveLastLine();
+    } else {
+      log_->RemoveLastLine();
+    }
+  }
+  void SelectLastLine() override {
+    if (filter_ != nullptr) {
+      filter_->SelectLastLine();
+    } else {
+      log_->SelectLastLine();
+    }
+  }
   int LineCount() override { return log_->LineCount(); }
   void ResetLog() override { log_->Reset(); }
   PasswordMode GetPasswordMode() override { return mode_; }
   std::string SuffixText() override { return suffix_; }
   std::string CommonPasswordText() override { return password_; }
   void ShowMessage(const std::string& text) override {
-    io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
+    if (!silenced_) io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
   }
   void ShowNotice(const std::string& text) override { ShowMessage(text); }
+  // After an interrupt, the run's own messages (its success message among
+  // them) would contradict the stop.
+  void Silence() { silenced_ = true; }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
-  std::string message_prefix_;  // UTF-8
+  std::string message_prefix_;           // UTF-8
+  ChangesOnlyFilter* filter_ = nullptr;  // --changes-only
 
  private:
   ProgressLog* log_;
   const CodePage* code_page_;
   const ConsoleIo* io_;
+  std::atomic<bool> silenced_{false};
   PasswordMode mode_;
   std::string suffix_;    // ANSI
   std::string password_;  // ANSI
@@ -91,10 +117,10 @@ class PhaseTimer : public PhaseObserver {
     char text[200];
     // "mail" is the run thread's share (listing, index reading); the
     // copies overlap it and the account step. "flush" makes them durable.
-    std::snprintf(text, sizeof(text),
-                  "domains: %.3f\nusers: %.3f\nmail: %.3f\nflush: %.3f\n",
-                  Total("domains"), Total("users") - mail, mail,
-                  Total("flush"));
+    std::snprintf(
+        text, sizeof(text),
+        "domains: %.3f s\nusers: %.3f s\nmail: %.3f s\nflush: %.3f s\n",
+        Total("domains"), Total("users") - mail, mail, Total("flush"));
     return text;
   }
 
@@ -106,42 +132,6 @@ class PhaseTimer : public PhaseObserver {
   std::map<std::string, std::chrono::steady_clock::time_point> started_;
   std::map<std::string, double> total_;
 };
-
-int UsageError(const ConsoleIo& io, const std::string& reason) {
-  io.err("velquor-migrate: " + reason + "\nTry 'velquor-migrate --help'.\n");
-  return kExitUsage;
-}
-
-// True when `dir` can be listed, that is, it is a readable directory.
-bool IsDirectory(FileSystem* fs, const std::string& dir) {
-  std::vector<DirEntry> entries;
-  return fs->List(dir + "\\*", &entries);
-}
-
-// True when the code page keeps ASCII as it is, as every path and list
-// of the installations needs.
-bool IsAsciiCompatible(const CodePage& code_page) {
-  std::string ascii;
-  for (char c = 0x20; c < 0x7f; ++c) ascii += c;
-  ascii += "\t\r\n";
-  return code_page.ToAnsi(ascii) == ascii && code_page.ToUtf8(ascii) == ascii;
-}
-
-// True when the code page holds every character of `utf8`.
-bool Representable(const CodePage& code_page, const std::string& utf8) {
-  return code_page.ToUtf8(code_page.ToAnsi(utf8)) == utf8;
-}
-
-// The directory part of a path as given on the command line ("." for a
-// bare name); empty for a root.
-std::string ParentOf(std::string path) {
-  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
-    path.pop_back();
-  }
-  size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash == 0 ? 1 : slash);
-}
 
 const char* PasswordModeName(PasswordMode mode) {
   switch (mode) {
@@ -163,102 +153,110 @@ double SteadySeconds() {
       .count();
 }
 
-}  // namespace
-
-int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
-  const int64_t started = SystemClock()->NowSeconds();
-  CommandLine options;
-  std::string error;
-  if (!ParseCommandLine(args, &options, &error)) return UsageError(io, error);
-  if (options.help) {
-    io.out(UsageText());
-    return kExitSuccess;
+// What a stopped run did, as far as its record tells, counted as the
+// summary line counts: what was added and copied (with a sync, what its
+// mailboxes held already is no new mail).
+MigrationStats CountsOf(const RunRecord& record, bool sync) {
+  MigrationStats stats;
+  for (const DomainRecordOutcome& domain : record.domains()) {
+    if (domain.outcome == DomainOutcome::kAdded) ++stats.domain_count;
   }
-  if (options.version) {
-    io.out(kVersion);
-    return kExitSuccess;
-  }
-  std::unique_ptr<CodePage> code_page = OpenCodePage(options.code_page);
-  if (code_page && !IsAsciiCompatible(*code_page)) {
-    return UsageError(io, "code page " + options.code_page +
-                              " does not keep ASCII as it is; use one that "
-                              "does, such as GBK or UTF-8");
-  }
-  std::unique_ptr<FileSystem> disk =
-      code_page ? io.open_file_system(options.code_page) : nullptr;
-  if (!code_page || !disk) {
-    return UsageError(io, "unknown code page: " + options.code_page);
-  }
-  // A text the code page cannot hold would be replaced by some other text:
-  // a wrong digest for every account, or another file.
-  const std::pair<const char*, const std::string*> kTexts[] = {
-      {"--source", &options.source_dir}, {"--target", &options.target_dir},
-      {"--output", &options.output_dir}, {"--suffix", &options.suffix},
-      {"--password", &options.password}, {"--log", &options.log_file},
-      {"--report", &options.report_file}};
-  for (const auto& [name, text] : kTexts) {
-    if (!Representable(*code_page, *text)) {
-      return UsageError(io, std::string("the text of ") + name +
-                                " has characters code page " +
-                                options.code_page + " cannot hold");
+  for (const AccountRecord& account : record.accounts()) {
+    if (account.outcome == AccountOutcome::kAdded) ++stats.user_count;
+    for (const FolderRecord& f : account.folders) {
+      stats.mail_count += static_cast<int32_t>(
+          f.counts.copied + (sync ? int64_t{0} : f.counts.present));
+      stats.failed_copies += static_cast<int32_t>(f.counts.failed);
     }
   }
+  return stats;
+}
 
+// The files a run writes besides the target's: the log and the report.
+// A file that cannot be written is told on stderr.
+class RunFiles {
+ public:
+  RunFiles(const ConsoleSetup& p, const ConsoleIo& io, int64_t started)
+      : p_(p), io_(io), started_(started) {}
+
+  bool LogHeader(const std::vector<std::string>& args) {
+    return p_.options.log_file.empty() ||
+           Write(p_.options.log_file, "log",
+                 RunLogHeader(kVersionNumber, started_, ShownCommandLine(args)),
+                 true);
+  }
+
+  // The result list and the outcome line.
+  bool LogEnd(const std::string& list, int status) {
+    return p_.options.log_file.empty() ||
+           Write(p_.options.log_file, "log",
+                 list + RunLogEnd(SystemClock()->NowSeconds(), status), true);
+  }
+
+  bool Report(const RunRecord& record, const MigrationStats& counts,
+              int failure_lines, bool succeeded, bool stopped) {
+    const CommandLine& options = p_.options;
+    if (options.report_file.empty()) return true;
+    ReportHeader header;
+    header.version = kVersionNumber;
+    header.started = started_;
+    header.ended = SystemClock()->NowSeconds();
+    header.options = {
+        {"source", options.source_dir},
+        {p_.state.target_installed ? "target" : "output", p_.shown_target},
+        {"password_mode", PasswordModeName(options.password_mode)},
+        {"codepage", options.code_page},
+        {"verify", p_.verify == 2   ? "content"
+                   : p_.verify == 1 ? "size"
+                                    : "none"}};
+    header.flags = {{"dry_run", options.dry_run},
+                    {"sync", options.sync},
+                    {"verify_only", options.verify_only},
+                    {"changes_only", options.changes_only}};
+    header.stats = counts;
+    header.failure_lines = failure_lines;
+    header.succeeded = succeeded;
+    header.stopped = stopped;
+    const bool json = options.report_file.size() >= 5 &&
+                      (options.report_file.back() | 0x20) == 'n';
+    return Write(options.report_file, "report",
+                 json ? JsonReport(header, record, *p_.code_page)
+                      : CsvReport(record, *p_.code_page),
+                 false);
+  }
+
+ private:
+  bool Write(const std::string& name, const char* what,
+             const std::string& contents, bool append) {
+    std::string error;
+    const std::string path = p_.code_page->ToAnsi(name);
+    if (append ? AppendToFile(p_.disk.get(), path, contents, &error)
+               : p_.disk->WriteFile(path, contents, &error)) {
+      return true;
+    }
+    io_.err("velquor-migrate: cannot write the " + std::string(what) + " " +
+            name + (error.empty() ? "" : ": " + p_.code_page->ToUtf8(error)) +
+            "\n");
+    return false;
+  }
+
+  const ConsoleSetup& p_;
+  const ConsoleIo& io_;
+  int64_t started_;
+};
+
+// The migration itself, once every check has passed.
+int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
+            const ConsoleIo& io, int64_t started) {
+  const CommandLine& options = p.options;
+  const CodePage* code_page = p.code_page.get();
+  const AppState& state = p.state;
   // A dry run and a verification write through an overlay that keeps every
   // write in memory; the log and the report go to the disk.
-  const bool read_only = options.dry_run || options.verify_only;
-  OverlayFileSystem overlay(disk.get());
-  FileSystem* fs = read_only ? static_cast<FileSystem*>(&overlay) : disk.get();
-
-  // Everything past the command line is ANSI, like the dialog's texts.
-  AppState state;
-  state.source_dir = code_page->ToAnsi(options.source_dir);
-  state.target_installed = !options.target_dir.empty();
-  state.target_dir = code_page->ToAnsi(
-      state.target_installed ? options.target_dir : options.output_dir);
-  if (!IsDirectory(fs, state.source_dir)) {
-    return UsageError(io, "source directory not found or not readable: " +
-                              options.source_dir);
-  }
-  // Without the machine-wide locks the run would write the target's files
-  // unguarded: stop before anything is written.
-  std::string lock_error;
-  if (!ConfigLocksUsable(&lock_error)) {
-    io.err("velquor-migrate: " + lock_error + "\n");
-    return kExitFailure;
-  }
-  if (!state.target_installed && !IsDirectory(fs, state.target_dir) &&
-      IsDirectory(fs, code_page->ToAnsi(ParentOf(options.output_dir)))) {
-    // As mkdir would: the output folder is made when its parent exists.
-    if (!fs->CreateDir(state.target_dir)) {
-      io.err("velquor-migrate: cannot create the output directory " +
-             options.output_dir + "\n");
-      return kExitFailure;
-    }
-  }
-  if (!IsDirectory(fs, state.target_dir)) {
-    return UsageError(
-        io,
-        std::string(state.target_installed ? "target" : "output") +
-            " directory not found or not readable: " +
-            (state.target_installed ? options.target_dir : options.output_dir));
-  }
-  Texts texts = MakeTexts(*code_page);
-
-  // Start-up, in the dialog program's order: the skeleton files through
-  // the untrimmed directory, then trimming, the version check and the mail
-  // store directories.
-  CreateMissingTargetFiles(fs, state.target_dir, !state.target_installed);
-  state.source_dir = TrimDirectory(state.source_dir);
-  state.target_dir = TrimDirectory(state.target_dir);
-  if (state.target_installed && !CheckTargetVersion(fs, state.target_dir)) {
-    io.err(code_page->ToUtf8(texts.target_too_old) + "\n");
-    return kExitFailure;
-  }
-  FindSourceMailDir(&state);
-  FindTargetMailDir(fs, *code_page, &state);
-  state.source_mail_dir = TrimDirectory(state.source_mail_dir);
-  state.target_mail_dir = TrimDirectory(state.target_mail_dir);
+  OverlayFileSystem overlay(p.disk.get(), NameOps(code_page->LeadBytes()));
+  FileSystem* fs = options.dry_run || options.verify_only
+                       ? static_cast<FileSystem*>(&overlay)
+                       : p.disk.get();
 
   // Standard output that fails is given up, never retried; the run goes on.
   const bool progress =
@@ -268,7 +266,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   if (progress) {
     meter = std::make_unique<ProgressMeter>(
         fs, state.source_dir, [&io](const std::string& text) { io.err(text); },
-        SteadySeconds);
+        SteadySeconds, io.err_is_terminal ? StderrColumns : nullptr);
   }
   bool out_failed = false;
   auto out = [&](const std::string& text) {
@@ -278,10 +276,10 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
 
   // With the progress line on the terminal, the list shows only final
   // lines, so the two never share a line.
-  ConsoleLog view(code_page.get(), io.out_is_terminal && !progress, out);
-  ColumnMeasurer measurer(code_page.get());
+  ConsoleLog view(code_page, io.out_is_terminal && !progress, out);
+  ColumnMeasurer measurer(code_page);
   ProgressLog log(&view, &measurer);
-  ConsoleHost host(&log, code_page.get(), &io, options.password_mode,
+  ConsoleHost host(&log, code_page, &io, options.password_mode,
                    code_page->ToAnsi(options.suffix),
                    code_page->ToAnsi(options.password),
                    options.dry_run ? "(dry run) " : "");
@@ -297,17 +295,59 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   settings.target_installed = state.target_installed;
   settings.sync = options.sync;
   settings.verify_only = options.verify_only;
-  settings.verify = options.verify == VerifyMode::kContent ? 2
-                    : options.verify == VerifyMode::kSize || options.verify_only
-                        ? 1
-                        : 0;
-  settings.code_page = code_page.get();
+  settings.verify = p.verify;
+  settings.code_page = code_page;
   settings.jobs = options.jobs;
   MigrationStats stats;
   PhaseTimer timer;
-  RunRecord record(meter.get());
-  RunOutcome outcome = MigrationRun(&host, texts, settings, &target, &stats,
+  // The record sees the run's events first and passes them on, through
+  // the --changes-only filter, to the progress line.
+  ChangesOnlyFilter filter(&log, meter.get());
+  if (options.changes_only) host.filter_ = &filter;
+  RunRecord record(
+      options.changes_only ? static_cast<RunObserver*>(&filter) : meter.get(),
+      fs);
+  RunFiles files(p, io, started);
+
+  // From here on the run writes. An interrupt stops it where it is: what
+  // the stores hold is saved, the report and the log tell how far it got.
+  auto ending = std::make_shared<RunEnding>();
+  if (io.on_interrupt) io.on_interrupt([ending] { ending->Interrupt(); });
+  ending->Arm([&] {
+    host.Silence();
+    // The copy comes before the save, so the report never claims an
+    // account the saved user list lacks.
+    RunRecord stopped;
+    record.CopyStopped(&stopped);
+    const std::string list = view.ListText();
+    if (io.save_configuration) io.save_configuration();
+    if (meter) meter->Finish();
+    io.err((io.out_is_terminal && !progress ? "\n" : "") +
+           code_page->ToUtf8(p.texts.run_stopped) + "\n");
+    files.Report(stopped, CountsOf(stopped, options.sync), 0, false, true);
+    files.LogEnd(list, kExitStopped);
+  });
+  // The output folder first: the log may lie in it.
+  bool ready = true;
+  if (p.make_output && !fs->CreateDir(state.target_dir)) {
+    io.err("velquor-migrate: cannot create the output directory " +
+           options.output_dir + "\n");
+    ready = false;
+  }
+  ready = ready && files.LogHeader(args);
+  if (!ready) {
+    if (!ending->Claim()) return kExitStopped;
+    ending->Ended();
+    return kExitFailure;
+  }
+  CreateMissingTargetFiles(fs, p.untrimmed_target, !state.target_installed);
+
+  const double run_started = SteadySeconds();
+  RunOutcome outcome = MigrationRun(&host, p.texts, settings, &target, &stats,
                                     options.stats ? &timer : nullptr, &record);
+  const double run_seconds = SteadySeconds() - run_started;
+  if (!ending->Claim()) return kExitStopped;
+  if (options.changes_only) filter.Finish();
   view.Finish();
   if (meter) meter->Finish();
 
@@ -321,66 +361,60 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     out(PlanText(record, *code_page, free_known, free_bytes, &fits));
     if (!fits) status = kExitFailure;
   }
-
-  auto write_file = [&](const std::string& name, const std::string& what,
-                        const std::string& contents) {
-    std::string write_error;
-    if (!disk->WriteFile(code_page->ToAnsi(name), contents, &write_error)) {
-      io.err(
-          "velquor-migrate: cannot write the " + what + " " + name +
-          (write_error.empty() ? "" : ": " + code_page->ToUtf8(write_error)) +
-          "\n");
-      status = kExitFailure;
-    }
-  };
-  if (!options.log_file.empty())
-    write_file(options.log_file, "log", view.ListText());
-  if (!options.report_file.empty()) {
-    ReportHeader header;
-    header.version = kVersionNumber;
-    header.started = started;
-    header.ended = SystemClock()->NowSeconds();
-    header.options = {
-        {"source", options.source_dir},
-        {state.target_installed ? "target" : "output",
-         state.target_installed ? options.target_dir : options.output_dir},
-        {"password_mode", PasswordModeName(options.password_mode)},
-        {"codepage", options.code_page},
-        {"verify", settings.verify == 2   ? "content"
-                   : settings.verify == 1 ? "size"
-                                          : "none"}};
-    header.flags = {{"dry_run", options.dry_run},
-                    {"sync", options.sync},
-                    {"verify_only", options.verify_only}};
-    header.stats = stats;
-    header.failure_lines = outcome.failure_lines;
-    header.succeeded = status == kExitSuccess;
-    const bool json = options.report_file.size() >= 5 &&
-                      (options.report_file.back() | 0x20) == 'n';
-    write_file(options.report_file, "report",
-               json ? JsonReport(header, record, *code_page)
-                    : CsvReport(record, *code_page));
-  }
-  if (options.stats) {
-    io.err(timer.Report());
-    char hold[64];
-    std::snprintf(hold, sizeof(hold), "longest config lock hold: %.3f\n",
-                  LongestConfigLockHoldMicros() / 1e6);
-    io.err(hold);
-    if (meter) {
-      char scan[64];
-      std::snprintf(scan, sizeof(scan), "source scan: %.3f\n",
-                    meter->scan_seconds());
-      io.err(scan);
-    }
-  }
   if (out_failed) {
     io.err(
         "velquor-migrate: the result list could not be written to standard "
         "output; the run went on to its end\n");
     status = kExitFailure;
   }
+  if (!files.Report(record, stats, outcome.failure_lines,
+                    status == kExitSuccess, false)) {
+    status = kExitFailure;
+  }
+  if (!files.LogEnd(view.ListText(), status)) status = kExitFailure;
+  ending->Ended();
+  if (options.stats) {
+    io.err(timer.Report());
+    uint64_t copied_bytes = 0;
+    for (const AccountRecord& a : record.accounts()) {
+      copied_bytes += a.Sum().counts.copied_bytes;
+    }
+    const double megabytes = copied_bytes / 1048576.0;
+    char text[160];
+    std::snprintf(text, sizeof(text),
+                  "run: %.3f s\ncopied: %.1f MB, %.1f MB/s\n"
+                  "longest config lock hold: %.3f s\n",
+                  run_seconds, megabytes,
+                  run_seconds > 0 ? megabytes / run_seconds : 0.0,
+                  LongestConfigLockHoldMicros() / 1e6);
+    io.err(text);
+    if (meter) {
+      std::snprintf(text, sizeof(text), "source scan: %.3f s\n",
+                    meter->scan_seconds());
+      io.err(text);
+    }
+  }
   return status;
+}
+
+}  // namespace
+
+int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
+  const int64_t started = SystemClock()->NowSeconds();
+  CommandLine options;
+  std::string error;
+  if (!ParseCommandLine(args, &options, &error)) return UsageError(io, error);
+  if (options.help) {
+    io.out(UsageText());
+    return kExitSuccess;
+  }
+  if (options.version) {
+    io.out(kVersion);
+    return kExitSuccess;
+  }
+  ConsoleSetup setup;
+  const int status = PrepareConsoleRun(options, io, &setup);
+  return status >= 0 ? status : Migrate(setup, args, io, started);
 }
 
 }  // namespace vm

@@ -12,8 +12,9 @@ class FileSystem;
 
 // Exit statuses of velquor-migrate.
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;  // start-up or run failed
-inline constexpr int kExitUsage = 2;    // bad options; nothing written
+inline constexpr int kExitFailure = 1;    // start-up or run failed
+inline constexpr int kExitUsage = 2;      // bad options; nothing written
+inline constexpr int kExitStopped = 130;  // ended by Ctrl-C or a signal
 
 // Where the console front end writes, and how it opens the file system for
 // a code page; tests replace them.
@@ -26,6 +27,13 @@ struct ConsoleIo {
   // The disk, with names in the given code page; null when unknown.
   std::function<std::unique_ptr<FileSystem>(const std::string& code_page)>
       open_file_system;
+  // Arms `handler` to run once, on a thread of its own, when the user or
+  // the system ends the program; the process ends after it. Called before
+  // the run starts any thread. May be empty (nothing is armed).
+  std::function<void(std::function<void()> handler)> on_interrupt;
+  // Saves the additions the configuration stores hold and keeps them from
+  // adding more, for the process's last moments. May be empty.
+  std::function<void()> save_configuration;
 };
 
 // The whole command-line program: parses `args` (UTF-8, without the program
@@ -33,7 +41,10 @@ struct ConsoleIo {
 // temporary-folder mode (--output), runs one migration (or a dry run, or a
 // verification) and returns the exit status. A standard output that cannot
 // be written never stops the run: it finishes, the failure is told on
-// stderr and the status is kExitFailure.
+// stderr and the status is kExitFailure. Nothing is written before every
+// check has passed. An interrupt saves the configuration, tells on stderr
+// that the run stopped, writes the report (accounts not reached marked
+// unfinished) and the log's end; the status is then kExitStopped.
 int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io);
 
 }  // namespace vm

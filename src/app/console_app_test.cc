@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "config/config_file.h"
 #include "testing/mem_file_system.h"
+#include "tests/support/golden.h"
 
 namespace vm {
 namespace {
@@ -15,19 +18,54 @@ struct Installation {
   bool fail_copy = false;
   bool popusers = true;
   bool closed_stdout = false;  // every write to stdout fails
+  // The interrupt comes when stdout gets a line holding this text.
+  std::string interrupt_at = "";
+  std::string log = "earlier run\n";  // C:\run.log before the run
+  // Files read once the run has let go of its disk (path: contents).
+  std::map<std::string, std::string>* kept = nullptr;
+  int* saves = nullptr;  // counts the saves of the configuration
+};
+
+// The disk of one run; what the test wants of it is read when the run is
+// done with it.
+class KeptFileSystem : public MemFileSystem {
+ public:
+  explicit KeptFileSystem(std::map<std::string, std::string>* kept)
+      : kept_(kept) {}
+  ~KeptFileSystem() override {
+    if (kept_ == nullptr) return;
+    for (auto& [path, contents] : *kept_) ReadFile(path, &contents, nullptr);
+  }
+
+ private:
+  std::map<std::string, std::string>* kept_;
 };
 
 int RunOn(const Installation& in, const std::vector<std::string>& args,
           std::string* err) {
   ResetSharedConfigStates();
   ConsoleIo io;
-  io.out = [&in](const std::string&) { return !in.closed_stdout; };
+  std::function<void()> interrupt;
+  io.out = [&](const std::string& text) {
+    if (interrupt && !in.interrupt_at.empty() &&
+        text.find(in.interrupt_at) != std::string::npos) {
+      std::exchange(interrupt, nullptr)();
+    }
+    return !in.closed_stdout;
+  };
   io.err = [err](const std::string& text) {
     *err += text;
     return true;
   };
+  io.on_interrupt = [&](std::function<void()> handler) {
+    interrupt = std::move(handler);
+  };
+  io.save_configuration = [&in] {
+    if (in.saves != nullptr) ++*in.saves;
+  };
   io.open_file_system = [&in](const std::string&) {
-    auto fs = std::make_unique<MemFileSystem>();
+    auto fs = std::make_unique<KeptFileSystem>(in.kept);
+    fs->WriteFile("C:\\run.log", in.log, nullptr);
     for (const char* dir :
          {"C:\\src", "C:\\src\\mail", "C:\\src\\mail\\bob", "C:\\t"}) {
       fs->CreateDir(dir);
@@ -78,6 +116,11 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
        {"--source", "C:\\src", "--output", "C:\\t", "--password-mode", "common",
         "--password", "p\xc3\xa4ssw\xc3\xb6rd"},
        2},
+      {"password longer than the run takes",
+       {},
+       {"--source", "C:\\src", "--output", "C:\\t", "--password-mode", "common",
+        "--password", std::string(21, 'p')},
+       2},
       {"code page that changes ASCII",
        {},
        {"--source", "C:\\src", "--output", "C:\\t", "--codepage", "UTF-16"},
@@ -95,6 +138,41 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
               c.status == 0 || c.in.closed_stdout)
         << c.what << ": " << err;
   }
+}
+
+// A Ctrl-C says on stderr that the run stopped, saves the configuration,
+// and writes the report with the accounts it did not reach marked as such
+// and the log's end; the run's own end, coming after, rewrites neither.
+TEST(ConsoleAppTest, InterruptWritesTheReportAndTheLogOfAStoppedRun) {
+  std::map<std::string, std::string> kept = {{"C:\\run.log", ""},
+                                             {"C:\\report.csv", ""}};
+  int saves = 0;
+  Installation in;
+  in.accounts = "bob\tc\ta.com\r\ncarl\tc\ta.com\r\ndave\tc\ta.com\r\n";
+  in.interrupt_at = "carl";
+  in.kept = &kept;
+  in.saves = &saves;
+  std::string err;
+  EXPECT_EQ(RunOn(in,
+                  {"--source", "C:\\src", "--output", "C:\\t", "--log",
+                   "C:\\run.log", "--report", "C:\\report.csv"},
+                  &err),
+            kExitStopped);
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(err,
+            "转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。"
+            "\n");
+  EXPECT_EQ(kept["C:\\report.csv"], Golden("console/stopped_report.csv"));
+  const std::string& log = kept["C:\\run.log"];
+  const std::string head = "earlier run\n== velquor-migrate 1.0.0 started ";
+  const std::string command =
+      "\n== velquor-migrate --source C:\\src --output C:\\t --log "
+      "C:\\run.log --report C:\\report.csv\n";
+  const std::string tail = ": stopped; a rerun continues (exit status 130)\n";
+  ASSERT_GT(log.size(), head.size() + tail.size()) << log;
+  EXPECT_EQ(log.substr(0, head.size()), head) << log;
+  EXPECT_NE(log.find(command), std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
 }
 
 }  // namespace

@@ -57,14 +57,19 @@ int ConsoleLog::AddLine(const std::string& line) {
                      : code_page_->ToUtf8(lines_.back()) + "\n");
     printed_ = lines_.size();
   }
-  lines_.push_back(line);
+  int index;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+    index = static_cast<int>(lines_.size()) - 1;
+  }
   if (terminal_) {
     std::string utf8 = code_page_->ToUtf8(line);
     shown_columns_ = DisplayColumns(utf8);
     write_(utf8);
     shown_ = true;
   }
-  return static_cast<int>(lines_.size()) - 1;
+  return index;
 }
 
 void ConsoleLog::DeleteLine(int index) {
@@ -79,6 +84,7 @@ void ConsoleLog::DeleteLine(int index) {
     write_(blank);
     shown_ = false;
   }
+  std::lock_guard<std::mutex> lock(mutex_);
   lines_.erase(lines_.begin() + index);
   if (printed_ > lines_.size()) printed_ = lines_.size();
 }
@@ -95,6 +101,7 @@ void ConsoleLog::Select(int) {}
 
 void ConsoleLog::Reset() {
   Finish();
+  std::lock_guard<std::mutex> lock(mutex_);
   lines_.clear();
   printed_ = 0;
 }
@@ -111,6 +118,7 @@ void ConsoleLog::Finish() {
 }
 
 std::string ConsoleLog::ListText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::string text;
   for (const std::string& line : lines_) {
     text += code_page_->ToUtf8(line) + "\n";

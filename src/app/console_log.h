@@ -2,6 +2,7 @@
 #define VM_APP_CONSOLE_LOG_H_
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,8 @@ int DisplayColumns(const std::string& utf8);
 // - Otherwise a line is printed only once a later line shows it stays, so
 //   the output is exactly the final list.
 //
-// Finish() prints what is still pending; call it once at the end.
+// Finish() prints what is still pending; call it once at the end. One
+// thread writes the list; ListText may be called from any thread.
 class ConsoleLog : public LogView {
  public:
   using Writer = std::function<void(const std::string& utf8)>;
@@ -55,6 +57,9 @@ class ConsoleLog : public LogView {
   const CodePage* code_page_;
   bool terminal_;
   Writer write_;
+  // Guards lines_ only: the writer is called without it, so a reader of
+  // the list never waits for a blocked output.
+  mutable std::mutex mutex_;
   std::vector<std::string> lines_;  // ANSI
   size_t printed_ = 0;  // lines printed for good (with their line end)
   bool shown_ = false;  // terminal: lines_.back() is shown, unfinished

@@ -8,11 +8,14 @@
 
 int main(int argc, char** argv) {
   vm::IgnoreWriteSignals();
+  vm::ConsoleIo io;
   // Additions the configuration stores hold in memory are saved before an
   // interrupted run ends, so an account the result list shows as imported
   // is in the user list.
-  vm::OnInterrupt([] { vm::FlushOpenConfigFiles(); });
-  vm::ConsoleIo io;
+  io.on_interrupt = [](std::function<void()> handler) {
+    vm::OnInterrupt(std::move(handler));
+  };
+  io.save_configuration = [] { vm::FlushOpenConfigFiles(); };
   io.out = [](const std::string& text) { return vm::WriteStdout(text); };
   io.err = [](const std::string& text) { return vm::WriteStderr(text); };
   io.out_is_terminal = vm::StdoutIsTerminal();

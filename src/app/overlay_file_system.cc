@@ -1,5 +1,6 @@
 #include "app/overlay_file_system.h"
 
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -8,17 +9,32 @@
 
 namespace vm {
 
-namespace {
-
-// Paths folded as names are (NameOps; GBK lead bytes by default).
-std::string Key(const std::string& path) { return NameOps().Fold(path); }
-
-std::string Parent(const std::string& path) {
-  size_t slash = path.rfind('\\');
+std::string OverlayFileSystem::Parent(const std::string& path) const {
+  // A trail byte may be a backslash: only one standing alone separates.
+  size_t slash = std::string::npos;
+  for (size_t at = names_.Find(path, '\\'); at != std::string::npos;
+       at = names_.Find(path, '\\', at + 1)) {
+    slash = at;
+  }
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-}  // namespace
+bool OverlayFileSystem::Writable(const std::string& dir) {
+  const Entry* e = Find(dir);
+  if (e != nullptr) return e->kind == Entry::kDir;
+  return base_->CanWrite(dir);
+}
+
+bool OverlayFileSystem::FileWritable(const std::string& path) {
+  const Entry* e = Find(path);
+  if (e != nullptr) {
+    if (e->kind == Entry::kDir) return false;
+    if (e->kind != Entry::kRemoved) return true;
+  } else if (base_->Exists(path)) {
+    return base_->CanWrite(path);
+  }
+  return IsDirectory(Parent(path)) && Writable(Parent(path));
+}
 
 const OverlayFileSystem::Entry* OverlayFileSystem::Find(
     const std::string& path) const {
@@ -93,9 +109,10 @@ bool OverlayFileSystem::WriteFile(const std::string& path,
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
   const bool is_dir = e != nullptr ? e->kind == Entry::kDir : IsDirectory(path);
-  // As on disk: the folder must exist, and a folder is not a file.
-  if (is_dir || !IsDirectory(Parent(path))) {
-    if (error != nullptr) *error = "cannot write " + path;
+  // As on disk: the folder must exist, a folder is not a file, and what the
+  // run may not write it cannot write.
+  if (is_dir || !FileWritable(path)) {
+    if (error != nullptr) *error = "cannot write " + DisplayPath(path);
     return false;
   }
   Entry entry;
@@ -117,8 +134,8 @@ bool OverlayFileSystem::CreateDir(const std::string& path) {
   const Entry* e = Find(path);
   if (e != nullptr && e->kind != Entry::kRemoved) return e->kind == Entry::kDir;
   if (e == nullptr && base_->Exists(path)) return true;
-  // As on disk, a directory needs its parent.
-  if (!IsDirectory(Parent(path))) return false;
+  // As on disk, a directory needs its parent, one the run may write.
+  if (!IsDirectory(Parent(path)) || !Writable(Parent(path))) return false;
   Entry entry;
   entry.kind = Entry::kDir;
   Put(path, std::move(entry));
@@ -131,12 +148,14 @@ CopyResult OverlayFileSystem::CopyNew(const std::string& from,
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (Exists(to)) return CopyResult::kTargetExists;
   const Entry* source = Find(from);
-  const bool readable =
-      source != nullptr
-          ? source->kind == Entry::kFile || source->kind == Entry::kCopy
-          : base_->Exists(from) && !IsDirectory(from);
-  if (!readable || !IsDirectory(Parent(to))) {
-    if (error != nullptr) *error = "cannot copy " + from + " to " + to;
+  // The source is opened, not read, to learn whether the run could read it.
+  const bool readable = source != nullptr ? source->kind == Entry::kFile ||
+                                                source->kind == Entry::kCopy
+                                          : base_->CanRead(from);
+  if (!readable || !IsDirectory(Parent(to)) || !Writable(Parent(to))) {
+    if (error != nullptr) {
+      *error = "cannot copy " + DisplayPath(from) + " to " + DisplayPath(to);
+    }
     return CopyResult::kFailed;
   }
   Entry entry;
@@ -164,7 +183,7 @@ bool OverlayFileSystem::List(const std::string& pattern,
   for (auto it = entries_.lower_bound(prefix);
        it != entries_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
        ++it) {
-    if (it->first.find('\\', prefix.size()) == std::string::npos) {
+    if (names_.Find(it->first, '\\', prefix.size()) == std::string::npos) {
       overlaid.insert(it->first);
     }
   }
@@ -178,7 +197,7 @@ bool OverlayFileSystem::List(const std::string& pattern,
     if (e.kind == Entry::kRemoved) continue;
     DirEntry entry;
     entry.path = e.path;
-    entry.name = e.path.substr(e.path.rfind('\\') + 1);
+    entry.name = e.path.substr(Parent(e.path).size() + 1);
     if (!WildcardMatch(wildcard, entry.name, CharEncoding::kDoubleByte)) {
       continue;
     }
@@ -197,10 +216,55 @@ bool OverlayFileSystem::SyncVolume(const std::string&, std::string*) {
 bool OverlayFileSystem::RemoveFile(const std::string& path) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!Exists(path)) return true;
+  if (Find(path) == nullptr && !base_->CanWrite(Parent(path))) return false;
   Entry entry;
   entry.kind = Entry::kRemoved;
   Put(path, std::move(entry));
   return true;
+}
+
+bool OverlayFileSystem::CanRead(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const Entry* e = Find(path);
+  if (e == nullptr) return base_->CanRead(path);
+  return e->kind == Entry::kFile || e->kind == Entry::kCopy;
+}
+
+bool OverlayFileSystem::CanWrite(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const Entry* e = Find(path);
+  return e != nullptr ? e->kind != Entry::kRemoved : base_->CanWrite(path);
+}
+
+std::string OverlayFileSystem::DisplayPath(const std::string& path) const {
+  return base_->DisplayPath(path);
+}
+
+bool OverlayFileSystem::Locate(const std::string& path, FileLocation* where) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // What this run made exists only here, with an identity of its own; from
+  // the first folder on disk up, the disk's identities.
+  std::vector<FileId> made;
+  bool exists = false;
+  std::string rest = path;
+  while (rest.size() > 1 && rest.back() == '\\') rest.pop_back();
+  for (bool itself = true; !rest.empty(); itself = false) {
+    const Entry* e = Find(rest);
+    if (e != nullptr && e->kind != Entry::kRemoved) {
+      made.push_back({~uint64_t{0}, std::hash<std::string>()(Key(rest))});
+      exists = exists || itself;
+    } else if (e == nullptr && base_->Exists(rest)) {
+      exists = exists || itself;
+      break;
+    }
+    rest = Parent(rest);
+  }
+  FileLocation disk;
+  if (!rest.empty()) base_->Locate(rest, &disk);
+  where->exists = exists;
+  where->chain = std::move(made);
+  where->chain.insert(where->chain.end(), disk.chain.begin(), disk.chain.end());
+  return !where->chain.empty();
 }
 
 }  // namespace vm

@@ -4,9 +4,11 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
@@ -14,11 +16,14 @@ namespace vm {
 // and are seen by later reads, existence checks and listings of the same
 // run, so the run takes every decision the real one would take and writes
 // nothing. A copied file is kept as a reference to its source, not read.
-// Paths compare without ASCII case, as the disk resolves them; an existing
-// name keeps its spelling.
+// Paths compare without ASCII case, as the disk resolves them, by the name
+// operations of the run's code page; an existing name keeps its spelling.
+// What the real run would be refused (a source it may not read, a folder
+// or file it may not write) is refused here too, as `base` probes it.
 class OverlayFileSystem : public FileSystem {
  public:
-  explicit OverlayFileSystem(FileSystem* base) : base_(base) {}
+  explicit OverlayFileSystem(FileSystem* base, NameOps names = NameOps())
+      : base_(base), names_(std::move(names)) {}
 
   bool Exists(const std::string& path) override;
   bool ModifiedTime(const std::string& path, int64_t* seconds) override;
@@ -35,6 +40,11 @@ class OverlayFileSystem : public FileSystem {
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
+  bool CanRead(const std::string& path) override;
+  bool CanWrite(const std::string& path) override;
+  std::string DisplayPath(const std::string& path) const override;
+
+  bool Locate(const std::string& path, FileLocation* where) override;
 
  private:
   struct Entry {
@@ -45,14 +55,23 @@ class OverlayFileSystem : public FileSystem {
     uint64_t size = 0;     // kFile; kCopy of an overlay file (a disk file's
                            // size is not looked up)
   };
+  std::string Key(const std::string& path) const { return names_.Fold(path); }
+  // The path up to its last separator; empty when it has none.
+  std::string Parent(const std::string& path) const;
   const Entry* Find(const std::string& path) const;
   bool IsDirectory(const std::string& path);
+  // Whether the real run could make entries in the directory `dir`: one
+  // this run made, or one the disk lets it write.
+  bool Writable(const std::string& dir);
+  // Whether the real run could create or rewrite the file `path`.
+  bool FileWritable(const std::string& path);
   void Put(const std::string& path, Entry entry);
 
   FileSystem* base_;
+  const NameOps names_;
   // The mailbox step copies from several threads at once.
   std::recursive_mutex mutex_;
-  std::map<std::string, Entry> entries_;  // by NameOps().Fold(path)
+  std::map<std::string, Entry> entries_;  // by Key(path)
 };
 
 }  // namespace vm

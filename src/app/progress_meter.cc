@@ -1,6 +1,7 @@
 #include "app/progress_meter.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace vm {
 
@@ -19,11 +20,13 @@ std::string Duration(double seconds) {
 }  // namespace
 
 ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
-                             Writer write, std::function<double()> now)
+                             Writer write, std::function<double()> now,
+                             std::function<int()> columns)
     : fs_(fs),
       source_dir_(std::move(source_dir)),
       write_(std::move(write)),
-      now_(std::move(now)) {}
+      now_(std::move(now)),
+      columns_(std::move(columns)) {}
 
 void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -66,43 +69,70 @@ void ProgressMeter::Erase() {
 
 void ProgressMeter::Finish() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!scanned_) return;
+  if (!scanned_ || finished_) return;
   Draw(true);
   write_("\n");
   shown_ = 0;
+  finished_ = true;
 }
 
 std::string ProgressMeter::Line(const SourceTotals& totals,
                                 const SourceTotals& done, uint64_t copied_bytes,
-                                double seconds) {
+                                double seconds, int columns) {
   const double mb = 1048576.0;
-  double rate = seconds > 0 ? done.bytes / mb / seconds : 0;
+  // Under --sync most messages may be present already: the rate says how
+  // fast copying goes, the time left how fast the run goes through them.
+  double rate = seconds > 0 ? copied_bytes / mb / seconds : 0;
+  double pace = seconds > 0 ? done.bytes / mb / seconds : 0;
   std::string eta = "-:--:--";
-  if (rate > 0 && totals.bytes >= done.bytes) {
-    eta = Duration((totals.bytes - done.bytes) / mb / rate);
+  if (pace > 0 && totals.bytes >= done.bytes) {
+    eta = Duration((totals.bytes - done.bytes) / mb / pace);
   }
-  char text[200];
-  std::snprintf(text, sizeof(text),
-                "accounts %lld/%lld  messages %lld/%lld  %.1f/%.1f MB "
-                "(%.1f MB copied)  %.1f MB/s  left %s",
-                static_cast<long long>(done.accounts),
-                static_cast<long long>(totals.accounts),
-                static_cast<long long>(done.messages),
-                static_cast<long long>(totals.messages), done.bytes / mb,
-                totals.bytes / mb, copied_bytes / mb, rate, eta.c_str());
-  return text;
+  auto ll = [](int64_t n) { return static_cast<long long>(n); };
+  char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
+  std::snprintf(accounts, sizeof(accounts), "%lld/%lld", ll(done.accounts),
+                ll(totals.accounts));
+  std::snprintf(messages, sizeof(messages), "%lld/%lld", ll(done.messages),
+                ll(totals.messages));
+  std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB", done.bytes / mb,
+                totals.bytes / mb);
+  std::snprintf(copied, sizeof(copied), "%.1f MB copied", copied_bytes / mb);
+  std::snprintf(speed, sizeof(speed), "%.1f MB/s", rate);
+  const std::string a = accounts, m = messages, left = "left " + eta;
+  // Longest first; the first that fits is drawn. A line as wide as the
+  // terminal would wrap on some terminals, so one column stays free.
+  const std::string forms[] = {
+      "accounts " + a + "  messages " + m + "  " + megabytes + " (" + copied +
+          ")  " + speed + "  " + left,
+      "accounts " + a + "  messages " + m + "  " + megabytes + "  " + speed +
+          "  " + left,
+      "acc " + a + "  msg " + m + "  " + megabytes + "  " + left,
+      "acc " + a + "  msg " + m + "  " + left,
+      "msg " + m + "  " + left,
+  };
+  if (columns <= 0) return forms[0];
+  const size_t room = static_cast<size_t>(columns - 1);
+  for (const std::string& form : forms) {
+    if (form.size() <= room) return form;
+  }
+  return forms[std::size(forms) - 1].substr(0, room);
 }
 
 void ProgressMeter::Draw(bool force) {
-  if (!scanned_) return;
+  if (!scanned_ || finished_) return;
   double now = now_();
   if (!force && drawn_at_ >= 0 && now - drawn_at_ < kRedrawSeconds) return;
   drawn_at_ = now;
-  std::string line = Line(totals_, done_, copied_bytes_, now - started_);
-  // Blanks wipe what a longer earlier line left.
-  std::string pad = shown_ > line.size()
-                        ? std::string(shown_ - line.size(), ' ')
-                        : std::string();
+  const int columns = columns_ ? columns_() : 0;
+  std::string line =
+      Line(totals_, done_, copied_bytes_, now - started_, columns);
+  // Blanks wipe what a longer earlier line left, within the width.
+  size_t wipe = shown_;
+  if (columns > 0 && wipe > static_cast<size_t>(columns - 1)) {
+    wipe = static_cast<size_t>(columns - 1);
+  }
+  std::string pad =
+      wipe > line.size() ? std::string(wipe - line.size(), ' ') : std::string();
   write_("\r" + line + pad);
   shown_ = line.size();
 }

@@ -32,13 +32,13 @@ const char* PlanWord(AccountOutcome outcome) {
     case AccountOutcome::kFailed:
       return "fails";
     case AccountOutcome::kSkippedNoDomainLine:
-      return "left out: its domain is no line of domain.ini";
     case AccountOutcome::kSkippedAliasDomain:
-      return "left out: the target holds its domain only as an alias";
     case AccountOutcome::kSkippedNoDomain:
-      return "left out: the target does not hold its domain";
+      return "left out";
     case AccountOutcome::kAbsent:
       return "absent";
+    case AccountOutcome::kUnfinished:
+      return "unfinished";
   }
   return "?";
 }
@@ -50,12 +50,15 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
   auto u = [&code_page](const std::string& ansi) {
     return code_page.ToUtf8(ansi);
   };
-  std::string add, present;
-  int added = 0, held = 0;
+  std::string add, present, fail;
+  int added = 0, held = 0, failing = 0;
   for (const DomainRecordOutcome& d : record.domains()) {
     if (d.outcome == DomainOutcome::kAdded) {
       add += "  " + u(d.name) + "\n";
       ++added;
+    } else if (d.outcome == DomainOutcome::kFailed) {
+      fail += "  " + u(d.name) + " (" + u(d.reason) + ")\n";
+      ++failing;
     } else {
       present +=
           "  " + u(d.name) +
@@ -66,6 +69,9 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
   std::string text = "Plan (dry run: nothing was written)\n";
   text += "Domains to add: " + std::to_string(added) + "\n" + add;
   text += "Domains present: " + std::to_string(held) + "\n" + present;
+  if (failing > 0) {
+    text += "Domains that would fail: " + std::to_string(failing) + "\n" + fail;
+  }
 
   int64_t total_messages = 0;
   uint64_t total_bytes = 0;
@@ -76,10 +82,14 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
                            : a.user;
     text += "  " + u(name) + ": " + PlanWord(a.outcome);
     if (!a.folders.empty()) {
-      text += ", " + std::to_string(a.Copied()) + " messages, " +
-              std::to_string(a.CopiedBytes()) + " bytes to copy";
-      total_messages += a.Copied();
-      total_bytes += a.CopiedBytes();
+      const FolderCounts sum = a.Sum().counts;
+      text += ", " + std::to_string(sum.copied) + " messages, " +
+              std::to_string(sum.copied_bytes) + " bytes to copy";
+      if (sum.failed > 0) {
+        text += ", " + std::to_string(sum.failed) + " failing";
+      }
+      total_messages += sum.copied;
+      total_bytes += sum.copied_bytes;
     }
     if (!a.reason.empty()) text += " (" + u(a.reason) + ")";
     text += "\n";

@@ -1,12 +1,17 @@
 #ifndef VM_APP_RUN_RECORD_H_
 #define VM_APP_RUN_RECORD_H_
 
+#include <cstddef>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "migrate/run_observer.h"
 
 namespace vm {
+
+class FileSystem;
 
 // A folder's counts and, after a verification, what it found.
 struct FolderRecord {
@@ -15,31 +20,42 @@ struct FolderRecord {
   int64_t checked = 0;
   int64_t missing = 0;
   int64_t different = 0;
+
+  // Adds the counts of `other` (for an account's or the run's sums).
+  void Add(const FolderRecord& other);
 };
 
 struct AccountRecord {
   std::string user;  // ANSI
   std::string domain;
   AccountOutcome outcome = AccountOutcome::kExists;
+  // Why, for every outcome but a plain success (added, resumed, synced):
+  // the failure line, or a fixed text (OutcomeReason).
   std::string reason;
-  std::string target_box;
+  std::string target_box;  // as the platform shows paths
+  bool verified = false;   // a verification looked at it
   std::vector<FolderRecord> folders;
 
-  int64_t Copied() const;
-  uint64_t CopiedBytes() const;
-  bool VerificationFailed() const;
+  // The sums over its folders; verified when a verification looked at it.
+  FolderRecord Sum() const;
 };
 
 struct DomainRecordOutcome {
   std::string name;
   DomainOutcome outcome = DomainOutcome::kExists;
+  std::string reason;  // empty for kAdded
 };
 
-// Everything the steps reported, in run order, for the plan and the
-// report. Passes OnMessage on to `next` (the progress line), when given.
+// Everything the steps reported, in run order, for the plan and the report;
+// a later word (a grouped save that failed) replaces the earlier one. Passes
+// every call on to `next` (the --changes-only filter, the progress line),
+// when given. Paths are kept as `paths` shows them, when given.
+// Thread-safe, so that an interrupt can take a copy while the run goes on.
 class RunRecord : public RunObserver {
  public:
-  explicit RunRecord(RunObserver* next = nullptr) : next_(next) {}
+  explicit RunRecord(RunObserver* next = nullptr,
+                     const FileSystem* paths = nullptr)
+      : next_(next != nullptr ? next : &null_observer_), paths_(paths) {}
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnDomain(const std::string& name, DomainOutcome outcome) override;
@@ -50,23 +66,52 @@ class RunRecord : public RunObserver {
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
                     const std::string& target_box) override;
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override;
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override;
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override;
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override;
 
+  // For use once the run has ended.
   const std::vector<DomainRecordOutcome>& domains() const { return domains_; }
   const std::vector<AccountRecord>& accounts() const { return accounts_; }
 
+  // Copies what has been recorded so far into `stopped` (a new record), for
+  // a run stopped part way: every source account without its final word
+  // is added as kUnfinished, the one being copied with the folders done.
+  void CopyStopped(RunRecord* stopped) const;
+
  private:
+  // The account a verification is about: the next one of that name after
+  // the one verified last, so that an account listed twice is found twice.
+  AccountRecord* VerifiedAccount(const std::string& user,
+                                 const std::string& domain);
+
+  RunObserver null_observer_;
   RunObserver* next_;
+  const FileSystem* paths_;
+  mutable std::mutex mutex_;
   std::vector<DomainRecordOutcome> domains_;
   std::vector<AccountRecord> accounts_;
+  // Every account of the source lists: user and source domain.
+  std::vector<std::pair<std::string, std::string>> source_accounts_;
+  AccountRecord open_;  // the account being copied; user empty when none
   std::vector<FolderRecord> open_folders_;  // of the account being copied
+  size_t verifying_ = 0;  // accounts_ index of the account being verified
+  bool verifying_any_ = false;
 };
 
 // The outcome's word in the plan and the report ("added", "exists", ...).
 const char* OutcomeName(AccountOutcome outcome);
 const char* OutcomeName(DomainOutcome outcome);
+
+// The reason given when the steps gave none; empty for a plain success.
+const char* OutcomeReason(AccountOutcome outcome);
+const char* OutcomeReason(DomainOutcome outcome);
 
 }  // namespace vm
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "app/run_record.h"
 #include "platform/code_page.h"
@@ -10,26 +11,51 @@ namespace vm {
 
 namespace {
 
+const AccountOutcome kAccountOutcomes[] = {
+    AccountOutcome::kAdded,
+    AccountOutcome::kResumed,
+    AccountOutcome::kSynced,
+    AccountOutcome::kExists,
+    AccountOutcome::kAlias,
+    AccountOutcome::kRefused,
+    AccountOutcome::kFailed,
+    AccountOutcome::kSkippedNoDomainLine,
+    AccountOutcome::kSkippedAliasDomain,
+    AccountOutcome::kSkippedNoDomain,
+    AccountOutcome::kAbsent,
+    AccountOutcome::kUnfinished,
+};
+const DomainOutcome kDomainOutcomes[] = {
+    DomainOutcome::kAdded, DomainOutcome::kExists, DomainOutcome::kAlias,
+    DomainOutcome::kFailed};
+
 const char* VerificationName(const FolderRecord& folder) {
   if (!folder.verified) return "not checked";
   return folder.missing == 0 && folder.different == 0 ? "passed" : "failed";
 }
 
-const char* VerificationName(const AccountRecord& account) {
-  bool checked = false;
-  for (const FolderRecord& f : account.folders) checked |= f.verified;
-  if (!checked) return "not checked";
-  return account.VerificationFailed() ? "failed" : "passed";
+nlohmann::json CountsJson(const FolderRecord& f) {
+  return {{"source_messages", f.counts.messages},
+          {"source_bytes", f.counts.bytes},
+          {"copied", f.counts.copied},
+          {"copied_bytes", f.counts.copied_bytes},
+          {"already_present", f.counts.present},
+          {"failed", f.counts.failed},
+          {"verification", VerificationName(f)},
+          {"checked", f.checked},
+          {"missing", f.missing},
+          {"different", f.different}};
+}
+
+// A spreadsheet runs a field that starts with one of these as a formula;
+// a name from the source tree is data.
+bool LooksLikeFormula(const std::string& text) {
+  return !text.empty() &&
+         std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
 }
 
 std::string CsvField(const std::string& raw) {
-  // A spreadsheet would run a field starting with these as a formula; a
-  // name from the source tree is data.
-  std::string text;
-  if (!raw.empty() && (raw[0] == '=' || raw[0] == '+' || raw[0] == '@')) {
-    text.push_back('\'');
-  }
-  text += raw;
+  std::string text = LooksLikeFormula(raw) ? "'" + raw : raw;
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
@@ -37,6 +63,20 @@ std::string CsvField(const std::string& raw) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+std::string CsvCounts(const FolderRecord& f) {
+  std::string row;
+  for (uint64_t n :
+       {static_cast<uint64_t>(f.counts.messages), f.counts.bytes,
+        static_cast<uint64_t>(f.counts.copied), f.counts.copied_bytes,
+        static_cast<uint64_t>(f.counts.present),
+        static_cast<uint64_t>(f.counts.failed),
+        static_cast<uint64_t>(f.checked), static_cast<uint64_t>(f.missing),
+        static_cast<uint64_t>(f.different)}) {
+    row += "," + std::to_string(n);
+  }
+  return row;
 }
 
 }  // namespace
@@ -84,58 +124,60 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
   for (const auto& [name, value] : header.flags) options[name] = value;
   report["options"] = options;
 
-  int64_t copied = 0, present = 0, failed = 0, left_out = 0;
-  uint64_t copied_bytes = 0;
+  json domain_outcomes = json::object();
+  for (DomainOutcome o : kDomainOutcomes) domain_outcomes[OutcomeName(o)] = 0;
   json domains = json::array();
   for (const DomainRecordOutcome& d : record.domains()) {
-    domains.push_back(
-        {{"name", u(d.name)}, {"outcome", OutcomeName(d.outcome)}});
+    domains.push_back({{"name", u(d.name)},
+                       {"outcome", OutcomeName(d.outcome)},
+                       {"reason", u(d.reason)}});
+    domain_outcomes[OutcomeName(d.outcome)] =
+        domain_outcomes[OutcomeName(d.outcome)].get<int64_t>() + 1;
   }
+  json account_outcomes = json::object();
+  for (AccountOutcome o : kAccountOutcomes) {
+    account_outcomes[OutcomeName(o)] = 0;
+  }
+  FolderRecord all;
+  int64_t left_out = 0;
   json accounts = json::array();
   for (const AccountRecord& a : record.accounts()) {
     json folders = json::array();
     for (const FolderRecord& f : a.folders) {
-      json folder = {{"name", u(f.counts.name)},
-                     {"source_messages", f.counts.messages},
-                     {"source_bytes", f.counts.bytes},
-                     {"copied", f.counts.copied},
-                     {"copied_bytes", f.counts.copied_bytes},
-                     {"already_present", f.counts.present},
-                     {"failed", f.counts.failed},
-                     {"verification", VerificationName(f)}};
-      if (f.verified) {
-        folder["missing"] = f.missing;
-        folder["different"] = f.different;
-      }
+      json folder = {{"name", u(f.counts.name)}};
+      folder.update(CountsJson(f));
       folders.push_back(std::move(folder));
-      copied += f.counts.copied;
-      copied_bytes += f.counts.copied_bytes;
-      present += f.counts.present;
-      failed += f.counts.failed;
     }
+    // An account verified without a folder to check passed.
+    const FolderRecord sum = a.Sum();
+    all.Add(sum);
     if (a.outcome == AccountOutcome::kSkippedNoDomainLine ||
         a.outcome == AccountOutcome::kSkippedAliasDomain) {
       ++left_out;
     }
-    accounts.push_back({{"user", u(a.user)},
-                        {"domain", u(a.domain)},
-                        {"outcome", OutcomeName(a.outcome)},
-                        {"reason", u(a.reason)},
-                        {"target_mailbox", u(a.target_box)},
-                        {"verification", VerificationName(a)},
-                        {"folders", std::move(folders)}});
+    account_outcomes[OutcomeName(a.outcome)] =
+        account_outcomes[OutcomeName(a.outcome)].get<int64_t>() + 1;
+    json account = {{"user", u(a.user)},
+                    {"domain", u(a.domain)},
+                    {"outcome", OutcomeName(a.outcome)},
+                    {"reason", u(a.reason)},
+                    {"target_mailbox", u(a.target_box)}};
+    account.update(CountsJson(sum));
+    account["folders"] = std::move(folders);
+    accounts.push_back(std::move(account));
   }
-  report["totals"] = {{"domains", header.stats.domain_count},
-                      {"accounts", header.stats.user_count},
-                      {"messages", header.stats.mail_count},
-                      {"failed_copies", header.stats.failed_copies},
-                      {"copied", copied},
-                      {"copied_bytes", copied_bytes},
-                      {"already_present", present},
-                      {"failed", failed},
-                      {"accounts_left_out", left_out},
-                      {"failure_lines", header.failure_lines},
-                      {"succeeded", header.succeeded}};
+  json totals = {{"domains", header.stats.domain_count},
+                 {"accounts", header.stats.user_count},
+                 {"messages", header.stats.mail_count},
+                 {"failed_copies", header.stats.failed_copies},
+                 {"accounts_left_out", left_out},
+                 {"failure_lines", header.failure_lines},
+                 {"succeeded", header.succeeded},
+                 {"stopped", header.stopped},
+                 {"domain_outcomes", std::move(domain_outcomes)},
+                 {"account_outcomes", std::move(account_outcomes)}};
+  totals.update(CountsJson(all));
+  report["totals"] = std::move(totals);
   report["domains"] = std::move(domains);
   report["accounts"] = std::move(accounts);
   // Invalid bytes left after the conversion become U+FFFD rather than an
@@ -144,28 +186,31 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
 }
 
 std::string CsvReport(const RunRecord& record, const CodePage& code_page) {
+  auto u = [&code_page](const std::string& ansi) {
+    return CsvField(code_page.ToUtf8(ansi));
+  };
+  // The byte-order mark tells a spreadsheet the file is UTF-8.
   std::string csv =
-      "user,domain,outcome,reason,target_mailbox,source_messages,"
-      "source_bytes,copied,copied_bytes,already_present,failed,"
-      "verification\r\n";
+      "\xEF\xBB\xBFuser,domain,outcome,reason,target_mailbox,folder,"
+      "source_messages,source_bytes,copied,copied_bytes,already_present,"
+      "failed,checked,missing,different,verification\r\n";
+  FolderRecord all;
   for (const AccountRecord& a : record.accounts()) {
-    int64_t messages = 0, present = 0, failed = 0;
-    uint64_t bytes = 0;
+    const std::string account = u(a.user) + "," + u(a.domain) + "," +
+                                OutcomeName(a.outcome) + "," + u(a.reason) +
+                                "," + u(a.target_box) + ",";
     for (const FolderRecord& f : a.folders) {
-      messages += f.counts.messages;
-      bytes += f.counts.bytes;
-      present += f.counts.present;
-      failed += f.counts.failed;
+      csv += account + u(f.counts.name) + CsvCounts(f) + "," +
+             VerificationName(f) + "\r\n";
     }
-    csv += CsvField(code_page.ToUtf8(a.user)) + "," +
-           CsvField(code_page.ToUtf8(a.domain)) + "," + OutcomeName(a.outcome) +
-           "," + CsvField(code_page.ToUtf8(a.reason)) + "," +
-           CsvField(code_page.ToUtf8(a.target_box)) + "," +
-           std::to_string(messages) + "," + std::to_string(bytes) + "," +
-           std::to_string(a.Copied()) + "," + std::to_string(a.CopiedBytes()) +
-           "," + std::to_string(present) + "," + std::to_string(failed) + "," +
-           VerificationName(a) + "\r\n";
+    const FolderRecord sum = a.Sum();
+    if (a.folders.empty()) {
+      // One row still names the account; it has no folder.
+      csv += account + CsvCounts(sum) + "," + VerificationName(sum) + "\r\n";
+    }
+    all.Add(sum);
   }
+  csv += ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + "\r\n";
   return csv;
 }
 

@@ -23,6 +23,7 @@ struct ReportHeader {
   MigrationStats stats;
   int failure_lines = 0;
   bool succeeded = false;
+  bool stopped = false;  // interrupted; unreached accounts are unfinished
 };
 
 // The report of a run as JSON: the header, each domain's outcome, and each

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "xml/xml_document.h"
@@ -47,13 +48,43 @@ std::string TrimmedOfWhiteSpace(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// The text of system.cfg: data\system.cfg when it exists, else system.cfg.
-std::string ReadSystemConfig(FileSystem* fs, const std::string& target_dir) {
+// The path of system.cfg: data\system.cfg when it exists, else system.cfg.
+std::string SystemConfigPath(FileSystem* fs, const std::string& target_dir) {
   std::string path = target_dir + "\\data\\system.cfg";
-  if (!fs->Exists(path)) path = target_dir + "\\system.cfg";
+  return fs->Exists(path) ? path : target_dir + "\\system.cfg";
+}
+
+std::string ReadSystemConfig(FileSystem* fs, const std::string& target_dir) {
   std::string text;
-  fs->ReadFile(path, &text, nullptr);
+  fs->ReadFile(SystemConfigPath(fs, target_dir), &text, nullptr);
   return text;
+}
+
+bool IsDirectory(FileSystem* fs, const std::string& dir) {
+  std::vector<DirEntry> entries;
+  return !dir.empty() && fs->List(dir + "\\*", &entries);
+}
+
+// Where `path` leads; nothing (an empty chain) when it cannot be told.
+FileLocation Where(FileSystem* fs, const std::string& path) {
+  FileLocation where;
+  if (path.empty() || !fs->Locate(path, &where)) where = FileLocation();
+  return where;
+}
+
+// A readable file, else the message naming it.
+bool CheckReadable(FileSystem* fs, const std::string& path,
+                   const std::string& missing, const std::string& unreadable,
+                   std::string* message) {
+  std::string text;
+  if (!fs->Exists(path)) {
+    *message = missing;
+  } else if (!fs->ReadFile(path, &text, nullptr)) {
+    *message = unreadable;
+  } else {
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -150,6 +181,75 @@ int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
   state->target_mail_dir =
       store.empty() ? state->target_dir + "\\store" : store;
   return 1;
+}
+
+bool CheckInstallations(FileSystem* fs, const AppState& state,
+                        const Texts& texts, std::string* message) {
+  // The run shows these same texts when a list goes missing later.
+  if (!CheckReadable(fs, state.source_dir + "\\domain.ini",
+                     texts.domain_ini_missing, texts.domain_ini_unreadable,
+                     message) ||
+      !CheckReadable(fs, state.source_dir + "\\popusers.ini",
+                     texts.popusers_ini_missing, texts.popusers_ini_unreadable,
+                     message)) {
+    return false;
+  }
+  if (!state.target_installed) return true;
+  const std::string data = state.target_dir + "\\data";
+  const std::string system = SystemConfigPath(fs, state.target_dir);
+  if (!IsDirectory(fs, state.target_dir)) {
+    *message = texts.target_dir_missing + state.target_dir;
+  } else if (!IsDirectory(fs, data)) {
+    *message = texts.target_data_missing + data;
+  } else if (!CheckReadable(fs, system,
+                            texts.system_config_missing + data + "\\system.cfg",
+                            texts.system_config_unreadable + system, message)) {
+    return false;
+  } else if (!CheckTargetVersion(fs, state.target_dir)) {
+    *message = texts.target_too_old;
+  } else {
+    return true;
+  }
+  return false;
+}
+
+PathOverlap FindPathOverlap(FileSystem* fs, const AppState& state) {
+  FileLocation source = Where(fs, state.source_dir);
+  if (!source.exists) return PathOverlap::kNone;
+  const FileId& source_id = source.chain.front();
+  if (Where(fs, state.target_dir).IsWithin(source_id)) {
+    return PathOverlap::kTargetInSource;
+  }
+  FileLocation store = Where(fs, state.target_mail_dir);
+  if (store.IsWithin(source_id) ||
+      (store.exists && source.IsWithin(store.chain.front()))) {
+    return PathOverlap::kMailStoreInSource;
+  }
+  return PathOverlap::kNone;
+}
+
+bool IsInstallationPath(FileSystem* fs, const AppState& state,
+                        const std::string& path) {
+  const FileLocation where = Where(fs, path);
+  const std::string config =
+      state.target_installed ? state.target_dir + "\\data" : state.target_dir;
+  std::vector<std::string> folders = {state.source_dir, state.source_mail_dir,
+                                      state.target_mail_dir};
+  if (state.target_installed) folders.push_back(config);
+  for (const std::string& folder : folders) {
+    const FileLocation f = Where(fs, folder);
+    if (f.exists && where.IsWithin(f.chain.front())) return true;
+  }
+  const std::string files[] = {
+      state.source_dir + "\\domain.ini", state.source_dir + "\\popusers.ini",
+      config + "\\domain.cfg",           config + "\\userauth.cfg",
+      config + "\\mailgroup.cfg",        config + "\\system.cfg",
+      state.target_dir + "\\system.cfg"};
+  for (const std::string& file : files) {
+    const FileLocation f = Where(fs, file);
+    if (f.exists && where.Is(f.chain.front())) return true;
+  }
+  return false;
 }
 
 }  // namespace vm

@@ -7,6 +7,7 @@ namespace vm {
 
 class CodePage;
 class FileSystem;
+struct Texts;
 
 // The application state fixed at start-up. After start-up none of the four
 // directories ends in a backslash.
@@ -49,6 +50,35 @@ int FindSourceMailDir(AppState* state);
 // UTF-8 with `code_page`, else target_dir + "\store". Returns 1.
 int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
                       AppState* state);
+
+// The checks that come before anything is written, on the trimmed
+// directories: the source lists exist and can be read, and an installed
+// target has its folder, its data folder and a readable system.cfg
+// (data\system.cfg, else system.cfg) naming the charset utf-8. False with
+// the message to show (ANSI; the path of what is missing follows the text)
+// when one fails.
+bool CheckInstallations(FileSystem* fs, const AppState& state,
+                        const Texts& texts, std::string* message);
+
+// Folders arranged so that the run would write into the source tree.
+enum class PathOverlap {
+  kNone,
+  kTargetInSource,     // the target (or temporary) folder is in the source
+  kMailStoreInSource,  // the target mail store is in the source, or it
+                       // holds the source
+};
+
+// Compares the folders by identity (links and spellings resolved), once
+// the mail store directories are known.
+PathOverlap FindPathOverlap(FileSystem* fs, const AppState& state);
+
+// True when writing `path` would write a file of either installation: a
+// file or folder of the source tree, the configuration folder of an
+// installed target (data\) or a configuration file of a temporary folder,
+// system.cfg, or anything in the target mail store; links (hard links too)
+// to the lists and configuration files count as those files.
+bool IsInstallationPath(FileSystem* fs, const AppState& state,
+                        const std::string& path);
 
 }  // namespace vm
 

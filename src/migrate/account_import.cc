@@ -81,6 +81,14 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   std::vector<DomainRecord> domains;
   if (!domain_store.LoadAllDomains(&domains)) {
     host->ShowMessage(texts.domain_list_unreadable);
+    // Every source account still gets its outcome.
+    for (const SourceDomain& source : *host->GetSourceDomains()) {
+      for (const SourceAccount& account : source.accounts) {
+        observer->OnAccountEnd(account.user_name, source.name,
+                               AccountOutcome::kFailed,
+                               texts.domain_list_unreadable, "");
+      }
+    }
     return 0;
   }
 
@@ -93,10 +101,13 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     if (!ok) {
       for (const auto& [account, display] : held) {
         mailboxes->MarkPending(account, target->primary_domain);
-        host->AppendLogLine(texts.account_failed + display);
+        const std::string line = texts.account_failed + display;
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
         --stats->user_count;
+        // The account was told added; this is the last word on it.
+        observer->OnAccountSaveFailed(account.user_name, account.domain, line);
       }
     }
     // Another writer (a second run, say) added some of them before the
@@ -150,15 +161,41 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       // added without (all of) its mail is finished by the next run.
       const std::string& primary = target->primary_domain;
       const std::string box = mailboxes->TargetBox(account, primary);
-      const bool resume = mailboxes->IsPending(account, primary);
+      // Two source accounts (bob and bob@a.com of one domain) are one
+      // target account: the second one's mail is not mixed into the
+      // first one's mailbox, where a message of the same name would be
+      // taken for its own.
+      const std::string other = mailboxes->SharedBoxUser(account, primary);
+      if (!other.empty()) {
+        const std::string line =
+            texts.shared_mailbox + display + " (" + other + ")";
+        host->AppendLogLine(line);
+        host->SelectLastLine();
+        ++*failure_lines;
+        observer->OnAccountEnd(account.user_name, account.domain,
+                               AccountOutcome::kFailed, line, box);
+        continue;
+      }
+      bool resumed_sync = false;
+      const bool resume = mailboxes->IsPending(account, primary, &resumed_sync);
       const bool adding =
           !resume && !users->UserExists(account.user_name, account.domain) &&
           !users->AliasExists(account.user_name, account.domain);
       if (adding && !users->CanAdd(account.user_name)) {
-        // Refused by the user store: no mailbox is made for it.
-        host->AppendLogLine(texts.account_failed);
+        // Refused by the user store: no mailbox is made for it. A name
+        // that is nothing before its "@" is named in the line; without a
+        // user list every addition fails alike.
+        const std::string& user = account.user_name;
+        const bool no_name = target->names.Find(user, '@') == 0 || user.empty();
+        const std::string line =
+            texts.account_failed + (no_name ? display : "");
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
+        observer->OnAccountEnd(
+            user, account.domain,
+            no_name ? AccountOutcome::kRefused : AccountOutcome::kFailed, line,
+            "");
         continue;
       }
       if (adding && !mailboxes->MarkPending(account, primary)) {
@@ -189,8 +226,11 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         };
         if (!mailboxes->MigrateMailbox(account, primary, resume_box, told)) {
           observer->OnAccountEnd(
-              account.user_name, account.domain, AccountOutcome::kRefused,
-              texts.unsafe_mailbox_name + account.user_name, "");
+              account.user_name, account.domain,
+              box.empty() ? AccountOutcome::kRefused : AccountOutcome::kFailed,
+              box.empty() ? texts.unsafe_mailbox_name + account.user_name
+                          : texts.mailbox_dir_failed + box,
+              box);
         }
       };
       switch (users->AddUser(MakeUser(account, *record))) {
@@ -217,14 +257,27 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           break;
         case kUserExists:
           if (resume || mailboxes->sync()) {
-            // An account finished by this run counts as imported.
-            if (resume) ++stats->user_count;
+            // A sync is marked too, so that an interrupted one is finished
+            // by the next run, which may replace a copy it left cut short.
+            if (!resume && !mailboxes->MarkPending(account, primary, true)) {
+              host->AppendLogLine(texts.mailbox_not_created + display);
+              host->SelectLastLine();
+              ++*failure_lines;
+              observer->OnAccountEnd(account.user_name, account.domain,
+                                     AccountOutcome::kFailed,
+                                     texts.mailbox_not_created + display, box);
+              break;
+            }
+            // An account whose addition this run finishes counts as
+            // imported; a sync that it finishes does not.
+            const bool syncing = !resume || resumed_sync;
+            if (!syncing) ++stats->user_count;
             host->AppendLogLine(
-                (resume ? texts.importing_account : texts.syncing_account) +
+                (syncing ? texts.syncing_account : texts.importing_account) +
                 display);
             host->SelectLastLine();
-            migrate(resume, resume ? AccountOutcome::kResumed
-                                   : AccountOutcome::kSynced);
+            migrate(resume, syncing ? AccountOutcome::kSynced
+                                    : AccountOutcome::kResumed);
           } else {
             observer->OnAccountEnd(account.user_name, account.domain,
                                    AccountOutcome::kExists, "", box);

@@ -46,9 +46,12 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
     const bool ok = at_end ? store->SavePending() : store->SaveIfDue();
     if (!ok) {
       for (const std::string& name : held) {
-        host->AppendLogLine(texts.domain_failed + name);
+        const std::string line = texts.domain_failed + name;
+        host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;
+        --stats->domain_count;
+        observer->OnDomainSaveFailed(name, line);
       }
     }
     // After a failure the additions stay pending and a later save may
@@ -74,10 +77,12 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
       ++*failure_lines;
       observer->OnDomain(name, DomainOutcome::kFailed);
     } else {
+      // Only what was added counts: not a failed addition, nor one whose
+      // save fails later.
       observer->OnDomain(name, DomainOutcome::kAdded);
       held.push_back(name);
+      ++stats->domain_count;
     }
-    ++stats->domain_count;
     commit(false);
   }
   commit(true);

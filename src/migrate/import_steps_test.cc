@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "app/run_record.h"
 #include "config/domain_store.h"
 #include "config/user_store.h"
 #include "migrate/account_import.h"
@@ -20,19 +21,32 @@ namespace {
 
 class ImportStepsTest : public testing::Test {
  protected:
-  int RunDomainStep() {
+  int RunDomainStep(RunObserver* observer = nullptr) {
     DomainStore store(&t_.context);
     return ImportDomains(&store, &t_.context, &t_.host, t_.texts, &t_.stats,
-                         &failures_);
+                         &failures_, observer);
   }
-  int RunAccountStep(RunObserver* observer = nullptr) {
+  int RunAccountStep(RunObserver* observer = nullptr, bool sync = false) {
     MailboxMigrator::Options options;
     options.source_dir = t_.settings.source_dir;
     options.target_mail_dir = t_.settings.target_mail_dir;
+    options.sync = sync;
     MailboxMigrator mailboxes(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
     UserStore users(&t_.context);
     return ImportAccounts(&users, &t_.context, &t_.host, t_.texts, &mailboxes,
                           &t_.stats, &failures_, observer);
+  }
+  // Each account of the record as "name outcome: reason" (UTF-8).
+  std::string Outcomes(const RunRecord& record) {
+    std::string text;
+    for (const AccountRecord& a : record.accounts()) {
+      const std::string name = a.user.find('@') == std::string::npos
+                                   ? a.user + "@" + a.domain
+                                   : a.user;
+      text += t_.code_page->ToUtf8(name) + " " + OutcomeName(a.outcome) + ": " +
+              t_.code_page->ToUtf8(a.reason) + "\n";
+    }
+    return text;
   }
 
   MemInstallation t_;
@@ -54,17 +68,23 @@ TEST_F(ImportStepsTest, DomainStepAddsNewDomainsOnceWithDefaultSettings) {
   EXPECT_EQ(t_.Get("domain.cfg"), Golden("migrate/domain_step.cfg"));
 }
 
+// A domain that fails, at once or when its grouped save fails, is not
+// counted as migrated, and the observer's last word on it is "failed".
 TEST_F(ImportStepsTest, DomainStepFailuresAreLoggedAndCounted) {
   const struct {
     std::string file;
     std::string name;
+    bool fail_save;
     std::string lines;
   } kCases[] = {
-      {Golden("config/domain_empty.cfg"), "", "导入域名:\n该域名转移失败!\n"},
-      {Golden("config/domain_empty.cfg"), std::string(65, 'x'),
+      {Golden("config/domain_empty.cfg"), "", false,
+       "导入域名:\n该域名转移失败!\n"},
+      {Golden("config/domain_empty.cfg"), std::string(65, 'x'), false,
        "导入域名:" + std::string(65, 'x') + "\n该域名转移失败!\n"},
-      {"<database>\r\n</database>", "a.com",
+      {"<database>\r\n</database>", "a.com", false,
        "导入域名:a.com\n该域名转移失败!\n"},
+      {Golden("config/domain_empty.cfg"), "a.com", true,
+       "导入域名:a.com\n该域名转移失败!a.com\n"},
   };
   for (const auto& c : kCases) {
     ResetSharedConfigStates();
@@ -72,9 +92,15 @@ TEST_F(ImportStepsTest, DomainStepFailuresAreLoggedAndCounted) {
     t_.Domains({c.name});
     t_.host.lines.clear();
     failures_ = 0;
-    RunDomainStep();
+    if (c.fail_save) t_.fs.FailWritesAfter(0);
+    RunRecord record;
+    RunDomainStep(&record);
+    t_.fs.FailWritesAfter(-1);
     EXPECT_EQ(t_.ResultList(), c.lines);
     EXPECT_EQ(failures_, 1);
+    EXPECT_EQ(t_.stats.domain_count, 0) << c.lines;
+    ASSERT_EQ(record.domains().size(), 1u);
+    EXPECT_EQ(record.domains()[0].outcome, DomainOutcome::kFailed) << c.lines;
     EXPECT_EQ(t_.Get("domain.cfg"), c.file);
   }
 }
@@ -103,17 +129,28 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
          "</item>\r\n</user>\r\n<useralias>\r\n</useralias>\r\n</database>");
   t_.context.primary_domain = "old.com";
   t_.Domains({"old.com"});
-  t_.Accounts(0, {"old", "ann@old.com", "carl"});
+  // The user store refuses a name that is nothing before its "@".
+  t_.Accounts(0, {"old", "ann@old.com", "carl", "@x", ""});
   t_.fs.FailPath("C:\\t\\store\\carl");
-  EXPECT_EQ(RunAccountStep(), 1);
+  RunRecord record;
+  EXPECT_EQ(RunAccountStep(&record), 1);
   EXPECT_EQ(t_.stats.user_count, 1);
-  EXPECT_EQ(failures_, 1);
+  EXPECT_EQ(failures_, 3);
   const std::string folders =
       "         收件箱转移成功 0!\n         发件箱转移成功 0!\n"
       "         草稿箱转移成功 0!\n         垃圾箱转移成功 0!\n";
+  const std::string refused = "该账户导入失败或者userauth.cfg文件读取错误！";
   EXPECT_EQ(t_.ResultList(),
             "导入帐户:ann@old.com\n" + folders +
-                "无法创建邮箱目录，该帐户未导入:carl@old.com\n");
+                "无法创建邮箱目录，该帐户未导入:carl@old.com\n" + refused +
+                "@x\n" + refused + "@old.com\n");
+  // Every account has one last word, with the failure line as its reason.
+  EXPECT_EQ(Outcomes(record),
+            "old@old.com exists: the target holds the account already\n"
+            "ann@old.com added: \n"
+            "carl@old.com failed: 无法创建邮箱目录，该帐户未导入:carl@old.com\n"
+            "@x refused: " +
+                refused + "@x\n@old.com refused: " + refused + "@old.com\n");
   // The source mailbox is found under the full name, the target one takes
   // the local part; an account without a mailbox is left for a later run.
   EXPECT_TRUE(t_.fs.Exists("C:\\t\\store\\ann\\INBOX"));
@@ -126,9 +163,30 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
   t_.Domains({"old.com"});
   t_.Accounts(0, {"dan"});
   t_.host.lines.clear();
-  RunAccountStep();
-  EXPECT_EQ(t_.ResultList(), "该账户导入失败或者userauth.cfg文件读取错误！\n");
+  RunRecord no_list;
+  RunAccountStep(&no_list);
+  EXPECT_EQ(t_.ResultList(), refused + "\n");
+  EXPECT_EQ(Outcomes(no_list), "dan@old.com failed: " + refused + "\n");
   EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\dan"));
+
+  // A grouped save that fails after its accounts were added: the last word
+  // on each is the failure, and they are not counted.
+  ResetSharedConfigStates();
+  t_.Put("userauth.cfg", Golden("config/userauth_empty.cfg"));
+  t_.Domains({"old.com"});
+  t_.Accounts(0, {"eve", "fay"});
+  t_.host.lines.clear();
+  t_.fs.FailWritesAfter(0);
+  RunRecord unsaved;
+  RunAccountStep(&unsaved);
+  t_.fs.FailWritesAfter(-1);
+  EXPECT_EQ(t_.stats.user_count, 0);
+  EXPECT_EQ(t_.ResultList(), "导入帐户:eve@old.com\n" + folders +
+                                 "导入帐户:fay@old.com\n" + folders + refused +
+                                 "eve@old.com\n" + refused + "fay@old.com\n");
+  EXPECT_EQ(Outcomes(unsaved), "eve@old.com failed: " + refused +
+                                   "eve@old.com\nfay@old.com failed: " +
+                                   refused + "fay@old.com\n");
 
   // Without a domain list nothing is added.
   t_.Put("domain.cfg", "<database>\r\n</database>");
@@ -220,9 +278,9 @@ TEST_F(ImportStepsTest, AccountStepFinishesMailboxOfInterruptedRun) {
                               nullptr));
   t_.stats = MigrationStats();
   ASSERT_EQ(RunAccountStep(), 1);
-  EXPECT_EQ(t_.stats.user_count, 2);  // dan added, bob finished
-  EXPECT_EQ(t_.stats.mail_count, 3);
-  EXPECT_EQ(t_.stats.failed_copies, 0);
+  EXPECT_EQ(t_.stats.user_count, 2);     // dan added, bob finished
+  EXPECT_EQ(t_.stats.mail_count, 2);     // 1.in and 2.in; 3.in is no copy
+  EXPECT_EQ(t_.stats.failed_copies, 1);  // 3.in, kept as it is
   EXPECT_EQ(t_.Read(bob + "INBOX\\1.in"), "1.in message");
   EXPECT_EQ(t_.Read(bob + "INBOX\\2.in"), "2.in message");
   EXPECT_EQ(t_.Read(bob + "INBOX\\3.in"), "other text");
@@ -233,6 +291,32 @@ TEST_F(ImportStepsTest, AccountStepFinishesMailboxOfInterruptedRun) {
   for (const char* user : {"bob", "carl", "dan"}) {
     EXPECT_TRUE(users.UserExists(user, "")) << user;
   }
+}
+
+// A sync marks each existing account before it copies, so that one cut
+// short is finished by the next run, as a sync: not counted as imported.
+TEST_F(ImportStepsTest, InterruptedSyncIsFinishedAsASync) {
+  t_.Put("domain.cfg", Golden("migrate/domain_step.cfg"));
+  t_.context.primary_domain = "old.com";
+  t_.Domains({"old.com"});
+  t_.Accounts(0, {"bob", "carl"});
+  t_.PutSource("mail\\bob\\1.in", "one");
+  ASSERT_EQ(RunAccountStep(), 1);
+  t_.PutSource("mail\\bob\\2.in", "two");
+  t_.fs.FailPath("C:\\src\\mail\\bob\\2.in");
+  ASSERT_EQ(RunAccountStep(nullptr, true), 1);
+  const std::string mark = "\\velquor-migrate.pending";
+  EXPECT_EQ(t_.Read("C:\\t\\store\\bob" + mark), "sync");  // a copy failed
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\carl" + mark));
+  // carl's sync was killed after its mark was made.
+  t_.PutSource("mail\\carl\\3.in", "three");
+  ASSERT_TRUE(t_.fs.WriteFile("C:\\t\\store\\carl" + mark, "sync", nullptr));
+  t_.stats = MigrationStats();
+  ASSERT_EQ(RunAccountStep(), 1);
+  EXPECT_EQ(t_.stats.user_count, 0);
+  EXPECT_EQ(t_.Store("carl\\INBOX\\3.in"), "three");
+  EXPECT_NE(t_.ResultList().find("同步帐户:carl@old.com\n"), std::string::npos)
+      << t_.ResultList();
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "migrate/index_lookup.h"
+#include "migrate/message_names.h"
 #include "migrate/run_host.h"
 #include "migrate/safe_name.h"
 #include "migrate/texts.h"
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -57,6 +59,9 @@ constexpr size_t kMaxHeldCalls = 4096;
 // Source mailboxes read ahead of the run, at most, and threads reading them.
 constexpr size_t kReadAheadBoxes = 32;
 constexpr int kReadAheadThreads = 2;
+
+// The text of a pending mark made for a sync.
+constexpr char kSyncMark[] = "sync";
 
 std::string DirectoryOfPattern(const std::string& pattern) {
   return pattern.substr(0, pattern.rfind('\\'));
@@ -194,7 +199,27 @@ std::string MailboxMigrator::TargetBox(
       !IsSafeDirectoryName(box_name, options_.names)) {
     return std::string();
   }
+  // A name the code page cannot hold names no directory: its mailbox would
+  // be taken for one that does not exist.
+  const CodePage* code_page = options_.code_page;
+  if (code_page != nullptr &&
+      (!code_page->IsValidAnsi(user) || !code_page->IsValidAnsi(box_name))) {
+    return std::string();
+  }
   return options_.target_mail_dir + "\\" + box_name;
+}
+
+std::string MailboxMigrator::SharedBoxUser(const SourceAccount& account,
+                                           const std::string& primary_domain) {
+  std::string target_box = TargetBox(account, primary_domain);
+  if (target_box.empty()) return std::string();
+  auto it = box_users_.find(options_.names.Fold(target_box));
+  if (it == box_users_.end() ||
+      options_.names.EqualsIgnoringCase(it->second, account.user_name) ||
+      !fs_->Exists(SourceBox(account.user_name))) {
+    return std::string();
+  }
+  return it->second;
 }
 
 void MailboxMigrator::SettleBox(const std::string& target_box) {
@@ -202,21 +227,31 @@ void MailboxMigrator::SettleBox(const std::string& target_box) {
 }
 
 bool MailboxMigrator::MarkPending(const SourceAccount& account,
-                                  const std::string& primary_domain) {
+                                  const std::string& primary_domain,
+                                  bool sync) {
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return true;
   SettleBox(target_box);
+  // The store itself may be a link to where the server keeps it; a
+  // mailbox must be a directory of its own.
   fs_->CreateDir(options_.target_mail_dir);
-  fs_->CreateDir(target_box);
-  return fs_->WriteFile(target_box + "\\" + kPendingMark, "", nullptr);
+  return fs_->CreateDir(target_box) &&
+         fs_->WriteFile(target_box + "\\" + kPendingMark, sync ? kSyncMark : "",
+                        nullptr);
 }
 
 bool MailboxMigrator::IsPending(const SourceAccount& account,
-                                const std::string& primary_domain) {
+                                const std::string& primary_domain, bool* sync) {
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return false;
   SettleBox(target_box);
-  return fs_->Exists(target_box + "\\" + kPendingMark);
+  const std::string mark = target_box + "\\" + kPendingMark;
+  if (!fs_->Exists(mark)) return false;
+  if (sync != nullptr) {
+    std::string text;
+    *sync = fs_->ReadFile(mark, &text, nullptr) && text == kSyncMark;
+  }
+  return true;
 }
 
 void MailboxMigrator::ClearPending(const SourceAccount& account,
@@ -240,7 +275,11 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   SettleBox(target_box);
 
   fs_->CreateDir(options_.target_mail_dir);
-  fs_->CreateDir(target_box);
+  if (!fs_->CreateDir(target_box)) {
+    LogFailure(texts_.mailbox_dir_failed + target_box);
+    return false;
+  }
+  box_users_[options_.names.Fold(target_box)] = user;
   for (const char* folder :
        {"\\INBOX", "\\Sent", "\\Draft", "\\Trash", "\\Spam"}) {
     fs_->CreateDir(target_box + folder);
@@ -283,7 +322,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     // The user-made folders cannot be known: say so rather than leave
     // their mail behind unmentioned.
     LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
-               list_path);
+               fs_->DisplayPath(list_path));
     ++mailbox->failed;
     return;
   }
@@ -345,7 +384,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     // copied.
     std::string dir = DirectoryOfPattern(pattern);
     if (fs_->Exists(dir)) {
-      piece->list_failure = indent + texts_.folder_unlistable + dir;
+      piece->list_failure =
+          indent + texts_.folder_unlistable + fs_->DisplayPath(dir);
     }
   }
   // Regular files, with names that can be used, are copied; directories are
@@ -368,9 +408,16 @@ void MailboxMigrator::CopyFolder(const std::string& name,
       sized = SizeFlagsFromIndex(index, names);
     } else {
       // The messages are still copied, under their plain names.
-      piece->note = indent + texts_.index_unreadable + index_path;
+      piece->note =
+          indent + texts_.index_unreadable + fs_->DisplayPath(index_path);
     }
   }
+
+  // What the target folder holds already. A folder that could not be made
+  // (a link is not followed) gets no copy: each fails and says why.
+  std::vector<DirEntry> held;
+  if (fs_->CreateDir(target_folder)) fs_->List(target_folder + "\\*", &held);
+  const TargetFolderFiles existing(options_.names, std::move(held));
 
   // Copies go to the workers in batches, which keeps the hand-over cost
   // (a queue entry, a wake-up) off each message.
@@ -383,9 +430,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
       while (pool_->busy() > max_in_flight_ / 2) WaitForWorkers();
     }
     piece->Expect();
-    pool_->Submit([this, raw = piece.get(), copies = std::move(batch),
-                   resume = mailbox->resume] {
-      for (const Copy& copy : copies) RunCopy(copy, resume, raw);
+    pool_->Submit([this, raw = piece.get(), copies = std::move(batch)] {
+      for (const Copy& copy : copies) RunCopy(copy, raw);
       raw->Done();
     });
     batch.clear();
@@ -405,10 +451,10 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     }
     if (refusal != nullptr) {
       // No later run could copy it either: the mark may go.
-      piece->AddFailure(
-          order,
-          indent + texts_.copy_failed + entry.path + " (" + refusal + ")",
-          false);
+      piece->AddFailure(order,
+                        indent + texts_.copy_failed +
+                            fs_->DisplayPath(entry.path) + " (" + refusal + ")",
+                        false);
       ++piece->failed;
       observer_->OnMessage(entry.size, false);
       continue;
@@ -417,13 +463,31 @@ void MailboxMigrator::CopyFolder(const std::string& name,
     copy.order = order;
     copy.from = entry.path;
     copy.size = entry.size;
-    copy.plain = target_folder + "\\" + entry.name;
-    // The size is the low 32 bits of the listed size, as a signed number.
-    copy.sized_name = copy.plain + ",S=" +
-                      std::to_string(static_cast<int32_t>(
-                          static_cast<uint32_t>(entry.size))) +
-                      ".0.S";
-    copy.is_sized = sized[n++];
+    copy.to = target_folder + "\\" +
+              (sized[n++] ? SizedName(entry.name, entry.size) : entry.name);
+    // A message has one file in the target, whichever its name.
+    if (existing.Copy(entry.name, entry.size) != nullptr) {
+      ++piece->present;
+      observer_->OnMessage(entry.size, false);
+      continue;
+    }
+    const std::vector<const DirEntry*> others = existing.Find(entry.name);
+    if (!others.empty()) {
+      const DirEntry* other = others.front();
+      // Only a file under the very name it gets, shorter than the message,
+      // can be a copy cut short.
+      copy.resume = mailbox->resume && others.size() == 1 &&
+                    options_.names.EqualsIgnoringCase(other->path, copy.to) &&
+                    !other->is_special && other->size < entry.size;
+      if (!copy.resume) {
+        // Changed since it was copied, or another's: kept, and no later run
+        // does better.
+        piece->AddFailure(order, DiffersLine(entry.path, other->path), false);
+        ++piece->failed;
+        observer_->OnMessage(entry.size, false);
+        continue;
+      }
+    }
     mailbox->bytes += entry.size;
     batch.push_back(std::move(copy));
     if (batch.size() >= kCopiesPerBatch) submit();
@@ -435,53 +499,56 @@ void MailboxMigrator::CopyFolder(const std::string& name,
   log_->Add(std::move(piece));
 }
 
-void MailboxMigrator::RunCopy(const Copy& copy, bool resume,
-                              FolderPiece* piece) const {
+void MailboxMigrator::RunCopy(const Copy& copy, FolderPiece* piece) const {
   std::string error;
-  CopyResult result;
-  if (options_.sync && !resume &&
-      (fs_->Exists(copy.plain) || fs_->Exists(copy.sized_name))) {
-    result = CopyResult::kTargetExists;
-  } else {
-    result =
-        CopyMessage(copy.from, copy.is_sized ? copy.sized_name : copy.plain,
-                    resume, &error);
+  CopyResult result = fs_->CopyNew(copy.from, copy.to, &error);
+  if (result == CopyResult::kTargetExists && copy.resume) {
+    result = ReplacePartialCopy(copy, &error);
   }
-  if (result == CopyResult::kFailed) {
+  if (result == CopyResult::kCopied) {
+    ++piece->copied;
+    piece->copied_bytes += copy.size;
+  } else if (result == CopyResult::kTargetExists) {
+    // Not there when the folder was listed: something else wrote it since.
+    // A later run compares it.
+    piece->AddFailure(copy.order, DiffersLine(copy.from, copy.to),
+                      !copy.resume);
+    ++piece->failed;
+  } else {
     piece->AddFailure(
         copy.order,
         texts_.folder_indent + texts_.copy_failed +
-            (error.empty() ? copy.from : copy.from + " (" + error + ")"),
+            (error.empty() ? fs_->DisplayPath(copy.from)
+                           : fs_->DisplayPath(copy.from) + " (" + error + ")"),
         true);
     ++piece->failed;
-  } else if (result == CopyResult::kCopied) {
-    ++piece->copied;
-    piece->copied_bytes += copy.size;
-  } else {
-    ++piece->present;
   }
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
 }
 
-CopyResult MailboxMigrator::CopyMessage(const std::string& from,
-                                        const std::string& to, bool resume,
-                                        std::string* error) const {
-  CopyResult result = fs_->CopyNew(from, to, error);
-  if (result != CopyResult::kTargetExists || !resume) return result;
-  // An interrupted copy leaves a file shorter than its source under the
-  // target name; a message that arrived there by other means is kept.
-  std::string source, copy;
-  if (!fs_->ReadFile(from, &source, error)) return CopyResult::kFailed;
-  if (!fs_->ReadFile(to, &copy, nullptr) || copy == source ||
-      copy.size() >= source.size() ||
-      source.compare(0, copy.size(), copy) != 0) {
-    return result;
+CopyResult MailboxMigrator::ReplacePartialCopy(const Copy& copy,
+                                               std::string* error) const {
+  // An interrupted copy leaves the start of its source under the target
+  // name; a message that arrived there by other means is kept.
+  std::string source, partial;
+  if (!fs_->ReadFile(copy.from, &source, error)) return CopyResult::kFailed;
+  if (!fs_->ReadFile(copy.to, &partial, nullptr) ||
+      partial.size() >= source.size() ||
+      source.compare(0, partial.size(), partial) != 0) {
+    return CopyResult::kTargetExists;
   }
-  if (!fs_->RemoveFile(to)) {
-    if (error != nullptr) *error = "cannot replace the partial copy " + to;
+  if (!fs_->RemoveFile(copy.to)) {
+    if (error != nullptr)
+      *error = "cannot replace the partial copy " + fs_->DisplayPath(copy.to);
     return CopyResult::kFailed;
   }
-  return fs_->CopyNew(from, to, error);
+  return fs_->CopyNew(copy.from, copy.to, error);
+}
+
+std::string MailboxMigrator::DiffersLine(const std::string& from,
+                                         const std::string& to) const {
+  return texts_.folder_indent + texts_.target_differs + fs_->DisplayPath(from) +
+         " -> " + fs_->DisplayPath(to);
 }
 
 void MailboxMigrator::ReleaseFolder(FolderPiece* piece, RunHost* host) {
@@ -490,10 +557,10 @@ void MailboxMigrator::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   counts.copied_bytes = piece->copied_bytes;
   counts.present = piece->present;
   counts.failed = piece->failed;
-  // A sync counts what it copied; a message the mailbox holds already is
-  // not migrated again.
-  const int64_t count =
-      counts.messages - (options_.sync ? counts.present : int64_t{0});
+  // Only what arrived counts: not a failed copy, nor under sync a message
+  // the mailbox held already.
+  const int64_t count = counts.messages - counts.failed -
+                        (options_.sync ? counts.present : int64_t{0});
   stats_->mail_count += static_cast<int32_t>(count);
   host->RemoveLastLine();
   host->AppendLogLine(piece->with_count

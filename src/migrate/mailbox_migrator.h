@@ -20,6 +20,7 @@
 
 namespace vm {
 
+class CodePage;
 class FileSystem;
 class RunHost;
 struct Texts;
@@ -28,14 +29,22 @@ struct Texts;
 // mailbox: the four standard folders, then the user-made folders listed in
 // Folders.ini, each message file under its target name (sized when the
 // folder's index sets its size flag). Reports each folder in the result list
-// and counts every message whose copy it attempted in stats->mail_count
-// (with sync, only those its mailbox did not hold already).
+// and counts every message it migrated in stats->mail_count: not a failed
+// copy, nor with sync one its mailbox held already.
 //
 // Unlike a plain copy loop it never lets a name from the source leave the
 // target mail store (such a folder, user or message is refused with a
-// result-list line), copies only regular files, and a copy that fails for
-// any reason other than an existing target file is named in the result
-// list and counted in stats->failed_copies.
+// result-list line), copies only regular files, never writes through a
+// symbolic link in the target mailbox, and a copy that fails for any reason
+// other than an existing target file is named in the result list and
+// counted in stats->failed_copies.
+//
+// Each message has one file in the target, under its plain or a sized name
+// (see TargetFolderFiles). A message whose file is there with its size is
+// left as it is; one whose file is there with another size (it changed, or
+// another source put a message of that name there) is not overwritten and
+// is a failure line, unless the mailbox is resumed and the file is the start
+// of the message: a copy an earlier run left cut short, which is replaced.
 //
 // Messages are copied by a pool of worker threads. Folders are listed and
 // their indexes read on the calling thread, which goes on with the next
@@ -51,9 +60,11 @@ class MailboxMigrator {
     NameOps names;                    // the run's code page
     PhaseObserver* phases = nullptr;  // told of each mailbox as "mail"
     RunObserver* observer = nullptr;  // told each folder's counts
-    // Copy a message only when neither its plain nor its sized target name
-    // exists, so a mailbox migrated earlier gets only its new mail; never
-    // overwrite. The account step then also visits existing accounts.
+    // The run's code page; a user name it cannot hold is refused like an
+    // unsafe one (its mailbox could not be found). May be null.
+    const CodePage* code_page = nullptr;
+    // The account step also visits existing accounts, whose mailboxes get
+    // the messages they lack; mail_count counts only those.
     bool sync = false;
     int jobs = 4;  // message copies in flight at once
     // The log the account step writes through as well; the migrator then
@@ -72,8 +83,9 @@ class MailboxMigrator {
   // Migrates the mailbox of `account`. Its target directory is the part of
   // the user name before any "@", followed by "@" + its domain unless the
   // domain is `primary_domain` ignoring case, as the user store decides
-  // that the account is one of the primary domain. Returns false only when the
-  // account was refused for an unsafe name (the refusal is logged).
+  // that the account is one of the primary domain. Returns false when the
+  // account was refused for an unsafe name or its mailbox directory cannot
+  // be made (a symbolic link is none): the failure is logged.
   //
   // With `resume` the mailbox is one an interrupted run left unfinished: a
   // message file already in the target that differs from its source (a
@@ -104,11 +116,13 @@ class MailboxMigrator {
   // MarkPending returns false when the mark could not be written; for a
   // name MigrateMailbox refuses there is nothing to mark and it returns
   // true. For a mailbox whose copies are still running, these first wait
-  // for them, so they see what a run one account at a time would see.
+  // for them, so they see what a run one account at a time would see. A
+  // mark made for a sync of an existing account says so, and IsPending
+  // tells it in *sync (when non-null).
   bool MarkPending(const SourceAccount& account,
-                   const std::string& primary_domain);
+                   const std::string& primary_domain, bool sync = false);
   bool IsPending(const SourceAccount& account,
-                 const std::string& primary_domain);
+                 const std::string& primary_domain, bool* sync = nullptr);
   void ClearPending(const SourceAccount& account,
                     const std::string& primary_domain);
 
@@ -119,9 +133,17 @@ class MailboxMigrator {
 
   bool sync() const { return options_.sync; }
 
-  // The target mailbox directory of `account`; empty when a name is unsafe.
+  // The target mailbox directory of `account`; empty when a name is unsafe
+  // or not one of the code page.
   std::string TargetBox(const SourceAccount& account,
                         const std::string& primary_domain) const;
+
+  // The user whose mail this run migrated into the target mailbox of
+  // `account` when that is another source account (its source mailbox is
+  // another), and `account` has a source mailbox of its own, whose mail
+  // would be mixed into it; else empty.
+  std::string SharedBoxUser(const SourceAccount& account,
+                            const std::string& primary_domain);
 
  private:
   struct Mailbox;
@@ -129,9 +151,10 @@ class MailboxMigrator {
   // One message to copy, in the order of its folder's listing.
   struct Copy {
     size_t order = 0;
-    std::string from, plain, sized_name;
+    std::string from, to;
     uint64_t size = 0;
-    bool is_sized = false;
+    // A file under `to` may be a copy an earlier run left cut short.
+    bool resume = false;
   };
   class MailboxEnd;
 
@@ -148,11 +171,12 @@ class MailboxMigrator {
                   const std::string& index_path, const std::string& pattern,
                   const std::string& target_folder, Mailbox* mailbox);
   // Copies one message on a worker and counts it in its folder's piece.
-  void RunCopy(const Copy& copy, bool resume, FolderPiece* piece) const;
-  // Copies one message (on a worker); with `resume` a differing existing
-  // target is replaced. Returns the result of the last copy attempt.
-  CopyResult CopyMessage(const std::string& from, const std::string& to,
-                         bool resume, std::string* error) const;
+  void RunCopy(const Copy& copy, FolderPiece* piece) const;
+  // Replaces the file under copy.to when it is the start of the message,
+  // left by a copy cut short; else kTargetExists.
+  CopyResult ReplacePartialCopy(const Copy& copy, std::string* error) const;
+  // The failure line of a message whose target file is another.
+  std::string DiffersLine(const std::string& from, const std::string& to) const;
   void ReleaseFolder(FolderPiece* piece, RunHost* host);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
@@ -177,6 +201,9 @@ class MailboxMigrator {
   size_t max_in_flight_;
   // Mailboxes with copies running or lines held, by target box.
   std::unordered_map<std::string, int> unsettled_;
+  // The source user whose mail went into each target mailbox this run, by
+  // folded box and folded user.
+  std::unordered_map<std::string, std::string> box_users_;
   struct Flush {
     std::vector<std::string> boxes;
     bool ok = false;

@@ -1,9 +1,10 @@
 #include "migrate/mailbox_verifier.h"
 
-#include <map>
+#include <utility>
 
+#include "migrate/index_lookup.h"
+#include "migrate/message_names.h"
 #include "migrate/safe_name.h"
-#include "migrate/source_lists.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -12,38 +13,73 @@ namespace {
 
 struct Folder {
   const char* pattern;
+  const char* index;
   const char* target;
 };
 
-constexpr Folder kStandardFolders[4] = {{"\\*.in", "INBOX"},
-                                        {"\\*.sed", "Sent"},
-                                        {"\\*.out", "Draft"},
-                                        {"\\*.del", "Trash"}};
+constexpr Folder kStandardFolders[4] = {{"\\*.in", "\\__r_in.ini", "INBOX"},
+                                        {"\\*.sed", "\\__r_sed.ini", "Sent"},
+                                        {"\\*.out", "\\__r_out.ini", "Draft"},
+                                        {"\\*.del", "\\__r_del.ini", "Trash"}};
+
+// Folded names of the entries of `dir` that are directories of their own
+// (true) or anything else, a symbolic link included (false).
+std::unordered_map<std::string, bool> Directories(FileSystem* fs,
+                                                  const NameOps& names,
+                                                  const std::string& dir) {
+  std::unordered_map<std::string, bool> found;
+  std::vector<DirEntry> entries;
+  fs->List(dir + "\\*", &entries);
+  for (const DirEntry& entry : entries) {
+    found[names.Fold(entry.name)] = entry.is_directory;
+  }
+  return found;
+}
+
+bool IsDirectoryIn(const std::unordered_map<std::string, bool>& entries,
+                   const NameOps& names, const std::string& name) {
+  auto it = entries.find(names.Fold(name));
+  return it != entries.end() && it->second;
+}
 
 }  // namespace
 
 MailboxVerifier::MailboxVerifier(FileSystem* fs, bool content,
-                                 const NameOps& names)
-    : fs_(fs), content_(content), names_(names) {}
+                                 const NameOps& names,
+                                 std::string target_mail_dir)
+    : fs_(fs),
+      content_(content),
+      names_(names),
+      target_mail_dir_(std::move(target_mail_dir)) {}
 
-std::vector<FolderCheck> MailboxVerifier::Verify(
-    const std::string& source_box, const std::string& target_box) {
-  std::vector<FolderCheck> checks;
+bool MailboxVerifier::Verify(const std::string& source_box,
+                             const std::string& target_box,
+                             std::vector<FolderCheck>* checks) {
+  checks->clear();
+  if (!HasMailbox(target_box)) return false;
+  const auto folders = Directories(fs_, names_, target_box);
+  auto check = [&](const std::string& name, const std::string& pattern,
+                   const std::string& index) {
+    checks->emplace_back();
+    checks->back().name = name;
+    CheckFolder(pattern, index, target_box + "\\" + name,
+                IsDirectoryIn(folders, names_, name), &checks->back());
+  };
   // Without a source mailbox there is no mail to look for.
-  if (!fs_->Exists(source_box)) return checks;
+  if (!fs_->Exists(source_box)) return true;
   for (const Folder& folder : kStandardFolders) {
-    checks.emplace_back();
-    checks.back().name = folder.target;
-    CheckFolder(source_box + folder.pattern, target_box + "\\" + folder.target,
-                &checks.back());
+    check(folder.target, source_box + folder.pattern,
+          source_box + folder.index);
   }
   std::string list_path = source_box + "\\Folders.ini";
-  if (!fs_->Exists(list_path)) return checks;
+  if (!fs_->Exists(list_path)) return true;
   std::string text;
   if (!fs_->ReadFile(list_path, &text, nullptr)) {
-    checks.emplace_back();
-    checks.back().missing.push_back(list_path);
-    return checks;
+    checks->emplace_back();
+    checks->back().missing = 1;
+    checks->back().problems.push_back(
+        {VerifyProblem::kUnreadable, list_path, ""});
+    return true;
   }
   // The folder number is the line number, as the mailbox step counts.
   size_t start = 0;
@@ -56,55 +92,83 @@ std::vector<FolderCheck> MailboxVerifier::Verify(
     std::string name = line.substr(0, line.find('\t'));
     // A refused name has its own failure line from the mailbox step.
     if (!IsSafeDirectoryName(name, names_)) continue;
-    checks.emplace_back();
-    checks.back().name = name;
-    CheckFolder(source_box + "\\*." + std::to_string(number),
-                target_box + "\\" + name, &checks.back());
+    const std::string n = std::to_string(number);
+    check(name, source_box + "\\*." + n, source_box + "\\__r_" + n + ".ini");
   }
-  return checks;
+  return true;
+}
+
+bool MailboxVerifier::HasMailbox(const std::string& target_box) {
+  if (!store_listed_) {
+    store_ = Directories(fs_, names_, target_mail_dir_);
+    store_listed_ = true;
+  }
+  return target_box.size() > target_mail_dir_.size() + 1 &&
+         IsDirectoryIn(store_, names_,
+                       target_box.substr(target_mail_dir_.size() + 1));
 }
 
 void MailboxVerifier::CheckFolder(const std::string& pattern,
+                                  const std::string& index_path,
                                   const std::string& target,
-                                  FolderCheck* check) {
+                                  bool target_is_folder, FolderCheck* check) {
   std::vector<DirEntry> sources;
   if (!fs_->List(pattern, &sources)) {
-    check->missing.push_back(pattern);
+    ++check->missing;
+    check->problems.push_back({VerifyProblem::kUnreadable, pattern, ""});
     return;
   }
-  // One listing of the target folder gives every size; names compare
-  // without ASCII case, as the file system resolves them.
-  std::vector<DirEntry> targets;
-  fs_->List(target + "\\*", &targets);
-  std::map<std::string, const DirEntry*> by_name;
-  for (const DirEntry& entry : targets) {
-    if (!entry.is_directory) by_name[names_.Fold(entry.name)] = &entry;
-  }
+  std::vector<DirEntry> held;
+  if (target_is_folder) fs_->List(target + "\\*", &held);
+  const TargetFolderFiles targets(names_, std::move(held));
+
+  // The name a missing message would have, from the index, read at the
+  // first one missing.
+  std::vector<std::string> names;
   for (const DirEntry& source : sources) {
-    if (source.is_directory) continue;
-    ++check->checked;
-    const int32_t size32 =
-        static_cast<int32_t>(static_cast<uint32_t>(source.size));
-    const DirEntry* copy = nullptr;
-    for (const std::string& name :
-         {source.name, source.name + ",S=" + std::to_string(size32) + ".0.S"}) {
-      auto it = by_name.find(names_.Fold(name));
-      if (it != by_name.end()) {
-        copy = it->second;
-        break;
+    if (!source.is_directory) names.push_back(source.name);
+  }
+  std::vector<bool> sized;
+  auto expected = [&](size_t i) {
+    if (sized.empty()) {
+      sized.assign(names.size(), false);
+      std::string index;
+      if (fs_->ReadFile(index_path, &index, nullptr)) {
+        sized = SizeFlagsFromIndex(index, names);
       }
     }
-    if (copy == nullptr) {
-      check->missing.push_back(source.path);
-      continue;
-    }
-    bool same = copy->size == source.size;
-    if (same && content_) {
+    const DirEntry& source = sources[i];
+    return target + "\\" +
+           (sized[static_cast<size_t>(check->checked) - 1]
+                ? SizedName(source.name, source.size)
+                : source.name);
+  };
+
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const DirEntry& source = sources[i];
+    if (source.is_directory) continue;
+    ++check->checked;
+    const DirEntry* copy = targets.Copy(source.name, source.size);
+    if (copy != nullptr && content_) {
       std::string a, b;
-      same = fs_->ReadFile(source.path, &a, nullptr) &&
-             fs_->ReadFile(copy->path, &b, nullptr) && a == b;
+      if (!fs_->ReadFile(source.path, &a, nullptr) ||
+          !fs_->ReadFile(copy->path, &b, nullptr) || a != b) {
+        ++check->different;
+        check->problems.push_back(
+            {VerifyProblem::kDifferent, source.path, copy->path});
+      }
+    } else if (copy == nullptr) {
+      const std::vector<const DirEntry*> others = targets.Find(source.name);
+      if (others.empty()) {
+        ++check->missing;
+        check->problems.push_back(
+            {VerifyProblem::kMissing, source.path, expected(i)});
+      } else {
+        ++check->different;
+        check->problems.push_back(
+            {VerifyProblem::kDifferent, source.path, others.front()->path});
+      }
     }
-    if (!same) check->different.push_back(source.path);
   }
 }
 

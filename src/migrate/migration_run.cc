@@ -14,7 +14,9 @@
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
+#include "migrate/source_scan.h"
 #include "migrate/texts.h"
+#include "platform/file_system.h"
 
 namespace vm {
 
@@ -43,6 +45,8 @@ class RunTally : public RunObserver {
  public:
   struct Mailbox {
     std::string user, domain, box;
+    // Why it cannot be checked (a failure line), when it cannot.
+    std::string problem;
   };
 
   explicit RunTally(RunObserver* next)
@@ -56,7 +60,7 @@ class RunTally : public RunObserver {
   }
   void OnAccountBegin(const std::string& user, const std::string& domain,
                       const std::string& box) override {
-    visited.push_back({user, domain, box});
+    visited.push_back({user, domain, box, ""});
     next_->OnAccountBegin(user, domain, box);
   }
   void OnFolder(const FolderCounts& counts) override {
@@ -73,6 +77,18 @@ class RunTally : public RunObserver {
       ++left_out;
     }
     next_->OnAccountEnd(user, domain, outcome, reason, box);
+  }
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override {
+    next_->OnDomainSaveFailed(name, reason);
+  }
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override {
+    next_->OnAccountSaveFailed(user, domain, reason);
+  }
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override {
+    next_->OnVerifyAccount(user, domain);
   }
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
@@ -119,6 +135,19 @@ class OrderedRunObserver : public RunObserver {
     log_->Then([=, this] {
       observer_->OnAccountEnd(user, domain, outcome, reason, target_box);
     });
+  }
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override {
+    log_->Then([=, this] { observer_->OnDomainSaveFailed(name, reason); });
+  }
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override {
+    log_->Then(
+        [=, this] { observer_->OnAccountSaveFailed(user, domain, reason); });
+  }
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override {
+    log_->Then([=, this] { observer_->OnVerifyAccount(user, domain); });
   }
   void OnVerified(const std::string& user, const std::string& domain,
                   const std::string& folder, int64_t checked, int64_t missing,
@@ -180,76 +209,138 @@ std::string DisplayName(const std::string& user, const std::string& domain) {
   return user.find('@') == std::string::npos ? user + "@" + domain : user;
 }
 
-// Checks each visited mailbox against its source; logs the banners and one
-// line per missing or differing message. Returns the failure lines.
-int VerifyMailboxes(FileSystem* fs, const NameOps& names, RunHost* host,
+std::string ProblemLine(const VerifyProblem& problem, const Texts& texts,
+                        FileSystem* fs) {
+  switch (problem.kind) {
+    case VerifyProblem::kMissing:
+    case VerifyProblem::kDifferent:
+      return (problem.kind == VerifyProblem::kMissing
+                  ? texts.verify_missing
+                  : texts.verify_different) +
+             fs->DisplayPath(problem.source) + " -> " +
+             fs->DisplayPath(problem.target);
+    case VerifyProblem::kUnreadable:
+      break;
+  }
+  return texts.verify_unreadable + fs->DisplayPath(problem.source);
+}
+
+// Checks each visited mailbox against its source; logs the banners, one
+// line per missing or differing message or mailbox that is not there, and
+// the number of messages checked. Returns the failure lines.
+int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
                     const Texts& texts, const RunSettings& settings,
                     const RunTally& tally, RunObserver* observer) {
   host->AppendLogLine(texts.verify_begin);
-  MailboxVerifier verifier(fs, settings.verify == 2, names);
   int failures = 0;
+  int64_t checked = 0;
   for (const RunTally::Mailbox& m : tally.visited) {
-    if (m.box.empty()) continue;  // refused; it has its own line
-    std::vector<FolderCheck> checks =
-        verifier.Verify(settings.source_dir + "\\mail\\" + m.user, m.box);
-    bool header = false;
-    for (const FolderCheck& check : checks) {
-      observer->OnVerified(m.user, m.domain, check.name, check.checked,
-                           static_cast<int64_t>(check.missing.size()),
-                           static_cast<int64_t>(check.different.size()));
-      for (const auto* paths : {&check.missing, &check.different}) {
-        for (const std::string& path : *paths) {
-          if (!header) {
-            host->AppendLogLine(texts.verify_account_failed +
-                                DisplayName(m.user, m.domain));
-            header = true;
-          }
-          host->AppendLogLine(texts.folder_indent +
-                              (paths == &check.missing
-                                   ? texts.verify_missing
-                                   : texts.verify_different) +
-                              path);
-          ++failures;
+    std::vector<std::string> lines;
+    if (!m.problem.empty()) {
+      lines.push_back(m.problem);
+    } else if (m.box.empty()) {
+      continue;  // refused; it has its own line
+    } else {
+      std::vector<FolderCheck> checks;
+      observer->OnVerifyAccount(m.user, m.domain);
+      if (!verifier->Verify(settings.source_dir + "\\mail\\" + m.user, m.box,
+                            &checks)) {
+        lines.push_back(texts.verify_mailbox_absent + fs->DisplayPath(m.box));
+      }
+      for (const FolderCheck& check : checks) {
+        checked += check.checked;
+        observer->OnVerified(m.user, m.domain, check.name, check.checked,
+                             check.missing, check.different);
+        for (const VerifyProblem& problem : check.problems) {
+          lines.push_back(ProblemLine(problem, texts, fs));
         }
       }
     }
+    if (lines.empty()) continue;
+    host->AppendLogLine(texts.verify_account_failed +
+                        DisplayName(m.user, m.domain));
+    for (const std::string& line : lines) {
+      host->AppendLogLine(texts.folder_indent + line);
+      ++failures;
+    }
   }
+  host->AppendLogLine(texts.verify_checked + std::to_string(checked));
   host->AppendLogLine(texts.verify_end);
   host->SelectLastLine();
   return failures;
 }
 
-// --verify-only: every source account the target holds is checked; the
-// steps are left out and nothing is written.
+const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
+                               const NameOps& names, const std::string& name) {
+  for (const DomainRecord& record : domains) {
+    if (names.EqualsIgnoringCase(record.domain, name)) return &record;
+  }
+  return nullptr;
+}
+
+// --verify-only: every source account the run would migrate is checked; the
+// steps are left out and nothing is written. An account the target lacks,
+// or whose mailbox it lacks, is a failure, and so are target lists that
+// cannot be read.
 RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
                       const RunSettings& settings, TargetContext* target,
                       RunTally* tally, RunOutcome outcome) {
   DomainStore domain_store(target);
+  std::vector<DomainRecord> domains;
+  const bool domains_read = domain_store.LoadAllDomains(&domains);
   target->primary_domain = domain_store.FindPrimaryDomain();
   UserStore users(target);
+  // It refuses every name only when the file has no user list.
+  const bool users_read = users.CanAdd("a");
   MigrationStats unused;
   MailboxMigrator::Options options;
   options.source_dir = settings.source_dir;
   options.target_mail_dir = settings.target_mail_dir;
   options.names = target->names;
+  options.code_page = settings.code_page;
   MailboxMigrator mailboxes(target->fs, host, texts, options, &unused);
+  MailboxVerifier verifier(target->fs, settings.verify == 2, target->names,
+                           settings.target_mail_dir);
+  host->AppendLogLine(texts.separator);
+  for (const auto& [read, file] :
+       {std::pair{domains_read, "domain.cfg"}, {users_read, "userauth.cfg"}}) {
+    if (read) continue;
+    host->AppendLogLine(texts.verify_config_unreadable + file);
+    host->SelectLastLine();
+    ++outcome.failure_lines;
+  }
   for (SourceDomain& source : *host->GetSourceDomains()) {
     for (SourceAccount& account : source.accounts) {
       account.domain = source.name;
+      const std::string& user = account.user_name;
       std::string box = mailboxes.TargetBox(account, target->primary_domain);
-      if (users.UserExists(account.user_name, account.domain) && !box.empty()) {
-        tally->visited.push_back({account.user_name, account.domain, box});
-        tally->OnAccountEnd(account.user_name, account.domain,
-                            AccountOutcome::kExists, "", box);
-      } else {
-        tally->OnAccountEnd(account.user_name, account.domain,
-                            AccountOutcome::kAbsent, "", box);
+      AccountOutcome result = AccountOutcome::kExists;
+      std::string problem;
+      if (!domains_read || !users_read) {
+        result = AccountOutcome::kAbsent;  // the file's line says why
+      } else if (FindDomain(domains, target->names, source.name) == nullptr &&
+                 domain_store.AliasDomainExists(source.name)) {
+        result = AccountOutcome::kSkippedAliasDomain;  // as a run leaves it
+      } else if (users.AliasExists(user, account.domain)) {
+        result = AccountOutcome::kAlias;
+      } else if (!users.UserExists(user, account.domain)) {
+        result = AccountOutcome::kAbsent;
+        problem = texts.verify_account_absent + DisplayName(user, source.name);
+      } else if (box.empty()) {
+        result = AccountOutcome::kRefused;
+        problem = texts.unsafe_mailbox_name + user;
+      } else if (!verifier.HasMailbox(box)) {
+        result = AccountOutcome::kAbsent;
+        problem = texts.verify_mailbox_absent + target->fs->DisplayPath(box);
       }
+      if (result == AccountOutcome::kExists || !problem.empty()) {
+        tally->visited.push_back({user, account.domain, box, problem});
+      }
+      tally->OnAccountEnd(user, account.domain, result, problem, box);
     }
   }
-  host->AppendLogLine(texts.separator);
-  outcome.failure_lines += VerifyMailboxes(target->fs, target->names, host,
-                                           texts, settings, *tally, tally);
+  outcome.failure_lines += VerifyMailboxes(&verifier, target->fs, host, texts,
+                                           settings, *tally, tally);
   host->AppendLogLine(texts.separator);
   if (outcome.failure_lines == 0) {
     host->ShowMessage(texts.verify_passed);
@@ -258,6 +349,22 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
   host->EnableStart(true);
   host->SetStartCaption(texts.start_idle);
   return outcome;
+}
+
+// Mailboxes of the source whose names the code page cannot hold: no
+// account's name reaches them, so their mail would be passed over in
+// silence. Each is a failure line.
+int ReportUnreachableMailboxes(FileSystem* fs, RunHost* host,
+                               const Texts& texts,
+                               const RunSettings& settings) {
+  int lines = 0;
+  for (const std::string& path :
+       UnreachableMailboxes(fs, settings.source_dir)) {
+    host->AppendLogLine(texts.mailbox_name_unconvertible + path);
+    host->SelectLastLine();
+    ++lines;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -284,6 +391,8 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   outcome.loaded = true;
   outcome.failure_lines = refused;
   observer->OnSourceLoaded(*host->GetSourceDomains());
+  outcome.failure_lines +=
+      ReportUnreachableMailboxes(target->fs, host, texts, settings);
   if (settings.verify_only) {
     return VerifyOnly(host, texts, settings, target, &tally, outcome);
   }
@@ -310,6 +419,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.source_dir = settings.source_dir;
   options.target_mail_dir = settings.target_mail_dir;
   options.names = target->names;
+  options.code_page = settings.code_page;
   options.phases = phases;
   options.observer = observer;
   options.sync = settings.sync;
@@ -332,8 +442,10 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   host->AppendLogLine(texts.account_step_end);
   host->AppendLogLine(texts.separator);
   if (settings.verify != 0) {
-    outcome.failure_lines += VerifyMailboxes(target->fs, target->names, host,
-                                             texts, settings, tally, observer);
+    MailboxVerifier verifier(target->fs, settings.verify == 2, target->names,
+                             settings.target_mail_dir);
+    outcome.failure_lines += VerifyMailboxes(&verifier, target->fs, host, texts,
+                                             settings, tally, observer);
     host->AppendLogLine(texts.separator);
   }
   host->AppendLogLine(texts.summary_head);

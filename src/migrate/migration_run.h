@@ -16,10 +16,10 @@ struct Texts;
 // The counters of the last run. Each step resets its own counters when it
 // starts; a run that stops while loading leaves them as they were.
 struct MigrationStats {
-  int32_t domain_count = 0;   // domains submitted to the domain store
-  int32_t user_count = 0;     // accounts the user store accepted
-  int32_t mail_count = 0;     // message files whose copy was attempted
-  int32_t failed_copies = 0;  // of those, copies that failed
+  int32_t domain_count = 0;   // domains added (and saved)
+  int32_t user_count = 0;     // accounts added (and saved) or finished
+  int32_t mail_count = 0;     // message files migrated (not failed copies)
+  int32_t failed_copies = 0;  // copies that failed
 };
 
 // Receives the start and end of each phase, for the optional timing

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "app/run_record.h"
+
 #include "tests/support/golden.h"
 #include "tests/support/mem_installation.h"
 
@@ -71,10 +75,15 @@ TEST_F(MigrationRunTest, UnreadableDomainListWithholdsSuccess) {
   t_.Put("domain.cfg", "<database><domain>");  // not well-formed
   t_.PutSource("domain.ini", "a.com\r\n");
   t_.PutSource("popusers.ini", "bob\tc\ta.com\r\n");
-  RunOutcome outcome = Run();
+  RunRecord record;
+  RunOutcome outcome = MigrationRun(&t_.host, t_.texts, t_.settings,
+                                    &t_.context, &t_.stats, nullptr, &record);
   EXPECT_FALSE(outcome.succeeded);
   EXPECT_EQ(outcome.failure_lines, 1);
   EXPECT_EQ(t_.code_page->ToUtf8(t_.host.messages.at(0)), "读取域信息出错！");
+  // The accounts it never reached still have their word in the report.
+  ASSERT_EQ(record.accounts().size(), 1u);
+  EXPECT_EQ(record.accounts()[0].outcome, AccountOutcome::kFailed);
   EXPECT_NE(
       t_.ResultList().find("导入域名:a.com\n该域名转移失败!\n域名转移结束\n"),
       std::string::npos);
@@ -96,6 +105,76 @@ TEST_F(MigrationRunTest, FailuresAreListedCountedAndWithholdSuccess) {
   EXPECT_TRUE(t_.host.messages.empty());
   EXPECT_EQ(t_.stats.failed_copies, 1);
   EXPECT_EQ(t_.ResultList(), Golden("migrate/run_failures.txt"));
+}
+
+// The record the report and the plan are made from agrees with the result
+// list: every failed copy and every verification finding is in its folder
+// (a folder listed twice is two folders), the account's last word is its
+// failure, and the summary counts only what arrived.
+TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
+  const struct {
+    const char* what;
+    std::string folders;  // Folders.ini
+    std::vector<std::string> failing;
+    std::string expected;
+  } kCases[] = {
+      {"failed copy",
+       "",
+       {"C:\\src\\mail\\bob\\2.in"},
+       "域名1 用户数1 邮件总数1 \nbob failed: 复制失败的邮件数:1\n"
+       " INBOX 2 copied 1 failed 1 checked 2 missing 1\n"},
+      {"folder listed twice",
+       "work\r\nwork\r\n",
+       {"C:\\t\\store\\bob\\work\\1.0"},
+       "域名1 用户数1 邮件总数1 \nbob failed: 复制失败的邮件数:1\n"
+       " work 1 copied 0 failed 1 checked 1 missing 1\n"
+       " work 1 copied 1 failed 0 checked 1 missing 0\n"},
+  };
+  for (const auto& c : kCases) {
+    MemInstallation t;
+    t.PutSource("domain.ini", "a.com\r\n");
+    t.PutSource("popusers.ini", "bob\tc\ta.com\r\n");
+    if (c.folders.empty()) {
+      t.PutSource("mail\\bob\\1.in", "one");
+      t.PutSource("mail\\bob\\2.in", "two");
+    } else {
+      t.PutSource("mail\\bob\\Folders.ini", c.folders);
+      t.PutSource("mail\\bob\\1.0", "one");
+      t.PutSource("mail\\bob\\2.1", "two");
+    }
+    for (const std::string& path : c.failing) t.fs.FailPath(path);
+    t.settings.verify = 1;
+    RunRecord record;
+    MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats, nullptr,
+                 &record);
+    std::string got = t.code_page->ToUtf8(t.host.lines.at(
+        t.host.lines.size() - 2));  // the summary, before the failed count
+    int64_t failed = 0, found = 0;
+    for (const AccountRecord& a : record.accounts()) {
+      got += "\n" + a.user + " " + OutcomeName(a.outcome) + ": " +
+             t.code_page->ToUtf8(a.reason) + "\n";
+      for (const FolderRecord& f : a.folders) {
+        failed += f.counts.failed;
+        found += f.missing + f.different;
+        if (f.counts.messages == 0) continue;
+        got += " " + f.counts.name + " " + std::to_string(f.counts.messages) +
+               " copied " + std::to_string(f.counts.copied) + " failed " +
+               std::to_string(f.counts.failed) + " checked " +
+               std::to_string(f.checked) + " missing " +
+               std::to_string(f.missing) + "\n";
+      }
+    }
+    EXPECT_EQ(got, c.expected) << c.what;
+    EXPECT_EQ(failed, t.stats.failed_copies) << c.what;
+    const std::string missing =
+        t.code_page->ToUtf8(t.texts.folder_indent + t.texts.verify_missing);
+    EXPECT_EQ(found, std::count_if(t.host.lines.begin(), t.host.lines.end(),
+                                   [&](const std::string& line) {
+                                     return t.code_page->ToUtf8(line).rfind(
+                                                missing, 0) == 0;
+                                   }))
+        << c.what;
+  }
 }
 
 // Copies run on worker threads and finish in any order; the result list
@@ -154,7 +233,7 @@ TEST_F(MigrationRunTest, EveryJobCountGivesTheSameRun) {
   const Result one = run(1);
   EXPECT_GT(one.failed, 0);
   EXPECT_GT(one.failure_lines, one.failed);  // the listing failure
-  EXPECT_EQ(one.store.size(), static_cast<size_t>(one.mails - one.failed));
+  EXPECT_EQ(one.store.size(), static_cast<size_t>(one.mails));
   for (int jobs : {2, 4, 16}) {
     const Result many = run(jobs);
     EXPECT_EQ(many.events, one.events) << jobs;

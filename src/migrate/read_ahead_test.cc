@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -24,9 +25,11 @@ class ListingFileSystem : public MemFileSystem {
     changed_.notify_all();
     return ok;
   }
-  void WaitForListed(size_t count) {
+  // False when the read-ahead stalls instead of reaching `count`.
+  bool WaitForListed(size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return listed_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::seconds(60),
+                             [&] { return listed_.size() >= count; });
   }
   std::set<std::string> listed() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,11 +58,11 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
   ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\1.in", "message", nullptr));
   {
     ReadAhead ahead(&fs, boxes, 4, 2);
-    fs.WaitForListed(4);
+    ASSERT_TRUE(fs.WaitForListed(4));
     ahead.Reached(boxes[10]);
     ahead.Reached(boxes[3]);  // never back
     ahead.Reached("C:\\m\\other");
-    fs.WaitForListed(14);
+    ASSERT_TRUE(fs.WaitForListed(14));
   }
   EXPECT_EQ(fs.listed(), expected);
   EXPECT_EQ(fs.ReadCount(boxes[0] + "\\__r_in.ini"), 1);

@@ -29,6 +29,7 @@ enum class AccountOutcome {
   kSkippedAliasDomain,   // the target holds its domain only as an alias
   kSkippedNoDomain,      // the target does not hold its domain
   kAbsent,               // --verify-only: the target does not hold it
+  kUnfinished,           // the run was stopped before its final word
 };
 
 // The counts of one folder of one mailbox.
@@ -80,8 +81,26 @@ class RunObserver {
                             const std::string& /*reason*/,
                             const std::string& /*target_box*/) {}
 
-  // The verification of one folder of a migrated account (after every
-  // account's OnAccountEnd).
+  // A later word: the grouped save that should have written a domain told
+  // kAdded, or an account told kAdded or kResumed (whatever became of its
+  // mail), failed; `reason` is its failure line. The outcome becomes
+  // kFailed, in place of the earlier one.
+  virtual void OnDomainSaveFailed(const std::string& /*name*/,
+                                  const std::string& /*reason*/) {}
+  virtual void OnAccountSaveFailed(const std::string& /*user*/,
+                                   const std::string& /*domain*/,
+                                   const std::string& /*reason*/) {}
+
+  // Verification, after every account's OnAccountEnd. Each account checked
+  // (one this run migrated, or with --verify-only one the target holds),
+  // in the order of their OnAccountEnd calls, gets one OnVerifyAccount and
+  // then one OnVerified per folder checked, in the order of its folders:
+  // `checked` source messages looked for, `missing` of them without a
+  // target file, `different` with one of another size or content. A folder
+  // that Folders.ini names twice is checked, and told, twice under the same
+  // name; the n-th call for a name is about the n-th folder of that name.
+  virtual void OnVerifyAccount(const std::string& /*user*/,
+                               const std::string& /*domain*/) {}
   virtual void OnVerified(const std::string& /*user*/,
                           const std::string& /*domain*/,
                           const std::string& /*folder*/, int64_t /*checked*/,

@@ -40,4 +40,17 @@ SourceTotals ScanSourceMailboxes(FileSystem* fs, const std::string& source_dir,
   return totals;
 }
 
+std::vector<std::string> UnreachableMailboxes(FileSystem* fs,
+                                              const std::string& source_dir) {
+  std::vector<std::string> found;
+  std::vector<DirEntry> entries;
+  fs->List(source_dir + "\\mail\\*", &entries);
+  for (const DirEntry& entry : entries) {
+    if (entry.unconvertible_name && entry.is_directory) {
+      found.push_back(entry.path);
+    }
+  }
+  return found;
+}
+
 }  // namespace vm

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "migrate/source_lists.h"
 
@@ -22,6 +23,12 @@ struct SourceTotals {
 // message and no index.
 SourceTotals ScanSourceMailboxes(FileSystem* fs, const std::string& source_dir,
                                  const SourceDomainList& domains);
+
+// The directories of the source mail folder whose names the run's code
+// page cannot hold (as stand-in paths): no account's name leads to them, so
+// their mail would be taken for absent.
+std::vector<std::string> UnreachableMailboxes(FileSystem* fs,
+                                              const std::string& source_dir);
 
 }  // namespace vm
 

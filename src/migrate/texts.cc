@@ -40,6 +40,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.syncing_account = a("同步帐户:");
   t.account_failed = a("该账户导入失败或者userauth.cfg文件读取错误！");
   t.mailbox_not_created = a("无法创建邮箱目录，该帐户未导入:");
+  t.shared_mailbox = a("与另一帐户共用同一目标邮箱，邮件未转移:");
   t.domain_list_unreadable = a("读取域信息出错！");
   t.account_added_by_other = a("该帐户已由其他程序添加，本次未导入:");
 
@@ -56,6 +57,10 @@ Texts MakeTexts(const CodePage& code_page) {
   t.user_folder_done = a("文件夹转移成功!");
   t.unsafe_folder_name = a("文件夹名称不能用作目录，未转移:");
   t.unsafe_mailbox_name = a("用户名不能用作邮箱目录，邮件未转移:");
+  t.mailbox_dir_failed = a("无法创建邮箱目录，邮件未转移:");
+  t.mailbox_name_unconvertible =
+      a("邮箱目录名不能用当前代码页表示，其中邮件未转移:");
+  t.target_differs = a("目标中已有该邮件的另一版本，未覆盖:");
   t.folder_list_unreadable = a("无法读取自建文件夹列表，其中邮件未转移:");
   t.index_unreadable = a("无法读取索引文件，邮件按原名转移:");
   t.copy_failed = a("邮件复制失败:");
@@ -68,6 +73,11 @@ Texts MakeTexts(const CodePage& code_page) {
   t.verify_account_failed = a("校验未通过的帐户:");
   t.verify_missing = a("目标中缺少该邮件:");
   t.verify_different = a("目标中的邮件与源邮件不同:");
+  t.verify_unreadable = a("无法读取，未校验:");
+  t.verify_account_absent = a("目标中没有该帐户:");
+  t.verify_mailbox_absent = a("目标中没有该帐户的邮箱目录:");
+  t.verify_config_unreadable = a("无法读取目标配置文件，无法校验:");
+  t.verify_checked = a("校验的邮件数:");
   t.verify_passed = a("校验通过，所有邮件都已在目标中。");
 
   t.lock_waiting = a("正在等待其他程序释放配置文件锁:");
@@ -80,6 +90,16 @@ Texts MakeTexts(const CodePage& code_page) {
         "用于 Tarnwick4.9 以上版本");
   t.no_temporary_folder = a("您未设定临时保存文件夹，无法实现转移！");
   t.target_too_old = a("本机安装的 Tarnwick 版本太低，请升级！");
+  t.target_dir_missing = a("没有找到 Tarnwick 安装目录:");
+  t.target_data_missing = a("没有找到 Tarnwick 数据目录:");
+  t.system_config_missing = a("没有找到 Tarnwick 配置文件:");
+  t.system_config_unreadable = a("无法读取 Tarnwick 配置文件:");
+  t.target_in_source = a("目标文件夹位于 Velquor 安装目录之内，无法实现转移！");
+  t.mail_store_overlaps_source =
+      a("Tarnwick 邮件存储目录与 Velquor 安装目录重叠，无法实现转移！");
+
+  t.run_stopped =
+      a("转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。");
   return t;
 }
 

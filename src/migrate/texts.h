@@ -50,6 +50,9 @@ struct Texts {
   // Followed by the display name: another program added the account
   // between this run's check and its save.
   std::string account_added_by_other;
+  // Followed by the display name and, in brackets, the user whose mail the
+  // run put into the same target mailbox.
+  std::string shared_mailbox;
   std::string domain_list_unreadable;
 
   // Mailbox step. Folder lines start with nine blanks.
@@ -58,8 +61,11 @@ struct Texts {
   std::string standard_done[4];
   std::string user_folder_in_progress;  // after indent + folder name
   std::string user_folder_done;
-  std::string unsafe_folder_name;      // after indent; followed by the name
-  std::string unsafe_mailbox_name;     // followed by the user name
+  std::string unsafe_folder_name;          // after indent; followed by the name
+  std::string unsafe_mailbox_name;         // followed by the user name
+  std::string mailbox_dir_failed;          // followed by the path
+  std::string mailbox_name_unconvertible;  // followed by the path
+  std::string target_differs;  // after indent; followed by "<from> -> <to>"
   std::string folder_list_unreadable;  // after indent; followed by the path
   std::string index_unreadable;        // after indent; followed by the path
   std::string copy_failed;             // after indent; followed by the path
@@ -71,9 +77,15 @@ struct Texts {
   std::string verify_begin;
   std::string verify_end;
   std::string verify_account_failed;  // followed by the display name
-  std::string verify_missing;         // after indent; followed by the path
-  std::string verify_different;       // after indent; followed by the path
-  std::string verify_passed;          // message of a clean --verify-only
+  // After indent; followed by "<source file> -> <target file>".
+  std::string verify_missing;
+  std::string verify_different;
+  std::string verify_unreadable;         // after indent; followed by the path
+  std::string verify_account_absent;     // after indent; the display name
+  std::string verify_mailbox_absent;     // after indent; followed by the path
+  std::string verify_config_unreadable;  // followed by the file name
+  std::string verify_checked;            // followed by the number
+  std::string verify_passed;             // message of a clean --verify-only
 
   // Waiting for a configuration file's lock; followed by the file name and
   // the lock.
@@ -85,6 +97,17 @@ struct Texts {
   std::string target_not_found;
   std::string no_temporary_folder;
   std::string target_too_old;
+  // What an installed target lacks; each followed by the path.
+  std::string target_dir_missing;
+  std::string target_data_missing;
+  std::string system_config_missing;
+  std::string system_config_unreadable;
+  // Folders that would have the run write into the source.
+  std::string target_in_source;
+  std::string mail_store_overlaps_source;
+
+  // A run stopped by the user or the system (console).
+  std::string run_stopped;
 };
 
 // The texts converted to `code_page`.

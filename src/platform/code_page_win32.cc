@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/code_page_win32.h"
+
 namespace vm {
 namespace {
 
@@ -99,9 +101,14 @@ class WindowsCodePage : public CodePage {
 
 }  // namespace
 
-std::unique_ptr<CodePage> OpenCodePage(const std::string& name) {
+unsigned int CodePageId(const std::string& name) {
   UINT number = CodePageNumber(name);
-  if (number == 0 || !IsValidCodePage(number)) return nullptr;
+  return number != 0 && IsValidCodePage(number) ? number : 0;
+}
+
+std::unique_ptr<CodePage> OpenCodePage(const std::string& name) {
+  UINT number = CodePageId(name);
+  if (number == 0) return nullptr;
   return std::make_unique<WindowsCodePage>(number);
 }
 

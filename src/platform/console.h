@@ -1,6 +1,7 @@
 #ifndef VM_PLATFORM_CONSOLE_H_
 #define VM_PLATFORM_CONSOLE_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,11 @@ namespace vm {
 // so an in-progress line may be shown and then overwritten.
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
+
+// The width in columns of the terminal standard error shows on, read anew
+// at each call (the window may be resized); 0 when it is no terminal or
+// the width is unknown.
+int StderrColumns();
 
 // Makes writes fail with an error where POSIX would end the process with a
 // signal: a write to a closed pipe (SIGPIPE), so a run whose output reader
@@ -28,7 +34,7 @@ void IgnoreWriteSignals();
 // thread starts: on POSIX the signals are blocked in the calling thread and
 // in every thread it starts afterwards, and only the handler's threads take
 // them.
-void OnInterrupt(void (*handler)());
+void OnInterrupt(std::function<void()> handler);
 
 // Writes the bytes to standard output or standard error and flushes them.
 // False when the write failed (for instance a closed pipe).

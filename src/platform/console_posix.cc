@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,12 +29,18 @@ bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+int StderrColumns() {
+  struct winsize size;
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
 void IgnoreWriteSignals() {
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-void OnInterrupt(void (*handler)()) {
+void OnInterrupt(std::function<void()> handler) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);

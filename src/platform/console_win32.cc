@@ -73,7 +73,7 @@ bool WriteTo(DWORD which, std::string_view utf8) {
 
 // The handler OnInterrupt installs; set once, before the console can
 // deliver an event.
-void (*interrupt_handler)() = nullptr;
+std::function<void()> interrupt_handler;
 
 BOOL WINAPI ConsoleEvent(DWORD) {
   // The system calls this on a thread of its own; the process ends here
@@ -88,14 +88,26 @@ BOOL WINAPI ConsoleEvent(DWORD) {
 
 }  // namespace
 
-void OnInterrupt(void (*handler)()) {
-  interrupt_handler = handler;
+void OnInterrupt(std::function<void()> handler) {
+  interrupt_handler = std::move(handler);
   SetConsoleCtrlHandler(ConsoleEvent, TRUE);
 }
 
 bool StdoutIsTerminal() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
+
+int StderrColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (!IsConsole(handle) || !GetConsoleScreenBufferInfo(handle, &info)) {
+    return 0;
+  }
+  // A line wraps at the buffer's width, and is seen whole only within
+  // the window's.
+  int window = info.srWindow.Right - info.srWindow.Left + 1;
+  return window < info.dwSize.X ? window : info.dwSize.X;
+}
 
 // A write to a closed pipe fails with ERROR_NO_DATA; there is no signal,
 // nor a file size limit.

@@ -2,15 +2,25 @@
 
 #include <windows.h>
 
+#include "platform/code_page.h"
+
 namespace vm {
 
-// Paths are in the system's ANSI code page already.
-bool FreeDiskSpace(const CodePage&, const std::string& dir, uint64_t* bytes) {
-  std::string path = dir;
+// The path reaches the wide-character call through the run's code page,
+// whatever the system's is; in UTF-8 a backslash byte is always a separator.
+bool FreeDiskSpace(const CodePage& code_page, const std::string& dir,
+                   uint64_t* bytes) {
+  if (!code_page.IsValidAnsi(dir)) return false;
+  std::string path = code_page.ToUtf8(dir);
   while (!path.empty()) {
+    std::string root = path + "\\";
+    int length = MultiByteToWideChar(CP_UTF8, 0, root.data(),
+                                     static_cast<int>(root.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, root.data(), static_cast<int>(root.size()),
+                        wide.data(), length);
     ULARGE_INTEGER available;
-    if (GetDiskFreeSpaceExA((path + "\\").c_str(), &available, nullptr,
-                            nullptr)) {
+    if (GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
       *bytes = available.QuadPart;
       return true;
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace vm {
 
 // One entry found by FileSystem::List.
@@ -75,16 +77,20 @@ class FileSystem {
                                std::string* error) = 0;
 
   // Creates one directory. True when it was created or already exists as a
-  // directory. Made by root on POSIX, it gets the owner and group of its
-  // parent directory, so the server that owns a mail store can use it.
+  // directory (a symbolic link to one is not a directory: false). Made by root
+  // on POSIX, it gets the owner and group of its parent directory, so the
+  // server that owns a mail store can use it.
   virtual bool CreateDir(const std::string& path) = 0;
 
   // Copies `from` to `to`, never overwriting: when `to` exists the result is
-  // kTargetExists and the existing file is untouched. A failed copy removes
-  // any partial target it created. Only a regular file is copied: a
-  // symbolic link is not followed and nothing that could block the open (a
-  // FIFO, a device) is opened. The copy keeps the source's permission bits;
-  // made by root on POSIX, it gets the owner and group of its directory.
+  // kTargetExists and the existing file is untouched. The file appears
+  // under its name only once it is complete: a copy that fails or is cut
+  // short (the process killed) leaves no file under that name. Only a
+  // regular file is copied: a symbolic link is not followed and nothing
+  // that could block the open (a FIFO, a device) is opened. A directory of
+  // `to` that is a symbolic link is not followed either (kFailed). The copy
+  // keeps the source's permission bits; made by root on POSIX, it gets the
+  // owner and group of its directory.
   virtual CopyResult CopyNew(const std::string& from, const std::string& to,
                              std::string* error) = 0;
 
@@ -104,6 +110,29 @@ class FileSystem {
 
   // Removes one file; true when it is gone.
   virtual bool RemoveFile(const std::string& path) = 0;
+
+  // Whether this process could open the regular file `path` for reading
+  // (a link is not followed), found without reading it.
+  virtual bool CanRead(const std::string& path) { return Exists(path); }
+
+  // Whether this process could make entries in the directory `path`, or
+  // open the file `path` for writing, found without writing anything: a
+  // read-only volume or folder, or one of another owner, says no.
+  virtual bool CanWrite(const std::string& /*path*/) { return true; }
+
+  // `path` as the platform shows paths to a user, in result-list lines,
+  // messages and reports: on POSIX with "/" for each separator, on Windows
+  // as it is. The second byte of a double-byte character is never taken
+  // for a separator. Every path shown is formed here.
+  virtual std::string DisplayPath(const std::string& path) const {
+    return path;
+  }
+
+  // Where `path` leads (see FileLocation), resolved as every other
+  // operation resolves it: tells whether two paths reach the same file, or
+  // one lies inside a folder, whatever their spelling or links. False when
+  // nothing of the path can be examined.
+  virtual bool Locate(const std::string& path, FileLocation* where) = 0;
 };
 
 // The real file system of the machine, for paths in the ANSI code page
@@ -111,8 +140,8 @@ class FileSystem {
 std::unique_ptr<FileSystem> NewDiskFileSystem();
 
 // The same for paths in the named code page ("GBK", "CP936", "UTF-8", ...);
-// null when the code page is unknown. On Windows the name is ignored: paths
-// are always in the system's ANSI code page.
+// null when the code page is unknown. On Windows too the names on disk are
+// the paths converted with that code page, whatever the system's is.
 std::unique_ptr<FileSystem> NewDiskFileSystem(
     const std::string& code_page_name);
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -111,7 +112,8 @@ bool IsValidUtf8(const char* s) {
 }
 
 // Temporary files of ReplaceContents are named target + kTempInfix +
-// "<pid>.<n>".
+// "<pid>.<n>"; those of CopyNew (where unnamed files cannot be used) "."
+// + name + kTempInfix + "<pid>.<n>".
 constexpr char kTempInfix[] = ".vmtmp.";
 
 std::string Join(const std::string& dir, const std::string& name) {
@@ -324,7 +326,8 @@ class FoldedNameCache {
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(std::unique_ptr<CodePage> code_page)
-      : code_page_(std::move(code_page)) {}
+      : code_page_(std::move(code_page)),
+        lead_bytes_(code_page_->LeadBytes()) {}
 
   bool Exists(const std::string& path) override {
     struct stat st;
@@ -346,11 +349,11 @@ class PosixFileSystem : public FileSystem {
     ScopedFd fd(
         ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-      SetError(error, errno, "cannot open " + path);
+      SetError(error, errno, "cannot open " + DisplayPath(path));
       return false;
     }
     if (!IsRegularFile(fd.get(), nullptr)) {
-      SetError(error, EINVAL, "not a regular file: " + path);
+      SetError(error, EINVAL, "not a regular file: " + DisplayPath(path));
       return false;
     }
     char buffer[kBlockSize];
@@ -358,7 +361,7 @@ class PosixFileSystem : public FileSystem {
       ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        SetError(error, errno, "cannot read " + path);
+        SetError(error, errno, "cannot read " + DisplayPath(path));
         contents->clear();
         return false;
       }
@@ -369,14 +372,14 @@ class PosixFileSystem : public FileSystem {
 
   bool WriteFile(const std::string& path, const std::string& contents,
                  std::string* error) override {
-    return WriteNative(Native(path), path, contents, error);
+    return WriteNative(Native(path), DisplayPath(path), contents, error);
   }
 
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override {
     std::string target = Native(path);
     if (target.empty()) {
-      SetError(error, EILSEQ, "cannot replace " + path);
+      SetError(error, EILSEQ, "cannot replace " + DisplayPath(path));
       return false;
     }
     // Replace what a symbolic link points to, not the link itself.
@@ -388,7 +391,7 @@ class PosixFileSystem : public FileSystem {
       // A file this process may not write stays as it is, as it would
       // with an in-place write; a rename would replace it regardless.
       if (::access(target.c_str(), W_OK) != 0) {
-        SetError(error, errno, "cannot write " + path);
+        SetError(error, errno, "cannot write " + DisplayPath(path));
         return false;
       }
       exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -408,9 +411,10 @@ class PosixFileSystem : public FileSystem {
       // A directory we may not write, holding a file we may: the file can
       // still be rewritten where it is.
       if (exists && (err == EACCES || err == EPERM)) {
-        return WriteInPlace(target, path, contents, error);
+        return WriteInPlace(target, DisplayPath(path), contents, error);
       }
-      SetError(error, err, "cannot create a temporary file beside " + path);
+      SetError(error, err,
+               "cannot create a temporary file beside " + DisplayPath(path));
       return false;
     }
     if (!(exists ? TakeOwnerAndMode(fd.get(), old)
@@ -419,7 +423,7 @@ class PosixFileSystem : public FileSystem {
       // might then no longer read it: rewrite the file where it is.
       fd.Close();
       ::unlink(temp.c_str());
-      return WriteInPlace(target, path, contents, error);
+      return WriteInPlace(target, DisplayPath(path), contents, error);
     }
     bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
               ::fsync(fd.get()) == 0;
@@ -430,7 +434,7 @@ class PosixFileSystem : public FileSystem {
     }
     if (!ok) {
       ::unlink(temp.c_str());
-      SetError(error, err, "cannot write " + path);
+      SetError(error, err, "cannot write " + DisplayPath(path));
       return false;
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
@@ -439,9 +443,9 @@ class PosixFileSystem : public FileSystem {
       // Only a refused replace falls back to rewriting in place.
       if (exists &&
           (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY)) {
-        return WriteInPlace(target, path, contents, error);
+        return WriteInPlace(target, DisplayPath(path), contents, error);
       }
-      SetError(error, err, "cannot replace " + path);
+      SetError(error, err, "cannot replace " + DisplayPath(path));
       return false;
     }
     folded_names_.Created(target, nullptr);
@@ -455,8 +459,10 @@ class PosixFileSystem : public FileSystem {
     if (::mkdir(native.c_str(), 0777) != 0) {
       const int err = errno;
       folded_names_.Abandoned(native);
+      // A symbolic link, even to a directory, is no directory of ours:
+      // what is made in it would land somewhere else.
       struct stat st;
-      return err == EEXIST && ::stat(native.c_str(), &st) == 0 &&
+      return err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
              S_ISDIR(st.st_mode);
     }
     struct stat parent;
@@ -476,61 +482,58 @@ class PosixFileSystem : public FileSystem {
                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (in.get() < 0) {
       if (errno == ELOOP) {
-        SetError(error, errno, "not copied, a symbolic link: " + from);
+        SetError(error, errno,
+                 "not copied, a symbolic link: " + DisplayPath(from));
       } else {
-        SetError(error, errno, "cannot open " + from);
+        SetError(error, errno, "cannot open " + DisplayPath(from));
       }
       return CopyResult::kFailed;
     }
     struct stat st;
     if (!IsRegularFile(in.get(), &st)) {
-      SetError(error, EINVAL, "not copied, not a regular file: " + from);
+      SetError(error, EINVAL,
+               "not copied, not a regular file: " + DisplayPath(from));
       return CopyResult::kFailed;
     }
-    std::string target = Native(to);
+    const std::string target = Native(to);
+    if (target.empty()) {
+      SetError(error, EILSEQ, "cannot create " + to);
+      return CopyResult::kFailed;
+    }
+    const std::string name = target.substr(target.find_last_of('/') + 1);
+    // The copy goes into the directory itself, never through a link to
+    // some other place.
+    ScopedFd dir(::open(DirName(target).c_str(),
+                        O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat dir_status;
+    if (dir.get() < 0 || ::fstat(dir.get(), &dir_status) != 0) {
+      SetError(error, errno == ELOOP ? ENOTDIR : errno,
+               "cannot create " + DisplayPath(to));
+      return CopyResult::kFailed;
+    }
+    struct stat existing;
+    if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
+        0) {
+      SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
+      return CopyResult::kTargetExists;
+    }
     folded_names_.Creating(target);
-    // Made readable by its owner only until it gets the source's bits.
-    ScopedFd out(
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.get() < 0) {
-      const int err = errno;
+    std::string temp;
+    const CopyResult result =
+        CopyInto(in.get(), st, dir.get(), dir_status, name, &temp);
+    const int err = errno;
+    if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
+    if (result != CopyResult::kCopied) {
       folded_names_.Abandoned(target);
-      errno = err;
-      if (errno == EEXIST) {
-        SetError(error, EEXIST, "cannot copy to " + to);
-        return CopyResult::kTargetExists;
+      if (result == CopyResult::kTargetExists) {
+        SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
+      } else {
+        SetError(error, err,
+                 "cannot copy " + DisplayPath(from) + " to " + DisplayPath(to));
       }
-      SetError(error, errno, "cannot create " + to);
-      return CopyResult::kFailed;
+      return result;
     }
-    struct stat dir;
-    const bool dir_known = folded_names_.Created(target, &dir);
-    bool ok =
-        CopyContents(in.get(), out.get(), static_cast<uint64_t>(st.st_size));
-    int err = errno;
-    if (ok) {
-      // Like a Windows file copy, the copy keeps the source's modification
-      // time; like "cp -p", its permission bits, so it is never more open
-      // than the source.
-      struct timespec times[2] = {st.st_atim, st.st_mtim};
-      ::futimens(out.get(), times);
-      ok = ::fchmod(out.get(), st.st_mode & 0777) == 0;
-      err = errno;
-    }
-    if (ok && running_as_root_) {
-      ok = dir_known && (!OwnedByOther(dir) ||
-                         ::fchown(out.get(), dir.st_uid, dir.st_gid) == 0);
-      err = errno;
-    }
-    if (!out.Close() && ok) {
-      ok = false;
-      err = errno;
-    }
-    if (!ok) {
-      ::unlink(target.c_str());
-      SetError(error, err, "cannot copy " + from + " to " + to);
-      return CopyResult::kFailed;
-    }
+    folded_names_.Created(target, nullptr);
     return CopyResult::kCopied;
   }
 
@@ -591,7 +594,8 @@ class PosixFileSystem : public FileSystem {
     ScopedFd fd(
         ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
-      SetError(error, errno, "cannot flush the writes under " + path);
+      SetError(error, errno,
+               "cannot flush the writes under " + DisplayPath(path));
       return false;
     }
     return true;
@@ -603,8 +607,45 @@ class PosixFileSystem : public FileSystem {
     return ::unlink(native.c_str()) == 0 || errno == ENOENT;
   }
 
+  bool CanRead(const std::string& path) override {
+    // Opened as CopyNew opens a source, and closed at once.
+    std::string native = Native(path);
+    if (native.empty()) return false;
+    ScopedFd fd(
+        ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    return fd.get() >= 0 && IsRegularFile(fd.get(), nullptr);
+  }
+
+  bool CanWrite(const std::string& path) override {
+    // Asked with the effective ids, as the kernel checks an open; a
+    // read-only volume or an immutable entry says no even to root.
+    std::string native = Native(path);
+    struct stat st;
+    if (native.empty() || ::stat(native.c_str(), &st) != 0) return false;
+    const int mode = S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK;
+    return ::faccessat(AT_FDCWD, native.c_str(), mode, AT_EACCESS) == 0;
+  }
+
+  std::string DisplayPath(const std::string& path) const override {
+    std::string shown = path;
+    for (size_t i = 0; i < shown.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(shown[i]);
+      if (lead_bytes_[c] && i + 1 < shown.size()) {
+        ++i;  // a trail byte may be a backslash that is no separator
+      } else if (c == '\\') {
+        shown[i] = '/';
+      }
+    }
+    return shown;
+  }
+
+  bool Locate(const std::string& path, FileLocation* where) override {
+    return LocateNative(Native(path), where);
+  }
+
  private:
-  bool WriteNative(const std::string& native, const std::string& path,
+  // `shown` names the file in error texts.
+  bool WriteNative(const std::string& native, const std::string& shown,
                    const std::string& contents, std::string* error) {
     folded_names_.Creating(native);
     ScopedFd fd(
@@ -612,15 +653,84 @@ class PosixFileSystem : public FileSystem {
     if (fd.get() < 0) {
       const int err = errno;
       folded_names_.Abandoned(native);
-      SetError(error, err, "cannot open " + path + " for writing");
+      SetError(error, err, "cannot open " + shown + " for writing");
       return false;
     }
     folded_names_.Created(native, nullptr);
     if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
-      SetError(error, errno, "cannot write " + path);
+      SetError(error, errno, "cannot write " + shown);
       return false;
     }
     return true;
+  }
+
+  // Writes a copy of `in` (whose status is `st`) into the directory `dir`
+  // and gives it `name` once it is complete, never in place of an existing
+  // entry, so that a copy cut short (the process killed, the disk full)
+  // never lies under that name. The copy is an unnamed file where the file
+  // system has them, which leaves nothing behind at all; else a temporary
+  // file, whose name is put in *temp for the caller to remove. On failure
+  // errno tells why.
+  CopyResult CopyInto(int in, const struct stat& st, int dir,
+                      const struct stat& dir_status, const std::string& name,
+                      std::string* temp) const {
+    int fd = -1;
+    if (proc_fd_) {
+      fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return CopyResult::kFailed;
+      }
+    }
+    if (fd < 0) {
+      static std::atomic<unsigned> counter{0};
+      *temp = "." + name + kTempInfix + std::to_string(::getpid()) + "." +
+              std::to_string(counter++);
+      fd = ::openat(dir, temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    0600);
+      if (fd < 0) {
+        temp->clear();
+        return CopyResult::kFailed;
+      }
+    }
+    ScopedFd out(fd);
+    bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size));
+    if (ok) {
+      // Like a Windows file copy, the copy keeps the source's modification
+      // time; like "cp -p", its permission bits, so it is never more open
+      // than the source.
+      struct timespec times[2] = {st.st_atim, st.st_mtim};
+      ::futimens(fd, times);
+      ok = ::fchmod(fd, st.st_mode & 0777) == 0;
+    }
+    if (ok && OwnedByOther(dir_status)) {
+      ok = ::fchown(fd, dir_status.st_uid, dir_status.st_gid) == 0;
+    }
+    if (!ok) return CopyResult::kFailed;
+    int rc;
+    if (temp->empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      rc = ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(),
+                    AT_SYMLINK_FOLLOW);
+    } else {
+      rc = ::linkat(dir, temp->c_str(), dir, name.c_str(), 0);
+      if (rc != 0 && errno != EEXIST) {
+        // A file system without hard links.
+        rc = ::renameat2(dir, temp->c_str(), dir, name.c_str(),
+                         RENAME_NOREPLACE);
+        if (rc == 0) temp->clear();
+      }
+    }
+    if (rc != 0) {
+      return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
+    }
+    // A failed close can be the first report of a failed write.
+    if (!out.Close()) {
+      const int err = errno;
+      ::unlinkat(dir, name.c_str(), 0);
+      errno = err;
+      return CopyResult::kFailed;
+    }
+    return CopyResult::kCopied;
   }
 
   // Rewrites an existing file through its own inode, so that it keeps its
@@ -630,7 +740,7 @@ class PosixFileSystem : public FileSystem {
   // it is reserved first, so a full volume or the file size limit fails
   // the save and leaves the file as it was. Should a write fail even so,
   // the old bytes are put back.
-  static bool WriteInPlace(const std::string& native, const std::string& path,
+  static bool WriteInPlace(const std::string& native, const std::string& shown,
                            const std::string& contents, std::string* error) {
     const int flags = O_CLOEXEC | O_NOFOLLOW;
     int opened = ::open(native.c_str(), O_RDWR | flags);
@@ -641,12 +751,12 @@ class PosixFileSystem : public FileSystem {
     struct stat st;
     if (fd.get() < 0 || !IsRegularFile(fd.get(), &st)) {
       SetError(error, fd.get() < 0 ? errno : EINVAL,
-               "cannot open " + path + " for writing");
+               "cannot open " + shown + " for writing");
       return false;
     }
     const off_t size = static_cast<off_t>(contents.size());
     if (int err = Reserve(fd.get(), st.st_size, size); err != 0) {
-      SetError(error, err, "cannot write " + path);
+      SetError(error, err, "cannot write " + shown);
       return false;
     }
     // A file we may write but not read cannot be put back.
@@ -662,7 +772,7 @@ class PosixFileSystem : public FileSystem {
       ok = false;
       err = errno;
     }
-    if (!ok) SetError(error, err, "cannot write " + path);
+    if (!ok) SetError(error, err, "cannot write " + shown);
     return ok;
   }
 
@@ -891,10 +1001,14 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<CodePage> code_page_;
+  const std::array<bool, 256> lead_bytes_;
   mutable FoldedNameCache folded_names_;
   const uid_t uid_ = ::geteuid();
   const gid_t gid_ = ::getegid();
   const bool running_as_root_ = uid_ == 0;
+  // Unnamed files can be given a name through /proc (absent in some
+  // chroots).
+  const bool proc_fd_ = ::access("/proc/self/fd", X_OK) == 0;
 };
 
 }  // namespace

@@ -96,6 +96,37 @@ TEST_F(PosixFileSystemTest, AnsiNamesAreUtf8OnDisk) {
   EXPECT_EQ(EntryCount(), 1u);
 }
 
+// Paths are shown with slashes, a backslash that is the second byte of a
+// character kept; the probes of a dry run see what the run would meet and
+// change nothing.
+TEST_F(PosixFileSystemTest, ShownPathsAndProbes) {
+  EXPECT_EQ(disk_->DisplayPath("C:\\a\\\x81\x5c\\b.in"), "C:/a/\x81\x5c/b.in");
+  EXPECT_EQ(NewDiskFileSystem("UTF-8")->DisplayPath("a\\\x81\\b"), "a/\x81/b");
+  fs::create_directory(root_ / "ro");
+  fs::create_directory(root_ / "rw");
+  ASSERT_TRUE(disk_->WriteFile(Path("rw\\secret.in"), "x", nullptr));
+  ASSERT_TRUE(disk_->WriteFile(Path("rw\\open.in"), "x", nullptr));
+  fs::permissions(root_ / "ro", fs::perms(0555));
+  fs::permissions(root_ / "rw", fs::perms(0777));
+  fs::permissions(root_ / "rw" / "secret.in", fs::perms::none);
+  fs::permissions(root_ / "rw" / "open.in", fs::perms(0644));
+  const int seen = InChild(
+      [&] {
+        return (disk_->CanWrite(Path("ro")) ? 1 : 0) |
+               (disk_->CanWrite(Path("rw")) ? 2 : 0) |
+               (disk_->CanRead(Path("rw\\secret.in")) ? 4 : 0) |
+               (disk_->CanRead(Path("rw\\open.in")) ? 8 : 0) |
+               (disk_->CanRead(Path("rw")) ? 16 : 0) |
+               (disk_->CanWrite(Path("rw\\open.in")) ? 32 : 0);
+      },
+      true);
+  EXPECT_EQ(seen, 2 | 8);
+  EXPECT_EQ(EntryCount(), 2u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "rw"),
+                          fs::directory_iterator()),
+            2);
+}
+
 // Writes that a file size limit cuts short fail and leave nothing behind:
 // a replace keeps the old file, a copy removes its part.
 TEST_F(PosixFileSystemTest, WritesCutShortFailAndLeaveNothingBehind) {
@@ -140,6 +171,30 @@ TEST_F(PosixFileSystemTest, WritesCutShortFailAndLeaveNothingBehind) {
                 true),
             0);
   EXPECT_EQ(Slurp(root_ / "domain.cfg"), old_text);
+}
+
+// A copy killed part way (here by the signal of a file size limit) leaves
+// nothing under its name; a symbolic link in the target is no directory to
+// make or to copy into.
+TEST_F(PosixFileSystemTest, CopiesNeitherLeaveCutFilesNorFollowTargetLinks) {
+  ASSERT_TRUE(
+      disk_->WriteFile(Path("a.in"), std::string(100000, 'm'), nullptr));
+  EXPECT_EQ(InChild([&] {
+              const struct rlimit none = {0, 0}, small = {4096, 4096};
+              setrlimit(RLIMIT_CORE, &none);
+              setrlimit(RLIMIT_FSIZE, &small);
+              signal(SIGXFSZ, SIG_DFL);
+              disk_->CopyNew(Path("a.in"), Path("c.in"), nullptr);
+              return 0;
+            }),
+            -1);
+  EXPECT_FALSE(fs::exists(root_ / "c.in"));
+  fs::create_directory(root_ / "elsewhere");
+  fs::create_directory_symlink(root_ / "elsewhere", root_ / "INBOX");
+  EXPECT_FALSE(disk_->CreateDir(Path("INBOX")));
+  EXPECT_EQ(disk_->CopyNew(Path("a.in"), Path("INBOX\\a.in"), nullptr),
+            CopyResult::kFailed);
+  EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
 }
 
 // A replace cut short by a kill leaves its temporary file; the next
@@ -377,6 +432,33 @@ TEST(InterprocessLockTest, DefaultFolderIsTheUsersOwn) {
   }
   fs::remove_all(dir);
   fs::remove_all(real);
+}
+
+// Every kind of link leads to what it names; a file made through a link
+// that leads nowhere yet appears where the link points; ".." after a link
+// climbs from where the link leads.
+TEST_F(PosixFileSystemTest, LocateFollowsLinks) {
+  ASSERT_TRUE(fs::create_directory(root_ / "data"));
+  ASSERT_TRUE(fs::create_directory(root_ / "elsewhere"));
+  std::ofstream(root_ / "data" / "user.cfg") << "x";
+  fs::create_hard_link(root_ / "data" / "user.cfg", root_ / "hard");
+  fs::create_symlink(root_ / "data" / "user.cfg", root_ / "soft");
+  fs::create_symlink(root_ / "data" / "new.cfg", root_ / "dangling");
+  fs::create_directory_symlink(root_ / "data", root_ / "elsewhere" / "dir");
+  FileLocation file, data, hard, soft, dangling, through, climbed;
+  ASSERT_TRUE(disk_->Locate(Path("data\\user.cfg"), &file));
+  ASSERT_TRUE(disk_->Locate(Path("data"), &data));
+  ASSERT_TRUE(disk_->Locate(Path("hard"), &hard));
+  ASSERT_TRUE(disk_->Locate(Path("soft"), &soft));
+  ASSERT_TRUE(disk_->Locate(Path("dangling"), &dangling));
+  ASSERT_TRUE(disk_->Locate(Path("elsewhere\\dir\\a.log"), &through));
+  ASSERT_TRUE(disk_->Locate(Path("elsewhere\\dir\\..\\b.log"), &climbed));
+  EXPECT_TRUE(hard.Is(file.chain.front()));
+  EXPECT_TRUE(soft.Is(file.chain.front()));
+  EXPECT_FALSE(dangling.exists);
+  EXPECT_TRUE(dangling.IsWithin(data.chain.front()));
+  EXPECT_TRUE(through.IsWithin(data.chain.front()));
+  EXPECT_FALSE(climbed.IsWithin(data.chain.front()));
 }
 
 }  // namespace

@@ -133,6 +133,12 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
   EXPECT_FALSE(fs_->Exists(Path("new.in")));
   EXPECT_EQ(fs_->CopyNew(Path("other.in"), Path("no_dir\\new.in"), nullptr),
             CopyResult::kFailed);
+  // A dry run asks first; only a regular file that is there can be read.
+  EXPECT_TRUE(fs_->CanRead(Path("big.in")));
+  EXPECT_FALSE(fs_->CanRead(Path("missing.in")));
+  EXPECT_FALSE(fs_->CanRead(root_));
+  EXPECT_TRUE(fs_->CanWrite(root_));
+  EXPECT_FALSE(fs_->CanWrite(Path("no_dir")));
 }
 
 TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {
@@ -195,6 +201,32 @@ TEST_P(FileSystemContractTest, NamesCompareWithoutCaseByCharacter) {
   Write("\x81\x41.txt", "upper");
   Write("\x81\x61.txt", "lower");
   EXPECT_EQ(Read("\x81\x41.txt"), "upper");
+}
+
+// Refusing to write into an installation rests on this: two spellings of a
+// file meet, a file not yet made lies within its folder, and neither a
+// sibling nor a folder whose name merely begins alike counts as inside.
+TEST_P(FileSystemContractTest, LocateComparesByIdentity) {
+  ASSERT_TRUE(fs_->CreateDir(Path("Data")));
+  ASSERT_TRUE(fs_->CreateDir(Path("Data2")));
+  Write("Data\\user.cfg", "x");
+  Write("Data2\\user.cfg", "x");
+  FileLocation file, spelled, folder, later, sibling, alike;
+  ASSERT_TRUE(fs_->Locate(Path("Data\\user.cfg"), &file));
+  ASSERT_TRUE(fs_->Locate(Path("DATA\\User.CFG"), &spelled));
+  ASSERT_TRUE(fs_->Locate(Path("data\\"), &folder));
+  ASSERT_TRUE(fs_->Locate(Path("Data\\new\\later.log"), &later));
+  ASSERT_TRUE(fs_->Locate(Path("Data\\other.cfg"), &sibling));
+  ASSERT_TRUE(fs_->Locate(Path("Data2\\user.cfg"), &alike));
+  ASSERT_TRUE(file.exists && folder.exists);
+  EXPECT_TRUE(spelled.Is(file.chain.front()));
+  EXPECT_TRUE(file.IsWithin(folder.chain.front()));
+  EXPECT_FALSE(later.exists);
+  EXPECT_TRUE(later.IsWithin(folder.chain.front()));
+  EXPECT_FALSE(sibling.Is(file.chain.front()));
+  EXPECT_FALSE(alike.Is(file.chain.front()));
+  EXPECT_FALSE(alike.IsWithin(folder.chain.front()));
+  EXPECT_FALSE(folder.IsWithin(file.chain.front()));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,14 +1,11 @@
 #include "platform/file_system.h"
 
-#include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 
-#include "platform/code_page.h"
+#include "platform/code_page_win32.h"
 #include "platform/wildcard.h"
 
 namespace vm {
@@ -20,23 +17,67 @@ constexpr DWORD kReadBlock = 65536;
 constexpr int kReplaceAttempts = 5;
 constexpr DWORD kReplaceRetryMillis = 50;
 
-void SetError(std::string* error, DWORD code) {
-  if (error == nullptr) return;
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  if (length == 0 || text == nullptr) {
-    *error = "error " + std::to_string(code);
-  } else {
-    *error = std::string(text, length);
-    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' ||
-                               error->back() == ' ')) {
-      error->pop_back();
+// Paths are byte strings in the run's code page, which need not be the
+// system's: every name goes to the wide-character calls through an explicit
+// conversion, never through the system's ANSI code page.
+
+// The path in UTF-16. False when its bytes are not valid in the code page
+// (or hold a NUL): such a path fails, it never names some other file.
+bool ToWide(UINT code_page, const std::string& path, std::wstring* wide) {
+  wide->clear();
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  int size = static_cast<int>(path.size());
+  int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, path.data(),
+                                   size, nullptr, 0);
+  if (length <= 0) return false;
+  wide->assign(static_cast<size_t>(length), L'\0');
+  return MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, path.data(), size,
+                             wide->data(), length) == length;
+}
+
+// A name from the disk in the code page. False when the code page cannot
+// hold it exactly (no best-fit look-alikes): *text then has '?', which no
+// Windows name contains, for each character it lacks.
+bool FromWide(UINT code_page, std::wstring wide, std::string* text) {
+  text->clear();
+  bool exact = true;
+  // An unpaired surrogate, which NTFS allows, has no form in any code page.
+  for (size_t i = 0; i < wide.size(); ++i) {
+    if (IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size() &&
+        IS_LOW_SURROGATE(wide[i + 1])) {
+      ++i;
+    } else if (IS_HIGH_SURROGATE(wide[i]) || IS_LOW_SURROGATE(wide[i])) {
+      wide[i] = L'?';
+      exact = false;
     }
   }
-  if (text != nullptr) LocalFree(text);
+  if (wide.empty()) return exact;
+  const bool utf8 = code_page == CP_UTF8;
+  BOOL used_default = FALSE;
+  int size = static_cast<int>(wide.size());
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = utf8 ? nullptr : "?";
+  BOOL* used = utf8 ? nullptr : &used_default;
+  int length = WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr,
+                                   0, fallback, used);
+  if (length <= 0) return false;
+  text->assign(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(code_page, flags, wide.data(), size, text->data(), length,
+                      fallback, used);
+  std::wstring back;
+  return exact && !used_default && ToWide(code_page, *text, &back) &&
+         back == wide;
+}
+
+std::string ToUtf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int size = static_cast<int>(wide.size());
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0,
+                                   nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(std::max(length, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length,
+                      nullptr, nullptr);
+  return utf8;
 }
 
 // Closes the handle when it goes out of scope unless Close() was called and
@@ -80,9 +121,9 @@ bool WriteAll(HANDLE file, const std::string& contents) {
 
 // Creates or truncates the file and writes it whole; ERROR_SUCCESS or the
 // code of the step that failed.
-DWORD WriteWholeFile(const std::string& path, const std::string& contents,
+DWORD WriteWholeFile(const std::wstring& path, const std::string& contents,
                      DWORD flags) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | flags, nullptr));
   if (!file.valid()) return GetLastError();
@@ -129,13 +170,13 @@ bool ReadStart(HANDLE file, int64_t size, std::string* bytes) {
 // its new length, which allocates the space, so a full volume fails the
 // save with the file as it was. Should a write fail even so, the old bytes
 // are put back.
-DWORD RewriteInPlace(const std::string& path, const std::string& contents) {
+DWORD RewriteInPlace(const std::wstring& path, const std::string& contents) {
   HANDLE opened =
-      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                   nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr);
   if (opened == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
     // A file we may write but not read cannot be put back.
-    opened = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    opened = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr);
   }
   FileHandle file(opened);
@@ -166,12 +207,6 @@ DWORD RewriteInPlace(const std::string& path, const std::string& contents) {
   return ERROR_SUCCESS;
 }
 
-bool Succeeded(DWORD code, std::string* error) {
-  if (code == ERROR_SUCCESS) return true;
-  SetError(error, code);
-  return false;
-}
-
 // Attributes a saved file keeps besides what ReplaceFileW carries over.
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
@@ -193,17 +228,6 @@ bool CanReplace(const std::wstring& path, DWORD* code) {
   return true;
 }
 
-// The path in UTF-16, from the ANSI code page the *A calls use.
-bool ToWidePath(const std::string& path, std::wstring* wide) {
-  int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
-                                   static_cast<int>(path.size()), nullptr, 0);
-  if (length <= 0) return false;
-  wide->assign(static_cast<size_t>(length), L'\0');
-  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
-                             static_cast<int>(path.size()), wide->data(),
-                             length) == length;
-}
-
 bool IsTransientReplaceError(DWORD code) {
   return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
          code == ERROR_LOCK_VIOLATION ||
@@ -211,29 +235,56 @@ bool IsTransientReplaceError(DWORD code) {
          code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+// The position of the last separator of the path, npos when it has none.
+// A double-byte character's second byte may be 0x5C, the backslash: it
+// separates nothing.
+size_t LastSeparator(UINT code_page, const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsDBCSLeadByteEx(code_page, static_cast<BYTE>(path[i]))) {
+      ++i;
+    } else if (path[i] == '\\' || path[i] == '/') {
+      last = i;
+    }
+  }
+  return last;
 }
+
+// 100-nanosecond intervals from 1601 to 1970.
+constexpr int64_t kUnixEpochFileTime = 116444736000000000;
 
 class WindowsFileSystem : public FileSystem {
  public:
-  bool Exists(const std::string& path) override {
-    return _access(path.c_str(), 0) == 0;
+  explicit WindowsFileSystem(UINT code_page) : code_page_(code_page) {}
+
+  bool Exists(const std::string& ansi_path) override {
+    std::wstring path;
+    return Wide(ansi_path, &path, nullptr) &&
+           GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
-  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
-    struct _stat64 status;
-    if (_stat64(path.c_str(), &status) != 0) return false;
-    *seconds = static_cast<int64_t>(status.st_mtime);
+  bool ModifiedTime(const std::string& ansi_path, int64_t* seconds) override {
+    std::wstring path;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!Wide(ansi_path, &path, nullptr) ||
+        !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+      return false;
+    }
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    ticks.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    *seconds =
+        (static_cast<int64_t>(ticks.QuadPart) - kUnixEpochFileTime) / 10000000;
     return true;
   }
 
-  bool ReadFile(const std::string& path, std::string* contents,
+  bool ReadFile(const std::string& ansi_path, std::string* contents,
                 std::string* error) override {
     contents->clear();
+    std::wstring path;
+    if (!Wide(ansi_path, &path, error)) return false;
     FileHandle file(
-        CreateFileA(path.c_str(), GENERIC_READ,
+        CreateFileW(path.c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
@@ -254,21 +305,26 @@ class WindowsFileSystem : public FileSystem {
     return true;
   }
 
-  bool WriteFile(const std::string& path, const std::string& contents,
+  bool WriteFile(const std::string& ansi_path, const std::string& contents,
                  std::string* error) override {
-    return Succeeded(WriteWholeFile(path, contents, 0), error);
+    std::wstring path;
+    return Wide(ansi_path, &path, error) &&
+           Succeeded(WriteWholeFile(path, contents, 0), error);
   }
 
-  bool ReplaceContents(const std::string& path, const std::string& contents,
+  bool ReplaceContents(const std::string& ansi_path,
+                       const std::string& contents,
                        std::string* error) override {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    std::wstring path;
+    if (!Wide(ansi_path, &path, error)) return false;
+    DWORD attributes = GetFileAttributesW(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    std::string temp = path + ".vm" + std::to_string(GetCurrentProcessId()) +
-                       "-" + std::to_string(GetCurrentThreadId()) + ".tmp";
+    std::wstring temp = path + L".vm" + std::to_wstring(GetCurrentProcessId()) +
+                        L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
     DWORD code = WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH);
     if (code != ERROR_SUCCESS) {
-      DeleteFileA(temp.c_str());
+      DeleteFileW(temp.c_str());
       // A folder we may not write, holding a file we may: the file can
       // still be rewritten where it is.
       if (exists && code == ERROR_ACCESS_DENIED) {
@@ -278,32 +334,26 @@ class WindowsFileSystem : public FileSystem {
     }
     if (!exists) {
       // A new file takes the permissions its folder passes on.
-      if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
         return true;
       }
       code = GetLastError();
-      DeleteFileA(temp.c_str());
+      DeleteFileW(temp.c_str());
       return Succeeded(code, error);
-    }
-    std::wstring wide_path;
-    std::wstring wide_temp;
-    if (!ToWidePath(path, &wide_path) || !ToWidePath(temp, &wide_temp)) {
-      DeleteFileA(temp.c_str());
-      return Succeeded(ERROR_NO_UNICODE_TRANSLATION, error);
     }
     // Unlike a rename, ReplaceFileW gives the new file the replaced file's
     // security descriptor and attributes, so the server that owns the file
     // can still read it. The attributes are also set beforehand, for
     // systems whose ReplaceFileW does not carry them over (Wine).
-    SetFileAttributesA(temp.c_str(), attributes & kKeptAttributes);
+    SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes);
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
       if (attempt > 0) Sleep(kReplaceRetryMillis);
       // Tried only when nobody holds the file open without delete sharing:
       // a ReplaceFileW refused for that reason may leave a stray file of
       // its own in the folder.
-      if (CanReplace(wide_path, &code) &&
-          ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, 0,
-                       nullptr, nullptr)) {
+      if (CanReplace(path, &code) &&
+          ReplaceFileW(path.c_str(), temp.c_str(), nullptr, 0, nullptr,
+                       nullptr)) {
         return true;
       }
       if (code == ERROR_SUCCESS) code = GetLastError();
@@ -312,13 +362,13 @@ class WindowsFileSystem : public FileSystem {
     if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
       // The replaced file is gone and the new text is in the temporary
       // file: finish the move.
-      if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
         return true;
       }
       code = GetLastError();
       return Succeeded(code, error);
     }
-    DeleteFileA(temp.c_str());
+    DeleteFileW(temp.c_str());
     if (!IsTransientReplaceError(code)) return Succeeded(code, error);
     // Someone holds the target open without delete sharing: the replace
     // can never succeed while they do, but writing through their sharing
@@ -326,39 +376,51 @@ class WindowsFileSystem : public FileSystem {
     return Succeeded(RewriteInPlace(path, contents), error);
   }
 
-  bool CreateDir(const std::string& path) override {
-    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
-    DWORD attributes = GetFileAttributesA(path.c_str());
+  bool CreateDir(const std::string& ansi_path) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+    // A junction or symbolic link is no directory of ours.
+    DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
   }
 
-  CopyResult CopyNew(const std::string& from, const std::string& to,
+  CopyResult CopyNew(const std::string& ansi_from, const std::string& ansi_to,
                      std::string* error) override {
+    std::wstring from;
+    std::wstring to;
+    if (!Wide(ansi_from, &from, error) || !Wide(ansi_to, &to, error)) {
+      return CopyResult::kFailed;
+    }
     // Checked first so that a failing source can never lead us to remove a
     // target that was there before.
-    if (GetFileAttributesA(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return CopyResult::kTargetExists;
     }
     // A link (reparse point) could lead out of the source tree.
-    DWORD source = GetFileAttributesA(from.c_str());
+    DWORD source = GetFileAttributesW(from.c_str());
     if (source != INVALID_FILE_ATTRIBUTES &&
         (source & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
                    FILE_ATTRIBUTE_DEVICE)) != 0) {
-      if (error != nullptr) *error = "not copied, not a regular file: " + from;
+      if (error != nullptr) {
+        *error = "not copied, not a regular file: " + ansi_from;
+      }
       return CopyResult::kFailed;
     }
-    if (CopyFileA(from.c_str(), to.c_str(), TRUE)) {
+    if (CopyFileW(from.c_str(), to.c_str(), TRUE)) {
       // Flushed here, on the copying thread: SyncVolume cannot flush a
       // volume without administrator rights.
-      FileHandle copy(CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr,
+      FileHandle copy(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
       if (copy.valid() && FlushFileBuffers(copy.get()) && copy.Close()) {
         return CopyResult::kCopied;
       }
       DWORD code = GetLastError();
-      DeleteFileA(to.c_str());
+      DeleteFileW(to.c_str());
       SetError(error, code);
       return CopyResult::kFailed;
     }
@@ -368,7 +430,7 @@ class WindowsFileSystem : public FileSystem {
     }
     // The target did not exist before the call, so anything there now is
     // our partial copy.
-    DeleteFileA(to.c_str());
+    DeleteFileW(to.c_str());
     SetError(error, code);
     return CopyResult::kFailed;
   }
@@ -376,33 +438,43 @@ class WindowsFileSystem : public FileSystem {
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
     entries->clear();
-    std::string directory = DirectoryOf(pattern);
-    std::string wildcard = pattern.substr(
-        directory.empty() && pattern.find_first_of("\\/") == std::string::npos
-            ? 0
-            : directory.size() + 1);
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+    size_t separator = LastSeparator(code_page_, pattern);
+    std::string prefix = separator == std::string::npos
+                             ? std::string()
+                             : pattern.substr(0, separator) + "\\";
+    std::wstring wide_pattern;
+    std::wstring directory;
+    if (!Wide(pattern, &wide_pattern, nullptr) ||
+        !Wide(prefix.empty() ? "." : prefix, &directory, nullptr)) {
+      return false;
+    }
+    std::wstring wildcard;
+    ToWide(code_page_, pattern.substr(prefix.size()), &wildcard);
+    const std::string utf8_wildcard = ToUtf8(wildcard);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(wide_pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
       // A readable directory without a matching entry is an empty list;
       // a pattern under a file, or under nothing, is a failure (Wine
       // reports both as "file not found" too).
       if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-      DWORD attributes =
-          GetFileAttributesA(directory.empty() ? "." : directory.c_str());
+      DWORD attributes = GetFileAttributesW(directory.c_str());
       return attributes != INVALID_FILE_ATTRIBUTES &&
              (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
     do {
-      std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      // FindFirstFileA also matches the 8.3 short name, so that "*.del"
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      // FindFirstFileW also matches the 8.3 short name, so that "*.del"
       // finds "x.delete"; the long name is checked again with the plain
-      // rules so every platform enumerates the same entries.
-      if (!WildcardMatch(wildcard, name, CharEncoding::kDoubleByte)) continue;
+      // rules, in UTF-8 whatever the code page, so every platform
+      // enumerates the same entries.
+      if (!WildcardMatch(utf8_wildcard, ToUtf8(name), CharEncoding::kUtf8)) {
+        continue;
+      }
       DirEntry entry;
-      entry.name = name;
-      entry.path = directory.empty() ? name : directory + "\\" + name;
+      entry.unconvertible_name = !FromWide(code_page_, name, &entry.name);
+      entry.path = prefix + entry.name;
       entry.size =
           (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
       entry.is_directory =
@@ -411,11 +483,8 @@ class WindowsFileSystem : public FileSystem {
           (data.dwFileAttributes &
            (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
       if (entry.is_special) entry.is_directory = false;
-      // The ANSI listing puts '?' (never part of a Windows name) for each
-      // character the code page cannot hold.
-      entry.unconvertible_name = name.find('?') != std::string::npos;
       entries->push_back(std::move(entry));
-    } while (FindNextFileA(find, &data));
+    } while (FindNextFileW(find, &data));
     DWORD code = GetLastError();
     FindClose(find);
     return code == ERROR_NO_MORE_FILES;
@@ -425,26 +494,114 @@ class WindowsFileSystem : public FileSystem {
     return true;  // every copy is flushed as it is made
   }
 
-  bool RemoveFile(const std::string& path) override {
-    if (DeleteFileA(path.c_str())) return true;
-    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+  bool RemoveFile(const std::string& ansi_path) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    if (DeleteFileW(path.c_str())) return true;
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
            (GetLastError() == ERROR_FILE_NOT_FOUND ||
             GetLastError() == ERROR_PATH_NOT_FOUND);
   }
+
+  bool CanRead(const std::string& ansi_path) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                       FILE_ATTRIBUTE_DEVICE)) != 0) {
+      return false;
+    }
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+  }
+
+  bool CanWrite(const std::string& ansi_path) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    // Opening asks the access check a write would meet, and writes nothing:
+    // a folder for adding entries, a file for writing without truncation.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!folder && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+    FileHandle handle(CreateFileW(
+        path.c_str(),
+        folder ? FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY : GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
+    return handle.valid();
+  }
+
+  bool Locate(const std::string& path, FileLocation* where) override {
+    std::wstring wide;
+    if (!Wide(path, &wide, nullptr)) {
+      where->exists = false;
+      where->chain.clear();
+      return false;
+    }
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                                     static_cast<int>(wide.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                        utf8.data(), length, nullptr, nullptr);
+    return LocateNative(utf8, where);
+  }
+
+ private:
+  // The path for the wide-character calls; false, with the reason, when
+  // the code page has no such text.
+  bool Wide(const std::string& path, std::wstring* wide,
+            std::string* error) const {
+    if (ToWide(code_page_, path, wide)) return true;
+    SetError(error, ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+
+  // The system's message for the code, in the run's code page.
+  void SetError(std::string* error, DWORD code) const {
+    if (error == nullptr) return;
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+            FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    error->clear();
+    if (length != 0 && text != nullptr) {
+      FromWide(code_page_, std::wstring(text, length), error);
+    }
+    if (text != nullptr) LocalFree(text);
+    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' ||
+                               error->back() == ' ')) {
+      error->pop_back();
+    }
+    if (error->empty()) *error = "error " + std::to_string(code);
+  }
+
+  bool Succeeded(DWORD code, std::string* error) const {
+    if (code == ERROR_SUCCESS) return true;
+    SetError(error, code);
+    return false;
+  }
+
+  const UINT code_page_;
 };
 
 }  // namespace
 
 std::unique_ptr<FileSystem> NewDiskFileSystem() {
-  return std::make_unique<WindowsFileSystem>();
+  return std::make_unique<WindowsFileSystem>(GetACP());
 }
 
 std::unique_ptr<FileSystem> NewDiskFileSystem(
     const std::string& code_page_name) {
-  // The ANSI file calls take the system's code page whatever the name says;
-  // the name is only checked.
-  if (OpenCodePage(code_page_name) == nullptr) return nullptr;
-  return std::make_unique<WindowsFileSystem>();
+  UINT code_page = CodePageId(code_page_name);
+  if (code_page == 0) return nullptr;
+  return std::make_unique<WindowsFileSystem>(code_page);
 }
 
 }  // namespace vm

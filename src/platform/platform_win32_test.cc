@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -163,19 +164,67 @@ TEST(AnsiCodePageTest, SystemCodePageIsTheChineseOne) {
   const std::string kUtf8 = "\xe6\x94\xb6\xe4\xbb\xb6\xe7\xae\xb1";  // 收件箱
   const std::string kGbk = "\xca\xd5\xbc\xfe\xcf\xe4";
   EXPECT_EQ(system->ToAnsi(kUtf8), kGbk);
+}
 
-  // A GBK directory name reaches the file system as that name.
-  std::string dir = TempDir();
-  auto fs = NewDiskFileSystem();
-  std::string sub = dir + "\\" + kGbk;
-  ASSERT_TRUE(fs->CreateDir(sub));
-  std::wstring wide = L"\\" + std::wstring(L"\u6536\u4ef6\u7bb1");
-  std::string wide_dir = dir;  // the temp path is plain ASCII
-  std::wstring wide_path(wide_dir.begin(), wide_dir.end());
-  wide_path += wide;
-  EXPECT_NE(GetFileAttributesW(wide_path.c_str()), INVALID_FILE_ATTRIBUTES);
-  RemoveDirectoryA(sub.c_str());
-  RemoveDirectoryA(dir.c_str());
+// Names reach the disk converted with the run's code page, not the
+// system's (936 in this test run): a name is stored as its characters and
+// listed back as the same bytes; a name on disk that the code page cannot
+// hold exactly is flagged, not turned into a look-alike; bytes that are no
+// text of the code page name no file.
+TEST(DiskFileSystemTest, NamesFollowTheRunsCodePage) {
+  const struct {
+    const char* code_page;  // null: the system's
+    std::string name;
+    const wchar_t* wide;
+    const wchar_t* foreign;  // made on disk; null for none
+    std::string invalid;     // empty for none
+  } kCases[] = {
+      {nullptr, "\xca\xd5\xbc\xfe\xcf\xe4", L"\u6536\u4ef6\u7bb1", L"\u0e01.in",
+       "\x81"},
+      {"GBK", "\xd5\xc5\xce\xb0", L"\u5f20\u4f1f", L"\u00c0.in", "a\x81"},
+      {"UTF-8", "\xe6\x94\xb6\xe4\xbb\xb6", L"\u6536\u4ef6", nullptr,
+       "\xca\xd5"},
+      {"CP1252", "caf\xe9", L"caf\u00e9", L"\u0100\u6536.in", ""},
+  };
+  for (const auto& c : kCases) {
+    const char* label = c.code_page != nullptr ? c.code_page : "system";
+    std::string dir = TempDir();
+    std::wstring wide_dir(dir.begin(), dir.end());  // plain ASCII
+    auto fs = c.code_page != nullptr ? NewDiskFileSystem(c.code_page)
+                                     : NewDiskFileSystem();
+    ASSERT_NE(fs, nullptr) << label;
+    std::string sub = dir + "\\" + c.name;
+    ASSERT_TRUE(fs->CreateDir(sub)) << label;
+    ASSERT_TRUE(fs->WriteFile(sub + "\\" + c.name, "x", nullptr)) << label;
+    std::wstring wide_sub = wide_dir + L"\\" + c.wide;
+    EXPECT_NE(GetFileAttributesW((wide_sub + L"\\" + c.wide).c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << label;
+    if (c.foreign != nullptr) {
+      HANDLE file =
+          CreateFileW((wide_sub + L"\\" + c.foreign).c_str(), GENERIC_WRITE, 0,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE) << label;
+      CloseHandle(file);
+    }
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(fs->List(sub + "\\*", &entries)) << label;
+    ASSERT_EQ(entries.size(), c.foreign != nullptr ? 2u : 1u) << label;
+    for (const DirEntry& entry : entries) {
+      bool foreign = entry.name != c.name;
+      EXPECT_EQ(entry.unconvertible_name, foreign) << label << entry.name;
+      EXPECT_EQ(entry.name.find('?') != std::string::npos, foreign) << label;
+      EXPECT_EQ(entry.path, sub + "\\" + entry.name) << label;
+    }
+    if (!c.invalid.empty()) {
+      std::string bad = dir + "\\" + c.invalid;
+      EXPECT_FALSE(fs->WriteFile(bad, "y", nullptr)) << label;
+      EXPECT_FALSE(fs->Exists(bad)) << label;
+      EXPECT_TRUE(fs->List(dir + "\\*", &entries)) << label;
+      EXPECT_EQ(entries.size(), 1u) << label;
+    }
+    std::filesystem::remove_all(std::filesystem::path(wide_dir));
+  }
 }
 
 }  // namespace

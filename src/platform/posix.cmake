@@ -2,6 +2,7 @@ target_sources(vmcore PRIVATE
   clock_posix.cc
   code_page_posix.cc
   disk_space_posix.cc
+  file_identity_posix.cc
   file_system_posix.cc
   interprocess_lock_posix.cc
   registry_posix.cc)

@@ -3,6 +3,7 @@ target_sources(vmcore PRIVATE
   code_page_win32.cc
   console_win32.cc
   disk_space_win32.cc
+  file_identity_win32.cc
   file_system_win32.cc
   interprocess_lock_win32.cc
   registry_win32.cc)

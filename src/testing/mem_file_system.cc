@@ -1,5 +1,7 @@
 #include "testing/mem_file_system.h"
 
+#include <functional>
+
 #include "platform/wildcard.h"
 
 namespace vm {
@@ -258,6 +260,19 @@ bool MemFileSystem::RemoveFile(const std::string& path) {
   return true;
 }
 
+bool MemFileSystem::CanRead(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string key = Key(path);
+  const Node* node = Find(key);
+  return node != nullptr && !node->is_directory && !Failing(key);
+}
+
+bool MemFileSystem::CanWrite(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string key = Key(path);
+  return (Split(path).size() == 1 || Find(key) != nullptr) && !Failing(key);
+}
+
 bool MemFileSystem::SyncVolume(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++syncs_;
@@ -266,6 +281,20 @@ bool MemFileSystem::SyncVolume(const std::string& path, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool MemFileSystem::Locate(const std::string& path, FileLocation* where) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> parts = Split(path);
+  where->exists = !parts.empty() && (parts.size() == 1 || Find(Key(path)));
+  where->chain.clear();
+  for (size_t count = parts.size(); count > 0; --count) {
+    std::string key = Key(parts, count);
+    if (count == 1 || Find(key) != nullptr) {
+      where->chain.push_back({0, std::hash<std::string>()(key)});
+    }
+  }
+  return !where->chain.empty();
 }
 
 int MemFileSystem::SyncCount() const {

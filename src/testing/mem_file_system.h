@@ -42,6 +42,12 @@ class MemFileSystem : public FileSystem {
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
+  // A failing path can be neither read nor written.
+  bool CanRead(const std::string& path) override;
+  bool CanWrite(const std::string& path) override;
+
+  // No links: a path's identity is its folded spelling.
+  bool Locate(const std::string& path, FileLocation* where) override;
 
   // The modification time of files written from now on (initially 1).
   void SetNow(int64_t seconds);

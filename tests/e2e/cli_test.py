@@ -68,7 +68,7 @@ class Result:
         self.lines = self.out.splitlines()
 
 
-class CliTest(unittest.TestCase):
+class CliBase(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vm-e2e-")
         self.src = os.path.join(self.dir, "src")
@@ -86,6 +86,48 @@ class CliTest(unittest.TestCase):
                            env=env)
         return Result(p)
 
+    def read_log(self, log, out, outcome, start=0):
+        """Checks the part of the log from `start`: a header, the result
+        list `out` and the outcome; returns the bytes up to its end."""
+        with open(log, "rb") as f:
+            data = f.read()
+        part = data[start:].decode("utf-8").split("\n")
+        self.assertEqual(part.pop(), "")
+        self.assertRegex(part[0], r"^== velquor-migrate [0-9.]+ started "
+                         r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertTrue(part[1].startswith("== velquor-migrate --source "),
+                        part[1])
+        self.assertEqual("".join(l + "\n" for l in part[2:-1]), out)
+        self.assertRegex(part[-1], r"^== ended \S+Z: " + re.escape(outcome))
+        return data
+
+    def snapshot(self):
+        """Every file and folder under the test's folder, with its bytes
+        and times: what "nothing written" compares."""
+        found = {}
+        for base, dirs, names in os.walk(self.dir):
+            for n in dirs + names:
+                p = os.path.join(base, n)
+                st = os.lstat(p)
+                data = (read(p) if os.path.isfile(p) and not os.path.islink(p)
+                        else None)
+                found[p] = (data, st.st_mtime_ns, st.st_nlink)
+        return found
+
+    def make_target(self, charset="utf-8", mailstore=None):
+        """An installed target in dir/T, with its lists and system.cfg."""
+        target = os.path.join(self.dir, "T")
+        write(os.path.join(target, "data", "domain.cfg"),
+              golden("e2e/target_domain.cfg"))
+        write(os.path.join(target, "data", "userauth.cfg"),
+              golden("e2e/target_userauth.cfg"))
+        store = ("<advanced><directory><mailstore>%s</mailstore></directory>"
+                 "</advanced>" % native(mailstore) if mailstore else "")
+        write(os.path.join(target, "data", "system.cfg"),
+              ("<database><charset>%s</charset>%s</database>"
+               % (charset, store)).encode("utf-8"))
+        return target
+
     def make_source(self, domains, accounts, mail=None):
         """accounts: popusers.ini lines; mail: {user: {file: bytes}}."""
         write(os.path.join(self.src, "domain.ini"),
@@ -97,15 +139,19 @@ class CliTest(unittest.TestCase):
             for name, data in files.items():
                 write(os.path.join(self.src, "mail", user, name), data)
 
+
+
+class CliTest(CliBase):
     def test_sample_installation(self):
-        log = os.path.join(self.dir, "result.log")
+        # The output folder is made first, so the log may lie in it.
+        self.out = os.path.join(self.dir, "new")
+        log = os.path.join(self.out, "result.log")
         r = self.run_cli("--log", native(log), source=SAMPLE)
         self.assertEqual(r.status, 0, r.err)
         self.assertEqual(r.out.encode("utf-8"), golden("sample/result.txt"))
         self.assertEqual(r.err, SHORT_SUCCESS + "\n请将临时目录中创建的域名/帐户 "
                          "数据文件和邮件存储目录拷贝到 Tarnwick 系统安装目录下。\n")
-        with open(log, "rb") as f:
-            self.assertEqual(f.read().decode("utf-8"), r.out)
+        first = self.read_log(log, r.out, "succeeded (exit status 0)")
         for name, expected in (("domain.cfg", "sample/domain.cfg"),
                                ("userauth.cfg", "sample/userauth.cfg"),
                                ("mailgroup.cfg", "config/mailgroup_empty.cfg")):
@@ -125,10 +171,14 @@ class CliTest(unittest.TestCase):
                     "dave@Sales.Example.org"]:
             self.assertTrue(os.path.isdir(os.path.join(store, box, "Spam")))
 
-        # A second run over the same target adds nothing.
-        r = self.run_cli(source=SAMPLE)
+        # A second run over the same target adds nothing; the log keeps the
+        # first run's part and appends its own.
+        r = self.run_cli("--log", native(log), source=SAMPLE)
         self.assertEqual(r.status, 0, r.err)
         self.assertIn("域名0 用户数0 邮件总数0 ", r.lines)
+        with open(log, "rb") as f:
+            self.assertEqual(f.read(len(first)), first)
+        self.read_log(log, r.out, "succeeded (exit status 0)", len(first))
         self.assertEqual(read(os.path.join(self.out, "userauth.cfg")),
                          golden("sample/userauth.cfg"))
         self.assertEqual(files_under(store), set(expected))
@@ -184,7 +234,7 @@ class CliTest(unittest.TestCase):
         self.assertIn(" " * 9 + "文件夹名称不能用作目录，未转移:..\\..\\..\\evil",
                       r.lines)
         self.assertIn("用户名不能用作邮箱目录，邮件未转移:..", r.lines)
-        self.assertEqual(r.lines[-2:], ["域名1 用户数2 邮件总数3 ",
+        self.assertEqual(r.lines[-2:], ["域名1 用户数2 邮件总数1 ",
                                         "复制失败的邮件数:2"])
         self.assertFalse(any("evil" in f for f in files_under(self.dir)))
 
@@ -221,6 +271,157 @@ class CliTest(unittest.TestCase):
                     self.assertEqual(os.listdir(self.out), [])
         self.assertEqual(read(victim), b"keep")
         self.assertFalse(os.path.exists(victim + "2"))
+
+
+class RefusalTest(CliBase):
+    """What start-up refuses, it refuses before anything is written."""
+
+    def setUp(self):
+        super().setUp()
+        self.make_source(["a.com"], ["bob\tc\ta.com"],
+                         {"bob": {"1.in": b"one"}})
+
+    def link(self, how, to, name):
+        path = os.path.join(self.dir, name)
+        (os.symlink if how == "symlink" else os.link)(to, path)
+        return path
+
+    # Neither a log nor a report may land on a file of either installation,
+    # by any spelling or link; no folder of the run may lie in the source.
+    def test_paths_into_an_installation_are_usage_errors(self):
+        t = self.make_target()
+        data = os.path.join(t, "data")
+        store = os.path.join(self.dir, "store")
+        posix = not WINDOWS_PATHS
+        cases = [
+            ("log on the user list", ["--log", os.path.join(data,
+                                                            "userauth.cfg")]),
+            ("log in data by ..", ["--log", os.path.join(
+                data, "..", "data", "new.log")]),
+            ("log on the source list", ["--log", os.path.join(
+                self.src, "popusers.ini")]),
+            ("report in a mailbox", ["--report", os.path.join(
+                self.src, "mail", "bob", "r.csv")]),
+            ("log in the mail store", ["--log", os.path.join(store, "x.log")],
+             store),
+            ("output inside the source", ["--output", os.path.join(
+                self.src, "out")]),
+            ("target is the source", ["--target", self.src]),
+            ("store is the source's mail",
+             [], os.path.join(self.src, "mail")),
+            ("store holds the source", [], self.dir),
+            ("log is the report", ["--log", os.path.join(self.dir, "r.csv"),
+                                   "--report", os.path.join(self.dir,
+                                                            "r.csv")]),
+            ("common without a password", ["--password-mode", "common"]),
+        ]
+        if posix:
+            cases += [
+                ("log spelled otherwise", ["--log", os.path.join(
+                    t, "DATA", "UserAuth.CFG")]),
+                ("report through a symbolic link", ["--report", self.link(
+                    "symlink", os.path.join(data, "domain.cfg"), "s.json")]),
+                ("report through a hard link", ["--report", self.link(
+                    "hard", os.path.join(data, "userauth.cfg"), "h.csv")]),
+                ("log through a dangling link", ["--log", self.link(
+                    "symlink", os.path.join(data, "new.log"), "d.log")]),
+                ("output through a linked folder", ["--output", os.path.join(
+                    self.link("symlink", self.src, "lnk"), "out")]),
+            ]
+        for what, args, *mailstore in cases:
+            with self.subTest(what):
+                os.makedirs(store, exist_ok=True)
+                write(os.path.join(data, "system.cfg"), (
+                    "<database><charset>utf-8</charset><advanced><directory>"
+                    "<mailstore>%s</mailstore></directory></advanced>"
+                    "</database>" % native(mailstore[0] if mailstore
+                                           else store)).encode("utf-8"))
+                before = self.snapshot()
+                target = None if "--output" in args else t
+                if "--target" in args:
+                    i = args.index("--target")
+                    target, args = args[i + 1], args[:i] + args[i + 2:]
+                cmd = RUNNER + [PROGRAM, "--source", native(self.src)]
+                if target:
+                    cmd += ["--target", native(target)]
+                cmd += [native(a) if os.path.isabs(a) else a for a in args]
+                p = subprocess.run(cmd, capture_output=True, timeout=60)
+                err = p.stderr.decode("utf-8")
+                self.assertEqual(p.returncode, 2, err)
+                self.assertRegex(err, r"^velquor-migrate: [^\n]+\n"
+                                 r"Try 'velquor-migrate --help'.\n$")
+                self.assertEqual(p.stdout, b"")
+                self.assertEqual(self.snapshot(), before)
+
+    # Each missing piece of a target is named; an old or broken target and
+    # a source without its lists get no file written anywhere.
+    def test_checks_come_before_any_write(self):
+        cases = [
+            ("too old", "gbk", None, "本机安装的 Tarnwick 版本太低，请升级！\n"),
+            ("no system.cfg", "utf-8", "data/system.cfg",
+             "没有找到 Tarnwick 配置文件:"),
+            ("no data folder", "utf-8", "data", "没有找到 Tarnwick 数据目录:"),
+            ("no domain.ini", "utf-8", "../src/domain.ini",
+             "没有找到domain.ini文件\n"),
+            ("no popusers.ini, output", None, "../src/popusers.ini",
+             "没有找到popusers.ini文件\n"),
+        ]
+        for what, charset, remove, message in cases:
+            with self.subTest(what):
+                shutil.rmtree(self.dir)
+                self.setUp()
+                t = self.make_target(charset or "utf-8")
+                os.remove(os.path.join(t, "data", "domain.cfg"))
+                if remove:
+                    victim = os.path.normpath(os.path.join(t, remove))
+                    (shutil.rmtree if os.path.isdir(victim) else os.remove)(
+                        victim)
+                before = self.snapshot()
+                if charset:
+                    r = self.run_cli(target=t)
+                else:
+                    self.out = os.path.join(self.dir, "new")
+                    r = self.run_cli()
+                self.assertEqual((r.status, r.out), (1, ""), r.err)
+                self.assertTrue(r.err.startswith(message), r.err)
+                self.assertEqual(self.snapshot(), before)
+
+    # On an 80-column terminal (or any other) the progress line never
+    # reaches the last column, so it never wraps.
+    def test_progress_line_fits_the_terminal(self):
+        if WINDOWS_PATHS:
+            self.skipTest("POSIX terminals")
+        import fcntl
+        import pty
+        import struct
+        import termios
+        for columns in (80, 40):
+            with self.subTest(columns=columns):
+                shutil.rmtree(self.out)
+                master, slave = pty.openpty()
+                fcntl.ioctl(slave, termios.TIOCSWINSZ,
+                            struct.pack("HHHH", 24, columns, 0, 0))
+                p = subprocess.Popen(
+                    [PROGRAM, "--source", self.src, "--output", self.out,
+                     "--progress"], stdout=subprocess.PIPE, stderr=slave,
+                    stdin=subprocess.DEVNULL)
+                os.close(slave)
+                shown = b""
+                while True:
+                    try:
+                        chunk = os.read(master, 4096)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    shown += chunk
+                p.communicate()
+                os.close(master)
+                lines = [l for l in re.split(r"[\r\n]", shown.decode("utf-8"))
+                         if "msg" in l or "messages" in l]
+                self.assertTrue(lines, shown)
+                for line in lines:
+                    self.assertLess(len(line.rstrip(" ")), columns, line)
 
 
 def main():

@@ -7,9 +7,14 @@ installation.
 """
 
 import argparse
+import collections
+import csv
+import io
+import itertools
 import json
 import os
 import pty
+import pwd
 import re
 import shutil
 import subprocess
@@ -57,6 +62,9 @@ def summary(out):
 class CutoverTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vm-cutover-")
+        self.fill()
+
+    def fill(self):
         self.src = os.path.join(self.dir, "src")
         self.out = os.path.join(self.dir, "out")
         self.store = os.path.join(self.out, "store")
@@ -76,11 +84,19 @@ class CutoverTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_cli(self, *args, stderr=subprocess.PIPE):
+    def run_cli(self, *args, stderr=subprocess.PIPE, as_nobody=False):
         cmd = RUNNER + [PROGRAM, "--source", native(self.src),
                         "--output", native(self.out)] + list(args)
+        env, preexec = None, None
+        if as_nobody and os.geteuid() == 0:
+            nobody = pwd.getpwnam("nobody")
+            env = dict(os.environ, VELQUOR_LOCK_DIR=self.dir)
+
+            def preexec():
+                os.setgid(nobody.pw_gid)
+                os.setuid(nobody.pw_uid)
         p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=stderr,
-                           timeout=300)
+                           timeout=300, env=env, preexec_fn=preexec)
         return (p.returncode, p.stdout.decode("utf-8"),
                 (p.stderr or b"").decode("utf-8"))
 
@@ -122,6 +138,54 @@ class CutoverTest(unittest.TestCase):
         self.assertEqual((status, summary(out)), (0, (0, 0, 0)))
         self.assertEqual(snapshot(self.store), after)
 
+        # At the switch: only what changed is listed, with units on stderr.
+        write(os.path.join(self.mail, "ann", "8.in"), b"eight")
+        status, out, err = self.run_cli("--sync", "--changes-only", "--stats")
+        self.assertEqual(status, 0, out)
+        lines = out.splitlines()
+        self.assertEqual(lines[lines.index("邮箱用户转移开始") + 1:
+                               lines.index("邮箱用户转移结束")],
+                         ["同步帐户:ann@a.com", " " * 9 + "收件箱转移成功 1!"])
+        self.assertEqual(summary(out), (0, 0, 1))
+        self.assertRegex(err, r"(?m)^mail: [0-9.]+ s$")
+        self.assertRegex(err, r"(?m)^copied: [0-9.]+ MB, [0-9.]+ MB/s$")
+
+    def test_dry_run_agrees_with_the_run(self):
+        """What the run would be refused, the dry run is refused too."""
+        if WINDOWS_PATHS:
+            self.skipTest("POSIX owners and modes")
+        # name, preparation; run as nobody when root, so modes hold
+        def unreadable():
+            os.chmod(os.path.join(self.mail, "ann", "2.sed"), 0)
+
+        def unwritable():
+            os.chmod(self.out, 0o555)
+
+        def trail_backslash():
+            # 乗 is 0x81 0x5C in GBK: its second byte is a backslash.
+            write(os.path.join(self.src, "popusers.ini"),
+                  "乗乗\tc\ta.com\r\n")
+            write(os.path.join(self.mail, "乗乗", "1.in"), b"one")
+
+        for name, prepare in [("unreadable message", unreadable),
+                              ("read-only target", unwritable),
+                              ("trail byte 0x5C", trail_backslash)]:
+            with self.subTest(name):
+                self.tearDown()
+                self.setUp()
+                for base, dirs, files in os.walk(self.dir):
+                    os.chmod(base, 0o777)
+                prepare()
+                runs = []
+                for args in (["--dry-run"], []):
+                    status, out, err = self.run_cli(*args, as_nobody=True)
+                    listed = out.split("Plan (dry run")[0].splitlines()
+                    failures = [l for l in listed if "失败" in l or "无法" in l]
+                    runs.append((status, summary(out), len(failures),
+                                 "转移成功" in err))
+                self.assertEqual(runs[0], runs[1])
+                self.assertEqual(runs[1][0], 0 if "0x5C" in name else 1)
+
     def test_verify_only_finds_truncated_and_deleted_copies(self):
         self.assertEqual(self.run_cli()[0], 0)
         with open(os.path.join(self.store, "ann", "INBOX", "1.in"), "wb") as f:
@@ -134,43 +198,277 @@ class CutoverTest(unittest.TestCase):
         lines = out.splitlines()
         self.assertIn("校验未通过的帐户:ann@a.com", lines)
         self.assertIn("校验未通过的帐户:bob@b.com", lines)
+        self.assertIn("校验的邮件数:4", lines)
+        # Each line names the source and the target file, as the platform
+        # writes paths.
         problems = [l for l in lines if l.startswith(" " * 9)]
-        self.assertEqual(len(problems), 2, out)
-        self.assertTrue(problems[0].startswith(" " * 9 + "目标中的邮件与源邮件不同:"))
-        self.assertTrue(problems[0].endswith("1.in"))
-        self.assertTrue(problems[1].startswith(" " * 9 + "目标中缺少该邮件:"))
-        self.assertTrue(problems[1].endswith("4.in"))
+        self.assertEqual(problems, [
+            " " * 9 + "目标中的邮件与源邮件不同:" +
+            native(os.path.join(self.mail, "ann", "1.in")) + " -> " +
+            native(os.path.join(self.store, "ann", "INBOX", "1.in")),
+            " " * 9 + "目标中缺少该邮件:" +
+            native(os.path.join(self.mail, "bob", "4.in")) + " -> " +
+            native(os.path.join(self.store, "bob@b.com", "INBOX", "4.in"))])
         self.assertEqual(snapshot(self.out), before)
 
+    def test_faults_fail_the_run(self):
+        """Each row leaves mail out of the target or unchecked: the run
+        names it in a failure line and exits 1."""
+        store, mail = self.store, self.mail
+        ann, bob = os.path.join(store, "ann"), os.path.join(store, "bob@b.com")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+
+        def carol():  # a mailbox whose name only GBK holds
+            write(os.path.join(self.src, "domain.ini"), "a.com\r\n示例.cn\r\n")
+            write(os.path.join(self.src, "popusers.ini"),
+                  "ann\tc\ta.com\r\ncarol@示例.cn\tc\t示例.cn\r\n")
+            write(os.path.join(mail, "carol@示例.cn", "1.in"), b"gbk")
+
+        def carol_migrated():
+            carol()
+            self.assertEqual(self.run_cli()[0], 0)
+
+        def relink(path, files):  # the folder becomes a link elsewhere
+            shutil.rmtree(path)
+            os.makedirs(elsewhere)
+            for name, data in files.items():
+                write(os.path.join(elsewhere, name), data)
+            os.symlink(elsewhere, path)
+            return lambda: self.assertEqual(
+                {n: d for n, d in snapshot(elsewhere).items() if d}, files)
+
+        def sized_then_grown():
+            write(os.path.join(ann, "INBOX", "1.in,S=3.0.S"), b"one")
+            os.remove(os.path.join(ann, "INBOX", "1.in"))
+            write(os.path.join(mail, "ann", "__r_in.ini"),
+                  "1.in\f\ta\f\tb\f\tc\f\t1\f\t0\f\tN\f\t1\r\n")
+            write(os.path.join(mail, "ann", "1.in"), b"one, grown")
+            return lambda: self.assertEqual(
+                sorted(os.listdir(os.path.join(ann, "INBOX"))),
+                ["1.in,S=3.0.S"])
+
+        def edit(path, old, new):
+            with open(path, "rb") as f:
+                data = f.read()
+            write(path, data.replace(old, new))
+
+        def twice_listed():
+            write(os.path.join(mail, "ann", "Folders.ini"),
+                  "work\t0\r\nwork\t0\r\n")
+            write(os.path.join(mail, "ann", "5.1"), b"five")
+            self.assertEqual(self.run_cli()[0], 0)
+            os.remove(os.path.join(ann, "work", "3.0"))
+            report = os.path.join(self.dir, "r.json")
+            self.report_args = ["--report", native(report)]
+
+            def check():
+                with open(report, encoding="utf-8") as f:
+                    r = json.load(f)
+                self.assertEqual([a["verification"] for a in r["accounts"]
+                                  if a["user"] == "ann"], ["failed"])
+            return check
+
+        on_posix = not WINDOWS_PATHS
+        # name, migrated first, prepare (may return a check), options, line
+        rows = [
+            ("verify-only of a target never migrated", False, None,
+             ["--verify-only"], "目标中没有该帐户:ann@a.com$"),
+            ("verify-only of a removed account", True,
+             lambda: (edit(os.path.join(self.out, "userauth.cfg"),
+                           b"<name>ann</name>", b"<name>zed</name>"),
+                      shutil.rmtree(ann)),
+             ["--verify-only"], "目标中没有该帐户:ann@a.com$"),
+            ("verify-only of a mailbox removed", True,
+             lambda: shutil.rmtree(bob), ["--verify-only"],
+             "目标中没有该帐户的邮箱目录:.*bob@b.com$"),
+            ("verify-only of an unreadable user list", True,
+             lambda: write(os.path.join(self.out, "userauth.cfg"),
+                           "<database><user><item>"),
+             ["--verify-only"], "无法读取目标配置文件.*userauth.cfg$"),
+            ("verify-only of a folder listed twice", False, twice_listed,
+             ["--verify-only"], "目标中缺少该邮件:.*3.0 -> .*3.0$"),
+            ("sync of a message whose sized name changed", True,
+             sized_then_grown, ["--sync"], "目标中已有该邮件的另一版本"),
+            ("sync of a changed plain message", True,
+             lambda: write(os.path.join(mail, "bob", "4.in"), b"four, new"),
+             ["--sync"], "目标中已有该邮件的另一版本.*4.in$"),
+            ("sync after a copy cut short", True,
+             lambda: write(os.path.join(bob, "INBOX", "4.in"), b"fo"),
+             ["--sync"], "目标中已有该邮件的另一版本.*4.in$"),
+            ("two accounts meeting in one mailbox", False,
+             lambda: (edit(os.path.join(self.src, "popusers.ini"), b"\r\nno",
+                           b"\r\nbob@b.com\tc\tb.com\r\nno"),
+                      write(os.path.join(mail, "bob@b.com", "4.in"), b"4")),
+             ["--sync"], "与另一帐户共用同一目标邮箱.*bob@b.com \\(bob\\)$"),
+        ]
+        if on_posix:
+            rows += [
+                ("code page UTF-8 on a GBK source", False, carol,
+                 ["--codepage", "UTF-8"], "用户名不能用作邮箱目录"),
+                ("verify-only in code page UTF-8", False, carol_migrated,
+                 ["--codepage", "UTF-8", "--verify-only"], "用户名不能用作"),
+                ("code page CP1252 on a GBK source", False, carol,
+                 ["--codepage", "CP1252"], r"src.mail.carol@\?\?\.cn$"),
+                ("verify-only through a linked folder", True,
+                 lambda: relink(os.path.join(ann, "INBOX"), {"1.in": b"one"}),
+                 ["--verify-only"], "目标中缺少该邮件:.*1.in"),
+                ("sync into a linked folder", True,
+                 lambda: (write(os.path.join(mail, "ann", "6.in"), b"six"),
+                          relink(os.path.join(ann, "INBOX"), {}))[1],
+                 ["--sync"], "邮件复制失败:.*6.in"),
+                ("verify-only of a linked mailbox", True,
+                 lambda: relink(bob, {"INBOX/4.in": b"four"}),
+                 ["--verify-only"], "目标中没有该帐户的邮箱目录"),
+            ]
+        for name, migrated, prepare, args, line in rows:
+            with self.subTest(name):
+                shutil.rmtree(self.dir)
+                os.makedirs(self.dir)
+                self.fill()
+                self.report_args = []
+                if migrated:
+                    self.assertEqual(self.run_cli()[0], 0)
+                check = prepare() if prepare else None
+                status, out, _ = self.run_cli(*args, *self.report_args)
+                self.assertEqual(status, 1, out)
+                self.assertTrue(any(re.search(line, l)
+                                    for l in out.splitlines()), out)
+                if callable(check):
+                    check()
+
     def test_reports_match_the_result_list(self):
-        report = os.path.join(self.dir, "r.json")
-        csv = os.path.join(self.dir, "r.csv")
-        status, out, _ = self.run_cli("--report", native(report), "--verify",
-                                      "--password-mode", "common",
-                                      "--password", "s3cr3t-pw")
-        self.assertEqual(status, 0, out)
-        with open(report, encoding="utf-8") as f:
-            text = f.read()
-        self.assertNotIn("s3cr3t-pw", text)
+        # run, preparation, options, status
+        def first_run():
+            self.assertEqual(self.run_cli()[0], 0)
+
+        def new_mail():
+            first_run()
+            write(os.path.join(self.mail, "ann", "6.in"), b"six")
+
+        def failures():
+            # Names a spreadsheet would take for formulas, one the target
+            # refuses, and a file where bob's INBOX should be.
+            write(os.path.join(self.src, "popusers.ini"),
+                  "ann\tc\ta.com\r\nbob\tc\tb.com\r\nnobody\tc\tz.com\r\n"
+                  "-dash\tc\ta.com\r\n=sum\tc\ta.com\r\n@at\tc\ta.com\r\n")
+            write(os.path.join(self.store, "bob@b.com", "INBOX"), b"")
+
+        runs = [("first run", None, ["--verify"], 0),
+                ("sync", new_mail, ["--sync"], 0),
+                ("verify-only", first_run, ["--verify-only"], 0),
+                ("dry run", None, ["--dry-run"], 0),
+                ("failures", failures, ["--verify"], 1)]
+        for (name, prepare, args, expected), kind in itertools.product(
+                runs, ["json", "csv"]):
+            with self.subTest(run=name, report=kind):
+                self.tearDown()
+                self.setUp()
+                if prepare:
+                    prepare()
+                report = os.path.join(self.dir, "r." + kind)
+                status, out, _ = self.run_cli("--report", native(report),
+                                              "--password-mode", "common",
+                                              "--password", "s3cr3t-pw",
+                                              *args)
+                self.assertEqual(status, expected, out)
+                with open(report, "rb") as f:
+                    text = f.read()
+                self.assertNotIn(b"s3cr3t-pw", text)
+                check = self.check_json if kind == "json" else self.check_csv
+                check(name, text.decode("utf-8"), out)
+
+    SUCCESS = ("added", "resumed", "synced")
+    COUNTS = ["source_messages", "source_bytes", "copied", "copied_bytes",
+              "already_present", "failed", "checked", "missing", "different"]
+
+    def result_counts(self, out):
+        """Summary, failed copies, verification findings of the list."""
+        lines = out.splitlines()
+        copies = [l for l in lines if "邮件复制失败:" in l]
+        found = [l for l in lines if l.startswith(" " * 9 + "目标中")]
+        for line in copies + found:  # paths in the platform's own form
+            self.assertNotIn("/" if WINDOWS_PATHS else "\\",
+                             line.split(":", 1)[1], line)
+        # --verify-only migrates nothing and has no summary.
+        shown = summary(out) if "本次成功迁移:" in lines else (0, 0, 0)
+        return shown, len(copies), len(found)
+
+    def check_path(self, path):
+        if path:
+            self.assertTrue(path.startswith(native(self.store)), path)
+            self.assertNotIn("/" if WINDOWS_PATHS else "\\", path)
+
+    def check_json(self, run, text, out):
         r = json.loads(text)
+        counts = set(self.COUNTS + ["verification"])
+        self.assertEqual(set(r), {"tool", "version", "started", "ended",
+                                  "options", "totals", "domains", "accounts"})
         t = r["totals"]
-        self.assertEqual((t["domains"], t["accounts"], t["messages"]),
-                         summary(out))
+        self.assertEqual(set(t), counts | {
+            "domains", "accounts", "messages", "failed_copies",
+            "accounts_left_out", "failure_lines", "succeeded", "stopped",
+            "domain_outcomes", "account_outcomes"})
+        for d in r["domains"]:
+            self.assertEqual(set(d), {"name", "outcome", "reason"})
+            self.assertEqual(bool(d["reason"]), d["outcome"] != "added", d)
+        sums = collections.Counter()
+        for a in r["accounts"]:
+            self.assertEqual(set(a), counts | {
+                "user", "domain", "outcome", "reason", "target_mailbox",
+                "folders"}, a)
+            self.assertEqual(bool(a["reason"]),
+                             a["outcome"] not in self.SUCCESS, a)
+            self.check_path(a["target_mailbox"])
+            for f in a["folders"]:
+                self.assertEqual(set(f), counts | {"name"}, f)
+                for k in self.COUNTS:
+                    sums[a["user"], k] += f[k]
+            for k in self.COUNTS:
+                self.assertEqual(sums[a["user"], k], a[k], (a["user"], k))
+                sums[k] += a[k]
+        for k in self.COUNTS:
+            self.assertEqual(sums[k], t[k], k)
         self.assertEqual(
-            [(a["user"], a["outcome"], a["verification"])
-             for a in r["accounts"]],
-            [("nobody", "skipped-no-domain-line", "not checked"),
-             ("ann", "added", "passed"), ("bob", "added", "passed")])
-        self.assertEqual(
-            [(f["name"], f["source_messages"], f["copied"])
-             for f in r["accounts"][1]["folders"]],
-            [("INBOX", 1, 1), ("Sent", 1, 1), ("Draft", 0, 0),
-             ("Trash", 0, 0), ("work", 1, 1)])
-        self.run_cli("--report", native(csv))
-        with open(csv, encoding="utf-8") as f:
-            rows = f.read().splitlines()
-        self.assertEqual(len(rows), 4)
-        self.assertTrue(rows[2].startswith("ann,a.com,exists,"), rows)
+            collections.Counter(a["outcome"] for a in r["accounts"]),
+            collections.Counter({k: v for k, v in
+                                 t["account_outcomes"].items() if v}))
+        shown, copies, found = self.result_counts(out)
+        self.assertEqual((t["domains"], t["accounts"], t["messages"]), shown)
+        self.assertEqual((t["copied"], t["failed"], t["missing"] +
+                          t["different"]), (shown[2], copies, found))
+        left_out = [a for a in r["accounts"] if a["user"] == "nobody"]
+        self.assertEqual([(a["outcome"], a["reason"]) for a in left_out],
+                         [("skipped-no-domain-line",
+                           "its domain is no line of domain.ini")])
+        if run == "verify-only":
+            self.assertEqual((t["checked"], t["verification"]), (4, "passed"))
+
+    def check_csv(self, run, text, out):
+        self.assertTrue(text.startswith("\ufeff"))
+        rows = list(csv.DictReader(io.StringIO(text[1:], newline="")))
+        self.assertEqual(list(rows[0]), [
+            "user", "domain", "outcome", "reason", "target_mailbox",
+            "folder"] + self.COUNTS + ["verification"])
+        total = rows.pop()
+        self.assertEqual(total["outcome"], "total")
+        for k in self.COUNTS:
+            self.assertEqual(sum(int(row[k]) for row in rows), int(total[k]))
+        for row in rows:
+            self.assertEqual(bool(row["reason"]),
+                             row["outcome"] not in self.SUCCESS, row)
+            self.check_path(row["target_mailbox"])
+        shown, copies, found = self.result_counts(out)
+        self.assertEqual((int(total["copied"]), int(total["failed"]),
+                          int(total["missing"]) + int(total["different"])),
+                         (shown[2], copies, found))
+        users = [row["user"] for row in rows]
+        if run == "failures":
+            # Guarded against formulas, and every account present.
+            self.assertEqual(sorted(set(users)), sorted(
+                ["'-dash", "'=sum", "'@at", "ann", "bob", "nobody"]))
+        else:
+            # One row per folder: ann has five.
+            self.assertEqual(users.count("ann"), 5)
 
     def test_progress_only_on_a_terminal(self):
         if WINDOWS_PATHS:

@@ -11,18 +11,39 @@
 namespace vm {
 namespace {
 
-// UTF-8 here; shown in the system's ANSI code page.
 constexpr char kTitleUtf8[] = "请选择临时保存文件夹！";
 constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
 
 int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
   if (message == BFFM_INITIALIZED) {
-    SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
+    SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
   }
   return 0;
 }
 
+std::wstring Widen(UINT code_page, const std::string& text) {
+  int length = MultiByteToWideChar(code_page, 0, text.data(),
+                                   static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
+                      wide.data(), length);
+  return wide;
+}
+
 }  // namespace
+
+bool ToAnsiPath(const wchar_t* wide, std::string* ansi) {
+  std::unique_ptr<CodePage> code_page = OpenCodePage("");
+  int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (code_page == nullptr || length <= 1) return false;
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr,
+                      nullptr);
+  utf8.resize(static_cast<size_t>(length - 1));
+  *ansi = code_page->ToAnsi(utf8);
+  return code_page->ToUtf8(*ansi) == utf8;
+}
 
 std::string InitialSelection(const std::string& initial) {
   if (!initial.empty() && initial.back() == '\\') {
@@ -50,22 +71,27 @@ bool PickFolder(std::string* result, std::string initial) {
   LPITEMIDLIST root = nullptr;
   SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &root);
 
-  BROWSEINFOA info = {};
+  BROWSEINFOW info = {};
   info.hwndOwner = nullptr;
   info.pidlRoot = root;
-  std::unique_ptr<CodePage> ansi = OpenCodePage("");
-  std::string title = ansi != nullptr ? ansi->ToAnsi(kTitleUtf8) : "";
+  std::wstring title = Widen(CP_UTF8, kTitleUtf8);
   info.lpszTitle = title.c_str();
   info.ulFlags = kBrowseFlags;
   info.lpfn = BrowseCallback;
-  info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
+  std::wstring wide_initial = Widen(CP_ACP, initial);
+  info.lParam = reinterpret_cast<LPARAM>(wide_initial.c_str());
 
   bool chosen = false;
-  LPITEMIDLIST item = SHBrowseForFolderA(&info);
+  LPITEMIDLIST item = SHBrowseForFolderW(&info);
   if (item != nullptr) {
     chosen = true;
-    char path[MAX_PATH] = {};
-    if (SHGetPathFromIDListA(item, path)) *result = WithTrailingBackslash(path);
+    wchar_t path[MAX_PATH] = {};
+    std::string ansi;
+    if (SHGetPathFromIDListW(item, path)) {
+      // A folder the program's code page cannot name is no choice.
+      chosen = ToAnsiPath(path, &ansi);
+      if (chosen) *result = WithTrailingBackslash(ansi);
+    }
     CoTaskMemFree(item);
   }
   if (root != nullptr) CoTaskMemFree(root);

@@ -28,6 +28,16 @@ TEST(FolderPickerTest, TrailingBackslashes) {
   }
 }
 
+// The test run's code page is 936: a folder it cannot name, even one with
+// a look-alike in it, is refused.
+TEST(FolderPickerTest, ChosenPathMustFitTheCodePage) {
+  std::string ansi;
+  EXPECT_TRUE(ToAnsiPath(L"D:\\\u6536\u4ef6", &ansi));
+  EXPECT_EQ(ansi, "D:\\\xca\xd5\xbc\xfe");
+  EXPECT_FALSE(ToAnsiPath(L"D:\\\u0e01", &ansi));
+  EXPECT_FALSE(ToAnsiPath(L"D:\\\u00c0", &ansi));
+}
+
 TEST(FolderPickerTest, NoResultStringIsRefused) {
   EXPECT_FALSE(PickFolder(nullptr, "C:\\"));
 }

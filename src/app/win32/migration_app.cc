@@ -24,29 +24,37 @@ bool MigrationApp::StartUp() {
     shell_->ShowMessage(texts_.source_not_found);
     return false;
   }
-  // An unreadable value leaves the directory empty; the run then reports
-  // the missing source lists.
+  // An unreadable value leaves the directory empty; the check of the
+  // source lists then reports them missing.
   state_.source_dir = DirectoryOfImagePath(image_path, code_page_);
 
   if (!FindTarget()) return false;
   // The skeletons are written through the directory exactly as the registry
-  // gave it, before trimming. A value that could not be read gives no
-  // directory at all: writing then would put the files under "\data" of the
-  // current drive's root, so nothing is written.
-  if (!TrimDirectory(state_.target_dir).empty()) {
-    CreateMissingTargetFiles(fs_, state_.target_dir, !state_.target_installed);
-  }
+  // gave it, before trimming, but only once every check has passed.
+  const std::string untrimmed_target = state_.target_dir;
   state_.source_dir = TrimDirectory(state_.source_dir);
   state_.target_dir = TrimDirectory(state_.target_dir);
 
-  if (state_.target_installed && !CheckTargetVersion(fs_, state_.target_dir)) {
-    shell_->ShowMessage(texts_.target_too_old);
+  std::string message;
+  if (!CheckInstallations(fs_, state_, texts_, &message)) {
+    shell_->ShowMessage(message);
     return false;
   }
   FindSourceMailDir(&state_);
   FindTargetMailDir(fs_, code_page_, &state_);
   state_.source_mail_dir = TrimDirectory(state_.source_mail_dir);
   state_.target_mail_dir = TrimDirectory(state_.target_mail_dir);
+  switch (FindPathOverlap(fs_, state_)) {
+    case PathOverlap::kTargetInSource:
+      shell_->ShowMessage(texts_.target_in_source);
+      return false;
+    case PathOverlap::kMailStoreInSource:
+      shell_->ShowMessage(texts_.mail_store_overlaps_source);
+      return false;
+    case PathOverlap::kNone:
+      break;
+  }
+  CreateMissingTargetFiles(fs_, untrimmed_target, !state_.target_installed);
 
   shell_->RunMainDialog(state_);
   return false;

@@ -71,7 +71,15 @@ class MigrationAppTest : public testing::Test {
     texts_.target_not_found = "target-not-found";
     texts_.no_temporary_folder = "no-folder";
     texts_.target_too_old = "too-old";
+    texts_.domain_ini_missing = "no-domain.ini";
+    texts_.target_dir_missing = "no-target:";
+    texts_.system_config_missing = "no-system.cfg:";
+    texts_.target_in_source = "target-in-source";
+    texts_.mail_store_overlaps_source = "store-in-source";
     ASSERT_TRUE(fs_.CreateDir("C:\\Velquor"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin"));
+    ASSERT_TRUE(fs_.WriteFile("C:\\Velquor\\bin\\domain.ini", "", nullptr));
+    ASSERT_TRUE(fs_.WriteFile("C:\\Velquor\\bin\\popusers.ini", "", nullptr));
     ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick"));
     ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick\\data"));
     ASSERT_TRUE(fs_.CreateDir("C:\\Temp"));
@@ -141,25 +149,53 @@ TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
   EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
 }
 
-TEST_F(MigrationAppTest, TargetTooOldEndsAfterCreatingTheFiles) {
-  InstallSource();
-  InstallTarget("C:\\Tarnwick");
-  ASSERT_TRUE(fs_.WriteFile("C:\\Tarnwick\\system.cfg",
-                            "<database><charset>gbk</charset></database>",
-                            nullptr));
-  EXPECT_FALSE(StartUp());
-  EXPECT_EQ(shell_.events_, std::vector<std::string>{"message:too-old"});
-  EXPECT_TRUE(fs_.Exists("C:\\Tarnwick\\data\\domain.cfg"));
-}
-
-TEST_F(MigrationAppTest, UnreadableProgPathWritesNothingAtTheDriveRoot) {
-  InstallSource();
-  registry_.keys_[kTargetServerKey];  // the key, without its value
-  ASSERT_TRUE(fs_.CreateDir("C:\\data"));
-  EXPECT_FALSE(StartUp());
-  EXPECT_EQ(shell_.events_, std::vector<std::string>{"message:too-old"});
-  EXPECT_FALSE(fs_.Exists("\\data\\domain.cfg"));
-  EXPECT_FALSE(fs_.Exists("C:\\data\\domain.cfg"));
+// Every check comes before anything is written, and each message says
+// what is wrong: no skeleton is left in a target that start-up refuses,
+// nor under "\data" of the drive when ProgPath could not be read.
+TEST_F(MigrationAppTest, RefusedStartUpWritesNothing) {
+  const struct {
+    const char* what;
+    std::string prog_path;
+    std::string system_cfg;  // written directly in each target folder
+    std::string remove;      // a file taken away
+    std::string message;
+  } kCases[] = {
+      {"too old", "C:\\Tarnwick", "<database><charset>gbk</charset></database>",
+       "", "message:too-old"},
+      {"no system.cfg", "C:\\Tarnwick", "", "",
+       "message:no-system.cfg:C:\\Tarnwick\\data\\system.cfg"},
+      {"no domain.ini", "C:\\Tarnwick", kUtf8Charset,
+       "C:\\Velquor\\bin\\domain.ini", "message:no-domain.ini"},
+      {"unreadable ProgPath", "", kUtf8Charset, "", "message:no-target:"},
+      {"target inside the source", "C:\\Velquor\\bin\\t", kUtf8Charset, "",
+       "message:target-in-source"},
+  };
+  const std::string kTargets[] = {"C:\\Tarnwick", "C:\\Velquor\\bin\\t"};
+  for (const auto& c : kCases) {
+    for (const std::string& dir : kTargets) {
+      fs_.RemoveFile(dir + "\\system.cfg");
+    }
+    SetUp();
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin\\t"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin\\t\\data"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\data"));
+    for (const std::string& dir : kTargets) {
+      if (c.system_cfg.empty()) continue;
+      ASSERT_TRUE(fs_.WriteFile(dir + "\\system.cfg", c.system_cfg, nullptr));
+    }
+    if (!c.remove.empty()) {
+      ASSERT_TRUE(fs_.RemoveFile(c.remove));
+    }
+    InstallSource();
+    InstallTarget(c.prog_path);
+    shell_.events_.clear();
+    EXPECT_FALSE(StartUp());
+    EXPECT_EQ(shell_.events_, std::vector<std::string>{c.message}) << c.what;
+    for (const char* dir : {"C:\\Tarnwick\\data", "C:\\Velquor\\bin\\t\\data",
+                            "C:\\data", "\\data"}) {
+      EXPECT_FALSE(fs_.Exists(std::string(dir) + "\\domain.cfg")) << c.what;
+    }
+  }
 }
 
 TEST_F(MigrationAppTest, CancelledFolderPickerEndsWithItsMessage) {

@@ -1,0 +1,66 @@
+#ifndef VM_APP_CHANGES_ONLY_H_
+#define VM_APP_CHANGES_ONLY_H_
+
+#include <string>
+#include <vector>
+
+#include "migrate/run_observer.h"
+
+namespace vm {
+
+class ProgressLog;
+
+// The result list of --changes-only: what reaches `log` leaves out the
+// lines of an account the run only visited (synced, nothing new, nothing
+// failed) and the line of each folder into which nothing was copied and
+// nothing failed. Every other line passes on: failures, refusals, banners,
+// verification and the summary. Lines arrive through the three calls
+// below; the run's observer calls, in the same order as the lines, tell
+// where an account's lines begin (its head line is the one just before
+// OnAccountBegin) and end. Passes every observer call on to `next`.
+class ChangesOnlyFilter : public RunObserver {
+ public:
+  ChangesOnlyFilter(ProgressLog* log, RunObserver* next);
+
+  void AppendLogLine(const std::string& line);
+  void RemoveLastLine();
+  void SelectLastLine();
+  // Passes on the line still held back; call once, at the end.
+  void Finish();
+
+  void OnSourceLoaded(const SourceDomainList& domains) override;
+  void OnDomain(const std::string& name, DomainOutcome outcome) override;
+  void OnAccountBegin(const std::string& user, const std::string& domain,
+                      const std::string& target_box) override;
+  void OnFolder(const FolderCounts& counts) override;
+  void OnMessage(uint64_t bytes, bool copied) override;
+  void OnAccountEnd(const std::string& user, const std::string& domain,
+                    AccountOutcome outcome, const std::string& reason,
+                    const std::string& target_box) override;
+  void OnDomainSaveFailed(const std::string& name,
+                          const std::string& reason) override;
+  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
+                           const std::string& reason) override;
+  void OnVerifyAccount(const std::string& user,
+                       const std::string& domain) override;
+  void OnVerified(const std::string& user, const std::string& domain,
+                  const std::string& folder, int64_t checked, int64_t missing,
+                  int64_t different) override;
+
+ private:
+  void PassHeld();
+
+  ProgressLog* log_;
+  RunObserver null_observer_;
+  RunObserver* next_;
+  // Outside an account the last line is held back until the next call
+  // shows whether it heads an account.
+  bool held_ = false;
+  std::string held_line_;
+  bool in_account_ = false;
+  std::vector<std::string> account_lines_;  // its head line first
+};
+
+}  // namespace vm
+
+#endif  // VM_APP_CHANGES_ONLY_H_

@@ -1,0 +1,37 @@
+#ifndef VM_APP_RUN_ENDING_H_
+#define VM_APP_RUN_ENDING_H_
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+namespace vm {
+
+// How a console run ends when an interrupt's handler, on a thread of its
+// own, may come at any moment while the run goes on: exactly one of the
+// handler and the run's own end writes the report and the log's end, and
+// neither lets the process end while the other is writing them.
+class RunEnding {
+ public:
+  // What the handler does (save, tell, write); until armed, nothing.
+  void Arm(std::function<void()> stop);
+  // The handler's part: stops the run unless it ended on its own first,
+  // in which case it waits until the run's files are written.
+  void Interrupt();
+  // The run's own end begins; false when an interrupt came first (it has
+  // written the files by the time this returns).
+  bool Claim();
+  // The run's files are written.
+  void Ended();
+
+ private:
+  enum class State { kRunning, kStopped, kEnding, kEnded };
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::function<void()> stop_;
+  State state_ = State::kRunning;
+};
+
+}  // namespace vm
+
+#endif  // VM_APP_RUN_ENDING_H_

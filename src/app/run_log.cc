@@ -1,0 +1,30 @@
+#include "app/run_log.h"
+
+#include "app/console_app.h"
+#include "app/run_report.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+std::string RunLogHeader(const std::string& version, int64_t started,
+                         const std::string& shown_command_line) {
+  return "== velquor-migrate " + version + " started " + IsoTime(started) +
+         "\n== " + shown_command_line + "\n";
+}
+
+std::string RunLogEnd(int64_t ended, int status) {
+  const char* outcome = status == kExitSuccess   ? "succeeded"
+                        : status == kExitStopped ? "stopped; a rerun continues"
+                                                 : "failed";
+  return "== ended " + IsoTime(ended) + ": " + outcome + " (exit status " +
+         std::to_string(status) + ")\n";
+}
+
+bool AppendToFile(FileSystem* fs, const std::string& path,
+                  const std::string& text, std::string* error) {
+  std::string old;
+  if (fs->Exists(path) && !fs->ReadFile(path, &old, error)) return false;
+  return fs->ReplaceContents(path, old + text, error);
+}
+
+}  // namespace vm

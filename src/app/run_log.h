@@ -1,0 +1,36 @@
+#ifndef VM_APP_RUN_LOG_H_
+#define VM_APP_RUN_LOG_H_
+
+#include <cstdint>
+#include <string>
+
+namespace vm {
+
+class FileSystem;
+
+// The --log file. Every run appends its own part, UTF-8 with LF line ends,
+// so earlier runs stay:
+//
+//   == velquor-migrate 1.0.0 started 2026-12-07T01:02:03Z
+//   == velquor-migrate --source ... --password ***
+//   (the final result list, one entry per line)
+//   == ended 2026-12-07T01:09:30Z: succeeded (exit status 0)
+//
+// The outcome is "succeeded", "failed" or "stopped; a rerun continues".
+
+// The part's first two lines.
+std::string RunLogHeader(const std::string& version, int64_t started,
+                         const std::string& shown_command_line);
+
+// The part's last line, for the exit status of the run.
+std::string RunLogEnd(int64_t ended, int status);
+
+// Appends `text` to the file. The file is replaced whole, so a reader
+// never sees half of a part; a file that exists but cannot be read is left
+// alone, so nothing of it is lost.
+bool AppendToFile(FileSystem* fs, const std::string& path,
+                  const std::string& text, std::string* error);
+
+}  // namespace vm
+
+#endif  // VM_APP_RUN_LOG_H_

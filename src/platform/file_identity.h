@@ -1,0 +1,52 @@
+#ifndef VM_PLATFORM_FILE_IDENTITY_H_
+#define VM_PLATFORM_FILE_IDENTITY_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vm {
+
+// What makes a file or folder itself, whichever path reaches it (another
+// spelling, a symbolic link, a hard link): the device and inode number on
+// POSIX, the volume serial number and file index on Windows.
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// Where a path leads once every link on the way is followed.
+struct FileLocation {
+  // The path itself exists: `chain` starts with its own identity.
+  bool exists = false;
+  // Innermost first: the path itself when it exists, else its nearest
+  // existing folder, then every folder above, up to the root.
+  std::vector<FileId> chain;
+
+  // True when the path exists and is `id` (a file or folder).
+  bool Is(const FileId& id) const {
+    return exists && !chain.empty() && chain.front() == id;
+  }
+  // True when the path is the folder `folder` or lies anywhere below it,
+  // whether it exists yet or not.
+  bool IsWithin(const FileId& folder) const {
+    for (const FileId& id : chain) {
+      if (id == folder) return true;
+    }
+    return false;
+  }
+};
+
+// Locates a path of the machine's own file system, for the FileSystem
+// implementations: UTF-8 with the OS's separators ('/' on POSIX; '\' or '/'
+// on Windows), relative paths taken from the current directory. A symbolic
+// link at the end of a path that does not exist yet is followed to where a
+// file created through it would appear. False when no part of the path can
+// be examined (an empty path, or a folder on the way that may not be
+// searched).
+bool LocateNative(const std::string& utf8_path, FileLocation* where);
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_FILE_IDENTITY_H_
