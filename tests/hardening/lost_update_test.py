@@ -96,12 +96,12 @@ class LostUpdateTest(unittest.TestCase):
         os.makedirs(self.out)
         os.makedirs(self.locks)
 
-    def make_source(self, domains, accounts):
+    def make_source(self, domains, accounts, messages=1):
         subprocess.run([sys.executable,
                         os.path.join(ROOT, "bench", "make-installation"),
                         self.src, "--domains", str(domains), "--accounts",
                         str(accounts), "--messages", "0", "--folders", "0",
-                        "--standard-messages", "1", "--seed", "12"],
+                        "--standard-messages", str(messages), "--seed", "12"],
                        check=True, stdout=subprocess.DEVNULL)
 
     def start(self, *args, **env):
@@ -144,8 +144,9 @@ class LostUpdateTest(unittest.TestCase):
 
     def test_two_runs_at_once_import_each_account_once(self):
         # Each account is added by one run; the other finds it there (at
-        # its check or at its save) and reports it as existing.
-        self.make_source(3, 600)
+        # its check or at its save) and reports it as existing. (Without
+        # mail: two runs copying the same message is another matter.)
+        self.make_source(3, 600, messages=0)
         runs = [self.start("--report", os.path.join(self.dir, "%d.json" % i))
                 for i in range(2)]
         for p in runs:
@@ -157,10 +158,8 @@ class LostUpdateTest(unittest.TestCase):
             with open(os.path.join(self.dir, "%d.json" % i)) as f:
                 report = json.load(f)
             imported += report["totals"]["accounts"]
-            last = {(a["user"], a["domain"]): a["outcome"]
-                    for a in report["accounts"]}  # the last word wins
-            self.assertEqual(len(last), 600)
-            outcomes.update(last.values())
+            self.assertEqual(len(report["accounts"]), 600)
+            outcomes.update(a["outcome"] for a in report["accounts"])
         self.assertEqual(imported, 600)
         self.assertEqual(outcomes, Counter(added=600, exists=600))
         self.assertEqual(len(list_items(self.out, "userauth.cfg", "user",
