@@ -104,6 +104,12 @@ void ChangesOnlyFilter::OnAccountSaveFailed(const std::string& user,
   next_->OnAccountSaveFailed(user, domain, reason);
 }
 
+void ChangesOnlyFilter::OnAccountAddedByOther(const std::string& user,
+                                              const std::string& domain,
+                                              const std::string& reason) {
+  next_->OnAccountAddedByOther(user, domain, reason);
+}
+
 void ChangesOnlyFilter::OnVerifyAccount(const std::string& user,
                                         const std::string& domain) {
   next_->OnVerifyAccount(user, domain);

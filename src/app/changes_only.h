@@ -41,6 +41,8 @@ class ChangesOnlyFilter : public RunObserver {
                           const std::string& reason) override;
   void OnAccountSaveFailed(const std::string& user, const std::string& domain,
                            const std::string& reason) override;
+  void OnAccountAddedByOther(const std::string& user, const std::string& domain,
+                             const std::string& reason) override;
   void OnVerifyAccount(const std::string& user,
                        const std::string& domain) override;
   void OnVerified(const std::string& user, const std::string& domain,

@@ -79,7 +79,10 @@ class ConsoleHost : public RunHost {
   void ShowMessage(const std::string& text) override {
     if (!silenced_) io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
   }
-  void ShowNotice(const std::string& text) override { ShowMessage(text); }
+  // Never silenced: the save on the way out may wait for a lock too.
+  void ShowNotice(const std::string& text) override {
+    io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
+  }
   // After an interrupt, the run's own messages (its success message among
   // them) would contradict the stop.
   void Silence() { silenced_ = true; }

@@ -134,6 +134,23 @@ void RunRecord::OnAccountSaveFailed(const std::string& user,
   next_->OnAccountSaveFailed(user, domain, reason);
 }
 
+void RunRecord::OnAccountAddedByOther(const std::string& user,
+                                      const std::string& domain,
+                                      const std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto a = accounts_.rbegin(); a != accounts_.rend(); ++a) {
+    if (a->user == user && a->domain == domain) {
+      if (a->outcome == AccountOutcome::kAdded) {
+        a->outcome = AccountOutcome::kExists;
+        a->reason = reason;
+      }
+      break;
+    }
+  }
+  lock.unlock();
+  next_->OnAccountAddedByOther(user, domain, reason);
+}
+
 AccountRecord* RunRecord::VerifiedAccount(const std::string& user,
                                           const std::string& domain) {
   const size_t from = verifying_any_ ? verifying_ + 1 : 0;

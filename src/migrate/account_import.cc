@@ -116,10 +116,9 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       for (const auto& [account, display] : held) {
         if (account.user_name != user || account.domain != domain) continue;
         --stats->user_count;
-        host->AppendLogLine(texts.account_added_by_other + display);
-        observer->OnAccountEnd(
-            user, domain, AccountOutcome::kExists, texts.account_added_by_other,
-            mailboxes->TargetBox(account, target->primary_domain));
+        const std::string line = texts.account_added_by_other + display;
+        host->AppendLogLine(line);
+        observer->OnAccountAddedByOther(user, domain, line);
         break;
       }
     }

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "app/run_record.h"
 #include "config/domain_store.h"
 #include "config/user_store.h"
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
+#include "migrate/run_observer.h"
 #include "tests/support/golden.h"
 #include "tests/support/mem_installation.h"
 
@@ -189,6 +192,54 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
   ResetSharedConfigStates();
   EXPECT_EQ(RunAccountStep(), 0);
   EXPECT_EQ(t_.host.messages.back(), t_.code_page->ToAnsi("读取域信息出错！"));
+}
+
+// Another writer (a second run) adds some accounts between this step's
+// check and its save: the save leaves them as they are, and the step
+// counts them as existing, says so, and the record takes that last word.
+TEST_F(ImportStepsTest, AccountStepCountsAccountsAddedMeanwhileAsExisting) {
+  struct OtherWriter : RunObserver {
+    void OnAccountBegin(const std::string& user, const std::string&,
+                        const std::string&) override {
+      if (user == "ann") return;
+      std::string text = t->Get("userauth.cfg");
+      text.insert(text.find("</user>"), "<item>\r\n<name>" + user +
+                                            "</name>\r\n<domain/>\r\n"
+                                            "</item>\r\n");
+      t->Put("userauth.cfg", text);
+    }
+    MemInstallation* t;
+  } other;
+  other.t = &t_;
+  RunRecord record(&other);
+  t_.Put("domain.cfg", Golden("migrate/domain_step.cfg"));
+  t_.context.primary_domain = "old.com";
+  t_.Domains({"old.com"});
+  t_.Accounts(0, {"bob", "ann", "cy", "dan"});
+  // dan's mail fails: that word stays.
+  t_.PutSource("mail\\dan\\1.in", "one");
+  t_.fs.FailPath("C:\\t\\store\\dan\\INBOX\\1.in");
+  EXPECT_EQ(RunAccountStep(&record), 1);
+  EXPECT_EQ(t_.stats.user_count, 1);
+  EXPECT_EQ(failures_, 0);
+  const std::string kLine = "该帐户已由其他程序添加，本次未导入:";
+  EXPECT_EQ(Outcomes(record), "bob@old.com exists: " + kLine +
+                                  "bob@old.com\nann@old.com added: \n"
+                                  "cy@old.com exists: " +
+                                  kLine +
+                                  "cy@old.com\n"
+                                  "dan@old.com failed: 复制失败的邮件数:1\n");
+  const std::string list = t_.ResultList();
+  for (const char* user : {"bob", "cy", "dan"}) {
+    EXPECT_NE(list.find(kLine + user + "@old.com\n"), std::string::npos)
+        << list;
+  }
+  const std::string file = t_.Get("userauth.cfg");
+  for (const char* name : {"<name>ann<", "<name>bob<", "<name>cy<"}) {
+    const size_t at = file.find(name);
+    EXPECT_NE(at, std::string::npos) << name;
+    EXPECT_EQ(file.find(name, at + 1), std::string::npos) << name;
+  }
 }
 
 // A run killed after an account was saved but before its mail was copied

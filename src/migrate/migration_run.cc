@@ -86,6 +86,10 @@ class RunTally : public RunObserver {
                            const std::string& reason) override {
     next_->OnAccountSaveFailed(user, domain, reason);
   }
+  void OnAccountAddedByOther(const std::string& user, const std::string& domain,
+                             const std::string& reason) override {
+    next_->OnAccountAddedByOther(user, domain, reason);
+  }
   void OnVerifyAccount(const std::string& user,
                        const std::string& domain) override {
     next_->OnVerifyAccount(user, domain);
@@ -144,6 +148,11 @@ class OrderedRunObserver : public RunObserver {
                            const std::string& reason) override {
     log_->Then(
         [=, this] { observer_->OnAccountSaveFailed(user, domain, reason); });
+  }
+  void OnAccountAddedByOther(const std::string& user, const std::string& domain,
+                             const std::string& reason) override {
+    log_->Then(
+        [=, this] { observer_->OnAccountAddedByOther(user, domain, reason); });
   }
   void OnVerifyAccount(const std::string& user,
                        const std::string& domain) override {

@@ -90,6 +90,13 @@ class RunObserver {
   virtual void OnAccountSaveFailed(const std::string& /*user*/,
                                    const std::string& /*domain*/,
                                    const std::string& /*reason*/) {}
+  // A later word: the save that should have written an account told
+  // kAdded found it in the file, added by another program (a second run)
+  // meanwhile. The outcome becomes kExists with `reason`, in place of
+  // kAdded; a failure of its mail stays a failure.
+  virtual void OnAccountAddedByOther(const std::string& /*user*/,
+                                     const std::string& /*domain*/,
+                                     const std::string& /*reason*/) {}
 
   // Verification, after every account's OnAccountEnd. Each account checked
   // (one this run migrated, or with --verify-only one the target holds),

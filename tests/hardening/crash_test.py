@@ -66,7 +66,9 @@ def tree(base):
 
 def limit_file_size(limit):
     def preexec():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        # As a shell's `ulimit -f` leaves it: the signal would end the
+        # process unless the program ignores it.
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     return preexec
 
@@ -229,6 +231,91 @@ class CrashSafetyTest(unittest.TestCase):
         status, _, err = self.run_cli()
         self.assertEqual(status, 0, err)
         self.check_complete()
+
+
+class FullVolumeTest(unittest.TestCase):
+    """userauth.cfg rewritten in place (its folder takes no temporary file
+    from the user who runs the migration) on a volume that cannot hold the
+    new text: the save fails and names its accounts, and the file stays
+    whole for the server and later runs."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small volume needs root")
+        # The small volume for the output; the rest on a tmpfs as well,
+        # where thousands of folders come and go quickly.
+        self.dir = tempfile.mkdtemp(prefix="vm-full-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.volume = os.path.join(self.dir, "volume")
+        for path, size in ((self.dir, "64m"), (self.volume, "2m")):
+            os.makedirs(path, exist_ok=True)
+            if subprocess.run(["mount", "-t", "tmpfs", "-o",
+                               "size=%s,mode=0755" % size, "tmpfs",
+                               path]).returncode != 0:
+                self.skipTest("cannot mount a tmpfs")
+            self.addCleanup(subprocess.run, ["umount", path])
+
+    def test_in_place_save_on_a_full_volume_keeps_the_file(self):
+        src = os.path.join(self.dir, "src")
+        subprocess.run([sys.executable,
+                        os.path.join(ROOT, "bench", "make-installation"), src,
+                        "--domains", "4", "--accounts", "2500", "--messages",
+                        "0", "--folders", "0", "--standard-messages", "0",
+                        "--seed", "3"], check=True, stdout=subprocess.DEVNULL)
+        popusers = os.path.join(src, "popusers.ini")
+        with open(popusers, "rb") as f:
+            every_account = f.read()
+        # The mail store lies elsewhere; only the configuration files fill
+        # the volume.
+        out, store = os.path.join(self.volume, "out"), os.path.join(
+            self.dir, "store")
+        locks = os.path.join(self.dir, "locks")
+        for d in (out, store, locks):
+            os.makedirs(d)
+        os.chmod(locks, 0o777)
+        with open(os.path.join(out, "system.cfg"), "wb") as f:
+            f.write(("<database><advanced><directory><mailstore>%s"
+                     "</mailstore></directory></advanced></database>"
+                     % store).encode())
+        run = lambda **kw: subprocess.run(
+            [OPTIONS.program, "--source", src, "--output", out],
+            capture_output=True, timeout=300,
+            env=dict(os.environ, VELQUOR_LOCK_DIR=locks), **kw)
+        with open(popusers, "wb") as f:  # the first run: 1,500 accounts
+            f.write(b"".join(every_account.splitlines(True)[:1500]))
+        p = run()
+        self.assertEqual(p.returncode, 0, p.stderr.decode())
+        before = read_bytes(os.path.join(out, "userauth.cfg"))
+        self.assertEqual(len(users_of(out)), 1500)
+
+        # An administrator who may write the files but not their folder.
+        for name in CONFIG_FILES:
+            os.chmod(os.path.join(out, name), 0o666)
+        for d, _, _ in os.walk(store):
+            os.chown(d, 65534, 65534)
+        # Fill the volume, then free less than the 1,000 new users need.
+        with open(os.path.join(self.volume, "filler"), "wb") as f:
+            try:
+                while True:
+                    f.write(b"\0" * 65536)
+                    f.flush()
+            except OSError:
+                pass
+            f.truncate(max(f.tell() - 65536, 0))
+        with open(popusers, "wb") as f:
+            f.write(every_account)
+
+        def nobody():
+            os.setgid(65534)
+            os.setuid(65534)
+        p = run(preexec_fn=nobody)
+        result = p.stdout.decode("utf-8", "replace")
+        self.assertEqual(p.returncode, 1, p.stderr.decode())
+        self.assertIn("该账户导入失败或者userauth.cfg文件读取错误！", result)
+        users = users_of(out)  # raises when the file was cut off
+        self.assertLess(len(users), 2500)
+        self.assertTrue(read_bytes(os.path.join(out, "userauth.cfg"))
+                        .startswith(before[:before.rindex(b"</user>")]))
 
 
 if __name__ == "__main__":

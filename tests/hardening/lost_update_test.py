@@ -2,17 +2,21 @@
 """A live target: a simulated server process adds users and domains to
 userauth.cfg and domain.cfg under their named locks at random moments while
 a migration runs. Afterwards every item the server added and every migrated
-item is in its file exactly once, and both files parse.
+item is in its file exactly once, and both files parse. Two runs at once
+import each account once between them, and a lock that another process
+keeps makes a run wait visibly, interruptibly and for a bounded time.
 
     lost_update_test.py --program PATH [unittest args]
 """
 
 import argparse
 import fcntl
+import json
 import multiprocessing
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -92,17 +96,25 @@ class LostUpdateTest(unittest.TestCase):
         os.makedirs(self.out)
         os.makedirs(self.locks)
 
-    def test_server_additions_and_migrated_items_all_kept_once(self):
+    def make_source(self, domains, accounts, messages=1):
         subprocess.run([sys.executable,
                         os.path.join(ROOT, "bench", "make-installation"),
-                        self.src, "--domains", "20", "--accounts", "5000",
-                        "--messages", "0", "--folders", "0",
-                        "--standard-messages", "1", "--seed", "12"],
+                        self.src, "--domains", str(domains), "--accounts",
+                        str(accounts), "--messages", "0", "--folders", "0",
+                        "--standard-messages", str(messages), "--seed", "12"],
                        check=True, stdout=subprocess.DEVNULL)
+
+    def start(self, *args, **env):
         p = subprocess.Popen(
-            [PROGRAM, "--source", self.src, "--output", self.out],
+            [PROGRAM, "--source", self.src, "--output", self.out] + list(args),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks))
+            env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks, **env))
+        self.addCleanup(p.kill)  # a run that waits on
+        return p
+
+    def test_server_additions_and_migrated_items_all_kept_once(self):
+        self.make_source(20, 5000)
+        p = self.start()
         writer = multiprocessing.Process(target=server,
                                          args=(self.out, self.locks, 5))
         writer.start()
@@ -129,6 +141,76 @@ class LostUpdateTest(unittest.TestCase):
         expected = set(source_domains) | {
             "srv%d.example" % n for n in range(SERVER_DOMAINS)}
         self.assertEqual(set(domains), expected)
+
+    def test_two_runs_at_once_import_each_account_once(self):
+        # Each account is added by one run; the other finds it there (at
+        # its check or at its save) and reports it as existing. (Without
+        # mail: two runs copying the same message is another matter.)
+        self.make_source(3, 600, messages=0)
+        runs = [self.start("--report", os.path.join(self.dir, "%d.json" % i))
+                for i in range(2)]
+        for p in runs:
+            _, err = p.communicate(timeout=300)
+            self.assertEqual(p.returncode, 0, err.decode()[-2000:])
+        outcomes = Counter()
+        imported = 0
+        for i in range(2):
+            with open(os.path.join(self.dir, "%d.json" % i)) as f:
+                report = json.load(f)
+            imported += report["totals"]["accounts"]
+            self.assertEqual(len(report["accounts"]), 600)
+            outcomes.update(a["outcome"] for a in report["accounts"])
+        self.assertEqual(imported, 600)
+        self.assertEqual(outcomes, Counter(added=600, exists=600))
+        self.assertEqual(len(list_items(self.out, "userauth.cfg", "user",
+                                        ["name"])), 600)
+
+    def test_held_lock_is_told_interruptible_and_given_up(self):
+        # Another process keeps userauth.cfg's lock: the run says what it
+        # waits for and gives up after VELQUOR_LOCK_TIMEOUT seconds; Ctrl-C
+        # ends the run's wait at once, and the save on the way out waits no
+        # longer than the limit either. A rerun then adds every account.
+        self.make_source(3, 1500)
+        lock = os.open(os.path.join(self.locks, "Tarnwick_userauth.cfg"),
+                       os.O_RDWR | os.O_CREAT, 0o644)
+        self.addCleanup(os.close, lock)
+        where = "userauth.cfg (%s)" % os.path.join(self.locks,
+                                                   "Tarnwick_userauth.cfg")
+        waiting = "正在等待其他程序释放配置文件锁:" + where
+        given_up = "等待配置文件锁超时，未能读写该文件:" + where
+
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        p = self.start(VELQUOR_LOCK_TIMEOUT="0")
+        out, err = p.communicate(timeout=120)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(given_up + "\n", err.decode())
+        self.assertEqual(list_items(self.out, "userauth.cfg", "user", []), [])
+
+        # Taken once the run is adding accounts, so that it holds some.
+        fcntl.flock(lock, fcntl.LOCK_UN)
+        p = self.start(VELQUOR_LOCK_TIMEOUT="8")
+        store = os.path.join(self.out, "store")
+        while not (os.path.isdir(store) and os.listdir(store)):
+            self.assertIsNone(p.poll(), "the run ended first")
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        lines = []
+        for line in p.stderr:
+            lines.append(line.decode().rstrip("\n"))
+            if lines[-1] == waiting:
+                break
+        self.assertEqual(lines[-1:], [waiting])
+        p.send_signal(signal.SIGINT)
+        lines += p.communicate(timeout=120)[1].decode().splitlines()
+        self.assertEqual(p.returncode, 130)
+        self.assertEqual([l for l in lines if where in l],
+                         [waiting, waiting, given_up])
+        fcntl.flock(lock, fcntl.LOCK_UN)
+        p = self.start()
+        out, err = p.communicate(timeout=300)
+        self.assertEqual(p.returncode, 0, err.decode()[-2000:])
+        users = list_items(self.out, "userauth.cfg", "user", ["name"])
+        self.assertEqual(len(users), 1500)
+        self.assertEqual(len(set(users)), 1500)
 
 
 if __name__ == "__main__":
