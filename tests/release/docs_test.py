@@ -43,8 +43,10 @@ PARSER = source("src", "app", "command_line.cc")
 OPTIONS = set(strings_in(PARSER, "kOptions[] = {", "};", r'"(--?[a-z-]+)"'))
 MODES = strings_in(PARSER, "kModes[] = {", "};", r'\{"(\w+)", PasswordMode')
 OPTION_WORD = r"(?<![\w-])(--?[a-z][a-z-]*)"
-MAN = source("dist", "velquor-migrate.1").replace("\\-", "-")
+MAN = re.sub(r"\\f[BIRP]", "",
+             source("dist", "velquor-migrate.1").replace("\\-", "-"))
 GUIDE = source("docs", "user-guide.md")
+README = source("README.md")
 SCHEMA = json.loads(source("docs", "report.schema.json"))
 
 
@@ -156,9 +158,31 @@ class DocsTest(unittest.TestCase):
                                "\n}", r'return "([\w-]+)";')
             self.assertEqual(set(words) - {"unknown"}, set(defs[key]["enum"]))
             for word in set(words) - {"unknown"}:
-                for name, text in (("manual", MAN), ("guide", GUIDE)):
+                for name, text in (("manual", MAN), ("guide", GUIDE),
+                                   ("readme", README)):
                     self.assertRegex(text, r"(?<![\w-])%s(?![\w-])" %
                                      re.escape(word), name)
+
+    def test_every_report_key_is_documented(self):
+        keys = set()
+
+        def collect(node):
+            if isinstance(node, dict):
+                keys.update(node.get("properties", {}))
+                keys.update(node.get("required", []))
+                for value in node.values():
+                    collect(value)
+            elif isinstance(node, list):
+                for value in node:
+                    collect(value)
+
+        collect(SCHEMA)
+        self.assertTrue({"changes_only", "stopped", "checked"} <= keys)
+        for name, text in (("manual", MAN), ("guide", GUIDE),
+                           ("readme", README)):
+            with self.subTest(name):
+                self.assertEqual({k for k in keys if not re.search(
+                    r"(?<![\w-])%s(?![\w-])" % re.escape(k), text)}, set())
 
 
 def main():
