@@ -133,11 +133,15 @@ Examples:
                     --sync --changes-only --report switch.csv
 
 Exit status:
-  0  the run ended with its success message and no line reported a failure
-  1  the run could not start, stopped, or reported a failure (a domain, an
-     account, a message, a folder) or a difference found by a check; a
-     preview that would not be clean or whose mail would not fit
-  2  usage error: the options are wrong; nothing was written
+  0    the run ended with its success message and no line reported a failure
+  1    the run could not start, or reported a failure (a domain, an account,
+       a message, a folder) or a difference found by a check; a preview that
+       would not be clean or whose mail would not fit
+  2    usage error: the options or paths are wrong (a --log or --report file
+       inside an installation, an --output folder inside the source); nothing
+       was written
+  130  stopped by Ctrl-C or a signal: what was done is saved, the report marks
+       the accounts not done as unfinished; the same command continues
 
 The result list goes to standard output, messages to standard error.
 More in the manual page velquor-migrate(1) and in the user guide.
