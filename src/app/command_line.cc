@@ -321,13 +321,16 @@ std::string ShownCommandLine(const std::vector<std::string>& args) {
   std::string line = "velquor-migrate";
   bool secret_next = false;
   for (const std::string& arg : args) {
+    // Appended piece by piece: GCC 12 takes " " + a temporary for an
+    // overlapping copy and warns.
+    line += ' ';
     if (secret_next) {
-      line += " ***";
+      line += "***";
     } else if (arg.rfind("--password=", 0) == 0 ||
                arg.rfind("--suffix=", 0) == 0) {
-      line += " " + arg.substr(0, arg.find('=') + 1) + "***";
+      line.append(arg, 0, arg.find('=') + 1).append("***");
     } else {
-      line += " " + quoted(arg);
+      line += quoted(arg);
     }
     // A value is never an option, even when it reads like one.
     secret_next = !secret_next && (arg == "--password" || arg == "--suffix");

@@ -323,8 +323,9 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     const std::string list = view.ListText();
     if (io.save_configuration) io.save_configuration();
     if (meter) meter->Finish();
-    io.err((io.out_is_terminal && !progress ? "\n" : "") +
-           code_page->ToUtf8(p.texts.run_stopped) + "\n");
+    std::string stopped_text = io.out_is_terminal && !progress ? "\n" : "";
+    stopped_text.append(code_page->ToUtf8(p.texts.run_stopped)).append("\n");
+    io.err(stopped_text);
     files.Report(stopped, CountsOf(stopped, options.sync), 0, false, true);
     files.LogEnd(list, kExitStopped);
   });
