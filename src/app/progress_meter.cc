@@ -4,53 +4,36 @@
 
 namespace vm {
 
-namespace {
-
-constexpr double kRedrawSeconds = 0.25;
-
-std::string Duration(double seconds) {
-  long long s = static_cast<long long>(seconds + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof(text), "%lld:%02lld:%02lld", s / 3600, s / 60 % 60,
-                s % 60);
-  return text;
-}
-
-}  // namespace
-
 ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
                              Writer write, std::function<double()> now)
-    : fs_(fs),
-      source_dir_(std::move(source_dir)),
-      write_(std::move(write)),
-      now_(std::move(now)) {}
+    : write_(std::move(write)),
+      model_(fs, std::move(source_dir), std::move(now),
+             [this](const ProgressSnapshot& snapshot) {
+               std::lock_guard<std::mutex> lock(mutex_);
+               Draw(snapshot);
+             }) {}
 
 void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  double before = now_();
-  totals_ = ScanSourceMailboxes(fs_, source_dir_, domains);
-  started_ = now_();
-  scan_seconds_ = started_ - before;
-  scanned_ = true;
-  Draw(true);
+  model_.OnSourceLoaded(domains);
 }
 
 void ProgressMeter::OnMessage(uint64_t bytes, bool copied) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++done_.messages;
-  done_.bytes += bytes;
-  if (copied) copied_bytes_ += bytes;
-  Draw(false);
+  model_.OnMessage(bytes, copied);
 }
 
-void ProgressMeter::OnAccountEnd(const std::string&, const std::string&,
-                                 AccountOutcome outcome, const std::string&,
-                                 const std::string&) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // Accounts the source lists left out are not in the totals.
-  if (!scanned_ || outcome == AccountOutcome::kSkippedNoDomainLine) return;
-  ++done_.accounts;
-  Draw(false);
+void ProgressMeter::OnAccountEnd(const std::string& user,
+                                 const std::string& domain,
+                                 AccountOutcome outcome,
+                                 const std::string& reason,
+                                 const std::string& target_box) {
+  model_.OnAccountEnd(user, domain, outcome, reason, target_box);
+}
+
+void ProgressMeter::OnVerified(const std::string& user,
+                               const std::string& domain,
+                               const std::string& folder, int64_t checked,
+                               int64_t missing, int64_t different) {
+  model_.OnVerified(user, domain, folder, checked, missing, different);
 }
 
 void ProgressMeter::Erase() {
@@ -61,44 +44,42 @@ void ProgressMeter::Erase() {
   blank.back() = '\r';
   write_(blank);
   shown_ = 0;
-  drawn_at_ = -1;
 }
 
 void ProgressMeter::Finish() {
+  ProgressSnapshot snapshot = model_.Snapshot();
+  if (!snapshot.scanned) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!scanned_) return;
-  Draw(true);
+  Draw(snapshot);
   write_("\n");
   shown_ = 0;
 }
 
-std::string ProgressMeter::Line(const SourceTotals& totals,
-                                const SourceTotals& done, uint64_t copied_bytes,
-                                double seconds) {
+std::string ProgressMeter::Line(const ProgressSnapshot& s) {
   const double mb = 1048576.0;
-  double rate = seconds > 0 ? done.bytes / mb / seconds : 0;
-  std::string eta = "-:--:--";
-  if (rate > 0 && totals.bytes >= done.bytes) {
-    eta = Duration((totals.bytes - done.bytes) / mb / rate);
-  }
+  double left = s.SecondsLeft();
+  std::string eta = left < 0 ? "-:--:--" : DurationText(left);
   char text[200];
+  if (s.verifying) {
+    std::snprintf(text, sizeof(text), "verifying: messages %lld/%lld",
+                  static_cast<long long>(s.verified),
+                  static_cast<long long>(s.totals.messages));
+    return text;
+  }
   std::snprintf(text, sizeof(text),
                 "accounts %lld/%lld  messages %lld/%lld  %.1f/%.1f MB "
                 "(%.1f MB copied)  %.1f MB/s  left %s",
-                static_cast<long long>(done.accounts),
-                static_cast<long long>(totals.accounts),
-                static_cast<long long>(done.messages),
-                static_cast<long long>(totals.messages), done.bytes / mb,
-                totals.bytes / mb, copied_bytes / mb, rate, eta.c_str());
+                static_cast<long long>(s.done.accounts),
+                static_cast<long long>(s.totals.accounts),
+                static_cast<long long>(s.done.messages),
+                static_cast<long long>(s.totals.messages), s.done.bytes / mb,
+                s.totals.bytes / mb, s.copied_bytes / mb, s.CopyRate() / mb,
+                eta.c_str());
   return text;
 }
 
-void ProgressMeter::Draw(bool force) {
-  if (!scanned_) return;
-  double now = now_();
-  if (!force && drawn_at_ >= 0 && now - drawn_at_ < kRedrawSeconds) return;
-  drawn_at_ = now;
-  std::string line = Line(totals_, done_, copied_bytes_, now - started_);
+void ProgressMeter::Draw(const ProgressSnapshot& snapshot) {
+  std::string line = Line(snapshot);
   // Blanks wipe what a longer earlier line left.
   std::string pad = shown_ > line.size()
                         ? std::string(shown_ - line.size(), ' ')

@@ -6,18 +6,17 @@
 #include <mutex>
 #include <string>
 
+#include "app/progress_model.h"
 #include "migrate/run_observer.h"
-#include "migrate/source_scan.h"
 
 namespace vm {
 
 class FileSystem;
 
-// The progress line of the console front end: accounts done of all,
-// messages and megabytes handled of all, the rate and the time left, drawn
-// in place on a terminal (carriage return, no line end) at most a few times
-// a second. The totals come from ScanSourceMailboxes once the source lists
-// are read.
+// The progress line of the console front end: the ProgressModel drawn in
+// place on a terminal (carriage return, no line end) at most a few times a
+// second: accounts done of all, messages and megabytes handled of all, the
+// copy rate and the time left.
 class ProgressMeter : public RunObserver {
  public:
   using Writer = std::function<void(const std::string& utf8)>;
@@ -30,6 +29,9 @@ class ProgressMeter : public RunObserver {
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
                     const std::string& target_box) override;
+  void OnVerified(const std::string& user, const std::string& domain,
+                  const std::string& folder, int64_t checked, int64_t missing,
+                  int64_t different) override;
 
   // Wipes the line off, so other output starts at the line's beginning;
   // the next update draws it again.
@@ -37,29 +39,19 @@ class ProgressMeter : public RunObserver {
   // Draws the final state and ends the line.
   void Finish();
 
-  // The text of the line for the given state (for tests).
-  static std::string Line(const SourceTotals& totals, const SourceTotals& done,
-                          uint64_t copied_bytes, double seconds);
+  // The text of the line for the given state.
+  static std::string Line(const ProgressSnapshot& snapshot);
 
   // Seconds the source scan took.
-  double scan_seconds() const { return scan_seconds_; }
+  double scan_seconds() const { return model_.scan_seconds(); }
 
  private:
-  void Draw(bool force);  // with mutex_ held
+  void Draw(const ProgressSnapshot& snapshot);  // with mutex_ held
 
-  FileSystem* fs_;
-  std::string source_dir_;
   Writer write_;
-  std::function<double()> now_;
-  std::mutex mutex_;
-  SourceTotals totals_;
-  SourceTotals done_;
-  uint64_t copied_bytes_ = 0;
-  double started_ = 0;
-  double drawn_at_ = -1;
-  double scan_seconds_ = 0;
+  std::mutex mutex_;  // of the terminal line; taken inside the model's lock
   size_t shown_ = 0;  // columns of the line on screen; 0 when none
-  bool scanned_ = false;
+  ProgressModel model_;
 };
 
 }  // namespace vm

@@ -105,6 +105,8 @@ const char* OutcomeName(AccountOutcome outcome) {
       return "skipped-no-domain";
     case AccountOutcome::kAbsent:
       return "absent";
+    case AccountOutcome::kStopped:
+      return "stopped";
   }
   return "unknown";
 }

@@ -11,6 +11,7 @@
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
+#include "migrate/stop_request.h"
 #include "migrate/texts.h"
 
 namespace vm {
@@ -69,6 +70,7 @@ class RunTally : public RunObserver {
         outcome == AccountOutcome::kSkippedAliasDomain) {
       ++left_out;
     }
+    if (outcome == AccountOutcome::kStopped) ++stopped;
     next_->OnAccountEnd(user, domain, outcome, reason, box);
   }
   void OnVerified(const std::string& user, const std::string& domain,
@@ -79,6 +81,7 @@ class RunTally : public RunObserver {
 
   std::vector<Mailbox> visited;
   int left_out = 0;
+  int stopped = 0;  // accounts a stop request left for the next run
 
  private:
   RunObserver null_observer_;
@@ -134,16 +137,27 @@ std::string DisplayName(const std::string& user, const std::string& domain) {
   return user.find('@') == std::string::npos ? user + "@" + domain : user;
 }
 
+bool StopRequested(const RunSettings& settings) {
+  return settings.stop != nullptr && settings.stop->requested();
+}
+
 // Checks each visited mailbox against its source; logs the banners and one
-// line per missing or differing message. Returns the failure lines.
+// line per missing or differing message. Returns the failure lines; sets
+// *stopped when a stop request left mailboxes unchecked.
 int VerifyMailboxes(FileSystem* fs, const NameOps& names, RunHost* host,
                     const Texts& texts, const RunSettings& settings,
-                    const RunTally& tally, RunObserver* observer) {
+                    const RunTally& tally, RunObserver* observer,
+                    bool* stopped) {
   host->AppendLogLine(texts.verify_begin);
   MailboxVerifier verifier(fs, settings.verify == 2, names);
   int failures = 0;
   for (const RunTally::Mailbox& m : tally.visited) {
     if (m.box.empty()) continue;  // refused; it has its own line
+    if (StopRequested(settings)) {
+      *stopped = true;
+      host->AppendLogLine(texts.verify_stopped);
+      break;
+    }
     std::vector<FolderCheck> checks =
         verifier.Verify(settings.source_dir + "\\mail\\" + m.user, m.box);
     bool header = false;
@@ -202,10 +216,11 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
     }
   }
   host->AppendLogLine(texts.separator);
-  outcome.failure_lines += VerifyMailboxes(target->fs, target->names, host,
-                                           texts, settings, *tally, tally);
+  outcome.failure_lines +=
+      VerifyMailboxes(target->fs, target->names, host, texts, settings, *tally,
+                      tally, &outcome.stopped);
   host->AppendLogLine(texts.separator);
-  if (outcome.failure_lines == 0) {
+  if (outcome.failure_lines == 0 && !outcome.stopped) {
     host->ShowMessage(texts.verify_passed);
     outcome.succeeded = true;
   }
@@ -273,18 +288,21 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
-    account_result =
-        ImportAccounts(&user_store, target, &ordered, texts, &mailboxes, stats,
-                       &outcome.failure_lines, &ordered_observer);
+    account_result = ImportAccounts(&user_store, target, &ordered, texts,
+                                    &mailboxes, stats, &outcome.failure_lines,
+                                    &ordered_observer, settings.stop);
     mailboxes.Finish();
   }
   outcome.failure_lines += mailboxes.failure_lines();
+  outcome.stopped = tally.stopped > 0;
 
   host->AppendLogLine(texts.account_step_end);
   host->AppendLogLine(texts.separator);
-  if (settings.verify != 0) {
-    outcome.failure_lines += VerifyMailboxes(target->fs, target->names, host,
-                                             texts, settings, tally, observer);
+  // A stopped run is checked by the run that completes it.
+  if (settings.verify != 0 && !outcome.stopped) {
+    outcome.failure_lines +=
+        VerifyMailboxes(target->fs, target->names, host, texts, settings, tally,
+                        observer, &outcome.stopped);
     host->AppendLogLine(texts.separator);
   }
   host->AppendLogLine(texts.summary_head);
@@ -301,12 +319,16 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
     host->AppendLogLine(texts.accounts_left_out +
                         std::to_string(tally.left_out));
   }
+  if (tally.stopped > 0) {
+    host->AppendLogLine(texts.accounts_stopped + std::to_string(tally.stopped));
+    host->AppendLogLine(texts.run_stopped);
+  }
   host->SelectLastLine();
 
-  // Failed copies mean mail was left behind, a failure line something else:
-  // no success message then.
+  // Failed copies mean mail was left behind, a failure line something else,
+  // a stop accounts not reached: no success message then.
   if (domain_result != 0 && account_result != 0 && stats->failed_copies == 0 &&
-      outcome.failure_lines == 0) {
+      outcome.failure_lines == 0 && !outcome.stopped) {
     host->ShowMessage(settings.target_installed ? texts.success_installed
                                                 : texts.success_temporary);
     outcome.succeeded = true;

@@ -29,6 +29,7 @@ enum class AccountOutcome {
   kSkippedAliasDomain,   // the target holds its domain only as an alias
   kSkippedNoDomain,      // the target does not hold its domain
   kAbsent,               // --verify-only: the target does not hold it
+  kStopped,              // not reached: the run was stopped before it
 };
 
 // The counts of one folder of one mailbox.

@@ -62,6 +62,12 @@ Texts MakeTexts(const CodePage& code_page) {
   t.copies_failed = a("复制失败的邮件数:");
   t.accounts_left_out = a("未迁移的帐户数:");
 
+  t.accounts_stopped = a("因停止而未处理的帐户数:");
+  t.account_stopped = a("迁移已停止，该帐户尚未处理");
+  t.run_stopped =
+      a("迁移已停止：已完成的帐户和邮件都已保存，再次开始即可继续迁移。");
+  t.verify_stopped = a("校验已停止，尚未校验完所有邮件。");
+
   t.verify_begin = a("邮件校验开始");
   t.verify_end = a("邮件校验结束");
   t.verify_account_failed = a("校验未通过的帐户:");
@@ -76,6 +82,11 @@ Texts MakeTexts(const CodePage& code_page) {
         "用于 Tarnwick4.9 以上版本");
   t.no_temporary_folder = a("您未设定临时保存文件夹，无法实现转移！");
   t.target_too_old = a("本机安装的 Tarnwick 版本太低，请升级！");
+  t.target_dir_missing = a("Tarnwick 安装目录不存在或无法读取，无法实现转移：");
+  t.system_cfg_missing =
+      a("没有找到 Tarnwick 的配置文件 system.cfg，无法实现转移：");
+  t.system_cfg_unreadable =
+      a("无法读取 Tarnwick 的配置文件 system.cfg，无法实现转移：");
   return t;
 }
 

@@ -64,6 +64,12 @@ struct Texts {
   std::string copies_failed;           // followed by the number
   std::string accounts_left_out;       // followed by the number
 
+  // A run ended early by a stop request.
+  std::string accounts_stopped;  // followed by the number
+  std::string account_stopped;   // the reason of an account not reached
+  std::string run_stopped;
+  std::string verify_stopped;
+
   // Verification (--verify, --verify-only).
   std::string verify_begin;
   std::string verify_end;
@@ -77,6 +83,9 @@ struct Texts {
   std::string target_not_found;
   std::string no_temporary_folder;
   std::string target_too_old;
+  std::string target_dir_missing;     // followed by the directory
+  std::string system_cfg_missing;     // followed by the path
+  std::string system_cfg_unreadable;  // followed by the path
 };
 
 // The texts converted to `code_page`.
