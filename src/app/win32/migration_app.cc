@@ -40,7 +40,7 @@ bool MigrationApp::StartUp() {
   state_.target_dir = TrimDirectory(state_.target_dir);
 
   if (state_.target_installed && !CheckTargetVersion(fs_, state_.target_dir)) {
-    shell_->ShowMessage(texts_.target_too_old);
+    shell_->ShowMessage(TargetProblem());
     return false;
   }
   FindSourceMailDir(&state_);
@@ -50,6 +50,26 @@ bool MigrationApp::StartUp() {
 
   shell_->RunMainDialog(state_);
   return false;
+}
+
+std::string MigrationApp::TargetProblem() const {
+  const std::string& dir = state_.target_dir;
+  std::vector<DirEntry> entries;
+  if (dir.empty() || !fs_->List(dir + "\\*", &entries)) {
+    return texts_.target_dir_missing + (dir.empty() ? kTargetProgValue : dir);
+  }
+  std::string path = dir + "\\data\\system.cfg";
+  if (!fs_->Exists(path)) {
+    if (!fs_->Exists(dir + "\\system.cfg")) {
+      return texts_.system_cfg_missing + path;
+    }
+    path = dir + "\\system.cfg";
+  }
+  std::string text;
+  if (!fs_->ReadFile(path, &text, nullptr)) {
+    return texts_.system_cfg_unreadable + path;
+  }
+  return texts_.target_too_old;
 }
 
 bool MigrationApp::FindTarget() {

@@ -54,6 +54,9 @@ class MigrationApp {
   // Fills target_dir either from the registry or from the folder picker.
   // False when the user chose no folder (the message has been shown).
   bool FindTarget();
+  // Why the installed target failed the version check: its folder or its
+  // system.cfg missing or unreadable, or the version too old.
+  std::string TargetProblem() const;
 
   Registry* registry_;
   FileSystem* fs_;

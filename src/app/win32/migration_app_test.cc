@@ -71,6 +71,9 @@ class MigrationAppTest : public testing::Test {
     texts_.target_not_found = "target-not-found";
     texts_.no_temporary_folder = "no-folder";
     texts_.target_too_old = "too-old";
+    texts_.target_dir_missing = "no-dir:";
+    texts_.system_cfg_missing = "no-cfg:";
+    texts_.system_cfg_unreadable = "bad-cfg:";
     ASSERT_TRUE(fs_.CreateDir("C:\\Velquor"));
     ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick"));
     ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick\\data"));
@@ -141,14 +144,34 @@ TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
   EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
 }
 
-TEST_F(MigrationAppTest, TargetTooOldEndsAfterCreatingTheFiles) {
+// The version check names what it found wrong: a target installation
+// folder that is missing, or whose system.cfg is, is no target too old.
+TEST_F(MigrationAppTest, FailedTargetCheckNamesWhatIsWrong) {
   InstallSource();
-  InstallTarget("C:\\Tarnwick");
-  ASSERT_TRUE(fs_.WriteFile("C:\\Tarnwick\\system.cfg",
-                            "<database><charset>gbk</charset></database>",
-                            nullptr));
-  EXPECT_FALSE(StartUp());
-  EXPECT_EQ(shell_.events_, std::vector<std::string>{"message:too-old"});
+  const std::string kGbk = "<database><charset>gbk</charset></database>";
+  struct Row {
+    std::string prog_path, cfg_path, message;
+  } rows[] = {
+      {"C:\\Tarnwick", "C:\\Tarnwick\\system.cfg", "too-old"},
+      {"C:\\Tarnwick", "", "no-cfg:C:\\Tarnwick\\data\\system.cfg"},
+      {"C:\\Gone", "", "no-dir:C:\\Gone"},
+      {"C:\\Tarnwick", "C:\\Tarnwick\\data\\system.cfg",
+       "bad-cfg:C:\\Tarnwick\\data\\system.cfg"},
+  };
+  for (const Row& row : rows) {
+    fs_.RemoveFile("C:\\Tarnwick\\system.cfg");
+    fs_.RemoveFile("C:\\Tarnwick\\data\\system.cfg");
+    if (!row.cfg_path.empty()) {
+      ASSERT_TRUE(fs_.WriteFile(row.cfg_path, kGbk, nullptr));
+    }
+    if (row.message.rfind("bad-cfg", 0) == 0) fs_.FailPath(row.cfg_path);
+    InstallTarget(row.prog_path);
+    shell_.events_.clear();
+    EXPECT_FALSE(StartUp());
+    EXPECT_EQ(shell_.events_,
+              std::vector<std::string>{"message:" + row.message})
+        << row.prog_path;
+  }
   EXPECT_TRUE(fs_.Exists("C:\\Tarnwick\\data\\domain.cfg"));
 }
 
@@ -157,7 +180,8 @@ TEST_F(MigrationAppTest, UnreadableProgPathWritesNothingAtTheDriveRoot) {
   registry_.keys_[kTargetServerKey];  // the key, without its value
   ASSERT_TRUE(fs_.CreateDir("C:\\data"));
   EXPECT_FALSE(StartUp());
-  EXPECT_EQ(shell_.events_, std::vector<std::string>{"message:too-old"});
+  EXPECT_EQ(shell_.events_,
+            std::vector<std::string>{"message:no-dir:ProgPath"});
   EXPECT_FALSE(fs_.Exists("\\data\\domain.cfg"));
   EXPECT_FALSE(fs_.Exists("C:\\data\\domain.cfg"));
 }
