@@ -543,6 +543,55 @@ class DialogTest(unittest.TestCase):
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
+    def test_verification_a_saved_report_and_copied_lines(self):
+        image_path, _ = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        probe("click", dialog, "1016")  # verify after the run
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message(SUCCESS, "information")
+        self.assertIn("邮件校验结束", list_lines(dialog))
+
+        # The report of the last run where the user chooses, as CSV.
+        probe("post", dialog, "273", "1019")  # a click, without waiting
+        wait_window("保存报告")
+        press("保存报告", "ctrl+a")
+        csv = os.path.join(self.root, "switch.csv")
+        subprocess.run(["xdotool", "type", windows_path(csv)], check=True,
+                       timeout=TIMEOUT)
+        press("保存报告", "Return")
+        wait_for(lambda: os.path.exists(csv) or None, "the saved report")
+        with open(csv, encoding="utf-8-sig") as f:
+            self.assertEqual(f.readline().split(",")[:3],
+                             ["user", "domain", "outcome"])
+
+        # A click on a line selects it; Ctrl+C copies it.
+        lines = list_lines(dialog)
+        left, top = probe("rect", dialog, "1005").split()[:2]
+        first = int(probe("send", dialog, "1005", "398", "0"))
+        subprocess.run(["xdotool", "mousemove", str(int(left) + 30),
+                        str(int(top) + 8), "click", "1"], check=True,
+                       timeout=TIMEOUT)
+        press(DIALOG_CAPTION, "ctrl+c")
+        self.assertEqual(probe("clipboard").strip(), lines[first].strip())
+
+        # A check of the migration writes nothing, whatever the password
+        # options say, and names the message the target lost.
+        os.remove(os.path.join(tgt, "store", "alice", "INBOX", "1.in,S=5.0.S"))
+        probe("click", dialog, "1008")
+        before = tree(self.root, skip=self.bin)
+        probe("click", dialog, "1018")
+        dismiss_message("校验未通过。", "warning")
+        self.assertEqual(tree(self.root, skip=self.bin), before)
+        self.assertTrue(any(l.strip().startswith("目标中缺少该邮件:")
+                            for l in list_lines(dialog)))
+        self.assertFalse(self.records("verify")[-1][1]["totals"]["succeeded"])
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
     def test_nothing_is_clipped_at_144_dpi(self):
         image_path, _ = make_source(self.root)
         tgt = make_target(self.root)

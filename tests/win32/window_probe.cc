@@ -25,6 +25,7 @@
 //   window_probe icon HWND        the screen rectangle of the icon a
 //                                 message box shows (left top right
 //                                 bottom), or none
+//   window_probe clipboard        the text on the clipboard
 //   window_probe fits HWND        one line per control whose text does not
 //                                 fit it in the dialog font at this DPI:
 //                                 id, needed and given size, text
@@ -161,6 +162,17 @@ BOOL CALLBACK PrintClipped(HWND control, LPARAM font) {
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "clipboard" && argc == 2) {
+    if (!OpenClipboard(nullptr)) return 1;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* text = data != nullptr
+                              ? static_cast<const wchar_t*>(GlobalLock(data))
+                              : nullptr;
+    std::printf("%s", text != nullptr ? ToUtf8(text).c_str() : "");
+    if (text != nullptr) GlobalUnlock(data);
+    CloseClipboard();
+    return 0;
+  }
   if (mode == "windows" && argc == 2) {
     EnumWindows(PrintWindow, 0);
     return 0;
@@ -224,7 +236,7 @@ int main(int argc, char** argv) {
   if (argc != 4) {
     std::fprintf(
         stderr,
-        "usage: window_probe windows | texts|icon|fits HWND | "
+        "usage: window_probe windows | clipboard | texts|icon|fits HWND | "
         "text|list|enabled|checked|click|rect HWND ID | settext HWND ID TEXT | "
         "post HWND MSG WPARAM | send HWND ID MSG WPARAM\n");
     return 2;

@@ -454,7 +454,7 @@ void MigrationDialog::SaveReport() {
   std::string error;
   RunSession* session = session_.get();
   if (!SaveReportAs(
-          window_, session->BaseName(),
+          window_, ControlText(IDC_RECORDS_DIR), session->BaseName(),
           [session](bool json) { return session->Report(json); }, &error)) {
     if (!error.empty()) ShowMessageBox(window_, error, MessageKind::kError);
   }

@@ -17,13 +17,16 @@ bool EndsWithCsv(const std::wstring& name) {
 
 }  // namespace
 
-bool SaveReportAs(HWND owner, const std::string& base_name,
+bool SaveReportAs(HWND owner, const std::string& folder,
+                  const std::string& base_name,
                   const std::function<std::string(bool json)>& contents,
                   std::string* error) {
   error->clear();
   wchar_t file[MAX_PATH] = {};
   MultiByteToWideChar(CP_ACP, 0, (base_name + ".json").c_str(), -1, file,
                       MAX_PATH);
+  wchar_t initial[MAX_PATH] = {};
+  MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, initial, MAX_PATH);
   static const wchar_t kFilter[] =
       L"JSON 报告 (*.json)\0*.json\0CSV 表格 (*.csv)\0*.csv\0";
   OPENFILENAMEW dialog = {};
@@ -33,6 +36,7 @@ bool SaveReportAs(HWND owner, const std::string& base_name,
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = file;
   dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrInitialDir = initial[0] != 0 ? initial : nullptr;
   dialog.lpstrTitle = L"保存报告";
   dialog.lpstrDefExt = L"json";
   dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST |
