@@ -179,6 +179,17 @@ bool IsInsideDirectory(const std::string& dir, const std::string& parent,
                     d[p.size()] == '\\');
 }
 
+bool MayHoldRecords(const std::string& dir, const AppState& state,
+                    const NameOps& names) {
+  if (dir.empty()) return false;
+  for (const std::string* installation :
+       {&state.source_dir, &state.target_dir, &state.source_mail_dir,
+        &state.target_mail_dir}) {
+    if (IsInsideDirectory(dir, *installation, names)) return false;
+  }
+  return true;
+}
+
 std::string PasswordOptionProblem(const SessionOptions& options,
                                   const Texts& texts) {
   if (options.kind == SessionKind::kVerify) return std::string();
@@ -391,17 +402,10 @@ std::string RunSession::LogText(const std::vector<std::string>& lines) const {
 
 void RunSession::WriteRecords(const std::vector<std::string>& lines) {
   const NameOps names(env_.code_page->LeadBytes());
-  const AppState& state = env_.state;
   FileSystem* disk = env_.disk;
   for (const std::string& dir : env_.record_dirs) {
     // Records never go into either installation.
-    bool inside = false;
-    for (const std::string* installation :
-         {&state.source_dir, &state.target_dir, &state.source_mail_dir,
-          &state.target_mail_dir}) {
-      inside = inside || IsInsideDirectory(dir, *installation, names);
-    }
-    if (inside || dir.empty()) continue;
+    if (!MayHoldRecords(dir, env_.state, names)) continue;
     // Each missing folder of the path, from the top (after the drive).
     for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
          at = names.Find(dir, '\\', at + 1)) {

@@ -154,6 +154,11 @@ int CountExistingAccounts(const SessionEnvironment& env);
 bool IsInsideDirectory(const std::string& dir, const std::string& parent,
                        const NameOps& names);
 
+// True when records may go into `dir`: it is not inside either
+// installation or mail store.
+bool MayHoldRecords(const std::string& dir, const AppState& state,
+                    const NameOps& names);
+
 }  // namespace vm
 
 #endif  // VM_APP_RUN_SESSION_H_

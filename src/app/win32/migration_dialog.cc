@@ -195,13 +195,7 @@ BOOL MigrationDialog::OnInitDialog() {
   // The folder the records go to while nothing else is known.
   const NameOps names(code_page_->LeadBytes());
   for (const std::string& dir : env_.record_dirs) {
-    bool inside = false;
-    for (const std::string* installation :
-         {&state_.source_dir, &state_.target_dir, &state_.source_mail_dir,
-          &state_.target_mail_dir}) {
-      inside = inside || IsInsideDirectory(dir, *installation, names);
-    }
-    if (inside) continue;
+    if (!MayHoldRecords(dir, state_, names)) continue;
     SetDlgItemTextA(window_, IDC_RECORDS_DIR, dir.c_str());
     break;
   }
@@ -341,13 +335,18 @@ void MigrationDialog::StartRun(SessionKind kind) {
   running_ = true;
   finishing_ = false;
   close_pending_ = false;
-  // The next session exists before the last one goes (see RunSession).
-  session_ = std::make_unique<RunSession>(
+  // The next session exists before the last one goes (see RunSession);
+  // a session that never loaded leaves the last report as it was.
+  auto next = std::make_unique<RunSession>(
       env_, options, [this](const ProgressSnapshot&) {
         if (!progress_posted_.exchange(true)) {
           PostMessageA(window_, kProgress, 0, 0);
         }
       });
+  if (session_ != nullptr && session_->result().outcome.loaded) {
+    reported_ = std::move(session_);
+  }
+  session_ = std::move(next);
   LockForRun(true, kind);
   worker_ = CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr);
   if (worker_ == nullptr) {
@@ -371,8 +370,7 @@ void MigrationDialog::LockForRun(bool running, SessionKind kind) {
   }
   SetDlgItemTextA(window_, IDC_START, texts_.start_idle.c_str());
   SetPasswordMode(password_mode_);
-  EnableWindow(GetDlgItem(window_, IDC_SAVE_REPORT),
-               session_ != nullptr && session_->result().outcome.loaded);
+  EnableWindow(GetDlgItem(window_, IDC_SAVE_REPORT), LastReport() != nullptr);
 }
 
 void MigrationDialog::StopRun() {
@@ -449,10 +447,17 @@ void MigrationDialog::ShowExistingAccounts(int count) {
   SetDlgItemTextW(window_, IDC_SYNC_HINT, Wide(hint, CP_UTF8).c_str());
 }
 
+RunSession* MigrationDialog::LastReport() {
+  if (session_ != nullptr && session_->result().outcome.loaded) {
+    return session_.get();
+  }
+  return reported_.get();
+}
+
 void MigrationDialog::SaveReport() {
-  if (session_ == nullptr || running_) return;
+  RunSession* session = LastReport();
+  if (session == nullptr || running_) return;
   std::string error;
-  RunSession* session = session_.get();
   if (!SaveReportAs(
           window_, ControlText(IDC_RECORDS_DIR), session->BaseName(),
           [session](bool json) { return session->Report(json); }, &error)) {

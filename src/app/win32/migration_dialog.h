@@ -72,6 +72,9 @@ class MigrationDialog : public RunHost {
   void CountExistingAccountsLater();
   void ShowExistingAccounts(int count);
   void SaveReport();
+  // The session whose report "save report" writes: the last one that
+  // loaded the source lists; null before any.
+  RunSession* LastReport();
   void Close(int result);
   void RunOnWorker();
   static DWORD WINAPI WorkerMain(void* dialog);
@@ -103,6 +106,8 @@ class MigrationDialog : public RunHost {
   // The running or last session; replaced (never just destroyed) when the
   // next run starts. Its report is the one "save report" writes.
   std::unique_ptr<RunSession> session_;
+  // The last session that loaded, when session_ did not.
+  std::unique_ptr<RunSession> reported_;
 
   // Used by the worker only (the lists are freed on destroy, which cannot
   // happen while a run is active).
