@@ -454,8 +454,8 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(probe("enabled", dialog, "1013").strip(), "1")
         screenshot("dialog_running.png")
 
-        # Closing asks first; No goes on, the stop button stops.
-        probe("post", dialog, str(WM_CLOSE), "0")
+        # Closing (here Esc) asks first; No goes on, the stop button stops.
+        press(DIALOG_CAPTION, "Escape")
         handle = wait_window(MESSAGE_CAPTION)
         self.assertIn("正在迁移。要停止并关闭窗口吗？",
                       probe("texts", handle).splitlines())

@@ -360,6 +360,13 @@ void MigrationDialog::LockForRun(bool running, SessionKind kind) {
     EnableWindow(GetDlgItem(window_, id), !running);
   }
   EnableWindow(GetDlgItem(window_, IDC_STOP), running);
+  // The focus leaves a disabled button for the list (which can be read
+  // and copied meanwhile), so Esc still reaches the dialog; it returns to
+  // the start button, the default, at the end.
+  SendMessageA(window_, WM_NEXTDLGCTL,
+               reinterpret_cast<WPARAM>(
+                   GetDlgItem(window_, running ? IDC_RESULT_LIST : IDC_START)),
+               TRUE);
   if (running) {
     SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     SetStatus("正在读取源列表并统计邮件...");
