@@ -324,7 +324,8 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     if (io.save_configuration) io.save_configuration();
     if (meter) meter->Finish();
     std::string stopped_text = io.out_is_terminal && !progress ? "\n" : "";
-    stopped_text.append(code_page->ToUtf8(p.texts.run_stopped)).append("\n");
+    stopped_text.append(code_page->ToUtf8(p.texts.run_interrupted))
+        .append("\n");
     io.err(stopped_text);
     files.Report(stopped, CountsOf(stopped, options.sync), 0, false, true);
     files.LogEnd(list, kExitStopped);

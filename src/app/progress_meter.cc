@@ -1,59 +1,42 @@
 #include "app/progress_meter.h"
 
 #include <cstdio>
-#include <iterator>
+#include <vector>
 
 namespace vm {
-
-namespace {
-
-constexpr double kRedrawSeconds = 0.25;
-
-std::string Duration(double seconds) {
-  long long s = static_cast<long long>(seconds + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof(text), "%lld:%02lld:%02lld", s / 3600, s / 60 % 60,
-                s % 60);
-  return text;
-}
-
-}  // namespace
 
 ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
                              Writer write, std::function<double()> now,
                              std::function<int()> columns)
-    : fs_(fs),
-      source_dir_(std::move(source_dir)),
-      write_(std::move(write)),
-      now_(std::move(now)),
-      columns_(std::move(columns)) {}
+    : write_(std::move(write)),
+      columns_(std::move(columns)),
+      model_(fs, std::move(source_dir), std::move(now),
+             [this](const ProgressSnapshot& snapshot) {
+               std::lock_guard<std::mutex> lock(mutex_);
+               Draw(snapshot);
+             }) {}
 
 void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  double before = now_();
-  totals_ = ScanSourceMailboxes(fs_, source_dir_, domains);
-  started_ = now_();
-  scan_seconds_ = started_ - before;
-  scanned_ = true;
-  Draw(true);
+  model_.OnSourceLoaded(domains);
 }
 
 void ProgressMeter::OnMessage(uint64_t bytes, bool copied) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++done_.messages;
-  done_.bytes += bytes;
-  if (copied) copied_bytes_ += bytes;
-  Draw(false);
+  model_.OnMessage(bytes, copied);
 }
 
-void ProgressMeter::OnAccountEnd(const std::string&, const std::string&,
-                                 AccountOutcome outcome, const std::string&,
-                                 const std::string&) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // Accounts the source lists left out are not in the totals.
-  if (!scanned_ || outcome == AccountOutcome::kSkippedNoDomainLine) return;
-  ++done_.accounts;
-  Draw(false);
+void ProgressMeter::OnAccountEnd(const std::string& user,
+                                 const std::string& domain,
+                                 AccountOutcome outcome,
+                                 const std::string& reason,
+                                 const std::string& target_box) {
+  model_.OnAccountEnd(user, domain, outcome, reason, target_box);
+}
+
+void ProgressMeter::OnVerified(const std::string& user,
+                               const std::string& domain,
+                               const std::string& folder, int64_t checked,
+                               int64_t missing, int64_t different) {
+  model_.OnVerified(user, domain, folder, checked, missing, different);
 }
 
 void ProgressMeter::Erase() {
@@ -64,68 +47,68 @@ void ProgressMeter::Erase() {
   blank.back() = '\r';
   write_(blank);
   shown_ = 0;
-  drawn_at_ = -1;
 }
 
 void ProgressMeter::Finish() {
+  ProgressSnapshot snapshot = model_.Snapshot();
+  if (!snapshot.scanned) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!scanned_ || finished_) return;
-  Draw(true);
+  Draw(snapshot);
   write_("\n");
   shown_ = 0;
-  finished_ = true;
 }
 
-std::string ProgressMeter::Line(const SourceTotals& totals,
-                                const SourceTotals& done, uint64_t copied_bytes,
-                                double seconds, int columns) {
+std::string ProgressMeter::Line(const ProgressSnapshot& s, int columns) {
   const double mb = 1048576.0;
-  // Under --sync most messages may be present already: the rate says how
-  // fast copying goes, the time left how fast the run goes through them.
-  double rate = seconds > 0 ? copied_bytes / mb / seconds : 0;
-  double pace = seconds > 0 ? done.bytes / mb / seconds : 0;
-  std::string eta = "-:--:--";
-  if (pace > 0 && totals.bytes >= done.bytes) {
-    eta = Duration((totals.bytes - done.bytes) / mb / pace);
-  }
   auto ll = [](int64_t n) { return static_cast<long long>(n); };
-  char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
-  std::snprintf(accounts, sizeof(accounts), "%lld/%lld", ll(done.accounts),
-                ll(totals.accounts));
-  std::snprintf(messages, sizeof(messages), "%lld/%lld", ll(done.messages),
-                ll(totals.messages));
-  std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB", done.bytes / mb,
-                totals.bytes / mb);
-  std::snprintf(copied, sizeof(copied), "%.1f MB copied", copied_bytes / mb);
-  std::snprintf(speed, sizeof(speed), "%.1f MB/s", rate);
-  const std::string a = accounts, m = messages, left = "left " + eta;
-  // Longest first; the first that fits is drawn. A line as wide as the
-  // terminal would wrap on some terminals, so one column stays free.
-  const std::string forms[] = {
-      "accounts " + a + "  messages " + m + "  " + megabytes + " (" + copied +
-          ")  " + speed + "  " + left,
-      "accounts " + a + "  messages " + m + "  " + megabytes + "  " + speed +
-          "  " + left,
-      "acc " + a + "  msg " + m + "  " + megabytes + "  " + left,
-      "acc " + a + "  msg " + m + "  " + left,
-      "msg " + m + "  " + left,
-  };
-  if (columns <= 0) return forms[0];
+  std::vector<std::string> forms;
+  char text[200];
+  if (s.verifying) {
+    std::snprintf(text, sizeof(text), "verifying: messages %lld/%lld",
+                  ll(s.verified), ll(s.totals.messages));
+    forms.push_back(text);
+    std::snprintf(text, sizeof(text), "verified %lld/%lld", ll(s.verified),
+                  ll(s.totals.messages));
+    forms.push_back(text);
+  } else {
+    const double left = s.SecondsLeft();
+    const std::string eta =
+        "left " + (left < 0 ? "-:--:--" : DurationText(left));
+    char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
+    std::snprintf(accounts, sizeof(accounts), "%lld/%lld", ll(s.done.accounts),
+                  ll(s.totals.accounts));
+    std::snprintf(messages, sizeof(messages), "%lld/%lld", ll(s.done.messages),
+                  ll(s.totals.messages));
+    std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB",
+                  s.done.bytes / mb, s.totals.bytes / mb);
+    std::snprintf(copied, sizeof(copied), "(%.1f MB copied)",
+                  s.copied_bytes / mb);
+    std::snprintf(speed, sizeof(speed), "%.1f MB/s", s.CopyRate() / mb);
+    const std::string a = accounts, m = messages;
+    // Longest first; the first that fits is drawn.
+    forms = {
+        "accounts " + a + "  messages " + m + "  " + megabytes + " " + copied +
+            "  " + speed + "  " + eta,
+        "accounts " + a + "  messages " + m + "  " + megabytes + "  " + speed +
+            "  " + eta,
+        "acc " + a + "  msg " + m + "  " + megabytes + "  " + eta,
+        "acc " + a + "  msg " + m + "  " + eta,
+        "msg " + m + "  " + eta,
+    };
+  }
+  if (columns <= 0) return forms.front();
+  // A line as wide as the terminal would wrap on some terminals, so one
+  // column stays free.
   const size_t room = static_cast<size_t>(columns - 1);
   for (const std::string& form : forms) {
     if (form.size() <= room) return form;
   }
-  return forms[std::size(forms) - 1].substr(0, room);
+  return forms.back().substr(0, room);
 }
 
-void ProgressMeter::Draw(bool force) {
-  if (!scanned_ || finished_) return;
-  double now = now_();
-  if (!force && drawn_at_ >= 0 && now - drawn_at_ < kRedrawSeconds) return;
-  drawn_at_ = now;
+void ProgressMeter::Draw(const ProgressSnapshot& snapshot) {
   const int columns = columns_ ? columns_() : 0;
-  std::string line =
-      Line(totals_, done_, copied_bytes_, now - started_, columns);
+  std::string line = Line(snapshot, columns);
   // Blanks wipe what a longer earlier line left, within the width.
   size_t wipe = shown_;
   if (columns > 0 && wipe > static_cast<size_t>(columns - 1)) {

@@ -6,66 +6,58 @@
 #include <mutex>
 #include <string>
 
+#include "app/progress_model.h"
 #include "migrate/run_observer.h"
-#include "migrate/source_scan.h"
 
 namespace vm {
 
 class FileSystem;
 
-// The progress line of the console front end: accounts done of all,
-// messages and megabytes handled of all, the rate of copying and the time
-// left, drawn in place on a terminal (carriage return, no line end) at most
-// a few times a second, and shortened to fit the terminal's width so that
-// it never wraps. The totals come from ScanSourceMailboxes once the source
-// lists are read.
+// The progress line of the console front end: the ProgressModel drawn in
+// place on a terminal (carriage return, no line end) at most a few times a
+// second: accounts done of all, messages and megabytes handled of all, the
+// copy rate and the time left, shortened to fit the terminal's width so
+// that it never wraps.
 class ProgressMeter : public RunObserver {
  public:
   using Writer = std::function<void(const std::string& utf8)>;
-  // `now` gives seconds from any fixed point; `columns` the terminal's
-  // width (0: unknown, no limit).
+  // `now` gives seconds from any fixed point; `columns`, when given, the
+  // terminal's width (0 when unknown), asked at each redraw.
   ProgressMeter(FileSystem* fs, std::string source_dir, Writer write,
-                std::function<double()> now, std::function<int()> columns);
+                std::function<double()> now,
+                std::function<int()> columns = nullptr);
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnMessage(uint64_t bytes, bool copied) override;
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
                     const std::string& target_box) override;
+  void OnVerified(const std::string& user, const std::string& domain,
+                  const std::string& folder, int64_t checked, int64_t missing,
+                  int64_t different) override;
 
   // Wipes the line off, so other output starts at the line's beginning;
   // the next update draws it again.
   void Erase();
-  // Draws the final state and ends the line; nothing is drawn after.
+  // Draws the final state and ends the line.
   void Finish();
 
   // The text of the line for the given state, at most `columns` - 1 long
-  // when `columns` is not 0 (for tests). The rate counts copied bytes
-  // only; the time left follows all bytes handled, copied or not.
-  static std::string Line(const SourceTotals& totals, const SourceTotals& done,
-                          uint64_t copied_bytes, double seconds, int columns);
+  // when `columns` is not 0. The rate counts copied bytes only; the time
+  // left follows all bytes handled, copied or not.
+  static std::string Line(const ProgressSnapshot& snapshot, int columns);
 
   // Seconds the source scan took.
-  double scan_seconds() const { return scan_seconds_; }
+  double scan_seconds() const { return model_.scan_seconds(); }
 
  private:
-  void Draw(bool force);  // with mutex_ held
+  void Draw(const ProgressSnapshot& snapshot);  // with mutex_ held
 
-  FileSystem* fs_;
-  std::string source_dir_;
   Writer write_;
-  std::function<double()> now_;
   std::function<int()> columns_;
-  std::mutex mutex_;
-  SourceTotals totals_;
-  SourceTotals done_;
-  uint64_t copied_bytes_ = 0;
-  double started_ = 0;
-  double drawn_at_ = -1;
-  double scan_seconds_ = 0;
+  std::mutex mutex_;  // of the terminal line; taken inside the model's lock
   size_t shown_ = 0;  // columns of the line on screen; 0 when none
-  bool scanned_ = false;
-  bool finished_ = false;
+  ProgressModel model_;
 };
 
 }  // namespace vm

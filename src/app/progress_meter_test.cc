@@ -11,14 +11,15 @@ namespace {
 // follows the messages gone through.
 TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
   const uint64_t mb = 1048576;
-  SourceTotals totals;
-  totals.accounts = 10;
-  totals.messages = 4000;
-  totals.bytes = 400 * mb;
-  SourceTotals done;
-  done.accounts = 3;
-  done.messages = 120;
-  done.bytes = 100 * mb;
+  ProgressSnapshot s;
+  s.scanned = true;
+  s.totals.accounts = 10;
+  s.totals.messages = 4000;
+  s.totals.bytes = 400 * mb;
+  s.done.accounts = 3;
+  s.done.messages = 120;
+  s.done.bytes = 100 * mb;
+  s.seconds = 10.0;
   const struct {
     int columns;
     uint64_t copied;
@@ -42,9 +43,8 @@ TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
       {11, 10 * mb, "msg 120/40"},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(ProgressMeter::Line(totals, done, c.copied, 10.0, c.columns),
-              c.line)
-        << c.columns;
+    s.copied_bytes = c.copied;
+    EXPECT_EQ(ProgressMeter::Line(s, c.columns), c.line) << c.columns;
   }
 }
 

@@ -11,6 +11,7 @@
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
+#include "migrate/stop_request.h"
 #include "migrate/texts.h"
 
 namespace vm {
@@ -71,7 +72,7 @@ UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
 int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                    const Texts& texts, MailboxMigrator* mailboxes,
                    MigrationStats* stats, int* failure_lines,
-                   RunObserver* observer) {
+                   RunObserver* observer, const StopRequest* stop) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   DomainStore domain_store(target);
@@ -150,6 +151,13 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       continue;
     }
     for (SourceAccount& account : source.accounts) {
+      if (stop != nullptr && stop->requested()) {
+        // Left for the next run; nothing of it has been written.
+        observer->OnAccountEnd(account.user_name, source.name,
+                               AccountOutcome::kUnfinished,
+                               texts.account_stopped, "");
+        continue;
+      }
       account.domain = source.name;
       std::string display = account.user_name;
       if (target->names.Find(display, '@') == std::string::npos) {

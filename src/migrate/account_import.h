@@ -6,6 +6,7 @@ namespace vm {
 class MailboxMigrator;
 class RunHost;
 class RunObserver;
+class StopRequest;
 class UserStore;
 struct MigrationStats;
 struct TargetContext;
@@ -20,12 +21,16 @@ struct Texts;
 // is copied. Tells `observer` (when non-null) the outcome of every account
 // of the host's list. Resets stats->user_count and stats->mail_count.
 //
+// With `stop` requested, each account not yet begun is left as it is and
+// told as kUnfinished; the step still saves what it added.
+//
 // Returns 0 after showing a message when the target's domain list cannot
 // be read, else 1.
 int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                    const Texts& texts, MailboxMigrator* mailboxes,
                    MigrationStats* stats, int* failure_lines,
-                   RunObserver* observer = nullptr);
+                   RunObserver* observer = nullptr,
+                   const StopRequest* stop = nullptr);
 
 }  // namespace vm
 

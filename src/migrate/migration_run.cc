@@ -16,6 +16,7 @@
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
 #include "migrate/source_scan.h"
+#include "migrate/stop_request.h"
 #include "migrate/texts.h"
 #include "platform/file_system.h"
 
@@ -77,6 +78,7 @@ class RunTally : public RunObserver {
         outcome == AccountOutcome::kSkippedAliasDomain) {
       ++left_out;
     }
+    if (outcome == AccountOutcome::kUnfinished) ++stopped;
     next_->OnAccountEnd(user, domain, outcome, reason, box);
   }
   void OnDomainSaveFailed(const std::string& name,
@@ -103,6 +105,7 @@ class RunTally : public RunObserver {
 
   std::vector<Mailbox> visited;
   int left_out = 0;
+  int stopped = 0;  // accounts a stop request left for the next run
 
  private:
   RunObserver null_observer_;
@@ -219,6 +222,10 @@ std::string DisplayName(const std::string& user, const std::string& domain) {
   return user.find('@') == std::string::npos ? user + "@" + domain : user;
 }
 
+bool StopRequested(const RunSettings& settings) {
+  return settings.stop != nullptr && settings.stop->requested();
+}
+
 std::string ProblemLine(const VerifyProblem& problem, const Texts& texts,
                         FileSystem* fs) {
   switch (problem.kind) {
@@ -237,10 +244,12 @@ std::string ProblemLine(const VerifyProblem& problem, const Texts& texts,
 
 // Checks each visited mailbox against its source; logs the banners, one
 // line per missing or differing message or mailbox that is not there, and
-// the number of messages checked. Returns the failure lines.
+// the number of messages checked. Returns the failure lines; sets
+// *stopped when a stop request left mailboxes unchecked.
 int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
                     const Texts& texts, const RunSettings& settings,
-                    const RunTally& tally, RunObserver* observer) {
+                    const RunTally& tally, RunObserver* observer,
+                    bool* stopped) {
   host->AppendLogLine(texts.verify_begin);
   int failures = 0;
   int64_t checked = 0;
@@ -250,6 +259,10 @@ int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
       lines.push_back(m.problem);
     } else if (m.box.empty()) {
       continue;  // refused; it has its own line
+    } else if (StopRequested(settings)) {
+      *stopped = true;
+      host->AppendLogLine(texts.verify_stopped);
+      break;
     } else {
       std::vector<FolderCheck> checks;
       observer->OnVerifyAccount(m.user, m.domain);
@@ -349,10 +362,11 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
       tally->OnAccountEnd(user, account.domain, result, problem, box);
     }
   }
-  outcome.failure_lines += VerifyMailboxes(&verifier, target->fs, host, texts,
-                                           settings, *tally, tally);
+  outcome.failure_lines +=
+      VerifyMailboxes(&verifier, target->fs, host, texts, settings, *tally,
+                      tally, &outcome.stopped);
   host->AppendLogLine(texts.separator);
-  if (outcome.failure_lines == 0) {
+  if (outcome.failure_lines == 0 && !outcome.stopped) {
     host->ShowMessage(texts.verify_passed);
     outcome.succeeded = true;
   }
@@ -441,21 +455,24 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
-    account_result =
-        ImportAccounts(&user_store, target, &ordered, texts, &mailboxes, stats,
-                       &outcome.failure_lines, &ordered_observer);
+    account_result = ImportAccounts(&user_store, target, &ordered, texts,
+                                    &mailboxes, stats, &outcome.failure_lines,
+                                    &ordered_observer, settings.stop);
     mailboxes.Finish();
   }
   notices.set_log(host);
   outcome.failure_lines += mailboxes.failure_lines();
+  outcome.stopped = tally.stopped > 0;
 
   host->AppendLogLine(texts.account_step_end);
   host->AppendLogLine(texts.separator);
-  if (settings.verify != 0) {
+  // A stopped run is checked by the run that completes it.
+  if (settings.verify != 0 && !outcome.stopped) {
     MailboxVerifier verifier(target->fs, settings.verify == 2, target->names,
                              settings.target_mail_dir);
-    outcome.failure_lines += VerifyMailboxes(&verifier, target->fs, host, texts,
-                                             settings, tally, observer);
+    outcome.failure_lines +=
+        VerifyMailboxes(&verifier, target->fs, host, texts, settings, tally,
+                        observer, &outcome.stopped);
     host->AppendLogLine(texts.separator);
   }
   host->AppendLogLine(texts.summary_head);
@@ -472,12 +489,16 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
     host->AppendLogLine(texts.accounts_left_out +
                         std::to_string(tally.left_out));
   }
+  if (tally.stopped > 0) {
+    host->AppendLogLine(texts.accounts_stopped + std::to_string(tally.stopped));
+    host->AppendLogLine(texts.run_stopped);
+  }
   host->SelectLastLine();
 
-  // Failed copies mean mail was left behind, a failure line something else:
-  // no success message then.
+  // Failed copies mean mail was left behind, a failure line something else,
+  // a stop accounts not reached: no success message then.
   if (domain_result != 0 && account_result != 0 && stats->failed_copies == 0 &&
-      outcome.failure_lines == 0) {
+      outcome.failure_lines == 0 && !outcome.stopped) {
     host->ShowMessage(settings.target_installed ? texts.success_installed
                                                 : texts.success_temporary);
     outcome.succeeded = true;

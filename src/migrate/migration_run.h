@@ -10,6 +10,7 @@ class CodePage;
 class FileSystem;
 class RunHost;
 class RunObserver;
+class StopRequest;
 struct TargetContext;
 struct Texts;
 
@@ -47,6 +48,10 @@ struct RunSettings {
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;
   int jobs = 4;  // message copies in flight at once
+  // When requested, the run ends after the account it is at (see
+  // StopRequest); a verification stops after the mailbox it checks. May be
+  // null.
+  const StopRequest* stop = nullptr;
 };
 
 // How a run ended, for the console's exit status.
@@ -54,13 +59,16 @@ struct RunOutcome {
   bool loaded = false;     // the source lists were read
   bool succeeded = false;  // the success message was shown
   int failure_lines = 0;   // failure lines written into the result list
+  bool stopped = false;    // a stop request left accounts or checks undone
 };
 
 // One whole migration: loads the source lists, migrates the domains, then
 // the accounts with their mailboxes, verifies when asked, logs the banners
 // and the summary (followed by the number of accounts left out for a domain
 // the target does not hold, when there are any), and shows the success
-// message when both steps succeeded and nothing failed. `target` carries
+// message when both steps succeeded and nothing failed. A run ended by
+// settings.stop logs how many accounts it left and that a new run
+// continues it, and shows no success message. `target` carries
 // the file system, clock, target directory and PrimaryDomain the stores
 // use; `stats` receives the counters. `phases` and `observer` may be null.
 RunOutcome MigrationRun(RunHost* host, const Texts& texts,

@@ -68,6 +68,12 @@ Texts MakeTexts(const CodePage& code_page) {
   t.copies_failed = a("复制失败的邮件数:");
   t.accounts_left_out = a("未迁移的帐户数:");
 
+  t.accounts_stopped = a("因停止而未处理的帐户数:");
+  t.account_stopped = a("迁移已停止，该帐户尚未处理");
+  t.run_stopped =
+      a("迁移已停止：已完成的帐户和邮件都已保存，再次开始即可继续迁移。");
+  t.verify_stopped = a("校验已停止，尚未校验完所有邮件。");
+
   t.verify_begin = a("邮件校验开始");
   t.verify_end = a("邮件校验结束");
   t.verify_account_failed = a("校验未通过的帐户:");
@@ -98,7 +104,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.mail_store_overlaps_source =
       a("Tarnwick 邮件存储目录与 Velquor 安装目录重叠，无法实现转移！");
 
-  t.run_stopped =
+  t.run_interrupted =
       a("转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。");
   return t;
 }

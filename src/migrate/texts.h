@@ -73,6 +73,12 @@ struct Texts {
   std::string copies_failed;           // followed by the number
   std::string accounts_left_out;       // followed by the number
 
+  // A run ended early by a stop request.
+  std::string accounts_stopped;  // followed by the number
+  std::string account_stopped;   // the reason of an account not reached
+  std::string run_stopped;
+  std::string verify_stopped;
+
   // Verification (--verify, --verify-only).
   std::string verify_begin;
   std::string verify_end;
@@ -106,8 +112,8 @@ struct Texts {
   std::string target_in_source;
   std::string mail_store_overlaps_source;
 
-  // A run stopped by the user or the system (console).
-  std::string run_stopped;
+  // A console run ended by Ctrl-C or a signal.
+  std::string run_interrupted;
 };
 
 // The texts converted to `code_page`.

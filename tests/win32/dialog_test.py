@@ -11,7 +11,9 @@ Uses $DISPLAY, or starts its own Xvfb when none is set.
 """
 
 import argparse
+import glob
 import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -35,7 +37,14 @@ START_IDLE = "开始转移"
 START_RUNNING = "迁移中请等待..."
 ABOUT_CAPTION = "关于 Velquor"
 WM_CLOSE = 16
+PBM_GETPOS = 1032
 WORK_FOLDER = "工作"
+RECORDS = "迁移报告"
+STOPPED = "迁移已停止。"
+# What a run locks: start, preview, verify, save, the password options,
+# sync and the verification boxes.
+LOCKED = ("1004", "1012", "1018", "1019", "1006", "1007", "1008", "1009",
+          "1010", "1011", "1014", "1016", "1017")
 TIMEOUT = 60
 
 
@@ -118,15 +127,96 @@ def press(caption, key):
     subprocess.run(["xdotool", "key", key], check=True, timeout=TIMEOUT)
 
 
-def dismiss_message(expected):
-    """Waits for the program's message box, checks its text, presses Enter."""
+def dismiss_message(expected, icon=None):
+    """Waits for the program's message box, checks its text (and icon),
+    presses Enter (its default button)."""
     handle = wait_window(MESSAGE_CAPTION)
     texts = probe("texts", handle).splitlines()
     if not any(t.startswith(expected) for t in texts):
         raise AssertionError("message %r not among %r" % (expected, texts))
+    if icon is not None and icon_kind(handle) != icon:
+        raise AssertionError("message %r without the %s icon" % (expected, icon))
     press(MESSAGE_CAPTION, "Return")
     wait_for(lambda: all(c != MESSAGE_CAPTION for _, _, c in top_windows())
              or None, "the message box to close")
+
+
+def crop(rect, path):
+    """A screenshot of the screen rectangle "left top right bottom"."""
+    left, top, right, bottom = (int(v) for v in rect.split()[:4])
+    subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
+        right - left, bottom - top, left, top), path], check=True,
+        timeout=TIMEOUT)
+    return path
+
+
+def icon_kind(handle):
+    """The system icon of a message box, told by its colours: the blue
+    "i" of information, the yellow warning triangle, the red error disc."""
+    rect = probe("icon", handle).strip()
+    if rect == "none":
+        return "none"
+    path = crop(rect, os.path.join(tempfile.gettempdir(),
+                                   "vm_icon_%d.png" % os.getpid()))
+    mean = subprocess.run(
+        ["convert", path, "-alpha", "off", "-format",
+         "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]", "info:"],
+        stdout=subprocess.PIPE, check=True, timeout=TIMEOUT).stdout.split()
+    os.remove(path)
+    r, g, b = (float(v) for v in mean)
+    if b > r + 0.1:
+        return "information"
+    return "warning" if g > b + 0.15 else "error"
+
+
+def screenshot(name):
+    if ARTIFACTS:
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        subprocess.run(["import", "-window", "root",
+                        os.path.join(ARTIFACTS, name)], check=True,
+                       timeout=TIMEOUT)
+
+
+def tree(top, skip=None):
+    """Relative path -> MD5 of every file under top, outside `skip`."""
+    files = {}
+    for folder, dirs, names in os.walk(top):
+        dirs[:] = [d for d in dirs if os.path.join(folder, d) != skip]
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, top)] = hashlib.md5(
+                    f.read()).hexdigest()
+    return files
+
+
+def list_lines(dialog):
+    return probe("list", dialog, "1005").splitlines()
+
+
+def user_names(tgt):
+    with open(os.path.join(tgt, "data", "userauth.cfg"), "rb") as f:
+        text = f.read().decode("gbk")
+    return [part.split("</name>")[0] for part in text.split("<name>")[1:]]
+
+
+def make_big_source(root, accounts=60, messages=60):
+    """Two domains of accounts with 16 KB messages in their inboxes: a run
+    of some seconds under Wine. Returns the image path and the mail store
+    an uninterrupted run makes (relative path -> MD5)."""
+    src = os.path.join(root, "velquor")
+    users, store = "", {}
+    for i in range(accounts):
+        user = "u%02d" % i if i % 2 else "v%02d@b.org" % i
+        users += user + ("\tc\ta.com\r\n" if i % 2 else "\tc\tx\tb.org\r\n")
+        for m in range(messages):
+            data = os.urandom(16000)
+            write(os.path.join(src, "mail", user, "%d.in" % m), data)
+            store[os.path.join(user, "INBOX", "%d.in" % m)] = \
+                hashlib.md5(data).hexdigest()
+    write(os.path.join(src, "domain.ini"), "a.com\r\nb.org\r\n")
+    write(os.path.join(src, "popusers.ini"), users)
+    return windows_path(os.path.join(src, "server.exe")), store
 
 
 def make_source(root):
@@ -166,9 +256,34 @@ class DialogTest(unittest.TestCase):
         shutil.rmtree(self.root, ignore_errors=True)
 
     def start(self):
+        # A copy of its own: the records go to a folder beside the program.
+        self.bin = os.path.join(self.root, "bin")
+        os.makedirs(self.bin, exist_ok=True)
+        program = os.path.join(self.bin, os.path.basename(PROGRAM))
+        shutil.copy(PROGRAM, program)
         self.process = subprocess.Popen(
-            RUNNER + [PROGRAM], stdout=subprocess.DEVNULL,
+            RUNNER + [program], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
+
+    def records(self, kind):
+        """(log lines, report) of each record of that kind, oldest first."""
+        found = []
+        for log in sorted(glob.glob(os.path.join(self.bin, RECORDS,
+                                                 "*-%s.log" % kind))):
+            with open(log, encoding="utf-8-sig") as f:
+                text = f.read()
+            with open(log[:-4] + ".json", encoding="utf-8") as f:
+                found.append((text.split("\n"), json.load(f)))
+        return found
+
+    def assert_logged(self, kind, lines):
+        """The last record of `kind` holds the list (but for its last line,
+        which names the record) after its header."""
+        log, report = self.records(kind)[-1]
+        body = log[log.index("-" * 34) + 1:-1]
+        self.assertEqual([l.rstrip("\r") for l in body], lines[:-1])
+        self.assertTrue(lines[-1].startswith("运行记录已保存:"))
+        return report
 
     def assert_exits(self):
         self.assertIsNotNone(self.process.wait(timeout=TIMEOUT))
@@ -198,13 +313,11 @@ class DialogTest(unittest.TestCase):
         self.assertIn("导入域名:example.com", lines)
         self.assertIn("导入域名:second.org", lines)
         self.assertIn(" " * 9 + WORK_FOLDER + "文件夹转移成功!", lines)
-        self.assertEqual(lines[-2:], ["本次成功迁移:", "域名2 用户数2 邮件总数3 "])
-
-        if ARTIFACTS:
-            os.makedirs(ARTIFACTS, exist_ok=True)
-            subprocess.run(["import", "-window", "root",
-                            os.path.join(ARTIFACTS, "dialog_after_run.png")],
-                           check=True, timeout=TIMEOUT)
+        self.assertEqual(lines[-3:-1],
+                         ["本次成功迁移:", "域名2 用户数2 邮件总数3 "])
+        report = self.assert_logged("migrate", lines)
+        self.assertTrue(report["totals"]["succeeded"])
+        screenshot("dialog_after_run.png")
 
         with open(os.path.join(tgt, "data", "userauth.cfg"), "rb") as f:
             users = f.read().decode("gbk")
@@ -248,7 +361,7 @@ class DialogTest(unittest.TestCase):
         press(DIALOG_CAPTION, "Return")
         dismiss_message(SUCCESS)
         lines = probe("list", dialog, "1005").splitlines()
-        self.assertEqual(lines[-1], "域名2 用户数2 邮件总数3 ")
+        self.assertEqual(lines[-2], "域名2 用户数2 邮件总数3 ")
         press(DIALOG_CAPTION, "Escape")
         self.assert_exits()
 
@@ -310,6 +423,194 @@ class DialogTest(unittest.TestCase):
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
+    def test_progress_locks_a_stop_and_a_second_start_that_completes(self):
+        image_path, expected = make_big_source(self.root)
+        tgt = make_target(self.root)
+        store = os.path.join(tgt, "store")
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        self.assertEqual(probe("fits", dialog), "")
+        press(DIALOG_CAPTION, "Return")
+
+        # The bar moves and the status line changes while the run goes,
+        # and everything the run reads or that starts a run is locked.
+        statuses, positions = set(), []
+
+        def moving():
+            status = probe("text", dialog, "1022").strip()
+            position = int(probe("send", dialog, "1021", str(PBM_GETPOS),
+                                 "0"))
+            if status.startswith("帐户"):
+                statuses.add(status)
+                positions.append(position)
+            return len(statuses) >= 2 and positions[-1] > 0 or None
+        wait_for(moving, "the progress bar to move")
+        self.assertEqual(positions, sorted(positions))
+        self.assertLess(positions[-1], 1000)
+        self.assertEqual(probe("enabled", dialog, *LOCKED).strip(),
+                         "0" * len(LOCKED))
+        self.assertEqual(probe("enabled", dialog, "1013").strip(), "1")
+        screenshot("dialog_running.png")
+
+        # Closing (here Esc) asks first; No goes on, the stop button stops.
+        press(DIALOG_CAPTION, "Escape")
+        handle = wait_window(MESSAGE_CAPTION)
+        self.assertIn("正在迁移。要停止并关闭窗口吗？",
+                      probe("texts", handle).splitlines())
+        press(MESSAGE_CAPTION, "Return")  # No is the default
+        probe("click", dialog, "1013")
+        dismiss_message(STOPPED, "warning")
+        screenshot("dialog_stopped.png")
+        lines = list_lines(dialog)
+        self.assertTrue(any(l.startswith("因停止而未处理的帐户数:")
+                            for l in lines), lines[-6:])
+        self.assert_logged("migrate", lines)
+
+        # What the stopped run added is whole: every mailbox it made holds
+        # all its mail and no pending mark, and belongs to a listed user.
+        users = user_names(tgt)
+        self.assertLess(len(users), 60)
+        made = tree(store)
+        boxes = {path.split(os.sep)[0] for path in made}
+        self.assertEqual(made, {p: h for p, h in expected.items()
+                                if p.split(os.sep)[0] in boxes})
+        self.assertEqual({b.split("@")[0] for b in boxes}, set(users))
+        wait_for(lambda: "已有本源的帐户 %d 个" % len(users)
+                 in probe("text", dialog, "1015") or None,
+                 "the note on existing accounts")
+
+        # A second Start completes the migration: the store of one whole
+        # run, every user once, and the note on the accounts it found.
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message(SUCCESS, "information")
+        lines = list_lines(dialog)
+        self.assertTrue(any(l.startswith("目标中已存在的帐户数:%d，" % len(users))
+                            for l in lines), lines[-4:])
+        self.assertEqual(tree(store), expected)
+        self.assertEqual(sorted(user_names(tgt)),
+                         sorted(p.split(os.sep)[0].split("@")[0]
+                                for p in expected if os.path.basename(p) == "0.in"))
+        reports = [r for _, r in self.records("migrate")]
+        self.assertEqual([r["options"]["stopped"] for r in reports],
+                         [True, False])
+
+        # The run scrolled to its end and left no line highlighted.
+        rect = probe("rect", dialog, "1005")
+        count, top_line, height = (int(probe("send", dialog, "1005", m, "0"))
+                                   for m in ("395", "398", "417"))
+        left, top, right, bottom = (int(v) for v in rect.split()[:4])
+        self.assertGreaterEqual(top_line + (bottom - top) // height, count)
+        colour = rect.split()[4]
+        shot = crop(rect, os.path.join(self.root, "list.png"))
+        highlighted = subprocess.run(
+            ["convert", shot, "-alpha", "off", "-fill", "black", "+opaque",
+             "#" + colour, "-fill", "white", "-opaque", "#" + colour,
+             "-format", "%[fx:int(mean*w*h+0.5)]", "info:"],
+            stdout=subprocess.PIPE, check=True, timeout=TIMEOUT).stdout
+        self.assertEqual(highlighted.strip(), b"0")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
+    def test_preview_writes_nothing_and_a_refused_start_keeps_the_list(self):
+        image_path, _ = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        before = tree(self.root, skip=self.bin)
+        probe("click", dialog, "1012")
+        dismiss_message("预览完成，未写入任何文件。", "information")
+        screenshot("dialog_preview.png")
+        self.assertEqual(tree(self.root, skip=self.bin), before)
+        lines = list_lines(dialog)
+        for line in ("预览计划（未写入任何文件）", "将添加的域名数:2",
+                     "    alice@example.com: 添加，复制邮件 2 封，14 字节"):
+            self.assertIn(line, lines)
+        report = self.assert_logged("preview", lines)
+        self.assertTrue(report["options"]["dry_run"])
+        self.assertEqual(len(report["accounts"]), 2)
+
+        # Option 3 without its password: refused before the run starts,
+        # with a warning, and the list stays.
+        probe("click", dialog, "1008")
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message("密码不能为空且不能超过20个字符！", "warning")
+        self.assertEqual(list_lines(dialog), lines)
+        self.assertEqual(tree(self.root, skip=self.bin), before)
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
+    def test_verification_a_saved_report_and_copied_lines(self):
+        image_path, _ = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        probe("click", dialog, "1016")  # verify after the run
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message(SUCCESS, "information")
+        self.assertIn("邮件校验结束", list_lines(dialog))
+
+        # The report of the last run where the user chooses, as CSV.
+        probe("post", dialog, "273", "1019")  # a click, without waiting
+        wait_window("保存报告")
+        press("保存报告", "ctrl+a")
+        csv = os.path.join(self.root, "switch.csv")
+        subprocess.run(["xdotool", "type", windows_path(csv)], check=True,
+                       timeout=TIMEOUT)
+        press("保存报告", "Return")
+        wait_for(lambda: os.path.exists(csv) or None, "the saved report")
+        with open(csv, encoding="utf-8-sig") as f:
+            self.assertEqual(f.readline().split(",")[:3],
+                             ["user", "domain", "outcome"])
+
+        # A click on a line selects it; Ctrl+C copies it.
+        lines = list_lines(dialog)
+        left, top = probe("rect", dialog, "1005").split()[:2]
+        first = int(probe("send", dialog, "1005", "398", "0"))
+        subprocess.run(["xdotool", "mousemove", str(int(left) + 30),
+                        str(int(top) + 8), "click", "1"], check=True,
+                       timeout=TIMEOUT)
+        press(DIALOG_CAPTION, "ctrl+c")
+        self.assertEqual(probe("clipboard").strip(), lines[first].strip())
+
+        # A check of the migration writes nothing, whatever the password
+        # options say, and names the message the target lost.
+        os.remove(os.path.join(tgt, "store", "alice", "INBOX", "1.in,S=5.0.S"))
+        probe("click", dialog, "1008")
+        before = tree(self.root, skip=self.bin)
+        probe("click", dialog, "1018")
+        dismiss_message("校验未通过。", "warning")
+        self.assertEqual(tree(self.root, skip=self.bin), before)
+        self.assertTrue(any(l.strip().startswith("目标中缺少该邮件:")
+                            for l in list_lines(dialog)))
+        self.assertFalse(self.records("verify")[-1][1]["totals"]["succeeded"])
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
+    def test_nothing_is_clipped_at_144_dpi(self):
+        image_path, _ = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        desktop = r"HKCU\Control Panel\Desktop"
+        wine("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD",
+             "/d", "144", "/f")
+        self.addCleanup(wine, "reg", "delete", desktop, "/v", "LogPixels",
+                        "/f", check=False)
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message(SUCCESS, "information")
+        self.assertEqual(probe("fits", dialog), "")
+        screenshot("dialog_144dpi.png")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
 
 def ensure_display():
     """Returns an Xvfb process started for these tests, or None."""
@@ -319,7 +620,7 @@ def ensure_display():
         if not os.path.exists("/tmp/.X%d-lock" % number):
             break
     xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0",
-                             "1024x768x24", "-nolisten", "tcp"],
+                             "1600x1400x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     os.environ["DISPLAY"] = ":%d" % number

@@ -7,13 +7,28 @@
 //                                 line (a message box's text is one of them)
 //   window_probe text HWND ID     the text of control ID of window HWND
 //   window_probe list HWND ID     the lines of list box ID, one per line
-//   window_probe enabled HWND ID  1 when control ID is enabled, else 0
+//   window_probe enabled HWND ID...
+//                                 for each control, 1 when it is enabled,
+//                                 else 0, on one line
 //   window_probe checked HWND ID  the check state of button ID (0, 1, 2)
 //   window_probe click HWND ID    clicks button ID as the user would
 //   window_probe settext HWND ID TEXT
 //                                 replaces the text of control ID
 //   window_probe post HWND MSG WPARAM
 //                                 posts a message (numbers in decimal)
+//   window_probe send HWND ID MSG WPARAM
+//                                 sends a message to control ID and prints
+//                                 the result (numbers in decimal)
+//   window_probe rect HWND ID     the control's rectangle on the screen
+//                                 (left top right bottom) and the system's
+//                                 highlight colour as RRGGBB
+//   window_probe icon HWND        the screen rectangle of the icon a
+//                                 message box shows (left top right
+//                                 bottom), or none
+//   window_probe clipboard        the text on the clipboard
+//   window_probe fits HWND        one line per control whose text does not
+//                                 fit it in the dialog font at this DPI:
+//                                 id, needed and given size, text
 //
 // Output is UTF-8.
 #include <windows.h>
@@ -86,10 +101,78 @@ int PrintList(HWND list_box) {
   return 0;
 }
 
+// The dialog font (9 points of the dialog's face) at the system's DPI.
+HFONT DialogFont() {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                     DEFAULT_CHARSET, 0, 0, 0, 0, L"\u5b8b\u4f53");
+}
+
+BOOL CALLBACK FindIcon(HWND control, LPARAM found) {
+  if ((GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    *reinterpret_cast<HWND*>(found) = control;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK PrintClipped(HWND control, LPARAM font) {
+  wchar_t class_name[64] = {};
+  GetClassNameW(control, class_name, 64);
+  std::wstring kind = class_name;
+  LONG style = GetWindowLongW(control, GWL_STYLE);
+  wchar_t text[1024] = {};
+  SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+  if (text[0] == 0 || !IsWindowVisible(control)) return TRUE;
+  RECT client;
+  GetClientRect(control, &client);
+  int width = client.right, height = client.bottom;
+  UINT format = DT_CALCRECT | DT_SINGLELINE;
+  LONG type = style & 0x0F;
+  if (_wcsicmp(class_name, L"Static") == 0) {
+    if (type == SS_LEFT) format = DT_CALCRECT | DT_WORDBREAK;
+    if (style & SS_ENDELLIPSIS) return TRUE;  // cut by design, with "..."
+  } else if (_wcsicmp(class_name, L"Button") == 0) {
+    if (type == BS_GROUPBOX) {
+      width -= 16;  // the frame's corners
+    } else if (type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON) {
+      width -= GetSystemMetrics(SM_CXMENUCHECK) + 4;  // the box or circle
+    } else {
+      width -= 2 * GetSystemMetrics(SM_CXEDGE);
+      height -= 2 * GetSystemMetrics(SM_CYEDGE);
+    }
+  } else {
+    return TRUE;  // edits and lists scroll
+  }
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(font));
+  RECT need = {0, 0, width, 0};
+  DrawTextW(dc, text, -1, &need, format | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  if (need.right > width || (type != BS_GROUPBOX && need.bottom > height)) {
+    std::printf("%d\t%ldx%ld\t%dx%d\t%s\n", GetDlgCtrlID(control), need.right,
+                need.bottom, width, height, ToUtf8(text).c_str());
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "clipboard" && argc == 2) {
+    if (!OpenClipboard(nullptr)) return 1;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* text = data != nullptr
+                              ? static_cast<const wchar_t*>(GlobalLock(data))
+                              : nullptr;
+    std::printf("%s", text != nullptr ? ToUtf8(text).c_str() : "");
+    if (text != nullptr) GlobalUnlock(data);
+    CloseClipboard();
+    return 0;
+  }
   if (mode == "windows" && argc == 2) {
     EnumWindows(PrintWindow, 0);
     return 0;
@@ -114,12 +197,48 @@ int main(int argc, char** argv) {
                ? 0
                : 1;
   }
+  if (mode == "icon" && argc == 3) {
+    HWND icon = nullptr;
+    EnumChildWindows(Handle(argv[2]), FindIcon,
+                     reinterpret_cast<LPARAM>(&icon));
+    RECT r = {};
+    if (icon == nullptr || !GetWindowRect(icon, &r)) {
+      std::printf("none\n");
+    } else {
+      std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    }
+    return 0;
+  }
+  if (mode == "fits" && argc == 3) {
+    HFONT font = DialogFont();
+    EnumChildWindows(Handle(argv[2]), PrintClipped,
+                     reinterpret_cast<LPARAM>(font));
+    DeleteObject(font);
+    return 0;
+  }
+  if (mode == "send" && argc == 6) {
+    HWND control = Control(argv[2], argv[3]);
+    if (control == nullptr) return 1;
+    std::printf(
+        "%lld\n",
+        static_cast<long long>(SendMessageW(
+            control, static_cast<UINT>(std::strtoul(argv[4], nullptr, 10)),
+            std::strtoull(argv[5], nullptr, 10), 0)));
+    return 0;
+  }
+  if (mode == "enabled" && argc >= 4) {
+    for (int i = 3; i < argc; ++i) {
+      std::printf("%d", IsWindowEnabled(Control(argv[2], argv[i])) ? 1 : 0);
+    }
+    std::printf("\n");
+    return 0;
+  }
   if (argc != 4) {
     std::fprintf(
         stderr,
-        "usage: window_probe windows | texts HWND | "
-        "text|list|enabled|checked|click HWND ID | settext HWND ID TEXT | "
-        "post HWND MSG WPARAM\n");
+        "usage: window_probe windows | clipboard | texts|icon|fits HWND | "
+        "text|list|enabled|checked|click|rect HWND ID | settext HWND ID TEXT | "
+        "post HWND MSG WPARAM | send HWND ID MSG WPARAM\n");
     return 2;
   }
   HWND control = Control(argv[2], argv[3]);
@@ -138,8 +257,12 @@ int main(int argc, char** argv) {
     SendMessageW(control, BM_CLICK, 0, 0);
     return 0;
   }
-  if (mode == "enabled") {
-    std::printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
+  if (mode == "rect") {
+    RECT r;
+    GetWindowRect(control, &r);
+    COLORREF c = GetSysColor(COLOR_HIGHLIGHT);
+    std::printf("%ld %ld %ld %ld %02x%02x%02x\n", r.left, r.top, r.right,
+                r.bottom, GetRValue(c), GetGValue(c), GetBValue(c));
     return 0;
   }
   return 2;

@@ -1,5 +1,7 @@
 #include "app/win32/list_box_log.h"
 
+#include <vector>
+
 namespace vm {
 
 int ListBoxView::AddLine(const std::string& line) {
@@ -9,6 +11,9 @@ int ListBoxView::AddLine(const std::string& line) {
 
 void ListBoxView::DeleteLine(int index) {
   SendMessageA(list_box_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+  // The box scrolls back by the line it lost; that is no scrolling away.
+  int top = static_cast<int>(SendMessageA(list_box_, LB_GETTOPINDEX, 0, 0));
+  if (top < set_top_) set_top_ = top;
 }
 
 int ListBoxView::LineCount() {
@@ -28,15 +33,27 @@ std::string ListBoxView::LineText(int index) {
 }
 
 void ListBoxView::Select(int index) {
-  // A list box without user selection refuses a current selection; making
-  // the line the top one (as far as the box scrolls) keeps it in view.
-  if (SendMessageA(list_box_, LB_SETCURSEL, static_cast<WPARAM>(index), 0) ==
-      LB_ERR) {
-    SendMessageA(list_box_, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
-  }
+  // The run only scrolls: the selection is the user's, for copying, and a
+  // line the run selected would stay highlighted (under Wine, every such
+  // line kept its bar). The end is followed unless the user scrolled up
+  // from it to read and has not come back.
+  RECT client = {};
+  GetClientRect(list_box_, &client);
+  int item = static_cast<int>(SendMessageA(list_box_, LB_GETITEMHEIGHT, 0, 0));
+  int visible = item > 0 ? (client.bottom - client.top) / item : 1;
+  if (visible < 1) visible = 1;
+  int top = static_cast<int>(SendMessageA(list_box_, LB_GETTOPINDEX, 0, 0));
+  if (set_top_ >= 0 && top < set_top_ && top + visible < index) return;
+  int new_top = index - visible + 1;
+  SendMessageA(list_box_, LB_SETTOPINDEX,
+               static_cast<WPARAM>(new_top > 0 ? new_top : 0), 0);
+  set_top_ = static_cast<int>(SendMessageA(list_box_, LB_GETTOPINDEX, 0, 0));
 }
 
-void ListBoxView::Reset() { SendMessageA(list_box_, LB_RESETCONTENT, 0, 0); }
+void ListBoxView::Reset() {
+  SendMessageA(list_box_, LB_RESETCONTENT, 0, 0);
+  set_top_ = -1;
+}
 
 void ListBoxView::SetHorizontalExtent(int extent) {
   SendMessageA(list_box_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent),
@@ -61,6 +78,45 @@ bool ListBoxMeasurer::Measure(const std::string& line, int* width) {
   if (!measured) return false;
   *width = size.cx;
   return true;
+}
+
+bool CopySelectedLines(HWND list_box, HWND owner) {
+  int count = static_cast<int>(SendMessageA(list_box, LB_GETSELCOUNT, 0, 0));
+  if (count <= 0) return false;
+  std::vector<int> items(static_cast<size_t>(count));
+  count = static_cast<int>(
+      SendMessageA(list_box, LB_GETSELITEMS, static_cast<WPARAM>(count),
+                   reinterpret_cast<LPARAM>(items.data())));
+  ListBoxView view(list_box);
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += view.LineText(items[static_cast<size_t>(i)]) + "\r\n";
+  }
+  // The lines are in the system's ANSI code page; the clipboard gets them
+  // as Unicode, which every program reads.
+  int length = MultiByteToWideChar(CP_ACP, 0, text.data(),
+                                   static_cast<int>(text.size()), nullptr, 0);
+  HGLOBAL memory = GlobalAlloc(
+      GMEM_MOVEABLE, (static_cast<size_t>(length) + 1) * sizeof(wchar_t));
+  if (memory == nullptr) return false;
+  wchar_t* wide = static_cast<wchar_t*>(GlobalLock(memory));
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      wide, length);
+  wide[length] = L'\0';
+  GlobalUnlock(memory);
+  if (!OpenClipboard(owner)) {
+    GlobalFree(memory);
+    return false;
+  }
+  EmptyClipboard();
+  bool placed = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+  CloseClipboard();
+  if (!placed) GlobalFree(memory);
+  return placed;
+}
+
+void SelectAllLines(HWND list_box) {
+  SendMessageA(list_box, LB_SETSEL, TRUE, static_cast<LPARAM>(-1));
 }
 
 }  // namespace vm

@@ -26,7 +26,18 @@ class ListBoxView : public LogView {
 
  private:
   HWND list_box_;
+  // The top line as Select left it (or a deletion moved it); -1 after a
+  // reset. A top above it means the user scrolled up.
+  int set_top_ = -1;
 };
+
+// Puts the selected lines of a list box (one with multiple selection) on
+// the clipboard as text, CR LF between lines. False when none is selected
+// or the clipboard cannot be had.
+bool CopySelectedLines(HWND list_box, HWND owner);
+
+// Selects every line of a list box with multiple selection.
+void SelectAllLines(HWND list_box);
 
 // Measures a line in pixels with the list box's device context and the
 // font the list box draws with.

@@ -17,8 +17,9 @@ class ListBoxLogTest : public testing::Test {
     ASSERT_NE(parent_, nullptr) << "no window could be created: no display?";
     list_box_ = CreateWindowExA(
         WS_EX_STATICEDGE, "LISTBOX", "",
-        WS_CHILD | WS_VISIBLE | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_NOSEL |
-            WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+        WS_CHILD | WS_VISIBLE | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
+            LBS_EXTENDEDSEL | LBS_WANTKEYBOARDINPUT | WS_VSCROLL | WS_HSCROLL |
+            WS_TABSTOP,
         0, 0, 200, 100, parent_, nullptr, nullptr, nullptr);
     ASSERT_NE(list_box_, nullptr);
   }
@@ -96,19 +97,58 @@ TEST_F(ListBoxLogTest, ProgressLogExtentCoversTheWidestLine) {
   EXPECT_EQ(Extent(), wide_width);
 }
 
-TEST_F(ListBoxLogTest, SelectingTheLastLineScrollsItIntoView) {
+// The run scrolls to its last line without selecting it (a selected line
+// stayed highlighted), and leaves the view where the user scrolled to read.
+TEST_F(ListBoxLogTest, TheLastLineIsScrolledToAndNeverSelected) {
   ListBoxView view(list_box_);
-  for (int i = 0; i < 200; ++i) view.AddLine("line " + std::to_string(i));
-  view.Select(199);
-  int top = static_cast<int>(SendMessageA(list_box_, LB_GETTOPINDEX, 0, 0));
   int item_height =
       static_cast<int>(SendMessageA(list_box_, LB_GETITEMHEIGHT, 0, 0));
   ASSERT_GT(item_height, 0);
   RECT client;
   GetClientRect(list_box_, &client);
-  int visible = (client.bottom - client.top) / item_height;
-  EXPECT_GT(top, 0);
-  EXPECT_LE(199, top + visible);
+  const int visible = (client.bottom - client.top) / item_height;
+  auto top = [this] {
+    return static_cast<int>(SendMessageA(list_box_, LB_GETTOPINDEX, 0, 0));
+  };
+  for (int i = 0; i < 200; ++i) {
+    // As a folder's line replaces its in-progress line.
+    view.AddLine("copying");
+    view.DeleteLine(i);
+    view.AddLine("line " + std::to_string(i));
+    view.Select(i);
+  }
+  EXPECT_EQ(top(), 200 - visible);
+  EXPECT_EQ(SendMessageA(list_box_, LB_GETSELCOUNT, 0, 0), 0);
+  SendMessageA(list_box_, LB_SETTOPINDEX, 10, 0);  // the user reads
+  view.AddLine("line 200");
+  view.Select(200);
+  EXPECT_EQ(top(), 10);
+  SendMessageA(list_box_, LB_SETTOPINDEX, 200, 0);  // and returns to the end
+  view.AddLine("line 201");
+  view.Select(201);
+  EXPECT_EQ(top(), 202 - visible);
+}
+
+TEST_F(ListBoxLogTest, SelectedLinesAreCopiedAsUnicodeText) {
+  ListBoxView view(list_box_);
+  const std::string kGbk = "\xb5\xbc\xc8\xeb\xd3\xf2\xc3\xfb:a.com";
+  for (const std::string& line :
+       {std::string("one"), kGbk, std::string("three"), std::string("four")}) {
+    view.AddLine(line);
+  }
+  EXPECT_FALSE(CopySelectedLines(list_box_, parent_));  // nothing selected
+  SendMessageA(list_box_, LB_SETSEL, TRUE, 1);
+  SendMessageA(list_box_, LB_SETSEL, TRUE, 3);
+  ASSERT_TRUE(CopySelectedLines(list_box_, parent_));
+  ASSERT_TRUE(OpenClipboard(parent_));
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  std::wstring copied =
+      data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
+  if (data != nullptr) GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_EQ(copied, L"\u5bfc\u5165\u57df\u540d:a.com\r\nfour\r\n");
+  SelectAllLines(list_box_);
+  EXPECT_EQ(SendMessageA(list_box_, LB_GETSELCOUNT, 0, 0), 4);
 }
 
 TEST(ListBoxMeasurerTest, NoDeviceContextMeasuresNothing) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/win32/folder_picker.h"
+#include "app/win32/message_box.h"
 #include "app/win32/migration_app.h"
 #include "app/win32/migration_dialog.h"
 #include "migrate/texts.h"
@@ -17,15 +18,13 @@
 namespace vm {
 namespace {
 
-constexpr char kMessageCaption[] = "VelquorMigrate";
-
 class WindowsShell : public StartUpShell {
  public:
   WindowsShell(HINSTANCE instance, const Texts& texts, FileSystem* fs)
       : instance_(instance), texts_(texts), fs_(fs) {}
 
   void ShowMessage(const std::string& text) override {
-    MessageBoxA(nullptr, text.c_str(), kMessageCaption, MB_OK);
+    ShowMessageBox(nullptr, text, KindOfMessage(texts_, text));
   }
 
   bool PickFolder(std::string* folder, const std::string& initial) override {
@@ -44,7 +43,8 @@ class WindowsShell : public StartUpShell {
 };
 
 int Main(HINSTANCE instance) {
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX controls = {sizeof(controls),
+                                   ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
   // Every text of the program in the system's ANSI code page.

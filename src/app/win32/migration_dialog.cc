@@ -1,19 +1,57 @@
 #include "app/win32/migration_dialog.h"
 
+#include <commctrl.h>
+#include <shlobj.h>
+
 #include "app/win32/about_dialog.h"
+#include "app/win32/message_box.h"
 #include "app/win32/resource.h"
+#include "app/win32/save_report.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
-#include "platform/code_page.h"
+#include "platform/registry.h"
 
 namespace vm {
 namespace {
 
 // Sent by the worker so that its message boxes belong to the user
-// interface thread; lparam points to the text.
+// interface thread; wparam is the MessageKind, lparam points to the text.
 constexpr UINT kShowMessage = WM_APP + 1;
+// Posted when the progress model has news (at most one waits at a time).
+constexpr UINT kProgress = WM_APP + 2;
+// Posted by the worker as its last act.
+constexpr UINT kRunEnded = WM_APP + 3;
+// Posted by the account count with the number in wparam.
+constexpr UINT kExistingCounted = WM_APP + 4;
 
-constexpr char kMessageCaption[] = "VelquorMigrate";
+constexpr int kProgressRange = 1000;
+
+// What a run locks: the options it reads and the buttons that start
+// another one.
+constexpr int kLockedControls[] = {
+    IDC_START,         IDC_PREVIEW,     IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
+    IDC_MODE_SAME,     IDC_MODE_SUFFIX, IDC_MODE_COMMON, IDC_MODE_CIPHER,
+    IDC_SUFFIX_EDIT,   IDC_COMMON_EDIT, IDC_SYNC,        IDC_VERIFY,
+    IDC_VERIFY_CONTENT};
+
+std::wstring Wide(const std::string& text, UINT code_page) {
+  int length = MultiByteToWideChar(code_page, 0, text.data(),
+                                   static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
+                      wide.data(), length);
+  return wide;
+}
+
+// The folder part of a path (ANSI), before its last backslash.
+std::string DirectoryOf(const std::string& path, const NameOps& names) {
+  size_t last = std::string::npos;
+  for (size_t at = names.Find(path, '\\'); at != std::string::npos;
+       at = names.Find(path, '\\', at + 1)) {
+    last = at;
+  }
+  return last == std::string::npos ? std::string() : path.substr(0, last);
+}
 
 }  // namespace
 
@@ -22,13 +60,29 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
     : instance_(instance),
       state_(state),
       texts_(texts),
+      code_page_(OpenCodePage("")),
       icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_APP_ICON))) {
-  target_.fs = fs;
-  target_.clock = SystemClock();
-  target_.target_dir = state.target_dir;
-  // Names are in the system's ANSI code page.
-  if (std::unique_ptr<CodePage> ansi = OpenCodePage("")) {
-    target_.names = NameOps(ansi->LeadBytes());
+  env_.disk = fs;
+  env_.code_page = code_page_.get();
+  env_.texts = &texts;
+  env_.clock = SystemClock();
+  env_.steady_seconds = [] { return GetTickCount64() / 1000.0; };
+  env_.state = state;
+  env_.version = VM_VERSION;
+  env_.front_end = "dialog";
+  // The records go beside the program; where it may not write there (a
+  // program folder of a standard user) or it lies inside an installation,
+  // under the common application data folder.
+  const NameOps names(code_page_->LeadBytes());
+  const std::string folder = code_page_->ToAnsi("迁移报告");
+  std::string program_dir = DirectoryOf(ProgramPath(), names);
+  if (!program_dir.empty())
+    env_.record_dirs.push_back(program_dir + "\\" + folder);
+  char common[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0,
+                                 common))) {
+    env_.record_dirs.push_back(std::string(common) + "\\VelquorMigrate\\" +
+                               folder);
   }
 }
 
@@ -68,16 +122,43 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
       return OnPaint();
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(icon_);
+    case WM_VKEYTOITEM:
+      return OnListKey(wparam);
+    case WM_CONTEXTMENU:
+      OnContextMenu(reinterpret_cast<HWND>(wparam), lparam);
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      // The note on accounts the target holds already stands out.
+      if (GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) != IDC_SYNC_HINT) {
+        return FALSE;
+      }
+      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0xB0, 0, 0));
+      SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
     case WM_CLOSE:
       Close(IDCANCEL);
       return TRUE;
     case kShowMessage:
-      MessageBoxA(window_,
-                  reinterpret_cast<const std::string*>(lparam)->c_str(),
-                  kMessageCaption, MB_OK);
+      ShowMessageBox(window_, *reinterpret_cast<const std::string*>(lparam),
+                     static_cast<MessageKind>(wparam));
+      return TRUE;
+    case kProgress:
+      progress_posted_ = false;
+      ShowProgress();
+      return TRUE;
+    case kRunEnded:
+      OnRunEnded();
+      return TRUE;
+    case kExistingCounted:
+      ShowExistingAccounts(static_cast<int>(wparam));
       return TRUE;
     case WM_DESTROY:
       // No run is active here: Close refuses while one is.
+      if (counter_ != nullptr) {
+        WaitForSingleObject(counter_, INFINITE);
+        CloseHandle(counter_);
+        counter_ = nullptr;
+      }
       source_domains_.clear();
       log_.reset();
       return FALSE;
@@ -110,6 +191,17 @@ BOOL MigrationDialog::OnInitDialog() {
 
   CheckRadioButton(window_, IDC_MODE_SAME, IDC_MODE_CIPHER, IDC_MODE_SAME);
   SetPasswordMode(PasswordMode::kSameAsUserName);
+
+  // The folder the records go to while nothing else is known.
+  const NameOps names(code_page_->LeadBytes());
+  for (const std::string& dir : env_.record_dirs) {
+    if (!MayHoldRecords(dir, state_, names)) continue;
+    SetDlgItemTextA(window_, IDC_RECORDS_DIR, dir.c_str());
+    break;
+  }
+  SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+  SetStatus("就绪");
+  CountExistingAccountsLater();
   return TRUE;
 }
 
@@ -117,7 +209,25 @@ void MigrationDialog::OnCommand(int id, int code) {
   if (code != BN_CLICKED) return;
   switch (id) {
     case IDC_START:
-      StartMigration();
+      StartRun(SessionKind::kMigrate);
+      break;
+    case IDC_PREVIEW:
+      StartRun(SessionKind::kPreview);
+      break;
+    case IDC_VERIFY_ONLY:
+      StartRun(SessionKind::kVerify);
+      break;
+    case IDC_STOP:
+      StopRun();
+      break;
+    case IDC_SAVE_REPORT:
+      SaveReport();
+      break;
+    case IDM_COPY_LINES:
+      CopySelectedLines(GetDlgItem(window_, IDC_RESULT_LIST), window_);
+      break;
+    case IDM_SELECT_ALL:
+      SelectAllLines(GetDlgItem(window_, IDC_RESULT_LIST));
       break;
     case IDC_MODE_SAME:
       SetPasswordMode(PasswordMode::kSameAsUserName);
@@ -139,6 +249,37 @@ void MigrationDialog::OnCommand(int id, int code) {
       // run); it must not end the dialog.
       break;
   }
+}
+
+INT_PTR MigrationDialog::OnListKey(WPARAM wparam) {
+  if (GetKeyState(VK_CONTROL) >= 0) return -1;
+  HWND list_box = GetDlgItem(window_, IDC_RESULT_LIST);
+  switch (LOWORD(wparam)) {
+    case 'C':
+    case VK_INSERT:
+      CopySelectedLines(list_box, window_);
+      return -2;
+    case 'A':
+      SelectAllLines(list_box);
+      return -2;
+  }
+  return -1;
+}
+
+void MigrationDialog::OnContextMenu(HWND control, LPARAM position) {
+  if (GetDlgCtrlID(control) != IDC_RESULT_LIST) return;
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, IDM_COPY_LINES, L"复制(&C)\tCtrl+C");
+  AppendMenuW(menu, MF_STRING, IDM_SELECT_ALL, L"全选(&A)\tCtrl+A");
+  POINT at = {static_cast<short>(LOWORD(position)),
+              static_cast<short>(HIWORD(position))};
+  if (at.x == -1 && at.y == -1) {  // from the keyboard
+    at = {0, 0};
+    ClientToScreen(control, &at);
+  }
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, window_,
+                 nullptr);
+  DestroyMenu(menu);
 }
 
 void MigrationDialog::SetPasswordMode(PasswordMode mode) {
@@ -171,28 +312,188 @@ bool MigrationDialog::OnPaint() {
   return true;
 }
 
-void MigrationDialog::StartMigration() {
-  if (running_.exchange(true)) return;
-  // Disabled by the click itself, so a second click can never start a
-  // second worker on the same lists.
-  HWND start = GetDlgItem(window_, IDC_START);
-  EnableWindow(start, FALSE);
-  HANDLE thread = CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr);
-  if (thread == nullptr) {
-    running_ = false;
-    EnableWindow(start, TRUE);
+void MigrationDialog::StartRun(SessionKind kind) {
+  if (running_) return;
+  SessionOptions options;
+  options.kind = kind;
+  options.sync = Checked(IDC_SYNC);
+  const bool content = Checked(IDC_VERIFY_CONTENT);
+  if (kind == SessionKind::kVerify || Checked(IDC_VERIFY)) {
+    options.verify = content ? VerifyMode::kContent : VerifyMode::kSize;
+  }
+  // A verification builds no password: any option will do.
+  if (kind != SessionKind::kVerify) options.password_mode = password_mode_;
+  options.suffix = ControlText(IDC_SUFFIX_EDIT);
+  options.password = ControlText(IDC_COMMON_EDIT);
+  options.jobs = 4;
+  // Refused before anything starts, so the list of the last run stays.
+  std::string problem = PasswordOptionProblem(options, texts_);
+  if (!problem.empty()) {
+    ShowMessageBox(window_, problem, KindOfMessage(texts_, problem));
     return;
   }
-  CloseHandle(thread);
+  running_ = true;
+  finishing_ = false;
+  close_pending_ = false;
+  // The next session exists before the last one goes (see RunSession);
+  // a session that never loaded leaves the last report as it was.
+  auto next = std::make_unique<RunSession>(
+      env_, options, [this](const ProgressSnapshot&) {
+        if (!progress_posted_.exchange(true)) {
+          PostMessageA(window_, kProgress, 0, 0);
+        }
+      });
+  if (session_ != nullptr && session_->result().outcome.loaded) {
+    reported_ = std::move(session_);
+  }
+  session_ = std::move(next);
+  LockForRun(true, kind);
+  worker_ = CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr);
+  if (worker_ == nullptr) {
+    running_ = false;
+    LockForRun(false, kind);
+  }
+}
+
+void MigrationDialog::LockForRun(bool running, SessionKind kind) {
+  for (int id : kLockedControls) {
+    EnableWindow(GetDlgItem(window_, id), !running);
+  }
+  EnableWindow(GetDlgItem(window_, IDC_STOP), running);
+  // The focus leaves a disabled button for the list (which can be read
+  // and copied meanwhile), so Esc still reaches the dialog; it returns to
+  // the start button, the default, at the end.
+  SendMessageA(window_, WM_NEXTDLGCTL,
+               reinterpret_cast<WPARAM>(
+                   GetDlgItem(window_, running ? IDC_RESULT_LIST : IDC_START)),
+               TRUE);
+  if (running) {
+    SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    SetStatus("正在读取源列表并统计邮件...");
+    if (kind == SessionKind::kMigrate) {
+      SetDlgItemTextA(window_, IDC_START, texts_.start_running.c_str());
+    }
+    return;
+  }
+  SetDlgItemTextA(window_, IDC_START, texts_.start_idle.c_str());
+  SetPasswordMode(password_mode_);
+  EnableWindow(GetDlgItem(window_, IDC_SAVE_REPORT), LastReport() != nullptr);
+}
+
+void MigrationDialog::StopRun() {
+  if (!running_ || session_ == nullptr) return;
+  session_->RequestStop();
+  EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
+  SetStatus("正在停止：等待进行中的复制完成并保存配置...");
+}
+
+void MigrationDialog::ShowProgress() {
+  if (session_ == nullptr) return;
+  ProgressSnapshot snapshot = session_->progress().Snapshot();
+  SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS,
+                      static_cast<WPARAM>(snapshot.Fraction() * kProgressRange),
+                      0);
+  if (running_ && !session_->stop_requested()) {
+    SetStatus(ProgressStatusText(snapshot));
+  }
+}
+
+void MigrationDialog::SetStatus(const std::string& utf8) {
+  SetDlgItemTextW(window_, IDC_STATUS, Wide(utf8, CP_UTF8).c_str());
+}
+
+void MigrationDialog::OnRunEnded() {
+  WaitForSingleObject(worker_, INFINITE);
+  CloseHandle(worker_);
+  worker_ = nullptr;
+  running_ = false;
+  const SessionResult& result = session_->result();
+  const SessionKind kind = session_->options().kind;
+  LockForRun(false, kind);
+  ShowProgress();
+  if (result.outcome.loaded) {
+    const char* word = result.outcome.stopped          ? "已停止。"
+                       : kind == SessionKind::kPreview ? "预览已结束。"
+                       : kind == SessionKind::kVerify  ? "校验已结束。"
+                                                       : "迁移已结束。";
+    SetStatus(word + ProgressSummaryText(session_->progress().Snapshot()));
+  } else {
+    SetStatus("未开始");
+  }
+  if (!result.log_path.empty()) {
+    const NameOps names(code_page_->LeadBytes());
+    SetDlgItemTextA(window_, IDC_RECORDS_DIR,
+                    DirectoryOf(result.log_path, names).c_str());
+  }
+  if (kind == SessionKind::kMigrate) CountExistingAccountsLater();
+  if (close_pending_) EndDialog(window_, IDCANCEL);
+}
+
+void MigrationDialog::CountExistingAccountsLater() {
+  if (counter_ != nullptr) {
+    WaitForSingleObject(counter_, INFINITE);
+    CloseHandle(counter_);
+  }
+  counter_ = CreateThread(nullptr, 0, CountMain, this, 0, nullptr);
+}
+
+DWORD WINAPI MigrationDialog::CountMain(void* dialog) {
+  auto* self = static_cast<MigrationDialog*>(dialog);
+  int count = CountExistingAccounts(self->env_);
+  PostMessageA(self->window_, kExistingCounted, static_cast<WPARAM>(count), 0);
+  return 0;
+}
+
+void MigrationDialog::ShowExistingAccounts(int count) {
+  existing_ = count;
+  std::string hint;
+  if (count > 0) {
+    hint = "目标中已有本源的帐户 " + std::to_string(count) +
+           " 个。切换时请勾选“只复制新邮件”，把新到的邮件复制过去。";
+  }
+  SetDlgItemTextW(window_, IDC_SYNC_HINT, Wide(hint, CP_UTF8).c_str());
+}
+
+RunSession* MigrationDialog::LastReport() {
+  if (session_ != nullptr && session_->result().outcome.loaded) {
+    return session_.get();
+  }
+  return reported_.get();
+}
+
+void MigrationDialog::SaveReport() {
+  RunSession* session = LastReport();
+  if (session == nullptr || running_) return;
+  std::string error;
+  if (!SaveReportAs(
+          window_, ControlText(IDC_RECORDS_DIR), session->BaseName(),
+          [session](bool json) { return session->Report(json); }, &error)) {
+    if (!error.empty()) ShowMessageBox(window_, error, MessageKind::kError);
+  }
 }
 
 void MigrationDialog::Close(int result) {
-  if (running_) {
-    // The worker still uses the lists this window frees on destroy.
+  if (!running_) {
+    EndDialog(window_, result);
+    return;
+  }
+  if (finishing_ || close_pending_) {
+    // The run is saying how it ended, or already stopping to close.
     MessageBeep(MB_ICONEXCLAMATION);
     return;
   }
-  EndDialog(window_, result);
+  bool stop = AskYesNo(
+      window_,
+      code_page_->ToAnsi(
+          "正在迁移。要停止并关闭窗口吗？\n已完成的帐户和邮件都会保存，"
+          "下次点击“开始转移”将继续迁移。"));
+  if (!stop) return;
+  if (!running_) {  // it ended while the question was open
+    EndDialog(window_, result);
+    return;
+  }
+  close_pending_ = true;
+  StopRun();
 }
 
 DWORD WINAPI MigrationDialog::WorkerMain(void* dialog) {
@@ -201,15 +502,16 @@ DWORD WINAPI MigrationDialog::WorkerMain(void* dialog) {
 }
 
 void MigrationDialog::RunOnWorker() {
-  RunSettings settings;
-  settings.source_dir = state_.source_dir;
-  settings.target_mail_dir = state_.target_mail_dir;
-  settings.target_installed = state_.target_installed;
-  std::unique_ptr<CodePage> ansi = OpenCodePage("");  // the system's
-  settings.code_page = ansi.get();
-  MigrationRun(this, texts_, settings, &target_, &stats_);
-  // The last touch of this object: from here the dialog may close.
-  running_ = false;
+  session_->Run(this);
+  finishing_ = true;
+  EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
+  EndMessage end = session_->End();
+  if (!close_pending_ && !end.text.empty()) {
+    SendMessageA(window_, kShowMessage, static_cast<WPARAM>(end.kind),
+                 reinterpret_cast<LPARAM>(&end.text));
+  }
+  // The last touch of this object from this thread.
+  PostMessageA(window_, kRunEnded, 0, 0);
 }
 
 void MigrationDialog::SetStartCaption(const std::string& caption) {
@@ -252,8 +554,14 @@ std::string MigrationDialog::ControlText(int id) {
   return text;
 }
 
+bool MigrationDialog::Checked(int id) {
+  return IsDlgButtonChecked(window_, id) == BST_CHECKED;
+}
+
 void MigrationDialog::ShowMessage(const std::string& text) {
-  SendMessageA(window_, kShowMessage, 0, reinterpret_cast<LPARAM>(&text));
+  SendMessageA(window_, kShowMessage,
+               static_cast<WPARAM>(KindOfMessage(texts_, text)),
+               reinterpret_cast<LPARAM>(&text));
 }
 
 SourceDomainList* MigrationDialog::GetSourceDomains() {

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "app/progress_log.h"
+#include "app/run_session.h"
 #include "app/startup.h"
 #include "app/win32/list_box_log.h"
-#include "config/target_context.h"
-#include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "platform/code_page.h"
 
 namespace vm {
 
@@ -20,11 +20,13 @@ class FileSystem;
 struct Texts;
 
 // The main dialog (template 102): shows the four directories, the password
-// options, the start button and the result list, and owns the source lists.
-// Each press of the start button runs one migration on a worker thread,
-// which reaches the controls only through synchronous window messages
-// (this object is its RunHost). At most one run is active; the dialog
-// cannot be closed while it is.
+// options, the start button and the result list, and below them the
+// cutover: preview, stop, sync, verification, the records folder and the
+// progress of a run. Each run (migration, preview or verification) is one
+// RunSession on a worker thread, which reaches the controls only through
+// window messages (this object is its RunHost). At most one run is active;
+// while it is, the options it uses are locked, the stop button ends it
+// after the account it is at, and closing the dialog asks to stop first.
 class MigrationDialog : public RunHost {
  public:
   MigrationDialog(HINSTANCE instance, const AppState& state, const Texts& texts,
@@ -57,30 +59,59 @@ class MigrationDialog : public RunHost {
   void OnCommand(int id, int code);
   bool OnSysCommand(WPARAM command);
   bool OnPaint();
+  INT_PTR OnListKey(WPARAM wparam);
+  void OnContextMenu(HWND control, LPARAM position);
   void SetPasswordMode(PasswordMode mode);
-  void StartMigration();
+  void StartRun(SessionKind kind);
+  void StopRun();
+  void OnRunEnded();
+  // Enables and disables the controls for a run of `kind` or for idle.
+  void LockForRun(bool running, SessionKind kind);
+  void ShowProgress();
+  void SetStatus(const std::string& utf8);
+  void CountExistingAccountsLater();
+  void ShowExistingAccounts(int count);
+  void SaveReport();
+  // The session whose report "save report" writes: the last one that
+  // loaded the source lists; null before any.
+  RunSession* LastReport();
   void Close(int result);
   void RunOnWorker();
   static DWORD WINAPI WorkerMain(void* dialog);
+  static DWORD WINAPI CountMain(void* dialog);
   std::string ControlText(int id);
+  bool Checked(int id);
 
   HINSTANCE instance_;
   const AppState& state_;
   const Texts& texts_;
+  std::unique_ptr<CodePage> code_page_;  // the system's ANSI code page
+  SessionEnvironment env_;
   HICON icon_;
   HWND window_ = nullptr;
 
   // Written by the user interface thread, read by the worker.
   std::atomic<PasswordMode> password_mode_{PasswordMode::kSameAsUserName};
-  // Set by the click before the worker starts, cleared by the worker as its
-  // last act.
+  // Set by the click before the worker starts, cleared when the user
+  // interface thread has seen the worker end.
   std::atomic<bool> running_{false};
+  // The run's work is done and its end message is being shown.
+  std::atomic<bool> finishing_{false};
+  // The dialog closes as soon as the run has ended; no end message.
+  std::atomic<bool> close_pending_{false};
+  std::atomic<bool> progress_posted_{false};
+  HANDLE worker_ = nullptr;
+  HANDLE counter_ = nullptr;
+  std::atomic<int> existing_{0};  // result of the last count
+  // The running or last session; replaced (never just destroyed) when the
+  // next run starts. Its report is the one "save report" writes.
+  std::unique_ptr<RunSession> session_;
+  // The last session that loaded, when session_ did not.
+  std::unique_ptr<RunSession> reported_;
 
   // Used by the worker only (the lists are freed on destroy, which cannot
   // happen while a run is active).
   SourceDomainList source_domains_;
-  TargetContext target_;
-  MigrationStats stats_;
   std::unique_ptr<ListBoxView> log_view_;
   std::unique_ptr<ListBoxMeasurer> log_measurer_;
   std::unique_ptr<ProgressLog> log_;

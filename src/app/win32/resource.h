@@ -20,6 +20,21 @@
 #define IDC_MODE_CIPHER 1009
 #define IDC_SUFFIX_EDIT 1010
 #define IDC_COMMON_EDIT 1011
+#define IDC_PREVIEW 1012
+#define IDC_STOP 1013
+#define IDC_SYNC 1014
+#define IDC_SYNC_HINT 1015
+#define IDC_VERIFY 1016
+#define IDC_VERIFY_CONTENT 1017
+#define IDC_VERIFY_ONLY 1018
+#define IDC_SAVE_REPORT 1019
+#define IDC_RECORDS_DIR 1020
+#define IDC_PROGRESS 1021
+#define IDC_STATUS 1022
+
+// Commands of the result list's context menu.
+#define IDM_COPY_LINES 40001
+#define IDM_SELECT_ALL 40002
 
 // System-menu command of the About entry.
 #define IDM_ABOUT 16

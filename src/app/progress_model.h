@@ -1,0 +1,101 @@
+#ifndef VM_APP_PROGRESS_MODEL_H_
+#define VM_APP_PROGRESS_MODEL_H_
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "migrate/run_observer.h"
+#include "migrate/source_scan.h"
+
+namespace vm {
+
+class FileSystem;
+
+// Where a run stands, as the progress line and the progress bar show it.
+struct ProgressSnapshot {
+  bool scanned = false;       // the source scan is done: the totals are known
+  bool verifying = false;     // the run checks the copies now
+  SourceTotals totals;        // of the source
+  SourceTotals done;          // accounts finished; messages handled (copied,
+                              // present already or failed) and their bytes
+  uint64_t copied_bytes = 0;  // copied by this run
+  int64_t verified = 0;       // messages checked by the verification
+  double seconds = 0;         // since the scan ended
+
+  // The share of the work done, 0 to 1: bytes handled of all, or messages
+  // (accounts) when there are none; messages checked while verifying.
+  double Fraction() const;
+  // Bytes copied per second.
+  double CopyRate() const;
+  // Seconds left at the pace so far; negative while unknown.
+  double SecondsLeft() const;
+};
+
+// The one model of a run's progress both front ends draw: the totals from
+// ScanSourceMailboxes once the source lists are read, and the counters fed
+// by the run's own events (from any thread). The listener is told of a
+// change at most once per `interval` seconds, and at once when the scan
+// ends or Notify is called; it runs on the thread of the event, with the
+// model locked, so it must not call back into the model. Drawing stays off
+// the copies' path: a listener that only posts a message costs them
+// nothing.
+class ProgressModel : public RunObserver {
+ public:
+  using Listener = std::function<void(const ProgressSnapshot&)>;
+  // `now` gives seconds from any fixed point.
+  ProgressModel(FileSystem* fs, std::string source_dir,
+                std::function<double()> now, Listener listener = nullptr,
+                double interval = 0.25);
+
+  void OnSourceLoaded(const SourceDomainList& domains) override;
+  void OnMessage(uint64_t bytes, bool copied) override;
+  void OnAccountEnd(const std::string& user, const std::string& domain,
+                    AccountOutcome outcome, const std::string& reason,
+                    const std::string& target_box) override;
+  void OnVerified(const std::string& user, const std::string& domain,
+                  const std::string& folder, int64_t checked, int64_t missing,
+                  int64_t different) override;
+
+  ProgressSnapshot Snapshot() const;
+  // Tells the listener the present state, whatever the interval.
+  void Notify();
+  // The run has ended: the time stops, and the listener is told.
+  void Finish();
+
+  // Seconds the source scan took.
+  double scan_seconds() const;
+
+ private:
+  ProgressSnapshot SnapshotLocked() const;
+  void Changed(bool force);  // with mutex_ held
+
+  FileSystem* fs_;
+  std::string source_dir_;
+  std::function<double()> now_;
+  Listener listener_;
+  double interval_;
+  mutable std::mutex mutex_;
+  ProgressSnapshot state_;  // all but `seconds`
+  double started_ = 0;
+  double finished_ = -1;  // when Finish was called; -1 before
+  double told_at_ = -1;
+  double scan_seconds_ = 0;
+};
+
+// The status line of the dialog (UTF-8): accounts, messages and megabytes
+// done of all, the copy rate and the time left; what it checks while
+// verifying; what it waits for before the scan.
+std::string ProgressStatusText(const ProgressSnapshot& snapshot);
+
+// The status line once a run has ended (UTF-8): what it did, and how long
+// it took.
+std::string ProgressSummaryText(const ProgressSnapshot& snapshot);
+
+// "1:02:03" (hours, minutes, seconds).
+std::string DurationText(double seconds);
+
+}  // namespace vm
+
+#endif  // VM_APP_PROGRESS_MODEL_H_
