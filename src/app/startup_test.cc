@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/golden.h"
 
@@ -56,7 +57,8 @@ class StartupFilesTest : public testing::Test {
     fs_.ReadFile(path, &text, nullptr);
     return text;
   }
-  MemFileSystem fs_;
+  MemFileSystem mem_;
+  FaultInjectionFileSystem fs_{&mem_};
 };
 
 // Each skeleton is written whole or not at all, so a start-up cut short

@@ -228,7 +228,7 @@ TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
     EXPECT_EQ(migrator.IsPending(bob, "example.com"), flush_fails);
     EXPECT_EQ(migrator.failure_lines(), flush_fails ? 1 : 0);
   }
-  EXPECT_EQ(t_.fs.SyncCount(), 2);
+  EXPECT_EQ(t_.mem.SyncCount(), 2);
   EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
   EXPECT_NE(t_.ResultList().find("cannot flush the writes under C:\\t\\store"),
             std::string::npos)

@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "app/overlay_file_system.h"
+#include "platform/helpers/overlay_file_system.h"
 #include "testing/mem_file_system.h"
 
 namespace vm {
@@ -27,7 +27,7 @@ struct MemoryHolder {
   MemFileSystem disk;
 };
 struct OverlayOverMemory : MemoryHolder, OverlayFileSystem {
-  OverlayOverMemory() : OverlayFileSystem(&disk) {}
+  OverlayOverMemory() : OverlayFileSystem(&disk, NameOps()) {}
 };
 
 class FileSystemContractTest

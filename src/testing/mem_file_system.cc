@@ -70,19 +70,6 @@ const MemFileSystem::Node* MemFileSystem::Find(const std::string& key) const {
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
-bool MemFileSystem::Failing(const std::string& key) const {
-  return failing_.count(key) != 0;
-}
-
-size_t MemFileSystem::TakeBudget(size_t size) {
-  if (budget_ < 0) return size;
-  size_t allowed = static_cast<uint64_t>(budget_) < size
-                       ? static_cast<size_t>(budget_)
-                       : size;
-  budget_ -= static_cast<int64_t>(allowed);
-  return allowed;
-}
-
 bool MemFileSystem::Exists(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> parts = Split(path);
@@ -103,7 +90,7 @@ bool MemFileSystem::ReadFile(const std::string& path, std::string* contents,
   contents->clear();
   std::string key = Key(path);
   const Node* node = Find(key);
-  if (node == nullptr || node->is_directory || Failing(key)) {
+  if (node == nullptr || node->is_directory) {
     SetError(error, "cannot open " + path);
     return false;
   }
@@ -117,21 +104,16 @@ bool MemFileSystem::WriteLocked(const std::string& path,
                                 std::string* error) {
   std::string key = Key(path);
   const Node* existing = Find(key);
-  if ((existing != nullptr && existing->is_directory) || Failing(key) ||
+  if ((existing != nullptr && existing->is_directory) ||
       !ParentIsDirectory(path)) {
     SetError(error, "cannot open " + path + " for writing");
     return false;
   }
   Node& node = nodes_[key];
   if (node.name.empty()) node.name = Split(path).back();
-  size_t allowed = TakeBudget(contents.size());
-  node.data.assign(contents, 0, allowed);
+  node.data = contents;
   node.mtime = now_;
   ++writes_[key];
-  if (allowed < contents.size()) {
-    SetError(error, "cannot write " + path + ": no space left");
-    return false;
-  }
   return true;
 }
 
@@ -147,21 +129,9 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
   const Node* existing = Find(key);
-  if ((existing != nullptr && existing->is_directory) || Failing(key) ||
+  if ((existing != nullptr && existing->is_directory) ||
       !ParentIsDirectory(path)) {
     SetError(error, "cannot replace " + path);
-    return false;
-  }
-  // The new content goes to a temporary file first; when that write fails,
-  // the temporary file is removed and the target never changed.
-  if (TakeBudget(contents.size()) < contents.size()) {
-    SetError(error, "cannot write " + path + ": no space left");
-    return false;
-  }
-  // Refused the rename, the file is rewritten in place, in room reserved
-  // for the whole text before a byte is overwritten.
-  if (refuse_rename_ && TakeBudget(contents.size()) < contents.size()) {
-    SetError(error, "cannot write " + path + ": no space left");
     return false;
   }
   Node& node = nodes_[key];
@@ -178,7 +148,7 @@ bool MemFileSystem::CreateDir(const std::string& path) {
   if (parts.size() == 1) return true;  // a drive
   std::string key = Key(path);
   if (const Node* node = Find(key)) return node->is_directory;
-  if (Failing(key) || !ParentIsDirectory(path)) return false;
+  if (!ParentIsDirectory(path)) return false;
   Node& node = nodes_[key];
   node.name = parts.back();
   node.is_directory = true;
@@ -191,7 +161,7 @@ CopyResult MemFileSystem::CopyNew(const std::string& from,
   std::lock_guard<std::mutex> lock(mutex_);
   std::string from_key = Key(from);
   const Node* source = Find(from_key);
-  if (source == nullptr || source->is_directory || Failing(from_key)) {
+  if (source == nullptr || source->is_directory) {
     SetError(error, "cannot open " + from);
     return CopyResult::kFailed;
   }
@@ -200,12 +170,8 @@ CopyResult MemFileSystem::CopyNew(const std::string& from,
     SetError(error, "cannot copy to " + to + ": file exists");
     return CopyResult::kTargetExists;
   }
-  if (Failing(to_key) || !ParentIsDirectory(to)) {
+  if (!ParentIsDirectory(to)) {
     SetError(error, "cannot create " + to);
-    return CopyResult::kFailed;
-  }
-  if (TakeBudget(source->data.size()) < source->data.size()) {
-    SetError(error, "cannot copy " + from + " to " + to + ": no space left");
     return CopyResult::kFailed;
   }
   Node copy = *source;
@@ -228,7 +194,7 @@ bool MemFileSystem::List(const std::string& pattern,
   std::string dir_key = Key(dir);
   if (dir_parts.size() > 1) {
     const Node* node = Find(dir_key);
-    if (node == nullptr || !node->is_directory || Failing(dir_key)) {
+    if (node == nullptr || !node->is_directory) {
       return false;
     }
   }
@@ -264,22 +230,18 @@ bool MemFileSystem::CanRead(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
   const Node* node = Find(key);
-  return node != nullptr && !node->is_directory && !Failing(key);
+  return node != nullptr && !node->is_directory;
 }
 
 bool MemFileSystem::CanWrite(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
-  return (Split(path).size() == 1 || Find(key) != nullptr) && !Failing(key);
+  return (Split(path).size() == 1 || Find(key) != nullptr);
 }
 
-bool MemFileSystem::SyncVolume(const std::string& path, std::string* error) {
+bool MemFileSystem::SyncVolume(const std::string&, std::string*) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++syncs_;
-  if (Failing(Key(path))) {
-    SetError(error, "cannot flush the writes under " + path);
-    return false;
-  }
   return true;
 }
 
@@ -313,21 +275,6 @@ bool MemFileSystem::SetModifiedTime(const std::string& path, int64_t seconds) {
   if (it == nodes_.end()) return false;
   it->second.mtime = seconds;
   return true;
-}
-
-void MemFileSystem::FailWritesAfter(int64_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  budget_ = bytes;
-}
-
-void MemFileSystem::FailPath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  failing_.insert(Key(path));
-}
-
-void MemFileSystem::RefuseRename(bool refuse) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  refuse_rename_ = refuse;
 }
 
 int MemFileSystem::ReadCount(const std::string& path) const {

@@ -5,6 +5,7 @@
 
 #include "config/config_file.h"
 #include "config/target_context.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/fixed_clock.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/golden.h"
@@ -52,7 +53,8 @@ class MemTarget {
 
   static constexpr char kDir[] = "C:\\t";
   static constexpr char kSource[] = "C:\\src";
-  MemFileSystem fs;
+  MemFileSystem mem;
+  FaultInjectionFileSystem fs{&mem};  // over `mem`
   FixedClock clock;
   TargetContext context;
 };
