@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/helpers/overlay_file_system.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
 
 namespace vm {
@@ -28,6 +29,13 @@ struct MemoryHolder {
 };
 struct OverlayOverMemory : MemoryHolder, OverlayFileSystem {
   OverlayOverMemory() : OverlayFileSystem(&disk, NameOps()) {}
+};
+// The fault injector with no fault set passes everything to the real disk.
+struct DiskHolder {
+  std::unique_ptr<FileSystem> disk = NewDiskFileSystem();
+};
+struct FaultsOverDisk : DiskHolder, FaultInjectionFileSystem {
+  FaultsOverDisk() : FaultInjectionFileSystem(disk.get()) {}
 };
 
 class FileSystemContractTest
@@ -237,7 +245,10 @@ INSTANTIATE_TEST_SUITE_P(
             "Memory", [] { return std::make_unique<MemFileSystem>(); }, false},
         FileSystemFactory{"Overlay",
                           [] { return std::make_unique<OverlayOverMemory>(); },
-                          false}),
+                          false},
+        FileSystemFactory{"FaultsOverDisk",
+                          [] { return std::make_unique<FaultsOverDisk>(); },
+                          true}),
     [](const testing::TestParamInfo<FileSystemFactory>& param_info) {
       return std::string(param_info.param.name);
     });
