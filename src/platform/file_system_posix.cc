@@ -19,6 +19,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/wildcard.h"
+#include "util/name_ops.h"
 
 namespace vm {
 namespace {
@@ -326,8 +327,7 @@ class FoldedNameCache {
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(std::unique_ptr<CodePage> code_page)
-      : code_page_(std::move(code_page)),
-        lead_bytes_(code_page_->LeadBytes()) {}
+      : code_page_(std::move(code_page)), name_ops_(code_page_->LeadBytes()) {}
 
   bool Exists(const std::string& path) override {
     struct stat st;
@@ -562,7 +562,7 @@ class PosixFileSystem : public FileSystem {
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
       DirEntry entry;
       if (IsValidUtf8(name)) {
-        if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+        if (!WildcardMatchUtf8(wildcard, name)) continue;
         entry.name = code_page_->ToAnsi(name);
         // '?' is the stand-in for what the code page cannot hold (it is
         // never a trail byte).
@@ -570,12 +570,12 @@ class PosixFileSystem : public FileSystem {
                                    code_page_->ToUtf8(entry.name) != name;
       } else if (code_page_->IsValidAnsi(name)) {
         // Unpacked by a tool that kept the names' code page bytes.
-        if (!WildcardMatch(wildcard_ansi, name, CharEncoding::kDoubleByte)) {
+        if (!WildcardMatch(wildcard_ansi, name, name_ops_)) {
           continue;
         }
         entry.name = name;
       } else {
-        if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+        if (!WildcardMatchUtf8(wildcard, name)) continue;
         entry.name = code_page_->ToAnsi(name);
         entry.unconvertible_name = true;
       }
@@ -630,7 +630,7 @@ class PosixFileSystem : public FileSystem {
     std::string shown = path;
     for (size_t i = 0; i < shown.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(shown[i]);
-      if (lead_bytes_[c] && i + 1 < shown.size()) {
+      if (name_ops_.IsLeadByte(c) && i + 1 < shown.size()) {
         ++i;  // a trail byte may be a backslash that is no separator
       } else if (c == '\\') {
         shown[i] = '/';
@@ -1001,7 +1001,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<CodePage> code_page_;
-  const std::array<bool, 256> lead_bytes_;
+  const NameOps name_ops_;
   mutable FoldedNameCache folded_names_;
   const uid_t uid_ = ::geteuid();
   const gid_t gid_ = ::getegid();

@@ -469,7 +469,7 @@ class WindowsFileSystem : public FileSystem {
       // finds "x.delete"; the long name is checked again with the plain
       // rules, in UTF-8 whatever the code page, so every platform
       // enumerates the same entries.
-      if (!WildcardMatch(utf8_wildcard, ToUtf8(name), CharEncoding::kUtf8)) {
+      if (!WildcardMatchUtf8(utf8_wildcard, ToUtf8(name))) {
         continue;
       }
       DirEntry entry;

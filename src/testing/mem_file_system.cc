@@ -11,31 +11,19 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-// Folds ASCII letters, stepping over the second byte of each double-byte
-// character, which must keep its value.
-std::string Lower(std::string s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x81 && c <= 0xFE) {
-      ++i;
-    } else if (c >= 'A' && c <= 'Z') {
-      s[i] = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return s;
-}
-
 }  // namespace
 
-std::vector<std::string> MemFileSystem::Split(const std::string& path) {
+std::vector<std::string> MemFileSystem::Split(const std::string& path) const {
+  // A trail byte may be a backslash: only one standing alone separates.
   std::vector<std::string> parts;
   std::string part;
-  for (char c : path) {
+  for (size_t i = 0; i < path.size(); i += names_.CharLength(path, i)) {
+    const char c = path[i];
     if (c == '\\' || c == '/') {
       if (!part.empty()) parts.push_back(part);
       part.clear();
     } else {
-      part.push_back(c);
+      part.append(path, i, names_.CharLength(path, i));
     }
   }
   if (!part.empty()) parts.push_back(part);
@@ -43,16 +31,16 @@ std::vector<std::string> MemFileSystem::Split(const std::string& path) {
 }
 
 std::string MemFileSystem::Key(const std::vector<std::string>& parts,
-                               size_t count) {
+                               size_t count) const {
   std::string key;
   for (size_t i = 0; i < count; ++i) {
     if (i > 0) key += '\\';
-    key += Lower(parts[i]);
+    key += names_.Fold(parts[i]);
   }
   return key;
 }
 
-std::string MemFileSystem::Key(const std::string& path) {
+std::string MemFileSystem::Key(const std::string& path) const {
   std::vector<std::string> parts = Split(path);
   return Key(parts, parts.size());
 }
@@ -186,7 +174,10 @@ bool MemFileSystem::List(const std::string& pattern,
                          std::vector<DirEntry>* entries) {
   std::lock_guard<std::mutex> lock(mutex_);
   entries->clear();
-  size_t sep = pattern.find_last_of("\\/");
+  size_t sep = std::string::npos;
+  for (size_t i = 0; i < pattern.size(); i += names_.CharLength(pattern, i)) {
+    if (pattern[i] == '\\' || pattern[i] == '/') sep = i;
+  }
   std::string dir = sep == std::string::npos ? "" : pattern.substr(0, sep);
   std::string wildcard =
       sep == std::string::npos ? pattern : pattern.substr(sep + 1);
@@ -202,9 +193,9 @@ bool MemFileSystem::List(const std::string& pattern,
   for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
     const std::string& key = it->first;
     if (key.compare(0, prefix.size(), prefix) != 0) break;
-    if (key.find('\\', prefix.size()) != std::string::npos) continue;
+    if (names_.Find(key, '\\', prefix.size()) != std::string::npos) continue;
     const Node& node = it->second;
-    if (!WildcardMatch(wildcard, node.name, CharEncoding::kDoubleByte)) {
+    if (!WildcardMatch(wildcard, node.name, names_)) {
       continue;
     }
     DirEntry entry;

@@ -5,9 +5,11 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
@@ -22,7 +24,10 @@ namespace vm {
 // FaultInjectionFileSystem. Thread-safe.
 class MemFileSystem : public FileSystem {
  public:
-  MemFileSystem() = default;
+  // Names split into characters, and compare, by `names` (the run's code
+  // page).
+  explicit MemFileSystem(NameOps names = NameOps())
+      : names_(std::move(names)) {}
   MemFileSystem(const MemFileSystem&) = delete;
   MemFileSystem& operator=(const MemFileSystem&) = delete;
 
@@ -67,14 +72,15 @@ class MemFileSystem : public FileSystem {
     int64_t mtime = 0;
   };
 
-  static std::vector<std::string> Split(const std::string& path);
-  static std::string Key(const std::vector<std::string>& parts, size_t count);
-  static std::string Key(const std::string& path);
+  std::vector<std::string> Split(const std::string& path) const;
+  std::string Key(const std::vector<std::string>& parts, size_t count) const;
+  std::string Key(const std::string& path) const;
   bool ParentIsDirectory(const std::string& path) const;
   const Node* Find(const std::string& key) const;
   bool WriteLocked(const std::string& path, const std::string& contents,
                    std::string* error);
 
+  const NameOps names_;
   mutable std::mutex mutex_;
   std::map<std::string, Node> nodes_;  // by lower-cased key
   std::map<std::string, int> reads_;

@@ -198,7 +198,7 @@ bool OverlayFileSystem::List(const std::string& pattern,
     DirEntry entry;
     entry.path = e.path;
     entry.name = e.path.substr(Parent(e.path).size() + 1);
-    if (!WildcardMatch(wildcard, entry.name, CharEncoding::kDoubleByte)) {
+    if (!WildcardMatch(wildcard, entry.name, names_)) {
       continue;
     }
     entry.size = e.size;
