@@ -85,9 +85,9 @@ class GuardedFileSystem : public FileSystemWrapper {
     Check(path);
     return FileSystemWrapper::ReplaceContents(path, contents, error);
   }
-  bool CreateDir(const std::string& path) override {
+  bool CreateDir(const std::string& path, std::string* error) override {
     if (root_.compare(0, path.size(), path) != 0) Check(path);
-    return FileSystemWrapper::CreateDir(path);
+    return FileSystemWrapper::CreateDir(path, error);
   }
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
@@ -110,9 +110,9 @@ class GuardedFileSystem : public FileSystemWrapper {
     }
     return listed;
   }
-  bool RemoveFile(const std::string& path) override {
+  bool RemoveFile(const std::string& path, std::string* error) override {
     Check(path);
-    return FileSystemWrapper::RemoveFile(path);
+    return FileSystemWrapper::RemoveFile(path, error);
   }
 
   std::atomic<int> copies{0};
@@ -176,16 +176,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool folders_is_dir = in.ConsumeBool();
   MemFileSystem mem;
   const std::string box = "C:\\src\\mail\\" + user;
-  mem.CreateDir("C:\\src");
-  mem.CreateDir("C:\\src\\mail");
-  mem.CreateDir("C:\\out");
-  mem.CreateDir("C:\\out\\store");
+  mem.CreateDir("C:\\src", nullptr);
+  mem.CreateDir("C:\\src\\mail", nullptr);
+  mem.CreateDir("C:\\out", nullptr);
+  mem.CreateDir("C:\\out\\store", nullptr);
   const bool box_made =
-      IsSafeDirectoryName(user, NameOps()) && mem.CreateDir(box);
+      IsSafeDirectoryName(user, NameOps()) && mem.CreateDir(box, nullptr);
   int messages = 0;
   if (box_made) {
     if (folders_is_dir) {
-      mem.CreateDir(box + "\\Folders.ini");
+      mem.CreateDir(box + "\\Folders.ini", nullptr);
     } else {
       mem.WriteFile(box + "\\Folders.ini", folders_ini, nullptr);
     }

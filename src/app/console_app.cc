@@ -329,7 +329,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   });
   // The output folder first: the log may lie in it.
   bool ready = true;
-  if (p.make_output && !fs->CreateDir(state.target_dir)) {
+  if (p.make_output && !fs->CreateDir(state.target_dir, nullptr)) {
     io.err("velquor-migrate: cannot create the output directory " +
            options.output_dir + "\n");
     ready = false;

@@ -72,7 +72,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     fs->WriteFile("C:\\run.log", in.log, nullptr);
     for (const char* dir :
          {"C:\\src", "C:\\src\\mail", "C:\\src\\mail\\bob", "C:\\t"}) {
-      fs->CreateDir(dir);
+      fs->CreateDir(dir, nullptr);
     }
     fs->WriteFile("C:\\src\\domain.ini", "a.com\r\n", nullptr);
     if (in.popusers)

@@ -49,8 +49,8 @@ TEST(StartupTest, TrimAndImagePath) {
 class StartupFilesTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs_.CreateDir("C:\\t"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\t\\data"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\t", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\t\\data", nullptr));
   }
   std::string Read(const std::string& path) {
     std::string text;

@@ -29,7 +29,7 @@ class ConfigFileTest : public testing::Test {
 
 TEST_F(ConfigFileTest, PathPrefersDataDirectory) {
   EXPECT_EQ(ProbeFile(&t_.context).path(), "C:\\t\\probe.cfg");
-  ASSERT_TRUE(t_.fs.CreateDir(t_.Path("data")));
+  ASSERT_TRUE(t_.fs.CreateDir(t_.Path("data"), nullptr));
   t_.Put("data\\probe.cfg", kGood);
   EXPECT_EQ(ProbeFile(&t_.context).path(), "C:\\t\\data\\probe.cfg");
 }
@@ -51,7 +51,7 @@ TEST_F(ConfigFileTest, FileIsReadOnlyWhenNewerThanTheCache) {
   t_.mem.SetModifiedTime(t_.Path("probe.cfg"), 200);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kOther);
   // Another target has caches of its own.
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\other"));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\other", nullptr));
   ASSERT_TRUE(t_.fs.WriteFile("C:\\other\\probe.cfg", kGood, nullptr));
   t_.mem.SetModifiedTime("C:\\other\\probe.cfg", 0);
   TargetContext other = t_.context;

@@ -234,8 +234,8 @@ bool MailboxMigrator::MarkPending(const SourceAccount& account,
   SettleBox(target_box);
   // The store itself may be a link to where the server keeps it; a
   // mailbox must be a directory of its own.
-  fs_->CreateDir(options_.target_mail_dir);
-  return fs_->CreateDir(target_box) &&
+  fs_->CreateDir(options_.target_mail_dir, nullptr);
+  return fs_->CreateDir(target_box, nullptr) &&
          fs_->WriteFile(target_box + "\\" + kPendingMark, sync ? kSyncMark : "",
                         nullptr);
 }
@@ -259,7 +259,7 @@ void MailboxMigrator::ClearPending(const SourceAccount& account,
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return;
   SettleBox(target_box);
-  fs_->RemoveFile(target_box + "\\" + kPendingMark);
+  fs_->RemoveFile(target_box + "\\" + kPendingMark, nullptr);
 }
 
 bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
@@ -274,15 +274,15 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   SettleBox(target_box);
 
-  fs_->CreateDir(options_.target_mail_dir);
-  if (!fs_->CreateDir(target_box)) {
+  fs_->CreateDir(options_.target_mail_dir, nullptr);
+  if (!fs_->CreateDir(target_box, nullptr)) {
     LogFailure(texts_.mailbox_dir_failed + target_box);
     return false;
   }
   box_users_[options_.names.Fold(target_box)] = user;
   for (const char* folder :
        {"\\INBOX", "\\Sent", "\\Draft", "\\Trash", "\\Spam"}) {
-    fs_->CreateDir(target_box + folder);
+    fs_->CreateDir(target_box + folder, nullptr);
   }
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
@@ -333,7 +333,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   for (std::string& line : TextLines(text)) {
     std::string name = line.substr(0, line.find('\t'));
     if (IsSafeDirectoryName(name, options_.names)) {
-      fs_->CreateDir(target_box + "\\" + name);
+      fs_->CreateDir(target_box + "\\" + name, nullptr);
     }
     names.push_back(std::move(name));
   }
@@ -416,7 +416,8 @@ void MailboxMigrator::CopyFolder(const std::string& name,
   // What the target folder holds already. A folder that could not be made
   // (a link is not followed) gets no copy: each fails and says why.
   std::vector<DirEntry> held;
-  if (fs_->CreateDir(target_folder)) fs_->List(target_folder + "\\*", &held);
+  if (fs_->CreateDir(target_folder, nullptr))
+    fs_->List(target_folder + "\\*", &held);
   const TargetFolderFiles existing(options_.names, std::move(held));
 
   // Copies go to the workers in batches, which keeps the hand-over cost
@@ -537,7 +538,7 @@ CopyResult MailboxMigrator::ReplacePartialCopy(const Copy& copy,
       source.compare(0, partial.size(), partial) != 0) {
     return CopyResult::kTargetExists;
   }
-  if (!fs_->RemoveFile(copy.to)) {
+  if (!fs_->RemoveFile(copy.to, nullptr)) {
     if (error != nullptr)
       *error = "cannot replace the partial copy " + fs_->DisplayPath(copy.to);
     return CopyResult::kFailed;
@@ -616,7 +617,7 @@ void MailboxMigrator::FlushFinished(RunHost* host) {
     raw->ok = fs_->SyncVolume(options_.target_mail_dir, &raw->error);
     if (!raw->ok) return;
     for (const std::string& box : raw->boxes) {
-      fs_->RemoveFile(box + "\\" + kPendingMark);
+      fs_->RemoveFile(box + "\\" + kPendingMark, nullptr);
     }
   });
   flushing_ = std::move(flush);

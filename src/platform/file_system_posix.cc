@@ -453,8 +453,12 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool CreateDir(const std::string& path) override {
+  bool CreateDir(const std::string& path, std::string* error) override {
     std::string native = Native(path);
+    if (native.empty()) {
+      SetError(error, EILSEQ, "cannot create " + DisplayPath(path));
+      return false;
+    }
     folded_names_.Creating(native);
     if (::mkdir(native.c_str(), 0777) != 0) {
       const int err = errno;
@@ -462,8 +466,13 @@ class PosixFileSystem : public FileSystem {
       // A symbolic link, even to a directory, is no directory of ours:
       // what is made in it would land somewhere else.
       struct stat st;
-      return err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
-             S_ISDIR(st.st_mode);
+      if (err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
+          S_ISDIR(st.st_mode)) {
+        return true;
+      }
+      SetError(error, err == EEXIST ? ENOTDIR : err,
+               "cannot create " + DisplayPath(path));
+      return false;
     }
     struct stat parent;
     if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
@@ -601,10 +610,15 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool RemoveFile(const std::string& path) override {
+  bool RemoveFile(const std::string& path, std::string* error) override {
     std::string native = Native(path);
-    if (native.empty()) return false;
-    return ::unlink(native.c_str()) == 0 || errno == ENOENT;
+    if (native.empty()) {
+      SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
+      return false;
+    }
+    if (::unlink(native.c_str()) == 0 || errno == ENOENT) return true;
+    SetError(error, errno, "cannot remove " + DisplayPath(path));
+    return false;
   }
 
   bool CanRead(const std::string& path) override {

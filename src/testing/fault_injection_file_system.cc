@@ -102,9 +102,13 @@ bool FaultInjectionFileSystem::ReplaceContents(const std::string& path,
   return FileSystemWrapper::ReplaceContents(path, contents, error);
 }
 
-bool FaultInjectionFileSystem::CreateDir(const std::string& path) {
-  if (Failing(path) && !Exists(path)) return false;
-  return FileSystemWrapper::CreateDir(path);
+bool FaultInjectionFileSystem::CreateDir(const std::string& path,
+                                         std::string* error) {
+  if (Failing(path) && !Exists(path)) {
+    SetError(error, "cannot create " + path);
+    return false;
+  }
+  return FileSystemWrapper::CreateDir(path, error);
 }
 
 CopyResult FaultInjectionFileSystem::CopyNew(const std::string& from,

@@ -130,13 +130,17 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
   return true;
 }
 
-bool MemFileSystem::CreateDir(const std::string& path) {
+bool MemFileSystem::CreateDir(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> parts = Split(path);
   if (parts.size() == 1) return true;  // a drive
   std::string key = Key(path);
-  if (const Node* node = Find(key)) return node->is_directory;
-  if (!ParentIsDirectory(path)) return false;
+  const Node* existing = Find(key);
+  if (existing != nullptr && existing->is_directory) return true;
+  if (existing != nullptr || !ParentIsDirectory(path)) {
+    SetError(error, "cannot create " + path);
+    return false;
+  }
   Node& node = nodes_[key];
   node.name = parts.back();
   node.is_directory = true;
@@ -208,11 +212,14 @@ bool MemFileSystem::List(const std::string& pattern,
   return true;
 }
 
-bool MemFileSystem::RemoveFile(const std::string& path) {
+bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = nodes_.find(Key(path));
   if (it == nodes_.end()) return true;
-  if (it->second.is_directory) return false;
+  if (it->second.is_directory) {
+    SetError(error, "cannot remove " + path + ": a directory");
+    return false;
+  }
   nodes_.erase(it);
   return true;
 }

@@ -39,12 +39,12 @@ class MemFileSystem : public FileSystem {
                  std::string* error) override;
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override;
-  bool CreateDir(const std::string& path) override;
+  bool CreateDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
-  bool RemoveFile(const std::string& path) override;
+  bool RemoveFile(const std::string& path, std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;

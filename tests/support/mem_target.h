@@ -20,8 +20,8 @@ class MemTarget {
  public:
   MemTarget() {
     ResetSharedConfigStates();
-    fs.CreateDir(kDir);
-    fs.CreateDir(kSource);
+    fs.CreateDir(kDir, nullptr);
+    fs.CreateDir(kSource, nullptr);
     context.fs = &fs;
     context.clock = &clock;
     context.target_dir = kDir;
@@ -46,7 +46,7 @@ class MemTarget {
   void PutSource(const std::string& name, const std::string& text) {
     std::string path = kSource;
     for (size_t at = 0; (at = name.find('\\', at)) != std::string::npos; ++at) {
-      fs.CreateDir(path + "\\" + name.substr(0, at));
+      fs.CreateDir(path + "\\" + name.substr(0, at), nullptr);
     }
     EXPECT_TRUE(fs.WriteFile(path + "\\" + name, text, nullptr)) << name;
   }

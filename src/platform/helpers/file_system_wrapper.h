@@ -37,8 +37,8 @@ class FileSystemWrapper : public FileSystem {
                        std::string* error) override {
     return base_->ReplaceContents(path, contents, error);
   }
-  bool CreateDir(const std::string& path) override {
-    return base_->CreateDir(path);
+  bool CreateDir(const std::string& path, std::string* error) override {
+    return base_->CreateDir(path, error);
   }
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
@@ -51,8 +51,8 @@ class FileSystemWrapper : public FileSystem {
   bool SyncVolume(const std::string& path, std::string* error) override {
     return base_->SyncVolume(path, error);
   }
-  bool RemoveFile(const std::string& path) override {
-    return base_->RemoveFile(path);
+  bool RemoveFile(const std::string& path, std::string* error) override {
+    return base_->RemoveFile(path, error);
   }
   bool CanRead(const std::string& path) override {
     return base_->CanRead(path);

@@ -129,13 +129,18 @@ bool OverlayFileSystem::ReplaceContents(const std::string& path,
   return WriteFile(path, contents, error);
 }
 
-bool OverlayFileSystem::CreateDir(const std::string& path) {
+bool OverlayFileSystem::CreateDir(const std::string& path, std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  if (e != nullptr && e->kind != Entry::kRemoved) return e->kind == Entry::kDir;
   if (e == nullptr && base()->Exists(path)) return true;
   // As on disk, a directory needs its parent, one the run may write.
-  if (!IsDirectory(Parent(path)) || !Writable(Parent(path))) return false;
+  const bool made = e != nullptr && e->kind != Entry::kRemoved;
+  if (made ? e->kind != Entry::kDir
+           : !IsDirectory(Parent(path)) || !Writable(Parent(path))) {
+    if (error != nullptr) *error = "cannot create " + DisplayPath(path);
+    return false;
+  }
+  if (made) return true;
   Entry entry;
   entry.kind = Entry::kDir;
   Put(path, std::move(entry));
@@ -213,10 +218,14 @@ bool OverlayFileSystem::SyncVolume(const std::string&, std::string*) {
   return true;  // nothing is written
 }
 
-bool OverlayFileSystem::RemoveFile(const std::string& path) {
+bool OverlayFileSystem::RemoveFile(const std::string& path,
+                                   std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!Exists(path)) return true;
-  if (Find(path) == nullptr && !base()->CanWrite(Parent(path))) return false;
+  if (Find(path) == nullptr && !base()->CanWrite(Parent(path))) {
+    if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
+    return false;
+  }
   Entry entry;
   entry.kind = Entry::kRemoved;
   Put(path, std::move(entry));
