@@ -25,6 +25,7 @@
 #include "migrate/safe_name.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
+#include "platform/helpers/file_system_wrapper.h"
 #include "testing/mem_file_system.h"
 #include "testing/recording_host.h"
 
@@ -69,37 +70,29 @@ std::vector<bool> PlainSizeFlags(const std::string& index,
 // Passes everything to an in-memory file system and aborts on any change
 // made outside `root`, or through a path with an empty, "." or ".."
 // component below it.
-class GuardedFileSystem : public FileSystem {
+class GuardedFileSystem : public FileSystemWrapper {
  public:
   GuardedFileSystem(MemFileSystem* base, std::string root)
-      : base_(base), root_(std::move(root)) {}
+      : FileSystemWrapper(base), root_(std::move(root)) {}
 
-  bool Exists(const std::string& path) override { return base_->Exists(path); }
-  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
-    return base_->ModifiedTime(path, seconds);
-  }
-  bool ReadFile(const std::string& path, std::string* contents,
-                std::string* error) override {
-    return base_->ReadFile(path, contents, error);
-  }
   bool WriteFile(const std::string& path, const std::string& contents,
                  std::string* error) override {
     Check(path);
-    return base_->WriteFile(path, contents, error);
+    return FileSystemWrapper::WriteFile(path, contents, error);
   }
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override {
     Check(path);
-    return base_->ReplaceContents(path, contents, error);
+    return FileSystemWrapper::ReplaceContents(path, contents, error);
   }
-  bool CreateDir(const std::string& path) override {
+  bool CreateDir(const std::string& path, std::string* error) override {
     if (root_.compare(0, path.size(), path) != 0) Check(path);
-    return base_->CreateDir(path);
+    return FileSystemWrapper::CreateDir(path, error);
   }
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
     Check(to);
-    CopyResult result = base_->CopyNew(from, to, error);
+    CopyResult result = FileSystemWrapper::CopyNew(from, to, error);
     if (result == CopyResult::kCopied) ++copies;
     return result;
   }
@@ -107,7 +100,7 @@ class GuardedFileSystem : public FileSystem {
   // tree's directory listing could give them.
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
-    bool listed = base_->List(pattern, entries);
+    bool listed = FileSystemWrapper::List(pattern, entries);
     if (pattern.size() > 5 &&
         pattern.compare(pattern.size() - 5, 5, "\\*.in") == 0) {
       for (DirEntry entry : extra) {
@@ -117,16 +110,9 @@ class GuardedFileSystem : public FileSystem {
     }
     return listed;
   }
-  bool RemoveFile(const std::string& path) override {
+  bool RemoveFile(const std::string& path, std::string* error) override {
     Check(path);
-    return base_->RemoveFile(path);
-  }
-
-  bool SyncVolume(const std::string& path, std::string* error) override {
-    return base_->SyncVolume(path, error);
-  }
-  bool Locate(const std::string& path, FileLocation* where) override {
-    return base_->Locate(path, where);
+    return FileSystemWrapper::RemoveFile(path, error);
   }
 
   std::atomic<int> copies{0};
@@ -160,7 +146,6 @@ class GuardedFileSystem : public FileSystem {
     }
   }
 
-  MemFileSystem* base_;
   std::string root_;
 };
 
@@ -191,16 +176,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool folders_is_dir = in.ConsumeBool();
   MemFileSystem mem;
   const std::string box = "C:\\src\\mail\\" + user;
-  mem.CreateDir("C:\\src");
-  mem.CreateDir("C:\\src\\mail");
-  mem.CreateDir("C:\\out");
-  mem.CreateDir("C:\\out\\store");
+  mem.CreateDir("C:\\src", nullptr);
+  mem.CreateDir("C:\\src\\mail", nullptr);
+  mem.CreateDir("C:\\out", nullptr);
+  mem.CreateDir("C:\\out\\store", nullptr);
   const bool box_made =
-      IsSafeDirectoryName(user, NameOps()) && mem.CreateDir(box);
+      IsSafeDirectoryName(user, NameOps()) && mem.CreateDir(box, nullptr);
   int messages = 0;
   if (box_made) {
     if (folders_is_dir) {
-      mem.CreateDir(box + "\\Folders.ini");
+      mem.CreateDir(box + "\\Folders.ini", nullptr);
     } else {
       mem.WriteFile(box + "\\Folders.ini", folders_ini, nullptr);
     }

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string popusers_ini = in.ConsumeRemainingBytesAsString();
 
   MemFileSystem fs;
-  FUZZ_CHECK(fs.CreateDir("C:\\src"));
+  FUZZ_CHECK(fs.CreateDir("C:\\src", nullptr));
   if (with_domains)
     FUZZ_CHECK(fs.WriteFile("C:\\src\\domain.ini", domain_ini, nullptr));
   if (with_users)
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (variant != 0 && Resave(variant, domain_ini, &domains_resaved) &&
       Resave(variant, popusers_ini, &users_resaved)) {
     MemFileSystem other;
-    FUZZ_CHECK(other.CreateDir("C:\\src"));
+    FUZZ_CHECK(other.CreateDir("C:\\src", nullptr));
     if (with_domains)
       FUZZ_CHECK(
           other.WriteFile("C:\\src\\domain.ini", domains_resaved, nullptr));

@@ -9,7 +9,6 @@
 #include "app/command_line.h"
 #include "app/console_log.h"
 #include "app/console_setup.h"
-#include "app/overlay_file_system.h"
 #include "app/progress_log.h"
 #include "app/progress_meter.h"
 #include "app/run_ending.h"
@@ -29,6 +28,7 @@
 #include "platform/console.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "platform/helpers/overlay_file_system.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -332,7 +332,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   });
   // The output folder first: the log may lie in it.
   bool ready = true;
-  if (p.make_output && !fs->CreateDir(state.target_dir)) {
+  if (p.make_output && !fs->CreateDir(state.target_dir, nullptr)) {
     io.err("velquor-migrate: cannot create the output directory " +
            options.output_dir + "\n");
     ready = false;

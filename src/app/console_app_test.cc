@@ -5,6 +5,7 @@
 #include <map>
 
 #include "config/config_file.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/golden.h"
 
@@ -28,10 +29,13 @@ struct Installation {
 
 // The disk of one run; what the test wants of it is read when the run is
 // done with it.
-class KeptFileSystem : public MemFileSystem {
+struct MemHolder {
+  MemFileSystem mem;
+};
+class KeptFileSystem : MemHolder, public FaultInjectionFileSystem {
  public:
   explicit KeptFileSystem(std::map<std::string, std::string>* kept)
-      : kept_(kept) {}
+      : FaultInjectionFileSystem(&mem), kept_(kept) {}
   ~KeptFileSystem() override {
     if (kept_ == nullptr) return;
     for (auto& [path, contents] : *kept_) ReadFile(path, &contents, nullptr);
@@ -68,7 +72,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     fs->WriteFile("C:\\run.log", in.log, nullptr);
     for (const char* dir :
          {"C:\\src", "C:\\src\\mail", "C:\\src\\mail\\bob", "C:\\t"}) {
-      fs->CreateDir(dir);
+      fs->CreateDir(dir, nullptr);
     }
     fs->WriteFile("C:\\src\\domain.ini", "a.com\r\n", nullptr);
     if (in.popusers)

@@ -234,7 +234,7 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
                        ProgressModel::Listener progress_listener)
     : env_(env),
       options_(std::move(options)),
-      overlay_(env.disk),
+      overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
       record_(&progress_) {}
@@ -409,9 +409,10 @@ void RunSession::WriteRecords(const std::vector<std::string>& lines) {
     // Each missing folder of the path, from the top (after the drive).
     for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
          at = names.Find(dir, '\\', at + 1)) {
-      if (at > 0 && dir[at - 1] != ':') disk->CreateDir(dir.substr(0, at));
+      if (at > 0 && dir[at - 1] != ':')
+        disk->CreateDir(dir.substr(0, at), nullptr);
     }
-    disk->CreateDir(dir);
+    disk->CreateDir(dir, nullptr);
     std::string base = dir + "\\" + BaseName();
     for (int n = 2; disk->Exists(base + ".log") || disk->Exists(base + ".json");
          ++n) {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/overlay_file_system.h"
 #include "app/progress_model.h"
 #include "app/run_plan.h"
 #include "app/run_record.h"
@@ -16,6 +15,7 @@
 #include "migrate/migration_run.h"
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
+#include "platform/helpers/overlay_file_system.h"
 
 namespace vm {
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/helpers/file_system_wrapper.h"
 #include "tests/support/mem_installation.h"
 
 namespace vm {
@@ -9,46 +10,18 @@ namespace {
 
 // The disk of a session that asks it to stop when the run marks the given
 // mailbox pending: that account is then the last one begun.
-class StopAtMark : public FileSystem {
+class StopAtMark : public FileSystemWrapper {
  public:
-  StopAtMark(FileSystem* base, std::string mark) : base_(base), mark_(mark) {}
-  bool Exists(const std::string& p) override { return base_->Exists(p); }
-  bool ModifiedTime(const std::string& p, int64_t* s) override {
-    return base_->ModifiedTime(p, s);
-  }
-  bool ReadFile(const std::string& p, std::string* c, std::string* e) override {
-    return base_->ReadFile(p, c, e);
-  }
+  StopAtMark(FileSystem* base, std::string mark)
+      : FileSystemWrapper(base), mark_(mark) {}
   bool WriteFile(const std::string& p, const std::string& c,
                  std::string* e) override {
     if (p == mark_ && session != nullptr) session->RequestStop();
-    return base_->WriteFile(p, c, e);
-  }
-  bool ReplaceContents(const std::string& p, const std::string& c,
-                       std::string* e) override {
-    return base_->ReplaceContents(p, c, e);
-  }
-  bool CreateDir(const std::string& p) override { return base_->CreateDir(p); }
-  CopyResult CopyNew(const std::string& f, const std::string& t,
-                     std::string* e) override {
-    return base_->CopyNew(f, t, e);
-  }
-  bool List(const std::string& p, std::vector<DirEntry>* e) override {
-    return base_->List(p, e);
-  }
-  bool RemoveFile(const std::string& p) override {
-    return base_->RemoveFile(p);
-  }
-  bool SyncVolume(const std::string& p, std::string* e) override {
-    return base_->SyncVolume(p, e);
-  }
-  bool Locate(const std::string& p, FileLocation* w) override {
-    return base_->Locate(p, w);
+    return FileSystemWrapper::WriteFile(p, c, e);
   }
   RunSession* session = nullptr;
 
  private:
-  FileSystem* base_;
   std::string mark_;
 };
 
@@ -268,9 +241,9 @@ TEST_F(RunSessionTest, PasswordOptionsAreCheckedBeforeTheRun) {
 // more than one word to the listener per interval.
 TEST(ProgressModelTest, CountsSharesPaceAndThrottlesItsListener) {
   MemFileSystem fs;
-  fs.CreateDir("C:\\src");
-  fs.CreateDir("C:\\src\\mail");
-  fs.CreateDir("C:\\src\\mail\\a");
+  fs.CreateDir("C:\\src", nullptr);
+  fs.CreateDir("C:\\src\\mail", nullptr);
+  fs.CreateDir("C:\\src\\mail\\a", nullptr);
   fs.WriteFile("C:\\src\\mail\\a\\1.in", std::string(600, 'x'), nullptr);
   fs.WriteFile("C:\\src\\mail\\a\\2.5", std::string(400, 'x'), nullptr);
   fs.WriteFile("C:\\src\\mail\\a\\x.txt", "not mail", nullptr);

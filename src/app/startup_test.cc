@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/golden.h"
 
@@ -48,15 +49,16 @@ TEST(StartupTest, TrimAndImagePath) {
 class StartupFilesTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs_.CreateDir("C:\\t"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\t\\data"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\t", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\t\\data", nullptr));
   }
   std::string Read(const std::string& path) {
     std::string text;
     fs_.ReadFile(path, &text, nullptr);
     return text;
   }
-  MemFileSystem fs_;
+  MemFileSystem mem_;
+  FaultInjectionFileSystem fs_{&mem_};
 };
 
 // Each skeleton is written whole or not at all, so a start-up cut short

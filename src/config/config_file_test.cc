@@ -21,7 +21,7 @@ class ProbeFile : public ConfigFile {
 
 class ConfigFileTest : public testing::Test {
  protected:
-  int Reads() { return t_.fs.ReadCount(t_.Path("probe.cfg")); }
+  int Reads() { return t_.mem.ReadCount(t_.Path("probe.cfg")); }
   int64_t CachedTime() { return SharedStateFor("probe.cfg").cached_time; }
 
   MemTarget t_;
@@ -29,31 +29,31 @@ class ConfigFileTest : public testing::Test {
 
 TEST_F(ConfigFileTest, PathPrefersDataDirectory) {
   EXPECT_EQ(ProbeFile(&t_.context).path(), "C:\\t\\probe.cfg");
-  ASSERT_TRUE(t_.fs.CreateDir(t_.Path("data")));
+  ASSERT_TRUE(t_.fs.CreateDir(t_.Path("data"), nullptr));
   t_.Put("data\\probe.cfg", kGood);
   EXPECT_EQ(ProbeFile(&t_.context).path(), "C:\\t\\data\\probe.cfg");
 }
 
 TEST_F(ConfigFileTest, FileIsReadOnlyWhenNewerThanTheCache) {
-  t_.fs.SetNow(100);
+  t_.mem.SetNow(100);
   t_.Put("probe.cfg", kGood);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kGood);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kGood);
   EXPECT_EQ(Reads(), 1);
   t_.Put("probe.cfg", kOther);
-  t_.fs.SetModifiedTime(t_.Path("probe.cfg"), 50);
+  t_.mem.SetModifiedTime(t_.Path("probe.cfg"), 50);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kGood);
-  t_.fs.SetModifiedTime(t_.Path("probe.cfg"), 101);
+  t_.mem.SetModifiedTime(t_.Path("probe.cfg"), 101);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kOther);
   EXPECT_EQ(CachedTime(), 101);
   // An empty file gives the cached document.
   t_.Put("probe.cfg", "");
-  t_.fs.SetModifiedTime(t_.Path("probe.cfg"), 200);
+  t_.mem.SetModifiedTime(t_.Path("probe.cfg"), 200);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kOther);
   // Another target has caches of its own.
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\other"));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\other", nullptr));
   ASSERT_TRUE(t_.fs.WriteFile("C:\\other\\probe.cfg", kGood, nullptr));
-  t_.fs.SetModifiedTime("C:\\other\\probe.cfg", 0);
+  t_.mem.SetModifiedTime("C:\\other\\probe.cfg", 0);
   TargetContext other = t_.context;
   other.target_dir = "C:\\other";
   EXPECT_EQ(ProbeFile(&other).Text(), kGood);
@@ -61,19 +61,19 @@ TEST_F(ConfigFileTest, FileIsReadOnlyWhenNewerThanTheCache) {
 
 TEST_F(ConfigFileTest, IllFormedFileIsReadAgainEachTime) {
   const char kBad[] = "<database>\r\n<a>\r\n";
-  t_.fs.SetNow(100);
+  t_.mem.SetNow(100);
   t_.Put("probe.cfg", kBad);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), "");  // the cached empty one
   ProbeFile second(&t_.context);
   EXPECT_EQ(Reads(), 2);
   EXPECT_FALSE(second.doc().CheckWellFormed());
   t_.Put("probe.cfg", kGood);
-  t_.fs.SetModifiedTime(t_.Path("probe.cfg"), 100);
+  t_.mem.SetModifiedTime(t_.Path("probe.cfg"), 100);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kGood);
 }
 
 TEST_F(ConfigFileTest, SaveUpdatesTheCacheButNotItsTime) {
-  t_.fs.SetNow(100);
+  t_.mem.SetNow(100);
   t_.Put("probe.cfg", kGood);
   ProbeFile store(&t_.context);
   ASSERT_TRUE(store.doc().LoadText(std::string(kOther)));
@@ -83,7 +83,7 @@ TEST_F(ConfigFileTest, SaveUpdatesTheCacheButNotItsTime) {
   const int reads = Reads();
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kOther);
   EXPECT_EQ(Reads(), reads);
-  t_.fs.SetNow(101);
+  t_.mem.SetNow(101);
   ASSERT_TRUE(store.Save());
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kOther);
   EXPECT_EQ(Reads(), reads + 2);  // the save's look at the file, the load

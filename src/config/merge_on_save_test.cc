@@ -47,7 +47,7 @@ TEST(MergeOnSaveTest, UserFileChangedBetweenLoadAndSave) {
     if (c.disk != nullptr) {
       t.Put("userauth.cfg", c.disk);
     } else {
-      ASSERT_TRUE(t.fs.RemoveFile(t.Path("userauth.cfg")));
+      ASSERT_TRUE(t.fs.RemoveFile(t.Path("userauth.cfg"), nullptr));
     }
     EXPECT_EQ(store.SavePending(), c.saved) << c.disk;
     std::string after = t.Get("userauth.cfg");

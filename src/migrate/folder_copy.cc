@@ -143,7 +143,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
   // (a link is not followed) is a line and gets no copy: each message
   // fails, and a later run tries again.
   std::vector<DirEntry> held;
-  const bool made = fs_->CreateDir(target_folder);
+  const bool made = fs_->CreateDir(target_folder, nullptr);
   if (made) {
     fs_->List(target_folder + "\\*", &held);
   } else {
@@ -275,7 +275,7 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
       source.compare(0, partial.size(), partial) != 0) {
     return CopyResult::kTargetExists;
   }
-  if (!fs_->RemoveFile(copy.to)) {
+  if (!fs_->RemoveFile(copy.to, nullptr)) {
     if (error != nullptr)
       *error = "cannot replace the partial copy " + fs_->DisplayPath(copy.to);
     return CopyResult::kFailed;

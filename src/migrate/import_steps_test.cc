@@ -265,13 +265,13 @@ TEST_F(ImportStepsTest, AccountStepFinishesMailboxOfInterruptedRun) {
   // missing, one was cut short, one is another message of the same name.
   const std::string bob = "C:\\t\\store\\bob\\";
   ASSERT_TRUE(t_.fs.WriteFile(bob + "velquor-migrate.pending", "", nullptr));
-  ASSERT_TRUE(t_.fs.RemoveFile(bob + "INBOX\\1.in"));
+  ASSERT_TRUE(t_.fs.RemoveFile(bob + "INBOX\\1.in", nullptr));
   ASSERT_TRUE(t_.fs.WriteFile(bob + "INBOX\\2.in", "2.in", nullptr));
   ASSERT_TRUE(t_.fs.WriteFile(bob + "INBOX\\3.in", "other text", nullptr));
-  ASSERT_TRUE(t_.fs.RemoveFile("C:\\t\\store\\carl\\INBOX\\1.in"));
+  ASSERT_TRUE(t_.fs.RemoveFile("C:\\t\\store\\carl\\INBOX\\1.in", nullptr));
   // dan was marked, then the run was killed before his account was saved.
   t_.Accounts(0, {"dan"});
-  t_.fs.CreateDir("C:\\t\\store\\dan");
+  t_.fs.CreateDir("C:\\t\\store\\dan", nullptr);
   ASSERT_TRUE(t_.fs.WriteFile("C:\\t\\store\\dan\\velquor-migrate.pending", "",
                               nullptr));
   t_.stats = MigrationStats();

@@ -166,8 +166,8 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
 
   // The store itself may be a link to where the server keeps it, which
   // CreateDir does not take for a directory: making the mailbox decides.
-  fs_->CreateDir(options_.target_mail_dir);
-  if (!fs_->CreateDir(target_box)) {
+  fs_->CreateDir(options_.target_mail_dir, nullptr);
+  if (!fs_->CreateDir(target_box, nullptr)) {
     LogFailure(texts_.mailbox_dir_failed + target_box);
     return false;
   }
@@ -193,10 +193,10 @@ void MailboxMigrator::MakeFolders(const std::string& target_box,
   // A standard folder is made again, and a failure reported, where it is
   // copied; Spam, which no source folder fills, is reported here.
   for (const SourceFolder& folder : StandardFolders(std::string())) {
-    fs_->CreateDir(target_box + "\\" + folder.target);
+    fs_->CreateDir(target_box + "\\" + folder.target, nullptr);
   }
   const std::string spam = target_box + "\\Spam";
-  if (!fs_->CreateDir(spam)) {
+  if (!fs_->CreateDir(spam, nullptr)) {
     LogFailure(texts_.folder_indent + texts_.mailbox_dir_failed +
                fs_->DisplayPath(spam));
     ++mailbox->tally.failed;
@@ -236,7 +236,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   const std::vector<std::string> names = FolderListNames(text);
   for (const std::string& name : names) {
     if (IsSafeDirectoryName(name, options_.names)) {
-      fs_->CreateDir(target_box + "\\" + name);
+      fs_->CreateDir(target_box + "\\" + name, nullptr);
     }
   }
 

@@ -126,7 +126,7 @@ TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {
   t_.PutSource("mail\\bob\\2.in", "two");
   for (const char* dir :
        {"C:\\t\\store", "C:\\t\\store\\bob", "C:\\t\\store\\bob\\INBOX"}) {
-    ASSERT_TRUE(t_.fs.CreateDir(dir));
+    ASSERT_TRUE(t_.fs.CreateDir(dir, nullptr));
   }
   ASSERT_TRUE(
       t_.fs.WriteFile("C:\\t\\store\\bob\\INBOX\\1.in", "old", nullptr));
@@ -158,7 +158,7 @@ TEST_F(MailboxMigratorTest, SyncKeepsOneFilePerMessage) {
   const std::string inbox = t_.settings.target_mail_dir + "\\bob\\INBOX\\";
   for (const std::string& dir : {t_.settings.target_mail_dir,
                                  inbox.substr(0, inbox.size() - 7), inbox}) {
-    ASSERT_TRUE(t_.fs.CreateDir(dir));
+    ASSERT_TRUE(t_.fs.CreateDir(dir, nullptr));
   }
   ASSERT_TRUE(t_.fs.WriteFile(inbox + "1.in", "one", nullptr));
   ASSERT_TRUE(t_.fs.WriteFile(inbox + "2.in,S=3.0.S", "two", nullptr));
@@ -184,8 +184,8 @@ TEST_F(MailboxMigratorTest, FolderThatCannotBeMadeIsALineAndGetsNoCopy) {
   t_.PutSource("mail\\bob\\1.sed", "one");
   t_.PutSource("mail\\bob\\2.sed", "two");
   t_.PutSource("mail\\bob\\3.in", "three");
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store"));
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store\\bob"));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store", nullptr));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store\\bob", nullptr));
   for (const char* file :
        {"C:\\t\\store\\bob\\Sent", "C:\\t\\store\\bob\\Spam"}) {
     ASSERT_TRUE(t_.fs.WriteFile(file, "", nullptr));
@@ -225,8 +225,8 @@ TEST_F(MailboxMigratorTest, UnsafeUserNameCreatesNothing) {
 TEST_F(MailboxMigratorTest, UnreadableFolderListAndIndexAreNotSilent) {
   t_.PutSource("mail\\bob\\1.in", "one");
   t_.PutSource("mail\\bob\\2.0", "two");
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\src\\mail\\bob\\Folders.ini"));
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\src\\mail\\bob\\__r_in.ini"));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\src\\mail\\bob\\Folders.ini", nullptr));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\src\\mail\\bob\\__r_in.ini", nullptr));
   EXPECT_TRUE(Migrate("bob", "example.com"));
   EXPECT_EQ(failure_lines_, 1);
   const std::string indent(9, ' ');
@@ -260,7 +260,7 @@ TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
     EXPECT_EQ(migrator.IsPending(bob, "example.com"), flush_fails);
     EXPECT_EQ(migrator.failure_lines(), flush_fails ? 1 : 0);
   }
-  EXPECT_EQ(t_.fs.SyncCount(), 2);
+  EXPECT_EQ(t_.mem.SyncCount(), 2);
   EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
   EXPECT_NE(t_.ResultList().find("cannot flush the writes under C:\\t\\store"),
             std::string::npos)

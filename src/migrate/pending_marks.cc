@@ -28,8 +28,8 @@ PendingMarks::~PendingMarks() {
 bool PendingMarks::Mark(const std::string& box, bool sync) {
   // The store itself may be a link to where the server keeps it, which
   // CreateDir does not take for a directory: making the mailbox decides.
-  fs_->CreateDir(target_mail_dir_);
-  return fs_->CreateDir(box) &&
+  fs_->CreateDir(target_mail_dir_, nullptr);
+  return fs_->CreateDir(box, nullptr) &&
          fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr);
 }
 
@@ -44,7 +44,7 @@ bool PendingMarks::IsMarked(const std::string& box, bool* sync) {
 }
 
 void PendingMarks::Clear(const std::string& box) {
-  fs_->RemoveFile(box + "\\" + kFileName);
+  fs_->RemoveFile(box + "\\" + kFileName, nullptr);
 }
 
 bool PendingMarks::AddComplete(const std::string& box, uint64_t bytes) {
@@ -66,7 +66,7 @@ void PendingMarks::StartFlush() {
     raw->ok = fs_->SyncVolume(target_mail_dir_, &raw->error);
     if (!raw->ok) return;
     for (const std::string& box : raw->boxes) {
-      fs_->RemoveFile(box + "\\" + kFileName);
+      fs_->RemoveFile(box + "\\" + kFileName, nullptr);
     }
   });
   flushing_ = std::move(flush);

@@ -48,10 +48,10 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
   ListingFileSystem fs;
   std::vector<std::string> boxes;
   std::set<std::string> expected;
-  ASSERT_TRUE(fs.CreateDir("C:\\m"));
+  ASSERT_TRUE(fs.CreateDir("C:\\m", nullptr));
   for (int i = 0; i < 20; ++i) {
     boxes.push_back("C:\\m\\u" + std::to_string(100 + i));
-    ASSERT_TRUE(fs.CreateDir(boxes.back()));
+    ASSERT_TRUE(fs.CreateDir(boxes.back(), nullptr));
     if (i < 14) expected.insert(boxes.back());
   }
   ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\__r_in.ini", "index", nullptr));

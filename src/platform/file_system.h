@@ -80,7 +80,7 @@ class FileSystem {
   // directory (a symbolic link to one is not a directory: false). Made by root
   // on POSIX, it gets the owner and group of its parent directory, so the
   // server that owns a mail store can use it.
-  virtual bool CreateDir(const std::string& path) = 0;
+  virtual bool CreateDir(const std::string& path, std::string* error) = 0;
 
   // Copies `from` to `to`, never overwriting: when `to` exists the result is
   // kTargetExists and the existing file is untouched. The file appears
@@ -108,8 +108,8 @@ class FileSystem {
   // a power cut. False (with the reason) when that cannot be done.
   virtual bool SyncVolume(const std::string& path, std::string* error) = 0;
 
-  // Removes one file; true when it is gone.
-  virtual bool RemoveFile(const std::string& path) = 0;
+  // Removes one file; true when it is gone (also when it never existed).
+  virtual bool RemoveFile(const std::string& path, std::string* error) = 0;
 
   // Whether this process could open the regular file `path` for reading
   // (a link is not followed), found without reading it.

@@ -18,7 +18,9 @@
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/name_cache_posix.h"
 #include "platform/wildcard.h"
+#include "util/name_ops.h"
 
 namespace vm {
 namespace {
@@ -122,13 +124,6 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
-std::string DirName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // Copies with copy_file_range where the kernel offers it, else by reading
 // and writing.
 bool CopyContents(int in, int out, uint64_t size) {
@@ -163,171 +158,10 @@ bool CopyContents(int in, int out, uint64_t size) {
   }
 }
 
-// The names of recently searched directories, folded to lower case, so that
-// resolving a name without case does not read the whole directory again
-// for every file created in it. An entry is valid while the directory's
-// modification time is the one it was read at; this file system refreshes
-// that time itself after each entry it creates. While this process is
-// creating entries in a directory, from several threads, a changed time is
-// taken for one of ours: each is recorded once made, and reading the
-// directory again for each of them would cost time growing with its size.
-class FoldedNameCache {
- public:
-  // The name in `dir` that equals `name` apart from ASCII case (the
-  // smallest when there are several); empty when there is none.
-  // `dir_found` tells whether the directory could be looked at.
-  std::string Find(const std::string& dir_or_empty, const std::string& name,
-                   bool* dir_found = nullptr) {
-    const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
-    struct stat st;
-    const bool dir_ok = ::stat(dir.c_str(), &st) == 0;
-    if (dir_found != nullptr) *dir_found = dir_ok;
-    if (!dir_ok) return "";
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = dirs_.find(dir);
-    if (it == dirs_.end() ||
-        (!it->second.Matches(st) && it->second.creating == 0)) {
-      if (it != dirs_.end()) Drop(it);
-      Listing listing = Read(dir, st);
-      names_ += listing.names.size();
-      it = dirs_.emplace(dir, std::move(listing)).first;
-      while (dirs_.size() > kMaxDirs && DropLeastRecent(it, 0)) {
-      }
-      while (names_ > kMaxNames && DropLeastRecent(it, kRecentUses)) {
-      }
-    }
-    it->second.used = ++uses_;
-    auto found = it->second.names.find(Fold(name));
-    return found == it->second.names.end() ? "" : found->second;
-  }
-
-  // This process is about to create an entry at `native`; Created or
-  // Abandoned follows.
-  void Creating(const std::string& native) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = dirs_.find(DirName(native));
-    if (it != dirs_.end()) ++it->second.creating;
-  }
-  void Abandoned(const std::string& native) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = dirs_.find(DirName(native));
-    if (it != dirs_.end() && it->second.creating > 0) --it->second.creating;
-  }
-
-  // Records an entry this process has just created at `native`; false when
-  // its directory cannot be looked at, else `dir` is the directory's status.
-  bool Created(const std::string& native, struct stat* dir_status) {
-    std::string dir = DirName(native);
-    std::string name = native.substr(native.find_last_of('/') + 1);
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = dirs_.find(dir);
-    if (it == dirs_.end() && dir_status == nullptr) return true;
-    struct stat st;
-    const bool found = ::stat(dir.c_str(), &st) == 0;
-    if (found && dir_status != nullptr) *dir_status = st;
-    if (it == dirs_.end()) return found;
-    if (!found) {
-      Drop(it);
-      return false;
-    }
-    Listing& listing = it->second;
-    if (listing.creating > 0) --listing.creating;
-    listing.SetStat(st);
-    std::string& known = listing.names[Fold(name)];
-    if (known.empty()) ++names_;
-    if (known.empty() || name < known) known = name;
-    return true;
-  }
-
- private:
-  // Listings kept, and names in them, at most; the one just read is kept
-  // whatever its size.
-  static constexpr size_t kMaxDirs = 256;
-  static constexpr size_t kMaxNames = 65536;
-  // For the limit in names, a listing searched this recently stays: the
-  // mail store's own listing, searched for every account, could otherwise
-  // be read again for every account once it alone is over the limit.
-  static constexpr uint64_t kRecentUses = 256;
-
-  struct Listing {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    struct timespec mtime = {};
-    std::unordered_map<std::string, std::string> names;  // folded -> real
-    uint64_t used = 0;  // the value of uses_ when last searched
-    int creating = 0;   // entries this process is making in it now
-
-    bool Matches(const struct stat& st) const {
-      return st.st_dev == dev && st.st_ino == ino &&
-             st.st_mtim.tv_sec == mtime.tv_sec &&
-             st.st_mtim.tv_nsec == mtime.tv_nsec;
-    }
-    void SetStat(const struct stat& st) {
-      dev = st.st_dev;
-      ino = st.st_ino;
-      mtime = st.st_mtim;
-    }
-  };
-
-  // Makes room by dropping the listing searched longest ago but `keep`, not
-  // all of them: a large directory that gets a new entry for every account
-  // (the mail store) would otherwise be read again after every few hundred
-  // other directories, at a cost that grows with the number of accounts. A
-  // listing searched within the last `spared` searches stays; false when
-  // none was dropped.
-  bool DropLeastRecent(std::unordered_map<std::string, Listing>::iterator keep,
-                       uint64_t spared) {
-    auto oldest = dirs_.end();
-    for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
-      if (it != keep &&
-          (oldest == dirs_.end() || it->second.used < oldest->second.used)) {
-        oldest = it;
-      }
-    }
-    if (oldest == dirs_.end() || oldest->second.used + spared > uses_) {
-      return false;
-    }
-    Drop(oldest);
-    return true;
-  }
-
-  void Drop(std::unordered_map<std::string, Listing>::iterator it) {
-    names_ -= it->second.names.size();
-    dirs_.erase(it);
-  }
-
-  static std::string Fold(std::string s) {
-    for (char& c : s) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-  }
-
-  static Listing Read(const std::string& dir, const struct stat& st) {
-    Listing listing;
-    listing.SetStat(st);
-    ScopedDir handle(::opendir(dir.c_str()));
-    if (handle.get() == nullptr) return listing;
-    while (struct dirent* ent = ::readdir(handle.get())) {
-      std::string name = ent->d_name;
-      if (name == "." || name == "..") continue;
-      std::string& known = listing.names[Fold(name)];
-      if (known.empty() || name < known) known = name;
-    }
-    return listing;
-  }
-
-  std::mutex mutex_;
-  std::unordered_map<std::string, Listing> dirs_;
-  size_t names_ = 0;  // in all listings
-  uint64_t uses_ = 0;
-};
-
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(std::unique_ptr<CodePage> code_page)
-      : code_page_(std::move(code_page)),
-        lead_bytes_(code_page_->LeadBytes()) {}
+      : code_page_(std::move(code_page)), name_ops_(code_page_->LeadBytes()) {}
 
   bool Exists(const std::string& path) override {
     struct stat st;
@@ -453,8 +287,12 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool CreateDir(const std::string& path) override {
+  bool CreateDir(const std::string& path, std::string* error) override {
     std::string native = Native(path);
+    if (native.empty()) {
+      SetError(error, EILSEQ, "cannot create " + DisplayPath(path));
+      return false;
+    }
     folded_names_.Creating(native);
     if (::mkdir(native.c_str(), 0777) != 0) {
       const int err = errno;
@@ -462,8 +300,13 @@ class PosixFileSystem : public FileSystem {
       // A symbolic link, even to a directory, is no directory of ours:
       // what is made in it would land somewhere else.
       struct stat st;
-      return err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
-             S_ISDIR(st.st_mode);
+      if (err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
+          S_ISDIR(st.st_mode)) {
+        return true;
+      }
+      SetError(error, err == EEXIST ? ENOTDIR : err,
+               "cannot create " + DisplayPath(path));
+      return false;
     }
     struct stat parent;
     if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
@@ -562,7 +405,7 @@ class PosixFileSystem : public FileSystem {
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
       DirEntry entry;
       if (IsValidUtf8(name)) {
-        if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+        if (!WildcardMatchUtf8(wildcard, name)) continue;
         entry.name = code_page_->ToAnsi(name);
         // '?' is the stand-in for what the code page cannot hold (it is
         // never a trail byte).
@@ -570,12 +413,12 @@ class PosixFileSystem : public FileSystem {
                                    code_page_->ToUtf8(entry.name) != name;
       } else if (code_page_->IsValidAnsi(name)) {
         // Unpacked by a tool that kept the names' code page bytes.
-        if (!WildcardMatch(wildcard_ansi, name, CharEncoding::kDoubleByte)) {
+        if (!WildcardMatch(wildcard_ansi, name, name_ops_)) {
           continue;
         }
         entry.name = name;
       } else {
-        if (!WildcardMatch(wildcard, name, CharEncoding::kUtf8)) continue;
+        if (!WildcardMatchUtf8(wildcard, name)) continue;
         entry.name = code_page_->ToAnsi(name);
         entry.unconvertible_name = true;
       }
@@ -601,10 +444,15 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool RemoveFile(const std::string& path) override {
+  bool RemoveFile(const std::string& path, std::string* error) override {
     std::string native = Native(path);
-    if (native.empty()) return false;
-    return ::unlink(native.c_str()) == 0 || errno == ENOENT;
+    if (native.empty()) {
+      SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
+      return false;
+    }
+    if (::unlink(native.c_str()) == 0 || errno == ENOENT) return true;
+    SetError(error, errno, "cannot remove " + DisplayPath(path));
+    return false;
   }
 
   bool CanRead(const std::string& path) override {
@@ -630,7 +478,7 @@ class PosixFileSystem : public FileSystem {
     std::string shown = path;
     for (size_t i = 0; i < shown.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(shown[i]);
-      if (lead_bytes_[c] && i + 1 < shown.size()) {
+      if (name_ops_.IsLeadByte(c) && i + 1 < shown.size()) {
         ++i;  // a trail byte may be a backslash that is no separator
       } else if (c == '\\') {
         shown[i] = '/';
@@ -1001,7 +849,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<CodePage> code_page_;
-  const std::array<bool, 256> lead_bytes_;
+  const NameOps name_ops_;
   mutable FoldedNameCache folded_names_;
   const uid_t uid_ = ::geteuid();
   const gid_t gid_ = ::getegid();

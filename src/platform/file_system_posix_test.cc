@@ -90,7 +90,7 @@ TEST_F(PosixFileSystemTest, AnsiNamesAreUtf8OnDisk) {
   const std::string bad = Path("a\xFF.cfg");
   EXPECT_FALSE(disk_->WriteFile(bad, "1", nullptr));
   EXPECT_FALSE(disk_->ReplaceContents(Path("a\x81.cfg"), "2", nullptr));
-  EXPECT_FALSE(disk_->CreateDir(bad));
+  EXPECT_FALSE(disk_->CreateDir(bad, nullptr));
   std::vector<DirEntry> entries;
   EXPECT_FALSE(disk_->List(bad + "\\*", &entries));
   EXPECT_EQ(EntryCount(), 1u);
@@ -191,7 +191,7 @@ TEST_F(PosixFileSystemTest, CopiesNeitherLeaveCutFilesNorFollowTargetLinks) {
   EXPECT_FALSE(fs::exists(root_ / "c.in"));
   fs::create_directory(root_ / "elsewhere");
   fs::create_directory_symlink(root_ / "elsewhere", root_ / "INBOX");
-  EXPECT_FALSE(disk_->CreateDir(Path("INBOX")));
+  EXPECT_FALSE(disk_->CreateDir(Path("INBOX"), nullptr));
   EXPECT_EQ(disk_->CopyNew(Path("a.in"), Path("INBOX\\a.in"), nullptr),
             CopyResult::kFailed);
   EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
@@ -327,10 +327,10 @@ TEST_F(PosixFileSystemTest, CaseResolutionSurvivesManyDirectories) {
   // More directories than the resolver remembers, each searched once;
   // the first one, searched again and again, stays right throughout,
   // including for an entry another program adds to it at the end.
-  ASSERT_TRUE(disk_->CreateDir(Path("Store")));
+  ASSERT_TRUE(disk_->CreateDir(Path("Store"), nullptr));
   for (int i = 0; i < 600; ++i) {
     std::string box = "store\\Box" + std::to_string(i);
-    ASSERT_TRUE(disk_->CreateDir(Path(box)));
+    ASSERT_TRUE(disk_->CreateDir(Path(box), nullptr));
     ASSERT_TRUE(disk_->WriteFile(Path(box + "\\Mark"), "", nullptr));
     ASSERT_TRUE(
         disk_->Exists(Path("STORE\\BOX" + std::to_string(i) + "\\mark")))

@@ -8,7 +8,8 @@
 #include <random>
 #include <set>
 
-#include "app/overlay_file_system.h"
+#include "platform/helpers/overlay_file_system.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
 
 namespace vm {
@@ -27,7 +28,14 @@ struct MemoryHolder {
   MemFileSystem disk;
 };
 struct OverlayOverMemory : MemoryHolder, OverlayFileSystem {
-  OverlayOverMemory() : OverlayFileSystem(&disk) {}
+  OverlayOverMemory() : OverlayFileSystem(&disk, NameOps()) {}
+};
+// The fault injector with no fault set passes everything to the real disk.
+struct DiskHolder {
+  std::unique_ptr<FileSystem> disk = NewDiskFileSystem();
+};
+struct FaultsOverDisk : DiskHolder, FaultInjectionFileSystem {
+  FaultsOverDisk() : FaultInjectionFileSystem(disk.get()) {}
 };
 
 class FileSystemContractTest
@@ -44,7 +52,7 @@ class FileSystemContractTest
       root_ = disk_root_.string();
     } else {
       root_ = "C:\\fs_test";
-      ASSERT_TRUE(fs_->CreateDir(root_));
+      ASSERT_TRUE(fs_->CreateDir(root_, nullptr));
     }
   }
 
@@ -80,6 +88,11 @@ class FileSystemContractTest
 };
 
 TEST_P(FileSystemContractTest, ReadWriteAndReplace) {
+  // Paths are shown as the disk below shows them (a wrapper forwards).
+  if (GetParam().on_disk) {
+    EXPECT_EQ(fs_->DisplayPath(Path("f.cfg")),
+              NewDiskFileSystem()->DisplayPath(Path("f.cfg")));
+  }
   int64_t seconds = -1;
   EXPECT_FALSE(fs_->ModifiedTime(Path("f.cfg"), &seconds));
   std::string contents = "stale", error;
@@ -102,9 +115,9 @@ TEST_P(FileSystemContractTest, ReadWriteAndReplace) {
   EXPECT_FALSE(fs_->ReplaceContents(Path("no_dir\\x.cfg"), "x", nullptr));
   // No temporary file is left beside the targets.
   EXPECT_EQ(Names("*"), (std::set<std::string>{"f.cfg", "fresh.cfg"}));
-  EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg")));
+  EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg"), nullptr));
   EXPECT_FALSE(fs_->Exists(Path("f.cfg")));
-  EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg")));
+  EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg"), nullptr));
 }
 
 TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
@@ -146,10 +159,15 @@ TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {
        {"a.in", "B.IN", "c.inx", "d.sed", "1.12", "2.1", "noext", "ab.in"}) {
     Write(name, name);
   }
-  ASSERT_TRUE(fs_->CreateDir(Path("Sub.in")));
-  EXPECT_TRUE(fs_->CreateDir(Path("Sub.in")));  // existing is no failure
-  EXPECT_FALSE(fs_->CreateDir(Path("x\\y")));
-  EXPECT_FALSE(fs_->CreateDir(Path("a.in")));
+  ASSERT_TRUE(fs_->CreateDir(Path("Sub.in"), nullptr));
+  EXPECT_TRUE(
+      fs_->CreateDir(Path("Sub.in"), nullptr));  // existing is no failure
+  // A refusal says why, as every other operation's does.
+  for (const char* refused : {"x\\y", "a.in"}) {
+    std::string error;
+    EXPECT_FALSE(fs_->CreateDir(Path(refused), &error));
+    EXPECT_NE(error, "") << refused;
+  }
   const struct {
     const char* pattern;
     std::set<std::string> names;
@@ -180,7 +198,7 @@ TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {
 }
 
 TEST_P(FileSystemContractTest, NamesCompareWithoutCaseByCharacter) {
-  ASSERT_TRUE(fs_->CreateDir(Path("Data")));
+  ASSERT_TRUE(fs_->CreateDir(Path("Data"), nullptr));
   Write("Data\\UserAuth.CFG", "x");
   EXPECT_EQ(Read("data\\USERAUTH.cfg"), "x");
   // A new file in a directory spelt in another case lands in it; an
@@ -193,7 +211,7 @@ TEST_P(FileSystemContractTest, NamesCompareWithoutCaseByCharacter) {
   // the letter range is not a letter.
   const std::string name = "\xC4\xE3\xBA\xC3.in";
   const std::string dir = "\xD3\xCA\xBC\xFE";
-  ASSERT_TRUE(fs_->CreateDir(Path(dir)));
+  ASSERT_TRUE(fs_->CreateDir(Path(dir), nullptr));
   Write(dir + "\\" + name, "gbk");
   EXPECT_EQ(Read(dir + "\\" + name), "gbk");
   EXPECT_EQ(Names(dir + "\\?\xBA\xC3.in"), std::set<std::string>{name});
@@ -207,8 +225,8 @@ TEST_P(FileSystemContractTest, NamesCompareWithoutCaseByCharacter) {
 // file meet, a file not yet made lies within its folder, and neither a
 // sibling nor a folder whose name merely begins alike counts as inside.
 TEST_P(FileSystemContractTest, LocateComparesByIdentity) {
-  ASSERT_TRUE(fs_->CreateDir(Path("Data")));
-  ASSERT_TRUE(fs_->CreateDir(Path("Data2")));
+  ASSERT_TRUE(fs_->CreateDir(Path("Data"), nullptr));
+  ASSERT_TRUE(fs_->CreateDir(Path("Data2"), nullptr));
   Write("Data\\user.cfg", "x");
   Write("Data2\\user.cfg", "x");
   FileLocation file, spelled, folder, later, sibling, alike;
@@ -237,7 +255,10 @@ INSTANTIATE_TEST_SUITE_P(
             "Memory", [] { return std::make_unique<MemFileSystem>(); }, false},
         FileSystemFactory{"Overlay",
                           [] { return std::make_unique<OverlayOverMemory>(); },
-                          false}),
+                          false},
+        FileSystemFactory{"FaultsOverDisk",
+                          [] { return std::make_unique<FaultsOverDisk>(); },
+                          true}),
     [](const testing::TestParamInfo<FileSystemFactory>& param_info) {
       return std::string(param_info.param.name);
     });

@@ -376,16 +376,21 @@ class WindowsFileSystem : public FileSystem {
     return Succeeded(RewriteInPlace(path, contents), error);
   }
 
-  bool CreateDir(const std::string& ansi_path) override {
+  bool CreateDir(const std::string& ansi_path, std::string* error) override {
     std::wstring path;
-    if (!Wide(ansi_path, &path, nullptr)) return false;
+    if (!Wide(ansi_path, &path, error)) return false;
     if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+    const DWORD code = GetLastError();
     // A junction or symbolic link is no directory of ours.
     DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               FILE_ATTRIBUTE_DIRECTORY;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY) {
+      return true;
+    }
+    SetError(error, code);
+    return false;
   }
 
   CopyResult CopyNew(const std::string& ansi_from, const std::string& ansi_to,
@@ -469,7 +474,7 @@ class WindowsFileSystem : public FileSystem {
       // finds "x.delete"; the long name is checked again with the plain
       // rules, in UTF-8 whatever the code page, so every platform
       // enumerates the same entries.
-      if (!WildcardMatch(utf8_wildcard, ToUtf8(name), CharEncoding::kUtf8)) {
+      if (!WildcardMatchUtf8(utf8_wildcard, ToUtf8(name))) {
         continue;
       }
       DirEntry entry;
@@ -494,13 +499,18 @@ class WindowsFileSystem : public FileSystem {
     return true;  // every copy is flushed as it is made
   }
 
-  bool RemoveFile(const std::string& ansi_path) override {
+  bool RemoveFile(const std::string& ansi_path, std::string* error) override {
     std::wstring path;
-    if (!Wide(ansi_path, &path, nullptr)) return false;
+    if (!Wide(ansi_path, &path, error)) return false;
     if (DeleteFileW(path.c_str())) return true;
-    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
-           (GetLastError() == ERROR_FILE_NOT_FOUND ||
-            GetLastError() == ERROR_PATH_NOT_FOUND);
+    const DWORD code = GetLastError();
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (GetLastError() == ERROR_FILE_NOT_FOUND ||
+         GetLastError() == ERROR_PATH_NOT_FOUND)) {
+      return true;
+    }
+    SetError(error, code);
+    return false;
   }
 
   bool CanRead(const std::string& ansi_path) override {

@@ -194,7 +194,7 @@ TEST(DiskFileSystemTest, NamesFollowTheRunsCodePage) {
                                      : NewDiskFileSystem();
     ASSERT_NE(fs, nullptr) << label;
     std::string sub = dir + "\\" + c.name;
-    ASSERT_TRUE(fs->CreateDir(sub)) << label;
+    ASSERT_TRUE(fs->CreateDir(sub, nullptr)) << label;
     ASSERT_TRUE(fs->WriteFile(sub + "\\" + c.name, "x", nullptr)) << label;
     std::wstring wide_sub = wide_dir + L"\\" + c.wide;
     EXPECT_NE(GetFileAttributesW((wide_sub + L"\\" + c.wide).c_str()),

@@ -4,7 +4,9 @@ target_sources(vmcore PRIVATE
   disk_space_posix.cc
   file_identity_posix.cc
   file_system_posix.cc
+  name_cache_posix.cc
   interprocess_lock_posix.cc
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
-  file_system_posix_test.cc)
+  file_system_posix_test.cc
+  name_cache_posix_test.cc)

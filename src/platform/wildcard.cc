@@ -5,14 +5,13 @@
 namespace vm {
 namespace {
 
-size_t CharLength(std::string_view s, size_t pos, CharEncoding encoding) {
+// Bytes of the character at s[pos]: for an ANSI string as `names` splits
+// it, else (null `names`) as UTF-8; never beyond the end.
+size_t CharLength(std::string_view s, size_t pos, const NameOps* names) {
+  if (names != nullptr) return names->CharLength(s, pos);
   unsigned char c = static_cast<unsigned char>(s[pos]);
   size_t len = 1;
-  if (encoding == CharEncoding::kDoubleByte) {
-    if (c >= 0x81 && c <= 0xFE) len = 2;
-  } else if (c >= 0xC0) {
-    len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-  }
+  if (c >= 0xC0) len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
   return pos + len <= s.size() ? len : s.size() - pos;
 }
 
@@ -42,10 +41,8 @@ bool IsDotStarTail(std::string_view pattern, size_t p) {
   return true;
 }
 
-}  // namespace
-
-bool WildcardMatch(std::string_view pattern, std::string_view name,
-                   CharEncoding encoding) {
+bool Match(std::string_view pattern, std::string_view name,
+           const NameOps* encoding) {
   // Iterative matching with one backtrack point for the last '*': linear
   // in practice and never recursive, whatever the pattern.
   size_t p = 0, n = 0;
@@ -73,6 +70,17 @@ bool WildcardMatch(std::string_view pattern, std::string_view name,
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size() || IsDotStarTail(pattern, p);
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view name,
+                   const NameOps& names) {
+  return Match(pattern, name, &names);
+}
+
+bool WildcardMatchUtf8(std::string_view pattern, std::string_view name) {
+  return Match(pattern, name, nullptr);
 }
 
 }  // namespace vm

@@ -3,21 +3,22 @@
 
 #include <string_view>
 
-namespace vm {
+#include "util/name_ops.h"
 
-// How a byte string splits into characters, so that '?' takes one whole
-// character.
-enum class CharEncoding {
-  kUtf8,       // names as a POSIX file system stores them
-  kDoubleByte  // an ANSI code page such as GBK: a byte 0x81-0xFE leads a pair
-};
+namespace vm {
 
 // Matches `name` against a directory wildcard with the Windows rules: '*'
 // matches any run of characters, '?' exactly one, ASCII letters compare
 // without case, every other byte exactly. As on Windows, a pattern ending in
 // ".*" also matches a name without a dot there, so "*.*" matches every name.
+// Here both are ANSI byte strings whose characters `names` (the run's code
+// page) splits: '?' takes one whole character.
 bool WildcardMatch(std::string_view pattern, std::string_view name,
-                   CharEncoding encoding);
+                   const NameOps& names);
+
+// The same for names in UTF-8, as a POSIX directory or the UTF-8 form of a
+// Windows name holds them.
+bool WildcardMatchUtf8(std::string_view pattern, std::string_view name);
 
 }  // namespace vm
 

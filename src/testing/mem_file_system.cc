@@ -11,31 +11,19 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-// Folds ASCII letters, stepping over the second byte of each double-byte
-// character, which must keep its value.
-std::string Lower(std::string s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x81 && c <= 0xFE) {
-      ++i;
-    } else if (c >= 'A' && c <= 'Z') {
-      s[i] = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return s;
-}
-
 }  // namespace
 
-std::vector<std::string> MemFileSystem::Split(const std::string& path) {
+std::vector<std::string> MemFileSystem::Split(const std::string& path) const {
+  // A trail byte may be a backslash: only one standing alone separates.
   std::vector<std::string> parts;
   std::string part;
-  for (char c : path) {
+  for (size_t i = 0; i < path.size(); i += names_.CharLength(path, i)) {
+    const char c = path[i];
     if (c == '\\' || c == '/') {
       if (!part.empty()) parts.push_back(part);
       part.clear();
     } else {
-      part.push_back(c);
+      part.append(path, i, names_.CharLength(path, i));
     }
   }
   if (!part.empty()) parts.push_back(part);
@@ -43,16 +31,16 @@ std::vector<std::string> MemFileSystem::Split(const std::string& path) {
 }
 
 std::string MemFileSystem::Key(const std::vector<std::string>& parts,
-                               size_t count) {
+                               size_t count) const {
   std::string key;
   for (size_t i = 0; i < count; ++i) {
     if (i > 0) key += '\\';
-    key += Lower(parts[i]);
+    key += names_.Fold(parts[i]);
   }
   return key;
 }
 
-std::string MemFileSystem::Key(const std::string& path) {
+std::string MemFileSystem::Key(const std::string& path) const {
   std::vector<std::string> parts = Split(path);
   return Key(parts, parts.size());
 }
@@ -68,19 +56,6 @@ bool MemFileSystem::ParentIsDirectory(const std::string& path) const {
 const MemFileSystem::Node* MemFileSystem::Find(const std::string& key) const {
   auto it = nodes_.find(key);
   return it == nodes_.end() ? nullptr : &it->second;
-}
-
-bool MemFileSystem::Failing(const std::string& key) const {
-  return failing_.count(key) != 0;
-}
-
-size_t MemFileSystem::TakeBudget(size_t size) {
-  if (budget_ < 0) return size;
-  size_t allowed = static_cast<uint64_t>(budget_) < size
-                       ? static_cast<size_t>(budget_)
-                       : size;
-  budget_ -= static_cast<int64_t>(allowed);
-  return allowed;
 }
 
 bool MemFileSystem::Exists(const std::string& path) {
@@ -103,7 +78,7 @@ bool MemFileSystem::ReadFile(const std::string& path, std::string* contents,
   contents->clear();
   std::string key = Key(path);
   const Node* node = Find(key);
-  if (node == nullptr || node->is_directory || Failing(key)) {
+  if (node == nullptr || node->is_directory) {
     SetError(error, "cannot open " + path);
     return false;
   }
@@ -117,21 +92,16 @@ bool MemFileSystem::WriteLocked(const std::string& path,
                                 std::string* error) {
   std::string key = Key(path);
   const Node* existing = Find(key);
-  if ((existing != nullptr && existing->is_directory) || Failing(key) ||
+  if ((existing != nullptr && existing->is_directory) ||
       !ParentIsDirectory(path)) {
     SetError(error, "cannot open " + path + " for writing");
     return false;
   }
   Node& node = nodes_[key];
   if (node.name.empty()) node.name = Split(path).back();
-  size_t allowed = TakeBudget(contents.size());
-  node.data.assign(contents, 0, allowed);
+  node.data = contents;
   node.mtime = now_;
   ++writes_[key];
-  if (allowed < contents.size()) {
-    SetError(error, "cannot write " + path + ": no space left");
-    return false;
-  }
   return true;
 }
 
@@ -147,21 +117,9 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
   const Node* existing = Find(key);
-  if ((existing != nullptr && existing->is_directory) || Failing(key) ||
+  if ((existing != nullptr && existing->is_directory) ||
       !ParentIsDirectory(path)) {
     SetError(error, "cannot replace " + path);
-    return false;
-  }
-  // The new content goes to a temporary file first; when that write fails,
-  // the temporary file is removed and the target never changed.
-  if (TakeBudget(contents.size()) < contents.size()) {
-    SetError(error, "cannot write " + path + ": no space left");
-    return false;
-  }
-  // Refused the rename, the file is rewritten in place, in room reserved
-  // for the whole text before a byte is overwritten.
-  if (refuse_rename_ && TakeBudget(contents.size()) < contents.size()) {
-    SetError(error, "cannot write " + path + ": no space left");
     return false;
   }
   Node& node = nodes_[key];
@@ -172,13 +130,17 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
   return true;
 }
 
-bool MemFileSystem::CreateDir(const std::string& path) {
+bool MemFileSystem::CreateDir(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> parts = Split(path);
   if (parts.size() == 1) return true;  // a drive
   std::string key = Key(path);
-  if (const Node* node = Find(key)) return node->is_directory;
-  if (Failing(key) || !ParentIsDirectory(path)) return false;
+  const Node* existing = Find(key);
+  if (existing != nullptr && existing->is_directory) return true;
+  if (existing != nullptr || !ParentIsDirectory(path)) {
+    SetError(error, "cannot create " + path);
+    return false;
+  }
   Node& node = nodes_[key];
   node.name = parts.back();
   node.is_directory = true;
@@ -191,7 +153,7 @@ CopyResult MemFileSystem::CopyNew(const std::string& from,
   std::lock_guard<std::mutex> lock(mutex_);
   std::string from_key = Key(from);
   const Node* source = Find(from_key);
-  if (source == nullptr || source->is_directory || Failing(from_key)) {
+  if (source == nullptr || source->is_directory) {
     SetError(error, "cannot open " + from);
     return CopyResult::kFailed;
   }
@@ -200,12 +162,8 @@ CopyResult MemFileSystem::CopyNew(const std::string& from,
     SetError(error, "cannot copy to " + to + ": file exists");
     return CopyResult::kTargetExists;
   }
-  if (Failing(to_key) || !ParentIsDirectory(to)) {
+  if (!ParentIsDirectory(to)) {
     SetError(error, "cannot create " + to);
-    return CopyResult::kFailed;
-  }
-  if (TakeBudget(source->data.size()) < source->data.size()) {
-    SetError(error, "cannot copy " + from + " to " + to + ": no space left");
     return CopyResult::kFailed;
   }
   Node copy = *source;
@@ -220,7 +178,10 @@ bool MemFileSystem::List(const std::string& pattern,
                          std::vector<DirEntry>* entries) {
   std::lock_guard<std::mutex> lock(mutex_);
   entries->clear();
-  size_t sep = pattern.find_last_of("\\/");
+  size_t sep = std::string::npos;
+  for (size_t i = 0; i < pattern.size(); i += names_.CharLength(pattern, i)) {
+    if (pattern[i] == '\\' || pattern[i] == '/') sep = i;
+  }
   std::string dir = sep == std::string::npos ? "" : pattern.substr(0, sep);
   std::string wildcard =
       sep == std::string::npos ? pattern : pattern.substr(sep + 1);
@@ -228,7 +189,7 @@ bool MemFileSystem::List(const std::string& pattern,
   std::string dir_key = Key(dir);
   if (dir_parts.size() > 1) {
     const Node* node = Find(dir_key);
-    if (node == nullptr || !node->is_directory || Failing(dir_key)) {
+    if (node == nullptr || !node->is_directory) {
       return false;
     }
   }
@@ -236,9 +197,9 @@ bool MemFileSystem::List(const std::string& pattern,
   for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
     const std::string& key = it->first;
     if (key.compare(0, prefix.size(), prefix) != 0) break;
-    if (key.find('\\', prefix.size()) != std::string::npos) continue;
+    if (names_.Find(key, '\\', prefix.size()) != std::string::npos) continue;
     const Node& node = it->second;
-    if (!WildcardMatch(wildcard, node.name, CharEncoding::kDoubleByte)) {
+    if (!WildcardMatch(wildcard, node.name, names_)) {
       continue;
     }
     DirEntry entry;
@@ -251,11 +212,14 @@ bool MemFileSystem::List(const std::string& pattern,
   return true;
 }
 
-bool MemFileSystem::RemoveFile(const std::string& path) {
+bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = nodes_.find(Key(path));
   if (it == nodes_.end()) return true;
-  if (it->second.is_directory) return false;
+  if (it->second.is_directory) {
+    SetError(error, "cannot remove " + path + ": a directory");
+    return false;
+  }
   nodes_.erase(it);
   return true;
 }
@@ -264,22 +228,18 @@ bool MemFileSystem::CanRead(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
   const Node* node = Find(key);
-  return node != nullptr && !node->is_directory && !Failing(key);
+  return node != nullptr && !node->is_directory;
 }
 
 bool MemFileSystem::CanWrite(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);
-  return (Split(path).size() == 1 || Find(key) != nullptr) && !Failing(key);
+  return (Split(path).size() == 1 || Find(key) != nullptr);
 }
 
-bool MemFileSystem::SyncVolume(const std::string& path, std::string* error) {
+bool MemFileSystem::SyncVolume(const std::string&, std::string*) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++syncs_;
-  if (Failing(Key(path))) {
-    SetError(error, "cannot flush the writes under " + path);
-    return false;
-  }
   return true;
 }
 
@@ -313,21 +273,6 @@ bool MemFileSystem::SetModifiedTime(const std::string& path, int64_t seconds) {
   if (it == nodes_.end()) return false;
   it->second.mtime = seconds;
   return true;
-}
-
-void MemFileSystem::FailWritesAfter(int64_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  budget_ = bytes;
-}
-
-void MemFileSystem::FailPath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  failing_.insert(Key(path));
-}
-
-void MemFileSystem::RefuseRename(bool refuse) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  refuse_rename_ = refuse;
 }
 
 int MemFileSystem::ReadCount(const std::string& path) const {

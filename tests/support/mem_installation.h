@@ -21,7 +21,7 @@ class MemInstallation : public MemTarget {
     texts = MakeTexts(*code_page);
     settings.source_dir = kSource;
     settings.target_mail_dir = std::string(kDir) + "\\store";
-    fs.CreateDir(std::string(kSource) + "\\mail");
+    fs.CreateDir(std::string(kSource) + "\\mail", nullptr);
   }
 
   // Source domains, each with the accounts "user" or "user@domain" given.

@@ -5,6 +5,7 @@
 
 #include "config/config_file.h"
 #include "config/target_context.h"
+#include "testing/fault_injection_file_system.h"
 #include "testing/fixed_clock.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/golden.h"
@@ -19,8 +20,8 @@ class MemTarget {
  public:
   MemTarget() {
     ResetSharedConfigStates();
-    fs.CreateDir(kDir);
-    fs.CreateDir(kSource);
+    fs.CreateDir(kDir, nullptr);
+    fs.CreateDir(kSource, nullptr);
     context.fs = &fs;
     context.clock = &clock;
     context.target_dir = kDir;
@@ -45,14 +46,15 @@ class MemTarget {
   void PutSource(const std::string& name, const std::string& text) {
     std::string path = kSource;
     for (size_t at = 0; (at = name.find('\\', at)) != std::string::npos; ++at) {
-      fs.CreateDir(path + "\\" + name.substr(0, at));
+      fs.CreateDir(path + "\\" + name.substr(0, at), nullptr);
     }
     EXPECT_TRUE(fs.WriteFile(path + "\\" + name, text, nullptr)) << name;
   }
 
   static constexpr char kDir[] = "C:\\t";
   static constexpr char kSource[] = "C:\\src";
-  MemFileSystem fs;
+  MemFileSystem mem;
+  FaultInjectionFileSystem fs{&mem};  // over `mem`
   FixedClock clock;
   TargetContext context;
 };

@@ -76,13 +76,13 @@ class MigrationAppTest : public testing::Test {
     texts_.system_config_missing = "no-system.cfg:";
     texts_.target_in_source = "target-in-source";
     texts_.mail_store_overlaps_source = "store-in-source";
-    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin", nullptr));
     ASSERT_TRUE(fs_.WriteFile("C:\\Velquor\\bin\\domain.ini", "", nullptr));
     ASSERT_TRUE(fs_.WriteFile("C:\\Velquor\\bin\\popusers.ini", "", nullptr));
-    ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick\\data"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\Temp"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Tarnwick\\data", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Temp", nullptr));
   }
 
   void InstallSource() {
@@ -173,18 +173,18 @@ TEST_F(MigrationAppTest, RefusedStartUpWritesNothing) {
   const std::string kTargets[] = {"C:\\Tarnwick", "C:\\Velquor\\bin\\t"};
   for (const auto& c : kCases) {
     for (const std::string& dir : kTargets) {
-      fs_.RemoveFile(dir + "\\system.cfg");
+      fs_.RemoveFile(dir + "\\system.cfg", nullptr);
     }
     SetUp();
-    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin\\t"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin\\t\\data"));
-    ASSERT_TRUE(fs_.CreateDir("C:\\data"));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin\\t", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin\\t\\data", nullptr));
+    ASSERT_TRUE(fs_.CreateDir("C:\\data", nullptr));
     for (const std::string& dir : kTargets) {
       if (c.system_cfg.empty()) continue;
       ASSERT_TRUE(fs_.WriteFile(dir + "\\system.cfg", c.system_cfg, nullptr));
     }
     if (!c.remove.empty()) {
-      ASSERT_TRUE(fs_.RemoveFile(c.remove));
+      ASSERT_TRUE(fs_.RemoveFile(c.remove, nullptr));
     }
     InstallSource();
     InstallTarget(c.prog_path);

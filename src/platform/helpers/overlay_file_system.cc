@@ -1,4 +1,4 @@
-#include "app/overlay_file_system.h"
+#include "platform/helpers/overlay_file_system.h"
 
 #include <functional>
 #include <mutex>
@@ -22,7 +22,7 @@ std::string OverlayFileSystem::Parent(const std::string& path) const {
 bool OverlayFileSystem::Writable(const std::string& dir) {
   const Entry* e = Find(dir);
   if (e != nullptr) return e->kind == Entry::kDir;
-  return base_->CanWrite(dir);
+  return base()->CanWrite(dir);
 }
 
 bool OverlayFileSystem::FileWritable(const std::string& path) {
@@ -30,8 +30,8 @@ bool OverlayFileSystem::FileWritable(const std::string& path) {
   if (e != nullptr) {
     if (e->kind == Entry::kDir) return false;
     if (e->kind != Entry::kRemoved) return true;
-  } else if (base_->Exists(path)) {
-    return base_->CanWrite(path);
+  } else if (base()->Exists(path)) {
+    return base()->CanWrite(path);
   }
   return IsDirectory(Parent(path)) && Writable(Parent(path));
 }
@@ -48,9 +48,9 @@ void OverlayFileSystem::Put(const std::string& path, Entry entry) {
   const Entry* old = Find(path);
   if (old != nullptr) {
     entry.path = old->path;
-  } else if (base_->Exists(path)) {
+  } else if (base()->Exists(path)) {
     std::vector<DirEntry> found;
-    base_->List(Parent(path) + "\\*", &found);
+    base()->List(Parent(path) + "\\*", &found);
     for (const DirEntry& f : found) {
       if (Key(f.path) == Key(path)) entry.path = f.path;
     }
@@ -63,25 +63,25 @@ bool OverlayFileSystem::IsDirectory(const std::string& path) {
   const Entry* e = Find(path);
   if (e != nullptr) return e->kind == Entry::kDir;
   std::vector<DirEntry> entries;
-  return base_->List(path + "\\*", &entries);
+  return base()->List(path + "\\*", &entries);
 }
 
 bool OverlayFileSystem::Exists(const std::string& path) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
   if (e != nullptr) return e->kind != Entry::kRemoved;
-  return base_->Exists(path);
+  return base()->Exists(path);
 }
 
 bool OverlayFileSystem::ModifiedTime(const std::string& path,
                                      int64_t* seconds) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  if (e == nullptr) return base_->ModifiedTime(path, seconds);
+  if (e == nullptr) return base()->ModifiedTime(path, seconds);
   if (e->kind == Entry::kRemoved) return false;
   // A file this run wrote keeps the time of the file it replaced (or a
   // fixed one), so a store never takes its own save for another writer's.
-  if (!base_->ModifiedTime(path, seconds)) *seconds = 1;
+  if (!base()->ModifiedTime(path, seconds)) *seconds = 1;
   return true;
 }
 
@@ -89,7 +89,7 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
                                  std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  if (e == nullptr) return base_->ReadFile(path, contents, error);
+  if (e == nullptr) return base()->ReadFile(path, contents, error);
   switch (e->kind) {
     case Entry::kFile:
       *contents = e->contents;
@@ -129,13 +129,18 @@ bool OverlayFileSystem::ReplaceContents(const std::string& path,
   return WriteFile(path, contents, error);
 }
 
-bool OverlayFileSystem::CreateDir(const std::string& path) {
+bool OverlayFileSystem::CreateDir(const std::string& path, std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  if (e != nullptr && e->kind != Entry::kRemoved) return e->kind == Entry::kDir;
-  if (e == nullptr && base_->Exists(path)) return true;
+  if (e == nullptr && base()->Exists(path)) return true;
   // As on disk, a directory needs its parent, one the run may write.
-  if (!IsDirectory(Parent(path)) || !Writable(Parent(path))) return false;
+  const bool made = e != nullptr && e->kind != Entry::kRemoved;
+  if (made ? e->kind != Entry::kDir
+           : !IsDirectory(Parent(path)) || !Writable(Parent(path))) {
+    if (error != nullptr) *error = "cannot create " + DisplayPath(path);
+    return false;
+  }
+  if (made) return true;
   Entry entry;
   entry.kind = Entry::kDir;
   Put(path, std::move(entry));
@@ -151,7 +156,7 @@ CopyResult OverlayFileSystem::CopyNew(const std::string& from,
   // The source is opened, not read, to learn whether the run could read it.
   const bool readable = source != nullptr ? source->kind == Entry::kFile ||
                                                 source->kind == Entry::kCopy
-                                          : base_->CanRead(from);
+                                          : base()->CanRead(from);
   if (!readable || !IsDirectory(Parent(to)) || !Writable(Parent(to))) {
     if (error != nullptr) {
       *error = "cannot copy " + DisplayPath(from) + " to " + DisplayPath(to);
@@ -174,7 +179,7 @@ bool OverlayFileSystem::List(const std::string& pattern,
   const std::string wildcard = pattern.substr(dir.size() + 1);
   const Entry* own = Find(dir);
   if (own != nullptr && own->kind == Entry::kRemoved) return false;
-  bool listed = base_->List(pattern, entries);
+  bool listed = base()->List(pattern, entries);
   if (!listed && (own == nullptr || own->kind != Entry::kDir)) return false;
 
   // Entries this run removed or wrote replace the disk's.
@@ -198,7 +203,7 @@ bool OverlayFileSystem::List(const std::string& pattern,
     DirEntry entry;
     entry.path = e.path;
     entry.name = e.path.substr(Parent(e.path).size() + 1);
-    if (!WildcardMatch(wildcard, entry.name, CharEncoding::kDoubleByte)) {
+    if (!WildcardMatch(wildcard, entry.name, names_)) {
       continue;
     }
     entry.size = e.size;
@@ -213,10 +218,14 @@ bool OverlayFileSystem::SyncVolume(const std::string&, std::string*) {
   return true;  // nothing is written
 }
 
-bool OverlayFileSystem::RemoveFile(const std::string& path) {
+bool OverlayFileSystem::RemoveFile(const std::string& path,
+                                   std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!Exists(path)) return true;
-  if (Find(path) == nullptr && !base_->CanWrite(Parent(path))) return false;
+  if (Find(path) == nullptr && !base()->CanWrite(Parent(path))) {
+    if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
+    return false;
+  }
   Entry entry;
   entry.kind = Entry::kRemoved;
   Put(path, std::move(entry));
@@ -226,18 +235,14 @@ bool OverlayFileSystem::RemoveFile(const std::string& path) {
 bool OverlayFileSystem::CanRead(const std::string& path) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  if (e == nullptr) return base_->CanRead(path);
+  if (e == nullptr) return base()->CanRead(path);
   return e->kind == Entry::kFile || e->kind == Entry::kCopy;
 }
 
 bool OverlayFileSystem::CanWrite(const std::string& path) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  return e != nullptr ? e->kind != Entry::kRemoved : base_->CanWrite(path);
-}
-
-std::string OverlayFileSystem::DisplayPath(const std::string& path) const {
-  return base_->DisplayPath(path);
+  return e != nullptr ? e->kind != Entry::kRemoved : base()->CanWrite(path);
 }
 
 bool OverlayFileSystem::Locate(const std::string& path, FileLocation* where) {
@@ -253,14 +258,14 @@ bool OverlayFileSystem::Locate(const std::string& path, FileLocation* where) {
     if (e != nullptr && e->kind != Entry::kRemoved) {
       made.push_back({~uint64_t{0}, std::hash<std::string>()(Key(rest))});
       exists = exists || itself;
-    } else if (e == nullptr && base_->Exists(rest)) {
+    } else if (e == nullptr && base()->Exists(rest)) {
       exists = exists || itself;
       break;
     }
     rest = Parent(rest);
   }
   FileLocation disk;
-  if (!rest.empty()) base_->Locate(rest, &disk);
+  if (!rest.empty()) base()->Locate(rest, &disk);
   where->exists = exists;
   where->chain = std::move(made);
   where->chain.insert(where->chain.end(), disk.chain.begin(), disk.chain.end());

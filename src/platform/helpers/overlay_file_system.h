@@ -1,5 +1,5 @@
-#ifndef VM_APP_OVERLAY_FILE_SYSTEM_H_
-#define VM_APP_OVERLAY_FILE_SYSTEM_H_
+#ifndef VM_PLATFORM_HELPERS_OVERLAY_FILE_SYSTEM_H_
+#define VM_PLATFORM_HELPERS_OVERLAY_FILE_SYSTEM_H_
 
 #include <map>
 #include <mutex>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/helpers/file_system_wrapper.h"
 #include "util/name_ops.h"
 
 namespace vm {
@@ -20,10 +21,10 @@ namespace vm {
 // operations of the run's code page; an existing name keeps its spelling.
 // What the real run would be refused (a source it may not read, a folder
 // or file it may not write) is refused here too, as `base` probes it.
-class OverlayFileSystem : public FileSystem {
+class OverlayFileSystem : public FileSystemWrapper {
  public:
-  explicit OverlayFileSystem(FileSystem* base, NameOps names = NameOps())
-      : base_(base), names_(std::move(names)) {}
+  OverlayFileSystem(FileSystem* base, NameOps names)
+      : FileSystemWrapper(base), names_(std::move(names)) {}
 
   bool Exists(const std::string& path) override;
   bool ModifiedTime(const std::string& path, int64_t* seconds) override;
@@ -33,16 +34,15 @@ class OverlayFileSystem : public FileSystem {
                  std::string* error) override;
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override;
-  bool CreateDir(const std::string& path) override;
+  bool CreateDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
-  bool RemoveFile(const std::string& path) override;
+  bool RemoveFile(const std::string& path, std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;
-  std::string DisplayPath(const std::string& path) const override;
 
   bool Locate(const std::string& path, FileLocation* where) override;
 
@@ -67,7 +67,6 @@ class OverlayFileSystem : public FileSystem {
   bool FileWritable(const std::string& path);
   void Put(const std::string& path, Entry entry);
 
-  FileSystem* base_;
   const NameOps names_;
   // The mailbox step copies from several threads at once.
   std::recursive_mutex mutex_;
@@ -76,4 +75,4 @@ class OverlayFileSystem : public FileSystem {
 
 }  // namespace vm
 
-#endif  // VM_APP_OVERLAY_FILE_SYSTEM_H_
+#endif  // VM_PLATFORM_HELPERS_OVERLAY_FILE_SYSTEM_H_

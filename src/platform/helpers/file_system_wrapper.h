@@ -1,0 +1,76 @@
+#ifndef VM_PLATFORM_HELPERS_FILE_SYSTEM_WRAPPER_H_
+#define VM_PLATFORM_HELPERS_FILE_SYSTEM_WRAPPER_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace vm {
+
+// A FileSystem that passes every call to another one, so that a file system
+// that changes one behaviour (a dry run, an injected fault, a guard)
+// overrides only that method and wraps any other, the real disk included.
+// The wrapped file system is not owned and must outlive the wrapper.
+class FileSystemWrapper : public FileSystem {
+ public:
+  explicit FileSystemWrapper(FileSystem* base) : base_(base) {}
+  FileSystemWrapper(const FileSystemWrapper&) = delete;
+  FileSystemWrapper& operator=(const FileSystemWrapper&) = delete;
+
+  FileSystem* base() const { return base_; }
+
+  bool Exists(const std::string& path) override { return base_->Exists(path); }
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
+    return base_->ModifiedTime(path, seconds);
+  }
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override {
+    return base_->ReadFile(path, contents, error);
+  }
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override {
+    return base_->WriteFile(path, contents, error);
+  }
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override {
+    return base_->ReplaceContents(path, contents, error);
+  }
+  bool CreateDir(const std::string& path, std::string* error) override {
+    return base_->CreateDir(path, error);
+  }
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override {
+    return base_->CopyNew(from, to, error);
+  }
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override {
+    return base_->List(pattern, entries);
+  }
+  bool SyncVolume(const std::string& path, std::string* error) override {
+    return base_->SyncVolume(path, error);
+  }
+  bool RemoveFile(const std::string& path, std::string* error) override {
+    return base_->RemoveFile(path, error);
+  }
+  bool CanRead(const std::string& path) override {
+    return base_->CanRead(path);
+  }
+  bool CanWrite(const std::string& path) override {
+    return base_->CanWrite(path);
+  }
+  std::string DisplayPath(const std::string& path) const override {
+    return base_->DisplayPath(path);
+  }
+  bool Locate(const std::string& path, FileLocation* where) override {
+    return base_->Locate(path, where);
+  }
+
+ private:
+  FileSystem* const base_;
+};
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_HELPERS_FILE_SYSTEM_WRAPPER_H_

@@ -1,0 +1,121 @@
+#include "platform/name_cache_posix.h"
+
+#include <dirent.h>
+
+#include <memory>
+
+namespace vm {
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string FoldedNameCache::Find(const std::string& dir_or_empty,
+                                  const std::string& name, bool* dir_found) {
+  const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
+  struct stat st;
+  const bool dir_ok = ::stat(dir.c_str(), &st) == 0;
+  if (dir_found != nullptr) *dir_found = dir_ok;
+  if (!dir_ok) return "";
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = dirs_.find(dir);
+  if (it == dirs_.end() ||
+      (!it->second.Matches(st) && it->second.creating == 0)) {
+    if (it != dirs_.end()) Drop(it);
+    Listing listing = Read(dir, st);
+    names_ += listing.names.size();
+    it = dirs_.emplace(dir, std::move(listing)).first;
+    while (dirs_.size() > kMaxDirs && DropLeastRecent(it, 0)) {
+    }
+    while (names_ > kMaxNames && DropLeastRecent(it, kRecentUses)) {
+    }
+  }
+  it->second.used = ++uses_;
+  auto found = it->second.names.find(Fold(name));
+  return found == it->second.names.end() ? "" : found->second;
+}
+
+void FoldedNameCache::Creating(const std::string& native) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = dirs_.find(DirName(native));
+  if (it != dirs_.end()) ++it->second.creating;
+}
+
+void FoldedNameCache::Abandoned(const std::string& native) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = dirs_.find(DirName(native));
+  if (it != dirs_.end() && it->second.creating > 0) --it->second.creating;
+}
+
+bool FoldedNameCache::Created(const std::string& native,
+                              struct stat* dir_status) {
+  std::string dir = DirName(native);
+  std::string name = native.substr(native.find_last_of('/') + 1);
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = dirs_.find(dir);
+  if (it == dirs_.end() && dir_status == nullptr) return true;
+  struct stat st;
+  const bool found = ::stat(dir.c_str(), &st) == 0;
+  if (found && dir_status != nullptr) *dir_status = st;
+  if (it == dirs_.end()) return found;
+  if (!found) {
+    Drop(it);
+    return false;
+  }
+  Listing& listing = it->second;
+  if (listing.creating > 0) --listing.creating;
+  listing.SetStat(st);
+  std::string& known = listing.names[Fold(name)];
+  if (known.empty()) ++names_;
+  if (known.empty() || name < known) known = name;
+  return true;
+}
+
+bool FoldedNameCache::DropLeastRecent(Listings::iterator keep,
+                                      uint64_t spared) {
+  auto oldest = dirs_.end();
+  for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
+    if (it != keep &&
+        (oldest == dirs_.end() || it->second.used < oldest->second.used)) {
+      oldest = it;
+    }
+  }
+  if (oldest == dirs_.end() || oldest->second.used + spared > uses_) {
+    return false;
+  }
+  Drop(oldest);
+  return true;
+}
+
+void FoldedNameCache::Drop(Listings::iterator it) {
+  names_ -= it->second.names.size();
+  dirs_.erase(it);
+}
+
+std::string FoldedNameCache::Fold(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
+                                               const struct stat& st) {
+  Listing listing;
+  listing.SetStat(st);
+  std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(dir.c_str()),
+                                             ::closedir);
+  if (handle.get() == nullptr) return listing;
+  while (struct dirent* ent = ::readdir(handle.get())) {
+    std::string name = ent->d_name;
+    if (name == "." || name == "..") continue;
+    std::string& known = listing.names[Fold(name)];
+    if (known.empty() || name < known) known = name;
+  }
+  return listing;
+}
+
+}  // namespace vm

@@ -1,0 +1,99 @@
+#ifndef VM_PLATFORM_NAME_CACHE_POSIX_H_
+#define VM_PLATFORM_NAME_CACHE_POSIX_H_
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace vm {
+
+// The directory part of a native path: "." when it has none, "/" for the
+// root.
+std::string DirName(const std::string& path);
+
+// The names of recently searched directories, folded to lower case, so that
+// resolving a name without case does not read the whole directory again
+// for every file created in it. An entry is valid while the directory's
+// modification time is the one it was read at; this file system refreshes
+// that time itself after each entry it creates. While this process is
+// creating entries in a directory, from several threads, a changed time is
+// taken for one of ours: each is recorded once made, and reading the
+// directory again for each of them would cost time growing with its size.
+class FoldedNameCache {
+ public:
+  // Listings kept, and names in them, at most; the one just read is kept
+  // whatever its size.
+  static constexpr size_t kMaxDirs = 256;
+  static constexpr size_t kMaxNames = 65536;
+  // For the limit in names, a listing searched this recently stays: the
+  // mail store's own listing, searched for every account, could otherwise
+  // be read again for every account once it alone is over the limit.
+  static constexpr uint64_t kRecentUses = 256;
+
+  // The name in `dir` that equals `name` apart from ASCII case (the
+  // smallest when there are several); empty when there is none.
+  // `dir_found` tells whether the directory could be looked at.
+  std::string Find(const std::string& dir_or_empty, const std::string& name,
+                   bool* dir_found = nullptr);
+
+  // This process is about to create an entry at `native`; Created or
+  // Abandoned follows.
+  void Creating(const std::string& native);
+  void Abandoned(const std::string& native);
+
+  // Records an entry this process has just created at `native`; false when
+  // its directory cannot be looked at, else `dir` is the directory's status.
+  bool Created(const std::string& native, struct stat* dir_status);
+
+  // How many listings are kept (for tests).
+  size_t listings() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return dirs_.size();
+  }
+
+ private:
+  struct Listing {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime = {};
+    std::unordered_map<std::string, std::string> names;  // folded -> real
+    uint64_t used = 0;  // the value of uses_ when last searched
+    int creating = 0;   // entries this process is making in it now
+
+    bool Matches(const struct stat& st) const {
+      return st.st_dev == dev && st.st_ino == ino &&
+             st.st_mtim.tv_sec == mtime.tv_sec &&
+             st.st_mtim.tv_nsec == mtime.tv_nsec;
+    }
+    void SetStat(const struct stat& st) {
+      dev = st.st_dev;
+      ino = st.st_ino;
+      mtime = st.st_mtim;
+    }
+  };
+  using Listings = std::unordered_map<std::string, Listing>;
+
+  // Makes room by dropping the listing searched longest ago but `keep`, not
+  // all of them: a large directory that gets a new entry for every account
+  // (the mail store) would otherwise be read again after every few hundred
+  // other directories, at a cost that grows with the number of accounts. A
+  // listing searched within the last `spared` searches stays; false when
+  // none was dropped.
+  bool DropLeastRecent(Listings::iterator keep, uint64_t spared);
+  void Drop(Listings::iterator it);
+  static std::string Fold(std::string s);
+  static Listing Read(const std::string& dir, const struct stat& st);
+
+  mutable std::mutex mutex_;
+  Listings dirs_;
+  size_t names_ = 0;  // in all listings
+  uint64_t uses_ = 0;
+};
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_NAME_CACHE_POSIX_H_
