@@ -206,9 +206,9 @@ class RunFiles {
         {p_.state.target_installed ? "target" : "output", p_.shown_target},
         {"password_mode", PasswordModeName(options.password_mode)},
         {"codepage", options.code_page},
-        {"verify", p_.verify == 2   ? "content"
-                   : p_.verify == 1 ? "size"
-                                    : "none"}};
+        {"verify", p_.verify == VerifyMode::kContent ? "content"
+                   : p_.verify == VerifyMode::kSize  ? "size"
+                                                     : "none"}};
     header.flags = {{"dry_run", options.dry_run},
                     {"sync", options.sync},
                     {"verify_only", options.verify_only},

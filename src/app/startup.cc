@@ -133,8 +133,8 @@ std::string DirectoryOfImagePath(const std::string& image_path,
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
-                             bool temporary_folder) {
+void CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
+                              bool temporary_folder) {
   std::string dir = temporary_folder ? target_dir : target_dir + "\\data";
   for (const Skeleton& skeleton : kSkeletons) {
     std::string path = dir + "\\" + skeleton.name;
@@ -142,7 +142,6 @@ int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
     // cut file that later runs would find present and never fill in.
     if (!fs->Exists(path)) fs->ReplaceContents(path, skeleton.text, nullptr);
   }
-  return 1;
 }
 
 bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
@@ -157,13 +156,12 @@ bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
   return EqualsIgnoringCase(doc.ChildText(), "utf-8");
 }
 
-int FindSourceMailDir(AppState* state) {
+void FindSourceMailDir(AppState* state) {
   state->source_mail_dir = state->source_dir + "\\mail";
-  return 1;
 }
 
-int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
-                      AppState* state) {
+void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
+                       AppState* state) {
   std::string store;
   std::string text = ReadSystemConfig(fs, state->target_dir);
   if (!text.empty()) {
@@ -180,7 +178,6 @@ int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
   }
   state->target_mail_dir =
       store.empty() ? state->target_dir + "\\store" : store;
-  return 1;
 }
 
 bool CheckInstallations(FileSystem* fs, const AppState& state,

@@ -68,10 +68,10 @@ UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
 
 }  // namespace
 
-int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
-                   const Texts& texts, MailboxMigrator* mailboxes,
-                   MigrationStats* stats, int* failure_lines,
-                   RunObserver* observer) {
+bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
+                    const Texts& texts, MailboxMigrator* mailboxes,
+                    MigrationStats* stats, int* failure_lines,
+                    RunObserver* observer) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   DomainStore domain_store(target);
@@ -89,7 +89,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                texts.domain_list_unreadable, "");
       }
     }
-    return 0;
+    return false;
   }
 
   // Accounts added since the user store last saved. A failed save names
@@ -234,7 +234,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         }
       };
       switch (users->AddUser(MakeUser(account, *record))) {
-        case kUserAdded:
+        case AddUserResult::kAdded:
           ++stats->user_count;
           held.emplace_back(account, display);
           host->AppendLogLine(texts.importing_account + display);
@@ -242,7 +242,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           // The migrator counts its own failure lines.
           migrate(resume, AccountOutcome::kAdded);
           break;
-        case kUserFailed:
+        case AddUserResult::kFailed:
           // When the item stayed in the document a later save may still
           // write it, so the mark stays for the next run to copy its mail.
           if (!users->UserExists(account.user_name, account.domain)) {
@@ -255,7 +255,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                  AccountOutcome::kFailed, texts.account_failed,
                                  box);
           break;
-        case kUserExists:
+        case AddUserResult::kExists:
           if (resume || mailboxes->sync()) {
             // A sync is marked too, so that an interrupted one is finished
             // by the next run, which may replace a copy it left cut short.
@@ -283,7 +283,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                    AccountOutcome::kExists, "", box);
           }
           break;
-        default:  // an alias of that name exists already
+        case AddUserResult::kAliasExists:
           if (resume) mailboxes->ClearPending(account, primary);
           observer->OnAccountEnd(account.user_name, account.domain,
                                  AccountOutcome::kAlias, "", "");
@@ -293,7 +293,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     }
   }
   commit(true);
-  return 1;
+  return true;
 }
 
 }  // namespace vm

@@ -20,12 +20,12 @@ struct Texts;
 // is copied. Tells `observer` (when non-null) the outcome of every account
 // of the host's list. Resets stats->user_count and stats->mail_count.
 //
-// Returns 0 after showing a message when the target's domain list cannot
-// be read, else 1.
-int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
-                   const Texts& texts, MailboxMigrator* mailboxes,
-                   MigrationStats* stats, int* failure_lines,
-                   RunObserver* observer = nullptr);
+// False after showing a message when the target's domain list cannot be
+// read.
+bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
+                    const Texts& texts, MailboxMigrator* mailboxes,
+                    MigrationStats* stats, int* failure_lines,
+                    RunObserver* observer = nullptr);
 
 }  // namespace vm
 
