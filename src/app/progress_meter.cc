@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "platform/clock.h"
+
 namespace vm {
 
 namespace {
@@ -20,19 +22,23 @@ std::string Duration(double seconds) {
 }  // namespace
 
 ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
-                             Writer write, std::function<double()> now,
+                             Writer write, const Clock* clock,
                              std::function<int()> columns)
     : fs_(fs),
       source_dir_(std::move(source_dir)),
       write_(std::move(write)),
-      now_(std::move(now)),
+      clock_(clock),
       columns_(std::move(columns)) {}
+
+double ProgressMeter::Now() const {
+  return static_cast<double>(clock_->MonotonicMicros()) / 1e6;
+}
 
 void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
   std::lock_guard<std::mutex> lock(mutex_);
-  double before = now_();
+  double before = Now();
   totals_ = ScanSourceMailboxes(fs_, source_dir_, domains);
-  started_ = now_();
+  started_ = Now();
   scan_seconds_ = started_ - before;
   scanned_ = true;
   Draw(true);
@@ -120,7 +126,7 @@ std::string ProgressMeter::Line(const SourceTotals& totals,
 
 void ProgressMeter::Draw(bool force) {
   if (!scanned_ || finished_) return;
-  double now = now_();
+  double now = Now();
   if (!force && drawn_at_ >= 0 && now - drawn_at_ < kRedrawSeconds) return;
   drawn_at_ = now;
   const int columns = columns_ ? columns_() : 0;

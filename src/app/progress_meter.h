@@ -11,6 +11,7 @@
 
 namespace vm {
 
+class Clock;
 class FileSystem;
 
 // The progress line of the console front end: accounts done of all,
@@ -22,10 +23,10 @@ class FileSystem;
 class ProgressMeter : public RunObserver {
  public:
   using Writer = std::function<void(const std::string& utf8)>;
-  // `now` gives seconds from any fixed point; `columns` the terminal's
+  // `clock` times the scan and the rate; `columns` gives the terminal's
   // width (0: unknown, no limit).
   ProgressMeter(FileSystem* fs, std::string source_dir, Writer write,
-                std::function<double()> now, std::function<int()> columns);
+                const Clock* clock, std::function<int()> columns);
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnMessage(uint64_t bytes, bool copied) override;
@@ -54,7 +55,9 @@ class ProgressMeter : public RunObserver {
   FileSystem* fs_;
   std::string source_dir_;
   Writer write_;
-  std::function<double()> now_;
+  double Now() const;  // seconds of clock_'s monotonic time
+
+  const Clock* clock_;
   std::function<int()> columns_;
   std::mutex mutex_;
   SourceTotals totals_;
