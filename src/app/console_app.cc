@@ -28,6 +28,7 @@
 #include "platform/console.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "util/ascii.h"
 
 namespace vm {
 
@@ -210,8 +211,7 @@ class RunFiles {
     header.failure_lines = failure_lines;
     header.succeeded = succeeded;
     header.stopped = stopped;
-    const bool json = options.report_file.size() >= 5 &&
-                      (options.report_file.back() | 0x20) == 'n';
+    const bool json = EndsWithIgnoringAsciiCase(options.report_file, ".json");
     return Write(options.report_file, "report",
                  json ? JsonReport(header, record, *p_.code_page)
                       : CsvReport(record, *p_.code_page),

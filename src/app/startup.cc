@@ -3,6 +3,7 @@
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "util/ascii.h"
 #include "xml/xml_document.h"
 #include "xml/xml_text.h"
 
@@ -28,16 +29,6 @@ constexpr Skeleton kSkeletons[] = {
 bool IsWhiteSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' ||
          c == '\f';
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i];
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
 }
 
 std::string TrimmedOfWhiteSpace(const std::string& text) {
@@ -107,8 +98,7 @@ std::string DirectoryOfImagePath(const std::string& image_path,
   } else {
     // Neither the quote, the blank nor ".exe" can be part of a double-byte
     // character, so plain byte searches find them.
-    std::string lower = path;
-    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+    const std::string lower = AsciiLowered(path);
     for (size_t exe = lower.find(".exe"); exe != std::string::npos;
          exe = lower.find(".exe", exe + 1)) {
       size_t end = exe + 4;
@@ -153,7 +143,7 @@ bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
   if (!doc.SeekElement("database")) return false;
   doc.MoveTo(doc.ParentPosition(), doc.CurrentPosition(), 0);
   if (!doc.SeekChild("charset")) return false;
-  return EqualsIgnoringCase(doc.ChildText(), "utf-8");
+  return EqualsIgnoringAsciiCase(doc.ChildText(), "utf-8");
 }
 
 void FindSourceMailDir(AppState* state) {

@@ -1,0 +1,42 @@
+#ifndef VM_UTIL_ASCII_H_
+#define VM_UTIL_ASCII_H_
+
+#include <string>
+#include <string_view>
+
+namespace vm {
+
+// Letter case of names that are ASCII by their nature: option names, file
+// extensions, element names, charset names. Only the letters A-Z fold,
+// every other byte stays as it is. Names of users and domains may hold
+// double-byte characters whose second byte looks like a letter: they
+// compare through NameOps instead.
+
+inline char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline std::string AsciiLowered(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = AsciiLower(c);
+  return lower;
+}
+
+inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+inline bool EndsWithIgnoringAsciiCase(std::string_view text,
+                                      std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         EqualsIgnoringAsciiCase(text.substr(text.size() - suffix.size()),
+                                 suffix);
+}
+
+}  // namespace vm
+
+#endif  // VM_UTIL_ASCII_H_
