@@ -26,19 +26,6 @@ constexpr Skeleton kSkeletons[] = {
     {"mailgroup.cfg", "<database>\r\n<group>\r\n</group>\r\n</database>"},
 };
 
-bool IsWhiteSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' ||
-         c == '\f';
-}
-
-std::string TrimmedOfWhiteSpace(const std::string& text) {
-  size_t begin = 0;
-  while (begin < text.size() && IsWhiteSpace(text[begin])) ++begin;
-  size_t end = text.size();
-  while (end > begin && IsWhiteSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
 // The path of system.cfg: data\system.cfg when it exists, else system.cfg.
 std::string SystemConfigPath(FileSystem* fs, const std::string& target_dir) {
   std::string path = target_dir + "\\data\\system.cfg";
@@ -81,17 +68,14 @@ bool CheckReadable(FileSystem* fs, const std::string& path,
 }  // namespace
 
 std::string TrimDirectory(const std::string& dir) {
-  size_t begin = 0;
-  while (begin < dir.size() && IsWhiteSpace(dir[begin])) ++begin;
-  size_t end = dir.size();
-  while (end > begin && IsWhiteSpace(dir[end - 1])) --end;
-  while (end > begin && dir[end - 1] == '\\') --end;
-  return dir.substr(begin, end - begin);
+  std::string_view trimmed = TrimAsciiSpace(dir);
+  while (!trimmed.empty() && trimmed.back() == '\\') trimmed.remove_suffix(1);
+  return std::string(trimmed);
 }
 
 std::string DirectoryOfImagePath(const std::string& image_path,
                                  const CodePage& code_page) {
-  std::string path = TrimmedOfWhiteSpace(image_path);
+  std::string path(TrimAsciiSpace(image_path));
   if (!path.empty() && path[0] == '"') {
     size_t close = path.find('"', 1);
     path = path.substr(1, close == std::string::npos ? close : close - 1);
@@ -102,7 +86,7 @@ std::string DirectoryOfImagePath(const std::string& image_path,
     for (size_t exe = lower.find(".exe"); exe != std::string::npos;
          exe = lower.find(".exe", exe + 1)) {
       size_t end = exe + 4;
-      if (end == path.size() || IsWhiteSpace(path[end])) {
+      if (end == path.size() || IsAsciiSpace(path[end])) {
         path.resize(end);
         break;
       }

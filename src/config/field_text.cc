@@ -6,10 +6,7 @@ namespace vm {
 
 int64_t ParseDecimal64(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() &&
-         (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
-    ++i;
-  }
+  while (i < text.size() && IsAsciiSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';

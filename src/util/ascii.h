@@ -16,6 +16,21 @@ inline char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The C library's white space: blank, tab, line feed, vertical tab, form
+// feed, carriage return.
+inline bool IsAsciiSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// `text` without the white space at its ends.
+inline std::string_view TrimAsciiSpace(std::string_view text) {
+  size_t begin = 0;
+  while (begin < text.size() && IsAsciiSpace(text[begin])) ++begin;
+  size_t end = text.size();
+  while (end > begin && IsAsciiSpace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
 inline std::string AsciiLowered(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) c = AsciiLower(c);
