@@ -7,7 +7,6 @@ item is in its file exactly once, and both files parse.
     lost_update_test.py --program PATH [unittest args]
 """
 
-import argparse
 import fcntl
 import multiprocessing
 import os
@@ -18,29 +17,15 @@ import sys
 import tempfile
 import time
 import unittest
-import xml.etree.ElementTree as ET
 from collections import Counter
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__))))
-PROGRAM = None
-SHORT_SUCCESS = "Velquor => Tarnwick 转移成功！"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "e2e"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import SHORT_SUCCESS, read_bytes  # noqa: E402
 
 SERVER_USERS = 2000
 SERVER_DOMAINS = 50
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def list_items(out, name, list_name, fields):
-    """The items of one list; raises when the file does not parse."""
-    root = ET.fromstring(read_bytes(os.path.join(out, name))
-                         .decode("gbk", "replace"))
-    return [tuple((item.findtext(f) or "") for f in fields)
-            for item in root.find(list_name).findall("item")]
 
 
 def add_items(path, before, items):
@@ -93,14 +78,11 @@ class LostUpdateTest(unittest.TestCase):
         os.makedirs(self.locks)
 
     def test_server_additions_and_migrated_items_all_kept_once(self):
-        subprocess.run([sys.executable,
-                        os.path.join(ROOT, "bench", "make-installation"),
-                        self.src, "--domains", "20", "--accounts", "5000",
-                        "--messages", "0", "--folders", "0",
-                        "--standard-messages", "1", "--seed", "12"],
-                       check=True, stdout=subprocess.DEVNULL)
+        e2e.make_installation(self.src, "--domains", "20", "--accounts", "5000",
+                              "--messages", "0", "--folders", "0",
+                              "--standard-messages", "1", "--seed", "12")
         p = subprocess.Popen(
-            [PROGRAM, "--source", self.src, "--output", self.out],
+            [e2e.PROGRAM, "--source", self.src, "--output", self.out],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks))
         writer = multiprocessing.Process(target=server,
@@ -112,7 +94,7 @@ class LostUpdateTest(unittest.TestCase):
         self.assertEqual(p.returncode, 0, err.decode()[-2000:])
         self.assertIn(SHORT_SUCCESS, err.decode())
 
-        users = list_items(self.out, "userauth.cfg", "user", ["name", "domain"])
+        users = e2e.config_items(self.out, "userauth.cfg", "user", ["name", "domain"])
         items = Counter((name, domain.lower()) for name, domain in users)
         self.assertEqual([i for i, c in items.items() if c != 1], [])
         names = Counter(name for name, _ in users)
@@ -121,7 +103,7 @@ class LostUpdateTest(unittest.TestCase):
         migrated = len(users) - SERVER_USERS
         self.assertEqual(migrated, 5000)
 
-        domains = Counter(d for (d,) in list_items(self.out, "domain.cfg",
+        domains = Counter(d for (d,) in e2e.config_items(self.out, "domain.cfg",
                                               "domain", ["domain"]))
         self.assertEqual([d for d, c in domains.items() if c != 1], [])
         source_domains = read_bytes(os.path.join(self.src, "domain.ini")) \
@@ -132,8 +114,4 @@ class LostUpdateTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True, type=os.path.abspath)
-    options, rest = parser.parse_known_args()
-    PROGRAM = options.program
-    unittest.main(argv=[sys.argv[0]] + rest)
+    e2e.main()
