@@ -103,7 +103,6 @@ class XmlDocument {
   std::string ElementText(int32_t index) const;
 
   std::string ChildText() const { return ElementText(child_); }
-  std::string ChildName() const { return ElementName(child_); }
 
   // ---- Editing ----
 
@@ -136,7 +135,6 @@ class XmlDocument {
   int32_t ElementCount() const { return next_free_; }
   // The record of `index`; must be in [0, ElementCount()).
   const ElementRecord& Element(int32_t index) const { return table_[index]; }
-  int32_t TableCapacity() const { return table_.Capacity(); }
 
   // Texts must stay addressable with signed 32-bit offsets.
   static constexpr size_t kMaxTextLength = 0x7FFF0000;
