@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     user.netstoretotallimit = 1000;
     user.warninglimit = 80;
     Clock::time_point t = Clock::now();
-    if (store.AddUser(user) != vm::kUserAdded) {
+    if (store.AddUser(user) != vm::AddUserResult::kAdded) {
       std::fprintf(stderr, "adding user %d failed\n", i);
       return 1;
     }

@@ -92,7 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t text_size = in.ConsumeIntegralInRange<size_t>(0, size);
   XmlDocument doc;
   doc.LoadText(in.ConsumeBytesAsString(text_size));
-  if (in.ConsumeBool()) doc.SetOptions(kIgnoreCase);
   CheckRecordsInText(doc);
   FUZZ_CHECK(OrderedIndex(doc).size() ==
              static_cast<size_t>(doc.ElementCount()));

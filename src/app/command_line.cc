@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "util/ascii.h"
+
 namespace vm {
 
 namespace {
@@ -55,13 +57,8 @@ bool IsBlank(const std::string& text) {
 
 // True when `name` ends in `extension`, ASCII letters compared without case.
 bool HasExtension(const std::string& name, const std::string& extension) {
-  if (name.size() <= extension.size()) return false;
-  for (size_t i = 0; i < extension.size(); ++i) {
-    char c = name[name.size() - extension.size() + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != extension[i]) return false;
-  }
-  return true;
+  return name.size() > extension.size() &&
+         EndsWithIgnoringAsciiCase(name, extension);
 }
 
 }  // namespace

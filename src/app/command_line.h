@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "migrate/migration_run.h"
 #include "migrate/source_lists.h"
 
 namespace vm {
 
-enum class VerifyMode { kNone, kSize, kContent };
 enum class Toggle { kAuto, kOn, kOff };
 
 // The options of velquor-migrate, as given (UTF-8, untrimmed).

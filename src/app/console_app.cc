@@ -1,7 +1,6 @@
 #include "app/console_app.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <map>
 
@@ -29,6 +28,7 @@
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "util/ascii.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -105,13 +105,12 @@ class ConsoleHost : public RunHost {
 // Adds up the time of each phase; "users" excludes the mailboxes inside it.
 class PhaseTimer : public PhaseObserver {
  public:
+  explicit PhaseTimer(const Clock* clock) : clock_(clock) {}
   void PhaseBegin(const char* phase) override {
-    started_[phase] = std::chrono::steady_clock::now();
+    started_[phase] = clock_->MonotonicMicros();
   }
   void PhaseEnd(const char* phase) override {
-    total_[phase] += std::chrono::duration<double>(
-                         std::chrono::steady_clock::now() - started_[phase])
-                         .count();
+    total_[phase] += (clock_->MonotonicMicros() - started_[phase]) / 1e6;
   }
   std::string Report() const {
     double mail = Total("mail");
@@ -130,7 +129,8 @@ class PhaseTimer : public PhaseObserver {
     auto it = total_.find(phase);
     return it == total_.end() ? 0.0 : it->second;
   }
-  std::map<std::string, std::chrono::steady_clock::time_point> started_;
+  const Clock* clock_;
+  std::map<std::string, int64_t> started_;  // MonotonicMicros
   std::map<std::string, double> total_;
 };
 
@@ -146,12 +146,6 @@ const char* PasswordModeName(PasswordMode mode) {
       return "cipher";
   }
   return "?";
-}
-
-double SteadySeconds() {
-  return std::chrono::duration<double>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 // What a stopped run did, as far as its record tells, counted as the
@@ -207,9 +201,9 @@ class RunFiles {
         {p_.state.target_installed ? "target" : "output", p_.shown_target},
         {"password_mode", PasswordModeName(options.password_mode)},
         {"codepage", options.code_page},
-        {"verify", p_.verify == 2   ? "content"
-                   : p_.verify == 1 ? "size"
-                                    : "none"}};
+        {"verify", p_.verify == VerifyMode::kContent ? "content"
+                   : p_.verify == VerifyMode::kSize  ? "size"
+                                                     : "none"}};
     header.flags = {{"dry_run", options.dry_run},
                     {"sync", options.sync},
                     {"verify_only", options.verify_only},
@@ -218,8 +212,7 @@ class RunFiles {
     header.failure_lines = failure_lines;
     header.succeeded = succeeded;
     header.stopped = stopped;
-    const bool json = options.report_file.size() >= 5 &&
-                      (options.report_file.back() | 0x20) == 'n';
+    const bool json = EndsWithIgnoringAsciiCase(options.report_file, ".json");
     return Write(options.report_file, "report",
                  json ? JsonReport(header, record, *p_.code_page)
                       : CsvReport(record, *p_.code_page),
@@ -267,7 +260,8 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   if (progress) {
     meter = std::make_unique<ProgressMeter>(
         fs, state.source_dir, [&io](const std::string& text) { io.err(text); },
-        SteadySeconds, io.err_is_terminal ? StderrColumns : nullptr);
+        [] { return SystemClock()->MonotonicMicros() / 1e6; },
+        io.err_is_terminal ? StderrColumns : nullptr);
   }
   bool out_failed = false;
   auto out = [&](const std::string& text) {
@@ -300,7 +294,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   settings.code_page = code_page;
   settings.jobs = options.jobs;
   MigrationStats stats;
-  PhaseTimer timer;
+  PhaseTimer timer(SystemClock());
   // The record sees the run's events first and passes them on, through
   // the --changes-only filter, to the progress line.
   ChangesOnlyFilter filter(&log, meter.get());
@@ -345,10 +339,11 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   }
   CreateMissingTargetFiles(fs, p.untrimmed_target, !state.target_installed);
 
-  const double run_started = SteadySeconds();
+  const int64_t run_started = SystemClock()->MonotonicMicros();
   RunOutcome outcome = MigrationRun(&host, p.texts, settings, &target, &stats,
                                     options.stats ? &timer : nullptr, &record);
-  const double run_seconds = SteadySeconds() - run_started;
+  const double run_seconds =
+      (SystemClock()->MonotonicMicros() - run_started) / 1e6;
   if (!ending->Claim()) return kExitStopped;
   if (options.changes_only) filter.Finish();
   view.Finish();

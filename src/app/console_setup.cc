@@ -138,9 +138,10 @@ int PrepareConsoleRun(const CommandLine& parsed, const ConsoleIo& io,
   }
   std::string reason = CheckOptionTexts(options, *code_page);
   if (!reason.empty()) return UsageError(io, reason);
-  p->verify = options.verify == VerifyMode::kContent                       ? 2
-              : options.verify == VerifyMode::kSize || options.verify_only ? 1
-                                                                           : 0;
+  // --verify-only alone checks sizes.
+  p->verify = options.verify_only && options.verify == VerifyMode::kNone
+                  ? VerifyMode::kSize
+                  : options.verify;
 
   // Everything past the command line is ANSI, like the dialog's texts.
   AppState& state = p->state;

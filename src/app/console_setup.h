@@ -24,7 +24,7 @@ struct ConsoleSetup {
   std::string untrimmed_target;  // the skeletons are written through it
   std::string shown_target;      // --target or --output as given
   bool make_output = false;      // --output is made once checks pass
-  int verify = 0;                // RunSettings::verify
+  VerifyMode verify = VerifyMode::kNone;  // RunSettings::verify
 };
 
 // Checks the parsed command line and both installations, as the dialog

@@ -155,11 +155,11 @@ const char* PasswordModeCaption(PasswordMode mode) {
 }
 
 // The verification a session does: 0 none, 1 by size, 2 by content.
-int VerifyLevel(const SessionOptions& options) {
-  if (options.kind == SessionKind::kPreview) return 0;
-  if (options.verify == VerifyMode::kContent) return 2;
-  if (options.verify == VerifyMode::kSize) return 1;
-  return options.kind == SessionKind::kVerify ? 1 : 0;
+VerifyMode VerifyLevel(const SessionOptions& options) {
+  if (options.kind == SessionKind::kPreview) return VerifyMode::kNone;
+  if (options.verify != VerifyMode::kNone) return options.verify;
+  return options.kind == SessionKind::kVerify ? VerifyMode::kSize
+                                              : VerifyMode::kNone;
 }
 
 std::string Megabytes(uint64_t bytes) {
@@ -333,20 +333,22 @@ ReportHeader RunSession::Header() const {
   header.version = env_.version;
   header.started = started_;
   header.ended = ended_;
-  const int verify = VerifyLevel(options_);
+  // The same keys as the command line's report, so one reader (and one
+  // schema) serves both.
+  const VerifyMode verify = VerifyLevel(options_);
   header.options = {{"source", cp.ToUtf8(state.source_dir)},
                     {state.target_installed ? "target" : "output",
                      cp.ToUtf8(state.target_dir)},
-                    {"target_mail_store", cp.ToUtf8(state.target_mail_dir)},
                     {"password_mode", PasswordModeName(options_.password_mode)},
-                    {"verify", verify == 2   ? "content"
-                               : verify == 1 ? "size"
-                                             : "none"},
-                    {"front_end", env_.front_end}};
+                    {"codepage", env_.code_page_name},
+                    {"verify", verify == VerifyMode::kContent ? "content"
+                               : verify == VerifyMode::kSize  ? "size"
+                                                              : "none"}};
   header.flags = {{"dry_run", options_.kind == SessionKind::kPreview},
                   {"sync", options_.sync},
                   {"verify_only", options_.kind == SessionKind::kVerify},
-                  {"stopped", result_.outcome.stopped}};
+                  {"changes_only", false}};
+  header.stopped = result_.outcome.stopped;
   header.stats = result_.stats;
   header.failure_lines = result_.outcome.failure_lines;
   header.succeeded = result_.clean;
@@ -364,7 +366,7 @@ std::string RunSession::LogText(const std::vector<std::string>& lines) const {
   const SessionResult& r = result_;
   const char* kinds[] = {"迁移", "预览（未写入任何文件）",
                          "校验（未写入任何文件）"};
-  const int verify = VerifyLevel(options_);
+  const VerifyMode verify = VerifyLevel(options_);
   std::string outcome = r.clean             ? "成功"
                         : r.outcome.stopped ? "已停止，未完成"
                         : options_.kind == SessionKind::kPreview
@@ -385,9 +387,9 @@ std::string RunSession::LogText(const std::vector<std::string>& lines) const {
   line(std::string("选项: 密码转换=") +
        PasswordModeCaption(options_.password_mode) +
        "；只复制新邮件=" + (options_.sync ? "是" : "否") + "；校验=" +
-       (verify == 2   ? "逐字节比较"
-        : verify == 1 ? "按大小"
-                      : "不校验") +
+       (verify == VerifyMode::kContent ? "逐字节比较"
+        : verify == VerifyMode::kSize  ? "按大小"
+                                       : "不校验") +
        "；复制线程=" + std::to_string(options_.jobs));
   line("结果: " + outcome);
   line("失败行数: " + std::to_string(r.outcome.failure_lines) +

@@ -54,8 +54,8 @@ struct SessionEnvironment {
   // Folders for the records (ANSI), in order of preference: the first one
   // that is not inside either installation and can be written takes them.
   std::vector<std::string> record_dirs;
-  std::string version;    // of the tool, for the records
-  std::string front_end;  // "dialog"
+  std::string version;         // of the tool, for the records
+  std::string code_page_name;  // as the report names it, e.g. "CP936"
 };
 
 struct SessionResult {

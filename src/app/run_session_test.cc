@@ -57,7 +57,7 @@ class RunSessionTest : public testing::Test {
     env.state = {"C:\\src", "C:\\t", "C:\\src\\mail", "C:\\t\\store", true};
     env.record_dirs = {"C:\\t\\records", "C:\\records"};
     env.version = "1.0.0";
-    env.front_end = "dialog";
+    env.code_page_name = "GBK";
     return env;
   }
   // The files of the mail store, with their contents.

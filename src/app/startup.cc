@@ -4,6 +4,7 @@
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "util/ascii.h"
 #include "xml/xml_document.h"
 #include "xml/xml_text.h"
 
@@ -25,29 +26,6 @@ constexpr Skeleton kSkeletons[] = {
      "</database>"},
     {"mailgroup.cfg", "<database>\r\n<group>\r\n</group>\r\n</database>"},
 };
-
-bool IsWhiteSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' ||
-         c == '\f';
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i];
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-std::string TrimmedOfWhiteSpace(const std::string& text) {
-  size_t begin = 0;
-  while (begin < text.size() && IsWhiteSpace(text[begin])) ++begin;
-  size_t end = text.size();
-  while (end > begin && IsWhiteSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 // The path of system.cfg: data\system.cfg when it exists, else system.cfg.
 std::string SystemConfigPath(FileSystem* fs, const std::string& target_dir) {
@@ -91,29 +69,25 @@ bool CheckReadable(FileSystem* fs, const std::string& path,
 }  // namespace
 
 std::string TrimDirectory(const std::string& dir) {
-  size_t begin = 0;
-  while (begin < dir.size() && IsWhiteSpace(dir[begin])) ++begin;
-  size_t end = dir.size();
-  while (end > begin && IsWhiteSpace(dir[end - 1])) --end;
-  while (end > begin && dir[end - 1] == '\\') --end;
-  return dir.substr(begin, end - begin);
+  std::string_view trimmed = TrimAsciiSpace(dir);
+  while (!trimmed.empty() && trimmed.back() == '\\') trimmed.remove_suffix(1);
+  return std::string(trimmed);
 }
 
 std::string DirectoryOfImagePath(const std::string& image_path,
                                  const CodePage& code_page) {
-  std::string path = TrimmedOfWhiteSpace(image_path);
+  std::string path(TrimAsciiSpace(image_path));
   if (!path.empty() && path[0] == '"') {
     size_t close = path.find('"', 1);
     path = path.substr(1, close == std::string::npos ? close : close - 1);
   } else {
     // Neither the quote, the blank nor ".exe" can be part of a double-byte
     // character, so plain byte searches find them.
-    std::string lower = path;
-    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+    const std::string lower = AsciiLowered(path);
     for (size_t exe = lower.find(".exe"); exe != std::string::npos;
          exe = lower.find(".exe", exe + 1)) {
       size_t end = exe + 4;
-      if (end == path.size() || IsWhiteSpace(path[end])) {
+      if (end == path.size() || IsAsciiSpace(path[end])) {
         path.resize(end);
         break;
       }
@@ -134,8 +108,8 @@ std::string DirectoryOfImagePath(const std::string& image_path,
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
-                             bool temporary_folder) {
+void CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
+                              bool temporary_folder) {
   std::string dir = temporary_folder ? target_dir : target_dir + "\\data";
   for (const Skeleton& skeleton : kSkeletons) {
     std::string path = dir + "\\" + skeleton.name;
@@ -143,7 +117,6 @@ int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
     // cut file that later runs would find present and never fill in.
     if (!fs->Exists(path)) fs->ReplaceContents(path, skeleton.text, nullptr);
   }
-  return 1;
 }
 
 bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
@@ -155,16 +128,15 @@ bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
   if (!doc.SeekElement("database")) return false;
   doc.MoveTo(doc.ParentPosition(), doc.CurrentPosition(), 0);
   if (!doc.SeekChild("charset")) return false;
-  return EqualsIgnoringCase(doc.ChildText(), "utf-8");
+  return EqualsIgnoringAsciiCase(doc.ChildText(), "utf-8");
 }
 
-int FindSourceMailDir(AppState* state) {
+void FindSourceMailDir(AppState* state) {
   state->source_mail_dir = SourceMailDir(state->source_dir);
-  return 1;
 }
 
-int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
-                      AppState* state) {
+void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
+                       AppState* state) {
   std::string store;
   std::string text = ReadSystemConfig(fs, state->target_dir);
   if (!text.empty()) {
@@ -181,7 +153,6 @@ int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
   }
   state->target_mail_dir =
       store.empty() ? state->target_dir + "\\store" : store;
-  return 1;
 }
 
 bool CheckInstallations(FileSystem* fs, const AppState& state,

@@ -35,21 +35,21 @@ std::string DirectoryOfImagePath(const std::string& image_path,
 // Writes the empty skeleton of each of domain.cfg, userauth.cfg and
 // mailgroup.cfg that does not exist: directly in `target_dir` when
 // `temporary_folder`, else in target_dir + "\data". Existing files are never
-// touched. Returns 1.
-int CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
-                             bool temporary_folder);
+// touched.
+void CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
+                              bool temporary_folder);
 
 // True when the target's system.cfg (data\system.cfg, else system.cfg)
 // names the charset "utf-8", in any letter case.
 bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir);
 
-// source_mail_dir = source_dir + "\mail". Returns 1.
-int FindSourceMailDir(AppState* state);
+// source_mail_dir = source_dir + "\mail".
+void FindSourceMailDir(AppState* state);
 
 // target_mail_dir = the mail store named by system.cfg, converted from
-// UTF-8 with `code_page`, else target_dir + "\store". Returns 1.
-int FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
-                      AppState* state);
+// UTF-8 with `code_page`, else target_dir + "\store".
+void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
+                       AppState* state);
 
 // The checks that come before anything is written, on the trimmed
 // directories: the source lists exist and can be read, and an installed

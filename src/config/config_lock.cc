@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/clock.h"
 #include "platform/interprocess_lock.h"
 
 namespace vm {
@@ -58,18 +59,14 @@ bool NamedLock::Lock(LockWaitListener* listener, bool interruptible) {
     thread_lock_.unlock();
     return false;
   }
-  locked_at_ = std::chrono::steady_clock::now();
+  locked_at_ = SystemClock()->MonotonicMicros();
   return true;
 }
 
 bool NamedLock::Wait(LockWaitListener* listener, bool interruptible) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
-  auto waited = [&start] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                 start)
-        .count();
-  };
+  const Clock* clock = SystemClock();
+  const int64_t start = clock->MonotonicMillis();
+  auto waited = [clock, start] { return clock->MonotonicMillis() - start; };
   bool told = false;
   for (;;) {
     if (interruptible && interrupted_) return false;
@@ -101,9 +98,7 @@ bool NamedLock::Wait(LockWaitListener* listener, bool interruptible) {
 }
 
 void NamedLock::Unlock() {
-  int64_t held = std::chrono::duration_cast<std::chrono::microseconds>(
-                     std::chrono::steady_clock::now() - locked_at_)
-                     .count();
+  const int64_t held = SystemClock()->MonotonicMicros() - locked_at_;
   if (held > longest_hold_us_) longest_hold_us_ = held;
   if (lock_ != nullptr) lock_->Unlock();
   thread_lock_.unlock();

@@ -2,7 +2,6 @@
 #define VM_CONFIG_CONFIG_LOCK_H_
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -91,7 +90,7 @@ class NamedLock {
 
   std::string file_name_;
   std::string name_;
-  std::chrono::steady_clock::time_point locked_at_;
+  int64_t locked_at_ = 0;  // Clock::MonotonicMicros
   std::atomic<int64_t> longest_hold_us_{0};
   std::atomic<bool> interrupted_{false};
   std::mutex thread_lock_;

@@ -5,11 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace vm {
+#include "util/ascii.h"  // EqualsIgnoringAsciiCase: how field names compare
 
-// ASCII letters compared without case, every other byte exact: how element
-// names compare. (Names of users and domains compare through NameOps.)
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+namespace vm {
 
 // Reads a decimal integer as the C library does: leading white space, an
 // optional sign, then digits up to the first other byte; 0 without digits.

@@ -42,8 +42,8 @@ TEST(MergeOnSaveTest, UserFileChangedBetweenLoadAndSave) {
     UserRecord bob, amy;
     bob.name = "bob", bob.domain = "x.com";
     amy.name = "amy", amy.domain = "x.com";
-    ASSERT_EQ(store.AddUser(bob), kUserAdded);
-    ASSERT_EQ(store.AddUser(amy), kUserAdded);
+    ASSERT_EQ(store.AddUser(bob), AddUserResult::kAdded);
+    ASSERT_EQ(store.AddUser(amy), AddUserResult::kAdded);
     if (c.disk != nullptr) {
       t.Put("userauth.cfg", c.disk);
     } else {

@@ -112,7 +112,7 @@ TEST_F(StoreProcessTest, SaveWaitsForAnotherProcessHoldingTheLock) {
     });
   });
   ASSERT_TRUE(holder.WaitReady());
-  EXPECT_EQ(store.AddUser(user_), kUserAdded);
+  EXPECT_EQ(store.AddUser(user_), AddUserResult::kAdded);
   EXPECT_TRUE(store.SavePending());
   EXPECT_TRUE(fs::exists(dir_ / "mark")) << "the save did not wait";
   EXPECT_EQ(holder.Wait(), 0) << "the save never waited for the lock";
@@ -152,7 +152,7 @@ TEST_F(StoreProcessTest, WaitForAHeldLockEndsWithAFailure) {
                       [&] { return AwaitFile((dir_ / "done").string()); });
     });
     ASSERT_TRUE(holder.WaitReady());
-    EXPECT_EQ(store.AddUser(user_), kUserAdded);
+    EXPECT_EQ(store.AddUser(user_), AddUserResult::kAdded);
     EXPECT_FALSE(store.SavePending());
     std::ofstream(dir_ / "done") << "";
     EXPECT_EQ(holder.Wait(), 0);
@@ -184,7 +184,7 @@ TEST_F(StoreProcessTest, KilledHolderDoesNotBlockSaving) {
   ASSERT_TRUE(holder.WaitReady());
   kill(holder.pid(), SIGKILL);
   EXPECT_EQ(holder.Wait(), -1);
-  EXPECT_EQ(store.AddUser(user_), kUserAdded);
+  EXPECT_EQ(store.AddUser(user_), AddUserResult::kAdded);
   EXPECT_TRUE(store.SavePending());
 }
 

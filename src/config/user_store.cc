@@ -204,19 +204,20 @@ bool UserStore::CanAdd(const std::string& name) const {
          FindList(document_, "user") != 0;
 }
 
-int UserStore::AddUser(const UserRecord& user) {
+AddUserResult UserStore::AddUser(const UserRecord& user) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  if (StoredName(context_->names, user.name).empty()) return kUserFailed;
-  if (UserExists(user.name, user.domain)) return kUserExists;
-  if (AliasExists(user.name, user.domain)) return kUserAliasExists;
+  if (StoredName(context_->names, user.name).empty())
+    return AddUserResult::kFailed;
+  if (UserExists(user.name, user.domain)) return AddUserResult::kExists;
+  if (AliasExists(user.name, user.domain)) return AddUserResult::kAliasExists;
   PendingUser added{user, context_->clock->NowSeconds()};
   bool complete = false;
-  if (!AppendItem(added, &complete)) return kUserFailed;
+  if (!AppendItem(added, &complete)) return AddUserResult::kFailed;
   // Even an item cut short stays in the document, as the index has it.
   NoteAddition();
-  if (!complete) return kUserFailed;
+  if (!complete) return AddUserResult::kFailed;
   pending_users_.push_back(std::move(added));
-  return kUserAdded;
+  return AddUserResult::kAdded;
 }
 
 bool UserStore::AppendItem(const PendingUser& added, bool* complete) {

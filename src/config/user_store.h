@@ -61,10 +61,7 @@ struct UserRecord {
 };
 
 // Results of UserStore::AddUser.
-inline constexpr int kUserAdded = 0;
-inline constexpr int kUserFailed = 1;
-inline constexpr int kUserExists = 2;
-inline constexpr int kUserAliasExists = 3;
+enum class AddUserResult { kAdded, kFailed, kExists, kAliasExists };
 
 // The target's user configuration file userauth.cfg:
 // TargetDir\data\userauth.cfg when it exists, else TargetDir\userauth.cfg.
@@ -82,11 +79,11 @@ class UserStore : public ConfigFile {
   ~UserStore() override;
 
   // Appends the account as an item of the user list, in memory; a later
-  // save writes it (see ConfigFile). Returns kUserAdded; kUserFailed when
+  // save writes it (see ConfigFile). Returns kAdded; kFailed when
   // the name (or its part before "@") is empty or the file lacks database
-  // or user; kUserExists or kUserAliasExists when a user or a user alias
+  // or user; kExists or kAliasExists when a user or a user alias
   // of that name and domain exists (nothing added).
-  int AddUser(const UserRecord& user);
+  AddUserResult AddUser(const UserRecord& user);
 
   // False when AddUser would refuse an account of this name whatever its
   // domain: the name (its part before "@") is empty or the file has no

@@ -63,7 +63,8 @@ TEST_F(UserStoreTest, WritesEveryFieldInTheFilesLayout) {
   }
   u.mailquota = 5000000000;
   u.netstorequota = INT64_MIN;
-  ASSERT_EQ(UserStore(&t_.context).AddUser(u), kUserAdded);  // saved at the end
+  ASSERT_EQ(UserStore(&t_.context).AddUser(u),
+            AddUserResult::kAdded);  // saved at the end
   EXPECT_EQ(t_.Get("userauth.cfg"), Golden("config/userauth_every_field.cfg"));
 }
 
@@ -72,19 +73,20 @@ TEST_F(UserStoreTest, ExistingUsersAndAliasesAreNotAddedAgain) {
                                   "<item><aliasname>Sales</aliasname>"
                                   "<domain>shop.com</domain></item>\r\n"));
   UserStore store(&t_.context);
-  ASSERT_EQ(store.AddUser(Account("bob@example.com", "shop.com")), kUserAdded);
+  ASSERT_EQ(store.AddUser(Account("bob@example.com", "shop.com")),
+            AddUserResult::kAdded);
   ASSERT_TRUE(store.SavePending());
   const std::string after_first = t_.Get("userauth.cfg");
   const struct {
     const char* name;
     const char* domain;
-    int result;
+    AddUserResult result;
   } kCases[] = {
-      {"BOB", "SHOP.COM", kUserExists},
-      {"bob@elsewhere", "shop.com", kUserExists},
-      {"sales@x", "Shop.com", kUserAliasExists},
-      {"", "shop.com", kUserFailed},
-      {"@shop.com", "shop.com", kUserFailed},
+      {"BOB", "SHOP.COM", AddUserResult::kExists},
+      {"bob@elsewhere", "shop.com", AddUserResult::kExists},
+      {"sales@x", "Shop.com", AddUserResult::kAliasExists},
+      {"", "shop.com", AddUserResult::kFailed},
+      {"@shop.com", "shop.com", AddUserResult::kFailed},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(store.AddUser(Account(c.name, c.domain)), c.result) << c.name;
@@ -94,8 +96,8 @@ TEST_F(UserStoreTest, ExistingUsersAndAliasesAreNotAddedAgain) {
   // A second store on the saved file (a second run) knows the user too;
   // an account of the primary domain is stored with an empty domain.
   UserStore again(&t_.context);
-  EXPECT_EQ(again.AddUser(Account("bob", "shop.com")), kUserExists);
-  EXPECT_EQ(again.AddUser(Account("amy", "MAIN.com")), kUserAdded);
+  EXPECT_EQ(again.AddUser(Account("bob", "shop.com")), AddUserResult::kExists);
+  EXPECT_EQ(again.AddUser(Account("amy", "MAIN.com")), AddUserResult::kAdded);
   ASSERT_TRUE(again.SavePending());
   EXPECT_NE(t_.Get("userauth.cfg").find("<name>amy</name>\r\n<domain/>\r\n"),
             std::string::npos);
@@ -106,13 +108,13 @@ TEST_F(UserStoreTest, ExistingUsersAndAliasesAreNotAddedAgain) {
 // A failed group save keeps its additions for the next save.
 TEST_F(UserStoreTest, FailedSaveKeepsItsAdditionsForTheNextSave) {
   UserStore store(&t_.context);
-  EXPECT_EQ(store.AddUser(Account("a", "x.com")), kUserAdded);
+  EXPECT_EQ(store.AddUser(Account("a", "x.com")), AddUserResult::kAdded);
   t_.fs.FailWritesAfter(100);
   EXPECT_FALSE(store.SavePending());
   EXPECT_EQ(t_.Get("userauth.cfg"), Golden("config/userauth_empty.cfg"));
   EXPECT_TRUE(store.UserExists("a", "x.com"));
   t_.fs.FailWritesAfter(-1);
-  EXPECT_EQ(store.AddUser(Account("b", "x.com")), kUserAdded);
+  EXPECT_EQ(store.AddUser(Account("b", "x.com")), AddUserResult::kAdded);
   EXPECT_TRUE(store.SavePending());
   EXPECT_NE(t_.Get("userauth.cfg").find("<name>a</name>"), std::string::npos);
   EXPECT_NE(t_.Get("userauth.cfg").find("<name>b</name>"), std::string::npos);
@@ -121,7 +123,7 @@ TEST_F(UserStoreTest, FailedSaveKeepsItsAdditionsForTheNextSave) {
     ResetSharedConfigStates();
     t_.Put("userauth.cfg", text);
     EXPECT_EQ(UserStore(&t_.context).AddUser(Account("c", "a.com")),
-              kUserFailed);
+              AddUserResult::kFailed);
     EXPECT_EQ(t_.Get("userauth.cfg"), text);
   }
 }

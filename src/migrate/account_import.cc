@@ -69,10 +69,10 @@ UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
 
 }  // namespace
 
-int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
-                   const Texts& texts, MailboxMigrator* mailboxes,
-                   MigrationStats* stats, int* failure_lines,
-                   RunObserver* observer, const StopRequest* stop) {
+bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
+                    const Texts& texts, MailboxMigrator* mailboxes,
+                    MigrationStats* stats, int* failure_lines,
+                    RunObserver* observer, const StopRequest* stop) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   DomainStore domain_store(target);
@@ -90,7 +90,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                texts.domain_list_unreadable, "");
       }
     }
-    return 0;
+    return false;
   }
 
   // Accounts added since the user store last saved. A failed save names
@@ -241,7 +241,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         }
       };
       switch (users->AddUser(MakeUser(account, *record))) {
-        case kUserAdded:
+        case AddUserResult::kAdded:
           ++stats->user_count;
           held.emplace_back(account, display);
           host->AppendLogLine(texts.importing_account + display);
@@ -249,7 +249,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
           // The migrator counts its own failure lines.
           migrate(resume, AccountOutcome::kAdded);
           break;
-        case kUserFailed:
+        case AddUserResult::kFailed:
           // When the item stayed in the document a later save may still
           // write it, so the mark stays for the next run to copy its mail.
           if (!users->UserExists(account.user_name, account.domain)) {
@@ -262,7 +262,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                  AccountOutcome::kFailed, texts.account_failed,
                                  box);
           break;
-        case kUserExists:
+        case AddUserResult::kExists:
           if (resume || mailboxes->sync()) {
             // A sync is marked too, so that an interrupted one is finished
             // by the next run, which may replace a copy it left cut short.
@@ -290,7 +290,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                                    AccountOutcome::kExists, "", box);
           }
           break;
-        default:  // an alias of that name exists already
+        case AddUserResult::kAliasExists:
           if (resume) mailboxes->ClearPending(account, primary);
           observer->OnAccountEnd(account.user_name, account.domain,
                                  AccountOutcome::kAlias, "", "");
@@ -300,7 +300,7 @@ int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     }
   }
   commit(true);
-  return 1;
+  return true;
 }
 
 }  // namespace vm

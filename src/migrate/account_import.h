@@ -24,13 +24,13 @@ struct Texts;
 // With `stop` requested, each account not yet begun is left as it is and
 // told as kUnfinished; the step still saves what it added.
 //
-// Returns 0 after showing a message when the target's domain list cannot
-// be read, else 1.
-int ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
-                   const Texts& texts, MailboxMigrator* mailboxes,
-                   MigrationStats* stats, int* failure_lines,
-                   RunObserver* observer = nullptr,
-                   const StopRequest* stop = nullptr);
+// False after showing a message when the target's domain list cannot be
+// read.
+bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
+                    const Texts& texts, MailboxMigrator* mailboxes,
+                    MigrationStats* stats, int* failure_lines,
+                    RunObserver* observer = nullptr,
+                    const StopRequest* stop = nullptr);
 
 }  // namespace vm
 

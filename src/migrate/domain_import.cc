@@ -33,9 +33,9 @@ DomainRecord MigratedDomain(const std::string& name) {
 
 }  // namespace
 
-int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
-                  const Texts& texts, MigrationStats* stats, int* failure_lines,
-                  RunObserver* observer) {
+void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
+                   const Texts& texts, MigrationStats* stats,
+                   int* failure_lines, RunObserver* observer) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   stats->domain_count = 0;
@@ -86,7 +86,6 @@ int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
     commit(false);
   }
   commit(true);
-  return 1;
 }
 
 }  // namespace vm

@@ -16,10 +16,10 @@ struct Texts;
 // Logs "importing domain" before and a failure line after each failed
 // addition (also counted in *failure_lines). Sets stats->domain_count to
 // the number of domains submitted. Tells `observer` (when non-null) the
-// outcome of every source domain. Returns 1.
-int ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
-                  const Texts& texts, MigrationStats* stats, int* failure_lines,
-                  RunObserver* observer = nullptr);
+// outcome of every source domain.
+void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
+                   const Texts& texts, MigrationStats* stats,
+                   int* failure_lines, RunObserver* observer = nullptr);
 
 }  // namespace vm
 

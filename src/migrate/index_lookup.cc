@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <queue>
 
+#include "util/ascii.h"
+
 namespace vm {
 
 namespace {
@@ -11,16 +13,11 @@ namespace {
 constexpr std::string_view kFieldSeparator = "\x0c\t";
 constexpr size_t kFlagField = 7;
 
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
-}
-
 // atoi's reading of a field, reduced to "is it exactly 1". Long digit runs
 // cannot overflow: anything but a single significant 1 is not 1.
 bool FieldValueIsOne(std::string_view field) {
   size_t i = 0;
-  while (i < field.size() && IsCSpace(field[i])) ++i;
+  while (i < field.size() && IsAsciiSpace(field[i])) ++i;
   bool negative = false;
   if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
     negative = field[i] == '-';

@@ -322,8 +322,8 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
   options.names = target->names;
   options.code_page = settings.code_page;
   MailboxMigrator mailboxes(target->fs, host, texts, options, &unused);
-  MailboxVerifier verifier(target->fs, settings.verify == 2, target->names,
-                           settings.target_mail_dir);
+  MailboxVerifier verifier(target->fs, settings.verify == VerifyMode::kContent,
+                           target->names, settings.target_mail_dir);
   host->AppendLogLine(texts.separator);
   for (const auto& [read, file] :
        {std::pair{domains_read, "domain.cfg"}, {users_read, "userauth.cfg"}}) {
@@ -424,11 +424,10 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   host->AppendLogLine(texts.separator);
   host->AppendLogLine(texts.domain_step_begin);
   DomainStore domain_store(target);
-  int domain_result;
   {
     PhaseScope scope(phases, "domains");
-    domain_result = ImportDomains(&domain_store, target, host, texts, stats,
-                                  &outcome.failure_lines, observer);
+    ImportDomains(&domain_store, target, host, texts, stats,
+                  &outcome.failure_lines, observer);
   }
   host->AppendLogLine(texts.domain_step_end);
   host->AppendLogLine(texts.separator);
@@ -450,14 +449,14 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.jobs = settings.jobs;
   options.log = &ordered;
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
-  int account_result;
+  bool accounts_read = false;
   notices.set_log(&ordered);
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
-    account_result = ImportAccounts(&user_store, target, &ordered, texts,
-                                    &mailboxes, stats, &outcome.failure_lines,
-                                    &ordered_observer, settings.stop);
+    accounts_read = ImportAccounts(&user_store, target, &ordered, texts,
+                                   &mailboxes, stats, &outcome.failure_lines,
+                                   &ordered_observer, settings.stop);
     mailboxes.Finish();
   }
   notices.set_log(host);
@@ -467,9 +466,10 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   host->AppendLogLine(texts.account_step_end);
   host->AppendLogLine(texts.separator);
   // A stopped run is checked by the run that completes it.
-  if (settings.verify != 0 && !outcome.stopped) {
-    MailboxVerifier verifier(target->fs, settings.verify == 2, target->names,
-                             settings.target_mail_dir);
+  if (settings.verify != VerifyMode::kNone && !outcome.stopped) {
+    MailboxVerifier verifier(target->fs,
+                             settings.verify == VerifyMode::kContent,
+                             target->names, settings.target_mail_dir);
     outcome.failure_lines +=
         VerifyMailboxes(&verifier, target->fs, host, texts, settings, tally,
                         observer, &outcome.stopped);
@@ -497,7 +497,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
 
   // Failed copies mean mail was left behind, a failure line something else,
   // a stop accounts not reached: no success message then.
-  if (domain_result != 0 && account_result != 0 && stats->failed_copies == 0 &&
+  if (accounts_read && stats->failed_copies == 0 &&
       outcome.failure_lines == 0 && !outcome.stopped) {
     host->ShowMessage(settings.target_installed ? texts.success_installed
                                                 : texts.success_temporary);

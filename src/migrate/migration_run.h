@@ -32,6 +32,9 @@ class PhaseObserver {
   virtual void PhaseEnd(const char* phase) = 0;
 };
 
+// What a run checks of the mailboxes it copied into.
+enum class VerifyMode { kNone, kSize, kContent };
+
 // The fixed state of the application that a run reads.
 struct RunSettings {
   std::string source_dir;       // no trailing backslash
@@ -40,10 +43,10 @@ struct RunSettings {
   // Existing accounts get the messages they lack (see
   // MailboxMigrator::Options::sync).
   bool sync = false;
-  // After the account step, check every mailbox the run copied into: 1 by
-  // size, 2 by content. With verify_only the steps are left out and every
+  // After the account step, check every mailbox the run copied into by
+  // size or by content. With verify_only the steps are left out and every
   // source account the target holds is checked; nothing is written.
-  int verify = 0;
+  VerifyMode verify = VerifyMode::kNone;
   bool verify_only = false;
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;

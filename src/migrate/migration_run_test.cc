@@ -143,7 +143,7 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
       t.PutSource("mail\\bob\\2.1", "two");
     }
     for (const std::string& path : c.failing) t.fs.FailPath(path);
-    t.settings.verify = 1;
+    t.settings.verify = VerifyMode::kSize;
     RunRecord record;
     MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats, nullptr,
                  &record);

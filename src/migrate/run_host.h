@@ -18,11 +18,11 @@ class RunHost {
   RunHost& operator=(const RunHost&) = delete;
   virtual ~RunHost() = default;
 
-  // The start button (control 1004).
+  // The button that starts a run: its caption and whether it takes a click.
   virtual void SetStartCaption(const std::string& caption) = 0;
   virtual void EnableStart(bool enabled) = 0;
 
-  // The result list (control 1005). AppendLogLine adds a last line and
+  // The result list, one line per result. AppendLogLine adds a last line and
   // returns its index (negative on failure); RemoveLastLine deletes the
   // line with index LineCount() - 1; SelectLastLine makes that line current
   // and visible; ResetLog empties the list.
@@ -32,8 +32,8 @@ class RunHost {
   virtual int LineCount() = 0;
   virtual void ResetLog() = 0;
 
-  // The password option and the texts of the suffix edit (1010) and the
-  // common-password edit (1011), untrimmed, as the user typed them.
+  // How migrated accounts get their passwords, and the texts of the suffix
+  // and of the common password, untrimmed, as the user typed them.
   virtual PasswordMode GetPasswordMode() = 0;
   virtual std::string SuffixText() = 0;
   virtual std::string CommonPasswordText() = 0;

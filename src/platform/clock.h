@@ -10,9 +10,10 @@ class Clock {
   virtual ~Clock() = default;
   // Calendar time in seconds since 1970-01-01 00:00 UTC.
   virtual int64_t NowSeconds() const = 0;
-  // Milliseconds of a clock that never goes back, for intervals; a clock
+  // Microseconds of a clock that never goes back, for intervals; a clock
   // without one of its own counts the calendar's seconds.
-  virtual int64_t MonotonicMillis() const { return NowSeconds() * 1000; }
+  virtual int64_t MonotonicMicros() const { return NowSeconds() * 1000000; }
+  int64_t MonotonicMillis() const { return MonotonicMicros() / 1000; }
 };
 
 // The system clock; a static object that lives for the whole process.

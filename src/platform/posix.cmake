@@ -1,5 +1,4 @@
 target_sources(vmcore PRIVATE
-  clock_posix.cc
   code_page_posix.cc
   disk_space_posix.cc
   file_identity_posix.cc

@@ -1,5 +1,4 @@
 target_sources(vmcore PRIVATE
-  clock_win32.cc
   code_page_win32.cc
   console_win32.cc
   disk_space_win32.cc

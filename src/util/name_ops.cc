@@ -1,14 +1,8 @@
 #include "util/name_ops.h"
 
+#include "util/ascii.h"
+
 namespace vm {
-
-namespace {
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 NameOps::NameOps() {
   for (int c = 0; c < 256; ++c) lead_[c] = c >= 0x81 && c <= 0xFE;
@@ -26,7 +20,7 @@ bool NameOps::HasLeadBytes() const {
 std::string NameOps::Fold(std::string_view name) const {
   std::string folded(name);
   for (size_t i = 0; i < folded.size(); i += CharLength(folded, i)) {
-    folded[i] = LowerAscii(folded[i]);
+    folded[i] = AsciiLower(folded[i]);
   }
   return folded;
 }
@@ -38,7 +32,7 @@ bool NameOps::EqualsIgnoringCase(std::string_view a, std::string_view b) const {
     size_t length = CharLength(a, i);
     if (length == 2) {
       if (a.compare(i, 2, b, i, 2) != 0) return false;
-    } else if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+    } else if (AsciiLower(a[i]) != AsciiLower(b[i])) {
       return false;
     }
     i += length;

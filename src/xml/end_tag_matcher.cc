@@ -4,16 +4,6 @@
 
 namespace vm {
 
-std::string EndTagMatcher::Fold(std::string_view name) const {
-  std::string key(name);
-  if ((options_ & kIgnoreCase) != 0) {
-    for (char& c : key) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-  }
-  return key;
-}
-
 // An end-tag name matches a start-tag name when it equals the whole name or
 // a prefix of it that is followed by one of " =/[]".
 void EndTagMatcher::Index(std::string_view name, int32_t position, bool add) {
@@ -22,7 +12,8 @@ void EndTagMatcher::Index(std::string_view name, int32_t position, bool add) {
                                     std::string_view::npos) {
       continue;
     }
-    std::vector<int32_t>& positions = keys_[Fold(name.substr(0, length))];
+    std::vector<int32_t>& positions =
+        keys_[std::string(name.substr(0, length))];
     if (add) {
       positions.push_back(position);
     } else if (!positions.empty() && positions.back() == position) {

@@ -21,8 +21,6 @@ namespace vm {
 // text cost a lookup instead of a walk over the whole stack.
 class EndTagMatcher {
  public:
-  explicit EndTagMatcher(uint32_t options) : options_(options) {}
-
   // The stack position of the innermost of positions [0, depth) closed by
   // the end-tag name in `cursor`, or -1.
   template <typename NameAt>
@@ -32,9 +30,9 @@ class EndTagMatcher {
     }
     int32_t found = -1;
     if (indexed_ > 0) {
-      auto it = keys_.find(Fold(std::string_view(
+      auto it = keys_.find(std::string(
           cursor.text + cursor.name_start,
-          static_cast<size_t>(cursor.name_end - cursor.name_start + 1))));
+          static_cast<size_t>(cursor.name_end - cursor.name_start + 1)));
       if (it != keys_.end() && !it->second.empty()) found = it->second.back();
     }
     if (depth - indexed_ > kLinearScan) {
@@ -58,9 +56,7 @@ class EndTagMatcher {
 
   // Adds position p under every name that `name` matches, or removes it.
   void Index(std::string_view name, int32_t position, bool add);
-  std::string Fold(std::string_view name) const;
 
-  uint32_t options_;
   int32_t indexed_ = 0;  // positions below this are in keys_
   std::unordered_map<std::string, std::vector<int32_t>> keys_;
 };

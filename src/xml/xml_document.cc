@@ -47,7 +47,6 @@ void XmlDocument::CopyFrom(const XmlDocument& other) {
   next_free_ = other.next_free_;
   text_ = other.text_;
   error_ = other.error_;
-  options_ = other.options_;
   table_.CopyFrom(other.table_, other.next_free_);
 }
 

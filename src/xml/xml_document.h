@@ -19,9 +19,6 @@ inline constexpr uint32_t kEscapeQuotes = 0x0100;    // see EncodeEntities
 inline constexpr uint32_t kInsertBefore = 0x2000;    // before the reference
 inline constexpr uint32_t kAsChild = 0x4000;         // child of current
 
-// Document option: tag names are compared without regard to ASCII case.
-inline constexpr uint32_t kIgnoreCase = 0x0008;
-
 // An XML document kept as its exact text plus an index of its elements.
 //
 // The text is the file, byte for byte: nothing is ever re-serialised. Reading
@@ -65,11 +62,8 @@ class XmlDocument {
   const std::string& ErrorText() const { return error_; }
 
   // Makes this document an independent copy of `other`: text, error text,
-  // positions, options and the element index.
+  // positions and the element index.
   void CopyFrom(const XmlDocument& other);
-
-  uint32_t Options() const { return options_; }
-  void SetOptions(uint32_t options) { options_ = options; }
 
   // ---- Navigation ----
 
@@ -109,7 +103,6 @@ class XmlDocument {
   std::string ElementText(int32_t index) const;
 
   std::string ChildText() const { return ElementText(child_); }
-  std::string ChildName() const { return ElementName(child_); }
 
   // ---- Editing ----
 
@@ -142,7 +135,6 @@ class XmlDocument {
   int32_t ElementCount() const { return next_free_; }
   // The record of `index`; must be in [0, ElementCount()).
   const ElementRecord& Element(int32_t index) const { return table_[index]; }
-  int32_t TableCapacity() const { return table_.Capacity(); }
 
   // Texts must stay addressable with signed 32-bit offsets.
   static constexpr size_t kMaxTextLength = 0x7FFF0000;
@@ -184,7 +176,6 @@ class XmlDocument {
   int32_t current_ = 0;
   int32_t child_ = 0;
   int32_t next_free_ = 1;
-  uint32_t options_ = 0;
   ElementTable table_;
 };
 

@@ -24,7 +24,6 @@ bool XmlDocument::NameMatches(int32_t index, std::string_view name) const {
   ScanCursor cursor;
   cursor.text = text_.c_str();
   cursor.next = Rec(index).start + 1;
-  cursor.options = options_;
   return ScanName(&cursor) && MatchName(cursor, name);
 }
 
@@ -92,7 +91,6 @@ std::string XmlDocument::ElementText(int32_t index) const {
   ScanCursor cursor;
   cursor.text = text_.c_str();
   cursor.next = begin;
-  cursor.options = options_;
   ScannedNode node;
   while (cursor.next < end) {
     const int kind = NextNode(&cursor, &node);

@@ -52,13 +52,12 @@ int32_t XmlDocument::BuildTree() {
   error_.clear();
   ScanCursor cursor;
   cursor.text = text_.c_str();
-  cursor.options = options_;
   std::vector<OpenElement> open(6);
   int32_t depth = 0;  // number of open elements
   int32_t parent = 0;
   int32_t first = 0;
   bool relinked = false;
-  EndTagMatcher matcher(options_);
+  EndTagMatcher matcher;
   auto name_at = [&open](int32_t p) -> const std::string& {
     return open[p].node.name;
   };

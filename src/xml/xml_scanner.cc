@@ -40,10 +40,6 @@ const char* UnterminatedWhat(int kind, bool doctype) {
   }
 }
 
-unsigned char FoldCase(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
 }  // namespace
 
 int NextNode(ScanCursor* cursor, ScannedNode* node) {
@@ -288,9 +284,8 @@ bool MatchName(const ScanCursor& cursor, std::string_view name) {
   const auto* a =
       reinterpret_cast<const unsigned char*>(cursor.text + cursor.name_start);
   const auto* b = reinterpret_cast<const unsigned char*>(name.data());
-  const bool fold = (cursor.options & kIgnoreCase) != 0;
   for (int32_t i = 0; i < length; ++i) {
-    if (fold ? FoldCase(a[i]) != FoldCase(b[i]) : a[i] != b[i]) return false;
+    if (a[i] != b[i]) return false;
   }
   if (static_cast<size_t>(length) == name.size()) return true;
   const char after = name[length];

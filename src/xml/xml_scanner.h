@@ -29,7 +29,6 @@ struct ScanCursor {
   int32_t next = 0;        // where the next node begins
   int32_t name_start = 0;  // last name found (end tag or ScanName) ...
   int32_t name_end = -1;   // ... inclusive; name_end < name_start if empty
-  uint32_t options = 0;    // kIgnoreCase selects case-blind MatchName
 };
 
 struct ScannedNode {

@@ -9,55 +9,16 @@ prints and returns with hand-written expected files under tests/data.
 --windows-paths hands it paths as Z:\\... for a Windows build under Wine.
 """
 
-import argparse
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__))))
-SAMPLE = os.path.join(ROOT, "examples", "velquor")
-DATA = os.path.join(ROOT, "tests", "data")
-PROGRAM = None
-RUNNER = []
-WINDOWS_PATHS = False
-
-SHORT_SUCCESS = "Velquor => Tarnwick 转移成功！"
-
-
-def native(path):
-    if WINDOWS_PATHS:
-        return "Z:" + os.path.abspath(path).replace("/", "\\")
-    return path
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data.encode("gbk") if isinstance(data, str) else data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return re.sub(rb"<(createtime|lastvisittime|lastchgpwdtime)>\d+<",
-                      rb"<\1>T<", f.read())
-
-
-def golden(name):
-    with open(os.path.join(DATA, name), "rb") as f:
-        return f.read()
-
-
-def files_under(path):
-    found = set()
-    for base, _, names in os.walk(path):
-        found.update(os.path.relpath(os.path.join(base, n), path)
-                     for n in names)
-    return found
+import e2e_support as e2e
+from e2e_support import SAMPLE, SHORT_SUCCESS, golden, native, write
+from e2e_support import read_masked as read
 
 
 class Result:
@@ -79,7 +40,7 @@ class CliBase(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def run_cli(self, *args, source=None, target=None, env=None):
-        cmd = RUNNER + [PROGRAM, "--source", native(source or self.src)]
+        cmd = e2e.command("--source", native(source or self.src))
         cmd += (["--target", native(target)] if target
                 else ["--output", native(self.out)])
         p = subprocess.run(cmd + list(args), capture_output=True, timeout=300,
@@ -163,7 +124,7 @@ class CliTest(CliBase):
             if not line.startswith("#"):
                 target, source = line.split(" <- ")
                 expected[os.path.normpath(target)] = source
-        self.assertEqual(files_under(store), set(expected))
+        self.assertEqual(set(e2e.tree(store)), set(expected))
         for target, source in expected.items():
             self.assertEqual(read(os.path.join(store, target)),
                              read(os.path.join(SAMPLE, "mail", source)), target)
@@ -181,7 +142,7 @@ class CliTest(CliBase):
         self.read_log(log, r.out, "succeeded (exit status 0)", len(first))
         self.assertEqual(read(os.path.join(self.out, "userauth.cfg")),
                          golden("sample/userauth.cfg"))
-        self.assertEqual(files_under(store), set(expected))
+        self.assertEqual(set(e2e.tree(store)), set(expected))
 
     # An installed target: existing domains and accounts are kept, a new
     # account takes its domain's settings (an old-form send control
@@ -236,7 +197,7 @@ class CliTest(CliBase):
         self.assertIn("用户名不能用作邮箱目录，邮件未转移:..", r.lines)
         self.assertEqual(r.lines[-2:], ["域名1 用户数2 邮件总数1 ",
                                         "复制失败的邮件数:2"])
-        self.assertFalse(any("evil" in f for f in files_under(self.dir)))
+        self.assertFalse(any("evil" in f for f in e2e.tree(self.dir)))
 
         os.remove(os.path.join(self.src, "popusers.ini"))
         r = self.run_cli()
@@ -248,7 +209,7 @@ class CliTest(CliBase):
     def test_lock_path_that_is_no_regular_file_stops_the_run(self):
         # Lock files lie in a folder every user may write: something planted
         # at a lock's path must not silently turn locking off.
-        if WINDOWS_PATHS:
+        if e2e.WINDOWS_PATHS:
             self.skipTest("the Windows build locks with named mutexes")
         self.make_source(["a.com"], ["bob\tc\ta.com"])
         locks = os.path.join(self.dir, "locks")
@@ -292,7 +253,7 @@ class RefusalTest(CliBase):
         t = self.make_target()
         data = os.path.join(t, "data")
         store = os.path.join(self.dir, "store")
-        posix = not WINDOWS_PATHS
+        posix = not e2e.WINDOWS_PATHS
         cases = [
             ("log on the user list", ["--log", os.path.join(data,
                                                             "userauth.cfg")]),
@@ -341,7 +302,7 @@ class RefusalTest(CliBase):
                 if "--target" in args:
                     i = args.index("--target")
                     target, args = args[i + 1], args[:i] + args[i + 2:]
-                cmd = RUNNER + [PROGRAM, "--source", native(self.src)]
+                cmd = e2e.command("--source", native(self.src))
                 if target:
                     cmd += ["--target", native(target)]
                 cmd += [native(a) if os.path.isabs(a) else a for a in args]
@@ -389,7 +350,7 @@ class RefusalTest(CliBase):
     # On an 80-column terminal (or any other) the progress line never
     # reaches the last column, so it never wraps.
     def test_progress_line_fits_the_terminal(self):
-        if WINDOWS_PATHS:
+        if e2e.WINDOWS_PATHS:
             self.skipTest("POSIX terminals")
         import fcntl
         import pty
@@ -402,7 +363,7 @@ class RefusalTest(CliBase):
                 fcntl.ioctl(slave, termios.TIOCSWINSZ,
                             struct.pack("HHHH", 24, columns, 0, 0))
                 p = subprocess.Popen(
-                    [PROGRAM, "--source", self.src, "--output", self.out,
+                    [e2e.PROGRAM, "--source", self.src, "--output", self.out,
                      "--progress"], stdout=subprocess.PIPE, stderr=slave,
                     stdin=subprocess.DEVNULL)
                 os.close(slave)
@@ -424,18 +385,5 @@ class RefusalTest(CliBase):
                     self.assertLess(len(line.rstrip(" ")), columns, line)
 
 
-def main():
-    global PROGRAM, RUNNER, WINDOWS_PATHS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--windows-paths", action="store_true")
-    args, rest = parser.parse_known_args()
-    PROGRAM = args.program
-    RUNNER = args.runner.split() if args.runner else []
-    WINDOWS_PATHS = args.windows_paths
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e.main()

@@ -6,7 +6,6 @@ installation.
     cutover_test.py --program PATH [--runner CMD] [--windows-paths]
 """
 
-import argparse
 import collections
 import csv
 import io
@@ -18,38 +17,13 @@ import pwd
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-PROGRAM = None
-RUNNER = []
-WINDOWS_PATHS = False
+import e2e_support as e2e
+from e2e_support import native, snapshot, write
+
 SUMMARY = re.compile(r"^域名(\d+) 用户数(\d+) 邮件总数(\d+) $")
-
-
-def native(path):
-    if WINDOWS_PATHS:
-        return "Z:" + os.path.abspath(path).replace("/", "\\")
-    return path
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data.encode("gbk") if isinstance(data, str) else data)
-
-
-def snapshot(path):
-    """Every file under path with its bytes, and every directory."""
-    found = {}
-    for base, dirs, names in os.walk(path):
-        for d in dirs:
-            found[os.path.relpath(os.path.join(base, d), path)] = None
-        for n in names:
-            with open(os.path.join(base, n), "rb") as f:
-                found[os.path.relpath(os.path.join(base, n), path)] = f.read()
-    return found
 
 
 def summary(out):
@@ -85,8 +59,8 @@ class CutoverTest(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def run_cli(self, *args, stderr=subprocess.PIPE, as_nobody=False):
-        cmd = RUNNER + [PROGRAM, "--source", native(self.src),
-                        "--output", native(self.out)] + list(args)
+        cmd = e2e.command("--source", native(self.src), "--output",
+                          native(self.out), *args)
         env, preexec = None, None
         if as_nobody and os.geteuid() == 0:
             nobody = pwd.getpwnam("nobody")
@@ -152,7 +126,7 @@ class CutoverTest(unittest.TestCase):
 
     def test_dry_run_agrees_with_the_run(self):
         """What the run would be refused, the dry run is refused too."""
-        if WINDOWS_PATHS:
+        if e2e.WINDOWS_PATHS:
             self.skipTest("POSIX owners and modes")
         # name, preparation; run as nobody when root, so modes hold
         def unreadable():
@@ -268,7 +242,7 @@ class CutoverTest(unittest.TestCase):
                                   if a["user"] == "ann"], ["failed"])
             return check
 
-        on_posix = not WINDOWS_PATHS
+        on_posix = not e2e.WINDOWS_PATHS
         # name, migrated first, prepare (may return a check), options, line
         rows = [
             ("verify-only of a target never migrated", False, None,
@@ -387,7 +361,7 @@ class CutoverTest(unittest.TestCase):
         copies = [l for l in lines if "邮件复制失败:" in l]
         found = [l for l in lines if l.startswith(" " * 9 + "目标中")]
         for line in copies + found:  # paths in the platform's own form
-            self.assertNotIn("/" if WINDOWS_PATHS else "\\",
+            self.assertNotIn("/" if e2e.WINDOWS_PATHS else "\\",
                              line.split(":", 1)[1], line)
         # --verify-only migrates nothing and has no summary.
         shown = summary(out) if "本次成功迁移:" in lines else (0, 0, 0)
@@ -396,7 +370,7 @@ class CutoverTest(unittest.TestCase):
     def check_path(self, path):
         if path:
             self.assertTrue(path.startswith(native(self.store)), path)
-            self.assertNotIn("/" if WINDOWS_PATHS else "\\", path)
+            self.assertNotIn("/" if e2e.WINDOWS_PATHS else "\\", path)
 
     def check_json(self, run, text, out):
         r = json.loads(text)
@@ -471,7 +445,7 @@ class CutoverTest(unittest.TestCase):
             self.assertEqual(users.count("ann"), 5)
 
     def test_progress_only_on_a_terminal(self):
-        if WINDOWS_PATHS:
+        if e2e.WINDOWS_PATHS:
             self.skipTest("a POSIX pseudo-terminal is no Windows console")
         cases = [(True, [], True), (True, ["--no-progress"], False),
                  (False, [], False), (False, ["--progress"], True)]
@@ -498,18 +472,5 @@ class CutoverTest(unittest.TestCase):
                 self.assertNotIn("accounts ", out)
 
 
-def main():
-    global PROGRAM, RUNNER, WINDOWS_PATHS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--windows-paths", action="store_true")
-    args, rest = parser.parse_known_args()
-    PROGRAM = args.program
-    RUNNER = args.runner.split() if args.runner else []
-    WINDOWS_PATHS = args.windows_paths
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e.main()

@@ -13,26 +13,16 @@ import re
 import shutil
 import stat
 import subprocess
-import sys
 import tempfile
 import unittest
 
-PROGRAM = None
+import e2e_support as e2e
+from e2e_support import PENDING, tree
+
 COPY_FAILED = "邮件复制失败:"
 UNSAFE_FOLDER = "文件夹名称不能用作目录，未转移:"
 INDEX_UNREADABLE = "无法读取索引文件，邮件按原名转移:"
 UNLISTABLE = "无法读取邮件文件夹，其中邮件未转移:"
-PENDING = "velquor-migrate.pending"
-
-
-def tree(base):
-    files = {}
-    for dirpath, _, names in os.walk(base):
-        for name in names:
-            path = os.path.join(dirpath, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, base)] = f.read()
-    return files
 
 
 class HostileTreeTest(unittest.TestCase):
@@ -67,7 +57,7 @@ class HostileTreeTest(unittest.TestCase):
         os.chmod(path, 0o644)
 
     def run_cli(self, preexec=None, jobs="4"):
-        p = subprocess.run([PROGRAM, "--source", self.src, "--output",
+        p = subprocess.run([e2e.PROGRAM, "--source", self.src, "--output",
                             self.out, "--jobs", jobs],
                            capture_output=True, timeout=60, cwd=self.cwd,
                            env=dict(os.environ, VELQUOR_LOCK_DIR=self.dir),
@@ -176,16 +166,5 @@ class HostileTreeTest(unittest.TestCase):
         self.assertEqual(stat.S_IMODE(st.st_mode), 0o600)
 
 
-def main():
-    global PROGRAM
-    argv = sys.argv[1:]
-    if "--program" not in argv:
-        sys.exit("usage: %s --program PATH [unittest args]" % sys.argv[0])
-    i = argv.index("--program")
-    PROGRAM = os.path.abspath(argv[i + 1])
-    del argv[i:i + 2]
-    unittest.main(module="__main__", argv=[sys.argv[0]] + argv)
-
-
 if __name__ == "__main__":
-    main()
+    e2e.main()

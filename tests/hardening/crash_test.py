@@ -23,45 +23,26 @@ import sys
 import tempfile
 import time
 import unittest
-import xml.etree.ElementTree as ET
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__))))
-OPTIONS = None  # --program, --kills, --seed
-SHORT_SUCCESS = "Velquor => Tarnwick 转移成功！"
-PENDING_MARK = "velquor-migrate.pending"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "e2e"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import PENDING, SHORT_SUCCESS  # noqa: E402
+
 CONFIG_FILES = ("domain.cfg", "userauth.cfg", "mailgroup.cfg")
 TEMP_PATTERN = re.compile(r"\.vmtmp\.")
 
 
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return re.sub(rb"<(createtime|lastvisittime|lastchgpwdtime)>\d+<",
-                      rb"<\1>T<", f.read())
-
-
-def items(out, name, list_name, fields):
-    """The items of one list of a configuration file, as tuples of the
-    named fields. Raises when the file does not parse."""
-    root = ET.fromstring(read_bytes(os.path.join(out, name)).decode(
-        "gbk", "replace"))
-    return [tuple((item.findtext(f) or "") for f in fields)
-            for item in root.find(list_name).findall("item")]
-
-
 def domains_of(out):
-    return items(out, "domain.cfg", "domain", ["domain"])
+    return e2e.config_items(out, "domain.cfg", "domain", ["domain"])
 
 
 def users_of(out):
-    return items(out, "userauth.cfg", "user", ["name", "domain"])
+    return e2e.config_items(out, "userauth.cfg", "user", ["name", "domain"])
 
 
 def tree(base):
-    """{relative path: bytes} of every file under base."""
-    return {os.path.relpath(os.path.join(d, n), base):
-            read_bytes(os.path.join(d, n))
-            for d, _, names in os.walk(base) for n in names}
+    return e2e.tree(base, e2e.read_masked)
 
 
 def limit_file_size(limit):
@@ -82,12 +63,9 @@ class CrashSafetyTest(unittest.TestCase):
         os.makedirs(os.path.join(self.dir, "locks"))
         self.env = dict(os.environ,
                         VELQUOR_LOCK_DIR=os.path.join(self.dir, "locks"))
-        subprocess.run([sys.executable,
-                        os.path.join(ROOT, "bench", "make-installation"),
-                        self.src, "--domains", "4", "--accounts", "80",
-                        "--messages", "3", "--folders", "2",
-                        "--standard-messages", "3", "--seed", "11"],
-                       check=True, stdout=subprocess.DEVNULL)
+        e2e.make_installation(self.src, "--domains", "4", "--accounts", "80",
+                              "--messages", "3", "--folders", "2",
+                              "--standard-messages", "3", "--seed", "11")
         self.ref = os.path.join(self.dir, "ref")
         os.makedirs(self.ref)
         start = time.monotonic()
@@ -103,7 +81,7 @@ class CrashSafetyTest(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def command(self, output=None):
-        return [OPTIONS.program, "--source", self.src, "--output",
+        return [e2e.PROGRAM, "--source", self.src, "--output",
                 output or self.out]
 
     def run_cli(self, output=None, preexec=None):
@@ -135,22 +113,22 @@ class CrashSafetyTest(unittest.TestCase):
                 self.assertIn(name, CONFIG_FILES + ("store",))
         store = os.path.join(self.out, "store")
         for path, data in tree(store).items():
-            if os.path.basename(path) == PENDING_MARK:
+            if os.path.basename(path) == PENDING:
                 continue
             self.assertIn(path, self.ref_store, "a file no run would write")
             if data != self.ref_store[path]:
                 # Only a copy in progress when the kill came.
                 box = path.split(os.sep)[0]
                 self.assertTrue(os.path.exists(os.path.join(
-                    store, box, PENDING_MARK)), "%s differs outside a "
+                    store, box, PENDING)), "%s differs outside a "
                     "pending mailbox" % path)
                 self.assertTrue(self.ref_store[path].startswith(data), path)
                 seen["partial"] += 1
 
     def check_complete(self):
         for name in CONFIG_FILES:
-            self.assertEqual(read_bytes(os.path.join(self.out, name)),
-                             read_bytes(os.path.join(self.ref, name)), name)
+            self.assertEqual(e2e.read_masked(os.path.join(self.out, name)),
+                             e2e.read_masked(os.path.join(self.ref, name)), name)
         self.assertEqual(tree(os.path.join(self.out, "store")),
                          self.ref_store)
         self.assertEqual([n for n in os.listdir(self.out)
@@ -162,12 +140,12 @@ class CrashSafetyTest(unittest.TestCase):
         # migration. When a run ends before its kill (the migration is
         # complete), the result is checked and the next kills start over in
         # an empty output folder, until --kills kills have hit running runs.
-        rng = random.Random(OPTIONS.seed)
+        rng = random.Random(e2e.OPTIONS.seed)
         seen = self.fresh_output()
         landed = attempts = cycles = partial = 0
-        while landed < OPTIONS.kills:
+        while landed < e2e.OPTIONS.kills:
             attempts += 1
-            self.assertLess(attempts, OPTIONS.kills * 10,
+            self.assertLess(attempts, e2e.OPTIONS.kills * 10,
                             "runs keep ending first")
             p = subprocess.Popen(self.command(), stdout=subprocess.PIPE,
                                  stderr=subprocess.PIPE, env=self.env)
@@ -196,7 +174,7 @@ class CrashSafetyTest(unittest.TestCase):
         # SIGTERM and SIGINT save the additions held in memory before the
         # program ends: every account the result list shows as imported is
         # in the user list afterwards.
-        rng = random.Random(OPTIONS.seed)
+        rng = random.Random(e2e.OPTIONS.seed)
         for sig in (signal.SIGTERM, signal.SIGINT) * 4:
             self.fresh_output()
             p = subprocess.Popen(self.command(), stdout=subprocess.PIPE,
@@ -258,7 +236,7 @@ class FullVolumeTest(unittest.TestCase):
     def test_in_place_save_on_a_full_volume_keeps_the_file(self):
         src = os.path.join(self.dir, "src")
         subprocess.run([sys.executable,
-                        os.path.join(ROOT, "bench", "make-installation"), src,
+                        os.path.join(e2e.ROOT, "bench", "make-installation"), src,
                         "--domains", "4", "--accounts", "2500", "--messages",
                         "0", "--folders", "0", "--standard-messages", "0",
                         "--seed", "3"], check=True, stdout=subprocess.DEVNULL)
@@ -278,14 +256,14 @@ class FullVolumeTest(unittest.TestCase):
                      "</mailstore></directory></advanced></database>"
                      % store).encode())
         run = lambda **kw: subprocess.run(
-            [OPTIONS.program, "--source", src, "--output", out],
+            [e2e.OPTIONS.program, "--source", src, "--output", out],
             capture_output=True, timeout=300,
             env=dict(os.environ, VELQUOR_LOCK_DIR=locks), **kw)
         with open(popusers, "wb") as f:  # the first run: 1,500 accounts
             f.write(b"".join(every_account.splitlines(True)[:1500]))
         p = run()
         self.assertEqual(p.returncode, 0, p.stderr.decode())
-        before = read_bytes(os.path.join(out, "userauth.cfg"))
+        before = e2e.read_bytes(os.path.join(out, "userauth.cfg"))
         self.assertEqual(len(users_of(out)), 1500)
 
         # An administrator who may write the files but not their folder.
@@ -314,17 +292,18 @@ class FullVolumeTest(unittest.TestCase):
         self.assertIn("该账户导入失败或者userauth.cfg文件读取错误！", result)
         users = users_of(out)  # raises when the file was cut off
         self.assertLess(len(users), 2500)
-        self.assertTrue(read_bytes(os.path.join(out, "userauth.cfg"))
+        self.assertTrue(e2e.read_bytes(os.path.join(out, "userauth.cfg"))
                         .startswith(before[:before.rindex(b"</user>")]))
+
+
+def setUpModule():
+    print("kill moments seeded with --seed %d" % e2e.OPTIONS.seed,
+          file=sys.stderr)
 
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True, type=os.path.abspath)
     parser.add_argument("--kills", type=int, default=32)
     parser.add_argument("--seed", type=int,
                         default=random.randrange(1 << 30))
-    OPTIONS, rest = parser.parse_known_args()
-    print("kill moments seeded with --seed %d" % OPTIONS.seed,
-          file=sys.stderr)
-    unittest.main(argv=[sys.argv[0]] + rest)
+    e2e.main(parser)

@@ -2,14 +2,11 @@
 """A live target: a simulated server process adds users and domains to
 userauth.cfg and domain.cfg under their named locks at random moments while
 a migration runs. Afterwards every item the server added and every migrated
-item is in its file exactly once, and both files parse. Two runs at once
-import each account once between them, and a lock that another process
-keeps makes a run wait visibly, interruptibly and for a bounded time.
+item is in its file exactly once, and both files parse.
 
     lost_update_test.py --program PATH [unittest args]
 """
 
-import argparse
 import fcntl
 import json
 import multiprocessing
@@ -22,29 +19,15 @@ import sys
 import tempfile
 import time
 import unittest
-import xml.etree.ElementTree as ET
 from collections import Counter
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__))))
-PROGRAM = None
-SHORT_SUCCESS = "Velquor => Tarnwick 转移成功！"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "e2e"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import SHORT_SUCCESS, read_bytes  # noqa: E402
 
 SERVER_USERS = 2000
 SERVER_DOMAINS = 50
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def list_items(out, name, list_name, fields):
-    """The items of one list; raises when the file does not parse."""
-    root = ET.fromstring(read_bytes(os.path.join(out, name))
-                         .decode("gbk", "replace"))
-    return [tuple((item.findtext(f) or "") for f in fields)
-            for item in root.find(list_name).findall("item")]
 
 
 def add_items(path, before, items):
@@ -98,7 +81,7 @@ class LostUpdateTest(unittest.TestCase):
 
     def make_source(self, domains, accounts, messages=1):
         subprocess.run([sys.executable,
-                        os.path.join(ROOT, "bench", "make-installation"),
+                        os.path.join(e2e.ROOT, "bench", "make-installation"),
                         self.src, "--domains", str(domains), "--accounts",
                         str(accounts), "--messages", "0", "--folders", "0",
                         "--standard-messages", str(messages), "--seed", "12"],
@@ -106,7 +89,7 @@ class LostUpdateTest(unittest.TestCase):
 
     def start(self, *args, **env):
         p = subprocess.Popen(
-            [PROGRAM, "--source", self.src, "--output", self.out] + list(args),
+            [e2e.PROGRAM, "--source", self.src, "--output", self.out] + list(args),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks, **env))
         self.addCleanup(p.kill)  # a run that waits on
@@ -124,7 +107,7 @@ class LostUpdateTest(unittest.TestCase):
         self.assertEqual(p.returncode, 0, err.decode()[-2000:])
         self.assertIn(SHORT_SUCCESS, err.decode())
 
-        users = list_items(self.out, "userauth.cfg", "user", ["name", "domain"])
+        users = e2e.config_items(self.out, "userauth.cfg", "user", ["name", "domain"])
         items = Counter((name, domain.lower()) for name, domain in users)
         self.assertEqual([i for i, c in items.items() if c != 1], [])
         names = Counter(name for name, _ in users)
@@ -133,7 +116,7 @@ class LostUpdateTest(unittest.TestCase):
         migrated = len(users) - SERVER_USERS
         self.assertEqual(migrated, 5000)
 
-        domains = Counter(d for (d,) in list_items(self.out, "domain.cfg",
+        domains = Counter(d for (d,) in e2e.config_items(self.out, "domain.cfg",
                                               "domain", ["domain"]))
         self.assertEqual([d for d, c in domains.items() if c != 1], [])
         source_domains = read_bytes(os.path.join(self.src, "domain.ini")) \
@@ -162,7 +145,7 @@ class LostUpdateTest(unittest.TestCase):
             outcomes.update(a["outcome"] for a in report["accounts"])
         self.assertEqual(imported, 600)
         self.assertEqual(outcomes, Counter(added=600, exists=600))
-        self.assertEqual(len(list_items(self.out, "userauth.cfg", "user",
+        self.assertEqual(len(e2e.config_items(self.out, "userauth.cfg", "user",
                                         ["name"])), 600)
 
     def test_held_lock_is_told_interruptible_and_given_up(self):
@@ -184,7 +167,7 @@ class LostUpdateTest(unittest.TestCase):
         out, err = p.communicate(timeout=120)
         self.assertEqual(p.returncode, 1)
         self.assertIn(given_up + "\n", err.decode())
-        self.assertEqual(list_items(self.out, "userauth.cfg", "user", []), [])
+        self.assertEqual(e2e.config_items(self.out, "userauth.cfg", "user", []), [])
 
         # Taken once the run is adding accounts, so that it holds some.
         fcntl.flock(lock, fcntl.LOCK_UN)
@@ -208,14 +191,10 @@ class LostUpdateTest(unittest.TestCase):
         p = self.start()
         out, err = p.communicate(timeout=300)
         self.assertEqual(p.returncode, 0, err.decode()[-2000:])
-        users = list_items(self.out, "userauth.cfg", "user", ["name"])
+        users = e2e.config_items(self.out, "userauth.cfg", "user", ["name"])
         self.assertEqual(len(users), 1500)
         self.assertEqual(len(set(users)), 1500)
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True, type=os.path.abspath)
-    options, rest = parser.parse_known_args()
-    PROGRAM = options.program
-    unittest.main(argv=[sys.argv[0]] + rest)
+    e2e.main()

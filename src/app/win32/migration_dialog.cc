@@ -69,7 +69,7 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   env_.steady_seconds = [] { return GetTickCount64() / 1000.0; };
   env_.state = state;
   env_.version = VM_VERSION;
-  env_.front_end = "dialog";
+  env_.code_page_name = "CP" + std::to_string(GetACP());
   // The records go beside the program; where it may not write there (a
   // program folder of a standard user) or it lies inside an installation,
   // under the common application data folder.

@@ -6,13 +6,14 @@
 namespace vm {
 namespace {
 
-class PosixClock : public Clock {
+// The standard library gives both clocks on every OS.
+class StandardClock : public Clock {
  public:
   int64_t NowSeconds() const override {
     return static_cast<int64_t>(std::time(nullptr));
   }
-  int64_t MonotonicMillis() const override {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
+  int64_t MonotonicMicros() const override {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
@@ -21,7 +22,7 @@ class PosixClock : public Clock {
 }  // namespace
 
 Clock* SystemClock() {
-  static PosixClock clock;
+  static StandardClock clock;
   return &clock;
 }
 
