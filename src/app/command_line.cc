@@ -1,11 +1,34 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+#include <iterator>
 #include <set>
 #include <string>
 
 namespace vm {
 
 namespace {
+
+// Every option the parser accepts. The help text, the manual page and the
+// shell completion are checked against this table.
+constexpr struct {
+  const char* name;
+  // The next argument or the text after "="; --verify takes a value only
+  // after "=".
+  bool takes_value;
+} kOptions[] = {
+    {"--source", true},        {"--target", true},
+    {"--output", true},        {"--codepage", true},
+    {"--password-mode", true}, {"--suffix", true},
+    {"--password", true},      {"--dry-run", false},
+    {"--sync", false},         {"--verify", false},
+    {"--verify-only", false},  {"--report", true},
+    {"--log", true},           {"--changes-only", false},
+    {"--progress", false},     {"--no-progress", false},
+    {"--jobs", true},          {"--stats", false},
+    {"--help", false},         {"-h", false},
+    {"--version", false},
+};
 
 bool ParseMode(const std::string& text, PasswordMode* mode) {
   static const struct {
@@ -44,51 +67,85 @@ bool HasExtension(const std::string& name, const std::string& extension) {
 }  // namespace
 
 std::string UsageText() {
-  return "usage: velquor-migrate --source DIR (--target DIR | --output DIR)\n"
-         "                       [--password-mode same|suffix|common|cipher]\n"
-         "                       [--suffix TEXT] [--password TEXT]\n"
-         "                       [--codepage NAME] [--dry-run] [--sync]\n"
-         "                       [--verify[=content] | --verify-only]\n"
-         "                       [--report FILE.json|FILE.csv] [--log FILE]\n"
-         "                       [--progress | --no-progress] [--stats]\n"
-         "                       [--changes-only] [--jobs N]\n"
-         "                       [--help] [--version]\n"
-         "\n"
-         "  --source DIR         the Velquor installation directory\n"
-         "  --target DIR         an installed Tarnwick (its data\\ and "
-         "system.cfg)\n"
-         "  --output DIR         a folder to write the migrated files into "
-         "(made when\n"
-         "                       its parent exists)\n"
-         "  --password-mode M    same: password = user name (default)\n"
-         "                       suffix: user name + --suffix TEXT\n"
-         "                       common: --password TEXT for every user\n"
-         "                       cipher: the source's stored cipher text\n"
-         "  --codepage NAME      code page of source and target texts "
-         "(default GBK)\n"
-         "  --dry-run            read everything, write nothing; print the "
-         "result list\n"
-         "                       the run would print, then the plan\n"
-         "  --sync               also copy, into accounts that exist already, "
-         "the\n"
-         "                       messages their folders lack; never overwrite\n"
-         "  --verify[=content]   after the run, check every copied message's "
-         "size\n"
-         "                       (or bytes) against its source\n"
-         "  --verify-only        check an earlier migration; change nothing\n"
-         "  --report FILE        every account's outcome and counts, as JSON "
-         "or "
-         "CSV\n"
-         "                       (by the name's extension)\n"
-         "  --log FILE           append the result list to FILE (UTF-8)\n"
-         "  --progress           show a progress line on stderr (default: on "
-         "a terminal)\n"
-         "  --no-progress        never show it\n"
-         "  --stats              report the time of each phase on stderr\n"
-         "  --changes-only       list only the accounts and folders where\n"
-         "                       something was added, copied or failed\n"
-         "  --jobs N             message copies in flight (1 to 64, default "
-         "4)\n";
+  return R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
+
+Moves a Velquor mail server's domains, accounts and mail into a Tarnwick mail
+server (4.9 or later), or into a folder to be copied into one later.
+
+What to migrate:
+  --source DIR          the Velquor installation folder (domain.ini,
+                        popusers.ini, mail)
+  --target DIR          an installed Tarnwick (its data folder, and the mail
+                        store its system.cfg names)
+  --output DIR          write the same files into this folder instead (made when
+                        its parent exists), to copy into a Tarnwick later
+  --codepage NAME       code page of the source's and the target's texts
+                        (default GBK)
+
+Passwords (each migrated account's new password):
+  --password-mode MODE  same    the user name (default)
+                        suffix  the user name followed by --suffix TEXT
+                        common  --password TEXT, the same for every account
+                        cipher  the cipher text stored in popusers.ini
+  --suffix TEXT         the text of mode suffix
+  --password TEXT       the password of mode common; either text has 1 to 20
+                        bytes in the code page (a Chinese character takes two)
+                        once blanks at either end are removed
+
+Cutover:
+  --dry-run             read everything, write nothing: print the result list
+                        the run would print, then the plan and the space needed
+  --sync                also copy into accounts that exist already the messages
+                        their folders lack; never overwrites or deletes
+  --verify[=content]    after the run, check every copied message by its size
+                        (or by its content)
+  --verify-only         check an earlier migration (by size; with
+                        --verify=content by content); changes nothing
+
+Output and reports:
+  --report FILE         each account's outcome and per-folder counts, as JSON
+                        (FILE.json) or CSV (FILE.csv)
+  --log FILE            append the result list to FILE (UTF-8), with a header
+                        per run and its outcome at the end
+  --changes-only        list only the accounts and folders where something was
+                        added, copied, failed or left out, and the summary; the
+                        report stays complete
+  --progress            show a progress line on stderr (default: only when
+                        stderr is a terminal)
+  --no-progress         never show it
+
+Performance:
+  --jobs N              message copies in flight, 1 to 64 (default 4); the
+                        result is the same for every N
+  --stats               print the time of each phase on stderr
+
+  --help, -h            show this help
+  --version             show the version and the source revision
+
+Examples:
+  A first run, days before the switch, checked, with a report to keep:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick \
+                    --verify --report first-run.json
+  A preview: what a run would do, and whether the mail fits:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick --dry-run
+  The sync at the switch, with the old server's intake stopped:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick \
+                    --sync --changes-only --report switch.csv
+
+Exit status:
+  0    the run ended with its success message and no line reported a failure
+  1    the run could not start, or reported a failure (a domain, an account,
+       a message, a folder) or a difference found by a check; a preview that
+       would not be clean or whose mail would not fit
+  2    usage error: the options or paths are wrong (a --log or --report file
+       inside an installation, an --output folder inside the source); nothing
+       was written
+  130  stopped by Ctrl-C or a signal: what was done is saved, the report marks
+       the accounts not done as unfinished; the same command continues
+
+The result list goes to standard output, messages to standard error.
+More in the manual page velquor-migrate(1) and in the user guide.
+)";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
@@ -106,6 +163,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       value = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
       has_inline_value = true;
+    }
+    const auto* option =
+        std::find_if(std::begin(kOptions), std::end(kOptions),
+                     [&arg](const auto& o) { return arg == o.name; });
+    if (option == std::end(kOptions)) {
+      *error = "unknown option: " + args[i];
+      return false;
     }
     if (arg == "--help" || arg == "-h") {
       out->help = true;
@@ -150,11 +214,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
       }
       continue;
     }
-    static const std::set<std::string> kValued = {
-        "--source",   "--target",   "--output", "--password-mode", "--suffix",
-        "--password", "--codepage", "--log",    "--report",        "--jobs"};
-    if (kValued.count(arg) == 0) {
-      *error = "unknown option: " + args[i];
+    if (!option->takes_value) {
+      *error = "option " + arg + " is not handled";
       return false;
     }
     if (!has_inline_value) {
@@ -260,13 +321,16 @@ std::string ShownCommandLine(const std::vector<std::string>& args) {
   std::string line = "velquor-migrate";
   bool secret_next = false;
   for (const std::string& arg : args) {
+    // Appended piece by piece: GCC 12 takes " " + a temporary for an
+    // overlapping copy and warns.
+    line += ' ';
     if (secret_next) {
-      line += " ***";
+      line += "***";
     } else if (arg.rfind("--password=", 0) == 0 ||
                arg.rfind("--suffix=", 0) == 0) {
-      line += " " + arg.substr(0, arg.find('=') + 1) + "***";
+      line.append(arg, 0, arg.find('=') + 1).append("***");
     } else {
-      line += " " + quoted(arg);
+      line += quoted(arg);
     }
     // A value is never an option, even when it reads like one.
     secret_next = !secret_next && (arg == "--password" || arg == "--suffix");

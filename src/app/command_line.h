@@ -26,13 +26,12 @@ struct CommandLine {
   bool sync = false;
   VerifyMode verify = VerifyMode::kNone;
   bool verify_only = false;
+  bool changes_only = false;  // --changes-only: the result list's changes
   Toggle progress = Toggle::kAuto;
   bool stats = false;  // report phase times on stderr
   int jobs = 4;        // --jobs: message copies in flight
   bool help = false;
   bool version = false;
-  // The result list leaves out accounts and folders where nothing changed.
-  bool changes_only = false;
 };
 
 constexpr int kMaxJobs = 64;

@@ -30,10 +30,10 @@ TEST(CommandLineTest, AcceptsTheDocumentedForms) {
 
   ASSERT_TRUE(ParseCommandLine(
       {"--source", "/s", "--output", "/o", "--sync", "--verify=content",
-       "--report", "R.JSON", "--no-progress"},
+       "--report", "R.JSON", "--no-progress", "--changes-only"},
       &c, &error))
       << error;
-  EXPECT_TRUE(c.sync && !c.dry_run && !c.verify_only);
+  EXPECT_TRUE(c.sync && !c.dry_run && !c.verify_only && c.changes_only);
   EXPECT_EQ(c.verify, VerifyMode::kContent);
   EXPECT_EQ(c.report_file, "R.JSON");
   EXPECT_EQ(c.progress, Toggle::kOff);

@@ -29,13 +29,11 @@
 #include "platform/console.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "vm_version.h"
 
 namespace vm {
 
 namespace {
-
-constexpr char kVersionNumber[] = "1.0.0";
-constexpr char kVersion[] = "velquor-migrate 1.0.0\n";
 
 // The run's host on a console: the result list is the ConsoleLog, message
 // boxes go to stderr, the password options come from the command line.
@@ -185,7 +183,7 @@ class RunFiles {
   bool LogHeader(const std::vector<std::string>& args) {
     return p_.options.log_file.empty() ||
            Write(p_.options.log_file, "log",
-                 RunLogHeader(kVersionNumber, started_, ShownCommandLine(args)),
+                 RunLogHeader(VM_VERSION, started_, ShownCommandLine(args)),
                  true);
   }
 
@@ -201,7 +199,7 @@ class RunFiles {
     const CommandLine& options = p_.options;
     if (options.report_file.empty()) return true;
     ReportHeader header;
-    header.version = kVersionNumber;
+    header.version = VM_VERSION;
     header.started = started_;
     header.ended = SystemClock()->NowSeconds();
     header.options = {
@@ -325,8 +323,9 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     const std::string list = view.ListText();
     if (io.save_configuration) io.save_configuration();
     if (meter) meter->Finish();
-    io.err((io.out_is_terminal && !progress ? "\n" : "") +
-           code_page->ToUtf8(p.texts.run_stopped) + "\n");
+    std::string stopped_text = io.out_is_terminal && !progress ? "\n" : "";
+    stopped_text.append(code_page->ToUtf8(p.texts.run_stopped)).append("\n");
+    io.err(stopped_text);
     files.Report(stopped, CountsOf(stopped, options.sync), 0, false, true);
     files.LogEnd(list, kExitStopped);
   });
@@ -412,7 +411,7 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     return kExitSuccess;
   }
   if (options.version) {
-    io.out(kVersion);
+    io.out("velquor-migrate " VM_VERSION_TEXT "\n");
     return kExitSuccess;
   }
   ConsoleSetup setup;

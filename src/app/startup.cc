@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "migrate/source_mailbox.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -158,7 +159,7 @@ bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
 }
 
 int FindSourceMailDir(AppState* state) {
-  state->source_mail_dir = state->source_dir + "\\mail";
+  state->source_mail_dir = SourceMailDir(state->source_dir);
   return 1;
 }
 

@@ -168,6 +168,7 @@ TEST_F(StoreProcessTest, WaitForAHeldLockEndsWithAFailure) {
 }
 
 TEST_F(StoreProcessTest, TimeLimitThatIsNoNumberOfSecondsStopsTheRun) {
+  for (const char* name : {"domain.cfg", "userauth.cfg"}) SharedStateFor(name);
   setenv("VELQUOR_LOCK_TIMEOUT", "10m", 1);
   ResetSharedConfigStates();
   std::string error;

@@ -1,16 +1,16 @@
 #ifndef VM_MIGRATE_MAILBOX_MIGRATOR_H_
 #define VM_MIGRATE_MAILBOX_MIGRATOR_H_
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "migrate/folder_copy.h"
 #include "migrate/migration_run.h"
 #include "migrate/ordered_log.h"
+#include "migrate/pending_marks.h"
 #include "migrate/read_ahead.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
@@ -52,6 +52,10 @@ struct Texts;
 // are running; the result list still receives exactly the lines of a run
 // that copied one message at a time, in the same order, each folder's done
 // line once its last copy has finished.
+//
+// Its parts: the source layout is source_mailbox.h, the target names
+// message_names.h, one folder's copies folder_copy.h, the pending marks and
+// the flush that lets them go pending_marks.h.
 class MailboxMigrator {
  public:
   struct Options {
@@ -126,10 +130,12 @@ class MailboxMigrator {
   void ClearPending(const SourceAccount& account,
                     const std::string& primary_domain);
 
-  static constexpr const char* kPendingMark = "velquor-migrate.pending";
+  static constexpr const char* kPendingMark = PendingMarks::kFileName;
 
   // Failure lines written so far (refused names and failed copies).
-  int failure_lines() const { return failure_lines_; }
+  int failure_lines() const {
+    return failure_lines_ + copier_->failure_lines();
+  }
 
   bool sync() const { return options_.sync; }
 
@@ -147,45 +153,22 @@ class MailboxMigrator {
 
  private:
   struct Mailbox;
-  class FolderPiece;
-  // One message to copy, in the order of its folder's listing.
-  struct Copy {
-    size_t order = 0;
-    std::string from, to;
-    uint64_t size = 0;
-    // A file under `to` may be a copy an earlier run left cut short.
-    bool resume = false;
-  };
   class MailboxEnd;
 
   std::string SourceBox(const std::string& user) const;
+  // Makes the target folders of a mailbox: the standard ones and Spam. A
+  // folder that cannot be made is a failure line.
+  void MakeFolders(const std::string& target_box, Mailbox* mailbox);
   void MigrateFolders(const std::string& source_box,
                       const std::string& target_box, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
                           const std::string& target_box, Mailbox* mailbox);
-  // Logs the in-progress line, lists the folder and hands its copies to
-  // the workers. Its done line is `done_text`, with " <count>!" appended
-  // when `with_count`.
-  void CopyFolder(const std::string& name, const std::string& in_progress,
-                  const std::string& done_text, bool with_count,
-                  const std::string& index_path, const std::string& pattern,
-                  const std::string& target_folder, Mailbox* mailbox);
-  // Copies one message on a worker and counts it in its folder's piece.
-  void RunCopy(const Copy& copy, FolderPiece* piece) const;
-  // Replaces the file under copy.to when it is the start of the message,
-  // left by a copy cut short; else kTargetExists.
-  CopyResult ReplacePartialCopy(const Copy& copy, std::string* error) const;
-  // The failure line of a message whose target file is another.
-  std::string DiffersLine(const std::string& from, const std::string& to) const;
-  void ReleaseFolder(FolderPiece* piece, RunHost* host);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.
   void FlushFinished(RunHost* host);
   // Waits for the flush that is running and writes its outcome.
   void CollectFlush(RunHost* host);
-  // Waits until a worker finishes something, then passes on what is ready.
-  void WaitForWorkers();
   // Finishes all work when `target_box` still has some.
   void SettleBox(const std::string& target_box);
   void LogFailure(const std::string& line);
@@ -198,25 +181,16 @@ class MailboxMigrator {
   OrderedLog* log_;
   std::unique_ptr<WorkerPool> pool_;
   std::unique_ptr<ReadAhead> read_ahead_;
-  size_t max_in_flight_;
+  RunObserver null_observer_;
+  RunObserver* observer_;
+  std::unique_ptr<FolderCopier> copier_;
+  PendingMarks marks_;
   // Mailboxes with copies running or lines held, by target box.
   std::unordered_map<std::string, int> unsettled_;
   // The source user whose mail went into each target mailbox this run, by
   // folded box and folded user.
   std::unordered_map<std::string, std::string> box_users_;
-  struct Flush {
-    std::vector<std::string> boxes;
-    bool ok = false;
-    std::string error;
-    std::thread thread;
-  };
-  std::unique_ptr<Flush> flushing_;
-  // Complete mailboxes waiting for the flush that lets their marks go.
-  std::vector<std::string> unflushed_;
-  uint64_t unflushed_bytes_ = 0;
   int failure_lines_ = 0;
-  RunObserver null_observer_;
-  RunObserver* observer_;
 };
 }  // namespace vm
 

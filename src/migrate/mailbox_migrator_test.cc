@@ -177,6 +177,38 @@ TEST_F(MailboxMigratorTest, SyncKeepsOneFilePerMessage) {
       << t_.ResultList();
 }
 
+// A target folder that cannot be made (here a file holds its name) is a
+// line; its messages are not copied but each is named, and Spam, which no
+// source folder fills, is reported too.
+TEST_F(MailboxMigratorTest, FolderThatCannotBeMadeIsALineAndGetsNoCopy) {
+  t_.PutSource("mail\\bob\\1.sed", "one");
+  t_.PutSource("mail\\bob\\2.sed", "two");
+  t_.PutSource("mail\\bob\\3.in", "three");
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store"));
+  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store\\bob"));
+  for (const char* file :
+       {"C:\\t\\store\\bob\\Sent", "C:\\t\\store\\bob\\Spam"}) {
+    ASSERT_TRUE(t_.fs.WriteFile(file, "", nullptr));
+  }
+  EXPECT_TRUE(Migrate("bob", "example.com"));
+  const std::string indent(9, ' ');
+  const std::string standard = Standard(1, 0, 0, 0);
+  const size_t sent_end = standard.find('\n', standard.find('\n') + 1) + 1;
+  const std::string not_made =
+      indent + "无法创建邮箱目录，邮件未转移:C:\\t\\store\\bob\\";
+  const std::string failed = indent + "邮件复制失败:C:\\src\\mail\\bob\\";
+  EXPECT_EQ(t_.ResultList(),
+            not_made + "Spam\n" + standard.substr(0, sent_end) + not_made +
+                "Sent\n" + failed +
+                "1.sed (its target folder cannot be made)\n" + failed +
+                "2.sed (its target folder cannot be made)\n" +
+                standard.substr(sent_end));
+  EXPECT_EQ(t_.stats.failed_copies, 2);
+  EXPECT_EQ(t_.stats.mail_count, 1);
+  EXPECT_EQ(failure_lines_, 4);
+  EXPECT_EQ(t_.Store("bob\\INBOX\\3.in"), "three");
+}
+
 TEST_F(MailboxMigratorTest, UnsafeUserNameCreatesNothing) {
   for (const char* user : {"..", "a\\b", "con", "x:y"}) {
     EXPECT_FALSE(Migrate(user, "example.com")) << user;

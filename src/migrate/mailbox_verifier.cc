@@ -5,22 +5,12 @@
 #include "migrate/index_lookup.h"
 #include "migrate/message_names.h"
 #include "migrate/safe_name.h"
+#include "migrate/source_mailbox.h"
 #include "platform/file_system.h"
 
 namespace vm {
 
 namespace {
-
-struct Folder {
-  const char* pattern;
-  const char* index;
-  const char* target;
-};
-
-constexpr Folder kStandardFolders[4] = {{"\\*.in", "\\__r_in.ini", "INBOX"},
-                                        {"\\*.sed", "\\__r_sed.ini", "Sent"},
-                                        {"\\*.out", "\\__r_out.ini", "Draft"},
-                                        {"\\*.del", "\\__r_del.ini", "Trash"}};
 
 // Folded names of the entries of `dir` that are directories of their own
 // (true) or anything else, a symbolic link included (false).
@@ -58,20 +48,16 @@ bool MailboxVerifier::Verify(const std::string& source_box,
   checks->clear();
   if (!HasMailbox(target_box)) return false;
   const auto folders = Directories(fs_, names_, target_box);
-  auto check = [&](const std::string& name, const std::string& pattern,
-                   const std::string& index) {
+  auto check = [&](const SourceFolder& folder) {
     checks->emplace_back();
-    checks->back().name = name;
-    CheckFolder(pattern, index, target_box + "\\" + name,
-                IsDirectoryIn(folders, names_, name), &checks->back());
+    checks->back().name = folder.target;
+    CheckFolder(folder.pattern, folder.index, target_box + "\\" + folder.target,
+                IsDirectoryIn(folders, names_, folder.target), &checks->back());
   };
   // Without a source mailbox there is no mail to look for.
   if (!fs_->Exists(source_box)) return true;
-  for (const Folder& folder : kStandardFolders) {
-    check(folder.target, source_box + folder.pattern,
-          source_box + folder.index);
-  }
-  std::string list_path = source_box + "\\Folders.ini";
+  for (const SourceFolder& folder : StandardFolders(source_box)) check(folder);
+  std::string list_path = FolderListPath(source_box);
   if (!fs_->Exists(list_path)) return true;
   std::string text;
   if (!fs_->ReadFile(list_path, &text, nullptr)) {
@@ -81,19 +67,11 @@ bool MailboxVerifier::Verify(const std::string& source_box,
         {VerifyProblem::kUnreadable, list_path, ""});
     return true;
   }
-  // The folder number is the line number, as the mailbox step counts.
-  size_t start = 0;
-  for (int number = 0; start < text.size(); ++number) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string name = line.substr(0, line.find('\t'));
+  const std::vector<std::string> names = FolderListNames(text);
+  for (size_t number = 0; number < names.size(); ++number) {
     // A refused name has its own failure line from the mailbox step.
-    if (!IsSafeDirectoryName(name, names_)) continue;
-    const std::string n = std::to_string(number);
-    check(name, source_box + "\\*." + n, source_box + "\\__r_" + n + ".ini");
+    if (!IsSafeDirectoryName(names[number], names_)) continue;
+    check(UserFolder(source_box, number, names[number]));
   }
   return true;
 }

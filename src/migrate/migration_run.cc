@@ -14,6 +14,7 @@
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
+#include "migrate/source_mailbox.h"
 #include "migrate/source_scan.h"
 #include "migrate/texts.h"
 #include "platform/file_system.h"
@@ -252,7 +253,7 @@ int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
     } else {
       std::vector<FolderCheck> checks;
       observer->OnVerifyAccount(m.user, m.domain);
-      if (!verifier->Verify(settings.source_dir + "\\mail\\" + m.user, m.box,
+      if (!verifier->Verify(SourceMailbox(settings.source_dir, m.user), m.box,
                             &checks)) {
         lines.push_back(texts.verify_mailbox_absent + fs->DisplayPath(m.box));
       }

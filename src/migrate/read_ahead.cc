@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string_view>
 #include <utility>
 
-#include "config/field_text.h"
+#include "migrate/source_mailbox.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -14,12 +13,6 @@ namespace {
 
 // An index this large is read by the run itself, if at all.
 constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
-
-bool EndsWithIni(const std::string& name) {
-  return name.size() >= 4 &&
-         EqualsIgnoringAsciiCase(std::string_view(name).substr(name.size() - 4),
-                                 ".ini");
-}
 
 }  // namespace
 
@@ -72,7 +65,7 @@ void ReadAhead::ReadBox(const std::string& box) {
   std::string text;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory || entry.is_special || entry.size > kMaxReadBytes ||
-        !EndsWithIni(entry.name)) {
+        !IsListOrIndexName(entry.name)) {
       continue;
     }
     fs_->ReadFile(entry.path, &text, nullptr);

@@ -1,0 +1,334 @@
+#include "migrate/folder_copy.h"
+
+#include <algorithm>
+#include <atomic>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "migrate/index_lookup.h"
+#include "migrate/message_names.h"
+#include "migrate/migration_run.h"
+#include "migrate/run_host.h"
+#include "migrate/safe_name.h"
+#include "migrate/texts.h"
+#include "migrate/worker_pool.h"
+
+namespace vm {
+
+namespace {
+
+// Messages of one folder handed to a worker at once, at most.
+constexpr size_t kCopiesPerBatch = 8;
+
+}  // namespace
+
+// The lines of one folder: its done line and failure lines, written once
+// its last copy has finished. Workers add failures and count down.
+class FolderCopier::FolderPiece : public OrderedLog::Pending {
+ public:
+  FolderPiece(FolderCopier* copier, MailboxTally* mailbox, std::string name)
+      : copier_(copier), mailbox_(mailbox) {
+    counts.name = std::move(name);
+  }
+
+  bool Ready() const override {
+    return remaining_.load(std::memory_order_acquire) == 0;
+  }
+  void Release(RunHost* host) override { copier_->ReleaseFolder(this, host); }
+
+  void Expect() { remaining_.fetch_add(1, std::memory_order_relaxed); }
+  // The last thing a worker does with the piece.
+  void Done() { remaining_.fetch_sub(1, std::memory_order_acq_rel); }
+  // A failure that a later run may overcome keeps the pending mark.
+  void AddFailure(size_t order, std::string line, bool retry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failures_.push_back({order, std::move(line), retry});
+  }
+
+  MailboxTally* mailbox() const { return mailbox_; }
+  FolderCounts counts;  // messages and bytes; the rest from the atomics
+  std::atomic<int64_t> copied{0}, present{0}, failed{0};
+  std::atomic<uint64_t> copied_bytes{0};
+  std::string done_text;
+  bool with_count = false;     // the done line ends in " <count>!"
+  std::string folder_failure;  // the target folder could not be made
+  std::string list_failure;    // the folder could not be (fully) listed
+  std::string note;            // a line after the done line that is no failure
+
+  struct Failure {
+    size_t order;
+    std::string line;
+    bool retry;
+  };
+  // Failures in the order of the messages they are about.
+  std::vector<Failure> TakeFailures() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::sort(
+        failures_.begin(), failures_.end(),
+        [](const Failure& a, const Failure& b) { return a.order < b.order; });
+    return std::move(failures_);
+  }
+
+ private:
+  FolderCopier* copier_;
+  MailboxTally* mailbox_;
+  // Starts at 1, held by the calling thread until every copy is queued.
+  std::atomic<size_t> remaining_{1};
+  std::mutex mutex_;
+  std::vector<Failure> failures_;
+};
+
+FolderCopier::FolderCopier(FileSystem* fs, const Texts& texts,
+                           const NameOps& names, bool sync, OrderedLog* log,
+                           WorkerPool* pool, size_t max_in_flight,
+                           RunObserver* observer, MigrationStats* stats)
+    : fs_(fs),
+      texts_(texts),
+      names_(names),
+      sync_(sync),
+      log_(log),
+      pool_(pool),
+      max_in_flight_(max_in_flight),
+      observer_(observer),
+      stats_(stats) {}
+
+void FolderCopier::Copy(const SourceFolder& folder,
+                        const std::string& in_progress,
+                        const std::string& done_text, bool with_count,
+                        const std::string& target_folder,
+                        MailboxTally* mailbox) {
+  log_->AppendLogLine(in_progress);
+  auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
+  const std::string& indent = texts_.folder_indent;
+
+  std::vector<DirEntry> entries;
+  if (!fs_->List(folder.pattern, &entries)) {
+    // A folder that does not exist is empty; one that exists and cannot be
+    // listed (or whose listing broke off) is not: what was found is still
+    // copied.
+    if (fs_->Exists(folder.dir)) {
+      piece->list_failure =
+          indent + texts_.folder_unlistable + fs_->DisplayPath(folder.dir);
+    }
+  }
+  // Regular files, with names that can be used, are copied; directories are
+  // not messages; everything else is a failure.
+  std::vector<const DirEntry*> messages;
+  std::vector<std::string> names;
+  for (const DirEntry& entry : entries) {
+    if (entry.is_directory) continue;
+    messages.push_back(&entry);
+    if (!entry.is_special && !entry.unconvertible_name) {
+      names.push_back(entry.name);
+    }
+  }
+
+  // One read of the index gives the flag of every message of the folder.
+  std::vector<bool> sized(names.size(), false);
+  if (!names.empty() && fs_->Exists(folder.index)) {
+    std::string index;
+    if (fs_->ReadFile(folder.index, &index, nullptr)) {
+      sized = SizeFlagsFromIndex(index, names);
+    } else {
+      // The messages are still copied, under their plain names.
+      piece->note =
+          indent + texts_.index_unreadable + fs_->DisplayPath(folder.index);
+    }
+  }
+
+  // What the target folder holds already. A folder that cannot be made
+  // (a link is not followed) is a line and gets no copy: each message
+  // fails, and a later run tries again.
+  std::vector<DirEntry> held;
+  const bool made = fs_->CreateDir(target_folder);
+  if (made) {
+    fs_->List(target_folder + "\\*", &held);
+  } else {
+    piece->folder_failure =
+        indent + texts_.mailbox_dir_failed + fs_->DisplayPath(target_folder);
+  }
+  const TargetFolderFiles existing(names_, std::move(held));
+
+  // Copies go to the workers in batches, which keeps the hand-over cost
+  // (a queue entry, a wake-up) off each message.
+  std::vector<Message> batch;
+  auto submit = [&] {
+    if (batch.empty()) return;
+    if (pool_->busy() >= max_in_flight_) {
+      // Let the queue run down to half before refilling it, rather than
+      // waking for every finished batch.
+      while (pool_->busy() > max_in_flight_ / 2) WaitForWorkers();
+    }
+    piece->Expect();
+    pool_->Submit([this, raw = piece.get(), copies = std::move(batch)] {
+      for (const Message& copy : copies) RunCopy(copy, raw);
+      raw->Done();
+    });
+    batch.clear();
+  };
+  size_t n = 0;
+  for (size_t order = 0; order < messages.size(); ++order) {
+    const DirEntry& entry = *messages[order];
+    ++piece->counts.messages;
+    piece->counts.bytes += entry.size;
+    const char* refusal = nullptr;
+    bool retry = false;
+    if (!made) {
+      refusal = "its target folder cannot be made";
+      retry = true;
+    } else if (entry.unconvertible_name) {
+      refusal = "name not in the code page";
+    } else if (entry.is_special) {
+      refusal = "not a regular file";
+    } else if (!IsSafeDirectoryName(entry.name, names_)) {
+      refusal = "unsafe file name";
+    }
+    if (refusal != nullptr) {
+      // Unless the folder was missing, no later run could copy it either:
+      // the mark may go.
+      piece->AddFailure(order,
+                        indent + texts_.copy_failed +
+                            fs_->DisplayPath(entry.path) + " (" + refusal + ")",
+                        retry);
+      ++piece->failed;
+      observer_->OnMessage(entry.size, false);
+      continue;
+    }
+    Message copy;
+    copy.order = order;
+    copy.from = entry.path;
+    copy.size = entry.size;
+    copy.to = target_folder + "\\" +
+              (sized[n++] ? SizedName(entry.name, entry.size) : entry.name);
+    // A message has one file in the target, whichever its name.
+    if (existing.Copy(entry.name, entry.size) != nullptr) {
+      ++piece->present;
+      observer_->OnMessage(entry.size, false);
+      continue;
+    }
+    const std::vector<const DirEntry*> others = existing.Find(entry.name);
+    if (!others.empty()) {
+      const DirEntry* other = others.front();
+      // Only a file under the very name it gets, shorter than the message,
+      // can be a copy cut short.
+      copy.resume = mailbox->resume && others.size() == 1 &&
+                    names_.EqualsIgnoringCase(other->path, copy.to) &&
+                    !other->is_special && other->size < entry.size;
+      if (!copy.resume) {
+        // Changed since it was copied, or another's: kept, and no later run
+        // does better.
+        piece->AddFailure(order, DiffersLine(entry.path, other->path), false);
+        ++piece->failed;
+        observer_->OnMessage(entry.size, false);
+        continue;
+      }
+    }
+    mailbox->bytes += entry.size;
+    batch.push_back(std::move(copy));
+    if (batch.size() >= kCopiesPerBatch) submit();
+  }
+  submit();
+  piece->done_text = done_text;
+  piece->with_count = with_count;
+  piece->Done();  // every copy is queued
+  log_->Add(std::move(piece));
+}
+
+void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
+  std::string error;
+  CopyResult result = fs_->CopyNew(copy.from, copy.to, &error);
+  if (result == CopyResult::kTargetExists && copy.resume) {
+    result = ReplacePartialCopy(copy, &error);
+  }
+  if (result == CopyResult::kCopied) {
+    ++piece->copied;
+    piece->copied_bytes += copy.size;
+  } else if (result == CopyResult::kTargetExists) {
+    // Not there when the folder was listed: something else wrote it since.
+    // A later run compares it.
+    piece->AddFailure(copy.order, DiffersLine(copy.from, copy.to),
+                      !copy.resume);
+    ++piece->failed;
+  } else {
+    piece->AddFailure(
+        copy.order,
+        texts_.folder_indent + texts_.copy_failed +
+            (error.empty() ? fs_->DisplayPath(copy.from)
+                           : fs_->DisplayPath(copy.from) + " (" + error + ")"),
+        true);
+    ++piece->failed;
+  }
+  observer_->OnMessage(copy.size, result == CopyResult::kCopied);
+}
+
+CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
+                                            std::string* error) const {
+  // An interrupted copy leaves the start of its source under the target
+  // name; a message that arrived there by other means is kept.
+  std::string source, partial;
+  if (!fs_->ReadFile(copy.from, &source, error)) return CopyResult::kFailed;
+  if (!fs_->ReadFile(copy.to, &partial, nullptr) ||
+      partial.size() >= source.size() ||
+      source.compare(0, partial.size(), partial) != 0) {
+    return CopyResult::kTargetExists;
+  }
+  if (!fs_->RemoveFile(copy.to)) {
+    if (error != nullptr)
+      *error = "cannot replace the partial copy " + fs_->DisplayPath(copy.to);
+    return CopyResult::kFailed;
+  }
+  return fs_->CopyNew(copy.from, copy.to, error);
+}
+
+std::string FolderCopier::DiffersLine(const std::string& from,
+                                      const std::string& to) const {
+  return texts_.folder_indent + texts_.target_differs + fs_->DisplayPath(from) +
+         " -> " + fs_->DisplayPath(to);
+}
+
+void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
+  FolderCounts counts = piece->counts;
+  counts.copied = piece->copied;
+  counts.copied_bytes = piece->copied_bytes;
+  counts.present = piece->present;
+  counts.failed = piece->failed;
+  // Only what arrived counts: not a failed copy, nor under sync a message
+  // the mailbox held already.
+  const int64_t count =
+      counts.messages - counts.failed - (sync_ ? counts.present : int64_t{0});
+  stats_->mail_count += static_cast<int32_t>(count);
+  host->RemoveLastLine();
+  host->AppendLogLine(piece->with_count
+                          ? piece->done_text + " " + std::to_string(count) + "!"
+                          : piece->done_text);
+  observer_->OnFolder(counts);
+  MailboxTally* mailbox = piece->mailbox();
+  for (const std::string* line :
+       {&piece->folder_failure, &piece->list_failure}) {
+    if (line->empty()) continue;
+    host->AppendLogLine(*line);
+    host->SelectLastLine();
+    ++failure_lines_;
+    ++mailbox->failed;
+  }
+  for (const FolderPiece::Failure& failure : piece->TakeFailures()) {
+    host->AppendLogLine(failure.line);
+    host->SelectLastLine();
+    ++stats_->failed_copies;
+    ++mailbox->failed_copies;
+    ++failure_lines_;
+    if (failure.retry) ++mailbox->failed;
+  }
+  if (!piece->note.empty()) host->AppendLogLine(piece->note);
+  host->SelectLastLine();
+}
+
+void FolderCopier::WaitForWorkers() {
+  pool_->WaitForOne();
+  log_->Pump();
+}
+
+}  // namespace vm

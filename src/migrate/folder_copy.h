@@ -1,0 +1,93 @@
+#ifndef VM_MIGRATE_FOLDER_COPY_H_
+#define VM_MIGRATE_FOLDER_COPY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "migrate/ordered_log.h"
+#include "migrate/run_observer.h"
+#include "migrate/source_mailbox.h"
+#include "platform/file_system.h"
+#include "util/name_ops.h"
+
+namespace vm {
+
+class WorkerPool;
+struct MigrationStats;
+struct Texts;
+
+// What the folders of one mailbox add up to once their lines are written.
+struct MailboxTally {
+  std::string target_box;
+  bool resume = false;  // a file may be a copy an earlier run cut short
+  int failed_copies = 0;
+  int failed = 0;      // failures a later run may overcome
+  uint64_t bytes = 0;  // of the messages handed to the workers
+};
+
+// Copies the messages of one source folder into its target folder: lists
+// the folder on the calling thread, reads its index once, decides what each
+// message needs (a copy under its plain or sized name, nothing because its
+// file is there, or a failure line) and hands the copies to the workers in
+// batches. The folder's lines (its done line, then its failure lines in
+// listing order) go into the OrderedLog as one piece, released once its
+// last copy has finished; releasing it counts the folder in `stats` and
+// in its mailbox's tally.
+class FolderCopier {
+ public:
+  FolderCopier(FileSystem* fs, const Texts& texts, const NameOps& names,
+               bool sync, OrderedLog* log, WorkerPool* pool,
+               size_t max_in_flight, RunObserver* observer,
+               MigrationStats* stats);
+  FolderCopier(const FolderCopier&) = delete;
+  FolderCopier& operator=(const FolderCopier&) = delete;
+
+  // Logs the in-progress line, lists `folder` and hands its copies into
+  // `target_folder` to the workers. Its done line is `done_text`, with
+  // " <count>!" appended when `with_count`. `mailbox` must outlive the
+  // folder's piece.
+  void Copy(const SourceFolder& folder, const std::string& in_progress,
+            const std::string& done_text, bool with_count,
+            const std::string& target_folder, MailboxTally* mailbox);
+
+  // Failure lines the released folders wrote.
+  int failure_lines() const { return failure_lines_; }
+
+ private:
+  class FolderPiece;
+  // One message to copy, in the order of its folder's listing.
+  struct Message {
+    size_t order = 0;
+    std::string from, to;
+    uint64_t size = 0;
+    // A file under `to` may be a copy an earlier run left cut short.
+    bool resume = false;
+  };
+
+  // Copies one message on a worker and counts it in its folder's piece.
+  void RunCopy(const Message& copy, FolderPiece* piece) const;
+  // Replaces the file under copy.to when it is the start of the message,
+  // left by a copy cut short; else kTargetExists.
+  CopyResult ReplacePartialCopy(const Message& copy, std::string* error) const;
+  // The failure line of a message whose target file is another.
+  std::string DiffersLine(const std::string& from, const std::string& to) const;
+  void ReleaseFolder(FolderPiece* piece, RunHost* host);
+  // Waits until a worker finishes something, then passes on what is ready.
+  void WaitForWorkers();
+
+  FileSystem* fs_;
+  const Texts& texts_;
+  NameOps names_;
+  bool sync_;
+  OrderedLog* log_;
+  WorkerPool* pool_;
+  size_t max_in_flight_;
+  RunObserver* observer_;
+  MigrationStats* stats_;
+  int failure_lines_ = 0;
+};
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_FOLDER_COPY_H_

@@ -1,0 +1,83 @@
+#include "migrate/pending_marks.h"
+
+#include <utility>
+
+#include "platform/file_system.h"
+
+namespace vm {
+
+namespace {
+
+// One flush of the volume per this many complete mailboxes, or bytes
+// copied, and at the end.
+constexpr size_t kFlushMailboxes = 1000;
+constexpr uint64_t kFlushBytes = uint64_t{512} << 20;
+
+// The text of a mark made for a sync.
+constexpr char kSyncMark[] = "sync";
+
+}  // namespace
+
+PendingMarks::PendingMarks(FileSystem* fs, std::string target_mail_dir)
+    : fs_(fs), target_mail_dir_(std::move(target_mail_dir)) {}
+
+PendingMarks::~PendingMarks() {
+  if (flushing_ != nullptr) flushing_->thread.join();
+}
+
+bool PendingMarks::Mark(const std::string& box, bool sync) {
+  // The store itself may be a link to where the server keeps it, which
+  // CreateDir does not take for a directory: making the mailbox decides.
+  fs_->CreateDir(target_mail_dir_);
+  return fs_->CreateDir(box) &&
+         fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr);
+}
+
+bool PendingMarks::IsMarked(const std::string& box, bool* sync) {
+  const std::string mark = box + "\\" + kFileName;
+  if (!fs_->Exists(mark)) return false;
+  if (sync != nullptr) {
+    std::string text;
+    *sync = fs_->ReadFile(mark, &text, nullptr) && text == kSyncMark;
+  }
+  return true;
+}
+
+void PendingMarks::Clear(const std::string& box) {
+  fs_->RemoveFile(box + "\\" + kFileName);
+}
+
+bool PendingMarks::AddComplete(const std::string& box, uint64_t bytes) {
+  unflushed_.push_back(box);
+  unflushed_bytes_ += bytes;
+  return unflushed_.size() >= kFlushMailboxes ||
+         unflushed_bytes_ >= kFlushBytes;
+}
+
+void PendingMarks::StartFlush() {
+  if (unflushed_.empty()) return;
+  auto flush = std::make_unique<Flush>();
+  flush->outcome.boxes = std::move(unflushed_);
+  unflushed_.clear();
+  unflushed_bytes_ = 0;
+  // A message counts as copied only once it would survive a power cut:
+  // the marks go after the flush. The run goes on meanwhile.
+  flush->thread = std::thread([this, raw = &flush->outcome] {
+    raw->ok = fs_->SyncVolume(target_mail_dir_, &raw->error);
+    if (!raw->ok) return;
+    for (const std::string& box : raw->boxes) {
+      fs_->RemoveFile(box + "\\" + kFileName);
+    }
+  });
+  flushing_ = std::move(flush);
+}
+
+PendingMarks::Outcome PendingMarks::Collect() {
+  if (flushing_ == nullptr) return Outcome{{}, true, ""};
+  flushing_->thread.join();
+  Outcome outcome = std::move(flushing_->outcome);
+  flushing_.reset();
+  return outcome;
+}
+
+}  // namespace vm

@@ -1,0 +1,77 @@
+#ifndef VM_MIGRATE_PENDING_MARKS_H_
+#define VM_MIGRATE_PENDING_MARKS_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vm {
+
+class FileSystem;
+
+// The pending marks of the target mailboxes, and the flush that lets them
+// go. A mark is an empty file kFileName in a target mailbox, made before
+// the account is added to the user list and removed once its mail has been
+// copied and flushed to disk: an account that is in the user list and
+// still has the mark was interrupted and is resumed by the next run. A mark
+// made for a sync of an existing account says so.
+//
+// Flushing is batched: complete mailboxes wait until enough of them (or of
+// the bytes copied into them) have gathered, then one flush of the volume
+// runs on a thread of its own while the run goes on, and their marks go
+// after it has succeeded.
+class PendingMarks {
+ public:
+  static constexpr const char* kFileName = "velquor-migrate.pending";
+
+  PendingMarks(FileSystem* fs, std::string target_mail_dir);
+  // Waits for the flush that is running.
+  ~PendingMarks();
+  PendingMarks(const PendingMarks&) = delete;
+  PendingMarks& operator=(const PendingMarks&) = delete;
+
+  // Makes the mailbox directory `box` (in the mail store) and its mark;
+  // false when either cannot be written.
+  bool Mark(const std::string& box, bool sync);
+  // Whether `box` has a mark; *sync (when non-null) tells whether it was
+  // made for a sync.
+  bool IsMarked(const std::string& box, bool* sync);
+  void Clear(const std::string& box);
+
+  // `box` is complete, its copies holding `bytes`; its mark goes after the
+  // next flush. True when enough waits that a flush is due.
+  bool AddComplete(const std::string& box, uint64_t bytes);
+
+  // Starts flushing the complete mailboxes, after which their marks are
+  // removed; the flush running must have been collected.
+  void StartFlush();
+
+  // What a flush did.
+  struct Outcome {
+    std::vector<std::string> boxes;  // the mailboxes it was for
+    bool ok = false;                 // false: the marks stay
+    std::string error;
+  };
+  bool flushing() const { return flushing_ != nullptr; }
+  // Waits for the flush that is running and returns its outcome.
+  Outcome Collect();
+
+ private:
+  struct Flush {
+    Outcome outcome;
+    std::thread thread;
+  };
+
+  FileSystem* fs_;
+  const std::string target_mail_dir_;
+  std::unique_ptr<Flush> flushing_;
+  // Complete mailboxes waiting for the flush that lets their marks go.
+  std::vector<std::string> unflushed_;
+  uint64_t unflushed_bytes_ = 0;
+};
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_PENDING_MARKS_H_

@@ -1,0 +1,84 @@
+#include "migrate/source_mailbox.h"
+
+#include <utility>
+
+#include "config/field_text.h"
+#include "util/name_ops.h"
+
+namespace vm {
+
+namespace {
+
+struct StandardFolder {
+  const char* extension;
+  const char* target;
+};
+
+constexpr StandardFolder kStandardFolders[kStandardFolderCount] = {
+    {"in", "INBOX"}, {"sed", "Sent"}, {"out", "Draft"}, {"del", "Trash"}};
+
+SourceFolder FolderOf(const std::string& box, const std::string& extension,
+                      std::string target) {
+  return SourceFolder{std::move(target), box, box + "\\*." + extension,
+                      box + "\\__r_" + extension + ".ini"};
+}
+
+}  // namespace
+
+std::vector<SourceFolder> StandardFolders(const std::string& box) {
+  std::vector<SourceFolder> folders;
+  for (const StandardFolder& folder : kStandardFolders) {
+    folders.push_back(FolderOf(box, folder.extension, folder.target));
+  }
+  return folders;
+}
+
+SourceFolder UserFolder(const std::string& box, size_t number,
+                        const std::string& name) {
+  return FolderOf(box, std::to_string(number), name);
+}
+
+std::string SourceMailDir(const std::string& source_dir) {
+  return source_dir + "\\mail";
+}
+
+std::string SourceMailbox(const std::string& source_dir,
+                          const std::string& user) {
+  return SourceMailDir(source_dir) + "\\" + user;
+}
+
+std::string FolderListPath(const std::string& box) {
+  return box + "\\Folders.ini";
+}
+
+std::vector<std::string> FolderListNames(std::string_view text) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    names.emplace_back(line.substr(0, line.find('\t')));
+    start = end + 1;
+  }
+  return names;
+}
+
+bool IsMessageFileName(const std::string& name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot + 1 == name.size()) return false;
+  std::string ext = NameOps().Fold(name.substr(dot + 1));
+  for (const StandardFolder& folder : kStandardFolders) {
+    if (ext == folder.extension) return true;
+  }
+  return ext.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool IsListOrIndexName(const std::string& name) {
+  return name.size() >= 4 &&
+         EqualsIgnoringAsciiCase(std::string_view(name).substr(name.size() - 4),
+                                 ".ini");
+}
+
+}  // namespace vm
