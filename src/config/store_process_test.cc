@@ -171,9 +171,9 @@ TEST_F(StoreProcessTest, TimeLimitThatIsNoNumberOfSecondsStopsTheRun) {
   for (const char* name : {"domain.cfg", "userauth.cfg"}) SharedStateFor(name);
   setenv("VELQUOR_LOCK_TIMEOUT", "10m", 1);
   ResetSharedConfigStates();
-  unsetenv("VELQUOR_LOCK_TIMEOUT");
   std::string error;
   EXPECT_FALSE(ConfigLocksUsable(&error));
+  unsetenv("VELQUOR_LOCK_TIMEOUT");
   EXPECT_EQ(error, "VELQUOR_LOCK_TIMEOUT is not a number of seconds: 10m");
 }
 

@@ -22,9 +22,10 @@ enum class LockResult {
 // The POSIX lock dir is VELQUOR_LOCK_DIR when that is set (a folder shared
 // with a server that guards the same files). Otherwise it is a folder of
 // the running user that no other local user can take over: for root
-// /run/velquor-migrate, for others $XDG_RUNTIME_DIR/velquor-migrate or
-// /run/lock/velquor-migrate-<uid>, made 0700; one found there that is a
-// link, belongs to someone else or is writable by others is refused.
+// /run/velquor-migrate, for others /run/lock/velquor-migrate-<uid> (or
+// /tmp/velquor-migrate-<uid> without /run/lock), made 0700; one found
+// there that is a link, belongs to someone else or is writable by others
+// is refused.
 class InterprocessLock {
  public:
   virtual ~InterprocessLock() = default;
