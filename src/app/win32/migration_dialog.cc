@@ -18,13 +18,15 @@ constexpr char kMessageCaption[] = "VelquorMigrate";
 }  // namespace
 
 MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
-                                 const Texts& texts, FileSystem* fs)
+                                 const Texts& texts, FileSystem* fs,
+                                 SharedConfigStates* config_states)
     : instance_(instance),
       state_(state),
       texts_(texts),
       icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_APP_ICON))) {
   target_.fs = fs;
   target_.clock = SystemClock();
+  target_.states = config_states;
   target_.target_dir = state.target_dir;
   // Names are in the system's ANSI code page.
   if (std::unique_ptr<CodePage> ansi = OpenCodePage("")) {

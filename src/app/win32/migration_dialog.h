@@ -17,6 +17,7 @@
 namespace vm {
 
 class FileSystem;
+class SharedConfigStates;
 struct Texts;
 
 // The main dialog (template 102): shows the four directories, the password
@@ -27,8 +28,10 @@ struct Texts;
 // cannot be closed while it is.
 class MigrationDialog : public RunHost {
  public:
+  // `config_states` is the program's shared state of the configuration
+  // files; it outlives the dialog.
   MigrationDialog(HINSTANCE instance, const AppState& state, const Texts& texts,
-                  FileSystem* fs);
+                  FileSystem* fs, SharedConfigStates* config_states);
   ~MigrationDialog() override;
 
   // Shows the dialog modally; returns when it has been closed.
