@@ -105,16 +105,18 @@ TEST_F(DomainStoreTest, NamesAndDescriptionsOverTheirFieldsAreRefused) {
 }
 
 TEST_F(DomainStoreTest, FailedSaveKeepsItsAdditionsForTheNextSave) {
-  DomainStore store(&t_.context);
-  EXPECT_TRUE(store.AddDomain(Named("a.com")));
-  t_.fs.FailWritesAfter(0);
-  EXPECT_FALSE(store.SavePending());
-  EXPECT_EQ(t_.Get("domain.cfg"), Golden("config/domain_empty.cfg"));
-  t_.fs.FailWritesAfter(-1);
-  EXPECT_TRUE(store.AddDomain(Named("b.com")));
-  EXPECT_TRUE(store.SavePending());
-  EXPECT_TRUE(DomainStore(&t_.context).DomainExists("a.com"));
-  EXPECT_TRUE(DomainStore(&t_.context).DomainExists("b.com"));
+  {
+    DomainStore store(&t_.context);
+    EXPECT_TRUE(store.AddDomain(Named("a.com")));
+    t_.fs.FailWritesAfter(0);
+    EXPECT_FALSE(store.SavePending());
+    EXPECT_EQ(t_.Get("domain.cfg"), Golden("config/domain_empty.cfg"));
+    t_.fs.FailWritesAfter(-1);
+    EXPECT_TRUE(store.AddDomain(Named("b.com")));
+    EXPECT_TRUE(store.SavePending());
+    EXPECT_TRUE(DomainStore(&t_.context).DomainExists("a.com"));
+    EXPECT_TRUE(DomainStore(&t_.context).DomainExists("b.com"));
+  }
   // Without a domain list nothing is added, but the primary is settled.
   t_.NewRun();
   t_.context.primary_domain.clear();

@@ -3,6 +3,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/config_file.h"
 #include "config/shared_config_states.h"
@@ -32,9 +34,10 @@ class MemTarget {
   MemTarget(const MemTarget&) = delete;
   MemTarget& operator=(const MemTarget&) = delete;
 
-  // Starts the shared states afresh, as a new run would; no store of the
-  // target may exist meanwhile.
+  // Starts the shared states afresh, as a new run would. The stores that
+  // still exist keep the old ones.
   void NewRun() {
+    retired.push_back(std::move(states));
     states = std::make_unique<SharedConfigStates>();
     context.states = states.get();
   }
@@ -64,6 +67,7 @@ class MemTarget {
   static constexpr char kSource[] = "C:\\src";
   MemFileSystem fs;
   FixedClock clock;
+  std::vector<std::unique_ptr<SharedConfigStates>> retired;
   std::unique_ptr<SharedConfigStates> states =
       std::make_unique<SharedConfigStates>();
   TargetContext context;
