@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
 #include "platform/clock.h"
@@ -45,8 +46,10 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
 
   std::unique_ptr<vm::FileSystem> fs = vm::NewDiskFileSystem();
+  vm::SharedConfigStates states;
   vm::TargetContext context;
   context.fs = fs.get();
+  context.states = &states;
   context.clock = vm::SystemClock();
   context.target_dir = dir.string();
   context.primary_domain = "example.com";

@@ -16,7 +16,7 @@
 #include "app/run_record.h"
 #include "app/run_report.h"
 #include "app/startup.h"
-#include "config/config_file.h"
+#include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
@@ -282,6 +282,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   TargetContext target;
   target.fs = fs;
   target.clock = SystemClock();
+  target.states = io.config_states;
   target.target_dir = state.target_dir;
   target.names = NameOps(code_page->LeadBytes());
   RunSettings settings;
@@ -384,7 +385,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
                   "longest config lock hold: %.3f s\n",
                   run_seconds, megabytes,
                   run_seconds > 0 ? megabytes / run_seconds : 0.0,
-                  LongestConfigLockHoldMicros() / 1e6);
+                  io.config_states->LongestLockHoldMicros() / 1e6);
     io.err(text);
     if (meter) {
       std::snprintf(text, sizeof(text), "source scan: %.3f s\n",

@@ -9,6 +9,7 @@
 namespace vm {
 
 class FileSystem;
+class SharedConfigStates;
 
 // Exit statuses of velquor-migrate.
 inline constexpr int kExitSuccess = 0;
@@ -34,6 +35,9 @@ struct ConsoleIo {
   // Saves the additions the configuration stores hold and keeps them from
   // adding more, for the process's last moments. May be empty.
   std::function<void()> save_configuration;
+  // The shared state of the configuration files for the run; owned by the
+  // caller, which also reaches it from save_configuration. Must be set.
+  SharedConfigStates* config_states = nullptr;
 };
 
 // The whole command-line program: parses `args` (UTF-8, without the program

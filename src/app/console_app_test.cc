@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "config/config_file.h"
+#include "config/shared_config_states.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/golden.h"
@@ -47,8 +47,9 @@ class KeptFileSystem : MemHolder, public FaultInjectionFileSystem {
 
 int RunOn(const Installation& in, const std::vector<std::string>& args,
           std::string* err) {
-  ResetSharedConfigStates();
+  SharedConfigStates states;
   ConsoleIo io;
+  io.config_states = &states;
   std::function<void()> interrupt;
   io.out = [&](const std::string& text) {
     if (interrupt && !in.interrupt_at.empty() &&
@@ -82,9 +83,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     if (in.fail_copy) fs->FailPath("C:\\src\\mail\\bob\\2.in");
     return std::unique_ptr<FileSystem>(std::move(fs));
   };
-  const int status = RunConsole(args, io);
-  ResetSharedConfigStates();
-  return status;
+  return RunConsole(args, io);
 }
 
 // 0 promises that every message of every account is in the target; any

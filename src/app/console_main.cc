@@ -2,7 +2,7 @@
 // plumbing is in RunConsole.
 
 #include "app/console_app.h"
-#include "config/config_file.h"
+#include "config/shared_config_states.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 
@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
   io.on_interrupt = [](std::function<void()> handler) {
     vm::OnInterrupt(std::move(handler));
   };
-  io.save_configuration = [] { vm::FlushOpenConfigFiles(); };
+  vm::SharedConfigStates config_states;
+  io.config_states = &config_states;
+  io.save_configuration = [&config_states] { config_states.Flush(); };
   io.out = [](const std::string& text) { return vm::WriteStdout(text); };
   io.err = [](const std::string& text) { return vm::WriteStderr(text); };
   io.out_is_terminal = vm::StdoutIsTerminal();

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/console_app.h"
-#include "config/config_file.h"
+#include "config/shared_config_states.h"
 #include "migrate/source_lists.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -178,7 +178,7 @@ int PrepareConsoleRun(const CommandLine& parsed, const ConsoleIo& io,
   // Without the machine-wide locks the run would write the target's files
   // unguarded.
   std::string lock_error;
-  if (!ConfigLocksUsable(&lock_error)) {
+  if (!io.config_states->LocksUsable(&lock_error)) {
     io.err("velquor-migrate: " + lock_error + "\n");
     return kExitFailure;
   }

@@ -6,6 +6,7 @@
 #include "app/run_report.h"
 #include "config/config_file.h"
 #include "config/domain_store.h"
+#include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
 #include "migrate/run_host.h"
@@ -214,6 +215,7 @@ int CountExistingAccounts(const SessionEnvironment& env) {
     return 0;
   }
   TargetContext target;
+  target.states = env.config_states;
   target.fs = env.disk;
   target.clock = env.clock;
   target.target_dir = env.state.target_dir;
@@ -247,13 +249,14 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   const Texts& texts = *env_.texts;
   started_ = env_.clock->NowSeconds();
   std::string lock_error;
-  if (!ConfigLocksUsable(&lock_error)) {
+  if (!env_.config_states->LocksUsable(&lock_error)) {
     front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
     return result_;
   }
   SessionHost host(front_host, texts, options_);
   const bool writes = options_.kind == SessionKind::kMigrate;
   TargetContext target;
+  target.states = env_.config_states;
   target.fs = writes ? env_.disk : &overlay_;
   target.clock = env_.clock;
   target.target_dir = env_.state.target_dir;

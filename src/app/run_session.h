@@ -19,6 +19,8 @@
 
 namespace vm {
 
+class SharedConfigStates;
+
 class Clock;
 class CodePage;
 class FileSystem;
@@ -56,6 +58,8 @@ struct SessionEnvironment {
   std::vector<std::string> record_dirs;
   std::string version;         // of the tool, for the records
   std::string code_page_name;  // as the report names it, e.g. "CP936"
+  // The configuration files' shared state, owned by the program.
+  SharedConfigStates* config_states = nullptr;
 };
 
 struct SessionResult {

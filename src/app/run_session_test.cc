@@ -58,6 +58,7 @@ class RunSessionTest : public testing::Test {
     env.record_dirs = {"C:\\t\\records", "C:\\records"};
     env.version = "1.0.0";
     env.code_page_name = "GBK";
+    env.config_states = t->states.get();
     return env;
   }
   // The files of the mail store, with their contents.

@@ -1,88 +1,14 @@
 #include "config/config_file.h"
 
 #include <algorithm>
-#include <map>
-#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "config/target_context.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 
 namespace vm {
-namespace {
-
-// The one process-wide object per configuration file name.
-struct SharedStates {
-  std::mutex mutex;
-  std::map<std::string, std::unique_ptr<SharedConfigState>> by_name;
-};
-
-SharedStates& AllSharedStates() {
-  static SharedStates* states = new SharedStates;  // never destroyed
-  return *states;
-}
-
-}  // namespace
-
-SharedConfigState& SharedStateFor(const std::string& file_name) {
-  SharedStates& states = AllSharedStates();
-  std::lock_guard<std::mutex> guard(states.mutex);
-  std::unique_ptr<SharedConfigState>& state = states.by_name[file_name];
-  if (state == nullptr) state = std::make_unique<SharedConfigState>(file_name);
-  return *state;
-}
-
-void InterruptConfigLockWaits() {
-  SharedStates& states = AllSharedStates();
-  std::lock_guard<std::mutex> guard(states.mutex);
-  for (auto& [name, state] : states.by_name) state->named_lock.InterruptWaits();
-}
-
-void FlushOpenConfigFiles() {
-  // A store waiting for a lock holds its own mutex, which the save below
-  // needs.
-  InterruptConfigLockWaits();
-  SharedStates& states = AllSharedStates();
-  // Nothing is unlocked again: the process ends next.
-  states.mutex.lock();
-  for (auto& [name, state] : states.by_name) {
-    state->open_mutex.lock();
-    for (ConfigFile* store : state->open_stores) store->SavePendingAndHold();
-  }
-}
-
-int64_t LongestConfigLockHoldMicros() {
-  SharedStates& states = AllSharedStates();
-  std::lock_guard<std::mutex> guard(states.mutex);
-  int64_t longest = 0;
-  for (auto& [name, state] : states.by_name) {
-    longest = std::max(longest, state->named_lock.LongestHoldMicros());
-  }
-  return longest;
-}
-
-void ResetSharedConfigStates() {
-  SharedStates& states = AllSharedStates();
-  std::lock_guard<std::mutex> guard(states.mutex);
-  for (auto& [name, state] : states.by_name) {
-    ScopedConfigLock cache(&state->cache_lock);
-    state->cached_document = XmlDocument();
-    state->cached_time = 0;
-    state->cached_fs = nullptr;
-    state->cached_path.clear();
-    state->named_lock.Reopen();
-  }
-}
-
-bool ConfigLocksUsable(std::string* error) {
-  for (const char* name : {"domain.cfg", "userauth.cfg"}) {
-    *error = SharedStateFor(name).named_lock.error();
-    if (!error->empty()) return false;
-  }
-  return true;
-}
-
 int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
                         std::string_view name) {
   for (int32_t i = doc.Element(parent).first_child; i != 0;
@@ -114,7 +40,7 @@ ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
                        const std::string& fallback)
     : context_(context),
       path_(context->target_dir + preferred),
-      shared_(&SharedStateFor(file_name)) {
+      shared_(&context->states->For(file_name)) {
   if (!context_->fs->Exists(path_)) path_ = context->target_dir + fallback;
   LoadDocument();
   last_save_ms_ = context_->clock->MonotonicMillis();
@@ -125,7 +51,7 @@ ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
 ConfigFile::~ConfigFile() { Close(); }
 
 void ConfigFile::Close() {
-  // The list stays locked through the last save, so FlushOpenConfigFiles
+  // The list stays locked through the last save, so SharedConfigStates::Flush
   // either saves this store itself or waits for this save to end.
   std::lock_guard<std::mutex> open(shared_->open_mutex);
   std::vector<ConfigFile*>& stores = shared_->open_stores;

@@ -5,78 +5,18 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "config/config_lock.h"
+#include "config/shared_config_states.h"
 #include "xml/xml_document.h"
 
 namespace vm {
 
-class ConfigFile;
 class FileSystem;
 struct TargetContext;
 
 // How long additions may wait in memory before a store saves them, in
 // milliseconds of run time (Clock::MonotonicMillis).
 inline constexpr int64_t kGroupCommitMillis = 250;
-
-// The process-wide state of one configuration file name ("domain.cfg",
-// "userauth.cfg"), shared by every store object of that file: the last
-// parse of the file (or the document a store saved last, whichever came
-// later), the file's modification time at that parse, and the two locks.
-// The locks are never held together.
-struct SharedConfigState {
-  explicit SharedConfigState(const std::string& file_name)
-      : named_lock(file_name) {}
-
-  NamedLock named_lock;         // held while the file is read or written
-  CacheLock cache_lock;         // guards the two fields below
-  XmlDocument cached_document;  // starts as the empty document
-  int64_t cached_time = 0;      // seconds since 1970
-  // Which file the cached parse belongs to. Only a store of that same file
-  // (file system and path) takes it; a store of another target starts
-  // from the empty document, as if nothing had been parsed yet.
-  const FileSystem* cached_fs = nullptr;
-  std::string cached_path;
-
-  // The stores of this file that exist now, for FlushOpenConfigFiles.
-  std::mutex open_mutex;
-  std::vector<ConfigFile*> open_stores;
-};
-
-// The shared state of `file_name`, created on first use and kept until the
-// process ends.
-SharedConfigState& SharedStateFor(const std::string& file_name);
-
-// Saves the additions every open store still holds, for the process's last
-// moments (a signal, the console closing): any thread may call it. It first
-// interrupts the waits for a file's lock (InterruptConfigLockWaits), so a
-// store whose save waits for another process gives way; its own waits for
-// the locks are bounded by the same limit but not interruptible. It
-// returns with every store locked, and no store can open, so nothing is
-// added (or shown as added) after the save: the caller ends the process
-// next.
-void FlushOpenConfigFiles();
-
-// Ends every interruptible wait for a configuration file's lock in this
-// process, now and from now on: the saves and loads waiting fail.
-void InterruptConfigLockWaits();
-
-// The longest time this process held any configuration file's named lock,
-// in microseconds.
-int64_t LongestConfigLockHoldMicros();
-
-// Returns every shared state to its initial value and reopens the
-// machine-wide locks. For tests; no store may be in use meanwhile.
-void ResetSharedConfigStates();
-
-// True when the machine-wide locks of domain.cfg and userauth.cfg are
-// open. Otherwise *error says which lock cannot be used and why (on POSIX,
-// for example, something other than a regular file planted at the lock
-// file's path, or a lock folder of another user; or a VELQUOR_LOCK_TIMEOUT
-// that is no number); a run must then not start, as it would write the
-// files without excluding the server.
-bool ConfigLocksUsable(std::string* error);
 
 // The whole content of the file; empty when it cannot be read.
 std::string ReadFileText(FileSystem* fs, const std::string& path);
@@ -130,7 +70,7 @@ class ConfigFile {
   bool Save();
   // Save when additions are pending; true when there are none.
   bool SavePending();
-  // SavePending, keeping the store locked for good (FlushOpenConfigFiles).
+  // SavePending, keeping the store locked for good (SharedConfigStates::Flush).
   void SavePendingAndHold();
   // SavePending once kGroupCommitMillis have passed since the last save;
   // true when nothing was saved or the save succeeded.
@@ -160,12 +100,12 @@ class ConfigFile {
   // After a successful save: the pending additions are in the file.
   virtual void PendingSaved() {}
 
-  // Saves what is pending and takes the store out of FlushOpenConfigFiles;
+  // Saves what is pending and takes the store out of SharedConfigStates::Flush;
   // the derived destructor calls it while its own members still exist.
   void Close();
 
   // Held by every public operation of the stores, so that
-  // FlushOpenConfigFiles can save from another thread.
+  // SharedConfigStates::Flush can save from another thread.
   mutable std::recursive_mutex mutex_;
   TargetContext* context_;
   XmlDocument document_;
@@ -180,7 +120,7 @@ class ConfigFile {
   std::string path_;
   SharedConfigState* shared_;
   std::string saved_text_;  // the file as this store loaded or wrote it
-  bool flushing_ = false;   // saving for FlushOpenConfigFiles
+  bool flushing_ = false;   // saving for SharedConfigStates::Flush
   int pending_ = 0;
   int64_t last_save_ms_ = 0;
   bool open_ = true;

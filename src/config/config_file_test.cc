@@ -22,7 +22,7 @@ class ProbeFile : public ConfigFile {
 class ConfigFileTest : public testing::Test {
  protected:
   int Reads() { return t_.mem.ReadCount(t_.Path("probe.cfg")); }
-  int64_t CachedTime() { return SharedStateFor("probe.cfg").cached_time; }
+  int64_t CachedTime() { return t_.states->For("probe.cfg").cached_time; }
 
   MemTarget t_;
 };

@@ -54,7 +54,8 @@ void NamedLock::Open() {
 bool NamedLock::Lock(LockWaitListener* listener, bool interruptible) {
   thread_lock_.lock();
   // Without the machine-wide lock only this process's threads are
-  // excluded; a front end refuses to run then (ConfigLocksUsable).
+  // excluded; a front end refuses to run then
+  // (SharedConfigStates::LocksUsable).
   if (lock_ != nullptr && !Wait(listener, interruptible)) {
     thread_lock_.unlock();
     return false;
@@ -102,12 +103,6 @@ void NamedLock::Unlock() {
   if (held > longest_hold_us_) longest_hold_us_ = held;
   if (lock_ != nullptr) lock_->Unlock();
   thread_lock_.unlock();
-}
-
-void NamedLock::Reopen() {
-  std::lock_guard<std::mutex> guard(thread_lock_);
-  interrupted_ = false;
-  Open();
 }
 
 std::string NamedLock::error() {

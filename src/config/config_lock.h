@@ -47,7 +47,7 @@ struct LockWaitLimits {
 // also keeps the other threads of this process out. When the machine-wide
 // lock cannot be opened, only the threads of this process are excluded;
 // error() then says why, and a front end must not go on to write the file
-// (see ConfigLocksUsable).
+// (see SharedConfigStates::LocksUsable).
 //
 // A wait for another process is never silent or endless: the listener
 // hears of it after a few seconds, it fails once the limit has passed, and
@@ -68,10 +68,6 @@ class NamedLock {
   // Ends every interruptible wait, now and from now on (the process is
   // about to end).
   void InterruptWaits() { interrupted_ = true; }
-
-  // Opens the machine-wide lock again and reads the limits from the
-  // environment again (tests change both).
-  void Reopen();
 
   // Why the machine-wide lock could not be opened, or the limits not be
   // read; empty when all is well.

@@ -34,7 +34,7 @@ TEST_F(DomainStoreTest, WritesBackEveryFieldItReads) {
   std::vector<DomainRecord> all;
   ASSERT_TRUE(DomainStore(&t_.context).LoadAllDomains(&all));
   ASSERT_EQ(all.size(), 1u);
-  ResetSharedConfigStates();
+  t_.NewRun();
   t_.Put("domain.cfg", Golden("config/domain_empty.cfg"));
   t_.context.primary_domain = "main.example";
   DomainStore store(&t_.context);
@@ -76,7 +76,7 @@ TEST_F(DomainStoreTest, PrimaryDomainIsTheFirstOfType1) {
   } kCases[] = {{"1", true},  {"  1", true}, {"001", true}, {"1abc", true},
                 {"+1", true}, {"0", false},  {"", false},   {"11", false}};
   for (const auto& [type, primary] : kCases) {
-    ResetSharedConfigStates();
+    t_.NewRun();
     t_.Put("domain.cfg",
            DomainFile("<item><domain>none.com</domain></item>\r\n"
                       "<item><domain>a.com</domain><type>" +
@@ -105,18 +105,20 @@ TEST_F(DomainStoreTest, NamesAndDescriptionsOverTheirFieldsAreRefused) {
 }
 
 TEST_F(DomainStoreTest, FailedSaveKeepsItsAdditionsForTheNextSave) {
-  DomainStore store(&t_.context);
-  EXPECT_TRUE(store.AddDomain(Named("a.com")));
-  t_.fs.FailWritesAfter(0);
-  EXPECT_FALSE(store.SavePending());
-  EXPECT_EQ(t_.Get("domain.cfg"), Golden("config/domain_empty.cfg"));
-  t_.fs.FailWritesAfter(-1);
-  EXPECT_TRUE(store.AddDomain(Named("b.com")));
-  EXPECT_TRUE(store.SavePending());
-  EXPECT_TRUE(DomainStore(&t_.context).DomainExists("a.com"));
-  EXPECT_TRUE(DomainStore(&t_.context).DomainExists("b.com"));
+  {
+    DomainStore store(&t_.context);
+    EXPECT_TRUE(store.AddDomain(Named("a.com")));
+    t_.fs.FailWritesAfter(0);
+    EXPECT_FALSE(store.SavePending());
+    EXPECT_EQ(t_.Get("domain.cfg"), Golden("config/domain_empty.cfg"));
+    t_.fs.FailWritesAfter(-1);
+    EXPECT_TRUE(store.AddDomain(Named("b.com")));
+    EXPECT_TRUE(store.SavePending());
+    EXPECT_TRUE(DomainStore(&t_.context).DomainExists("a.com"));
+    EXPECT_TRUE(DomainStore(&t_.context).DomainExists("b.com"));
+  }
   // Without a domain list nothing is added, but the primary is settled.
-  ResetSharedConfigStates();
+  t_.NewRun();
   t_.context.primary_domain.clear();
   t_.Put("domain.cfg", "<database>\r\n</database>");
   DomainStore listless(&t_.context);

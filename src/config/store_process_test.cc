@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "config/config_lock.h"
+#include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
 #include "platform/file_system.h"
@@ -33,7 +35,7 @@ class StoreProcessTest : public testing::Test {
            ("vm_store_process_test_" + std::to_string(std::random_device()()));
     ASSERT_TRUE(fs::create_directories(dir_ / "locks"));
     setenv("VELQUOR_LOCK_DIR", (dir_ / "locks").c_str(), 1);
-    ResetSharedConfigStates();  // opens the locks in the new directory
+    NewStates();  // opens the locks in the new directory
     disk_ = NewDiskFileSystem();
     context_.fs = disk_.get();
     context_.clock = &clock_;
@@ -46,8 +48,14 @@ class StoreProcessTest : public testing::Test {
   }
   void TearDown() override {
     unsetenv("VELQUOR_LOCK_DIR");
-    ResetSharedConfigStates();
+    states_.reset();
     fs::remove_all(dir_);
+  }
+
+  // A fresh run's shared states, its locks opened under the environment.
+  void NewStates() {
+    states_ = std::make_unique<SharedConfigStates>();
+    context_.states = states_.get();
   }
 
   // A child holding the lock of userauth.cfg until `release` says so.
@@ -81,7 +89,7 @@ class StoreProcessTest : public testing::Test {
 
   // Lets the listener hear of every wait at once.
   void SetLimitMillis(int64_t give_up) {
-    SharedStateFor("userauth.cfg").named_lock.SetLimits({0, give_up});
+    states_->For("userauth.cfg").named_lock.SetLimits({0, give_up});
     listener_.dir = dir_;
     context_.lock_waits = &listener_;
   }
@@ -93,6 +101,7 @@ class StoreProcessTest : public testing::Test {
   fs::path dir_;
   std::unique_ptr<FileSystem> disk_;
   FixedClock clock_;
+  std::unique_ptr<SharedConfigStates> states_;
   TargetContext context_;
   UserRecord user_;
   Listener listener_;
@@ -136,7 +145,7 @@ TEST_F(StoreProcessTest, WaitForAHeldLockEndsWithAFailure) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ResetSharedConfigStates();
+    NewStates();
     std::ofstream(dir_ / "userauth.cfg", std::ios::binary)
         << Golden("config/userauth_empty.cfg");
     fs::remove(dir_ / "waiting");
@@ -144,7 +153,7 @@ TEST_F(StoreProcessTest, WaitForAHeldLockEndsWithAFailure) {
     listener_.told.clear();
     SetLimitMillis(c.limit);
     listener_.on_waiting = [&] {
-      if (c.interrupt) InterruptConfigLockWaits();
+      if (c.interrupt) states_->InterruptLockWaits();
     };
     UserStore store(&context_);
     Child holder([&](Child* self) {
@@ -168,12 +177,12 @@ TEST_F(StoreProcessTest, WaitForAHeldLockEndsWithAFailure) {
 }
 
 TEST_F(StoreProcessTest, TimeLimitThatIsNoNumberOfSecondsStopsTheRun) {
-  for (const char* name : {"domain.cfg", "userauth.cfg"}) SharedStateFor(name);
   setenv("VELQUOR_LOCK_TIMEOUT", "10m", 1);
-  ResetSharedConfigStates();
+  NewStates();
   std::string error;
-  EXPECT_FALSE(ConfigLocksUsable(&error));
+  const bool usable = states_->LocksUsable(&error);
   unsetenv("VELQUOR_LOCK_TIMEOUT");
+  EXPECT_FALSE(usable);
   EXPECT_EQ(error, "VELQUOR_LOCK_TIMEOUT is not a number of seconds: 10m");
 }
 

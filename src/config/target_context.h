@@ -10,6 +10,7 @@ namespace vm {
 class Clock;
 class FileSystem;
 class LockWaitListener;
+class SharedConfigStates;
 
 // What the target's stores need to know about the target: where its files
 // are, how to reach them, and the primary domain. One object per target;
@@ -24,6 +25,9 @@ struct TargetContext {
   NameOps names;
   // Told when another process keeps a file's lock long; may be null.
   LockWaitListener* lock_waits = nullptr;
+  // The run's shared state of the configuration files: every store of a
+  // file shares its cached parse and its lock through it. Must be set.
+  SharedConfigStates* states = nullptr;
 };
 
 }  // namespace vm

@@ -120,7 +120,7 @@ TEST_F(UserStoreTest, FailedSaveKeepsItsAdditionsForTheNextSave) {
   EXPECT_NE(t_.Get("userauth.cfg").find("<name>b</name>"), std::string::npos);
   // A file without a user list refuses additions and stays as it was.
   for (const char* text : {"<database>\r\n</database>", "", "<bad"}) {
-    ResetSharedConfigStates();
+    t_.NewRun();
     t_.Put("userauth.cfg", text);
     EXPECT_EQ(UserStore(&t_.context).AddUser(Account("c", "a.com")),
               AddUserResult::kFailed);
@@ -181,7 +181,7 @@ TEST_F(UserStoreTest, IndexAnswersAsTheWalkDoes) {
     std::string users, aliases;
     for (int i = random() % 8; i > 0; --i) users += random_item("name");
     for (int i = random() % 4; i > 0; --i) aliases += random_item("aliasname");
-    ResetSharedConfigStates();
+    t_.NewRun();
     t_.Put("userauth.cfg", UserFile(users, aliases));
     t_.context.primary_domain = pick(domains);
     UserStore store(&t_.context);

@@ -86,7 +86,7 @@ TEST_F(ImportStepsTest, DomainStepFailuresAreLoggedAndCounted) {
        "导入域名:a.com\n该域名转移失败!a.com\n"},
   };
   for (const auto& c : kCases) {
-    ResetSharedConfigStates();
+    t_.NewRun();
     t_.Put("domain.cfg", c.file);
     t_.Domains({c.name});
     t_.host.lines.clear();
@@ -157,7 +157,7 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
             std::string::npos);
 
   // Without a user list every addition fails, and no mailbox is made.
-  ResetSharedConfigStates();
+  t_.NewRun();
   t_.Put("userauth.cfg", "<database>\r\n</database>");
   t_.Domains({"old.com"});
   t_.Accounts(0, {"dan"});
@@ -170,7 +170,7 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
 
   // A grouped save that fails after its accounts were added: the last word
   // on each is the failure, and they are not counted.
-  ResetSharedConfigStates();
+  t_.NewRun();
   t_.Put("userauth.cfg", Golden("config/userauth_empty.cfg"));
   t_.Domains({"old.com"});
   t_.Accounts(0, {"eve", "fay"});
@@ -189,7 +189,7 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
 
   // Without a domain list nothing is added.
   t_.Put("domain.cfg", "<database>\r\n</database>");
-  ResetSharedConfigStates();
+  t_.NewRun();
   EXPECT_FALSE(RunAccountStep());
   EXPECT_EQ(t_.host.messages.back(), t_.code_page->ToAnsi("读取域信息出错！"));
 }

@@ -10,6 +10,7 @@
 #include "app/win32/message_box.h"
 #include "app/win32/migration_app.h"
 #include "app/win32/migration_dialog.h"
+#include "config/shared_config_states.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -20,8 +21,12 @@ namespace {
 
 class WindowsShell : public StartUpShell {
  public:
-  WindowsShell(HINSTANCE instance, const Texts& texts, FileSystem* fs)
-      : instance_(instance), texts_(texts), fs_(fs) {}
+  WindowsShell(HINSTANCE instance, const Texts& texts, FileSystem* fs,
+               SharedConfigStates* config_states)
+      : instance_(instance),
+        texts_(texts),
+        fs_(fs),
+        config_states_(config_states) {}
 
   void ShowMessage(const std::string& text) override {
     ShowMessageBox(nullptr, text, KindOfMessage(texts_, text));
@@ -32,7 +37,7 @@ class WindowsShell : public StartUpShell {
   }
 
   void RunMainDialog(const AppState& state) override {
-    MigrationDialog dialog(instance_, state, texts_, fs_);
+    MigrationDialog dialog(instance_, state, texts_, fs_, config_states_);
     dialog.RunModal();
   }
 
@@ -40,6 +45,7 @@ class WindowsShell : public StartUpShell {
   HINSTANCE instance_;
   const Texts& texts_;
   FileSystem* fs_;
+  SharedConfigStates* config_states_;
 };
 
 int Main(HINSTANCE instance) {
@@ -53,7 +59,9 @@ int Main(HINSTANCE instance) {
   Texts texts = MakeTexts(*code_page);
   std::unique_ptr<FileSystem> fs = NewDiskFileSystem();
   std::unique_ptr<Registry> registry = OpenSystemRegistry();
-  WindowsShell shell(instance, texts, fs.get());
+  // The configuration files' shared state, one for the program's runs.
+  SharedConfigStates config_states;
+  WindowsShell shell(instance, texts, fs.get(), &config_states);
   MigrationApp app(registry.get(), fs.get(), *code_page, texts, &shell);
   app.StartUp();
   return 0;

@@ -56,7 +56,8 @@ std::string DirectoryOf(const std::string& path, const NameOps& names) {
 }  // namespace
 
 MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
-                                 const Texts& texts, FileSystem* fs)
+                                 const Texts& texts, FileSystem* fs,
+                                 SharedConfigStates* config_states)
     : instance_(instance),
       state_(state),
       texts_(texts),
@@ -66,6 +67,7 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   env_.code_page = code_page_.get();
   env_.texts = &texts;
   env_.clock = SystemClock();
+  env_.config_states = config_states;
   env_.steady_seconds = [] { return GetTickCount64() / 1000.0; };
   env_.state = state;
   env_.version = VM_VERSION;

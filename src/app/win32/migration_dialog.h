@@ -17,6 +17,7 @@
 namespace vm {
 
 class FileSystem;
+class SharedConfigStates;
 struct Texts;
 
 // The main dialog (template 102): shows the four directories, the password
@@ -29,8 +30,10 @@ struct Texts;
 // after the account it is at, and closing the dialog asks to stop first.
 class MigrationDialog : public RunHost {
  public:
+  // `config_states` is the program's shared state of the configuration
+  // files; it outlives the dialog.
   MigrationDialog(HINSTANCE instance, const AppState& state, const Texts& texts,
-                  FileSystem* fs);
+                  FileSystem* fs, SharedConfigStates* config_states);
   ~MigrationDialog() override;
 
   // Shows the dialog modally; returns when it has been closed.

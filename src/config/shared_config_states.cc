@@ -1,0 +1,50 @@
+#include "config/shared_config_states.h"
+
+#include <algorithm>
+
+#include "config/config_file.h"
+
+namespace vm {
+
+SharedConfigState& SharedConfigStates::For(const std::string& file_name) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_ptr<SharedConfigState>& state = by_name_[file_name];
+  if (state == nullptr) state = std::make_unique<SharedConfigState>(file_name);
+  return *state;
+}
+
+void SharedConfigStates::InterruptLockWaits() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (auto& [name, state] : by_name_) state->named_lock.InterruptWaits();
+}
+
+void SharedConfigStates::Flush() {
+  // A store waiting for a lock holds its own mutex, which the save below
+  // needs.
+  InterruptLockWaits();
+  // Nothing is unlocked again: the process ends next.
+  mutex_.lock();
+  for (auto& [name, state] : by_name_) {
+    state->open_mutex.lock();
+    for (ConfigFile* store : state->open_stores) store->SavePendingAndHold();
+  }
+}
+
+int64_t SharedConfigStates::LongestLockHoldMicros() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  int64_t longest = 0;
+  for (auto& [name, state] : by_name_) {
+    longest = std::max(longest, state->named_lock.LongestHoldMicros());
+  }
+  return longest;
+}
+
+bool SharedConfigStates::LocksUsable(std::string* error) {
+  for (const char* name : {"domain.cfg", "userauth.cfg"}) {
+    *error = For(name).named_lock.error();
+    if (!error->empty()) return false;
+  }
+  return true;
+}
+
+}  // namespace vm

@@ -1,0 +1,90 @@
+#ifndef VM_CONFIG_SHARED_CONFIG_STATES_H_
+#define VM_CONFIG_SHARED_CONFIG_STATES_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/config_lock.h"
+#include "xml/xml_document.h"
+
+namespace vm {
+
+class ConfigFile;
+class FileSystem;
+
+// The state of one configuration file name ("domain.cfg", "userauth.cfg")
+// shared by every store object of that file in one run: the last parse of
+// the file (or the document a store saved last, whichever came later), the
+// file's modification time at that parse, and the two locks. The locks are
+// never held together.
+struct SharedConfigState {
+  explicit SharedConfigState(const std::string& file_name)
+      : named_lock(file_name) {}
+
+  NamedLock named_lock;         // held while the file is read or written
+  CacheLock cache_lock;         // guards the two fields below
+  XmlDocument cached_document;  // starts as the empty document
+  int64_t cached_time = 0;      // seconds since 1970
+  // Which file the cached parse belongs to. Only a store of that same file
+  // (file system and path) takes it; a store of another target starts
+  // from the empty document, as if nothing had been parsed yet.
+  const FileSystem* cached_fs = nullptr;
+  std::string cached_path;
+
+  // The stores of this file that exist now, for SharedConfigStates::Flush.
+  std::mutex open_mutex;
+  std::vector<ConfigFile*> open_stores;
+};
+
+// The shared states of every configuration file of one run. The front end
+// (the console's main, the dialog program) makes one and passes it to the
+// stores through TargetContext; tests make their own. It must outlive
+// every store that uses it.
+class SharedConfigStates {
+ public:
+  SharedConfigStates() = default;
+  SharedConfigStates(const SharedConfigStates&) = delete;
+  SharedConfigStates& operator=(const SharedConfigStates&) = delete;
+
+  // The shared state of `file_name`, created (its machine-wide lock
+  // opened) on first use and kept as long as this object.
+  SharedConfigState& For(const std::string& file_name);
+
+  // Saves the additions every open store still holds, for the process's
+  // last moments (a signal, the console closing): any thread may call it.
+  // It first interrupts the waits for a file's lock (InterruptLockWaits),
+  // so a store whose save waits for another process gives way; its own
+  // waits for the locks are bounded by the same limit but not
+  // interruptible. It returns with every store locked, and no store can
+  // open, so nothing is added (or shown as added) after the save: the
+  // caller ends the process next, without destroying this object.
+  void Flush();
+
+  // Ends every interruptible wait for a configuration file's lock, now and
+  // from now on: the saves and loads waiting fail.
+  void InterruptLockWaits();
+
+  // The longest time any configuration file's named lock was held, in
+  // microseconds.
+  int64_t LongestLockHoldMicros();
+
+  // True when the machine-wide locks of domain.cfg and userauth.cfg are
+  // open. Otherwise *error says which lock cannot be used and why (on
+  // POSIX, for example, something other than a regular file planted at
+  // the lock file's path, or a lock folder of another user; or a
+  // VELQUOR_LOCK_TIMEOUT that is no number); a run must then not start, as
+  // it would write the files without excluding the server.
+  bool LocksUsable(std::string* error);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::unique_ptr<SharedConfigState>> by_name_;
+};
+
+}  // namespace vm
+
+#endif  // VM_CONFIG_SHARED_CONFIG_STATES_H_
