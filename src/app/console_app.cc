@@ -134,20 +134,6 @@ class PhaseTimer : public PhaseObserver {
   std::map<std::string, double> total_;
 };
 
-const char* PasswordModeName(PasswordMode mode) {
-  switch (mode) {
-    case PasswordMode::kSameAsUserName:
-      return "same";
-    case PasswordMode::kUserNamePlusSuffix:
-      return "suffix";
-    case PasswordMode::kCommonPassword:
-      return "common";
-    case PasswordMode::kSourceCipherText:
-      return "cipher";
-  }
-  return "?";
-}
-
 // What a stopped run did, as far as its record tells, counted as the
 // summary line counts: what was added and copied (with a sync, what its
 // mailboxes held already is no new mail).

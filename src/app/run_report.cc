@@ -214,4 +214,18 @@ std::string CsvReport(const RunRecord& record, const CodePage& code_page) {
   return csv;
 }
 
+const char* PasswordModeName(PasswordMode mode) {
+  switch (mode) {
+    case PasswordMode::kSameAsUserName:
+      return "same";
+    case PasswordMode::kUserNamePlusSuffix:
+      return "suffix";
+    case PasswordMode::kCommonPassword:
+      return "common";
+    case PasswordMode::kSourceCipherText:
+      return "cipher";
+  }
+  return "?";
+}
+
 }  // namespace vm

@@ -39,6 +39,9 @@ std::string CsvReport(const RunRecord& record, const CodePage& code_page);
 // "2026-12-07T01:02:03Z".
 std::string IsoTime(int64_t seconds);
 
+// The report's word for a password option, as --password-mode spells it.
+const char* PasswordModeName(PasswordMode mode);
+
 }  // namespace vm
 
 #endif  // VM_APP_RUN_REPORT_H_

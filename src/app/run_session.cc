@@ -126,20 +126,6 @@ const char* KindWord(SessionKind kind) {
   return "run";
 }
 
-const char* PasswordModeName(PasswordMode mode) {
-  switch (mode) {
-    case PasswordMode::kSameAsUserName:
-      return "same";
-    case PasswordMode::kUserNamePlusSuffix:
-      return "suffix";
-    case PasswordMode::kCommonPassword:
-      return "common";
-    case PasswordMode::kSourceCipherText:
-      return "cipher";
-  }
-  return "?";
-}
-
 // The dialog's own caption of each option (UTF-8).
 const char* PasswordModeCaption(PasswordMode mode) {
   switch (mode) {
