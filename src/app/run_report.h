@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "migrate/migration_run.h"
+#include "migrate/source_lists.h"
 
 namespace vm {
 
