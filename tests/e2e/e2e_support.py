@@ -9,6 +9,7 @@ A script in another folder imports it after putting tests/e2e on sys.path.
 
 import argparse
 import os
+import pwd
 import re
 import subprocess
 import sys
@@ -106,3 +107,13 @@ def make_installation(dest, *args):
     subprocess.run([sys.executable,
                     os.path.join(ROOT, "bench", "make-installation"), dest]
                    + list(args), check=True, stdout=subprocess.DEVNULL)
+
+
+def as_nobody():
+    """A preexec_fn that runs the program as the user nobody."""
+    nobody = pwd.getpwnam("nobody")
+
+    def preexec():
+        os.setgid(nobody.pw_gid)
+        os.setuid(nobody.pw_uid)
+    return preexec

@@ -17,7 +17,7 @@ import tempfile
 import unittest
 
 import e2e_support as e2e
-from e2e_support import PENDING, tree
+from e2e_support import PENDING, tree, write
 
 COPY_FAILED = "邮件复制失败:"
 UNSAFE_FOLDER = "文件夹名称不能用作目录，未转移:"
@@ -36,12 +36,9 @@ class HostileTreeTest(unittest.TestCase):
         self.outside = os.path.join(self.dir, "outside")
         for d in (self.box, self.out, self.cwd, self.outside):
             os.makedirs(d)
-        with open(os.path.join(self.src, "domain.ini"), "wb") as f:
-            f.write(b"a.com\r\n")
-        with open(os.path.join(self.src, "popusers.ini"), "wb") as f:
-            f.write(b"bob\tc\ta.com\r\n")
-        with open(os.path.join(self.outside, "secret"), "wb") as f:
-            f.write(b"secret")
+        write(os.path.join(self.src, "domain.ini"), b"a.com\r\n")
+        write(os.path.join(self.src, "popusers.ini"), b"bob\tc\ta.com\r\n")
+        write(os.path.join(self.outside, "secret"), b"secret")
         for d, _, _ in os.walk(self.dir):
             os.chmod(d, 0o777)
 
@@ -134,17 +131,8 @@ class HostileTreeTest(unittest.TestCase):
         os.makedirs(os.path.join(self.box, "sub"))
         self.put(b"Folders.ini", b"Work\r\n")
         os.chmod(self.box, 0o311)  # can enter, cannot list
-        preexec = None
-        if os.geteuid() == 0:
-            try:
-                nobody = pwd.getpwnam("nobody")
-            except KeyError:
-                self.skipTest("no user nobody to run as")
-
-            def preexec():
-                os.setgid(nobody.pw_gid)
-                os.setuid(nobody.pw_uid)
-        code, out = self.run_cli(preexec)
+        code, out = self.run_cli(e2e.as_nobody() if os.geteuid() == 0
+                                 else None)
         self.check(code, out, 1, [UNLISTABLE + ".*bob$"])
         self.assertIn(PENDING, self.store())
         self.assertNotIn("INBOX/1.in", self.store())

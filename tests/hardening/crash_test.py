@@ -235,14 +235,11 @@ class FullVolumeTest(unittest.TestCase):
 
     def test_in_place_save_on_a_full_volume_keeps_the_file(self):
         src = os.path.join(self.dir, "src")
-        subprocess.run([sys.executable,
-                        os.path.join(e2e.ROOT, "bench", "make-installation"), src,
-                        "--domains", "4", "--accounts", "2500", "--messages",
-                        "0", "--folders", "0", "--standard-messages", "0",
-                        "--seed", "3"], check=True, stdout=subprocess.DEVNULL)
+        e2e.make_installation(src, "--domains", "4", "--accounts", "2500",
+                              "--messages", "0", "--folders", "0",
+                              "--standard-messages", "0", "--seed", "3")
         popusers = os.path.join(src, "popusers.ini")
-        with open(popusers, "rb") as f:
-            every_account = f.read()
+        every_account = e2e.read_bytes(popusers)
         # The mail store lies elsewhere; only the configuration files fill
         # the volume.
         out, store = os.path.join(self.volume, "out"), os.path.join(
@@ -251,16 +248,15 @@ class FullVolumeTest(unittest.TestCase):
         for d in (out, store, locks):
             os.makedirs(d)
         os.chmod(locks, 0o777)
-        with open(os.path.join(out, "system.cfg"), "wb") as f:
-            f.write(("<database><advanced><directory><mailstore>%s"
-                     "</mailstore></directory></advanced></database>"
-                     % store).encode())
+        e2e.write(os.path.join(out, "system.cfg"), "<database><advanced>"
+                  "<directory><mailstore>%s</mailstore></directory>"
+                  "</advanced></database>" % store)
         run = lambda **kw: subprocess.run(
             [e2e.OPTIONS.program, "--source", src, "--output", out],
             capture_output=True, timeout=300,
             env=dict(os.environ, VELQUOR_LOCK_DIR=locks), **kw)
-        with open(popusers, "wb") as f:  # the first run: 1,500 accounts
-            f.write(b"".join(every_account.splitlines(True)[:1500]))
+        # The first run: 1,500 accounts.
+        e2e.write(popusers, b"".join(every_account.splitlines(True)[:1500]))
         p = run()
         self.assertEqual(p.returncode, 0, p.stderr.decode())
         before = e2e.read_bytes(os.path.join(out, "userauth.cfg"))
@@ -280,13 +276,8 @@ class FullVolumeTest(unittest.TestCase):
             except OSError:
                 pass
             f.truncate(max(f.tell() - 65536, 0))
-        with open(popusers, "wb") as f:
-            f.write(every_account)
-
-        def nobody():
-            os.setgid(65534)
-            os.setuid(65534)
-        p = run(preexec_fn=nobody)
+        e2e.write(popusers, every_account)
+        p = run(preexec_fn=e2e.as_nobody())
         result = p.stdout.decode("utf-8", "replace")
         self.assertEqual(p.returncode, 1, p.stderr.decode())
         self.assertIn("该账户导入失败或者userauth.cfg文件读取错误！", result)

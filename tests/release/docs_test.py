@@ -12,7 +12,6 @@ Runs under the system Python: the schema validator is Debian's
 python3-jsonschema.
 """
 
-import argparse
 import json
 import os
 import re
@@ -24,9 +23,10 @@ import unittest
 
 import jsonschema
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__))))
-PROGRAM = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "e2e"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import ROOT  # noqa: E402
 
 
 def source(*path):
@@ -51,7 +51,7 @@ SCHEMA = json.loads(source("docs", "report.schema.json"))
 
 
 def run(*args, check=0):
-    p = subprocess.run([PROGRAM] + list(args), capture_output=True,
+    p = subprocess.run([e2e.PROGRAM] + list(args), capture_output=True,
                        timeout=120)
     assert p.returncode == check, (args, p.returncode, p.stderr)
     return p.stdout.decode("utf-8")
@@ -182,18 +182,9 @@ class DocsTest(unittest.TestCase):
 
     def test_every_report_key_is_documented(self):
         keys = set()
-
-        def collect(node):
-            if isinstance(node, dict):
-                keys.update(node.get("properties", {}))
-                keys.update(node.get("required", []))
-                for value in node.values():
-                    collect(value)
-            elif isinstance(node, list):
-                for value in node:
-                    collect(value)
-
-        collect(SCHEMA)
+        json.loads(source("docs", "report.schema.json"), object_hook=lambda
+                   d: keys.update(d.get("properties", {}),
+                                  d.get("required", [])) or d)
         self.assertTrue({"changes_only", "stopped", "checked"} <= keys)
         for name, text in (("manual", MAN), ("guide", GUIDE),
                            ("readme", README)):
@@ -202,14 +193,5 @@ class DocsTest(unittest.TestCase):
                     r"(?<![\w-])%s(?![\w-])" % re.escape(k), text)}, set())
 
 
-def main():
-    global PROGRAM
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    args, rest = parser.parse_known_args()
-    PROGRAM = args.program
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e.main()
