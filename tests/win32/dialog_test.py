@@ -493,7 +493,7 @@ class DialogTest(unittest.TestCase):
                          sorted(p.split(os.sep)[0].split("@")[0]
                                 for p in expected if os.path.basename(p) == "0.in"))
         reports = [r for _, r in self.records("migrate")]
-        self.assertEqual([r["options"]["stopped"] for r in reports],
+        self.assertEqual([r["totals"]["stopped"] for r in reports],
                          [True, False])
 
         # The run scrolled to its end and left no line highlighted.
