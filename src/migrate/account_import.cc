@@ -168,6 +168,16 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       // added without (all of) its mail is finished by the next run.
       const std::string& primary = target->primary_domain;
       const std::string box = mailboxes->TargetBox(account, primary);
+      // No mailbox can be made, so its mail could not be copied now or by
+      // a later run; the account is left for a run that can.
+      auto no_mailbox = [&] {
+        host->AppendLogLine(texts.mailbox_not_created + display);
+        host->SelectLastLine();
+        ++*failure_lines;
+        observer->OnAccountEnd(account.user_name, account.domain,
+                               AccountOutcome::kFailed,
+                               texts.mailbox_not_created + display, box);
+      };
       // Two source accounts (bob and bob@a.com of one domain) are one
       // target account: the second one's mail is not mixed into the
       // first one's mailbox, where a message of the same name would be
@@ -206,14 +216,7 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         continue;
       }
       if (adding && !mailboxes->MarkPending(account, primary)) {
-        // No mailbox can be made, so its mail could not be copied now or
-        // by a later run; the account is left for a run that can.
-        host->AppendLogLine(texts.mailbox_not_created + display);
-        host->SelectLastLine();
-        ++*failure_lines;
-        observer->OnAccountEnd(account.user_name, account.domain,
-                               AccountOutcome::kFailed,
-                               texts.mailbox_not_created + display, box);
+        no_mailbox();
         continue;
       }
       // Migrates the mailbox and tells the observer how it ended.
@@ -267,12 +270,7 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
             // A sync is marked too, so that an interrupted one is finished
             // by the next run, which may replace a copy it left cut short.
             if (!resume && !mailboxes->MarkPending(account, primary, true)) {
-              host->AppendLogLine(texts.mailbox_not_created + display);
-              host->SelectLastLine();
-              ++*failure_lines;
-              observer->OnAccountEnd(account.user_name, account.domain,
-                                     AccountOutcome::kFailed,
-                                     texts.mailbox_not_created + display, box);
+              no_mailbox();
               break;
             }
             // An account whose addition this run finishes counts as
