@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 from collections import Counter
@@ -87,12 +88,17 @@ class LostUpdateTest(unittest.TestCase):
                         "--standard-messages", str(messages), "--seed", "12"],
                        check=True, stdout=subprocess.DEVNULL)
 
-    def start(self, *args, **env):
+    def start(self, *args, stdout=subprocess.PIPE, **env):
         p = subprocess.Popen(
             [e2e.PROGRAM, "--source", self.src, "--output", self.out] + list(args),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            stdout=stdout, stderr=subprocess.PIPE,
             env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks, **env))
         self.addCleanup(p.kill)  # a run that waits on
+        # A run stuck where the test reads its output line by line is ended
+        # so that the test fails instead of hanging.
+        watchdog = threading.Timer(300, p.kill)
+        watchdog.start()
+        self.addCleanup(watchdog.cancel)
         return p
 
     def test_server_additions_and_migrated_items_all_kept_once(self):
@@ -169,9 +175,10 @@ class LostUpdateTest(unittest.TestCase):
         self.assertIn(given_up + "\n", err.decode())
         self.assertEqual(e2e.config_items(self.out, "userauth.cfg", "user", []), [])
 
-        # Taken once the run is adding accounts, so that it holds some.
+        # Taken once the run is adding accounts, so that it holds some. Only
+        # stderr is read while it runs: its result list must not fill a pipe.
         fcntl.flock(lock, fcntl.LOCK_UN)
-        p = self.start(VELQUOR_LOCK_TIMEOUT="8")
+        p = self.start(VELQUOR_LOCK_TIMEOUT="8", stdout=subprocess.DEVNULL)
         store = os.path.join(self.out, "store")
         while not (os.path.isdir(store) and os.listdir(store)):
             self.assertIsNone(p.poll(), "the run ended first")
