@@ -1,10 +1,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,12 +9,13 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <unordered_map>
 
+#include "platform/atomic_replace_posix.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/name_cache_posix.h"
+#include "platform/posix_io.h"
 #include "platform/wildcard.h"
 #include "util/name_ops.h"
 
@@ -26,70 +23,6 @@ namespace vm {
 namespace {
 
 constexpr size_t kBlockSize = 65536;
-
-void SetError(std::string* error, int err, const std::string& what) {
-  if (error != nullptr) {
-    *error =
-        what + ": " + std::error_code(err, std::generic_category()).message();
-  }
-}
-
-// Closes a descriptor on every path out of a function unless released.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded: a failed close can
-  // be the first report of a failed write.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-class ScopedDir {
- public:
-  explicit ScopedDir(DIR* dir) : dir_(dir) {}
-  ~ScopedDir() {
-    if (dir_ != nullptr) closedir(dir_);
-  }
-  ScopedDir(const ScopedDir&) = delete;
-  ScopedDir& operator=(const ScopedDir&) = delete;
-  DIR* get() const { return dir_; }
-
- private:
-  DIR* dir_;
-};
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// True when the open file is a regular file; fills *st when non-null.
-bool IsRegularFile(int fd, struct stat* st) {
-  struct stat local;
-  if (st == nullptr) st = &local;
-  return ::fstat(fd, st) == 0 && S_ISREG(st->st_mode);
-}
 
 bool IsValidUtf8(const char* s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s);
@@ -111,17 +44,6 @@ bool IsValidUtf8(const char* s) {
     p += len;
   }
   return true;
-}
-
-// Temporary files of ReplaceContents are named target + kTempInfix +
-// "<pid>.<n>"; those of CopyNew (where unnamed files cannot be used) "."
-// + name + kTempInfix + "<pid>.<n>".
-constexpr char kTempInfix[] = ".vmtmp.";
-
-std::string Join(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
 }
 
 // Copies with copy_file_range where the kernel offers it, else by reading
@@ -211,79 +133,17 @@ class PosixFileSystem : public FileSystem {
 
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override {
-    std::string target = Native(path);
-    if (target.empty()) {
+    const std::string native = Native(path);
+    if (native.empty()) {
       SetError(error, EILSEQ, "cannot replace " + DisplayPath(path));
       return false;
     }
-    // Replace what a symbolic link points to, not the link itself.
-    struct stat old;
-    bool exists = false;
-    char resolved[PATH_MAX];
-    if (::realpath(target.c_str(), resolved) != nullptr) {
-      target = resolved;
-      // A file this process may not write stays as it is, as it would
-      // with an in-place write; a rename would replace it regardless.
-      if (::access(target.c_str(), W_OK) != 0) {
-        SetError(error, errno, "cannot write " + DisplayPath(path));
-        return false;
-      }
-      exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    }
-
-    RemoveStaleTemporaries(target);
-    static std::atomic<unsigned> counter{0};
-    std::string temp = target + kTempInfix + std::to_string(::getpid()) + "." +
-                       std::to_string(counter++);
-    // Created readable by its owner only: a configuration file holds
-    // password digests, and its final mode is set before anything is
-    // written.
-    ScopedFd fd(
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (fd.get() < 0) {
-      int err = errno;
-      // A directory we may not write, holding a file we may: the file can
-      // still be rewritten where it is.
-      if (exists && (err == EACCES || err == EPERM)) {
-        return WriteInPlace(target, DisplayPath(path), contents, error);
-      }
-      SetError(error, err,
-               "cannot create a temporary file beside " + DisplayPath(path));
+    std::string written;
+    if (!ReplaceFileContents(native, DisplayPath(path), contents, &written,
+                             error)) {
       return false;
     }
-    if (!(exists ? TakeOwnerAndMode(fd.get(), old)
-                 : SetNewFileOwnerAndMode(fd.get(), target))) {
-      // The new file would belong to us instead of the file's owner, who
-      // might then no longer read it: rewrite the file where it is.
-      fd.Close();
-      ::unlink(temp.c_str());
-      return WriteInPlace(target, DisplayPath(path), contents, error);
-    }
-    bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
-              ::fsync(fd.get()) == 0;
-    int err = errno;
-    if (!fd.Close() && ok) {
-      ok = false;
-      err = errno;
-    }
-    if (!ok) {
-      ::unlink(temp.c_str());
-      SetError(error, err, "cannot write " + DisplayPath(path));
-      return false;
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      err = errno;
-      ::unlink(temp.c_str());
-      // Only a refused replace falls back to rewriting in place.
-      if (exists &&
-          (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY)) {
-        return WriteInPlace(target, DisplayPath(path), contents, error);
-      }
-      SetError(error, err, "cannot replace " + DisplayPath(path));
-      return false;
-    }
-    folded_names_.Created(target, nullptr);
-    SyncDirectory(DirName(target));
+    folded_names_.Created(written, nullptr);
     return true;
   }
 
@@ -579,190 +439,6 @@ class PosixFileSystem : public FileSystem {
       return CopyResult::kFailed;
     }
     return CopyResult::kCopied;
-  }
-
-  // Rewrites an existing file through its own inode, so that it keeps its
-  // owner, mode and links; the file is cut to the new length only after
-  // every byte is written, and every step is checked. No byte is
-  // overwritten before the file is sure to hold the whole text: room for
-  // it is reserved first, so a full volume or the file size limit fails
-  // the save and leaves the file as it was. Should a write fail even so,
-  // the old bytes are put back.
-  static bool WriteInPlace(const std::string& native, const std::string& shown,
-                           const std::string& contents, std::string* error) {
-    const int flags = O_CLOEXEC | O_NOFOLLOW;
-    int opened = ::open(native.c_str(), O_RDWR | flags);
-    if (opened < 0 && errno == EACCES) {
-      opened = ::open(native.c_str(), O_WRONLY | flags);
-    }
-    ScopedFd fd(opened);
-    struct stat st;
-    if (fd.get() < 0 || !IsRegularFile(fd.get(), &st)) {
-      SetError(error, fd.get() < 0 ? errno : EINVAL,
-               "cannot open " + shown + " for writing");
-      return false;
-    }
-    const off_t size = static_cast<off_t>(contents.size());
-    if (int err = Reserve(fd.get(), st.st_size, size); err != 0) {
-      SetError(error, err, "cannot write " + shown);
-      return false;
-    }
-    // A file we may write but not read cannot be put back.
-    std::string old;
-    const bool readable = ReadAt(fd.get(), st.st_size, &old);
-    bool ok = PWriteAll(fd.get(), contents, 0) &&
-              ::ftruncate(fd.get(), size) == 0 && ::fsync(fd.get()) == 0;
-    int err = errno;
-    if (!ok && readable && PWriteAll(fd.get(), old, 0)) {
-      ::ftruncate(fd.get(), st.st_size);
-    }
-    if (!fd.Close() && ok) {
-      ok = false;
-      err = errno;
-    }
-    if (!ok) SetError(error, err, "cannot write " + shown);
-    return ok;
-  }
-
-  // Makes sure a file of `size` bytes fits: within the file size limit, and
-  // with its blocks allocated. 0 or the errno value; the file's content
-  // and length are as before either way.
-  static int Reserve(int fd, off_t old_size, off_t size) {
-    struct rlimit limit;
-    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
-        limit.rlim_cur != RLIM_INFINITY &&
-        static_cast<rlim_t>(size) > limit.rlim_cur) {
-      return EFBIG;
-    }
-    if (size == 0) return 0;
-    // Kept beyond the end of the file, the blocks change nothing a reader
-    // sees until the text is written into them.
-    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return 0;
-    int err = errno;
-    if (err != EOPNOTSUPP && err != ENOSYS) return err;
-    if (size <= old_size) return 0;
-    // A file system that cannot reserve: make the file longer with zeros,
-    // which allocates what the text needs; undone when it fails.
-    err = ::posix_fallocate(fd, old_size, size - old_size);
-    if (err != 0) ::ftruncate(fd, old_size);
-    return err;
-  }
-
-  // Reads the first `size` bytes of the open file into *bytes.
-  static bool ReadAt(int fd, off_t size, std::string* bytes) {
-    bytes->resize(static_cast<size_t>(size));
-    size_t done = 0;
-    while (done < bytes->size()) {
-      ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done,
-                          static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  static bool PWriteAll(int fd, const std::string& bytes, off_t offset) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                           offset + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n == 0) errno = EIO;
-        return false;
-      }
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  // Gives the replacement the replaced file's owner, group and mode. False
-  // when the owner or group cannot be kept (only root may give a file
-  // away).
-  static bool TakeOwnerAndMode(int fd, const struct stat& old) {
-    // The owner first: a change of owner clears the set-id bits, which
-    // the mode then restores.
-    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-      return false;
-    }
-    return ::fchmod(fd, old.st_mode & 07777) == 0;
-  }
-
-  // A new configuration file: readable by its owner only unless another
-  // file of the same kind (extension) in its directory shows the mode
-  // files there are given, and, when we run as root, owned like the
-  // directory, so that the server owning the directory can read it.
-  static bool SetNewFileOwnerAndMode(int fd, const std::string& target) {
-    std::string dir = DirName(target);
-    struct stat st;
-    if (::geteuid() == 0 && ::stat(dir.c_str(), &st) == 0 &&
-        ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-      return false;
-    }
-    mode_t mode = 0600;
-    if (SiblingMode(dir, target.substr(target.find_last_of('/') + 1), &mode)) {
-      mode &= 0666;
-    }
-    return ::fchmod(fd, mode) == 0;
-  }
-
-  // The permission bits of the first (by name) regular file in `dir` that
-  // has the extension of `name` and is neither `name` nor a temporary file.
-  static bool SiblingMode(const std::string& dir, const std::string& name,
-                          mode_t* mode) {
-    size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos) return false;
-    const std::string extension = name.substr(dot);
-    ScopedDir handle(::opendir(dir.c_str()));
-    if (handle.get() == nullptr) return false;
-    std::string best;
-    while (struct dirent* entry = ::readdir(handle.get())) {
-      std::string sibling = entry->d_name;
-      if (sibling == name || sibling.size() <= extension.size() ||
-          sibling.compare(sibling.size() - extension.size(), extension.size(),
-                          extension) != 0 ||
-          sibling.find(kTempInfix) != std::string::npos ||
-          (!best.empty() && sibling >= best)) {
-        continue;
-      }
-      struct stat st;
-      if (::fstatat(dirfd(handle.get()), sibling.c_str(), &st,
-                    AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISREG(st.st_mode)) {
-        best = sibling;
-        *mode = st.st_mode & 07777;
-      }
-    }
-    return !best.empty();
-  }
-
-  // A process killed while it replaced a file leaves its temporary file
-  // (target + ".vmtmp.<pid>.<n>"). Those of processes that no longer exist
-  // are removed, so they neither pile up nor fill a small disk.
-  static void RemoveStaleTemporaries(const std::string& target) {
-    size_t slash = target.find_last_of('/');
-    std::string dir = DirName(target);
-    std::string prefix =
-        target.substr(slash == std::string::npos ? 0 : slash + 1) + kTempInfix;
-    ScopedDir handle(::opendir(dir.c_str()));
-    if (handle.get() == nullptr) return;
-    while (struct dirent* entry = ::readdir(handle.get())) {
-      const char* name = entry->d_name;
-      if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
-      char* end = nullptr;
-      long pid = std::strtol(name + prefix.size(), &end, 10);
-      if (pid <= 0 || *end != '.' || pid == ::getpid()) continue;
-      if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-        ::unlink(Join(dir, name).c_str());
-      }
-    }
-  }
-
-  static void SyncDirectory(const std::string& dir) {
-    ScopedFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) ::fsync(fd.get());
   }
 
   // Maps an ANSI, backslash-separated path to the native UTF-8 path,

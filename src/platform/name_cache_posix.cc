@@ -4,14 +4,9 @@
 
 #include <memory>
 
-namespace vm {
+#include "platform/posix_io.h"
 
-std::string DirName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+namespace vm {
 
 std::string FoldedNameCache::Find(const std::string& dir_or_empty,
                                   const std::string& name, bool* dir_found) {

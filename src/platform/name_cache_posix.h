@@ -11,10 +11,6 @@
 
 namespace vm {
 
-// The directory part of a native path: "." when it has none, "/" for the
-// root.
-std::string DirName(const std::string& path);
-
 // The names of recently searched directories, folded to lower case, so that
 // resolving a name without case does not read the whole directory again
 // for every file created in it. An entry is valid while the directory's

@@ -1,0 +1,24 @@
+#ifndef VM_PLATFORM_ATOMIC_REPLACE_POSIX_H_
+#define VM_PLATFORM_ATOMIC_REPLACE_POSIX_H_
+
+#include <string>
+
+namespace vm {
+
+// Replaces the whole contents of the file at the native path `native` (what
+// a symbolic link points to, not the link) so that a reader, or a crash,
+// sees the old text or the new one, never a mix: the new text is written to
+// a temporary file beside it, flushed and renamed over it. The replacement
+// keeps the old file's owner, group and mode; a new file is readable by its
+// owner only unless a sibling of its kind shows otherwise. Where a rename
+// cannot keep those (the directory is not writable, only root may give the
+// file away), the file is rewritten in place with room reserved first.
+// Temporary files left by killed processes are removed. `shown` names the
+// file in error texts; *written receives the path that was written.
+bool ReplaceFileContents(const std::string& native, const std::string& shown,
+                         const std::string& contents, std::string* written,
+                         std::string* error);
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_ATOMIC_REPLACE_POSIX_H_

@@ -1,0 +1,72 @@
+#ifndef VM_PLATFORM_POSIX_IO_H_
+#define VM_PLATFORM_POSIX_IO_H_
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <string>
+
+// Descriptor and path helpers shared by the parts of the POSIX file system.
+namespace vm {
+
+// Temporary files of a replaced file are named target + kTempInfix +
+// "<pid>.<n>"; those of a copy (where unnamed files cannot be used) "." +
+// name + kTempInfix + "<pid>.<n>".
+inline constexpr char kTempInfix[] = ".vmtmp.";
+
+// Puts "what: <reason of err>" in *error when error is non-null.
+void SetError(std::string* error, int err, const std::string& what);
+
+// Closes a descriptor on every path out of a function unless released.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded: a failed close can
+  // be the first report of a failed write.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+class ScopedDir {
+ public:
+  explicit ScopedDir(DIR* dir) : dir_(dir) {}
+  ~ScopedDir() {
+    if (dir_ != nullptr) closedir(dir_);
+  }
+  ScopedDir(const ScopedDir&) = delete;
+  ScopedDir& operator=(const ScopedDir&) = delete;
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
+};
+
+// Writes every byte, retrying short writes; on failure errno tells why.
+bool WriteAll(int fd, const char* data, size_t size);
+
+// True when the open file is a regular file; fills *st when non-null.
+bool IsRegularFile(int fd, struct stat* st);
+
+// The directory part of a native path: "." when it has none, "/" for the
+// root.
+std::string DirName(const std::string& path);
+
+std::string Join(const std::string& dir, const std::string& name);
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_POSIX_IO_H_
