@@ -13,12 +13,6 @@ namespace vm {
 
 namespace {
 
-// True when `dir` can be listed, that is, it is a readable directory.
-bool IsDirectory(FileSystem* fs, const std::string& dir) {
-  std::vector<DirEntry> entries;
-  return fs->List(dir + "\\*", &entries);
-}
-
 // True when the code page keeps ASCII as it is, as every path and list
 // of the installations needs.
 bool IsAsciiCompatible(const CodePage& code_page) {
@@ -167,12 +161,7 @@ int PrepareConsoleRun(const CommandLine& parsed, const ConsoleIo& io,
   // As the dialog program starts: trimmed directories and the mail stores,
   // then the checks.
   p->untrimmed_target = state.target_dir;
-  state.source_dir = TrimDirectory(state.source_dir);
-  state.target_dir = TrimDirectory(state.target_dir);
-  FindSourceMailDir(&state);
-  FindTargetMailDir(disk, *code_page, &state);
-  state.source_mail_dir = TrimDirectory(state.source_mail_dir);
-  state.target_mail_dir = TrimDirectory(state.target_mail_dir);
+  SettleDirectories(disk, *code_page, &state);
   reason = CheckPaths(disk, options, state, *code_page);
   if (!reason.empty()) return UsageError(io, reason);
   // Without the machine-wide locks the run would write the target's files

@@ -39,11 +39,6 @@ std::string ReadSystemConfig(FileSystem* fs, const std::string& target_dir) {
   return text;
 }
 
-bool IsDirectory(FileSystem* fs, const std::string& dir) {
-  std::vector<DirEntry> entries;
-  return !dir.empty() && fs->List(dir + "\\*", &entries);
-}
-
 // Where `path` leads; nothing (an empty chain) when it cannot be told.
 FileLocation Where(FileSystem* fs, const std::string& path) {
   FileLocation where;
@@ -131,8 +126,9 @@ bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir) {
   return EqualsIgnoringAsciiCase(doc.ChildText(), "utf-8");
 }
 
-void FindSourceMailDir(AppState* state) {
-  state->source_mail_dir = SourceMailDir(state->source_dir);
+bool IsDirectory(FileSystem* fs, const std::string& dir) {
+  std::vector<DirEntry> entries;
+  return !dir.empty() && fs->List(dir + "\\*", &entries);
 }
 
 void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
@@ -153,6 +149,15 @@ void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
   }
   state->target_mail_dir =
       store.empty() ? state->target_dir + "\\store" : store;
+}
+
+void SettleDirectories(FileSystem* fs, const CodePage& code_page,
+                       AppState* state) {
+  state->source_dir = TrimDirectory(state->source_dir);
+  state->target_dir = TrimDirectory(state->target_dir);
+  state->source_mail_dir = TrimDirectory(SourceMailDir(state->source_dir));
+  FindTargetMailDir(fs, code_page, state);
+  state->target_mail_dir = TrimDirectory(state->target_mail_dir);
 }
 
 bool CheckInstallations(FileSystem* fs, const AppState& state,

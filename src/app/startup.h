@@ -43,13 +43,20 @@ void CreateMissingTargetFiles(FileSystem* fs, const std::string& target_dir,
 // names the charset "utf-8", in any letter case.
 bool CheckTargetVersion(FileSystem* fs, const std::string& target_dir);
 
-// source_mail_dir = source_dir + "\mail".
-void FindSourceMailDir(AppState* state);
-
 // target_mail_dir = the mail store named by system.cfg, converted from
 // UTF-8 with `code_page`, else target_dir + "\store".
 void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
                        AppState* state);
+
+// The first step of start-up in both front ends, once the source and
+// target folders are known: trims both folders and finds the two mail
+// stores (the source's "mail" folder; the target's as above), trimmed too.
+// Reads system.cfg and writes nothing; the checks come after.
+void SettleDirectories(FileSystem* fs, const CodePage& code_page,
+                       AppState* state);
+
+// True when `dir` can be listed, that is, it is a readable directory.
+bool IsDirectory(FileSystem* fs, const std::string& dir);
 
 // The checks that come before anything is written, on the trimmed
 // directories: the source lists exist and can be read, and an installed

@@ -40,10 +40,6 @@ TEST(StartupTest, TrimAndImagePath) {
   for (const ImagePath& c : image_paths) {
     EXPECT_EQ(DirectoryOfImagePath(c.value, *gbk), c.dir) << c.value;
   }
-  AppState state;
-  state.source_dir = "D:\\Mail\\bin";
-  FindSourceMailDir(&state);
-  EXPECT_EQ(state.source_mail_dir, "D:\\Mail\\bin\\mail");
 }
 
 class StartupFilesTest : public testing::Test {
@@ -108,6 +104,16 @@ TEST_F(StartupFilesTest, VersionCheckReadsCharset) {
 
 TEST_F(StartupFilesTest, MailStoreFromSystemConfigElseStore) {
   std::unique_ptr<CodePage> gbk = OpenCodePage("GBK");
+  // Both mail stores come from the trimmed folders.
+  AppState settled;
+  settled.source_dir = " D:\\Mail\\bin\\ ";
+  settled.target_dir = "C:\\t\\\\";
+  SettleDirectories(&fs_, *gbk, &settled);
+  EXPECT_EQ(settled.source_dir, "D:\\Mail\\bin");
+  EXPECT_EQ(settled.source_mail_dir, "D:\\Mail\\bin\\mail");
+  EXPECT_EQ(settled.target_dir, "C:\\t");
+  EXPECT_EQ(settled.target_mail_dir, "C:\\t\\store");
+
   AppState state;
   state.target_dir = "C:\\t";
   FindTargetMailDir(&fs_, *gbk, &state);

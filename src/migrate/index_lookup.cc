@@ -163,14 +163,8 @@ std::vector<bool> SizeFlagsFromIndex(std::string_view index_text,
   size_t remaining = 0;
   for (const std::string& name : names) remaining += name.empty() ? 0 : 1;
 
-  size_t line_start = 0;
-  while (line_start < index_text.size() && remaining > 0) {
-    size_t newline = index_text.find('\n', line_start);
-    size_t line_end =
-        newline == std::string_view::npos ? index_text.size() : newline;
-    std::string_view line =
-        index_text.substr(line_start, line_end - line_start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachLine(index_text, [&](std::string_view line) {
+    if (remaining == 0) return false;
 
     // Names first found on this line; the line's flag is computed once,
     // only when some name needs it.
@@ -194,8 +188,8 @@ std::vector<bool> SizeFlagsFromIndex(std::string_view index_text,
         node = automaton.Output(node);
       }
     }
-    line_start = line_end + 1;
-  }
+    return remaining > 0;
+  });
   return flags;
 }
 

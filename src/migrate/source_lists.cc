@@ -9,28 +9,12 @@
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "util/ascii.h"
 #include "util/md5.h"
 
 namespace vm {
 
 namespace {
-
-// Lines of a list: CR LF, LF or CR alone ends a line (lists come from
-// editors on every system) and is removed; nothing else is changed; a
-// final line end adds no empty line.
-template <typename Fn>
-void ForEachLine(std::string_view text, Fn fn) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = text.size();
-    fn(text.substr(start, end - start));
-    start = end + 1;
-    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') {
-      ++start;
-    }
-  }
-}
 
 // The fields of an account line that the loader uses (0 to 3), cut as
 // SplitString cuts (an empty piece after a final TAB is no field), without
@@ -122,7 +106,7 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
   // A name listed again adds nothing (its accounts attach to the first),
   // so it is kept once: a list of millions of empty lines is one domain.
   std::unordered_set<std::string_view> listed;
-  ForEachLine(domain_text, [&](std::string_view line) {
+  ForEachLineOfAnyEnd(domain_text, [&](std::string_view line) {
     if (!listed.insert(line).second) return;
     if (line.find('\0') != std::string_view::npos) {
       // The target keeps names as C strings: the name would be cut at the
@@ -151,7 +135,7 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
   ConvertUtf8List(code_page, &text);
   PasswordMode mode = host->GetPasswordMode();
   bool ok = true;
-  ForEachLine(text, [&](std::string_view line) {
+  ForEachLineOfAnyEnd(text, [&](std::string_view line) {
     if (!ok) return;
     std::string_view fields[4];
     size_t field_count = CutAccountFields(line, fields);

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "config/field_text.h"
+#include "util/ascii.h"
 #include "util/name_ops.h"
 
 namespace vm {
@@ -53,15 +54,10 @@ std::string FolderListPath(const std::string& box) {
 
 std::vector<std::string> FolderListNames(std::string_view text) {
   std::vector<std::string> names;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachLine(text, [&](std::string_view line) {
     names.emplace_back(line.substr(0, line.find('\t')));
-    start = end + 1;
-  }
+    return true;
+  });
   return names;
 }
 

@@ -52,6 +52,38 @@ inline bool EndsWithIgnoringAsciiCase(std::string_view text,
                                  suffix);
 }
 
+// Calls fn(line) for each line of `text` ended by LF or CR LF, the line
+// end removed (a CR alone stays in its line, as in the server's index
+// files); a final line end adds no empty line. fn returns false to stop.
+template <typename Fn>
+void ForEachLine(std::string_view text, Fn fn) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!fn(line)) return;
+    start = end + 1;
+  }
+}
+
+// As ForEachLine, but CR alone ends a line too, as in lists made by
+// editors on every system; fn returns nothing.
+template <typename Fn>
+void ForEachLineOfAnyEnd(std::string_view text, Fn fn) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    fn(text.substr(start, end - start));
+    start = end + 1;
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') {
+      ++start;
+    }
+  }
+}
+
 }  // namespace vm
 
 #endif  // VM_UTIL_ASCII_H_

@@ -32,18 +32,13 @@ bool MigrationApp::StartUp() {
   // The skeletons are written through the directory exactly as the registry
   // gave it, before trimming, but only once every check has passed.
   const std::string untrimmed_target = state_.target_dir;
-  state_.source_dir = TrimDirectory(state_.source_dir);
-  state_.target_dir = TrimDirectory(state_.target_dir);
+  SettleDirectories(fs_, code_page_, &state_);
 
   std::string message;
   if (!CheckInstallations(fs_, state_, texts_, &message)) {
     shell_->ShowMessage(message);
     return false;
   }
-  FindSourceMailDir(&state_);
-  FindTargetMailDir(fs_, code_page_, &state_);
-  state_.source_mail_dir = TrimDirectory(state_.source_mail_dir);
-  state_.target_mail_dir = TrimDirectory(state_.target_mail_dir);
   switch (FindPathOverlap(fs_, state_)) {
     case PathOverlap::kTargetInSource:
       shell_->ShowMessage(texts_.target_in_source);
