@@ -288,7 +288,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   if (options.changes_only) host.filter_ = &filter;
   RunRecord record(
       options.changes_only ? static_cast<RunObserver*>(&filter) : meter.get(),
-      fs);
+      fs, NameOps(code_page->LeadBytes()));
   RunFiles files(p, io, started);
 
   // From here on the run writes. An interrupt stops it where it is: what

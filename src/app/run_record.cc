@@ -6,18 +6,6 @@
 
 namespace vm {
 
-namespace {
-
-// Matches an account's final word with its line of the source lists; the
-// domain as the steps spell it may differ in letter case.
-std::string AccountKey(const std::string& user, const std::string& domain) {
-  std::string key = user + '\n';
-  for (char c : domain) key += c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
-  return key;
-}
-
-}  // namespace
-
 void FolderRecord::Add(const FolderRecord& other) {
   counts.messages += other.counts.messages;
   counts.bytes += other.counts.bytes;
@@ -208,6 +196,11 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
   record->checked = checked;
   record->missing = missing;
   record->different = different;
+}
+
+std::string RunRecord::AccountKey(const std::string& user,
+                                  const std::string& domain) const {
+  return user + '\n' + names_.Fold(domain);
 }
 
 void RunRecord::CopyStopped(RunRecord* stopped) const {

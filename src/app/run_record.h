@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "migrate/run_observer.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
@@ -49,13 +50,17 @@ struct DomainRecordOutcome {
 // Everything the steps reported, in run order, for the plan and the report;
 // a later word (a grouped save that failed) replaces the earlier one. Passes
 // every call on to `next` (the --changes-only filter, the progress line),
-// when given. Paths are kept as `paths` shows them, when given.
+// when given. Paths are kept as `paths` shows them, when given; domains
+// compare as `names` folds them.
 // Thread-safe, so that an interrupt can take a copy while the run goes on.
 class RunRecord : public RunObserver {
  public:
   explicit RunRecord(RunObserver* next = nullptr,
-                     const FileSystem* paths = nullptr)
-      : next_(next != nullptr ? next : &null_observer_), paths_(paths) {}
+                     const FileSystem* paths = nullptr,
+                     const NameOps& names = NameOps())
+      : next_(next != nullptr ? next : &null_observer_),
+        paths_(paths),
+        names_(names) {}
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnDomain(const std::string& name, DomainOutcome outcome) override;
@@ -88,6 +93,11 @@ class RunRecord : public RunObserver {
   void CopyStopped(RunRecord* stopped) const;
 
  private:
+  // Matches an account's final word with its line of the source lists; the
+  // domain as the steps spell it may differ in letter case.
+  std::string AccountKey(const std::string& user,
+                         const std::string& domain) const;
+
   // The account a verification is about: the next one of that name after
   // the one verified last, so that an account listed twice is found twice.
   AccountRecord* VerifiedAccount(const std::string& user,
@@ -96,6 +106,7 @@ class RunRecord : public RunObserver {
   RunObserver null_observer_;
   RunObserver* next_;
   const FileSystem* paths_;
+  const NameOps names_;
   mutable std::mutex mutex_;
   std::vector<DomainRecordOutcome> domains_;
   std::vector<AccountRecord> accounts_;

@@ -225,7 +225,7 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
       overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
-      record_(&progress_) {}
+      record_(&progress_, nullptr, NameOps(env.code_page->LeadBytes())) {}
 
 std::string RunSession::A(const std::string& utf8) const {
   return env_.code_page->ToAnsi(utf8);

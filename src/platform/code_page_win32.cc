@@ -6,30 +6,23 @@
 #include <cstdlib>
 
 #include "platform/code_page_win32.h"
+#include "util/ascii.h"
 
 namespace vm {
 namespace {
 
-std::string Upper(const std::string& text) {
-  std::string result = text;
-  for (char& c : result) {
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return result;
-}
-
 // Maps the names the front ends accept to Windows code page numbers; 0 when
 // the name is not known.
 UINT CodePageNumber(const std::string& name) {
-  std::string upper = Upper(name);
-  if (upper.empty()) return GetACP();
-  if (upper == "GBK" || upper == "GB2312" || upper == "CP936") return 936;
-  if (upper == "UTF-8" || upper == "UTF8") return CP_UTF8;
-  if (upper == "BIG5" || upper == "CP950") return 950;
-  if (upper == "SHIFT_JIS" || upper == "CP932") return 932;
-  if (upper == "LATIN1" || upper == "ISO-8859-1" || upper == "CP1252")
+  const std::string lower = AsciiLowered(name);
+  if (lower.empty()) return GetACP();
+  if (lower == "gbk" || lower == "gb2312" || lower == "cp936") return 936;
+  if (lower == "utf-8" || lower == "utf8") return CP_UTF8;
+  if (lower == "big5" || lower == "cp950") return 950;
+  if (lower == "shift_jis" || lower == "cp932") return 932;
+  if (lower == "latin1" || lower == "iso-8859-1" || lower == "cp1252")
     return 1252;
-  std::string digits = upper.rfind("CP", 0) == 0 ? upper.substr(2) : upper;
+  std::string digits = lower.rfind("cp", 0) == 0 ? lower.substr(2) : lower;
   if (digits.empty() || digits.size() > 5) return 0;
   for (char c : digits) {
     if (!std::isdigit(static_cast<unsigned char>(c))) return 0;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/posix_io.h"
+#include "util/ascii.h"
 
 namespace vm {
 
@@ -29,7 +30,7 @@ std::string FoldedNameCache::Find(const std::string& dir_or_empty,
     }
   }
   it->second.used = ++uses_;
-  auto found = it->second.names.find(Fold(name));
+  auto found = it->second.names.find(AsciiLowered(name));
   return found == it->second.names.end() ? "" : found->second;
 }
 
@@ -63,7 +64,7 @@ bool FoldedNameCache::Created(const std::string& native,
   Listing& listing = it->second;
   if (listing.creating > 0) --listing.creating;
   listing.SetStat(st);
-  std::string& known = listing.names[Fold(name)];
+  std::string& known = listing.names[AsciiLowered(name)];
   if (known.empty()) ++names_;
   if (known.empty() || name < known) known = name;
   return true;
@@ -90,13 +91,6 @@ void FoldedNameCache::Drop(Listings::iterator it) {
   dirs_.erase(it);
 }
 
-std::string FoldedNameCache::Fold(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
                                                const struct stat& st) {
   Listing listing;
@@ -107,7 +101,7 @@ FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
   while (struct dirent* ent = ::readdir(handle.get())) {
     std::string name = ent->d_name;
     if (name == "." || name == "..") continue;
-    std::string& known = listing.names[Fold(name)];
+    std::string& known = listing.names[AsciiLowered(name)];
     if (known.empty() || name < known) known = name;
   }
   return listing;

@@ -81,7 +81,6 @@ class FoldedNameCache {
   // none was dropped.
   bool DropLeastRecent(Listings::iterator keep, uint64_t spared);
   void Drop(Listings::iterator it);
-  static std::string Fold(std::string s);
   static Listing Read(const std::string& dir, const struct stat& st);
 
   mutable std::mutex mutex_;

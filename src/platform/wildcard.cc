@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "util/ascii.h"
+
 namespace vm {
 namespace {
 
@@ -15,14 +17,12 @@ size_t CharLength(std::string_view s, size_t pos, const NameOps* names) {
   return pos + len <= s.size() ? len : s.size() - pos;
 }
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
-
 bool SameChar(std::string_view a, size_t a_pos, size_t a_len,
               std::string_view b, size_t b_pos, size_t b_len) {
   if (a_len != b_len) return false;
   // Only single-byte characters fold: the second byte of a double-byte
   // character may look like an ASCII letter without being one.
-  if (a_len == 1) return Fold(a[a_pos]) == Fold(b[b_pos]);
+  if (a_len == 1) return AsciiLower(a[a_pos]) == AsciiLower(b[b_pos]);
   for (size_t i = 0; i < a_len; ++i) {
     if (a[a_pos + i] != b[b_pos + i]) return false;
   }
