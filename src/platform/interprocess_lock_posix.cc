@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/interprocess_lock.h"
 
 namespace vm {
@@ -113,19 +114,18 @@ class FlockLock : public InterprocessLock {
     }
     // flock cannot wait with a time limit: it is tried again, at first
     // often, so that a lock held for a moment costs little.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(millis);
-    std::chrono::microseconds pause(200);
+    const Clock* clock = SystemClock();
+    const int64_t deadline = clock->MonotonicMicros() + millis * 1000;
+    int64_t pause = 200;
     for (;;) {
       if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
       if (errno == EINTR) continue;
       if (errno != EWOULDBLOCK) return LockResult::kFailed;
-      const Clock::time_point now = Clock::now();
+      const int64_t now = clock->MonotonicMicros();
       if (now >= deadline) return LockResult::kBusy;
       std::this_thread::sleep_for(
-          std::min<Clock::duration>(pause, deadline - now));
-      pause = std::min(pause * 2, std::chrono::microseconds(20000));
+          std::chrono::microseconds(std::min(pause, deadline - now)));
+      pause = std::min<int64_t>(pause * 2, 20000);
     }
   }
 
