@@ -98,7 +98,7 @@ FolderCopier::FolderCopier(FileSystem* fs, const Texts& texts,
 void FolderCopier::Copy(const SourceFolder& folder,
                         const std::string& in_progress,
                         const std::string& done_text, bool with_count,
-                        const std::string& target_folder,
+                        const std::string& target_folder, bool folder_made,
                         MailboxTally* mailbox) {
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
@@ -143,7 +143,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
   // (a link is not followed) is a line and gets no copy: each message
   // fails, and a later run tries again.
   std::vector<DirEntry> held;
-  const bool made = fs_->CreateDir(target_folder, nullptr);
+  const bool made = folder_made || fs_->CreateDir(target_folder, nullptr);
   if (made) {
     fs_->List(target_folder + "\\*", &held);
   } else {

@@ -45,11 +45,13 @@ class FolderCopier {
 
   // Logs the in-progress line, lists `folder` and hands its copies into
   // `target_folder` to the workers. Its done line is `done_text`, with
-  // " <count>!" appended when `with_count`. `mailbox` must outlive the
-  // folder's piece.
+  // " <count>!" appended when `with_count`. The target folder is made
+  // unless `folder_made` says this run has just made it. `mailbox` must
+  // outlive the folder's piece.
   void Copy(const SourceFolder& folder, const std::string& in_progress,
             const std::string& done_text, bool with_count,
-            const std::string& target_folder, MailboxTally* mailbox);
+            const std::string& target_folder, bool folder_made,
+            MailboxTally* mailbox);
 
   // Failure lines the released folders wrote.
   int failure_lines() const { return failure_lines_; }

@@ -164,10 +164,9 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   SettleBox(target_box);
 
-  // The store itself may be a link to where the server keeps it, which
-  // CreateDir does not take for a directory: making the mailbox decides.
-  fs_->CreateDir(options_.target_mail_dir, nullptr);
-  if (!fs_->CreateDir(target_box, nullptr)) {
+  // The mailbox its mark was just made in needs no second making.
+  marks_.MakeStore();
+  if (!marks_.JustMade(target_box) && !fs_->CreateDir(target_box, nullptr)) {
     LogFailure(texts_.mailbox_dir_failed + target_box);
     return false;
   }
@@ -180,20 +179,22 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   mailbox->tally.resume = resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
-  MakeFolders(target_box, mailbox.get());
-  MigrateFolders(source_box, target_box, mailbox.get());
+  const std::vector<bool> made = MakeFolders(target_box, mailbox.get());
+  MigrateFolders(source_box, target_box, made, mailbox.get());
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
   return true;
 }
 
-void MailboxMigrator::MakeFolders(const std::string& target_box,
-                                  Mailbox* mailbox) {
-  // A standard folder is made again, and a failure reported, where it is
-  // copied; Spam, which no source folder fills, is reported here.
+std::vector<bool> MailboxMigrator::MakeFolders(const std::string& target_box,
+                                               Mailbox* mailbox) {
+  // A standard folder that cannot be made is tried again, and a failure
+  // reported, where it is copied; Spam, which no source folder fills, is
+  // reported here.
+  std::vector<bool> made;
   for (const SourceFolder& folder : StandardFolders(std::string())) {
-    fs_->CreateDir(target_box + "\\" + folder.target, nullptr);
+    made.push_back(fs_->CreateDir(target_box + "\\" + folder.target, nullptr));
   }
   const std::string spam = target_box + "\\Spam";
   if (!fs_->CreateDir(spam, nullptr)) {
@@ -201,16 +202,18 @@ void MailboxMigrator::MakeFolders(const std::string& target_box,
                fs_->DisplayPath(spam));
     ++mailbox->tally.failed;
   }
+  return made;
 }
 
 void MailboxMigrator::MigrateFolders(const std::string& source_box,
                                      const std::string& target_box,
+                                     const std::vector<bool>& made,
                                      Mailbox* mailbox) {
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
-    copier_->Copy(folders[i], texts_.standard_in_progress[i],
-                  texts_.standard_done[i], true,
-                  target_box + "\\" + folders[i].target, &mailbox->tally);
+    copier_->Copy(
+        folders[i], texts_.standard_in_progress[i], texts_.standard_done[i],
+        true, target_box + "\\" + folders[i].target, made[i], &mailbox->tally);
   }
   MigrateUserFolders(source_box, target_box, mailbox);
 }
@@ -234,9 +237,10 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   // reported where the folder is copied, which makes it again). The folder
   // number is the line number, so a refused line still uses up its number.
   const std::vector<std::string> names = FolderListNames(text);
-  for (const std::string& name : names) {
-    if (IsSafeDirectoryName(name, options_.names)) {
-      fs_->CreateDir(target_box + "\\" + name, nullptr);
+  std::vector<bool> made(names.size(), false);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (IsSafeDirectoryName(names[i], options_.names)) {
+      made[i] = fs_->CreateDir(target_box + "\\" + names[i], nullptr);
     }
   }
 
@@ -263,7 +267,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     }
     copier_->Copy(folder, indent + name + texts_.user_folder_in_progress,
                   indent + name + texts_.user_folder_done, false,
-                  target_box + "\\" + name, &mailbox->tally);
+                  target_box + "\\" + name, made[i], &mailbox->tally);
   }
 }
 

@@ -156,11 +156,14 @@ class MailboxMigrator {
   class MailboxEnd;
 
   std::string SourceBox(const std::string& user) const;
-  // Makes the target folders of a mailbox: the standard ones and Spam. A
-  // folder that cannot be made is a failure line.
-  void MakeFolders(const std::string& target_box, Mailbox* mailbox);
+  // Makes the target folders of a mailbox: the standard ones and Spam.
+  // Spam that cannot be made is a failure line. Returns which standard
+  // folders were made.
+  std::vector<bool> MakeFolders(const std::string& target_box,
+                                Mailbox* mailbox);
   void MigrateFolders(const std::string& source_box,
-                      const std::string& target_box, Mailbox* mailbox);
+                      const std::string& target_box,
+                      const std::vector<bool>& made, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
                           const std::string& target_box, Mailbox* mailbox);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);

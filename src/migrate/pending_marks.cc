@@ -25,12 +25,21 @@ PendingMarks::~PendingMarks() {
   if (flushing_ != nullptr) flushing_->thread.join();
 }
 
-bool PendingMarks::Mark(const std::string& box, bool sync) {
-  // The store itself may be a link to where the server keeps it, which
-  // CreateDir does not take for a directory: making the mailbox decides.
+void PendingMarks::MakeStore() {
+  if (store_made_) return;
   fs_->CreateDir(target_mail_dir_, nullptr);
-  return fs_->CreateDir(box, nullptr) &&
-         fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr);
+  store_made_ = true;
+}
+
+bool PendingMarks::Mark(const std::string& box, bool sync) {
+  MakeStore();
+  last_made_.clear();
+  if (!fs_->CreateDir(box, nullptr) ||
+      !fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr)) {
+    return false;
+  }
+  last_made_ = box;
+  return true;
 }
 
 bool PendingMarks::IsMarked(const std::string& box, bool* sync) {

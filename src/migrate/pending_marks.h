@@ -35,6 +35,12 @@ class PendingMarks {
   // Makes the mailbox directory `box` (in the mail store) and its mark;
   // false when either cannot be written.
   bool Mark(const std::string& box, bool sync);
+  // Whether `box` is the mailbox the last Mark made.
+  bool JustMade(const std::string& box) const { return box == last_made_; }
+  // Makes the mail store once per run. The store itself may be a link to
+  // where the server keeps it, which CreateDir does not take for a
+  // directory, so the result is not looked at: making a mailbox decides.
+  void MakeStore();
   // Whether `box` has a mark; *sync (when non-null) tells whether it was
   // made for a sync.
   bool IsMarked(const std::string& box, bool* sync);
@@ -70,6 +76,8 @@ class PendingMarks {
   // Complete mailboxes waiting for the flush that lets their marks go.
   std::vector<std::string> unflushed_;
   uint64_t unflushed_bytes_ = 0;
+  bool store_made_ = false;
+  std::string last_made_;
 };
 
 }  // namespace vm

@@ -168,6 +168,7 @@ class PosixFileSystem : public FileSystem {
                "cannot create " + DisplayPath(path));
       return false;
     }
+    folded_names_.MadeEmpty(native);
     struct stat parent;
     if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
       if (::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {

@@ -70,6 +70,21 @@ bool FoldedNameCache::Created(const std::string& native,
   return true;
 }
 
+void FoldedNameCache::MadeEmpty(const std::string& native) {
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return;
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto [it, inserted] = dirs_.try_emplace(native);
+  if (!inserted) {
+    names_ -= it->second.names.size();
+    it->second = Listing();
+  }
+  it->second.SetStat(st);
+  it->second.used = ++uses_;
+  while (dirs_.size() > kMaxDirs && DropLeastRecent(it, 0)) {
+  }
+}
+
 bool FoldedNameCache::DropLeastRecent(Listings::iterator keep,
                                       uint64_t spared) {
   auto oldest = dirs_.end();

@@ -45,6 +45,11 @@ class FoldedNameCache {
   // its directory cannot be looked at, else `dir` is the directory's status.
   bool Created(const std::string& native, struct stat* dir_status);
 
+  // Records the directory this process has just made at `native` as empty,
+  // so that creating its first entries reads nothing: a new mailbox's
+  // folders would otherwise each be read once, for nothing.
+  void MadeEmpty(const std::string& native);
+
   // How many listings are kept (for tests).
   size_t listings() const {
     std::lock_guard<std::mutex> guard(mutex_);

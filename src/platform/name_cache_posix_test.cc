@@ -40,9 +40,12 @@ class NameCacheTest : public testing::Test {
 };
 
 // Catches a cache that keeps a listing after another program changed the
-// directory: the new name must be found, the removed one no longer.
+// directory: the new name must be found, the removed one no longer; a
+// directory recorded as made empty included.
 TEST_F(NameCacheTest, SeesAChangeByAnotherProgram) {
   const std::string dir = Dir("d");
+  cache_.MadeEmpty(dir);
+  EXPECT_EQ(cache_.Find(dir, "old.txt"), "");
   std::ofstream(dir + "/Old.TXT").put('x');
   Touch(dir, 1000);
   EXPECT_EQ(cache_.Find(dir, "old.txt"), "Old.TXT");
