@@ -99,13 +99,13 @@ void FolderCopier::Copy(const SourceFolder& folder,
                         const std::string& in_progress,
                         const std::string& done_text, bool with_count,
                         const std::string& target_folder, bool folder_made,
-                        MailboxTally* mailbox) {
+                        const MailboxListing& box, MailboxTally* mailbox) {
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
   const std::string& indent = texts_.folder_indent;
 
-  std::vector<DirEntry> entries;
-  if (!fs_->List(folder.pattern, &entries)) {
+  const std::vector<DirEntry> entries = box.FilesOf(folder, names_);
+  if (!box.listed) {
     // A folder that does not exist is empty; one that exists and cannot be
     // listed (or whose listing broke off) is not: what was found is still
     // copied.
@@ -128,7 +128,8 @@ void FolderCopier::Copy(const SourceFolder& folder,
 
   // One read of the index gives the flag of every message of the folder.
   std::vector<bool> sized(names.size(), false);
-  if (!names.empty() && fs_->Exists(folder.index)) {
+  if (!names.empty() && (box.listed ? box.Holds(folder.index, names_)
+                                    : fs_->Exists(folder.index))) {
     std::string index;
     if (fs_->ReadFile(folder.index, &index, nullptr)) {
       sized = SizeFlagsFromIndex(index, names);

@@ -43,15 +43,16 @@ class FolderCopier {
   FolderCopier(const FolderCopier&) = delete;
   FolderCopier& operator=(const FolderCopier&) = delete;
 
-  // Logs the in-progress line, lists `folder` and hands its copies into
-  // `target_folder` to the workers. Its done line is `done_text`, with
+  // Logs the in-progress line, takes the files of `folder` from `box` (the
+  // listing of its mailbox) and hands their copies into `target_folder` to
+  // the workers. Its done line is `done_text`, with
   // " <count>!" appended when `with_count`. The target folder is made
   // unless `folder_made` says this run has just made it. `mailbox` must
   // outlive the folder's piece.
   void Copy(const SourceFolder& folder, const std::string& in_progress,
             const std::string& done_text, bool with_count,
             const std::string& target_folder, bool folder_made,
-            MailboxTally* mailbox);
+            const MailboxListing& box, MailboxTally* mailbox);
 
   // Failure lines the released folders wrote.
   int failure_lines() const { return failure_lines_; }

@@ -209,20 +209,26 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
                                      const std::string& target_box,
                                      const std::vector<bool>& made,
                                      Mailbox* mailbox) {
+  const MailboxListing box(fs_, source_box);
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
-    copier_->Copy(
-        folders[i], texts_.standard_in_progress[i], texts_.standard_done[i],
-        true, target_box + "\\" + folders[i].target, made[i], &mailbox->tally);
+    copier_->Copy(folders[i], texts_.standard_in_progress[i],
+                  texts_.standard_done[i], true,
+                  target_box + "\\" + folders[i].target, made[i], box,
+                  &mailbox->tally);
   }
-  MigrateUserFolders(source_box, target_box, mailbox);
+  MigrateUserFolders(source_box, target_box, box, mailbox);
 }
 
 void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
                                          const std::string& target_box,
+                                         const MailboxListing& box,
                                          Mailbox* mailbox) {
   std::string list_path = FolderListPath(source_box);
-  if (!fs_->Exists(list_path)) return;
+  if (box.listed ? !box.Holds(list_path, options_.names)
+                 : !fs_->Exists(list_path)) {
+    return;
+  }
   std::string text;
   if (!fs_->ReadFile(list_path, &text, nullptr)) {
     // The user-made folders cannot be known: say so rather than leave
@@ -252,12 +258,12 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
       if (name.empty()) {
         // A blank line names no folder; it matters only when messages
         // carry its number.
-        std::vector<DirEntry> entries;
-        bool listed = fs_->List(folder.pattern, &entries);
-        if (listed && std::none_of(entries.begin(), entries.end(),
-                                   [](const DirEntry& entry) {
-                                     return !entry.is_directory;
-                                   })) {
+        const std::vector<DirEntry> entries =
+            box.FilesOf(folder, options_.names);
+        if (box.listed && std::none_of(entries.begin(), entries.end(),
+                                       [](const DirEntry& entry) {
+                                         return !entry.is_directory;
+                                       })) {
           continue;
         }
       }
@@ -267,7 +273,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     }
     copier_->Copy(folder, indent + name + texts_.user_folder_in_progress,
                   indent + name + texts_.user_folder_done, false,
-                  target_box + "\\" + name, made[i], &mailbox->tally);
+                  target_box + "\\" + name, made[i], box, &mailbox->tally);
   }
 }
 

@@ -165,7 +165,8 @@ class MailboxMigrator {
                       const std::string& target_box,
                       const std::vector<bool>& made, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
-                          const std::string& target_box, Mailbox* mailbox);
+                          const std::string& target_box,
+                          const MailboxListing& box, Mailbox* mailbox);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "config/field_text.h"
+#include "platform/wildcard.h"
 #include "util/ascii.h"
 #include "util/name_ops.h"
 
@@ -37,6 +38,30 @@ std::vector<SourceFolder> StandardFolders(const std::string& box) {
 SourceFolder UserFolder(const std::string& box, size_t number,
                         const std::string& name) {
   return FolderOf(box, std::to_string(number), name);
+}
+
+MailboxListing::MailboxListing(FileSystem* fs, const std::string& box) {
+  listed = fs->List(box + "\\*", &entries);
+}
+
+std::vector<DirEntry> MailboxListing::FilesOf(const SourceFolder& folder,
+                                              const NameOps& names) const {
+  const std::string_view wildcard =
+      std::string_view(folder.pattern).substr(folder.dir.size() + 1);
+  std::vector<DirEntry> files;
+  for (const DirEntry& entry : entries) {
+    if (WildcardMatch(wildcard, entry.name, names)) files.push_back(entry);
+  }
+  return files;
+}
+
+bool MailboxListing::Holds(const std::string& path,
+                           const NameOps& names) const {
+  const std::string name = path.substr(path.find_last_of('\\') + 1);
+  for (const DirEntry& entry : entries) {
+    if (names.EqualsIgnoringCase(entry.name, name)) return true;
+  }
+  return false;
 }
 
 std::string SourceMailDir(const std::string& source_dir) {

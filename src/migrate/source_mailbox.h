@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+#include "util/name_ops.h"
+
 namespace vm {
 
 // The layout of the source mail store, the one place that spells it out
@@ -41,6 +44,26 @@ std::vector<SourceFolder> StandardFolders(const std::string& box);
 // target folder `name`.
 SourceFolder UserFolder(const std::string& box, size_t number,
                         const std::string& name);
+
+// One listing of a mailbox directory, which every folder of the mailbox
+// takes its files from: reading the directory once per folder would cost
+// time growing with folders times messages.
+struct MailboxListing {
+  // Lists `box`; `listed` is false when it cannot be (fully) listed, and
+  // `entries` then hold what was found.
+  MailboxListing(FileSystem* fs, const std::string& box);
+
+  // The entries a listing of `folder.pattern` gives, in listing order.
+  std::vector<DirEntry> FilesOf(const SourceFolder& folder,
+                                const NameOps& names) const;
+  // Whether the mailbox holds an entry named as the last component of
+  // `path`, a name of ASCII characters (letter case aside, as the file
+  // system finds it).
+  bool Holds(const std::string& path, const NameOps& names) const;
+
+  bool listed = false;
+  std::vector<DirEntry> entries;
+};
 
 // The source mail directory of an installation, and one account's mailbox.
 std::string SourceMailDir(const std::string& source_dir);
