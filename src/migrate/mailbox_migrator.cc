@@ -80,8 +80,12 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
     }
   }
   read_ahead_.reset();
-  read_ahead_ = std::make_unique<ReadAhead>(fs_, std::move(boxes),
-                                            kReadAheadBoxes, kReadAheadThreads);
+  // Cold message files are read many at once instead of one per copy,
+  // unless the copies clone them without reading.
+  const bool messages = !fs_->CopiesShareBlocks(
+      SourceMailDir(options_.source_dir), options_.target_mail_dir);
+  read_ahead_ = std::make_unique<ReadAhead>(
+      fs_, std::move(boxes), kReadAheadBoxes, kReadAheadThreads, messages);
 }
 
 std::string MailboxMigrator::SourceBox(const std::string& user) const {

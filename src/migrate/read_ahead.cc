@@ -17,8 +17,11 @@ constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
 }  // namespace
 
 ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
-                     size_t window, int threads)
-    : fs_(fs), boxes_(std::move(boxes)), window_(std::max<size_t>(1, window)) {
+                     size_t window, int threads, bool messages)
+    : fs_(fs),
+      boxes_(std::move(boxes)),
+      messages_(messages),
+      window_(std::max<size_t>(1, window)) {
   for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
   const size_t count = static_cast<size_t>(std::max(1, threads));
   for (size_t first = 0; first < count && first < boxes_.size(); ++first) {
@@ -69,6 +72,13 @@ void ReadAhead::ReadBox(const std::string& box) {
       continue;
     }
     fs_->ReadFile(entry.path, &text, nullptr);
+  }
+  if (!messages_) return;
+  for (const DirEntry& entry : entries) {
+    if (!entry.is_directory && !entry.is_special && entry.size > 0 &&
+        IsMessageFileName(entry.name)) {
+      fs_->Prefetch(entry.path);
+    }
   }
 }
 

@@ -22,8 +22,10 @@ class ReadAhead {
  public:
   // `boxes` are the source mailbox directories in the order the run visits
   // them; none is read more than `window` places past the last one reached.
+  // With `messages`, the message files are asked to be read in the
+  // background too, for copies that read them.
   ReadAhead(FileSystem* fs, std::vector<std::string> boxes, size_t window,
-            int threads);
+            int threads, bool messages);
   // Stops the threads; what they are reading is finished first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -38,6 +40,7 @@ class ReadAhead {
 
   FileSystem* fs_;
   const std::vector<std::string> boxes_;
+  const bool messages_;
   std::unordered_map<std::string, size_t> places_;
   const size_t window_;
   std::mutex mutex_;

@@ -25,6 +25,10 @@ class ListingFileSystem : public MemFileSystem {
     changed_.notify_all();
     return ok;
   }
+  void Prefetch(const std::string& path) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    prefetched_.insert(path);
+  }
   // False when the read-ahead stalls instead of reaching `count`.
   bool WaitForListed(size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -35,38 +39,55 @@ class ListingFileSystem : public MemFileSystem {
     std::lock_guard<std::mutex> lock(mutex_);
     return listed_;
   }
+  std::set<std::string> prefetched() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return prefetched_;
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::set<std::string> listed_;
+  std::set<std::string> prefetched_;
 };
 
 // Reads stay within the window past the run's place, and bring in the
-// indexes but not the messages.
+// indexes but not the messages; those are only asked to be prefetched, when
+// the copies read them, and nothing else is: not an index, an empty
+// message, a folder or a file that is no message.
 TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
-  ListingFileSystem fs;
-  std::vector<std::string> boxes;
-  std::set<std::string> expected;
-  ASSERT_TRUE(fs.CreateDir("C:\\m", nullptr));
-  for (int i = 0; i < 20; ++i) {
-    boxes.push_back("C:\\m\\u" + std::to_string(100 + i));
-    ASSERT_TRUE(fs.CreateDir(boxes.back(), nullptr));
-    if (i < 14) expected.insert(boxes.back());
+  for (bool messages : {false, true}) {
+    ListingFileSystem fs;
+    std::vector<std::string> boxes;
+    std::set<std::string> expected;
+    ASSERT_TRUE(fs.CreateDir("C:\\m", nullptr));
+    for (int i = 0; i < 20; ++i) {
+      boxes.push_back("C:\\m\\u" + std::to_string(100 + i));
+      ASSERT_TRUE(fs.CreateDir(boxes.back(), nullptr));
+      if (i < 14) expected.insert(boxes.back());
+    }
+    ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\__r_in.ini", "index", nullptr));
+    for (const char* name : {"1.in", "2.SED", "3.7", "4.in", "notes.txt"}) {
+      ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\" + name,
+                               name[0] == '4' ? "" : "message", nullptr));
+    }
+    ASSERT_TRUE(fs.CreateDir(boxes[0] + "\\5.in", nullptr));
+    ASSERT_TRUE(fs.WriteFile(boxes[19] + "\\6.in", "message", nullptr));
+    {
+      ReadAhead ahead(&fs, boxes, 4, 2, messages);
+      ASSERT_TRUE(fs.WaitForListed(4));
+      ahead.Reached(boxes[10]);
+      ahead.Reached(boxes[3]);  // never back
+      ahead.Reached("C:\\m\\other");
+      ASSERT_TRUE(fs.WaitForListed(14));
+    }
+    EXPECT_EQ(fs.listed(), expected);
+    EXPECT_EQ(fs.ReadCount(boxes[0] + "\\__r_in.ini"), 1);
+    EXPECT_EQ(fs.ReadCount(boxes[0] + "\\1.in"), 0);
+    const std::set<std::string> prefetched = {
+        boxes[0] + "\\1.in", boxes[0] + "\\2.SED", boxes[0] + "\\3.7"};
+    EXPECT_EQ(fs.prefetched(), messages ? prefetched : std::set<std::string>());
   }
-  ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\__r_in.ini", "index", nullptr));
-  ASSERT_TRUE(fs.WriteFile(boxes[0] + "\\1.in", "message", nullptr));
-  {
-    ReadAhead ahead(&fs, boxes, 4, 2);
-    ASSERT_TRUE(fs.WaitForListed(4));
-    ahead.Reached(boxes[10]);
-    ahead.Reached(boxes[3]);  // never back
-    ahead.Reached("C:\\m\\other");
-    ASSERT_TRUE(fs.WaitForListed(14));
-  }
-  EXPECT_EQ(fs.listed(), expected);
-  EXPECT_EQ(fs.ReadCount(boxes[0] + "\\__r_in.ini"), 1);
-  EXPECT_EQ(fs.ReadCount(boxes[0] + "\\1.in"), 0);
 }
 
 }  // namespace

@@ -108,6 +108,21 @@ class FileSystem {
   // a power cut. False (with the reason) when that cannot be done.
   virtual bool SyncVolume(const std::string& path, std::string* error) = 0;
 
+  // Asks for the regular file `path` to be read into memory in the
+  // background, ahead of a copy that reads it, so that the disk works on
+  // many files at once; does nothing where that is not offered. Changes
+  // nothing a reader sees.
+  virtual void Prefetch(const std::string& /*path*/) {}
+
+  // Whether copies from the directory `from` into `to` (or the nearest
+  // existing directory above it) share the source's blocks instead of
+  // reading them, as on one copy-on-write volume: prefetching the source
+  // is then wasted work.
+  virtual bool CopiesShareBlocks(const std::string& /*from*/,
+                                 const std::string& /*to*/) {
+    return false;
+  }
+
   // Removes one file; true when it is gone (also when it never existed).
   virtual bool RemoveFile(const std::string& path, std::string* error) = 0;
 

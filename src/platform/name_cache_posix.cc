@@ -50,12 +50,12 @@ bool FoldedNameCache::Created(const std::string& native,
                               struct stat* dir_status) {
   std::string dir = DirName(native);
   std::string name = native.substr(native.find_last_of('/') + 1);
-  std::lock_guard<std::mutex> guard(mutex_);
-  auto it = dirs_.find(dir);
-  if (it == dirs_.end() && dir_status == nullptr) return true;
+  // Looked at outside the lock, which every thread creating files takes.
   struct stat st;
   const bool found = ::stat(dir.c_str(), &st) == 0;
   if (found && dir_status != nullptr) *dir_status = st;
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = dirs_.find(dir);
   if (it == dirs_.end()) return found;
   if (!found) {
     Drop(it);

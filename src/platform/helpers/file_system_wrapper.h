@@ -48,6 +48,11 @@ class FileSystemWrapper : public FileSystem {
             std::vector<DirEntry>* entries) override {
     return base_->List(pattern, entries);
   }
+  void Prefetch(const std::string& path) override { base_->Prefetch(path); }
+  bool CopiesShareBlocks(const std::string& from,
+                         const std::string& to) override {
+    return base_->CopiesShareBlocks(from, to);
+  }
   bool SyncVolume(const std::string& path, std::string* error) override {
     return base_->SyncVolume(path, error);
   }

@@ -41,6 +41,8 @@ class OverlayFileSystem : public FileSystemWrapper {
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path, std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
+  // Nothing is copied: nothing is worth reading ahead.
+  void Prefetch(const std::string& /*path*/) override {}
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;
 
