@@ -27,7 +27,7 @@
 #include "platform/code_page.h"
 #include "platform/helpers/file_system_wrapper.h"
 #include "testing/mem_file_system.h"
-#include "testing/recording_host.h"
+#include "tests/support/recording_host.h"
 
 namespace vm {
 namespace {

@@ -123,8 +123,10 @@ bool ConfigFile::SavePending() {
 
 bool ConfigFile::SaveIfDue() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const int64_t wait = std::clamp(kSaveCostFactor * last_save_cost_ms_,
+                                  kGroupCommitMillis, kMaxGroupCommitMillis);
   if (pending_ == 0 ||
-      context_->clock->MonotonicMillis() - last_save_ms_ < kGroupCommitMillis) {
+      context_->clock->MonotonicMillis() - last_save_ms_ < wait) {
     return true;
   }
   return Save();
@@ -132,8 +134,10 @@ bool ConfigFile::SaveIfDue() {
 
 bool ConfigFile::Save() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const int64_t start = context_->clock->MonotonicMillis();
   bool written = WriteMerged();
   last_save_ms_ = context_->clock->MonotonicMillis();
+  last_save_cost_ms_ = last_save_ms_ - start;
   if (written) {
     pending_ = 0;
     PendingSaved();

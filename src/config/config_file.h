@@ -15,8 +15,13 @@ class FileSystem;
 struct TargetContext;
 
 // How long additions may wait in memory before a store saves them, in
-// milliseconds of run time (Clock::MonotonicMillis).
+// milliseconds of run time (Clock::MonotonicMillis), at the least. A save
+// that took long (a flush behind a volume busy with copies) makes the wait
+// kSaveCostFactor times its own time, up to kMaxGroupCommitMillis, so that
+// saving takes no more than about a tenth of the run.
 inline constexpr int64_t kGroupCommitMillis = 250;
+inline constexpr int64_t kSaveCostFactor = 9;
+inline constexpr int64_t kMaxGroupCommitMillis = 5000;
 
 // The whole content of the file; empty when it cannot be read.
 std::string ReadFileText(FileSystem* fs, const std::string& path);
@@ -72,7 +77,7 @@ class ConfigFile {
   bool SavePending();
   // SavePending, keeping the store locked for good (SharedConfigStates::Flush).
   void SavePendingAndHold();
-  // SavePending once kGroupCommitMillis have passed since the last save;
+  // SavePending once the group-commit wait has passed since the last save;
   // true when nothing was saved or the save succeeded.
   bool SaveIfDue();
   bool HasPending() const { return pending_ != 0; }
@@ -123,6 +128,7 @@ class ConfigFile {
   bool flushing_ = false;   // saving for SharedConfigStates::Flush
   int pending_ = 0;
   int64_t last_save_ms_ = 0;
+  int64_t last_save_cost_ms_ = 0;
   bool open_ = true;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/helpers/file_system_wrapper.h"
 #include "tests/support/mem_target.h"
 
 namespace vm {
@@ -16,6 +17,7 @@ class ProbeFile : public ConfigFile {
   explicit ProbeFile(TargetContext* context)
       : ConfigFile(context, "probe.cfg", "\\data\\probe.cfg", "\\probe.cfg") {}
   XmlDocument& doc() { return document_; }
+  void Add() { NoteAddition(); }
   std::string Text() const { return document_.DocumentText(); }
 };
 
@@ -106,6 +108,52 @@ TEST_F(ConfigFileTest, FailedSaveChangesNothing) {
   empty.doc().LoadText("");
   EXPECT_FALSE(empty.Save());
   EXPECT_EQ(t_.Get("probe.cfg"), kOther);
+}
+
+// A run clock in milliseconds that each save moves on by what it costs.
+class SlowSaves : public FileSystemWrapper, public Clock {
+ public:
+  explicit SlowSaves(FileSystem* base) : FileSystemWrapper(base) {}
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override {
+    now_ms += save_ms;
+    return FileSystemWrapper::ReplaceContents(path, contents, error);
+  }
+  int64_t NowSeconds() const override { return now_ms / 1000; }
+  int64_t MonotonicMicros() const override { return now_ms * 1000; }
+  int64_t now_ms = 1000;
+  int64_t save_ms = 0;
+};
+
+// A slow save (a flush behind a volume busy with copies) makes the next
+// wait nine times its time, never less than the group-commit time nor more
+// than its limit; a quick one brings the wait back.
+TEST_F(ConfigFileTest, GroupCommitWaitGrowsWithTheSaveTime) {
+  t_.Put("probe.cfg", kGood);
+  SlowSaves slow(&t_.fs);
+  TargetContext context = t_.context;
+  context.fs = &slow;
+  context.clock = &slow;
+  ProbeFile store(&context);
+  struct Step {
+    int64_t at_ms, save_ms;
+    bool saved;
+  } steps[] = {
+      {1250, 100, true},   // 250 after the load; ends at 1350: next waits 900
+      {1650, 10, false},   // 300 after
+      {2249, 10, false},   // 899 after
+      {2250, 10, true},    // ends at 2260: the next waits 250
+      {2450, 10, false},   // 190 after
+      {2510, 1000, true},  // ends at 3510: the wait stops at 5000
+      {8509, 10, false},  {8510, 10, true},
+  };
+  for (const Step& step : steps) {
+    slow.now_ms = step.at_ms;
+    slow.save_ms = step.save_ms;
+    store.Add();
+    EXPECT_TRUE(store.SaveIfDue());
+    EXPECT_EQ(store.HasPending(), !step.saved) << step.at_ms;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#ifndef VM_TESTING_RECORDING_HOST_H_
-#define VM_TESTING_RECORDING_HOST_H_
+#ifndef VM_TESTS_SUPPORT_RECORDING_HOST_H_
+#define VM_TESTS_SUPPORT_RECORDING_HOST_H_
 
 #include <string>
 #include <vector>
@@ -71,4 +71,4 @@ class RecordingHost : public RunHost {
 
 }  // namespace vm
 
-#endif  // VM_TESTING_RECORDING_HOST_H_
+#endif  // VM_TESTS_SUPPORT_RECORDING_HOST_H_
