@@ -213,7 +213,11 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
                                      const std::string& target_box,
                                      const std::vector<bool>& made,
                                      Mailbox* mailbox) {
-  const MailboxListing box(fs_, source_box);
+  // Listed ahead of the run, as a rule; else here.
+  MailboxListing box;
+  if (read_ahead_ == nullptr || !read_ahead_->Take(source_box, &box)) {
+    box = MailboxListing(fs_, source_box);
+  }
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
     copier_->Copy(folders[i], texts_.standard_in_progress[i],

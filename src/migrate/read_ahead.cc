@@ -45,8 +45,20 @@ void ReadAhead::Reached(const std::string& box) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (it->second <= reached_) return;
     reached_ = it->second;
+    kept_.erase(kept_.begin(), kept_.lower_bound(reached_));
   }
   moved_.notify_all();
+}
+
+bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
+  auto place = places_.find(box);
+  if (place == places_.end()) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = kept_.find(place->second);
+  if (it == kept_.end()) return false;
+  *listing = std::move(it->second);
+  kept_.erase(it);
+  return true;
 }
 
 void ReadAhead::Read(size_t first, size_t step) {
@@ -56,15 +68,15 @@ void ReadAhead::Read(size_t first, size_t step) {
       moved_.wait(lock, [&] { return stopping_ || i < reached_ + window_; });
       if (stopping_) return;
     }
-    ReadBox(boxes_[i]);
+    ReadBox(i);
   }
 }
 
-// Lists the mailbox, which brings in its entries, and reads the files the
-// run reads whole: the folder list and the indexes.
-void ReadAhead::ReadBox(const std::string& box) {
-  std::vector<DirEntry> entries;
-  fs_->List(box + "\\*", &entries);
+// Lists the mailbox, keeping the listing for the run, and reads the files
+// the run reads whole: the folder list and the indexes.
+void ReadAhead::ReadBox(size_t place) {
+  MailboxListing box(fs_, boxes_[place]);
+  const std::vector<DirEntry>& entries = box.entries;
   std::string text;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory || entry.is_special || entry.size > kMaxReadBytes ||
@@ -73,13 +85,16 @@ void ReadAhead::ReadBox(const std::string& box) {
     }
     fs_->ReadFile(entry.path, &text, nullptr);
   }
-  if (!messages_) return;
   for (const DirEntry& entry : entries) {
-    if (!entry.is_directory && !entry.is_special && entry.size > 0 &&
-        IsMessageFileName(entry.name)) {
+    if (messages_ && !entry.is_directory && !entry.is_special &&
+        entry.size > 0 && IsMessageFileName(entry.name)) {
       fs_->Prefetch(entry.path);
     }
   }
+  if (entries.size() > kMaxKeptEntries) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  // A box the run has passed is no longer wanted.
+  if (place >= reached_) kept_.emplace(place, std::move(box));
 }
 
 }  // namespace vm

@@ -3,11 +3,14 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "migrate/source_mailbox.h"
 
 namespace vm {
 
@@ -31,12 +34,18 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The run has come to `box`.
+  // The run has come to `box`; what was kept for the boxes before it goes.
   void Reached(const std::string& box);
+
+  // Hands over the listing of `box` made ahead, once, when there is one:
+  // the run then need not list the mailbox again. A listing of more than
+  // kMaxKeptEntries entries is not kept.
+  bool Take(const std::string& box, MailboxListing* listing);
+  static constexpr size_t kMaxKeptEntries = 4096;
 
  private:
   void Read(size_t first, size_t step);
-  void ReadBox(const std::string& box);
+  void ReadBox(size_t place);
 
   FileSystem* fs_;
   const std::vector<std::string> boxes_;
@@ -46,6 +55,7 @@ class ReadAhead {
   std::mutex mutex_;
   std::condition_variable moved_;
   size_t reached_ = 0;
+  std::map<size_t, MailboxListing> kept_;  // by place
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/mem_file_system.h"
@@ -73,6 +74,7 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
     }
     ASSERT_TRUE(fs.CreateDir(boxes[0] + "\\5.in", nullptr));
     ASSERT_TRUE(fs.WriteFile(boxes[19] + "\\6.in", "message", nullptr));
+    ASSERT_TRUE(fs.WriteFile(boxes[12] + "\\7.in", "message", nullptr));
     {
       ReadAhead ahead(&fs, boxes, 4, 2, messages);
       ASSERT_TRUE(fs.WaitForListed(4));
@@ -80,12 +82,25 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
       ahead.Reached(boxes[3]);  // never back
       ahead.Reached("C:\\m\\other");
       ASSERT_TRUE(fs.WaitForListed(14));
+      // The listing of a box ahead is handed over once; none is kept for a
+      // box the run has passed or one never read.
+      MailboxListing listing;
+      for (int i = 0; i < 6000 && !ahead.Take(boxes[12], &listing); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      EXPECT_TRUE(listing.listed);
+      ASSERT_EQ(listing.entries.size(), 1u);
+      EXPECT_EQ(listing.entries[0].path, boxes[12] + "\\7.in");
+      EXPECT_FALSE(ahead.Take(boxes[12], &listing));
+      EXPECT_FALSE(ahead.Take(boxes[3], &listing));
+      EXPECT_FALSE(ahead.Take(boxes[19], &listing));
     }
     EXPECT_EQ(fs.listed(), expected);
     EXPECT_EQ(fs.ReadCount(boxes[0] + "\\__r_in.ini"), 1);
     EXPECT_EQ(fs.ReadCount(boxes[0] + "\\1.in"), 0);
     const std::set<std::string> prefetched = {
-        boxes[0] + "\\1.in", boxes[0] + "\\2.SED", boxes[0] + "\\3.7"};
+        boxes[0] + "\\1.in", boxes[0] + "\\2.SED", boxes[0] + "\\3.7",
+        boxes[12] + "\\7.in"};
     EXPECT_EQ(fs.prefetched(), messages ? prefetched : std::set<std::string>());
   }
 }

@@ -49,6 +49,7 @@ SourceFolder UserFolder(const std::string& box, size_t number,
 // takes its files from: reading the directory once per folder would cost
 // time growing with folders times messages.
 struct MailboxListing {
+  MailboxListing() = default;
   // Lists `box`; `listed` is false when it cannot be (fully) listed, and
   // `entries` then hold what was found.
   MailboxListing(FileSystem* fs, const std::string& box);
