@@ -26,6 +26,7 @@
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/helpers/file_system_wrapper.h"
+#include "platform/wildcard.h"
 #include "testing/mem_file_system.h"
 #include "tests/support/recording_host.h"
 
@@ -96,15 +97,16 @@ class GuardedFileSystem : public FileSystemWrapper {
     if (result == CopyResult::kCopied) ++copies;
     return result;
   }
-  // The inbox listing also holds `extra`: names and kinds as a hostile
-  // tree's directory listing could give them.
+  // The mailbox listing (which every folder takes its files from) also
+  // holds `extra` as inbox files: names and kinds as a hostile tree's
+  // directory listing could give them.
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
     bool listed = FileSystemWrapper::List(pattern, entries);
-    if (pattern.size() > 5 &&
-        pattern.compare(pattern.size() - 5, 5, "\\*.in") == 0) {
+    if (pattern == box_pattern) {
       for (DirEntry entry : extra) {
-        entry.path = pattern.substr(0, pattern.size() - 4) + entry.name;
+        entry.name += ".in";
+        entry.path = pattern.substr(0, pattern.size() - 1) + entry.name;
         entries->push_back(std::move(entry));
       }
     }
@@ -117,6 +119,7 @@ class GuardedFileSystem : public FileSystemWrapper {
 
   std::atomic<int> copies{0};
   std::vector<DirEntry> extra;
+  std::string box_pattern;  // the listing of the whole source mailbox
 
  private:
   void Check(const std::string& path) const {
@@ -200,6 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   GuardedFileSystem fs(&mem, "C:\\out\\store");
+  fs.box_pattern = box + "\\*";
   const int extra_count = in.ConsumeIntegralInRange<int>(0, 3);
   for (int i = 0; i < extra_count; ++i) {
     DirEntry entry;
@@ -235,8 +239,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // reaches a path (GuardedFileSystem checks every change).
   int refused = 0;
   for (const DirEntry& entry : fs.extra) {
+    // A name whose last byte before ".in" leads a double-byte character
+    // does not end in ".in": it is no inbox file.
+    const std::string name = entry.name + ".in";
+    if (!WildcardMatch("*.in", name, NameOps())) continue;
     if (entry.is_special || entry.unconvertible_name ||
-        !IsSafeDirectoryName(entry.name, NameOps())) {
+        !IsSafeDirectoryName(name, NameOps())) {
       ++refused;
     }
   }
