@@ -128,8 +128,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
 
   // One read of the index gives the flag of every message of the folder.
   std::vector<bool> sized(names.size(), false);
-  if (!names.empty() && (box.listed ? box.Holds(folder.index, names_)
-                                    : fs_->Exists(folder.index))) {
+  if (!names.empty() && box.Holds(fs_, folder.index, names_)) {
     std::string index;
     if (fs_->ReadFile(folder.index, &index, nullptr)) {
       sized = SizeFlagsFromIndex(index, names);

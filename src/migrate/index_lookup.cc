@@ -163,9 +163,8 @@ std::vector<bool> SizeFlagsFromIndex(std::string_view index_text,
   size_t remaining = 0;
   for (const std::string& name : names) remaining += name.empty() ? 0 : 1;
 
+  if (remaining == 0) return flags;
   ForEachLine(index_text, [&](std::string_view line) {
-    if (remaining == 0) return false;
-
     // Names first found on this line; the line's flag is computed once,
     // only when some name needs it.
     int line_flag = -1;

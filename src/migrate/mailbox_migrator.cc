@@ -233,10 +233,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
                                          const MailboxListing& box,
                                          Mailbox* mailbox) {
   std::string list_path = FolderListPath(source_box);
-  if (box.listed ? !box.Holds(list_path, options_.names)
-                 : !fs_->Exists(list_path)) {
-    return;
-  }
+  if (!box.Holds(fs_, list_path, options_.names)) return;
   std::string text;
   if (!fs_->ReadFile(list_path, &text, nullptr)) {
     // The user-made folders cannot be known: say so rather than leave

@@ -85,10 +85,12 @@ void ReadAhead::ReadBox(size_t place) {
     }
     fs_->ReadFile(entry.path, &text, nullptr);
   }
-  for (const DirEntry& entry : entries) {
-    if (messages_ && !entry.is_directory && !entry.is_special &&
-        entry.size > 0 && IsMessageFileName(entry.name)) {
-      fs_->Prefetch(entry.path);
+  if (messages_) {
+    for (const DirEntry& entry : entries) {
+      if (!entry.is_directory && !entry.is_special && entry.size > 0 &&
+          IsMessageFileName(entry.name)) {
+        fs_->Prefetch(entry.path);
+      }
     }
   }
   if (entries.size() > kMaxKeptEntries) return;

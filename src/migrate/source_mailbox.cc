@@ -55,8 +55,9 @@ std::vector<DirEntry> MailboxListing::FilesOf(const SourceFolder& folder,
   return files;
 }
 
-bool MailboxListing::Holds(const std::string& path,
+bool MailboxListing::Holds(FileSystem* fs, const std::string& path,
                            const NameOps& names) const {
+  if (!listed) return fs->Exists(path);
   const std::string name = path.substr(path.find_last_of('\\') + 1);
   for (const DirEntry& entry : entries) {
     if (names.EqualsIgnoringCase(entry.name, name)) return true;

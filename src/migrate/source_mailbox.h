@@ -59,8 +59,9 @@ struct MailboxListing {
                                 const NameOps& names) const;
   // Whether the mailbox holds an entry named as the last component of
   // `path`, a name of ASCII characters (letter case aside, as the file
-  // system finds it).
-  bool Holds(const std::string& path, const NameOps& names) const;
+  // system finds it). Without a full listing, `fs` is asked.
+  bool Holds(FileSystem* fs, const std::string& path,
+             const NameOps& names) const;
 
   bool listed = false;
   std::vector<DirEntry> entries;

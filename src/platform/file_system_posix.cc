@@ -320,10 +320,11 @@ class PosixFileSystem : public FileSystem {
     // with reflink, which is its default, and btrfs).
     constexpr long kXfsMagic = 0x58465342;
     constexpr long kBtrfsMagic = 0x9123683E;
+    const std::string source = Native(from);
     struct stat from_status, to_status;
     struct statfs volume;
-    if (::stat(Native(from).c_str(), &from_status) != 0 ||
-        ::statfs(Native(from).c_str(), &volume) != 0 ||
+    if (::stat(source.c_str(), &from_status) != 0 ||
+        ::statfs(source.c_str(), &volume) != 0 ||
         (volume.f_type != kXfsMagic && volume.f_type != kBtrfsMagic)) {
       return false;
     }

@@ -255,6 +255,15 @@ class DialogTest(unittest.TestCase):
             self.process.wait()
         shutil.rmtree(self.root, ignore_errors=True)
 
+    def install(self):
+        """A source and a target installation, found through the registry;
+        returns the target's folder."""
+        image_path, _ = make_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        return tgt
+
     def start(self):
         # A copy of its own: the records go to a folder beside the program.
         self.bin = os.path.join(self.root, "bin")
@@ -366,10 +375,7 @@ class DialogTest(unittest.TestCase):
         self.assert_exits()
 
     def test_password_options_and_a_close_refused_during_the_run(self):
-        image_path, _ = make_source(self.root)
-        tgt = make_target(self.root)
-        reg_set(SOURCE_KEY, "ImagePath", image_path)
-        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        tgt = self.install()
         self.start()
         dialog = wait_window(DIALOG_CAPTION)
 
@@ -514,10 +520,7 @@ class DialogTest(unittest.TestCase):
         self.assert_exits()
 
     def test_preview_writes_nothing_and_a_refused_start_keeps_the_list(self):
-        image_path, _ = make_source(self.root)
-        tgt = make_target(self.root)
-        reg_set(SOURCE_KEY, "ImagePath", image_path)
-        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        tgt = self.install()
         self.start()
         dialog = wait_window(DIALOG_CAPTION)
         before = tree(self.root, skip=self.bin)
@@ -544,10 +547,7 @@ class DialogTest(unittest.TestCase):
         self.assert_exits()
 
     def test_verification_a_saved_report_and_copied_lines(self):
-        image_path, _ = make_source(self.root)
-        tgt = make_target(self.root)
-        reg_set(SOURCE_KEY, "ImagePath", image_path)
-        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        tgt = self.install()
         self.start()
         dialog = wait_window(DIALOG_CAPTION)
         probe("click", dialog, "1016")  # verify after the run
@@ -593,10 +593,7 @@ class DialogTest(unittest.TestCase):
         self.assert_exits()
 
     def test_nothing_is_clipped_at_144_dpi(self):
-        image_path, _ = make_source(self.root)
-        tgt = make_target(self.root)
-        reg_set(SOURCE_KEY, "ImagePath", image_path)
-        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        tgt = self.install()
         desktop = r"HKCU\Control Panel\Desktop"
         wine("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD",
              "/d", "144", "/f")
