@@ -98,7 +98,7 @@ FolderCopier::FolderCopier(FileSystem* fs, const Texts& texts,
 void FolderCopier::Copy(const SourceFolder& folder,
                         const std::string& in_progress,
                         const std::string& done_text, bool with_count,
-                        const std::string& target_folder, bool folder_made,
+                        const std::string& target_folder, DirMade made,
                         const MailboxListing& box, MailboxTally* mailbox) {
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
@@ -130,7 +130,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
   std::vector<bool> sized(names.size(), false);
   if (!names.empty() && box.Holds(fs_, folder.index, names_)) {
     std::string index;
-    if (fs_->ReadFile(folder.index, &index, nullptr)) {
+    if (box.ReadFile(fs_, folder.index, &index)) {
       sized = SizeFlagsFromIndex(index, names);
     } else {
       // The messages are still copied, under their plain names.
@@ -139,14 +139,15 @@ void FolderCopier::Copy(const SourceFolder& folder,
     }
   }
 
-  // What the target folder holds already. A folder that cannot be made
-  // (a link is not followed) is a line and gets no copy: each message
-  // fails, and a later run tries again.
+  // What the target folder holds already: nothing when this run has just
+  // made it. A folder that cannot be made (a link is not followed) is a
+  // line and gets no copy: each message fails, and a later run tries
+  // again.
   std::vector<DirEntry> held;
-  const bool made = folder_made || fs_->CreateDir(target_folder, nullptr);
-  if (made) {
+  if (made == DirMade::kFailed) made = fs_->MakeDir(target_folder, nullptr);
+  if (made == DirMade::kExisted) {
     fs_->List(target_folder + "\\*", &held);
-  } else {
+  } else if (made == DirMade::kFailed) {
     piece->folder_failure =
         indent + texts_.mailbox_dir_failed + fs_->DisplayPath(target_folder);
   }
@@ -176,7 +177,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
     piece->counts.bytes += entry.size;
     const char* refusal = nullptr;
     bool retry = false;
-    if (!made) {
+    if (made == DirMade::kFailed) {
       refusal = "its target folder cannot be made";
       retry = true;
     } else if (entry.unconvertible_name) {

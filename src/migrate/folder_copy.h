@@ -46,12 +46,13 @@ class FolderCopier {
   // Logs the in-progress line, takes the files of `folder` from `box` (the
   // listing of its mailbox) and hands their copies into `target_folder` to
   // the workers. Its done line is `done_text`, with
-  // " <count>!" appended when `with_count`. The target folder is made
-  // unless `folder_made` says this run has just made it. `mailbox` must
+  // " <count>!" appended when `with_count`. `made` tells what this run's
+  // making of the target folder gave: a folder it failed to make is tried
+  // again, and one it has just made holds nothing yet. `mailbox` must
   // outlive the folder's piece.
   void Copy(const SourceFolder& folder, const std::string& in_progress,
             const std::string& done_text, bool with_count,
-            const std::string& target_folder, bool folder_made,
+            const std::string& target_folder, DirMade made,
             const MailboxListing& box, MailboxTally* mailbox);
 
   // Failure lines the released folders wrote.

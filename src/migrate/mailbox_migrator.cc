@@ -183,7 +183,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   mailbox->tally.resume = resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
-  const std::vector<bool> made = MakeFolders(target_box, mailbox.get());
+  const std::vector<DirMade> made = MakeFolders(target_box, mailbox.get());
   MigrateFolders(source_box, target_box, made, mailbox.get());
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
@@ -191,14 +191,14 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   return true;
 }
 
-std::vector<bool> MailboxMigrator::MakeFolders(const std::string& target_box,
-                                               Mailbox* mailbox) {
+std::vector<DirMade> MailboxMigrator::MakeFolders(const std::string& target_box,
+                                                  Mailbox* mailbox) {
   // A standard folder that cannot be made is tried again, and a failure
   // reported, where it is copied; Spam, which no source folder fills, is
   // reported here.
-  std::vector<bool> made;
+  std::vector<DirMade> made;
   for (const SourceFolder& folder : StandardFolders(std::string())) {
-    made.push_back(fs_->CreateDir(target_box + "\\" + folder.target, nullptr));
+    made.push_back(fs_->MakeDir(target_box + "\\" + folder.target, nullptr));
   }
   const std::string spam = target_box + "\\Spam";
   if (!fs_->CreateDir(spam, nullptr)) {
@@ -211,7 +211,7 @@ std::vector<bool> MailboxMigrator::MakeFolders(const std::string& target_box,
 
 void MailboxMigrator::MigrateFolders(const std::string& source_box,
                                      const std::string& target_box,
-                                     const std::vector<bool>& made,
+                                     const std::vector<DirMade>& made,
                                      Mailbox* mailbox) {
   // Listed ahead of the run, as a rule; else here.
   MailboxListing box;
@@ -235,7 +235,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   std::string list_path = FolderListPath(source_box);
   if (!box.Holds(fs_, list_path, options_.names)) return;
   std::string text;
-  if (!fs_->ReadFile(list_path, &text, nullptr)) {
+  if (!box.ReadFile(fs_, list_path, &text)) {
     // The user-made folders cannot be known: say so rather than leave
     // their mail behind unmentioned.
     LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
@@ -248,10 +248,10 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   // reported where the folder is copied, which makes it again). The folder
   // number is the line number, so a refused line still uses up its number.
   const std::vector<std::string> names = FolderListNames(text);
-  std::vector<bool> made(names.size(), false);
+  std::vector<DirMade> made(names.size(), DirMade::kFailed);
   for (size_t i = 0; i < names.size(); ++i) {
     if (IsSafeDirectoryName(names[i], options_.names)) {
-      made[i] = fs_->CreateDir(target_box + "\\" + names[i], nullptr);
+      made[i] = fs_->MakeDir(target_box + "\\" + names[i], nullptr);
     }
   }
 

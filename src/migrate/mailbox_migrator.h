@@ -157,13 +157,13 @@ class MailboxMigrator {
 
   std::string SourceBox(const std::string& user) const;
   // Makes the target folders of a mailbox: the standard ones and Spam.
-  // Spam that cannot be made is a failure line. Returns which standard
-  // folders were made.
-  std::vector<bool> MakeFolders(const std::string& target_box,
-                                Mailbox* mailbox);
+  // Spam that cannot be made is a failure line. Returns what making each
+  // standard folder gave.
+  std::vector<DirMade> MakeFolders(const std::string& target_box,
+                                   Mailbox* mailbox);
   void MigrateFolders(const std::string& source_box,
                       const std::string& target_box,
-                      const std::vector<bool>& made, Mailbox* mailbox);
+                      const std::vector<DirMade>& made, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
                           const std::string& target_box,
                           const MailboxListing& box, Mailbox* mailbox);

@@ -13,6 +13,9 @@ namespace {
 
 // An index this large is read by the run itself, if at all.
 constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
+// Of the texts read, this much per mailbox is kept for the run, which
+// then need not read them again.
+constexpr size_t kMaxKeptText = size_t{256} << 10;
 
 }  // namespace
 
@@ -72,18 +75,24 @@ void ReadAhead::Read(size_t first, size_t step) {
   }
 }
 
-// Lists the mailbox, keeping the listing for the run, and reads the files
-// the run reads whole: the folder list and the indexes.
+// Lists the mailbox and reads the files the run reads whole (the folder
+// list and the indexes), keeping the listing and the smaller texts for the
+// run.
 void ReadAhead::ReadBox(size_t place) {
   MailboxListing box(fs_, boxes_[place]);
   const std::vector<DirEntry>& entries = box.entries;
-  std::string text;
+  size_t kept = 0;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory || entry.is_special || entry.size > kMaxReadBytes ||
         !IsListOrIndexName(entry.name)) {
       continue;
     }
-    fs_->ReadFile(entry.path, &text, nullptr);
+    std::string text;
+    if (fs_->ReadFile(entry.path, &text, nullptr) &&
+        kept + text.size() <= kMaxKeptText) {
+      kept += text.size();
+      box.texts.emplace(entry.name, std::move(text));
+    }
   }
   if (messages_) {
     for (const DirEntry& entry : entries) {

@@ -65,6 +65,14 @@ bool MailboxListing::Holds(FileSystem* fs, const std::string& path,
   return false;
 }
 
+bool MailboxListing::ReadFile(FileSystem* fs, const std::string& path,
+                              std::string* text) const {
+  auto it = texts.find(path.substr(path.find_last_of('\\') + 1));
+  if (it == texts.end()) return fs->ReadFile(path, text, nullptr);
+  *text = it->second;
+  return true;
+}
+
 std::string SourceMailDir(const std::string& source_dir) {
   return source_dir + "\\mail";
 }

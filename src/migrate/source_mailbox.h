@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -62,9 +63,15 @@ struct MailboxListing {
   // system finds it). Without a full listing, `fs` is asked.
   bool Holds(FileSystem* fs, const std::string& path,
              const NameOps& names) const;
+  // Reads `path`, a file of the mailbox: from `texts` when it was read
+  // with the listing under that very name, else from `fs`.
+  bool ReadFile(FileSystem* fs, const std::string& path,
+                std::string* text) const;
 
   bool listed = false;
   std::vector<DirEntry> entries;
+  // Lists and indexes read with the listing, by their name as listed.
+  std::unordered_map<std::string, std::string> texts;
 };
 
 // The source mail directory of an installation, and one account's mailbox.

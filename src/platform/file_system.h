@@ -24,6 +24,12 @@ struct DirEntry {
   bool unconvertible_name = false;
 };
 
+enum class DirMade {
+  kMade,     // made by this call, so empty
+  kExisted,  // a directory was there already
+  kFailed,
+};
+
 enum class CopyResult {
   kCopied,
   kTargetExists,  // nothing was written: a file of the target name exists
@@ -76,11 +82,17 @@ class FileSystem {
                                const std::string& contents,
                                std::string* error) = 0;
 
-  // Creates one directory. True when it was created or already exists as a
-  // directory (a symbolic link to one is not a directory: false). Made by root
-  // on POSIX, it gets the owner and group of its parent directory, so the
-  // server that owns a mail store can use it.
-  virtual bool CreateDir(const std::string& path, std::string* error) = 0;
+  // Creates one directory, or finds it there as a directory (a symbolic
+  // link to one is not a directory: kFailed). Made by root on POSIX, it
+  // gets the owner and group of its parent directory, so the server that
+  // owns a mail store can use it.
+  virtual DirMade MakeDir(const std::string& path, std::string* error) = 0;
+
+  // MakeDir for those who need not know whether it was there: true unless
+  // it failed.
+  bool CreateDir(const std::string& path, std::string* error) {
+    return MakeDir(path, error) != DirMade::kFailed;
+  }
 
   // Copies `from` to `to`, never overwriting: when `to` exists the result is
   // kTargetExists and the existing file is untouched. The file appears

@@ -7,7 +7,9 @@
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -81,6 +83,19 @@ bool CopyContents(int in, int out, uint64_t size) {
   }
 }
 
+// The process's umask as /proc tells it (setting it to read it would race
+// with threads creating files); -1 when it cannot be told.
+int ProcessUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<int>(std::strtol(line.c_str() + 6, nullptr, 8));
+    }
+  }
+  return -1;
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(std::unique_ptr<CodePage> code_page)
@@ -88,12 +103,14 @@ class PosixFileSystem : public FileSystem {
 
   bool Exists(const std::string& path) override {
     struct stat st;
-    return ::stat(Native(path).c_str(), &st) == 0;
+    return OnPath(path, [&](const char* p) { return ::stat(p, &st); }) == 0;
   }
 
   bool ModifiedTime(const std::string& path, int64_t* seconds) override {
     struct stat st;
-    if (::stat(Native(path).c_str(), &st) != 0) return false;
+    if (OnPath(path, [&](const char* p) { return ::stat(p, &st); }) != 0) {
+      return false;
+    }
     *seconds = static_cast<int64_t>(st.st_mtime);
     return true;
   }
@@ -103,8 +120,9 @@ class PosixFileSystem : public FileSystem {
     contents->clear();
     // A FIFO or device is never opened for good (it could block the open
     // or never end); only a regular file is read.
-    ScopedFd fd(
-        ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    ScopedFd fd(OnPath(path, [](const char* p) {
+      return ::open(p, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    }));
     if (fd.get() < 0) {
       SetError(error, errno, "cannot open " + DisplayPath(path));
       return false;
@@ -129,7 +147,8 @@ class PosixFileSystem : public FileSystem {
 
   bool WriteFile(const std::string& path, const std::string& contents,
                  std::string* error) override {
-    return WriteNative(Native(path), DisplayPath(path), contents, error);
+    return WriteNative(NativeToCreate(path), DisplayPath(path), contents,
+                       error);
   }
 
   bool ReplaceContents(const std::string& path, const std::string& contents,
@@ -148,11 +167,11 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool CreateDir(const std::string& path, std::string* error) override {
-    std::string native = Native(path);
+  DirMade MakeDir(const std::string& path, std::string* error) override {
+    std::string native = NativeToCreate(path);
     if (native.empty()) {
       SetError(error, EILSEQ, "cannot create " + DisplayPath(path));
-      return false;
+      return DirMade::kFailed;
     }
     folded_names_.Creating(native);
     if (::mkdir(native.c_str(), 0777) != 0) {
@@ -163,11 +182,11 @@ class PosixFileSystem : public FileSystem {
       struct stat st;
       if (err == EEXIST && ::lstat(native.c_str(), &st) == 0 &&
           S_ISDIR(st.st_mode)) {
-        return true;
+        return DirMade::kExisted;
       }
       SetError(error, err == EEXIST ? ENOTDIR : err,
                "cannot create " + DisplayPath(path));
-      return false;
+      return DirMade::kFailed;
     }
     folded_names_.MadeEmpty(native);
     struct stat parent;
@@ -176,15 +195,16 @@ class PosixFileSystem : public FileSystem {
         // The directory stays root's; copies into it still work.
       }
     }
-    return true;
+    return DirMade::kMade;
   }
 
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
     // The source tree may be hostile: a link could lead out of it, a FIFO
     // or device could block the open or never end.
-    ScopedFd in(::open(Native(from).c_str(),
-                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    ScopedFd in(OnPath(from, [](const char* p) {
+      return ::open(p, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }));
     if (in.get() < 0) {
       if (errno == ELOOP) {
         SetError(error, errno,
@@ -200,25 +220,41 @@ class PosixFileSystem : public FileSystem {
                "not copied, not a regular file: " + DisplayPath(from));
       return CopyResult::kFailed;
     }
-    const std::string target = Native(to);
+    std::string target = Spelled(to);
     if (target.empty()) {
       SetError(error, EILSEQ, "cannot create " + to);
       return CopyResult::kFailed;
     }
-    const std::string name = target.substr(target.find_last_of('/') + 1);
     // The copy goes into the directory itself, never through a link to
-    // some other place.
-    ScopedFd dir(::open(DirName(target).c_str(),
-                        O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // some other place. The directory is opened as spelled; only when that
+    // fails is its name looked for without case.
+    auto open_dir = [](const std::string& file) {
+      return ::open(DirName(file).c_str(),
+                    O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    };
+    int dir_fd = open_dir(target);
+    if (dir_fd < 0 && errno == ENOENT) {
+      const std::string resolved = Native(to);
+      if (resolved != target) {
+        target = resolved;
+        dir_fd = open_dir(target);
+      }
+    }
+    ScopedFd dir(dir_fd);
     struct stat dir_status;
     if (dir.get() < 0 || ::fstat(dir.get(), &dir_status) != 0) {
       SetError(error, errno == ELOOP ? ENOTDIR : errno,
                "cannot create " + DisplayPath(to));
       return CopyResult::kFailed;
     }
+    const std::string parent = DirName(target);
+    const std::string name = target.substr(target.find_last_of('/') + 1);
+    // A name that differs only in case is the same file to the server.
     struct stat existing;
     if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
-        0) {
+            0 ||
+        !folded_names_.FindIn(parent, dir_status, name).empty() ||
+        !RawName(parent, name).empty()) {
       SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
       return CopyResult::kTargetExists;
     }
@@ -238,7 +274,9 @@ class PosixFileSystem : public FileSystem {
       }
       return result;
     }
-    folded_names_.Created(target, nullptr);
+    struct stat after;
+    folded_names_.CreatedIn(target,
+                            ::fstat(dir.get(), &after) == 0 ? &after : nullptr);
     return CopyResult::kCopied;
   }
 
@@ -252,12 +290,21 @@ class PosixFileSystem : public FileSystem {
     std::string wildcard_ansi =
         sep == std::string::npos ? pattern : pattern.substr(sep + 1);
     std::string wildcard = code_page_->ToUtf8(wildcard_ansi);
-    std::string dir = ".";
-    if (sep != std::string::npos) {
-      if (!code_page_->IsValidAnsi(dir_ansi)) return false;
-      dir = dir_ansi.empty() ? "/" : Native(dir_ansi);
+    DIR* opened = nullptr;
+    if (sep == std::string::npos) {
+      opened = ::opendir(".");
+    } else if (dir_ansi.empty()) {
+      opened = ::opendir("/");
+    } else if (code_page_->IsValidAnsi(dir_ansi)) {
+      opened = ::opendir(Spelled(dir_ansi).c_str());
+      if (opened == nullptr && errno == ENOENT) {
+        const std::string resolved = Native(dir_ansi);
+        if (resolved != Spelled(dir_ansi)) {
+          opened = ::opendir(resolved.c_str());
+        }
+      }
     }
-    ScopedDir handle(::opendir(dir.c_str()));
+    ScopedDir handle(opened);
     if (handle.get() == nullptr) return false;
     for (;;) {
       errno = 0;
@@ -307,8 +354,9 @@ class PosixFileSystem : public FileSystem {
   }
 
   void Prefetch(const std::string& path) override {
-    ScopedFd fd(::open(Native(path).c_str(),
-                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    ScopedFd fd(OnPath(path, [](const char* p) {
+      return ::open(p, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }));
     if (fd.get() >= 0 && IsRegularFile(fd.get(), nullptr)) {
       ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
     }
@@ -338,22 +386,23 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool RemoveFile(const std::string& path, std::string* error) override {
-    std::string native = Native(path);
-    if (native.empty()) {
+    if (!code_page_->IsValidAnsi(path)) {
       SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
       return false;
     }
-    if (::unlink(native.c_str()) == 0 || errno == ENOENT) return true;
+    if (OnPath(path, [](const char* p) { return ::unlink(p); }) == 0 ||
+        errno == ENOENT) {
+      return true;
+    }
     SetError(error, errno, "cannot remove " + DisplayPath(path));
     return false;
   }
 
   bool CanRead(const std::string& path) override {
     // Opened as CopyNew opens a source, and closed at once.
-    std::string native = Native(path);
-    if (native.empty()) return false;
-    ScopedFd fd(
-        ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    ScopedFd fd(OnPath(path, [](const char* p) {
+      return ::open(p, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }));
     return fd.get() >= 0 && IsRegularFile(fd.get(), nullptr);
   }
 
@@ -416,8 +465,14 @@ class PosixFileSystem : public FileSystem {
                       const struct stat& dir_status, const std::string& name,
                       std::string* temp) const {
     int fd = -1;
+    // An unnamed file no one else can open is made with the source's
+    // permission bits at once, when the umask leaves them as they are.
+    const mode_t mode = st.st_mode & 0777;
+    bool mode_set = false;
     if (proc_fd_) {
-      fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      mode_set = umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
+      fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                    mode_set ? mode : 0600);
       if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return CopyResult::kFailed;
       }
@@ -432,6 +487,7 @@ class PosixFileSystem : public FileSystem {
         temp->clear();
         return CopyResult::kFailed;
       }
+      mode_set = false;
     }
     ScopedFd out(fd);
     bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size));
@@ -441,7 +497,7 @@ class PosixFileSystem : public FileSystem {
       // than the source.
       struct timespec times[2] = {st.st_atim, st.st_mtim};
       ::futimens(fd, times);
-      ok = ::fchmod(fd, st.st_mode & 0777) == 0;
+      ok = mode_set || ::fchmod(fd, mode) == 0;
     }
     if (ok && OwnedByOther(dir_status)) {
       ok = ::fchown(fd, dir_status.st_uid, dir_status.st_gid) == 0;
@@ -449,9 +505,21 @@ class PosixFileSystem : public FileSystem {
     if (!ok) return CopyResult::kFailed;
     int rc;
     if (temp->empty()) {
-      const std::string self = "/proc/self/fd/" + std::to_string(fd);
-      rc = ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(),
-                    AT_SYMLINK_FOLLOW);
+      // Linked by its descriptor where the kernel allows it (it asks for a
+      // capability root has), else through /proc.
+      rc = -1;
+      errno = ENOENT;
+      if (link_by_fd_.load(std::memory_order_relaxed)) {
+        rc = ::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH);
+        if (rc != 0 && (errno == ENOENT || errno == EPERM)) {
+          link_by_fd_.store(false, std::memory_order_relaxed);
+        }
+      }
+      if (rc != 0 && (errno == ENOENT || errno == EPERM)) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        rc = ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(),
+                      AT_SYMLINK_FOLLOW);
+      }
     } else {
       rc = ::linkat(dir, temp->c_str(), dir, name.c_str(), 0);
       if (rc != 0 && errno != EEXIST) {
@@ -474,39 +542,101 @@ class PosixFileSystem : public FileSystem {
     return CopyResult::kCopied;
   }
 
+  // The native UTF-8 path of an ANSI, backslash-separated path as spelled,
+  // without looking at the disk; empty when the path is not valid in the
+  // code page.
+  std::string Spelled(const std::string& path) const {
+    if (!code_page_->IsValidAnsi(path)) return "";
+    std::string utf8 = code_page_->ToUtf8(path);
+    for (char& c : utf8) {
+      if (c == '\\') c = '/';
+    }
+    return utf8;
+  }
+
+  // Runs `op` (a system call on a native path: -1 and errno on failure)
+  // on the path as spelled, and once more on the path resolved without
+  // case when nothing is there: most paths are spelled as on disk, and a
+  // look-up of each before its use would double the cost of the call.
+  template <typename Op>
+  int OnPath(const std::string& path, const Op& op) const {
+    const std::string spelled = Spelled(path);
+    int rc = op(spelled.c_str());
+    if (rc >= 0 || errno != ENOENT || spelled.empty()) return rc;
+    // As spelled, it is not there: only its resolving is left to do.
+    const std::string resolved = Resolve(spelled);
+    if (resolved == spelled) {
+      errno = ENOENT;
+      return rc;
+    }
+    return op(resolved.c_str());
+  }
+
+  // Native for a path about to be created: a new entry in a directory
+  // whose listing is known needs no look-up of its own; the listing tells
+  // whether the name exists in another case.
+  std::string NativeToCreate(const std::string& path) const {
+    const std::string utf8 = Spelled(path);
+    const size_t slash = utf8.find_last_of('/');
+    if (utf8.empty() || slash == std::string::npos || slash == 0) {
+      return Native(path);
+    }
+    const std::string parent = utf8.substr(0, slash);
+    const std::string last = utf8.substr(slash + 1);
+    if (last.empty() || last == "." || last == "..") return Native(path);
+    bool parent_found = false;
+    std::string match = folded_names_.Find(parent, last, &parent_found);
+    if (!parent_found) return Native(path);
+    if (match.empty()) match = RawName(parent, last);
+    if (match.empty() || match == last) return utf8;
+    // Both spellings may exist: the exact one is taken then.
+    struct stat st;
+    return ::lstat(utf8.c_str(), &st) == 0 ? utf8 : Join(parent, match);
+  }
+
   // Maps an ANSI, backslash-separated path to the native UTF-8 path,
   // resolving each component without regard to ASCII case when the exact
   // name does not exist. A path that is not valid in the code page gives
   // the empty path, which no system call accepts: replacing its bad bytes
   // would let two different names reach the same file.
   std::string Native(const std::string& path) const {
-    if (!code_page_->IsValidAnsi(path)) return "";
-    std::string utf8 = code_page_->ToUtf8(path);
-    for (char& c : utf8) {
-      if (c == '\\') c = '/';
-    }
+    std::string utf8 = Spelled(path);
     struct stat st;
     if (utf8.empty() || ::lstat(utf8.c_str(), &st) == 0) return utf8;
+    return Resolve(utf8);
+  }
 
-    // Most paths that do not exist name a new entry in a directory that
-    // does, spelled as on disk: only the last component needs resolving
-    // then, which saves a lookup of every component of a deep path for
-    // each file created.
-    size_t slash = utf8.find_last_of('/');
-    std::string parent = slash == std::string::npos ? std::string()
-                         : slash == 0               ? std::string("/")
-                                                    : utf8.substr(0, slash);
-    std::string last =
+  // The native path of `utf8`, which does not exist as spelled. Most such
+  // paths name a new entry in a directory that does exist as spelled, or
+  // one level further down (a file in a mailbox not made yet): they are
+  // resolved from their end, each level one look-up of its directory,
+  // instead of a look-up of every component of a deep path.
+  std::string Resolve(const std::string& utf8) const {
+    const size_t slash = utf8.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? std::string()
+                               : slash == 0               ? std::string("/")
+                                            : utf8.substr(0, slash);
+    const std::string last =
         slash == std::string::npos ? utf8 : utf8.substr(slash + 1);
-    if (!last.empty() && last != "." && last != "..") {
-      bool parent_found = false;
-      std::string match = folded_names_.Find(parent, last, &parent_found);
-      if (parent_found) {
-        if (match.empty()) match = RawName(parent, last);
-        return match.empty() ? utf8 : Join(parent, match);
-      }
+    if (last.empty() || last == "." || last == "..") return ResolveEach(utf8);
+    bool parent_found = false;
+    std::string match = folded_names_.Find(parent, last, &parent_found);
+    if (parent_found) {
+      if (match.empty()) match = RawName(parent, last);
+      return match.empty() ? utf8 : Join(parent, match);
     }
+    if (parent.empty() || parent == "/") return ResolveEach(utf8);
+    const std::string resolved_parent = Resolve(parent);
+    // Nothing below a missing directory can exist.
+    if (resolved_parent == parent) return utf8;
+    match = folded_names_.Find(resolved_parent, last, &parent_found);
+    if (match.empty() && parent_found) match = RawName(resolved_parent, last);
+    return Join(resolved_parent, match.empty() ? last : match);
+  }
 
+  // Resolve component by component, from the root.
+  std::string ResolveEach(const std::string& utf8) const {
+    struct stat st;
     std::string resolved = utf8[0] == '/' ? "/" : "";
     size_t pos = 0;
     while (pos < utf8.size()) {
@@ -566,6 +696,8 @@ class PosixFileSystem : public FileSystem {
   // Unnamed files can be given a name through /proc (absent in some
   // chroots).
   const bool proc_fd_ = ::access("/proc/self/fd", X_OK) == 0;
+  mutable std::atomic<bool> link_by_fd_{true};
+  const int umask_ = ProcessUmask();
 };
 
 }  // namespace

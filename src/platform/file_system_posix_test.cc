@@ -321,6 +321,40 @@ TEST_F(PosixFileSystemTest, CaseResolutionAtEveryDepth) {
   EXPECT_FALSE(disk_->Exists(Path("MAIL\\BOB\\INBOX\\TWO.IN")));
   std::ofstream(root_ / "Mail" / "Bob" / "Inbox" / "Two.in") << "2";
   EXPECT_TRUE(disk_->Exists(Path("MAIL\\BOB\\INBOX\\TWO.IN")));
+  // Where both spellings exist, the exact one is written, not the first
+  // of the folded ones.
+  const fs::path box = root_ / "Mail" / "Bob";
+  std::ofstream(box / "Mark") << "1";
+  std::ofstream(box / "mark") << "2";
+  ASSERT_TRUE(disk_->WriteFile(Path("Mail\\Bob\\mark"), "new", nullptr));
+  EXPECT_EQ(Slurp(box / "Mark"), "1");
+  EXPECT_EQ(Slurp(box / "mark"), "new");
+}
+
+// A copy has the source's permission bits whatever the umask, which may
+// take away some of them or none.
+TEST_F(PosixFileSystemTest, CopiesKeepTheModeWhateverTheUmask) {
+  const mode_t kModes[] = {0600, 0644, 0666, 0751, 0};
+  const int wrong = InChild([&] {
+    int mismatches = 0;
+    for (mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
+      umask(mask);
+      std::unique_ptr<FileSystem> disk = NewDiskFileSystem();
+      for (mode_t mode : kModes) {
+        const std::string tag =
+            std::to_string(mask) + "_" + std::to_string(mode);
+        std::ofstream(root_ / (tag + ".in")) << tag;
+        chmod((root_ / (tag + ".in")).c_str(), mode);
+        if (disk->CopyNew(Path(tag + ".in"), Path(tag + ".out"), nullptr) !=
+                CopyResult::kCopied ||
+            StatOf(root_ / (tag + ".out")).mode != mode) {
+          ++mismatches;
+        }
+      }
+    }
+    return mismatches;
+  });
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(PosixFileSystemTest, CaseResolutionSurvivesManyDirectories) {

@@ -115,6 +115,13 @@ TEST_P(FileSystemContractTest, ReadWriteAndReplace) {
   EXPECT_FALSE(fs_->ReplaceContents(Path("no_dir\\x.cfg"), "x", nullptr));
   // No temporary file is left beside the targets.
   EXPECT_EQ(Names("*"), (std::set<std::string>{"f.cfg", "fresh.cfg"}));
+  // Only the call that makes a directory says so: one that says it made
+  // a directory that was there would have the run skip what it holds.
+  EXPECT_EQ(fs_->MakeDir(Path("Box"), nullptr), DirMade::kMade);
+  EXPECT_EQ(fs_->MakeDir(Path("Box"), nullptr), DirMade::kExisted);
+  EXPECT_EQ(fs_->MakeDir(Path("BOX"), nullptr), DirMade::kExisted);
+  EXPECT_EQ(fs_->MakeDir(Path("f.cfg"), nullptr), DirMade::kFailed);
+  EXPECT_EQ(fs_->MakeDir(Path("no_dir\\Box"), nullptr), DirMade::kFailed);
   EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg"), nullptr));
   EXPECT_FALSE(fs_->Exists(Path("f.cfg")));
   EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg"), nullptr));

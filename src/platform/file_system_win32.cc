@@ -376,10 +376,10 @@ class WindowsFileSystem : public FileSystem {
     return Succeeded(RewriteInPlace(path, contents), error);
   }
 
-  bool CreateDir(const std::string& ansi_path, std::string* error) override {
+  DirMade MakeDir(const std::string& ansi_path, std::string* error) override {
     std::wstring path;
-    if (!Wide(ansi_path, &path, error)) return false;
-    if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+    if (!Wide(ansi_path, &path, error)) return DirMade::kFailed;
+    if (CreateDirectoryW(path.c_str(), nullptr)) return DirMade::kMade;
     const DWORD code = GetLastError();
     // A junction or symbolic link is no directory of ours.
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -387,10 +387,10 @@ class WindowsFileSystem : public FileSystem {
         (attributes &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
             FILE_ATTRIBUTE_DIRECTORY) {
-      return true;
+      return DirMade::kExisted;
     }
     SetError(error, code);
-    return false;
+    return DirMade::kFailed;
   }
 
   CopyResult CopyNew(const std::string& ansi_from, const std::string& ansi_to,

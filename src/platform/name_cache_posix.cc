@@ -11,11 +11,18 @@ namespace vm {
 
 std::string FoldedNameCache::Find(const std::string& dir_or_empty,
                                   const std::string& name, bool* dir_found) {
-  const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
   struct stat st;
-  const bool dir_ok = ::stat(dir.c_str(), &st) == 0;
+  const bool dir_ok =
+      ::stat(dir_or_empty.empty() ? "." : dir_or_empty.c_str(), &st) == 0;
   if (dir_found != nullptr) *dir_found = dir_ok;
   if (!dir_ok) return "";
+  return FindIn(dir_or_empty, st, name);
+}
+
+std::string FoldedNameCache::FindIn(const std::string& dir_or_empty,
+                                    const struct stat& st,
+                                    const std::string& name) {
+  const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
   std::lock_guard<std::mutex> guard(mutex_);
   auto it = dirs_.find(dir);
   if (it == dirs_.end() ||
@@ -48,26 +55,32 @@ void FoldedNameCache::Abandoned(const std::string& native) {
 
 bool FoldedNameCache::Created(const std::string& native,
                               struct stat* dir_status) {
-  std::string dir = DirName(native);
-  std::string name = native.substr(native.find_last_of('/') + 1);
   // Looked at outside the lock, which every thread creating files takes.
   struct stat st;
-  const bool found = ::stat(dir.c_str(), &st) == 0;
+  const bool found = ::stat(DirName(native).c_str(), &st) == 0;
   if (found && dir_status != nullptr) *dir_status = st;
+  CreatedIn(native, found ? &st : nullptr);
+  return found;
+}
+
+void FoldedNameCache::CreatedIn(const std::string& native,
+                                const struct stat* dir_status) {
+  std::string dir = DirName(native);
+  std::string name = native.substr(native.find_last_of('/') + 1);
   std::lock_guard<std::mutex> guard(mutex_);
   auto it = dirs_.find(dir);
-  if (it == dirs_.end()) return found;
-  if (!found) {
+  if (it == dirs_.end()) return;
+  if (dir_status == nullptr) {
     Drop(it);
-    return false;
+    return;
   }
+  const struct stat& st = *dir_status;
   Listing& listing = it->second;
   if (listing.creating > 0) --listing.creating;
   listing.SetStat(st);
   std::string& known = listing.names[AsciiLowered(name)];
   if (known.empty()) ++names_;
   if (known.empty() || name < known) known = name;
-  return true;
 }
 
 void FoldedNameCache::MadeEmpty(const std::string& native) {

@@ -35,6 +35,10 @@ class FoldedNameCache {
   // `dir_found` tells whether the directory could be looked at.
   std::string Find(const std::string& dir_or_empty, const std::string& name,
                    bool* dir_found = nullptr);
+  // The same for a directory whose status the caller has just taken (from
+  // a descriptor it holds), which saves looking it up again.
+  std::string FindIn(const std::string& dir_or_empty,
+                     const struct stat& dir_status, const std::string& name);
 
   // This process is about to create an entry at `native`; Created or
   // Abandoned follows.
@@ -44,6 +48,9 @@ class FoldedNameCache {
   // Records an entry this process has just created at `native`; false when
   // its directory cannot be looked at, else `dir` is the directory's status.
   bool Created(const std::string& native, struct stat* dir_status);
+  // The same with the status of the directory taken after the creation by
+  // the caller; null when it could not be taken.
+  void CreatedIn(const std::string& native, const struct stat* dir_status);
 
   // Records the directory this process has just made at `native` as empty,
   // so that creating its first entries reads nothing: a new mailbox's

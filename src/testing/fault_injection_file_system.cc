@@ -102,13 +102,13 @@ bool FaultInjectionFileSystem::ReplaceContents(const std::string& path,
   return FileSystemWrapper::ReplaceContents(path, contents, error);
 }
 
-bool FaultInjectionFileSystem::CreateDir(const std::string& path,
-                                         std::string* error) {
+DirMade FaultInjectionFileSystem::MakeDir(const std::string& path,
+                                          std::string* error) {
   if (Failing(path) && !Exists(path)) {
     SetError(error, "cannot create " + path);
-    return false;
+    return DirMade::kFailed;
   }
-  return FileSystemWrapper::CreateDir(path, error);
+  return FileSystemWrapper::MakeDir(path, error);
 }
 
 CopyResult FaultInjectionFileSystem::CopyNew(const std::string& from,

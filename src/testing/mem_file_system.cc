@@ -130,22 +130,22 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
   return true;
 }
 
-bool MemFileSystem::CreateDir(const std::string& path, std::string* error) {
+DirMade MemFileSystem::MakeDir(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> parts = Split(path);
-  if (parts.size() == 1) return true;  // a drive
+  if (parts.size() == 1) return DirMade::kExisted;  // a drive
   std::string key = Key(path);
   const Node* existing = Find(key);
-  if (existing != nullptr && existing->is_directory) return true;
+  if (existing != nullptr && existing->is_directory) return DirMade::kExisted;
   if (existing != nullptr || !ParentIsDirectory(path)) {
     SetError(error, "cannot create " + path);
-    return false;
+    return DirMade::kFailed;
   }
   Node& node = nodes_[key];
   node.name = parts.back();
   node.is_directory = true;
   node.mtime = now_;
-  return true;
+  return DirMade::kMade;
 }
 
 CopyResult MemFileSystem::CopyNew(const std::string& from,

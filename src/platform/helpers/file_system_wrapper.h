@@ -37,8 +37,8 @@ class FileSystemWrapper : public FileSystem {
                        std::string* error) override {
     return base_->ReplaceContents(path, contents, error);
   }
-  bool CreateDir(const std::string& path, std::string* error) override {
-    return base_->CreateDir(path, error);
+  DirMade MakeDir(const std::string& path, std::string* error) override {
+    return base_->MakeDir(path, error);
   }
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {

@@ -129,22 +129,23 @@ bool OverlayFileSystem::ReplaceContents(const std::string& path,
   return WriteFile(path, contents, error);
 }
 
-bool OverlayFileSystem::CreateDir(const std::string& path, std::string* error) {
+DirMade OverlayFileSystem::MakeDir(const std::string& path,
+                                   std::string* error) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const Entry* e = Find(path);
-  if (e == nullptr && base()->Exists(path)) return true;
+  if (e == nullptr && base()->Exists(path)) return DirMade::kExisted;
   // As on disk, a directory needs its parent, one the run may write.
   const bool made = e != nullptr && e->kind != Entry::kRemoved;
   if (made ? e->kind != Entry::kDir
            : !IsDirectory(Parent(path)) || !Writable(Parent(path))) {
     if (error != nullptr) *error = "cannot create " + DisplayPath(path);
-    return false;
+    return DirMade::kFailed;
   }
-  if (made) return true;
+  if (made) return DirMade::kExisted;
   Entry entry;
   entry.kind = Entry::kDir;
   Put(path, std::move(entry));
-  return true;
+  return DirMade::kMade;
 }
 
 CopyResult OverlayFileSystem::CopyNew(const std::string& from,

@@ -34,7 +34,7 @@ class OverlayFileSystem : public FileSystemWrapper {
                  std::string* error) override;
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override;
-  bool CreateDir(const std::string& path, std::string* error) override;
+  DirMade MakeDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
   bool List(const std::string& pattern,
