@@ -19,7 +19,7 @@ constexpr size_t kQueuedPerJob = 16;
 constexpr size_t kMaxHeldCalls = 4096;
 // Source mailboxes read ahead of the run, at most, and threads reading them.
 constexpr size_t kReadAheadBoxes = 32;
-constexpr int kReadAheadThreads = 2;
+constexpr int kReadAheadThreads = 4;
 
 static_assert(kStandardFolderCount ==
               sizeof(Texts::standard_done) / sizeof(Texts::standard_done[0]));

@@ -2,7 +2,10 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/posix_io.h"
 #include "util/ascii.h"
@@ -31,11 +34,11 @@ std::string FoldedNameCache::FindIn(const std::string& dir_or_empty,
     Listing listing = Read(dir, st);
     names_ += listing.names.size();
     it = dirs_.emplace(dir, std::move(listing)).first;
-    while (dirs_.size() > kMaxDirs && DropLeastRecent(it, 0)) {
-    }
+    DropOldestDirs(it);
     while (names_ > kMaxNames && DropLeastRecent(it, kRecentUses)) {
     }
   }
+  if (!it->second.status_known) it->second.SetStat(st);
   it->second.used = ++uses_;
   auto found = it->second.names.find(AsciiLowered(name));
   return found == it->second.names.end() ? "" : found->second;
@@ -84,18 +87,34 @@ void FoldedNameCache::CreatedIn(const std::string& native,
 }
 
 void FoldedNameCache::MadeEmpty(const std::string& native) {
-  struct stat st;
-  if (::stat(native.c_str(), &st) != 0) return;
   std::lock_guard<std::mutex> guard(mutex_);
   auto [it, inserted] = dirs_.try_emplace(native);
   if (!inserted) {
     names_ -= it->second.names.size();
     it->second = Listing();
   }
-  it->second.SetStat(st);
+  // Its status is taken by the first search, which saves a look-up of
+  // every directory made (most get their first entry at once).
+  it->second.status_known = false;
   it->second.used = ++uses_;
-  while (dirs_.size() > kMaxDirs && DropLeastRecent(it, 0)) {
+  DropOldestDirs(it);
+}
+
+void FoldedNameCache::DropOldestDirs(Listings::iterator keep) {
+  if (dirs_.size() <= kMaxDirs) return;
+  // An eighth more than needed goes at once: a scan of all listings for
+  // each directory made would cost more than the listings save.
+  const size_t excess = dirs_.size() - kMaxDirs + kMaxDirs / 8;
+  std::vector<std::pair<uint64_t, Listings::iterator>> by_use;
+  by_use.reserve(dirs_.size());
+  for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
+    if (it != keep) by_use.emplace_back(it->second.used, it);
   }
+  const size_t count = std::min(excess, by_use.size());
+  std::nth_element(
+      by_use.begin(), by_use.begin() + count, by_use.end(),
+      [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0; i < count; ++i) Drop(by_use[i].second);
 }
 
 bool FoldedNameCache::DropLeastRecent(Listings::iterator keep,

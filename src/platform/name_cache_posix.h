@@ -69,15 +69,17 @@ class FoldedNameCache {
     ino_t ino = 0;
     struct timespec mtime = {};
     std::unordered_map<std::string, std::string> names;  // folded -> real
-    uint64_t used = 0;  // the value of uses_ when last searched
-    int creating = 0;   // entries this process is making in it now
+    uint64_t used = 0;         // the value of uses_ when last searched
+    int creating = 0;          // entries this process is making in it now
+    bool status_known = true;  // else the next status seen is taken
 
     bool Matches(const struct stat& st) const {
-      return st.st_dev == dev && st.st_ino == ino &&
-             st.st_mtim.tv_sec == mtime.tv_sec &&
-             st.st_mtim.tv_nsec == mtime.tv_nsec;
+      return !status_known || (st.st_dev == dev && st.st_ino == ino &&
+                               st.st_mtim.tv_sec == mtime.tv_sec &&
+                               st.st_mtim.tv_nsec == mtime.tv_nsec);
     }
     void SetStat(const struct stat& st) {
+      status_known = true;
       dev = st.st_dev;
       ino = st.st_ino;
       mtime = st.st_mtim;
@@ -92,6 +94,9 @@ class FoldedNameCache {
   // listing searched within the last `spared` searches stays; false when
   // none was dropped.
   bool DropLeastRecent(Listings::iterator keep, uint64_t spared);
+  // Drops the listings searched longest ago but `keep` while there are
+  // more than kMaxDirs.
+  void DropOldestDirs(Listings::iterator keep);
   void Drop(Listings::iterator it);
   static Listing Read(const std::string& dir, const struct stat& st);
 
