@@ -332,6 +332,15 @@ class PosixFileSystem : public FileSystem {
         entry.unconvertible_name = true;
       }
       entry.path = prefix + entry.name;
+      // Only a regular file needs its status, for its size: the listing
+      // tells the type of the rest on most file systems, which saves a
+      // look-up (on a cold disk, a read) per mailbox of a mail directory.
+      if (ent->d_type != DT_REG && ent->d_type != DT_UNKNOWN) {
+        entry.is_directory = ent->d_type == DT_DIR;
+        entry.is_special = !entry.is_directory;
+        entries->push_back(std::move(entry));
+        continue;
+      }
       struct stat st;
       if (::fstatat(dirfd(handle.get()), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         entry.is_directory = S_ISDIR(st.st_mode);
