@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "migrate/folder_maker.h"
 #include "migrate/index_lookup.h"
 #include "migrate/message_names.h"
 #include "migrate/migration_run.h"
@@ -23,6 +24,8 @@ namespace {
 // Messages of one folder handed to a worker at once, at most.
 constexpr size_t kCopiesPerBatch = 8;
 
+constexpr char kFolderNotMade[] = "its target folder cannot be made";
+
 }  // namespace
 
 // The lines of one folder: its done line and failure lines, written once
@@ -35,7 +38,8 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   }
 
   bool Ready() const override {
-    return remaining_.load(std::memory_order_acquire) == 0;
+    return remaining_.load(std::memory_order_acquire) == 0 &&
+           (maker == nullptr || maker->finished());
   }
   void Release(RunHost* host) override { copier_->ReleaseFolder(this, host); }
 
@@ -55,8 +59,13 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   std::string done_text;
   bool with_count = false;     // the done line ends in " <count>!"
   std::string folder_failure;  // the target folder could not be made
-  std::string list_failure;    // the folder could not be (fully) listed
-  std::string note;            // a line after the done line that is no failure
+  // The maker of the target folder, when a worker makes it, and the line
+  // that says it failed.
+  std::shared_ptr<const FolderMaker> maker;
+  size_t maker_index = 0;
+  std::string maker_failure;
+  std::string list_failure;  // the folder could not be (fully) listed
+  std::string note;          // a line after the done line that is no failure
 
   struct Failure {
     size_t order;
@@ -98,8 +107,8 @@ FolderCopier::FolderCopier(FileSystem* fs, const Texts& texts,
 void FolderCopier::Copy(const SourceFolder& folder,
                         const std::string& in_progress,
                         const std::string& done_text, bool with_count,
-                        const std::string& target_folder, DirMade made,
-                        const MailboxListing& box, MailboxTally* mailbox) {
+                        const TargetFolder& target, const MailboxListing& box,
+                        MailboxTally* mailbox) {
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
   const std::string& indent = texts_.folder_indent;
@@ -143,12 +152,20 @@ void FolderCopier::Copy(const SourceFolder& folder,
   // made it. A folder that cannot be made (a link is not followed) is a
   // line and gets no copy: each message fails, and a later run tries
   // again.
+  const std::string& target_folder = target.path;
   std::vector<DirEntry> held;
+  DirMade made = target.made;
   if (made == DirMade::kFailed) made = fs_->MakeDir(target_folder, nullptr);
   if (made == DirMade::kExisted) {
     fs_->List(target_folder + "\\*", &held);
   } else if (made == DirMade::kFailed) {
     piece->folder_failure =
+        indent + texts_.mailbox_dir_failed + fs_->DisplayPath(target_folder);
+  }
+  if (target.maker != nullptr) {
+    piece->maker = target.maker;
+    piece->maker_index = target.maker_index;
+    piece->maker_failure =
         indent + texts_.mailbox_dir_failed + fs_->DisplayPath(target_folder);
   }
   const TargetFolderFiles existing(names_, std::move(held));
@@ -165,7 +182,21 @@ void FolderCopier::Copy(const SourceFolder& folder,
     }
     piece->Expect();
     pool_->Submit([this, raw = piece.get(), copies = std::move(batch)] {
-      for (const Message& copy : copies) RunCopy(copy, raw);
+      bool folder_made = true;
+      if (raw->maker != nullptr) {
+        raw->maker->Wait();
+        folder_made = raw->maker->made(raw->maker_index);
+      }
+      for (const Message& copy : copies) {
+        if (folder_made) {
+          RunCopy(copy, raw);
+          continue;
+        }
+        raw->AddFailure(copy.order, RefusalLine(copy.from, kFolderNotMade),
+                        true);
+        ++raw->failed;
+        observer_->OnMessage(copy.size, false);
+      }
       raw->Done();
     });
     batch.clear();
@@ -178,7 +209,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
     const char* refusal = nullptr;
     bool retry = false;
     if (made == DirMade::kFailed) {
-      refusal = "its target folder cannot be made";
+      refusal = kFolderNotMade;
       retry = true;
     } else if (entry.unconvertible_name) {
       refusal = "name not in the code page";
@@ -190,10 +221,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
     if (refusal != nullptr) {
       // Unless the folder was missing, no later run could copy it either:
       // the mark may go.
-      piece->AddFailure(order,
-                        indent + texts_.copy_failed +
-                            fs_->DisplayPath(entry.path) + " (" + refusal + ")",
-                        retry);
+      piece->AddFailure(order, RefusalLine(entry.path, refusal), retry);
       ++piece->failed;
       observer_->OnMessage(entry.size, false);
       continue;
@@ -284,6 +312,12 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
   return fs_->CopyNew(copy.from, copy.to, error);
 }
 
+std::string FolderCopier::RefusalLine(const std::string& from,
+                                      const char* why) const {
+  return texts_.folder_indent + texts_.copy_failed + fs_->DisplayPath(from) +
+         " (" + why + ")";
+}
+
 std::string FolderCopier::DiffersLine(const std::string& from,
                                       const std::string& to) const {
   return texts_.folder_indent + texts_.target_differs + fs_->DisplayPath(from) +
@@ -307,6 +341,9 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
                           : piece->done_text);
   observer_->OnFolder(counts);
   MailboxTally* mailbox = piece->mailbox();
+  if (piece->maker != nullptr && !piece->maker->made(piece->maker_index)) {
+    piece->folder_failure = piece->maker_failure;
+  }
   for (const std::string* line :
        {&piece->folder_failure, &piece->list_failure}) {
     if (line->empty()) continue;

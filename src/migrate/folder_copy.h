@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "migrate/ordered_log.h"
@@ -13,6 +14,7 @@
 
 namespace vm {
 
+class FolderMaker;
 class WorkerPool;
 struct MigrationStats;
 struct Texts;
@@ -24,6 +26,18 @@ struct MailboxTally {
   int failed_copies = 0;
   int failed = 0;      // failures a later run may overcome
   uint64_t bytes = 0;  // of the messages handed to the workers
+};
+
+// Where a folder's messages go, and what this run's making of it gave: a
+// folder it failed to make is tried again, one it has just made holds
+// nothing yet. A folder whose making `maker` has in hand (as directory
+// `maker_index`) counts as just made, if the maker succeeds; its copies
+// wait for the maker.
+struct TargetFolder {
+  std::string path;
+  DirMade made = DirMade::kFailed;
+  std::shared_ptr<const FolderMaker> maker;
+  size_t maker_index = 0;
 };
 
 // Copies the messages of one source folder into its target folder: lists
@@ -46,14 +60,12 @@ class FolderCopier {
   // Logs the in-progress line, takes the files of `folder` from `box` (the
   // listing of its mailbox) and hands their copies into `target_folder` to
   // the workers. Its done line is `done_text`, with
-  // " <count>!" appended when `with_count`. `made` tells what this run's
-  // making of the target folder gave: a folder it failed to make is tried
-  // again, and one it has just made holds nothing yet. `mailbox` must
-  // outlive the folder's piece.
+  // " <count>!" appended when `with_count`. `mailbox` must outlive the
+  // folder's piece.
   void Copy(const SourceFolder& folder, const std::string& in_progress,
             const std::string& done_text, bool with_count,
-            const std::string& target_folder, DirMade made,
-            const MailboxListing& box, MailboxTally* mailbox);
+            const TargetFolder& target, const MailboxListing& box,
+            MailboxTally* mailbox);
 
   // Failure lines the released folders wrote.
   int failure_lines() const { return failure_lines_; }
@@ -76,6 +88,8 @@ class FolderCopier {
   CopyResult ReplacePartialCopy(const Message& copy, std::string* error) const;
   // The failure line of a message whose target file is another.
   std::string DiffersLine(const std::string& from, const std::string& to) const;
+  // The failure line of a message refused for `why`.
+  std::string RefusalLine(const std::string& from, const char* why) const;
   void ReleaseFolder(FolderPiece* piece, RunHost* host);
   // Waits until a worker finishes something, then passes on what is ready.
   void WaitForWorkers();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "migrate/folder_maker.h"
 #include "migrate/run_host.h"
 #include "migrate/safe_name.h"
 #include "migrate/source_mailbox.h"
@@ -45,6 +46,35 @@ class MailboxMigrator::MailboxEnd : public OrderedLog::Pending {
  private:
   MailboxMigrator* migrator_;
   std::unique_ptr<Mailbox> mailbox_;
+};
+
+// The failure line of a folder a worker was to make, in its place in the
+// result list, once the worker has tried.
+class MailboxMigrator::FolderFailure : public OrderedLog::Pending {
+ public:
+  FolderFailure(MailboxMigrator* migrator, Mailbox* mailbox,
+                std::shared_ptr<const FolderMaker> maker, size_t index,
+                std::string line)
+      : migrator_(migrator),
+        mailbox_(mailbox),
+        maker_(std::move(maker)),
+        index_(index),
+        line_(std::move(line)) {}
+  bool Ready() const override { return maker_->finished(); }
+  void Release(RunHost* host) override {
+    if (maker_->made(index_)) return;
+    host->AppendLogLine(line_);
+    host->SelectLastLine();
+    ++migrator_->failure_lines_;
+    ++mailbox_->tally.failed;
+  }
+
+ private:
+  MailboxMigrator* migrator_;
+  Mailbox* mailbox_;
+  std::shared_ptr<const FolderMaker> maker_;
+  size_t index_;
+  std::string line_;
 };
 
 MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
@@ -170,9 +200,14 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
 
   // The mailbox its mark was just made in needs no second making.
   marks_.MakeStore();
-  if (!marks_.JustMade(target_box) && !fs_->CreateDir(target_box, nullptr)) {
-    LogFailure(texts_.mailbox_dir_failed + target_box);
-    return false;
+  bool fresh = marks_.JustCreated(target_box);
+  if (!marks_.JustMade(target_box)) {
+    const DirMade made = fs_->MakeDir(target_box, nullptr);
+    if (made == DirMade::kFailed) {
+      LogFailure(texts_.mailbox_dir_failed + target_box);
+      return false;
+    }
+    fresh = made == DirMade::kMade;
   }
   box_users_[options_.names.Fold(target_box)] = user;
   std::string source_box = SourceBox(user);
@@ -183,35 +218,60 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   mailbox->tally.resume = resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
-  const std::vector<DirMade> made = MakeFolders(target_box, mailbox.get());
-  MigrateFolders(source_box, target_box, made, mailbox.get());
+  const std::vector<TargetFolder> targets =
+      MakeFolders(target_box, fresh, mailbox.get());
+  MigrateFolders(source_box, targets, target_box, mailbox.get());
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
   return true;
 }
 
-std::vector<DirMade> MailboxMigrator::MakeFolders(const std::string& target_box,
-                                                  Mailbox* mailbox) {
+std::vector<TargetFolder> MailboxMigrator::MakeFolders(
+    const std::string& target_box, bool fresh, Mailbox* mailbox) {
   // A standard folder that cannot be made is tried again, and a failure
   // reported, where it is copied; Spam, which no source folder fills, is
   // reported here.
-  std::vector<DirMade> made;
+  std::vector<TargetFolder> targets;
   for (const SourceFolder& folder : StandardFolders(std::string())) {
-    made.push_back(fs_->MakeDir(target_box + "\\" + folder.target, nullptr));
+    TargetFolder target;
+    target.path = target_box + "\\" + folder.target;
+    targets.push_back(std::move(target));
   }
   const std::string spam = target_box + "\\Spam";
+  const std::string spam_failure =
+      texts_.folder_indent + texts_.mailbox_dir_failed + fs_->DisplayPath(spam);
+  if (fresh) {
+    // A new mailbox's folders are made by a worker while this thread goes
+    // on: making directories is most of what a mailbox of few messages
+    // costs this thread.
+    std::vector<std::string> dirs;
+    for (const TargetFolder& target : targets) dirs.push_back(target.path);
+    dirs.push_back(spam);
+    auto maker = std::make_shared<FolderMaker>(fs_, std::move(dirs));
+    pool_->Submit([maker] { maker->Make(); });
+    for (size_t i = 0; i < targets.size(); ++i) {
+      targets[i].made = DirMade::kMade;
+      targets[i].maker = maker;
+      targets[i].maker_index = i;
+    }
+    log_->Add(std::make_unique<FolderFailure>(this, mailbox, maker,
+                                              targets.size(), spam_failure));
+    return targets;
+  }
+  for (TargetFolder& target : targets) {
+    target.made = fs_->MakeDir(target.path, nullptr);
+  }
   if (!fs_->CreateDir(spam, nullptr)) {
-    LogFailure(texts_.folder_indent + texts_.mailbox_dir_failed +
-               fs_->DisplayPath(spam));
+    LogFailure(spam_failure);
     ++mailbox->tally.failed;
   }
-  return made;
+  return targets;
 }
 
 void MailboxMigrator::MigrateFolders(const std::string& source_box,
+                                     const std::vector<TargetFolder>& targets,
                                      const std::string& target_box,
-                                     const std::vector<DirMade>& made,
                                      Mailbox* mailbox) {
   // Listed ahead of the run, as a rule; else here.
   MailboxListing box;
@@ -221,8 +281,7 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
     copier_->Copy(folders[i], texts_.standard_in_progress[i],
-                  texts_.standard_done[i], true,
-                  target_box + "\\" + folders[i].target, made[i], box,
+                  texts_.standard_done[i], true, targets[i], box,
                   &mailbox->tally);
   }
   MigrateUserFolders(source_box, target_box, box, mailbox);
@@ -276,9 +335,12 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
       LogFailure(indent + texts_.unsafe_folder_name + name);
       continue;
     }
+    TargetFolder target;
+    target.path = target_box + "\\" + name;
+    target.made = made[i];
     copier_->Copy(folder, indent + name + texts_.user_folder_in_progress,
-                  indent + name + texts_.user_folder_done, false,
-                  target_box + "\\" + name, made[i], box, &mailbox->tally);
+                  indent + name + texts_.user_folder_done, false, target, box,
+                  &mailbox->tally);
   }
 }
 

@@ -154,16 +154,17 @@ class MailboxMigrator {
  private:
   struct Mailbox;
   class MailboxEnd;
+  class FolderFailure;
 
   std::string SourceBox(const std::string& user) const;
-  // Makes the target folders of a mailbox: the standard ones and Spam.
-  // Spam that cannot be made is a failure line. Returns what making each
-  // standard folder gave.
-  std::vector<DirMade> MakeFolders(const std::string& target_box,
-                                   Mailbox* mailbox);
+  // Makes the target folders of a mailbox: the standard ones and Spam, on
+  // a worker when the mailbox is `fresh` (just made). Spam that cannot be
+  // made is a failure line. Returns the standard folders.
+  std::vector<TargetFolder> MakeFolders(const std::string& target_box,
+                                        bool fresh, Mailbox* mailbox);
   void MigrateFolders(const std::string& source_box,
-                      const std::string& target_box,
-                      const std::vector<DirMade>& made, Mailbox* mailbox);
+                      const std::vector<TargetFolder>& targets,
+                      const std::string& target_box, Mailbox* mailbox);
   void MigrateUserFolders(const std::string& source_box,
                           const std::string& target_box,
                           const MailboxListing& box, Mailbox* mailbox);

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "testing/fault_injection_file_system.h"
 #include "tests/support/mem_installation.h"
 
 namespace vm {
@@ -25,12 +26,14 @@ std::string Standard(int in, int sent, int draft, int trash) {
 class MailboxMigratorTest : public testing::Test {
  protected:
   bool Migrate(const std::string& user, const std::string& domain,
-               const std::string& primary = "example.com", bool sync = false) {
+               const std::string& primary = "example.com", bool sync = false,
+               FileSystem* fs = nullptr) {
     MailboxMigrator::Options options;
     options.source_dir = t_.settings.source_dir;
     options.target_mail_dir = t_.settings.target_mail_dir;
     options.sync = sync;
-    MailboxMigrator migrator(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+    MailboxMigrator migrator(fs != nullptr ? fs : &t_.fs, &t_.host, t_.texts,
+                             options, &t_.stats);
     const bool ok =
         migrator.MigrateMailbox(SourceAccount{user, domain, ""}, primary);
     failure_lines_ = migrator.failure_lines();
@@ -177,20 +180,30 @@ TEST_F(MailboxMigratorTest, SyncKeepsOneFilePerMessage) {
       << t_.ResultList();
 }
 
-// A target folder that cannot be made (here a file holds its name) is a
-// line; its messages are not copied but each is named, and Spam, which no
-// source folder fills, is reported too.
-TEST_F(MailboxMigratorTest, FolderThatCannotBeMadeIsALineAndGetsNoCopy) {
+// A target folder that cannot be made is a line; its messages are not
+// copied but each is named, and Spam, which no source folder fills, is
+// reported too: in an existing mailbox (here a file holds the folder's
+// name) and in a new one, whose folders a worker makes.
+class FolderNotMadeTest : public MailboxMigratorTest,
+                          public testing::WithParamInterface<bool> {};
+
+TEST_P(FolderNotMadeTest, IsALineAndGetsNoCopy) {
+  const bool new_mailbox = GetParam();
   t_.PutSource("mail\\bob\\1.sed", "one");
   t_.PutSource("mail\\bob\\2.sed", "two");
   t_.PutSource("mail\\bob\\3.in", "three");
   ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store", nullptr));
-  ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store\\bob", nullptr));
-  for (const char* file :
+  FaultInjectionFileSystem faults(&t_.fs);
+  for (const char* folder :
        {"C:\\t\\store\\bob\\Sent", "C:\\t\\store\\bob\\Spam"}) {
-    ASSERT_TRUE(t_.fs.WriteFile(file, "", nullptr));
+    if (new_mailbox) {
+      faults.FailPath(folder);
+    } else {
+      ASSERT_TRUE(t_.fs.CreateDir("C:\\t\\store\\bob", nullptr));
+      ASSERT_TRUE(t_.fs.WriteFile(folder, "", nullptr));
+    }
   }
-  EXPECT_TRUE(Migrate("bob", "example.com"));
+  EXPECT_TRUE(Migrate("bob", "example.com", "example.com", false, &faults));
   const std::string indent(9, ' ');
   const std::string standard = Standard(1, 0, 0, 0);
   const size_t sent_end = standard.find('\n', standard.find('\n') + 1) + 1;
@@ -208,6 +221,9 @@ TEST_F(MailboxMigratorTest, FolderThatCannotBeMadeIsALineAndGetsNoCopy) {
   EXPECT_EQ(failure_lines_, 4);
   EXPECT_EQ(t_.Store("bob\\INBOX\\3.in"), "three");
 }
+
+INSTANTIATE_TEST_SUITE_P(ExistingAndNewMailbox, FolderNotMadeTest,
+                         testing::Bool());
 
 TEST_F(MailboxMigratorTest, UnsafeUserNameCreatesNothing) {
   for (const char* user : {"..", "a\\b", "con", "x:y"}) {

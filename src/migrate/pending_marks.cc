@@ -34,11 +34,13 @@ void PendingMarks::MakeStore() {
 bool PendingMarks::Mark(const std::string& box, bool sync) {
   MakeStore();
   last_made_.clear();
-  if (!fs_->CreateDir(box, nullptr) ||
+  const DirMade made = fs_->MakeDir(box, nullptr);
+  if (made == DirMade::kFailed ||
       !fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr)) {
     return false;
   }
   last_made_ = box;
+  last_created_ = made == DirMade::kMade;
   return true;
 }
 

@@ -35,8 +35,12 @@ class PendingMarks {
   // Makes the mailbox directory `box` (in the mail store) and its mark;
   // false when either cannot be written.
   bool Mark(const std::string& box, bool sync);
-  // Whether `box` is the mailbox the last Mark made.
+  // Whether `box` is the mailbox the last Mark made, and whether that Mark
+  // made its directory too (it holds nothing but the mark then).
   bool JustMade(const std::string& box) const { return box == last_made_; }
+  bool JustCreated(const std::string& box) const {
+    return box == last_made_ && last_created_;
+  }
   // Makes the mail store once per run. The store itself may be a link to
   // where the server keeps it, which CreateDir does not take for a
   // directory, so the result is not looked at: making a mailbox decides.
@@ -78,6 +82,7 @@ class PendingMarks {
   uint64_t unflushed_bytes_ = 0;
   bool store_made_ = false;
   std::string last_made_;
+  bool last_created_ = false;
 };
 
 }  // namespace vm

@@ -1,0 +1,44 @@
+#ifndef VM_MIGRATE_FOLDER_MAKER_H_
+#define VM_MIGRATE_FOLDER_MAKER_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vm {
+
+class FileSystem;
+
+// Makes the folders of a mailbox the run has just made, on a worker, while
+// the run goes on to the next mailbox: such a mailbox holds nothing yet,
+// so the run need not know more of its folders than whether they could be
+// made, and that only where their copies and lines are settled. Workers
+// take work in the order it is queued, so a copy queued after Make waits
+// at most for a Make already running.
+class FolderMaker {
+ public:
+  FolderMaker(FileSystem* fs, std::vector<std::string> dirs);
+
+  // Makes each directory, in order; run once.
+  void Make();
+  // Returns once Make has run.
+  void Wait() const;
+  bool finished() const;
+  // Whether directory `i` exists as a directory (after Wait).
+  bool made(size_t i) const;
+  const std::string& dir(size_t i) const { return dirs_[i]; }
+
+ private:
+  FileSystem* fs_;
+  const std::vector<std::string> dirs_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable finished_changed_;
+  std::vector<bool> made_;
+  bool finished_ = false;
+};
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_FOLDER_MAKER_H_
