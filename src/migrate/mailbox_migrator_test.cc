@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "migrate/pending_marks.h"
+#include "platform/process_tag.h"
 #include "testing/fault_injection_file_system.h"
 #include "tests/support/mem_installation.h"
 
@@ -281,6 +283,40 @@ TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
   EXPECT_NE(t_.ResultList().find("cannot flush the writes under C:\\t\\store"),
             std::string::npos)
       << t_.ResultList();
+}
+
+// A mark is a mailbox left over only when the run that made it is this
+// one or has ended: another run at work on the same target would
+// otherwise have its accounts taken for ones this run is to finish, and
+// counted twice. Marks of either kind, and of an earlier version
+// (without a tag), are told apart.
+TEST_F(MailboxMigratorTest, MarkOfARunStillAtWorkIsNotLeftOver) {
+  const std::string store = t_.settings.target_mail_dir;
+  const std::string running = ThisProcessTag();
+  PendingMarks live(&t_.fs, store, running);
+  PendingMarks ended(&t_.fs, store, running + "0");
+  ASSERT_TRUE(live.Mark(store + "\\live", false));
+  ASSERT_TRUE(live.Mark(store + "\\live_sync", true));
+  ASSERT_TRUE(ended.Mark(store + "\\ended", true));
+  ASSERT_TRUE(t_.fs.CreateDir(store + "\\old", nullptr));
+  ASSERT_TRUE(t_.fs.WriteFile(store + "\\old\\" + PendingMarks::kFileName,
+                              "sync", nullptr));
+  PendingMarks other(&t_.fs, store, "another-run");
+  const struct {
+    const char* box;
+    bool mine, other, sync;
+  } kCases[] = {
+      {"live", true, false, false},
+      {"live_sync", true, false, true},
+      {"ended", true, true, true},
+      {"old", true, true, true},
+  };
+  for (const auto& c : kCases) {
+    bool sync = !c.sync;
+    EXPECT_EQ(live.IsMarked(store + "\\" + c.box, &sync), c.mine) << c.box;
+    EXPECT_EQ(sync, c.sync) << c.box;
+    EXPECT_EQ(other.IsMarked(store + "\\" + c.box, nullptr), c.other) << c.box;
+  }
 }
 
 }  // namespace

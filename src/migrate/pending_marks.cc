@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/process_tag.h"
 
 namespace vm {
 
@@ -19,7 +20,13 @@ constexpr char kSyncMark[] = "sync";
 }  // namespace
 
 PendingMarks::PendingMarks(FileSystem* fs, std::string target_mail_dir)
-    : fs_(fs), target_mail_dir_(std::move(target_mail_dir)) {}
+    : PendingMarks(fs, std::move(target_mail_dir), ThisProcessTag()) {}
+
+PendingMarks::PendingMarks(FileSystem* fs, std::string target_mail_dir,
+                           std::string tag)
+    : fs_(fs),
+      target_mail_dir_(std::move(target_mail_dir)),
+      tag_(std::move(tag)) {}
 
 PendingMarks::~PendingMarks() {
   if (flushing_ != nullptr) flushing_->thread.join();
@@ -36,7 +43,9 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
   last_made_.clear();
   const DirMade made = fs_->MakeDir(box, nullptr);
   if (made == DirMade::kFailed ||
-      !fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr)) {
+      !fs_->WriteFile(box + "\\" + kFileName,
+                      std::string(sync ? kSyncMark : "") + "\n" + tag_,
+                      nullptr)) {
     return false;
   }
   last_made_ = box;
@@ -47,9 +56,17 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
 bool PendingMarks::IsMarked(const std::string& box, bool* sync) {
   const std::string mark = box + "\\" + kFileName;
   if (!fs_->Exists(mark)) return false;
+  // The kind, then the tag of the run that made it (none in a mark of an
+  // earlier version).
+  std::string text;
+  const bool read = fs_->ReadFile(mark, &text, nullptr);
+  const size_t kind_end = text.find('\n');
+  if (read && kind_end != std::string::npos) {
+    const std::string tag = text.substr(kind_end + 1);
+    if (tag != tag_ && ProcessIsRunning(tag)) return false;
+  }
   if (sync != nullptr) {
-    std::string text;
-    *sync = fs_->ReadFile(mark, &text, nullptr) && text == kSyncMark;
+    *sync = read && text.substr(0, kind_end) == kSyncMark;
   }
   return true;
 }
