@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 
-#include "migrate/pending_marks.h"
-#include "platform/process_tag.h"
 #include "testing/fault_injection_file_system.h"
 #include "tests/support/mem_installation.h"
 
@@ -285,38 +284,30 @@ TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
       << t_.ResultList();
 }
 
-// A mark is a mailbox left over only when the run that made it is this
-// one or has ended: another run at work on the same target would
-// otherwise have its accounts taken for ones this run is to finish, and
-// counted twice. Marks of either kind, and of an earlier version
-// (without a tag), are told apart.
-TEST_F(MailboxMigratorTest, MarkOfARunStillAtWorkIsNotLeftOver) {
-  const std::string store = t_.settings.target_mail_dir;
-  const std::string running = ThisProcessTag();
-  PendingMarks live(&t_.fs, store, running);
-  PendingMarks ended(&t_.fs, store, running + "0");
-  ASSERT_TRUE(live.Mark(store + "\\live", false));
-  ASSERT_TRUE(live.Mark(store + "\\live_sync", true));
-  ASSERT_TRUE(ended.Mark(store + "\\ended", true));
-  ASSERT_TRUE(t_.fs.CreateDir(store + "\\old", nullptr));
-  ASSERT_TRUE(t_.fs.WriteFile(store + "\\old\\" + PendingMarks::kFileName,
-                              "sync", nullptr));
-  PendingMarks other(&t_.fs, store, "another-run");
-  const struct {
-    const char* box;
-    bool mine, other, sync;
-  } kCases[] = {
-      {"live", true, false, false},
-      {"live_sync", true, false, true},
-      {"ended", true, true, true},
-      {"old", true, true, true},
-  };
-  for (const auto& c : kCases) {
-    bool sync = !c.sync;
-    EXPECT_EQ(live.IsMarked(store + "\\" + c.box, &sync), c.mine) << c.box;
-    EXPECT_EQ(sync, c.sync) << c.box;
-    EXPECT_EQ(other.IsMarked(store + "\\" + c.box, nullptr), c.other) << c.box;
+// While another run holds the store's run lock, a mark may be that run's,
+// made for an account it is adding now: it is no mailbox left over (and
+// finishing it would count the account twice). Once that run has let go,
+// the mark is left over again; without peers to look for, it always is.
+TEST_F(MailboxMigratorTest, MarkIsLeftOverOnlyWithNoOtherRunAtWork) {
+  const SourceAccount bob{"bob", "example.com", ""};
+  const std::string key =
+      "store-" +
+      std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  MailboxMigrator::Options options;
+  options.source_dir = t_.settings.source_dir;
+  options.target_mail_dir = t_.settings.target_mail_dir;
+  MailboxMigrator unwatched(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+  ASSERT_TRUE(unwatched.MarkPending(bob, "example.com"));
+  auto other = std::make_unique<RunPeers>(key);
+  for (bool other_at_work : {true, false}) {
+    if (!other_at_work) other.reset();
+    RunPeers peers(key);
+    options.peers = &peers;
+    MailboxMigrator watched(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+    EXPECT_EQ(watched.IsPending(bob, "example.com"), !other_at_work);
+    EXPECT_TRUE(unwatched.IsPending(bob, "example.com"));
   }
+  EXPECT_FALSE(RunPeers("other-" + key).OthersAtWork());
 }
 
 }  // namespace

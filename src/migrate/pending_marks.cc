@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "platform/process_tag.h"
 
 namespace vm {
 
@@ -20,13 +19,7 @@ constexpr char kSyncMark[] = "sync";
 }  // namespace
 
 PendingMarks::PendingMarks(FileSystem* fs, std::string target_mail_dir)
-    : PendingMarks(fs, std::move(target_mail_dir), ThisProcessTag()) {}
-
-PendingMarks::PendingMarks(FileSystem* fs, std::string target_mail_dir,
-                           std::string tag)
-    : fs_(fs),
-      target_mail_dir_(std::move(target_mail_dir)),
-      tag_(std::move(tag)) {}
+    : fs_(fs), target_mail_dir_(std::move(target_mail_dir)) {}
 
 PendingMarks::~PendingMarks() {
   if (flushing_ != nullptr) flushing_->thread.join();
@@ -43,9 +36,7 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
   last_made_.clear();
   const DirMade made = fs_->MakeDir(box, nullptr);
   if (made == DirMade::kFailed ||
-      !fs_->WriteFile(box + "\\" + kFileName,
-                      std::string(sync ? kSyncMark : "") + "\n" + tag_,
-                      nullptr)) {
+      !fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr)) {
     return false;
   }
   last_made_ = box;
@@ -56,17 +47,9 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
 bool PendingMarks::IsMarked(const std::string& box, bool* sync) {
   const std::string mark = box + "\\" + kFileName;
   if (!fs_->Exists(mark)) return false;
-  // The kind, then the tag of the run that made it (none in a mark of an
-  // earlier version).
-  std::string text;
-  const bool read = fs_->ReadFile(mark, &text, nullptr);
-  const size_t kind_end = text.find('\n');
-  if (read && kind_end != std::string::npos) {
-    const std::string tag = text.substr(kind_end + 1);
-    if (tag != tag_ && ProcessIsRunning(tag)) return false;
-  }
   if (sync != nullptr) {
-    *sync = read && text.substr(0, kind_end) == kSyncMark;
+    std::string text;
+    *sync = fs_->ReadFile(mark, &text, nullptr) && text == kSyncMark;
   }
   return true;
 }

@@ -27,8 +27,6 @@ class PendingMarks {
   static constexpr const char* kFileName = "velquor-migrate.pending";
 
   PendingMarks(FileSystem* fs, std::string target_mail_dir);
-  // With the tag its marks carry (tests).
-  PendingMarks(FileSystem* fs, std::string target_mail_dir, std::string tag);
   // Waits for the flush that is running.
   ~PendingMarks();
   PendingMarks(const PendingMarks&) = delete;
@@ -47,9 +45,8 @@ class PendingMarks {
   // where the server keeps it, which CreateDir does not take for a
   // directory, so the result is not looked at: making a mailbox decides.
   void MakeStore();
-  // Whether `box` has a mark left by this run or by one that has ended; a
-  // mark another run makes while it runs is that run's own business. *sync
-  // (when non-null) tells whether it was made for a sync.
+  // Whether `box` has a mark; *sync (when non-null) tells whether it was
+  // made for a sync.
   bool IsMarked(const std::string& box, bool* sync);
   void Clear(const std::string& box);
 
@@ -84,9 +81,6 @@ class PendingMarks {
   std::vector<std::string> unflushed_;
   uint64_t unflushed_bytes_ = 0;
   bool store_made_ = false;
-  // Written into each mark after its kind, so that another run can tell
-  // whether this one is still at work.
-  const std::string tag_;
   std::string last_made_;
   bool last_created_ = false;
 };

@@ -7,7 +7,6 @@ target_sources(vmcore PRIVATE
   name_cache_posix.cc
   interprocess_lock_posix.cc
   posix_io.cc
-  process_tag_posix.cc
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
   file_system_posix_test.cc

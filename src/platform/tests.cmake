@@ -5,5 +5,4 @@ target_sources(vmcore PRIVATE
 target_sources(vm_tests PRIVATE
   code_page_test.cc
   file_system_test.cc
-  process_tag_test.cc
   wildcard_test.cc)

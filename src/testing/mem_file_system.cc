@@ -1,5 +1,6 @@
 #include "testing/mem_file_system.h"
 
+#include <cstdint>
 #include <functional>
 
 #include "platform/wildcard.h"
@@ -251,7 +252,9 @@ bool MemFileSystem::Locate(const std::string& path, FileLocation* where) {
   for (size_t count = parts.size(); count > 0; --count) {
     std::string key = Key(parts, count);
     if (count == 1 || Find(key) != nullptr) {
-      where->chain.push_back({0, std::hash<std::string>()(key)});
+      // Each in-memory file system is a volume of its own.
+      where->chain.push_back(
+          {reinterpret_cast<uintptr_t>(this), std::hash<std::string>()(key)});
     }
   }
   return !where->chain.empty();
