@@ -18,9 +18,13 @@ namespace {
 // Batches queued per worker, and result-list calls held back, at most.
 constexpr size_t kQueuedPerJob = 16;
 constexpr size_t kMaxHeldCalls = 4096;
-// Source mailboxes read ahead of the run, at most, and threads reading them.
+// Source mailboxes read ahead of the run, at most, and threads reading
+// them: more where only their listings and indexes are read (small reads,
+// one at a time per thread) than where their message files are read ahead
+// too, which keeps the disk busy with fewer.
 constexpr size_t kReadAheadBoxes = 32;
-constexpr int kReadAheadThreads = 4;
+constexpr int kReadAheadThreads = 2;
+constexpr int kListingOnlyThreads = 4;
 
 static_assert(kStandardFolderCount ==
               sizeof(Texts::standard_done) / sizeof(Texts::standard_done[0]));
@@ -115,7 +119,8 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
   const bool messages = !fs_->CopiesShareBlocks(
       SourceMailDir(options_.source_dir), options_.target_mail_dir);
   read_ahead_ = std::make_unique<ReadAhead>(
-      fs_, std::move(boxes), kReadAheadBoxes, kReadAheadThreads, messages);
+      fs_, std::move(boxes), kReadAheadBoxes,
+      messages ? kReadAheadThreads : kListingOnlyThreads, messages);
 }
 
 std::string MailboxMigrator::SourceBox(const std::string& user) const {
