@@ -1,5 +1,6 @@
 #include "migrate/migration_run.h"
 
+#include <memory>
 #include <thread>
 
 #include "config/config_lock.h"
@@ -460,8 +461,14 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.sync = settings.sync;
   options.jobs = settings.jobs;
   options.log = &ordered;
-  RunPeers peers(StoreKey(target->fs, settings.target_mail_dir, target->names));
-  options.peers = &peers;
+  // A preview takes no run lock: a run that writes, at work beside it,
+  // would otherwise leave a mailbox a killed run left pending for later.
+  std::unique_ptr<RunPeers> peers;
+  if (!settings.preview) {
+    peers = std::make_unique<RunPeers>(
+        StoreKey(target->fs, settings.target_mail_dir, target->names));
+    options.peers = peers.get();
+  }
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   bool accounts_read = false;
   notices.set_log(&ordered);
