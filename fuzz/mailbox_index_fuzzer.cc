@@ -86,9 +86,9 @@ class GuardedFileSystem : public FileSystemWrapper {
     Check(path);
     return FileSystemWrapper::ReplaceContents(path, contents, error);
   }
-  bool CreateDir(const std::string& path, std::string* error) override {
+  DirMade MakeDir(const std::string& path, std::string* error) override {
     if (root_.compare(0, path.size(), path) != 0) Check(path);
-    return FileSystemWrapper::CreateDir(path, error);
+    return FileSystemWrapper::MakeDir(path, error);
   }
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
