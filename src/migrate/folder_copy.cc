@@ -46,8 +46,10 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   void Expect() { remaining_.fetch_add(1, std::memory_order_relaxed); }
   // The last thing a worker does with the piece.
   void Done() { remaining_.fetch_sub(1, std::memory_order_acq_rel); }
-  // A failure that a later run may overcome keeps the pending mark.
+  // Counts a failed message, with its line. A failure that a later run
+  // may overcome keeps the pending mark.
   void AddFailure(size_t order, std::string line, bool retry) {
+    ++failed;
     std::lock_guard<std::mutex> lock(mutex_);
     failures_.push_back({order, std::move(line), retry});
   }
@@ -57,13 +59,12 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   std::atomic<int64_t> copied{0}, present{0}, failed{0};
   std::atomic<uint64_t> copied_bytes{0};
   std::string done_text;
-  bool with_count = false;     // the done line ends in " <count>!"
-  std::string folder_failure;  // the target folder could not be made
-  // The maker of the target folder, when a worker makes it, and the line
-  // that says it failed.
+  bool with_count = false;  // the done line ends in " <count>!"
+  // The line that says the target folder could not be made; when a
+  // worker makes it (`maker`), dropped once that worked.
+  std::string folder_failure;
   std::shared_ptr<const FolderMaker> maker;
   size_t maker_index = 0;
-  std::string maker_failure;
   std::string list_failure;  // the folder could not be (fully) listed
   std::string note;          // a line after the done line that is no failure
 
@@ -158,15 +159,11 @@ void FolderCopier::Copy(const SourceFolder& folder,
   if (made == DirMade::kFailed) made = fs_->MakeDir(target_folder, nullptr);
   if (made == DirMade::kExisted) {
     fs_->List(target_folder + "\\*", &held);
-  } else if (made == DirMade::kFailed) {
-    piece->folder_failure =
-        indent + texts_.mailbox_dir_failed + fs_->DisplayPath(target_folder);
   }
-  if (target.maker != nullptr) {
+  if (made == DirMade::kFailed || target.maker != nullptr) {
+    piece->folder_failure = NotMadeLine(target_folder);
     piece->maker = target.maker;
     piece->maker_index = target.maker_index;
-    piece->maker_failure =
-        indent + texts_.mailbox_dir_failed + fs_->DisplayPath(target_folder);
   }
   const TargetFolderFiles existing(names_, std::move(held));
 
@@ -194,7 +191,6 @@ void FolderCopier::Copy(const SourceFolder& folder,
         }
         raw->AddFailure(copy.order, RefusalLine(copy.from, kFolderNotMade),
                         true);
-        ++raw->failed;
         observer_->OnMessage(copy.size, false);
       }
       raw->Done();
@@ -222,7 +218,6 @@ void FolderCopier::Copy(const SourceFolder& folder,
       // Unless the folder was missing, no later run could copy it either:
       // the mark may go.
       piece->AddFailure(order, RefusalLine(entry.path, refusal), retry);
-      ++piece->failed;
       observer_->OnMessage(entry.size, false);
       continue;
     }
@@ -250,7 +245,6 @@ void FolderCopier::Copy(const SourceFolder& folder,
         // Changed since it was copied, or another's: kept, and no later run
         // does better.
         piece->AddFailure(order, DiffersLine(entry.path, other->path), false);
-        ++piece->failed;
         observer_->OnMessage(entry.size, false);
         continue;
       }
@@ -280,7 +274,6 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
     // A later run compares it.
     piece->AddFailure(copy.order, DiffersLine(copy.from, copy.to),
                       !copy.resume);
-    ++piece->failed;
   } else {
     piece->AddFailure(
         copy.order,
@@ -288,7 +281,6 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
             (error.empty() ? fs_->DisplayPath(copy.from)
                            : fs_->DisplayPath(copy.from) + " (" + error + ")"),
         true);
-    ++piece->failed;
   }
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
 }
@@ -310,6 +302,11 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
     return CopyResult::kFailed;
   }
   return fs_->CopyNew(copy.from, copy.to, error);
+}
+
+std::string FolderCopier::NotMadeLine(const std::string& folder) const {
+  return texts_.folder_indent + texts_.mailbox_dir_failed +
+         fs_->DisplayPath(folder);
 }
 
 std::string FolderCopier::RefusalLine(const std::string& from,
@@ -341,8 +338,8 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
                           : piece->done_text);
   observer_->OnFolder(counts);
   MailboxTally* mailbox = piece->mailbox();
-  if (piece->maker != nullptr && !piece->maker->made(piece->maker_index)) {
-    piece->folder_failure = piece->maker_failure;
+  if (piece->maker != nullptr && piece->maker->made(piece->maker_index)) {
+    piece->folder_failure.clear();
   }
   for (const std::string* line :
        {&piece->folder_failure, &piece->list_failure}) {

@@ -67,6 +67,9 @@ class FolderCopier {
             const TargetFolder& target, const MailboxListing& box,
             MailboxTally* mailbox);
 
+  // The line that says the target folder `folder` could not be made.
+  std::string NotMadeLine(const std::string& folder) const;
+
   // Failure lines the released folders wrote.
   int failure_lines() const { return failure_lines_; }
 

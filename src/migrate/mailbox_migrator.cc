@@ -249,8 +249,7 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     targets.push_back(std::move(target));
   }
   const std::string spam = target_box + "\\Spam";
-  const std::string spam_failure =
-      texts_.folder_indent + texts_.mailbox_dir_failed + fs_->DisplayPath(spam);
+  const std::string spam_failure = copier_->NotMadeLine(spam);
   if (fresh) {
     // A new mailbox's folders are made by a worker while this thread goes
     // on: making directories is most of what a mailbox of few messages

@@ -40,8 +40,7 @@ RunPeers::~RunPeers() {
 
 bool RunPeers::OthersAtWork() {
   const auto now = std::chrono::steady_clock::now();
-  if (ever_asked_ && now - asked_ < kAskEvery) return others_;
-  ever_asked_ = true;
+  if (asked_ && now - *asked_ < kAskEvery) return others_;
   asked_ = now;
   others_ = false;
   for (int i = 0; i < kSlots && !others_; ++i) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,7 @@ class RunPeers {
   std::vector<std::unique_ptr<InterprocessLock>> slots_;
   int mine_ = -1;
   bool others_ = false;
-  std::chrono::steady_clock::time_point asked_{};
-  bool ever_asked_ = false;
+  std::optional<std::chrono::steady_clock::time_point> asked_;
 };
 
 }  // namespace vm

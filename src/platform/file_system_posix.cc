@@ -234,7 +234,7 @@ class PosixFileSystem : public FileSystem {
     };
     int dir_fd = open_dir(target);
     if (dir_fd < 0 && errno == ENOENT) {
-      const std::string resolved = Native(to);
+      const std::string resolved = Resolve(target);
       if (resolved != target) {
         target = resolved;
         dir_fd = open_dir(target);
@@ -296,12 +296,11 @@ class PosixFileSystem : public FileSystem {
     } else if (dir_ansi.empty()) {
       opened = ::opendir("/");
     } else if (code_page_->IsValidAnsi(dir_ansi)) {
-      opened = ::opendir(Spelled(dir_ansi).c_str());
+      const std::string spelled = Spelled(dir_ansi);
+      opened = ::opendir(spelled.c_str());
       if (opened == nullptr && errno == ENOENT) {
-        const std::string resolved = Native(dir_ansi);
-        if (resolved != Spelled(dir_ansi)) {
-          opened = ::opendir(resolved.c_str());
-        }
+        const std::string resolved = Resolve(spelled);
+        if (resolved != spelled) opened = ::opendir(resolved.c_str());
       }
     }
     ScopedDir handle(opened);
@@ -581,26 +580,17 @@ class PosixFileSystem : public FileSystem {
     return op(resolved.c_str());
   }
 
-  // Native for a path about to be created: a new entry in a directory
-  // whose listing is known needs no look-up of its own; the listing tells
-  // whether the name exists in another case.
+  // Native for a path about to be created, which most often does not
+  // exist yet: a new entry in a directory whose listing is known needs no
+  // look-up of its own.
   std::string NativeToCreate(const std::string& path) const {
     const std::string utf8 = Spelled(path);
-    const size_t slash = utf8.find_last_of('/');
-    if (utf8.empty() || slash == std::string::npos || slash == 0) {
-      return Native(path);
-    }
-    const std::string parent = utf8.substr(0, slash);
-    const std::string last = utf8.substr(slash + 1);
-    if (last.empty() || last == "." || last == "..") return Native(path);
-    bool parent_found = false;
-    std::string match = folded_names_.Find(parent, last, &parent_found);
-    if (!parent_found) return Native(path);
-    if (match.empty()) match = RawName(parent, last);
-    if (match.empty() || match == last) return utf8;
-    // Both spellings may exist: the exact one is taken then.
+    if (utf8.empty()) return utf8;
+    const std::string resolved = Resolve(utf8);
+    // Another spelling was found; the exact one is taken if it exists too.
     struct stat st;
-    return ::lstat(utf8.c_str(), &st) == 0 ? utf8 : Join(parent, match);
+    if (resolved == utf8 || ::lstat(utf8.c_str(), &st) == 0) return utf8;
+    return resolved;
   }
 
   // Maps an ANSI, backslash-separated path to the native UTF-8 path,
