@@ -11,6 +11,7 @@
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
+#include "migrate/safe_name.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
 
@@ -142,11 +143,17 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
     const DomainRecord* record =
         FindDomain(domains, target->names, source.name);
     if (record == nullptr) {
-      AccountOutcome skipped = domain_store.AliasDomainExists(source.name)
+      // A domain the domain step refused for its name refuses its accounts.
+      const bool refused = !IsSafeDirectoryName(source.name, target->names);
+      AccountOutcome skipped = refused ? AccountOutcome::kRefused
+                               : domain_store.AliasDomainExists(source.name)
                                    ? AccountOutcome::kSkippedAliasDomain
                                    : AccountOutcome::kSkippedNoDomain;
+      const std::string reason =
+          refused ? texts.unsafe_domain_name + source.name : std::string();
       for (const SourceAccount& account : source.accounts) {
-        observer->OnAccountEnd(account.user_name, source.name, skipped, "", "");
+        observer->OnAccountEnd(account.user_name, source.name, skipped, reason,
+                               "");
       }
       continue;
     }
@@ -215,6 +222,17 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
             "");
         continue;
       }
+      if (adding && box.empty()) {
+        // A name that cannot be a mailbox directory (a path piece, a device
+        // name) is written nowhere: the account would be one without mail.
+        const std::string line = texts.unsafe_mailbox_name + account.user_name;
+        host->AppendLogLine(line);
+        host->SelectLastLine();
+        ++*failure_lines;
+        observer->OnAccountEnd(account.user_name, account.domain,
+                               AccountOutcome::kRefused, line, "");
+        continue;
+      }
       if (adding && !mailboxes->MarkPending(account, primary)) {
         no_mailbox();
         continue;
@@ -225,11 +243,15 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
         // The copies may still be running when MigrateMailbox returns; the
         // outcome is told once they have finished, in run order.
         auto told = [observer, &texts, user = account.user_name,
-                     domain = account.domain, box, done](int failed) {
-          if (failed > 0) {
-            observer->OnAccountEnd(user, domain, AccountOutcome::kFailed,
-                                   texts.copies_failed + std::to_string(failed),
-                                   box);
+                     domain = account.domain, box,
+                     done](int failed, const std::string& failure) {
+          // Mail that could not all be read or copied fails the account.
+          if (!failure.empty() || failed > 0) {
+            observer->OnAccountEnd(
+                user, domain, AccountOutcome::kFailed,
+                !failure.empty() ? failure
+                                 : texts.copies_failed + std::to_string(failed),
+                box);
           } else {
             observer->OnAccountEnd(user, domain, done, "", box);
           }

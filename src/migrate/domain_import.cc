@@ -8,6 +8,7 @@
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
 #include "migrate/run_observer.h"
+#include "migrate/safe_name.h"
 #include "migrate/texts.h"
 
 namespace vm {
@@ -66,6 +67,15 @@ void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
     }
     if (store->AliasDomainExists(name)) {
       observer->OnDomain(name, DomainOutcome::kAlias);
+      continue;
+    }
+    if (!IsSafeDirectoryName(name, target->names)) {
+      // Its accounts' mailboxes would be path pieces ("..\evil"): it is
+      // written nowhere, and its accounts are refused by the account step.
+      host->AppendLogLine(texts.unsafe_domain_name + name);
+      host->SelectLastLine();
+      ++*failure_lines;
+      observer->OnDomain(name, DomainOutcome::kFailed);
       continue;
     }
     host->AppendLogLine(texts.importing_domain + name);

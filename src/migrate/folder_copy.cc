@@ -65,8 +65,7 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   std::string folder_failure;
   std::shared_ptr<const FolderMaker> maker;
   size_t maker_index = 0;
-  std::string list_failure;  // the folder could not be (fully) listed
-  std::string note;          // a line after the done line that is no failure
+  std::string note;  // a line after the done line that is no failure
 
   struct Failure {
     size_t order;
@@ -114,26 +113,20 @@ void FolderCopier::Copy(const SourceFolder& folder,
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
   const std::string& indent = texts_.folder_indent;
 
+  // A mailbox that could not be (fully) listed has its line from the
+  // migrator, once; what was found is still copied.
   const std::vector<DirEntry> entries = box.FilesOf(folder, names_);
-  if (!box.listed) {
-    // A folder that does not exist is empty; one that exists and cannot be
-    // listed (or whose listing broke off) is not: what was found is still
-    // copied.
-    if (fs_->Exists(folder.dir)) {
-      piece->list_failure =
-          indent + texts_.folder_unlistable + fs_->DisplayPath(folder.dir);
-    }
-  }
   // Regular files, with names that can be used, are copied; directories are
-  // not messages; everything else is a failure.
+  // not messages; everything else is a failure. The index is asked for
+  // the names copied, and only those: the n-th flag is the n-th of them.
   std::vector<const DirEntry*> messages;
+  std::vector<const char*> refusals;
   std::vector<std::string> names;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory) continue;
     messages.push_back(&entry);
-    if (!entry.is_special && !entry.unconvertible_name) {
-      names.push_back(entry.name);
-    }
+    refusals.push_back(NameRefusal(entry));
+    if (refusals.back() == nullptr) names.push_back(entry.name);
   }
 
   // One read of the index gives the flag of every message of the folder.
@@ -202,17 +195,12 @@ void FolderCopier::Copy(const SourceFolder& folder,
     const DirEntry& entry = *messages[order];
     ++piece->counts.messages;
     piece->counts.bytes += entry.size;
-    const char* refusal = nullptr;
+    const char* refusal = refusals[order];
+    const bool is_sized = refusal == nullptr && sized[n++];
     bool retry = false;
     if (made == DirMade::kFailed) {
       refusal = kFolderNotMade;
       retry = true;
-    } else if (entry.unconvertible_name) {
-      refusal = "name not in the code page";
-    } else if (entry.is_special) {
-      refusal = "not a regular file";
-    } else if (!IsSafeDirectoryName(entry.name, names_)) {
-      refusal = "unsafe file name";
     }
     if (refusal != nullptr) {
       // Unless the folder was missing, no later run could copy it either:
@@ -226,7 +214,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
     copy.from = entry.path;
     copy.size = entry.size;
     copy.to = target_folder + "\\" +
-              (sized[n++] ? SizedName(entry.name, entry.size) : entry.name);
+              (is_sized ? SizedName(entry.name, entry.size) : entry.name);
     // A message has one file in the target, whichever its name.
     if (existing.Copy(entry.name, entry.size) != nullptr) {
       ++piece->present;
@@ -304,6 +292,13 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
   return fs_->CopyNew(copy.from, copy.to, error);
 }
 
+const char* FolderCopier::NameRefusal(const DirEntry& entry) const {
+  if (entry.unconvertible_name) return "name not in the code page";
+  if (entry.is_special) return "not a regular file";
+  if (!IsSafeDirectoryName(entry.name, names_)) return "unsafe file name";
+  return nullptr;
+}
+
 std::string FolderCopier::NotMadeLine(const std::string& folder) const {
   return texts_.folder_indent + texts_.mailbox_dir_failed +
          fs_->DisplayPath(folder);
@@ -341,13 +336,12 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   if (piece->maker != nullptr && piece->maker->made(piece->maker_index)) {
     piece->folder_failure.clear();
   }
-  for (const std::string* line :
-       {&piece->folder_failure, &piece->list_failure}) {
-    if (line->empty()) continue;
-    host->AppendLogLine(*line);
+  if (!piece->folder_failure.empty()) {
+    host->AppendLogLine(piece->folder_failure);
     host->SelectLastLine();
     ++failure_lines_;
     ++mailbox->failed;
+    mailbox->Failed(piece->folder_failure);
   }
   for (const FolderPiece::Failure& failure : piece->TakeFailures()) {
     host->AppendLogLine(failure.line);

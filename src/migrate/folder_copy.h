@@ -26,6 +26,12 @@ struct MailboxTally {
   int failed_copies = 0;
   int failed = 0;      // failures a later run may overcome
   uint64_t bytes = 0;  // of the messages handed to the workers
+  // The first failure line, in result-list order, that is no failed copy
+  // (a folder not listed, refused or not made); the account's reason.
+  std::string failure;
+  void Failed(const std::string& line) {
+    if (failure.empty()) failure = line;
+  }
 };
 
 // Where a folder's messages go, and what this run's making of it gave: a
@@ -91,6 +97,9 @@ class FolderCopier {
   CopyResult ReplacePartialCopy(const Message& copy, std::string* error) const;
   // The failure line of a message whose target file is another.
   std::string DiffersLine(const std::string& from, const std::string& to) const;
+  // Why the source message `entry` is not copied for what it is or its
+  // name; null when it is copied.
+  const char* NameRefusal(const DirEntry& entry) const;
   // The failure line of a message refused for `why`.
   std::string RefusalLine(const std::string& from, const char* why) const;
   void ReleaseFolder(FolderPiece* piece, RunHost* host);

@@ -77,7 +77,11 @@ TEST_F(ImportStepsTest, DomainStepFailuresAreLoggedAndCounted) {
     std::string lines;
   } kCases[] = {
       {Golden("config/domain_empty.cfg"), "", false,
-       "导入域名:\n该域名转移失败!\n"},
+       "域名不能用作邮箱目录，该域名未导入:\n"},
+      {Golden("config/domain_empty.cfg"), "../evil", false,
+       "域名不能用作邮箱目录，该域名未导入:../evil\n"},
+      {Golden("config/domain_empty.cfg"), "con", false,
+       "域名不能用作邮箱目录，该域名未导入:con\n"},
       {Golden("config/domain_empty.cfg"), std::string(65, 'x'), false,
        "导入域名:" + std::string(65, 'x') + "\n该域名转移失败!\n"},
       {"<database>\r\n</database>", "a.com", false,

@@ -34,7 +34,7 @@ static_assert(kStandardFolderCount ==
 // One mailbox being migrated; lives until its end piece is released.
 struct MailboxMigrator::Mailbox {
   MailboxTally tally;
-  std::function<void(int)> done;  // told the failed copies when released
+  MailboxDone done;  // told how it ended when released
 };
 
 // Ends a mailbox once all its folders are released.
@@ -71,6 +71,7 @@ class MailboxMigrator::FolderFailure : public OrderedLog::Pending {
     host->SelectLastLine();
     ++migrator_->failure_lines_;
     ++mailbox_->tally.failed;
+    mailbox_->tally.Failed(line_);
   }
 
  private:
@@ -198,8 +199,7 @@ void MailboxMigrator::ClearPending(const SourceAccount& account,
 
 bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
                                      const std::string& primary_domain,
-                                     bool resume,
-                                     std::function<void(int)> done) {
+                                     bool resume, MailboxDone done) {
   const std::string& user = account.user_name;
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) {
@@ -271,10 +271,7 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
   for (TargetFolder& target : targets) {
     target.made = fs_->MakeDir(target.path, nullptr);
   }
-  if (!fs_->CreateDir(spam, nullptr)) {
-    LogFailure(spam_failure);
-    ++mailbox->tally.failed;
-  }
+  if (!fs_->CreateDir(spam, nullptr)) BoxFailure(mailbox, spam_failure, true);
   return targets;
 }
 
@@ -286,6 +283,19 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
   MailboxListing box;
   if (read_ahead_ == nullptr || !read_ahead_->Take(source_box, &box)) {
     box = MailboxListing(fs_, source_box);
+  }
+  // A mailbox that does not exist is empty. One that exists and could not
+  // be (fully) listed may have met a passing error: it is listed once more,
+  // and only then is it a line, one for the mailbox; what was found is
+  // still copied.
+  if (!box.listed && fs_->Exists(source_box)) {
+    box = MailboxListing(fs_, source_box);
+    if (!box.listed) {
+      BoxFailure(mailbox,
+                 texts_.folder_indent + texts_.folder_unlistable +
+                     fs_->DisplayPath(source_box),
+                 true);
+    }
   }
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
@@ -306,9 +316,10 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   if (!box.ReadFile(fs_, list_path, &text)) {
     // The user-made folders cannot be known: say so rather than leave
     // their mail behind unmentioned.
-    LogFailure(texts_.folder_indent + texts_.folder_list_unreadable +
-               fs_->DisplayPath(list_path));
-    ++mailbox->tally.failed;
+    BoxFailure(mailbox,
+               texts_.folder_indent + texts_.folder_list_unreadable +
+                   fs_->DisplayPath(list_path),
+               true);
     return;
   }
 
@@ -328,20 +339,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     const std::string& name = names[i];
     const SourceFolder folder = UserFolder(source_box, i, name);
     if (!IsSafeDirectoryName(name, options_.names)) {
-      if (name.empty()) {
-        // A blank line names no folder; it matters only when messages
-        // carry its number.
-        const std::vector<DirEntry> entries =
-            box.FilesOf(folder, options_.names);
-        if (box.listed && std::none_of(entries.begin(), entries.end(),
-                                       [](const DirEntry& entry) {
-                                         return !entry.is_directory;
-                                       })) {
-          continue;
-        }
-      }
-      // No later run could do better: the mark may go.
-      LogFailure(indent + texts_.unsafe_folder_name + name);
+      RefuseFolder(folder, box, mailbox);
       continue;
     }
     TargetFolder target;
@@ -353,9 +351,54 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   }
 }
 
+void MailboxMigrator::RefuseFolder(const SourceFolder& folder,
+                                   const MailboxListing& box,
+                                   Mailbox* mailbox) {
+  // Its messages are counted, each as a failed copy, so that the folder
+  // and its mail are in the reports like any other.
+  FolderCounts counts;
+  counts.name = folder.target;
+  for (const DirEntry& entry : box.FilesOf(folder, options_.names)) {
+    if (entry.is_directory) continue;
+    ++counts.messages;
+    counts.bytes += entry.size;
+  }
+  counts.failed = counts.messages;
+  // A blank line names no folder; it matters only when messages carry its
+  // number.
+  if (folder.target.empty() && box.listed && counts.messages == 0) return;
+  // No later run could do better: the mark may go.
+  BoxFailure(mailbox,
+             texts_.folder_indent + texts_.unsafe_folder_name + folder.target,
+             false);
+  log_->Then([this, counts, mailbox] {
+    observer_->OnFolder(counts);
+    stats_->failed_copies += static_cast<int32_t>(counts.failed);
+    mailbox->tally.failed_copies += static_cast<int>(counts.failed);
+  });
+}
+
+void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
+                                 bool retry) {
+  LogFailure(line);
+  // Told in result-list order, after the folders before it.
+  log_->Then([mailbox, line, retry] {
+    mailbox->tally.Failed(line);
+    if (retry) ++mailbox->tally.failed;
+  });
+}
+
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   const MailboxTally& tally = mailbox->tally;
-  if (mailbox->done) mailbox->done(tally.failed_copies);
+  if (mailbox->done) {
+    // The reason of an account is the line without its indent.
+    const std::string& indent = texts_.folder_indent;
+    const std::string& line = tally.failure;
+    mailbox->done(tally.failed_copies,
+                  line.compare(0, indent.size(), indent) == 0
+                      ? line.substr(indent.size())
+                      : line);
+  }
   // With a failure the mark stays, so a later run tries again.
   if (tally.failed == 0) {
     if (marks_.AddComplete(tally.target_box, tally.bytes)) FlushFinished(host);

@@ -59,6 +59,11 @@ struct Texts;
 // the flush that lets them go pending_marks.h.
 class MailboxMigrator {
  public:
+  // Told how a mailbox ended: its failed copies, and its first failure line
+  // that is no failed copy (without its indent; empty when none).
+  using MailboxDone =
+      std::function<void(int failed_copies, const std::string& failure)>;
+
   struct Options {
     std::string source_dir;           // source installation, mail under "\mail"
     std::string target_mail_dir;      // target mail store
@@ -99,12 +104,12 @@ class MailboxMigrator {
   // copy cut short) is copied again. The pending mark is removed once every
   // message has been copied (or was there already) and flushed to disk.
   //
-  // `done`, when given, is called with the number of the mailbox's failed
-  // copies once its lines have been written, at the point of the result
-  // list (and of the run) where a run one message at a time would be.
+  // `done`, when given, is told how the mailbox ended once its lines have
+  // been written, at the point of the result list (and of the run) where a
+  // run one message at a time would be.
   bool MigrateMailbox(const SourceAccount& account,
                       const std::string& primary_domain, bool resume = false,
-                      std::function<void(int)> done = nullptr);
+                      MailboxDone done = nullptr);
 
   // Starts reading the source mailboxes of `users` a few accounts ahead of
   // the run; they are the accounts MigrateMailbox will be called for, in
@@ -171,6 +176,13 @@ class MailboxMigrator {
   void MigrateUserFolders(const std::string& source_box,
                           const std::string& target_box,
                           const MailboxListing& box, Mailbox* mailbox);
+  // A user folder whose name is refused: its line, and its messages
+  // counted as not migrated.
+  void RefuseFolder(const SourceFolder& folder, const MailboxListing& box,
+                    Mailbox* mailbox);
+  // A failure line of the mailbox that is no failed copy: it becomes the
+  // mailbox's failure, and with `retry` keeps its pending mark.
+  void BoxFailure(Mailbox* mailbox, const std::string& line, bool retry);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.

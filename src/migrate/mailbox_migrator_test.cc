@@ -99,6 +99,25 @@ TEST_F(MailboxMigratorTest, IndexFlagGivesSizedName) {
   EXPECT_EQ(t_.ResultList(), Standard(3, 1, 0, 0));
 }
 
+// Messages refused for their names take no flag of the index: each later
+// message keeps its own.
+TEST_F(MailboxMigratorTest, RefusedNamesDoNotShiftTheFlagsOfLaterMessages) {
+  t_.PutSource("mail\\bob\\1.in", "one");
+  t_.PutSource("mail\\bob\\2:x.in", "refused");
+  t_.PutSource("mail\\bob\\3.in", "three");
+  t_.PutSource("mail\\bob\\4<.in", "refused");
+  t_.PutSource("mail\\bob\\5.in", "five");
+  t_.PutSource("mail\\bob\\__r_in.ini",
+               IndexLine("1.in", "1") + IndexLine("2:x.in", "1") +
+                   IndexLine("3.in", "0") + IndexLine("4<.in", "0") +
+                   IndexLine("5.in", "1"));
+  Migrate("bob", "example.com");
+  EXPECT_EQ(t_.Store("bob\\INBOX\\1.in,S=3.0.S"), "one");
+  EXPECT_EQ(t_.Store("bob\\INBOX\\3.in"), "three");
+  EXPECT_EQ(t_.Store("bob\\INBOX\\5.in,S=4.0.S"), "five");
+  EXPECT_EQ(t_.stats.failed_copies, 2);
+}
+
 TEST_F(MailboxMigratorTest, UserFoldersKeepTheirNumbersAndRefuseUnsafeNames) {
   t_.PutSource("mail\\bob\\Folders.ini",
                "Work\t0\t0\r\n"    // 0

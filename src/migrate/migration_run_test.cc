@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "app/run_record.h"
+#include "platform/helpers/file_system_wrapper.h"
 
 #include "tests/support/golden.h"
 #include "tests/support/mem_installation.h"
@@ -118,6 +120,26 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
     std::vector<std::string> failing;
     std::string expected;
   } kCases[] = {
+      // Mail that could not all be read fails the account, with the line;
+      // refused folders are folders of the record, their mail not copied.
+      {"folder list unreadable",
+       "work\r\n",
+       {"C:\\src\\mail\\bob\\Folders.ini"},
+       "域名1 用户数1 邮件总数0 \nbob failed: "
+       "无法读取自建文件夹列表，其中邮件未转移:C:\\src\\mail\\bob\\Folders."
+       "ini\n"},
+      {"mailbox unreadable",
+       "",
+       {"C:\\src\\mail\\bob"},
+       "域名1 用户数1 邮件总数0 \nbob failed: "
+       "无法读取邮件文件夹，其中邮件未转移:C:\\src\\mail\\bob\n"},
+      {"refused folders",
+       "..\r\n/tmp/abs\r\n..\\evil\r\n",
+       {},
+       "域名1 用户数1 邮件总数0 \nbob failed: "
+       "文件夹名称不能用作目录，未转移:..\n"
+       " .. 1 copied 0 failed 1 checked 0 missing 0\n"
+       " /tmp/abs 1 copied 0 failed 1 checked 0 missing 0\n"},
       {"failed copy",
        "",
        {"C:\\src\\mail\\bob\\2.in"},
@@ -147,8 +169,12 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
     RunRecord record;
     MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats, nullptr,
                  &record);
-    std::string got = t.code_page->ToUtf8(t.host.lines.at(
-        t.host.lines.size() - 2));  // the summary, before the failed count
+    std::string got;  // the summary
+    for (const std::string& line : t.host.lines) {
+      if (t.code_page->ToUtf8(line).rfind("域名", 0) == 0) {
+        got = t.code_page->ToUtf8(line);
+      }
+    }
     int64_t failed = 0, found = 0;
     for (const AccountRecord& a : record.accounts()) {
       got += "\n" + a.user + " " + OutcomeName(a.outcome) + ": " +
@@ -166,14 +192,97 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
     }
     EXPECT_EQ(got, c.expected) << c.what;
     EXPECT_EQ(failed, t.stats.failed_copies) << c.what;
-    const std::string missing =
-        t.code_page->ToUtf8(t.texts.folder_indent + t.texts.verify_missing);
-    EXPECT_EQ(found, std::count_if(t.host.lines.begin(), t.host.lines.end(),
-                                   [&](const std::string& line) {
-                                     return t.code_page->ToUtf8(line).rfind(
-                                                missing, 0) == 0;
-                                   }))
+    // A source that cannot be read counts as missing, with its own line.
+    const std::string& indent = t.texts.folder_indent;
+    EXPECT_EQ(found, std::count_if(
+                         t.host.lines.begin(), t.host.lines.end(),
+                         [&](const std::string& line) {
+                           return line.rfind(indent + t.texts.verify_missing,
+                                             0) == 0 ||
+                                  line.rfind(indent + t.texts.verify_unreadable,
+                                             0) == 0;
+                         }))
         << c.what;
+  }
+}
+
+// A user or domain name that cannot be a mailbox directory is written into
+// no configuration file; the result list, the record and the counts all
+// say it was refused.
+TEST_F(MigrationRunTest, RefusedNamesAreWrittenNowhere) {
+  const std::vector<std::string> kRefused = {"..", "/etc", "x/../../y", "con"};
+  t_.PutSource("domain.ini", "a.com\r\n../evil\r\n");
+  std::string users = "bob\tc\ta.com\r\neve\tc\t../evil\r\n";
+  for (const std::string& user : kRefused) users += user + "\tc\ta.com\r\n";
+  t_.PutSource("popusers.ini", users);
+  RunRecord record;
+  const RunOutcome outcome =
+      MigrationRun(&t_.host, t_.texts, t_.settings, &t_.context, &t_.stats,
+                   nullptr, &record);
+  EXPECT_EQ(outcome.failure_lines, 5);
+  EXPECT_EQ(t_.stats.user_count, 1);
+  EXPECT_EQ(t_.stats.domain_count, 1);
+  const std::string list = t_.ResultList();
+  for (const std::string& user : kRefused) {
+    EXPECT_NE(list.find("用户名不能用作邮箱目录，邮件未转移:" + user + "\n"),
+              std::string::npos)
+        << list;
+    EXPECT_EQ(list.find("导入帐户:" + user + "@"), std::string::npos) << list;
+    EXPECT_EQ(t_.Get("userauth.cfg").find("<name>" + user + "<"),
+              std::string::npos);
+  }
+  EXPECT_EQ(t_.Get("domain.cfg").find("evil"), std::string::npos);
+  EXPECT_EQ(t_.Get("userauth.cfg").find("eve"), std::string::npos);
+  ASSERT_EQ(record.accounts().size(), 6u);
+  for (const AccountRecord& a : record.accounts()) {
+    EXPECT_EQ(a.outcome, a.user == "bob" ? AccountOutcome::kAdded
+                                         : AccountOutcome::kRefused)
+        << a.user;
+  }
+  ASSERT_EQ(record.domains().size(), 2u);
+  EXPECT_EQ(record.domains()[1].outcome, DomainOutcome::kFailed);
+}
+
+// A listing that failed once is listed again before it is a line; one that
+// keeps failing is one line for its mailbox, not one per folder.
+TEST_F(MigrationRunTest, FailedListingIsListedAgainThenOneLinePerMailbox) {
+  class FailingListing : public FileSystemWrapper {
+   public:
+    FailingListing(FileSystem* base, int failures)
+        : FileSystemWrapper(base), failures_(failures) {}
+    bool List(const std::string& pattern,
+              std::vector<DirEntry>* entries) override {
+      if (pattern.find("\\mail\\bob\\*") != std::string::npos &&
+          failures_.fetch_sub(1) > 0) {
+        entries->clear();
+        return false;
+      }
+      return FileSystemWrapper::List(pattern, entries);
+    }
+
+   private:
+    std::atomic<int> failures_;
+  };
+  for (int failures : {1, 1000}) {
+    MemInstallation t;
+    t.PutSource("domain.ini", "a.com\r\n");
+    t.PutSource("popusers.ini", "ann\tc\ta.com\r\nbob\tc\ta.com\r\n");
+    t.PutSource("mail\\bob\\Folders.ini", "Work\r\n");
+    t.PutSource("mail\\bob\\1.in", "one");
+    FailingListing fs(&t.fs, failures);
+    t.context.fs = &fs;
+    const RunOutcome outcome =
+        MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats);
+    const std::string list = t.ResultList();
+    size_t lines = 0;
+    for (size_t at = 0;
+         (at = list.find("无法读取邮件文件夹", at)) != std::string::npos;
+         ++at) {
+      ++lines;
+    }
+    EXPECT_EQ(lines, failures == 1 ? 0u : 1u) << list;
+    EXPECT_EQ(outcome.failure_lines, failures == 1 ? 0 : 1) << list;
+    EXPECT_EQ(t.Store("bob\\INBOX\\1.in"), failures == 1 ? "one" : "");
   }
 }
 

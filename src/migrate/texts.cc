@@ -106,6 +106,8 @@ Texts MakeTexts(const CodePage& code_page) {
 
   t.run_interrupted =
       a("转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。");
+
+  t.unsafe_domain_name = a("域名不能用作邮箱目录，该域名未导入:");
   return t;
 }
 

@@ -114,6 +114,10 @@ struct Texts {
 
   // A console run ended by Ctrl-C or a signal.
   std::string run_interrupted;
+
+  // Domain step: a domain name that cannot be part of a mailbox directory
+  // is not added; followed by the name.
+  std::string unsafe_domain_name;
 };
 
 // The texts converted to `code_page`.

@@ -49,12 +49,14 @@ bool IsValidUtf8(const char* s) {
   return true;
 }
 
-// Copies with copy_file_range where the kernel offers it, else by reading
-// and writing.
-bool CopyContents(int in, int out, uint64_t size) {
+// Copies the `size` bytes of `in` with copy_file_range where the kernel
+// offers it, else by reading and writing. Sets *changed (and returns false)
+// when the source holds fewer bytes than `size` or more: another program
+// cut it short or wrote to it during the copy.
+bool CopyContents(int in, int out, uint64_t size, bool* changed) {
   uint64_t copied = 0;
   bool use_read_write = false;
-  while (copied < size && !use_read_write) {
+  while (copied < size) {
     ssize_t n = copy_file_range(in, nullptr, out, nullptr,
                                 static_cast<size_t>(size - copied), 0);
     if (n < 0 && errno == EINTR) continue;
@@ -65,22 +67,23 @@ bool CopyContents(int in, int out, uint64_t size) {
       break;
     }
     if (n < 0) return false;
-    if (n == 0) break;  // the source shrank; copy what is there
+    if (n == 0) break;  // the source shrank
     copied += static_cast<uint64_t>(n);
-  }
-  if (!use_read_write) {
-    // A file that grew since fstat: take the rest by reading.
-    if (copied < size) return true;
-    use_read_write = true;
   }
   char buffer[kBlockSize];
   for (;;) {
-    ssize_t n = ::read(in, buffer, sizeof(buffer));
+    // Without the fallback, one byte more tells a source that grew.
+    const size_t want = use_read_write ? sizeof(buffer) : 1;
+    ssize_t n = ::read(in, buffer, want);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
-    if (n == 0) return true;
+    if (n == 0) break;
+    copied += static_cast<uint64_t>(n);
+    if (copied > size) break;
     if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
   }
+  *changed = copied != size;
+  return !*changed;
 }
 
 // The process's umask as /proc tells it (setting it to read it would race
@@ -260,13 +263,18 @@ class PosixFileSystem : public FileSystem {
     }
     folded_names_.Creating(target);
     std::string temp;
+    bool changed = false;
     const CopyResult result =
-        CopyInto(in.get(), st, dir.get(), dir_status, name, &temp);
+        CopyInto(in.get(), st, dir.get(), dir_status, name, &temp, &changed);
     const int err = errno;
     if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
     if (result != CopyResult::kCopied) {
       folded_names_.Abandoned(target);
-      if (result == CopyResult::kTargetExists) {
+      if (changed) {
+        if (error != nullptr) {
+          *error = "the source changed during the copy: " + DisplayPath(from);
+        }
+      } else if (result == CopyResult::kTargetExists) {
         SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
       } else {
         SetError(error, err,
@@ -468,10 +476,11 @@ class PosixFileSystem : public FileSystem {
   // never lies under that name. The copy is an unnamed file where the file
   // system has them, which leaves nothing behind at all; else a temporary
   // file, whose name is put in *temp for the caller to remove. On failure
-  // errno tells why.
+  // errno tells why, or *changed that the source changed during the copy
+  // (its size or modification time at the end is not that of `st`).
   CopyResult CopyInto(int in, const struct stat& st, int dir,
                       const struct stat& dir_status, const std::string& name,
-                      std::string* temp) const {
+                      std::string* temp, bool* changed) const {
     int fd = -1;
     // An unnamed file no one else can open is made with the source's
     // permission bits at once, when the umask leaves them as they are.
@@ -498,7 +507,16 @@ class PosixFileSystem : public FileSystem {
       mode_set = false;
     }
     ScopedFd out(fd);
-    bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size));
+    bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed);
+    if (ok) {
+      // A program that truncated or rewrote the source meanwhile (and put
+      // its size back) is caught by the size or time it leaves.
+      struct stat end;
+      *changed = ::fstat(in, &end) != 0 || end.st_size != st.st_size ||
+                 end.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+                 end.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+      ok = !*changed;
+    }
     if (ok) {
       // Like a Windows file copy, the copy keeps the source's modification
       // time; like "cp -p", its permission bits, so it is never more open

@@ -415,7 +415,30 @@ class WindowsFileSystem : public FileSystem {
       }
       return CopyResult::kFailed;
     }
+    WIN32_FILE_ATTRIBUTE_DATA before;
+    const bool known =
+        GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &before);
     if (CopyFileW(from.c_str(), to.c_str(), TRUE)) {
+      // A source another program cut short or rewrote during the copy (its
+      // size or time at the end differs, or the copy's size does) leaves
+      // no torn copy under the name.
+      WIN32_FILE_ATTRIBUTE_DATA after;
+      WIN32_FILE_ATTRIBUTE_DATA copied;
+      if (!known ||
+          !GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &after) ||
+          !GetFileAttributesExW(to.c_str(), GetFileExInfoStandard, &copied) ||
+          after.nFileSizeLow != before.nFileSizeLow ||
+          after.nFileSizeHigh != before.nFileSizeHigh ||
+          CompareFileTime(&after.ftLastWriteTime, &before.ftLastWriteTime) !=
+              0 ||
+          copied.nFileSizeLow != before.nFileSizeLow ||
+          copied.nFileSizeHigh != before.nFileSizeHigh) {
+        DeleteFileW(to.c_str());
+        if (error != nullptr) {
+          *error = "the source changed during the copy: " + ansi_from;
+        }
+        return CopyResult::kFailed;
+      }
       // Flushed here, on the copying thread: SyncVolume cannot flush a
       // volume without administrator rights.
       FileHandle copy(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr,

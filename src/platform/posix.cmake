@@ -9,5 +9,6 @@ target_sources(vmcore PRIVATE
   posix_io.cc
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
+  copy_source_change_test.cc
   file_system_posix_test.cc
   name_cache_posix_test.cc)

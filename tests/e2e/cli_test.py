@@ -184,8 +184,12 @@ class CliTest(CliBase):
         self.assertIn(" " * 9 + "文件夹名称不能用作目录，未转移:..\\..\\..\\evil",
                       r.lines)
         self.assertIn("用户名不能用作邮箱目录，邮件未转移:..", r.lines)
-        self.assertEqual(r.lines[-2:], ["域名1 用户数2 邮件总数1 ",
-                                        "复制失败的邮件数:2"])
+        # ".." is written nowhere; the refused folder's message is not
+        # copied.
+        self.assertEqual(r.lines[-2:], ["域名1 用户数1 邮件总数1 ",
+                                        "复制失败的邮件数:3"])
+        self.assertNotIn(b"<name>..<",
+                         read(os.path.join(self.out, "userauth.cfg")))
         self.assertFalse(any("evil" in f for f in e2e.tree(self.dir)))
 
         os.remove(os.path.join(self.src, "popusers.ini"))

@@ -1,0 +1,68 @@
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "platform/file_system.h"
+
+namespace vm {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A source another program cuts short while it is copied (and then puts
+// back to its size) gives a failed copy with nothing under the target name,
+// never a torn copy that claims to be complete.
+TEST(CopySourceChangeTest, SourceCutShortDuringTheCopyLeavesNoCopy) {
+  const fs::path root =
+      fs::temp_directory_path() /
+      ("vm_copy_change_test_" + std::to_string(std::random_device()()));
+  ASSERT_TRUE(fs::create_directory(root));
+  constexpr size_t kSize = size_t{16} << 20;
+  // The second half is zeros, so putting the size back restores the file:
+  // every copy that completes holds the whole file or its first half.
+  const std::string whole =
+      std::string(kSize / 2, 'x') + std::string(kSize / 2, '\0');
+  const fs::path source = root / "big.in";
+  std::ofstream(source, std::ios::binary) << whole;
+  std::unique_ptr<FileSystem> disk = NewDiskFileSystem();
+  std::atomic<bool> stop{false};
+  std::thread truncater([&] {
+    while (!stop.load()) {
+      ASSERT_EQ(::truncate(source.c_str(), kSize / 2), 0);
+      ASSERT_EQ(::truncate(source.c_str(), kSize), 0);
+    }
+  });
+  int failed = 0;
+  for (int i = 0; i < 100 && failed == 0; ++i) {
+    const fs::path to = root / ("copy" + std::to_string(i) + ".in");
+    const CopyResult result =
+        disk->CopyNew(source.string(), to.string(), nullptr);
+    if (result == CopyResult::kCopied) {
+      std::ifstream in(to, std::ios::binary);
+      std::stringstream copy;
+      copy << in.rdbuf();
+      if (copy.str() != whole && copy.str() != whole.substr(0, kSize / 2)) {
+        ADD_FAILURE() << "a torn copy of " << copy.str().size() << " bytes";
+        break;
+      }
+    } else {
+      EXPECT_EQ(result, CopyResult::kFailed);
+      EXPECT_FALSE(fs::exists(to));
+      ++failed;
+    }
+  }
+  stop = true;
+  truncater.join();
+  EXPECT_GT(failed, 0);
+  fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace vm
