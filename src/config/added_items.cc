@@ -31,7 +31,9 @@ std::vector<RemovalOutcome> PendingRemovals::Request(
           outcomes_.end()};
 }
 
-bool PendingRemovals::Reapply(XmlDocument* doc) { return Apply(doc, 0); }
+bool PendingRemovals::Reapply(XmlDocument* doc) {
+  return queued_.empty() || Apply(doc, 0);
+}
 
 void PendingRemovals::Saved() {
   saved_.insert(saved_.end(), outcomes_.begin(), outcomes_.end());
