@@ -98,6 +98,9 @@ class ConfigFile {
 
   // The derived store added one item to the document.
   void NoteAddition() { ++pending_; }
+  // The derived store took items out of the document (see PendingRemovals);
+  // saved, and merged, as additions are.
+  void NoteRemoval() { ++pending_; }
   // Makes `fresh`, the file as another writer left it, the document, with
   // the pending additions that it does not have yet applied to it. False
   // when that cannot be done; this base cannot merge arbitrary edits.

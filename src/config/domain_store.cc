@@ -205,7 +205,8 @@ DomainRecord ReadDomainItem(const XmlDocument& doc, int32_t item) {
 }  // namespace
 
 DomainStore::DomainStore(TargetContext* context)
-    : ConfigFile(context, "domain.cfg", "\\data\\domain.cfg", "\\domain.cfg") {}
+    : ConfigFile(context, "domain.cfg", "\\data\\domain.cfg", "\\domain.cfg"),
+      removals_("domain", {"domain"}, &context_->names) {}
 
 DomainStore::~DomainStore() { Close(); }
 
@@ -247,16 +248,16 @@ bool DomainStore::AddDomain(const DomainRecord& record) {
     type = "1";
     context_->primary_domain = std::string(domain);
   }
-  PendingDomain added{record, type};
+  PendingDomain added{record, type, {}};
   if (FindList(document_, "domain") == 0) return false;
   // Even an item cut short stays in the document.
   NoteAddition();
-  if (!AppendItem(added)) return false;
+  if (!AppendItem(&added)) return false;
   pending_domains_.push_back(std::move(added));
   return true;
 }
 
-bool DomainStore::AppendItem(const PendingDomain& added) {
+bool DomainStore::AppendItem(PendingDomain* added) {
   XmlDocument& doc = document_;
   if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
       !doc.EnterElement() || !doc.SeekElement("domain")) {
@@ -265,25 +266,57 @@ bool DomainStore::AppendItem(const PendingDomain& added) {
   if (!doc.NewElement("item", "", kAsChild) || !doc.EnterElement()) {
     return false;
   }
+  added->written.layout = doc.LastInsertion();
   ItemWriter writer(&doc);
-  WriteDomainFields(added.record, added.type, &writer);
+  WriteDomainFields(added->record, added->type, &writer);
+  const ElementRecord& item = doc.Element(doc.CurrentPosition());
+  added->written.element = doc.DocumentText().substr(item.start, item.length);
   return writer.ok();
 }
 
 bool DomainStore::Merge(XmlDocument* fresh) {
   document_ = std::move(*fresh);
-  for (const PendingDomain& added : pending_domains_) {
+  for (PendingDomain& added : pending_domains_) {
     // Another writer added it meanwhile: it exists, as a check would say.
     if (DomainExists(added.record.domain) ||
         AliasDomainExists(added.record.domain)) {
+      added.written = AddedItem{};
       continue;
     }
-    if (!AppendItem(added)) return false;
+    if (!AppendItem(&added)) return false;
   }
-  return true;
+  return removals_.Reapply(&document_);
 }
 
-void DomainStore::PendingSaved() { pending_domains_.clear(); }
+void DomainStore::PendingSaved() {
+  for (PendingDomain& added : pending_domains_) {
+    if (added.written.element.empty()) continue;
+    saved_additions_.push_back(
+        {added.record.domain, "", std::move(added.written)});
+  }
+  pending_domains_.clear();
+  removals_.Saved();
+}
+
+std::vector<SavedAddition> DomainStore::TakeSavedAdditions() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  std::vector<SavedAddition> taken;
+  taken.swap(saved_additions_);
+  return taken;
+}
+
+std::vector<RemovalOutcome> DomainStore::RemoveAddedDomains(
+    const std::vector<AddedItem>& items) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (items.empty()) return {};
+  NoteRemoval();
+  return removals_.Request(&document_, items);
+}
+
+std::vector<RemovalOutcome> DomainStore::TakeSavedRemovals() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return removals_.TakeSaved();
+}
 
 bool DomainStore::LoadAllDomains(std::vector<DomainRecord>* domains) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);

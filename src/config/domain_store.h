@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/added_items.h"
 #include "config/config_file.h"
 
 namespace vm {
@@ -99,6 +100,22 @@ class DomainStore : public ConfigFile {
   // domain list.
   bool LoadAllDomains(std::vector<DomainRecord>* domains);
 
+  // The domains the saves since the last call wrote, in the order added,
+  // each with the item's bytes as the file got them (for a record of the
+  // run). A domain another writer added meanwhile is not among them.
+  std::vector<SavedAddition> TakeSavedAdditions();
+
+  // Takes the items (newest first) out of the domain list, in memory; a
+  // later save writes that, re-checking each against the file as another
+  // writer may have changed it meanwhile (see PendingRemovals). An item is
+  // named by its domain element. Returns the outcomes against the document
+  // as it is now.
+  std::vector<RemovalOutcome> RemoveAddedDomains(
+      const std::vector<AddedItem>& items);
+  // The final outcomes of the removals the saves since the last call
+  // wrote, in the order they were requested.
+  std::vector<RemovalOutcome> TakeSavedRemovals();
+
  protected:
   bool Merge(XmlDocument* fresh) override;
   void PendingSaved() override;
@@ -107,12 +124,15 @@ class DomainStore : public ConfigFile {
   struct PendingDomain {
     DomainRecord record;
     const char* type;
+    AddedItem written;  // empty when the last merge found it in the file
   };
   // Appends the item; false when the document has no domain list or a
   // field could not be written.
-  bool AppendItem(const PendingDomain& added);
+  bool AppendItem(PendingDomain* added);
 
   std::vector<PendingDomain> pending_domains_;  // added since the last save
+  std::vector<SavedAddition> saved_additions_;
+  PendingRemovals removals_;
 };
 
 }  // namespace vm

@@ -29,12 +29,13 @@ TEST(MergeOnSaveTest, UserFileChangedBetweenLoadAndSave) {
                        // the file is removed
     bool saved;
     int bobs, srvs, amys;  // items in the file afterwards
+    size_t written;        // of them, written by this store
   } kCases[] = {
-      {kServerUsers, true, 1, 1, 1},  // bob was added meanwhile: kept once
-      {"<database>\r\n<user>\r\n</user>\r\n</database>", true, 1, 0, 1},
-      {"<bad", false, 0, 0, 0},
-      {"", false, 0, 0, 0},
-      {nullptr, false, 0, 0, 0},
+      {kServerUsers, true, 1, 1, 1, 1},  // bob was added meanwhile: kept once
+      {"<database>\r\n<user>\r\n</user>\r\n</database>", true, 1, 0, 1, 2},
+      {"<bad", false, 0, 0, 0, 0},
+      {"", false, 0, 0, 0, 0},
+      {nullptr, false, 0, 0, 0, 0},
   };
   for (const auto& c : kCases) {
     MemTarget t;
@@ -62,6 +63,12 @@ TEST(MergeOnSaveTest, UserFileChangedBetweenLoadAndSave) {
     EXPECT_EQ(Count(after, "<name>amy</name>"), c.amys) << after;
     // The index follows the merged document.
     EXPECT_EQ(store.UserExists("srv", "x.com"), c.srvs == 1);
+    // The record of the run names only what this store wrote, as written.
+    std::vector<SavedAddition> written = store.TakeSavedAdditions();
+    ASSERT_EQ(written.size(), c.written);
+    EXPECT_EQ(written.back().name, "amy");
+    EXPECT_NE(after.find(written.back().item.element + "\r\n</user>"),
+              std::string::npos);
   }
 }
 

@@ -167,7 +167,8 @@ UserStore::UserStore(TargetContext* context)
     : ConfigFile(context, "userauth.cfg", "\\data\\userauth.cfg",
                  "\\userauth.cfg"),
       users_(std::make_unique<NameIndex>(&context_->names)),
-      aliases_(std::make_unique<NameIndex>(&context_->names)) {
+      aliases_(std::make_unique<NameIndex>(&context_->names)),
+      removals_("user", {"name", "domain"}, &context_->names) {
   Loaded();
 }
 
@@ -210,9 +211,9 @@ AddUserResult UserStore::AddUser(const UserRecord& user) {
     return AddUserResult::kFailed;
   if (UserExists(user.name, user.domain)) return AddUserResult::kExists;
   if (AliasExists(user.name, user.domain)) return AddUserResult::kAliasExists;
-  PendingUser added{user, context_->clock->NowSeconds()};
+  PendingUser added{user, context_->clock->NowSeconds(), {}};
   bool complete = false;
-  if (!AppendItem(added, &complete)) return AddUserResult::kFailed;
+  if (!AppendItem(&added, &complete)) return AddUserResult::kFailed;
   // Even an item cut short stays in the document, as the index has it.
   NoteAddition();
   if (!complete) return AddUserResult::kFailed;
@@ -220,9 +221,9 @@ AddUserResult UserStore::AddUser(const UserRecord& user) {
   return AddUserResult::kAdded;
 }
 
-bool UserStore::AppendItem(const PendingUser& added, bool* complete) {
-  std::string_view name = StoredName(context_->names, added.user.name);
-  std::string_view domain = UpToNul(added.user.domain);
+bool UserStore::AppendItem(PendingUser* added, bool* complete) {
+  std::string_view name = StoredName(context_->names, added->user.name);
+  std::string_view domain = UpToNul(added->user.domain);
   XmlDocument& doc = document_;
   if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
       !doc.EnterElement() || !doc.SeekElement("user")) {
@@ -231,13 +232,16 @@ bool UserStore::AppendItem(const PendingUser& added, bool* complete) {
   if (!doc.NewElement("item", "", kAsChild) || !doc.EnterElement()) {
     return false;
   }
+  added->written.layout = doc.LastInsertion();
   // The primary domain's users carry an empty domain element.
   std::string_view stored_domain =
       context_->names.EqualsIgnoringCase(domain, context_->primary_domain)
           ? std::string_view()
           : domain;
   ItemWriter writer(&doc);
-  WriteUserFields(added.user, name, stored_domain, added.now, &writer);
+  WriteUserFields(added->user, name, stored_domain, added->now, &writer);
+  const ElementRecord& item = doc.Element(doc.CurrentPosition());
+  added->written.element = doc.DocumentText().substr(item.start, item.length);
   // The index follows the document, and reads the item back as a walk
   // would (a name of blanks only, for one, reads as empty).
   users_->AddItem(doc, doc.CurrentPosition(), "name");
@@ -249,21 +253,30 @@ bool UserStore::Merge(XmlDocument* fresh) {
   document_ = std::move(*fresh);
   Loaded();
   merged_existing_.clear();
-  for (const PendingUser& added : pending_users_) {
+  for (PendingUser& added : pending_users_) {
     // Another writer added it meanwhile: it exists, as a check would say.
     if (UserExists(added.user.name, added.user.domain) ||
         AliasExists(added.user.name, added.user.domain)) {
       merged_existing_.emplace_back(added.user.name, added.user.domain);
+      added.written = AddedItem{};
       continue;
     }
     bool complete = false;
-    if (!AppendItem(added, &complete) || !complete) return false;
+    if (!AppendItem(&added, &complete) || !complete) return false;
   }
+  if (!removals_.Reapply(&document_)) return false;
+  Loaded();
   return true;
 }
 
 void UserStore::PendingSaved() {
+  for (PendingUser& added : pending_users_) {
+    if (added.written.element.empty()) continue;
+    saved_additions_.push_back(
+        {added.user.name, added.user.domain, std::move(added.written)});
+  }
   pending_users_.clear();
+  removals_.Saved();
   for (auto& existing : merged_existing_) {
     added_by_others_.push_back(std::move(existing));
   }
@@ -276,6 +289,28 @@ UserStore::TakeAddedByOthers() {
   std::vector<std::pair<std::string, std::string>> taken;
   taken.swap(added_by_others_);
   return taken;
+}
+
+std::vector<SavedAddition> UserStore::TakeSavedAdditions() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  std::vector<SavedAddition> taken;
+  taken.swap(saved_additions_);
+  return taken;
+}
+
+std::vector<RemovalOutcome> UserStore::RemoveAddedUsers(
+    const std::vector<AddedItem>& items) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (items.empty()) return {};
+  NoteRemoval();
+  std::vector<RemovalOutcome> outcomes = removals_.Request(&document_, items);
+  Loaded();
+  return outcomes;
+}
+
+std::vector<RemovalOutcome> UserStore::TakeSavedRemovals() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return removals_.TakeSaved();
 }
 
 }  // namespace vm

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/added_items.h"
 #include "config/config_file.h"
 
 namespace vm {
@@ -100,6 +101,22 @@ class UserStore : public ConfigFile {
   // user or an alias of that name meanwhile: to this store they exist.
   std::vector<std::pair<std::string, std::string>> TakeAddedByOthers();
 
+  // The accounts the saves since the last call wrote, in the order added,
+  // each with the item's bytes as the file got them (for a record of the
+  // run). The ones TakeAddedByOthers names are not among them.
+  std::vector<SavedAddition> TakeSavedAdditions();
+
+  // Takes the items (newest first) out of the user list, in memory; a
+  // later save writes that, re-checking each against the file as another
+  // writer may have changed it meanwhile (see PendingRemovals). An item is
+  // named by its name and domain elements. Returns the outcomes against
+  // the document as it is now; the existence checks follow it.
+  std::vector<RemovalOutcome> RemoveAddedUsers(
+      const std::vector<AddedItem>& items);
+  // The final outcomes of the removals the saves since the last call
+  // wrote, in the order they were requested.
+  std::vector<RemovalOutcome> TakeSavedRemovals();
+
  protected:
   void Loaded() override;
   bool Merge(XmlDocument* fresh) override;
@@ -109,22 +126,25 @@ class UserStore : public ConfigFile {
   class NameIndex;
   struct PendingUser {
     UserRecord user;
-    int64_t now;  // its creation time
+    int64_t now;        // its creation time
+    AddedItem written;  // empty when the last merge found it in the file
   };
 
   // Appends the item to the user list and indexes it; false when the
   // document has no user list. *complete is false when a field could not
   // be written.
-  bool AppendItem(const PendingUser& added, bool* complete);
+  bool AppendItem(PendingUser* added, bool* complete);
 
   std::vector<PendingUser> pending_users_;  // added since the last save
   // Of those, the ones the last merge found in the file already; they go
   // to added_by_others_ once the save succeeds.
   std::vector<std::pair<std::string, std::string>> merged_existing_;
   std::vector<std::pair<std::string, std::string>> added_by_others_;
+  std::vector<SavedAddition> saved_additions_;
 
   std::unique_ptr<NameIndex> users_;
   std::unique_ptr<NameIndex> aliases_;
+  PendingRemovals removals_;
 };
 
 }  // namespace vm

@@ -47,6 +47,7 @@ void XmlDocument::CopyFrom(const XmlDocument& other) {
   next_free_ = other.next_free_;
   text_ = other.text_;
   error_ = other.error_;
+  last_insertion_ = other.last_insertion_;
   table_.CopyFrom(other.table_, other.next_free_);
 }
 

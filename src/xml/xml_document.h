@@ -19,6 +19,23 @@ inline constexpr uint32_t kEscapeQuotes = 0x0100;    // see EncodeEntities
 inline constexpr uint32_t kInsertBefore = 0x2000;    // before the reference
 inline constexpr uint32_t kAsChild = 0x4000;         // child of current
 
+// The bytes NewElement wrote around a new element: its element markup lies
+// between `before` and `after`, and the three took the place of `replaced`
+// (a parent's "/" when "<a/>" was opened up, else nothing). Later children
+// of the element go inside it, so this stays the layout around it.
+struct InsertionLayout {
+  std::string before;
+  std::string after;
+  std::string replaced;
+  bool operator==(const InsertionLayout&) const = default;
+};
+
+// One element for RemoveElements, with the layout its insertion wrote.
+struct ElementRemoval {
+  int32_t element = 0;
+  InsertionLayout layout;
+};
+
 // An XML document kept as its exact text plus an index of its elements.
 //
 // The text is the file, byte for byte: nothing is ever re-serialised. Reading
@@ -129,6 +146,24 @@ class XmlDocument {
   bool NewElementNumber(std::string_view name, int32_t number,
                         uint32_t options);
 
+  // What the last successful NewElement wrote around its element.
+  const InsertionLayout& LastInsertion() const { return last_insertion_; }
+
+  // Takes the elements out of the text, one after another in the order
+  // given (newest insertion first, so that each finds the layout it wrote).
+  // Each element goes with its layout, and `replaced` is put back, when the
+  // bytes in front of and after it are exactly `before` and `after`: an
+  // insertion undone that way leaves the text as it was before it, byte for
+  // byte. When a neighbour was written into that layout since, the element
+  // goes with the line end (CR LF or LF) that follows it, or alone. Every
+  // other byte stays. The text is then parsed again, and the positions are
+  // 0.
+  //
+  // Returns false and changes nothing when an index is not an element
+  // (0 included), an element is listed twice or lies inside another listed
+  // one, or a well-formed document would not stay well-formed.
+  bool RemoveElements(const std::vector<ElementRemoval>& removals);
+
   // ---- The element index, read-only (for stores' diagnostics and tests) ----
 
   // Index 0 is the document record; elements are 1 .. ElementCount() - 1.
@@ -166,6 +201,9 @@ class XmlDocument {
   void ShiftOffsets(int32_t n, int32_t delta);
   void ShiftSubtree(int32_t root, int32_t delta);
 
+  // Removal (xml_removal.cc).
+  bool RemovableSet(const std::vector<ElementRemoval>& removals) const;
+
   int32_t TakeRecord();
   ElementRecord& Rec(int32_t index) { return table_[index]; }
   const ElementRecord& Rec(int32_t index) const { return table_[index]; }
@@ -177,6 +215,7 @@ class XmlDocument {
   int32_t child_ = 0;
   int32_t next_free_ = 1;
   ElementTable table_;
+  InsertionLayout last_insertion_;
 };
 
 }  // namespace vm

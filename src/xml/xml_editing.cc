@@ -131,6 +131,7 @@ XmlDocument::Splice XmlDocument::SpliceMarkup(int32_t parent, int32_t ref,
   const bool bare_parent = parent != 0 && p.ContentLength() == 0;
   const bool before = (options & kInsertBefore) != 0;
   const bool not_ended = (p.flags & kNotEnded) != 0;
+  const size_t element_length = markup.size();
 
   int32_t offset;
   if (ref != 0) {
@@ -188,6 +189,9 @@ XmlDocument::Splice XmlDocument::SpliceMarkup(int32_t parent, int32_t ref,
   } else {
     at = offset;
   }
+  last_insertion_.before = markup.substr(0, offset - at);
+  last_insertion_.after = markup.substr(offset - at + element_length);
+  last_insertion_.replaced = text_.substr(at, replaced);
   WriteText(at, replaced, markup);
   return Splice{offset, replaced, ref, static_cast<int32_t>(markup.size())};
 }

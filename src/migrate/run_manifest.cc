@@ -1,0 +1,335 @@
+#include "migrate/run_manifest.h"
+
+#include <utility>
+
+#include "platform/file_system.h"
+
+namespace vm {
+namespace {
+
+constexpr char kMagic[] = "velquor-migrate-manifest";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// One field: printable ASCII other than "%" as itself, every other byte as
+// "%" and two capital hexadecimal digits; the empty field as "-", and a
+// field that is "-" itself as "%2D".
+void AppendField(std::string* line, std::string_view bytes) {
+  line->push_back(' ');
+  if (bytes.empty()) {
+    line->push_back('-');
+    return;
+  }
+  if (bytes == "-") {
+    *line += "%2D";
+    return;
+  }
+  for (unsigned char c : bytes) {
+    if (c > 0x20 && c < 0x7F && c != '%') {
+      line->push_back(static_cast<char>(c));
+    } else {
+      *line += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The bytes of one field; false when it is not exactly as AppendField
+// writes them.
+bool ParseField(std::string_view field, std::string* bytes) {
+  bytes->clear();
+  if (field == "-") return true;
+  if (field == "%2D") {
+    *bytes = "-";
+    return true;
+  }
+  if (field.empty()) return false;
+  for (size_t i = 0; i < field.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(field[i]);
+    if (c != '%') {
+      if (c <= 0x20 || c >= 0x7F) return false;
+      bytes->push_back(static_cast<char>(c));
+      continue;
+    }
+    if (i + 2 >= field.size()) return false;
+    const int high = HexValue(field[i + 1]);
+    const int low = HexValue(field[i + 2]);
+    if (high < 0 || low < 0) return false;
+    const unsigned char byte = static_cast<unsigned char>(high * 16 + low);
+    // One spelling per byte: what may stand as itself must.
+    if (byte > 0x20 && byte < 0x7F && byte != '%') return false;
+    bytes->push_back(static_cast<char>(byte));
+    i += 2;
+  }
+  return *bytes != "-";
+}
+
+// A decimal number without sign or leading zero, within 64 bits.
+bool ParseNumber(std::string_view text, uint64_t* value) {
+  if (text.empty() || text.size() > 20 || (text[0] == '0' && text.size() > 1)) {
+    return false;
+  }
+  uint64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (n > (UINT64_MAX - digit) / 10) return false;
+    n = n * 10 + digit;
+  }
+  *value = n;
+  return true;
+}
+
+bool IsMd5Hex(std::string_view text) {
+  if (text.size() != 32) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+std::vector<std::string_view> SplitSpaces(std::string_view line) {
+  std::vector<std::string_view> words;
+  size_t at = 0;
+  for (;;) {
+    const size_t space = line.find(' ', at);
+    words.push_back(line.substr(at, space - at));
+    if (space == std::string_view::npos) return words;
+    at = space + 1;
+  }
+}
+
+void AppendItemFields(std::string* line, const AddedItem& item) {
+  AppendField(line, item.layout.before);
+  AppendField(line, item.element);
+  AppendField(line, item.layout.after);
+  AppendField(line, item.layout.replaced);
+}
+
+std::string EntryLine(const ManifestEntry& e) {
+  std::string line;
+  switch (e.kind) {
+    case ManifestEntry::Kind::kDomain:
+      line = "domain";
+      AppendField(&line, e.name);
+      AppendItemFields(&line, e.item);
+      break;
+    case ManifestEntry::Kind::kAccount:
+      line = "account";
+      AppendField(&line, e.name);
+      AppendField(&line, e.domain);
+      AppendItemFields(&line, e.item);
+      break;
+    case ManifestEntry::Kind::kDirectory:
+      line = "dir";
+      AppendField(&line, e.path);
+      break;
+    case ManifestEntry::Kind::kMessageFile:
+      line = "file";
+      AppendField(&line, e.path);
+      line += ' ' + std::to_string(e.size) + ' ' + e.md5;
+      break;
+  }
+  return line + '\n';
+}
+
+std::string HeaderText(const ManifestHeader& h) {
+  std::string text =
+      std::string(kMagic) + ' ' + std::to_string(kManifestVersion) + "\ntool";
+  AppendField(&text, h.tool_version);
+  text += "\ntarget";
+  AppendField(&text, h.target_dir);
+  text += "\ndata-folder " + std::to_string(h.data_folder.volume) + ' ' +
+          std::to_string(h.data_folder.file) + "\nstarted";
+  AppendField(&text, h.started);
+  text +=
+      h.kind == ManifestRunKind::kSync ? "\nkind sync\n" : "\nkind migrate\n";
+  return text;
+}
+
+// "key FIELD": the field's bytes.
+bool ParseKeyed(std::string_view line, std::string_view key,
+                std::string* value) {
+  const std::vector<std::string_view> words = SplitSpaces(line);
+  return words.size() == 2 && words[0] == key && ParseField(words[1], value);
+}
+
+bool ParseHeaderRest(const std::vector<std::string_view>& lines,
+                     ManifestHeader* h, int* bad_line) {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  const std::vector<std::string_view> id = SplitSpaces(lines[3]);
+  const std::vector<std::string_view> kind = SplitSpaces(lines[5]);
+  const bool ok[] = {
+      ParseKeyed(lines[1], "tool", &h->tool_version),
+      ParseKeyed(lines[2], "target", &h->target_dir),
+      id.size() == 3 && id[0] == "data-folder" && ParseNumber(id[1], &volume) &&
+          ParseNumber(id[2], &file),
+      ParseKeyed(lines[4], "started", &h->started),
+      kind.size() == 2 && kind[0] == "kind" &&
+          (kind[1] == "migrate" || kind[1] == "sync"),
+  };
+  for (int i = 0; i < 5; ++i) {
+    if (!ok[i]) {
+      *bad_line = i + 2;
+      return false;
+    }
+  }
+  h->data_folder = FileId{volume, file};
+  h->kind =
+      kind[1] == "sync" ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
+  return true;
+}
+
+bool ParseItemFields(const std::vector<std::string_view>& words, size_t at,
+                     AddedItem* item) {
+  return ParseField(words[at], &item->layout.before) &&
+         ParseField(words[at + 1], &item->element) &&
+         ParseField(words[at + 2], &item->layout.after) &&
+         ParseField(words[at + 3], &item->layout.replaced) &&
+         !item->element.empty();
+}
+
+bool ParseEntry(std::string_view line, ManifestEntry* e) {
+  const std::vector<std::string_view> w = SplitSpaces(line);
+  using Kind = ManifestEntry::Kind;
+  if (w[0] == "domain" && w.size() == 6) {
+    e->kind = Kind::kDomain;
+    return ParseField(w[1], &e->name) && !e->name.empty() &&
+           ParseItemFields(w, 2, &e->item);
+  }
+  if (w[0] == "account" && w.size() == 7) {
+    e->kind = Kind::kAccount;
+    return ParseField(w[1], &e->name) && !e->name.empty() &&
+           ParseField(w[2], &e->domain) && ParseItemFields(w, 3, &e->item);
+  }
+  if (w[0] == "dir" && w.size() == 2) {
+    e->kind = Kind::kDirectory;
+    return ParseField(w[1], &e->path) && !e->path.empty();
+  }
+  if (w[0] == "file" && w.size() == 4) {
+    e->kind = Kind::kMessageFile;
+    e->md5 = std::string(w[3]);
+    return ParseField(w[1], &e->path) && !e->path.empty() &&
+           ParseNumber(w[2], &e->size) && IsMd5Hex(w[3]);
+  }
+  return false;
+}
+
+}  // namespace
+
+ManifestEntry DomainEntry(const SavedAddition& added) {
+  ManifestEntry e;
+  e.kind = ManifestEntry::Kind::kDomain;
+  e.name = added.name;
+  e.item = added.item;
+  return e;
+}
+
+ManifestEntry AccountEntry(const SavedAddition& added) {
+  ManifestEntry e = DomainEntry(added);
+  e.kind = ManifestEntry::Kind::kAccount;
+  e.domain = added.domain;
+  return e;
+}
+
+ManifestEntry DirectoryEntry(const std::string& path) {
+  ManifestEntry e;
+  e.kind = ManifestEntry::Kind::kDirectory;
+  e.path = path;
+  return e;
+}
+
+ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
+                               const std::string& md5) {
+  ManifestEntry e;
+  e.kind = ManifestEntry::Kind::kMessageFile;
+  e.path = path;
+  e.size = size;
+  e.md5 = md5;
+  return e;
+}
+
+ReplacingFileSink::ReplacingFileSink(FileSystem* fs, std::string path)
+    : fs_(fs), path_(std::move(path)) {}
+
+bool ReplacingFileSink::Append(std::string_view bytes) {
+  text_ += bytes;
+  return true;
+}
+
+bool ReplacingFileSink::Flush() {
+  return fs_->ReplaceContents(path_, text_, nullptr);
+}
+
+ManifestWriter::ManifestWriter(ManifestSink* sink, const ManifestHeader& header)
+    : sink_(sink), buffered_(HeaderText(header)) {}
+
+void ManifestWriter::Add(const ManifestEntry& entry) {
+  std::string line = EntryLine(entry);
+  std::lock_guard<std::mutex> guard(mutex_);
+  buffered_ += line;
+}
+
+bool ManifestWriter::Flush() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (failed_) return false;
+  if (!sink_->Append(buffered_) || !sink_->Flush()) {
+    failed_ = true;
+    return false;
+  }
+  buffered_.clear();
+  return true;
+}
+
+ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
+                            int* bad_line) {
+  *manifest = RunManifest{};
+  *bad_line = 0;
+  std::vector<std::string_view> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) {
+      manifest->torn_tail = true;  // a write cut short: left out
+      break;
+    }
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  const std::vector<std::string_view> first =
+      lines.empty() ? std::vector<std::string_view>() : SplitSpaces(lines[0]);
+  uint64_t version = 0;
+  if (first.size() != 2 || first[0] != kMagic ||
+      !ParseNumber(first[1], &version)) {
+    *bad_line = 1;
+    return ManifestStatus::kDamaged;
+  }
+  if (version != kManifestVersion) {
+    *bad_line = 1;
+    return ManifestStatus::kUnsupportedVersion;
+  }
+  if (lines.size() < 6) {
+    *bad_line = static_cast<int>(lines.size()) + 1;
+    return ManifestStatus::kDamaged;
+  }
+  if (!ParseHeaderRest(lines, &manifest->header, bad_line)) {
+    *manifest = RunManifest{};
+    return ManifestStatus::kDamaged;
+  }
+  for (size_t i = 6; i < lines.size(); ++i) {
+    ManifestEntry entry;
+    if (!ParseEntry(lines[i], &entry)) {
+      *bad_line = static_cast<int>(i) + 1;
+      *manifest = RunManifest{};
+      return ManifestStatus::kDamaged;
+    }
+    manifest->entries.push_back(std::move(entry));
+  }
+  return ManifestStatus::kRead;
+}
+
+}  // namespace vm

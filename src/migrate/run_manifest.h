@@ -1,0 +1,127 @@
+#ifndef VM_MIGRATE_RUN_MANIFEST_H_
+#define VM_MIGRATE_RUN_MANIFEST_H_
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/added_items.h"
+#include "platform/file_identity.h"
+
+namespace vm {
+
+class FileSystem;
+
+// The record of what one writing run added to a target, so that the run
+// can be undone: the domains and accounts it put into the configuration
+// files (with the bytes it inserted), the folders it made and the message
+// files it created. Nothing that was there before the run is in it. The
+// text format, line by line, is described in docs/manifest.md; this file
+// is its one home.
+
+inline constexpr int kManifestVersion = 1;
+
+enum class ManifestRunKind { kMigrate, kSync };
+
+struct ManifestHeader {
+  std::string tool_version;  // the program's version
+  std::string target_dir;    // the target as the run named it, ANSI
+  FileId data_folder;        // the identity of the target's data folder
+  std::string started;       // UTC, "2026-05-04T08:00:00Z"
+  ManifestRunKind kind = ManifestRunKind::kMigrate;
+  bool operator==(const ManifestHeader&) const = default;
+};
+
+struct ManifestEntry {
+  enum class Kind { kDomain, kAccount, kDirectory, kMessageFile };
+  Kind kind = Kind::kDomain;
+  std::string name;    // kDomain: the domain; kAccount: the user name
+  std::string domain;  // kAccount: the account's domain
+  AddedItem item;      // kDomain, kAccount: the item's bytes as written
+  std::string path;    // kDirectory, kMessageFile: ANSI path
+  uint64_t size = 0;   // kMessageFile: bytes
+  std::string md5;     // kMessageFile: 32 lowercase hexadecimal digits
+  bool operator==(const ManifestEntry&) const = default;
+};
+
+ManifestEntry DomainEntry(const SavedAddition& added);
+ManifestEntry AccountEntry(const SavedAddition& added);
+ManifestEntry DirectoryEntry(const std::string& path);
+ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
+                               const std::string& md5);
+
+// Where a manifest's bytes go: appended in order, and made durable by
+// Flush. A sink that failed once may fail from then on.
+class ManifestSink {
+ public:
+  virtual ~ManifestSink() = default;
+  virtual bool Append(std::string_view bytes) = 0;
+  virtual bool Flush() = 0;
+};
+
+// A manifest file kept through FileSystem::ReplaceContents: each flush
+// writes the whole text so far, so the file on disk is always a complete
+// manifest up to a flush, never a torn one. A flush costs the size of the
+// whole manifest; a sink that appends to an open file is cheaper for runs
+// of very many messages.
+class ReplacingFileSink : public ManifestSink {
+ public:
+  // `fs` must outlive the sink. Nothing is written before the first Flush.
+  ReplacingFileSink(FileSystem* fs, std::string path);
+  bool Append(std::string_view bytes) override;
+  bool Flush() override;
+
+ private:
+  FileSystem* fs_;
+  std::string path_;
+  std::string text_;
+};
+
+// Writes a manifest into a sink: the header at once, then each entry as
+// it is added. Entries are buffered until Flush, which the run calls with
+// its group commit (after the configuration files and the message files
+// it names are saved). Thread-safe.
+class ManifestWriter {
+ public:
+  // `sink` must outlive the writer.
+  ManifestWriter(ManifestSink* sink, const ManifestHeader& header);
+  ManifestWriter(const ManifestWriter&) = delete;
+  ManifestWriter& operator=(const ManifestWriter&) = delete;
+
+  void Add(const ManifestEntry& entry);
+  // Hands the buffered entries to the sink and flushes it. False when
+  // this or any earlier append or flush failed: from the first failure on
+  // the manifest is incomplete, and stays reported so.
+  bool Flush();
+
+ private:
+  std::mutex mutex_;
+  ManifestSink* sink_;
+  std::string buffered_;
+  bool failed_ = false;
+};
+
+struct RunManifest {
+  ManifestHeader header;
+  std::vector<ManifestEntry> entries;  // in the order the run added them
+  // The text ended in a line without its line end (a run killed while it
+  // wrote): that line was left out.
+  bool torn_tail = false;
+};
+
+enum class ManifestStatus { kRead, kDamaged, kUnsupportedVersion };
+
+// Reads a manifest strictly. kDamaged, with *bad_line the 1-based number
+// of the first bad line, for anything but a well-formed header and
+// well-formed entries, each ended by LF; only a last line without its LF
+// is left out instead (see torn_tail). kUnsupportedVersion (line 1) for
+// a manifest of another format version. Never trusts the input: any
+// bytes give one of the three answers.
+ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
+                            int* bad_line);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_RUN_MANIFEST_H_

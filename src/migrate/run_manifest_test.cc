@@ -1,0 +1,175 @@
+#include "migrate/run_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "testing/mem_file_system.h"
+#include "tests/support/golden.h"
+
+namespace vm {
+namespace {
+
+class StringSink : public ManifestSink {
+ public:
+  bool Append(std::string_view bytes) override {
+    if (fail) return false;
+    pending += bytes;
+    return true;
+  }
+  bool Flush() override {
+    flushed += pending;
+    pending.clear();
+    return !fail;
+  }
+  std::string pending;
+  std::string flushed;
+  bool fail = false;
+};
+
+ManifestHeader Header() {
+  return {"1.0.0-7-gabc", "/srv/tarn wick", FileId{2049, 131074},
+          "2026-05-04T08:00:00Z", ManifestRunKind::kSync};
+}
+
+// One entry of each kind; names with a space, "%", code-page bytes, the
+// empty name and the name "-", item bytes with CR LF.
+std::vector<ManifestEntry> Entries() {
+  const std::string zhang = "\xd5\xc5%x";
+  return {
+      DomainEntry({"a.com",
+                   "",
+                   {"<item>\r\n<domain>a.com</domain>\r\n<type>1</type>\r\n"
+                    "</item>",
+                    {"", "\r\n", ""}}}),
+      AccountEntry(
+          {zhang,
+           "",
+           {"<item>\r\n<name>" + zhang + "</name>\r\n<domain/>\r\n</item>",
+            {">\r\n", "\r\n</user", "/"}}}),
+      AccountEntry({"-", "", {"<item/>", {}}}),
+      DirectoryEntry("/srv/mail/a.com/" + zhang + "/Inbox Old"),
+      MessageFileEntry("/srv/mail/a.com/" + zhang + "/1.eml", 0,
+                       "d41d8cd98f00b204e9800998ecf8427e"),
+      MessageFileEntry("C:\\t\\mail\\b", UINT64_MAX,
+                       "0123456789abcdef0123456789abcdef"),
+  };
+}
+
+TEST(RunManifestTest, WritesAndReadsTheDocumentedFormat) {
+  StringSink sink;
+  ManifestWriter writer(&sink, Header());
+  for (const ManifestEntry& e : Entries()) writer.Add(e);
+  ASSERT_TRUE(writer.Flush());
+  EXPECT_EQ(sink.flushed, Golden("manifest/run.manifest"));
+
+  RunManifest read;
+  int bad_line = -1;
+  ASSERT_EQ(ReadManifest(Golden("manifest/run.manifest"), &read, &bad_line),
+            ManifestStatus::kRead);
+  EXPECT_EQ(read.header, Header());
+  EXPECT_EQ(read.entries, Entries());
+  EXPECT_FALSE(read.torn_tail);
+}
+
+// A run killed at any byte of an unflushed line leaves a manifest that
+// reads up to its last whole line; one killed inside the header is
+// refused, since it names no target.
+TEST(RunManifestTest, KilledRunReadsUpToItsLastWholeLine) {
+  StringSink sink;
+  ManifestWriter writer(&sink, Header());
+  writer.Add(Entries()[0]);
+  writer.Add(Entries()[1]);
+  ASSERT_TRUE(writer.Flush());
+  writer.Add(Entries()[4]);
+  ASSERT_TRUE(writer.Flush());
+  const std::string two = sink.flushed.substr(
+      0, sink.flushed.rfind('\n', sink.flushed.size() - 2) + 1);
+  for (size_t cut = two.size(); cut < sink.flushed.size(); ++cut) {
+    RunManifest read;
+    int bad_line = 0;
+    ASSERT_EQ(ReadManifest(sink.flushed.substr(0, cut), &read, &bad_line),
+              ManifestStatus::kRead)
+        << cut;
+    EXPECT_EQ(read.entries.size(), 2u);
+    EXPECT_EQ(read.torn_tail, cut > two.size());
+  }
+  const size_t header_end = two.find("kind ");
+  for (size_t cut : {size_t{0}, size_t{10}, header_end}) {
+    RunManifest read;
+    int bad_line = 0;
+    EXPECT_EQ(ReadManifest(two.substr(0, cut), &read, &bad_line),
+              ManifestStatus::kDamaged);
+    EXPECT_EQ(bad_line, cut == header_end ? 6 : 1);
+  }
+}
+
+TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
+  const struct {
+    int line;
+    const char* text;
+    ManifestStatus status;
+  } kCases[] = {
+      {1, "velquor-migrate-manifest 2", ManifestStatus::kUnsupportedVersion},
+      {1, "velquor-migrate-manifest 01", ManifestStatus::kDamaged},
+      {4, "data-folder 2049", ManifestStatus::kDamaged},
+      {6, "kind undo", ManifestStatus::kDamaged},
+      {7, "domain a.com - <item/> -", ManifestStatus::kDamaged},
+      {7, "domain a.com - - - -", ManifestStatus::kDamaged},
+      {8, "account %d5 - - <item/> - -", ManifestStatus::kDamaged},
+      {8, "account %41 - - <item/> - -", ManifestStatus::kDamaged},
+      {8, "account x - - <item/> - %", ManifestStatus::kDamaged},
+      {9, "account  x - <item/> - -", ManifestStatus::kDamaged},
+      {10, "dir /a\r", ManifestStatus::kDamaged},
+      {11, "file /a 18446744073709551616 d41d8cd98f00b204e9800998ecf8427e",
+       ManifestStatus::kDamaged},
+      {11, "file /a 1 D41D8CD98F00B204E9800998ECF8427E",
+       ManifestStatus::kDamaged},
+      {12, "undo /a", ManifestStatus::kDamaged},
+  };
+  for (const auto& c : kCases) {
+    std::istringstream golden(Golden("manifest/run.manifest"));
+    std::string text;
+    int n = 0;
+    for (std::string line; std::getline(golden, line);) {
+      text += (++n == c.line ? std::string(c.text) : line) + "\n";
+    }
+    RunManifest read;
+    int bad_line = 0;
+    EXPECT_EQ(ReadManifest(text, &read, &bad_line), c.status) << c.text;
+    EXPECT_EQ(bad_line, c.line) << c.text;
+    EXPECT_TRUE(read.entries.empty()) << c.text;
+  }
+}
+
+// A manifest that missed records must not pass for a complete one, even
+// when the sink works again later.
+TEST(RunManifestTest, AFailedFlushStaysReported) {
+  StringSink sink;
+  ManifestWriter writer(&sink, Header());
+  sink.fail = true;
+  EXPECT_FALSE(writer.Flush());
+  sink.fail = false;
+  writer.Add(Entries()[3]);
+  EXPECT_FALSE(writer.Flush());
+
+  MemFileSystem fs;
+  ReplacingFileSink file(&fs, "C:\\run.manifest");
+  ManifestWriter on_disk(&file, Header());
+  on_disk.Add(Entries()[3]);
+  ASSERT_TRUE(on_disk.Flush());
+  on_disk.Add(Entries()[4]);
+  std::string text;
+  ASSERT_TRUE(fs.ReadFile("C:\\run.manifest", &text, nullptr));
+  RunManifest read;
+  int bad_line = 0;
+  ASSERT_EQ(ReadManifest(text, &read, &bad_line), ManifestStatus::kRead);
+  EXPECT_EQ(read.entries.size(), 1u);
+  ASSERT_TRUE(on_disk.Flush());
+  ASSERT_TRUE(fs.ReadFile("C:\\run.manifest", &text, nullptr));
+  ASSERT_EQ(ReadManifest(text, &read, &bad_line), ManifestStatus::kRead);
+  EXPECT_EQ(read.entries.size(), 2u);
+}
+
+}  // namespace
+}  // namespace vm
