@@ -1,0 +1,143 @@
+#!/usr/bin/python3
+"""Checks that the user guide explains every line the program can write into
+the result list, as its source writes them today:
+
+- the texts table (src/migrate/texts.cc): each text, in the guide's table
+  of result-list lines (section 3), apart from the texts listed below as
+  message boxes or the start button, which the guide must name somewhere;
+- the lines the session adds (src/app/run_session.cc) and the preview's
+  plan block with its outcome words (src/app/run_plan.cc).
+
+A line built from several texts (a text, a number, another text) must have
+its texts, in that order, on one line of the table; names, paths and
+numbers in between are free.
+
+    guide_lines_test.py [unittest args]
+"""
+
+import os
+import re
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))))
+
+# Texts of the table that never reach the result list: message boxes (the
+# console writes them on stderr) and the start button's captions.
+MESSAGES = {
+    "start_running", "start_idle", "success_installed", "success_temporary",
+    "bad_password_text", "domain_ini_missing", "popusers_ini_missing",
+    "domain_ini_unreadable", "popusers_ini_unreadable", "verify_passed",
+    "source_not_found", "target_not_found", "no_temporary_folder",
+    "target_too_old", "target_dir_missing", "target_data_missing",
+    "system_config_missing", "system_config_unreadable", "target_in_source",
+    "mail_store_overlaps_source", "run_interrupted",
+    # The report's reason for an account a stopped run did not reach.
+    "account_stopped",
+}
+
+# Fragments: texts that are only pieces of a line the run puts together.
+# Each group is checked as the whole line, its texts joined as the format
+# says ({0}, {1}... are the texts, N the counts between them).
+FRAGMENTS = {
+    ("summary_domains", "summary_users", "summary_mails"): "{0}N{1}N{2}N",
+}
+
+LITERALS = r'((?:\s*"(?:[^"\\]|\\.)*")+)'
+
+
+def source(*path):
+    with open(os.path.join(ROOT, *path), encoding="utf-8") as f:
+        return f.read()
+
+
+def joined(literals):
+    """The text of adjacent C++ string literals."""
+    return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', literals)).replace(
+        "\\n", "\n").replace('\\"', '"')
+
+
+def table_texts():
+    """{field: [texts]} of the texts table; a text with line breaks gives
+    one text per line."""
+    code = source("src", "migrate", "texts.cc")
+    fields = {}
+    for m in re.finditer(r"t\.(\w+) =\s*a\(" + LITERALS + r"\s*\)", code):
+        fields[m.group(1)] = joined(m.group(2)).split("\n")
+    # The standard folders' lines come from arrays of literals.
+    for m in re.finditer(r"const char\* (\w+)\[\d+\] = \{(.*?)\};", code,
+                         re.S):
+        fields[m.group(1)] = re.findall(r'"([^"]*)"', m.group(2))
+    return fields
+
+
+def statement_pieces(code):
+    """For each statement of `code` that holds texts (in A(...) or a(...)),
+    its texts in order."""
+    for statement in code.split(";"):
+        pieces = [joined(m.group(1)) for m in re.finditer(
+            r"\b[aA]\(" + LITERALS + r"\s*\)", statement)]
+        pieces = [p.strip() for p in pieces if p.strip()]
+        if pieces:
+            yield pieces
+
+
+def session_lines():
+    """The texts of every line the session appends to the result list."""
+    code = source("src", "app", "run_session.cc")
+    calls = re.findall(r"AppendLogLine\((.*?)\);", code, re.S)
+    return [p for call in calls for p in statement_pieces(call + ";")]
+
+
+def plan_lines():
+    """The texts of the preview's plan block and its outcome words."""
+    code = source("src", "app", "run_plan.cc")
+    body = code[code.index("std::vector<std::string> PlanLines("):]
+    body = body[:body.index("\n}\n")]
+    words = code[code.index("const char* PlanWordZh("):]
+    words = words[:words.index("\n}\n")]
+    return list(statement_pieces(body)) + [
+        [w] for w in re.findall(r'return "([^"?]+)";', words)]
+
+
+GUIDE = source("docs", "user-guide.md")
+TABLE = GUIDE[GUIDE.index("\n## 3."):GUIDE.index("\n## 4.")].splitlines()
+
+
+def in_table(pieces):
+    pattern = ".*?".join(re.escape(p) for p in pieces)
+    return any(re.search(pattern, line) for line in TABLE)
+
+
+class GuideLinesTest(unittest.TestCase):
+    def test_every_text_of_the_table_is_explained(self):
+        fields = table_texts()
+        self.assertGreater(len(fields), 70)
+        fragments = {f for group in FRAGMENTS for f in group}
+        self.assertEqual((MESSAGES | fragments) - set(fields), set(),
+                         "exemptions name fields the table lacks")
+        missing = []
+        for field, texts in sorted(fields.items()):
+            for text in (t.strip() for t in texts):
+                if not text or field in fragments:
+                    continue
+                if field in MESSAGES:
+                    ok = text in GUIDE
+                else:
+                    ok = in_table([text])
+                if not ok:
+                    missing.append("%s: %s" % (field, text))
+        for group, form in FRAGMENTS.items():
+            line = form.format(*(fields[f][0] for f in group))
+            if not in_table([line]):
+                missing.append("%s: %s" % ("+".join(group), line))
+        self.assertEqual(missing, [])
+
+    def test_every_line_of_the_session_and_the_plan_is_explained(self):
+        lines = session_lines() + plan_lines()
+        self.assertGreater(len(lines), 20)
+        self.assertEqual([p for p in lines if not in_table(p)], [])
+
+
+if __name__ == "__main__":
+    unittest.main()
