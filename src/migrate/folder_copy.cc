@@ -213,6 +213,8 @@ void FolderCopier::Copy(const SourceFolder& folder,
       refusal = "not a regular file";
     } else if (!IsSafeDirectoryName(entry.name, names_)) {
       refusal = "unsafe file name";
+    } else if (IsCopyTemporaryName(entry.name, names_)) {
+      refusal = "name of a copy in progress";
     }
     if (refusal != nullptr) {
       // Unless the folder was missing, no later run could copy it either:
