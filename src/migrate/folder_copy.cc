@@ -296,6 +296,9 @@ const char* FolderCopier::NameRefusal(const DirEntry& entry) const {
   if (entry.unconvertible_name) return "name not in the code page";
   if (entry.is_special) return "not a regular file";
   if (!IsSafeDirectoryName(entry.name, names_)) return "unsafe file name";
+  if (IsCopyTemporaryName(entry.name, names_)) {
+    return "name of a copy in progress";
+  }
   return nullptr;
 }
 

@@ -219,6 +219,8 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     }
     fresh = made == DirMade::kMade;
   }
+  // A resumed mailbox may hold copies a killed run left unfinished.
+  if (resume && !fresh) marks_.RemoveLeftCopies(target_box, options_.names);
   box_users_[options_.names.Fold(target_box)] = user;
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);

@@ -341,5 +341,43 @@ TEST_F(MailboxMigratorTest, MarkIsLeftOverOnlyWithNoOtherRunAtWork) {
   EXPECT_FALSE(RunPeers("other-" + key).OthersAtWork());
 }
 
+// A mailbox resumed from its mark loses the copies in progress a killed
+// run left in its folders, and nothing else; one not resumed keeps them. A
+// source file named like a copy in progress is no message: refused.
+TEST_F(MailboxMigratorTest, ResumedMailboxLosesTheCopiesAKilledRunLeft) {
+  t_.PutSource("mail\\bob\\1.in", "one");
+  t_.PutSource("mail\\bob\\.vmtmp.9.in", "nine");
+  const SourceAccount bob{"bob", "example.com", ""};
+  const std::string box = t_.settings.target_mail_dir + "\\bob";
+  const char* kLeft[] = {"\\INBOX\\.vmtmp.77.0", "\\Sent\\.2.sed.VMTMP.5.1"};
+  t_.fs.CreateDir(t_.settings.target_mail_dir, nullptr);
+  for (bool resume : {false, true}) {
+    for (const char* dir : {"", "\\INBOX", "\\Sent"}) {
+      t_.fs.CreateDir(box + dir, nullptr);
+    }
+    for (const char* left : kLeft) {
+      ASSERT_TRUE(t_.fs.WriteFile(box + left, "on", nullptr));
+    }
+    ASSERT_TRUE(t_.fs.WriteFile(box + "\\INBOX\\.keep", "k", nullptr));
+    MailboxMigrator::Options options;
+    options.source_dir = t_.settings.source_dir;
+    options.target_mail_dir = t_.settings.target_mail_dir;
+    MailboxMigrator migrator(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+    ASSERT_TRUE(migrator.MigrateMailbox(bob, "example.com", resume));
+    migrator.Finish();
+    for (const char* left : kLeft) {
+      EXPECT_EQ(t_.fs.Exists(box + left), !resume) << left;
+    }
+    EXPECT_TRUE(t_.fs.Exists(box + "\\INBOX\\.keep"));
+    EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
+    EXPECT_FALSE(t_.fs.Exists(box + "\\INBOX\\.vmtmp.9.in"));
+    EXPECT_NE(t_.ResultList().find(
+                  "C:\\src\\mail\\bob\\.vmtmp.9.in (name of a copy in "
+                  "progress)"),
+              std::string::npos)
+        << t_.ResultList();
+  }
+}
+
 }  // namespace
 }  // namespace vm

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/copy_temporary.h"
+
 namespace vm {
 
 namespace {
@@ -43,6 +45,18 @@ bool ParseSizedName(const NameOps& names, const std::string& folded,
 
 }  // namespace
 
+bool IsCopyTemporaryName(const std::string& name, const NameOps& names) {
+  if (name.empty() || name[0] != '.') return false;
+  const std::string folded = names.Fold(name);
+  const std::string_view infix = kCopyTempInfix;
+  // Only a '.' that starts a character starts the infix.
+  for (size_t i = 0; i != std::string::npos;
+       i = names.Find(folded, '.', i + 1)) {
+    if (folded.compare(i, infix.size(), infix) == 0) return true;
+  }
+  return false;
+}
+
 std::string SizedName(const std::string& name, uint64_t size) {
   return name + ",S=" + std::to_string(Size32(size)) + ".0.S";
 }
@@ -51,7 +65,7 @@ TargetFolderFiles::TargetFolderFiles(const NameOps& names,
                                      std::vector<DirEntry> entries)
     : names_(names), entries_(std::move(entries)) {
   for (const DirEntry& entry : entries_) {
-    if (entry.is_directory) continue;
+    if (entry.is_directory || IsCopyTemporaryName(entry.name, names_)) continue;
     const std::string folded = names_.Fold(entry.name);
     by_message_[folded].push_back({&entry, false, 0});
     std::string message;

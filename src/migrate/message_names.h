@@ -16,9 +16,16 @@ namespace vm {
 // size being the low 32 bits of the file's size as a signed decimal.
 std::string SizedName(const std::string& name, uint64_t size);
 
+// Whether `name` is that of a copy in progress (see copy_temporary.h): it
+// starts with "." and holds ".vmtmp.", letters in any case. Never a
+// message: a source file so named is refused, a target file so named is no
+// copy of any message, and one in a mailbox left pending is removed.
+bool IsCopyTemporaryName(const std::string& name, const NameOps& names);
+
 // The files of one target folder by the message they stand for: a message
 // is one file, under its plain name or under a sized name of any size (the
-// size it had when it was copied). Names compare without ASCII case, as the
+// size it had when it was copied); a copy in progress is none of them. Names
+// compare without ASCII case, as the
 // file system resolves them.
 class TargetFolderFiles {
  public:

@@ -32,5 +32,26 @@ TEST(MessageNamesTest, SizedNameCarriesTheLow32BitsSigned) {
   }
 }
 
+// A copy in progress, under the Windows or the POSIX form of its name and
+// in any case, stands for no message, even one of the same name.
+TEST(MessageNamesTest, CopiesInProgressAreNoMessages) {
+  const struct {
+    const char* name;
+    bool temporary;
+  } kCases[] = {
+      {".vmtmp.1234.0", true}, {".1.in.VMTMP.77.3", true},
+      {"1.in.vmtmp.5", false},  // no leading dot
+      {".vmtmp", false},       {"1.in", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(IsCopyTemporaryName(c.name, NameOps()), c.temporary) << c.name;
+    DirEntry entry;
+    entry.name = c.name;
+    entry.path = std::string("C:\\t\\INBOX\\") + c.name;
+    const TargetFolderFiles files(NameOps(), {entry});
+    EXPECT_EQ(files.Find(c.name).empty(), c.temporary) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace vm

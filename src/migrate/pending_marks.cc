@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "migrate/message_names.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -29,6 +30,24 @@ void PendingMarks::MakeStore() {
   if (store_made_) return;
   fs_->CreateDir(target_mail_dir_, nullptr);
   store_made_ = true;
+}
+
+void PendingMarks::RemoveLeftCopies(const std::string& box,
+                                    const NameOps& names) {
+  // Copies lie in the mailbox's folders, one level down.
+  std::vector<DirEntry> folders;
+  fs_->List(box + "\\*", &folders);
+  for (const DirEntry& folder : folders) {
+    if (!folder.is_directory || folder.unconvertible_name) continue;
+    std::vector<DirEntry> files;
+    fs_->List(folder.path + "\\.*", &files);
+    for (const DirEntry& file : files) {
+      if (!file.is_directory && !file.unconvertible_name &&
+          IsCopyTemporaryName(file.name, names)) {
+        fs_->RemoveFile(file.path, nullptr);
+      }
+    }
+  }
 }
 
 bool PendingMarks::Mark(const std::string& box, bool sync) {

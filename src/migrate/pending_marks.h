@@ -10,6 +10,7 @@
 namespace vm {
 
 class FileSystem;
+class NameOps;
 
 // The pending marks of the target mailboxes, and the flush that lets them
 // go. A mark is an empty file kFileName in a target mailbox, made before
@@ -49,6 +50,10 @@ class PendingMarks {
   // made for a sync.
   bool IsMarked(const std::string& box, bool* sync);
   void Clear(const std::string& box);
+  // Removes the copies in progress (see IsCopyTemporaryName) a killed run
+  // left in the folders of the marked mailbox `box`. With one writing run
+  // per store, any there is such a leftover.
+  void RemoveLeftCopies(const std::string& box, const NameOps& names);
 
   // `box` is complete, its copies holding `bytes`; its mark goes after the
   // next flush. True when enough waits that a flush is due.

@@ -95,6 +95,7 @@ Texts MakeTexts(const CodePage& code_page) {
         "软件，您可以选择一个文件夹保存迁移数据。\n注意：迁移生成的数据只能应"
         "用于 Tarnwick4.9 以上版本");
   t.no_temporary_folder = a("您未设定临时保存文件夹，无法实现转移！");
+  t.pick_output_folder = a("请选择保存迁移数据的文件夹");
   t.target_too_old = a("本机安装的 Tarnwick 版本太低，请升级！");
   t.target_dir_missing = a("没有找到 Tarnwick 安装目录:");
   t.target_data_missing = a("没有找到 Tarnwick 数据目录:");

@@ -102,6 +102,7 @@ struct Texts {
   std::string source_not_found;
   std::string target_not_found;
   std::string no_temporary_folder;
+  std::string pick_output_folder;  // the folder dialog's title
   std::string target_too_old;
   // What an installed target lacks; each followed by the path.
   std::string target_dir_missing;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/code_page_win32.h"
+#include "platform/wide_text_win32.h"
 #include "util/ascii.h"
 
 namespace vm {
@@ -30,31 +31,17 @@ UINT CodePageNumber(const std::string& name) {
   return static_cast<UINT>(std::atoi(digits.c_str()));
 }
 
-std::wstring ToWide(UINT code_page, const std::string& text, DWORD flags,
-                    bool* ok) {
-  *ok = true;
-  if (text.empty()) return std::wstring();
-  int length = MultiByteToWideChar(code_page, flags, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) {
-    *ok = false;
-    return std::wstring();
-  }
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(code_page, flags, text.data(),
-                      static_cast<int>(text.size()), wide.data(), length);
+// `text` in UTF-16, any invalid byte as U+FFFD.
+std::wstring Lenient(UINT code_page, const std::string& text) {
+  std::wstring wide;
+  ToWide(code_page, text, &wide, false);
   return wide;
 }
 
-std::string FromWide(UINT code_page, const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int length = WideCharToMultiByte(code_page, 0, wide.data(),
-                                   static_cast<int>(wide.size()), nullptr, 0,
-                                   nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
-                      text.data(), length, nullptr, nullptr);
+// `wide` in the code page, '?' for what it cannot hold.
+std::string Narrow(UINT code_page, const std::wstring& wide) {
+  std::string text;
+  FromWide(code_page, wide, &text);
   return text;
 }
 
@@ -62,22 +49,19 @@ class WindowsCodePage : public CodePage {
  public:
   explicit WindowsCodePage(UINT code_page) : code_page_(code_page) {}
 
-  // Invalid input is never fatal: without MB_ERR_INVALID_CHARS the calls
-  // substitute U+FFFD or the code page's default character.
+  // Invalid input is never fatal: U+FFFD or '?' stands for what does not
+  // convert.
   std::string ToAnsi(const std::string& utf8) const override {
-    bool ok = false;
-    return FromWide(code_page_, ToWide(CP_UTF8, utf8, 0, &ok));
+    return Narrow(code_page_, Lenient(CP_UTF8, utf8));
   }
 
   std::string ToUtf8(const std::string& ansi) const override {
-    bool ok = false;
-    return FromWide(CP_UTF8, ToWide(code_page_, ansi, 0, &ok));
+    return Narrow(CP_UTF8, Lenient(code_page_, ansi));
   }
 
   bool IsValidAnsi(const std::string& ansi) const override {
-    bool ok = false;
-    ToWide(code_page_, ansi, MB_ERR_INVALID_CHARS, &ok);
-    return ok;
+    std::wstring wide;
+    return ToWide(code_page_, ansi, &wide);
   }
 
   std::array<bool, 256> LeadBytes() const override {

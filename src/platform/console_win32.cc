@@ -6,28 +6,15 @@
 
 #include <atomic>
 
+#include "platform/wide_text_win32.h"
+
 namespace vm {
 namespace {
 
 std::wstring Utf8ToWide(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
-                                   static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                      wide.data(), length);
+  std::wstring wide;
+  ToWide(CP_UTF8, utf8, &wide, false);
   return wide;
-}
-
-std::string WideToUtf8(const wchar_t* wide) {
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return std::string();
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr,
-                      nullptr);
-  utf8.resize(static_cast<size_t>(length - 1));
-  return utf8;
 }
 
 bool IsConsole(HANDLE handle) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/code_page.h"
+#include "platform/wide_text_win32.h"
 
 namespace vm {
 
@@ -13,12 +14,8 @@ bool FreeDiskSpace(const CodePage& code_page, const std::string& dir,
   if (!code_page.IsValidAnsi(dir)) return false;
   std::string path = code_page.ToUtf8(dir);
   while (!path.empty()) {
-    std::string root = path + "\\";
-    int length = MultiByteToWideChar(CP_UTF8, 0, root.data(),
-                                     static_cast<int>(root.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, root.data(), static_cast<int>(root.size()),
-                        wide.data(), length);
+    std::wstring wide;
+    if (!ToWidePath(CP_UTF8, path + "\\", &wide)) return false;
     ULARGE_INTEGER available;
     if (GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
       *bytes = available.QuadPart;

@@ -2,19 +2,11 @@
 
 #include <windows.h>
 
+#include "platform/wide_text_win32.h"
+
 namespace vm {
 
 namespace {
-
-std::wstring Utf8ToWide(const std::string& utf8) {
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
-                                   static_cast<int>(utf8.size()), nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                      wide.data(), length);
-  return wide;
-}
 
 // Opens a file or folder for reading its attributes only; links and
 // junctions are followed.
@@ -58,8 +50,10 @@ std::wstring FinalPath(HANDLE handle, const std::wstring& path) {
 bool LocateNative(const std::string& utf8_path, FileLocation* where) {
   where->exists = false;
   where->chain.clear();
-  std::wstring given = Utf8ToWide(utf8_path);
-  if (given.empty()) return false;
+  std::wstring given;
+  if (!ToWide(CP_UTF8, utf8_path, &given, false) || given.empty()) {
+    return false;
+  }
   // "C:" alone is the drive's current folder; a path joined to it (the way
   // every path is formed) names its root.
   if (given.size() == 2 && given[1] == L':') given.push_back(L'\\');
@@ -67,8 +61,9 @@ bool LocateNative(const std::string& utf8_path, FileLocation* where) {
   DWORD length = GetFullPathNameW(given.c_str(), sizeof(full) / sizeof(full[0]),
                                   full, nullptr);
   if (length == 0 || length >= sizeof(full) / sizeof(full[0])) return false;
-  // The nearest part of the path that exists.
-  std::wstring existing(full, length);
+  // The nearest part of the path that exists, in the form no length
+  // limit stops.
+  std::wstring existing = LongPathForm(std::wstring(full, length));
   bool exists = true;
   HANDLE handle = OpenForIdentity(existing);
   while (handle == INVALID_HANDLE_VALUE) {

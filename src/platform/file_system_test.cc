@@ -153,6 +153,9 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
   EXPECT_FALSE(fs_->Exists(Path("new.in")));
   EXPECT_EQ(fs_->CopyNew(Path("other.in"), Path("no_dir\\new.in"), nullptr),
             CopyResult::kFailed);
+  // Neither a copy made nor one refused leaves a file of its own beside.
+  EXPECT_EQ(Names("*"), (std::set<std::string>{"big.in", "dst.in", "empty.in",
+                                               "empty.out", "other.in"}));
   // A dry run asks first; only a regular file that is there can be read.
   EXPECT_TRUE(fs_->CanRead(Path("big.in")));
   EXPECT_FALSE(fs_->CanRead(Path("missing.in")));

@@ -3,9 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "platform/code_page_win32.h"
+#include "platform/copy_temporary.h"
+#include "platform/file_handle_win32.h"
+#include "platform/message_copy_win32.h"
+#include "platform/wide_text_win32.h"
 #include "platform/wildcard.h"
 
 namespace vm {
@@ -19,89 +24,8 @@ constexpr DWORD kReplaceRetryMillis = 50;
 
 // Paths are byte strings in the run's code page, which need not be the
 // system's: every name goes to the wide-character calls through an explicit
-// conversion, never through the system's ANSI code page.
-
-// The path in UTF-16. False when its bytes are not valid in the code page
-// (or hold a NUL): such a path fails, it never names some other file.
-bool ToWide(UINT code_page, const std::string& path, std::wstring* wide) {
-  wide->clear();
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  int size = static_cast<int>(path.size());
-  int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, path.data(),
-                                   size, nullptr, 0);
-  if (length <= 0) return false;
-  wide->assign(static_cast<size_t>(length), L'\0');
-  return MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, path.data(), size,
-                             wide->data(), length) == length;
-}
-
-// A name from the disk in the code page. False when the code page cannot
-// hold it exactly (no best-fit look-alikes): *text then has '?', which no
-// Windows name contains, for each character it lacks.
-bool FromWide(UINT code_page, std::wstring wide, std::string* text) {
-  text->clear();
-  bool exact = true;
-  // An unpaired surrogate, which NTFS allows, has no form in any code page.
-  for (size_t i = 0; i < wide.size(); ++i) {
-    if (IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size() &&
-        IS_LOW_SURROGATE(wide[i + 1])) {
-      ++i;
-    } else if (IS_HIGH_SURROGATE(wide[i]) || IS_LOW_SURROGATE(wide[i])) {
-      wide[i] = L'?';
-      exact = false;
-    }
-  }
-  if (wide.empty()) return exact;
-  const bool utf8 = code_page == CP_UTF8;
-  BOOL used_default = FALSE;
-  int size = static_cast<int>(wide.size());
-  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const char* fallback = utf8 ? nullptr : "?";
-  BOOL* used = utf8 ? nullptr : &used_default;
-  int length = WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr,
-                                   0, fallback, used);
-  if (length <= 0) return false;
-  text->assign(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(code_page, flags, wide.data(), size, text->data(), length,
-                      fallback, used);
-  std::wstring back;
-  return exact && !used_default && ToWide(code_page, *text, &back) &&
-         back == wide;
-}
-
-std::string ToUtf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int size = static_cast<int>(wide.size());
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0,
-                                   nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(std::max(length, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length,
-                      nullptr, nullptr);
-  return utf8;
-}
-
-// Closes the handle when it goes out of scope unless Close() was called and
-// checked first.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) != 0;
-  }
-
- private:
-  HANDLE handle_;
-};
+// conversion, never through the system's ANSI code page, and in the long
+// form, so that no path fails for its length alone.
 
 // Writes every byte; a short write is a failure.
 bool WriteAll(HANDLE file, const std::string& contents) {
@@ -397,7 +321,9 @@ class WindowsFileSystem : public FileSystem {
                      std::string* error) override {
     std::wstring from;
     std::wstring to;
-    if (!Wide(ansi_from, &from, error) || !Wide(ansi_to, &to, error)) {
+    std::wstring temp;
+    if (!Wide(ansi_from, &from, error) || !Wide(ansi_to, &to, error) ||
+        !Wide(TemporaryFor(ansi_to), &temp, error)) {
       return CopyResult::kFailed;
     }
     // Checked first so that a failing source can never lead us to remove a
@@ -405,62 +331,18 @@ class WindowsFileSystem : public FileSystem {
     if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return CopyResult::kTargetExists;
     }
-    // A link (reparse point) could lead out of the source tree.
-    DWORD source = GetFileAttributesW(from.c_str());
-    if (source != INVALID_FILE_ATTRIBUTES &&
-        (source & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
-                   FILE_ATTRIBUTE_DEVICE)) != 0) {
-      if (error != nullptr) {
-        *error = "not copied, not a regular file: " + ansi_from;
+    // Flushed on the copying thread: SyncVolume cannot flush a volume
+    // without administrator rights.
+    const CopyOutcome outcome = CopyThroughTemporary(from, to, temp);
+    if (outcome.result == CopyResult::kFailed) {
+      if (outcome.reason == nullptr) {
+        SetError(error, outcome.code);
+      } else if (error != nullptr) {
+        *error =
+            std::string("not copied, ") + outcome.reason + ": " + ansi_from;
       }
-      return CopyResult::kFailed;
     }
-    WIN32_FILE_ATTRIBUTE_DATA before;
-    const bool known =
-        GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &before);
-    if (CopyFileW(from.c_str(), to.c_str(), TRUE)) {
-      // A source another program cut short or rewrote during the copy (its
-      // size or time at the end differs, or the copy's size does) leaves
-      // no torn copy under the name.
-      WIN32_FILE_ATTRIBUTE_DATA after;
-      WIN32_FILE_ATTRIBUTE_DATA copied;
-      if (!known ||
-          !GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &after) ||
-          !GetFileAttributesExW(to.c_str(), GetFileExInfoStandard, &copied) ||
-          after.nFileSizeLow != before.nFileSizeLow ||
-          after.nFileSizeHigh != before.nFileSizeHigh ||
-          CompareFileTime(&after.ftLastWriteTime, &before.ftLastWriteTime) !=
-              0 ||
-          copied.nFileSizeLow != before.nFileSizeLow ||
-          copied.nFileSizeHigh != before.nFileSizeHigh) {
-        DeleteFileW(to.c_str());
-        if (error != nullptr) {
-          *error = "the source changed during the copy: " + ansi_from;
-        }
-        return CopyResult::kFailed;
-      }
-      // Flushed here, on the copying thread: SyncVolume cannot flush a
-      // volume without administrator rights.
-      FileHandle copy(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-      if (copy.valid() && FlushFileBuffers(copy.get()) && copy.Close()) {
-        return CopyResult::kCopied;
-      }
-      DWORD code = GetLastError();
-      DeleteFileW(to.c_str());
-      SetError(error, code);
-      return CopyResult::kFailed;
-    }
-    DWORD code = GetLastError();
-    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
-      return CopyResult::kTargetExists;
-    }
-    // The target did not exist before the call, so anything there now is
-    // our partial copy.
-    DeleteFileW(to.c_str());
-    SetError(error, code);
-    return CopyResult::kFailed;
+    return outcome.result;
   }
 
   bool List(const std::string& pattern,
@@ -478,7 +360,7 @@ class WindowsFileSystem : public FileSystem {
     }
     std::wstring wildcard;
     ToWide(code_page_, pattern.substr(prefix.size()), &wildcard);
-    const std::string utf8_wildcard = ToUtf8(wildcard);
+    const std::string utf8_wildcard = WideToUtf8(wildcard);
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(wide_pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
@@ -497,7 +379,7 @@ class WindowsFileSystem : public FileSystem {
       // finds "x.delete"; the long name is checked again with the plain
       // rules, in UTF-8 whatever the code page, so every platform
       // enumerates the same entries.
-      if (!WildcardMatchUtf8(utf8_wildcard, ToUtf8(name))) {
+      if (!WildcardMatchUtf8(utf8_wildcard, WideToUtf8(name))) {
         continue;
       }
       DirEntry entry;
@@ -571,18 +453,13 @@ class WindowsFileSystem : public FileSystem {
 
   bool Locate(const std::string& path, FileLocation* where) override {
     std::wstring wide;
-    if (!Wide(path, &wide, nullptr)) {
+    if (path.find('\0') != std::string::npos ||
+        !ToWide(code_page_, path, &wide) || wide.empty()) {
       where->exists = false;
       where->chain.clear();
       return false;
     }
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
-                                     static_cast<int>(wide.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                        utf8.data(), length, nullptr, nullptr);
-    return LocateNative(utf8, where);
+    return LocateNative(WideToUtf8(wide), where);
   }
 
  private:
@@ -590,7 +467,7 @@ class WindowsFileSystem : public FileSystem {
   // the code page has no such text.
   bool Wide(const std::string& path, std::wstring* wide,
             std::string* error) const {
-    if (ToWide(code_page_, path, wide)) return true;
+    if (ToWidePath(code_page_, path, wide)) return true;
     SetError(error, ERROR_NO_UNICODE_TRANSLATION);
     return false;
   }
@@ -621,7 +498,19 @@ class WindowsFileSystem : public FileSystem {
     return false;
   }
 
+  // A name for a copy in progress in the folder of `to`, unique in the
+  // machine: the process and a count of its copies.
+  std::string TemporaryFor(const std::string& to) {
+    const size_t separator = LastSeparator(code_page_, to);
+    const std::string folder = separator == std::string::npos
+                                   ? std::string()
+                                   : to.substr(0, separator + 1);
+    return folder + kCopyTempInfix + std::to_string(GetCurrentProcessId()) +
+           "." + std::to_string(copies_.fetch_add(1));
+  }
+
   const UINT code_page_;
+  std::atomic<unsigned> copies_{0};
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
 #include "platform/registry.h"
+#include "platform/wide_text_win32.h"
 
 namespace vm {
 namespace {
@@ -224,6 +225,54 @@ TEST(DiskFileSystemTest, NamesFollowTheRunsCodePage) {
       EXPECT_EQ(entries.size(), 1u) << label;
     }
     std::filesystem::remove_all(std::filesystem::path(wide_dir));
+  }
+}
+
+// Every path reaches the system in the form no length limit stops; what
+// has a prefix already, or is no full path, goes as it is.
+TEST(LongPathTest, FullPathsGetTheirPrefix) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* form;
+  } kCases[] = {
+      {L"C:\\mail\\INBOX\\1.in", L"\\\\?\\C:\\mail\\INBOX\\1.in"},
+      {L"c:/mail/x/../INBOX", L"\\\\?\\c:\\mail\\INBOX"},
+      {L"\\\\server\\share\\mail", L"\\\\?\\UNC\\server\\share\\mail"},
+      {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+      {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
+      {L"mail\\INBOX", L"mail\\INBOX"},
+      {L"C:mail", L"C:mail"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(LongPathForm(c.path), c.form) << WideToUtf8(c.path);
+  }
+}
+
+// A mailbox deeper than MAX_PATH is made, listed, copied into and read
+// like any other.
+TEST(LongPathTest, PathsLongerThanMaxPathWork) {
+  auto fs = NewDiskFileSystem();
+  const std::string root = TempDir();
+  std::string dir = root;
+  while (dir.size() <= MAX_PATH + 20) {
+    dir += "\\" + std::string(40, 'd');
+    ASSERT_EQ(fs->MakeDir(dir, nullptr), DirMade::kMade) << dir.size();
+  }
+  ASSERT_TRUE(fs->WriteFile(dir + "\\1.in", "message", nullptr));
+  EXPECT_EQ(fs->CopyNew(dir + "\\1.in", dir + "\\2.in", nullptr),
+            CopyResult::kCopied);
+  std::string copy;
+  EXPECT_TRUE(fs->ReadFile(dir + "\\2.in", &copy, nullptr));
+  EXPECT_EQ(copy, "message");
+  std::vector<DirEntry> entries;
+  EXPECT_TRUE(fs->List(dir + "\\*.in", &entries));
+  EXPECT_EQ(entries.size(), 2u);
+  for (const char* name : {"\\1.in", "\\2.in"}) {
+    EXPECT_TRUE(fs->RemoveFile(dir + name, nullptr));
+  }
+  for (; dir.size() >= root.size(); dir.resize(dir.rfind('\\'))) {
+    RemoveDirectoryW(
+        LongPathForm(std::wstring(dir.begin(), dir.end())).c_str());
   }
 }
 

@@ -8,13 +8,15 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/copy_temporary.h"
+
 // Descriptor and path helpers shared by the parts of the POSIX file system.
 namespace vm {
 
 // Temporary files of a replaced file are named target + kTempInfix +
 // "<pid>.<n>"; those of a copy (where unnamed files cannot be used) "." +
 // name + kTempInfix + "<pid>.<n>".
-inline constexpr char kTempInfix[] = ".vmtmp.";
+inline constexpr const char* kTempInfix = kCopyTempInfix;
 
 // Puts "what: <reason of err>" in *error when error is non-null.
 void SetError(std::string* error, int err, const std::string& what);

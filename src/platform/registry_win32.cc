@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wide_text_win32.h"
+
 namespace vm {
 namespace {
 
@@ -73,12 +75,25 @@ std::unique_ptr<Registry> OpenSystemRegistry() {
 }
 
 std::string ProgramPath() {
-  char buffer[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  // A path that did not fit is truncated by the call; treat it as unknown
-  // rather than hand out a wrong path.
-  if (length == 0 || length >= MAX_PATH) return std::string();
-  return std::string(buffer, length);
+  // The buffer grows until the path fits: a path longer than MAX_PATH is
+  // no reason to lose it.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(),
+                                            static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::string();
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    if (buffer.size() >= 32768) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  // A folder the ANSI code page cannot name is no path of the program's:
+  // a best-fit look-alike would name another.
+  std::string path;
+  if (!FromWide(CP_ACP, buffer, &path)) return std::string();
+  return path;
 }
 
 }  // namespace vm

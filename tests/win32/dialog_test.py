@@ -26,6 +26,7 @@ PROGRAM = None
 PROBE = None
 RUNNER = ["wine"]
 ARTIFACTS = None
+VERSION = None
 
 SOURCE_KEY = r"HKLM\SYSTEM\ControlSet001\Services\Velquor Server"
 TARGET_KEY = r"HKLM\Software\Solvane Tarnwick\Server"
@@ -403,7 +404,10 @@ class DialogTest(unittest.TestCase):
         subprocess.run(["xdotool", "key", "End", "Return"], check=True,
                        timeout=TIMEOUT)
         about = wait_window(ABOUT_CAPTION)
-        self.assertIn("Velquor 1.0 版", probe("texts", about).splitlines())
+        # The program's version, as the project writes it once.
+        texts = probe("texts", about).splitlines()
+        self.assertTrue(any(t.startswith("velquor-migrate %s" % VERSION)
+                            for t in texts), texts)
         press(ABOUT_CAPTION, "Return")
         wait_for(lambda: all(c != ABOUT_CAPTION for _, _, c in top_windows())
                  or None, "the About box to close")
@@ -627,13 +631,15 @@ def ensure_display():
 
 
 def main():
-    global PROGRAM, PROBE, RUNNER, ARTIFACTS
+    global PROGRAM, PROBE, RUNNER, ARTIFACTS, VERSION
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--runner", default="wine")
     parser.add_argument("--artifacts")
+    parser.add_argument("--version", required=True)
     args, rest = parser.parse_known_args()
+    VERSION = args.version
     PROGRAM, PROBE, ARTIFACTS = args.program, args.probe, args.artifacts
     RUNNER = args.runner.split()
     xvfb = ensure_display()

@@ -1,6 +1,7 @@
 #include "app/win32/about_dialog.h"
 
 #include "app/win32/resource.h"
+#include "vm_version.h"
 
 namespace vm {
 namespace {
@@ -8,6 +9,10 @@ namespace {
 INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
+      // The version every other view shows: --version, the report, the
+      // version resources.
+      SetDlgItemTextA(window, IDC_ABOUT_VERSION,
+                      "velquor-migrate " VM_VERSION_TEXT);
       CenterDialog(window);
       return TRUE;
     case WM_COMMAND:

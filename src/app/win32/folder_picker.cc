@@ -2,54 +2,99 @@
 
 #include <windows.h>
 // After <windows.h>, which they need.
-#include <shlobj.h>
+#include <shobjidl.h>
 
-#include <memory>
-
-#include "platform/code_page.h"
+#include "platform/wide_text_win32.h"
 
 namespace vm {
 namespace {
 
-constexpr char kTitleUtf8[] = "请选择临时保存文件夹！";
-constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-
-int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
-  if (message == BFFM_INITIALIZED) {
-    SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
+// Releases a COM interface when it goes out of scope.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ~ComPtr() {
+    if (pointer_ != nullptr) pointer_->Release();
   }
-  return 0;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  T* operator->() const { return pointer_; }
+  T** out() { return &pointer_; }
+  T* get() const { return pointer_; }
+
+ private:
+  T* pointer_ = nullptr;
+};
+
+// Opens the dialog at `initial` when the shell knows that folder.
+void SetStartFolder(IFileOpenDialog* dialog, const std::string& initial) {
+  std::wstring wide;
+  if (initial.empty() || !ToWide(CP_ACP, initial, &wide)) return;
+  ComPtr<IShellItem> folder;
+  if (SUCCEEDED(SHCreateItemFromParsingName(wide.c_str(), nullptr,
+                                            IID_PPV_ARGS(folder.out())))) {
+    dialog->SetFolder(folder.get());
+  }
 }
 
-std::wstring Widen(UINT code_page, const std::string& text) {
-  int length = MultiByteToWideChar(code_page, 0, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                      wide.data(), length);
-  return wide;
+// Shows the dialog; true with the chosen folder's path in the code page.
+bool Show(const std::string& initial, const std::string& title,
+          std::string* result) {
+  ComPtr<IFileOpenDialog> dialog;
+  if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr,
+                              CLSCTX_INPROC_SERVER,
+                              IID_PPV_ARGS(dialog.out())))) {
+    return false;
+  }
+  FILEOPENDIALOGOPTIONS options = 0;
+  dialog->GetOptions(&options);
+  dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM |
+                     FOS_PATHMUSTEXIST);
+  std::wstring wide_title;
+  if (ToWide(CP_ACP, title, &wide_title) && !wide_title.empty()) {
+    dialog->SetTitle(wide_title.c_str());
+  }
+  SetStartFolder(dialog.get(), initial);
+  ComPtr<IShellItem> item;
+  if (FAILED(dialog->Show(nullptr)) || FAILED(dialog->GetResult(item.out()))) {
+    return false;
+  }
+  wchar_t* path = nullptr;
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) return false;
+  std::string ansi;
+  // A folder the program's code page cannot name is no choice.
+  const bool chosen = ToAnsiPath(path, &ansi);
+  CoTaskMemFree(path);
+  if (chosen) *result = WithTrailingBackslash(ansi);
+  return chosen;
 }
 
 }  // namespace
 
 bool ToAnsiPath(const wchar_t* wide, std::string* ansi) {
-  std::unique_ptr<CodePage> code_page = OpenCodePage("");
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (code_page == nullptr || length <= 1) return false;
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr,
-                      nullptr);
-  utf8.resize(static_cast<size_t>(length - 1));
-  *ansi = code_page->ToAnsi(utf8);
-  return code_page->ToUtf8(*ansi) == utf8;
+  std::string text;
+  if (wide == nullptr || *wide == L'\0' || !FromWide(CP_ACP, wide, &text)) {
+    return false;
+  }
+  *ansi = std::move(text);
+  return true;
 }
 
-std::string InitialSelection(const std::string& initial) {
-  if (!initial.empty() && initial.back() == '\\') {
-    return initial.substr(0, initial.size() - 1);
-  }
-  return initial;
+std::string InitialFolder(const std::string& initial) {
+  // The program's own path names its folder: what lies before the last
+  // backslash. Paths come from the system in its code page, whose trail
+  // bytes may be 0x5C: the folder is found on the wide form.
+  std::wstring wide;
+  if (!ToWide(CP_ACP, initial, &wide)) return initial;
+  size_t slash = wide.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return initial;
+  // "C:\x.exe" opens at "C:\"; "D:\Temp\" at "D:\Temp".
+  std::wstring folder = wide.substr(0, slash);
+  if (folder.size() == 2 && folder[1] == L':') folder.push_back(L'\\');
+  std::string text;
+  FromWide(CP_ACP, folder, &text);
+  return text;
 }
 
 std::string WithTrailingBackslash(const std::string& path) {
@@ -57,45 +102,13 @@ std::string WithTrailingBackslash(const std::string& path) {
   return path + "\\";
 }
 
-bool PickFolder(std::string* result, std::string initial) {
+bool PickFolder(std::string* result, const std::string& initial,
+                const std::string& title) {
   if (result == nullptr) return false;
-  IMalloc* shell_malloc = nullptr;
-  if (FAILED(SHGetMalloc(&shell_malloc)) || shell_malloc == nullptr) {
-    return false;
-  }
-  initial = InitialSelection(initial);
-  // The new-style browser needs COM in an apartment; the call is harmless
-  // when the thread already has one.
-  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-  LPITEMIDLIST root = nullptr;
-  SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &root);
-
-  BROWSEINFOW info = {};
-  info.hwndOwner = nullptr;
-  info.pidlRoot = root;
-  std::wstring title = Widen(CP_UTF8, kTitleUtf8);
-  info.lpszTitle = title.c_str();
-  info.ulFlags = kBrowseFlags;
-  info.lpfn = BrowseCallback;
-  std::wstring wide_initial = Widen(CP_ACP, initial);
-  info.lParam = reinterpret_cast<LPARAM>(wide_initial.c_str());
-
-  bool chosen = false;
-  LPITEMIDLIST item = SHBrowseForFolderW(&info);
-  if (item != nullptr) {
-    chosen = true;
-    wchar_t path[MAX_PATH] = {};
-    std::string ansi;
-    if (SHGetPathFromIDListW(item, path)) {
-      // A folder the program's code page cannot name is no choice.
-      chosen = ToAnsiPath(path, &ansi);
-      if (chosen) *result = WithTrailingBackslash(ansi);
-    }
-    CoTaskMemFree(item);
-  }
-  if (root != nullptr) CoTaskMemFree(root);
-  shell_malloc->Release();
+  // The dialog needs COM in an apartment; the call is harmless when the
+  // thread already has one.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const bool chosen = Show(InitialFolder(initial), title, result);
   if (SUCCEEDED(com)) CoUninitialize();
   return chosen;
 }

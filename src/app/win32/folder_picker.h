@@ -5,17 +5,19 @@
 
 namespace vm {
 
-// Shows the shell's folder browser, rooted at the computer's drives, with
-// `initial` selected (a trailing backslash removed first). True when the
-// user confirmed a folder; *result then holds its path ending in a
-// backslash (unchanged when the folder has no file-system path). False,
-// with *result unchanged, on cancel, when the browser cannot start, or when
-// the system's ANSI code page cannot hold the folder's path.
-bool PickFolder(std::string* result, std::string initial);
+// Shows the system's folder dialog titled `title` (in the system's ANSI
+// code page), opening at the folder `initial` names (see InitialFolder).
+// True when the user confirmed a folder; *result then holds its path ending
+// in a backslash. False, with *result unchanged, on cancel, when the dialog
+// cannot start, or when the system's ANSI code page cannot hold the
+// folder's path.
+bool PickFolder(std::string* result, const std::string& initial,
+                const std::string& title);
 
-// The folder the browser is told to select: `initial` without one
-// trailing backslash.
-std::string InitialSelection(const std::string& initial);
+// The folder the dialog opens at: the folder holding `initial`, the
+// program's own path ("C:\Tools\VelquorMigrate.exe" opens at
+// "C:\Tools"); a folder path ending in a backslash opens at itself.
+std::string InitialFolder(const std::string& initial);
 
 // The shell's path in the system's ANSI code page, the program's; false when
 // the code page cannot hold every character (a best-fit look-alike would

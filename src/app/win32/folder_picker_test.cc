@@ -5,25 +5,25 @@
 namespace vm {
 namespace {
 
-// The browser opens on the initial path less one trailing backslash (a file
-// path, as start-up passes the program's own, goes unchanged); its result
-// always ends in one.
-TEST(FolderPickerTest, TrailingBackslashes) {
+// The dialog opens at the folder of the program's path (or of a folder
+// path ending in a backslash); its result always ends in one. The 0x5C
+// trail byte of a GBK name separates nothing.
+TEST(FolderPickerTest, StartFolderAndTrailingBackslash) {
   const struct {
     const char* path;
-    const char* initial_selection;
+    const char* initial_folder;
     const char* result;
   } kCases[] = {
-      {"C:\\", "C:", "C:\\"},
+      {"C:\\", "C:\\", "C:\\"},
       {"D:\\Temp\\", "D:\\Temp", "D:\\Temp\\"},
-      {"D:\\Temp\\\\", "D:\\Temp\\", "D:\\Temp\\\\"},
-      {"D:\\Temp", "D:\\Temp", "D:\\Temp\\"},
-      {"C:\\Tools\\VelquorMigrate.exe", "C:\\Tools\\VelquorMigrate.exe",
+      {"C:\\VelquorMigrate.exe", "C:\\", "C:\\VelquorMigrate.exe\\"},
+      {"C:\\Tools\\VelquorMigrate.exe", "C:\\Tools",
        "C:\\Tools\\VelquorMigrate.exe\\"},
+      {"C:\\\xb1\x5c\\m.exe", "C:\\\xb1\x5c", "C:\\\xb1\x5c\\m.exe\\"},
       {"", "", ""},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(InitialSelection(c.path), c.initial_selection) << c.path;
+    EXPECT_EQ(InitialFolder(c.path), c.initial_folder) << c.path;
     EXPECT_EQ(WithTrailingBackslash(c.path), c.result) << c.path;
   }
 }
@@ -39,7 +39,7 @@ TEST(FolderPickerTest, ChosenPathMustFitTheCodePage) {
 }
 
 TEST(FolderPickerTest, NoResultStringIsRefused) {
-  EXPECT_FALSE(PickFolder(nullptr, "C:\\"));
+  EXPECT_FALSE(PickFolder(nullptr, "C:\\", "t"));
 }
 
 }  // namespace

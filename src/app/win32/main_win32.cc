@@ -33,7 +33,7 @@ class WindowsShell : public StartUpShell {
   }
 
   bool PickFolder(std::string* folder, const std::string& initial) override {
-    return vm::PickFolder(folder, initial);
+    return vm::PickFolder(folder, initial, texts_.pick_output_folder);
   }
 
   void RunMainDialog(const AppState& state) override {

@@ -18,9 +18,7 @@ MigrationApp::MigrationApp(Registry* registry, FileSystem* fs,
 
 bool MigrationApp::StartUp() {
   std::string image_path;
-  bool found = false;
-  if (!registry_->ReadString(kSourceServiceKey, kSourceImageValue, &image_path,
-                             &found)) {
+  if (!ReadImagePath(&image_path)) {
     shell_->ShowMessage(texts_.source_not_found);
     return false;
   }
@@ -53,6 +51,19 @@ bool MigrationApp::StartUp() {
 
   shell_->RunMainDialog(state_);
   return false;
+}
+
+bool MigrationApp::ReadImagePath(std::string* image_path) {
+  bool any_key = false;
+  for (const char* key : {kSourceServiceKey, kSourceServiceFallbackKey}) {
+    bool found = false;
+    if (registry_->ReadString(key, kSourceImageValue, image_path, &found)) {
+      any_key = true;
+      if (found) return true;
+    }
+  }
+  image_path->clear();
+  return any_key;
 }
 
 bool MigrationApp::FindTarget() {

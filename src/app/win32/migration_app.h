@@ -12,8 +12,13 @@ class FileSystem;
 class Registry;
 struct Texts;
 
-// The registry keys start-up reads, under HKEY_LOCAL_MACHINE.
+// The registry keys start-up reads, under HKEY_LOCAL_MACHINE. The source's
+// service is looked for in the control set the system runs on, then in the
+// first one (a system whose CurrentControlSet is no link to it keeps the
+// service there).
 inline constexpr char kSourceServiceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\Velquor Server\\";
+inline constexpr char kSourceServiceFallbackKey[] =
     "SYSTEM\\ControlSet001\\Services\\Velquor Server\\";
 inline constexpr char kSourceImageValue[] = "ImagePath";
 inline constexpr char kTargetServerKey[] =
@@ -54,6 +59,8 @@ class MigrationApp {
   // Fills target_dir either from the registry or from the folder picker.
   // False when the user chose no folder (the message has been shown).
   bool FindTarget();
+  // Reads the source's image path; false when neither service key exists.
+  bool ReadImagePath(std::string* image_path);
 
   Registry* registry_;
   FileSystem* fs_;

@@ -123,6 +123,34 @@ TEST_F(MigrationAppTest, MissingSourceKeyEndsBeforeTouchingAnything) {
   EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
 }
 
+// The service is read in the control set the system runs on first; the
+// first control set answers only when that has no image path.
+TEST_F(MigrationAppTest, CurrentControlSetIsReadBeforeControlSet001) {
+  const std::string current = "C:\\Velquor\\bin\\server.exe";
+  const std::string first = "D:\\Old\\server.exe";
+  const struct {
+    bool current_key;
+    const char* current_value;  // null: the key has no ImagePath
+    const char* expected_dir;
+  } kCases[] = {
+      {true, current.c_str(), "C:\\Velquor\\bin"},
+      {true, nullptr, "D:\\Old"},
+      {false, nullptr, "D:\\Old"},
+  };
+  for (const auto& c : kCases) {
+    registry_.keys_.clear();
+    shell_.events_.clear();
+    InstallTarget("C:\\Tarnwick");
+    registry_.keys_[kSourceServiceFallbackKey][kSourceImageValue] = first;
+    if (c.current_key) registry_.keys_[kSourceServiceKey];
+    if (c.current_value != nullptr) {
+      registry_.keys_[kSourceServiceKey][kSourceImageValue] = c.current_value;
+    }
+    StartUp();
+    EXPECT_EQ(state_.source_dir, c.expected_dir) << c.current_key;
+  }
+}
+
 TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
   InstallSource();
   // A trailing backslash, as administrators leave it: the files go through

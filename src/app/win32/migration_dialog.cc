@@ -10,6 +10,7 @@
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "vm_version.h"
 
 namespace vm {
 namespace {

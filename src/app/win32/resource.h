@@ -31,6 +31,8 @@
 #define IDC_RECORDS_DIR 1020
 #define IDC_PROGRESS 1021
 #define IDC_STATUS 1022
+// The About box's version line, filled in from vm_version.h.
+#define IDC_ABOUT_VERSION 1023
 
 // Commands of the result list's context menu.
 #define IDM_COPY_LINES 40001
