@@ -56,7 +56,7 @@ class SessionHost : public RunHost {
   std::string CommonPasswordText() override { return options_.password; }
   void ShowMessage(const std::string& text) override {
     if (text == texts_.success_installed || text == texts_.success_temporary ||
-        text == texts_.verify_passed) {
+        text == texts_.verify_passed || text == texts_.preview_done) {
       return;
     }
     host_->ShowMessage(text);
