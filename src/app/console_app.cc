@@ -156,9 +156,9 @@ class PhaseTimer : public PhaseObserver {
 };
 
 // What a stopped run did, as far as its record tells, counted as the
-// summary line counts: what was added and copied (with a sync, what its
-// mailboxes held already is no new mail).
-MigrationStats CountsOf(const RunRecord& record, bool sync) {
+// summary line counts: what was added and copied, and apart from it what
+// the target held already.
+MigrationStats CountsOf(const RunRecord& record) {
   MigrationStats stats;
   for (const DomainRecordOutcome& domain : record.domains()) {
     if (domain.outcome == DomainOutcome::kAdded) ++stats.domain_count;
@@ -166,8 +166,8 @@ MigrationStats CountsOf(const RunRecord& record, bool sync) {
   for (const AccountRecord& account : record.accounts()) {
     if (account.outcome == AccountOutcome::kAdded) ++stats.user_count;
     for (const FolderRecord& f : account.folders) {
-      stats.mail_count += static_cast<int32_t>(
-          f.counts.copied + (sync ? int64_t{0} : f.counts.present));
+      stats.mail_count += static_cast<int32_t>(f.counts.copied);
+      stats.already_present += static_cast<int32_t>(f.counts.present);
       stats.failed_copies += static_cast<int32_t>(f.counts.failed);
     }
   }
@@ -336,7 +336,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     stopped_text.append(code_page->ToUtf8(p.texts.run_interrupted))
         .append("\n");
     io.err(stopped_text);
-    files.Report(stopped, CountsOf(stopped, options.sync), 0, false, true);
+    files.Report(stopped, CountsOf(stopped), 0, false, true);
     files.LogEnd(list, kExitStopped);
   });
   // The output folder first: the log may lie in it.

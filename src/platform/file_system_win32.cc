@@ -614,7 +614,6 @@ class WindowsFileSystem : public FileSystem {
     switch (code) {
       case ERROR_DISK_FULL:
       case ERROR_HANDLE_DISK_FULL:
-      case ERROR_DISK_QUOTA_EXCEEDED:
         return FileErrorKind::kNoSpace;
       case ERROR_ACCESS_DENIED:
       case ERROR_SHARING_VIOLATION:
