@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "app/changes_only.h"
 #include "app/command_line.h"
@@ -37,14 +38,18 @@ namespace {
 
 // The run's host on a console: the result list is the ConsoleLog, message
 // boxes go to stderr, the password options come from the command line.
+// The run's closing message (success, a clean preview or verification) is
+// held until the report and the log are written, and shown only when the
+// run's exit status is 0.
 class ConsoleHost : public RunHost {
  public:
-  ConsoleHost(ProgressLog* log, const CodePage* code_page, const ConsoleIo* io,
-              PasswordMode mode, std::string suffix, std::string password,
-              std::string message_prefix)
+  ConsoleHost(ProgressLog* log, const CodePage* code_page, const Texts* texts,
+              const ConsoleIo* io, PasswordMode mode, std::string suffix,
+              std::string password, std::string message_prefix)
       : message_prefix_(std::move(message_prefix)),
         log_(log),
         code_page_(code_page),
+        texts_(texts),
         io_(io),
         mode_(mode),
         suffix_(std::move(suffix)),
@@ -77,7 +82,21 @@ class ConsoleHost : public RunHost {
   std::string SuffixText() override { return suffix_; }
   std::string CommonPasswordText() override { return password_; }
   void ShowMessage(const std::string& text) override {
+    if (text == texts_->success_installed ||
+        text == texts_->success_temporary || text == texts_->verify_passed ||
+        text == texts_->preview_done) {
+      held_ = text;
+      return;
+    }
     if (!silenced_) io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
+  }
+  // The closing message, once the run's records are written and its status
+  // is 0.
+  void ShowHeld() {
+    if (!held_.empty() && !silenced_) {
+      io_->err(message_prefix_ + code_page_->ToUtf8(held_) + "\n");
+    }
+    held_.clear();
   }
   // Never silenced: the save on the way out may wait for a lock too.
   void ShowNotice(const std::string& text) override {
@@ -94,8 +113,10 @@ class ConsoleHost : public RunHost {
  private:
   ProgressLog* log_;
   const CodePage* code_page_;
+  const Texts* texts_;
   const ConsoleIo* io_;
   std::atomic<bool> silenced_{false};
+  std::string held_;  // ANSI
   PasswordMode mode_;
   std::string suffix_;    // ANSI
   std::string password_;  // ANSI
@@ -135,9 +156,9 @@ class PhaseTimer : public PhaseObserver {
 };
 
 // What a stopped run did, as far as its record tells, counted as the
-// summary line counts: what was added and copied (with a sync, what its
-// mailboxes held already is no new mail).
-MigrationStats CountsOf(const RunRecord& record, bool sync) {
+// summary line counts: what was added and copied, and apart from it what
+// the target held already.
+MigrationStats CountsOf(const RunRecord& record) {
   MigrationStats stats;
   for (const DomainRecordOutcome& domain : record.domains()) {
     if (domain.outcome == DomainOutcome::kAdded) ++stats.domain_count;
@@ -145,8 +166,8 @@ MigrationStats CountsOf(const RunRecord& record, bool sync) {
   for (const AccountRecord& account : record.accounts()) {
     if (account.outcome == AccountOutcome::kAdded) ++stats.user_count;
     for (const FolderRecord& f : account.folders) {
-      stats.mail_count += static_cast<int32_t>(
-          f.counts.copied + (sync ? int64_t{0} : f.counts.present));
+      stats.mail_count += static_cast<int32_t>(f.counts.copied);
+      stats.already_present += static_cast<int32_t>(f.counts.present);
       stats.failed_copies += static_cast<int32_t>(f.counts.failed);
     }
   }
@@ -206,12 +227,16 @@ class RunFiles {
   }
 
  private:
+  // The log is appended to, one write per part, so that runs sharing it
+  // keep every part; the report replaces the earlier one whole (a
+  // temporary beside it, renamed over it), so a write that fails leaves
+  // the earlier report as it was.
   bool Write(const std::string& name, const char* what,
              const std::string& contents, bool append) {
     std::string error;
     const std::string path = p_.code_page->ToAnsi(name);
-    if (append ? AppendToFile(p_.disk.get(), path, contents, &error)
-               : p_.disk->WriteFile(path, contents, &error)) {
+    if (append ? p_.disk->AppendFile(path, contents, &error)
+               : p_.disk->ReplaceContents(path, contents, &error)) {
       return true;
     }
     io_.err("velquor-migrate: cannot write the " + std::string(what) + " " +
@@ -260,7 +285,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   ConsoleLog view(code_page, io.out_is_terminal && !progress, out);
   ColumnMeasurer measurer(code_page);
   ProgressLog log(&view, &measurer);
-  ConsoleHost host(&log, code_page, &io, options.password_mode,
+  ConsoleHost host(&log, code_page, &p.texts, &io, options.password_mode,
                    code_page->ToAnsi(options.suffix),
                    code_page->ToAnsi(options.password),
                    options.dry_run ? "(dry run) " : "");
@@ -294,8 +319,10 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
 
   // From here on the run writes. An interrupt stops it where it is: what
   // the stores hold is saved, the report and the log tell how far it got.
-  auto ending = std::make_shared<RunEnding>();
-  if (io.on_interrupt) io.on_interrupt([ending] { ending->Interrupt(); });
+  auto ending = std::make_shared<RunEnding>(kExitStopped);
+  if (io.on_interrupt) {
+    io.on_interrupt([ending] { return ending->Interrupt(); });
+  }
   ending->Arm([&] {
     host.Silence();
     // The copy comes before the save, so the report never claims an
@@ -309,7 +336,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     stopped_text.append(code_page->ToUtf8(p.texts.run_interrupted))
         .append("\n");
     io.err(stopped_text);
-    files.Report(stopped, CountsOf(stopped, options.sync), 0, false, true);
+    files.Report(stopped, CountsOf(stopped), 0, false, true);
     files.LogEnd(list, kExitStopped);
   });
   // The output folder first: the log may lie in it.
@@ -322,7 +349,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   ready = ready && files.LogHeader(args);
   if (!ready) {
     if (!ending->Claim()) return kExitStopped;
-    ending->Ended();
+    ending->Ended(kExitFailure);
     return kExitFailure;
   }
   CreateMissingTargetFiles(fs, p.untrimmed_target, !state.target_installed);
@@ -333,9 +360,10 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   const double run_seconds =
       (SystemClock()->MonotonicMicros() - run_started) / 1e6;
   if (!ending->Claim()) return kExitStopped;
+  // The progress line goes before the last lines of the list are shown.
+  if (meter) meter->Finish();
   if (options.changes_only) filter.Finish();
   view.Finish();
-  if (meter) meter->Finish();
 
   int status = outcome.succeeded && outcome.failure_lines == 0 ? kExitSuccess
                                                                : kExitFailure;
@@ -358,7 +386,8 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     status = kExitFailure;
   }
   if (!files.LogEnd(view.ListText(), status)) status = kExitFailure;
-  ending->Ended();
+  if (status == kExitSuccess) host.ShowHeld();
+  ending->Ended(status);
   if (options.stats) {
     io.err(timer.Report());
     uint64_t copied_bytes = 0;

@@ -29,9 +29,10 @@ struct ConsoleIo {
   std::function<std::unique_ptr<FileSystem>(const std::string& code_page)>
       open_file_system;
   // Arms `handler` to run once, on a thread of its own, when the user or
-  // the system ends the program; the process ends after it. Called before
-  // the run starts any thread. May be empty (nothing is armed).
-  std::function<void(std::function<void()> handler)> on_interrupt;
+  // the system ends the program; the process ends after it, with the status
+  // it returns (the run's own, when the run had ended). Called before the
+  // run starts any thread. May be empty (nothing is armed).
+  std::function<void(std::function<int()> handler)> on_interrupt;
   // Saves the additions the configuration stores hold and keeps them from
   // adding more, for the process's last moments. May be empty.
   std::function<void()> save_configuration;

@@ -25,6 +25,9 @@ struct Installation {
   // Files read once the run has let go of its disk (path: contents).
   std::map<std::string, std::string>* kept = nullptr;
   int* saves = nullptr;  // counts the saves of the configuration
+  // When set, the interrupt comes after the run ended, and this receives
+  // the status the handler ends the process with.
+  int* late_interrupt = nullptr;
 };
 
 // The disk of one run; what the test wants of it is read when the run is
@@ -50,7 +53,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
   SharedConfigStates states;
   ConsoleIo io;
   io.config_states = &states;
-  std::function<void()> interrupt;
+  std::function<int()> interrupt;
   io.out = [&](const std::string& text) {
     if (interrupt && !in.interrupt_at.empty() &&
         text.find(in.interrupt_at) != std::string::npos) {
@@ -62,7 +65,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     *err += text;
     return true;
   };
-  io.on_interrupt = [&](std::function<void()> handler) {
+  io.on_interrupt = [&](std::function<int()> handler) {
     interrupt = std::move(handler);
   };
   io.save_configuration = [&in] {
@@ -83,7 +86,10 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     if (in.fail_copy) fs->FailPath("C:\\src\\mail\\bob\\2.in");
     return std::unique_ptr<FileSystem>(std::move(fs));
   };
-  return RunConsole(args, io);
+  const int status = RunConsole(args, io);
+  if (in.late_interrupt != nullptr && interrupt)
+    *in.late_interrupt = interrupt();
+  return status;
 }
 
 // 0 promises that every message of every account is in the target; any
@@ -99,6 +105,10 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
   } kCases[] = {
       {"complete", {}, kArgs, 0},
       {"failed copy", {.fail_copy = true}, kArgs, 1},
+      {"account whose domain is no line of domain.ini",
+       {.accounts = "bob\tc\ta.com\r\ncarl\tc\tb.com\r\n"},
+       kArgs,
+       1},
       {"refused account",
        {.accounts =
             "bob\tc\ta.com\r\n" + std::string(65, 'x') + "\tc\ta.com\r\n"},
@@ -128,6 +138,10 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
        {},
        {"--source", "C:\\src", "--output", "C:\\t", "--codepage", "UTF-16"},
        2},
+      {"code page that cannot hold the program's texts",
+       {},
+       {"--source", "C:\\src", "--output", "C:\\t", "--codepage", "ISO-8859-1"},
+       2},
       {"report neither .json nor .csv",
        {},
        {"--source", "C:\\src", "--output", "C:\\t", "--report", "r.txt"},
@@ -136,9 +150,8 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
   for (const auto& c : kCases) {
     std::string err;
     EXPECT_EQ(RunOn(c.in, c.args, &err), c.status) << c.what << ": " << err;
-    // A closed stdout does not stop the run, so its message is shown.
-    EXPECT_EQ(err.find("转移成功") != std::string::npos,
-              c.status == 0 || c.in.closed_stdout)
+    // The success message comes with exit status 0 and only then.
+    EXPECT_EQ(err.find("转移成功") != std::string::npos, c.status == 0)
         << c.what << ": " << err;
   }
 }
@@ -176,6 +189,31 @@ TEST(ConsoleAppTest, InterruptWritesTheReportAndTheLogOfAStoppedRun) {
   EXPECT_EQ(log.substr(0, head.size()), head) << log;
   EXPECT_NE(log.find(command), std::string::npos) << log;
   EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+}
+
+// The exit status is decided once: a Ctrl-C after the run ended ends the
+// process with the run's status, and the log keeps its end line.
+TEST(ConsoleAppTest, InterruptAfterTheEndKeepsTheStatus) {
+  for (bool fail_copy : {false, true}) {
+    std::map<std::string, std::string> kept = {{"C:\\run.log", ""}};
+    int late = -1;
+    Installation in;
+    in.fail_copy = fail_copy;
+    in.kept = &kept;
+    in.late_interrupt = &late;
+    std::string err;
+    const int status = RunOn(
+        in,
+        {"--source", "C:\\src", "--output", "C:\\t", "--log", "C:\\run.log"},
+        &err);
+    EXPECT_EQ(status, fail_copy ? kExitFailure : kExitSuccess);
+    EXPECT_EQ(late, status);
+    const std::string tail = "(exit status " + std::to_string(status) + ")\n";
+    const std::string& log = kept["C:\\run.log"];
+    ASSERT_GT(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+    EXPECT_EQ(log.find("exit status 130"), std::string::npos) << log;
+  }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   // Additions the configuration stores hold in memory are saved before an
   // interrupted run ends, so an account the result list shows as imported
   // is in the user list.
-  io.on_interrupt = [](std::function<void()> handler) {
+  io.on_interrupt = [](std::function<int()> handler) {
     vm::OnInterrupt(std::move(handler));
   };
   vm::SharedConfigStates config_states;

@@ -130,6 +130,15 @@ int PrepareConsoleRun(const CommandLine& parsed, const ConsoleIo& io,
   if (!code_page || !disk) {
     return UsageError(io, "unknown code page: " + options.code_page);
   }
+  // The result list joins the program's texts and the source's names in
+  // one code page; one that cannot hold the texts would show them as "?".
+  bool texts_held = false;
+  p->texts = MakeTexts(*code_page, &texts_held);
+  if (!texts_held) {
+    return UsageError(io, "code page " + options.code_page +
+                              " cannot hold the program's Chinese texts; use "
+                              "one that can, such as GBK or UTF-8");
+  }
   std::string reason = CheckOptionTexts(options, *code_page);
   if (!reason.empty()) return UsageError(io, reason);
   // --verify-only alone checks sizes.
@@ -171,7 +180,6 @@ int PrepareConsoleRun(const CommandLine& parsed, const ConsoleIo& io,
     io.err("velquor-migrate: " + lock_error + "\n");
     return kExitFailure;
   }
-  p->texts = MakeTexts(*code_page);
   std::string message;
   if (!CheckInstallations(disk, state, p->texts, &message)) {
     io.err(code_page->ToUtf8(message) + "\n");

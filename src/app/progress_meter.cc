@@ -51,10 +51,16 @@ void ProgressMeter::Erase() {
 
 void ProgressMeter::Finish() {
   ProgressSnapshot snapshot = model_.Snapshot();
-  if (!snapshot.scanned) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  Draw(snapshot);
-  write_("\n");
+  if (snapshot.scanned) Draw(snapshot);
+  // The final state is drawn, then wiped: the summary that follows is the
+  // last thing on the screen, and nothing draws the line again.
+  finished_ = true;
+  if (shown_ == 0) return;
+  std::string blank(shown_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  write_(blank);
   shown_ = 0;
 }
 
@@ -107,6 +113,7 @@ std::string ProgressMeter::Line(const ProgressSnapshot& s, int columns) {
 }
 
 void ProgressMeter::Draw(const ProgressSnapshot& snapshot) {
+  if (finished_) return;
   const int columns = columns_ ? columns_() : 0;
   std::string line = Line(snapshot, columns);
   // Blanks wipe what a longer earlier line left, within the width.

@@ -39,7 +39,7 @@ class ProgressMeter : public RunObserver {
   // Wipes the line off, so other output starts at the line's beginning;
   // the next update draws it again.
   void Erase();
-  // Draws the final state and ends the line.
+  // Draws the final state, then wipes the line; it is not drawn again.
   void Finish();
 
   // The text of the line for the given state, at most `columns` - 1 long
@@ -57,6 +57,7 @@ class ProgressMeter : public RunObserver {
   std::function<int()> columns_;
   std::mutex mutex_;  // of the terminal line; taken inside the model's lock
   size_t shown_ = 0;  // columns of the line on screen; 0 when none
+  bool finished_ = false;
   ProgressModel model_;
 };
 

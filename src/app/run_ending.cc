@@ -7,15 +7,16 @@ void RunEnding::Arm(std::function<void()> stop) {
   stop_ = std::move(stop);
 }
 
-void RunEnding::Interrupt() {
+int RunEnding::Interrupt() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (state_ == State::kRunning) {
     if (stop_) stop_();
     stop_ = nullptr;
     state_ = State::kStopped;
-    return;
+    return status_;
   }
   ended_.wait(lock, [this] { return state_ != State::kEnding; });
+  return status_;
 }
 
 bool RunEnding::Claim() {
@@ -26,9 +27,10 @@ bool RunEnding::Claim() {
   return true;
 }
 
-void RunEnding::Ended() {
+void RunEnding::Ended(int status) {
   std::lock_guard<std::mutex> lock(mutex_);
   state_ = State::kEnded;
+  status_ = status;
   ended_.notify_all();
 }
 

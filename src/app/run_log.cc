@@ -2,7 +2,6 @@
 
 #include "app/console_app.h"
 #include "app/run_report.h"
-#include "platform/file_system.h"
 
 namespace vm {
 
@@ -18,13 +17,6 @@ std::string RunLogEnd(int64_t ended, int status) {
                                                  : "failed";
   return "== ended " + IsoTime(ended) + ": " + outcome + " (exit status " +
          std::to_string(status) + ")\n";
-}
-
-bool AppendToFile(FileSystem* fs, const std::string& path,
-                  const std::string& text, std::string* error) {
-  std::string old;
-  if (fs->Exists(path) && !fs->ReadFile(path, &old, error)) return false;
-  return fs->ReplaceContents(path, old + text, error);
 }
 
 }  // namespace vm

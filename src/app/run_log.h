@@ -25,12 +25,6 @@ std::string RunLogHeader(const std::string& version, int64_t started,
 // The part's last line, for the exit status of the run.
 std::string RunLogEnd(int64_t ended, int status);
 
-// Appends `text` to the file. The file is replaced whole, so a reader
-// never sees half of a part; a file that exists but cannot be read is left
-// alone, so nothing of it is lost.
-bool AppendToFile(FileSystem* fs, const std::string& path,
-                  const std::string& text, std::string* error);
-
 }  // namespace vm
 
 #endif  // VM_APP_RUN_LOG_H_

@@ -56,7 +56,7 @@ class SessionHost : public RunHost {
   std::string CommonPasswordText() override { return options_.password; }
   void ShowMessage(const std::string& text) override {
     if (text == texts_.success_installed || text == texts_.success_temporary ||
-        text == texts_.verify_passed) {
+        text == texts_.verify_passed || text == texts_.preview_done) {
       return;
     }
     host_->ShowMessage(text);
@@ -436,6 +436,9 @@ EndMessage RunSession::End() const {
   const SessionResult& r = result_;
   EndMessage end;
   if (!r.outcome.loaded) return end;  // the run said why itself
+  // Each account left out has a failure line of its own; it is counted
+  // once, as left out.
+  const int failures = r.outcome.failure_lines - r.left_out;
   std::string body;
   if (options_.kind == SessionKind::kPreview) {
     int accounts = 0;
@@ -471,12 +474,12 @@ EndMessage RunSession::End() const {
   }
   if (options_.kind == SessionKind::kPreview &&
       (r.outcome.failure_lines > 0 || r.left_out > 0)) {
-    body += A("\n\n迁移时将失败 ") + std::to_string(r.outcome.failure_lines) +
+    body += A("\n\n迁移时将失败 ") + std::to_string(failures) +
             A(" 项，未迁移的帐户 ") + std::to_string(r.left_out) +
             A(" 个，详见结果列表。");
   } else if (!r.clean && !r.outcome.stopped &&
              options_.kind != SessionKind::kPreview) {
-    body += A("\n失败 ") + std::to_string(r.outcome.failure_lines) +
+    body += A("\n失败 ") + std::to_string(failures) +
             A(" 项（其中复制失败的邮件 ") +
             std::to_string(r.stats.failed_copies) + A(" 封），未迁移的帐户 ") +
             std::to_string(r.left_out) + A(" 个，详见结果列表。");

@@ -174,13 +174,17 @@ bool CheckInstallations(FileSystem* fs, const AppState& state,
   if (!state.target_installed) return true;
   const std::string data = state.target_dir + "\\data";
   const std::string system = SystemConfigPath(fs, state.target_dir);
+  // Paths are shown as the platform shows every path.
   if (!IsDirectory(fs, state.target_dir)) {
-    *message = texts.target_dir_missing + state.target_dir;
+    *message = texts.target_dir_missing + fs->DisplayPath(state.target_dir);
   } else if (!IsDirectory(fs, data)) {
-    *message = texts.target_data_missing + data;
-  } else if (!CheckReadable(fs, system,
-                            texts.system_config_missing + data + "\\system.cfg",
-                            texts.system_config_unreadable + system, message)) {
+    *message = texts.target_data_missing + fs->DisplayPath(data);
+  } else if (!CheckReadable(
+                 fs, system,
+                 texts.system_config_missing +
+                     fs->DisplayPath(data + "\\system.cfg"),
+                 texts.system_config_unreadable + fs->DisplayPath(system),
+                 message)) {
     return false;
   } else if (!CheckTargetVersion(fs, state.target_dir)) {
     *message = texts.target_too_old;

@@ -80,6 +80,7 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   stats->user_count = 0;
   stats->mail_count = 0;
   stats->failed_copies = 0;
+  stats->already_present = 0;
   std::vector<DomainRecord> domains;
   if (!domain_store.LoadAllDomains(&domains)) {
     host->ShowMessage(texts.domain_list_unreadable);

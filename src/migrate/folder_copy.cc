@@ -16,6 +16,7 @@
 #include "migrate/safe_name.h"
 #include "migrate/texts.h"
 #include "migrate/worker_pool.h"
+#include "platform/file_error.h"
 
 namespace vm {
 
@@ -23,8 +24,6 @@ namespace {
 
 // Messages of one folder handed to a worker at once, at most.
 constexpr size_t kCopiesPerBatch = 8;
-
-constexpr char kFolderNotMade[] = "its target folder cannot be made";
 
 }  // namespace
 
@@ -120,7 +119,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
   // not messages; everything else is a failure. The index is asked for
   // the names copied, and only those: the n-th flag is the n-th of them.
   std::vector<const DirEntry*> messages;
-  std::vector<const char*> refusals;
+  std::vector<const std::string*> refusals;
   std::vector<std::string> names;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory) continue;
@@ -182,7 +181,8 @@ void FolderCopier::Copy(const SourceFolder& folder,
           RunCopy(copy, raw);
           continue;
         }
-        raw->AddFailure(copy.order, RefusalLine(copy.from, kFolderNotMade),
+        raw->AddFailure(copy.order,
+                        RefusalLine(copy.from, texts_.why_folder_not_made),
                         true);
         observer_->OnMessage(copy.size, false);
       }
@@ -195,17 +195,17 @@ void FolderCopier::Copy(const SourceFolder& folder,
     const DirEntry& entry = *messages[order];
     ++piece->counts.messages;
     piece->counts.bytes += entry.size;
-    const char* refusal = refusals[order];
+    const std::string* refusal = refusals[order];
     const bool is_sized = refusal == nullptr && sized[n++];
     bool retry = false;
     if (made == DirMade::kFailed) {
-      refusal = kFolderNotMade;
+      refusal = &texts_.why_folder_not_made;
       retry = true;
     }
     if (refusal != nullptr) {
       // Unless the folder was missing, no later run could copy it either:
       // the mark may go.
-      piece->AddFailure(order, RefusalLine(entry.path, refusal), retry);
+      piece->AddFailure(order, RefusalLine(entry.path, *refusal), retry);
       observer_->OnMessage(entry.size, false);
       continue;
     }
@@ -263,12 +263,9 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
     piece->AddFailure(copy.order, DiffersLine(copy.from, copy.to),
                       !copy.resume);
   } else {
-    piece->AddFailure(
-        copy.order,
-        texts_.folder_indent + texts_.copy_failed +
-            (error.empty() ? fs_->DisplayPath(copy.from)
-                           : fs_->DisplayPath(copy.from) + " (" + error + ")"),
-        true);
+    piece->AddFailure(copy.order,
+                      RefusalLine(copy.from, FileErrorWords(texts_, error)),
+                      true);
   }
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
 }
@@ -285,19 +282,24 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
     return CopyResult::kTargetExists;
   }
   if (!fs_->RemoveFile(copy.to, nullptr)) {
-    if (error != nullptr)
-      *error = "cannot replace the partial copy " + fs_->DisplayPath(copy.to);
+    if (error != nullptr) {
+      *error = FileErrorText(
+          {FileErrorKind::kPermission, 0},
+          "cannot replace the partial copy " + fs_->DisplayPath(copy.to));
+    }
     return CopyResult::kFailed;
   }
   return fs_->CopyNew(copy.from, copy.to, error);
 }
 
-const char* FolderCopier::NameRefusal(const DirEntry& entry) const {
-  if (entry.unconvertible_name) return "name not in the code page";
-  if (entry.is_special) return "not a regular file";
-  if (!IsSafeDirectoryName(entry.name, names_)) return "unsafe file name";
+const std::string* FolderCopier::NameRefusal(const DirEntry& entry) const {
+  if (entry.unconvertible_name) return &texts_.why_name_not_in_code_page;
+  if (entry.is_special) {
+    return &texts_.why_kind[static_cast<int>(FileErrorKind::kNotRegular)];
+  }
+  if (!IsSafeDirectoryName(entry.name, names_)) return &texts_.why_unsafe_name;
   if (IsCopyTemporaryName(entry.name, names_)) {
-    return "name of a copy in progress";
+    return &texts_.why_copy_temporary_name;
   }
   return nullptr;
 }
@@ -308,9 +310,21 @@ std::string FolderCopier::NotMadeLine(const std::string& folder) const {
 }
 
 std::string FolderCopier::RefusalLine(const std::string& from,
-                                      const char* why) const {
+                                      const std::string& why) const {
   return texts_.folder_indent + texts_.copy_failed + fs_->DisplayPath(from) +
-         " (" + why + ")";
+         texts_.why_open + why + texts_.why_close;
+}
+
+std::string FolderCopier::FolderEndLine(const FolderPiece& piece,
+                                        const FolderCounts& counts) const {
+  // A folder with a failed copy is not called a success.
+  if (counts.failed > 0) {
+    return piece.done_text + texts_.folder_copied +
+           std::to_string(counts.copied) + texts_.folder_failed +
+           std::to_string(counts.failed) + texts_.folder_messages;
+  }
+  return piece.done_text + texts_.folder_done +
+         (piece.with_count ? " " + std::to_string(counts.copied) : "") + "!";
 }
 
 std::string FolderCopier::DiffersLine(const std::string& from,
@@ -325,15 +339,12 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   counts.copied_bytes = piece->copied_bytes;
   counts.present = piece->present;
   counts.failed = piece->failed;
-  // Only what arrived counts: not a failed copy, nor under sync a message
-  // the mailbox held already.
-  const int64_t count =
-      counts.messages - counts.failed - (sync_ ? counts.present : int64_t{0});
-  stats_->mail_count += static_cast<int32_t>(count);
+  // Only what this run copied counts; what the target held already is
+  // counted apart.
+  stats_->mail_count += static_cast<int32_t>(counts.copied);
+  stats_->already_present += static_cast<int32_t>(counts.present);
   host->RemoveLastLine();
-  host->AppendLogLine(piece->with_count
-                          ? piece->done_text + " " + std::to_string(count) + "!"
-                          : piece->done_text);
+  host->AppendLogLine(FolderEndLine(*piece, counts));
   observer_->OnFolder(counts);
   MailboxTally* mailbox = piece->mailbox();
   if (piece->maker != nullptr && piece->maker->made(piece->maker_index)) {

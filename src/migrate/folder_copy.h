@@ -99,9 +99,13 @@ class FolderCopier {
   std::string DiffersLine(const std::string& from, const std::string& to) const;
   // Why the source message `entry` is not copied for what it is or its
   // name; null when it is copied.
-  const char* NameRefusal(const DirEntry& entry) const;
+  const std::string* NameRefusal(const DirEntry& entry) const;
+  // "收件箱转移成功 3!", or with failed copies "收件箱复制 1 封，失败 2 封".
+  std::string FolderEndLine(const FolderPiece& piece,
+                            const FolderCounts& counts) const;
   // The failure line of a message refused for `why`.
-  std::string RefusalLine(const std::string& from, const char* why) const;
+  std::string RefusalLine(const std::string& from,
+                          const std::string& why) const;
   void ReleaseFolder(FolderPiece* piece, RunHost* host);
   // Waits until a worker finishes something, then passes on what is ready.
   void WaitForWorkers();

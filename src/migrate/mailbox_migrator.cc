@@ -427,7 +427,9 @@ void MailboxMigrator::CollectFlush(RunHost* host) {
   }
   if (!flush.ok) {
     host->AppendLogLine(texts_.folder_indent + texts_.copy_failed +
-                        flush.error);
+                        fs_->DisplayPath(options_.target_mail_dir) +
+                        texts_.why_open + FileErrorWords(texts_, flush.error) +
+                        texts_.why_close);
     host->SelectLastLine();
     ++failure_lines_;
   }

@@ -159,7 +159,9 @@ TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {
   t_.fs.FailPath("C:\\t\\store\\bob\\INBOX\\2.in");
   Migrate("bob", "example.com");
   EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "old");
-  EXPECT_EQ(t_.stats.mail_count, 1);  // the failed copy is not migrated
+  // Neither the message found there nor the failed copy was copied.
+  EXPECT_EQ(t_.stats.mail_count, 0);
+  EXPECT_EQ(t_.stats.already_present, 1);
   EXPECT_EQ(t_.stats.failed_copies, 1);
   EXPECT_EQ(failure_lines_, 1);
   // The done line replaces the in-progress line; the failure follows it.
@@ -169,7 +171,7 @@ TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {
             0u)
       << t_.ResultList();
   EXPECT_EQ(t_.code_page->ToUtf8(t_.host.lines[0]),
-            "         收件箱转移成功 1!");
+            "         收件箱复制 0 封，失败 1 封");
 }
 
 // A message has one file in the target, whichever its name: under the
@@ -229,16 +231,16 @@ TEST_P(FolderNotMadeTest, IsALineAndGetsNoCopy) {
   EXPECT_TRUE(Migrate("bob", "example.com", "example.com", false, &faults));
   const std::string indent(9, ' ');
   const std::string standard = Standard(1, 0, 0, 0);
-  const size_t sent_end = standard.find('\n', standard.find('\n') + 1) + 1;
+  const size_t in_end = standard.find('\n') + 1;
+  const size_t sent_end = standard.find('\n', in_end) + 1;
   const std::string not_made =
       indent + "无法创建邮箱目录，邮件未转移:C:\\t\\store\\bob\\";
   const std::string failed = indent + "邮件复制失败:C:\\src\\mail\\bob\\";
   EXPECT_EQ(t_.ResultList(),
-            not_made + "Spam\n" + standard.substr(0, sent_end) + not_made +
-                "Sent\n" + failed +
-                "1.sed (its target folder cannot be made)\n" + failed +
-                "2.sed (its target folder cannot be made)\n" +
-                standard.substr(sent_end));
+            not_made + "Spam\n" + standard.substr(0, in_end) + indent +
+                "发件箱复制 0 封，失败 2 封\n" + not_made + "Sent\n" + failed +
+                "1.sed（目标文件夹无法创建）\n" + failed +
+                "2.sed（目标文件夹无法创建）\n" + standard.substr(sent_end));
   EXPECT_EQ(t_.stats.failed_copies, 2);
   EXPECT_EQ(t_.stats.mail_count, 1);
   EXPECT_EQ(failure_lines_, 4);
@@ -301,7 +303,7 @@ TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
   }
   EXPECT_EQ(t_.mem.SyncCount(), 2);
   EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
-  EXPECT_NE(t_.ResultList().find("cannot flush the writes under C:\\t\\store"),
+  EXPECT_NE(t_.ResultList().find("邮件复制失败:C:\\t\\store（没有访问权限）"),
             std::string::npos)
       << t_.ResultList();
 }

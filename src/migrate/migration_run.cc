@@ -77,7 +77,7 @@ class RunTally : public RunObserver {
                     const std::string& box) override {
     if (outcome == AccountOutcome::kSkippedNoDomainLine ||
         outcome == AccountOutcome::kSkippedAliasDomain) {
-      ++left_out;
+      left_out.push_back({user, domain, outcome});
     }
     if (outcome == AccountOutcome::kUnfinished) ++stopped;
     next_->OnAccountEnd(user, domain, outcome, reason, box);
@@ -104,8 +104,13 @@ class RunTally : public RunObserver {
     next_->OnVerified(user, domain, folder, checked, missing, different);
   }
 
+  struct LeftOut {
+    std::string user, domain;
+    AccountOutcome outcome;
+  };
+
   std::vector<Mailbox> visited;
-  int left_out = 0;
+  std::vector<LeftOut> left_out;  // accounts the steps never reach
   int stopped = 0;  // accounts a stop request left for the next run
 
  private:
@@ -221,6 +226,20 @@ class LockNotices : public LockWaitListener {
 
 std::string DisplayName(const std::string& user, const std::string& domain) {
   return user.find('@') == std::string::npos ? user + "@" + domain : user;
+}
+
+// One failure line per account the run leaves out: the steps never reach
+// it, so without the line it would be missing in silence. Returns the
+// lines.
+int ReportLeftOut(RunHost* host, const Texts& texts, const RunTally& tally) {
+  for (const RunTally::LeftOut& account : tally.left_out) {
+    host->AppendLogLine((account.outcome == AccountOutcome::kSkippedNoDomainLine
+                             ? texts.left_out_no_domain_line
+                             : texts.left_out_alias_domain) +
+                        DisplayName(account.user, account.domain));
+    host->SelectLastLine();
+  }
+  return static_cast<int>(tally.left_out.size());
 }
 
 bool StopRequested(const RunSettings& settings) {
@@ -363,6 +382,8 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
       tally->OnAccountEnd(user, account.domain, result, problem, box);
     }
   }
+  // An account the migration leaves out is not in the target either.
+  outcome.failure_lines += ReportLeftOut(host, texts, *tally);
   outcome.failure_lines +=
       VerifyMailboxes(&verifier, target->fs, host, texts, settings, *tally,
                       tally, &outcome.stopped);
@@ -397,11 +418,43 @@ int ReportUnreachableMailboxes(FileSystem* fs, RunHost* host,
   int lines = 0;
   for (const std::string& path :
        UnreachableMailboxes(fs, settings.source_dir)) {
-    host->AppendLogLine(texts.mailbox_name_unconvertible + path);
+    host->AppendLogLine(texts.mailbox_name_unconvertible +
+                        fs->DisplayPath(path));
     host->SelectLastLine();
     ++lines;
   }
   return lines;
+}
+
+// The summary: its head says whether the run succeeded, or that it is a
+// preview's plan; then the counts, the failed copies, the accounts left
+// out and those a stop left.
+void LogSummary(RunHost* host, const Texts& texts, const RunSettings& settings,
+                const MigrationStats& stats, const RunTally& tally,
+                bool succeeded) {
+  host->AppendLogLine(settings.preview ? texts.summary_head_preview
+                      : succeeded      ? texts.summary_head
+                                       : texts.summary_head_unclean);
+  host->AppendLogLine(
+      texts.summary_domains + std::to_string(stats.domain_count) +
+      texts.summary_users + std::to_string(stats.user_count) +
+      texts.summary_mails + std::to_string(stats.mail_count) +
+      (stats.already_present > 0
+           ? texts.summary_present + std::to_string(stats.already_present)
+           : std::string()));
+  if (stats.failed_copies > 0) {
+    host->AppendLogLine(texts.copies_failed +
+                        std::to_string(stats.failed_copies));
+  }
+  if (!tally.left_out.empty()) {
+    host->AppendLogLine(texts.accounts_left_out +
+                        std::to_string(tally.left_out.size()));
+  }
+  if (tally.stopped > 0) {
+    host->AppendLogLine(texts.accounts_stopped + std::to_string(tally.stopped));
+    host->AppendLogLine(texts.run_stopped);
+  }
+  host->SelectLastLine();
 }
 
 }  // namespace
@@ -482,6 +535,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   }
   notices.set_log(host);
   outcome.failure_lines += mailboxes.failure_lines();
+  outcome.failure_lines += ReportLeftOut(host, texts, tally);
   outcome.stopped = tally.stopped > 0;
 
   host->AppendLogLine(texts.account_step_end);
@@ -496,32 +550,16 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                         observer, &outcome.stopped);
     host->AppendLogLine(texts.separator);
   }
-  host->AppendLogLine(texts.summary_head);
-  host->AppendLogLine(
-      texts.summary_domains + std::to_string(stats->domain_count) +
-      texts.summary_users + std::to_string(stats->user_count) +
-      texts.summary_mails + std::to_string(stats->mail_count) + " ");
-  if (stats->failed_copies > 0) {
-    host->AppendLogLine(texts.copies_failed +
-                        std::to_string(stats->failed_copies));
-  }
-  // The list names only what it tried; these accounts it never reached.
-  if (tally.left_out > 0) {
-    host->AppendLogLine(texts.accounts_left_out +
-                        std::to_string(tally.left_out));
-  }
-  if (tally.stopped > 0) {
-    host->AppendLogLine(texts.accounts_stopped + std::to_string(tally.stopped));
-    host->AppendLogLine(texts.run_stopped);
-  }
-  host->SelectLastLine();
-
-  // Failed copies mean mail was left behind, a failure line something else,
-  // a stop accounts not reached: no success message then.
-  if (accounts_read && stats->failed_copies == 0 &&
-      outcome.failure_lines == 0 && !outcome.stopped) {
-    host->ShowMessage(settings.target_installed ? texts.success_installed
-                                                : texts.success_temporary);
+  // Failed copies mean mail was left behind, a failure line something else
+  // (an account left out among them), a stop accounts not reached: no
+  // success message then.
+  const bool succeeded = accounts_read && stats->failed_copies == 0 &&
+                         outcome.failure_lines == 0 && !outcome.stopped;
+  LogSummary(host, texts, settings, *stats, tally, succeeded);
+  if (succeeded) {
+    host->ShowMessage(settings.preview            ? texts.preview_done
+                      : settings.target_installed ? texts.success_installed
+                                                  : texts.success_temporary);
     outcome.succeeded = true;
   }
   host->EnableStart(true);

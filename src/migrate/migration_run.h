@@ -17,10 +17,11 @@ struct Texts;
 // The counters of the last run. Each step resets its own counters when it
 // starts; a run that stops while loading leaves them as they were.
 struct MigrationStats {
-  int32_t domain_count = 0;   // domains added (and saved)
-  int32_t user_count = 0;     // accounts added (and saved) or finished
-  int32_t mail_count = 0;     // message files migrated (not failed copies)
-  int32_t failed_copies = 0;  // copies that failed
+  int32_t domain_count = 0;     // domains added (and saved)
+  int32_t user_count = 0;       // accounts added (and saved) or finished
+  int32_t mail_count = 0;       // message files this run copied
+  int32_t failed_copies = 0;    // copies that failed
+  int32_t already_present = 0;  // messages the target held already
 };
 
 // Receives the start and end of each phase, for the optional timing

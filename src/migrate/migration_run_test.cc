@@ -109,6 +109,30 @@ TEST_F(MigrationRunTest, FailuresAreListedCountedAndWithholdSuccess) {
   EXPECT_EQ(t_.ResultList(), Golden("migrate/run_failures.txt"));
 }
 
+// An account the steps never reach (its domain is no line of domain.ini)
+// is named in a failure line of its own, and the run, the preview and the
+// verification alike are no success.
+TEST_F(MigrationRunTest, LeftOutAccountsAreNamedAndWithholdSuccess) {
+  t_.PutSource("domain.ini", "a.com\r\n");
+  t_.PutSource("popusers.ini",
+               "bob\tc\ta.com\r\ncarl\tc\tb.com\r\ndan@c.com\tc\tc.com\r\n");
+  for (int kind = 0; kind < 3; ++kind) {
+    t_.settings.preview = kind == 1;
+    t_.settings.verify_only = kind == 2;
+    RunOutcome outcome = Run();
+    EXPECT_FALSE(outcome.succeeded) << kind;
+    EXPECT_EQ(outcome.failure_lines, 2) << kind;
+    EXPECT_TRUE(t_.host.messages.empty()) << kind;
+    const std::string list = t_.ResultList();
+    for (const char* name : {"carl@b.com", "dan@c.com"}) {
+      EXPECT_NE(list.find(std::string("该帐户的域名不在domain.ini中，未迁移:") +
+                          name + "\n"),
+                std::string::npos)
+          << kind << list;
+    }
+  }
+}
+
 // The record the report and the plan are made from agrees with the result
 // list: every failed copy and every verification finding is in its folder
 // (a folder listed twice is two folders), the account's last word is its
@@ -143,12 +167,12 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
       {"failed copy",
        "",
        {"C:\\src\\mail\\bob\\2.in"},
-       "域名1 用户数1 邮件总数1 \nbob failed: 复制失败的邮件数:1\n"
+       "域名 1，用户数 1，邮件总数 1\nbob failed: 复制失败的邮件数:1\n"
        " INBOX 2 copied 1 failed 1 checked 2 missing 1\n"},
       {"folder listed twice",
        "work\r\nwork\r\n",
        {"C:\\t\\store\\bob\\work\\1.0"},
-       "域名1 用户数1 邮件总数1 \nbob failed: 复制失败的邮件数:1\n"
+       "域名 1，用户数 1，邮件总数 1\nbob failed: 复制失败的邮件数:1\n"
        " work 1 copied 0 failed 1 checked 1 missing 1\n"
        " work 1 copied 1 failed 0 checked 1 missing 0\n"},
   };

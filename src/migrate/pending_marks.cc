@@ -1,5 +1,6 @@
 #include "migrate/pending_marks.h"
 
+#include <system_error>
 #include <utility>
 
 #include "migrate/message_names.h"
@@ -92,19 +93,24 @@ void PendingMarks::StartFlush() {
   unflushed_bytes_ = 0;
   // A message counts as copied only once it would survive a power cut:
   // the marks go after the flush. The run goes on meanwhile.
-  flush->thread = std::thread([this, raw = &flush->outcome] {
+  auto work = [this, raw = &flush->outcome] {
     raw->ok = fs_->SyncVolume(target_mail_dir_, &raw->error);
     if (!raw->ok) return;
     for (const std::string& box : raw->boxes) {
       fs_->RemoveFile(box + "\\" + kFileName, nullptr);
     }
-  });
+  };
+  try {
+    flush->thread = std::thread(work);
+  } catch (const std::system_error&) {
+    work();  // no room for a thread: the run waits for the flush instead
+  }
   flushing_ = std::move(flush);
 }
 
 PendingMarks::Outcome PendingMarks::Collect() {
   if (flushing_ == nullptr) return Outcome{{}, true, ""};
-  flushing_->thread.join();
+  if (flushing_->thread.joinable()) flushing_->thread.join();
   Outcome outcome = std::move(flushing_->outcome);
   flushing_.reset();
   return outcome;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <system_error>
 #include <utility>
 
 #include "migrate/source_mailbox.h"
@@ -28,7 +29,13 @@ ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
   for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
   const size_t count = static_cast<size_t>(std::max(1, threads));
   for (size_t first = 0; first < count && first < boxes_.size(); ++first) {
-    threads_.emplace_back([this, first, count] { Read(first, count); });
+    try {
+      threads_.emplace_back([this, first, count] { Read(first, count); });
+    } catch (const std::system_error&) {
+      // No room for another thread: the mailboxes it would have read are
+      // listed by the run itself, as Take finds them not read.
+      break;
+    }
   }
 }
 

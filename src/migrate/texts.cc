@@ -1,11 +1,19 @@
 #include "migrate/texts.h"
 
 #include "platform/code_page.h"
+#include "platform/file_error.h"
 
 namespace vm {
 
-Texts MakeTexts(const CodePage& code_page) {
-  auto a = [&code_page](const char* utf8) { return code_page.ToAnsi(utf8); };
+Texts MakeTexts(const CodePage& code_page, bool* all_held) {
+  if (all_held != nullptr) *all_held = true;
+  auto a = [&code_page, all_held](const char* utf8) {
+    std::string ansi = code_page.ToAnsi(utf8);
+    if (all_held != nullptr && code_page.ToUtf8(ansi) != utf8) {
+      *all_held = false;
+    }
+    return ansi;
+  };
   Texts t;
   t.start_running = a("迁移中请等待...");
   t.start_idle = a("开始转移");
@@ -16,13 +24,17 @@ Texts MakeTexts(const CodePage& code_page) {
   t.account_step_begin = a("邮箱用户转移开始");
   t.account_step_end = a("邮箱用户转移结束");
   t.summary_head = a("本次成功迁移:");
-  t.summary_domains = a("域名");
-  t.summary_users = a(" 用户数");
-  t.summary_mails = a(" 邮件总数");
+  t.summary_head_unclean = a("本次迁移结果（未全部成功）:");
+  t.summary_head_preview = a("预计迁移:");
+  t.summary_domains = a("域名 ");
+  t.summary_users = a("，用户数 ");
+  t.summary_mails = a("，邮件总数 ");
+  t.summary_present = a("，已在目标中 ");
   t.success_installed = a("Velquor => Tarnwick 转移成功！");
   t.success_temporary =
       a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "
         "数据文件和邮件存储目录拷贝到 Tarnwick 系统安装目录下。");
+  t.preview_done = a("预览完成，未写入任何文件。");
 
   t.domain_ini_missing = a("没有找到domain.ini文件");
   t.popusers_ini_missing = a("没有找到popusers.ini文件");
@@ -47,14 +59,17 @@ Texts MakeTexts(const CodePage& code_page) {
   t.folder_indent = std::string(9, ' ');
   const char* in_progress[4] = {"收件箱转移进行中...", "发件箱转移进行中...",
                                 "草稿箱转移进行中...", "垃圾箱转移进行中..."};
-  const char* done[4] = {"收件箱转移成功", "发件箱转移成功", "草稿箱转移成功",
-                         "垃圾箱转移成功"};
+  const char* done[4] = {"收件箱", "发件箱", "草稿箱", "垃圾箱"};
   for (int i = 0; i < 4; ++i) {
     t.standard_in_progress[i] = t.folder_indent + a(in_progress[i]);
     t.standard_done[i] = t.folder_indent + a(done[i]);
   }
   t.user_folder_in_progress = a("转移进行中...");
-  t.user_folder_done = a("文件夹转移成功!");
+  t.user_folder_done = a("文件夹");
+  t.folder_done = a("转移成功");
+  t.folder_copied = a("复制 ");
+  t.folder_failed = a(" 封，失败 ");
+  t.folder_messages = a(" 封");
   t.unsafe_folder_name = a("文件夹名称不能用作目录，未转移:");
   t.unsafe_mailbox_name = a("用户名不能用作邮箱目录，邮件未转移:");
   t.mailbox_dir_failed = a("无法创建邮箱目录，邮件未转移:");
@@ -67,6 +82,8 @@ Texts MakeTexts(const CodePage& code_page) {
   t.folder_unlistable = a("无法读取邮件文件夹，其中邮件未转移:");
   t.copies_failed = a("复制失败的邮件数:");
   t.accounts_left_out = a("未迁移的帐户数:");
+  t.left_out_no_domain_line = a("该帐户的域名不在domain.ini中，未迁移:");
+  t.left_out_alias_domain = a("目标中该帐户的域名只是别名域，未迁移:");
 
   t.accounts_stopped = a("因停止而未处理的帐户数:");
   t.account_stopped = a("迁移已停止，该帐户尚未处理");
@@ -109,7 +126,29 @@ Texts MakeTexts(const CodePage& code_page) {
       a("转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。");
 
   t.unsafe_domain_name = a("域名不能用作邮箱目录，该域名未导入:");
+  t.why_open = a("（");
+  t.why_close = a("）");
+  t.why_folder_not_made = a("目标文件夹无法创建");
+  t.why_name_not_in_code_page = a("文件名不能用当前代码页表示");
+  t.why_unsafe_name = a("文件名不安全，不能使用");
+  t.why_copy_temporary_name = a("文件名是复制中途的临时文件名");
+  const char* kinds[10] = {"系统错误",           "磁盘空间不足",
+                           "没有访问权限",       "只读，不能写入",
+                           "文件或文件夹不存在", "路径或名称过长",
+                           "不是普通文件",       "是符号链接，未跟随",
+                           "超过文件大小限制",   "复制期间源文件被改动"};
+  for (int i = 0; i < 10; ++i) t.why_kind[i] = a(kinds[i]);
+  t.save_failed = a("保存配置文件失败:");
+  t.save_failed_for = a("，未写入:");
   return t;
+}
+
+std::string FileErrorWords(const Texts& texts, const std::string& error) {
+  const FileError e = ParseFileError(error);
+  const std::string& words = texts.why_kind[static_cast<int>(e.kind)];
+  return e.kind == FileErrorKind::kOther && e.code != 0
+             ? words + " " + std::to_string(e.code)
+             : words;
 }
 
 }  // namespace vm

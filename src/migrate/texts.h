@@ -21,12 +21,19 @@ struct Texts {
   std::string domain_step_end;
   std::string account_step_begin;
   std::string account_step_end;
+  // The summary's head: of a run that succeeded, of one that did not, and
+  // of a preview (a plan).
   std::string summary_head;
-  std::string summary_domains;  // "域名" (followed by the count)
-  std::string summary_users;    // " 用户数"
-  std::string summary_mails;    // " 邮件总数"
+  std::string summary_head_unclean;
+  std::string summary_head_preview;
+  std::string summary_domains;  // "域名 " (followed by the count)
+  std::string summary_users;    // "，用户数 "
+  std::string summary_mails;    // "，邮件总数 " (messages copied)
+  std::string summary_present;  // "，已在目标中 " (messages found there)
   std::string success_installed;
   std::string success_temporary;
+  // The end of a preview: nothing was written.
+  std::string preview_done;
 
   // Source lists.
   std::string domain_ini_missing;
@@ -58,9 +65,18 @@ struct Texts {
   // Mailbox step. Folder lines start with nine blanks.
   std::string folder_indent;
   std::string standard_in_progress[4];  // inbox, sent, drafts, trash
+  // A folder's word in its end line: indent + "收件箱", or (after indent +
+  // folder name) "文件夹".
   std::string standard_done[4];
   std::string user_folder_in_progress;  // after indent + folder name
   std::string user_folder_done;
+  // The end line of a folder: word + folder_done (+ " N") + "!" when every
+  // copy worked; else word + folder_copied + N + folder_failed + M +
+  // folder_messages.
+  std::string folder_done;                 // "转移成功"
+  std::string folder_copied;               // "复制 "
+  std::string folder_failed;               // " 封，失败 "
+  std::string folder_messages;             // " 封"
   std::string unsafe_folder_name;          // after indent; followed by the name
   std::string unsafe_mailbox_name;         // followed by the user name
   std::string mailbox_dir_failed;          // followed by the path
@@ -72,6 +88,11 @@ struct Texts {
   std::string folder_unlistable;       // after indent; followed by the path
   std::string copies_failed;           // followed by the number
   std::string accounts_left_out;       // followed by the number
+  // One line per account a run leaves out, followed by the display name:
+  // its domain is no line of domain.ini, or the target holds its domain
+  // only as an alias.
+  std::string left_out_no_domain_line;
+  std::string left_out_alias_domain;
 
   // A run ended early by a stop request.
   std::string accounts_stopped;  // followed by the number
@@ -119,10 +140,29 @@ struct Texts {
   // Domain step: a domain name that cannot be part of a mailbox directory
   // is not added; followed by the name.
   std::string unsafe_domain_name;
+  // Why a message file was not copied (in brackets after its path), and
+  // why a file operation failed: one text per FileErrorKind, in its order
+  // (the first, any other error, followed by the system's number).
+  std::string why_open;   // "（"
+  std::string why_close;  // "）"
+  std::string why_folder_not_made;
+  std::string why_name_not_in_code_page;
+  std::string why_unsafe_name;
+  std::string why_copy_temporary_name;
+  std::string why_kind[10];
+  // A grouped save of a configuration file failed; followed by the file
+  // name, the reason and the names whose additions it did not write.
+  std::string save_failed;
+  std::string save_failed_for;
 };
 
-// The texts converted to `code_page`.
-Texts MakeTexts(const CodePage& code_page);
+// Why a file operation failed, in the words of the texts (for the
+// result list): `error` is a FileSystem operation's error text.
+std::string FileErrorWords(const Texts& texts, const std::string& error);
+
+// The texts converted to `code_page`. *all_held (when given) tells whether
+// the code page holds every one of them.
+Texts MakeTexts(const CodePage& code_page, bool* all_held = nullptr);
 
 }  // namespace vm
 

@@ -1,12 +1,21 @@
 #include "migrate/worker_pool.h"
 
+#include <system_error>
 #include <utility>
 
 namespace vm {
 
 WorkerPool::WorkerPool(int threads) {
   if (threads < 1) threads = 1;
-  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+  for (int i = 0; i < threads; ++i) {
+    try {
+      threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // The system has no room for another thread (an address-space
+      // limit, a thread limit): fewer workers, or none, do the work.
+      break;
+    }
+  }
 }
 
 WorkerPool::~WorkerPool() {
@@ -19,6 +28,13 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Submit(std::function<void()> work) {
+  if (threads_.empty()) {
+    // Without a worker the caller does the work itself.
+    work();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++finished_count_;
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(work));

@@ -13,8 +13,10 @@
 namespace vm {
 
 // A fixed number of threads that take queued work items in the order they
-// were queued. The owner keeps the queue short by asking busy() before it
-// submits and WaitForOne() while it is too long.
+// were queued. When the system cannot start as many threads, fewer work;
+// when it can start none, Submit runs each item on the caller's thread. The
+// owner keeps the queue short by asking busy() before it submits and
+// WaitForOne() while it is too long.
 class WorkerPool {
  public:
   explicit WorkerPool(int threads);

@@ -29,12 +29,13 @@ void IgnoreWriteSignals();
 // Calls `handler` once, on a thread of its own, when the user or the system
 // ends the program (Ctrl-C, SIGINT, SIGTERM, SIGHUP; on Windows the console's
 // Ctrl-C, Ctrl-Break, close, log-off and shut-down events), then ends the
-// process with status 130. A second such event while the handler runs ends
-// the process at once, with the same status. Call it before any other
+// process with the status it returns. A second such event while the handler
+// runs ends the process at once, with status 130. Call it before any other
 // thread starts: on POSIX the signals are blocked in the calling thread and
 // in every thread it starts afterwards, and only the handler's threads take
-// them.
-void OnInterrupt(std::function<void()> handler);
+// them. Where no thread can be started for the handler, the signals keep
+// their default action.
+void OnInterrupt(std::function<int()> handler);
 
 // Writes the bytes to standard output or standard error and flushes them.
 // False when the write failed (for instance a closed pipe).

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 namespace vm {
@@ -40,7 +41,7 @@ void IgnoreWriteSignals() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-void OnInterrupt(std::function<void()> handler) {
+void OnInterrupt(std::function<int()> handler) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -49,20 +50,27 @@ void OnInterrupt(std::function<void()> handler) {
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // The work happens on an ordinary thread, where it may take locks and
   // write files, instead of inside a signal handler.
-  std::thread([signals, handler] {
-    int signal_number = 0;
-    while (::sigwait(&signals, &signal_number) != 0) {
-    }
-    std::thread([handler] {
-      handler();
+  try {
+    std::thread([signals, handler] {
+      int signal_number = 0;
+      while (::sigwait(&signals, &signal_number) != 0) {
+      }
+      try {
+        std::thread([handler] { ::_exit(handler()); }).detach();
+      } catch (const std::system_error&) {
+        ::_exit(handler());  // no second thread: no second Ctrl-C either
+      }
+      // The handler may wait (for a configuration file's lock); a user who
+      // will not wait says so again.
+      while (::sigwait(&signals, &signal_number) != 0) {
+      }
       ::_exit(130);
     }).detach();
-    // The handler may wait (for a configuration file's lock); a user who
-    // will not wait says so again.
-    while (::sigwait(&signals, &signal_number) != 0) {
-    }
-    ::_exit(130);
-  }).detach();
+  } catch (const std::system_error&) {
+    // Nothing would take the signals: they end the process as they would
+    // without a handler.
+    ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  }
 }
 
 bool WriteStdout(std::string_view utf8) {

@@ -60,7 +60,7 @@ bool WriteTo(DWORD which, std::string_view utf8) {
 
 // The handler OnInterrupt installs; set once, before the console can
 // deliver an event.
-std::function<void()> interrupt_handler;
+std::function<int()> interrupt_handler;
 
 BOOL WINAPI ConsoleEvent(DWORD) {
   // The system calls this on a thread of its own; the process ends here
@@ -68,14 +68,14 @@ BOOL WINAPI ConsoleEvent(DWORD) {
   // handler may wait (for a configuration file's lock): a second event
   // ends the process at once.
   static std::atomic<bool> handling{false};
-  if (!handling.exchange(true)) interrupt_handler();
+  if (!handling.exchange(true)) ExitProcess(interrupt_handler());
   ExitProcess(130);
   return TRUE;
 }
 
 }  // namespace
 
-void OnInterrupt(std::function<void()> handler) {
+void OnInterrupt(std::function<int()> handler) {
   interrupt_handler = std::move(handler);
   SetConsoleCtrlHandler(ConsoleEvent, TRUE);
 }

@@ -82,6 +82,18 @@ class FileSystem {
                                const std::string& contents,
                                std::string* error) = 0;
 
+  // Adds `contents` to the end of `path`, creating it when missing, with
+  // one write to a file opened for appending: two processes appending to
+  // one file at once each keep their part whole, and nothing written before
+  // is read or rewritten. This default, for file systems without appending
+  // writers (memory, overlays), reads the file and replaces it.
+  virtual bool AppendFile(const std::string& path, const std::string& contents,
+                          std::string* error) {
+    std::string old;
+    if (Exists(path) && !ReadFile(path, &old, error)) return false;
+    return ReplaceContents(path, old + contents, error);
+  }
+
   // Creates one directory, or finds it there as a directory (a symbolic
   // link to one is not a directory: kFailed). Made by root on POSIX, it
   // gets the owner and group of its parent directory, so the server that

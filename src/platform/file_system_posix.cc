@@ -131,7 +131,8 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     if (!IsRegularFile(fd.get(), nullptr)) {
-      SetError(error, EINVAL, "not a regular file: " + DisplayPath(path));
+      SetError(error, FileErrorKind::kNotRegular, EINVAL,
+               "not a regular file: " + DisplayPath(path));
       return false;
     }
     char buffer[kBlockSize];
@@ -152,6 +153,26 @@ class PosixFileSystem : public FileSystem {
                  std::string* error) override {
     return WriteNative(NativeToCreate(path), DisplayPath(path), contents,
                        error);
+  }
+
+  bool AppendFile(const std::string& path, const std::string& contents,
+                  std::string* error) override {
+    const std::string native = NativeToCreate(path);
+    folded_names_.Creating(native);
+    ScopedFd fd(::open(native.c_str(),
+                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+      const int err = errno;
+      folded_names_.Abandoned(native);
+      SetError(error, err, "cannot open " + DisplayPath(path));
+      return false;
+    }
+    folded_names_.Created(native, nullptr);
+    if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
+      SetError(error, errno, "cannot write " + DisplayPath(path));
+      return false;
+    }
+    return true;
   }
 
   bool ReplaceContents(const std::string& path, const std::string& contents,
@@ -219,7 +240,7 @@ class PosixFileSystem : public FileSystem {
     }
     struct stat st;
     if (!IsRegularFile(in.get(), &st)) {
-      SetError(error, EINVAL,
+      SetError(error, FileErrorKind::kNotRegular, EINVAL,
                "not copied, not a regular file: " + DisplayPath(from));
       return CopyResult::kFailed;
     }
@@ -272,7 +293,9 @@ class PosixFileSystem : public FileSystem {
       folded_names_.Abandoned(target);
       if (changed) {
         if (error != nullptr) {
-          *error = "the source changed during the copy: " + DisplayPath(from);
+          *error = FileErrorText(
+              {FileErrorKind::kSourceChanged, 0},
+              "the source changed during the copy: " + DisplayPath(from));
         }
       } else if (result == CopyResult::kTargetExists) {
         SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));

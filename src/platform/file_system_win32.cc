@@ -8,6 +8,7 @@
 
 #include "platform/code_page_win32.h"
 #include "platform/copy_temporary.h"
+#include "platform/file_error.h"
 #include "platform/file_handle_win32.h"
 #include "platform/message_copy_win32.h"
 #include "platform/wide_text_win32.h"
@@ -236,6 +237,21 @@ class WindowsFileSystem : public FileSystem {
            Succeeded(WriteWholeFile(path, contents, 0), error);
   }
 
+  bool AppendFile(const std::string& ansi_path, const std::string& contents,
+                  std::string* error) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, error)) return false;
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the
+    // end of the file, wherever another writer left it.
+    FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid() || !WriteAll(file.get(), contents) || !file.Close()) {
+      return Succeeded(GetLastError(), error);
+    }
+    return true;
+  }
+
   bool ReplaceContents(const std::string& ansi_path,
                        const std::string& contents,
                        std::string* error) override {
@@ -338,8 +354,9 @@ class WindowsFileSystem : public FileSystem {
       if (outcome.reason == nullptr) {
         SetError(error, outcome.code);
       } else if (error != nullptr) {
-        *error =
-            std::string("not copied, ") + outcome.reason + ": " + ansi_from;
+        *error = FileErrorText(
+            {outcome.kind, 0},
+            std::string("not copied, ") + outcome.reason + ": " + ansi_from);
       }
     }
     return outcome.result;
@@ -490,6 +507,33 @@ class WindowsFileSystem : public FileSystem {
       error->pop_back();
     }
     if (error->empty()) *error = "error " + std::to_string(code);
+    *error = FileErrorText({KindOfCode(code), static_cast<long>(code)}, *error);
+  }
+
+  static FileErrorKind KindOfCode(DWORD code) {
+    switch (code) {
+      case ERROR_DISK_FULL:
+      case ERROR_HANDLE_DISK_FULL:
+        return FileErrorKind::kNoSpace;
+      case ERROR_ACCESS_DENIED:
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+        return FileErrorKind::kPermission;
+      case ERROR_WRITE_PROTECT:
+        return FileErrorKind::kReadOnly;
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+        return FileErrorKind::kNotFound;
+      case ERROR_FILENAME_EXCED_RANGE:
+      case ERROR_BUFFER_OVERFLOW:
+        return FileErrorKind::kNameTooLong;
+      case ERROR_FILE_TOO_LARGE:
+        return FileErrorKind::kTooLarge;
+      case ERROR_CANT_ACCESS_FILE:
+        return FileErrorKind::kNotRegular;
+      default:
+        return FileErrorKind::kOther;
+    }
   }
 
   bool Succeeded(DWORD code, std::string* error) const {

@@ -69,10 +69,12 @@ void RemoveTemporary(const std::wstring& temp) {
   DeleteFileW(temp.c_str());
 }
 
-CopyOutcome Failed(DWORD code, const char* reason = nullptr) {
+CopyOutcome Failed(DWORD code, const char* reason = nullptr,
+                   FileErrorKind kind = FileErrorKind::kOther) {
   CopyOutcome outcome;
   outcome.code = code;
   outcome.reason = reason;
+  outcome.kind = kind;
   return outcome;
 }
 
@@ -92,7 +94,8 @@ CopyOutcome WriteTemporary(HANDLE in, const Snapshot& before,
   Snapshot after;
   if (!Take(in, &after)) return Failed(GetLastError());
   if (copied != before.size || !Same(before, after)) {
-    return Failed(ERROR_SUCCESS, "the source changed while it was copied");
+    return Failed(ERROR_SUCCESS, "the source changed while it was copied",
+                  FileErrorKind::kSourceChanged);
   }
   if (!SetFileTime(out.get(), nullptr, nullptr, &before.written) ||
       !FlushFileBuffers(out.get()) || !out.Close()) {
@@ -126,7 +129,8 @@ CopyOutcome CopyThroughTemporary(const std::wstring& from,
        (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
         FILE_ATTRIBUTE_DEVICE)) != 0 ||
       GetFileType(in.get()) != FILE_TYPE_DISK) {
-    return Failed(ERROR_SUCCESS, "not a regular file");
+    return Failed(ERROR_SUCCESS, "not a regular file",
+                  FileErrorKind::kNotRegular);
   }
   CopyOutcome outcome = WriteTemporary(in.get(), before, temp);
   if (outcome.result != CopyResult::kCopied) {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/file_error.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -14,7 +15,8 @@ namespace vm {
 struct CopyOutcome {
   CopyResult result = CopyResult::kFailed;
   DWORD code = ERROR_SUCCESS;
-  const char* reason = nullptr;
+  const char* reason = nullptr;  // for a failure the code does not tell
+  FileErrorKind kind = FileErrorKind::kOther;
 };
 
 // Copies the regular file `from` to `to` (wide paths for the system) so

@@ -6,10 +6,43 @@
 
 namespace vm {
 
+FileErrorKind KindOfErrno(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+      return FileErrorKind::kNoSpace;
+    case EACCES:
+    case EPERM:
+      return FileErrorKind::kPermission;
+    case EROFS:
+      return FileErrorKind::kReadOnly;
+    case ENOENT:
+      return FileErrorKind::kNotFound;
+    case ENAMETOOLONG:
+      return FileErrorKind::kNameTooLong;
+    case EFBIG:
+      return FileErrorKind::kTooLarge;
+    case ELOOP:
+      return FileErrorKind::kIsLink;
+    case ENOTDIR:
+    case EISDIR:
+    case ENXIO:
+      return FileErrorKind::kNotRegular;
+    default:
+      return FileErrorKind::kOther;
+  }
+}
+
 void SetError(std::string* error, int err, const std::string& what) {
+  SetError(error, KindOfErrno(err), err, what);
+}
+
+void SetError(std::string* error, FileErrorKind kind, int err,
+              const std::string& what) {
   if (error != nullptr) {
-    *error =
-        what + ": " + std::error_code(err, std::generic_category()).message();
+    *error = FileErrorText(
+        {kind, err},
+        what + ": " + std::error_code(err, std::generic_category()).message());
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/copy_temporary.h"
+#include "platform/file_error.h"
 
 // Descriptor and path helpers shared by the parts of the POSIX file system.
 namespace vm {
@@ -18,8 +19,14 @@ namespace vm {
 // name + kTempInfix + "<pid>.<n>".
 inline constexpr const char* kTempInfix = kCopyTempInfix;
 
-// Puts "what: <reason of err>" in *error when error is non-null.
+// Puts the error text (FileErrorText: the kind of err, then "what: <reason
+// of err>") in *error when error is non-null.
 void SetError(std::string* error, int err, const std::string& what);
+// The same with a kind errno does not tell.
+void SetError(std::string* error, FileErrorKind kind, int err,
+              const std::string& what);
+// The portable kind of an errno value.
+FileErrorKind KindOfErrno(int err);
 
 // Closes a descriptor on every path out of a function unless released.
 class ScopedFd {

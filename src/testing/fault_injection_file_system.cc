@@ -1,10 +1,19 @@
 #include "testing/fault_injection_file_system.h"
 
+#include "platform/file_error.h"
+
 namespace vm {
 namespace {
 
+// A failed path is refused as a disk refuses access; a write past the
+// budget finds the volume full.
 void SetError(std::string* error, const std::string& text) {
-  if (error != nullptr) *error = text;
+  if (error == nullptr) return;
+  *error = FileErrorText(
+      {text.find("no space") != std::string::npos ? FileErrorKind::kNoSpace
+                                                  : FileErrorKind::kPermission,
+       0},
+      text);
 }
 
 }  // namespace

@@ -40,6 +40,11 @@ class FaultInjectionFileSystem : public FileSystemWrapper {
                  std::string* error) override;
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override;
+  // Read and replaced through this file system, never passed on.
+  bool AppendFile(const std::string& path, const std::string& contents,
+                  std::string* error) override {
+    return FileSystem::AppendFile(path, contents, error);
+  }
   DirMade MakeDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;

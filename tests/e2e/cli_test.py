@@ -10,8 +10,11 @@ prints and returns with hand-written expected files under tests/data.
 """
 
 import os
+import pwd
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -104,6 +107,13 @@ class CliTest(CliBase):
     def test_sample_installation(self):
         # The output folder is made first, so the log may lie in it.
         self.out = os.path.join(self.dir, "new")
+        # A preview into a folder still to be made makes nothing, and its
+        # end says that it wrote nothing (no request to copy files).
+        r = self.run_cli("--dry-run", source=SAMPLE)
+        self.assertEqual((r.status, r.err),
+                         (0, "(dry run) 预览完成，未写入任何文件。\n"))
+        self.assertIn("预计迁移:", r.lines)
+        self.assertFalse(os.path.exists(self.out))
         log = os.path.join(self.out, "result.log")
         r = self.run_cli("--log", native(log), source=SAMPLE)
         self.assertEqual(r.status, 0, r.err)
@@ -134,7 +144,7 @@ class CliTest(CliBase):
         # first run's part and appends its own.
         r = self.run_cli("--log", native(log), source=SAMPLE)
         self.assertEqual(r.status, 0, r.err)
-        self.assertIn("域名0 用户数0 邮件总数0 ", r.lines)
+        self.assertIn("域名 0，用户数 0，邮件总数 0", r.lines)
         self.assertEqual(e2e.read_bytes(log)[:len(first)], first)
         self.read_log(log, r.out, "succeeded (exit status 0)", len(first))
         self.assertEqual(read(os.path.join(self.out, "userauth.cfg")),
@@ -155,8 +165,10 @@ class CliTest(CliBase):
             ["kept\tc\tOLD.com", "boss\tc\tOLD.com", "ann\tc\tOLD.com",
              "zed\tc\tnew.com", "al\tc\tAlias.com"],
             {"ann": {"1.in": b"hello"}})
+        # The account of the alias domain is left out: named, and no
+        # success.
         r = self.run_cli(target=target)
-        self.assertEqual((r.status, r.err), (0, SHORT_SUCCESS + "\n"), r.out)
+        self.assertEqual((r.status, r.err), (1, ""), r.out)
         self.assertEqual(r.out.encode("utf-8"),
                          golden("e2e/target_result.txt"))
         self.assertEqual(read(os.path.join(target, "data", "domain.cfg")),
@@ -186,7 +198,8 @@ class CliTest(CliBase):
         self.assertIn("用户名不能用作邮箱目录，邮件未转移:..", r.lines)
         # ".." is written nowhere; the refused folder's message is not
         # copied.
-        self.assertEqual(r.lines[-2:], ["域名1 用户数1 邮件总数1 ",
+        self.assertEqual(r.lines[-3:], ["本次迁移结果（未全部成功）:",
+                                        "域名 1，用户数 1，邮件总数 1",
                                         "复制失败的邮件数:3"])
         self.assertNotIn(b"<name>..<",
                          read(os.path.join(self.out, "userauth.cfg")))
@@ -225,6 +238,90 @@ class CliTest(CliBase):
                     self.assertEqual(os.listdir(self.out), [])
         self.assertEqual(read(victim), b"keep")
         self.assertFalse(os.path.exists(victim + "2"))
+
+
+class RecordsTest(CliBase):
+    """The report and the log never lose what was there, and the success
+    message comes only after them."""
+
+    def limited(self, fsize=None, threads=False):
+        def preexec():
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+            if fsize:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
+            if threads:
+                # Each thread would reserve 1 GiB of stack in 512 MiB of
+                # address space: no thread can start.
+                resource.setrlimit(resource.RLIMIT_STACK, (1 << 30, 1 << 30))
+                resource.setrlimit(resource.RLIMIT_AS, (512 << 20, 512 << 20))
+        cmd = e2e.command("--source", native(self.src), "--output",
+                          native(self.out))
+        return lambda *args: Result(subprocess.run(
+            cmd + list(args), capture_output=True, timeout=300,
+            preexec_fn=preexec))
+
+    def setUp(self):
+        super().setUp()
+        if e2e.WINDOWS_PATHS:
+            self.skipTest("POSIX resource limits")
+        # Many empty user folders: a report far larger than the target's
+        # configuration files.
+        self.make_source(["a.com"], ["bob\tc\ta.com", "cy\tc\ta.com"], {
+            "bob": {"1.in": b"one", "Folders.ini": "".join(
+                "f%d\t0\r\n" % i for i in range(150))},
+            "cy": {"2.in": b"two"}})
+
+    def test_report_that_does_not_fit_keeps_the_earlier_one(self):
+        for kind in ("json", "csv"):
+            with self.subTest(kind):
+                shutil.rmtree(self.out)
+                os.makedirs(self.out)
+                report = os.path.join(self.dir, "r." + kind)
+                write(report, b"earlier report")
+                r = self.limited(fsize=4096)("--report", native(report))
+                self.assertEqual(r.status, 1, r.err)
+                self.assertIn("cannot write the report", r.err)
+                self.assertNotIn("转移成功", r.err)
+                self.assertEqual(e2e.read_bytes(report), b"earlier report")
+                self.assertEqual(os.listdir(self.dir).count("r." + kind), 1)
+
+    def test_log_is_appended_without_being_read(self):
+        # A log the program may write but not read: each part is appended.
+        log = os.path.join(self.dir, "run.log")
+        write(log, b"earlier part\n")
+        env, preexec = None, None
+        if os.geteuid() == 0:  # root reads every file; nobody does not
+            for base, dirs, files in os.walk(self.dir):
+                for n in [base] + [os.path.join(base, f) for f in files]:
+                    os.chmod(n, 0o777)
+            locks = os.path.join(self.dir, "locks")
+            os.makedirs(locks, mode=0o700)
+            nobody = pwd.getpwnam("nobody")
+            os.chown(locks, nobody.pw_uid, nobody.pw_gid)
+            env = dict(os.environ, VELQUOR_LOCK_DIR=locks)
+            preexec = e2e.as_nobody()
+        os.chmod(log, 0o222)
+        p = subprocess.run(e2e.command(
+            "--source", native(self.src), "--output", native(self.out),
+            "--log", native(log)), capture_output=True, timeout=300, env=env,
+            preexec_fn=preexec)
+        r = Result(p)
+        os.chmod(log, 0o600)
+        self.assertEqual(r.status, 0, r.err)
+        self.assertTrue(e2e.read_bytes(log).startswith(b"earlier part\n=="))
+        self.read_log(log, r.out, "succeeded (exit status 0)",
+                      len(b"earlier part\n"))
+
+    def test_run_without_room_for_threads_does_the_work_itself(self):
+        if "asan" in e2e.PROGRAM:
+            self.skipTest("the sanitizers need more address space")
+        r = self.limited(threads=True)()
+        self.assertEqual((r.status, r.err),
+                         (0, SHORT_SUCCESS + "\n请将临时目录中创建的域名/帐户 "
+                          "数据文件和邮件存储目录拷贝到 Tarnwick 系统安装目录下。\n"))
+        self.assertIn("域名 1，用户数 2，邮件总数 2", r.lines)
+        self.assertEqual(read(os.path.join(self.out, "store", "cy", "INBOX",
+                                           "2.in")), b"two")
 
 
 class RefusalTest(CliBase):

@@ -131,6 +131,9 @@ class DocsTest(unittest.TestCase):
         with open(os.path.join(box, messages[0]), "ab") as f:
             f.write(b"changed")
         os.remove(os.path.join(box, messages[1]))
+        # An account whose domain is no line of domain.ini is left out.
+        with open(os.path.join(src, "popusers.ini"), "ab") as f:
+            f.write(b"erin\tfeedface\tnowhere.example\t\r\n")
         reports.append(report("check.json", "--verify-only", status=1))
 
         validator = jsonschema.Draft202012Validator(SCHEMA)

@@ -324,7 +324,7 @@ class DialogTest(unittest.TestCase):
         self.assertIn("导入域名:second.org", lines)
         self.assertIn(" " * 9 + WORK_FOLDER + "文件夹转移成功!", lines)
         self.assertEqual(lines[-3:-1],
-                         ["本次成功迁移:", "域名2 用户数2 邮件总数3 "])
+                         ["本次成功迁移:", "域名 2，用户数 2，邮件总数 3"])
         report = self.assert_logged("migrate", lines)
         self.assertTrue(report["totals"]["succeeded"])
         screenshot("dialog_after_run.png")
@@ -371,7 +371,7 @@ class DialogTest(unittest.TestCase):
         press(DIALOG_CAPTION, "Return")
         dismiss_message(SUCCESS)
         lines = probe("list", dialog, "1005").splitlines()
-        self.assertEqual(lines[-2], "域名2 用户数2 邮件总数3 ")
+        self.assertEqual(lines[-2], "域名 2，用户数 2，邮件总数 3")
         press(DIALOG_CAPTION, "Escape")
         self.assert_exits()
 

@@ -37,6 +37,10 @@ class FileSystemWrapper : public FileSystem {
                        std::string* error) override {
     return base_->ReplaceContents(path, contents, error);
   }
+  bool AppendFile(const std::string& path, const std::string& contents,
+                  std::string* error) override {
+    return base_->AppendFile(path, contents, error);
+  }
   DirMade MakeDir(const std::string& path, std::string* error) override {
     return base_->MakeDir(path, error);
   }

@@ -11,10 +11,17 @@ namespace vm {
 
 std::string OverlayFileSystem::Parent(const std::string& path) const {
   // A trail byte may be a backslash: only one standing alone separates.
+  // A path given on a command line may use "/", which every platform takes
+  // for a separator and no trail byte is.
   size_t slash = std::string::npos;
   for (size_t at = names_.Find(path, '\\'); at != std::string::npos;
        at = names_.Find(path, '\\', at + 1)) {
     slash = at;
+  }
+  const size_t forward = path.rfind('/');
+  if (forward != std::string::npos &&
+      (slash == std::string::npos || forward > slash)) {
+    slash = forward;
   }
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
