@@ -374,8 +374,8 @@ TEST_F(MailboxMigratorTest, ResumedMailboxLosesTheCopiesAKilledRunLeft) {
     EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one");
     EXPECT_FALSE(t_.fs.Exists(box + "\\INBOX\\.vmtmp.9.in"));
     EXPECT_NE(t_.ResultList().find(
-                  "C:\\src\\mail\\bob\\.vmtmp.9.in (name of a copy in "
-                  "progress)"),
+                  "C:\\src\\mail\\bob\\.vmtmp.9.in（文件名是复制中途的临时文件"
+                  "名）"),
               std::string::npos)
         << t_.ResultList();
   }

@@ -149,18 +149,18 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
       {"folder list unreadable",
        "work\r\n",
        {"C:\\src\\mail\\bob\\Folders.ini"},
-       "域名1 用户数1 邮件总数0 \nbob failed: "
+       "域名 1，用户数 1，邮件总数 0\nbob failed: "
        "无法读取自建文件夹列表，其中邮件未转移:C:\\src\\mail\\bob\\Folders."
        "ini\n"},
       {"mailbox unreadable",
        "",
        {"C:\\src\\mail\\bob"},
-       "域名1 用户数1 邮件总数0 \nbob failed: "
+       "域名 1，用户数 1，邮件总数 0\nbob failed: "
        "无法读取邮件文件夹，其中邮件未转移:C:\\src\\mail\\bob\n"},
       {"refused folders",
        "..\r\n/tmp/abs\r\n..\\evil\r\n",
        {},
-       "域名1 用户数1 邮件总数0 \nbob failed: "
+       "域名 1，用户数 1，邮件总数 0\nbob failed: "
        "文件夹名称不能用作目录，未转移:..\n"
        " .. 1 copied 0 failed 1 checked 0 missing 0\n"
        " /tmp/abs 1 copied 0 failed 1 checked 0 missing 0\n"},

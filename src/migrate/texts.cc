@@ -138,8 +138,6 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
                            "不是普通文件",       "是符号链接，未跟随",
                            "超过文件大小限制",   "复制期间源文件被改动"};
   for (int i = 0; i < 10; ++i) t.why_kind[i] = a(kinds[i]);
-  t.save_failed = a("保存配置文件失败:");
-  t.save_failed_for = a("，未写入:");
   return t;
 }
 

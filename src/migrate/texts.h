@@ -150,10 +150,6 @@ struct Texts {
   std::string why_unsafe_name;
   std::string why_copy_temporary_name;
   std::string why_kind[10];
-  // A grouped save of a configuration file failed; followed by the file
-  // name, the reason and the names whose additions it did not write.
-  std::string save_failed;
-  std::string save_failed_for;
 };
 
 // Why a file operation failed, in the words of the texts (for the

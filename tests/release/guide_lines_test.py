@@ -34,6 +34,8 @@ MESSAGES = {
     "mail_store_overlaps_source", "run_interrupted",
     # The report's reason for an account a stopped run did not reach.
     "account_stopped",
+    # The preview's closing message and the folder picker's title.
+    "preview_done", "pick_output_folder",
 }
 
 # Fragments: texts that are only pieces of a line the run puts together.
