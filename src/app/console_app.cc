@@ -245,7 +245,7 @@ bool LockTarget(const ConsoleSetup& p, const ConsoleIo& io, FileSystem* fs,
   request.open = io.open_run_lock;
   const CodePage& cp = *p.code_page;
   auto busy = [&](const std::string& holder) -> int64_t {
-    if (options.wait_seconds > 0 && !holder.empty()) {
+    if (options.wait_seconds > 0) {
       io.err(cp.ToUtf8(p.texts.run_lock_waiting + holder +
                        p.texts.run_lock_wait_limit +
                        std::to_string(options.wait_seconds)) +

@@ -31,13 +31,6 @@ std::string Field(const std::string& text, const std::string& key) {
   return std::string();
 }
 
-// The line shown when the lock is busy: who holds it.
-std::string Holder(RunLock* lock, const CodePage& code_page,
-                   const Texts& texts) {
-  if (!lock->HeldExclusively()) return std::string();
-  return DescribeHolder(lock->HolderText(), code_page, texts);
-}
-
 }  // namespace
 
 TargetLockRequest TargetLockRequestFor(const AppState& state, bool writes,
@@ -116,7 +109,11 @@ TargetLockOutcome TakeTargetLock(const TargetLockRequest& request,
                                       request.started, request.front_end);
   LockResult result = lock->TryLock(request.mode, text);
   if (result == LockResult::kBusy) {
-    const std::string holder = Holder(lock.get(), code_page, texts);
+    // Who holds it: the writer, or previews and checks only.
+    const bool writer = lock->HeldExclusively();
+    const std::string holder =
+        writer ? DescribeHolder(lock->HolderText(), code_page, texts)
+               : texts.run_lock_readers;
     const int64_t seconds = busy ? busy(holder) : 0;
     const Clock* clock = SystemClock();
     const int64_t deadline = clock->MonotonicMillis() + seconds * 1000;
@@ -127,9 +124,9 @@ TargetLockOutcome TakeTargetLock(const TargetLockRequest& request,
       result = lock->TryLock(request.mode, text);
     }
     if (result == LockResult::kBusy) {
-      outcome.message = holder.empty() ? texts.run_lock_busy_reader
-                        : seconds > 0  ? texts.run_lock_gave_up + holder
-                                       : texts.run_lock_busy + holder;
+      outcome.message = seconds > 0 ? texts.run_lock_gave_up + holder
+                        : writer    ? texts.run_lock_busy + holder
+                                    : texts.run_lock_busy_reader;
       return outcome;
     }
   }

@@ -43,8 +43,9 @@ struct TargetLockOutcome {
 };
 
 // Asked once when another run holds the lock, with the holder's
-// description (ANSI): how many seconds to wait for it (0: none). The front
-// end announces the wait itself.
+// description (ANSI; run_lock_readers when only previews and checks hold
+// it): how many seconds to wait for it (0: none). The front end announces
+// the wait itself.
 using TargetLockBusy = std::function<int64_t(const std::string& holder)>;
 
 // Takes the lock of `request.folder`. No lock is needed where there is no

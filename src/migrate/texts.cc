@@ -121,6 +121,7 @@ Texts MakeTexts(const CodePage& code_page) {
   t.run_lock_console = a("，命令行程序");
   t.run_lock_dialog = a("，迁移对话框程序");
   t.run_lock_holder_unknown = a("（未知，它可能刚刚开始）");
+  t.run_lock_readers = a("预览或校验（不写入目标的运行）");
   return t;
 }
 

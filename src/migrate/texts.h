@@ -131,6 +131,7 @@ struct Texts {
   std::string run_lock_console;
   std::string run_lock_dialog;
   std::string run_lock_holder_unknown;
+  std::string run_lock_readers;  // the holders when only previews hold it
 };
 
 // The texts converted to `code_page`.

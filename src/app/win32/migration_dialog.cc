@@ -514,7 +514,6 @@ void MigrationDialog::Close(int result) {
 }
 
 int64_t MigrationDialog::AskToWait(const std::string& holder) {
-  if (holder.empty()) return 0;  // a preview or a check: no question
   const std::string question =
       texts_.run_lock_busy + holder + "\n\n" + texts_.run_lock_ask_wait;
   bool wait = false;

@@ -81,8 +81,8 @@ class MigrationDialog : public RunHost {
   RunSession* LastReport();
   void Close(int result);
   void RunOnWorker();
-  // On the worker: another run holds the target (`holder` says who; empty
-  // for a preview or a check). Asks whether to wait; the seconds to wait.
+  // On the worker: another run holds the target (`holder` says who). Asks
+  // whether to wait; the seconds to wait.
   int64_t AskToWait(const std::string& holder);
   static DWORD WINAPI WorkerMain(void* dialog);
   static DWORD WINAPI CountMain(void* dialog);
