@@ -19,16 +19,13 @@ constexpr struct {
   // after "=".
   bool takes_value;
 } kOptions[] = {
-    {"--source", true},        {"--target", true},
-    {"--output", true},        {"--codepage", true},
-    {"--password-mode", true}, {"--suffix", true},
-    {"--password", true},      {"--dry-run", false},
-    {"--sync", false},         {"--verify", false},
-    {"--verify-only", false},  {"--report", true},
-    {"--log", true},           {"--changes-only", false},
-    {"--progress", false},     {"--no-progress", false},
-    {"--jobs", true},          {"--stats", false},
-    {"--help", false},         {"-h", false},
+    {"--source", true},       {"--target", true},        {"--output", true},
+    {"--codepage", true},     {"--password-mode", true}, {"--suffix", true},
+    {"--password", true},     {"--dry-run", false},      {"--sync", false},
+    {"--verify", false},      {"--verify-only", false},  {"--report", true},
+    {"--log", true},          {"--changes-only", false}, {"--progress", false},
+    {"--no-progress", false}, {"--jobs", true},          {"--stats", false},
+    {"--wait", true},         {"--help", false},         {"-h", false},
     {"--version", false},
 };
 
@@ -115,6 +112,10 @@ Performance:
   --jobs N              message copies in flight, 1 to 64 (default 4); the
                         result is the same for every N
   --stats               print the time of each phase on stderr
+
+Another run on the same target:
+  --wait SECONDS        when another run holds the target, wait at most this
+                        long for it to end (default: refuse at once, exit 1)
 
   --help, -h            show this help
   --version             show the version and the source revision
@@ -259,6 +260,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
         return false;
       }
       out->jobs = std::stoi(value);
+    } else if (arg == "--wait") {
+      if (value.empty() || value.size() > 6 ||
+          value.find_first_not_of("0123456789") != std::string::npos) {
+        *error = "--wait needs a number of seconds";
+        return false;
+      }
+      out->wait_seconds = std::stoi(value);
     }
   }
   if (out->help || out->version) return true;

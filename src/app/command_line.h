@@ -30,6 +30,8 @@ struct CommandLine {
   Toggle progress = Toggle::kAuto;
   bool stats = false;  // report phase times on stderr
   int jobs = 4;        // --jobs: message copies in flight
+  // --wait: how long to wait for another run that holds the target.
+  int wait_seconds = 0;
   bool help = false;
   bool version = false;
 };

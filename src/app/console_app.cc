@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "app/changes_only.h"
@@ -17,6 +18,7 @@
 #include "app/run_record.h"
 #include "app/run_report.h"
 #include "app/startup.h"
+#include "app/target_lock.h"
 #include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
@@ -250,6 +252,39 @@ class RunFiles {
   int64_t started_;
 };
 
+// Takes the target's run lock for this run; with --wait a busy lock is
+// waited for, said once on stderr. The output folder is made first, as its
+// lock file lies in it (a dry run makes it in memory only, and finds no
+// lock needed). False, with the reason on stderr, when the run may not go.
+bool LockTarget(const ConsoleSetup& p, const ConsoleIo& io, FileSystem* fs,
+                int64_t started, std::unique_ptr<RunLock>* lock) {
+  const CommandLine& options = p.options;
+  if (p.make_output && !fs->CreateDir(p.state.target_dir, nullptr)) {
+    io.err("velquor-migrate: cannot create the output directory " +
+           options.output_dir + "\n");
+    return false;
+  }
+  if (!io.open_run_lock) return true;
+  TargetLockRequest request = TargetLockRequestFor(
+      p.state, !options.dry_run && !options.verify_only, "console", started);
+  request.open = io.open_run_lock;
+  const CodePage& cp = *p.code_page;
+  auto busy = [&](const std::string& holder) -> int64_t {
+    if (options.wait_seconds > 0) {
+      io.err(cp.ToUtf8(p.texts.run_lock_waiting + holder +
+                       p.texts.run_lock_wait_limit +
+                       std::to_string(options.wait_seconds)) +
+             "\n");
+    }
+    return options.wait_seconds;
+  };
+  TargetLockOutcome outcome =
+      TakeTargetLock(request, cp, p.texts, busy, nullptr);
+  if (!outcome.go) io.err(cp.ToUtf8(outcome.message) + "\n");
+  *lock = std::move(outcome.lock);
+  return outcome.go;
+}
+
 // The migration itself, once every check has passed.
 int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
             const ConsoleIo& io, int64_t started) {
@@ -305,7 +340,6 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   settings.verify = p.verify;
   settings.code_page = code_page;
   settings.jobs = options.jobs;
-  settings.preview = options.dry_run || options.verify_only;
   MigrationStats stats;
   PhaseTimer timer(SystemClock());
   // The record sees the run's events first and passes them on, through
@@ -317,12 +351,16 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
       fs, NameOps(code_page->LeadBytes()));
   RunFiles files(p, io, started);
 
-  // From here on the run writes. An interrupt stops it where it is: what
-  // the stores hold is saved, the report and the log tell how far it got.
+  // An interrupt while the run waits for the target ends the program with
+  // nothing written; from the lock on, the run writes, and an interrupt
+  // stops it where it is: what the stores hold is saved, the report and
+  // the log tell how far it got.
   auto ending = std::make_shared<RunEnding>(kExitStopped);
   if (io.on_interrupt) {
     io.on_interrupt([ending] { return ending->Interrupt(); });
   }
+  std::unique_ptr<RunLock> lock;
+  if (!LockTarget(p, io, fs, started, &lock)) return kExitFailure;
   ending->Arm([&] {
     host.Silence();
     // The copy comes before the save, so the report never claims an
@@ -339,15 +377,8 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
     files.Report(stopped, CountsOf(stopped), 0, false, true);
     files.LogEnd(list, kExitStopped);
   });
-  // The output folder first: the log may lie in it.
-  bool ready = true;
-  if (p.make_output && !fs->CreateDir(state.target_dir, nullptr)) {
-    io.err("velquor-migrate: cannot create the output directory " +
-           options.output_dir + "\n");
-    ready = false;
-  }
-  ready = ready && files.LogHeader(args);
-  if (!ready) {
+  // The output folder is made by now: the log may lie in it.
+  if (!files.LogHeader(args)) {
     if (!ending->Claim()) return kExitStopped;
     ending->Ended(kExitFailure);
     return kExitFailure;

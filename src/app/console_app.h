@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/target_lock.h"
+
 namespace vm {
 
 class FileSystem;
@@ -36,6 +38,9 @@ struct ConsoleIo {
   // Saves the additions the configuration stores hold and keeps them from
   // adding more, for the process's last moments. May be empty.
   std::function<void()> save_configuration;
+  // Opens the target's run lock (OpenRunLock); empty: the run takes none
+  // (a target in an in-memory file system).
+  RunLockOpener open_run_lock;
   // The shared state of the configuration files for the run; owned by the
   // caller, which also reaches it from save_configuration. Must be set.
   SharedConfigStates* config_states = nullptr;

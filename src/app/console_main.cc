@@ -5,6 +5,7 @@
 #include "config/shared_config_states.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/run_lock.h"
 
 int main(int argc, char** argv) {
   vm::IgnoreWriteSignals();
@@ -25,5 +26,6 @@ int main(int argc, char** argv) {
   io.open_file_system = [](const std::string& code_page) {
     return vm::NewDiskFileSystem(code_page);
   };
+  io.open_run_lock = vm::OpenRunLock;
   return vm::RunConsole(vm::CommandLineArguments(argc, argv), io);
 }

@@ -239,8 +239,11 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
     front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
     return result_;
   }
-  SessionHost host(front_host, texts, options_);
   const bool writes = options_.kind == SessionKind::kMigrate;
+  const TargetLockOutcome taken = TakeSessionLock(
+      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
+  if (!taken.go) return result_;
+  SessionHost host(front_host, texts, options_);
   TargetContext target;
   target.states = env_.config_states;
   target.fs = writes ? env_.disk : &overlay_;
@@ -256,7 +259,6 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   settings.verify_only = options_.kind == SessionKind::kVerify;
   settings.code_page = env_.code_page;
   settings.jobs = options_.jobs;
-  settings.preview = !writes;
   settings.stop = &stop_;
   result_.outcome = MigrationRun(&host, texts, settings, &target,
                                  &result_.stats, nullptr, &record_);

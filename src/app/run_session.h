@@ -12,6 +12,7 @@
 #include "app/run_record.h"
 #include "app/run_report.h"
 #include "app/startup.h"
+#include "app/target_lock.h"
 #include "migrate/migration_run.h"
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
@@ -60,6 +61,10 @@ struct SessionEnvironment {
   std::string code_page_name;  // as the report names it, e.g. "CP936"
   // The configuration files' shared state, owned by the program.
   SharedConfigStates* config_states = nullptr;
+  // Takes the target's run lock for a session (TakeTargetLock with the
+  // front end's answer to a busy lock), kept until its records are
+  // written; null: none is taken (a target in an in-memory file system).
+  TargetLocker lock_target;
 };
 
 struct SessionResult {
@@ -110,7 +115,8 @@ class RunSession {
   RunSession& operator=(const RunSession&) = delete;
 
   // Runs on the calling thread; returns when the run and its records are
-  // done.
+  // done. The target's run lock (SessionEnvironment::lock_target) is held
+  // from before the run reads the target until then.
   const SessionResult& Run(RunHost* host);
 
   // Any thread: ends the run after the account it is at.

@@ -181,12 +181,9 @@ bool MailboxMigrator::IsPending(const SourceAccount& account,
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return false;
   SettleBox(target_box);
-  if (!marks_.IsMarked(target_box, sync)) return false;
-  // While another run works on the store, the mark may be its own, made
-  // for an account it is adding now: that is no mailbox left over, and
-  // finishing it here would count the account twice. A mark that is left
-  // over stays for a run that finds no other at work.
-  return options_.peers == nullptr || !options_.peers->OthersAtWork();
+  // No other run writes to the target while this one holds its run lock:
+  // a mark found was left by a run that ended.
+  return marks_.IsMarked(target_box, sync);
 }
 
 void MailboxMigrator::ClearPending(const SourceAccount& account,

@@ -13,7 +13,6 @@
 #include "migrate/pending_marks.h"
 #include "migrate/read_ahead.h"
 #include "migrate/run_observer.h"
-#include "migrate/run_peers.h"
 #include "migrate/source_lists.h"
 #include "migrate/worker_pool.h"
 #include "platform/file_system.h"
@@ -82,8 +81,6 @@ class MailboxMigrator {
     // and the caller calls Finish at the end of the step. Without one, each
     // MigrateMailbox finishes its mailbox before it returns.
     OrderedLog* log = nullptr;
-    // The other runs at work on the same store; null: none are looked for.
-    RunPeers* peers = nullptr;
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,

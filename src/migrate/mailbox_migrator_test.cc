@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <memory>
-#include <random>
 #include <set>
-#include <thread>
 
 #include "testing/fault_injection_file_system.h"
 #include "tests/support/mem_installation.h"
@@ -306,41 +303,6 @@ TEST_F(MailboxMigratorTest, MarkGoesOnlyAfterAFlushThatWorked) {
   EXPECT_NE(t_.ResultList().find("邮件复制失败:C:\\t\\store（没有访问权限）"),
             std::string::npos)
       << t_.ResultList();
-}
-
-// While another run holds the store's run lock, a mark may be that run's,
-// made for an account it is adding now: it is no mailbox left over (and
-// finishing it would count the account twice). Once that run has let go,
-// the mark is left over again; without peers to look for, it always is.
-TEST_F(MailboxMigratorTest, MarkIsLeftOverOnlyWithNoOtherRunAtWork) {
-  const SourceAccount bob{"bob", "example.com", ""};
-  const std::string key = "store-" + std::to_string(std::random_device()());
-  MailboxMigrator::Options options;
-  options.source_dir = t_.settings.source_dir;
-  options.target_mail_dir = t_.settings.target_mail_dir;
-  MailboxMigrator unwatched(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
-  ASSERT_TRUE(unwatched.MarkPending(bob, "example.com"));
-  // The other run's lock is held by a thread of its own, as a process of
-  // its own would (a Windows mutex is its thread's, and taken again by it).
-  std::promise<void> held, done;
-  std::thread other([&] {
-    RunPeers peers(key);
-    held.set_value();
-    done.get_future().wait();
-  });
-  held.get_future().wait();
-  for (bool other_at_work : {true, false}) {
-    if (!other_at_work) {
-      done.set_value();
-      other.join();
-    }
-    RunPeers peers(key);
-    options.peers = &peers;
-    MailboxMigrator watched(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
-    EXPECT_EQ(watched.IsPending(bob, "example.com"), !other_at_work);
-    EXPECT_TRUE(unwatched.IsPending(bob, "example.com"));
-  }
-  EXPECT_FALSE(RunPeers("other-" + key).OthersAtWork());
 }
 
 // A mailbox resumed from its mark loses the copies in progress a killed

@@ -397,18 +397,6 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
   return outcome;
 }
 
-// The name the runs at work on one store know it by: the identity of the
-// store (or of its nearest folder, and the rest of its path, before it is
-// made), whatever path names it.
-std::string StoreKey(FileSystem* fs, const std::string& store,
-                     const NameOps& names) {
-  FileLocation where;
-  if (!fs->Locate(store, &where)) return names.Fold(store);
-  const FileId& id = where.chain.front();
-  return std::to_string(id.volume) + ":" + std::to_string(id.file) +
-         (where.exists ? std::string() : "|" + names.Fold(store));
-}
-
 // Mailboxes of the source whose names the code page cannot hold: no
 // account's name reaches them, so their mail would be passed over in
 // silence. Each is a failure line.
@@ -514,14 +502,6 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.sync = settings.sync;
   options.jobs = settings.jobs;
   options.log = &ordered;
-  // A preview takes no run lock: a run that writes, at work beside it,
-  // would otherwise leave a mailbox a killed run left pending for later.
-  std::unique_ptr<RunPeers> peers;
-  if (!settings.preview) {
-    peers = std::make_unique<RunPeers>(
-        StoreKey(target->fs, settings.target_mail_dir, target->names));
-    options.peers = peers.get();
-  }
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   bool accounts_read = false;
   notices.set_log(&ordered);

@@ -52,9 +52,6 @@ struct RunSettings {
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;
   int jobs = 4;  // message copies in flight at once
-  // Writes nothing (a dry run): other runs need not know of it, and a
-  // mailbox left pending by a run cut short is not finished by it.
-  bool preview = false;
   // When requested, the run ends after the account it is at (see
   // StopRequest); a verification stops after the mailbox it checks. May be
   // null.

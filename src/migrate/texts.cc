@@ -138,6 +138,21 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
                            "不是普通文件",       "是符号链接，未跟随",
                            "超过文件大小限制",   "复制期间源文件被改动"};
   for (int i = 0; i < 10; ++i) t.why_kind[i] = a(kinds[i]);
+  t.run_lock_busy = a("目标正由另一次运行使用，请等它结束后再运行。使用者:");
+  t.run_lock_busy_reader =
+      a("目标正由一次预览或校验使用，请等它结束后再运行。");
+  t.run_lock_waiting = a("目标正由另一次运行使用，正在等待它结束。使用者:");
+  t.run_lock_wait_limit = a("；最多等待秒数:");
+  t.run_lock_gave_up = a("等待另一次运行结束超时，未开始。使用者:");
+  t.run_lock_ask_wait = a("要等它结束后自动开始吗？等待期间可以点击“停止”。");
+  t.run_lock_failed = a("无法使用目标的运行锁，未开始:");
+  t.run_lock_host = a("主机 ");
+  t.run_lock_pid = a("，进程 ");
+  t.run_lock_since = a("，开始于 ");
+  t.run_lock_console = a("，命令行程序");
+  t.run_lock_dialog = a("，迁移对话框程序");
+  t.run_lock_holder_unknown = a("（未知，它可能刚刚开始）");
+  t.run_lock_readers = a("预览或校验（不写入目标的运行）");
   return t;
 }
 

@@ -150,6 +150,23 @@ struct Texts {
   std::string why_unsafe_name;
   std::string why_copy_temporary_name;
   std::string why_kind[10];
+  // The target's run lock. The holder is told as run_lock_host + host +
+  // run_lock_pid + process id + run_lock_since + start time + one of the
+  // front ends (run_lock_holder_unknown when its text is missing).
+  std::string run_lock_busy;         // followed by the holder
+  std::string run_lock_busy_reader;  // only previews or checks hold it
+  std::string run_lock_waiting;      // followed by the holder
+  std::string run_lock_wait_limit;   // after the holder; then the seconds
+  std::string run_lock_gave_up;      // followed by the holder
+  std::string run_lock_ask_wait;     // the dialog's question, after busy
+  std::string run_lock_failed;       // followed by the reason
+  std::string run_lock_host;
+  std::string run_lock_pid;
+  std::string run_lock_since;
+  std::string run_lock_console;
+  std::string run_lock_dialog;
+  std::string run_lock_holder_unknown;
+  std::string run_lock_readers;  // the holders when only previews hold it
 };
 
 // Why a file operation failed, in the words of the texts (for the

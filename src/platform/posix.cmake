@@ -6,9 +6,11 @@ target_sources(vmcore PRIVATE
   file_system_posix.cc
   name_cache_posix.cc
   interprocess_lock_posix.cc
+  run_lock_posix.cc
   posix_io.cc
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
   copy_source_change_test.cc
   file_system_posix_test.cc
+  run_lock_posix_test.cc
   name_cache_posix_test.cc)

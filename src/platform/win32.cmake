@@ -7,6 +7,7 @@ target_sources(vmcore PRIVATE
   interprocess_lock_win32.cc
   message_copy_win32.cc
   registry_win32.cc
+  run_lock_win32.cc
   wide_text_win32.cc)
 target_sources(vm_tests PRIVATE platform_win32_test.cc)
 target_link_libraries(vmcore PUBLIC shell32)

@@ -29,6 +29,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
 import e2e_support as e2e  # noqa: E402
 from e2e_support import PENDING, SHORT_SUCCESS  # noqa: E402
 
+# The run lock every writing run makes in the output folder.
+LOCK = "velquor-migrate.lock"
+
 CONFIG_FILES = ("domain.cfg", "userauth.cfg", "mailgroup.cfg")
 TEMP_PATTERN = re.compile(r"\.vmtmp\.")
 
@@ -110,7 +113,7 @@ class CrashSafetyTest(unittest.TestCase):
             seen[key] = len(found)
         for name in os.listdir(self.out):
             if not TEMP_PATTERN.search(name):
-                self.assertIn(name, CONFIG_FILES + ("store",))
+                self.assertIn(name, CONFIG_FILES + ("store", LOCK))
         store = os.path.join(self.out, "store")
         for path, data in tree(store).items():
             if os.path.basename(path) == PENDING:

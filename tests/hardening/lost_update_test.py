@@ -2,7 +2,8 @@
 """A live target: a simulated server process adds users and domains to
 userauth.cfg and domain.cfg under their named locks at random moments while
 a migration runs. Afterwards every item the server added and every migrated
-item is in its file exactly once, and both files parse.
+item is in its file exactly once, and both files parse. Runs at once on one
+target: one writes, the others are refused (or wait their turn).
 
     lost_update_test.py --program PATH [unittest args]
 """
@@ -88,9 +89,11 @@ class LostUpdateTest(unittest.TestCase):
                         "--standard-messages", str(messages), "--seed", "12"],
                        check=True, stdout=subprocess.DEVNULL)
 
-    def start(self, *args, stdout=subprocess.PIPE, **env):
+    def start(self, *args, stdout=subprocess.PIPE, source=None, out=None,
+              **env):
         p = subprocess.Popen(
-            [e2e.PROGRAM, "--source", self.src, "--output", self.out] + list(args),
+            [e2e.PROGRAM, "--source", source or self.src,
+             "--output", out or self.out] + list(args),
             stdout=stdout, stderr=subprocess.PIPE,
             env=dict(os.environ, VELQUOR_LOCK_DIR=self.locks, **env))
         self.addCleanup(p.kill)  # a run that waits on
@@ -131,28 +134,121 @@ class LostUpdateTest(unittest.TestCase):
             "srv%d.example" % n for n in range(SERVER_DOMAINS)}
         self.assertEqual(set(domains), expected)
 
-    def test_two_runs_at_once_import_each_account_once(self):
-        # Each account is added by one run; the other finds it there (at
-        # its check or at its save) and reports it as existing. (Without
-        # mail: two runs copying the same message is another matter.)
-        self.make_source(3, 600, messages=0)
-        runs = [self.start("--report", os.path.join(self.dir, "%d.json" % i))
-                for i in range(2)]
+    def lock_text(self, out=None):
+        path = os.path.join(out or self.out, "velquor-migrate.lock")
+        return read_bytes(path).decode() if os.path.exists(path) else ""
+
+    def hold(self, *args, out=None, source=None):
+        """A run that holds the target's lock until the test reads its
+        result list (longer than a pipe holds)."""
+        p = self.start(*args, out=out, source=source)
+        while "pid=%d\n" % p.pid not in self.lock_text(out):
+            self.assertIsNone(p.poll(), "the run ended first")
+            time.sleep(0.01)
+        return p
+
+    def refused(self, p, holder):
+        _, err = p.communicate(timeout=300)
+        self.assertEqual(p.returncode, 1, err.decode()[-2000:])
+        self.assertIn("目标正由另一次运行使用，请等它结束后再运行。使用者:主机 %s"
+                      "，进程 %d，开始于 " % (os.uname().nodename, holder.pid),
+                      err.decode())
+        self.assertIn("，命令行程序\n", err.decode())
+
+    def report(self, name):
+        with open(os.path.join(self.dir, name)) as f:
+            return json.load(f)
+
+    def test_runs_at_once_one_writes_the_others_are_refused(self):
+        # The output folder and its store do not exist yet. While one run
+        # writes, every other run on the target, a preview and a
+        # verification included, is refused at once and writes nothing.
+        self.make_source(3, 800)
+        for count in (2, 5):
+            out = os.path.join(self.dir, "new%d" % count)
+            report = os.path.join(self.dir, "h%d.json" % count)
+            holder = self.hold("--report", report, out=out)
+            others = [self.start("--report", os.path.join(self.dir, "%d.json" % i),
+                                 *extra, out=out)
+                      for i, extra in enumerate(
+                          [[], ["--dry-run"], ["--verify-only"], [], []][:count - 1])]
+            for p in others:
+                self.refused(p, holder)
+            self.assertFalse([n for n in os.listdir(self.dir) if n[0].isdigit()])
+            holder.communicate(timeout=300)
+            self.assertEqual(holder.returncode, 0)
+            with open(report) as f:
+                accounts = json.load(f)["accounts"]
+            self.assertEqual(Counter(a["outcome"] for a in accounts),
+                             Counter(added=800))
+            self.assertEqual(self.lock_text(out), "")
+
+    def test_runs_with_wait_run_one_after_another(self):
+        # Every run waits its turn: each account is added by exactly one.
+        self.make_source(3, 600)
+        runs = [self.start("--wait", "300", "--report",
+                           os.path.join(self.dir, "%d.json" % i),
+                           stdout=subprocess.DEVNULL) for i in range(5)]
+        waited = 0
         for p in runs:
             _, err = p.communicate(timeout=300)
             self.assertEqual(p.returncode, 0, err.decode()[-2000:])
+            waited += "正在等待它结束。使用者:主机 " in err.decode()
+        self.assertGreater(waited, 0)
         outcomes = Counter()
-        imported = 0
-        for i in range(2):
-            with open(os.path.join(self.dir, "%d.json" % i)) as f:
-                report = json.load(f)
-            imported += report["totals"]["accounts"]
-            self.assertEqual(len(report["accounts"]), 600)
-            outcomes.update(a["outcome"] for a in report["accounts"])
-        self.assertEqual(imported, 600)
-        self.assertEqual(outcomes, Counter(added=600, exists=600))
+        for i in range(5):
+            accounts = self.report("%d.json" % i)["accounts"]
+            self.assertEqual(len(accounts), 600)
+            outcomes.update(a["outcome"] for a in accounts)
+        self.assertEqual(outcomes, Counter(added=600, exists=2400))
         self.assertEqual(len(e2e.config_items(self.out, "userauth.cfg", "user",
-                                        ["name"])), 600)
+                                              ["name"])), 600)
+
+    def test_killed_run_is_resumed_only_after_the_other_run(self):
+        # A run killed midway leaves pending marks; its rerun while a run
+        # of another source holds the target is refused; once that run has
+        # ended, the rerun finishes the killed run's mailboxes.
+        self.make_source(3, 400, messages=5)
+        other = os.path.join(self.dir, "other")
+        subprocess.run([sys.executable,
+                        os.path.join(e2e.ROOT, "bench", "make-installation"),
+                        other, "--domains", "1", "--accounts", "800",
+                        "--messages", "0", "--folders", "0",
+                        "--standard-messages", "1", "--seed", "3"],
+                       check=True, stdout=subprocess.DEVNULL)
+        for name in ("domain.ini", "popusers.ini"):
+            path = os.path.join(other, name)
+            with open(path, "r+b") as f:
+                text = f.read().replace(b"domain0.", b"other0.")
+                f.seek(0)
+                f.write(text)
+                f.truncate()
+        for box in os.listdir(os.path.join(other, "mail")):
+            os.rename(os.path.join(other, "mail", box),
+                      os.path.join(other, "mail", box.replace("domain0.", "other0.")))
+        killed = self.start(stdout=subprocess.DEVNULL)
+        store = os.path.join(self.out, "store")
+        while not (os.path.isdir(store) and len(os.listdir(store)) > 50):
+            self.assertIsNone(killed.poll(), "the run ended first")
+            time.sleep(0.01)
+        killed.kill()
+        killed.wait()
+        holder = self.hold(source=other)
+        self.refused(self.start(), holder)
+        holder.communicate(timeout=300)
+        self.assertEqual(holder.returncode, 0)
+        p = self.start("--report", os.path.join(self.dir, "rerun.json"))
+        _, err = p.communicate(timeout=300)
+        self.assertEqual(p.returncode, 0, err.decode()[-2000:])
+        outcomes = Counter(a["outcome"]
+                           for a in self.report("rerun.json")["accounts"])
+        self.assertEqual(sum(outcomes.values()), 400)
+        self.assertGreater(outcomes["resumed"] + outcomes["added"], 0)
+        p = self.start("--verify-only")
+        _, err = p.communicate(timeout=300)
+        self.assertEqual(p.returncode, 0, err.decode()[-2000:])
+        self.assertEqual(len(e2e.config_items(self.out, "userauth.cfg", "user",
+                                              ["name"])), 1200)
 
     def test_held_lock_is_told_interruptible_and_given_up(self):
         # Another process keeps userauth.cfg's lock: the run says what it

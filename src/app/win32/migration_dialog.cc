@@ -24,6 +24,11 @@ constexpr UINT kProgress = WM_APP + 2;
 constexpr UINT kRunEnded = WM_APP + 3;
 // Posted by the account count with the number in wparam.
 constexpr UINT kExistingCounted = WM_APP + 4;
+// Sent by the worker when another run holds the target: lparam points to
+// the question, wparam to the bool that takes the answer.
+constexpr UINT kAskWait = WM_APP + 5;
+// How long a start waits for another run, once the user agreed to wait.
+constexpr int64_t kWaitSeconds = 600;
 
 constexpr int kProgressRange = 1000;
 
@@ -73,6 +78,12 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   env_.state = state;
   env_.version = VM_VERSION;
   env_.code_page_name = "CP" + std::to_string(GetACP());
+  env_.lock_target = [this](const TargetLockRequest& request,
+                            const StopRequest* stop) {
+    return TakeTargetLock(
+        request, *code_page_, texts_,
+        [this](const std::string& holder) { return AskToWait(holder); }, stop);
+  };
   // The records go beside the program; where it may not write there (a
   // program folder of a standard user) or it lies inside an installation,
   // under the common application data folder.
@@ -154,6 +165,10 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
       return TRUE;
     case kExistingCounted:
       ShowExistingAccounts(static_cast<int>(wparam));
+      return TRUE;
+    case kAskWait:
+      *reinterpret_cast<bool*>(wparam) =
+          AskYesNo(window_, *reinterpret_cast<const std::string*>(lparam));
       return TRUE;
     case WM_DESTROY:
       // No run is active here: Close refuses while one is.
@@ -497,6 +512,18 @@ void MigrationDialog::Close(int result) {
   }
   close_pending_ = true;
   StopRun();
+}
+
+int64_t MigrationDialog::AskToWait(const std::string& holder) {
+  const std::string question =
+      texts_.run_lock_busy + holder + "\n\n" + texts_.run_lock_ask_wait;
+  bool wait = false;
+  SendMessageA(window_, kAskWait, reinterpret_cast<WPARAM>(&wait),
+               reinterpret_cast<LPARAM>(&question));
+  if (!wait) return 0;
+  ShowNotice(texts_.run_lock_waiting + holder + texts_.run_lock_wait_limit +
+             std::to_string(kWaitSeconds));
+  return kWaitSeconds;
 }
 
 DWORD WINAPI MigrationDialog::WorkerMain(void* dialog) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -80,6 +81,9 @@ class MigrationDialog : public RunHost {
   RunSession* LastReport();
   void Close(int result);
   void RunOnWorker();
+  // On the worker: another run holds the target (`holder` says who). Asks
+  // whether to wait; the seconds to wait.
+  int64_t AskToWait(const std::string& holder);
   static DWORD WINAPI WorkerMain(void* dialog);
   static DWORD WINAPI CountMain(void* dialog);
   std::string ControlText(int id);
