@@ -340,6 +340,7 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   settings.verify = p.verify;
   settings.code_page = code_page;
   settings.jobs = options.jobs;
+  settings.preview = options.dry_run || options.verify_only;
   MigrationStats stats;
   PhaseTimer timer(SystemClock());
   // The record sees the run's events first and passes them on, through

@@ -259,6 +259,7 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   settings.verify_only = options_.kind == SessionKind::kVerify;
   settings.code_page = env_.code_page;
   settings.jobs = options_.jobs;
+  settings.preview = !writes;
   settings.stop = &stop_;
   result_.outcome = MigrationRun(&host, texts, settings, &target,
                                  &result_.stats, nullptr, &record_);

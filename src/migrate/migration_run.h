@@ -52,6 +52,9 @@ struct RunSettings {
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;
   int jobs = 4;  // message copies in flight at once
+  // Writes nothing (a dry run or a verification): the summary and the end
+  // message speak of a plan, never of mail migrated.
+  bool preview = false;
   // When requested, the run ends after the account it is at (see
   // StopRequest); a verification stops after the mailbox it checks. May be
   // null.
