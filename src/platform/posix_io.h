@@ -16,6 +16,9 @@ namespace vm {
 // name + kTempInfix + "<pid>.<n>".
 inline constexpr char kTempInfix[] = ".vmtmp.";
 
+// The buffer of a read or of a copy by reading and writing.
+inline constexpr size_t kBlockSize = 65536;
+
 // Puts "what: <reason of err>" in *error when error is non-null.
 void SetError(std::string* error, int err, const std::string& what);
 
