@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/code_page_win32.h"
+#include "platform/utf16_win32.h"
 #include "util/ascii.h"
 
 namespace vm {
@@ -28,34 +29,6 @@ UINT CodePageNumber(const std::string& name) {
     if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
   }
   return static_cast<UINT>(std::atoi(digits.c_str()));
-}
-
-std::wstring ToWide(UINT code_page, const std::string& text, DWORD flags,
-                    bool* ok) {
-  *ok = true;
-  if (text.empty()) return std::wstring();
-  int length = MultiByteToWideChar(code_page, flags, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) {
-    *ok = false;
-    return std::wstring();
-  }
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(code_page, flags, text.data(),
-                      static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string FromWide(UINT code_page, const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int length = WideCharToMultiByte(code_page, 0, wide.data(),
-                                   static_cast<int>(wide.size()), nullptr, 0,
-                                   nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
-                      text.data(), length, nullptr, nullptr);
-  return text;
 }
 
 class WindowsCodePage : public CodePage {
