@@ -6,29 +6,10 @@
 
 #include <atomic>
 
+#include "platform/utf16_win32.h"
+
 namespace vm {
 namespace {
-
-std::wstring Utf8ToWide(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
-                                   static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                      wide.data(), length);
-  return wide;
-}
-
-std::string WideToUtf8(const wchar_t* wide) {
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return std::string();
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr,
-                      nullptr);
-  utf8.resize(static_cast<size_t>(length - 1));
-  return utf8;
-}
 
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
@@ -43,7 +24,7 @@ bool WriteTo(DWORD which, std::string_view utf8) {
   HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
   if (IsConsole(handle)) {
-    std::wstring wide = Utf8ToWide(utf8);
+    std::wstring wide = Utf8ToWide(std::string(utf8));
     size_t done = 0;
     while (done < wide.size()) {
       DWORD written = 0;
@@ -128,7 +109,7 @@ std::vector<std::string> CommandLineArguments(int, char**) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.push_back(WideToUtf8(wide[i]));
+  for (int i = 1; i < count; ++i) arguments.push_back(ToUtf8(wide[i]));
   LocalFree(wide);
   return arguments;
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "platform/code_page.h"
+#include "platform/path_separator_win32.h"
+#include "platform/utf16_win32.h"
 
 namespace vm {
 
@@ -14,17 +16,13 @@ bool FreeDiskSpace(const CodePage& code_page, const std::string& dir,
   std::string path = code_page.ToUtf8(dir);
   while (!path.empty()) {
     std::string root = path + "\\";
-    int length = MultiByteToWideChar(CP_UTF8, 0, root.data(),
-                                     static_cast<int>(root.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, root.data(), static_cast<int>(root.size()),
-                        wide.data(), length);
+    const std::wstring wide = Utf8ToWide(root);
     ULARGE_INTEGER available;
     if (GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
       *bytes = available.QuadPart;
       return true;
     }
-    size_t slash = path.find_last_of('\\');
+    size_t slash = LastSeparator(CP_UTF8, path);
     if (slash == std::string::npos) return false;
     path.resize(slash);
   }

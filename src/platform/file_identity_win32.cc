@@ -2,19 +2,11 @@
 
 #include <windows.h>
 
+#include "platform/utf16_win32.h"
+
 namespace vm {
 
 namespace {
-
-std::wstring Utf8ToWide(const std::string& utf8) {
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
-                                   static_cast<int>(utf8.size()), nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                      wide.data(), length);
-  return wide;
-}
 
 // Opens a file or folder for reading its attributes only; links and
 // junctions are followed.

@@ -323,13 +323,7 @@ class WindowsFileSystem : public FileSystem {
       where->chain.clear();
       return false;
     }
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
-                                     static_cast<int>(wide.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                        utf8.data(), length, nullptr, nullptr);
-    return LocateNative(utf8, where);
+    return LocateNative(ToUtf8(wide), where);
   }
 
  private:

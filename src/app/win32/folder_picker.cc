@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/code_page.h"
+#include "platform/utf16_win32.h"
 
 namespace vm {
 namespace {
@@ -21,26 +22,12 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
   return 0;
 }
 
-std::wstring Widen(UINT code_page, const std::string& text) {
-  int length = MultiByteToWideChar(code_page, 0, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                      wide.data(), length);
-  return wide;
-}
-
 }  // namespace
 
 bool ToAnsiPath(const wchar_t* wide, std::string* ansi) {
   std::unique_ptr<CodePage> code_page = OpenCodePage("");
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (code_page == nullptr || length <= 1) return false;
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr,
-                      nullptr);
-  utf8.resize(static_cast<size_t>(length - 1));
+  const std::string utf8 = ToUtf8(wide);
+  if (code_page == nullptr || utf8.empty()) return false;
   *ansi = code_page->ToAnsi(utf8);
   return code_page->ToUtf8(*ansi) == utf8;
 }
@@ -74,11 +61,12 @@ bool PickFolder(std::string* result, std::string initial) {
   BROWSEINFOW info = {};
   info.hwndOwner = nullptr;
   info.pidlRoot = root;
-  std::wstring title = Widen(CP_UTF8, kTitleUtf8);
+  std::wstring title = Utf8ToWide(kTitleUtf8);
   info.lpszTitle = title.c_str();
   info.ulFlags = kBrowseFlags;
   info.lpfn = BrowseCallback;
-  std::wstring wide_initial = Widen(CP_ACP, initial);
+  bool converted = false;
+  std::wstring wide_initial = ToWide(CP_ACP, initial, 0, &converted);
   info.lParam = reinterpret_cast<LPARAM>(wide_initial.c_str());
 
   bool chosen = false;
