@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "migrate/ordered_log.h"
 #include "migrate/run_observer.h"
@@ -15,6 +16,7 @@
 namespace vm {
 
 class FolderMaker;
+class TargetFolderFiles;
 class WorkerPool;
 struct MigrationStats;
 struct Texts;
@@ -84,6 +86,27 @@ class FolderCopier {
     bool resume = false;
   };
 
+  // The steps of Copy: the folder's files (a folder that exists and cannot
+  // be listed is the piece's failure), the size flag of each usable name
+  // from the index, the target folder made and its files in *held, a
+  // message refused with its failure line, a message whose target file is
+  // there already (counted, or a failure line), a batch handed to the
+  // workers (emptied).
+  std::vector<DirEntry> ListFolder(const SourceFolder& folder,
+                                   const MailboxListing& box,
+                                   FolderPiece* piece) const;
+  std::vector<bool> SizeFlags(const SourceFolder& folder,
+                              const MailboxListing& box,
+                              const std::vector<std::string>& names,
+                              FolderPiece* piece) const;
+  DirMade PrepareTarget(const TargetFolder& target, FolderPiece* piece,
+                        std::vector<DirEntry>* held) const;
+  bool Refused(const DirEntry& entry, size_t order, DirMade made,
+               FolderPiece* piece) const;
+  bool NeedsCopy(const DirEntry& entry, const TargetFolderFiles& existing,
+                 const MailboxTally& mailbox, FolderPiece* piece,
+                 Message* copy) const;
+  void Submit(FolderPiece* piece, std::vector<Message>* batch);
   // Copies one message on a worker and counts it in its folder's piece.
   void RunCopy(const Message& copy, FolderPiece* piece) const;
   // Replaces the file under copy.to when it is the start of the message,
