@@ -150,26 +150,9 @@ class PosixFileSystem : public FileSystem {
 
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
-    // The source tree may be hostile: a link could lead out of it, a FIFO
-    // or device could block the open or never end.
-    ScopedFd in(OnPath(from, [](const char* p) {
-      return ::open(p, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    }));
-    if (in.get() < 0) {
-      if (errno == ELOOP) {
-        SetError(error, errno,
-                 "not copied, a symbolic link: " + DisplayPath(from));
-      } else {
-        SetError(error, errno, "cannot open " + DisplayPath(from));
-      }
-      return CopyResult::kFailed;
-    }
     struct stat st;
-    if (!IsRegularFile(in.get(), &st)) {
-      SetError(error, EINVAL,
-               "not copied, not a regular file: " + DisplayPath(from));
-      return CopyResult::kFailed;
-    }
+    ScopedFd in(OpenSource(from, &st, error));
+    if (in.get() < 0) return CopyResult::kFailed;
     std::string target = Spelled(to);
     if (target.empty()) {
       SetError(error, EILSEQ, "cannot create " + to);
@@ -392,6 +375,31 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
+  // Opens a message to copy and takes its status; -1, with the reason,
+  // when it cannot be opened or is no regular file. The source tree may be
+  // hostile: a link could lead out of it, a FIFO or device could block the
+  // open or never end.
+  int OpenSource(const std::string& from, struct stat* st, std::string* error) {
+    ScopedFd in(OnPath(from, [](const char* p) {
+      return ::open(p, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }));
+    if (in.get() < 0) {
+      if (errno == ELOOP) {
+        SetError(error, errno,
+                 "not copied, a symbolic link: " + DisplayPath(from));
+      } else {
+        SetError(error, errno, "cannot open " + DisplayPath(from));
+      }
+      return -1;
+    }
+    if (!IsRegularFile(in.get(), st)) {
+      SetError(error, EINVAL,
+               "not copied, not a regular file: " + DisplayPath(from));
+      return -1;
+    }
+    return in.Release();
+  }
+
   // `shown` names the file in error texts.
   bool WriteNative(const std::string& native, const std::string& shown,
                    const std::string& contents, std::string* error) {

@@ -32,6 +32,12 @@ class ScopedFd {
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
   int get() const { return fd_; }
+  // Gives the descriptor up to the caller, who closes it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and reports whether the close succeeded: a failed close can
   // be the first report of a failed write.
   bool Close() {
