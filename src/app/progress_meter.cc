@@ -12,7 +12,11 @@ ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
       columns_(std::move(columns)),
       model_(fs, std::move(source_dir), std::move(now),
              [this](const ProgressSnapshot& snapshot) {
-               std::lock_guard<std::mutex> lock(mutex_);
+               MutexLock lock(&mutex_);
+               // Two threads may tell at once: an older state is not drawn
+               // over a newer one.
+               if (snapshot.sequence < drawn_) return;
+               drawn_ = snapshot.sequence;
                Draw(snapshot);
              }) {}
 
@@ -40,7 +44,7 @@ void ProgressMeter::OnVerified(const std::string& user,
 }
 
 void ProgressMeter::Erase() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (shown_ == 0) return;
   std::string blank(shown_ + 2, ' ');
   blank.front() = '\r';
@@ -51,7 +55,7 @@ void ProgressMeter::Erase() {
 
 void ProgressMeter::Finish() {
   ProgressSnapshot snapshot = model_.Snapshot();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (snapshot.scanned) Draw(snapshot);
   // The final state is drawn, then wiped: the summary that follows is the
   // last thing on the screen, and nothing draws the line again.

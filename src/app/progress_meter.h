@@ -3,11 +3,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "app/progress_model.h"
 #include "migrate/run_observer.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -51,13 +51,14 @@ class ProgressMeter : public RunObserver {
   double scan_seconds() const { return model_.scan_seconds(); }
 
  private:
-  void Draw(const ProgressSnapshot& snapshot);  // with mutex_ held
+  void Draw(const ProgressSnapshot& snapshot) REQUIRES(mutex_);
 
   Writer write_;
   std::function<int()> columns_;
-  std::mutex mutex_;  // of the terminal line; taken inside the model's lock
-  size_t shown_ = 0;  // columns of the line on screen; 0 when none
-  bool finished_ = false;
+  Mutex mutex_;  // of the terminal line; never with the model's lock
+  size_t shown_ GUARDED_BY(mutex_) = 0;    // columns on screen; 0 when none
+  uint64_t drawn_ GUARDED_BY(mutex_) = 0;  // sequence of the snapshot drawn
+  bool finished_ GUARDED_BY(mutex_) = false;
   ProgressModel model_;
 };
 

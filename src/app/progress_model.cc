@@ -52,44 +52,63 @@ ProgressModel::ProgressModel(FileSystem* fs, std::string source_dir,
       interval_(interval) {}
 
 void ProgressModel::OnSourceLoaded(const SourceDomainList& domains) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  double before = now_();
-  state_.totals = ScanSourceMailboxes(fs_, source_dir_, domains);
-  started_ = now_();
-  scan_seconds_ = started_ - before;
-  state_.scanned = true;
-  Changed(true);
+  // The scan reads the source's folders: outside the lock.
+  const double before = now_();
+  const SourceTotals totals = ScanSourceMailboxes(fs_, source_dir_, domains);
+  const double after = now_();
+  std::optional<ProgressSnapshot> told;
+  {
+    MutexLock lock(&mutex_);
+    state_.totals = totals;
+    started_ = after;
+    scan_seconds_ = after - before;
+    state_.scanned = true;
+    told = ChangedLocked(true);
+  }
+  Tell(told);
 }
 
 void ProgressModel::OnMessage(uint64_t bytes, bool copied) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++state_.done.messages;
-  state_.done.bytes += bytes;
-  if (copied) state_.copied_bytes += bytes;
-  Changed(false);
+  std::optional<ProgressSnapshot> told;
+  {
+    MutexLock lock(&mutex_);
+    ++state_.done.messages;
+    state_.done.bytes += bytes;
+    if (copied) state_.copied_bytes += bytes;
+    told = ChangedLocked(false);
+  }
+  Tell(told);
 }
 
 void ProgressModel::OnAccountEnd(const std::string&, const std::string&,
                                  AccountOutcome outcome, const std::string&,
                                  const std::string&) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // Accounts the source lists left out are not in the totals; those a stop
-  // left were not done.
-  if (!state_.scanned || outcome == AccountOutcome::kSkippedNoDomainLine ||
-      outcome == AccountOutcome::kUnfinished) {
-    return;
+  std::optional<ProgressSnapshot> told;
+  {
+    MutexLock lock(&mutex_);
+    // Accounts the source lists left out are not in the totals; those a
+    // stop left were not done.
+    if (!state_.scanned || outcome == AccountOutcome::kSkippedNoDomainLine ||
+        outcome == AccountOutcome::kUnfinished) {
+      return;
+    }
+    ++state_.done.accounts;
+    told = ChangedLocked(false);
   }
-  ++state_.done.accounts;
-  Changed(false);
+  Tell(told);
 }
 
 void ProgressModel::OnVerified(const std::string&, const std::string&,
                                const std::string&, int64_t checked, int64_t,
                                int64_t) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  state_.verifying = true;
-  state_.verified += checked;
-  Changed(false);
+  std::optional<ProgressSnapshot> told;
+  {
+    MutexLock lock(&mutex_);
+    state_.verifying = true;
+    state_.verified += checked;
+    told = ChangedLocked(false);
+  }
+  Tell(told);
 }
 
 ProgressSnapshot ProgressModel::SnapshotLocked() const {
@@ -101,32 +120,48 @@ ProgressSnapshot ProgressModel::SnapshotLocked() const {
 }
 
 ProgressSnapshot ProgressModel::Snapshot() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return SnapshotLocked();
 }
 
 void ProgressModel::Notify() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Changed(true);
+  std::optional<ProgressSnapshot> told;
+  {
+    MutexLock lock(&mutex_);
+    told = ChangedLocked(true);
+  }
+  Tell(told);
 }
 
 void ProgressModel::Finish() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  finished_ = now_();
-  Changed(true);
+  std::optional<ProgressSnapshot> told;
+  {
+    MutexLock lock(&mutex_);
+    finished_ = now_();
+    told = ChangedLocked(true);
+  }
+  Tell(told);
 }
 
 double ProgressModel::scan_seconds() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return scan_seconds_;
 }
 
-void ProgressModel::Changed(bool force) {
-  if (!listener_) return;
+std::optional<ProgressSnapshot> ProgressModel::ChangedLocked(bool force) {
+  if (!listener_) return std::nullopt;
   double now = now_();
-  if (!force && told_at_ >= 0 && now - told_at_ < interval_) return;
+  if (!force && told_at_ >= 0 && now - told_at_ < interval_) {
+    return std::nullopt;
+  }
   told_at_ = now;
-  listener_(SnapshotLocked());
+  ProgressSnapshot snapshot = SnapshotLocked();
+  snapshot.sequence = ++state_.sequence;
+  return snapshot;
+}
+
+void ProgressModel::Tell(const std::optional<ProgressSnapshot>& snapshot) {
+  if (snapshot.has_value()) listener_(*snapshot);
 }
 
 std::string DurationText(double seconds) {

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
 
 #include "migrate/run_observer.h"
 #include "migrate/source_scan.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -23,6 +24,7 @@ struct ProgressSnapshot {
   uint64_t copied_bytes = 0;  // copied by this run
   int64_t verified = 0;       // messages checked by the verification
   double seconds = 0;         // since the scan ended
+  uint64_t sequence = 0;      // of the listener's calls: a later one is newer
 
   // The share of the work done, 0 to 1: bytes handled of all, or messages
   // (accounts) when there are none; messages checked while verifying.
@@ -37,8 +39,10 @@ struct ProgressSnapshot {
 // ScanSourceMailboxes once the source lists are read, and the counters fed
 // by the run's own events (from any thread). The listener is told of a
 // change at most once per `interval` seconds, and at once when the scan
-// ends or Notify is called; it runs on the thread of the event, with the
-// model locked, so it must not call back into the model. Drawing stays off
+// ends or Notify is called; it runs on the thread of the event, after the
+// model's lock is released, so two threads may call it at once and a
+// listener that draws keeps only the snapshot of the highest `sequence`.
+// Drawing stays off
 // the copies' path: a listener that only posts a message costs them
 // nothing.
 class ProgressModel : public RunObserver {
@@ -68,20 +72,25 @@ class ProgressModel : public RunObserver {
   double scan_seconds() const;
 
  private:
-  ProgressSnapshot SnapshotLocked() const;
-  void Changed(bool force);  // with mutex_ held
+  ProgressSnapshot SnapshotLocked() const REQUIRES(mutex_);
+  // The snapshot to tell the listener of, if it is to be told now.
+  std::optional<ProgressSnapshot> ChangedLocked(bool force) REQUIRES(mutex_);
+  // Tells the listener, without the lock.
+  void Tell(const std::optional<ProgressSnapshot>& snapshot) EXCLUDES(mutex_);
 
   FileSystem* fs_;
   std::string source_dir_;
   std::function<double()> now_;
   Listener listener_;
   double interval_;
-  mutable std::mutex mutex_;
-  ProgressSnapshot state_;  // all but `seconds`
-  double started_ = 0;
-  double finished_ = -1;  // when Finish was called; -1 before
-  double told_at_ = -1;
-  double scan_seconds_ = 0;
+  // Guards the counters; never held while the listener runs or the source
+  // is scanned.
+  mutable Mutex mutex_;
+  ProgressSnapshot state_ GUARDED_BY(mutex_);  // all but `seconds`
+  double started_ GUARDED_BY(mutex_) = 0;
+  double finished_ GUARDED_BY(mutex_) = -1;  // when Finish was called
+  double told_at_ GUARDED_BY(mutex_) = -1;
+  double scan_seconds_ GUARDED_BY(mutex_) = 0;
 };
 
 // The status line of the dialog (UTF-8): accounts, messages and megabytes

@@ -110,8 +110,6 @@ void FolderCopier::Copy(const SourceFolder& folder,
                         MailboxTally* mailbox) {
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
-  const std::string& indent = texts_.folder_indent;
-
   // A mailbox that could not be (fully) listed has its line from the
   // migrator, once; what was found is still copied.
   const std::vector<DirEntry> entries = box.FilesOf(folder, names_);
@@ -127,8 +125,44 @@ void FolderCopier::Copy(const SourceFolder& folder,
     refusals.push_back(NameRefusal(entry));
     if (refusals.back() == nullptr) names.push_back(entry.name);
   }
+  const std::vector<bool> sized = SizeFlags(folder, box, names, piece.get());
+  std::vector<DirEntry> held;
+  const DirMade made = PrepareTarget(target, piece.get(), &held);
+  const TargetFolderFiles existing(names_, std::move(held));
 
-  // One read of the index gives the flag of every message of the folder.
+  // Copies go to the workers in batches, which keeps the hand-over cost
+  // (a queue entry, a wake-up) off each message.
+  std::vector<Message> batch;
+  size_t n = 0;
+  for (size_t order = 0; order < messages.size(); ++order) {
+    const DirEntry& entry = *messages[order];
+    ++piece->counts.messages;
+    piece->counts.bytes += entry.size;
+    const bool is_sized = refusals[order] == nullptr && sized[n++];
+    if (Refused(entry, order, refusals[order], made, piece.get())) continue;
+    Message copy;
+    copy.order = order;
+    copy.from = entry.path;
+    copy.size = entry.size;
+    copy.to = target.path + "\\" +
+              (is_sized ? SizedName(entry.name, entry.size) : entry.name);
+    if (!NeedsCopy(entry, existing, *mailbox, piece.get(), &copy)) continue;
+    mailbox->bytes += entry.size;
+    batch.push_back(std::move(copy));
+    if (batch.size() >= kCopiesPerBatch) Submit(piece.get(), &batch);
+  }
+  Submit(piece.get(), &batch);
+  piece->done_text = done_text;
+  piece->with_count = with_count;
+  piece->Done();  // every copy is queued
+  log_->Add(std::move(piece));
+}
+
+// One read of the index gives the flag of every message of the folder.
+std::vector<bool> FolderCopier::SizeFlags(const SourceFolder& folder,
+                                          const MailboxListing& box,
+                                          const std::vector<std::string>& names,
+                                          FolderPiece* piece) const {
   std::vector<bool> sized(names.size(), false);
   if (!names.empty() && box.Holds(fs_, folder.index, names_)) {
     std::string index;
@@ -136,116 +170,102 @@ void FolderCopier::Copy(const SourceFolder& folder,
       sized = SizeFlagsFromIndex(index, names);
     } else {
       // The messages are still copied, under their plain names.
-      piece->note =
-          indent + texts_.index_unreadable + fs_->DisplayPath(folder.index);
+      piece->note = texts_.folder_indent + texts_.index_unreadable +
+                    fs_->DisplayPath(folder.index);
     }
   }
+  return sized;
+}
 
-  // What the target folder holds already: nothing when this run has just
-  // made it. A folder that cannot be made (a link is not followed) is a
-  // line and gets no copy: each message fails, and a later run tries
-  // again.
+// What the target folder holds already: nothing when this run has just
+// made it. A folder that cannot be made (a link is not followed) is a
+// line and gets no copy: each message fails, and a later run tries
+// again.
+DirMade FolderCopier::PrepareTarget(const TargetFolder& target,
+                                    FolderPiece* piece,
+                                    std::vector<DirEntry>* held) const {
   const std::string& target_folder = target.path;
-  std::vector<DirEntry> held;
   DirMade made = target.made;
   if (made == DirMade::kFailed) made = fs_->MakeDir(target_folder, nullptr);
   if (made == DirMade::kExisted) {
-    fs_->List(target_folder + "\\*", &held);
+    fs_->List(target_folder + "\\*", held);
   }
   if (made == DirMade::kFailed || target.maker != nullptr) {
     piece->folder_failure = NotMadeLine(target_folder);
     piece->maker = target.maker;
     piece->maker_index = target.maker_index;
   }
-  const TargetFolderFiles existing(names_, std::move(held));
+  return made;
+}
 
-  // Copies go to the workers in batches, which keeps the hand-over cost
-  // (a queue entry, a wake-up) off each message.
-  std::vector<Message> batch;
-  auto submit = [&] {
-    if (batch.empty()) return;
-    if (pool_->busy() >= max_in_flight_) {
-      // Let the queue run down to half before refilling it, rather than
-      // waking for every finished batch.
-      while (pool_->busy() > max_in_flight_ / 2) WaitForWorkers();
+bool FolderCopier::Refused(const DirEntry& entry, size_t order,
+                           const std::string* refusal, DirMade made,
+                           FolderPiece* piece) const {
+  bool retry = false;
+  if (made == DirMade::kFailed) {
+    refusal = &texts_.why_folder_not_made;
+    retry = true;
+  }
+  if (refusal == nullptr) return false;
+  // Unless the folder was missing, no later run could copy it either:
+  // the mark may go.
+  piece->AddFailure(order, RefusalLine(entry.path, *refusal), retry);
+  observer_->OnMessage(entry.size, false);
+  return true;
+}
+
+bool FolderCopier::NeedsCopy(const DirEntry& entry,
+                             const TargetFolderFiles& existing,
+                             const MailboxTally& mailbox, FolderPiece* piece,
+                             Message* copy) const {
+  // A message has one file in the target, whichever its name.
+  if (existing.Copy(entry.name, entry.size) != nullptr) {
+    ++piece->present;
+    observer_->OnMessage(entry.size, false);
+    return false;
+  }
+  const std::vector<const DirEntry*> others = existing.Find(entry.name);
+  if (others.empty()) return true;
+  const DirEntry* other = others.front();
+  // Only a file under the very name it gets, shorter than the message,
+  // can be a copy cut short.
+  copy->resume = mailbox.resume && others.size() == 1 &&
+                 names_.EqualsIgnoringCase(other->path, copy->to) &&
+                 !other->is_special && other->size < entry.size;
+  if (copy->resume) return true;
+  // Changed since it was copied, or another's: kept, and no later run
+  // does better.
+  piece->AddFailure(copy->order, DiffersLine(entry.path, other->path), false);
+  observer_->OnMessage(entry.size, false);
+  return false;
+}
+
+void FolderCopier::Submit(FolderPiece* piece, std::vector<Message>* batch) {
+  if (batch->empty()) return;
+  if (pool_->busy() >= max_in_flight_) {
+    // Let the queue run down to half before refilling it, rather than
+    // waking for every finished batch.
+    while (pool_->busy() > max_in_flight_ / 2) WaitForWorkers();
+  }
+  piece->Expect();
+  pool_->Submit([this, piece, copies = std::move(*batch)] {
+    bool folder_made = true;
+    if (piece->maker != nullptr) {
+      piece->maker->Wait();
+      folder_made = piece->maker->made(piece->maker_index);
     }
-    piece->Expect();
-    pool_->Submit([this, raw = piece.get(), copies = std::move(batch)] {
-      bool folder_made = true;
-      if (raw->maker != nullptr) {
-        raw->maker->Wait();
-        folder_made = raw->maker->made(raw->maker_index);
-      }
-      for (const Message& copy : copies) {
-        if (folder_made) {
-          RunCopy(copy, raw);
-          continue;
-        }
-        raw->AddFailure(copy.order,
-                        RefusalLine(copy.from, texts_.why_folder_not_made),
-                        true);
-        observer_->OnMessage(copy.size, false);
-      }
-      raw->Done();
-    });
-    batch.clear();
-  };
-  size_t n = 0;
-  for (size_t order = 0; order < messages.size(); ++order) {
-    const DirEntry& entry = *messages[order];
-    ++piece->counts.messages;
-    piece->counts.bytes += entry.size;
-    const std::string* refusal = refusals[order];
-    const bool is_sized = refusal == nullptr && sized[n++];
-    bool retry = false;
-    if (made == DirMade::kFailed) {
-      refusal = &texts_.why_folder_not_made;
-      retry = true;
-    }
-    if (refusal != nullptr) {
-      // Unless the folder was missing, no later run could copy it either:
-      // the mark may go.
-      piece->AddFailure(order, RefusalLine(entry.path, *refusal), retry);
-      observer_->OnMessage(entry.size, false);
-      continue;
-    }
-    Message copy;
-    copy.order = order;
-    copy.from = entry.path;
-    copy.size = entry.size;
-    copy.to = target_folder + "\\" +
-              (is_sized ? SizedName(entry.name, entry.size) : entry.name);
-    // A message has one file in the target, whichever its name.
-    if (existing.Copy(entry.name, entry.size) != nullptr) {
-      ++piece->present;
-      observer_->OnMessage(entry.size, false);
-      continue;
-    }
-    const std::vector<const DirEntry*> others = existing.Find(entry.name);
-    if (!others.empty()) {
-      const DirEntry* other = others.front();
-      // Only a file under the very name it gets, shorter than the message,
-      // can be a copy cut short.
-      copy.resume = mailbox->resume && others.size() == 1 &&
-                    names_.EqualsIgnoringCase(other->path, copy.to) &&
-                    !other->is_special && other->size < entry.size;
-      if (!copy.resume) {
-        // Changed since it was copied, or another's: kept, and no later run
-        // does better.
-        piece->AddFailure(order, DiffersLine(entry.path, other->path), false);
-        observer_->OnMessage(entry.size, false);
+    for (const Message& copy : copies) {
+      if (folder_made) {
+        RunCopy(copy, piece);
         continue;
       }
+      piece->AddFailure(
+          copy.order, RefusalLine(copy.from, texts_.why_folder_not_made), true);
+      observer_->OnMessage(copy.size, false);
     }
-    mailbox->bytes += entry.size;
-    batch.push_back(std::move(copy));
-    if (batch.size() >= kCopiesPerBatch) submit();
-  }
-  submit();
-  piece->done_text = done_text;
-  piece->with_count = with_count;
-  piece->Done();  // every copy is queued
-  log_->Add(std::move(piece));
+    piece->Done();
+  });
+  batch->clear();
 }
 
 void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {

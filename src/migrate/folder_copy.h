@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "migrate/ordered_log.h"
 #include "migrate/run_observer.h"
@@ -15,6 +16,7 @@
 namespace vm {
 
 class FolderMaker;
+class TargetFolderFiles;
 class WorkerPool;
 struct MigrationStats;
 struct Texts;
@@ -90,6 +92,23 @@ class FolderCopier {
     bool resume = false;
   };
 
+  // The steps of Copy: the size flag of each usable name from the index,
+  // the target folder made and its files in *held, a message refused (for
+  // `refusal`, its NameRefusal, or a target folder not made) with its
+  // failure line, a message whose target file is there already (counted,
+  // or a failure line), a batch handed to the workers (emptied).
+  std::vector<bool> SizeFlags(const SourceFolder& folder,
+                              const MailboxListing& box,
+                              const std::vector<std::string>& names,
+                              FolderPiece* piece) const;
+  DirMade PrepareTarget(const TargetFolder& target, FolderPiece* piece,
+                        std::vector<DirEntry>* held) const;
+  bool Refused(const DirEntry& entry, size_t order, const std::string* refusal,
+               DirMade made, FolderPiece* piece) const;
+  bool NeedsCopy(const DirEntry& entry, const TargetFolderFiles& existing,
+                 const MailboxTally& mailbox, FolderPiece* piece,
+                 Message* copy) const;
+  void Submit(FolderPiece* piece, std::vector<Message>* batch);
   // Copies one message on a worker and counts it in its folder's piece.
   void RunCopy(const Message& copy, FolderPiece* piece) const;
   // Replaces the file under copy.to when it is the start of the message,

@@ -16,8 +16,8 @@ namespace vm {
 
 namespace {
 
-// The fields of an account line that the loader uses (0 to 3), cut as
-// SplitString cuts (an empty piece after a final TAB is no field), without
+// The fields of an account line that the loader uses (0 to 3), cut at each
+// TAB (an empty piece after a final TAB is no field), without
 // keeping the rest: a line of millions of TABs costs nothing. Returns how
 // many of the four exist.
 size_t CutAccountFields(std::string_view line, std::string_view fields[4]) {

@@ -11,12 +11,6 @@
 namespace vm {
 namespace {
 
-std::wstring Utf8ToWide(std::string_view utf8) {
-  std::wstring wide;
-  ToWide(CP_UTF8, utf8, &wide, false);
-  return wide;
-}
-
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE &&

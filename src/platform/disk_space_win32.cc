@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/code_page.h"
+#include "platform/path_separator_win32.h"
 #include "platform/wide_text_win32.h"
 
 namespace vm {
@@ -21,7 +22,7 @@ bool FreeDiskSpace(const CodePage& code_page, const std::string& dir,
       *bytes = available.QuadPart;
       return true;
     }
-    size_t slash = path.find_last_of('\\');
+    size_t slash = LastSeparator(CP_UTF8, path);
     if (slash == std::string::npos) return false;
     path.resize(slash);
   }

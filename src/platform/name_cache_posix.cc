@@ -26,32 +26,53 @@ std::string FoldedNameCache::FindIn(const std::string& dir_or_empty,
                                     const struct stat& st,
                                     const std::string& name) {
   const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
-  std::lock_guard<std::mutex> guard(mutex_);
+  const std::string folded = AsciiLowered(name);
+  uint64_t read_from;
+  {
+    MutexLock lock(&mutex_);
+    auto it = dirs_.find(dir);
+    if (it != dirs_.end() && !Stale(it->second, st)) {
+      return SearchLocked(it, st, folded);
+    }
+    read_from = ++changes_;
+  }
+  // Read outside the lock: a large directory takes long to read, and the
+  // other threads' look-ups and records need not wait for it.
+  Listing listing = Read(dir, st);
+  MutexLock lock(&mutex_);
   auto it = dirs_.find(dir);
+  // A listing whose read began later, or that was added to since this read
+  // began, is at least as fresh as this one: it stays.
   if (it == dirs_.end() ||
-      (!it->second.Matches(st) && it->second.creating == 0)) {
+      (Stale(it->second, st) && it->second.changed < read_from)) {
     if (it != dirs_.end()) Drop(it);
-    Listing listing = Read(dir, st);
+    listing.changed = read_from;
     names_ += listing.names.size();
     it = dirs_.emplace(dir, std::move(listing)).first;
     DropOldestDirs(it);
     while (names_ > kMaxNames && DropLeastRecent(it, kRecentUses)) {
     }
   }
+  return SearchLocked(it, st, folded);
+}
+
+std::string FoldedNameCache::SearchLocked(Listings::iterator it,
+                                          const struct stat& st,
+                                          const std::string& folded) {
   if (!it->second.status_known) it->second.SetStat(st);
   it->second.used = ++uses_;
-  auto found = it->second.names.find(AsciiLowered(name));
+  auto found = it->second.names.find(folded);
   return found == it->second.names.end() ? "" : found->second;
 }
 
 void FoldedNameCache::Creating(const std::string& native) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock lock(&mutex_);
   auto it = dirs_.find(DirName(native));
   if (it != dirs_.end()) ++it->second.creating;
 }
 
 void FoldedNameCache::Abandoned(const std::string& native) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock lock(&mutex_);
   auto it = dirs_.find(DirName(native));
   if (it != dirs_.end() && it->second.creating > 0) --it->second.creating;
 }
@@ -70,7 +91,7 @@ void FoldedNameCache::CreatedIn(const std::string& native,
                                 const struct stat* dir_status) {
   std::string dir = DirName(native);
   std::string name = native.substr(native.find_last_of('/') + 1);
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock lock(&mutex_);
   auto it = dirs_.find(dir);
   if (it == dirs_.end()) return;
   if (dir_status == nullptr) {
@@ -81,13 +102,14 @@ void FoldedNameCache::CreatedIn(const std::string& native,
   Listing& listing = it->second;
   if (listing.creating > 0) --listing.creating;
   listing.SetStat(st);
+  listing.changed = ++changes_;
   std::string& known = listing.names[AsciiLowered(name)];
   if (known.empty()) ++names_;
   if (known.empty() || name < known) known = name;
 }
 
 void FoldedNameCache::MadeEmpty(const std::string& native) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock lock(&mutex_);
   auto [it, inserted] = dirs_.try_emplace(native);
   if (!inserted) {
     names_ -= it->second.names.size();
@@ -97,6 +119,7 @@ void FoldedNameCache::MadeEmpty(const std::string& native) {
   // every directory made (most get their first entry at once).
   it->second.status_known = false;
   it->second.used = ++uses_;
+  it->second.changed = ++changes_;
   DropOldestDirs(it);
 }
 

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -58,8 +59,8 @@ class FoldedNameCache {
   void MadeEmpty(const std::string& native);
 
   // How many listings are kept (for tests).
-  size_t listings() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+  size_t listings() const EXCLUDES(mutex_) {
+    MutexLock lock(&mutex_);
     return dirs_.size();
   }
 
@@ -70,6 +71,8 @@ class FoldedNameCache {
     struct timespec mtime = {};
     std::unordered_map<std::string, std::string> names;  // folded -> real
     uint64_t used = 0;         // the value of uses_ when last searched
+    uint64_t changed = 0;      // the value of changes_ when its read began
+                               // or it was last added to
     int creating = 0;          // entries this process is making in it now
     bool status_known = true;  // else the next status seen is taken
 
@@ -93,17 +96,30 @@ class FoldedNameCache {
   // other directories, at a cost that grows with the number of accounts. A
   // listing searched within the last `spared` searches stays; false when
   // none was dropped.
-  bool DropLeastRecent(Listings::iterator keep, uint64_t spared);
+  bool DropLeastRecent(Listings::iterator keep, uint64_t spared)
+      REQUIRES(mutex_);
   // Drops the listings searched longest ago but `keep` while there are
   // more than kMaxDirs.
-  void DropOldestDirs(Listings::iterator keep);
-  void Drop(Listings::iterator it);
+  void DropOldestDirs(Listings::iterator keep) REQUIRES(mutex_);
+  void Drop(Listings::iterator it) REQUIRES(mutex_);
+  // A listing that no longer tells the directory `st` is the status of,
+  // unless entries are being made in it by this process.
+  static bool Stale(const Listing& listing, const struct stat& st) {
+    return !listing.Matches(st) && listing.creating == 0;
+  }
+  // Searches a kept listing for a folded name, counting the use.
+  std::string SearchLocked(Listings::iterator it, const struct stat& st,
+                           const std::string& folded) REQUIRES(mutex_);
+  // Reads the directory; called without the lock.
   static Listing Read(const std::string& dir, const struct stat& st);
 
-  mutable std::mutex mutex_;
-  Listings dirs_;
-  size_t names_ = 0;  // in all listings
-  uint64_t uses_ = 0;
+  // Guards the listings, never held while a directory is read or looked at.
+  mutable Mutex mutex_;
+  Listings dirs_ GUARDED_BY(mutex_);
+  size_t names_ GUARDED_BY(mutex_) = 0;  // in all listings
+  uint64_t uses_ GUARDED_BY(mutex_) = 0;
+  // Counts reads begun and listings changed, to tell which is fresher.
+  uint64_t changes_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace vm

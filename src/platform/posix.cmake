@@ -1,11 +1,13 @@
 target_sources(vmcore PRIVATE
   atomic_replace_posix.cc
   code_page_posix.cc
+  copy_into_posix.cc
   disk_space_posix.cc
   file_identity_posix.cc
   file_system_posix.cc
   name_cache_posix.cc
   interprocess_lock_posix.cc
+  path_resolution_posix.cc
   run_lock_posix.cc
   posix_io.cc
   registry_posix.cc)

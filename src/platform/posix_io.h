@@ -19,6 +19,9 @@ namespace vm {
 // name + kTempInfix + "<pid>.<n>".
 inline constexpr const char* kTempInfix = kCopyTempInfix;
 
+// The buffer of a read or of a copy by reading and writing.
+inline constexpr size_t kBlockSize = 65536;
+
 // Puts the error text (FileErrorText: the kind of err, then "what: <reason
 // of err>") in *error when error is non-null.
 void SetError(std::string* error, int err, const std::string& what);
@@ -38,6 +41,12 @@ class ScopedFd {
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
   int get() const { return fd_; }
+  // Gives the descriptor up to the caller, who closes it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and reports whether the close succeeded: a failed close can
   // be the first report of a failed write.
   bool Close() {

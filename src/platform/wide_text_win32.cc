@@ -85,6 +85,12 @@ std::string WideToUtf8(std::wstring_view wide) {
   return utf8;
 }
 
+std::wstring Utf8ToWide(std::string_view utf8) {
+  std::wstring wide;
+  ToWide(CP_UTF8, utf8, &wide, false);
+  return wide;
+}
+
 std::wstring LongPathForm(const std::wstring& path) {
   const bool prefixed =
       path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&

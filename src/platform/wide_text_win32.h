@@ -26,6 +26,10 @@ bool FromWide(unsigned int code_page, std::wstring_view wide,
 // `wide` in UTF-8 ('?' for an unpaired surrogate).
 std::string WideToUtf8(std::wstring_view wide);
 
+// `utf8` in UTF-16, leniently (an invalid byte becomes U+FFFD): for texts
+// shown to the user, never for paths.
+std::wstring Utf8ToWide(std::string_view utf8);
+
 // A full path in the form that reaches the system whatever its length:
 // a drive path gets the prefix "\\?\" (C:\a becomes \\?\C:\a), a UNC
 // path "\\?\UNC\" (\\server\share becomes \\?\UNC\server\share), after the

@@ -4,8 +4,10 @@ target_sources(vmcore PRIVATE
   disk_space_win32.cc
   file_identity_win32.cc
   file_system_win32.cc
+  file_write_win32.cc
   interprocess_lock_win32.cc
   message_copy_win32.cc
+  path_separator_win32.cc
   registry_win32.cc
   run_lock_win32.cc
   wide_text_win32.cc)

@@ -10,6 +10,8 @@
 
 namespace vm {
 
+struct ScannedNode;
+
 // Option bits of NewElement. Every caller in this program passes kAsChild.
 inline constexpr uint32_t kAsCdata = 0x0001;         // text via WrapInCdata
 inline constexpr uint32_t kSpacedEmpty = 0x0004;     // "<name />" not "<name/>"
@@ -177,10 +179,14 @@ class XmlDocument {
  private:
   struct Splice;
   struct OpenElement;
+  struct TreeBuild;
 
   // Parsing (xml_parser.cc).
   void Reparse();
   int32_t BuildTree();
+  int32_t AppendElement(const ScannedNode& node, int32_t parent, int32_t depth);
+  void EndElement(TreeBuild* build, const ScannedNode& node);
+  void EndText(TreeBuild* build);
   void MarkError(int32_t element);
   bool CloseNotEnded(const std::vector<OpenElement>& open, int32_t from,
                      int32_t depth);

@@ -44,105 +44,131 @@ void XmlDocument::MarkError(int32_t element) {
   Rec(element).flags |= kHasErrors;
 }
 
+// The state of one BuildTree: the elements open, innermost last.
+struct XmlDocument::TreeBuild {
+  ScanCursor cursor;
+  std::vector<OpenElement> open = std::vector<OpenElement>(6);
+  int32_t depth = 0;  // number of open elements
+  int32_t parent = 0;
+  bool relinked = false;
+  EndTagMatcher matcher;
+
+  const std::string& NameAt(int32_t p) const { return open[p].node.name; }
+};
+
 // Scans the whole text once and indexes its elements under the document
 // record. Returns the first element created, 0 if none. The parse never
 // stops early: the first problem's message is kept, elements left open are
 // closed as not ended, and stray end tags are ignored.
 int32_t XmlDocument::BuildTree() {
   error_.clear();
-  ScanCursor cursor;
-  cursor.text = text_.c_str();
-  std::vector<OpenElement> open(6);
-  int32_t depth = 0;  // number of open elements
-  int32_t parent = 0;
+  TreeBuild build;
+  build.cursor.text = text_.c_str();
   int32_t first = 0;
-  bool relinked = false;
-  EndTagMatcher matcher;
-  auto name_at = [&open](int32_t p) -> const std::string& {
-    return open[p].node.name;
-  };
-
   for (;;) {
-    if (static_cast<size_t>(depth) == open.size()) {
-      open.resize(2 * open.size() + 6);
+    if (static_cast<size_t>(build.depth) == build.open.size()) {
+      build.open.resize(2 * build.open.size() + 6);
     }
-    ScannedNode& node = open[depth].node;
-    const int kind = NextNode(&cursor, &node);
+    ScannedNode& node = build.open[build.depth].node;
+    const int kind = NextNode(&build.cursor, &node);
     if (kind == kStartTagNode) {
-      int32_t n = TakeRecord();
+      const int32_t n = AppendElement(node, build.parent, build.depth);
       if (first == 0) first = n;
-      ElementRecord& r = Rec(n);
-      r.parent = parent;
-      ElementRecord& p = Rec(parent);
-      if (p.first_child == 0) {
-        p.first_child = n;
-        r.previous = n;
-        r.flags = kFirstChild;
-      } else {
-        ElementRecord& first_child = Rec(p.first_child);
-        int32_t last = first_child.previous;
-        Rec(last).next = n;
-        r.previous = last;
-        first_child.previous = n;
-      }
-      r.level = depth;
-      r.start = node.start;
-      r.start_tag_length = node.length;
-      r.length = node.length;
       if ((node.flags & kEmptyTag) == 0) {
-        open[depth].index = n;
-        ++depth;
-        parent = n;
+        build.open[build.depth].index = n;
+        ++build.depth;
+        build.parent = n;
       }
     } else if (kind == kEndTagNode) {
-      std::string_view end_name(
-          text_.data() + cursor.name_start,
-          static_cast<size_t>(cursor.name_end - cursor.name_start + 1));
-      const int32_t k = matcher.Find(cursor, depth, name_at) + 1;
-      if (k == 0) {
-        MarkError(parent);
-        if (error_.empty()) {
-          error_ = "No start tag for end tag '" + std::string(end_name) +
-                   "' at offset " + std::to_string(node.start);
-        }
-        continue;
-      }
-      const int32_t matched = open[k - 1].index;
-      ElementRecord& m = Rec(matched);
-      m.length = node.start + node.length - m.start;
-      m.end_tag_length = node.length;
-      if (k < depth) {
-        if (error_.empty()) {
-          const OpenElement& innermost = open[depth - 1];
-          error_ = "End tag '" + std::string(end_name) + "' at offset " +
-                   std::to_string(cursor.name_start - 1) +
-                   " does not match start tag '" + innermost.node.name +
-                   "' at offset " + std::to_string(Rec(innermost.index).start);
-        }
-        relinked |= CloseNotEnded(open, k, depth);
-      }
-      depth = k - 1;
-      matcher.Truncate(depth, name_at);
-      parent = Rec(matched).parent;
+      EndElement(&build, node);
     } else if (kind == kEndOfText) {
-      if (depth > 0) {
-        if (error_.empty()) {
-          const OpenElement& innermost = open[depth - 1];
-          error_ = "Element '" + innermost.node.name + "' at offset " +
-                   std::to_string(Rec(innermost.index).start) + " not ended";
-        }
-        relinked |= CloseNotEnded(open, 0, depth);
-      }
+      EndText(&build);
       break;
     } else if (kind == kErrorNode) {
-      MarkError(parent);
+      MarkError(build.parent);
       if (error_.empty()) error_ = node.name;
     }
     // Text, white space, CDATA, comments, instructions and doctypes are not
     // indexed.
   }
-  if (relinked) RepairParentsAndLevels();
+  if (build.relinked) RepairParentsAndLevels();
   return first;
+}
+
+// Takes a record for the element whose start tag is `node` and links it as
+// the last child of `parent`, at level `depth`.
+int32_t XmlDocument::AppendElement(const ScannedNode& node, int32_t parent,
+                                   int32_t depth) {
+  int32_t n = TakeRecord();
+  ElementRecord& r = Rec(n);
+  r.parent = parent;
+  ElementRecord& p = Rec(parent);
+  if (p.first_child == 0) {
+    p.first_child = n;
+    r.previous = n;
+    r.flags = kFirstChild;
+  } else {
+    ElementRecord& first_child = Rec(p.first_child);
+    int32_t last = first_child.previous;
+    Rec(last).next = n;
+    r.previous = last;
+    first_child.previous = n;
+  }
+  r.level = depth;
+  r.start = node.start;
+  r.start_tag_length = node.length;
+  r.length = node.length;
+  return n;
+}
+
+// An end tag: ends the open element it names, closing those opened inside
+// it as not ended; ignored, with an error, when no open element has its
+// name.
+void XmlDocument::EndElement(TreeBuild* build, const ScannedNode& node) {
+  const ScanCursor& cursor = build->cursor;
+  auto name_at = [build](int32_t p) -> const std::string& {
+    return build->NameAt(p);
+  };
+  std::string_view end_name(
+      text_.data() + cursor.name_start,
+      static_cast<size_t>(cursor.name_end - cursor.name_start + 1));
+  const int32_t k = build->matcher.Find(cursor, build->depth, name_at) + 1;
+  if (k == 0) {
+    MarkError(build->parent);
+    if (error_.empty()) {
+      error_ = "No start tag for end tag '" + std::string(end_name) +
+               "' at offset " + std::to_string(node.start);
+    }
+    return;
+  }
+  const int32_t matched = build->open[k - 1].index;
+  ElementRecord& m = Rec(matched);
+  m.length = node.start + node.length - m.start;
+  m.end_tag_length = node.length;
+  if (k < build->depth) {
+    if (error_.empty()) {
+      const OpenElement& innermost = build->open[build->depth - 1];
+      error_ = "End tag '" + std::string(end_name) + "' at offset " +
+               std::to_string(cursor.name_start - 1) +
+               " does not match start tag '" + innermost.node.name +
+               "' at offset " + std::to_string(Rec(innermost.index).start);
+    }
+    build->relinked |= CloseNotEnded(build->open, k, build->depth);
+  }
+  build->depth = k - 1;
+  build->matcher.Truncate(build->depth, name_at);
+  build->parent = Rec(matched).parent;
+}
+
+// The end of the text: every element still open is closed as not ended.
+void XmlDocument::EndText(TreeBuild* build) {
+  if (build->depth == 0) return;
+  if (error_.empty()) {
+    const OpenElement& innermost = build->open[build->depth - 1];
+    error_ = "Element '" + innermost.node.name + "' at offset " +
+             std::to_string(Rec(innermost.index).start) + " not ended";
+  }
+  build->relinked |= CloseNotEnded(build->open, 0, build->depth);
 }
 
 // Closes open[from..depth) as not ended, innermost first: each loses its

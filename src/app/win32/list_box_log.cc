@@ -1,6 +1,10 @@
 #include "app/win32/list_box_log.h"
 
+#include <algorithm>
+#include <string>
 #include <vector>
+
+#include "platform/wide_text_win32.h"
 
 namespace vm {
 
@@ -94,15 +98,14 @@ bool CopySelectedLines(HWND list_box, HWND owner) {
   }
   // The lines are in the system's ANSI code page; the clipboard gets them
   // as Unicode, which every program reads.
-  int length = MultiByteToWideChar(CP_ACP, 0, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  HGLOBAL memory = GlobalAlloc(
-      GMEM_MOVEABLE, (static_cast<size_t>(length) + 1) * sizeof(wchar_t));
+  std::wstring unicode;
+  ToWide(CP_ACP, text, &unicode, false);
+  HGLOBAL memory =
+      GlobalAlloc(GMEM_MOVEABLE, (unicode.size() + 1) * sizeof(wchar_t));
   if (memory == nullptr) return false;
   wchar_t* wide = static_cast<wchar_t*>(GlobalLock(memory));
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                      wide, length);
-  wide[length] = L'\0';
+  std::copy(unicode.begin(), unicode.end(), wide);
+  wide[unicode.size()] = L'\0';
   GlobalUnlock(memory);
   if (!OpenClipboard(owner)) {
     GlobalFree(memory);

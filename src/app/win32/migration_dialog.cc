@@ -9,7 +9,9 @@
 #include "app/win32/save_report.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
+#include "platform/path_separator_win32.h"
 #include "platform/registry.h"
+#include "platform/wide_text_win32.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -40,22 +42,10 @@ constexpr int kLockedControls[] = {
     IDC_SUFFIX_EDIT,   IDC_COMMON_EDIT, IDC_SYNC,        IDC_VERIFY,
     IDC_VERIFY_CONTENT};
 
-std::wstring Wide(const std::string& text, UINT code_page) {
-  int length = MultiByteToWideChar(code_page, 0, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                      wide.data(), length);
-  return wide;
-}
-
-// The folder part of a path (ANSI), before its last backslash.
-std::string DirectoryOf(const std::string& path, const NameOps& names) {
-  size_t last = std::string::npos;
-  for (size_t at = names.Find(path, '\\'); at != std::string::npos;
-       at = names.Find(path, '\\', at + 1)) {
-    last = at;
-  }
+// The folder part of a path in the system's ANSI code page, before its
+// last separator.
+std::string DirectoryOf(const std::string& path) {
+  const size_t last = LastSeparator(GetACP(), path);
   return last == std::string::npos ? std::string() : path.substr(0, last);
 }
 
@@ -87,9 +77,8 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   // The records go beside the program; where it may not write there (a
   // program folder of a standard user) or it lies inside an installation,
   // under the common application data folder.
-  const NameOps names(code_page_->LeadBytes());
   const std::string folder = code_page_->ToAnsi("迁移报告");
-  std::string program_dir = DirectoryOf(ProgramPath(), names);
+  std::string program_dir = DirectoryOf(ProgramPath());
   if (!program_dir.empty())
     env_.record_dirs.push_back(program_dir + "\\" + folder);
   char common[MAX_PATH] = {};
@@ -417,7 +406,7 @@ void MigrationDialog::ShowProgress() {
 }
 
 void MigrationDialog::SetStatus(const std::string& utf8) {
-  SetDlgItemTextW(window_, IDC_STATUS, Wide(utf8, CP_UTF8).c_str());
+  SetDlgItemTextW(window_, IDC_STATUS, Utf8ToWide(utf8).c_str());
 }
 
 void MigrationDialog::OnRunEnded() {
@@ -439,9 +428,8 @@ void MigrationDialog::OnRunEnded() {
     SetStatus("未开始");
   }
   if (!result.log_path.empty()) {
-    const NameOps names(code_page_->LeadBytes());
     SetDlgItemTextA(window_, IDC_RECORDS_DIR,
-                    DirectoryOf(result.log_path, names).c_str());
+                    DirectoryOf(result.log_path).c_str());
   }
   if (kind == SessionKind::kMigrate) CountExistingAccountsLater();
   if (close_pending_) EndDialog(window_, IDCANCEL);
@@ -469,7 +457,7 @@ void MigrationDialog::ShowExistingAccounts(int count) {
     hint = "目标中已有本源的帐户 " + std::to_string(count) +
            " 个。切换时请勾选“只复制新邮件”，把新到的邮件复制过去。";
   }
-  SetDlgItemTextW(window_, IDC_SYNC_HINT, Wide(hint, CP_UTF8).c_str());
+  SetDlgItemTextW(window_, IDC_SYNC_HINT, Utf8ToWide(hint).c_str());
 }
 
 RunSession* MigrationDialog::LastReport() {

@@ -2,7 +2,10 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cwctype>
+
+#include "platform/wide_text_win32.h"
 
 namespace vm {
 
@@ -15,6 +18,16 @@ bool EndsWithCsv(const std::wstring& name) {
   return end == L".csv";
 }
 
+// `text` (ANSI) in the dialog's buffer; a text too long for it leaves it
+// empty rather than cut.
+void FillBuffer(const std::string& text, wchar_t (&buffer)[MAX_PATH]) {
+  std::wstring wide;
+  ToWide(CP_ACP, text, &wide, false);
+  if (wide.size() >= MAX_PATH) return;
+  std::copy(wide.begin(), wide.end(), buffer);
+  buffer[wide.size()] = L'\0';
+}
+
 }  // namespace
 
 bool SaveReportAs(HWND owner, const std::string& folder,
@@ -23,10 +36,9 @@ bool SaveReportAs(HWND owner, const std::string& folder,
                   std::string* error) {
   error->clear();
   wchar_t file[MAX_PATH] = {};
-  MultiByteToWideChar(CP_ACP, 0, (base_name + ".json").c_str(), -1, file,
-                      MAX_PATH);
+  FillBuffer(base_name + ".json", file);
   wchar_t initial[MAX_PATH] = {};
-  MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, initial, MAX_PATH);
+  FillBuffer(folder, initial);
   static const wchar_t kFilter[] =
       L"JSON 报告 (*.json)\0*.json\0CSV 表格 (*.csv)\0*.csv\0";
   OPENFILENAMEW dialog = {};
@@ -56,10 +68,7 @@ bool SaveReportAs(HWND owner, const std::string& folder,
   if (handle != INVALID_HANDLE_VALUE) ok = CloseHandle(handle) && ok;
   if (!ok) {
     const std::wstring message = L"无法写入报告文件：" + name;
-    char ansi[MAX_PATH * 3] = {};
-    WideCharToMultiByte(CP_ACP, 0, message.c_str(), -1, ansi, sizeof(ansi),
-                        nullptr, nullptr);
-    *error = ansi;
+    FromWide(CP_ACP, message, error);
   }
   return ok;
 }

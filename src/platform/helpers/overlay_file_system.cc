@@ -74,7 +74,11 @@ bool OverlayFileSystem::IsDirectory(const std::string& path) {
 }
 
 bool OverlayFileSystem::Exists(const std::string& path) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
+  return ExistsLocked(path);
+}
+
+bool OverlayFileSystem::ExistsLocked(const std::string& path) {
   const Entry* e = Find(path);
   if (e != nullptr) return e->kind != Entry::kRemoved;
   return base()->Exists(path);
@@ -82,7 +86,7 @@ bool OverlayFileSystem::Exists(const std::string& path) {
 
 bool OverlayFileSystem::ModifiedTime(const std::string& path,
                                      int64_t* seconds) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   const Entry* e = Find(path);
   if (e == nullptr) return base()->ModifiedTime(path, seconds);
   if (e->kind == Entry::kRemoved) return false;
@@ -94,7 +98,13 @@ bool OverlayFileSystem::ModifiedTime(const std::string& path,
 
 bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
                                  std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
+  return ReadFileLocked(path, contents, error);
+}
+
+bool OverlayFileSystem::ReadFileLocked(const std::string& path,
+                                       std::string* contents,
+                                       std::string* error) {
   const Entry* e = Find(path);
   if (e == nullptr) return base()->ReadFile(path, contents, error);
   switch (e->kind) {
@@ -102,7 +112,7 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
       *contents = e->contents;
       return true;
     case Entry::kCopy:
-      return ReadFile(e->source, contents, error);
+      return ReadFileLocked(e->source, contents, error);
     default:
       contents->clear();
       if (error != nullptr) *error = "no file " + path;
@@ -113,7 +123,13 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
 bool OverlayFileSystem::WriteFile(const std::string& path,
                                   const std::string& contents,
                                   std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
+  return WriteFileLocked(path, contents, error);
+}
+
+bool OverlayFileSystem::WriteFileLocked(const std::string& path,
+                                        const std::string& contents,
+                                        std::string* error) {
   const Entry* e = Find(path);
   const bool is_dir = e != nullptr ? e->kind == Entry::kDir : IsDirectory(path);
   // As on disk: the folder must exist, a folder is not a file, and what the
@@ -132,13 +148,13 @@ bool OverlayFileSystem::WriteFile(const std::string& path,
 bool OverlayFileSystem::ReplaceContents(const std::string& path,
                                         const std::string& contents,
                                         std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return WriteFile(path, contents, error);
+  MutexLock lock(&mutex_);
+  return WriteFileLocked(path, contents, error);
 }
 
 DirMade OverlayFileSystem::MakeDir(const std::string& path,
                                    std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   const Entry* e = Find(path);
   if (e == nullptr && base()->Exists(path)) return DirMade::kExisted;
   // As on disk, a directory needs its parent, one the run may write.
@@ -158,8 +174,8 @@ DirMade OverlayFileSystem::MakeDir(const std::string& path,
 CopyResult OverlayFileSystem::CopyNew(const std::string& from,
                                       const std::string& to,
                                       std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (Exists(to)) return CopyResult::kTargetExists;
+  MutexLock lock(&mutex_);
+  if (ExistsLocked(to)) return CopyResult::kTargetExists;
   const Entry* source = Find(from);
   // The source is opened, not read, to learn whether the run could read it.
   const bool readable = source != nullptr ? source->kind == Entry::kFile ||
@@ -181,7 +197,7 @@ CopyResult OverlayFileSystem::CopyNew(const std::string& from,
 
 bool OverlayFileSystem::List(const std::string& pattern,
                              std::vector<DirEntry>* entries) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   entries->clear();
   const std::string dir = Parent(pattern);
   const std::string wildcard = pattern.substr(dir.size() + 1);
@@ -228,8 +244,8 @@ bool OverlayFileSystem::SyncVolume(const std::string&, std::string*) {
 
 bool OverlayFileSystem::RemoveFile(const std::string& path,
                                    std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!Exists(path)) return true;
+  MutexLock lock(&mutex_);
+  if (!ExistsLocked(path)) return true;
   if (Find(path) == nullptr && !base()->CanWrite(Parent(path))) {
     if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
     return false;
@@ -241,20 +257,20 @@ bool OverlayFileSystem::RemoveFile(const std::string& path,
 }
 
 bool OverlayFileSystem::CanRead(const std::string& path) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   const Entry* e = Find(path);
   if (e == nullptr) return base()->CanRead(path);
   return e->kind == Entry::kFile || e->kind == Entry::kCopy;
 }
 
 bool OverlayFileSystem::CanWrite(const std::string& path) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   const Entry* e = Find(path);
   return e != nullptr ? e->kind != Entry::kRemoved : base()->CanWrite(path);
 }
 
 bool OverlayFileSystem::Locate(const std::string& path, FileLocation* where) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   // What this run made exists only here, with an identity of its own; from
   // the first folder on disk up, the disk's identities.
   std::vector<FileId> made;

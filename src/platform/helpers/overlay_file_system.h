@@ -2,7 +2,7 @@
 #define VM_PLATFORM_HELPERS_OVERLAY_FILE_SYSTEM_H_
 
 #include <map>
-#include <mutex>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/helpers/file_system_wrapper.h"
 #include "util/name_ops.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -65,19 +66,28 @@ class OverlayFileSystem : public FileSystemWrapper {
   std::string Key(const std::string& path) const { return names_.Fold(path); }
   // The path up to its last separator; empty when it has none.
   std::string Parent(const std::string& path) const;
-  const Entry* Find(const std::string& path) const;
-  bool IsDirectory(const std::string& path);
+
+  // The layer under the lock: what the public operations do once they hold
+  // mutex_, and what they call on each other.
+  bool ExistsLocked(const std::string& path) REQUIRES(mutex_);
+  bool ReadFileLocked(const std::string& path, std::string* contents,
+                      std::string* error) REQUIRES(mutex_);
+  bool WriteFileLocked(const std::string& path, const std::string& contents,
+                       std::string* error) REQUIRES(mutex_);
+  const Entry* Find(const std::string& path) const REQUIRES(mutex_);
+  bool IsDirectory(const std::string& path) REQUIRES(mutex_);
   // Whether the real run could make entries in the directory `dir`: one
   // this run made, or one the disk lets it write.
-  bool Writable(const std::string& dir);
+  bool Writable(const std::string& dir) REQUIRES(mutex_);
   // Whether the real run could create or rewrite the file `path`.
-  bool FileWritable(const std::string& path);
-  void Put(const std::string& path, Entry entry);
+  bool FileWritable(const std::string& path) REQUIRES(mutex_);
+  void Put(const std::string& path, Entry entry) REQUIRES(mutex_);
 
   const NameOps names_;
-  // The mailbox step copies from several threads at once.
-  std::recursive_mutex mutex_;
-  std::map<std::string, Entry> entries_;  // by Key(path)
+  // The mailbox step copies from several threads at once. Held across calls
+  // into the base file system, never while calling anything else.
+  Mutex mutex_;
+  std::map<std::string, Entry> entries_ GUARDED_BY(mutex_);  // by Key(path)
 };
 
 }  // namespace vm

@@ -1,0 +1,205 @@
+#include "platform/copy_into_posix.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/posix_io.h"
+
+namespace vm {
+namespace {
+
+// Copies the `size` bytes of `in` with copy_file_range where the kernel
+// offers it, else by reading and writing. Sets *changed (and returns false)
+// when the source holds fewer bytes than `size` or more: another program
+// cut it short or wrote to it during the copy.
+bool CopyContents(int in, int out, uint64_t size, bool* changed) {
+  uint64_t copied = 0;
+  bool use_read_write = false;
+  while (copied < size) {
+    ssize_t n = copy_file_range(in, nullptr, out, nullptr,
+                                static_cast<size_t>(size - copied), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && copied == 0 &&
+        (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
+         errno == EOPNOTSUPP || errno == EPERM)) {
+      use_read_write = true;
+      break;
+    }
+    if (n < 0) return false;
+    if (n == 0) break;  // the source shrank
+    copied += static_cast<uint64_t>(n);
+  }
+  char buffer[kBlockSize];
+  for (;;) {
+    // Without the fallback, one byte more tells a source that grew.
+    const size_t want = use_read_write ? sizeof(buffer) : 1;
+    ssize_t n = ::read(in, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    copied += static_cast<uint64_t>(n);
+    if (copied > size) break;
+    if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
+  }
+  *changed = copied != size;
+  return !*changed;
+}
+
+// Whether the source's size or modification time at the end of a copy is
+// not that of `st`, its status at the start: a program that truncated or
+// rewrote it meanwhile (and put its size back) is caught by what it leaves.
+bool ChangedSince(int in, const struct stat& st) {
+  struct stat end;
+  return ::fstat(in, &end) != 0 || end.st_size != st.st_size ||
+         end.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+         end.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+}
+
+// The process's umask as /proc tells it (setting it to read it would race
+// with threads creating files); -1 when it cannot be told.
+int ProcessUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<int>(std::strtol(line.c_str() + 6, nullptr, 8));
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+CopyWriter::CopyWriter() : umask_(ProcessUmask()) {}
+
+// Writes a copy of `in` (whose status is `st`) into the directory `dir`
+// and gives it `name` once it is complete, never in place of an existing
+// entry, so that a copy cut short (the process killed, the disk full)
+// never lies under that name. The copy is an unnamed file where the file
+// system has them, which leaves nothing behind at all; else a temporary
+// file, whose name is put in *temp for the caller to remove. On failure
+// errno tells why, or *changed that the source changed during the copy.
+CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
+                                const struct stat& dir_status,
+                                const std::string& name, std::string* temp,
+                                bool* changed) const {
+  int fd = -1;
+  // An unnamed file no one else can open is made with the source's
+  // permission bits at once, when the umask leaves them as they are.
+  const mode_t mode = st.st_mode & 0777;
+  bool mode_set = false;
+  if (proc_fd_) {
+    mode_set = umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
+    fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                  mode_set ? mode : 0600);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return CopyResult::kFailed;
+    }
+  }
+  if (fd < 0) {
+    static std::atomic<unsigned> counter{0};
+    *temp = "." + name + kTempInfix + std::to_string(::getpid()) + "." +
+            std::to_string(counter++);
+    fd = ::openat(dir, temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0600);
+    if (fd < 0) {
+      temp->clear();
+      return CopyResult::kFailed;
+    }
+    mode_set = false;
+  }
+  ScopedFd out(fd);
+  bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed);
+  if (ok) {
+    *changed = ChangedSince(in, st);
+    ok = !*changed;
+  }
+  if (ok) {
+    // Like a Windows file copy, the copy keeps the source's modification
+    // time; like "cp -p", its permission bits, so it is never more open
+    // than the source.
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(fd, times);
+    ok = mode_set || ::fchmod(fd, mode) == 0;
+  }
+  if (ok && OwnedByOther(dir_status)) {
+    ok = ::fchown(fd, dir_status.st_uid, dir_status.st_gid) == 0;
+  }
+  if (!ok) return CopyResult::kFailed;
+  const int rc = LinkIntoPlace(fd, dir, name, temp);
+  if (rc != 0) {
+    return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
+  }
+  // A failed close can be the first report of a failed write.
+  if (!out.Close()) {
+    const int err = errno;
+    ::unlinkat(dir, name.c_str(), 0);
+    errno = err;
+    return CopyResult::kFailed;
+  }
+  return CopyResult::kCopied;
+}
+
+// Gives the complete copy in `fd` its `name` in `dir`, never in place of
+// an existing entry: the unnamed file linked, or the temporary *temp linked
+// (or, without hard links, renamed; *temp is then cleared). 0, or -1 with
+// errno.
+int CopyWriter::LinkIntoPlace(int fd, int dir, const std::string& name,
+                              std::string* temp) const {
+  int rc;
+  if (temp->empty()) {
+    // Linked by its descriptor where the kernel allows it (it asks for a
+    // capability root has), else through /proc.
+    rc = -1;
+    errno = ENOENT;
+    if (link_by_fd_.load(std::memory_order_relaxed)) {
+      rc = ::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH);
+      if (rc != 0 && (errno == ENOENT || errno == EPERM)) {
+        link_by_fd_.store(false, std::memory_order_relaxed);
+      }
+    }
+    if (rc != 0 && (errno == ENOENT || errno == EPERM)) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      rc = ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(),
+                    AT_SYMLINK_FOLLOW);
+    }
+  } else {
+    rc = ::linkat(dir, temp->c_str(), dir, name.c_str(), 0);
+    if (rc != 0 && errno != EEXIST) {
+      // A file system without hard links.
+      rc = ::renameat2(dir, temp->c_str(), dir, name.c_str(), RENAME_NOREPLACE);
+      if (rc == 0) temp->clear();
+    }
+  }
+  return rc;
+}
+
+// As root, what is created takes the owner of its directory, so that the
+// server owning the store can use it; a directory of our own needs no
+// change.
+bool CopyWriter::OwnedByOther(const struct stat& dir) const {
+  return running_as_root_ && (dir.st_uid != uid_ || dir.st_gid != gid_);
+}
+
+void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
+                  const std::string& from, const std::string& to) {
+  if (changed) {
+    if (error != nullptr) {
+      *error = FileErrorText({FileErrorKind::kSourceChanged, 0},
+                             "the source changed during the copy: " + from);
+    }
+  } else if (result == CopyResult::kTargetExists) {
+    SetError(error, EEXIST, "cannot copy to " + to);
+  } else {
+    SetError(error, err, "cannot copy " + from + " to " + to);
+  }
+}
+
+}  // namespace vm

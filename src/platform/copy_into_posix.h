@@ -1,0 +1,53 @@
+#ifndef VM_PLATFORM_COPY_INTO_POSIX_H_
+#define VM_PLATFORM_COPY_INTO_POSIX_H_
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace vm {
+
+// The descriptor work of a copy: the new file written in its directory
+// (unnamed where the file system allows it), given the source's times and
+// permission bits and, as root, the directory's owner, and linked under its
+// name only once complete. Safe to use from several threads.
+class CopyWriter {
+ public:
+  CopyWriter();
+  CopyWriter(const CopyWriter&) = delete;
+  CopyWriter& operator=(const CopyWriter&) = delete;
+
+  // Sets *changed when the source changed during the copy (its size or
+  // modification time at the end is not that of `st`); the copy then fails.
+  CopyResult CopyInto(int in, const struct stat& st, int dir,
+                      const struct stat& dir_status, const std::string& name,
+                      std::string* temp, bool* changed) const;
+  bool OwnedByOther(const struct stat& dir) const;
+
+ private:
+  int LinkIntoPlace(int fd, int dir, const std::string& name,
+                    std::string* temp) const;
+
+  const uid_t uid_ = ::geteuid();
+  const gid_t gid_ = ::getegid();
+  const bool running_as_root_ = uid_ == 0;
+  // Unnamed files can be given a name through /proc (absent in some
+  // chroots).
+  const bool proc_fd_ = ::access("/proc/self/fd", X_OK) == 0;
+  mutable std::atomic<bool> link_by_fd_{true};
+  const int umask_;
+};
+
+// The error text of a copy that did not succeed: the source changed
+// during it, the target appeared meanwhile, or the reason `err` tells. The
+// paths are as the user is shown them.
+void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
+                  const std::string& from, const std::string& to);
+
+}  // namespace vm
+
+#endif  // VM_PLATFORM_COPY_INTO_POSIX_H_
