@@ -405,6 +405,12 @@ class DialogTest(unittest.TestCase):
         probe("settext", dialog, "1010", "Xy1")
         probe("click", dialog, "1008")
         self.assertEqual(probe("text", dialog, "1010").strip(), "Xy1")
+        # A password GBK cannot hold is refused, never migrated as "?".
+        probe("settext", dialog, "1011", "pw\U0001F600")
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message("密码文本中有代码页 CP936 无法表示的字符，请改用其他字符。",
+                        "warning")
+        self.assertEqual(list_lines(dialog), [])
         probe("click", dialog, "1007")
 
         # The About box from the system menu, over the open dialog.

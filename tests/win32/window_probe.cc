@@ -34,6 +34,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -199,13 +200,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "settext" && argc == 5) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, argv[4], -1, nullptr, 0);
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, argv[4], -1, text.data(), length);
-    return SendMessageW(Control(argv[2], argv[3]), WM_SETTEXT, 0,
-                        reinterpret_cast<LPARAM>(text.c_str()))
-               ? 0
-               : 1;
+    // From the wide command line: argv holds the text in the system's
+    // code page, which may not hold it.
+    int wide_argc = 0;
+    LPWSTR* wide_argv = CommandLineToArgvW(GetCommandLineW(), &wide_argc);
+    if (wide_argv == nullptr || wide_argc != 5) return 1;
+    const bool set = SendMessageW(Control(argv[2], argv[3]), WM_SETTEXT, 0,
+                                  reinterpret_cast<LPARAM>(wide_argv[4])) != 0;
+    LocalFree(wide_argv);
+    return set ? 0 : 1;
   }
   if (mode == "post" && argc == 5) {
     return PostMessageW(Handle(argv[2]),

@@ -346,6 +346,24 @@ void MigrationDialog::StartRun(SessionKind kind) {
   }
   // A verification builds no password: any option will do.
   if (kind != SessionKind::kVerify) options.password_mode = password_mode_;
+  // A character the run's code page cannot hold would become another one
+  // in every password built: refused, as the console refuses it.
+  const int edit = options.password_mode == PasswordMode::kUserNamePlusSuffix
+                       ? IDC_SUFFIX_EDIT
+                   : options.password_mode == PasswordMode::kCommonPassword
+                       ? IDC_COMMON_EDIT
+                       : 0;
+  if (edit != 0) {
+    const std::string typed = ControlUtf8(edit);
+    if (code_page_->ToUtf8(code_page_->ToAnsi(typed)) != typed) {
+      ShowMessageBox(
+          window_,
+          code_page_->ToAnsi("密码文本中有代码页 " + env_.code_page_name +
+                             " 无法表示的字符，请改用其他字符。"),
+          MessageKind::kWarning);
+      return;
+    }
+  }
   options.suffix = ControlText(IDC_SUFFIX_EDIT);
   options.password = ControlText(IDC_COMMON_EDIT);
   options.jobs = 4;
@@ -610,14 +628,25 @@ std::string MigrationDialog::CommonPasswordText() {
   return ControlText(IDC_COMMON_EDIT);
 }
 
-std::string MigrationDialog::ControlText(int id) {
+std::string MigrationDialog::ControlUtf8(int id) {
   HWND control = GetDlgItem(window_, id);
-  int length = GetWindowTextLengthA(control);
+  int length = GetWindowTextLengthW(control);
   if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  int got = GetWindowTextA(control, text.data(), length + 1);
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
+  std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+  int got = GetWindowTextW(control, wide.data(), length + 1);
+  if (got <= 0) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), got, nullptr, 0,
+                                  nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), got, utf8.data(), bytes, nullptr,
+                      nullptr);
+  return utf8;
+}
+
+std::string MigrationDialog::ControlText(int id) {
+  // Read as Unicode and converted with the run's code page, not through
+  // the system's.
+  return code_page_->ToAnsi(ControlUtf8(id));
 }
 
 bool MigrationDialog::Checked(int id) {

@@ -92,6 +92,8 @@ class MigrationDialog : public RunHost {
   int64_t AskToWait(const std::string& holder);
   static DWORD WINAPI WorkerMain(void* dialog);
   static DWORD WINAPI CountMain(void* dialog);
+  // A control's text, as typed (UTF-8), and in the run's code page.
+  std::string ControlUtf8(int id);
   std::string ControlText(int id);
   bool Checked(int id);
 
