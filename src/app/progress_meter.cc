@@ -24,6 +24,12 @@ void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
   model_.OnSourceLoaded(domains);
 }
 
+void ProgressMeter::OnAccountBegin(const std::string& user,
+                                   const std::string& domain,
+                                   const std::string& target_box) {
+  model_.OnAccountBegin(user, domain, target_box);
+}
+
 void ProgressMeter::OnMessage(uint64_t bytes, bool copied) {
   model_.OnMessage(bytes, copied);
 }

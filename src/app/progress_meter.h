@@ -28,6 +28,8 @@ class ProgressMeter : public RunObserver {
                 std::function<int()> columns = nullptr);
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
+  void OnAccountBegin(const std::string& user, const std::string& domain,
+                      const std::string& target_box) override;
   void OnMessage(uint64_t bytes, bool copied) override;
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,

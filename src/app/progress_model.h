@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "migrate/run_observer.h"
 #include "migrate/source_scan.h"
@@ -14,14 +15,25 @@ namespace vm {
 
 class FileSystem;
 
+// What a session does with the mail, which decides what its progress counts.
+enum class ProgressWork {
+  kCopy,     // copies (and may then check the copies)
+  kPreview,  // copies nothing: the bytes counted are what a run would copy
+  kVerify,   // only checks: the bar counts the messages checked
+};
+
 // Where a run stands, as the progress line and the progress bar show it.
 struct ProgressSnapshot {
+  ProgressWork work = ProgressWork::kCopy;
   bool scanned = false;       // the source scan is done: the totals are known
   bool verifying = false;     // the run checks the copies now
   SourceTotals totals;        // of the source
   SourceTotals done;          // accounts finished; messages handled (copied,
-                              // present already or failed) and their bytes
-  uint64_t copied_bytes = 0;  // copied by this run
+                              // present already or failed) and their bytes;
+                              // with kCopy also those of accounts finished
+                              // without going through their mailbox (an
+                              // earlier run's, for one)
+  uint64_t copied_bytes = 0;  // copied by this run (kPreview: would copy)
   int64_t verified = 0;       // messages checked by the verification
   double seconds = 0;         // since the scan ended
   uint64_t sequence = 0;      // of the listener's calls: a later one is newer
@@ -42,7 +54,9 @@ struct ProgressSnapshot {
 // ends or Notify is called; it runs on the thread of the event, after the
 // model's lock is released, so two threads may call it at once and a
 // listener that draws keeps only the snapshot of the highest `sequence`.
-// Drawing stays off
+// An account that ends without its mailbox being gone through (present
+// already, refused) counts its messages as handled: a continued run's bar
+// starts from the accounts an earlier run finished. Drawing stays off
 // the copies' path: a listener that only posts a message costs them
 // nothing.
 class ProgressModel : public RunObserver {
@@ -53,7 +67,12 @@ class ProgressModel : public RunObserver {
                 std::function<double()> now, Listener listener = nullptr,
                 double interval = 0.25);
 
+  // Before the run starts: what the session does (kCopy unless told).
+  void SetWork(ProgressWork work);
+
   void OnSourceLoaded(const SourceDomainList& domains) override;
+  void OnAccountBegin(const std::string& user, const std::string& domain,
+                      const std::string& target_box) override;
   void OnMessage(uint64_t bytes, bool copied) override;
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
@@ -91,6 +110,9 @@ class ProgressModel : public RunObserver {
   double finished_ GUARDED_BY(mutex_) = -1;  // when Finish was called
   double told_at_ GUARDED_BY(mutex_) = -1;
   double scan_seconds_ GUARDED_BY(mutex_) = 0;
+  // The account between its OnAccountBegin and its OnAccountEnd.
+  std::optional<std::pair<std::string, std::string>> in_mailbox_
+      GUARDED_BY(mutex_);
 };
 
 // The status line of the dialog (UTF-8): accounts, messages and megabytes
@@ -98,8 +120,9 @@ class ProgressModel : public RunObserver {
 // verifying; what it waits for before the scan.
 std::string ProgressStatusText(const ProgressSnapshot& snapshot);
 
-// The status line once a run has ended (UTF-8): what it did, and how long
-// it took.
+// The status line once a run has ended (UTF-8): what it did (what it
+// would copy, for a preview; what it checked, for a verification), and how
+// long it took.
 std::string ProgressSummaryText(const ProgressSnapshot& snapshot);
 
 // "1:02:03" (hours, minutes, seconds).

@@ -306,6 +306,7 @@ TEST(ProgressModelTest, CountsSharesPaceAndThrottlesItsListener) {
   EXPECT_LT(told[0].SecondsLeft(), 0);
 
   now = 12;
+  model.OnAccountBegin("a", "a.com", "");
   model.OnMessage(600, false);  // present already: handled, not copied
   model.OnAccountEnd("x", "a.com", AccountOutcome::kSkippedNoDomainLine, "",
                      "");
@@ -330,7 +331,7 @@ TEST(ProgressModelTest, CountsSharesPaceAndThrottlesItsListener) {
   model.Finish();  // the time of a run stops with it
   now = 30;
   EXPECT_EQ(ProgressSummaryText(model.Snapshot()),
-            "帐户 1/2，邮件 2/2，已复制 0.0 MB，用时 0:00:10");
+            "帐户 1/2，邮件 2/2，已复制 0.0 MB，已校验 1 封，用时 0:00:10");
 }
 
 }  // namespace

@@ -7,22 +7,31 @@
 
 namespace vm {
 
+SourceTotals ScanSourceMailbox(FileSystem* fs, const std::string& source_dir,
+                               const std::string& user_name) {
+  SourceTotals totals;
+  totals.accounts = 1;
+  std::vector<DirEntry> entries;
+  if (!fs->List(SourceMailbox(source_dir, user_name) + "\\*", &entries)) {
+    return totals;
+  }
+  for (const DirEntry& entry : entries) {
+    if (entry.is_directory || !IsMessageFileName(entry.name)) continue;
+    ++totals.messages;
+    totals.bytes += entry.size;
+  }
+  return totals;
+}
+
 SourceTotals ScanSourceMailboxes(FileSystem* fs, const std::string& source_dir,
                                  const SourceDomainList& domains) {
   SourceTotals totals;
-  std::vector<DirEntry> entries;
   for (const SourceDomain& domain : domains) {
     for (const SourceAccount& account : domain.accounts) {
-      ++totals.accounts;
-      if (!fs->List(SourceMailbox(source_dir, account.user_name) + "\\*",
-                    &entries)) {
-        continue;
-      }
-      for (const DirEntry& entry : entries) {
-        if (entry.is_directory || !IsMessageFileName(entry.name)) continue;
-        ++totals.messages;
-        totals.bytes += entry.size;
-      }
+      SourceTotals one = ScanSourceMailbox(fs, source_dir, account.user_name);
+      totals.accounts += one.accounts;
+      totals.messages += one.messages;
+      totals.bytes += one.bytes;
     }
   }
   return totals;

@@ -24,6 +24,11 @@ struct SourceTotals {
 SourceTotals ScanSourceMailboxes(FileSystem* fs, const std::string& source_dir,
                                  const SourceDomainList& domains);
 
+// The same for the one mailbox of `user_name` (accounts is 1); nothing
+// but the account when its mailbox cannot be listed.
+SourceTotals ScanSourceMailbox(FileSystem* fs, const std::string& source_dir,
+                               const std::string& user_name);
+
 // The directories of the source mail folder whose names the run's code
 // page cannot hold (as stand-in paths): no account's name leads to them, so
 // their mail would be taken for absent.

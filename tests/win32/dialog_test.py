@@ -15,6 +15,7 @@ import glob
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -39,6 +40,9 @@ START_RUNNING = "迁移中请等待..."
 ABOUT_CAPTION = "关于 Velquor"
 WM_CLOSE = 16
 PBM_GETPOS = 1032
+LVM_GETITEMCOUNT = "4100"
+LVM_GETTOPINDEX = "4135"
+LVM_GETCOUNTPERPAGE = "4136"
 WORK_FOLDER = "工作"
 RECORDS = "迁移报告"
 STOPPED = "迁移已停止。"
@@ -193,6 +197,12 @@ def tree(top, skip=None):
 
 def list_lines(dialog):
     return probe("list", dialog, "1005").splitlines()
+
+
+def end_status(dialog):
+    """The status line once the dialog has seen its run end."""
+    return wait_for(lambda: (lambda t: t if "已结束。" in t else None)(
+        probe("text", dialog, "1022").strip()), "the status of the end")
 
 
 def user_names(tgt):
@@ -395,6 +405,12 @@ class DialogTest(unittest.TestCase):
         probe("settext", dialog, "1010", "Xy1")
         probe("click", dialog, "1008")
         self.assertEqual(probe("text", dialog, "1010").strip(), "Xy1")
+        # A password GBK cannot hold is refused, never migrated as "?".
+        probe("settext", dialog, "1011", "pw\U0001F600")
+        press(DIALOG_CAPTION, "Return")
+        dismiss_message("密码文本中有代码页 CP936 无法表示的字符，请改用其他字符。",
+                        "warning")
+        self.assertEqual(list_lines(dialog), [])
         probe("click", dialog, "1007")
 
         # The About box from the system menu, over the open dialog.
@@ -487,14 +503,22 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(made, {p: h for p, h in expected.items()
                                 if p.split(os.sep)[0] in boxes})
         self.assertEqual({b.split("@")[0] for b in boxes}, set(users))
-        wait_for(lambda: "已有本源的帐户 %d 个" % len(users)
-                 in probe("text", dialog, "1015") or None,
-                 "the note on existing accounts")
+        # One instruction after a stop: the end message's (start again),
+        # no note asking to tick the sync box.
+        self.assertEqual(probe("text", dialog, "1015").strip(), "")
 
         # A second Start completes the migration: the store of one whole
-        # run, every user once, and the note on the accounts it found.
+        # run, every user once, and the note on the accounts it found. The
+        # bar and the status count the accounts the first run finished.
         press(DIALOG_CAPTION, "Return")
         dismiss_message(SUCCESS, "information")
+        self.assertRegex(end_status(dialog),
+                         r"^迁移已结束。帐户 60/60，邮件 (\d+)/\1，")
+        self.assertEqual(
+            probe("send", dialog, "1021", str(PBM_GETPOS), "0").strip(), "1000")
+        wait_for(lambda: "已有本源的帐户 60 个"
+                 in probe("text", dialog, "1015") or None,
+                 "the note on existing accounts")
         lines = list_lines(dialog)
         self.assertTrue(any(l.startswith("目标中已存在的帐户数:%d，" % len(users))
                             for l in lines), lines[-4:])
@@ -508,10 +532,10 @@ class DialogTest(unittest.TestCase):
 
         # The run scrolled to its end and left no line highlighted.
         rect = probe("rect", dialog, "1005")
-        count, top_line, height = (int(probe("send", dialog, "1005", m, "0"))
-                                   for m in ("395", "398", "417"))
-        left, top, right, bottom = (int(v) for v in rect.split()[:4])
-        self.assertGreaterEqual(top_line + (bottom - top) // height, count)
+        count, top_line, page = (int(probe("send", dialog, "1005", m, "0"))
+                                 for m in (LVM_GETITEMCOUNT, LVM_GETTOPINDEX,
+                                           LVM_GETCOUNTPERPAGE))
+        self.assertGreaterEqual(top_line + page, count)
         colour = rect.split()[4]
         shot = crop(rect, os.path.join(self.root, "list.png"))
         highlighted = subprocess.run(
@@ -531,6 +555,11 @@ class DialogTest(unittest.TestCase):
         probe("click", dialog, "1012")
         dismiss_message("预览完成，未写入任何文件。", "information")
         screenshot("dialog_preview.png")
+        # What a preview would copy, never what it copied.
+        status = end_status(dialog)
+        self.assertRegex(status,
+                         r"^预览已结束。帐户 2/2，邮件 (\d+)/\1，预计复制 ")
+        self.assertNotIn("已复制", status)
         self.assertEqual(tree(self.root, skip=self.bin), before)
         lines = list_lines(dialog)
         for line in ("预览计划（未写入任何文件）", "将添加的域名数:2",
@@ -575,7 +604,7 @@ class DialogTest(unittest.TestCase):
         # A click on a line selects it; Ctrl+C copies it.
         lines = list_lines(dialog)
         left, top = probe("rect", dialog, "1005").split()[:2]
-        first = int(probe("send", dialog, "1005", "398", "0"))
+        first = int(probe("send", dialog, "1005", LVM_GETTOPINDEX, "0"))
         subprocess.run(["xdotool", "mousemove", str(int(left) + 30),
                         str(int(top) + 8), "click", "1"], check=True,
                        timeout=TIMEOUT)
@@ -590,6 +619,8 @@ class DialogTest(unittest.TestCase):
         probe("click", dialog, "1018")
         dismiss_message("校验未通过。", "warning")
         self.assertEqual(tree(self.root, skip=self.bin), before)
+        self.assertRegex(end_status(dialog),
+                         r"^校验已结束。帐户 2/2，已校验邮件 ([1-9]\d*)/\1 封")
         self.assertTrue(any(l.strip().startswith("目标中缺少该邮件:")
                             for l in list_lines(dialog)))
         self.assertFalse(self.records("verify")[-1][1]["totals"]["succeeded"])

@@ -6,7 +6,7 @@
 //   window_probe texts HWND       the texts of every child window, one per
 //                                 line (a message box's text is one of them)
 //   window_probe text HWND ID     the text of control ID of window HWND
-//   window_probe list HWND ID     the lines of list box ID, one per line
+//   window_probe list HWND ID     the lines of list view ID, one per line
 //   window_probe enabled HWND ID...
 //                                 for each control, 1 when it is enabled,
 //                                 else 0, on one line
@@ -32,6 +32,9 @@
 //
 // Output is UTF-8.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,21 +86,36 @@ HWND Control(const char* window, const char* id) {
   return GetDlgItem(Handle(window), std::atoi(id));
 }
 
-int PrintList(HWND list_box) {
-  // The wide messages: the system converts the dialog's ANSI lines and
-  // copies them across processes. The buffer is generous because a length
-  // reported across a conversion may be short.
-  LRESULT count = SendMessageW(list_box, LB_GETCOUNT, 0, 0);
-  if (count == LB_ERR) return 1;
+// A list view's lines: its text messages carry pointers, so the item and
+// its buffer are placed in the list's own process.
+int PrintListView(HWND list) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process = OpenProcess(
+      PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (process == nullptr) return 1;
+  constexpr int kChars = 4096;
+  const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+  auto* remote = static_cast<char*>(VirtualAllocEx(
+      process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (remote == nullptr) return 1;
+  LRESULT count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+  std::wstring line(kChars, L'\0');
   for (LRESULT i = 0; i < count; ++i) {
-    LRESULT length = SendMessageW(list_box, LB_GETTEXTLEN, i, 0);
-    if (length == LB_ERR) return 1;
-    std::wstring line(static_cast<size_t>(length) * 2 + 16, L'\0');
-    LRESULT got = SendMessageW(list_box, LB_GETTEXT, i,
-                               reinterpret_cast<LPARAM>(line.data()));
-    line.resize(static_cast<size_t>(got > 0 ? got : 0));
-    std::printf("%s\n", ToUtf8(line).c_str());
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+    item.cchTextMax = kChars;
+    WriteProcessMemory(process, remote, &item, sizeof(item), nullptr);
+    LRESULT got = SendMessageW(list, LVM_GETITEMTEXTW, i,
+                               reinterpret_cast<LPARAM>(remote));
+    got = got < 0 ? 0 : got > kChars - 1 ? kChars - 1 : got;
+    ReadProcessMemory(process, remote + sizeof(LVITEMW), line.data(),
+                      got * sizeof(wchar_t), nullptr);
+    std::printf("%s\n", ToUtf8(line.substr(0, got)).c_str());
   }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
   return 0;
 }
 
@@ -182,13 +200,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "settext" && argc == 5) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, argv[4], -1, nullptr, 0);
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, argv[4], -1, text.data(), length);
-    return SendMessageW(Control(argv[2], argv[3]), WM_SETTEXT, 0,
-                        reinterpret_cast<LPARAM>(text.c_str()))
-               ? 0
-               : 1;
+    // From the wide command line: argv holds the text in the system's
+    // code page, which may not hold it.
+    int wide_argc = 0;
+    LPWSTR* wide_argv = CommandLineToArgvW(GetCommandLineW(), &wide_argc);
+    if (wide_argv == nullptr || wide_argc != 5) return 1;
+    const bool set = SendMessageW(Control(argv[2], argv[3]), WM_SETTEXT, 0,
+                                  reinterpret_cast<LPARAM>(wide_argv[4])) != 0;
+    LocalFree(wide_argv);
+    return set ? 0 : 1;
   }
   if (mode == "post" && argc == 5) {
     return PostMessageW(Handle(argv[2]),
@@ -247,7 +267,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", WindowText(control).c_str());
     return 0;
   }
-  if (mode == "list") return PrintList(control);
+  if (mode == "list") return PrintListView(control);
   if (mode == "checked") {
     std::printf("%d\n",
                 static_cast<int>(SendMessageW(control, BM_GETCHECK, 0, 0)));

@@ -49,8 +49,9 @@ class WindowsShell : public StartUpShell {
 };
 
 int Main(HINSTANCE instance) {
-  INITCOMMONCONTROLSEX controls = {sizeof(controls),
-                                   ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES |
+                                                         ICC_PROGRESS_CLASS |
+                                                         ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
 
   // Every text of the program in the system's ANSI code page.

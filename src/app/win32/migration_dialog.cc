@@ -29,6 +29,8 @@ constexpr UINT kExistingCounted = WM_APP + 4;
 // Sent by the worker when another run holds the target: lparam points to
 // the question, wparam to the bool that takes the answer.
 constexpr UINT kAskWait = WM_APP + 5;
+// Posted when result-list changes land in an empty queue.
+constexpr UINT kLines = WM_APP + 6;
 // How long a start waits for another run, once the user agreed to wait.
 constexpr int64_t kWaitSeconds = 600;
 
@@ -58,7 +60,8 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
       state_(state),
       texts_(texts),
       code_page_(OpenCodePage("")),
-      icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_APP_ICON))) {
+      icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_APP_ICON))),
+      lines_([this] { PostMessageA(window_, kLines, 0, 0); }) {
   env_.disk = fs;
   env_.code_page = code_page_.get();
   env_.texts = &texts;
@@ -89,10 +92,17 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   }
 }
 
-MigrationDialog::~MigrationDialog() = default;
+MigrationDialog::~MigrationDialog() {
+  // The window is gone; a count still reading the target uses env_.
+  if (counter_ != nullptr) {
+    WaitForSingleObject(counter_, INFINITE);
+    CloseHandle(counter_);
+  }
+}
 
 void MigrationDialog::RunModal() {
-  DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_MIGRATION_DIALOG), nullptr,
+  // A Unicode window: the list's notifications come in their wide form.
+  DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MIGRATION_DIALOG), nullptr,
                   DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -125,8 +135,8 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
       return OnPaint();
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(icon_);
-    case WM_VKEYTOITEM:
-      return OnListKey(wparam);
+    case WM_NOTIFY:
+      return OnNotify(reinterpret_cast<NMHDR*>(lparam));
     case WM_CONTEXTMENU:
       OnContextMenu(reinterpret_cast<HWND>(wparam), lparam);
       return TRUE;
@@ -153,21 +163,20 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
       OnRunEnded();
       return TRUE;
     case kExistingCounted:
-      ShowExistingAccounts(static_cast<int>(wparam));
+      OnExistingCounted(static_cast<int>(wparam));
+      return TRUE;
+    case kLines:
+      DrainLines();
       return TRUE;
     case kAskWait:
       *reinterpret_cast<bool*>(wparam) =
           AskYesNo(window_, *reinterpret_cast<const std::string*>(lparam));
       return TRUE;
     case WM_DESTROY:
-      // No run is active here: Close refuses while one is.
-      if (counter_ != nullptr) {
-        WaitForSingleObject(counter_, INFINITE);
-        CloseHandle(counter_);
-        counter_ = nullptr;
-      }
+      // No run is active here: Close refuses while one is. A count still
+      // running is waited for once the window is gone (destructor).
       source_domains_.clear();
-      log_.reset();
+      list_.reset();
       return FALSE;
   }
   return FALSE;
@@ -191,10 +200,8 @@ BOOL MigrationDialog::OnInitDialog() {
   SetDlgItemTextA(window_, IDC_TARGET_DIR, state_.target_dir.c_str());
   SetDlgItemTextA(window_, IDC_TARGET_MAIL_DIR, state_.target_mail_dir.c_str());
 
-  HWND list_box = GetDlgItem(window_, IDC_RESULT_LIST);
-  log_view_ = std::make_unique<ListBoxView>(list_box);
-  log_measurer_ = std::make_unique<ListBoxMeasurer>(list_box);
-  log_ = std::make_unique<ProgressLog>(log_view_.get(), log_measurer_.get());
+  list_ = std::make_unique<ResultListView>(GetDlgItem(window_, IDC_RESULT_LIST),
+                                           CP_ACP);
 
   CheckRadioButton(window_, IDC_MODE_SAME, IDC_MODE_CIPHER, IDC_MODE_SAME);
   SetPasswordMode(PasswordMode::kSameAsUserName);
@@ -231,10 +238,10 @@ void MigrationDialog::OnCommand(int id, int code) {
       SaveReport();
       break;
     case IDM_COPY_LINES:
-      CopySelectedLines(GetDlgItem(window_, IDC_RESULT_LIST), window_);
+      list_->CopySelected(window_);
       break;
     case IDM_SELECT_ALL:
-      SelectAllLines(GetDlgItem(window_, IDC_RESULT_LIST));
+      list_->SelectAll();
       break;
     case IDC_MODE_SAME:
       SetPasswordMode(PasswordMode::kSameAsUserName);
@@ -258,19 +265,17 @@ void MigrationDialog::OnCommand(int id, int code) {
   }
 }
 
-INT_PTR MigrationDialog::OnListKey(WPARAM wparam) {
-  if (GetKeyState(VK_CONTROL) >= 0) return -1;
-  HWND list_box = GetDlgItem(window_, IDC_RESULT_LIST);
-  switch (LOWORD(wparam)) {
-    case 'C':
-    case VK_INSERT:
-      CopySelectedLines(list_box, window_);
-      return -2;
-    case 'A':
-      SelectAllLines(list_box);
-      return -2;
+INT_PTR MigrationDialog::OnNotify(NMHDR* header) {
+  if (header->idFrom != IDC_RESULT_LIST || list_ == nullptr) return FALSE;
+  switch (header->code) {
+    case LVN_GETDISPINFOW:
+      list_->OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(header));
+      return TRUE;
+    case LVN_KEYDOWN:
+      list_->OnKey(reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey, window_);
+      return TRUE;
   }
-  return -1;
+  return FALSE;
 }
 
 void MigrationDialog::OnContextMenu(HWND control, LPARAM position) {
@@ -330,6 +335,24 @@ void MigrationDialog::StartRun(SessionKind kind) {
   }
   // A verification builds no password: any option will do.
   if (kind != SessionKind::kVerify) options.password_mode = password_mode_;
+  // A character the run's code page cannot hold would become another one
+  // in every password built: refused, as the console refuses it.
+  const int edit = options.password_mode == PasswordMode::kUserNamePlusSuffix
+                       ? IDC_SUFFIX_EDIT
+                   : options.password_mode == PasswordMode::kCommonPassword
+                       ? IDC_COMMON_EDIT
+                       : 0;
+  if (edit != 0) {
+    const std::string typed = ControlUtf8(edit);
+    if (code_page_->ToUtf8(code_page_->ToAnsi(typed)) != typed) {
+      ShowMessageBox(
+          window_,
+          code_page_->ToAnsi("密码文本中有代码页 " + env_.code_page_name +
+                             " 无法表示的字符，请改用其他字符。"),
+          MessageKind::kWarning);
+      return;
+    }
+  }
   options.suffix = ControlText(IDC_SUFFIX_EDIT);
   options.password = ControlText(IDC_COMMON_EDIT);
   options.jobs = 4;
@@ -350,6 +373,10 @@ void MigrationDialog::StartRun(SessionKind kind) {
           PostMessageA(window_, kProgress, 0, 0);
         }
       });
+  next->progress().SetWork(
+      kind == SessionKind::kPreview  ? ProgressWork::kPreview
+      : kind == SessionKind::kVerify ? ProgressWork::kVerify
+                                     : ProgressWork::kCopy);
   if (session_ != nullptr && session_->result().outcome.loaded) {
     reported_ = std::move(session_);
   }
@@ -410,6 +437,8 @@ void MigrationDialog::SetStatus(const std::string& utf8) {
 }
 
 void MigrationDialog::OnRunEnded() {
+  DrainLines();
+  // The worker posted this as its last act: it is ending, not waiting.
   WaitForSingleObject(worker_, INFINITE);
   CloseHandle(worker_);
   worker_ = nullptr;
@@ -431,16 +460,41 @@ void MigrationDialog::OnRunEnded() {
     SetDlgItemTextA(window_, IDC_RECORDS_DIR,
                     DirectoryOf(result.log_path).c_str());
   }
-  if (kind == SessionKind::kMigrate) CountExistingAccountsLater();
+  if (kind == SessionKind::kMigrate) {
+    // After a stop the one instruction is the end message's: start again
+    // to continue. The note on existing accounts returns after a run that
+    // was not stopped.
+    stopped_ = result.outcome.stopped;
+    CountExistingAccountsLater();
+  }
   if (close_pending_) EndDialog(window_, IDCANCEL);
 }
 
 void MigrationDialog::CountExistingAccountsLater() {
+  // A count under way (it may wait for a configuration lock) is never
+  // waited for: a new one starts when its answer arrives.
   if (counter_ != nullptr) {
-    WaitForSingleObject(counter_, INFINITE);
-    CloseHandle(counter_);
+    recount_ = true;
+    return;
   }
   counter_ = CreateThread(nullptr, 0, CountMain, this, 0, nullptr);
+}
+
+void MigrationDialog::OnExistingCounted(int count) {
+  // The thread posted this as its last act.
+  WaitForSingleObject(counter_, INFINITE);
+  CloseHandle(counter_);
+  counter_ = nullptr;
+  ShowExistingAccounts(count);
+  if (recount_) {
+    recount_ = false;
+    CountExistingAccountsLater();
+  }
+}
+
+void MigrationDialog::DrainLines() {
+  std::vector<LineChange> changes = lines_.Take();
+  if (list_ != nullptr) list_->Apply(changes);  // null: the window is going
 }
 
 DWORD WINAPI MigrationDialog::CountMain(void* dialog) {
@@ -453,7 +507,7 @@ DWORD WINAPI MigrationDialog::CountMain(void* dialog) {
 void MigrationDialog::ShowExistingAccounts(int count) {
   existing_ = count;
   std::string hint;
-  if (count > 0) {
+  if (count > 0 && !stopped_) {
     hint = "目标中已有本源的帐户 " + std::to_string(count) +
            " 个。切换时请勾选“只复制新邮件”，把新到的邮件复制过去。";
   }
@@ -541,16 +595,16 @@ void MigrationDialog::EnableStart(bool enabled) {
 }
 
 int MigrationDialog::AppendLogLine(const std::string& line) {
-  return log_->AppendLogLine(line);
+  return lines_.Append(line);
 }
 
-void MigrationDialog::RemoveLastLine() { log_->RemoveLastLine(); }
+void MigrationDialog::RemoveLastLine() { lines_.RemoveLast(); }
 
-void MigrationDialog::SelectLastLine() { log_->SelectLastLine(); }
+void MigrationDialog::SelectLastLine() { lines_.FollowEnd(); }
 
-int MigrationDialog::LineCount() { return log_->LineCount(); }
+int MigrationDialog::LineCount() { return lines_.Count(); }
 
-void MigrationDialog::ResetLog() { log_->Reset(); }
+void MigrationDialog::ResetLog() { lines_.Reset(); }
 
 PasswordMode MigrationDialog::GetPasswordMode() { return password_mode_; }
 
@@ -562,14 +616,25 @@ std::string MigrationDialog::CommonPasswordText() {
   return ControlText(IDC_COMMON_EDIT);
 }
 
-std::string MigrationDialog::ControlText(int id) {
+std::string MigrationDialog::ControlUtf8(int id) {
   HWND control = GetDlgItem(window_, id);
-  int length = GetWindowTextLengthA(control);
+  int length = GetWindowTextLengthW(control);
   if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  int got = GetWindowTextA(control, text.data(), length + 1);
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
+  std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+  int got = GetWindowTextW(control, wide.data(), length + 1);
+  if (got <= 0) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), got, nullptr, 0,
+                                  nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), got, utf8.data(), bytes, nullptr,
+                      nullptr);
+  return utf8;
+}
+
+std::string MigrationDialog::ControlText(int id) {
+  // Read as Unicode and converted with the run's code page, not through
+  // the system's.
+  return code_page_->ToAnsi(ControlUtf8(id));
 }
 
 bool MigrationDialog::Checked(int id) {

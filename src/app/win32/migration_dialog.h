@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "app/progress_log.h"
+#include "app/line_queue.h"
 #include "app/run_session.h"
 #include "app/startup.h"
-#include "app/win32/list_box_log.h"
+#include "app/win32/result_list_view.h"
 #include "migrate/run_host.h"
 #include "platform/code_page.h"
 
@@ -25,8 +25,11 @@ struct Texts;
 // options, the start button and the result list, and below them the
 // cutover: preview, stop, sync, verification, the records folder and the
 // progress of a run. Each run (migration, preview or verification) is one
-// RunSession on a worker thread, which reaches the controls only through
-// window messages (this object is its RunHost). At most one run is active;
+// RunSession on a worker thread (this object is its RunHost). The worker
+// never waits for the window to draw: its result lines go into a queue the
+// window drains when the one message posted for a batch arrives; only its
+// questions and message boxes wait for an answer. The window never waits
+// for a thread that may be waiting itself. At most one run is active;
 // while it is, the options it uses are locked, the stop button ends it
 // after the account it is at, and closing the dialog asks to stop first.
 class MigrationDialog : public RunHost {
@@ -63,7 +66,7 @@ class MigrationDialog : public RunHost {
   void OnCommand(int id, int code);
   bool OnSysCommand(WPARAM command);
   bool OnPaint();
-  INT_PTR OnListKey(WPARAM wparam);
+  INT_PTR OnNotify(NMHDR* header);
   void OnContextMenu(HWND control, LPARAM position);
   void SetPasswordMode(PasswordMode mode);
   void StartRun(SessionKind kind);
@@ -74,6 +77,9 @@ class MigrationDialog : public RunHost {
   void ShowProgress();
   void SetStatus(const std::string& utf8);
   void CountExistingAccountsLater();
+  void OnExistingCounted(int count);
+  // Shows every result-list change the worker queued.
+  void DrainLines();
   void ShowExistingAccounts(int count);
   void SaveReport();
   // The session whose report "save report" writes: the last one that
@@ -86,6 +92,8 @@ class MigrationDialog : public RunHost {
   int64_t AskToWait(const std::string& holder);
   static DWORD WINAPI WorkerMain(void* dialog);
   static DWORD WINAPI CountMain(void* dialog);
+  // A control's text, as typed (UTF-8), and in the run's code page.
+  std::string ControlUtf8(int id);
   std::string ControlText(int id);
   bool Checked(int id);
 
@@ -96,6 +104,7 @@ class MigrationDialog : public RunHost {
   SessionEnvironment env_;
   HICON icon_;
   HWND window_ = nullptr;
+  LineQueue lines_;  // from the worker to the list
 
   // Written by the user interface thread, read by the worker.
   std::atomic<PasswordMode> password_mode_{PasswordMode::kSameAsUserName};
@@ -108,8 +117,10 @@ class MigrationDialog : public RunHost {
   std::atomic<bool> close_pending_{false};
   std::atomic<bool> progress_posted_{false};
   HANDLE worker_ = nullptr;
-  HANDLE counter_ = nullptr;
+  HANDLE counter_ = nullptr;      // the running count; null when none
+  bool recount_ = false;          // count again when the running count ends
   std::atomic<int> existing_{0};  // result of the last count
+  bool stopped_ = false;          // the last migration was stopped
   // The running or last session; replaced (never just destroyed) when the
   // next run starts. Its report is the one "save report" writes.
   std::unique_ptr<RunSession> session_;
@@ -119,9 +130,8 @@ class MigrationDialog : public RunHost {
   // Used by the worker only (the lists are freed on destroy, which cannot
   // happen while a run is active).
   SourceDomainList source_domains_;
-  std::unique_ptr<ListBoxView> log_view_;
-  std::unique_ptr<ListBoxMeasurer> log_measurer_;
-  std::unique_ptr<ProgressLog> log_;
+  // The result list (window thread only).
+  std::unique_ptr<ResultListView> list_;
 };
 
 }  // namespace vm
