@@ -26,7 +26,7 @@ constexpr struct {
     {"--log", true},          {"--changes-only", false}, {"--progress", false},
     {"--no-progress", false}, {"--jobs", true},          {"--stats", false},
     {"--wait", true},         {"--help", false},         {"-h", false},
-    {"--version", false},
+    {"--version", false},     {"--undo", true},
 };
 
 bool ParseMode(const std::string& text, PasswordMode* mode) {
@@ -58,10 +58,32 @@ bool HasExtension(const std::string& name, const std::string& extension) {
          EndsWithIgnoringAsciiCase(name, extension);
 }
 
+// Why the options given with --undo do not fit an undo; empty when they
+// do. An undo reads no source and writes no account.
+std::string UndoOptionsError(const CommandLine& options,
+                             const std::set<std::string>& seen) {
+  if (options.undo_manifest.empty()) return "--undo needs a manifest file";
+  if (seen.count("--target") == seen.count("--output")) {
+    return "--undo needs exactly one of --target DIR and --output DIR";
+  }
+  for (const char* name :
+       {"--source", "--password-mode", "--suffix", "--password", "--jobs"}) {
+    if (seen.count(name) > 0) {
+      return std::string(name) + " has no use with --undo";
+    }
+  }
+  if (options.sync || options.verify != VerifyMode::kNone ||
+      options.verify_only || options.changes_only) {
+    return "--undo takes no --sync, --verify or --changes-only";
+  }
+  return std::string();
+}
+
 }  // namespace
 
 std::string UsageText() {
   return R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
+       velquor-migrate --undo MANIFEST (--target DIR | --output DIR) [--dry-run]
 
 Moves a Velquor mail server's domains, accounts and mail into a Tarnwick mail
 server (4.9 or later), or into a folder to be copied into one later.
@@ -112,6 +134,16 @@ Performance:
   --jobs N              message copies in flight, 1 to 64 (default 4); the
                         result is the same for every N
   --stats               print the time of each phase on stderr
+
+Undoing a run:
+  --undo MANIFEST       remove what the run that wrote MANIFEST added (its
+                        message files, folders, accounts and domains), where
+                        still as the run left them; anything changed since
+                        is kept and listed with its reason. With --dry-run,
+                        only list what would go and what would stay. Every
+                        writing run leaves its manifest beside its --report
+                        or --log, else in the target's data folder under
+                        velquor-migrate-runs
 
 Another run on the same target:
   --wait SECONDS        when another run holds the target, wait at most this
@@ -260,6 +292,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
         return false;
       }
       out->jobs = std::stoi(value);
+    } else if (arg == "--undo") {
+      out->undo_manifest = value;
     } else if (arg == "--wait") {
       if (value.empty() || value.size() > 6 ||
           value.find_first_not_of("0123456789") != std::string::npos) {
@@ -270,6 +304,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
     }
   }
   if (out->help || out->version) return true;
+  if (seen.count("--undo") > 0) {
+    *error = UndoOptionsError(*out, seen);
+    if (error->empty() && out->code_page.empty())
+      *error = "--codepage needs a name";
+    if (error->empty() && seen.count("--report") &&
+        !HasExtension(out->report_file, ".json") &&
+        !HasExtension(out->report_file, ".csv")) {
+      *error = "--report needs a file name ending in .json or .csv";
+    }
+    return error->empty();
+  }
 
   if (out->source_dir.empty()) {
     *error = "--source DIR is required";

@@ -22,6 +22,8 @@ struct CommandLine {
   std::string code_page = "GBK";
   std::string log_file;
   std::string report_file;  // --report: .json or .csv
+  // --undo: the manifest of the run to undo; then --source is not used.
+  std::string undo_manifest;
   bool dry_run = false;
   bool sync = false;
   VerifyMode verify = VerifyMode::kNone;

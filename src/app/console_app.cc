@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/console_log.h"
 #include "app/console_setup.h"
+#include "app/manifest_file.h"
 #include "app/progress_log.h"
 #include "app/progress_meter.h"
 #include "app/run_ending.h"
@@ -19,6 +20,7 @@
 #include "app/run_report.h"
 #include "app/startup.h"
 #include "app/target_lock.h"
+#include "app/undo_console.h"
 #include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
@@ -362,6 +364,8 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   }
   std::unique_ptr<RunLock> lock;
   if (!LockTarget(p, io, fs, started, &lock)) return kExitFailure;
+  auto manifest = WritingRunManifest(p, fs == p.disk.get(), started);
+  if (manifest) settings.manifest = manifest->writer();
   ending->Arm([&] {
     host.Silence();
     // The copy comes before the save, so the report never claims an
@@ -459,6 +463,8 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     io.out("velquor-migrate " VM_VERSION_TEXT "\n");
     return kExitSuccess;
   }
+  if (!options.undo_manifest.empty())
+    return RunUndoConsole(options, io, started);
   ConsoleSetup setup;
   const int status = PrepareConsoleRun(options, io, &setup);
   return status >= 0 ? status : Migrate(setup, args, io, started);

@@ -10,6 +10,7 @@
 #include "migrate/mailbox_migrator.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "migrate/run_manifest.h"
 #include "migrate/run_observer.h"
 #include "migrate/safe_name.h"
 #include "migrate/stop_request.h"
@@ -73,7 +74,8 @@ UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
 bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                     const Texts& texts, MailboxMigrator* mailboxes,
                     MigrationStats* stats, int* failure_lines,
-                    RunObserver* observer, const StopRequest* stop) {
+                    RunObserver* observer, const StopRequest* stop,
+                    ManifestWriter* manifest) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   DomainStore domain_store(target);
@@ -101,6 +103,15 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   std::vector<std::pair<SourceAccount, std::string>> held;
   auto commit = [&](bool at_end) {
     const bool ok = at_end ? users->SavePending() : users->SaveIfDue();
+    // What the save wrote goes into the run's manifest with it, and so do
+    // the folders and message files recorded meanwhile.
+    const std::vector<SavedAddition> saved = users->TakeSavedAdditions();
+    if (manifest != nullptr) {
+      for (const SavedAddition& added : saved)
+        manifest->Add(AccountEntry(added));
+      // A flush rewrites the manifest: only with a save, not per call.
+      if (at_end || !saved.empty()) manifest->Flush();
+    }
     if (!ok) {
       for (const auto& [account, display] : held) {
         mailboxes->MarkPending(account, target->primary_domain);

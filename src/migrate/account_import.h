@@ -4,6 +4,7 @@
 namespace vm {
 
 class MailboxMigrator;
+class ManifestWriter;
 class RunHost;
 class RunObserver;
 class StopRequest;
@@ -30,7 +31,8 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
                     const Texts& texts, MailboxMigrator* mailboxes,
                     MigrationStats* stats, int* failure_lines,
                     RunObserver* observer = nullptr,
-                    const StopRequest* stop = nullptr);
+                    const StopRequest* stop = nullptr,
+                    ManifestWriter* manifest = nullptr);
 
 }  // namespace vm
 

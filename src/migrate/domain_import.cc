@@ -7,6 +7,7 @@
 #include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "migrate/run_manifest.h"
 #include "migrate/run_observer.h"
 #include "migrate/safe_name.h"
 #include "migrate/texts.h"
@@ -36,7 +37,8 @@ DomainRecord MigratedDomain(const std::string& name) {
 
 void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
                    const Texts& texts, MigrationStats* stats,
-                   int* failure_lines, RunObserver* observer) {
+                   int* failure_lines, RunObserver* observer,
+                   ManifestWriter* manifest) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
   stats->domain_count = 0;
@@ -45,6 +47,14 @@ void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
   std::vector<std::string> held;
   auto commit = [&](bool at_end) {
     const bool ok = at_end ? store->SavePending() : store->SaveIfDue();
+    // What the save wrote goes into the run's manifest with it.
+    const std::vector<SavedAddition> saved = store->TakeSavedAdditions();
+    if (manifest != nullptr) {
+      for (const SavedAddition& added : saved)
+        manifest->Add(DomainEntry(added));
+      // A flush rewrites the manifest: only with a save, not per call.
+      if (at_end || !saved.empty()) manifest->Flush();
+    }
     if (!ok) {
       for (const std::string& name : held) {
         const std::string line = texts.domain_failed + name;

@@ -4,6 +4,7 @@
 namespace vm {
 
 class DomainStore;
+class ManifestWriter;
 class RunHost;
 class RunObserver;
 struct MigrationStats;
@@ -19,7 +20,8 @@ struct Texts;
 // outcome of every source domain.
 void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
                    const Texts& texts, MigrationStats* stats,
-                   int* failure_lines, RunObserver* observer = nullptr);
+                   int* failure_lines, RunObserver* observer = nullptr,
+                   ManifestWriter* manifest = nullptr);
 
 }  // namespace vm
 

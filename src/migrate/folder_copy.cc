@@ -13,10 +13,12 @@
 #include "migrate/message_names.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
+#include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
 #include "migrate/texts.h"
 #include "migrate/worker_pool.h"
 #include "platform/file_error.h"
+#include "util/md5.h"
 
 namespace vm {
 
@@ -92,7 +94,8 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
 FolderCopier::FolderCopier(FileSystem* fs, const Texts& texts,
                            const NameOps& names, bool sync, OrderedLog* log,
                            WorkerPool* pool, size_t max_in_flight,
-                           RunObserver* observer, MigrationStats* stats)
+                           RunObserver* observer, MigrationStats* stats,
+                           ManifestWriter* manifest)
     : fs_(fs),
       texts_(texts),
       names_(names),
@@ -101,6 +104,7 @@ FolderCopier::FolderCopier(FileSystem* fs, const Texts& texts,
       pool_(pool),
       max_in_flight_(max_in_flight),
       observer_(observer),
+      manifest_(manifest),
       stats_(stats) {}
 
 void FolderCopier::Copy(const SourceFolder& folder,
@@ -186,7 +190,12 @@ DirMade FolderCopier::PrepareTarget(const TargetFolder& target,
                                     std::vector<DirEntry>* held) const {
   const std::string& target_folder = target.path;
   DirMade made = target.made;
-  if (made == DirMade::kFailed) made = fs_->MakeDir(target_folder, nullptr);
+  if (made == DirMade::kFailed) {
+    made = fs_->MakeDir(target_folder, nullptr);
+    if (made == DirMade::kMade && manifest_ != nullptr) {
+      manifest_->Add(DirectoryEntry(target_folder));
+    }
+  }
   if (made == DirMade::kExisted) {
     fs_->List(target_folder + "\\*", held);
   }
@@ -275,6 +284,7 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
     result = ReplacePartialCopy(copy, &error);
   }
   if (result == CopyResult::kCopied) {
+    if (manifest_ != nullptr) Record(copy.to);
     ++piece->copied;
     piece->copied_bytes += copy.size;
   } else if (result == CopyResult::kTargetExists) {
@@ -288,6 +298,14 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
                       true);
   }
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
+}
+
+void FolderCopier::Record(const std::string& path) const {
+  // The file was just written, so this read is served from the cache. A
+  // file that cannot be read back is left out: an undo then keeps it.
+  std::string bytes;
+  if (!fs_->ReadFile(path, &bytes, nullptr)) return;
+  manifest_->Add(MessageFileEntry(path, bytes.size(), Md5Hex(bytes)));
 }
 
 CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,

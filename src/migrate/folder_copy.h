@@ -15,6 +15,8 @@
 
 namespace vm {
 
+class ManifestWriter;
+
 class FolderMaker;
 class TargetFolderFiles;
 class WorkerPool;
@@ -61,7 +63,7 @@ class FolderCopier {
   FolderCopier(FileSystem* fs, const Texts& texts, const NameOps& names,
                bool sync, OrderedLog* log, WorkerPool* pool,
                size_t max_in_flight, RunObserver* observer,
-               MigrationStats* stats);
+               MigrationStats* stats, ManifestWriter* manifest = nullptr);
   FolderCopier(const FolderCopier&) = delete;
   FolderCopier& operator=(const FolderCopier&) = delete;
 
@@ -114,6 +116,9 @@ class FolderCopier {
   // Replaces the file under copy.to when it is the start of the message,
   // left by a copy cut short; else kTargetExists.
   CopyResult ReplacePartialCopy(const Message& copy, std::string* error) const;
+  // Puts the message file this run created at `path` into the manifest,
+  // with its size and digest.
+  void Record(const std::string& path) const;
   // The failure line of a message whose target file is another.
   std::string DiffersLine(const std::string& from, const std::string& to) const;
   // Why the source message `entry` is not copied for what it is or its
@@ -137,6 +142,8 @@ class FolderCopier {
   WorkerPool* pool_;
   size_t max_in_flight_;
   RunObserver* observer_;
+  // Told each folder made and each message file created; may be null.
+  ManifestWriter* manifest_;
   MigrationStats* stats_;
   int failure_lines_ = 0;
 };

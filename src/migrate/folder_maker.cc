@@ -2,17 +2,23 @@
 
 #include <utility>
 
+#include "migrate/run_manifest.h"
 #include "platform/file_system.h"
 
 namespace vm {
 
-FolderMaker::FolderMaker(FileSystem* fs, std::vector<std::string> dirs)
-    : fs_(fs), dirs_(std::move(dirs)) {}
+FolderMaker::FolderMaker(FileSystem* fs, std::vector<std::string> dirs,
+                         ManifestWriter* manifest)
+    : fs_(fs), manifest_(manifest), dirs_(std::move(dirs)) {}
 
 void FolderMaker::Make() {
   std::vector<bool> made;
   for (const std::string& dir : dirs_) {
-    made.push_back(fs_->CreateDir(dir, nullptr));
+    const DirMade result = fs_->MakeDir(dir, nullptr);
+    if (result == DirMade::kMade && manifest_ != nullptr) {
+      manifest_->Add(DirectoryEntry(dir));
+    }
+    made.push_back(result != DirMade::kFailed);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);

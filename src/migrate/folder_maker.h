@@ -10,6 +10,7 @@
 namespace vm {
 
 class FileSystem;
+class ManifestWriter;
 
 // Makes the folders of a mailbox the run has just made, on a worker, while
 // the run goes on to the next mailbox: such a mailbox holds nothing yet,
@@ -19,7 +20,10 @@ class FileSystem;
 // at most for a Make already running.
 class FolderMaker {
  public:
-  FolderMaker(FileSystem* fs, std::vector<std::string> dirs);
+  // Each directory Make makes goes into `manifest` (when non-null), which
+  // must outlive the maker.
+  FolderMaker(FileSystem* fs, std::vector<std::string> dirs,
+              ManifestWriter* manifest = nullptr);
 
   // Makes each directory, in order; run once.
   void Make();
@@ -32,6 +36,7 @@ class FolderMaker {
 
  private:
   FileSystem* fs_;
+  ManifestWriter* manifest_;
   const std::vector<std::string> dirs_;
   mutable std::mutex mutex_;
   mutable std::condition_variable finished_changed_;

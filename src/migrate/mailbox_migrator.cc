@@ -5,6 +5,7 @@
 
 #include "migrate/folder_maker.h"
 #include "migrate/run_host.h"
+#include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
 #include "migrate/source_mailbox.h"
 #include "migrate/texts.h"
@@ -98,7 +99,8 @@ MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
   pool_ = std::make_unique<WorkerPool>(jobs);
   copier_ = std::make_unique<FolderCopier>(
       fs, texts, options_.names, options_.sync, log_, pool_.get(),
-      kQueuedPerJob * static_cast<size_t>(jobs), observer_, stats_);
+      kQueuedPerJob * static_cast<size_t>(jobs), observer_, stats_,
+      options_.manifest);
   log_->SetWaiter([this] { pool_->WaitForOne(); }, kMaxHeldCalls);
 }
 
@@ -216,6 +218,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     }
     fresh = made == DirMade::kMade;
   }
+  if (fresh) Made(target_box);
   // A resumed mailbox may hold copies a killed run left unfinished.
   if (resume && !fresh) marks_.RemoveLeftCopies(target_box, options_.names);
   box_users_[options_.names.Fold(target_box)] = user;
@@ -234,6 +237,12 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
   return true;
+}
+
+void MailboxMigrator::Made(const std::string& dir) {
+  if (options_.manifest != nullptr) {
+    options_.manifest->Add(DirectoryEntry(dir));
+  }
 }
 
 std::vector<TargetFolder> MailboxMigrator::MakeFolders(
@@ -256,7 +265,8 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     std::vector<std::string> dirs;
     for (const TargetFolder& target : targets) dirs.push_back(target.path);
     dirs.push_back(spam);
-    auto maker = std::make_shared<FolderMaker>(fs_, std::move(dirs));
+    auto maker =
+        std::make_shared<FolderMaker>(fs_, std::move(dirs), options_.manifest);
     pool_->Submit([maker] { maker->Make(); });
     for (size_t i = 0; i < targets.size(); ++i) {
       targets[i].made = DirMade::kMade;
@@ -269,8 +279,11 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
   }
   for (TargetFolder& target : targets) {
     target.made = fs_->MakeDir(target.path, nullptr);
+    if (target.made == DirMade::kMade) Made(target.path);
   }
-  if (!fs_->CreateDir(spam, nullptr)) BoxFailure(mailbox, spam_failure, true);
+  const DirMade spam_made = fs_->MakeDir(spam, nullptr);
+  if (spam_made == DirMade::kMade) Made(spam);
+  if (spam_made == DirMade::kFailed) BoxFailure(mailbox, spam_failure, true);
   return targets;
 }
 
@@ -330,6 +343,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   for (size_t i = 0; i < names.size(); ++i) {
     if (IsSafeDirectoryName(names[i], options_.names)) {
       made[i] = fs_->MakeDir(target_box + "\\" + names[i], nullptr);
+      if (made[i] == DirMade::kMade) Made(target_box + "\\" + names[i]);
     }
   }
 

@@ -20,6 +20,8 @@
 
 namespace vm {
 
+class ManifestWriter;
+
 class CodePage;
 class FileSystem;
 class RunHost;
@@ -81,6 +83,9 @@ class MailboxMigrator {
     // and the caller calls Finish at the end of the step. Without one, each
     // MigrateMailbox finishes its mailbox before it returns.
     OrderedLog* log = nullptr;
+    // Told each directory the migrator makes and each message file it
+    // creates (for an undo of the run); may be null.
+    ManifestWriter* manifest = nullptr;
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,
@@ -165,6 +170,8 @@ class MailboxMigrator {
   // Makes the target folders of a mailbox: the standard ones and Spam, on
   // a worker when the mailbox is `fresh` (just made). Spam that cannot be
   // made is a failure line. Returns the standard folders.
+  // Puts a directory this run made into the manifest, when there is one.
+  void Made(const std::string& dir);
   std::vector<TargetFolder> MakeFolders(const std::string& target_box,
                                         bool fresh, Mailbox* mailbox);
   void MigrateFolders(const std::string& source_box,

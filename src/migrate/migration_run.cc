@@ -13,6 +13,7 @@
 #include "migrate/mailbox_verifier.h"
 #include "migrate/ordered_log.h"
 #include "migrate/run_host.h"
+#include "migrate/run_manifest.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
@@ -481,7 +482,7 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   {
     PhaseScope scope(phases, "domains");
     ImportDomains(&domain_store, target, host, texts, stats,
-                  &outcome.failure_lines, observer);
+                  &outcome.failure_lines, observer, settings.manifest);
   }
   host->AppendLogLine(texts.domain_step_end);
   host->AppendLogLine(texts.separator);
@@ -502,16 +503,27 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   options.sync = settings.sync;
   options.jobs = settings.jobs;
   options.log = &ordered;
+  options.manifest = settings.manifest;
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   bool accounts_read = false;
   notices.set_log(&ordered);
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
-    accounts_read = ImportAccounts(&user_store, target, &ordered, texts,
-                                   &mailboxes, stats, &outcome.failure_lines,
-                                   &ordered_observer, settings.stop);
+    accounts_read =
+        ImportAccounts(&user_store, target, &ordered, texts, &mailboxes, stats,
+                       &outcome.failure_lines, &ordered_observer, settings.stop,
+                       settings.manifest);
     mailboxes.Finish();
+  }
+  // The message files the last copies created, and any failure before. A
+  // run that added nothing (a target it may not write, say) has nothing
+  // to undo.
+  const bool added =
+      stats->domain_count + stats->user_count + stats->mail_count > 0;
+  if (settings.manifest != nullptr && !settings.manifest->Flush() && added) {
+    host->AppendLogLine(texts.manifest_unwritten);
+    ++outcome.failure_lines;
   }
   notices.set_log(host);
   outcome.failure_lines += mailboxes.failure_lines();

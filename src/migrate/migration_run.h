@@ -8,6 +8,7 @@ namespace vm {
 
 class CodePage;
 class FileSystem;
+class ManifestWriter;
 class RunHost;
 class RunObserver;
 class StopRequest;
@@ -59,6 +60,9 @@ struct RunSettings {
   // StopRequest); a verification stops after the mailbox it checks. May be
   // null.
   const StopRequest* stop = nullptr;
+  // A writing run records into it what it adds (see ManifestWriter); a
+  // manifest that cannot be written is a failure line. May be null.
+  ManifestWriter* manifest = nullptr;
 };
 
 // How a run ended, for the console's exit status.

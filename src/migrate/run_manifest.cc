@@ -278,6 +278,8 @@ void ManifestWriter::Add(const ManifestEntry& entry) {
 bool ManifestWriter::Flush() {
   std::lock_guard<std::mutex> guard(mutex_);
   if (failed_) return false;
+  // Nothing new since the last flush: the file is as it should be.
+  if (buffered_.empty()) return true;
   if (!sink_->Append(buffered_) || !sink_->Flush()) {
     failed_ = true;
     return false;

@@ -153,6 +153,30 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.run_lock_dialog = a("，迁移对话框程序");
   t.run_lock_holder_unknown = a("（未知，它可能刚刚开始）");
   t.run_lock_readers = a("预览或校验（不写入目标的运行）");
+  t.manifest_unwritten = a("运行清单无法写入，本次运行不能完整撤销");
+  t.undo_begin = a("撤销运行，运行清单:");
+  t.undo_removed = a("已删除:");
+  t.undo_gone = a("已不存在，无需删除:");
+  t.undo_kept = a("已保留:");
+  t.undo_not_reached = a("撤销已停止，未处理:");
+  t.undo_file_changed = a("运行后大小或内容已改变");
+  t.undo_file_unreadable = a("无法读取，不能确认未被改动");
+  t.undo_not_empty = a("其中有本次运行之外的邮件或文件");
+  t.undo_mailbox_kept = a("邮箱中有运行后到达的邮件，帐户与邮箱一并保留");
+  t.undo_item_changed = a("运行后该项已被改动");
+  t.undo_item_not_found = a("配置文件中无法找到该项");
+  t.undo_save_failed = a("配置文件无法保存");
+  t.undo_domain_in_use = a("该域名下仍有保留的帐户");
+  t.undo_remove_failed = a("无法删除");
+  t.undo_complete = a("撤销完成：该次运行添加的内容已全部删除");
+  t.undo_incomplete = a("撤销未完成，保留的项目数:");
+  t.undo_preview_done = a("预览完成，未删除任何内容");
+  t.undo_manifest_unreadable = a("无法读取运行清单，未删除任何内容:");
+  t.undo_manifest_damaged = a("运行清单已损坏，未删除任何内容。出错的行:");
+  t.undo_manifest_version =
+      a("运行清单的格式版本不受本程序支持，未删除任何内容");
+  t.undo_other_target =
+      a("运行清单属于另一个目标，未删除任何内容。清单的目标:");
   return t;
 }
 

@@ -167,6 +167,35 @@ struct Texts {
   std::string run_lock_dialog;
   std::string run_lock_holder_unknown;
   std::string run_lock_readers;  // the holders when only previews hold it
+
+  // A writing run whose manifest (the record an undo works from) could
+  // not be written.
+  std::string manifest_unwritten;
+  // Undoing a run: one line per thing its manifest lists, the outcome
+  // followed by the path, the domain or "user@domain"; a kept one then
+  // has its reason in why_open / why_close.
+  std::string undo_begin;
+  std::string undo_removed;
+  std::string undo_gone;
+  std::string undo_kept;
+  std::string undo_not_reached;
+  std::string undo_file_changed;
+  std::string undo_file_unreadable;
+  std::string undo_not_empty;
+  std::string undo_mailbox_kept;
+  std::string undo_item_changed;
+  std::string undo_item_not_found;
+  std::string undo_save_failed;
+  std::string undo_domain_in_use;
+  std::string undo_remove_failed;
+  std::string undo_complete;
+  std::string undo_incomplete;  // followed by the number kept
+  std::string undo_preview_done;
+  // Why an undo did not start (messages); nothing was removed.
+  std::string undo_manifest_unreadable;  // followed by the path
+  std::string undo_manifest_damaged;     // followed by the line number
+  std::string undo_manifest_version;
+  std::string undo_other_target;  // followed by the manifest's target
 };
 
 // Why a file operation failed, in the words of the texts (for the

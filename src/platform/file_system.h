@@ -149,6 +149,10 @@ class FileSystem {
 
   // Removes one file; true when it is gone (also when it never existed).
   virtual bool RemoveFile(const std::string& path, std::string* error) = 0;
+  // Removes the directory `path` when it is empty (a link is not
+  // followed); true when it is gone (also when it never existed). False,
+  // with nothing changed, for a directory that holds anything.
+  virtual bool RemoveEmptyDir(const std::string& path, std::string* error) = 0;
 
   // Whether this process could open the regular file `path` for reading
   // (a link is not followed), found without reading it.

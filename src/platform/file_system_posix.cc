@@ -357,6 +357,19 @@ class PosixFileSystem : public FileSystem {
     return false;
   }
 
+  bool RemoveEmptyDir(const std::string& path, std::string* error) override {
+    if (!code_page_->IsValidAnsi(path)) {
+      SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
+      return false;
+    }
+    if (OnPath(path, [](const char* p) { return ::rmdir(p); }) == 0 ||
+        errno == ENOENT) {
+      return true;
+    }
+    SetError(error, errno, "cannot remove " + DisplayPath(path));
+    return false;
+  }
+
   bool CanRead(const std::string& path) override {
     // Opened as CopyNew opens a source, and closed at once.
     ScopedFd fd(OnPath(path, [](const char* p) {

@@ -125,6 +125,17 @@ TEST_P(FileSystemContractTest, ReadWriteAndReplace) {
   EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg"), nullptr));
   EXPECT_FALSE(fs_->Exists(Path("f.cfg")));
   EXPECT_TRUE(fs_->RemoveFile(Path("f.cfg"), nullptr));
+  // A folder goes only when empty; a sibling whose name sorts between the
+  // folder and its children is no child.
+  ASSERT_TRUE(fs_->WriteFile(Path("Box\\1.eml"), "x", nullptr));
+  ASSERT_EQ(fs_->MakeDir(Path("Box.old"), nullptr), DirMade::kMade);
+  EXPECT_FALSE(fs_->RemoveEmptyDir(Path("Box"), nullptr));
+  EXPECT_TRUE(fs_->Exists(Path("Box\\1.eml")));
+  EXPECT_TRUE(fs_->RemoveFile(Path("Box\\1.eml"), nullptr));
+  EXPECT_TRUE(fs_->RemoveEmptyDir(Path("box"), nullptr));
+  EXPECT_TRUE(fs_->RemoveEmptyDir(Path("Box.old"), nullptr));
+  EXPECT_FALSE(fs_->Exists(Path("Box")));
+  EXPECT_TRUE(fs_->RemoveEmptyDir(Path("Box"), nullptr));
 }
 
 TEST_P(FileSystemContractTest, CopyNeverOverwrites) {

@@ -290,6 +290,21 @@ class WindowsFileSystem : public FileSystem {
     return false;
   }
 
+  bool RemoveEmptyDir(const std::string& ansi_path,
+                      std::string* error) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, error)) return false;
+    if (RemoveDirectoryW(path.c_str())) return true;
+    const DWORD code = GetLastError();
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (GetLastError() == ERROR_FILE_NOT_FOUND ||
+         GetLastError() == ERROR_PATH_NOT_FOUND)) {
+      return true;
+    }
+    SetError(error, code);
+    return false;
+  }
+
   bool CanRead(const std::string& ansi_path) override {
     std::wstring path;
     if (!Wide(ansi_path, &path, nullptr)) return false;

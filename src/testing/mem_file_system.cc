@@ -225,6 +225,27 @@ bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
   return true;
 }
 
+bool MemFileSystem::RemoveEmptyDir(const std::string& path,
+                                   std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string key = Key(path);
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return true;
+  if (!it->second.is_directory) {
+    SetError(error, "cannot remove " + path + ": not a directory");
+    return false;
+  }
+  const std::string children = key + '\\';
+  auto next = nodes_.lower_bound(children);
+  if (next != nodes_.end() &&
+      next->first.compare(0, children.size(), children) == 0) {
+    SetError(error, "cannot remove " + path + ": not empty");
+    return false;
+  }
+  nodes_.erase(it);
+  return true;
+}
+
 bool MemFileSystem::CanRead(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = Key(path);

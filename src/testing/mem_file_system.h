@@ -45,6 +45,7 @@ class MemFileSystem : public FileSystem {
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path, std::string* error) override;
+  bool RemoveEmptyDir(const std::string& path, std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;

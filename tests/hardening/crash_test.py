@@ -31,6 +31,8 @@ from e2e_support import PENDING, SHORT_SUCCESS  # noqa: E402
 
 # The run lock every writing run makes in the output folder.
 LOCK = "velquor-migrate.lock"
+# Where a run keeps its manifest when no --report or --log names a folder.
+RUNS = "velquor-migrate-runs"
 
 CONFIG_FILES = ("domain.cfg", "userauth.cfg", "mailgroup.cfg")
 TEMP_PATTERN = re.compile(r"\.vmtmp\.")
@@ -113,7 +115,7 @@ class CrashSafetyTest(unittest.TestCase):
             seen[key] = len(found)
         for name in os.listdir(self.out):
             if not TEMP_PATTERN.search(name):
-                self.assertIn(name, CONFIG_FILES + ("store", LOCK))
+                self.assertIn(name, CONFIG_FILES + ("store", LOCK, RUNS))
         store = os.path.join(self.out, "store")
         for path, data in tree(store).items():
             if os.path.basename(path) == PENDING:

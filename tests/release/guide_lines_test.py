@@ -36,6 +36,9 @@ MESSAGES = {
     "account_stopped",
     # The preview's closing message and the folder picker's title.
     "preview_done", "pick_output_folder",
+    # Why an undo did not start, on stderr.
+    "undo_manifest_unreadable", "undo_manifest_damaged",
+    "undo_manifest_version", "undo_other_target",
 }
 
 # Fragments: texts that are only pieces of a line the run puts together.

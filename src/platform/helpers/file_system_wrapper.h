@@ -63,6 +63,9 @@ class FileSystemWrapper : public FileSystem {
   bool RemoveFile(const std::string& path, std::string* error) override {
     return base_->RemoveFile(path, error);
   }
+  bool RemoveEmptyDir(const std::string& path, std::string* error) override {
+    return base_->RemoveEmptyDir(path, error);
+  }
   bool CanRead(const std::string& path) override {
     return base_->CanRead(path);
   }

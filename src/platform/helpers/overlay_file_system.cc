@@ -256,6 +256,22 @@ bool OverlayFileSystem::RemoveFile(const std::string& path,
   return true;
 }
 
+bool OverlayFileSystem::RemoveEmptyDir(const std::string& path,
+                                       std::string* error) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!Exists(path)) return true;
+  std::vector<DirEntry> held;
+  if (!IsDirectory(path) || !List(path + "\\*", &held) || !held.empty() ||
+      (Find(path) == nullptr && !base()->CanWrite(Parent(path)))) {
+    if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
+    return false;
+  }
+  Entry entry;
+  entry.kind = Entry::kRemoved;
+  Put(path, std::move(entry));
+  return true;
+}
+
 bool OverlayFileSystem::CanRead(const std::string& path) {
   MutexLock lock(&mutex_);
   const Entry* e = Find(path);

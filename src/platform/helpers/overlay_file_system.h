@@ -46,6 +46,7 @@ class OverlayFileSystem : public FileSystemWrapper {
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path, std::string* error) override;
+  bool RemoveEmptyDir(const std::string& path, std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   // Nothing is copied: nothing is worth reading ahead.
   void Prefetch(const std::string& /*path*/) override {}

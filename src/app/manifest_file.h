@@ -1,0 +1,49 @@
+#ifndef VM_APP_MANIFEST_FILE_H_
+#define VM_APP_MANIFEST_FILE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "migrate/run_manifest.h"
+
+namespace vm {
+
+class CodePage;
+class FileSystem;
+struct AppState;
+struct CommandLine;
+
+// The manifest of one console run that writes: named and opened here, kept
+// by the run through the writer. Nothing is written before the run's first
+// flush, so a run refused at its lock leaves no file.
+class ManifestFile {
+ public:
+  // The manifest's path (ANSI): beside the --report file, else beside the
+  // --log file, named after it and the start; else
+  // `<data folder>\velquor-migrate-runs\<start>.manifest`, the data folder
+  // being the one whose identity the manifest records. Never in the mail
+  // store, and not in the source (the report and the log are not, either).
+  static std::string PathFor(FileSystem* disk, const CodePage& code_page,
+                             const CommandLine& options,
+                             const std::string& target_dir, int64_t started);
+
+  // `disk` must outlive this object. `started`: seconds since 1970, UTC.
+  ManifestFile(FileSystem* disk, const CodePage& code_page,
+               const CommandLine& options, const AppState& state,
+               int64_t started);
+  ManifestFile(const ManifestFile&) = delete;
+  ManifestFile& operator=(const ManifestFile&) = delete;
+
+  ManifestWriter* writer() { return writer_.get(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::unique_ptr<ReplacingFileSink> sink_;
+  std::unique_ptr<ManifestWriter> writer_;
+};
+
+}  // namespace vm
+
+#endif  // VM_APP_MANIFEST_FILE_H_

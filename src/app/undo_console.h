@@ -1,0 +1,33 @@
+#ifndef VM_APP_UNDO_CONSOLE_H_
+#define VM_APP_UNDO_CONSOLE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vm {
+
+class ManifestFile;
+struct CommandLine;
+struct ConsoleIo;
+struct ConsoleSetup;
+
+// `velquor-migrate --undo MANIFEST (--target DIR | --output DIR)`: reads
+// the manifest (a damaged one, one of another format version or of
+// another target is refused, nothing removed), takes the target's run lock
+// (shared for --dry-run), undoes the run (see UndoRun), prints one result
+// line per item and a summary, and writes --log and --report. Returns 0
+// when everything the manifest lists was removed or gone (would be, for a
+// dry run), 1 otherwise or when it could not start.
+int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
+                   int64_t started);
+
+// The manifest of a console run that writes to the disk (see
+// ManifestFile); null for one that writes nothing.
+std::unique_ptr<ManifestFile> WritingRunManifest(const ConsoleSetup& setup,
+                                                 bool writes, int64_t started);
+
+}  // namespace vm
+
+#endif  // VM_APP_UNDO_CONSOLE_H_

@@ -1,0 +1,73 @@
+#ifndef VM_MIGRATE_UNDO_RUN_H_
+#define VM_MIGRATE_UNDO_RUN_H_
+
+#include <string>
+#include <vector>
+
+#include "migrate/run_manifest.h"
+
+namespace vm {
+
+class FileSystem;
+class StopRequest;
+struct TargetContext;
+struct Texts;
+
+// What became of one thing a manifest lists.
+enum class UndoOutcome {
+  kRemoved,  // taken out (a dry run: would be)
+  kGone,     // not there any more: nothing to do
+  kKept,     // left as it is; see the reason
+  kStopped,  // not reached: a stop request ended the undo first
+};
+
+struct UndoItem {
+  ManifestEntry::Kind kind = ManifestEntry::Kind::kMessageFile;
+  std::string what;  // ANSI: the path, the domain, or "user@domain"
+  UndoOutcome outcome = UndoOutcome::kKept;
+  std::string reason;  // ANSI, from the texts; empty unless kKept
+};
+
+struct UndoResult {
+  // In the order the undo handles them: message files (newest first),
+  // then folders (deepest and newest first), accounts, domains.
+  std::vector<UndoItem> items;
+  int removed = 0;
+  int gone = 0;
+  int kept = 0;
+  int stopped = 0;
+  // Everything listed was removed or was gone already.
+  bool complete() const { return kept == 0 && stopped == 0; }
+};
+
+// The folder whose identity a manifest records for `target_dir`: its
+// `data` folder when there is one (an installed target), else the folder
+// itself (an output folder).
+std::string ManifestDataFolder(FileSystem* fs, const std::string& target_dir);
+
+// Whether `manifest` was written for the target `target_dir` reaches,
+// judged by the identity of its data folder, not by the path's spelling.
+bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
+                        const std::string& target_dir);
+
+// Undoes the run `manifest` records on `target` (whose identity the caller
+// has checked, and whose run lock it holds): removes each message file
+// whose size and digest are still the recorded ones, then each folder the
+// run made that is empty afterwards, then the accounts and the domains it
+// added whose items still hold the recorded bytes (through the stores, so
+// a running server's changes meanwhile are merged, not lost). Anything
+// else is kept, with its reason: a changed message file, a folder holding
+// what the run did not put there (its account is kept with it), an item
+// changed since, a domain an account kept still needs. With `dry_run`
+// nothing is written and the outcomes say what an undo would do. An undo
+// stopped or killed half way leaves the rest listed; a second undo from the
+// same manifest finishes it. `stop` may be null.
+UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
+                   const Texts& texts, bool dry_run, const StopRequest* stop);
+
+// The result-list line of one item.
+std::string UndoLine(const Texts& texts, const UndoItem& item);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_UNDO_RUN_H_

@@ -1,0 +1,159 @@
+// The undo of a run from its manifest, against the real run and stores
+// over an in-memory installation.
+
+#include "migrate/undo_run.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "migrate/run_manifest.h"
+#include "tests/support/mem_installation.h"
+
+namespace vm {
+namespace {
+
+class StringSink : public ManifestSink {
+ public:
+  bool Append(std::string_view bytes) override {
+    text.append(bytes);
+    return true;
+  }
+  bool Flush() override { return true; }
+  std::string text;
+};
+
+class UndoRunTest : public testing::Test {
+ protected:
+  UndoRunTest() {
+    t_.PutSource("domain.ini", "a.com\r\nb.com\r\n");
+    t_.PutSource("popusers.ini",
+                 "bob\tc\ta.com\r\ncy\tc\ta.com\r\nann@b.com\tc\tx\tb.com\r\n");
+    t_.PutSource("mail\\bob\\1.in", "hello");
+    t_.PutSource("mail\\bob\\2.in", "again");
+    t_.PutSource("mail\\cy\\3.in", "cy's");
+    t_.PutSource("mail\\ann@b.com\\4.out", "bye");
+    t_.fs.CreateDir(t_.settings.target_mail_dir, nullptr);
+  }
+
+  // Every file and folder under the target, with the files' bytes.
+  std::map<std::string, std::string> Snapshot() {
+    std::map<std::string, std::string> all;
+    Walk(MemTarget::kDir, &all);
+    return all;
+  }
+  void Walk(const std::string& dir, std::map<std::string, std::string>* all) {
+    std::vector<DirEntry> entries;
+    t_.fs.List(dir + "\\*", &entries);
+    for (const DirEntry& e : entries) {
+      if (e.is_directory) {
+        (*all)[e.path] = "<dir>";
+        Walk(e.path, all);
+      } else {
+        (*all)[e.path] = t_.Read(e.path);
+      }
+    }
+  }
+
+  RunManifest Migrate() {
+    StringSink sink;
+    ManifestWriter writer(&sink, ManifestHeader{});
+    t_.settings.manifest = &writer;
+    const RunOutcome outcome =
+        MigrationRun(&t_.host, t_.texts, t_.settings, &t_.context, &t_.stats);
+    EXPECT_TRUE(outcome.succeeded);
+    RunManifest manifest;
+    int bad_line = 0;
+    EXPECT_EQ(ReadManifest(sink.text, &manifest, &bad_line),
+              ManifestStatus::kRead);
+    return manifest;
+  }
+
+  // Each item as "outcome what (reason)", UTF-8.
+  std::string Lines(const UndoResult& result) {
+    std::string text;
+    for (const UndoItem& item : result.items) {
+      text += t_.code_page->ToUtf8(UndoLine(t_.texts, item)) + "\n";
+    }
+    return text;
+  }
+
+  MemInstallation t_;
+};
+
+TEST_F(UndoRunTest, UndoGivesBackTheTargetByteForByte) {
+  const auto before = Snapshot();
+  const RunManifest manifest = Migrate();
+  ASSERT_NE(Snapshot(), before);
+  t_.NewRun();
+  const UndoResult result =
+      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+  EXPECT_TRUE(result.complete()) << Lines(result);
+  // 3 accounts, 2 domains, 4 messages, 3 mailboxes of 5 folders each.
+  EXPECT_EQ(result.removed, 3 + 2 + 4 + 3 * 6);
+  EXPECT_EQ(Snapshot(), before);
+  // A second undo finds everything gone and changes nothing.
+  t_.NewRun();
+  const UndoResult again =
+      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+  EXPECT_TRUE(again.complete());
+  EXPECT_EQ(again.gone, result.removed);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// What changed after the run is kept and named: a message of other bytes,
+// a mailbox that received mail (with its account, and the domain that
+// account needs), an account entry the server changed. A dry run says the
+// same and writes nothing.
+TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
+  const RunManifest manifest = Migrate();
+  const std::string store = t_.settings.target_mail_dir;
+  ASSERT_TRUE(t_.fs.WriteFile(store + "\\bob\\INBOX\\1.in", "HELLO", nullptr));
+  ASSERT_TRUE(
+      t_.fs.WriteFile(store + "\\ann@b.com\\INBOX\\9.in", "new", nullptr));
+  std::string users = t_.Get("userauth.cfg");
+  const size_t cy = users.find("<name>cy</name>");
+  ASSERT_NE(cy, std::string::npos);
+  users.insert(cy, "<note>server</note>");
+  t_.Put("userauth.cfg", users);
+
+  t_.NewRun();
+  const auto changed = Snapshot();
+  const UndoResult preview =
+      UndoRun(manifest, &t_.context, t_.texts, true, nullptr);
+  EXPECT_EQ(Snapshot(), changed);
+  t_.NewRun();
+  const UndoResult result =
+      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+  EXPECT_EQ(Lines(preview), Lines(result));
+  // The folders of two mailboxes are made on workers: their order varies.
+  std::multiset<std::string> kept;
+  for (const UndoItem& item : result.items) {
+    if (item.outcome == UndoOutcome::kKept) {
+      kept.insert(t_.code_page->ToUtf8(UndoLine(t_.texts, item)));
+    }
+  }
+  const std::string s = "已保留:C:\\t\\store\\";
+  const std::string why = "（其中有本次运行之外的邮件或文件）";
+  const std::multiset<std::string> expected = {
+      s + "bob\\INBOX\\1.in（运行后大小或内容已改变）",
+      s + "ann@b.com\\INBOX" + why,
+      s + "bob\\INBOX" + why,
+      s + "ann@b.com" + why,
+      s + "bob" + why,
+      "已保留:ann@b.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
+      "已保留:bob@a.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
+      "已保留:cy@a.com（运行后该项已被改动）",
+      "已保留:b.com（该域名下仍有保留的帐户）",
+      "已保留:a.com（该域名下仍有保留的帐户）"};
+  EXPECT_EQ(kept, expected);
+  EXPECT_EQ(t_.Read(store + "\\bob\\INBOX\\1.in"), "HELLO");
+  EXPECT_FALSE(t_.fs.Exists(store + "\\bob\\INBOX\\2.in"));
+  EXPECT_FALSE(t_.fs.Exists(store + "\\cy"));
+  EXPECT_FALSE(result.complete());
+}
+
+}  // namespace
+}  // namespace vm

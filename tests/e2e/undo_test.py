@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""End-to-end tests of --undo: a run's manifest, and the undo of that run
+on an installed target that held domains, accounts and mail before it.
+
+    undo_test.py --program PATH [--runner CMD] [--windows-paths]
+"""
+
+import glob
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import e2e_support as e2e
+from e2e_support import golden, native, snapshot, write
+
+# The run lock's file: written by every run, the undo included.
+LOCK = os.path.join("data", "velquor-migrate.lock")
+
+
+class UndoTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vm-undo-")
+        self.src = os.path.join(self.dir, "src")
+        self.target = os.path.join(self.dir, "T")
+        self.store = os.path.join(self.target, "store")
+        write(os.path.join(self.target, "data", "domain.cfg"),
+              golden("e2e/target_domain.cfg"))
+        write(os.path.join(self.target, "data", "userauth.cfg"),
+              golden("e2e/target_userauth.cfg"))
+        write(os.path.join(self.target, "data", "mailgroup.cfg"),
+              golden("config/mailgroup_empty.cfg"))
+        write(os.path.join(self.target, "data", "system.cfg"),
+              ("<database><charset>utf-8</charset><advanced><directory>"
+               "<mailstore>%s</mailstore></directory></advanced></database>"
+               % native(self.store)).encode("utf-8"))
+        # "kept" is there before the run, with mail a sync adds to.
+        write(os.path.join(self.store, "kept", "INBOX", "0.eml"), b"old")
+        write(os.path.join(self.src, "domain.ini"),
+              "old.com\r\na.com\r\nb.com\r\n")
+        write(os.path.join(self.src, "popusers.ini"),
+              "kept\tc\told.com\r\nann\tc\ta.com\r\nbob\tc\ta.com\r\n"
+              "cy@b.com\tc\tx\tb.com\r\n")
+        mail = os.path.join(self.src, "mail")
+        write(os.path.join(mail, "kept", "7.in"), b"new for kept")
+        write(os.path.join(mail, "ann", "1.in"), b"one")
+        write(os.path.join(mail, "ann", "2.sed"), b"two!")
+        write(os.path.join(mail, "ann", "Folders.ini"), "work\t0\r\n")
+        write(os.path.join(mail, "ann", "3.0"), b"three")
+        write(os.path.join(mail, "bob", "4.in"), b"four")
+        write(os.path.join(mail, "cy@b.com", "5.in"), b"five")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def state(self):
+        found = snapshot(self.target)
+        found.pop(LOCK, None)
+        return found
+
+    def cli(self, *args):
+        p = subprocess.run(e2e.command(*args), stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=300)
+        return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
+
+    def migrate(self):
+        """A --sync run with a report; returns its manifest's path."""
+        report = os.path.join(self.dir, "run.json")
+        status, out, err = self.cli("--source", native(self.src), "--target",
+                                    native(self.target), "--sync",
+                                    "--report", native(report))
+        self.assertEqual(status, 0, out + err)
+        manifests = glob.glob(os.path.join(self.dir, "run.*.manifest"))
+        self.assertEqual(len(manifests), 1)
+        return manifests[0]
+
+    def undo(self, manifest, *args):
+        return self.cli("--undo", native(manifest), "--target",
+                        native(self.target), *args)
+
+    # Faults: something the run added that the manifest misses (a folder,
+    # a message, an item's bytes); an undo that touches what was there
+    # before; a dry run that writes; a second undo that is not a no-op.
+    def test_undo_gives_back_the_target_byte_for_byte(self):
+        before = self.state()
+        manifest = self.migrate()
+        after_run = self.state()
+        self.assertNotEqual(after_run, before)
+        status, out, _ = self.undo(manifest, "--dry-run")
+        self.assertEqual(status, 0, out)
+        self.assertEqual(self.state(), after_run)
+        self.assertIn("预览完成，未删除任何内容", out)
+        status, out, err = self.undo(manifest)
+        self.assertEqual(status, 0, out + err)
+        self.assertEqual(self.state(), before)
+        self.assertIn("已删除:%s" % native(os.path.join(self.store, "ann@a.com")),
+                      out)
+        status, out, _ = self.undo(manifest)
+        self.assertEqual(status, 0, out)
+        self.assertNotIn("已删除:", out)
+        self.assertEqual(self.state(), before)
+
+    # Faults: a changed message removed; a mailbox with new mail removed
+    # under its account; an undo that calls itself complete anyway.
+    def test_changes_after_the_run_are_kept_and_named(self):
+        manifest = self.migrate()
+        inbox = os.path.join(self.store, "bob@a.com", "INBOX")
+        [message] = os.listdir(inbox)
+        write(os.path.join(inbox, message), b"FOUR")
+        status, out, _ = self.undo(manifest)
+        self.assertEqual(status, 1, out)
+        self.assertIn("已保留:%s（运行后大小或内容已改变）" % native(
+            os.path.join(inbox, message)), out)
+        self.assertIn("已保留:bob@a.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
+                      out)
+        self.assertIn("撤销未完成", out)
+        self.assertFalse(os.path.exists(os.path.join(self.store, "ann@a.com")))
+        self.assertEqual(os.listdir(inbox), [message])
+
+    # A killed run leaves a manifest whose last line is torn, and an undo
+    # killed half way has removed only part of what is listed: undoing
+    # what the torn manifest lists, then the whole, gives the target back.
+    def test_killed_run_and_killed_undo_are_finished_by_a_rerun(self):
+        before = self.state()
+        manifest = self.migrate()
+        with open(manifest, "rb") as f:
+            lines = f.read().split(b"\n")
+        torn = os.path.join(self.dir, "torn.manifest")
+        half = len(lines) // 2
+        with open(torn, "wb") as f:
+            f.write(b"\n".join(lines[:half]) + b"\n" + lines[half][:9])
+        status, out, _ = self.undo(torn)
+        self.assertIn(status, (0, 1), out)
+        self.assertIn("已删除:", out)
+        status, out, err = self.undo(manifest)
+        self.assertEqual(status, 0, out + err)
+        self.assertEqual(self.state(), before)
+
+    # Faults: a damaged manifest or one of another target partly applied.
+    def test_damaged_or_foreign_manifest_removes_nothing(self):
+        manifest = self.migrate()
+        after_run = self.state()
+        with open(manifest, "rb") as f:
+            text = f.read()
+        damaged = os.path.join(self.dir, "damaged.manifest")
+        with open(damaged, "wb") as f:
+            f.write(text.replace(b"\nfile ", b"\nfile  ", 1))
+        other = os.path.join(self.dir, "other")
+        shutil.copytree(os.path.join(self.target, "data"),
+                        os.path.join(other, "data"))
+        for args, words in (((damaged, "--target", native(self.target)),
+                             "运行清单已损坏"),
+                            ((manifest, "--target", native(other)),
+                             "运行清单属于另一个目标")):
+            status, out, err = self.cli("--undo", native(args[0]), *args[1:])
+            self.assertEqual(status, 1, err)
+            self.assertIn(words, err)
+            self.assertEqual(self.state(), after_run)
+
+
+if __name__ == "__main__":
+    e2e.main()
