@@ -198,6 +198,11 @@ CopyResult OverlayFileSystem::CopyNew(const std::string& from,
 bool OverlayFileSystem::List(const std::string& pattern,
                              std::vector<DirEntry>* entries) {
   MutexLock lock(&mutex_);
+  return ListLocked(pattern, entries);
+}
+
+bool OverlayFileSystem::ListLocked(const std::string& pattern,
+                                   std::vector<DirEntry>* entries) {
   entries->clear();
   const std::string dir = Parent(pattern);
   const std::string wildcard = pattern.substr(dir.size() + 1);
@@ -258,10 +263,10 @@ bool OverlayFileSystem::RemoveFile(const std::string& path,
 
 bool OverlayFileSystem::RemoveEmptyDir(const std::string& path,
                                        std::string* error) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!Exists(path)) return true;
+  MutexLock lock(&mutex_);
+  if (!ExistsLocked(path)) return true;
   std::vector<DirEntry> held;
-  if (!IsDirectory(path) || !List(path + "\\*", &held) || !held.empty() ||
+  if (!IsDirectory(path) || !ListLocked(path + "\\*", &held) || !held.empty() ||
       (Find(path) == nullptr && !base()->CanWrite(Parent(path)))) {
     if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
     return false;

@@ -71,6 +71,8 @@ class OverlayFileSystem : public FileSystemWrapper {
   // The layer under the lock: what the public operations do once they hold
   // mutex_, and what they call on each other.
   bool ExistsLocked(const std::string& path) REQUIRES(mutex_);
+  bool ListLocked(const std::string& pattern, std::vector<DirEntry>* entries)
+      REQUIRES(mutex_);
   bool ReadFileLocked(const std::string& path, std::string* contents,
                       std::string* error) REQUIRES(mutex_);
   bool WriteFileLocked(const std::string& path, const std::string& contents,
