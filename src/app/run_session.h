@@ -160,6 +160,10 @@ std::string PasswordOptionProblem(const SessionOptions& options,
 // already (reads only).
 int CountExistingAccounts(const SessionEnvironment& env);
 
+// The verification a session does: none for a preview; a verification
+// without a level checks sizes.
+VerifyMode SessionVerifyLevel(const SessionOptions& options);
+
 // True when `dir` is `parent` or lies inside it (names folded by `names`).
 bool IsInsideDirectory(const std::string& dir, const std::string& parent,
                        const NameOps& names);
