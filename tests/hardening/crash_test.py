@@ -250,14 +250,19 @@ class FullVolumeTest(unittest.TestCase):
         out, store = os.path.join(self.volume, "out"), os.path.join(
             self.dir, "store")
         locks = os.path.join(self.dir, "locks")
-        for d in (out, store, locks):
+        # The log, and the run's manifest beside it, go off the volume:
+        # only the configuration files fill it.
+        records = os.path.join(self.dir, "records")
+        for d in (out, store, locks, records):
             os.makedirs(d)
         os.chmod(locks, 0o777)
+        os.chmod(records, 0o777)
         e2e.write(os.path.join(out, "system.cfg"), "<database><advanced>"
                   "<directory><mailstore>%s</mailstore></directory>"
                   "</advanced></database>" % store)
         run = lambda **kw: subprocess.run(
-            [e2e.OPTIONS.program, "--source", src, "--output", out],
+            [e2e.OPTIONS.program, "--source", src, "--output", out,
+             "--log", os.path.join(records, "run.log")],
             capture_output=True, timeout=300,
             env=dict(os.environ, VELQUOR_LOCK_DIR=locks), **kw)
         # The first run: 1,500 accounts.
@@ -268,6 +273,7 @@ class FullVolumeTest(unittest.TestCase):
         self.assertEqual(len(users_of(out)), 1500)
 
         # An administrator who may write the files but not their folder.
+        os.chmod(os.path.join(records, "run.log"), 0o666)
         for name in CONFIG_FILES:
             os.chmod(os.path.join(out, name), 0o666)
         for d, _, _ in os.walk(store):
