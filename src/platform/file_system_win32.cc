@@ -279,22 +279,19 @@ class WindowsFileSystem : public FileSystem {
   bool RemoveFile(const std::string& ansi_path, std::string* error) override {
     std::wstring path;
     if (!Wide(ansi_path, &path, error)) return false;
-    if (DeleteFileW(path.c_str())) return true;
-    const DWORD code = GetLastError();
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        (GetLastError() == ERROR_FILE_NOT_FOUND ||
-         GetLastError() == ERROR_PATH_NOT_FOUND)) {
-      return true;
-    }
-    SetError(error, code);
-    return false;
+    return DeleteFileW(path.c_str()) || Gone(path, error);
   }
 
   bool RemoveEmptyDir(const std::string& ansi_path,
                       std::string* error) override {
     std::wstring path;
     if (!Wide(ansi_path, &path, error)) return false;
-    if (RemoveDirectoryW(path.c_str())) return true;
+    return RemoveDirectoryW(path.c_str()) || Gone(path, error);
+  }
+
+  // After a removal failed: true when nothing is at `path` (already gone
+  // counts as removed), else false with the removal's error.
+  bool Gone(const std::wstring& path, std::string* error) const {
     const DWORD code = GetLastError();
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND ||

@@ -251,14 +251,7 @@ bool OverlayFileSystem::RemoveFile(const std::string& path,
                                    std::string* error) {
   MutexLock lock(&mutex_);
   if (!ExistsLocked(path)) return true;
-  if (Find(path) == nullptr && !base()->CanWrite(Parent(path))) {
-    if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
-    return false;
-  }
-  Entry entry;
-  entry.kind = Entry::kRemoved;
-  Put(path, std::move(entry));
-  return true;
+  return RemoveLocked(path, true, error);
 }
 
 bool OverlayFileSystem::RemoveEmptyDir(const std::string& path,
@@ -266,8 +259,16 @@ bool OverlayFileSystem::RemoveEmptyDir(const std::string& path,
   MutexLock lock(&mutex_);
   if (!ExistsLocked(path)) return true;
   std::vector<DirEntry> held;
-  if (!IsDirectory(path) || !ListLocked(path + "\\*", &held) || !held.empty() ||
-      (Find(path) == nullptr && !base()->CanWrite(Parent(path)))) {
+  const bool empty =
+      IsDirectory(path) && ListLocked(path + "\\*", &held) && held.empty();
+  return RemoveLocked(path, empty, error);
+}
+
+// Marks `path` removed when `allowed` and the disk would let it go (an
+// entry of this run's own always may).
+bool OverlayFileSystem::RemoveLocked(const std::string& path, bool allowed,
+                                     std::string* error) {
+  if (!allowed || (Find(path) == nullptr && !base()->CanWrite(Parent(path)))) {
     if (error != nullptr) *error = "cannot remove " + DisplayPath(path);
     return false;
   }

@@ -73,6 +73,8 @@ class OverlayFileSystem : public FileSystemWrapper {
   bool ExistsLocked(const std::string& path) REQUIRES(mutex_);
   bool ListLocked(const std::string& pattern, std::vector<DirEntry>* entries)
       REQUIRES(mutex_);
+  bool RemoveLocked(const std::string& path, bool allowed, std::string* error)
+      REQUIRES(mutex_);
   bool ReadFileLocked(const std::string& path, std::string* contents,
                       std::string* error) REQUIRES(mutex_);
   bool WriteFileLocked(const std::string& path, const std::string& contents,
