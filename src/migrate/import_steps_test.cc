@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/run_record.h"
+#include "session/run_record.h"
 #include "config/domain_store.h"
 #include "config/user_store.h"
 #include "migrate/account_import.h"

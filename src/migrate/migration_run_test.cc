@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "app/run_record.h"
+#include "session/run_record.h"
 #include "platform/helpers/file_system_wrapper.h"
 
 #include "tests/support/golden.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks what ships beside velquor-migrate against the program itself:
 --help, the manual page and the bash completion name exactly the parser's
-options (read from its table in src/app/command_line.cc), and real JSON
+options (read from its table in src/console/command_line.cc), and real JSON
 reports of several kinds of run follow docs/report.schema.json, whose
 outcome values are the program's and are explained in the manual page and
 the user guide.
@@ -39,7 +39,7 @@ def strings_in(text, start, end, pattern):
     return re.findall(pattern, block[:block.index(end)])
 
 
-PARSER = source("src", "app", "command_line.cc")
+PARSER = source("src", "console", "command_line.cc")
 OPTIONS = set(strings_in(PARSER, "kOptions[] = {", "};", r'"(--?[a-z-]+)"'))
 MODES = strings_in(PARSER, "kModes[] = {", "};", r'\{"(\w+)", PasswordMode')
 OPTION_WORD = r"(?<![\w-])(--?[a-z][a-z-]*)"
@@ -159,7 +159,7 @@ class DocsTest(unittest.TestCase):
             self.assertFalse(validator.is_valid(near))
 
     def test_outcomes_are_the_programs_and_documented(self):
-        record = source("src", "app", "run_record.cc")
+        record = source("src", "session", "run_record.cc")
         defs = SCHEMA["$defs"]
         for kind, key in (("AccountOutcome", "account_outcome"),
                           ("DomainOutcome", "domain_outcome")):
@@ -174,7 +174,7 @@ class DocsTest(unittest.TestCase):
 
     def test_every_exit_status_is_documented(self):
         statuses = re.findall(r"kExit\w+ = (\d+);",
-                              source("src", "app", "console_app.h"))
+                              source("src", "console", "console_app.h"))
         self.assertIn("130", statuses)
         help_text = run("--help").split("Exit status:")[1]
         man = MAN.split(".SH EXIT STATUS")[1].split(".SH")[0]

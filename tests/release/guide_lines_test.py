@@ -5,8 +5,8 @@ the result list, as its source writes them today:
 - the texts table (src/migrate/texts.cc): each text, in the guide's table
   of result-list lines (section 3), apart from the texts listed below as
   message boxes or the start button, which the guide must name somewhere;
-- the lines the session adds (src/app/run_session.cc) and the preview's
-  plan block with its outcome words (src/app/run_plan.cc).
+- the lines the session adds (src/session/run_session.cc) and the preview's
+  plan block with its outcome words (src/session/run_plan.cc).
 
 A line built from several texts (a text, a number, another text) must have
 its texts, in that order, on one line of the table; names, paths and
@@ -89,14 +89,14 @@ def statement_pieces(code):
 
 def session_lines():
     """The texts of every line the session appends to the result list."""
-    code = source("src", "app", "run_session.cc")
+    code = source("src", "session", "run_session.cc")
     calls = re.findall(r"AppendLogLine\((.*?)\);", code, re.S)
     return [p for call in calls for p in statement_pieces(call + ";")]
 
 
 def plan_lines():
     """The texts of the preview's plan block and its outcome words."""
-    code = source("src", "app", "run_plan.cc")
+    code = source("src", "session", "run_plan.cc")
     body = code[code.index("std::vector<std::string> PlanLines("):]
     body = body[:body.index("\n}\n")]
     words = code[code.index("const char* PlanWordZh("):]

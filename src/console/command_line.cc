@@ -1,0 +1,391 @@
+#include "console/command_line.h"
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "util/ascii.h"
+
+namespace vm {
+
+namespace {
+
+// Every option the parser accepts. The help text, the manual page and the
+// shell completion are checked against this table.
+constexpr struct {
+  const char* name;
+  // The next argument or the text after "="; --verify takes a value only
+  // after "=".
+  bool takes_value;
+} kOptions[] = {
+    {"--source", true},       {"--target", true},        {"--output", true},
+    {"--codepage", true},     {"--password-mode", true}, {"--suffix", true},
+    {"--password", true},     {"--dry-run", false},      {"--sync", false},
+    {"--verify", false},      {"--verify-only", false},  {"--report", true},
+    {"--log", true},          {"--changes-only", false}, {"--progress", false},
+    {"--no-progress", false}, {"--jobs", true},          {"--stats", false},
+    {"--wait", true},         {"--help", false},         {"-h", false},
+    {"--version", false},     {"--undo", true},
+};
+
+bool ParseMode(const std::string& text, PasswordMode* mode) {
+  static const struct {
+    const char* name;
+    PasswordMode mode;
+  } kModes[] = {{"same", PasswordMode::kSameAsUserName},
+                {"suffix", PasswordMode::kUserNamePlusSuffix},
+                {"common", PasswordMode::kCommonPassword},
+                {"cipher", PasswordMode::kSourceCipherText}};
+  for (const auto& m : kModes) {
+    if (text == m.name) {
+      *mode = m.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+// True when `text` holds nothing but blanks, TABs and line ends: the run
+// trims a suffix or password to nothing and refuses it.
+bool IsBlank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+}
+
+// True when `name` ends in `extension`, ASCII letters compared without case.
+bool HasExtension(const std::string& name, const std::string& extension) {
+  return name.size() > extension.size() &&
+         EndsWithIgnoringAsciiCase(name, extension);
+}
+
+// Why the options given with --undo do not fit an undo; empty when they
+// do. An undo reads no source and writes no account.
+std::string UndoOptionsError(const CommandLine& options,
+                             const std::set<std::string>& seen) {
+  if (options.undo_manifest.empty()) return "--undo needs a manifest file";
+  if (seen.count("--target") == seen.count("--output")) {
+    return "--undo needs exactly one of --target DIR and --output DIR";
+  }
+  for (const char* name :
+       {"--source", "--password-mode", "--suffix", "--password", "--jobs"}) {
+    if (seen.count(name) > 0) {
+      return std::string(name) + " has no use with --undo";
+    }
+  }
+  if (options.sync || options.verify != VerifyMode::kNone ||
+      options.verify_only || options.changes_only) {
+    return "--undo takes no --sync, --verify or --changes-only";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
+       velquor-migrate --undo MANIFEST (--target DIR | --output DIR) [--dry-run]
+
+Moves a Velquor mail server's domains, accounts and mail into a Tarnwick mail
+server (4.9 or later), or into a folder to be copied into one later.
+
+What to migrate:
+  --source DIR          the Velquor installation folder (domain.ini,
+                        popusers.ini, mail)
+  --target DIR          an installed Tarnwick (its data folder, and the mail
+                        store its system.cfg names)
+  --output DIR          write the same files into this folder instead (made when
+                        its parent exists), to copy into a Tarnwick later
+  --codepage NAME       code page of the source's and the target's texts
+                        (default GBK)
+
+Passwords (each migrated account's new password):
+  --password-mode MODE  same    the user name (default)
+                        suffix  the user name followed by --suffix TEXT
+                        common  --password TEXT, the same for every account
+                        cipher  the cipher text stored in popusers.ini
+  --suffix TEXT         the text of mode suffix
+  --password TEXT       the password of mode common; either text has 1 to 20
+                        bytes in the code page (a Chinese character takes two)
+                        once blanks at either end are removed
+
+Cutover:
+  --dry-run             read everything, write nothing: print the result list
+                        the run would print, then the plan and the space needed
+  --sync                also copy into accounts that exist already the messages
+                        their folders lack; never overwrites or deletes
+  --verify[=content]    after the run, check every copied message by its size
+                        (or by its content)
+  --verify-only         check an earlier migration (by size; with
+                        --verify=content by content); changes nothing
+
+Output and reports:
+  --report FILE         each account's outcome and per-folder counts, as JSON
+                        (FILE.json) or CSV (FILE.csv)
+  --log FILE            append the result list to FILE (UTF-8), with a header
+                        per run and its outcome at the end
+  --changes-only        list only the accounts and folders where something was
+                        added, copied, failed or left out, and the summary; the
+                        report stays complete
+  --progress            show a progress line on stderr (default: only when
+                        stderr is a terminal)
+  --no-progress         never show it
+
+Performance:
+  --jobs N              message copies in flight, 1 to 64 (default 4); the
+                        result is the same for every N
+  --stats               print the time of each phase on stderr
+
+Undoing a run:
+  --undo MANIFEST       remove what the run that wrote MANIFEST added (its
+                        message files, folders, accounts and domains), where
+                        still as the run left them; anything changed since
+                        is kept and listed with its reason. With --dry-run,
+                        only list what would go and what would stay. Every
+                        writing run leaves its manifest beside its --report
+                        or --log, else in the target's data folder under
+                        velquor-migrate-runs
+
+Another run on the same target:
+  --wait SECONDS        when another run holds the target, wait at most this
+                        long for it to end (default: refuse at once, exit 1)
+
+  --help, -h            show this help
+  --version             show the version and the source revision
+
+Examples:
+  A first run, days before the switch, checked, with a report to keep:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick \
+                    --verify --report first-run.json
+  A preview: what a run would do, and whether the mail fits:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick --dry-run
+  The sync at the switch, with the old server's intake stopped:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick \
+                    --sync --changes-only --report switch.csv
+
+Exit status:
+  0    the run ended with its success message and no line reported a failure
+  1    the run could not start, or reported a failure (a domain, an account,
+       a message, a folder) or a difference found by a check; a preview that
+       would not be clean or whose mail would not fit
+  2    usage error: the options or paths are wrong (a --log or --report file
+       inside an installation, an --output folder inside the source); nothing
+       was written
+  130  stopped by Ctrl-C or a signal: what was done is saved, the report marks
+       the accounts not done as unfinished; the same command continues
+
+The result list goes to standard output, messages to standard error.
+More in the manual page velquor-migrate(1) and in the user guide.
+)";
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
+                      std::string* error) {
+  *out = CommandLine();
+  std::set<std::string> seen;
+  bool suffix_given = false;
+  bool password_given = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool has_inline_value = false;
+    size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      has_inline_value = true;
+    }
+    const auto* option =
+        std::find_if(std::begin(kOptions), std::end(kOptions),
+                     [&arg](const auto& o) { return arg == o.name; });
+    if (option == std::end(kOptions)) {
+      *error = "unknown option: " + args[i];
+      return false;
+    }
+    if (arg == "--help" || arg == "-h") {
+      out->help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      out->version = true;
+      continue;
+    }
+    if (arg == "--verify") {
+      if (has_inline_value && value != "size" && value != "content") {
+        *error = "unknown verification: " + value + " (use size or content)";
+        return false;
+      }
+      out->verify =
+          value == "content" ? VerifyMode::kContent : VerifyMode::kSize;
+      continue;
+    }
+    static const struct {
+      const char* name;
+      bool CommandLine::*flag;
+    } kFlags[] = {{"--stats", &CommandLine::stats},
+                  {"--changes-only", &CommandLine::changes_only},
+                  {"--dry-run", &CommandLine::dry_run},
+                  {"--sync", &CommandLine::sync},
+                  {"--verify-only", &CommandLine::verify_only}};
+    bool is_flag = false;
+    for (const auto& f : kFlags) {
+      if (arg == f.name) {
+        out->*f.flag = true;
+        is_flag = true;
+      }
+    }
+    if (arg == "--progress" || arg == "--no-progress") {
+      out->progress = arg == "--progress" ? Toggle::kOn : Toggle::kOff;
+      is_flag = true;
+    }
+    if (is_flag) {
+      if (has_inline_value) {
+        *error = "option " + arg + " takes no value";
+        return false;
+      }
+      continue;
+    }
+    if (!option->takes_value) {
+      *error = "option " + arg + " is not handled";
+      return false;
+    }
+    if (!has_inline_value) {
+      if (i + 1 >= args.size()) {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (!seen.insert(arg).second) {
+      *error = "option " + arg + " given twice";
+      return false;
+    }
+    if (arg == "--source") {
+      out->source_dir = value;
+    } else if (arg == "--target") {
+      out->target_dir = value;
+    } else if (arg == "--output") {
+      out->output_dir = value;
+    } else if (arg == "--password-mode") {
+      if (!ParseMode(value, &out->password_mode)) {
+        *error = "unknown password mode: " + value +
+                 " (use same, suffix, common or cipher)";
+        return false;
+      }
+    } else if (arg == "--suffix") {
+      out->suffix = value;
+      suffix_given = true;
+    } else if (arg == "--password") {
+      out->password = value;
+      password_given = true;
+    } else if (arg == "--codepage") {
+      out->code_page = value;
+    } else if (arg == "--log") {
+      out->log_file = value;
+    } else if (arg == "--report") {
+      out->report_file = value;
+    } else if (arg == "--jobs") {
+      // Digits only: "4x" or "-1" is a typing error, not a number.
+      if (value.empty() || value.size() > 2 ||
+          value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(value) < 1 || std::stoi(value) > kMaxJobs) {
+        *error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs);
+        return false;
+      }
+      out->jobs = std::stoi(value);
+    } else if (arg == "--undo") {
+      out->undo_manifest = value;
+    } else if (arg == "--wait") {
+      if (value.empty() || value.size() > 6 ||
+          value.find_first_not_of("0123456789") != std::string::npos) {
+        *error = "--wait needs a number of seconds";
+        return false;
+      }
+      out->wait_seconds = std::stoi(value);
+    }
+  }
+  if (out->help || out->version) return true;
+  if (seen.count("--undo") > 0) {
+    *error = UndoOptionsError(*out, seen);
+    if (error->empty() && out->code_page.empty())
+      *error = "--codepage needs a name";
+    if (error->empty() && seen.count("--report") &&
+        !HasExtension(out->report_file, ".json") &&
+        !HasExtension(out->report_file, ".csv")) {
+      *error = "--report needs a file name ending in .json or .csv";
+    }
+    return error->empty();
+  }
+
+  if (out->source_dir.empty()) {
+    *error = "--source DIR is required";
+  } else if (seen.count("--target") == seen.count("--output")) {
+    *error = "give exactly one of --target DIR and --output DIR";
+  } else if (seen.count("--target") && out->target_dir.empty()) {
+    *error = "--target needs a directory";
+  } else if (seen.count("--output") && out->output_dir.empty()) {
+    *error = "--output needs a directory";
+  } else if (suffix_given &&
+             out->password_mode != PasswordMode::kUserNamePlusSuffix) {
+    *error = "--suffix is used only with --password-mode suffix";
+  } else if (password_given &&
+             out->password_mode != PasswordMode::kCommonPassword) {
+    *error = "--password is used only with --password-mode common";
+  } else if (out->password_mode == PasswordMode::kUserNamePlusSuffix &&
+             IsBlank(out->suffix)) {
+    *error = "--password-mode suffix needs --suffix TEXT";
+  } else if (out->password_mode == PasswordMode::kCommonPassword &&
+             IsBlank(out->password)) {
+    *error = "--password-mode common needs --password TEXT";
+  } else if (out->code_page.empty()) {
+    *error = "--codepage needs a name";
+  } else if (seen.count("--log") && out->log_file.empty()) {
+    *error = "--log needs a file name";
+  } else if (seen.count("--report") &&
+             !HasExtension(out->report_file, ".json") &&
+             !HasExtension(out->report_file, ".csv")) {
+    *error = "--report needs a file name ending in .json or .csv";
+  } else if (out->dry_run &&
+             (out->verify != VerifyMode::kNone || out->verify_only)) {
+    *error = "--dry-run copies nothing to verify";
+  } else if (out->verify_only && out->sync) {
+    *error = "--verify-only changes nothing; leave out --sync";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+std::string ShownCommandLine(const std::vector<std::string>& args) {
+  auto quoted = [](const std::string& arg) {
+    if (!arg.empty() &&
+        arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTU"
+                              "VWXYZ0123456789-_./:=@,+%\\") ==
+            std::string::npos) {
+      return arg;
+    }
+    std::string text = "'";
+    for (char c : arg)
+      text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+  };
+  std::string line = "velquor-migrate";
+  bool secret_next = false;
+  for (const std::string& arg : args) {
+    // Appended piece by piece: GCC 12 takes " " + a temporary for an
+    // overlapping copy and warns.
+    line += ' ';
+    if (secret_next) {
+      line += "***";
+    } else if (arg.rfind("--password=", 0) == 0 ||
+               arg.rfind("--suffix=", 0) == 0) {
+      line.append(arg, 0, arg.find('=') + 1).append("***");
+    } else {
+      line += quoted(arg);
+    }
+    // A value is never an option, even when it reads like one.
+    secret_next = !secret_next && (arg == "--password" || arg == "--suffix");
+  }
+  return line;
+}
+
+}  // namespace vm

@@ -1,0 +1,62 @@
+#ifndef VM_APP_CONSOLE_APP_H_
+#define VM_APP_CONSOLE_APP_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "session/target_lock.h"
+
+namespace vm {
+
+class FileSystem;
+class SharedConfigStates;
+
+// Exit statuses of velquor-migrate.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;    // start-up or run failed
+inline constexpr int kExitUsage = 2;      // bad options; nothing written
+inline constexpr int kExitStopped = 130;  // ended by Ctrl-C or a signal
+
+// Where the console front end writes, and how it opens the file system for
+// a code page; tests replace them.
+struct ConsoleIo {
+  // Both return false when the text could not be written.
+  std::function<bool(const std::string& utf8)> out;
+  std::function<bool(const std::string& utf8)> err;
+  bool out_is_terminal = false;
+  bool err_is_terminal = false;
+  // The disk, with names in the given code page; null when unknown.
+  std::function<std::unique_ptr<FileSystem>(const std::string& code_page)>
+      open_file_system;
+  // Arms `handler` to run once, on a thread of its own, when the user or
+  // the system ends the program; the process ends after it, with the status
+  // it returns (the run's own, when the run had ended). Called before the
+  // run starts any thread. May be empty (nothing is armed).
+  std::function<void(std::function<int()> handler)> on_interrupt;
+  // Saves the additions the configuration stores hold and keeps them from
+  // adding more, for the process's last moments. May be empty.
+  std::function<void()> save_configuration;
+  // Opens the target's run lock (OpenRunLock); empty: the run takes none
+  // (a target in an in-memory file system).
+  RunLockOpener open_run_lock;
+  // The shared state of the configuration files for the run; owned by the
+  // caller, which also reaches it from save_configuration. Must be set.
+  SharedConfigStates* config_states = nullptr;
+};
+
+// The whole command-line program: parses `args` (UTF-8, without the program
+// name), does the start-up of an installed target (--target) or of the
+// temporary-folder mode (--output), runs one migration (or a dry run, or a
+// verification) and returns the exit status. A standard output that cannot
+// be written never stops the run: it finishes, the failure is told on
+// stderr and the status is kExitFailure. Nothing is written before every
+// check has passed. An interrupt saves the configuration, tells on stderr
+// that the run stopped, writes the report (accounts not reached marked
+// unfinished) and the log's end; the status is then kExitStopped.
+int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io);
+
+}  // namespace vm
+
+#endif  // VM_APP_CONSOLE_APP_H_

@@ -1,0 +1,31 @@
+// velquor-migrate: the command-line front end. Everything but the process
+// plumbing is in RunConsole.
+
+#include "console/console_app.h"
+#include "config/shared_config_states.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/run_lock.h"
+
+int main(int argc, char** argv) {
+  vm::IgnoreWriteSignals();
+  vm::ConsoleIo io;
+  // Additions the configuration stores hold in memory are saved before an
+  // interrupted run ends, so an account the result list shows as imported
+  // is in the user list.
+  io.on_interrupt = [](std::function<int()> handler) {
+    vm::OnInterrupt(std::move(handler));
+  };
+  vm::SharedConfigStates config_states;
+  io.config_states = &config_states;
+  io.save_configuration = [&config_states] { config_states.Flush(); };
+  io.out = [](const std::string& text) { return vm::WriteStdout(text); };
+  io.err = [](const std::string& text) { return vm::WriteStderr(text); };
+  io.out_is_terminal = vm::StdoutIsTerminal();
+  io.err_is_terminal = vm::StderrIsTerminal();
+  io.open_file_system = [](const std::string& code_page) {
+    return vm::NewDiskFileSystem(code_page);
+  };
+  io.open_run_lock = vm::OpenRunLock;
+  return vm::RunConsole(vm::CommandLineArguments(argc, argv), io);
+}

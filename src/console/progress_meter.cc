@@ -1,0 +1,140 @@
+#include "console/progress_meter.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace vm {
+
+ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
+                             Writer write, std::function<double()> now,
+                             std::function<int()> columns)
+    : write_(std::move(write)),
+      columns_(std::move(columns)),
+      model_(fs, std::move(source_dir), std::move(now),
+             [this](const ProgressSnapshot& snapshot) {
+               MutexLock lock(&mutex_);
+               // Two threads may tell at once: an older state is not drawn
+               // over a newer one.
+               if (snapshot.sequence < drawn_) return;
+               drawn_ = snapshot.sequence;
+               Draw(snapshot);
+             }) {}
+
+void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
+  model_.OnSourceLoaded(domains);
+}
+
+void ProgressMeter::OnAccountBegin(const std::string& user,
+                                   const std::string& domain,
+                                   const std::string& target_box) {
+  model_.OnAccountBegin(user, domain, target_box);
+}
+
+void ProgressMeter::OnMessage(uint64_t bytes, bool copied) {
+  model_.OnMessage(bytes, copied);
+}
+
+void ProgressMeter::OnAccountEnd(const std::string& user,
+                                 const std::string& domain,
+                                 AccountOutcome outcome,
+                                 const std::string& reason,
+                                 const std::string& target_box) {
+  model_.OnAccountEnd(user, domain, outcome, reason, target_box);
+}
+
+void ProgressMeter::OnVerified(const std::string& user,
+                               const std::string& domain,
+                               const std::string& folder, int64_t checked,
+                               int64_t missing, int64_t different) {
+  model_.OnVerified(user, domain, folder, checked, missing, different);
+}
+
+void ProgressMeter::Erase() {
+  MutexLock lock(&mutex_);
+  if (shown_ == 0) return;
+  std::string blank(shown_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  write_(blank);
+  shown_ = 0;
+}
+
+void ProgressMeter::Finish() {
+  ProgressSnapshot snapshot = model_.Snapshot();
+  MutexLock lock(&mutex_);
+  if (snapshot.scanned) Draw(snapshot);
+  // The final state is drawn, then wiped: the summary that follows is the
+  // last thing on the screen, and nothing draws the line again.
+  finished_ = true;
+  if (shown_ == 0) return;
+  std::string blank(shown_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  write_(blank);
+  shown_ = 0;
+}
+
+std::string ProgressMeter::Line(const ProgressSnapshot& s, int columns) {
+  const double mb = 1048576.0;
+  auto ll = [](int64_t n) { return static_cast<long long>(n); };
+  std::vector<std::string> forms;
+  char text[200];
+  if (s.verifying) {
+    std::snprintf(text, sizeof(text), "verifying: messages %lld/%lld",
+                  ll(s.verified), ll(s.totals.messages));
+    forms.push_back(text);
+    std::snprintf(text, sizeof(text), "verified %lld/%lld", ll(s.verified),
+                  ll(s.totals.messages));
+    forms.push_back(text);
+  } else {
+    const double left = s.SecondsLeft();
+    const std::string eta =
+        "left " + (left < 0 ? "-:--:--" : DurationText(left));
+    char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
+    std::snprintf(accounts, sizeof(accounts), "%lld/%lld", ll(s.done.accounts),
+                  ll(s.totals.accounts));
+    std::snprintf(messages, sizeof(messages), "%lld/%lld", ll(s.done.messages),
+                  ll(s.totals.messages));
+    std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB",
+                  s.done.bytes / mb, s.totals.bytes / mb);
+    std::snprintf(copied, sizeof(copied), "(%.1f MB copied)",
+                  s.copied_bytes / mb);
+    std::snprintf(speed, sizeof(speed), "%.1f MB/s", s.CopyRate() / mb);
+    const std::string a = accounts, m = messages;
+    // Longest first; the first that fits is drawn.
+    forms = {
+        "accounts " + a + "  messages " + m + "  " + megabytes + " " + copied +
+            "  " + speed + "  " + eta,
+        "accounts " + a + "  messages " + m + "  " + megabytes + "  " + speed +
+            "  " + eta,
+        "acc " + a + "  msg " + m + "  " + megabytes + "  " + eta,
+        "acc " + a + "  msg " + m + "  " + eta,
+        "msg " + m + "  " + eta,
+    };
+  }
+  if (columns <= 0) return forms.front();
+  // A line as wide as the terminal would wrap on some terminals, so one
+  // column stays free.
+  const size_t room = static_cast<size_t>(columns - 1);
+  for (const std::string& form : forms) {
+    if (form.size() <= room) return form;
+  }
+  return forms.back().substr(0, room);
+}
+
+void ProgressMeter::Draw(const ProgressSnapshot& snapshot) {
+  if (finished_) return;
+  const int columns = columns_ ? columns_() : 0;
+  std::string line = Line(snapshot, columns);
+  // Blanks wipe what a longer earlier line left, within the width.
+  size_t wipe = shown_;
+  if (columns > 0 && wipe > static_cast<size_t>(columns - 1)) {
+    wipe = static_cast<size_t>(columns - 1);
+  }
+  std::string pad =
+      wipe > line.size() ? std::string(wipe - line.size(), ' ') : std::string();
+  write_("\r" + line + pad);
+  shown_ = line.size();
+}
+
+}  // namespace vm

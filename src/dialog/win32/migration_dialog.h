@@ -1,0 +1,139 @@
+#ifndef VM_APP_WIN32_MIGRATION_DIALOG_H_
+#define VM_APP_WIN32_MIGRATION_DIALOG_H_
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dialog/line_queue.h"
+#include "session/run_session.h"
+#include "session/startup.h"
+#include "dialog/win32/result_list_view.h"
+#include "migrate/run_host.h"
+#include "platform/code_page.h"
+
+namespace vm {
+
+class FileSystem;
+class SharedConfigStates;
+struct Texts;
+
+// The main dialog (template 102): shows the four directories, the password
+// options, the start button and the result list, and below them the
+// cutover: preview, stop, sync, verification, the records folder and the
+// progress of a run. Each run (migration, preview or verification) is one
+// RunSession on a worker thread (this object is its RunHost). The worker
+// never waits for the window to draw: its result lines go into a queue the
+// window drains when the one message posted for a batch arrives; only its
+// questions and message boxes wait for an answer. The window never waits
+// for a thread that may be waiting itself. At most one run is active;
+// while it is, the options it uses are locked, the stop button ends it
+// after the account it is at, and closing the dialog asks to stop first.
+class MigrationDialog : public RunHost {
+ public:
+  // `config_states` is the program's shared state of the configuration
+  // files; it outlives the dialog.
+  MigrationDialog(HINSTANCE instance, const AppState& state, const Texts& texts,
+                  FileSystem* fs, SharedConfigStates* config_states);
+  ~MigrationDialog() override;
+
+  // Shows the dialog modally; returns when it has been closed.
+  void RunModal();
+
+  // RunHost, called on the worker thread.
+  void SetStartCaption(const std::string& caption) override;
+  void EnableStart(bool enabled) override;
+  int AppendLogLine(const std::string& line) override;
+  void RemoveLastLine() override;
+  void SelectLastLine() override;
+  int LineCount() override;
+  void ResetLog() override;
+  PasswordMode GetPasswordMode() override;
+  std::string SuffixText() override;
+  std::string CommonPasswordText() override;
+  void ShowMessage(const std::string& text) override;
+  SourceDomainList* GetSourceDomains() override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam,
+                                     LPARAM lparam);
+  INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+  BOOL OnInitDialog();
+  void OnCommand(int id, int code);
+  bool OnSysCommand(WPARAM command);
+  bool OnPaint();
+  INT_PTR OnNotify(NMHDR* header);
+  void OnContextMenu(HWND control, LPARAM position);
+  void SetPasswordMode(PasswordMode mode);
+  void StartRun(SessionKind kind);
+  void StopRun();
+  void OnRunEnded();
+  // Enables and disables the controls for a run of `kind` or for idle.
+  void LockForRun(bool running, SessionKind kind);
+  void ShowProgress();
+  void SetStatus(const std::string& utf8);
+  void CountExistingAccountsLater();
+  void OnExistingCounted(int count);
+  // Shows every result-list change the worker queued.
+  void DrainLines();
+  void ShowExistingAccounts(int count);
+  void SaveReport();
+  // The session whose report "save report" writes: the last one that
+  // loaded the source lists; null before any.
+  RunSession* LastReport();
+  void Close(int result);
+  void RunOnWorker();
+  // On the worker: another run holds the target (`holder` says who). Asks
+  // whether to wait; the seconds to wait.
+  int64_t AskToWait(const std::string& holder);
+  static DWORD WINAPI WorkerMain(void* dialog);
+  static DWORD WINAPI CountMain(void* dialog);
+  // A control's text, as typed (UTF-8), and in the run's code page.
+  std::string ControlUtf8(int id);
+  std::string ControlText(int id);
+  bool Checked(int id);
+
+  HINSTANCE instance_;
+  const AppState& state_;
+  const Texts& texts_;
+  std::unique_ptr<CodePage> code_page_;  // the system's ANSI code page
+  SessionEnvironment env_;
+  HICON icon_;
+  HWND window_ = nullptr;
+  LineQueue lines_;  // from the worker to the list
+
+  // Written by the user interface thread, read by the worker.
+  std::atomic<PasswordMode> password_mode_{PasswordMode::kSameAsUserName};
+  // Set by the click before the worker starts, cleared when the user
+  // interface thread has seen the worker end.
+  std::atomic<bool> running_{false};
+  // The run's work is done and its end message is being shown.
+  std::atomic<bool> finishing_{false};
+  // The dialog closes as soon as the run has ended; no end message.
+  std::atomic<bool> close_pending_{false};
+  std::atomic<bool> progress_posted_{false};
+  HANDLE worker_ = nullptr;
+  HANDLE counter_ = nullptr;      // the running count; null when none
+  bool recount_ = false;          // count again when the running count ends
+  std::atomic<int> existing_{0};  // result of the last count
+  bool stopped_ = false;          // the last migration was stopped
+  // The running or last session; replaced (never just destroyed) when the
+  // next run starts. Its report is the one "save report" writes.
+  std::unique_ptr<RunSession> session_;
+  // The last session that loaded, when session_ did not.
+  std::unique_ptr<RunSession> reported_;
+
+  // Used by the worker only (the lists are freed on destroy, which cannot
+  // happen while a run is active).
+  SourceDomainList source_domains_;
+  // The result list (window thread only).
+  std::unique_ptr<ResultListView> list_;
+};
+
+}  // namespace vm
+
+#endif  // VM_APP_WIN32_MIGRATION_DIALOG_H_

@@ -1,0 +1,77 @@
+#include "session/manifest_file.h"
+
+#include "console/command_line.h"
+#include "session/run_report.h"
+#include "session/startup.h"
+#include "migrate/undo_run.h"
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "vm_version.h"
+
+namespace vm {
+namespace {
+
+// "2026-05-04T08:00:00Z" as a file name part: "20260504T080000Z".
+std::string NamePart(int64_t started) {
+  std::string name;
+  for (char c : IsoTime(started)) {
+    if (c != '-' && c != ':') name += c;
+  }
+  return name;
+}
+
+// `path` without its extension, when its last part has one.
+std::string WithoutExtension(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  const size_t slash = path.find_last_of("\\/");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return path;
+  }
+  return path.substr(0, dot);
+}
+
+}  // namespace
+
+std::string ManifestFile::PathFor(FileSystem* disk, const CodePage& code_page,
+                                  const CommandLine& options,
+                                  const std::string& target_dir,
+                                  int64_t started) {
+  const std::string& beside =
+      !options.report_file.empty() ? options.report_file : options.log_file;
+  std::string base;
+  if (!beside.empty()) {
+    base = WithoutExtension(code_page.ToAnsi(beside)) + ".";
+  } else {
+    base = ManifestDataFolder(disk, target_dir) + "\\velquor-migrate-runs";
+    disk->MakeDir(base, nullptr);
+    base += "\\";
+  }
+  // Two runs started in the same second keep a manifest each.
+  base += NamePart(started);
+  std::string path = base + ".manifest";
+  for (int n = 2; disk->Exists(path); ++n) {
+    path = base + "-" + std::to_string(n) + ".manifest";
+  }
+  return path;
+}
+
+ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
+                           const CommandLine& options, const AppState& state,
+                           int64_t started)
+    : path_(PathFor(disk, code_page, options, state.target_dir, started)) {
+  ManifestHeader header;
+  header.tool_version = VM_VERSION;
+  header.target_dir = state.target_dir;
+  FileLocation where;
+  if (disk->Locate(ManifestDataFolder(disk, state.target_dir), &where) &&
+      where.exists && !where.chain.empty()) {
+    header.data_folder = where.chain.front();
+  }
+  header.started = IsoTime(started);
+  header.kind =
+      options.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
+  sink_ = std::make_unique<ReplacingFileSink>(disk, path_);
+  writer_ = std::make_unique<ManifestWriter>(sink_.get(), header);
+}
+
+}  // namespace vm

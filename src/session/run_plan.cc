@@ -1,0 +1,232 @@
+#include "session/run_plan.h"
+
+#include <cstdio>
+
+#include "session/run_record.h"
+#include "platform/code_page.h"
+
+namespace vm {
+
+namespace {
+
+std::string Megabytes(uint64_t bytes) {
+  char text[40];
+  std::snprintf(text, sizeof(text), "%.1f MB", bytes / 1048576.0);
+  return text;
+}
+
+const char* PlanWord(AccountOutcome outcome) {
+  switch (outcome) {
+    case AccountOutcome::kAdded:
+      return "add";
+    case AccountOutcome::kResumed:
+      return "finish";
+    case AccountOutcome::kSynced:
+      return "sync";
+    case AccountOutcome::kExists:
+      return "present";
+    case AccountOutcome::kAlias:
+      return "alias";
+    case AccountOutcome::kRefused:
+      return "refused";
+    case AccountOutcome::kFailed:
+      return "fails";
+    case AccountOutcome::kSkippedNoDomainLine:
+      return "left out: its domain is no line of domain.ini";
+    case AccountOutcome::kSkippedAliasDomain:
+      return "left out: the target holds its domain only as an alias";
+    case AccountOutcome::kSkippedNoDomain:
+      return "left out: the target does not hold its domain";
+    case AccountOutcome::kAbsent:
+      return "absent";
+    case AccountOutcome::kUnfinished:
+      return "not reached: the run was stopped";
+  }
+  return "?";
+}
+
+// The dialog's words (UTF-8) for the same outcomes.
+const char* PlanWordZh(AccountOutcome outcome) {
+  switch (outcome) {
+    case AccountOutcome::kAdded:
+      return "添加";
+    case AccountOutcome::kResumed:
+      return "完成上次中断的迁移";
+    case AccountOutcome::kSynced:
+      return "同步新邮件";
+    case AccountOutcome::kExists:
+      return "已存在，跳过";
+    case AccountOutcome::kAlias:
+      return "已有同名别名，跳过";
+    case AccountOutcome::kRefused:
+      return "不能迁移";
+    case AccountOutcome::kFailed:
+      return "将失败";
+    case AccountOutcome::kSkippedNoDomainLine:
+      return "不迁移：其域名不在domain.ini中";
+    case AccountOutcome::kSkippedAliasDomain:
+      return "不迁移：目标中其域名只是别名域";
+    case AccountOutcome::kSkippedNoDomain:
+      return "不迁移：目标中没有其域名";
+    case AccountOutcome::kAbsent:
+      return "目标中没有";
+    case AccountOutcome::kUnfinished:
+      return "已停止，未处理";
+  }
+  return "?";
+}
+
+}  // namespace
+
+RunPlan MakePlan(const RunRecord& record, bool free_known,
+                 uint64_t free_bytes) {
+  RunPlan plan;
+  for (const DomainRecordOutcome& d : record.domains()) {
+    if (d.outcome == DomainOutcome::kAdded) {
+      plan.domains_to_add.push_back(d.name);
+    } else if (d.outcome == DomainOutcome::kFailed) {
+      plan.domains_failing.emplace_back(d.name, d.reason);
+    } else {
+      plan.domains_present.emplace_back(d.name,
+                                        d.outcome == DomainOutcome::kAlias);
+    }
+  }
+  for (const AccountRecord& a : record.accounts()) {
+    PlanAccount account;
+    account.name = a.user.find('@') == std::string::npos
+                       ? a.user + "@" + a.domain
+                       : a.user;
+    account.outcome = a.outcome;
+    account.has_mail = !a.folders.empty();
+    const FolderCounts sum = a.Sum().counts;
+    account.messages = sum.copied;
+    account.bytes = sum.copied_bytes;
+    account.failing = sum.failed;
+    account.reason = a.reason;
+    plan.messages += account.messages;
+    plan.bytes += account.bytes;
+    plan.accounts.push_back(std::move(account));
+  }
+  plan.free_known = free_known;
+  plan.free_bytes = free_bytes;
+  plan.fits = !free_known || plan.bytes <= free_bytes;
+  return plan;
+}
+
+std::string PlanText(const RunRecord& record, const CodePage& code_page,
+                     bool free_known, uint64_t free_bytes, bool* fits) {
+  auto u = [&code_page](const std::string& ansi) {
+    return code_page.ToUtf8(ansi);
+  };
+  const RunPlan plan = MakePlan(record, free_known, free_bytes);
+  std::string text = "Plan (dry run: nothing was written)\n";
+  text +=
+      "Domains to add: " + std::to_string(plan.domains_to_add.size()) + "\n";
+  for (const std::string& name : plan.domains_to_add) {
+    text += "  " + u(name) + "\n";
+  }
+  text +=
+      "Domains present: " + std::to_string(plan.domains_present.size()) + "\n";
+  for (const auto& [name, alias] : plan.domains_present) {
+    text += "  " + u(name) + (alias ? " (alias domain)\n" : "\n");
+  }
+  if (!plan.domains_failing.empty()) {
+    text += "Domains that would fail: " +
+            std::to_string(plan.domains_failing.size()) + "\n";
+    for (const auto& [name, reason] : plan.domains_failing) {
+      text += "  " + u(name) + " (" + u(reason) + ")\n";
+    }
+  }
+  text += "Accounts: " + std::to_string(plan.accounts.size()) + "\n";
+  for (const PlanAccount& a : plan.accounts) {
+    text += "  " + u(a.name) + ": " + PlanWord(a.outcome);
+    if (a.has_mail) {
+      text += ", " + std::to_string(a.messages) + " messages, " +
+              std::to_string(a.bytes) + " bytes to copy";
+      if (a.failing > 0) {
+        text += ", " + std::to_string(a.failing) + " failing";
+      }
+    }
+    if (!a.reason.empty()) text += " (" + u(a.reason) + ")";
+    text += "\n";
+  }
+  text += "Total to copy: " + std::to_string(plan.messages) + " messages, " +
+          std::to_string(plan.bytes) + " bytes (" + Megabytes(plan.bytes) +
+          ")\n";
+  *fits = plan.fits;
+  if (!free_known) {
+    text += "Free space of the mail store's volume: unknown\n";
+  } else {
+    text +=
+        "Free space of the mail store's volume: " + std::to_string(free_bytes) +
+        " bytes (" + Megabytes(free_bytes) + ")\n";
+    if (!plan.fits) {
+      text +=
+          "WARNING: the mail to copy does not fit on the mail store's "
+          "volume; free " +
+          Megabytes(plan.bytes - free_bytes) + " more before the run.\n";
+    }
+  }
+  return text;
+}
+
+std::vector<std::string> PlanLines(const RunPlan& plan,
+                                   const CodePage& code_page) {
+  auto a = [&code_page](const std::string& utf8) {
+    return code_page.ToAnsi(utf8);
+  };
+  const std::string indent(4, ' ');
+  std::vector<std::string> lines;
+  lines.push_back(std::string(34, '*'));
+  lines.push_back(a("预览计划（未写入任何文件）"));
+  lines.push_back(a("将添加的域名数:") +
+                  std::to_string(plan.domains_to_add.size()));
+  for (const std::string& name : plan.domains_to_add) {
+    lines.push_back(indent + name);
+  }
+  lines.push_back(a("已存在的域名数:") +
+                  std::to_string(plan.domains_present.size()));
+  for (const auto& [name, alias] : plan.domains_present) {
+    lines.push_back(indent + name + (alias ? a("（别名域）") : ""));
+  }
+  if (!plan.domains_failing.empty()) {
+    lines.push_back(a("将失败的域名数:") +
+                    std::to_string(plan.domains_failing.size()));
+    for (const auto& [name, reason] : plan.domains_failing) {
+      lines.push_back(indent + name + a("（") + reason + a("）"));
+    }
+  }
+  lines.push_back(a("帐户数:") + std::to_string(plan.accounts.size()));
+  for (const PlanAccount& p : plan.accounts) {
+    std::string line = indent + p.name + ": " + a(PlanWordZh(p.outcome));
+    if (p.has_mail) {
+      line += a("，复制邮件 ") + std::to_string(p.messages) + a(" 封，") +
+              std::to_string(p.bytes) + a(" 字节");
+      if (p.failing > 0) {
+        line += a("，") + std::to_string(p.failing) + a(" 封将失败");
+      }
+    }
+    // The result list's own line says why; the fixed English reasons of
+    // the report are for scripts.
+    if (!p.reason.empty() && p.reason != OutcomeReason(p.outcome)) {
+      line += a("（") + p.reason + a("）");
+    }
+    lines.push_back(line);
+  }
+  lines.push_back(a("需复制的邮件:") + std::to_string(plan.messages) +
+                  a(" 封，") + Megabytes(plan.bytes));
+  if (!plan.free_known) {
+    lines.push_back(a("目标邮件存储所在磁盘的可用空间:未知"));
+  } else {
+    lines.push_back(a("目标邮件存储所在磁盘的可用空间:") +
+                    Megabytes(plan.free_bytes));
+    if (!plan.fits) {
+      lines.push_back(a("警告：目标磁盘空间不足，请再腾出 ") +
+                      Megabytes(plan.bytes - plan.free_bytes) +
+                      a(" 后再迁移！"));
+    }
+  }
+  return lines;
+}
+
+}  // namespace vm

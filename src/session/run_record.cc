@@ -1,0 +1,323 @@
+#include "session/run_record.h"
+
+#include <map>
+
+#include "platform/file_system.h"
+
+namespace vm {
+
+void FolderRecord::Add(const FolderRecord& other) {
+  counts.messages += other.counts.messages;
+  counts.bytes += other.counts.bytes;
+  counts.copied += other.counts.copied;
+  counts.copied_bytes += other.counts.copied_bytes;
+  counts.present += other.counts.present;
+  counts.failed += other.counts.failed;
+  checked += other.checked;
+  missing += other.missing;
+  different += other.different;
+  verified |= other.verified;
+}
+
+FolderRecord AccountRecord::Sum() const {
+  FolderRecord sum;
+  for (const FolderRecord& f : folders) sum.Add(f);
+  sum.verified |= verified;
+  return sum;
+}
+
+void RunRecord::OnSourceLoaded(const SourceDomainList& domains) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    source_accounts_.clear();
+    for (const SourceDomain& domain : domains) {
+      for (const SourceAccount& account : domain.accounts) {
+        source_accounts_.emplace_back(account.user_name, domain.name);
+      }
+    }
+  }
+  next_->OnSourceLoaded(domains);
+}
+
+void RunRecord::OnDomain(const std::string& name, DomainOutcome outcome) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    domains_.push_back({name, outcome, OutcomeReason(outcome)});
+  }
+  next_->OnDomain(name, outcome);
+}
+
+void RunRecord::OnAccountBegin(const std::string& user,
+                               const std::string& domain,
+                               const std::string& target_box) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_folders_.clear();
+    open_.user = user;
+    open_.domain = domain;
+    open_.target_box =
+        paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
+  }
+  next_->OnAccountBegin(user, domain, target_box);
+}
+
+void RunRecord::OnFolder(const FolderCounts& counts) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_folders_.push_back(FolderRecord{counts});
+  }
+  next_->OnFolder(counts);
+}
+
+void RunRecord::OnMessage(uint64_t bytes, bool copied) {
+  next_->OnMessage(bytes, copied);
+}
+
+void RunRecord::OnAccountEnd(const std::string& user, const std::string& domain,
+                             AccountOutcome outcome, const std::string& reason,
+                             const std::string& target_box) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    AccountRecord record;
+    record.user = user;
+    record.domain = domain;
+    record.outcome = outcome;
+    record.reason = reason.empty() ? OutcomeReason(outcome) : reason;
+    record.target_box =
+        paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
+    record.folders.swap(open_folders_);
+    accounts_.push_back(std::move(record));
+    open_.user.clear();
+  }
+  next_->OnAccountEnd(user, domain, outcome, reason, target_box);
+}
+
+void RunRecord::OnDomainSaveFailed(const std::string& name,
+                                   const std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto d = domains_.rbegin(); d != domains_.rend(); ++d) {
+    if (d->name == name && d->outcome == DomainOutcome::kAdded) {
+      d->outcome = DomainOutcome::kFailed;
+      d->reason = reason;
+      break;
+    }
+  }
+  lock.unlock();
+  next_->OnDomainSaveFailed(name, reason);
+}
+
+void RunRecord::OnAccountSaveFailed(const std::string& user,
+                                    const std::string& domain,
+                                    const std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Only the last account of that name can have been added by this run.
+  for (auto a = accounts_.rbegin(); a != accounts_.rend(); ++a) {
+    if (a->user == user && a->domain == domain) {
+      a->outcome = AccountOutcome::kFailed;
+      a->reason = reason;
+      break;
+    }
+  }
+  lock.unlock();
+  next_->OnAccountSaveFailed(user, domain, reason);
+}
+
+void RunRecord::OnAccountAddedByOther(const std::string& user,
+                                      const std::string& domain,
+                                      const std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto a = accounts_.rbegin(); a != accounts_.rend(); ++a) {
+    if (a->user == user && a->domain == domain) {
+      if (a->outcome == AccountOutcome::kAdded) {
+        a->outcome = AccountOutcome::kExists;
+        a->reason = reason;
+      }
+      break;
+    }
+  }
+  lock.unlock();
+  next_->OnAccountAddedByOther(user, domain, reason);
+}
+
+AccountRecord* RunRecord::VerifiedAccount(const std::string& user,
+                                          const std::string& domain) {
+  const size_t from = verifying_any_ ? verifying_ + 1 : 0;
+  for (size_t pass = 0; pass < 2; ++pass) {
+    for (size_t i = pass == 0 ? from : 0; i < accounts_.size(); ++i) {
+      const AccountRecord& a = accounts_[i];
+      if (a.user == user && a.domain == domain && !a.target_box.empty()) {
+        verifying_ = i;
+        verifying_any_ = true;
+        accounts_[i].verified = true;
+        return &accounts_[i];
+      }
+    }
+  }
+  return nullptr;
+}
+
+void RunRecord::OnVerifyAccount(const std::string& user,
+                                const std::string& domain) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    VerifiedAccount(user, domain);
+  }
+  next_->OnVerifyAccount(user, domain);
+}
+
+void RunRecord::OnVerified(const std::string& user, const std::string& domain,
+                           const std::string& folder, int64_t checked,
+                           int64_t missing, int64_t different) {
+  next_->OnVerified(user, domain, folder, checked, missing, different);
+  std::lock_guard<std::mutex> lock(mutex_);
+  AccountRecord* account = nullptr;
+  if (verifying_any_ && accounts_[verifying_].user == user &&
+      accounts_[verifying_].domain == domain) {
+    account = &accounts_[verifying_];
+  } else {
+    account = VerifiedAccount(user, domain);
+  }
+  if (account == nullptr) return;
+  // A folder listed twice is checked twice: each check takes the first
+  // folder of its name that has none yet.
+  FolderRecord* record = nullptr;
+  for (FolderRecord& f : account->folders) {
+    if (f.counts.name == folder && !f.verified) {
+      record = &f;
+      break;
+    }
+  }
+  if (record == nullptr) {
+    account->folders.push_back(FolderRecord{});
+    record = &account->folders.back();
+    record->counts.name = folder;
+  }
+  record->verified = true;
+  record->checked = checked;
+  record->missing = missing;
+  record->different = different;
+}
+
+std::string RunRecord::AccountKey(const std::string& user,
+                                  const std::string& domain) const {
+  return user + '\n' + names_.Fold(domain);
+}
+
+void RunRecord::CopyStopped(RunRecord* stopped) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped->domains_ = domains_;
+  stopped->accounts_ = accounts_;
+  std::map<std::string, int> ended;
+  for (const AccountRecord& a : accounts_)
+    ++ended[AccountKey(a.user, a.domain)];
+  std::string open_key =
+      open_.user.empty() ? std::string() : AccountKey(open_.user, open_.domain);
+  for (const auto& [user, domain] : source_accounts_) {
+    const std::string key = AccountKey(user, domain);
+    auto it = ended.find(key);
+    if (it != ended.end() && it->second > 0) {
+      --it->second;
+      continue;
+    }
+    AccountRecord record;
+    record.user = user;
+    record.domain = domain;
+    record.outcome = AccountOutcome::kUnfinished;
+    record.reason = OutcomeReason(AccountOutcome::kUnfinished);
+    if (key == open_key) {
+      record.domain = open_.domain;
+      record.target_box = open_.target_box;
+      record.folders = open_folders_;
+      open_key.clear();
+    }
+    stopped->accounts_.push_back(std::move(record));
+  }
+}
+
+const char* OutcomeName(AccountOutcome outcome) {
+  switch (outcome) {
+    case AccountOutcome::kAdded:
+      return "added";
+    case AccountOutcome::kResumed:
+      return "resumed";
+    case AccountOutcome::kSynced:
+      return "synced";
+    case AccountOutcome::kExists:
+      return "exists";
+    case AccountOutcome::kAlias:
+      return "alias";
+    case AccountOutcome::kRefused:
+      return "refused";
+    case AccountOutcome::kFailed:
+      return "failed";
+    case AccountOutcome::kSkippedNoDomainLine:
+      return "skipped-no-domain-line";
+    case AccountOutcome::kSkippedAliasDomain:
+      return "skipped-alias-domain";
+    case AccountOutcome::kSkippedNoDomain:
+      return "skipped-no-domain";
+    case AccountOutcome::kAbsent:
+      return "absent";
+    case AccountOutcome::kUnfinished:
+      return "unfinished";
+  }
+  return "unknown";
+}
+
+const char* OutcomeName(DomainOutcome outcome) {
+  switch (outcome) {
+    case DomainOutcome::kAdded:
+      return "added";
+    case DomainOutcome::kExists:
+      return "exists";
+    case DomainOutcome::kAlias:
+      return "alias";
+    case DomainOutcome::kFailed:
+      return "failed";
+  }
+  return "unknown";
+}
+
+const char* OutcomeReason(AccountOutcome outcome) {
+  switch (outcome) {
+    case AccountOutcome::kAdded:
+    case AccountOutcome::kResumed:
+    case AccountOutcome::kSynced:
+      return "";
+    case AccountOutcome::kExists:
+      return "the target holds the account already";
+    case AccountOutcome::kAlias:
+      return "the target holds an alias of that name";
+    case AccountOutcome::kRefused:
+      return "its name was refused";
+    case AccountOutcome::kFailed:
+      return "it could not be migrated";
+    case AccountOutcome::kSkippedNoDomainLine:
+      return "its domain is no line of domain.ini";
+    case AccountOutcome::kSkippedAliasDomain:
+      return "the target holds its domain only as an alias";
+    case AccountOutcome::kSkippedNoDomain:
+      return "the target does not hold its domain";
+    case AccountOutcome::kAbsent:
+      return "the target does not hold the account";
+    case AccountOutcome::kUnfinished:
+      return "the run was stopped before the account was done";
+  }
+  return "";
+}
+
+const char* OutcomeReason(DomainOutcome outcome) {
+  switch (outcome) {
+    case DomainOutcome::kAdded:
+      return "";
+    case DomainOutcome::kExists:
+      return "the target holds the domain already";
+    case DomainOutcome::kAlias:
+      return "the target holds the name as an alias domain";
+    case DomainOutcome::kFailed:
+      return "the target's domain list did not take it";
+  }
+  return "";
+}
+
+}  // namespace vm

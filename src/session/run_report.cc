@@ -1,0 +1,231 @@
+#include "session/run_report.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string_view>
+
+#include "session/run_record.h"
+#include "platform/code_page.h"
+
+namespace vm {
+
+namespace {
+
+const AccountOutcome kAccountOutcomes[] = {
+    AccountOutcome::kAdded,
+    AccountOutcome::kResumed,
+    AccountOutcome::kSynced,
+    AccountOutcome::kExists,
+    AccountOutcome::kAlias,
+    AccountOutcome::kRefused,
+    AccountOutcome::kFailed,
+    AccountOutcome::kSkippedNoDomainLine,
+    AccountOutcome::kSkippedAliasDomain,
+    AccountOutcome::kSkippedNoDomain,
+    AccountOutcome::kAbsent,
+    AccountOutcome::kUnfinished,
+};
+const DomainOutcome kDomainOutcomes[] = {
+    DomainOutcome::kAdded, DomainOutcome::kExists, DomainOutcome::kAlias,
+    DomainOutcome::kFailed};
+
+const char* VerificationName(const FolderRecord& folder) {
+  if (!folder.verified) return "not checked";
+  return folder.missing == 0 && folder.different == 0 ? "passed" : "failed";
+}
+
+nlohmann::json CountsJson(const FolderRecord& f) {
+  return {{"source_messages", f.counts.messages},
+          {"source_bytes", f.counts.bytes},
+          {"copied", f.counts.copied},
+          {"copied_bytes", f.counts.copied_bytes},
+          {"already_present", f.counts.present},
+          {"failed", f.counts.failed},
+          {"verification", VerificationName(f)},
+          {"checked", f.checked},
+          {"missing", f.missing},
+          {"different", f.different}};
+}
+
+// A spreadsheet runs a field that starts with one of these as a formula;
+// a name from the source tree is data.
+bool LooksLikeFormula(const std::string& text) {
+  return !text.empty() &&
+         std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+}
+
+std::string CsvField(const std::string& raw) {
+  std::string text = LooksLikeFormula(raw) ? "'" + raw : raw;
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string CsvCounts(const FolderRecord& f) {
+  std::string row;
+  for (uint64_t n :
+       {static_cast<uint64_t>(f.counts.messages), f.counts.bytes,
+        static_cast<uint64_t>(f.counts.copied), f.counts.copied_bytes,
+        static_cast<uint64_t>(f.counts.present),
+        static_cast<uint64_t>(f.counts.failed),
+        static_cast<uint64_t>(f.checked), static_cast<uint64_t>(f.missing),
+        static_cast<uint64_t>(f.different)}) {
+    row += "," + std::to_string(n);
+  }
+  return row;
+}
+
+}  // namespace
+
+std::string IsoTime(int64_t seconds) {
+  // Days since 1970 to a civil date (proleptic Gregorian calendar).
+  int64_t days = seconds / 86400;
+  int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[128];
+  std::snprintf(
+      text, sizeof(text), "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+      static_cast<long long>(year), static_cast<long long>(month),
+      static_cast<long long>(day), static_cast<long long>(rest / 3600),
+      static_cast<long long>(rest / 60 % 60),
+      static_cast<long long>(rest % 60));
+  return text;
+}
+
+std::string JsonReport(const ReportHeader& header, const RunRecord& record,
+                       const CodePage& code_page) {
+  using nlohmann::json;
+  auto u = [&code_page](const std::string& ansi) {
+    return code_page.ToUtf8(ansi);
+  };
+  json report;
+  report["tool"] = "velquor-migrate";
+  report["version"] = header.version;
+  report["started"] = IsoTime(header.started);
+  report["ended"] = IsoTime(header.ended);
+  json options = json::object();
+  for (const auto& [name, value] : header.options) options[name] = value;
+  for (const auto& [name, value] : header.flags) options[name] = value;
+  report["options"] = options;
+
+  json domain_outcomes = json::object();
+  for (DomainOutcome o : kDomainOutcomes) domain_outcomes[OutcomeName(o)] = 0;
+  json domains = json::array();
+  for (const DomainRecordOutcome& d : record.domains()) {
+    domains.push_back({{"name", u(d.name)},
+                       {"outcome", OutcomeName(d.outcome)},
+                       {"reason", u(d.reason)}});
+    domain_outcomes[OutcomeName(d.outcome)] =
+        domain_outcomes[OutcomeName(d.outcome)].get<int64_t>() + 1;
+  }
+  json account_outcomes = json::object();
+  for (AccountOutcome o : kAccountOutcomes) {
+    account_outcomes[OutcomeName(o)] = 0;
+  }
+  FolderRecord all;
+  int64_t left_out = 0;
+  json accounts = json::array();
+  for (const AccountRecord& a : record.accounts()) {
+    json folders = json::array();
+    for (const FolderRecord& f : a.folders) {
+      json folder = {{"name", u(f.counts.name)}};
+      folder.update(CountsJson(f));
+      folders.push_back(std::move(folder));
+    }
+    // An account verified without a folder to check passed.
+    const FolderRecord sum = a.Sum();
+    all.Add(sum);
+    if (a.outcome == AccountOutcome::kSkippedNoDomainLine ||
+        a.outcome == AccountOutcome::kSkippedAliasDomain) {
+      ++left_out;
+    }
+    account_outcomes[OutcomeName(a.outcome)] =
+        account_outcomes[OutcomeName(a.outcome)].get<int64_t>() + 1;
+    json account = {{"user", u(a.user)},
+                    {"domain", u(a.domain)},
+                    {"outcome", OutcomeName(a.outcome)},
+                    {"reason", u(a.reason)},
+                    {"target_mailbox", u(a.target_box)}};
+    account.update(CountsJson(sum));
+    account["folders"] = std::move(folders);
+    accounts.push_back(std::move(account));
+  }
+  json totals = {{"domains", header.stats.domain_count},
+                 {"accounts", header.stats.user_count},
+                 {"messages", header.stats.mail_count},
+                 {"failed_copies", header.stats.failed_copies},
+                 {"accounts_left_out", left_out},
+                 {"failure_lines", header.failure_lines},
+                 {"succeeded", header.succeeded},
+                 {"stopped", header.stopped},
+                 {"domain_outcomes", std::move(domain_outcomes)},
+                 {"account_outcomes", std::move(account_outcomes)}};
+  totals.update(CountsJson(all));
+  report["totals"] = std::move(totals);
+  report["domains"] = std::move(domains);
+  report["accounts"] = std::move(accounts);
+  // Invalid bytes left after the conversion become U+FFFD rather than an
+  // exception.
+  return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string CsvReport(const RunRecord& record, const CodePage& code_page) {
+  auto u = [&code_page](const std::string& ansi) {
+    return CsvField(code_page.ToUtf8(ansi));
+  };
+  // The byte-order mark tells a spreadsheet the file is UTF-8.
+  std::string csv =
+      "\xEF\xBB\xBFuser,domain,outcome,reason,target_mailbox,folder,"
+      "source_messages,source_bytes,copied,copied_bytes,already_present,"
+      "failed,checked,missing,different,verification\r\n";
+  FolderRecord all;
+  for (const AccountRecord& a : record.accounts()) {
+    const std::string account = u(a.user) + "," + u(a.domain) + "," +
+                                OutcomeName(a.outcome) + "," + u(a.reason) +
+                                "," + u(a.target_box) + ",";
+    for (const FolderRecord& f : a.folders) {
+      csv += account + u(f.counts.name) + CsvCounts(f) + "," +
+             VerificationName(f) + "\r\n";
+    }
+    const FolderRecord sum = a.Sum();
+    if (a.folders.empty()) {
+      // One row still names the account; it has no folder.
+      csv += account + CsvCounts(sum) + "," + VerificationName(sum) + "\r\n";
+    }
+    all.Add(sum);
+  }
+  csv += ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + "\r\n";
+  return csv;
+}
+
+const char* PasswordModeName(PasswordMode mode) {
+  switch (mode) {
+    case PasswordMode::kSameAsUserName:
+      return "same";
+    case PasswordMode::kUserNamePlusSuffix:
+      return "suffix";
+    case PasswordMode::kCommonPassword:
+      return "common";
+    case PasswordMode::kSourceCipherText:
+      return "cipher";
+  }
+  return "?";
+}
+
+}  // namespace vm

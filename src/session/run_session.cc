@@ -1,0 +1,323 @@
+#include "session/run_session.h"
+
+#include <cstdio>
+
+#include "session/run_report.h"
+#include "config/config_file.h"
+#include "config/domain_store.h"
+#include "config/shared_config_states.h"
+#include "config/target_context.h"
+#include "config/user_store.h"
+#include "migrate/run_host.h"
+#include "migrate/texts.h"
+#include "platform/clock.h"
+#include "platform/code_page.h"
+#include "platform/disk_space.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+namespace {
+
+// Passes the result list on to the front end's host and keeps a copy of
+// it for the log. The list is emptied when the run first writes to it, not
+// when it asks: a start refused while loading keeps the previous list. The
+// button is the front end's; the password options are the session's; the
+// success messages are left to RunSession::End.
+class SessionHost : public RunHost {
+ public:
+  SessionHost(RunHost* host, const Texts& texts, const SessionOptions& options)
+      : host_(host), texts_(texts), options_(options) {}
+
+  void SetStartCaption(const std::string&) override {}
+  void EnableStart(bool) override {}
+  int AppendLogLine(const std::string& line) override {
+    Settle();
+    lines_.push_back(line);
+    return host_->AppendLogLine(line);
+  }
+  void RemoveLastLine() override {
+    Settle();
+    if (!lines_.empty()) lines_.pop_back();
+    host_->RemoveLastLine();
+  }
+  void SelectLastLine() override {
+    Settle();
+    host_->SelectLastLine();
+  }
+  int LineCount() override {
+    Settle();
+    return host_->LineCount();
+  }
+  void ResetLog() override { reset_pending_ = true; }
+  PasswordMode GetPasswordMode() override { return options_.password_mode; }
+  std::string SuffixText() override { return options_.suffix; }
+  std::string CommonPasswordText() override { return options_.password; }
+  void ShowMessage(const std::string& text) override {
+    if (text == texts_.success_installed || text == texts_.success_temporary ||
+        text == texts_.verify_passed || text == texts_.preview_done) {
+      return;
+    }
+    host_->ShowMessage(text);
+  }
+  SourceDomainList* GetSourceDomains() override { return &domains_; }
+
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  void Settle() {
+    if (!reset_pending_) return;
+    reset_pending_ = false;
+    lines_.clear();
+    host_->ResetLog();
+  }
+
+  RunHost* host_;
+  const Texts& texts_;
+  const SessionOptions& options_;
+  bool reset_pending_ = false;
+  std::vector<std::string> lines_;
+  SourceDomainList domains_;
+};
+
+// A host that reads the source lists and nothing else.
+class QuietHost : public RunHost {
+ public:
+  void SetStartCaption(const std::string&) override {}
+  void EnableStart(bool) override {}
+  int AppendLogLine(const std::string&) override { return 0; }
+  void RemoveLastLine() override {}
+  void SelectLastLine() override {}
+  int LineCount() override { return 0; }
+  void ResetLog() override {}
+  PasswordMode GetPasswordMode() override {
+    return PasswordMode::kSameAsUserName;
+  }
+  std::string SuffixText() override { return std::string(); }
+  std::string CommonPasswordText() override { return std::string(); }
+  void ShowMessage(const std::string&) override {}
+  SourceDomainList* GetSourceDomains() override { return &domains_; }
+
+ private:
+  SourceDomainList domains_;
+};
+
+std::string Megabytes(uint64_t bytes) {
+  char text[40];
+  std::snprintf(text, sizeof(text), "%.1f MB", bytes / 1048576.0);
+  return text;
+}
+
+}  // namespace
+
+VerifyMode SessionVerifyLevel(const SessionOptions& options) {
+  if (options.kind == SessionKind::kPreview) return VerifyMode::kNone;
+  if (options.verify != VerifyMode::kNone) return options.verify;
+  return options.kind == SessionKind::kVerify ? VerifyMode::kSize
+                                              : VerifyMode::kNone;
+}
+
+std::string PasswordOptionProblem(const SessionOptions& options,
+                                  const Texts& texts) {
+  if (options.kind == SessionKind::kVerify) return std::string();
+  const std::string* text = nullptr;
+  if (options.password_mode == PasswordMode::kUserNamePlusSuffix) {
+    text = &options.suffix;
+  } else if (options.password_mode == PasswordMode::kCommonPassword) {
+    text = &options.password;
+  }
+  if (text == nullptr) return std::string();
+  size_t length = TrimWhiteSpace(*text).size();
+  return length >= 1 && length <= kMaxPasswordTextBytes
+             ? std::string()
+             : texts.bad_password_text;
+}
+
+int CountExistingAccounts(const SessionEnvironment& env) {
+  QuietHost host;
+  NameOps names(env.code_page->LeadBytes());
+  if (!LoadSourceLists(env.disk, env.state.source_dir, *env.texts, &host,
+                       nullptr, nullptr, env.code_page, names)) {
+    return 0;
+  }
+  TargetContext target;
+  target.states = env.config_states;
+  target.fs = env.disk;
+  target.clock = env.clock;
+  target.target_dir = env.state.target_dir;
+  target.names = names;
+  DomainStore domains(&target);
+  target.primary_domain = domains.FindPrimaryDomain();
+  UserStore users(&target);
+  int count = 0;
+  for (const SourceDomain& domain : *host.GetSourceDomains()) {
+    for (const SourceAccount& account : domain.accounts) {
+      if (users.UserExists(account.user_name, domain.name)) ++count;
+    }
+  }
+  return count;
+}
+
+RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
+                       ProgressModel::Listener progress_listener)
+    : env_(env),
+      options_(std::move(options)),
+      overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
+      progress_(env.disk, env.state.source_dir, env.steady_seconds,
+                std::move(progress_listener)),
+      record_(&progress_, nullptr, NameOps(env.code_page->LeadBytes())) {}
+
+std::string RunSession::A(const std::string& utf8) const {
+  return env_.code_page->ToAnsi(utf8);
+}
+
+const SessionResult& RunSession::Run(RunHost* front_host) {
+  const Texts& texts = *env_.texts;
+  started_ = env_.clock->NowSeconds();
+  std::string lock_error;
+  if (!env_.config_states->LocksUsable(&lock_error)) {
+    front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
+    return result_;
+  }
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  const TargetLockOutcome taken = TakeSessionLock(
+      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
+  if (!taken.go) return result_;
+  SessionHost host(front_host, texts, options_);
+  TargetContext target;
+  target.states = env_.config_states;
+  target.fs = writes ? env_.disk : &overlay_;
+  target.clock = env_.clock;
+  target.target_dir = env_.state.target_dir;
+  target.names = NameOps(env_.code_page->LeadBytes());
+  RunSettings settings;
+  settings.source_dir = env_.state.source_dir;
+  settings.target_mail_dir = env_.state.target_mail_dir;
+  settings.target_installed = env_.state.target_installed;
+  settings.sync = options_.sync && options_.kind != SessionKind::kVerify;
+  settings.verify = SessionVerifyLevel(options_);
+  settings.verify_only = options_.kind == SessionKind::kVerify;
+  settings.code_page = env_.code_page;
+  settings.jobs = options_.jobs;
+  settings.preview = !writes;
+  settings.stop = &stop_;
+  result_.outcome = MigrationRun(&host, texts, settings, &target,
+                                 &result_.stats, nullptr, &record_);
+  if (!result_.outcome.loaded) return result_;
+
+  for (const AccountRecord& a : record_.accounts()) {
+    switch (a.outcome) {
+      case AccountOutcome::kSkippedNoDomainLine:
+      case AccountOutcome::kSkippedAliasDomain:
+        ++result_.left_out;
+        break;
+      case AccountOutcome::kUnfinished:
+        ++result_.stopped;
+        break;
+      case AccountOutcome::kExists:
+        if (options_.kind != SessionKind::kVerify) ++result_.existing;
+        break;
+      default:
+        break;
+    }
+  }
+  bool fits = true;
+  if (options_.kind == SessionKind::kPreview) {
+    uint64_t free_bytes = 0;
+    bool known =
+        FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
+    result_.plan = MakePlan(record_, known, free_bytes);
+    fits = result_.plan.fits;
+    for (const std::string& line : PlanLines(result_.plan, *env_.code_page)) {
+      host.AppendLogLine(line);
+    }
+  }
+  if (result_.existing > 0 && !settings.sync) {
+    // At the switch a plain run leaves the accounts of the first run as
+    // they are; their new mail needs the sync.
+    host.AppendLogLine(A("目标中已存在的帐户数:") +
+                       std::to_string(result_.existing) +
+                       A("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可"
+                         "复制新邮件"));
+  }
+  host.SelectLastLine();
+  result_.clean =
+      result_.outcome.failure_lines == 0 && result_.stats.failed_copies == 0 &&
+      result_.left_out == 0 && !result_.outcome.stopped && fits &&
+      (options_.kind == SessionKind::kPreview || result_.outcome.succeeded);
+  ended_ = env_.clock->NowSeconds();
+  WriteRecords(host.lines());
+  if (!result_.log_path.empty()) {
+    front_host->AppendLogLine(A("运行记录已保存:") + result_.log_path);
+    front_host->SelectLastLine();
+  }
+  progress_.Finish();
+  return result_;
+}
+
+EndMessage RunSession::End() const {
+  const Texts& texts = *env_.texts;
+  const SessionResult& r = result_;
+  EndMessage end;
+  if (!r.outcome.loaded) return end;  // the run said why itself
+  // Each account left out has a failure line of its own; it is counted
+  // once, as left out.
+  const int failures = r.outcome.failure_lines - r.left_out;
+  std::string body;
+  if (options_.kind == SessionKind::kPreview) {
+    int accounts = 0;
+    for (const PlanAccount& a : r.plan.accounts) {
+      if (a.outcome == AccountOutcome::kAdded) ++accounts;
+    }
+    body = A("预览完成，未写入任何文件。\n将添加域名 ") +
+           std::to_string(r.plan.domains_to_add.size()) + A(" 个、帐户 ") +
+           std::to_string(accounts) + A(" 个，复制邮件 ") +
+           std::to_string(r.plan.messages) + A(" 封（") +
+           Megabytes(r.plan.bytes) + A("）。");
+    if (r.plan.free_known) {
+      body += A("\n目标邮件存储所在磁盘可用 ") + Megabytes(r.plan.free_bytes) +
+              A("。");
+    }
+    if (!r.plan.fits) {
+      body += A("\n\n警告：磁盘空间不足，请再腾出 ") +
+              Megabytes(r.plan.bytes - r.plan.free_bytes) + A(" 后再迁移！");
+    }
+  } else if (r.outcome.stopped) {
+    body = options_.kind == SessionKind::kVerify
+               ? texts.verify_stopped
+               : A("迁移已停止。已完成的帐户和邮件都已保存，再次点击“开始转移”"
+                   "即可继续迁移。");
+  } else if (r.clean) {
+    body = options_.kind == SessionKind::kVerify ? texts.verify_passed
+           : env_.state.target_installed         ? texts.success_installed
+                                                 : texts.success_temporary;
+  } else {
+    body =
+        A(options_.kind == SessionKind::kVerify ? "校验未通过。"
+                                                : "迁移已结束，但未全部成功。");
+  }
+  if (options_.kind == SessionKind::kPreview &&
+      (r.outcome.failure_lines > 0 || r.left_out > 0)) {
+    body += A("\n\n迁移时将失败 ") + std::to_string(failures) +
+            A(" 项，未迁移的帐户 ") + std::to_string(r.left_out) +
+            A(" 个，详见结果列表。");
+  } else if (!r.clean && !r.outcome.stopped &&
+             options_.kind != SessionKind::kPreview) {
+    body += A("\n失败 ") + std::to_string(failures) +
+            A(" 项（其中复制失败的邮件 ") +
+            std::to_string(r.stats.failed_copies) + A(" 封），未迁移的帐户 ") +
+            std::to_string(r.left_out) + A(" 个，详见结果列表。");
+  }
+  if (!r.log_path.empty()) {
+    body += A("\n\n运行记录：") + r.log_path + A("\n报告：") + r.report_path;
+  }
+  if (!r.record_error.empty()) {
+    body += A("\n\n无法保存运行记录：") + r.record_error;
+  }
+  end.text = body;
+  end.kind = r.clean && r.record_error.empty() ? MessageKind::kInformation
+                                               : MessageKind::kWarning;
+  return end;
+}
+
+}  // namespace vm

@@ -1,0 +1,178 @@
+#ifndef VM_APP_RUN_SESSION_H_
+#define VM_APP_RUN_SESSION_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "console/command_line.h"
+#include "session/progress_model.h"
+#include "session/run_plan.h"
+#include "session/run_record.h"
+#include "session/run_report.h"
+#include "session/startup.h"
+#include "session/target_lock.h"
+#include "migrate/migration_run.h"
+#include "migrate/source_lists.h"
+#include "migrate/stop_request.h"
+#include "platform/helpers/overlay_file_system.h"
+
+namespace vm {
+
+class SharedConfigStates;
+
+class Clock;
+class CodePage;
+class FileSystem;
+class RunHost;
+struct Texts;
+
+enum class SessionKind {
+  kMigrate,  // the migration, optionally with a sync and a verification
+  kPreview,  // the dry run: nothing is written; a plan follows the list
+  kVerify,   // checks an earlier migration; nothing is written
+};
+
+// What the user chose for one session. Texts are ANSI, as typed.
+struct SessionOptions {
+  SessionKind kind = SessionKind::kMigrate;
+  bool sync = false;  // also copy new mail into accounts that exist
+  // kMigrate: the check after the run; kVerify: by size unless kContent.
+  VerifyMode verify = VerifyMode::kNone;
+  PasswordMode password_mode = PasswordMode::kSameAsUserName;
+  std::string suffix;
+  std::string password;
+  int jobs = 4;
+};
+
+// What every session of a program shares.
+struct SessionEnvironment {
+  FileSystem* disk = nullptr;
+  const CodePage* code_page = nullptr;  // the run's ANSI code page
+  const Texts* texts = nullptr;
+  const Clock* clock = nullptr;
+  std::function<double()> steady_seconds;  // for the progress model
+  AppState state;
+  // Folders for the records (ANSI), in order of preference: the first one
+  // that is not inside either installation and can be written takes them.
+  std::vector<std::string> record_dirs;
+  std::string version;         // of the tool, for the records
+  std::string code_page_name;  // as the report names it, e.g. "CP936"
+  // The configuration files' shared state, owned by the program.
+  SharedConfigStates* config_states = nullptr;
+  // Takes the target's run lock for a session (TakeTargetLock with the
+  // front end's answer to a busy lock), kept until its records are
+  // written; null: none is taken (a target in an in-memory file system).
+  TargetLocker lock_target;
+};
+
+struct SessionResult {
+  RunOutcome outcome;
+  MigrationStats stats;
+  int left_out = 0;          // accounts the run never reaches, for their domain
+  int stopped = 0;           // accounts a stop left for the next run
+  int existing = 0;          // accounts present already and left as they were
+  RunPlan plan;              // kPreview
+  std::string log_path;      // ANSI; empty when no log was written
+  std::string report_path;   // ANSI
+  std::string record_error;  // ANSI; why the records could not be written
+  // Nothing failed, nothing was left out or stopped, and (preview) the mail
+  // fits.
+  bool clean = false;
+};
+
+enum class MessageKind { kInformation, kWarning, kError };
+
+// The message a session ends with; no message when `text` is empty.
+struct EndMessage {
+  MessageKind kind = MessageKind::kInformation;
+  std::string text;  // ANSI
+};
+
+// One run of the dialog's run model: the migration (or the dry run, or the
+// verification) with the progress model fed by the source scan and the
+// run's counters, the stop request, the plan, and the records every
+// session leaves without being asked: the result list as a UTF-8 log with
+// a header (times, version, installations, options without passwords,
+// outcome) and the JSON report, under a timestamped name in the first
+// usable records folder.
+//
+// The host receives the result list and the run's error messages; the
+// start button and the password options are the caller's (the options
+// come from SessionOptions). The list is emptied only once the run starts
+// writing to it, so a start refused at loading keeps the previous list.
+// The success messages are not shown: End() gives the message to show.
+//
+// A dry run writes into an overlay of this object; the shared cache of the
+// configuration files keeps a parse per file system object, so a program
+// creates the next session before it destroys the last one.
+class RunSession {
+ public:
+  RunSession(const SessionEnvironment& env, SessionOptions options,
+             ProgressModel::Listener progress_listener);
+  RunSession(const RunSession&) = delete;
+  RunSession& operator=(const RunSession&) = delete;
+
+  // Runs on the calling thread; returns when the run and its records are
+  // done. The target's run lock (SessionEnvironment::lock_target) is held
+  // from before the run reads the target until then.
+  const SessionResult& Run(RunHost* host);
+
+  // Any thread: ends the run after the account it is at.
+  void RequestStop() { stop_.Request(); }
+  bool stop_requested() const { return stop_.requested(); }
+
+  ProgressModel& progress() { return progress_; }
+  const SessionResult& result() const { return result_; }
+  const SessionOptions& options() const { return options_; }
+
+  EndMessage End() const;
+  // The report of the session, JSON or CSV (UTF-8), as the console writes.
+  std::string Report(bool json) const;
+  // "20260107-153012-migrate" (local time of the start).
+  std::string BaseName() const;
+
+ private:
+  void WriteRecords(const std::vector<std::string>& lines);
+  std::string LogText(const std::vector<std::string>& lines) const;
+  ReportHeader Header() const;
+  // ANSI text from UTF-8.
+  std::string A(const std::string& utf8) const;
+
+  const SessionEnvironment& env_;
+  SessionOptions options_;
+  OverlayFileSystem overlay_;
+  ProgressModel progress_;
+  RunRecord record_;
+  StopRequest stop_;
+  SessionResult result_;
+  int64_t started_ = 0;
+  int64_t ended_ = 0;
+};
+
+// The message for a suffix or common password the loader would refuse
+// (empty or longer than 20 bytes after trimming); empty when it is fine.
+std::string PasswordOptionProblem(const SessionOptions& options,
+                                  const Texts& texts);
+
+// How many accounts of the source lists the target's user list holds
+// already (reads only).
+int CountExistingAccounts(const SessionEnvironment& env);
+
+// The verification a session does: none for a preview; a verification
+// without a level checks sizes.
+VerifyMode SessionVerifyLevel(const SessionOptions& options);
+
+// True when `dir` is `parent` or lies inside it (names folded by `names`).
+bool IsInsideDirectory(const std::string& dir, const std::string& parent,
+                       const NameOps& names);
+
+// True when records may go into `dir`: it is not inside either
+// installation or mail store.
+bool MayHoldRecords(const std::string& dir, const AppState& state,
+                    const NameOps& names);
+
+}  // namespace vm
+
+#endif  // VM_APP_RUN_SESSION_H_
