@@ -28,7 +28,7 @@
 #include "platform/helpers/file_system_wrapper.h"
 #include "platform/wildcard.h"
 #include "testing/mem_file_system.h"
-#include "tests/support/recording_host.h"
+#include "testing/recording_host.h"
 
 namespace vm {
 namespace {

@@ -16,7 +16,7 @@
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "testing/mem_file_system.h"
-#include "tests/support/recording_host.h"
+#include "testing/recording_host.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/helpers/file_system_wrapper.h"
-#include "tests/support/mem_target.h"
+#include "testing/mem_target.h"
 
 namespace vm {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/golden.h"
-#include "tests/support/mem_target.h"
+#include "testing/golden.h"
+#include "testing/mem_target.h"
 
 namespace vm {
 namespace {

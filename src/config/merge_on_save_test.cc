@@ -4,7 +4,7 @@
 
 #include "config/domain_store.h"
 #include "config/user_store.h"
-#include "tests/support/mem_target.h"
+#include "testing/mem_target.h"
 
 namespace vm {
 namespace {

@@ -20,8 +20,8 @@
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
 #include "testing/fixed_clock.h"
-#include "tests/support/child_process.h"
-#include "tests/support/golden.h"
+#include "testing/child_process.h"
+#include "testing/golden.h"
 
 namespace vm {
 namespace {

@@ -5,8 +5,8 @@
 #include <random>
 
 #include "config/field_text.h"
-#include "tests/support/golden.h"
-#include "tests/support/mem_target.h"
+#include "testing/golden.h"
+#include "testing/mem_target.h"
 
 namespace vm {
 namespace {

@@ -7,7 +7,7 @@
 #include "config/shared_config_states.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
-#include "tests/support/golden.h"
+#include "testing/golden.h"
 
 namespace vm {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "migrate/migration_run.h"
-#include "tests/support/mem_installation.h"
+#include "testing/mem_installation.h"
 
 namespace vm {
 namespace {

@@ -12,8 +12,8 @@
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/run_observer.h"
-#include "tests/support/golden.h"
-#include "tests/support/mem_installation.h"
+#include "testing/golden.h"
+#include "testing/mem_installation.h"
 
 namespace vm {
 namespace {

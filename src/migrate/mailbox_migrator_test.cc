@@ -6,7 +6,7 @@
 #include <set>
 
 #include "testing/fault_injection_file_system.h"
-#include "tests/support/mem_installation.h"
+#include "testing/mem_installation.h"
 
 namespace vm {
 namespace {

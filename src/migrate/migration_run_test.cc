@@ -8,8 +8,8 @@
 #include "session/run_record.h"
 #include "platform/helpers/file_system_wrapper.h"
 
-#include "tests/support/golden.h"
-#include "tests/support/mem_installation.h"
+#include "testing/golden.h"
+#include "testing/mem_installation.h"
 
 namespace vm {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/support/recording_host.h"
+#include "testing/recording_host.h"
 
 namespace vm {
 namespace {

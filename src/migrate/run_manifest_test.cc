@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "testing/mem_file_system.h"
-#include "tests/support/golden.h"
+#include "testing/golden.h"
 
 namespace vm {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/mem_installation.h"
+#include "testing/mem_installation.h"
 #include "util/md5.h"
 
 namespace vm {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "migrate/run_manifest.h"
-#include "tests/support/mem_installation.h"
+#include "testing/mem_installation.h"
 
 namespace vm {
 namespace {

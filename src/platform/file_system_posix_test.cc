@@ -13,7 +13,7 @@
 
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
-#include "tests/support/child_process.h"
+#include "testing/child_process.h"
 
 namespace vm {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/code_page.h"
 #include "platform/run_lock.h"
-#include "tests/support/child_process.h"
+#include "testing/child_process.h"
 
 namespace vm {
 namespace {

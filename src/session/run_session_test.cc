@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/helpers/file_system_wrapper.h"
-#include "tests/support/mem_installation.h"
+#include "testing/mem_installation.h"
 
 namespace vm {
 namespace {

@@ -5,7 +5,7 @@
 #include "platform/code_page.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
-#include "tests/support/golden.h"
+#include "testing/golden.h"
 
 namespace vm {
 namespace {

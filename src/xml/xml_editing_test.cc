@@ -2,8 +2,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/golden.h"
-#include "tests/support/xml_index.h"
+#include "testing/golden.h"
+#include "testing/xml_index.h"
 #include "xml/xml_document.h"
 
 namespace vm {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/xml_index.h"
+#include "testing/xml_index.h"
 #include "xml/xml_document.h"
 
 namespace vm {

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tests/support/xml_index.h"
+#include "testing/xml_index.h"
 #include "xml/xml_document.h"
 
 namespace vm {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/golden.h"
+#include "testing/golden.h"
 #include "xml/xml_document.h"
 
 namespace vm {

@@ -8,8 +8,8 @@
 #include "migrate/migration_run.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
-#include "tests/support/mem_target.h"
-#include "tests/support/recording_host.h"
+#include "testing/mem_target.h"
+#include "testing/recording_host.h"
 
 namespace vm {
 

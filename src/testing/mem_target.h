@@ -12,7 +12,7 @@
 #include "testing/fault_injection_file_system.h"
 #include "testing/fixed_clock.h"
 #include "testing/mem_file_system.h"
-#include "tests/support/golden.h"
+#include "testing/golden.h"
 
 namespace vm {
 
