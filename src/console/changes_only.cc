@@ -5,7 +5,7 @@
 namespace vm {
 
 ChangesOnlyFilter::ChangesOnlyFilter(ProgressLog* log, RunObserver* next)
-    : log_(log), next_(next != nullptr ? next : &null_observer_) {}
+    : RunObserverWrapper(next), log_(log) {}
 
 void ChangesOnlyFilter::PassHeld() {
   if (held_) log_->AppendLogLine(held_line_);
@@ -52,7 +52,7 @@ void ChangesOnlyFilter::OnAccountBegin(const std::string& user,
   if (held_) account_lines_.push_back(held_line_);
   held_ = false;
   in_account_ = true;
-  next_->OnAccountBegin(user, domain, target_box);
+  RunObserverWrapper::OnAccountBegin(user, domain, target_box);
 }
 
 void ChangesOnlyFilter::OnFolder(const FolderCounts& counts) {
@@ -61,7 +61,7 @@ void ChangesOnlyFilter::OnFolder(const FolderCounts& counts) {
       account_lines_.size() > 1) {
     account_lines_.pop_back();
   }
-  next_->OnFolder(counts);
+  RunObserverWrapper::OnFolder(counts);
 }
 
 void ChangesOnlyFilter::OnAccountEnd(const std::string& user,
@@ -77,49 +77,7 @@ void ChangesOnlyFilter::OnAccountEnd(const std::string& user,
     account_lines_.clear();
     in_account_ = false;
   }
-  next_->OnAccountEnd(user, domain, outcome, reason, target_box);
-}
-
-void ChangesOnlyFilter::OnSourceLoaded(const SourceDomainList& domains) {
-  next_->OnSourceLoaded(domains);
-}
-
-void ChangesOnlyFilter::OnDomain(const std::string& name,
-                                 DomainOutcome outcome) {
-  next_->OnDomain(name, outcome);
-}
-
-void ChangesOnlyFilter::OnMessage(uint64_t bytes, bool copied) {
-  next_->OnMessage(bytes, copied);
-}
-
-void ChangesOnlyFilter::OnDomainSaveFailed(const std::string& name,
-                                           const std::string& reason) {
-  next_->OnDomainSaveFailed(name, reason);
-}
-
-void ChangesOnlyFilter::OnAccountSaveFailed(const std::string& user,
-                                            const std::string& domain,
-                                            const std::string& reason) {
-  next_->OnAccountSaveFailed(user, domain, reason);
-}
-
-void ChangesOnlyFilter::OnAccountAddedByOther(const std::string& user,
-                                              const std::string& domain,
-                                              const std::string& reason) {
-  next_->OnAccountAddedByOther(user, domain, reason);
-}
-
-void ChangesOnlyFilter::OnVerifyAccount(const std::string& user,
-                                        const std::string& domain) {
-  next_->OnVerifyAccount(user, domain);
-}
-
-void ChangesOnlyFilter::OnVerified(const std::string& user,
-                                   const std::string& domain,
-                                   const std::string& folder, int64_t checked,
-                                   int64_t missing, int64_t different) {
-  next_->OnVerified(user, domain, folder, checked, missing, different);
+  RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, target_box);
 }
 
 }  // namespace vm

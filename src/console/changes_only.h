@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "migrate/run_observer.h"
+#include "migrate/run_observer_wrapper.h"
 
 namespace vm {
 
@@ -18,7 +19,7 @@ class ProgressLog;
 // below; the run's observer calls, in the same order as the lines, tell
 // where an account's lines begin (its head line is the one just before
 // OnAccountBegin) and end. Passes every observer call on to `next`.
-class ChangesOnlyFilter : public RunObserver {
+class ChangesOnlyFilter : public RunObserverWrapper {
  public:
   ChangesOnlyFilter(ProgressLog* log, RunObserver* next);
 
@@ -28,33 +29,17 @@ class ChangesOnlyFilter : public RunObserver {
   // Passes on the line still held back; call once, at the end.
   void Finish();
 
-  void OnSourceLoaded(const SourceDomainList& domains) override;
-  void OnDomain(const std::string& name, DomainOutcome outcome) override;
   void OnAccountBegin(const std::string& user, const std::string& domain,
                       const std::string& target_box) override;
   void OnFolder(const FolderCounts& counts) override;
-  void OnMessage(uint64_t bytes, bool copied) override;
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
                     const std::string& target_box) override;
-  void OnDomainSaveFailed(const std::string& name,
-                          const std::string& reason) override;
-  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
-                           const std::string& reason) override;
-  void OnAccountAddedByOther(const std::string& user, const std::string& domain,
-                             const std::string& reason) override;
-  void OnVerifyAccount(const std::string& user,
-                       const std::string& domain) override;
-  void OnVerified(const std::string& user, const std::string& domain,
-                  const std::string& folder, int64_t checked, int64_t missing,
-                  int64_t different) override;
 
  private:
   void PassHeld();
 
   ProgressLog* log_;
-  RunObserver null_observer_;
-  RunObserver* next_;
   // Outside an account the last line is held back until the next call
   // shows whether it heads an account.
   bool held_ = false;

@@ -15,6 +15,7 @@
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/run_observer.h"
+#include "migrate/run_observer_wrapper.h"
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
 #include "migrate/source_scan.h"
@@ -45,7 +46,7 @@ class PhaseScope {
 
 // Passes every call on and keeps what the run itself needs: the mailboxes
 // it copied into, and the accounts left out for their domain.
-class RunTally : public RunObserver {
+class RunTally : public RunObserverWrapper {
  public:
   struct Mailbox {
     std::string user, domain, box;
@@ -53,25 +54,12 @@ class RunTally : public RunObserver {
     std::string problem;
   };
 
-  explicit RunTally(RunObserver* next)
-      : next_(next != nullptr ? next : &null_observer_) {}
+  explicit RunTally(RunObserver* next) : RunObserverWrapper(next) {}
 
-  void OnSourceLoaded(const SourceDomainList& domains) override {
-    next_->OnSourceLoaded(domains);
-  }
-  void OnDomain(const std::string& name, DomainOutcome outcome) override {
-    next_->OnDomain(name, outcome);
-  }
   void OnAccountBegin(const std::string& user, const std::string& domain,
                       const std::string& box) override {
     visited.push_back({user, domain, box, ""});
-    next_->OnAccountBegin(user, domain, box);
-  }
-  void OnFolder(const FolderCounts& counts) override {
-    next_->OnFolder(counts);
-  }
-  void OnMessage(uint64_t bytes, bool copied) override {
-    next_->OnMessage(bytes, copied);
+    RunObserverWrapper::OnAccountBegin(user, domain, box);
   }
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
@@ -81,28 +69,7 @@ class RunTally : public RunObserver {
       left_out.push_back({user, domain, outcome});
     }
     if (outcome == AccountOutcome::kUnfinished) ++stopped;
-    next_->OnAccountEnd(user, domain, outcome, reason, box);
-  }
-  void OnDomainSaveFailed(const std::string& name,
-                          const std::string& reason) override {
-    next_->OnDomainSaveFailed(name, reason);
-  }
-  void OnAccountSaveFailed(const std::string& user, const std::string& domain,
-                           const std::string& reason) override {
-    next_->OnAccountSaveFailed(user, domain, reason);
-  }
-  void OnAccountAddedByOther(const std::string& user, const std::string& domain,
-                             const std::string& reason) override {
-    next_->OnAccountAddedByOther(user, domain, reason);
-  }
-  void OnVerifyAccount(const std::string& user,
-                       const std::string& domain) override {
-    next_->OnVerifyAccount(user, domain);
-  }
-  void OnVerified(const std::string& user, const std::string& domain,
-                  const std::string& folder, int64_t checked, int64_t missing,
-                  int64_t different) override {
-    next_->OnVerified(user, domain, folder, checked, missing, different);
+    RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, box);
   }
 
   struct LeftOut {
@@ -113,10 +80,6 @@ class RunTally : public RunObserver {
   std::vector<Mailbox> visited;
   std::vector<LeftOut> left_out;  // accounts the steps never reach
   int stopped = 0;  // accounts a stop request left for the next run
-
- private:
-  RunObserver null_observer_;
-  RunObserver* next_;
 };
 
 // Passes the account step's observer calls on in the order of its result
