@@ -31,8 +31,8 @@ std::string ReadFileText(FileSystem* fs, const std::string& path) {
 }
 
 bool WriteFileText(FileSystem* fs, const std::string& path,
-                   const std::string& text) {
-  return fs->ReplaceContents(path, text, nullptr);
+                   const std::string& text, std::string* error) {
+  return fs->ReplaceContents(path, text, error);
 }
 
 ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
@@ -135,7 +135,8 @@ bool ConfigFile::SaveIfDue() {
 bool ConfigFile::Save() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   const int64_t start = context_->clock->MonotonicMillis();
-  bool written = WriteMerged();
+  save_error_ = WriteMerged();
+  const bool written = save_error_.failure == SaveFailure::kNone;
   last_save_ms_ = context_->clock->MonotonicMillis();
   last_save_cost_ms_ = last_save_ms_ - start;
   if (written) {
@@ -145,24 +146,32 @@ bool ConfigFile::Save() {
   return written;
 }
 
-bool ConfigFile::WriteMerged() {
-  if (document_.DocumentText().empty()) return false;
+SaveError ConfigFile::last_save_error() const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return save_error_;
+}
+
+SaveError ConfigFile::WriteMerged() {
+  if (document_.DocumentText().empty())
+    return {SaveFailure::kNothingLoaded, {}};
   {
     ScopedNamedLock file(&shared_->named_lock, context_->lock_waits,
                          !flushing_);
-    if (!file.locked()) return false;
+    if (!file.locked()) return {SaveFailure::kLockTimeout, {}};
     std::string disk;
-    const bool readable = context_->fs->ReadFile(path_, &disk, nullptr);
+    std::string error;
+    const bool readable = context_->fs->ReadFile(path_, &disk, &error);
     const bool changed = readable ? disk != saved_text_ : !saved_text_.empty();
     if (changed) {
       // Another writer changed the file since this store read or wrote it.
+      if (!readable) return {SaveFailure::kUnreadable, ParseFileError(error)};
       XmlDocument fresh;
-      if (!readable || !fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
-        return false;
+      if (!fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
+        return {SaveFailure::kUnmergeable, {}};
       }
     }
-    if (!WriteFileText(context_->fs, path_, document_.DocumentText())) {
-      return false;
+    if (!WriteFileText(context_->fs, path_, document_.DocumentText(), &error)) {
+      return {SaveFailure::kWrite, ParseFileError(error)};
     }
   }
   saved_text_ = document_.DocumentText();
@@ -171,7 +180,7 @@ bool ConfigFile::WriteMerged() {
   shared_->cached_fs = context_->fs;
   shared_->cached_path = path_;
   shared_->cached_document = document_;
-  return true;
+  return {};
 }
 
 }  // namespace vm

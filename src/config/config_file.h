@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "config/shared_config_states.h"
+#include "platform/file_error.h"
 #include "xml/xml_document.h"
 
 namespace vm {
@@ -27,9 +28,26 @@ inline constexpr int64_t kMaxGroupCommitMillis = 5000;
 std::string ReadFileText(FileSystem* fs, const std::string& path);
 
 // Replaces the content of the file with `text`, never leaving it half
-// written (see FileSystem::ReplaceContents). True when the file was written.
+// written (see FileSystem::ReplaceContents). True when the file was written;
+// else *error (when given) says why, as FileSystem errors do.
 bool WriteFileText(FileSystem* fs, const std::string& path,
-                   const std::string& text);
+                   const std::string& text, std::string* error = nullptr);
+
+// Why a save of a configuration file failed.
+enum class SaveFailure {
+  kNone,
+  kNothingLoaded,  // the store holds no document: the file was never read
+  kLockTimeout,    // the file's lock was not had in time (or the wait ended)
+  kUnreadable,     // another writer changed the file; it cannot be read
+  kUnmergeable,    // another writer changed the file into one that does not
+                   // parse, or that the additions cannot be merged into
+  kWrite,          // writing failed; `file` says why
+};
+
+struct SaveError {
+  SaveFailure failure = SaveFailure::kNone;
+  FileError file;  // with kWrite and kUnreadable
+};
 
 // The first child of `parent` called `name`; 0 when there is none.
 int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
@@ -81,6 +99,8 @@ class ConfigFile {
   // true when nothing was saved or the save succeeded.
   bool SaveIfDue();
   bool HasPending() const { return pending_ != 0; }
+  // Why the last save failed; kNone after one that succeeded.
+  SaveError last_save_error() const;
 
   const std::string& path() const { return path_; }
   const XmlDocument& document() const { return document_; }
@@ -120,7 +140,8 @@ class ConfigFile {
 
  private:
   void LoadDocument();
-  bool WriteMerged();
+  // Saves under the file lock; the failure when it could not.
+  SaveError WriteMerged();
   // Whether the shared cached parse is of this store's file; called with
   // the cache lock held.
   bool SameFile() const;
@@ -128,6 +149,7 @@ class ConfigFile {
   std::string path_;
   SharedConfigState* shared_;
   std::string saved_text_;  // the file as this store loaded or wrote it
+  SaveError save_error_;    // of the last save
   bool flushing_ = false;   // saving for SharedConfigStates::Flush
   int pending_ = 0;
   int64_t last_save_ms_ = 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/helpers/file_system_wrapper.h"
 #include "testing/mem_target.h"
 
@@ -91,23 +93,45 @@ TEST_F(ConfigFileTest, SaveUpdatesTheCacheButNotItsTime) {
   EXPECT_EQ(Reads(), reads + 2);  // the save's look at the file, the load
 }
 
-TEST_F(ConfigFileTest, FailedSaveChangesNothing) {
+// Each failed save changes nothing and says why.
+TEST_F(ConfigFileTest, FailedSaveChangesNothingAndSaysWhy) {
   t_.Put("probe.cfg", kGood);
   ProbeFile store(&t_.context);
   ASSERT_TRUE(store.doc().LoadText(std::string(kOther)));
+  auto why = [&store] {
+    const SaveError e = store.last_save_error();
+    return std::make_pair(e.failure, e.file.kind);
+  };
   t_.fs.FailWritesAfter(10);
   EXPECT_FALSE(store.Save());
+  EXPECT_EQ(why(),
+            std::make_pair(SaveFailure::kWrite, FileErrorKind::kNoSpace));
   EXPECT_EQ(t_.Get("probe.cfg"), kGood);
   EXPECT_EQ(ProbeFile(&t_.context).Text(), kGood);  // cache unchanged
   EXPECT_EQ(store.Text(), kOther);                  // document keeps edits
   t_.fs.FailWritesAfter(-1);
   t_.fs.RefuseRename(true);  // a refused replace falls back to rewriting
   EXPECT_TRUE(store.Save());
+  EXPECT_EQ(why().first, SaveFailure::kNone);
   EXPECT_EQ(t_.Get("probe.cfg"), kOther);
+  t_.fs.RefuseRename(false);
+  // Changed by another writer: into a file that does not parse, or into
+  // one that cannot be read to merge with.
+  t_.Put("probe.cfg", "<database>\r\n<a>");
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(why().first, SaveFailure::kUnmergeable);
+  t_.fs.FailPath(t_.Path("probe.cfg"));
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(why(), std::make_pair(SaveFailure::kUnreadable,
+                                  FileErrorKind::kPermission));
+  // The file's lock not had: the wait was ended (as a timeout ends it).
+  t_.states->For("probe.cfg").named_lock.InterruptWaits();
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(why().first, SaveFailure::kLockTimeout);
   ProbeFile empty(&t_.context);
   empty.doc().LoadText("");
   EXPECT_FALSE(empty.Save());
-  EXPECT_EQ(t_.Get("probe.cfg"), kOther);
+  EXPECT_EQ(empty.last_save_error().failure, SaveFailure::kNothingLoaded);
 }
 
 // A run clock in milliseconds that each save moves on by what it costs.

@@ -113,9 +113,12 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
       if (at_end || !saved.empty()) manifest->Flush();
     }
     if (!ok) {
+      const std::string why = texts.why_open +
+                              SaveErrorWords(texts, users->last_save_error()) +
+                              texts.why_close;
       for (const auto& [account, display] : held) {
         mailboxes->MarkPending(account, target->primary_domain);
-        const std::string line = texts.account_failed + display;
+        const std::string line = texts.account_not_saved + display + why;
         host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;

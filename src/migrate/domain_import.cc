@@ -56,8 +56,11 @@ void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
       if (at_end || !saved.empty()) manifest->Flush();
     }
     if (!ok) {
+      const std::string why = texts.why_open +
+                              SaveErrorWords(texts, store->last_save_error()) +
+                              texts.why_close;
       for (const std::string& name : held) {
-        const std::string line = texts.domain_failed + name;
+        const std::string line = texts.domain_not_saved + name + why;
         host->AppendLogLine(line);
         host->SelectLastLine();
         ++*failure_lines;

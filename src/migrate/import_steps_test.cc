@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "session/run_record.h"
 #include "config/domain_store.h"
 #include "config/user_store.h"
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/run_observer.h"
+#include "session/run_record.h"
 #include "testing/golden.h"
 #include "testing/mem_installation.h"
 
@@ -35,15 +35,17 @@ class ImportStepsTest : public testing::Test {
     return ImportAccounts(&users, &t_.context, &t_.host, t_.texts, &mailboxes,
                           &t_.stats, &failures_, observer);
   }
-  // Each account of the record as "name outcome: reason" (UTF-8).
+  // Each account of the record as "name outcome/reason key: reason", as
+  // the report gives them (UTF-8).
   std::string Outcomes(const RunRecord& record) {
     std::string text;
     for (const AccountRecord& a : record.accounts()) {
       const std::string name = a.user.find('@') == std::string::npos
                                    ? a.user + "@" + a.domain
                                    : a.user;
-      text += t_.code_page->ToUtf8(name) + " " + OutcomeName(a.outcome) + ": " +
-              t_.code_page->ToUtf8(a.reason) + "\n";
+      const OutcomeReason why = AccountReason(t_.texts, a.outcome, a.reason);
+      text += t_.code_page->ToUtf8(name) + " " + OutcomeName(a.outcome) + "/" +
+              why.key + ": " + t_.code_page->ToUtf8(why.text) + "\n";
     }
     return text;
   }
@@ -87,7 +89,7 @@ TEST_F(ImportStepsTest, DomainStepFailuresAreLoggedAndCounted) {
       {"<database>\r\n</database>", "a.com", false,
        "导入域名:a.com\n该域名转移失败!\n"},
       {Golden("config/domain_empty.cfg"), "a.com", true,
-       "导入域名:a.com\n该域名转移失败!a.com\n"},
+       "导入域名:a.com\n该域名未能保存到domain.cfg:a.com（磁盘空间不足）\n"},
   };
   for (const auto& c : kCases) {
     t_.NewRun();
@@ -149,11 +151,13 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
                 "@x\n" + refused + "@old.com\n");
   // Every account has one last word, with the failure line as its reason.
   EXPECT_EQ(Outcomes(record),
-            "old@old.com exists: the target holds the account already\n"
-            "ann@old.com added: \n"
-            "carl@old.com failed: 无法创建邮箱目录，该帐户未导入:carl@old.com\n"
-            "@x refused: " +
-                refused + "@x\n@old.com refused: " + refused + "@old.com\n");
+            "old@old.com exists/account_exists: 目标中已有该帐户，未改动\n"
+            "ann@old.com added/: \n"
+            "carl@old.com failed/mailbox_not_created: "
+            "无法创建邮箱目录，该帐户未导入:carl@old.com\n"
+            "@x refused/account_not_added: " +
+                refused + "@x\n@old.com refused/account_not_added: " + refused +
+                "@old.com\n");
   // The source mailbox is found under the full name, the target one takes
   // the local part; an account without a mailbox is left for a later run.
   EXPECT_TRUE(t_.fs.Exists("C:\\t\\store\\ann\\INBOX"));
@@ -169,27 +173,47 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
   RunRecord no_list;
   RunAccountStep(&no_list);
   EXPECT_EQ(t_.ResultList(), refused + "\n");
-  EXPECT_EQ(Outcomes(no_list), "dan@old.com failed: " + refused + "\n");
+  EXPECT_EQ(Outcomes(no_list),
+            "dan@old.com failed/account_not_added: " + refused + "\n");
   EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\dan"));
 
-  // A grouped save that fails after its accounts were added: the last word
-  // on each is the failure, and they are not counted.
-  t_.NewRun();
-  t_.Put("userauth.cfg", Golden("config/userauth_empty.cfg"));
-  t_.Domains({"old.com"});
-  t_.Accounts(0, {"eve", "fay"});
-  t_.host.lines.clear();
-  t_.fs.FailWritesAfter(0);
-  RunRecord unsaved;
-  RunAccountStep(&unsaved);
-  t_.fs.FailWritesAfter(-1);
-  EXPECT_EQ(t_.stats.user_count, 0);
-  EXPECT_EQ(t_.ResultList(), "导入帐户:eve@old.com\n" + folders +
-                                 "导入帐户:fay@old.com\n" + folders + refused +
-                                 "eve@old.com\n" + refused + "fay@old.com\n");
-  EXPECT_EQ(Outcomes(unsaved), "eve@old.com failed: " + refused +
-                                   "eve@old.com\nfay@old.com failed: " +
-                                   refused + "fay@old.com\n");
+  // A grouped save that fails after its accounts were added (a full disk,
+  // or the file's lock not had once they were added): the last word on
+  // each is the failure, naming it and why, and they are not counted.
+  struct LockLost : RunObserver {
+    void OnAccountBegin(const std::string&, const std::string&,
+                        const std::string&) override {
+      if (t != nullptr)
+        t->states->For("userauth.cfg").named_lock.InterruptWaits();
+    }
+    MemTarget* t = nullptr;
+  };
+  for (const bool lock_lost : {false, true}) {
+    t_.NewRun();
+    t_.Put("userauth.cfg", Golden("config/userauth_empty.cfg"));
+    t_.Domains({"old.com"});
+    t_.Accounts(0, {"eve", "fay"});
+    t_.host.lines.clear();
+    t_.fs.FailWritesAfter(lock_lost ? -1 : 0);
+    LockLost fault;
+    if (lock_lost) fault.t = &t_;
+    RunRecord unsaved(&fault);
+    RunAccountStep(&unsaved);
+    t_.fs.FailWritesAfter(-1);
+    EXPECT_EQ(t_.stats.user_count, 0);
+    const std::string why =
+        lock_lost ? "（等待配置文件锁超时）\n" : "（磁盘空间不足）\n";
+    const std::string unsaved_line = "该帐户未能保存到userauth.cfg:";
+    EXPECT_EQ(t_.ResultList(), "导入帐户:eve@old.com\n" + folders +
+                                   "导入帐户:fay@old.com\n" + folders +
+                                   unsaved_line + "eve@old.com" + why +
+                                   unsaved_line + "fay@old.com" + why);
+    EXPECT_EQ(Outcomes(unsaved),
+              "eve@old.com failed/account_not_saved: " + unsaved_line +
+                  "eve@old.com" + why +
+                  "fay@old.com failed/account_not_saved: " + unsaved_line +
+                  "fay@old.com" + why);
+  }
 
   // Without a domain list nothing is added.
   t_.Put("domain.cfg", "<database>\r\n</database>");
@@ -227,12 +251,13 @@ TEST_F(ImportStepsTest, AccountStepCountsAccountsAddedMeanwhileAsExisting) {
   EXPECT_EQ(t_.stats.user_count, 1);
   EXPECT_EQ(failures_, 0);
   const std::string kLine = "该帐户已由其他程序添加，本次未导入:";
-  EXPECT_EQ(Outcomes(record), "bob@old.com exists: " + kLine +
-                                  "bob@old.com\nann@old.com added: \n"
-                                  "cy@old.com exists: " +
+  EXPECT_EQ(Outcomes(record), "bob@old.com exists/added_by_other: " + kLine +
+                                  "bob@old.com\nann@old.com added/: \n"
+                                  "cy@old.com exists/added_by_other: " +
                                   kLine +
                                   "cy@old.com\n"
-                                  "dan@old.com failed: 复制失败的邮件数:1\n");
+                                  "dan@old.com failed/copies_failed: "
+                                  "复制失败的邮件数:1\n");
   const std::string list = t_.ResultList();
   for (const char* user : {"bob", "cy", "dan"}) {
     EXPECT_NE(list.find(kLine + user + "@old.com\n"), std::string::npos)

@@ -1,5 +1,6 @@
 #include "migrate/texts.h"
 
+#include "config/config_file.h"
 #include "platform/code_page.h"
 #include "platform/file_error.h"
 
@@ -54,6 +55,8 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.mailbox_not_created = a("无法创建邮箱目录，该帐户未导入:");
   t.shared_mailbox = a("与另一帐户共用同一目标邮箱，邮件未转移:");
   t.domain_list_unreadable = a("读取域信息出错！");
+  t.account_not_saved = a("该帐户未能保存到userauth.cfg:");
+  t.domain_not_saved = a("该域名未能保存到domain.cfg:");
   t.account_added_by_other = a("该帐户已由其他程序添加，本次未导入:");
 
   t.folder_indent = std::string(9, ' ');
@@ -138,6 +141,10 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
                            "不是普通文件",       "是符号链接，未跟随",
                            "超过文件大小限制",   "复制期间源文件被改动"};
   for (int i = 0; i < 10; ++i) t.why_kind[i] = a(kinds[i]);
+  t.why_lock_timeout = a("等待配置文件锁超时");
+  t.why_config_unreadable = a("配置文件已被其他程序改动，且无法读取:");
+  t.why_config_unmergeable = a("配置文件已被其他程序改动，无法合并");
+  t.why_config_not_loaded = a("配置文件未能读取");
   t.run_lock_busy = a("目标正由另一次运行使用，请等它结束后再运行。使用者:");
   t.run_lock_busy_reader =
       a("目标正由一次预览或校验使用，请等它结束后再运行。");
@@ -153,6 +160,28 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.run_lock_dialog = a("，迁移对话框程序");
   t.run_lock_holder_unknown = a("（未知，它可能刚刚开始）");
   t.run_lock_readers = a("预览或校验（不写入目标的运行）");
+  t.plan_added = a("添加");
+  t.plan_resumed = a("完成上次中断的迁移");
+  t.plan_synced = a("同步新邮件");
+  t.plan_exists = a("已存在，跳过");
+  t.plan_alias = a("已有同名别名，跳过");
+  t.plan_refused = a("不能迁移");
+  t.plan_failed = a("将失败");
+  t.plan_no_domain_line = a("不迁移：其域名不在domain.ini中");
+  t.plan_alias_domain = a("不迁移：目标中其域名只是别名域");
+  t.plan_no_domain = a("不迁移：目标中没有其域名");
+  t.plan_absent = a("目标中没有");
+  t.plan_unfinished = a("已停止，未处理");
+  t.reason_exists = a("目标中已有该帐户，未改动");
+  t.reason_alias = a("目标中已有同名的别名，未迁移");
+  t.reason_refused = a("名称不能使用，未迁移");
+  t.reason_failed = a("该帐户未能迁移");
+  t.reason_no_domain_line = a("该帐户的域名不在domain.ini中，未迁移");
+  t.reason_alias_domain = a("目标中该帐户的域名只是别名域，未迁移");
+  t.reason_no_domain = a("目标中没有该帐户的域名，未迁移");
+  t.reason_absent = a("目标中没有该帐户");
+  t.reason_domain_exists = a("目标中已有该域名");
+  t.reason_domain_alias = a("目标中该名称是别名域");
   t.manifest_unwritten = a("运行清单无法写入，本次运行不能完整撤销");
   t.undo_begin = a("撤销运行，运行清单:");
   t.undo_removed = a("已删除:");
@@ -180,12 +209,37 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   return t;
 }
 
-std::string FileErrorWords(const Texts& texts, const std::string& error) {
-  const FileError e = ParseFileError(error);
+namespace {
+
+std::string KindWords(const Texts& texts, const FileError& e) {
   const std::string& words = texts.why_kind[static_cast<int>(e.kind)];
   return e.kind == FileErrorKind::kOther && e.code != 0
              ? words + " " + std::to_string(e.code)
              : words;
+}
+
+}  // namespace
+
+std::string FileErrorWords(const Texts& texts, const std::string& error) {
+  return KindWords(texts, ParseFileError(error));
+}
+
+std::string SaveErrorWords(const Texts& texts, const SaveError& error) {
+  switch (error.failure) {
+    case SaveFailure::kNone:
+      break;
+    case SaveFailure::kNothingLoaded:
+      return texts.why_config_not_loaded;
+    case SaveFailure::kLockTimeout:
+      return texts.why_lock_timeout;
+    case SaveFailure::kUnmergeable:
+      return texts.why_config_unmergeable;
+    case SaveFailure::kUnreadable:
+      return texts.why_config_unreadable + KindWords(texts, error.file);
+    case SaveFailure::kWrite:
+      return KindWords(texts, error.file);
+  }
+  return "";
 }
 
 }  // namespace vm

@@ -6,6 +6,7 @@
 namespace vm {
 
 class CodePage;
+struct SaveError;
 
 // Every text the run, its steps and the start-up show, in the ANSI code
 // page of the run. MakeTexts converts the built-in (UTF-8) texts once, so the
@@ -61,6 +62,11 @@ struct Texts {
   // run put into the same target mailbox.
   std::string shared_mailbox;
   std::string domain_list_unreadable;
+  // A grouped save that failed, for each account or domain it held: the
+  // text, the display name or domain, and in why_open / why_close why
+  // (SaveErrorWords).
+  std::string account_not_saved;
+  std::string domain_not_saved;
 
   // Mailbox step. Folder lines start with nine blanks.
   std::string folder_indent;
@@ -150,6 +156,12 @@ struct Texts {
   std::string why_unsafe_name;
   std::string why_copy_temporary_name;
   std::string why_kind[10];
+  // Why a configuration file could not be saved, besides a failed write
+  // (one of why_kind).
+  std::string why_lock_timeout;
+  std::string why_config_unreadable;
+  std::string why_config_unmergeable;
+  std::string why_config_not_loaded;
   // The target's run lock. The holder is told as run_lock_host + host +
   // run_lock_pid + process id + run_lock_since + start time + one of the
   // front ends (run_lock_holder_unknown when its text is missing).
@@ -167,6 +179,31 @@ struct Texts {
   std::string run_lock_dialog;
   std::string run_lock_holder_unknown;
   std::string run_lock_readers;  // the holders when only previews hold it
+
+  // The outcomes' words in the dialog's plan.
+  std::string plan_added;
+  std::string plan_resumed;
+  std::string plan_synced;
+  std::string plan_exists;
+  std::string plan_alias;
+  std::string plan_refused;
+  std::string plan_failed;
+  std::string plan_no_domain_line;
+  std::string plan_alias_domain;
+  std::string plan_no_domain;
+  std::string plan_absent;
+  std::string plan_unfinished;
+  // The report's reason of an outcome the steps gave no line for.
+  std::string reason_exists;
+  std::string reason_alias;
+  std::string reason_refused;
+  std::string reason_failed;
+  std::string reason_no_domain_line;
+  std::string reason_alias_domain;
+  std::string reason_no_domain;
+  std::string reason_absent;
+  std::string reason_domain_exists;
+  std::string reason_domain_alias;
 
   // A writing run whose manifest (the record an undo works from) could
   // not be written.
@@ -201,6 +238,9 @@ struct Texts {
 // Why a file operation failed, in the words of the texts (for the
 // result list): `error` is a FileSystem operation's error text.
 std::string FileErrorWords(const Texts& texts, const std::string& error);
+
+// Why a configuration file's save failed, in the words of the texts.
+std::string SaveErrorWords(const Texts& texts, const SaveError& error);
 
 // The texts converted to `code_page`. *all_held (when given) tells whether
 // the code page holds every one of them.

@@ -2,81 +2,18 @@
 
 #include <cstdio>
 
-#include "session/run_record.h"
+#include "migrate/outcome_table.h"
+#include "migrate/texts.h"
 #include "platform/code_page.h"
+#include "session/run_record.h"
 
 namespace vm {
-
-namespace {
 
 std::string Megabytes(uint64_t bytes) {
   char text[40];
   std::snprintf(text, sizeof(text), "%.1f MB", bytes / 1048576.0);
   return text;
 }
-
-const char* PlanWord(AccountOutcome outcome) {
-  switch (outcome) {
-    case AccountOutcome::kAdded:
-      return "add";
-    case AccountOutcome::kResumed:
-      return "finish";
-    case AccountOutcome::kSynced:
-      return "sync";
-    case AccountOutcome::kExists:
-      return "present";
-    case AccountOutcome::kAlias:
-      return "alias";
-    case AccountOutcome::kRefused:
-      return "refused";
-    case AccountOutcome::kFailed:
-      return "fails";
-    case AccountOutcome::kSkippedNoDomainLine:
-      return "left out: its domain is no line of domain.ini";
-    case AccountOutcome::kSkippedAliasDomain:
-      return "left out: the target holds its domain only as an alias";
-    case AccountOutcome::kSkippedNoDomain:
-      return "left out: the target does not hold its domain";
-    case AccountOutcome::kAbsent:
-      return "absent";
-    case AccountOutcome::kUnfinished:
-      return "not reached: the run was stopped";
-  }
-  return "?";
-}
-
-// The dialog's words (UTF-8) for the same outcomes.
-const char* PlanWordZh(AccountOutcome outcome) {
-  switch (outcome) {
-    case AccountOutcome::kAdded:
-      return "添加";
-    case AccountOutcome::kResumed:
-      return "完成上次中断的迁移";
-    case AccountOutcome::kSynced:
-      return "同步新邮件";
-    case AccountOutcome::kExists:
-      return "已存在，跳过";
-    case AccountOutcome::kAlias:
-      return "已有同名别名，跳过";
-    case AccountOutcome::kRefused:
-      return "不能迁移";
-    case AccountOutcome::kFailed:
-      return "将失败";
-    case AccountOutcome::kSkippedNoDomainLine:
-      return "不迁移：其域名不在domain.ini中";
-    case AccountOutcome::kSkippedAliasDomain:
-      return "不迁移：目标中其域名只是别名域";
-    case AccountOutcome::kSkippedNoDomain:
-      return "不迁移：目标中没有其域名";
-    case AccountOutcome::kAbsent:
-      return "目标中没有";
-    case AccountOutcome::kUnfinished:
-      return "已停止，未处理";
-  }
-  return "?";
-}
-
-}  // namespace
 
 RunPlan MakePlan(const RunRecord& record, bool free_known,
                  uint64_t free_bytes) {
@@ -134,12 +71,13 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
     text += "Domains that would fail: " +
             std::to_string(plan.domains_failing.size()) + "\n";
     for (const auto& [name, reason] : plan.domains_failing) {
-      text += "  " + u(name) + " (" + u(reason) + ")\n";
+      text += "  " + u(name) + (reason.empty() ? "" : " (" + u(reason) + ")") +
+              "\n";
     }
   }
   text += "Accounts: " + std::to_string(plan.accounts.size()) + "\n";
   for (const PlanAccount& a : plan.accounts) {
-    text += "  " + u(a.name) + ": " + PlanWord(a.outcome);
+    text += "  " + u(a.name) + ": " + WordsOf(a.outcome).plan_word;
     if (a.has_mail) {
       text += ", " + std::to_string(a.messages) + " messages, " +
               std::to_string(a.bytes) + " bytes to copy";
@@ -176,6 +114,7 @@ std::vector<std::string> PlanLines(const RunPlan& plan,
     return code_page.ToAnsi(utf8);
   };
   const std::string indent(4, ' ');
+  const Texts texts = MakeTexts(code_page);
   std::vector<std::string> lines;
   lines.push_back(std::string(34, '*'));
   lines.push_back(a("预览计划（未写入任何文件）"));
@@ -193,12 +132,14 @@ std::vector<std::string> PlanLines(const RunPlan& plan,
     lines.push_back(a("将失败的域名数:") +
                     std::to_string(plan.domains_failing.size()));
     for (const auto& [name, reason] : plan.domains_failing) {
-      lines.push_back(indent + name + a("（") + reason + a("）"));
+      lines.push_back(indent + name +
+                      (reason.empty() ? "" : a("（") + reason + a("）")));
     }
   }
   lines.push_back(a("帐户数:") + std::to_string(plan.accounts.size()));
   for (const PlanAccount& p : plan.accounts) {
-    std::string line = indent + p.name + ": " + a(PlanWordZh(p.outcome));
+    std::string line =
+        indent + p.name + ": " + texts.*WordsOf(p.outcome).plan_text;
     if (p.has_mail) {
       line += a("，复制邮件 ") + std::to_string(p.messages) + a(" 封，") +
               std::to_string(p.bytes) + a(" 字节");
@@ -206,9 +147,8 @@ std::vector<std::string> PlanLines(const RunPlan& plan,
         line += a("，") + std::to_string(p.failing) + a(" 封将失败");
       }
     }
-    // The result list's own line says why; the fixed English reasons of
-    // the report are for scripts.
-    if (!p.reason.empty() && p.reason != OutcomeReason(p.outcome)) {
+    // The result list's own line says why; the plan word says the rest.
+    if (!p.reason.empty()) {
       line += a("（") + p.reason + a("）");
     }
     lines.push_back(line);

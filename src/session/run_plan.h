@@ -47,6 +47,9 @@ RunPlan MakePlan(const RunRecord& record, bool free_known, uint64_t free_bytes);
 std::string PlanText(const RunRecord& record, const CodePage& code_page,
                      bool free_known, uint64_t free_bytes, bool* fits);
 
+// A size in megabytes, one decimal: "12.5 MB".
+std::string Megabytes(uint64_t bytes);
+
 // The same plan as lines for the dialog's result list (ANSI, Chinese).
 std::vector<std::string> PlanLines(const RunPlan& plan,
                                    const CodePage& code_page);

@@ -36,15 +36,15 @@ void RunRecord::OnSourceLoaded(const SourceDomainList& domains) {
       }
     }
   }
-  next_->OnSourceLoaded(domains);
+  RunObserverWrapper::OnSourceLoaded(domains);
 }
 
 void RunRecord::OnDomain(const std::string& name, DomainOutcome outcome) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    domains_.push_back({name, outcome, OutcomeReason(outcome)});
+    domains_.push_back({name, outcome, ""});
   }
-  next_->OnDomain(name, outcome);
+  RunObserverWrapper::OnDomain(name, outcome);
 }
 
 void RunRecord::OnAccountBegin(const std::string& user,
@@ -58,7 +58,7 @@ void RunRecord::OnAccountBegin(const std::string& user,
     open_.target_box =
         paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
   }
-  next_->OnAccountBegin(user, domain, target_box);
+  RunObserverWrapper::OnAccountBegin(user, domain, target_box);
 }
 
 void RunRecord::OnFolder(const FolderCounts& counts) {
@@ -66,11 +66,7 @@ void RunRecord::OnFolder(const FolderCounts& counts) {
     std::lock_guard<std::mutex> lock(mutex_);
     open_folders_.push_back(FolderRecord{counts});
   }
-  next_->OnFolder(counts);
-}
-
-void RunRecord::OnMessage(uint64_t bytes, bool copied) {
-  next_->OnMessage(bytes, copied);
+  RunObserverWrapper::OnFolder(counts);
 }
 
 void RunRecord::OnAccountEnd(const std::string& user, const std::string& domain,
@@ -82,14 +78,14 @@ void RunRecord::OnAccountEnd(const std::string& user, const std::string& domain,
     record.user = user;
     record.domain = domain;
     record.outcome = outcome;
-    record.reason = reason.empty() ? OutcomeReason(outcome) : reason;
+    record.reason = reason;
     record.target_box =
         paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
     record.folders.swap(open_folders_);
     accounts_.push_back(std::move(record));
     open_.user.clear();
   }
-  next_->OnAccountEnd(user, domain, outcome, reason, target_box);
+  RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, target_box);
 }
 
 void RunRecord::OnDomainSaveFailed(const std::string& name,
@@ -103,7 +99,7 @@ void RunRecord::OnDomainSaveFailed(const std::string& name,
     }
   }
   lock.unlock();
-  next_->OnDomainSaveFailed(name, reason);
+  RunObserverWrapper::OnDomainSaveFailed(name, reason);
 }
 
 void RunRecord::OnAccountSaveFailed(const std::string& user,
@@ -119,7 +115,7 @@ void RunRecord::OnAccountSaveFailed(const std::string& user,
     }
   }
   lock.unlock();
-  next_->OnAccountSaveFailed(user, domain, reason);
+  RunObserverWrapper::OnAccountSaveFailed(user, domain, reason);
 }
 
 void RunRecord::OnAccountAddedByOther(const std::string& user,
@@ -136,7 +132,7 @@ void RunRecord::OnAccountAddedByOther(const std::string& user,
     }
   }
   lock.unlock();
-  next_->OnAccountAddedByOther(user, domain, reason);
+  RunObserverWrapper::OnAccountAddedByOther(user, domain, reason);
 }
 
 AccountRecord* RunRecord::VerifiedAccount(const std::string& user,
@@ -162,13 +158,14 @@ void RunRecord::OnVerifyAccount(const std::string& user,
     std::lock_guard<std::mutex> lock(mutex_);
     VerifiedAccount(user, domain);
   }
-  next_->OnVerifyAccount(user, domain);
+  RunObserverWrapper::OnVerifyAccount(user, domain);
 }
 
 void RunRecord::OnVerified(const std::string& user, const std::string& domain,
                            const std::string& folder, int64_t checked,
                            int64_t missing, int64_t different) {
-  next_->OnVerified(user, domain, folder, checked, missing, different);
+  RunObserverWrapper::OnVerified(user, domain, folder, checked, missing,
+                                 different);
   std::lock_guard<std::mutex> lock(mutex_);
   AccountRecord* account = nullptr;
   if (verifying_any_ && accounts_[verifying_].user == user &&
@@ -223,7 +220,6 @@ void RunRecord::CopyStopped(RunRecord* stopped) const {
     record.user = user;
     record.domain = domain;
     record.outcome = AccountOutcome::kUnfinished;
-    record.reason = OutcomeReason(AccountOutcome::kUnfinished);
     if (key == open_key) {
       record.domain = open_.domain;
       record.target_box = open_.target_box;
@@ -232,92 +228,6 @@ void RunRecord::CopyStopped(RunRecord* stopped) const {
     }
     stopped->accounts_.push_back(std::move(record));
   }
-}
-
-const char* OutcomeName(AccountOutcome outcome) {
-  switch (outcome) {
-    case AccountOutcome::kAdded:
-      return "added";
-    case AccountOutcome::kResumed:
-      return "resumed";
-    case AccountOutcome::kSynced:
-      return "synced";
-    case AccountOutcome::kExists:
-      return "exists";
-    case AccountOutcome::kAlias:
-      return "alias";
-    case AccountOutcome::kRefused:
-      return "refused";
-    case AccountOutcome::kFailed:
-      return "failed";
-    case AccountOutcome::kSkippedNoDomainLine:
-      return "skipped-no-domain-line";
-    case AccountOutcome::kSkippedAliasDomain:
-      return "skipped-alias-domain";
-    case AccountOutcome::kSkippedNoDomain:
-      return "skipped-no-domain";
-    case AccountOutcome::kAbsent:
-      return "absent";
-    case AccountOutcome::kUnfinished:
-      return "unfinished";
-  }
-  return "unknown";
-}
-
-const char* OutcomeName(DomainOutcome outcome) {
-  switch (outcome) {
-    case DomainOutcome::kAdded:
-      return "added";
-    case DomainOutcome::kExists:
-      return "exists";
-    case DomainOutcome::kAlias:
-      return "alias";
-    case DomainOutcome::kFailed:
-      return "failed";
-  }
-  return "unknown";
-}
-
-const char* OutcomeReason(AccountOutcome outcome) {
-  switch (outcome) {
-    case AccountOutcome::kAdded:
-    case AccountOutcome::kResumed:
-    case AccountOutcome::kSynced:
-      return "";
-    case AccountOutcome::kExists:
-      return "the target holds the account already";
-    case AccountOutcome::kAlias:
-      return "the target holds an alias of that name";
-    case AccountOutcome::kRefused:
-      return "its name was refused";
-    case AccountOutcome::kFailed:
-      return "it could not be migrated";
-    case AccountOutcome::kSkippedNoDomainLine:
-      return "its domain is no line of domain.ini";
-    case AccountOutcome::kSkippedAliasDomain:
-      return "the target holds its domain only as an alias";
-    case AccountOutcome::kSkippedNoDomain:
-      return "the target does not hold its domain";
-    case AccountOutcome::kAbsent:
-      return "the target does not hold the account";
-    case AccountOutcome::kUnfinished:
-      return "the run was stopped before the account was done";
-  }
-  return "";
-}
-
-const char* OutcomeReason(DomainOutcome outcome) {
-  switch (outcome) {
-    case DomainOutcome::kAdded:
-      return "";
-    case DomainOutcome::kExists:
-      return "the target holds the domain already";
-    case DomainOutcome::kAlias:
-      return "the target holds the name as an alias domain";
-    case DomainOutcome::kFailed:
-      return "the target's domain list did not take it";
-  }
-  return "";
 }
 
 }  // namespace vm

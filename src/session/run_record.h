@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "migrate/outcome_table.h"
 #include "migrate/run_observer.h"
+#include "migrate/run_observer_wrapper.h"
 #include "util/name_ops.h"
 
 namespace vm {
@@ -30,8 +32,8 @@ struct AccountRecord {
   std::string user;  // ANSI
   std::string domain;
   AccountOutcome outcome = AccountOutcome::kExists;
-  // Why, for every outcome but a plain success (added, resumed, synced):
-  // the failure line, or a fixed text (OutcomeReason).
+  // The line the steps gave as the reason (empty when they gave none; the
+  // outcome table has the outcome's own reason then).
   std::string reason;
   std::string target_box;  // as the platform shows paths
   bool verified = false;   // a verification looked at it
@@ -44,7 +46,7 @@ struct AccountRecord {
 struct DomainRecordOutcome {
   std::string name;
   DomainOutcome outcome = DomainOutcome::kExists;
-  std::string reason;  // empty for kAdded
+  std::string reason;  // the failure line; empty when none was given
 };
 
 // Everything the steps reported, in run order, for the plan and the report;
@@ -53,21 +55,18 @@ struct DomainRecordOutcome {
 // when given. Paths are kept as `paths` shows them, when given; domains
 // compare as `names` folds them.
 // Thread-safe, so that an interrupt can take a copy while the run goes on.
-class RunRecord : public RunObserver {
+class RunRecord : public RunObserverWrapper {
  public:
   explicit RunRecord(RunObserver* next = nullptr,
                      const FileSystem* paths = nullptr,
                      const NameOps& names = NameOps())
-      : next_(next != nullptr ? next : &null_observer_),
-        paths_(paths),
-        names_(names) {}
+      : RunObserverWrapper(next), paths_(paths), names_(names) {}
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnDomain(const std::string& name, DomainOutcome outcome) override;
   void OnAccountBegin(const std::string& user, const std::string& domain,
                       const std::string& target_box) override;
   void OnFolder(const FolderCounts& counts) override;
-  void OnMessage(uint64_t bytes, bool copied) override;
   void OnAccountEnd(const std::string& user, const std::string& domain,
                     AccountOutcome outcome, const std::string& reason,
                     const std::string& target_box) override;
@@ -103,8 +102,6 @@ class RunRecord : public RunObserver {
   AccountRecord* VerifiedAccount(const std::string& user,
                                  const std::string& domain);
 
-  RunObserver null_observer_;
-  RunObserver* next_;
   const FileSystem* paths_;
   const NameOps names_;
   mutable std::mutex mutex_;
@@ -117,14 +114,6 @@ class RunRecord : public RunObserver {
   size_t verifying_ = 0;  // accounts_ index of the account being verified
   bool verifying_any_ = false;
 };
-
-// The outcome's word in the plan and the report ("added", "exists", ...).
-const char* OutcomeName(AccountOutcome outcome);
-const char* OutcomeName(DomainOutcome outcome);
-
-// The reason given when the steps gave none; empty for a plain success.
-const char* OutcomeReason(AccountOutcome outcome);
-const char* OutcomeReason(DomainOutcome outcome);
 
 }  // namespace vm
 

@@ -4,30 +4,14 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "session/run_record.h"
+#include "migrate/outcome_table.h"
+#include "migrate/texts.h"
 #include "platform/code_page.h"
+#include "session/run_record.h"
 
 namespace vm {
 
 namespace {
-
-const AccountOutcome kAccountOutcomes[] = {
-    AccountOutcome::kAdded,
-    AccountOutcome::kResumed,
-    AccountOutcome::kSynced,
-    AccountOutcome::kExists,
-    AccountOutcome::kAlias,
-    AccountOutcome::kRefused,
-    AccountOutcome::kFailed,
-    AccountOutcome::kSkippedNoDomainLine,
-    AccountOutcome::kSkippedAliasDomain,
-    AccountOutcome::kSkippedNoDomain,
-    AccountOutcome::kAbsent,
-    AccountOutcome::kUnfinished,
-};
-const DomainOutcome kDomainOutcomes[] = {
-    DomainOutcome::kAdded, DomainOutcome::kExists, DomainOutcome::kAlias,
-    DomainOutcome::kFailed};
 
 const char* VerificationName(const FolderRecord& folder) {
   if (!folder.verified) return "not checked";
@@ -125,18 +109,23 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
   report["options"] = options;
 
   json domain_outcomes = json::object();
-  for (DomainOutcome o : kDomainOutcomes) domain_outcomes[OutcomeName(o)] = 0;
+  const Texts texts = MakeTexts(code_page);
+  for (const DomainOutcomeWords& w : DomainOutcomeTable()) {
+    domain_outcomes[w.name] = 0;
+  }
   json domains = json::array();
   for (const DomainRecordOutcome& d : record.domains()) {
+    const OutcomeReason why = DomainReason(texts, d.outcome, d.reason);
     domains.push_back({{"name", u(d.name)},
                        {"outcome", OutcomeName(d.outcome)},
-                       {"reason", u(d.reason)}});
+                       {"reason_key", why.key},
+                       {"reason", u(why.text)}});
     domain_outcomes[OutcomeName(d.outcome)] =
         domain_outcomes[OutcomeName(d.outcome)].get<int64_t>() + 1;
   }
   json account_outcomes = json::object();
-  for (AccountOutcome o : kAccountOutcomes) {
-    account_outcomes[OutcomeName(o)] = 0;
+  for (const AccountOutcomeWords& w : AccountOutcomeTable()) {
+    account_outcomes[w.name] = 0;
   }
   FolderRecord all;
   int64_t left_out = 0;
@@ -157,10 +146,12 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
     }
     account_outcomes[OutcomeName(a.outcome)] =
         account_outcomes[OutcomeName(a.outcome)].get<int64_t>() + 1;
+    const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
     json account = {{"user", u(a.user)},
                     {"domain", u(a.domain)},
                     {"outcome", OutcomeName(a.outcome)},
-                    {"reason", u(a.reason)},
+                    {"reason_key", why.key},
+                    {"reason", u(why.text)},
                     {"target_mailbox", u(a.target_box)}};
     account.update(CountsJson(sum));
     account["folders"] = std::move(folders);
@@ -189,28 +180,33 @@ std::string CsvReport(const RunRecord& record, const CodePage& code_page) {
   auto u = [&code_page](const std::string& ansi) {
     return CsvField(code_page.ToUtf8(ansi));
   };
-  // The byte-order mark tells a spreadsheet the file is UTF-8.
+  const Texts texts = MakeTexts(code_page);
+  // The byte-order mark tells a spreadsheet the file is UTF-8. The reason's
+  // key came later than the other columns and goes last, so that a reader
+  // that counts columns finds the others where they were.
   std::string csv =
       "\xEF\xBB\xBFuser,domain,outcome,reason,target_mailbox,folder,"
       "source_messages,source_bytes,copied,copied_bytes,already_present,"
-      "failed,checked,missing,different,verification\r\n";
+      "failed,checked,missing,different,verification,reason_key\r\n";
   FolderRecord all;
   for (const AccountRecord& a : record.accounts()) {
+    const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
     const std::string account = u(a.user) + "," + u(a.domain) + "," +
-                                OutcomeName(a.outcome) + "," + u(a.reason) +
+                                OutcomeName(a.outcome) + "," + u(why.text) +
                                 "," + u(a.target_box) + ",";
+    const std::string key = "," + why.key + "\r\n";
     for (const FolderRecord& f : a.folders) {
       csv += account + u(f.counts.name) + CsvCounts(f) + "," +
-             VerificationName(f) + "\r\n";
+             VerificationName(f) + key;
     }
     const FolderRecord sum = a.Sum();
     if (a.folders.empty()) {
       // One row still names the account; it has no folder.
-      csv += account + CsvCounts(sum) + "," + VerificationName(sum) + "\r\n";
+      csv += account + CsvCounts(sum) + "," + VerificationName(sum) + key;
     }
     all.Add(sum);
   }
-  csv += ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + "\r\n";
+  csv += ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + ",\r\n";
   return csv;
 }
 

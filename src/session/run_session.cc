@@ -102,12 +102,6 @@ class QuietHost : public RunHost {
   SourceDomainList domains_;
 };
 
-std::string Megabytes(uint64_t bytes) {
-  char text[40];
-  std::snprintf(text, sizeof(text), "%.1f MB", bytes / 1048576.0);
-  return text;
-}
-
 }  // namespace
 
 VerifyMode SessionVerifyLevel(const SessionOptions& options) {

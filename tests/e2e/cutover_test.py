@@ -383,11 +383,12 @@ class CutoverTest(unittest.TestCase):
         r = json.loads(text)
         t = r["totals"]
         for d in r["domains"]:
-            self.assertEqual(bool(d["reason"]), d["outcome"] != "added", d)
+            self.assertEqual((bool(d["reason"]), bool(d["reason_key"])),
+                             (d["outcome"] != "added",) * 2, d)
         sums = collections.Counter()
         for a in r["accounts"]:
-            self.assertEqual(bool(a["reason"]),
-                             a["outcome"] not in self.SUCCESS, a)
+            self.assertEqual((bool(a["reason"]), bool(a["reason_key"])),
+                             (a["outcome"] not in self.SUCCESS,) * 2, a)
             self.check_path(a["target_mailbox"])
             for f in a["folders"]:
                 for k in self.COUNTS:
@@ -406,9 +407,10 @@ class CutoverTest(unittest.TestCase):
         self.assertEqual((t["copied"], t["failed"], t["missing"] +
                           t["different"]), (shown[2], copies, found))
         left_out = [a for a in r["accounts"] if a["user"] == "nobody"]
-        self.assertEqual([(a["outcome"], a["reason"]) for a in left_out],
-                         [("skipped-no-domain-line",
-                           "its domain is no line of domain.ini")]
+        self.assertEqual([(a["outcome"], a["reason_key"], a["reason"])
+                          for a in left_out],
+                         [("skipped-no-domain-line", "no_domain_line",
+                           "该帐户的域名不在domain.ini中，未迁移")]
                          if run == "failures" else [])
         if run == "verify-only":
             self.assertEqual((t["checked"], t["verification"]), (4, "passed"))
@@ -418,7 +420,7 @@ class CutoverTest(unittest.TestCase):
         rows = list(csv.DictReader(io.StringIO(text[1:], newline="")))
         self.assertEqual(list(rows[0]), [
             "user", "domain", "outcome", "reason", "target_mailbox",
-            "folder"] + self.COUNTS + ["verification"])
+            "folder"] + self.COUNTS + ["verification", "reason_key"])
         total = rows.pop()
         self.assertEqual(total["outcome"], "total")
         for k in self.COUNTS:

@@ -205,8 +205,10 @@ class CrashSafetyTest(unittest.TestCase):
         lines = out.splitlines()
         self.assertEqual((status, err), (1, ""), out)
         self.assertTrue(any("邮件复制失败:" in l for l in lines), out)
-        # A failed save of the user list names each account it held.
-        self.assertTrue(any(l.startswith("该账户导入失败或者userauth.cfg文件读取错误！")
+        # A failed save of the user list names each account it held, and
+        # says why.
+        self.assertTrue(any(l.startswith("该帐户未能保存到userauth.cfg:") and
+                            l.endswith("（超过文件大小限制）")
                             for l in lines), out)
         self.assertTrue(lines[-1].startswith("复制失败的邮件数:"), out)
         self.assertLess(len(users_of(self.out)), len(self.ref_users))
@@ -291,7 +293,7 @@ class FullVolumeTest(unittest.TestCase):
         p = run(preexec_fn=e2e.as_nobody())
         result = p.stdout.decode("utf-8", "replace")
         self.assertEqual(p.returncode, 1, p.stderr.decode())
-        self.assertIn("该账户导入失败或者userauth.cfg文件读取错误！", result)
+        self.assertIn("该帐户未能保存到userauth.cfg:", result)
         users = users_of(out)  # raises when the file was cut off
         self.assertLess(len(users), 2500)
         self.assertTrue(e2e.read_bytes(os.path.join(out, "userauth.cfg"))

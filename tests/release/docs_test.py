@@ -159,18 +159,24 @@ class DocsTest(unittest.TestCase):
             self.assertFalse(validator.is_valid(near))
 
     def test_outcomes_are_the_programs_and_documented(self):
-        record = source("src", "session", "run_record.cc")
+        table = source("src", "migrate", "outcome_table.cc")
         defs = SCHEMA["$defs"]
-        for kind, key in (("AccountOutcome", "account_outcome"),
-                          ("DomainOutcome", "domain_outcome")):
-            words = strings_in(record, "OutcomeName(%s outcome) {" % kind,
-                               "\n}", r'return "([\w-]+)";')
-            self.assertEqual(set(words) - {"unknown"}, set(defs[key]["enum"]))
-            for word in set(words) - {"unknown"}:
+        for start, key in (("kAccountWords[] = {", "account_outcome"),
+                           ("kDomainWords[] = {", "domain_outcome")):
+            words = strings_in(table, start, "\n};",
+                               r'\{[AD]::k\w+, "([\w-]+)"')
+            self.assertEqual(set(words), set(defs[key]["enum"]))
+            for word in words:
                 for name, text in (("manual", MAN), ("guide", GUIDE),
                                    ("readme", README)):
                     self.assertRegex(text, r"(?<![\w-])%s(?![\w-])" %
                                      re.escape(word), name)
+        # Every reason key the program gives is in the schema and the README.
+        keys = set(re.findall(r'"([a-z_]+)",\s*&Texts::\w+\}', table))
+        self.assertGreater(len(keys), 20)
+        self.assertEqual(keys | {""}, set(defs["reason_key"]["enum"]))
+        for k in keys:
+            self.assertIn("`%s`" % k, README, k)
 
     def test_every_exit_status_is_documented(self):
         statuses = re.findall(r"kExit\w+ = (\d+);",
