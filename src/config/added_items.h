@@ -2,6 +2,7 @@
 #define VM_CONFIG_ADDED_ITEMS_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/name_ops.h"
@@ -26,6 +27,30 @@ struct SavedAddition {
   std::string domain;  // empty for a domain
   AddedItem item;
 };
+
+// An addition a store holds until a save writes it: the name (and, for an
+// account, the domain) as given, and the item written for it into the
+// document (empty when the last merge found it in the file already). A
+// store's own record of an addition extends it with what it needs to write
+// the item again.
+struct PendingAddition {
+  std::string name;
+  std::string domain;  // empty for a domain
+  AddedItem written;
+};
+
+// After a save: appends the additions of `pending` that wrote an item to
+// `saved`, in order, and empties `pending`.
+template <typename Pending>
+void MoveWrittenAdditions(std::vector<Pending>* pending,
+                          std::vector<SavedAddition>* saved) {
+  for (PendingAddition& added : *pending) {
+    if (added.written.element.empty()) continue;
+    saved->push_back({std::move(added.name), std::move(added.domain),
+                      std::move(added.written)});
+  }
+  pending->clear();
+}
 
 // What became of one requested removal.
 enum class RemovalOutcome {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "config/field_text.h"
+#include "config/item_writer.h"
 #include "config/target_context.h"
 
 namespace vm {
@@ -30,33 +31,8 @@ bool ListHasName(const XmlDocument& doc, const NameOps& names,
   return false;
 }
 
-// Appends the item's fields in the order the target's own tools write
-// them, which is not the record's field order.
-class ItemWriter {
- public:
-  explicit ItemWriter(XmlDocument* doc) : doc_(doc) {}
-
-  void Text(std::string_view name, std::string_view text) {
-    text = UpToNul(text);
-    if (!text.empty()) Add(name, text);
-  }
-  void Always(std::string_view name, std::string_view text) {
-    Add(name, UpToNul(text));
-  }
-  void Number(std::string_view name, int64_t value) {
-    if (value != 0) Add(name, std::to_string(value));
-  }
-  bool ok() const { return ok_; }
-
- private:
-  void Add(std::string_view name, std::string_view text) {
-    if (ok_) ok_ = doc_->NewElement(name, text, kAsChild);
-  }
-
-  XmlDocument* doc_;
-  bool ok_ = true;
-};
-
+// The fields in the order the target's own tools write them, which is not
+// the record's field order.
 void WriteDomainFields(const DomainRecord& r, const char* type, ItemWriter* w) {
   w->Always("domain", r.domain);
   w->Always("type", type);
@@ -248,7 +224,10 @@ bool DomainStore::AddDomain(const DomainRecord& record) {
     type = "1";
     context_->primary_domain = std::string(domain);
   }
-  PendingDomain added{record, type, {}};
+  PendingDomain added;
+  added.name = record.domain;
+  added.record = record;
+  added.type = type;
   if (FindList(document_, "domain") == 0) return false;
   // Even an item cut short stays in the document.
   NoteAddition();
@@ -258,19 +237,10 @@ bool DomainStore::AddDomain(const DomainRecord& record) {
 }
 
 bool DomainStore::AppendItem(PendingDomain* added) {
-  XmlDocument& doc = document_;
-  if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
-      !doc.EnterElement() || !doc.SeekElement("domain")) {
-    return false;
-  }
-  if (!doc.NewElement("item", "", kAsChild) || !doc.EnterElement()) {
-    return false;
-  }
-  added->written.layout = doc.LastInsertion();
-  ItemWriter writer(&doc);
+  ItemWriter writer(&document_, "domain");
+  if (!writer.opened()) return false;
   WriteDomainFields(added->record, added->type, &writer);
-  const ElementRecord& item = doc.Element(doc.CurrentPosition());
-  added->written.element = doc.DocumentText().substr(item.start, item.length);
+  added->written = writer.Written();
   return writer.ok();
 }
 
@@ -289,12 +259,7 @@ bool DomainStore::Merge(XmlDocument* fresh) {
 }
 
 void DomainStore::PendingSaved() {
-  for (PendingDomain& added : pending_domains_) {
-    if (added.written.element.empty()) continue;
-    saved_additions_.push_back(
-        {added.record.domain, "", std::move(added.written)});
-  }
-  pending_domains_.clear();
+  MoveWrittenAdditions(&pending_domains_, &saved_additions_);
   removals_.Saved();
 }
 

@@ -121,10 +121,9 @@ class DomainStore : public ConfigFile {
   void PendingSaved() override;
 
  private:
-  struct PendingDomain {
+  struct PendingDomain : PendingAddition {
     DomainRecord record;
     const char* type;
-    AddedItem written;  // empty when the last merge found it in the file
   };
   // Appends the item; false when the document has no domain list or a
   // field could not be written.

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "config/field_text.h"
+#include "config/item_writer.h"
 #include "config/target_context.h"
 #include "platform/clock.h"
 
@@ -17,34 +18,7 @@ std::string_view StoredName(const NameOps& names, std::string_view name) {
   return name.substr(0, names.Find(name, '@'));
 }
 
-class ItemWriter {
- public:
-  explicit ItemWriter(XmlDocument* doc) : doc_(doc) {}
-
-  void Always(std::string_view name, std::string_view text) {
-    Add(name, UpToNul(text));
-  }
-  void Text(std::string_view name, std::string_view text) {
-    text = UpToNul(text);
-    if (!text.empty()) Add(name, text);
-  }
-  void AlwaysNumber(std::string_view name, int64_t value) {
-    Add(name, std::to_string(value));
-  }
-  void Number(std::string_view name, int64_t value) {
-    if (value != 0) Add(name, std::to_string(value));
-  }
-  bool ok() const { return ok_; }
-
- private:
-  void Add(std::string_view name, std::string_view text) {
-    if (ok_) ok_ = doc_->NewElement(name, text, kAsChild);
-  }
-
-  XmlDocument* doc_;
-  bool ok_ = true;
-};
-
+// The fields in the order the target's own tools write them.
 void WriteUserFields(const UserRecord& u, std::string_view name,
                      std::string_view domain, int64_t now, ItemWriter* w) {
   w->Always("name", name);
@@ -211,7 +185,11 @@ AddUserResult UserStore::AddUser(const UserRecord& user) {
     return AddUserResult::kFailed;
   if (UserExists(user.name, user.domain)) return AddUserResult::kExists;
   if (AliasExists(user.name, user.domain)) return AddUserResult::kAliasExists;
-  PendingUser added{user, context_->clock->NowSeconds(), {}};
+  PendingUser added;
+  added.name = user.name;
+  added.domain = user.domain;
+  added.user = user;
+  added.now = context_->clock->NowSeconds();
   bool complete = false;
   if (!AppendItem(&added, &complete)) return AddUserResult::kFailed;
   // Even an item cut short stays in the document, as the index has it.
@@ -224,27 +202,18 @@ AddUserResult UserStore::AddUser(const UserRecord& user) {
 bool UserStore::AppendItem(PendingUser* added, bool* complete) {
   std::string_view name = StoredName(context_->names, added->user.name);
   std::string_view domain = UpToNul(added->user.domain);
-  XmlDocument& doc = document_;
-  if (!doc.MoveTo(0, 0, 0) || !doc.SeekElement("database") ||
-      !doc.EnterElement() || !doc.SeekElement("user")) {
-    return false;
-  }
-  if (!doc.NewElement("item", "", kAsChild) || !doc.EnterElement()) {
-    return false;
-  }
-  added->written.layout = doc.LastInsertion();
+  ItemWriter writer(&document_, "user");
+  if (!writer.opened()) return false;
   // The primary domain's users carry an empty domain element.
   std::string_view stored_domain =
       context_->names.EqualsIgnoringCase(domain, context_->primary_domain)
           ? std::string_view()
           : domain;
-  ItemWriter writer(&doc);
   WriteUserFields(added->user, name, stored_domain, added->now, &writer);
-  const ElementRecord& item = doc.Element(doc.CurrentPosition());
-  added->written.element = doc.DocumentText().substr(item.start, item.length);
+  added->written = writer.Written();
   // The index follows the document, and reads the item back as a walk
   // would (a name of blanks only, for one, reads as empty).
-  users_->AddItem(doc, doc.CurrentPosition(), "name");
+  users_->AddItem(document_, writer.item(), "name");
   *complete = writer.ok();
   return true;
 }
@@ -270,12 +239,7 @@ bool UserStore::Merge(XmlDocument* fresh) {
 }
 
 void UserStore::PendingSaved() {
-  for (PendingUser& added : pending_users_) {
-    if (added.written.element.empty()) continue;
-    saved_additions_.push_back(
-        {added.user.name, added.user.domain, std::move(added.written)});
-  }
-  pending_users_.clear();
+  MoveWrittenAdditions(&pending_users_, &saved_additions_);
   removals_.Saved();
   for (auto& existing : merged_existing_) {
     added_by_others_.push_back(std::move(existing));

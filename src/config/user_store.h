@@ -124,10 +124,9 @@ class UserStore : public ConfigFile {
 
  private:
   class NameIndex;
-  struct PendingUser {
+  struct PendingUser : PendingAddition {
     UserRecord user;
-    int64_t now;        // its creation time
-    AddedItem written;  // empty when the last merge found it in the file
+    int64_t now;  // its creation time
   };
 
   // Appends the item to the user list and indexes it; false when the
