@@ -7,6 +7,7 @@
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
+#include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
@@ -69,273 +70,344 @@ UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
   return user;
 }
 
-}  // namespace
+// The account step of one run: the target's domains, read once, and the
+// accounts added since the user store last saved. A failed save names
+// each of those with its failure line and marks its mailbox pending again,
+// so a later run adds it and finishes its mail.
+class AccountStep {
+ public:
+  AccountStep(UserStore* users, MailboxMigrator* mailboxes,
+              const ImportSteps& steps, RunObserver* observer)
+      : users_(users),
+        mailboxes_(mailboxes),
+        s_(steps),
+        observer_(observer),
+        domain_store_(steps.target) {}
 
-bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
-                    const Texts& texts, MailboxMigrator* mailboxes,
-                    MigrationStats* stats, int* failure_lines,
-                    RunObserver* observer, const StopRequest* stop,
-                    ManifestWriter* manifest) {
-  RunObserver null_observer;
-  if (observer == nullptr) observer = &null_observer;
-  DomainStore domain_store(target);
-  stats->user_count = 0;
-  stats->mail_count = 0;
-  stats->failed_copies = 0;
-  stats->already_present = 0;
-  std::vector<DomainRecord> domains;
-  if (!domain_store.LoadAllDomains(&domains)) {
-    host->ShowMessage(texts.domain_list_unreadable);
-    // Every source account still gets its outcome.
-    for (const SourceDomain& source : *host->GetSourceDomains()) {
-      for (const SourceAccount& account : source.accounts) {
-        observer->OnAccountEnd(account.user_name, source.name,
-                               AccountOutcome::kFailed,
-                               texts.domain_list_unreadable, "");
-      }
-    }
-    return false;
-  }
+  bool Run();
 
-  // Accounts added since the user store last saved. A failed save names
-  // each with its failure line and marks its mailbox pending again, so a
-  // later run adds it and finishes its mail.
-  std::vector<std::pair<SourceAccount, std::string>> held;
-  auto commit = [&](bool at_end) {
-    const bool ok = at_end ? users->SavePending() : users->SaveIfDue();
-    // What the save wrote goes into the run's manifest with it, and so do
-    // the folders and message files recorded meanwhile.
-    const std::vector<SavedAddition> saved = users->TakeSavedAdditions();
-    if (manifest != nullptr) {
-      for (const SavedAddition& added : saved)
-        manifest->Add(AccountEntry(added));
-      // A flush rewrites the manifest: only with a save, not per call.
-      if (at_end || !saved.empty()) manifest->Flush();
-    }
-    if (!ok) {
-      const std::string why = texts.why_open +
-                              SaveErrorWords(texts, users->last_save_error()) +
-                              texts.why_close;
-      for (const auto& [account, display] : held) {
-        mailboxes->MarkPending(account, target->primary_domain);
-        const std::string line = texts.account_not_saved + display + why;
-        host->AppendLogLine(line);
-        host->SelectLastLine();
-        ++*failure_lines;
-        --stats->user_count;
-        // The account was told added; this is the last word on it.
-        observer->OnAccountSaveFailed(account.user_name, account.domain, line);
-      }
-    }
-    // Another writer (a second run, say) added some of them before the
-    // save could: they existed, and this run did not import them.
-    for (const auto& [user, domain] : users->TakeAddedByOthers()) {
-      for (const auto& [account, display] : held) {
-        if (account.user_name != user || account.domain != domain) continue;
-        --stats->user_count;
-        const std::string line = texts.account_added_by_other + display;
-        host->AppendLogLine(line);
-        observer->OnAccountAddedByOther(user, domain, line);
-        break;
-      }
-    }
-    // After a failure the additions stay pending and a later save may
-    // still write them; they were reported (and their mail marked) now.
-    if (!ok || !users->HasPending()) held.clear();
+ private:
+  // An account of a domain the target has, with what its steps share.
+  struct Account {
+    SourceAccount* source;
+    std::string display;  // "user@domain" as the result list names it
+    std::string box;      // its target mailbox; empty when refused
   };
 
+  bool LoadDomains();
+  void Commit(bool at_end);
+  void TellAddedByOthers();
+  void LeaveDomainOut(const SourceDomain& source);
+  bool ImportAccount(SourceAccount* account, const DomainRecord& record);
+  bool SharesMailbox(const Account& a);
+  bool Refused(const Account& a);
+  void Fail(const Account& a, AccountOutcome outcome, const std::string& line,
+            const std::string& box);
+  void AddNew(const Account& a, const DomainRecord& record, bool resume,
+              bool resumed_sync);
+  void Migrate(const Account& a, bool resume_box, AccountOutcome done);
+
+  UserStore* users_;
+  MailboxMigrator* mailboxes_;
+  const ImportSteps& s_;
+  RunObserver* observer_;
+  DomainStore domain_store_;
+  std::vector<DomainRecord> domains_;
+  std::vector<std::pair<SourceAccount, std::string>> held_;
+};
+
+// Every source account gets its outcome, also when the target's domain
+// list cannot be read.
+bool AccountStep::LoadDomains() {
+  if (domain_store_.LoadAllDomains(&domains_)) return true;
+  s_.host->ShowMessage(s_.texts.domain_list_unreadable);
+  for (const SourceDomain& source : *s_.host->GetSourceDomains()) {
+    for (const SourceAccount& account : source.accounts) {
+      observer_->OnAccountEnd(account.user_name, source.name,
+                              AccountOutcome::kFailed,
+                              s_.texts.domain_list_unreadable, "");
+    }
+  }
+  return false;
+}
+
+void AccountStep::Commit(bool at_end) {
+  const bool ok = at_end ? users_->SavePending() : users_->SaveIfDue();
+  // What the save wrote goes into the run's manifest with it, and so do
+  // the folders and message files recorded meanwhile.
+  const std::vector<SavedAddition> saved = users_->TakeSavedAdditions();
+  if (s_.manifest != nullptr) {
+    for (const SavedAddition& added : saved)
+      s_.manifest->Add(AccountEntry(added));
+    // A flush rewrites the manifest: only with a save, not per call.
+    if (at_end || !saved.empty()) s_.manifest->Flush();
+  }
+  if (!ok) {
+    const std::string why =
+        s_.texts.why_open +
+        SaveErrorWords(s_.texts, users_->last_save_error()) +
+        s_.texts.why_close;
+    for (const auto& [account, display] : held_) {
+      mailboxes_->MarkPending(account, s_.target->primary_domain);
+      const std::string line = s_.texts.account_not_saved + display + why;
+      s_.host->AppendLogLine(line);
+      s_.host->SelectLastLine();
+      ++*s_.failure_lines;
+      --s_.stats->user_count;
+      // The account was told added; this is the last word on it.
+      observer_->OnAccountSaveFailed(account.user_name, account.domain, line);
+    }
+  }
+  TellAddedByOthers();
+  // After a failure the additions stay pending and a later save may
+  // still write them; they were reported (and their mail marked) now.
+  if (!ok || !users_->HasPending()) held_.clear();
+}
+
+// Another writer (a second run, say) added some of the held accounts
+// before the save could: they existed, and this run did not import them.
+void AccountStep::TellAddedByOthers() {
+  for (const auto& [user, domain] : users_->TakeAddedByOthers()) {
+    for (const auto& [account, display] : held_) {
+      if (account.user_name != user || account.domain != domain) continue;
+      --s_.stats->user_count;
+      const std::string line = s_.texts.account_added_by_other + display;
+      s_.host->AppendLogLine(line);
+      observer_->OnAccountAddedByOther(user, domain, line);
+      break;
+    }
+  }
+}
+
+// A domain the target does not have: its accounts are left out; a domain
+// the domain step refused for its name refuses them.
+void AccountStep::LeaveDomainOut(const SourceDomain& source) {
+  const bool refused = !IsSafeDirectoryName(source.name, s_.target->names);
+  const AccountOutcome skipped = refused ? AccountOutcome::kRefused
+                                 : domain_store_.AliasDomainExists(source.name)
+                                     ? AccountOutcome::kSkippedAliasDomain
+                                     : AccountOutcome::kSkippedNoDomain;
+  const std::string reason =
+      refused ? s_.texts.unsafe_domain_name + source.name : std::string();
+  for (const SourceAccount& account : source.accounts) {
+    observer_->OnAccountEnd(account.user_name, source.name, skipped, reason,
+                            "");
+  }
+}
+
+void AccountStep::Fail(const Account& a, AccountOutcome outcome,
+                       const std::string& line, const std::string& box) {
+  s_.host->AppendLogLine(line);
+  s_.host->SelectLastLine();
+  ++*s_.failure_lines;
+  observer_->OnAccountEnd(a.source->user_name, a.source->domain, outcome, line,
+                          box);
+}
+
+// Two source accounts (bob and bob@a.com of one domain) are one target
+// account: the second one's mail is not mixed into the first one's
+// mailbox, where a message of the same name would be taken for its own.
+// True when it was refused (and told so).
+bool AccountStep::SharesMailbox(const Account& a) {
+  const std::string other =
+      mailboxes_->SharedBoxUser(*a.source, s_.target->primary_domain);
+  if (other.empty()) return false;
+  Fail(a, AccountOutcome::kFailed,
+       s_.texts.shared_mailbox + a.display + " (" + other + ")", a.box);
+  return true;
+}
+
+// The refusals of an account to add, before anything of it is written.
+// True when it was refused (and told so).
+bool AccountStep::Refused(const Account& a) {
+  const SourceAccount& account = *a.source;
+  if (!users_->CanAdd(account.user_name)) {
+    // Refused by the user store: no mailbox is made for it. A name that is
+    // nothing before its "@" is named in the line; without a user list
+    // every addition fails alike.
+    const std::string& user = account.user_name;
+    const bool no_name = s_.target->names.Find(user, '@') == 0 || user.empty();
+    Fail(a, no_name ? AccountOutcome::kRefused : AccountOutcome::kFailed,
+         s_.texts.account_failed + (no_name ? a.display : ""), "");
+    return true;
+  }
+  if (a.box.empty()) {
+    // A name that cannot be a mailbox directory (a path piece, a device
+    // name) is written nowhere: the account would be one without mail.
+    Fail(a, AccountOutcome::kRefused,
+         s_.texts.unsafe_mailbox_name + account.user_name, "");
+    return true;
+  }
+  return false;
+}
+
+// Migrates the mailbox and tells the observer how it ended.
+void AccountStep::Migrate(const Account& a, bool resume_box,
+                          AccountOutcome done) {
+  const SourceAccount& account = *a.source;
+  observer_->OnAccountBegin(account.user_name, account.domain, a.box);
+  // The copies may still be running when MigrateMailbox returns; the
+  // outcome is told once they have finished, in run order.
+  auto told = [observer = observer_, &texts = s_.texts,
+               user = account.user_name, domain = account.domain, box = a.box,
+               done](int failed, const std::string& failure) {
+    // Mail that could not all be read or copied fails the account.
+    if (!failure.empty() || failed > 0) {
+      observer->OnAccountEnd(user, domain, AccountOutcome::kFailed,
+                             !failure.empty()
+                                 ? failure
+                                 : texts.copies_failed + std::to_string(failed),
+                             box);
+    } else {
+      observer->OnAccountEnd(user, domain, done, "", box);
+    }
+  };
+  if (!mailboxes_->MigrateMailbox(account, s_.target->primary_domain,
+                                  resume_box, told)) {
+    observer_->OnAccountEnd(
+        account.user_name, account.domain,
+        a.box.empty() ? AccountOutcome::kRefused : AccountOutcome::kFailed,
+        a.box.empty() ? s_.texts.unsafe_mailbox_name + account.user_name
+                      : s_.texts.mailbox_dir_failed + a.box,
+        a.box);
+  }
+}
+
+// Adds the account (or finds it there) and hands its mailbox on.
+void AccountStep::AddNew(const Account& a, const DomainRecord& record,
+                         bool resume, bool resumed_sync) {
+  SourceAccount& account = *a.source;
+  const std::string& primary = s_.target->primary_domain;
+  switch (users_->AddUser(MakeUser(account, record))) {
+    case AddUserResult::kAdded:
+      ++s_.stats->user_count;
+      held_.emplace_back(account, a.display);
+      s_.host->AppendLogLine(s_.texts.importing_account + a.display);
+      s_.host->SelectLastLine();
+      // The migrator counts its own failure lines.
+      Migrate(a, resume, AccountOutcome::kAdded);
+      break;
+    case AddUserResult::kFailed:
+      // When the item stayed in the document a later save may still
+      // write it, so the mark stays for the next run to copy its mail.
+      if (!users_->UserExists(account.user_name, account.domain)) {
+        mailboxes_->ClearPending(account, primary);
+      }
+      Fail(a, AccountOutcome::kFailed, s_.texts.account_failed, a.box);
+      break;
+    case AddUserResult::kExists:
+      if (!resume && !mailboxes_->sync()) {
+        observer_->OnAccountEnd(account.user_name, account.domain,
+                                AccountOutcome::kExists, "", a.box);
+        break;
+      }
+      // A sync is marked too, so that an interrupted one is finished by
+      // the next run, which may replace a copy it left cut short.
+      if (!resume && !mailboxes_->MarkPending(account, primary, true)) {
+        Fail(a, AccountOutcome::kFailed,
+             s_.texts.mailbox_not_created + a.display, a.box);
+        break;
+      }
+      {
+        // An account whose addition this run finishes counts as imported;
+        // a sync that it finishes does not.
+        const bool syncing = !resume || resumed_sync;
+        if (!syncing) ++s_.stats->user_count;
+        s_.host->AppendLogLine(
+            (syncing ? s_.texts.syncing_account : s_.texts.importing_account) +
+            a.display);
+        s_.host->SelectLastLine();
+        Migrate(a, resume,
+                syncing ? AccountOutcome::kSynced : AccountOutcome::kResumed);
+      }
+      break;
+    case AddUserResult::kAliasExists:
+      if (resume) mailboxes_->ClearPending(account, primary);
+      observer_->OnAccountEnd(account.user_name, account.domain,
+                              AccountOutcome::kAlias, "", "");
+      break;
+  }
+}
+
+// One account of a domain the target has. Returns false when it was
+// refused before the user store was asked.
+bool AccountStep::ImportAccount(SourceAccount* account,
+                                const DomainRecord& record) {
+  Account a{account, account->user_name, ""};
+  if (s_.target->names.Find(a.display, '@') == std::string::npos) {
+    a.display += "@" + account->domain;
+  }
+  // The mailbox is marked pending before the account is saved and
+  // unmarked when its mail is copied, so an account a killed run added
+  // without (all of) its mail is finished by the next run.
+  const std::string& primary = s_.target->primary_domain;
+  a.box = mailboxes_->TargetBox(*account, primary);
+  if (SharesMailbox(a)) return false;
+  bool resumed_sync = false;
+  const bool resume = mailboxes_->IsPending(*account, primary, &resumed_sync);
+  const bool adding =
+      !resume && !users_->UserExists(account->user_name, account->domain) &&
+      !users_->AliasExists(account->user_name, account->domain);
+  if (adding && Refused(a)) return false;
+  if (adding && !mailboxes_->MarkPending(*account, primary)) {
+    // No mailbox can be made, so its mail could not be copied now or by a
+    // later run; the account is left for a run that can.
+    Fail(a, AccountOutcome::kFailed, s_.texts.mailbox_not_created + a.display,
+         a.box);
+    return false;
+  }
+  AddNew(a, record, resume, resumed_sync);
+  return true;
+}
+
+bool AccountStep::Run() {
+  if (!LoadDomains()) return false;
   // The mailboxes of accounts in domains the target has, in run order.
   std::vector<std::string> visited;
-  for (const SourceDomain& source : *host->GetSourceDomains()) {
-    if (FindDomain(domains, target->names, source.name) == nullptr) continue;
+  for (const SourceDomain& source : *s_.host->GetSourceDomains()) {
+    if (FindDomain(domains_, s_.target->names, source.name) == nullptr) {
+      continue;
+    }
     for (const SourceAccount& account : source.accounts) {
       visited.push_back(account.user_name);
     }
   }
-  mailboxes->ReadAheadOf(visited);
-
-  for (SourceDomain& source : *host->GetSourceDomains()) {
+  mailboxes_->ReadAheadOf(visited);
+  for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     const DomainRecord* record =
-        FindDomain(domains, target->names, source.name);
+        FindDomain(domains_, s_.target->names, source.name);
     if (record == nullptr) {
-      // A domain the domain step refused for its name refuses its accounts.
-      const bool refused = !IsSafeDirectoryName(source.name, target->names);
-      AccountOutcome skipped = refused ? AccountOutcome::kRefused
-                               : domain_store.AliasDomainExists(source.name)
-                                   ? AccountOutcome::kSkippedAliasDomain
-                                   : AccountOutcome::kSkippedNoDomain;
-      const std::string reason =
-          refused ? texts.unsafe_domain_name + source.name : std::string();
-      for (const SourceAccount& account : source.accounts) {
-        observer->OnAccountEnd(account.user_name, source.name, skipped, reason,
-                               "");
-      }
+      LeaveDomainOut(source);
       continue;
     }
     for (SourceAccount& account : source.accounts) {
-      if (stop != nullptr && stop->requested()) {
+      if (s_.stop != nullptr && s_.stop->requested()) {
         // Left for the next run; nothing of it has been written.
-        observer->OnAccountEnd(account.user_name, source.name,
-                               AccountOutcome::kUnfinished,
-                               texts.account_stopped, "");
+        observer_->OnAccountEnd(account.user_name, source.name,
+                                AccountOutcome::kUnfinished,
+                                s_.texts.account_stopped, "");
         continue;
       }
       account.domain = source.name;
-      std::string display = account.user_name;
-      if (target->names.Find(display, '@') == std::string::npos) {
-        display += "@" + account.domain;
-      }
-      // The mailbox is marked pending before the account is saved and
-      // unmarked when its mail is copied, so an account a killed run
-      // added without (all of) its mail is finished by the next run.
-      const std::string& primary = target->primary_domain;
-      const std::string box = mailboxes->TargetBox(account, primary);
-      // No mailbox can be made, so its mail could not be copied now or by
-      // a later run; the account is left for a run that can.
-      auto no_mailbox = [&] {
-        host->AppendLogLine(texts.mailbox_not_created + display);
-        host->SelectLastLine();
-        ++*failure_lines;
-        observer->OnAccountEnd(account.user_name, account.domain,
-                               AccountOutcome::kFailed,
-                               texts.mailbox_not_created + display, box);
-      };
-      // Two source accounts (bob and bob@a.com of one domain) are one
-      // target account: the second one's mail is not mixed into the
-      // first one's mailbox, where a message of the same name would be
-      // taken for its own.
-      const std::string other = mailboxes->SharedBoxUser(account, primary);
-      if (!other.empty()) {
-        const std::string line =
-            texts.shared_mailbox + display + " (" + other + ")";
-        host->AppendLogLine(line);
-        host->SelectLastLine();
-        ++*failure_lines;
-        observer->OnAccountEnd(account.user_name, account.domain,
-                               AccountOutcome::kFailed, line, box);
-        continue;
-      }
-      bool resumed_sync = false;
-      const bool resume = mailboxes->IsPending(account, primary, &resumed_sync);
-      const bool adding =
-          !resume && !users->UserExists(account.user_name, account.domain) &&
-          !users->AliasExists(account.user_name, account.domain);
-      if (adding && !users->CanAdd(account.user_name)) {
-        // Refused by the user store: no mailbox is made for it. A name
-        // that is nothing before its "@" is named in the line; without a
-        // user list every addition fails alike.
-        const std::string& user = account.user_name;
-        const bool no_name = target->names.Find(user, '@') == 0 || user.empty();
-        const std::string line =
-            texts.account_failed + (no_name ? display : "");
-        host->AppendLogLine(line);
-        host->SelectLastLine();
-        ++*failure_lines;
-        observer->OnAccountEnd(
-            user, account.domain,
-            no_name ? AccountOutcome::kRefused : AccountOutcome::kFailed, line,
-            "");
-        continue;
-      }
-      if (adding && box.empty()) {
-        // A name that cannot be a mailbox directory (a path piece, a device
-        // name) is written nowhere: the account would be one without mail.
-        const std::string line = texts.unsafe_mailbox_name + account.user_name;
-        host->AppendLogLine(line);
-        host->SelectLastLine();
-        ++*failure_lines;
-        observer->OnAccountEnd(account.user_name, account.domain,
-                               AccountOutcome::kRefused, line, "");
-        continue;
-      }
-      if (adding && !mailboxes->MarkPending(account, primary)) {
-        no_mailbox();
-        continue;
-      }
-      // Migrates the mailbox and tells the observer how it ended.
-      auto migrate = [&](bool resume_box, AccountOutcome done) {
-        observer->OnAccountBegin(account.user_name, account.domain, box);
-        // The copies may still be running when MigrateMailbox returns; the
-        // outcome is told once they have finished, in run order.
-        auto told = [observer, &texts, user = account.user_name,
-                     domain = account.domain, box,
-                     done](int failed, const std::string& failure) {
-          // Mail that could not all be read or copied fails the account.
-          if (!failure.empty() || failed > 0) {
-            observer->OnAccountEnd(
-                user, domain, AccountOutcome::kFailed,
-                !failure.empty() ? failure
-                                 : texts.copies_failed + std::to_string(failed),
-                box);
-          } else {
-            observer->OnAccountEnd(user, domain, done, "", box);
-          }
-        };
-        if (!mailboxes->MigrateMailbox(account, primary, resume_box, told)) {
-          observer->OnAccountEnd(
-              account.user_name, account.domain,
-              box.empty() ? AccountOutcome::kRefused : AccountOutcome::kFailed,
-              box.empty() ? texts.unsafe_mailbox_name + account.user_name
-                          : texts.mailbox_dir_failed + box,
-              box);
-        }
-      };
-      switch (users->AddUser(MakeUser(account, *record))) {
-        case AddUserResult::kAdded:
-          ++stats->user_count;
-          held.emplace_back(account, display);
-          host->AppendLogLine(texts.importing_account + display);
-          host->SelectLastLine();
-          // The migrator counts its own failure lines.
-          migrate(resume, AccountOutcome::kAdded);
-          break;
-        case AddUserResult::kFailed:
-          // When the item stayed in the document a later save may still
-          // write it, so the mark stays for the next run to copy its mail.
-          if (!users->UserExists(account.user_name, account.domain)) {
-            mailboxes->ClearPending(account, primary);
-          }
-          host->AppendLogLine(texts.account_failed);
-          host->SelectLastLine();
-          ++*failure_lines;
-          observer->OnAccountEnd(account.user_name, account.domain,
-                                 AccountOutcome::kFailed, texts.account_failed,
-                                 box);
-          break;
-        case AddUserResult::kExists:
-          if (resume || mailboxes->sync()) {
-            // A sync is marked too, so that an interrupted one is finished
-            // by the next run, which may replace a copy it left cut short.
-            if (!resume && !mailboxes->MarkPending(account, primary, true)) {
-              no_mailbox();
-              break;
-            }
-            // An account whose addition this run finishes counts as
-            // imported; a sync that it finishes does not.
-            const bool syncing = !resume || resumed_sync;
-            if (!syncing) ++stats->user_count;
-            host->AppendLogLine(
-                (syncing ? texts.syncing_account : texts.importing_account) +
-                display);
-            host->SelectLastLine();
-            migrate(resume, syncing ? AccountOutcome::kSynced
-                                    : AccountOutcome::kResumed);
-          } else {
-            observer->OnAccountEnd(account.user_name, account.domain,
-                                   AccountOutcome::kExists, "", box);
-          }
-          break;
-        case AddUserResult::kAliasExists:
-          if (resume) mailboxes->ClearPending(account, primary);
-          observer->OnAccountEnd(account.user_name, account.domain,
-                                 AccountOutcome::kAlias, "", "");
-          break;
-      }
-      commit(false);
+      if (ImportAccount(&account, *record)) Commit(false);
     }
   }
-  commit(true);
+  Commit(true);
   return true;
+}
+
+}  // namespace
+
+bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
+                    const ImportSteps& steps) {
+  RunObserver null_observer;
+  RunObserver* observer =
+      steps.observer != nullptr ? steps.observer : &null_observer;
+  steps.stats->user_count = 0;
+  steps.stats->mail_count = 0;
+  steps.stats->failed_copies = 0;
+  steps.stats->already_present = 0;
+  return AccountStep(users, mailboxes, steps, observer).Run();
 }
 
 }  // namespace vm

@@ -4,35 +4,25 @@
 namespace vm {
 
 class MailboxMigrator;
-class ManifestWriter;
-class RunHost;
-class RunObserver;
-class StopRequest;
 class UserStore;
-struct MigrationStats;
-struct TargetContext;
-struct Texts;
+struct ImportSteps;
 
 // The account step: reads every target domain's settings once, then for
 // each source domain the target knows (names compared without ASCII case)
 // adds its accounts with those settings to `users`. Each added account is
 // logged and its mailbox migrated by `mailboxes`; a failed addition is
-// logged (and counted in *failure_lines); an existing user or alias is left
-// out silently, unless the migrator syncs: then an existing user's new mail
-// is copied. Tells `observer` (when non-null) the outcome of every account
-// of the host's list. Resets stats->user_count and stats->mail_count.
+// logged (and counted in *steps.failure_lines); an existing user or alias
+// is left out silently, unless the migrator syncs: then an existing user's
+// new mail is copied. Tells steps.observer (when non-null) the outcome of
+// every account of the host's list. Resets the user and mail counts.
 //
-// With `stop` requested, each account not yet begun is left as it is and
-// told as kUnfinished; the step still saves what it added.
+// With steps.stop requested, each account not yet begun is left as it is
+// and told as kUnfinished; the step still saves what it added.
 //
 // False after showing a message when the target's domain list cannot be
 // read.
-bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
-                    const Texts& texts, MailboxMigrator* mailboxes,
-                    MigrationStats* stats, int* failure_lines,
-                    RunObserver* observer = nullptr,
-                    const StopRequest* stop = nullptr,
-                    ManifestWriter* manifest = nullptr);
+bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
+                    const ImportSteps& steps);
 
 }  // namespace vm
 

@@ -5,6 +5,7 @@
 
 #include "config/domain_store.h"
 #include "config/target_context.h"
+#include "migrate/import_steps.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
@@ -33,82 +34,89 @@ DomainRecord MigratedDomain(const std::string& name) {
   return record;
 }
 
-}  // namespace
+// Saves the domain store when due (at the end: whatever is pending). What
+// the save wrote goes into the run's manifest with it; when it failed,
+// each domain in `held` (added since the last save) gets its failure line
+// and is no longer counted.
+void CommitDomains(DomainStore* store, const ImportSteps& s,
+                   RunObserver* observer, bool at_end,
+                   std::vector<std::string>* held) {
+  const bool ok = at_end ? store->SavePending() : store->SaveIfDue();
+  const std::vector<SavedAddition> saved = store->TakeSavedAdditions();
+  if (s.manifest != nullptr) {
+    for (const SavedAddition& added : saved)
+      s.manifest->Add(DomainEntry(added));
+    // A flush rewrites the manifest: only with a save, not per call.
+    if (at_end || !saved.empty()) s.manifest->Flush();
+  }
+  if (!ok) {
+    const std::string why = s.texts.why_open +
+                            SaveErrorWords(s.texts, store->last_save_error()) +
+                            s.texts.why_close;
+    for (const std::string& name : *held) {
+      const std::string line = s.texts.domain_not_saved + name + why;
+      s.host->AppendLogLine(line);
+      s.host->SelectLastLine();
+      ++*s.failure_lines;
+      --s.stats->domain_count;
+      observer->OnDomainSaveFailed(name, line);
+    }
+  }
+  // After a failure the additions stay pending and a later save may
+  // still write them; they were reported now.
+  if (!ok || !store->HasPending()) held->clear();
+}
 
-void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
-                   const Texts& texts, MigrationStats* stats,
-                   int* failure_lines, RunObserver* observer,
-                   ManifestWriter* manifest) {
-  RunObserver null_observer;
-  if (observer == nullptr) observer = &null_observer;
-  stats->domain_count = 0;
-  target->primary_domain = store->FindPrimaryDomain();
-  // Domains added since the store last saved; a failed save names each.
-  std::vector<std::string> held;
-  auto commit = [&](bool at_end) {
-    const bool ok = at_end ? store->SavePending() : store->SaveIfDue();
-    // What the save wrote goes into the run's manifest with it.
-    const std::vector<SavedAddition> saved = store->TakeSavedAdditions();
-    if (manifest != nullptr) {
-      for (const SavedAddition& added : saved)
-        manifest->Add(DomainEntry(added));
-      // A flush rewrites the manifest: only with a save, not per call.
-      if (at_end || !saved.empty()) manifest->Flush();
-    }
-    if (!ok) {
-      const std::string why = texts.why_open +
-                              SaveErrorWords(texts, store->last_save_error()) +
-                              texts.why_close;
-      for (const std::string& name : held) {
-        const std::string line = texts.domain_not_saved + name + why;
-        host->AppendLogLine(line);
-        host->SelectLastLine();
-        ++*failure_lines;
-        --stats->domain_count;
-        observer->OnDomainSaveFailed(name, line);
-      }
-    }
-    // After a failure the additions stay pending and a later save may
-    // still write them; they were reported (and their mail marked) now.
-    if (!ok || !store->HasPending()) held.clear();
-  };
-  for (const SourceDomain& source : *host->GetSourceDomains()) {
-    const std::string& name = source.name;
-    if (store->DomainExists(name)) {
-      observer->OnDomain(name, DomainOutcome::kExists);
-      continue;
-    }
-    if (store->AliasDomainExists(name)) {
-      observer->OnDomain(name, DomainOutcome::kAlias);
-      continue;
-    }
-    if (!IsSafeDirectoryName(name, target->names)) {
-      // Its accounts' mailboxes would be path pieces ("..\evil"): it is
-      // written nowhere, and its accounts are refused by the account step.
-      host->AppendLogLine(texts.unsafe_domain_name + name);
-      host->SelectLastLine();
-      ++*failure_lines;
-      observer->OnDomain(name, DomainOutcome::kFailed);
-      continue;
-    }
-    host->AppendLogLine(texts.importing_domain + name);
-    host->SelectLastLine();
+// One source domain: told as present, refused, failed or added (then held
+// for the next save).
+void ImportDomain(DomainStore* store, const ImportSteps& s,
+                  RunObserver* observer, const std::string& name,
+                  std::vector<std::string>* held) {
+  if (store->DomainExists(name)) {
+    observer->OnDomain(name, DomainOutcome::kExists);
+  } else if (store->AliasDomainExists(name)) {
+    observer->OnDomain(name, DomainOutcome::kAlias);
+  } else if (!IsSafeDirectoryName(name, s.target->names)) {
+    // Its accounts' mailboxes would be path pieces ("..\evil"): it is
+    // written nowhere, and its accounts are refused by the account step.
+    s.host->AppendLogLine(s.texts.unsafe_domain_name + name);
+    s.host->SelectLastLine();
+    ++*s.failure_lines;
+    observer->OnDomain(name, DomainOutcome::kFailed);
+  } else {
+    s.host->AppendLogLine(s.texts.importing_domain + name);
+    s.host->SelectLastLine();
     // A name longer than the record's field is refused by the store, so it
     // is reported like any other failed addition.
     if (!store->AddDomain(MigratedDomain(name))) {
-      host->AppendLogLine(texts.domain_failed);
-      ++*failure_lines;
+      s.host->AppendLogLine(s.texts.domain_failed);
+      ++*s.failure_lines;
       observer->OnDomain(name, DomainOutcome::kFailed);
     } else {
       // Only what was added counts: not a failed addition, nor one whose
       // save fails later.
       observer->OnDomain(name, DomainOutcome::kAdded);
-      held.push_back(name);
-      ++stats->domain_count;
+      held->push_back(name);
+      ++s.stats->domain_count;
     }
-    commit(false);
   }
-  commit(true);
+}
+
+}  // namespace
+
+void ImportDomains(DomainStore* store, const ImportSteps& steps) {
+  RunObserver null_observer;
+  RunObserver* observer =
+      steps.observer != nullptr ? steps.observer : &null_observer;
+  steps.stats->domain_count = 0;
+  steps.target->primary_domain = store->FindPrimaryDomain();
+  // Domains added since the store last saved; a failed save names each.
+  std::vector<std::string> held;
+  for (const SourceDomain& source : *steps.host->GetSourceDomains()) {
+    ImportDomain(store, steps, observer, source.name, &held);
+    CommitDomains(store, steps, observer, false, &held);
+  }
+  CommitDomains(store, steps, observer, true, &held);
 }
 
 }  // namespace vm

@@ -4,24 +4,16 @@
 namespace vm {
 
 class DomainStore;
-class ManifestWriter;
-class RunHost;
-class RunObserver;
-struct MigrationStats;
-struct TargetContext;
-struct Texts;
+struct ImportSteps;
 
 // The domain step: settles target->primary_domain from the file, then adds
 // every source domain of the host's list that the target knows neither as a
 // domain nor as an alias, with the default settings of a migrated domain.
 // Logs "importing domain" before and a failure line after each failed
-// addition (also counted in *failure_lines). Sets stats->domain_count to
-// the number of domains submitted. Tells `observer` (when non-null) the
-// outcome of every source domain.
-void ImportDomains(DomainStore* store, TargetContext* target, RunHost* host,
-                   const Texts& texts, MigrationStats* stats,
-                   int* failure_lines, RunObserver* observer = nullptr,
-                   ManifestWriter* manifest = nullptr);
+// addition (also counted in *steps.failure_lines). Sets the domain count
+// to the number of domains submitted. Tells steps.observer (when non-null)
+// the outcome of every source domain.
+void ImportDomains(DomainStore* store, const ImportSteps& steps);
 
 }  // namespace vm
 

@@ -9,6 +9,7 @@
 #include "config/user_store.h"
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
+#include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/run_observer.h"
 #include "session/run_record.h"
@@ -22,8 +23,8 @@ class ImportStepsTest : public testing::Test {
  protected:
   void RunDomainStep(RunObserver* observer = nullptr) {
     DomainStore store(&t_.context);
-    ImportDomains(&store, &t_.context, &t_.host, t_.texts, &t_.stats,
-                  &failures_, observer);
+    ImportDomains(&store, ImportSteps{&t_.context, &t_.host, t_.texts,
+                                      &t_.stats, &failures_, observer});
   }
   bool RunAccountStep(RunObserver* observer = nullptr, bool sync = false) {
     MailboxMigrator::Options options;
@@ -32,8 +33,9 @@ class ImportStepsTest : public testing::Test {
     options.sync = sync;
     MailboxMigrator mailboxes(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
     UserStore users(&t_.context);
-    return ImportAccounts(&users, &t_.context, &t_.host, t_.texts, &mailboxes,
-                          &t_.stats, &failures_, observer);
+    return ImportAccounts(&users, &mailboxes,
+                          ImportSteps{&t_.context, &t_.host, t_.texts,
+                                      &t_.stats, &failures_, observer});
   }
   // Each account of the record as "name outcome/reason key: reason", as
   // the report gives them (UTF-8).

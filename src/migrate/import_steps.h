@@ -1,0 +1,32 @@
+#ifndef VM_MIGRATE_IMPORT_STEPS_H_
+#define VM_MIGRATE_IMPORT_STEPS_H_
+
+namespace vm {
+
+class ManifestWriter;
+class RunHost;
+class RunObserver;
+class StopRequest;
+struct MigrationStats;
+struct TargetContext;
+struct Texts;
+
+// What the domain and account steps work with besides their stores: the
+// target, the host their lines go to, the texts, the counts they keep and
+// the failure lines they add to, and, when given, the observer told every
+// outcome, the stop request (the account step) and the run's manifest.
+// Nothing is owned.
+struct ImportSteps {
+  TargetContext* target;
+  RunHost* host;
+  const Texts& texts;
+  MigrationStats* stats;
+  int* failure_lines;
+  RunObserver* observer = nullptr;
+  const StopRequest* stop = nullptr;
+  ManifestWriter* manifest = nullptr;
+};
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_IMPORT_STEPS_H_

@@ -1,0 +1,58 @@
+#ifndef VM_MIGRATE_RUN_TALLY_H_
+#define VM_MIGRATE_RUN_TALLY_H_
+
+#include <string>
+#include <vector>
+
+#include "migrate/run_observer.h"
+#include "migrate/run_observer_wrapper.h"
+
+namespace vm {
+
+// Passes every call on and keeps what the run itself needs: the mailboxes
+// it copied into, and the accounts left out for their domain.
+class RunTally : public RunObserverWrapper {
+ public:
+  struct Mailbox {
+    std::string user, domain, box;
+    // Why it cannot be checked (a failure line), when it cannot.
+    std::string problem;
+  };
+
+  explicit RunTally(RunObserver* next) : RunObserverWrapper(next) {}
+
+  void OnAccountBegin(const std::string& user, const std::string& domain,
+                      const std::string& box) override {
+    visited.push_back({user, domain, box, ""});
+    RunObserverWrapper::OnAccountBegin(user, domain, box);
+  }
+  void OnAccountEnd(const std::string& user, const std::string& domain,
+                    AccountOutcome outcome, const std::string& reason,
+                    const std::string& box) override {
+    if (outcome == AccountOutcome::kSkippedNoDomainLine ||
+        outcome == AccountOutcome::kSkippedAliasDomain) {
+      left_out.push_back({user, domain, outcome});
+    }
+    if (outcome == AccountOutcome::kUnfinished) ++stopped;
+    RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, box);
+  }
+
+  struct LeftOut {
+    std::string user, domain;
+    AccountOutcome outcome;
+  };
+
+  std::vector<Mailbox> visited;
+  std::vector<LeftOut> left_out;  // accounts the steps never reach
+  int stopped = 0;  // accounts a stop request left for the next run
+};
+
+// "user@domain", or the user alone when it holds an "@" already.
+inline std::string DisplayName(const std::string& user,
+                               const std::string& domain) {
+  return user.find('@') == std::string::npos ? user + "@" + domain : user;
+}
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_RUN_TALLY_H_

@@ -1,0 +1,172 @@
+#include "migrate/run_verification.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/domain_store.h"
+#include "config/target_context.h"
+#include "config/user_store.h"
+#include "migrate/mailbox_migrator.h"
+#include "migrate/mailbox_verifier.h"
+#include "migrate/run_host.h"
+#include "migrate/run_summary.h"
+#include "migrate/source_mailbox.h"
+#include "migrate/stop_request.h"
+#include "migrate/texts.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+namespace {
+
+bool StopRequested(const RunSettings& settings) {
+  return settings.stop != nullptr && settings.stop->requested();
+}
+
+std::string ProblemLine(const VerifyProblem& problem, const Texts& texts,
+                        FileSystem* fs) {
+  switch (problem.kind) {
+    case VerifyProblem::kMissing:
+    case VerifyProblem::kDifferent:
+      return (problem.kind == VerifyProblem::kMissing
+                  ? texts.verify_missing
+                  : texts.verify_different) +
+             fs->DisplayPath(problem.source) + " -> " +
+             fs->DisplayPath(problem.target);
+    case VerifyProblem::kUnreadable:
+      break;
+  }
+  return texts.verify_unreadable + fs->DisplayPath(problem.source);
+}
+
+const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
+                               const NameOps& names, const std::string& name) {
+  for (const DomainRecord& record : domains) {
+    if (names.EqualsIgnoringCase(record.domain, name)) return &record;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
+                    const Texts& texts, const RunSettings& settings,
+                    const RunTally& tally, RunObserver* observer,
+                    bool* stopped) {
+  host->AppendLogLine(texts.verify_begin);
+  int failures = 0;
+  int64_t checked = 0;
+  for (const RunTally::Mailbox& m : tally.visited) {
+    std::vector<std::string> lines;
+    if (!m.problem.empty()) {
+      lines.push_back(m.problem);
+    } else if (m.box.empty()) {
+      continue;  // refused; it has its own line
+    } else if (StopRequested(settings)) {
+      *stopped = true;
+      host->AppendLogLine(texts.verify_stopped);
+      break;
+    } else {
+      std::vector<FolderCheck> checks;
+      observer->OnVerifyAccount(m.user, m.domain);
+      if (!verifier->Verify(SourceMailbox(settings.source_dir, m.user), m.box,
+                            &checks)) {
+        lines.push_back(texts.verify_mailbox_absent + fs->DisplayPath(m.box));
+      }
+      for (const FolderCheck& check : checks) {
+        checked += check.checked;
+        observer->OnVerified(m.user, m.domain, check.name, check.checked,
+                             check.missing, check.different);
+        for (const VerifyProblem& problem : check.problems) {
+          lines.push_back(ProblemLine(problem, texts, fs));
+        }
+      }
+    }
+    if (lines.empty()) continue;
+    host->AppendLogLine(texts.verify_account_failed +
+                        DisplayName(m.user, m.domain));
+    for (const std::string& line : lines) {
+      host->AppendLogLine(texts.folder_indent + line);
+      ++failures;
+    }
+  }
+  host->AppendLogLine(texts.verify_checked + std::to_string(checked));
+  host->AppendLogLine(texts.verify_end);
+  host->SelectLastLine();
+  return failures;
+}
+
+RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
+                      const RunSettings& settings, TargetContext* target,
+                      RunTally* tally, RunOutcome outcome) {
+  DomainStore domain_store(target);
+  std::vector<DomainRecord> domains;
+  const bool domains_read = domain_store.LoadAllDomains(&domains);
+  target->primary_domain = domain_store.FindPrimaryDomain();
+  UserStore users(target);
+  // It refuses every name only when the file has no user list.
+  const bool users_read = users.CanAdd("a");
+  MigrationStats unused;
+  MailboxMigrator::Options options;
+  options.source_dir = settings.source_dir;
+  options.target_mail_dir = settings.target_mail_dir;
+  options.names = target->names;
+  options.code_page = settings.code_page;
+  MailboxMigrator mailboxes(target->fs, host, texts, options, &unused);
+  MailboxVerifier verifier(target->fs, settings.verify == VerifyMode::kContent,
+                           target->names, settings.target_mail_dir);
+  host->AppendLogLine(texts.separator);
+  for (const auto& [read, file] :
+       {std::pair{domains_read, "domain.cfg"}, {users_read, "userauth.cfg"}}) {
+    if (read) continue;
+    host->AppendLogLine(texts.verify_config_unreadable + file);
+    host->SelectLastLine();
+    ++outcome.failure_lines;
+  }
+  for (SourceDomain& source : *host->GetSourceDomains()) {
+    for (SourceAccount& account : source.accounts) {
+      account.domain = source.name;
+      const std::string& user = account.user_name;
+      std::string box = mailboxes.TargetBox(account, target->primary_domain);
+      AccountOutcome result = AccountOutcome::kExists;
+      std::string problem;
+      if (!domains_read || !users_read) {
+        result = AccountOutcome::kAbsent;  // the file's line says why
+      } else if (FindDomain(domains, target->names, source.name) == nullptr &&
+                 domain_store.AliasDomainExists(source.name)) {
+        result = AccountOutcome::kSkippedAliasDomain;  // as a run leaves it
+      } else if (users.AliasExists(user, account.domain)) {
+        result = AccountOutcome::kAlias;
+      } else if (!users.UserExists(user, account.domain)) {
+        result = AccountOutcome::kAbsent;
+        problem = texts.verify_account_absent + DisplayName(user, source.name);
+      } else if (box.empty()) {
+        result = AccountOutcome::kRefused;
+        problem = texts.unsafe_mailbox_name + user;
+      } else if (!verifier.HasMailbox(box)) {
+        result = AccountOutcome::kAbsent;
+        problem = texts.verify_mailbox_absent + target->fs->DisplayPath(box);
+      }
+      if (result == AccountOutcome::kExists || !problem.empty()) {
+        tally->visited.push_back({user, account.domain, box, problem});
+      }
+      tally->OnAccountEnd(user, account.domain, result, problem, box);
+    }
+  }
+  // An account the migration leaves out is not in the target either.
+  outcome.failure_lines += ReportLeftOut(host, texts, *tally);
+  outcome.failure_lines +=
+      VerifyMailboxes(&verifier, target->fs, host, texts, settings, *tally,
+                      tally, &outcome.stopped);
+  host->AppendLogLine(texts.separator);
+  if (outcome.failure_lines == 0 && !outcome.stopped) {
+    host->ShowMessage(texts.verify_passed);
+    outcome.succeeded = true;
+  }
+  host->EnableStart(true);
+  host->SetStartCaption(texts.start_idle);
+  return outcome;
+}
+
+}  // namespace vm
