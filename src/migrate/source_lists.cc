@@ -77,6 +77,162 @@ bool ReadPasswordText(const std::string& raw, std::string* text) {
   return !text->empty() && text->size() <= kMaxPasswordTextBytes;
 }
 
+// Reads domain.ini into the host's list: each name once, names the target
+// could not hold refused with a line. False after showing the message when
+// the list cannot be read.
+bool ReadDomainList(FileSystem* fs, const std::string& source_dir,
+                    const Texts& texts, RunHost* host,
+                    const CodePage* code_page, int* refused) {
+  std::string text;
+  if (!ReadList(fs, source_dir + "\\domain.ini", texts.domain_ini_missing,
+                texts.domain_ini_unreadable, host, &text)) {
+    return false;
+  }
+  ConvertUtf8List(code_page, &text);
+  SourceDomainList* domains = host->GetSourceDomains();
+  // A name listed again adds nothing (its accounts attach to the first),
+  // so it is kept once: a list of millions of empty lines is one domain.
+  std::unordered_set<std::string_view> listed;
+  ForEachLineOfAnyEnd(text, [&](std::string_view line) {
+    if (!listed.insert(line).second) return;
+    // The target keeps names as C strings: a name with a NUL would be cut
+    // and become another domain. Its XML files cannot hold a control
+    // character: saved, it would make the whole file unreadable.
+    const bool nul = line.find('\0') != std::string_view::npos;
+    if (nul || HasControlCharacter(line)) {
+      host->AppendLogLine((nul ? texts.name_has_nul : texts.name_has_control) +
+                          std::string(line));
+      host->SelectLastLine();
+      ++*refused;
+      return;
+    }
+    domains->push_back(SourceDomain{std::string(line), {}});
+  });
+  return true;
+}
+
+// The lines of popusers.ini, each added to the account list of its domain.
+class AccountLines {
+ public:
+  AccountLines(const Texts& texts, RunHost* host, RunObserver* observer,
+               const NameOps& names)
+      : texts_(texts),
+        host_(host),
+        observer_(observer),
+        names_(names),
+        domains_(host->GetSourceDomains()),
+        mode_(host->GetPasswordMode()) {}
+
+  // Adds the account of one line; false (and nothing more is added) when
+  // the password texts are not usable.
+  bool Add(std::string_view line);
+
+  int refused() const { return refused_; }
+
+ private:
+  // Domain order decides first, then field 2 before field 3.
+  SourceDomain* MatchDomain(const std::string_view fields[4], size_t count,
+                            std::string_view* matched) const;
+  // Refuses a name the target could not hold, with its line.
+  bool Refused(const SourceAccount& account);
+  // The account's password digest; false when the option's text is not
+  // usable.
+  bool SetPassword(std::string_view cipher, SourceAccount* account) const;
+
+  const Texts& texts_;
+  RunHost* host_;
+  RunObserver* observer_;
+  const NameOps& names_;
+  SourceDomainList* domains_;
+  const PasswordMode mode_;
+  int refused_ = 0;
+};
+
+SourceDomain* AccountLines::MatchDomain(const std::string_view fields[4],
+                                        size_t count,
+                                        std::string_view* matched) const {
+  for (SourceDomain& domain : *domains_) {
+    if (domain.name == fields[2]) {
+      *matched = fields[2];
+      return &domain;
+    }
+    if (count > 3 && domain.name == fields[3]) {
+      *matched = fields[3];
+      return &domain;
+    }
+  }
+  return nullptr;
+}
+
+bool AccountLines::Refused(const SourceAccount& account) {
+  const std::string* why = nullptr;
+  if (account.user_name.find('\0') != std::string::npos) {
+    // Cut at the NUL by the target, it would be another account.
+    why = &texts_.name_has_nul;
+  } else if (HasControlCharacter(account.user_name)) {
+    why = &texts_.name_has_control;
+  } else if (account.user_name.size() > kMaxNameBytes ||
+             account.domain.size() > kMaxNameBytes) {
+    // The target's records hold 64 bytes; a cut name would be another
+    // account, so the account is left out, visibly.
+    why = &texts_.name_too_long;
+  } else {
+    return false;
+  }
+  host_->AppendLogLine(*why + account.user_name);
+  host_->SelectLastLine();
+  ++refused_;
+  observer_->OnAccountEnd(account.user_name, account.domain,
+                          AccountOutcome::kRefused, *why, "");
+  return true;
+}
+
+bool AccountLines::SetPassword(std::string_view cipher,
+                               SourceAccount* account) const {
+  std::string secret;
+  switch (mode_) {
+    case PasswordMode::kSameAsUserName:
+      secret = account->user_name;
+      break;
+    case PasswordMode::kUserNamePlusSuffix:
+      if (!ReadPasswordText(host_->SuffixText(), &secret)) return false;
+      secret = account->user_name + secret;
+      break;
+    case PasswordMode::kCommonPassword:
+      if (!ReadPasswordText(host_->CommonPasswordText(), &secret)) {
+        return false;
+      }
+      break;
+    case PasswordMode::kSourceCipherText:
+      secret = std::string(cipher);
+      break;
+    default:  // not one of the four options
+      return false;
+  }
+  account->password = "{md5}" + Md5Hex(secret);
+  return true;
+}
+
+bool AccountLines::Add(std::string_view line) {
+  std::string_view fields[4];
+  const size_t count = CutAccountFields(line, fields);
+  if (count < 3) return true;  // no domain field to match
+  std::string_view matched;
+  SourceDomain* match = MatchDomain(fields, count, &matched);
+  if (match == nullptr) {
+    observer_->OnAccountEnd(names_.Fold(fields[0]), std::string(fields[2]),
+                            AccountOutcome::kSkippedNoDomainLine, "", "");
+    return true;
+  }
+  SourceAccount account;
+  account.user_name = names_.Fold(fields[0]);
+  account.domain = std::string(matched);
+  if (Refused(account)) return true;
+  if (!SetPassword(fields[1], &account)) return false;
+  match->accounts.push_back(std::move(account));
+  return true;
+}
+
 }  // namespace
 
 std::string TrimWhiteSpace(const std::string& text) {
@@ -93,136 +249,24 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
                      const NameOps& names) {
   RunObserver null_observer;
   if (observer == nullptr) observer = &null_observer;
-  int refused_here = 0;
-  SourceDomainList* domains = host->GetSourceDomains();
-  domains->clear();
-
-  std::string domain_text;
-  if (!ReadList(fs, source_dir + "\\domain.ini", texts.domain_ini_missing,
-                texts.domain_ini_unreadable, host, &domain_text)) {
+  int refused_domains = 0;
+  host->GetSourceDomains()->clear();
+  if (!ReadDomainList(fs, source_dir, texts, host, code_page,
+                      &refused_domains)) {
     return false;
   }
-  ConvertUtf8List(code_page, &domain_text);
-  // A name listed again adds nothing (its accounts attach to the first),
-  // so it is kept once: a list of millions of empty lines is one domain.
-  std::unordered_set<std::string_view> listed;
-  ForEachLineOfAnyEnd(domain_text, [&](std::string_view line) {
-    if (!listed.insert(line).second) return;
-    if (line.find('\0') != std::string_view::npos) {
-      // The target keeps names as C strings: the name would be cut at the
-      // NUL and become another domain.
-      host->AppendLogLine(texts.name_has_nul + std::string(line));
-      host->SelectLastLine();
-      ++refused_here;
-      return;
-    }
-    if (HasControlCharacter(line)) {
-      // The target's XML files cannot hold it: saved, it would make the
-      // whole file unreadable.
-      host->AppendLogLine(texts.name_has_control + std::string(line));
-      host->SelectLastLine();
-      ++refused_here;
-      return;
-    }
-    domains->push_back(SourceDomain{std::string(line), {}});
-  });
-
   std::string text;
   if (!ReadList(fs, source_dir + "\\popusers.ini", texts.popusers_ini_missing,
                 texts.popusers_ini_unreadable, host, &text)) {
     return false;
   }
   ConvertUtf8List(code_page, &text);
-  PasswordMode mode = host->GetPasswordMode();
+  AccountLines accounts(texts, host, observer, names);
   bool ok = true;
   ForEachLineOfAnyEnd(text, [&](std::string_view line) {
-    if (!ok) return;
-    std::string_view fields[4];
-    size_t field_count = CutAccountFields(line, fields);
-    if (field_count < 3) return;  // no domain field to match
-
-    // Domain order decides first, then field 2 before field 3.
-    SourceDomain* match = nullptr;
-    std::string_view matched_field;
-    for (SourceDomain& domain : *domains) {
-      if (domain.name == fields[2]) {
-        matched_field = fields[2];
-      } else if (field_count > 3 && domain.name == fields[3]) {
-        matched_field = fields[3];
-      } else {
-        continue;
-      }
-      match = &domain;
-      break;
-    }
-    if (match == nullptr) {
-      observer->OnAccountEnd(names.Fold(fields[0]), std::string(fields[2]),
-                             AccountOutcome::kSkippedNoDomainLine, "", "");
-      return;
-    }
-
-    SourceAccount account;
-    account.user_name = names.Fold(fields[0]);
-    account.domain = std::string(matched_field);
-    if (account.user_name.find('\0') != std::string::npos) {
-      // Cut at the NUL by the target, it would be another account.
-      host->AppendLogLine(texts.name_has_nul + account.user_name);
-      host->SelectLastLine();
-      ++refused_here;
-      observer->OnAccountEnd(account.user_name, account.domain,
-                             AccountOutcome::kRefused, texts.name_has_nul, "");
-      return;
-    }
-    if (HasControlCharacter(account.user_name)) {
-      host->AppendLogLine(texts.name_has_control + account.user_name);
-      host->SelectLastLine();
-      ++refused_here;
-      observer->OnAccountEnd(account.user_name, account.domain,
-                             AccountOutcome::kRefused, texts.name_has_control,
-                             "");
-      return;
-    }
-    if (account.user_name.size() > kMaxNameBytes ||
-        account.domain.size() > kMaxNameBytes) {
-      // The target's records hold 64 bytes; a cut name would be another
-      // account, so the account is left out, visibly.
-      host->AppendLogLine(texts.name_too_long + account.user_name);
-      host->SelectLastLine();
-      ++refused_here;
-      observer->OnAccountEnd(account.user_name, account.domain,
-                             AccountOutcome::kRefused, texts.name_too_long, "");
-      return;
-    }
-
-    std::string secret;
-    switch (mode) {
-      case PasswordMode::kSameAsUserName:
-        secret = account.user_name;
-        break;
-      case PasswordMode::kUserNamePlusSuffix:
-        if (!ReadPasswordText(host->SuffixText(), &secret)) {
-          ok = false;
-          return;
-        }
-        secret = account.user_name + secret;
-        break;
-      case PasswordMode::kCommonPassword:
-        if (!ReadPasswordText(host->CommonPasswordText(), &secret)) {
-          ok = false;
-          return;
-        }
-        break;
-      case PasswordMode::kSourceCipherText:
-        secret = std::string(fields[1]);
-        break;
-      default:  // not one of the four options
-        ok = false;
-        return;
-    }
-    account.password = "{md5}" + Md5Hex(secret);
-    match->accounts.push_back(std::move(account));
+    if (ok) ok = accounts.Add(line);
   });
-  if (refused != nullptr) *refused = refused_here;
+  if (refused != nullptr) *refused = refused_domains + accounts.refused();
   if (!ok) host->ShowMessage(texts.bad_password_text);
   return ok;
 }
