@@ -48,6 +48,45 @@ const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
   return nullptr;
 }
 
+// The target's lists as --verify-only reads them.
+struct TargetLists {
+  DomainStore* domain_store;
+  const std::vector<DomainRecord>* domains;
+  const UserStore* users;
+  bool read;  // both files could be read
+};
+
+// What --verify-only finds of one source account in the target; a problem
+// that is a failure line goes to *problem.
+AccountOutcome CheckedOutcome(const Texts& texts, const TargetContext& target,
+                              const TargetLists& lists,
+                              MailboxVerifier* verifier,
+                              const SourceAccount& account,
+                              const std::string& box, std::string* problem) {
+  const std::string& user = account.user_name;
+  if (!lists.read) return AccountOutcome::kAbsent;  // the file's line says why
+  if (FindDomain(*lists.domains, target.names, account.domain) == nullptr &&
+      lists.domain_store->AliasDomainExists(account.domain)) {
+    return AccountOutcome::kSkippedAliasDomain;  // as a run leaves it
+  }
+  if (lists.users->AliasExists(user, account.domain)) {
+    return AccountOutcome::kAlias;
+  }
+  if (!lists.users->UserExists(user, account.domain)) {
+    *problem = texts.verify_account_absent + DisplayName(user, account.domain);
+    return AccountOutcome::kAbsent;
+  }
+  if (box.empty()) {
+    *problem = texts.unsafe_mailbox_name + user;
+    return AccountOutcome::kRefused;
+  }
+  if (!verifier->HasMailbox(box)) {
+    *problem = texts.verify_mailbox_absent + target.fs->DisplayPath(box);
+    return AccountOutcome::kAbsent;
+  }
+  return AccountOutcome::kExists;
+}
+
 }  // namespace
 
 int VerifyMailboxes(MailboxVerifier* verifier, FileSystem* fs, RunHost* host,
@@ -124,34 +163,22 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
     host->SelectLastLine();
     ++outcome.failure_lines;
   }
+  const TargetLists lists{&domain_store, &domains, &users,
+                          domains_read && users_read};
   for (SourceDomain& source : *host->GetSourceDomains()) {
     for (SourceAccount& account : source.accounts) {
       account.domain = source.name;
-      const std::string& user = account.user_name;
-      std::string box = mailboxes.TargetBox(account, target->primary_domain);
-      AccountOutcome result = AccountOutcome::kExists;
+      const std::string box =
+          mailboxes.TargetBox(account, target->primary_domain);
       std::string problem;
-      if (!domains_read || !users_read) {
-        result = AccountOutcome::kAbsent;  // the file's line says why
-      } else if (FindDomain(domains, target->names, source.name) == nullptr &&
-                 domain_store.AliasDomainExists(source.name)) {
-        result = AccountOutcome::kSkippedAliasDomain;  // as a run leaves it
-      } else if (users.AliasExists(user, account.domain)) {
-        result = AccountOutcome::kAlias;
-      } else if (!users.UserExists(user, account.domain)) {
-        result = AccountOutcome::kAbsent;
-        problem = texts.verify_account_absent + DisplayName(user, source.name);
-      } else if (box.empty()) {
-        result = AccountOutcome::kRefused;
-        problem = texts.unsafe_mailbox_name + user;
-      } else if (!verifier.HasMailbox(box)) {
-        result = AccountOutcome::kAbsent;
-        problem = texts.verify_mailbox_absent + target->fs->DisplayPath(box);
-      }
+      const AccountOutcome result = CheckedOutcome(
+          texts, *target, lists, &verifier, account, box, &problem);
       if (result == AccountOutcome::kExists || !problem.empty()) {
-        tally->visited.push_back({user, account.domain, box, problem});
+        tally->visited.push_back(
+            {account.user_name, account.domain, box, problem});
       }
-      tally->OnAccountEnd(user, account.domain, result, problem, box);
+      tally->OnAccountEnd(account.user_name, account.domain, result, problem,
+                          box);
     }
   }
   // An account the migration leaves out is not in the target either.
