@@ -7,14 +7,14 @@
 namespace vm {
 
 SharedConfigState& SharedConfigStates::For(const std::string& file_name) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   std::unique_ptr<SharedConfigState>& state = by_name_[file_name];
   if (state == nullptr) state = std::make_unique<SharedConfigState>(file_name);
   return *state;
 }
 
 void SharedConfigStates::InterruptLockWaits() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   for (auto& [name, state] : by_name_) state->named_lock.InterruptWaits();
 }
 
@@ -23,7 +23,7 @@ void SharedConfigStates::Flush() {
   // needs.
   InterruptLockWaits();
   // Nothing is unlocked again: the process ends next.
-  mutex_.lock();
+  mutex_.Lock();
   for (auto& [name, state] : by_name_) {
     state->open_mutex.lock();
     for (ConfigFile* store : state->open_stores) store->SavePendingAndHold();
@@ -31,7 +31,7 @@ void SharedConfigStates::Flush() {
 }
 
 int64_t SharedConfigStates::LongestLockHoldMicros() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   int64_t longest = 0;
   for (auto& [name, state] : by_name_) {
     longest = std::max(longest, state->named_lock.LongestHoldMicros());

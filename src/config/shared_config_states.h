@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/config_lock.h"
+#include "util/thread_annotations.h"
 #include "xml/xml_document.h"
 
 namespace vm {
@@ -62,7 +63,7 @@ class SharedConfigStates {
   // interruptible. It returns with every store locked, and no store can
   // open, so nothing is added (or shown as added) after the save: the
   // caller ends the process next, without destroying this object.
-  void Flush();
+  void Flush() NO_THREAD_SAFETY_ANALYSIS;
 
   // Ends every interruptible wait for a configuration file's lock, now and
   // from now on: the saves and loads waiting fail.
@@ -81,8 +82,9 @@ class SharedConfigStates {
   bool LocksUsable(std::string* error);
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::unique_ptr<SharedConfigState>> by_name_;
+  Mutex mutex_;
+  std::map<std::string, std::unique_ptr<SharedConfigState>> by_name_
+      GUARDED_BY(mutex_);
 };
 
 }  // namespace vm

@@ -21,7 +21,7 @@ void FolderMaker::Make() {
     made.push_back(result != DirMade::kFailed);
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     made_ = std::move(made);
     finished_ = true;
   }
@@ -29,17 +29,17 @@ void FolderMaker::Make() {
 }
 
 void FolderMaker::Wait() const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  finished_changed_.wait(lock, [this] { return finished_; });
+  MutexLock lock(&mutex_);
+  while (!finished_) lock.Wait(&finished_changed_);
 }
 
 bool FolderMaker::finished() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return finished_;
 }
 
 bool FolderMaker::made(size_t i) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return finished_ && i < made_.size() && made_[i];
 }
 

@@ -3,9 +3,10 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -38,10 +39,10 @@ class FolderMaker {
   FileSystem* fs_;
   ManifestWriter* manifest_;
   const std::vector<std::string> dirs_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   mutable std::condition_variable finished_changed_;
-  std::vector<bool> made_;
-  bool finished_ = false;
+  std::vector<bool> made_ GUARDED_BY(mutex_);
+  bool finished_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace vm

@@ -41,7 +41,7 @@ ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
 
 ReadAhead::~ReadAhead() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     stopping_ = true;
   }
   moved_.notify_all();
@@ -52,7 +52,7 @@ void ReadAhead::Reached(const std::string& box) {
   auto it = places_.find(box);
   if (it == places_.end()) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (it->second <= reached_) return;
     reached_ = it->second;
     kept_.erase(kept_.begin(), kept_.lower_bound(reached_));
@@ -63,7 +63,7 @@ void ReadAhead::Reached(const std::string& box) {
 bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
   auto place = places_.find(box);
   if (place == places_.end()) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   auto it = kept_.find(place->second);
   if (it == kept_.end()) return false;
   *listing = std::move(it->second);
@@ -74,8 +74,8 @@ bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
 void ReadAhead::Read(size_t first, size_t step) {
   for (size_t i = first; i < boxes_.size(); i += step) {
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      moved_.wait(lock, [&] { return stopping_ || i < reached_ + window_; });
+      MutexLock lock(&mutex_);
+      while (!stopping_ && i >= reached_ + window_) lock.Wait(&moved_);
       if (stopping_) return;
     }
     ReadBox(i);
@@ -110,7 +110,7 @@ void ReadAhead::ReadBox(size_t place) {
     }
   }
   if (entries.size() > kMaxKeptEntries) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   // A box the run has passed is no longer wanted.
   if (place >= reached_) kept_.emplace(place, std::move(box));
 }

@@ -4,13 +4,13 @@
 #include <condition_variable>
 #include <cstddef>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "migrate/source_mailbox.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -52,11 +52,11 @@ class ReadAhead {
   const bool messages_;
   std::unordered_map<std::string, size_t> places_;
   const size_t window_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable moved_;
-  size_t reached_ = 0;
-  std::map<size_t, MailboxListing> kept_;  // by place
-  bool stopping_ = false;
+  size_t reached_ GUARDED_BY(mutex_) = 0;
+  std::map<size_t, MailboxListing> kept_ GUARDED_BY(mutex_);  // by place
+  bool stopping_ GUARDED_BY(mutex_) = false;
   std::vector<std::thread> threads_;
 };
 

@@ -271,12 +271,12 @@ ManifestWriter::ManifestWriter(ManifestSink* sink, const ManifestHeader& header)
 
 void ManifestWriter::Add(const ManifestEntry& entry) {
   std::string line = EntryLine(entry);
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   buffered_ += line;
 }
 
 bool ManifestWriter::Flush() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   if (failed_) return false;
   // Nothing new since the last flush: the file is as it should be.
   if (buffered_.empty()) return true;

@@ -2,13 +2,13 @@
 #define VM_MIGRATE_RUN_MANIFEST_H_
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/added_items.h"
 #include "platform/file_identity.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -97,10 +97,10 @@ class ManifestWriter {
   bool Flush();
 
  private:
-  std::mutex mutex_;
-  ManifestSink* sink_;
-  std::string buffered_;
-  bool failed_ = false;
+  Mutex mutex_;
+  ManifestSink* const sink_;
+  std::string buffered_ GUARDED_BY(mutex_);
+  bool failed_ GUARDED_BY(mutex_) = false;
 };
 
 struct RunManifest {

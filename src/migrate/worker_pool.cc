@@ -20,7 +20,7 @@ WorkerPool::WorkerPool(int threads) {
 
 WorkerPool::~WorkerPool() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     stopping_ = true;
   }
   queued_.notify_all();
@@ -31,44 +31,48 @@ void WorkerPool::Submit(std::function<void()> work) {
   if (threads_.empty()) {
     // Without a worker the caller does the work itself.
     work();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     ++finished_count_;
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     queue_.push_back(std::move(work));
   }
   queued_.notify_one();
 }
 
 size_t WorkerPool::busy() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return queue_.size() + running_;
 }
 
 void WorkerPool::WaitForOne() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   const uint64_t seen = finished_count_;
-  finished_.wait(lock, [&] {
-    return finished_count_ != seen || (queue_.empty() && running_ == 0);
-  });
+  while (finished_count_ == seen && (!queue_.empty() || running_ != 0)) {
+    lock.Wait(&finished_);
+  }
 }
 
 void WorkerPool::Work() {
-  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    queued_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // stopping, and nothing left to do
-    std::function<void()> work = std::move(queue_.front());
-    queue_.pop_front();
-    ++running_;
-    lock.unlock();
+    std::function<void()> work;
+    {
+      MutexLock lock(&mutex_);
+      while (!stopping_ && queue_.empty()) lock.Wait(&queued_);
+      if (queue_.empty()) return;  // stopping, and nothing left to do
+      work = std::move(queue_.front());
+      queue_.pop_front();
+      ++running_;
+    }
     work();
-    lock.lock();
-    --running_;
-    ++finished_count_;
-    finished_.notify_all();
+    {
+      MutexLock lock(&mutex_);
+      --running_;
+      ++finished_count_;
+      finished_.notify_all();
+    }
   }
 }
 

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -35,13 +36,13 @@ class WorkerPool {
  private:
   void Work();
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable queued_;
   std::condition_variable finished_;
-  std::deque<std::function<void()>> queue_;
-  size_t running_ = 0;
-  uint64_t finished_count_ = 0;
-  bool stopping_ = false;
+  std::deque<std::function<void()>> queue_ GUARDED_BY(mutex_);
+  size_t running_ GUARDED_BY(mutex_) = 0;
+  uint64_t finished_count_ GUARDED_BY(mutex_) = 0;
+  bool stopping_ GUARDED_BY(mutex_) = false;
   std::vector<std::thread> threads_;
 };
 
