@@ -36,6 +36,13 @@ enum class CopyResult {
   kFailed,        // anything else; the target is left absent
 };
 
+// What a copy wrote: its size in bytes and the MD5 digest of those bytes
+// (32 lowercase hexadecimal digits).
+struct CopiedBytes {
+  uint64_t size = 0;
+  std::string md5;
+};
+
 // The file operations the core needs. Paths are ANSI byte strings joined
 // with backslashes, exactly as a Windows program forms them; the POSIX
 // implementation maps separators and encoding and resolves each component
@@ -117,6 +124,14 @@ class FileSystem {
   // owner and group of its directory.
   virtual CopyResult CopyNew(const std::string& from, const std::string& to,
                              std::string* error) = 0;
+
+  // CopyNew that also tells, when it copied, the size and MD5 digest of
+  // the bytes the new file holds; an empty md5 when they could not be
+  // digested. This default reads the new file back; a file system that
+  // sees the bytes as it copies them digests them then.
+  virtual CopyResult CopyNewDigested(const std::string& from,
+                                     const std::string& to, std::string* error,
+                                     CopiedBytes* copied);
 
   // Enumerates the entries of one directory matching a pattern of the form
   // directory + "\" + wildcard, with the Windows rules ('*' and '?',
