@@ -19,4 +19,18 @@ CopyResult FileSystem::CopyNewDigested(const std::string& from,
   return result;
 }
 
+bool FileSystem::ReplaceContentsBy(const std::string& path,
+                                   const ContentsProducer& produce,
+                                   std::string* error) {
+  std::string contents;
+  if (!produce([&contents](std::string_view piece) {
+        contents.append(piece);
+        return true;
+      })) {
+    if (error != nullptr) *error = "cannot write " + DisplayPath(path);
+    return false;
+  }
+  return ReplaceContents(path, contents, error);
+}
+
 }  // namespace vm

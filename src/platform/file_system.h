@@ -2,8 +2,10 @@
 #define VM_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_identity.h"
@@ -35,6 +37,12 @@ enum class CopyResult {
   kTargetExists,  // nothing was written: a file of the target name exists
   kFailed,        // anything else; the target is left absent
 };
+
+// Takes the next piece of a text; false when it could not be written.
+using PieceWriter = std::function<bool(std::string_view)>;
+// Hands a text over in pieces, in order, to `put`; false when a put failed
+// or the text could not be made.
+using ContentsProducer = std::function<bool(const PieceWriter& put)>;
 
 // What a copy wrote: its size in bytes and the MD5 digest of those bytes
 // (32 lowercase hexadecimal digits).
@@ -88,6 +96,13 @@ class FileSystem {
   virtual bool ReplaceContents(const std::string& path,
                                const std::string& contents,
                                std::string* error) = 0;
+
+  // ReplaceContents for a text handed over in pieces, so that the caller
+  // need not hold it whole: the disk file systems write each piece as it
+  // comes. This default collects the text and replaces the file with it.
+  virtual bool ReplaceContentsBy(const std::string& path,
+                                 const ContentsProducer& produce,
+                                 std::string* error);
 
   // Adds `contents` to the end of `path`, creating it when missing, with
   // one write to a file opened for appending: two processes appending to

@@ -116,6 +116,22 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  bool ReplaceContentsBy(const std::string& path,
+                         const ContentsProducer& produce,
+                         std::string* error) override {
+    const std::string native = Native(path);
+    std::string written;
+    if (native.empty() || !ReplaceFileContentsBy(native, DisplayPath(path),
+                                                 produce, &written, error)) {
+      if (native.empty()) {
+        SetError(error, EILSEQ, "cannot replace " + DisplayPath(path));
+      }
+      return false;
+    }
+    folded_names_.Created(written, nullptr);
+    return true;
+  }
+
   DirMade MakeDir(const std::string& path, std::string* error) override {
     std::string native = NativeToCreate(path);
     if (native.empty()) {
