@@ -6,23 +6,16 @@
 #include <memory>
 #include <utility>
 
+#include "config/shared_config_states.h"
+#include "config/target_context.h"
 #include "console/changes_only.h"
 #include "console/command_line.h"
 #include "console/console_log.h"
 #include "console/console_setup.h"
-#include "session/manifest_file.h"
 #include "console/progress_log.h"
 #include "console/progress_meter.h"
 #include "console/run_ending.h"
-#include "session/run_log.h"
-#include "session/run_plan.h"
-#include "session/run_record.h"
-#include "session/run_report.h"
-#include "session/startup.h"
-#include "session/target_lock.h"
 #include "console/undo_console.h"
-#include "config/shared_config_states.h"
-#include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
 #include "migrate/source_lists.h"
@@ -33,6 +26,14 @@
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "session/manifest_file.h"
+#include "session/report_file.h"
+#include "session/run_log.h"
+#include "session/run_plan.h"
+#include "session/run_record.h"
+#include "session/run_report.h"
+#include "session/startup.h"
+#include "session/target_lock.h"
 #include "util/ascii.h"
 #include "vm_version.h"
 
@@ -224,10 +225,15 @@ class RunFiles {
     header.succeeded = succeeded;
     header.stopped = stopped;
     const bool json = EndsWithIgnoringAsciiCase(options.report_file, ".json");
-    return Write(options.report_file, "report",
-                 json ? JsonReport(header, record, *p_.code_page)
-                      : CsvReport(record, *p_.code_page),
-                 false);
+    // Written an account at a time: the report of a large run is never
+    // held whole.
+    std::string error;
+    if (WriteReportFile(p_.disk.get(),
+                        p_.code_page->ToAnsi(options.report_file), json, header,
+                        record, *p_.code_page, &error)) {
+      return true;
+    }
+    return Failed("report", options.report_file, error);
   }
 
  private:
@@ -243,6 +249,11 @@ class RunFiles {
                : p_.disk->ReplaceContents(path, contents, &error)) {
       return true;
     }
+    return Failed(what, name, error);
+  }
+
+  bool Failed(const char* what, const std::string& name,
+              const std::string& error) {
     io_.err("velquor-migrate: cannot write the " + std::string(what) + " " +
             name + (error.empty() ? "" : ": " + p_.code_page->ToUtf8(error)) +
             "\n");

@@ -18,7 +18,6 @@
 #include "migrate/texts.h"
 #include "migrate/worker_pool.h"
 #include "platform/file_error.h"
-#include "util/md5.h"
 
 namespace vm {
 
@@ -279,12 +278,18 @@ void FolderCopier::Submit(FolderPiece* piece, std::vector<Message>* batch) {
 
 void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
   std::string error;
-  CopyResult result = fs_->CopyNew(copy.from, copy.to, &error);
+  // The undo's record of the file: its digest, taken as it is copied.
+  CopiedBytes copied;
+  CopyResult result = Copy(copy, &error, &copied);
   if (result == CopyResult::kTargetExists && copy.resume) {
-    result = ReplacePartialCopy(copy, &error);
+    result = ReplacePartialCopy(copy, &error, &copied);
   }
   if (result == CopyResult::kCopied) {
-    if (manifest_ != nullptr) Record(copy.to);
+    // A file whose bytes could not be digested is left out: an undo then
+    // keeps it.
+    if (manifest_ != nullptr && !copied.md5.empty()) {
+      manifest_->Add(MessageFileEntry(copy.to, copied.size, copied.md5));
+    }
     ++piece->copied;
     piece->copied_bytes += copy.size;
   } else if (result == CopyResult::kTargetExists) {
@@ -300,16 +305,15 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
 }
 
-void FolderCopier::Record(const std::string& path) const {
-  // The file was just written, so this read is served from the cache. A
-  // file that cannot be read back is left out: an undo then keeps it.
-  std::string bytes;
-  if (!fs_->ReadFile(path, &bytes, nullptr)) return;
-  manifest_->Add(MessageFileEntry(path, bytes.size(), Md5Hex(bytes)));
+CopyResult FolderCopier::Copy(const Message& copy, std::string* error,
+                              CopiedBytes* copied) const {
+  if (manifest_ == nullptr) return fs_->CopyNew(copy.from, copy.to, error);
+  return fs_->CopyNewDigested(copy.from, copy.to, error, copied);
 }
 
 CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
-                                            std::string* error) const {
+                                            std::string* error,
+                                            CopiedBytes* copied) const {
   // An interrupted copy leaves the start of its source under the target
   // name; a message that arrived there by other means is kept.
   std::string source, partial;
@@ -327,7 +331,7 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
     }
     return CopyResult::kFailed;
   }
-  return fs_->CopyNew(copy.from, copy.to, error);
+  return Copy(copy, error, copied);
 }
 
 const std::string* FolderCopier::NameRefusal(const DirEntry& entry) const {

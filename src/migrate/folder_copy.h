@@ -113,12 +113,13 @@ class FolderCopier {
   void Submit(FolderPiece* piece, std::vector<Message>* batch);
   // Copies one message on a worker and counts it in its folder's piece.
   void RunCopy(const Message& copy, FolderPiece* piece) const;
+  // CopyNew, digesting the bytes when the run keeps a manifest.
+  CopyResult Copy(const Message& copy, std::string* error,
+                  CopiedBytes* copied) const;
   // Replaces the file under copy.to when it is the start of the message,
   // left by a copy cut short; else kTargetExists.
-  CopyResult ReplacePartialCopy(const Message& copy, std::string* error) const;
-  // Puts the message file this run created at `path` into the manifest,
-  // with its size and digest.
-  void Record(const std::string& path) const;
+  CopyResult ReplacePartialCopy(const Message& copy, std::string* error,
+                                CopiedBytes* copied) const;
   // The failure line of a message whose target file is another.
   std::string DiffersLine(const std::string& from, const std::string& to) const;
   // Why the source message `entry` is not copied for what it is or its

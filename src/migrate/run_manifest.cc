@@ -254,16 +254,22 @@ ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
   return e;
 }
 
-ReplacingFileSink::ReplacingFileSink(FileSystem* fs, std::string path)
+AppendingFileSink::AppendingFileSink(FileSystem* fs, std::string path)
     : fs_(fs), path_(std::move(path)) {}
 
-bool ReplacingFileSink::Append(std::string_view bytes) {
-  text_ += bytes;
+bool AppendingFileSink::Append(std::string_view bytes) {
+  pending_ += bytes;
   return true;
 }
 
-bool ReplacingFileSink::Flush() {
-  return fs_->ReplaceContents(path_, text_, nullptr);
+bool AppendingFileSink::Flush() {
+  if (pending_.empty() && created_) return true;
+  const bool ok = created_ ? fs_->AppendFile(path_, pending_, nullptr)
+                           : fs_->ReplaceContents(path_, pending_, nullptr);
+  if (!ok) return false;
+  created_ = true;
+  pending_.clear();
+  return true;
 }
 
 ManifestWriter::ManifestWriter(ManifestSink* sink, const ManifestHeader& header)

@@ -61,22 +61,24 @@ class ManifestSink {
   virtual bool Flush() = 0;
 };
 
-// A manifest file kept through FileSystem::ReplaceContents: each flush
-// writes the whole text so far, so the file on disk is always a complete
-// manifest up to a flush, never a torn one. A flush costs the size of the
-// whole manifest; a sink that appends to an open file is cheaper for runs
-// of very many messages.
-class ReplacingFileSink : public ManifestSink {
+// A manifest file that grows by appending: the first flush creates it
+// whole through FileSystem::ReplaceContents (so it gets the mode of a new
+// private file), each later flush appends what came since with one write.
+// A run killed at any point leaves every flushed line, and at most a torn
+// last line, which the reader leaves out. Only the unflushed bytes are
+// held in memory.
+class AppendingFileSink : public ManifestSink {
  public:
   // `fs` must outlive the sink. Nothing is written before the first Flush.
-  ReplacingFileSink(FileSystem* fs, std::string path);
+  AppendingFileSink(FileSystem* fs, std::string path);
   bool Append(std::string_view bytes) override;
   bool Flush() override;
 
  private:
   FileSystem* fs_;
   std::string path_;
-  std::string text_;
+  std::string pending_;
+  bool created_ = false;
 };
 
 // Writes a manifest into a sink: the header at once, then each entry as

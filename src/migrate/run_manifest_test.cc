@@ -154,7 +154,7 @@ TEST(RunManifestTest, AFailedFlushStaysReported) {
   EXPECT_FALSE(writer.Flush());
 
   MemFileSystem fs;
-  ReplacingFileSink file(&fs, "C:\\run.manifest");
+  AppendingFileSink file(&fs, "C:\\run.manifest");
   ManifestWriter on_disk(&file, Header());
   on_disk.Add(Entries()[3]);
   ASSERT_TRUE(on_disk.Flush());

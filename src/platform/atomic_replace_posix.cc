@@ -202,11 +202,34 @@ void SyncDirectory(const std::string& dir) {
   if (fd.get() >= 0) ::fsync(fd.get());
 }
 
+// The rewrite in place, for the text `produce` hands over, collected.
+bool InPlace(const std::string& target, const std::string& shown,
+             const ContentsProducer& produce, std::string* error) {
+  std::string contents;
+  if (!produce([&contents](std::string_view piece) {
+        contents.append(piece);
+        return true;
+      })) {
+    SetError(error, EIO, "cannot write " + shown);
+    return false;
+  }
+  return WriteInPlace(target, shown, contents, error);
+}
+
 }  // namespace
 
 bool ReplaceFileContents(const std::string& native, const std::string& shown,
                          const std::string& contents, std::string* written,
                          std::string* error) {
+  return ReplaceFileContentsBy(
+      native, shown,
+      [&contents](const PieceWriter& put) { return put(contents); }, written,
+      error);
+}
+
+bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
+                           const ContentsProducer& produce,
+                           std::string* written, std::string* error) {
   std::string target = native;
   // Replace what a symbolic link points to, not the link itself.
   struct stat old;
@@ -237,7 +260,7 @@ bool ReplaceFileContents(const std::string& native, const std::string& shown,
     // A directory we may not write, holding a file we may: the file can
     // still be rewritten where it is.
     if (exists && (err == EACCES || err == EPERM)) {
-      return WriteInPlace(target, shown, contents, error);
+      return InPlace(target, shown, produce, error);
     }
     SetError(error, err, "cannot create a temporary file beside " + shown);
     return false;
@@ -248,10 +271,13 @@ bool ReplaceFileContents(const std::string& native, const std::string& shown,
     // might then no longer read it: rewrite the file where it is.
     fd.Close();
     ::unlink(temp.c_str());
-    return WriteInPlace(target, shown, contents, error);
+    return InPlace(target, shown, produce, error);
   }
-  bool ok = WriteAll(fd.get(), contents.data(), contents.size()) &&
-            ::fsync(fd.get()) == 0;
+  const int out = fd.get();
+  bool ok = produce([out](std::string_view piece) {
+              return WriteAll(out, piece.data(), piece.size());
+            }) &&
+            ::fsync(out) == 0;
   int err = errno;
   if (!fd.Close() && ok) {
     ok = false;
@@ -268,7 +294,7 @@ bool ReplaceFileContents(const std::string& native, const std::string& shown,
     // Only a refused replace falls back to rewriting in place.
     if (exists &&
         (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY)) {
-      return WriteInPlace(target, shown, contents, error);
+      return InPlace(target, shown, produce, error);
     }
     SetError(error, err, "cannot replace " + shown);
     return false;

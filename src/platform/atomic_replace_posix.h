@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace vm {
 
 // Replaces the whole contents of the file at the native path `native` (what
@@ -18,6 +20,14 @@ namespace vm {
 bool ReplaceFileContents(const std::string& native, const std::string& shown,
                          const std::string& contents, std::string* written,
                          std::string* error);
+
+// The same with the text handed over in pieces by `produce`, written to
+// the temporary file as they come, so that it is never held whole; only
+// the rare rewrite in place collects it first. A producer that returns
+// false fails the replace with the file unchanged.
+bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
+                           const ContentsProducer& produce,
+                           std::string* written, std::string* error);
 
 }  // namespace vm
 

@@ -3,8 +3,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -15,11 +17,31 @@
 namespace vm {
 namespace {
 
+// Feeds the first `size` bytes of `in` to *digest, read from its start
+// without moving its offset. Right after a copy by copy_file_range they
+// are in the cache; the caller's check that the source kept its size and
+// time over the copy and this read makes them the bytes the copy holds.
+bool DigestSource(int in, uint64_t size, Md5* digest) {
+  char buffer[kBlockSize];
+  uint64_t at = 0;
+  while (at < size) {
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(sizeof(buffer), size - at));
+    ssize_t n = ::pread(in, buffer, want, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    digest->Update(std::string_view(buffer, static_cast<size_t>(n)));
+    at += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
 // Copies the `size` bytes of `in` with copy_file_range where the kernel
 // offers it, else by reading and writing. Sets *changed (and returns false)
 // when the source holds fewer bytes than `size` or more: another program
-// cut it short or wrote to it during the copy.
-bool CopyContents(int in, int out, uint64_t size, bool* changed) {
+// cut it short or wrote to it during the copy. A non-null `digest` is fed
+// the bytes copied.
+bool CopyContents(int in, int out, uint64_t size, bool* changed, Md5* digest) {
   uint64_t copied = 0;
   bool use_read_write = false;
   while (copied < size) {
@@ -47,9 +69,13 @@ bool CopyContents(int in, int out, uint64_t size, bool* changed) {
     copied += static_cast<uint64_t>(n);
     if (copied > size) break;
     if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
+    if (digest != nullptr) {
+      digest->Update(std::string_view(buffer, static_cast<size_t>(n)));
+    }
   }
   *changed = copied != size;
-  return !*changed;
+  if (*changed) return false;
+  return digest == nullptr || use_read_write || DigestSource(in, size, digest);
 }
 
 // Whether the source's size or modification time at the end of a copy is
@@ -89,7 +115,7 @@ CopyWriter::CopyWriter() : umask_(ProcessUmask()) {}
 CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
                                 const struct stat& dir_status,
                                 const std::string& name, std::string* temp,
-                                bool* changed) const {
+                                bool* changed, Md5* digest) const {
   int fd = -1;
   // An unnamed file no one else can open is made with the source's
   // permission bits at once, when the umask leaves them as they are.
@@ -116,7 +142,8 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
     mode_set = false;
   }
   ScopedFd out(fd);
-  bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed);
+  bool ok =
+      CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed, digest);
   if (ok) {
     *changed = ChangedSince(in, st);
     ok = !*changed;
@@ -200,6 +227,24 @@ void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
   } else {
     SetError(error, err, "cannot copy " + from + " to " + to);
   }
+}
+
+bool SameCopyOnWriteVolume(const std::string& source, std::string to) {
+  constexpr long kXfsMagic = 0x58465342;
+  constexpr long kBtrfsMagic = 0x9123683E;
+  struct stat from_status, to_status;
+  struct statfs volume;
+  if (::stat(source.c_str(), &from_status) != 0 ||
+      ::statfs(source.c_str(), &volume) != 0 ||
+      (volume.f_type != kXfsMagic && volume.f_type != kBtrfsMagic)) {
+    return false;
+  }
+  while (::stat(to.c_str(), &to_status) != 0) {
+    const std::string parent = DirName(to);
+    if (parent == to) return false;
+    to = parent;
+  }
+  return from_status.st_dev == to_status.st_dev;
 }
 
 }  // namespace vm

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "util/md5.h"
 
 namespace vm {
 
@@ -23,9 +24,10 @@ class CopyWriter {
 
   // Sets *changed when the source changed during the copy (its size or
   // modification time at the end is not that of `st`); the copy then fails.
+  // A non-null `digest` is fed the bytes the copy holds.
   CopyResult CopyInto(int in, const struct stat& st, int dir,
                       const struct stat& dir_status, const std::string& name,
-                      std::string* temp, bool* changed) const;
+                      std::string* temp, bool* changed, Md5* digest) const;
   bool OwnedByOther(const struct stat& dir) const;
 
  private:
@@ -45,6 +47,11 @@ class CopyWriter {
 // The error text of a copy that did not succeed: the source changed
 // during it, the target appeared meanwhile, or the reason `err` tells. The
 // paths are as the user is shown them.
+// Whether copies from the native path `source` into `to` (or the nearest
+// existing directory above it) clone the source's blocks: one volume of a
+// kind where copy_file_range clones (XFS made with reflink, btrfs).
+bool SameCopyOnWriteVolume(const std::string& source, std::string to);
+
 void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
                   const std::string& from, const std::string& to);
 

@@ -2,8 +2,10 @@
 #define VM_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_identity.h"
@@ -34,6 +36,19 @@ enum class CopyResult {
   kCopied,
   kTargetExists,  // nothing was written: a file of the target name exists
   kFailed,        // anything else; the target is left absent
+};
+
+// Takes the next piece of a text; false when it could not be written.
+using PieceWriter = std::function<bool(std::string_view)>;
+// Hands a text over in pieces, in order, to `put`; false when a put failed
+// or the text could not be made.
+using ContentsProducer = std::function<bool(const PieceWriter& put)>;
+
+// What a copy wrote: its size in bytes and the MD5 digest of those bytes
+// (32 lowercase hexadecimal digits).
+struct CopiedBytes {
+  uint64_t size = 0;
+  std::string md5;
 };
 
 // The file operations the core needs. Paths are ANSI byte strings joined
@@ -82,6 +97,13 @@ class FileSystem {
                                const std::string& contents,
                                std::string* error) = 0;
 
+  // ReplaceContents for a text handed over in pieces, so that the caller
+  // need not hold it whole: the disk file systems write each piece as it
+  // comes. This default collects the text and replaces the file with it.
+  virtual bool ReplaceContentsBy(const std::string& path,
+                                 const ContentsProducer& produce,
+                                 std::string* error);
+
   // Adds `contents` to the end of `path`, creating it when missing, with
   // one write to a file opened for appending: two processes appending to
   // one file at once each keep their part whole, and nothing written before
@@ -117,6 +139,14 @@ class FileSystem {
   // owner and group of its directory.
   virtual CopyResult CopyNew(const std::string& from, const std::string& to,
                              std::string* error) = 0;
+
+  // CopyNew that also tells, when it copied, the size and MD5 digest of
+  // the bytes the new file holds; an empty md5 when they could not be
+  // digested. This default reads the new file back; a file system that
+  // sees the bytes as it copies them digests them then.
+  virtual CopyResult CopyNewDigested(const std::string& from,
+                                     const std::string& to, std::string* error,
+                                     CopiedBytes* copied);
 
   // Enumerates the entries of one directory matching a pattern of the form
   // directory + "\" + wildcard, with the Windows rules ('*' and '?',

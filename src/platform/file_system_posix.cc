@@ -2,7 +2,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,32 +18,11 @@
 #include "platform/path_resolution_posix.h"
 #include "platform/posix_io.h"
 #include "platform/wildcard.h"
+#include "util/md5.h"
 #include "util/name_ops.h"
 
 namespace vm {
 namespace {
-
-bool IsValidUtf8(const char* s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p != 0) {
-    int len = *p < 0x80                  ? 1
-              : *p >= 0xC2 && *p <= 0xDF ? 2
-              : *p >= 0xE0 && *p <= 0xEF ? 3
-              : *p >= 0xF0 && *p <= 0xF4 ? 4
-                                         : 0;
-    if (len == 0) return false;
-    for (int i = 1; i < len; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-    }
-    // Overlong three- and four-byte forms and surrogates.
-    if ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0) ||
-        (p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)) {
-      return false;
-    }
-    p += len;
-  }
-  return true;
-}
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -138,6 +116,22 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  bool ReplaceContentsBy(const std::string& path,
+                         const ContentsProducer& produce,
+                         std::string* error) override {
+    const std::string native = Native(path);
+    std::string written;
+    if (native.empty() || !ReplaceFileContentsBy(native, DisplayPath(path),
+                                                 produce, &written, error)) {
+      if (native.empty()) {
+        SetError(error, EILSEQ, "cannot replace " + DisplayPath(path));
+      }
+      return false;
+    }
+    folded_names_.Created(written, nullptr);
+    return true;
+  }
+
   DirMade MakeDir(const std::string& path, std::string* error) override {
     std::string native = NativeToCreate(path);
     if (native.empty()) {
@@ -171,6 +165,21 @@ class PosixFileSystem : public FileSystem {
 
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override {
+    return Copy(from, to, error, nullptr);
+  }
+
+  CopyResult CopyNewDigested(const std::string& from, const std::string& to,
+                             std::string* error, CopiedBytes* copied) override {
+    Md5 digest;
+    const CopyResult result = Copy(from, to, error, &digest);
+    *copied = CopiedBytes{};
+    if (result == CopyResult::kCopied) *copied = {digest.size(), digest.Hex()};
+    return result;
+  }
+
+  // CopyNew, feeding the bytes copied to a non-null `digest`.
+  CopyResult Copy(const std::string& from, const std::string& to,
+                  std::string* error, Md5* digest) {
     struct stat st;
     ScopedFd in(OpenSource(from, &st, error));
     if (in.get() < 0) return CopyResult::kFailed;
@@ -215,8 +224,8 @@ class PosixFileSystem : public FileSystem {
     folded_names_.Creating(target);
     std::string temp;
     bool changed = false;
-    const CopyResult result =
-        CopyInto(in.get(), st, dir.get(), dir_status, name, &temp, &changed);
+    const CopyResult result = copier_.CopyInto(
+        in.get(), st, dir.get(), dir_status, name, &temp, &changed, digest);
     const int err = errno;
     if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
     if (result != CopyResult::kCopied) {
@@ -323,25 +332,7 @@ class PosixFileSystem : public FileSystem {
 
   bool CopiesShareBlocks(const std::string& from,
                          const std::string& to) override {
-    // copy_file_range clones within one volume of these kinds (XFS made
-    // with reflink, which is its default, and btrfs).
-    constexpr long kXfsMagic = 0x58465342;
-    constexpr long kBtrfsMagic = 0x9123683E;
-    const std::string source = Native(from);
-    struct stat from_status, to_status;
-    struct statfs volume;
-    if (::stat(source.c_str(), &from_status) != 0 ||
-        ::statfs(source.c_str(), &volume) != 0 ||
-        (volume.f_type != kXfsMagic && volume.f_type != kBtrfsMagic)) {
-      return false;
-    }
-    std::string dir = Native(to);
-    while (::stat(dir.c_str(), &to_status) != 0) {
-      const std::string parent = DirName(dir);
-      if (parent == dir) return false;
-      dir = parent;
-    }
-    return from_status.st_dev == to_status.st_dev;
+    return SameCopyOnWriteVolume(Native(from), Native(to));
   }
 
   bool RemoveFile(const std::string& path, std::string* error) override {
@@ -471,11 +462,6 @@ class PosixFileSystem : public FileSystem {
   }
   std::string RawName(const std::string& dir, const std::string& name) const {
     return paths_.RawName(dir, name);
-  }
-  CopyResult CopyInto(int in, const struct stat& st, int dir,
-                      const struct stat& dir_status, const std::string& name,
-                      std::string* temp, bool* changed) const {
-    return copier_.CopyInto(in, st, dir, dir_status, name, temp, changed);
   }
   bool OwnedByOther(const struct stat& dir) const {
     return copier_.OwnedByOther(dir);

@@ -144,10 +144,17 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
   Write("big.in", big);
   Write("empty.in", "");
   Write("other.in", "other");
-  EXPECT_EQ(fs_->CopyNew(Path("big.in"), Path("dst.in"), nullptr),
+  // The digest is of the bytes the copy holds, over every block.
+  CopiedBytes copied;
+  EXPECT_EQ(
+      fs_->CopyNewDigested(Path("big.in"), Path("dst.in"), nullptr, &copied),
+      CopyResult::kCopied);
+  EXPECT_EQ(copied.size, 300000u);
+  EXPECT_EQ(copied.md5, "bb2cd043de1ca841f2b07cfacf27f256");
+  EXPECT_EQ(fs_->CopyNewDigested(Path("empty.in"), Path("empty.out"), nullptr,
+                                 &copied),
             CopyResult::kCopied);
-  EXPECT_EQ(fs_->CopyNew(Path("empty.in"), Path("empty.out"), nullptr),
-            CopyResult::kCopied);
+  EXPECT_EQ(copied.md5, "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(Read("dst.in"), big);
   EXPECT_EQ(Read("empty.out"), "");
   // A name differing only in case is the same file.

@@ -190,6 +190,21 @@ class WindowsFileSystem : public FileSystem {
 
   CopyResult CopyNew(const std::string& ansi_from, const std::string& ansi_to,
                      std::string* error) override {
+    return Copy(ansi_from, ansi_to, error, nullptr);
+  }
+
+  CopyResult CopyNewDigested(const std::string& from, const std::string& to,
+                             std::string* error, CopiedBytes* copied) override {
+    Md5 digest;
+    const CopyResult result = Copy(from, to, error, &digest);
+    *copied = CopiedBytes{};
+    if (result == CopyResult::kCopied) *copied = {digest.size(), digest.Hex()};
+    return result;
+  }
+
+  // CopyNew, feeding the bytes copied to a non-null `digest`.
+  CopyResult Copy(const std::string& ansi_from, const std::string& ansi_to,
+                  std::string* error, Md5* digest) {
     std::wstring from;
     std::wstring to;
     std::wstring temp;
@@ -204,7 +219,7 @@ class WindowsFileSystem : public FileSystem {
     }
     // Flushed on the copying thread: SyncVolume cannot flush a volume
     // without administrator rights.
-    const CopyOutcome outcome = CopyThroughTemporary(from, to, temp);
+    const CopyOutcome outcome = CopyThroughTemporary(from, to, temp, digest);
     if (outcome.result == CopyResult::kFailed) {
       if (outcome.reason == nullptr) {
         SetError(error, outcome.code);

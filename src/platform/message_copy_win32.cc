@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_handle_win32.h"
@@ -37,8 +38,10 @@ bool Same(const Snapshot& a, const Snapshot& b) {
   return a.size == b.size && CompareFileTime(&a.written, &b.written) == 0;
 }
 
-// Copies `in` to `out` up to the end of `in`; *copied counts the bytes.
-bool CopyBytes(HANDLE in, HANDLE out, uint64_t size, uint64_t* copied) {
+// Copies `in` to `out` up to the end of `in`; *copied counts the bytes,
+// and a non-null `digest` is fed them.
+bool CopyBytes(HANDLE in, HANDLE out, uint64_t size, uint64_t* copied,
+               Md5* digest) {
   *copied = 0;
   std::vector<char> buffer(
       static_cast<size_t>(std::clamp<uint64_t>(size, 1, kCopyBlock)));
@@ -49,6 +52,7 @@ bool CopyBytes(HANDLE in, HANDLE out, uint64_t size, uint64_t* copied) {
       return false;
     }
     if (got == 0) return true;
+    if (digest != nullptr) digest->Update(std::string_view(buffer.data(), got));
     DWORD done = 0;
     while (done < got) {
       DWORD written = 0;
@@ -81,12 +85,12 @@ CopyOutcome Failed(DWORD code, const char* reason = nullptr,
 // Writes the source into the new file `temp` and flushes it; the outcome's
 // result is kCopied when `temp` holds exactly the source as it was.
 CopyOutcome WriteTemporary(HANDLE in, const Snapshot& before,
-                           const std::wstring& temp) {
+                           const std::wstring& temp, Md5* digest) {
   FileHandle out(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr,
                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out.valid()) return Failed(GetLastError());
   uint64_t copied = 0;
-  if (!CopyBytes(in, out.get(), before.size, &copied)) {
+  if (!CopyBytes(in, out.get(), before.size, &copied, digest)) {
     return Failed(GetLastError());
   }
   // Read by handle: whatever became of the source's name, these are the
@@ -114,7 +118,7 @@ CopyOutcome WriteTemporary(HANDLE in, const Snapshot& before,
 
 CopyOutcome CopyThroughTemporary(const std::wstring& from,
                                  const std::wstring& to,
-                                 const std::wstring& temp) {
+                                 const std::wstring& temp, Md5* digest) {
   // A link is opened as itself, so that it is refused rather than
   // followed out of the source tree.
   FileHandle in(CreateFileW(
@@ -132,7 +136,7 @@ CopyOutcome CopyThroughTemporary(const std::wstring& from,
     return Failed(ERROR_SUCCESS, "not a regular file",
                   FileErrorKind::kNotRegular);
   }
-  CopyOutcome outcome = WriteTemporary(in.get(), before, temp);
+  CopyOutcome outcome = WriteTemporary(in.get(), before, temp, digest);
   if (outcome.result != CopyResult::kCopied) {
     // CREATE_NEW failed only when the file was not made: nothing of ours
     // is at that name then, but a removal finds nothing either.

@@ -7,6 +7,7 @@
 
 #include "platform/file_error.h"
 #include "platform/file_system.h"
+#include "util/md5.h"
 
 namespace vm {
 
@@ -26,10 +27,11 @@ struct CopyOutcome {
 // when the source is no regular file, or changed while it was read (its
 // size or last-write time at the end differ from the start, or it gave
 // another number of bytes than its size). The copy keeps the source's
-// last-write time and attributes. `temp` is removed on every failure.
+// last-write time and attributes. `temp` is removed on every failure. A
+// non-null `digest` is fed the bytes as they are copied.
 CopyOutcome CopyThroughTemporary(const std::wstring& from,
                                  const std::wstring& to,
-                                 const std::wstring& temp);
+                                 const std::wstring& temp, Md5* digest);
 
 }  // namespace vm
 

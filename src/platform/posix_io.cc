@@ -79,4 +79,26 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
+bool IsValidUtf8(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  while (*p != 0) {
+    int len = *p < 0x80                  ? 1
+              : *p >= 0xC2 && *p <= 0xDF ? 2
+              : *p >= 0xE0 && *p <= 0xEF ? 3
+              : *p >= 0xF0 && *p <= 0xF4 ? 4
+                                         : 0;
+    if (len == 0) return false;
+    for (int i = 1; i < len; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+    }
+    // Overlong three- and four-byte forms and surrogates.
+    if ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0) ||
+        (p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)) {
+      return false;
+    }
+    p += len;
+  }
+  return true;
+}
+
 }  // namespace vm

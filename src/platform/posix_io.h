@@ -85,6 +85,10 @@ std::string DirName(const std::string& path);
 
 std::string Join(const std::string& dir, const std::string& name);
 
+// Whether the NUL-ended `s` is well-formed UTF-8 (no overlong forms, no
+// surrogates).
+bool IsValidUtf8(const char* s);
+
 }  // namespace vm
 
 #endif  // VM_PLATFORM_POSIX_IO_H_

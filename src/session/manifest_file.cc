@@ -1,11 +1,11 @@
 #include "session/manifest_file.h"
 
 #include "console/command_line.h"
-#include "session/run_report.h"
-#include "session/startup.h"
 #include "migrate/undo_run.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "session/run_report.h"
+#include "session/startup.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -70,7 +70,7 @@ ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
   header.started = IsoTime(started);
   header.kind =
       options.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
-  sink_ = std::make_unique<ReplacingFileSink>(disk, path_);
+  sink_ = std::make_unique<AppendingFileSink>(disk, path_);
   writer_ = std::make_unique<ManifestWriter>(sink_.get(), header);
 }
 

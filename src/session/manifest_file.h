@@ -40,7 +40,7 @@ class ManifestFile {
 
  private:
   std::string path_;
-  std::unique_ptr<ReplacingFileSink> sink_;
+  std::unique_ptr<AppendingFileSink> sink_;
   std::unique_ptr<ManifestWriter> writer_;
 };
 

@@ -1,6 +1,7 @@
 #include "session/run_report.h"
 
 #include <cstdio>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
@@ -92,8 +93,42 @@ std::string IsoTime(int64_t seconds) {
   return text;
 }
 
-std::string JsonReport(const ReportHeader& header, const RunRecord& record,
-                       const CodePage& code_page) {
+namespace {
+
+// Invalid bytes left after the conversion become U+FFFD rather than an
+// exception.
+std::string Dumped(const nlohmann::json& value) {
+  return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+nlohmann::json AccountJson(const AccountRecord& a, const Texts& texts,
+                           const CodePage& code_page) {
+  using nlohmann::json;
+  auto u = [&code_page](const std::string& ansi) {
+    return code_page.ToUtf8(ansi);
+  };
+  json folders = json::array();
+  for (const FolderRecord& f : a.folders) {
+    json folder = {{"name", u(f.counts.name)}};
+    folder.update(CountsJson(f));
+    folders.push_back(std::move(folder));
+  }
+  // An account verified without a folder to check passed.
+  const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
+  json account = {{"user", u(a.user)},
+                  {"domain", u(a.domain)},
+                  {"outcome", OutcomeName(a.outcome)},
+                  {"reason_key", why.key},
+                  {"reason", u(why.text)},
+                  {"target_mailbox", u(a.target_box)}};
+  account.update(CountsJson(a.Sum()));
+  account["folders"] = std::move(folders);
+  return account;
+}
+
+nlohmann::json ReportJsonWithoutAccounts(const ReportHeader& header,
+                                         const RunRecord& record,
+                                         const CodePage& code_page) {
   using nlohmann::json;
   auto u = [&code_page](const std::string& ansi) {
     return code_page.ToUtf8(ansi);
@@ -123,39 +158,19 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
     domain_outcomes[OutcomeName(d.outcome)] =
         domain_outcomes[OutcomeName(d.outcome)].get<int64_t>() + 1;
   }
-  json account_outcomes = json::object();
+  std::map<std::string, int64_t> account_counts;
   for (const AccountOutcomeWords& w : AccountOutcomeTable()) {
-    account_outcomes[w.name] = 0;
+    account_counts[w.name] = 0;
   }
   FolderRecord all;
   int64_t left_out = 0;
-  json accounts = json::array();
   for (const AccountRecord& a : record.accounts()) {
-    json folders = json::array();
-    for (const FolderRecord& f : a.folders) {
-      json folder = {{"name", u(f.counts.name)}};
-      folder.update(CountsJson(f));
-      folders.push_back(std::move(folder));
-    }
-    // An account verified without a folder to check passed.
-    const FolderRecord sum = a.Sum();
-    all.Add(sum);
+    all.Add(a.Sum());
     if (a.outcome == AccountOutcome::kSkippedNoDomainLine ||
         a.outcome == AccountOutcome::kSkippedAliasDomain) {
       ++left_out;
     }
-    account_outcomes[OutcomeName(a.outcome)] =
-        account_outcomes[OutcomeName(a.outcome)].get<int64_t>() + 1;
-    const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
-    json account = {{"user", u(a.user)},
-                    {"domain", u(a.domain)},
-                    {"outcome", OutcomeName(a.outcome)},
-                    {"reason_key", why.key},
-                    {"reason", u(why.text)},
-                    {"target_mailbox", u(a.target_box)}};
-    account.update(CountsJson(sum));
-    account["folders"] = std::move(folders);
-    accounts.push_back(std::move(account));
+    ++account_counts[OutcomeName(a.outcome)];
   }
   json totals = {{"domains", header.stats.domain_count},
                  {"accounts", header.stats.user_count},
@@ -166,48 +181,83 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
                  {"succeeded", header.succeeded},
                  {"stopped", header.stopped},
                  {"domain_outcomes", std::move(domain_outcomes)},
-                 {"account_outcomes", std::move(account_outcomes)}};
+                 {"account_outcomes", account_counts}};
   totals.update(CountsJson(all));
   report["totals"] = std::move(totals);
   report["domains"] = std::move(domains);
-  report["accounts"] = std::move(accounts);
-  // Invalid bytes left after the conversion become U+FFFD rather than an
-  // exception.
-  return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return report;
 }
 
-std::string CsvReport(const RunRecord& record, const CodePage& code_page) {
-  auto u = [&code_page](const std::string& ansi) {
-    return CsvField(code_page.ToUtf8(ansi));
-  };
+}  // namespace
+
+std::string AccountJsonText(const AccountRecord& account, const Texts& texts,
+                            const CodePage& code_page) {
+  return Dumped(AccountJson(account, texts, code_page));
+}
+
+std::string ReportJsonTextWithoutAccounts(const ReportHeader& header,
+                                          const RunRecord& record,
+                                          const CodePage& code_page) {
+  return Dumped(ReportJsonWithoutAccounts(header, record, code_page));
+}
+
+std::string JsonReport(const ReportHeader& header, const RunRecord& record,
+                       const CodePage& code_page) {
+  nlohmann::json report = ReportJsonWithoutAccounts(header, record, code_page);
+  nlohmann::json accounts = nlohmann::json::array();
   const Texts texts = MakeTexts(code_page);
+  for (const AccountRecord& a : record.accounts()) {
+    accounts.push_back(AccountJson(a, texts, code_page));
+  }
+  report["accounts"] = std::move(accounts);
+  return Dumped(report) + "\n";
+}
+
+std::string CsvHeaderRow() {
   // The byte-order mark tells a spreadsheet the file is UTF-8. The reason's
   // key came later than the other columns and goes last, so that a reader
   // that counts columns finds the others where they were.
-  std::string csv =
-      "\xEF\xBB\xBFuser,domain,outcome,reason,target_mailbox,folder,"
-      "source_messages,source_bytes,copied,copied_bytes,already_present,"
-      "failed,checked,missing,different,verification,reason_key\r\n";
+  return "\xEF\xBB\xBFuser,domain,outcome,reason,target_mailbox,folder,"
+         "source_messages,source_bytes,copied,copied_bytes,already_present,"
+         "failed,checked,missing,different,verification,reason_key\r\n";
+}
+
+std::string CsvAccountRows(const AccountRecord& a, const Texts& texts,
+                           const CodePage& code_page) {
+  auto u = [&code_page](const std::string& ansi) {
+    return CsvField(code_page.ToUtf8(ansi));
+  };
+  const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
+  const std::string account = u(a.user) + "," + u(a.domain) + "," +
+                              OutcomeName(a.outcome) + "," + u(why.text) + "," +
+                              u(a.target_box) + ",";
+  const std::string key = "," + why.key + "\r\n";
+  std::string rows;
+  for (const FolderRecord& f : a.folders) {
+    rows += account + u(f.counts.name) + CsvCounts(f) + "," +
+            VerificationName(f) + key;
+  }
+  if (a.folders.empty()) {
+    // One row still names the account; it has no folder.
+    const FolderRecord sum = a.Sum();
+    rows += account + CsvCounts(sum) + "," + VerificationName(sum) + key;
+  }
+  return rows;
+}
+
+std::string CsvTotalRow(const FolderRecord& all) {
+  return ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + ",\r\n";
+}
+
+std::string CsvReport(const RunRecord& record, const CodePage& code_page) {
+  std::string csv = CsvHeaderRow();
+  const Texts texts = MakeTexts(code_page);
   FolderRecord all;
   for (const AccountRecord& a : record.accounts()) {
-    const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
-    const std::string account = u(a.user) + "," + u(a.domain) + "," +
-                                OutcomeName(a.outcome) + "," + u(why.text) +
-                                "," + u(a.target_box) + ",";
-    const std::string key = "," + why.key + "\r\n";
-    for (const FolderRecord& f : a.folders) {
-      csv += account + u(f.counts.name) + CsvCounts(f) + "," +
-             VerificationName(f) + key;
-    }
-    const FolderRecord sum = a.Sum();
-    if (a.folders.empty()) {
-      // One row still names the account; it has no folder.
-      csv += account + CsvCounts(sum) + "," + VerificationName(sum) + key;
-    }
-    all.Add(sum);
+    csv += CsvAccountRows(a, texts, code_page);
+    all.Add(a.Sum());
   }
-  csv += ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + ",\r\n";
-  return csv;
+  return csv + CsvTotalRow(all);
 }
 
 const char* PasswordModeName(PasswordMode mode) {

@@ -13,6 +13,9 @@ namespace vm {
 
 class CodePage;
 class RunRecord;
+struct Texts;
+struct AccountRecord;
+struct FolderRecord;
 
 // What the report says about the run as a whole. Texts are UTF-8.
 struct ReportHeader {
@@ -32,6 +35,22 @@ struct ReportHeader {
 // verification outcome. Names are converted from the code page to UTF-8.
 std::string JsonReport(const ReportHeader& header, const RunRecord& record,
                        const CodePage& code_page);
+
+// The parts JsonReport is made of, for a writer that streams the report,
+// each as JSON text indented as if it stood alone: one account's object,
+// and the report without its "accounts" member.
+std::string AccountJsonText(const AccountRecord& account, const Texts& texts,
+                            const CodePage& code_page);
+std::string ReportJsonTextWithoutAccounts(const ReportHeader& header,
+                                          const RunRecord& record,
+                                          const CodePage& code_page);
+
+// The parts CsvReport is made of: the header row, an account's rows, and
+// the total row over the sums of all accounts.
+std::string CsvHeaderRow();
+std::string CsvAccountRows(const AccountRecord& account, const Texts& texts,
+                           const CodePage& code_page);
+std::string CsvTotalRow(const FolderRecord& all);
 
 // One row per account, with a header row, for spreadsheets (UTF-8, CR LF
 // line ends as RFC 4180 has them).

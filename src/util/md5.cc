@@ -1,5 +1,6 @@
 #include "util/md5.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -68,31 +69,45 @@ void Transform(uint32_t state[4], const unsigned char* block) {
 
 }  // namespace
 
-std::string Md5Hex(std::string_view bytes) {
-  uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+void Md5::Update(std::string_view bytes) {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t size = bytes.size();
-  size_t whole = size - size % 64;
-  for (size_t i = 0; i < whole; i += 64) Transform(state, data + i);
+  total_ += size;
+  if (pending_size_ > 0) {
+    const size_t take = std::min(size, 64 - pending_size_);
+    std::memcpy(pending_ + pending_size_, data, take);
+    pending_size_ += take;
+    data += take;
+    size -= take;
+    if (pending_size_ < 64) return;
+    Transform(state_, pending_);
+    pending_size_ = 0;
+  }
+  const size_t whole = size - size % 64;
+  for (size_t i = 0; i < whole; i += 64) Transform(state_, data + i);
+  pending_size_ = size - whole;
+  if (pending_size_ > 0) std::memcpy(pending_, data + whole, pending_size_);
+}
 
+std::string Md5::Hex() {
   // The tail, a 0x80 byte, zeros up to 56 mod 64, and the bit length in
   // little-endian order: one block when the tail is under 56 bytes, else two.
   unsigned char last[128] = {};
-  size_t tail = size - whole;
-  if (tail > 0) std::memcpy(last, data + whole, tail);
+  const size_t tail = pending_size_;
+  if (tail > 0) std::memcpy(last, pending_, tail);
   last[tail] = 0x80;
-  size_t padded = tail < 56 ? 64 : 128;
-  uint64_t bits = static_cast<uint64_t>(size) * 8;
+  const size_t padded = tail < 56 ? 64 : 128;
+  const uint64_t bits = total_ * 8;
   for (int i = 0; i < 8; ++i) {
     last[padded - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
   }
-  Transform(state, last);
-  if (padded == 128) Transform(state, last + 64);
+  Transform(state_, last);
+  if (padded == 128) Transform(state_, last + 64);
 
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
   hex.reserve(32);
-  for (uint32_t word : state) {
+  for (uint32_t word : state_) {
     for (int i = 0; i < 4; ++i) {
       unsigned byte = (word >> (8 * i)) & 0xFF;
       hex += kDigits[byte >> 4];
@@ -100,6 +115,12 @@ std::string Md5Hex(std::string_view bytes) {
     }
   }
   return hex;
+}
+
+std::string Md5Hex(std::string_view bytes) {
+  Md5 md5;
+  md5.Update(bytes);
+  return md5.Hex();
 }
 
 }  // namespace vm

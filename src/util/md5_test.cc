@@ -27,6 +27,15 @@ TEST(Md5HexTest, ReferenceDigests) {
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(Md5Hex(c.input), c.hex) << "length " << c.input.size();
+    // Fed in pieces that straddle the 64-byte blocks, as a copy reads.
+    for (size_t piece : {1, 7, 63, 65}) {
+      Md5 md5;
+      for (size_t at = 0; at < c.input.size(); at += piece) {
+        md5.Update(std::string_view(c.input).substr(at, piece));
+      }
+      EXPECT_EQ(md5.Hex(), c.hex)
+          << "length " << c.input.size() << " by " << piece;
+    }
   }
 }
 

@@ -1,0 +1,36 @@
+#include "platform/file_system.h"
+
+#include "util/md5.h"
+
+namespace vm {
+
+CopyResult FileSystem::CopyNewDigested(const std::string& from,
+                                       const std::string& to,
+                                       std::string* error,
+                                       CopiedBytes* copied) {
+  *copied = CopiedBytes{};
+  const CopyResult result = CopyNew(from, to, error);
+  // The file was just written, so this read is served from the cache.
+  std::string bytes;
+  if (result == CopyResult::kCopied && ReadFile(to, &bytes, nullptr)) {
+    copied->size = bytes.size();
+    copied->md5 = Md5Hex(bytes);
+  }
+  return result;
+}
+
+bool FileSystem::ReplaceContentsBy(const std::string& path,
+                                   const ContentsProducer& produce,
+                                   std::string* error) {
+  std::string contents;
+  if (!produce([&contents](std::string_view piece) {
+        contents.append(piece);
+        return true;
+      })) {
+    if (error != nullptr) *error = "cannot write " + DisplayPath(path);
+    return false;
+  }
+  return ReplaceContents(path, contents, error);
+}
+
+}  // namespace vm

@@ -1,0 +1,85 @@
+#include "session/report_file.h"
+
+#include <string_view>
+
+#include "migrate/texts.h"
+#include "platform/file_system.h"
+#include "session/run_record.h"
+
+namespace vm {
+namespace {
+
+// Gathers small pieces into blocks of about 64 KiB for the writer.
+class BlockedWriter {
+ public:
+  explicit BlockedWriter(const PieceWriter& put) : put_(put) {}
+  bool Add(std::string_view text) {
+    block_ += text;
+    return block_.size() < kBlock || Flush();
+  }
+  bool Flush() {
+    const bool ok = block_.empty() || put_(block_);
+    block_.clear();
+    return ok;
+  }
+
+ private:
+  static constexpr size_t kBlock = 65536;
+  const PieceWriter& put_;
+  std::string block_;
+};
+
+// JsonReport's bytes. Its members are in name order, so "accounts" comes
+// first: the accounts are written one by one, each as it stands inside
+// the report (indented by two levels), then the other members.
+bool WriteJson(BlockedWriter* out, const ReportHeader& header,
+               const RunRecord& record, const Texts& texts,
+               const CodePage& code_page) {
+  if (!out->Add("{\n  \"accounts\": [")) return false;
+  bool first = true;
+  for (const AccountRecord& a : record.accounts()) {
+    std::string text = first ? "\n    " : ",\n    ";
+    first = false;
+    for (char c : AccountJsonText(a, texts, code_page)) {
+      text += c;
+      if (c == '\n') text += "    ";
+    }
+    if (!out->Add(text)) return false;
+  }
+  if (!first && !out->Add("\n  ")) return false;
+  const std::string rest =
+      ReportJsonTextWithoutAccounts(header, record, code_page);
+  // `rest` opens with "{\n"; its members follow the accounts.
+  return out->Add("],\n") && out->Add(std::string_view(rest).substr(2)) &&
+         out->Add("\n");
+}
+
+bool WriteCsv(BlockedWriter* out, const RunRecord& record, const Texts& texts,
+              const CodePage& code_page) {
+  if (!out->Add(CsvHeaderRow())) return false;
+  FolderRecord all;
+  for (const AccountRecord& a : record.accounts()) {
+    if (!out->Add(CsvAccountRows(a, texts, code_page))) return false;
+    all.Add(a.Sum());
+  }
+  return out->Add(CsvTotalRow(all));
+}
+
+}  // namespace
+
+bool WriteReportFile(FileSystem* fs, const std::string& path, bool json,
+                     const ReportHeader& header, const RunRecord& record,
+                     const CodePage& code_page, std::string* error) {
+  return fs->ReplaceContentsBy(
+      path,
+      [&](const PieceWriter& put) {
+        BlockedWriter out(put);
+        const Texts texts = MakeTexts(code_page);
+        const bool ok = json ? WriteJson(&out, header, record, texts, code_page)
+                             : WriteCsv(&out, record, texts, code_page);
+        return ok && out.Flush();
+      },
+      error);
+}
+
+}  // namespace vm
