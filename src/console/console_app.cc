@@ -6,23 +6,16 @@
 #include <memory>
 #include <utility>
 
+#include "config/shared_config_states.h"
+#include "config/target_context.h"
 #include "console/changes_only.h"
 #include "console/command_line.h"
 #include "console/console_log.h"
 #include "console/console_setup.h"
-#include "session/manifest_file.h"
 #include "console/progress_log.h"
 #include "console/progress_meter.h"
 #include "console/run_ending.h"
-#include "session/run_log.h"
-#include "session/run_plan.h"
-#include "session/run_record.h"
-#include "session/run_report.h"
-#include "session/startup.h"
-#include "session/target_lock.h"
 #include "console/undo_console.h"
-#include "config/shared_config_states.h"
-#include "config/target_context.h"
 #include "migrate/migration_run.h"
 #include "migrate/run_host.h"
 #include "migrate/source_lists.h"
@@ -33,6 +26,13 @@
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "session/manifest_file.h"
+#include "session/run_log.h"
+#include "session/run_plan.h"
+#include "session/run_record.h"
+#include "session/run_report.h"
+#include "session/startup.h"
+#include "session/target_lock.h"
 #include "util/ascii.h"
 #include "vm_version.h"
 
@@ -199,6 +199,8 @@ class RunFiles {
                  list + RunLogEnd(SystemClock()->NowSeconds(), status), true);
   }
 
+  std::string manifest;  // UTF-8, as the platform shows it; empty: none
+
   bool Report(const RunRecord& record, const MigrationStats& counts,
               int failure_lines, bool succeeded, bool stopped) {
     const CommandLine& options = p_.options;
@@ -207,6 +209,7 @@ class RunFiles {
     header.version = VM_VERSION;
     header.started = started_;
     header.ended = SystemClock()->NowSeconds();
+    header.manifest = manifest;
     header.options = {
         {"source", options.source_dir},
         {p_.state.target_installed ? "target" : "output", p_.shown_target},
@@ -365,7 +368,10 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   std::unique_ptr<RunLock> lock;
   if (!LockTarget(p, io, fs, started, &lock)) return kExitFailure;
   auto manifest = WritingRunManifest(p, fs == p.disk.get(), started);
-  if (manifest) settings.manifest = manifest->writer();
+  if (manifest) {
+    settings.manifest = manifest->writer();
+    files.manifest = code_page->ToUtf8(p.disk->DisplayPath(manifest->path()));
+  }
   ending->Arm([&] {
     host.Silence();
     // The copy comes before the save, so the report never claims an

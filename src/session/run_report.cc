@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "session/run_record.h"
 #include "platform/code_page.h"
+#include "session/run_record.h"
 
 namespace vm {
 
@@ -119,6 +119,7 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
   report["version"] = header.version;
   report["started"] = IsoTime(header.started);
   report["ended"] = IsoTime(header.ended);
+  report["manifest"] = header.manifest;
   json options = json::object();
   for (const auto& [name, value] : header.options) options[name] = value;
   for (const auto& [name, value] : header.flags) options[name] = value;

@@ -6,6 +6,7 @@ on an installed target that held domains, accounts and mail before it.
 """
 
 import glob
+import json
 import os
 import shutil
 import subprocess
@@ -73,6 +74,8 @@ class UndoTest(unittest.TestCase):
         self.assertEqual(status, 0, out + err)
         manifests = glob.glob(os.path.join(self.dir, "run.*.manifest"))
         self.assertEqual(len(manifests), 1)
+        with open(report, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["manifest"], native(manifests[0]))
         return manifests[0]
 
     def undo(self, manifest, *args):
