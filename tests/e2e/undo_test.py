@@ -9,6 +9,7 @@ import glob
 import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -26,6 +27,10 @@ class UndoTest(unittest.TestCase):
         self.src = os.path.join(self.dir, "src")
         self.target = os.path.join(self.dir, "T")
         self.store = os.path.join(self.target, "store")
+        # The configuration files' locks, which a server writer takes too.
+        self.locks = os.path.join(self.dir, "locks")
+        os.mkdir(self.locks, 0o700)
+        os.environ["VELQUOR_LOCK_DIR"] = self.locks
         write(os.path.join(self.target, "data", "domain.cfg"),
               golden("e2e/target_domain.cfg"))
         write(os.path.join(self.target, "data", "userauth.cfg"),
@@ -65,14 +70,14 @@ class UndoTest(unittest.TestCase):
                            stderr=subprocess.PIPE, timeout=300)
         return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
 
-    def migrate(self):
+    def migrate(self, name="run", src=None):
         """A --sync run with a report; returns its manifest's path."""
-        report = os.path.join(self.dir, "run.json")
-        status, out, err = self.cli("--source", native(self.src), "--target",
-                                    native(self.target), "--sync",
+        report = os.path.join(self.dir, name + ".json")
+        status, out, err = self.cli("--source", native(src or self.src),
+                                    "--target", native(self.target), "--sync",
                                     "--report", native(report))
         self.assertEqual(status, 0, out + err)
-        manifests = glob.glob(os.path.join(self.dir, "run.*.manifest"))
+        manifests = glob.glob(os.path.join(self.dir, name + ".*.manifest"))
         self.assertEqual(len(manifests), 1)
         with open(report, encoding="utf-8") as f:
             self.assertEqual(json.load(f)["manifest"], native(manifests[0]))
@@ -81,6 +86,12 @@ class UndoTest(unittest.TestCase):
     def undo(self, manifest, *args):
         return self.cli("--undo", native(manifest), "--target",
                         native(self.target), *args)
+
+    def start_undo(self, manifest, *args):
+        return subprocess.Popen(
+            e2e.command("--undo", native(manifest), "--target",
+                        native(self.target), *args),
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
     # Faults: something the run added that the manifest misses (a folder,
     # a message, an item's bytes); an undo that touches what was there
@@ -136,6 +147,41 @@ class UndoTest(unittest.TestCase):
         status, out, _ = self.undo(torn)
         self.assertIn(status, (0, 1), out)
         self.assertIn("已删除:", out)
+        status, out, err = self.undo(manifest)
+        self.assertEqual(status, 0, out + err)
+        self.assertEqual(self.state(), before)
+
+    # Faults: an interrupt that ends the undo without its log and report,
+    # or with a status other than 130; an undo interrupted or killed half
+    # way that leaves what a rerun cannot finish.
+    def test_interrupted_and_killed_undo_are_finished_by_a_rerun(self):
+        if e2e.WINDOWS_PATHS:
+            self.skipTest("sends POSIX signals")
+        big = os.path.join(self.dir, "big")
+        e2e.make_installation(big, "--domains", "2", "--accounts", "800",
+                              "--messages", "0", "--folders", "0",
+                              "--standard-messages", "1")
+        before = self.state()
+        manifest = self.migrate(src=big)
+        report, log = (os.path.join(self.dir, n) for n in ("u.json", "u.log"))
+        for sig in (signal.SIGINT, signal.SIGKILL):
+            boxes = len(os.listdir(self.store))
+            p = self.start_undo(manifest, "--report", report, "--log", log)
+            while len(os.listdir(self.store)) == boxes:
+                self.assertIsNone(p.poll(), "the undo ended first")
+            p.send_signal(sig)
+            err = p.communicate(timeout=300)[1].decode("utf-8")
+            if sig == signal.SIGINT:
+                self.assertEqual(p.returncode, 130, err)
+                self.assertIn("撤销已中断", err)
+                with open(report, encoding="utf-8") as f:
+                    done = json.load(f)
+                self.assertTrue(done["stopped"])
+                self.assertLessEqual({"removed", "not-reached"},
+                                     {i["outcome"] for i in done["items"]})
+                with open(log, encoding="utf-8") as f:
+                    self.assertIn("(exit status 130)", f.read().splitlines()[-1])
+        self.assertEqual(p.returncode, -signal.SIGKILL)
         status, out, err = self.undo(manifest)
         self.assertEqual(status, 0, out + err)
         self.assertEqual(self.state(), before)
