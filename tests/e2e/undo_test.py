@@ -5,6 +5,7 @@ on an installed target that held domains, accounts and mail before it.
     undo_test.py --program PATH [--runner CMD] [--windows-paths]
 """
 
+import fcntl
 import glob
 import json
 import os
@@ -185,6 +186,58 @@ class UndoTest(unittest.TestCase):
         status, out, err = self.undo(manifest)
         self.assertEqual(status, 0, out + err)
         self.assertEqual(self.state(), before)
+
+    # A server writes while the undo runs: it adds an account (under the
+    # user list's lock, which it holds until the undo has removed the
+    # run's mail, so the undo cannot end first) and mail to an account of
+    # its own and to one that was there before. Faults: an undo whose save
+    # drops the server's account; one that removes mail it did not copy.
+    def test_what_a_server_adds_during_the_undo_stays(self):
+        if e2e.WINDOWS_PATHS:
+            self.skipTest("the server's lock is a POSIX flock here")
+        before = self.state()
+        manifest = self.migrate()
+        users = os.path.join("data", "userauth.cfg")
+        lock = os.open(os.path.join(self.locks, "Tarnwick_userauth.cfg"),
+                       os.O_RDWR | os.O_CREAT, 0o600)
+        self.addCleanup(os.close, lock)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        p = self.start_undo(manifest)
+        while os.path.exists(os.path.join(self.store, "ann@a.com")):
+            self.assertIsNone(p.poll(), "the undo ended first")
+        mail = {os.path.join("store", "kept", "INBOX", "9.eml"): b"to kept",
+                os.path.join("store", "srv", "INBOX", "1.eml"): b"to srv"}
+        for path, data in mail.items():
+            write(os.path.join(self.target, path), data)
+        item = b"<item>\r\n<name>srv</name>\r\n<domain/>\r\n</item>\r\n"
+        text = e2e.read_bytes(os.path.join(self.target, users))
+        with open(os.path.join(self.target, users), "r+b") as f:
+            f.write(text.replace(b"</user>", item + b"</user>"))
+        fcntl.flock(lock, fcntl.LOCK_UN)
+        err = p.communicate(timeout=300)[1].decode("utf-8")
+        self.assertEqual(p.returncode, 0, err)
+        after = self.state()
+        self.assertEqual(after.pop(users).replace(item, b""), before.pop(users))
+        for path, data in mail.items():
+            self.assertEqual(after.pop(path), data)
+        for folder in ("srv", os.path.join("srv", "INBOX")):
+            self.assertIsNone(after.pop(os.path.join("store", folder)))
+        self.assertEqual(after, before)
+
+    # Fault: a sync's manifest that lists what an earlier run added (an
+    # account, a mailbox, a folder), so that undoing the sync takes it too.
+    def test_undoing_a_later_sync_keeps_the_first_run(self):
+        before = self.state()
+        first = self.migrate()
+        after_first = self.state()
+        write(os.path.join(self.src, "mail", "ann", "8.in"), b"eight")
+        write(os.path.join(self.src, "mail", "bob", "9.in"), b"nine")
+        sync = self.migrate("sync")
+        self.assertNotEqual(self.state(), after_first)
+        for manifest, state in ((sync, after_first), (first, before)):
+            status, out, err = self.undo(manifest)
+            self.assertEqual(status, 0, out + err)
+            self.assertEqual(self.state(), state)
 
     # Faults: a damaged manifest or one of another target partly applied.
     def test_damaged_or_foreign_manifest_removes_nothing(self):
