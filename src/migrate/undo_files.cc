@@ -140,8 +140,11 @@ std::vector<PathUndo> UndoPaths(
   {
     // Each mailbox writes only its own entries' outcomes; the pool's end
     // (its threads joined) makes them visible here.
-    WorkerPool pool(std::max(1, jobs));
-    for (std::vector<size_t>& box : Mailboxes(entries, names)) {
+    std::vector<std::vector<size_t>> boxes = Mailboxes(entries, names);
+    // No more threads than mailboxes.
+    const size_t threads = std::min<size_t>(boxes.size(), std::max(1, jobs));
+    WorkerPool pool(static_cast<int>(std::max<size_t>(threads, 1)));
+    for (std::vector<size_t>& box : boxes) {
       pool.Submit([&, box = std::move(box)] {
         MailboxUndo undo(fs, names, texts, dry_run);
         for (size_t i : box) {
