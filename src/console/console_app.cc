@@ -200,6 +200,8 @@ class RunFiles {
                  list + RunLogEnd(SystemClock()->NowSeconds(), status), true);
   }
 
+  std::string manifest;  // UTF-8, as the platform shows it; empty: none
+
   bool Report(const RunRecord& record, const MigrationStats& counts,
               int failure_lines, bool succeeded, bool stopped) {
     const CommandLine& options = p_.options;
@@ -208,6 +210,7 @@ class RunFiles {
     header.version = VM_VERSION;
     header.started = started_;
     header.ended = SystemClock()->NowSeconds();
+    header.manifest = manifest;
     header.options = {
         {"source", options.source_dir},
         {p_.state.target_installed ? "target" : "output", p_.shown_target},
@@ -376,7 +379,10 @@ int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
   std::unique_ptr<RunLock> lock;
   if (!LockTarget(p, io, fs, started, &lock)) return kExitFailure;
   auto manifest = WritingRunManifest(p, fs == p.disk.get(), started);
-  if (manifest) settings.manifest = manifest->writer();
+  if (manifest) {
+    settings.manifest = manifest->writer();
+    files.manifest = code_page->ToUtf8(p.disk->DisplayPath(manifest->path()));
+  }
   ending->Arm([&] {
     host.Silence();
     // The copy comes before the save, so the report never claims an

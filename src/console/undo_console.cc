@@ -1,23 +1,29 @@
 #include "console/undo_console.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "config/shared_config_states.h"
+#include "config/target_context.h"
 #include "console/command_line.h"
 #include "console/console_app.h"
 #include "console/console_setup.h"
-#include "session/manifest_file.h"
-#include "session/run_report.h"
-#include "session/startup.h"
-#include "session/target_lock.h"
-#include "config/shared_config_states.h"
-#include "config/target_context.h"
+#include "migrate/stop_request.h"
 #include "migrate/texts.h"
 #include "migrate/undo_run.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "platform/run_lock.h"
+#include "session/manifest_file.h"
+#include "session/run_log.h"
+#include "session/run_report.h"
+#include "session/startup.h"
+#include "session/target_lock.h"
+#include "vm_version.h"
 
 namespace vm {
 namespace {
@@ -49,6 +55,49 @@ const char* KindWord(ManifestEntry::Kind kind) {
   }
   return "file";
 }
+
+// How an undo ends when an interrupt's handler, on a thread of its own,
+// may come at any moment: an interrupt before the undo's end asks it to
+// stop and waits until its records are written; one after it waits for
+// the records too. Either way the handler and the undo end the process
+// with one status.
+class UndoEnding {
+ public:
+  StopRequest* stop() { return &stop_; }
+
+  // The handler's part; returns the exit status.
+  int Interrupt() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!claimed_) {
+      interrupted_ = true;
+      stop_.Request();
+    }
+    ended_changed_.wait(lock, [this] { return ended_; });
+    return status_;
+  }
+  // The undo's own end begins; true when an interrupt came first.
+  bool Claim() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    claimed_ = true;
+    return interrupted_;
+  }
+  // The records are written; `status` is the exit status.
+  void Ended(int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    status_ = status;
+    ended_changed_.notify_all();
+  }
+
+ private:
+  StopRequest stop_;
+  std::mutex mutex_;
+  std::condition_variable ended_changed_;
+  bool claimed_ = false;
+  bool interrupted_ = false;
+  bool ended_ = false;
+  int status_ = kExitStopped;
+};
 
 // What the undo needs settled before it may touch the target.
 struct UndoSetup {
@@ -111,7 +160,7 @@ int PrepareUndo(const CommandLine& options, const ConsoleIo& io, UndoSetup* u) {
 }
 
 std::string UndoReport(const UndoSetup& u, const UndoResult& result,
-                       bool dry_run, int64_t started) {
+                       bool dry_run, int64_t started, bool stopped) {
   const CodePage& cp = *u.code_page;
   nlohmann::json report;
   report["kind"] = dry_run ? "undo-preview" : "undo";
@@ -119,6 +168,7 @@ std::string UndoReport(const UndoSetup& u, const UndoResult& result,
   report["manifest"] = cp.ToUtf8(u.manifest_path);
   report["target"] = cp.ToUtf8(u.state.target_dir);
   report["complete"] = result.complete();
+  report["stopped"] = stopped;
   nlohmann::json items = nlohmann::json::array();
   for (const UndoItem& item : result.items) {
     nlohmann::json one;
@@ -130,6 +180,18 @@ std::string UndoReport(const UndoSetup& u, const UndoResult& result,
   }
   report["items"] = std::move(items);
   return report.dump(2) + "\n";
+}
+
+// The undo's command line as the log shows it.
+std::string ShownUndo(const CommandLine& options) {
+  std::vector<std::string> args{"--undo", options.undo_manifest};
+  if (options.target_dir.empty()) {
+    args.insert(args.end(), {"--output", options.output_dir});
+  } else {
+    args.insert(args.end(), {"--target", options.target_dir});
+  }
+  if (options.dry_run) args.push_back("--dry-run");
+  return ShownCommandLine(args);
 }
 
 // The result list: a head line, one line per item, the summary.
@@ -150,12 +212,12 @@ std::vector<std::string> UndoLines(const UndoSetup& u, const UndoResult& result,
 }
 
 bool WriteRecords(const CommandLine& options, const ConsoleIo& io,
-                  const UndoSetup& u, const std::string& list,
+                  const UndoSetup& u, const std::string& log,
                   const std::string& report) {
   const CodePage& cp = *u.code_page;
   bool ok = true;
   if (!options.log_file.empty() &&
-      !u.disk->AppendFile(cp.ToAnsi(options.log_file), list, nullptr)) {
+      !u.disk->AppendFile(cp.ToAnsi(options.log_file), log, nullptr)) {
     io.err("velquor-migrate: cannot write the log " + options.log_file + "\n");
     ok = false;
   }
@@ -169,32 +231,42 @@ bool WriteRecords(const CommandLine& options, const ConsoleIo& io,
   return ok;
 }
 
-}  // namespace
+// The target's run lock for the undo (shared for a dry run); a busy lock
+// is waited for with --wait, said on stderr, and an interrupt ends the
+// wait. False, with the reason on stderr unless an interrupt ended the
+// wait, when the undo may not go; no lock when there is none to take (a
+// target in memory).
+bool LockForUndo(const CommandLine& options, const ConsoleIo& io,
+                 const UndoSetup& u, int64_t started, const StopRequest* stop,
+                 std::unique_ptr<RunLock>* lock) {
+  if (!io.open_run_lock) return true;
+  const CodePage& cp = *u.code_page;
+  TargetLockRequest request =
+      TargetLockRequestFor(u.state, !options.dry_run, "console", started);
+  request.open = io.open_run_lock;
+  auto busy = [&](const std::string& holder) -> int64_t {
+    if (options.wait_seconds > 0) {
+      io.err(cp.ToUtf8(u.texts.run_lock_waiting + holder) + "\n");
+    }
+    return options.wait_seconds;
+  };
+  TargetLockOutcome taken = TakeTargetLock(request, cp, u.texts, busy, stop);
+  if (!taken.go) {
+    if (!stop->requested()) io.err(cp.ToUtf8(taken.message) + "\n");
+    return false;
+  }
+  *lock = std::move(taken.lock);
+  return true;
+}
 
-int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
-                   int64_t started) {
-  UndoSetup u;
-  const int status = PrepareUndo(options, io, &u);
-  if (status >= 0) return status;
+// The undo once its checks have passed: its lock, its removals, its
+// records. Returns the exit status.
+int Undo(const CommandLine& options, const ConsoleIo& io, const UndoSetup& u,
+         int64_t started, UndoEnding* ending) {
   const CodePage& cp = *u.code_page;
   std::unique_ptr<RunLock> lock;
-  if (io.open_run_lock) {
-    TargetLockRequest request =
-        TargetLockRequestFor(u.state, !options.dry_run, "console", started);
-    request.open = io.open_run_lock;
-    auto busy = [&](const std::string& holder) -> int64_t {
-      if (options.wait_seconds > 0) {
-        io.err(cp.ToUtf8(u.texts.run_lock_waiting + holder) + "\n");
-      }
-      return options.wait_seconds;
-    };
-    TargetLockOutcome taken =
-        TakeTargetLock(request, cp, u.texts, busy, nullptr);
-    if (!taken.go) {
-      io.err(cp.ToUtf8(taken.message) + "\n");
-      return kExitFailure;
-    }
-    lock = std::move(taken.lock);
+  if (!LockForUndo(options, io, u, started, ending->stop(), &lock)) {
+    return ending->Claim() ? kExitStopped : kExitFailure;
   }
   // A dry run reads through an overlay, so not even a store's save could
   // reach the disk.
@@ -207,17 +279,48 @@ int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
   target.target_dir = u.state.target_dir;
   target.names = NameOps(cp.LeadBytes());
   const UndoResult result =
-      UndoRun(u.manifest, &target, u.texts, options.dry_run, nullptr);
+      UndoRun(u.manifest, &target, u.texts, options.dry_run, ending->stop());
+  // An interrupt from here on waits for the records and ends with the
+  // undo's own status.
+  const bool stopped = ending->Claim();
+  if (stopped) io.err(cp.ToUtf8(u.texts.undo_interrupted) + "\n");
   std::string list;
   for (const std::string& line : UndoLines(u, result, options.dry_run)) {
     list += cp.ToUtf8(line) + "\n";
   }
   bool ok = io.out(list);
   if (!ok) io.err("velquor-migrate: the result list could not be written\n");
-  ok = WriteRecords(options, io, u, list,
-                    UndoReport(u, result, options.dry_run, started)) &&
-       ok;
-  return ok && result.complete() ? kExitSuccess : kExitFailure;
+  int status = stopped                   ? kExitStopped
+               : ok && result.complete() ? kExitSuccess
+                                         : kExitFailure;
+  const std::string log =
+      RunLogHeader(VM_VERSION, started, ShownUndo(options)) + list +
+      RunLogEnd(SystemClock()->NowSeconds(), status);
+  if (!WriteRecords(options, io, u, log,
+                    UndoReport(u, result, options.dry_run, started, stopped)) &&
+      !stopped) {
+    status = kExitFailure;
+  }
+  return status;
+}
+
+}  // namespace
+
+int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
+                   int64_t started) {
+  UndoSetup u;
+  const int status = PrepareUndo(options, io, &u);
+  if (status >= 0) return status;
+  // From here an interrupt asks the undo to stop: the removals under way
+  // finish, the configuration files' saves are not cut, and the records
+  // say what was removed and what is left.
+  auto ending = std::make_shared<UndoEnding>();
+  if (io.on_interrupt) {
+    io.on_interrupt([ending] { return ending->Interrupt(); });
+  }
+  const int ended = Undo(options, io, u, started, ending.get());
+  ending->Ended(ended);
+  return ended;
 }
 
 std::unique_ptr<ManifestFile> WritingRunManifest(const ConsoleSetup& setup,

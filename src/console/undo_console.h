@@ -19,7 +19,10 @@ struct ConsoleSetup;
 // (shared for --dry-run), undoes the run (see UndoRun), prints one result
 // line per item and a summary, and writes --log and --report. Returns 0
 // when everything the manifest lists was removed or gone (would be, for a
-// dry run), 1 otherwise or when it could not start.
+// dry run), 1 otherwise or when it could not start. An interrupt (Ctrl-C,
+// a signal) stops the undo: the removals under way finish, the log and the
+// report say what was removed and what was not reached, and the status is
+// 130; the same command then finishes the undo.
 int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
                    int64_t started);
 

@@ -206,6 +206,9 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
       a("运行清单的格式版本不受本程序支持，未删除任何内容");
   t.undo_other_target =
       a("运行清单属于另一个目标，未删除任何内容。清单的目标:");
+  t.undo_interrupted =
+      a("撤销已中断。已删除和未处理的项目见结果列表，再次运行同样的命令即可完成"
+        "撤销。");
   return t;
 }
 

@@ -233,6 +233,8 @@ struct Texts {
   std::string undo_manifest_damaged;     // followed by the line number
   std::string undo_manifest_version;
   std::string undo_other_target;  // followed by the manifest's target
+  // An undo stopped by an interrupt (a message).
+  std::string undo_interrupted;
 };
 
 // Why a file operation failed, in the words of the texts (for the

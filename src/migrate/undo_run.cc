@@ -6,12 +6,10 @@
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
-#include "migrate/message_names.h"
-#include "migrate/pending_marks.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
+#include "migrate/undo_files.h"
 #include "platform/file_system.h"
-#include "util/md5.h"
 
 namespace vm {
 namespace {
@@ -29,29 +27,35 @@ std::vector<const ManifestEntry*> Newest(const RunManifest& manifest,
   return found;
 }
 
-std::string LastPart(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 class Undo {
  public:
   Undo(TargetContext* target, const Texts& texts, bool dry_run,
-       const StopRequest* stop)
+       const StopRequest* stop, int jobs)
       : fs_(target->fs),
         target_(target),
         texts_(texts),
         dry_run_(dry_run),
-        stop_(stop) {}
+        stop_(stop),
+        jobs_(jobs) {}
 
   UndoResult Run(const RunManifest& manifest) {
-    for (const ManifestEntry* e : Newest(manifest, Kind::kMessageFile)) {
-      if (Stopped(*e, e->path)) continue;
-      UndoFile(*e);
-    }
+    // Message files, then folders: each folder after what the run put in.
+    std::vector<const ManifestEntry*> paths =
+        Newest(manifest, Kind::kMessageFile);
     for (const ManifestEntry* e : Newest(manifest, Kind::kDirectory)) {
-      if (Stopped(*e, e->path)) continue;
-      UndoDirectory(*e);
+      paths.push_back(e);
+    }
+    const std::vector<PathUndo> outcomes =
+        UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_, jobs_);
+    for (size_t i = 0; i < paths.size(); ++i) {
+      const ManifestEntry& e = *paths[i];
+      // A folder kept keeps its account (see MailboxKept).
+      if (e.kind == Kind::kDirectory &&
+          outcomes[i].outcome == UndoOutcome::kKept) {
+        kept_boxes_.insert(
+            target_->names.Fold(LastPathPart(e.path, target_->names)));
+      }
+      Add(e, e.path, outcomes[i].outcome, outcomes[i].reason);
     }
     UndoAccounts(Newest(manifest, Kind::kAccount));
     UndoDomains(Newest(manifest, Kind::kDomain));
@@ -83,80 +87,21 @@ class Undo {
     }
   }
 
-  // A stop request leaves every file and folder not yet handled as it
-  // is; the configuration items are handled in one save each, and only
-  // when nothing was left before them.
+  // A stop request leaves the configuration items not yet handled as
+  // they are: the items of each configuration file go in one save, which
+  // a stop does not cut.
   bool Stopped(const ManifestEntry& e, const std::string& what) {
     if (stop_ == nullptr || !stop_->requested()) return false;
     Add(e, what, UndoOutcome::kStopped);
     return true;
   }
 
-  void UndoFile(const ManifestEntry& e) {
-    if (!fs_->Exists(e.path)) return Add(e, e.path, UndoOutcome::kGone);
-    std::string bytes;
-    if (!fs_->ReadFile(e.path, &bytes, nullptr)) {
-      return Add(e, e.path, UndoOutcome::kKept, texts_.undo_file_unreadable);
-    }
-    if (bytes.size() != e.size || Md5Hex(bytes) != e.md5) {
-      return Add(e, e.path, UndoOutcome::kKept, texts_.undo_file_changed);
-    }
-    Remove(e, [&] { return fs_->RemoveFile(e.path, nullptr); });
-  }
-
-  void UndoDirectory(const ManifestEntry& e) {
-    if (!fs_->Exists(e.path)) return Add(e, e.path, UndoOutcome::kGone);
-    std::vector<DirEntry> held;
-    if (!fs_->List(e.path + "\\*", &held)) {
-      return Add(e, e.path, UndoOutcome::kKept, texts_.undo_remove_failed);
-    }
-    // A run killed half way may have left its pending mark and copies in
-    // progress in a folder it made: they are its own, and go with it.
-    std::vector<std::string> leftovers;
-    for (const DirEntry& entry : held) {
-      if (entry.name == "." || entry.name == "..") continue;
-      if (removed_.count(target_->names.Fold(entry.path)) > 0) continue;
-      const bool own = !entry.is_directory && !entry.is_special &&
-                       (entry.name == PendingMarks::kFileName ||
-                        IsCopyTemporaryName(entry.name, target_->names));
-      if (!own) {
-        kept_dirs_.insert(target_->names.Fold(e.path));
-        return Add(e, e.path, UndoOutcome::kKept, texts_.undo_not_empty);
-      }
-      leftovers.push_back(entry.path);
-    }
-    Remove(e, [&] {
-      for (const std::string& path : leftovers) {
-        if (!fs_->RemoveFile(path, nullptr)) return false;
-      }
-      return fs_->RemoveEmptyDir(e.path, nullptr);
-    });
-  }
-
-  template <typename Removal>
-  void Remove(const ManifestEntry& e, Removal removal) {
-    if (!dry_run_ && !removal()) {
-      if (e.kind == Kind::kDirectory) {
-        kept_dirs_.insert(target_->names.Fold(e.path));
-      }
-      return Add(e, e.path, UndoOutcome::kKept, texts_.undo_remove_failed);
-    }
-    removed_.insert(target_->names.Fold(e.path));
-    Add(e, e.path, UndoOutcome::kRemoved);
-  }
-
   // Whether a folder kept is the mailbox of the account: named by the
   // user, or by the user and its domain.
   bool MailboxKept(const ManifestEntry& e) const {
     const NameOps& names = target_->names;
-    for (const std::string& dir : kept_dirs_) {
-      const std::string box = LastPart(dir);
-      if (box == names.Fold(e.name) ||
-          box == names.Fold(e.name + "@" + e.domain)) {
-        return true;
-      }
-    }
-    return false;
+    return kept_boxes_.count(names.Fold(e.name)) > 0 ||
+           kept_boxes_.count(names.Fold(e.name + "@" + e.domain)) > 0;
   }
 
   static std::string AccountName(const ManifestEntry& e) {
@@ -248,9 +193,10 @@ class Undo {
   const Texts& texts_;
   const bool dry_run_;
   const StopRequest* stop_;
+  const int jobs_;
   UndoResult result_;
-  std::set<std::string> removed_;       // folded paths removed (or would be)
-  std::set<std::string> kept_dirs_;     // folded paths of folders kept
+  // Folded last parts of the folders kept.
+  std::set<std::string> kept_boxes_;
   std::set<std::string> kept_domains_;  // folded domains of kept accounts
 };
 
@@ -271,8 +217,9 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 }
 
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
-                   const Texts& texts, bool dry_run, const StopRequest* stop) {
-  return Undo(target, texts, dry_run, stop).Run(manifest);
+                   const Texts& texts, bool dry_run, const StopRequest* stop,
+                   int jobs) {
+  return Undo(target, texts, dry_run, stop, jobs).Run(manifest);
 }
 
 std::string UndoLine(const Texts& texts, const UndoItem& item) {

@@ -61,9 +61,15 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 // changed since, a domain an account kept still needs. With `dry_run`
 // nothing is written and the outcomes say what an undo would do. An undo
 // stopped or killed half way leaves the rest listed; a second undo from the
-// same manifest finishes it. `stop` may be null.
+// same manifest finishes it. `stop` may be null; once it is requested,
+// the removals under way finish and everything not reached is kStopped.
+// The files and folders are removed by `jobs` threads, a mailbox each; the
+// result is the same for every `jobs`. A removal mostly waits for the file
+// system's journal, so many in flight cost little and gain much.
+inline constexpr int kUndoJobs = 16;
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
-                   const Texts& texts, bool dry_run, const StopRequest* stop);
+                   const Texts& texts, bool dry_run, const StopRequest* stop,
+                   int jobs = kUndoJobs);
 
 // The result-list line of one item.
 std::string UndoLine(const Texts& texts, const UndoItem& item);

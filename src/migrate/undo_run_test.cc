@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <set>
 #include <string>
 
 #include "migrate/run_manifest.h"
+#include "migrate/stop_request.h"
+#include "platform/helpers/file_system_wrapper.h"
 #include "testing/mem_installation.h"
 
 namespace vm {
@@ -23,6 +26,21 @@ class StringSink : public ManifestSink {
   }
   bool Flush() override { return true; }
   std::string text;
+};
+
+// Asks the undo to stop while it removes its second file.
+class StopAtSecondRemoval : public FileSystemWrapper {
+ public:
+  StopAtSecondRemoval(FileSystem* base, StopRequest* stop)
+      : FileSystemWrapper(base), stop_(stop) {}
+  bool RemoveFile(const std::string& path, std::string* error) override {
+    if (++removals_ == 2) stop_->Request();
+    return FileSystemWrapper::RemoveFile(path, error);
+  }
+
+ private:
+  std::atomic<int> removals_{0};
+  StopRequest* stop_;
 };
 
 class UndoRunTest : public testing::Test {
@@ -100,6 +118,33 @@ TEST_F(UndoRunTest, UndoGivesBackTheTargetByteForByte) {
       UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
   EXPECT_TRUE(again.complete());
   EXPECT_EQ(again.gone, result.removed);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// A stop lets the removal under way finish and leaves the rest, the
+// configuration items included, for a second undo, which completes it.
+TEST_F(UndoRunTest, StoppedUndoLeavesTheRestForTheNextOne) {
+  const auto before = Snapshot();
+  const RunManifest manifest = Migrate();
+  const std::string users = t_.Get("userauth.cfg");
+  t_.NewRun();
+  StopRequest stop;
+  StopAtSecondRemoval stopping(&t_.fs, &stop);
+  t_.context.fs = &stopping;
+  const UndoResult stopped =
+      UndoRun(manifest, &t_.context, t_.texts, false, &stop, 1);
+  t_.context.fs = &t_.fs;
+  // On one thread, mailbox by mailbox: at least the last mailbox's six
+  // folders and the five configuration items are not reached.
+  EXPECT_EQ(stopped.removed + stopped.stopped,
+            static_cast<int>(stopped.items.size()));
+  EXPECT_GE(stopped.stopped, 6 + 5) << Lines(stopped);
+  EXPECT_EQ(t_.Get("userauth.cfg"), users);
+  t_.NewRun();
+  const UndoResult rest =
+      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+  EXPECT_TRUE(rest.complete()) << Lines(rest);
+  EXPECT_EQ(rest.removed, stopped.stopped);
   EXPECT_EQ(Snapshot(), before);
 }
 

@@ -138,6 +138,7 @@ nlohmann::json ReportJsonWithoutAccounts(const ReportHeader& header,
   report["version"] = header.version;
   report["started"] = IsoTime(header.started);
   report["ended"] = IsoTime(header.ended);
+  report["manifest"] = header.manifest;
   json options = json::object();
   for (const auto& [name, value] : header.options) options[name] = value;
   for (const auto& [name, value] : header.flags) options[name] = value;

@@ -22,6 +22,9 @@ struct ReportHeader {
   std::string version;
   int64_t started = 0;  // seconds since 1970, UTC
   int64_t ended = 0;
+  // The run's manifest, what an undo of it reads; empty for a run that
+  // wrote nothing.
+  std::string manifest;
   std::vector<std::pair<std::string, std::string>> options;  // never a password
   std::vector<std::pair<std::string, bool>> flags;
   MigrationStats stats;

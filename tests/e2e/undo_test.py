@@ -5,9 +5,12 @@ on an installed target that held domains, accounts and mail before it.
     undo_test.py --program PATH [--runner CMD] [--windows-paths]
 """
 
+import fcntl
 import glob
+import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -25,6 +28,10 @@ class UndoTest(unittest.TestCase):
         self.src = os.path.join(self.dir, "src")
         self.target = os.path.join(self.dir, "T")
         self.store = os.path.join(self.target, "store")
+        # The configuration files' locks, which a server writer takes too.
+        self.locks = os.path.join(self.dir, "locks")
+        os.mkdir(self.locks, 0o700)
+        os.environ["VELQUOR_LOCK_DIR"] = self.locks
         write(os.path.join(self.target, "data", "domain.cfg"),
               golden("e2e/target_domain.cfg"))
         write(os.path.join(self.target, "data", "userauth.cfg"),
@@ -64,20 +71,28 @@ class UndoTest(unittest.TestCase):
                            stderr=subprocess.PIPE, timeout=300)
         return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
 
-    def migrate(self):
+    def migrate(self, name="run", src=None):
         """A --sync run with a report; returns its manifest's path."""
-        report = os.path.join(self.dir, "run.json")
-        status, out, err = self.cli("--source", native(self.src), "--target",
-                                    native(self.target), "--sync",
+        report = os.path.join(self.dir, name + ".json")
+        status, out, err = self.cli("--source", native(src or self.src),
+                                    "--target", native(self.target), "--sync",
                                     "--report", native(report))
         self.assertEqual(status, 0, out + err)
-        manifests = glob.glob(os.path.join(self.dir, "run.*.manifest"))
+        manifests = glob.glob(os.path.join(self.dir, name + ".*.manifest"))
         self.assertEqual(len(manifests), 1)
+        with open(report, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["manifest"], native(manifests[0]))
         return manifests[0]
 
     def undo(self, manifest, *args):
         return self.cli("--undo", native(manifest), "--target",
                         native(self.target), *args)
+
+    def start_undo(self, manifest, *args):
+        return subprocess.Popen(
+            e2e.command("--undo", native(manifest), "--target",
+                        native(self.target), *args),
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
     # Faults: something the run added that the manifest misses (a folder,
     # a message, an item's bytes); an undo that touches what was there
@@ -136,6 +151,93 @@ class UndoTest(unittest.TestCase):
         status, out, err = self.undo(manifest)
         self.assertEqual(status, 0, out + err)
         self.assertEqual(self.state(), before)
+
+    # Faults: an interrupt that ends the undo without its log and report,
+    # or with a status other than 130; an undo interrupted or killed half
+    # way that leaves what a rerun cannot finish.
+    def test_interrupted_and_killed_undo_are_finished_by_a_rerun(self):
+        if e2e.WINDOWS_PATHS:
+            self.skipTest("sends POSIX signals")
+        big = os.path.join(self.dir, "big")
+        e2e.make_installation(big, "--domains", "2", "--accounts", "800",
+                              "--messages", "0", "--folders", "0",
+                              "--standard-messages", "1")
+        before = self.state()
+        manifest = self.migrate(src=big)
+        report, log = (os.path.join(self.dir, n) for n in ("u.json", "u.log"))
+        for sig in (signal.SIGINT, signal.SIGKILL):
+            boxes = len(os.listdir(self.store))
+            p = self.start_undo(manifest, "--report", report, "--log", log)
+            while len(os.listdir(self.store)) == boxes:
+                self.assertIsNone(p.poll(), "the undo ended first")
+            p.send_signal(sig)
+            err = p.communicate(timeout=300)[1].decode("utf-8")
+            if sig == signal.SIGINT:
+                self.assertEqual(p.returncode, 130, err)
+                self.assertIn("撤销已中断", err)
+                with open(report, encoding="utf-8") as f:
+                    done = json.load(f)
+                self.assertTrue(done["stopped"])
+                self.assertLessEqual({"removed", "not-reached"},
+                                     {i["outcome"] for i in done["items"]})
+                with open(log, encoding="utf-8") as f:
+                    self.assertIn("(exit status 130)", f.read().splitlines()[-1])
+        self.assertEqual(p.returncode, -signal.SIGKILL)
+        status, out, err = self.undo(manifest)
+        self.assertEqual(status, 0, out + err)
+        self.assertEqual(self.state(), before)
+
+    # A server writes while the undo runs: it adds an account (under the
+    # user list's lock, which it holds until the undo has removed the
+    # run's mail, so the undo cannot end first) and mail to an account of
+    # its own and to one that was there before. Faults: an undo whose save
+    # drops the server's account; one that removes mail it did not copy.
+    def test_what_a_server_adds_during_the_undo_stays(self):
+        if e2e.WINDOWS_PATHS:
+            self.skipTest("the server's lock is a POSIX flock here")
+        before = self.state()
+        manifest = self.migrate()
+        users = os.path.join("data", "userauth.cfg")
+        lock = os.open(os.path.join(self.locks, "Tarnwick_userauth.cfg"),
+                       os.O_RDWR | os.O_CREAT, 0o600)
+        self.addCleanup(os.close, lock)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        p = self.start_undo(manifest)
+        while os.path.exists(os.path.join(self.store, "ann@a.com")):
+            self.assertIsNone(p.poll(), "the undo ended first")
+        mail = {os.path.join("store", "kept", "INBOX", "9.eml"): b"to kept",
+                os.path.join("store", "srv", "INBOX", "1.eml"): b"to srv"}
+        for path, data in mail.items():
+            write(os.path.join(self.target, path), data)
+        item = b"<item>\r\n<name>srv</name>\r\n<domain/>\r\n</item>\r\n"
+        text = e2e.read_bytes(os.path.join(self.target, users))
+        with open(os.path.join(self.target, users), "r+b") as f:
+            f.write(text.replace(b"</user>", item + b"</user>"))
+        fcntl.flock(lock, fcntl.LOCK_UN)
+        err = p.communicate(timeout=300)[1].decode("utf-8")
+        self.assertEqual(p.returncode, 0, err)
+        after = self.state()
+        self.assertEqual(after.pop(users).replace(item, b""), before.pop(users))
+        for path, data in mail.items():
+            self.assertEqual(after.pop(path), data)
+        for folder in ("srv", os.path.join("srv", "INBOX")):
+            self.assertIsNone(after.pop(os.path.join("store", folder)))
+        self.assertEqual(after, before)
+
+    # Fault: a sync's manifest that lists what an earlier run added (an
+    # account, a mailbox, a folder), so that undoing the sync takes it too.
+    def test_undoing_a_later_sync_keeps_the_first_run(self):
+        before = self.state()
+        first = self.migrate()
+        after_first = self.state()
+        write(os.path.join(self.src, "mail", "ann", "8.in"), b"eight")
+        write(os.path.join(self.src, "mail", "bob", "9.in"), b"nine")
+        sync = self.migrate("sync")
+        self.assertNotEqual(self.state(), after_first)
+        for manifest, state in ((sync, after_first), (first, before)):
+            status, out, err = self.undo(manifest)
+            self.assertEqual(status, 0, out + err)
+            self.assertEqual(self.state(), state)
 
     # Faults: a damaged manifest or one of another target partly applied.
     def test_damaged_or_foreign_manifest_removes_nothing(self):

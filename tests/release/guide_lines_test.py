@@ -42,6 +42,8 @@ MESSAGES = {
     # Why an undo did not start, on stderr.
     "undo_manifest_unreadable", "undo_manifest_damaged",
     "undo_manifest_version", "undo_other_target",
+    # An undo stopped by Ctrl-C, on stderr.
+    "undo_interrupted",
 }
 
 # Fragments: texts that are only pieces of a line the run puts together.

@@ -1,0 +1,46 @@
+#ifndef VM_MIGRATE_UNDO_FILES_H_
+#define VM_MIGRATE_UNDO_FILES_H_
+
+#include <string>
+#include <vector>
+
+#include "migrate/run_manifest.h"
+#include "migrate/undo_run.h"
+
+namespace vm {
+
+class FileSystem;
+class NameOps;
+class StopRequest;
+struct Texts;
+
+// What became of one message file or folder of a manifest.
+struct PathUndo {
+  UndoOutcome outcome = UndoOutcome::kKept;
+  std::string reason;  // ANSI, from the texts; empty unless kKept
+};
+
+// Removes the message files and folders of a manifest: `entries` holds the
+// message files newest first, then the folders newest first (so a folder
+// comes after everything the run put into it). A file goes when its size
+// and MD5 digest are still the recorded ones; a folder when it holds
+// nothing but what this undo removed (and a killed run's own pending mark
+// and copy temporaries). The entries are removed mailbox by mailbox on
+// `jobs` threads: everything under one folder of the manifest that no
+// other folder of it holds is one mailbox, handled in the order given, so
+// every folder is looked at after the files in it. The outcomes, in the
+// order of `entries`, are the same for every `jobs`, but for where a stop
+// request cut the work off. With `dry_run` nothing is removed. `stop` may
+// be null; once it is requested, the entries not yet handled are kStopped.
+std::vector<PathUndo> UndoPaths(
+    const std::vector<const ManifestEntry*>& entries, FileSystem* fs,
+    const NameOps& names, const Texts& texts, bool dry_run,
+    const StopRequest* stop, int jobs);
+
+// The last part of `path` (after its last separator, `\` or `/`, standing
+// alone in the code page).
+std::string LastPathPart(const std::string& path, const NameOps& names);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_UNDO_FILES_H_
