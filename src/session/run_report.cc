@@ -63,6 +63,31 @@ std::string CsvCounts(const FolderRecord& f) {
   return row;
 }
 
+// One account's entry: its names, outcome and reason, its counts (`sum`)
+// and its folders.
+nlohmann::json AccountJson(const AccountRecord& a, const FolderRecord& sum,
+                           const Texts& texts, const CodePage& code_page) {
+  auto u = [&code_page](const std::string& ansi) {
+    return code_page.ToUtf8(ansi);
+  };
+  nlohmann::json folders = nlohmann::json::array();
+  for (const FolderRecord& f : a.folders) {
+    nlohmann::json folder = {{"name", u(f.counts.name)}};
+    folder.update(CountsJson(f));
+    folders.push_back(std::move(folder));
+  }
+  const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
+  nlohmann::json account = {{"user", u(a.user)},
+                            {"domain", u(a.domain)},
+                            {"outcome", OutcomeName(a.outcome)},
+                            {"reason_key", why.key},
+                            {"reason", u(why.text)},
+                            {"target_mailbox", u(a.target_box)}};
+  account.update(CountsJson(sum));
+  account["folders"] = std::move(folders);
+  return account;
+}
+
 }  // namespace
 
 std::string IsoTime(int64_t seconds) {
@@ -131,12 +156,6 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
   int64_t left_out = 0;
   json accounts = json::array();
   for (const AccountRecord& a : record.accounts()) {
-    json folders = json::array();
-    for (const FolderRecord& f : a.folders) {
-      json folder = {{"name", u(f.counts.name)}};
-      folder.update(CountsJson(f));
-      folders.push_back(std::move(folder));
-    }
     // An account verified without a folder to check passed.
     const FolderRecord sum = a.Sum();
     all.Add(sum);
@@ -146,16 +165,7 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
     }
     account_outcomes[OutcomeName(a.outcome)] =
         account_outcomes[OutcomeName(a.outcome)].get<int64_t>() + 1;
-    const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
-    json account = {{"user", u(a.user)},
-                    {"domain", u(a.domain)},
-                    {"outcome", OutcomeName(a.outcome)},
-                    {"reason_key", why.key},
-                    {"reason", u(why.text)},
-                    {"target_mailbox", u(a.target_box)}};
-    account.update(CountsJson(sum));
-    account["folders"] = std::move(folders);
-    accounts.push_back(std::move(account));
+    accounts.push_back(AccountJson(a, sum, texts, code_page));
   }
   json totals = {{"domains", header.stats.domain_count},
                  {"accounts", header.stats.user_count},
