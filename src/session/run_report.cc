@@ -101,6 +101,8 @@ std::string Dumped(const nlohmann::json& value) {
   return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// One account's entry: its names, outcome and reason, its counts and its
+// folders.
 nlohmann::json AccountJson(const AccountRecord& a, const Texts& texts,
                            const CodePage& code_page) {
   using nlohmann::json;
