@@ -131,6 +131,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
   const std::vector<bool> sized = SizeFlags(folder, box, names, piece.get());
   std::vector<DirEntry> held;
   const DirMade made = PrepareTarget(target, piece.get(), &held);
+  if (made == DirMade::kMade) mailbox->wrote = true;
   const TargetFolderFiles existing(names_, std::move(held));
 
   // Copies go to the workers in batches, which keeps the hand-over cost
@@ -151,6 +152,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
               (is_sized ? SizedName(entry.name, entry.size) : entry.name);
     if (!NeedsCopy(entry, existing, *mailbox, piece.get(), &copy)) continue;
     mailbox->bytes += entry.size;
+    mailbox->wrote = true;
     batch.push_back(std::move(copy));
     if (batch.size() >= kCopiesPerBatch) Submit(piece.get(), &batch);
   }

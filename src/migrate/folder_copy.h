@@ -30,6 +30,10 @@ struct MailboxTally {
   int failed_copies = 0;
   int failed = 0;      // failures a later run may overcome
   uint64_t bytes = 0;  // of the messages handed to the workers
+  // The run made a directory in the mailbox, handed it a message to copy
+  // or cleared leftovers from it: what it wrote must be flushed before its
+  // pending mark goes. A mailbox found complete needs no flush.
+  bool wrote = false;
   // The first failure line, in result-list order, that is no failed copy
   // (a folder not listed, refused or not made); the account's reason.
   std::string failure;

@@ -218,7 +218,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     }
     fresh = made == DirMade::kMade;
   }
-  if (fresh) Made(target_box);
+  if (fresh) Made(target_box, nullptr);
   // A resumed mailbox may hold copies a killed run left unfinished.
   if (resume && !fresh) marks_.RemoveLeftCopies(target_box, options_.names);
   box_users_[options_.names.Fold(target_box)] = user;
@@ -228,6 +228,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   auto mailbox = std::make_unique<Mailbox>();
   mailbox->tally.target_box = target_box;
   mailbox->tally.resume = resume;
+  mailbox->tally.wrote = fresh || resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
   const std::vector<TargetFolder> targets =
@@ -239,7 +240,8 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   return true;
 }
 
-void MailboxMigrator::Made(const std::string& dir) {
+void MailboxMigrator::Made(const std::string& dir, Mailbox* mailbox) {
+  if (mailbox != nullptr) mailbox->tally.wrote = true;
   if (options_.manifest != nullptr) {
     options_.manifest->Add(DirectoryEntry(dir));
   }
@@ -279,10 +281,10 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
   }
   for (TargetFolder& target : targets) {
     target.made = fs_->MakeDir(target.path, nullptr);
-    if (target.made == DirMade::kMade) Made(target.path);
+    if (target.made == DirMade::kMade) Made(target.path, mailbox);
   }
   const DirMade spam_made = fs_->MakeDir(spam, nullptr);
-  if (spam_made == DirMade::kMade) Made(spam);
+  if (spam_made == DirMade::kMade) Made(spam, mailbox);
   if (spam_made == DirMade::kFailed) BoxFailure(mailbox, spam_failure, true);
   return targets;
 }
@@ -343,7 +345,9 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   for (size_t i = 0; i < names.size(); ++i) {
     if (IsSafeDirectoryName(names[i], options_.names)) {
       made[i] = fs_->MakeDir(target_box + "\\" + names[i], nullptr);
-      if (made[i] == DirMade::kMade) Made(target_box + "\\" + names[i]);
+      if (made[i] == DirMade::kMade) {
+        Made(target_box + "\\" + names[i], mailbox);
+      }
     }
   }
 
@@ -412,10 +416,15 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
                       ? line.substr(indent.size())
                       : line);
   }
-  // With a failure the mark stays, so a later run tries again.
-  if (tally.failed == 0) {
+  // With a failure the mark stays, so a later run tries again. A mailbox
+  // this run wrote nothing into (a sync that found it complete) has
+  // nothing to flush: its mark goes at once.
+  if (tally.failed == 0 && tally.wrote) {
     if (marks_.AddComplete(tally.target_box, tally.bytes)) FlushFinished(host);
-  } else if (--unsettled_[tally.target_box] == 0) {
+    return;
+  }
+  if (tally.failed == 0) marks_.Clear(tally.target_box);
+  if (--unsettled_[tally.target_box] == 0) {
     unsettled_.erase(tally.target_box);
   }
 }

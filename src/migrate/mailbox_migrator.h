@@ -167,11 +167,12 @@ class MailboxMigrator {
   class FolderFailure;
 
   std::string SourceBox(const std::string& user) const;
+  // Puts a directory this run made into the manifest, when there is one,
+  // and tells `mailbox` (when non-null) that it was written to.
+  void Made(const std::string& dir, Mailbox* mailbox);
   // Makes the target folders of a mailbox: the standard ones and Spam, on
   // a worker when the mailbox is `fresh` (just made). Spam that cannot be
   // made is a failure line. Returns the standard folders.
-  // Puts a directory this run made into the manifest, when there is one.
-  void Made(const std::string& dir);
   std::vector<TargetFolder> MakeFolders(const std::string& target_box,
                                         bool fresh, Mailbox* mailbox);
   void MigrateFolders(const std::string& source_box,
