@@ -153,6 +153,12 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.run_lock_dialog = a("，迁移对话框程序");
   t.run_lock_holder_unknown = a("（未知，它可能刚刚开始）");
   t.run_lock_readers = a("预览或校验（不写入目标的运行）");
+  t.confirm_target =
+      a("即将迁移到已安装的 Tarnwick，写入它的配置文件和邮件存储:");
+  t.confirm_plan = a("最近一次预览的计划:");
+  t.confirm_no_plan =
+      a("还没有预览。可以先点击“预览”，查看将迁移的帐户和邮件数。");
+  t.confirm_ask = a("要开始迁移吗？");
   t.manifest_unwritten = a("运行清单无法写入，本次运行不能完整撤销");
   t.undo_begin = a("撤销运行，运行清单:");
   t.undo_removed = a("已删除:");

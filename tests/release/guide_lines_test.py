@@ -39,6 +39,8 @@ MESSAGES = {
     # Why an undo did not start, on stderr.
     "undo_manifest_unreadable", "undo_manifest_damaged",
     "undo_manifest_version", "undo_other_target",
+    # The dialog's question before it writes into an installed target.
+    "confirm_target", "confirm_plan", "confirm_no_plan", "confirm_ask",
 }
 
 # Fragments: texts that are only pieces of a line the run puts together.

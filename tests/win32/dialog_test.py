@@ -168,6 +168,18 @@ def answer(handle, button):
              "the message box to close")
 
 
+CONFIRM = "即将迁移到已安装的 Tarnwick，写入它的配置文件和邮件存储:"
+
+
+def confirm_start(yes=True):
+    """Answers the question a migration into an installed target asks
+    first; returns its text."""
+    handle = wait_box(CONFIRM)
+    text = probe("texts", handle)
+    answer(handle, 6 if yes else 7)  # IDYES, IDNO
+    return text
+
+
 def size_of(window, control):
     left, top, right, bottom = (
         int(v) for v in probe("rect", window, control).split()[:4])
@@ -310,7 +322,8 @@ class DialogTest(unittest.TestCase):
         self.bin = os.path.join(self.root, "bin")
         os.makedirs(self.bin, exist_ok=True)
         program = os.path.join(self.bin, os.path.basename(PROGRAM))
-        shutil.copy(PROGRAM, program)
+        if not os.path.exists(program):  # never over a running copy
+            shutil.copy(PROGRAM, program)
         process = subprocess.Popen(
             RUNNER + [program], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, env=env)
@@ -357,6 +370,7 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(probe("enabled", dialog, "1010").strip(), "0")
 
         press(DIALOG_CAPTION, "Return")
+        self.assertIn("还没有预览。", confirm_start())
         dismiss_message(SUCCESS)
         wait_for(lambda: probe("text", dialog, "1004").strip() == START_IDLE
                  or None, "the start button to return to idle")
@@ -398,7 +412,8 @@ class DialogTest(unittest.TestCase):
         self.start(env=english)
         dialog = wait_window(DIALOG_CAPTION)
         # (Wine names the X window in the locale's encoding: no xdotool.)
-        probe("click", dialog, "1004")
+        probe("post", dialog, "273", "1004")
+        confirm_start()
         answer(wait_box(SUCCESS), 1)
         lines = list_lines(dialog)
         self.assertEqual(lines[:2], ["*" * 34, "域名转移开始"])
@@ -421,12 +436,14 @@ class DialogTest(unittest.TestCase):
         second = wait_for(lambda: next(
             (h for h, _, c in top_windows() if c == DIALOG_CAPTION and
              h != first), None), "the second window")
-        probe("click", first, "1004")
+        probe("post", first, "273", "1004")
+        confirm_start()
         wait_for(lambda: probe("text", first, "1022").startswith("帐户")
                  or None, "the first run to copy")
         # The second start asks whether to wait, naming the first window's
         # process as the holder; not waiting refuses the run.
         probe("post", second, "273", "1004")
+        confirm_start()
         busy = "目标正由另一次运行使用，请等它结束后再运行。使用者:"
         question = wait_box(busy)
         text = "".join(probe("texts", question).splitlines())
@@ -493,6 +510,7 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(probe("text", dialog, "1002").strip(),
                          windows_path(tgt))
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS)
         lines = probe("list", dialog, "1005").splitlines()
         self.assertEqual(lines[-2], "域名 2，用户数 2，邮件总数 3")
@@ -543,6 +561,7 @@ class DialogTest(unittest.TestCase):
                  or None, "the About box to close")
 
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         # While the success message is open the run is still active: the
         # button shows it, and closing the dialog is refused.
         wait_window(MESSAGE_CAPTION)
@@ -575,6 +594,7 @@ class DialogTest(unittest.TestCase):
         # The whole dialog fits a 1024x768 screen at 96 DPI.
         self.assertLessEqual(size_of(dialog, "0"), (1024, 768))
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
 
         # The bar moves and the status line changes while the run goes,
         # and everything the run reads or that starts a run is locked.
@@ -627,6 +647,7 @@ class DialogTest(unittest.TestCase):
         # run, every user once, and the note on the accounts it found. The
         # bar and the status count the accounts the first run finished.
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS, "information")
         self.assertRegex(end_status(dialog),
                          r"^迁移已结束。帐户 60/60，邮件 (\d+)/\1，")
@@ -692,6 +713,13 @@ class DialogTest(unittest.TestCase):
         dismiss_message("密码不能为空且不能超过20个字符！", "warning")
         self.assertEqual(list_lines(dialog), lines)
         self.assertEqual(tree(self.root, skip=self.bin), before)
+        # A migration asks first, with the preview's counts; No writes
+        # nothing.
+        probe("click", dialog, "1006")
+        press(DIALOG_CAPTION, "Return")
+        self.assertRegex(confirm_start(yes=False),
+                         r"最近一次预览的计划:帐户 2/2，邮件 (\d+)/\1")
+        self.assertEqual(tree(self.root, skip=self.bin), before)
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
@@ -701,6 +729,7 @@ class DialogTest(unittest.TestCase):
         dialog = wait_window(DIALOG_CAPTION)
         probe("click", dialog, "1016")  # verify after the run
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS, "information")
         self.assertIn("邮件校验结束", list_lines(dialog))
 
@@ -753,6 +782,7 @@ class DialogTest(unittest.TestCase):
         self.start()
         dialog = wait_window(DIALOG_CAPTION)
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS, "information")
         self.assertEqual(probe("fits", dialog), "")
         # The whole dialog fits a 1920x1080 screen.

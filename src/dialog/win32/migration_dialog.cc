@@ -2,10 +2,8 @@
 
 #include <commctrl.h>
 
-#include <future>
 #include <utility>
 
-#include "dialog/win32/dialog_layout.h"
 #include "dialog/win32/dialog_messages.h"
 #include "dialog/win32/message_box.h"
 #include "dialog/win32/migration_app.h"
@@ -267,6 +265,7 @@ void MigrationDialog::StartRun(SessionKind kind) {
                    KindOfMessage(texts_, problem));
     return;
   }
+  if (kind == SessionKind::kMigrate && !ConfirmWrite()) return;
   running_ = true;
   finishing_ = false;
   close_pending_ = false;
@@ -377,6 +376,12 @@ void MigrationDialog::FinishRun() {
   if (!result.log_path.empty()) {
     SetItemText(window_, IDC_RECORDS_DIR, code_page_id_,
                 DirectoryOf(code_page_id_, result.log_path));
+  }
+  if (kind != SessionKind::kVerify) {
+    // The plan a migration confirms; a migration makes it stale.
+    preview_counts_ = kind == SessionKind::kPreview && result.outcome.loaded
+                          ? ProgressSummaryText(session_->progress().Snapshot())
+                          : std::string();
   }
   if (kind == SessionKind::kMigrate) {
     // After a stop the one instruction is the end message's: start again

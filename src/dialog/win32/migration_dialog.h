@@ -98,6 +98,9 @@ class MigrationDialog : public RunHost {
   // loaded the source lists; null before any.
   RunSession* LastReport();
   void Close(int result);
+  // Before a migration into an installed target: asks, with the last
+  // preview's counts; true to go on (always, for a temporary folder).
+  bool ConfirmWrite();
   void RunOnWorker();
   // On the worker: another run holds the target (`holder` says who). Asks
   // whether to wait; the seconds to wait.
@@ -141,6 +144,8 @@ class MigrationDialog : public RunHost {
   bool recount_ = false;          // count again when the running count ends
   std::atomic<int> existing_{0};  // result of the last count
   bool stopped_ = false;          // the last migration was stopped
+  // The counts of the last preview (UTF-8), until a migration runs.
+  std::string preview_counts_;
   // The running or last session; replaced (never just destroyed) when the
   // next run starts. Its report is the one "save report" writes.
   std::unique_ptr<RunSession> session_;

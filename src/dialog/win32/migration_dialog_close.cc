@@ -41,6 +41,18 @@ void MigrationDialog::Close(int result) {
   StopRun();
 }
 
+bool MigrationDialog::ConfirmWrite() {
+  if (!state_.target_installed) return true;
+  const std::string counts =
+      preview_counts_.empty()
+          ? texts_.confirm_no_plan
+          : texts_.confirm_plan + code_page_->ToAnsi(preview_counts_);
+  return AskYesNo(
+      window_,
+      WideOf(code_page_id_, texts_.confirm_target + "\n" + state_.target_dir +
+                                "\n\n" + counts + "\n\n" + texts_.confirm_ask));
+}
+
 int64_t MigrationDialog::AskToWait(const std::string& holder) {
   const std::string question =
       texts_.run_lock_busy + holder + "\n\n" + texts_.run_lock_ask_wait;
