@@ -765,7 +765,8 @@ class DialogTest(unittest.TestCase):
         dismiss_message("校验未通过。", "warning")
         self.assertEqual(tree(self.root, skip=self.bin), before)
         self.assertRegex(end_status(dialog),
-                         r"^校验已结束。帐户 2/2，已校验邮件 ([1-9]\d*)/\1 封")
+                         r"^校验已结束。帐户 2/2，已校验邮件 ([1-9]\d*)/\1 封"
+                         r".*（按大小比较）$")
         self.assertTrue(any(l.strip().startswith("目标中缺少该邮件:")
                             for l in list_lines(dialog)))
         self.assertFalse(self.records("verify")[-1][1]["totals"]["succeeded"])

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "dialog/win32/dialog_messages.h"
+#include "dialog/win32/end_status.h"
 #include "dialog/win32/message_box.h"
 #include "dialog/win32/migration_app.h"
 #include "dialog/win32/record_folders.h"
@@ -364,15 +365,7 @@ void MigrationDialog::FinishRun() {
   const SessionKind kind = session_->options().kind;
   LockForRun(false, kind);
   ShowProgress();
-  if (result.outcome.loaded) {
-    const char* word = result.outcome.stopped          ? "已停止。"
-                       : kind == SessionKind::kPreview ? "预览已结束。"
-                       : kind == SessionKind::kVerify  ? "校验已结束。"
-                                                       : "迁移已结束。";
-    SetStatus(word + ProgressSummaryText(session_->progress().Snapshot()));
-  } else {
-    SetStatus("未开始");
-  }
+  SetStatus(EndStatusText(*session_));
   if (!result.log_path.empty()) {
     SetItemText(window_, IDC_RECORDS_DIR, code_page_id_,
                 DirectoryOf(code_page_id_, result.log_path));
