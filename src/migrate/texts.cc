@@ -182,6 +182,12 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.reason_absent = a("目标中没有该帐户");
   t.reason_domain_exists = a("目标中已有该域名");
   t.reason_domain_alias = a("目标中该名称是别名域");
+  t.confirm_target =
+      a("即将迁移到已安装的 Tarnwick，写入它的配置文件和邮件存储:");
+  t.confirm_plan = a("最近一次预览的计划:");
+  t.confirm_no_plan =
+      a("还没有预览。可以先点击“预览”，查看将迁移的帐户和邮件数。");
+  t.confirm_ask = a("要开始迁移吗？");
   t.manifest_unwritten = a("运行清单无法写入，本次运行不能完整撤销");
   t.undo_begin = a("撤销运行，运行清单:");
   t.undo_removed = a("已删除:");

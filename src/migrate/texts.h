@@ -179,6 +179,13 @@ struct Texts {
   std::string run_lock_dialog;
   std::string run_lock_holder_unknown;
   std::string run_lock_readers;  // the holders when only previews hold it
+  // The dialog's question before a migration writes into an installed
+  // target: confirm_target and its folder, the last preview's counts
+  // (confirm_plan and the counts) or confirm_no_plan, then confirm_ask.
+  std::string confirm_target;
+  std::string confirm_plan;
+  std::string confirm_no_plan;
+  std::string confirm_ask;
 
   // The outcomes' words in the dialog's plan.
   std::string plan_added;

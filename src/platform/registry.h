@@ -19,11 +19,15 @@ class Registry {
                           std::string* result, bool* found) = 0;
 };
 
-// The machine's registry; on POSIX a registry with no keys.
-std::unique_ptr<Registry> OpenSystemRegistry();
+// The machine's registry, its texts in the code page of that name (the
+// system's ANSI code page when empty); on POSIX a registry with no keys.
+std::unique_ptr<Registry> OpenSystemRegistry(
+    const std::string& code_page_name = "");
 
-// Full path of the running program's executable, ANSI bytes.
-std::string ProgramPath();
+// Full path of the running program's executable, in the code page of that
+// name (the system's ANSI code page when empty); empty when the code page
+// cannot name it.
+std::string ProgramPath(const std::string& code_page_name = "");
 
 }  // namespace vm
 

@@ -20,16 +20,16 @@ class EmptyRegistry : public Registry {
 
 }  // namespace
 
-std::unique_ptr<Registry> OpenSystemRegistry() {
+std::unique_ptr<Registry> OpenSystemRegistry(const std::string&) {
   return std::make_unique<EmptyRegistry>();
 }
 
-std::string ProgramPath() {
+std::string ProgramPath(const std::string& code_page_name) {
   char buffer[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
   if (n <= 0) return "";
   std::string utf8(buffer, static_cast<size_t>(n));
-  std::unique_ptr<CodePage> code_page = OpenCodePage("");
+  std::unique_ptr<CodePage> code_page = OpenCodePage(code_page_name);
   return code_page != nullptr ? code_page->ToAnsi(utf8) : utf8;
 }
 

@@ -44,6 +44,8 @@ MESSAGES = {
     "undo_manifest_version", "undo_other_target",
     # An undo stopped by Ctrl-C, on stderr.
     "undo_interrupted",
+    # The dialog's question before it writes into an installed target.
+    "confirm_target", "confirm_plan", "confirm_no_plan", "confirm_ask",
 }
 
 # Fragments: texts that are only pieces of a line the run puts together.

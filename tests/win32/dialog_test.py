@@ -35,7 +35,7 @@ DIALOG_CAPTION = ("Velquor => Tarnwick 迁移工具  (Build 2013/06/07) "
                   "For Tarnwick4.9 以上版本")
 MESSAGE_CAPTION = "VelquorMigrate"
 SUCCESS = "Velquor => Tarnwick 转移成功！"
-START_IDLE = "开始转移"
+START_IDLE = "开始转移(&S)"
 START_RUNNING = "迁移中请等待..."
 ABOUT_CAPTION = "关于 Velquor"
 WM_CLOSE = 16
@@ -67,9 +67,10 @@ def md5(text):
     return "{md5}" + hashlib.md5(text.encode("gbk")).hexdigest()
 
 
-def wine(*args, check=True):
+def wine(*args, check=True, env=None):
     result = subprocess.run(RUNNER + list(args), stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+                            stderr=subprocess.DEVNULL, timeout=TIMEOUT,
+                            env=env)
     if check and result.returncode != 0:
         raise AssertionError("%s failed: %d" % (args, result.returncode))
     return result.stdout.decode("utf-8", "replace")
@@ -144,6 +145,45 @@ def dismiss_message(expected, icon=None):
     press(MESSAGE_CAPTION, "Return")
     wait_for(lambda: all(c != MESSAGE_CAPTION for _, _, c in top_windows())
              or None, "the message box to close")
+
+
+def wait_box(expected, other_than=None):
+    """The handle of the program's message box whose text starts with
+    `expected` (and that is not `other_than`)."""
+    def find():
+        for handle, _, caption in top_windows():
+            if caption == MESSAGE_CAPTION and handle != other_than and any(
+                    t.startswith(expected)
+                    for t in probe("texts", handle).splitlines()):
+                return handle
+        return None
+    return wait_for(find, "message " + expected)
+
+
+def answer(handle, button):
+    """Presses a message box's button by its command (IDOK 1, IDNO 7):
+    with two programs' boxes open, no keyboard focus is needed."""
+    probe("post", handle, "273", str(button))
+    wait_for(lambda: all(h != handle for h, _, _ in top_windows()) or None,
+             "the message box to close")
+
+
+CONFIRM = "即将迁移到已安装的 Tarnwick，写入它的配置文件和邮件存储:"
+
+
+def confirm_start(yes=True):
+    """Answers the question a migration into an installed target asks
+    first; returns its text."""
+    handle = wait_box(CONFIRM)
+    text = probe("texts", handle)
+    answer(handle, 6 if yes else 7)  # IDYES, IDNO
+    return text
+
+
+def size_of(window, control):
+    left, top, right, bottom = (
+        int(v) for v in probe("rect", window, control).split()[:4])
+    return right - left, bottom - top
 
 
 def crop(rect, path):
@@ -259,11 +299,13 @@ class DialogTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="vm_dialog_")
         self.process = None
+        self.others = []
 
     def tearDown(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        for process in [self.process] + self.others:
+            if process is not None and process.poll() is None:
+                process.kill()
+                process.wait()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def install(self):
@@ -275,15 +317,20 @@ class DialogTest(unittest.TestCase):
         reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
         return tgt
 
-    def start(self):
+    def start(self, env=None):
         # A copy of its own: the records go to a folder beside the program.
         self.bin = os.path.join(self.root, "bin")
         os.makedirs(self.bin, exist_ok=True)
         program = os.path.join(self.bin, os.path.basename(PROGRAM))
-        shutil.copy(PROGRAM, program)
-        self.process = subprocess.Popen(
+        if not os.path.exists(program):  # never over a running copy
+            shutil.copy(PROGRAM, program)
+        process = subprocess.Popen(
             RUNNER + [program], stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
+            stderr=subprocess.DEVNULL, env=env)
+        if self.process is None:
+            self.process = process
+        else:
+            self.others.append(process)
 
     def records(self, kind):
         """(log lines, report) of each record of that kind, oldest first."""
@@ -323,6 +370,7 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(probe("enabled", dialog, "1010").strip(), "0")
 
         press(DIALOG_CAPTION, "Return")
+        self.assertIn("还没有预览。", confirm_start())
         dismiss_message(SUCCESS)
         wait_for(lambda: probe("text", dialog, "1004").strip() == START_IDLE
                  or None, "the start button to return to idle")
@@ -355,6 +403,89 @@ class DialogTest(unittest.TestCase):
         press(DIALOG_CAPTION, "Escape")
         self.assert_exits()
 
+    def test_chinese_texts_on_a_system_of_another_code_page(self):
+        # Wine's ANSI code page follows the locale: an English system's.
+        # The run's GBK texts, names and folders still show and arrive.
+        english = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+        self.assertNotEqual(wine(PROBE, "acp", env=english).strip(), "936")
+        tgt = self.install()
+        self.start(env=english)
+        dialog = wait_window(DIALOG_CAPTION)
+        # (Wine names the X window in the locale's encoding: no xdotool.)
+        probe("post", dialog, "273", "1004")
+        confirm_start()
+        answer(wait_box(SUCCESS), 1)
+        lines = list_lines(dialog)
+        self.assertEqual(lines[:2], ["*" * 34, "域名转移开始"])
+        self.assertIn(" " * 9 + WORK_FOLDER + "文件夹转移成功!", lines)
+        self.assertEqual(probe("text", dialog, "1004").strip(), START_IDLE)
+        self.assertTrue(os.path.isfile(
+            os.path.join(tgt, "store", "alice", WORK_FOLDER, "7.0")))
+        screenshot("dialog_english_system.png")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
+    def test_a_second_window_on_the_same_target_is_refused(self):
+        image_path, expected = make_big_source(self.root)
+        tgt = make_target(self.root)
+        reg_set(SOURCE_KEY, "ImagePath", image_path)
+        reg_set(TARGET_KEY, "ProgPath", windows_path(tgt))
+        self.start()
+        first = wait_window(DIALOG_CAPTION)
+        self.start()
+        second = wait_for(lambda: next(
+            (h for h, _, c in top_windows() if c == DIALOG_CAPTION and
+             h != first), None), "the second window")
+        probe("post", first, "273", "1004")
+        confirm_start()
+        wait_for(lambda: probe("text", first, "1022").startswith("帐户")
+                 or None, "the first run to copy")
+        # The second start asks whether to wait, naming the first window's
+        # process as the holder; not waiting refuses the run.
+        probe("post", second, "273", "1004")
+        confirm_start()
+        busy = "目标正由另一次运行使用，请等它结束后再运行。使用者:"
+        question = wait_box(busy)
+        text = "".join(probe("texts", question).splitlines())
+        self.assertIn("，进程 %d，" % int(probe("pid", first)), text)
+        self.assertIn("迁移对话框程序", text)
+        answer(question, 7)  # No
+        answer(wait_box(busy, other_than=question), 1)
+        answer(wait_box(SUCCESS), 1)
+        self.assertEqual(tree(os.path.join(tgt, "store")), expected)
+        self.assertEqual(len(self.records("migrate")), 1)
+        for window in (first, second):
+            probe("post", window, str(WM_CLOSE), "0")
+        self.assert_exits()
+
+    def test_a_maximised_window_grows_the_list_and_opens_so_again(self):
+        self.install()
+        self.addCleanup(wine, "reg", "delete", r"HKCU\Software\VelquorMigrate",
+                        "/f", check=False)
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        listed = size_of(dialog, "1005")
+        probe("post", dialog, "274", str(0xF030))  # SC_MAXIMIZE
+        grown = wait_for(lambda: (lambda s: s if s[1] > listed[1] else None)(
+            size_of(dialog, "1005")), "the list to grow")
+        self.assertGreater(grown[0], listed[0])
+        # The controls below the list moved down with the window's edge.
+        list_bottom = int(probe("rect", dialog, "1005").split()[3])
+        self.assertGreater(int(probe("rect", dialog, "1018").split()[1]),
+                           list_bottom)
+        self.assertLessEqual(int(probe("rect", dialog, "1022").split()[3]),
+                             int(probe("rect", dialog, "0").split()[3]))
+        self.assertEqual(probe("fits", dialog), "")
+        screenshot("dialog_maximised.png")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        wait_for(lambda: size_of(dialog, "1005") == grown or None,
+                 "the window to open maximised")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
     def test_keys_of_32_bit_installers_and_a_service_command_line(self):
         # The source lies on the system drive, in a folder with a blank,
         # named by a quoted service command line with an argument and a
@@ -379,6 +510,7 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(probe("text", dialog, "1002").strip(),
                          windows_path(tgt))
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS)
         lines = probe("list", dialog, "1005").splitlines()
         self.assertEqual(lines[-2], "域名 2，用户数 2，邮件总数 3")
@@ -429,6 +561,7 @@ class DialogTest(unittest.TestCase):
                  or None, "the About box to close")
 
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         # While the success message is open the run is still active: the
         # button shows it, and closing the dialog is refused.
         wait_window(MESSAGE_CAPTION)
@@ -458,7 +591,10 @@ class DialogTest(unittest.TestCase):
         self.start()
         dialog = wait_window(DIALOG_CAPTION)
         self.assertEqual(probe("fits", dialog), "")
+        # The whole dialog fits a 1024x768 screen at 96 DPI.
+        self.assertLessEqual(size_of(dialog, "0"), (1024, 768))
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
 
         # The bar moves and the status line changes while the run goes,
         # and everything the run reads or that starts a run is locked.
@@ -511,6 +647,7 @@ class DialogTest(unittest.TestCase):
         # run, every user once, and the note on the accounts it found. The
         # bar and the status count the accounts the first run finished.
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS, "information")
         self.assertRegex(end_status(dialog),
                          r"^迁移已结束。帐户 60/60，邮件 (\d+)/\1，")
@@ -576,6 +713,13 @@ class DialogTest(unittest.TestCase):
         dismiss_message("密码不能为空且不能超过20个字符！", "warning")
         self.assertEqual(list_lines(dialog), lines)
         self.assertEqual(tree(self.root, skip=self.bin), before)
+        # A migration asks first, with the preview's counts; No writes
+        # nothing.
+        probe("click", dialog, "1006")
+        press(DIALOG_CAPTION, "Return")
+        self.assertRegex(confirm_start(yes=False),
+                         r"最近一次预览的计划:帐户 2/2，邮件 (\d+)/\1")
+        self.assertEqual(tree(self.root, skip=self.bin), before)
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
@@ -585,6 +729,7 @@ class DialogTest(unittest.TestCase):
         dialog = wait_window(DIALOG_CAPTION)
         probe("click", dialog, "1016")  # verify after the run
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS, "information")
         self.assertIn("邮件校验结束", list_lines(dialog))
 
@@ -620,7 +765,8 @@ class DialogTest(unittest.TestCase):
         dismiss_message("校验未通过。", "warning")
         self.assertEqual(tree(self.root, skip=self.bin), before)
         self.assertRegex(end_status(dialog),
-                         r"^校验已结束。帐户 2/2，已校验邮件 ([1-9]\d*)/\1 封")
+                         r"^校验已结束。帐户 2/2，已校验邮件 ([1-9]\d*)/\1 封"
+                         r".*（按大小比较）$")
         self.assertTrue(any(l.strip().startswith("目标中缺少该邮件:")
                             for l in list_lines(dialog)))
         self.assertFalse(self.records("verify")[-1][1]["totals"]["succeeded"])
@@ -637,8 +783,13 @@ class DialogTest(unittest.TestCase):
         self.start()
         dialog = wait_window(DIALOG_CAPTION)
         press(DIALOG_CAPTION, "Return")
+        confirm_start()
         dismiss_message(SUCCESS, "information")
         self.assertEqual(probe("fits", dialog), "")
+        # The whole dialog fits a 1920x1080 screen.
+        width, height = size_of(dialog, "0")
+        self.assertLessEqual(width, 1920)
+        self.assertLessEqual(height, 1080)
         screenshot("dialog_144dpi.png")
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()

@@ -19,6 +19,8 @@
 //   window_probe send HWND ID MSG WPARAM
 //                                 sends a message to control ID and prints
 //                                 the result (numbers in decimal)
+//   window_probe acp              the ANSI code page this process got
+//   window_probe pid HWND         the id of the process owning the window
 //   window_probe rect HWND ID     the control's rectangle on the screen
 //                                 (left top right bottom) and the system's
 //                                 highlight colour as RRGGBB
@@ -29,6 +31,7 @@
 //   window_probe fits HWND        one line per control whose text does not
 //                                 fit it in the dialog font at this DPI:
 //                                 id, needed and given size, text
+// A control id 0 names the window HWND itself.
 //
 // Output is UTF-8.
 #include <windows.h>
@@ -82,8 +85,10 @@ HWND Handle(const char* text) {
       static_cast<uintptr_t>(std::strtoull(text, nullptr, 16)));
 }
 
+// Control 0 is the window itself.
 HWND Control(const char* window, const char* id) {
-  return GetDlgItem(Handle(window), std::atoi(id));
+  const int number = std::atoi(id);
+  return number == 0 ? Handle(window) : GetDlgItem(Handle(window), number);
 }
 
 // A list view's lines: its text messages carry pointers, so the item and
@@ -189,6 +194,16 @@ int main(int argc, char** argv) {
     std::printf("%s", text != nullptr ? ToUtf8(text).c_str() : "");
     if (text != nullptr) GlobalUnlock(data);
     CloseClipboard();
+    return 0;
+  }
+  if (mode == "acp" && argc == 2) {
+    std::printf("%u\n", GetACP());
+    return 0;
+  }
+  if (mode == "pid" && argc == 3) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(Handle(argv[2]), &pid);
+    std::printf("%lu\n", pid);
     return 0;
   }
   if (mode == "windows" && argc == 2) {

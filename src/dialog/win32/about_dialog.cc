@@ -11,8 +11,8 @@ INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wparam, LPARAM) {
     case WM_INITDIALOG:
       // The version every other view shows: --version, the report, the
       // version resources.
-      SetDlgItemTextA(window, IDC_ABOUT_VERSION,
-                      "velquor-migrate " VM_VERSION_TEXT);
+      SetDlgItemTextW(window, IDC_ABOUT_VERSION,
+                      L"velquor-migrate " VM_VERSION_TEXT);
       CenterDialog(window);
       return TRUE;
     case WM_COMMAND:
@@ -31,7 +31,7 @@ void CenterDialog(HWND dialog) {
   RECT area;
   HWND owner = GetWindow(dialog, GW_OWNER);
   if (owner == nullptr || !GetWindowRect(owner, &area)) {
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   }
   RECT rect;
   GetWindowRect(dialog, &rect);
@@ -44,7 +44,7 @@ void CenterDialog(HWND dialog) {
 }
 
 void ShowAboutDialog(HINSTANCE instance, HWND owner) {
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT_DIALOG), owner,
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ABOUT_DIALOG), owner,
                   AboutProc, 0);
 }
 

@@ -23,23 +23,23 @@ TEST(FolderPickerTest, StartFolderAndTrailingBackslash) {
       {"", "", ""},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(InitialFolder(c.path), c.initial_folder) << c.path;
+    EXPECT_EQ(InitialFolder(936, c.path), c.initial_folder) << c.path;
     EXPECT_EQ(WithTrailingBackslash(c.path), c.result) << c.path;
   }
 }
 
-// The test run's code page is 936: a folder it cannot name, even one with
+// A folder the run's code page (936) cannot name, even one with
 // a look-alike in it, is refused.
 TEST(FolderPickerTest, ChosenPathMustFitTheCodePage) {
   std::string ansi;
-  EXPECT_TRUE(ToAnsiPath(L"D:\\\u6536\u4ef6", &ansi));
+  EXPECT_TRUE(ToAnsiPath(936, L"D:\\\u6536\u4ef6", &ansi));
   EXPECT_EQ(ansi, "D:\\\xca\xd5\xbc\xfe");
-  EXPECT_FALSE(ToAnsiPath(L"D:\\\u0e01", &ansi));
-  EXPECT_FALSE(ToAnsiPath(L"D:\\\u00c0", &ansi));
+  EXPECT_FALSE(ToAnsiPath(936, L"D:\\\u0e01", &ansi));
+  EXPECT_FALSE(ToAnsiPath(936, L"D:\\\u00c0", &ansi));
 }
 
 TEST(FolderPickerTest, NoResultStringIsRefused) {
-  EXPECT_FALSE(PickFolder(nullptr, "C:\\", "t"));
+  EXPECT_FALSE(PickFolder(936, nullptr, "C:\\", "t"));
 }
 
 }  // namespace

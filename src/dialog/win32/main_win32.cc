@@ -6,13 +6,15 @@
 
 #include <memory>
 
+#include "config/shared_config_states.h"
 #include "dialog/win32/folder_picker.h"
 #include "dialog/win32/message_box.h"
 #include "dialog/win32/migration_app.h"
 #include "dialog/win32/migration_dialog.h"
-#include "config/shared_config_states.h"
+#include "dialog/win32/window_text.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
+#include "platform/code_page_win32.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 
@@ -21,19 +23,22 @@ namespace {
 
 class WindowsShell : public StartUpShell {
  public:
-  WindowsShell(HINSTANCE instance, const Texts& texts, FileSystem* fs,
-               SharedConfigStates* config_states)
+  WindowsShell(HINSTANCE instance, unsigned int code_page, const Texts& texts,
+               FileSystem* fs, SharedConfigStates* config_states)
       : instance_(instance),
+        code_page_(code_page),
         texts_(texts),
         fs_(fs),
         config_states_(config_states) {}
 
   void ShowMessage(const std::string& text) override {
-    ShowMessageBox(nullptr, text, KindOfMessage(texts_, text));
+    ShowMessageBox(nullptr, WideOf(code_page_, text),
+                   KindOfMessage(texts_, text));
   }
 
   bool PickFolder(std::string* folder, const std::string& initial) override {
-    return vm::PickFolder(folder, initial, texts_.pick_output_folder);
+    return vm::PickFolder(code_page_, folder, initial,
+                          texts_.pick_output_folder);
   }
 
   void RunMainDialog(const AppState& state) override {
@@ -43,6 +48,7 @@ class WindowsShell : public StartUpShell {
 
  private:
   HINSTANCE instance_;
+  unsigned int code_page_;
   const Texts& texts_;
   FileSystem* fs_;
   SharedConfigStates* config_states_;
@@ -54,15 +60,17 @@ int Main(HINSTANCE instance) {
                                                          ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
 
-  // Every text of the program in the system's ANSI code page.
-  std::unique_ptr<CodePage> code_page = OpenCodePage("");
+  // Every text and path of the program in the run's code page, whatever
+  // the system's ANSI code page is.
+  std::unique_ptr<CodePage> code_page = OpenCodePage(kDialogCodePage);
   if (code_page == nullptr) return 1;
   Texts texts = MakeTexts(*code_page);
-  std::unique_ptr<FileSystem> fs = NewDiskFileSystem();
-  std::unique_ptr<Registry> registry = OpenSystemRegistry();
+  std::unique_ptr<FileSystem> fs = NewDiskFileSystem(kDialogCodePage);
+  std::unique_ptr<Registry> registry = OpenSystemRegistry(kDialogCodePage);
   // The configuration files' shared state, one for the program's runs.
   SharedConfigStates config_states;
-  WindowsShell shell(instance, texts, fs.get(), &config_states);
+  WindowsShell shell(instance, CodePageId(kDialogCodePage), texts, fs.get(),
+                     &config_states);
   MigrationApp app(registry.get(), fs.get(), *code_page, texts, &shell);
   app.StartUp();
   return 0;

@@ -1,12 +1,14 @@
 #include "dialog/win32/message_box.h"
 
+#include <utility>
+
 #include "migrate/texts.h"
 
 namespace vm {
 
 namespace {
 
-constexpr char kMessageCaption[] = "VelquorMigrate";
+constexpr wchar_t kMessageCaption[] = L"VelquorMigrate";
 
 }  // namespace
 
@@ -21,16 +23,30 @@ MessageKind KindOfMessage(const Texts& texts, const std::string& text) {
   return MessageKind::kError;
 }
 
-void ShowMessageBox(HWND owner, const std::string& text, MessageKind kind) {
+void ShowMessageBox(HWND owner, const std::wstring& text, MessageKind kind) {
   UINT icon = kind == MessageKind::kInformation ? MB_ICONINFORMATION
               : kind == MessageKind::kWarning   ? MB_ICONWARNING
                                                 : MB_ICONERROR;
-  MessageBoxA(owner, text.c_str(), kMessageCaption, MB_OK | icon);
+  MessageBoxW(owner, text.c_str(), kMessageCaption, MB_OK | icon);
 }
 
-bool AskYesNo(HWND owner, const std::string& text) {
-  return MessageBoxA(owner, text.c_str(), kMessageCaption,
+bool AskYesNo(HWND owner, const std::wstring& text) {
+  return MessageBoxW(owner, text.c_str(), kMessageCaption,
                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void MessageBoxQueue::Show(std::wstring text, MessageKind kind,
+                           std::function<void()> after) {
+  pending_.push_back({std::move(text), kind, std::move(after)});
+  if (showing_) return;  // the open box's caller shows it next
+  showing_ = true;
+  while (!pending_.empty()) {
+    Box box = std::move(pending_.front());
+    pending_.pop_front();
+    if (!box.text.empty()) ShowMessageBox(owner_, box.text, box.kind);
+    if (box.after) box.after();
+  }
+  showing_ = false;
 }
 
 }  // namespace vm

@@ -74,7 +74,7 @@ bool MigrationApp::FindTarget() {
     return true;
   }
   shell_->ShowMessage(texts_.target_not_found);
-  std::string initial = ProgramPath();
+  std::string initial = ProgramPath(kDialogCodePage);
   if (initial.empty()) initial = "C:\\";
   std::string folder;
   if (!shell_->PickFolder(&folder, initial)) {

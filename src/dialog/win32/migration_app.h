@@ -25,6 +25,11 @@ inline constexpr char kTargetServerKey[] =
     "Software\\Solvane Tarnwick\\Server\\";
 inline constexpr char kTargetProgValue[] = "ProgPath";
 
+// The code page of the dialog program's byte strings and runs: the
+// source's files are GBK whatever language the system speaks, and every
+// window text is converted from it (an English Windows shows them too).
+inline constexpr char kDialogCodePage[] = "GBK";
+
 // What start-up needs from the windowing side: message boxes, the folder
 // picker and the main dialog. The program uses the real windows; tests use
 // a recorder.

@@ -1,38 +1,26 @@
 #include "dialog/win32/migration_dialog.h"
 
 #include <commctrl.h>
-#include <shlobj.h>
 
-#include "dialog/win32/about_dialog.h"
+#include <utility>
+
+#include "dialog/win32/dialog_messages.h"
+#include "dialog/win32/end_status.h"
 #include "dialog/win32/message_box.h"
+#include "dialog/win32/migration_app.h"
+#include "dialog/win32/record_folders.h"
 #include "dialog/win32/resource.h"
 #include "dialog/win32/save_report.h"
+#include "dialog/win32/window_size_store.h"
+#include "dialog/win32/window_text.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
-#include "platform/path_separator_win32.h"
-#include "platform/registry.h"
+#include "platform/code_page_win32.h"
 #include "platform/wide_text_win32.h"
 #include "vm_version.h"
 
 namespace vm {
 namespace {
-
-// Sent by the worker so that its message boxes belong to the user
-// interface thread; wparam is the MessageKind, lparam points to the text.
-constexpr UINT kShowMessage = WM_APP + 1;
-// Posted when the progress model has news (at most one waits at a time).
-constexpr UINT kProgress = WM_APP + 2;
-// Posted by the worker as its last act.
-constexpr UINT kRunEnded = WM_APP + 3;
-// Posted by the account count with the number in wparam.
-constexpr UINT kExistingCounted = WM_APP + 4;
-// Sent by the worker when another run holds the target: lparam points to
-// the question, wparam to the bool that takes the answer.
-constexpr UINT kAskWait = WM_APP + 5;
-// Posted when result-list changes land in an empty queue.
-constexpr UINT kLines = WM_APP + 6;
-// How long a start waits for another run, once the user agreed to wait.
-constexpr int64_t kWaitSeconds = 600;
 
 constexpr int kProgressRange = 1000;
 
@@ -44,13 +32,6 @@ constexpr int kLockedControls[] = {
     IDC_SUFFIX_EDIT,   IDC_COMMON_EDIT, IDC_SYNC,        IDC_VERIFY,
     IDC_VERIFY_CONTENT};
 
-// The folder part of a path in the system's ANSI code page, before its
-// last separator.
-std::string DirectoryOf(const std::string& path) {
-  const size_t last = LastSeparator(GetACP(), path);
-  return last == std::string::npos ? std::string() : path.substr(0, last);
-}
-
 }  // namespace
 
 MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
@@ -59,9 +40,10 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
     : instance_(instance),
       state_(state),
       texts_(texts),
-      code_page_(OpenCodePage("")),
-      icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_APP_ICON))),
-      lines_([this] { PostMessageA(window_, kLines, 0, 0); }) {
+      code_page_id_(CodePageId(kDialogCodePage)),
+      code_page_(OpenCodePage(kDialogCodePage)),
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDR_APP_ICON))),
+      lines_([this] { PostMessageW(window_, kLines, 0, 0); }) {
   env_.disk = fs;
   env_.code_page = code_page_.get();
   env_.texts = &texts;
@@ -70,26 +52,15 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   env_.steady_seconds = [] { return GetTickCount64() / 1000.0; };
   env_.state = state;
   env_.version = VM_VERSION;
-  env_.code_page_name = "CP" + std::to_string(GetACP());
+  env_.code_page_name = "CP" + std::to_string(code_page_id_);
   env_.lock_target = [this](const TargetLockRequest& request,
                             const StopRequest* stop) {
     return TakeTargetLock(
         request, *code_page_, texts_,
         [this](const std::string& holder) { return AskToWait(holder); }, stop);
   };
-  // The records go beside the program; where it may not write there (a
-  // program folder of a standard user) or it lies inside an installation,
-  // under the common application data folder.
-  const std::string folder = code_page_->ToAnsi("迁移报告");
-  std::string program_dir = DirectoryOf(ProgramPath());
-  if (!program_dir.empty())
-    env_.record_dirs.push_back(program_dir + "\\" + folder);
-  char common[MAX_PATH] = {};
-  if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0,
-                                 common))) {
-    env_.record_dirs.push_back(std::string(common) + "\\VelquorMigrate\\" +
-                               folder);
-  }
+  env_.record_dirs =
+      DialogRecordFolders(code_page_id_, code_page_->ToAnsi("迁移报告"));
 }
 
 MigrationDialog::~MigrationDialog() {
@@ -112,10 +83,10 @@ INT_PTR CALLBACK MigrationDialog::DialogProc(HWND window, UINT message,
   if (message == WM_INITDIALOG) {
     dialog = reinterpret_cast<MigrationDialog*>(lparam);
     dialog->window_ = window;
-    SetWindowLongPtrA(window, DWLP_USER, lparam);
+    SetWindowLongPtrW(window, DWLP_USER, lparam);
   } else {
     dialog = reinterpret_cast<MigrationDialog*>(
-        GetWindowLongPtrA(window, DWLP_USER));
+        GetWindowLongPtrW(window, DWLP_USER));
   }
   if (dialog == nullptr) return FALSE;
   return dialog->HandleMessage(message, wparam, lparam);
@@ -123,6 +94,7 @@ INT_PTR CALLBACK MigrationDialog::DialogProc(HWND window, UINT message,
 
 INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
                                        LPARAM lparam) {
+  if (message >= WM_APP) return HandlePosted(message, wparam, lparam);
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog();
@@ -141,40 +113,20 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
       OnContextMenu(reinterpret_cast<HWND>(wparam), lparam);
       return TRUE;
     case WM_CTLCOLORSTATIC:
-      // The note on accounts the target holds already stands out.
-      if (GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) != IDC_SYNC_HINT) {
-        return FALSE;
-      }
-      SetTextColor(reinterpret_cast<HDC>(wparam), RGB(0xB0, 0, 0));
-      SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
-      return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+      return OnColorStatic(reinterpret_cast<HDC>(wparam),
+                           reinterpret_cast<HWND>(lparam));
     case WM_CLOSE:
       Close(IDCANCEL);
       return TRUE;
-    case kShowMessage:
-      ShowMessageBox(window_, *reinterpret_cast<const std::string*>(lparam),
-                     static_cast<MessageKind>(wparam));
-      return TRUE;
-    case kProgress:
-      progress_posted_ = false;
-      ShowProgress();
-      return TRUE;
-    case kRunEnded:
-      OnRunEnded();
-      return TRUE;
-    case kExistingCounted:
-      OnExistingCounted(static_cast<int>(wparam));
-      return TRUE;
-    case kLines:
-      DrainLines();
-      return TRUE;
-    case kAskWait:
-      *reinterpret_cast<bool*>(wparam) =
-          AskYesNo(window_, *reinterpret_cast<const std::string*>(lparam));
-      return TRUE;
+    case WM_GETMINMAXINFO:
+    case WM_SHOWWINDOW:
+    case WM_SIZE:
+    case kDpiChanged:
+      return OnLayoutMessage(message, wparam, lparam);
     case WM_DESTROY:
       // No run is active here: Close refuses while one is. A count still
       // running is waited for once the window is gone (destructor).
+      SaveWindowSize(window_);
       source_domains_.clear();
       list_.reset();
       return FALSE;
@@ -183,25 +135,25 @@ INT_PTR MigrationDialog::HandleMessage(UINT message, WPARAM wparam,
 }
 
 BOOL MigrationDialog::OnInitDialog() {
-  CenterDialog(window_);
-  HMENU system_menu = GetSystemMenu(window_, FALSE);
-  char about[256] = {};
-  if (system_menu != nullptr &&
-      LoadStringA(instance_, IDS_ABOUT_MENU_ENTRY, about, sizeof(about)) > 0) {
-    AppendMenuA(system_menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(system_menu, MF_STRING, IDM_ABOUT, about);
-  }
-  SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-  SendMessageA(window_, WM_SETICON, ICON_SMALL,
-               reinterpret_cast<LPARAM>(icon_));
+  dpi_ = WindowDpi(window_);
+  layout_ = std::make_unique<DialogLayout>(
+      window_, IDC_RESULT_LIST, IDC_PREVIEW,
+      std::vector<int>{IDC_PROGRESS, IDC_STATUS, IDC_RECORDS_DIR});
+  maximize_on_show_ = RestoreWindowSize(window_);
+  SetUpFrame();
+  boxes_ = std::make_unique<MessageBoxQueue>(window_);
 
-  SetDlgItemTextA(window_, IDC_SOURCE_DIR, state_.source_dir.c_str());
-  SetDlgItemTextA(window_, IDC_SOURCE_MAIL_DIR, state_.source_mail_dir.c_str());
-  SetDlgItemTextA(window_, IDC_TARGET_DIR, state_.target_dir.c_str());
-  SetDlgItemTextA(window_, IDC_TARGET_MAIL_DIR, state_.target_mail_dir.c_str());
+  SetItemText(window_, IDC_SOURCE_DIR, code_page_id_, state_.source_dir);
+  SetItemText(window_, IDC_SOURCE_MAIL_DIR, code_page_id_,
+              state_.source_mail_dir);
+  SetItemText(window_, IDC_TARGET_DIR, code_page_id_, state_.target_dir);
+  SetItemText(window_, IDC_TARGET_MAIL_DIR, code_page_id_,
+              state_.target_mail_dir);
 
   list_ = std::make_unique<ResultListView>(GetDlgItem(window_, IDC_RESULT_LIST),
-                                           CP_ACP);
+                                           code_page_id_);
+  layout_->Arrange();
+  list_->Refit();
 
   CheckRadioButton(window_, IDC_MODE_SAME, IDC_MODE_CIPHER, IDC_MODE_SAME);
   SetPasswordMode(PasswordMode::kSameAsUserName);
@@ -210,13 +162,16 @@ BOOL MigrationDialog::OnInitDialog() {
   const NameOps names(code_page_->LeadBytes());
   for (const std::string& dir : env_.record_dirs) {
     if (!MayHoldRecords(dir, state_, names)) continue;
-    SetDlgItemTextA(window_, IDC_RECORDS_DIR, dir.c_str());
+    SetItemText(window_, IDC_RECORDS_DIR, code_page_id_, dir);
     break;
   }
-  SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+  SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
   SetStatus("就绪");
   CountExistingAccountsLater();
-  return TRUE;
+  // The start button has the focus (Tab then follows the layout from the
+  // top); FALSE keeps the system from moving it to the first control.
+  SetFocus(GetDlgItem(window_, IDC_START));
+  return FALSE;
 }
 
 void MigrationDialog::OnCommand(int id, int code) {
@@ -265,63 +220,12 @@ void MigrationDialog::OnCommand(int id, int code) {
   }
 }
 
-INT_PTR MigrationDialog::OnNotify(NMHDR* header) {
-  if (header->idFrom != IDC_RESULT_LIST || list_ == nullptr) return FALSE;
-  switch (header->code) {
-    case LVN_GETDISPINFOW:
-      list_->OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(header));
-      return TRUE;
-    case LVN_KEYDOWN:
-      list_->OnKey(reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey, window_);
-      return TRUE;
-  }
-  return FALSE;
-}
-
-void MigrationDialog::OnContextMenu(HWND control, LPARAM position) {
-  if (GetDlgCtrlID(control) != IDC_RESULT_LIST) return;
-  HMENU menu = CreatePopupMenu();
-  AppendMenuW(menu, MF_STRING, IDM_COPY_LINES, L"复制(&C)\tCtrl+C");
-  AppendMenuW(menu, MF_STRING, IDM_SELECT_ALL, L"全选(&A)\tCtrl+A");
-  POINT at = {static_cast<short>(LOWORD(position)),
-              static_cast<short>(HIWORD(position))};
-  if (at.x == -1 && at.y == -1) {  // from the keyboard
-    at = {0, 0};
-    ClientToScreen(control, &at);
-  }
-  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, window_,
-                 nullptr);
-  DestroyMenu(menu);
-}
-
 void MigrationDialog::SetPasswordMode(PasswordMode mode) {
   password_mode_ = mode;
   EnableWindow(GetDlgItem(window_, IDC_SUFFIX_EDIT),
                mode == PasswordMode::kUserNamePlusSuffix);
   EnableWindow(GetDlgItem(window_, IDC_COMMON_EDIT),
                mode == PasswordMode::kCommonPassword);
-}
-
-bool MigrationDialog::OnSysCommand(WPARAM command) {
-  if ((command & 0xFFF0) != IDM_ABOUT) return false;
-  ShowAboutDialog(instance_, window_);
-  return true;
-}
-
-bool MigrationDialog::OnPaint() {
-  if (!IsIconic(window_)) return false;
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(window_, &paint);
-  SendMessageA(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-  int icon_width = GetSystemMetrics(SM_CXICON);
-  int icon_height = GetSystemMetrics(SM_CYICON);
-  RECT client;
-  GetClientRect(window_, &client);
-  int x = (client.right - client.left - icon_width + 1) / 2;
-  int y = (client.bottom - client.top - icon_height + 1) / 2;
-  DrawIcon(dc, x, y, icon_);
-  EndPaint(window_, &paint);
-  return true;
 }
 
 void MigrationDialog::StartRun(SessionKind kind) {
@@ -343,13 +247,12 @@ void MigrationDialog::StartRun(SessionKind kind) {
                        ? IDC_COMMON_EDIT
                        : 0;
   if (edit != 0) {
-    const std::string typed = ControlUtf8(edit);
+    const std::string typed = ItemUtf8(window_, edit);
     if (code_page_->ToUtf8(code_page_->ToAnsi(typed)) != typed) {
-      ShowMessageBox(
-          window_,
-          code_page_->ToAnsi("密码文本中有代码页 " + env_.code_page_name +
-                             " 无法表示的字符，请改用其他字符。"),
-          MessageKind::kWarning);
+      ShowMessageBox(window_,
+                     Utf8ToWide("密码文本中有代码页 " + env_.code_page_name +
+                                " 无法表示的字符，请改用其他字符。"),
+                     MessageKind::kWarning);
       return;
     }
   }
@@ -359,9 +262,11 @@ void MigrationDialog::StartRun(SessionKind kind) {
   // Refused before anything starts, so the list of the last run stays.
   std::string problem = PasswordOptionProblem(options, texts_);
   if (!problem.empty()) {
-    ShowMessageBox(window_, problem, KindOfMessage(texts_, problem));
+    ShowMessageBox(window_, WideOf(code_page_id_, problem),
+                   KindOfMessage(texts_, problem));
     return;
   }
+  if (kind == SessionKind::kMigrate && !ConfirmWrite()) return;
   running_ = true;
   finishing_ = false;
   close_pending_ = false;
@@ -370,7 +275,7 @@ void MigrationDialog::StartRun(SessionKind kind) {
   auto next = std::make_unique<RunSession>(
       env_, options, [this](const ProgressSnapshot&) {
         if (!progress_posted_.exchange(true)) {
-          PostMessageA(window_, kProgress, 0, 0);
+          PostMessageW(window_, kProgress, 0, 0);
         }
       });
   next->progress().SetWork(
@@ -397,19 +302,20 @@ void MigrationDialog::LockForRun(bool running, SessionKind kind) {
   // The focus leaves a disabled button for the list (which can be read
   // and copied meanwhile), so Esc still reaches the dialog; it returns to
   // the start button, the default, at the end.
-  SendMessageA(window_, WM_NEXTDLGCTL,
+  SendMessageW(window_, WM_NEXTDLGCTL,
                reinterpret_cast<WPARAM>(
                    GetDlgItem(window_, running ? IDC_RESULT_LIST : IDC_START)),
                TRUE);
   if (running) {
-    SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     SetStatus("正在读取源列表并统计邮件...");
     if (kind == SessionKind::kMigrate) {
-      SetDlgItemTextA(window_, IDC_START, texts_.start_running.c_str());
+      SetDlgItemTextW(window_, IDC_START,
+                      StartCaption(texts_.start_running).c_str());
     }
     return;
   }
-  SetDlgItemTextA(window_, IDC_START, texts_.start_idle.c_str());
+  SetDlgItemTextW(window_, IDC_START, StartCaption(texts_.start_idle).c_str());
   SetPasswordMode(password_mode_);
   EnableWindow(GetDlgItem(window_, IDC_SAVE_REPORT), LastReport() != nullptr);
 }
@@ -424,7 +330,7 @@ void MigrationDialog::StopRun() {
 void MigrationDialog::ShowProgress() {
   if (session_ == nullptr) return;
   ProgressSnapshot snapshot = session_->progress().Snapshot();
-  SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS,
+  SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS,
                       static_cast<WPARAM>(snapshot.Fraction() * kProgressRange),
                       0);
   if (running_ && !session_->stop_requested()) {
@@ -433,32 +339,42 @@ void MigrationDialog::ShowProgress() {
 }
 
 void MigrationDialog::SetStatus(const std::string& utf8) {
-  SetDlgItemTextW(window_, IDC_STATUS, Utf8ToWide(utf8).c_str());
+  SetItemUtf8(window_, IDC_STATUS, utf8);
 }
 
-void MigrationDialog::OnRunEnded() {
+void MigrationDialog::OnRunEnded(std::unique_ptr<EndMessage> end) {
   DrainLines();
   // The worker posted this as its last act: it is ending, not waiting.
   WaitForSingleObject(worker_, INFINITE);
   CloseHandle(worker_);
   worker_ = nullptr;
+  EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
+  // The run stays active (its button, a refused close) while its end
+  // message is open.
+  std::wstring text;
+  if (end != nullptr && !close_pending_)
+    text = WideOf(code_page_id_, end->text);
+  boxes_->Show(std::move(text),
+               end != nullptr ? end->kind : MessageKind::kInformation,
+               [this] { FinishRun(); });
+}
+
+void MigrationDialog::FinishRun() {
   running_ = false;
   const SessionResult& result = session_->result();
   const SessionKind kind = session_->options().kind;
   LockForRun(false, kind);
   ShowProgress();
-  if (result.outcome.loaded) {
-    const char* word = result.outcome.stopped          ? "已停止。"
-                       : kind == SessionKind::kPreview ? "预览已结束。"
-                       : kind == SessionKind::kVerify  ? "校验已结束。"
-                                                       : "迁移已结束。";
-    SetStatus(word + ProgressSummaryText(session_->progress().Snapshot()));
-  } else {
-    SetStatus("未开始");
-  }
+  SetStatus(EndStatusText(*session_));
   if (!result.log_path.empty()) {
-    SetDlgItemTextA(window_, IDC_RECORDS_DIR,
-                    DirectoryOf(result.log_path).c_str());
+    SetItemText(window_, IDC_RECORDS_DIR, code_page_id_,
+                DirectoryOf(code_page_id_, result.log_path));
+  }
+  if (kind != SessionKind::kVerify) {
+    // The plan a migration confirms; a migration makes it stale.
+    preview_counts_ = kind == SessionKind::kPreview && result.outcome.loaded
+                          ? ProgressSummaryText(session_->progress().Snapshot())
+                          : std::string();
   }
   if (kind == SessionKind::kMigrate) {
     // After a stop the one instruction is the end message's: start again
@@ -468,50 +384,6 @@ void MigrationDialog::OnRunEnded() {
     CountExistingAccountsLater();
   }
   if (close_pending_) EndDialog(window_, IDCANCEL);
-}
-
-void MigrationDialog::CountExistingAccountsLater() {
-  // A count under way (it may wait for a configuration lock) is never
-  // waited for: a new one starts when its answer arrives.
-  if (counter_ != nullptr) {
-    recount_ = true;
-    return;
-  }
-  counter_ = CreateThread(nullptr, 0, CountMain, this, 0, nullptr);
-}
-
-void MigrationDialog::OnExistingCounted(int count) {
-  // The thread posted this as its last act.
-  WaitForSingleObject(counter_, INFINITE);
-  CloseHandle(counter_);
-  counter_ = nullptr;
-  ShowExistingAccounts(count);
-  if (recount_) {
-    recount_ = false;
-    CountExistingAccountsLater();
-  }
-}
-
-void MigrationDialog::DrainLines() {
-  std::vector<LineChange> changes = lines_.Take();
-  if (list_ != nullptr) list_->Apply(changes);  // null: the window is going
-}
-
-DWORD WINAPI MigrationDialog::CountMain(void* dialog) {
-  auto* self = static_cast<MigrationDialog*>(dialog);
-  int count = CountExistingAccounts(self->env_);
-  PostMessageA(self->window_, kExistingCounted, static_cast<WPARAM>(count), 0);
-  return 0;
-}
-
-void MigrationDialog::ShowExistingAccounts(int count) {
-  existing_ = count;
-  std::string hint;
-  if (count > 0 && !stopped_) {
-    hint = "目标中已有本源的帐户 " + std::to_string(count) +
-           " 个。切换时请勾选“只复制新邮件”，把新到的邮件复制过去。";
-  }
-  SetDlgItemTextW(window_, IDC_SYNC_HINT, Utf8ToWide(hint).c_str());
 }
 
 RunSession* MigrationDialog::LastReport() {
@@ -524,48 +396,13 @@ RunSession* MigrationDialog::LastReport() {
 void MigrationDialog::SaveReport() {
   RunSession* session = LastReport();
   if (session == nullptr || running_) return;
-  std::string error;
+  std::wstring error;
   if (!SaveReportAs(
-          window_, ControlText(IDC_RECORDS_DIR), session->BaseName(),
+          window_, code_page_id_, ControlText(IDC_RECORDS_DIR),
+          session->BaseName(),
           [session](bool json) { return session->Report(json); }, &error)) {
     if (!error.empty()) ShowMessageBox(window_, error, MessageKind::kError);
   }
-}
-
-void MigrationDialog::Close(int result) {
-  if (!running_) {
-    EndDialog(window_, result);
-    return;
-  }
-  if (finishing_ || close_pending_) {
-    // The run is saying how it ended, or already stopping to close.
-    MessageBeep(MB_ICONEXCLAMATION);
-    return;
-  }
-  bool stop = AskYesNo(
-      window_,
-      code_page_->ToAnsi(
-          "正在迁移。要停止并关闭窗口吗？\n已完成的帐户和邮件都会保存，"
-          "下次点击“开始转移”将继续迁移。"));
-  if (!stop) return;
-  if (!running_) {  // it ended while the question was open
-    EndDialog(window_, result);
-    return;
-  }
-  close_pending_ = true;
-  StopRun();
-}
-
-int64_t MigrationDialog::AskToWait(const std::string& holder) {
-  const std::string question =
-      texts_.run_lock_busy + holder + "\n\n" + texts_.run_lock_ask_wait;
-  bool wait = false;
-  SendMessageA(window_, kAskWait, reinterpret_cast<WPARAM>(&wait),
-               reinterpret_cast<LPARAM>(&question));
-  if (!wait) return 0;
-  ShowNotice(texts_.run_lock_waiting + holder + texts_.run_lock_wait_limit +
-             std::to_string(kWaitSeconds));
-  return kWaitSeconds;
 }
 
 DWORD WINAPI MigrationDialog::WorkerMain(void* dialog) {
@@ -576,22 +413,27 @@ DWORD WINAPI MigrationDialog::WorkerMain(void* dialog) {
 void MigrationDialog::RunOnWorker() {
   session_->Run(this);
   finishing_ = true;
-  EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
-  EndMessage end = session_->End();
-  if (!close_pending_ && !end.text.empty()) {
-    SendMessageA(window_, kShowMessage, static_cast<WPARAM>(end.kind),
-                 reinterpret_cast<LPARAM>(&end.text));
+  // The window's thread shows the end message; this one ends. The last
+  // touch of this object from this thread.
+  auto end = std::make_unique<EndMessage>(session_->End());
+  if (PostMessageW(window_, kRunEnded, 0,
+                   reinterpret_cast<LPARAM>(end.get()))) {
+    end.release();
   }
-  // The last touch of this object from this thread.
-  PostMessageA(window_, kRunEnded, 0, 0);
 }
 
 void MigrationDialog::SetStartCaption(const std::string& caption) {
-  SetDlgItemTextA(window_, IDC_START, caption.c_str());
+  // The worker never waits for the window: the caption goes as a box
+  // does, posted, and the window's thread sets it.
+  auto text = std::make_unique<std::wstring>(StartCaption(caption));
+  if (PostMessageW(window_, kStartCaption, 0,
+                   reinterpret_cast<LPARAM>(text.get()))) {
+    text.release();
+  }
 }
 
 void MigrationDialog::EnableStart(bool enabled) {
-  EnableWindow(GetDlgItem(window_, IDC_START), enabled);
+  PostMessageW(window_, kEnableStart, enabled ? 1 : 0, 0);
 }
 
 int MigrationDialog::AppendLogLine(const std::string& line) {
@@ -616,25 +458,17 @@ std::string MigrationDialog::CommonPasswordText() {
   return ControlText(IDC_COMMON_EDIT);
 }
 
-std::string MigrationDialog::ControlUtf8(int id) {
-  HWND control = GetDlgItem(window_, id);
-  int length = GetWindowTextLengthW(control);
-  if (length <= 0) return std::string();
-  std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
-  int got = GetWindowTextW(control, wide.data(), length + 1);
-  if (got <= 0) return std::string();
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), got, nullptr, 0,
-                                  nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), got, utf8.data(), bytes, nullptr,
-                      nullptr);
-  return utf8;
+std::wstring MigrationDialog::StartCaption(const std::string& caption) const {
+  // Alt+S starts, as the other buttons have their keys; a running
+  // caption names no key (the button is disabled).
+  return WideOf(code_page_id_, caption) +
+         (caption == texts_.start_idle ? L"(&S)" : L"");
 }
 
 std::string MigrationDialog::ControlText(int id) {
   // Read as Unicode and converted with the run's code page, not through
   // the system's.
-  return code_page_->ToAnsi(ControlUtf8(id));
+  return code_page_->ToAnsi(ItemUtf8(window_, id));
 }
 
 bool MigrationDialog::Checked(int id) {
@@ -642,9 +476,12 @@ bool MigrationDialog::Checked(int id) {
 }
 
 void MigrationDialog::ShowMessage(const std::string& text) {
-  SendMessageA(window_, kShowMessage,
-               static_cast<WPARAM>(KindOfMessage(texts_, text)),
-               reinterpret_cast<LPARAM>(&text));
+  auto box = std::make_unique<PostedBox>(
+      PostedBox{WideOf(code_page_id_, text), KindOfMessage(texts_, text)});
+  if (PostMessageW(window_, kShowMessage, 0,
+                   reinterpret_cast<LPARAM>(box.get()))) {
+    box.release();
+  }
 }
 
 SourceDomainList* MigrationDialog::GetSourceDomains() {

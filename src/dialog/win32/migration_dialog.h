@@ -5,15 +5,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 
 #include "dialog/line_queue.h"
-#include "session/run_session.h"
-#include "session/startup.h"
+#include "dialog/win32/dialog_layout.h"
+#include "dialog/win32/message_box.h"
 #include "dialog/win32/result_list_view.h"
 #include "migrate/run_host.h"
 #include "platform/code_page.h"
+#include "session/run_session.h"
+#include "session/startup.h"
 
 namespace vm {
 
@@ -61,17 +64,26 @@ class MigrationDialog : public RunHost {
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam,
                                      LPARAM lparam);
   INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  // The messages other threads post (dialog_messages.h).
+  INT_PTR HandlePosted(UINT message, WPARAM wparam, LPARAM lparam);
+  // The system menu's About entry and the window's icons.
+  void SetUpFrame();
+  INT_PTR OnColorStatic(HDC dc, HWND control);
 
   BOOL OnInitDialog();
   void OnCommand(int id, int code);
   bool OnSysCommand(WPARAM command);
+  // WM_GETMINMAXINFO, WM_SHOWWINDOW, WM_SIZE and WM_DPICHANGED.
+  INT_PTR OnLayoutMessage(UINT message, WPARAM wparam, LPARAM lparam);
   bool OnPaint();
   INT_PTR OnNotify(NMHDR* header);
   void OnContextMenu(HWND control, LPARAM position);
   void SetPasswordMode(PasswordMode mode);
   void StartRun(SessionKind kind);
   void StopRun();
-  void OnRunEnded();
+  // The worker has ended: shows its end message, then finishes the run.
+  void OnRunEnded(std::unique_ptr<EndMessage> end);
+  void FinishRun();
   // Enables and disables the controls for a run of `kind` or for idle.
   void LockForRun(bool running, SessionKind kind);
   void ShowProgress();
@@ -86,21 +98,32 @@ class MigrationDialog : public RunHost {
   // loaded the source lists; null before any.
   RunSession* LastReport();
   void Close(int result);
+  // Before a migration into an installed target: asks, with the last
+  // preview's counts; true to go on (always, for a temporary folder).
+  bool ConfirmWrite();
   void RunOnWorker();
   // On the worker: another run holds the target (`holder` says who). Asks
   // whether to wait; the seconds to wait.
   int64_t AskToWait(const std::string& holder);
   static DWORD WINAPI WorkerMain(void* dialog);
   static DWORD WINAPI CountMain(void* dialog);
-  // A control's text, as typed (UTF-8), and in the run's code page.
-  std::string ControlUtf8(int id);
+  // The start button's caption for the core's `caption`, with its key.
+  std::wstring StartCaption(const std::string& caption) const;
+  // A control's text in the run's code page.
   std::string ControlText(int id);
   bool Checked(int id);
 
   HINSTANCE instance_;
   const AppState& state_;
   const Texts& texts_;
-  std::unique_ptr<CodePage> code_page_;  // the system's ANSI code page
+  // A question the worker waits on; answered by the window's thread.
+  struct Question {
+    std::wstring text;
+    std::promise<bool> answer;
+  };
+
+  unsigned int code_page_id_;            // the run's code page (number)
+  std::unique_ptr<CodePage> code_page_;  // the run's code page
   SessionEnvironment env_;
   HICON icon_;
   HWND window_ = nullptr;
@@ -121,6 +144,8 @@ class MigrationDialog : public RunHost {
   bool recount_ = false;          // count again when the running count ends
   std::atomic<int> existing_{0};  // result of the last count
   bool stopped_ = false;          // the last migration was stopped
+  // The counts of the last preview (UTF-8), until a migration runs.
+  std::string preview_counts_;
   // The running or last session; replaced (never just destroyed) when the
   // next run starts. Its report is the one "save report" writes.
   std::unique_ptr<RunSession> session_;
@@ -130,8 +155,12 @@ class MigrationDialog : public RunHost {
   // Used by the worker only (the lists are freed on destroy, which cannot
   // happen while a run is active).
   SourceDomainList source_domains_;
-  // The result list (window thread only).
+  // The result list and the message boxes (window thread only).
   std::unique_ptr<ResultListView> list_;
+  std::unique_ptr<MessageBoxQueue> boxes_;
+  std::unique_ptr<DialogLayout> layout_;
+  int dpi_ = 96;                   // the DPI the window is shown at
+  bool maximize_on_show_ = false;  // it was maximised when last closed
 };
 
 }  // namespace vm

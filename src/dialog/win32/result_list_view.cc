@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "dialog/win32/window_text.h"
+
 namespace vm {
 
 namespace {
@@ -72,6 +74,13 @@ void ResultListView::Widen(const std::vector<LineChange>& changes) {
   widest_ = widest;
 }
 
+void ResultListView::Refit() {
+  RECT client = {};
+  GetClientRect(list_, &client);
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 0,
+               std::max(widest_, static_cast<int>(client.right)));
+}
+
 void ResultListView::OnGetDispInfo(NMLVDISPINFOW* info) {
   if ((info->item.mask & LVIF_TEXT) == 0) return;
   shown_ = Wide(model_.Line(info->item.iItem));
@@ -129,13 +138,7 @@ bool ResultListView::CopySelected(HWND owner) {
 }
 
 std::wstring ResultListView::Wide(const std::string& line) const {
-  if (line.empty()) return std::wstring();
-  int length = MultiByteToWideChar(code_page_, 0, line.data(),
-                                   static_cast<int>(line.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(code_page_, 0, line.data(), static_cast<int>(line.size()),
-                      wide.data(), length);
-  return wide;
+  return WideOf(code_page_, line);
 }
 
 }  // namespace vm

@@ -32,6 +32,9 @@ class ResultListView {
   void SelectAll();
   // Puts the selected lines on the clipboard as Unicode, CR LF after each.
   bool CopySelected(HWND owner);
+  // The list was resized: its one column fills it, or holds the widest
+  // line when that is wider.
+  void Refit();
 
  private:
   std::wstring Wide(const std::string& line) const;

@@ -20,9 +20,10 @@ bool EndsWithCsv(const std::wstring& name) {
 
 // `text` (ANSI) in the dialog's buffer; a text too long for it leaves it
 // empty rather than cut.
-void FillBuffer(const std::string& text, wchar_t (&buffer)[MAX_PATH]) {
+void FillBuffer(UINT code_page, const std::string& text,
+                wchar_t (&buffer)[MAX_PATH]) {
   std::wstring wide;
-  ToWide(CP_ACP, text, &wide, false);
+  ToWide(code_page, text, &wide, false);
   if (wide.size() >= MAX_PATH) return;
   std::copy(wide.begin(), wide.end(), buffer);
   buffer[wide.size()] = L'\0';
@@ -30,15 +31,15 @@ void FillBuffer(const std::string& text, wchar_t (&buffer)[MAX_PATH]) {
 
 }  // namespace
 
-bool SaveReportAs(HWND owner, const std::string& folder,
+bool SaveReportAs(HWND owner, unsigned int code_page, const std::string& folder,
                   const std::string& base_name,
                   const std::function<std::string(bool json)>& contents,
-                  std::string* error) {
+                  std::wstring* error) {
   error->clear();
   wchar_t file[MAX_PATH] = {};
-  FillBuffer(base_name + ".json", file);
+  FillBuffer(code_page, base_name + ".json", file);
   wchar_t initial[MAX_PATH] = {};
-  FillBuffer(folder, initial);
+  FillBuffer(code_page, folder, initial);
   static const wchar_t kFilter[] =
       L"JSON 报告 (*.json)\0*.json\0CSV 表格 (*.csv)\0*.csv\0";
   OPENFILENAMEW dialog = {};
@@ -66,10 +67,7 @@ bool SaveReportAs(HWND owner, const std::string& folder,
                       &written, nullptr) &&
             written == text.size();
   if (handle != INVALID_HANDLE_VALUE) ok = CloseHandle(handle) && ok;
-  if (!ok) {
-    const std::wstring message = L"无法写入报告文件：" + name;
-    FromWide(CP_ACP, message, error);
-  }
+  if (!ok) *error = L"无法写入报告文件：" + name;
   return ok;
 }
 

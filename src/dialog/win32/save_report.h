@@ -9,14 +9,14 @@
 namespace vm {
 
 // Asks where to save a report, offering JSON and CSV (`base_name` plus
-// the extension as the proposed name, in `folder`), and writes
-// `contents(json)` there.
+// the extension as the proposed name, in `folder`; both in `code_page`),
+// and writes `contents(json)` there.
 // False when the user cancelled (*error empty) or the file could not be
-// written (*error names it, ANSI).
-bool SaveReportAs(HWND owner, const std::string& folder,
+// written (*error names it).
+bool SaveReportAs(HWND owner, unsigned int code_page, const std::string& folder,
                   const std::string& base_name,
                   const std::function<std::string(bool json)>& contents,
-                  std::string* error);
+                  std::wstring* error);
 
 }  // namespace vm
 
