@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "config/shared_config_states.h"
 #include "testing/fault_injection_file_system.h"
@@ -19,12 +22,15 @@ struct Installation {
   bool fail_copy = false;
   bool popusers = true;
   bool closed_stdout = false;  // every write to stdout fails
-  // The interrupt comes when stdout gets a line holding this text.
+  // The interrupt comes when the run writes a file whose path holds this
+  // text, on a thread of its own as the platform's handler does; the write
+  // goes on once the stop is requested. The handler's status goes into
+  // *interrupted.
   std::string interrupt_at = "";
+  int* interrupted = nullptr;
   std::string log = "earlier run\n";  // C:\run.log before the run
   // Files read once the run has let go of its disk (path: contents).
   std::map<std::string, std::string>* kept = nullptr;
-  int* saves = nullptr;  // counts the saves of the configuration
   // When set, the interrupt comes after the run ended, and this receives
   // the status the handler ends the process with.
   int* late_interrupt = nullptr;
@@ -39,6 +45,12 @@ class KeptFileSystem : MemHolder, public FaultInjectionFileSystem {
  public:
   explicit KeptFileSystem(std::map<std::string, std::string>* kept)
       : FaultInjectionFileSystem(&mem), kept_(kept) {}
+  bool WriteFile(const std::string& p, const std::string& c,
+                 std::string* e) override {
+    if (on_write) on_write(p);
+    return FaultInjectionFileSystem::WriteFile(p, c, e);
+  }
+  std::function<void(const std::string& path)> on_write;
   ~KeptFileSystem() override {
     if (kept_ == nullptr) return;
     for (auto& [path, contents] : *kept_) ReadFile(path, &contents, nullptr);
@@ -54,13 +66,26 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
   ConsoleIo io;
   io.config_states = &states;
   std::function<int()> interrupt;
-  io.out = [&](const std::string& text) {
-    if (interrupt && !in.interrupt_at.empty() &&
-        text.find(in.interrupt_at) != std::string::npos) {
-      std::exchange(interrupt, nullptr)();
-    }
-    return !in.closed_stdout;
+  std::thread interrupting;
+  std::mutex mutex;
+  std::condition_variable requested_cv;
+  bool requested = false;
+  io.stop_requested = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    requested = true;
+    requested_cv.notify_all();
   };
+  auto interrupt_at = [&](const std::string& path) {
+    if (interrupt && !in.interrupt_at.empty() &&
+        path.find(in.interrupt_at) != std::string::npos) {
+      interrupting = std::thread([&in, h = std::exchange(interrupt, nullptr)] {
+        *in.interrupted = h();
+      });
+      std::unique_lock<std::mutex> lock(mutex);
+      requested_cv.wait(lock, [&] { return requested; });
+    }
+  };
+  io.out = [&](const std::string&) { return !in.closed_stdout; };
   io.err = [err](const std::string& text) {
     *err += text;
     return true;
@@ -68,11 +93,9 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
   io.on_interrupt = [&](std::function<int()> handler) {
     interrupt = std::move(handler);
   };
-  io.save_configuration = [&in] {
-    if (in.saves != nullptr) ++*in.saves;
-  };
-  io.open_file_system = [&in](const std::string&) {
+  io.open_file_system = [&](const std::string&) {
     auto fs = std::make_unique<KeptFileSystem>(in.kept);
+    fs->on_write = interrupt_at;
     fs->WriteFile("C:\\run.log", in.log, nullptr);
     for (const char* dir :
          {"C:\\src", "C:\\src\\mail", "C:\\src\\mail\\bob", "C:\\t"}) {
@@ -87,6 +110,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     return std::unique_ptr<FileSystem>(std::move(fs));
   };
   const int status = RunConsole(args, io);
+  if (interrupting.joinable()) interrupting.join();
   if (in.late_interrupt != nullptr && interrupt)
     *in.late_interrupt = interrupt();
   return status;
@@ -156,25 +180,28 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
   }
 }
 
-// A Ctrl-C says on stderr that the run stopped, saves the configuration,
-// and writes the report with the accounts it did not reach marked as such
-// and the log's end; the run's own end, coming after, rewrites neither.
-TEST(ConsoleAppTest, InterruptWritesTheReportAndTheLogOfAStoppedRun) {
+// A Ctrl-C is the run's stop request, as the dialog's stop button is: the
+// account in flight (carl) is finished, its copies included, and the run
+// ends there (dave is left unfinished, and the list says so); its own end
+// says on stderr that it stopped and writes the report and the log's end,
+// and the handler ends the process with the same status. (Before, the
+// handler wrote the records itself while the copies went on.)
+TEST(ConsoleAppTest, InterruptStopsTheRunAfterTheAccountInFlight) {
   std::map<std::string, std::string> kept = {{"C:\\run.log", ""},
                                              {"C:\\report.csv", ""}};
-  int saves = 0;
+  int interrupted = -1;
   Installation in;
   in.accounts = "bob\tc\ta.com\r\ncarl\tc\ta.com\r\ndave\tc\ta.com\r\n";
-  in.interrupt_at = "carl";
+  in.interrupt_at = "carl\\velquor-migrate.pending";
+  in.interrupted = &interrupted;
   in.kept = &kept;
-  in.saves = &saves;
   std::string err;
   EXPECT_EQ(RunOn(in,
                   {"--source", "C:\\src", "--output", "C:\\t", "--log",
                    "C:\\run.log", "--report", "C:\\report.csv"},
                   &err),
             kExitStopped);
-  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(interrupted, kExitStopped);
   EXPECT_EQ(err,
             "转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。"
             "\n");

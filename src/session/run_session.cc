@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "session/run_report.h"
 #include "config/config_file.h"
 #include "config/domain_store.h"
 #include "config/shared_config_states.h"
@@ -14,6 +13,7 @@
 #include "platform/code_page.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "session/run_report.h"
 
 namespace vm {
 
@@ -26,8 +26,13 @@ namespace {
 // success messages are left to RunSession::End.
 class SessionHost : public RunHost {
  public:
-  SessionHost(RunHost* host, const Texts& texts, const SessionOptions& options)
-      : host_(host), texts_(texts), options_(options) {}
+  SessionHost(RunHost* host, const Texts& texts, const SessionOptions& options,
+              std::vector<std::string>* lines, std::string* closing)
+      : host_(host),
+        texts_(texts),
+        options_(options),
+        lines_(*lines),
+        closing_(*closing) {}
 
   void SetStartCaption(const std::string&) override {}
   void EnableStart(bool) override {}
@@ -56,13 +61,12 @@ class SessionHost : public RunHost {
   void ShowMessage(const std::string& text) override {
     if (text == texts_.success_installed || text == texts_.success_temporary ||
         text == texts_.verify_passed || text == texts_.preview_done) {
+      closing_ = text;
       return;
     }
     host_->ShowMessage(text);
   }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
-
-  const std::vector<std::string>& lines() const { return lines_; }
 
  private:
   void Settle() {
@@ -76,7 +80,8 @@ class SessionHost : public RunHost {
   const Texts& texts_;
   const SessionOptions& options_;
   bool reset_pending_ = false;
-  std::vector<std::string> lines_;
+  std::vector<std::string>& lines_;
+  std::string& closing_;
   SourceDomainList domains_;
 };
 
@@ -159,37 +164,32 @@ int CountExistingAccounts(const SessionEnvironment& env) {
 }
 
 RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
-                       ProgressModel::Listener progress_listener)
+                       ProgressModel::Listener progress_listener,
+                       SessionHooks hooks)
     : env_(env),
       options_(std::move(options)),
+      hooks_(std::move(hooks)),
       overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
-      record_(&progress_, nullptr, NameOps(env.code_page->LeadBytes())) {}
+      record_(std::make_unique<RunRecord>(
+          hooks_.observer != nullptr ? hooks_.observer : &progress_,
+          env.disk, NameOps(env.code_page->LeadBytes()))) {}
 
 std::string RunSession::A(const std::string& utf8) const {
   return env_.code_page->ToAnsi(utf8);
 }
 
-const SessionResult& RunSession::Run(RunHost* front_host) {
-  const Texts& texts = *env_.texts;
-  started_ = env_.clock->NowSeconds();
-  std::string lock_error;
-  if (!env_.config_states->LocksUsable(&lock_error)) {
-    front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
-    return result_;
+void RunSession::RequestStop() {
+  stop_.Request();
+  // A save waiting for another program gives way; the run's own saves on
+  // its way out still wait, bounded, for their locks.
+  if (env_.config_states != nullptr) {
+    env_.config_states->InterruptCurrentLockWaits();
   }
-  const bool writes = options_.kind == SessionKind::kMigrate;
-  const TargetLockOutcome taken = TakeSessionLock(
-      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
-  if (!taken.go) return result_;
-  SessionHost host(front_host, texts, options_);
-  TargetContext target;
-  target.states = env_.config_states;
-  target.fs = writes ? env_.disk : &overlay_;
-  target.clock = env_.clock;
-  target.target_dir = env_.state.target_dir;
-  target.names = NameOps(env_.code_page->LeadBytes());
+}
+
+RunSettings RunSession::Settings() const {
   RunSettings settings;
   settings.source_dir = env_.state.source_dir;
   settings.target_mail_dir = env_.state.target_mail_dir;
@@ -199,13 +199,72 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   settings.verify_only = options_.kind == SessionKind::kVerify;
   settings.code_page = env_.code_page;
   settings.jobs = options_.jobs;
-  settings.preview = !writes;
-  settings.stop = &stop_;
-  result_.outcome = MigrationRun(&host, texts, settings, &target,
-                                 &result_.stats, nullptr, &record_);
-  if (!result_.outcome.loaded) return result_;
+  settings.preview = options_.kind != SessionKind::kMigrate;
+  return settings;
+}
 
-  for (const AccountRecord& a : record_.accounts()) {
+const SessionResult& RunSession::Run(RunHost* front_host) {
+  started_ = env_.clock->NowSeconds();
+  std::string lock_error;
+  if (!env_.config_states->LocksUsable(&lock_error)) {
+    front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
+    return result_;
+  }
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  FileSystem* fs = writes ? env_.disk : &overlay_;
+  if (hooks_.before_lock && !hooks_.before_lock(fs)) return result_;
+  const TargetLockOutcome taken = TakeSessionLock(
+      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
+  if (!taken.go) return result_;
+  if (!RunLocked(front_host)) return result_;
+  ended_ = env_.clock->NowSeconds();
+  if (result_.outcome.loaded) {
+    WriteRecords();
+    if (!result_.log_path.empty()) {
+      front_host->AppendLogLine(A("运行记录已保存:") + result_.log_path);
+      front_host->SelectLastLine();
+    }
+    progress_.Finish();
+  }
+  if (hooks_.records) hooks_.records(*this);
+  return result_;
+}
+
+// False when the front end's own files refused the run; true once the run
+// has been tried (result_.outcome.loaded says whether it loaded).
+bool RunSession::RunLocked(RunHost* front_host) {
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  TargetContext target;
+  target.states = env_.config_states;
+  target.fs = writes ? env_.disk : &overlay_;
+  target.clock = env_.clock;
+  target.target_dir = env_.state.target_dir;
+  target.names = NameOps(env_.code_page->LeadBytes());
+  RunSettings settings = Settings();
+  settings.stop = &stop_;
+  if (hooks_.before_run && !hooks_.before_run(target.fs, &settings.manifest)) {
+    return false;
+  }
+  SessionHost host(front_host, *env_.texts, options_, &lines_,
+                   &result_.closing);
+  result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
+                                 &result_.stats, hooks_.phases, record_.get());
+  if (!result_.outcome.loaded) return true;
+  CountOutcomes();
+  bool fits = true;
+  if (options_.kind == SessionKind::kPreview) {
+    uint64_t free_bytes = 0;
+    bool known =
+        FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
+    result_.plan = MakePlan(*record_, known, free_bytes);
+    fits = result_.plan.fits;
+  }
+  Conclude(&host, fits);
+  return true;
+}
+
+void RunSession::CountOutcomes() {
+  for (const AccountRecord& a : record_->accounts()) {
     switch (a.outcome) {
       case AccountOutcome::kSkippedNoDomainLine:
       case AccountOutcome::kSkippedAliasDomain:
@@ -221,38 +280,31 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
         break;
     }
   }
-  bool fits = true;
-  if (options_.kind == SessionKind::kPreview) {
-    uint64_t free_bytes = 0;
-    bool known =
-        FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
-    result_.plan = MakePlan(record_, known, free_bytes);
-    fits = result_.plan.fits;
+}
+
+// The verdict, one for every front end: nothing failed, nothing was left
+// out or stopped, the run ended with its success (a preview: the mail
+// fits); and the list's closing lines.
+void RunSession::Conclude(RunHost* host, bool fits) {
+  if (options_.kind == SessionKind::kPreview && options_.plan_in_list) {
     for (const std::string& line : PlanLines(result_.plan, *env_.code_page)) {
-      host.AppendLogLine(line);
+      host->AppendLogLine(line);
     }
   }
-  if (result_.existing > 0 && !settings.sync) {
+  const bool sync = options_.sync && options_.kind != SessionKind::kVerify;
+  if (result_.existing > 0 && !sync && options_.existing_line) {
     // At the switch a plain run leaves the accounts of the first run as
     // they are; their new mail needs the sync.
-    host.AppendLogLine(A("目标中已存在的帐户数:") +
-                       std::to_string(result_.existing) +
-                       A("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可"
-                         "复制新邮件"));
+    host->AppendLogLine(A("目标中已存在的帐户数:") +
+                        std::to_string(result_.existing) +
+                        A("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可"
+                          "复制新邮件"));
   }
-  host.SelectLastLine();
+  host->SelectLastLine();
   result_.clean =
       result_.outcome.failure_lines == 0 && result_.stats.failed_copies == 0 &&
       result_.left_out == 0 && !result_.outcome.stopped && fits &&
       (options_.kind == SessionKind::kPreview || result_.outcome.succeeded);
-  ended_ = env_.clock->NowSeconds();
-  WriteRecords(host.lines());
-  if (!result_.log_path.empty()) {
-    front_host->AppendLogLine(A("运行记录已保存:") + result_.log_path);
-    front_host->SelectLastLine();
-  }
-  progress_.Finish();
-  return result_;
 }
 
 EndMessage RunSession::End() const {

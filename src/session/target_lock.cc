@@ -55,7 +55,9 @@ TargetLockOutcome TakeSessionLock(const TargetLocker& locker,
   }
   TargetLockOutcome outcome =
       locker(TargetLockRequestFor(state, writes, "dialog", started), stop);
-  if (!outcome.go) host->ShowMessage(outcome.message);
+  if (!outcome.go && !outcome.message.empty()) {
+    host->ShowMessage(outcome.message);
+  }
   return outcome;
 }
 

@@ -207,9 +207,8 @@ BOOL MigrationDialog::OnInitDialog() {
   SetPasswordMode(PasswordMode::kSameAsUserName);
 
   // The folder the records go to while nothing else is known.
-  const NameOps names(code_page_->LeadBytes());
   for (const std::string& dir : env_.record_dirs) {
-    if (!MayHoldRecords(dir, state_, names)) continue;
+    if (!MayHoldRecords(env_.disk, dir, state_)) continue;
     SetDlgItemTextA(window_, IDC_RECORDS_DIR, dir.c_str());
     break;
   }
