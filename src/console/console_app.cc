@@ -50,8 +50,6 @@ class ConsoleHost : public RunHost {
         code_page_(code_page),
         io_(io) {}
 
-  void SetStartCaption(const std::string&) override {}
-  void EnableStart(bool) override {}
   int AppendLogLine(const std::string& line) override {
     if (filter_ == nullptr) return log_->AppendLogLine(line);
     filter_->AppendLogLine(line);
@@ -73,14 +71,10 @@ class ConsoleHost : public RunHost {
   }
   int LineCount() override { return log_->LineCount(); }
   void ResetLog() override { log_->Reset(); }
-  PasswordMode GetPasswordMode() override {
-    return PasswordMode::kSameAsUserName;
+  // Every kind alike: a line on stderr, said at once.
+  void ShowMessage(MessageKind, const std::string& text) override {
+    Tell(text);
   }
-  std::string SuffixText() override { return std::string(); }
-  std::string CommonPasswordText() override { return std::string(); }
-  void ShowMessage(const std::string& text) override { Tell(text); }
-  // A wait for a lock, said at once.
-  void ShowNotice(const std::string& text) override { Tell(text); }
   void Tell(const std::string& ansi) {
     io_->err(message_prefix_ + code_page_->ToUtf8(ansi) + "\n");
   }

@@ -85,7 +85,7 @@ bool ImportAccounts(UserStore* users, TargetContext* target, RunHost* host,
   stats->already_present = 0;
   std::vector<DomainRecord> domains;
   if (!domain_store.LoadAllDomains(&domains)) {
-    host->ShowMessage(texts.domain_list_unreadable);
+    host->ShowMessage(MessageKind::kError, texts.domain_list_unreadable);
     // Every source account still gets its outcome.
     for (const SourceDomain& source : *host->GetSourceDomains()) {
       for (const SourceAccount& account : source.accounts) {

@@ -214,7 +214,7 @@ class LockNotices : public LockWaitListener {
  private:
   void Say(const std::string& text) {
     (std::this_thread::get_id() == run_thread_ ? log_ : host_)
-        ->ShowNotice(text);
+        ->ShowMessage(MessageKind::kNotice, text);
   }
 
   RunHost* host_;
@@ -390,11 +390,9 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
                       tally, &outcome.stopped);
   host->AppendLogLine(texts.separator);
   if (outcome.failure_lines == 0 && !outcome.stopped) {
-    host->ShowMessage(texts.verify_passed);
+    host->ShowMessage(MessageKind::kInformation, texts.verify_passed);
     outcome.succeeded = true;
   }
-  host->EnableStart(true);
-  host->SetStartCaption(texts.start_idle);
   return outcome;
 }
 
@@ -453,18 +451,15 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                         MigrationStats* stats, PhaseObserver* phases,
                         RunObserver* observer) {
   RunOutcome outcome;
-  host->SetStartCaption(texts.start_running);
   host->ResetLog();
-  host->EnableStart(false);
 
   RunTally tally(observer);
   observer = &tally;
   LockNotices notices(host, texts, target);
   int refused = 0;
-  if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
-                       observer, settings.code_page, target->names)) {
-    host->EnableStart(true);
-    host->SetStartCaption(texts.start_idle);
+  if (!LoadSourceLists(target->fs, settings.source_dir, texts, host,
+                       settings.passwords, &refused, observer,
+                       settings.code_page, target->names)) {
     return outcome;
   }
   outcome.loaded = true;
@@ -549,13 +544,12 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                          outcome.failure_lines == 0 && !outcome.stopped;
   LogSummary(host, texts, settings, *stats, tally, succeeded);
   if (succeeded) {
-    host->ShowMessage(settings.preview            ? texts.preview_done
+    host->ShowMessage(MessageKind::kInformation,
+                      settings.preview            ? texts.preview_done
                       : settings.target_installed ? texts.success_installed
                                                   : texts.success_temporary);
     outcome.succeeded = true;
   }
-  host->EnableStart(true);
-  host->SetStartCaption(texts.start_idle);
   return outcome;
 }
 

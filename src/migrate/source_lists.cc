@@ -60,11 +60,11 @@ bool ReadList(FileSystem* fs, const std::string& path,
               const std::string& missing, const std::string& unreadable,
               RunHost* host, std::string* text) {
   if (!fs->Exists(path)) {
-    host->ShowMessage(missing);
+    host->ShowMessage(MessageKind::kError, missing);
     return false;
   }
   if (!fs->ReadFile(path, text, nullptr)) {
-    host->ShowMessage(unreadable);
+    host->ShowMessage(MessageKind::kError, unreadable);
     return false;
   }
   return true;
@@ -88,7 +88,8 @@ std::string TrimWhiteSpace(const std::string& text) {
 }
 
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
-                     const Texts& texts, RunHost* host, int* refused,
+                     const Texts& texts, RunHost* host,
+                     const PasswordOptions& passwords, int* refused,
                      RunObserver* observer, const CodePage* code_page,
                      const NameOps& names) {
   RunObserver null_observer;
@@ -133,7 +134,7 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
     return false;
   }
   ConvertUtf8List(code_page, &text);
-  PasswordMode mode = host->GetPasswordMode();
+  const PasswordMode mode = passwords.mode;
   bool ok = true;
   ForEachLineOfAnyEnd(text, [&](std::string_view line) {
     if (!ok) return;
@@ -200,14 +201,14 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
         secret = account.user_name;
         break;
       case PasswordMode::kUserNamePlusSuffix:
-        if (!ReadPasswordText(host->SuffixText(), &secret)) {
+        if (!ReadPasswordText(passwords.suffix, &secret)) {
           ok = false;
           return;
         }
         secret = account.user_name + secret;
         break;
       case PasswordMode::kCommonPassword:
-        if (!ReadPasswordText(host->CommonPasswordText(), &secret)) {
+        if (!ReadPasswordText(passwords.common, &secret)) {
           ok = false;
           return;
         }
@@ -223,7 +224,7 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
     match->accounts.push_back(std::move(account));
   });
   if (refused != nullptr) *refused = refused_here;
-  if (!ok) host->ShowMessage(texts.bad_password_text);
+  if (!ok) host->ShowMessage(MessageKind::kWarning, texts.bad_password_text);
   return ok;
 }
 

@@ -22,20 +22,14 @@ namespace {
 // Passes the result list on to the front end's host and keeps a copy of
 // it for the log. The list is emptied when the run first writes to it, not
 // when it asks: a start refused while loading keeps the previous list. The
-// button is the front end's; the password options are the session's; the
-// success messages are left to RunSession::End.
+// run's closing word (its only information) is kept for the front end to
+// show with the verdict (RunSession::End, SessionResult::closing).
 class SessionHost : public RunHost {
  public:
-  SessionHost(RunHost* host, const Texts& texts, const SessionOptions& options,
-              std::vector<std::string>* lines, std::string* closing)
-      : host_(host),
-        texts_(texts),
-        options_(options),
-        lines_(*lines),
-        closing_(*closing) {}
+  SessionHost(RunHost* host, std::vector<std::string>* lines,
+              std::string* closing)
+      : host_(host), lines_(*lines), closing_(*closing) {}
 
-  void SetStartCaption(const std::string&) override {}
-  void EnableStart(bool) override {}
   int AppendLogLine(const std::string& line) override {
     Settle();
     lines_.push_back(line);
@@ -55,16 +49,12 @@ class SessionHost : public RunHost {
     return host_->LineCount();
   }
   void ResetLog() override { reset_pending_ = true; }
-  PasswordMode GetPasswordMode() override { return options_.password_mode; }
-  std::string SuffixText() override { return options_.suffix; }
-  std::string CommonPasswordText() override { return options_.password; }
-  void ShowMessage(const std::string& text) override {
-    if (text == texts_.success_installed || text == texts_.success_temporary ||
-        text == texts_.verify_passed || text == texts_.preview_done) {
+  void ShowMessage(MessageKind kind, const std::string& text) override {
+    if (kind == MessageKind::kInformation) {
       closing_ = text;
       return;
     }
-    host_->ShowMessage(text);
+    host_->ShowMessage(kind, text);
   }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
@@ -77,8 +67,6 @@ class SessionHost : public RunHost {
   }
 
   RunHost* host_;
-  const Texts& texts_;
-  const SessionOptions& options_;
   bool reset_pending_ = false;
   std::vector<std::string>& lines_;
   std::string& closing_;
@@ -88,19 +76,12 @@ class SessionHost : public RunHost {
 // A host that reads the source lists and nothing else.
 class QuietHost : public RunHost {
  public:
-  void SetStartCaption(const std::string&) override {}
-  void EnableStart(bool) override {}
   int AppendLogLine(const std::string&) override { return 0; }
   void RemoveLastLine() override {}
   void SelectLastLine() override {}
   int LineCount() override { return 0; }
   void ResetLog() override {}
-  PasswordMode GetPasswordMode() override {
-    return PasswordMode::kSameAsUserName;
-  }
-  std::string SuffixText() override { return std::string(); }
-  std::string CommonPasswordText() override { return std::string(); }
-  void ShowMessage(const std::string&) override {}
+  void ShowMessage(MessageKind, const std::string&) override {}
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
  private:
@@ -141,7 +122,7 @@ std::string PasswordOptionProblem(const SessionOptions& options,
 int CountExistingAccounts(const SessionEnvironment& env) {
   QuietHost host;
   NameOps names(env.code_page->LeadBytes());
-  if (!LoadSourceLists(env.disk, env.state.source_dir, *env.texts, &host,
+  if (!LoadSourceLists(env.disk, env.state.source_dir, *env.texts, &host, {},
                        nullptr, nullptr, env.code_page, names)) {
     return 0;
   }
@@ -173,8 +154,8 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
       record_(std::make_unique<RunRecord>(
-          hooks_.observer != nullptr ? hooks_.observer : &progress_,
-          env.disk, NameOps(env.code_page->LeadBytes()))) {}
+          hooks_.observer != nullptr ? hooks_.observer : &progress_, env.disk,
+          NameOps(env.code_page->LeadBytes()))) {}
 
 std::string RunSession::A(const std::string& utf8) const {
   return env_.code_page->ToAnsi(utf8);
@@ -199,6 +180,8 @@ RunSettings RunSession::Settings() const {
   settings.verify_only = options_.kind == SessionKind::kVerify;
   settings.code_page = env_.code_page;
   settings.jobs = options_.jobs;
+  settings.passwords = {options_.password_mode, options_.suffix,
+                        options_.password};
   settings.preview = options_.kind != SessionKind::kMigrate;
   return settings;
 }
@@ -207,7 +190,8 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   started_ = env_.clock->NowSeconds();
   std::string lock_error;
   if (!env_.config_states->LocksUsable(&lock_error)) {
-    front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
+    front_host->ShowMessage(MessageKind::kError,
+                            A("无法使用配置文件锁，未开始：") + lock_error);
     return result_;
   }
   const bool writes = options_.kind == SessionKind::kMigrate;
@@ -245,8 +229,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
   if (hooks_.before_run && !hooks_.before_run(target.fs, &settings.manifest)) {
     return false;
   }
-  SessionHost host(front_host, *env_.texts, options_, &lines_,
-                   &result_.closing);
+  SessionHost host(front_host, &lines_, &result_.closing);
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
   if (!result_.outcome.loaded) return true;

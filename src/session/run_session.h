@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "migrate/migration_run.h"
+#include "migrate/run_host.h"
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
 #include "platform/helpers/overlay_file_system.h"
@@ -117,8 +118,6 @@ struct SessionResult {
   // fits.
   bool clean = false;
 };
-
-enum class MessageKind { kInformation, kWarning, kError };
 
 // The message a session ends with; no message when `text` is empty.
 struct EndMessage {

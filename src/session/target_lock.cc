@@ -3,12 +3,12 @@
 #include <chrono>
 #include <thread>
 
-#include "session/run_report.h"
 #include "migrate/run_host.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
+#include "session/run_report.h"
 
 namespace vm {
 
@@ -56,7 +56,7 @@ TargetLockOutcome TakeSessionLock(const TargetLocker& locker,
   TargetLockOutcome outcome =
       locker(TargetLockRequestFor(state, writes, "dialog", started), stop);
   if (!outcome.go && !outcome.message.empty()) {
-    host->ShowMessage(outcome.message);
+    host->ShowMessage(MessageKind::kError, outcome.message);
   }
   return outcome;
 }

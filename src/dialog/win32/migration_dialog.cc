@@ -358,7 +358,7 @@ void MigrationDialog::StartRun(SessionKind kind) {
   // Refused before anything starts, so the list of the last run stays.
   std::string problem = PasswordOptionProblem(options, texts_);
   if (!problem.empty()) {
-    ShowMessageBox(window_, problem, KindOfMessage(texts_, problem));
+    ShowMessageBox(window_, problem, MessageKind::kWarning);
     return;
   }
   running_ = true;
@@ -562,8 +562,9 @@ int64_t MigrationDialog::AskToWait(const std::string& holder) {
   SendMessageA(window_, kAskWait, reinterpret_cast<WPARAM>(&wait),
                reinterpret_cast<LPARAM>(&question));
   if (!wait) return 0;
-  ShowNotice(texts_.run_lock_waiting + holder + texts_.run_lock_wait_limit +
-             std::to_string(kWaitSeconds));
+  ShowMessage(MessageKind::kNotice, texts_.run_lock_waiting + holder +
+                                        texts_.run_lock_wait_limit +
+                                        std::to_string(kWaitSeconds));
   return kWaitSeconds;
 }
 
@@ -585,14 +586,6 @@ void MigrationDialog::RunOnWorker() {
   PostMessageA(window_, kRunEnded, 0, 0);
 }
 
-void MigrationDialog::SetStartCaption(const std::string& caption) {
-  SetDlgItemTextA(window_, IDC_START, caption.c_str());
-}
-
-void MigrationDialog::EnableStart(bool enabled) {
-  EnableWindow(GetDlgItem(window_, IDC_START), enabled);
-}
-
 int MigrationDialog::AppendLogLine(const std::string& line) {
   return lines_.Append(line);
 }
@@ -604,16 +597,6 @@ void MigrationDialog::SelectLastLine() { lines_.FollowEnd(); }
 int MigrationDialog::LineCount() { return lines_.Count(); }
 
 void MigrationDialog::ResetLog() { lines_.Reset(); }
-
-PasswordMode MigrationDialog::GetPasswordMode() { return password_mode_; }
-
-std::string MigrationDialog::SuffixText() {
-  return ControlText(IDC_SUFFIX_EDIT);
-}
-
-std::string MigrationDialog::CommonPasswordText() {
-  return ControlText(IDC_COMMON_EDIT);
-}
 
 std::string MigrationDialog::ControlUtf8(int id) {
   HWND control = GetDlgItem(window_, id);
@@ -640,9 +623,13 @@ bool MigrationDialog::Checked(int id) {
   return IsDlgButtonChecked(window_, id) == BST_CHECKED;
 }
 
-void MigrationDialog::ShowMessage(const std::string& text) {
-  SendMessageA(window_, kShowMessage,
-               static_cast<WPARAM>(KindOfMessage(texts_, text)),
+void MigrationDialog::ShowMessage(MessageKind kind, const std::string& text) {
+  if (kind == MessageKind::kNotice) {
+    AppendLogLine(text);
+    SelectLastLine();
+    return;
+  }
+  SendMessageA(window_, kShowMessage, static_cast<WPARAM>(kind),
                reinterpret_cast<LPARAM>(&text));
 }
 

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "dialog/line_queue.h"
-#include "session/run_session.h"
-#include "session/startup.h"
 #include "dialog/win32/result_list_view.h"
 #include "migrate/run_host.h"
 #include "platform/code_page.h"
+#include "session/run_session.h"
+#include "session/startup.h"
 
 namespace vm {
 
@@ -44,17 +44,13 @@ class MigrationDialog : public RunHost {
   void RunModal();
 
   // RunHost, called on the worker thread.
-  void SetStartCaption(const std::string& caption) override;
-  void EnableStart(bool enabled) override;
   int AppendLogLine(const std::string& line) override;
   void RemoveLastLine() override;
   void SelectLastLine() override;
   int LineCount() override;
   void ResetLog() override;
-  PasswordMode GetPasswordMode() override;
-  std::string SuffixText() override;
-  std::string CommonPasswordText() override;
-  void ShowMessage(const std::string& text) override;
+  // A notice joins the result list; every other kind is a message box.
+  void ShowMessage(MessageKind kind, const std::string& text) override;
   SourceDomainList* GetSourceDomains() override;
 
  private:
