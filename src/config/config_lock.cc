@@ -69,8 +69,9 @@ bool NamedLock::Wait(LockWaitListener* listener, bool interruptible) {
   const int64_t start = clock->MonotonicMillis();
   auto waited = [clock, start] { return clock->MonotonicMillis() - start; };
   bool told = false;
+  const int64_t round = wait_round_;
   for (;;) {
-    if (interruptible && interrupted_) return false;
+    if (interruptible && (interrupted_ || wait_round_ != round)) return false;
     // Short slices, so that an interruption is seen soon and the notice
     // comes on time.
     const int64_t now = waited();

@@ -68,6 +68,9 @@ class NamedLock {
   // Ends every interruptible wait, now and from now on (the process is
   // about to end).
   void InterruptWaits() { interrupted_ = true; }
+  // Ends the interruptible waits under way now; later waits wait as usual
+  // (a stopped run still saves on its way out).
+  void InterruptCurrentWaits() { ++wait_round_; }
 
   // Why the machine-wide lock could not be opened, or the limits not be
   // read; empty when all is well.
@@ -89,6 +92,7 @@ class NamedLock {
   int64_t locked_at_ = 0;  // Clock::MonotonicMicros
   std::atomic<int64_t> longest_hold_us_{0};
   std::atomic<bool> interrupted_{false};
+  std::atomic<int64_t> wait_round_{0};  // InterruptCurrentWaits calls
   std::mutex thread_lock_;
   LockWaitLimits limits_;
   std::string error_;                       // set by Open

@@ -18,6 +18,12 @@ void SharedConfigStates::InterruptLockWaits() {
   for (auto& [name, state] : by_name_) state->named_lock.InterruptWaits();
 }
 
+void SharedConfigStates::InterruptCurrentLockWaits() {
+  MutexLock guard(&mutex_);
+  for (auto& [name, state] : by_name_)
+    state->named_lock.InterruptCurrentWaits();
+}
+
 void SharedConfigStates::Flush() {
   // A store waiting for a lock holds its own mutex, which the save below
   // needs.

@@ -68,6 +68,10 @@ class SharedConfigStates {
   // Ends every interruptible wait for a configuration file's lock, now and
   // from now on: the saves and loads waiting fail.
   void InterruptLockWaits();
+  // Ends the interruptible waits under way now, for a stop request: the
+  // run gives up what it waits for, and its saves on the way out wait
+  // (bounded) as usual.
+  void InterruptCurrentLockWaits();
 
   // The longest time any configuration file's named lock was held, in
   // microseconds.

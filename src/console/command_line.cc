@@ -79,10 +79,9 @@ std::string UndoOptionsError(const CommandLine& options,
   return std::string();
 }
 
-}  // namespace
-
-std::string UsageText() {
-  return R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
+// The help text (--help), ending in a line feed.
+constexpr char kUsage[] =
+    R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
        velquor-migrate --undo MANIFEST (--target DIR | --output DIR) [--dry-run]
 
 Moves a Velquor mail server's domains, accounts and mail into a Tarnwick mail
@@ -176,183 +175,215 @@ Exit status:
 The result list goes to standard output, messages to standard error.
 More in the manual page velquor-migrate(1) and in the user guide.
 )";
+
+}  // namespace
+
+std::string UsageText() { return kUsage; }
+
+namespace {
+
+// One argument split into its option and the value after "=", if any.
+struct Argument {
+  std::string name;
+  std::string value;
+  bool has_inline_value = false;
+};
+
+Argument Split(const std::string& arg) {
+  Argument a{arg, "", false};
+  const size_t eq = arg.find('=');
+  if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+    a.value = arg.substr(eq + 1);
+    a.name = arg.substr(0, eq);
+    a.has_inline_value = true;
+  }
+  return a;
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
-                      std::string* error) {
-  *out = CommandLine();
-  std::set<std::string> seen;
-  bool suffix_given = false;
-  bool password_given = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool has_inline_value = false;
-    size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      has_inline_value = true;
+// Options without a value; true when `name` is one (set in *out).
+bool ApplyFlag(const std::string& name, CommandLine* out) {
+  static const struct {
+    const char* name;
+    bool CommandLine::*flag;
+  } kFlags[] = {{"--stats", &CommandLine::stats},
+                {"--changes-only", &CommandLine::changes_only},
+                {"--dry-run", &CommandLine::dry_run},
+                {"--sync", &CommandLine::sync},
+                {"--verify-only", &CommandLine::verify_only},
+                {"--help", &CommandLine::help},
+                {"-h", &CommandLine::help},
+                {"--version", &CommandLine::version}};
+  for (const auto& f : kFlags) {
+    if (name == f.name) {
+      out->*f.flag = true;
+      return true;
     }
+  }
+  if (name == "--progress" || name == "--no-progress") {
+    out->progress = name == "--progress" ? Toggle::kOn : Toggle::kOff;
+    return true;
+  }
+  return false;
+}
+
+// A whole number of at most `digits` digits; "4x" or "-1" is a typing
+// error, not a number.
+bool ReadNumber(const std::string& text, size_t digits, int* number) {
+  if (text.empty() || text.size() > digits ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *number = std::stoi(text);
+  return true;
+}
+
+// An option's value into *out; false with *error when it is no good.
+bool ApplyValue(const std::string& name, const std::string& value,
+                CommandLine* out, std::string* error) {
+  static const struct {
+    const char* name;
+    std::string CommandLine::*text;
+  } kTexts[] = {{"--source", &CommandLine::source_dir},
+                {"--target", &CommandLine::target_dir},
+                {"--output", &CommandLine::output_dir},
+                {"--suffix", &CommandLine::suffix},
+                {"--password", &CommandLine::password},
+                {"--codepage", &CommandLine::code_page},
+                {"--log", &CommandLine::log_file},
+                {"--report", &CommandLine::report_file},
+                {"--undo", &CommandLine::undo_manifest}};
+  for (const auto& t : kTexts) {
+    if (name == t.name) {
+      out->*t.text = value;
+      return true;
+    }
+  }
+  if (name == "--password-mode" && !ParseMode(value, &out->password_mode)) {
+    *error = "unknown password mode: " + value +
+             " (use same, suffix, common or cipher)";
+  } else if (name == "--jobs" && (!ReadNumber(value, 2, &out->jobs) ||
+                                  out->jobs < 1 || out->jobs > kMaxJobs)) {
+    *error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs);
+  } else if (name == "--wait" && !ReadNumber(value, 6, &out->wait_seconds)) {
+    *error = "--wait needs a number of seconds";
+  }
+  return error->empty();
+}
+
+// Reads the arguments one by one into *out, noting in *seen every option
+// that took a value.
+bool ReadArguments(const std::vector<std::string>& args, CommandLine* out,
+                   std::set<std::string>* seen, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    Argument a = Split(args[i]);
     const auto* option =
         std::find_if(std::begin(kOptions), std::end(kOptions),
-                     [&arg](const auto& o) { return arg == o.name; });
+                     [&a](const auto& o) { return a.name == o.name; });
     if (option == std::end(kOptions)) {
       *error = "unknown option: " + args[i];
       return false;
     }
-    if (arg == "--help" || arg == "-h") {
-      out->help = true;
-      continue;
-    }
-    if (arg == "--version") {
-      out->version = true;
-      continue;
-    }
-    if (arg == "--verify") {
-      if (has_inline_value && value != "size" && value != "content") {
-        *error = "unknown verification: " + value + " (use size or content)";
+    if (a.name == "--verify") {
+      if (a.has_inline_value && a.value != "size" && a.value != "content") {
+        *error = "unknown verification: " + a.value + " (use size or content)";
         return false;
       }
       out->verify =
-          value == "content" ? VerifyMode::kContent : VerifyMode::kSize;
-      continue;
-    }
-    static const struct {
-      const char* name;
-      bool CommandLine::*flag;
-    } kFlags[] = {{"--stats", &CommandLine::stats},
-                  {"--changes-only", &CommandLine::changes_only},
-                  {"--dry-run", &CommandLine::dry_run},
-                  {"--sync", &CommandLine::sync},
-                  {"--verify-only", &CommandLine::verify_only}};
-    bool is_flag = false;
-    for (const auto& f : kFlags) {
-      if (arg == f.name) {
-        out->*f.flag = true;
-        is_flag = true;
-      }
-    }
-    if (arg == "--progress" || arg == "--no-progress") {
-      out->progress = arg == "--progress" ? Toggle::kOn : Toggle::kOff;
-      is_flag = true;
-    }
-    if (is_flag) {
-      if (has_inline_value) {
-        *error = "option " + arg + " takes no value";
-        return false;
-      }
+          a.value == "content" ? VerifyMode::kContent : VerifyMode::kSize;
       continue;
     }
     if (!option->takes_value) {
-      *error = "option " + arg + " is not handled";
-      return false;
+      ApplyFlag(a.name, out);
+      // --help and --version let any text after "=" be: they end the
+      // parse's checks.
+      const bool any_value =
+          a.name == "--help" || a.name == "-h" || a.name == "--version";
+      if (a.has_inline_value && !any_value) {
+        *error = "option " + a.name + " takes no value";
+        return false;
+      }
+      continue;
     }
-    if (!has_inline_value) {
+    if (!a.has_inline_value) {
       if (i + 1 >= args.size()) {
-        *error = "option " + arg + " needs a value";
+        *error = "option " + a.name + " needs a value";
         return false;
       }
-      value = args[++i];
+      a.value = args[++i];
     }
-    if (!seen.insert(arg).second) {
-      *error = "option " + arg + " given twice";
+    if (!seen->insert(a.name).second) {
+      *error = "option " + a.name + " given twice";
       return false;
     }
-    if (arg == "--source") {
-      out->source_dir = value;
-    } else if (arg == "--target") {
-      out->target_dir = value;
-    } else if (arg == "--output") {
-      out->output_dir = value;
-    } else if (arg == "--password-mode") {
-      if (!ParseMode(value, &out->password_mode)) {
-        *error = "unknown password mode: " + value +
-                 " (use same, suffix, common or cipher)";
-        return false;
-      }
-    } else if (arg == "--suffix") {
-      out->suffix = value;
-      suffix_given = true;
-    } else if (arg == "--password") {
-      out->password = value;
-      password_given = true;
-    } else if (arg == "--codepage") {
-      out->code_page = value;
-    } else if (arg == "--log") {
-      out->log_file = value;
-    } else if (arg == "--report") {
-      out->report_file = value;
-    } else if (arg == "--jobs") {
-      // Digits only: "4x" or "-1" is a typing error, not a number.
-      if (value.empty() || value.size() > 2 ||
-          value.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(value) < 1 || std::stoi(value) > kMaxJobs) {
-        *error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs);
-        return false;
-      }
-      out->jobs = std::stoi(value);
-    } else if (arg == "--undo") {
-      out->undo_manifest = value;
-    } else if (arg == "--wait") {
-      if (value.empty() || value.size() > 6 ||
-          value.find_first_not_of("0123456789") != std::string::npos) {
-        *error = "--wait needs a number of seconds";
-        return false;
-      }
-      out->wait_seconds = std::stoi(value);
-    }
+    if (!ApplyValue(a.name, a.value, out, error)) return false;
   }
+  return true;
+}
+
+bool IsReportName(const std::string& name) {
+  return HasExtension(name, ".json") || HasExtension(name, ".csv");
+}
+
+// Why the options of a run do not fit together; empty when they do.
+std::string RunOptionsError(const CommandLine& o,
+                            const std::set<std::string>& seen) {
+  const bool suffix_mode = o.password_mode == PasswordMode::kUserNamePlusSuffix;
+  const bool common_mode = o.password_mode == PasswordMode::kCommonPassword;
+  const struct {
+    bool wrong;
+    const char* error;
+  } kChecks[] = {
+      {o.source_dir.empty(), "--source DIR is required"},
+      {seen.count("--target") == seen.count("--output"),
+       "give exactly one of --target DIR and --output DIR"},
+      {seen.count("--target") && o.target_dir.empty(),
+       "--target needs a directory"},
+      {seen.count("--output") && o.output_dir.empty(),
+       "--output needs a directory"},
+      {seen.count("--suffix") && !suffix_mode,
+       "--suffix is used only with --password-mode suffix"},
+      {seen.count("--password") && !common_mode,
+       "--password is used only with --password-mode common"},
+      {suffix_mode && IsBlank(o.suffix),
+       "--password-mode suffix needs --suffix TEXT"},
+      {common_mode && IsBlank(o.password),
+       "--password-mode common needs --password TEXT"},
+      {o.code_page.empty(), "--codepage needs a name"},
+      {seen.count("--log") && o.log_file.empty(), "--log needs a file name"},
+      {seen.count("--report") && !IsReportName(o.report_file),
+       "--report needs a file name ending in .json or .csv"},
+      {o.dry_run && (o.verify != VerifyMode::kNone || o.verify_only),
+       "--dry-run copies nothing to verify"},
+      {o.verify_only && o.sync,
+       "--verify-only changes nothing; leave out --sync"},
+  };
+  for (const auto& check : kChecks) {
+    if (check.wrong) return check.error;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
+                      std::string* error) {
+  *out = CommandLine();
+  error->clear();
+  std::set<std::string> seen;
+  if (!ReadArguments(args, out, &seen, error)) return false;
   if (out->help || out->version) return true;
   if (seen.count("--undo") > 0) {
     *error = UndoOptionsError(*out, seen);
     if (error->empty() && out->code_page.empty())
       *error = "--codepage needs a name";
     if (error->empty() && seen.count("--report") &&
-        !HasExtension(out->report_file, ".json") &&
-        !HasExtension(out->report_file, ".csv")) {
+        !IsReportName(out->report_file)) {
       *error = "--report needs a file name ending in .json or .csv";
     }
     return error->empty();
   }
-
-  if (out->source_dir.empty()) {
-    *error = "--source DIR is required";
-  } else if (seen.count("--target") == seen.count("--output")) {
-    *error = "give exactly one of --target DIR and --output DIR";
-  } else if (seen.count("--target") && out->target_dir.empty()) {
-    *error = "--target needs a directory";
-  } else if (seen.count("--output") && out->output_dir.empty()) {
-    *error = "--output needs a directory";
-  } else if (suffix_given &&
-             out->password_mode != PasswordMode::kUserNamePlusSuffix) {
-    *error = "--suffix is used only with --password-mode suffix";
-  } else if (password_given &&
-             out->password_mode != PasswordMode::kCommonPassword) {
-    *error = "--password is used only with --password-mode common";
-  } else if (out->password_mode == PasswordMode::kUserNamePlusSuffix &&
-             IsBlank(out->suffix)) {
-    *error = "--password-mode suffix needs --suffix TEXT";
-  } else if (out->password_mode == PasswordMode::kCommonPassword &&
-             IsBlank(out->password)) {
-    *error = "--password-mode common needs --password TEXT";
-  } else if (out->code_page.empty()) {
-    *error = "--codepage needs a name";
-  } else if (seen.count("--log") && out->log_file.empty()) {
-    *error = "--log needs a file name";
-  } else if (seen.count("--report") &&
-             !HasExtension(out->report_file, ".json") &&
-             !HasExtension(out->report_file, ".csv")) {
-    *error = "--report needs a file name ending in .json or .csv";
-  } else if (out->dry_run &&
-             (out->verify != VerifyMode::kNone || out->verify_only)) {
-    *error = "--dry-run copies nothing to verify";
-  } else if (out->verify_only && out->sync) {
-    *error = "--verify-only changes nothing; leave out --sync";
-  } else {
-    return true;
-  }
-  return false;
+  *error = RunOptionsError(*out, seen);
+  return error->empty();
 }
 
 std::string ShownCommandLine(const std::vector<std::string>& args) {

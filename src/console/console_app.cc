@@ -1,13 +1,11 @@
 #include "console/console_app.h"
 
-#include <atomic>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "config/shared_config_states.h"
-#include "config/target_context.h"
 #include "console/changes_only.h"
 #include "console/command_line.h"
 #include "console/console_log.h"
@@ -23,15 +21,13 @@
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/console.h"
-#include "platform/disk_space.h"
 #include "platform/file_system.h"
-#include "platform/helpers/overlay_file_system.h"
 #include "session/manifest_file.h"
-#include "session/report_file.h"
 #include "session/run_log.h"
 #include "session/run_plan.h"
 #include "session/run_record.h"
 #include "session/run_report.h"
+#include "session/run_session.h"
 #include "session/startup.h"
 #include "session/target_lock.h"
 #include "util/ascii.h"
@@ -41,27 +37,19 @@ namespace vm {
 
 namespace {
 
-// The run's host on a console: the result list is the ConsoleLog, message
-// boxes go to stderr, the password options come from the command line.
-// The run's closing message (success, a clean preview or verification) is
-// held until the report and the log are written, and shown only when the
-// run's exit status is 0.
+// The session's host on a console: the result list is the ConsoleLog (or
+// the --changes-only filter in front of it), message boxes go to stderr.
+// The password options are the session's; the closing message is the
+// session's result, shown only for exit status 0.
 class ConsoleHost : public RunHost {
  public:
-  ConsoleHost(ProgressLog* log, const CodePage* code_page, const Texts* texts,
-              const ConsoleIo* io, PasswordMode mode, std::string suffix,
-              std::string password, std::string message_prefix)
+  ConsoleHost(ProgressLog* log, const CodePage* code_page, const ConsoleIo* io,
+              std::string message_prefix)
       : message_prefix_(std::move(message_prefix)),
         log_(log),
         code_page_(code_page),
-        texts_(texts),
-        io_(io),
-        mode_(mode),
-        suffix_(std::move(suffix)),
-        password_(std::move(password)) {}
+        io_(io) {}
 
-  void SetStartCaption(const std::string&) override {}
-  void EnableStart(bool) override {}
   int AppendLogLine(const std::string& line) override {
     if (filter_ == nullptr) return log_->AppendLogLine(line);
     filter_->AppendLogLine(line);
@@ -83,33 +71,13 @@ class ConsoleHost : public RunHost {
   }
   int LineCount() override { return log_->LineCount(); }
   void ResetLog() override { log_->Reset(); }
-  PasswordMode GetPasswordMode() override { return mode_; }
-  std::string SuffixText() override { return suffix_; }
-  std::string CommonPasswordText() override { return password_; }
-  void ShowMessage(const std::string& text) override {
-    if (text == texts_->success_installed ||
-        text == texts_->success_temporary || text == texts_->verify_passed ||
-        text == texts_->preview_done) {
-      held_ = text;
-      return;
-    }
-    if (!silenced_) io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
+  // Every kind alike: a line on stderr, said at once.
+  void ShowMessage(MessageKind, const std::string& text) override {
+    Tell(text);
   }
-  // The closing message, once the run's records are written and its status
-  // is 0.
-  void ShowHeld() {
-    if (!held_.empty() && !silenced_) {
-      io_->err(message_prefix_ + code_page_->ToUtf8(held_) + "\n");
-    }
-    held_.clear();
+  void Tell(const std::string& ansi) {
+    io_->err(message_prefix_ + code_page_->ToUtf8(ansi) + "\n");
   }
-  // Never silenced: the save on the way out may wait for a lock too.
-  void ShowNotice(const std::string& text) override {
-    io_->err(message_prefix_ + code_page_->ToUtf8(text) + "\n");
-  }
-  // After an interrupt, the run's own messages (its success message among
-  // them) would contradict the stop.
-  void Silence() { silenced_ = true; }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
   std::string message_prefix_;           // UTF-8
@@ -118,13 +86,7 @@ class ConsoleHost : public RunHost {
  private:
   ProgressLog* log_;
   const CodePage* code_page_;
-  const Texts* texts_;
   const ConsoleIo* io_;
-  std::atomic<bool> silenced_{false};
-  std::string held_;  // ANSI
-  PasswordMode mode_;
-  std::string suffix_;    // ANSI
-  std::string password_;  // ANSI
   SourceDomainList domains_;
 };
 
@@ -160,27 +122,34 @@ class PhaseTimer : public PhaseObserver {
   std::map<std::string, double> total_;
 };
 
-// What a stopped run did, as far as its record tells, counted as the
-// summary line counts: what was added and copied, and apart from it what
-// the target held already.
-MigrationStats CountsOf(const RunRecord& record) {
-  MigrationStats stats;
-  for (const DomainRecordOutcome& domain : record.domains()) {
-    if (domain.outcome == DomainOutcome::kAdded) ++stats.domain_count;
+// --stats: the time of each phase, the copy rate, the longest hold of the
+// configuration lock and the source scan's time, on stderr.
+void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
+                const RunRecord& record, double run_seconds,
+                const ProgressMeter* meter) {
+  io.err(timer.Report());
+  uint64_t copied_bytes = 0;
+  for (const AccountRecord& a : record.accounts()) {
+    copied_bytes += a.Sum().counts.copied_bytes;
   }
-  for (const AccountRecord& account : record.accounts()) {
-    if (account.outcome == AccountOutcome::kAdded) ++stats.user_count;
-    for (const FolderRecord& f : account.folders) {
-      stats.mail_count += static_cast<int32_t>(f.counts.copied);
-      stats.already_present += static_cast<int32_t>(f.counts.present);
-      stats.failed_copies += static_cast<int32_t>(f.counts.failed);
-    }
+  const double megabytes = copied_bytes / 1048576.0;
+  char text[160];
+  std::snprintf(text, sizeof(text),
+                "run: %.3f s\ncopied: %.1f MB, %.1f MB/s\n"
+                "longest config lock hold: %.3f s\n",
+                run_seconds, megabytes,
+                run_seconds > 0 ? megabytes / run_seconds : 0.0,
+                io.config_states->LongestLockHoldMicros() / 1e6);
+  io.err(text);
+  if (meter != nullptr) {
+    std::snprintf(text, sizeof(text), "source scan: %.3f s\n",
+                  meter->scan_seconds());
+    io.err(text);
   }
-  return stats;
 }
 
-// The files a run writes besides the target's: the log and the report.
-// A file that cannot be written is told on stderr.
+// The files a run writes besides the target's and the session's: the --log
+// and the --report. A file that cannot be written is told on stderr.
 class RunFiles {
  public:
   RunFiles(const ConsoleSetup& p, const ConsoleIo& io, int64_t started)
@@ -200,44 +169,21 @@ class RunFiles {
                  list + RunLogEnd(SystemClock()->NowSeconds(), status), true);
   }
 
-  std::string manifest;  // UTF-8, as the platform shows it; empty: none
-
-  bool Report(const RunRecord& record, const MigrationStats& counts,
-              int failure_lines, bool succeeded, bool stopped) {
-    const CommandLine& options = p_.options;
-    if (options.report_file.empty()) return true;
-    ReportHeader header;
-    header.version = VM_VERSION;
-    header.started = started_;
-    header.ended = SystemClock()->NowSeconds();
-    header.manifest = manifest;
-    header.options = {
-        {"source", options.source_dir},
-        {p_.state.target_installed ? "target" : "output", p_.shown_target},
-        {"password_mode", PasswordModeName(options.password_mode)},
-        {"codepage", options.code_page},
-        {"verify", p_.verify == VerifyMode::kContent ? "content"
-                   : p_.verify == VerifyMode::kSize  ? "size"
-                                                     : "none"}};
-    header.flags = {{"dry_run", options.dry_run},
-                    {"sync", options.sync},
-                    {"verify_only", options.verify_only},
-                    {"changes_only", options.changes_only}};
-    header.stats = counts;
-    header.failure_lines = failure_lines;
-    header.succeeded = succeeded;
-    header.stopped = stopped;
-    const bool json = EndsWithIgnoringAsciiCase(options.report_file, ".json");
-    // Written an account at a time: the report of a large run is never
-    // held whole.
+  // Written an account at a time: the report of a large run is never
+  // held whole.
+  bool Report(const RunSession& session, bool succeeded) {
+    const std::string& file = p_.options.report_file;
+    if (file.empty()) return true;
     std::string error;
-    if (WriteReportFile(p_.disk.get(),
-                        p_.code_page->ToAnsi(options.report_file), json, header,
-                        record, *p_.code_page, &error)) {
+    if (session.WriteReport(p_.disk.get(), p_.code_page->ToAnsi(file),
+                            EndsWithIgnoringAsciiCase(file, ".json"), succeeded,
+                            manifest, &error)) {
       return true;
     }
-    return Failed("report", options.report_file, error);
+    return Failed("report", file, error);
   }
+
+  std::string manifest;  // UTF-8, as the platform shows it; empty: none
 
  private:
   // The log is appended to, one write per part, so that runs sharing it
@@ -268,202 +214,245 @@ class RunFiles {
   int64_t started_;
 };
 
-// Takes the target's run lock for this run; with --wait a busy lock is
-// waited for, said once on stderr. The output folder is made first, as its
-// lock file lies in it (a dry run makes it in memory only, and finds no
-// lock needed). False, with the reason on stderr, when the run may not go.
-bool LockTarget(const ConsoleSetup& p, const ConsoleIo& io, FileSystem* fs,
-                int64_t started, std::unique_ptr<RunLock>* lock) {
-  const CommandLine& options = p.options;
-  if (p.make_output && !fs->CreateDir(p.state.target_dir, nullptr)) {
-    io.err("velquor-migrate: cannot create the output directory " +
-           options.output_dir + "\n");
+// How the console takes the target's run lock: with --wait a busy lock is
+// waited for, said once on stderr; a refusal is told on stderr, unless a
+// stop request ended the wait (the run then says that it stopped).
+TargetLocker ConsoleLocker(const ConsoleSetup& p, const ConsoleIo& io) {
+  if (!io.open_run_lock) return nullptr;
+  return [&p, &io](const TargetLockRequest& session_request,
+                   const StopRequest* stop) {
+    TargetLockRequest request = session_request;
+    request.open = io.open_run_lock;
+    request.front_end = "console";
+    const CodePage& cp = *p.code_page;
+    const int64_t wait = p.options.wait_seconds;
+    auto busy = [&](const std::string& holder) -> int64_t {
+      if (wait > 0) {
+        io.err(cp.ToUtf8(p.texts.run_lock_waiting + holder +
+                         p.texts.run_lock_wait_limit + std::to_string(wait)) +
+               "\n");
+      }
+      return wait;
+    };
+    TargetLockOutcome outcome =
+        TakeTargetLock(request, cp, p.texts, busy, stop);
+    if (!outcome.go && !stop->requested()) {
+      io.err(cp.ToUtf8(outcome.message) + "\n");
+    }
+    outcome.message.clear();  // told here, not by the session
+    return outcome;
+  };
+}
+
+// The session's environment and options as the command line gives them.
+SessionEnvironment ConsoleEnvironment(const ConsoleSetup& p,
+                                      const ConsoleIo& io) {
+  SessionEnvironment env;
+  env.disk = p.disk.get();
+  env.code_page = p.code_page.get();
+  env.texts = &p.texts;
+  env.clock = SystemClock();
+  env.steady_seconds = [] { return SystemClock()->MonotonicMicros() / 1e6; };
+  env.state = p.state;
+  env.version = VM_VERSION;
+  env.code_page_name = p.options.code_page;
+  env.shown_source = p.options.source_dir;
+  env.shown_target = p.shown_target;
+  env.config_states = io.config_states;
+  env.lock_target = ConsoleLocker(p, io);
+  return env;  // no record folders: the console keeps --log and --report
+}
+
+SessionOptions ConsoleSessionOptions(const ConsoleSetup& p) {
+  const CommandLine& o = p.options;
+  SessionOptions options;
+  options.kind = o.dry_run       ? SessionKind::kPreview
+                 : o.verify_only ? SessionKind::kVerify
+                                 : SessionKind::kMigrate;
+  options.sync = o.sync;
+  options.verify = p.verify;
+  options.password_mode = o.password_mode;
+  options.suffix = p.code_page->ToAnsi(o.suffix);
+  options.password = p.code_page->ToAnsi(o.password);
+  options.jobs = o.jobs;
+  options.changes_only = o.changes_only;
+  // The console prints the plan after the list, in its own words.
+  options.plan_in_list = false;
+  options.existing_line = false;
+  return options;
+}
+
+// The console's view of one session: the progress line on stderr, the
+// result list on stdout, the --log and --report files, the exit status.
+// Everything else (checks, context, plan, run, verdict, stop) is the
+// session's.
+class ConsoleRun {
+ public:
+  ConsoleRun(const ConsoleSetup& p, const std::vector<std::string>& args,
+             const ConsoleIo& io, int64_t started)
+      : p_(p),
+        args_(args),
+        io_(io),
+        progress_(p.options.progress == Toggle::kOn ||
+                  (p.options.progress == Toggle::kAuto && io.err_is_terminal)),
+        view_(p.code_page.get(), io.out_is_terminal && !progress_,
+              [this](const std::string& text) { Out(text); }),
+        measurer_(p.code_page.get()),
+        log_(&view_, &measurer_),
+        host_(&log_, p.code_page.get(), &io,
+              p.options.dry_run ? "(dry run) " : ""),
+        timer_(SystemClock()),
+        files_(p, io, started),
+        started_(started),
+        env_(ConsoleEnvironment(p, io)) {
+    if (progress_) {
+      meter_ = std::make_unique<ProgressMeter>(
+          p.disk.get(), p.state.source_dir,
+          [&io](const std::string& text) { io.err(text); }, env_.steady_seconds,
+          io.err_is_terminal ? StderrColumns : nullptr);
+    }
+    filter_ = std::make_unique<ChangesOnlyFilter>(&log_, meter_.get());
+    if (p.options.changes_only) host_.filter_ = filter_.get();
+  }
+
+  int Run() {
+    RunSession session(env_, ConsoleSessionOptions(p_), nullptr, Hooks());
+    // An interrupt is the session's stop request: a wait for the target
+    // ends, a run finishes the copies in flight and the account it is at,
+    // saves the stores and writes its records; the handler waits for it.
+    auto ending = std::make_shared<RunEnding>();
+    if (io_.on_interrupt) {
+      io_.on_interrupt([ending, told = io_.stop_requested] {
+        return ending->Interrupt(told);
+      });
+    }
+    ending->Arm([&session] { session.RequestStop(); });
+    const int64_t run_started = SystemClock()->MonotonicMicros();
+    session.Run(&host_);
+    const double run_seconds =
+        (SystemClock()->MonotonicMicros() - run_started) / 1e6;
+    if (!ran_ && session.stop_requested()) {
+      TellStopped();
+      status_ = kExitStopped;
+    }
+    if (ran_ && p_.options.stats) {
+      PrintStats(io_, timer_, session.record(), run_seconds, meter_.get());
+    }
+    ending->Ended(status_);
+    return status_;
+  }
+
+ private:
+  // Standard output that fails is given up, never retried; the run goes on.
+  void Out(const std::string& text) {
+    if (meter_) meter_->Erase();
+    if (!out_failed_ && !io_.out(text)) out_failed_ = true;
+  }
+
+  SessionHooks Hooks() {
+    SessionHooks hooks;
+    hooks.observer = p_.options.changes_only
+                         ? static_cast<RunObserver*>(filter_.get())
+                     : meter_ ? static_cast<RunObserver*>(meter_.get())
+                              : &no_progress_;
+    hooks.phases = p_.options.stats ? &timer_ : nullptr;
+    hooks.before_lock = [this](FileSystem* fs) { return MakeOutput(fs); };
+    hooks.before_run = [this](FileSystem* fs, ManifestWriter** manifest) {
+      return BeforeRun(fs, manifest);
+    };
+    hooks.records = [this](const RunSession& session) { End(session); };
+    return hooks;
+  }
+
+  // The output folder is made before the lock, as its lock file lies in it
+  // (a dry run makes it in memory only, and finds no lock needed).
+  bool MakeOutput(FileSystem* fs) {
+    if (!p_.make_output || fs->CreateDir(p_.state.target_dir, nullptr)) {
+      return true;
+    }
+    io_.err("velquor-migrate: cannot create the output directory " +
+            p_.options.output_dir + "\n");
+    status_ = kExitFailure;
     return false;
   }
-  if (!io.open_run_lock) return true;
-  TargetLockRequest request = TargetLockRequestFor(
-      p.state, !options.dry_run && !options.verify_only, "console", started);
-  request.open = io.open_run_lock;
-  const CodePage& cp = *p.code_page;
-  auto busy = [&](const std::string& holder) -> int64_t {
-    if (options.wait_seconds > 0) {
-      io.err(cp.ToUtf8(p.texts.run_lock_waiting + holder +
-                       p.texts.run_lock_wait_limit +
-                       std::to_string(options.wait_seconds)) +
-             "\n");
+
+  // Once the lock is held: the manifest of a run that writes, the log's
+  // header (the output folder is made by now: the log may lie in it), then
+  // the skeletons of the target's files.
+  bool BeforeRun(FileSystem* fs, ManifestWriter** writer) {
+    manifest_ = WritingRunManifest(p_, fs == p_.disk.get(), started_);
+    if (manifest_) {
+      *writer = manifest_->writer();
+      files_.manifest =
+          p_.code_page->ToUtf8(p_.disk->DisplayPath(manifest_->path()));
     }
-    return options.wait_seconds;
-  };
-  TargetLockOutcome outcome =
-      TakeTargetLock(request, cp, p.texts, busy, nullptr);
-  if (!outcome.go) io.err(cp.ToUtf8(outcome.message) + "\n");
-  *lock = std::move(outcome.lock);
-  return outcome.go;
-}
-
-// The migration itself, once every check has passed.
-int Migrate(const ConsoleSetup& p, const std::vector<std::string>& args,
-            const ConsoleIo& io, int64_t started) {
-  const CommandLine& options = p.options;
-  const CodePage* code_page = p.code_page.get();
-  const AppState& state = p.state;
-  // A dry run and a verification write through an overlay that keeps every
-  // write in memory; the log and the report go to the disk.
-  OverlayFileSystem overlay(p.disk.get(), NameOps(code_page->LeadBytes()));
-  FileSystem* fs = options.dry_run || options.verify_only
-                       ? static_cast<FileSystem*>(&overlay)
-                       : p.disk.get();
-
-  // Standard output that fails is given up, never retried; the run goes on.
-  const bool progress =
-      options.progress == Toggle::kOn ||
-      (options.progress == Toggle::kAuto && io.err_is_terminal);
-  std::unique_ptr<ProgressMeter> meter;
-  if (progress) {
-    meter = std::make_unique<ProgressMeter>(
-        fs, state.source_dir, [&io](const std::string& text) { io.err(text); },
-        [] { return SystemClock()->MonotonicMicros() / 1e6; },
-        io.err_is_terminal ? StderrColumns : nullptr);
-  }
-  bool out_failed = false;
-  auto out = [&](const std::string& text) {
-    if (meter) meter->Erase();
-    if (!out_failed && !io.out(text)) out_failed = true;
-  };
-
-  // With the progress line on the terminal, the list shows only final
-  // lines, so the two never share a line.
-  ConsoleLog view(code_page, io.out_is_terminal && !progress, out);
-  ColumnMeasurer measurer(code_page);
-  ProgressLog log(&view, &measurer);
-  ConsoleHost host(&log, code_page, &p.texts, &io, options.password_mode,
-                   code_page->ToAnsi(options.suffix),
-                   code_page->ToAnsi(options.password),
-                   options.dry_run ? "(dry run) " : "");
-
-  TargetContext target;
-  target.fs = fs;
-  target.clock = SystemClock();
-  target.states = io.config_states;
-  target.target_dir = state.target_dir;
-  target.names = NameOps(code_page->LeadBytes());
-  RunSettings settings;
-  settings.source_dir = state.source_dir;
-  settings.target_mail_dir = state.target_mail_dir;
-  settings.target_installed = state.target_installed;
-  settings.sync = options.sync;
-  settings.verify_only = options.verify_only;
-  settings.verify = p.verify;
-  settings.code_page = code_page;
-  settings.jobs = options.jobs;
-  settings.preview = options.dry_run || options.verify_only;
-  MigrationStats stats;
-  PhaseTimer timer(SystemClock());
-  // The record sees the run's events first and passes them on, through
-  // the --changes-only filter, to the progress line.
-  ChangesOnlyFilter filter(&log, meter.get());
-  if (options.changes_only) host.filter_ = &filter;
-  RunRecord record(
-      options.changes_only ? static_cast<RunObserver*>(&filter) : meter.get(),
-      fs, NameOps(code_page->LeadBytes()));
-  RunFiles files(p, io, started);
-
-  // An interrupt while the run waits for the target ends the program with
-  // nothing written; from the lock on, the run writes, and an interrupt
-  // stops it where it is: what the stores hold is saved, the report and
-  // the log tell how far it got.
-  auto ending = std::make_shared<RunEnding>(kExitStopped);
-  if (io.on_interrupt) {
-    io.on_interrupt([ending] { return ending->Interrupt(); });
-  }
-  std::unique_ptr<RunLock> lock;
-  if (!LockTarget(p, io, fs, started, &lock)) return kExitFailure;
-  auto manifest = WritingRunManifest(p, fs == p.disk.get(), started);
-  if (manifest) {
-    settings.manifest = manifest->writer();
-    files.manifest = code_page->ToUtf8(p.disk->DisplayPath(manifest->path()));
-  }
-  ending->Arm([&] {
-    host.Silence();
-    // The copy comes before the save, so the report never claims an
-    // account the saved user list lacks.
-    RunRecord stopped;
-    record.CopyStopped(&stopped);
-    const std::string list = view.ListText();
-    if (io.save_configuration) io.save_configuration();
-    if (meter) meter->Finish();
-    std::string stopped_text = io.out_is_terminal && !progress ? "\n" : "";
-    stopped_text.append(code_page->ToUtf8(p.texts.run_interrupted))
-        .append("\n");
-    io.err(stopped_text);
-    files.Report(stopped, CountsOf(stopped), 0, false, true);
-    files.LogEnd(list, kExitStopped);
-  });
-  // The output folder is made by now: the log may lie in it.
-  if (!files.LogHeader(args)) {
-    if (!ending->Claim()) return kExitStopped;
-    ending->Ended(kExitFailure);
-    return kExitFailure;
-  }
-  CreateMissingTargetFiles(fs, p.untrimmed_target, !state.target_installed);
-
-  const int64_t run_started = SystemClock()->MonotonicMicros();
-  RunOutcome outcome = MigrationRun(&host, p.texts, settings, &target, &stats,
-                                    options.stats ? &timer : nullptr, &record);
-  const double run_seconds =
-      (SystemClock()->MonotonicMicros() - run_started) / 1e6;
-  if (!ending->Claim()) return kExitStopped;
-  // The progress line goes before the last lines of the list are shown.
-  if (meter) meter->Finish();
-  if (options.changes_only) filter.Finish();
-  view.Finish();
-
-  int status = outcome.succeeded && outcome.failure_lines == 0 ? kExitSuccess
-                                                               : kExitFailure;
-  if (options.dry_run && outcome.loaded) {
-    uint64_t free_bytes = 0;
-    bool free_known =
-        FreeDiskSpace(*code_page, state.target_mail_dir, &free_bytes);
-    bool fits = true;
-    out(PlanText(record, *code_page, free_known, free_bytes, &fits));
-    if (!fits) status = kExitFailure;
-  }
-  if (out_failed) {
-    io.err(
-        "velquor-migrate: the result list could not be written to standard "
-        "output; the run went on to its end\n");
-    status = kExitFailure;
-  }
-  if (!files.Report(record, stats, outcome.failure_lines,
-                    status == kExitSuccess, false)) {
-    status = kExitFailure;
-  }
-  if (!files.LogEnd(view.ListText(), status)) status = kExitFailure;
-  if (status == kExitSuccess) host.ShowHeld();
-  ending->Ended(status);
-  if (options.stats) {
-    io.err(timer.Report());
-    uint64_t copied_bytes = 0;
-    for (const AccountRecord& a : record.accounts()) {
-      copied_bytes += a.Sum().counts.copied_bytes;
+    if (!files_.LogHeader(args_)) {
+      status_ = kExitFailure;
+      return false;
     }
-    const double megabytes = copied_bytes / 1048576.0;
-    char text[160];
-    std::snprintf(text, sizeof(text),
-                  "run: %.3f s\ncopied: %.1f MB, %.1f MB/s\n"
-                  "longest config lock hold: %.3f s\n",
-                  run_seconds, megabytes,
-                  run_seconds > 0 ? megabytes / run_seconds : 0.0,
-                  io.config_states->LongestLockHoldMicros() / 1e6);
-    io.err(text);
-    if (meter) {
-      std::snprintf(text, sizeof(text), "source scan: %.3f s\n",
-                    meter->scan_seconds());
-      io.err(text);
-    }
+    CreateMissingTargetFiles(fs, p_.untrimmed_target,
+                             !p_.state.target_installed);
+    ran_ = true;
+    return true;
   }
-  return status;
-}
+
+  void TellStopped() {
+    std::string text = io_.out_is_terminal && !progress_ ? "\n" : "";
+    io_.err(text + p_.code_page->ToUtf8(p_.texts.run_interrupted) + "\n");
+  }
+
+  // The session's verdict drawn: the progress line goes, the list's last
+  // lines and a preview's plan are printed, the records written.
+  void End(const RunSession& session) {
+    const SessionResult& r = session.result();
+    if (meter_) meter_->Finish();
+    if (p_.options.changes_only) filter_->Finish();
+    view_.Finish();
+    status_ = r.outcome.stopped ? kExitStopped
+              : r.clean         ? kExitSuccess
+                                : kExitFailure;
+    if (p_.options.dry_run && r.outcome.loaded && !r.outcome.stopped) {
+      bool fits = true;
+      Out(PlanText(session.record(), *p_.code_page, r.plan.free_known,
+                   r.plan.free_bytes, &fits));
+    }
+    if (out_failed_) {
+      io_.err(
+          "velquor-migrate: the result list could not be written to standard "
+          "output; the run went on to its end\n");
+      if (status_ == kExitSuccess) status_ = kExitFailure;
+    }
+    if (r.outcome.stopped) TellStopped();
+    if (!files_.Report(session, status_ == kExitSuccess) &&
+        status_ == kExitSuccess) {
+      status_ = kExitFailure;
+    }
+    if (!files_.LogEnd(view_.ListText(), status_) && status_ == kExitSuccess) {
+      status_ = kExitFailure;
+    }
+    if (status_ == kExitSuccess && !r.closing.empty()) host_.Tell(r.closing);
+  }
+
+  const ConsoleSetup& p_;
+  const std::vector<std::string>& args_;
+  const ConsoleIo& io_;
+  const bool progress_;
+  bool out_failed_ = false;
+  bool ran_ = false;  // the session went past the lock and the log's header
+  int status_ = kExitFailure;
+  ConsoleLog view_;
+  ColumnMeasurer measurer_;
+  ProgressLog log_;
+  ConsoleHost host_;
+  PhaseTimer timer_;
+  RunFiles files_;
+  int64_t started_;
+  RunObserver no_progress_;
+  std::unique_ptr<ProgressMeter> meter_;
+  std::unique_ptr<ChangesOnlyFilter> filter_;
+  std::unique_ptr<ManifestFile> manifest_;
+  SessionEnvironment env_;
+};
 
 }  // namespace
 
@@ -484,7 +473,8 @@ int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
     return RunUndoConsole(options, io, started);
   ConsoleSetup setup;
   const int status = PrepareConsoleRun(options, io, &setup);
-  return status >= 0 ? status : Migrate(setup, args, io, started);
+  if (status >= 0) return status;
+  return ConsoleRun(setup, args, io, started).Run();
 }
 
 }  // namespace vm

@@ -1,5 +1,5 @@
-#ifndef VM_APP_CONSOLE_APP_H_
-#define VM_APP_CONSOLE_APP_H_
+#ifndef VM_CONSOLE_CONSOLE_APP_H_
+#define VM_CONSOLE_CONSOLE_APP_H_
 
 #include <functional>
 #include <memory>
@@ -32,17 +32,18 @@ struct ConsoleIo {
       open_file_system;
   // Arms `handler` to run once, on a thread of its own, when the user or
   // the system ends the program; the process ends after it, with the status
-  // it returns (the run's own, when the run had ended). Called before the
-  // run starts any thread. May be empty (nothing is armed).
+  // it returns (the run's own). A second interrupt ends the process at once.
+  // Called before the run starts any thread. May be empty (nothing is
+  // armed).
   std::function<void(std::function<int()> handler)> on_interrupt;
-  // Saves the additions the configuration stores hold and keeps them from
-  // adding more, for the process's last moments. May be empty.
-  std::function<void()> save_configuration;
+  // Called on the handler's thread once the interrupt has requested the
+  // stop, before the handler waits for the run's end. May be empty.
+  std::function<void()> stop_requested;
   // Opens the target's run lock (OpenRunLock); empty: the run takes none
   // (a target in an in-memory file system).
   RunLockOpener open_run_lock;
   // The shared state of the configuration files for the run; owned by the
-  // caller, which also reaches it from save_configuration. Must be set.
+  // caller. Must be set.
   SharedConfigStates* config_states = nullptr;
 };
 
@@ -52,11 +53,13 @@ struct ConsoleIo {
 // verification) and returns the exit status. A standard output that cannot
 // be written never stops the run: it finishes, the failure is told on
 // stderr and the status is kExitFailure. Nothing is written before every
-// check has passed. An interrupt saves the configuration, tells on stderr
-// that the run stopped, writes the report (accounts not reached marked
-// unfinished) and the log's end; the status is then kExitStopped.
+// check has passed. An interrupt is the session's stop request: the run
+// finishes the copies in flight and the account it is at, the stores save
+// what they hold, stderr tells that the run stopped, the report (accounts
+// not reached marked unfinished) and the log's end are written, and the
+// status is kExitStopped.
 int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io);
 
 }  // namespace vm
 
-#endif  // VM_APP_CONSOLE_APP_H_
+#endif  // VM_CONSOLE_CONSOLE_APP_H_

@@ -1,8 +1,8 @@
 // velquor-migrate: the command-line front end. Everything but the process
 // plumbing is in RunConsole.
 
-#include "console/console_app.h"
 #include "config/shared_config_states.h"
+#include "console/console_app.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/run_lock.h"
@@ -10,15 +10,14 @@
 int main(int argc, char** argv) {
   vm::IgnoreWriteSignals();
   vm::ConsoleIo io;
-  // Additions the configuration stores hold in memory are saved before an
-  // interrupted run ends, so an account the result list shows as imported
-  // is in the user list.
+  // An interrupt stops the run as the dialog's stop button does: it ends
+  // after the account it is at, with the stores saved and its records
+  // written; a second interrupt ends the process at once.
   io.on_interrupt = [](std::function<int()> handler) {
     vm::OnInterrupt(std::move(handler));
   };
   vm::SharedConfigStates config_states;
   io.config_states = &config_states;
-  io.save_configuration = [&config_states] { config_states.Flush(); };
   io.out = [](const std::string& text) { return vm::WriteStdout(text); };
   io.err = [](const std::string& text) { return vm::WriteStderr(text); };
   io.out_is_terminal = vm::StdoutIsTerminal();

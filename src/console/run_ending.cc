@@ -1,36 +1,30 @@
 #include "console/run_ending.h"
 
+#include <utility>
+
 namespace vm {
 
 void RunEnding::Arm(std::function<void()> stop) {
   std::lock_guard<std::mutex> lock(mutex_);
-  stop_ = std::move(stop);
+  if (!done_) stop_ = std::move(stop);
 }
 
-int RunEnding::Interrupt() {
+int RunEnding::Interrupt(const std::function<void()>& requested) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (state_ == State::kRunning) {
-    if (stop_) stop_();
-    stop_ = nullptr;
-    state_ = State::kStopped;
-    return status_;
-  }
-  ended_.wait(lock, [this] { return state_ != State::kEnding; });
+  // Called under the lock, so Ended cannot drop what it stops meanwhile.
+  if (stop_) std::exchange(stop_, nullptr)();
+  lock.unlock();
+  if (requested) requested();
+  lock.lock();
+  ended_.wait(lock, [this] { return done_; });
   return status_;
-}
-
-bool RunEnding::Claim() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (state_ == State::kStopped) return false;
-  state_ = State::kEnding;
-  stop_ = nullptr;
-  return true;
 }
 
 void RunEnding::Ended(int status) {
   std::lock_guard<std::mutex> lock(mutex_);
-  state_ = State::kEnded;
+  done_ = true;
   status_ = status;
+  stop_ = nullptr;
   ended_.notify_all();
 }
 

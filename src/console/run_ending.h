@@ -1,5 +1,5 @@
-#ifndef VM_APP_RUN_ENDING_H_
-#define VM_APP_RUN_ENDING_H_
+#ifndef VM_CONSOLE_RUN_ENDING_H_
+#define VM_CONSOLE_RUN_ENDING_H_
 
 #include <condition_variable>
 #include <functional>
@@ -8,36 +8,38 @@
 namespace vm {
 
 // How a console run ends when an interrupt's handler, on a thread of its
-// own, may come at any moment while the run goes on: exactly one of the
-// handler and the run's own end writes the report and the log's end, and
-// neither lets the process end while the other is writing them. The exit
-// status is decided once: an interrupt after the run's end changes nothing.
+// own, may come at any moment: the interrupt is the session's stop request,
+// as the dialog's stop button is. The session finishes the copies in
+// flight, saves the stores, keeps the pending marks and writes the records
+// itself; the handler waits for that end, so the process never ends while
+// they are written, and ends it with the run's own status. An interrupt
+// after the run's end changes nothing. (A second interrupt ends the process
+// at once; the platform's handler does that.)
 class RunEnding {
  public:
-  // `stopped_status` is the status of a run an interrupt stops.
-  explicit RunEnding(int stopped_status) : status_(stopped_status) {}
+  RunEnding() = default;
+  RunEnding(const RunEnding&) = delete;
+  RunEnding& operator=(const RunEnding&) = delete;
 
-  // What the handler does (save, tell, write); until armed, nothing.
+  // What an interrupt asks of the run (quick; it must not wait). Until
+  // armed an interrupt only waits for the end.
   void Arm(std::function<void()> stop);
-  // The handler's part: stops the run unless it ended on its own first,
-  // in which case it waits until the run's files are written. Returns the
+  // The handler's part: asks the run to stop, unless it has ended, calls
+  // `requested` (may be empty) and waits for the run's end. Returns the
   // process's exit status.
-  int Interrupt();
-  // The run's own end begins; false when an interrupt came first (it has
-  // written the files by the time this returns).
-  bool Claim();
-  // The run's files are written; `status` is its exit status.
+  int Interrupt(const std::function<void()>& requested = nullptr);
+  // The run has ended and its records are written; `status` is its exit
+  // status. The stop armed is dropped, never called again.
   void Ended(int status);
 
  private:
-  enum class State { kRunning, kStopped, kEnding, kEnded };
   std::mutex mutex_;
   std::condition_variable ended_;
   std::function<void()> stop_;
-  State state_ = State::kRunning;
-  int status_;
+  bool done_ = false;
+  int status_ = 0;
 };
 
 }  // namespace vm
 
-#endif  // VM_APP_RUN_ENDING_H_
+#endif  // VM_CONSOLE_RUN_ENDING_H_

@@ -120,7 +120,7 @@ class AccountStep {
 // list cannot be read.
 bool AccountStep::LoadDomains() {
   if (domain_store_.LoadAllDomains(&domains_)) return true;
-  s_.host->ShowMessage(s_.texts.domain_list_unreadable);
+  s_.host->ShowMessage(MessageKind::kError, s_.texts.domain_list_unreadable);
   for (const SourceDomain& source : *s_.host->GetSourceDomains()) {
     for (const SourceAccount& account : source.accounts) {
       observer_->OnAccountEnd(account.user_name, source.name,

@@ -77,7 +77,7 @@ class LockNotices : public LockWaitListener {
  private:
   void Say(const std::string& text) {
     (std::this_thread::get_id() == run_thread_ ? log_ : host_)
-        ->ShowNotice(text);
+        ->ShowMessage(MessageKind::kNotice, text);
   }
 
   RunHost* host_;
@@ -164,13 +164,12 @@ void EndRun(RunHost* host, const Texts& texts, const RunSettings& settings,
                          outcome->failure_lines == 0 && !outcome->stopped;
   LogSummary(host, texts, settings, stats, tally, succeeded);
   if (succeeded) {
-    host->ShowMessage(settings.preview            ? texts.preview_done
+    host->ShowMessage(MessageKind::kInformation,
+                      settings.preview            ? texts.preview_done
                       : settings.target_installed ? texts.success_installed
                                                   : texts.success_temporary);
     outcome->succeeded = true;
   }
-  host->EnableStart(true);
-  host->SetStartCaption(texts.start_idle);
 }
 
 }  // namespace
@@ -180,18 +179,15 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                         MigrationStats* stats, PhaseObserver* phases,
                         RunObserver* observer) {
   RunOutcome outcome;
-  host->SetStartCaption(texts.start_running);
   host->ResetLog();
-  host->EnableStart(false);
 
   RunTally tally(observer);
   observer = &tally;
   LockNotices notices(host, texts, target);
   int refused = 0;
-  if (!LoadSourceLists(target->fs, settings.source_dir, texts, host, &refused,
-                       observer, settings.code_page, target->names)) {
-    host->EnableStart(true);
-    host->SetStartCaption(texts.start_idle);
+  if (!LoadSourceLists(target->fs, settings.source_dir, texts, host,
+                       settings.passwords, &refused, observer,
+                       settings.code_page, target->names)) {
     return outcome;
   }
   outcome.loaded = true;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "migrate/source_lists.h"
+
 namespace vm {
 
 class CodePage;
@@ -50,6 +52,7 @@ struct RunSettings {
   // source account the target holds is checked; nothing is written.
   VerifyMode verify = VerifyMode::kNone;
   bool verify_only = false;
+  PasswordOptions passwords;  // how the migrated accounts' passwords are made
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;
   int jobs = 4;  // message copies in flight at once

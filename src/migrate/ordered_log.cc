@@ -108,44 +108,14 @@ int OrderedLog::LineCount() {
   return host_->LineCount();
 }
 
-void OrderedLog::SetStartCaption(const std::string& caption) {
-  Drain();
-  host_->SetStartCaption(caption);
-}
-
-void OrderedLog::EnableStart(bool enabled) {
-  Drain();
-  host_->EnableStart(enabled);
-}
-
 void OrderedLog::ResetLog() {
   Drain();
   host_->ResetLog();
 }
 
-PasswordMode OrderedLog::GetPasswordMode() {
+void OrderedLog::ShowMessage(MessageKind kind, const std::string& text) {
   Drain();
-  return host_->GetPasswordMode();
-}
-
-std::string OrderedLog::SuffixText() {
-  Drain();
-  return host_->SuffixText();
-}
-
-std::string OrderedLog::CommonPasswordText() {
-  Drain();
-  return host_->CommonPasswordText();
-}
-
-void OrderedLog::ShowMessage(const std::string& text) {
-  Drain();
-  host_->ShowMessage(text);
-}
-
-void OrderedLog::ShowNotice(const std::string& text) {
-  Drain();
-  host_->ShowNotice(text);
+  host_->ShowMessage(kind, text);
 }
 
 SourceDomainList* OrderedLog::GetSourceDomains() {

@@ -52,18 +52,12 @@ class OrderedLog : public RunHost {
   void Drain();
   size_t held() const { return held_.size(); }
 
-  void SetStartCaption(const std::string& caption) override;
-  void EnableStart(bool enabled) override;
   int AppendLogLine(const std::string& line) override;
   void RemoveLastLine() override;
   void SelectLastLine() override;
   int LineCount() override;
   void ResetLog() override;
-  PasswordMode GetPasswordMode() override;
-  std::string SuffixText() override;
-  std::string CommonPasswordText() override;
-  void ShowMessage(const std::string& text) override;
-  void ShowNotice(const std::string& text) override;
+  void ShowMessage(MessageKind kind, const std::string& text) override;
   SourceDomainList* GetSourceDomains() override;
 
  private:

@@ -48,7 +48,7 @@ TEST(OrderedLogTest, HoldsLinesBehindUnfinishedWorkInOrder) {
   EXPECT_EQ(waits, 1);
   EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "folder 1", "b"}));
   EXPECT_EQ(then, std::vector<std::string>{"after b"});
-  log.ShowMessage("end");
+  log.ShowMessage(MessageKind::kError, "end");
   EXPECT_EQ(waits, 2);
   EXPECT_EQ(host.events.back(), "message end");
   EXPECT_EQ(host.lines,

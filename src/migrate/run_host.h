@@ -7,50 +7,58 @@
 
 namespace vm {
 
-// What a migration run needs from the window (or console) it runs in. The
-// run calls these from its own thread, one at a time; every call completes
-// before it returns (the dialog serves them with synchronous window
-// messages). All texts are ANSI code page bytes.
-class RunHost {
+// The kind of a message a run gives: how a front end shows it, never found
+// by comparing texts.
+enum class MessageKind {
+  kInformation,  // the run's closing word: it succeeded, a check passed
+  kWarning,      // the user can put it right (a password text to retype)
+  kError,        // the run could not go on
+  kNotice,       // a passing word on what the run is doing (a wait for
+                 // another program), to see at once without answering
+};
+
+// The result list, one line per result. AppendLogLine adds a last line and
+// returns its index (negative on failure); RemoveLastLine deletes the line
+// with index LineCount() - 1; SelectLastLine makes that line current and
+// visible; ResetLog empties the list. Texts are ANSI code page bytes.
+class LineSink {
  public:
-  RunHost() = default;
-  RunHost(const RunHost&) = delete;
-  RunHost& operator=(const RunHost&) = delete;
-  virtual ~RunHost() = default;
+  LineSink() = default;
+  LineSink(const LineSink&) = delete;
+  LineSink& operator=(const LineSink&) = delete;
+  virtual ~LineSink() = default;
 
-  // The button that starts a run: its caption and whether it takes a click.
-  virtual void SetStartCaption(const std::string& caption) = 0;
-  virtual void EnableStart(bool enabled) = 0;
-
-  // The result list, one line per result. AppendLogLine adds a last line and
-  // returns its index (negative on failure); RemoveLastLine deletes the
-  // line with index LineCount() - 1; SelectLastLine makes that line current
-  // and visible; ResetLog empties the list.
   virtual int AppendLogLine(const std::string& line) = 0;
   virtual void RemoveLastLine() = 0;
   virtual void SelectLastLine() = 0;
   virtual int LineCount() = 0;
   virtual void ResetLog() = 0;
+};
 
-  // How migrated accounts get their passwords, and the texts of the suffix
-  // and of the common password, untrimmed, as the user typed them.
-  virtual PasswordMode GetPasswordMode() = 0;
-  virtual std::string SuffixText() = 0;
-  virtual std::string CommonPasswordText() = 0;
+// The run's messages. The dialog shows a message box (with the icon of the
+// kind) and adds a notice to the result list; the console writes each to
+// standard error.
+class MessageSink {
+ public:
+  MessageSink() = default;
+  MessageSink(const MessageSink&) = delete;
+  MessageSink& operator=(const MessageSink&) = delete;
+  virtual ~MessageSink() = default;
 
-  // A modal message box with an OK button only; returns when dismissed.
-  virtual void ShowMessage(const std::string& text) = 0;
+  // Returns once the message is shown (a message box: dismissed). A notice
+  // may also come from a thread that saves the configuration as the
+  // program is being ended.
+  virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
+};
 
-  // A passing word on what the run is doing, for the user to see at once
-  // without answering it (a wait for another program, for one). The dialog
-  // adds it to the result list; the console writes it to standard error.
-  // Unlike the other calls it may also come from a thread that saves the
-  // configuration as the program is being ended.
-  virtual void ShowNotice(const std::string& text) {
-    AppendLogLine(text);
-    SelectLastLine();
-  }
-
+// What a migration run needs from the front end it runs in: the result
+// list, the messages, and the source lists. The run calls these from its
+// own thread, one at a time; every call completes before it returns (the
+// dialog serves them with synchronous window messages). Which options the
+// run has (the password texts among them) is its settings' business; the
+// front end's controls are its own.
+class RunHost : public LineSink, public MessageSink {
+ public:
   // The source lists, owned by the host and kept between runs.
   virtual SourceDomainList* GetSourceDomains() = 0;
 };

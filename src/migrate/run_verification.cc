@@ -188,11 +188,9 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
                       tally, &outcome.stopped);
   host->AppendLogLine(texts.separator);
   if (outcome.failure_lines == 0 && !outcome.stopped) {
-    host->ShowMessage(texts.verify_passed);
+    host->ShowMessage(MessageKind::kInformation, texts.verify_passed);
     outcome.succeeded = true;
   }
-  host->EnableStart(true);
-  host->SetStartCaption(texts.start_idle);
   return outcome;
 }
 

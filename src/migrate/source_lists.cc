@@ -60,11 +60,11 @@ bool ReadList(FileSystem* fs, const std::string& path,
               const std::string& missing, const std::string& unreadable,
               RunHost* host, std::string* text) {
   if (!fs->Exists(path)) {
-    host->ShowMessage(missing);
+    host->ShowMessage(MessageKind::kError, missing);
     return false;
   }
   if (!fs->ReadFile(path, text, nullptr)) {
-    host->ShowMessage(unreadable);
+    host->ShowMessage(MessageKind::kError, unreadable);
     return false;
   }
   return true;
@@ -114,14 +114,15 @@ bool ReadDomainList(FileSystem* fs, const std::string& source_dir,
 // The lines of popusers.ini, each added to the account list of its domain.
 class AccountLines {
  public:
-  AccountLines(const Texts& texts, RunHost* host, RunObserver* observer,
+  AccountLines(const Texts& texts, RunHost* host,
+               const PasswordOptions& passwords, RunObserver* observer,
                const NameOps& names)
       : texts_(texts),
         host_(host),
         observer_(observer),
         names_(names),
         domains_(host->GetSourceDomains()),
-        mode_(host->GetPasswordMode()) {}
+        passwords_(passwords) {}
 
   // Adds the account of one line; false (and nothing more is added) when
   // the password texts are not usable.
@@ -144,7 +145,7 @@ class AccountLines {
   RunObserver* observer_;
   const NameOps& names_;
   SourceDomainList* domains_;
-  const PasswordMode mode_;
+  const PasswordOptions& passwords_;
   int refused_ = 0;
 };
 
@@ -190,16 +191,16 @@ bool AccountLines::Refused(const SourceAccount& account) {
 bool AccountLines::SetPassword(std::string_view cipher,
                                SourceAccount* account) const {
   std::string secret;
-  switch (mode_) {
+  switch (passwords_.mode) {
     case PasswordMode::kSameAsUserName:
       secret = account->user_name;
       break;
     case PasswordMode::kUserNamePlusSuffix:
-      if (!ReadPasswordText(host_->SuffixText(), &secret)) return false;
+      if (!ReadPasswordText(passwords_.suffix, &secret)) return false;
       secret = account->user_name + secret;
       break;
     case PasswordMode::kCommonPassword:
-      if (!ReadPasswordText(host_->CommonPasswordText(), &secret)) {
+      if (!ReadPasswordText(passwords_.common, &secret)) {
         return false;
       }
       break;
@@ -244,7 +245,8 @@ std::string TrimWhiteSpace(const std::string& text) {
 }
 
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
-                     const Texts& texts, RunHost* host, int* refused,
+                     const Texts& texts, RunHost* host,
+                     const PasswordOptions& passwords, int* refused,
                      RunObserver* observer, const CodePage* code_page,
                      const NameOps& names) {
   RunObserver null_observer;
@@ -261,13 +263,13 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
     return false;
   }
   ConvertUtf8List(code_page, &text);
-  AccountLines accounts(texts, host, observer, names);
+  AccountLines accounts(texts, host, passwords, observer, names);
   bool ok = true;
   ForEachLineOfAnyEnd(text, [&](std::string_view line) {
     if (ok) ok = accounts.Add(line);
   });
   if (refused != nullptr) *refused = refused_domains + accounts.refused();
-  if (!ok) host->ShowMessage(texts.bad_password_text);
+  if (!ok) host->ShowMessage(MessageKind::kWarning, texts.bad_password_text);
   return ok;
 }
 

@@ -44,11 +44,19 @@ struct SourceDomain {
 
 using SourceDomainList = std::vector<SourceDomain>;
 
+// How the run makes the target's passwords: the option, and the texts of
+// the suffix and of the common password, untrimmed, as the user typed them.
+struct PasswordOptions {
+  PasswordMode mode = PasswordMode::kSameAsUserName;
+  std::string suffix;
+  std::string common;
+};
+
 // Reads source_dir\domain.ini and source_dir\popusers.ini into the host's
-// SourceDomainList and builds every password with the host's password mode
-// and edit texts. Returns false after showing one message box through the
-// host when a list is missing or unreadable, or a suffix / common password
-// is empty or longer than 20 bytes after trimming.
+// SourceDomainList and builds every password as `passwords` says. Returns false
+// after showing one message box through the host when a list is missing or
+// unreadable, or a suffix / common password is empty or longer than 20 bytes
+// after trimming.
 //
 // The list is emptied first, so a second run does not see every domain
 // twice. Account lines with fewer than three fields, and accounts whose
@@ -63,7 +71,8 @@ using SourceDomainList = std::vector<SourceDomain>;
 // non-null; else only the mark is removed). User names are folded by
 // `names`, the run's code page.
 bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
-                     const Texts& texts, RunHost* host, int* refused = nullptr,
+                     const Texts& texts, RunHost* host,
+                     const PasswordOptions& passwords, int* refused = nullptr,
                      RunObserver* observer = nullptr,
                      const CodePage* code_page = nullptr,
                      const NameOps& names = NameOps());

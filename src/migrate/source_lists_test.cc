@@ -13,7 +13,8 @@ class SourceListsTest : public testing::Test {
   bool Load(int* refused = nullptr) {
     t_.host.messages.clear();
     return LoadSourceLists(&t_.fs, t_.settings.source_dir, t_.texts, &t_.host,
-                           refused, nullptr, t_.code_page.get());
+                           t_.settings.passwords, refused, nullptr,
+                           t_.code_page.get());
   }
   // "domain:user/account domain" of every attached account, in list order.
   std::vector<std::string> Attached() const {
@@ -99,8 +100,7 @@ TEST_F(SourceListsTest, PasswordOptions) {
       {PasswordMode::kCommonPassword, "\xd6\xd0" + std::string(19, 'p'), ""},
   };
   for (const auto& c : kCases) {
-    t_.host.mode = c.mode;
-    t_.host.suffix = t_.host.common_password = c.text;
+    t_.settings.passwords = {c.mode, c.text, c.text};
     EXPECT_EQ(Load(), !c.digested.empty()) << c.text;
     ASSERT_EQ(t_.host.domains.size(), 1u);  // emptied before each load
     if (c.digested.empty()) {
@@ -112,11 +112,6 @@ TEST_F(SourceListsTest, PasswordOptions) {
                 "{md5}" + Md5Hex(c.digested));
     }
   }
-  // The text is not read when no account needs it.
-  t_.PutSource("popusers.ini", "x\tc\tother.com\r\n");
-  t_.host.edit_reads = 0;
-  EXPECT_TRUE(Load());
-  EXPECT_EQ(t_.host.edit_reads, 0);
 }
 
 // Names over 64 bytes, or holding a NUL (which would cut them short in the

@@ -2,18 +2,19 @@
 
 #include <cstdio>
 
-#include "session/run_report.h"
 #include "config/config_file.h"
 #include "config/domain_store.h"
 #include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
+#include "console/command_line.h"
 #include "migrate/run_host.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "session/run_report.h"
 
 namespace vm {
 
@@ -22,15 +23,14 @@ namespace {
 // Passes the result list on to the front end's host and keeps a copy of
 // it for the log. The list is emptied when the run first writes to it, not
 // when it asks: a start refused while loading keeps the previous list. The
-// button is the front end's; the password options are the session's; the
-// success messages are left to RunSession::End.
+// run's closing word (its only information) is kept for the front end to
+// show with the verdict (RunSession::End, SessionResult::closing).
 class SessionHost : public RunHost {
  public:
-  SessionHost(RunHost* host, const Texts& texts, const SessionOptions& options)
-      : host_(host), texts_(texts), options_(options) {}
+  SessionHost(RunHost* host, std::vector<std::string>* lines,
+              std::string* closing)
+      : host_(host), lines_(*lines), closing_(*closing) {}
 
-  void SetStartCaption(const std::string&) override {}
-  void EnableStart(bool) override {}
   int AppendLogLine(const std::string& line) override {
     Settle();
     lines_.push_back(line);
@@ -50,19 +50,14 @@ class SessionHost : public RunHost {
     return host_->LineCount();
   }
   void ResetLog() override { reset_pending_ = true; }
-  PasswordMode GetPasswordMode() override { return options_.password_mode; }
-  std::string SuffixText() override { return options_.suffix; }
-  std::string CommonPasswordText() override { return options_.password; }
-  void ShowMessage(const std::string& text) override {
-    if (text == texts_.success_installed || text == texts_.success_temporary ||
-        text == texts_.verify_passed || text == texts_.preview_done) {
+  void ShowMessage(MessageKind kind, const std::string& text) override {
+    if (kind == MessageKind::kInformation) {
+      closing_ = text;
       return;
     }
-    host_->ShowMessage(text);
+    host_->ShowMessage(kind, text);
   }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
-
-  const std::vector<std::string>& lines() const { return lines_; }
 
  private:
   void Settle() {
@@ -73,29 +68,21 @@ class SessionHost : public RunHost {
   }
 
   RunHost* host_;
-  const Texts& texts_;
-  const SessionOptions& options_;
   bool reset_pending_ = false;
-  std::vector<std::string> lines_;
+  std::vector<std::string>& lines_;
+  std::string& closing_;
   SourceDomainList domains_;
 };
 
 // A host that reads the source lists and nothing else.
 class QuietHost : public RunHost {
  public:
-  void SetStartCaption(const std::string&) override {}
-  void EnableStart(bool) override {}
   int AppendLogLine(const std::string&) override { return 0; }
   void RemoveLastLine() override {}
   void SelectLastLine() override {}
   int LineCount() override { return 0; }
   void ResetLog() override {}
-  PasswordMode GetPasswordMode() override {
-    return PasswordMode::kSameAsUserName;
-  }
-  std::string SuffixText() override { return std::string(); }
-  std::string CommonPasswordText() override { return std::string(); }
-  void ShowMessage(const std::string&) override {}
+  void ShowMessage(MessageKind, const std::string&) override {}
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
  private:
@@ -130,7 +117,7 @@ std::string PasswordOptionProblem(const SessionOptions& options,
 int CountExistingAccounts(const SessionEnvironment& env) {
   QuietHost host;
   NameOps names(env.code_page->LeadBytes());
-  if (!LoadSourceLists(env.disk, env.state.source_dir, *env.texts, &host,
+  if (!LoadSourceLists(env.disk, env.state.source_dir, *env.texts, &host, {},
                        nullptr, nullptr, env.code_page, names)) {
     return 0;
   }
@@ -153,37 +140,32 @@ int CountExistingAccounts(const SessionEnvironment& env) {
 }
 
 RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
-                       ProgressModel::Listener progress_listener)
+                       ProgressModel::Listener progress_listener,
+                       SessionHooks hooks)
     : env_(env),
       options_(std::move(options)),
+      hooks_(std::move(hooks)),
       overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
-      record_(&progress_, nullptr, NameOps(env.code_page->LeadBytes())) {}
+      record_(std::make_unique<RunRecord>(
+          hooks_.observer != nullptr ? hooks_.observer : &progress_, env.disk,
+          NameOps(env.code_page->LeadBytes()))) {}
 
 std::string RunSession::A(const std::string& utf8) const {
   return env_.code_page->ToAnsi(utf8);
 }
 
-const SessionResult& RunSession::Run(RunHost* front_host) {
-  const Texts& texts = *env_.texts;
-  started_ = env_.clock->NowSeconds();
-  std::string lock_error;
-  if (!env_.config_states->LocksUsable(&lock_error)) {
-    front_host->ShowMessage(A("无法使用配置文件锁，未开始：") + lock_error);
-    return result_;
+void RunSession::RequestStop() {
+  stop_.Request();
+  // A save waiting for another program gives way; the run's own saves on
+  // its way out still wait, bounded, for their locks.
+  if (env_.config_states != nullptr) {
+    env_.config_states->InterruptCurrentLockWaits();
   }
-  const bool writes = options_.kind == SessionKind::kMigrate;
-  const TargetLockOutcome taken = TakeSessionLock(
-      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
-  if (!taken.go) return result_;
-  SessionHost host(front_host, texts, options_);
-  TargetContext target;
-  target.states = env_.config_states;
-  target.fs = writes ? env_.disk : &overlay_;
-  target.clock = env_.clock;
-  target.target_dir = env_.state.target_dir;
-  target.names = NameOps(env_.code_page->LeadBytes());
+}
+
+RunSettings RunSession::Settings() const {
   RunSettings settings;
   settings.source_dir = env_.state.source_dir;
   settings.target_mail_dir = env_.state.target_mail_dir;
@@ -193,13 +175,85 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   settings.verify_only = options_.kind == SessionKind::kVerify;
   settings.code_page = env_.code_page;
   settings.jobs = options_.jobs;
-  settings.preview = !writes;
-  settings.stop = &stop_;
-  result_.outcome = MigrationRun(&host, texts, settings, &target,
-                                 &result_.stats, nullptr, &record_);
-  if (!result_.outcome.loaded) return result_;
+  settings.passwords = {options_.password_mode, options_.suffix,
+                        options_.password};
+  settings.preview = options_.kind != SessionKind::kMigrate;
+  return settings;
+}
 
-  for (const AccountRecord& a : record_.accounts()) {
+const SessionResult& RunSession::Run(RunHost* front_host) {
+  started_ = env_.clock->NowSeconds();
+  std::string lock_error;
+  if (!env_.config_states->LocksUsable(&lock_error)) {
+    front_host->ShowMessage(MessageKind::kError,
+                            A("无法使用配置文件锁，未开始：") + lock_error);
+    return result_;
+  }
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  FileSystem* fs = writes ? env_.disk : &overlay_;
+  if (hooks_.before_lock && !hooks_.before_lock(fs)) return result_;
+  const TargetLockOutcome taken = TakeSessionLock(
+      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
+  if (!taken.go) return result_;
+  if (!RunLocked(front_host)) return result_;
+  ended_ = env_.clock->NowSeconds();
+  if (result_.outcome.loaded) {
+    WriteRecords();
+    if (!result_.log_path.empty()) {
+      front_host->AppendLogLine(A("运行记录已保存:") + result_.log_path);
+      front_host->SelectLastLine();
+    }
+    progress_.Finish();
+  }
+  if (hooks_.records) hooks_.records(*this);
+  return result_;
+}
+
+// False when the front end's own files refused the run; true once the run
+// has been tried (result_.outcome.loaded says whether it loaded).
+bool RunSession::RunLocked(RunHost* front_host) {
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  TargetContext target;
+  target.states = env_.config_states;
+  target.fs = writes ? env_.disk : &overlay_;
+  target.clock = env_.clock;
+  target.target_dir = env_.state.target_dir;
+  target.names = NameOps(env_.code_page->LeadBytes());
+  RunSettings settings = Settings();
+  settings.stop = &stop_;
+  if (hooks_.before_run && !hooks_.before_run(target.fs, &settings.manifest)) {
+    return false;
+  }
+  if (writes && !hooks_.before_run) {
+    // A front end without files of its own (the dialog) gets the manifest
+    // beside the target's data; the report names it for an undo.
+    CommandLine beside_data;
+    beside_data.sync = options_.sync;
+    manifest_ = std::make_unique<ManifestFile>(
+        env_.disk, *env_.code_page, beside_data, env_.state, started_);
+    settings.manifest = manifest_->writer();
+    manifest_shown_ =
+        env_.code_page->ToUtf8(env_.disk->DisplayPath(manifest_->path()));
+  }
+  SessionHost host(front_host, &lines_, &result_.closing);
+  result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
+                                 &result_.stats, hooks_.phases, record_.get());
+  if (!result_.outcome.loaded) return true;
+  CountOutcomes();
+  bool fits = true;
+  if (options_.kind == SessionKind::kPreview) {
+    uint64_t free_bytes = 0;
+    bool known =
+        FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
+    result_.plan = MakePlan(*record_, known, free_bytes);
+    fits = result_.plan.fits;
+  }
+  Conclude(&host, fits);
+  return true;
+}
+
+void RunSession::CountOutcomes() {
+  for (const AccountRecord& a : record_->accounts()) {
     switch (a.outcome) {
       case AccountOutcome::kSkippedNoDomainLine:
       case AccountOutcome::kSkippedAliasDomain:
@@ -215,38 +269,31 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
         break;
     }
   }
-  bool fits = true;
-  if (options_.kind == SessionKind::kPreview) {
-    uint64_t free_bytes = 0;
-    bool known =
-        FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
-    result_.plan = MakePlan(record_, known, free_bytes);
-    fits = result_.plan.fits;
+}
+
+// The verdict, one for every front end: nothing failed, nothing was left
+// out or stopped, the run ended with its success (a preview: the mail
+// fits); and the list's closing lines.
+void RunSession::Conclude(RunHost* host, bool fits) {
+  if (options_.kind == SessionKind::kPreview && options_.plan_in_list) {
     for (const std::string& line : PlanLines(result_.plan, *env_.code_page)) {
-      host.AppendLogLine(line);
+      host->AppendLogLine(line);
     }
   }
-  if (result_.existing > 0 && !settings.sync) {
+  const bool sync = options_.sync && options_.kind != SessionKind::kVerify;
+  if (result_.existing > 0 && !sync && options_.existing_line) {
     // At the switch a plain run leaves the accounts of the first run as
     // they are; their new mail needs the sync.
-    host.AppendLogLine(A("目标中已存在的帐户数:") +
-                       std::to_string(result_.existing) +
-                       A("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可"
-                         "复制新邮件"));
+    host->AppendLogLine(A("目标中已存在的帐户数:") +
+                        std::to_string(result_.existing) +
+                        A("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可"
+                          "复制新邮件"));
   }
-  host.SelectLastLine();
+  host->SelectLastLine();
   result_.clean =
       result_.outcome.failure_lines == 0 && result_.stats.failed_copies == 0 &&
       result_.left_out == 0 && !result_.outcome.stopped && fits &&
       (options_.kind == SessionKind::kPreview || result_.outcome.succeeded);
-  ended_ = env_.clock->NowSeconds();
-  WriteRecords(host.lines());
-  if (!result_.log_path.empty()) {
-    front_host->AppendLogLine(A("运行记录已保存:") + result_.log_path);
-    front_host->SelectLastLine();
-  }
-  progress_.Finish();
-  return result_;
 }
 
 EndMessage RunSession::End() const {

@@ -1,22 +1,24 @@
-#ifndef VM_APP_RUN_SESSION_H_
-#define VM_APP_RUN_SESSION_H_
+#ifndef VM_SESSION_RUN_SESSION_H_
+#define VM_SESSION_RUN_SESSION_H_
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "console/command_line.h"
+#include "migrate/migration_run.h"
+#include "migrate/run_host.h"
+#include "migrate/source_lists.h"
+#include "migrate/stop_request.h"
+#include "platform/helpers/overlay_file_system.h"
 #include "session/progress_model.h"
+#include "session/manifest_file.h"
 #include "session/run_plan.h"
 #include "session/run_record.h"
 #include "session/run_report.h"
 #include "session/startup.h"
 #include "session/target_lock.h"
-#include "migrate/migration_run.h"
-#include "migrate/source_lists.h"
-#include "migrate/stop_request.h"
-#include "platform/helpers/overlay_file_system.h"
 
 namespace vm {
 
@@ -25,7 +27,10 @@ class SharedConfigStates;
 class Clock;
 class CodePage;
 class FileSystem;
+class ManifestWriter;
+class PhaseObserver;
 class RunHost;
+class RunSession;
 struct Texts;
 
 enum class SessionKind {
@@ -44,6 +49,32 @@ struct SessionOptions {
   std::string suffix;
   std::string password;
   int jobs = 4;
+  bool changes_only = false;  // the report's flag: the list shows changes only
+  // How the result list is drawn: a preview's plan as lines after the list,
+  // and a line on the accounts that exist (the dialog's). A front end that
+  // prints the plan its own way turns them off.
+  bool plan_in_list = true;
+  bool existing_line = true;
+};
+
+// What a front end adds to its sessions beyond the dialog's defaults. Every
+// member may be left empty.
+struct SessionHooks {
+  // Told every run event after the session's record; null: the session's
+  // own progress model is.
+  RunObserver* observer = nullptr;
+  PhaseObserver* phases = nullptr;  // the phase times
+  // Before the target's run lock is taken, with the file system the run
+  // writes through (a preview's is in memory): the console makes its
+  // output folder there. False: the session ends, not started.
+  std::function<bool(FileSystem* fs)> before_lock;
+  // Once the lock is held, before the run writes anything: the front end's
+  // own files (a log's header; the manifest, whose writer it may hand the
+  // run). False: the session ends, not started.
+  std::function<bool(FileSystem* fs, ManifestWriter** manifest)> before_run;
+  // At the session's end, once the verdict is known and while the lock is
+  // still held: the front end's own records.
+  std::function<void(const RunSession& session)> records;
 };
 
 // What every session of a program shares.
@@ -59,6 +90,10 @@ struct SessionEnvironment {
   std::vector<std::string> record_dirs;
   std::string version;         // of the tool, for the records
   std::string code_page_name;  // as the report names it, e.g. "CP936"
+  // The folders as the user gave them (UTF-8), for the report; empty: the
+  // settled folders of `state`.
+  std::string shown_source;
+  std::string shown_target;
   // The configuration files' shared state, owned by the program.
   SharedConfigStates* config_states = nullptr;
   // Takes the target's run lock for a session (TakeTargetLock with the
@@ -77,12 +112,13 @@ struct SessionResult {
   std::string log_path;      // ANSI; empty when no log was written
   std::string report_path;   // ANSI
   std::string record_error;  // ANSI; why the records could not be written
+  // The run's own closing message (success, a passed check, a preview
+  // done), ANSI; a front end shows it, or End()'s, when the run is clean.
+  std::string closing;
   // Nothing failed, nothing was left out or stopped, and (preview) the mail
   // fits.
   bool clean = false;
 };
-
-enum class MessageKind { kInformation, kWarning, kError };
 
 // The message a session ends with; no message when `text` is empty.
 struct EndMessage {
@@ -110,7 +146,8 @@ struct EndMessage {
 class RunSession {
  public:
   RunSession(const SessionEnvironment& env, SessionOptions options,
-             ProgressModel::Listener progress_listener);
+             ProgressModel::Listener progress_listener,
+             SessionHooks hooks = {});
   RunSession(const RunSession&) = delete;
   RunSession& operator=(const RunSession&) = delete;
 
@@ -119,36 +156,61 @@ class RunSession {
   // from before the run reads the target until then.
   const SessionResult& Run(RunHost* host);
 
-  // Any thread: ends the run after the account it is at.
-  void RequestStop() { stop_.Request(); }
+  // Any thread: ends the run after the account it is at, and a wait for the
+  // target's lock or for a configuration file's lock at once; the saves of
+  // the run's end still wait for their locks.
+  void RequestStop();
   bool stop_requested() const { return stop_.requested(); }
 
   ProgressModel& progress() { return progress_; }
   const SessionResult& result() const { return result_; }
   const SessionOptions& options() const { return options_; }
+  const RunRecord& record() const { return *record_; }
+  // The result list as the session keeps it (ANSI), for its log.
+  const std::vector<std::string>& lines() const { return lines_; }
 
   EndMessage End() const;
   // The report of the session, JSON or CSV (UTF-8), as the console writes.
-  std::string Report(bool json) const;
+  // `succeeded` is the report's verdict (the front end's, which may know
+  // more: a standard output that failed); by default the session's.
+  std::string Report(bool json) const { return Report(json, result_.clean); }
+  std::string Report(bool json, bool succeeded) const;
+  // The same report written to `path` an account at a time, replacing the
+  // file whole; `manifest` is the run manifest's path as shown (UTF-8),
+  // empty when the run kept none. False with `error` when it failed.
+  bool WriteReport(FileSystem* fs, const std::string& path, bool json,
+                   bool succeeded, const std::string& manifest,
+                   std::string* error) const;
   // "20260107-153012-migrate" (local time of the start).
   std::string BaseName() const;
 
  private:
-  void WriteRecords(const std::vector<std::string>& lines);
-  std::string LogText(const std::vector<std::string>& lines) const;
-  ReportHeader Header() const;
+  // The run from the lock on; false when it never loaded.
+  bool RunLocked(RunHost* front_host);
+  RunSettings Settings() const;
+  void CountOutcomes();
+  void Conclude(RunHost* host, bool fits);
+  void WriteRecords();
+  std::string LogText() const;
+  ReportHeader Header(bool succeeded) const;
   // ANSI text from UTF-8.
   std::string A(const std::string& utf8) const;
 
   const SessionEnvironment& env_;
   SessionOptions options_;
+  SessionHooks hooks_;
   OverlayFileSystem overlay_;
   ProgressModel progress_;
-  RunRecord record_;
+  std::unique_ptr<RunRecord> record_;
+  std::vector<std::string> lines_;
   StopRequest stop_;
   SessionResult result_;
   int64_t started_ = 0;
   int64_t ended_ = 0;
+  // The manifest of a run whose front end keeps none of its own (the
+  // dialog), and its path as shown (UTF-8).
+  std::unique_ptr<ManifestFile> manifest_;
+  std::string manifest_shown_;
 };
 
 // The message for a suffix or common password the loader would refuse
@@ -164,15 +226,6 @@ int CountExistingAccounts(const SessionEnvironment& env);
 // without a level checks sizes.
 VerifyMode SessionVerifyLevel(const SessionOptions& options);
 
-// True when `dir` is `parent` or lies inside it (names folded by `names`).
-bool IsInsideDirectory(const std::string& dir, const std::string& parent,
-                       const NameOps& names);
-
-// True when records may go into `dir`: it is not inside either
-// installation or mail store.
-bool MayHoldRecords(const std::string& dir, const AppState& state,
-                    const NameOps& names);
-
 }  // namespace vm
 
-#endif  // VM_APP_RUN_SESSION_H_
+#endif  // VM_SESSION_RUN_SESSION_H_

@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <ctime>
 
-#include "session/run_report.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "session/report_file.h"
+#include "session/run_report.h"
 
 // The records every session leaves: the log (a header, then the result
 // list) and the JSON report, under a timestamped name in the first records
@@ -55,31 +56,11 @@ const char* PasswordModeCaption(PasswordMode mode) {
 
 }  // namespace
 
-bool IsInsideDirectory(const std::string& dir, const std::string& parent,
-                       const NameOps& names) {
-  if (parent.empty()) return false;
-  std::string d = names.Fold(dir), p = names.Fold(parent);
-  while (!p.empty() && p.back() == '\\') p.pop_back();
-  return d == p || (d.size() > p.size() && d.compare(0, p.size(), p) == 0 &&
-                    d[p.size()] == '\\');
-}
-
-bool MayHoldRecords(const std::string& dir, const AppState& state,
-                    const NameOps& names) {
-  if (dir.empty()) return false;
-  for (const std::string* installation :
-       {&state.source_dir, &state.target_dir, &state.source_mail_dir,
-        &state.target_mail_dir}) {
-    if (IsInsideDirectory(dir, *installation, names)) return false;
-  }
-  return true;
-}
-
 std::string RunSession::BaseName() const {
   return LocalTime(started_, true) + "-" + KindWord(options_.kind);
 }
 
-ReportHeader RunSession::Header() const {
+ReportHeader RunSession::Header(bool succeeded) const {
   const CodePage& cp = *env_.code_page;
   const AppState& state = env_.state;
   ReportHeader header;
@@ -89,9 +70,14 @@ ReportHeader RunSession::Header() const {
   // The same keys as the command line's report, so one reader (and one
   // schema) serves both.
   const VerifyMode verify = SessionVerifyLevel(options_);
-  header.options = {{"source", cp.ToUtf8(state.source_dir)},
-                    {state.target_installed ? "target" : "output",
-                     cp.ToUtf8(state.target_dir)},
+  const std::string source = env_.shown_source.empty()
+                                 ? cp.ToUtf8(state.source_dir)
+                                 : env_.shown_source;
+  const std::string target = env_.shown_target.empty()
+                                 ? cp.ToUtf8(state.target_dir)
+                                 : env_.shown_target;
+  header.options = {{"source", source},
+                    {state.target_installed ? "target" : "output", target},
                     {"password_mode", PasswordModeName(options_.password_mode)},
                     {"codepage", env_.code_page_name},
                     {"verify", verify == VerifyMode::kContent ? "content"
@@ -100,20 +86,30 @@ ReportHeader RunSession::Header() const {
   header.flags = {{"dry_run", options_.kind == SessionKind::kPreview},
                   {"sync", options_.sync},
                   {"verify_only", options_.kind == SessionKind::kVerify},
-                  {"changes_only", false}};
+                  {"changes_only", options_.changes_only}};
   header.stopped = result_.outcome.stopped;
   header.stats = result_.stats;
   header.failure_lines = result_.outcome.failure_lines;
-  header.succeeded = result_.clean;
+  header.succeeded = succeeded;
+  header.manifest = manifest_shown_;
   return header;
 }
 
-std::string RunSession::Report(bool json) const {
-  return json ? JsonReport(Header(), record_, *env_.code_page)
-              : CsvReport(record_, *env_.code_page);
+std::string RunSession::Report(bool json, bool succeeded) const {
+  return json ? JsonReport(Header(succeeded), *record_, *env_.code_page)
+              : CsvReport(*record_, *env_.code_page);
 }
 
-std::string RunSession::LogText(const std::vector<std::string>& lines) const {
+bool RunSession::WriteReport(FileSystem* fs, const std::string& path, bool json,
+                             bool succeeded, const std::string& manifest,
+                             std::string* error) const {
+  ReportHeader header = Header(succeeded);
+  if (!manifest.empty()) header.manifest = manifest;
+  return WriteReportFile(fs, path, json, header, *record_, *env_.code_page,
+                         error);
+}
+
+std::string RunSession::LogText() const {
   const CodePage& cp = *env_.code_page;
   const AppState& state = env_.state;
   const SessionResult& r = result_;
@@ -151,16 +147,18 @@ std::string RunSession::LogText(const std::vector<std::string>& lines) const {
        "；因停止而未处理的帐户数: " + std::to_string(r.stopped));
   line("JSON 报告: " + cp.ToUtf8(r.report_path));
   line(std::string(34, '-'));
-  for (const std::string& l : lines) line(cp.ToUtf8(l));
+  for (const std::string& l : lines_) line(cp.ToUtf8(l));
   return text;
 }
 
-void RunSession::WriteRecords(const std::vector<std::string>& lines) {
+void RunSession::WriteRecords() {
+  // A front end that keeps its own records names no folder for these.
+  if (env_.record_dirs.empty()) return;
   const NameOps names(env_.code_page->LeadBytes());
   FileSystem* disk = env_.disk;
   for (const std::string& dir : env_.record_dirs) {
     // Records never go into either installation.
-    if (!MayHoldRecords(dir, env_.state, names)) continue;
+    if (!MayHoldRecords(disk, dir, env_.state)) continue;
     // Each missing folder of the path, from the top (after the drive).
     for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
          at = names.Find(dir, '\\', at + 1)) {
@@ -175,14 +173,15 @@ void RunSession::WriteRecords(const std::vector<std::string>& lines) {
     }
     result_.report_path = base + ".json";
     std::string error;
-    if (!disk->WriteFile(base + ".log", LogText(lines), &error)) {
+    if (!disk->WriteFile(base + ".log", LogText(), &error)) {
       result_.record_error =
           base + ".log" + (error.empty() ? "" : ": " + error);
       result_.report_path.clear();
       continue;
     }
     result_.log_path = base + ".log";
-    if (!disk->WriteFile(result_.report_path, Report(true), &error)) {
+    if (!WriteReport(disk, result_.report_path, true, result_.clean, "",
+                     &error)) {
       result_.record_error =
           result_.report_path + (error.empty() ? "" : ": " + error);
       result_.report_path.clear();

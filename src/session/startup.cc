@@ -233,4 +233,17 @@ bool IsInstallationPath(FileSystem* fs, const AppState& state,
   return false;
 }
 
+bool MayHoldRecords(FileSystem* fs, const std::string& dir,
+                    const AppState& state) {
+  if (dir.empty()) return false;
+  const FileLocation where = Where(fs, dir);
+  for (const std::string* installation :
+       {&state.source_dir, &state.target_dir, &state.source_mail_dir,
+        &state.target_mail_dir}) {
+    const FileLocation f = Where(fs, *installation);
+    if (f.exists && where.IsWithin(f.chain.front())) return false;
+  }
+  return true;
+}
+
 }  // namespace vm

@@ -87,6 +87,13 @@ PathOverlap FindPathOverlap(FileSystem* fs, const AppState& state);
 bool IsInstallationPath(FileSystem* fs, const AppState& state,
                         const std::string& path);
 
+// True when records may go into `dir`: it is not inside either
+// installation or mail store. Compared by identity (links, other
+// spellings, short names), as the console's checks are; a folder not made
+// yet counts as where its nearest existing parent is.
+bool MayHoldRecords(FileSystem* fs, const std::string& dir,
+                    const AppState& state);
+
 }  // namespace vm
 
 #endif  // VM_APP_STARTUP_H_

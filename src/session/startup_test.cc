@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "platform/helpers/file_system_wrapper.h"
 #include "testing/fault_injection_file_system.h"
-#include "testing/mem_file_system.h"
 #include "testing/golden.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 namespace {
@@ -134,6 +135,35 @@ TEST_F(StartupFilesTest, MailStoreFromSystemConfigElseStore) {
                     nullptr));
   FindTargetMailDir(&fs_, *gbk, &state);
   EXPECT_EQ(state.target_mail_dir, "C:\\t\\store");
+}
+
+// A disk where C:\link leads to the target C:\t, as a link, a junction or
+// a short name would.
+class LinkedDisk : public FileSystemWrapper {
+ public:
+  explicit LinkedDisk(FileSystem* base) : FileSystemWrapper(base) {}
+  bool Locate(const std::string& path, FileLocation* where) override {
+    const std::string link = "C:\\link";
+    return FileSystemWrapper::Locate(
+        path.rfind(link, 0) == 0 ? "C:\\t" + path.substr(link.size()) : path,
+        where);
+  }
+};
+
+// Records never go into an installation, whatever the folder's spelling:
+// the dialog once compared spellings and let a link into the target pass.
+TEST(StartupTest, RecordsFolderIsJudgedByIdentity) {
+  MemFileSystem mem;
+  for (const char* dir : {"C:\\src", "C:\\t", "C:\\t\\store", "C:\\out"}) {
+    mem.CreateDir(dir, nullptr);
+  }
+  LinkedDisk disk(&mem);
+  const AppState state = {"C:\\src", "C:\\t", "C:\\src\\mail", "C:\\t\\store",
+                          true};
+  EXPECT_FALSE(MayHoldRecords(&disk, "C:\\link\\records", state));
+  EXPECT_FALSE(MayHoldRecords(&disk, "C:\\T\\Records", state));
+  EXPECT_FALSE(MayHoldRecords(&disk, "C:\\src\\mail\\x", state));
+  EXPECT_TRUE(MayHoldRecords(&disk, "C:\\out\\records", state));
 }
 
 }  // namespace

@@ -3,12 +3,12 @@
 #include <chrono>
 #include <thread>
 
-#include "session/run_report.h"
 #include "migrate/run_host.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
+#include "session/run_report.h"
 
 namespace vm {
 
@@ -55,7 +55,9 @@ TargetLockOutcome TakeSessionLock(const TargetLocker& locker,
   }
   TargetLockOutcome outcome =
       locker(TargetLockRequestFor(state, writes, "dialog", started), stop);
-  if (!outcome.go) host->ShowMessage(outcome.message);
+  if (!outcome.go && !outcome.message.empty()) {
+    host->ShowMessage(MessageKind::kError, outcome.message);
+  }
   return outcome;
 }
 

@@ -12,12 +12,6 @@ namespace vm {
 // records every call, in order, as one readable event.
 class RecordingHost : public RunHost {
  public:
-  void SetStartCaption(const std::string& caption) override {
-    events.push_back("caption " + caption);
-  }
-  void EnableStart(bool enabled) override {
-    events.push_back(enabled ? "enable" : "disable");
-  }
   int AppendLogLine(const std::string& line) override {
     events.push_back("log " + line);
     lines.push_back(line);
@@ -35,18 +29,17 @@ class RecordingHost : public RunHost {
     events.push_back("reset");
     lines.clear();
   }
-  PasswordMode GetPasswordMode() override { return mode; }
-  std::string SuffixText() override {
-    ++edit_reads;
-    return suffix;
-  }
-  std::string CommonPasswordText() override {
-    ++edit_reads;
-    return common_password;
-  }
-  void ShowMessage(const std::string& text) override {
+  // A notice joins the list, as the dialog shows it; every other kind is
+  // a message (its kind kept in `kinds`).
+  void ShowMessage(MessageKind kind, const std::string& text) override {
+    if (kind == MessageKind::kNotice) {
+      AppendLogLine(text);
+      SelectLastLine();
+      return;
+    }
     events.push_back("message " + text);
     messages.push_back(text);
+    kinds.push_back(kind);
   }
   SourceDomainList* GetSourceDomains() override { return &domains; }
 
@@ -59,14 +52,11 @@ class RecordingHost : public RunHost {
     return logged;
   }
 
-  PasswordMode mode = PasswordMode::kSameAsUserName;
-  std::string suffix;
-  std::string common_password;
-  int edit_reads = 0;
   SourceDomainList domains;
   std::vector<std::string> lines;  // the list as it stands
   std::vector<std::string> events;
   std::vector<std::string> messages;
+  std::vector<MessageKind> kinds;  // of `messages`
 };
 
 }  // namespace vm

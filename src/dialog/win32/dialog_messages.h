@@ -27,10 +27,6 @@ constexpr UINT kExistingCounted = WM_APP + 4;
 constexpr UINT kAskWait = WM_APP + 5;
 // Posted when result-list changes land in an empty queue.
 constexpr UINT kLines = WM_APP + 6;
-// Posted by the worker: the start button's caption (lparam, a wstring to
-// take) or its state (wparam).
-constexpr UINT kStartCaption = WM_APP + 7;
-constexpr UINT kEnableStart = WM_APP + 8;
 // Sent when the window moves to a monitor of another DPI.
 constexpr UINT kDpiChanged = 0x02E0;
 

@@ -159,9 +159,8 @@ BOOL MigrationDialog::OnInitDialog() {
   SetPasswordMode(PasswordMode::kSameAsUserName);
 
   // The folder the records go to while nothing else is known.
-  const NameOps names(code_page_->LeadBytes());
   for (const std::string& dir : env_.record_dirs) {
-    if (!MayHoldRecords(dir, state_, names)) continue;
+    if (!MayHoldRecords(env_.disk, dir, state_)) continue;
     SetItemText(window_, IDC_RECORDS_DIR, code_page_id_, dir);
     break;
   }
@@ -263,7 +262,7 @@ void MigrationDialog::StartRun(SessionKind kind) {
   std::string problem = PasswordOptionProblem(options, texts_);
   if (!problem.empty()) {
     ShowMessageBox(window_, WideOf(code_page_id_, problem),
-                   KindOfMessage(texts_, problem));
+                   MessageKind::kWarning);
     return;
   }
   if (kind == SessionKind::kMigrate && !ConfirmWrite()) return;
@@ -422,20 +421,6 @@ void MigrationDialog::RunOnWorker() {
   }
 }
 
-void MigrationDialog::SetStartCaption(const std::string& caption) {
-  // The worker never waits for the window: the caption goes as a box
-  // does, posted, and the window's thread sets it.
-  auto text = std::make_unique<std::wstring>(StartCaption(caption));
-  if (PostMessageW(window_, kStartCaption, 0,
-                   reinterpret_cast<LPARAM>(text.get()))) {
-    text.release();
-  }
-}
-
-void MigrationDialog::EnableStart(bool enabled) {
-  PostMessageW(window_, kEnableStart, enabled ? 1 : 0, 0);
-}
-
 int MigrationDialog::AppendLogLine(const std::string& line) {
   return lines_.Append(line);
 }
@@ -447,16 +432,6 @@ void MigrationDialog::SelectLastLine() { lines_.FollowEnd(); }
 int MigrationDialog::LineCount() { return lines_.Count(); }
 
 void MigrationDialog::ResetLog() { lines_.Reset(); }
-
-PasswordMode MigrationDialog::GetPasswordMode() { return password_mode_; }
-
-std::string MigrationDialog::SuffixText() {
-  return ControlText(IDC_SUFFIX_EDIT);
-}
-
-std::string MigrationDialog::CommonPasswordText() {
-  return ControlText(IDC_COMMON_EDIT);
-}
 
 std::wstring MigrationDialog::StartCaption(const std::string& caption) const {
   // Alt+S starts, as the other buttons have their keys; a running
@@ -475,9 +450,16 @@ bool MigrationDialog::Checked(int id) {
   return IsDlgButtonChecked(window_, id) == BST_CHECKED;
 }
 
-void MigrationDialog::ShowMessage(const std::string& text) {
-  auto box = std::make_unique<PostedBox>(
-      PostedBox{WideOf(code_page_id_, text), KindOfMessage(texts_, text)});
+void MigrationDialog::ShowMessage(MessageKind kind, const std::string& text) {
+  if (kind == MessageKind::kNotice) {
+    AppendLogLine(text);
+    SelectLastLine();
+    return;
+  }
+  // The worker never waits for the window: the box is posted and the
+  // window's thread shows it.
+  auto box =
+      std::make_unique<PostedBox>(PostedBox{WideOf(code_page_id_, text), kind});
   if (PostMessageW(window_, kShowMessage, 0,
                    reinterpret_cast<LPARAM>(box.get()))) {
     box.release();

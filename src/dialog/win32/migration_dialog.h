@@ -47,17 +47,13 @@ class MigrationDialog : public RunHost {
   void RunModal();
 
   // RunHost, called on the worker thread.
-  void SetStartCaption(const std::string& caption) override;
-  void EnableStart(bool enabled) override;
   int AppendLogLine(const std::string& line) override;
   void RemoveLastLine() override;
   void SelectLastLine() override;
   int LineCount() override;
   void ResetLog() override;
-  PasswordMode GetPasswordMode() override;
-  std::string SuffixText() override;
-  std::string CommonPasswordText() override;
-  void ShowMessage(const std::string& text) override;
+  // A notice joins the result list; every other kind is a message box.
+  void ShowMessage(MessageKind kind, const std::string& text) override;
   SourceDomainList* GetSourceDomains() override;
 
  private:

@@ -65,8 +65,9 @@ int64_t MigrationDialog::AskToWait(const std::string& holder) {
       !answer.get()) {
     return 0;
   }
-  ShowNotice(texts_.run_lock_waiting + holder + texts_.run_lock_wait_limit +
-             std::to_string(kWaitSeconds));
+  ShowMessage(MessageKind::kNotice, texts_.run_lock_waiting + holder +
+                                        texts_.run_lock_wait_limit +
+                                        std::to_string(kWaitSeconds));
   return kWaitSeconds;
 }
 

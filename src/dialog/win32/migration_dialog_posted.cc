@@ -32,15 +32,6 @@ INT_PTR MigrationDialog::HandlePosted(UINT message, WPARAM wparam,
     case kLines:
       DrainLines();
       return TRUE;
-    case kStartCaption: {
-      std::unique_ptr<std::wstring> caption(
-          reinterpret_cast<std::wstring*>(lparam));
-      SetDlgItemTextW(window_, IDC_START, caption->c_str());
-      return TRUE;
-    }
-    case kEnableStart:
-      EnableWindow(GetDlgItem(window_, IDC_START), wparam != 0);
-      return TRUE;
     case kAskWait: {
       auto* question = reinterpret_cast<Question*>(lparam);
       question->answer.set_value(AskYesNo(window_, question->text));
