@@ -19,8 +19,8 @@
 #include "config/user_store.h"
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
-#include "testing/fixed_clock.h"
 #include "testing/child_process.h"
+#include "testing/fixed_clock.h"
 #include "testing/golden.h"
 
 namespace vm {

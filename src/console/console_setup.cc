@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "console/console_app.h"
 #include "config/shared_config_states.h"
+#include "console/console_app.h"
 #include "migrate/source_lists.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"

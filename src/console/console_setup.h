@@ -5,8 +5,8 @@
 #include <string>
 
 #include "console/command_line.h"
-#include "session/startup.h"
 #include "migrate/texts.h"
+#include "session/startup.h"
 
 namespace vm {
 

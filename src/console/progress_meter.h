@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "session/progress_model.h"
 #include "migrate/run_observer.h"
+#include "session/progress_model.h"
 #include "util/thread_annotations.h"
 
 namespace vm {

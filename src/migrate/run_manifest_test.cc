@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "testing/mem_file_system.h"
 #include "testing/golden.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 namespace {

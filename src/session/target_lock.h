@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "session/startup.h"
 #include "platform/run_lock.h"
+#include "session/startup.h"
 
 namespace vm {
 

@@ -11,8 +11,8 @@
 #include "config/target_context.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/fixed_clock.h"
-#include "testing/mem_file_system.h"
 #include "testing/golden.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 
