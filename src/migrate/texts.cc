@@ -215,6 +215,86 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_interrupted =
       a("撤销已中断。已删除和未处理的项目见结果列表，再次运行同样的命令即可完成"
         "撤销。");
+  // The session's texts.
+  t.config_lock_unusable = a("无法使用配置文件锁，未开始：");
+  t.log_saved = a("运行记录已保存:");
+  t.existing_accounts = a("目标中已存在的帐户数:");
+  t.existing_accounts_tail =
+      a("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可复制新邮件");
+  t.no_record_folder = a("没有可写入的记录文件夹");
+  t.end_preview_domains = a("将添加域名 ");
+  t.end_preview_accounts = a(" 个、帐户 ");
+  t.end_preview_mails = a(" 个，复制邮件 ");
+  t.end_preview_size = a(" 封（");
+  t.end_preview_size_close = a("）。");
+  t.end_free = a("目标邮件存储所在磁盘可用 ");
+  t.end_period = a("。");
+  t.end_no_space = a("警告：磁盘空间不足，请再腾出 ");
+  t.no_space_tail = a(" 后再迁移！");
+  t.end_stopped =
+      a("迁移已停止。已完成的帐户和邮件都已保存，再次点击“开始转移”即可继续"
+        "迁移。");
+  t.end_verify_failed = a("校验未通过。");
+  t.end_unclean = a("迁移已结束，但未全部成功。");
+  t.end_will_fail = a("迁移时将失败 ");
+  t.end_will_fail_left_out = a(" 项，未迁移的帐户 ");
+  t.end_see_list = a(" 个，详见结果列表。");
+  t.end_failures = a("失败 ");
+  t.end_failed_copies = a(" 项（其中复制失败的邮件 ");
+  t.end_failed_copies_left_out = a(" 封），未迁移的帐户 ");
+  t.end_log = a("运行记录：");
+  t.end_report = a("报告：");
+  t.end_record_failed = a("无法保存运行记录：");
+  t.log_title = a("Velquor => Tarnwick 迁移工具 ");
+  t.log_title_tail = a(" 运行记录");
+  const char* log_kinds[3] = {"迁移", "预览（未写入任何文件）",
+                              "校验（未写入任何文件）"};
+  for (int i = 0; i < 3; ++i) t.log_kinds[i] = a(log_kinds[i]);
+  const char* log_password_modes[4] = {"密码 = 用户名", "密码 = 用户名 + 后缀",
+                                       "所有用户统一密码",
+                                       "密码 = Velquor加密后密文"};
+  for (int i = 0; i < 4; ++i)
+    t.log_password_modes[i] = a(log_password_modes[i]);
+  const char* log_outcomes[4] = {"成功", "已停止，未完成", "有问题，见下文",
+                                 "未全部成功"};
+  for (int i = 0; i < 4; ++i) t.log_outcomes[i] = a(log_outcomes[i]);
+  const char* log_verify_modes[3] = {"逐字节比较", "按大小", "不校验"};
+  for (int i = 0; i < 3; ++i) t.log_verify_modes[i] = a(log_verify_modes[i]);
+  t.log_type = a("类型: ");
+  t.log_started = a("开始时间: ");
+  t.log_ended = a("结束时间: ");
+  t.log_source_dir = a("Velquor 安装路径: ");
+  t.log_source_mail = a("Velquor 邮件存储: ");
+  t.log_target_dir = a("Tarnwick 安装路径: ");
+  t.log_temporary_dir = a("临时保存文件夹: ");
+  t.log_target_mail = a("Tarnwick 邮件存储: ");
+  t.log_options = a("选项: 密码转换=");
+  t.log_sync = a("；只复制新邮件=");
+  t.log_yes = a("是");
+  t.log_no = a("否");
+  t.log_verify = a("；校验=");
+  t.log_jobs = a("；复制线程=");
+  t.log_result = a("结果: ");
+  t.log_failure_lines = a("失败行数: ");
+  t.log_failed_copies = a("；复制失败的邮件数: ");
+  t.log_left_out = a("；未迁移的帐户数: ");
+  t.log_stopped = a("；因停止而未处理的帐户数: ");
+  t.log_report = a("JSON 报告: ");
+  t.plan_head = a("预览计划（未写入任何文件）");
+  t.plan_domains_to_add = a("将添加的域名数:");
+  t.plan_domains_present = a("已存在的域名数:");
+  t.plan_alias_mark = a("（别名域）");
+  t.plan_domains_failing = a("将失败的域名数:");
+  t.plan_accounts = a("帐户数:");
+  t.plan_mails = a("，复制邮件 ");
+  t.plan_mails_size = a(" 封，");
+  t.plan_bytes = a(" 字节");
+  t.plan_comma = a("，");
+  t.plan_failing = a(" 封将失败");
+  t.plan_total = a("需复制的邮件:");
+  t.plan_free_unknown = a("目标邮件存储所在磁盘的可用空间:未知");
+  t.plan_free = a("目标邮件存储所在磁盘的可用空间:");
+  t.plan_no_space = a("警告：目标磁盘空间不足，请再腾出 ");
   return t;
 }
 

@@ -242,6 +242,82 @@ struct Texts {
   std::string undo_other_target;  // followed by the manifest's target
   // An undo stopped by an interrupt (a message).
   std::string undo_interrupted;
+
+  // The session's texts. A line is built as its texts say, with the
+  // counts, names and sizes between them.
+  std::string config_lock_unusable;  // a message; followed by the reason
+  std::string log_saved;             // followed by the run log's path
+  // Followed by the count, then existing_accounts_tail.
+  std::string existing_accounts;
+  std::string existing_accounts_tail;
+  std::string no_record_folder;
+  // The end message: of a preview (after preview_done, a line of counts
+  // and sizes), of a stopped run, of a run not clean, and its tail lines.
+  std::string end_preview_domains;
+  std::string end_preview_accounts;
+  std::string end_preview_mails;
+  std::string end_preview_size;
+  std::string end_preview_size_close;
+  std::string end_free;
+  std::string end_period;
+  std::string end_no_space;
+  std::string no_space_tail;  // also the plan's
+  std::string end_stopped;
+  std::string end_verify_failed;
+  std::string end_unclean;
+  std::string end_will_fail;
+  std::string end_will_fail_left_out;
+  std::string end_see_list;
+  std::string end_failures;
+  std::string end_failed_copies;
+  std::string end_failed_copies_left_out;
+  std::string end_log;
+  std::string end_report;
+  std::string end_record_failed;
+  // The run log's header (the log is UTF-8; the session converts these).
+  std::string log_title;  // followed by the version, then log_title_tail
+  std::string log_title_tail;
+  std::string log_kinds[3];           // migrate, preview, verify
+  std::string log_password_modes[4];  // in PasswordMode's order
+  // Clean, stopped, a preview with problems, a run not clean.
+  std::string log_outcomes[4];
+  std::string log_verify_modes[3];  // content, size, none
+  std::string log_type;
+  std::string log_started;
+  std::string log_ended;
+  std::string log_source_dir;
+  std::string log_source_mail;
+  std::string log_target_dir;
+  std::string log_temporary_dir;
+  std::string log_target_mail;
+  std::string log_options;
+  std::string log_sync;
+  std::string log_yes;
+  std::string log_no;
+  std::string log_verify;
+  std::string log_jobs;
+  std::string log_result;
+  std::string log_failure_lines;
+  std::string log_failed_copies;
+  std::string log_left_out;
+  std::string log_stopped;
+  std::string log_report;
+  // The preview's plan block.
+  std::string plan_head;
+  std::string plan_domains_to_add;  // each followed by the count
+  std::string plan_domains_present;
+  std::string plan_alias_mark;
+  std::string plan_domains_failing;
+  std::string plan_accounts;
+  std::string plan_mails;  // then the count, plan_mails_size, the bytes
+  std::string plan_mails_size;
+  std::string plan_bytes;
+  std::string plan_comma;  // then the count, plan_failing
+  std::string plan_failing;
+  std::string plan_total;  // then the count, plan_mails_size, the size
+  std::string plan_free_unknown;
+  std::string plan_free;  // followed by the size
+  std::string plan_no_space;
 };
 
 // Why a file operation failed, in the words of the texts (for the

@@ -110,60 +110,61 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
 
 std::vector<std::string> PlanLines(const RunPlan& plan,
                                    const CodePage& code_page) {
-  auto a = [&code_page](const std::string& utf8) {
-    return code_page.ToAnsi(utf8);
-  };
   const std::string indent(4, ' ');
   const Texts texts = MakeTexts(code_page);
   std::vector<std::string> lines;
   lines.push_back(std::string(34, '*'));
-  lines.push_back(a("预览计划（未写入任何文件）"));
-  lines.push_back(a("将添加的域名数:") +
+  lines.push_back(texts.plan_head);
+  lines.push_back(texts.plan_domains_to_add +
                   std::to_string(plan.domains_to_add.size()));
   for (const std::string& name : plan.domains_to_add) {
     lines.push_back(indent + name);
   }
-  lines.push_back(a("已存在的域名数:") +
+  lines.push_back(texts.plan_domains_present +
                   std::to_string(plan.domains_present.size()));
   for (const auto& [name, alias] : plan.domains_present) {
-    lines.push_back(indent + name + (alias ? a("（别名域）") : ""));
+    lines.push_back(indent + name +
+                    (alias ? texts.plan_alias_mark : std::string()));
   }
   if (!plan.domains_failing.empty()) {
-    lines.push_back(a("将失败的域名数:") +
+    lines.push_back(texts.plan_domains_failing +
                     std::to_string(plan.domains_failing.size()));
     for (const auto& [name, reason] : plan.domains_failing) {
       lines.push_back(indent + name +
-                      (reason.empty() ? "" : a("（") + reason + a("）")));
+                      (reason.empty()
+                           ? std::string()
+                           : texts.why_open + reason + texts.why_close));
     }
   }
-  lines.push_back(a("帐户数:") + std::to_string(plan.accounts.size()));
+  lines.push_back(texts.plan_accounts + std::to_string(plan.accounts.size()));
   for (const PlanAccount& p : plan.accounts) {
     std::string line =
         indent + p.name + ": " + texts.*WordsOf(p.outcome).plan_text;
     if (p.has_mail) {
-      line += a("，复制邮件 ") + std::to_string(p.messages) + a(" 封，") +
-              std::to_string(p.bytes) + a(" 字节");
+      line += texts.plan_mails + std::to_string(p.messages) +
+              texts.plan_mails_size + std::to_string(p.bytes) +
+              texts.plan_bytes;
       if (p.failing > 0) {
-        line += a("，") + std::to_string(p.failing) + a(" 封将失败");
+        line +=
+            texts.plan_comma + std::to_string(p.failing) + texts.plan_failing;
       }
     }
     // The result list's own line says why; the plan word says the rest.
     if (!p.reason.empty()) {
-      line += a("（") + p.reason + a("）");
+      line += texts.why_open + p.reason + texts.why_close;
     }
     lines.push_back(line);
   }
-  lines.push_back(a("需复制的邮件:") + std::to_string(plan.messages) +
-                  a(" 封，") + Megabytes(plan.bytes));
+  lines.push_back(texts.plan_total + std::to_string(plan.messages) +
+                  texts.plan_mails_size + Megabytes(plan.bytes));
   if (!plan.free_known) {
-    lines.push_back(a("目标邮件存储所在磁盘的可用空间:未知"));
+    lines.push_back(texts.plan_free_unknown);
   } else {
-    lines.push_back(a("目标邮件存储所在磁盘的可用空间:") +
-                    Megabytes(plan.free_bytes));
+    lines.push_back(texts.plan_free + Megabytes(plan.free_bytes));
     if (!plan.fits) {
-      lines.push_back(a("警告：目标磁盘空间不足，请再腾出 ") +
+      lines.push_back(texts.plan_no_space +
                       Megabytes(plan.bytes - plan.free_bytes) +
-                      a(" 后再迁移！"));
+                      texts.no_space_tail);
     }
   }
   return lines;

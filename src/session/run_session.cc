@@ -152,10 +152,6 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
           hooks_.observer != nullptr ? hooks_.observer : &progress_, env.disk,
           NameOps(env.code_page->LeadBytes()))) {}
 
-std::string RunSession::A(const std::string& utf8) const {
-  return env_.code_page->ToAnsi(utf8);
-}
-
 void RunSession::RequestStop() {
   stop_.Request();
   // A save waiting for another program gives way; the run's own saves on
@@ -186,7 +182,7 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   std::string lock_error;
   if (!env_.config_states->LocksUsable(&lock_error)) {
     front_host->ShowMessage(MessageKind::kError,
-                            A("无法使用配置文件锁，未开始：") + lock_error);
+                            env_.texts->config_lock_unusable + lock_error);
     return result_;
   }
   const bool writes = options_.kind == SessionKind::kMigrate;
@@ -200,7 +196,7 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   if (result_.outcome.loaded) {
     WriteRecords();
     if (!result_.log_path.empty()) {
-      front_host->AppendLogLine(A("运行记录已保存:") + result_.log_path);
+      front_host->AppendLogLine(env_.texts->log_saved + result_.log_path);
       front_host->SelectLastLine();
     }
     progress_.Finish();
@@ -284,10 +280,10 @@ void RunSession::Conclude(RunHost* host, bool fits) {
   if (result_.existing > 0 && !sync && options_.existing_line) {
     // At the switch a plain run leaves the accounts of the first run as
     // they are; their new mail needs the sync.
-    host->AppendLogLine(A("目标中已存在的帐户数:") +
+    const Texts& texts = *env_.texts;
+    host->AppendLogLine(texts.existing_accounts +
                         std::to_string(result_.existing) +
-                        A("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可"
-                          "复制新邮件"));
+                        texts.existing_accounts_tail);
   }
   host->SelectLastLine();
   result_.clean =
@@ -310,50 +306,49 @@ EndMessage RunSession::End() const {
     for (const PlanAccount& a : r.plan.accounts) {
       if (a.outcome == AccountOutcome::kAdded) ++accounts;
     }
-    body = A("预览完成，未写入任何文件。\n将添加域名 ") +
-           std::to_string(r.plan.domains_to_add.size()) + A(" 个、帐户 ") +
-           std::to_string(accounts) + A(" 个，复制邮件 ") +
-           std::to_string(r.plan.messages) + A(" 封（") +
-           Megabytes(r.plan.bytes) + A("）。");
+    body = texts.preview_done + "\n" + texts.end_preview_domains +
+           std::to_string(r.plan.domains_to_add.size()) +
+           texts.end_preview_accounts + std::to_string(accounts) +
+           texts.end_preview_mails + std::to_string(r.plan.messages) +
+           texts.end_preview_size + Megabytes(r.plan.bytes) +
+           texts.end_preview_size_close;
     if (r.plan.free_known) {
-      body += A("\n目标邮件存储所在磁盘可用 ") + Megabytes(r.plan.free_bytes) +
-              A("。");
+      body += "\n" + texts.end_free + Megabytes(r.plan.free_bytes) +
+              texts.end_period;
     }
     if (!r.plan.fits) {
-      body += A("\n\n警告：磁盘空间不足，请再腾出 ") +
-              Megabytes(r.plan.bytes - r.plan.free_bytes) + A(" 后再迁移！");
+      body += "\n\n" + texts.end_no_space +
+              Megabytes(r.plan.bytes - r.plan.free_bytes) + texts.no_space_tail;
     }
   } else if (r.outcome.stopped) {
-    body = options_.kind == SessionKind::kVerify
-               ? texts.verify_stopped
-               : A("迁移已停止。已完成的帐户和邮件都已保存，再次点击“开始转移”"
-                   "即可继续迁移。");
+    body = options_.kind == SessionKind::kVerify ? texts.verify_stopped
+                                                 : texts.end_stopped;
   } else if (r.clean) {
     body = options_.kind == SessionKind::kVerify ? texts.verify_passed
            : env_.state.target_installed         ? texts.success_installed
                                                  : texts.success_temporary;
   } else {
-    body =
-        A(options_.kind == SessionKind::kVerify ? "校验未通过。"
-                                                : "迁移已结束，但未全部成功。");
+    body = options_.kind == SessionKind::kVerify ? texts.end_verify_failed
+                                                 : texts.end_unclean;
   }
   if (options_.kind == SessionKind::kPreview &&
       (r.outcome.failure_lines > 0 || r.left_out > 0)) {
-    body += A("\n\n迁移时将失败 ") + std::to_string(failures) +
-            A(" 项，未迁移的帐户 ") + std::to_string(r.left_out) +
-            A(" 个，详见结果列表。");
+    body += "\n\n" + texts.end_will_fail + std::to_string(failures) +
+            texts.end_will_fail_left_out + std::to_string(r.left_out) +
+            texts.end_see_list;
   } else if (!r.clean && !r.outcome.stopped &&
              options_.kind != SessionKind::kPreview) {
-    body += A("\n失败 ") + std::to_string(failures) +
-            A(" 项（其中复制失败的邮件 ") +
-            std::to_string(r.stats.failed_copies) + A(" 封），未迁移的帐户 ") +
-            std::to_string(r.left_out) + A(" 个，详见结果列表。");
+    body += "\n" + texts.end_failures + std::to_string(failures) +
+            texts.end_failed_copies + std::to_string(r.stats.failed_copies) +
+            texts.end_failed_copies_left_out + std::to_string(r.left_out) +
+            texts.end_see_list;
   }
   if (!r.log_path.empty()) {
-    body += A("\n\n运行记录：") + r.log_path + A("\n报告：") + r.report_path;
+    body += "\n\n" + texts.end_log + r.log_path + "\n" + texts.end_report +
+            r.report_path;
   }
   if (!r.record_error.empty()) {
-    body += A("\n\n无法保存运行记录：") + r.record_error;
+    body += "\n\n" + texts.end_record_failed + r.record_error;
   }
   end.text = body;
   end.kind = r.clean && r.record_error.empty() ? MessageKind::kInformation

@@ -193,8 +193,6 @@ class RunSession {
   void WriteRecords();
   std::string LogText() const;
   ReportHeader Header(bool succeeded) const;
-  // ANSI text from UTF-8.
-  std::string A(const std::string& utf8) const;
 
   const SessionEnvironment& env_;
   SessionOptions options_;

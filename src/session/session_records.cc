@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "session/report_file.h"
@@ -39,19 +40,10 @@ const char* KindWord(SessionKind kind) {
   return "run";
 }
 
-// The dialog's own caption of each option (UTF-8).
-const char* PasswordModeCaption(PasswordMode mode) {
-  switch (mode) {
-    case PasswordMode::kSameAsUserName:
-      return "密码 = 用户名";
-    case PasswordMode::kUserNamePlusSuffix:
-      return "密码 = 用户名 + 后缀";
-    case PasswordMode::kCommonPassword:
-      return "所有用户统一密码";
-    case PasswordMode::kSourceCipherText:
-      return "密码 = Velquor加密后密文";
-  }
-  return "?";
+// The dialog's own caption of each option.
+std::string PasswordModeCaption(const Texts& texts, PasswordMode mode) {
+  const int at = static_cast<int>(mode) - 1;  // the modes count from 1
+  return at >= 0 && at < 4 ? texts.log_password_modes[at] : "?";
 }
 
 }  // namespace
@@ -113,41 +105,40 @@ std::string RunSession::LogText() const {
   const CodePage& cp = *env_.code_page;
   const AppState& state = env_.state;
   const SessionResult& r = result_;
-  const char* kinds[] = {"迁移", "预览（未写入任何文件）",
-                         "校验（未写入任何文件）"};
+  const Texts& t = *env_.texts;
   const VerifyMode verify = SessionVerifyLevel(options_);
-  std::string outcome = r.clean             ? "成功"
-                        : r.outcome.stopped ? "已停止，未完成"
-                        : options_.kind == SessionKind::kPreview
-                            ? "有问题，见下文"
-                            : "未全部成功";
+  const int outcome = r.clean                                  ? 0
+                      : r.outcome.stopped                      ? 1
+                      : options_.kind == SessionKind::kPreview ? 2
+                                                               : 3;
   std::string text = "\xEF\xBB\xBF";  // Notepad reads the file as UTF-8
-  auto line = [&text](const std::string& utf8) { text += utf8 + "\r\n"; };
-  line("Velquor => Tarnwick 迁移工具 " + env_.version + " 运行记录");
-  line(std::string("类型: ") + kinds[static_cast<int>(options_.kind)]);
-  line("开始时间: " + LocalTime(started_, false));
-  line("结束时间: " + LocalTime(ended_, false));
-  line("Velquor 安装路径: " + cp.ToUtf8(state.source_dir));
-  line("Velquor 邮件存储: " + cp.ToUtf8(state.source_mail_dir));
-  line(std::string(state.target_installed ? "Tarnwick 安装路径: "
-                                          : "临时保存文件夹: ") +
-       cp.ToUtf8(state.target_dir));
-  line("Tarnwick 邮件存储: " + cp.ToUtf8(state.target_mail_dir));
-  line(std::string("选项: 密码转换=") +
-       PasswordModeCaption(options_.password_mode) +
-       "；只复制新邮件=" + (options_.sync ? "是" : "否") + "；校验=" +
-       (verify == VerifyMode::kContent ? "逐字节比较"
-        : verify == VerifyMode::kSize  ? "按大小"
-                                       : "不校验") +
-       "；复制线程=" + std::to_string(options_.jobs));
-  line("结果: " + outcome);
-  line("失败行数: " + std::to_string(r.outcome.failure_lines) +
-       "；复制失败的邮件数: " + std::to_string(r.stats.failed_copies) +
-       "；未迁移的帐户数: " + std::to_string(r.left_out) +
-       "；因停止而未处理的帐户数: " + std::to_string(r.stopped));
-  line("JSON 报告: " + cp.ToUtf8(r.report_path));
-  line(std::string(34, '-'));
-  for (const std::string& l : lines_) line(cp.ToUtf8(l));
+  // The texts and the paths are ANSI; the log is UTF-8.
+  auto line = [&text, &cp](const std::string& ansi) {
+    text += cp.ToUtf8(ansi) + "\r\n";
+  };
+  line(t.log_title + cp.ToAnsi(env_.version) + t.log_title_tail);
+  line(t.log_type + t.log_kinds[static_cast<int>(options_.kind)]);
+  line(t.log_started + LocalTime(started_, false));
+  line(t.log_ended + LocalTime(ended_, false));
+  line(t.log_source_dir + state.source_dir);
+  line(t.log_source_mail + state.source_mail_dir);
+  line((state.target_installed ? t.log_target_dir : t.log_temporary_dir) +
+       state.target_dir);
+  line(t.log_target_mail + state.target_mail_dir);
+  line(t.log_options + PasswordModeCaption(t, options_.password_mode) +
+       t.log_sync + (options_.sync ? t.log_yes : t.log_no) + t.log_verify +
+       t.log_verify_modes[verify == VerifyMode::kContent ? 0
+                          : verify == VerifyMode::kSize  ? 1
+                                                         : 2] +
+       t.log_jobs + std::to_string(options_.jobs));
+  line(t.log_result + t.log_outcomes[outcome]);
+  line(t.log_failure_lines + std::to_string(r.outcome.failure_lines) +
+       t.log_failed_copies + std::to_string(r.stats.failed_copies) +
+       t.log_left_out + std::to_string(r.left_out) + t.log_stopped +
+       std::to_string(r.stopped));
+  line(t.log_report + r.report_path);
+  text += std::string(34, '-') + "\r\n";
+  for (const std::string& l : lines_) line(l);
   return text;
 }
 
@@ -189,7 +180,7 @@ void RunSession::WriteRecords() {
     return;
   }
   if (result_.record_error.empty()) {
-    result_.record_error = A("没有可写入的记录文件夹");
+    result_.record_error = env_.texts->no_record_folder;
   }
 }
 

@@ -6,7 +6,7 @@ the result list, as its source writes them today:
   of result-list lines (section 3), apart from the texts listed below as
   message boxes or the start button, which the guide must name somewhere;
 - the lines the session adds (src/session/run_session.cc) and the preview's
-  plan block (src/session/run_plan.cc).
+  plan block (src/session/run_plan.cc), as the texts they put together.
 
 A line built from several texts (a text, a number, another text) must have
 its texts, in that order, on one line of the table; names, paths and
@@ -46,6 +46,14 @@ MESSAGES = {
     "undo_interrupted",
     # The dialog's question before it writes into an installed target.
     "confirm_target", "confirm_plan", "confirm_no_plan", "confirm_ask",
+    # The session's messages: its lock, the pieces of its end message.
+    "config_lock_unusable", "no_record_folder", "end_preview_domains",
+    "end_preview_accounts", "end_preview_mails", "end_preview_size",
+    "end_preview_size_close", "end_free", "end_period", "end_no_space",
+    "end_stopped", "end_verify_failed", "end_unclean", "end_will_fail",
+    "end_will_fail_left_out", "end_see_list", "end_failures",
+    "end_failed_copies", "end_failed_copies_left_out", "end_log",
+    "end_report", "end_record_failed",
 }
 
 # Fragments: texts that are only pieces of a line the run puts together.
@@ -84,11 +92,13 @@ def table_texts():
 
 
 def statement_pieces(code):
-    """For each statement of `code` that holds texts (in A(...) or a(...)),
-    its texts in order."""
+    """For each statement of `code` that holds texts of the table
+    (texts.field or texts->field), its texts in order."""
+    fields = table_texts()
     for statement in code.split(";"):
-        pieces = [joined(m.group(1)) for m in re.finditer(
-            r"\b[aA]\(" + LITERALS + r"\s*\)", statement)]
+        pieces = [fields[m.group(1)][0] for m in re.finditer(
+            r"\btexts(?:\.|->)(\w+)\b(?!\()", statement)
+            if m.group(1) in fields]
         pieces = [p.strip() for p in pieces if p.strip()]
         if pieces:
             yield pieces
