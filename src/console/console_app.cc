@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "config/shared_config_states.h"
-#include "console/changes_only.h"
 #include "console/command_line.h"
 #include "console/console_log.h"
 #include "console/console_setup.h"
@@ -37,8 +36,8 @@ namespace vm {
 
 namespace {
 
-// The session's host on a console: the result list is the ConsoleLog (or
-// the --changes-only filter in front of it), message boxes go to stderr.
+// The session's host on a console: the result list is the ConsoleLog (the
+// session filters it for --changes-only), message boxes go to stderr.
 // The password options are the session's; the closing message is the
 // session's result, shown only for exit status 0.
 class ConsoleHost : public RunHost {
@@ -51,24 +50,10 @@ class ConsoleHost : public RunHost {
         io_(io) {}
 
   int AppendLogLine(const std::string& line) override {
-    if (filter_ == nullptr) return log_->AppendLogLine(line);
-    filter_->AppendLogLine(line);
-    return 0;  // not known yet; no step uses it
+    return log_->AppendLogLine(line);
   }
-  void RemoveLastLine() override {
-    if (filter_ != nullptr) {
-      filter_->RemoveLastLine();
-    } else {
-      log_->RemoveLastLine();
-    }
-  }
-  void SelectLastLine() override {
-    if (filter_ != nullptr) {
-      filter_->SelectLastLine();
-    } else {
-      log_->SelectLastLine();
-    }
-  }
+  void RemoveLastLine() override { log_->RemoveLastLine(); }
+  void SelectLastLine() override { log_->SelectLastLine(); }
   int LineCount() override { return log_->LineCount(); }
   void ResetLog() override { log_->Reset(); }
   // Every kind alike: a line on stderr, said at once.
@@ -80,8 +65,7 @@ class ConsoleHost : public RunHost {
   }
   SourceDomainList* GetSourceDomains() override { return &domains_; }
 
-  std::string message_prefix_;           // UTF-8
-  ChangesOnlyFilter* filter_ = nullptr;  // --changes-only
+  std::string message_prefix_;  // UTF-8
 
  private:
   ProgressLog* log_;
@@ -311,8 +295,6 @@ class ConsoleRun {
           [&io](const std::string& text) { io.err(text); }, env_.steady_seconds,
           io.err_is_terminal ? StderrColumns : nullptr);
     }
-    filter_ = std::make_unique<ChangesOnlyFilter>(&log_, meter_.get());
-    if (p.options.changes_only) host_.filter_ = filter_.get();
   }
 
   int Run() {
@@ -351,10 +333,8 @@ class ConsoleRun {
 
   SessionHooks Hooks() {
     SessionHooks hooks;
-    hooks.observer = p_.options.changes_only
-                         ? static_cast<RunObserver*>(filter_.get())
-                     : meter_ ? static_cast<RunObserver*>(meter_.get())
-                              : &no_progress_;
+    hooks.observer =
+        meter_ ? static_cast<RunObserver*>(meter_.get()) : &no_progress_;
     hooks.phases = p_.options.stats ? &timer_ : nullptr;
     hooks.before_lock = [this](FileSystem* fs) { return MakeOutput(fs); };
     hooks.before_run = [this](FileSystem* fs, ManifestWriter** manifest) {
@@ -406,7 +386,6 @@ class ConsoleRun {
   void End(const RunSession& session) {
     const SessionResult& r = session.result();
     if (meter_) meter_->Finish();
-    if (p_.options.changes_only) filter_->Finish();
     view_.Finish();
     status_ = r.outcome.stopped ? kExitStopped
               : r.clean         ? kExitSuccess
@@ -449,7 +428,6 @@ class ConsoleRun {
   int64_t started_;
   RunObserver no_progress_;
   std::unique_ptr<ProgressMeter> meter_;
-  std::unique_ptr<ChangesOnlyFilter> filter_;
   std::unique_ptr<ManifestFile> manifest_;
   SessionEnvironment env_;
 };

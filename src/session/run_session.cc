@@ -27,23 +27,33 @@ namespace {
 // show with the verdict (RunSession::End, SessionResult::closing).
 class SessionHost : public RunHost {
  public:
-  SessionHost(RunHost* host, std::vector<std::string>* lines,
-              std::string* closing)
-      : host_(host), lines_(*lines), closing_(*closing) {}
+  SessionHost(RunHost* host, ChangesOnlyFilter* filter,
+              std::vector<std::string>* lines, std::string* closing)
+      : host_(host), filter_(filter), lines_(*lines), closing_(*closing) {}
 
   int AppendLogLine(const std::string& line) override {
     Settle();
     lines_.push_back(line);
-    return host_->AppendLogLine(line);
+    if (filter_ == nullptr) return host_->AppendLogLine(line);
+    filter_->AppendLogLine(line);
+    return 0;  // not known yet; no step uses it
   }
   void RemoveLastLine() override {
     Settle();
     if (!lines_.empty()) lines_.pop_back();
-    host_->RemoveLastLine();
+    if (filter_ != nullptr) {
+      filter_->RemoveLastLine();
+    } else {
+      host_->RemoveLastLine();
+    }
   }
   void SelectLastLine() override {
     Settle();
-    host_->SelectLastLine();
+    if (filter_ != nullptr) {
+      filter_->SelectLastLine();
+    } else {
+      host_->SelectLastLine();
+    }
   }
   int LineCount() override {
     Settle();
@@ -68,6 +78,7 @@ class SessionHost : public RunHost {
   }
 
   RunHost* host_;
+  ChangesOnlyFilter* filter_;  // null: every line goes to the list
   bool reset_pending_ = false;
   std::vector<std::string>& lines_;
   std::string& closing_;
@@ -148,9 +159,16 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
       overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
+      filter_(options_.changes_only
+                  ? std::make_unique<ChangesOnlyFilter>(
+                        nullptr, hooks_.observer != nullptr ? hooks_.observer
+                                                            : &progress_)
+                  : nullptr),
       record_(std::make_unique<RunRecord>(
-          hooks_.observer != nullptr ? hooks_.observer : &progress_, env.disk,
-          NameOps(env.code_page->LeadBytes()))) {}
+          filter_ != nullptr           ? filter_.get()
+          : hooks_.observer != nullptr ? hooks_.observer
+                                       : &progress_,
+          env.disk, NameOps(env.code_page->LeadBytes()))) {}
 
 void RunSession::RequestStop() {
   stop_.Request();
@@ -231,10 +249,14 @@ bool RunSession::RunLocked(RunHost* front_host) {
     manifest_shown_ =
         env_.code_page->ToUtf8(env_.disk->DisplayPath(manifest_->path()));
   }
-  SessionHost host(front_host, &lines_, &result_.closing);
+  if (filter_ != nullptr) filter_->set_log(front_host);
+  SessionHost host(front_host, filter_.get(), &lines_, &result_.closing);
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
-  if (!result_.outcome.loaded) return true;
+  if (!result_.outcome.loaded) {
+    if (filter_ != nullptr) filter_->Finish();
+    return true;
+  }
   CountOutcomes();
   bool fits = true;
   if (options_.kind == SessionKind::kPreview) {
@@ -245,6 +267,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
     fits = result_.plan.fits;
   }
   Conclude(&host, fits);
+  if (filter_ != nullptr) filter_->Finish();
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "session/changes_only.h"
 #include "session/manifest_file.h"
 #include "session/progress_model.h"
 #include "session/run_plan.h"
@@ -49,7 +50,9 @@ struct SessionOptions {
   std::string suffix;
   std::string password;
   int jobs = 4;
-  bool changes_only = false;  // the report's flag: the list shows changes only
+  // The result list leaves out accounts and folders where nothing changed
+  // (ChangesOnlyFilter); the log and the report keep every line.
+  bool changes_only = false;
   // How the result list is drawn: a preview's plan as lines after the list,
   // and a line on the accounts that exist (the dialog's). A front end that
   // prints the plan its own way turns them off.
@@ -199,6 +202,9 @@ class RunSession {
   SessionHooks hooks_;
   OverlayFileSystem overlay_;
   ProgressModel progress_;
+  // options_.changes_only: between the record and the front end's observer,
+  // and between the run's lines and the front end's list.
+  std::unique_ptr<ChangesOnlyFilter> filter_;
   std::unique_ptr<RunRecord> record_;
   std::vector<std::string> lines_;
   StopRequest stop_;

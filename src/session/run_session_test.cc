@@ -133,6 +133,31 @@ TEST_F(RunSessionTest, StoppedRunKeepsTheTargetWholeAndTheNextRunEndsIt) {
   EXPECT_EQ(Store(&t), Store(&whole));
   EXPECT_EQ(t.Get("userauth.cfg"), whole.Get("userauth.cfg"));
   EXPECT_EQ(CountExistingAccounts(env), 6);
+
+  // A sync with new mail in one folder of one account, changes only: the
+  // list (whatever the front end) shows that folder alone; the session's
+  // lines, for the log, keep every account.
+  t.PutSource("mail\\v1@b.com\\4.sed", "v1 new");
+  SessionOptions sync;
+  sync.sync = true;
+  sync.changes_only = true;
+  RunSession changes(env, sync, nullptr);
+  EXPECT_TRUE(changes.Run(&t.host).clean);
+  auto occurrences = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at) {
+      ++n;
+    }
+    return n;
+  };
+  list = t.ResultList();
+  EXPECT_EQ(occurrences(list, "同步帐户:"), 1u) << list;
+  EXPECT_EQ(occurrences(list, "同步帐户:v1@b.com\n"), 1u) << list;
+  EXPECT_EQ(occurrences(list, "收件箱"), 0u) << list;
+  EXPECT_EQ(occurrences(list, "发件箱"), 1u) << list;
+  std::string all;
+  for (const std::string& line : changes.lines()) all += line + "\n";
+  EXPECT_EQ(occurrences(t.code_page->ToUtf8(all), "同步帐户:"), 6u);
 }
 
 TEST_F(RunSessionTest, RefusedStartKeepsTheListAndPreviewWritesOnlyItsRecords) {

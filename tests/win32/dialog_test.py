@@ -49,7 +49,7 @@ STOPPED = "迁移已停止。"
 # What a run locks: start, preview, verify, save, the password options,
 # sync and the verification boxes.
 LOCKED = ("1004", "1012", "1018", "1019", "1006", "1007", "1008", "1009",
-          "1010", "1011", "1014", "1016", "1017")
+          "1010", "1011", "1014", "1016", "1017", "1024")
 TIMEOUT = 60
 
 
@@ -399,6 +399,30 @@ class DialogTest(unittest.TestCase):
                          ("bob@second.org", "Sent", "2.sed")):
             self.assertTrue(os.path.isfile(os.path.join(store, *relative)),
                             relative)
+
+        # A sync with new mail in one folder of one account lists only that
+        # folder (ticking the sync box ticks the changes-only box); the
+        # log and the report keep both accounts.
+        write(os.path.join(src, "mail", "alice", "8.0"), "more work")
+        self.assertEqual(probe("checked", dialog, "1024").strip(), "0")
+        probe("click", dialog, "1014")
+        self.assertEqual(probe("checked", dialog, "1024").strip(), "1")
+        press(DIALOG_CAPTION, "Return")
+        confirm_start()
+        dismiss_message(SUCCESS)
+        end_status(dialog)
+        lines = list_lines(dialog)
+        heads = [l for l in lines if l.startswith("同步帐户:")]
+        self.assertEqual(len(heads), 1, lines)
+        self.assertIn("alice", heads[0].lower())
+        folders = [l for l in lines if l.startswith(" " * 9)]
+        self.assertEqual(len(folders), 1, lines)
+        self.assertTrue(folders[0].startswith(" " * 9 + WORK_FOLDER), folders)
+        log, report = self.records("migrate")[-1]
+        self.assertEqual(
+            len([l for l in log if l.startswith("同步帐户:")]), 2, log)
+        self.assertEqual(len(report["accounts"]), 2)
+        self.assertTrue(report["options"]["changes_only"])
 
         press(DIALOG_CAPTION, "Escape")
         self.assert_exits()

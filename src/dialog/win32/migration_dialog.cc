@@ -27,10 +27,10 @@ constexpr int kProgressRange = 1000;
 // What a run locks: the options it reads and the buttons that start
 // another one.
 constexpr int kLockedControls[] = {
-    IDC_START,         IDC_PREVIEW,     IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
-    IDC_MODE_SAME,     IDC_MODE_SUFFIX, IDC_MODE_COMMON, IDC_MODE_CIPHER,
-    IDC_SUFFIX_EDIT,   IDC_COMMON_EDIT, IDC_SYNC,        IDC_VERIFY,
-    IDC_VERIFY_CONTENT};
+    IDC_START,          IDC_PREVIEW,     IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
+    IDC_MODE_SAME,      IDC_MODE_SUFFIX, IDC_MODE_COMMON, IDC_MODE_CIPHER,
+    IDC_SUFFIX_EDIT,    IDC_COMMON_EDIT, IDC_SYNC,        IDC_VERIFY,
+    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY};
 
 }  // namespace
 
@@ -197,6 +197,11 @@ void MigrationDialog::OnCommand(int id, int code) {
     case IDM_SELECT_ALL:
       list_->SelectAll();
       break;
+    case IDC_SYNC:
+      // A sync lists only what it changed unless the user says otherwise.
+      CheckDlgButton(window_, IDC_CHANGES_ONLY,
+                     Checked(IDC_SYNC) ? BST_CHECKED : BST_UNCHECKED);
+      break;
     case IDC_MODE_SAME:
       SetPasswordMode(PasswordMode::kSameAsUserName);
       break;
@@ -232,6 +237,7 @@ void MigrationDialog::StartRun(SessionKind kind) {
   SessionOptions options;
   options.kind = kind;
   options.sync = Checked(IDC_SYNC);
+  options.changes_only = Checked(IDC_CHANGES_ONLY);
   const bool content = Checked(IDC_VERIFY_CONTENT);
   if (kind == SessionKind::kVerify || Checked(IDC_VERIFY)) {
     options.verify = content ? VerifyMode::kContent : VerifyMode::kSize;

@@ -33,6 +33,8 @@
 #define IDC_STATUS 1022
 // The About box's version line, filled in from vm_version.h.
 #define IDC_ABOUT_VERSION 1023
+// The result list of a run shows only the accounts where something changed.
+#define IDC_CHANGES_ONLY 1024
 
 // Commands of the result list's context menu.
 #define IDM_COPY_LINES 40001

@@ -1,10 +1,8 @@
-#include "console/changes_only.h"
-
-#include "console/progress_log.h"
+#include "session/changes_only.h"
 
 namespace vm {
 
-ChangesOnlyFilter::ChangesOnlyFilter(ProgressLog* log, RunObserver* next)
+ChangesOnlyFilter::ChangesOnlyFilter(LineSink* log, RunObserver* next)
     : RunObserverWrapper(next), log_(log) {}
 
 void ChangesOnlyFilter::PassHeld() {

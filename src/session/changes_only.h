@@ -1,17 +1,16 @@
-#ifndef VM_APP_CHANGES_ONLY_H_
-#define VM_APP_CHANGES_ONLY_H_
+#ifndef VM_SESSION_CHANGES_ONLY_H_
+#define VM_SESSION_CHANGES_ONLY_H_
 
 #include <string>
 #include <vector>
 
+#include "migrate/run_host.h"
 #include "migrate/run_observer.h"
 #include "migrate/run_observer_wrapper.h"
 
 namespace vm {
 
-class ProgressLog;
-
-// The result list of --changes-only: what reaches `log` leaves out the
+// The result list of a changes-only session: what reaches `log` leaves out the
 // lines of an account the run only visited (synced, nothing new, nothing
 // failed) and the line of each folder into which nothing was copied and
 // nothing failed. Every other line passes on: failures, refusals, banners,
@@ -21,7 +20,9 @@ class ProgressLog;
 // OnAccountBegin) and end. Passes every observer call on to `next`.
 class ChangesOnlyFilter : public RunObserverWrapper {
  public:
-  ChangesOnlyFilter(ProgressLog* log, RunObserver* next);
+  ChangesOnlyFilter(LineSink* log, RunObserver* next);
+  // Where the lines go from now on; set before the run writes any.
+  void set_log(LineSink* log) { log_ = log; }
 
   void AppendLogLine(const std::string& line);
   void RemoveLastLine();
@@ -39,7 +40,7 @@ class ChangesOnlyFilter : public RunObserverWrapper {
  private:
   void PassHeld();
 
-  ProgressLog* log_;
+  LineSink* log_;
   // Outside an account the last line is held back until the next call
   // shows whether it heads an account.
   bool held_ = false;
@@ -50,4 +51,4 @@ class ChangesOnlyFilter : public RunObserverWrapper {
 
 }  // namespace vm
 
-#endif  // VM_APP_CHANGES_ONLY_H_
+#endif  // VM_SESSION_CHANGES_ONLY_H_
