@@ -79,14 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   RecordingHost host;
   RecordingHost resaved_host;
-  host.mode = static_cast<PasswordMode>(in.ConsumeIntegralInRange<int>(1, 4));
-  host.suffix = in.ConsumeRandomLengthString(40);
-  host.common_password = in.ConsumeRandomLengthString(40);
+  PasswordOptions passwords;
+  passwords.mode =
+      static_cast<PasswordMode>(in.ConsumeIntegralInRange<int>(1, 4));
+  passwords.suffix = in.ConsumeRandomLengthString(40);
+  passwords.common = in.ConsumeRandomLengthString(40);
   // A stale list from an earlier run must not survive the load.
   host.domains.push_back({"stale.example", {}});
-  resaved_host.mode = host.mode;
-  resaved_host.suffix = host.suffix;
-  resaved_host.common_password = host.common_password;
   const bool with_domains = in.ConsumeBool();
   const bool with_users = in.ConsumeBool();
   const int variant = in.ConsumeIntegralInRange<int>(0, 2);
@@ -102,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int refused = 0;
   const bool loaded = LoadSourceLists(&fs, "C:\\src", GbkTexts(), &host,
-                                      &refused, nullptr, &Gbk());
+                                      passwords, &refused, nullptr, &Gbk());
   std::string domains_resaved, users_resaved;
   if (variant != 0 && Resave(variant, domain_ini, &domains_resaved) &&
       Resave(variant, popusers_ini, &users_resaved)) {
@@ -116,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           other.WriteFile("C:\\src\\popusers.ini", users_resaved, nullptr));
     int refused_resaved = 0;
     FUZZ_CHECK(LoadSourceLists(&other, "C:\\src", GbkTexts(), &resaved_host,
-                               &refused_resaved, nullptr, &Gbk()) == loaded);
+                               passwords, &refused_resaved, nullptr,
+                               &Gbk()) == loaded);
     FUZZ_CHECK(refused_resaved == refused);
     FUZZ_CHECK(Loaded(resaved_host) == Loaded(host));
   }
