@@ -1,8 +1,6 @@
 #include "config/config_file.h"
 
 #include <algorithm>
-#include <mutex>
-#include <vector>
 
 #include "config/target_context.h"
 #include "platform/clock.h"
@@ -42,22 +40,16 @@ ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
       path_(context->target_dir + preferred),
       shared_(&context->states->For(file_name)) {
   if (!context_->fs->Exists(path_)) path_ = context->target_dir + fallback;
-  LoadDocument();
+  MutexLock guard(&mutex_);
+  LoadDocumentLocked();
   last_save_ms_ = context_->clock->MonotonicMillis();
-  std::lock_guard<std::mutex> open(shared_->open_mutex);
-  shared_->open_stores.push_back(this);
 }
 
 ConfigFile::~ConfigFile() { Close(); }
 
 void ConfigFile::Close() {
-  // The list stays locked through the last save, so SharedConfigStates::Flush
-  // either saves this store itself or waits for this save to end.
-  std::lock_guard<std::mutex> open(shared_->open_mutex);
-  std::vector<ConfigFile*>& stores = shared_->open_stores;
-  stores.erase(std::remove(stores.begin(), stores.end(), this), stores.end());
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
-  if (open_) SavePending();
+  MutexLock guard(&mutex_);
+  if (open_) SavePendingLocked();
   open_ = false;
 }
 
@@ -66,13 +58,13 @@ bool ConfigFile::SameFile() const {
 }
 
 void ConfigFile::Load() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
-  LoadDocument();
+  MutexLock guard(&mutex_);
+  LoadDocumentLocked();
   pending_ = 0;
   Loaded();
 }
 
-void ConfigFile::LoadDocument() {
+void ConfigFile::LoadDocumentLocked() {
   int64_t time;
   {
     ScopedConfigLock cache(&shared_->cache_lock);
@@ -93,7 +85,7 @@ void ConfigFile::LoadDocument() {
   std::string text;
   {
     // A file whose lock cannot be had reads as a file that cannot be read.
-    ScopedNamedLock file(&shared_->named_lock, context_->lock_waits, true);
+    ScopedNamedLock file(&shared_->named_lock, context_->lock_waits);
     if (file.locked()) text = ReadFileText(context_->fs, path_);
   }
   if (text.empty()) return;
@@ -110,32 +102,32 @@ void ConfigFile::LoadDocument() {
 
 bool ConfigFile::Merge(XmlDocument*) { return false; }
 
-void ConfigFile::SavePendingAndHold() {
-  mutex_.lock();
-  flushing_ = true;
-  SavePending();
+bool ConfigFile::SavePending() {
+  MutexLock guard(&mutex_);
+  return SavePendingLocked();
 }
 
-bool ConfigFile::SavePending() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
-  return pending_ == 0 || Save();
-}
+bool ConfigFile::SavePendingLocked() { return pending_ == 0 || SaveLocked(); }
 
 bool ConfigFile::SaveIfDue() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   const int64_t wait = std::clamp(kSaveCostFactor * last_save_cost_ms_,
                                   kGroupCommitMillis, kMaxGroupCommitMillis);
   if (pending_ == 0 ||
       context_->clock->MonotonicMillis() - last_save_ms_ < wait) {
     return true;
   }
-  return Save();
+  return SaveLocked();
 }
 
 bool ConfigFile::Save() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
+  return SaveLocked();
+}
+
+bool ConfigFile::SaveLocked() {
   const int64_t start = context_->clock->MonotonicMillis();
-  save_error_ = WriteMerged();
+  save_error_ = WriteMergedLocked();
   const bool written = save_error_.failure == SaveFailure::kNone;
   last_save_ms_ = context_->clock->MonotonicMillis();
   last_save_cost_ms_ = last_save_ms_ - start;
@@ -146,17 +138,21 @@ bool ConfigFile::Save() {
   return written;
 }
 
+bool ConfigFile::HasPending() const {
+  MutexLock guard(&mutex_);
+  return pending_ != 0;
+}
+
 SaveError ConfigFile::last_save_error() const {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   return save_error_;
 }
 
-SaveError ConfigFile::WriteMerged() {
+SaveError ConfigFile::WriteMergedLocked() {
   if (document_.DocumentText().empty())
     return {SaveFailure::kNothingLoaded, {}};
   {
-    ScopedNamedLock file(&shared_->named_lock, context_->lock_waits,
-                         !flushing_);
+    ScopedNamedLock file(&shared_->named_lock, context_->lock_waits);
     if (!file.locked()) return {SaveFailure::kLockTimeout, {}};
     std::string disk;
     std::string error;

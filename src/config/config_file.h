@@ -2,12 +2,12 @@
 #define VM_CONFIG_CONFIG_FILE_H_
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "config/shared_config_states.h"
 #include "platform/file_error.h"
+#include "util/thread_annotations.h"
 #include "xml/xml_document.h"
 
 namespace vm {
@@ -81,7 +81,7 @@ class ConfigFile {
   // and parsing the file. A missing, empty or ill-formed file leaves the
   // document as the copy of the cached parse. Pending additions are
   // dropped.
-  void Load();
+  void Load() EXCLUDES(mutex_);
 
   // Writes the document to the file under the file lock (merging as above)
   // through a temporary file that replaces the old one. False (the file
@@ -90,20 +90,22 @@ class ConfigFile {
   // writing failed. After a failed save the
   // additions stay pending: a later save writes them when it can (their
   // callers have reported them and marked their mail pending meanwhile).
-  bool Save();
+  bool Save() EXCLUDES(mutex_);
   // Save when additions are pending; true when there are none.
-  bool SavePending();
-  // SavePending, keeping the store locked for good (SharedConfigStates::Flush).
-  void SavePendingAndHold();
+  bool SavePending() EXCLUDES(mutex_);
   // SavePending once the group-commit wait has passed since the last save;
   // true when nothing was saved or the save succeeded.
-  bool SaveIfDue();
-  bool HasPending() const { return pending_ != 0; }
+  bool SaveIfDue() EXCLUDES(mutex_);
+  bool HasPending() const EXCLUDES(mutex_);
   // Why the last save failed; kNone after one that succeeded.
-  SaveError last_save_error() const;
+  SaveError last_save_error() const EXCLUDES(mutex_);
 
   const std::string& path() const { return path_; }
-  const XmlDocument& document() const { return document_; }
+  // The working document, unlocked: for tests and benchmarks, which use
+  // the store from one thread only.
+  const XmlDocument& document() const NO_THREAD_SAFETY_ANALYSIS {
+    return document_;
+  }
 
  protected:
   // The path is target_dir + `preferred` when something exists there, else
@@ -114,47 +116,49 @@ class ConfigFile {
   // Called at the end of every Load after construction, for a store that
   // keeps something derived from the document. (During construction the
   // derived store is not built yet; it calls this itself.)
-  virtual void Loaded() {}
+  virtual void Loaded() REQUIRES(mutex_) {}
 
   // The derived store added one item to the document.
-  void NoteAddition() { ++pending_; }
+  void NoteAddition() REQUIRES(mutex_) { ++pending_; }
   // The derived store took items out of the document (see PendingRemovals);
   // saved, and merged, as additions are.
-  void NoteRemoval() { ++pending_; }
+  void NoteRemoval() REQUIRES(mutex_) { ++pending_; }
   // Makes `fresh`, the file as another writer left it, the document, with
   // the pending additions that it does not have yet applied to it. False
   // when that cannot be done; this base cannot merge arbitrary edits.
-  virtual bool Merge(XmlDocument* fresh);
+  virtual bool Merge(XmlDocument* fresh) REQUIRES(mutex_);
   // After a successful save: the pending additions are in the file.
-  virtual void PendingSaved() {}
+  virtual void PendingSaved() REQUIRES(mutex_) {}
 
-  // Saves what is pending and takes the store out of SharedConfigStates::Flush;
-  // the derived destructor calls it while its own members still exist.
-  void Close();
+  // Saves what is pending, once; the derived destructor calls it while its
+  // own members still exist.
+  void Close() EXCLUDES(mutex_);
 
-  // Held by every public operation of the stores, so that
-  // SharedConfigStates::Flush can save from another thread.
-  mutable std::recursive_mutex mutex_;
+  // Held by every public operation of the stores, which lock it once and
+  // work through ...Locked functions (and the hooks above) that require it.
+  mutable Mutex mutex_;
   TargetContext* context_;
-  XmlDocument document_;
+  XmlDocument document_ GUARDED_BY(mutex_);
 
  private:
-  void LoadDocument();
+  void LoadDocumentLocked() REQUIRES(mutex_);
+  bool SaveLocked() REQUIRES(mutex_);
+  bool SavePendingLocked() REQUIRES(mutex_);
   // Saves under the file lock; the failure when it could not.
-  SaveError WriteMerged();
+  SaveError WriteMergedLocked() REQUIRES(mutex_);
   // Whether the shared cached parse is of this store's file; called with
   // the cache lock held.
   bool SameFile() const;
 
-  std::string path_;
+  std::string path_;  // settled by the constructor
   SharedConfigState* shared_;
-  std::string saved_text_;  // the file as this store loaded or wrote it
-  SaveError save_error_;    // of the last save
-  bool flushing_ = false;   // saving for SharedConfigStates::Flush
-  int pending_ = 0;
-  int64_t last_save_ms_ = 0;
-  int64_t last_save_cost_ms_ = 0;
-  bool open_ = true;
+  // The file as this store loaded or wrote it.
+  std::string saved_text_ GUARDED_BY(mutex_);
+  SaveError save_error_ GUARDED_BY(mutex_);  // of the last save
+  int pending_ GUARDED_BY(mutex_) = 0;
+  int64_t last_save_ms_ GUARDED_BY(mutex_) = 0;
+  int64_t last_save_cost_ms_ GUARDED_BY(mutex_) = 0;
+  bool open_ GUARDED_BY(mutex_) = true;
 };
 
 }  // namespace vm

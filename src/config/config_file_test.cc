@@ -18,9 +18,16 @@ class ProbeFile : public ConfigFile {
  public:
   explicit ProbeFile(TargetContext* context)
       : ConfigFile(context, "probe.cfg", "\\data\\probe.cfg", "\\probe.cfg") {}
-  XmlDocument& doc() { return document_; }
-  void Add() { NoteAddition(); }
-  std::string Text() const { return document_.DocumentText(); }
+  // The test uses the store from one thread only.
+  XmlDocument& doc() NO_THREAD_SAFETY_ANALYSIS { return document_; }
+  void Add() {
+    MutexLock guard(&mutex_);
+    NoteAddition();
+  }
+  std::string Text() const {
+    MutexLock guard(&mutex_);
+    return document_.DocumentText();
+  }
 };
 
 class ConfigFileTest : public testing::Test {

@@ -51,12 +51,12 @@ void NamedLock::Open() {
   }
 }
 
-bool NamedLock::Lock(LockWaitListener* listener, bool interruptible) {
+bool NamedLock::Lock(LockWaitListener* listener) {
   thread_lock_.lock();
   // Without the machine-wide lock only this process's threads are
   // excluded; a front end refuses to run then
   // (SharedConfigStates::LocksUsable).
-  if (lock_ != nullptr && !Wait(listener, interruptible)) {
+  if (lock_ != nullptr && !Wait(listener)) {
     thread_lock_.unlock();
     return false;
   }
@@ -64,14 +64,14 @@ bool NamedLock::Lock(LockWaitListener* listener, bool interruptible) {
   return true;
 }
 
-bool NamedLock::Wait(LockWaitListener* listener, bool interruptible) {
+bool NamedLock::Wait(LockWaitListener* listener) {
   const Clock* clock = SystemClock();
   const int64_t start = clock->MonotonicMillis();
   auto waited = [clock, start] { return clock->MonotonicMillis() - start; };
   bool told = false;
   const int64_t round = wait_round_;
   for (;;) {
-    if (interruptible && (interrupted_ || wait_round_ != round)) return false;
+    if (interrupted_ || wait_round_ != round) return false;
     // Short slices, so that an interruption is seen soon and the notice
     // comes on time.
     const int64_t now = waited();

@@ -51,7 +51,7 @@ struct LockWaitLimits {
 //
 // A wait for another process is never silent or endless: the listener
 // hears of it after a few seconds, it fails once the limit has passed, and
-// InterruptWaits ends it (and every later interruptible wait) at once.
+// InterruptCurrentWaits (a stop request) ends it at once.
 class NamedLock {
  public:
   explicit NamedLock(const std::string& file_name);
@@ -60,16 +60,15 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
 
   // True when the caller holds the lock and must Unlock it; false when the
-  // wait failed, gave up or was interrupted (`interruptible` only).
-  // `listener` may be null.
-  bool Lock(LockWaitListener* listener, bool interruptible);
+  // wait failed, gave up or was interrupted. `listener` may be null.
+  bool Lock(LockWaitListener* listener);
   void Unlock();
 
-  // Ends every interruptible wait, now and from now on (the process is
-  // about to end).
+  // Ends every wait, now and from now on (tests use it to make every later
+  // load and save of the file fail as a lock not had).
   void InterruptWaits() { interrupted_ = true; }
-  // Ends the interruptible waits under way now; later waits wait as usual
-  // (a stopped run still saves on its way out).
+  // Ends the waits under way now; later waits wait as usual (a stopped run
+  // still saves on its way out).
   void InterruptCurrentWaits() { ++wait_round_; }
 
   // Why the machine-wide lock could not be opened, or the limits not be
@@ -85,7 +84,7 @@ class NamedLock {
  private:
   void Open();
   // Waits for the machine-wide lock; the thread lock is held.
-  bool Wait(LockWaitListener* listener, bool interruptible);
+  bool Wait(LockWaitListener* listener);
 
   std::string file_name_;
   std::string name_;
@@ -102,9 +101,8 @@ class NamedLock {
 // Holds a NamedLock for one scope, when it can be had.
 class ScopedNamedLock {
  public:
-  ScopedNamedLock(NamedLock* lock, LockWaitListener* listener,
-                  bool interruptible)
-      : lock_(lock), locked_(lock->Lock(listener, interruptible)) {}
+  ScopedNamedLock(NamedLock* lock, LockWaitListener* listener)
+      : lock_(lock), locked_(lock->Lock(listener)) {}
   ~ScopedNamedLock() {
     if (locked_) lock_->Unlock();
   }

@@ -187,18 +187,26 @@ DomainStore::DomainStore(TargetContext* context)
 DomainStore::~DomainStore() { Close(); }
 
 bool DomainStore::DomainExists(const std::string& name) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
-  return ListHasName(document_, context_->names, "domain", "domain", name);
+  MutexLock guard(&mutex_);
+  return DomainExistsLocked(name);
 }
 
 bool DomainStore::AliasDomainExists(const std::string& name) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
+  return AliasDomainExistsLocked(name);
+}
+
+bool DomainStore::DomainExistsLocked(const std::string& name) const {
+  return ListHasName(document_, context_->names, "domain", "domain", name);
+}
+
+bool DomainStore::AliasDomainExistsLocked(const std::string& name) const {
   return ListHasName(document_, context_->names, "domainalias", "aliasdomain",
                      name);
 }
 
 std::string DomainStore::FindPrimaryDomain() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   int32_t list = FindList(document_, "domain");
   if (list == 0) return "";
   for (int32_t item = document_.Element(list).first_child; item != 0;
@@ -213,7 +221,7 @@ std::string DomainStore::FindPrimaryDomain() {
 }
 
 bool DomainStore::AddDomain(const DomainRecord& record) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   std::string_view domain = UpToNul(record.domain);
   if (domain.empty() || domain.size() > DomainRecord::kMaxDomainBytes ||
       UpToNul(record.description).size() > DomainRecord::kMaxDescriptionBytes) {
@@ -248,8 +256,8 @@ bool DomainStore::Merge(XmlDocument* fresh) {
   document_ = std::move(*fresh);
   for (PendingDomain& added : pending_domains_) {
     // Another writer added it meanwhile: it exists, as a check would say.
-    if (DomainExists(added.record.domain) ||
-        AliasDomainExists(added.record.domain)) {
+    if (DomainExistsLocked(added.record.domain) ||
+        AliasDomainExistsLocked(added.record.domain)) {
       added.written = AddedItem{};
       continue;
     }
@@ -264,7 +272,7 @@ void DomainStore::PendingSaved() {
 }
 
 std::vector<SavedAddition> DomainStore::TakeSavedAdditions() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   std::vector<SavedAddition> taken;
   taken.swap(saved_additions_);
   return taken;
@@ -272,19 +280,19 @@ std::vector<SavedAddition> DomainStore::TakeSavedAdditions() {
 
 std::vector<RemovalOutcome> DomainStore::RemoveAddedDomains(
     const std::vector<AddedItem>& items) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   if (items.empty()) return {};
   NoteRemoval();
   return removals_.Request(&document_, items);
 }
 
 std::vector<RemovalOutcome> DomainStore::TakeSavedRemovals() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   return removals_.TakeSaved();
 }
 
 bool DomainStore::LoadAllDomains(std::vector<DomainRecord>* domains) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   domains->clear();
   int32_t list = FindList(document_, "domain");
   if (list == 0) return false;

@@ -78,11 +78,11 @@ class DomainStore : public ConfigFile {
   ~DomainStore() override;
 
   // Whether an item of the domain list has this domain name.
-  bool DomainExists(const std::string& name);
+  bool DomainExists(const std::string& name) EXCLUDES(mutex_);
   // Whether an item of the alias list has this alias domain name.
-  bool AliasDomainExists(const std::string& name);
+  bool AliasDomainExists(const std::string& name) EXCLUDES(mutex_);
   // The name of the first domain whose type reads as 1; empty when none.
-  std::string FindPrimaryDomain();
+  std::string FindPrimaryDomain() EXCLUDES(mutex_);
 
   // Appends the record as an item of the domain list, in memory; a later
   // save writes it. The item's type is 1 (and the context's primary_domain
@@ -91,19 +91,19 @@ class DomainStore : public ConfigFile {
   // False without any change for an empty domain, a domain over 64 bytes
   // or a description over 128 bytes. False when the file has no domain
   // list.
-  bool AddDomain(const DomainRecord& record);
+  bool AddDomain(const DomainRecord& record) EXCLUDES(mutex_);
 
   // Replaces *domains with the settings of every domain item, in file
   // order. An item whose sendcontrol (recvcontrol) is 1 gets its
   // extdomainlist as its send (receive) domain list and the control 8 when
   // its allowalldomain is 1 or 3, else 12. False when the file has no
   // domain list.
-  bool LoadAllDomains(std::vector<DomainRecord>* domains);
+  bool LoadAllDomains(std::vector<DomainRecord>* domains) EXCLUDES(mutex_);
 
   // The domains the saves since the last call wrote, in the order added,
   // each with the item's bytes as the file got them (for a record of the
   // run). A domain another writer added meanwhile is not among them.
-  std::vector<SavedAddition> TakeSavedAdditions();
+  std::vector<SavedAddition> TakeSavedAdditions() EXCLUDES(mutex_);
 
   // Takes the items (newest first) out of the domain list, in memory; a
   // later save writes that, re-checking each against the file as another
@@ -111,14 +111,14 @@ class DomainStore : public ConfigFile {
   // named by its domain element. Returns the outcomes against the document
   // as it is now.
   std::vector<RemovalOutcome> RemoveAddedDomains(
-      const std::vector<AddedItem>& items);
+      const std::vector<AddedItem>& items) EXCLUDES(mutex_);
   // The final outcomes of the removals the saves since the last call
   // wrote, in the order they were requested.
-  std::vector<RemovalOutcome> TakeSavedRemovals();
+  std::vector<RemovalOutcome> TakeSavedRemovals() EXCLUDES(mutex_);
 
  protected:
-  bool Merge(XmlDocument* fresh) override;
-  void PendingSaved() override;
+  bool Merge(XmlDocument* fresh) override REQUIRES(mutex_);
+  void PendingSaved() override REQUIRES(mutex_);
 
  private:
   struct PendingDomain : PendingAddition {
@@ -127,11 +127,14 @@ class DomainStore : public ConfigFile {
   };
   // Appends the item; false when the document has no domain list or a
   // field could not be written.
-  bool AppendItem(PendingDomain* added);
+  bool AppendItem(PendingDomain* added) REQUIRES(mutex_);
+  bool DomainExistsLocked(const std::string& name) const REQUIRES(mutex_);
+  bool AliasDomainExistsLocked(const std::string& name) const REQUIRES(mutex_);
 
-  std::vector<PendingDomain> pending_domains_;  // added since the last save
-  std::vector<SavedAddition> saved_additions_;
-  PendingRemovals removals_;
+  // Added since the last save.
+  std::vector<PendingDomain> pending_domains_ GUARDED_BY(mutex_);
+  std::vector<SavedAddition> saved_additions_ GUARDED_BY(mutex_);
+  PendingRemovals removals_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vm

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "config/config_file.h"
-
 namespace vm {
 
 SharedConfigState& SharedConfigStates::For(const std::string& file_name) {
@@ -13,27 +11,10 @@ SharedConfigState& SharedConfigStates::For(const std::string& file_name) {
   return *state;
 }
 
-void SharedConfigStates::InterruptLockWaits() {
-  MutexLock guard(&mutex_);
-  for (auto& [name, state] : by_name_) state->named_lock.InterruptWaits();
-}
-
 void SharedConfigStates::InterruptCurrentLockWaits() {
   MutexLock guard(&mutex_);
   for (auto& [name, state] : by_name_)
     state->named_lock.InterruptCurrentWaits();
-}
-
-void SharedConfigStates::Flush() {
-  // A store waiting for a lock holds its own mutex, which the save below
-  // needs.
-  InterruptLockWaits();
-  // Nothing is unlocked again: the process ends next.
-  mutex_.Lock();
-  for (auto& [name, state] : by_name_) {
-    state->open_mutex.lock();
-    for (ConfigFile* store : state->open_stores) store->SavePendingAndHold();
-  }
 }
 
 int64_t SharedConfigStates::LongestLockHoldMicros() {

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "config/config_lock.h"
 #include "util/thread_annotations.h"
@@ -14,7 +12,6 @@
 
 namespace vm {
 
-class ConfigFile;
 class FileSystem;
 
 // The state of one configuration file name ("domain.cfg", "userauth.cfg")
@@ -35,10 +32,6 @@ struct SharedConfigState {
   // from the empty document, as if nothing had been parsed yet.
   const FileSystem* cached_fs = nullptr;
   std::string cached_path;
-
-  // The stores of this file that exist now, for SharedConfigStates::Flush.
-  std::mutex open_mutex;
-  std::vector<ConfigFile*> open_stores;
 };
 
 // The shared states of every configuration file of one run. The front end
@@ -55,22 +48,9 @@ class SharedConfigStates {
   // opened) on first use and kept as long as this object.
   SharedConfigState& For(const std::string& file_name);
 
-  // Saves the additions every open store still holds, for the process's
-  // last moments (a signal, the console closing): any thread may call it.
-  // It first interrupts the waits for a file's lock (InterruptLockWaits),
-  // so a store whose save waits for another process gives way; its own
-  // waits for the locks are bounded by the same limit but not
-  // interruptible. It returns with every store locked, and no store can
-  // open, so nothing is added (or shown as added) after the save: the
-  // caller ends the process next, without destroying this object.
-  void Flush() NO_THREAD_SAFETY_ANALYSIS;
-
-  // Ends every interruptible wait for a configuration file's lock, now and
-  // from now on: the saves and loads waiting fail.
-  void InterruptLockWaits();
-  // Ends the interruptible waits under way now, for a stop request: the
-  // run gives up what it waits for, and its saves on the way out wait
-  // (bounded) as usual.
+  // Ends the waits for a configuration file's lock under way now, for a
+  // stop request: the run gives up what it waits for, and its saves on the
+  // way out wait (bounded) as usual.
   void InterruptCurrentLockWaits();
 
   // The longest time any configuration file's named lock was held, in

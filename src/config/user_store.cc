@@ -143,6 +143,7 @@ UserStore::UserStore(TargetContext* context)
       users_(std::make_unique<NameIndex>(&context_->names)),
       aliases_(std::make_unique<NameIndex>(&context_->names)),
       removals_("user", {"name", "domain"}, &context_->names) {
+  MutexLock guard(&mutex_);
   Loaded();
 }
 
@@ -161,30 +162,42 @@ UserStore::~UserStore() { Close(); }
 
 bool UserStore::UserExists(const std::string& name,
                            const std::string& domain) const {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
-  return users_->Contains(StoredName(context_->names, name), UpToNul(domain),
-                          context_->primary_domain);
+  MutexLock guard(&mutex_);
+  return UserExistsLocked(name, domain);
 }
 
 bool UserStore::AliasExists(const std::string& name,
                             const std::string& domain) const {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
+  return AliasExistsLocked(name, domain);
+}
+
+bool UserStore::UserExistsLocked(const std::string& name,
+                                 const std::string& domain) const {
+  return users_->Contains(StoredName(context_->names, name), UpToNul(domain),
+                          context_->primary_domain);
+}
+
+bool UserStore::AliasExistsLocked(const std::string& name,
+                                  const std::string& domain) const {
   return aliases_->Contains(StoredName(context_->names, name), UpToNul(domain),
                             context_->primary_domain);
 }
 
 bool UserStore::CanAdd(const std::string& name) const {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   return !StoredName(context_->names, name).empty() &&
          FindList(document_, "user") != 0;
 }
 
 AddUserResult UserStore::AddUser(const UserRecord& user) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   if (StoredName(context_->names, user.name).empty())
     return AddUserResult::kFailed;
-  if (UserExists(user.name, user.domain)) return AddUserResult::kExists;
-  if (AliasExists(user.name, user.domain)) return AddUserResult::kAliasExists;
+  if (UserExistsLocked(user.name, user.domain)) return AddUserResult::kExists;
+  if (AliasExistsLocked(user.name, user.domain)) {
+    return AddUserResult::kAliasExists;
+  }
   PendingUser added;
   added.name = user.name;
   added.domain = user.domain;
@@ -224,8 +237,8 @@ bool UserStore::Merge(XmlDocument* fresh) {
   merged_existing_.clear();
   for (PendingUser& added : pending_users_) {
     // Another writer added it meanwhile: it exists, as a check would say.
-    if (UserExists(added.user.name, added.user.domain) ||
-        AliasExists(added.user.name, added.user.domain)) {
+    if (UserExistsLocked(added.user.name, added.user.domain) ||
+        AliasExistsLocked(added.user.name, added.user.domain)) {
       merged_existing_.emplace_back(added.user.name, added.user.domain);
       added.written = AddedItem{};
       continue;
@@ -249,14 +262,14 @@ void UserStore::PendingSaved() {
 
 std::vector<std::pair<std::string, std::string>>
 UserStore::TakeAddedByOthers() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   std::vector<std::pair<std::string, std::string>> taken;
   taken.swap(added_by_others_);
   return taken;
 }
 
 std::vector<SavedAddition> UserStore::TakeSavedAdditions() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   std::vector<SavedAddition> taken;
   taken.swap(saved_additions_);
   return taken;
@@ -264,7 +277,7 @@ std::vector<SavedAddition> UserStore::TakeSavedAdditions() {
 
 std::vector<RemovalOutcome> UserStore::RemoveAddedUsers(
     const std::vector<AddedItem>& items) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   if (items.empty()) return {};
   NoteRemoval();
   std::vector<RemovalOutcome> outcomes = removals_.Request(&document_, items);
@@ -273,7 +286,7 @@ std::vector<RemovalOutcome> UserStore::RemoveAddedUsers(
 }
 
 std::vector<RemovalOutcome> UserStore::TakeSavedRemovals() {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   return removals_.TakeSaved();
 }
 

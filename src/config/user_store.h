@@ -84,27 +84,30 @@ class UserStore : public ConfigFile {
   // the name (or its part before "@") is empty or the file lacks database
   // or user; kExists or kAliasExists when a user or a user alias
   // of that name and domain exists (nothing added).
-  AddUserResult AddUser(const UserRecord& user);
+  AddUserResult AddUser(const UserRecord& user) EXCLUDES(mutex_);
 
   // False when AddUser would refuse an account of this name whatever its
   // domain: the name (its part before "@") is empty or the file has no
   // user list.
-  bool CanAdd(const std::string& name) const;
+  bool CanAdd(const std::string& name) const EXCLUDES(mutex_);
 
   // Whether a user item (an alias item) has this name and domain; an empty
   // domain stands for the primary domain.
-  bool UserExists(const std::string& name, const std::string& domain) const;
-  bool AliasExists(const std::string& name, const std::string& domain) const;
+  bool UserExists(const std::string& name, const std::string& domain) const
+      EXCLUDES(mutex_);
+  bool AliasExists(const std::string& name, const std::string& domain) const
+      EXCLUDES(mutex_);
 
   // The additions (name and domain as given to AddUser) that the saves
   // since the last call did not write because another writer had added a
   // user or an alias of that name meanwhile: to this store they exist.
-  std::vector<std::pair<std::string, std::string>> TakeAddedByOthers();
+  std::vector<std::pair<std::string, std::string>> TakeAddedByOthers()
+      EXCLUDES(mutex_);
 
   // The accounts the saves since the last call wrote, in the order added,
   // each with the item's bytes as the file got them (for a record of the
   // run). The ones TakeAddedByOthers names are not among them.
-  std::vector<SavedAddition> TakeSavedAdditions();
+  std::vector<SavedAddition> TakeSavedAdditions() EXCLUDES(mutex_);
 
   // Takes the items (newest first) out of the user list, in memory; a
   // later save writes that, re-checking each against the file as another
@@ -112,15 +115,15 @@ class UserStore : public ConfigFile {
   // named by its name and domain elements. Returns the outcomes against
   // the document as it is now; the existence checks follow it.
   std::vector<RemovalOutcome> RemoveAddedUsers(
-      const std::vector<AddedItem>& items);
+      const std::vector<AddedItem>& items) EXCLUDES(mutex_);
   // The final outcomes of the removals the saves since the last call
   // wrote, in the order they were requested.
-  std::vector<RemovalOutcome> TakeSavedRemovals();
+  std::vector<RemovalOutcome> TakeSavedRemovals() EXCLUDES(mutex_);
 
  protected:
-  void Loaded() override;
-  bool Merge(XmlDocument* fresh) override;
-  void PendingSaved() override;
+  void Loaded() override REQUIRES(mutex_);
+  bool Merge(XmlDocument* fresh) override REQUIRES(mutex_);
+  void PendingSaved() override REQUIRES(mutex_);
 
  private:
   class NameIndex;
@@ -132,18 +135,25 @@ class UserStore : public ConfigFile {
   // Appends the item to the user list and indexes it; false when the
   // document has no user list. *complete is false when a field could not
   // be written.
-  bool AppendItem(PendingUser* added, bool* complete);
+  bool AppendItem(PendingUser* added, bool* complete) REQUIRES(mutex_);
+  bool UserExistsLocked(const std::string& name,
+                        const std::string& domain) const REQUIRES(mutex_);
+  bool AliasExistsLocked(const std::string& name,
+                         const std::string& domain) const REQUIRES(mutex_);
 
-  std::vector<PendingUser> pending_users_;  // added since the last save
+  // Added since the last save.
+  std::vector<PendingUser> pending_users_ GUARDED_BY(mutex_);
   // Of those, the ones the last merge found in the file already; they go
   // to added_by_others_ once the save succeeds.
-  std::vector<std::pair<std::string, std::string>> merged_existing_;
-  std::vector<std::pair<std::string, std::string>> added_by_others_;
-  std::vector<SavedAddition> saved_additions_;
+  std::vector<std::pair<std::string, std::string>> merged_existing_
+      GUARDED_BY(mutex_);
+  std::vector<std::pair<std::string, std::string>> added_by_others_
+      GUARDED_BY(mutex_);
+  std::vector<SavedAddition> saved_additions_ GUARDED_BY(mutex_);
 
-  std::unique_ptr<NameIndex> users_;
-  std::unique_ptr<NameIndex> aliases_;
-  PendingRemovals removals_;
+  std::unique_ptr<NameIndex> users_ GUARDED_BY(mutex_);
+  std::unique_ptr<NameIndex> aliases_ GUARDED_BY(mutex_);
+  PendingRemovals removals_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vm
