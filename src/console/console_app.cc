@@ -110,7 +110,7 @@ class PhaseTimer : public PhaseObserver {
 // configuration lock and the source scan's time, on stderr.
 void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
                 const RunRecord& record, double run_seconds,
-                const ProgressMeter* meter) {
+                const ProgressModel* progress) {
   io.err(timer.Report());
   uint64_t copied_bytes = 0;
   for (const AccountRecord& a : record.accounts()) {
@@ -125,9 +125,9 @@ void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
                 run_seconds > 0 ? megabytes / run_seconds : 0.0,
                 io.config_states->LongestLockHoldMicros() / 1e6);
   io.err(text);
-  if (meter != nullptr) {
+  if (progress != nullptr) {
     std::snprintf(text, sizeof(text), "source scan: %.3f s\n",
-                  meter->scan_seconds());
+                  progress->scan_seconds());
     io.err(text);
   }
 }
@@ -291,14 +291,20 @@ class ConsoleRun {
         env_(ConsoleEnvironment(p, io)) {
     if (progress_) {
       meter_ = std::make_unique<ProgressMeter>(
-          p.disk.get(), p.state.source_dir,
-          [&io](const std::string& text) { io.err(text); }, env_.steady_seconds,
+          [&io](const std::string& text) { io.err(text); },
           io.err_is_terminal ? StderrColumns : nullptr);
     }
   }
 
   int Run() {
-    RunSession session(env_, ConsoleSessionOptions(p_), nullptr, Hooks());
+    ProgressModel::Listener show;
+    if (meter_) {
+      show = [meter = meter_.get()](const ProgressSnapshot& snapshot) {
+        meter->Show(snapshot);
+      };
+    }
+    RunSession session(env_, ConsoleSessionOptions(p_), std::move(show),
+                       Hooks());
     // An interrupt is the session's stop request: a wait for the target
     // ends, a run finishes the copies in flight and the account it is at,
     // saves the stores and writes its records; the handler waits for it.
@@ -318,7 +324,8 @@ class ConsoleRun {
       status_ = kExitStopped;
     }
     if (ran_ && p_.options.stats) {
-      PrintStats(io_, timer_, session.record(), run_seconds, meter_.get());
+      PrintStats(io_, timer_, session.record(), run_seconds,
+                 meter_ ? &session.progress() : nullptr);
     }
     ending->Ended(status_);
     return status_;
@@ -333,8 +340,9 @@ class ConsoleRun {
 
   SessionHooks Hooks() {
     SessionHooks hooks;
-    hooks.observer =
-        meter_ ? static_cast<RunObserver*>(meter_.get()) : &no_progress_;
+    // The session's progress model feeds the line; without one it is not
+    // fed, and the source is not scanned for it.
+    hooks.observer = meter_ ? nullptr : &no_progress_;
     hooks.phases = p_.options.stats ? &timer_ : nullptr;
     hooks.before_lock = [this](FileSystem* fs) { return MakeOutput(fs); };
     hooks.before_run = [this](FileSystem* fs, ManifestWriter** manifest) {
@@ -385,7 +393,7 @@ class ConsoleRun {
   // lines and a preview's plan are printed, the records written.
   void End(const RunSession& session) {
     const SessionResult& r = session.result();
-    if (meter_) meter_->Finish();
+    if (meter_) meter_->Finish(session.progress().Snapshot());
     view_.Finish();
     status_ = r.outcome.stopped ? kExitStopped
               : r.clean         ? kExitSuccess

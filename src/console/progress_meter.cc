@@ -1,71 +1,40 @@
 #include "console/progress_meter.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace vm {
 
-ProgressMeter::ProgressMeter(FileSystem* fs, std::string source_dir,
-                             Writer write, std::function<double()> now,
-                             std::function<int()> columns)
-    : write_(std::move(write)),
-      columns_(std::move(columns)),
-      model_(fs, std::move(source_dir), std::move(now),
-             [this](const ProgressSnapshot& snapshot) {
-               MutexLock lock(&mutex_);
-               // Two threads may tell at once: an older state is not drawn
-               // over a newer one.
-               if (snapshot.sequence < drawn_) return;
-               drawn_ = snapshot.sequence;
-               Draw(snapshot);
-             }) {}
+ProgressMeter::ProgressMeter(Writer write, std::function<int()> columns)
+    : write_(std::move(write)), columns_(std::move(columns)) {}
 
-void ProgressMeter::OnSourceLoaded(const SourceDomainList& domains) {
-  model_.OnSourceLoaded(domains);
-}
-
-void ProgressMeter::OnAccountBegin(const std::string& user,
-                                   const std::string& domain,
-                                   const std::string& target_box) {
-  model_.OnAccountBegin(user, domain, target_box);
-}
-
-void ProgressMeter::OnMessage(uint64_t bytes, bool copied) {
-  model_.OnMessage(bytes, copied);
-}
-
-void ProgressMeter::OnAccountEnd(const std::string& user,
-                                 const std::string& domain,
-                                 AccountOutcome outcome,
-                                 const std::string& reason,
-                                 const std::string& target_box) {
-  model_.OnAccountEnd(user, domain, outcome, reason, target_box);
-}
-
-void ProgressMeter::OnVerified(const std::string& user,
-                               const std::string& domain,
-                               const std::string& folder, int64_t checked,
-                               int64_t missing, int64_t different) {
-  model_.OnVerified(user, domain, folder, checked, missing, different);
+void ProgressMeter::Show(const ProgressSnapshot& snapshot) {
+  MutexLock lock(&mutex_);
+  // Two threads may tell at once: an older state is not drawn over a newer
+  // one.
+  if (snapshot.sequence < drawn_) return;
+  drawn_ = snapshot.sequence;
+  Draw(snapshot);
 }
 
 void ProgressMeter::Erase() {
   MutexLock lock(&mutex_);
-  if (shown_ == 0) return;
-  std::string blank(shown_ + 2, ' ');
-  blank.front() = '\r';
-  blank.back() = '\r';
-  write_(blank);
-  shown_ = 0;
+  WipeLocked();
 }
 
-void ProgressMeter::Finish() {
-  ProgressSnapshot snapshot = model_.Snapshot();
+void ProgressMeter::Finish(const ProgressSnapshot& last) {
   MutexLock lock(&mutex_);
-  if (snapshot.scanned) Draw(snapshot);
+  // The model tells its listener its final state when the run ends; a
+  // state it has not told yet is drawn here.
+  if (last.scanned && last.sequence > drawn_) Draw(last);
   // The final state is drawn, then wiped: the summary that follows is the
   // last thing on the screen, and nothing draws the line again.
   finished_ = true;
+  WipeLocked();
+}
+
+void ProgressMeter::WipeLocked() {
   if (shown_ == 0) return;
   std::string blank(shown_ + 2, ' ');
   blank.front() = '\r';

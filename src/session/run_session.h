@@ -166,6 +166,7 @@ class RunSession {
   bool stop_requested() const { return stop_.requested(); }
 
   ProgressModel& progress() { return progress_; }
+  const ProgressModel& progress() const { return progress_; }
   const SessionResult& result() const { return result_; }
   const SessionOptions& options() const { return options_; }
   const RunRecord& record() const { return *record_; }
