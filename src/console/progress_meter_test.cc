@@ -48,5 +48,39 @@ TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
   }
 }
 
+// The meter draws what the session's model tells it: a state older than
+// the one on screen (two threads telling at once) is not drawn over it,
+// and the final state the model told at the run's end is wiped, not drawn
+// a second time; nothing is drawn once the line is finished.
+TEST(ProgressMeterTest, DrawsNewestStateOnceAndWipesAtTheEnd) {
+  std::string out;
+  ProgressMeter meter([&out](const std::string& text) { out += text; });
+  auto state = [](uint64_t sequence, int64_t accounts) {
+    ProgressSnapshot s;
+    s.scanned = true;
+    s.totals.accounts = 2;
+    s.totals.messages = 4;
+    s.done.accounts = accounts;
+    s.done.messages = 2 * accounts;
+    s.sequence = sequence;
+    return s;
+  };
+  const std::string first =
+      "accounts 1/2  messages 2/4  0.0/0.0 MB (0.0 MB copied)  0.0 MB/s  "
+      "left -:--:--";
+  const std::string last =
+      "accounts 2/2  messages 4/4  0.0/0.0 MB (0.0 MB copied)  0.0 MB/s  "
+      "left -:--:--";
+  meter.Show(state(2, 1));
+  meter.Show(state(1, 0));
+  meter.Erase();
+  meter.Show(state(3, 2));
+  meter.Finish(state(3, 2));
+  meter.Show(state(4, 2));
+  meter.Finish(state(5, 2));
+  const std::string wipe = "\r" + std::string(first.size(), ' ') + "\r";
+  EXPECT_EQ(out, "\r" + first + wipe + "\r" + last + wipe);
+}
+
 }  // namespace
 }  // namespace vm
