@@ -300,6 +300,31 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
 
 namespace {
 
+ProgressTexts MakeProgressTexts() {
+  // Kept in UTF-8, as the dialog draws them.
+  auto a = [](const char* utf8) { return std::string(utf8); };
+  ProgressTexts t;
+  t.progress_reading = a("正在读取源列表并统计邮件...");
+  t.progress_verifying = a("正在校验邮件：已校验 ");
+  t.progress_mails_unit = a(" 封");
+  t.progress_accounts = a("帐户 ");
+  t.progress_mails = a("，邮件 ");
+  t.progress_comma = a("，");
+  t.progress_would_copy = a(" MB（预计复制 ");
+  t.progress_copied = a(" MB（已复制 ");
+  t.progress_mb_close = a(" MB），");
+  t.progress_per_second = a(" MB/秒，");
+  t.progress_left = a("剩余 ");
+  t.progress_computing = a("计算中");
+  t.progress_verified_mails = a("，已校验邮件 ");
+  t.progress_summary_would_copy = a("，预计复制 ");
+  t.progress_summary_copied = a("，已复制 ");
+  t.progress_mb = a(" MB");
+  t.progress_checked = a("，已校验 ");
+  t.progress_took = a("，用时 ");
+  return t;
+}
+
 std::string KindWords(const Texts& texts, const FileError& e) {
   const std::string& words = texts.why_kind[static_cast<int>(e.kind)];
   return e.kind == FileErrorKind::kOther && e.code != 0
@@ -308,6 +333,11 @@ std::string KindWords(const Texts& texts, const FileError& e) {
 }
 
 }  // namespace
+
+const ProgressTexts& ProgressWords() {
+  static const ProgressTexts texts = MakeProgressTexts();
+  return texts;
+}
 
 std::string FileErrorWords(const Texts& texts, const std::string& error) {
   return KindWords(texts, ParseFileError(error));

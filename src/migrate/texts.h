@@ -320,6 +320,35 @@ struct Texts {
   std::string plan_no_space;
 };
 
+// The dialog's progress status line and its summary once a run has ended
+// (see ProgressStatusText), in UTF-8: the dialog draws them as they are,
+// so they never pass the code page. Pieces, put together with the counts
+// between them.
+struct ProgressTexts {
+  std::string progress_reading;    // before the source scan has ended
+  std::string progress_verifying;  // then checked/all
+  std::string progress_mails_unit;
+  std::string progress_accounts;    // then done/all
+  std::string progress_mails;       // then done/all
+  std::string progress_comma;       // then megabytes done/all
+  std::string progress_would_copy;  // then megabytes (a preview)
+  std::string progress_copied;      // then megabytes
+  std::string progress_mb_close;
+  std::string progress_per_second;  // after the rate in megabytes
+  std::string progress_left;        // then the time left
+  std::string progress_computing;   // the time left while unknown
+  // The summary's pieces.
+  std::string progress_verified_mails;  // then checked/all
+  std::string progress_summary_would_copy;
+  std::string progress_summary_copied;
+  std::string progress_mb;
+  std::string progress_checked;  // then the count checked
+  std::string progress_took;     // then the time the run took
+};
+
+// The progress texts, made once.
+const ProgressTexts& ProgressWords();
+
 // Why a file operation failed, in the words of the texts (for the
 // result list): `error` is a FileSystem operation's error text.
 std::string FileErrorWords(const Texts& texts, const std::string& error);

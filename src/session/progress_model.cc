@@ -2,11 +2,25 @@
 
 #include <cstdio>
 
+#include "migrate/texts.h"
+
 namespace vm {
 
 namespace {
 
 constexpr double kMegabyte = 1048576.0;
+
+// "3/10".
+std::string Counted(int64_t done, int64_t all) {
+  return std::to_string(done) + "/" + std::to_string(all);
+}
+
+// Bytes as megabytes, one decimal, without the unit.
+std::string MegabyteText(double bytes) {
+  char text[40];
+  std::snprintf(text, sizeof(text), "%.1f", bytes / kMegabyte);
+  return text;
+}
 
 }  // namespace
 
@@ -208,70 +222,53 @@ std::string DurationText(double seconds) {
 }
 
 std::string ProgressStatusText(const ProgressSnapshot& s) {
-  char text[256];
-  if (!s.scanned) return "正在读取源列表并统计邮件...";
+  const ProgressTexts& w = ProgressWords();
+  if (!s.scanned) return w.progress_reading;
   if (s.verifying || s.work == ProgressWork::kVerify) {
-    std::snprintf(text, sizeof(text), "正在校验邮件：已校验 %lld/%lld 封",
-                  static_cast<long long>(s.verified),
-                  static_cast<long long>(s.totals.messages));
-    return text;
+    return w.progress_verifying + Counted(s.verified, s.totals.messages) +
+           w.progress_mails_unit;
   }
-  const long long accounts = s.done.accounts;
-  const long long all_accounts = s.totals.accounts;
-  const long long messages = s.done.messages;
-  const long long all_messages = s.totals.messages;
   const double left = s.SecondsLeft();
-  const std::string left_text = left < 0 ? "计算中" : DurationText(left);
+  const std::string done =
+      w.progress_accounts + Counted(s.done.accounts, s.totals.accounts) +
+      w.progress_mails + Counted(s.done.messages, s.totals.messages) +
+      w.progress_comma + MegabyteText(s.done.bytes) + "/" +
+      MegabyteText(s.totals.bytes);
+  const std::string left_text =
+      w.progress_left + (left < 0 ? w.progress_computing : DurationText(left));
   if (s.work == ProgressWork::kPreview) {
-    std::snprintf(text, sizeof(text),
-                  "帐户 %lld/%lld，邮件 %lld/%lld，%.1f/%.1f MB（预计复制 "
-                  "%.1f MB），剩余 %s",
-                  accounts, all_accounts, messages, all_messages,
-                  s.done.bytes / kMegabyte, s.totals.bytes / kMegabyte,
-                  s.copied_bytes / kMegabyte, left_text.c_str());
-    return text;
+    return done + w.progress_would_copy + MegabyteText(s.copied_bytes) +
+           w.progress_mb_close + left_text;
   }
-  std::snprintf(text, sizeof(text),
-                "帐户 %lld/%lld，邮件 %lld/%lld，%.1f/%.1f MB（已复制 %.1f "
-                "MB），%.1f MB/秒，剩余 %s",
-                accounts, all_accounts, messages, all_messages,
-                s.done.bytes / kMegabyte, s.totals.bytes / kMegabyte,
-                s.copied_bytes / kMegabyte, s.CopyRate() / kMegabyte,
-                left_text.c_str());
-  return text;
+  return done + w.progress_copied + MegabyteText(s.copied_bytes) +
+         w.progress_mb_close + MegabyteText(s.CopyRate()) +
+         w.progress_per_second + left_text;
 }
 
 std::string ProgressSummaryText(const ProgressSnapshot& s) {
-  const long long accounts = s.done.accounts;
-  const long long all_accounts = s.totals.accounts;
-  const long long messages = s.done.messages;
-  const long long all_messages = s.totals.messages;
-  const long long verified = s.verified;
-  const double megabytes = s.copied_bytes / kMegabyte;
-  const std::string took = DurationText(s.seconds);
-  char text[256];
+  const ProgressTexts& w = ProgressWords();
+  std::string text =
+      w.progress_accounts + Counted(s.done.accounts, s.totals.accounts);
+  const std::string took = w.progress_took + DurationText(s.seconds);
   switch (s.work) {
     case ProgressWork::kVerify:
-      std::snprintf(text, sizeof(text),
-                    "帐户 %lld/%lld，已校验邮件 %lld/%lld 封，用时 %s",
-                    accounts, all_accounts, verified, all_messages,
-                    took.c_str());
-      break;
+      return text + w.progress_verified_mails +
+             Counted(s.verified, s.totals.messages) + w.progress_mails_unit +
+             took;
     case ProgressWork::kPreview:
-      std::snprintf(text, sizeof(text),
-                    "帐户 %lld/%lld，邮件 %lld/%lld，预计复制 %.1f MB，用时 %s",
-                    accounts, all_accounts, messages, all_messages, megabytes,
-                    took.c_str());
-      break;
-    case ProgressWork::kCopy: {
-      std::string checked;
-      if (s.verifying) checked = "已校验 " + std::to_string(verified) + " 封，";
-      std::snprintf(text, sizeof(text),
-                    "帐户 %lld/%lld，邮件 %lld/%lld，已复制 %.1f MB，%s用时 %s",
-                    accounts, all_accounts, messages, all_messages, megabytes,
-                    checked.c_str(), took.c_str());
-      break;
-    }
+      return text + w.progress_mails +
+             Counted(s.done.messages, s.totals.messages) +
+             w.progress_summary_would_copy + MegabyteText(s.copied_bytes) +
+             w.progress_mb + took;
+    case ProgressWork::kCopy:
+      text += w.progress_mails + Counted(s.done.messages, s.totals.messages) +
+              w.progress_summary_copied + MegabyteText(s.copied_bytes) +
+              w.progress_mb;
+      if (s.verifying) {
+        text += w.progress_checked + std::to_string(s.verified) +
+                w.progress_mails_unit;
+      }
+      return text + took;
   }
   return text;
 }

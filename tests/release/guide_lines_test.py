@@ -61,6 +61,23 @@ MESSAGES = {
 # says ({0}, {1}... are the texts, N the counts between them).
 FRAGMENTS = {
     ("summary_domains", "summary_users", "summary_mails"): "{0}N{1}N{2}N",
+    # The dialog's status line (section 3.4).
+    ("progress_verifying", "progress_mails_unit"): "{0}N/N{1}",
+    ("progress_accounts", "progress_mails", "progress_comma",
+     "progress_copied", "progress_mb_close", "progress_per_second",
+     "progress_left"): "{0}N/N{1}N/N{2}N/N{3}N{4}N{5}{6}TIME",
+    ("progress_accounts", "progress_mails", "progress_comma",
+     "progress_would_copy", "progress_mb_close",
+     "progress_left"): "{0}N/N{1}N/N{2}N/N{3}N{4}{5}TIME",
+    ("progress_accounts", "progress_mails", "progress_summary_copied",
+     "progress_mb", "progress_took"): "{0}N/N{1}N/N{2}N{3}{4}TIME",
+    ("progress_accounts", "progress_mails", "progress_summary_copied",
+     "progress_mb", "progress_checked", "progress_mails_unit",
+     "progress_took"): "{0}N/N{1}N/N{2}N{3}{4}N{5}{6}TIME",
+    ("progress_accounts", "progress_mails", "progress_summary_would_copy",
+     "progress_mb", "progress_took"): "{0}N/N{1}N/N{2}N{3}{4}TIME",
+    ("progress_accounts", "progress_verified_mails", "progress_mails_unit",
+     "progress_took"): "{0}N/N{1}N/N{2}{3}TIME",
 }
 
 LITERALS = r'((?:\s*"(?:[^"\\]|\\.)*")+)'
