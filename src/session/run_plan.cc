@@ -108,10 +108,8 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
   return text;
 }
 
-std::vector<std::string> PlanLines(const RunPlan& plan,
-                                   const CodePage& code_page) {
+std::vector<std::string> PlanLines(const RunPlan& plan, const Texts& texts) {
   const std::string indent(4, ' ');
-  const Texts texts = MakeTexts(code_page);
   std::vector<std::string> lines;
   lines.push_back(std::string(34, '*'));
   lines.push_back(texts.plan_head);

@@ -12,6 +12,7 @@ namespace vm {
 
 class CodePage;
 class RunRecord;
+struct Texts;
 
 struct PlanAccount {
   std::string name;  // ANSI: user@domain
@@ -50,9 +51,9 @@ std::string PlanText(const RunRecord& record, const CodePage& code_page,
 // A size in megabytes, one decimal: "12.5 MB".
 std::string Megabytes(uint64_t bytes);
 
-// The same plan as lines for the dialog's result list (ANSI, Chinese).
-std::vector<std::string> PlanLines(const RunPlan& plan,
-                                   const CodePage& code_page);
+// The same plan as lines for the dialog's result list (ANSI, Chinese), in
+// the words of `texts`, the session's table.
+std::vector<std::string> PlanLines(const RunPlan& plan, const Texts& texts);
 
 }  // namespace vm
 

@@ -295,7 +295,7 @@ void RunSession::CountOutcomes() {
 // fits); and the list's closing lines.
 void RunSession::Conclude(RunHost* host, bool fits) {
   if (options_.kind == SessionKind::kPreview && options_.plan_in_list) {
-    for (const std::string& line : PlanLines(result_.plan, *env_.code_page)) {
+    for (const std::string& line : PlanLines(result_.plan, *env_.texts)) {
       host->AppendLogLine(line);
     }
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "migrate/texts.h"
 #include "platform/helpers/file_system_wrapper.h"
 #include "testing/mem_installation.h"
 
@@ -221,11 +222,12 @@ TEST(RunPlanTest, LinesWarnWhenTheMailDoesNotFit) {
   record.OnAccountEnd("bob", "x.com", AccountOutcome::kSkippedNoDomainLine, "",
                       "");
   std::string text;
+  const Texts texts = MakeTexts(*code_page);
   for (bool fits : {true, false}) {
     RunPlan plan = MakePlan(record, true, fits ? 3 << 20 : 1 << 20);
     EXPECT_EQ(plan.fits, fits);
     text.clear();
-    for (const std::string& line : PlanLines(plan, *code_page)) {
+    for (const std::string& line : PlanLines(plan, texts)) {
       text += code_page->ToUtf8(line) + "\n";
     }
   }
