@@ -30,13 +30,15 @@ std::vector<const ManifestEntry*> Newest(const RunManifest& manifest,
 class Undo {
  public:
   Undo(TargetContext* target, const Texts& texts, bool dry_run,
-       const StopRequest* stop, int jobs)
+       const StopRequest* stop, int jobs,
+       const std::function<void()>& item_handled)
       : fs_(target->fs),
         target_(target),
         texts_(texts),
         dry_run_(dry_run),
         stop_(stop),
-        jobs_(jobs) {}
+        jobs_(jobs),
+        item_handled_(item_handled) {}
 
   UndoResult Run(const RunManifest& manifest) {
     // Message files, then folders: each folder after what the run put in.
@@ -46,7 +48,8 @@ class Undo {
       paths.push_back(e);
     }
     const std::vector<PathUndo> outcomes =
-        UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_, jobs_);
+        UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_, jobs_,
+                  item_handled_);
     for (size_t i = 0; i < paths.size(); ++i) {
       const ManifestEntry& e = *paths[i];
       // A folder kept keeps its account (see MailboxKept).
@@ -71,6 +74,8 @@ class Undo {
         e.kind == Kind::kMessageFile || e.kind == Kind::kDirectory;
     result_.items.push_back(
         {e.kind, path ? fs_->DisplayPath(what) : what, outcome, reason});
+    // The files and folders were counted as their threads handled them.
+    if (!path && item_handled_) item_handled_();
     switch (outcome) {
       case UndoOutcome::kRemoved:
         ++result_.removed;
@@ -194,6 +199,7 @@ class Undo {
   const bool dry_run_;
   const StopRequest* stop_;
   const int jobs_;
+  const std::function<void()>& item_handled_;
   UndoResult result_;
   // Folded last parts of the folders kept.
   std::set<std::string> kept_boxes_;
@@ -218,8 +224,8 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
                    const Texts& texts, bool dry_run, const StopRequest* stop,
-                   int jobs) {
-  return Undo(target, texts, dry_run, stop, jobs).Run(manifest);
+                   int jobs, const std::function<void()>& item_handled) {
+  return Undo(target, texts, dry_run, stop, jobs, item_handled).Run(manifest);
 }
 
 std::string UndoLine(const Texts& texts, const UndoItem& item) {
