@@ -60,8 +60,10 @@ class Undo {
       }
       Add(e, e.path, outcomes[i].outcome, outcomes[i].reason);
     }
-    UndoAccounts(Newest(manifest, Kind::kAccount));
-    UndoDomains(Newest(manifest, Kind::kDomain));
+    const std::vector<const ManifestEntry*> domains =
+        Newest(manifest, Kind::kDomain);
+    UndoAccounts(Newest(manifest, Kind::kAccount), domains);
+    UndoDomains(domains);
     return std::move(result_);
   }
 
@@ -116,7 +118,12 @@ class Undo {
                : e.name + "@" + e.domain;
   }
 
-  void UndoAccounts(const std::vector<const ManifestEntry*>& entries) {
+  // Then notes which of the run's `domains` still have a user or an
+  // alias: kept with it, or added by the server since the run (a domain
+  // taken from under them would leave them without one). The store is
+  // closed before the domains are touched, so a dry run saves nothing.
+  void UndoAccounts(const std::vector<const ManifestEntry*>& entries,
+                    const std::vector<const ManifestEntry*>& domains) {
     std::vector<const ManifestEntry*> asked;
     std::vector<AddedItem> items;
     for (const ManifestEntry* e : entries) {
@@ -129,17 +136,23 @@ class Undo {
       asked.push_back(e);
       items.push_back(e->item);
     }
-    if (items.empty()) return;
     UserStore users(target_);
-    std::vector<RemovalOutcome> outcomes = users.RemoveAddedUsers(items);
-    if (!dry_run_) {
-      outcomes = users.SavePending() ? users.TakeSavedRemovals()
-                                     : std::vector<RemovalOutcome>();
+    if (!items.empty()) {
+      std::vector<RemovalOutcome> outcomes = users.RemoveAddedUsers(items);
+      if (!dry_run_) {
+        outcomes = users.SavePending() ? users.TakeSavedRemovals()
+                                       : std::vector<RemovalOutcome>();
+      }
+      for (size_t i = 0; i < asked.size(); ++i) {
+        const bool kept = !Settle(*asked[i], AccountName(*asked[i]),
+                                  i < outcomes.size() ? &outcomes[i] : nullptr);
+        if (kept) kept_domains_.insert(target_->names.Fold(asked[i]->domain));
+      }
     }
-    for (size_t i = 0; i < asked.size(); ++i) {
-      const bool kept = !Settle(*asked[i], AccountName(*asked[i]),
-                                i < outcomes.size() ? &outcomes[i] : nullptr);
-      if (kept) kept_domains_.insert(target_->names.Fold(asked[i]->domain));
+    for (const ManifestEntry* d : domains) {
+      if (users.DomainInUse(d->name)) {
+        kept_domains_.insert(target_->names.Fold(d->name));
+      }
     }
   }
 
@@ -203,7 +216,8 @@ class Undo {
   UndoResult result_;
   // Folded last parts of the folders kept.
   std::set<std::string> kept_boxes_;
-  std::set<std::string> kept_domains_;  // folded domains of kept accounts
+  // Folded domains that still have users: kept ones, or the server's.
+  std::set<std::string> kept_domains_;
 };
 
 }  // namespace
