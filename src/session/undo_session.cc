@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
@@ -85,11 +86,15 @@ std::string UndoRefusal(const Texts& texts, UndoCheck check, int bad_line,
 UndoResult RunUndo(const UndoRequest& request, const RunManifest& manifest) {
   const NameOps names(request.code_page->LeadBytes());
   OverlayFileSystem overlay(request.disk, names);
+  // The stores of a dry run save into the overlay as they close; their
+  // parses stay with the dry run, so that no later file system that
+  // happens to get the overlay's address takes them for its own.
+  SharedConfigStates dry_run_states;
   TargetContext target;
   target.fs =
       request.dry_run ? static_cast<FileSystem*>(&overlay) : request.disk;
   target.clock = SystemClock();
-  target.states = request.config_states;
+  target.states = request.dry_run ? &dry_run_states : request.config_states;
   target.target_dir = request.target_dir;
   target.names = names;
   return UndoRun(manifest, &target, *request.texts, request.dry_run,

@@ -778,20 +778,31 @@ class DialogTest(unittest.TestCase):
 
     def undo_last_run(self, dialog, tgt, state, again=False):
         """Undoes the dialog's one migration: chooses it, checks the
-        preview (which writes nothing), confirms and checks the end."""
-        probe("post", dialog, "273", "1025")  # a click, without waiting
-        choice = wait_window(UNDO_CAPTION)
-        # One run to choose: the migration (a preview keeps no manifest).
-        self.assertEqual(
-            probe("send", choice, "1026", LB_GETCOUNT, "0").strip(), "1")
-        press(UNDO_CAPTION, "Return")
-        question = wait_box("即将撤销所选的运行")
-        preview = list_lines(dialog)
-        self.assertEqual(preview[-1], "预览完成，未删除任何内容")
-        self.assertEqual(bool(lines_removed(preview)), not again, preview)
-        self.assertEqual(own(tree(tgt)), own(state))
-        if not again:
-            screenshot("dialog_undo.png")
+        preview (which writes nothing) and confirms. The first time it
+        declines once before: nothing removed, the list keeps the preview,
+        and the next preview says the same."""
+        declined = None
+        for yes in [True] if again else [False, True]:
+            probe("post", dialog, "273", "1025")  # a click, without waiting
+            choice = wait_window(UNDO_CAPTION)
+            # One run to choose: the migration (a preview keeps no manifest).
+            self.assertEqual(
+                probe("send", choice, "1026", LB_GETCOUNT, "0").strip(), "1")
+            press(UNDO_CAPTION, "Return")
+            question = wait_box("即将撤销所选的运行")
+            preview = list_lines(dialog)
+            self.assertEqual(preview[-1], "预览完成，未删除任何内容")
+            self.assertEqual(bool(lines_removed(preview)), not again, preview)
+            self.assertEqual(own(tree(tgt)), own(state))
+            if declined is not None:
+                self.assertEqual(preview, declined)
+            if not yes:
+                screenshot("dialog_undo.png")
+                answer(question, 7)  # IDNO
+                wait_for(lambda: probe("enabled", dialog, "1025").strip()
+                         == "1" or None, "the undo to end")
+                self.assertEqual(list_lines(dialog), preview)
+                declined = preview
         answer(question, 6)  # IDYES
         dismiss_message(UNDO_DONE, "information")
         lines = list_lines(dialog)
