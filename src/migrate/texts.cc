@@ -222,6 +222,9 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_stopped =
       a("撤销已停止。已删除和未处理的项目见结果列表，再次撤销同一次运行即可"
         "完成撤销。");
+  t.undo_close_ask =
+      a("正在撤销。要停止并关闭窗口吗？\n已删除的项目保持删除，再次撤销同一次"
+        "运行即可完成撤销。");
   t.undo_previewing = a("正在预览撤销（不删除任何内容），已处理的项目:");
   t.undo_progress = a("正在撤销，已处理的项目:");
   t.undo_choice_domains = a("域名:");

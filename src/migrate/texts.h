@@ -252,6 +252,7 @@ struct Texts {
   std::string undo_confirm_kept;
   std::string undo_confirm_ask;
   std::string undo_stopped;
+  std::string undo_close_ask;  // closing the dialog during an undo
   std::string undo_previewing;
   std::string undo_progress;
   std::string undo_choice_domains;
