@@ -290,4 +290,25 @@ std::vector<RemovalOutcome> UserStore::TakeSavedRemovals() {
   return removals_.TakeSaved();
 }
 
+bool UserStore::DomainInUse(const std::string& domain) const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const NameOps& names = context_->names;
+  for (const char* list_name : {"user", "useralias"}) {
+    const int32_t list = FindList(document_, list_name);
+    if (list == 0) continue;
+    for (int32_t item = document_.Element(list).first_child; item != 0;
+         item = document_.Element(item).next) {
+      if (document_.ElementName(item) != "item") continue;
+      const int32_t element = FirstChildNamed(document_, item, "domain");
+      if (element == 0) continue;  // of no domain
+      const std::string text = document_.ElementText(element);
+      if (names.EqualsIgnoringCase(
+              text.empty() ? context_->primary_domain : text, domain)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace vm

@@ -120,6 +120,12 @@ class UserStore : public ConfigFile {
   // wrote, in the order they were requested.
   std::vector<RemovalOutcome> TakeSavedRemovals() EXCLUDES(mutex_);
 
+  // Whether a user or a user alias of the document as it is now (another
+  // writer's items included once a save merged them) belongs to `domain`:
+  // an item with that domain, or with an empty domain element when
+  // `domain` is the primary domain.
+  bool DomainInUse(const std::string& domain) const;
+
  protected:
   void Loaded() override REQUIRES(mutex_);
   bool Merge(XmlDocument* fresh) override REQUIRES(mutex_);

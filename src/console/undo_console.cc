@@ -2,59 +2,27 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <utility>
 
-#include "config/shared_config_states.h"
-#include "config/target_context.h"
 #include "console/command_line.h"
 #include "console/console_app.h"
 #include "console/console_setup.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
-#include "migrate/undo_run.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
-#include "platform/helpers/overlay_file_system.h"
 #include "platform/run_lock.h"
 #include "session/manifest_file.h"
 #include "session/run_log.h"
 #include "session/run_report.h"
 #include "session/startup.h"
 #include "session/target_lock.h"
+#include "session/undo_session.h"
 #include "vm_version.h"
 
 namespace vm {
 namespace {
-
-const char* OutcomeWord(UndoOutcome outcome) {
-  switch (outcome) {
-    case UndoOutcome::kRemoved:
-      return "removed";
-    case UndoOutcome::kGone:
-      return "gone";
-    case UndoOutcome::kStopped:
-      return "not-reached";
-    case UndoOutcome::kKept:
-      break;
-  }
-  return "kept";
-}
-
-const char* KindWord(ManifestEntry::Kind kind) {
-  switch (kind) {
-    case ManifestEntry::Kind::kDomain:
-      return "domain";
-    case ManifestEntry::Kind::kAccount:
-      return "account";
-    case ManifestEntry::Kind::kDirectory:
-      return "folder";
-    case ManifestEntry::Kind::kMessageFile:
-      break;
-  }
-  return "file";
-}
 
 // How an undo ends when an interrupt's handler, on a thread of its own,
 // may come at any moment: an interrupt before the undo's end asks it to
@@ -132,54 +100,18 @@ int PrepareUndo(const CommandLine& options, const ConsoleIo& io, UndoSetup* u) {
     return UsageError(io, "target directory not found: " + shown);
   }
   u->manifest_path = cp.ToAnsi(options.undo_manifest);
-  std::string text;
-  if (!u->disk->ReadFile(u->manifest_path, &text, nullptr)) {
-    io.err(cp.ToUtf8(u->texts.undo_manifest_unreadable) +
-           options.undo_manifest + "\n");
-    return kExitFailure;
-  }
   int bad_line = 0;
-  switch (ReadManifest(text, &u->manifest, &bad_line)) {
-    case ManifestStatus::kDamaged:
-      io.err(cp.ToUtf8(u->texts.undo_manifest_damaged) +
-             std::to_string(bad_line) + "\n");
-      return kExitFailure;
-    case ManifestStatus::kUnsupportedVersion:
-      io.err(cp.ToUtf8(u->texts.undo_manifest_version) + "\n");
-      return kExitFailure;
-    case ManifestStatus::kRead:
-      break;
-  }
-  if (!ManifestIsOfTarget(u->disk.get(), u->manifest, u->state.target_dir)) {
-    io.err(
-        cp.ToUtf8(u->texts.undo_other_target + u->manifest.header.target_dir) +
-        "\n");
+  const UndoCheck check =
+      CheckUndoManifest(u->disk.get(), u->state.target_dir, u->manifest_path,
+                        &u->manifest, &bad_line);
+  if (check != UndoCheck::kGo) {
+    // The manifest's path is shown as it was given.
+    io.err(cp.ToUtf8(UndoRefusal(u->texts, check, bad_line, u->manifest)) +
+           (check == UndoCheck::kUnreadable ? options.undo_manifest : "") +
+           "\n");
     return kExitFailure;
   }
   return -1;
-}
-
-std::string UndoReport(const UndoSetup& u, const UndoResult& result,
-                       bool dry_run, int64_t started, bool stopped) {
-  const CodePage& cp = *u.code_page;
-  nlohmann::json report;
-  report["kind"] = dry_run ? "undo-preview" : "undo";
-  report["started"] = IsoTime(started);
-  report["manifest"] = cp.ToUtf8(u.manifest_path);
-  report["target"] = cp.ToUtf8(u.state.target_dir);
-  report["complete"] = result.complete();
-  report["stopped"] = stopped;
-  nlohmann::json items = nlohmann::json::array();
-  for (const UndoItem& item : result.items) {
-    nlohmann::json one;
-    one["kind"] = KindWord(item.kind);
-    one["name"] = cp.ToUtf8(item.what);
-    one["outcome"] = OutcomeWord(item.outcome);
-    if (!item.reason.empty()) one["reason"] = cp.ToUtf8(item.reason);
-    items.push_back(std::move(one));
-  }
-  report["items"] = std::move(items);
-  return report.dump(2) + "\n";
 }
 
 // The undo's command line as the log shows it.
@@ -192,23 +124,6 @@ std::string ShownUndo(const CommandLine& options) {
   }
   if (options.dry_run) args.push_back("--dry-run");
   return ShownCommandLine(args);
-}
-
-// The result list: a head line, one line per item, the summary.
-std::vector<std::string> UndoLines(const UndoSetup& u, const UndoResult& result,
-                                   bool dry_run) {
-  std::vector<std::string> lines{u.texts.undo_begin + u.manifest_path};
-  for (const UndoItem& item : result.items) {
-    lines.push_back(UndoLine(u.texts, item));
-  }
-  if (!result.complete()) {
-    lines.push_back(u.texts.undo_incomplete +
-                    std::to_string(result.kept + result.stopped));
-  } else {
-    lines.push_back(dry_run ? u.texts.undo_preview_done
-                            : u.texts.undo_complete);
-  }
-  return lines;
 }
 
 bool WriteRecords(const CommandLine& options, const ConsoleIo& io,
@@ -268,24 +183,22 @@ int Undo(const CommandLine& options, const ConsoleIo& io, const UndoSetup& u,
   if (!LockForUndo(options, io, u, started, ending->stop(), &lock)) {
     return ending->Claim() ? kExitStopped : kExitFailure;
   }
-  // A dry run reads through an overlay, so not even a store's save could
-  // reach the disk.
-  OverlayFileSystem overlay(u.disk.get(), NameOps(cp.LeadBytes()));
-  TargetContext target;
-  target.fs =
-      options.dry_run ? static_cast<FileSystem*>(&overlay) : u.disk.get();
-  target.clock = SystemClock();
-  target.states = io.config_states;
-  target.target_dir = u.state.target_dir;
-  target.names = NameOps(cp.LeadBytes());
-  const UndoResult result =
-      UndoRun(u.manifest, &target, u.texts, options.dry_run, ending->stop());
+  UndoRequest request;
+  request.disk = u.disk.get();
+  request.code_page = u.code_page.get();
+  request.texts = &u.texts;
+  request.config_states = io.config_states;
+  request.target_dir = u.state.target_dir;
+  request.dry_run = options.dry_run;
+  request.stop = ending->stop();
+  const UndoResult result = RunUndo(request, u.manifest);
   // An interrupt from here on waits for the records and ends with the
   // undo's own status.
   const bool stopped = ending->Claim();
   if (stopped) io.err(cp.ToUtf8(u.texts.undo_interrupted) + "\n");
   std::string list;
-  for (const std::string& line : UndoLines(u, result, options.dry_run)) {
+  for (const std::string& line :
+       UndoResultLines(u.texts, u.manifest_path, result, options.dry_run)) {
     list += cp.ToUtf8(line) + "\n";
   }
   bool ok = io.out(list);
@@ -296,8 +209,10 @@ int Undo(const CommandLine& options, const ConsoleIo& io, const UndoSetup& u,
   const std::string log =
       RunLogHeader(VM_VERSION, started, ShownUndo(options)) + list +
       RunLogEnd(SystemClock()->NowSeconds(), status);
-  if (!WriteRecords(options, io, u, log,
-                    UndoReport(u, result, options.dry_run, started, stopped)) &&
+  if (!WriteRecords(
+          options, io, u, log,
+          UndoReportJson(cp, u.manifest_path, u.state.target_dir, result,
+                         options.dry_run, started, stopped)) &&
       !stopped) {
     status = kExitFailure;
   }

@@ -215,6 +215,23 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_interrupted =
       a("撤销已中断。已删除和未处理的项目见结果列表，再次运行同样的命令即可完成"
         "撤销。");
+  t.undo_confirm = a("即将撤销所选的运行，结果列表中是撤销前的预览。");
+  t.undo_confirm_removed = a("将删除的项目:");
+  t.undo_confirm_kept = a("将保留的项目:");
+  t.undo_confirm_ask = a("是否撤销？");
+  t.undo_stopped =
+      a("撤销已停止。已删除和未处理的项目见结果列表，再次撤销同一次运行即可"
+        "完成撤销。");
+  t.undo_close_ask =
+      a("正在撤销。要停止并关闭窗口吗？\n已删除的项目保持删除，再次撤销同一次"
+        "运行即可完成撤销。");
+  t.undo_previewing = a("正在预览撤销（不删除任何内容），已处理的项目:");
+  t.undo_progress = a("正在撤销，已处理的项目:");
+  t.undo_choice_domains = a("域名:");
+  t.undo_choice_accounts = a("帐户:");
+  t.undo_choice_folders = a("文件夹:");
+  t.undo_choice_files = a("邮件文件:");
+  t.undo_choice_unreadable = a("（无法读取的运行清单）");
   // The session's texts.
   t.config_lock_unusable = a("无法使用配置文件锁，未开始：");
   t.log_saved = a("运行记录已保存:");

@@ -242,6 +242,24 @@ struct Texts {
   std::string undo_other_target;  // followed by the manifest's target
   // An undo stopped by an interrupt (a message).
   std::string undo_interrupted;
+  // The dialog's undo: the question after the preview (followed by the
+  // counts of the preview, then undo_confirm_ask), the end message of an
+  // undo stopped, the progress of its preview and of its removals (each
+  // followed by "N/M"), and the pieces of a
+  // line of the choice of runs (each followed by its count).
+  std::string undo_confirm;
+  std::string undo_confirm_removed;
+  std::string undo_confirm_kept;
+  std::string undo_confirm_ask;
+  std::string undo_stopped;
+  std::string undo_close_ask;  // closing the dialog during an undo
+  std::string undo_previewing;
+  std::string undo_progress;
+  std::string undo_choice_domains;
+  std::string undo_choice_accounts;
+  std::string undo_choice_folders;
+  std::string undo_choice_files;
+  std::string undo_choice_unreadable;  // a manifest that does not read
 
   // The session's texts. A line is built as its texts say, with the
   // counts, names and sizes between them.

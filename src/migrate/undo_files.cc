@@ -135,7 +135,7 @@ class MailboxUndo {
 std::vector<PathUndo> UndoPaths(
     const std::vector<const ManifestEntry*>& entries, FileSystem* fs,
     const NameOps& names, const Texts& texts, bool dry_run,
-    const StopRequest* stop, int jobs) {
+    const StopRequest* stop, int jobs, const std::function<void()>& handled) {
   std::vector<PathUndo> outcomes(entries.size());
   {
     // Each mailbox writes only its own entries' outcomes; the pool's end
@@ -151,6 +151,7 @@ std::vector<PathUndo> UndoPaths(
           outcomes[i] = stop != nullptr && stop->requested()
                             ? PathUndo{UndoOutcome::kStopped, {}}
                             : undo.Undo(*entries[i]);
+          if (handled) handled();
         }
       });
     }

@@ -1,6 +1,7 @@
 #ifndef VM_MIGRATE_UNDO_FILES_H_
 #define VM_MIGRATE_UNDO_FILES_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,12 @@ struct PathUndo {
 // order of `entries`, are the same for every `jobs`, but for where a stop
 // request cut the work off. With `dry_run` nothing is removed. `stop` may
 // be null; once it is requested, the entries not yet handled are kStopped.
+// `handled` (may be empty) is called on the handling thread after each.
 std::vector<PathUndo> UndoPaths(
     const std::vector<const ManifestEntry*>& entries, FileSystem* fs,
     const NameOps& names, const Texts& texts, bool dry_run,
-    const StopRequest* stop, int jobs);
+    const StopRequest* stop, int jobs,
+    const std::function<void()>& handled = {});
 
 // The last part of `path` (after its last separator, `\` or `/`, standing
 // alone in the code page).

@@ -30,13 +30,15 @@ std::vector<const ManifestEntry*> Newest(const RunManifest& manifest,
 class Undo {
  public:
   Undo(TargetContext* target, const Texts& texts, bool dry_run,
-       const StopRequest* stop, int jobs)
+       const StopRequest* stop, int jobs,
+       const std::function<void()>& item_handled)
       : fs_(target->fs),
         target_(target),
         texts_(texts),
         dry_run_(dry_run),
         stop_(stop),
-        jobs_(jobs) {}
+        jobs_(jobs),
+        item_handled_(item_handled) {}
 
   UndoResult Run(const RunManifest& manifest) {
     // Message files, then folders: each folder after what the run put in.
@@ -46,7 +48,8 @@ class Undo {
       paths.push_back(e);
     }
     const std::vector<PathUndo> outcomes =
-        UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_, jobs_);
+        UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_, jobs_,
+                  item_handled_);
     for (size_t i = 0; i < paths.size(); ++i) {
       const ManifestEntry& e = *paths[i];
       // A folder kept keeps its account (see MailboxKept).
@@ -57,8 +60,10 @@ class Undo {
       }
       Add(e, e.path, outcomes[i].outcome, outcomes[i].reason);
     }
-    UndoAccounts(Newest(manifest, Kind::kAccount));
-    UndoDomains(Newest(manifest, Kind::kDomain));
+    const std::vector<const ManifestEntry*> domains =
+        Newest(manifest, Kind::kDomain);
+    UndoAccounts(Newest(manifest, Kind::kAccount), domains);
+    UndoDomains(domains);
     return std::move(result_);
   }
 
@@ -71,6 +76,8 @@ class Undo {
         e.kind == Kind::kMessageFile || e.kind == Kind::kDirectory;
     result_.items.push_back(
         {e.kind, path ? fs_->DisplayPath(what) : what, outcome, reason});
+    // The files and folders were counted as their threads handled them.
+    if (!path && item_handled_) item_handled_();
     switch (outcome) {
       case UndoOutcome::kRemoved:
         ++result_.removed;
@@ -111,7 +118,12 @@ class Undo {
                : e.name + "@" + e.domain;
   }
 
-  void UndoAccounts(const std::vector<const ManifestEntry*>& entries) {
+  // Then notes which of the run's `domains` still have a user or an
+  // alias: kept with it, or added by the server since the run (a domain
+  // taken from under them would leave them without one). The store is
+  // closed before the domains are touched, so a dry run saves nothing.
+  void UndoAccounts(const std::vector<const ManifestEntry*>& entries,
+                    const std::vector<const ManifestEntry*>& domains) {
     std::vector<const ManifestEntry*> asked;
     std::vector<AddedItem> items;
     for (const ManifestEntry* e : entries) {
@@ -124,17 +136,23 @@ class Undo {
       asked.push_back(e);
       items.push_back(e->item);
     }
-    if (items.empty()) return;
     UserStore users(target_);
-    std::vector<RemovalOutcome> outcomes = users.RemoveAddedUsers(items);
-    if (!dry_run_) {
-      outcomes = users.SavePending() ? users.TakeSavedRemovals()
-                                     : std::vector<RemovalOutcome>();
+    if (!items.empty()) {
+      std::vector<RemovalOutcome> outcomes = users.RemoveAddedUsers(items);
+      if (!dry_run_) {
+        outcomes = users.SavePending() ? users.TakeSavedRemovals()
+                                       : std::vector<RemovalOutcome>();
+      }
+      for (size_t i = 0; i < asked.size(); ++i) {
+        const bool kept = !Settle(*asked[i], AccountName(*asked[i]),
+                                  i < outcomes.size() ? &outcomes[i] : nullptr);
+        if (kept) kept_domains_.insert(target_->names.Fold(asked[i]->domain));
+      }
     }
-    for (size_t i = 0; i < asked.size(); ++i) {
-      const bool kept = !Settle(*asked[i], AccountName(*asked[i]),
-                                i < outcomes.size() ? &outcomes[i] : nullptr);
-      if (kept) kept_domains_.insert(target_->names.Fold(asked[i]->domain));
+    for (const ManifestEntry* d : domains) {
+      if (users.DomainInUse(d->name)) {
+        kept_domains_.insert(target_->names.Fold(d->name));
+      }
     }
   }
 
@@ -194,10 +212,12 @@ class Undo {
   const bool dry_run_;
   const StopRequest* stop_;
   const int jobs_;
+  const std::function<void()>& item_handled_;
   UndoResult result_;
   // Folded last parts of the folders kept.
   std::set<std::string> kept_boxes_;
-  std::set<std::string> kept_domains_;  // folded domains of kept accounts
+  // Folded domains that still have users: kept ones, or the server's.
+  std::set<std::string> kept_domains_;
 };
 
 }  // namespace
@@ -218,8 +238,8 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
                    const Texts& texts, bool dry_run, const StopRequest* stop,
-                   int jobs) {
-  return Undo(target, texts, dry_run, stop, jobs).Run(manifest);
+                   int jobs, const std::function<void()>& item_handled) {
+  return Undo(target, texts, dry_run, stop, jobs, item_handled).Run(manifest);
 }
 
 std::string UndoLine(const Texts& texts, const UndoItem& item) {

@@ -1,6 +1,7 @@
 #ifndef VM_MIGRATE_UNDO_RUN_H_
 #define VM_MIGRATE_UNDO_RUN_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,13 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 // The files and folders are removed by `jobs` threads, a mailbox each; the
 // result is the same for every `jobs`. A removal mostly waits for the file
 // system's journal, so many in flight cost little and gain much.
+// `item_handled` (may be empty) is called once per item once its outcome
+// is settled, from the undo's threads, for a front end's progress.
 inline constexpr int kUndoJobs = 16;
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
                    const Texts& texts, bool dry_run, const StopRequest* stop,
-                   int jobs = kUndoJobs);
+                   int jobs = kUndoJobs,
+                   const std::function<void()>& item_handled = {});
 
 // The result-list line of one item.
 std::string UndoLine(const Texts& texts, const UndoItem& item);

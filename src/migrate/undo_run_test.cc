@@ -13,6 +13,7 @@
 #include "migrate/run_manifest.h"
 #include "migrate/stop_request.h"
 #include "platform/helpers/file_system_wrapper.h"
+#include "platform/helpers/overlay_file_system.h"
 #include "testing/mem_installation.h"
 
 namespace vm {
@@ -106,11 +107,14 @@ TEST_F(UndoRunTest, UndoGivesBackTheTargetByteForByte) {
   const RunManifest manifest = Migrate();
   ASSERT_NE(Snapshot(), before);
   t_.NewRun();
-  const UndoResult result =
-      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+  // A front end's progress counts every item once, whatever its thread.
+  std::atomic<int> handled{0};
+  const UndoResult result = UndoRun(manifest, &t_.context, t_.texts, false,
+                                    nullptr, kUndoJobs, [&] { ++handled; });
   EXPECT_TRUE(result.complete()) << Lines(result);
   // 3 accounts, 2 domains, 4 messages, 3 mailboxes of 5 folders each.
   EXPECT_EQ(result.removed, 3 + 2 + 4 + 3 * 6);
+  EXPECT_EQ(handled, result.removed);
   EXPECT_EQ(Snapshot(), before);
   // A second undo finds everything gone and changes nothing.
   t_.NewRun();
@@ -198,6 +202,38 @@ TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
   EXPECT_FALSE(t_.fs.Exists(store + "\\bob\\INBOX\\2.in"));
   EXPECT_FALSE(t_.fs.Exists(store + "\\cy"));
   EXPECT_FALSE(result.complete());
+}
+
+// An account the server added since the run keeps the run's domain it is
+// in (whatever the letter case), which would otherwise be left without
+// its domain; the run's own accounts and its other domain go. A dry run
+// says the same.
+TEST_F(UndoRunTest, ADomainTheServerAddedAnAccountToStays) {
+  const RunManifest manifest = Migrate();
+  std::string users = t_.Get("userauth.cfg");
+  const size_t end = users.rfind("</user>");
+  ASSERT_NE(end, std::string::npos);
+  users.insert(end,
+               "<item>\r\n<name>zed</name>\r\n<domain>A.COM</domain>"
+               "\r\n</item>\r\n");
+  t_.Put("userauth.cfg", users);
+  t_.NewRun();
+  // As the front ends preview: the stores' saves go to an overlay.
+  OverlayFileSystem overlay(&t_.fs, t_.context.names);
+  t_.context.fs = &overlay;
+  const UndoResult preview =
+      UndoRun(manifest, &t_.context, t_.texts, true, nullptr);
+  t_.context.fs = &t_.fs;
+  t_.NewRun();
+  const UndoResult result =
+      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+  EXPECT_EQ(Lines(preview), Lines(result));
+  EXPECT_EQ(result.kept, 1) << Lines(result);
+  EXPECT_NE(Lines(result).find("已保留:a.com（该域名下仍有保留的帐户）"),
+            std::string::npos);
+  const std::string after = t_.Get("userauth.cfg");
+  EXPECT_NE(after.find("<name>zed</name>"), std::string::npos);
+  EXPECT_EQ(after.find("<name>bob</name>"), std::string::npos);
 }
 
 }  // namespace

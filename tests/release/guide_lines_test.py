@@ -44,6 +44,13 @@ MESSAGES = {
     "undo_manifest_version", "undo_other_target",
     # An undo stopped by Ctrl-C, on stderr.
     "undo_interrupted",
+    # The dialog's undo: its question, its end, its progress and its
+    # choice of runs.
+    "undo_confirm", "undo_confirm_removed", "undo_confirm_kept",
+    "undo_confirm_ask", "undo_stopped", "undo_close_ask", "undo_previewing",
+    "undo_progress",
+    "undo_choice_domains", "undo_choice_accounts", "undo_choice_folders",
+    "undo_choice_files", "undo_choice_unreadable",
     # The dialog's question before it writes into an installed target.
     "confirm_target", "confirm_plan", "confirm_no_plan", "confirm_ask",
     # The session's messages: its lock, the pieces of its end message.

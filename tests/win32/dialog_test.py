@@ -47,9 +47,12 @@ WORK_FOLDER = "工作"
 RECORDS = "迁移报告"
 STOPPED = "迁移已停止。"
 # What a run locks: start, preview, verify, save, the password options,
-# sync and the verification boxes.
+# sync, the verification boxes and the undo.
 LOCKED = ("1004", "1012", "1018", "1019", "1006", "1007", "1008", "1009",
-          "1010", "1011", "1014", "1016", "1017", "1024")
+          "1010", "1011", "1014", "1016", "1017", "1024", "1025")
+UNDO_CAPTION = "撤销迁移"
+UNDO_DONE = "撤销完成：该次运行添加的内容已全部删除"
+LB_GETCOUNT = "395"
 TIMEOUT = 60
 
 
@@ -249,6 +252,17 @@ def user_names(tgt):
     with open(os.path.join(tgt, "data", "userauth.cfg"), "rb") as f:
         text = f.read().decode("gbk")
     return [part.split("</name>")[0] for part in text.split("<name>")[1:]]
+
+
+def lines_removed(lines):
+    return [l for l in lines if l.startswith("已删除:")]
+
+
+def own(files):
+    """The files but for the run records and the run lock a migration
+    leaves in the target's data folder."""
+    return {k: v for k, v in files.items()
+            if not re.search(r"velquor-migrate(-runs/|\.lock$)", k)}
 
 
 def make_big_source(root, accounts=60, messages=60):
@@ -744,8 +758,57 @@ class DialogTest(unittest.TestCase):
         self.assertRegex(confirm_start(yes=False),
                          r"最近一次预览的计划:帐户 2/2，邮件 (\d+)/\1")
         self.assertEqual(tree(self.root, skip=self.bin), before)
+
+        # Migrated, then undone from the dialog: the run's preview writes
+        # nothing, the undo gives back the target byte for byte; a second
+        # undo finds everything gone.
+        press(DIALOG_CAPTION, "Return")
+        confirm_start()
+        dismiss_message(SUCCESS)
+        end_status(dialog)
+        migrated = tree(tgt)
+        self.undo_last_run(dialog, tgt, migrated)
+        self.assertEqual(own(tree(self.root, skip=self.bin)), own(before))
+        log, report = self.records("undo")[-1]
+        self.assertTrue(report["complete"])
+        self.assertEqual(len(report["items"]), len(lines_removed(log)))
+        self.undo_last_run(dialog, tgt, tree(tgt), again=True)
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
+
+    def undo_last_run(self, dialog, tgt, state, again=False):
+        """Undoes the dialog's one migration: chooses it, checks the
+        preview (which writes nothing) and confirms. The first time it
+        declines once before: nothing removed, the list keeps the preview,
+        and the next preview says the same."""
+        declined = None
+        for yes in [True] if again else [False, True]:
+            probe("post", dialog, "273", "1025")  # a click, without waiting
+            choice = wait_window(UNDO_CAPTION)
+            # One run to choose: the migration (a preview keeps no manifest).
+            self.assertEqual(
+                probe("send", choice, "1026", LB_GETCOUNT, "0").strip(), "1")
+            press(UNDO_CAPTION, "Return")
+            question = wait_box("即将撤销所选的运行")
+            preview = list_lines(dialog)
+            self.assertEqual(preview[-1], "预览完成，未删除任何内容")
+            self.assertEqual(bool(lines_removed(preview)), not again, preview)
+            self.assertEqual(own(tree(tgt)), own(state))
+            if declined is not None:
+                self.assertEqual(preview, declined)
+            if not yes:
+                screenshot("dialog_undo.png")
+                answer(question, 7)  # IDNO
+                wait_for(lambda: probe("enabled", dialog, "1025").strip()
+                         == "1" or None, "the undo to end")
+                self.assertEqual(list_lines(dialog), preview)
+                declined = preview
+        answer(question, 6)  # IDYES
+        dismiss_message(UNDO_DONE, "information")
+        lines = list_lines(dialog)
+        self.assertEqual(lines[-2], UNDO_DONE)
+        self.assertTrue(lines[-1].startswith("运行记录已保存:"))
+        self.assertEqual(lines_removed(lines), lines_removed(preview))
 
     def test_verification_a_saved_report_and_copied_lines(self):
         tgt = self.install()

@@ -22,8 +22,9 @@ constexpr UINT kProgress = WM_APP + 2;
 constexpr UINT kRunEnded = WM_APP + 3;
 // Posted by the account count with the number in wparam.
 constexpr UINT kExistingCounted = WM_APP + 4;
-// Posted by the worker when another run holds the target: lparam points
-// to the Question the worker waits on.
+// Posted by the worker with a yes-or-no question (whether to wait for
+// another run on the target; whether to undo what a preview listed):
+// lparam points to the Question the worker waits on.
 constexpr UINT kAskWait = WM_APP + 5;
 // Posted when result-list changes land in an empty queue.
 constexpr UINT kLines = WM_APP + 6;

@@ -27,10 +27,10 @@ constexpr int kProgressRange = 1000;
 // What a run locks: the options it reads and the buttons that start
 // another one.
 constexpr int kLockedControls[] = {
-    IDC_START,          IDC_PREVIEW,     IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
-    IDC_MODE_SAME,      IDC_MODE_SUFFIX, IDC_MODE_COMMON, IDC_MODE_CIPHER,
-    IDC_SUFFIX_EDIT,    IDC_COMMON_EDIT, IDC_SYNC,        IDC_VERIFY,
-    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY};
+    IDC_START,          IDC_PREVIEW,      IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
+    IDC_MODE_SAME,      IDC_MODE_SUFFIX,  IDC_MODE_COMMON, IDC_MODE_CIPHER,
+    IDC_SUFFIX_EDIT,    IDC_COMMON_EDIT,  IDC_SYNC,        IDC_VERIFY,
+    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY, IDC_UNDO};
 
 }  // namespace
 
@@ -188,6 +188,9 @@ void MigrationDialog::OnCommand(int id, int code) {
     case IDC_STOP:
       StopRun();
       break;
+    case IDC_UNDO:
+      StartUndo();
+      break;
     case IDC_SAVE_REPORT:
       SaveReport();
       break;
@@ -326,13 +329,23 @@ void MigrationDialog::LockForRun(bool running, SessionKind kind) {
 }
 
 void MigrationDialog::StopRun() {
-  if (!running_ || session_ == nullptr) return;
-  session_->RequestStop();
+  if (!running_) return;
+  if (undoing_) {
+    undo_stop_->Request();
+  } else if (session_ != nullptr) {
+    session_->RequestStop();
+  } else {
+    return;
+  }
   EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
   SetStatus("正在停止：等待进行中的复制完成并保存配置...");
 }
 
 void MigrationDialog::ShowProgress() {
+  if (undoing_) {
+    ShowUndoProgress();
+    return;
+  }
   if (session_ == nullptr) return;
   ProgressSnapshot snapshot = session_->progress().Snapshot();
   SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS,
@@ -361,7 +374,7 @@ void MigrationDialog::OnRunEnded(std::unique_ptr<EndMessage> end) {
     text = WideOf(code_page_id_, end->text);
   boxes_->Show(std::move(text),
                end != nullptr ? end->kind : MessageKind::kInformation,
-               [this] { FinishRun(); });
+               [this] { undoing_ ? FinishUndo() : FinishRun(); });
 }
 
 void MigrationDialog::FinishRun() {

@@ -17,6 +17,7 @@
 #include "platform/code_page.h"
 #include "session/run_session.h"
 #include "session/startup.h"
+#include "session/undo_session.h"
 
 namespace vm {
 
@@ -101,6 +102,18 @@ class MigrationDialog : public RunHost {
   // On the worker: another run holds the target (`holder` says who). Asks
   // whether to wait; the seconds to wait.
   int64_t AskToWait(const std::string& holder);
+  // The undo of a recorded run (migration_dialog_undo.cc): the choice of
+  // the run on the window's thread; its preview, the question and the
+  // removals on the worker, as a run. Ends like a run, with FinishUndo.
+  void StartUndo();
+  EndMessage UndoOnWorker();
+  // On the worker: asks whether to undo what `preview` lists.
+  bool ConfirmUndo(const UndoResult& preview);
+  // On the worker: the undo's log and report, and its end message.
+  EndMessage EndUndo(const UndoResult& result, int64_t started);
+  void FinishUndo();
+  void ShowUndoProgress();
+  static DWORD WINAPI UndoMain(void* dialog);
   static DWORD WINAPI WorkerMain(void* dialog);
   static DWORD WINAPI CountMain(void* dialog);
   // The start button's caption for the core's `caption`, with its key.
@@ -142,6 +155,20 @@ class MigrationDialog : public RunHost {
   bool stopped_ = false;          // the last migration was stopped
   // The counts of the last preview (UTF-8), until a migration runs.
   std::string preview_counts_;
+  // The active run is an undo (set before its worker starts, cleared when
+  // it has finished; window thread only), of this manifest (ANSI), with
+  // its own stop request and its count of items handled (by the preview,
+  // then by the removals).
+  bool undoing_ = false;
+  std::string undo_manifest_;
+  std::unique_ptr<StopRequest> undo_stop_;
+  std::atomic<int> undo_handled_{0};
+  std::atomic<int> undo_total_{0};
+  std::atomic<bool> undo_removing_{false};  // past the preview and question
+  // The undo's status line at its end (UTF-8) and its log (ANSI; empty
+  // when none was written), written by its worker before it ends.
+  std::string undo_status_;
+  std::string undo_log_path_;
   // The running or last session; replaced (never just destroyed) when the
   // next run starts. Its report is the one "save report" writes.
   std::unique_ptr<RunSession> session_;

@@ -30,8 +30,11 @@ void MigrationDialog::Close(int result) {
   }
   bool stop = AskYesNo(
       window_,
-      Utf8ToWide("正在迁移。要停止并关闭窗口吗？\n已完成的帐户和邮件都会保存，"
-                 "下次点击“开始转移”将继续迁移。"));
+      undoing_
+          ? WideOf(code_page_id_, texts_.undo_close_ask)
+          : Utf8ToWide(
+                "正在迁移。要停止并关闭窗口吗？\n已完成的帐户和邮件都会保存，"
+                "下次点击“开始转移”将继续迁移。"));
   if (!stop) return;
   if (!running_) {  // it ended while the question was open
     EndDialog(window_, result);

@@ -6,6 +6,7 @@
 #define IDD_ABOUT_DIALOG 100
 #define IDS_ABOUT_MENU_ENTRY 101
 #define IDD_MIGRATION_DIALOG 102
+#define IDD_UNDO_CHOICE 103
 #define IDR_APP_ICON 128
 
 #define IDC_SOURCE_DIR 1000
@@ -35,6 +36,10 @@
 #define IDC_ABOUT_VERSION 1023
 // The result list of a run shows only the accounts where something changed.
 #define IDC_CHANGES_ONLY 1024
+// The undo of a recorded run, and its choice of runs.
+#define IDC_UNDO 1025
+#define IDC_UNDO_RUNS 1026
+#define IDC_UNDO_BROWSE 1027
 
 // Commands of the result list's context menu.
 #define IDM_COPY_LINES 40001

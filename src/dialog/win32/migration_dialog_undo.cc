@@ -1,0 +1,228 @@
+#include "dialog/win32/migration_dialog.h"
+
+// The undo of a recorded run: the user chooses the run, the worker shows
+// what an undo would do (the preview, in the result list), asks, and then
+// undoes it as a run: under the target's run lock (held from the preview
+// to the end, so what the preview listed is what the undo finds, but for
+// the server's own changes), with its progress, a stop, its records and an
+// end message that says what was kept or not reached.
+
+#include <commctrl.h>
+
+#include <future>
+#include <utility>
+
+#include "dialog/win32/dialog_messages.h"
+#include "dialog/win32/record_folders.h"
+#include "dialog/win32/resource.h"
+#include "dialog/win32/undo_choice_dialog.h"
+#include "dialog/win32/window_text.h"
+#include "migrate/texts.h"
+#include "migrate/undo_choices.h"
+#include "platform/clock.h"
+#include "session/run_log.h"
+#include "session/run_report.h"
+#include "util/name_ops.h"
+#include "vm_version.h"
+
+namespace vm {
+namespace {
+
+// The statuses the log's last line names, as the console's undo ends.
+constexpr int kUndoComplete = 0;
+constexpr int kUndoIncomplete = 1;
+constexpr int kUndoStopped = 130;
+
+// "2026-05-04T08:00:00Z" as a file name part: "20260504T080000Z".
+std::string NamePart(int64_t seconds) {
+  std::string name;
+  for (char c : IsoTime(seconds)) {
+    if (c != '-' && c != ':') name += c;
+  }
+  return name;
+}
+
+}  // namespace
+
+void MigrationDialog::StartUndo() {
+  if (running_) return;
+  // The dialog's runs keep their manifests beside the target's data; a
+  // console run may have put its manifest beside its records.
+  const std::string own = RunRecordsFolder(env_.disk, state_.target_dir);
+  std::vector<std::string> folders{own};
+  folders.insert(folders.end(), env_.record_dirs.begin(),
+                 env_.record_dirs.end());
+  const std::string chosen =
+      ChooseRunToUndo(instance_, window_, code_page_id_, texts_,
+                      RecordedRuns(env_.disk, folders, state_.target_dir), own);
+  if (chosen.empty() || running_) return;
+  running_ = true;
+  finishing_ = false;
+  close_pending_ = false;
+  undoing_ = true;
+  undo_manifest_ = chosen;
+  undo_stop_ = std::make_unique<StopRequest>();
+  undo_handled_ = 0;
+  undo_total_ = 0;
+  undo_removing_ = false;
+  undo_status_.clear();
+  undo_log_path_.clear();
+  LockForRun(true, SessionKind::kPreview);
+  ShowUndoProgress();
+  worker_ = CreateThread(nullptr, 0, UndoMain, this, 0, nullptr);
+  if (worker_ == nullptr) {
+    running_ = false;
+    undoing_ = false;
+    LockForRun(false, SessionKind::kPreview);
+  }
+}
+
+DWORD WINAPI MigrationDialog::UndoMain(void* dialog) {
+  auto* self = static_cast<MigrationDialog*>(dialog);
+  auto end = std::make_unique<EndMessage>(self->UndoOnWorker());
+  self->finishing_ = true;
+  // The last touch of the dialog from this thread.
+  if (PostMessageW(self->window_, kRunEnded, 0,
+                   reinterpret_cast<LPARAM>(end.get()))) {
+    end.release();
+  }
+  return 0;
+}
+
+EndMessage MigrationDialog::UndoOnWorker() {
+  const CodePage& cp = *code_page_;
+  const int64_t started = env_.clock->NowSeconds();
+  RunManifest manifest;
+  int bad_line = 0;
+  const UndoCheck check = CheckUndoManifest(
+      env_.disk, state_.target_dir, undo_manifest_, &manifest, &bad_line);
+  if (check != UndoCheck::kGo) {
+    const std::string refusal =
+        UndoRefusal(texts_, check, bad_line, manifest) +
+        (check == UndoCheck::kUnreadable ? undo_manifest_ : std::string());
+    undo_status_ = cp.ToUtf8(refusal);
+    return {MessageKind::kError, refusal};
+  }
+  const TargetLockOutcome lock = TakeSessionLock(
+      env_.lock_target, state_, true, started, undo_stop_.get(), this);
+  if (!lock.go) {
+    undo_status_ = cp.ToUtf8(lock.message);
+    return {};  // the refusal has been shown
+  }
+  UndoRequest request;
+  request.disk = env_.disk;
+  request.code_page = code_page_.get();
+  request.texts = &texts_;
+  request.config_states = env_.config_states;
+  request.target_dir = state_.target_dir;
+  request.dry_run = true;
+  request.stop = undo_stop_.get();
+  // The preview counts too: a large run takes a while to look at.
+  request.item_handled = [this] {
+    ++undo_handled_;
+    if (!progress_posted_.exchange(true)) {
+      PostMessageW(window_, kProgress, 0, 0);
+    }
+  };
+  undo_total_ = static_cast<int>(manifest.entries.size());
+  ResetLog();
+  const UndoResult preview = RunUndo(request, manifest);
+  for (const std::string& line :
+       UndoResultLines(texts_, undo_manifest_, preview, true)) {
+    AppendLogLine(line);
+  }
+  if (undo_stop_->requested() || !ConfirmUndo(preview)) {
+    undo_status_ = cp.ToUtf8(texts_.undo_preview_done);
+    return {};  // nothing removed; the list shows the preview
+  }
+  undo_handled_ = 0;
+  undo_removing_ = true;
+  request.dry_run = false;
+  ResetLog();
+  return EndUndo(RunUndo(request, manifest), started);
+}
+
+bool MigrationDialog::ConfirmUndo(const UndoResult& preview) {
+  const std::string question =
+      texts_.undo_confirm + "\n" + undo_manifest_ + "\n\n" +
+      texts_.undo_confirm_removed + std::to_string(preview.removed) + "\n" +
+      texts_.undo_confirm_kept + std::to_string(preview.kept) + "\n\n" +
+      texts_.undo_confirm_ask;
+  // Posted, then waited for here, as a question on a busy target is.
+  Question ask;
+  ask.text = WideOf(code_page_id_, question);
+  std::future<bool> answer = ask.answer.get_future();
+  return PostMessageW(window_, kAskWait, 0, reinterpret_cast<LPARAM>(&ask)) &&
+         answer.get();
+}
+
+EndMessage MigrationDialog::EndUndo(const UndoResult& result, int64_t started) {
+  const CodePage& cp = *code_page_;
+  const bool stopped = result.stopped > 0;
+  const std::vector<std::string> lines =
+      UndoResultLines(texts_, undo_manifest_, result, false);
+  std::string list;
+  for (const std::string& line : lines) {
+    AppendLogLine(line);
+    list += cp.ToUtf8(line) + "\n";
+  }
+  const int status = stopped             ? kUndoStopped
+                     : result.complete() ? kUndoComplete
+                                         : kUndoIncomplete;
+  const std::string log =
+      RunLogHeader(VM_VERSION, started,
+                   "VelquorMigrate undo " + cp.ToUtf8(undo_manifest_)) +
+      list + RunLogEnd(env_.clock->NowSeconds(), status);
+  const std::string report = UndoReportJson(
+      cp, undo_manifest_, state_.target_dir, result, false, started, stopped);
+  std::string error;
+  undo_log_path_ = WriteUndoRecords(
+      env_.disk, NameOps(cp.LeadBytes()), state_, env_.record_dirs,
+      NamePart(started) + "-undo", log, report, &error);
+  if (!undo_log_path_.empty()) AppendLogLine(texts_.log_saved + undo_log_path_);
+  undo_status_ = cp.ToUtf8(lines.back());
+  // Success only when everything listed was removed or was gone already.
+  std::string text =
+      stopped ? texts_.undo_stopped + "\n" + lines.back() : lines.back();
+  if (!undo_log_path_.empty()) text += "\n\n" + texts_.end_log + undo_log_path_;
+  if (undo_log_path_.empty() || !error.empty()) {
+    text += "\n\n" + texts_.end_record_failed +
+            (error.empty() ? texts_.no_record_folder : error);
+  }
+  return {result.complete() ? MessageKind::kInformation : MessageKind::kWarning,
+          text};
+}
+
+void MigrationDialog::ShowUndoProgress() {
+  const int total = undo_total_;
+  const int handled = undo_handled_;
+  const LRESULT range =
+      SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0);
+  SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS,
+                      total > 0 ? static_cast<WPARAM>(MulDiv(
+                                      handled, static_cast<int>(range), total))
+                                : 0,
+                      0);
+  if (running_ && !undo_stop_->requested()) {
+    SetStatus(code_page_->ToUtf8(undo_removing_ ? texts_.undo_progress
+                                                : texts_.undo_previewing) +
+              std::to_string(handled) + "/" + std::to_string(total));
+  }
+}
+
+void MigrationDialog::FinishUndo() {
+  running_ = false;
+  undoing_ = false;
+  LockForRun(false, SessionKind::kPreview);
+  ShowUndoProgress();
+  SetStatus(undo_status_);
+  if (!undo_log_path_.empty()) {
+    SetItemText(window_, IDC_RECORDS_DIR, code_page_id_,
+                DirectoryOf(code_page_id_, undo_log_path_));
+  }
+  // The undo took accounts out of the target.
+  CountExistingAccountsLater();
+  if (close_pending_) EndDialog(window_, IDCANCEL);
+}
+
+}  // namespace vm

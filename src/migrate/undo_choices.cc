@@ -1,0 +1,86 @@
+#include "migrate/undo_choices.h"
+
+#include <algorithm>
+#include <set>
+
+#include "migrate/undo_run.h"
+#include "platform/file_system.h"
+
+namespace vm {
+namespace {
+
+// The manifest at `path`, counted; false when it is another target's.
+bool Recorded(FileSystem* fs, const std::string& path,
+              const std::string& target_dir, RecordedRun* run) {
+  run->path = path;
+  std::string text;
+  RunManifest manifest;
+  int bad_line = 0;
+  if (!fs->ReadFile(path, &text, nullptr) ||
+      ReadManifest(text, &manifest, &bad_line) != ManifestStatus::kRead) {
+    return true;  // listed as unreadable
+  }
+  if (!ManifestIsOfTarget(fs, manifest, target_dir)) return false;
+  run->readable = true;
+  run->header = manifest.header;
+  for (const ManifestEntry& e : manifest.entries) {
+    switch (e.kind) {
+      case ManifestEntry::Kind::kDomain:
+        ++run->domains;
+        break;
+      case ManifestEntry::Kind::kAccount:
+        ++run->accounts;
+        break;
+      case ManifestEntry::Kind::kDirectory:
+        ++run->folders;
+        break;
+      case ManifestEntry::Kind::kMessageFile:
+        ++run->files;
+        break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RunRecordsFolder(FileSystem* fs, const std::string& target_dir) {
+  return ManifestDataFolder(fs, target_dir) + "\\velquor-migrate-runs";
+}
+
+std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
+                                      const std::vector<std::string>& folders,
+                                      const std::string& target_dir) {
+  std::vector<RecordedRun> runs;
+  std::set<std::string> seen;  // the manifests' paths as listed
+  for (const std::string& folder : folders) {
+    std::vector<DirEntry> entries;
+    if (!fs->List(folder + "\\*.manifest", &entries)) continue;
+    for (const DirEntry& entry : entries) {
+      if (entry.is_directory || entry.is_special || entry.unconvertible_name ||
+          !seen.insert(entry.path).second) {
+        continue;
+      }
+      RecordedRun run;
+      if (Recorded(fs, entry.path, target_dir, &run)) runs.push_back(run);
+    }
+  }
+  // The start times are all of one form ("2026-05-04T08:00:00Z"), so
+  // their order as text is their order in time.
+  std::sort(runs.begin(), runs.end(),
+            [](const RecordedRun& a, const RecordedRun& b) {
+              if (a.readable != b.readable) return a.readable;
+              if (a.header.started != b.header.started) {
+                return a.header.started > b.header.started;
+              }
+              // Runs of one second: "<start>.manifest", then "<start>-2",
+              // "-3" ... "-10": the longer name, or the later, is newer.
+              if (a.path.size() != b.path.size()) {
+                return a.path.size() > b.path.size();
+              }
+              return a.path > b.path;
+            });
+  return runs;
+}
+
+}  // namespace vm
