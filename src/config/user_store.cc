@@ -291,7 +291,7 @@ std::vector<RemovalOutcome> UserStore::TakeSavedRemovals() {
 }
 
 bool UserStore::DomainInUse(const std::string& domain) const {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  MutexLock guard(&mutex_);
   const NameOps& names = context_->names;
   for (const char* list_name : {"user", "useralias"}) {
     const int32_t list = FindList(document_, list_name);

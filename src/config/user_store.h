@@ -124,7 +124,7 @@ class UserStore : public ConfigFile {
   // writer's items included once a save merged them) belongs to `domain`:
   // an item with that domain, or with an empty domain element when
   // `domain` is the primary domain.
-  bool DomainInUse(const std::string& domain) const;
+  bool DomainInUse(const std::string& domain) const EXCLUDES(mutex_);
 
  protected:
   void Loaded() override REQUIRES(mutex_);
