@@ -193,6 +193,8 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_removed = a("已删除:");
   t.undo_gone = a("已不存在，无需删除:");
   t.undo_kept = a("已保留:");
+  t.undo_would_remove = a("将删除:");
+  t.undo_would_keep = a("将保留:");
   t.undo_not_reached = a("撤销已停止，未处理:");
   t.undo_file_changed = a("运行后大小或内容已改变");
   t.undo_file_unreadable = a("无法读取，不能确认未被改动");

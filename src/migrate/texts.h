@@ -222,6 +222,9 @@ struct Texts {
   std::string undo_removed;
   std::string undo_gone;
   std::string undo_kept;
+  // The same two outcomes in a preview, which removes nothing.
+  std::string undo_would_remove;
+  std::string undo_would_keep;
   std::string undo_not_reached;
   std::string undo_file_changed;
   std::string undo_file_unreadable;

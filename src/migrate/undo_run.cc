@@ -242,10 +242,11 @@ UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
   return Undo(target, texts, dry_run, stop, jobs, item_handled).Run(manifest);
 }
 
-std::string UndoLine(const Texts& texts, const UndoItem& item) {
+std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview) {
   switch (item.outcome) {
     case UndoOutcome::kRemoved:
-      return texts.undo_removed + item.what;
+      return (preview ? texts.undo_would_remove : texts.undo_removed) +
+             item.what;
     case UndoOutcome::kGone:
       return texts.undo_gone + item.what;
     case UndoOutcome::kStopped:
@@ -253,8 +254,8 @@ std::string UndoLine(const Texts& texts, const UndoItem& item) {
     case UndoOutcome::kKept:
       break;
   }
-  return texts.undo_kept + item.what + texts.why_open + item.reason +
-         texts.why_close;
+  return (preview ? texts.undo_would_keep : texts.undo_kept) + item.what +
+         texts.why_open + item.reason + texts.why_close;
 }
 
 }  // namespace vm

@@ -75,8 +75,8 @@ UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
                    int jobs = kUndoJobs,
                    const std::function<void()>& item_handled = {});
 
-// The result-list line of one item.
-std::string UndoLine(const Texts& texts, const UndoItem& item);
+// The result-list line of one item; a preview's says what would be done.
+std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview);
 
 }  // namespace vm
 

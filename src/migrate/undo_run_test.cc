@@ -94,7 +94,7 @@ class UndoRunTest : public testing::Test {
   std::string Lines(const UndoResult& result) {
     std::string text;
     for (const UndoItem& item : result.items) {
-      text += t_.code_page->ToUtf8(UndoLine(t_.texts, item)) + "\n";
+      text += t_.code_page->ToUtf8(UndoLine(t_.texts, item, false)) + "\n";
     }
     return text;
   }
@@ -181,7 +181,7 @@ TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
   std::multiset<std::string> kept;
   for (const UndoItem& item : result.items) {
     if (item.outcome == UndoOutcome::kKept) {
-      kept.insert(t_.code_page->ToUtf8(UndoLine(t_.texts, item)));
+      kept.insert(t_.code_page->ToUtf8(UndoLine(t_.texts, item, false)));
     }
   }
   const std::string s = "已保留:C:\\t\\store\\";

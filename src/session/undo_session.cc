@@ -107,7 +107,7 @@ std::vector<std::string> UndoResultLines(const Texts& texts,
                                          bool dry_run) {
   std::vector<std::string> lines{texts.undo_begin + manifest_path};
   for (const UndoItem& item : result.items) {
-    lines.push_back(UndoLine(texts, item));
+    lines.push_back(UndoLine(texts, item, dry_run));
   }
   if (!result.complete()) {
     lines.push_back(texts.undo_incomplete +

@@ -106,6 +106,9 @@ class UndoTest(unittest.TestCase):
         self.assertEqual(status, 0, out)
         self.assertEqual(self.state(), after_run)
         self.assertIn("预览完成，未删除任何内容", out)
+        self.assertIn("将删除:%s" % native(os.path.join(self.store, "ann@a.com")),
+                      out)
+        self.assertNotIn("已删除:", out)
         status, out, err = self.undo(manifest)
         self.assertEqual(status, 0, out + err)
         self.assertEqual(self.state(), before)

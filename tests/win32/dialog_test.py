@@ -254,8 +254,8 @@ def user_names(tgt):
     return [part.split("</name>")[0] for part in text.split("<name>")[1:]]
 
 
-def lines_removed(lines):
-    return [l for l in lines if l.startswith("已删除:")]
+def lines_removed(lines, prefix="已删除:"):
+    return [l[len(prefix):] for l in lines if l.startswith(prefix)]
 
 
 def own(files):
@@ -792,7 +792,9 @@ class DialogTest(unittest.TestCase):
             question = wait_box("即将撤销所选的运行")
             preview = list_lines(dialog)
             self.assertEqual(preview[-1], "预览完成，未删除任何内容")
-            self.assertEqual(bool(lines_removed(preview)), not again, preview)
+            self.assertEqual(bool(lines_removed(preview, "将删除:")), not again,
+                             preview)
+            self.assertFalse(lines_removed(preview), preview)
             self.assertEqual(own(tree(tgt)), own(state))
             if declined is not None:
                 self.assertEqual(preview, declined)
@@ -808,7 +810,7 @@ class DialogTest(unittest.TestCase):
         lines = list_lines(dialog)
         self.assertEqual(lines[-2], UNDO_DONE)
         self.assertTrue(lines[-1].startswith("运行记录已保存:"))
-        self.assertEqual(lines_removed(lines), lines_removed(preview))
+        self.assertEqual(lines_removed(lines), lines_removed(preview, "将删除:"))
 
     def test_verification_a_saved_report_and_copied_lines(self):
         tgt = self.install()
