@@ -5,6 +5,7 @@
 #include "config/target_context.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "util/md5.h"
 
 namespace vm {
 int32_t FirstChildNamed(const XmlDocument& doc, int32_t parent,
@@ -76,7 +77,7 @@ void ConfigFile::LoadDocumentLocked() {
       document_ = XmlDocument();
     }
   }
-  saved_text_ = document_.DocumentText();
+  NoteSavedLocked();
   int64_t modified;
   if (context_->fs->ModifiedTime(path_, &modified)) {
     if (modified <= time && document_.CheckWellFormed()) return;
@@ -89,15 +90,38 @@ void ConfigFile::LoadDocumentLocked() {
     if (file.locked()) text = ReadFileText(context_->fs, path_);
   }
   if (text.empty()) return;
+  XmlDocument parsed;
+  const bool ok = parsed.LoadText(std::move(text));
+  // An ill-formed file is not taken, and a cached parse of it is dropped.
+  KeepInCache(ok ? &parsed : nullptr, time);
+  if (!ok) return;
+  document_ = std::move(parsed);
+  NoteSavedLocked();
+}
+
+void ConfigFile::KeepInCache(const XmlDocument* document, int64_t time) {
   ScopedConfigLock cache(&shared_->cache_lock);
-  if (!SameFile()) shared_->cached_time = 0;
   shared_->cached_fs = context_->fs;
   shared_->cached_path = path_;
-  if (shared_->cached_document.LoadText(std::move(text))) {
-    document_ = shared_->cached_document;
+  if (document != nullptr &&
+      document->DocumentText().size() <= kCachedTextLimit) {
+    shared_->cached_document = *document;
     shared_->cached_time = time;
-    saved_text_ = document_.DocumentText();
+  } else {
+    // A large file is not held twice: a store that opens it later reads
+    // and parses it again.
+    shared_->cached_document = XmlDocument();
+    shared_->cached_time = 0;
   }
+}
+
+void ConfigFile::NoteSavedLocked() {
+  saved_size_ = document_.DocumentText().size();
+  saved_digest_ = Md5Hex(document_.DocumentText());
+}
+
+bool ConfigFile::ChangedSinceSavedLocked(const std::string& disk) const {
+  return disk.size() != saved_size_ || Md5Hex(disk) != saved_digest_;
 }
 
 bool ConfigFile::Merge(XmlDocument*) { return false; }
@@ -154,28 +178,34 @@ SaveError ConfigFile::WriteMergedLocked() {
   {
     ScopedNamedLock file(&shared_->named_lock, context_->lock_waits);
     if (!file.locked()) return {SaveFailure::kLockTimeout, {}};
-    std::string disk;
     std::string error;
-    const bool readable = context_->fs->ReadFile(path_, &disk, &error);
-    const bool changed = readable ? disk != saved_text_ : !saved_text_.empty();
-    if (changed) {
-      // Another writer changed the file since this store read or wrote it.
-      if (!readable) return {SaveFailure::kUnreadable, ParseFileError(error)};
-      XmlDocument fresh;
-      if (!fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
-        return {SaveFailure::kUnmergeable, {}};
+    {
+      std::string disk;
+      // Room for the file as saved, so that reading it never doubles.
+      disk.reserve(saved_size_ + 4096);
+      const bool readable = context_->fs->ReadFile(path_, &disk, &error);
+      const bool changed =
+          readable ? ChangedSinceSavedLocked(disk) : saved_size_ != 0;
+      if (changed) {
+        // Another writer changed the file since this store read or wrote it.
+        if (!readable) return {SaveFailure::kUnreadable, ParseFileError(error)};
+        XmlDocument fresh;
+        if (!fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
+          return {SaveFailure::kUnmergeable, {}};
+        }
       }
-    }
+    }  // the text read is let go before the new one is written
     if (!WriteFileText(context_->fs, path_, document_.DocumentText(), &error)) {
       return {SaveFailure::kWrite, ParseFileError(error)};
     }
   }
-  saved_text_ = document_.DocumentText();
-  ScopedConfigLock cache(&shared_->cache_lock);
-  if (!SameFile()) shared_->cached_time = 0;
-  shared_->cached_fs = context_->fs;
-  shared_->cached_path = path_;
-  shared_->cached_document = document_;
+  NoteSavedLocked();
+  int64_t time;
+  {
+    ScopedConfigLock cache(&shared_->cache_lock);
+    time = SameFile() ? shared_->cached_time : 0;
+  }
+  KeepInCache(&document_, time);
   return {};
 }
 

@@ -24,6 +24,10 @@ inline constexpr int64_t kGroupCommitMillis = 250;
 inline constexpr int64_t kSaveCostFactor = 9;
 inline constexpr int64_t kMaxGroupCommitMillis = 5000;
 
+// The largest file text the shared cache keeps a parse of, in bytes. A
+// larger file (the user list of a big server) is held once, by its store.
+inline constexpr size_t kCachedTextLimit = 1 << 20;
+
 // The whole content of the file; empty when it cannot be read.
 std::string ReadFileText(FileSystem* fs, const std::string& path);
 
@@ -149,11 +153,22 @@ class ConfigFile {
   // Whether the shared cached parse is of this store's file; called with
   // the cache lock held.
   bool SameFile() const;
+  // Makes `document` (null: none) the shared cached parse of this store's
+  // file, parsed or saved at `time`; a file over kCachedTextLimit bytes
+  // leaves the cache empty.
+  void KeepInCache(const XmlDocument* document, int64_t time);
+  // Notes the document's text as the file's content this store loaded or
+  // wrote.
+  void NoteSavedLocked() REQUIRES(mutex_);
+  // Whether `disk`, the file's content now, differs from what was noted.
+  bool ChangedSinceSavedLocked(const std::string& disk) const REQUIRES(mutex_);
 
   std::string path_;  // settled by the constructor
   SharedConfigState* shared_;
-  // The file as this store loaded or wrote it.
-  std::string saved_text_ GUARDED_BY(mutex_);
+  // The file as this store loaded or wrote it, by size and MD5 digest: a
+  // store of a large file keeps no second copy of its text.
+  size_t saved_size_ GUARDED_BY(mutex_) = 0;
+  std::string saved_digest_ GUARDED_BY(mutex_);
   SaveError save_error_ GUARDED_BY(mutex_);  // of the last save
   int pending_ GUARDED_BY(mutex_) = 0;
   int64_t last_save_ms_ GUARDED_BY(mutex_) = 0;

@@ -70,6 +70,27 @@ TEST_F(ConfigFileTest, FileIsReadOnlyWhenNewerThanTheCache) {
   EXPECT_EQ(ProbeFile(&other).Text(), kGood);
 }
 
+// A file over the cache limit is held by its store alone, so each store
+// reads it; the store knows its saved text only by size and digest, and
+// still sees a change by another writer that keeps the size.
+TEST_F(ConfigFileTest, LargeFileIsNotCachedAndSameSizeChangesAreSeen) {
+  t_.mem.SetNow(100);
+  const std::string big = "<database>\r\n<a>1</a>\r\n" +
+                          std::string(kCachedTextLimit, ' ') + "</database>";
+  t_.Put("probe.cfg", big);
+  ProbeFile first(&t_.context);
+  ProbeFile second(&t_.context);
+  EXPECT_EQ(Reads(), 2);
+  EXPECT_EQ(second.Text(), big);
+  std::string changed = big;
+  changed[changed.find('1')] = '2';
+  t_.Put("probe.cfg", changed);
+  first.Add();
+  EXPECT_FALSE(first.Save());
+  EXPECT_EQ(first.last_save_error().failure, SaveFailure::kUnmergeable);
+  EXPECT_EQ(ReadFileText(&t_.fs, t_.Path("probe.cfg")), changed);
+}
+
 TEST_F(ConfigFileTest, IllFormedFileIsReadAgainEachTime) {
   const char kBad[] = "<database>\r\n<a>\r\n";
   t_.mem.SetNow(100);

@@ -23,10 +23,12 @@ struct SharedConfigState {
   explicit SharedConfigState(const std::string& file_name)
       : named_lock(file_name) {}
 
-  NamedLock named_lock;         // held while the file is read or written
-  CacheLock cache_lock;         // guards the two fields below
-  XmlDocument cached_document;  // starts as the empty document
-  int64_t cached_time = 0;      // seconds since 1970
+  NamedLock named_lock;  // held while the file is read or written
+  CacheLock cache_lock;  // guards the two fields below
+  // Starts as the empty document, and stays so for a file larger than
+  // kCachedTextLimit (config_file.h).
+  XmlDocument cached_document;
+  int64_t cached_time = 0;  // seconds since 1970
   // Which file the cached parse belongs to. Only a store of that same file
   // (file system and path) takes it; a store of another target starts
   // from the empty document, as if nothing had been parsed yet.

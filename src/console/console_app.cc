@@ -279,8 +279,11 @@ class ConsoleRun {
         io_(io),
         progress_(p.options.progress == Toggle::kOn ||
                   (p.options.progress == Toggle::kAuto && io.err_is_terminal)),
-        view_(p.code_page.get(), io.out_is_terminal && !progress_,
-              [this](const std::string& text) { Out(text); }),
+        // Only the --log file needs the list once it is printed.
+        view_(
+            p.code_page.get(), io.out_is_terminal && !progress_,
+            [this](const std::string& text) { Out(text); },
+            !p.options.log_file.empty()),
         measurer_(p.code_page.get()),
         log_(&view_, &measurer_),
         host_(&log_, p.code_page.get(), &io,

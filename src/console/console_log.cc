@@ -47,21 +47,33 @@ bool ColumnMeasurer::Measure(const std::string& line, int* width) {
   return true;
 }
 
-ConsoleLog::ConsoleLog(const CodePage* code_page, bool terminal, Writer write)
-    : code_page_(code_page), terminal_(terminal), write_(std::move(write)) {}
+ConsoleLog::ConsoleLog(const CodePage* code_page, bool terminal, Writer write,
+                       bool keep_lines)
+    : code_page_(code_page),
+      terminal_(terminal),
+      write_(std::move(write)),
+      keep_lines_(keep_lines) {}
+
+void ConsoleLog::PrintPending() {
+  if (printed_ < Count()) {
+    write_(terminal_ ? std::string("\n")
+                     : code_page_->ToUtf8(lines_.back()) + "\n");
+    printed_ = Count();
+  }
+  if (keep_lines_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  let_go_ += lines_.size();
+  lines_.clear();
+}
 
 int ConsoleLog::AddLine(const std::string& line) {
   // The line before the new one stays: print it for good.
-  if (printed_ < lines_.size()) {
-    write_(terminal_ ? std::string("\n")
-                     : code_page_->ToUtf8(lines_.back()) + "\n");
-    printed_ = lines_.size();
-  }
+  PrintPending();
   int index;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.push_back(line);
-    index = static_cast<int>(lines_.size()) - 1;
+    index = static_cast<int>(Count()) - 1;
   }
   if (terminal_) {
     std::string utf8 = code_page_->ToUtf8(line);
@@ -73,27 +85,34 @@ int ConsoleLog::AddLine(const std::string& line) {
 }
 
 void ConsoleLog::DeleteLine(int index) {
-  if (index < 0 || static_cast<size_t>(index) >= lines_.size()) return;
+  if (index < 0 || static_cast<size_t>(index) >= Count()) return;
   // Only the unprinted last line can be taken back; earlier lines are
   // already out and only leave the kept list.
-  if (static_cast<size_t>(index) + 1 == lines_.size() &&
-      printed_ < lines_.size() && terminal_ && shown_) {
+  if (static_cast<size_t>(index) + 1 == Count() && printed_ < Count() &&
+      terminal_ && shown_) {
     std::string blank(shown_columns_ + 2, ' ');
     blank.front() = '\r';
     blank.back() = '\r';
     write_(blank);
     shown_ = false;
   }
+  // A line printed for good leaves the count of those; the line after
+  // it, if still pending, stays pending.
+  if (static_cast<size_t>(index) < printed_) --printed_;
   std::lock_guard<std::mutex> lock(mutex_);
-  lines_.erase(lines_.begin() + index);
-  if (printed_ > lines_.size()) printed_ = lines_.size();
+  if (static_cast<size_t>(index) < let_go_) {
+    --let_go_;
+  } else {
+    lines_.erase(lines_.begin() + (index - let_go_));
+  }
 }
 
-int ConsoleLog::LineCount() { return static_cast<int>(lines_.size()); }
+int ConsoleLog::LineCount() { return static_cast<int>(Count()); }
 
 std::string ConsoleLog::LineText(int index) {
-  return index >= 0 && static_cast<size_t>(index) < lines_.size()
-             ? lines_[index]
+  return index >= 0 && static_cast<size_t>(index) >= let_go_ &&
+                 static_cast<size_t>(index) < Count()
+             ? lines_[index - let_go_]
              : std::string();
 }
 
@@ -103,17 +122,14 @@ void ConsoleLog::Reset() {
   Finish();
   std::lock_guard<std::mutex> lock(mutex_);
   lines_.clear();
+  let_go_ = 0;
   printed_ = 0;
 }
 
 void ConsoleLog::SetHorizontalExtent(int) {}
 
 void ConsoleLog::Finish() {
-  if (printed_ < lines_.size()) {
-    write_(terminal_ ? std::string("\n")
-                     : code_page_->ToUtf8(lines_.back()) + "\n");
-    printed_ = lines_.size();
-  }
+  PrintPending();
   shown_ = false;
 }
 

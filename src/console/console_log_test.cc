@@ -9,9 +9,10 @@ namespace {
 
 class ConsoleLogTest : public testing::Test {
  protected:
-  ConsoleLog MakeLog(bool terminal) {
-    return ConsoleLog(gbk_.get(), terminal,
-                      [this](const std::string& s) { out_ += s; });
+  ConsoleLog MakeLog(bool terminal, bool keep_lines = true) {
+    return ConsoleLog(
+        gbk_.get(), terminal, [this](const std::string& s) { out_ += s; },
+        keep_lines);
   }
   // One folder's worth: progress line replaced by its result.
   void Replace(ConsoleLog* log, const std::string& progress,
@@ -41,6 +42,26 @@ TEST_F(ConsoleLogTest, TerminalShowsAndWipesTheProgressLine) {
   // "收x" takes three columns and is wiped with three blanks.
   EXPECT_EQ(out_, "head\n收x\r   \rdone\n");
   EXPECT_EQ(log.ListText(), "head\ndone\n");
+}
+
+// A list that lets printed lines go prints the same bytes and counts the
+// same lines: the pending line is never let go before it is printed.
+TEST_F(ConsoleLogTest, LettingLinesGoChangesNoOutput) {
+  for (bool terminal : {false, true}) {
+    out_.clear();
+    ConsoleLog log = MakeLog(terminal, false);
+    log.AddLine("a");
+    log.AddLine("b");
+    Replace(&log, "working", "c");
+    EXPECT_EQ(log.LineCount(), 3);
+    EXPECT_EQ(log.LineText(2), "c");
+    log.DeleteLine(0);  // already out: only the count changes
+    log.AddLine("d");
+    EXPECT_EQ(log.LineCount(), 3);
+    log.Finish();
+    EXPECT_EQ(out_,
+              terminal ? "a\nb\nworking\r       \rc\nd\n" : "a\nb\nc\nd\n");
+  }
 }
 
 TEST_F(ConsoleLogTest, ResetPrintsWhatWasPendingAndStartsOver) {

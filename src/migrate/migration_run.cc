@@ -181,7 +181,9 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
   RunOutcome outcome;
   host->ResetLog();
 
-  RunTally tally(observer);
+  // Only a verification goes over the mailboxes again.
+  RunTally tally(observer,
+                 settings.verify != VerifyMode::kNone || settings.verify_only);
   observer = &tally;
   LockNotices notices(host, texts, target);
   int refused = 0;

@@ -268,6 +268,10 @@ bool LoadSourceLists(FileSystem* fs, const std::string& source_dir,
   ForEachLineOfAnyEnd(text, [&](std::string_view line) {
     if (ok) ok = accounts.Add(line);
   });
+  // The lists stay for the whole run: no room beyond their accounts.
+  for (SourceDomain& domain : *host->GetSourceDomains()) {
+    domain.accounts.shrink_to_fit();
+  }
   if (refused != nullptr) *refused = refused_domains + accounts.refused();
   if (!ok) host->ShowMessage(MessageKind::kWarning, texts.bad_password_text);
   return ok;

@@ -1,42 +1,14 @@
 #include "session/run_record.h"
 
-#include <map>
-
 #include "platform/file_system.h"
 
 namespace vm {
-
-void FolderRecord::Add(const FolderRecord& other) {
-  counts.messages += other.counts.messages;
-  counts.bytes += other.counts.bytes;
-  counts.copied += other.counts.copied;
-  counts.copied_bytes += other.counts.copied_bytes;
-  counts.present += other.counts.present;
-  counts.failed += other.counts.failed;
-  checked += other.checked;
-  missing += other.missing;
-  different += other.different;
-  verified |= other.verified;
-}
 
 FolderRecord AccountRecord::Sum() const {
   FolderRecord sum;
   for (const FolderRecord& f : folders) sum.Add(f);
   sum.verified |= verified;
   return sum;
-}
-
-void RunRecord::OnSourceLoaded(const SourceDomainList& domains) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    source_accounts_.clear();
-    for (const SourceDomain& domain : domains) {
-      for (const SourceAccount& account : domain.accounts) {
-        source_accounts_.emplace_back(account.user_name, domain.name);
-      }
-    }
-  }
-  RunObserverWrapper::OnSourceLoaded(domains);
 }
 
 void RunRecord::OnDomain(const std::string& name, DomainOutcome outcome) {
@@ -53,10 +25,6 @@ void RunRecord::OnAccountBegin(const std::string& user,
   {
     std::lock_guard<std::mutex> lock(mutex_);
     open_folders_.clear();
-    open_.user = user;
-    open_.domain = domain;
-    open_.target_box =
-        paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
   }
   RunObserverWrapper::OnAccountBegin(user, domain, target_box);
 }
@@ -81,9 +49,9 @@ void RunRecord::OnAccountEnd(const std::string& user, const std::string& domain,
     record.reason = reason;
     record.target_box =
         paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
-    record.folders.swap(open_folders_);
+    for (const FolderRecord& f : open_folders_) record.folders.push_back(f);
+    open_folders_.clear();
     accounts_.push_back(std::move(record));
-    open_.user.clear();
   }
   RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, target_box);
 }
@@ -177,56 +145,24 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
   if (account == nullptr) return;
   // A folder listed twice is checked twice: each check takes the first
   // folder of its name that has none yet.
-  FolderRecord* record = nullptr;
-  for (FolderRecord& f : account->folders) {
+  size_t index = 0;
+  FolderRecord record;
+  for (const FolderRecord& f : account->folders) {
     if (f.counts.name == folder && !f.verified) {
-      record = &f;
+      record = f;
       break;
     }
+    ++index;
   }
-  if (record == nullptr) {
-    account->folders.push_back(FolderRecord{});
-    record = &account->folders.back();
-    record->counts.name = folder;
-  }
-  record->verified = true;
-  record->checked = checked;
-  record->missing = missing;
-  record->different = different;
-}
-
-std::string RunRecord::AccountKey(const std::string& user,
-                                  const std::string& domain) const {
-  return user + '\n' + names_.Fold(domain);
-}
-
-void RunRecord::CopyStopped(RunRecord* stopped) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  stopped->domains_ = domains_;
-  stopped->accounts_ = accounts_;
-  std::map<std::string, int> ended;
-  for (const AccountRecord& a : accounts_)
-    ++ended[AccountKey(a.user, a.domain)];
-  std::string open_key =
-      open_.user.empty() ? std::string() : AccountKey(open_.user, open_.domain);
-  for (const auto& [user, domain] : source_accounts_) {
-    const std::string key = AccountKey(user, domain);
-    auto it = ended.find(key);
-    if (it != ended.end() && it->second > 0) {
-      --it->second;
-      continue;
-    }
-    AccountRecord record;
-    record.user = user;
-    record.domain = domain;
-    record.outcome = AccountOutcome::kUnfinished;
-    if (key == open_key) {
-      record.domain = open_.domain;
-      record.target_box = open_.target_box;
-      record.folders = open_folders_;
-      open_key.clear();
-    }
-    stopped->accounts_.push_back(std::move(record));
+  record.counts.name = folder;
+  record.verified = true;
+  record.checked = checked;
+  record.missing = missing;
+  record.different = different;
+  if (index == account->folders.size()) {
+    account->folders.push_back(record);
+  } else {
+    account->folders.Set(index, record);
   }
 }
 

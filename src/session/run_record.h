@@ -2,31 +2,19 @@
 #define VM_APP_RUN_RECORD_H_
 
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "migrate/outcome_table.h"
 #include "migrate/run_observer.h"
 #include "migrate/run_observer_wrapper.h"
-#include "util/name_ops.h"
+#include "session/folder_list.h"
 
 namespace vm {
 
 class FileSystem;
-
-// A folder's counts and, after a verification, what it found.
-struct FolderRecord {
-  FolderCounts counts;
-  bool verified = false;
-  int64_t checked = 0;
-  int64_t missing = 0;
-  int64_t different = 0;
-
-  // Adds the counts of `other` (for an account's or the run's sums).
-  void Add(const FolderRecord& other);
-};
 
 struct AccountRecord {
   std::string user;  // ANSI
@@ -37,7 +25,7 @@ struct AccountRecord {
   std::string reason;
   std::string target_box;  // as the platform shows paths
   bool verified = false;   // a verification looked at it
-  std::vector<FolderRecord> folders;
+  FolderList folders;
 
   // The sums over its folders; verified when a verification looked at it.
   FolderRecord Sum() const;
@@ -52,17 +40,14 @@ struct DomainRecordOutcome {
 // Everything the steps reported, in run order, for the plan and the report;
 // a later word (a grouped save that failed) replaces the earlier one. Passes
 // every call on to `next` (the --changes-only filter, the progress line),
-// when given. Paths are kept as `paths` shows them, when given; domains
-// compare as `names` folds them.
-// Thread-safe, so that an interrupt can take a copy while the run goes on.
+// when given. Paths are kept as `paths` shows them, when given.
+// Thread-safe, so that an interrupt may read it while the run goes on.
 class RunRecord : public RunObserverWrapper {
  public:
   explicit RunRecord(RunObserver* next = nullptr,
-                     const FileSystem* paths = nullptr,
-                     const NameOps& names = NameOps())
-      : RunObserverWrapper(next), paths_(paths), names_(names) {}
+                     const FileSystem* paths = nullptr)
+      : RunObserverWrapper(next), paths_(paths) {}
 
-  void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnDomain(const std::string& name, DomainOutcome outcome) override;
   void OnAccountBegin(const std::string& user, const std::string& domain,
                       const std::string& target_box) override;
@@ -82,34 +67,21 @@ class RunRecord : public RunObserverWrapper {
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override;
 
-  // For use once the run has ended.
+  // For use once the run has ended. The accounts are a deque: a run of
+  // very many accounts grows it without ever holding it twice.
   const std::vector<DomainRecordOutcome>& domains() const { return domains_; }
-  const std::vector<AccountRecord>& accounts() const { return accounts_; }
-
-  // Copies what has been recorded so far into `stopped` (a new record), for
-  // a run stopped part way: every source account without its final word
-  // is added as kUnfinished, the one being copied with the folders done.
-  void CopyStopped(RunRecord* stopped) const;
+  const std::deque<AccountRecord>& accounts() const { return accounts_; }
 
  private:
-  // Matches an account's final word with its line of the source lists; the
-  // domain as the steps spell it may differ in letter case.
-  std::string AccountKey(const std::string& user,
-                         const std::string& domain) const;
-
   // The account a verification is about: the next one of that name after
   // the one verified last, so that an account listed twice is found twice.
   AccountRecord* VerifiedAccount(const std::string& user,
                                  const std::string& domain);
 
   const FileSystem* paths_;
-  const NameOps names_;
   mutable std::mutex mutex_;
   std::vector<DomainRecordOutcome> domains_;
-  std::vector<AccountRecord> accounts_;
-  // Every account of the source lists: user and source domain.
-  std::vector<std::pair<std::string, std::string>> source_accounts_;
-  AccountRecord open_;  // the account being copied; user empty when none
+  std::deque<AccountRecord> accounts_;
   std::vector<FolderRecord> open_folders_;  // of the account being copied
   size_t verifying_ = 0;  // accounts_ index of the account being verified
   bool verifying_any_ = false;

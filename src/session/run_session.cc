@@ -21,26 +21,26 @@ namespace vm {
 namespace {
 
 // Passes the result list on to the front end's host and keeps a copy of
-// it for the log. The list is emptied when the run first writes to it, not
-// when it asks: a start refused while loading keeps the previous list. The
-// run's closing word (its only information) is kept for the front end to
-// show with the verdict (RunSession::End, SessionResult::closing).
+// it for the log (when given one to keep). The list is emptied when the run
+// first writes to it, not when it asks: a start refused while loading keeps the
+// previous list. The run's closing word (its only information) is kept for the
+// front end to show with the verdict (RunSession::End, SessionResult::closing).
 class SessionHost : public RunHost {
  public:
   SessionHost(RunHost* host, ChangesOnlyFilter* filter,
               std::vector<std::string>* lines, std::string* closing)
-      : host_(host), filter_(filter), lines_(*lines), closing_(*closing) {}
+      : host_(host), filter_(filter), lines_(lines), closing_(*closing) {}
 
   int AppendLogLine(const std::string& line) override {
     Settle();
-    lines_.push_back(line);
+    if (lines_ != nullptr) lines_->push_back(line);
     if (filter_ == nullptr) return host_->AppendLogLine(line);
     filter_->AppendLogLine(line);
     return 0;  // not known yet; no step uses it
   }
   void RemoveLastLine() override {
     Settle();
-    if (!lines_.empty()) lines_.pop_back();
+    if (lines_ != nullptr && !lines_->empty()) lines_->pop_back();
     if (filter_ != nullptr) {
       filter_->RemoveLastLine();
     } else {
@@ -73,14 +73,14 @@ class SessionHost : public RunHost {
   void Settle() {
     if (!reset_pending_) return;
     reset_pending_ = false;
-    lines_.clear();
+    if (lines_ != nullptr) lines_->clear();
     host_->ResetLog();
   }
 
   RunHost* host_;
   ChangesOnlyFilter* filter_;  // null: every line goes to the list
   bool reset_pending_ = false;
-  std::vector<std::string>& lines_;
+  std::vector<std::string>* lines_;  // null: none kept
   std::string& closing_;
   SourceDomainList domains_;
 };
@@ -164,11 +164,11 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
                         nullptr, hooks_.observer != nullptr ? hooks_.observer
                                                             : &progress_)
                   : nullptr),
-      record_(std::make_unique<RunRecord>(
-          filter_ != nullptr           ? filter_.get()
-          : hooks_.observer != nullptr ? hooks_.observer
-                                       : &progress_,
-          env.disk, NameOps(env.code_page->LeadBytes()))) {}
+      record_(std::make_unique<RunRecord>(filter_ != nullptr ? filter_.get()
+                                          : hooks_.observer != nullptr
+                                              ? hooks_.observer
+                                              : &progress_,
+                                          env.disk)) {}
 
 void RunSession::RequestStop() {
   stop_.Request();
@@ -250,7 +250,11 @@ bool RunSession::RunLocked(RunHost* front_host) {
         env_.code_page->ToUtf8(env_.disk->DisplayPath(manifest_->path()));
   }
   if (filter_ != nullptr) filter_->set_log(front_host);
-  SessionHost host(front_host, filter_.get(), &lines_, &result_.closing);
+  // Only the session's own log needs the list; a run of very many
+  // accounts does not hold it else.
+  SessionHost host(front_host, filter_.get(),
+                   env_.record_dirs.empty() ? nullptr : &lines_,
+                   &result_.closing);
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
   if (!result_.outcome.loaded) {

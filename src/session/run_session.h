@@ -170,7 +170,8 @@ class RunSession {
   const SessionResult& result() const { return result_; }
   const SessionOptions& options() const { return options_; }
   const RunRecord& record() const { return *record_; }
-  // The result list as the session keeps it (ANSI), for its log.
+  // The result list as the session keeps it (ANSI), for its log; empty
+  // when the environment names no folder for the records.
   const std::vector<std::string>& lines() const { return lines_; }
 
   EndMessage End() const;

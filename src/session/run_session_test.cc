@@ -240,50 +240,6 @@ TEST(RunPlanTest, LinesWarnWhenTheMailDoesNotFit) {
       << text;
 }
 
-// A stopped run's copy names each source account that never ended, once,
-// matching ended accounts whatever their domain's letter case, but never
-// folding the second byte of a double-byte character: "\x81A" and "\x81a"
-// are two domains.
-TEST(RunRecordTest, StoppedCopyNamesTheAccountsThatNeverEnded) {
-  SourceDomainList domains(3);
-  domains[0].name =
-      "\x81"
-      "A.cn";
-  domains[1].name =
-      "\x81"
-      "a.cn";
-  domains[2].name = "B.com";
-  for (SourceDomain& d : domains) {
-    for (const char* user : {"u", "v"}) {
-      d.accounts.push_back(SourceAccount{user, d.name, ""});
-    }
-  }
-  RunRecord record;
-  record.OnSourceLoaded(domains);
-  record.OnAccountEnd("u",
-                      "\x81"
-                      "a.cn",
-                      AccountOutcome::kAdded, "", "");
-  record.OnAccountEnd("v",
-                      "\x81"
-                      "a.cn",
-                      AccountOutcome::kAdded, "", "");
-  record.OnAccountEnd("u", "b.COM", AccountOutcome::kAdded, "", "");
-  RunRecord stopped;
-  record.CopyStopped(&stopped);
-  std::vector<std::string> unfinished;
-  for (const AccountRecord& a : stopped.accounts()) {
-    if (a.outcome == AccountOutcome::kUnfinished) {
-      unfinished.push_back(a.user + "@" + a.domain);
-    }
-  }
-  EXPECT_EQ(unfinished, (std::vector<std::string>{"u@\x81"
-                                                  "A.cn",
-                                                  "v@\x81"
-                                                  "A.cn",
-                                                  "v@B.com"}));
-}
-
 TEST_F(RunSessionTest, PasswordOptionsAreCheckedBeforeTheRun) {
   MemInstallation t;
   struct Row {

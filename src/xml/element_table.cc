@@ -11,6 +11,21 @@ std::unique_ptr<ElementRecord[]> NewSegment(int32_t records) {
 
 }  // namespace
 
+ElementTable::ElementTable(ElementTable&& other) noexcept
+    : segments_(std::move(other.segments_)),
+      capacity_(std::exchange(other.capacity_, 0)) {
+  other.segments_.clear();
+}
+
+ElementTable& ElementTable::operator=(ElementTable&& other) noexcept {
+  if (this != &other) {
+    segments_ = std::move(other.segments_);
+    capacity_ = std::exchange(other.capacity_, 0);
+    other.segments_.clear();
+  }
+  return *this;
+}
+
 void ElementTable::Grow(int32_t count) {
   if (capacity_ >= count) return;
   int32_t last = capacity_ == 0 ? 0 : (capacity_ - 1) >> kSegmentShift;

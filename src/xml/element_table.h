@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace vm {
@@ -49,6 +50,9 @@ class ElementTable {
   ElementTable() = default;
   ElementTable(const ElementTable&) = delete;
   ElementTable& operator=(const ElementTable&) = delete;
+  // The moved-from table is left empty (capacity 0).
+  ElementTable(ElementTable&& other) noexcept;
+  ElementTable& operator=(ElementTable&& other) noexcept;
 
   int32_t Capacity() const { return capacity_; }
 

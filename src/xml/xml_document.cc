@@ -1,6 +1,7 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vm {
 
@@ -12,6 +13,22 @@ XmlDocument::XmlDocument(const XmlDocument& other) { CopyFrom(other); }
 
 XmlDocument& XmlDocument::operator=(const XmlDocument& other) {
   CopyFrom(other);
+  return *this;
+}
+
+XmlDocument::XmlDocument(XmlDocument&& other) { *this = std::move(other); }
+
+XmlDocument& XmlDocument::operator=(XmlDocument&& other) {
+  if (this == &other) return *this;
+  text_ = std::move(other.text_);
+  error_ = std::move(other.error_);
+  parent_ = other.parent_;
+  current_ = other.current_;
+  child_ = other.child_;
+  next_free_ = other.next_free_;
+  table_ = std::move(other.table_);
+  last_insertion_ = std::move(other.last_insertion_);
+  other.LoadText(nullptr);
   return *this;
 }
 

@@ -61,6 +61,10 @@ class XmlDocument {
   // Copies are independent documents (see CopyFrom).
   XmlDocument(const XmlDocument& other);
   XmlDocument& operator=(const XmlDocument& other);
+  // A move takes the text and the index without copying them; the
+  // moved-from document is the empty document.
+  XmlDocument(XmlDocument&& other);
+  XmlDocument& operator=(XmlDocument&& other);
 
   // Replaces the text and parses it. Returns CheckWellFormed(). A null
   // pointer is the empty text; the pointer form reads up to the first NUL.

@@ -197,11 +197,12 @@ XmlDocument::Splice XmlDocument::SpliceMarkup(int32_t parent, int32_t ref,
 }
 
 // One in-place splice: only the bytes after `offset` move, and the buffer
-// grows by half again when it must grow at all.
+// grows by an eighth when it must grow at all: growth stays geometric, and
+// a large document holds little room it does not use.
 void XmlDocument::WriteText(int32_t offset, int32_t replaced,
                             const std::string& markup) {
   const size_t needed = text_.size() - replaced + markup.size();
-  if (text_.capacity() < needed) text_.reserve(needed + needed / 2 + 128);
+  if (text_.capacity() < needed) text_.reserve(needed + needed / 8 + 4096);
   text_.replace(offset, replaced, markup);
 }
 

@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -132,6 +133,19 @@ TEST(XmlParserTest, CopiesAreIndependent) {
   original.LoadText("<a>");
   copy.CopyFrom(original);
   EXPECT_EQ(copy.ErrorText(), "Element 'a' at offset 0 not ended");
+  // A move takes everything and leaves the empty document, which works on
+  // as one: its index holds no stale capacity.
+  XmlDocument moved = std::move(original);
+  EXPECT_EQ(moved.ErrorText(), "Element 'a' at offset 0 not ended");
+  EXPECT_EQ(original.ErrorText(), "Empty document");
+  EXPECT_EQ(original.ElementCount(), 1);
+  ASSERT_TRUE(original.LoadText("<r/>"));
+  ASSERT_TRUE(original.SeekElement("r"));
+  ASSERT_TRUE(original.NewElement("b", "", kAsChild));
+  moved = std::move(original);
+  EXPECT_EQ(moved.DocumentText(), "<r>\r\n<b/>\r\n</r>");
+  EXPECT_TRUE(IndexMatchesFreshParse(moved));
+  EXPECT_FALSE(original.CheckWellFormed());
 }
 
 }  // namespace

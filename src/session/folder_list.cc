@@ -1,0 +1,109 @@
+#include "session/folder_list.h"
+
+namespace vm {
+namespace {
+
+void PutNumber(uint64_t n, std::string* out) {
+  while (n >= 0x80) {
+    out->push_back(static_cast<char>((n & 0x7f) | 0x80));
+    n >>= 7;
+  }
+  out->push_back(static_cast<char>(n));
+}
+
+uint64_t GetNumber(const std::string& in, size_t* at) {
+  uint64_t n = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(in[(*at)++]);
+    n |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) return n;
+  }
+}
+
+// Signed counts go in as their two's-complement bits, so that any value,
+// a negative one included, comes back unchanged.
+void PutSigned(int64_t n, std::string* out) {
+  PutNumber(static_cast<uint64_t>(n), out);
+}
+
+int64_t GetSigned(const std::string& in, size_t* at) {
+  return static_cast<int64_t>(GetNumber(in, at));
+}
+
+void Encode(const FolderRecord& f, std::string* out) {
+  const FolderCounts& c = f.counts;
+  PutNumber(c.name.size(), out);
+  out->append(c.name);
+  PutSigned(c.messages, out);
+  PutNumber(c.bytes, out);
+  PutSigned(c.copied, out);
+  PutNumber(c.copied_bytes, out);
+  PutSigned(c.present, out);
+  PutSigned(c.failed, out);
+  out->push_back(f.verified ? '\1' : '\0');
+  PutSigned(f.checked, out);
+  PutSigned(f.missing, out);
+  PutSigned(f.different, out);
+}
+
+// Decodes the folder at *at and moves *at past it.
+FolderRecord Decode(const std::string& in, size_t* at) {
+  FolderRecord f;
+  FolderCounts& c = f.counts;
+  const size_t name_size = GetNumber(in, at);
+  c.name.assign(in, *at, name_size);
+  *at += name_size;
+  c.messages = GetSigned(in, at);
+  c.bytes = GetNumber(in, at);
+  c.copied = GetSigned(in, at);
+  c.copied_bytes = GetNumber(in, at);
+  c.present = GetSigned(in, at);
+  c.failed = GetSigned(in, at);
+  f.verified = in[(*at)++] != '\0';
+  f.checked = GetSigned(in, at);
+  f.missing = GetSigned(in, at);
+  f.different = GetSigned(in, at);
+  return f;
+}
+
+}  // namespace
+
+void FolderRecord::Add(const FolderRecord& other) {
+  counts.messages += other.counts.messages;
+  counts.bytes += other.counts.bytes;
+  counts.copied += other.counts.copied;
+  counts.copied_bytes += other.counts.copied_bytes;
+  counts.present += other.counts.present;
+  counts.failed += other.counts.failed;
+  checked += other.checked;
+  missing += other.missing;
+  different += other.different;
+  verified |= other.verified;
+}
+
+FolderRecord FolderList::Iterator::operator*() const {
+  size_t at = at_;
+  return Decode(*bytes_, &at);
+}
+
+FolderList::Iterator& FolderList::Iterator::operator++() {
+  Decode(*bytes_, &at_);
+  return *this;
+}
+
+void FolderList::push_back(const FolderRecord& folder) {
+  Encode(folder, &bytes_);
+  ++count_;
+}
+
+void FolderList::Set(size_t index, const FolderRecord& folder) {
+  std::string bytes;
+  size_t at = 0;
+  for (size_t i = 0; i < count_; ++i) {
+    const FolderRecord f = Decode(bytes_, &at);
+    Encode(i == index ? folder : f, &bytes);
+  }
+  bytes_ = std::move(bytes);
+}
+
+}  // namespace vm
