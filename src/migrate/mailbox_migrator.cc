@@ -4,10 +4,12 @@
 #include <utility>
 
 #include "migrate/folder_maker.h"
+#include "migrate/message_names.h"
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
 #include "migrate/source_mailbox.h"
+#include "migrate/staged_mailbox.h"
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -36,6 +38,9 @@ static_assert(kStandardFolderCount ==
 struct MailboxMigrator::Mailbox {
   MailboxTally tally;
   MailboxDone done;  // told how it ended when released
+  // Set while the mailbox is built under its staging name; published when
+  // released.
+  std::shared_ptr<StagedMailbox> staged;
 };
 
 // Ends a mailbox once all its folders are released.
@@ -138,8 +143,10 @@ std::string MailboxMigrator::TargetBox(
   if (!names.EqualsIgnoringCase(account.domain, primary_domain)) {
     box_name += "@" + account.domain;
   }
+  // A name like a staging folder's (or a copy in progress) could meet one.
   if (!IsSafeDirectoryName(user, options_.names) ||
-      !IsSafeDirectoryName(box_name, options_.names)) {
+      !IsSafeDirectoryName(box_name, options_.names) ||
+      IsCopyTemporaryName(box_name, options_.names)) {
     return std::string();
   }
   // A name the code page cannot hold names no directory: its mailbox would
@@ -207,8 +214,13 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   SettleBox(target_box);
 
-  // The mailbox its mark was just made in needs no second making.
+  // A staging folder an interrupted run left is built anew.
   marks_.MakeStore();
+  if (resume && !marks_.TakeOverStaging(target_box)) {
+    LogFailure(texts_.mailbox_dir_failed + target_box);
+    return false;
+  }
+  // The mailbox its mark was just made in needs no second making.
   bool fresh = marks_.JustCreated(target_box);
   if (!marks_.JustMade(target_box)) {
     const DirMade made = fs_->MakeDir(target_box, nullptr);
@@ -218,22 +230,29 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     }
     fresh = made == DirMade::kMade;
   }
-  if (fresh) Made(target_box, nullptr);
+  auto mailbox = std::make_unique<Mailbox>();
+  std::string build_box = target_box;
+  if (marks_.JustStaged(target_box)) {
+    mailbox->staged = std::make_shared<StagedMailbox>(
+        marks_.StagingOf(target_box), target_box);
+    build_box = mailbox->staged->staging();
+  } else if (fresh) {
+    Made(target_box, nullptr);
+  }
   // A resumed mailbox may hold copies a killed run left unfinished.
   if (resume && !fresh) marks_.RemoveLeftCopies(target_box, options_.names);
   box_users_[options_.names.Fold(target_box)] = user;
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
-  auto mailbox = std::make_unique<Mailbox>();
   mailbox->tally.target_box = target_box;
   mailbox->tally.resume = resume;
   mailbox->tally.wrote = fresh || resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
   const std::vector<TargetFolder> targets =
-      MakeFolders(target_box, fresh, mailbox.get());
-  MigrateFolders(source_box, targets, target_box, mailbox.get());
+      MakeFolders(build_box, fresh, mailbox.get());
+  MigrateFolders(source_box, targets, build_box, mailbox.get());
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
@@ -242,7 +261,10 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
 
 void MailboxMigrator::Made(const std::string& dir, Mailbox* mailbox) {
   if (mailbox != nullptr) mailbox->tally.wrote = true;
-  if (options_.manifest != nullptr) {
+  if (options_.manifest == nullptr) return;
+  if (mailbox != nullptr && mailbox->staged != nullptr) {
+    mailbox->staged->MadeDirectory(dir);
+  } else {
     options_.manifest->Add(DirectoryEntry(dir));
   }
 }
@@ -256,6 +278,7 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
   for (const SourceFolder& folder : StandardFolders(std::string())) {
     TargetFolder target;
     target.path = target_box + "\\" + folder.target;
+    target.staged = mailbox->staged;
     targets.push_back(std::move(target));
   }
   const std::string spam = target_box + "\\Spam";
@@ -267,8 +290,9 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     std::vector<std::string> dirs;
     for (const TargetFolder& target : targets) dirs.push_back(target.path);
     dirs.push_back(spam);
-    auto maker =
-        std::make_shared<FolderMaker>(fs_, std::move(dirs), options_.manifest);
+    auto maker = std::make_shared<FolderMaker>(
+        fs_, std::move(dirs), options_.manifest,
+        options_.manifest != nullptr ? mailbox->staged : nullptr);
     pool_->Submit([maker] { maker->Make(); });
     for (size_t i = 0; i < targets.size(); ++i) {
       targets[i].made = DirMade::kMade;
@@ -362,6 +386,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     TargetFolder target;
     target.path = target_box + "\\" + name;
     target.made = made[i];
+    target.staged = mailbox->staged;
     copier_->Copy(folder, indent + name + texts_.user_folder_in_progress,
                   indent + name + texts_.user_folder_done, false, target, box,
                   &mailbox->tally);
@@ -406,6 +431,7 @@ void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
 }
 
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
+  if (mailbox->staged != nullptr) Publish(mailbox, host);
   const MailboxTally& tally = mailbox->tally;
   if (mailbox->done) {
     // The reason of an account is the line without its indent.
@@ -427,6 +453,56 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   if (--unsettled_[tally.target_box] == 0) {
     unsettled_.erase(tally.target_box);
   }
+}
+
+void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
+  const StagedMailbox& staged = *mailbox->staged;
+  MailboxTally& tally = mailbox->tally;
+  // One rename shows the whole mailbox; it never replaces nor merges with
+  // a mailbox folder that appeared meanwhile.
+  if (fs_->PublishDir(staged.staging(), staged.box(), nullptr) ==
+      PublishResult::kPublished) {
+    if (options_.manifest != nullptr) {
+      for (const ManifestEntry& entry : mailbox->staged->TakeEntries()) {
+        options_.manifest->Add(entry);
+      }
+    }
+    return;
+  }
+  // The server made the mailbox (a delivery to the new account), or the
+  // volume cannot rename so: the staged files go into it one by one, as
+  // copies go into any existing mailbox, and nothing of it is replaced.
+  const MergeOutcome merged = MergeStaged(fs_, staged, PendingMarks::kFileName,
+                                          options_.manifest);
+  auto fail = [&](const std::string& line) {
+    host->AppendLogLine(line);
+    host->SelectLastLine();
+    ++failure_lines_;
+    ++tally.failed;
+  };
+  if (!merged.box_ready) {
+    // The staging folder stays, and with it the mark: the next run builds
+    // the mailbox again.
+    const std::string line = copier_->NotMadeLine(staged.box());
+    fail(line);
+    tally.Failed(line);
+    return;
+  }
+  for (const MergeOutcome::Left& left : merged.left) {
+    const std::string& indent = texts_.folder_indent;
+    fail(left.exists ? indent + texts_.target_differs +
+                           fs_->DisplayPath(left.from) + " -> " +
+                           fs_->DisplayPath(left.path)
+                     : indent + texts_.copy_failed +
+                           fs_->DisplayPath(left.path) + texts_.why_open +
+                           FileErrorWords(texts_, left.error) +
+                           texts_.why_close);
+    // Counted copied by its folder; it is not in the mailbox.
+    --stats_->mail_count;
+    ++stats_->failed_copies;
+    ++tally.failed_copies;
+  }
+  marks_.Discard(staged.staging());
 }
 
 void MailboxMigrator::FlushFinished(RunHost* host) {
