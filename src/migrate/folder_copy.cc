@@ -158,7 +158,8 @@ void FolderCopier::Copy(const SourceFolder& folder,
     copy.to = target.path + "\\" +
               (is_sized ? SizedName(entry.name, entry.size) : entry.name);
     if (!NeedsCopy(entry, existing, *mailbox, piece.get(), &copy)) continue;
-    if (made == DirMade::kMade && !planned.insert(names_.Fold(copy.to)).second) {
+    if (made == DirMade::kMade &&
+        !planned.insert(names_.Fold(copy.to)).second) {
       piece->AddFailure(order, DiffersLine(copy.from, copy.to), true);
       observer_->OnMessage(entry.size, false);
       continue;

@@ -4,14 +4,13 @@
 #include <utility>
 
 #include "migrate/folder_maker.h"
-#include "migrate/message_names.h"
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
 #include "migrate/source_mailbox.h"
 #include "migrate/staged_mailbox.h"
+#include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
-#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -137,26 +136,8 @@ std::string MailboxMigrator::SourceBox(const std::string& user) const {
 
 std::string MailboxMigrator::TargetBox(
     const SourceAccount& account, const std::string& primary_domain) const {
-  const std::string& user = account.user_name;
-  const NameOps& names = options_.names;
-  std::string box_name = user.substr(0, names.Find(user, '@'));
-  if (!names.EqualsIgnoringCase(account.domain, primary_domain)) {
-    box_name += "@" + account.domain;
-  }
-  // A name like a staging folder's (or a copy in progress) could meet one.
-  if (!IsSafeDirectoryName(user, options_.names) ||
-      !IsSafeDirectoryName(box_name, options_.names) ||
-      IsCopyTemporaryName(box_name, options_.names)) {
-    return std::string();
-  }
-  // A name the code page cannot hold names no directory: its mailbox would
-  // be taken for one that does not exist.
-  const CodePage* code_page = options_.code_page;
-  if (code_page != nullptr &&
-      (!code_page->IsValidAnsi(user) || !code_page->IsValidAnsi(box_name))) {
-    return std::string();
-  }
-  return options_.target_mail_dir + "\\" + box_name;
+  return TargetMailbox(options_.target_mail_dir, account, primary_domain,
+                       options_.names, options_.code_page);
 }
 
 std::string MailboxMigrator::SharedBoxUser(const SourceAccount& account,
@@ -456,53 +437,24 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
 }
 
 void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
-  const StagedMailbox& staged = *mailbox->staged;
   MailboxTally& tally = mailbox->tally;
-  // One rename shows the whole mailbox; it never replaces nor merges with
-  // a mailbox folder that appeared meanwhile.
-  if (fs_->PublishDir(staged.staging(), staged.box(), nullptr) ==
-      PublishResult::kPublished) {
-    if (options_.manifest != nullptr) {
-      for (const ManifestEntry& entry : mailbox->staged->TakeEntries()) {
-        options_.manifest->Add(entry);
-      }
-    }
-    return;
-  }
-  // The server made the mailbox (a delivery to the new account), or the
-  // volume cannot rename so: the staged files go into it one by one, as
-  // copies go into any existing mailbox, and nothing of it is replaced.
-  const MergeOutcome merged = MergeStaged(fs_, staged, PendingMarks::kFileName,
-                                          options_.manifest);
-  auto fail = [&](const std::string& line) {
+  const PublishOutcome outcome =
+      PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
+  for (const std::string& line : outcome.lines) {
     host->AppendLogLine(line);
     host->SelectLastLine();
     ++failure_lines_;
     ++tally.failed;
-  };
-  if (!merged.box_ready) {
-    // The staging folder stays, and with it the mark: the next run builds
-    // the mailbox again.
-    const std::string line = copier_->NotMadeLine(staged.box());
-    fail(line);
-    tally.Failed(line);
-    return;
-  }
-  for (const MergeOutcome::Left& left : merged.left) {
-    const std::string& indent = texts_.folder_indent;
-    fail(left.exists ? indent + texts_.target_differs +
-                           fs_->DisplayPath(left.from) + " -> " +
-                           fs_->DisplayPath(left.path)
-                     : indent + texts_.copy_failed +
-                           fs_->DisplayPath(left.path) + texts_.why_open +
-                           FileErrorWords(texts_, left.error) +
-                           texts_.why_close);
-    // Counted copied by its folder; it is not in the mailbox.
+    if (!outcome.box_ready) {
+      tally.Failed(line);
+      continue;
+    }
+    // A staged file left out was counted copied by its folder.
     --stats_->mail_count;
     ++stats_->failed_copies;
     ++tally.failed_copies;
   }
-  marks_.Discard(staged.staging());
+  if (outcome.merged) marks_.Discard(mailbox->staged->staging());
 }
 
 void MailboxMigrator::FlushFinished(RunHost* host) {

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "migrate/pending_marks.h"
+#include "migrate/texts.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -29,10 +31,23 @@ std::vector<ManifestEntry> StagedMailbox::TakeEntries() {
 
 namespace {
 
+// What MergeStaged did: whether the mailbox folder exists and holds the
+// pending mark, and the staged files not put into it, because a file of
+// that name was there (`exists`) or the copy failed with `error`.
+struct MergeOutcome {
+  bool box_ready = false;
+  struct Left {
+    std::string from;  // the staged file, or folder
+    std::string path;  // where it was to go
+    bool exists = false;
+    std::string error;
+  };
+  std::vector<Left> left;
+};
+
 // Copies the staged files of one folder into the mailbox's folder.
-void MergeFolder(FileSystem* fs, const std::string& from,
-                 const std::string& to, ManifestWriter* manifest,
-                 MergeOutcome* outcome) {
+void MergeFolder(FileSystem* fs, const std::string& from, const std::string& to,
+                 ManifestWriter* manifest, MergeOutcome* outcome) {
   std::vector<DirEntry> files;
   const DirMade made = fs->MakeDir(to, nullptr);
   if (made == DirMade::kMade && manifest != nullptr) {
@@ -65,8 +80,6 @@ void MergeFolder(FileSystem* fs, const std::string& from,
   }
 }
 
-}  // namespace
-
 MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
                          const std::string& mark, ManifestWriter* manifest) {
   MergeOutcome outcome;
@@ -85,6 +98,42 @@ MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
   for (const DirEntry& folder : folders) {
     if (!folder.is_directory || folder.unconvertible_name) continue;
     MergeFolder(fs, folder.path, box + "\\" + folder.name, manifest, &outcome);
+  }
+  return outcome;
+}
+
+}  // namespace
+
+PublishOutcome PublishStaged(FileSystem* fs, StagedMailbox* staged,
+                             const Texts& texts, ManifestWriter* manifest) {
+  PublishOutcome outcome;
+  if (fs->PublishDir(staged->staging(), staged->box(), nullptr) ==
+      PublishResult::kPublished) {
+    if (manifest != nullptr) {
+      for (const ManifestEntry& entry : staged->TakeEntries()) {
+        manifest->Add(entry);
+      }
+    }
+    return outcome;
+  }
+  const MergeOutcome merge =
+      MergeStaged(fs, *staged, PendingMarks::kFileName, manifest);
+  const std::string& indent = texts.folder_indent;
+  if (!merge.box_ready) {
+    outcome.box_ready = false;
+    outcome.lines.push_back(indent + texts.mailbox_dir_failed +
+                            fs->DisplayPath(staged->box()));
+    return outcome;
+  }
+  outcome.merged = true;
+  for (const MergeOutcome::Left& left : merge.left) {
+    outcome.lines.push_back(
+        left.exists
+            ? indent + texts.target_differs + fs->DisplayPath(left.from) +
+                  " -> " + fs->DisplayPath(left.path)
+            : indent + texts.copy_failed + fs->DisplayPath(left.path) +
+                  texts.why_open + FileErrorWords(texts, left.error) +
+                  texts.why_close);
   }
   return outcome;
 }

@@ -11,6 +11,7 @@
 namespace vm {
 
 class FileSystem;
+struct Texts;
 
 // A new mailbox built under its staging name (PendingMarks::StagingOf)
 // beside where it goes, and published by one rename of the folder once its
@@ -48,32 +49,29 @@ class StagedMailbox {
   std::vector<ManifestEntry> entries_ GUARDED_BY(mutex_);
 };
 
-// What MergeStaged did.
-struct MergeOutcome {
-  // The mailbox folder exists and holds the pending mark: the staging
-  // folder may go. Else nothing more was tried.
-  bool box_ready = false;
-  // Staged files not put into the mailbox: a file of that name was there
-  // (`exists`), or the copy failed with `error`. Final paths.
-  struct Left {
-    std::string from;  // the staged file, or folder
-    std::string path;
-    bool exists = false;
-    std::string error;
-  };
-  std::vector<Left> left;
+// What PublishStaged did.
+struct PublishOutcome {
+  // The mailbox appeared meanwhile, and the staged files were put into
+  // it: the staging folder may go.
+  bool merged = false;
+  // False when the mailbox folder could not be made or marked for that:
+  // the staging folder and its mark stay, and the next run builds the
+  // mailbox again.
+  bool box_ready = true;
+  // Its failure line, or with box_ready one per staged file left out.
+  std::vector<std::string> lines;
 };
 
-// When the mailbox appeared while it was staged (the server made it for a
-// delivery to the new account), or the volume has no rename that refuses
-// an existing target: puts the staged mailbox into the mailbox folder as
-// copies go into an existing mailbox, each file whole under its name and
-// never in place of one there. The mailbox is marked pending first (mark
-// named `mark`), so that a kill part way leaves it to be resumed. What is
-// made goes into `manifest` (when non-null). The staging folder is left
-// for the caller to remove.
-MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
-                         const std::string& mark, ManifestWriter* manifest);
+// Publishes `staged` by one rename that never replaces nor merges, and
+// hands its entries to `manifest` (when non-null). When the mailbox
+// appeared while it was staged (the server made it for a delivery to the
+// new account), or the volume has no rename that refuses an existing
+// target, the staged files go into it as copies go into an existing
+// mailbox, each whole under its name and never in place of one there; the
+// mailbox is marked pending first, so that a kill part way leaves it to be
+// resumed. The staging folder is left for the caller to remove.
+PublishOutcome PublishStaged(FileSystem* fs, StagedMailbox* staged,
+                             const Texts& texts, ManifestWriter* manifest);
 
 }  // namespace vm
 

@@ -17,8 +17,7 @@ bool ListDirectory(const CodePage& code_page, const NameOps& names,
                    std::vector<DirEntry>* entries) {
   entries->clear();
   size_t sep = pattern.find_last_of("\\/");
-  std::string dir_ansi =
-      sep == std::string::npos ? "" : pattern.substr(0, sep);
+  std::string dir_ansi = sep == std::string::npos ? "" : pattern.substr(0, sep);
   std::string prefix = sep == std::string::npos ? "" : dir_ansi + "\\";
   std::string wildcard_ansi =
       sep == std::string::npos ? pattern : pattern.substr(sep + 1);

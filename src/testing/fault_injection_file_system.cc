@@ -143,8 +143,8 @@ CopyResult FaultInjectionFileSystem::CopyNew(const std::string& from,
 }
 
 PublishResult FaultInjectionFileSystem::PublishDir(const std::string& from,
-                                                  const std::string& to,
-                                                  std::string* error) {
+                                                   const std::string& to,
+                                                   std::string* error) {
   if (Failing(from) || Failing(to)) {
     SetError(error, "cannot rename " + from + " to " + to);
     return PublishResult::kFailed;

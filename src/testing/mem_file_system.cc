@@ -226,8 +226,8 @@ bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
 }
 
 PublishResult MemFileSystem::PublishDir(const std::string& from,
-                                       const std::string& to,
-                                       std::string* error) {
+                                        const std::string& to,
+                                        std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string from_key = Key(from);
   const std::string to_key = Key(to);
