@@ -122,9 +122,12 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
   }
   read_ahead_.reset();
   // Cold message files are read many at once instead of one per copy,
-  // unless the copies clone them without reading.
-  const bool messages = !fs_->CopiesShareBlocks(
-      SourceMailDir(options_.source_dir), options_.target_mail_dir);
+  // unless the copies clone them without reading and no manifest needs
+  // their digests (which read them).
+  const bool messages =
+      options_.manifest != nullptr ||
+      !fs_->CopiesShareBlocks(SourceMailDir(options_.source_dir),
+                              options_.target_mail_dir);
   read_ahead_ = std::make_unique<ReadAhead>(
       fs_, std::move(boxes), kReadAheadBoxes,
       messages ? kReadAheadThreads : kListingOnlyThreads, messages);
