@@ -92,7 +92,7 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
 
 bool PendingMarks::TakeOverStaging(const std::string& box) {
   const std::string staging = StagingOf(box);
-  if (!fs_->PublishesDirs() || !fs_->Exists(staging)) return true;
+  if (!fs_->Exists(staging)) return true;
   if (fs_->Exists(box)) {
     // Marked in place before the staging folder, and its mark, go.
     const std::string mark = box + "\\" + kFileName;
@@ -130,14 +130,15 @@ bool PendingMarks::IsMarked(const std::string& box, bool* sync) {
     }
     return true;
   }
-  if (!fs_->PublishesDirs() || !fs_->Exists(StagingOf(box))) return false;
+  // Looked for also where nothing is staged (a dry run): a real run
+  // would find it.
+  if (!fs_->Exists(StagingOf(box))) return false;
   if (sync != nullptr) *sync = false;
   return true;
 }
 
 void PendingMarks::Clear(const std::string& box) {
   fs_->RemoveFile(box + "\\" + kFileName, nullptr);
-  if (!fs_->PublishesDirs()) return;
   const std::string staging = StagingOf(box);
   if (fs_->Exists(staging)) Discard(staging);
 }
