@@ -37,8 +37,7 @@ static_assert(kStandardFolderCount ==
 struct MailboxMigrator::Mailbox {
   MailboxTally tally;
   MailboxDone done;  // told how it ended when released
-  // Set while the mailbox is built under its staging name; published when
-  // released.
+  // Set while it is built under its staging name, to publish on release.
   std::shared_ptr<StagedMailbox> staged;
 };
 
@@ -122,8 +121,7 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
   }
   read_ahead_.reset();
   // Cold message files are read many at once instead of one per copy,
-  // unless the copies clone them without reading and no manifest needs
-  // their digests (which read them).
+  // unless copies clone them unread and no manifest digests (reads) them.
   const bool messages =
       options_.manifest != nullptr ||
       !fs_->CopiesShareBlocks(SourceMailDir(options_.source_dir),
@@ -198,13 +196,13 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   SettleBox(target_box);
 
-  // A staging folder an interrupted run left is built anew.
+  // A staging folder an interrupted run left is built anew; the mailbox
+  // its mark was just made in needs no second making.
   marks_.MakeStore();
   if (resume && !marks_.TakeOverStaging(target_box)) {
     LogFailure(texts_.mailbox_dir_failed + target_box);
     return false;
   }
-  // The mailbox its mark was just made in needs no second making.
   bool fresh = marks_.JustCreated(target_box);
   if (!marks_.JustMade(target_box)) {
     const DirMade made = fs_->MakeDir(target_box, nullptr);
