@@ -160,7 +160,8 @@ void FolderCopier::Copy(const SourceFolder& folder,
     if (!NeedsCopy(entry, existing, *mailbox, piece.get(), &copy)) continue;
     if (made == DirMade::kMade &&
         !planned.insert(names_.Fold(copy.to)).second) {
-      piece->AddFailure(order, DiffersLine(copy.from, copy.to), true);
+      piece->AddFailure(
+          order, DiffersLine(copy.from, FinalPath(*piece, copy.to)), true);
       observer_->OnMessage(entry.size, false);
       continue;
     }
@@ -212,7 +213,7 @@ DirMade FolderCopier::PrepareTarget(const TargetFolder& target,
     fs_->List(target_folder + "\\*", held);
   }
   if (made == DirMade::kFailed || target.maker != nullptr) {
-    piece->folder_failure = NotMadeLine(target_folder);
+    piece->folder_failure = NotMadeLine(FinalPath(*piece, target_folder));
     piece->maker = target.maker;
     piece->maker_index = target.maker_index;
   }
@@ -312,7 +313,8 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
   } else if (result == CopyResult::kTargetExists) {
     // Not there when the folder was listed: something else wrote it since.
     // A later run compares it.
-    piece->AddFailure(copy.order, DiffersLine(copy.from, copy.to),
+    piece->AddFailure(copy.order,
+                      DiffersLine(copy.from, FinalPath(*piece, copy.to)),
                       !copy.resume);
   } else {
     piece->AddFailure(copy.order,
@@ -320,6 +322,11 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
                       true);
   }
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
+}
+
+std::string FolderCopier::FinalPath(const FolderPiece& piece,
+                                    const std::string& path) const {
+  return piece.staged != nullptr ? piece.staged->Final(path) : path;
 }
 
 void FolderCopier::RecordFolder(const FolderPiece& piece,

@@ -128,6 +128,9 @@ class FolderCopier {
   // Puts a folder or file this run made into the manifest, or with the
   // staged mailbox's entries.
   void RecordFolder(const FolderPiece& piece, const std::string& dir) const;
+  // `path` as the server will see it: in a staged mailbox, once published.
+  std::string FinalPath(const FolderPiece& piece,
+                        const std::string& path) const;
   // Replaces the file under copy.to when it is the start of the message,
   // left by a copy cut short; else kTargetExists.
   CopyResult ReplacePartialCopy(const Message& copy, std::string* error,

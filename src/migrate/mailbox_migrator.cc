@@ -254,8 +254,7 @@ void MailboxMigrator::Made(const std::string& dir, Mailbox* mailbox) {
 std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     const std::string& target_box, bool fresh, Mailbox* mailbox) {
   // A standard folder that cannot be made is tried again, and a failure
-  // reported, where it is copied; Spam, which no source folder fills, is
-  // reported here.
+  // reported, where it is copied; Spam (no source folder fills it) here.
   std::vector<TargetFolder> targets;
   for (const SourceFolder& folder : StandardFolders(std::string())) {
     TargetFolder target;
@@ -264,7 +263,8 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     targets.push_back(std::move(target));
   }
   const std::string spam = target_box + "\\Spam";
-  const std::string spam_failure = copier_->NotMadeLine(spam);
+  const std::string spam_failure = copier_->NotMadeLine(
+      mailbox->staged != nullptr ? mailbox->staged->Final(spam) : spam);
   if (fresh) {
     // A new mailbox's folders are made by a worker while this thread goes
     // on: making directories is most of what a mailbox of few messages
