@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
+#include "migrate/staged_mailbox.h"
 #include "migrate/texts.h"
 #include "migrate/worker_pool.h"
 #include "platform/file_error.h"
@@ -65,6 +67,7 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   std::string folder_failure;
   std::shared_ptr<const FolderMaker> maker;
   size_t maker_index = 0;
+  std::shared_ptr<StagedMailbox> staged;  // see TargetFolder
   std::string note;  // a line after the done line that is no failure
 
   struct Failure {
@@ -113,6 +116,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
                         MailboxTally* mailbox) {
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
+  piece->staged = target.staged;
   // A mailbox that could not be (fully) listed has its line from the
   // migrator, once; what was found is still copied.
   const std::vector<DirEntry> entries = box.FilesOf(folder, names_);
@@ -135,8 +139,11 @@ void FolderCopier::Copy(const SourceFolder& folder,
   const TargetFolderFiles existing(names_, std::move(held));
 
   // Copies go to the workers in batches, which keeps the hand-over cost
-  // (a queue entry, a wake-up) off each message.
+  // (a queue entry, a wake-up) off each message. A folder just made holds
+  // nothing: two messages whose names differ only in case are one file
+  // to the server, and a staged copy would not find the other.
   std::vector<Message> batch;
+  std::unordered_set<std::string> planned;
   size_t n = 0;
   for (size_t order = 0; order < messages.size(); ++order) {
     const DirEntry& entry = *messages[order];
@@ -151,6 +158,13 @@ void FolderCopier::Copy(const SourceFolder& folder,
     copy.to = target.path + "\\" +
               (is_sized ? SizedName(entry.name, entry.size) : entry.name);
     if (!NeedsCopy(entry, existing, *mailbox, piece.get(), &copy)) continue;
+    if (made == DirMade::kMade &&
+        !planned.insert(names_.Fold(copy.to)).second) {
+      piece->AddFailure(
+          order, DiffersLine(copy.from, FinalPath(*piece, copy.to)), true);
+      observer_->OnMessage(entry.size, false);
+      continue;
+    }
     mailbox->bytes += entry.size;
     mailbox->wrote = true;
     batch.push_back(std::move(copy));
@@ -193,15 +207,13 @@ DirMade FolderCopier::PrepareTarget(const TargetFolder& target,
   DirMade made = target.made;
   if (made == DirMade::kFailed) {
     made = fs_->MakeDir(target_folder, nullptr);
-    if (made == DirMade::kMade && manifest_ != nullptr) {
-      manifest_->Add(DirectoryEntry(target_folder));
-    }
+    if (made == DirMade::kMade) RecordFolder(*piece, target_folder);
   }
   if (made == DirMade::kExisted) {
     fs_->List(target_folder + "\\*", held);
   }
   if (made == DirMade::kFailed || target.maker != nullptr) {
-    piece->folder_failure = NotMadeLine(target_folder);
+    piece->folder_failure = NotMadeLine(FinalPath(*piece, target_folder));
     piece->maker = target.maker;
     piece->maker_index = target.maker_index;
   }
@@ -282,7 +294,7 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
   std::string error;
   // The undo's record of the file: its digest, taken as it is copied.
   CopiedBytes copied;
-  CopyResult result = Copy(copy, &error, &copied);
+  CopyResult result = Copy(copy, piece->staged != nullptr, &error, &copied);
   if (result == CopyResult::kTargetExists && copy.resume) {
     result = ReplacePartialCopy(copy, &error, &copied);
   }
@@ -290,14 +302,19 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
     // A file whose bytes could not be digested is left out: an undo then
     // keeps it.
     if (manifest_ != nullptr && !copied.md5.empty()) {
-      manifest_->Add(MessageFileEntry(copy.to, copied.size, copied.md5));
+      if (piece->staged != nullptr) {
+        piece->staged->MadeFile(copy.to, copied.size, copied.md5);
+      } else {
+        manifest_->Add(MessageFileEntry(copy.to, copied.size, copied.md5));
+      }
     }
     ++piece->copied;
     piece->copied_bytes += copy.size;
   } else if (result == CopyResult::kTargetExists) {
     // Not there when the folder was listed: something else wrote it since.
     // A later run compares it.
-    piece->AddFailure(copy.order, DiffersLine(copy.from, copy.to),
+    piece->AddFailure(copy.order,
+                      DiffersLine(copy.from, FinalPath(*piece, copy.to)),
                       !copy.resume);
   } else {
     piece->AddFailure(copy.order,
@@ -307,8 +324,27 @@ void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
   observer_->OnMessage(copy.size, result == CopyResult::kCopied);
 }
 
-CopyResult FolderCopier::Copy(const Message& copy, std::string* error,
-                              CopiedBytes* copied) const {
+std::string FolderCopier::FinalPath(const FolderPiece& piece,
+                                    const std::string& path) const {
+  return piece.staged != nullptr ? piece.staged->Final(path) : path;
+}
+
+void FolderCopier::RecordFolder(const FolderPiece& piece,
+                                const std::string& dir) const {
+  if (manifest_ == nullptr) return;
+  if (piece.staged != nullptr) {
+    piece.staged->MadeDirectory(dir);
+  } else {
+    manifest_->Add(DirectoryEntry(dir));
+  }
+}
+
+CopyResult FolderCopier::Copy(const Message& copy, bool staged,
+                              std::string* error, CopiedBytes* copied) const {
+  if (staged) {
+    return fs_->CopyStaged(copy.from, copy.to, error,
+                           manifest_ != nullptr ? copied : nullptr);
+  }
   if (manifest_ == nullptr) return fs_->CopyNew(copy.from, copy.to, error);
   return fs_->CopyNewDigested(copy.from, copy.to, error, copied);
 }
@@ -333,7 +369,7 @@ CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
     }
     return CopyResult::kFailed;
   }
-  return Copy(copy, error, copied);
+  return Copy(copy, false, error, copied);
 }
 
 const std::string* FolderCopier::NameRefusal(const DirEntry& entry) const {

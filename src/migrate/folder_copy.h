@@ -18,6 +18,7 @@ namespace vm {
 class ManifestWriter;
 
 class FolderMaker;
+class StagedMailbox;
 class TargetFolderFiles;
 class WorkerPool;
 struct MigrationStats;
@@ -46,12 +47,15 @@ struct MailboxTally {
 // folder it failed to make is tried again, one it has just made holds
 // nothing yet. A folder whose making `maker` has in hand (as directory
 // `maker_index`) counts as just made, if the maker succeeds; its copies
-// wait for the maker.
+// wait for the maker. A folder of a mailbox built under its staging name
+// (`staged`) gets plain copies (FileSystem::CopyStaged), recorded there for
+// the manifest.
 struct TargetFolder {
   std::string path;
   DirMade made = DirMade::kFailed;
   std::shared_ptr<const FolderMaker> maker;
   size_t maker_index = 0;
+  std::shared_ptr<StagedMailbox> staged;
 };
 
 // Copies the messages of one source folder into its target folder: lists
@@ -117,9 +121,16 @@ class FolderCopier {
   void Submit(FolderPiece* piece, std::vector<Message>* batch);
   // Copies one message on a worker and counts it in its folder's piece.
   void RunCopy(const Message& copy, FolderPiece* piece) const;
-  // CopyNew, digesting the bytes when the run keeps a manifest.
-  CopyResult Copy(const Message& copy, std::string* error,
+  // CopyNew (CopyStaged into a staging folder), digesting the bytes when
+  // the run keeps a manifest.
+  CopyResult Copy(const Message& copy, bool staged, std::string* error,
                   CopiedBytes* copied) const;
+  // Puts a folder or file this run made into the manifest, or with the
+  // staged mailbox's entries.
+  void RecordFolder(const FolderPiece& piece, const std::string& dir) const;
+  // `path` as the server will see it: in a staged mailbox, once published.
+  std::string FinalPath(const FolderPiece& piece,
+                        const std::string& path) const;
   // Replaces the file under copy.to when it is the start of the message,
   // left by a copy cut short; else kTargetExists.
   CopyResult ReplacePartialCopy(const Message& copy, std::string* error,

@@ -3,19 +3,26 @@
 #include <utility>
 
 #include "migrate/run_manifest.h"
+#include "migrate/staged_mailbox.h"
 #include "platform/file_system.h"
 
 namespace vm {
 
 FolderMaker::FolderMaker(FileSystem* fs, std::vector<std::string> dirs,
-                         ManifestWriter* manifest)
-    : fs_(fs), manifest_(manifest), dirs_(std::move(dirs)) {}
+                         ManifestWriter* manifest,
+                         std::shared_ptr<StagedMailbox> staged)
+    : fs_(fs),
+      manifest_(manifest),
+      staged_(std::move(staged)),
+      dirs_(std::move(dirs)) {}
 
 void FolderMaker::Make() {
   std::vector<bool> made;
   for (const std::string& dir : dirs_) {
     const DirMade result = fs_->MakeDir(dir, nullptr);
-    if (result == DirMade::kMade && manifest_ != nullptr) {
+    if (result == DirMade::kMade && staged_ != nullptr) {
+      staged_->MadeDirectory(dir);
+    } else if (result == DirMade::kMade && manifest_ != nullptr) {
       manifest_->Add(DirectoryEntry(dir));
     }
     made.push_back(result != DirMade::kFailed);

@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace vm {
 
 class FileSystem;
 class ManifestWriter;
+class StagedMailbox;
 
 // Makes the folders of a mailbox the run has just made, on a worker, while
 // the run goes on to the next mailbox: such a mailbox holds nothing yet,
@@ -22,9 +24,10 @@ class ManifestWriter;
 class FolderMaker {
  public:
   // Each directory Make makes goes into `manifest` (when non-null), which
-  // must outlive the maker.
+  // must outlive the maker, or into `staged` when the mailbox is staged.
   FolderMaker(FileSystem* fs, std::vector<std::string> dirs,
-              ManifestWriter* manifest = nullptr);
+              ManifestWriter* manifest = nullptr,
+              std::shared_ptr<StagedMailbox> staged = nullptr);
 
   // Makes each directory, in order; run once.
   void Make();
@@ -38,6 +41,7 @@ class FolderMaker {
  private:
   FileSystem* fs_;
   ManifestWriter* manifest_;
+  const std::shared_ptr<StagedMailbox> staged_;
   const std::vector<std::string> dirs_;
   mutable Mutex mutex_;
   mutable std::condition_variable finished_changed_;

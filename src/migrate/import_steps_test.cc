@@ -139,6 +139,7 @@ TEST_F(ImportStepsTest, AccountStepSkipsExistingAndNamesFailures) {
   // The user store refuses a name that is nothing before its "@".
   t_.Accounts(0, {"old", "ann@old.com", "carl", "@x", ""});
   t_.fs.FailPath("C:\\t\\store\\carl");
+  t_.fs.FailPath("C:\\t\\store\\.vmtmp.stage.carl");
   RunRecord record;
   EXPECT_TRUE(RunAccountStep(&record));
   EXPECT_EQ(t_.stats.user_count, 1);
@@ -248,7 +249,7 @@ TEST_F(ImportStepsTest, AccountStepCountsAccountsAddedMeanwhileAsExisting) {
   t_.Accounts(0, {"bob", "ann", "cy", "dan"});
   // dan's mail fails: that word stays.
   t_.PutSource("mail\\dan\\1.in", "one");
-  t_.fs.FailPath("C:\\t\\store\\dan\\INBOX\\1.in");
+  t_.fs.FailPath("C:\\src\\mail\\dan\\1.in");
   EXPECT_EQ(RunAccountStep(&record), 1);
   EXPECT_EQ(t_.stats.user_count, 1);
   EXPECT_EQ(failures_, 0);

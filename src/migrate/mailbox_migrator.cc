@@ -8,8 +8,9 @@
 #include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
 #include "migrate/source_mailbox.h"
+#include "migrate/staged_mailbox.h"
+#include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
-#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -36,6 +37,8 @@ static_assert(kStandardFolderCount ==
 struct MailboxMigrator::Mailbox {
   MailboxTally tally;
   MailboxDone done;  // told how it ended when released
+  // Set while it is built under its staging name, to publish on release.
+  std::shared_ptr<StagedMailbox> staged;
 };
 
 // Ends a mailbox once all its folders are released.
@@ -118,9 +121,11 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
   }
   read_ahead_.reset();
   // Cold message files are read many at once instead of one per copy,
-  // unless the copies clone them without reading.
-  const bool messages = !fs_->CopiesShareBlocks(
-      SourceMailDir(options_.source_dir), options_.target_mail_dir);
+  // unless copies clone them unread and no manifest digests (reads) them.
+  const bool messages =
+      options_.manifest != nullptr ||
+      !fs_->CopiesShareBlocks(SourceMailDir(options_.source_dir),
+                              options_.target_mail_dir);
   read_ahead_ = std::make_unique<ReadAhead>(
       fs_, std::move(boxes), kReadAheadBoxes,
       messages ? kReadAheadThreads : kListingOnlyThreads, messages);
@@ -132,24 +137,8 @@ std::string MailboxMigrator::SourceBox(const std::string& user) const {
 
 std::string MailboxMigrator::TargetBox(
     const SourceAccount& account, const std::string& primary_domain) const {
-  const std::string& user = account.user_name;
-  const NameOps& names = options_.names;
-  std::string box_name = user.substr(0, names.Find(user, '@'));
-  if (!names.EqualsIgnoringCase(account.domain, primary_domain)) {
-    box_name += "@" + account.domain;
-  }
-  if (!IsSafeDirectoryName(user, options_.names) ||
-      !IsSafeDirectoryName(box_name, options_.names)) {
-    return std::string();
-  }
-  // A name the code page cannot hold names no directory: its mailbox would
-  // be taken for one that does not exist.
-  const CodePage* code_page = options_.code_page;
-  if (code_page != nullptr &&
-      (!code_page->IsValidAnsi(user) || !code_page->IsValidAnsi(box_name))) {
-    return std::string();
-  }
-  return options_.target_mail_dir + "\\" + box_name;
+  return TargetMailbox(options_.target_mail_dir, account, primary_domain,
+                       options_.names, options_.code_page);
 }
 
 std::string MailboxMigrator::SharedBoxUser(const SourceAccount& account,
@@ -207,8 +196,13 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   SettleBox(target_box);
 
-  // The mailbox its mark was just made in needs no second making.
+  // A staging folder an interrupted run left is built anew; the mailbox
+  // its mark was just made in needs no second making.
   marks_.MakeStore();
+  if (resume && !marks_.TakeOverStaging(target_box)) {
+    LogFailure(texts_.mailbox_dir_failed + target_box);
+    return false;
+  }
   bool fresh = marks_.JustCreated(target_box);
   if (!marks_.JustMade(target_box)) {
     const DirMade made = fs_->MakeDir(target_box, nullptr);
@@ -218,22 +212,29 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     }
     fresh = made == DirMade::kMade;
   }
-  if (fresh) Made(target_box, nullptr);
+  auto mailbox = std::make_unique<Mailbox>();
+  std::string build_box = target_box;
+  if (marks_.JustStaged(target_box)) {
+    mailbox->staged = std::make_shared<StagedMailbox>(
+        marks_.StagingOf(target_box), target_box);
+    build_box = mailbox->staged->staging();
+  } else if (fresh) {
+    Made(target_box, nullptr);
+  }
   // A resumed mailbox may hold copies a killed run left unfinished.
   if (resume && !fresh) marks_.RemoveLeftCopies(target_box, options_.names);
   box_users_[options_.names.Fold(target_box)] = user;
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
-  auto mailbox = std::make_unique<Mailbox>();
   mailbox->tally.target_box = target_box;
   mailbox->tally.resume = resume;
   mailbox->tally.wrote = fresh || resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
   const std::vector<TargetFolder> targets =
-      MakeFolders(target_box, fresh, mailbox.get());
-  MigrateFolders(source_box, targets, target_box, mailbox.get());
+      MakeFolders(build_box, fresh, mailbox.get());
+  MigrateFolders(source_box, targets, build_box, mailbox.get());
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
@@ -242,7 +243,10 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
 
 void MailboxMigrator::Made(const std::string& dir, Mailbox* mailbox) {
   if (mailbox != nullptr) mailbox->tally.wrote = true;
-  if (options_.manifest != nullptr) {
+  if (options_.manifest == nullptr) return;
+  if (mailbox != nullptr && mailbox->staged != nullptr) {
+    mailbox->staged->MadeDirectory(dir);
+  } else {
     options_.manifest->Add(DirectoryEntry(dir));
   }
 }
@@ -250,16 +254,17 @@ void MailboxMigrator::Made(const std::string& dir, Mailbox* mailbox) {
 std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     const std::string& target_box, bool fresh, Mailbox* mailbox) {
   // A standard folder that cannot be made is tried again, and a failure
-  // reported, where it is copied; Spam, which no source folder fills, is
-  // reported here.
+  // reported, where it is copied; Spam (no source folder fills it) here.
   std::vector<TargetFolder> targets;
   for (const SourceFolder& folder : StandardFolders(std::string())) {
     TargetFolder target;
     target.path = target_box + "\\" + folder.target;
+    target.staged = mailbox->staged;
     targets.push_back(std::move(target));
   }
   const std::string spam = target_box + "\\Spam";
-  const std::string spam_failure = copier_->NotMadeLine(spam);
+  const std::string spam_failure = copier_->NotMadeLine(
+      mailbox->staged != nullptr ? mailbox->staged->Final(spam) : spam);
   if (fresh) {
     // A new mailbox's folders are made by a worker while this thread goes
     // on: making directories is most of what a mailbox of few messages
@@ -267,8 +272,9 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     std::vector<std::string> dirs;
     for (const TargetFolder& target : targets) dirs.push_back(target.path);
     dirs.push_back(spam);
-    auto maker =
-        std::make_shared<FolderMaker>(fs_, std::move(dirs), options_.manifest);
+    auto maker = std::make_shared<FolderMaker>(
+        fs_, std::move(dirs), options_.manifest,
+        options_.manifest != nullptr ? mailbox->staged : nullptr);
     pool_->Submit([maker] { maker->Make(); });
     for (size_t i = 0; i < targets.size(); ++i) {
       targets[i].made = DirMade::kMade;
@@ -362,6 +368,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     TargetFolder target;
     target.path = target_box + "\\" + name;
     target.made = made[i];
+    target.staged = mailbox->staged;
     copier_->Copy(folder, indent + name + texts_.user_folder_in_progress,
                   indent + name + texts_.user_folder_done, false, target, box,
                   &mailbox->tally);
@@ -406,6 +413,7 @@ void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
 }
 
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
+  if (mailbox->staged != nullptr) Publish(mailbox, host);
   const MailboxTally& tally = mailbox->tally;
   if (mailbox->done) {
     // The reason of an account is the line without its indent.
@@ -427,6 +435,27 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   if (--unsettled_[tally.target_box] == 0) {
     unsettled_.erase(tally.target_box);
   }
+}
+
+void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
+  MailboxTally& tally = mailbox->tally;
+  const PublishOutcome outcome =
+      PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
+  for (const std::string& line : outcome.lines) {
+    host->AppendLogLine(line);
+    host->SelectLastLine();
+    ++failure_lines_;
+    ++tally.failed;
+    if (!outcome.box_ready) {
+      tally.Failed(line);
+      continue;
+    }
+    // A staged file left out was counted copied by its folder.
+    --stats_->mail_count;
+    ++stats_->failed_copies;
+    ++tally.failed_copies;
+  }
+  if (outcome.merged) marks_.Discard(mailbox->staged->staging());
 }
 
 void MailboxMigrator::FlushFinished(RunHost* host) {

@@ -189,6 +189,9 @@ class MailboxMigrator {
   // mailbox's failure, and with `retry` keeps its pending mark.
   void BoxFailure(Mailbox* mailbox, const std::string& line, bool retry);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
+  // Publishes a mailbox built under its staging name, or merges it into
+  // the mailbox folder that appeared meanwhile.
+  void Publish(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.
   void FlushFinished(RunHost* host);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/helpers/file_system_wrapper.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/mem_installation.h"
 
@@ -355,6 +356,101 @@ TEST_F(MailboxMigratorTest, ResumedMailboxLosesTheCopiesAKilledRunLeft) {
                   "名）"),
               std::string::npos)
         << t_.ResultList();
+  }
+}
+
+// The server makes a new account's mailbox (a delivery) while the run
+// stages it: the staged mailbox must not replace or merge blindly with
+// the folder that appeared. Its messages go in one by one, nothing of the
+// server's is replaced, the one of the same name is a line and keeps the
+// mark, and no staging folder stays. Without the delivery one rename
+// publishes the mailbox whole.
+class DeliveryAtPublish : public FileSystemWrapper {
+ public:
+  DeliveryAtPublish(FileSystem* base, bool deliver)
+      : FileSystemWrapper(base), deliver_(deliver) {}
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override {
+    ++publishes;
+    if (deliver_) {
+      CreateDir(to, nullptr);
+      CreateDir(to + "\\INBOX", nullptr);
+      WriteFile(to + "\\INBOX\\new.srv", "delivered", nullptr);
+      WriteFile(to + "\\INBOX\\2.in", "server's", nullptr);
+    }
+    return FileSystemWrapper::PublishDir(from, to, error);
+  }
+  int publishes = 0;
+
+ private:
+  const bool deliver_;
+};
+
+TEST_F(MailboxMigratorTest, MailboxMadeByTheServerWhileStagedIsMergedInto) {
+  const std::string store = t_.settings.target_mail_dir;
+  for (bool deliver : {false, true}) {
+    const std::string user = deliver ? "bob" : "ann";
+    t_.PutSource("mail\\" + user + "\\1.in", "one");
+    t_.PutSource("mail\\" + user + "\\2.in", "two");
+    t_.PutSource("mail\\" + user + "\\3.sed", "three");
+    const SourceAccount bob{user, "example.com", ""};
+    const std::string box = store + "\\" + user;
+    const std::string staging = store + "\\.vmtmp.stage." + user;
+    t_.host.lines.clear();
+    t_.stats = MigrationStats{};
+    DeliveryAtPublish fs(&t_.fs, deliver);
+    MailboxMigrator::Options options;
+    options.source_dir = t_.settings.source_dir;
+    options.target_mail_dir = store;
+    MailboxMigrator migrator(&fs, &t_.host, t_.texts, options, &t_.stats);
+    ASSERT_TRUE(migrator.MarkPending(bob, "example.com"));
+    EXPECT_FALSE(fs.Exists(box)) << "visible while staged";
+    EXPECT_TRUE(migrator.IsPending(bob, "example.com"));
+    ASSERT_TRUE(migrator.MigrateMailbox(bob, "example.com", false));
+    migrator.Finish();
+    EXPECT_EQ(fs.publishes, 1);
+    EXPECT_FALSE(fs.Exists(staging)) << deliver;
+    EXPECT_EQ(t_.Read(box + "\\INBOX\\1.in"), "one");
+    EXPECT_EQ(t_.Read(box + "\\INBOX\\2.in"), deliver ? "server's" : "two");
+    EXPECT_EQ(t_.Read(box + "\\Sent\\3.sed"), "three");
+    EXPECT_TRUE(fs.Exists(box + "\\Spam"));
+    EXPECT_EQ(t_.Read(box + "\\INBOX\\new.srv"), deliver ? "delivered" : "");
+    EXPECT_EQ(t_.stats.mail_count, deliver ? 2 : 3);
+    EXPECT_EQ(t_.stats.failed_copies, deliver ? 1 : 0);
+    EXPECT_EQ(migrator.failure_lines(), deliver ? 1 : 0);
+    EXPECT_EQ(migrator.IsPending(bob, "example.com"), deliver);
+    EXPECT_EQ(t_.ResultList().find("C:\\t\\store\\bob\\INBOX\\2.in") !=
+                  std::string::npos,
+              deliver)
+        << t_.ResultList();
+  }
+}
+
+// A staging folder a killed run left (a partial copy in it) is pending:
+// the next run removes it and builds the mailbox again, or, when the
+// server has made the mailbox since, copies into that one.
+TEST_F(MailboxMigratorTest, StagingFolderOfAKilledRunIsBuiltAgain) {
+  const std::string store = t_.settings.target_mail_dir;
+  for (bool server_made_it : {false, true}) {
+    const std::string user = server_made_it ? "bob" : "ann";
+    t_.PutSource("mail\\" + user + "\\1.in", "one");
+    const SourceAccount bob{user, "example.com", ""};
+    const std::string staging = store + "\\.vmtmp.stage." + user;
+    t_.fs.CreateDir(store, nullptr);
+    t_.fs.CreateDir(staging, nullptr);
+    t_.fs.CreateDir(staging + "\\INBOX", nullptr);
+    t_.fs.WriteFile(staging + "\\INBOX\\1.in", "o", nullptr);
+    if (server_made_it) t_.fs.CreateDir(store + "\\" + user, nullptr);
+    MailboxMigrator::Options options;
+    options.source_dir = t_.settings.source_dir;
+    options.target_mail_dir = store;
+    MailboxMigrator migrator(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+    ASSERT_TRUE(migrator.IsPending(bob, "example.com"));
+    ASSERT_TRUE(migrator.MigrateMailbox(bob, "example.com", true));
+    migrator.Finish();
+    EXPECT_FALSE(t_.fs.Exists(staging));
+    EXPECT_EQ(t_.Store(user + "\\INBOX\\1.in"), "one") << server_made_it;
+    EXPECT_FALSE(migrator.IsPending(bob, "example.com"));
   }
 }
 

@@ -169,7 +169,7 @@ TEST_F(MigrationRunTest, RecordAgreesWithTheResultList) {
        " INBOX 2 copied 1 failed 1 checked 2 missing 1\n"},
       {"folder listed twice",
        "work\r\nwork\r\n",
-       {"C:\\t\\store\\bob\\work\\1.0"},
+       {"C:\\src\\mail\\bob\\1.0"},
        "域名 1，用户数 1，邮件总数 1\nbob failed: 复制失败的邮件数:1\n"
        " work 1 copied 0 failed 1 checked 1 missing 1\n"
        " work 1 copied 1 failed 0 checked 1 missing 0\n"},

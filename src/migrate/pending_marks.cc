@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "migrate/message_names.h"
+#include "platform/copy_temporary.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -51,9 +52,34 @@ void PendingMarks::RemoveLeftCopies(const std::string& box,
   }
 }
 
+std::string PendingMarks::StagingOf(const std::string& box) const {
+  // The box is the store followed by one name; splitting it there needs no
+  // look at the name's bytes, which may hold a trail byte 0x5C.
+  return target_mail_dir_ + "\\" + kCopyTempInfix + "stage." +
+         box.substr(target_mail_dir_.size() + 1);
+}
+
 bool PendingMarks::Mark(const std::string& box, bool sync) {
   MakeStore();
   last_made_.clear();
+  last_staged_ = false;
+  if (!sync && fs_->PublishesDirs() && !fs_->Exists(box)) {
+    const std::string staging = StagingOf(box);
+    DirMade made = fs_->MakeDir(staging, nullptr);
+    // One left behind is no mailbox's: it goes.
+    if (made == DirMade::kExisted && Discard(staging)) {
+      made = fs_->MakeDir(staging, nullptr);
+    }
+    if (made == DirMade::kMade &&
+        fs_->WriteFile(staging + "\\" + kFileName, "", nullptr)) {
+      last_made_ = box;
+      last_created_ = true;
+      last_staged_ = true;
+      return true;
+    }
+    // Made in place then, as where it cannot be staged.
+    if (made == DirMade::kMade) Discard(staging);
+  }
   const DirMade made = fs_->MakeDir(box, nullptr);
   if (made == DirMade::kFailed ||
       !fs_->WriteFile(box + "\\" + kFileName, sync ? kSyncMark : "", nullptr)) {
@@ -64,18 +90,57 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
   return true;
 }
 
+bool PendingMarks::TakeOverStaging(const std::string& box) {
+  const std::string staging = StagingOf(box);
+  if (!fs_->Exists(staging)) return true;
+  if (fs_->Exists(box)) {
+    // Marked in place before the staging folder, and its mark, go.
+    const std::string mark = box + "\\" + kFileName;
+    return (fs_->Exists(mark) || fs_->WriteFile(mark, "", nullptr)) &&
+           Discard(staging);
+  }
+  return Discard(staging) && Mark(box, false);
+}
+
+bool PendingMarks::Discard(const std::string& staging) {
+  std::vector<DirEntry> entries;
+  if (!fs_->List(staging + "\\*", &entries)) return !fs_->Exists(staging);
+  bool ok = true;
+  for (const DirEntry& entry : entries) {
+    if (!entry.is_directory) {
+      ok = fs_->RemoveFile(entry.path, nullptr) && ok;
+      continue;
+    }
+    std::vector<DirEntry> files;
+    ok = fs_->List(entry.path + "\\*", &files) && ok;
+    for (const DirEntry& file : files) {
+      ok = !file.is_directory && fs_->RemoveFile(file.path, nullptr) && ok;
+    }
+    ok = fs_->RemoveEmptyDir(entry.path, nullptr) && ok;
+  }
+  return fs_->RemoveEmptyDir(staging, nullptr) && ok;
+}
+
 bool PendingMarks::IsMarked(const std::string& box, bool* sync) {
   const std::string mark = box + "\\" + kFileName;
-  if (!fs_->Exists(mark)) return false;
-  if (sync != nullptr) {
-    std::string text;
-    *sync = fs_->ReadFile(mark, &text, nullptr) && text == kSyncMark;
+  if (fs_->Exists(mark)) {
+    if (sync != nullptr) {
+      std::string text;
+      *sync = fs_->ReadFile(mark, &text, nullptr) && text == kSyncMark;
+    }
+    return true;
   }
+  // Looked for also where nothing is staged (a dry run): a real run
+  // would find it.
+  if (!fs_->Exists(StagingOf(box))) return false;
+  if (sync != nullptr) *sync = false;
   return true;
 }
 
 void PendingMarks::Clear(const std::string& box) {
   fs_->RemoveFile(box + "\\" + kFileName, nullptr);
+  const std::string staging = StagingOf(box);
+  if (fs_->Exists(staging)) Discard(staging);
 }
 
 bool PendingMarks::AddComplete(const std::string& box, uint64_t bytes) {
@@ -92,7 +157,9 @@ void PendingMarks::StartFlush() {
   unflushed_.clear();
   unflushed_bytes_ = 0;
   // A message counts as copied only once it would survive a power cut:
-  // the marks go after the flush. The run goes on meanwhile.
+  // the marks go after the flush. A staged mailbox was published before
+  // it came here, so its files are flushed with its name. The run goes on
+  // meanwhile.
   auto work = [this, raw = &flush->outcome] {
     raw->ok = fs_->SyncVolume(target_mail_dir_, &raw->error);
     if (!raw->ok) return;

@@ -19,6 +19,13 @@ class NameOps;
 // still has the mark was interrupted and is resumed by the next run. A mark
 // made for a sync of an existing account says so.
 //
+// A mailbox that does not exist is built under a staging name beside it
+// (StagingOf) and published by one rename once complete (StagedMailbox):
+// its mark is made in the staging folder and goes with it. A staging
+// folder found is a mark too: it was left by a run that ended before it
+// published the mailbox (with one writing run per store, any is), and the
+// next run removes it and builds the mailbox again.
+//
 // Flushing is batched: complete mailboxes wait until enough of them (or of
 // the bytes copied into them) have gathered, then one flush of the volume
 // runs on a thread of its own while the run goes on, and their marks go
@@ -34,21 +41,41 @@ class PendingMarks {
   PendingMarks& operator=(const PendingMarks&) = delete;
 
   // Makes the mailbox directory `box` (in the mail store) and its mark;
-  // false when either cannot be written.
+  // false when either cannot be written. A mailbox that does not exist is
+  // staged instead (not for a sync), where the file system can publish it.
   bool Mark(const std::string& box, bool sync);
-  // Whether `box` is the mailbox the last Mark made, and whether that Mark
-  // made its directory too (it holds nothing but the mark then).
+  // Whether `box` is the mailbox the last Mark made, whether that Mark
+  // made its directory too (it holds nothing but the mark then), and
+  // whether it made it under the staging name.
   bool JustMade(const std::string& box) const { return box == last_made_; }
   bool JustCreated(const std::string& box) const {
     return box == last_made_ && last_created_;
   }
+  bool JustStaged(const std::string& box) const {
+    return box == last_made_ && last_staged_;
+  }
+  // The staging folder of the mailbox `box`: beside it, named
+  // kCopyTempInfix + "stage." + its name (".vmtmp.stage.bob"), which no
+  // account's mailbox can be named (the migrator refuses such a name as it
+  // refuses a message named like a copy in progress).
+  std::string StagingOf(const std::string& box) const;
+  // For a mailbox being resumed: removes the staging folder an earlier run
+  // left, after marking the mailbox in place when it exists (the server
+  // made it since), else stages it anew. False when that failed; the
+  // mailbox stays pending.
+  bool TakeOverStaging(const std::string& box);
+  // Removes a staging folder and all it holds (two levels: the mark and
+  // the folders of messages); true when it is gone.
+  bool Discard(const std::string& staging);
   // Makes the mail store once per run. The store itself may be a link to
   // where the server keeps it, which CreateDir does not take for a
   // directory, so the result is not looked at: making a mailbox decides.
   void MakeStore();
-  // Whether `box` has a mark; *sync (when non-null) tells whether it was
-  // made for a sync.
+  // Whether `box` has a mark, or a staging folder; *sync (when non-null)
+  // tells whether it was made for a sync.
   bool IsMarked(const std::string& box, bool* sync);
+  // Removes the mark of `box`, and its staging folder when it was never
+  // published.
   void Clear(const std::string& box);
   // Removes the copies in progress (see IsCopyTemporaryName) a killed run
   // left in the folders of the marked mailbox `box`. With one writing run
@@ -88,6 +115,7 @@ class PendingMarks {
   bool store_made_ = false;
   std::string last_made_;
   bool last_created_ = false;
+  bool last_staged_ = false;
 };
 
 }  // namespace vm

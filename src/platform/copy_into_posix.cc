@@ -174,6 +174,61 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
   return CopyResult::kCopied;
 }
 
+CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
+                                   const std::string& to, bool* changed,
+                                   Md5* digest) const {
+  const mode_t mode = st.st_mode & 0777;
+  const bool mode_set =
+      umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
+  ScopedFd out(::open(to.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      mode_set ? mode : 0600));
+  if (out.get() < 0) {
+    return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
+  }
+  bool ok = CopyContents(in, out.get(), static_cast<uint64_t>(st.st_size),
+                         changed, digest);
+  if (ok) {
+    *changed = ChangedSince(in, st);
+    ok = !*changed;
+  }
+  if (ok) {
+    // As CopyInto: the source's modification time and permission bits.
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.get(), times);
+    ok = mode_set || ::fchmod(out.get(), mode) == 0;
+  }
+  if (ok && running_as_root_) {
+    std::pair<uid_t, gid_t> owner;
+    ok = DirOwner(DirName(to), &owner);
+    if (ok && (owner.first != uid_ || owner.second != gid_)) {
+      ok = ::fchown(out.get(), owner.first, owner.second) == 0;
+    }
+  }
+  // A failed close can be the first report of a failed write.
+  if (ok && out.Close()) return CopyResult::kCopied;
+  const int err = errno;
+  ::unlink(to.c_str());
+  errno = err;
+  return CopyResult::kFailed;
+}
+
+bool CopyWriter::DirOwner(const std::string& dir,
+                          std::pair<uid_t, gid_t>* owner) const {
+  std::lock_guard<std::mutex> lock(owners_mutex_);
+  auto it = owners_.find(dir);
+  if (it != owners_.end()) {
+    *owner = it->second;
+    return true;
+  }
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return false;
+  *owner = {st.st_uid, st.st_gid};
+  if (owners_.size() >= kMaxOwners) owners_.clear();
+  owners_[dir] = *owner;
+  return true;
+}
+
 // Gives the complete copy in `fd` its `name` in `dir`, never in place of
 // an existing entry: the unnamed file linked, or the temporary *temp linked
 // (or, without hard links, renamed; *temp is then cleared). 0, or -1 with

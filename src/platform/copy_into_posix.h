@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "util/md5.h"
@@ -28,9 +31,18 @@ class CopyWriter {
   CopyResult CopyInto(int in, const struct stat& st, int dir,
                       const struct stat& dir_status, const std::string& name,
                       std::string* temp, bool* changed, Md5* digest) const;
+  // Writes a copy of `in` (whose status is `st`) into the new file at the
+  // native path `to`, created exclusively (kTargetExists when there), for
+  // a staging folder nobody else reads: no unnamed file, no link, no look
+  // at the directory but, as root, its owner (once per directory). A copy
+  // that fails is removed; one cut short by a kill stays under its name.
+  CopyResult CopyIntoNew(int in, const struct stat& st, const std::string& to,
+                         bool* changed, Md5* digest) const;
   bool OwnedByOther(const struct stat& dir) const;
 
  private:
+  // The owner of the directory `dir`, looked up once.
+  bool DirOwner(const std::string& dir, std::pair<uid_t, gid_t>* owner) const;
   int LinkIntoPlace(int fd, int dir, const std::string& name,
                     std::string* temp) const;
 
@@ -42,6 +54,10 @@ class CopyWriter {
   const bool proc_fd_ = ::access("/proc/self/fd", X_OK) == 0;
   mutable std::atomic<bool> link_by_fd_{true};
   const int umask_;
+  // The owner of each staging folder copied into, as root; bounded.
+  static constexpr size_t kMaxOwners = 1024;
+  mutable std::mutex owners_mutex_;
+  mutable std::unordered_map<std::string, std::pair<uid_t, gid_t>> owners_;
 };
 
 // The error text of a copy that did not succeed: the source changed

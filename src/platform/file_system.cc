@@ -19,6 +19,22 @@ CopyResult FileSystem::CopyNewDigested(const std::string& from,
   return result;
 }
 
+CopyResult FileSystem::CopyStaged(const std::string& from,
+                                  const std::string& to, std::string* error,
+                                  CopiedBytes* copied) {
+  if (copied == nullptr) return CopyNew(from, to, error);
+  return CopyNewDigested(from, to, error, copied);
+}
+
+PublishResult FileSystem::PublishDir(const std::string& from,
+                                     const std::string& to,
+                                     std::string* error) {
+  if (error != nullptr) {
+    *error = "cannot rename " + DisplayPath(from) + " to " + DisplayPath(to);
+  }
+  return PublishResult::kFailed;
+}
+
 bool FileSystem::ReplaceContentsBy(const std::string& path,
                                    const ContentsProducer& produce,
                                    std::string* error) {

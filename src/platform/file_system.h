@@ -38,6 +38,12 @@ enum class CopyResult {
   kFailed,        // anything else; the target is left absent
 };
 
+enum class PublishResult {
+  kPublished,
+  kTargetExists,  // nothing changed: an entry of the new name exists
+  kFailed,        // anything else; nothing changed
+};
+
 // Takes the next piece of a text; false when it could not be written.
 using PieceWriter = std::function<bool(std::string_view)>;
 // Hands a text over in pieces, in order, to `put`; false when a put failed
@@ -147,6 +153,29 @@ class FileSystem {
   virtual CopyResult CopyNewDigested(const std::string& from,
                                      const std::string& to, std::string* error,
                                      CopiedBytes* copied);
+
+  // Copies `from` to the new file `to` inside a staging folder, a folder
+  // no other program looks into until it is published (PublishDir): an
+  // exclusive create, the copy and a close, nothing more. kTargetExists
+  // when `to` exists. Unlike CopyNew, a copy that fails or is cut short may
+  // leave part of the file under its name (the caller discards a staging
+  // folder it could not finish). Otherwise as CopyNew; a non-null `copied`
+  // is told the size and MD5 digest as CopyNewDigested tells them. This
+  // default copies by CopyNew or CopyNewDigested.
+  virtual CopyResult CopyStaged(const std::string& from, const std::string& to,
+                                std::string* error, CopiedBytes* copied);
+
+  // Gives the directory `from` the name `to` (in the same directory) with
+  // one rename, so that a program looking at `to` sees nothing or the
+  // whole tree, and never in place of anything: when an entry named `to`
+  // exists (an empty directory too) nothing changes and the result is
+  // kTargetExists. On Windows no handle inside `from` may be open. Only
+  // where PublishesDirs says so; this default fails.
+  virtual PublishResult PublishDir(const std::string& from,
+                                   const std::string& to, std::string* error);
+  // Whether PublishDir is offered here (a rename that refuses an existing
+  // target, on a file system that writes to disk).
+  virtual bool PublishesDirs() { return false; }
 
   // Enumerates the entries of one directory matching a pattern of the form
   // directory + "\" + wildcard, with the Windows rules ('*' and '?',

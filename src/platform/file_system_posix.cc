@@ -13,6 +13,7 @@
 #include "platform/atomic_replace_posix.h"
 #include "platform/code_page.h"
 #include "platform/copy_into_posix.h"
+#include "platform/directory_listing_posix.h"
 #include "platform/file_system.h"
 #include "platform/name_cache_posix.h"
 #include "platform/path_resolution_posix.h"
@@ -240,74 +241,57 @@ class PosixFileSystem : public FileSystem {
     return CopyResult::kCopied;
   }
 
+  CopyResult CopyStaged(const std::string& from, const std::string& to,
+                        std::string* error, CopiedBytes* copied) override {
+    struct stat st;
+    ScopedFd in(OpenSource(from, &st, error));
+    if (in.get() < 0) return CopyResult::kFailed;
+    // The staging folder was made as spelled, unless the store itself is
+    // spelled otherwise on disk.
+    std::string target = Spelled(to);
+    Md5 digest;
+    bool changed = false;
+    CopyResult result = copier_.CopyIntoNew(in.get(), st, target, &changed,
+                                            copied ? &digest : nullptr);
+    if (result == CopyResult::kFailed && errno == ENOENT && !target.empty()) {
+      target = Resolve(target);
+      result = copier_.CopyIntoNew(in.get(), st, target, &changed,
+                                   copied ? &digest : nullptr);
+    }
+    if (result != CopyResult::kCopied) {
+      SetCopyError(error, result, changed, errno, DisplayPath(from),
+                   DisplayPath(to));
+    } else if (copied != nullptr) {
+      *copied = {digest.size(), digest.Hex()};
+    }
+    return result;
+  }
+
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override {
+    const std::string source = Native(from);
+    // A name that differs only in case is the same mailbox to the server:
+    // NativeToCreate finds it, and the rename refuses it.
+    const std::string target = NativeToCreate(to);
+    folded_names_.Creating(target);
+    if (!source.empty() && !target.empty() &&
+        ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
+                    RENAME_NOREPLACE) == 0) {
+      folded_names_.Created(target, nullptr);
+      return PublishResult::kPublished;
+    }
+    const int err = source.empty() || target.empty() ? EILSEQ : errno;
+    folded_names_.Abandoned(target);
+    SetError(error, err,
+             "cannot rename " + DisplayPath(from) + " to " + DisplayPath(to));
+    return err == EEXIST ? PublishResult::kTargetExists
+                         : PublishResult::kFailed;
+  }
+  bool PublishesDirs() override { return true; }
+
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
-    entries->clear();
-    size_t sep = pattern.find_last_of("\\/");
-    std::string dir_ansi =
-        sep == std::string::npos ? "" : pattern.substr(0, sep);
-    std::string prefix = sep == std::string::npos ? "" : dir_ansi + "\\";
-    std::string wildcard_ansi =
-        sep == std::string::npos ? pattern : pattern.substr(sep + 1);
-    std::string wildcard = code_page_->ToUtf8(wildcard_ansi);
-    DIR* opened = nullptr;
-    if (sep == std::string::npos) {
-      opened = ::opendir(".");
-    } else if (dir_ansi.empty()) {
-      opened = ::opendir("/");
-    } else if (code_page_->IsValidAnsi(dir_ansi)) {
-      const std::string spelled = Spelled(dir_ansi);
-      opened = ::opendir(spelled.c_str());
-      if (opened == nullptr && errno == ENOENT) {
-        const std::string resolved = Resolve(spelled);
-        if (resolved != spelled) opened = ::opendir(resolved.c_str());
-      }
-    }
-    ScopedDir handle(opened);
-    if (handle.get() == nullptr) return false;
-    for (;;) {
-      errno = 0;
-      struct dirent* ent = ::readdir(handle.get());
-      if (ent == nullptr) return errno == 0;  // else the listing broke off
-      const char* name = ent->d_name;
-      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      DirEntry entry;
-      if (IsValidUtf8(name)) {
-        if (!WildcardMatchUtf8(wildcard, name)) continue;
-        entry.name = code_page_->ToAnsi(name);
-        // '?' is the stand-in for what the code page cannot hold (it is
-        // never a trail byte).
-        entry.unconvertible_name = entry.name.find('?') != std::string::npos &&
-                                   code_page_->ToUtf8(entry.name) != name;
-      } else if (code_page_->IsValidAnsi(name)) {
-        // Unpacked by a tool that kept the names' code page bytes.
-        if (!WildcardMatch(wildcard_ansi, name, name_ops_)) {
-          continue;
-        }
-        entry.name = name;
-      } else {
-        if (!WildcardMatchUtf8(wildcard, name)) continue;
-        entry.name = code_page_->ToAnsi(name);
-        entry.unconvertible_name = true;
-      }
-      entry.path = prefix + entry.name;
-      // Only a regular file needs its status, for its size: the listing
-      // tells the type of the rest on most file systems, which saves a
-      // look-up (on a cold disk, a read) per mailbox of a mail directory.
-      if (ent->d_type != DT_REG && ent->d_type != DT_UNKNOWN) {
-        entry.is_directory = ent->d_type == DT_DIR;
-        entry.is_special = !entry.is_directory;
-        entries->push_back(std::move(entry));
-        continue;
-      }
-      struct stat st;
-      if (::fstatat(dirfd(handle.get()), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        entry.is_directory = S_ISDIR(st.st_mode);
-        entry.is_special = !entry.is_directory && !S_ISREG(st.st_mode);
-        if (S_ISREG(st.st_mode)) entry.size = static_cast<uint64_t>(st.st_size);
-      }
-      entries->push_back(std::move(entry));
-    }
+    return ListDirectory(*code_page_, name_ops_, paths_, pattern, entries);
   }
 
   bool SyncVolume(const std::string& path, std::string* error) override {

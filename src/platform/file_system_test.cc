@@ -182,6 +182,40 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
   EXPECT_FALSE(fs_->CanWrite(Path("no_dir")));
 }
 
+// A mailbox is built in a staging folder and published by a rename that
+// must never replace what is there: an empty folder (a plain rename would
+// replace it), a file, or a name that differs only in case.
+TEST_P(FileSystemContractTest, StagedFolderIsPublishedWholeOrNotAtAll) {
+  std::string big(300000, 'y');
+  big[4321] = '\0';
+  Write("big.in", big);
+  ASSERT_TRUE(fs_->CreateDir(Path(".stage"), nullptr));
+  ASSERT_TRUE(fs_->CreateDir(Path(".stage\\INBOX"), nullptr));
+  CopiedBytes copied;
+  EXPECT_EQ(fs_->CopyStaged(Path("big.in"), Path(".stage\\INBOX\\1.in"),
+                            nullptr, &copied),
+            CopyResult::kCopied);
+  EXPECT_EQ(copied.md5, "663a160cdba3e59f57a4b9d0cc1d58a4");
+  EXPECT_EQ(fs_->CopyStaged(Path("big.in"), Path(".stage\\INBOX\\1.in"),
+                            nullptr, nullptr),
+            CopyResult::kTargetExists);
+  if (!fs_->PublishesDirs()) return;
+  ASSERT_TRUE(fs_->CreateDir(Path("empty"), nullptr));
+  Write("file", "f");
+  ASSERT_TRUE(fs_->CreateDir(Path("Cased"), nullptr));
+  for (const char* taken : {"empty", "file", "CASED"}) {
+    EXPECT_EQ(fs_->PublishDir(Path(".stage"), Path(taken), nullptr),
+              PublishResult::kTargetExists)
+        << taken;
+  }
+  EXPECT_EQ(Read("file"), "f");
+  EXPECT_EQ(Names("empty\\*"), std::set<std::string>{});
+  EXPECT_EQ(fs_->PublishDir(Path(".stage"), Path("box"), nullptr),
+            PublishResult::kPublished);
+  EXPECT_FALSE(fs_->Exists(Path(".stage")));
+  EXPECT_EQ(Read("box\\INBOX\\1.in"), big);
+}
+
 TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {
   for (const char* name :
        {"a.in", "B.IN", "c.inx", "d.sed", "1.12", "2.1", "noext", "ab.in"}) {

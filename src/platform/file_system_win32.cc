@@ -304,6 +304,27 @@ class WindowsFileSystem : public FileSystem {
     return RemoveDirectoryW(path.c_str()) || Gone(path, error);
   }
 
+  // A rename that never replaces (no MOVEFILE_REPLACE_EXISTING): an
+  // existing entry of the new name, a directory too, refuses it. Every
+  // handle inside the folder was closed by the copy that opened it.
+  PublishResult PublishDir(const std::string& ansi_from,
+                           const std::string& ansi_to,
+                           std::string* error) override {
+    std::wstring from, to;
+    if (!Wide(ansi_from, &from, error) || !Wide(ansi_to, &to, error)) {
+      return PublishResult::kFailed;
+    }
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) {
+      return PublishResult::kPublished;
+    }
+    const DWORD code = GetLastError();
+    SetError(error, code);
+    return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS
+               ? PublishResult::kTargetExists
+               : PublishResult::kFailed;
+  }
+  bool PublishesDirs() override { return true; }
+
   // After a removal failed: true when nothing is at `path` (already gone
   // counts as removed), else false with the removal's error.
   bool Gone(const std::wstring& path, std::string* error) const {

@@ -2,6 +2,7 @@ target_sources(vmcore PRIVATE
   atomic_replace_posix.cc
   code_page_posix.cc
   copy_into_posix.cc
+  directory_listing_posix.cc
   disk_space_posix.cc
   file_identity_posix.cc
   file_system_posix.cc

@@ -88,7 +88,8 @@ TEST_F(RunSessionTest, StoppedRunKeepsTheTargetWholeAndTheNextRunEndsIt) {
 
   MemInstallation t;
   Fill(&t);
-  StopAtMark disk(&t.fs, "C:\\t\\store\\u1\\velquor-migrate.pending");
+  StopAtMark disk(&t.fs,
+                  "C:\\t\\store\\.vmtmp.stage.u1\\velquor-migrate.pending");
   SessionEnvironment env = Env(&t, &disk);
   EXPECT_EQ(CountExistingAccounts(env), 0);
   auto stopped = std::make_unique<RunSession>(env, SessionOptions{}, nullptr);

@@ -48,6 +48,9 @@ class FaultInjectionFileSystem : public FileSystemWrapper {
   DirMade MakeDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
+  // Fails when either path is failing, as creating `to` would.
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override;

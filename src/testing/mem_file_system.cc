@@ -225,6 +225,38 @@ bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
   return true;
 }
 
+PublishResult MemFileSystem::PublishDir(const std::string& from,
+                                        const std::string& to,
+                                        std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string from_key = Key(from);
+  const std::string to_key = Key(to);
+  const Node* source = Find(from_key);
+  if (Find(to_key) != nullptr) {
+    SetError(error, "cannot rename to " + to + ": file exists");
+    return PublishResult::kTargetExists;
+  }
+  if (source == nullptr || !source->is_directory || !ParentIsDirectory(to)) {
+    SetError(error, "cannot rename " + from);
+    return PublishResult::kFailed;
+  }
+  // The directory and everything under it, moved at once.
+  std::map<std::string, Node> moved;
+  const std::string children = from_key + '\\';
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first != from_key &&
+        it->first.compare(0, children.size(), children) != 0) {
+      ++it;
+      continue;
+    }
+    moved[to_key + it->first.substr(from_key.size())] = std::move(it->second);
+    it = nodes_.erase(it);
+  }
+  moved[to_key].name = Split(to).back();
+  nodes_.merge(moved);
+  return PublishResult::kPublished;
+}
+
 bool MemFileSystem::RemoveEmptyDir(const std::string& path,
                                    std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -46,6 +46,9 @@ class MemFileSystem : public FileSystem {
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path, std::string* error) override;
   bool RemoveEmptyDir(const std::string& path, std::string* error) override;
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override;
+  bool PublishesDirs() override { return true; }
   bool SyncVolume(const std::string& path, std::string* error) override;
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;

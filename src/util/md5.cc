@@ -7,13 +7,7 @@
 namespace vm {
 namespace {
 
-// Per-round shift amounts and the sine-derived constants of RFC 1321.
-constexpr int kShift[64] = {7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,
-                            12, 17, 22, 5,  9,  14, 20, 5,  9,  14, 20, 5,  9,
-                            14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16,
-                            23, 4,  11, 16, 23, 4,  11, 16, 23, 6,  10, 15, 21,
-                            6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
-
+// The sine-derived constants of RFC 1321, one per step.
 constexpr uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a,
     0xa8304613, 0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be,
@@ -27,9 +21,32 @@ constexpr uint32_t kSine[64] = {
     0xffeff47d, 0x85845dd1, 0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1,
     0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t RotateLeft(uint32_t x, int n) {
+  return (x << n) | (x >> (32 - n));
+}
 
-// Runs the four rounds over one 64-byte block.
+// The four round functions, in forms with one operation fewer than the
+// textbook ones (same values).
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
+  return z ^ (x & (y ^ z));
+}
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
+  return y ^ (z & (x ^ y));
+}
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
+inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
+
+// One step: `a` takes the mix of the other three, the word `m`, the step's
+// constant `k`, rotated by `s`.
+template <uint32_t (*Round)(uint32_t, uint32_t, uint32_t)>
+inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t m,
+                 uint32_t k, int s) {
+  a = b + RotateLeft(a + Round(b, c, d) + m + k, s);
+}
+
+// Runs the four rounds over one 64-byte block, four steps at a time so
+// that the words rotate through the variables instead of being moved.
+// Round r takes word (start + stride * step) mod 16 at each step.
 void Transform(uint32_t state[4], const unsigned char* block) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i) {
@@ -39,27 +56,29 @@ void Transform(uint32_t state[4], const unsigned char* block) {
            static_cast<uint32_t>(block[4 * i + 3]) << 24;
   }
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t f;
-    int g;
-    if (i < 16) {
-      f = (b & c) | (~b & d);
-      g = i;
-    } else if (i < 32) {
-      f = (d & b) | (~d & c);
-      g = (5 * i + 1) % 16;
-    } else if (i < 48) {
-      f = b ^ c ^ d;
-      g = (3 * i + 5) % 16;
-    } else {
-      f = c ^ (b | ~d);
-      g = (7 * i) % 16;
-    }
-    uint32_t rotated = RotateLeft(a + f + kSine[i] + m[g], kShift[i]);
-    a = d;
-    d = c;
-    c = b;
-    b = b + rotated;
+  for (int i = 0; i < 16; i += 4) {
+    Step<F>(a, b, c, d, m[i], kSine[i], 7);
+    Step<F>(d, a, b, c, m[i + 1], kSine[i + 1], 12);
+    Step<F>(c, d, a, b, m[i + 2], kSine[i + 2], 17);
+    Step<F>(b, c, d, a, m[i + 3], kSine[i + 3], 22);
+  }
+  for (int i = 16; i < 32; i += 4) {
+    Step<G>(a, b, c, d, m[(5 * i + 1) & 15], kSine[i], 5);
+    Step<G>(d, a, b, c, m[(5 * i + 6) & 15], kSine[i + 1], 9);
+    Step<G>(c, d, a, b, m[(5 * i + 11) & 15], kSine[i + 2], 14);
+    Step<G>(b, c, d, a, m[(5 * i + 16) & 15], kSine[i + 3], 20);
+  }
+  for (int i = 32; i < 48; i += 4) {
+    Step<H>(a, b, c, d, m[(3 * i + 5) & 15], kSine[i], 4);
+    Step<H>(d, a, b, c, m[(3 * i + 8) & 15], kSine[i + 1], 11);
+    Step<H>(c, d, a, b, m[(3 * i + 11) & 15], kSine[i + 2], 16);
+    Step<H>(b, c, d, a, m[(3 * i + 14) & 15], kSine[i + 3], 23);
+  }
+  for (int i = 48; i < 64; i += 4) {
+    Step<I>(a, b, c, d, m[(7 * i) & 15], kSine[i], 6);
+    Step<I>(d, a, b, c, m[(7 * i + 7) & 15], kSine[i + 1], 10);
+    Step<I>(c, d, a, b, m[(7 * i + 14) & 15], kSine[i + 2], 15);
+    Step<I>(b, c, d, a, m[(7 * i + 21) & 15], kSine[i + 3], 21);
   }
   state[0] += a;
   state[1] += b;

@@ -36,6 +36,9 @@ RUNS = "velquor-migrate-runs"
 
 CONFIG_FILES = ("domain.cfg", "userauth.cfg", "mailgroup.cfg")
 TEMP_PATTERN = re.compile(r"\.vmtmp\.")
+# A new mailbox is built under this prefix of its name, hidden from the
+# server, and shown by one rename once complete.
+STAGING = ".vmtmp.stage."
 
 
 def domains_of(out):
@@ -98,7 +101,7 @@ class CrashSafetyTest(unittest.TestCase):
     def fresh_output(self):
         shutil.rmtree(self.out)
         os.makedirs(self.out)
-        return {"domains": 0, "users": 0, "partial": 0}
+        return {"domains": 0, "users": 0, "partial": 0, "staging": 0}
 
     def check_interrupted(self, seen):
         # A kill before start-up wrote a skeleton leaves that file absent,
@@ -117,8 +120,18 @@ class CrashSafetyTest(unittest.TestCase):
             if not TEMP_PATTERN.search(name):
                 self.assertIn(name, CONFIG_FILES + ("store", LOCK, RUNS))
         store = os.path.join(self.out, "store")
+        if os.path.isdir(store) and any(n.startswith(STAGING)
+                                        for n in os.listdir(store)):
+            seen["staging"] += 1
         for path, data in tree(store).items():
             if os.path.basename(path) == PENDING:
+                continue
+            if path.startswith(STAGING):
+                # Seen by nobody: any start of the mailbox's files.
+                path = path[len(STAGING):]
+                self.assertIn(path, self.ref_store, "a staged file no run "
+                              "would write")
+                self.assertTrue(self.ref_store[path].startswith(data), path)
                 continue
             self.assertIn(path, self.ref_store, "a file no run would write")
             if data != self.ref_store[path]:
@@ -139,6 +152,9 @@ class CrashSafetyTest(unittest.TestCase):
         self.assertEqual([n for n in os.listdir(self.out)
                           if TEMP_PATTERN.search(n)], [],
                          "temporary files left behind")
+        self.assertEqual([n for n in os.listdir(os.path.join(self.out, "store"))
+                          if n.startswith(STAGING)], [],
+                         "staging folders left behind")
 
     def test_killed_runs_lose_nothing(self):
         # Kills land at random moments of a run; each later run resumes the
@@ -147,7 +163,7 @@ class CrashSafetyTest(unittest.TestCase):
         # an empty output folder, until --kills kills have hit running runs.
         rng = random.Random(e2e.OPTIONS.seed)
         seen = self.fresh_output()
-        landed = attempts = cycles = partial = 0
+        landed = attempts = cycles = partial = staging = 0
         while landed < e2e.OPTIONS.kills:
             attempts += 1
             self.assertLess(attempts, e2e.OPTIONS.kills * 10,
@@ -164,16 +180,21 @@ class CrashSafetyTest(unittest.TestCase):
                 self.assertEqual(p.returncode, 0)
                 self.check_complete()
                 partial += seen["partial"]
+                staging += seen["staging"]
                 seen = self.fresh_output()
                 cycles += 1
         status, _, err = self.run_cli()
         self.assertEqual(status, 0, err)
         self.assertIn(SHORT_SUCCESS, err)
         self.check_complete()
+        # Kills landed while a mailbox was staged, and the runs after them
+        # removed or finished every staging folder.
+        staging += seen["staging"]
+        self.assertGreater(staging, 0, "no kill landed while staging")
         print("\n%d kills in %d runs over %d migrations, %d partial copies "
-              "seen, uninterrupted run %.2fs" % (
+              "seen, %d kills while staging, uninterrupted run %.2fs" % (
                   landed, attempts, cycles + 1, partial + seen["partial"],
-                  self.duration), file=sys.stderr)
+                  staging, self.duration), file=sys.stderr)
 
     def test_terminated_runs_save_every_account_they_added(self):
         # SIGTERM and SIGINT save the additions held in memory before the

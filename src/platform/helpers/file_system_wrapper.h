@@ -48,6 +48,13 @@ class FileSystemWrapper : public FileSystem {
                      std::string* error) override {
     return base_->CopyNew(from, to, error);
   }
+  // CopyStaged is not passed on: its default copies through CopyNew, so a
+  // wrapper that changes CopyNew sees staged copies too.
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override {
+    return base_->PublishDir(from, to, error);
+  }
+  bool PublishesDirs() override { return base_->PublishesDirs(); }
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
     return base_->List(pattern, entries);

@@ -43,6 +43,8 @@ class OverlayFileSystem : public FileSystemWrapper {
   DirMade MakeDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
+  // A dry run builds no mailbox aside: it copies in place, as CopyNew.
+  bool PublishesDirs() override { return false; }
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path, std::string* error) override;

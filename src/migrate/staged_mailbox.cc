@@ -1,0 +1,141 @@
+#include "migrate/staged_mailbox.h"
+
+#include <utility>
+
+#include "migrate/pending_marks.h"
+#include "migrate/texts.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+void StagedMailbox::MadeDirectory(const std::string& staged) {
+  ManifestEntry entry = DirectoryEntry(Final(staged));
+  MutexLock lock(&mutex_);
+  entries_.push_back(std::move(entry));
+}
+
+void StagedMailbox::MadeFile(const std::string& staged, uint64_t size,
+                             const std::string& md5) {
+  ManifestEntry entry = MessageFileEntry(Final(staged), size, md5);
+  MutexLock lock(&mutex_);
+  entries_.push_back(std::move(entry));
+}
+
+std::vector<ManifestEntry> StagedMailbox::TakeEntries() {
+  std::vector<ManifestEntry> entries{DirectoryEntry(box_)};
+  MutexLock lock(&mutex_);
+  for (ManifestEntry& entry : entries_) entries.push_back(std::move(entry));
+  entries_.clear();
+  return entries;
+}
+
+namespace {
+
+// What MergeStaged did: whether the mailbox folder exists and holds the
+// pending mark, and the staged files not put into it, because a file of
+// that name was there (`exists`) or the copy failed with `error`.
+struct MergeOutcome {
+  bool box_ready = false;
+  struct Left {
+    std::string from;  // the staged file, or folder
+    std::string path;  // where it was to go
+    bool exists = false;
+    std::string error;
+  };
+  std::vector<Left> left;
+};
+
+// Copies the staged files of one folder into the mailbox's folder.
+void MergeFolder(FileSystem* fs, const std::string& from, const std::string& to,
+                 ManifestWriter* manifest, MergeOutcome* outcome) {
+  std::vector<DirEntry> files;
+  const DirMade made = fs->MakeDir(to, nullptr);
+  if (made == DirMade::kMade && manifest != nullptr) {
+    manifest->Add(DirectoryEntry(to));
+  }
+  // A folder that cannot be made or listed leaves its files to a later
+  // run, which copies them from the source.
+  if (made == DirMade::kFailed || !fs->List(from + "\\*", &files)) {
+    outcome->left.push_back(
+        {from, to, false, "cannot merge " + fs->DisplayPath(to)});
+    return;
+  }
+  for (const DirEntry& file : files) {
+    if (file.is_directory || file.is_special) continue;
+    const std::string target = to + "\\" + file.name;
+    std::string error;
+    CopiedBytes copied;
+    const CopyResult result =
+        manifest != nullptr
+            ? fs->CopyNewDigested(file.path, target, &error, &copied)
+            : fs->CopyNew(file.path, target, &error);
+    if (result == CopyResult::kCopied) {
+      if (manifest != nullptr && !copied.md5.empty()) {
+        manifest->Add(MessageFileEntry(target, copied.size, copied.md5));
+      }
+      continue;
+    }
+    outcome->left.push_back(
+        {file.path, target, result == CopyResult::kTargetExists, error});
+  }
+}
+
+MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
+                         const std::string& mark, ManifestWriter* manifest) {
+  MergeOutcome outcome;
+  const std::string& box = staged.box();
+  std::vector<DirEntry> folders;
+  const DirMade made = fs->MakeDir(box, nullptr);
+  if (made == DirMade::kFailed ||
+      !fs->WriteFile(box + "\\" + mark, "", nullptr) ||
+      !fs->List(staged.staging() + "\\*", &folders)) {
+    return outcome;
+  }
+  if (made == DirMade::kMade && manifest != nullptr) {
+    manifest->Add(DirectoryEntry(box));
+  }
+  outcome.box_ready = true;
+  for (const DirEntry& folder : folders) {
+    if (!folder.is_directory || folder.unconvertible_name) continue;
+    MergeFolder(fs, folder.path, box + "\\" + folder.name, manifest, &outcome);
+  }
+  return outcome;
+}
+
+}  // namespace
+
+PublishOutcome PublishStaged(FileSystem* fs, StagedMailbox* staged,
+                             const Texts& texts, ManifestWriter* manifest) {
+  PublishOutcome outcome;
+  if (fs->PublishDir(staged->staging(), staged->box(), nullptr) ==
+      PublishResult::kPublished) {
+    if (manifest != nullptr) {
+      for (const ManifestEntry& entry : staged->TakeEntries()) {
+        manifest->Add(entry);
+      }
+    }
+    return outcome;
+  }
+  const MergeOutcome merge =
+      MergeStaged(fs, *staged, PendingMarks::kFileName, manifest);
+  const std::string& indent = texts.folder_indent;
+  if (!merge.box_ready) {
+    outcome.box_ready = false;
+    outcome.lines.push_back(indent + texts.mailbox_dir_failed +
+                            fs->DisplayPath(staged->box()));
+    return outcome;
+  }
+  outcome.merged = true;
+  for (const MergeOutcome::Left& left : merge.left) {
+    outcome.lines.push_back(
+        left.exists
+            ? indent + texts.target_differs + fs->DisplayPath(left.from) +
+                  " -> " + fs->DisplayPath(left.path)
+            : indent + texts.copy_failed + fs->DisplayPath(left.path) +
+                  texts.why_open + FileErrorWords(texts, left.error) +
+                  texts.why_close);
+  }
+  return outcome;
+}
+
+}  // namespace vm
