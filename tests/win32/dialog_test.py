@@ -265,17 +265,18 @@ def own(files):
             if not re.search(r"velquor-migrate(-runs/|\.lock$)", k)}
 
 
-def make_big_source(root, accounts=60, messages=60):
-    """Two domains of accounts with 16 KB messages in their inboxes: a run
-    of some seconds under Wine. Returns the image path and the mail store
-    an uninterrupted run makes (relative path -> MD5)."""
+def make_big_source(root, accounts=60, messages=160):
+    """Two domains of accounts with 4 KB messages in their inboxes: a run
+    long enough under Wine that a test can still stop it after it has
+    watched the progress move and asked to close. Returns the image path
+    and the mail store an uninterrupted run makes (relative path -> MD5)."""
     src = os.path.join(root, "velquor")
     users, store = "", {}
     for i in range(accounts):
         user = "u%02d" % i if i % 2 else "v%02d@b.org" % i
         users += user + ("\tc\ta.com\r\n" if i % 2 else "\tc\tx\tb.org\r\n")
         for m in range(messages):
-            data = os.urandom(16000)
+            data = os.urandom(4000)
             write(os.path.join(src, "mail", user, "%d.in" % m), data)
             store[os.path.join(user, "INBOX", "%d.in" % m)] = \
                 hashlib.md5(data).hexdigest()
