@@ -43,44 +43,60 @@ void ProgressMeter::WipeLocked() {
   shown_ = 0;
 }
 
-std::string ProgressMeter::Line(const ProgressSnapshot& s, int columns) {
-  const double mb = 1048576.0;
-  auto ll = [](int64_t n) { return static_cast<long long>(n); };
-  std::vector<std::string> forms;
+namespace {
+
+long long Count(int64_t n) { return static_cast<long long>(n); }
+
+// The forms of a line that checks copies: messages checked of all.
+std::vector<std::string> VerifyForms(const ProgressSnapshot& s) {
   char text[200];
-  if (s.verifying) {
-    std::snprintf(text, sizeof(text), "verifying: messages %lld/%lld",
-                  ll(s.verified), ll(s.totals.messages));
-    forms.push_back(text);
-    std::snprintf(text, sizeof(text), "verified %lld/%lld", ll(s.verified),
-                  ll(s.totals.messages));
-    forms.push_back(text);
-  } else {
-    const double left = s.SecondsLeft();
-    const std::string eta =
-        "left " + (left < 0 ? "-:--:--" : DurationText(left));
-    char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
-    std::snprintf(accounts, sizeof(accounts), "%lld/%lld", ll(s.done.accounts),
-                  ll(s.totals.accounts));
-    std::snprintf(messages, sizeof(messages), "%lld/%lld", ll(s.done.messages),
-                  ll(s.totals.messages));
-    std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB",
-                  s.done.bytes / mb, s.totals.bytes / mb);
-    std::snprintf(copied, sizeof(copied), "(%.1f MB copied)",
-                  s.copied_bytes / mb);
-    std::snprintf(speed, sizeof(speed), "%.1f MB/s", s.CopyRate() / mb);
-    const std::string a = accounts, m = messages;
-    // Longest first; the first that fits is drawn.
-    forms = {
-        "accounts " + a + "  messages " + m + "  " + megabytes + " " + copied +
-            "  " + speed + "  " + eta,
-        "accounts " + a + "  messages " + m + "  " + megabytes + "  " + speed +
-            "  " + eta,
-        "acc " + a + "  msg " + m + "  " + megabytes + "  " + eta,
-        "acc " + a + "  msg " + m + "  " + eta,
-        "msg " + m + "  " + eta,
-    };
-  }
+  std::vector<std::string> forms;
+  std::snprintf(text, sizeof(text), "verifying: messages %lld/%lld",
+                Count(s.verified), Count(s.totals.messages));
+  forms.push_back(text);
+  std::snprintf(text, sizeof(text), "verified %lld/%lld", Count(s.verified),
+                Count(s.totals.messages));
+  forms.push_back(text);
+  return forms;
+}
+
+// The forms of a line that copies, longest first. A preview copies
+// nothing: it tells what a run would copy, and no rate.
+std::vector<std::string> CopyForms(const ProgressSnapshot& s) {
+  const double mb = 1048576.0;
+  const bool preview = s.work == ProgressWork::kPreview;
+  const double left = s.SecondsLeft();
+  const std::string eta = "left " + (left < 0 ? "-:--:--" : DurationText(left));
+  char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
+  std::snprintf(accounts, sizeof(accounts), "%lld/%lld", Count(s.done.accounts),
+                Count(s.totals.accounts));
+  std::snprintf(messages, sizeof(messages), "%lld/%lld", Count(s.done.messages),
+                Count(s.totals.messages));
+  std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB", s.done.bytes / mb,
+                s.totals.bytes / mb);
+  std::snprintf(copied, sizeof(copied),
+                preview ? "(%.1f MB to copy)" : "(%.1f MB copied)",
+                s.copied_bytes / mb);
+  std::snprintf(speed, sizeof(speed), "%.1f MB/s", s.CopyRate() / mb);
+  const std::string a = accounts, m = messages;
+  const std::string rate = preview ? "" : std::string("  ") + speed;
+  return {
+      "accounts " + a + "  messages " + m + "  " + megabytes + " " + copied +
+          rate + "  " + eta,
+      "accounts " + a + "  messages " + m + "  " + megabytes + rate + "  " +
+          eta,
+      "acc " + a + "  msg " + m + "  " + megabytes + "  " + eta,
+      "acc " + a + "  msg " + m + "  " + eta,
+      "msg " + m + "  " + eta,
+  };
+}
+
+}  // namespace
+
+std::string ProgressMeter::Line(const ProgressSnapshot& s, int columns) {
+  const std::vector<std::string> forms =
+      s.verifying || s.work == ProgressWork::kVerify ? VerifyForms(s)
+                                                     : CopyForms(s);
   if (columns <= 0) return forms.front();
   // A line as wide as the terminal would wrap on some terminals, so one
   // column stays free.

@@ -8,7 +8,8 @@ namespace {
 // A line as wide as the terminal, or wider, wraps: every redraw would
 // leave a row behind. The rate is of copied bytes, so a --sync run that
 // finds everything present shows 0.0 MB/s, while the time left still
-// follows the messages gone through.
+// follows the messages gone through. A preview copies nothing: its line
+// tells what a run would copy and no rate; a check tells messages checked.
 TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
   const uint64_t mb = 1048576;
   ProgressSnapshot s;
@@ -20,10 +21,12 @@ TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
   s.done.messages = 120;
   s.done.bytes = 100 * mb;
   s.seconds = 10.0;
+  s.verified = 90;
   const struct {
     int columns;
     uint64_t copied;
     const char* line;
+    ProgressWork work = ProgressWork::kCopy;
   } kCases[] = {
       {0, 10 * mb,
        "accounts 3/10  messages 120/4000  100.0/400.0 MB (10.0 MB copied)  "
@@ -41,9 +44,20 @@ TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
       {40, 10 * mb, "acc 3/10  msg 120/4000  left 0:00:30"},
       {30, 10 * mb, "msg 120/4000  left 0:00:30"},
       {11, 10 * mb, "msg 120/40"},
+      {0, 10 * mb,
+       "accounts 3/10  messages 120/4000  100.0/400.0 MB (10.0 MB to copy)  "
+       "left 0:00:30",
+       ProgressWork::kPreview},
+      {80, 10 * mb,
+       "accounts 3/10  messages 120/4000  100.0/400.0 MB  left "
+       "0:00:30",
+       ProgressWork::kPreview},
+      {0, 0, "verifying: messages 90/4000", ProgressWork::kVerify},
+      {20, 0, "verified 90/4000", ProgressWork::kVerify},
   };
   for (const auto& c : kCases) {
     s.copied_bytes = c.copied;
+    s.work = c.work;
     EXPECT_EQ(ProgressMeter::Line(s, c.columns), c.line) << c.columns;
   }
 }

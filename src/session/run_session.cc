@@ -168,7 +168,14 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
                                           : hooks_.observer != nullptr
                                               ? hooks_.observer
                                               : &progress_,
-                                          env.disk)) {}
+                                          env.disk)) {
+  // What the progress counts, and the words both views draw it with,
+  // follow what the session does with the mail.
+  progress_.SetWork(
+      options_.kind == SessionKind::kPreview  ? ProgressWork::kPreview
+      : options_.kind == SessionKind::kVerify ? ProgressWork::kVerify
+                                              : ProgressWork::kCopy);
+}
 
 void RunSession::RequestStop() {
   stop_.Request();

@@ -482,6 +482,15 @@ class CutoverTest(unittest.TestCase):
                 self.assertEqual(bool(re.search(r"acc(ounts)? 2/2", err)),
                                  shown, err)
                 self.assertIsNone(PROGRESS.search(out), out)
+        # A preview copies nothing and a check copies nothing: their lines
+        # say what a run would copy, or what was checked, never "copied".
+        for flags, words in [(["--dry-run"], "MB to copy)"),
+                             (["--verify-only"], "verifying: messages")]:
+            with self.subTest(flags=flags):
+                status, out, err = self.run_cli("--progress", *flags)
+                self.assertEqual(status, 0, out)
+                self.assertIn(words, err)
+                self.assertNotIn("copied", err)
 
 
 if __name__ == "__main__":

@@ -286,10 +286,6 @@ void MigrationDialog::StartRun(SessionKind kind) {
           PostMessageW(window_, kProgress, 0, 0);
         }
       });
-  next->progress().SetWork(
-      kind == SessionKind::kPreview  ? ProgressWork::kPreview
-      : kind == SessionKind::kVerify ? ProgressWork::kVerify
-                                     : ProgressWork::kCopy);
   if (session_ != nullptr && session_->result().outcome.loaded) {
     reported_ = std::move(session_);
   }
