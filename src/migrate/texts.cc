@@ -227,6 +227,8 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_close_ask =
       a("正在撤销。要停止并关闭窗口吗？\n已删除的项目保持删除，再次撤销同一次"
         "运行即可完成撤销。");
+  t.undo_listing = a("正在读取运行清单...");
+  t.undo_stopping = a("正在停止撤销：等待进行中的删除完成...");
   t.undo_previewing = a("正在预览撤销（不删除任何内容），已处理的项目:");
   t.undo_progress = a("正在撤销，已处理的项目:");
   t.undo_choice_domains = a("域名:");

@@ -256,6 +256,8 @@ struct Texts {
   std::string undo_confirm_ask;
   std::string undo_stopped;
   std::string undo_close_ask;  // closing the dialog during an undo
+  std::string undo_stopping;   // the status while a stopped undo ends
+  std::string undo_listing;    // the status while the runs are read
   std::string undo_previewing;
   std::string undo_progress;
   std::string undo_choice_domains;

@@ -23,21 +23,16 @@ bool Recorded(FileSystem* fs, const std::string& path,
   if (!ManifestIsOfTarget(fs, manifest, target_dir)) return false;
   run->readable = true;
   run->header = manifest.header;
+  // The counts in the order of the kinds.
+  using Kind = ManifestEntry::Kind;
+  static_assert(static_cast<int>(Kind::kDomain) == 0 &&
+                static_cast<int>(Kind::kAccount) == 1 &&
+                static_cast<int>(Kind::kDirectory) == 2 &&
+                static_cast<int>(Kind::kMessageFile) == 3);
+  int* const counts[] = {&run->domains, &run->accounts, &run->folders,
+                         &run->files};
   for (const ManifestEntry& e : manifest.entries) {
-    switch (e.kind) {
-      case ManifestEntry::Kind::kDomain:
-        ++run->domains;
-        break;
-      case ManifestEntry::Kind::kAccount:
-        ++run->accounts;
-        break;
-      case ManifestEntry::Kind::kDirectory:
-        ++run->folders;
-        break;
-      case ManifestEntry::Kind::kMessageFile:
-        ++run->files;
-        break;
-    }
+    ++*counts[static_cast<int>(e.kind)];
   }
   return true;
 }

@@ -6,7 +6,10 @@
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
+#include "migrate/pending_marks.h"
+#include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
+#include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
 #include "migrate/undo_files.h"
 #include "platform/file_system.h"
@@ -29,11 +32,12 @@ std::vector<const ManifestEntry*> Newest(const RunManifest& manifest,
 
 class Undo {
  public:
-  Undo(TargetContext* target, const Texts& texts, bool dry_run,
-       const StopRequest* stop, int jobs,
+  Undo(TargetContext* target, const std::string& mail_store, const Texts& texts,
+       bool dry_run, const StopRequest* stop, int jobs,
        const std::function<void()>& item_handled)
       : fs_(target->fs),
         target_(target),
+        mail_store_(mail_store),
         texts_(texts),
         dry_run_(dry_run),
         stop_(stop),
@@ -60,9 +64,12 @@ class Undo {
       }
       Add(e, e.path, outcomes[i].outcome, outcomes[i].reason);
     }
+    const std::vector<const ManifestEntry*> accounts =
+        Newest(manifest, Kind::kAccount);
+    UndoStaging(accounts);
     const std::vector<const ManifestEntry*> domains =
         Newest(manifest, Kind::kDomain);
-    UndoAccounts(Newest(manifest, Kind::kAccount), domains);
+    UndoAccounts(accounts, domains);
     UndoDomains(domains);
     return std::move(result_);
   }
@@ -116,6 +123,57 @@ class Undo {
     return e.domain.empty() || e.name.find('@') != std::string::npos
                ? e.name
                : e.name + "@" + e.domain;
+  }
+
+  // A run killed while it built a new mailbox under its staging name (see
+  // PendingMarks::StagingOf) left that folder: the manifest lists the
+  // account but none of the files, which go into it only once the mailbox
+  // is published. Named by its mailbox, a listed account's staging folder
+  // is the run's own, and with the target's run lock held no run stages
+  // meanwhile. One that does not exist is not listed.
+  void UndoStaging(const std::vector<const ManifestEntry*>& accounts) {
+    if (accounts.empty() || mail_store_.empty()) return;
+    const NameOps& names = target_->names;
+    const std::string primary = DomainStore(target_).FindPrimaryDomain();
+    PendingMarks marks(fs_, mail_store_);
+    std::set<std::string> seen;
+    for (const ManifestEntry* e : accounts) {
+      const std::string box =
+          TargetMailbox(mail_store_, SourceAccount{e->name, e->domain, {}},
+                        primary, names, nullptr);
+      if (box.empty()) continue;
+      const std::string staging = marks.StagingOf(box);
+      if (!seen.insert(names.Fold(staging)).second || !fs_->Exists(staging)) {
+        continue;
+      }
+      const ManifestEntry folder = DirectoryEntry(staging);
+      if (Stopped(folder, staging)) continue;
+      if (!StagedOnly(staging)) {
+        Add(folder, staging, UndoOutcome::kKept, texts_.undo_not_empty);
+      } else if (dry_run_ || marks.Discard(staging)) {
+        Add(folder, staging, UndoOutcome::kRemoved);
+      } else {
+        Add(folder, staging, UndoOutcome::kKept, texts_.undo_remove_failed);
+      }
+    }
+  }
+
+  // Whether `staging` holds only what a run stages there: its mark and
+  // folders of message files. Anything else (a folder deeper down, a
+  // device) someone else put there: the folder is kept whole.
+  bool StagedOnly(const std::string& staging) const {
+    std::vector<DirEntry> entries;
+    if (!fs_->List(staging + "\\*", &entries)) return false;
+    for (const DirEntry& entry : entries) {
+      if (entry.is_special) return false;
+      if (!entry.is_directory) continue;
+      std::vector<DirEntry> files;
+      if (!fs_->List(entry.path + "\\*", &files)) return false;
+      for (const DirEntry& file : files) {
+        if (file.is_directory || file.is_special) return false;
+      }
+    }
+    return true;
   }
 
   // Then notes which of the run's `domains` still have a user or an
@@ -208,6 +266,7 @@ class Undo {
 
   FileSystem* fs_;
   TargetContext* target_;
+  const std::string mail_store_;
   const Texts& texts_;
   const bool dry_run_;
   const StopRequest* stop_;
@@ -237,9 +296,11 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 }
 
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
-                   const Texts& texts, bool dry_run, const StopRequest* stop,
-                   int jobs, const std::function<void()>& item_handled) {
-  return Undo(target, texts, dry_run, stop, jobs, item_handled).Run(manifest);
+                   const std::string& mail_store, const Texts& texts,
+                   bool dry_run, const StopRequest* stop, int jobs,
+                   const std::function<void()>& item_handled) {
+  return Undo(target, mail_store, texts, dry_run, stop, jobs, item_handled)
+      .Run(manifest);
 }
 
 std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview) {

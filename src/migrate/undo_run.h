@@ -31,7 +31,8 @@ struct UndoItem {
 
 struct UndoResult {
   // In the order the undo handles them: message files (newest first),
-  // then folders (deepest and newest first), accounts, domains.
+  // then folders (deepest and newest first), the staging folders a killed
+  // run left (as folders), accounts, domains.
   std::vector<UndoItem> items;
   int removed = 0;
   int gone = 0;
@@ -54,15 +55,18 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 // Undoes the run `manifest` records on `target` (whose identity the caller
 // has checked, and whose run lock it holds): removes each message file
 // whose size and digest are still the recorded ones, then each folder the
-// run made that is empty afterwards, then the accounts and the domains it
-// added whose items still hold the recorded bytes (through the stores, so
-// a running server's changes meanwhile are merged, not lost). Anything
-// else is kept, with its reason: a changed message file, a folder holding
-// what the run did not put there (its account is kept with it), an item
-// changed since, a domain an account kept still needs. With `dry_run`
-// nothing is written and the outcomes say what an undo would do. An undo
-// stopped or killed half way leaves the rest listed; a second undo from the
-// same manifest finishes it. `stop` may be null; once it is requested,
+// run made that is empty afterwards, then, with all they hold, the staging
+// folders (in the mail store `mail_store`) of the mailboxes of the accounts
+// it lists, which a run killed before it published them left, then the
+// accounts and the domains it added whose items still hold the recorded
+// bytes (through the stores, so a running server's changes meanwhile are
+// merged, not lost). Anything else is kept, with its reason: a changed
+// message file, a folder holding what the run did not put there (its
+// account is kept with it), an item changed since, a domain an account
+// kept still needs, a staging folder holding more than a run stages. With
+// `dry_run` nothing is written and the outcomes say what an undo would do.
+// An undo stopped or killed half way leaves the rest listed; a second undo
+// from the same manifest finishes it. `stop` may be null; once it is requested,
 // the removals under way finish and everything not reached is kStopped.
 // The files and folders are removed by `jobs` threads, a mailbox each; the
 // result is the same for every `jobs`. A removal mostly waits for the file
@@ -71,8 +75,8 @@ bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
 // is settled, from the undo's threads, for a front end's progress.
 inline constexpr int kUndoJobs = 16;
 UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
-                   const Texts& texts, bool dry_run, const StopRequest* stop,
-                   int jobs = kUndoJobs,
+                   const std::string& mail_store, const Texts& texts,
+                   bool dry_run, const StopRequest* stop, int jobs = kUndoJobs,
                    const std::function<void()>& item_handled = {});
 
 // The result-list line of one item; a preview's says what would be done.

@@ -10,24 +10,13 @@
 #include <set>
 #include <string>
 
-#include "migrate/run_manifest.h"
 #include "migrate/stop_request.h"
 #include "platform/helpers/file_system_wrapper.h"
 #include "platform/helpers/overlay_file_system.h"
-#include "testing/mem_installation.h"
+#include "testing/recorded_run.h"
 
 namespace vm {
 namespace {
-
-class StringSink : public ManifestSink {
- public:
-  bool Append(std::string_view bytes) override {
-    text.append(bytes);
-    return true;
-  }
-  bool Flush() override { return true; }
-  std::string text;
-};
 
 // Asks the undo to stop while it removes its second file.
 class StopAtSecondRemoval : public FileSystemWrapper {
@@ -76,18 +65,17 @@ class UndoRunTest : public testing::Test {
     }
   }
 
-  RunManifest Migrate() {
-    StringSink sink;
-    ManifestWriter writer(&sink, ManifestHeader{});
-    t_.settings.manifest = &writer;
-    const RunOutcome outcome =
-        MigrationRun(&t_.host, t_.texts, t_.settings, &t_.context, &t_.stats);
-    EXPECT_TRUE(outcome.succeeded);
-    RunManifest manifest;
-    int bad_line = 0;
-    EXPECT_EQ(ReadManifest(sink.text, &manifest, &bad_line),
-              ManifestStatus::kRead);
-    return manifest;
+  RunManifest Migrate() { return MigrateRecorded(&t_); }
+
+  // A staging folder in the mail store as a run killed while it built the
+  // mailbox leaves it: the pending mark and a folder of messages.
+  void Stage(const std::string& name) {
+    const std::string dir = t_.settings.target_mail_dir + "\\" + name;
+    t_.fs.CreateDir(dir, nullptr);
+    t_.fs.CreateDir(dir + "\\INBOX", nullptr);
+    t_.fs.WriteFile(dir + "\\velquor-migrate.pending", "", nullptr);
+    t_.fs.WriteFile(dir + "\\INBOX\\1.in", "one", nullptr);
+    t_.fs.WriteFile(dir + "\\INBOX\\2.in", "two", nullptr);
   }
 
   // Each item as "outcome what (reason)", UTF-8.
@@ -102,26 +90,36 @@ class UndoRunTest : public testing::Test {
   MemInstallation t_;
 };
 
+// The staging folders of two listed accounts of a.com (the primary domain)
+// go; those of other runs stay: ann's mailbox is "ann@b.com", not "ann",
+// and dan is none of the run's.
 TEST_F(UndoRunTest, UndoGivesBackTheTargetByteForByte) {
+  Stage(".vmtmp.stage.ann");
+  Stage(".vmtmp.stage.dan");
   const auto before = Snapshot();
   const RunManifest manifest = Migrate();
   ASSERT_NE(Snapshot(), before);
+  Stage(".vmtmp.stage.bob");
+  Stage(".vmtmp.stage.CY");
   t_.NewRun();
   // A front end's progress counts every item once, whatever its thread.
   std::atomic<int> handled{0};
-  const UndoResult result = UndoRun(manifest, &t_.context, t_.texts, false,
-                                    nullptr, kUndoJobs, [&] { ++handled; });
+  const UndoResult result =
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              false, nullptr, kUndoJobs, [&] { ++handled; });
   EXPECT_TRUE(result.complete()) << Lines(result);
-  // 3 accounts, 2 domains, 4 messages, 3 mailboxes of 5 folders each.
-  EXPECT_EQ(result.removed, 3 + 2 + 4 + 3 * 6);
-  EXPECT_EQ(handled, result.removed);
+  // 3 accounts, 2 domains, 4 messages, 3 mailboxes of 5 folders each, 2
+  // staging folders (no manifest entries: progress counts those).
+  EXPECT_EQ(result.removed, 3 + 2 + 4 + 3 * 6 + 2);
+  EXPECT_EQ(handled, result.removed - 2);
   EXPECT_EQ(Snapshot(), before);
   // A second undo finds everything gone and changes nothing.
   t_.NewRun();
   const UndoResult again =
-      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              false, nullptr);
   EXPECT_TRUE(again.complete());
-  EXPECT_EQ(again.gone, result.removed);
+  EXPECT_EQ(again.gone, result.removed - 2);
   EXPECT_EQ(Snapshot(), before);
 }
 
@@ -136,7 +134,8 @@ TEST_F(UndoRunTest, StoppedUndoLeavesTheRestForTheNextOne) {
   StopAtSecondRemoval stopping(&t_.fs, &stop);
   t_.context.fs = &stopping;
   const UndoResult stopped =
-      UndoRun(manifest, &t_.context, t_.texts, false, &stop, 1);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              false, &stop, 1);
   t_.context.fs = &t_.fs;
   // On one thread, mailbox by mailbox: at least the last mailbox's six
   // folders and the five configuration items are not reached.
@@ -146,7 +145,8 @@ TEST_F(UndoRunTest, StoppedUndoLeavesTheRestForTheNextOne) {
   EXPECT_EQ(t_.Get("userauth.cfg"), users);
   t_.NewRun();
   const UndoResult rest =
-      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              false, nullptr);
   EXPECT_TRUE(rest.complete()) << Lines(rest);
   EXPECT_EQ(rest.removed, stopped.stopped);
   EXPECT_EQ(Snapshot(), before);
@@ -167,15 +167,20 @@ TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
   ASSERT_NE(cy, std::string::npos);
   users.insert(cy, "<note>server</note>");
   t_.Put("userauth.cfg", users);
+  // A staging folder holding more than a run stages is kept whole.
+  Stage(".vmtmp.stage.bob");
+  t_.fs.CreateDir(store + "\\.vmtmp.stage.bob\\INBOX\\deeper", nullptr);
 
   t_.NewRun();
   const auto changed = Snapshot();
   const UndoResult preview =
-      UndoRun(manifest, &t_.context, t_.texts, true, nullptr);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              true, nullptr);
   EXPECT_EQ(Snapshot(), changed);
   t_.NewRun();
   const UndoResult result =
-      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              false, nullptr);
   EXPECT_EQ(Lines(preview), Lines(result));
   // The folders of two mailboxes are made on workers: their order varies.
   std::multiset<std::string> kept;
@@ -192,6 +197,7 @@ TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
       s + "bob\\INBOX" + why,
       s + "ann@b.com" + why,
       s + "bob" + why,
+      s + ".vmtmp.stage.bob" + why,
       "已保留:ann@b.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
       "已保留:bob@a.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
       "已保留:cy@a.com（运行后该项已被改动）",
@@ -199,6 +205,7 @@ TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
       "已保留:a.com（该域名下仍有保留的帐户）"};
   EXPECT_EQ(kept, expected);
   EXPECT_EQ(t_.Read(store + "\\bob\\INBOX\\1.in"), "HELLO");
+  EXPECT_EQ(t_.Read(store + "\\.vmtmp.stage.bob\\INBOX\\1.in"), "one");
   EXPECT_FALSE(t_.fs.Exists(store + "\\bob\\INBOX\\2.in"));
   EXPECT_FALSE(t_.fs.Exists(store + "\\cy"));
   EXPECT_FALSE(result.complete());
@@ -222,11 +229,13 @@ TEST_F(UndoRunTest, ADomainTheServerAddedAnAccountToStays) {
   OverlayFileSystem overlay(&t_.fs, t_.context.names);
   t_.context.fs = &overlay;
   const UndoResult preview =
-      UndoRun(manifest, &t_.context, t_.texts, true, nullptr);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              true, nullptr);
   t_.context.fs = &t_.fs;
   t_.NewRun();
   const UndoResult result =
-      UndoRun(manifest, &t_.context, t_.texts, false, nullptr);
+      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
+              false, nullptr);
   EXPECT_EQ(Lines(preview), Lines(result));
   EXPECT_EQ(result.kept, 1) << Lines(result);
   EXPECT_NE(Lines(result).find("已保留:a.com（该域名下仍有保留的帐户）"),

@@ -97,8 +97,14 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& manifest) {
   target.states = request.dry_run ? &dry_run_states : request.config_states;
   target.target_dir = request.target_dir;
   target.names = names;
-  return UndoRun(manifest, &target, *request.texts, request.dry_run,
-                 request.stop, kUndoJobs, request.item_handled);
+  // Where the staging folders of the run's mailboxes lie, found as the
+  // front ends find it for a run.
+  AppState where;
+  where.target_dir = request.target_dir;
+  FindTargetMailDir(request.disk, *request.code_page, &where);
+  return UndoRun(manifest, &target, TrimDirectory(where.target_mail_dir),
+                 *request.texts, request.dry_run, request.stop, kUndoJobs,
+                 request.item_handled);
 }
 
 std::vector<std::string> UndoResultLines(const Texts& texts,

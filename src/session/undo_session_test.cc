@@ -4,41 +4,29 @@
 
 #include <gtest/gtest.h>
 
-#include "migrate/migration_run.h"
-#include "testing/mem_installation.h"
+#include "testing/recorded_run.h"
 
 namespace vm {
 namespace {
 
-class StringSink : public ManifestSink {
- public:
-  bool Append(std::string_view bytes) override {
-    text.append(bytes);
-    return true;
-  }
-  bool Flush() override { return true; }
-  std::string text;
-};
-
 // Catches a dry run that leaves its stores' parses (saved into its
 // overlay, the run's items taken out) in the program's shared states: the
 // dialog's next preview, or a later run, then reads a target without the
-// run's accounts. Twice the same preview, and the undo then removes all.
+// run's accounts. Twice the same preview, and the undo then removes all,
+// also the staging folder a killed run left in the mail store, which the
+// undo finds from the target alone (else it stays).
 TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   MemInstallation t;
   t.PutSource("domain.ini", "a.com\r\n");
   t.PutSource("popusers.ini", "bob\tc\ta.com\r\ncy\tc\ta.com\r\n");
   t.PutSource("mail\\bob\\1.in", "hello");
   t.fs.CreateDir(t.settings.target_mail_dir, nullptr);
-  StringSink sink;
-  ManifestWriter writer(&sink, ManifestHeader{});
-  t.settings.manifest = &writer;
-  ASSERT_TRUE(MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats)
-                  .succeeded);
-  RunManifest manifest;
-  int bad_line = 0;
-  ASSERT_EQ(ReadManifest(sink.text, &manifest, &bad_line),
-            ManifestStatus::kRead);
+  const RunManifest manifest = MigrateRecorded(&t);
+  // A run killed while it staged cy's mailbox: the undo finds the store
+  // the front ends name only by its target.
+  const std::string staged = t.settings.target_mail_dir + "\\.vmtmp.stage.cy";
+  t.fs.CreateDir(staged, nullptr);
+  t.fs.WriteFile(staged + "\\velquor-migrate.pending", "", nullptr);
   t.NewRun();
 
   UndoRequest request;
@@ -52,10 +40,12 @@ TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   const UndoResult second = RunUndo(request, manifest);
   EXPECT_EQ(second.removed, first.removed);
   EXPECT_EQ(second.gone, 0);
+  EXPECT_TRUE(t.fs.Exists(staged));
   request.dry_run = false;
   const UndoResult undone = RunUndo(request, manifest);
   EXPECT_TRUE(undone.complete());
   EXPECT_EQ(undone.removed, first.removed);
+  EXPECT_FALSE(t.fs.Exists(staged));
 }
 
 }  // namespace

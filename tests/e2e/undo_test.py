@@ -96,10 +96,18 @@ class UndoTest(unittest.TestCase):
 
     # Faults: something the run added that the manifest misses (a folder,
     # a message, an item's bytes); an undo that touches what was there
-    # before; a dry run that writes; a second undo that is not a no-op.
+    # before; a dry run that writes; a second undo that is not a no-op;
+    # staging folders of the run's accounts (as a run killed while it
+    # staged them leaves them) kept, or another's ("ann" is the primary
+    # domain's, not the run's ann@a.com) removed.
     def test_undo_gives_back_the_target_byte_for_byte(self):
+        stage = os.path.join(self.store, ".vmtmp.stage.")
+        write(os.path.join(stage + "ann", "velquor-migrate.pending"), b"")
         before = self.state()
         manifest = self.migrate()
+        for box in ("ann@a.com", "bob@a.com"):
+            write(os.path.join(stage + box, "velquor-migrate.pending"), b"")
+            write(os.path.join(stage + box, "INBOX", "9.in"), b"staged")
         after_run = self.state()
         self.assertNotEqual(after_run, before)
         status, out, _ = self.undo(manifest, "--dry-run")
@@ -108,12 +116,14 @@ class UndoTest(unittest.TestCase):
         self.assertIn("预览完成，未删除任何内容", out)
         self.assertIn("将删除:%s" % native(os.path.join(self.store, "ann@a.com")),
                       out)
+        self.assertIn("将删除:%s" % native(stage + "bob@a.com"), out)
         self.assertNotIn("已删除:", out)
         status, out, err = self.undo(manifest)
         self.assertEqual(status, 0, out + err)
         self.assertEqual(self.state(), before)
         self.assertIn("已删除:%s" % native(os.path.join(self.store, "ann@a.com")),
                       out)
+        self.assertIn("已删除:%s" % native(stage + "ann@a.com"), out)
         status, out, _ = self.undo(manifest)
         self.assertEqual(status, 0, out)
         self.assertNotIn("已删除:", out)

@@ -47,7 +47,9 @@ MESSAGES = {
     # The dialog's undo: its question, its end, its progress and its
     # choice of runs.
     "undo_confirm", "undo_confirm_removed", "undo_confirm_kept",
-    "undo_confirm_ask", "undo_stopped", "undo_close_ask", "undo_previewing",
+    "undo_confirm_ask", "undo_stopped", "undo_close_ask", "undo_stopping",
+    "undo_listing",
+    "undo_previewing",
     "undo_progress",
     "undo_choice_domains", "undo_choice_accounts", "undo_choice_folders",
     "undo_choice_files", "undo_choice_unreadable",

@@ -53,6 +53,7 @@ LOCKED = ("1004", "1012", "1018", "1019", "1006", "1007", "1008", "1009",
 UNDO_CAPTION = "撤销迁移"
 UNDO_DONE = "撤销完成：该次运行添加的内容已全部删除"
 LB_GETCOUNT = "395"
+LOCK_WAITING = "正在等待其他程序释放配置文件锁:"
 TIMEOUT = 60
 
 
@@ -265,11 +266,11 @@ def own(files):
             if not re.search(r"velquor-migrate(-runs/|\.lock$)", k)}
 
 
-def make_big_source(root, accounts=60, messages=160):
-    """Two domains of accounts with 4 KB messages in their inboxes: a run
-    long enough under Wine that a test can still stop it after it has
-    watched the progress move and asked to close. Returns the image path
-    and the mail store an uninterrupted run makes (relative path -> MD5)."""
+def make_big_source(root, accounts=20, messages=25):
+    """Two domains of accounts with 4 KB messages in their inboxes (enough
+    that the screenshot of a run shows it under way). Returns the image
+    path and the mail store an uninterrupted run makes (relative path ->
+    MD5)."""
     src = os.path.join(root, "velquor")
     users, store = "", {}
     for i in range(accounts):
@@ -301,6 +302,37 @@ def make_source(root):
     write(os.path.join(alice, "7.0"), "work mail")
     write(os.path.join(src, "mail", "bob@second.org", "2.sed"), "sent")
     return windows_path(os.path.join(src, "server.exe")), src
+
+
+class HeldLock:
+    """A configuration file's lock, taken from a Windows process of the
+    test's own as another program would hold it: a run that needs the file
+    waits (and says so) until release()."""
+
+    def __init__(self, file_name):
+        self.process = subprocess.Popen(
+            RUNNER + [PROBE, "hold", "Tarnwick_" + file_name],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        if self.process.stdout.readline().strip() != b"held":
+            raise AssertionError("cannot take the lock of " + file_name)
+
+    def release(self):
+        self.process.stdin.close()
+        self.process.wait(timeout=TIMEOUT)
+        self.process.stdout.close()
+
+    def __del__(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def wait_lock_notice(dialog, file_name):
+    """Waits until the run says it waits for the lock: it is blocked."""
+    wait_for(lambda: any(l.startswith(LOCK_WAITING + file_name)
+                         for l in list_lines(dialog)) or None,
+             "the run to wait for the lock of " + file_name)
 
 
 def make_target(root):
@@ -475,10 +507,12 @@ class DialogTest(unittest.TestCase):
         second = wait_for(lambda: next(
             (h for h, _, c in top_windows() if c == DIALOG_CAPTION and
              h != first), None), "the second window")
+        # The first run cannot end while another program holds the user
+        # list's lock: the second start meets its run lock.
+        held = HeldLock("userauth.cfg")
         probe("post", first, "273", "1004")
         confirm_start()
-        wait_for(lambda: probe("text", first, "1022").startswith("帐户")
-                 or None, "the first run to copy")
+        wait_lock_notice(first, "userauth.cfg")
         # The second start asks whether to wait, naming the first window's
         # process as the holder; not waiting refuses the run.
         probe("post", second, "273", "1004")
@@ -490,6 +524,7 @@ class DialogTest(unittest.TestCase):
         self.assertIn("迁移对话框程序", text)
         answer(question, 7)  # No
         answer(wait_box(busy, other_than=question), 1)
+        held.release()
         answer(wait_box(SUCCESS), 1)
         self.assertEqual(tree(os.path.join(tgt, "store")), expected)
         self.assertEqual(len(self.records("migrate")), 1)
@@ -632,28 +667,22 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(probe("fits", dialog), "")
         # The whole dialog fits a 1024x768 screen at 96 DPI.
         self.assertLessEqual(size_of(dialog, "0"), (1024, 768))
+
+        # Another program holds the user list's lock, and the list changed
+        # since the window read it: the run must read it anew and waits
+        # before its first account, however fast the machine.
+        users_file = os.path.join(tgt, "data", "userauth.cfg")
+        wait_for(lambda: os.path.exists(users_file), "the user list")
+        held = HeldLock("userauth.cfg")
+        stamp = os.stat(users_file).st_mtime + 10
+        os.utime(users_file, (stamp, stamp))
         press(DIALOG_CAPTION, "Return")
         confirm_start()
-
-        # The bar moves and the status line changes while the run goes,
-        # and everything the run reads or that starts a run is locked.
-        statuses, positions = set(), []
-
-        def moving():
-            status = probe("text", dialog, "1022").strip()
-            position = int(probe("send", dialog, "1021", str(PBM_GETPOS),
-                                 "0"))
-            if status.startswith("帐户"):
-                statuses.add(status)
-                positions.append(position)
-            return len(statuses) >= 2 and positions[-1] > 0 or None
-        wait_for(moving, "the progress bar to move")
-        self.assertEqual(positions, sorted(positions))
-        self.assertLess(positions[-1], 1000)
+        wait_lock_notice(dialog, "userauth.cfg")
+        # Everything the run reads or that starts a run is locked.
         self.assertEqual(probe("enabled", dialog, *LOCKED).strip(),
                          "0" * len(LOCKED))
         self.assertEqual(probe("enabled", dialog, "1013").strip(), "1")
-        screenshot("dialog_running.png")
 
         # Closing (here Esc) asks first; No goes on, the stop button stops.
         press(DIALOG_CAPTION, "Escape")
@@ -662,42 +691,52 @@ class DialogTest(unittest.TestCase):
                       probe("texts", handle).splitlines())
         press(MESSAGE_CAPTION, "Return")  # No is the default
         probe("click", dialog, "1013")
+        held.release()
         dismiss_message(STOPPED, "warning")
         screenshot("dialog_stopped.png")
         lines = list_lines(dialog)
         self.assertTrue(any(l.startswith("因停止而未处理的帐户数:")
                             for l in lines), lines[-6:])
-        self.assert_logged("migrate", lines)
-
-        # What the stopped run added is whole: every mailbox it made holds
-        # all its mail and no pending mark, and belongs to a listed user.
-        users = user_names(tgt)
-        self.assertLess(len(users), 60)
-        made = tree(store)
-        boxes = {path.split(os.sep)[0] for path in made}
-        self.assertEqual(made, {p: h for p, h in expected.items()
-                                if p.split(os.sep)[0] in boxes})
-        self.assertEqual({b.split("@")[0] for b in boxes}, set(users))
+        # The notice is the window's; the record holds the run's list.
+        self.assert_logged("migrate", [l for l in lines
+                                       if not l.startswith(LOCK_WAITING)])
+        # The stop left nothing behind: no user, no mailbox, nothing staged.
+        self.assertEqual(user_names(tgt), [])
+        self.assertEqual(os.listdir(store) if os.path.isdir(store) else [], [])
         # One instruction after a stop: the end message's (start again),
         # no note asking to tick the sync box.
         self.assertEqual(probe("text", dialog, "1015").strip(), "")
 
-        # A second Start completes the migration: the store of one whole
-        # run, every user once, and the note on the accounts it found. The
-        # bar and the status count the accounts the first run finished.
+        # A second Start, the lock held again: the bar moves with the
+        # copies while the run cannot end, then it completes: the store of
+        # one whole run, every user once, the note on the accounts it made.
+        held = HeldLock("userauth.cfg")
         press(DIALOG_CAPTION, "Return")
         confirm_start()
+        positions = []
+
+        def moved():
+            positions.append(int(probe("send", dialog, "1021",
+                                       str(PBM_GETPOS), "0")))
+            return positions[-1] > 0 or None
+        wait_for(moved, "the progress bar to move")
+        wait_lock_notice(dialog, "userauth.cfg")
+        self.assertEqual(positions, sorted(positions))
+        self.assertTrue(probe("text", dialog, "1022").startswith("帐户"))
+        self.assertEqual(probe("enabled", dialog, *LOCKED).strip(),
+                         "0" * len(LOCKED))
+        screenshot("dialog_running.png")
+        held.release()
         dismiss_message(SUCCESS, "information")
+        accounts = len({p.split(os.sep)[0] for p in expected})
         self.assertRegex(end_status(dialog),
-                         r"^迁移已结束。帐户 60/60，邮件 (\d+)/\1，")
+                         r"^迁移已结束。帐户 %d/%d，邮件 (\d+)/\1，"
+                         % (accounts, accounts))
         self.assertEqual(
             probe("send", dialog, "1021", str(PBM_GETPOS), "0").strip(), "1000")
-        wait_for(lambda: "已有本源的帐户 60 个"
+        wait_for(lambda: "已有本源的帐户 %d 个" % accounts
                  in probe("text", dialog, "1015") or None,
                  "the note on existing accounts")
-        lines = list_lines(dialog)
-        self.assertTrue(any(l.startswith("目标中已存在的帐户数:%d，" % len(users))
-                            for l in lines), lines[-4:])
         self.assertEqual(tree(store), expected)
         self.assertEqual(sorted(user_names(tgt)),
                          sorted(p.split(os.sep)[0].split("@")[0]
@@ -774,7 +813,23 @@ class DialogTest(unittest.TestCase):
         self.assertTrue(report["complete"])
         self.assertEqual(len(report["items"]), len(lines_removed(log)))
         self.undo_last_run(dialog, tgt, tree(tgt), again=True)
-        probe("post", dialog, str(WM_CLOSE), "0")
+
+        # Closed during an undo, which another program's hold on the user
+        # list's lock keeps from ending: the status says what a stopped
+        # undo waits for (removals, not a migration's copies), and the
+        # window closes once it has ended.
+        held = HeldLock("userauth.cfg")
+        probe("post", dialog, "273", "1025")
+        choice = wait_window(UNDO_CAPTION)
+        press(UNDO_CAPTION, "Return")
+        wait_for(lambda: all(h != choice for h, _, _ in top_windows())
+                 or None, "the choice to close")
+        press(DIALOG_CAPTION, "Escape")
+        answer(wait_box("正在撤销。要停止并关闭窗口吗？"), 6)  # IDYES
+        wait_for(lambda: probe("text", dialog, "1022").strip()
+                 == "正在停止撤销：等待进行中的删除完成..." or None,
+                 "the stopping undo's status")
+        held.release()
         self.assert_exits()
 
     def undo_last_run(self, dialog, tgt, state, again=False):

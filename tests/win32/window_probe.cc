@@ -31,6 +31,9 @@
 //   window_probe fits HWND        one line per control whose text does not
 //                                 fit it in the dialog font at this DPI:
 //                                 id, needed and given size, text
+//   window_probe hold NAME        takes the named mutex (a configuration
+//                                 file's lock), prints "held", and keeps it
+//                                 until its stdin ends
 // A control id 0 names the window HWND itself.
 //
 // Output is UTF-8.
@@ -181,10 +184,27 @@ BOOL CALLBACK PrintClipped(HWND control, LPARAM font) {
   return TRUE;
 }
 
+// Holds the named mutex (a configuration file's lock, as the program
+// names it) until stdin ends: "held" on stdout says it is taken.
+int HoldMutex(const char* name) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  const DWORD got =
+      mutex != nullptr ? WaitForSingleObject(mutex, INFINITE) : WAIT_FAILED;
+  if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  char line[16];
+  while (std::fgets(line, sizeof line, stdin) != nullptr) {
+  }
+  ReleaseMutex(mutex);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "hold" && argc == 3) return HoldMutex(argv[2]);
   if (mode == "clipboard" && argc == 2) {
     if (!OpenClipboard(nullptr)) return 1;
     HANDLE data = GetClipboardData(CF_UNICODETEXT);

@@ -28,6 +28,8 @@ constexpr UINT kExistingCounted = WM_APP + 4;
 constexpr UINT kAskWait = WM_APP + 5;
 // Posted when result-list changes land in an empty queue.
 constexpr UINT kLines = WM_APP + 6;
+// Posted by the reading of the manifests an undo offers as its last act.
+constexpr UINT kRunsListed = WM_APP + 7;
 // Sent when the window moves to a monitor of another DPI.
 constexpr UINT kDpiChanged = 0x02E0;
 

@@ -64,10 +64,12 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
 }
 
 MigrationDialog::~MigrationDialog() {
-  // The window is gone; a count still reading the target uses env_.
-  if (counter_ != nullptr) {
-    WaitForSingleObject(counter_, INFINITE);
-    CloseHandle(counter_);
+  // The window is gone; a count still reading the target, or the reading
+  // of its manifests, uses env_.
+  for (HANDLE thread : {counter_, lister_}) {
+    if (thread == nullptr) continue;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
   }
 }
 
@@ -334,7 +336,10 @@ void MigrationDialog::StopRun() {
     return;
   }
   EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
-  SetStatus("正在停止：等待进行中的复制完成并保存配置...");
+  // An undo copies nothing: the removals under way finish (and a
+  // configuration file's save, which a stop does not cut).
+  SetStatus(undoing_ ? code_page_->ToUtf8(texts_.undo_stopping)
+                     : "正在停止：等待进行中的复制完成并保存配置...");
 }
 
 void MigrationDialog::ShowProgress() {

@@ -8,12 +8,14 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dialog/line_queue.h"
 #include "dialog/win32/dialog_layout.h"
 #include "dialog/win32/message_box.h"
 #include "dialog/win32/result_list_view.h"
 #include "migrate/run_host.h"
+#include "migrate/undo_choices.h"
 #include "platform/code_page.h"
 #include "session/run_session.h"
 #include "session/startup.h"
@@ -102,10 +104,15 @@ class MigrationDialog : public RunHost {
   // On the worker: another run holds the target (`holder` says who). Asks
   // whether to wait; the seconds to wait.
   int64_t AskToWait(const std::string& holder);
-  // The undo of a recorded run (migration_dialog_undo.cc): the choice of
-  // the run on the window's thread; its preview, the question and the
-  // removals on the worker, as a run. Ends like a run, with FinishUndo.
+  // The undo of a recorded run (migration_dialog_undo.cc): the target's
+  // manifests read by a thread of their own (ListRunsMain, then
+  // OnRunsListed), the choice of the run on the window's thread; its
+  // preview, the question and the removals on the worker, as a run. Ends
+  // like a run, with FinishUndo.
   void StartUndo();
+  void OnRunsListed();
+  void BeginUndo(const std::string& manifest);
+  static DWORD WINAPI ListRunsMain(void* dialog);
   EndMessage UndoOnWorker();
   // On the worker: asks whether to undo what `preview` lists.
   bool ConfirmUndo(const UndoResult& preview);
@@ -149,7 +156,19 @@ class MigrationDialog : public RunHost {
   std::atomic<bool> close_pending_{false};
   std::atomic<bool> progress_posted_{false};
   HANDLE worker_ = nullptr;
-  HANDLE counter_ = nullptr;      // the running count; null when none
+  HANDLE counter_ = nullptr;  // the running count; null when none
+  // The reading of the manifests an undo offers (null when none runs),
+  // and what it reads and finds: the window's thread fills in where to
+  // look before the thread starts and takes the runs after it ended.
+  HANDLE lister_ = nullptr;
+  struct RunsListing {
+    std::string own;  // the target's own folder of manifests
+    std::vector<std::string> folders;
+    std::string target_dir;
+    std::string status;  // the status line before (UTF-8)
+    std::vector<RecordedRun> runs;
+  };
+  std::unique_ptr<RunsListing> listing_;
   bool recount_ = false;          // count again when the running count ends
   std::atomic<int> existing_{0};  // result of the last count
   bool stopped_ = false;          // the last migration was stopped

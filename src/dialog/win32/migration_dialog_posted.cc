@@ -32,6 +32,9 @@ INT_PTR MigrationDialog::HandlePosted(UINT message, WPARAM wparam,
     case kLines:
       DrainLines();
       return TRUE;
+    case kRunsListed:
+      OnRunsListed();
+      return TRUE;
     case kAskWait: {
       auto* question = reinterpret_cast<Question*>(lparam);
       question->answer.set_value(AskYesNo(window_, question->text));

@@ -45,17 +45,59 @@ std::string NamePart(int64_t seconds) {
 }  // namespace
 
 void MigrationDialog::StartUndo() {
-  if (running_) return;
+  if (running_ || lister_ != nullptr) return;
   // The dialog's runs keep their manifests beside the target's data; a
   // console run may have put its manifest beside its records.
-  const std::string own = RunRecordsFolder(env_.disk, state_.target_dir);
-  std::vector<std::string> folders{own};
-  folders.insert(folders.end(), env_.record_dirs.begin(),
-                 env_.record_dirs.end());
-  const std::string chosen =
-      ChooseRunToUndo(instance_, window_, code_page_id_, texts_,
-                      RecordedRuns(env_.disk, folders, state_.target_dir), own);
-  if (chosen.empty() || running_) return;
+  listing_ = std::make_unique<RunsListing>();
+  listing_->own = RunRecordsFolder(env_.disk, state_.target_dir);
+  listing_->folders.push_back(listing_->own);
+  listing_->folders.insert(listing_->folders.end(), env_.record_dirs.begin(),
+                           env_.record_dirs.end());
+  listing_->target_dir = state_.target_dir;
+  listing_->status = ItemUtf8(window_, IDC_STATUS);
+  // Each manifest is read whole to count what its run added, and a large
+  // run's holds tens of megabytes: a thread reads them while the window
+  // goes on. A run started meanwhile drops the choice.
+  EnableWindow(GetDlgItem(window_, IDC_UNDO), FALSE);
+  SetStatus(code_page_->ToUtf8(texts_.undo_listing));
+  lister_ = CreateThread(nullptr, 0, ListRunsMain, this, 0, nullptr);
+  if (lister_ == nullptr) {
+    EnableWindow(GetDlgItem(window_, IDC_UNDO), TRUE);
+    SetStatus(listing_->status);
+  }
+}
+
+DWORD WINAPI MigrationDialog::ListRunsMain(void* dialog) {
+  auto* self = static_cast<MigrationDialog*>(dialog);
+  RunsListing* listing = self->listing_.get();
+  listing->runs =
+      RecordedRuns(self->env_.disk, listing->folders, listing->target_dir);
+  // The last touch of the dialog from this thread; a window closed
+  // meanwhile takes no message, and its dialog waits for this thread.
+  PostMessageW(self->window_, kRunsListed, 0, 0);
+  return 0;
+}
+
+void MigrationDialog::OnRunsListed() {
+  // The thread posted this as its last act.
+  WaitForSingleObject(lister_, INFINITE);
+  CloseHandle(lister_);
+  lister_ = nullptr;
+  const std::unique_ptr<RunsListing> listing = std::move(listing_);
+  // A run that started meanwhile unlocks the undo when it ends, and says
+  // how it went in the status line.
+  if (running_) return;
+  EnableWindow(GetDlgItem(window_, IDC_UNDO), TRUE);
+  if (ItemUtf8(window_, IDC_STATUS) ==
+      code_page_->ToUtf8(texts_.undo_listing)) {
+    SetStatus(listing->status);
+  }
+  const std::string chosen = ChooseRunToUndo(
+      instance_, window_, code_page_id_, texts_, listing->runs, listing->own);
+  if (!chosen.empty() && !running_) BeginUndo(chosen);
+}
+
+void MigrationDialog::BeginUndo(const std::string& chosen) {
   running_ = true;
   finishing_ = false;
   close_pending_ = false;
