@@ -17,31 +17,11 @@
 namespace vm {
 namespace {
 
-// Feeds the first `size` bytes of `in` to *digest, read from its start
-// without moving its offset. Right after a copy by copy_file_range they
-// are in the cache; the caller's check that the source kept its size and
-// time over the copy and this read makes them the bytes the copy holds.
-bool DigestSource(int in, uint64_t size, Md5* digest) {
-  char buffer[kBlockSize];
-  uint64_t at = 0;
-  while (at < size) {
-    const size_t want =
-        static_cast<size_t>(std::min<uint64_t>(sizeof(buffer), size - at));
-    ssize_t n = ::pread(in, buffer, want, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    digest->Update(std::string_view(buffer, static_cast<size_t>(n)));
-    at += static_cast<uint64_t>(n);
-  }
-  return true;
-}
-
 // Copies the `size` bytes of `in` with copy_file_range where the kernel
 // offers it, else by reading and writing. Sets *changed (and returns false)
 // when the source holds fewer bytes than `size` or more: another program
-// cut it short or wrote to it during the copy. A non-null `digest` is fed
-// the bytes copied.
-bool CopyContents(int in, int out, uint64_t size, bool* changed, Md5* digest) {
+// cut it short or wrote to it during the copy.
+bool CopyContents(int in, int out, uint64_t size, bool* changed) {
   uint64_t copied = 0;
   bool use_read_write = false;
   while (copied < size) {
@@ -69,13 +49,9 @@ bool CopyContents(int in, int out, uint64_t size, bool* changed, Md5* digest) {
     copied += static_cast<uint64_t>(n);
     if (copied > size) break;
     if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
-    if (digest != nullptr) {
-      digest->Update(std::string_view(buffer, static_cast<size_t>(n)));
-    }
   }
   *changed = copied != size;
-  if (*changed) return false;
-  return digest == nullptr || use_read_write || DigestSource(in, size, digest);
+  return !*changed;
 }
 
 // Whether the source's size or modification time at the end of a copy is
@@ -110,12 +86,13 @@ CopyWriter::CopyWriter() : umask_(ProcessUmask()) {}
 // entry, so that a copy cut short (the process killed, the disk full)
 // never lies under that name. The copy is an unnamed file where the file
 // system has them, which leaves nothing behind at all; else a temporary
-// file, whose name is put in *temp for the caller to remove. On failure
+// file, whose name is put in *temp for the caller to remove (a copy that
+// got its name has the temporary name removed here already). On failure
 // errno tells why, or *changed that the source changed during the copy.
 CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
                                 const struct stat& dir_status,
                                 const std::string& name, std::string* temp,
-                                bool* changed, Md5* digest) const {
+                                bool* changed, FileStamp* stamp) const {
   int fd = -1;
   // An unnamed file no one else can open is made with the source's
   // permission bits at once, when the umask leaves them as they are.
@@ -142,8 +119,7 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
     mode_set = false;
   }
   ScopedFd out(fd);
-  bool ok =
-      CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed, digest);
+  bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed);
   if (ok) {
     *changed = ChangedSince(in, st);
     ok = !*changed;
@@ -164,6 +140,13 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
   if (rc != 0) {
     return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
   }
+  // The temporary name goes before the stamp is taken: removing a link
+  // changes the file's status change time.
+  if (!temp->empty() && ::unlinkat(dir, temp->c_str(), 0) == 0) temp->clear();
+  struct stat made;
+  if (stamp != nullptr && temp->empty() && ::fstat(fd, &made) == 0) {
+    *stamp = StampOfStatus(made);
+  }
   // A failed close can be the first report of a failed write.
   if (!out.Close()) {
     const int err = errno;
@@ -176,7 +159,7 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
 
 CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
                                    const std::string& to, bool* changed,
-                                   Md5* digest) const {
+                                   FileStamp* stamp) const {
   const mode_t mode = st.st_mode & 0777;
   const bool mode_set =
       umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
@@ -186,8 +169,8 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
   if (out.get() < 0) {
     return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
   }
-  bool ok = CopyContents(in, out.get(), static_cast<uint64_t>(st.st_size),
-                         changed, digest);
+  bool ok =
+      CopyContents(in, out.get(), static_cast<uint64_t>(st.st_size), changed);
   if (ok) {
     *changed = ChangedSince(in, st);
     ok = !*changed;
@@ -204,6 +187,12 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
     if (ok && (owner.first != uid_ || owner.second != gid_)) {
       ok = ::fchown(out.get(), owner.first, owner.second) == 0;
     }
+  }
+  // Taken after the last change; a rename of the staging folder later
+  // changes nothing of it.
+  struct stat made;
+  if (ok && stamp != nullptr && ::fstat(out.get(), &made) == 0) {
+    *stamp = StampOfStatus(made);
   }
   // A failed close can be the first report of a failed write.
   if (ok && out.Close()) return CopyResult::kCopied;
@@ -268,6 +257,17 @@ int CopyWriter::LinkIntoPlace(int fd, int dir, const std::string& name,
 // change.
 bool CopyWriter::OwnedByOther(const struct stat& dir) const {
   return running_as_root_ && (dir.st_uid != uid_ || dir.st_gid != gid_);
+}
+
+FileStamp StampOfStatus(const struct stat& st) {
+  FileStamp stamp;
+  stamp.file = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
+                    static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+  stamp.changed = {static_cast<int64_t>(st.st_ctim.tv_sec),
+                   static_cast<uint32_t>(st.st_ctim.tv_nsec)};
+  return stamp;
 }
 
 void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
