@@ -19,8 +19,10 @@ namespace {
 
 // Copies the `size` bytes of `in` with copy_file_range where the kernel
 // offers it, else by reading and writing. Sets *changed (and returns false)
-// when the source holds fewer bytes than `size` or more: another program
-// cut it short or wrote to it during the copy.
+// when the source holds fewer bytes than `size`, or (reading) more: another
+// program cut it short or wrote to it during the copy. A source that grew
+// under copy_file_range shows it in its size, which the caller checks
+// after the copy (ChangedSince), so no read is spent on it here.
 bool CopyContents(int in, int out, uint64_t size, bool* changed) {
   uint64_t copied = 0;
   bool use_read_write = false;
@@ -38,11 +40,13 @@ bool CopyContents(int in, int out, uint64_t size, bool* changed) {
     if (n == 0) break;  // the source shrank
     copied += static_cast<uint64_t>(n);
   }
+  if (!use_read_write) {
+    *changed = copied != size;
+    return !*changed;
+  }
   char buffer[kBlockSize];
   for (;;) {
-    // Without the fallback, one byte more tells a source that grew.
-    const size_t want = use_read_write ? sizeof(buffer) : 1;
-    ssize_t n = ::read(in, buffer, want);
+    ssize_t n = ::read(in, buffer, sizeof(buffer));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;
@@ -62,6 +66,24 @@ bool ChangedSince(int in, const struct stat& st) {
   return ::fstat(in, &end) != 0 || end.st_size != st.st_size ||
          end.st_mtim.tv_sec != st.st_mtim.tv_sec ||
          end.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+}
+
+// Like a Windows file copy, the copy keeps the source's modification time;
+// like "cp -p", its permission bits (unless the file was made with them),
+// so it is never more open than the source.
+bool KeepTimesAndMode(int fd, const struct stat& st, bool mode_set) {
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(fd, times);
+  return mode_set || ::fchmod(fd, st.st_mode & 0777) == 0;
+}
+
+// Gives a non-null `stamp` the stamp of the file `fd`, to be called after
+// the last change to it; leaves it as it was when the status cannot be had.
+void TakeStamp(int fd, FileStamp* stamp) {
+  struct stat made;
+  if (stamp != nullptr && ::fstat(fd, &made) == 0) {
+    *stamp = StampOfStatus(made);
+  }
 }
 
 // The process's umask as /proc tells it (setting it to read it would race
@@ -124,14 +146,7 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
     *changed = ChangedSince(in, st);
     ok = !*changed;
   }
-  if (ok) {
-    // Like a Windows file copy, the copy keeps the source's modification
-    // time; like "cp -p", its permission bits, so it is never more open
-    // than the source.
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(fd, times);
-    ok = mode_set || ::fchmod(fd, mode) == 0;
-  }
+  ok = ok && KeepTimesAndMode(fd, st, mode_set);
   if (ok && OwnedByOther(dir_status)) {
     ok = ::fchown(fd, dir_status.st_uid, dir_status.st_gid) == 0;
   }
@@ -143,10 +158,7 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
   // The temporary name goes before the stamp is taken: removing a link
   // changes the file's status change time.
   if (!temp->empty() && ::unlinkat(dir, temp->c_str(), 0) == 0) temp->clear();
-  struct stat made;
-  if (stamp != nullptr && temp->empty() && ::fstat(fd, &made) == 0) {
-    *stamp = StampOfStatus(made);
-  }
+  if (temp->empty()) TakeStamp(fd, stamp);
   // A failed close can be the first report of a failed write.
   if (!out.Close()) {
     const int err = errno;
@@ -175,12 +187,7 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
     *changed = ChangedSince(in, st);
     ok = !*changed;
   }
-  if (ok) {
-    // As CopyInto: the source's modification time and permission bits.
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.get(), times);
-    ok = mode_set || ::fchmod(out.get(), mode) == 0;
-  }
+  ok = ok && KeepTimesAndMode(out.get(), st, mode_set);
   if (ok && running_as_root_) {
     std::pair<uid_t, gid_t> owner;
     ok = DirOwner(DirName(to), &owner);
@@ -190,10 +197,7 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
   }
   // Taken after the last change; a rename of the staging folder later
   // changes nothing of it.
-  struct stat made;
-  if (ok && stamp != nullptr && ::fstat(out.get(), &made) == 0) {
-    *stamp = StampOfStatus(made);
-  }
+  if (ok) TakeStamp(out.get(), stamp);
   // A failed close can be the first report of a failed write.
   if (ok && out.Close()) return CopyResult::kCopied;
   const int err = errno;
