@@ -94,8 +94,8 @@ TEST(CopySourceChangeTest, SourceThatGrewAfterItsStatusIsNotCopied) {
   EXPECT_TRUE(changed);
   if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
   changed = false;
-  EXPECT_EQ(writer.CopyIntoNew(in.get(), st, (root / "b.in").string(),
-                               &changed, nullptr),
+  EXPECT_EQ(writer.CopyIntoNew(in.get(), st, (root / "b.in").string(), &changed,
+                               nullptr),
             CopyResult::kFailed);
   EXPECT_TRUE(changed);
   EXPECT_EQ(std::distance(fs::directory_iterator(root), {}), 1);
