@@ -1,7 +1,8 @@
 // Reads arbitrary bytes as a run manifest. Whatever it is given, the reader
 // answers with one of its three results, and a damaged line number within
 // the text; a manifest it accepts is in the one spelling the writer gives,
-// so writing what was read gives back the text up to its last whole line.
+// so writing what was read gives back the text up to its last whole line
+// (but for the version number, which is the one written now).
 
 #include <cstddef>
 #include <cstdint>
@@ -42,8 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vm::ManifestWriter writer(&sink, manifest.header);
   for (const vm::ManifestEntry& entry : manifest.entries) writer.Add(entry);
   FUZZ_CHECK(writer.Flush());
+  // The writer writes the current version; a version-1 manifest reads as
+  // the same records.
   const size_t whole = text.rfind('\n') + 1;
-  FUZZ_CHECK(sink.text == text.substr(0, whole));
+  const size_t first = text.find('\n');
+  FUZZ_CHECK(sink.text.substr(sink.text.find('\n')) ==
+             text.substr(first, whole - first));
   FUZZ_CHECK(manifest.torn_tail == (whole != text.size()));
   return 0;
 }

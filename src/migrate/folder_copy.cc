@@ -292,21 +292,21 @@ void FolderCopier::Submit(FolderPiece* piece, std::vector<Message>* batch) {
 
 void FolderCopier::RunCopy(const Message& copy, FolderPiece* piece) const {
   std::string error;
-  // The undo's record of the file: its digest, taken as it is copied.
-  CopiedBytes copied;
+  // The undo's record of the file: its stamp or digest, taken as it is
+  // copied.
+  CopiedFile copied;
   CopyResult result = Copy(copy, piece->staged != nullptr, &error, &copied);
   if (result == CopyResult::kTargetExists && copy.resume) {
     result = ReplacePartialCopy(copy, &error, &copied);
   }
   if (result == CopyResult::kCopied) {
-    // A file whose bytes could not be digested is left out: an undo then
-    // keeps it.
-    if (manifest_ != nullptr && !copied.md5.empty()) {
-      if (piece->staged != nullptr) {
-        piece->staged->MadeFile(copy.to, copied.size, copied.md5);
-      } else {
-        manifest_->Add(MessageFileEntry(copy.to, copied.size, copied.md5));
-      }
+    // A file the copy told nothing of is left out: an undo then keeps it.
+    ManifestEntry entry;
+    if (manifest_ != nullptr && piece->staged != nullptr) {
+      piece->staged->MadeFile(copy.to, copied);
+    } else if (manifest_ != nullptr &&
+               CopiedFileEntry(copy.to, copied, &entry)) {
+      manifest_->Add(entry);
     }
     ++piece->copied;
     piece->copied_bytes += copy.size;
@@ -340,18 +340,18 @@ void FolderCopier::RecordFolder(const FolderPiece& piece,
 }
 
 CopyResult FolderCopier::Copy(const Message& copy, bool staged,
-                              std::string* error, CopiedBytes* copied) const {
+                              std::string* error, CopiedFile* copied) const {
   if (staged) {
     return fs_->CopyStaged(copy.from, copy.to, error,
                            manifest_ != nullptr ? copied : nullptr);
   }
   if (manifest_ == nullptr) return fs_->CopyNew(copy.from, copy.to, error);
-  return fs_->CopyNewDigested(copy.from, copy.to, error, copied);
+  return fs_->CopyNewRecorded(copy.from, copy.to, error, copied);
 }
 
 CopyResult FolderCopier::ReplacePartialCopy(const Message& copy,
                                             std::string* error,
-                                            CopiedBytes* copied) const {
+                                            CopiedFile* copied) const {
   // An interrupted copy leaves the start of its source under the target
   // name; a message that arrived there by other means is kept.
   std::string source, partial;

@@ -124,7 +124,7 @@ class FolderCopier {
   // CopyNew (CopyStaged into a staging folder), digesting the bytes when
   // the run keeps a manifest.
   CopyResult Copy(const Message& copy, bool staged, std::string* error,
-                  CopiedBytes* copied) const;
+                  CopiedFile* copied) const;
   // Puts a folder or file this run made into the manifest, or with the
   // staged mailbox's entries.
   void RecordFolder(const FolderPiece& piece, const std::string& dir) const;
@@ -134,7 +134,7 @@ class FolderCopier {
   // Replaces the file under copy.to when it is the start of the message,
   // left by a copy cut short; else kTargetExists.
   CopyResult ReplacePartialCopy(const Message& copy, std::string* error,
-                                CopiedBytes* copied) const;
+                                CopiedFile* copied) const;
   // The failure line of a message whose target file is another.
   std::string DiffersLine(const std::string& from, const std::string& to) const;
   // Why the source message `entry` is not copied for what it is or its

@@ -121,11 +121,10 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
   }
   read_ahead_.reset();
   // Cold message files are read many at once instead of one per copy,
-  // unless copies clone them unread and no manifest digests (reads) them.
-  const bool messages =
-      options_.manifest != nullptr ||
-      !fs_->CopiesShareBlocks(SourceMailDir(options_.source_dir),
-                              options_.target_mail_dir);
+  // unless copies clone them unread (the manifest records them by their
+  // stamps, without reading them).
+  const bool messages = !fs_->CopiesShareBlocks(
+      SourceMailDir(options_.source_dir), options_.target_mail_dir);
   read_ahead_ = std::make_unique<ReadAhead>(
       fs_, std::move(boxes), kReadAheadBoxes,
       messages ? kReadAheadThreads : kListingOnlyThreads, messages);

@@ -1,5 +1,7 @@
 #include "migrate/run_manifest.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "platform/file_system.h"
@@ -84,6 +86,36 @@ bool ParseNumber(std::string_view text, uint64_t* value) {
   return true;
 }
 
+// A time as "SECONDS.NANOSECONDS": the seconds as a decimal number, with
+// "-" before it when negative (never "-0"), and exactly nine digits of
+// nanoseconds.
+std::string TimeText(const StampTime& t) {
+  std::string nanos = std::to_string(t.nanoseconds);
+  return std::to_string(t.seconds) + '.' +
+         std::string(9 - std::min<size_t>(9, nanos.size()), '0') + nanos;
+}
+
+bool ParseTime(std::string_view text, StampTime* t) {
+  const size_t dot = text.find('.');
+  if (dot == std::string_view::npos || text.size() - dot != 10) return false;
+  std::string_view seconds = text.substr(0, dot);
+  const bool negative = !seconds.empty() && seconds[0] == '-';
+  if (negative) seconds.remove_prefix(1);
+  uint64_t magnitude = 0;
+  uint64_t nanos = 0;
+  const std::string_view fraction = text.substr(dot + 1);
+  if (!ParseNumber(seconds, &magnitude) || magnitude > INT64_MAX ||
+      (negative && magnitude == 0) ||
+      fraction.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  for (char c : fraction) nanos = nanos * 10 + static_cast<uint64_t>(c - '0');
+  t->seconds = negative ? -static_cast<int64_t>(magnitude)
+                        : static_cast<int64_t>(magnitude);
+  t->nanoseconds = static_cast<uint32_t>(nanos);
+  return true;
+}
+
 bool IsMd5Hex(std::string_view text) {
   if (text.size() != 32) return false;
   for (char c : text) {
@@ -129,9 +161,15 @@ std::string EntryLine(const ManifestEntry& e) {
       AppendField(&line, e.path);
       break;
     case ManifestEntry::Kind::kMessageFile:
-      line = "file";
+      line = e.stamp ? "file-stamp" : "file";
       AppendField(&line, e.path);
-      line += ' ' + std::to_string(e.size) + ' ' + e.md5;
+      line += ' ' + std::to_string(e.size) + ' ';
+      if (e.stamp) {
+        line += std::to_string(e.stamp->file) + ' ' +
+                TimeText(e.stamp->modified) + ' ' + TimeText(e.stamp->changed);
+      } else {
+        line += e.md5;
+      }
       break;
   }
   return line + '\n';
@@ -194,7 +232,21 @@ bool ParseItemFields(const std::vector<std::string_view>& words, size_t at,
          !item->element.empty();
 }
 
-bool ParseEntry(std::string_view line, ManifestEntry* e) {
+bool ParseStampedFile(const std::vector<std::string_view>& w,
+                      ManifestEntry* e) {
+  FileStamp stamp;
+  e->kind = ManifestEntry::Kind::kMessageFile;
+  if (!ParseField(w[1], &e->path) || e->path.empty() ||
+      !ParseNumber(w[2], &e->size) || !ParseNumber(w[3], &stamp.file) ||
+      !ParseTime(w[4], &stamp.modified) || !ParseTime(w[5], &stamp.changed)) {
+    return false;
+  }
+  stamp.size = e->size;
+  e->stamp = stamp;
+  return true;
+}
+
+bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
   const std::vector<std::string_view> w = SplitSpaces(line);
   using Kind = ManifestEntry::Kind;
   if (w[0] == "domain" && w.size() == 6) {
@@ -216,6 +268,9 @@ bool ParseEntry(std::string_view line, ManifestEntry* e) {
     e->md5 = std::string(w[3]);
     return ParseField(w[1], &e->path) && !e->path.empty() &&
            ParseNumber(w[2], &e->size) && IsMd5Hex(w[3]);
+  }
+  if (w[0] == "file-stamp" && w.size() == 6 && version >= 2) {
+    return ParseStampedFile(w, e);
   }
   return false;
 }
@@ -252,6 +307,14 @@ ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
   e.size = size;
   e.md5 = md5;
   return e;
+}
+
+bool CopiedFileEntry(const std::string& path, const CopiedFile& copied,
+                     ManifestEntry* entry) {
+  if (!copied.Told()) return false;
+  *entry = MessageFileEntry(path, copied.size, copied.stamp ? "" : copied.md5);
+  entry->stamp = copied.stamp;
+  return true;
 }
 
 AppendingFileSink::AppendingFileSink(FileSystem* fs, std::string path)
@@ -316,7 +379,7 @@ ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
     *bad_line = 1;
     return ManifestStatus::kDamaged;
   }
-  if (version != kManifestVersion) {
+  if (version != 1 && version != kManifestVersion) {
     *bad_line = 1;
     return ManifestStatus::kUnsupportedVersion;
   }
@@ -330,7 +393,7 @@ ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
   }
   for (size_t i = 6; i < lines.size(); ++i) {
     ManifestEntry entry;
-    if (!ParseEntry(lines[i], &entry)) {
+    if (!ParseEntry(lines[i], version, &entry)) {
       *bad_line = static_cast<int>(i) + 1;
       *manifest = RunManifest{};
       return ManifestStatus::kDamaged;

@@ -2,6 +2,7 @@
 #define VM_MIGRATE_RUN_MANIFEST_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 namespace vm {
 
 class FileSystem;
+struct CopiedFile;
 
 // The record of what one writing run added to a target, so that the run
 // can be undone: the domains and accounts it put into the configuration
@@ -21,7 +23,9 @@ class FileSystem;
 // text format, line by line, is described in docs/manifest.md; this file
 // is its one home.
 
-inline constexpr int kManifestVersion = 1;
+// The version written. The reader takes this one and version 1 (the same
+// records without the stamped message file).
+inline constexpr int kManifestVersion = 2;
 
 enum class ManifestRunKind { kMigrate, kSync };
 
@@ -42,7 +46,10 @@ struct ManifestEntry {
   AddedItem item;      // kDomain, kAccount: the item's bytes as written
   std::string path;    // kDirectory, kMessageFile: ANSI path
   uint64_t size = 0;   // kMessageFile: bytes
-  std::string md5;     // kMessageFile: 32 lowercase hexadecimal digits
+  // kMessageFile: either the MD5 digest (32 lowercase hexadecimal digits)
+  // or the file's stamp (whose size is `size`), never both.
+  std::string md5;
+  std::optional<FileStamp> stamp;
   bool operator==(const ManifestEntry&) const = default;
 };
 
@@ -51,6 +58,10 @@ ManifestEntry AccountEntry(const SavedAddition& added);
 ManifestEntry DirectoryEntry(const std::string& path);
 ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
                                const std::string& md5);
+// The record of a message file as its copy told it; false when the copy
+// told nothing to record.
+bool CopiedFileEntry(const std::string& path, const CopiedFile& copied,
+                     ManifestEntry* entry);
 
 // Where a manifest's bytes go: appended in order, and made durable by
 // Flush. A sink that failed once may fail from then on.

@@ -32,6 +32,8 @@ ManifestHeader Header() {
           "2026-05-04T08:00:00Z", ManifestRunKind::kSync};
 }
 
+ManifestEntry Stamped(const std::string& path, const FileStamp& stamp);
+
 // One entry of each kind; names with a space, "%", code-page bytes, the
 // empty name and the name "-", item bytes with CR LF.
 std::vector<ManifestEntry> Entries() {
@@ -53,7 +55,16 @@ std::vector<ManifestEntry> Entries() {
                        "d41d8cd98f00b204e9800998ecf8427e"),
       MessageFileEntry("C:\\t\\mail\\b", UINT64_MAX,
                        "0123456789abcdef0123456789abcdef"),
+      Stamped("/srv/mail/a.com/" + zhang + "/2.eml",
+              {131075, 5, {1700000000, 1}, {1750000000, 123456789}}),
+      Stamped("C:\\t\\mail\\c", {UINT64_MAX, 0, {-86401, 999999999}, {}}),
   };
+}
+
+ManifestEntry Stamped(const std::string& path, const FileStamp& stamp) {
+  ManifestEntry e;
+  EXPECT_TRUE(CopiedFileEntry(path, {stamp.size, "", stamp}, &e));
+  return e;
 }
 
 TEST(RunManifestTest, WritesAndReadsTheDocumentedFormat) {
@@ -70,6 +81,22 @@ TEST(RunManifestTest, WritesAndReadsTheDocumentedFormat) {
   EXPECT_EQ(read.header, Header());
   EXPECT_EQ(read.entries, Entries());
   EXPECT_FALSE(read.torn_tail);
+}
+
+// A manifest an earlier version wrote must still be undone by its MD5
+// records, and it cannot hold a stamped record.
+TEST(RunManifestTest, ReadsVersionOneWithoutStamps) {
+  const std::string v1 = Golden("manifest/run-v1.manifest");
+  RunManifest read;
+  int bad_line = -1;
+  ASSERT_EQ(ReadManifest(v1, &read, &bad_line), ManifestStatus::kRead);
+  std::vector<ManifestEntry> expected = Entries();
+  expected.resize(expected.size() - 2);
+  EXPECT_EQ(read.entries, expected);
+  const std::string stamp = "file-stamp /a 1 2 3.000000000 4.000000000\n";
+  EXPECT_EQ(ReadManifest(v1 + stamp, &read, &bad_line),
+            ManifestStatus::kDamaged);
+  EXPECT_EQ(bad_line, 13);
 }
 
 // A run killed at any byte of an unflushed line leaves a manifest that
@@ -110,7 +137,7 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
     const char* text;
     ManifestStatus status;
   } kCases[] = {
-      {1, "velquor-migrate-manifest 2", ManifestStatus::kUnsupportedVersion},
+      {1, "velquor-migrate-manifest 3", ManifestStatus::kUnsupportedVersion},
       {1, "velquor-migrate-manifest 01", ManifestStatus::kDamaged},
       {4, "data-folder 2049", ManifestStatus::kDamaged},
       {6, "kind undo", ManifestStatus::kDamaged},
@@ -126,6 +153,16 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
       {11, "file /a 1 D41D8CD98F00B204E9800998ECF8427E",
        ManifestStatus::kDamaged},
       {12, "undo /a", ManifestStatus::kDamaged},
+      {13, "file-stamp /a 1 2 3.000000000 -0.000000000",
+       ManifestStatus::kDamaged},
+      {13, "file-stamp /a 1 2 03.000000000 4.000000000",
+       ManifestStatus::kDamaged},
+      {14, "file-stamp /a 1 2 3.5 4.000000000", ManifestStatus::kDamaged},
+      {14, "file-stamp /a 1 2 3.000000000 4.0000000000",
+       ManifestStatus::kDamaged},
+      {14, "file-stamp /a 1 2 3.000000000 +4.000000000",
+       ManifestStatus::kDamaged},
+      {14, "file-stamp /a 1 2 3.000000000", ManifestStatus::kDamaged},
   };
   for (const auto& c : kCases) {
     std::istringstream golden(Golden("manifest/run.manifest"));

@@ -14,9 +14,10 @@ void StagedMailbox::MadeDirectory(const std::string& staged) {
   entries_.push_back(std::move(entry));
 }
 
-void StagedMailbox::MadeFile(const std::string& staged, uint64_t size,
-                             const std::string& md5) {
-  ManifestEntry entry = MessageFileEntry(Final(staged), size, md5);
+void StagedMailbox::MadeFile(const std::string& staged,
+                             const CopiedFile& copied) {
+  ManifestEntry entry;
+  if (!CopiedFileEntry(Final(staged), copied, &entry)) return;
   MutexLock lock(&mutex_);
   entries_.push_back(std::move(entry));
 }
@@ -64,14 +65,15 @@ void MergeFolder(FileSystem* fs, const std::string& from, const std::string& to,
     if (file.is_directory || file.is_special) continue;
     const std::string target = to + "\\" + file.name;
     std::string error;
-    CopiedBytes copied;
+    CopiedFile copied;
     const CopyResult result =
         manifest != nullptr
-            ? fs->CopyNewDigested(file.path, target, &error, &copied)
+            ? fs->CopyNewRecorded(file.path, target, &error, &copied)
             : fs->CopyNew(file.path, target, &error);
     if (result == CopyResult::kCopied) {
-      if (manifest != nullptr && !copied.md5.empty()) {
-        manifest->Add(MessageFileEntry(target, copied.size, copied.md5));
+      ManifestEntry entry;
+      if (manifest != nullptr && CopiedFileEntry(target, copied, &entry)) {
+        manifest->Add(entry);
       }
       continue;
     }

@@ -37,8 +37,9 @@ class StagedMailbox {
 
   // Thread-safe; each path is one in the staging folder.
   void MadeDirectory(const std::string& staged) EXCLUDES(mutex_);
-  void MadeFile(const std::string& staged, uint64_t size,
-                const std::string& md5) EXCLUDES(mutex_);
+  // A file the copy told nothing of is not recorded (an undo keeps it).
+  void MadeFile(const std::string& staged, const CopiedFile& copied)
+      EXCLUDES(mutex_);
   // The entries, under their final paths, the mailbox folder first.
   std::vector<ManifestEntry> TakeEntries() EXCLUDES(mutex_);
 

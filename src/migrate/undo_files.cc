@@ -83,6 +83,15 @@ class MailboxUndo {
 
  private:
   PathUndo UndoFile(const ManifestEntry& e) {
+    if (e.stamp) {
+      // Anything but a regular file of exactly that stamp is not the copy
+      // as the run left it.
+      FileStamp now;
+      if (!fs_->StampOf(e.path, &now) || now != *e.stamp) {
+        return {UndoOutcome::kKept, texts_.undo_file_changed};
+      }
+      return Removed(dry_run_ || fs_->RemoveFile(e.path, nullptr));
+    }
     std::string bytes;
     if (!fs_->ReadFile(e.path, &bytes, nullptr)) {
       return {UndoOutcome::kKept, texts_.undo_file_unreadable};

@@ -24,11 +24,11 @@ struct PathUndo {
 // Removes the message files and folders of a manifest: `entries` holds the
 // message files newest first, then the folders newest first (so a folder
 // comes after everything the run put into it). A file goes when its size
-// and MD5 digest are still the recorded ones; a folder when it holds
-// nothing but what this undo removed (and a killed run's own pending mark
-// and copy temporaries). The entries are removed mailbox by mailbox on
-// `jobs` threads: everything under one folder of the manifest that no
-// other folder of it holds is one mailbox, handled in the order given, so
+// and stamp (or, as recorded, MD5 digest) are still the recorded ones; a folder
+// when it holds nothing but what this undo removed (and a killed run's own
+// pending mark and copy temporaries). The entries are removed mailbox by
+// mailbox on `jobs` threads: everything under one folder of the manifest that
+// no other folder of it holds is one mailbox, handled in the order given, so
 // every folder is looked at after the files in it. The outcomes, in the
 // order of `entries`, are the same for every `jobs`, but for where a stop
 // request cut the work off. With `dry_run` nothing is removed. `stop` may

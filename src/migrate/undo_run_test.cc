@@ -13,6 +13,8 @@
 #include "migrate/stop_request.h"
 #include "platform/helpers/file_system_wrapper.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "testing/golden.h"
+#include "testing/mem_installation.h"
 #include "testing/recorded_run.h"
 
 namespace vm {
@@ -209,6 +211,28 @@ TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
   EXPECT_FALSE(t_.fs.Exists(store + "\\bob\\INBOX\\2.in"));
   EXPECT_FALSE(t_.fs.Exists(store + "\\cy"));
   EXPECT_FALSE(result.complete());
+}
+
+// A manifest of the earlier format records message files by their MD5
+// digest. Faults: digest records no longer checked (a rewrite that kept
+// the size removed), or all taken as changed (an untouched copy kept).
+TEST_F(UndoRunTest, VersionOneManifestUndoesByDigest) {
+  Migrate();
+  const std::string inbox = t_.settings.target_mail_dir + "\\bob\\INBOX\\";
+  ASSERT_TRUE(t_.fs.WriteFile(inbox + "1.in", "HELLO", nullptr));
+  RunManifest v1;
+  int bad_line = 0;
+  ASSERT_EQ(ReadManifest(Golden("migrate/undo-v1.manifest"), &v1, &bad_line),
+            ManifestStatus::kRead);
+  t_.NewRun();
+  const UndoResult result = UndoRun(
+      v1, &t_.context, t_.settings.target_mail_dir, t_.texts, false, nullptr);
+  EXPECT_EQ(
+      Lines(result),
+      "已删除:C:\\t\\store\\bob\\INBOX\\2.in\n"
+      "已保留:C:\\t\\store\\bob\\INBOX\\1.in（运行后大小或内容已改变）\n");
+  EXPECT_EQ(t_.Read(inbox + "1.in"), "HELLO");
+  EXPECT_FALSE(t_.fs.Exists(inbox + "2.in"));
 }
 
 // An account the server added since the run keeps the run's domain it is

@@ -17,31 +17,13 @@
 namespace vm {
 namespace {
 
-// Feeds the first `size` bytes of `in` to *digest, read from its start
-// without moving its offset. Right after a copy by copy_file_range they
-// are in the cache; the caller's check that the source kept its size and
-// time over the copy and this read makes them the bytes the copy holds.
-bool DigestSource(int in, uint64_t size, Md5* digest) {
-  char buffer[kBlockSize];
-  uint64_t at = 0;
-  while (at < size) {
-    const size_t want =
-        static_cast<size_t>(std::min<uint64_t>(sizeof(buffer), size - at));
-    ssize_t n = ::pread(in, buffer, want, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    digest->Update(std::string_view(buffer, static_cast<size_t>(n)));
-    at += static_cast<uint64_t>(n);
-  }
-  return true;
-}
-
 // Copies the `size` bytes of `in` with copy_file_range where the kernel
 // offers it, else by reading and writing. Sets *changed (and returns false)
-// when the source holds fewer bytes than `size` or more: another program
-// cut it short or wrote to it during the copy. A non-null `digest` is fed
-// the bytes copied.
-bool CopyContents(int in, int out, uint64_t size, bool* changed, Md5* digest) {
+// when the source holds fewer bytes than `size`, or (reading) more: another
+// program cut it short or wrote to it during the copy. A source that grew
+// under copy_file_range shows it in its size, which the caller checks
+// after the copy (ChangedSince), so no read is spent on it here.
+bool CopyContents(int in, int out, uint64_t size, bool* changed) {
   uint64_t copied = 0;
   bool use_read_write = false;
   while (copied < size) {
@@ -58,24 +40,22 @@ bool CopyContents(int in, int out, uint64_t size, bool* changed, Md5* digest) {
     if (n == 0) break;  // the source shrank
     copied += static_cast<uint64_t>(n);
   }
+  if (!use_read_write) {
+    *changed = copied != size;
+    return !*changed;
+  }
   char buffer[kBlockSize];
   for (;;) {
-    // Without the fallback, one byte more tells a source that grew.
-    const size_t want = use_read_write ? sizeof(buffer) : 1;
-    ssize_t n = ::read(in, buffer, want);
+    ssize_t n = ::read(in, buffer, sizeof(buffer));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;
     copied += static_cast<uint64_t>(n);
     if (copied > size) break;
     if (!WriteAll(out, buffer, static_cast<size_t>(n))) return false;
-    if (digest != nullptr) {
-      digest->Update(std::string_view(buffer, static_cast<size_t>(n)));
-    }
   }
   *changed = copied != size;
-  if (*changed) return false;
-  return digest == nullptr || use_read_write || DigestSource(in, size, digest);
+  return !*changed;
 }
 
 // Whether the source's size or modification time at the end of a copy is
@@ -86,6 +66,24 @@ bool ChangedSince(int in, const struct stat& st) {
   return ::fstat(in, &end) != 0 || end.st_size != st.st_size ||
          end.st_mtim.tv_sec != st.st_mtim.tv_sec ||
          end.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+}
+
+// Like a Windows file copy, the copy keeps the source's modification time;
+// like "cp -p", its permission bits (unless the file was made with them),
+// so it is never more open than the source.
+bool KeepTimesAndMode(int fd, const struct stat& st, bool mode_set) {
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(fd, times);
+  return mode_set || ::fchmod(fd, st.st_mode & 0777) == 0;
+}
+
+// Gives a non-null `stamp` the stamp of the file `fd`, to be called after
+// the last change to it; leaves it as it was when the status cannot be had.
+void TakeStamp(int fd, FileStamp* stamp) {
+  struct stat made;
+  if (stamp != nullptr && ::fstat(fd, &made) == 0) {
+    *stamp = StampOfStatus(made);
+  }
 }
 
 // The process's umask as /proc tells it (setting it to read it would race
@@ -110,12 +108,13 @@ CopyWriter::CopyWriter() : umask_(ProcessUmask()) {}
 // entry, so that a copy cut short (the process killed, the disk full)
 // never lies under that name. The copy is an unnamed file where the file
 // system has them, which leaves nothing behind at all; else a temporary
-// file, whose name is put in *temp for the caller to remove. On failure
+// file, whose name is put in *temp for the caller to remove (a copy that
+// got its name has the temporary name removed here already). On failure
 // errno tells why, or *changed that the source changed during the copy.
 CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
                                 const struct stat& dir_status,
                                 const std::string& name, std::string* temp,
-                                bool* changed, Md5* digest) const {
+                                bool* changed, FileStamp* stamp) const {
   int fd = -1;
   // An unnamed file no one else can open is made with the source's
   // permission bits at once, when the umask leaves them as they are.
@@ -142,20 +141,12 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
     mode_set = false;
   }
   ScopedFd out(fd);
-  bool ok =
-      CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed, digest);
+  bool ok = CopyContents(in, fd, static_cast<uint64_t>(st.st_size), changed);
   if (ok) {
     *changed = ChangedSince(in, st);
     ok = !*changed;
   }
-  if (ok) {
-    // Like a Windows file copy, the copy keeps the source's modification
-    // time; like "cp -p", its permission bits, so it is never more open
-    // than the source.
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(fd, times);
-    ok = mode_set || ::fchmod(fd, mode) == 0;
-  }
+  ok = ok && KeepTimesAndMode(fd, st, mode_set);
   if (ok && OwnedByOther(dir_status)) {
     ok = ::fchown(fd, dir_status.st_uid, dir_status.st_gid) == 0;
   }
@@ -164,6 +155,10 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
   if (rc != 0) {
     return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
   }
+  // The temporary name goes before the stamp is taken: removing a link
+  // changes the file's status change time.
+  if (!temp->empty() && ::unlinkat(dir, temp->c_str(), 0) == 0) temp->clear();
+  if (temp->empty()) TakeStamp(fd, stamp);
   // A failed close can be the first report of a failed write.
   if (!out.Close()) {
     const int err = errno;
@@ -176,7 +171,7 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
 
 CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
                                    const std::string& to, bool* changed,
-                                   Md5* digest) const {
+                                   FileStamp* stamp) const {
   const mode_t mode = st.st_mode & 0777;
   const bool mode_set =
       umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
@@ -186,18 +181,13 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
   if (out.get() < 0) {
     return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
   }
-  bool ok = CopyContents(in, out.get(), static_cast<uint64_t>(st.st_size),
-                         changed, digest);
+  bool ok =
+      CopyContents(in, out.get(), static_cast<uint64_t>(st.st_size), changed);
   if (ok) {
     *changed = ChangedSince(in, st);
     ok = !*changed;
   }
-  if (ok) {
-    // As CopyInto: the source's modification time and permission bits.
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.get(), times);
-    ok = mode_set || ::fchmod(out.get(), mode) == 0;
-  }
+  ok = ok && KeepTimesAndMode(out.get(), st, mode_set);
   if (ok && running_as_root_) {
     std::pair<uid_t, gid_t> owner;
     ok = DirOwner(DirName(to), &owner);
@@ -205,6 +195,9 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
       ok = ::fchown(out.get(), owner.first, owner.second) == 0;
     }
   }
+  // Taken after the last change; a rename of the staging folder later
+  // changes nothing of it.
+  if (ok) TakeStamp(out.get(), stamp);
   // A failed close can be the first report of a failed write.
   if (ok && out.Close()) return CopyResult::kCopied;
   const int err = errno;
@@ -268,6 +261,17 @@ int CopyWriter::LinkIntoPlace(int fd, int dir, const std::string& name,
 // change.
 bool CopyWriter::OwnedByOther(const struct stat& dir) const {
   return running_as_root_ && (dir.st_uid != uid_ || dir.st_gid != gid_);
+}
+
+FileStamp StampOfStatus(const struct stat& st) {
+  FileStamp stamp;
+  stamp.file = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
+                    static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+  stamp.changed = {static_cast<int64_t>(st.st_ctim.tv_sec),
+                   static_cast<uint32_t>(st.st_ctim.tv_nsec)};
+  return stamp;
 }
 
 void SetCopyError(std::string* error, CopyResult result, bool changed, int err,

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "util/md5.h"
 
 namespace vm {
 
@@ -27,17 +26,19 @@ class CopyWriter {
 
   // Sets *changed when the source changed during the copy (its size or
   // modification time at the end is not that of `st`); the copy then fails.
-  // A non-null `digest` is fed the bytes the copy holds.
+  // A non-null `stamp` is given the new file's stamp once it has its name
+  // (left as it was when it could not be taken).
   CopyResult CopyInto(int in, const struct stat& st, int dir,
                       const struct stat& dir_status, const std::string& name,
-                      std::string* temp, bool* changed, Md5* digest) const;
+                      std::string* temp, bool* changed, FileStamp* stamp) const;
   // Writes a copy of `in` (whose status is `st`) into the new file at the
   // native path `to`, created exclusively (kTargetExists when there), for
   // a staging folder nobody else reads: no unnamed file, no link, no look
   // at the directory but, as root, its owner (once per directory). A copy
   // that fails is removed; one cut short by a kill stays under its name.
+  // A non-null `stamp` is given the new file's stamp as for CopyInto.
   CopyResult CopyIntoNew(int in, const struct stat& st, const std::string& to,
-                         bool* changed, Md5* digest) const;
+                         bool* changed, FileStamp* stamp) const;
   bool OwnedByOther(const struct stat& dir) const;
 
  private:
@@ -67,6 +68,9 @@ class CopyWriter {
 // existing directory above it) clone the source's blocks: one volume of a
 // kind where copy_file_range clones (XFS made with reflink, btrfs).
 bool SameCopyOnWriteVolume(const std::string& source, std::string to);
+
+// The stamp a file's status gives (see FileStamp).
+FileStamp StampOfStatus(const struct stat& st);
 
 void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
                   const std::string& from, const std::string& to);

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +11,9 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/copy_into_posix.h"
 #include "platform/file_system.h"
+#include "platform/posix_io.h"
 
 namespace vm {
 namespace {
@@ -61,6 +65,40 @@ TEST(CopySourceChangeTest, SourceCutShortDuringTheCopyLeavesNoCopy) {
   stop = true;
   truncater.join();
   EXPECT_GT(failed, 0);
+  fs::remove_all(root);
+}
+
+// A source that grew after its status was taken (a message still being
+// delivered) is not copied as complete, in place or into a staging folder,
+// and leaves nothing under the target name. Fault: a copy that trusts the
+// first status and takes the bytes up to that size for the whole file.
+TEST(CopySourceChangeTest, SourceThatGrewAfterItsStatusIsNotCopied) {
+  const fs::path root =
+      fs::temp_directory_path() /
+      ("vm_copy_grew_test_" + std::to_string(std::random_device()()));
+  ASSERT_TRUE(fs::create_directory(root));
+  const fs::path source = root / "1.in";
+  std::ofstream(source, std::ios::binary) << "first part";
+  ScopedFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  ScopedFd dir(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat st, dir_status;
+  ASSERT_TRUE(::fstat(in.get(), &st) == 0 &&
+              ::fstat(dir.get(), &dir_status) == 0);
+  std::ofstream(source, std::ios::binary | std::ios::app) << ", and more";
+  const CopyWriter writer;
+  std::string temp;
+  bool changed = false;
+  EXPECT_EQ(writer.CopyInto(in.get(), st, dir.get(), dir_status, "a.in", &temp,
+                            &changed, nullptr),
+            CopyResult::kFailed);
+  EXPECT_TRUE(changed);
+  if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
+  changed = false;
+  EXPECT_EQ(writer.CopyIntoNew(in.get(), st, (root / "b.in").string(), &changed,
+                               nullptr),
+            CopyResult::kFailed);
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), {}), 1);
   fs::remove_all(root);
 }
 

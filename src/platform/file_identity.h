@@ -16,6 +16,28 @@ struct FileId {
   bool operator==(const FileId&) const = default;
 };
 
+// A file time: seconds since 1970 (negative before it) and the
+// nanoseconds within that second (0 to 999,999,999).
+struct StampTime {
+  int64_t seconds = 0;
+  uint32_t nanoseconds = 0;
+  bool operator==(const StampTime&) const = default;
+};
+
+// What tells, without reading a byte of it, that a file is still as a copy
+// left it: its file number (inode), size, modification time and status
+// change time. No program can set the status change time: every later
+// write, truncation, change of times or mode, or a new file in its place
+// gives another stamp (unless it falls within the same tick of the file
+// system's clock as the copy's own last change).
+struct FileStamp {
+  uint64_t file = 0;
+  uint64_t size = 0;
+  StampTime modified;
+  StampTime changed;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // Where a path leads once every link on the way is followed.
 struct FileLocation {
   // The path itself exists: `chain` starts with its own identity.

@@ -4,15 +4,21 @@
 
 namespace vm {
 
-CopyResult FileSystem::CopyNewDigested(const std::string& from,
+CopyResult FileSystem::CopyNewRecorded(const std::string& from,
                                        const std::string& to,
-                                       std::string* error,
-                                       CopiedBytes* copied) {
-  *copied = CopiedBytes{};
+                                       std::string* error, CopiedFile* copied) {
+  *copied = CopiedFile{};
   const CopyResult result = CopyNew(from, to, error);
+  if (result != CopyResult::kCopied) return result;
+  FileStamp stamp;
+  if (StampOf(to, &stamp)) {
+    copied->size = stamp.size;
+    copied->stamp = stamp;
+    return result;
+  }
   // The file was just written, so this read is served from the cache.
   std::string bytes;
-  if (result == CopyResult::kCopied && ReadFile(to, &bytes, nullptr)) {
+  if (ReadFile(to, &bytes, nullptr)) {
     copied->size = bytes.size();
     copied->md5 = Md5Hex(bytes);
   }
@@ -21,9 +27,9 @@ CopyResult FileSystem::CopyNewDigested(const std::string& from,
 
 CopyResult FileSystem::CopyStaged(const std::string& from,
                                   const std::string& to, std::string* error,
-                                  CopiedBytes* copied) {
+                                  CopiedFile* copied) {
   if (copied == nullptr) return CopyNew(from, to, error);
-  return CopyNewDigested(from, to, error, copied);
+  return CopyNewRecorded(from, to, error, copied);
 }
 
 PublishResult FileSystem::PublishDir(const std::string& from,

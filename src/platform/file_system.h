@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,11 +51,16 @@ using PieceWriter = std::function<bool(std::string_view)>;
 // or the text could not be made.
 using ContentsProducer = std::function<bool(const PieceWriter& put)>;
 
-// What a copy wrote: its size in bytes and the MD5 digest of those bytes
-// (32 lowercase hexadecimal digits).
-struct CopiedBytes {
+// What a copy tells of the file it wrote, for an undo to find it unchanged:
+// its size and either its stamp (taken after its last change) or, where the
+// file system keeps no stamp, the MD5 digest of its bytes (32 lowercase
+// hexadecimal digits). Neither (an empty md5, no stamp) when it could not
+// be told.
+struct CopiedFile {
   uint64_t size = 0;
   std::string md5;
+  std::optional<FileStamp> stamp;
+  bool Told() const { return stamp.has_value() || !md5.empty(); }
 };
 
 // The file operations the core needs. Paths are ANSI byte strings joined
@@ -146,13 +152,19 @@ class FileSystem {
   virtual CopyResult CopyNew(const std::string& from, const std::string& to,
                              std::string* error) = 0;
 
-  // CopyNew that also tells, when it copied, the size and MD5 digest of
-  // the bytes the new file holds; an empty md5 when they could not be
-  // digested. This default reads the new file back; a file system that
-  // sees the bytes as it copies them digests them then.
-  virtual CopyResult CopyNewDigested(const std::string& from,
+  // CopyNew that also tells, when it copied, what an undo needs to find
+  // the new file unchanged (see CopiedFile). This default takes the stamp
+  // of the new file where StampOf gives one, else reads the file back and
+  // digests it; the disk file systems tell it as they copy.
+  virtual CopyResult CopyNewRecorded(const std::string& from,
                                      const std::string& to, std::string* error,
-                                     CopiedBytes* copied);
+                                     CopiedFile* copied);
+
+  // The stamp of the regular file `path` (a link is not followed); false
+  // for anything else, or where the file system keeps no stamps.
+  virtual bool StampOf(const std::string& /*path*/, FileStamp* /*stamp*/) {
+    return false;
+  }
 
   // Copies `from` to the new file `to` inside a staging folder, a folder
   // no other program looks into until it is published (PublishDir): an
@@ -160,10 +172,11 @@ class FileSystem {
   // when `to` exists. Unlike CopyNew, a copy that fails or is cut short may
   // leave part of the file under its name (the caller discards a staging
   // folder it could not finish). Otherwise as CopyNew; a non-null `copied`
-  // is told the size and MD5 digest as CopyNewDigested tells them. This
-  // default copies by CopyNew or CopyNewDigested.
+  // is told of the new file as CopyNewRecorded tells it (a stamp stays
+  // true when the folder is published). This default copies by CopyNew or
+  // CopyNewRecorded.
   virtual CopyResult CopyStaged(const std::string& from, const std::string& to,
-                                std::string* error, CopiedBytes* copied);
+                                std::string* error, CopiedFile* copied);
 
   // Gives the directory `from` the name `to` (in the same directory) with
   // one rename, so that a program looking at `to` sees nothing or the

@@ -19,7 +19,6 @@
 #include "platform/path_resolution_posix.h"
 #include "platform/posix_io.h"
 #include "platform/wildcard.h"
-#include "util/md5.h"
 #include "util/name_ops.h"
 
 namespace vm {
@@ -169,18 +168,31 @@ class PosixFileSystem : public FileSystem {
     return Copy(from, to, error, nullptr);
   }
 
-  CopyResult CopyNewDigested(const std::string& from, const std::string& to,
-                             std::string* error, CopiedBytes* copied) override {
-    Md5 digest;
-    const CopyResult result = Copy(from, to, error, &digest);
-    *copied = CopiedBytes{};
-    if (result == CopyResult::kCopied) *copied = {digest.size(), digest.Hex()};
+  CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
+                             std::string* error, CopiedFile* copied) override {
+    FileStamp stamp;
+    const CopyResult result = Copy(from, to, error, &stamp);
+    *copied = CopiedFile{};
+    // A stamp without a file number was not taken.
+    if (result == CopyResult::kCopied && stamp.file != 0) {
+      *copied = {stamp.size, {}, stamp};
+    }
     return result;
   }
 
-  // CopyNew, feeding the bytes copied to a non-null `digest`.
+  bool StampOf(const std::string& path, FileStamp* stamp) override {
+    struct stat st;
+    if (OnPath(path, [&](const char* p) { return ::lstat(p, &st); }) != 0 ||
+        !S_ISREG(st.st_mode)) {
+      return false;
+    }
+    *stamp = StampOfStatus(st);
+    return true;
+  }
+
+  // CopyNew, giving a non-null `stamp` the new file's stamp.
   CopyResult Copy(const std::string& from, const std::string& to,
-                  std::string* error, Md5* digest) {
+                  std::string* error, FileStamp* stamp) {
     struct stat st;
     ScopedFd in(OpenSource(from, &st, error));
     if (in.get() < 0) return CopyResult::kFailed;
@@ -226,7 +238,7 @@ class PosixFileSystem : public FileSystem {
     std::string temp;
     bool changed = false;
     const CopyResult result = copier_.CopyInto(
-        in.get(), st, dir.get(), dir_status, name, &temp, &changed, digest);
+        in.get(), st, dir.get(), dir_status, name, &temp, &changed, stamp);
     const int err = errno;
     if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
     if (result != CopyResult::kCopied) {
@@ -242,27 +254,28 @@ class PosixFileSystem : public FileSystem {
   }
 
   CopyResult CopyStaged(const std::string& from, const std::string& to,
-                        std::string* error, CopiedBytes* copied) override {
+                        std::string* error, CopiedFile* copied) override {
     struct stat st;
     ScopedFd in(OpenSource(from, &st, error));
     if (in.get() < 0) return CopyResult::kFailed;
     // The staging folder was made as spelled, unless the store itself is
     // spelled otherwise on disk.
     std::string target = Spelled(to);
-    Md5 digest;
+    FileStamp stamp;
     bool changed = false;
     CopyResult result = copier_.CopyIntoNew(in.get(), st, target, &changed,
-                                            copied ? &digest : nullptr);
+                                            copied ? &stamp : nullptr);
     if (result == CopyResult::kFailed && errno == ENOENT && !target.empty()) {
       target = Resolve(target);
       result = copier_.CopyIntoNew(in.get(), st, target, &changed,
-                                   copied ? &digest : nullptr);
+                                   copied ? &stamp : nullptr);
     }
     if (result != CopyResult::kCopied) {
       SetCopyError(error, result, changed, errno, DisplayPath(from),
                    DisplayPath(to));
     } else if (copied != nullptr) {
-      *copied = {digest.size(), digest.Hex()};
+      *copied = CopiedFile{};
+      if (stamp.file != 0) *copied = {stamp.size, {}, stamp};
     }
     return result;
   }

@@ -64,6 +64,18 @@ class FileSystemContractTest
     return root_ + "\\" + relative;
   }
 
+  // `copied` proves the file `relative` as it is now: by its stamp where
+  // the file system keeps stamps, else by the digest `md5`.
+  void ExpectProves(const CopiedFile& copied, const std::string& relative,
+                    const std::string& md5) {
+    FileStamp now;
+    if (fs_->StampOf(Path(relative), &now)) {
+      EXPECT_EQ(copied.stamp, now) << relative;
+    } else {
+      EXPECT_EQ(copied.md5, md5) << relative;
+    }
+  }
+
   void Write(const std::string& relative, const std::string& contents) {
     ASSERT_TRUE(fs_->WriteFile(Path(relative), contents, nullptr)) << relative;
   }
@@ -144,17 +156,17 @@ TEST_P(FileSystemContractTest, CopyNeverOverwrites) {
   Write("big.in", big);
   Write("empty.in", "");
   Write("other.in", "other");
-  // The digest is of the bytes the copy holds, over every block.
-  CopiedBytes copied;
+  // What the copy tells proves the new file as it is, over every block.
+  CopiedFile copied;
   EXPECT_EQ(
-      fs_->CopyNewDigested(Path("big.in"), Path("dst.in"), nullptr, &copied),
+      fs_->CopyNewRecorded(Path("big.in"), Path("dst.in"), nullptr, &copied),
       CopyResult::kCopied);
   EXPECT_EQ(copied.size, 300000u);
-  EXPECT_EQ(copied.md5, "bb2cd043de1ca841f2b07cfacf27f256");
-  EXPECT_EQ(fs_->CopyNewDigested(Path("empty.in"), Path("empty.out"), nullptr,
+  ExpectProves(copied, "dst.in", "bb2cd043de1ca841f2b07cfacf27f256");
+  EXPECT_EQ(fs_->CopyNewRecorded(Path("empty.in"), Path("empty.out"), nullptr,
                                  &copied),
             CopyResult::kCopied);
-  EXPECT_EQ(copied.md5, "d41d8cd98f00b204e9800998ecf8427e");
+  ExpectProves(copied, "empty.out", "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(Read("dst.in"), big);
   EXPECT_EQ(Read("empty.out"), "");
   // A name differing only in case is the same file.
@@ -191,11 +203,12 @@ TEST_P(FileSystemContractTest, StagedFolderIsPublishedWholeOrNotAtAll) {
   Write("big.in", big);
   ASSERT_TRUE(fs_->CreateDir(Path(".stage"), nullptr));
   ASSERT_TRUE(fs_->CreateDir(Path(".stage\\INBOX"), nullptr));
-  CopiedBytes copied;
+  CopiedFile copied;
   EXPECT_EQ(fs_->CopyStaged(Path("big.in"), Path(".stage\\INBOX\\1.in"),
                             nullptr, &copied),
             CopyResult::kCopied);
-  EXPECT_EQ(copied.md5, "663a160cdba3e59f57a4b9d0cc1d58a4");
+  ExpectProves(copied, ".stage\\INBOX\\1.in",
+               "663a160cdba3e59f57a4b9d0cc1d58a4");
   EXPECT_EQ(fs_->CopyStaged(Path("big.in"), Path(".stage\\INBOX\\1.in"),
                             nullptr, nullptr),
             CopyResult::kTargetExists);
@@ -214,6 +227,8 @@ TEST_P(FileSystemContractTest, StagedFolderIsPublishedWholeOrNotAtAll) {
             PublishResult::kPublished);
   EXPECT_FALSE(fs_->Exists(Path(".stage")));
   EXPECT_EQ(Read("box\\INBOX\\1.in"), big);
+  // The rename of its folder leaves the file's stamp as the copy told it.
+  ExpectProves(copied, "box\\INBOX\\1.in", "663a160cdba3e59f57a4b9d0cc1d58a4");
 }
 
 TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {

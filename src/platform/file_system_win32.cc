@@ -193,12 +193,17 @@ class WindowsFileSystem : public FileSystem {
     return Copy(ansi_from, ansi_to, error, nullptr);
   }
 
-  CopyResult CopyNewDigested(const std::string& from, const std::string& to,
-                             std::string* error, CopiedBytes* copied) override {
+  // The copy reads every byte through this process, so it digests them in
+  // passing.
+  CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
+                             std::string* error, CopiedFile* copied) override {
     Md5 digest;
     const CopyResult result = Copy(from, to, error, &digest);
-    *copied = CopiedBytes{};
-    if (result == CopyResult::kCopied) *copied = {digest.size(), digest.Hex()};
+    *copied = CopiedFile{};
+    if (result == CopyResult::kCopied) {
+      copied->size = digest.size();
+      copied->md5 = digest.Hex();
+    }
     return result;
   }
 

@@ -102,6 +102,7 @@ bool MemFileSystem::WriteLocked(const std::string& path,
   if (node.name.empty()) node.name = Split(path).back();
   node.data = contents;
   node.mtime = now_;
+  Changed(&node, false);
   ++writes_[key];
   return true;
 }
@@ -127,6 +128,8 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
   if (node.name.empty()) node.name = Split(path).back();
   node.data = contents;
   node.mtime = now_;
+  // A replace puts a new file in the old one's place.
+  Changed(&node, true);
   ++writes_[key];
   return true;
 }
@@ -169,6 +172,7 @@ CopyResult MemFileSystem::CopyNew(const std::string& from,
   }
   Node copy = *source;
   copy.name = Split(to).back();
+  Changed(&copy, true);
   nodes_[to_key] = copy;
   ++reads_[from_key];
   ++writes_[to_key];
@@ -328,7 +332,24 @@ bool MemFileSystem::SetModifiedTime(const std::string& path, int64_t seconds) {
   auto it = nodes_.find(Key(path));
   if (it == nodes_.end()) return false;
   it->second.mtime = seconds;
+  Changed(&it->second, false);
   return true;
+}
+
+bool MemFileSystem::StampOf(const std::string& path, FileStamp* stamp) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Node* node = Find(Key(path));
+  if (node == nullptr || node->is_directory) return false;
+  *stamp = {node->number,
+            node->data.size(),
+            {node->mtime, 0},
+            {static_cast<int64_t>(node->change), 0}};
+  return true;
+}
+
+void MemFileSystem::Changed(Node* node, bool new_file) {
+  if (new_file || node->number == 0) node->number = ++changes_;
+  node->change = ++changes_;
 }
 
 int MemFileSystem::ReadCount(const std::string& path) const {

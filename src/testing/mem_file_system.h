@@ -52,6 +52,10 @@ class MemFileSystem : public FileSystem {
   bool SyncVolume(const std::string& path, std::string* error) override;
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;
+  // The file number is given when a file is made (a copy, a replace); the
+  // status change time is a counter that every write, replace and
+  // SetModifiedTime moves on.
+  bool StampOf(const std::string& path, FileStamp* stamp) override;
 
   // No links: a path's identity is its folded spelling.
   bool Locate(const std::string& path, FileLocation* where) override;
@@ -74,6 +78,8 @@ class MemFileSystem : public FileSystem {
     bool is_directory = false;
     std::string data;
     int64_t mtime = 0;
+    uint64_t number = 0;  // the file number, 0 until the file is made
+    uint64_t change = 0;  // changes_ at its last change
   };
 
   std::vector<std::string> Split(const std::string& path) const;
@@ -81,6 +87,8 @@ class MemFileSystem : public FileSystem {
   std::string Key(const std::string& path) const;
   bool ParentIsDirectory(const std::string& path) const;
   const Node* Find(const std::string& key) const;
+  // Moves the node's change counter on; a `new_file` gets a new number.
+  void Changed(Node* node, bool new_file);
   bool WriteLocked(const std::string& path, const std::string& contents,
                    std::string* error);
 
@@ -91,6 +99,7 @@ class MemFileSystem : public FileSystem {
   std::map<std::string, int> writes_;
   int64_t now_ = 1;
   int syncs_ = 0;
+  uint64_t changes_ = 0;
 };
 
 }  // namespace vm

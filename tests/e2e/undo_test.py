@@ -129,17 +129,30 @@ class UndoTest(unittest.TestCase):
         self.assertNotIn("已删除:", out)
         self.assertEqual(self.state(), before)
 
-    # Faults: a changed message removed; a mailbox with new mail removed
-    # under its account; an undo that calls itself complete anyway.
+    # Faults: a changed message removed (rewritten in place with its size
+    # and its time put back, in a new mailbox, which is built aside and
+    # renamed into place, and in one that was there); a mailbox with new
+    # mail removed under its account; an undo that calls itself complete
+    # anyway. The untouched new mailbox going shows that its rename left
+    # the copies provably as they were.
     def test_changes_after_the_run_are_kept_and_named(self):
         manifest = self.migrate()
         inbox = os.path.join(self.store, "bob@a.com", "INBOX")
         [message] = os.listdir(inbox)
-        write(os.path.join(inbox, message), b"FOUR")
+        kept_inbox = os.path.join(self.store, "kept", "INBOX")
+        [copied] = set(os.listdir(kept_inbox)) - {"0.eml"}
+        for path, data in ((os.path.join(inbox, message), b"FOUR"),
+                           (os.path.join(kept_inbox, copied), b"NEW FOR KEPT")):
+            was = os.stat(path)
+            with open(path, "r+b") as f:
+                f.write(data)
+            os.utime(path, ns=(was.st_atime_ns, was.st_mtime_ns))
+            self.assertEqual(os.stat(path).st_size, was.st_size)
         status, out, _ = self.undo(manifest)
         self.assertEqual(status, 1, out)
-        self.assertIn("已保留:%s（运行后大小或内容已改变）" % native(
-            os.path.join(inbox, message)), out)
+        for path in (os.path.join(inbox, message),
+                     os.path.join(kept_inbox, copied)):
+            self.assertIn("已保留:%s（运行后大小或内容已改变）" % native(path), out)
         self.assertIn("已保留:bob@a.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
                       out)
         self.assertIn("撤销未完成", out)
@@ -260,7 +273,7 @@ class UndoTest(unittest.TestCase):
             text = f.read()
         damaged = os.path.join(self.dir, "damaged.manifest")
         with open(damaged, "wb") as f:
-            f.write(text.replace(b"\nfile ", b"\nfile  ", 1))
+            f.write(text.replace(b"\ndir ", b"\ndir  ", 1))
         other = os.path.join(self.dir, "other")
         shutil.copytree(os.path.join(self.target, "data"),
                         os.path.join(other, "data"))

@@ -48,8 +48,12 @@ class FileSystemWrapper : public FileSystem {
                      std::string* error) override {
     return base_->CopyNew(from, to, error);
   }
-  // CopyStaged is not passed on: its default copies through CopyNew, so a
-  // wrapper that changes CopyNew sees staged copies too.
+  bool StampOf(const std::string& path, FileStamp* stamp) override {
+    return base_->StampOf(path, stamp);
+  }
+  // CopyNewRecorded and CopyStaged are not passed on: their defaults copy
+  // through CopyNew, so a wrapper that changes CopyNew sees those copies
+  // too.
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override {
     return base_->PublishDir(from, to, error);

@@ -96,6 +96,11 @@ bool OverlayFileSystem::ModifiedTime(const std::string& path,
   return true;
 }
 
+bool OverlayFileSystem::StampOf(const std::string& path, FileStamp* stamp) {
+  MutexLock lock(&mutex_);
+  return Find(path) == nullptr && base()->StampOf(path, stamp);
+}
+
 bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
                                  std::string* error) {
   MutexLock lock(&mutex_);

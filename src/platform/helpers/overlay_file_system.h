@@ -50,6 +50,9 @@ class OverlayFileSystem : public FileSystemWrapper {
   bool RemoveFile(const std::string& path, std::string* error) override;
   bool RemoveEmptyDir(const std::string& path, std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
+  // A file the overlay wrote, copied or removed has no stamp (it is on no
+  // disk); any other is the base's.
+  bool StampOf(const std::string& path, FileStamp* stamp) override;
   // Nothing is copied: nothing is worth reading ahead.
   void Prefetch(const std::string& /*path*/) override {}
   bool CanRead(const std::string& path) override;
