@@ -373,6 +373,7 @@ bool AccountStep::Run() {
     }
   }
   mailboxes_->ReadAheadOf(visited);
+  users_->ExpectAdditions(visited.size());
   for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     const DomainRecord* record =
         FindDomain(domains_, s_.target->names, source.name);
