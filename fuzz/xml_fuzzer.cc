@@ -19,7 +19,7 @@ namespace vm {
 namespace {
 
 struct Ordered {
-  int32_t start, length, start_tag_length, end_tag_length, level;
+  int32_t start, length, start_tag_length, end_tag_length;
   uint32_t flags;
   int32_t parent, first_child, next, previous;
   bool operator==(const Ordered&) const = default;
@@ -52,8 +52,8 @@ std::vector<Ordered> OrderedIndex(const XmlDocument& doc) {
   for (int32_t i : order) {
     const ElementRecord& r = doc.Element(i);
     result.push_back({r.start, r.length, r.start_tag_length, r.end_tag_length,
-                      r.level, i == 0 ? 0 : r.flags, at(r.parent),
-                      at(r.first_child), at(r.next), at(r.previous)});
+                      i == 0 ? 0 : r.flags, at(r.parent), at(r.first_child),
+                      at(r.next), at(r.previous)});
   }
   return result;
 }

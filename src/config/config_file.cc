@@ -120,8 +120,26 @@ void ConfigFile::NoteSavedLocked() {
   saved_digest_ = Md5Hex(document_.DocumentText());
 }
 
-bool ConfigFile::ChangedSinceSavedLocked(const std::string& disk) const {
-  return disk.size() != saved_size_ || Md5Hex(disk) != saved_digest_;
+bool ConfigFile::FileChangedLocked(bool* readable, std::string* error) const {
+  // Read block by block into a digest: the file is never held whole beside
+  // the document's own text.
+  Md5 digest;
+  bool longer = false;
+  *readable = context_->fs->ReadFileBy(
+                  path_,
+                  [&](std::string_view piece) {
+                    // A file longer than the one saved has changed: the
+                    // read stops there.
+                    longer = digest.size() + piece.size() > saved_size_;
+                    if (!longer) digest.Update(piece);
+                    return !longer;
+                  },
+                  error) ||
+              longer;
+  if (longer) return true;
+  // A file that cannot be read counts as changed when one was saved.
+  if (!*readable) return saved_size_ != 0;
+  return digest.size() != saved_size_ || digest.Hex() != saved_digest_;
 }
 
 bool ConfigFile::Merge(XmlDocument*) { return false; }
@@ -179,20 +197,17 @@ SaveError ConfigFile::WriteMergedLocked() {
     ScopedNamedLock file(&shared_->named_lock, context_->lock_waits);
     if (!file.locked()) return {SaveFailure::kLockTimeout, {}};
     std::string error;
-    {
+    bool readable = true;
+    if (FileChangedLocked(&readable, &error)) {
+      // Another writer changed the file since this store read or wrote it.
+      if (!readable) return {SaveFailure::kUnreadable, ParseFileError(error)};
       std::string disk;
-      // Room for the file as saved, so that reading it never doubles.
-      disk.reserve(saved_size_ + 4096);
-      const bool readable = context_->fs->ReadFile(path_, &disk, &error);
-      const bool changed =
-          readable ? ChangedSinceSavedLocked(disk) : saved_size_ != 0;
-      if (changed) {
-        // Another writer changed the file since this store read or wrote it.
-        if (!readable) return {SaveFailure::kUnreadable, ParseFileError(error)};
-        XmlDocument fresh;
-        if (!fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
-          return {SaveFailure::kUnmergeable, {}};
-        }
+      if (!context_->fs->ReadFile(path_, &disk, &error)) {
+        return {SaveFailure::kUnreadable, ParseFileError(error)};
+      }
+      XmlDocument fresh;
+      if (!fresh.LoadText(std::move(disk)) || !Merge(&fresh)) {
+        return {SaveFailure::kUnmergeable, {}};
       }
     }  // the text read is let go before the new one is written
     if (!WriteFileText(context_->fs, path_, document_.DocumentText(), &error)) {

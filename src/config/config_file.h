@@ -160,8 +160,11 @@ class ConfigFile {
   // Notes the document's text as the file's content this store loaded or
   // wrote.
   void NoteSavedLocked() REQUIRES(mutex_);
-  // Whether `disk`, the file's content now, differs from what was noted.
-  bool ChangedSinceSavedLocked(const std::string& disk) const REQUIRES(mutex_);
+  // Whether the file's content now differs from what was noted. Sets
+  // *readable to whether the file could be read (a changed file that could
+  // not be read says why in *error).
+  bool FileChangedLocked(bool* readable, std::string* error) const
+      REQUIRES(mutex_);
 
   std::string path_;  // settled by the constructor
   SharedConfigState* shared_;

@@ -197,5 +197,41 @@ TEST_F(StoreProcessTest, KilledHolderDoesNotBlockSaving) {
   EXPECT_TRUE(store.SavePending());
 }
 
+// The save reads the file on disk in blocks to see whether another program
+// changed it: a change anywhere, of any size, must be seen and merged, not
+// written over; an untouched file is simply replaced.
+TEST_F(StoreProcessTest, ChangeInAnyBlockOfALargeFileIsMerged) {
+  std::string base = Golden("config/userauth_empty.cfg");
+  base.insert(base.find("</database>"), std::string(200000, ' ') + "\r\n");
+  const struct {
+    const char* what;
+    size_t at;   // from the end; 0: nothing changed
+    int change;  // bytes added (-1: one removed, 0: one replaced)
+  } kCases[] = {{"untouched", 0, 0},
+                {"last block", 20, 0},
+                {"middle, same size", base.size() / 2, 0},
+                {"longer", 13, 1},
+                {"shorter", 30, -1}};
+  for (const auto& c : kCases) {
+    std::ofstream(dir_ / "userauth.cfg", std::ios::binary) << base;
+    NewStates();  // no parse of an earlier case is taken for this file
+    UserStore store(&context_);
+    ASSERT_EQ(store.AddUser(user_), AddUserResult::kAdded);
+    std::string other = base;
+    const size_t at = other.size() - c.at;
+    if (c.change > 0) other.insert(at, "\r\n");
+    if (c.change < 0) other.erase(at, 1);
+    if (c.change == 0 && c.at != 0) other[at] = '\t';
+    std::ofstream(dir_ / "userauth.cfg", std::ios::binary) << other;
+    ASSERT_TRUE(store.SavePending()) << c.what;
+    std::string after =
+        ReadFileText(disk_.get(), context_.target_dir + "\\userauth.cfg");
+    const size_t item = after.find("<item>");
+    ASSERT_NE(item, std::string::npos) << c.what;
+    after.erase(item, after.find("</item>\r\n") + 9 - item);
+    EXPECT_EQ(after, other) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace vm

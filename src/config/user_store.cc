@@ -190,6 +190,11 @@ bool UserStore::CanAdd(const std::string& name) const {
          FindList(document_, "user") != 0;
 }
 
+void UserStore::ExpectAdditions(size_t count) {
+  MutexLock guard(&mutex_);
+  expected_additions_ = count;
+}
+
 AddUserResult UserStore::AddUser(const UserRecord& user) {
   MutexLock guard(&mutex_);
   if (StoredName(context_->names, user.name).empty())
@@ -204,9 +209,17 @@ AddUserResult UserStore::AddUser(const UserRecord& user) {
   added.user = user;
   added.now = context_->clock->NowSeconds();
   bool complete = false;
+  const size_t before = document_.DocumentText().size();
   if (!AppendItem(&added, &complete)) return AddUserResult::kFailed;
   // Even an item cut short stays in the document, as the index has it.
   NoteAddition();
+  if (expected_additions_ > 0) {
+    // Names differ in length: a quarter more than this item's size each.
+    const size_t item = document_.DocumentText().size() - before;
+    document_.ReserveText(document_.DocumentText().size() +
+                          expected_additions_ * (item + item / 4));
+    expected_additions_ = 0;
+  }
   if (!complete) return AddUserResult::kFailed;
   pending_users_.push_back(std::move(added));
   return AddUserResult::kAdded;

@@ -91,6 +91,11 @@ class UserStore : public ConfigFile {
   // user list.
   bool CanAdd(const std::string& name) const EXCLUDES(mutex_);
 
+  // About `count` accounts are to be added: the first addition makes room
+  // in the document for that many items like itself, so that the text of a
+  // large user list is not copied to grow while the accounts go in.
+  void ExpectAdditions(size_t count) EXCLUDES(mutex_);
+
   // Whether a user item (an alias item) has this name and domain; an empty
   // domain stands for the primary domain.
   bool UserExists(const std::string& name, const std::string& domain) const
@@ -149,6 +154,7 @@ class UserStore : public ConfigFile {
 
   // Added since the last save.
   std::vector<PendingUser> pending_users_ GUARDED_BY(mutex_);
+  size_t expected_additions_ GUARDED_BY(mutex_) = 0;
   // Of those, the ones the last merge found in the file already; they go
   // to added_by_others_ once the save succeeds.
   std::vector<std::pair<std::string, std::string>> merged_existing_

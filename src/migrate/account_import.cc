@@ -373,6 +373,9 @@ bool AccountStep::Run() {
     }
   }
   mailboxes_->ReadAheadOf(visited);
+  users_->ExpectAdditions(visited.size());
+  // The read-ahead keeps what it needs: the names go before the accounts.
+  std::vector<std::string>().swap(visited);
   for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     const DomainRecord* record =
         FindDomain(domains_, s_.target->names, source.name);

@@ -41,6 +41,13 @@ PublishResult FileSystem::PublishDir(const std::string& from,
   return PublishResult::kFailed;
 }
 
+bool FileSystem::ReadFileBy(const std::string& path, const PieceWriter& take,
+                            std::string* error) {
+  std::string contents;
+  if (!ReadFile(path, &contents, error)) return false;
+  return contents.empty() || take(contents);
+}
+
 bool FileSystem::ReplaceContentsBy(const std::string& path,
                                    const ContentsProducer& produce,
                                    std::string* error) {

@@ -88,6 +88,13 @@ class FileSystem {
   virtual bool ReadFile(const std::string& path, std::string* contents,
                         std::string* error) = 0;
 
+  // ReadFile for a caller that needs to see the bytes only once, in order
+  // (a comparison, a digest): each block goes to `take` as it is read, and
+  // the whole file is never held. False when the file cannot be opened or
+  // read, or `take` returned false. This default reads the whole file first.
+  virtual bool ReadFileBy(const std::string& path, const PieceWriter& take,
+                          std::string* error);
+
   // Creates or truncates `path` and writes every byte in place. False on any
   // failed open, write or close; a short write is a failure.
   virtual bool WriteFile(const std::string& path, const std::string& contents,

@@ -46,6 +46,19 @@ class PosixFileSystem : public FileSystem {
   bool ReadFile(const std::string& path, std::string* contents,
                 std::string* error) override {
     contents->clear();
+    const bool read = ReadFileBy(
+        path,
+        [contents](std::string_view piece) {
+          contents->append(piece);
+          return true;
+        },
+        error);
+    if (!read) contents->clear();
+    return read;
+  }
+
+  bool ReadFileBy(const std::string& path, const PieceWriter& take,
+                  std::string* error) override {
     // A FIFO or device is never opened for good (it could block the open
     // or never end); only a regular file is read.
     ScopedFd fd(OnPath(path, [](const char* p) {
@@ -66,11 +79,12 @@ class PosixFileSystem : public FileSystem {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         SetError(error, errno, "cannot read " + DisplayPath(path));
-        contents->clear();
         return false;
       }
       if (n == 0) return true;
-      contents->append(buffer, static_cast<size_t>(n));
+      if (!take(std::string_view(buffer, static_cast<size_t>(n)))) {
+        return false;
+      }
     }
   }
 

@@ -61,8 +61,7 @@ std::string FoldedNameCache::SearchLocked(Listings::iterator it,
                                           const std::string& folded) {
   if (!it->second.status_known) it->second.SetStat(st);
   it->second.used = ++uses_;
-  auto found = it->second.names.find(folded);
-  return found == it->second.names.end() ? "" : found->second;
+  return it->second.names.Find(folded);
 }
 
 void FoldedNameCache::Creating(const std::string& native) {
@@ -103,9 +102,7 @@ void FoldedNameCache::CreatedIn(const std::string& native,
   if (listing.creating > 0) --listing.creating;
   listing.SetStat(st);
   listing.changed = ++changes_;
-  std::string& known = listing.names[AsciiLowered(name)];
-  if (known.empty()) ++names_;
-  if (known.empty() || name < known) known = name;
+  if (listing.names.Add(name)) ++names_;
 }
 
 void FoldedNameCache::MadeEmpty(const std::string& native) {
@@ -161,6 +158,27 @@ void FoldedNameCache::Drop(Listings::iterator it) {
   dirs_.erase(it);
 }
 
+// Names that fold alike differ in case only, and the first byte where two
+// differ is a capital in the smaller: a name with a capital is smaller than
+// its folded form, which it therefore replaces.
+bool FoldedNameCache::FoldedNames::Add(const std::string& name) {
+  std::string folded = AsciiLowered(name);
+  if (folded == name) {
+    return !other_.contains(folded) && same_.insert(std::move(folded)).second;
+  }
+  const bool was_same = same_.erase(folded) > 0;
+  auto [it, inserted] = other_.try_emplace(std::move(folded), name);
+  if (!inserted && name < it->second) it->second = name;
+  return inserted && !was_same;
+}
+
+std::string FoldedNameCache::FoldedNames::Find(
+    const std::string& folded) const {
+  if (same_.contains(folded)) return folded;
+  auto it = other_.find(folded);
+  return it == other_.end() ? std::string() : it->second;
+}
+
 FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
                                                const struct stat& st) {
   Listing listing;
@@ -171,8 +189,7 @@ FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
   while (struct dirent* ent = ::readdir(handle.get())) {
     std::string name = ent->d_name;
     if (name == "." || name == "..") continue;
-    std::string& known = listing.names[AsciiLowered(name)];
-    if (known.empty() || name < known) known = name;
+    listing.names.Add(name);
   }
   return listing;
 }

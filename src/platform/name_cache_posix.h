@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "util/thread_annotations.h"
 
@@ -65,11 +66,28 @@ class FoldedNameCache {
   }
 
  private:
+  // The names of one directory by their folded form, each kept as the
+  // smallest name of that form. Most names are their own folded form: a
+  // set holds them once, and only the others are mapped, so that a listing
+  // of a mail store of many thousand mailboxes costs one string a name.
+  class FoldedNames {
+   public:
+    // Adds `name`; true when no name of its folded form was there.
+    bool Add(const std::string& name);
+    // The name whose folded form is `folded`; empty when there is none.
+    std::string Find(const std::string& folded) const;
+    size_t size() const { return same_.size() + other_.size(); }
+
+   private:
+    std::unordered_set<std::string> same_;
+    std::unordered_map<std::string, std::string> other_;  // folded -> real
+  };
+
   struct Listing {
     dev_t dev = 0;
     ino_t ino = 0;
     struct timespec mtime = {};
-    std::unordered_map<std::string, std::string> names;  // folded -> real
+    FoldedNames names;
     uint64_t used = 0;         // the value of uses_ when last searched
     uint64_t changed = 0;      // the value of changes_ when its read began
                                // or it was last added to

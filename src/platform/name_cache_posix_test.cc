@@ -57,6 +57,26 @@ TEST_F(NameCacheTest, SeesAChangeByAnotherProgram) {
   EXPECT_EQ(cache_.Find(dir, "old.txt"), "");
 }
 
+// Catches a cache that answers with another name than the smallest of
+// those that differ in case only: as listed, or as this process makes them
+// (a capital after the folded form, and the folded form after a capital).
+TEST_F(NameCacheTest, AnswersTheSmallestOfNamesThatDifferInCase) {
+  const std::string dir = Dir("c");
+  for (const char* n : {"bob", "Bob", "BOB", "cy"}) {
+    std::ofstream(dir + "/" + n).put('x');
+  }
+  Touch(dir, 1000);
+  EXPECT_EQ(cache_.Find(dir, "bob"), "BOB");
+  EXPECT_EQ(cache_.Find(dir, "CY"), "cy");
+  struct stat st;
+  for (const char* n : {"aMY", "amy", "Cy"}) {
+    std::ofstream(dir + "/" + n).put('x');
+    ASSERT_TRUE(cache_.Created(dir + "/" + n, &st));
+  }
+  EXPECT_EQ(cache_.Find(dir, "AMY"), "aMY");
+  EXPECT_EQ(cache_.Find(dir, "cy"), "Cy");
+}
+
 // Catches a cache that grows without bound, or that loses the entry this
 // process just created (or its directory's listing when it is the one just
 // searched).

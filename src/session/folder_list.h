@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "migrate/run_observer.h"
 
@@ -54,6 +55,11 @@ class FolderList {
     size_t at_ = 0;
   };
 
+  FolderList() = default;
+  // The list whose packed bytes (bytes()) and size are these.
+  FolderList(std::string bytes, size_t count)
+      : bytes_(std::move(bytes)), count_(count) {}
+
   void push_back(const FolderRecord& folder);
   // Replaces folder `index` (< size()).
   void Set(size_t index, const FolderRecord& folder);
@@ -62,6 +68,7 @@ class FolderList {
   size_t size() const { return count_; }
   Iterator begin() const { return Iterator(&bytes_, 0); }
   Iterator end() const { return Iterator(&bytes_, bytes_.size()); }
+  const std::string& bytes() const { return bytes_; }
 
  private:
   std::string bytes_;

@@ -4,13 +4,6 @@
 
 namespace vm {
 
-FolderRecord AccountRecord::Sum() const {
-  FolderRecord sum;
-  for (const FolderRecord& f : folders) sum.Add(f);
-  sum.verified |= verified;
-  return sum;
-}
-
 void RunRecord::OnDomain(const std::string& name, DomainOutcome outcome) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -51,7 +44,7 @@ void RunRecord::OnAccountEnd(const std::string& user, const std::string& domain,
         paths_ != nullptr ? paths_->DisplayPath(target_box) : target_box;
     for (const FolderRecord& f : open_folders_) record.folders.push_back(f);
     open_folders_.clear();
-    accounts_.push_back(std::move(record));
+    accounts_.push_back(record);
   }
   RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, target_box);
 }
@@ -70,17 +63,26 @@ void RunRecord::OnDomainSaveFailed(const std::string& name,
   RunObserverWrapper::OnDomainSaveFailed(name, reason);
 }
 
+size_t RunRecord::LastAccount(const std::string& user,
+                              const std::string& domain) const {
+  for (size_t i = accounts_.size(); i-- > 0;) {
+    const AccountRecord a = accounts_[i];
+    if (a.user == user && a.domain == domain) return i;
+  }
+  return accounts_.size();
+}
+
 void RunRecord::OnAccountSaveFailed(const std::string& user,
                                     const std::string& domain,
                                     const std::string& reason) {
   std::unique_lock<std::mutex> lock(mutex_);
   // Only the last account of that name can have been added by this run.
-  for (auto a = accounts_.rbegin(); a != accounts_.rend(); ++a) {
-    if (a->user == user && a->domain == domain) {
-      a->outcome = AccountOutcome::kFailed;
-      a->reason = reason;
-      break;
-    }
+  const size_t i = LastAccount(user, domain);
+  if (i < accounts_.size()) {
+    AccountRecord a = accounts_[i];
+    a.outcome = AccountOutcome::kFailed;
+    a.reason = reason;
+    accounts_.Set(i, a);
   }
   lock.unlock();
   RunObserverWrapper::OnAccountSaveFailed(user, domain, reason);
@@ -90,34 +92,37 @@ void RunRecord::OnAccountAddedByOther(const std::string& user,
                                       const std::string& domain,
                                       const std::string& reason) {
   std::unique_lock<std::mutex> lock(mutex_);
-  for (auto a = accounts_.rbegin(); a != accounts_.rend(); ++a) {
-    if (a->user == user && a->domain == domain) {
-      if (a->outcome == AccountOutcome::kAdded) {
-        a->outcome = AccountOutcome::kExists;
-        a->reason = reason;
-      }
-      break;
+  const size_t i = LastAccount(user, domain);
+  if (i < accounts_.size()) {
+    AccountRecord a = accounts_[i];
+    if (a.outcome == AccountOutcome::kAdded) {
+      a.outcome = AccountOutcome::kExists;
+      a.reason = reason;
+      accounts_.Set(i, a);
     }
   }
   lock.unlock();
   RunObserverWrapper::OnAccountAddedByOther(user, domain, reason);
 }
 
-AccountRecord* RunRecord::VerifiedAccount(const std::string& user,
-                                          const std::string& domain) {
+size_t RunRecord::VerifiedAccount(const std::string& user,
+                                  const std::string& domain) {
   const size_t from = verifying_any_ ? verifying_ + 1 : 0;
   for (size_t pass = 0; pass < 2; ++pass) {
     for (size_t i = pass == 0 ? from : 0; i < accounts_.size(); ++i) {
-      const AccountRecord& a = accounts_[i];
+      AccountRecord a = accounts_[i];
       if (a.user == user && a.domain == domain && !a.target_box.empty()) {
         verifying_ = i;
         verifying_any_ = true;
-        accounts_[i].verified = true;
-        return &accounts_[i];
+        if (!a.verified) {
+          a.verified = true;
+          accounts_.Set(i, a);
+        }
+        return i;
       }
     }
   }
-  return nullptr;
+  return accounts_.size();
 }
 
 void RunRecord::OnVerifyAccount(const std::string& user,
@@ -135,14 +140,15 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
   RunObserverWrapper::OnVerified(user, domain, folder, checked, missing,
                                  different);
   std::lock_guard<std::mutex> lock(mutex_);
-  AccountRecord* account = nullptr;
-  if (verifying_any_ && accounts_[verifying_].user == user &&
-      accounts_[verifying_].domain == domain) {
-    account = &accounts_[verifying_];
-  } else {
-    account = VerifiedAccount(user, domain);
+  size_t i = accounts_.size();
+  if (verifying_any_) {
+    const AccountRecord a = accounts_[verifying_];
+    if (a.user == user && a.domain == domain) i = verifying_;
   }
-  if (account == nullptr) return;
+  if (i == accounts_.size()) i = VerifiedAccount(user, domain);
+  if (i == accounts_.size()) return;
+  AccountRecord stored = accounts_[i];
+  AccountRecord* account = &stored;
   // A folder listed twice is checked twice: each check takes the first
   // folder of its name that has none yet.
   size_t index = 0;
@@ -164,6 +170,7 @@ void RunRecord::OnVerified(const std::string& user, const std::string& domain,
   } else {
     account->folders.Set(index, record);
   }
+  accounts_.Set(i, stored);
 }
 
 }  // namespace vm

@@ -2,7 +2,6 @@
 #define VM_APP_RUN_RECORD_H_
 
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -10,26 +9,12 @@
 #include "migrate/outcome_table.h"
 #include "migrate/run_observer.h"
 #include "migrate/run_observer_wrapper.h"
+#include "session/account_list.h"
 #include "session/folder_list.h"
 
 namespace vm {
 
 class FileSystem;
-
-struct AccountRecord {
-  std::string user;  // ANSI
-  std::string domain;
-  AccountOutcome outcome = AccountOutcome::kExists;
-  // The line the steps gave as the reason (empty when they gave none; the
-  // outcome table has the outcome's own reason then).
-  std::string reason;
-  std::string target_box;  // as the platform shows paths
-  bool verified = false;   // a verification looked at it
-  FolderList folders;
-
-  // The sums over its folders; verified when a verification looked at it.
-  FolderRecord Sum() const;
-};
 
 struct DomainRecordOutcome {
   std::string name;
@@ -67,21 +52,23 @@ class RunRecord : public RunObserverWrapper {
                   const std::string& folder, int64_t checked, int64_t missing,
                   int64_t different) override;
 
-  // For use once the run has ended. The accounts are a deque: a run of
-  // very many accounts grows it without ever holding it twice.
+  // For use once the run has ended.
   const std::vector<DomainRecordOutcome>& domains() const { return domains_; }
-  const std::deque<AccountRecord>& accounts() const { return accounts_; }
+  const AccountList& accounts() const { return accounts_; }
 
  private:
   // The account a verification is about: the next one of that name after
   // the one verified last, so that an account listed twice is found twice.
-  AccountRecord* VerifiedAccount(const std::string& user,
-                                 const std::string& domain);
+  // Its index; accounts_.size() when there is none.
+  size_t VerifiedAccount(const std::string& user, const std::string& domain);
+  // The index of the last account of that name; accounts_.size() when
+  // there is none.
+  size_t LastAccount(const std::string& user, const std::string& domain) const;
 
   const FileSystem* paths_;
   mutable std::mutex mutex_;
   std::vector<DomainRecordOutcome> domains_;
-  std::deque<AccountRecord> accounts_;
+  AccountList accounts_;
   std::vector<FolderRecord> open_folders_;  // of the account being copied
   size_t verifying_ = 0;  // accounts_ index of the account being verified
   bool verifying_any_ = false;

@@ -48,10 +48,13 @@ inline std::vector<std::string> OrderedIndex(const XmlDocument& doc) {
   std::vector<std::string> result;
   for (int32_t i : order) {
     const ElementRecord& r = doc.Element(i);
+    int level = 0;  // steps from a top-level element up to the document
+    for (int32_t up = r.parent; i != 0 && up != 0; up = doc.Element(up).parent)
+      ++level;
     result.push_back(
         std::to_string(r.start) + "+" + std::to_string(r.length) + " tags " +
         std::to_string(r.start_tag_length) + "/" +
-        std::to_string(r.end_tag_length) + " level " + std::to_string(r.level) +
+        std::to_string(r.end_tag_length) + " level " + std::to_string(level) +
         " flags " + Flags(i == 0 ? 0 : r.flags) + " links " +
         std::to_string(at(r.parent)) + "," + std::to_string(at(r.first_child)) +
         "," + std::to_string(at(r.next)) + "," +

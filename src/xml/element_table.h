@@ -17,15 +17,16 @@ inline constexpr uint32_t kDocumentHasErrors = 1u << 23;
 
 // Where one element lies in the document text, and its links.
 //
-// Every field has a word of its own: packing the tag lengths and the level
-// into bit fields would silently wrap for start tags over 4 MiB, end tags
-// over 1 KiB or nesting deeper than 65535, and corrupt the index.
+// Every field has a word of its own: packing the tag lengths into bit
+// fields would silently wrap for start tags over 4 MiB or end tags over
+// 1 KiB, and corrupt the index. An element's level is not kept: it is the
+// number of steps to the top through `parent`, and a large document would
+// pay a word for it in every record.
 struct ElementRecord {
   int32_t start = 0;   // offset of the element's "<"
   int32_t length = 0;  // "<" of the start tag through ">" of the end tag
   int32_t start_tag_length = 0;
   int32_t end_tag_length = 0;  // 0 when there is no end tag
-  int32_t level = 0;           // 0 for top-level elements
   uint32_t flags = 0;
   int32_t parent = 0;       // 0 = the document record
   int32_t first_child = 0;  // 0 = no child element

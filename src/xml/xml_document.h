@@ -152,6 +152,11 @@ class XmlDocument {
   bool NewElementNumber(std::string_view name, int32_t number,
                         uint32_t options);
 
+  // Makes room for a text of `bytes` bytes without changing it, so that
+  // additions up to that size never copy the text to grow it (a copy holds
+  // the text twice for a moment). Room never used is never touched.
+  void ReserveText(size_t bytes);
+
   // What the last successful NewElement wrote around its element.
   const InsertionLayout& LastInsertion() const { return last_insertion_; }
 
@@ -188,13 +193,13 @@ class XmlDocument {
   // Parsing (xml_parser.cc).
   void Reparse();
   int32_t BuildTree();
-  int32_t AppendElement(const ScannedNode& node, int32_t parent, int32_t depth);
+  int32_t AppendElement(const ScannedNode& node, int32_t parent);
   void EndElement(TreeBuild* build, const ScannedNode& node);
   void EndText(TreeBuild* build);
   void MarkError(int32_t element);
   bool CloseNotEnded(const std::vector<OpenElement>& open, int32_t from,
                      int32_t depth);
-  void RepairParentsAndLevels();
+  void RepairParents();
 
   // Navigation helpers (xml_navigation.cc).
   bool ValidIndex(int32_t index) const {

@@ -206,6 +206,10 @@ void XmlDocument::WriteText(int32_t offset, int32_t replaced,
   text_.replace(offset, replaced, markup);
 }
 
+void XmlDocument::ReserveText(size_t bytes) {
+  if (bytes > text_.capacity() && bytes < kMaxTextLength) text_.reserve(bytes);
+}
+
 void XmlDocument::LinkElement(int32_t parent, int32_t ref, int32_t n) {
   ElementRecord& r = Rec(n);
   r.parent = parent;
@@ -235,7 +239,6 @@ void XmlDocument::LinkElement(int32_t parent, int32_t ref, int32_t n) {
     }
     p.first_child = n;
   }
-  r.level = parent != 0 ? p.level + 1 : 0;
 }
 
 // Moves every element after n by delta and lengthens n's ancestors and the

@@ -72,7 +72,7 @@ int32_t XmlDocument::BuildTree() {
     ScannedNode& node = build.open[build.depth].node;
     const int kind = NextNode(&build.cursor, &node);
     if (kind == kStartTagNode) {
-      const int32_t n = AppendElement(node, build.parent, build.depth);
+      const int32_t n = AppendElement(node, build.parent);
       if (first == 0) first = n;
       if ((node.flags & kEmptyTag) == 0) {
         build.open[build.depth].index = n;
@@ -91,14 +91,13 @@ int32_t XmlDocument::BuildTree() {
     // Text, white space, CDATA, comments, instructions and doctypes are not
     // indexed.
   }
-  if (build.relinked) RepairParentsAndLevels();
+  if (build.relinked) RepairParents();
   return first;
 }
 
 // Takes a record for the element whose start tag is `node` and links it as
-// the last child of `parent`, at level `depth`.
-int32_t XmlDocument::AppendElement(const ScannedNode& node, int32_t parent,
-                                   int32_t depth) {
+// the last child of `parent`.
+int32_t XmlDocument::AppendElement(const ScannedNode& node, int32_t parent) {
   int32_t n = TakeRecord();
   ElementRecord& r = Rec(n);
   r.parent = parent;
@@ -114,7 +113,6 @@ int32_t XmlDocument::AppendElement(const ScannedNode& node, int32_t parent,
     r.previous = last;
     first_child.previous = n;
   }
-  r.level = depth;
   r.start = node.start;
   r.start_tag_length = node.length;
   r.length = node.length;
@@ -174,8 +172,8 @@ void XmlDocument::EndText(TreeBuild* build) {
 // Closes open[from..depth) as not ended, innermost first: each loses its
 // end tag and its children, which follow it as siblings instead. Each close
 // is O(1): the closed element is always its parent's last child, so its
-// children list is spliced on behind it. The moved elements' parent and
-// level fields are left stale and put right by RepairParentsAndLevels once
+// children list is spliced on behind it. The moved elements' parent
+// fields are left stale and put right by RepairParents once
 // the parse is over; until then the parser reads them only on open
 // elements, which never move. Returns true when any element moved.
 bool XmlDocument::CloseNotEnded(const std::vector<OpenElement>& open,
@@ -208,13 +206,12 @@ bool XmlDocument::CloseNotEnded(const std::vector<OpenElement>& open,
 }
 
 // Walks the whole tree in document order and sets every element's parent
-// and level from the links; iterative, so depth costs no stack.
-void XmlDocument::RepairParentsAndLevels() {
+// from the links; iterative, so depth costs no stack.
+void XmlDocument::RepairParents() {
   int32_t x = Rec(0).first_child;
   if (x != 0) Rec(x).parent = 0;
   while (x != 0) {
     ElementRecord& r = Rec(x);
-    r.level = r.parent == 0 ? 0 : Rec(r.parent).level + 1;
     if (r.first_child != 0) {
       Rec(r.first_child).parent = x;
       x = r.first_child;

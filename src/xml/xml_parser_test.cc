@@ -100,12 +100,12 @@ TEST(XmlParserTest, DeepNestingNeedsNoStackDepth) {
   for (int i = 0; i < kDepth; ++i) open_tags += "<a>", close_tags += "</a>";
   XmlDocument doc;
   ASSERT_TRUE(doc.LoadText(open_tags + "x" + close_tags));
-  EXPECT_EQ(doc.Element(kDepth).level, kDepth - 1);
+  EXPECT_EQ(doc.Element(kDepth).parent, kDepth - 1);
   EXPECT_EQ(doc.ElementText(kDepth), "x");
   // Never closed: every element ends up not ended at the top level.
   EXPECT_FALSE(doc.LoadText(open_tags));
   EXPECT_EQ(doc.Element(doc.Element(0).first_child).previous, kDepth);
-  EXPECT_EQ(doc.Element(kDepth).level, 0);
+  EXPECT_EQ(doc.Element(kDepth).parent, 0);
 }
 
 TEST(XmlParserTest, LongTagsKeepTheirExactLengths) {

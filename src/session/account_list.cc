@@ -1,0 +1,108 @@
+#include "session/account_list.h"
+
+#include <algorithm>
+
+namespace vm {
+namespace {
+
+// Blocks are filled up to this size; a larger record gets a block alone.
+constexpr size_t kBlockBytes = 1 << 20;
+
+void PutNumber(uint64_t n, std::string* out) {
+  while (n >= 0x80) {
+    out->push_back(static_cast<char>((n & 0x7f) | 0x80));
+    n >>= 7;
+  }
+  out->push_back(static_cast<char>(n));
+}
+
+uint64_t GetNumber(const char* in, size_t* at) {
+  uint64_t n = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(in[(*at)++]);
+    n |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) return n;
+  }
+}
+
+void PutText(const std::string& text, std::string* out) {
+  PutNumber(text.size(), out);
+  out->append(text);
+}
+
+std::string GetText(const char* in, size_t* at) {
+  const size_t size = GetNumber(in, at);
+  std::string text(in + *at, size);
+  *at += size;
+  return text;
+}
+
+std::string Encode(const AccountRecord& a) {
+  std::string out;
+  PutText(a.user, &out);
+  PutText(a.domain, &out);
+  PutNumber(static_cast<uint64_t>(a.outcome), &out);
+  PutText(a.reason, &out);
+  PutText(a.target_box, &out);
+  out.push_back(a.verified ? '\1' : '\0');
+  PutNumber(a.folders.size(), &out);
+  PutText(a.folders.bytes(), &out);
+  return out;
+}
+
+}  // namespace
+
+FolderRecord AccountRecord::Sum() const {
+  FolderRecord sum;
+  for (const FolderRecord& f : folders) sum.Add(f);
+  sum.verified |= verified;
+  return sum;
+}
+
+AccountList::Place AccountList::Append(const std::string& bytes, size_t slack) {
+  const size_t size = bytes.size() + slack;
+  if (blocks_.empty() || blocks_.back().size() + size > kBlockBytes) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(size, kBlockBytes));
+  }
+  std::string& block = blocks_.back();
+  Place place{static_cast<uint32_t>(blocks_.size() - 1),
+              static_cast<uint32_t>(block.size()), static_cast<uint32_t>(size)};
+  block.append(bytes);
+  block.append(slack, '\0');
+  return place;
+}
+
+void AccountList::push_back(const AccountRecord& account) {
+  places_.push_back(Append(Encode(account), 0));
+}
+
+void AccountList::Set(size_t index, const AccountRecord& account) {
+  const std::string bytes = Encode(account);
+  Place& place = places_[index];
+  if (bytes.size() <= place.room) {
+    blocks_[place.block].replace(place.offset, bytes.size(), bytes);
+    return;
+  }
+  // Moved to the end, with room to grow: a record that grows once (its
+  // verification) may grow again, folder by folder.
+  place = Append(bytes, bytes.size() / 2);
+}
+
+AccountRecord AccountList::operator[](size_t index) const {
+  const Place& place = places_[index];
+  const char* in = blocks_[place.block].data() + place.offset;
+  size_t at = 0;
+  AccountRecord a;
+  a.user = GetText(in, &at);
+  a.domain = GetText(in, &at);
+  a.outcome = static_cast<AccountOutcome>(GetNumber(in, &at));
+  a.reason = GetText(in, &at);
+  a.target_box = GetText(in, &at);
+  a.verified = in[at++] != '\0';
+  const size_t count = GetNumber(in, &at);
+  a.folders = FolderList(GetText(in, &at), count);
+  return a;
+}
+
+}  // namespace vm
