@@ -169,7 +169,8 @@ class PosixFileSystem : public FileSystem {
     }
     folded_names_.MadeEmpty(native);
     struct stat parent;
-    if (folded_names_.Created(native, &parent) && OwnedByOther(parent)) {
+    if (folded_names_.Created(native, &parent) &&
+        copier_.OwnedByOther(parent)) {
       if (::chown(native.c_str(), parent.st_uid, parent.st_gid) != 0) {
         // The directory stays root's; copies into it still work.
       }
@@ -244,7 +245,7 @@ class PosixFileSystem : public FileSystem {
     if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
             0 ||
         !folded_names_.FindIn(parent, dir_status, name).empty() ||
-        !RawName(parent, name).empty()) {
+        !paths_.RawName(parent, name).empty()) {
       SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
       return CopyResult::kTargetExists;
     }
@@ -470,12 +471,6 @@ class PosixFileSystem : public FileSystem {
   }
   std::string Resolve(const std::string& utf8) const {
     return paths_.Resolve(utf8);
-  }
-  std::string RawName(const std::string& dir, const std::string& name) const {
-    return paths_.RawName(dir, name);
-  }
-  bool OwnedByOther(const struct stat& dir) const {
-    return copier_.OwnedByOther(dir);
   }
 
   std::unique_ptr<CodePage> code_page_;
