@@ -106,10 +106,11 @@ class PhaseTimer : public PhaseObserver {
   std::map<std::string, double> total_;
 };
 
-// --stats: the time of each phase, the copy rate, the longest hold of the
-// configuration lock and the source scan's time, on stderr.
+// --stats: the time of each phase, the copy rate (a dry run's: what a run
+// would copy), the longest hold of the configuration lock and the source
+// scan's time, on stderr.
 void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
-                const RunRecord& record, double run_seconds,
+                const RunRecord& record, double run_seconds, bool dry_run,
                 const ProgressModel* progress) {
   io.err(timer.Report());
   uint64_t copied_bytes = 0;
@@ -118,11 +119,16 @@ void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
   }
   const double megabytes = copied_bytes / 1048576.0;
   char text[160];
-  std::snprintf(text, sizeof(text),
-                "run: %.3f s\ncopied: %.1f MB, %.1f MB/s\n"
-                "longest config lock hold: %.3f s\n",
-                run_seconds, megabytes,
-                run_seconds > 0 ? megabytes / run_seconds : 0.0,
+  std::snprintf(text, sizeof(text), "run: %.3f s\n", run_seconds);
+  io.err(text);
+  if (dry_run) {
+    std::snprintf(text, sizeof(text), "to copy: %.1f MB\n", megabytes);
+  } else {
+    std::snprintf(text, sizeof(text), "copied: %.1f MB, %.1f MB/s\n", megabytes,
+                  run_seconds > 0 ? megabytes / run_seconds : 0.0);
+  }
+  io.err(text);
+  std::snprintf(text, sizeof(text), "longest config lock hold: %.3f s\n",
                 io.config_states->LongestLockHoldMicros() / 1e6);
   io.err(text);
   if (progress != nullptr) {
@@ -327,7 +333,7 @@ class ConsoleRun {
       status_ = kExitStopped;
     }
     if (ran_ && p_.options.stats) {
-      PrintStats(io_, timer_, session.record(), run_seconds,
+      PrintStats(io_, timer_, session.record(), run_seconds, p_.options.dry_run,
                  meter_ ? &session.progress() : nullptr);
     }
     ending->Ended(status_);

@@ -483,8 +483,9 @@ class CutoverTest(unittest.TestCase):
                                  shown, err)
                 self.assertIsNone(PROGRESS.search(out), out)
         # A preview copies nothing and a check copies nothing: their lines
-        # say what a run would copy, or what was checked, never "copied".
-        for flags, words in [(["--dry-run"], "MB to copy)"),
+        # (and a preview's --stats) say what a run would copy, or what was
+        # checked, never "copied".
+        for flags, words in [(["--dry-run", "--stats"], "MB to copy)"),
                              (["--verify-only"], "verifying: messages")]:
             with self.subTest(flags=flags):
                 status, out, err = self.run_cli("--progress", *flags)
