@@ -125,12 +125,13 @@ bool ConfigFile::FileChangedLocked(bool* readable, std::string* error) const {
   // the document's own text.
   Md5 digest;
   bool longer = false;
+  const uint64_t saved_size = saved_size_;
   *readable = context_->fs->ReadFileBy(
                   path_,
                   [&](std::string_view piece) {
                     // A file longer than the one saved has changed: the
                     // read stops there.
-                    longer = digest.size() + piece.size() > saved_size_;
+                    longer = digest.size() + piece.size() > saved_size;
                     if (!longer) digest.Update(piece);
                     return !longer;
                   },
