@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include "platform/helpers/file_system_wrapper.h"
 #include "util/md5.h"
 
 namespace vm {
@@ -60,6 +61,11 @@ bool FileSystem::ReplaceContentsBy(const std::string& path,
     return false;
   }
   return ReplaceContents(path, contents, error);
+}
+
+std::unique_ptr<FileSystem> FileSystem::Confined(
+    const std::vector<std::string>& /*roots*/, std::string* /*error*/) {
+  return std::make_unique<FileSystemWrapper>(this);
 }
 
 }  // namespace vm

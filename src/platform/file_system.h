@@ -255,6 +255,26 @@ class FileSystem {
   // one lies inside a folder, whatever their spelling or links. False when
   // nothing of the path can be examined.
   virtual bool Locate(const std::string& path, FileLocation* where) = 0;
+
+  // A view of this file system that cannot be led out of `roots` (ANSI
+  // folders: a target's data or output folder and its mail store). Each
+  // root is opened once, here, as it is named (its last component may not
+  // be a link; a root inside another root is opened beneath that one), and
+  // every operation on a path beneath a root is resolved beneath that
+  // handle: no component below the root is ever followed when it is a
+  // symbolic link or reparse point, no ".." leaves it, and the entry an
+  // operation acts on is found from its parent's handle, so a link swapped
+  // in by another thread between a check and its use is caught. A link
+  // where a folder or file is expected fails with FileErrorKind::kIsLink;
+  // it is never followed, removed, renamed or replaced. A root that does
+  // not exist yet is opened when the view makes it (MakeDir of the root).
+  // Paths outside every root behave as in this file system (the source,
+  // records). The view holds its handles until destroyed and must not
+  // outlive this object. Null, with the reason in *error, when a root
+  // cannot be opened. This default (file systems that hold no links:
+  // memory, test doubles) is a view that forwards every call.
+  virtual std::unique_ptr<FileSystem> Confined(
+      const std::vector<std::string>& roots, std::string* error);
 };
 
 // The real file system of the machine, for paths in the ANSI code page
