@@ -377,7 +377,8 @@ class ConsoleRun {
   // header (the output folder is made by now: the log may lie in it), then
   // the skeletons of the target's files.
   bool BeforeRun(FileSystem* fs, ManifestWriter** writer) {
-    manifest_ = WritingRunManifest(p_, fs == p_.disk.get(), started_);
+    const bool writes = !p_.options.dry_run && !p_.options.verify_only;
+    manifest_ = WritingRunManifest(p_, fs, writes, started_);
     if (manifest_) {
       *writer = manifest_->writer();
       files_.manifest =

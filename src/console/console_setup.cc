@@ -8,6 +8,7 @@
 #include "migrate/source_lists.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "session/record_paths.h"
 
 namespace vm {
 
@@ -86,25 +87,9 @@ std::string CheckPaths(FileSystem* disk, const CommandLine& options,
     case PathOverlap::kNone:
       break;
   }
-  const std::pair<const char*, const std::string*> kFiles[] = {
-      {"--log", &options.log_file}, {"--report", &options.report_file}};
-  for (const auto& [name, file] : kFiles) {
-    if (!file->empty() &&
-        IsInstallationPath(disk, state, code_page.ToAnsi(*file))) {
-      return std::string(name) + " " + *file +
-             " is a file of the source or target installation";
-    }
-  }
-  if (!options.log_file.empty() && !options.report_file.empty()) {
-    FileLocation log, report;
-    disk->Locate(code_page.ToAnsi(options.log_file), &log);
-    disk->Locate(code_page.ToAnsi(options.report_file), &report);
-    if (options.log_file == options.report_file ||
-        (log.exists && report.Is(log.chain.front()))) {
-      return "--log and --report name the same file";
-    }
-  }
-  return "";
+  return RecordFilesProblem(
+      disk, code_page, state,
+      {{"--log", options.log_file}, {"--report", options.report_file}}, "");
 }
 
 }  // namespace

@@ -14,11 +14,13 @@
 #include "platform/file_system.h"
 #include "platform/run_lock.h"
 #include "session/manifest_file.h"
+#include "session/record_paths.h"
 #include "session/run_log.h"
 #include "session/run_report.h"
 #include "session/startup.h"
 #include "session/target_lock.h"
 #include "session/undo_session.h"
+#include "util/ascii.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -100,6 +102,12 @@ int PrepareUndo(const CommandLine& options, const ConsoleIo& io, UndoSetup* u) {
     return UsageError(io, "target directory not found: " + shown);
   }
   u->manifest_path = cp.ToAnsi(options.undo_manifest);
+  FindTargetMailDir(u->disk.get(), cp, &u->state);
+  const std::string records = RecordFilesProblem(
+      u->disk.get(), cp, u->state,
+      {{"--log", options.log_file}, {"--report", options.report_file}},
+      u->manifest_path);
+  if (!records.empty()) return UsageError(io, records);
   int bad_line = 0;
   const UndoCheck check =
       CheckUndoManifest(u->disk.get(), u->state.target_dir, u->manifest_path,
@@ -123,6 +131,12 @@ std::string ShownUndo(const CommandLine& options) {
     args.insert(args.end(), {"--target", options.target_dir});
   }
   if (options.dry_run) args.push_back("--dry-run");
+  if (!options.report_file.empty()) {
+    args.insert(args.end(), {"--report", options.report_file});
+  }
+  if (!options.log_file.empty()) {
+    args.insert(args.end(), {"--log", options.log_file});
+  }
   return ShownCommandLine(args);
 }
 
@@ -156,8 +170,8 @@ bool LockForUndo(const CommandLine& options, const ConsoleIo& io,
                  std::unique_ptr<RunLock>* lock) {
   if (!io.open_run_lock) return true;
   const CodePage& cp = *u.code_page;
-  TargetLockRequest request =
-      TargetLockRequestFor(u.state, !options.dry_run, "console", started);
+  TargetLockRequest request = TargetLockRequestFor(
+      u.disk.get(), u.state, !options.dry_run, "console", started);
   request.open = io.open_run_lock;
   auto busy = [&](const std::string& holder) -> int64_t {
     if (options.wait_seconds > 0) {
@@ -170,6 +184,7 @@ bool LockForUndo(const CommandLine& options, const ConsoleIo& io,
     if (!stop->requested()) io.err(cp.ToUtf8(taken.message) + "\n");
     return false;
   }
+  if (!taken.notice.empty()) io.err(cp.ToUtf8(taken.notice) + "\n");
   *lock = std::move(taken.lock);
   return true;
 }
@@ -209,11 +224,12 @@ int Undo(const CommandLine& options, const ConsoleIo& io, const UndoSetup& u,
   const std::string log =
       RunLogHeader(VM_VERSION, started, ShownUndo(options)) + list +
       RunLogEnd(SystemClock()->NowSeconds(), status);
-  if (!WriteRecords(
-          options, io, u, log,
-          UndoReportJson(cp, u.manifest_path, u.state.target_dir, result,
-                         options.dry_run, started, stopped)) &&
-      !stopped) {
+  const bool csv = EndsWithIgnoringAsciiCase(options.report_file, ".csv");
+  const std::string report =
+      csv ? UndoReportCsv(cp, result)
+          : UndoReportJson(cp, u.manifest_path, u.state.target_dir, result,
+                           options.dry_run, started, stopped);
+  if (!WriteRecords(options, io, u, log, report) && !stopped) {
     status = kExitFailure;
   }
   return status;
@@ -239,10 +255,11 @@ int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
 }
 
 std::unique_ptr<ManifestFile> WritingRunManifest(const ConsoleSetup& setup,
-                                                 bool writes, int64_t started) {
+                                                 FileSystem* fs, bool writes,
+                                                 int64_t started) {
   if (!writes) return nullptr;
-  return std::make_unique<ManifestFile>(setup.disk.get(), *setup.code_page,
-                                        setup.options, setup.state, started);
+  return std::make_unique<ManifestFile>(fs, *setup.code_page, setup.options,
+                                        setup.state, started);
 }
 
 }  // namespace vm

@@ -8,6 +8,7 @@
 
 namespace vm {
 
+class FileSystem;
 class ManifestFile;
 struct CommandLine;
 struct ConsoleIo;
@@ -26,10 +27,12 @@ struct ConsoleSetup;
 int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
                    int64_t started);
 
-// The manifest of a console run that writes to the disk (see
-// ManifestFile); null for one that writes nothing.
+// The manifest of a console run that writes, kept through `fs` (the
+// session's view of the target; see ManifestFile); null for one that
+// writes nothing.
 std::unique_ptr<ManifestFile> WritingRunManifest(const ConsoleSetup& setup,
-                                                 bool writes, int64_t started);
+                                                 FileSystem* fs, bool writes,
+                                                 int64_t started);
 
 }  // namespace vm
 

@@ -153,6 +153,9 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.run_lock_gave_up = a("等待另一次运行结束超时，未开始。使用者:");
   t.run_lock_ask_wait = a("要等它结束后自动开始吗？等待期间可以点击“停止”。");
   t.run_lock_failed = a("无法使用目标的运行锁，未开始:");
+  t.target_unsafe = a("目标的文件夹不能安全打开（链接不会被跟随），未开始:");
+  t.run_lock_reader_without =
+      a("无法使用目标的运行锁，本次只读取，不加锁继续:");
   t.run_lock_host = a("主机 ");
   t.run_lock_pid = a("，进程 ");
   t.run_lock_since = a("，开始于 ");
@@ -205,6 +208,7 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_save_failed = a("配置文件无法保存");
   t.undo_domain_in_use = a("该域名下仍有保留的帐户");
   t.undo_remove_failed = a("无法删除");
+  t.undo_outside_target = a("不在目标之内，未删除");
   t.undo_complete = a("撤销完成：该次运行添加的内容已全部删除");
   t.undo_incomplete = a("撤销未完成，保留的项目数:");
   t.undo_preview_done = a("预览完成，未删除任何内容");

@@ -165,13 +165,15 @@ struct Texts {
   // The target's run lock. The holder is told as run_lock_host + host +
   // run_lock_pid + process id + run_lock_since + start time + one of the
   // front ends (run_lock_holder_unknown when its text is missing).
-  std::string run_lock_busy;         // followed by the holder
-  std::string run_lock_busy_reader;  // only previews or checks hold it
-  std::string run_lock_waiting;      // followed by the holder
-  std::string run_lock_wait_limit;   // after the holder; then the seconds
-  std::string run_lock_gave_up;      // followed by the holder
-  std::string run_lock_ask_wait;     // the dialog's question, after busy
-  std::string run_lock_failed;       // followed by the reason
+  std::string run_lock_busy;            // followed by the holder
+  std::string run_lock_busy_reader;     // only previews or checks hold it
+  std::string run_lock_waiting;         // followed by the holder
+  std::string run_lock_wait_limit;      // after the holder; then the seconds
+  std::string run_lock_gave_up;         // followed by the holder
+  std::string run_lock_ask_wait;        // the dialog's question, after busy
+  std::string run_lock_failed;          // followed by the reason
+  std::string run_lock_reader_without;  // followed by the reason
+  std::string target_unsafe;            // followed by the reason
   std::string run_lock_host;
   std::string run_lock_pid;
   std::string run_lock_since;
@@ -235,6 +237,7 @@ struct Texts {
   std::string undo_save_failed;
   std::string undo_domain_in_use;
   std::string undo_remove_failed;
+  std::string undo_outside_target;
   std::string undo_complete;
   std::string undo_incomplete;  // followed by the number kept
   std::string undo_preview_done;

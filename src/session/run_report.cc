@@ -39,17 +39,6 @@ bool LooksLikeFormula(const std::string& text) {
          std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
 }
 
-std::string CsvField(const std::string& raw) {
-  std::string text = LooksLikeFormula(raw) ? "'" + raw : raw;
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 std::string CsvCounts(const FolderRecord& f) {
   std::string row;
   for (uint64_t n :
@@ -214,6 +203,17 @@ std::string JsonReport(const ReportHeader& header, const RunRecord& record,
   }
   report["accounts"] = std::move(accounts);
   return Dumped(report) + "\n";
+}
+
+std::string CsvField(const std::string& raw) {
+  std::string text = LooksLikeFormula(raw) ? "'" + raw : raw;
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
 }
 
 std::string CsvHeaderRow() {

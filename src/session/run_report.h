@@ -48,6 +48,11 @@ std::string ReportJsonTextWithoutAccounts(const ReportHeader& header,
                                           const RunRecord& record,
                                           const CodePage& code_page);
 
+// One CSV field (UTF-8): quoted when it holds a comma, a quote or a line
+// end (quotes doubled), and led by "'" when a spreadsheet would take it
+// for a formula.
+std::string CsvField(const std::string& raw);
+
 // The parts CsvReport is made of: the header row, an account's rows, and
 // the total row over the sums of all accounts.
 std::string CsvHeaderRow();

@@ -15,6 +15,7 @@
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
 #include "session/run_report.h"
+#include "util/shown_text.h"
 
 namespace vm {
 
@@ -31,8 +32,11 @@ class SessionHost : public RunHost {
               std::vector<std::string>* lines, std::string* closing)
       : host_(host), filter_(filter), lines_(lines), closing_(*closing) {}
 
-  int AppendLogLine(const std::string& line) override {
+  // Names from the lists, listings and the target reach the lines and
+  // messages: their control bytes are shown escaped, never raw.
+  int AppendLogLine(const std::string& raw) override {
     Settle();
+    const std::string line = ShownText(raw);
     if (lines_ != nullptr) lines_->push_back(line);
     if (filter_ == nullptr) return host_->AppendLogLine(line);
     filter_->AppendLogLine(line);
@@ -60,7 +64,8 @@ class SessionHost : public RunHost {
     return host_->LineCount();
   }
   void ResetLog() override { reset_pending_ = true; }
-  void ShowMessage(MessageKind kind, const std::string& text) override {
+  void ShowMessage(MessageKind kind, const std::string& raw) override {
+    const std::string text = ShownText(raw, true);
     if (kind == MessageKind::kInformation) {
       closing_ = text;
       return;
@@ -156,7 +161,8 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
     : env_(env),
       options_(std::move(options)),
       hooks_(std::move(hooks)),
-      overlay_(env.disk, NameOps(env.code_page->LeadBytes())),
+      view_(env.disk),
+      overlay_(&view_, NameOps(env.code_page->LeadBytes())),
       progress_(env.disk, env.state.source_dir, env.steady_seconds,
                 std::move(progress_listener)),
       filter_(options_.changes_only
@@ -211,11 +217,18 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
     return result_;
   }
   const bool writes = options_.kind == SessionKind::kMigrate;
-  FileSystem* fs = writes ? env_.disk : &overlay_;
+  FileSystem* fs = writes ? static_cast<FileSystem*>(&view_) : &overlay_;
   if (hooks_.before_lock && !hooks_.before_lock(fs)) return result_;
-  const TargetLockOutcome taken = TakeSessionLock(
-      env_.lock_target, env_.state, writes, started_, &stop_, front_host);
+  const TargetLockOutcome taken =
+      TakeSessionLock(env_.lock_target, env_.disk, env_.state, writes, started_,
+                      &stop_, front_host);
   if (!taken.go) return result_;
+  std::string unsafe;
+  if (!view_.Confine(TargetRoots(env_.disk, env_.state), &unsafe)) {
+    front_host->ShowMessage(MessageKind::kError,
+                            env_.texts->target_unsafe + unsafe);
+    return result_;
+  }
   if (!RunLocked(front_host)) return result_;
   ended_ = env_.clock->NowSeconds();
   if (result_.outcome.loaded) {
@@ -236,7 +249,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
   const bool writes = options_.kind == SessionKind::kMigrate;
   TargetContext target;
   target.states = env_.config_states;
-  target.fs = writes ? env_.disk : &overlay_;
+  target.fs = writes ? static_cast<FileSystem*>(&view_) : &overlay_;
   target.clock = env_.clock;
   target.target_dir = env_.state.target_dir;
   target.names = NameOps(env_.code_page->LeadBytes());
@@ -251,10 +264,10 @@ bool RunSession::RunLocked(RunHost* front_host) {
     CommandLine beside_data;
     beside_data.sync = options_.sync;
     manifest_ = std::make_unique<ManifestFile>(
-        env_.disk, *env_.code_page, beside_data, env_.state, started_);
+        &view_, *env_.code_page, beside_data, env_.state, started_);
     settings.manifest = manifest_->writer();
     manifest_shown_ =
-        env_.code_page->ToUtf8(env_.disk->DisplayPath(manifest_->path()));
+        env_.code_page->ToUtf8(view_.DisplayPath(manifest_->path()));
   }
   if (filter_ != nullptr) filter_->set_log(front_host);
   // Only the session's own log needs the list; a run of very many

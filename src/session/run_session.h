@@ -20,6 +20,7 @@
 #include "session/run_report.h"
 #include "session/startup.h"
 #include "session/target_lock.h"
+#include "session/target_view.h"
 
 namespace vm {
 
@@ -202,6 +203,9 @@ class RunSession {
   const SessionEnvironment& env_;
   SessionOptions options_;
   SessionHooks hooks_;
+  // What the run touches the target through: confined to the target once
+  // its lock is held; a dry run writes into the overlay over it.
+  TargetView view_;
   OverlayFileSystem overlay_;
   ProgressModel progress_;
   // options_.changes_only: between the record and the front end's observer,

@@ -6,6 +6,7 @@
 #include "migrate/run_host.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
+#include "migrate/undo_run.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "session/run_report.h"
@@ -33,18 +34,18 @@ std::string Field(const std::string& text, const std::string& key) {
 
 }  // namespace
 
-TargetLockRequest TargetLockRequestFor(const AppState& state, bool writes,
-                                       const char* front_end, int64_t started) {
+TargetLockRequest TargetLockRequestFor(FileSystem* fs, const AppState& state,
+                                       bool writes, const char* front_end,
+                                       int64_t started) {
   TargetLockRequest request;
-  request.folder =
-      state.target_installed ? state.target_dir + "\\data" : state.target_dir;
+  request.folder = ManifestDataFolder(fs, state.target_dir);
   request.mode = writes ? RunLockMode::kExclusive : RunLockMode::kShared;
   request.front_end = front_end;
   request.started = started;
   return request;
 }
 
-TargetLockOutcome TakeSessionLock(const TargetLocker& locker,
+TargetLockOutcome TakeSessionLock(const TargetLocker& locker, FileSystem* fs,
                                   const AppState& state, bool writes,
                                   int64_t started, const StopRequest* stop,
                                   RunHost* host) {
@@ -54,9 +55,12 @@ TargetLockOutcome TakeSessionLock(const TargetLocker& locker,
     return none;
   }
   TargetLockOutcome outcome =
-      locker(TargetLockRequestFor(state, writes, "dialog", started), stop);
+      locker(TargetLockRequestFor(fs, state, writes, "dialog", started), stop);
   if (!outcome.go && !outcome.message.empty()) {
     host->ShowMessage(MessageKind::kError, outcome.message);
+  }
+  if (outcome.go && !outcome.notice.empty()) {
+    host->ShowMessage(MessageKind::kNotice, outcome.notice);
   }
   return outcome;
 }
@@ -98,12 +102,16 @@ TargetLockOutcome TakeTargetLock(const TargetLockRequest& request,
       request.open(code_page, request.folder, writes, &error, &missing);
   if (lock == nullptr) {
     // Every writer makes the file before it writes anything: a reader that
-    // finds none has nothing to share it with (and makes nothing), and a
-    // writer that cannot make it may write nothing there either: it goes
-    // on to report each refused write, as its preview does.
-    outcome.go = missing;
-    if (!outcome.go) {
+    // finds none has nothing to share it with. A writer without its lock
+    // could meet another run that cannot make the file either (a folder
+    // made read-only for files, an immutable one): it does not go.
+    if (writes) {
       outcome.message = texts.run_lock_failed + code_page.ToAnsi(error);
+      return outcome;
+    }
+    outcome.go = true;
+    if (!missing) {
+      outcome.notice = texts.run_lock_reader_without + code_page.ToAnsi(error);
     }
     return outcome;
   }

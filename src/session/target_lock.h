@@ -12,6 +12,7 @@
 namespace vm {
 
 class CodePage;
+class FileSystem;
 class RunHost;
 class StopRequest;
 struct Texts;
@@ -37,9 +38,11 @@ struct TargetLockRequest {
 };
 
 struct TargetLockOutcome {
-  std::unique_ptr<RunLock> lock;  // held; null when none was needed
+  std::unique_ptr<RunLock> lock;  // held; null when none was taken
   bool go = false;                // the run may start
   std::string message;            // ANSI; why not, when !go
+  // ANSI; a reader that goes on without the lock says why, in one line.
+  std::string notice;
 };
 
 // Asked once when another run holds the lock, with the holder's
@@ -48,21 +51,27 @@ struct TargetLockOutcome {
 // the wait itself.
 using TargetLockBusy = std::function<int64_t(const std::string& holder)>;
 
-// Takes the lock of `request.folder`. No lock is needed where there is no
-// lock file and none can be made: a reader makes none, and a writer that
-// cannot make one cannot write into the folder either (its refused writes
-// are its failure lines). While another holder is in the way, `busy` decides
-// whether to wait; a wait polls until the lock is free, the time is up or
-// `stop` (may be null) is requested.
+// Takes the lock of `request.folder`. A writer that cannot make, open or
+// take its lock file writes nothing: it is refused with the folder and the
+// error (it never guesses that no other run could write either). A reader
+// makes no file: where there is none, no writer has used the target yet,
+// and it goes on silently; where the file cannot be used, it goes on
+// without it and says so (`notice`). While another holder is in the way,
+// `busy` decides whether to wait; a wait polls until the lock is free, the
+// time is up or `stop` (may be null) is requested.
 TargetLockOutcome TakeTargetLock(const TargetLockRequest& request,
                                  const CodePage& code_page, const Texts& texts,
                                  const TargetLockBusy& busy,
                                  const StopRequest* stop);
 
 // The request of a run on the target of `state`: exclusive for a run that
-// `writes`, shared for one that only reads.
-TargetLockRequest TargetLockRequestFor(const AppState& state, bool writes,
-                                       const char* front_end, int64_t started);
+// `writes`, shared for one that only reads. The lock lies in the folder
+// whose configuration files a run writes (the `data` folder when the
+// target has one, installed or named as an output folder; else the output
+// folder itself), so that --target, --output and the dialog meet one lock.
+TargetLockRequest TargetLockRequestFor(FileSystem* fs, const AppState& state,
+                                       bool writes, const char* front_end,
+                                       int64_t started);
 
 // How a front end takes the lock for a session: TakeTargetLock with its
 // own answer to a busy lock.
@@ -72,7 +81,7 @@ using TargetLocker = std::function<TargetLockOutcome(
 // The dialog's session takes its lock through `locker` (null: none is
 // taken, as for a target in an in-memory file system), as a "dialog" run;
 // a refusal is shown on `host`.
-TargetLockOutcome TakeSessionLock(const TargetLocker& locker,
+TargetLockOutcome TakeSessionLock(const TargetLocker& locker, FileSystem* fs,
                                   const AppState& state, bool writes,
                                   int64_t started, const StopRequest* stop,
                                   RunHost* host);

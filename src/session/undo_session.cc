@@ -5,6 +5,7 @@
 
 #include "config/shared_config_states.h"
 #include "config/target_context.h"
+#include "migrate/manifest_scope.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
@@ -12,6 +13,8 @@
 #include "platform/helpers/overlay_file_system.h"
 #include "session/run_report.h"
 #include "session/startup.h"
+#include "session/target_view.h"
+#include "util/shown_text.h"
 
 namespace vm {
 namespace {
@@ -83,43 +86,66 @@ std::string UndoRefusal(const Texts& texts, UndoCheck check, int bad_line,
   return std::string();
 }
 
-UndoResult RunUndo(const UndoRequest& request, const RunManifest& manifest) {
+UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   const NameOps names(request.code_page->LeadBytes());
-  OverlayFileSystem overlay(request.disk, names);
-  // The stores of a dry run save into the overlay as they close; their
-  // parses stay with the dry run, so that no later file system that
-  // happens to get the overlay's address takes them for its own.
-  SharedConfigStates dry_run_states;
-  TargetContext target;
-  target.fs =
-      request.dry_run ? static_cast<FileSystem*>(&overlay) : request.disk;
-  target.clock = SystemClock();
-  target.states = request.dry_run ? &dry_run_states : request.config_states;
-  target.target_dir = request.target_dir;
-  target.names = names;
   // Where the staging folders of the run's mailboxes lie, found as the
   // front ends find it for a run.
   AppState where;
   where.target_dir = request.target_dir;
   FindTargetMailDir(request.disk, *request.code_page, &where);
-  return UndoRun(manifest, &target, TrimDirectory(where.target_mail_dir),
-                 *request.texts, request.dry_run, request.stop, kUndoJobs,
-                 request.item_handled);
+  const std::string store = TrimDirectory(where.target_mail_dir);
+  where.target_mail_dir = store;
+  // Every removal goes through the view confined to the target.
+  TargetView view(request.disk);
+  std::string unsafe;
+  if (!view.Confine(TargetRoots(request.disk, where), &unsafe)) {
+    UndoResult refused;
+    refused.items.push_back({ManifestEntry::Kind::kDirectory, store,
+                             UndoOutcome::kKept,
+                             request.texts->target_unsafe + unsafe});
+    refused.kept = 1;
+    return refused;
+  }
+  RunManifest manifest = recorded;
+  std::vector<UndoItem> outside = ScopeManifest(
+      &manifest, RecordedStore(recorded, request.target_dir, store, names),
+      store, names, *request.texts);
+  OverlayFileSystem overlay(&view, names);
+  // The stores of a dry run save into the overlay as they close; their
+  // parses stay with the dry run, so that no later file system that
+  // happens to get the overlay's address takes them for its own.
+  SharedConfigStates dry_run_states;
+  TargetContext target;
+  target.fs = request.dry_run ? static_cast<FileSystem*>(&overlay) : &view;
+  target.clock = SystemClock();
+  target.states = request.dry_run ? &dry_run_states : request.config_states;
+  target.target_dir = request.target_dir;
+  target.names = names;
+  UndoResult result =
+      UndoRun(manifest, &target, store, *request.texts, request.dry_run,
+              request.stop, kUndoJobs, request.item_handled);
+  // What the undo may not touch is listed first, and keeps it incomplete.
+  result.kept += static_cast<int>(outside.size());
+  result.items.insert(result.items.begin(), outside.begin(), outside.end());
+  return result;
 }
 
 std::vector<std::string> UndoResultLines(const Texts& texts,
                                          const std::string& manifest_path,
                                          const UndoResult& result,
                                          bool dry_run) {
-  std::vector<std::string> lines{texts.undo_begin + manifest_path};
+  std::vector<std::string> lines{ShownText(texts.undo_begin + manifest_path)};
   for (const UndoItem& item : result.items) {
-    lines.push_back(UndoLine(texts, item, dry_run));
+    lines.push_back(ShownText(UndoLine(texts, item, dry_run)));
   }
-  if (!result.complete()) {
-    lines.push_back(texts.undo_incomplete +
-                    std::to_string(result.kept + result.stopped));
+  const std::string left = std::to_string(result.kept + result.stopped);
+  if (dry_run) {
+    // A preview removed nothing, whatever it would keep.
+    if (!result.complete()) lines.push_back(texts.undo_confirm_kept + left);
+    lines.push_back(texts.undo_preview_done);
   } else {
-    lines.push_back(dry_run ? texts.undo_preview_done : texts.undo_complete);
+    lines.push_back(result.complete() ? texts.undo_complete
+                                      : texts.undo_incomplete + left);
   }
   return lines;
 }
@@ -148,6 +174,17 @@ std::string UndoReportJson(const CodePage& code_page,
   }
   report["items"] = std::move(items);
   return report.dump(2) + "\n";
+}
+
+std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result) {
+  std::string csv = "\xEF\xBB\xBFkind,name,outcome,reason\r\n";
+  for (const UndoItem& item : result.items) {
+    csv += std::string(KindWord(item.kind)) + "," +
+           CsvField(code_page.ToUtf8(item.what)) + "," +
+           OutcomeWord(item.outcome) + "," +
+           CsvField(code_page.ToUtf8(item.reason)) + "\r\n";
+  }
+  return csv;
 }
 
 std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,

@@ -73,6 +73,11 @@ std::string UndoReportJson(const CodePage& code_page,
                            const UndoResult& result, bool dry_run,
                            int64_t started, bool stopped);
 
+// The same as CSV for spreadsheets (UTF-8 with a byte-order mark, CR LF
+// line ends, fields guarded as the run's CSV report guards them): a header
+// row, then kind, name, outcome and reason of each item.
+std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result);
+
 // A front end without files of its own (the dialog) keeps the undo's log
 // and report as it keeps a run's records: `<base>.log` and `<base>.json`
 // in the first of `dirs` that may hold records (MayHoldRecords; missing

@@ -145,8 +145,9 @@ EndMessage MigrationDialog::UndoOnWorker() {
     undo_status_ = cp.ToUtf8(refusal);
     return {MessageKind::kError, refusal};
   }
-  const TargetLockOutcome lock = TakeSessionLock(
-      env_.lock_target, state_, true, started, undo_stop_.get(), this);
+  const TargetLockOutcome lock =
+      TakeSessionLock(env_.lock_target, env_.disk, state_, true, started,
+                      undo_stop_.get(), this);
   if (!lock.go) {
     undo_status_ = cp.ToUtf8(lock.message);
     return {};  // the refusal has been shown
