@@ -83,6 +83,8 @@ std::string UndoOptionsError(const CommandLine& options,
 constexpr char kUsage[] =
     R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
        velquor-migrate --undo MANIFEST (--target DIR | --output DIR) [--dry-run]
+                       [--report FILE.json|FILE.csv] [--log FILE]
+                       [--wait SECONDS]
 
 Moves a Velquor mail server's domains, accounts and mail into a Tarnwick mail
 server (4.9 or later), or into a folder to be copied into one later.
