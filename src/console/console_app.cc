@@ -156,7 +156,9 @@ class RunFiles {
   bool LogEnd(const std::string& list, int status) {
     return p_.options.log_file.empty() ||
            Write(p_.options.log_file, "log",
-                 list + RunLogEnd(SystemClock()->NowSeconds(), status), true);
+                 list + RunLogEnd(SystemClock()->NowSeconds(),
+                                  EndOfStatus(status), status),
+                 true);
   }
 
   // Written an account at a time: the report of a large run is never

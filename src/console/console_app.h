@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "session/run_log.h"
 #include "session/target_lock.h"
 
 namespace vm {
@@ -18,6 +19,13 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;    // start-up or run failed
 inline constexpr int kExitUsage = 2;      // bad options; nothing written
 inline constexpr int kExitStopped = 130;  // ended by Ctrl-C or a signal
+
+// How the records name the end an exit status tells.
+inline RunEnd EndOfStatus(int status) {
+  return status == kExitSuccess   ? RunEnd::kSucceeded
+         : status == kExitStopped ? RunEnd::kStopped
+                                  : RunEnd::kFailed;
+}
 
 // Where the console front end writes, and how it opens the file system for
 // a code page; tests replace them.

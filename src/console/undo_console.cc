@@ -223,7 +223,7 @@ int Undo(const CommandLine& options, const ConsoleIo& io, const UndoSetup& u,
                                          : kExitFailure;
   const std::string log =
       RunLogHeader(VM_VERSION, started, ShownUndo(options)) + list +
-      RunLogEnd(SystemClock()->NowSeconds(), status);
+      RunLogEnd(SystemClock()->NowSeconds(), EndOfStatus(status), status);
   const bool csv = EndsWithIgnoringAsciiCase(options.report_file, ".csv");
   const std::string report =
       csv ? UndoReportCsv(cp, result)
@@ -258,7 +258,9 @@ std::unique_ptr<ManifestFile> WritingRunManifest(const ConsoleSetup& setup,
                                                  FileSystem* fs, bool writes,
                                                  int64_t started) {
   if (!writes) return nullptr;
-  return std::make_unique<ManifestFile>(fs, *setup.code_page, setup.options,
+  const ManifestPlace place{setup.options.report_file, setup.options.log_file,
+                            setup.options.sync};
+  return std::make_unique<ManifestFile>(fs, *setup.code_page, place,
                                         setup.state, started);
 }
 

@@ -1,6 +1,5 @@
 #include "session/manifest_file.h"
 
-#include "console/command_line.h"
 #include "migrate/undo_run.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -33,11 +32,11 @@ std::string WithoutExtension(const std::string& path) {
 }  // namespace
 
 std::string ManifestFile::PathFor(FileSystem* disk, const CodePage& code_page,
-                                  const CommandLine& options,
+                                  const ManifestPlace& place,
                                   const std::string& target_dir,
                                   int64_t started) {
   const std::string& beside =
-      !options.report_file.empty() ? options.report_file : options.log_file;
+      !place.report_file.empty() ? place.report_file : place.log_file;
   std::string base;
   if (!beside.empty()) {
     base = WithoutExtension(code_page.ToAnsi(beside)) + ".";
@@ -56,9 +55,9 @@ std::string ManifestFile::PathFor(FileSystem* disk, const CodePage& code_page,
 }
 
 ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
-                           const CommandLine& options, const AppState& state,
+                           const ManifestPlace& place, const AppState& state,
                            int64_t started)
-    : path_(PathFor(disk, code_page, options, state.target_dir, started)) {
+    : path_(PathFor(disk, code_page, place, state.target_dir, started)) {
   ManifestHeader header;
   header.tool_version = VM_VERSION;
   header.target_dir = state.target_dir;
@@ -68,8 +67,7 @@ ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
     header.data_folder = where.chain.front();
   }
   header.started = IsoTime(started);
-  header.kind =
-      options.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
+  header.kind = place.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
   sink_ = std::make_unique<AppendingFileSink>(disk, path_);
   writer_ = std::make_unique<ManifestWriter>(sink_.get(), header);
 }

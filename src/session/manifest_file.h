@@ -12,10 +12,18 @@ namespace vm {
 class CodePage;
 class FileSystem;
 struct AppState;
-struct CommandLine;
 
-// The manifest of one console run that writes: named and opened here, kept
-// by the run through the writer. Nothing is written before the run's first
+// Where a run that writes keeps its other records, which its manifest is
+// put beside, and what kind of run it is. Paths as the user gave them
+// (UTF-8); both empty: the manifest goes beside the target's data.
+struct ManifestPlace {
+  std::string report_file;
+  std::string log_file;
+  bool sync = false;
+};
+
+// The manifest of one run that writes: named and opened here, kept by the
+// run through the writer. Nothing is written before the run's first
 // flush, so a run refused at its lock leaves no file.
 class ManifestFile {
  public:
@@ -25,12 +33,12 @@ class ManifestFile {
   // being the one whose identity the manifest records. Never in the mail
   // store, and not in the source (the report and the log are not, either).
   static std::string PathFor(FileSystem* disk, const CodePage& code_page,
-                             const CommandLine& options,
+                             const ManifestPlace& place,
                              const std::string& target_dir, int64_t started);
 
   // `disk` must outlive this object. `started`: seconds since 1970, UTC.
   ManifestFile(FileSystem* disk, const CodePage& code_page,
-               const CommandLine& options, const AppState& state,
+               const ManifestPlace& place, const AppState& state,
                int64_t started);
   ManifestFile(const ManifestFile&) = delete;
   ManifestFile& operator=(const ManifestFile&) = delete;

@@ -1,6 +1,5 @@
 #include "session/run_log.h"
 
-#include "console/console_app.h"
 #include "session/run_report.h"
 
 namespace vm {
@@ -11,10 +10,10 @@ std::string RunLogHeader(const std::string& version, int64_t started,
          "\n== " + shown_command_line + "\n";
 }
 
-std::string RunLogEnd(int64_t ended, int status) {
-  const char* outcome = status == kExitSuccess   ? "succeeded"
-                        : status == kExitStopped ? "stopped; a rerun continues"
-                                                 : "failed";
+std::string RunLogEnd(int64_t ended, RunEnd end, int status) {
+  const char* outcome = end == RunEnd::kSucceeded ? "succeeded"
+                        : end == RunEnd::kStopped ? "stopped; a rerun continues"
+                                                  : "failed";
   return "== ended " + IsoTime(ended) + ": " + outcome + " (exit status " +
          std::to_string(status) + ")\n";
 }

@@ -22,8 +22,17 @@ class FileSystem;
 std::string RunLogHeader(const std::string& version, int64_t started,
                          const std::string& shown_command_line);
 
-// The part's last line, for the exit status of the run.
-std::string RunLogEnd(int64_t ended, int status);
+// How a run or an undo ended, as its records say it; each front end maps
+// it to its own exit status or words.
+enum class RunEnd {
+  kSucceeded,  // everything done, nothing failed
+  kFailed,     // anything failed, was left out or kept
+  kStopped,    // a stop request ended it; the same command continues
+};
+
+// The part's last line: the outcome, and the exit status the front end
+// gave it.
+std::string RunLogEnd(int64_t ended, RunEnd end, int status);
 
 }  // namespace vm
 

@@ -7,7 +7,6 @@
 #include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
-#include "console/command_line.h"
 #include "migrate/run_host.h"
 #include "migrate/texts.h"
 #include "platform/clock.h"
@@ -261,7 +260,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
   if (writes && !hooks_.before_run) {
     // A front end without files of its own (the dialog) gets the manifest
     // beside the target's data; the report names it for an undo.
-    CommandLine beside_data;
+    ManifestPlace beside_data;
     beside_data.sync = options_.sync;
     manifest_ = std::make_unique<ManifestFile>(
         &view_, *env_.code_page, beside_data, env_.state, started_);

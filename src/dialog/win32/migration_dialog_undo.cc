@@ -215,7 +215,12 @@ EndMessage MigrationDialog::EndUndo(const UndoResult& result, int64_t started) {
   const std::string log =
       RunLogHeader(VM_VERSION, started,
                    "VelquorMigrate undo " + cp.ToUtf8(undo_manifest_)) +
-      list + RunLogEnd(env_.clock->NowSeconds(), status);
+      list +
+      RunLogEnd(env_.clock->NowSeconds(),
+                stopped             ? RunEnd::kStopped
+                : result.complete() ? RunEnd::kSucceeded
+                                    : RunEnd::kFailed,
+                status);
   const std::string report = UndoReportJson(
       cp, undo_manifest_, state_.target_dir, result, false, started, stopped);
   std::string error;
