@@ -206,36 +206,6 @@ class RunFiles {
   int64_t started_;
 };
 
-// How the console takes the target's run lock: with --wait a busy lock is
-// waited for, said once on stderr; a refusal is told on stderr, unless a
-// stop request ended the wait (the run then says that it stopped).
-TargetLocker ConsoleLocker(const ConsoleSetup& p, const ConsoleIo& io) {
-  if (!io.open_run_lock) return nullptr;
-  return [&p, &io](const TargetLockRequest& session_request,
-                   const StopRequest* stop) {
-    TargetLockRequest request = session_request;
-    request.open = io.open_run_lock;
-    request.front_end = "console";
-    const CodePage& cp = *p.code_page;
-    const int64_t wait = p.options.wait_seconds;
-    auto busy = [&](const std::string& holder) -> int64_t {
-      if (wait > 0) {
-        io.err(cp.ToUtf8(p.texts.run_lock_waiting + holder +
-                         p.texts.run_lock_wait_limit + std::to_string(wait)) +
-               "\n");
-      }
-      return wait;
-    };
-    TargetLockOutcome outcome =
-        TakeTargetLock(request, cp, p.texts, busy, stop);
-    if (!outcome.go && !stop->requested()) {
-      io.err(cp.ToUtf8(outcome.message) + "\n");
-    }
-    outcome.message.clear();  // told here, not by the session
-    return outcome;
-  };
-}
-
 // The session's environment and options as the command line gives them.
 SessionEnvironment ConsoleEnvironment(const ConsoleSetup& p,
                                       const ConsoleIo& io) {
@@ -453,6 +423,37 @@ class ConsoleRun {
 };
 
 }  // namespace
+
+// (see console_app.h)
+// How the console takes the target's run lock: with --wait a busy lock is
+// waited for, said once on stderr; a refusal is told on stderr, unless a
+// stop request ended the wait (the run then says that it stopped).
+TargetLocker ConsoleLocker(const ConsoleSetup& p, const ConsoleIo& io) {
+  if (!io.open_run_lock) return nullptr;
+  return [&p, &io](const TargetLockRequest& session_request,
+                   const StopRequest* stop) {
+    TargetLockRequest request = session_request;
+    request.open = io.open_run_lock;
+    request.front_end = "console";
+    const CodePage& cp = *p.code_page;
+    const int64_t wait = p.options.wait_seconds;
+    auto busy = [&](const std::string& holder) -> int64_t {
+      if (wait > 0) {
+        io.err(cp.ToUtf8(p.texts.run_lock_waiting + holder +
+                         p.texts.run_lock_wait_limit + std::to_string(wait)) +
+               "\n");
+      }
+      return wait;
+    };
+    TargetLockOutcome outcome =
+        TakeTargetLock(request, cp, p.texts, busy, stop);
+    if (!outcome.go && !stop->requested()) {
+      io.err(cp.ToUtf8(outcome.message) + "\n");
+    }
+    outcome.message.clear();  // told here, not by the session
+    return outcome;
+  };
+}
 
 int RunConsole(const std::vector<std::string>& args, const ConsoleIo& io) {
   const int64_t started = SystemClock()->NowSeconds();

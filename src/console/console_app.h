@@ -14,6 +14,15 @@ namespace vm {
 class FileSystem;
 class SharedConfigStates;
 
+struct ConsoleSetup;
+
+// How the console takes a target's run lock for a session (a run or an
+// undo): with --wait a busy lock is waited for, said once on stderr; a
+// refusal is told on stderr, unless a stop request ended the wait. Null
+// when `io` opens no run locks (a target in memory).
+struct ConsoleIo;
+TargetLocker ConsoleLocker(const ConsoleSetup& p, const ConsoleIo& io);
+
 // Exit statuses of velquor-migrate.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;    // start-up or run failed

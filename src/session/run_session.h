@@ -223,6 +223,11 @@ class RunSession {
   std::string manifest_shown_;
 };
 
+// The name, without its extension, of the records of a run or an undo of
+// `kind` ("migrate", "preview", "verify", "undo") started at `started`:
+// "20260107-153012-migrate", in local time.
+std::string RecordBaseName(int64_t started, const char* kind);
+
 // The message for a suffix or common password the loader would refuse
 // (empty or longer than 20 bytes after trimming); empty when it is fine.
 std::string PasswordOptionProblem(const SessionOptions& options,

@@ -48,8 +48,12 @@ std::string PasswordModeCaption(const Texts& texts, PasswordMode mode) {
 
 }  // namespace
 
+std::string RecordBaseName(int64_t started, const char* kind) {
+  return LocalTime(started, true) + "-" + kind;
+}
+
 std::string RunSession::BaseName() const {
-  return LocalTime(started_, true) + "-" + KindWord(options_.kind);
+  return RecordBaseName(started_, KindWord(options_.kind));
 }
 
 ReportHeader RunSession::Header(bool succeeded) const {

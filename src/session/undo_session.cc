@@ -219,3 +219,111 @@ std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
 }
 
 }  // namespace vm
+
+namespace vm {
+
+UndoSession::UndoSession(const SessionEnvironment& env, UndoOptions options)
+    : env_(env), options_(std::move(options)) {}
+
+// The manifest is read and judged before the target's lock is taken: a
+// refused undo looks at nothing of the target.
+bool UndoSession::Check(RunHost* host) {
+  int bad_line = 0;
+  const UndoCheck check =
+      CheckUndoManifest(env_.disk, env_.state.target_dir,
+                        options_.manifest_path, &manifest_, &bad_line);
+  if (check == UndoCheck::kGo) return true;
+  host->ShowMessage(
+      MessageKind::kError,
+      UndoRefusal(*env_.texts, check, bad_line, manifest_) +
+          (check == UndoCheck::kUnreadable ? options_.manifest_path : ""));
+  return false;
+}
+
+UndoResult UndoSession::Remove(bool dry_run) {
+  UndoRequest request;
+  request.disk = env_.disk;
+  request.code_page = env_.code_page;
+  request.texts = env_.texts;
+  request.config_states = env_.config_states;
+  request.target_dir = env_.state.target_dir;
+  request.dry_run = dry_run;
+  request.stop = &stop_;
+  request.item_handled = options_.item_handled;
+  return RunUndo(request, manifest_);
+}
+
+void UndoSession::Show(RunHost* host, bool dry_run) {
+  lines_ =
+      UndoResultLines(*env_.texts, options_.manifest_path, result_, dry_run);
+  for (const std::string& line : lines_) host->AppendLogLine(line);
+}
+
+void UndoSession::Run(RunHost* host) {
+  started_at_ = env_.clock->NowSeconds();
+  if (!Check(host)) return;
+  // A preview that asks before it removes holds the lock as the undo
+  // would, so that what it showed is what the undo finds.
+  const bool writes = !options_.dry_run || options_.confirm != nullptr;
+  const TargetLockOutcome lock =
+      TakeSessionLock(env_.lock_target, env_.disk, env_.state, writes,
+                      started_at_, &stop_, host);
+  if (!lock.go) {
+    if (stop_.requested()) end_ = RunEnd::kStopped;
+    return;
+  }
+  started_ = true;
+  host->ResetLog();
+  bool dry_run = options_.dry_run;
+  if (options_.confirm && !dry_run) {
+    result_ = Remove(true);
+    Show(host, true);
+    if (stop_.requested() || !options_.confirm(result_)) {
+      // Nothing was removed; the list keeps the preview.
+      declined_ = true;
+      end_ = stop_.requested() ? RunEnd::kStopped : RunEnd::kFailed;
+      return;
+    }
+    host->ResetLog();
+  }
+  result_ = Remove(dry_run);
+  Show(host, dry_run);
+  end_ = stop_.requested()    ? RunEnd::kStopped
+         : result_.complete() ? RunEnd::kSucceeded
+                              : RunEnd::kFailed;
+  ended_at_ = env_.clock->NowSeconds();
+  WriteRecords();
+  if (options_.records && !options_.records(*this)) records_failed_ = true;
+}
+
+std::string UndoSession::LogText(int status) const {
+  std::string list;
+  for (const std::string& line : lines_) {
+    list += env_.code_page->ToUtf8(line) + "\n";
+  }
+  return RunLogHeader(env_.version, started_at_, options_.shown_command) +
+         list + RunLogEnd(ended_at_, end_, status);
+}
+
+std::string UndoSession::Report(bool csv) const {
+  return csv ? UndoReportCsv(*env_.code_page, result_)
+             : UndoReportJson(*env_.code_page, options_.manifest_path,
+                              env_.state.target_dir, result_, options_.dry_run,
+                              started_at_, end_ == RunEnd::kStopped);
+}
+
+// A front end that names record folders (the dialog) gets the log and the
+// JSON report there, beside its runs' records.
+void UndoSession::WriteRecords() {
+  if (env_.record_dirs.empty()) return;
+  const int status = options_.status_of ? options_.status_of(end_) : 0;
+  const std::string base = RecordBaseName(started_at_, "undo");
+  log_path_ = WriteUndoRecords(env_.disk, NameOps(env_.code_page->LeadBytes()),
+                               env_.state, env_.record_dirs, base,
+                               LogText(status), Report(false), &record_error_);
+  if (log_path_.empty() && record_error_.empty()) {
+    record_error_ = env_.texts->no_record_folder;
+  }
+}
+
+}  // namespace vm

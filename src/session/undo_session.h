@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "migrate/run_manifest.h"
+#include "migrate/stop_request.h"
 #include "migrate/undo_run.h"
+#include "session/run_log.h"
+#include "session/run_session.h"
 
 namespace vm {
 
@@ -88,6 +91,89 @@ std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
                              const std::vector<std::string>& dirs,
                              const std::string& base, const std::string& log,
                              const std::string& report, std::string* error);
+
+class UndoSession;
+
+// What the user chose for one undo, and what the front end adds to it.
+struct UndoOptions {
+  std::string manifest_path;  // ANSI
+  bool dry_run = false;       // a preview only: nothing is removed
+  // Asked, with the preview, before anything is removed (the dialog): the
+  // undo then previews first, under the same hold of the target's lock,
+  // and removes only when this answers yes. Null: no question.
+  std::function<bool(const UndoResult& preview)> confirm;
+  // Called on the undo's threads after each item is handled; may be empty.
+  std::function<void()> item_handled;
+  // The command line the records show (UTF-8), e.g. "velquor-migrate
+  // --undo M --target T".
+  std::string shown_command;
+  // The exit status each end is given, for the log's last line.
+  std::function<int(RunEnd)> status_of;
+  // At the end, while the lock is still held: the front end's own records
+  // (the console's --log and --report). False: they failed.
+  std::function<bool(const UndoSession& session)> records;
+};
+
+// One undo as both front ends run it: the manifest's checks, the target's
+// run lock (exclusive; shared for a preview), the preview and its question
+// when asked for, the removals, the verdict and the records (a front end
+// that names record folders gets the log and the report there, named as a
+// run's are, with "-undo"). The result list goes to the host line by line;
+// refusals and notices are its messages.
+class UndoSession {
+ public:
+  UndoSession(const SessionEnvironment& env, UndoOptions options);
+  UndoSession(const UndoSession&) = delete;
+  UndoSession& operator=(const UndoSession&) = delete;
+
+  // Runs on the calling thread; returns when the undo and its records are
+  // done.
+  void Run(RunHost* host);
+  // Any thread: the removals under way finish, the rest is not reached; a
+  // wait for the target's lock ends at once.
+  void RequestStop() { stop_.Request(); }
+  bool stop_requested() const { return stop_.requested(); }
+
+  // Whether the undo got past its checks and its lock (else nothing was
+  // looked at, and a message said why).
+  bool started() const { return started_; }
+  // The dialog's question was answered no: only the preview was made.
+  bool declined() const { return declined_; }
+  RunEnd end() const { return end_; }
+  const UndoResult& result() const { return result_; }
+  // The result list as given to the host (ANSI).
+  const std::vector<std::string>& lines() const { return lines_; }
+  // The log's part (UTF-8): header, result list, the end with `status`.
+  std::string LogText(int status) const;
+  // The report (UTF-8): JSON, or CSV when `csv`.
+  std::string Report(bool csv) const;
+  // The records written into a record folder (ANSI paths); empty when the
+  // front end names none, or none took them (then `record_error` says why).
+  const std::string& log_path() const { return log_path_; }
+  const std::string& record_error() const { return record_error_; }
+  bool records_failed() const { return records_failed_; }
+
+ private:
+  bool Check(RunHost* host);
+  UndoResult Remove(bool dry_run);
+  void Show(RunHost* host, bool dry_run);
+  void WriteRecords();
+
+  const SessionEnvironment& env_;
+  UndoOptions options_;
+  StopRequest stop_;
+  RunManifest manifest_;
+  UndoResult result_;
+  std::vector<std::string> lines_;
+  RunEnd end_ = RunEnd::kFailed;
+  bool started_ = false;
+  bool declined_ = false;
+  bool records_failed_ = false;
+  int64_t started_at_ = 0;
+  int64_t ended_at_ = 0;
+  std::string log_path_;
+  std::string record_error_;
+};
 
 }  // namespace vm
 
