@@ -232,11 +232,15 @@ bool UndoSession::Check(RunHost* host) {
   const UndoCheck check =
       CheckUndoManifest(env_.disk, env_.state.target_dir,
                         options_.manifest_path, &manifest_, &bad_line);
-  if (check == UndoCheck::kGo) return true;
-  host->ShowMessage(
-      MessageKind::kError,
-      UndoRefusal(*env_.texts, check, bad_line, manifest_) +
-          (check == UndoCheck::kUnreadable ? options_.manifest_path : ""));
+  if (check == UndoCheck::kGo) {
+    if (options_.items_known) {
+      options_.items_known(static_cast<int>(manifest_.entries.size()));
+    }
+    return true;
+  }
+  refusal_ = UndoRefusal(*env_.texts, check, bad_line, manifest_) +
+             (check == UndoCheck::kUnreadable ? options_.manifest_path : "");
+  host->ShowMessage(MessageKind::kError, refusal_);
   return false;
 }
 
@@ -269,6 +273,7 @@ void UndoSession::Run(RunHost* host) {
       TakeSessionLock(env_.lock_target, env_.disk, env_.state, writes,
                       started_at_, &stop_, host);
   if (!lock.go) {
+    refusal_ = lock.message;
     if (stop_.requested()) end_ = RunEnd::kStopped;
     return;
   }

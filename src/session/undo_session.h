@@ -102,8 +102,10 @@ struct UndoOptions {
   // undo then previews first, under the same hold of the target's lock,
   // and removes only when this answers yes. Null: no question.
   std::function<bool(const UndoResult& preview)> confirm;
-  // Called on the undo's threads after each item is handled; may be empty.
+  // Called on the undo's threads after each item is handled, and once the
+  // manifest is read with the number of its items; may be empty.
   std::function<void()> item_handled;
+  std::function<void(int items)> items_known;
   // The command line the records show (UTF-8), e.g. "velquor-migrate
   // --undo M --target T".
   std::string shown_command;
@@ -139,6 +141,9 @@ class UndoSession {
   bool started() const { return started_; }
   // The dialog's question was answered no: only the preview was made.
   bool declined() const { return declined_; }
+  // Why it did not start (ANSI), as its message said; empty when it did,
+  // or when the front end's locker told the reason itself.
+  const std::string& refusal() const { return refusal_; }
   RunEnd end() const { return end_; }
   const UndoResult& result() const { return result_; }
   // The result list as given to the host (ANSI).
@@ -173,6 +178,7 @@ class UndoSession {
   int64_t ended_at_ = 0;
   std::string log_path_;
   std::string record_error_;
+  std::string refusal_;
 };
 
 }  // namespace vm

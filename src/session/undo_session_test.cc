@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/fixed_clock.h"
 #include "testing/recorded_run.h"
 
 namespace vm {
@@ -46,6 +47,85 @@ TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   EXPECT_TRUE(undone.complete());
   EXPECT_EQ(undone.removed, first.removed);
   EXPECT_FALSE(t.fs.Exists(staged));
+}
+
+// Both front ends run one session: the dialog's (a preview, its question,
+// records in a folder) and the console's (no question) must give the same
+// result list, report and end for the same undo; a "no" to the question
+// removes nothing, and the undo asked again then removes all. Catches a
+// front end whose undo drifts from the other's, and a question answered
+// no that removed anything.
+TEST(UndoSessionTest, BothFrontEndsGiveOneUndo) {
+  struct Side {
+    MemInstallation t;
+    RunManifest manifest;
+    SessionEnvironment env;
+  } dialog, console;
+  const FixedClock clock;
+  for (Side* side : {&dialog, &console}) {
+    MemInstallation& t = side->t;
+    t.PutSource("domain.ini", "a.com\r\nb.com\r\n");
+    t.PutSource("popusers.ini",
+                "bob\tc\ta.com\r\ncy\tc\ta.com\r\nbob@b.com\tc\tx\tb.com\r\n");
+    t.PutSource("mail\\bob\\1.in", "hello");
+    t.PutSource("mail\\bob@b.com\\2.in", "other");
+    t.fs.CreateDir(t.settings.target_mail_dir, nullptr);
+    side->manifest = MigrateRecorded(&t);
+    t.NewRun();
+    side->env.disk = &t.fs;
+    side->env.code_page = t.code_page.get();
+    side->env.texts = &t.texts;
+    side->env.clock = &clock;
+    side->env.state.target_dir = MemTarget::kDir;
+    side->env.config_states = t.context.states;
+  }
+  dialog.env.record_dirs = {"C:\\records"};
+  // The sessions read the manifest from the disk.
+  auto put_manifest = [](Side* side) {
+    StringSink sink;
+    // The manifest is of this target: its data folder's identity.
+    FileLocation where;
+    side->t.fs.Locate(MemTarget::kDir, &where);
+    side->manifest.header.data_folder = where.chain.front();
+    ManifestWriter writer(&sink, side->manifest.header);
+    for (const ManifestEntry& e : side->manifest.entries) writer.Add(e);
+    writer.Flush();
+    side->t.fs.WriteFile("C:\\m.manifest", sink.text, nullptr);
+  };
+  put_manifest(&dialog);
+  put_manifest(&console);
+  int asked = 0;
+  bool answer = false;
+  UndoOptions asks;
+  asks.manifest_path = "C:\\m.manifest";
+  asks.confirm = [&](const UndoResult& preview) {
+    ++asked;
+    EXPECT_GT(preview.removed, 0);
+    return answer;
+  };
+  const std::string before = dialog.t.Get("userauth.cfg");
+  {
+    UndoSession declined(dialog.env, asks);
+    declined.Run(&dialog.t.host);
+    EXPECT_TRUE(declined.declined());
+    EXPECT_EQ(dialog.t.Get("userauth.cfg"), before);
+  }
+  answer = true;
+  UndoSession from_dialog(dialog.env, asks);
+  from_dialog.Run(&dialog.t.host);
+  UndoOptions plain;
+  plain.manifest_path = "C:\\m.manifest";
+  UndoSession from_console(console.env, plain);
+  from_console.Run(&console.t.host);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(from_dialog.end(), RunEnd::kSucceeded);
+  EXPECT_EQ(from_console.end(), RunEnd::kSucceeded);
+  EXPECT_EQ(from_dialog.lines(), from_console.lines());
+  EXPECT_EQ(from_dialog.Report(false), from_console.Report(false));
+  EXPECT_EQ(from_dialog.Report(true), from_console.Report(true));
+  EXPECT_FALSE(from_dialog.log_path().empty());
+  EXPECT_TRUE(from_console.log_path().empty());
+  EXPECT_EQ(dialog.t.Get("userauth.cfg"), console.t.Get("userauth.cfg"));
 }
 
 }  // namespace

@@ -329,7 +329,7 @@ void MigrationDialog::LockForRun(bool running, SessionKind kind) {
 void MigrationDialog::StopRun() {
   if (!running_) return;
   if (undoing_) {
-    undo_stop_->Request();
+    undo_session_->RequestStop();
   } else if (session_ != nullptr) {
     session_->RequestStop();
   } else {

@@ -116,8 +116,8 @@ class MigrationDialog : public RunHost {
   EndMessage UndoOnWorker();
   // On the worker: asks whether to undo what `preview` lists.
   bool ConfirmUndo(const UndoResult& preview);
-  // On the worker: the undo's log and report, and its end message.
-  EndMessage EndUndo(const UndoResult& result, int64_t started);
+  // On the worker: the undo's end message, once its session has ended.
+  EndMessage EndUndo(const UndoSession& session);
   void FinishUndo();
   void ShowUndoProgress();
   static DWORD WINAPI UndoMain(void* dialog);
@@ -176,11 +176,12 @@ class MigrationDialog : public RunHost {
   std::string preview_counts_;
   // The active run is an undo (set before its worker starts, cleared when
   // it has finished; window thread only), of this manifest (ANSI), with
-  // its own stop request and its count of items handled (by the preview,
-  // then by the removals).
+  // its session (made on the window's thread before the worker starts, so
+  // that a stop always finds it) and its count of items handled (by the
+  // preview, then by the removals).
   bool undoing_ = false;
   std::string undo_manifest_;
-  std::unique_ptr<StopRequest> undo_stop_;
+  std::unique_ptr<UndoSession> undo_session_;
   std::atomic<int> undo_handled_{0};
   std::atomic<int> undo_total_{0};
   std::atomic<bool> undo_removing_{false};  // past the preview and question

@@ -21,7 +21,6 @@
 #include "migrate/undo_choices.h"
 #include "platform/clock.h"
 #include "session/run_log.h"
-#include "session/run_report.h"
 #include "util/name_ops.h"
 #include "vm_version.h"
 
@@ -32,15 +31,6 @@ namespace {
 constexpr int kUndoComplete = 0;
 constexpr int kUndoIncomplete = 1;
 constexpr int kUndoStopped = 130;
-
-// "2026-05-04T08:00:00Z" as a file name part: "20260504T080000Z".
-std::string NamePart(int64_t seconds) {
-  std::string name;
-  for (char c : IsoTime(seconds)) {
-    if (c != '-' && c != ':') name += c;
-  }
-  return name;
-}
 
 }  // namespace
 
@@ -103,12 +93,35 @@ void MigrationDialog::BeginUndo(const std::string& chosen) {
   close_pending_ = false;
   undoing_ = true;
   undo_manifest_ = chosen;
-  undo_stop_ = std::make_unique<StopRequest>();
   undo_handled_ = 0;
   undo_total_ = 0;
   undo_removing_ = false;
   undo_status_.clear();
   undo_log_path_.clear();
+  UndoOptions options;
+  options.manifest_path = chosen;
+  options.confirm = [this](const UndoResult& preview) {
+    if (!ConfirmUndo(preview)) return false;
+    undo_handled_ = 0;
+    undo_removing_ = true;
+    ResetLog();
+    return true;
+  };
+  // The preview counts too: a large run takes a while to look at.
+  options.item_handled = [this] {
+    ++undo_handled_;
+    if (!progress_posted_.exchange(true)) {
+      PostMessageW(window_, kProgress, 0, 0);
+    }
+  };
+  options.items_known = [this](int items) { undo_total_ = items; };
+  options.shown_command = "VelquorMigrate undo " + code_page_->ToUtf8(chosen);
+  options.status_of = [](RunEnd end) {
+    return end == RunEnd::kSucceeded ? kUndoComplete
+           : end == RunEnd::kStopped ? kUndoStopped
+                                     : kUndoIncomplete;
+  };
+  undo_session_ = std::make_unique<UndoSession>(env_, std::move(options));
   LockForRun(true, SessionKind::kPreview);
   ShowUndoProgress();
   worker_ = CreateThread(nullptr, 0, UndoMain, this, 0, nullptr);
@@ -132,57 +145,19 @@ DWORD WINAPI MigrationDialog::UndoMain(void* dialog) {
 }
 
 EndMessage MigrationDialog::UndoOnWorker() {
-  const CodePage& cp = *code_page_;
-  const int64_t started = env_.clock->NowSeconds();
-  RunManifest manifest;
-  int bad_line = 0;
-  const UndoCheck check = CheckUndoManifest(
-      env_.disk, state_.target_dir, undo_manifest_, &manifest, &bad_line);
-  if (check != UndoCheck::kGo) {
-    const std::string refusal =
-        UndoRefusal(texts_, check, bad_line, manifest) +
-        (check == UndoCheck::kUnreadable ? undo_manifest_ : std::string());
-    undo_status_ = cp.ToUtf8(refusal);
-    return {MessageKind::kError, refusal};
-  }
-  const TargetLockOutcome lock =
-      TakeSessionLock(env_.lock_target, env_.disk, state_, true, started,
-                      undo_stop_.get(), this);
-  if (!lock.go) {
-    undo_status_ = cp.ToUtf8(lock.message);
-    return {};  // the refusal has been shown
-  }
-  UndoRequest request;
-  request.disk = env_.disk;
-  request.code_page = code_page_.get();
-  request.texts = &texts_;
-  request.config_states = env_.config_states;
-  request.target_dir = state_.target_dir;
-  request.dry_run = true;
-  request.stop = undo_stop_.get();
-  // The preview counts too: a large run takes a while to look at.
-  request.item_handled = [this] {
-    ++undo_handled_;
-    if (!progress_posted_.exchange(true)) {
-      PostMessageW(window_, kProgress, 0, 0);
-    }
-  };
-  undo_total_ = static_cast<int>(manifest.entries.size());
+  UndoSession& session = *undo_session_;
   ResetLog();
-  const UndoResult preview = RunUndo(request, manifest);
-  for (const std::string& line :
-       UndoResultLines(texts_, undo_manifest_, preview, true)) {
-    AppendLogLine(line);
+  session.Run(this);
+  if (!session.started()) {
+    // The refusal has been shown, as a message of its own.
+    undo_status_ = code_page_->ToUtf8(session.refusal());
+    return {};
   }
-  if (undo_stop_->requested() || !ConfirmUndo(preview)) {
-    undo_status_ = cp.ToUtf8(texts_.undo_preview_done);
+  if (session.declined()) {
+    undo_status_ = code_page_->ToUtf8(texts_.undo_preview_done);
     return {};  // nothing removed; the list shows the preview
   }
-  undo_handled_ = 0;
-  undo_removing_ = true;
-  request.dry_run = false;
-  ResetLog();
-  return EndUndo(RunUndo(request, manifest), started);
+  return EndUndo(session);
 }
 
 bool MigrationDialog::ConfirmUndo(const UndoResult& preview) {
@@ -199,45 +174,23 @@ bool MigrationDialog::ConfirmUndo(const UndoResult& preview) {
          answer.get();
 }
 
-EndMessage MigrationDialog::EndUndo(const UndoResult& result, int64_t started) {
-  const CodePage& cp = *code_page_;
-  const bool stopped = result.stopped > 0;
-  const std::vector<std::string> lines =
-      UndoResultLines(texts_, undo_manifest_, result, false);
-  std::string list;
-  for (const std::string& line : lines) {
-    AppendLogLine(line);
-    list += cp.ToUtf8(line) + "\n";
-  }
-  const int status = stopped             ? kUndoStopped
-                     : result.complete() ? kUndoComplete
-                                         : kUndoIncomplete;
-  const std::string log =
-      RunLogHeader(VM_VERSION, started,
-                   "VelquorMigrate undo " + cp.ToUtf8(undo_manifest_)) +
-      list +
-      RunLogEnd(env_.clock->NowSeconds(),
-                stopped             ? RunEnd::kStopped
-                : result.complete() ? RunEnd::kSucceeded
-                                    : RunEnd::kFailed,
-                status);
-  const std::string report = UndoReportJson(
-      cp, undo_manifest_, state_.target_dir, result, false, started, stopped);
-  std::string error;
-  undo_log_path_ = WriteUndoRecords(
-      env_.disk, NameOps(cp.LeadBytes()), state_, env_.record_dirs,
-      NamePart(started) + "-undo", log, report, &error);
+EndMessage MigrationDialog::EndUndo(const UndoSession& session) {
+  const std::vector<std::string>& lines = session.lines();
+  const bool stopped = session.end() == RunEnd::kStopped;
+  undo_log_path_ = session.log_path();
   if (!undo_log_path_.empty()) AppendLogLine(texts_.log_saved + undo_log_path_);
-  undo_status_ = cp.ToUtf8(lines.back());
+  undo_status_ = code_page_->ToUtf8(lines.back());
   // Success only when everything listed was removed or was gone already.
   std::string text =
       stopped ? texts_.undo_stopped + "\n" + lines.back() : lines.back();
   if (!undo_log_path_.empty()) text += "\n\n" + texts_.end_log + undo_log_path_;
+  const std::string& error = session.record_error();
   if (undo_log_path_.empty() || !error.empty()) {
     text += "\n\n" + texts_.end_record_failed +
             (error.empty() ? texts_.no_record_folder : error);
   }
-  return {result.complete() ? MessageKind::kInformation : MessageKind::kWarning,
+  return {session.result().complete() ? MessageKind::kInformation
+                                      : MessageKind::kWarning,
           text};
 }
 
@@ -251,7 +204,7 @@ void MigrationDialog::ShowUndoProgress() {
                                       handled, static_cast<int>(range), total))
                                 : 0,
                       0);
-  if (running_ && !undo_stop_->requested()) {
+  if (running_ && !undo_session_->stop_requested()) {
     SetStatus(code_page_->ToUtf8(undo_removing_ ? texts_.undo_progress
                                                 : texts_.undo_previewing) +
               std::to_string(handled) + "/" + std::to_string(total));
