@@ -12,16 +12,17 @@ namespace {
 // domain; the verification passes over bob@a.com and cy@b.com (their
 // mailboxes were absent), so the next account of a matching user or of a
 // matching domain is always at hand to take a result that is not its own.
+// A result the record cannot place (it has no mailbox for eve@b.com) goes
+// to no other account either.
 TEST(RunRecordTest, VerificationGoesToTheAccountOfBothNames) {
   const struct {
     const char* user;
     const char* domain;
     int64_t missing;  // negative: not verified
-  } kAccounts[] = {{"ann", "a.com", 1},
-                   {"bob", "a.com", -1},
-                   {"bob", "b.com", 2},
-                   {"cy", "b.com", -1},
-                   {"dan", "b.com", 3}};
+    const char* box;
+  } kAccounts[] = {{"ann", "a.com", 1, "box"}, {"bob", "a.com", -1, "box"},
+                   {"bob", "b.com", 2, "box"}, {"cy", "b.com", -1, "box"},
+                   {"dan", "b.com", 3, "box"}, {"eve", "b.com", 4, ""}};
   RunRecord record;
   for (const auto& a : kAccounts) {
     record.OnAccountBegin(a.user, a.domain, "box");
@@ -29,7 +30,7 @@ TEST(RunRecordTest, VerificationGoesToTheAccountOfBothNames) {
     inbox.name = "INBOX";
     inbox.messages = inbox.copied = 4;
     record.OnFolder(inbox);
-    record.OnAccountEnd(a.user, a.domain, AccountOutcome::kAdded, "", "box");
+    record.OnAccountEnd(a.user, a.domain, AccountOutcome::kAdded, "", a.box);
   }
   for (const auto& a : kAccounts) {
     if (a.missing < 0) continue;
@@ -50,7 +51,8 @@ TEST(RunRecordTest, VerificationGoesToTheAccountOfBothNames) {
             "bob@a.com INBOX unchecked 0\n"
             "bob@b.com verified INBOX missing 2\n"
             "cy@b.com INBOX unchecked 0\n"
-            "dan@b.com verified INBOX missing 3\n");
+            "dan@b.com verified INBOX missing 3\n"
+            "eve@b.com INBOX unchecked 0\n");
 }
 
 }  // namespace
