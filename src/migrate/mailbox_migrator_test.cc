@@ -174,10 +174,11 @@ TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {
 }
 
 // Failures reach a folder in the order its copies finish; its lines keep
-// the order of its messages, or the list would differ from run to run. The
-// copy of the first message (of the first batch) is held until the last
-// one (of the second batch, on another of the four workers) has failed,
-// and a name refused on the listing thread comes between them.
+// the order of its messages, or the list would differ from run to run.
+// Copies go to the workers eight to a batch: the copy of the first message
+// (first batch) is held until the last one (second batch, on another of the
+// four workers) has failed, and a name refused on the listing thread comes
+// between them.
 TEST_F(MailboxMigratorTest, FailureLinesKeepMessageOrderWhateverFinishesFirst) {
   class LastCopyFirst : public FileSystemWrapper {
    public:
@@ -201,15 +202,15 @@ TEST_F(MailboxMigratorTest, FailureLinesKeepMessageOrderWhateverFinishesFirst) {
   t_.fs.FailPath("C:\\src\\mail\\bob\\m09.in");
   LastCopyFirst fs(&t_.fs);
   Migrate("bob", "example.com", "example.com", false, &fs);
-  const std::string indent =
+  const std::string failed =
       std::string(9, ' ') + "邮件复制失败:C:\\src\\mail\\bob\\";
-  EXPECT_EQ(
-      t_.ResultList(),
-      std::string(9, ' ') + "收件箱复制 8 封，失败 3 封\n" + indent +
-          "m00.in（没有访问权限）\n" + indent +
-          "m05<.in（文件名不安全，不能使用）\n" + indent +
-          "m09.in（没有访问权限）\n" +
-          Standard(0, 0, 0, 0).substr(Standard(0, 0, 0, 0).find('\n') + 1));
+  const std::string others = Standard(0, 0, 0, 0);
+  EXPECT_EQ(t_.ResultList(), std::string(9, ' ') +
+                                 "收件箱复制 8 封，失败 3 封\n" + failed +
+                                 "m00.in（没有访问权限）\n" + failed +
+                                 "m05<.in（文件名不安全，不能使用）\n" +
+                                 failed + "m09.in（没有访问权限）\n" +
+                                 others.substr(others.find('\n') + 1));
   EXPECT_EQ(failure_lines_, 3);
 }
 
