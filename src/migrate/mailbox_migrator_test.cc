@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <memory>
 #include <set>
 
@@ -170,6 +171,47 @@ TEST_F(MailboxMigratorTest, ExistingTargetCountsButFailedCopyIsReported) {
       << t_.ResultList();
   EXPECT_EQ(t_.code_page->ToUtf8(t_.host.lines[0]),
             "         收件箱复制 0 封，失败 1 封");
+}
+
+// Failures reach a folder in the order its copies finish; its lines keep
+// the order of its messages, or the list would differ from run to run.
+// Copies go to the workers eight to a batch: the copy of the first message
+// (first batch) is held until the last one (second batch, on another of the
+// four workers) has failed, and a name refused on the listing thread comes
+// between them.
+TEST_F(MailboxMigratorTest, FailureLinesKeepMessageOrderWhateverFinishesFirst) {
+  class LastCopyFirst : public FileSystemWrapper {
+   public:
+    using FileSystemWrapper::FileSystemWrapper;
+    CopyResult CopyNew(const std::string& from, const std::string& to,
+                       std::string* error) override {
+      if (from.ends_with("m00.in")) last_failed_.wait();
+      const CopyResult result = FileSystemWrapper::CopyNew(from, to, error);
+      if (from.ends_with("m09.in")) last_failed_.count_down();
+      return result;
+    }
+
+   private:
+    std::latch last_failed_{1};
+  };
+  for (int m = 0; m < 10; ++m) {
+    t_.PutSource("mail\\bob\\m0" + std::to_string(m) + ".in", "m");
+  }
+  t_.PutSource("mail\\bob\\m05<.in", "refused");
+  t_.fs.FailPath("C:\\src\\mail\\bob\\m00.in");
+  t_.fs.FailPath("C:\\src\\mail\\bob\\m09.in");
+  LastCopyFirst fs(&t_.fs);
+  Migrate("bob", "example.com", "example.com", false, &fs);
+  const std::string failed =
+      std::string(9, ' ') + "邮件复制失败:C:\\src\\mail\\bob\\";
+  const std::string others = Standard(0, 0, 0, 0);
+  EXPECT_EQ(t_.ResultList(), std::string(9, ' ') +
+                                 "收件箱复制 8 封，失败 3 封\n" + failed +
+                                 "m00.in（没有访问权限）\n" + failed +
+                                 "m05<.in（文件名不安全，不能使用）\n" +
+                                 failed + "m09.in（没有访问权限）\n" +
+                                 others.substr(others.find('\n') + 1));
+  EXPECT_EQ(failure_lines_, 3);
 }
 
 // A message has one file in the target, whichever its name: under the

@@ -13,6 +13,7 @@ target_sources(vmcore PRIVATE
   posix_io.cc
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
+  atomic_replace_posix_test.cc
   copy_source_change_test.cc
   file_system_posix_test.cc
   run_lock_posix_test.cc
