@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 #include "platform/confined_walk_win32.h"
@@ -13,6 +12,7 @@
 #include "platform/helpers/file_system_wrapper.h"
 #include "platform/path_separator_win32.h"
 #include "platform/wide_text_win32.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 namespace {
@@ -24,9 +24,6 @@ struct Root {
   std::string ansi;   // as it was named
   std::wstring full;  // FullForm of the folder as it was named
   int outer = -1;     // the root it lies in, or -1
-  // Held without delete sharing while the view lives, so that the folder
-  // cannot be renamed away; invalid while it does not exist.
-  HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
 // Where a path lies against the roots.
@@ -54,8 +51,9 @@ class ConfinedView : public FileSystemWrapper {
   ConfinedView(FileSystem* disk, UINT code_page)
       : FileSystemWrapper(disk), code_page_(code_page) {}
   ~ConfinedView() override {
-    for (Root& root : roots_) {
-      if (root.handle != INVALID_HANDLE_VALUE) CloseHandle(root.handle);
+    MutexLock lock(&mutex_);
+    for (HANDLE handle : handles_) {
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
   }
 
@@ -160,18 +158,18 @@ class ConfinedView : public FileSystemWrapper {
 
  private:
   Place PlaceOf(const std::string& path) const;
-  DWORD EnsureRoot(int index);
-  DWORD OpenRootLocked(int index);
-  DWORD WalkToRootParent(int index, HeldFolders* held);
+  DWORD EnsureRoot(int index) EXCLUDES(mutex_);
+  DWORD OpenRootLocked(int index) REQUIRES(mutex_);
+  DWORD WalkToRootParentLocked(int index, HeldFolders* held) REQUIRES(mutex_);
   DWORD Reach(const Place& place, size_t count, HeldFolders* held);
   bool Guard(const std::string& path, HeldFolders* held, std::string* error);
   bool GuardCopy(const std::string& from, const std::string& to,
                  HeldFolders* held, std::string* error);
   bool WriteByHandle(const std::string& path, const std::string& contents,
                      bool append, std::string* error);
-  DirMade MakeRoot(int index, std::string* error);
+  DirMade MakeRoot(int index, std::string* error) EXCLUDES(mutex_);
   bool Remove(const std::string& path, bool folder, std::string* error);
-  DWORD RemoveRoot(int index);
+  DWORD RemoveRoot(int index) EXCLUDES(mutex_);
 
   bool Fail(std::string* error, DWORD code) const {
     SetWin32Error(code_page_, error, code);
@@ -179,8 +177,12 @@ class ConfinedView : public FileSystemWrapper {
   }
 
   const UINT code_page_;
-  std::mutex mutex_;  // guards each root's handle
-  std::vector<Root> roots_;
+  std::vector<Root> roots_;  // set by OpenRoots, then only read
+  Mutex mutex_;
+  // Each root's handle, held without delete sharing while the view lives
+  // so that the folder cannot be renamed away; invalid while it does not
+  // exist.
+  std::vector<HANDLE> handles_ GUARDED_BY(mutex_);
 };
 
 bool ConfinedView::OpenRoots(const std::vector<std::string>& roots,
@@ -209,9 +211,10 @@ bool ConfinedView::OpenRoots(const std::vector<std::string>& roots,
       }
     }
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
+  handles_.assign(roots_.size(), INVALID_HANDLE_VALUE);
   for (size_t i = 0; i < roots_.size(); ++i) {
-    if (roots_[i].handle != INVALID_HANDLE_VALUE) continue;
+    if (handles_[i] != INVALID_HANDLE_VALUE) continue;
     const DWORD code = OpenRootLocked(static_cast<int>(i));
     // A root not made yet is opened when it is made.
     if (code != ERROR_SUCCESS && !Gone(code)) {
@@ -255,18 +258,18 @@ Place ConfinedView::PlaceOf(const std::string& path) const {
 }
 
 DWORD ConfinedView::EnsureRoot(int index) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (roots_[index].handle != INVALID_HANDLE_VALUE) return ERROR_SUCCESS;
+  MutexLock lock(&mutex_);
+  if (handles_[index] != INVALID_HANDLE_VALUE) return ERROR_SUCCESS;
   return OpenRootLocked(index);
 }
 
 // The folders between a root and the root it lies in are walked as any
 // path beneath that root; a root in no other is opened as it is named
 // (the folders above it are the administrator's).
-DWORD ConfinedView::WalkToRootParent(int index, HeldFolders* held) {
+DWORD ConfinedView::WalkToRootParentLocked(int index, HeldFolders* held) {
   const Root& root = roots_[index];
   if (root.outer < 0) return ERROR_SUCCESS;
-  if (roots_[root.outer].handle == INVALID_HANDLE_VALUE) {
+  if (handles_[root.outer] == INVALID_HANDLE_VALUE) {
     const DWORD code = OpenRootLocked(root.outer);
     if (code != ERROR_SUCCESS) return code;
   }
@@ -278,9 +281,9 @@ DWORD ConfinedView::WalkToRootParent(int index, HeldFolders* held) {
 
 DWORD ConfinedView::OpenRootLocked(int index) {
   HeldFolders held;
-  const DWORD code = WalkToRootParent(index, &held);
+  const DWORD code = WalkToRootParentLocked(index, &held);
   if (code != ERROR_SUCCESS) return code;
-  return OpenFolderHeld(roots_[index].full, &roots_[index].handle);
+  return OpenFolderHeld(roots_[index].full, &handles_[index]);
 }
 
 DWORD ConfinedView::Reach(const Place& place, size_t count, HeldFolders* held) {
@@ -415,10 +418,10 @@ DirMade ConfinedView::MakeDir(const std::string& path, std::string* error) {
 
 // The root is made beneath the root it lies in, if any, and opened.
 DirMade ConfinedView::MakeRoot(int index, std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (roots_[index].handle != INVALID_HANDLE_VALUE) return DirMade::kExisted;
+  MutexLock lock(&mutex_);
+  if (handles_[index] != INVALID_HANDLE_VALUE) return DirMade::kExisted;
   HeldFolders held;
-  DWORD code = WalkToRootParent(index, &held);
+  DWORD code = WalkToRootParentLocked(index, &held);
   bool made = false;
   if (code == ERROR_SUCCESS) {
     made = CreateDirectoryW(roots_[index].full.c_str(), nullptr) != 0;
@@ -453,15 +456,14 @@ bool ConfinedView::Remove(const std::string& path, bool folder,
 // The view lets go of the root for its removal, and takes it again when
 // the removal fails.
 DWORD ConfinedView::RemoveRoot(int index) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   HeldFolders held;
-  DWORD code = WalkToRootParent(index, &held);
+  DWORD code = WalkToRootParentLocked(index, &held);
   if (Gone(code)) return ERROR_SUCCESS;
   if (code != ERROR_SUCCESS) return code;
-  Root& root = roots_[index];
-  if (root.handle != INVALID_HANDLE_VALUE) CloseHandle(root.handle);
-  root.handle = INVALID_HANDLE_VALUE;
-  code = RemoveByHandle(root.full, true);
+  if (handles_[index] != INVALID_HANDLE_VALUE) CloseHandle(handles_[index]);
+  handles_[index] = INVALID_HANDLE_VALUE;
+  code = RemoveByHandle(roots_[index].full, true);
   if (code != ERROR_SUCCESS) OpenRootLocked(index);
   return code;
 }
