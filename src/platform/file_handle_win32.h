@@ -18,6 +18,12 @@ class FileHandle {
 
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
+  // Gives up the handle without closing it.
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
   bool Close() {
     HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;

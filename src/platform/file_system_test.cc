@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "platform/helpers/file_system_wrapper.h"
 #include "platform/helpers/overlay_file_system.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
@@ -36,6 +37,25 @@ struct DiskHolder {
 };
 struct FaultsOverDisk : DiskHolder, FaultInjectionFileSystem {
   FaultsOverDisk() : FaultInjectionFileSystem(disk.get()) {}
+};
+
+// The disk seen through a view confined to the temporary folder, which
+// holds every test's own folder: every path of the contract lies beneath
+// the view's root.
+struct ConfinedHolder : DiskHolder {
+  std::unique_ptr<FileSystem> view = disk->Confined(
+      {std::filesystem::temp_directory_path().string()}, nullptr);
+};
+struct ConfinedDisk : ConfinedHolder, FileSystemWrapper {
+  ConfinedDisk() : FileSystemWrapper(view.get()) {}
+  CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
+                             std::string* error, CopiedFile* copied) override {
+    return view->CopyNewRecorded(from, to, error, copied);
+  }
+  CopyResult CopyStaged(const std::string& from, const std::string& to,
+                        std::string* error, CopiedFile* copied) override {
+    return view->CopyStaged(from, to, error, copied);
+  }
 };
 
 class FileSystemContractTest
@@ -335,6 +355,9 @@ INSTANTIATE_TEST_SUITE_P(
                           false},
         FileSystemFactory{"FaultsOverDisk",
                           [] { return std::make_unique<FaultsOverDisk>(); },
+                          true},
+        FileSystemFactory{"ConfinedDisk",
+                          [] { return std::make_unique<ConfinedDisk>(); },
                           true}),
     [](const testing::TestParamInfo<FileSystemFactory>& param_info) {
       return std::string(param_info.param.name);

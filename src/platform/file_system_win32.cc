@@ -7,8 +7,10 @@
 #include <string>
 
 #include "platform/code_page_win32.h"
+#include "platform/confined_view_win32.h"
 #include "platform/copy_temporary.h"
 #include "platform/file_error.h"
+#include "platform/file_error_win32.h"
 #include "platform/file_handle_win32.h"
 #include "platform/file_write_win32.h"
 #include "platform/message_copy_win32.h"
@@ -115,8 +117,7 @@ class WindowsFileSystem : public FileSystem {
     DWORD attributes = GetFileAttributesW(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    std::wstring temp = path + L".vm" + std::to_wstring(GetCurrentProcessId()) +
-                        L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
+    const std::wstring temp = ReplaceTemporaryFor(path);
     DWORD code = WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH);
     if (code != ERROR_SUCCESS) {
       DeleteFileW(temp.c_str());
@@ -376,6 +377,11 @@ class WindowsFileSystem : public FileSystem {
     return handle.valid();
   }
 
+  std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,
+                                       std::string* error) override {
+    return NewConfinedView(this, code_page_, roots, error);
+  }
+
   bool Locate(const std::string& path, FileLocation* where) override {
     std::wstring wide;
     if (path.find('\0') != std::string::npos ||
@@ -399,49 +405,7 @@ class WindowsFileSystem : public FileSystem {
 
   // The system's message for the code, in the run's code page.
   void SetError(std::string* error, DWORD code) const {
-    if (error == nullptr) return;
-    wchar_t* text = nullptr;
-    DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    error->clear();
-    if (length != 0 && text != nullptr) {
-      FromWide(code_page_, std::wstring(text, length), error);
-    }
-    if (text != nullptr) LocalFree(text);
-    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' ||
-                               error->back() == ' ')) {
-      error->pop_back();
-    }
-    if (error->empty()) *error = "error " + std::to_string(code);
-    *error = FileErrorText({KindOfCode(code), static_cast<long>(code)}, *error);
-  }
-
-  static FileErrorKind KindOfCode(DWORD code) {
-    switch (code) {
-      case ERROR_DISK_FULL:
-      case ERROR_HANDLE_DISK_FULL:
-        return FileErrorKind::kNoSpace;
-      case ERROR_ACCESS_DENIED:
-      case ERROR_SHARING_VIOLATION:
-      case ERROR_LOCK_VIOLATION:
-        return FileErrorKind::kPermission;
-      case ERROR_WRITE_PROTECT:
-        return FileErrorKind::kReadOnly;
-      case ERROR_FILE_NOT_FOUND:
-      case ERROR_PATH_NOT_FOUND:
-        return FileErrorKind::kNotFound;
-      case ERROR_FILENAME_EXCED_RANGE:
-      case ERROR_BUFFER_OVERFLOW:
-        return FileErrorKind::kNameTooLong;
-      case ERROR_FILE_TOO_LARGE:
-        return FileErrorKind::kTooLarge;
-      case ERROR_CANT_ACCESS_FILE:
-        return FileErrorKind::kNotRegular;
-      default:
-        return FileErrorKind::kOther;
-    }
+    SetWin32Error(code_page_, error, code);
   }
 
   bool Succeeded(DWORD code, std::string* error) const {

@@ -130,6 +130,11 @@ bool CanReplace(const std::wstring& path, DWORD* code) {
   return true;
 }
 
+std::wstring ReplaceTemporaryFor(const std::wstring& path) {
+  return path + L".vm" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(GetCurrentThreadId()) + L".tmp";
+}
+
 bool IsTransientReplaceError(DWORD code) {
   return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
          code == ERROR_LOCK_VIOLATION ||

@@ -23,6 +23,10 @@ DWORD WriteWholeFile(const std::wstring& path, const std::string& contents,
 // descriptor, attributes and streams; see the definition.
 DWORD RewriteInPlace(const std::wstring& path, const std::string& contents);
 
+// The temporary file a replace of `path` writes first, beside it: unique
+// to the process and thread that replace it.
+std::wstring ReplaceTemporaryFor(const std::wstring& path);
+
 // Attributes a saved file keeps besides what ReplaceFileW carries over.
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |

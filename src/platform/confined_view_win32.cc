@@ -1,0 +1,524 @@
+#include "platform/confined_view_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/confined_walk_win32.h"
+#include "platform/file_error_win32.h"
+#include "platform/file_handle_win32.h"
+#include "platform/file_write_win32.h"
+#include "platform/helpers/file_system_wrapper.h"
+#include "platform/path_separator_win32.h"
+#include "platform/wide_text_win32.h"
+#include "util/thread_annotations.h"
+
+namespace vm {
+namespace {
+
+constexpr DWORD kReadBlock = 65536;
+
+// One folder the view is confined to.
+struct Root {
+  std::string ansi;   // as it was named
+  std::wstring full;  // FullForm of the folder as it was named
+  int outer = -1;     // the root it lies in, or -1
+};
+
+// Where a path lies against the roots.
+struct Place {
+  int root = -1;  // the innermost root holding it; -1 outside every root
+  std::vector<std::wstring> parts;  // below the root
+  std::wstring full;                // FullForm of the path
+  DWORD refusal = ERROR_SUCCESS;    // a path that may never be resolved
+  size_t Parents() const { return parts.empty() ? 0 : parts.size() - 1; }
+};
+
+bool Gone(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// Every operation on a path beneath a root walks down from the root,
+// holding each folder on the way (see confined_walk_win32.h), and acts on
+// the entry itself through a handle opened to it as itself where the
+// system offers one; where only a call by name exists (ReplaceFileW, the
+// listing, a copy's rename), it is made while every folder on the way is
+// held and the entry was found to be no link. Paths outside every root go
+// to the disk unchanged.
+class ConfinedView : public FileSystemWrapper {
+ public:
+  ConfinedView(FileSystem* disk, UINT code_page)
+      : FileSystemWrapper(disk), code_page_(code_page) {}
+  ~ConfinedView() override {
+    MutexLock lock(&mutex_);
+    for (HANDLE handle : handles_) {
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+  }
+
+  // Opens the roots: false, with the reason, for one that cannot be used.
+  bool OpenRoots(const std::vector<std::string>& roots, std::string* error);
+
+  bool Exists(const std::string& path) override {
+    const Place place = PlaceOf(path);
+    if (place.root < 0) return base()->Exists(path);
+    HeldFolders held;
+    return Reach(place, place.Parents(), &held) == ERROR_SUCCESS &&
+           (place.parts.empty() ||
+            GetFileAttributesW(place.full.c_str()) != INVALID_FILE_ATTRIBUTES);
+  }
+
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override {
+    HeldFolders held;
+    return Guard(path, &held, nullptr) && base()->ModifiedTime(path, seconds);
+  }
+
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override {
+    contents->clear();
+    if (ReadFileBy(
+            path,
+            [contents](std::string_view piece) {
+              contents->append(piece);
+              return true;
+            },
+            error)) {
+      return true;
+    }
+    contents->clear();
+    return false;
+  }
+
+  bool ReadFileBy(const std::string& path, const PieceWriter& take,
+                  std::string* error) override;
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override {
+    return WriteByHandle(path, contents, false, error);
+  }
+  bool AppendFile(const std::string& path, const std::string& contents,
+                  std::string* error) override {
+    return WriteByHandle(path, contents, true, error);
+  }
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override;
+  DirMade MakeDir(const std::string& path, std::string* error) override;
+
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override {
+    HeldFolders held;
+    if (!GuardCopy(from, to, &held, error)) return CopyResult::kFailed;
+    return base()->CopyNew(from, to, error);
+  }
+  CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
+                             std::string* error, CopiedFile* copied) override {
+    *copied = CopiedFile{};
+    HeldFolders held;
+    if (!GuardCopy(from, to, &held, error)) return CopyResult::kFailed;
+    return base()->CopyNewRecorded(from, to, error, copied);
+  }
+  CopyResult CopyStaged(const std::string& from, const std::string& to,
+                        std::string* error, CopiedFile* copied) override {
+    if (copied != nullptr) *copied = CopiedFile{};
+    HeldFolders held;
+    if (!GuardCopy(from, to, &held, error)) return CopyResult::kFailed;
+    return base()->CopyStaged(from, to, error, copied);
+  }
+
+  bool StampOf(const std::string& path, FileStamp* stamp) override {
+    HeldFolders held;
+    return Guard(path, &held, nullptr) && base()->StampOf(path, stamp);
+  }
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override;
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override;
+  bool SyncVolume(const std::string& path, std::string* error) override {
+    HeldFolders held;
+    return Guard(path, &held, error) && base()->SyncVolume(path, error);
+  }
+  bool RemoveFile(const std::string& path, std::string* error) override {
+    return Remove(path, false, error);
+  }
+  bool RemoveEmptyDir(const std::string& path, std::string* error) override {
+    return Remove(path, true, error);
+  }
+  bool CanRead(const std::string& path) override {
+    HeldFolders held;
+    return Guard(path, &held, nullptr) && base()->CanRead(path);
+  }
+  bool CanWrite(const std::string& path) override {
+    HeldFolders held;
+    return Guard(path, &held, nullptr) && base()->CanWrite(path);
+  }
+  // Prefetch and CopiesShareBlocks do nothing on this disk, and Locate
+  // follows links by its contract (it tells where a path leads, so that a
+  // record is never written through one into the target): all three go
+  // to the disk as they are.
+
+ private:
+  Place PlaceOf(const std::string& path) const;
+  DWORD EnsureRoot(int index) EXCLUDES(mutex_);
+  DWORD OpenRootLocked(int index) REQUIRES(mutex_);
+  DWORD WalkToRootParentLocked(int index, HeldFolders* held) REQUIRES(mutex_);
+  DWORD Reach(const Place& place, size_t count, HeldFolders* held);
+  bool Guard(const std::string& path, HeldFolders* held, std::string* error);
+  bool GuardCopy(const std::string& from, const std::string& to,
+                 HeldFolders* held, std::string* error);
+  bool WriteByHandle(const std::string& path, const std::string& contents,
+                     bool append, std::string* error);
+  DirMade MakeRoot(int index, std::string* error) EXCLUDES(mutex_);
+  bool Remove(const std::string& path, bool folder, std::string* error);
+  DWORD RemoveRoot(int index) EXCLUDES(mutex_);
+
+  bool Fail(std::string* error, DWORD code) const {
+    SetWin32Error(code_page_, error, code);
+    return false;
+  }
+
+  const UINT code_page_;
+  std::vector<Root> roots_;  // set by OpenRoots, then only read
+  Mutex mutex_;
+  // Each root's handle, held without delete sharing while the view lives
+  // so that the folder cannot be renamed away; invalid while it does not
+  // exist.
+  std::vector<HANDLE> handles_ GUARDED_BY(mutex_);
+};
+
+bool ConfinedView::OpenRoots(const std::vector<std::string>& roots,
+                             std::string* error) {
+  for (const std::string& ansi : roots) {
+    std::wstring wide;
+    Root root;
+    root.ansi = ansi;
+    if (ToWidePath(code_page_, ansi, &wide)) root.full = FullForm(wide);
+    if (root.full.empty()) {
+      Fail(error, ERROR_INVALID_NAME);
+      if (error != nullptr) *error += ": " + ansi;
+      return false;
+    }
+    roots_.push_back(std::move(root));
+  }
+  // Outer roots first, so that each root inside one opens beneath it.
+  std::sort(roots_.begin(), roots_.end(), [](const Root& a, const Root& b) {
+    return a.full.size() < b.full.size();
+  });
+  std::vector<std::wstring> parts;
+  for (size_t i = 0; i < roots_.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (SplitBeneath(roots_[i].full, roots_[j].full, &parts)) {
+        roots_[i].outer = static_cast<int>(j);
+      }
+    }
+  }
+  MutexLock lock(&mutex_);
+  handles_.assign(roots_.size(), INVALID_HANDLE_VALUE);
+  for (size_t i = 0; i < roots_.size(); ++i) {
+    if (handles_[i] != INVALID_HANDLE_VALUE) continue;
+    const DWORD code = OpenRootLocked(static_cast<int>(i));
+    // A root not made yet is opened when it is made.
+    if (code != ERROR_SUCCESS && !Gone(code)) {
+      Fail(error, code);
+      if (error != nullptr) *error += ": " + roots_[i].ansi;
+      return false;
+    }
+  }
+  return true;
+}
+
+Place ConfinedView::PlaceOf(const std::string& path) const {
+  Place place;
+  std::wstring wide;
+  // A path the code page cannot hold fails on the disk as well.
+  if (path.find('\0') != std::string::npos ||
+      !ToWide(code_page_, path, &wide) || wide.empty()) {
+    return place;
+  }
+  const std::wstring full = FullForm(wide);
+  const std::wstring spelt = SpeltForm(wide);
+  const bool parent_part = HasParentPart(wide);
+  std::vector<std::wstring> parts;
+  for (size_t i = 0; i < roots_.size(); ++i) {
+    // Roots are sorted outer first: the last that holds the path is the
+    // innermost.
+    if (SplitBeneath(full, roots_[i].full, &parts) ||
+        (parent_part && SplitBeneath(spelt, roots_[i].full, &parts))) {
+      place.root = static_cast<int>(i);
+    }
+  }
+  if (place.root < 0) return place;
+  // ".." never leads out of a root, nor into one from elsewhere.
+  if (parent_part) {
+    place.refusal = ERROR_INVALID_NAME;
+    return place;
+  }
+  SplitBeneath(full, roots_[place.root].full, &place.parts);
+  place.full = full;
+  return place;
+}
+
+DWORD ConfinedView::EnsureRoot(int index) {
+  MutexLock lock(&mutex_);
+  if (handles_[index] != INVALID_HANDLE_VALUE) return ERROR_SUCCESS;
+  return OpenRootLocked(index);
+}
+
+// The folders between a root and the root it lies in are walked as any
+// path beneath that root; a root in no other is opened as it is named
+// (the folders above it are the administrator's).
+DWORD ConfinedView::WalkToRootParentLocked(int index, HeldFolders* held) {
+  const Root& root = roots_[index];
+  if (root.outer < 0) return ERROR_SUCCESS;
+  if (handles_[root.outer] == INVALID_HANDLE_VALUE) {
+    const DWORD code = OpenRootLocked(root.outer);
+    if (code != ERROR_SUCCESS) return code;
+  }
+  std::vector<std::wstring> parts;
+  SplitBeneath(root.full, roots_[root.outer].full, &parts);
+  return WalkDown(roots_[root.outer].full, parts,
+                  parts.empty() ? 0 : parts.size() - 1, held);
+}
+
+DWORD ConfinedView::OpenRootLocked(int index) {
+  HeldFolders held;
+  const DWORD code = WalkToRootParentLocked(index, &held);
+  if (code != ERROR_SUCCESS) return code;
+  return OpenFolderHeld(roots_[index].full, &handles_[index]);
+}
+
+DWORD ConfinedView::Reach(const Place& place, size_t count, HeldFolders* held) {
+  if (place.refusal != ERROR_SUCCESS) return place.refusal;
+  const DWORD code = EnsureRoot(place.root);
+  if (code != ERROR_SUCCESS) return code;
+  return WalkDown(roots_[place.root].full, place.parts, count, held);
+}
+
+// Holds every folder on the way to `path` and makes sure that the entry
+// itself, when there, is no link; true for a path outside every root.
+bool ConfinedView::Guard(const std::string& path, HeldFolders* held,
+                         std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) return true;
+  DWORD code = Reach(place, place.Parents(), held);
+  if (code == ERROR_SUCCESS && !place.parts.empty()) {
+    bool exists = false;
+    DWORD attributes = 0;
+    code = InspectEntry(place.full, &exists, &attributes);
+  }
+  return code == ERROR_SUCCESS || Fail(error, code);
+}
+
+// A copy's target is a new name: when a link is there, the copy fails
+// rather than telling of an existing file.
+bool ConfinedView::GuardCopy(const std::string& from, const std::string& to,
+                             HeldFolders* held, std::string* error) {
+  return Guard(from, held, error) && Guard(to, held, error);
+}
+
+bool ConfinedView::ReadFileBy(const std::string& path, const PieceWriter& take,
+                              std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) return base()->ReadFileBy(path, take, error);
+  HeldFolders held;
+  DWORD code = Reach(place, place.Parents(), &held);
+  if (code != ERROR_SUCCESS) return Fail(error, code);
+  // Delete sharing is kept: the bytes come through this handle whatever
+  // becomes of the name, and the mail server may replace the file.
+  FileHandle file(CreateFileW(
+      place.full.c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+      nullptr));
+  if (!file.valid()) return Fail(error, GetLastError());
+  DWORD attributes = 0;
+  code = RefuseLink(file.get(), place.full, &attributes);
+  if (code != ERROR_SUCCESS) return Fail(error, code);
+  std::string block(kReadBlock, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), block.data(), kReadBlock, &got, nullptr)) {
+      return Fail(error, GetLastError());
+    }
+    if (got == 0) return true;
+    if (!take(std::string_view(block.data(), got))) return false;
+  }
+}
+
+bool ConfinedView::WriteByHandle(const std::string& path,
+                                 const std::string& contents, bool append,
+                                 std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) {
+    return append ? base()->AppendFile(path, contents, error)
+                  : base()->WriteFile(path, contents, error);
+  }
+  HeldFolders held;
+  DWORD code = Reach(place, place.Parents(), &held);
+  if (code != ERROR_SUCCESS) return Fail(error, code);
+  // Appending without FILE_WRITE_DATA puts every write at the end, wherever
+  // another writer left it; an existing file is opened as itself, so a
+  // link is refused before a byte is written.
+  FileHandle file(CreateFileW(
+      place.full.c_str(),
+      FILE_READ_ATTRIBUTES | (append ? FILE_APPEND_DATA : GENERIC_WRITE),
+      FILE_SHARE_READ | (append ? FILE_SHARE_WRITE : 0), nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) return Fail(error, GetLastError());
+  DWORD attributes = 0;
+  code = RefuseLink(file.get(), place.full, &attributes);
+  if (code != ERROR_SUCCESS) return Fail(error, code);
+  if (!append && !SetEndOfFile(file.get())) return Fail(error, GetLastError());
+  if (!WriteAll(file.get(), contents) || !file.Close()) {
+    return Fail(error, GetLastError());
+  }
+  return true;
+}
+
+// The replace itself is the disk's (ReplaceFileW keeps the replaced file's
+// security descriptor), made while the folders on the way are held, once
+// neither the file nor its temporary name is a link.
+bool ConfinedView::ReplaceContents(const std::string& path,
+                                   const std::string& contents,
+                                   std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) return base()->ReplaceContents(path, contents, error);
+  HeldFolders held;
+  if (!Guard(path, &held, error)) return false;
+  bool exists = false;
+  DWORD attributes = 0;
+  const DWORD code =
+      InspectEntry(ReplaceTemporaryFor(place.full), &exists, &attributes);
+  if (code != ERROR_SUCCESS) return Fail(error, code);
+  return base()->ReplaceContents(path, contents, error);
+}
+
+DirMade ConfinedView::MakeDir(const std::string& path, std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) return base()->MakeDir(path, error);
+  if (place.refusal == ERROR_SUCCESS && place.parts.empty()) {
+    return MakeRoot(place.root, error);
+  }
+  HeldFolders held;
+  DWORD code = Reach(place, place.Parents(), &held);
+  if (code == ERROR_SUCCESS) {
+    if (CreateDirectoryW(place.full.c_str(), nullptr)) return DirMade::kMade;
+    code = GetLastError();
+    bool exists = false;
+    DWORD attributes = 0;
+    const DWORD found = InspectEntry(place.full, &exists, &attributes);
+    if (found != ERROR_SUCCESS) code = found;
+    if (found == ERROR_SUCCESS && exists &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return DirMade::kExisted;
+    }
+  }
+  Fail(error, code);
+  return DirMade::kFailed;
+}
+
+// The root is made beneath the root it lies in, if any, and opened.
+DirMade ConfinedView::MakeRoot(int index, std::string* error) {
+  MutexLock lock(&mutex_);
+  if (handles_[index] != INVALID_HANDLE_VALUE) return DirMade::kExisted;
+  HeldFolders held;
+  DWORD code = WalkToRootParentLocked(index, &held);
+  bool made = false;
+  if (code == ERROR_SUCCESS) {
+    made = CreateDirectoryW(roots_[index].full.c_str(), nullptr) != 0;
+    if (!made && GetLastError() != ERROR_ALREADY_EXISTS) code = GetLastError();
+  }
+  if (code == ERROR_SUCCESS) code = OpenRootLocked(index);
+  if (code == ERROR_SUCCESS) return made ? DirMade::kMade : DirMade::kExisted;
+  Fail(error, code);
+  return DirMade::kFailed;
+}
+
+bool ConfinedView::Remove(const std::string& path, bool folder,
+                          std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) {
+    return folder ? base()->RemoveEmptyDir(path, error)
+                  : base()->RemoveFile(path, error);
+  }
+  DWORD code = ERROR_SUCCESS;
+  if (place.refusal == ERROR_SUCCESS && place.parts.empty()) {
+    code = folder ? RemoveRoot(place.root) : ERROR_ACCESS_DENIED;
+  } else {
+    HeldFolders held;
+    code = Reach(place, place.Parents(), &held);
+    // Nothing on the way: nothing to remove.
+    if (Gone(code)) return true;
+    if (code == ERROR_SUCCESS) code = RemoveByHandle(place.full, folder);
+  }
+  return code == ERROR_SUCCESS || Fail(error, code);
+}
+
+// The view lets go of the root for its removal, and takes it again when
+// the removal fails.
+DWORD ConfinedView::RemoveRoot(int index) {
+  MutexLock lock(&mutex_);
+  HeldFolders held;
+  DWORD code = WalkToRootParentLocked(index, &held);
+  if (Gone(code)) return ERROR_SUCCESS;
+  if (code != ERROR_SUCCESS) return code;
+  if (handles_[index] != INVALID_HANDLE_VALUE) CloseHandle(handles_[index]);
+  handles_[index] = INVALID_HANDLE_VALUE;
+  code = RemoveByHandle(roots_[index].full, true);
+  if (code != ERROR_SUCCESS) OpenRootLocked(index);
+  return code;
+}
+
+PublishResult ConfinedView::PublishDir(const std::string& from,
+                                       const std::string& to,
+                                       std::string* error) {
+  const Place source = PlaceOf(from);
+  const Place target = PlaceOf(to);
+  if (source.root < 0 && target.root < 0) {
+    return base()->PublishDir(from, to, error);
+  }
+  DWORD code = ERROR_ACCESS_DENIED;  // a rename into or out of the roots
+  HeldFolders held;
+  if (source.root >= 0 && target.root >= 0 && !source.parts.empty() &&
+      !target.parts.empty()) {
+    code = Reach(source, source.Parents(), &held);
+    if (code == ERROR_SUCCESS) code = Reach(target, target.Parents(), &held);
+  }
+  bool exists = false;
+  DWORD attributes = 0;
+  if (code == ERROR_SUCCESS)
+    code = InspectEntry(target.full, &exists, &attributes);
+  if (code == ERROR_SUCCESS && exists) code = ERROR_ALREADY_EXISTS;
+  if (code == ERROR_SUCCESS)
+    code = RenameFolderByHandle(source.full, target.full);
+  if (code == ERROR_SUCCESS) return PublishResult::kPublished;
+  Fail(error, code);
+  return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS
+             ? PublishResult::kTargetExists
+             : PublishResult::kFailed;
+}
+
+bool ConfinedView::List(const std::string& pattern,
+                        std::vector<DirEntry>* entries) {
+  entries->clear();
+  const size_t separator = LastSeparator(code_page_, pattern);
+  const Place place = separator == std::string::npos
+                          ? Place{}
+                          : PlaceOf(pattern.substr(0, separator));
+  if (place.root < 0) return base()->List(pattern, entries);
+  // The folder listed is held too, so that the listing is of it.
+  HeldFolders held;
+  return Reach(place, place.parts.size(), &held) == ERROR_SUCCESS &&
+         base()->List(pattern, entries);
+}
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewConfinedView(
+    FileSystem* disk, unsigned int code_page,
+    const std::vector<std::string>& roots, std::string* error) {
+  auto view = std::make_unique<ConfinedView>(disk, code_page);
+  if (!view->OpenRoots(roots, error)) return nullptr;
+  return view;
+}
+
+}  // namespace vm
