@@ -21,6 +21,8 @@ struct FileSystemFactory {
   const char* name;
   std::function<std::unique_ptr<FileSystem>()> make;
   bool on_disk;
+  // The tests then run on the view of it confined to their folder.
+  bool confined = false;
 };
 
 // A dry run's file system over an in-memory disk it never writes to.
@@ -50,6 +52,12 @@ class FileSystemContractTest
                    ("vm_fs_test_" + std::to_string(random()));
       ASSERT_TRUE(std::filesystem::create_directory(disk_root_));
       root_ = disk_root_.string();
+      if (GetParam().confined) {
+        whole_ = std::move(fs_);
+        std::string error;
+        fs_ = whole_->Confined({root_}, &error);
+        ASSERT_NE(fs_, nullptr) << error;
+      }
     } else {
       root_ = "C:\\fs_test";
       ASSERT_TRUE(fs_->CreateDir(root_, nullptr));
@@ -94,6 +102,7 @@ class FileSystemContractTest
     return names;
   }
 
+  std::unique_ptr<FileSystem> whole_;  // what fs_ is a confined view of
   std::unique_ptr<FileSystem> fs_;
   std::filesystem::path disk_root_;
   std::string root_;
@@ -335,7 +344,9 @@ INSTANTIATE_TEST_SUITE_P(
                           false},
         FileSystemFactory{"FaultsOverDisk",
                           [] { return std::make_unique<FaultsOverDisk>(); },
-                          true}),
+                          true},
+        FileSystemFactory{"ConfinedDisk", [] { return NewDiskFileSystem(); },
+                          true, true}),
     [](const testing::TestParamInfo<FileSystemFactory>& param_info) {
       return std::string(param_info.param.name);
     });
