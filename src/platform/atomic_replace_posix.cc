@@ -226,8 +226,8 @@ bool InPlace(int dir, const std::string& name, const std::string& shown,
 bool RenameIntoPlace(int dir, const std::string& temp, const std::string& name,
                      bool exists) {
   if (!exists) {
-    const int rc = ::renameat2(dir, temp.c_str(), dir, name.c_str(),
-                               RENAME_NOREPLACE);
+    const int rc =
+        ::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_NOREPLACE);
     if (rc == 0 || errno != EINVAL) return rc == 0;
   }
   return ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
@@ -252,8 +252,7 @@ bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
   char resolved[PATH_MAX];
   if (::realpath(target.c_str(), resolved) != nullptr) target = resolved;
   const std::string dir_path = DirName(target);
-  ScopedFd dir(
-      ::open(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ScopedFd dir(::open(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) {
     SetError(error, errno, "cannot create a temporary file beside " + shown);
     return false;

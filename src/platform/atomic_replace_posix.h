@@ -35,8 +35,7 @@ bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
 // the temporary file, the rename and the flush all act in `dir`.
 bool ReplaceFileContentsAt(int dir, const std::string& name,
                            const std::string& shown,
-                           const ContentsProducer& produce,
-                           std::string* error);
+                           const ContentsProducer& produce, std::string* error);
 
 }  // namespace vm
 

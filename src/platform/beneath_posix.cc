@@ -18,10 +18,9 @@ int OpenAt2(int dir, const std::string& path, int flags) {
 #ifdef SYS_openat2
   struct open_how how = {};
   how.flags = static_cast<uint64_t>(flags);
-  how.resolve =
-      RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  return static_cast<int>(::syscall(SYS_openat2, dir, path.c_str(), &how,
-                                    sizeof(how)));
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(
+      ::syscall(SYS_openat2, dir, path.c_str(), &how, sizeof(how)));
 #else
   errno = ENOSYS;
   return -1;
@@ -34,10 +33,10 @@ int OpenAt2(int dir, const std::string& path, int flags) {
 void TellLink(int dir, const std::string& name) {
   const int err = errno;
   struct stat st;
-  const bool link = (err == ENOTDIR || err == ELOOP) &&
-                    ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) ==
-                        0 &&
-                    S_ISLNK(st.st_mode);
+  const bool link =
+      (err == ENOTDIR || err == ELOOP) &&
+      ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode);
   errno = link ? ELOOP : err;
 }
 
@@ -45,8 +44,7 @@ void TellLink(int dir, const std::string& name) {
 
 int BeneathResolver::OpenDir(int dir, const std::string& dir_path,
                              const std::vector<std::string>& parts,
-                             size_t count, int flags,
-                             std::string* path) const {
+                             size_t count, int flags, std::string* path) const {
   flags |= O_DIRECTORY | O_CLOEXEC;
   if (count == 0) {
     *path = dir_path;

@@ -175,9 +175,7 @@ class ConfinedView : public FileSystemWrapper {
     folders_.clear();
   }
   bool LocateBeneath(const Place& place, FileLocation* where) const;
-  std::string Shown(const std::string& path) const {
-    return DisplayPath(path);
-  }
+  std::string Shown(const std::string& path) const { return DisplayPath(path); }
 
   const DiskParts parts_;
   const BeneathResolver beneath_;
@@ -254,8 +252,8 @@ bool ConfinedView::OpenRoot(size_t i, std::string* error) {
     fd = ::open(root.native.c_str(),
                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (fd < 0 && errno == ENOTDIR &&
-        ::lstat(root.native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (fd < 0 && errno == ENOTDIR && ::lstat(root.native.c_str(), &st) == 0 &&
+        S_ISLNK(st.st_mode)) {
       errno = ELOOP;
     }
   }
@@ -311,8 +309,8 @@ bool ConfinedView::OpenEntry(const Place& place, bool look,
     return false;
   }
   if (place.parts.empty()) return OpenRootEntry(place.root, entry);
-  entry->dir = Hold(OpenFolder(place, place.parts.size() - 1, O_PATH,
-                               &entry->dir_path));
+  entry->dir =
+      Hold(OpenFolder(place, place.parts.size() - 1, O_PATH, &entry->dir_path));
   if (entry->dir == nullptr) return false;
   entry->name = place.parts.back();
   if (look) {
@@ -519,14 +517,14 @@ bool ConfinedView::LocateBeneath(const Place& place,
     const std::string name =
         beneath_.NameIn(dir->fd(), dir_path, place.parts[i], &found);
     struct stat st;
-    if (!found || ::fstatat(dir->fd(), name.c_str(), &st,
-                            AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!found ||
+        ::fstatat(dir->fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       break;
     }
     const bool last = i + 1 == place.parts.size();
     if (!last && !S_ISDIR(st.st_mode)) break;
-    below.push_back({static_cast<uint64_t>(st.st_dev),
-                     static_cast<uint64_t>(st.st_ino)});
+    below.push_back(
+        {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
     if (last) {
       where->exists = !S_ISLNK(st.st_mode);
       if (!where->exists) below.pop_back();
@@ -559,8 +557,7 @@ bool ConfinedView::WriteFile(const std::string& path,
 }
 
 bool ConfinedView::AppendFile(const std::string& path,
-                              const std::string& contents,
-                              std::string* error) {
+                              const std::string& contents, std::string* error) {
   const Place place = Where(path);
   if (place.root < 0) return base()->AppendFile(path, contents, error);
   return Write(path, place, O_APPEND, contents, error);
@@ -568,9 +565,8 @@ bool ConfinedView::AppendFile(const std::string& path,
 
 // Creates or opens the regular file `place` names (never a link there: it
 // fails with ELOOP) with `flags`, and writes `contents`.
-bool ConfinedView::Write(const std::string& path, const Place& place,
-                         int flags, const std::string& contents,
-                         std::string* error) {
+bool ConfinedView::Write(const std::string& path, const Place& place, int flags,
+                         const std::string& contents, std::string* error) {
   Entry entry;
   if (!OpenEntry(place, true, &entry)) {
     SetError(error, errno, "cannot open " + Shown(path) + " for writing");
@@ -578,10 +574,9 @@ bool ConfinedView::Write(const std::string& path, const Place& place,
   }
   const int dir = entry.dir->fd();
   parts_.folded_names->Creating(entry.path());
-  ScopedFd fd(::openat(dir, entry.name.c_str(),
-                       flags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
-                           O_CLOEXEC,
-                       0666));
+  ScopedFd fd(::openat(
+      dir, entry.name.c_str(),
+      flags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
   if (fd.get() < 0) {
     const int err = errno;
     parts_.folded_names->Abandoned(entry.path());
@@ -589,8 +584,8 @@ bool ConfinedView::Write(const std::string& path, const Place& place,
     return false;
   }
   struct stat after;
-  parts_.folded_names->CreatedIn(
-      entry.path(), ::fstat(dir, &after) == 0 ? &after : nullptr);
+  parts_.folded_names->CreatedIn(entry.path(),
+                                 ::fstat(dir, &after) == 0 ? &after : nullptr);
   if (!IsRegularFile(fd.get(), nullptr)) {
     SetError(error, FileErrorKind::kNotRegular, EINVAL,
              "not a regular file: " + Shown(path));
@@ -679,8 +674,8 @@ DirMade ConfinedView::MakeDir(const std::string& path, std::string* error) {
   }
   if (place.parts.empty() && RootHandle(place.root) == nullptr) {
     SetRootHandle(place.root, Hold(::openat(dir, entry.name.c_str(),
-                                            O_PATH | O_DIRECTORY |
-                                                O_NOFOLLOW | O_CLOEXEC)));
+                                            O_PATH | O_DIRECTORY | O_NOFOLLOW |
+                                                O_CLOEXEC)));
   }
   return made;
 }
@@ -690,8 +685,7 @@ bool ConfinedView::RemoveFile(const std::string& path, std::string* error) {
   return Remove(path, 0, error);
 }
 
-bool ConfinedView::RemoveEmptyDir(const std::string& path,
-                                  std::string* error) {
+bool ConfinedView::RemoveEmptyDir(const std::string& path, std::string* error) {
   if (Where(path).root < 0) return base()->RemoveEmptyDir(path, error);
   ForgetFolders();
   return Remove(path, AT_REMOVEDIR, error);
@@ -708,8 +702,8 @@ bool ConfinedView::Remove(const std::string& path, int flags,
   struct stat st;
   if (!OpenEntry(place, true, &entry)) {
     err = errno;
-  } else if (!entry.found || ::fstatat(entry.dir->fd(), entry.name.c_str(),
-                                       &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  } else if (!entry.found || ::fstatat(entry.dir->fd(), entry.name.c_str(), &st,
+                                       AT_SYMLINK_NOFOLLOW) != 0) {
     err = entry.found ? errno : ENOENT;
   } else if (S_ISLNK(st.st_mode)) {
     err = ELOOP;
@@ -747,8 +741,7 @@ PublishResult ConfinedView::PublishDir(const std::string& from,
                          b.name.c_str(), RENAME_NOREPLACE) != 0) {
     err = errno;
     if (err == EEXIST &&
-        ::fstatat(b.dir->fd(), b.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) ==
-            0 &&
+        ::fstatat(b.dir->fd(), b.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode)) {
       err = ELOOP;
     }
@@ -785,25 +778,20 @@ bool ConfinedView::CopiesShareBlocks(const std::string& from,
   ScopedFd in(source.root < 0
                   ? parts_.paths->OnPath(from,
                                          [](const char* p) {
-                                           return ::open(p, O_PATH |
-                                                                O_CLOEXEC);
+                                           return ::open(p, O_PATH | O_CLOEXEC);
                                          })
                   : OpenFile(source, O_PATH));
   // Into the store: its volume, where every mailbox is made.
-  const HandlePtr root =
-      target.root < 0 ? nullptr : RootHandle(target.root);
-  ScopedFd out(target.root < 0 ? parts_.paths->OnPath(to,
-                                                      [](const char* p) {
-                                                        return ::open(
-                                                            p, O_PATH |
-                                                                   O_CLOEXEC);
-                                                      })
-                               : -1);
+  const HandlePtr root = target.root < 0 ? nullptr : RootHandle(target.root);
+  ScopedFd out(
+      target.root < 0
+          ? parts_.paths->OnPath(
+                to, [](const char* p) { return ::open(p, O_PATH | O_CLOEXEC); })
+          : -1);
   const int out_fd = root != nullptr ? root->fd() : out.get();
   struct stat from_status, to_status;
   struct statfs volume;
-  return in.get() >= 0 && out_fd >= 0 &&
-         ::fstat(in.get(), &from_status) == 0 &&
+  return in.get() >= 0 && out_fd >= 0 && ::fstat(in.get(), &from_status) == 0 &&
          ::fstatfs(in.get(), &volume) == 0 && ClonesOnCopy(volume.f_type) &&
          ::fstat(out_fd, &to_status) == 0 &&
          from_status.st_dev == to_status.st_dev;
@@ -811,8 +799,8 @@ bool ConfinedView::CopiesShareBlocks(const std::string& from,
 
 // ---- Copies ----
 
-CopyResult ConfinedView::CopyNew(const std::string& from,
-                                 const std::string& to, std::string* error) {
+CopyResult ConfinedView::CopyNew(const std::string& from, const std::string& to,
+                                 std::string* error) {
   return Copy(from, to, error, nullptr, false);
 }
 
@@ -854,7 +842,8 @@ CopyResult ConfinedView::Copy(const std::string& from, const std::string& to,
                               std::string* error, FileStamp* stamp,
                               bool staged) {
   const Place source = Where(from), target = Where(to);
-  if (source.root < 0 && target.root < 0) return base()->CopyNew(from, to, error);
+  if (source.root < 0 && target.root < 0)
+    return base()->CopyNew(from, to, error);
   if (target.root < 0 || target.parts.empty() || target.climbs) {
     SetError(error, target.root < 0 || target.climbs ? EXDEV : EEXIST,
              "cannot copy to " + Shown(to));
@@ -872,14 +861,14 @@ CopyResult ConfinedView::Copy(const std::string& from, const std::string& to,
       },
       Shown(from), &st, error));
   if (in.get() < 0) return CopyResult::kFailed;
-  CopyResult result = CopyInto(target, in.get(), st, from, to, error, stamp,
-                               staged, false);
+  CopyResult result =
+      CopyInto(target, in.get(), st, from, to, error, stamp, staged, false);
   // A folder held from an earlier copy that is gone by now (removed, by
   // another program too) is looked up once more.
   if (result == CopyResult::kFailed && errno == ENOENT &&
       ::lseek(in.get(), 0, SEEK_SET) == 0) {
-    result = CopyInto(target, in.get(), st, from, to, error, stamp, staged,
-                      true);
+    result =
+        CopyInto(target, in.get(), st, from, to, error, stamp, staged, true);
   }
   return result;
 }
@@ -917,16 +906,15 @@ CopyResult ConfinedView::CopyInto(const Place& target, int in,
     result = CopyResult::kTargetExists;
     SetError(error, EEXIST, "cannot copy to " + Shown(to));
   } else {
-    result = CopyNamed(*parts_.copier, *parts_.folded_names, in, st,
-                       dir->fd(), dir_status, dir_path, name, Shown(from),
-                       Shown(to), stamp, error);
+    result = CopyNamed(*parts_.copier, *parts_.folded_names, in, st, dir->fd(),
+                       dir_status, dir_path, name, Shown(from), Shown(to),
+                       stamp, error);
     err = errno;
   }
   // A link where the copy was to go is no file to keep: it is refused as a
   // link (and left as it is).
   if (result == CopyResult::kTargetExists &&
-      ::fstatat(dir->fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
-          0 &&
+      ::fstatat(dir->fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(existing.st_mode)) {
     SetError(error, ELOOP, "cannot copy to " + Shown(to));
     return CopyResult::kFailed;
@@ -949,8 +937,8 @@ CopyResult ConfinedView::CopyInto(const Place& target, int in,
 // copy into a folder that is gone looks it up anew (Copy).
 HandlePtr ConfinedView::CopyFolder(const Place& place, bool fresh,
                                    std::string* path) {
-  const std::string key = std::to_string(place.root) +
-                          Joined(place.parts, place.parts.size() - 1);
+  const std::string key =
+      std::to_string(place.root) + Joined(place.parts, place.parts.size() - 1);
   if (!fresh) {
     MutexLock lock(&mutex_);
     auto it = folders_.find(key);

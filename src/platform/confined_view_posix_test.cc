@@ -37,6 +37,14 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
   return seen;
 }
 
+// Busy for `n` steps: a pause of some length, never a timing.
+void Spin(unsigned n) {
+  std::atomic<unsigned> left{n};
+  while (left.load(std::memory_order_relaxed) > 0) {
+    left.fetch_sub(1, std::memory_order_relaxed);
+  }
+}
+
 // A target T (the data or output folder) with its mail store T/store, a
 // message source outside it, and a folder `outside` that no operation on
 // the target may reach.
@@ -45,9 +53,9 @@ class ConfinedViewTest : public testing::Test {
   void SetUp() override {
     root_ = fs::temp_directory_path() /
             ("vm_confined_test_" + std::to_string(std::random_device()()));
-    for (const char* dir : {"T/store/bob/INBOX", "T/store/.stage/INBOX",
-                            "T/velquor-migrate-runs", "outside/empty",
-                            "outside/sub", "source"}) {
+    for (const char* dir :
+         {"T/store/bob/INBOX", "T/store/.stage/INBOX", "T/velquor-migrate-runs",
+          "outside/empty", "outside/sub", "source"}) {
       fs::create_directories(root_ / dir);
     }
     Put("outside/a.txt", "victim");
@@ -134,9 +142,9 @@ const Operation kOperations[] = {
      [](FileSystem* fs, const std::string& p, const std::string& source) {
        std::string e;
        CopiedFile copied;
-       return Failed(fs->CopyNewRecorded(source, p, &e, &copied) ==
-                         CopyResult::kCopied,
-                     e);
+       return Failed(
+           fs->CopyNewRecorded(source, p, &e, &copied) == CopyResult::kCopied,
+           e);
      }},
     {"CopyStaged", "new.eml",
      [](FileSystem* fs, const std::string& p, const std::string& source) {
@@ -147,16 +155,15 @@ const Operation kOperations[] = {
     {"PublishDir from", "empty",
      [](FileSystem* fs, const std::string& p, const std::string& source) {
        std::string e;
-       const std::string to = source.substr(0, source.rfind("\\source")) +
-                              "\\T\\store\\published";
-       return Failed(fs->PublishDir(p, to, &e) == PublishResult::kPublished,
-                     e);
+       const std::string to =
+           source.substr(0, source.rfind("\\source")) + "\\T\\store\\published";
+       return Failed(fs->PublishDir(p, to, &e) == PublishResult::kPublished, e);
      }},
     {"PublishDir to", "new",
      [](FileSystem* fs, const std::string& p, const std::string& source) {
        std::string e;
-       const std::string from = source.substr(0, source.rfind("\\source")) +
-                                "\\T\\store\\.stage";
+       const std::string from =
+           source.substr(0, source.rfind("\\source")) + "\\T\\store\\.stage";
        return Failed(fs->PublishDir(from, p, &e) == PublishResult::kPublished,
                      e);
      }},
@@ -170,20 +177,20 @@ TEST_F(ConfinedViewTest, LinksInTheTargetAreNeverFollowed) {
     const char* link;  // below T
     bool to_file;      // a link to outside/a.txt, else to outside
   } kPlacements[] = {
-      {"store/bob", false},                        // a mailbox
-      {"store/.vmtmp.stage.ann", false},           // a staging folder
-      {"store/bob/Sent", false},                   // a folder in a mailbox
-      {"store/bob/INBOX/2.eml", true},             // a message
-      {"velquor-migrate.lock", true},              // the run lock
-      {"velquor-migrate-runs/1.manifest", true},   // a record
+      {"store/bob", false},                       // a mailbox
+      {"store/.vmtmp.stage.ann", false},          // a staging folder
+      {"store/bob/Sent", false},                  // a folder in a mailbox
+      {"store/bob/INBOX/2.eml", true},            // a message
+      {"velquor-migrate.lock", true},             // the run lock
+      {"velquor-migrate-runs/1.manifest", true},  // a record
   };
   const std::string source = Path("source/m.eml");
   for (const auto& placement : kPlacements) {
     const fs::path link = root_ / "T" / placement.link;
     fs::create_directories(link.parent_path());
     fs::remove_all(link);
-    fs::create_symlink(root_ / (placement.to_file ? "outside/a.txt" : "outside"),
-                       link);
+    fs::create_symlink(
+        root_ / (placement.to_file ? "outside/a.txt" : "outside"), link);
     std::unique_ptr<FileSystem> view = View();
     ASSERT_NE(view, nullptr);
     const std::string at = Path(std::string("T/") + placement.link);
@@ -191,8 +198,7 @@ TEST_F(ConfinedViewTest, LinksInTheTargetAreNeverFollowed) {
       for (const std::string& path : {at, at + "\\" + op.child}) {
         SCOPED_TRACE(std::string(op.name) + " " + path);
         const std::string error = op.run(view.get(), path, source);
-        EXPECT_EQ(ParseFileError(error).kind, FileErrorKind::kIsLink)
-            << error;
+        EXPECT_EQ(ParseFileError(error).kind, FileErrorKind::kIsLink) << error;
       }
     }
     EXPECT_FALSE(view->Exists(at + "\\a.txt"));
@@ -229,9 +235,8 @@ TEST_F(ConfinedViewTest, RootsAreOpenedAsNamedAndNeverLeft) {
   EXPECT_TRUE(view->CreateDir(Path("T/store/bob"), nullptr));
   EXPECT_TRUE(fs::is_directory(root_ / "T/store/bob"));
   const std::string absolute = Path("T/store") + "\\" + Path("outside/a.txt");
-  for (const std::string& path :
-       {Path("T/store/../../outside/a.txt"), Path("T/../outside/a.txt"),
-        absolute}) {
+  for (const std::string& path : {Path("T/store/../../outside/a.txt"),
+                                  Path("T/../outside/a.txt"), absolute}) {
     view->RemoveFile(path, nullptr);
     EXPECT_FALSE(view->WriteFile(path, "x", nullptr)) << path;
   }
@@ -256,8 +261,8 @@ TEST_F(ConfinedViewTest, NamesBeneathARootIgnoreCase) {
                           Path("T/store/BOB/\xD3\xCA\xBC\xFE/m.eml"), nullptr),
             CopyResult::kCopied);
   EXPECT_TRUE(fs::exists(root_ / "T/store/bob/\xE9\x82\xAE\xE4\xBB\xB6/m.eml"));
-  EXPECT_TRUE(view->WriteFile(Path("T/store/bob/\xC4\xE3\xBA\xC3/x"), "x",
-                              nullptr));
+  EXPECT_TRUE(
+      view->WriteFile(Path("T/store/bob/\xC4\xE3\xBA\xC3/x"), "x", nullptr));
   EXPECT_TRUE(fs::exists(root_ / "T/store/bob/\xC4\xE3\xBA\xC3/x"));
   EXPECT_EQ(view->MakeDir(Path("T/store/BOB/INBOX"), nullptr),
             DirMade::kExisted);
@@ -272,33 +277,55 @@ TEST_F(ConfinedViewTest, LinkSwappedInMeanwhileIsNeverFollowed) {
   Put("T/store/bob/a.txt", "ours");
   std::unique_ptr<FileSystem> view = View();
   ASSERT_NE(view, nullptr);
+  // The swapper turns the folder into a link and back, holding each for
+  // a spin of varying length, so that the swaps land at every point of the
+  // operations.
   std::atomic<bool> done{false};
-  std::atomic<int> rounds{0};
   std::thread swapper([&] {
     const fs::path real = root_ / "T/store/bob.real";
-    for (int i = 0; i < 400 || rounds < 300; ++i) {
-      std::error_code ignored;
+    std::minstd_rand spins(7);
+    std::error_code ignored;
+    while (!done) {
       fs::rename(box, real, ignored);
       fs::create_directory_symlink(root_ / "outside", box, ignored);
-      std::this_thread::yield();
+      Spin(spins() % 4000);
       fs::remove(box, ignored);  // the link, never what it leads to
       fs::rename(real, box, ignored);
+      Spin(spins() % 4000);
     }
-    done = true;
   });
   const std::string source = Path("source/m.eml");
-  for (int i = 0; !done; ++i) {
-    const std::string n = std::to_string(i % 8);
-    view->RemoveFile(Path("T/store/bob/a.txt"), nullptr);
-    view->RemoveFile(Path("T/store/bob/sub/b.txt"), nullptr);
-    view->RemoveEmptyDir(Path("T/store/bob/empty"), nullptr);
-    view->RemoveEmptyDir(Path("T/store/bob/sub"), nullptr);
-    view->MakeDir(Path("T/store/bob/new" + n), nullptr);
-    view->CopyNew(source, Path("T/store/bob/c" + n + ".eml"), nullptr);
-    view->AppendFile(Path("T/store/bob/log"), "x", nullptr);
-    view->WriteFile(Path("T/store/bob/a.txt"), "again", nullptr);
-    ++rounds;
+  const std::function<void(const std::string&)> kSteps[] = {
+      [&](const std::string&) {
+        view->RemoveFile(Path("T/store/bob/a.txt"), nullptr);
+      },
+      [&](const std::string&) {
+        view->RemoveFile(Path("T/store/bob/sub/b.txt"), nullptr);
+      },
+      [&](const std::string&) {
+        view->RemoveEmptyDir(Path("T/store/bob/empty"), nullptr);
+      },
+      [&](const std::string&) {
+        view->RemoveEmptyDir(Path("T/store/bob/sub"), nullptr);
+      },
+      [&](const std::string& n) {
+        view->MakeDir(Path("T/store/bob/new" + n), nullptr);
+      },
+      [&](const std::string& n) {
+        view->CopyNew(source, Path("T/store/bob/c" + n + ".eml"), nullptr);
+      },
+      [&](const std::string&) {
+        view->AppendFile(Path("T/store/bob/log"), "x", nullptr);
+      },
+      [&](const std::string&) {
+        view->WriteFile(Path("T/store/bob/a.txt"), "again", nullptr);
+        view->MakeDir(Path("T/store/bob/empty"), nullptr);
+      },
+  };
+  for (int round = 0; round < 1000; ++round) {
+    for (const auto& step : kSteps) step(std::to_string(round % 8));
   }
+  done = true;
   swapper.join();
   ExpectOutsideUnchanged();
 }

@@ -289,8 +289,8 @@ CopyResult CopyNamed(const CopyWriter& copier, FoldedNameCache& names, int in,
   names.Creating(target);
   std::string temp;
   bool changed = false;
-  const CopyResult result = copier.CopyInto(in, st, dir, dir_status, name,
-                                            &temp, &changed, stamp);
+  const CopyResult result =
+      copier.CopyInto(in, st, dir, dir_status, name, &temp, &changed, stamp);
   const int err = errno;
   if (!temp.empty()) ::unlinkat(dir, temp.c_str(), 0);
   if (result != CopyResult::kCopied) {
@@ -305,8 +305,7 @@ CopyResult CopyNamed(const CopyWriter& copier, FoldedNameCache& names, int in,
 }
 
 int OpenMessage(const std::function<int(int flags)>& open,
-                const std::string& shown, struct stat* st,
-                std::string* error) {
+                const std::string& shown, struct stat* st, std::string* error) {
   ScopedFd in(open(kMessageOpenFlags));
   if (in.get() < 0) {
     if (errno == ELOOP) {

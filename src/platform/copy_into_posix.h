@@ -48,9 +48,8 @@ class CopyWriter {
   // a path), whose native path is `dir_path`; a link at `name` is refused
   // (ELOOP).
   CopyResult CopyIntoNewAt(int in, const struct stat& st, int dir,
-                           const std::string& dir_path,
-                           const std::string& name, bool* changed,
-                           FileStamp* stamp) const;
+                           const std::string& dir_path, const std::string& name,
+                           bool* changed, FileStamp* stamp) const;
   bool OwnedByOther(const struct stat& dir) const;
 
  private:

@@ -385,9 +385,9 @@ class PosixFileSystem : public FileSystem {
 
   std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,
                                        std::string* error) override {
-    return NewConfinedView({this, code_page_.get(), &name_ops_, &folded_names_,
-                            &paths_, &copier_},
-                           roots, error);
+    return NewConfinedView(
+        {this, code_page_.get(), &name_ops_, &folded_names_, &paths_, &copier_},
+        roots, error);
   }
 
  private:

@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "platform/file_error.h"
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
 #include "testing/child_process.h"
@@ -195,6 +196,52 @@ TEST_F(PosixFileSystemTest, CopiesNeitherLeaveCutFilesNorFollowTargetLinks) {
   EXPECT_EQ(disk_->CopyNew(Path("a.in"), Path("INBOX\\a.in"), nullptr),
             CopyResult::kFailed);
   EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
+}
+
+// A message that is a symbolic link is never copied, whichever kind of
+// copy reads it and whatever it leads to (here a regular file): each
+// fails as one on a link and makes nothing, on the disk and through a
+// view confined to the target.
+TEST_F(PosixFileSystemTest, CopiesRefuseASourceThatIsALink) {
+  fs::create_directories(root_ / "src");
+  fs::create_directories(root_ / "T" / "box");
+  std::ofstream(root_ / "secret") << "not a message";
+  fs::create_symlink(root_ / "secret", root_ / "src" / "1.in");
+  std::unique_ptr<FileSystem> view = disk_->Confined({Path("T")}, nullptr);
+  ASSERT_NE(view, nullptr);
+  const struct {
+    const char* name;
+    std::function<CopyResult(FileSystem*, const std::string&,
+                             const std::string&, std::string*)>
+        copy;
+  } kCopies[] = {
+      {"CopyNew",
+       [](FileSystem* fs, const std::string& from, const std::string& to,
+          std::string* e) { return fs->CopyNew(from, to, e); }},
+      {"CopyNewRecorded",
+       [](FileSystem* fs, const std::string& from, const std::string& to,
+          std::string* e) {
+         CopiedFile copied;
+         return fs->CopyNewRecorded(from, to, e, &copied);
+       }},
+      {"CopyStaged",
+       [](FileSystem* fs, const std::string& from, const std::string& to,
+          std::string* e) {
+         CopiedFile copied;
+         return fs->CopyStaged(from, to, e, &copied);
+       }},
+  };
+  for (FileSystem* fs : {disk_.get(), view.get()}) {
+    for (const auto& c : kCopies) {
+      std::string error;
+      EXPECT_EQ(c.copy(fs, Path("src\\1.in"), Path("T\\box\\1.in"), &error),
+                CopyResult::kFailed)
+          << c.name;
+      EXPECT_EQ(ParseFileError(error).kind, FileErrorKind::kIsLink)
+          << c.name << ": " << error;
+      EXPECT_TRUE(fs::is_empty(root_ / "T" / "box")) << c.name;
+    }
+  }
 }
 
 // A replace cut short by a kill leaves its temporary file; the next

@@ -191,8 +191,7 @@ FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
     opened = ::opendir(dir.c_str());
   } else {
     // A descriptor of its own: the caller's may be one only for paths.
-    const int fd =
-        ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0 && (opened = ::fdopendir(fd)) == nullptr) ::close(fd);
   }
   std::unique_ptr<DIR, int (*)(DIR*)> handle(opened, ::closedir);
