@@ -220,6 +220,26 @@ bool InPlace(int dir, const std::string& name, const std::string& shown,
   return WriteInPlace(dir, name, shown, contents, error);
 }
 
+// Looks at the file `name` in `dir` that a replace is to take the place
+// of: *exists tells whether it is a regular file (*old its status). False,
+// with the reason, for a link (never replaced) or a file this process may
+// not write, which stays as it is, as it would with an in-place write (a
+// rename would replace it regardless).
+bool CheckReplaced(int dir, const std::string& name, const std::string& shown,
+                   struct stat* old, bool* exists, std::string* error) {
+  if (::fstatat(dir, name.c_str(), old, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (S_ISLNK(old->st_mode)) {
+    SetError(error, FileErrorKind::kIsLink, ELOOP, "cannot replace " + shown);
+    return false;
+  }
+  if (::faccessat(dir, name.c_str(), W_OK, 0) != 0) {
+    SetError(error, errno, "cannot write " + shown);
+    return false;
+  }
+  *exists = S_ISREG(old->st_mode);
+  return true;
+}
+
 // Gives the temporary file `temp` the name `name`. A file that was not
 // there is never put in place of what appeared there meanwhile (a link
 // planted in between stays as it is, and the replace fails).
@@ -271,19 +291,7 @@ bool ReplaceFileContentsAt(int dir, const std::string& name,
                            std::string* error) {
   struct stat old;
   bool exists = false;
-  if (::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISLNK(old.st_mode)) {
-      SetError(error, FileErrorKind::kIsLink, ELOOP, "cannot replace " + shown);
-      return false;
-    }
-    // A file this process may not write stays as it is, as it would
-    // with an in-place write; a rename would replace it regardless.
-    if (::faccessat(dir, name.c_str(), W_OK, 0) != 0) {
-      SetError(error, errno, "cannot write " + shown);
-      return false;
-    }
-    exists = S_ISREG(old.st_mode);
-  }
+  if (!CheckReplaced(dir, name, shown, &old, &exists, error)) return false;
   RemoveStaleTemporaries(dir, name);
   static std::atomic<unsigned> counter{0};
   const std::string temp = name + kTempInfix + std::to_string(::getpid()) +
