@@ -94,10 +94,12 @@ bool ConfinedRoots::OpenRoot(size_t i, std::string* error) {
     }
   }
   int fd;
+  int err = 0;
   if (root.outer >= 0) {
     const Place place{root.outer, root.below_outer, false};
     fd = OpenFolder(place, place.parts.size(), O_PATH, &root.native);
-    if (fd < 0 && errno == ENOENT) {
+    err = errno;
+    if (fd < 0 && err == ENOENT) {
       root.native = roots_[static_cast<size_t>(root.outer)].native +
                     Joined(root.below_outer, root.below_outer.size());
     }
@@ -105,15 +107,15 @@ bool ConfinedRoots::OpenRoot(size_t i, std::string* error) {
     root.native = parts_.paths->Native(root.ansi);
     fd = ::open(root.native.c_str(),
                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    err = errno;
     struct stat st;
-    if (fd < 0 && errno == ENOTDIR && ::lstat(root.native.c_str(), &st) == 0 &&
+    if (fd < 0 && err == ENOTDIR && ::lstat(root.native.c_str(), &st) == 0 &&
         S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
+      err = ELOOP;
     }
   }
-  if (fd < 0 && errno != ENOENT) {
-    SetError(error, errno,
-             "cannot open " + parts_.disk->DisplayPath(root.ansi));
+  if (fd < 0 && err != ENOENT) {
+    SetError(error, err, "cannot open " + parts_.disk->DisplayPath(root.ansi));
     return false;
   }
   SetRootHandle(static_cast<int>(i), Hold(fd));

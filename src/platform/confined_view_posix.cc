@@ -80,8 +80,12 @@ class ConfinedView : public FileSystemWrapper {
   bool Replace(const std::string& path, const ContentsProducer& produce,
                std::string* error);
   bool Remove(const std::string& path, int flags, std::string* error);
+  enum class CopyKind { kNew, kRecorded, kStaged };
   CopyResult Copy(const std::string& from, const std::string& to,
-                  std::string* error, FileStamp* stamp, bool staged);
+                  std::string* error, CopiedFile* copied, CopyKind kind);
+  CopyResult CopyBeneath(const std::string& from, const Place& source,
+                         const std::string& to, const Place& target,
+                         std::string* error, FileStamp* stamp, bool staged);
   CopyResult CopyInto(const Place& target, int in, const struct stat& st,
                       const std::string& from, const std::string& to,
                       std::string* error, FileStamp* stamp, bool staged,
@@ -466,35 +470,38 @@ bool ConfinedView::CopiesShareBlocks(const std::string& from,
 
 CopyResult ConfinedView::CopyNew(const std::string& from, const std::string& to,
                                  std::string* error) {
-  return Copy(from, to, error, nullptr, false);
+  return Copy(from, to, error, nullptr, CopyKind::kNew);
 }
 
 CopyResult ConfinedView::CopyNewRecorded(const std::string& from,
                                          const std::string& to,
                                          std::string* error,
                                          CopiedFile* copied) {
-  if (roots_.Where(from).root < 0 && roots_.Where(to).root < 0) {
-    return base()->CopyNewRecorded(from, to, error, copied);
-  }
-  FileStamp stamp;
-  const CopyResult result = Copy(from, to, error, &stamp, false);
-  *copied = CopiedFile{};
-  if (result == CopyResult::kCopied && stamp.file != 0) {
-    *copied = {stamp.size, {}, stamp};
-  }
-  return result;
+  return Copy(from, to, error, copied, CopyKind::kRecorded);
 }
 
 CopyResult ConfinedView::CopyStaged(const std::string& from,
                                     const std::string& to, std::string* error,
                                     CopiedFile* copied) {
-  if (roots_.Where(from).root < 0 && roots_.Where(to).root < 0) {
-    return base()->CopyStaged(from, to, error, copied);
+  return Copy(from, to, error, copied, CopyKind::kStaged);
+}
+
+CopyResult ConfinedView::Copy(const std::string& from, const std::string& to,
+                              std::string* error, CopiedFile* copied,
+                              CopyKind kind) {
+  const Place source = roots_.Where(from), target = roots_.Where(to);
+  if (source.root < 0 && target.root < 0) {
+    return kind == CopyKind::kNew ? base()->CopyNew(from, to, error)
+           : kind == CopyKind::kRecorded
+               ? base()->CopyNewRecorded(from, to, error, copied)
+               : base()->CopyStaged(from, to, error, copied);
   }
   FileStamp stamp;
-  const CopyResult result =
-      Copy(from, to, error, copied != nullptr ? &stamp : nullptr, true);
+  const CopyResult result = CopyBeneath(from, source, to, target, error,
+                                        copied != nullptr ? &stamp : nullptr,
+                                        kind == CopyKind::kStaged);
   if (copied != nullptr) {
+    // A stamp without a file number was not taken.
     *copied = CopiedFile{};
     if (result == CopyResult::kCopied && stamp.file != 0) {
       *copied = {stamp.size, {}, stamp};
@@ -503,12 +510,11 @@ CopyResult ConfinedView::CopyStaged(const std::string& from,
   return result;
 }
 
-CopyResult ConfinedView::Copy(const std::string& from, const std::string& to,
-                              std::string* error, FileStamp* stamp,
-                              bool staged) {
-  const Place source = roots_.Where(from), target = roots_.Where(to);
-  if (source.root < 0 && target.root < 0)
-    return base()->CopyNew(from, to, error);
+// A copy whose source or target lies beneath a root.
+CopyResult ConfinedView::CopyBeneath(const std::string& from,
+                                     const Place& source, const std::string& to,
+                                     const Place& target, std::string* error,
+                                     FileStamp* stamp, bool staged) {
   if (target.root < 0 || target.parts.empty() || target.climbs) {
     SetError(error, target.root < 0 || target.climbs ? EXDEV : EEXIST,
              "cannot copy to " + Shown(to));
