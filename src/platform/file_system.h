@@ -266,14 +266,10 @@ class FileSystem {
   // operation acts on is found from its parent's handle, so a link swapped
   // in by another thread between a check and its use is caught. A link
   // where a folder or file is expected fails with FileErrorKind::kIsLink;
-  // it is never followed, removed, renamed or replaced (Exists is true for
-  // it: something is there). A root that does not exist yet holds nothing
-  // until the view makes it (MakeDir of the root, which opens it then).
-  // A path is beneath a root when it begins with the root's components as
-  // spelled (letter case aside); any other spelling (relative for an
-  // absolute root, through another link, ".." above the root) is outside,
-  // and paths outside every root behave as in this file system (the
-  // source, records). The view holds its handles until destroyed and must not
+  // it is never followed, removed, renamed or replaced. A root that does
+  // not exist yet is opened when the view makes it (MakeDir of the root).
+  // Paths outside every root behave as in this file system (the source,
+  // records). The view holds its handles until destroyed and must not
   // outlive this object. Null, with the reason in *error, when a root
   // cannot be opened. This default (file systems that hold no links:
   // memory, test doubles) is a view that forwards every call.
