@@ -335,10 +335,31 @@ TEST_F(PosixFileSystemTest, ReplaceKeepsOwnerAndNewFilesArePrivate) {
   EXPECT_EQ(StatOf(root_ / "domain.cfg"), (FileStat{65534, 65534, 0644}));
 }
 
+// The tests of resolving names without case run on the disk and on a view
+// confined to their folder, which resolves each component from its
+// folder's handle.
+class PosixCaseTest : public PosixFileSystemTest,
+                      public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    PosixFileSystemTest::SetUp();
+    if (!GetParam()) return;
+    whole_ = std::move(disk_);
+    disk_ = whole_->Confined({root_.string()}, nullptr);
+    ASSERT_NE(disk_, nullptr);
+  }
+  void TearDown() override {
+    disk_.reset();  // the view before what it is a view of
+    PosixFileSystemTest::TearDown();
+  }
+  std::unique_ptr<FileSystem> whole_;
+};
+INSTANTIATE_TEST_SUITE_P(DiskAndView, PosixCaseTest, testing::Bool());
+
 // Windows names compare without case: every component of a path finds the
 // entry whatever its case, also one another program made meanwhile, and a
 // new file lands in the existing directories.
-TEST_F(PosixFileSystemTest, CaseResolutionAtEveryDepth) {
+TEST_P(PosixCaseTest, CaseResolutionAtEveryDepth) {
   fs::create_directories(root_ / "Mail" / "Bob" / "Inbox");
   std::ofstream(root_ / "Mail" / "Bob" / "Inbox" / "1.In") << "1";
   const struct {
@@ -404,7 +425,7 @@ TEST_F(PosixFileSystemTest, CopiesKeepTheModeWhateverTheUmask) {
   EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(PosixFileSystemTest, CaseResolutionSurvivesManyDirectories) {
+TEST_P(PosixCaseTest, CaseResolutionSurvivesManyDirectories) {
   // More directories than the resolver remembers, each searched once;
   // the first one, searched again and again, stays right throughout,
   // including for an entry another program adds to it at the end.
