@@ -78,12 +78,12 @@ bool PWriteAll(int fd, const std::string& bytes, off_t offset) {
 // it is reserved first, so a full volume or the file size limit fails
 // the save and leaves the file as it was. Should a write fail even so,
 // the old bytes are put back.
-bool WriteInPlace(const std::string& native, const std::string& shown,
+bool WriteInPlace(int dir, const std::string& name, const std::string& shown,
                   const std::string& contents, std::string* error) {
-  const int flags = O_CLOEXEC | O_NOFOLLOW;
-  int opened = ::open(native.c_str(), O_RDWR | flags);
+  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int opened = ::openat(dir, name.c_str(), O_RDWR | flags);
   if (opened < 0 && errno == EACCES) {
-    opened = ::open(native.c_str(), O_WRONLY | flags);
+    opened = ::openat(dir, name.c_str(), O_WRONLY | flags);
   }
   ScopedFd fd(opened);
   struct stat st;
@@ -127,14 +127,22 @@ bool TakeOwnerAndMode(int fd, const struct stat& old) {
   return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+// The directory `dir` opened for reading its entries; null when it cannot
+// be.
+DIR* OpenEntries(int dir) {
+  const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* entries = fd < 0 ? nullptr : ::fdopendir(fd);
+  if (fd >= 0 && entries == nullptr) ::close(fd);
+  return entries;
+}
+
 // The permission bits of the first (by name) regular file in `dir` that
 // has the extension of `name` and is neither `name` nor a temporary file.
-bool SiblingMode(const std::string& dir, const std::string& name,
-                 mode_t* mode) {
+bool SiblingMode(int dir, const std::string& name, mode_t* mode) {
   size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return false;
   const std::string extension = name.substr(dot);
-  ScopedDir handle(::opendir(dir.c_str()));
+  ScopedDir handle(OpenEntries(dir));
   if (handle.get() == nullptr) return false;
   std::string best;
   while (struct dirent* entry = ::readdir(handle.get())) {
@@ -161,49 +169,45 @@ bool SiblingMode(const std::string& dir, const std::string& name,
 // file of the same kind (extension) in its directory shows the mode
 // files there are given, and, when we run as root, owned like the
 // directory, so that the server owning the directory can read it.
-bool SetNewFileOwnerAndMode(int fd, const std::string& target) {
-  std::string dir = DirName(target);
+bool SetNewFileOwnerAndMode(int fd, int dir, const std::string& name) {
   struct stat st;
-  if (::geteuid() == 0 && ::stat(dir.c_str(), &st) == 0 &&
+  if (::geteuid() == 0 && ::fstat(dir, &st) == 0 &&
       ::fchown(fd, st.st_uid, st.st_gid) != 0) {
     return false;
   }
   mode_t mode = 0600;
-  if (SiblingMode(dir, target.substr(target.find_last_of('/') + 1), &mode)) {
-    mode &= 0666;
-  }
+  if (SiblingMode(dir, name, &mode)) mode &= 0666;
   return ::fchmod(fd, mode) == 0;
 }
 
 // A process killed while it replaced a file leaves its temporary file
 // (target + ".vmtmp.<pid>.<n>"). Those of processes that no longer exist
 // are removed, so they neither pile up nor fill a small disk.
-void RemoveStaleTemporaries(const std::string& target) {
-  size_t slash = target.find_last_of('/');
-  std::string dir = DirName(target);
-  std::string prefix =
-      target.substr(slash == std::string::npos ? 0 : slash + 1) + kTempInfix;
-  ScopedDir handle(::opendir(dir.c_str()));
+void RemoveStaleTemporaries(int dir, const std::string& name) {
+  const std::string prefix = name + kTempInfix;
+  ScopedDir handle(OpenEntries(dir));
   if (handle.get() == nullptr) return;
   while (struct dirent* entry = ::readdir(handle.get())) {
-    const char* name = entry->d_name;
-    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
+    const char* entry_name = entry->d_name;
+    if (std::strncmp(entry_name, prefix.c_str(), prefix.size()) != 0) {
+      continue;
+    }
     char* end = nullptr;
-    long pid = std::strtol(name + prefix.size(), &end, 10);
+    long pid = std::strtol(entry_name + prefix.size(), &end, 10);
     if (pid <= 0 || *end != '.' || pid == ::getpid()) continue;
     if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      ::unlink(Join(dir, name).c_str());
+      ::unlinkat(dir, entry_name, 0);
     }
   }
 }
 
-void SyncDirectory(const std::string& dir) {
-  ScopedFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+void SyncDirectory(int dir) {
+  ScopedFd fd(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() >= 0) ::fsync(fd.get());
 }
 
 // The rewrite in place, for the text `produce` hands over, collected.
-bool InPlace(const std::string& target, const std::string& shown,
+bool InPlace(int dir, const std::string& name, const std::string& shown,
              const ContentsProducer& produce, std::string* error) {
   std::string contents;
   if (!produce([&contents](std::string_view piece) {
@@ -213,7 +217,40 @@ bool InPlace(const std::string& target, const std::string& shown,
     SetError(error, EIO, "cannot write " + shown);
     return false;
   }
-  return WriteInPlace(target, shown, contents, error);
+  return WriteInPlace(dir, name, shown, contents, error);
+}
+
+// Looks at the file `name` in `dir` that a replace is to take the place
+// of: *exists tells whether it is a regular file (*old its status). False,
+// with the reason, for a link (never replaced) or a file this process may
+// not write, which stays as it is, as it would with an in-place write (a
+// rename would replace it regardless).
+bool CheckReplaced(int dir, const std::string& name, const std::string& shown,
+                   struct stat* old, bool* exists, std::string* error) {
+  if (::fstatat(dir, name.c_str(), old, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (S_ISLNK(old->st_mode)) {
+    SetError(error, FileErrorKind::kIsLink, ELOOP, "cannot replace " + shown);
+    return false;
+  }
+  if (::faccessat(dir, name.c_str(), W_OK, 0) != 0) {
+    SetError(error, errno, "cannot write " + shown);
+    return false;
+  }
+  *exists = S_ISREG(old->st_mode);
+  return true;
+}
+
+// Gives the temporary file `temp` the name `name`. A file that was not
+// there is never put in place of what appeared there meanwhile (a link
+// planted in between stays as it is, and the replace fails).
+bool RenameIntoPlace(int dir, const std::string& temp, const std::string& name,
+                     bool exists) {
+  if (!exists) {
+    const int rc =
+        ::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_NOREPLACE);
+    if (rc == 0 || errno != EINVAL) return rc == 0;
+  }
+  return ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
 }
 
 }  // namespace
@@ -230,48 +267,57 @@ bool ReplaceFileContents(const std::string& native, const std::string& shown,
 bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
                            const ContentsProducer& produce,
                            std::string* written, std::string* error) {
-  std::string target = native;
   // Replace what a symbolic link points to, not the link itself.
+  std::string target = native;
+  char resolved[PATH_MAX];
+  if (::realpath(target.c_str(), resolved) != nullptr) target = resolved;
+  const std::string dir_path = DirName(target);
+  ScopedFd dir(::open(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) {
+    SetError(error, errno, "cannot create a temporary file beside " + shown);
+    return false;
+  }
+  const std::string name = target.substr(target.find_last_of('/') + 1);
+  if (!ReplaceFileContentsAt(dir.get(), name, shown, produce, error)) {
+    return false;
+  }
+  *written = Join(dir_path, name);
+  return true;
+}
+
+bool ReplaceFileContentsAt(int dir, const std::string& name,
+                           const std::string& shown,
+                           const ContentsProducer& produce,
+                           std::string* error) {
   struct stat old;
   bool exists = false;
-  char resolved[PATH_MAX];
-  if (::realpath(target.c_str(), resolved) != nullptr) {
-    target = resolved;
-    // A file this process may not write stays as it is, as it would
-    // with an in-place write; a rename would replace it regardless.
-    if (::access(target.c_str(), W_OK) != 0) {
-      SetError(error, errno, "cannot write " + shown);
-      return false;
-    }
-    exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-  }
-
-  RemoveStaleTemporaries(target);
+  if (!CheckReplaced(dir, name, shown, &old, &exists, error)) return false;
+  RemoveStaleTemporaries(dir, name);
   static std::atomic<unsigned> counter{0};
-  std::string temp = target + kTempInfix + std::to_string(::getpid()) + "." +
-                     std::to_string(counter++);
+  const std::string temp = name + kTempInfix + std::to_string(::getpid()) +
+                           "." + std::to_string(counter++);
   // Created readable by its owner only: a configuration file holds
   // password digests, and its final mode is set before anything is
   // written.
-  ScopedFd fd(
-      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  ScopedFd fd(::openat(dir, temp.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.get() < 0) {
     int err = errno;
     // A directory we may not write, holding a file we may: the file can
     // still be rewritten where it is.
     if (exists && (err == EACCES || err == EPERM)) {
-      return InPlace(target, shown, produce, error);
+      return InPlace(dir, name, shown, produce, error);
     }
     SetError(error, err, "cannot create a temporary file beside " + shown);
     return false;
   }
   if (!(exists ? TakeOwnerAndMode(fd.get(), old)
-               : SetNewFileOwnerAndMode(fd.get(), target))) {
+               : SetNewFileOwnerAndMode(fd.get(), dir, name))) {
     // The new file would belong to us instead of the file's owner, who
     // might then no longer read it: rewrite the file where it is.
     fd.Close();
-    ::unlink(temp.c_str());
-    return InPlace(target, shown, produce, error);
+    ::unlinkat(dir, temp.c_str(), 0);
+    return InPlace(dir, name, shown, produce, error);
   }
   const int out = fd.get();
   bool ok = produce([out](std::string_view piece) {
@@ -284,23 +330,22 @@ bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
     err = errno;
   }
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlinkat(dir, temp.c_str(), 0);
     SetError(error, err, "cannot write " + shown);
     return false;
   }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
+  if (!RenameIntoPlace(dir, temp, name, exists)) {
     err = errno;
-    ::unlink(temp.c_str());
+    ::unlinkat(dir, temp.c_str(), 0);
     // Only a refused replace falls back to rewriting in place.
     if (exists &&
         (err == EBUSY || err == EPERM || err == EACCES || err == ETXTBSY)) {
-      return InPlace(target, shown, produce, error);
+      return InPlace(dir, name, shown, produce, error);
     }
     SetError(error, err, "cannot replace " + shown);
     return false;
   }
-  SyncDirectory(DirName(target));
-  *written = target;
+  SyncDirectory(dir);
   return true;
 }
 

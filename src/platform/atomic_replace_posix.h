@@ -29,6 +29,14 @@ bool ReplaceFileContentsBy(const std::string& native, const std::string& shown,
                            const ContentsProducer& produce,
                            std::string* written, std::string* error);
 
+// The same for the file `name` in the directory `dir` (a descriptor that
+// may be O_PATH), which is resolved nowhere else: a symbolic link at `name`
+// is refused (FileErrorKind::kIsLink), never replaced nor written through;
+// the temporary file, the rename and the flush all act in `dir`.
+bool ReplaceFileContentsAt(int dir, const std::string& name,
+                           const std::string& shown,
+                           const ContentsProducer& produce, std::string* error);
+
 }  // namespace vm
 
 #endif  // VM_PLATFORM_ATOMIC_REPLACE_POSIX_H_

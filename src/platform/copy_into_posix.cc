@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/name_cache_posix.h"
 #include "platform/posix_io.h"
 
 namespace vm {
@@ -169,15 +170,16 @@ CopyResult CopyWriter::CopyInto(int in, const struct stat& st, int dir,
   return CopyResult::kCopied;
 }
 
-CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
-                                   const std::string& to, bool* changed,
-                                   FileStamp* stamp) const {
+CopyResult CopyWriter::CopyIntoNewAt(int in, const struct stat& st, int dir,
+                                     const std::string& dir_path,
+                                     const std::string& name, bool* changed,
+                                     FileStamp* stamp) const {
   const mode_t mode = st.st_mode & 0777;
   const bool mode_set =
       umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
-  ScopedFd out(::open(to.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      mode_set ? mode : 0600));
+  ScopedFd out(::openat(dir, name.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        mode_set ? mode : 0600));
   if (out.get() < 0) {
     return errno == EEXIST ? CopyResult::kTargetExists : CopyResult::kFailed;
   }
@@ -190,7 +192,7 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
   ok = ok && KeepTimesAndMode(out.get(), st, mode_set);
   if (ok && running_as_root_) {
     std::pair<uid_t, gid_t> owner;
-    ok = DirOwner(DirName(to), &owner);
+    ok = DirOwner(dir, dir_path, &owner);
     if (ok && (owner.first != uid_ || owner.second != gid_)) {
       ok = ::fchown(out.get(), owner.first, owner.second) == 0;
     }
@@ -201,24 +203,27 @@ CopyResult CopyWriter::CopyIntoNew(int in, const struct stat& st,
   // A failed close can be the first report of a failed write.
   if (ok && out.Close()) return CopyResult::kCopied;
   const int err = errno;
-  ::unlink(to.c_str());
+  ::unlinkat(dir, name.c_str(), 0);
   errno = err;
   return CopyResult::kFailed;
 }
 
-bool CopyWriter::DirOwner(const std::string& dir,
+bool CopyWriter::DirOwner(int dir, const std::string& dir_path,
                           std::pair<uid_t, gid_t>* owner) const {
   std::lock_guard<std::mutex> lock(owners_mutex_);
-  auto it = owners_.find(dir);
+  auto it = owners_.find(dir_path);
   if (it != owners_.end()) {
     *owner = it->second;
     return true;
   }
   struct stat st;
-  if (::stat(dir.c_str(), &st) != 0) return false;
+  if ((dir == AT_FDCWD ? ::stat(dir_path.c_str(), &st) : ::fstat(dir, &st)) !=
+      0) {
+    return false;
+  }
   *owner = {st.st_uid, st.st_gid};
   if (owners_.size() >= kMaxOwners) owners_.clear();
-  owners_[dir] = *owner;
+  owners_[dir_path] = *owner;
   return true;
 }
 
@@ -274,6 +279,50 @@ FileStamp StampOfStatus(const struct stat& st) {
   return stamp;
 }
 
+CopyResult CopyNamed(const CopyWriter& copier, FoldedNameCache& names, int in,
+                     const struct stat& st, int dir,
+                     const struct stat& dir_status, const std::string& dir_path,
+                     const std::string& name, const std::string& from,
+                     const std::string& to, FileStamp* stamp,
+                     std::string* error) {
+  const std::string target = Join(dir_path, name);
+  names.Creating(target);
+  std::string temp;
+  bool changed = false;
+  const CopyResult result =
+      copier.CopyInto(in, st, dir, dir_status, name, &temp, &changed, stamp);
+  const int err = errno;
+  if (!temp.empty()) ::unlinkat(dir, temp.c_str(), 0);
+  if (result != CopyResult::kCopied) {
+    names.Abandoned(target);
+    SetCopyError(error, result, changed, err, from, to);
+    errno = err;
+    return result;
+  }
+  struct stat after;
+  names.CreatedIn(target, ::fstat(dir, &after) == 0 ? &after : nullptr);
+  return CopyResult::kCopied;
+}
+
+int OpenMessage(const std::function<int(int flags)>& open,
+                const std::string& shown, struct stat* st, std::string* error) {
+  ScopedFd in(open(kMessageOpenFlags));
+  if (in.get() < 0) {
+    if (errno == ELOOP) {
+      SetError(error, errno, "not copied, a symbolic link: " + shown);
+    } else {
+      SetError(error, errno, "cannot open " + shown);
+    }
+    return -1;
+  }
+  if (!IsRegularFile(in.get(), st)) {
+    SetError(error, FileErrorKind::kNotRegular, EINVAL,
+             "not copied, not a regular file: " + shown);
+    return -1;
+  }
+  return in.Release();
+}
+
 void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
                   const std::string& from, const std::string& to) {
   if (changed) {
@@ -288,14 +337,17 @@ void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
   }
 }
 
-bool SameCopyOnWriteVolume(const std::string& source, std::string to) {
+bool ClonesOnCopy(long statfs_type) {
   constexpr long kXfsMagic = 0x58465342;
   constexpr long kBtrfsMagic = 0x9123683E;
+  return statfs_type == kXfsMagic || statfs_type == kBtrfsMagic;
+}
+
+bool SameCopyOnWriteVolume(const std::string& source, std::string to) {
   struct stat from_status, to_status;
   struct statfs volume;
   if (::stat(source.c_str(), &from_status) != 0 ||
-      ::statfs(source.c_str(), &volume) != 0 ||
-      (volume.f_type != kXfsMagic && volume.f_type != kBtrfsMagic)) {
+      ::statfs(source.c_str(), &volume) != 0 || !ClonesOnCopy(volume.f_type)) {
     return false;
   }
   while (::stat(to.c_str(), &to_status) != 0) {

@@ -21,7 +21,6 @@ bool ListDirectory(const CodePage& code_page, const NameOps& names,
   std::string prefix = sep == std::string::npos ? "" : dir_ansi + "\\";
   std::string wildcard_ansi =
       sep == std::string::npos ? pattern : pattern.substr(sep + 1);
-  std::string wildcard = code_page.ToUtf8(wildcard_ansi);
   DIR* opened = nullptr;
   if (sep == std::string::npos) {
     opened = ::opendir(".");
@@ -37,9 +36,19 @@ bool ListDirectory(const CodePage& code_page, const NameOps& names,
   }
   ScopedDir handle(opened);
   if (handle.get() == nullptr) return false;
+  return ListOpenDirectory(code_page, names, handle.get(), prefix,
+                           wildcard_ansi, entries);
+}
+
+bool ListOpenDirectory(const CodePage& code_page, const NameOps& names,
+                       DIR* handle, const std::string& prefix,
+                       const std::string& wildcard_ansi,
+                       std::vector<DirEntry>* entries) {
+  entries->clear();
+  const std::string wildcard = code_page.ToUtf8(wildcard_ansi);
   for (;;) {
     errno = 0;
-    struct dirent* ent = ::readdir(handle.get());
+    struct dirent* ent = ::readdir(handle);
     if (ent == nullptr) return errno == 0;  // else the listing broke off
     const char* name = ent->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
@@ -73,7 +82,7 @@ bool ListDirectory(const CodePage& code_page, const NameOps& names,
       continue;
     }
     struct stat st;
-    if (::fstatat(dirfd(handle.get()), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(dirfd(handle), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry.is_directory = S_ISDIR(st.st_mode);
       entry.is_special = !entry.is_directory && !S_ISREG(st.st_mode);
       if (S_ISREG(st.st_mode)) entry.size = static_cast<uint64_t>(st.st_size);

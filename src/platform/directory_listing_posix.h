@@ -1,6 +1,8 @@
 #ifndef VM_PLATFORM_DIRECTORY_LISTING_POSIX_H_
 #define VM_PLATFORM_DIRECTORY_LISTING_POSIX_H_
 
+#include <dirent.h>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,13 @@ namespace vm {
 bool ListDirectory(const CodePage& code_page, const NameOps& names,
                    const PathResolver& paths, const std::string& pattern,
                    std::vector<DirEntry>* entries);
+
+// The same for the directory `handle` already opened, whose entries'
+// paths are `prefix` + name; `wildcard_ansi` is the pattern's last part.
+bool ListOpenDirectory(const CodePage& code_page, const NameOps& names,
+                       DIR* handle, const std::string& prefix,
+                       const std::string& wildcard_ansi,
+                       std::vector<DirEntry>* entries);
 
 }  // namespace vm
 

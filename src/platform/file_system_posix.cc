@@ -12,6 +12,7 @@
 
 #include "platform/atomic_replace_posix.h"
 #include "platform/code_page.h"
+#include "platform/confined_view_posix.h"
 #include "platform/copy_into_posix.h"
 #include "platform/directory_listing_posix.h"
 #include "platform/file_system.h"
@@ -73,19 +74,7 @@ class PosixFileSystem : public FileSystem {
                "not a regular file: " + DisplayPath(path));
       return false;
     }
-    char buffer[kBlockSize];
-    for (;;) {
-      ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        SetError(error, errno, "cannot read " + DisplayPath(path));
-        return false;
-      }
-      if (n == 0) return true;
-      if (!take(std::string_view(buffer, static_cast<size_t>(n)))) {
-        return false;
-      }
-    }
+    return ReadEachBlock(fd.get(), take, DisplayPath(path), error);
   }
 
   bool WriteFile(const std::string& path, const std::string& contents,
@@ -249,23 +238,9 @@ class PosixFileSystem : public FileSystem {
       SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
       return CopyResult::kTargetExists;
     }
-    folded_names_.Creating(target);
-    std::string temp;
-    bool changed = false;
-    const CopyResult result = copier_.CopyInto(
-        in.get(), st, dir.get(), dir_status, name, &temp, &changed, stamp);
-    const int err = errno;
-    if (!temp.empty()) ::unlinkat(dir.get(), temp.c_str(), 0);
-    if (result != CopyResult::kCopied) {
-      folded_names_.Abandoned(target);
-      SetCopyError(error, result, changed, err, DisplayPath(from),
-                   DisplayPath(to));
-      return result;
-    }
-    struct stat after;
-    folded_names_.CreatedIn(target,
-                            ::fstat(dir.get(), &after) == 0 ? &after : nullptr);
-    return CopyResult::kCopied;
+    return CopyNamed(copier_, folded_names_, in.get(), st, dir.get(),
+                     dir_status, parent, name, DisplayPath(from),
+                     DisplayPath(to), stamp, error);
   }
 
   CopyResult CopyStaged(const std::string& from, const std::string& to,
@@ -408,30 +383,22 @@ class PosixFileSystem : public FileSystem {
     return LocateNative(Native(path), where);
   }
 
+  std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,
+                                       std::string* error) override {
+    return NewConfinedView(
+        {this, code_page_.get(), &name_ops_, &folded_names_, &paths_, &copier_},
+        roots, error);
+  }
+
  private:
-  // Opens a message to copy and takes its status; -1, with the reason,
-  // when it cannot be opened or is no regular file. The source tree may be
-  // hostile: a link could lead out of it, a FIFO or device could block the
-  // open or never end.
+  // Opens a message to copy (see OpenMessage).
   int OpenSource(const std::string& from, struct stat* st, std::string* error) {
-    ScopedFd in(OnPath(from, [](const char* p) {
-      return ::open(p, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    }));
-    if (in.get() < 0) {
-      if (errno == ELOOP) {
-        SetError(error, errno,
-                 "not copied, a symbolic link: " + DisplayPath(from));
-      } else {
-        SetError(error, errno, "cannot open " + DisplayPath(from));
-      }
-      return -1;
-    }
-    if (!IsRegularFile(in.get(), st)) {
-      SetError(error, FileErrorKind::kNotRegular, EINVAL,
-               "not copied, not a regular file: " + DisplayPath(from));
-      return -1;
-    }
-    return in.Release();
+    return OpenMessage(
+        [&](int flags) {
+          return OnPath(from,
+                        [flags](const char* p) { return ::open(p, flags); });
+        },
+        DisplayPath(from), st, error);
   }
 
   // `shown` names the file in error texts.

@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "platform/file_error.h"
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
 #include "testing/child_process.h"
@@ -197,6 +198,52 @@ TEST_F(PosixFileSystemTest, CopiesNeitherLeaveCutFilesNorFollowTargetLinks) {
   EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
 }
 
+// A message that is a symbolic link is never copied, whichever kind of
+// copy reads it and whatever it leads to (here a regular file): each
+// fails as one on a link and makes nothing, on the disk and through a
+// view confined to the target.
+TEST_F(PosixFileSystemTest, CopiesRefuseASourceThatIsALink) {
+  fs::create_directories(root_ / "src");
+  fs::create_directories(root_ / "T" / "box");
+  std::ofstream(root_ / "secret") << "not a message";
+  fs::create_symlink(root_ / "secret", root_ / "src" / "1.in");
+  std::unique_ptr<FileSystem> view = disk_->Confined({Path("T")}, nullptr);
+  ASSERT_NE(view, nullptr);
+  const struct {
+    const char* name;
+    std::function<CopyResult(FileSystem*, const std::string&,
+                             const std::string&, std::string*)>
+        copy;
+  } kCopies[] = {
+      {"CopyNew",
+       [](FileSystem* fs, const std::string& from, const std::string& to,
+          std::string* e) { return fs->CopyNew(from, to, e); }},
+      {"CopyNewRecorded",
+       [](FileSystem* fs, const std::string& from, const std::string& to,
+          std::string* e) {
+         CopiedFile copied;
+         return fs->CopyNewRecorded(from, to, e, &copied);
+       }},
+      {"CopyStaged",
+       [](FileSystem* fs, const std::string& from, const std::string& to,
+          std::string* e) {
+         CopiedFile copied;
+         return fs->CopyStaged(from, to, e, &copied);
+       }},
+  };
+  for (FileSystem* fs : {disk_.get(), view.get()}) {
+    for (const auto& c : kCopies) {
+      std::string error;
+      EXPECT_EQ(c.copy(fs, Path("src\\1.in"), Path("T\\box\\1.in"), &error),
+                CopyResult::kFailed)
+          << c.name;
+      EXPECT_EQ(ParseFileError(error).kind, FileErrorKind::kIsLink)
+          << c.name << ": " << error;
+      EXPECT_TRUE(fs::is_empty(root_ / "T" / "box")) << c.name;
+    }
+  }
+}
+
 // A replace cut short by a kill leaves its temporary file; the next
 // replace of the same file removes those of processes that are gone and
 // leaves everything else alone.
@@ -288,10 +335,31 @@ TEST_F(PosixFileSystemTest, ReplaceKeepsOwnerAndNewFilesArePrivate) {
   EXPECT_EQ(StatOf(root_ / "domain.cfg"), (FileStat{65534, 65534, 0644}));
 }
 
+// The tests of resolving names without case run on the disk and on a view
+// confined to their folder, which resolves each component from its
+// folder's handle.
+class PosixCaseTest : public PosixFileSystemTest,
+                      public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    PosixFileSystemTest::SetUp();
+    if (!GetParam()) return;
+    whole_ = std::move(disk_);
+    disk_ = whole_->Confined({root_.string()}, nullptr);
+    ASSERT_NE(disk_, nullptr);
+  }
+  void TearDown() override {
+    disk_.reset();  // the view before what it is a view of
+    PosixFileSystemTest::TearDown();
+  }
+  std::unique_ptr<FileSystem> whole_;
+};
+INSTANTIATE_TEST_SUITE_P(DiskAndView, PosixCaseTest, testing::Bool());
+
 // Windows names compare without case: every component of a path finds the
 // entry whatever its case, also one another program made meanwhile, and a
 // new file lands in the existing directories.
-TEST_F(PosixFileSystemTest, CaseResolutionAtEveryDepth) {
+TEST_P(PosixCaseTest, CaseResolutionAtEveryDepth) {
   fs::create_directories(root_ / "Mail" / "Bob" / "Inbox");
   std::ofstream(root_ / "Mail" / "Bob" / "Inbox" / "1.In") << "1";
   const struct {
@@ -357,7 +425,7 @@ TEST_F(PosixFileSystemTest, CopiesKeepTheModeWhateverTheUmask) {
   EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(PosixFileSystemTest, CaseResolutionSurvivesManyDirectories) {
+TEST_P(PosixCaseTest, CaseResolutionSurvivesManyDirectories) {
   // More directories than the resolver remembers, each searched once;
   // the first one, searched again and again, stays right throughout,
   // including for an entry another program adds to it at the end.

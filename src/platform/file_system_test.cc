@@ -8,7 +8,6 @@
 #include <random>
 #include <set>
 
-#include "platform/helpers/file_system_wrapper.h"
 #include "platform/helpers/overlay_file_system.h"
 #include "testing/fault_injection_file_system.h"
 #include "testing/mem_file_system.h"
@@ -22,6 +21,8 @@ struct FileSystemFactory {
   const char* name;
   std::function<std::unique_ptr<FileSystem>()> make;
   bool on_disk;
+  // The tests then run on the view of it confined to their folder.
+  bool confined = false;
 };
 
 // A dry run's file system over an in-memory disk it never writes to.
@@ -39,25 +40,6 @@ struct FaultsOverDisk : DiskHolder, FaultInjectionFileSystem {
   FaultsOverDisk() : FaultInjectionFileSystem(disk.get()) {}
 };
 
-// The disk seen through a view confined to the temporary folder, which
-// holds every test's own folder: every path of the contract lies beneath
-// the view's root.
-struct ConfinedHolder : DiskHolder {
-  std::unique_ptr<FileSystem> view = disk->Confined(
-      {std::filesystem::temp_directory_path().string()}, nullptr);
-};
-struct ConfinedDisk : ConfinedHolder, FileSystemWrapper {
-  ConfinedDisk() : FileSystemWrapper(view.get()) {}
-  CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
-                             std::string* error, CopiedFile* copied) override {
-    return view->CopyNewRecorded(from, to, error, copied);
-  }
-  CopyResult CopyStaged(const std::string& from, const std::string& to,
-                        std::string* error, CopiedFile* copied) override {
-    return view->CopyStaged(from, to, error, copied);
-  }
-};
-
 class FileSystemContractTest
     : public testing::TestWithParam<FileSystemFactory> {
  protected:
@@ -70,6 +52,12 @@ class FileSystemContractTest
                    ("vm_fs_test_" + std::to_string(random()));
       ASSERT_TRUE(std::filesystem::create_directory(disk_root_));
       root_ = disk_root_.string();
+      if (GetParam().confined) {
+        whole_ = std::move(fs_);
+        std::string error;
+        fs_ = whole_->Confined({root_}, &error);
+        ASSERT_NE(fs_, nullptr) << error;
+      }
     } else {
       root_ = "C:\\fs_test";
       ASSERT_TRUE(fs_->CreateDir(root_, nullptr));
@@ -114,6 +102,7 @@ class FileSystemContractTest
     return names;
   }
 
+  std::unique_ptr<FileSystem> whole_;  // what fs_ is a confined view of
   std::unique_ptr<FileSystem> fs_;
   std::filesystem::path disk_root_;
   std::string root_;
@@ -356,9 +345,8 @@ INSTANTIATE_TEST_SUITE_P(
         FileSystemFactory{"FaultsOverDisk",
                           [] { return std::make_unique<FaultsOverDisk>(); },
                           true},
-        FileSystemFactory{"ConfinedDisk",
-                          [] { return std::make_unique<ConfinedDisk>(); },
-                          true}),
+        FileSystemFactory{"ConfinedDisk", [] { return NewDiskFileSystem(); },
+                          true, true}),
     [](const testing::TestParamInfo<FileSystemFactory>& param_info) {
       return std::string(param_info.param.name);
     });

@@ -1,6 +1,8 @@
 #include "platform/name_cache_posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -24,7 +26,7 @@ std::string FoldedNameCache::Find(const std::string& dir_or_empty,
 
 std::string FoldedNameCache::FindIn(const std::string& dir_or_empty,
                                     const struct stat& st,
-                                    const std::string& name) {
+                                    const std::string& name, int dir_fd) {
   const std::string dir = dir_or_empty.empty() ? "." : dir_or_empty;
   const std::string folded = AsciiLowered(name);
   uint64_t read_from;
@@ -38,7 +40,7 @@ std::string FoldedNameCache::FindIn(const std::string& dir_or_empty,
   }
   // Read outside the lock: a large directory takes long to read, and the
   // other threads' look-ups and records need not wait for it.
-  Listing listing = Read(dir, st);
+  Listing listing = Read(dir, st, dir_fd);
   MutexLock lock(&mutex_);
   auto it = dirs_.find(dir);
   // A listing whose read began later, or that was added to since this read
@@ -180,11 +182,19 @@ std::string FoldedNameCache::FoldedNames::Find(
 }
 
 FoldedNameCache::Listing FoldedNameCache::Read(const std::string& dir,
-                                               const struct stat& st) {
+                                               const struct stat& st,
+                                               int dir_fd) {
   Listing listing;
   listing.SetStat(st);
-  std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(dir.c_str()),
-                                             ::closedir);
+  DIR* opened = nullptr;
+  if (dir_fd < 0) {
+    opened = ::opendir(dir.c_str());
+  } else {
+    // A descriptor of its own: the caller's may be one only for paths.
+    const int fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 && (opened = ::fdopendir(fd)) == nullptr) ::close(fd);
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> handle(opened, ::closedir);
   if (handle.get() == nullptr) return listing;
   while (struct dirent* ent = ::readdir(handle.get())) {
     std::string name = ent->d_name;

@@ -38,9 +38,12 @@ class FoldedNameCache {
   std::string Find(const std::string& dir_or_empty, const std::string& name,
                    bool* dir_found = nullptr);
   // The same for a directory whose status the caller has just taken (from
-  // a descriptor it holds), which saves looking it up again.
+  // a descriptor it holds), which saves looking it up again. A listing to
+  // be read is read from `dir_fd` when it is a descriptor of the directory
+  // (a confined view's, which never names it by path), else by its path.
   std::string FindIn(const std::string& dir_or_empty,
-                     const struct stat& dir_status, const std::string& name);
+                     const struct stat& dir_status, const std::string& name,
+                     int dir_fd = -1);
 
   // This process is about to create an entry at `native`; Created or
   // Abandoned follows.
@@ -128,8 +131,10 @@ class FoldedNameCache {
   // Searches a kept listing for a folded name, counting the use.
   std::string SearchLocked(Listings::iterator it, const struct stat& st,
                            const std::string& folded) REQUIRES(mutex_);
-  // Reads the directory; called without the lock.
-  static Listing Read(const std::string& dir, const struct stat& st);
+  // Reads the directory (from `dir_fd` when it is one); called without the
+  // lock.
+  static Listing Read(const std::string& dir, const struct stat& st,
+                      int dir_fd);
 
   // Guards the listings, never held while a directory is read or looked at.
   mutable Mutex mutex_;

@@ -1,6 +1,9 @@
 target_sources(vmcore PRIVATE
   atomic_replace_posix.cc
+  beneath_posix.cc
   code_page_posix.cc
+  confined_roots_posix.cc
+  confined_view_posix.cc
   copy_into_posix.cc
   directory_listing_posix.cc
   disk_space_posix.cc
@@ -14,6 +17,7 @@ target_sources(vmcore PRIVATE
   registry_posix.cc)
 target_sources(vm_tests PRIVATE
   atomic_replace_posix_test.cc
+  confined_view_posix_test.cc
   copy_source_change_test.cc
   file_system_posix_test.cc
   run_lock_posix_test.cc

@@ -60,6 +60,21 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
+                   const std::string& shown, std::string* error) {
+  char buffer[kBlockSize];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SetError(error, errno, "cannot read " + shown);
+      return false;
+    }
+    if (n == 0) return true;
+    if (!take(std::string_view(buffer, static_cast<size_t>(n)))) return false;
+  }
+}
+
 bool IsRegularFile(int fd, struct stat* st) {
   struct stat local;
   if (st == nullptr) st = &local;

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/copy_temporary.h"
 #include "platform/file_error.h"
@@ -75,6 +77,12 @@ class ScopedDir {
 
 // Writes every byte, retrying short writes; on failure errno tells why.
 bool WriteAll(int fd, const char* data, size_t size);
+
+// Hands every block of the open file `fd` to `take`, in order; false when
+// a read fails (the reason in *error; `shown` names the file) or `take`
+// returned false.
+bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
+                   const std::string& shown, std::string* error);
 
 // True when the open file is a regular file; fills *st when non-null.
 bool IsRegularFile(int fd, struct stat* st);

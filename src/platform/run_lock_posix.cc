@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "platform/code_page.h"
+#include "platform/file_error.h"
 #include "platform/name_cache_posix.h"
+#include "platform/posix_io.h"
 #include "platform/run_lock.h"
 
 namespace vm {
@@ -149,9 +151,15 @@ std::unique_ptr<RunLock> OpenRunLock(const CodePage& code_page,
     err = EINVAL;
   }
   if (fd < 0) {
-    *error = "cannot use the lock file " + path + ": " +
-             (err == ELOOP || err == EINVAL ? std::string("not a regular file")
-                                            : ErrorText(err));
+    // The kind first, as every file error gives it: a link planted at the
+    // lock's name is told as a link.
+    const FileErrorKind kind =
+        err == EINVAL ? FileErrorKind::kNotRegular : KindOfErrno(err);
+    *error = FileErrorText(
+        {kind, err}, "cannot use the lock file " + path + ": " +
+                         (err == ELOOP    ? std::string("a symbolic link")
+                          : err == EINVAL ? std::string("not a regular file")
+                                          : ErrorText(err)));
     return nullptr;
   }
   return std::make_unique<FlockRunLock>(path, fd);

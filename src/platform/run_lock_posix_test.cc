@@ -6,6 +6,7 @@
 #include <random>
 
 #include "platform/code_page.h"
+#include "platform/file_error.h"
 #include "platform/run_lock.h"
 #include "testing/child_process.h"
 
@@ -27,9 +28,8 @@ class RunLockTest : public testing::Test {
 
   // The folder as the core spells it: backslashes, any letter case.
   std::unique_ptr<RunLock> Open(const std::string& folder, bool* missing) {
-    std::string error;
     auto lock = OpenRunLock(*code_page_, root_.string() + "\\" + folder, true,
-                            &error, missing);
+                            &error_, missing);
     return lock;
   }
   std::unique_ptr<RunLock> Open(const std::string& folder) {
@@ -39,6 +39,7 @@ class RunLockTest : public testing::Test {
 
   fs::path root_;
   std::unique_ptr<CodePage> code_page_;
+  std::string error_;  // of the last Open
 };
 
 // A writer holds the target alone and is named while it does; readers
@@ -99,10 +100,12 @@ TEST_F(RunLockTest, RefusesLinksAndTellsAMissingFolder) {
                      root_ / "linked" / RunLock::kFileName);
   EXPECT_EQ(Open("linked", &missing), nullptr);
   EXPECT_FALSE(missing);
+  EXPECT_EQ(ParseFileError(error_).kind, FileErrorKind::kIsLink) << error_;
   EXPECT_FALSE(fs::exists(root_ / "elsewhere"));
   fs::create_directory(root_ / "dir");
   fs::create_directory(root_ / "dir" / RunLock::kFileName);
   EXPECT_EQ(Open("dir", &missing), nullptr);
+  EXPECT_EQ(ParseFileError(error_).kind, FileErrorKind::kNotRegular) << error_;
 }
 
 }  // namespace

@@ -1,0 +1,607 @@
+#include "platform/confined_view_posix.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/atomic_replace_posix.h"
+#include "platform/code_page.h"
+#include "platform/confined_roots_posix.h"
+#include "platform/copy_into_posix.h"
+#include "platform/directory_listing_posix.h"
+#include "platform/helpers/file_system_wrapper.h"
+#include "platform/name_cache_posix.h"
+#include "platform/path_resolution_posix.h"
+#include "platform/posix_io.h"
+#include "util/ascii.h"
+#include "util/thread_annotations.h"
+
+namespace vm {
+namespace {
+
+class ConfinedView : public FileSystemWrapper {
+ public:
+  explicit ConfinedView(const DiskParts& parts)
+      : FileSystemWrapper(parts.disk), parts_(parts), roots_(parts) {}
+
+  bool Open(const std::vector<std::string>& roots, std::string* error) {
+    return roots_.Open(roots, error);
+  }
+
+  bool Exists(const std::string& path) override;
+  bool ModifiedTime(const std::string& path, int64_t* seconds) override;
+  bool ReadFile(const std::string& path, std::string* contents,
+                std::string* error) override;
+  bool ReadFileBy(const std::string& path, const PieceWriter& take,
+                  std::string* error) override;
+  bool WriteFile(const std::string& path, const std::string& contents,
+                 std::string* error) override;
+  bool AppendFile(const std::string& path, const std::string& contents,
+                  std::string* error) override;
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override;
+  bool ReplaceContentsBy(const std::string& path,
+                         const ContentsProducer& produce,
+                         std::string* error) override;
+  DirMade MakeDir(const std::string& path, std::string* error) override;
+  CopyResult CopyNew(const std::string& from, const std::string& to,
+                     std::string* error) override;
+  CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
+                             std::string* error, CopiedFile* copied) override;
+  CopyResult CopyStaged(const std::string& from, const std::string& to,
+                        std::string* error, CopiedFile* copied) override;
+  bool StampOf(const std::string& path, FileStamp* stamp) override;
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override;
+  bool List(const std::string& pattern,
+            std::vector<DirEntry>* entries) override;
+  bool SyncVolume(const std::string& path, std::string* error) override;
+  void Prefetch(const std::string& path) override;
+  bool CopiesShareBlocks(const std::string& from,
+                         const std::string& to) override;
+  bool RemoveFile(const std::string& path, std::string* error) override;
+  bool RemoveEmptyDir(const std::string& path, std::string* error) override;
+  bool CanRead(const std::string& path) override;
+  bool CanWrite(const std::string& path) override;
+  bool Locate(const std::string& path, FileLocation* where) override;
+
+ private:
+  using Place = ConfinedRoots::Place;
+  using Entry = ConfinedRoots::Entry;
+
+  bool Write(const std::string& path, const Place& place, int flags,
+             const std::string& contents, std::string* error);
+  bool Replace(const std::string& path, const ContentsProducer& produce,
+               std::string* error);
+  bool Remove(const std::string& path, int flags, std::string* error);
+  enum class CopyKind { kNew, kRecorded, kStaged };
+  CopyResult Copy(const std::string& from, const std::string& to,
+                  std::string* error, CopiedFile* copied, CopyKind kind);
+  CopyResult CopyBeneath(const std::string& from, const Place& source,
+                         const std::string& to, const Place& target,
+                         std::string* error, FileStamp* stamp, bool staged);
+  CopyResult CopyInto(const Place& target, int in, const struct stat& st,
+                      const std::string& from, const std::string& to,
+                      std::string* error, FileStamp* stamp, bool staged,
+                      bool fresh);
+  std::string Shown(const std::string& path) const { return DisplayPath(path); }
+
+  const DiskParts parts_;
+  ConfinedRoots roots_;
+};
+
+// ---- Status and reading ----
+
+bool ConfinedView::Exists(const std::string& path) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->Exists(path);
+  // A link is something there: an operation on it says what it is.
+  struct stat st;
+  return roots_.Status(place, &st);
+}
+
+bool ConfinedView::ModifiedTime(const std::string& path, int64_t* seconds) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->ModifiedTime(path, seconds);
+  struct stat st;
+  if (!roots_.Status(place, &st) || S_ISLNK(st.st_mode)) return false;
+  *seconds = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+bool ConfinedView::StampOf(const std::string& path, FileStamp* stamp) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->StampOf(path, stamp);
+  struct stat st;
+  if (!roots_.Status(place, &st) || !S_ISREG(st.st_mode)) return false;
+  *stamp = StampOfStatus(st);
+  return true;
+}
+
+bool ConfinedView::ReadFile(const std::string& path, std::string* contents,
+                            std::string* error) {
+  contents->clear();
+  const bool read = ReadFileBy(
+      path,
+      [contents](std::string_view piece) {
+        contents->append(piece);
+        return true;
+      },
+      error);
+  if (!read) contents->clear();
+  return read;
+}
+
+bool ConfinedView::ReadFileBy(const std::string& path, const PieceWriter& take,
+                              std::string* error) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->ReadFileBy(path, take, error);
+  ScopedFd fd(roots_.OpenFile(place, O_RDONLY | O_NONBLOCK));
+  if (fd.get() < 0) {
+    SetError(error, errno, "cannot open " + Shown(path));
+    return false;
+  }
+  if (!IsRegularFile(fd.get(), nullptr)) {
+    SetError(error, FileErrorKind::kNotRegular, EINVAL,
+             "not a regular file: " + Shown(path));
+    return false;
+  }
+  return ReadEachBlock(fd.get(), take, Shown(path), error);
+}
+
+bool ConfinedView::CanRead(const std::string& path) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->CanRead(path);
+  ScopedFd fd(roots_.OpenFile(place, O_RDONLY | O_NONBLOCK));
+  return fd.get() >= 0 && IsRegularFile(fd.get(), nullptr);
+}
+
+bool ConfinedView::CanWrite(const std::string& path) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->CanWrite(path);
+  Entry entry;
+  struct stat st;
+  if (!roots_.OpenEntry(place, true, &entry) || !entry.found ||
+      ::fstatat(entry.dir->fd(), entry.name.c_str(), &st,
+                AT_SYMLINK_NOFOLLOW) != 0 ||
+      S_ISLNK(st.st_mode)) {
+    return false;
+  }
+  const int mode = S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK;
+  return ::faccessat(entry.dir->fd(), entry.name.c_str(), mode, AT_EACCESS) ==
+         0;
+}
+
+void ConfinedView::Prefetch(const std::string& path) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->Prefetch(path);
+  ScopedFd fd(roots_.OpenFile(place, O_RDONLY | O_NONBLOCK));
+  if (fd.get() >= 0 && IsRegularFile(fd.get(), nullptr)) {
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
+  }
+}
+
+bool ConfinedView::List(const std::string& pattern,
+                        std::vector<DirEntry>* entries) {
+  const size_t sep = pattern.find_last_of("\\/");
+  const Place place = sep == std::string::npos || sep == 0
+                          ? Place()
+                          : roots_.Where(pattern.substr(0, sep));
+  if (place.root < 0) return base()->List(pattern, entries);
+  entries->clear();
+  std::string path;
+  const int fd = roots_.OpenFolder(place, place.parts.size(), O_RDONLY, &path);
+  DIR* opened = fd < 0 ? nullptr : ::fdopendir(fd);
+  if (fd >= 0 && opened == nullptr) ::close(fd);
+  ScopedDir handle(opened);
+  if (handle.get() == nullptr) return false;
+  return ListOpenDirectory(*parts_.code_page, *parts_.name_ops, handle.get(),
+                           pattern.substr(0, sep) + "\\",
+                           pattern.substr(sep + 1), entries);
+}
+
+bool ConfinedView::Locate(const std::string& path, FileLocation* where) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->Locate(path, where);
+  return roots_.Locate(place, where);
+}
+
+// ---- Writing ----
+
+bool ConfinedView::WriteFile(const std::string& path,
+                             const std::string& contents, std::string* error) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->WriteFile(path, contents, error);
+  return Write(path, place, O_TRUNC, contents, error);
+}
+
+bool ConfinedView::AppendFile(const std::string& path,
+                              const std::string& contents, std::string* error) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->AppendFile(path, contents, error);
+  return Write(path, place, O_APPEND, contents, error);
+}
+
+// Creates or opens the regular file `place` names (never a link there: it
+// fails with ELOOP) with `flags`, and writes `contents`.
+bool ConfinedView::Write(const std::string& path, const Place& place, int flags,
+                         const std::string& contents, std::string* error) {
+  Entry entry;
+  if (!roots_.OpenEntry(place, true, &entry)) {
+    SetError(error, errno, "cannot open " + Shown(path) + " for writing");
+    return false;
+  }
+  const int dir = entry.dir->fd();
+  parts_.folded_names->Creating(entry.path());
+  ScopedFd fd(::openat(
+      dir, entry.name.c_str(),
+      flags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (fd.get() < 0) {
+    const int err = errno;
+    parts_.folded_names->Abandoned(entry.path());
+    SetError(error, err, "cannot open " + Shown(path) + " for writing");
+    return false;
+  }
+  struct stat after;
+  parts_.folded_names->CreatedIn(entry.path(),
+                                 ::fstat(dir, &after) == 0 ? &after : nullptr);
+  if (!IsRegularFile(fd.get(), nullptr)) {
+    SetError(error, FileErrorKind::kNotRegular, EINVAL,
+             "not a regular file: " + Shown(path));
+    return false;
+  }
+  if (!WriteAll(fd.get(), contents.data(), contents.size()) || !fd.Close()) {
+    SetError(error, errno, "cannot write " + Shown(path));
+    return false;
+  }
+  return true;
+}
+
+bool ConfinedView::ReplaceContents(const std::string& path,
+                                   const std::string& contents,
+                                   std::string* error) {
+  if (roots_.Where(path).root < 0) {
+    return base()->ReplaceContents(path, contents, error);
+  }
+  return Replace(
+      path, [&contents](const PieceWriter& put) { return put(contents); },
+      error);
+}
+
+bool ConfinedView::ReplaceContentsBy(const std::string& path,
+                                     const ContentsProducer& produce,
+                                     std::string* error) {
+  if (roots_.Where(path).root < 0) {
+    return base()->ReplaceContentsBy(path, produce, error);
+  }
+  return Replace(path, produce, error);
+}
+
+bool ConfinedView::Replace(const std::string& path,
+                           const ContentsProducer& produce,
+                           std::string* error) {
+  Entry entry;
+  if (!roots_.OpenEntry(roots_.Where(path), true, &entry)) {
+    SetError(error, errno, "cannot replace " + Shown(path));
+    return false;
+  }
+  if (!ReplaceFileContentsAt(entry.dir->fd(), entry.name, Shown(path), produce,
+                             error)) {
+    return false;
+  }
+  struct stat after;
+  parts_.folded_names->CreatedIn(
+      entry.path(), ::fstat(entry.dir->fd(), &after) == 0 ? &after : nullptr);
+  return true;
+}
+
+DirMade ConfinedView::MakeDir(const std::string& path, std::string* error) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->MakeDir(path, error);
+  Entry entry;
+  if (!roots_.OpenEntry(place, true, &entry)) {
+    SetError(error, errno, "cannot create " + Shown(path));
+    return DirMade::kFailed;
+  }
+  const int dir = entry.dir->fd();
+  FoldedNameCache& names = *parts_.folded_names;
+  names.Creating(entry.path());
+  DirMade made = DirMade::kMade;
+  if (::mkdirat(dir, entry.name.c_str(), 0777) != 0) {
+    int err = errno;
+    names.Abandoned(entry.path());
+    struct stat st;
+    if (err == EEXIST &&
+        ::fstatat(dir, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      err = S_ISDIR(st.st_mode) ? 0 : S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+    }
+    if (err != 0) {
+      SetError(error, err, "cannot create " + Shown(path));
+      return DirMade::kFailed;
+    }
+    made = DirMade::kExisted;
+  } else {
+    names.MadeEmpty(entry.path());
+    struct stat parent;
+    const bool known = ::fstat(dir, &parent) == 0;
+    names.CreatedIn(entry.path(), known ? &parent : nullptr);
+    if (known && parts_.copier->OwnedByOther(parent) &&
+        ::fchownat(dir, entry.name.c_str(), parent.st_uid, parent.st_gid,
+                   AT_SYMLINK_NOFOLLOW) != 0) {
+      // The directory stays root's; copies into it still work.
+    }
+  }
+  if (place.parts.empty() && roots_.RootHandle(place.root) == nullptr) {
+    roots_.SetRootHandle(
+        place.root,
+        Hold(::openat(dir, entry.name.c_str(),
+                      O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
+  }
+  return made;
+}
+
+bool ConfinedView::RemoveFile(const std::string& path, std::string* error) {
+  if (roots_.Where(path).root < 0) return base()->RemoveFile(path, error);
+  return Remove(path, 0, error);
+}
+
+bool ConfinedView::RemoveEmptyDir(const std::string& path, std::string* error) {
+  if (roots_.Where(path).root < 0) return base()->RemoveEmptyDir(path, error);
+  roots_.ForgetFolders();
+  return Remove(path, AT_REMOVEDIR, error);
+}
+
+// Removes the entry `path` names, by its name in the folder's handle; a
+// link is kept (ELOOP). Should one be swapped in between the look and the
+// removal, the link itself goes, never what it leads to.
+bool ConfinedView::Remove(const std::string& path, int flags,
+                          std::string* error) {
+  const Place place = roots_.Where(path);
+  Entry entry;
+  int err = 0;
+  struct stat st;
+  if (!roots_.OpenEntry(place, true, &entry)) {
+    err = errno;
+  } else if (!entry.found || ::fstatat(entry.dir->fd(), entry.name.c_str(), &st,
+                                       AT_SYMLINK_NOFOLLOW) != 0) {
+    err = entry.found ? errno : ENOENT;
+  } else if (S_ISLNK(st.st_mode)) {
+    err = ELOOP;
+  } else if (::unlinkat(entry.dir->fd(), entry.name.c_str(), flags) != 0) {
+    err = errno;
+  } else if (place.parts.empty()) {
+    roots_.SetRootHandle(place.root, nullptr);
+  }
+  if (err == 0 || err == ENOENT) return true;
+  SetError(error, err, "cannot remove " + Shown(path));
+  return false;
+}
+
+PublishResult ConfinedView::PublishDir(const std::string& from,
+                                       const std::string& to,
+                                       std::string* error) {
+  const Place source = roots_.Where(from), target = roots_.Where(to);
+  if (source.root < 0 && target.root < 0) {
+    return base()->PublishDir(from, to, error);
+  }
+  roots_.ForgetFolders();
+  Entry a, b;
+  struct stat st;
+  int err = 0;
+  if (source.root < 0 || target.root < 0) {
+    err = EXDEV;
+  } else if (!roots_.OpenEntry(source, true, &a) ||
+             !roots_.OpenEntry(target, true, &b)) {
+    err = errno;
+  } else if (!a.found || ::fstatat(a.dir->fd(), a.name.c_str(), &st,
+                                   AT_SYMLINK_NOFOLLOW) != 0) {
+    err = a.found ? errno : ENOENT;
+  } else if (S_ISLNK(st.st_mode)) {
+    err = ELOOP;
+  } else if (::renameat2(a.dir->fd(), a.name.c_str(), b.dir->fd(),
+                         b.name.c_str(), RENAME_NOREPLACE) != 0) {
+    err = errno;
+    if (err == EEXIST &&
+        ::fstatat(b.dir->fd(), b.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      err = ELOOP;
+    }
+  } else {
+    struct stat after;
+    parts_.folded_names->CreatedIn(
+        b.path(), ::fstat(b.dir->fd(), &after) == 0 ? &after : nullptr);
+    return PublishResult::kPublished;
+  }
+  SetError(error, err, "cannot rename " + Shown(from) + " to " + Shown(to));
+  return err == EEXIST ? PublishResult::kTargetExists : PublishResult::kFailed;
+}
+
+bool ConfinedView::SyncVolume(const std::string& path, std::string* error) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->SyncVolume(path, error);
+  std::string folder;
+  int fd = roots_.OpenFolder(place, place.parts.size(), O_RDONLY, &folder);
+  if (fd < 0 && errno == ENOTDIR)
+    fd = roots_.OpenFile(place, O_RDONLY | O_NONBLOCK);
+  ScopedFd handle(fd);
+  if (fd < 0 || ::syncfs(fd) != 0) {
+    SetError(error, errno, "cannot flush the writes under " + Shown(path));
+    return false;
+  }
+  return true;
+}
+
+bool ConfinedView::CopiesShareBlocks(const std::string& from,
+                                     const std::string& to) {
+  const Place source = roots_.Where(from), target = roots_.Where(to);
+  if (source.root < 0 && target.root < 0) {
+    return base()->CopiesShareBlocks(from, to);
+  }
+  ScopedFd in(source.root < 0
+                  ? parts_.paths->OnPath(from,
+                                         [](const char* p) {
+                                           return ::open(p, O_PATH | O_CLOEXEC);
+                                         })
+                  : roots_.OpenFile(source, O_PATH));
+  // Into the store: its volume, where every mailbox is made.
+  const HandlePtr root =
+      target.root < 0 ? nullptr : roots_.RootHandle(target.root);
+  ScopedFd out(
+      target.root < 0
+          ? parts_.paths->OnPath(
+                to, [](const char* p) { return ::open(p, O_PATH | O_CLOEXEC); })
+          : -1);
+  const int out_fd = root != nullptr ? root->fd() : out.get();
+  struct stat from_status, to_status;
+  struct statfs volume;
+  return in.get() >= 0 && out_fd >= 0 && ::fstat(in.get(), &from_status) == 0 &&
+         ::fstatfs(in.get(), &volume) == 0 && ClonesOnCopy(volume.f_type) &&
+         ::fstat(out_fd, &to_status) == 0 &&
+         from_status.st_dev == to_status.st_dev;
+}
+
+// ---- Copies ----
+
+CopyResult ConfinedView::CopyNew(const std::string& from, const std::string& to,
+                                 std::string* error) {
+  return Copy(from, to, error, nullptr, CopyKind::kNew);
+}
+
+CopyResult ConfinedView::CopyNewRecorded(const std::string& from,
+                                         const std::string& to,
+                                         std::string* error,
+                                         CopiedFile* copied) {
+  return Copy(from, to, error, copied, CopyKind::kRecorded);
+}
+
+CopyResult ConfinedView::CopyStaged(const std::string& from,
+                                    const std::string& to, std::string* error,
+                                    CopiedFile* copied) {
+  return Copy(from, to, error, copied, CopyKind::kStaged);
+}
+
+CopyResult ConfinedView::Copy(const std::string& from, const std::string& to,
+                              std::string* error, CopiedFile* copied,
+                              CopyKind kind) {
+  const Place source = roots_.Where(from), target = roots_.Where(to);
+  if (source.root < 0 && target.root < 0) {
+    return kind == CopyKind::kNew ? base()->CopyNew(from, to, error)
+           : kind == CopyKind::kRecorded
+               ? base()->CopyNewRecorded(from, to, error, copied)
+               : base()->CopyStaged(from, to, error, copied);
+  }
+  FileStamp stamp;
+  const CopyResult result = CopyBeneath(from, source, to, target, error,
+                                        copied != nullptr ? &stamp : nullptr,
+                                        kind == CopyKind::kStaged);
+  if (copied != nullptr) {
+    // A stamp without a file number was not taken.
+    *copied = CopiedFile{};
+    if (result == CopyResult::kCopied && stamp.file != 0) {
+      *copied = {stamp.size, {}, stamp};
+    }
+  }
+  return result;
+}
+
+// A copy whose source or target lies beneath a root.
+CopyResult ConfinedView::CopyBeneath(const std::string& from,
+                                     const Place& source, const std::string& to,
+                                     const Place& target, std::string* error,
+                                     FileStamp* stamp, bool staged) {
+  if (target.root < 0 || target.parts.empty() || target.climbs) {
+    SetError(error, target.root < 0 || target.climbs ? EXDEV : EEXIST,
+             "cannot copy to " + Shown(to));
+    return target.root >= 0 && !target.climbs ? CopyResult::kTargetExists
+                                              : CopyResult::kFailed;
+  }
+  struct stat st;
+  ScopedFd in(OpenMessage(
+      [&](int flags) {
+        return source.root >= 0
+                   ? roots_.OpenFile(source, flags)
+                   : parts_.paths->OnPath(from, [flags](const char* p) {
+                       return ::open(p, flags);
+                     });
+      },
+      Shown(from), &st, error));
+  if (in.get() < 0) return CopyResult::kFailed;
+  CopyResult result =
+      CopyInto(target, in.get(), st, from, to, error, stamp, staged, false);
+  // A folder held from an earlier copy that is gone by now (removed, by
+  // another program too) is looked up once more.
+  if (result == CopyResult::kFailed && errno == ENOENT &&
+      ::lseek(in.get(), 0, SEEK_SET) == 0) {
+    result =
+        CopyInto(target, in.get(), st, from, to, error, stamp, staged, true);
+  }
+  return result;
+}
+
+// Copies into the folder of `target`, held (see CopyFolder) unless `fresh`.
+CopyResult ConfinedView::CopyInto(const Place& target, int in,
+                                  const struct stat& st,
+                                  const std::string& from,
+                                  const std::string& to, std::string* error,
+                                  FileStamp* stamp, bool staged, bool fresh) {
+  std::string dir_path;
+  const HandlePtr dir = roots_.CopyFolder(target, fresh, &dir_path);
+  struct stat dir_status;
+  if (dir == nullptr || (!staged && ::fstat(dir->fd(), &dir_status) != 0)) {
+    SetError(error, errno, "cannot create " + Shown(to));
+    return CopyResult::kFailed;
+  }
+  const std::string& name = target.parts.back();
+  struct stat existing;
+  int err = 0;
+  CopyResult result = CopyResult::kFailed;
+  if (staged) {
+    bool changed = false;
+    result = parts_.copier->CopyIntoNewAt(in, st, dir->fd(), dir_path, name,
+                                          &changed, stamp);
+    err = errno;
+    if (result != CopyResult::kCopied) {
+      SetCopyError(error, result, changed, err, Shown(from), Shown(to));
+    }
+  } else if (::fstatat(dir->fd(), name.c_str(), &existing,
+                       AT_SYMLINK_NOFOLLOW) == 0 ||
+             roots_.beneath().OtherSpelling(dir->fd(), dir_path, name,
+                                            &dir_status) != name) {
+    // A name that differs only in case is the same file to the server.
+    result = CopyResult::kTargetExists;
+    SetError(error, EEXIST, "cannot copy to " + Shown(to));
+  } else {
+    result = CopyNamed(*parts_.copier, *parts_.folded_names, in, st, dir->fd(),
+                       dir_status, dir_path, name, Shown(from), Shown(to),
+                       stamp, error);
+    err = errno;
+  }
+  // A link where the copy was to go is no file to keep: it is refused as a
+  // link (and left as it is).
+  if (result == CopyResult::kTargetExists &&
+      ::fstatat(dir->fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(existing.st_mode)) {
+    SetError(error, ELOOP, "cannot copy to " + Shown(to));
+    return CopyResult::kFailed;
+  }
+  errno = err;
+  return result;
+}
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewConfinedView(
+    const DiskParts& parts, const std::vector<std::string>& roots,
+    std::string* error) {
+  auto view = std::make_unique<ConfinedView>(parts);
+  if (!view->Open(roots, error)) return nullptr;
+  return view;
+}
+
+}  // namespace vm
