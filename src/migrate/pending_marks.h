@@ -67,9 +67,8 @@ class PendingMarks {
   // Removes a staging folder and all it holds (two levels: the mark and
   // the folders of messages); true when it is gone.
   bool Discard(const std::string& staging);
-  // Makes the mail store once per run. The store itself may be a link to
-  // where the server keeps it, which CreateDir does not take for a
-  // directory, so the result is not looked at: making a mailbox decides.
+  // Makes the mail store once per run (a store not made yet). The result
+  // is not looked at: making a mailbox decides, and says why it failed.
   void MakeStore();
   // Whether `box` has a mark, or a staging folder; *sync (when non-null)
   // tells whether it was made for a sync.

@@ -368,6 +368,17 @@ std::string FileErrorWords(const Texts& texts, const std::string& error) {
   return KindWords(texts, ParseFileError(error));
 }
 
+std::string FileErrorMessage(const Texts& texts, const std::string& error,
+                             const CodePage* utf8) {
+  const size_t kind_end = error.find("] ");
+  const std::string words =
+      error.compare(0, 1, "[") == 0 && kind_end != std::string::npos
+          ? error.substr(kind_end + 2)
+          : error;
+  return FileErrorWords(texts, error) + ": " +
+         (utf8 != nullptr ? utf8->ToAnsi(words) : words);
+}
+
 std::string SaveErrorWords(const Texts& texts, const SaveError& error) {
   switch (error.failure) {
     case SaveFailure::kNone:

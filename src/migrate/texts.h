@@ -379,6 +379,13 @@ const ProgressTexts& ProgressWords();
 // result list): `error` is a FileSystem operation's error text.
 std::string FileErrorWords(const Texts& texts, const std::string& error);
 
+// FileErrorWords followed by the platform's own words (the error text
+// without its kind), for a message that names a file: e.g. the target's
+// lock file or folder. `error` is converted from UTF-8 by `utf8` when
+// given (a run lock's), else taken as ANSI (a FileSystem's).
+std::string FileErrorMessage(const Texts& texts, const std::string& error,
+                             const CodePage* utf8 = nullptr);
+
 // Why a configuration file's save failed, in the words of the texts.
 std::string SaveErrorWords(const Texts& texts, const SaveError& error);
 

@@ -224,8 +224,9 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   if (!taken.go) return result_;
   std::string unsafe;
   if (!view_.Confine(TargetRoots(env_.disk, env_.state), &unsafe)) {
-    front_host->ShowMessage(MessageKind::kError,
-                            env_.texts->target_unsafe + unsafe);
+    front_host->ShowMessage(
+        MessageKind::kError,
+        env_.texts->target_unsafe + FileErrorMessage(*env_.texts, unsafe));
     return result_;
   }
   if (!RunLocked(front_host)) return result_;

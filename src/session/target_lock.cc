@@ -106,12 +106,14 @@ TargetLockOutcome TakeTargetLock(const TargetLockRequest& request,
     // could meet another run that cannot make the file either (a folder
     // made read-only for files, an immutable one): it does not go.
     if (writes) {
-      outcome.message = texts.run_lock_failed + code_page.ToAnsi(error);
+      outcome.message =
+          texts.run_lock_failed + FileErrorMessage(texts, error, &code_page);
       return outcome;
     }
     outcome.go = true;
     if (!missing) {
-      outcome.notice = texts.run_lock_reader_without + code_page.ToAnsi(error);
+      outcome.notice = texts.run_lock_reader_without +
+                       FileErrorMessage(texts, error, &code_page);
     }
     return outcome;
   }

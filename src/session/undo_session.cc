@@ -102,7 +102,8 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
     UndoResult refused;
     refused.items.push_back({ManifestEntry::Kind::kDirectory, store,
                              UndoOutcome::kKept,
-                             request.texts->target_unsafe + unsafe});
+                             request.texts->target_unsafe +
+                                 FileErrorMessage(*request.texts, unsafe)});
     refused.kept = 1;
     return refused;
   }
