@@ -20,11 +20,12 @@ void ProgressSamples::Keep(double seconds, int64_t copied) {
 }
 
 void ProgressSamples::Halve() {
-  // The first point (the start) and the last stay; between them every
-  // pair becomes its later point.
-  const size_t last = points_.size() - 1;
+  // The first point (the start) stays; every pair after it becomes its
+  // later point, and a last point without a pair stays.
+  const size_t count = points_.size();
   size_t kept = 1;
-  for (size_t i = 2 - last % 2; i <= last; i += 2) points_[kept++] = points_[i];
+  for (size_t i = 2; i < count; i += 2) points_[kept++] = points_[i];
+  if (count % 2 == 0) points_[kept++] = points_[count - 1];
   points_.resize(kept);
   step_ *= 2;
 }
