@@ -117,7 +117,8 @@ void WriteProgressChart(HtmlOut* out,
                         const std::vector<ProgressPoint>& points) {
   if (points.size() < 2) return;  // a run too short to draw
   constexpr int kHeight = 200, kLeft = 60, kBottom = 24;
-  const double end = std::max(points.back().seconds, 1.0);
+  // A run shorter than the drawing's resolution still spans the axis.
+  const double end = std::max(points.back().seconds, 1e-3);
   int64_t top = 1;
   for (const ProgressPoint& p : points) top = std::max(top, p.copied);
   *out << "<figure><figcaption>复制的邮件数随时间的变化</figcaption>"
@@ -131,7 +132,8 @@ void WriteProgressChart(HtmlOut* out,
        << int64_t{kLeft - 4} << "\" y=\"" << int64_t{kHeight - kBottom}
        << "\" text-anchor=\"end\">0</text><text x=\"" << int64_t{kWidth - 4}
        << "\" y=\"" << int64_t{kHeight - 6} << "\" text-anchor=\"end\">"
-       << DurationText(end) << "</text><polyline fill=\"none\" "
+       << DurationText(points.back().seconds)
+       << "</text><polyline fill=\"none\" "
        << "stroke=\"#3b6ea8\" stroke-width=\"1.5\" points=\"";
   const double w = kWidth - 4 - kLeft, h = kHeight - kBottom - 4;
   for (const ProgressPoint& p : points) {
