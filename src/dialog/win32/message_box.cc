@@ -49,7 +49,7 @@ void MessageBoxQueue::Show(std::wstring text, MessageKind kind,
                             ? MB_ICONINFORMATION
                             : MB_ICONWARNING;
       if (MessageBoxW(owner_, box.text.c_str(), kMessageCaption,
-                      MB_YESNO | icon) == IDYES) {
+                      MB_YESNO | MB_DEFBUTTON2 | icon) == IDYES) {
         box.yes();
       }
     } else if (!box.text.empty()) {

@@ -35,7 +35,7 @@ class MessageBoxQueue {
   MessageBoxQueue& operator=(const MessageBoxQueue&) = delete;
 
   // Shows `text` (none when empty), then calls `after` (when set). With
-  // `yes`, the box asks (Yes and No, Yes the default) and `yes` is called
+  // `yes`, the box asks (Yes and No, No the default) and `yes` is called
   // on Yes, before `after`.
   void Show(std::wstring text, MessageKind kind,
             std::function<void()> after = nullptr,
