@@ -121,7 +121,8 @@ Cutover:
 
 Output and reports:
   --report FILE         each account's outcome and per-folder counts, as JSON
-                        (FILE.json) or CSV (FILE.csv)
+                        (FILE.json), CSV (FILE.csv) or a page to read and
+                        print (FILE.html)
   --log FILE            append the result list to FILE (UTF-8), with a header
                         per run and its outcome at the end
   --changes-only        list only the accounts and folders where something was
@@ -322,8 +323,10 @@ bool ReadArguments(const std::vector<std::string>& args, CommandLine* out,
   return true;
 }
 
-bool IsReportName(const std::string& name) {
-  return HasExtension(name, ".json") || HasExtension(name, ".csv");
+// An undo's report has no page of its own yet: JSON or CSV only.
+bool IsReportName(const std::string& name, bool page) {
+  return HasExtension(name, ".json") || HasExtension(name, ".csv") ||
+         (page && (HasExtension(name, ".html") || HasExtension(name, ".htm")));
 }
 
 // Why the options of a run do not fit together; empty when they do.
@@ -352,8 +355,8 @@ std::string RunOptionsError(const CommandLine& o,
        "--password-mode common needs --password TEXT"},
       {o.code_page.empty(), "--codepage needs a name"},
       {seen.count("--log") && o.log_file.empty(), "--log needs a file name"},
-      {seen.count("--report") && !IsReportName(o.report_file),
-       "--report needs a file name ending in .json or .csv"},
+      {seen.count("--report") && !IsReportName(o.report_file, true),
+       "--report needs a file name ending in .json, .csv or .html"},
       {o.dry_run && (o.verify != VerifyMode::kNone || o.verify_only),
        "--dry-run copies nothing to verify"},
       {o.verify_only && o.sync,
@@ -379,7 +382,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
     if (error->empty() && out->code_page.empty())
       *error = "--codepage needs a name";
     if (error->empty() && seen.count("--report") &&
-        !IsReportName(out->report_file)) {
+        !IsReportName(out->report_file, false)) {
       *error = "--report needs a file name ending in .json or .csv";
     }
     return error->empty();

@@ -21,7 +21,7 @@ struct CommandLine {
   std::string password;
   std::string code_page = "GBK";
   std::string log_file;
-  std::string report_file;  // --report: .json or .csv
+  std::string report_file;  // --report: .json, .csv or .html
   // --undo: the manifest of the run to undo; then --source is not used.
   std::string undo_manifest;
   bool dry_run = false;
@@ -49,7 +49,8 @@ std::string UsageText();
 // bad password mode, missing --source, neither or both of --target and
 // --output, --suffix / --password given for a mode that does not use
 // them or missing (or blank) for the mode that does, a report name ending
-// neither in .json nor in .csv, or options that contradict each other
+// in none of .json, .csv and .html (.json or .csv for an undo), or
+// options that contradict each other
 // (--dry-run with a verification, --verify-only with
 // --sync). --help and --version need no other option.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,

@@ -37,11 +37,16 @@ TEST(CommandLineTest, AcceptsTheDocumentedForms) {
   EXPECT_EQ(c.verify, VerifyMode::kContent);
   EXPECT_EQ(c.report_file, "R.JSON");
   EXPECT_EQ(c.progress, Toggle::kOff);
-  ASSERT_TRUE(ParseCommandLine(
-      {"--source", "/s", "--output", "/o", "--dry-run", "--progress"}, &c,
-      &error));
+  ASSERT_TRUE(ParseCommandLine({"--source", "/s", "--output", "/o", "--dry-run",
+                                "--progress", "--report", "p.Html"},
+                               &c, &error));
   EXPECT_TRUE(c.dry_run);
+  EXPECT_EQ(c.report_file, "p.Html");
   EXPECT_EQ(c.progress, Toggle::kOn);
+  // An undo's report has no page: JSON only there.
+  EXPECT_TRUE(ParseCommandLine(
+      {"--undo", "m", "--output", "/o", "--report", "u.json"}, &c, &error))
+      << error;
   EXPECT_TRUE(ParseCommandLine({"--help"}, &c, &error) && c.help);
   EXPECT_TRUE(ParseCommandLine({"--version"}, &c, &error) && c.version);
 }
@@ -69,6 +74,7 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "/s", "--output", "/o", "--verify=quick"},
       {"--source", "/s", "--output", "/o", "--sync=yes"},
       {"--source", "/s", "--output", "/o", "--report", "r.json.txt"},
+      {"--undo", "m", "--output", "/o", "--report", "u.html"},
       {"--source", "/s", "--output", "/o", "--password-mode", "common"},
       {"--source", "/s", "--output", "/o", "--password-mode", "common",
        "--password", " \t"},

@@ -168,8 +168,8 @@ class RunFiles {
     if (file.empty()) return true;
     std::string error;
     if (session.WriteReport(p_.disk.get(), p_.code_page->ToAnsi(file),
-                            EndsWithIgnoringAsciiCase(file, ".json"), succeeded,
-                            manifest, &error)) {
+                            ReportFormatOf(file), succeeded, manifest,
+                            &error)) {
       return true;
     }
     return Failed("report", file, error);
@@ -220,6 +220,7 @@ SessionEnvironment ConsoleEnvironment(const ConsoleSetup& p,
   env.code_page_name = p.options.code_page;
   env.shown_source = p.options.source_dir;
   env.shown_target = p.shown_target;
+  env.guide = VM_GUIDE_ADDRESS;
   env.config_states = io.config_states;
   env.lock_target = ConsoleLocker(p, io);
   return env;  // no record folders: the console keeps --log and --report
@@ -321,9 +322,13 @@ class ConsoleRun {
 
   SessionHooks Hooks() {
     SessionHooks hooks;
-    // The session's progress model feeds the line; without one it is not
-    // fed, and the source is not scanned for it.
-    hooks.observer = meter_ ? nullptr : &no_progress_;
+    // The session's progress model feeds the line and the HTML report's
+    // chart; without either it is not fed, and the source is not scanned
+    // for it.
+    const bool page =
+        !p_.options.report_file.empty() &&
+        ReportFormatOf(p_.options.report_file) == ReportFormat::kHtml;
+    hooks.observer = meter_ || page ? nullptr : &no_progress_;
     hooks.phases = p_.options.stats ? &timer_ : nullptr;
     hooks.before_lock = [this](FileSystem* fs) { return MakeOutput(fs); };
     hooks.before_run = [this](FileSystem* fs, ManifestWriter** manifest) {

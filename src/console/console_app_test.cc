@@ -236,7 +236,7 @@ DialogRun RunAsDialog(const Installation& in, SessionKind kind) {
     }
     if (utf8.rfind("运行记录已保存:", 0) != 0) run.lines.push_back(utf8);
   }
-  run.report = session.Report(true);
+  run.report = session.Report(ReportFormat::kJson);
   run.status = r.outcome.stopped ? kExitStopped : r.clean ? 0 : 1;
   EXPECT_EQ(session.End().kind == MessageKind::kInformation, r.clean);
   return run;

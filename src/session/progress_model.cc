@@ -92,6 +92,7 @@ void ProgressModel::OnSourceLoaded(const SourceDomainList& domains) {
     started_ = after;
     scan_seconds_ = after - before;
     state_.scanned = true;
+    samples_.Keep(0, copied_messages_);
     told = ChangedLocked(true);
   }
   Tell(told);
@@ -103,7 +104,11 @@ void ProgressModel::OnMessage(uint64_t bytes, bool copied) {
     MutexLock lock(&mutex_);
     ++state_.done.messages;
     state_.done.bytes += bytes;
-    if (copied) state_.copied_bytes += bytes;
+    if (copied) {
+      state_.copied_bytes += bytes;
+      ++copied_messages_;
+    }
+    SampleLocked();
     told = ChangedLocked(false);
   }
   Tell(told);
@@ -142,6 +147,7 @@ void ProgressModel::OnAccountEnd(const std::string& user,
     state_.done.messages += box.messages;
     state_.done.bytes += box.bytes;
     ++state_.done.accounts;
+    SampleLocked();
     told = ChangedLocked(false);
   }
   Tell(told);
@@ -187,6 +193,7 @@ void ProgressModel::Finish() {
   {
     MutexLock lock(&mutex_);
     finished_ = now_();
+    if (state_.scanned) samples_.Keep(finished_ - started_, copied_messages_);
     told = ChangedLocked(true);
   }
   Tell(told);
@@ -195,6 +202,17 @@ void ProgressModel::Finish() {
 double ProgressModel::scan_seconds() const {
   MutexLock lock(&mutex_);
   return scan_seconds_;
+}
+
+std::vector<ProgressPoint> ProgressModel::Samples() const {
+  MutexLock lock(&mutex_);
+  return samples_.points();
+}
+
+void ProgressModel::SampleLocked() {
+  if (state_.scanned && finished_ < 0) {
+    samples_.Offer(now_() - started_, copied_messages_);
+  }
 }
 
 std::optional<ProgressSnapshot> ProgressModel::ChangedLocked(bool force) {

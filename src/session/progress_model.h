@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "migrate/run_observer.h"
 #include "migrate/source_scan.h"
+#include "session/progress_samples.h"
 #include "util/thread_annotations.h"
 
 namespace vm {
@@ -89,11 +91,16 @@ class ProgressModel : public RunObserver {
 
   // Seconds the source scan took.
   double scan_seconds() const;
+  // Messages copied against time since the scan ended, a point about once
+  // a second (fewer, evenly spread, in a long run), for the report.
+  std::vector<ProgressPoint> Samples() const;
 
  private:
   ProgressSnapshot SnapshotLocked() const REQUIRES(mutex_);
   // The snapshot to tell the listener of, if it is to be told now.
   std::optional<ProgressSnapshot> ChangedLocked(bool force) REQUIRES(mutex_);
+  // Offers the samples the present count.
+  void SampleLocked() REQUIRES(mutex_);
   // Tells the listener, without the lock.
   void Tell(const std::optional<ProgressSnapshot>& snapshot) EXCLUDES(mutex_);
 
@@ -110,6 +117,8 @@ class ProgressModel : public RunObserver {
   double finished_ GUARDED_BY(mutex_) = -1;  // when Finish was called
   double told_at_ GUARDED_BY(mutex_) = -1;
   double scan_seconds_ GUARDED_BY(mutex_) = 0;
+  int64_t copied_messages_ GUARDED_BY(mutex_) = 0;
+  ProgressSamples samples_ GUARDED_BY(mutex_);
   // The account between its OnAccountBegin and its OnAccountEnd.
   std::optional<std::pair<std::string, std::string>> in_mailbox_
       GUARDED_BY(mutex_);

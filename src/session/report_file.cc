@@ -4,6 +4,7 @@
 
 #include "migrate/texts.h"
 #include "platform/file_system.h"
+#include "session/report_html.h"
 #include "session/run_record.h"
 
 namespace vm {
@@ -65,21 +66,67 @@ bool WriteCsv(BlockedWriter* out, const RunRecord& record, const Texts& texts,
   return out->Add(CsvTotalRow(all));
 }
 
+bool WriteReport(BlockedWriter* out, ReportFormat format,
+                 const ReportHeader& header, const RunRecord& record,
+                 const CodePage& code_page) {
+  const Texts texts = MakeTexts(code_page);
+  switch (format) {
+    case ReportFormat::kJson:
+      return WriteJson(out, header, record, texts, code_page);
+    case ReportFormat::kCsv:
+      return WriteCsv(out, record, texts, code_page);
+    case ReportFormat::kHtml:
+      return WriteHtmlReport(
+          [out](std::string_view text) { return out->Add(text); }, header,
+          record, code_page);
+  }
+  return false;
+}
+
+bool EndsWith(const std::string& name, std::string_view end) {
+  if (name.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); ++i) {
+    char c = name[name.size() - end.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != end[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool WriteReportFile(FileSystem* fs, const std::string& path, bool json,
-                     const ReportHeader& header, const RunRecord& record,
-                     const CodePage& code_page, std::string* error) {
+ReportFormat ReportFormatOf(const std::string& name) {
+  if (EndsWith(name, ".html") || EndsWith(name, ".htm")) {
+    return ReportFormat::kHtml;
+  }
+  return EndsWith(name, ".csv") ? ReportFormat::kCsv : ReportFormat::kJson;
+}
+
+bool WriteReportFile(FileSystem* fs, const std::string& path,
+                     ReportFormat format, const ReportHeader& header,
+                     const RunRecord& record, const CodePage& code_page,
+                     std::string* error) {
   return fs->ReplaceContentsBy(
       path,
       [&](const PieceWriter& put) {
         BlockedWriter out(put);
-        const Texts texts = MakeTexts(code_page);
-        const bool ok = json ? WriteJson(&out, header, record, texts, code_page)
-                             : WriteCsv(&out, record, texts, code_page);
-        return ok && out.Flush();
+        return WriteReport(&out, format, header, record, code_page) &&
+               out.Flush();
       },
       error);
+}
+
+std::string ReportText(ReportFormat format, const ReportHeader& header,
+                       const RunRecord& record, const CodePage& code_page) {
+  std::string text;
+  const PieceWriter put = [&text](std::string_view piece) {
+    text += piece;
+    return true;
+  };
+  BlockedWriter out(put);
+  WriteReport(&out, format, header, record, code_page);
+  out.Flush();
+  return text;
 }
 
 }  // namespace vm

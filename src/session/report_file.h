@@ -9,13 +9,24 @@ namespace vm {
 
 class FileSystem;
 
-// Writes the report of a run to `path`: JSON (JsonReport's bytes) or CSV
-// (CsvReport's). The file is replaced as a whole, as ReplaceContents does,
-// but the text is made and written an account at a time, so that a run of
-// very many accounts never holds its report whole.
-bool WriteReportFile(FileSystem* fs, const std::string& path, bool json,
-                     const ReportHeader& header, const RunRecord& record,
-                     const CodePage& code_page, std::string* error);
+enum class ReportFormat { kJson, kCsv, kHtml };
+
+// The format a report file's name asks for: ".html" or ".htm" the HTML
+// page, ".csv" CSV, anything else JSON (letter case aside).
+ReportFormat ReportFormatOf(const std::string& name);
+
+// Writes the report of a run to `path`: JSON (JsonReport's bytes), CSV
+// (CsvReport's) or the HTML page (WriteHtmlReport's). The file is replaced as a
+// whole, as ReplaceContents does, but the text is made and written an account
+// at a time, so that a run of very many accounts never holds its report whole.
+bool WriteReportFile(FileSystem* fs, const std::string& path,
+                     ReportFormat format, const ReportHeader& header,
+                     const RunRecord& record, const CodePage& code_page,
+                     std::string* error);
+
+// The same bytes as one string, for a front end that writes them itself.
+std::string ReportText(ReportFormat format, const ReportHeader& header,
+                       const RunRecord& record, const CodePage& code_page);
 
 }  // namespace vm
 

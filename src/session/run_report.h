@@ -8,6 +8,7 @@
 
 #include "migrate/migration_run.h"
 #include "migrate/source_lists.h"
+#include "session/progress_samples.h"
 
 namespace vm {
 
@@ -16,6 +17,14 @@ class RunRecord;
 struct Texts;
 struct AccountRecord;
 struct FolderRecord;
+
+// What a run did, as the HTML report names it.
+enum class ReportKind {
+  kMigration,
+  kSync,          // a migration that also copied new mail into accounts
+  kVerification,  // checked an earlier run, wrote nothing
+  kUndo,
+};
 
 // What the report says about the run as a whole. Texts are UTF-8.
 struct ReportHeader {
@@ -31,6 +40,12 @@ struct ReportHeader {
   int failure_lines = 0;
   bool succeeded = false;
   bool stopped = false;  // interrupted; unreached accounts are unfinished
+  // For the HTML report alone: what the run was, where the user guide is
+  // (an address without its '#' part; empty: the page names the guide's
+  // sections without linking them), and the messages copied against time.
+  ReportKind kind = ReportKind::kMigration;
+  std::string guide;
+  std::vector<ProgressPoint> progress;
 };
 
 // The report of a run as JSON: the header, each domain's outcome, and each

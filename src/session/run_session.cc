@@ -232,12 +232,13 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
   if (!RunLocked(front_host)) return result_;
   ended_ = env_.clock->NowSeconds();
   if (result_.outcome.loaded) {
+    // The progress ends before the records, whose report draws it.
+    progress_.Finish();
     WriteRecords();
     if (!result_.log_path.empty()) {
       front_host->AppendLogLine(env_.texts->log_saved + result_.log_path);
       front_host->SelectLastLine();
     }
-    progress_.Finish();
   }
   if (hooks_.records) hooks_.records(*this);
   return result_;
@@ -393,6 +394,7 @@ EndMessage RunSession::End() const {
   if (!r.log_path.empty()) {
     body += "\n\n" + texts.end_log + r.log_path + "\n" + texts.end_report +
             r.report_path;
+    if (!r.html_path.empty()) body += "\n" + texts.end_report + r.html_path;
   }
   if (!r.record_error.empty()) {
     body += "\n\n" + texts.end_record_failed + r.record_error;

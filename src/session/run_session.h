@@ -15,6 +15,7 @@
 #include "session/changes_only.h"
 #include "session/manifest_file.h"
 #include "session/progress_model.h"
+#include "session/report_file.h"
 #include "session/run_plan.h"
 #include "session/run_record.h"
 #include "session/run_report.h"
@@ -94,6 +95,9 @@ struct SessionEnvironment {
   std::vector<std::string> record_dirs;
   std::string version;         // of the tool, for the records
   std::string code_page_name;  // as the report names it, e.g. "CP936"
+  // The user guide's address (UTF-8) the HTML report links its reasons
+  // to; empty: the report names the guide's sections without links.
+  std::string guide;
   // The folders as the user gave them (UTF-8), for the report; empty: the
   // settled folders of `state`.
   std::string shown_source;
@@ -115,6 +119,7 @@ struct SessionResult {
   RunPlan plan;              // kPreview
   std::string log_path;      // ANSI; empty when no log was written
   std::string report_path;   // ANSI
+  std::string html_path;     // ANSI; the HTML report beside the others
   std::string record_error;  // ANSI; why the records could not be written
   // The run's own closing message (success, a passed check, a preview
   // done), ANSI; a front end shows it, or End()'s, when the run is clean.
@@ -176,15 +181,17 @@ class RunSession {
   const std::vector<std::string>& lines() const { return lines_; }
 
   EndMessage End() const;
-  // The report of the session, JSON or CSV (UTF-8), as the console writes.
-  // `succeeded` is the report's verdict (the front end's, which may know
-  // more: a standard output that failed); by default the session's.
-  std::string Report(bool json) const { return Report(json, result_.clean); }
-  std::string Report(bool json, bool succeeded) const;
+  // The report of the session, JSON, CSV or HTML (UTF-8), as the console
+  // writes. `succeeded` is the report's verdict (the front end's, which may
+  // know more: a standard output that failed); by default the session's.
+  std::string Report(ReportFormat format) const {
+    return Report(format, result_.clean);
+  }
+  std::string Report(ReportFormat format, bool succeeded) const;
   // The same report written to `path` an account at a time, replacing the
   // file whole; `manifest` is the run manifest's path as shown (UTF-8),
   // empty when the run kept none. False with `error` when it failed.
-  bool WriteReport(FileSystem* fs, const std::string& path, bool json,
+  bool WriteReport(FileSystem* fs, const std::string& path, ReportFormat format,
                    bool succeeded, const std::string& manifest,
                    std::string* error) const;
   // "20260107-153012-migrate" (local time of the start).

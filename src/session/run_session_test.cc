@@ -114,7 +114,7 @@ TEST_F(RunSessionTest, StoppedRunKeepsTheTargetWholeAndTheNextRunEndsIt) {
                              "\\velquor-migrate.pending"));
   }
   EXPECT_FALSE(t.fs.Exists("C:\\t\\store\\u2"));
-  const std::string report = stopped->Report(true);
+  const std::string report = stopped->Report(ReportFormat::kJson);
   size_t count = 0;
   for (size_t at = 0; (at = report.find("\"outcome\": \"unfinished\"", at)) !=
                       std::string::npos;

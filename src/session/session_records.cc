@@ -88,20 +88,26 @@ ReportHeader RunSession::Header(bool succeeded) const {
   header.failure_lines = result_.outcome.failure_lines;
   header.succeeded = succeeded;
   header.manifest = manifest_shown_;
+  header.kind = options_.kind == SessionKind::kVerify
+                    ? ReportKind::kVerification
+                : options_.sync ? ReportKind::kSync
+                                : ReportKind::kMigration;
+  header.guide = env_.guide;
+  header.progress = progress_.Samples();
   return header;
 }
 
-std::string RunSession::Report(bool json, bool succeeded) const {
-  return json ? JsonReport(Header(succeeded), *record_, *env_.code_page)
-              : CsvReport(*record_, *env_.code_page);
+std::string RunSession::Report(ReportFormat format, bool succeeded) const {
+  return ReportText(format, Header(succeeded), *record_, *env_.code_page);
 }
 
-bool RunSession::WriteReport(FileSystem* fs, const std::string& path, bool json,
-                             bool succeeded, const std::string& manifest,
+bool RunSession::WriteReport(FileSystem* fs, const std::string& path,
+                             ReportFormat format, bool succeeded,
+                             const std::string& manifest,
                              std::string* error) const {
   ReportHeader header = Header(succeeded);
   if (!manifest.empty()) header.manifest = manifest;
-  return WriteReportFile(fs, path, json, header, *record_, *env_.code_page,
+  return WriteReportFile(fs, path, format, header, *record_, *env_.code_page,
                          error);
 }
 
@@ -162,7 +168,9 @@ void RunSession::WriteRecords() {
     }
     disk->CreateDir(dir, nullptr);
     std::string base = dir + "\\" + BaseName();
-    for (int n = 2; disk->Exists(base + ".log") || disk->Exists(base + ".json");
+    for (int n = 2;
+         disk->Exists(base + ".log") || disk->Exists(base + ".json") ||
+         disk->Exists(base + ".html");
          ++n) {
       base = dir + "\\" + BaseName() + "-" + std::to_string(n);
     }
@@ -175,11 +183,20 @@ void RunSession::WriteRecords() {
       continue;
     }
     result_.log_path = base + ".log";
-    if (!WriteReport(disk, result_.report_path, true, result_.clean, "",
-                     &error)) {
+    if (!WriteReport(disk, result_.report_path, ReportFormat::kJson,
+                     result_.clean, "", &error)) {
       result_.record_error =
           result_.report_path + (error.empty() ? "" : ": " + error);
       result_.report_path.clear();
+      return;
+    }
+    // The page for people, beside the JSON for scripts.
+    if (WriteReport(disk, base + ".html", ReportFormat::kHtml, result_.clean,
+                    "", &error)) {
+      result_.html_path = base + ".html";
+    } else {
+      result_.record_error =
+          base + ".html" + (error.empty() ? "" : ": " + error);
     }
     return;
   }

@@ -36,14 +36,25 @@ bool AskYesNo(HWND owner, const std::wstring& text) {
 }
 
 void MessageBoxQueue::Show(std::wstring text, MessageKind kind,
-                           std::function<void()> after) {
-  pending_.push_back({std::move(text), kind, std::move(after)});
+                           std::function<void()> after,
+                           std::function<void()> yes) {
+  pending_.push_back({std::move(text), kind, std::move(after), std::move(yes)});
   if (showing_) return;  // the open box's caller shows it next
   showing_ = true;
   while (!pending_.empty()) {
     Box box = std::move(pending_.front());
     pending_.pop_front();
-    if (!box.text.empty()) ShowMessageBox(owner_, box.text, box.kind);
+    if (!box.text.empty() && box.yes) {
+      const UINT icon = box.kind == MessageKind::kInformation
+                            ? MB_ICONINFORMATION
+                            : MB_ICONWARNING;
+      if (MessageBoxW(owner_, box.text.c_str(), kMessageCaption,
+                      MB_YESNO | MB_DEFBUTTON2 | icon) == IDYES) {
+        box.yes();
+      }
+    } else if (!box.text.empty()) {
+      ShowMessageBox(owner_, box.text, box.kind);
+    }
     if (box.after) box.after();
   }
   showing_ = false;

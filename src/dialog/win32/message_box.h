@@ -34,15 +34,19 @@ class MessageBoxQueue {
   MessageBoxQueue(const MessageBoxQueue&) = delete;
   MessageBoxQueue& operator=(const MessageBoxQueue&) = delete;
 
-  // Shows `text` (none when empty), then calls `after` (when set).
+  // Shows `text` (none when empty), then calls `after` (when set). With
+  // `yes`, the box asks (Yes and No, No the default) and `yes` is called
+  // on Yes, before `after`.
   void Show(std::wstring text, MessageKind kind,
-            std::function<void()> after = nullptr);
+            std::function<void()> after = nullptr,
+            std::function<void()> yes = nullptr);
 
  private:
   struct Box {
     std::wstring text;
     MessageKind kind;
     std::function<void()> after;
+    std::function<void()> yes;
   };
   HWND owner_;
   std::deque<Box> pending_;

@@ -1,6 +1,7 @@
 #include "dialog/win32/migration_dialog.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <utility>
 
@@ -61,6 +62,7 @@ MigrationDialog::MigrationDialog(HINSTANCE instance, const AppState& state,
   };
   env_.record_dirs =
       DialogRecordFolders(code_page_id_, code_page_->ToAnsi("迁移报告"));
+  env_.guide = InstalledGuideAddress();
 }
 
 MigrationDialog::~MigrationDialog() {
@@ -373,9 +375,20 @@ void MigrationDialog::OnRunEnded(std::unique_ptr<EndMessage> end) {
   std::wstring text;
   if (end != nullptr && !close_pending_)
     text = WideOf(code_page_id_, end->text);
-  boxes_->Show(std::move(text),
-               end != nullptr ? end->kind : MessageKind::kInformation,
-               [this] { undoing_ ? FinishUndo() : FinishRun(); });
+  // The end box of a run with an HTML report offers to open it.
+  std::function<void()> open_page;
+  const std::string page =
+      undoing_ || session_ == nullptr ? "" : session_->result().html_path;
+  if (!text.empty() && !page.empty()) {
+    text += L"\n\n要在浏览器中打开 HTML 报告吗？";
+    open_page = [this, page] {
+      ShellExecuteW(window_, L"open", WideOf(code_page_id_, page).c_str(),
+                    nullptr, nullptr, SW_SHOWNORMAL);
+    };
+  }
+  boxes_->Show(
+      std::move(text), end != nullptr ? end->kind : MessageKind::kInformation,
+      [this] { undoing_ ? FinishUndo() : FinishRun(); }, std::move(open_page));
 }
 
 void MigrationDialog::FinishRun() {
@@ -419,7 +432,8 @@ void MigrationDialog::SaveReport() {
   if (!SaveReportAs(
           window_, code_page_id_, ControlText(IDC_RECORDS_DIR),
           session->BaseName(),
-          [session](bool json) { return session->Report(json); }, &error)) {
+          [session](ReportFormat format) { return session->Report(format); },
+          &error)) {
     if (!error.empty()) ShowMessageBox(window_, error, MessageKind::kError);
   }
 }

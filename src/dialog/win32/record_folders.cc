@@ -4,6 +4,8 @@
 // After <windows.h>, which it needs.
 #include <shlobj.h>
 
+#include <cstring>
+
 #include "dialog/win32/migration_app.h"
 #include "platform/path_separator_win32.h"
 #include "platform/registry.h"
@@ -30,6 +32,32 @@ std::vector<std::string> DialogRecordFolders(unsigned int code_page,
     folders.push_back(common_ansi + "\\VelquorMigrate\\" + name);
   }
   return folders;
+}
+
+std::string InstalledGuideAddress() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  std::wstring folder(path, length);
+  const size_t last = folder.find_last_of(L"\\/");
+  if (last == std::wstring::npos) return std::string();
+  const std::string utf8 = WideToUtf8(folder.substr(0, last));
+  // Every byte outside the plain ones escaped, as an address needs.
+  std::string address = "file:///";
+  for (unsigned char c : utf8) {
+    if (c == '\\') {
+      address += '/';
+    } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+               (c >= '0' && c <= '9') || std::strchr("-._~:/", c) != nullptr) {
+      address += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      address += '%';
+      address += kHex[c >> 4];
+      address += kHex[c & 15];
+    }
+  }
+  return address + "/user-guide.html";
 }
 
 }  // namespace vm

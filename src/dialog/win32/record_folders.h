@@ -14,6 +14,11 @@ namespace vm {
 std::vector<std::string> DialogRecordFolders(unsigned int code_page,
                                              const std::string& name);
 
+// The address (UTF-8, file:///...) of the user guide the zip puts beside
+// the program, for the links of the HTML report; empty when the program's
+// folder is unknown.
+std::string InstalledGuideAddress();
+
 // The folder part of a path in the code page, before its last separator;
 // empty when it has none.
 std::string DirectoryOf(unsigned int code_page, const std::string& path);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <string_view>
 
 #include "platform/wide_text_win32.h"
 
@@ -11,11 +12,23 @@ namespace vm {
 
 namespace {
 
-bool EndsWithCsv(const std::wstring& name) {
-  if (name.size() < 4) return false;
-  std::wstring end = name.substr(name.size() - 4);
-  for (wchar_t& c : end) c = static_cast<wchar_t>(std::towlower(c));
-  return end == L".csv";
+bool EndsWith(const std::wstring& name, std::wstring_view end) {
+  if (name.size() < end.size()) return false;
+  std::wstring last = name.substr(name.size() - end.size());
+  for (wchar_t& c : last) c = static_cast<wchar_t>(std::towlower(c));
+  return last == end;
+}
+
+// The name's extension decides; else the type chosen in the dialog.
+ReportFormat FormatOf(const std::wstring& name, DWORD filter) {
+  if (EndsWith(name, L".html") || EndsWith(name, L".htm")) {
+    return ReportFormat::kHtml;
+  }
+  if (EndsWith(name, L".json")) return ReportFormat::kJson;
+  if (EndsWith(name, L".csv")) return ReportFormat::kCsv;
+  return filter == 2   ? ReportFormat::kJson
+         : filter == 3 ? ReportFormat::kCsv
+                       : ReportFormat::kHtml;
 }
 
 // `text` (ANSI) in the dialog's buffer; a text too long for it leaves it
@@ -31,17 +44,19 @@ void FillBuffer(UINT code_page, const std::string& text,
 
 }  // namespace
 
-bool SaveReportAs(HWND owner, unsigned int code_page, const std::string& folder,
-                  const std::string& base_name,
-                  const std::function<std::string(bool json)>& contents,
-                  std::wstring* error) {
+bool SaveReportAs(
+    HWND owner, unsigned int code_page, const std::string& folder,
+    const std::string& base_name,
+    const std::function<std::string(ReportFormat format)>& contents,
+    std::wstring* error) {
   error->clear();
   wchar_t file[MAX_PATH] = {};
-  FillBuffer(code_page, base_name + ".json", file);
+  FillBuffer(code_page, base_name + ".html", file);
   wchar_t initial[MAX_PATH] = {};
   FillBuffer(code_page, folder, initial);
   static const wchar_t kFilter[] =
-      L"JSON 报告 (*.json)\0*.json\0CSV 表格 (*.csv)\0*.csv\0";
+      L"HTML 报告，可打印 (*.html)\0*.html;*.htm\0JSON 报告 (*.json)\0*.json\0"
+      L"CSV 表格 (*.csv)\0*.csv\0";
   OPENFILENAMEW dialog = {};
   dialog.lStructSize = sizeof(dialog);
   dialog.hwndOwner = owner;
@@ -51,14 +66,12 @@ bool SaveReportAs(HWND owner, unsigned int code_page, const std::string& folder,
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrInitialDir = initial[0] != 0 ? initial : nullptr;
   dialog.lpstrTitle = L"保存报告";
-  dialog.lpstrDefExt = L"json";
+  dialog.lpstrDefExt = L"html";
   dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST |
                  OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
   if (!GetSaveFileNameW(&dialog)) return false;
-  // The type chosen decides, unless the name says otherwise.
   const std::wstring name = file;
-  const bool json = !EndsWithCsv(name) && dialog.nFilterIndex != 2;
-  const std::string text = contents(json);
+  const std::string text = contents(FormatOf(name, dialog.nFilterIndex));
   HANDLE handle = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
