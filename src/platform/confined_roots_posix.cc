@@ -252,6 +252,8 @@ bool ConfinedRoots::Locate(const Place& place, FileLocation* where) const {
   std::vector<FileId> below;
   HandlePtr dir = handle;
   std::string dir_path = root.native;
+  // The root itself is there: its handle is held.
+  where->exists = place.parts.empty();
   for (size_t i = 0; i < place.parts.size(); ++i) {
     bool found = false;
     const std::string name =
