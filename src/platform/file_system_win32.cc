@@ -439,6 +439,8 @@ class WindowsFileSystem : public FileSystem {
         return FileErrorKind::kTooLarge;
       case ERROR_CANT_ACCESS_FILE:
         return FileErrorKind::kNotRegular;
+      case ERROR_TOO_MANY_OPEN_FILES:
+        return FileErrorKind::kTooManyOpen;
       default:
         return FileErrorKind::kOther;
     }

@@ -26,7 +26,9 @@ class StringSink : public ManifestSink {
 // undo reads it back.
 inline RunManifest MigrateRecorded(MemInstallation* t) {
   StringSink sink;
-  ManifestWriter writer(&sink, ManifestHeader{});
+  ManifestHeader header;
+  header.code_page = "GBK";
+  ManifestWriter writer(&sink, header);
   t->settings.manifest = &writer;
   const RunOutcome outcome =
       MigrationRun(&t->host, t->texts, t->settings, &t->context, &t->stats);
