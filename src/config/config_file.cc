@@ -217,8 +217,8 @@ SaveError ConfigFile::WriteMergedLocked() {
         return {SaveFailure::kUnmergeable, {}};
       }
     }  // the text read is let go before the new one is written
-    if (write_ahead_ && !write_ahead_(AboutToWriteLocked())) {
-      return {SaveFailure::kRecord, {}};
+    if (write_ahead_ && !write_ahead_(AboutToWriteLocked(), &error)) {
+      return {SaveFailure::kRecord, ParseFileError(error)};
     }
     if (!WriteFileText(context_->fs, path_, document_.DocumentText(), &error)) {
       return {SaveFailure::kWrite, ParseFileError(error)};

@@ -49,12 +49,13 @@ enum class SaveFailure {
   kUnmergeable,    // another writer changed the file into one that does not
                    // parse, or that the additions cannot be merged into
   kWrite,          // writing failed; `file` says why
-  kRecord,         // what the save was to write could not be recorded first
+  kRecord,         // what the save was to write could not be recorded
+                   // first; `file` says why
 };
 
 struct SaveError {
   SaveFailure failure = SaveFailure::kNone;
-  FileError file;  // with kWrite and kUnreadable
+  FileError file;  // with kWrite, kUnreadable and kRecord
 };
 
 // The first child of `parent` called `name`; 0 when there is none.
@@ -110,9 +111,11 @@ class ConfigFile {
   // store held, with the additions the write is about to put in, their
   // bytes as they will be in the file (after any merge). The write goes
   // ahead only when it returns true (else the save fails with kRecord and
-  // the additions stay pending): a run records what it adds before the
-  // server can see it. It must take no lock but leaves.
-  using WriteAhead = std::function<bool(const std::vector<SavedAddition>&)>;
+  // the additions stay pending; *error may say why, as FileSystem errors
+  // do): a run records what it adds before the server can see it. It must
+  // take no lock but leaves.
+  using WriteAhead = std::function<bool(const std::vector<SavedAddition>&,
+                                        std::string* error)>;
   void SetWriteAhead(WriteAhead write_ahead) EXCLUDES(mutex_);
 
   // Why the last save failed; kNone after one that succeeded.

@@ -163,6 +163,7 @@ bool MailboxMigrator::MarkPending(const SourceAccount& account,
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return true;
   SettleBox(target_box);
+  MarkAhead(target_box);
   return marks_.Mark(target_box, sync);
 }
 
@@ -171,6 +172,15 @@ bool MailboxMigrator::MarkNew(const SourceAccount& account,
   const std::string target_box = TargetBox(account, primary_domain);
   if (!target_box.empty()) MakingAhead({target_box});
   return MarkPending(account, primary_domain);
+}
+
+void MailboxMigrator::MarkAhead(const std::string& target_box) {
+  // A mailbox that does not exist is recorded by MarkNew; its mark goes
+  // with it.
+  if (options_.manifest != nullptr && fs_->Exists(target_box)) {
+    options_.manifest->WriteAhead(ManifestEntry::Kind::kMessageFile,
+                                  {target_box + "\\" + kPendingMark});
+  }
 }
 
 void MailboxMigrator::MakingAhead(const std::vector<std::string>& dirs) {

@@ -177,6 +177,9 @@ class MailboxMigrator {
   // Records in the manifest, ahead, the folders of `dirs` that do not
   // exist: they are about to be made where the server sees them.
   void MakingAhead(const std::vector<std::string>& dirs);
+  // Records in the manifest, ahead, the pending mark about to be made in
+  // `target_box` when the mailbox exists.
+  void MarkAhead(const std::string& target_box);
   // Makes the target folders of a mailbox: the standard ones and Spam, on
   // a worker when the mailbox is `fresh` (just made). Spam that cannot be
   // made is a failure line. Returns the standard folders.

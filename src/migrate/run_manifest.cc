@@ -394,8 +394,8 @@ bool AppendingFileSink::Append(std::string_view bytes) {
 
 bool AppendingFileSink::Flush() {
   if (pending_.empty() && created_) return true;
-  const bool ok = created_ ? fs_->AppendFile(path_, pending_, nullptr)
-                           : fs_->ReplaceContents(path_, pending_, nullptr);
+  const bool ok = created_ ? fs_->AppendFile(path_, pending_, &error_)
+                           : fs_->ReplaceContents(path_, pending_, &error_);
   if (!ok) return false;
   created_ = true;
   pending_.clear();
@@ -425,6 +425,11 @@ bool ManifestWriter::WriteAhead(ManifestEntry::Kind kind,
   return Flush();
 }
 
+std::string ManifestWriter::error() {
+  MutexLock guard(&mutex_);
+  return error_;
+}
+
 bool ManifestWriter::Flush() {
   MutexLock guard(&mutex_);
   if (failed_) return false;
@@ -432,20 +437,24 @@ bool ManifestWriter::Flush() {
   if (buffered_.empty()) return true;
   if (!sink_->Append(buffered_) || !sink_->Flush()) {
     failed_ = true;
+    error_ = sink_->Error();
     return false;
   }
   buffered_.clear();
   return true;
 }
 
-std::function<bool(const std::vector<SavedAddition>&)> WriteAheadOf(
+ConfigFile::WriteAhead WriteAheadOf(
     ManifestWriter* manifest,
     ManifestEntry (*make_entry)(const SavedAddition&, ManifestEntry::Step)) {
-  return [manifest, make_entry](const std::vector<SavedAddition>& about) {
+  return [manifest, make_entry](const std::vector<SavedAddition>& about,
+                                std::string* error) {
     for (const SavedAddition& added : about) {
       manifest->Add(make_entry(added, ManifestEntry::Step::kIntent));
     }
-    return manifest->Flush();
+    if (manifest->Flush()) return true;
+    *error = manifest->error();
+    return false;
   };
 }
 

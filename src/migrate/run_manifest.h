@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/added_items.h"
+#include "config/config_file.h"
 #include "platform/file_identity.h"
 #include "util/thread_annotations.h"
 
@@ -92,6 +93,8 @@ class ManifestSink {
   virtual ~ManifestSink() = default;
   virtual bool Append(std::string_view bytes) = 0;
   virtual bool Flush() = 0;
+  // Why the last Flush failed, as FileSystem errors say it; may be empty.
+  virtual std::string Error() const { return std::string(); }
 };
 
 // A manifest file that grows by appending: the first flush creates it
@@ -106,11 +109,13 @@ class AppendingFileSink : public ManifestSink {
   AppendingFileSink(FileSystem* fs, std::string path);
   bool Append(std::string_view bytes) override;
   bool Flush() override;
+  std::string Error() const override { return error_; }
 
  private:
   FileSystem* fs_;
   std::string path_;
   std::string pending_;
+  std::string error_;
   bool created_ = false;
 };
 
@@ -136,10 +141,13 @@ class ManifestWriter {
   // this or any earlier append or flush failed: from the first failure on
   // the manifest is incomplete, and stays reported so.
   bool Flush();
+  // Why the first failed flush failed (see ManifestSink::Error).
+  std::string error() EXCLUDES(mutex_);
 
  private:
   Mutex mutex_;
   ManifestSink* const sink_;
+  std::string error_ GUARDED_BY(mutex_);
   std::string buffered_ GUARDED_BY(mutex_);
   bool failed_ GUARDED_BY(mutex_) = false;
 };
@@ -147,7 +155,7 @@ class ManifestWriter {
 // A configuration store's write-ahead (ConfigFile::SetWriteAhead) into
 // `manifest`: each addition as `make_entry` records it, flushed before the
 // save writes. `manifest` must outlive the store's saves.
-std::function<bool(const std::vector<SavedAddition>&)> WriteAheadOf(
+ConfigFile::WriteAhead WriteAheadOf(
     ManifestWriter* manifest,
     ManifestEntry (*make_entry)(const SavedAddition&, ManifestEntry::Step));
 

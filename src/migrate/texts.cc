@@ -151,7 +151,7 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.why_config_unreadable = a("配置文件无法读取，不能确认其他程序未改动它:");
   t.why_config_unmergeable = a("配置文件已被其他程序改动，无法合并");
   t.why_config_not_loaded = a("配置文件未能读取");
-  t.why_record_unwritten = a("运行清单无法先行写入，未保存");
+  t.why_record_unwritten = a("运行清单无法先行写入，未保存:");
   t.run_lock_busy = a("目标正由另一次运行使用，请等它结束后再运行。使用者:");
   t.run_lock_busy_reader =
       a("目标正由一次预览或校验使用，请等它结束后再运行。");
@@ -395,7 +395,7 @@ std::string SaveErrorWords(const Texts& texts, const SaveError& error) {
     case SaveFailure::kWrite:
       return KindWords(texts, error.file);
     case SaveFailure::kRecord:
-      return texts.why_record_unwritten;
+      return texts.why_record_unwritten + KindWords(texts, error.file);
   }
   return "";
 }

@@ -50,6 +50,7 @@ class Undo {
     Collapse(manifest);
     KeepUsedAccounts();
     UndoPaths();
+    UndoMarks();
     UndoStaging();
     UndoAccounts();
     UndoDomains();
@@ -95,7 +96,11 @@ class Undo {
       auto it = last.find(key);
       if (it == last.end() || it->second != i) continue;
       if (path) run_paths_[key.substr(1)] = &e;
-      if (e.kind == Kind::kMessageFile) paths_.push_back(&e);
+      if (IsMark(e)) {
+        marks_.push_back(&e);
+      } else if (e.kind == Kind::kMessageFile) {
+        paths_.push_back(&e);
+      }
       // Another program's mailbox is not the run's to remove.
       if (e.kind == Kind::kDirectory && e.step != Step::kFound)
         dirs.push_back(&e);
@@ -103,6 +108,37 @@ class Undo {
       if (e.kind == Kind::kDomain) domains_.push_back({&e, saved[key]});
     }
     paths_.insert(paths_.end(), dirs.begin(), dirs.end());
+  }
+
+  // A pending mark the run was about to make in a mailbox that was there:
+  // its bookkeeping, not something it added for the server.
+  bool IsMark(const ManifestEntry& e) const {
+    return e.kind == Kind::kMessageFile && e.step == Step::kIntent &&
+           LastPathPart(e.path, target_->names) == PendingMarks::kFileName;
+  }
+
+  // A run ended early leaves its marks: they go (unless in a kept
+  // mailbox), unlisted; only one that cannot be removed is named.
+  void UndoMarks() {
+    for (const ManifestEntry* e : marks_) {
+      if (InKeptBox(PathKey(e->path, target_->names))) continue;
+      // Only a regular file by that name (a link is not the run's).
+      const std::string name = LastPathPart(e->path, target_->names);
+      std::vector<DirEntry> held;
+      if (!fs_->List(e->path.substr(0, e->path.size() - name.size()) + "*",
+                     &held)) {
+        continue;
+      }
+      bool regular = false;
+      for (const DirEntry& entry : held) {
+        regular |=
+            entry.name == name && !entry.is_directory && !entry.is_special;
+      }
+      if (!regular) continue;
+      if (!dry_run_ && !fs_->RemoveFile(e->path, nullptr)) {
+        Add(*e, e->path, UndoOutcome::kKept, texts_.undo_remove_failed);
+      }
+    }
   }
 
   std::string BoxOf(const ManifestEntry& e) const {
@@ -322,6 +358,15 @@ class Undo {
     }
   }
 
+  // The pending mark a run ended early left in a mailbox that was there
+  // before it (one it made is removed whole) goes with its account: it
+  // would make the next run take the mailbox for one of its own.
+  void Unmark(const ManifestEntry& account) {
+    const std::string box = BoxOf(account);
+    const std::string mark = box + "\\" + PendingMarks::kFileName;
+    if (!box.empty() && fs_->Exists(mark)) fs_->RemoveFile(mark, nullptr);
+  }
+
   void UndoDomains() {
     std::vector<const Item*> asked;
     std::vector<AddedItem> items;
@@ -387,6 +432,7 @@ class Undo {
   // By their last records: message files then folders, newest first; the
   // accounts and domains, newest first.
   std::vector<const ManifestEntry*> paths_;
+  std::vector<const ManifestEntry*> marks_;
   std::vector<Item> accounts_;
   std::vector<Item> domains_;
   RunPaths run_paths_;
