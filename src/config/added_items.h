@@ -52,6 +52,20 @@ void MoveWrittenAdditions(std::vector<Pending>* pending,
   pending->clear();
 }
 
+// The additions of `pending` that hold an item, as a save is about to
+// write them.
+template <typename Pending>
+std::vector<SavedAddition> WrittenAdditions(
+    const std::vector<Pending>& pending) {
+  std::vector<SavedAddition> about;
+  for (const PendingAddition& added : pending) {
+    if (!added.written.element.empty()) {
+      about.push_back({added.name, added.domain, added.written});
+    }
+  }
+  return about;
+}
+
 // What became of one requested removal.
 enum class RemovalOutcome {
   kRemoved,   // the item, its bytes unchanged, was taken out

@@ -1,6 +1,7 @@
 #include "config/config_file.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "config/target_context.h"
 #include "platform/clock.h"
@@ -186,6 +187,11 @@ bool ConfigFile::HasPending() const {
   return pending_ != 0;
 }
 
+void ConfigFile::SetWriteAhead(WriteAhead write_ahead) {
+  MutexLock guard(&mutex_);
+  write_ahead_ = std::move(write_ahead);
+}
+
 SaveError ConfigFile::last_save_error() const {
   MutexLock guard(&mutex_);
   return save_error_;
@@ -211,6 +217,9 @@ SaveError ConfigFile::WriteMergedLocked() {
         return {SaveFailure::kUnmergeable, {}};
       }
     }  // the text read is let go before the new one is written
+    if (write_ahead_ && !write_ahead_(AboutToWriteLocked(), &error)) {
+      return {SaveFailure::kRecord, ParseFileError(error)};
+    }
     if (!WriteFileText(context_->fs, path_, document_.DocumentText(), &error)) {
       return {SaveFailure::kWrite, ParseFileError(error)};
     }

@@ -2,9 +2,12 @@
 #define VM_CONFIG_CONFIG_FILE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "config/added_items.h"
 #include "config/shared_config_states.h"
 #include "platform/file_error.h"
 #include "util/thread_annotations.h"
@@ -46,11 +49,13 @@ enum class SaveFailure {
   kUnmergeable,    // another writer changed the file into one that does not
                    // parse, or that the additions cannot be merged into
   kWrite,          // writing failed; `file` says why
+  kRecord,         // what the save was to write could not be recorded
+                   // first; `file` says why
 };
 
 struct SaveError {
   SaveFailure failure = SaveFailure::kNone;
-  FileError file;  // with kWrite and kUnreadable
+  FileError file;  // with kWrite, kUnreadable and kRecord
 };
 
 // The first child of `parent` called `name`; 0 when there is none.
@@ -101,6 +106,18 @@ class ConfigFile {
   // true when nothing was saved or the save succeeded.
   bool SaveIfDue() EXCLUDES(mutex_);
   bool HasPending() const EXCLUDES(mutex_);
+
+  // Called before every write of the file, with the file's lock and the
+  // store held, with the additions the write is about to put in, their
+  // bytes as they will be in the file (after any merge). The write goes
+  // ahead only when it returns true (else the save fails with kRecord and
+  // the additions stay pending; *error may say why, as FileSystem errors
+  // do): a run records what it adds before the server can see it. It must
+  // take no lock but leaves.
+  using WriteAhead = std::function<bool(const std::vector<SavedAddition>&,
+                                        std::string* error)>;
+  void SetWriteAhead(WriteAhead write_ahead) EXCLUDES(mutex_);
+
   // Why the last save failed; kNone after one that succeeded.
   SaveError last_save_error() const EXCLUDES(mutex_);
 
@@ -133,6 +150,12 @@ class ConfigFile {
   virtual bool Merge(XmlDocument* fresh) REQUIRES(mutex_);
   // After a successful save: the pending additions are in the file.
   virtual void PendingSaved() REQUIRES(mutex_) {}
+  // The pending additions the document holds an item of, as a save is
+  // about to write them.
+  virtual std::vector<SavedAddition> AboutToWriteLocked() const
+      REQUIRES(mutex_) {
+    return {};
+  }
 
   // Saves what is pending, once; the derived destructor calls it while its
   // own members still exist.
@@ -177,6 +200,7 @@ class ConfigFile {
   int64_t last_save_ms_ GUARDED_BY(mutex_) = 0;
   int64_t last_save_cost_ms_ GUARDED_BY(mutex_) = 0;
   bool open_ GUARDED_BY(mutex_) = true;
+  WriteAhead write_ahead_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vm

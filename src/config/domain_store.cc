@@ -271,6 +271,10 @@ void DomainStore::PendingSaved() {
   removals_.Saved();
 }
 
+std::vector<SavedAddition> DomainStore::AboutToWriteLocked() const {
+  return WrittenAdditions(pending_domains_);
+}
+
 std::vector<SavedAddition> DomainStore::TakeSavedAdditions() {
   MutexLock guard(&mutex_);
   std::vector<SavedAddition> taken;

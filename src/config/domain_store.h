@@ -119,6 +119,8 @@ class DomainStore : public ConfigFile {
  protected:
   bool Merge(XmlDocument* fresh) override REQUIRES(mutex_);
   void PendingSaved() override REQUIRES(mutex_);
+  std::vector<SavedAddition> AboutToWriteLocked() const override
+      REQUIRES(mutex_);
 
  private:
   struct PendingDomain : PendingAddition {

@@ -273,6 +273,10 @@ void UserStore::PendingSaved() {
   merged_existing_.clear();
 }
 
+std::vector<SavedAddition> UserStore::AboutToWriteLocked() const {
+  return WrittenAdditions(pending_users_);
+}
+
 std::vector<std::pair<std::string, std::string>>
 UserStore::TakeAddedByOthers() {
   MutexLock guard(&mutex_);
@@ -296,6 +300,15 @@ std::vector<RemovalOutcome> UserStore::RemoveAddedUsers(
   std::vector<RemovalOutcome> outcomes = removals_.Request(&document_, items);
   Loaded();
   return outcomes;
+}
+
+std::vector<RemovalOutcome> UserStore::CheckAddedUsers(
+    const std::vector<AddedItem>& items) const {
+  MutexLock guard(&mutex_);
+  if (items.empty()) return {};
+  PendingRemovals probe("user", {"name", "domain"}, &context_->names);
+  XmlDocument copy = document_;
+  return probe.Request(&copy, items);
 }
 
 std::vector<RemovalOutcome> UserStore::TakeSavedRemovals() {

@@ -124,6 +124,9 @@ class UserStore : public ConfigFile {
   // The final outcomes of the removals the saves since the last call
   // wrote, in the order they were requested.
   std::vector<RemovalOutcome> TakeSavedRemovals() EXCLUDES(mutex_);
+  // What RemoveAddedUsers would answer now, without changing anything.
+  std::vector<RemovalOutcome> CheckAddedUsers(
+      const std::vector<AddedItem>& items) const EXCLUDES(mutex_);
 
   // Whether a user or a user alias of the document as it is now (another
   // writer's items included once a save merged them) belongs to `domain`:
@@ -135,6 +138,8 @@ class UserStore : public ConfigFile {
   void Loaded() override REQUIRES(mutex_);
   bool Merge(XmlDocument* fresh) override REQUIRES(mutex_);
   void PendingSaved() override REQUIRES(mutex_);
+  std::vector<SavedAddition> AboutToWriteLocked() const override
+      REQUIRES(mutex_);
 
  private:
   class NameIndex;

@@ -128,6 +128,40 @@ TEST_F(UserStoreTest, FailedSaveKeepsItsAdditionsForTheNextSave) {
   }
 }
 
+// Whether a domain still has users, as an undo asks before it removes
+// one. Faults: alias items ignored; the primary-domain form (<domain/>)
+// not counted for the primary domain, or counted for every domain; an
+// item without a domain element taken for the primary domain's.
+TEST_F(UserStoreTest, DomainInUseCountsAliasesAndThePrimaryDomainForm) {
+  const std::string users =
+      "<item>\r\n<name>a</name>\r\n<domain>X.COM</domain>\r\n</item>\r\n"
+      "<item>\r\n<name>n</name>\r\n</item>\r\n";
+  const std::string primary_form =
+      "<item>\r\n<name>p</name>\r\n<domain/>\r\n</item>\r\n";
+  const std::string alias =
+      "<item>\r\n<aliasname>s</aliasname>\r\n<domain>alias.org</domain>"
+      "\r\n</item>\r\n";
+  const struct {
+    std::string file;
+    const char* domain;
+    bool in_use;
+  } kCases[] = {
+      {UserFile(users, alias), "x.com", true},
+      {UserFile(users, alias), "alias.org", true},
+      {UserFile(users, alias), "main.com", false},
+      {UserFile(users + primary_form, alias), "main.com", true},
+      {UserFile(users + primary_form, alias), "other.org", false},
+      {UserFile(users + primary_form), "alias.org", false},
+  };
+  for (const auto& c : kCases) {
+    t_.NewRun();
+    t_.Put("userauth.cfg", c.file);
+    EXPECT_EQ(UserStore(&t_.context).DomainInUse(c.domain), c.in_use)
+        << c.domain << "\n"
+        << c.file;
+  }
+}
+
 // The existence check as a plain walk over the items does it.
 bool WalkFinds(const XmlDocument& source, const char* list,
                const char* name_field, const std::string& name,

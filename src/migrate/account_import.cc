@@ -113,7 +113,13 @@ class AccountStep {
   RunObserver* observer_;
   DomainStore domain_store_;
   std::vector<DomainRecord> domains_;
-  std::vector<std::pair<SourceAccount, std::string>> held_;
+  // The accounts added since the user store last saved them all.
+  struct Held {
+    SourceAccount account;
+    std::string display;
+    bool marked = false;  // marked pending again after a failed save
+  };
+  std::vector<Held> held_;
 };
 
 // Every source account gets its outcome, also when the target's domain
@@ -131,49 +137,57 @@ bool AccountStep::LoadDomains() {
   return false;
 }
 
+// Saves when due (at the end: whatever is pending). The manifest names
+// the accounts a save is about to write before it writes them (see
+// WriteAheadOf), and confirms them after. A failed save keeps them
+// pending and their mailboxes marked; they are told failed only when the
+// last save of the step fails too, since a later one may still write them.
 void AccountStep::Commit(bool at_end) {
   const bool ok = at_end ? users_->SavePending() : users_->SaveIfDue();
-  // What the save wrote goes into the run's manifest with it, and so do
-  // the folders and message files recorded meanwhile.
   const std::vector<SavedAddition> saved = users_->TakeSavedAdditions();
   if (s_.manifest != nullptr) {
-    for (const SavedAddition& added : saved)
-      s_.manifest->Add(AccountEntry(added));
-    // A flush rewrites the manifest: only with a save, not per call.
-    if (at_end || !saved.empty()) s_.manifest->Flush();
+    for (const SavedAddition& added : saved) {
+      s_.manifest->Add(AccountEntry(added, ManifestEntry::Step::kSaved));
+    }
   }
-  if (!ok) {
+  for (Held& held : held_) {
+    if (ok || held.marked) continue;
+    mailboxes_->MarkPending(held.account, s_.target->primary_domain);
+    held.marked = true;
+  }
+  TellAddedByOthers();
+  if (!ok && at_end) {
     const std::string why =
         s_.texts.why_open +
         SaveErrorWords(s_.texts, users_->last_save_error()) +
         s_.texts.why_close;
-    for (const auto& [account, display] : held_) {
-      mailboxes_->MarkPending(account, s_.target->primary_domain);
-      const std::string line = s_.texts.account_not_saved + display + why;
+    for (const Held& held : held_) {
+      const std::string line = s_.texts.account_not_saved + held.display + why;
       s_.host->AppendLogLine(line);
       s_.host->SelectLastLine();
       ++*s_.failure_lines;
       --s_.stats->user_count;
       // The account was told added; this is the last word on it.
-      observer_->OnAccountSaveFailed(account.user_name, account.domain, line);
+      observer_->OnAccountSaveFailed(held.account.user_name,
+                                     held.account.domain, line);
     }
   }
-  TellAddedByOthers();
-  // After a failure the additions stay pending and a later save may
-  // still write them; they were reported (and their mail marked) now.
-  if (!ok || !users_->HasPending()) held_.clear();
+  if (at_end || !users_->HasPending()) held_.clear();
 }
 
 // Another writer (a second run, say) added some of the held accounts
 // before the save could: they existed, and this run did not import them.
 void AccountStep::TellAddedByOthers() {
   for (const auto& [user, domain] : users_->TakeAddedByOthers()) {
-    for (const auto& [account, display] : held_) {
-      if (account.user_name != user || account.domain != domain) continue;
+    for (auto it = held_.begin(); it != held_.end(); ++it) {
+      if (it->account.user_name != user || it->account.domain != domain) {
+        continue;
+      }
       --s_.stats->user_count;
-      const std::string line = s_.texts.account_added_by_other + display;
+      const std::string line = s_.texts.account_added_by_other + it->display;
       s_.host->AppendLogLine(line);
       observer_->OnAccountAddedByOther(user, domain, line);
+      held_.erase(it);
       break;
     }
   }
@@ -267,8 +281,9 @@ void AccountStep::Migrate(const Account& a, bool resume_box,
     observer_->OnAccountEnd(
         account.user_name, account.domain,
         a.box.empty() ? AccountOutcome::kRefused : AccountOutcome::kFailed,
-        a.box.empty() ? s_.texts.unsafe_mailbox_name + account.user_name
-                      : s_.texts.mailbox_dir_failed + a.box,
+        a.box.empty()
+            ? s_.texts.unsafe_mailbox_name + account.user_name
+            : s_.texts.mailbox_dir_failed + s_.target->fs->DisplayPath(a.box),
         a.box);
   }
 }
@@ -281,7 +296,7 @@ void AccountStep::AddNew(const Account& a, const DomainRecord& record,
   switch (users_->AddUser(MakeUser(account, record))) {
     case AddUserResult::kAdded:
       ++s_.stats->user_count;
-      held_.emplace_back(account, a.display);
+      held_.push_back({account, a.display});
       s_.host->AppendLogLine(s_.texts.importing_account + a.display);
       s_.host->SelectLastLine();
       // The migrator counts its own failure lines.
@@ -349,7 +364,7 @@ bool AccountStep::ImportAccount(SourceAccount* account,
       !resume && !users_->UserExists(account->user_name, account->domain) &&
       !users_->AliasExists(account->user_name, account->domain);
   if (adding && Refused(a)) return false;
-  if (adding && !mailboxes_->MarkPending(*account, primary)) {
+  if (adding && !mailboxes_->MarkNew(*account, primary)) {
     // No mailbox can be made, so its mail could not be copied now or by a
     // later run; the account is left for a run that can.
     Fail(a, AccountOutcome::kFailed, s_.texts.mailbox_not_created + a.display,
@@ -410,6 +425,9 @@ bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
   steps.stats->mail_count = 0;
   steps.stats->failed_copies = 0;
   steps.stats->already_present = 0;
+  if (steps.manifest != nullptr) {
+    users->SetWriteAhead(WriteAheadOf(steps.manifest, &AccountEntry));
+  }
   return AccountStep(users, mailboxes, steps, observer).Run();
 }
 

@@ -34,22 +34,22 @@ DomainRecord MigratedDomain(const std::string& name) {
   return record;
 }
 
-// Saves the domain store when due (at the end: whatever is pending). What
-// the save wrote goes into the run's manifest with it; when it failed,
-// each domain in `held` (added since the last save) gets its failure line
-// and is no longer counted.
+// Saves the domain store when due (at the end: whatever is pending). The
+// manifest names the domains a save is about to write before it writes
+// them, and confirms them after. A failed save keeps them pending; only
+// when the last save fails too does each domain in `held` (added since
+// the last save) get its failure line and is no longer counted.
 void CommitDomains(DomainStore* store, const ImportSteps& s,
                    RunObserver* observer, bool at_end,
                    std::vector<std::string>* held) {
   const bool ok = at_end ? store->SavePending() : store->SaveIfDue();
   const std::vector<SavedAddition> saved = store->TakeSavedAdditions();
   if (s.manifest != nullptr) {
-    for (const SavedAddition& added : saved)
-      s.manifest->Add(DomainEntry(added));
-    // A flush rewrites the manifest: only with a save, not per call.
-    if (at_end || !saved.empty()) s.manifest->Flush();
+    for (const SavedAddition& added : saved) {
+      s.manifest->Add(DomainEntry(added, ManifestEntry::Step::kSaved));
+    }
   }
-  if (!ok) {
+  if (!ok && at_end) {
     const std::string why = s.texts.why_open +
                             SaveErrorWords(s.texts, store->last_save_error()) +
                             s.texts.why_close;
@@ -62,9 +62,7 @@ void CommitDomains(DomainStore* store, const ImportSteps& s,
       observer->OnDomainSaveFailed(name, line);
     }
   }
-  // After a failure the additions stay pending and a later save may
-  // still write them; they were reported now.
-  if (!ok || !store->HasPending()) held->clear();
+  if (at_end || !store->HasPending()) held->clear();
 }
 
 // One source domain: told as present, refused, failed or added (then held
@@ -110,6 +108,9 @@ void ImportDomains(DomainStore* store, const ImportSteps& steps) {
       steps.observer != nullptr ? steps.observer : &null_observer;
   steps.stats->domain_count = 0;
   steps.target->primary_domain = store->FindPrimaryDomain();
+  if (steps.manifest != nullptr) {
+    store->SetWriteAhead(WriteAheadOf(steps.manifest, &DomainEntry));
+  }
   // Domains added since the store last saved; a failed save names each.
   std::vector<std::string> held;
   for (const SourceDomain& source : *steps.host->GetSourceDomains()) {

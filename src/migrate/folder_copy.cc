@@ -206,6 +206,10 @@ DirMade FolderCopier::PrepareTarget(const TargetFolder& target,
   const std::string& target_folder = target.path;
   DirMade made = target.made;
   if (made == DirMade::kFailed) {
+    if (manifest_ != nullptr && piece->staged == nullptr &&
+        !fs_->Exists(target_folder)) {
+      manifest_->WriteAhead(ManifestEntry::Kind::kDirectory, {target_folder});
+    }
     made = fs_->MakeDir(target_folder, nullptr);
     if (made == DirMade::kMade) RecordFolder(*piece, target_folder);
   }
@@ -268,6 +272,13 @@ void FolderCopier::Submit(FolderPiece* piece, std::vector<Message>* batch) {
     // Let the queue run down to half before refilling it, rather than
     // waking for every finished batch.
     while (pool_->busy() > max_in_flight_ / 2) WaitForWorkers();
+  }
+  if (manifest_ != nullptr && piece->staged == nullptr) {
+    // Copies into a folder the server sees are recorded before they are
+    // made, a batch at a time; each file's proof follows its copy.
+    std::vector<std::string> paths;
+    for (const Message& copy : *batch) paths.push_back(copy.to);
+    manifest_->WriteAhead(ManifestEntry::Kind::kMessageFile, paths);
   }
   piece->Expect();
   pool_->Submit([this, piece, copies = std::move(*batch)] {

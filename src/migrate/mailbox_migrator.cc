@@ -163,7 +163,33 @@ bool MailboxMigrator::MarkPending(const SourceAccount& account,
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return true;
   SettleBox(target_box);
+  MarkAhead(target_box);
   return marks_.Mark(target_box, sync);
+}
+
+bool MailboxMigrator::MarkNew(const SourceAccount& account,
+                              const std::string& primary_domain) {
+  const std::string target_box = TargetBox(account, primary_domain);
+  if (!target_box.empty()) MakingAhead({target_box});
+  return MarkPending(account, primary_domain);
+}
+
+void MailboxMigrator::MarkAhead(const std::string& target_box) {
+  // A mailbox that does not exist is recorded by MarkNew; its mark goes
+  // with it.
+  if (options_.manifest != nullptr && fs_->Exists(target_box)) {
+    options_.manifest->WriteAhead(ManifestEntry::Kind::kMessageFile,
+                                  {target_box + "\\" + kPendingMark});
+  }
+}
+
+void MailboxMigrator::MakingAhead(const std::vector<std::string>& dirs) {
+  if (options_.manifest == nullptr) return;
+  std::vector<std::string> absent;
+  for (const std::string& dir : dirs) {
+    if (!fs_->Exists(dir)) absent.push_back(dir);
+  }
+  options_.manifest->WriteAhead(ManifestEntry::Kind::kDirectory, absent);
 }
 
 bool MailboxMigrator::IsPending(const SourceAccount& account,
@@ -199,14 +225,14 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   // its mark was just made in needs no second making.
   marks_.MakeStore();
   if (resume && !marks_.TakeOverStaging(target_box)) {
-    LogFailure(texts_.mailbox_dir_failed + target_box);
+    LogFailure(texts_.mailbox_dir_failed + fs_->DisplayPath(target_box));
     return false;
   }
   bool fresh = marks_.JustCreated(target_box);
   if (!marks_.JustMade(target_box)) {
     const DirMade made = fs_->MakeDir(target_box, nullptr);
     if (made == DirMade::kFailed) {
-      LogFailure(texts_.mailbox_dir_failed + target_box);
+      LogFailure(texts_.mailbox_dir_failed + fs_->DisplayPath(target_box));
       return false;
     }
     fresh = made == DirMade::kMade;
@@ -271,6 +297,7 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     std::vector<std::string> dirs;
     for (const TargetFolder& target : targets) dirs.push_back(target.path);
     dirs.push_back(spam);
+    if (mailbox->staged == nullptr) MakingAhead(dirs);
     auto maker = std::make_shared<FolderMaker>(
         fs_, std::move(dirs), options_.manifest,
         options_.manifest != nullptr ? mailbox->staged : nullptr);
@@ -283,6 +310,12 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     log_->Add(std::make_unique<FolderFailure>(this, mailbox, maker,
                                               targets.size(), spam_failure));
     return targets;
+  }
+  if (mailbox->staged == nullptr) {
+    std::vector<std::string> dirs;
+    for (const TargetFolder& target : targets) dirs.push_back(target.path);
+    dirs.push_back(spam);
+    MakingAhead(dirs);
   }
   for (TargetFolder& target : targets) {
     target.made = fs_->MakeDir(target.path, nullptr);
@@ -347,6 +380,15 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
   // number is the line number, so a refused line still uses up its number.
   const std::vector<std::string> names = FolderListNames(text);
   std::vector<DirMade> made(names.size(), DirMade::kFailed);
+  if (mailbox->staged == nullptr) {
+    std::vector<std::string> dirs;
+    for (const std::string& name : names) {
+      if (IsSafeDirectoryName(name, options_.names)) {
+        dirs.push_back(target_box + "\\" + name);
+      }
+    }
+    MakingAhead(dirs);
+  }
   for (size_t i = 0; i < names.size(); ++i) {
     if (IsSafeDirectoryName(names[i], options_.names)) {
       made[i] = fs_->MakeDir(target_box + "\\" + names[i], nullptr);

@@ -135,6 +135,10 @@ class MailboxMigrator {
   // tells it in *sync (when non-null).
   bool MarkPending(const SourceAccount& account,
                    const std::string& primary_domain, bool sync = false);
+  // MarkPending for an account about to be added: its mailbox, when it
+  // does not exist, is first recorded in the manifest as about to be made
+  // (it, or its staging folder, appears at once).
+  bool MarkNew(const SourceAccount& account, const std::string& primary_domain);
   bool IsPending(const SourceAccount& account,
                  const std::string& primary_domain, bool* sync = nullptr);
   void ClearPending(const SourceAccount& account,
@@ -170,6 +174,12 @@ class MailboxMigrator {
   // Puts a directory this run made into the manifest, when there is one,
   // and tells `mailbox` (when non-null) that it was written to.
   void Made(const std::string& dir, Mailbox* mailbox);
+  // Records in the manifest, ahead, the folders of `dirs` that do not
+  // exist: they are about to be made where the server sees them.
+  void MakingAhead(const std::vector<std::string>& dirs);
+  // Records in the manifest, ahead, the pending mark about to be made in
+  // `target_box` when the mailbox exists.
+  void MarkAhead(const std::string& target_box);
   // Makes the target folders of a mailbox: the standard ones and Spam, on
   // a worker when the mailbox is `fresh` (just made). Spam that cannot be
   // made is a failure line. Returns the standard folders.

@@ -135,6 +135,16 @@ std::vector<std::string_view> SplitSpaces(std::string_view line) {
   }
 }
 
+// A path in the manifest's one form: every "/" written as "\\". No code
+// page has "/" as the second byte of a character, so this touches
+// separators only.
+void AppendPath(std::string* line, std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  AppendField(line, path);
+}
+
 void AppendItemFields(std::string* line, const AddedItem& item) {
   AppendField(line, item.layout.before);
   AppendField(line, item.element);
@@ -143,26 +153,35 @@ void AppendItemFields(std::string* line, const AddedItem& item) {
 }
 
 std::string EntryLine(const ManifestEntry& e) {
+  using Step = ManifestEntry::Step;
+  const bool saved = e.step == Step::kSaved;
   std::string line;
   switch (e.kind) {
     case ManifestEntry::Kind::kDomain:
-      line = "domain";
+      line = saved ? "domain-saved" : "domain";
       AppendField(&line, e.name);
-      AppendItemFields(&line, e.item);
+      if (!saved) AppendItemFields(&line, e.item);
       break;
     case ManifestEntry::Kind::kAccount:
-      line = "account";
+      line = saved ? "account-saved" : "account";
       AppendField(&line, e.name);
       AppendField(&line, e.domain);
-      AppendItemFields(&line, e.item);
+      if (!saved) AppendItemFields(&line, e.item);
       break;
     case ManifestEntry::Kind::kDirectory:
-      line = "dir";
-      AppendField(&line, e.path);
+      line = e.step == Step::kIntent  ? "intent-dir"
+             : e.step == Step::kFound ? "dir-found"
+                                      : "dir";
+      AppendPath(&line, e.path);
       break;
     case ManifestEntry::Kind::kMessageFile:
+      if (e.step == Step::kIntent) {
+        line = "intent-file";
+        AppendPath(&line, e.path);
+        break;
+      }
       line = e.stamp ? "file-stamp" : "file";
-      AppendField(&line, e.path);
+      AppendPath(&line, e.path);
       line += ' ' + std::to_string(e.size) + ' ';
       if (e.stamp) {
         line += std::to_string(e.stamp->file) + ' ' +
@@ -184,9 +203,10 @@ std::string HeaderText(const ManifestHeader& h) {
   text += "\ndata-folder " + std::to_string(h.data_folder.volume) + ' ' +
           std::to_string(h.data_folder.file) + "\nstarted";
   AppendField(&text, h.started);
-  text +=
-      h.kind == ManifestRunKind::kSync ? "\nkind sync\n" : "\nkind migrate\n";
-  return text;
+  text += h.kind == ManifestRunKind::kSync ? "\nkind sync\ncodepage"
+                                           : "\nkind migrate\ncodepage";
+  AppendField(&text, h.code_page);
+  return text + '\n';
 }
 
 // "key FIELD": the field's bytes.
@@ -197,7 +217,7 @@ bool ParseKeyed(std::string_view line, std::string_view key,
 }
 
 bool ParseHeaderRest(const std::vector<std::string_view>& lines,
-                     ManifestHeader* h, int* bad_line) {
+                     uint64_t version, ManifestHeader* h, int* bad_line) {
   uint64_t volume = 0;
   uint64_t file = 0;
   const std::vector<std::string_view> id = SplitSpaces(lines[3]);
@@ -216,6 +236,10 @@ bool ParseHeaderRest(const std::vector<std::string_view>& lines,
       *bad_line = i + 2;
       return false;
     }
+  }
+  if (version >= 3 && !ParseKeyed(lines[6], "codepage", &h->code_page)) {
+    *bad_line = 7;
+    return false;
   }
   h->data_folder = FileId{volume, file};
   h->kind =
@@ -246,9 +270,40 @@ bool ParseStampedFile(const std::vector<std::string_view>& w,
   return true;
 }
 
+// A record written only from version 3 on: the intents, the
+// confirmations and the folder another program made.
+bool ParseLaterEntry(const std::vector<std::string_view>& w, ManifestEntry* e) {
+  using Kind = ManifestEntry::Kind;
+  using Step = ManifestEntry::Step;
+  if (w[0] == "domain-saved" && w.size() == 2) {
+    *e = ManifestEntry();
+    e->kind = Kind::kDomain;
+    e->step = Step::kSaved;
+    return ParseField(w[1], &e->name) && !e->name.empty();
+  }
+  if (w[0] == "account-saved" && w.size() == 3) {
+    *e = ManifestEntry();
+    e->kind = Kind::kAccount;
+    e->step = Step::kSaved;
+    return ParseField(w[1], &e->name) && !e->name.empty() &&
+           ParseField(w[2], &e->domain);
+  }
+  const bool dir = w[0] == "intent-dir" || w[0] == "dir-found";
+  if ((dir || w[0] == "intent-file") && w.size() == 2) {
+    *e = ManifestEntry();
+    e->kind = dir ? Kind::kDirectory : Kind::kMessageFile;
+    e->step = w[0] == "dir-found" ? Step::kFound : Step::kIntent;
+    return ParseField(w[1], &e->path) && !e->path.empty();
+  }
+  return false;
+}
+
 bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
   const std::vector<std::string_view> w = SplitSpaces(line);
   using Kind = ManifestEntry::Kind;
+  // From version 3 on, a domain or an account is written before the save.
+  e->step =
+      version >= 3 ? ManifestEntry::Step::kIntent : ManifestEntry::Step::kMade;
   if (w[0] == "domain" && w.size() == 6) {
     e->kind = Kind::kDomain;
     return ParseField(w[1], &e->name) && !e->name.empty() &&
@@ -259,6 +314,7 @@ bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
     return ParseField(w[1], &e->name) && !e->name.empty() &&
            ParseField(w[2], &e->domain) && ParseItemFields(w, 3, &e->item);
   }
+  e->step = ManifestEntry::Step::kMade;
   if (w[0] == "dir" && w.size() == 2) {
     e->kind = Kind::kDirectory;
     return ParseField(w[1], &e->path) && !e->path.empty();
@@ -272,23 +328,34 @@ bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
   if (w[0] == "file-stamp" && w.size() == 6 && version >= 2) {
     return ParseStampedFile(w, e);
   }
-  return false;
+  return version >= 3 && ParseLaterEntry(w, e);
 }
 
 }  // namespace
 
-ManifestEntry DomainEntry(const SavedAddition& added) {
+ManifestEntry DomainEntry(const SavedAddition& added,
+                          ManifestEntry::Step step) {
   ManifestEntry e;
   e.kind = ManifestEntry::Kind::kDomain;
+  e.step = step;
   e.name = added.name;
-  e.item = added.item;
+  if (step != ManifestEntry::Step::kSaved) e.item = added.item;
   return e;
 }
 
-ManifestEntry AccountEntry(const SavedAddition& added) {
-  ManifestEntry e = DomainEntry(added);
+ManifestEntry AccountEntry(const SavedAddition& added,
+                           ManifestEntry::Step step) {
+  ManifestEntry e = DomainEntry(added, step);
   e.kind = ManifestEntry::Kind::kAccount;
   e.domain = added.domain;
+  return e;
+}
+
+ManifestEntry IntentEntry(ManifestEntry::Kind kind, const std::string& path) {
+  ManifestEntry e;
+  e.kind = kind;
+  e.step = ManifestEntry::Step::kIntent;
+  e.path = path;
   return e;
 }
 
@@ -327,8 +394,8 @@ bool AppendingFileSink::Append(std::string_view bytes) {
 
 bool AppendingFileSink::Flush() {
   if (pending_.empty() && created_) return true;
-  const bool ok = created_ ? fs_->AppendFile(path_, pending_, nullptr)
-                           : fs_->ReplaceContents(path_, pending_, nullptr);
+  const bool ok = created_ ? fs_->AppendFile(path_, pending_, &error_)
+                           : fs_->ReplaceContents(path_, pending_, &error_);
   if (!ok) return false;
   created_ = true;
   pending_.clear();
@@ -344,6 +411,25 @@ void ManifestWriter::Add(const ManifestEntry& entry) {
   buffered_ += line;
 }
 
+bool ManifestWriter::WriteAhead(ManifestEntry::Kind kind,
+                                const std::vector<std::string>& paths) {
+  if (paths.empty()) return true;
+  std::string lines;
+  for (const std::string& path : paths) {
+    lines += EntryLine(IntentEntry(kind, path));
+  }
+  {
+    MutexLock guard(&mutex_);
+    buffered_ += lines;
+  }
+  return Flush();
+}
+
+std::string ManifestWriter::error() {
+  MutexLock guard(&mutex_);
+  return error_;
+}
+
 bool ManifestWriter::Flush() {
   MutexLock guard(&mutex_);
   if (failed_) return false;
@@ -351,10 +437,25 @@ bool ManifestWriter::Flush() {
   if (buffered_.empty()) return true;
   if (!sink_->Append(buffered_) || !sink_->Flush()) {
     failed_ = true;
+    error_ = sink_->Error();
     return false;
   }
   buffered_.clear();
   return true;
+}
+
+ConfigFile::WriteAhead WriteAheadOf(
+    ManifestWriter* manifest,
+    ManifestEntry (*make_entry)(const SavedAddition&, ManifestEntry::Step)) {
+  return [manifest, make_entry](const std::vector<SavedAddition>& about,
+                                std::string* error) {
+    for (const SavedAddition& added : about) {
+      manifest->Add(make_entry(added, ManifestEntry::Step::kIntent));
+    }
+    if (manifest->Flush()) return true;
+    *error = manifest->error();
+    return false;
+  };
 }
 
 ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
@@ -379,19 +480,20 @@ ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
     *bad_line = 1;
     return ManifestStatus::kDamaged;
   }
-  if (version != 1 && version != kManifestVersion) {
+  if (version < 1 || version > kManifestVersion) {
     *bad_line = 1;
     return ManifestStatus::kUnsupportedVersion;
   }
-  if (lines.size() < 6) {
+  const size_t header_lines = version >= 3 ? 7 : 6;
+  if (lines.size() < header_lines) {
     *bad_line = static_cast<int>(lines.size()) + 1;
     return ManifestStatus::kDamaged;
   }
-  if (!ParseHeaderRest(lines, &manifest->header, bad_line)) {
+  if (!ParseHeaderRest(lines, version, &manifest->header, bad_line)) {
     *manifest = RunManifest{};
     return ManifestStatus::kDamaged;
   }
-  for (size_t i = 6; i < lines.size(); ++i) {
+  for (size_t i = header_lines; i < lines.size(); ++i) {
     ManifestEntry entry;
     if (!ParseEntry(lines[i], version, &entry)) {
       *bad_line = static_cast<int>(i) + 1;

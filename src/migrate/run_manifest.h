@@ -2,12 +2,14 @@
 #define VM_MIGRATE_RUN_MANIFEST_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/added_items.h"
+#include "config/config_file.h"
 #include "platform/file_identity.h"
 #include "util/thread_annotations.h"
 
@@ -23,9 +25,11 @@ struct CopiedFile;
 // text format, line by line, is described in docs/manifest.md; this file
 // is its one home.
 
-// The version written. The reader takes this one and version 1 (the same
-// records without the stamped message file).
-inline constexpr int kManifestVersion = 2;
+// The version written. The reader takes this one and versions 1 and 2
+// (written after the fact: the same records without the intents, the
+// confirmations and the code page; version 1 also without the stamped
+// message file).
+inline constexpr int kManifestVersion = 3;
 
 enum class ManifestRunKind { kMigrate, kSync };
 
@@ -35,12 +39,23 @@ struct ManifestHeader {
   FileId data_folder;        // the identity of the target's data folder
   std::string started;       // UTC, "2026-05-04T08:00:00Z"
   ManifestRunKind kind = ManifestRunKind::kMigrate;
+  // The code page the names and paths are in ("GBK"); empty when the
+  // writer was not told it, and in a manifest of version 1 or 2.
+  std::string code_page;
   bool operator==(const ManifestHeader&) const = default;
 };
 
 struct ManifestEntry {
   enum class Kind { kDomain, kAccount, kDirectory, kMessageFile };
+  // What the record says of it. The run writes ahead: what it is about to
+  // make visible is recorded (kIntent) and flushed before the save or the
+  // copy that makes it so; kSaved confirms a domain or account intent once
+  // the save wrote it, a kMade folder or file record a folder or file
+  // intent. kFound: a mailbox the run meant to make that another program
+  // made first (the run's files went into it).
+  enum class Step { kMade, kIntent, kSaved, kFound };
   Kind kind = Kind::kDomain;
+  Step step = Step::kMade;
   std::string name;    // kDomain: the domain; kAccount: the user name
   std::string domain;  // kAccount: the account's domain
   AddedItem item;      // kDomain, kAccount: the item's bytes as written
@@ -53,9 +68,17 @@ struct ManifestEntry {
   bool operator==(const ManifestEntry&) const = default;
 };
 
-ManifestEntry DomainEntry(const SavedAddition& added);
-ManifestEntry AccountEntry(const SavedAddition& added);
+// A domain or account about to be saved (its bytes final), or, with
+// kSaved, the confirmation that the save wrote it.
+ManifestEntry DomainEntry(
+    const SavedAddition& added,
+    ManifestEntry::Step step = ManifestEntry::Step::kIntent);
+ManifestEntry AccountEntry(
+    const SavedAddition& added,
+    ManifestEntry::Step step = ManifestEntry::Step::kIntent);
 ManifestEntry DirectoryEntry(const std::string& path);
+// A folder or message file about to be made where the server sees it.
+ManifestEntry IntentEntry(ManifestEntry::Kind kind, const std::string& path);
 ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
                                const std::string& md5);
 // The record of a message file as its copy told it; false when the copy
@@ -70,6 +93,8 @@ class ManifestSink {
   virtual ~ManifestSink() = default;
   virtual bool Append(std::string_view bytes) = 0;
   virtual bool Flush() = 0;
+  // Why the last Flush failed, as FileSystem errors say it; may be empty.
+  virtual std::string Error() const { return std::string(); }
 };
 
 // A manifest file that grows by appending: the first flush creates it
@@ -84,18 +109,21 @@ class AppendingFileSink : public ManifestSink {
   AppendingFileSink(FileSystem* fs, std::string path);
   bool Append(std::string_view bytes) override;
   bool Flush() override;
+  std::string Error() const override { return error_; }
 
  private:
   FileSystem* fs_;
   std::string path_;
   std::string pending_;
+  std::string error_;
   bool created_ = false;
 };
 
 // Writes a manifest into a sink: the header at once, then each entry as
-// it is added. Entries are buffered until Flush, which the run calls with
-// its group commit (after the configuration files and the message files
-// it names are saved). Thread-safe.
+// it is added. Entries are buffered until Flush, which the run calls
+// before the save, rename or copy that makes what they name visible (one
+// flush per group of them), and at its end. Paths are written with "\"
+// as their separator on every system. Thread-safe.
 class ManifestWriter {
  public:
   // `sink` must outlive the writer.
@@ -104,17 +132,32 @@ class ManifestWriter {
   ManifestWriter& operator=(const ManifestWriter&) = delete;
 
   void Add(const ManifestEntry& entry);
+  // Records that the folders or message files (`kind`) at `paths` are
+  // about to be made where the server sees them, and flushes: nothing to
+  // do for no paths. False as Flush.
+  bool WriteAhead(ManifestEntry::Kind kind,
+                  const std::vector<std::string>& paths);
   // Hands the buffered entries to the sink and flushes it. False when
   // this or any earlier append or flush failed: from the first failure on
   // the manifest is incomplete, and stays reported so.
   bool Flush();
+  // Why the first failed flush failed (see ManifestSink::Error).
+  std::string error() EXCLUDES(mutex_);
 
  private:
   Mutex mutex_;
   ManifestSink* const sink_;
+  std::string error_ GUARDED_BY(mutex_);
   std::string buffered_ GUARDED_BY(mutex_);
   bool failed_ GUARDED_BY(mutex_) = false;
 };
+
+// A configuration store's write-ahead (ConfigFile::SetWriteAhead) into
+// `manifest`: each addition as `make_entry` records it, flushed before the
+// save writes. `manifest` must outlive the store's saves.
+ConfigFile::WriteAhead WriteAheadOf(
+    ManifestWriter* manifest,
+    ManifestEntry (*make_entry)(const SavedAddition&, ManifestEntry::Step));
 
 struct RunManifest {
   ManifestHeader header;

@@ -28,11 +28,12 @@ class StringSink : public ManifestSink {
 };
 
 ManifestHeader Header() {
-  return {"1.0.0-7-gabc", "/srv/tarn wick", FileId{2049, 131074},
-          "2026-05-04T08:00:00Z", ManifestRunKind::kSync};
+  return {"1.0.0-7-gabc",         "/srv/tarn wick",       FileId{2049, 131074},
+          "2026-05-04T08:00:00Z", ManifestRunKind::kSync, "GBK"};
 }
 
 ManifestEntry Stamped(const std::string& path, const FileStamp& stamp);
+ManifestEntry Found(const std::string& path);
 
 // One entry of each kind; names with a space, "%", code-page bytes, the
 // empty name and the name "-", item bytes with CR LF.
@@ -58,7 +59,38 @@ std::vector<ManifestEntry> Entries() {
       Stamped("/srv/mail/a.com/" + zhang + "/2.eml",
               {131075, 5, {1700000000, 1}, {1750000000, 123456789}}),
       Stamped("C:\\t\\mail\\c", {UINT64_MAX, 0, {-86401, 999999999}, {}}),
+      IntentEntry(ManifestEntry::Kind::kDirectory, "/srv/mail/b.com/ann"),
+      // "\\" as the trail byte of a double-byte name stays a byte.
+      IntentEntry(ManifestEntry::Kind::kMessageFile,
+                  "C:\\t\\mail\\\x95\\\\3.eml"),
+      AccountEntry({zhang, "", {}}, ManifestEntry::Step::kSaved),
+      DomainEntry({"a.com", "", {}}, ManifestEntry::Step::kSaved),
+      Found("/srv/mail/b.com/ann"),
   };
+}
+
+ManifestEntry Found(const std::string& path) {
+  ManifestEntry e = DirectoryEntry(path);
+  e.step = ManifestEntry::Step::kFound;
+  return e;
+}
+
+// The entries as a reader gets them back: paths in the manifest's one form.
+std::vector<ManifestEntry> AsRead(std::vector<ManifestEntry> entries) {
+  for (ManifestEntry& e : entries) {
+    for (char& c : e.path) {
+      if (c == '/') c = '\\';
+    }
+  }
+  return entries;
+}
+
+// What versions 1 and 2 hold of Entries(): the records made, as written.
+std::vector<ManifestEntry> EarlierEntries(size_t count) {
+  std::vector<ManifestEntry> entries = Entries();
+  entries.resize(count);
+  for (ManifestEntry& e : entries) e.step = ManifestEntry::Step::kMade;
+  return entries;
 }
 
 ManifestEntry Stamped(const std::string& path, const FileStamp& stamp) {
@@ -79,24 +111,35 @@ TEST(RunManifestTest, WritesAndReadsTheDocumentedFormat) {
   ASSERT_EQ(ReadManifest(Golden("manifest/run.manifest"), &read, &bad_line),
             ManifestStatus::kRead);
   EXPECT_EQ(read.header, Header());
-  EXPECT_EQ(read.entries, Entries());
+  EXPECT_EQ(read.entries, AsRead(Entries()));
   EXPECT_FALSE(read.torn_tail);
 }
 
-// A manifest an earlier version wrote must still be undone by its MD5
-// records, and it cannot hold a stamped record.
-TEST(RunManifestTest, ReadsVersionOneWithoutStamps) {
-  const std::string v1 = Golden("manifest/run-v1.manifest");
-  RunManifest read;
-  int bad_line = -1;
-  ASSERT_EQ(ReadManifest(v1, &read, &bad_line), ManifestStatus::kRead);
-  std::vector<ManifestEntry> expected = Entries();
-  expected.resize(expected.size() - 2);
-  EXPECT_EQ(read.entries, expected);
-  const std::string stamp = "file-stamp /a 1 2 3.000000000 4.000000000\n";
-  EXPECT_EQ(ReadManifest(v1 + stamp, &read, &bad_line),
-            ManifestStatus::kDamaged);
-  EXPECT_EQ(bad_line, 13);
+// Manifests earlier versions wrote (after the fact, no code page) must
+// still be undone as they were: version 1 by its MD5 records, without
+// stamps; neither holds an intent, a confirmation or a found folder.
+TEST(RunManifestTest, ReadsEarlierVersionsAsMade) {
+  for (int version : {1, 2}) {
+    const std::string text =
+        Golden("manifest/run-v" + std::to_string(version) + ".manifest");
+    RunManifest read;
+    int bad_line = -1;
+    ASSERT_EQ(ReadManifest(text, &read, &bad_line), ManifestStatus::kRead);
+    EXPECT_EQ(read.header.code_page, "");
+    EXPECT_EQ(read.entries, EarlierEntries(version == 1 ? 6 : 8));
+    const int next = version == 1 ? 13 : 15;
+    for (const char* later :
+         {"file-stamp /a 1 2 3.000000000 4.000000000\n", "intent-file /a\n",
+          "account-saved a -\n", "dir-found /a\n"}) {
+      if (version == 2 && std::string(later).starts_with("file-stamp")) {
+        continue;
+      }
+      EXPECT_EQ(ReadManifest(text + later, &read, &bad_line),
+                ManifestStatus::kDamaged)
+          << later;
+      EXPECT_EQ(bad_line, next) << later;
+    }
+  }
 }
 
 // A run killed at any byte of an unflushed line leaves a manifest that
@@ -137,32 +180,41 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
     const char* text;
     ManifestStatus status;
   } kCases[] = {
-      {1, "velquor-migrate-manifest 3", ManifestStatus::kUnsupportedVersion},
+      {1, "velquor-migrate-manifest 4", ManifestStatus::kUnsupportedVersion},
+      {1, "velquor-migrate-manifest 0", ManifestStatus::kUnsupportedVersion},
       {1, "velquor-migrate-manifest 01", ManifestStatus::kDamaged},
       {4, "data-folder 2049", ManifestStatus::kDamaged},
       {6, "kind undo", ManifestStatus::kDamaged},
-      {7, "domain a.com - <item/> -", ManifestStatus::kDamaged},
-      {7, "domain a.com - - - -", ManifestStatus::kDamaged},
-      {8, "account %d5 - - <item/> - -", ManifestStatus::kDamaged},
-      {8, "account %41 - - <item/> - -", ManifestStatus::kDamaged},
-      {8, "account x - - <item/> - %", ManifestStatus::kDamaged},
-      {9, "account  x - <item/> - -", ManifestStatus::kDamaged},
-      {10, "dir /a\r", ManifestStatus::kDamaged},
-      {11, "file /a 18446744073709551616 d41d8cd98f00b204e9800998ecf8427e",
+      {7, "codepage", ManifestStatus::kDamaged},
+      {7, "code-page GBK", ManifestStatus::kDamaged},
+      {8, "domain a.com - <item/> -", ManifestStatus::kDamaged},
+      {8, "domain a.com - - - -", ManifestStatus::kDamaged},
+      {9, "account %d5 - - <item/> - -", ManifestStatus::kDamaged},
+      {9, "account %41 - - <item/> - -", ManifestStatus::kDamaged},
+      {9, "account x - - <item/> - %", ManifestStatus::kDamaged},
+      {10, "account  x - <item/> - -", ManifestStatus::kDamaged},
+      {11, "dir /a\r", ManifestStatus::kDamaged},
+      {12, "file /a 18446744073709551616 d41d8cd98f00b204e9800998ecf8427e",
        ManifestStatus::kDamaged},
-      {11, "file /a 1 D41D8CD98F00B204E9800998ECF8427E",
+      {12, "file /a 1 D41D8CD98F00B204E9800998ECF8427E",
        ManifestStatus::kDamaged},
-      {12, "undo /a", ManifestStatus::kDamaged},
-      {13, "file-stamp /a 1 2 3.000000000 -0.000000000",
+      {13, "undo /a", ManifestStatus::kDamaged},
+      {14, "file-stamp /a 1 2 3.000000000 -0.000000000",
        ManifestStatus::kDamaged},
-      {13, "file-stamp /a 1 2 03.000000000 4.000000000",
+      {14, "file-stamp /a 1 2 03.000000000 4.000000000",
        ManifestStatus::kDamaged},
-      {14, "file-stamp /a 1 2 3.5 4.000000000", ManifestStatus::kDamaged},
-      {14, "file-stamp /a 1 2 3.000000000 4.0000000000",
+      {15, "file-stamp /a 1 2 3.5 4.000000000", ManifestStatus::kDamaged},
+      {15, "file-stamp /a 1 2 3.000000000 4.0000000000",
        ManifestStatus::kDamaged},
-      {14, "file-stamp /a 1 2 3.000000000 +4.000000000",
+      {15, "file-stamp /a 1 2 3.000000000 +4.000000000",
        ManifestStatus::kDamaged},
-      {14, "file-stamp /a 1 2 3.000000000", ManifestStatus::kDamaged},
+      {15, "file-stamp /a 1 2 3.000000000", ManifestStatus::kDamaged},
+      {16, "intent-dir", ManifestStatus::kDamaged},
+      {17, "intent-file /a 1 d41d8cd98f00b204e9800998ecf8427e",
+       ManifestStatus::kDamaged},
+      {18, "account-saved a", ManifestStatus::kDamaged},
+      {19, "domain-saved - ", ManifestStatus::kDamaged},
+      {20, "dir-found -", ManifestStatus::kDamaged},
   };
   for (const auto& c : kCases) {
     std::istringstream golden(Golden("manifest/run.manifest"));

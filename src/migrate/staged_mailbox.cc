@@ -82,6 +82,28 @@ void MergeFolder(FileSystem* fs, const std::string& from, const std::string& to,
   }
 }
 
+// Records, before any of them is made, the folders and files the merge of
+// `folders` (the staging folder's) into the mailbox may make.
+void WriteMergeAhead(FileSystem* fs, const StagedMailbox& staged,
+                     const std::vector<DirEntry>& folders,
+                     ManifestWriter* manifest) {
+  std::vector<std::string> dirs, files;
+  for (const DirEntry& folder : folders) {
+    if (!folder.is_directory || folder.unconvertible_name) continue;
+    const std::string to = staged.box() + "\\" + folder.name;
+    if (!fs->Exists(to)) dirs.push_back(to);
+    std::vector<DirEntry> held;
+    if (!fs->List(folder.path + "\\*", &held)) continue;
+    for (const DirEntry& file : held) {
+      if (!file.is_directory && !file.is_special) {
+        files.push_back(to + "\\" + file.name);
+      }
+    }
+  }
+  manifest->WriteAhead(ManifestEntry::Kind::kDirectory, dirs);
+  manifest->WriteAhead(ManifestEntry::Kind::kMessageFile, files);
+}
+
 MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
                          const std::string& mark, ManifestWriter* manifest) {
   MergeOutcome outcome;
@@ -93,8 +115,13 @@ MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
       !fs->List(staged.staging() + "\\*", &folders)) {
     return outcome;
   }
-  if (made == DirMade::kMade && manifest != nullptr) {
-    manifest->Add(DirectoryEntry(box));
+  if (manifest != nullptr) {
+    ManifestEntry entry = DirectoryEntry(box);
+    // Made by another program meanwhile (the server, for a delivery): it
+    // is not the run's, nor is its account the run's alone any more.
+    if (made != DirMade::kMade) entry.step = ManifestEntry::Step::kFound;
+    manifest->Add(entry);
+    WriteMergeAhead(fs, staged, folders, manifest);
   }
   outcome.box_ready = true;
   for (const DirEntry& folder : folders) {
@@ -109,13 +136,17 @@ MergeOutcome MergeStaged(FileSystem* fs, const StagedMailbox& staged,
 PublishOutcome PublishStaged(FileSystem* fs, StagedMailbox* staged,
                              const Texts& texts, ManifestWriter* manifest) {
   PublishOutcome outcome;
+  // Written ahead: on disk before the rename shows them. A mailbox merged
+  // instead has its files recorded again as they are merged, and the
+  // last record of a path is the one an undo goes by.
+  if (manifest != nullptr) {
+    for (const ManifestEntry& entry : staged->TakeEntries()) {
+      manifest->Add(entry);
+    }
+    manifest->Flush();
+  }
   if (fs->PublishDir(staged->staging(), staged->box(), nullptr) ==
       PublishResult::kPublished) {
-    if (manifest != nullptr) {
-      for (const ManifestEntry& entry : staged->TakeEntries()) {
-        manifest->Add(entry);
-      }
-    }
     return outcome;
   }
   const MergeOutcome merge =

@@ -135,16 +135,23 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.why_name_not_in_code_page = a("文件名不能用当前代码页表示");
   t.why_unsafe_name = a("文件名不安全，不能使用");
   t.why_copy_temporary_name = a("文件名是复制中途的临时文件名");
-  const char* kinds[10] = {"系统错误",           "磁盘空间不足",
-                           "没有访问权限",       "只读，不能写入",
-                           "文件或文件夹不存在", "路径或名称过长",
-                           "不是普通文件",       "是符号链接，未跟随",
-                           "超过文件大小限制",   "复制期间源文件被改动"};
-  for (int i = 0; i < 10; ++i) t.why_kind[i] = a(kinds[i]);
+  const char* kinds[11] = {"系统错误",
+                           "磁盘空间不足",
+                           "没有访问权限",
+                           "只读，不能写入",
+                           "文件或文件夹不存在",
+                           "路径或名称过长",
+                           "不是普通文件",
+                           "是符号链接，未跟随",
+                           "超过文件大小限制",
+                           "复制期间源文件被改动",
+                           "打开的文件数已达系统或进程的上限"};
+  for (int i = 0; i < 11; ++i) t.why_kind[i] = a(kinds[i]);
   t.why_lock_timeout = a("等待配置文件锁超时");
-  t.why_config_unreadable = a("配置文件已被其他程序改动，且无法读取:");
+  t.why_config_unreadable = a("配置文件无法读取，不能确认其他程序未改动它:");
   t.why_config_unmergeable = a("配置文件已被其他程序改动，无法合并");
   t.why_config_not_loaded = a("配置文件未能读取");
+  t.why_record_unwritten = a("运行清单无法先行写入，未保存:");
   t.run_lock_busy = a("目标正由另一次运行使用，请等它结束后再运行。使用者:");
   t.run_lock_busy_reader =
       a("目标正由一次预览或校验使用，请等它结束后再运行。");
@@ -195,6 +202,7 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_begin = a("撤销运行，运行清单:");
   t.undo_removed = a("已删除:");
   t.undo_gone = a("已不存在，无需删除:");
+  t.undo_never_made = a("运行中断前未创建，无需删除:");
   t.undo_kept = a("已保留:");
   t.undo_would_remove = a("将删除:");
   t.undo_would_keep = a("将保留:");
@@ -203,6 +211,14 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_file_unreadable = a("无法读取，不能确认未被改动");
   t.undo_not_empty = a("其中有本次运行之外的邮件或文件");
   t.undo_mailbox_kept = a("邮箱中有运行后到达的邮件，帐户与邮箱一并保留");
+  t.undo_account_kept_whole = a("帐户与邮箱及其中迁移的邮件一并保留:");
+  t.undo_mail_arrived = a("邮箱中有不是该次运行复制的邮件或文件");
+  t.undo_box_found = a("邮箱是运行期间由其他程序建立的");
+  t.undo_unconfirmed =
+      a("运行在记录其校验信息前中断，不能确认是该次运行创建的");
+  t.undo_codepage_differs =
+      a("指定的代码页与运行清单的不同，未删除任何内容。指定的代码页:");
+  t.undo_codepage_manifest = a("，运行清单的代码页:");
   t.undo_item_changed = a("运行后该项已被改动");
   t.undo_item_not_found = a("配置文件中无法找到该项");
   t.undo_save_failed = a("配置文件无法保存");
@@ -393,6 +409,8 @@ std::string SaveErrorWords(const Texts& texts, const SaveError& error) {
       return texts.why_config_unreadable + KindWords(texts, error.file);
     case SaveFailure::kWrite:
       return KindWords(texts, error.file);
+    case SaveFailure::kRecord:
+      return texts.why_record_unwritten + KindWords(texts, error.file);
   }
   return "";
 }

@@ -155,13 +155,14 @@ struct Texts {
   std::string why_name_not_in_code_page;
   std::string why_unsafe_name;
   std::string why_copy_temporary_name;
-  std::string why_kind[10];
+  std::string why_kind[11];
   // Why a configuration file could not be saved, besides a failed write
   // (one of why_kind).
   std::string why_lock_timeout;
   std::string why_config_unreadable;
   std::string why_config_unmergeable;
   std::string why_config_not_loaded;
+  std::string why_record_unwritten;  // the manifest could not be written
   // The target's run lock. The holder is told as run_lock_host + host +
   // run_lock_pid + process id + run_lock_since + start time + one of the
   // front ends (run_lock_holder_unknown when its text is missing).
@@ -223,6 +224,8 @@ struct Texts {
   std::string undo_begin;
   std::string undo_removed;
   std::string undo_gone;
+  // A thing the run was about to make (written ahead) and never made.
+  std::string undo_never_made;
   std::string undo_kept;
   // The same two outcomes in a preview, which removes nothing.
   std::string undo_would_remove;
@@ -232,6 +235,17 @@ struct Texts {
   std::string undo_file_unreadable;
   std::string undo_not_empty;
   std::string undo_mailbox_kept;
+  // An account kept whole with its mailbox and the mail the run copied
+  // into it: followed by why_open, the reason, why_close.
+  std::string undo_account_kept_whole;
+  std::string undo_mail_arrived;  // mail not the run's is in its mailbox
+  std::string undo_box_found;     // the server made the mailbox meanwhile
+  std::string undo_unconfirmed;   // a file or folder a killed run left
+                                  // unproved: it may not be the run's
+  // A --codepage other than the manifest's: followed by the option's code
+  // page, undo_codepage_manifest and the manifest's.
+  std::string undo_codepage_differs;
+  std::string undo_codepage_manifest;
   std::string undo_item_changed;
   std::string undo_item_not_found;
   std::string undo_save_failed;

@@ -31,8 +31,13 @@ bool Recorded(FileSystem* fs, const std::string& path,
                 static_cast<int>(Kind::kMessageFile) == 3);
   int* const counts[] = {&run->domains, &run->accounts, &run->folders,
                          &run->files};
+  // What the run made: intents and confirmations are no more things.
   for (const ManifestEntry& e : manifest.entries) {
-    ++*counts[static_cast<int>(e.kind)];
+    if (e.step == ManifestEntry::Step::kMade ||
+        (e.step == ManifestEntry::Step::kIntent &&
+         (e.kind == Kind::kDomain || e.kind == Kind::kAccount))) {
+      ++*counts[static_cast<int>(e.kind)];
+    }
   }
   return true;
 }

@@ -73,7 +73,9 @@ class MailboxUndo {
       : fs_(fs), names_(names), texts_(texts), dry_run_(dry_run) {}
 
   PathUndo Undo(const ManifestEntry& e) {
-    if (!fs_->Exists(e.path)) return {UndoOutcome::kGone, {}};
+    const bool intent = e.step == ManifestEntry::Step::kIntent;
+    if (!fs_->Exists(e.path)) return {UndoOutcome::kGone, {}, intent};
+    if (intent) return {UndoOutcome::kKept, texts_.undo_unconfirmed};
     PathUndo done = e.kind == Kind::kMessageFile ? UndoFile(e) : UndoFolder(e);
     if (done.outcome == UndoOutcome::kRemoved) {
       removed_.insert(names_.Fold(e.path));
@@ -83,21 +85,10 @@ class MailboxUndo {
 
  private:
   PathUndo UndoFile(const ManifestEntry& e) {
-    if (e.stamp) {
-      // Anything but a regular file of exactly that stamp is not the copy
-      // as the run left it.
-      FileStamp now;
-      if (!fs_->StampOf(e.path, &now) || now != *e.stamp) {
-        return {UndoOutcome::kKept, texts_.undo_file_changed};
-      }
-      return Removed(dry_run_ || fs_->RemoveFile(e.path, nullptr));
-    }
-    std::string bytes;
-    if (!fs_->ReadFile(e.path, &bytes, nullptr)) {
-      return {UndoOutcome::kKept, texts_.undo_file_unreadable};
-    }
-    if (bytes.size() != e.size || Md5Hex(bytes) != e.md5) {
-      return {UndoOutcome::kKept, texts_.undo_file_changed};
+    bool unreadable = false;
+    if (!FileAsRecorded(fs_, e, &unreadable)) {
+      return {UndoOutcome::kKept, unreadable ? texts_.undo_file_unreadable
+                                             : texts_.undo_file_changed};
     }
     return Removed(dry_run_ || fs_->RemoveFile(e.path, nullptr));
   }
@@ -140,6 +131,22 @@ class MailboxUndo {
 };
 
 }  // namespace
+
+bool FileAsRecorded(FileSystem* fs, const ManifestEntry& e, bool* unreadable) {
+  *unreadable = false;
+  if (e.stamp) {
+    // Anything but a regular file of exactly that stamp is not the copy
+    // as the run left it.
+    FileStamp now;
+    return fs->StampOf(e.path, &now) && now == *e.stamp;
+  }
+  std::string bytes;
+  if (!fs->ReadFile(e.path, &bytes, nullptr)) {
+    *unreadable = true;
+    return false;
+  }
+  return bytes.size() == e.size && Md5Hex(bytes) == e.md5;
+}
 
 std::vector<PathUndo> UndoPaths(
     const std::vector<const ManifestEntry*>& entries, FileSystem* fs,

@@ -18,13 +18,22 @@ struct Texts;
 // What became of one message file or folder of a manifest.
 struct PathUndo {
   UndoOutcome outcome = UndoOutcome::kKept;
-  std::string reason;  // ANSI, from the texts; empty unless kKept
+  std::string reason;       // ANSI, from the texts; empty unless kKept
+  bool never_made = false;  // see UndoItem
 };
+
+// Whether the message file `e` records is still as the run left it: by
+// its stamp (the path not followed), or by its size and MD5 digest. A
+// file that cannot be read (for its digest) sets *unreadable.
+bool FileAsRecorded(FileSystem* fs, const ManifestEntry& e, bool* unreadable);
 
 // Removes the message files and folders of a manifest: `entries` holds the
 // message files newest first, then the folders newest first (so a folder
 // comes after everything the run put into it). A file goes when its size
-// and stamp (or, as recorded, MD5 digest) are still the recorded ones; a folder
+// and stamp (or, as recorded, MD5 digest) are still the recorded ones; an
+// intent (a file or folder the run was about to make when it was ended)
+// is never made when absent and kept when present (nothing proves it the
+// run's); a folder
 // when it holds nothing but what this undo removed (and a killed run's own
 // pending mark and copy temporaries). The entries are removed mailbox by
 // mailbox on `jobs` threads: everything under one folder of the manifest that

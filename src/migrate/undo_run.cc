@@ -1,11 +1,13 @@
 #include "migrate/undo_run.h"
 
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
+#include "migrate/mailbox_use.h"
 #include "migrate/pending_marks.h"
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
@@ -13,22 +15,20 @@
 #include "migrate/texts.h"
 #include "migrate/undo_files.h"
 #include "platform/file_system.h"
+#include "util/ascii.h"
 
 namespace vm {
 namespace {
 
 using Kind = ManifestEntry::Kind;
+using Step = ManifestEntry::Step;
 
-// The entries of one kind, newest first.
-std::vector<const ManifestEntry*> Newest(const RunManifest& manifest,
-                                         Kind kind) {
-  std::vector<const ManifestEntry*> found;
-  for (auto it = manifest.entries.rbegin(); it != manifest.entries.rend();
-       ++it) {
-    if (it->kind == kind) found.push_back(&*it);
-  }
-  return found;
-}
+// A domain or account of the manifest, by its last record; `saved` when a
+// save is known to have written it.
+struct Item {
+  const ManifestEntry* e;
+  bool saved;
+};
 
 class Undo {
  public:
@@ -45,44 +45,173 @@ class Undo {
         item_handled_(item_handled) {}
 
   UndoResult Run(const RunManifest& manifest) {
-    // Message files, then folders: each folder after what the run put in.
-    std::vector<const ManifestEntry*> paths =
-        Newest(manifest, Kind::kMessageFile);
-    for (const ManifestEntry* e : Newest(manifest, Kind::kDirectory)) {
-      paths.push_back(e);
-    }
-    const std::vector<PathUndo> outcomes =
-        UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_, jobs_,
-                  item_handled_);
-    for (size_t i = 0; i < paths.size(); ++i) {
-      const ManifestEntry& e = *paths[i];
-      // A folder kept keeps its account (see MailboxKept).
-      if (e.kind == Kind::kDirectory &&
-          outcomes[i].outcome == UndoOutcome::kKept) {
-        kept_boxes_.insert(
-            target_->names.Fold(LastPathPart(e.path, target_->names)));
-      }
-      Add(e, e.path, outcomes[i].outcome, outcomes[i].reason);
-    }
-    const std::vector<const ManifestEntry*> accounts =
-        Newest(manifest, Kind::kAccount);
-    UndoStaging(accounts);
-    const std::vector<const ManifestEntry*> domains =
-        Newest(manifest, Kind::kDomain);
-    UndoAccounts(accounts, domains);
-    UndoDomains(domains);
+    // An item whose domain element is empty belongs to the primary domain.
+    target_->primary_domain = DomainStore(target_).FindPrimaryDomain();
+    Collapse(manifest);
+    KeepUsedAccounts();
+    UndoPaths();
+    UndoMarks();
+    UndoStaging();
+    UndoAccounts();
+    UndoDomains();
     return std::move(result_);
   }
 
  private:
+  std::string Fold(const std::string& s) const {
+    return target_->names.Fold(s);
+  }
+  std::string ItemKey(const ManifestEntry& e) const {
+    return Fold(e.name) + '\0' + Fold(e.domain);
+  }
+
+  // Takes each path, account and domain by its last record, newest
+  // first: message files, then folders, as an undo goes.
+  void Collapse(const RunManifest& manifest) {
+    const auto& entries = manifest.entries;
+    std::unordered_map<std::string, size_t> last;
+    std::unordered_map<std::string, bool> saved;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const ManifestEntry& e = entries[i];
+      const bool path =
+          e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
+      const std::string key =
+          path ? "p" + PathKey(e.path, target_->names)
+               : (e.kind == Kind::kAccount ? "a" : "d") + ItemKey(e);
+      if (e.step == Step::kSaved) {
+        if (last.count(key) > 0) saved[key] = true;
+        continue;
+      }
+      last[key] = i;
+      saved[key] = e.step == Step::kMade;
+    }
+    std::vector<const ManifestEntry*> dirs;
+    for (size_t i = entries.size(); i-- > 0;) {
+      const ManifestEntry& e = entries[i];
+      const bool path =
+          e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
+      const std::string key =
+          path ? "p" + PathKey(e.path, target_->names)
+               : (e.kind == Kind::kAccount ? "a" : "d") + ItemKey(e);
+      auto it = last.find(key);
+      if (it == last.end() || it->second != i) continue;
+      if (path) run_paths_[key.substr(1)] = &e;
+      if (IsMark(e)) {
+        marks_.push_back(&e);
+      } else if (e.kind == Kind::kMessageFile) {
+        paths_.push_back(&e);
+      }
+      // Another program's mailbox is not the run's to remove.
+      if (e.kind == Kind::kDirectory && e.step != Step::kFound)
+        dirs.push_back(&e);
+      if (e.kind == Kind::kAccount) accounts_.push_back({&e, saved[key]});
+      if (e.kind == Kind::kDomain) domains_.push_back({&e, saved[key]});
+    }
+    paths_.insert(paths_.end(), dirs.begin(), dirs.end());
+  }
+
+  // A pending mark the run was about to make in a mailbox that was there:
+  // its bookkeeping, not something it added for the server.
+  bool IsMark(const ManifestEntry& e) const {
+    return e.kind == Kind::kMessageFile && e.step == Step::kIntent &&
+           LastPathPart(e.path, target_->names) == PendingMarks::kFileName;
+  }
+
+  // A run ended early leaves its marks: they go (unless in a kept
+  // mailbox), unlisted; only one that cannot be removed is named.
+  void UndoMarks() {
+    for (const ManifestEntry* e : marks_) {
+      if (InKeptBox(PathKey(e->path, target_->names))) continue;
+      // Only a regular file by that name (a link is not the run's).
+      const std::string name = LastPathPart(e->path, target_->names);
+      std::vector<DirEntry> held;
+      if (!fs_->List(e->path.substr(0, e->path.size() - name.size()) + "*",
+                     &held)) {
+        continue;
+      }
+      bool regular = false;
+      for (const DirEntry& entry : held) {
+        regular |=
+            entry.name == name && !entry.is_directory && !entry.is_special;
+      }
+      if (!regular) continue;
+      if (!dry_run_ && !fs_->RemoveFile(e->path, nullptr)) {
+        Add(*e, e->path, UndoOutcome::kKept, texts_.undo_remove_failed);
+      }
+    }
+  }
+
+  std::string BoxOf(const ManifestEntry& e) const {
+    if (mail_store_.empty()) return std::string();
+    return TargetMailbox(mail_store_, SourceAccount{e.name, e.domain, {}},
+                         target_->primary_domain, target_->names, nullptr);
+  }
+
+  // Before anything is removed: the accounts that show use since the run
+  // are kept whole (see UndoRun).
+  void KeepUsedAccounts() {
+    std::vector<AddedItem> items;
+    for (const Item& a : accounts_) items.push_back(a.e->item);
+    std::vector<RemovalOutcome> outcomes;
+    {
+      UserStore users(target_);
+      outcomes = users.CheckAddedUsers(items);
+    }
+    for (size_t i = 0; i < accounts_.size(); ++i) {
+      const ManifestEntry& e = *accounts_[i].e;
+      const std::string box = BoxOf(e);
+      std::string why;
+      if (i < outcomes.size() && outcomes[i] == RemovalOutcome::kChanged) {
+        why = texts_.undo_item_changed;
+      } else if (!box.empty()) {
+        why = MailboxUse(fs_, target_->names, texts_, box, run_paths_);
+      }
+      if (why.empty()) continue;
+      kept_accounts_[ItemKey(e)] = texts_.undo_account_kept_whole + why;
+      if (!box.empty()) kept_boxes_.push_back(PathKey(box, target_->names));
+    }
+  }
+
+  // Whether `key` (a PathKey) is one of the kept mailboxes or in one.
+  bool InKeptBox(const std::string& key) const {
+    for (const std::string& box : kept_boxes_) {
+      if (key.compare(0, box.size(), box) == 0 &&
+          (key.size() == box.size() || key[box.size()] == '\\')) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void UndoPaths() {
+    std::vector<const ManifestEntry*> paths;
+    for (const ManifestEntry* e : paths_) {
+      if (!InKeptBox(PathKey(e->path, target_->names))) paths.push_back(e);
+    }
+    const std::vector<PathUndo> outcomes =
+        vm::UndoPaths(paths, fs_, target_->names, texts_, dry_run_, stop_,
+                      jobs_, item_handled_);
+    for (size_t i = 0; i < paths.size(); ++i) {
+      const ManifestEntry& e = *paths[i];
+      // Mail that arrived after the check keeps its mailbox's folder, and
+      // the account with it.
+      if (e.kind == Kind::kDirectory &&
+          outcomes[i].outcome == UndoOutcome::kKept) {
+        kept_dirs_.push_back(PathKey(e.path, target_->names));
+      }
+      Add(e, e.path, outcomes[i].outcome, outcomes[i].reason,
+          outcomes[i].never_made);
+    }
+  }
+
   // `what` is the entry's path or name; a path is shown as the platform
   // writes it.
   void Add(const ManifestEntry& e, const std::string& what, UndoOutcome outcome,
-           const std::string& reason = std::string()) {
+           const std::string& reason = std::string(), bool never_made = false) {
     const bool path =
         e.kind == Kind::kMessageFile || e.kind == Kind::kDirectory;
-    result_.items.push_back(
-        {e.kind, path ? fs_->DisplayPath(what) : what, outcome, reason});
+    result_.items.push_back({e.kind, path ? fs_->DisplayPath(what) : what,
+                             outcome, reason, never_made});
     // The files and folders were counted as their threads handled them.
     if (!path && item_handled_) item_handled_();
     switch (outcome) {
@@ -110,12 +239,20 @@ class Undo {
     return true;
   }
 
-  // Whether a folder kept is the mailbox of the account: named by the
-  // user, or by the user and its domain.
-  bool MailboxKept(const ManifestEntry& e) const {
-    const NameOps& names = target_->names;
-    return kept_boxes_.count(names.Fold(e.name)) > 0 ||
-           kept_boxes_.count(names.Fold(e.name + "@" + e.domain)) > 0;
+  // Why the account is kept whole; empty when it goes.
+  std::string KeptBecause(const ManifestEntry& e) const {
+    auto it = kept_accounts_.find(ItemKey(e));
+    if (it != kept_accounts_.end()) return it->second;
+    const std::string box = BoxOf(e);
+    if (box.empty()) return std::string();
+    const std::string key = PathKey(box, target_->names);
+    for (const std::string& dir : kept_dirs_) {
+      if (dir.compare(0, key.size(), key) == 0 &&
+          (dir.size() == key.size() || dir[key.size()] == '\\')) {
+        return texts_.undo_mailbox_kept;
+      }
+    }
+    return std::string();
   }
 
   static std::string AccountName(const ManifestEntry& e) {
@@ -125,30 +262,37 @@ class Undo {
                : e.name + "@" + e.domain;
   }
 
-  // A run killed while it built a new mailbox under its staging name (see
-  // PendingMarks::StagingOf) left that folder: the manifest lists the
-  // account but none of the files, which go into it only once the mailbox
-  // is published. Named by its mailbox, a listed account's staging folder
-  // is the run's own, and with the target's run lock held no run stages
-  // meanwhile. One that does not exist is not listed.
-  void UndoStaging(const std::vector<const ManifestEntry*>& accounts) {
-    if (accounts.empty() || mail_store_.empty()) return;
-    const NameOps& names = target_->names;
-    const std::string primary = DomainStore(target_).FindPrimaryDomain();
+  // A run ended while it built a new mailbox under its staging name (see
+  // PendingMarks::StagingOf) left that folder, which nobody sees: the
+  // manifest names its mailbox (as about to be made, or by its account)
+  // but none of the files, which are recorded once it is published. With
+  // the target's run lock held no run stages meanwhile. One that does not
+  // exist is not listed; a kept account keeps it (it is its pending mark).
+  void UndoStaging() {
+    if (mail_store_.empty()) return;
+    std::vector<std::pair<std::string, std::string>> boxes;  // box, kept why
+    for (const Item& a : accounts_) {
+      const std::string box = BoxOf(*a.e);
+      if (!box.empty()) boxes.emplace_back(box, KeptBecause(*a.e));
+    }
+    for (const ManifestEntry* e : paths_) {
+      if (e->kind == Kind::kDirectory && e->step == Step::kIntent) {
+        boxes.emplace_back(e->path, std::string());
+      }
+    }
     PendingMarks marks(fs_, mail_store_);
     std::set<std::string> seen;
-    for (const ManifestEntry* e : accounts) {
-      const std::string box =
-          TargetMailbox(mail_store_, SourceAccount{e->name, e->domain, {}},
-                        primary, names, nullptr);
-      if (box.empty()) continue;
+    for (const auto& [box, kept] : boxes) {
       const std::string staging = marks.StagingOf(box);
-      if (!seen.insert(names.Fold(staging)).second || !fs_->Exists(staging)) {
+      if (!seen.insert(PathKey(staging, target_->names)).second ||
+          !fs_->Exists(staging)) {
         continue;
       }
       const ManifestEntry folder = DirectoryEntry(staging);
       if (Stopped(folder, staging)) continue;
-      if (!StagedOnly(staging)) {
+      if (!kept.empty()) {
+        Add(folder, staging, UndoOutcome::kKept, kept);
+      } else if (!StagedOnly(staging)) {
         Add(folder, staging, UndoOutcome::kKept, texts_.undo_not_empty);
       } else if (dry_run_ || marks.Discard(staging)) {
         Add(folder, staging, UndoOutcome::kRemoved);
@@ -176,23 +320,24 @@ class Undo {
     return true;
   }
 
-  // Then notes which of the run's `domains` still have a user or an
-  // alias: kept with it, or added by the server since the run (a domain
-  // taken from under them would leave them without one). The store is
-  // closed before the domains are touched, so a dry run saves nothing.
-  void UndoAccounts(const std::vector<const ManifestEntry*>& entries,
-                    const std::vector<const ManifestEntry*>& domains) {
-    std::vector<const ManifestEntry*> asked;
+  // Then notes which of the run's domains still have a user or an alias:
+  // kept with it, or added by the server since the run (a domain taken
+  // from under them would leave them without one). The store is closed
+  // before the domains are touched, so a dry run saves nothing.
+  void UndoAccounts() {
+    std::vector<const Item*> asked;
     std::vector<AddedItem> items;
-    for (const ManifestEntry* e : entries) {
-      if (Stopped(*e, AccountName(*e))) continue;
-      if (MailboxKept(*e)) {
-        kept_domains_.insert(target_->names.Fold(e->domain));
-        Add(*e, AccountName(*e), UndoOutcome::kKept, texts_.undo_mailbox_kept);
+    for (const Item& a : accounts_) {
+      const ManifestEntry& e = *a.e;
+      if (Stopped(e, AccountName(e))) continue;
+      const std::string kept = KeptBecause(e);
+      if (!kept.empty()) {
+        kept_domains_.insert(Fold(e.domain));
+        Add(e, AccountName(e), UndoOutcome::kKept, kept);
         continue;
       }
-      asked.push_back(e);
-      items.push_back(e->item);
+      asked.push_back(&a);
+      items.push_back(e.item);
     }
     UserStore users(target_);
     if (!items.empty()) {
@@ -202,29 +347,38 @@ class Undo {
                                        : std::vector<RemovalOutcome>();
       }
       for (size_t i = 0; i < asked.size(); ++i) {
-        const bool kept = !Settle(*asked[i], AccountName(*asked[i]),
+        const ManifestEntry& e = *asked[i]->e;
+        const bool kept = !Settle(*asked[i], AccountName(e),
                                   i < outcomes.size() ? &outcomes[i] : nullptr);
-        if (kept) kept_domains_.insert(target_->names.Fold(asked[i]->domain));
+        if (kept) kept_domains_.insert(Fold(e.domain));
       }
     }
-    for (const ManifestEntry* d : domains) {
-      if (users.DomainInUse(d->name)) {
-        kept_domains_.insert(target_->names.Fold(d->name));
-      }
+    for (const Item& d : domains_) {
+      if (users.DomainInUse(d.e->name)) kept_domains_.insert(Fold(d.e->name));
     }
   }
 
-  void UndoDomains(const std::vector<const ManifestEntry*>& entries) {
-    std::vector<const ManifestEntry*> asked;
+  // The pending mark a run ended early left in a mailbox that was there
+  // before it (one it made is removed whole) goes with its account: it
+  // would make the next run take the mailbox for one of its own.
+  void Unmark(const ManifestEntry& account) {
+    const std::string box = BoxOf(account);
+    const std::string mark = box + "\\" + PendingMarks::kFileName;
+    if (!box.empty() && fs_->Exists(mark)) fs_->RemoveFile(mark, nullptr);
+  }
+
+  void UndoDomains() {
+    std::vector<const Item*> asked;
     std::vector<AddedItem> items;
-    for (const ManifestEntry* e : entries) {
-      if (Stopped(*e, e->name)) continue;
-      if (kept_domains_.count(target_->names.Fold(e->name)) > 0) {
-        Add(*e, e->name, UndoOutcome::kKept, texts_.undo_domain_in_use);
+    for (const Item& d : domains_) {
+      const ManifestEntry& e = *d.e;
+      if (Stopped(e, e.name)) continue;
+      if (kept_domains_.count(Fold(e.name)) > 0) {
+        Add(e, e.name, UndoOutcome::kKept, texts_.undo_domain_in_use);
         continue;
       }
-      asked.push_back(e);
-      items.push_back(e->item);
+      asked.push_back(&d);
+      items.push_back(e.item);
     }
     if (items.empty()) return;
     DomainStore domains(target_);
@@ -234,15 +388,17 @@ class Undo {
                                        : std::vector<RemovalOutcome>();
     }
     for (size_t i = 0; i < asked.size(); ++i) {
-      Settle(*asked[i], asked[i]->name,
+      Settle(*asked[i], asked[i]->e->name,
              i < outcomes.size() ? &outcomes[i] : nullptr);
     }
   }
 
   // Records the outcome of a removal from a configuration file (null: the
-  // save failed). True unless the item is kept.
-  bool Settle(const ManifestEntry& e, const std::string& what,
+  // save failed). True unless the item is kept. An item no save was known
+  // to write, and that is not there, was never made.
+  bool Settle(const Item& item, const std::string& what,
               const RemovalOutcome* outcome) {
+    const ManifestEntry& e = *item.e;
     if (outcome == nullptr) {
       Add(e, what, UndoOutcome::kKept, texts_.undo_save_failed);
       return false;
@@ -252,7 +408,7 @@ class Undo {
         Add(e, what, UndoOutcome::kRemoved);
         return true;
       case RemovalOutcome::kGone:
-        Add(e, what, UndoOutcome::kGone);
+        Add(e, what, UndoOutcome::kGone, std::string(), !item.saved);
         return true;
       case RemovalOutcome::kChanged:
         Add(e, what, UndoOutcome::kKept, texts_.undo_item_changed);
@@ -273,8 +429,17 @@ class Undo {
   const int jobs_;
   const std::function<void()>& item_handled_;
   UndoResult result_;
-  // Folded last parts of the folders kept.
-  std::set<std::string> kept_boxes_;
+  // By their last records: message files then folders, newest first; the
+  // accounts and domains, newest first.
+  std::vector<const ManifestEntry*> paths_;
+  std::vector<const ManifestEntry*> marks_;
+  std::vector<Item> accounts_;
+  std::vector<Item> domains_;
+  RunPaths run_paths_;
+  // Accounts kept whole (by ItemKey) with why, and their mailboxes.
+  std::unordered_map<std::string, std::string> kept_accounts_;
+  std::vector<std::string> kept_boxes_;
+  std::vector<std::string> kept_dirs_;  // folders kept, by PathKey
   // Folded domains that still have users: kept ones, or the server's.
   std::set<std::string> kept_domains_;
 };
@@ -303,7 +468,14 @@ UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
       .Run(manifest);
 }
 
+bool ManifestCodePageAgrees(const RunManifest& manifest,
+                            const std::string& code_page) {
+  const std::string& recorded = manifest.header.code_page;
+  return recorded.empty() || AsciiLowered(recorded) == AsciiLowered(code_page);
+}
+
 std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview) {
+  if (item.never_made) return texts.undo_never_made + item.what;
   switch (item.outcome) {
     case UndoOutcome::kRemoved:
       return (preview ? texts.undo_would_remove : texts.undo_removed) +

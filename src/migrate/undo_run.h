@@ -27,6 +27,9 @@ struct UndoItem {
   std::string what;  // ANSI: the path, the domain, or "user@domain"
   UndoOutcome outcome = UndoOutcome::kKept;
   std::string reason;  // ANSI, from the texts; empty unless kKept
+  // With kGone: the run recorded it as about to be made and was ended
+  // before it made it.
+  bool never_made = false;
 };
 
 struct UndoResult {
@@ -35,7 +38,7 @@ struct UndoResult {
   // run left (as folders), accounts, domains.
   std::vector<UndoItem> items;
   int removed = 0;
-  int gone = 0;
+  int gone = 0;  // never_made ones included
   int kept = 0;
   int stopped = 0;
   // Everything listed was removed or was gone already.
@@ -52,8 +55,21 @@ std::string ManifestDataFolder(FileSystem* fs, const std::string& target_dir);
 bool ManifestIsOfTarget(FileSystem* fs, const RunManifest& manifest,
                         const std::string& target_dir);
 
+// Whether an undo may read `manifest`'s names in the code page
+// `code_page` (a --codepage, or the one the front end would use): a
+// manifest that names its code page must name this one (compared
+// ignoring ASCII case); one of version 1 or 2 names none.
+bool ManifestCodePageAgrees(const RunManifest& manifest,
+                            const std::string& code_page);
+
 // Undoes the run `manifest` records on `target` (whose identity the caller
-// has checked, and whose run lock it holds): removes each message file
+// has checked, and whose run lock it holds). First it keeps, whole, each
+// account the run added that shows use since: its item changed, or its
+// mailbox holds what the run did not put there (mail delivered, a folder,
+// a message changed), was made by another program while the run staged
+// it, or cannot be proved the run's (a kill came between a copy and its
+// record); the account, its mailbox and the mail the run copied into it
+// stay, listed once with the reason. Then it removes each message file
 // whose size and digest are still the recorded ones, then each folder the
 // run made that is empty afterwards, then, with all they hold, the staging
 // folders (in the mail store `mail_store`) of the mailboxes of the accounts

@@ -35,18 +35,35 @@ class StopAtSecondRemoval : public FileSystemWrapper {
   StopRequest* stop_;
 };
 
+// Two domains, a.com the primary one; bob in both.
+void PutSource(MemInstallation* t) {
+  t->PutSource("domain.ini", "a.com\r\nb.com\r\n");
+  t->PutSource("popusers.ini",
+               "bob\tc\ta.com\r\ncy\tc\ta.com\r\nann@b.com\tc\tx\tb.com\r\n"
+               "bob@b.com\tc\tx\tb.com\r\n");
+  t->PutSource("mail\\bob\\1.in", "hello");
+  t->PutSource("mail\\bob\\2.in", "again");
+  t->PutSource("mail\\cy\\3.in", "cy's");
+  t->PutSource("mail\\ann@b.com\\4.out", "bye");
+  t->PutSource("mail\\bob@b.com\\5.in", "b's");
+  t->fs.CreateDir(t->settings.target_mail_dir, nullptr);
+}
+
+// The kept items' lines, UTF-8.
+std::set<std::string> KeptLines(const MemInstallation& t,
+                                const UndoResult& result) {
+  std::set<std::string> kept;
+  for (const UndoItem& item : result.items) {
+    if (item.outcome == UndoOutcome::kKept) {
+      kept.insert(t.code_page->ToUtf8(UndoLine(t.texts, item, false)));
+    }
+  }
+  return kept;
+}
+
 class UndoRunTest : public testing::Test {
  protected:
-  UndoRunTest() {
-    t_.PutSource("domain.ini", "a.com\r\nb.com\r\n");
-    t_.PutSource("popusers.ini",
-                 "bob\tc\ta.com\r\ncy\tc\ta.com\r\nann@b.com\tc\tx\tb.com\r\n");
-    t_.PutSource("mail\\bob\\1.in", "hello");
-    t_.PutSource("mail\\bob\\2.in", "again");
-    t_.PutSource("mail\\cy\\3.in", "cy's");
-    t_.PutSource("mail\\ann@b.com\\4.out", "bye");
-    t_.fs.CreateDir(t_.settings.target_mail_dir, nullptr);
-  }
+  UndoRunTest() { PutSource(&t_); }
 
   // Every file and folder under the target, with the files' bytes.
   std::map<std::string, std::string> Snapshot() {
@@ -110,9 +127,9 @@ TEST_F(UndoRunTest, UndoGivesBackTheTargetByteForByte) {
       UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
               false, nullptr, kUndoJobs, [&] { ++handled; });
   EXPECT_TRUE(result.complete()) << Lines(result);
-  // 3 accounts, 2 domains, 4 messages, 3 mailboxes of 5 folders each, 2
+  // 4 accounts, 2 domains, 5 messages, 4 mailboxes of 5 folders each, 2
   // staging folders (no manifest entries: progress counts those).
-  EXPECT_EQ(result.removed, 3 + 2 + 4 + 3 * 6 + 2);
+  EXPECT_EQ(result.removed, 4 + 2 + 5 + 4 * 6 + 2);
   EXPECT_EQ(handled, result.removed - 2);
   EXPECT_EQ(Snapshot(), before);
   // A second undo finds everything gone and changes nothing.
@@ -154,62 +171,52 @@ TEST_F(UndoRunTest, StoppedUndoLeavesTheRestForTheNextOne) {
   EXPECT_EQ(Snapshot(), before);
 }
 
-// What changed after the run is kept and named: a message of other bytes,
-// a mailbox that received mail (with its account, and the domain that
-// account needs), an account entry the server changed. A dry run says the
-// same and writes nothing.
+// What changed after the run is kept and named: an account whose message
+// changed or whose item the server changed is kept whole, its mailbox
+// and the mail the run copied included, with the domain it needs; a
+// staging folder holding more than a run stages is kept. Faults: a
+// mailbox emptied under an account that stays, an account kept without
+// its mailbox. A dry run says the same and writes nothing.
 TEST_F(UndoRunTest, ChangesSinceTheRunAreKeptWithTheirReasons) {
   const RunManifest manifest = Migrate();
   const std::string store = t_.settings.target_mail_dir;
   ASSERT_TRUE(t_.fs.WriteFile(store + "\\bob\\INBOX\\1.in", "HELLO", nullptr));
-  ASSERT_TRUE(
-      t_.fs.WriteFile(store + "\\ann@b.com\\INBOX\\9.in", "new", nullptr));
   std::string users = t_.Get("userauth.cfg");
   const size_t cy = users.find("<name>cy</name>");
   ASSERT_NE(cy, std::string::npos);
   users.insert(cy, "<note>server</note>");
   t_.Put("userauth.cfg", users);
-  // A staging folder holding more than a run stages is kept whole.
-  Stage(".vmtmp.stage.bob");
-  t_.fs.CreateDir(store + "\\.vmtmp.stage.bob\\INBOX\\deeper", nullptr);
+  Stage(".vmtmp.stage.ann@b.com");
+  t_.fs.CreateDir(store + "\\.vmtmp.stage.ann@b.com\\INBOX\\deeper", nullptr);
 
   t_.NewRun();
   const auto changed = Snapshot();
+  // As the front ends preview: the stores' saves go to an overlay.
+  OverlayFileSystem overlay(&t_.fs, t_.context.names);
+  t_.context.fs = &overlay;
   const UndoResult preview =
       UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
               true, nullptr);
+  t_.context.fs = &t_.fs;
   EXPECT_EQ(Snapshot(), changed);
   t_.NewRun();
   const UndoResult result =
       UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
               false, nullptr);
   EXPECT_EQ(Lines(preview), Lines(result));
-  // The folders of two mailboxes are made on workers: their order varies.
-  std::multiset<std::string> kept;
-  for (const UndoItem& item : result.items) {
-    if (item.outcome == UndoOutcome::kKept) {
-      kept.insert(t_.code_page->ToUtf8(UndoLine(t_.texts, item, false)));
-    }
-  }
-  const std::string s = "已保留:C:\\t\\store\\";
-  const std::string why = "（其中有本次运行之外的邮件或文件）";
-  const std::multiset<std::string> expected = {
-      s + "bob\\INBOX\\1.in（运行后大小或内容已改变）",
-      s + "ann@b.com\\INBOX" + why,
-      s + "bob\\INBOX" + why,
-      s + "ann@b.com" + why,
-      s + "bob" + why,
-      s + ".vmtmp.stage.bob" + why,
-      "已保留:ann@b.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
-      "已保留:bob@a.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
-      "已保留:cy@a.com（运行后该项已被改动）",
-      "已保留:b.com（该域名下仍有保留的帐户）",
+  const std::string whole = "（帐户与邮箱及其中迁移的邮件一并保留:";
+  const std::set<std::string> expected = {
+      "已保留:C:\\t\\store\\.vmtmp.stage.ann@b.com"
+      "（其中有本次运行之外的邮件或文件）",
+      "已保留:bob@a.com" + whole + "运行后大小或内容已改变）",
+      "已保留:cy@a.com" + whole + "运行后该项已被改动）",
       "已保留:a.com（该域名下仍有保留的帐户）"};
-  EXPECT_EQ(kept, expected);
+  EXPECT_EQ(KeptLines(t_, result), expected);
   EXPECT_EQ(t_.Read(store + "\\bob\\INBOX\\1.in"), "HELLO");
-  EXPECT_EQ(t_.Read(store + "\\.vmtmp.stage.bob\\INBOX\\1.in"), "one");
-  EXPECT_FALSE(t_.fs.Exists(store + "\\bob\\INBOX\\2.in"));
-  EXPECT_FALSE(t_.fs.Exists(store + "\\cy"));
+  EXPECT_EQ(t_.Read(store + "\\bob\\INBOX\\2.in"), "again");
+  EXPECT_EQ(t_.Read(store + "\\cy\\INBOX\\3.in"), "cy's");
+  EXPECT_FALSE(t_.fs.Exists(store + "\\ann@b.com"));
+  EXPECT_EQ(t_.Get("domain.cfg").find("b.com"), std::string::npos);
   EXPECT_FALSE(result.complete());
 }
 
@@ -235,38 +242,132 @@ TEST_F(UndoRunTest, VersionOneManifestUndoesByDigest) {
   EXPECT_FALSE(t_.fs.Exists(inbox + "2.in"));
 }
 
-// An account the server added since the run keeps the run's domain it is
-// in (whatever the letter case), which would otherwise be left without
-// its domain; the run's own accounts and its other domain go. A dry run
-// says the same.
-TEST_F(UndoRunTest, ADomainTheServerAddedAnAccountToStays) {
-  const RunManifest manifest = Migrate();
-  std::string users = t_.Get("userauth.cfg");
-  const size_t end = users.rfind("</user>");
-  ASSERT_NE(end, std::string::npos);
-  users.insert(end,
-               "<item>\r\n<name>zed</name>\r\n<domain>A.COM</domain>"
-               "\r\n</item>\r\n");
-  t_.Put("userauth.cfg", users);
-  t_.NewRun();
-  // As the front ends preview: the stores' saves go to an overlay.
-  OverlayFileSystem overlay(&t_.fs, t_.context.names);
-  t_.context.fs = &overlay;
-  const UndoResult preview =
-      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
-              true, nullptr);
-  t_.context.fs = &t_.fs;
-  t_.NewRun();
-  const UndoResult result =
-      UndoRun(manifest, &t_.context, t_.settings.target_mail_dir, t_.texts,
-              false, nullptr);
-  EXPECT_EQ(Lines(preview), Lines(result));
-  EXPECT_EQ(result.kept, 1) << Lines(result);
-  EXPECT_NE(Lines(result).find("已保留:a.com（该域名下仍有保留的帐户）"),
-            std::string::npos);
-  const std::string after = t_.Get("userauth.cfg");
-  EXPECT_NE(after.find("<name>zed</name>"), std::string::npos);
-  EXPECT_EQ(after.find("<name>bob</name>"), std::string::npos);
+// The server makes or delivers into a mailbox while the run stages it.
+class ServerDuringRun : public FileSystemWrapper {
+ public:
+  ServerDuringRun(FileSystem* base, std::string box, bool deliver)
+      : FileSystemWrapper(base), box_(std::move(box)), deliver_(deliver) {}
+  PublishResult PublishDir(const std::string& from, const std::string& to,
+                           std::string* error) override {
+    if (to == box_) {
+      CreateDir(to, nullptr);
+      CreateDir(to + "\\INBOX", nullptr);
+      if (deliver_) WriteFile(to + "\\INBOX\\9.in", "server", nullptr);
+    }
+    return FileSystemWrapper::PublishDir(from, to, error);
+  }
+
+ private:
+  std::string box_;
+  bool deliver_;
+};
+
+// What the server did during or since the run keeps what needs it, and
+// only that. Faults: the primary domain removed under an account of the
+// primary-domain form (the undo not knowing the primary domain), a domain
+// an alias still needs removed, a kept mailbox matched by its user alone
+// (bob@a.com's mail keeping bob@b.com), a mailbox the server made or
+// delivered into while the run staged it removed with its account.
+TEST_F(UndoRunTest, WhatTheServerDidKeepsWhatNeedsIt) {
+  const std::string store = t_.settings.target_mail_dir;
+  const std::string whole = "（帐户与邮箱及其中迁移的邮件一并保留:";
+  const std::string a_com = "已保留:a.com（该域名下仍有保留的帐户）";
+  const std::string b_com = "已保留:b.com（该域名下仍有保留的帐户）";
+  const struct {
+    const char* name;
+    const char* list;  // where the server adds `item`, or null
+    const char* item;
+    const char* mail;        // a message delivered after the run, or null
+    const char* staged_box;  // made during the run, or null
+    bool deliver;
+    std::set<std::string> kept;
+    const char* box_kept;  // a mailbox the run filled that stays
+  } kRows[] = {
+      {"user of A.COM",
+       "</user>",
+       "<item>\r\n<name>zed</name>\r\n<domain>A.COM</domain>\r\n</item>\r\n",
+       nullptr,
+       nullptr,
+       false,
+       {a_com},
+       nullptr},
+      {"primary-domain form",
+       "</user>",
+       "<item>\r\n<name>carol</name>\r\n<domain/>\r\n</item>\r\n",
+       nullptr,
+       nullptr,
+       false,
+       {a_com},
+       nullptr},
+      {"alias of b.com",
+       "</useralias>",
+       "<item>\r\n<aliasname>sales</aliasname>\r\n<domain>b.com</domain>\r\n"
+       "</item>\r\n",
+       nullptr,
+       nullptr,
+       false,
+       {b_com},
+       nullptr},
+      {"mail to bob of a.com",
+       nullptr,
+       nullptr,
+       "bob\\INBOX\\9.in",
+       nullptr,
+       false,
+       {a_com,
+        "已保留:bob@a.com" + whole + "邮箱中有不是该次运行复制的邮件或文件）"},
+       "bob"},
+      {"bob@b.com's mailbox made",
+       nullptr,
+       nullptr,
+       nullptr,
+       "bob@b.com",
+       false,
+       {b_com, "已保留:bob@b.com" + whole + "邮箱是运行期间由其他程序建立的）"},
+       "bob@b.com"},
+      {"and delivered into",
+       nullptr,
+       nullptr,
+       nullptr,
+       "bob@b.com",
+       true,
+       {b_com, "已保留:bob@b.com" + whole + "邮箱是运行期间由其他程序建立的）"},
+       "bob@b.com"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    MemInstallation t;
+    PutSource(&t);
+    ServerDuringRun server(&t.fs,
+                           row.staged_box != nullptr
+                               ? store + "\\" + row.staged_box
+                               : std::string(),
+                           row.deliver);
+    t.context.fs = &server;
+    const RunManifest manifest = MigrateRecorded(&t);
+    t.context.fs = &t.fs;
+    if (row.list != nullptr) {
+      std::string users = t.Get("userauth.cfg");
+      users.insert(users.rfind(row.list), row.item);
+      t.Put("userauth.cfg", users);
+    }
+    if (row.mail != nullptr) {
+      ASSERT_TRUE(t.fs.WriteFile(store + "\\" + row.mail, "new", nullptr));
+    }
+    t.NewRun();
+    t.context.primary_domain.clear();  // an undo starts knowing nothing
+    const UndoResult result =
+        UndoRun(manifest, &t.context, store, t.texts, false, nullptr);
+    EXPECT_EQ(KeptLines(t, result), row.kept);
+    // The kept account's mailbox keeps the run's mail; the other bob's
+    // goes.
+    const std::string kept_box =
+        row.box_kept != nullptr ? row.box_kept : std::string();
+    EXPECT_EQ(t.fs.Exists(store + "\\bob\\INBOX\\1.in"), kept_box == "bob");
+    EXPECT_EQ(t.fs.Exists(store + "\\bob@b.com\\INBOX\\5.in"),
+              kept_box == "bob@b.com");
+    EXPECT_EQ(t.fs.Exists(store + "\\bob@b.com\\INBOX\\9.in"), row.deliver);
+  }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ constexpr KindName kNames[] = {
     {FileErrorKind::kIsLink, "is_link"},
     {FileErrorKind::kTooLarge, "too_large"},
     {FileErrorKind::kSourceChanged, "source_changed"},
+    {FileErrorKind::kTooManyOpen, "too_many_open"},
 };
 
 }  // namespace

@@ -18,6 +18,7 @@ enum class FileErrorKind {
   kIsLink,         // a symbolic link, never followed
   kTooLarge,       // past the file size limit
   kSourceChanged,  // the source changed while it was copied
+  kTooManyOpen,    // the process's or the system's limit of open files
 };
 
 struct FileError {

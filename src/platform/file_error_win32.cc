@@ -27,6 +27,8 @@ FileErrorKind KindOfCode(DWORD code) {
       return FileErrorKind::kTooLarge;
     case ERROR_CANT_ACCESS_FILE:
       return FileErrorKind::kNotRegular;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return FileErrorKind::kTooManyOpen;
     case kLinkRefused:
       return FileErrorKind::kIsLink;
     default:

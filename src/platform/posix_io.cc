@@ -28,6 +28,9 @@ FileErrorKind KindOfErrno(int err) {
     case EISDIR:
     case ENXIO:
       return FileErrorKind::kNotRegular;
+    case EMFILE:
+    case ENFILE:
+      return FileErrorKind::kTooManyOpen;
     default:
       return FileErrorKind::kOther;
   }

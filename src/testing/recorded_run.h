@@ -28,6 +28,7 @@ inline RunManifest MigrateRecorded(MemInstallation* t) {
   StringSink sink;
   ManifestHeader header;
   header.target_dir = t->context.target_dir;
+  header.code_page = "GBK";
   ManifestWriter writer(&sink, header);
   t->settings.manifest = &writer;
   const RunOutcome outcome =

@@ -131,10 +131,10 @@ class UndoTest(unittest.TestCase):
 
     # Faults: a changed message removed (rewritten in place with its size
     # and its time put back, in a new mailbox, which is built aside and
-    # renamed into place, and in one that was there); a mailbox with new
-    # mail removed under its account; an undo that calls itself complete
-    # anyway. The untouched new mailbox going shows that its rename left
-    # the copies provably as they were.
+    # renamed into place, and in one that was there); the account of a
+    # changed mailbox removed, or kept without it; an undo that calls
+    # itself complete anyway. The untouched new mailbox going shows that
+    # its rename left the copies provably as they were.
     def test_changes_after_the_run_are_kept_and_named(self):
         manifest = self.migrate()
         inbox = os.path.join(self.store, "bob@a.com", "INBOX")
@@ -150,11 +150,11 @@ class UndoTest(unittest.TestCase):
             self.assertEqual(os.stat(path).st_size, was.st_size)
         status, out, _ = self.undo(manifest)
         self.assertEqual(status, 1, out)
-        for path in (os.path.join(inbox, message),
-                     os.path.join(kept_inbox, copied)):
-            self.assertIn("已保留:%s（运行后大小或内容已改变）" % native(path), out)
-        self.assertIn("已保留:bob@a.com（邮箱中有运行后到达的邮件，帐户与邮箱一并保留）",
-                      out)
+        self.assertIn("已保留:%s（运行后大小或内容已改变）"
+                      % native(os.path.join(kept_inbox, copied)), out)
+        self.assertIn("已保留:bob@a.com（帐户与邮箱及其中迁移的邮件一并保留:"
+                      "运行后大小或内容已改变）", out)
+        self.assertNotIn(native(inbox), out)
         self.assertIn("撤销未完成", out)
         self.assertFalse(os.path.exists(os.path.join(self.store, "ann@a.com")))
         self.assertEqual(os.listdir(inbox), [message])

@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Kills a migration with SIGKILL at random instants (seeded) and undoes it
+from the manifest it left, every time on a fresh copy of one target: after
+the undo the target is what it was before the run (the run's records
+aside), or the undo is no success and names every difference it left. The
+source has a few hundred accounts with mail in three domains (the primary
+one among them); a quarter of them meet a mailbox folder that is already
+there, so copies go both into staged new mailboxes and into existing ones.
+
+    kill_undo_test.py --program PATH [unittest args]
+
+VELQUOR_KILL_TRIALS sets the number of kills (default 30; 200 or more for
+the full trial); VELQUOR_KILL_SEED the seed (default 40).
+"""
+
+import glob
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "e2e"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import golden, native, snapshot, write  # noqa: E402
+
+RECORDS = (os.path.join("data", "velquor-migrate.lock"),
+           os.path.join("data", "velquor-migrate-runs"))
+DOMAINS = ("old.com", "a.com", "b.com")  # old.com is the target's primary
+KEPT = re.compile(r"^已保留:(.*?)（")
+
+
+def box_names(what):
+    """The mailbox folders a kept account "user@domain" may have."""
+    user, _, domain = what.partition("@")
+    return {user, what} if domain else {what}
+
+
+class KillUndoTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vm-kill-undo-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.src = os.path.join(self.dir, "src")
+        self.base = os.path.join(self.dir, "base")
+        self.locks = os.path.join(self.dir, "locks")
+        os.mkdir(self.locks, 0o700)
+        self.env = dict(os.environ, VELQUOR_LOCK_DIR=self.locks)
+        accounts = []
+        for n in range(300):
+            domain = DOMAINS[n % 3]
+            user = "u%03d" % n
+            accounts.append("%s\tpw\t%s\r\n" % (user, domain))
+            for m in range(1 + n % 4):
+                write(os.path.join(self.src, "mail", user, "%d.in" % m),
+                      b"message %d of %s\r\n" % (m, user.encode()) * 40)
+            if n % 4 == 0:  # an empty mailbox folder is there already
+                box = user if domain == DOMAINS[0] else user + "@" + domain
+                os.makedirs(os.path.join(self.base, "store", box, "INBOX"))
+        write(os.path.join(self.src, "domain.ini"), "\r\n".join(DOMAINS))
+        write(os.path.join(self.src, "popusers.ini"), "".join(accounts))
+        data = os.path.join(self.base, "data")
+        write(os.path.join(data, "domain.cfg"), golden("e2e/target_domain.cfg"))
+        write(os.path.join(data, "userauth.cfg"),
+              golden("e2e/target_userauth.cfg"))
+        write(os.path.join(data, "mailgroup.cfg"),
+              golden("config/mailgroup_empty.cfg"))
+        self.target = os.path.join(self.dir, "T")
+        write(os.path.join(data, "system.cfg"),
+              ("<database><charset>utf-8</charset><advanced><directory>"
+               "<mailstore>%s</mailstore></directory></advanced></database>"
+               % native(os.path.join(self.target, "store"))).encode())
+        self.before = snapshot(self.base)
+
+    def state(self):
+        found = snapshot(self.target)
+        for path in list(found):
+            if path.startswith(RECORDS):
+                del found[path]
+        return found
+
+    def run_killed(self, delay):
+        """A run on a fresh copy of the target, killed after `delay`
+        seconds (or ended); True when it was killed."""
+        shutil.rmtree(self.target, ignore_errors=True)
+        shutil.copytree(self.base, self.target, symlinks=True)
+        p = subprocess.Popen(
+            e2e.command("--source", native(self.src), "--target",
+                        native(self.target)),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            env=self.env)
+        end = time.monotonic() + delay
+        while p.poll() is None and time.monotonic() < end:
+            time.sleep(0.0005)
+        if p.poll() is None:
+            p.send_signal(signal.SIGKILL)
+        p.wait()
+        return p.returncode == -signal.SIGKILL
+
+    def undo_and_compare(self, trial):
+        """Undoes the run's manifest; returns (kept lines, leftovers)."""
+        manifests = glob.glob(os.path.join(self.target, RECORDS[1], "*"))
+        if not manifests:  # killed before anything was written
+            self.assertEqual(self.state(), self.before, trial)
+            return [], []
+        self.assertEqual(len(manifests), 1, trial)
+        p = subprocess.run(
+            e2e.command("--undo", native(manifests[0]), "--target",
+                        native(self.target)),
+            capture_output=True, timeout=600, env=self.env)
+        out = p.stdout.decode("utf-8")
+        kept = [m.group(1) for m in map(KEPT.match, out.splitlines()) if m]
+        after = self.state()
+        differs = sorted(path for path in set(after) | set(self.before)
+                         if after.get(path, 0) != self.before.get(path, 0))
+        if not differs:
+            self.assertEqual(p.returncode, 0, trial + out)
+            self.assertEqual(kept, [], trial)
+            return kept, []
+        # What is left differs only where the undo says it kept something.
+        self.assertEqual(p.returncode, 1, "%s: %s\n%s" % (trial, differs[:5],
+                                                           out[-2000:]))
+        named = {os.path.relpath(k, self.target) for k in kept
+                 if k.startswith(self.target)}
+        boxes = set().union(*(box_names(k) for k in kept if "@" in k))
+        for path in differs:
+            parts = path.split(os.sep)
+            ok = (any(path == n or path.startswith(n + os.sep)
+                      for n in named) or
+                  (parts[0] == "store" and len(parts) > 1 and
+                   parts[1] in boxes) or
+                  (parts[0] == "data" and kept))
+            self.assertTrue(ok, "%s: %s differs, unnamed\n%s" % (trial, path,
+                                                                out))
+        return kept, differs
+
+    def test_undo_after_any_kill_gives_back_or_names_the_rest(self):
+        seed = int(os.environ.get("VELQUOR_KILL_SEED", "40"))
+        trials = int(os.environ.get("VELQUOR_KILL_TRIALS", "30"))
+        rng = random.Random(seed)
+        start = time.monotonic()
+        self.assertFalse(self.run_killed(600), "the whole run")
+        whole = time.monotonic() - start
+        killed = clean = kept_trials = 0
+        for n in range(trials):
+            delay = rng.uniform(0, whole)
+            trial = "trial %d (seed %d, kill at %.4f s)" % (n, seed, delay)
+            killed += self.run_killed(delay)
+            kept, _ = self.undo_and_compare(trial)
+            clean += not kept
+            kept_trials += bool(kept)
+        print("kills %d of %d trials; undone whole %d, with kept items %d"
+              % (killed, trials, clean, kept_trials), file=sys.stderr)
+        self.assertGreater(killed, trials // 2)
+
+
+if __name__ == "__main__":
+    e2e.main()
