@@ -190,7 +190,7 @@ std::unique_ptr<ManifestFile> WritingRunManifest(const ConsoleSetup& setup,
                                                  int64_t started) {
   if (!writes) return nullptr;
   const ManifestPlace place{setup.options.report_file, setup.options.log_file,
-                            setup.options.sync};
+                            setup.options.sync, setup.options.code_page};
   return std::make_unique<ManifestFile>(fs, *setup.code_page, place,
                                         setup.state, started);
 }

@@ -8,23 +8,32 @@
 namespace vm {
 namespace {
 
-// Whether `rest` (what follows the store and its separator) is a plain
-// relative path: parts split at backslashes (never at a double-byte
-// character's second byte), none empty, "." or "..", none holding "/"
-// (a separator on every system the undo runs on).
+// Whether `rest` (what follows the store and its separator, every "/"
+// already a backslash) is a plain relative path: parts split at
+// backslashes (never at a double-byte character's second byte), none
+// empty, "." or "..".
 bool IsPlainBelow(const std::string& rest, const NameOps& names) {
   size_t at = 0;
   for (;;) {
     const size_t end = names.Find(rest, '\\', at);
     const std::string part = rest.substr(
         at, end == std::string::npos ? std::string::npos : end - at);
-    if (part.empty() || part == "." || part == ".." ||
-        part.find('/') != std::string::npos) {
+    if (part.empty() || part == "." || part == "..") {
       return false;
     }
     if (end == std::string::npos) return true;
     at = end + 1;
   }
+}
+
+// A path with every "/" written as "\\": both are separators wherever the
+// undo runs, and manifests write one or the other. No byte of a
+// double-byte character is a "/".
+std::string Backslashed(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
 }
 
 bool IsPathEntry(const ManifestEntry& entry) {
@@ -52,21 +61,22 @@ std::vector<UndoItem> ScopeManifest(RunManifest* manifest,
   std::vector<UndoItem> outside;
   std::vector<ManifestEntry> kept;
   kept.reserve(manifest->entries.size());
-  const std::string prefix = run_store + "\\";
+  const std::string prefix = Backslashed(run_store) + "\\";
   for (ManifestEntry& entry : manifest->entries) {
     if (!IsPathEntry(entry)) {
       kept.push_back(std::move(entry));
       continue;
     }
-    const bool below = entry.path.size() > prefix.size() &&
-                       entry.path.compare(0, prefix.size(), prefix) == 0 &&
-                       IsPlainBelow(entry.path.substr(prefix.size()), names);
+    const std::string path = Backslashed(entry.path);
+    const bool below = path.size() > prefix.size() &&
+                       path.compare(0, prefix.size(), prefix) == 0 &&
+                       IsPlainBelow(path.substr(prefix.size()), names);
     if (!below) {
       outside.push_back({entry.kind, entry.path, UndoOutcome::kKept,
                          texts.undo_outside_target});
       continue;
     }
-    entry.path = store + entry.path.substr(run_store.size());
+    entry.path = store + path.substr(prefix.size() - 1);
     kept.push_back(std::move(entry));
   }
   manifest->entries = std::move(kept);

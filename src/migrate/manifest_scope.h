@@ -24,8 +24,9 @@ std::string RecordedStore(const RunManifest& manifest,
 // A manifest is read from disk, so its folders and files are no more
 // trusted than a name from a listing: the undo touches only those that lie
 // beneath the run's mail store (`run_store`), written as a run writes
-// them: below the store, parts separated by single backslashes, none
-// empty, "." or "..", none holding "/". Each of those is given the undo's
+// them: below the store, parts separated by single separators ("\\" or
+// "/", which are one on every system), none empty, "." or "..". Each of
+// those is given the undo's
 // spelling of the store (`store`); every other (an absolute path
 // elsewhere, a climb out of the store, a path with a doubled separator) is
 // taken out of `manifest` and returned as an item kept with its reason, so

@@ -31,6 +31,9 @@ TEST(ManifestScopeTest, OnlyPlainPathsBelowTheRunsStoreAreTouched) {
       {"/t\\store\\bob\\.\\INBOX", ""},
       {"/t\\store\\\\bob", ""},
       {"/t\\store\\bob/../../x", ""},
+      // A manifest writes every separator as a backslash.
+      {"\\t\\store\\cy\\INBOX", "/u\\store\\cy\\INBOX"},
+      {"\\t\\store\\cy/Sent", "/u\\store\\cy\\Sent"},
       {"/t\\store\\bob\\", ""},
   };
   RunManifest manifest;

@@ -468,10 +468,24 @@ UndoResult UndoRun(const RunManifest& manifest, TargetContext* target,
       .Run(manifest);
 }
 
+namespace {
+
+// One spelling for the names a code page goes by ("GBK", "CP936", "936").
+std::string CodePageKey(const std::string& name) {
+  std::string key = AsciiLowered(name);
+  if (key == "cp936" || key == "936" || key == "ms936" ||
+      key == "windows-936") {
+    return "gbk";
+  }
+  return key == "utf8" || key == "cp65001" || key == "65001" ? "utf-8" : key;
+}
+
+}  // namespace
+
 bool ManifestCodePageAgrees(const RunManifest& manifest,
                             const std::string& code_page) {
   const std::string& recorded = manifest.header.code_page;
-  return recorded.empty() || AsciiLowered(recorded) == AsciiLowered(code_page);
+  return recorded.empty() || CodePageKey(recorded) == CodePageKey(code_page);
 }
 
 std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview) {

@@ -68,6 +68,7 @@ ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
   }
   header.started = IsoTime(started);
   header.kind = place.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
+  header.code_page = place.code_page;
   sink_ = std::make_unique<AppendingFileSink>(disk, path_);
   writer_ = std::make_unique<ManifestWriter>(sink_.get(), header);
 }

@@ -20,6 +20,7 @@ struct ManifestPlace {
   std::string report_file;
   std::string log_file;
   bool sync = false;
+  std::string code_page;  // the name of the run's code page, e.g. "GBK"
 };
 
 // The manifest of one run that writes: named and opened here, kept by the

@@ -264,6 +264,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
     // beside the target's data; the report names it for an undo.
     ManifestPlace beside_data;
     beside_data.sync = options_.sync;
+    beside_data.code_page = env_.code_page_name;
     manifest_ = std::make_unique<ManifestFile>(
         &view_, *env_.code_page, beside_data, env_.state, started_);
     settings.manifest = manifest_->writer();

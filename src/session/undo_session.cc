@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "config/config_lock.h"
 #include "config/shared_config_states.h"
 #include "config/target_context.h"
 #include "migrate/manifest_scope.h"
@@ -19,8 +20,9 @@
 namespace vm {
 namespace {
 
-const char* OutcomeWord(UndoOutcome outcome) {
-  switch (outcome) {
+const char* OutcomeWord(const UndoItem& item) {
+  if (item.never_made) return "never-made";
+  switch (item.outcome) {
     case UndoOutcome::kRemoved:
       return "removed";
     case UndoOutcome::kGone:
@@ -121,6 +123,7 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   target.clock = SystemClock();
   target.states = request.dry_run ? &dry_run_states : request.config_states;
   target.target_dir = request.target_dir;
+  target.lock_waits = request.lock_waits;
   target.names = names;
   UndoResult result =
       UndoRun(manifest, &target, store, *request.texts, request.dry_run,
@@ -169,7 +172,7 @@ std::string UndoReportJson(const CodePage& code_page,
     nlohmann::json one;
     one["kind"] = KindWord(item.kind);
     one["name"] = cp.ToUtf8(item.what);
-    one["outcome"] = OutcomeWord(item.outcome);
+    one["outcome"] = OutcomeWord(item);
     if (!item.reason.empty()) one["reason"] = cp.ToUtf8(item.reason);
     items.push_back(std::move(one));
   }
@@ -181,9 +184,8 @@ std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result) {
   std::string csv = "\xEF\xBB\xBFkind,name,outcome,reason\r\n";
   for (const UndoItem& item : result.items) {
     csv += std::string(KindWord(item.kind)) + "," +
-           CsvField(code_page.ToUtf8(item.what)) + "," +
-           OutcomeWord(item.outcome) + "," +
-           CsvField(code_page.ToUtf8(item.reason)) + "\r\n";
+           CsvField(code_page.ToUtf8(item.what)) + "," + OutcomeWord(item) +
+           "," + CsvField(code_page.ToUtf8(item.reason)) + "\r\n";
   }
   return csv;
 }
@@ -233,6 +235,14 @@ bool UndoSession::Check(RunHost* host) {
   const UndoCheck check =
       CheckUndoManifest(env_.disk, env_.state.target_dir,
                         options_.manifest_path, &manifest_, &bad_line);
+  if (check == UndoCheck::kGo &&
+      !ManifestCodePageAgrees(manifest_, env_.code_page_name)) {
+    // Its names would be read as other names: "gone" mail, kept items.
+    refusal_ = env_.texts->undo_codepage_differs + env_.code_page_name +
+               env_.texts->undo_codepage_manifest + manifest_.header.code_page;
+    host->ShowMessage(MessageKind::kError, refusal_);
+    return false;
+  }
   if (check == UndoCheck::kGo) {
     if (options_.items_known) {
       options_.items_known(static_cast<int>(manifest_.entries.size()));
@@ -245,8 +255,36 @@ bool UndoSession::Check(RunHost* host) {
   return false;
 }
 
-UndoResult UndoSession::Remove(bool dry_run) {
+namespace {
+
+// Says on the host, as a run does, when another program keeps a
+// configuration file's lock: an undo never waits in silence.
+class UndoLockNotices : public LockWaitListener {
+ public:
+  UndoLockNotices(RunHost* host, const Texts& texts)
+      : host_(host), texts_(texts) {}
+  void LockWaiting(const std::string& file_name,
+                   const std::string& where) override {
+    host_->ShowMessage(MessageKind::kNotice,
+                       texts_.lock_waiting + file_name + " (" + where + ")");
+  }
+  void LockGivenUp(const std::string& file_name,
+                   const std::string& where) override {
+    host_->ShowMessage(MessageKind::kNotice,
+                       texts_.lock_given_up + file_name + " (" + where + ")");
+  }
+
+ private:
+  RunHost* host_;
+  const Texts& texts_;
+};
+
+}  // namespace
+
+UndoResult UndoSession::Remove(bool dry_run, RunHost* host) {
+  UndoLockNotices notices(host, *env_.texts);
   UndoRequest request;
+  request.lock_waits = &notices;
   request.disk = env_.disk;
   request.code_page = env_.code_page;
   request.texts = env_.texts;
@@ -282,7 +320,7 @@ void UndoSession::Run(RunHost* host) {
   host->ResetLog();
   bool dry_run = options_.dry_run;
   if (options_.confirm && !dry_run) {
-    result_ = Remove(true);
+    result_ = Remove(true, host);
     Show(host, true);
     if (stop_.requested() || !options_.confirm(result_)) {
       // Nothing was removed; the list keeps the preview.
@@ -292,7 +330,7 @@ void UndoSession::Run(RunHost* host) {
     }
     host->ResetLog();
   }
-  result_ = Remove(dry_run);
+  result_ = Remove(dry_run, host);
   Show(host, dry_run);
   end_ = stop_.requested()    ? RunEnd::kStopped
          : result_.complete() ? RunEnd::kSucceeded

@@ -16,6 +16,7 @@ namespace vm {
 
 class CodePage;
 class FileSystem;
+class LockWaitListener;
 class NameOps;
 class SharedConfigStates;
 class StopRequest;
@@ -59,6 +60,9 @@ struct UndoRequest {
   const StopRequest* stop = nullptr;  // may be null
   // Called on the undo's threads after each item is handled; may be empty.
   std::function<void()> item_handled;
+  // Told when another program keeps a configuration file's lock long; may
+  // be null.
+  LockWaitListener* lock_waits = nullptr;
 };
 UndoResult RunUndo(const UndoRequest& request, const RunManifest& manifest);
 
@@ -160,7 +164,7 @@ class UndoSession {
 
  private:
   bool Check(RunHost* host);
-  UndoResult Remove(bool dry_run);
+  UndoResult Remove(bool dry_run, RunHost* host);
   void Show(RunHost* host, bool dry_run);
   void WriteRecords();
 

@@ -80,6 +80,7 @@ TEST(UndoSessionTest, BothFrontEndsGiveOneUndo) {
     side->env.config_states = t.context.states;
   }
   dialog.env.record_dirs = {"C:\\records"};
+  dialog.env.code_page_name = "CP936";
   // The sessions read the manifest from the disk.
   auto put_manifest = [](Side* side) {
     StringSink sink;
@@ -115,6 +116,15 @@ TEST(UndoSessionTest, BothFrontEndsGiveOneUndo) {
   from_dialog.Run(&dialog.t.host);
   UndoOptions plain;
   plain.manifest_path = "C:\\m.manifest";
+  // Names read in another code page than the run's are other names: such
+  // an undo is refused, both named; the dialog's name for GBK agrees.
+  console.env.code_page_name = "UTF-8";
+  UndoSession other_code_page(console.env, plain);
+  other_code_page.Run(&console.t.host);
+  EXPECT_FALSE(other_code_page.started());
+  EXPECT_NE(other_code_page.refusal().find("UTF-8"), std::string::npos);
+  EXPECT_NE(other_code_page.refusal().find("GBK"), std::string::npos);
+  console.env.code_page_name = "CP936";
   UndoSession from_console(console.env, plain);
   from_console.Run(&console.t.host);
   EXPECT_EQ(asked, 2);
