@@ -269,6 +269,12 @@ TEST_P(ConfinedViewTest, RootsAreOpenedAsNamedAndNeverLeft) {
     EXPECT_FALSE(view->CreateDir(Path("T/store/bob"), nullptr));
     EXPECT_EQ(view->MakeDir(Path("T/store"), nullptr), DirMade::kMade);
     EXPECT_TRUE(view->CreateDir(Path("T/store/bob"), nullptr));
+    // A root locates as itself, the folder that holds what lies below it.
+    FileLocation store, bob;
+    ASSERT_TRUE(view->Locate(Path("T/store"), &store));
+    ASSERT_TRUE(view->Locate(Path("T/store/bob"), &bob));
+    EXPECT_TRUE(store.exists);
+    EXPECT_TRUE(bob.IsWithin(store.chain.front()));
     EXPECT_TRUE(fs::is_directory(root_ / "T/store/bob"));
     const std::string absolute = Path("T/store") + "\\" + Path("outside/a.txt");
     for (const std::string& path : {Path("T/store/../../outside/a.txt"),
