@@ -707,12 +707,19 @@ class DialogTest(unittest.TestCase):
         # no note asking to tick the sync box.
         self.assertEqual(probe("text", dialog, "1015").strip(), "")
 
-        # A second Start, the lock held again: the bar moves with the
-        # copies while the run cannot end, then it completes: the store of
-        # one whole run, every user once, the note on the accounts it made.
+        # A second Start, the lock held again: the run says it waits for
+        # the user list, its options locked; once the lock is let go it
+        # completes as the bar moves: the store of one whole run, every
+        # user once, the note on the accounts it made.
         held = HeldLock("userauth.cfg")
         press(DIALOG_CAPTION, "Return")
         confirm_start()
+        wait_lock_notice(dialog, "userauth.cfg")
+        self.assertTrue(probe("text", dialog, "1022").startswith("帐户"))
+        self.assertEqual(probe("enabled", dialog, *LOCKED).strip(),
+                         "0" * len(LOCKED))
+        screenshot("dialog_running.png")
+        held.release()
         positions = []
 
         def moved():
@@ -720,13 +727,7 @@ class DialogTest(unittest.TestCase):
                                        str(PBM_GETPOS), "0")))
             return positions[-1] > 0 or None
         wait_for(moved, "the progress bar to move")
-        wait_lock_notice(dialog, "userauth.cfg")
         self.assertEqual(positions, sorted(positions))
-        self.assertTrue(probe("text", dialog, "1022").startswith("帐户"))
-        self.assertEqual(probe("enabled", dialog, *LOCKED).strip(),
-                         "0" * len(LOCKED))
-        screenshot("dialog_running.png")
-        held.release()
         dismiss_message(SUCCESS, "information")
         accounts = len({p.split(os.sep)[0] for p in expected})
         self.assertRegex(end_status(dialog),
