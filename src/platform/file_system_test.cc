@@ -65,6 +65,8 @@ class FileSystemContractTest
   }
 
   void TearDown() override {
+    // A view holds its root open (on Windows, not to be removed meanwhile).
+    fs_.reset();
     if (!disk_root_.empty()) std::filesystem::remove_all(disk_root_);
   }
 
