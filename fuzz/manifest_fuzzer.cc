@@ -55,11 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(again.entries[i].kind == manifest.entries[i].kind);
     FUZZ_CHECK(again.entries[i].name == manifest.entries[i].name);
   }
-  // A manifest of the current version is in the one spelling the writer
-  // gives: writing it gives back its text up to its last whole line.
+  // A manifest of the current version whose paths use the writer's one
+  // separator is in the one spelling the writer gives: writing it gives
+  // back its text up to its last whole line. (A "/" an editor wrote is
+  // read as a separator and written back as "\\".)
   const std::string current =
       "velquor-migrate-manifest " + std::to_string(vm::kManifestVersion) + "\n";
-  if (text.substr(0, current.size()) == current) {
+  bool slash = false;
+  for (const vm::ManifestEntry& entry : manifest.entries) {
+    slash = slash || entry.path.find('/') != std::string::npos;
+  }
+  if (!slash && text.substr(0, current.size()) == current) {
     FUZZ_CHECK(sink.text == text.substr(0, whole));
   }
   return 0;

@@ -6,16 +6,30 @@
 
 namespace vm {
 
-Texts MakeTexts(const CodePage& code_page, bool* all_held) {
-  if (all_held != nullptr) *all_held = true;
-  auto a = [&code_page, all_held](const char* utf8) {
-    std::string ansi = code_page.ToAnsi(utf8);
-    if (all_held != nullptr && code_page.ToUtf8(ansi) != utf8) {
-      *all_held = false;
+namespace {
+
+// Converts a text of the program to the run's code page, and notes in
+// `all_held` when one does not survive the trip back.
+class Ansi {
+ public:
+  Ansi(const CodePage& code_page, bool* all_held)
+      : code_page_(code_page), all_held_(all_held) {}
+  std::string operator()(const char* utf8) const {
+    std::string ansi = code_page_.ToAnsi(utf8);
+    if (all_held_ != nullptr && code_page_.ToUtf8(ansi) != utf8) {
+      *all_held_ = false;
     }
     return ansi;
-  };
-  Texts t;
+  }
+
+ private:
+  const CodePage& code_page_;
+  bool* all_held_;
+};
+
+// The run's steps, its summary and its last words.
+void AddRunStepTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.start_running = a("迁移中请等待...");
   t.start_idle = a("开始转移");
 
@@ -36,7 +50,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
       a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "
         "数据文件和邮件存储目录拷贝到 Tarnwick 系统安装目录下。");
   t.preview_done = a("预览完成，未写入任何文件。");
+}
 
+// Reading the source lists and adding domains and accounts.
+void AddSourceListTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.domain_ini_missing = a("没有找到domain.ini文件");
   t.popusers_ini_missing = a("没有找到popusers.ini文件");
   t.domain_ini_unreadable = a("无法读取domain.ini文件");
@@ -58,7 +76,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.account_not_saved = a("该帐户未能保存到userauth.cfg:");
   t.domain_not_saved = a("该域名未能保存到domain.cfg:");
   t.account_added_by_other = a("该帐户已由其他程序添加，本次未导入:");
+}
 
+// Copying mailboxes and what a copy can meet.
+void AddMailboxTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.folder_indent = std::string(9, ' ');
   const char* in_progress[4] = {"收件箱转移进行中...", "发件箱转移进行中...",
                                 "草稿箱转移进行中...", "垃圾箱转移进行中..."};
@@ -87,7 +109,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.accounts_left_out = a("未迁移的帐户数:");
   t.left_out_no_domain_line = a("该帐户的域名不在domain.ini中，未迁移:");
   t.left_out_alias_domain = a("目标中该帐户的域名只是别名域，未迁移:");
+}
 
+// Stopping, verifying, and finding the source and the target.
+void AddVerifyAndSetupTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.accounts_stopped = a("因停止而未处理的帐户数:");
   t.account_stopped = a("迁移已停止，该帐户尚未处理");
   t.run_stopped =
@@ -127,7 +153,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
 
   t.run_interrupted =
       a("转移已中断。已完成的部分和配置文件均已保存，再次运行即可继续转移。");
+}
 
+// Why a step failed.
+void AddFailureTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.unsafe_domain_name = a("域名不能用作邮箱目录，该域名未导入:");
   t.why_open = a("（");
   t.why_close = a("）");
@@ -152,6 +182,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.why_config_unmergeable = a("配置文件已被其他程序改动，无法合并");
   t.why_config_not_loaded = a("配置文件未能读取");
   t.why_record_unwritten = a("运行清单无法先行写入，未保存:");
+}
+
+// The run lock and who holds it.
+void AddRunLockTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.run_lock_busy = a("目标正由另一次运行使用，请等它结束后再运行。使用者:");
   t.run_lock_busy_reader =
       a("目标正由一次预览或校验使用，请等它结束后再运行。");
@@ -170,6 +205,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.run_lock_dialog = a("，迁移对话框程序");
   t.run_lock_holder_unknown = a("（未知，它可能刚刚开始）");
   t.run_lock_readers = a("预览或校验（不写入目标的运行）");
+}
+
+// The preview's plan and the confirmation before a run.
+void AddPlanTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.plan_added = a("添加");
   t.plan_resumed = a("完成上次中断的迁移");
   t.plan_synced = a("同步新邮件");
@@ -198,6 +238,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.confirm_no_plan =
       a("还没有预览。可以先点击“预览”，查看将迁移的帐户和邮件数。");
   t.confirm_ask = a("要开始迁移吗？");
+}
+
+// Undoing a run.
+void AddUndoTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.manifest_unwritten = a("运行清单无法写入，本次运行不能完整撤销");
   t.undo_begin = a("撤销运行，运行清单:");
   t.undo_removed = a("已删除:");
@@ -256,7 +301,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.undo_choice_folders = a("文件夹:");
   t.undo_choice_files = a("邮件文件:");
   t.undo_choice_unreadable = a("（无法读取的运行清单）");
-  // The session's texts.
+}
+
+// The session's end box and records.
+void AddSessionTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.config_lock_unusable = a("无法使用配置文件锁，未开始：");
   t.log_saved = a("运行记录已保存:");
   t.existing_accounts = a("目标中已存在的帐户数:");
@@ -286,6 +335,11 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.end_log = a("运行记录：");
   t.end_report = a("报告：");
   t.end_record_failed = a("无法保存运行记录：");
+}
+
+// The log's header and the preview's plan as the session writes them.
+void AddLogTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
   t.log_title = a("Velquor => Tarnwick 迁移工具 ");
   t.log_title_tail = a(" 运行记录");
   const char* log_kinds[3] = {"迁移", "预览（未写入任何文件）",
@@ -336,6 +390,24 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   t.plan_free_unknown = a("目标邮件存储所在磁盘的可用空间:未知");
   t.plan_free = a("目标邮件存储所在磁盘的可用空间:");
   t.plan_no_space = a("警告：目标磁盘空间不足，请再腾出 ");
+}
+
+}  // namespace
+
+Texts MakeTexts(const CodePage& code_page, bool* all_held) {
+  if (all_held != nullptr) *all_held = true;
+  const Ansi a(code_page, all_held);
+  Texts t;
+  AddRunStepTexts(a, &t);
+  AddSourceListTexts(a, &t);
+  AddMailboxTexts(a, &t);
+  AddVerifyAndSetupTexts(a, &t);
+  AddFailureTexts(a, &t);
+  AddRunLockTexts(a, &t);
+  AddPlanTexts(a, &t);
+  AddUndoTexts(a, &t);
+  AddSessionTexts(a, &t);
+  AddLogTexts(a, &t);
   return t;
 }
 
