@@ -22,6 +22,7 @@
 #include "migrate/run_verification.h"
 #include "migrate/source_lists.h"
 #include "migrate/texts.h"
+#include "migrate/write_ahead_guard.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -180,6 +181,8 @@ RunOutcome MigrationRun(RunHost* host, const Texts& texts,
                         RunObserver* observer) {
   RunOutcome outcome;
   host->ResetLog();
+  // Nothing is made in the target that its manifest could not name first.
+  const WriteAheadScope write_ahead(target, settings.manifest);
 
   // Only a verification goes over the mailboxes again.
   RunTally tally(observer,

@@ -10,6 +10,7 @@
 
 #include "testing/golden.h"
 #include "testing/mem_installation.h"
+#include "testing/recorded_run.h"
 
 namespace vm {
 namespace {
@@ -373,6 +374,73 @@ TEST_F(MigrationRunTest, EveryJobCountGivesTheSameRun) {
     EXPECT_EQ(many.failed, one.failed) << jobs;
     EXPECT_EQ(many.failure_lines, one.failure_lines) << jobs;
   }
+}
+
+// A manifest that takes its first `accepted` writes and then no more.
+class FailingSink : public StringSink {
+ public:
+  explicit FailingSink(int accepted) : accepted_(accepted) {}
+  bool Append(std::string_view bytes) override {
+    return accepted_-- > 0 && StringSink::Append(bytes);
+  }
+  bool Flush() override { return accepted_ >= 0; }
+
+ private:
+  int accepted_;
+};
+
+// Every folder and file under `dir` but the hidden staging folders.
+void VisibleTree(FileSystem* fs, const std::string& dir,
+                 std::vector<std::string>* paths) {
+  std::vector<DirEntry> entries;
+  fs->List(dir + "\\*", &entries);
+  for (const DirEntry& entry : entries) {
+    if (entry.name.rfind(".vmtmp.", 0) == 0) continue;
+    const std::string path = dir + "\\" + entry.name;
+    paths->push_back(path);
+    if (entry.is_directory) VisibleTree(fs, path, paths);
+  }
+}
+
+// Fault: a mailbox, folder or message made where the server sees it after
+// the manifest stopped reaching the disk, so that an undo cannot find it,
+// in a run that goes on as if it had been recorded. The manifest fails at
+// each of its writes in turn, until a run needs no more than it takes.
+TEST(MigrationRunManifestTest, NothingIsMadeThatTheManifestCouldNotNameFirst) {
+  bool refused = false;
+  for (int accepted = 0;; ++accepted) {
+    SCOPED_TRACE(accepted);
+    MemInstallation t;
+    t.PutSource("domain.ini", "a.com\r\nb.com\r\n");
+    t.PutSource("popusers.ini",
+                "bob\tc\ta.com\r\nann\tc\ta.com\r\ncy@b.com\tc\tx\tb.com\r\n");
+    for (const char* box : {"bob", "ann", "cy@b.com"}) {
+      for (const char* name : {"1.in", "2.in", "3.del"}) {
+        t.PutSource(std::string("mail\\") + box + "\\" + name, box);
+      }
+    }
+    FailingSink sink(accepted);
+    ManifestWriter writer(&sink, ManifestHeader());
+    t.settings.manifest = &writer;
+    const bool succeeded =
+        MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats)
+            .succeeded;
+    std::vector<std::string> made;
+    VisibleTree(&t.fs, t.settings.target_mail_dir, &made);
+    for (const std::string& path : made) {
+      EXPECT_TRUE(sink.text.find(" " + path + "\n") != std::string::npos ||
+                  sink.text.find(" " + path + " ") != std::string::npos)
+          << path;
+    }
+    refused = refused ||
+              t.ResultList().find("运行清单无法先行写入") != std::string::npos;
+    if (!writer.failed()) {
+      EXPECT_TRUE(succeeded);
+      break;
+    }
+    EXPECT_FALSE(succeeded);
+  }
+  EXPECT_TRUE(refused);
 }
 
 }  // namespace

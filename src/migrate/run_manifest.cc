@@ -307,6 +307,11 @@ std::string ManifestWriter::error() {
   return error_;
 }
 
+bool ManifestWriter::failed() {
+  MutexLock guard(&mutex_);
+  return failed_;
+}
+
 bool ManifestWriter::Flush() {
   MutexLock guard(&mutex_);
   if (failed_) return false;

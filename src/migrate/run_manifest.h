@@ -143,6 +143,9 @@ class ManifestWriter {
   bool Flush();
   // Why the first failed flush failed (see ManifestSink::Error).
   std::string error() EXCLUDES(mutex_);
+  // Whether an append or a flush has failed: what is made from then on
+  // could not be recorded ahead of it.
+  bool failed() EXCLUDES(mutex_);
 
  private:
   Mutex mutex_;

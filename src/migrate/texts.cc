@@ -165,7 +165,7 @@ void AddFailureTexts(const Ansi& a, Texts* texts) {
   t.why_name_not_in_code_page = a("文件名不能用当前代码页表示");
   t.why_unsafe_name = a("文件名不安全，不能使用");
   t.why_copy_temporary_name = a("文件名是复制中途的临时文件名");
-  const char* kinds[11] = {"系统错误",
+  const char* kinds[12] = {"系统错误",
                            "磁盘空间不足",
                            "没有访问权限",
                            "只读，不能写入",
@@ -175,8 +175,9 @@ void AddFailureTexts(const Ansi& a, Texts* texts) {
                            "是符号链接，未跟随",
                            "超过文件大小限制",
                            "复制期间源文件被改动",
-                           "打开的文件数已达系统或进程的上限"};
-  for (int i = 0; i < 11; ++i) t.why_kind[i] = a(kinds[i]);
+                           "打开的文件数已达系统或进程的上限",
+                           "运行清单无法先行写入，未创建"};
+  for (int i = 0; i < 12; ++i) t.why_kind[i] = a(kinds[i]);
   t.why_lock_timeout = a("等待配置文件锁超时");
   t.why_config_unreadable = a("配置文件无法读取，不能确认其他程序未改动它:");
   t.why_config_unmergeable = a("配置文件已被其他程序改动，无法合并");

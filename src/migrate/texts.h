@@ -155,7 +155,7 @@ struct Texts {
   std::string why_name_not_in_code_page;
   std::string why_unsafe_name;
   std::string why_copy_temporary_name;
-  std::string why_kind[11];
+  std::string why_kind[12];
   // Why a configuration file could not be saved, besides a failed write
   // (one of why_kind).
   std::string why_lock_timeout;

@@ -24,6 +24,7 @@ constexpr KindName kNames[] = {
     {FileErrorKind::kTooLarge, "too_large"},
     {FileErrorKind::kSourceChanged, "source_changed"},
     {FileErrorKind::kTooManyOpen, "too_many_open"},
+    {FileErrorKind::kNotRecorded, "not_recorded"},
 };
 
 }  // namespace

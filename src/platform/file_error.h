@@ -19,6 +19,7 @@ enum class FileErrorKind {
   kTooLarge,       // past the file size limit
   kSourceChanged,  // the source changed while it was copied
   kTooManyOpen,    // the process's or the system's limit of open files
+  kNotRecorded,    // refused: the run's manifest could not be written ahead
 };
 
 struct FileError {
