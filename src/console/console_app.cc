@@ -239,9 +239,10 @@ SessionOptions ConsoleSessionOptions(const ConsoleSetup& p) {
   options.password = p.code_page->ToAnsi(o.password);
   options.jobs = o.jobs;
   options.changes_only = o.changes_only;
-  // The console prints the plan after the list, in its own words.
+  // The console prints the plan after the list, in its own words; the
+  // line on accounts the target held names its own option.
   options.plan_in_list = false;
-  options.existing_line = false;
+  options.sync_hint = p.texts.sync_hint_console;
   return options;
 }
 

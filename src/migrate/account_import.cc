@@ -7,6 +7,7 @@
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
+#include "migrate/existing_mail.h"
 #include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/migration_run.h"
@@ -312,8 +313,15 @@ void AccountStep::AddNew(const Account& a, const DomainRecord& record,
       break;
     case AddUserResult::kExists:
       if (!resume && !mailboxes_->sync()) {
+        // Left as it is; what its source holds, and whether the target
+        // lacks some of it, is told all the same.
+        const std::string lacking =
+            s_.existing != nullptr && !a.box.empty()
+                ? s_.existing->Look(account.user_name, a.display, a.box,
+                                    s_.texts, s_.host, observer_)
+                : std::string();
         observer_->OnAccountEnd(account.user_name, account.domain,
-                                AccountOutcome::kExists, "", a.box);
+                                AccountOutcome::kExists, lacking, a.box);
         break;
       }
       // A sync is marked too, so that an interrupted one is finished by
@@ -425,6 +433,8 @@ bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
   steps.stats->mail_count = 0;
   steps.stats->failed_copies = 0;
   steps.stats->already_present = 0;
+  steps.stats->behind_accounts = 0;
+  steps.stats->behind_mail = 0;
   if (steps.manifest != nullptr) {
     users->SetWriteAhead(WriteAheadOf(steps.manifest, &AccountEntry));
   }

@@ -12,9 +12,11 @@ struct ImportSteps;
 // adds its accounts with those settings to `users`. Each added account is
 // logged and its mailbox migrated by `mailboxes`; a failed addition is
 // logged (and counted in *steps.failure_lines); an existing user or alias
-// is left out silently, unless the migrator syncs: then an existing user's
-// new mail is copied. Tells steps.observer (when non-null) the outcome of
-// every account of the host's list. Resets the user and mail counts.
+// is left as it is, unless the migrator syncs: then an existing user's
+// new mail is copied. Without sync, an existing user's mail is looked at
+// (steps.existing): its folders are told, and mail the target lacks is a
+// line and the account's reason. Tells steps.observer (when non-null) the
+// outcome of every account of the host's list. Resets the user and mail counts.
 //
 // With steps.stop requested, each account not yet begun is left as it is
 // and told as kUnfinished; the step still saves what it added.

@@ -3,6 +3,7 @@
 
 namespace vm {
 
+class ExistingMail;
 class ManifestWriter;
 class RunHost;
 class RunObserver;
@@ -14,8 +15,9 @@ struct Texts;
 // What the domain and account steps work with besides their stores: the
 // target, the host their lines go to, the texts, the counts they keep and
 // the failure lines they add to, and, when given, the observer told every
-// outcome, the stop request (the account step) and the run's manifest.
-// Nothing is owned.
+// outcome, the stop request (the account step), the run's manifest and
+// the look at existing accounts' mail of a run without sync. Nothing is
+// owned.
 struct ImportSteps {
   TargetContext* target;
   RunHost* host;
@@ -25,6 +27,7 @@ struct ImportSteps {
   RunObserver* observer = nullptr;
   const StopRequest* stop = nullptr;
   ManifestWriter* manifest = nullptr;
+  ExistingMail* existing = nullptr;
 };
 
 }  // namespace vm

@@ -47,7 +47,23 @@ bool MailboxVerifier::Verify(const std::string& source_box,
                              std::vector<FolderCheck>* checks) {
   checks->clear();
   if (!HasMailbox(target_box)) return false;
-  const auto folders = Directories(fs_, names_, target_box);
+  CheckAll(source_box, target_box, true, checks);
+  return true;
+}
+
+void MailboxVerifier::Survey(const std::string& source_box,
+                             const std::string& target_box,
+                             std::vector<FolderCheck>* checks) {
+  checks->clear();
+  CheckAll(source_box, target_box, HasMailbox(target_box), checks);
+}
+
+void MailboxVerifier::CheckAll(const std::string& source_box,
+                               const std::string& target_box,
+                               bool target_listed,
+                               std::vector<FolderCheck>* checks) {
+  const auto folders = target_listed ? Directories(fs_, names_, target_box)
+                                     : std::unordered_map<std::string, bool>();
   auto check = [&](const SourceFolder& folder) {
     checks->emplace_back();
     checks->back().name = folder.target;
@@ -55,17 +71,17 @@ bool MailboxVerifier::Verify(const std::string& source_box,
                 IsDirectoryIn(folders, names_, folder.target), &checks->back());
   };
   // Without a source mailbox there is no mail to look for.
-  if (!fs_->Exists(source_box)) return true;
+  if (!fs_->Exists(source_box)) return;
   for (const SourceFolder& folder : StandardFolders(source_box)) check(folder);
   std::string list_path = FolderListPath(source_box);
-  if (!fs_->Exists(list_path)) return true;
+  if (!fs_->Exists(list_path)) return;
   std::string text;
   if (!fs_->ReadFile(list_path, &text, nullptr)) {
     checks->emplace_back();
     checks->back().missing = 1;
     checks->back().problems.push_back(
         {VerifyProblem::kUnreadable, list_path, ""});
-    return true;
+    return;
   }
   const std::vector<std::string> names = FolderListNames(text);
   for (size_t number = 0; number < names.size(); ++number) {
@@ -73,7 +89,6 @@ bool MailboxVerifier::Verify(const std::string& source_box,
     if (!IsSafeDirectoryName(names[number], names_)) continue;
     check(UserFolder(source_box, number, names[number]));
   }
-  return true;
 }
 
 bool MailboxVerifier::HasMailbox(const std::string& target_box) {
@@ -126,6 +141,7 @@ void MailboxVerifier::CheckFolder(const std::string& pattern,
     const DirEntry& source = sources[i];
     if (source.is_directory) continue;
     ++check->checked;
+    check->bytes += source.size;
     const DirEntry* copy = targets.Copy(source.name, source.size);
     if (copy != nullptr && content_) {
       std::string a, b;

@@ -28,6 +28,7 @@ struct VerifyProblem {
 struct FolderCheck {
   std::string name;     // target folder name
   int64_t checked = 0;  // source messages looked for
+  uint64_t bytes = 0;   // their total size
   int64_t missing = 0;  // missing ones, and source folders not read
   int64_t different = 0;
   std::vector<VerifyProblem> problems;  // in the order of the listing
@@ -52,11 +53,19 @@ class MailboxVerifier {
   bool Verify(const std::string& source_box, const std::string& target_box,
               std::vector<FolderCheck>* checks);
 
+  // Verify for a mailbox the run did not copy into: one that is not in the
+  // store holds nothing, so every source message is missing. Used to find
+  // the mail a run leaves behind in accounts it did not migrate.
+  void Survey(const std::string& source_box, const std::string& target_box,
+              std::vector<FolderCheck>* checks);
+
   // Whether the target mailbox is a directory of the store (not a link).
   // The store is listed once, at the first question.
   bool HasMailbox(const std::string& target_box);
 
  private:
+  void CheckAll(const std::string& source_box, const std::string& target_box,
+                bool target_listed, std::vector<FolderCheck>* checks);
   void CheckFolder(const std::string& pattern, const std::string& index_path,
                    const std::string& target, bool target_is_folder,
                    FolderCheck* check);

@@ -9,6 +9,7 @@
 #include "config/user_store.h"
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
+#include "migrate/existing_mail.h"
 #include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/mailbox_verifier.h"
@@ -114,6 +115,8 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   bool accounts_read = false;
   notices->set_log(&ordered);
+  ExistingMail existing(target->fs, target->names, settings.source_dir,
+                        settings.target_mail_dir);
   {
     UserStore user_store(target);
     PhaseScope scope(phases, "users");
@@ -124,10 +127,13 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                             &outcome->failure_lines,
                             &ordered_observer,
                             settings.stop,
-                            settings.manifest};
+                            settings.manifest,
+                            settings.sync ? nullptr : &existing};
     accounts_read = ImportAccounts(&user_store, &mailboxes, steps);
     mailboxes.Finish();
   }
+  stats->behind_accounts = existing.accounts();
+  stats->behind_mail = existing.messages();
   // The message files the last copies created, and any failure before. A
   // run that added nothing (a target it may not write, say) has nothing
   // to undo.
@@ -158,10 +164,12 @@ void EndRun(RunHost* host, const Texts& texts, const RunSettings& settings,
                         observer, &outcome->stopped);
     host->AppendLogLine(texts.separator);
   }
-  // Failed copies mean mail was left behind, a failure line something else
-  // (an account left out among them), a stop accounts not reached: no
-  // success message then.
+  // Failed copies mean mail was left behind, and so does new mail of
+  // accounts the target held already (a run without sync), a failure line
+  // something else (an account left out among them), a stop accounts not
+  // reached: no success message then.
   const bool succeeded = accounts_read && stats.failed_copies == 0 &&
+                         stats.behind_mail == 0 &&
                          outcome->failure_lines == 0 && !outcome->stopped;
   LogSummary(host, texts, settings, stats, tally, succeeded);
   if (succeeded) {

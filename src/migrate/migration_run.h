@@ -25,6 +25,11 @@ struct MigrationStats {
   int32_t mail_count = 0;       // message files this run copied
   int32_t failed_copies = 0;    // copies that failed
   int32_t already_present = 0;  // messages the target held already
+  // Without sync: accounts the target held already whose source has mail
+  // the target lacks, and those messages. Mail left behind: the run is no
+  // success.
+  int32_t behind_accounts = 0;
+  int64_t behind_mail = 0;
 };
 
 // Receives the start and end of each phase, for the optional timing

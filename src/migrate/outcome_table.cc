@@ -75,6 +75,7 @@ const LineKey kLineKeys[] = {
     {"unreadable_folder", &Texts::folder_unlistable},
     {"copies_failed", &Texts::copies_failed},
     {"run_stopped", &Texts::account_stopped},
+    {"new_mail_not_copied", &Texts::existing_new_mail},
 };
 
 // The key of the longest known text `line` starts with; `fallback` when

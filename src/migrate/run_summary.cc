@@ -51,6 +51,11 @@ void LogSummary(RunHost* host, const Texts& texts, const RunSettings& settings,
     host->AppendLogLine(texts.copies_failed +
                         std::to_string(stats.failed_copies));
   }
+  if (stats.behind_mail > 0) {
+    host->AppendLogLine(
+        texts.summary_behind + std::to_string(stats.behind_accounts) +
+        texts.summary_behind_accounts + std::to_string(stats.behind_mail));
+  }
   if (!tally.left_out.empty()) {
     host->AppendLogLine(texts.accounts_left_out +
                         std::to_string(tally.left_out.size()));

@@ -22,8 +22,9 @@ int ReportUnreachableMailboxes(FileSystem* fs, RunHost* host,
                                const Texts& texts, const RunSettings& settings);
 
 // The summary: its head says whether the run succeeded, or that it is a
-// preview's plan; then the counts, the failed copies, the accounts left
-// out and those a stop left.
+// preview's plan; then the counts, the failed copies, the mail left behind
+// in accounts the target held, the accounts left out and those a stop
+// left.
 void LogSummary(RunHost* host, const Texts& texts, const RunSettings& settings,
                 const MigrationStats& stats, const RunTally& tally,
                 bool succeeded);

@@ -10,9 +10,9 @@
 namespace vm {
 
 // Passes every call on and keeps what the run itself needs: the mailboxes
-// it copied into (only for a verification after the run: a run of very
-// many accounts need not hold them else), and the accounts left out for
-// their domain.
+// it copied into and those of accounts the target held already (only for
+// a verification after the run: a run of very many accounts need not hold
+// them else), and the accounts left out for their domain.
 class RunTally : public RunObserverWrapper {
  public:
   struct Mailbox {
@@ -37,6 +37,11 @@ class RunTally : public RunObserverWrapper {
       left_out.push_back({user, domain, outcome});
     }
     if (outcome == AccountOutcome::kUnfinished) ++stopped;
+    // An account the target held already is verified too: a check after a
+    // run that migrated nothing would else look at no mail at all.
+    if (keep_visited_ && outcome == AccountOutcome::kExists && !box.empty()) {
+      visited.push_back({user, domain, box, ""});
+    }
     RunObserverWrapper::OnAccountEnd(user, domain, outcome, reason, box);
   }
 

@@ -173,7 +173,8 @@ RunOutcome VerifyOnly(RunHost* host, const Texts& texts,
       std::string problem;
       const AccountOutcome result = CheckedOutcome(
           texts, *target, lists, &verifier, account, box, &problem);
-      if (result == AccountOutcome::kExists || !problem.empty()) {
+      // An account found there is kept by the tally as it is told.
+      if (!problem.empty()) {
         tally->visited.push_back(
             {account.user_name, account.domain, box, problem});
       }

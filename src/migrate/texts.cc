@@ -45,6 +45,11 @@ void AddRunStepTexts(const Ansi& a, Texts* texts) {
   t.summary_users = a("，用户数 ");
   t.summary_mails = a("，邮件总数 ");
   t.summary_present = a("，已在目标中 ");
+  t.summary_behind = a("有新邮件未复制的已有帐户数 ");
+  t.summary_behind_accounts = a("，未复制的邮件数 ");
+  t.existing_new_mail = a("已有帐户的新邮件未复制:");
+  t.existing_new_mail_count = a("，");
+  t.mails_close = a(" 封");
   t.success_installed = a("Velquor => Tarnwick 转移成功！");
   t.success_temporary =
       a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "
@@ -239,6 +244,13 @@ void AddPlanTexts(const Ansi& a, Texts* texts) {
   t.confirm_no_plan =
       a("还没有预览。可以先点击“预览”，查看将迁移的帐户和邮件数。");
   t.confirm_ask = a("要开始迁移吗？");
+  t.confirm_sync_target =
+      a("即将把源中新到的邮件复制到目标中已有的帐户（目标中还没有的帐户照常迁移"
+        "），写入已安装的 Tarnwick 的配置文件和邮件存储:");
+  t.confirm_sync_ask = a("要开始复制新邮件吗？");
+  t.confirm_stale_plan =
+      a("最近一次预览之后已运行过迁移，预览的计划已过时。可以再次点击“预览”，"
+        "查看现在将迁移的帐户和邮件数。");
 }
 
 // Undoing a run.
@@ -310,8 +322,12 @@ void AddSessionTexts(const Ansi& a, Texts* texts) {
   t.config_lock_unusable = a("无法使用配置文件锁，未开始：");
   t.log_saved = a("运行记录已保存:");
   t.existing_accounts = a("目标中已存在的帐户数:");
-  t.existing_accounts_tail =
-      a("，未复制其新邮件；勾选“只复制新邮件”后再次开始即可复制新邮件");
+  t.existing_complete = a("，其源中的邮件都已在目标中");
+  t.existing_behind = a("，其中有新邮件未复制的帐户 ");
+  t.existing_behind_mails = a(" 个、邮件 ");
+  t.existing_behind_tail = a(" 封；");
+  t.sync_hint_dialog = a("勾选“只复制新邮件”后再次开始即可复制");
+  t.sync_hint_console = a("加上 --sync 再次运行即可复制");
   t.no_record_folder = a("没有可写入的记录文件夹");
   t.end_preview_domains = a("将添加域名 ");
   t.end_preview_accounts = a(" 个、帐户 ");

@@ -31,6 +31,16 @@ struct Texts {
   std::string summary_users;    // "，用户数 "
   std::string summary_mails;    // "，邮件总数 " (messages copied)
   std::string summary_present;  // "，已在目标中 " (messages found there)
+  // Without sync, the accounts the target held whose new mail stays
+  // behind: summary_behind, the accounts, summary_behind_accounts, the
+  // messages.
+  std::string summary_behind;
+  std::string summary_behind_accounts;
+  // One such account: existing_new_mail, its name, existing_new_mail_count,
+  // its messages the target lacks, mails_close.
+  std::string existing_new_mail;
+  std::string existing_new_mail_count;
+  std::string mails_close;
   std::string success_installed;
   std::string success_temporary;
   // The end of a preview: nothing was written.
@@ -189,6 +199,12 @@ struct Texts {
   std::string confirm_plan;
   std::string confirm_no_plan;
   std::string confirm_ask;
+  // The same question before a run that copies new mail (confirm_sync_*),
+  // and in place of confirm_no_plan when a migration ran since the window's
+  // last preview.
+  std::string confirm_sync_target;
+  std::string confirm_sync_ask;
+  std::string confirm_stale_plan;
 
   // The outcomes' words in the dialog's plan.
   std::string plan_added;
@@ -287,9 +303,17 @@ struct Texts {
   // counts, names and sizes between them.
   std::string config_lock_unusable;  // a message; followed by the reason
   std::string log_saved;             // followed by the run log's path
-  // Followed by the count, then existing_accounts_tail.
+  // Followed by the count, then existing_complete, or existing_behind, the
+  // accounts lacking mail, existing_behind_mails, their messages,
+  // existing_behind_tail and the front end's way to copy them
+  // (sync_hint_dialog, sync_hint_console).
   std::string existing_accounts;
-  std::string existing_accounts_tail;
+  std::string existing_complete;
+  std::string existing_behind;
+  std::string existing_behind_mails;
+  std::string existing_behind_tail;
+  std::string sync_hint_dialog;
+  std::string sync_hint_console;
   std::string no_record_folder;
   // The end message: of a preview (after preview_done, a line of counts
   // and sizes), of a stopped run, of a run not clean, and its tail lines.

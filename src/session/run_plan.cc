@@ -34,7 +34,9 @@ RunPlan MakePlan(const RunRecord& record, bool free_known,
                        ? a.user + "@" + a.domain
                        : a.user;
     account.outcome = a.outcome;
-    account.has_mail = !a.folders.empty();
+    // An account left as it is copies nothing, whatever its folders hold.
+    account.has_mail =
+        !a.folders.empty() && a.outcome != AccountOutcome::kExists;
     const FolderCounts sum = a.Sum().counts;
     account.messages = sum.copied;
     account.bytes = sum.copied_bytes;

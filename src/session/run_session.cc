@@ -328,18 +328,39 @@ void RunSession::Conclude(RunHost* host, bool fits) {
   const bool sync = options_.sync && options_.kind != SessionKind::kVerify;
   if (result_.existing > 0 && !sync && options_.existing_line) {
     // At the switch a plain run leaves the accounts of the first run as
-    // they are; their new mail needs the sync.
-    const Texts& texts = *env_.texts;
-    host->AppendLogLine(texts.existing_accounts +
-                        std::to_string(result_.existing) +
-                        texts.existing_accounts_tail);
+    // they are; the line says whether they lack mail, which the sync copies.
+    host->AppendLogLine(ExistingLine());
   }
   host->SelectLastLine();
   result_.clean =
       result_.outcome.failure_lines == 0 && result_.stats.failed_copies == 0 &&
-      result_.left_out == 0 && !result_.outcome.stopped && fits &&
+      result_.stats.behind_mail == 0 && result_.left_out == 0 &&
+      !result_.outcome.stopped && fits &&
       (options_.kind == SessionKind::kPreview || result_.outcome.succeeded);
 }
+
+std::string RunSession::ExistingLine() const {
+  const Texts& texts = *env_.texts;
+  const MigrationStats& s = result_.stats;
+  std::string line = texts.existing_accounts + std::to_string(result_.existing);
+  if (s.behind_mail == 0) return line + texts.existing_complete;
+  return line + texts.existing_behind + std::to_string(s.behind_accounts) +
+         texts.existing_behind_mails + std::to_string(s.behind_mail) +
+         texts.existing_behind_tail +
+         (options_.sync_hint.empty() ? texts.sync_hint_dialog
+                                     : options_.sync_hint);
+}
+
+namespace {
+
+// A run whose one flaw is the new mail it left in accounts the target held:
+// its end message says that, not that nothing failed.
+bool OnlyMailBehind(const SessionResult& r, int failures) {
+  return r.stats.behind_mail > 0 && failures == 0 &&
+         r.stats.failed_copies == 0 && r.left_out == 0;
+}
+
+}  // namespace
 
 EndMessage RunSession::End() const {
   const Texts& texts = *env_.texts;
@@ -386,11 +407,16 @@ EndMessage RunSession::End() const {
             texts.end_will_fail_left_out + std::to_string(r.left_out) +
             texts.end_see_list;
   } else if (!r.clean && !r.outcome.stopped &&
-             options_.kind != SessionKind::kPreview) {
+             options_.kind != SessionKind::kPreview &&
+             !OnlyMailBehind(r, failures)) {
     body += "\n" + texts.end_failures + std::to_string(failures) +
             texts.end_failed_copies + std::to_string(r.stats.failed_copies) +
             texts.end_failed_copies_left_out + std::to_string(r.left_out) +
             texts.end_see_list;
+  }
+  // Mail left behind in accounts the target held: how to copy it.
+  if (r.stats.behind_mail > 0 && !r.outcome.stopped) {
+    body += "\n\n" + ExistingLine();
   }
   if (!r.log_path.empty()) {
     body += "\n\n" + texts.end_log + r.log_path + "\n" + texts.end_report +

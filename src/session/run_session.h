@@ -60,6 +60,10 @@ struct SessionOptions {
   // prints the plan its own way turns them off.
   bool plan_in_list = true;
   bool existing_line = true;
+  // How the front end's user copies the new mail of existing accounts
+  // (ANSI), for the line on them and the end message; empty: the dialog's
+  // words (Texts::sync_hint_dialog).
+  std::string sync_hint;
 };
 
 // What a front end adds to its sessions beyond the dialog's defaults. Every
@@ -203,6 +207,9 @@ class RunSession {
   RunSettings Settings() const;
   void CountOutcomes();
   void Conclude(RunHost* host, bool fits);
+  // The line on the accounts the target held already, which a run without
+  // sync leaves as they are.
+  std::string ExistingLine() const;
   void WriteRecords();
   std::string LogText() const;
   ReportHeader Header(bool succeeded) const;

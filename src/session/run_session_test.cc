@@ -130,8 +130,10 @@ TEST_F(RunSessionTest, StoppedRunKeepsTheTargetWholeAndTheNextRunEndsIt) {
   RunSession again(env, {}, nullptr);
   EXPECT_TRUE(again.Run(&t.host).clean);
   EXPECT_EQ(again.result().existing, 2);
-  EXPECT_NE(t.ResultList().find("目标中已存在的帐户数:2，未复制其新邮件"),
-            std::string::npos);
+  // Its own accounts of the stopped run had no new mail; it says so.
+  EXPECT_NE(
+      t.ResultList().find("目标中已存在的帐户数:2，其源中的邮件都已在目标中\n"),
+      std::string::npos);
   EXPECT_EQ(Store(&t), Store(&whole));
   EXPECT_EQ(t.Get("userauth.cfg"), whole.Get("userauth.cfg"));
   EXPECT_EQ(CountExistingAccounts(env), 6);
@@ -160,6 +162,38 @@ TEST_F(RunSessionTest, StoppedRunKeepsTheTargetWholeAndTheNextRunEndsIt) {
   std::string all;
   for (const std::string& line : changes.lines()) all += line + "\n";
   EXPECT_EQ(occurrences(t.code_page->ToUtf8(all), "同步帐户:"), 6u);
+}
+
+// The first run's options again, at the switch: new mail in two of six
+// accounts the target holds is not copied, and the end says so and how,
+// not that something failed; the sync that copies it ends that.
+TEST_F(RunSessionTest, PlainRunOverExistingAccountsTellsTheMailLeftBehind) {
+  MemInstallation t;
+  Fill(&t);
+  SessionEnvironment env = Env(&t, &t.fs);
+  ASSERT_TRUE(RunSession(env, {}, nullptr).Run(&t.host).clean);
+  t.PutSource("mail\\u0\\5.in", "u0 new");
+  t.PutSource("mail\\u0\\6.0", "u0 new work");
+  t.PutSource("mail\\v1@b.com\\7.sed", "v1 new");
+  const std::string before = Store(&t);
+  RunSession again(env, {}, nullptr);
+  const SessionResult& r = again.Run(&t.host);
+  EXPECT_FALSE(r.clean);
+  EXPECT_EQ(Store(&t), before);
+  EXPECT_EQ(std::pair(r.stats.behind_accounts, r.stats.behind_mail),
+            std::pair(2, int64_t{3}));
+  const EndMessage end = again.End();
+  EXPECT_EQ(end.kind, MessageKind::kWarning);
+  const std::string text = t.code_page->ToUtf8(end.text);
+  EXPECT_EQ(text.find("失败 "), std::string::npos) << text;
+  EXPECT_NE(text.find("\n\n目标中已存在的帐户数:6，其中有新邮件未复制的帐户 2 "
+                      "个、邮件 3 封；勾选“只复制新邮件”后再次开始即可复制"),
+            std::string::npos)
+      << text;
+  SessionOptions sync;
+  sync.sync = true;
+  EXPECT_TRUE(RunSession(env, sync, nullptr).Run(&t.host).clean);
+  EXPECT_TRUE(RunSession(env, {}, nullptr).Run(&t.host).clean);
 }
 
 TEST_F(RunSessionTest, RefusedStartKeepsTheListAndPreviewWritesOnlyItsRecords) {

@@ -182,6 +182,66 @@ class CutoverTest(unittest.TestCase):
                 self.assertEqual(runs[0], runs[1])
                 self.assertEqual(runs[1][0], 0 if "0x5C" in name else 1)
 
+    def test_first_runs_command_again_tells_the_new_mail_it_leaves(self):
+        """The switch with --sync forgotten: the first run's command after
+        new mail arrived in three of five accounts copies none of it, and
+        says so, with the option that does, in the list, the exit status,
+        the check and the report."""
+        write(os.path.join(self.src, "popusers.ini"),
+              "".join("%s\tc\ta.com\r\n" % u
+                      for u in ("ann", "bob", "cat", "dan", "eve")))
+        write(os.path.join(self.src, "domain.ini"), "a.com\r\n")
+        for user in ("cat", "dan", "eve"):
+            write(os.path.join(self.mail, user, "1.in"), user.encode())
+            write(os.path.join(self.mail, user, "2.sed"), b"sent")
+        # cat's message has a sized name in the target: present all the same.
+        write(os.path.join(self.mail, "cat", "__r_in.ini"),
+              "1.in" + "\x0c\tx" * 6 + "\x0c\t1\r\n")
+        first = ("--verify", "--report", native(os.path.join(self.dir, "r.json")))
+        status, out, err = self.run_cli(*first)
+        self.assertEqual(status, 0, out)
+        new = {"ann": ["9.in", "10.0"], "bob": ["11.sed"],
+               "dan": ["12.in", "13.in", "14.sed"]}
+        for user, names in new.items():
+            for name in names:
+                write(os.path.join(self.mail, user, name), b"new " + name.encode())
+        before = snapshot(self.store)
+
+        status, out, err = self.run_cli(*first)
+        self.assertEqual(status, 1, out)
+        self.assertNotIn("转移成功", err)
+        self.assertEqual(snapshot(self.store), before)
+        lines = out.splitlines()
+        self.assertEqual(
+            [l for l in lines if l.startswith("已有帐户的新邮件未复制:")],
+            ["已有帐户的新邮件未复制:ann@a.com，2 封",
+             "已有帐户的新邮件未复制:bob@a.com，1 封",
+             "已有帐户的新邮件未复制:dan@a.com，3 封"])
+        self.assertIn("有新邮件未复制的已有帐户数 3，未复制的邮件数 6", lines)
+        self.assertEqual(lines[-1], "目标中已存在的帐户数:5，其中有新邮件未复制的帐户"
+                         " 3 个、邮件 6 封；加上 --sync 再次运行即可复制")
+        self.assertIn("校验的邮件数:16", lines)
+        with open(os.path.join(self.dir, "r.json"), encoding="utf-8") as f:
+            accounts = {a["user"]: a for a in json.load(f)["accounts"]}
+        self.assertEqual(
+            {u: (a["outcome"], a["reason_key"], a["source_messages"],
+                 a["already_present"]) for u, a in accounts.items()},
+            {"ann": ("exists", "new_mail_not_copied", 5, 3),
+             "bob": ("exists", "new_mail_not_copied", 2, 1),
+             "cat": ("exists", "account_exists", 2, 2),
+             "dan": ("exists", "new_mail_not_copied", 5, 2),
+             "eve": ("exists", "account_exists", 2, 2)})
+
+        # The sync copies it; the first command again then finds nothing
+        # left, and its check still looks at every message.
+        self.assertEqual(self.run_cli("--sync")[0], 0)
+        status, out, err = self.run_cli(*first)
+        self.assertEqual(status, 0, out)
+        self.assertIn("转移成功", err)
+        lines = out.splitlines()
+        self.assertEqual(lines[-1], "目标中已存在的帐户数:5，其源中的邮件都已在目标中")
+        self.assertIn("校验的邮件数:16", lines)
+
     def test_verify_only_finds_truncated_and_deleted_copies(self):
         self.assertEqual(self.run_cli()[0], 0)
         write(os.path.join(self.store, "ann", "INBOX", "1.in"), b"on")

@@ -55,6 +55,7 @@ MESSAGES = {
     "undo_choice_files", "undo_choice_unreadable",
     # The dialog's question before it writes into an installed target.
     "confirm_target", "confirm_plan", "confirm_no_plan", "confirm_ask",
+    "confirm_sync_target", "confirm_sync_ask", "confirm_stale_plan",
     # The session's messages: its lock, the pieces of its end message.
     "config_lock_unusable", "no_record_folder", "end_preview_domains",
     "end_preview_accounts", "end_preview_mails", "end_preview_size",
@@ -70,6 +71,12 @@ MESSAGES = {
 # says ({0}, {1}... are the texts, N the counts between them).
 FRAGMENTS = {
     ("summary_domains", "summary_users", "summary_mails"): "{0}N{1}N{2}N",
+    ("summary_behind", "summary_behind_accounts"): "{0}A{1}M",
+    ("existing_new_mail", "existing_new_mail_count",
+     "mails_close"): "{0}USER@DOMAIN{1}N{2}",
+    ("existing_accounts", "existing_behind", "existing_behind_mails",
+     "existing_behind_tail", "sync_hint_console"): "{0}N{1}A{2}M{3}{4}",
+    ("existing_accounts", "existing_complete"): "{0}N{1}",
     # The dialog's status line (section 3.4).
     ("progress_verifying", "progress_mails_unit"): "{0}N/N{1}",
     ("progress_accounts", "progress_mails", "progress_comma",

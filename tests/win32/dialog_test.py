@@ -869,6 +869,53 @@ class DialogTest(unittest.TestCase):
         self.assertTrue(lines[-1].startswith("运行记录已保存:"))
         self.assertEqual(lines_removed(lines), lines_removed(preview, "将删除:"))
 
+    def test_a_rerun_without_sync_says_what_it_left_and_asks_as_it_runs(self):
+        """Four accounts the target holds after a first run, new mail in two
+        of them: the plain run again copies none of it and ends saying so
+        and how to copy it; the questions before each run say what that run
+        does, a preview made stale by a migration since included."""
+        self.install()
+        src = os.path.join(self.root, "velquor")
+        for user in ("carol", "dave"):
+            write(os.path.join(src, "mail", user, "1.in"), user)
+        with open(os.path.join(src, "popusers.ini"), "a") as f:
+            f.write("carol\tc3\texample.com\r\ndave\tc4\texample.com\r\n")
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        probe("click", dialog, "1012")
+        dismiss_message("预览完成，未写入任何文件。")
+        end_status(dialog)
+        press(DIALOG_CAPTION, "Return")
+        self.assertIn("最近一次预览的计划:", confirm_start())
+        dismiss_message(SUCCESS)
+        end_status(dialog)
+
+        for name in ("8.in", "9.0"):
+            write(os.path.join(src, "mail", "alice", name), "new " + name)
+        write(os.path.join(src, "mail", "carol", "2.sed"), "new sent")
+        press(DIALOG_CAPTION, "Return")
+        text = confirm_start()
+        self.assertIn("最近一次预览之后已运行过迁移，预览的计划已过时。", text)
+        self.assertNotIn("还没有预览", text)
+        self.assertIn("要开始迁移吗？", text)
+        behind = ("目标中已存在的帐户数:4，其中有新邮件未复制的帐户 2 个、邮件 3 封；"
+                  "勾选“只复制新邮件”后再次开始即可复制")
+        box = wait_box("迁移已结束，但未全部成功。")
+        self.assertIn(behind, probe("texts", box).splitlines())
+        dismiss_message("迁移已结束，但未全部成功。", "warning")
+        end_status(dialog)
+        self.assertEqual(list_lines(dialog)[-2], behind)
+
+        probe("click", dialog, "1014")  # only new mail
+        press(DIALOG_CAPTION, "Return")
+        box = wait_box("即将把源中新到的邮件复制到目标中已有的帐户")
+        self.assertIn("要开始复制新邮件吗？", probe("texts", box))
+        answer(box, 6)  # IDYES
+        dismiss_message(SUCCESS)
+        end_status(dialog)
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
     def test_verification_a_saved_report_and_copied_lines(self):
         tgt = self.install()
         self.start()

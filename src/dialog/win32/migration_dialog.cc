@@ -278,7 +278,7 @@ void MigrationDialog::StartRun(SessionKind kind) {
                    MessageKind::kWarning);
     return;
   }
-  if (kind == SessionKind::kMigrate && !ConfirmWrite()) return;
+  if (kind == SessionKind::kMigrate && !ConfirmWrite(options.sync)) return;
   running_ = true;
   finishing_ = false;
   close_pending_ = false;
@@ -407,6 +407,7 @@ void MigrationDialog::FinishRun() {
     preview_counts_ = kind == SessionKind::kPreview && result.outcome.loaded
                           ? ProgressSummaryText(session_->progress().Snapshot())
                           : std::string();
+    if (!preview_counts_.empty()) previewed_ = true;
   }
   if (kind == SessionKind::kMigrate) {
     // After a stop the one instruction is the end message's: start again

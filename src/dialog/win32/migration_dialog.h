@@ -99,7 +99,8 @@ class MigrationDialog : public RunHost {
   void Close(int result);
   // Before a migration into an installed target: asks, with the last
   // preview's counts; true to go on (always, for a temporary folder).
-  bool ConfirmWrite();
+  // `sync`: the run copies new mail into existing accounts too.
+  bool ConfirmWrite(bool sync);
   void RunOnWorker();
   // On the worker: another run holds the target (`holder` says who). Asks
   // whether to wait; the seconds to wait.
@@ -172,8 +173,10 @@ class MigrationDialog : public RunHost {
   bool recount_ = false;          // count again when the running count ends
   std::atomic<int> existing_{0};  // result of the last count
   bool stopped_ = false;          // the last migration was stopped
-  // The counts of the last preview (UTF-8), until a migration runs.
+  // The counts of the last preview (UTF-8), until a migration runs, and
+  // whether this window has made one.
   std::string preview_counts_;
+  bool previewed_ = false;
   // The active run is an undo (set before its worker starts, cleared when
   // it has finished; window thread only), of this manifest (ANSI), with
   // its session (made on the window's thread before the worker starts, so

@@ -44,16 +44,21 @@ void MigrationDialog::Close(int result) {
   StopRun();
 }
 
-bool MigrationDialog::ConfirmWrite() {
+// A run that copies new mail says so; a preview made before a migration
+// that ran since is not "no preview", but one whose plan is stale.
+bool MigrationDialog::ConfirmWrite(bool sync) {
   if (!state_.target_installed) return true;
   const std::string counts =
-      preview_counts_.empty()
-          ? texts_.confirm_no_plan
-          : texts_.confirm_plan + code_page_->ToAnsi(preview_counts_);
+      !preview_counts_.empty()
+          ? texts_.confirm_plan + code_page_->ToAnsi(preview_counts_)
+      : previewed_ ? texts_.confirm_stale_plan
+                   : texts_.confirm_no_plan;
   return AskYesNo(
       window_,
-      WideOf(code_page_id_, texts_.confirm_target + "\n" + state_.target_dir +
-                                "\n\n" + counts + "\n\n" + texts_.confirm_ask));
+      WideOf(code_page_id_,
+             (sync ? texts_.confirm_sync_target : texts_.confirm_target) +
+                 "\n" + state_.target_dir + "\n\n" + counts + "\n\n" +
+                 (sync ? texts_.confirm_sync_ask : texts_.confirm_ask)));
 }
 
 int64_t MigrationDialog::AskToWait(const std::string& holder) {
