@@ -22,6 +22,7 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "session/manifest_file.h"
+#include "session/record_paths.h"
 #include "session/run_log.h"
 #include "session/run_plan.h"
 #include "session/run_record.h"
@@ -359,7 +360,7 @@ class ConsoleRun {
     if (manifest_) {
       *writer = manifest_->writer();
       files_.manifest =
-          p_.code_page->ToUtf8(p_.disk->DisplayPath(manifest_->path()));
+          ShownRecordPath(*p_.disk, *p_.code_page, manifest_->path());
     }
     if (!files_.LogHeader(args_)) {
       status_ = kExitFailure;

@@ -13,10 +13,10 @@
 #include "platform/file_system.h"
 #include "session/manifest_file.h"
 #include "session/record_paths.h"
+#include "session/report_file.h"
 #include "session/run_session.h"
 #include "session/startup.h"
 #include "session/undo_session.h"
-#include "util/ascii.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -124,10 +124,9 @@ bool WriteUndoFiles(const ConsoleSetup& u, const ConsoleIo& io,
     io.err("velquor-migrate: cannot write the log " + options.log_file + "\n");
     ok = false;
   }
-  const bool csv = EndsWithIgnoringAsciiCase(options.report_file, ".csv");
   if (!options.report_file.empty() &&
-      !u.disk->ReplaceContents(cp.ToAnsi(options.report_file),
-                               session.Report(csv), nullptr)) {
+      !session.WriteReport(u.disk.get(), cp.ToAnsi(options.report_file),
+                           ReportFormatOf(options.report_file), nullptr)) {
     io.err("velquor-migrate: cannot write the report " + options.report_file +
            "\n");
     ok = false;
@@ -151,6 +150,7 @@ int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
   env.state = u.state;
   env.version = VM_VERSION;
   env.code_page_name = options.code_page;
+  env.shown_target = u.shown_target;
   env.config_states = io.config_states;
   env.lock_target = ConsoleLocker(u, io);
   UndoConsoleHost host(cp, io);

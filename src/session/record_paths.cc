@@ -22,6 +22,11 @@ bool IsLink(FileSystem* fs, const std::string& path) {
 
 }  // namespace
 
+std::string ShownRecordPath(const FileSystem& fs, const CodePage& code_page,
+                            const std::string& path) {
+  return code_page.ToUtf8(fs.DisplayPath(fs.AbsolutePath(path)));
+}
+
 std::string RecordFilesProblem(FileSystem* fs, const CodePage& code_page,
                                const AppState& state,
                                const std::vector<NamedRecordFile>& files,

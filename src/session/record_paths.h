@@ -23,6 +23,12 @@ using NamedRecordFile = std::pair<std::string, std::string>;
 // the mail stores), never `protected_file` (ANSI; e.g. the manifest an
 // undo reads; empty: none), never a symbolic link, never both the same
 // file.
+// A record's path (ANSI) as the records name it (UTF-8): absolute, so that
+// it leads there from any working folder, and as the platform writes
+// paths.
+std::string ShownRecordPath(const FileSystem& fs, const CodePage& code_page,
+                            const std::string& path);
+
 std::string RecordFilesProblem(FileSystem* fs, const CodePage& code_page,
                                const AppState& state,
                                const std::vector<NamedRecordFile>& files,

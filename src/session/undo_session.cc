@@ -12,9 +12,11 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "session/record_paths.h"
 #include "session/run_report.h"
 #include "session/startup.h"
 #include "session/target_view.h"
+#include "session/undo_report_html.h"
 #include "util/shown_text.h"
 
 namespace vm {
@@ -105,7 +107,8 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
     refused.items.push_back({ManifestEntry::Kind::kDirectory, store,
                              UndoOutcome::kKept,
                              request.texts->target_unsafe +
-                                 FileErrorMessage(*request.texts, unsafe)});
+                                 FileErrorMessage(*request.texts, unsafe),
+                             false, ""});
     refused.kept = 1;
     return refused;
   }
@@ -130,6 +133,7 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
               request.stop, kUndoJobs, request.item_handled);
   // What the undo may not touch is listed first, and keeps it incomplete.
   result.kept += static_cast<int>(outside.size());
+  result.outside = static_cast<int>(outside.size());
   result.items.insert(result.items.begin(), outside.begin(), outside.end());
   return result;
 }
@@ -155,7 +159,7 @@ std::vector<std::string> UndoResultLines(const Texts& texts,
 }
 
 std::string UndoReportJson(const CodePage& code_page,
-                           const std::string& manifest_path,
+                           const std::string& manifest_shown,
                            const std::string& target_dir,
                            const UndoResult& result, bool dry_run,
                            int64_t started, bool stopped) {
@@ -163,7 +167,7 @@ std::string UndoReportJson(const CodePage& code_page,
   nlohmann::json report;
   report["kind"] = dry_run ? "undo-preview" : "undo";
   report["started"] = IsoTime(started);
-  report["manifest"] = cp.ToUtf8(manifest_path);
+  report["manifest"] = manifest_shown;
   report["target"] = cp.ToUtf8(target_dir);
   report["complete"] = result.complete();
   report["stopped"] = stopped;
@@ -194,7 +198,8 @@ std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
                              const AppState& state,
                              const std::vector<std::string>& dirs,
                              const std::string& base, const std::string& log,
-                             const std::string& report, std::string* error) {
+                             const UndoReportWriter& report,
+                             std::string* error) {
   for (const std::string& dir : dirs) {
     if (!MayHoldRecords(disk, dir, state)) continue;
     // Each missing folder of the path, from the top (after the drive).
@@ -205,7 +210,9 @@ std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
     }
     disk->CreateDir(dir, nullptr);
     std::string path = dir + "\\" + base;
-    for (int n = 2; disk->Exists(path + ".log") || disk->Exists(path + ".json");
+    for (int n = 2;
+         disk->Exists(path + ".log") || disk->Exists(path + ".json") ||
+         disk->Exists(path + ".html");
          ++n) {
       path = dir + "\\" + base + "-" + std::to_string(n);
     }
@@ -213,8 +220,14 @@ std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
       *error = path + ".log" + (error->empty() ? "" : ": " + *error);
       continue;
     }
-    if (!disk->WriteFile(path + ".json", report, error)) {
-      *error = path + ".json" + (error->empty() ? "" : ": " + *error);
+    // The JSON for scripts, and the page for people beside it.
+    for (const auto& [format, ext] :
+         {std::pair{ReportFormat::kJson, ".json"},
+          std::pair{ReportFormat::kHtml, ".html"}}) {
+      if (!report(path + ext, format, error)) {
+        *error = path + ext + (error->empty() ? "" : ": " + *error);
+        break;
+      }
     }
     return path + ".log";
   }
@@ -231,6 +244,8 @@ UndoSession::UndoSession(const SessionEnvironment& env, UndoOptions options)
 // The manifest is read and judged before the target's lock is taken: a
 // refused undo looks at nothing of the target.
 bool UndoSession::Check(RunHost* host) {
+  manifest_shown_ =
+      ShownRecordPath(*env_.disk, *env_.code_page, options_.manifest_path);
   int bad_line = 0;
   const UndoCheck check =
       CheckUndoManifest(env_.disk, env_.state.target_dir,
@@ -349,11 +364,52 @@ std::string UndoSession::LogText(int status) const {
          list + RunLogEnd(ended_at_, end_, status);
 }
 
-std::string UndoSession::Report(bool csv) const {
-  return csv ? UndoReportCsv(*env_.code_page, result_)
-             : UndoReportJson(*env_.code_page, options_.manifest_path,
-                              env_.state.target_dir, result_, options_.dry_run,
-                              started_at_, end_ == RunEnd::kStopped);
+std::string UndoSession::Report(ReportFormat format) const {
+  switch (format) {
+    case ReportFormat::kCsv:
+      return UndoReportCsv(*env_.code_page, result_);
+    case ReportFormat::kJson:
+      return UndoReportJson(*env_.code_page, manifest_shown_,
+                            env_.state.target_dir, result_, options_.dry_run,
+                            started_at_, end_ == RunEnd::kStopped);
+    case ReportFormat::kHtml:
+      break;
+  }
+  std::string page;
+  WriteUndoHtmlReport(
+      [&page](std::string_view text) {
+        page += text;
+        return true;
+      },
+      PageHeader(), result_, *env_.code_page);
+  return page;
+}
+
+UndoPageHeader UndoSession::PageHeader() const {
+  UndoPageHeader header;
+  header.version = env_.version;
+  header.started = started_at_;
+  header.ended = ended_at_;
+  header.target = env_.shown_target.empty()
+                      ? env_.code_page->ToUtf8(env_.state.target_dir)
+                      : env_.shown_target;
+  header.manifest = manifest_shown_;
+  header.dry_run = options_.dry_run || declined_;
+  header.stopped = end_ == RunEnd::kStopped;
+  return header;
+}
+
+bool UndoSession::WriteReport(FileSystem* fs, const std::string& path,
+                              ReportFormat format, std::string* error) const {
+  if (format != ReportFormat::kHtml) {
+    return fs->ReplaceContents(path, Report(format), error);
+  }
+  return WritePiecesFile(
+      fs, path,
+      [this](const ReportAdd& add) {
+        return WriteUndoHtmlReport(add, PageHeader(), result_, *env_.code_page);
+      },
+      error);
 }
 
 // A front end that names record folders (the dialog) gets the log and the
@@ -362,9 +418,13 @@ void UndoSession::WriteRecords() {
   if (env_.record_dirs.empty()) return;
   const int status = options_.status_of ? options_.status_of(end_) : 0;
   const std::string base = RecordBaseName(started_at_, "undo");
-  log_path_ = WriteUndoRecords(env_.disk, NameOps(env_.code_page->LeadBytes()),
-                               env_.state, env_.record_dirs, base,
-                               LogText(status), Report(false), &record_error_);
+  log_path_ = WriteUndoRecords(
+      env_.disk, NameOps(env_.code_page->LeadBytes()), env_.state,
+      env_.record_dirs, base, LogText(status),
+      [this](const std::string& path, ReportFormat format, std::string* error) {
+        return WriteReport(env_.disk, path, format, error);
+      },
+      &record_error_);
   if (log_path_.empty() && record_error_.empty()) {
     record_error_ = env_.texts->no_record_folder;
   }
