@@ -119,8 +119,14 @@ bool WriteUndoFiles(const ConsoleSetup& u, const ConsoleIo& io,
   const CommandLine& options = u.options;
   bool ok = true;
   if (!options.log_file.empty() &&
-      !u.disk->AppendFile(cp.ToAnsi(options.log_file), session.LogText(status),
-                          nullptr)) {
+      !u.disk->AppendFile(
+          cp.ToAnsi(options.log_file),
+          session.LogText(
+              status, options.report_file.empty()
+                          ? options.report_file
+                          : ShownRecordPath(*u.disk, cp,
+                                            cp.ToAnsi(options.report_file))),
+          nullptr)) {
     io.err("velquor-migrate: cannot write the log " + options.log_file + "\n");
     ok = false;
   }

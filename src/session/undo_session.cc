@@ -194,46 +194,6 @@ std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result) {
   return csv;
 }
 
-std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
-                             const AppState& state,
-                             const std::vector<std::string>& dirs,
-                             const std::string& base, const std::string& log,
-                             const UndoReportWriter& report,
-                             std::string* error) {
-  for (const std::string& dir : dirs) {
-    if (!MayHoldRecords(disk, dir, state)) continue;
-    // Each missing folder of the path, from the top (after the drive).
-    for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
-         at = names.Find(dir, '\\', at + 1)) {
-      if (at > 0 && dir[at - 1] != ':')
-        disk->CreateDir(dir.substr(0, at), nullptr);
-    }
-    disk->CreateDir(dir, nullptr);
-    std::string path = dir + "\\" + base;
-    for (int n = 2;
-         disk->Exists(path + ".log") || disk->Exists(path + ".json") ||
-         disk->Exists(path + ".html");
-         ++n) {
-      path = dir + "\\" + base + "-" + std::to_string(n);
-    }
-    if (!disk->WriteFile(path + ".log", log, error)) {
-      *error = path + ".log" + (error->empty() ? "" : ": " + *error);
-      continue;
-    }
-    // The JSON for scripts, and the page for people beside it.
-    for (const auto& [format, ext] :
-         {std::pair{ReportFormat::kJson, ".json"},
-          std::pair{ReportFormat::kHtml, ".html"}}) {
-      if (!report(path + ext, format, error)) {
-        *error = path + ext + (error->empty() ? "" : ": " + *error);
-        break;
-      }
-    }
-    return path + ".log";
-  }
-  return std::string();
-}
-
 }  // namespace vm
 
 namespace vm {
@@ -355,13 +315,32 @@ void UndoSession::Run(RunHost* host) {
   if (options_.records && !options_.records(*this)) records_failed_ = true;
 }
 
-std::string UndoSession::LogText(int status) const {
+std::string UndoSession::LogText(int status, const std::string& report) const {
+  const CodePage& cp = *env_.code_page;
+  auto shown = [this, &cp](const std::string& ansi) {
+    return ansi.empty() ? ansi : cp.ToUtf8(env_.disk->DisplayPath(ansi));
+  };
+  LogHead head;
+  head.version = env_.version;
+  head.started = started_at_;
+  head.command = options_.shown_command;
+  head.kind = options_.dry_run ? "undo-preview" : "undo";
+  head.lines = {{env_.state.target_installed ? "target" : "output",
+                 shown(env_.state.target_dir)},
+                {"target mail", shown(env_.state.target_mail_dir)},
+                {"manifest", manifest_shown_}};
   std::string list;
-  for (const std::string& line : lines_) {
-    list += env_.code_page->ToUtf8(line) + "\n";
-  }
-  return RunLogHeader(env_.version, started_at_, options_.shown_command) +
-         list + RunLogEnd(ended_at_, end_, status);
+  for (const std::string& line : lines_) list += cp.ToUtf8(line) + "\n";
+  int never_made = 0;
+  for (const UndoItem& item : result_.items) never_made += item.never_made;
+  const std::vector<LogLine> tail = {
+      {"counts", "removed " + std::to_string(result_.removed) + ", gone " +
+                     std::to_string(result_.gone - never_made) +
+                     ", never made " + std::to_string(never_made) + ", kept " +
+                     std::to_string(result_.kept) + ", not reached " +
+                     std::to_string(result_.stopped)},
+      {"report", report}};
+  return RunLogHeader(head) + list + RunLogEnd(tail, ended_at_, end_, status);
 }
 
 std::string UndoSession::Report(ReportFormat format) const {
@@ -416,15 +395,20 @@ bool UndoSession::WriteReport(FileSystem* fs, const std::string& path,
 // JSON report there, beside its runs' records.
 void UndoSession::WriteRecords() {
   if (env_.record_dirs.empty()) return;
-  const int status = options_.status_of ? options_.status_of(end_) : 0;
+  // The dialog has no exit status.
+  const int status = -1;
   const std::string base = RecordBaseName(started_at_, "undo");
-  log_path_ = WriteUndoRecords(
-      env_.disk, NameOps(env_.code_page->LeadBytes()), env_.state,
-      env_.record_dirs, base, LogText(status),
+  const CodePage& cp = *env_.code_page;
+  const RecordFolderFiles files = WriteRecordFolder(
+      env_.disk, NameOps(cp.LeadBytes()), env_.state, env_.record_dirs, base,
+      [this, &cp, status](const std::string& json) {
+        return LogText(status, ShownRecordPath(*env_.disk, cp, json));
+      },
       [this](const std::string& path, ReportFormat format, std::string* error) {
         return WriteReport(env_.disk, path, format, error);
-      },
-      &record_error_);
+      });
+  log_path_ = files.log;
+  record_error_ = files.error;
   if (log_path_.empty() && record_error_.empty()) {
     record_error_ = env_.texts->no_record_folder;
   }

@@ -88,21 +88,6 @@ std::string UndoReportJson(const CodePage& code_page,
 // row, then kind, name, outcome and reason of each item.
 std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result);
 
-// A front end without files of its own (the dialog) keeps the undo's log
-// and reports as it keeps a run's records: `<base>.log`, `<base>.json` and
-// `<base>.html` in the first of `dirs` that may hold records
-// (MayHoldRecords; missing folders are made), beside the records of the
-// runs. `report` writes the report of a format to a path. Returns the
-// log's path (ANSI); empty, with `error`, when no folder took them.
-using UndoReportWriter = std::function<bool(
-    const std::string& path, ReportFormat format, std::string* error)>;
-std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
-                             const AppState& state,
-                             const std::vector<std::string>& dirs,
-                             const std::string& base, const std::string& log,
-                             const UndoReportWriter& report,
-                             std::string* error);
-
 class UndoSession;
 
 // What the user chose for one undo, and what the front end adds to it.
@@ -120,8 +105,6 @@ struct UndoOptions {
   // The command line the records show (UTF-8), e.g. "velquor-migrate
   // --undo M --target T".
   std::string shown_command;
-  // The exit status each end is given, for the log's last line.
-  std::function<int(RunEnd)> status_of;
   // At the end, while the lock is still held: the front end's own records
   // (the console's --log and --report). False: they failed.
   std::function<bool(const UndoSession& session)> records;
@@ -159,8 +142,10 @@ class UndoSession {
   const UndoResult& result() const { return result_; }
   // The result list as given to the host (ANSI).
   const std::vector<std::string>& lines() const { return lines_; }
-  // The log's part (UTF-8): header, result list, the end with `status`.
-  std::string LogText(int status) const;
+  // The log's part (UTF-8; see run_log.h): its head, the result list, its
+  // end naming the report `report` (UTF-8) and the exit status `status`
+  // (< 0: none).
+  std::string LogText(int status, const std::string& report) const;
   // The report (UTF-8) in `format`.
   std::string Report(ReportFormat format) const;
   // Replaces the file `path` (ANSI) with the report, written a piece at a
