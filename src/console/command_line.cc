@@ -83,7 +83,7 @@ std::string UndoOptionsError(const CommandLine& options,
 constexpr char kUsage[] =
     R"(usage: velquor-migrate --source DIR (--target DIR | --output DIR) [OPTION]...
        velquor-migrate --undo MANIFEST (--target DIR | --output DIR) [--dry-run]
-                       [--report FILE.json|FILE.csv] [--log FILE]
+                       [--report FILE.json|FILE.csv|FILE.html] [--log FILE]
                        [--wait SECONDS]
 
 Moves a Velquor mail server's domains, accounts and mail into a Tarnwick mail
@@ -323,10 +323,10 @@ bool ReadArguments(const std::vector<std::string>& args, CommandLine* out,
   return true;
 }
 
-// An undo's report has no page of its own yet: JSON or CSV only.
-bool IsReportName(const std::string& name, bool page) {
+// A run's and an undo's report: JSON, CSV or the HTML page.
+bool IsReportName(const std::string& name) {
   return HasExtension(name, ".json") || HasExtension(name, ".csv") ||
-         (page && (HasExtension(name, ".html") || HasExtension(name, ".htm")));
+         HasExtension(name, ".html") || HasExtension(name, ".htm");
 }
 
 // Why the options of a run do not fit together; empty when they do.
@@ -355,7 +355,7 @@ std::string RunOptionsError(const CommandLine& o,
        "--password-mode common needs --password TEXT"},
       {o.code_page.empty(), "--codepage needs a name"},
       {seen.count("--log") && o.log_file.empty(), "--log needs a file name"},
-      {seen.count("--report") && !IsReportName(o.report_file, true),
+      {seen.count("--report") && !IsReportName(o.report_file),
        "--report needs a file name ending in .json, .csv or .html"},
       {o.dry_run && (o.verify != VerifyMode::kNone || o.verify_only),
        "--dry-run copies nothing to verify"},
@@ -382,8 +382,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out,
     if (error->empty() && out->code_page.empty())
       *error = "--codepage needs a name";
     if (error->empty() && seen.count("--report") &&
-        !IsReportName(out->report_file, false)) {
-      *error = "--report needs a file name ending in .json or .csv";
+        !IsReportName(out->report_file)) {
+      *error = "--report needs a file name ending in .json, .csv or .html";
     }
     return error->empty();
   }

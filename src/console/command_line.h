@@ -49,7 +49,7 @@ std::string UsageText();
 // bad password mode, missing --source, neither or both of --target and
 // --output, --suffix / --password given for a mode that does not use
 // them or missing (or blank) for the mode that does, a report name ending
-// in none of .json, .csv and .html (.json or .csv for an undo), or
+// in none of .json, .csv and .html, or
 // options that contradict each other
 // (--dry-run with a verification, --verify-only with
 // --sync). --help and --version need no other option.

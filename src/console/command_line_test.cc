@@ -74,7 +74,7 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "/s", "--output", "/o", "--verify=quick"},
       {"--source", "/s", "--output", "/o", "--sync=yes"},
       {"--source", "/s", "--output", "/o", "--report", "r.json.txt"},
-      {"--undo", "m", "--output", "/o", "--report", "u.html"},
+      {"--undo", "m", "--output", "/o", "--report", "u.txt"},
       {"--source", "/s", "--output", "/o", "--password-mode", "common"},
       {"--source", "/s", "--output", "/o", "--password-mode", "common",
        "--password", " \t"},

@@ -22,6 +22,7 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "session/manifest_file.h"
+#include "session/record_paths.h"
 #include "session/run_log.h"
 #include "session/run_plan.h"
 #include "session/run_record.h"
@@ -145,18 +146,29 @@ class RunFiles {
   RunFiles(const ConsoleSetup& p, const ConsoleIo& io, int64_t started)
       : p_(p), io_(io), started_(started) {}
 
-  bool LogHeader(const std::vector<std::string>& args) {
+  // The log part's head, written before the run writes anything, so that
+  // a killed run leaves its head.
+  bool LogHeader(const RunSession& session,
+                 const std::vector<std::string>& args) {
     return p_.options.log_file.empty() ||
            Write(p_.options.log_file, "log",
-                 RunLogHeader(VM_VERSION, started_, ShownCommandLine(args)),
+                 RunLogHeader(
+                     session.LogHeadOf(ShownCommandLine(args), manifest)),
                  true);
   }
 
-  // The result list and the outcome line.
-  bool LogEnd(const std::string& list, int status) {
+  // The result list, the counts and the outcome line.
+  bool LogEnd(const RunSession& session, const std::string& list, int status) {
+    const std::string& report = p_.options.report_file;
     return p_.options.log_file.empty() ||
            Write(p_.options.log_file, "log",
-                 list + RunLogEnd(SystemClock()->NowSeconds(),
+                 list + RunLogEnd(session.LogTail(
+                                      report.empty()
+                                          ? report
+                                          : ShownRecordPath(
+                                                *p_.disk, *p_.code_page,
+                                                p_.code_page->ToAnsi(report))),
+                                  SystemClock()->NowSeconds(),
                                   EndOfStatus(status), status),
                  true);
   }
@@ -288,6 +300,7 @@ class ConsoleRun {
     }
     RunSession session(env_, ConsoleSessionOptions(p_), std::move(show),
                        Hooks());
+    session_ = &session;
     // An interrupt is the session's stop request: a wait for the target
     // ends, a run finishes the copies in flight and the account it is at,
     // saves the stores and writes its records; the handler waits for it.
@@ -360,9 +373,9 @@ class ConsoleRun {
     if (manifest_) {
       *writer = manifest_->writer();
       files_.manifest =
-          p_.code_page->ToUtf8(p_.disk->DisplayPath(manifest_->path()));
+          ShownRecordPath(*p_.disk, *p_.code_page, manifest_->path());
     }
-    if (!files_.LogHeader(args_)) {
+    if (!files_.LogHeader(*session_, args_)) {
       status_ = kExitFailure;
       return false;
     }
@@ -402,7 +415,8 @@ class ConsoleRun {
         status_ == kExitSuccess) {
       status_ = kExitFailure;
     }
-    if (!files_.LogEnd(view_.ListText(), status_) && status_ == kExitSuccess) {
+    if (!files_.LogEnd(session, view_.ListText(), status_) &&
+        status_ == kExitSuccess) {
       status_ = kExitFailure;
     }
     if (status_ == kExitSuccess && !r.closing.empty()) host_.Tell(r.closing);
@@ -415,6 +429,7 @@ class ConsoleRun {
   bool out_failed_ = false;
   bool ran_ = false;  // the session went past the lock and the log's header
   int status_ = kExitFailure;
+  const RunSession* session_ = nullptr;  // while Run runs it
   ConsoleLog view_;
   ColumnMeasurer measurer_;
   ProgressLog log_;

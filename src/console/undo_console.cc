@@ -13,10 +13,10 @@
 #include "platform/file_system.h"
 #include "session/manifest_file.h"
 #include "session/record_paths.h"
+#include "session/report_file.h"
 #include "session/run_session.h"
 #include "session/startup.h"
 #include "session/undo_session.h"
-#include "util/ascii.h"
 #include "vm_version.h"
 
 namespace vm {
@@ -119,15 +119,20 @@ bool WriteUndoFiles(const ConsoleSetup& u, const ConsoleIo& io,
   const CommandLine& options = u.options;
   bool ok = true;
   if (!options.log_file.empty() &&
-      !u.disk->AppendFile(cp.ToAnsi(options.log_file), session.LogText(status),
-                          nullptr)) {
+      !u.disk->AppendFile(
+          cp.ToAnsi(options.log_file),
+          session.LogText(
+              status, options.report_file.empty()
+                          ? options.report_file
+                          : ShownRecordPath(*u.disk, cp,
+                                            cp.ToAnsi(options.report_file))),
+          nullptr)) {
     io.err("velquor-migrate: cannot write the log " + options.log_file + "\n");
     ok = false;
   }
-  const bool csv = EndsWithIgnoringAsciiCase(options.report_file, ".csv");
   if (!options.report_file.empty() &&
-      !u.disk->ReplaceContents(cp.ToAnsi(options.report_file),
-                               session.Report(csv), nullptr)) {
+      !session.WriteReport(u.disk.get(), cp.ToAnsi(options.report_file),
+                           ReportFormatOf(options.report_file), nullptr)) {
     io.err("velquor-migrate: cannot write the report " + options.report_file +
            "\n");
     ok = false;
@@ -151,6 +156,7 @@ int RunUndoConsole(const CommandLine& options, const ConsoleIo& io,
   env.state = u.state;
   env.version = VM_VERSION;
   env.code_page_name = options.code_page;
+  env.shown_target = u.shown_target;
   env.config_states = io.config_states;
   env.lock_target = ConsoleLocker(u, io);
   UndoConsoleHost host(cp, io);

@@ -73,7 +73,7 @@ std::vector<UndoItem> ScopeManifest(RunManifest* manifest,
                        IsPlainBelow(path.substr(prefix.size()), names);
     if (!below) {
       outside.push_back({entry.kind, entry.path, UndoOutcome::kKept,
-                         texts.undo_outside_target});
+                         texts.undo_outside_target, false, ""});
       continue;
     }
     entry.path = store + path.substr(prefix.size() - 1);

@@ -354,44 +354,9 @@ void AddSessionTexts(const Ansi& a, Texts* texts) {
   t.end_record_failed = a("无法保存运行记录：");
 }
 
-// The log's header and the preview's plan as the session writes them.
+// The preview's plan as the session writes it.
 void AddLogTexts(const Ansi& a, Texts* texts) {
   Texts& t = *texts;
-  t.log_title = a("Velquor => Tarnwick 迁移工具 ");
-  t.log_title_tail = a(" 运行记录");
-  const char* log_kinds[3] = {"迁移", "预览（未写入任何文件）",
-                              "校验（未写入任何文件）"};
-  for (int i = 0; i < 3; ++i) t.log_kinds[i] = a(log_kinds[i]);
-  const char* log_password_modes[4] = {"密码 = 用户名", "密码 = 用户名 + 后缀",
-                                       "所有用户统一密码",
-                                       "密码 = Velquor加密后密文"};
-  for (int i = 0; i < 4; ++i)
-    t.log_password_modes[i] = a(log_password_modes[i]);
-  const char* log_outcomes[4] = {"成功", "已停止，未完成", "有问题，见下文",
-                                 "未全部成功"};
-  for (int i = 0; i < 4; ++i) t.log_outcomes[i] = a(log_outcomes[i]);
-  const char* log_verify_modes[3] = {"逐字节比较", "按大小", "不校验"};
-  for (int i = 0; i < 3; ++i) t.log_verify_modes[i] = a(log_verify_modes[i]);
-  t.log_type = a("类型: ");
-  t.log_started = a("开始时间: ");
-  t.log_ended = a("结束时间: ");
-  t.log_source_dir = a("Velquor 安装路径: ");
-  t.log_source_mail = a("Velquor 邮件存储: ");
-  t.log_target_dir = a("Tarnwick 安装路径: ");
-  t.log_temporary_dir = a("临时保存文件夹: ");
-  t.log_target_mail = a("Tarnwick 邮件存储: ");
-  t.log_options = a("选项: 密码转换=");
-  t.log_sync = a("；只复制新邮件=");
-  t.log_yes = a("是");
-  t.log_no = a("否");
-  t.log_verify = a("；校验=");
-  t.log_jobs = a("；复制线程=");
-  t.log_result = a("结果: ");
-  t.log_failure_lines = a("失败行数: ");
-  t.log_failed_copies = a("；复制失败的邮件数: ");
-  t.log_left_out = a("；未迁移的帐户数: ");
-  t.log_stopped = a("；因停止而未处理的帐户数: ");
-  t.log_report = a("JSON 报告: ");
   t.plan_head = a("预览计划（未写入任何文件）");
   t.plan_domains_to_add = a("将添加的域名数:");
   t.plan_domains_present = a("已存在的域名数:");

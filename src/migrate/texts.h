@@ -338,34 +338,6 @@ struct Texts {
   std::string end_log;
   std::string end_report;
   std::string end_record_failed;
-  // The run log's header (the log is UTF-8; the session converts these).
-  std::string log_title;  // followed by the version, then log_title_tail
-  std::string log_title_tail;
-  std::string log_kinds[3];           // migrate, preview, verify
-  std::string log_password_modes[4];  // in PasswordMode's order
-  // Clean, stopped, a preview with problems, a run not clean.
-  std::string log_outcomes[4];
-  std::string log_verify_modes[3];  // content, size, none
-  std::string log_type;
-  std::string log_started;
-  std::string log_ended;
-  std::string log_source_dir;
-  std::string log_source_mail;
-  std::string log_target_dir;
-  std::string log_temporary_dir;
-  std::string log_target_mail;
-  std::string log_options;
-  std::string log_sync;
-  std::string log_yes;
-  std::string log_no;
-  std::string log_verify;
-  std::string log_jobs;
-  std::string log_result;
-  std::string log_failure_lines;
-  std::string log_failed_copies;
-  std::string log_left_out;
-  std::string log_stopped;
-  std::string log_report;
   // The preview's plan block.
   std::string plan_head;
   std::string plan_domains_to_add;  // each followed by the count

@@ -1,5 +1,6 @@
 #include "migrate/undo_run.h"
 
+#include <algorithm>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
 #include "migrate/undo_files.h"
+#include "platform/copy_temporary.h"
 #include "platform/file_system.h"
 #include "util/ascii.h"
 
@@ -211,7 +213,10 @@ class Undo {
     const bool path =
         e.kind == Kind::kMessageFile || e.kind == Kind::kDirectory;
     result_.items.push_back({e.kind, path ? fs_->DisplayPath(what) : what,
-                             outcome, reason, never_made});
+                             outcome, reason, never_made,
+                             path                       ? AccountOfPath(what)
+                             : e.kind == Kind::kAccount ? AccountName(e)
+                                                        : std::string()});
     // The files and folders were counted as their threads handled them.
     if (!path && item_handled_) item_handled_();
     switch (outcome) {
@@ -253,6 +258,31 @@ class Undo {
       }
     }
     return std::string();
+  }
+
+  // The account whose mailbox `path` lies in: the mailbox is the store's
+  // folder named "user@domain", or "user" for the primary domain, or that
+  // name behind the staging prefix; empty for a path outside the store.
+  // The paths the undo handles begin with its spelling of the store
+  // (ScopeManifest, StagingOf).
+  std::string AccountOfPath(const std::string& path) const {
+    const size_t at = mail_store_.size();
+    if (at == 0 || path.size() <= at + 1 ||
+        path.compare(0, at, mail_store_) != 0 ||
+        (path[at] != '\\' && path[at] != '/')) {
+      return std::string();
+    }
+    std::string box = path.substr(at + 1);
+    box = box.substr(0, std::min(target_->names.Find(box, '\\'),
+                                 target_->names.Find(box, '/')));
+    const std::string staging = std::string(kCopyTempInfix) + "stage.";
+    if (box.compare(0, staging.size(), staging) == 0) {
+      box = box.substr(staging.size());
+    }
+    if (box.empty()) return std::string();
+    return target_->names.Find(box, '@') != std::string::npos
+               ? box
+               : box + "@" + target_->primary_domain;
   }
 
   static std::string AccountName(const ManifestEntry& e) {

@@ -30,6 +30,9 @@ struct UndoItem {
   // With kGone: the run recorded it as about to be made and was ended
   // before it made it.
   bool never_made = false;
+  // ANSI "user@domain": the account whose item or mailbox it is; empty
+  // for a domain and for a path outside the mail store.
+  std::string account;
 };
 
 struct UndoResult {
@@ -41,6 +44,8 @@ struct UndoResult {
   int gone = 0;  // never_made ones included
   int kept = 0;
   int stopped = 0;
+  // Of the kept: paths the manifest names outside the target.
+  int outside = 0;
   // Everything listed was removed or was gone already.
   bool complete() const { return kept == 0 && stopped == 0; }
 };

@@ -250,6 +250,15 @@ class FileSystem {
     return path;
   }
 
+  // `path` (ANSI) as an absolute path: a relative one joined to the
+  // process's working folder, as the platform writes paths, so that a
+  // record naming it leads there from any working folder. No link is
+  // resolved and nothing need exist. `path` itself when the working
+  // folder cannot be found, or the file system has none (in memory).
+  virtual std::string AbsolutePath(const std::string& path) const {
+    return path;
+  }
+
   // Where `path` leads (see FileLocation), resolved as every other
   // operation resolves it: tells whether two paths reach the same file, or
   // one lies inside a folder, whatever their spelling or links. False when

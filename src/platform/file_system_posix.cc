@@ -383,6 +383,22 @@ class PosixFileSystem : public FileSystem {
     return LocateNative(Native(path), where);
   }
 
+  std::string AbsolutePath(const std::string& path) const override {
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return path;
+    std::array<char, 4096> cwd;
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+    const std::string folder = code_page_->ToAnsi(cwd.data());
+    if (folder.empty()) return path;
+    // "./x" and ".\\x" name x in the working folder.
+    size_t at = 0;
+    while (path.size() > at + 1 && path[at] == '.' &&
+           (path[at + 1] == '/' || path[at + 1] == '\\')) {
+      at += 2;
+    }
+    if (at == path.size() || path.substr(at) == ".") return folder;
+    return (folder == "/" ? "" : folder) + "\\" + path.substr(at);
+  }
+
   std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,
                                        std::string* error) override {
     return NewConfinedView(

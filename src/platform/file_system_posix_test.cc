@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,17 @@ TEST_F(PosixFileSystemTest, AnsiNamesAreUtf8OnDisk) {
 TEST_F(PosixFileSystemTest, ShownPathsAndProbes) {
   EXPECT_EQ(disk_->DisplayPath("C:\\a\\\x81\x5c\\b.in"), "C:/a/\x81\x5c/b.in");
   EXPECT_EQ(NewDiskFileSystem("UTF-8")->DisplayPath("a\\\x81\\b"), "a/\x81/b");
+  // A record names a relative path by where it leads from the working
+  // folder; "./" adds nothing there, an absolute path stays as given.
+  const int absolute = InChild([&] {
+    if (chdir(root_.c_str()) != 0) return 100;
+    const std::string here = root_.string();
+    return (disk_->AbsolutePath("r.log") == here + "\\r.log" ? 0 : 1) |
+           (disk_->AbsolutePath(".\\./r.log") == here + "\\r.log" ? 0 : 2) |
+           (disk_->AbsolutePath("/x\\y") == "/x\\y" ? 0 : 4) |
+           (disk_->AbsolutePath(".") == here ? 0 : 8);
+  });
+  EXPECT_EQ(absolute, 0);
   fs::create_directory(root_ / "ro");
   fs::create_directory(root_ / "rw");
   ASSERT_TRUE(disk_->WriteFile(Path("rw\\secret.in"), "x", nullptr));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "platform/code_page_win32.h"
 #include "platform/confined_view_win32.h"
@@ -380,6 +381,26 @@ class WindowsFileSystem : public FileSystem {
   std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,
                                        std::string* error) override {
     return NewConfinedView(this, code_page_, roots, error);
+  }
+
+  std::string AbsolutePath(const std::string& ansi_path) const override {
+    std::wstring path;
+    if (!ToWide(code_page_, ansi_path, &path, true)) return ansi_path;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+      const DWORD length =
+          GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
+                           buffer.data(), nullptr);
+      if (length == 0) return ansi_path;
+      if (length < buffer.size()) {
+        std::string full;
+        return FromWide(code_page_, std::wstring_view(buffer.data(), length),
+                        &full)
+                   ? full
+                   : ansi_path;
+      }
+      buffer.resize(length + 1);
+    }
   }
 
   bool Locate(const std::string& path, FileLocation* where) override {

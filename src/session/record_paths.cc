@@ -3,6 +3,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "session/startup.h"
+#include "util/name_ops.h"
 
 namespace vm {
 namespace {
@@ -21,6 +22,62 @@ bool IsLink(FileSystem* fs, const std::string& path) {
 }
 
 }  // namespace
+
+std::string ShownRecordPath(const FileSystem& fs, const CodePage& code_page,
+                            const std::string& path) {
+  return code_page.ToUtf8(fs.DisplayPath(fs.AbsolutePath(path)));
+}
+
+RecordFolderFiles WriteRecordFolder(FileSystem* disk, const NameOps& names,
+                                    const AppState& state,
+                                    const std::vector<std::string>& dirs,
+                                    const std::string& base,
+                                    const RecordLog& log,
+                                    const RecordReport& report) {
+  RecordFolderFiles files;
+  auto failed = [&files](const std::string& path, const std::string& error) {
+    files.error = path + (error.empty() ? "" : ": " + error);
+  };
+  for (const std::string& dir : dirs) {
+    // Records never go into either installation.
+    if (!MayHoldRecords(disk, dir, state)) continue;
+    // Each missing folder of the path, from the top (after the drive).
+    for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
+         at = names.Find(dir, '\\', at + 1)) {
+      if (at > 0 && dir[at - 1] != ':') {
+        disk->CreateDir(dir.substr(0, at), nullptr);
+      }
+    }
+    disk->CreateDir(dir, nullptr);
+    std::string path = dir + "\\" + base;
+    for (int n = 2;
+         disk->Exists(path + ".log") || disk->Exists(path + ".json") ||
+         disk->Exists(path + ".html");
+         ++n) {
+      path = dir + "\\" + base + "-" + std::to_string(n);
+    }
+    std::string error;
+    if (!disk->WriteFile(path + ".log", "\xEF\xBB\xBF" + log(path + ".json"),
+                         &error)) {
+      failed(path + ".log", error);
+      continue;
+    }
+    files.error.clear();
+    files.log = path + ".log";
+    // The JSON for scripts, and the page for people beside it.
+    for (const auto& [format, ext] :
+         {std::pair{ReportFormat::kJson, ".json"},
+          std::pair{ReportFormat::kHtml, ".html"}}) {
+      if (!report(path + ext, format, &error)) {
+        failed(path + ext, error);
+        break;
+      }
+      (format == ReportFormat::kJson ? files.json : files.html) = path + ext;
+    }
+    return files;
+  }
+  return files;
+}
 
 std::string RecordFilesProblem(FileSystem* fs, const CodePage& code_page,
                                const AppState& state,

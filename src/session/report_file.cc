@@ -116,6 +116,21 @@ bool WriteReportFile(FileSystem* fs, const std::string& path,
       error);
 }
 
+bool WritePiecesFile(FileSystem* fs, const std::string& path,
+                     const std::function<bool(const ReportAdd& add)>& write,
+                     std::string* error) {
+  return fs->ReplaceContentsBy(
+      path,
+      [&](const PieceWriter& put) {
+        BlockedWriter out(put);
+        const ReportAdd add = [&out](std::string_view text) {
+          return out.Add(text);
+        };
+        return write(add) && out.Flush();
+      },
+      error);
+}
+
 std::string ReportText(ReportFormat format, const ReportHeader& header,
                        const RunRecord& record, const CodePage& code_page) {
   std::string text;

@@ -1,7 +1,9 @@
 #ifndef VM_SESSION_REPORT_FILE_H_
 #define VM_SESSION_REPORT_FILE_H_
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "session/run_report.h"
 
@@ -22,6 +24,14 @@ ReportFormat ReportFormatOf(const std::string& name);
 bool WriteReportFile(FileSystem* fs, const std::string& path,
                      ReportFormat format, const ReportHeader& header,
                      const RunRecord& record, const CodePage& code_page,
+                     std::string* error);
+
+// Replaces `path` as WriteReportFile does with the text `write` passes to
+// the `add` it is given, a piece at a time, gathered into blocks: for a
+// report that is not a run's (an undo's).
+using ReportAdd = std::function<bool(std::string_view)>;
+bool WritePiecesFile(FileSystem* fs, const std::string& path,
+                     const std::function<bool(const ReportAdd& add)>& write,
                      std::string* error);
 
 // The same bytes as one string, for a front end that writes them itself.

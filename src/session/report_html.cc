@@ -127,6 +127,21 @@ int64_t CountOf(const OutcomeCounts& counts,
   return n;
 }
 
+}  // namespace
+
+void WriteHtmlHead(HtmlOut* out, std::string_view title) {
+  *out << kHead << "<title>" << title << "</title>\n" << kStyle;
+}
+
+void Tile(HtmlOut* out, std::string_view key, std::string_view label,
+          int64_t value, bool alarm) {
+  *out << "<div class=\"t" << (alarm && value > 0 ? " bad" : "")
+       << "\" data-key=\"" << key << "\" data-value=\"" << value << "\"><b>"
+       << value << "</b><span>" << label << "</span></div>\n";
+}
+
+namespace {
+
 // The run's verdict in the words the tool ends a run with.
 void WriteVerdict(HtmlOut* out, const ReportHeader& h) {
   const bool preview = Flag(h, "dry_run");
@@ -136,9 +151,9 @@ void WriteVerdict(HtmlOut* out, const ReportHeader& h) {
                                       : "未全部成功";
   const char* tone = h.stopped || preview ? "note" : h.succeeded ? "ok" : "bad";
   const std::string kind = KindWord(h.kind);
-  *out << "<title>" << kind << "报告：" << verdict << "</title>\n"
-       << kStyle << "<header>\n<h1 id=\"verdict\" class=\"" << tone << "\">"
-       << kind << "：" << verdict << "</h1>\n<dl class=\"run\">\n";
+  WriteHtmlHead(out, kind + "报告：" + verdict);
+  *out << "<header>\n<h1 id=\"verdict\" class=\"" << tone << "\">" << kind
+       << "：" << verdict << "</h1>\n<dl class=\"run\">\n";
   const bool output = Option(h, "target").empty();
   const std::string verify = Option(h, "verify");
   const char* level = verify == "content" ? "逐字节比较"
@@ -157,13 +172,6 @@ void WriteVerdict(HtmlOut* out, const ReportHeader& h) {
     *out << "<dt>" << term << "<dd>" << HtmlEscaped(value) << "\n";
   }
   *out << "</dl>\n</header>\n";
-}
-
-void Tile(HtmlOut* out, std::string_view key, std::string_view label,
-          int64_t value, bool alarm) {
-  *out << "<div class=\"t" << (alarm && value > 0 ? " bad" : "")
-       << "\" data-key=\"" << key << "\" data-value=\"" << value << "\"><b>"
-       << value << "</b><span>" << label << "</span></div>\n";
 }
 
 void WriteTiles(HtmlOut* out, const ReportHeader& h, const RunSums& s) {
@@ -242,7 +250,6 @@ bool WriteHtmlReport(const std::function<bool(std::string_view)>& add,
   HtmlOut out(add);
   const Texts texts = MakeTexts(code_page);
   const RunSums sums = SumRun(record, code_page);
-  out << kHead;
   WriteVerdict(&out, header);
   WriteTiles(&out, header, sums);
   WriteAttention(&out, header, record, sums.attention, texts, code_page);

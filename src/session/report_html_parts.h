@@ -41,6 +41,14 @@ class HtmlOut {
   bool ok_ = true;
 };
 
+// The page's head (its security policy, `title` as HTML text, the style
+// sheet) and the opening of its body.
+void WriteHtmlHead(HtmlOut* out, std::string_view title);
+
+// One count as a tile, marked when `alarm` and the count is not zero.
+void Tile(HtmlOut* out, std::string_view key, std::string_view label,
+          int64_t value, bool alarm);
+
 // One domain's accounts summed, its name converted and escaped.
 struct HtmlDomainSum {
   std::string name;  // HTML text

@@ -13,6 +13,7 @@
 #include "platform/code_page.h"
 #include "platform/disk_space.h"
 #include "platform/file_system.h"
+#include "session/record_paths.h"
 #include "session/run_report.h"
 #include "util/shown_text.h"
 
@@ -269,7 +270,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
         &view_, *env_.code_page, beside_data, env_.state, started_);
     settings.manifest = manifest_->writer();
     manifest_shown_ =
-        env_.code_page->ToUtf8(view_.DisplayPath(manifest_->path()));
+        ShownRecordPath(view_, *env_.code_page, manifest_->path());
   }
   if (filter_ != nullptr) filter_->set_log(front_host);
   // Only the session's own log needs the list; a run of very many

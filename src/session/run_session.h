@@ -16,6 +16,7 @@
 #include "session/manifest_file.h"
 #include "session/progress_model.h"
 #include "session/report_file.h"
+#include "session/run_log.h"
 #include "session/run_plan.h"
 #include "session/run_record.h"
 #include "session/run_report.h"
@@ -200,6 +201,13 @@ class RunSession {
                    std::string* error) const;
   // "20260107-153012-migrate" (local time of the start).
   std::string BaseName() const;
+  // The head of the session's log part (run_log.h), its command line
+  // `command` (UTF-8; empty: what the dialog was asked to do) and its
+  // manifest `manifest` (UTF-8; empty: the session's own, if any).
+  LogHead LogHeadOf(const std::string& command,
+                    const std::string& manifest) const;
+  // The end's named lines: the counts, and the report `report` (UTF-8).
+  std::vector<LogLine> LogTail(const std::string& report) const;
 
  private:
   // The run from the lock on; false when it never loaded.
@@ -211,7 +219,7 @@ class RunSession {
   // sync leaves as they are.
   std::string ExistingLine() const;
   void WriteRecords();
-  std::string LogText() const;
+  std::string LogText(const std::string& report) const;
   ReportHeader Header(bool succeeded) const;
 
   const SessionEnvironment& env_;

@@ -6,25 +6,26 @@
 #include "migrate/texts.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "session/record_paths.h"
 #include "session/report_file.h"
+#include "session/run_log.h"
 #include "session/run_report.h"
+#include "util/name_ops.h"
 
-// The records every session leaves: the log (a header, then the result
-// list) and the JSON report, under a timestamped name in the first records
-// folder that may hold them.
+// The records a run leaves in a record folder (the dialog's): the log,
+// the JSON report and the HTML page, under a timestamped name.
 
 namespace vm {
 
 namespace {
 
-// "2026-01-07 15:30:12" or, compact, "20260107-153012", in local time.
-std::string LocalTime(int64_t seconds, bool compact) {
+// "20260107-153012", in local time.
+std::string LocalTime(int64_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   const std::tm* tm = std::localtime(&t);
-  if (tm == nullptr) return compact ? "00000000-000000" : "?";
+  if (tm == nullptr) return "00000000-000000";
   char text[64];
-  std::strftime(text, sizeof(text),
-                compact ? "%Y%m%d-%H%M%S" : "%Y-%m-%d %H:%M:%S", tm);
+  std::strftime(text, sizeof(text), "%Y%m%d-%H%M%S", tm);
   return text;
 }
 
@@ -40,16 +41,10 @@ const char* KindWord(SessionKind kind) {
   return "run";
 }
 
-// The dialog's own caption of each option.
-std::string PasswordModeCaption(const Texts& texts, PasswordMode mode) {
-  const int at = static_cast<int>(mode) - 1;  // the modes count from 1
-  return at >= 0 && at < 4 ? texts.log_password_modes[at] : "?";
-}
-
 }  // namespace
 
 std::string RecordBaseName(int64_t started, const char* kind) {
-  return LocalTime(started, true) + "-" + kind;
+  return LocalTime(started) + "-" + kind;
 }
 
 std::string RunSession::BaseName() const {
@@ -111,96 +106,81 @@ bool RunSession::WriteReport(FileSystem* fs, const std::string& path,
                          error);
 }
 
-std::string RunSession::LogText() const {
+LogHead RunSession::LogHeadOf(const std::string& command,
+                              const std::string& manifest) const {
   const CodePage& cp = *env_.code_page;
   const AppState& state = env_.state;
-  const SessionResult& r = result_;
-  const Texts& t = *env_.texts;
-  const VerifyMode verify = SessionVerifyLevel(options_);
-  const int outcome = r.clean                                  ? 0
-                      : r.outcome.stopped                      ? 1
-                      : options_.kind == SessionKind::kPreview ? 2
-                                                               : 3;
-  std::string text = "\xEF\xBB\xBF";  // Notepad reads the file as UTF-8
-  // The texts and the paths are ANSI; the log is UTF-8.
-  auto line = [&text, &cp](const std::string& ansi) {
-    text += cp.ToUtf8(ansi) + "\r\n";
+  auto shown = [this, &cp](const std::string& ansi) {
+    return ansi.empty() ? ansi : cp.ToUtf8(env_.disk->DisplayPath(ansi));
   };
-  line(t.log_title + cp.ToAnsi(env_.version) + t.log_title_tail);
-  line(t.log_type + t.log_kinds[static_cast<int>(options_.kind)]);
-  line(t.log_started + LocalTime(started_, false));
-  line(t.log_ended + LocalTime(ended_, false));
-  line(t.log_source_dir + state.source_dir);
-  line(t.log_source_mail + state.source_mail_dir);
-  line((state.target_installed ? t.log_target_dir : t.log_temporary_dir) +
-       state.target_dir);
-  line(t.log_target_mail + state.target_mail_dir);
-  line(t.log_options + PasswordModeCaption(t, options_.password_mode) +
-       t.log_sync + (options_.sync ? t.log_yes : t.log_no) + t.log_verify +
-       t.log_verify_modes[verify == VerifyMode::kContent ? 0
-                          : verify == VerifyMode::kSize  ? 1
-                                                         : 2] +
-       t.log_jobs + std::to_string(options_.jobs));
-  line(t.log_result + t.log_outcomes[outcome]);
-  line(t.log_failure_lines + std::to_string(r.outcome.failure_lines) +
-       t.log_failed_copies + std::to_string(r.stats.failed_copies) +
-       t.log_left_out + std::to_string(r.left_out) + t.log_stopped +
-       std::to_string(r.stopped));
-  line(t.log_report + r.report_path);
-  text += std::string(34, '-') + "\r\n";
-  for (const std::string& l : lines_) line(l);
-  return text;
+  const char* kind = options_.kind == SessionKind::kPreview  ? "preview"
+                     : options_.kind == SessionKind::kVerify ? "verify"
+                     : options_.sync                         ? "sync"
+                                                             : "migrate";
+  const VerifyMode verify = SessionVerifyLevel(options_);
+  LogHead head;
+  head.version = env_.version;
+  head.started = started_;
+  head.command =
+      command.empty() ? std::string("VelquorMigrate ") + kind : command;
+  head.kind = kind;
+  head.lines = {
+      {"source", shown(state.source_dir)},
+      {"source mail", shown(state.source_mail_dir)},
+      {state.target_installed ? "target" : "output", shown(state.target_dir)},
+      {"target mail", shown(state.target_mail_dir)},
+      {"options", std::string("password-mode ") +
+                      PasswordModeName(options_.password_mode) + ", sync " +
+                      (options_.sync ? "yes" : "no") + ", verify " +
+                      (verify == VerifyMode::kContent ? "content"
+                       : verify == VerifyMode::kSize  ? "size"
+                                                      : "none") +
+                      ", jobs " + std::to_string(options_.jobs)},
+      {"manifest", manifest.empty() ? manifest_shown_ : manifest}};
+  return head;
+}
+
+std::vector<LogLine> RunSession::LogTail(const std::string& report) const {
+  const SessionResult& r = result_;
+  return {{"counts",
+           "failure lines " + std::to_string(r.outcome.failure_lines) +
+               ", failed copies " + std::to_string(r.stats.failed_copies) +
+               ", left out " + std::to_string(r.left_out) + ", not reached " +
+               std::to_string(r.stopped)},
+          {"report", report}};
+}
+
+// The dialog's log: no exit status, the end as the verdict says it.
+std::string RunSession::LogText(const std::string& report) const {
+  std::string list;
+  for (const std::string& line : lines_) {
+    list += env_.code_page->ToUtf8(line) + "\n";
+  }
+  const RunEnd end = result_.outcome.stopped ? RunEnd::kStopped
+                     : result_.clean         ? RunEnd::kSucceeded
+                                             : RunEnd::kFailed;
+  return RunLogHeader(LogHeadOf("", "")) + list +
+         RunLogEnd(LogTail(report), ended_, end, -1);
 }
 
 void RunSession::WriteRecords() {
   // A front end that keeps its own records names no folder for these.
   if (env_.record_dirs.empty()) return;
-  const NameOps names(env_.code_page->LeadBytes());
-  FileSystem* disk = env_.disk;
-  for (const std::string& dir : env_.record_dirs) {
-    // Records never go into either installation.
-    if (!MayHoldRecords(disk, dir, env_.state)) continue;
-    // Each missing folder of the path, from the top (after the drive).
-    for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
-         at = names.Find(dir, '\\', at + 1)) {
-      if (at > 0 && dir[at - 1] != ':')
-        disk->CreateDir(dir.substr(0, at), nullptr);
-    }
-    disk->CreateDir(dir, nullptr);
-    std::string base = dir + "\\" + BaseName();
-    for (int n = 2;
-         disk->Exists(base + ".log") || disk->Exists(base + ".json") ||
-         disk->Exists(base + ".html");
-         ++n) {
-      base = dir + "\\" + BaseName() + "-" + std::to_string(n);
-    }
-    result_.report_path = base + ".json";
-    std::string error;
-    if (!disk->WriteFile(base + ".log", LogText(), &error)) {
-      result_.record_error =
-          base + ".log" + (error.empty() ? "" : ": " + error);
-      result_.report_path.clear();
-      continue;
-    }
-    result_.log_path = base + ".log";
-    if (!WriteReport(disk, result_.report_path, ReportFormat::kJson,
-                     result_.clean, "", &error)) {
-      result_.record_error =
-          result_.report_path + (error.empty() ? "" : ": " + error);
-      result_.report_path.clear();
-      return;
-    }
-    // The page for people, beside the JSON for scripts.
-    if (WriteReport(disk, base + ".html", ReportFormat::kHtml, result_.clean,
-                    "", &error)) {
-      result_.html_path = base + ".html";
-    } else {
-      result_.record_error =
-          base + ".html" + (error.empty() ? "" : ": " + error);
-    }
-    return;
-  }
-  if (result_.record_error.empty()) {
+  const CodePage& cp = *env_.code_page;
+  const RecordFolderFiles files = WriteRecordFolder(
+      env_.disk, NameOps(cp.LeadBytes()), env_.state, env_.record_dirs,
+      BaseName(),
+      [this, &cp](const std::string& json) {
+        return LogText(ShownRecordPath(*env_.disk, cp, json));
+      },
+      [this](const std::string& path, ReportFormat format, std::string* error) {
+        return WriteReport(env_.disk, path, format, result_.clean, "", error);
+      });
+  result_.log_path = files.log;
+  result_.report_path = files.json;
+  result_.html_path = files.html;
+  result_.record_error = files.error;
+  if (files.log.empty() && files.error.empty()) {
     result_.record_error = env_.texts->no_record_folder;
   }
 }

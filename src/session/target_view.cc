@@ -101,6 +101,9 @@ bool TargetView::CanWrite(const std::string& path) {
 std::string TargetView::DisplayPath(const std::string& path) const {
   return current_->DisplayPath(path);
 }
+std::string TargetView::AbsolutePath(const std::string& path) const {
+  return current_->AbsolutePath(path);
+}
 bool TargetView::Locate(const std::string& path, FileLocation* where) {
   return current_->Locate(path, where);
 }

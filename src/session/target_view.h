@@ -63,6 +63,7 @@ class TargetView : public FileSystem {
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;
   std::string DisplayPath(const std::string& path) const override;
+  std::string AbsolutePath(const std::string& path) const override;
   bool Locate(const std::string& path, FileLocation* where) override;
 
  private:

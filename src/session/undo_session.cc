@@ -12,9 +12,11 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/helpers/overlay_file_system.h"
+#include "session/record_paths.h"
 #include "session/run_report.h"
 #include "session/startup.h"
 #include "session/target_view.h"
+#include "session/undo_report_html.h"
 #include "util/shown_text.h"
 
 namespace vm {
@@ -105,7 +107,8 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
     refused.items.push_back({ManifestEntry::Kind::kDirectory, store,
                              UndoOutcome::kKept,
                              request.texts->target_unsafe +
-                                 FileErrorMessage(*request.texts, unsafe)});
+                                 FileErrorMessage(*request.texts, unsafe),
+                             false, ""});
     refused.kept = 1;
     return refused;
   }
@@ -130,6 +133,7 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
               request.stop, kUndoJobs, request.item_handled);
   // What the undo may not touch is listed first, and keeps it incomplete.
   result.kept += static_cast<int>(outside.size());
+  result.outside = static_cast<int>(outside.size());
   result.items.insert(result.items.begin(), outside.begin(), outside.end());
   return result;
 }
@@ -155,7 +159,7 @@ std::vector<std::string> UndoResultLines(const Texts& texts,
 }
 
 std::string UndoReportJson(const CodePage& code_page,
-                           const std::string& manifest_path,
+                           const std::string& manifest_shown,
                            const std::string& target_dir,
                            const UndoResult& result, bool dry_run,
                            int64_t started, bool stopped) {
@@ -163,7 +167,7 @@ std::string UndoReportJson(const CodePage& code_page,
   nlohmann::json report;
   report["kind"] = dry_run ? "undo-preview" : "undo";
   report["started"] = IsoTime(started);
-  report["manifest"] = cp.ToUtf8(manifest_path);
+  report["manifest"] = manifest_shown;
   report["target"] = cp.ToUtf8(target_dir);
   report["complete"] = result.complete();
   report["stopped"] = stopped;
@@ -190,37 +194,6 @@ std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result) {
   return csv;
 }
 
-std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
-                             const AppState& state,
-                             const std::vector<std::string>& dirs,
-                             const std::string& base, const std::string& log,
-                             const std::string& report, std::string* error) {
-  for (const std::string& dir : dirs) {
-    if (!MayHoldRecords(disk, dir, state)) continue;
-    // Each missing folder of the path, from the top (after the drive).
-    for (size_t at = names.Find(dir, '\\'); at != std::string::npos;
-         at = names.Find(dir, '\\', at + 1)) {
-      if (at > 0 && dir[at - 1] != ':')
-        disk->CreateDir(dir.substr(0, at), nullptr);
-    }
-    disk->CreateDir(dir, nullptr);
-    std::string path = dir + "\\" + base;
-    for (int n = 2; disk->Exists(path + ".log") || disk->Exists(path + ".json");
-         ++n) {
-      path = dir + "\\" + base + "-" + std::to_string(n);
-    }
-    if (!disk->WriteFile(path + ".log", log, error)) {
-      *error = path + ".log" + (error->empty() ? "" : ": " + *error);
-      continue;
-    }
-    if (!disk->WriteFile(path + ".json", report, error)) {
-      *error = path + ".json" + (error->empty() ? "" : ": " + *error);
-    }
-    return path + ".log";
-  }
-  return std::string();
-}
-
 }  // namespace vm
 
 namespace vm {
@@ -231,6 +204,8 @@ UndoSession::UndoSession(const SessionEnvironment& env, UndoOptions options)
 // The manifest is read and judged before the target's lock is taken: a
 // refused undo looks at nothing of the target.
 bool UndoSession::Check(RunHost* host) {
+  manifest_shown_ =
+      ShownRecordPath(*env_.disk, *env_.code_page, options_.manifest_path);
   int bad_line = 0;
   const UndoCheck check =
       CheckUndoManifest(env_.disk, env_.state.target_dir,
@@ -340,31 +315,100 @@ void UndoSession::Run(RunHost* host) {
   if (options_.records && !options_.records(*this)) records_failed_ = true;
 }
 
-std::string UndoSession::LogText(int status) const {
+std::string UndoSession::LogText(int status, const std::string& report) const {
+  const CodePage& cp = *env_.code_page;
+  auto shown = [this, &cp](const std::string& ansi) {
+    return ansi.empty() ? ansi : cp.ToUtf8(env_.disk->DisplayPath(ansi));
+  };
+  LogHead head;
+  head.version = env_.version;
+  head.started = started_at_;
+  head.command = options_.shown_command;
+  head.kind = options_.dry_run ? "undo-preview" : "undo";
+  head.lines = {{env_.state.target_installed ? "target" : "output",
+                 shown(env_.state.target_dir)},
+                {"target mail", shown(env_.state.target_mail_dir)},
+                {"manifest", manifest_shown_}};
   std::string list;
-  for (const std::string& line : lines_) {
-    list += env_.code_page->ToUtf8(line) + "\n";
-  }
-  return RunLogHeader(env_.version, started_at_, options_.shown_command) +
-         list + RunLogEnd(ended_at_, end_, status);
+  for (const std::string& line : lines_) list += cp.ToUtf8(line) + "\n";
+  int never_made = 0;
+  for (const UndoItem& item : result_.items) never_made += item.never_made;
+  const std::vector<LogLine> tail = {
+      {"counts", "removed " + std::to_string(result_.removed) + ", gone " +
+                     std::to_string(result_.gone - never_made) +
+                     ", never made " + std::to_string(never_made) + ", kept " +
+                     std::to_string(result_.kept) + ", not reached " +
+                     std::to_string(result_.stopped)},
+      {"report", report}};
+  return RunLogHeader(head) + list + RunLogEnd(tail, ended_at_, end_, status);
 }
 
-std::string UndoSession::Report(bool csv) const {
-  return csv ? UndoReportCsv(*env_.code_page, result_)
-             : UndoReportJson(*env_.code_page, options_.manifest_path,
-                              env_.state.target_dir, result_, options_.dry_run,
-                              started_at_, end_ == RunEnd::kStopped);
+std::string UndoSession::Report(ReportFormat format) const {
+  switch (format) {
+    case ReportFormat::kCsv:
+      return UndoReportCsv(*env_.code_page, result_);
+    case ReportFormat::kJson:
+      return UndoReportJson(*env_.code_page, manifest_shown_,
+                            env_.state.target_dir, result_, options_.dry_run,
+                            started_at_, end_ == RunEnd::kStopped);
+    case ReportFormat::kHtml:
+      break;
+  }
+  std::string page;
+  WriteUndoHtmlReport(
+      [&page](std::string_view text) {
+        page += text;
+        return true;
+      },
+      PageHeader(), result_, *env_.code_page);
+  return page;
+}
+
+UndoPageHeader UndoSession::PageHeader() const {
+  UndoPageHeader header;
+  header.version = env_.version;
+  header.started = started_at_;
+  header.ended = ended_at_;
+  header.target = env_.shown_target.empty()
+                      ? env_.code_page->ToUtf8(env_.state.target_dir)
+                      : env_.shown_target;
+  header.manifest = manifest_shown_;
+  header.dry_run = options_.dry_run || declined_;
+  header.stopped = end_ == RunEnd::kStopped;
+  return header;
+}
+
+bool UndoSession::WriteReport(FileSystem* fs, const std::string& path,
+                              ReportFormat format, std::string* error) const {
+  if (format != ReportFormat::kHtml) {
+    return fs->ReplaceContents(path, Report(format), error);
+  }
+  return WritePiecesFile(
+      fs, path,
+      [this](const ReportAdd& add) {
+        return WriteUndoHtmlReport(add, PageHeader(), result_, *env_.code_page);
+      },
+      error);
 }
 
 // A front end that names record folders (the dialog) gets the log and the
 // JSON report there, beside its runs' records.
 void UndoSession::WriteRecords() {
   if (env_.record_dirs.empty()) return;
-  const int status = options_.status_of ? options_.status_of(end_) : 0;
+  // The dialog has no exit status.
+  const int status = -1;
   const std::string base = RecordBaseName(started_at_, "undo");
-  log_path_ = WriteUndoRecords(env_.disk, NameOps(env_.code_page->LeadBytes()),
-                               env_.state, env_.record_dirs, base,
-                               LogText(status), Report(false), &record_error_);
+  const CodePage& cp = *env_.code_page;
+  const RecordFolderFiles files = WriteRecordFolder(
+      env_.disk, NameOps(cp.LeadBytes()), env_.state, env_.record_dirs, base,
+      [this, &cp, status](const std::string& json) {
+        return LogText(status, ShownRecordPath(*env_.disk, cp, json));
+      },
+      [this](const std::string& path, ReportFormat format, std::string* error) {
+        return WriteReport(env_.disk, path, format, error);
+      });
+  log_path_ = files.log;
+  record_error_ = files.error;
   if (log_path_.empty() && record_error_.empty()) {
     record_error_ = env_.texts->no_record_folder;
   }

@@ -9,8 +9,10 @@
 #include "migrate/run_manifest.h"
 #include "migrate/stop_request.h"
 #include "migrate/undo_run.h"
+#include "session/report_file.h"
 #include "session/run_log.h"
 #include "session/run_session.h"
+#include "session/undo_report_html.h"
 
 namespace vm {
 
@@ -73,9 +75,10 @@ std::vector<std::string> UndoResultLines(const Texts& texts,
                                          const UndoResult& result,
                                          bool dry_run);
 
-// The undo's JSON report (UTF-8), as docs/user-guide.md describes it.
+// The undo's JSON report (UTF-8), as docs/user-guide.md describes it;
+// `manifest_shown` (UTF-8) names the manifest (ShownRecordPath).
 std::string UndoReportJson(const CodePage& code_page,
-                           const std::string& manifest_path,
+                           const std::string& manifest_shown,
                            const std::string& target_dir,
                            const UndoResult& result, bool dry_run,
                            int64_t started, bool stopped);
@@ -84,17 +87,6 @@ std::string UndoReportJson(const CodePage& code_page,
 // line ends, fields guarded as the run's CSV report guards them): a header
 // row, then kind, name, outcome and reason of each item.
 std::string UndoReportCsv(const CodePage& code_page, const UndoResult& result);
-
-// A front end without files of its own (the dialog) keeps the undo's log
-// and report as it keeps a run's records: `<base>.log` and `<base>.json`
-// in the first of `dirs` that may hold records (MayHoldRecords; missing
-// folders are made), beside the records of the runs. Returns the log's
-// path (ANSI); empty, with `error`, when no folder took them.
-std::string WriteUndoRecords(FileSystem* disk, const NameOps& names,
-                             const AppState& state,
-                             const std::vector<std::string>& dirs,
-                             const std::string& base, const std::string& log,
-                             const std::string& report, std::string* error);
 
 class UndoSession;
 
@@ -113,8 +105,6 @@ struct UndoOptions {
   // The command line the records show (UTF-8), e.g. "velquor-migrate
   // --undo M --target T".
   std::string shown_command;
-  // The exit status each end is given, for the log's last line.
-  std::function<int(RunEnd)> status_of;
   // At the end, while the lock is still held: the front end's own records
   // (the console's --log and --report). False: they failed.
   std::function<bool(const UndoSession& session)> records;
@@ -152,10 +142,18 @@ class UndoSession {
   const UndoResult& result() const { return result_; }
   // The result list as given to the host (ANSI).
   const std::vector<std::string>& lines() const { return lines_; }
-  // The log's part (UTF-8): header, result list, the end with `status`.
-  std::string LogText(int status) const;
-  // The report (UTF-8): JSON, or CSV when `csv`.
-  std::string Report(bool csv) const;
+  // The log's part (UTF-8; see run_log.h): its head, the result list, its
+  // end naming the report `report` (UTF-8) and the exit status `status`
+  // (< 0: none).
+  std::string LogText(int status, const std::string& report) const;
+  // The report (UTF-8) in `format`.
+  std::string Report(ReportFormat format) const;
+  // Replaces the file `path` (ANSI) with the report, written a piece at a
+  // time.
+  bool WriteReport(FileSystem* fs, const std::string& path, ReportFormat format,
+                   std::string* error) const;
+  // The manifest as the records name it (UTF-8, absolute).
+  const std::string& manifest_shown() const { return manifest_shown_; }
   // The records written into a record folder (ANSI paths); empty when the
   // front end names none, or none took them (then `record_error` says why).
   const std::string& log_path() const { return log_path_; }
@@ -167,6 +165,7 @@ class UndoSession {
   UndoResult Remove(bool dry_run, RunHost* host);
   void Show(RunHost* host, bool dry_run);
   void WriteRecords();
+  UndoPageHeader PageHeader() const;
 
   const SessionEnvironment& env_;
   UndoOptions options_;
@@ -183,6 +182,7 @@ class UndoSession {
   std::string log_path_;
   std::string record_error_;
   std::string refusal_;
+  std::string manifest_shown_;
 };
 
 }  // namespace vm

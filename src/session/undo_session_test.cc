@@ -131,9 +131,17 @@ TEST(UndoSessionTest, BothFrontEndsGiveOneUndo) {
   EXPECT_EQ(from_dialog.end(), RunEnd::kSucceeded);
   EXPECT_EQ(from_console.end(), RunEnd::kSucceeded);
   EXPECT_EQ(from_dialog.lines(), from_console.lines());
-  EXPECT_EQ(from_dialog.Report(false), from_console.Report(false));
-  EXPECT_EQ(from_dialog.Report(true), from_console.Report(true));
-  EXPECT_FALSE(from_dialog.log_path().empty());
+  for (ReportFormat format :
+       {ReportFormat::kJson, ReportFormat::kCsv, ReportFormat::kHtml}) {
+    EXPECT_EQ(from_dialog.Report(format), from_console.Report(format));
+  }
+  // The dialog keeps the page beside the log and the JSON.
+  const std::string& log = from_dialog.log_path();
+  ASSERT_GT(log.size(), 4u);
+  std::string page;
+  EXPECT_TRUE(dialog.t.fs.ReadFile(log.substr(0, log.size() - 4) + ".html",
+                                   &page, nullptr));
+  EXPECT_EQ(page, from_dialog.Report(ReportFormat::kHtml));
   EXPECT_TRUE(from_console.log_path().empty());
   EXPECT_EQ(dialog.t.Get("userauth.cfg"), console.t.Get("userauth.cfg"));
 }

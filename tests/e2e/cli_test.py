@@ -60,7 +60,13 @@ class CliBase(unittest.TestCase):
                          r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
         self.assertTrue(part[1].startswith("== velquor-migrate --source "),
                         part[1])
-        self.assertEqual("".join(l + "\n" for l in part[2:-1]), out)
+        # The head's named lines, then the list, then the end's.
+        head = next(i for i, l in enumerate(part) if not l.startswith("== "))
+        end = max(i for i, l in enumerate(part) if not l.startswith("== "))
+        self.assertIn("== kind: migrate", part[2:head])
+        self.assertEqual("".join(l + "\n" for l in part[head:end + 1]), out)
+        self.assertTrue(part[end + 1].startswith("== counts: failure lines "),
+                        part[end + 1])
         self.assertRegex(part[-1], r"^== ended \S+Z: " + re.escape(outcome))
         return data
 

@@ -159,6 +159,57 @@ class UndoTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.store, "ann@a.com")))
         self.assertEqual(os.listdir(inbox), [message])
 
+    # Faults: mailboxes kept by how the store is spelled rather than by
+    # what it reaches (an undo given another spelling of the run's output
+    # folder removes the mail of an account it keeps, or keeps another);
+    # records naming the manifest by a path relative to a working folder
+    # the undo is not in.
+    def test_any_spelling_of_the_target_keeps_the_same_mailboxes(self):
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        os.mkdir(elsewhere)
+
+        def cli_in(cwd, *args):
+            p = subprocess.run(e2e.command(*args), capture_output=True,
+                               cwd=cwd, timeout=300)
+            return p.returncode, p.stdout.decode("utf-8") + p.stderr.decode(
+                "utf-8")
+
+        status, out = cli_in(self.dir, "--source", native(self.src),
+                             "--output", "O", "--report", "run.json")
+        self.assertEqual(status, 0, out)
+        with open(os.path.join(self.dir, "run.json"), encoding="utf-8") as f:
+            manifest = json.load(f)["manifest"]
+        if e2e.WINDOWS_PATHS:
+            self.assertTrue(manifest.startswith("Z:\\"), manifest)
+        else:
+            self.assertTrue(os.path.isfile(manifest), manifest)
+            self.assertTrue(os.path.isabs(manifest), manifest)
+        [inbox] = glob.glob(os.path.join(self.dir, "O", "*", "ann@a.com",
+                                         "INBOX"))
+        write(os.path.join(inbox, "new.eml"), b"arrived after the run")
+        ann = sorted(os.listdir(inbox))
+        kept = []
+        for cwd, spelling in ((self.dir, "O/"), (self.dir, "./O"),
+                              (elsewhere, "../O"),
+                              (elsewhere, native(os.path.join(self.dir,
+                                                              "O")))):
+            status, out = cli_in(cwd, "--undo", manifest, "--output", spelling,
+                                 "--dry-run")
+            self.assertEqual(status, 1, spelling)
+            lines = out.splitlines()
+            kept.append(sorted(l for l in lines if l.startswith("将保留:")))
+            self.assertEqual([l for l in lines if "ann@a.com" in l and
+                              not l.startswith("将保留:ann@a.com（")], [],
+                             spelling)
+        self.assertIn("ann@a.com", kept[0][0] + kept[0][-1])
+        self.assertEqual(kept, [kept[0]] * 4)
+        status, out = cli_in(elsewhere, "--undo", manifest, "--output", "../O",
+                             "--report", "undo.json")
+        self.assertEqual(status, 1, out)
+        self.assertEqual(sorted(os.listdir(inbox)), ann)
+        with open(os.path.join(elsewhere, "undo.json"), encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["manifest"], manifest)
+
     # A killed run leaves a manifest whose last line is torn, and an undo
     # killed half way has removed only part of what is listed: undoing
     # what the torn manifest lists, then the whole, gives the target back.

@@ -394,8 +394,11 @@ class DialogTest(unittest.TestCase):
         """The last record of `kind` holds the list (but for its last line,
         which names the record) after its header."""
         log, report = self.records(kind)[-1]
-        body = log[log.index("-" * 34) + 1:-1]
-        self.assertEqual([l.rstrip("\r") for l in body], lines[:-1])
+        # The list lies between the head's and the end's "== " lines.
+        listed = [i for i, l in enumerate(log) if not l.startswith("== ")]
+        self.assertEqual(log[listed[0]:listed[-2] + 1], lines[:-1])
+        self.assertEqual(log[-1], "")
+        self.assertRegex(log[-2], r"^== ended \S+Z: ")
         self.assertTrue(lines[-1].startswith("运行记录已保存:"))
         return report
 

@@ -25,14 +25,6 @@
 #include "vm_version.h"
 
 namespace vm {
-namespace {
-
-// The statuses the log's last line names, as the console's undo ends.
-constexpr int kUndoComplete = 0;
-constexpr int kUndoIncomplete = 1;
-constexpr int kUndoStopped = 130;
-
-}  // namespace
 
 void MigrationDialog::StartUndo() {
   if (running_ || lister_ != nullptr) return;
@@ -116,11 +108,6 @@ void MigrationDialog::BeginUndo(const std::string& chosen) {
   };
   options.items_known = [this](int items) { undo_total_ = items; };
   options.shown_command = "VelquorMigrate undo " + code_page_->ToUtf8(chosen);
-  options.status_of = [](RunEnd end) {
-    return end == RunEnd::kSucceeded ? kUndoComplete
-           : end == RunEnd::kStopped ? kUndoStopped
-                                     : kUndoIncomplete;
-  };
   undo_session_ = std::make_unique<UndoSession>(env_, std::move(options));
   LockForRun(true, SessionKind::kPreview);
   ShowUndoProgress();

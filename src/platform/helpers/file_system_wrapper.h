@@ -86,6 +86,9 @@ class FileSystemWrapper : public FileSystem {
   std::string DisplayPath(const std::string& path) const override {
     return base_->DisplayPath(path);
   }
+  std::string AbsolutePath(const std::string& path) const override {
+    return base_->AbsolutePath(path);
+  }
   bool Locate(const std::string& path, FileLocation* where) override {
     return base_->Locate(path, where);
   }
