@@ -47,6 +47,24 @@ TEST(CommandLineTest, AcceptsTheDocumentedForms) {
   EXPECT_TRUE(ParseCommandLine(
       {"--undo", "m", "--output", "/o", "--report", "u.json"}, &c, &error))
       << error;
+  // --watch takes a number only when one follows: never a path.
+  const struct {
+    std::vector<std::string> tail;
+    int seconds;
+    const char* next_source;
+  } kWatches[] = {{{"--watch"}, kDefaultWatchSeconds, "/s"},
+                  {{"--watch", "30"}, 30, "/s"},
+                  {{"--watch=5", "--sync"}, 5, "/s"},
+                  {{"--watch", "--source", "/7"}, kDefaultWatchSeconds, "/7"}};
+  for (const auto& w : kWatches) {
+    std::vector<std::string> args = {"--output", "/o"};
+    if (w.tail.size() < 3) args.insert(args.end(), {"--source", "/s"});
+    args.insert(args.end(), w.tail.begin(), w.tail.end());
+    ASSERT_TRUE(ParseCommandLine(args, &c, &error)) << error;
+    EXPECT_EQ(c.watch_seconds, w.seconds);
+    EXPECT_TRUE(c.sync);
+    EXPECT_EQ(c.source_dir, w.next_source);
+  }
   EXPECT_TRUE(ParseCommandLine({"--help"}, &c, &error) && c.help);
   EXPECT_TRUE(ParseCommandLine({"--version"}, &c, &error) && c.version);
 }
@@ -79,6 +97,12 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "/s", "--output", "/o", "--password-mode", "common",
        "--password", " \t"},
       {"--source", "/s", "--output", "/o", "--password-mode=suffix"},
+      {"--source", "/s", "--output", "/o", "--watch", "0"},
+      {"--source", "/s", "--output", "/o", "--watch=", "--sync"},
+      {"--source", "/s", "--output", "/o", "--watch", "--watch"},
+      {"--source", "/s", "--output", "/o", "--watch", "--dry-run"},
+      {"--source", "/s", "--output", "/o", "--watch", "--verify-only"},
+      {"--undo", "m", "--output", "/o", "--watch"},
   };
   for (const auto& args : bad) {
     CommandLine c;

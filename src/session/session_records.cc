@@ -83,7 +83,7 @@ ReportHeader RunSession::Header(bool succeeded) const {
                   {"sync", options_.sync},
                   {"verify_only", options_.kind == SessionKind::kVerify},
                   {"changes_only", options_.changes_only}};
-  header.stopped = result_.outcome.stopped;
+  header.stopped = result_.outcome.stopped || result_.watch_stopped;
   header.stats = result_.stats;
   header.failure_lines = result_.outcome.failure_lines;
   header.succeeded = succeeded;
@@ -98,7 +98,7 @@ ReportHeader RunSession::Header(bool succeeded) const {
 }
 
 std::string RunSession::Report(ReportFormat format, bool succeeded) const {
-  return ReportText(format, Header(succeeded), *record_, *env_.code_page);
+  return ReportText(format, Header(succeeded), Reported(), *env_.code_page);
 }
 
 bool RunSession::WriteReport(FileSystem* fs, const std::string& path,
@@ -107,7 +107,7 @@ bool RunSession::WriteReport(FileSystem* fs, const std::string& path,
                              std::string* error) const {
   ReportHeader header = Header(succeeded);
   if (!manifest.empty()) header.manifest = manifest;
-  return WriteReportFile(fs, path, format, header, *record_, *env_.code_page,
+  return WriteReportFile(fs, path, format, header, Reported(), *env_.code_page,
                          error);
 }
 
@@ -155,6 +155,22 @@ std::string RunSession::LogText() const {
 void RunSession::WriteRecords() {
   // A front end that keeps its own records names no folder for these.
   if (env_.record_dirs.empty()) return;
+  if (!result_.log_path.empty()) {
+    // A watch writes them again after each pass, whole, over the same
+    // files: a reader never finds one half written.
+    const std::string base =
+        result_.log_path.substr(0, result_.log_path.size() - 4);
+    std::string error;
+    if (!env_.disk->ReplaceContents(result_.log_path, LogText(), &error) ||
+        !WriteReport(env_.disk, result_.report_path, ReportFormat::kJson,
+                     result_.clean, "", &error) ||
+        (!result_.html_path.empty() &&
+         !WriteReport(env_.disk, result_.html_path, ReportFormat::kHtml,
+                      result_.clean, "", &error))) {
+      result_.record_error = base + (error.empty() ? "" : ": " + error);
+    }
+    return;
+  }
   const NameOps names(env_.code_page->LeadBytes());
   FileSystem* disk = env_.disk;
   for (const std::string& dir : env_.record_dirs) {
