@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 namespace vm {
 namespace {
 
@@ -48,23 +51,19 @@ TEST(CommandLineTest, AcceptsTheDocumentedForms) {
       {"--undo", "m", "--output", "/o", "--report", "u.json"}, &c, &error))
       << error;
   // --watch takes a number only when one follows: never a path.
-  const struct {
-    std::vector<std::string> tail;
-    int seconds;
-    const char* next_source;
-  } kWatches[] = {{{"--watch"}, kDefaultWatchSeconds, "/s"},
-                  {{"--watch", "30"}, 30, "/s"},
-                  {{"--watch=5", "--sync"}, 5, "/s"},
-                  {{"--watch", "--source", "/7"}, kDefaultWatchSeconds, "/7"}};
-  for (const auto& w : kWatches) {
-    std::vector<std::string> args = {"--output", "/o"};
-    if (w.tail.size() < 3) args.insert(args.end(), {"--source", "/s"});
-    args.insert(args.end(), w.tail.begin(), w.tail.end());
+  for (const auto& [tail, seconds] :
+       std::vector<std::pair<std::vector<std::string>, int>>{
+           {{"--watch"}, kDefaultWatchSeconds},
+           {{"--watch", "30"}, 30},
+           {{"--watch=5", "--sync"}, 5},
+           {{"--watch", "--log", "/7"}, kDefaultWatchSeconds}}) {
+    std::vector<std::string> args = {"--output", "/o", "--source", "/s"};
+    args.insert(args.end(), tail.begin(), tail.end());
     ASSERT_TRUE(ParseCommandLine(args, &c, &error)) << error;
-    EXPECT_EQ(c.watch_seconds, w.seconds);
+    EXPECT_EQ(c.watch_seconds, seconds);
     EXPECT_TRUE(c.sync);
-    EXPECT_EQ(c.source_dir, w.next_source);
   }
+  EXPECT_EQ(c.log_file, "/7");
   EXPECT_TRUE(ParseCommandLine({"--help"}, &c, &error) && c.help);
   EXPECT_TRUE(ParseCommandLine({"--version"}, &c, &error) && c.version);
 }

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end test of --watch under a writer that keeps delivering mail,
-stopped by SIGINT at a random moment.
-
-    watch_test.py --program PATH [--seed N]
-"""
+"""--watch under a writer that keeps delivering mail, stopped by SIGINT at
+a random moment: watch_test.py --program PATH [--seed N]"""
 
 import argparse
 import glob
@@ -28,9 +25,8 @@ def users(boxes):
 
 
 class Writer(threading.Thread):
-    """Delivers messages round the accounts as a server does (written
-    aside, renamed into place); after `new_after` of them adds the account
-    dan to the lists. `finished`: (box, name, bytes) delivered."""
+    """Delivers mail as a server does (written aside, renamed into place);
+    after `new_after` messages adds the account dan to the lists."""
 
     def __init__(self, src, new_after):
         super().__init__(daemon=True)
@@ -56,19 +52,17 @@ class Writer(threading.Thread):
             time.sleep(0.01)
 
 
-def wait_for(condition, what, timeout=120):
-    deadline = time.monotonic() + timeout
+def wait_for(condition, what):
+    deadline = time.monotonic() + 120
     while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError("gave up waiting for " + what)
+        assert time.monotonic() < deadline, "gave up waiting for " + what
         time.sleep(0.05)
 
 
 class WatchTest(unittest.TestCase):
-    # Faults: a stop that ends without a pass after it (mail delivered
-    # since the last pass is lost); an account added to the lists during
-    # the watch never migrated; a pass's copies missing from the manifest
-    # (the undo leaves them); a stopped watch reported as a failure.
+    # Faults: a stop that ends without a pass after it; an account added
+    # during the watch never migrated; a pass's copies missing from the
+    # manifest; a stopped watch reported as a failure.
     def test_stopped_watch_has_everything_delivered_before_the_stop(self):
         rng = random.Random(OPTIONS.seed)
         for round_ in range(3):
@@ -90,7 +84,7 @@ class WatchTest(unittest.TestCase):
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         lines = []
         reader = threading.Thread(target=lambda: lines.extend(
-            l.decode("utf-8") for l in program.stdout), daemon=True)
+            l.decode("utf-8") for l in program.stdout))
         reader.start()
         writer = Writer(src, rng.randint(2, 12))
         try:

@@ -496,10 +496,8 @@ class DialogTest(unittest.TestCase):
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
-    # Faults: a watch that ends after the migration or copies nothing new;
-    # a stop that ends it without a last pass; a pass that lists every
-    # account; the status line between passes missing; a watch stopped
-    # cleanly taken for a failure.
+    # Faults: a watch that copies nothing new, lists every account, shows
+    # no status between passes, or whose clean stop is taken for a failure.
     def test_a_watch_follows_the_source_until_stopped(self):
         tgt = self.install()
         mail = os.path.join(self.root, "velquor", "mail", "alice")
@@ -511,7 +509,6 @@ class DialogTest(unittest.TestCase):
         wait_for(lambda: probe("text", dialog, "1022").startswith("源自 ")
                  or None, "the status between passes")
         self.assertEqual(probe("enabled", dialog, "1013", "1028").strip(), "10")
-        # Delivered as a server does: written aside, renamed into place.
         write(os.path.join(mail, "tmp.part"), "new mail")
         os.rename(os.path.join(mail, "tmp.part"), os.path.join(mail, "9.in"))
         copy = os.path.join(tgt, "store", "alice", "INBOX", "9.in")
@@ -526,9 +523,8 @@ class DialogTest(unittest.TestCase):
         self.assertGreaterEqual(len(passes), 3, lines)
         self.assertEqual(lines[-2], "持续同步已停止：停止之后又做了一次同步，"
                                     "停止前到达的邮件都已复制。")
-        report = self.assert_logged("migrate", lines)
-        self.assertTrue(report["totals"]["stopped"])
-        self.assertTrue(report["totals"]["succeeded"])
+        totals = self.assert_logged("migrate", lines)["totals"]
+        self.assertTrue(totals["stopped"] and totals["succeeded"])
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 
