@@ -26,7 +26,7 @@ constexpr struct {
     {"--log", true},          {"--changes-only", false}, {"--progress", false},
     {"--no-progress", false}, {"--jobs", true},          {"--stats", false},
     {"--wait", true},         {"--help", false},         {"-h", false},
-    {"--version", false},     {"--undo", true},
+    {"--version", false},     {"--undo", true},          {"--watch", false},
 };
 
 bool ParseMode(const std::string& text, PasswordMode* mode) {
@@ -66,8 +66,8 @@ std::string UndoOptionsError(const CommandLine& options,
   if (seen.count("--target") == seen.count("--output")) {
     return "--undo needs exactly one of --target DIR and --output DIR";
   }
-  for (const char* name :
-       {"--source", "--password-mode", "--suffix", "--password", "--jobs"}) {
+  for (const char* name : {"--source", "--password-mode", "--suffix",
+                           "--password", "--jobs", "--watch"}) {
     if (seen.count(name) > 0) {
       return std::string(name) + " has no use with --undo";
     }
@@ -147,6 +147,14 @@ Undoing a run:
                         or --log, else in the target's data folder under
                         velquor-migrate-runs
 
+Keeping the target in step until the switch:
+  --watch [SECONDS]     after the run (a sync: implies --sync), keep making
+                        sync passes until stopped, one line each, at the latest
+                        every SECONDS (default 10; on Windows also as soon as
+                        the source's mail store changes). Ctrl-C ends the watch
+                        after one more pass that copies everything delivered
+                        before it (exit 0 when every pass was clean)
+
 Another run on the same target:
   --wait SECONDS        when another run holds the target, wait at most this
                         long for it to end (default: refuse at once, exit 1)
@@ -160,6 +168,9 @@ Examples:
                     --verify --report first-run.json
   A preview: what a run would do, and whether the mail fits:
     velquor-migrate --source /srv/velquor --target /opt/tarnwick --dry-run
+  Days before the switch, keep the target in step until it:
+    velquor-migrate --source /srv/velquor --target /opt/tarnwick \
+                    --watch 30 --report watch.json
   The sync at the switch, with the old server's intake stopped:
     velquor-migrate --source /srv/velquor --target /opt/tarnwick \
                     --sync --changes-only --report switch.csv
@@ -273,6 +284,26 @@ bool ApplyValue(const std::string& name, const std::string& value,
   return error->empty();
 }
 
+// --watch, with its number of seconds after "=" or as the next argument
+// when that is a number: a path or an option never reads as one.
+bool ReadWatch(const Argument& a, const std::vector<std::string>& args,
+               size_t* i, CommandLine* out, std::string* error) {
+  out->watch_seconds = kDefaultWatchSeconds;
+  out->sync = true;
+  std::string value = a.value;
+  if (!a.has_inline_value && *i + 1 < args.size() && !args[*i + 1].empty() &&
+      args[*i + 1].find_first_not_of("0123456789") == std::string::npos) {
+    value = args[++*i];
+  } else if (!a.has_inline_value) {
+    return true;
+  }
+  if (!ReadNumber(value, 6, &out->watch_seconds) || out->watch_seconds < 1) {
+    *error = "--watch needs a number of seconds from 1";
+    return false;
+  }
+  return true;
+}
+
 // Reads the arguments one by one into *out, noting in *seen every option
 // that took a value.
 bool ReadArguments(const std::vector<std::string>& args, CommandLine* out,
@@ -293,6 +324,14 @@ bool ReadArguments(const std::vector<std::string>& args, CommandLine* out,
       }
       out->verify =
           a.value == "content" ? VerifyMode::kContent : VerifyMode::kSize;
+      continue;
+    }
+    if (a.name == "--watch") {
+      if (!seen->insert(a.name).second) {
+        *error = "option --watch given twice";
+        return false;
+      }
+      if (!ReadWatch(a, args, &i, out, error)) return false;
       continue;
     }
     if (!option->takes_value) {
@@ -359,6 +398,9 @@ std::string RunOptionsError(const CommandLine& o,
        "--report needs a file name ending in .json, .csv or .html"},
       {o.dry_run && (o.verify != VerifyMode::kNone || o.verify_only),
        "--dry-run copies nothing to verify"},
+      {o.watch_seconds > 0 && (o.dry_run || o.verify_only),
+       "--watch keeps the target in step; leave out --dry-run and "
+       "--verify-only"},
       {o.verify_only && o.sync,
        "--verify-only changes nothing; leave out --sync"},
   };

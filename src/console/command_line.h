@@ -34,11 +34,16 @@ struct CommandLine {
   int jobs = 4;        // --jobs: message copies in flight
   // --wait: how long to wait for another run that holds the target.
   int wait_seconds = 0;
+  // --watch [SECONDS]: after the run, keep syncing until stopped, at the
+  // latest every this many seconds; 0: no watch. Implies --sync.
+  int watch_seconds = 0;
   bool help = false;
   bool version = false;
 };
 
 constexpr int kMaxJobs = 64;
+// The pace of a watch when --watch is given without a number.
+constexpr int kDefaultWatchSeconds = 10;
 
 // The usage text, ending in a line feed.
 std::string UsageText();

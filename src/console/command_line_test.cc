@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 namespace vm {
 namespace {
 
@@ -47,6 +50,20 @@ TEST(CommandLineTest, AcceptsTheDocumentedForms) {
   EXPECT_TRUE(ParseCommandLine(
       {"--undo", "m", "--output", "/o", "--report", "u.json"}, &c, &error))
       << error;
+  // --watch takes a number only when one follows: never a path.
+  for (const auto& [tail, seconds] :
+       std::vector<std::pair<std::vector<std::string>, int>>{
+           {{"--watch"}, kDefaultWatchSeconds},
+           {{"--watch", "30"}, 30},
+           {{"--watch=5", "--sync"}, 5},
+           {{"--watch", "--log", "/7"}, kDefaultWatchSeconds}}) {
+    std::vector<std::string> args = {"--output", "/o", "--source", "/s"};
+    args.insert(args.end(), tail.begin(), tail.end());
+    ASSERT_TRUE(ParseCommandLine(args, &c, &error)) << error;
+    EXPECT_EQ(c.watch_seconds, seconds);
+    EXPECT_TRUE(c.sync);
+  }
+  EXPECT_EQ(c.log_file, "/7");
   EXPECT_TRUE(ParseCommandLine({"--help"}, &c, &error) && c.help);
   EXPECT_TRUE(ParseCommandLine({"--version"}, &c, &error) && c.version);
 }
@@ -79,6 +96,12 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"--source", "/s", "--output", "/o", "--password-mode", "common",
        "--password", " \t"},
       {"--source", "/s", "--output", "/o", "--password-mode=suffix"},
+      {"--source", "/s", "--output", "/o", "--watch", "0"},
+      {"--source", "/s", "--output", "/o", "--watch=", "--sync"},
+      {"--source", "/s", "--output", "/o", "--watch", "--watch"},
+      {"--source", "/s", "--output", "/o", "--watch", "--dry-run"},
+      {"--source", "/s", "--output", "/o", "--watch", "--verify-only"},
+      {"--undo", "m", "--output", "/o", "--watch"},
   };
   for (const auto& args : bad) {
     CommandLine c;

@@ -251,6 +251,7 @@ SessionOptions ConsoleSessionOptions(const ConsoleSetup& p) {
   options.password = p.code_page->ToAnsi(o.password);
   options.jobs = o.jobs;
   options.changes_only = o.changes_only;
+  options.watch_seconds = o.watch_seconds;
   // The console prints the plan after the list, in its own words; the
   // line on accounts the target held names its own option.
   options.plan_in_list = false;
@@ -349,6 +350,10 @@ class ConsoleRun {
       return BeforeRun(fs, manifest);
     };
     hooks.records = [this](const RunSession& session) { End(session); };
+    hooks.pass_ended = [this](const RunSession& session,
+                              const std::string& status) {
+      PassEnded(session, status);
+    };
     return hooks;
   }
 
@@ -383,6 +388,14 @@ class ConsoleRun {
                              !p_.state.target_installed);
     ran_ = true;
     return true;
+  }
+
+  // A watch's pass: its line out at once (not held for the next), the
+  // report as it stands, the status in the progress line's place.
+  void PassEnded(const RunSession& session, const std::string& status) {
+    view_.Finish();
+    files_.Report(session, session.result().clean && !out_failed_);
+    if (meter_) meter_->ShowText(p_.code_page->ToUtf8(status));
   }
 
   void TellStopped() {

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "console/console_log.h"
+
 namespace vm {
 
 ProgressMeter::ProgressMeter(Writer write, std::function<int()> columns)
@@ -32,6 +34,14 @@ void ProgressMeter::Finish(const ProgressSnapshot& last) {
   // last thing on the screen, and nothing draws the line again.
   finished_ = true;
   WipeLocked();
+}
+
+void ProgressMeter::ShowText(const std::string& utf8) {
+  MutexLock lock(&mutex_);
+  if (finished_) return;
+  WipeLocked();
+  write_("\r" + utf8);
+  shown_ = static_cast<size_t>(DisplayColumns(utf8));
 }
 
 void ProgressMeter::WipeLocked() {

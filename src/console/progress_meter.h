@@ -33,6 +33,9 @@ class ProgressMeter {
   // Draws `last`, the model's final state, unless it is drawn already or
   // its totals are not known, then wipes the line; it is not drawn again.
   void Finish(const ProgressSnapshot& last);
+  // Draws `utf8` in the line's place (a watch's status between passes),
+  // until the next update or Erase; nothing once finished.
+  void ShowText(const std::string& utf8);
 
   // The text of the line for the given state, at most `columns` - 1 long
   // when `columns` is not 0. The rate counts copied bytes only; the time

@@ -374,6 +374,20 @@ void AddLogTexts(const Ansi& a, Texts* texts) {
   t.plan_no_space = a("警告：目标磁盘空间不足，请再腾出 ");
 }
 
+// The watch's pass lines and status.
+void AddWatchTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
+  t.watch_pass = a("第 ");
+  t.watch_pass_added = a(" 次同步：新增 ");
+  t.watch_pass_took = a(" 封，用时 ");
+  t.watch_seconds = a(" 秒");
+  t.watch_unchanged_since = a("源自 ");
+  t.watch_unchanged_tail = a(" 起没有变化");
+  t.watch_last_pass = a("，上次同步用时 ");
+  t.watch_stopped =
+      a("持续同步已停止：停止之后又做了一次同步，停止前到达的邮件都已复制。");
+}
+
 }  // namespace
 
 Texts MakeTexts(const CodePage& code_page, bool* all_held) {
@@ -390,6 +404,7 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   AddUndoTexts(a, &t);
   AddSessionTexts(a, &t);
   AddLogTexts(a, &t);
+  AddWatchTexts(a, &t);
   return t;
 }
 

@@ -354,6 +354,20 @@ struct Texts {
   std::string plan_free_unknown;
   std::string plan_free;  // followed by the size
   std::string plan_no_space;
+
+  // The watch: a pass's line (watch_pass, its number, watch_pass_added,
+  // the messages copied, watch_pass_took, the seconds, watch_seconds), the
+  // status between passes (watch_unchanged_since, the time,
+  // watch_unchanged_tail, then watch_last_pass, the seconds,
+  // watch_seconds), and the line of a watch that was stopped.
+  std::string watch_pass;
+  std::string watch_pass_added;
+  std::string watch_pass_took;
+  std::string watch_seconds;
+  std::string watch_unchanged_since;
+  std::string watch_unchanged_tail;
+  std::string watch_last_pass;
+  std::string watch_stopped;
 };
 
 // The dialog's progress status line and its summary once a run has ended

@@ -1,6 +1,7 @@
 target_sources(vmcore PRIVATE
   atomic_replace_posix.cc
   beneath_posix.cc
+  change_notice_posix.cc
   code_page_posix.cc
   confined_copy_posix.cc
   confined_roots_posix.cc

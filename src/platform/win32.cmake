@@ -1,4 +1,5 @@
 target_sources(vmcore PRIVATE
+  change_notice_win32.cc
   code_page_win32.cc
   confined_view_win32.cc
   confined_walk_win32.cc

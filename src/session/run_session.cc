@@ -9,6 +9,7 @@
 #include "config/user_store.h"
 #include "migrate/run_host.h"
 #include "migrate/texts.h"
+#include "platform/change_notice.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/disk_space.h"
@@ -175,6 +176,8 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
                                               ? hooks_.observer
                                               : &progress_,
                                           env.disk)) {
+  // A watch keeps the target in step: its passes are syncs.
+  if (options_.watch_seconds > 0) options_.sync = true;
   // What the progress counts, and the words both views draw it with,
   // follow what the session does with the mail.
   progress_.SetWork(
@@ -184,7 +187,15 @@ RunSession::RunSession(const SessionEnvironment& env, SessionOptions options,
 }
 
 void RunSession::RequestStop() {
-  stop_.Request();
+  {
+    std::lock_guard<std::mutex> lock(watch_mutex_);
+    if (watch_notice_ != nullptr && !watch_stopping_) {
+      watch_stopping_ = true;
+      watch_notice_->Wake();
+      return;
+    }
+    stop_.Request();
+  }
   // A save waiting for another program gives way; the run's own saves on
   // its way out still wait, bounded, for their locks.
   if (env_.config_states != nullptr) {
@@ -278,6 +289,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
   SessionHost host(front_host, filter_.get(),
                    env_.record_dirs.empty() ? nullptr : &lines_,
                    &result_.closing);
+  first_pass_started_ = env_.clock->MonotonicMicros();
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
   if (!result_.outcome.loaded) {
@@ -295,6 +307,9 @@ bool RunSession::RunLocked(RunHost* front_host) {
   }
   Conclude(&host, fits);
   if (filter_ != nullptr) filter_->Finish();
+  if (writes && options_.watch_seconds > 0) {
+    Watch(front_host, &target, std::move(settings));
+  }
   return true;
 }
 

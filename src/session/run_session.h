@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@
 namespace vm {
 
 class SharedConfigStates;
+class ChangeNotice;
+class WatchPace;
+struct TargetContext;
 
 class Clock;
 class CodePage;
@@ -65,6 +69,11 @@ struct SessionOptions {
   // (ANSI), for the line on them and the end message; empty: the dialog's
   // words (Texts::sync_hint_dialog).
   std::string sync_hint;
+  // > 0 (kMigrate, with sync): a watch. After the migration the session
+  // keeps making sync passes until stopped, woken by the source mail
+  // store's change notices where the system gives them and at the latest
+  // this many seconds after the last pass (see RunSession::Watch).
+  int watch_seconds = 0;
 };
 
 // What a front end adds to its sessions beyond the dialog's defaults. Every
@@ -85,6 +94,11 @@ struct SessionHooks {
   // At the session's end, once the verdict is known and while the lock is
   // still held: the front end's own records.
   std::function<void(const RunSession& session)> records;
+  // A watch, after each pass (the migration first) and its records: the
+  // front end's own records of it, and the status line to show until the
+  // next pass (ANSI).
+  std::function<void(const RunSession& session, const std::string& status)>
+      pass_ended;
 };
 
 // What every session of a program shares.
@@ -113,6 +127,10 @@ struct SessionEnvironment {
   // front end's answer to a busy lock), kept until its records are
   // written; null: none is taken (a target in an in-memory file system).
   TargetLocker lock_target;
+  // What tells a watch of changes beneath a folder (ANSI); null: the
+  // system's (WatchFolderTree).
+  std::function<std::unique_ptr<ChangeNotice>(const std::string& dir)>
+      watch_notice;
 };
 
 struct SessionResult {
@@ -130,8 +148,12 @@ struct SessionResult {
   // done), ANSI; a front end shows it, or End()'s, when the run is clean.
   std::string closing;
   // Nothing failed, nothing was left out or stopped, and (preview) the mail
-  // fits.
+  // fits; for a watch, in every pass.
   bool clean = false;
+  // A watch ended by a stop (after its last pass, which began after the
+  // stop); outcome.stopped says whether that pass left accounts undone.
+  bool watch_stopped = false;
+  int passes = 0;  // a watch's passes, the migration included
 };
 
 // The message a session ends with; no message when `text` is empty.
@@ -172,8 +194,12 @@ class RunSession {
 
   // Any thread: ends the run after the account it is at, and a wait for the
   // target's lock or for a configuration file's lock at once; the saves of
-  // the run's end still wait for their locks.
+  // the run's end still wait for their locks. Once a watch has begun its
+  // passes, the first request ends it after one more pass, which starts
+  // after the request; a second is a run's stop.
   void RequestStop();
+  // A watch is ending after its last pass.
+  bool watch_stopping() const;
   bool stop_requested() const { return stop_.requested(); }
 
   ProgressModel& progress() { return progress_; }
@@ -181,6 +207,12 @@ class RunSession {
   const SessionResult& result() const { return result_; }
   const SessionOptions& options() const { return options_; }
   const RunRecord& record() const { return *record_; }
+  // What the report draws: the migration's record, or a watch's last
+  // pass's (every source account as that pass found it). For use on the
+  // run's thread, or once the run has ended.
+  const RunRecord& Reported() const {
+    return pass_record_ != nullptr ? *pass_record_ : *record_;
+  }
   // The result list as the session keeps it (ANSI), for its log; empty
   // when the environment names no folder for the records.
   const std::vector<std::string>& lines() const { return lines_; }
@@ -218,6 +250,12 @@ class RunSession {
   // The line on the accounts the target held already, which a run without
   // sync leaves as they are.
   std::string ExistingLine() const;
+  // The sync passes of a watch after the migration (watch_session.cc).
+  void Watch(RunHost* front_host, TargetContext* target, RunSettings settings);
+  bool WatchPass(RunHost* front_host, TargetContext* target,
+                 const RunSettings& settings, bool* changed);
+  void WatchLine(RunHost* front_host, const std::string& line);
+  void PassRecords(RunHost* front_host, const WatchPace& pace);
   void WriteRecords();
   std::string LogText(const std::string& report) const;
   ReportHeader Header(bool succeeded) const;
@@ -234,6 +272,15 @@ class RunSession {
   // and between the run's lines and the front end's list.
   std::unique_ptr<ChangesOnlyFilter> filter_;
   std::unique_ptr<RunRecord> record_;
+  std::unique_ptr<RunRecord> pass_record_;  // a watch's last pass
+  int64_t first_pass_started_ = 0;          // MonotonicMicros
+  int64_t pass_copied_ = 0;                 // messages the last pass copied
+  // Guards the watch's notice (set while the passes go on) and whether a
+  // stop asked the watch to end; a leaf (the notice's Wake takes only its
+  // own lock).
+  mutable std::mutex watch_mutex_;
+  ChangeNotice* watch_notice_ = nullptr;
+  bool watch_stopping_ = false;
   std::vector<std::string> lines_;
   StopRequest stop_;
   SessionResult result_;

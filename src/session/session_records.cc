@@ -78,7 +78,7 @@ ReportHeader RunSession::Header(bool succeeded) const {
                   {"sync", options_.sync},
                   {"verify_only", options_.kind == SessionKind::kVerify},
                   {"changes_only", options_.changes_only}};
-  header.stopped = result_.outcome.stopped;
+  header.stopped = result_.outcome.stopped || result_.watch_stopped;
   header.stats = result_.stats;
   header.failure_lines = result_.outcome.failure_lines;
   header.succeeded = succeeded;
@@ -93,7 +93,7 @@ ReportHeader RunSession::Header(bool succeeded) const {
 }
 
 std::string RunSession::Report(ReportFormat format, bool succeeded) const {
-  return ReportText(format, Header(succeeded), *record_, *env_.code_page);
+  return ReportText(format, Header(succeeded), Reported(), *env_.code_page);
 }
 
 bool RunSession::WriteReport(FileSystem* fs, const std::string& path,
@@ -102,7 +102,7 @@ bool RunSession::WriteReport(FileSystem* fs, const std::string& path,
                              std::string* error) const {
   ReportHeader header = Header(succeeded);
   if (!manifest.empty()) header.manifest = manifest;
-  return WriteReportFile(fs, path, format, header, *record_, *env_.code_page,
+  return WriteReportFile(fs, path, format, header, Reported(), *env_.code_page,
                          error);
 }
 
@@ -166,6 +166,26 @@ std::string RunSession::LogText(const std::string& report) const {
 void RunSession::WriteRecords() {
   // A front end that keeps its own records names no folder for these.
   if (env_.record_dirs.empty()) return;
+  if (!result_.log_path.empty()) {
+    // A watch writes them again after each pass, whole, over the same
+    // files: a reader never finds one half written.
+    const std::string base =
+        result_.log_path.substr(0, result_.log_path.size() - 4);
+    std::string error;
+    if (!env_.disk->ReplaceContents(
+            result_.log_path,
+            LogText(ShownRecordPath(*env_.disk, *env_.code_page,
+                                    result_.report_path)),
+            &error) ||
+        !WriteReport(env_.disk, result_.report_path, ReportFormat::kJson,
+                     result_.clean, "", &error) ||
+        (!result_.html_path.empty() &&
+         !WriteReport(env_.disk, result_.html_path, ReportFormat::kHtml,
+                      result_.clean, "", &error))) {
+      result_.record_error = base + (error.empty() ? "" : ": " + error);
+    }
+    return;
+  }
   const CodePage& cp = *env_.code_page;
   const RecordFolderFiles files = WriteRecordFolder(
       env_.disk, NameOps(cp.LeadBytes()), env_.state, env_.record_dirs,

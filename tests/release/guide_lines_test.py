@@ -94,6 +94,11 @@ FRAGMENTS = {
      "progress_mb", "progress_took"): "{0}N/N{1}N/N{2}N{3}{4}TIME",
     ("progress_accounts", "progress_verified_mails", "progress_mails_unit",
      "progress_took"): "{0}N/N{1}N/N{2}{3}TIME",
+    # A watch's pass line and its status between passes.
+    ("watch_pass", "watch_pass_added", "watch_pass_took",
+     "watch_seconds"): "{0}N{1}N{2}N{3}",
+    ("watch_unchanged_since", "watch_unchanged_tail", "watch_last_pass",
+     "watch_seconds"): "{0}TIME{1}{2}N{3}",
 }
 
 LITERALS = r'((?:\s*"(?:[^"\\]|\\.)*")+)'

@@ -49,7 +49,7 @@ STOPPED = "迁移已停止。"
 # What a run locks: start, preview, verify, save, the password options,
 # sync, the verification boxes and the undo.
 LOCKED = ("1004", "1012", "1018", "1019", "1006", "1007", "1008", "1009",
-          "1010", "1011", "1014", "1016", "1017", "1024", "1025")
+          "1010", "1011", "1014", "1016", "1017", "1024", "1025", "1028")
 UNDO_CAPTION = "撤销迁移"
 UNDO_DONE = "撤销完成：该次运行添加的内容已全部删除"
 LB_GETCOUNT = "395"
@@ -496,6 +496,38 @@ class DialogTest(unittest.TestCase):
         self.assertTrue(os.path.isfile(
             os.path.join(tgt, "store", "alice", WORK_FOLDER, "7.0")))
         screenshot("dialog_english_system.png")
+        probe("post", dialog, str(WM_CLOSE), "0")
+        self.assert_exits()
+
+    # Faults: a watch that copies nothing new, lists every account, shows
+    # no status between passes, or whose clean stop is taken for a failure.
+    def test_a_watch_follows_the_source_until_stopped(self):
+        tgt = self.install()
+        mail = os.path.join(self.root, "velquor", "mail", "alice")
+        self.start()
+        dialog = wait_window(DIALOG_CAPTION)
+        probe("click", dialog, "1028")
+        press(DIALOG_CAPTION, "Return")
+        confirm_start()
+        wait_for(lambda: probe("text", dialog, "1022").startswith("源自 ")
+                 or None, "the status between passes")
+        self.assertEqual(probe("enabled", dialog, "1013", "1028").strip(), "10")
+        write(os.path.join(mail, "tmp.part"), "new mail")
+        os.rename(os.path.join(mail, "tmp.part"), os.path.join(mail, "9.in"))
+        copy = os.path.join(tgt, "store", "alice", "INBOX", "9.in")
+        wait_for(lambda: os.path.exists(copy) or None, "the new message")
+        write(os.path.join(mail, "tmp.part"), "just before the stop")
+        os.rename(os.path.join(mail, "tmp.part"), os.path.join(mail, "10.in"))
+        probe("click", dialog, "1013")
+        dismiss_message(SUCCESS, "information")
+        self.assertTrue(os.path.exists(copy[:-4] + "10.in"))
+        lines = list_lines(dialog)
+        passes = [l for l in lines if re.match(r"第 \d+ 次同步：新增 \d+ 封", l)]
+        self.assertGreaterEqual(len(passes), 3, lines)
+        self.assertEqual(lines[-2], "持续同步已停止：停止之后又做了一次同步，"
+                                    "停止前到达的邮件都已复制。")
+        totals = self.assert_logged("migrate", lines)["totals"]
+        self.assertTrue(totals["stopped"] and totals["succeeded"])
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
 

@@ -30,6 +30,9 @@ constexpr UINT kAskWait = WM_APP + 5;
 constexpr UINT kLines = WM_APP + 6;
 // Posted by the reading of the manifests an undo offers as its last act.
 constexpr UINT kRunsListed = WM_APP + 7;
+// Posted by the worker after each pass of a watch; lparam is the status
+// line (a std::string, UTF-8) to take.
+constexpr UINT kWatchStatus = WM_APP + 8;
 // Sent when the window moves to a monitor of another DPI.
 constexpr UINT kDpiChanged = 0x02E0;
 

@@ -24,6 +24,8 @@ namespace vm {
 namespace {
 
 constexpr int kProgressRange = 1000;
+// How long a watch waits between passes when the source tells no change.
+constexpr int kDialogWatchSeconds = 10;
 
 // What a run locks: the options it reads and the buttons that start
 // another one.
@@ -31,7 +33,7 @@ constexpr int kLockedControls[] = {
     IDC_START,          IDC_PREVIEW,      IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
     IDC_MODE_SAME,      IDC_MODE_SUFFIX,  IDC_MODE_COMMON, IDC_MODE_CIPHER,
     IDC_SUFFIX_EDIT,    IDC_COMMON_EDIT,  IDC_SYNC,        IDC_VERIFY,
-    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY, IDC_UNDO};
+    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY, IDC_UNDO,        IDC_WATCH};
 
 }  // namespace
 
@@ -271,6 +273,9 @@ void MigrationDialog::StartRun(SessionKind kind) {
   options.suffix = ControlText(IDC_SUFFIX_EDIT);
   options.password = ControlText(IDC_COMMON_EDIT);
   options.jobs = 4;
+  if (kind == SessionKind::kMigrate && Checked(IDC_WATCH)) {
+    options.watch_seconds = kDialogWatchSeconds;
+  }
   // Refused before anything starts, so the list of the last run stays.
   std::string problem = PasswordOptionProblem(options, texts_);
   if (!problem.empty()) {
@@ -285,11 +290,13 @@ void MigrationDialog::StartRun(SessionKind kind) {
   // The next session exists before the last one goes (see RunSession);
   // a session that never loaded leaves the last report as it was.
   auto next = std::make_unique<RunSession>(
-      env_, options, [this](const ProgressSnapshot&) {
+      env_, options,
+      [this](const ProgressSnapshot&) {
         if (!progress_posted_.exchange(true)) {
           PostMessageW(window_, kProgress, 0, 0);
         }
-      });
+      },
+      WatchHooks());
   if (session_ != nullptr && session_->result().outcome.loaded) {
     reported_ = std::move(session_);
   }
@@ -332,6 +339,8 @@ void MigrationDialog::StopRun() {
   if (!running_) return;
   if (undoing_) {
     undo_session_->RequestStop();
+  } else if (StopWatch()) {
+    return;
   } else if (session_ != nullptr) {
     session_->RequestStop();
   } else {

@@ -80,6 +80,12 @@ class MigrationDialog : public RunHost {
   void SetPasswordMode(PasswordMode mode);
   void StartRun(SessionKind kind);
   void StopRun();
+  // The watch (migration_dialog_watch.cc): the hooks that post its status
+  // line, that line drawn, and the first stop of a watch under way (false
+  // when the stop is a run's).
+  SessionHooks WatchHooks();
+  void OnWatchStatus(std::unique_ptr<std::string> status);
+  bool StopWatch();
   // The worker has ended: shows its end message, then finishes the run.
   void OnRunEnded(std::unique_ptr<EndMessage> end);
   void FinishRun();

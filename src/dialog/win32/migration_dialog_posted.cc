@@ -35,6 +35,10 @@ INT_PTR MigrationDialog::HandlePosted(UINT message, WPARAM wparam,
     case kRunsListed:
       OnRunsListed();
       return TRUE;
+    case kWatchStatus:
+      OnWatchStatus(
+          std::unique_ptr<std::string>(reinterpret_cast<std::string*>(lparam)));
+      return TRUE;
     case kAskWait: {
       auto* question = reinterpret_cast<Question*>(lparam);
       question->answer.set_value(AskYesNo(window_, question->text));

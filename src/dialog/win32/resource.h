@@ -40,6 +40,8 @@
 #define IDC_UNDO 1025
 #define IDC_UNDO_RUNS 1026
 #define IDC_UNDO_BROWSE 1027
+// After the migration, keep syncing until stopped.
+#define IDC_WATCH 1028
 
 // Commands of the result list's context menu.
 #define IDM_COPY_LINES 40001

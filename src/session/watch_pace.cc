@@ -1,0 +1,80 @@
+#include "session/watch_pace.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "migrate/texts.h"
+#include "platform/change_notice.h"
+#include "platform/clock.h"
+
+namespace vm {
+
+namespace {
+
+// "12.3": tenths of a second are what a person reads of a pass.
+std::string Seconds(int64_t micros) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.1f", micros / 1e6);
+  return text;
+}
+
+std::string LocalClockTime(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  const std::tm* tm = std::localtime(&t);
+  if (tm == nullptr) return "?";
+  char text[16];
+  std::strftime(text, sizeof(text), "%H:%M:%S", tm);
+  return text;
+}
+
+}  // namespace
+
+WatchPace::WatchPace(const Clock* clock, ChangeNotice* notice,
+                     int interval_seconds)
+    : clock_(clock),
+      notice_(notice),
+      interval_micros_(int64_t{interval_seconds} * 1000000) {}
+
+void WatchPace::PassStarted(int64_t monotonic_micros) {
+  ++passes_;
+  started_ = monotonic_micros;
+}
+
+void WatchPace::PassEnded(bool changed) {
+  ended_ = clock_->MonotonicMicros();
+  if (changed || passes_ == 1) last_change_ = clock_->NowSeconds();
+}
+
+bool WatchPace::WaitForNextPass() {
+  if (stopped_) return false;
+  const int64_t due = ended_ + interval_micros_;
+  for (;;) {
+    const int64_t left = due - clock_->MonotonicMicros();
+    if (left <= 0) return true;
+    // Rounded up: a wait that ends a little early waits again.
+    switch (notice_->Wait((left + 999) / 1000)) {
+      case NoticeWait::kChanged:
+      case NoticeWait::kOverflow:
+        return true;
+      case NoticeWait::kWoken:
+        stopped_ = true;
+        return false;
+      case NoticeWait::kTimedOut:
+        break;
+    }
+  }
+}
+
+std::string WatchPace::PassLine(const Texts& texts, int64_t copied) const {
+  return texts.watch_pass + std::to_string(passes_) + texts.watch_pass_added +
+         std::to_string(copied) + texts.watch_pass_took +
+         Seconds(ended_ - started_) + texts.watch_seconds;
+}
+
+std::string WatchPace::Status(const Texts& texts) const {
+  return texts.watch_unchanged_since + LocalClockTime(last_change_) +
+         texts.watch_unchanged_tail + texts.watch_last_pass +
+         Seconds(ended_ - started_) + texts.watch_seconds;
+}
+
+}  // namespace vm

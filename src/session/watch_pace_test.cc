@@ -1,0 +1,67 @@
+#include "session/watch_pace.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/change_notice.h"
+#include "platform/clock.h"
+
+namespace vm {
+namespace {
+
+// A clock only the notice moves. Each wait lets half the time asked
+// pass and times out (a wait that ends early), unless an answer is queued.
+class EarlyNotice : public Clock, public ChangeNotice {
+ public:
+  int64_t NowSeconds() const override { return micros / 1000000; }
+  int64_t MonotonicMicros() const override { return micros; }
+  NoticeWait Wait(int64_t millis) override {
+    asked.push_back(millis);
+    if (woken) return NoticeWait::kWoken;
+    micros += millis * 500;
+    return NoticeWait::kTimedOut;
+  }
+  void Wake() override {}
+  bool TellsChanges() const override { return false; }
+
+  int64_t micros = 1000000000;
+  bool woken = false;
+  std::vector<int64_t> asked;
+};
+
+// The interval runs from a pass's end, however early the waits return;
+// a stop answers at once and for good.
+TEST(WatchPaceTest, WaitsTheIntervalFromThePassEndAndStopsForGood) {
+  EarlyNotice notice;
+  WatchPace pace(&notice, &notice, 4);
+  pace.PassStarted(notice.micros);
+  notice.micros += 7000000;  // a pass longer than the interval
+  pace.PassEnded(false);
+  const int64_t ended = notice.micros;
+  ASSERT_TRUE(pace.WaitForNextPass());
+  EXPECT_GE(notice.micros - ended, 4000000);
+  ASSERT_GE(notice.asked.size(), 3u);
+  EXPECT_EQ(notice.asked[0], 4000);
+  EXPECT_EQ(notice.asked[1], 2000);
+
+  pace.PassStarted(notice.micros);
+  pace.PassEnded(false);
+  notice.woken = true;
+  EXPECT_FALSE(pace.WaitForNextPass());
+  notice.woken = false;
+  EXPECT_FALSE(pace.WaitForNextPass());
+}
+
+// The timer a system without tree notices gets: a wake before the wait
+// ends it at once, and every later one.
+TEST(WatchPaceTest, TimerWakeIsNeverLost) {
+  std::unique_ptr<ChangeNotice> timer = NoticeTimer();
+  EXPECT_EQ(timer->Wait(0), NoticeWait::kTimedOut);
+  timer->Wake();
+  EXPECT_EQ(timer->Wait(3600 * 1000), NoticeWait::kWoken);
+  EXPECT_EQ(timer->Wait(3600 * 1000), NoticeWait::kWoken);
+}
+
+}  // namespace
+}  // namespace vm
