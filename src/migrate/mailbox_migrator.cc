@@ -12,6 +12,7 @@
 #include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
 #include "platform/file_system.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -39,6 +40,10 @@ struct MailboxMigrator::Mailbox {
   MailboxDone done;  // told how it ended when released
   // Set while it is built under its staging name, to publish on release.
   std::shared_ptr<StagedMailbox> staged;
+  // The mark file its staging folder still lacks, and the maker that
+  // writes it with the folders; it is published only with its mark.
+  std::string mark;
+  std::shared_ptr<const FolderMaker> marker;
 };
 
 // Ends a mailbox once all its folders are released.
@@ -84,6 +89,65 @@ class MailboxMigrator::FolderFailure : public OrderedLog::Pending {
   std::shared_ptr<const FolderMaker> maker_;
   size_t index_;
   std::string line_;
+};
+
+// Publishes a staged mailbox on a worker while the run's thread goes on
+// with the next accounts, and writes what the publishing gave at its place
+// in the result list. The log asks Ready only of its first piece, so the
+// first ask comes once every folder of the mailbox has been released,
+// its copies finished: the publishing is queued then.
+class MailboxMigrator::StagedPublish : public OrderedLog::Pending {
+ public:
+  StagedPublish(MailboxMigrator* migrator, Mailbox* mailbox)
+      : migrator_(migrator),
+        mailbox_(mailbox),
+        state_(std::make_shared<State>()) {}
+  bool Ready() const override {
+    if (!queued_) {
+      queued_ = true;
+      Queue();
+    }
+    MutexLock lock(&state_->mutex);
+    return state_->done;
+  }
+  void Release(RunHost* host) override {
+    migrator_->Published(mailbox_, state_->outcome, host);
+  }
+
+ private:
+  struct State {
+    Mutex mutex;
+    bool done GUARDED_BY(mutex) = false;
+    PublishOutcome outcome;  // written by the worker before `done`
+  };
+
+  void Queue() const {
+    MailboxMigrator* m = migrator_;
+    m->pool_->Submit([fs = m->fs_, &texts = m->texts_,
+                      manifest = m->options_.manifest,
+                      staged = mailbox_->staged, marker = mailbox_->marker,
+                      state = state_] {
+      PublishOutcome outcome;
+      if (marker != nullptr) marker->Wait();
+      if (marker == nullptr || marker->marked()) {
+        outcome = PublishStaged(fs, staged.get(), texts, manifest);
+      } else {
+        // Published without its mark, a mailbox whose copies were never
+        // flushed would look complete: it stays staged, and pending.
+        outcome.box_ready = false;
+        outcome.lines.push_back(texts.folder_indent + texts.mailbox_dir_failed +
+                                fs->DisplayPath(staged->box()));
+      }
+      MutexLock lock(&state->mutex);
+      state->outcome = std::move(outcome);
+      state->done = true;
+    });
+  }
+
+  MailboxMigrator* migrator_;
+  Mailbox* mailbox_;
+  std::shared_ptr<State> state_;
+  mutable bool queued_ = false;  // run's thread only
 };
 
 MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
@@ -170,8 +234,20 @@ bool MailboxMigrator::MarkPending(const SourceAccount& account,
 bool MailboxMigrator::MarkNew(const SourceAccount& account,
                               const std::string& primary_domain) {
   const std::string target_box = TargetBox(account, primary_domain);
-  if (!target_box.empty()) MakingAhead({target_box});
-  return MarkPending(account, primary_domain);
+  if (target_box.empty()) return true;
+  SettleBox(target_box);
+  // One look serves the manifest and the mark. A mailbox that is not
+  // there is recorded as about to be made (it, or its staging folder,
+  // appears at once) and its mark goes with it; in one that is, the mark
+  // is recorded.
+  const bool exists = fs_->Exists(target_box);
+  if (options_.manifest != nullptr) {
+    options_.manifest->WriteAhead(
+        exists ? ManifestEntry::Kind::kMessageFile
+               : ManifestEntry::Kind::kDirectory,
+        {exists ? target_box + "\\" + kPendingMark : target_box});
+  }
+  return marks_.MarkNew(target_box, exists);
 }
 
 void MailboxMigrator::MarkAhead(const std::string& target_box) {
@@ -243,6 +319,9 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     mailbox->staged = std::make_shared<StagedMailbox>(
         marks_.StagingOf(target_box), target_box);
     build_box = mailbox->staged->staging();
+    if (marks_.MarkLeft(target_box)) {
+      mailbox->mark = build_box + "\\" + kPendingMark;
+    }
   } else if (fresh) {
     Made(target_box, nullptr);
   }
@@ -260,6 +339,9 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   const std::vector<TargetFolder> targets =
       MakeFolders(build_box, fresh, mailbox.get());
   MigrateFolders(source_box, targets, build_box, mailbox.get());
+  if (mailbox->staged != nullptr) {
+    log_->Add(std::make_unique<StagedPublish>(this, mailbox.get()));
+  }
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
@@ -300,7 +382,9 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     if (mailbox->staged == nullptr) MakingAhead(dirs);
     auto maker = std::make_shared<FolderMaker>(
         fs_, std::move(dirs), options_.manifest,
-        options_.manifest != nullptr ? mailbox->staged : nullptr);
+        options_.manifest != nullptr ? mailbox->staged : nullptr,
+        mailbox->mark);
+    if (!mailbox->mark.empty()) mailbox->marker = maker;
     pool_->Submit([maker] { maker->Make(); });
     for (size_t i = 0; i < targets.size(); ++i) {
       targets[i].made = DirMade::kMade;
@@ -316,6 +400,13 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     for (const TargetFolder& target : targets) dirs.push_back(target.path);
     dirs.push_back(spam);
     MakingAhead(dirs);
+  }
+  if (!mailbox->mark.empty()) {
+    // Made here, with no worker to leave it to.
+    auto marker = std::make_shared<FolderMaker>(
+        fs_, std::vector<std::string>(), nullptr, nullptr, mailbox->mark);
+    marker->Make();
+    mailbox->marker = marker;
   }
   for (TargetFolder& target : targets) {
     target.made = fs_->MakeDir(target.path, nullptr);
@@ -454,7 +545,6 @@ void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
 }
 
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
-  if (mailbox->staged != nullptr) Publish(mailbox, host);
   const MailboxTally& tally = mailbox->tally;
   if (mailbox->done) {
     // The reason of an account is the line without its indent.
@@ -478,10 +568,9 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   }
 }
 
-void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
+void MailboxMigrator::Published(Mailbox* mailbox, const PublishOutcome& outcome,
+                                RunHost* host) {
   MailboxTally& tally = mailbox->tally;
-  const PublishOutcome outcome =
-      PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
   for (const std::string& line : outcome.lines) {
     host->AppendLogLine(line);
     host->SelectLastLine();

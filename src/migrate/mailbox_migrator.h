@@ -21,6 +21,7 @@
 namespace vm {
 
 class ManifestWriter;
+struct PublishOutcome;
 
 class CodePage;
 class FileSystem;
@@ -169,6 +170,7 @@ class MailboxMigrator {
   struct Mailbox;
   class MailboxEnd;
   class FolderFailure;
+  class StagedPublish;
 
   std::string SourceBox(const std::string& user) const;
   // Puts a directory this run made into the manifest, when there is one,
@@ -199,9 +201,11 @@ class MailboxMigrator {
   // mailbox's failure, and with `retry` keeps its pending mark.
   void BoxFailure(Mailbox* mailbox, const std::string& line, bool retry);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
-  // Publishes a mailbox built under its staging name, or merges it into
-  // the mailbox folder that appeared meanwhile.
-  void Publish(Mailbox* mailbox, RunHost* host);
+  // Writes what publishing a mailbox built under its staging name gave
+  // (on a worker: see StagedPublish), and removes the staging folder when
+  // its files were merged into the mailbox folder that appeared meanwhile.
+  void Published(Mailbox* mailbox, const PublishOutcome& outcome,
+                 RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.
   void FlushFinished(RunHost* host);
