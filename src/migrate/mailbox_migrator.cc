@@ -21,6 +21,10 @@ namespace {
 // Batches queued per worker, and result-list calls held back, at most.
 constexpr size_t kQueuedPerJob = 16;
 constexpr size_t kMaxHeldCalls = 4096;
+// Mailboxes begun and not yet ended, at most: the window of accounts whose
+// file work runs on the workers ahead of the one being reported. Keeps the
+// memory they hold flat however many accounts the run has.
+constexpr size_t kMailboxWindow = 64;
 // Source mailboxes read ahead of the run, at most, and threads reading
 // them: more where only their listings and indexes are read (small reads,
 // one at a time per thread) than where their message files are read ahead
@@ -296,6 +300,10 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     return false;
   }
   SettleBox(target_box);
+  while (in_flight_ >= kMailboxWindow) {
+    pool_->WaitForOne();
+    log_->Pump();
+  }
 
   // A staging folder an interrupted run left is built anew; the mailbox
   // its mark was just made in needs no second making.
@@ -336,6 +344,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   mailbox->tally.wrote = fresh || resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
+  ++in_flight_;
   const std::vector<TargetFolder> targets =
       MakeFolders(build_box, fresh, mailbox.get());
   MigrateFolders(source_box, targets, build_box, mailbox.get());
@@ -545,6 +554,7 @@ void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
 }
 
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
+  --in_flight_;
   const MailboxTally& tally = mailbox->tally;
   if (mailbox->done) {
     // The reason of an account is the line without its indent.

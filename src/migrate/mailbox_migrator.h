@@ -233,6 +233,8 @@ class MailboxMigrator {
   // folded box and folded user.
   std::unordered_map<std::string, std::string> box_users_;
   int failure_lines_ = 0;
+  // Mailboxes begun whose end is not released yet.
+  size_t in_flight_ = 0;
 };
 }  // namespace vm
 
