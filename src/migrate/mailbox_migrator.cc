@@ -12,7 +12,6 @@
 #include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
 #include "platform/file_system.h"
-#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -93,65 +92,6 @@ class MailboxMigrator::FolderFailure : public OrderedLog::Pending {
   std::shared_ptr<const FolderMaker> maker_;
   size_t index_;
   std::string line_;
-};
-
-// Publishes a staged mailbox on a worker while the run's thread goes on
-// with the next accounts, and writes what the publishing gave at its place
-// in the result list. The log asks Ready only of its first piece, so the
-// first ask comes once every folder of the mailbox has been released,
-// its copies finished: the publishing is queued then.
-class MailboxMigrator::StagedPublish : public OrderedLog::Pending {
- public:
-  StagedPublish(MailboxMigrator* migrator, Mailbox* mailbox)
-      : migrator_(migrator),
-        mailbox_(mailbox),
-        state_(std::make_shared<State>()) {}
-  bool Ready() const override {
-    if (!queued_) {
-      queued_ = true;
-      Queue();
-    }
-    MutexLock lock(&state_->mutex);
-    return state_->done;
-  }
-  void Release(RunHost* host) override {
-    migrator_->Published(mailbox_, state_->outcome, host);
-  }
-
- private:
-  struct State {
-    Mutex mutex;
-    bool done GUARDED_BY(mutex) = false;
-    PublishOutcome outcome;  // written by the worker before `done`
-  };
-
-  void Queue() const {
-    MailboxMigrator* m = migrator_;
-    m->pool_->Submit([fs = m->fs_, &texts = m->texts_,
-                      manifest = m->options_.manifest,
-                      staged = mailbox_->staged, marker = mailbox_->marker,
-                      state = state_] {
-      PublishOutcome outcome;
-      if (marker != nullptr) marker->Wait();
-      if (marker == nullptr || marker->marked()) {
-        outcome = PublishStaged(fs, staged.get(), texts, manifest);
-      } else {
-        // Published without its mark, a mailbox whose copies were never
-        // flushed would look complete: it stays staged, and pending.
-        outcome.box_ready = false;
-        outcome.lines.push_back(texts.folder_indent + texts.mailbox_dir_failed +
-                                fs->DisplayPath(staged->box()));
-      }
-      MutexLock lock(&state->mutex);
-      state->outcome = std::move(outcome);
-      state->done = true;
-    });
-  }
-
-  MailboxMigrator* migrator_;
-  Mailbox* mailbox_;
-  std::shared_ptr<State> state_;
-  mutable bool queued_ = false;  // run's thread only
 };
 
 MailboxMigrator::MailboxMigrator(FileSystem* fs, RunHost* host,
@@ -348,9 +288,6 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   const std::vector<TargetFolder> targets =
       MakeFolders(build_box, fresh, mailbox.get());
   MigrateFolders(source_box, targets, build_box, mailbox.get());
-  if (mailbox->staged != nullptr) {
-    log_->Add(std::make_unique<StagedPublish>(this, mailbox.get()));
-  }
   log_->Add(std::make_unique<MailboxEnd>(this, std::move(mailbox)));
   if (options_.phases != nullptr) options_.phases->PhaseEnd("mail");
   if (own_log_ != nullptr) Finish();
@@ -555,6 +492,7 @@ void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
 
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   --in_flight_;
+  if (mailbox->staged != nullptr) Publish(mailbox, host);
   const MailboxTally& tally = mailbox->tally;
   if (mailbox->done) {
     // The reason of an account is the line without its indent.
@@ -578,9 +516,21 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   }
 }
 
-void MailboxMigrator::Published(Mailbox* mailbox, const PublishOutcome& outcome,
-                                RunHost* host) {
+void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
   MailboxTally& tally = mailbox->tally;
+  PublishOutcome outcome;
+  const FolderMaker* marker = mailbox->marker.get();
+  if (marker != nullptr) marker->Wait();
+  if (marker == nullptr || marker->marked()) {
+    outcome =
+        PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
+  } else {
+    // Published without its mark, a mailbox whose copies were never
+    // flushed would look complete: it stays staged, and pending.
+    outcome.box_ready = false;
+    outcome.lines.push_back(texts_.folder_indent + texts_.mailbox_dir_failed +
+                            fs_->DisplayPath(mailbox->staged->box()));
+  }
   for (const std::string& line : outcome.lines) {
     host->AppendLogLine(line);
     host->SelectLastLine();

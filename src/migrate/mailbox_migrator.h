@@ -21,7 +21,6 @@
 namespace vm {
 
 class ManifestWriter;
-struct PublishOutcome;
 
 class CodePage;
 class FileSystem;
@@ -170,7 +169,6 @@ class MailboxMigrator {
   struct Mailbox;
   class MailboxEnd;
   class FolderFailure;
-  class StagedPublish;
 
   std::string SourceBox(const std::string& user) const;
   // Puts a directory this run made into the manifest, when there is one,
@@ -201,11 +199,9 @@ class MailboxMigrator {
   // mailbox's failure, and with `retry` keeps its pending mark.
   void BoxFailure(Mailbox* mailbox, const std::string& line, bool retry);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
-  // Writes what publishing a mailbox built under its staging name gave
-  // (on a worker: see StagedPublish), and removes the staging folder when
-  // its files were merged into the mailbox folder that appeared meanwhile.
-  void Published(Mailbox* mailbox, const PublishOutcome& outcome,
-                 RunHost* host);
+  // Publishes a mailbox built under its staging name, once its mark is
+  // written, or merges it into the mailbox folder that appeared meanwhile.
+  void Publish(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.
   void FlushFinished(RunHost* host);

@@ -28,8 +28,8 @@ class OrderedLog : public RunHost {
   class Pending {
    public:
     virtual ~Pending() = default;
-    // True once the work is done; asked on the run's thread, and only of
-    // the first piece held: every piece before it has been released.
+    // True once the work is done; may be asked from the run's thread at
+    // any time.
     virtual bool Ready() const = 0;
     // Writes the piece's lines to `host`; called once, on the run's thread,
     // in order.
