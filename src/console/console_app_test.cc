@@ -28,10 +28,10 @@ struct Installation {
   bool fail_copy = false;
   bool popusers = true;
   bool closed_stdout = false;  // every write to stdout fails
-  // The interrupt comes when the run writes a file whose path holds this
-  // text, on a thread of its own as the platform's handler does; the write
-  // goes on once the stop is requested. The handler's status goes into
-  // *interrupted.
+  // The interrupt comes when the run writes a file or makes a folder whose
+  // path holds this text, on a thread of its own as the platform's handler
+  // does; the write goes on once the stop is requested. The handler's
+  // status goes into *interrupted.
   std::string interrupt_at = "";
   int* interrupted = nullptr;
   std::string log = "earlier run\n";  // C:\run.log before the run
@@ -55,6 +55,10 @@ class KeptFileSystem : MemHolder, public FaultInjectionFileSystem {
                  std::string* e) override {
     if (on_write) on_write(p);
     return FaultInjectionFileSystem::WriteFile(p, c, e);
+  }
+  DirMade MakeDir(const std::string& p, std::string* e) override {
+    if (on_write) on_write(p);
+    return FaultInjectionFileSystem::MakeDir(p, e);
   }
   std::function<void(const std::string& path)> on_write;
   ~KeptFileSystem() override {
@@ -192,7 +196,7 @@ TEST(ConsoleAppTest, ExitStatusTellsWhetherEverythingArrived) {
 // The same installation run by the session as the dialog drives it: its
 // result list (UTF-8, without the lines only the dialog shows: the plan
 // and where its records went), its JSON report and its verdict as an exit
-// status. A stop is requested when the run writes a path holding
+// status. A stop is requested when the run writes or makes a path holding
 // `in.interrupt_at`.
 struct DialogRun {
   std::vector<std::string> lines;
@@ -282,7 +286,7 @@ TEST(ConsoleAppTest, ConsoleAndDialogAgree) {
       {"account left out", {.accounts = kLeftOut}, SessionKind::kMigrate, 1},
       {"stopped",
        {.accounts = "bob\tc\ta.com\r\ncarl\tc\ta.com\r\ndave\tc\ta.com\r\n",
-        .interrupt_at = "carl\\velquor-migrate.pending"},
+        .interrupt_at = ".vmtmp.stage.carl"},
        SessionKind::kMigrate,
        kExitStopped},
       {"preview predicting an account left out",
@@ -323,7 +327,7 @@ TEST(ConsoleAppTest, InterruptStopsTheRunAfterTheAccountInFlight) {
   int interrupted = -1;
   Installation in;
   in.accounts = "bob\tc\ta.com\r\ncarl\tc\ta.com\r\ndave\tc\ta.com\r\n";
-  in.interrupt_at = "carl\\velquor-migrate.pending";
+  in.interrupt_at = ".vmtmp.stage.carl";
   in.interrupted = &interrupted;
   in.kept = &kept;
   std::string err;

@@ -10,13 +10,16 @@ namespace vm {
 
 FolderMaker::FolderMaker(FileSystem* fs, std::vector<std::string> dirs,
                          ManifestWriter* manifest,
-                         std::shared_ptr<StagedMailbox> staged)
+                         std::shared_ptr<StagedMailbox> staged,
+                         std::string mark)
     : fs_(fs),
       manifest_(manifest),
       staged_(std::move(staged)),
-      dirs_(std::move(dirs)) {}
+      dirs_(std::move(dirs)),
+      mark_(std::move(mark)) {}
 
 void FolderMaker::Make() {
+  const bool marked = mark_.empty() || fs_->WriteFile(mark_, "", nullptr);
   std::vector<bool> made;
   for (const std::string& dir : dirs_) {
     const DirMade result = fs_->MakeDir(dir, nullptr);
@@ -30,6 +33,7 @@ void FolderMaker::Make() {
   {
     MutexLock lock(&mutex_);
     made_ = std::move(made);
+    marked_ = marked;
     finished_ = true;
   }
   finished_changed_.notify_all();
@@ -43,6 +47,11 @@ void FolderMaker::Wait() const {
 bool FolderMaker::finished() const {
   MutexLock lock(&mutex_);
   return finished_;
+}
+
+bool FolderMaker::marked() const {
+  MutexLock lock(&mutex_);
+  return finished_ && marked_;
 }
 
 bool FolderMaker::made(size_t i) const {

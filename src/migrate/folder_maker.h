@@ -25,9 +25,12 @@ class FolderMaker {
  public:
   // Each directory Make makes goes into `manifest` (when non-null), which
   // must outlive the maker, or into `staged` when the mailbox is staged.
+  // With a `mark`, Make first writes that empty file: the pending mark of
+  // a staged mailbox, whose staging folder alone marks it until then.
   FolderMaker(FileSystem* fs, std::vector<std::string> dirs,
               ManifestWriter* manifest = nullptr,
-              std::shared_ptr<StagedMailbox> staged = nullptr);
+              std::shared_ptr<StagedMailbox> staged = nullptr,
+              std::string mark = std::string());
 
   // Makes each directory, in order; run once.
   void Make();
@@ -36,6 +39,8 @@ class FolderMaker {
   bool finished() const;
   // Whether directory `i` exists as a directory (after Wait).
   bool made(size_t i) const;
+  // Whether the mark asked for was written (true without one; after Wait).
+  bool marked() const;
   const std::string& dir(size_t i) const { return dirs_[i]; }
 
  private:
@@ -43,10 +48,12 @@ class FolderMaker {
   ManifestWriter* manifest_;
   const std::shared_ptr<StagedMailbox> staged_;
   const std::vector<std::string> dirs_;
+  const std::string mark_;
   mutable Mutex mutex_;
   mutable std::condition_variable finished_changed_;
   std::vector<bool> made_ GUARDED_BY(mutex_);
   bool finished_ GUARDED_BY(mutex_) = false;
+  bool marked_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace vm

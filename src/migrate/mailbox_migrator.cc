@@ -20,6 +20,10 @@ namespace {
 // Batches queued per worker, and result-list calls held back, at most.
 constexpr size_t kQueuedPerJob = 16;
 constexpr size_t kMaxHeldCalls = 4096;
+// Mailboxes begun and not yet ended, at most: the window of accounts whose
+// file work runs on the workers ahead of the one being reported. Keeps the
+// memory they hold flat however many accounts the run has.
+constexpr size_t kMailboxWindow = 64;
 // Source mailboxes read ahead of the run, at most, and threads reading
 // them: more where only their listings and indexes are read (small reads,
 // one at a time per thread) than where their message files are read ahead
@@ -39,6 +43,10 @@ struct MailboxMigrator::Mailbox {
   MailboxDone done;  // told how it ended when released
   // Set while it is built under its staging name, to publish on release.
   std::shared_ptr<StagedMailbox> staged;
+  // The mark file its staging folder still lacks, and the maker that
+  // writes it with the folders; it is published only with its mark.
+  std::string mark;
+  std::shared_ptr<const FolderMaker> marker;
 };
 
 // Ends a mailbox once all its folders are released.
@@ -170,8 +178,20 @@ bool MailboxMigrator::MarkPending(const SourceAccount& account,
 bool MailboxMigrator::MarkNew(const SourceAccount& account,
                               const std::string& primary_domain) {
   const std::string target_box = TargetBox(account, primary_domain);
-  if (!target_box.empty()) MakingAhead({target_box});
-  return MarkPending(account, primary_domain);
+  if (target_box.empty()) return true;
+  SettleBox(target_box);
+  // One look serves the manifest and the mark. A mailbox that is not
+  // there is recorded as about to be made (it, or its staging folder,
+  // appears at once) and its mark goes with it; in one that is, the mark
+  // is recorded.
+  const bool exists = fs_->Exists(target_box);
+  if (options_.manifest != nullptr) {
+    options_.manifest->WriteAhead(
+        exists ? ManifestEntry::Kind::kMessageFile
+               : ManifestEntry::Kind::kDirectory,
+        {exists ? target_box + "\\" + kPendingMark : target_box});
+  }
+  return marks_.MarkNew(target_box, exists);
 }
 
 void MailboxMigrator::MarkAhead(const std::string& target_box) {
@@ -220,6 +240,10 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     return false;
   }
   SettleBox(target_box);
+  while (in_flight_ >= kMailboxWindow) {
+    pool_->WaitForOne();
+    log_->Pump();
+  }
 
   // A staging folder an interrupted run left is built anew; the mailbox
   // its mark was just made in needs no second making.
@@ -243,6 +267,9 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     mailbox->staged = std::make_shared<StagedMailbox>(
         marks_.StagingOf(target_box), target_box);
     build_box = mailbox->staged->staging();
+    if (marks_.MarkLeft(target_box)) {
+      mailbox->mark = build_box + "\\" + kPendingMark;
+    }
   } else if (fresh) {
     Made(target_box, nullptr);
   }
@@ -257,6 +284,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   mailbox->tally.wrote = fresh || resume;
   mailbox->done = std::move(done);
   ++unsettled_[target_box];
+  ++in_flight_;
   const std::vector<TargetFolder> targets =
       MakeFolders(build_box, fresh, mailbox.get());
   MigrateFolders(source_box, targets, build_box, mailbox.get());
@@ -300,7 +328,9 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     if (mailbox->staged == nullptr) MakingAhead(dirs);
     auto maker = std::make_shared<FolderMaker>(
         fs_, std::move(dirs), options_.manifest,
-        options_.manifest != nullptr ? mailbox->staged : nullptr);
+        options_.manifest != nullptr ? mailbox->staged : nullptr,
+        mailbox->mark);
+    if (!mailbox->mark.empty()) mailbox->marker = maker;
     pool_->Submit([maker] { maker->Make(); });
     for (size_t i = 0; i < targets.size(); ++i) {
       targets[i].made = DirMade::kMade;
@@ -316,6 +346,13 @@ std::vector<TargetFolder> MailboxMigrator::MakeFolders(
     for (const TargetFolder& target : targets) dirs.push_back(target.path);
     dirs.push_back(spam);
     MakingAhead(dirs);
+  }
+  if (!mailbox->mark.empty()) {
+    // Made here, with no worker to leave it to.
+    auto marker = std::make_shared<FolderMaker>(
+        fs_, std::vector<std::string>(), nullptr, nullptr, mailbox->mark);
+    marker->Make();
+    mailbox->marker = marker;
   }
   for (TargetFolder& target : targets) {
     target.made = fs_->MakeDir(target.path, nullptr);
@@ -454,6 +491,7 @@ void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
 }
 
 void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
+  --in_flight_;
   if (mailbox->staged != nullptr) Publish(mailbox, host);
   const MailboxTally& tally = mailbox->tally;
   if (mailbox->done) {
@@ -480,8 +518,19 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
 
 void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
   MailboxTally& tally = mailbox->tally;
-  const PublishOutcome outcome =
-      PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
+  PublishOutcome outcome;
+  const FolderMaker* marker = mailbox->marker.get();
+  if (marker != nullptr) marker->Wait();
+  if (marker == nullptr || marker->marked()) {
+    outcome =
+        PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
+  } else {
+    // Published without its mark, a mailbox whose copies were never
+    // flushed would look complete: it stays staged, and pending.
+    outcome.box_ready = false;
+    outcome.lines.push_back(texts_.folder_indent + texts_.mailbox_dir_failed +
+                            fs_->DisplayPath(mailbox->staged->box()));
+  }
   for (const std::string& line : outcome.lines) {
     host->AppendLogLine(line);
     host->SelectLastLine();

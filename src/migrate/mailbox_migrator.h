@@ -199,8 +199,8 @@ class MailboxMigrator {
   // mailbox's failure, and with `retry` keeps its pending mark.
   void BoxFailure(Mailbox* mailbox, const std::string& line, bool retry);
   void ReleaseMailbox(Mailbox* mailbox, RunHost* host);
-  // Publishes a mailbox built under its staging name, or merges it into
-  // the mailbox folder that appeared meanwhile.
+  // Publishes a mailbox built under its staging name, once its mark is
+  // written, or merges it into the mailbox folder that appeared meanwhile.
   void Publish(Mailbox* mailbox, RunHost* host);
   // Starts flushing the copies of the complete mailboxes, after which their
   // marks are removed, on a thread of its own.
@@ -229,6 +229,8 @@ class MailboxMigrator {
   // folded box and folded user.
   std::unordered_map<std::string, std::string> box_users_;
   int failure_lines_ = 0;
+  // Mailboxes begun whose end is not released yet.
+  size_t in_flight_ = 0;
 };
 }  // namespace vm
 

@@ -496,5 +496,52 @@ TEST_F(MailboxMigratorTest, StagingFolderOfAKilledRunIsBuiltAgain) {
   }
 }
 
+// A new account's staging folder is its mark until the mark file that is
+// published with it is written beside its folders. A mailbox whose mark
+// file could not be written is not published (its copies unflushed, it
+// would look complete): it is a line, stays pending, and the next run
+// builds it. One published keeps its mark until a flush has worked.
+TEST_F(MailboxMigratorTest, StagedMailboxIsPublishedOnlyWithItsMark) {
+  const std::string store = t_.settings.target_mail_dir;
+  const SourceAccount ann{"ann", "example.com", ""};
+  const SourceAccount bob{"bob", "example.com", ""};
+  for (const std::string user : {"ann", "bob"}) {
+    t_.PutSource("mail\\" + user + "\\1.in", "one " + user);
+  }
+  MailboxMigrator::Options options;
+  options.source_dir = t_.settings.source_dir;
+  options.target_mail_dir = store;
+  t_.fs.CreateDir(store, nullptr);
+  {
+    FaultInjectionFileSystem faulty(&t_.fs);
+    faulty.FailPath(store);  // its flush
+    faulty.FailPath(store + "\\.vmtmp.stage.bob\\" +
+                    MailboxMigrator::kPendingMark);
+    MailboxMigrator migrator(&faulty, &t_.host, t_.texts, options, &t_.stats);
+    for (const SourceAccount& account : {ann, bob}) {
+      ASSERT_TRUE(migrator.MarkNew(account, "example.com"));
+      ASSERT_TRUE(migrator.MigrateMailbox(account, "example.com"));
+    }
+    migrator.Finish();
+    EXPECT_EQ(migrator.failure_lines(), 2);
+  }
+  EXPECT_TRUE(t_.fs.Exists(store + "\\ann\\" + MailboxMigrator::kPendingMark));
+  EXPECT_FALSE(t_.fs.Exists(store + "\\bob"));
+  EXPECT_NE(t_.ResultList().find("C:\\t\\store\\bob\n"), std::string::npos)
+      << t_.ResultList();
+  MailboxMigrator migrator(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
+  for (const SourceAccount& account : {ann, bob}) {
+    ASSERT_TRUE(migrator.IsPending(account, "example.com"));
+    ASSERT_TRUE(migrator.MigrateMailbox(account, "example.com", true));
+  }
+  migrator.Finish();
+  EXPECT_EQ(migrator.failure_lines(), 0);
+  for (const SourceAccount& account : {ann, bob}) {
+    EXPECT_FALSE(migrator.IsPending(account, "example.com"));
+  }
+  EXPECT_EQ(t_.Store("bob\\INBOX\\1.in"), "one bob");
+  EXPECT_FALSE(t_.fs.Exists(store + "\\.vmtmp.stage.bob"));
+}
+
 }  // namespace
 }  // namespace vm

@@ -60,10 +60,21 @@ std::string PendingMarks::StagingOf(const std::string& box) const {
 }
 
 bool PendingMarks::Mark(const std::string& box, bool sync) {
+  return Place(box, sync, !sync && fs_->PublishesDirs() && !fs_->Exists(box),
+               false);
+}
+
+bool PendingMarks::MarkNew(const std::string& box, bool exists) {
+  return Place(box, false, !exists && fs_->PublishesDirs(), true);
+}
+
+bool PendingMarks::Place(const std::string& box, bool sync, bool stage,
+                         bool leave_mark) {
   MakeStore();
   last_made_.clear();
   last_staged_ = false;
-  if (!sync && fs_->PublishesDirs() && !fs_->Exists(box)) {
+  mark_left_ = false;
+  if (stage) {
     const std::string staging = StagingOf(box);
     DirMade made = fs_->MakeDir(staging, nullptr);
     // One left behind is no mailbox's: it goes.
@@ -71,10 +82,12 @@ bool PendingMarks::Mark(const std::string& box, bool sync) {
       made = fs_->MakeDir(staging, nullptr);
     }
     if (made == DirMade::kMade &&
-        fs_->WriteFile(staging + "\\" + kFileName, "", nullptr)) {
+        (leave_mark ||
+         fs_->WriteFile(staging + "\\" + kFileName, "", nullptr))) {
       last_made_ = box;
       last_created_ = true;
       last_staged_ = true;
+      mark_left_ = leave_mark;
       return true;
     }
     // Made in place then, as where it cannot be staged.

@@ -44,6 +44,16 @@ class PendingMarks {
   // false when either cannot be written. A mailbox that does not exist is
   // staged instead (not for a sync), where the file system can publish it.
   bool Mark(const std::string& box, bool sync);
+  // Mark for an account about to be added, whose mailbox `box` the caller
+  // has just looked for and found there or not (`exists`). A staging
+  // folder made for it is its mark; the mark file that goes into it, to
+  // be published with it, is left to whoever builds the mailbox
+  // (MarkLeft), before it is published.
+  bool MarkNew(const std::string& box, bool exists);
+  // Whether the last Mark staged `box` without writing its mark file.
+  bool MarkLeft(const std::string& box) const {
+    return JustStaged(box) && mark_left_;
+  }
   // Whether `box` is the mailbox the last Mark made, whether that Mark
   // made its directory too (it holds nothing but the mark then), and
   // whether it made it under the staging name.
@@ -100,6 +110,10 @@ class PendingMarks {
   Outcome Collect();
 
  private:
+  // Mark, staging the mailbox when `stage`; a staging folder gets its
+  // mark file unless `leave_mark`.
+  bool Place(const std::string& box, bool sync, bool stage, bool leave_mark);
+
   struct Flush {
     Outcome outcome;
     std::thread thread;
@@ -115,6 +129,7 @@ class PendingMarks {
   std::string last_made_;
   bool last_created_ = false;
   bool last_staged_ = false;
+  bool mark_left_ = false;
 };
 
 }  // namespace vm

@@ -17,10 +17,10 @@ class StopAtMark : public FileSystemWrapper {
  public:
   StopAtMark(FileSystem* base, std::string mark)
       : FileSystemWrapper(base), mark_(mark) {}
-  bool WriteFile(const std::string& p, const std::string& c,
-                 std::string* e) override {
+  // A new account's mark is its staging folder.
+  DirMade MakeDir(const std::string& p, std::string* e) override {
     if (p == mark_ && session != nullptr) session->RequestStop();
-    return FileSystemWrapper::WriteFile(p, c, e);
+    return FileSystemWrapper::MakeDir(p, e);
   }
   RunSession* session = nullptr;
 
@@ -90,8 +90,7 @@ TEST_F(RunSessionTest, StoppedRunKeepsTheTargetWholeAndTheNextRunEndsIt) {
 
   MemInstallation t;
   Fill(&t);
-  StopAtMark disk(&t.fs,
-                  "C:\\t\\store\\.vmtmp.stage.u1\\velquor-migrate.pending");
+  StopAtMark disk(&t.fs, "C:\\t\\store\\.vmtmp.stage.u1");
   SessionEnvironment env = Env(&t, &disk);
   EXPECT_EQ(CountExistingAccounts(env), 0);
   auto stopped = std::make_unique<RunSession>(env, SessionOptions{}, nullptr);
