@@ -438,6 +438,7 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   host->AppendLogLine(FolderEndLine(*piece, counts));
   observer_->OnFolder(counts);
   MailboxTally* mailbox = piece->mailbox();
+  mailbox->copied += static_cast<int>(counts.copied);
   if (piece->maker != nullptr && piece->maker->made(piece->maker_index)) {
     piece->folder_failure.clear();
   }

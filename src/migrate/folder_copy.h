@@ -29,6 +29,7 @@ struct MailboxTally {
   std::string target_box;
   bool resume = false;  // a file may be a copy an earlier run cut short
   int failed_copies = 0;
+  int copied = 0;      // messages its folders copied (into staging, if so)
   int failed = 0;      // failures a later run may overcome
   uint64_t bytes = 0;  // of the messages handed to the workers
   // The run made a directory in the mailbox, handed it a message to copy

@@ -531,6 +531,13 @@ void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
     outcome.lines.push_back(texts_.folder_indent + texts_.mailbox_dir_failed +
                             fs_->DisplayPath(mailbox->staged->box()));
   }
+  if (!outcome.box_ready) {
+    // Its staged copies never reached the target: they are mail left
+    // behind, not mail migrated.
+    stats_->mail_count -= tally.copied;
+    stats_->failed_copies += tally.copied;
+    tally.failed_copies += tally.copied;
+  }
   for (const std::string& line : outcome.lines) {
     host->AppendLogLine(line);
     host->SelectLastLine();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "migrate/pending_marks.h"
 #include "platform/helpers/file_system_wrapper.h"
 #include "session/run_record.h"
 
@@ -389,16 +390,20 @@ class FailingSink : public StringSink {
   int accepted_;
 };
 
-// Every folder and file under `dir` but the hidden staging folders.
+// Every folder and file under `dir` but the hidden staging folders; the
+// message files among them counted in `*messages`.
 void VisibleTree(FileSystem* fs, const std::string& dir,
-                 std::vector<std::string>* paths) {
+                 std::vector<std::string>* paths, int* messages) {
   std::vector<DirEntry> entries;
   fs->List(dir + "\\*", &entries);
   for (const DirEntry& entry : entries) {
     if (entry.name.rfind(".vmtmp.", 0) == 0) continue;
     const std::string path = dir + "\\" + entry.name;
     paths->push_back(path);
-    if (entry.is_directory) VisibleTree(fs, path, paths);
+    if (entry.is_directory) VisibleTree(fs, path, paths, messages);
+    if (!entry.is_directory && entry.name != PendingMarks::kFileName) {
+      ++*messages;
+    }
   }
 }
 
@@ -426,7 +431,10 @@ TEST(MigrationRunManifestTest, NothingIsMadeThatTheManifestCouldNotNameFirst) {
         MigrationRun(&t.host, t.texts, t.settings, &t.context, &t.stats)
             .succeeded;
     std::vector<std::string> made;
-    VisibleTree(&t.fs, t.settings.target_mail_dir, &made);
+    int messages = 0;
+    VisibleTree(&t.fs, t.settings.target_mail_dir, &made, &messages);
+    // The summary counts the mail that reached the target, no more.
+    EXPECT_EQ(t.stats.mail_count, messages);
     for (const std::string& path : made) {
       EXPECT_TRUE(sink.text.find(" " + path + "\n") != std::string::npos ||
                   sink.text.find(" " + path + " ") != std::string::npos)

@@ -215,7 +215,8 @@ class CrashSafetyTest(unittest.TestCase):
                         for l in out.splitlines() if l.startswith("导入帐户:")}
             self.assertLessEqual(imported,
                                  {name for name, _ in users_of(self.out)})
-            self.check_interrupted({"domains": 0, "users": 0, "partial": 0})
+            self.check_interrupted({"domains": 0, "users": 0, "partial": 0,
+                                "staging": 0})
 
     def test_file_size_limit_fails_visibly_and_loses_nothing(self):
         # Larger messages and the user list past its first part cannot be
@@ -234,7 +235,8 @@ class CrashSafetyTest(unittest.TestCase):
                             for l in lines), out)
         self.assertTrue(lines[-1].startswith("复制失败的邮件数:"), out)
         self.assertLess(len(users_of(self.out)), len(self.ref_users))
-        self.check_interrupted({"domains": 0, "users": 0, "partial": 0})
+        self.check_interrupted({"domains": 0, "users": 0, "partial": 0,
+                                "staging": 0})
         status, _, err = self.run_cli()
         self.assertEqual(status, 0, err)
         self.check_complete()
