@@ -45,6 +45,12 @@ void AddRunStepTexts(const Ansi& a, Texts* texts) {
   t.summary_users = a("，用户数 ");
   t.summary_mails = a("，邮件总数 ");
   t.summary_present = a("，已在目标中 ");
+  t.sync_listed = a("同步列出的已有邮箱数:");
+  t.sync_listed_preview = a("同步将列出的已有邮箱数:");
+  t.sync_unchanged = a("，自上次同步未变化而跳过的邮箱数:");
+  t.sync_unchanged_folders = a("（");
+  t.sync_unchanged_tail = a(" 个文件夹）");
+  t.sync_record_unsaved = a("同步记录未能保存，下次同步将列出所有邮箱：");
   t.success_installed = a("Velquor => Tarnwick 转移成功！");
   t.success_temporary =
       a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "

@@ -31,6 +31,15 @@ struct Texts {
   std::string summary_users;    // "，用户数 "
   std::string summary_mails;    // "，邮件总数 " (messages copied)
   std::string summary_present;  // "，已在目标中 " (messages found there)
+  // A sync's line: the listed count, then sync_unchanged, the unchanged
+  // count, sync_unchanged_folders, their folders and sync_unchanged_tail.
+  std::string sync_listed;
+  std::string sync_listed_preview;
+  std::string sync_unchanged;
+  std::string sync_unchanged_folders;
+  std::string sync_unchanged_tail;
+  // Followed by the reason: the record of what the sync saw was not saved.
+  std::string sync_record_unsaved;
   std::string success_installed;
   std::string success_temporary;
   // The end of a preview: nothing was written.

@@ -57,6 +57,7 @@ class ConfinedView : public FileSystemWrapper {
   CopyResult CopyStaged(const std::string& from, const std::string& to,
                         std::string* error, CopiedFile* copied) override;
   bool StampOf(const std::string& path, FileStamp* stamp) override;
+  bool StatusOf(const std::string& path, EntryStatus* status) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool List(const std::string& pattern,
@@ -121,6 +122,15 @@ bool ConfinedView::StampOf(const std::string& path, FileStamp* stamp) {
   struct stat st;
   if (!roots_.Status(place, &st) || !S_ISREG(st.st_mode)) return false;
   *stamp = StampOfStatus(st);
+  return true;
+}
+
+bool ConfinedView::StatusOf(const std::string& path, EntryStatus* status) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->StatusOf(path, status);
+  struct stat st;
+  if (!roots_.Status(place, &st) || S_ISLNK(st.st_mode)) return false;
+  *status = EntryStatusOf(st);
   return true;
 }
 
