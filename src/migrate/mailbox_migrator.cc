@@ -281,7 +281,6 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     options_.record->Forget(mailbox->record_key);
     mailbox->entry.box = target_box.substr(options_.target_mail_dir.size() + 1);
     mailbox->entry.lists = ListsDigest(account);
-    mailbox->entry.targets.push_back({});
     for (const SourceFolder& folder : StandardFolders(std::string())) {
       mailbox->entry.targets.push_back({folder.target, {}, false});
     }

@@ -123,7 +123,8 @@ bool ParseEntryLine(const std::vector<std::string_view>& w, SyncEntry* entry) {
   if (w[0] == "target" && w.size() > 1) {
     SyncFolder folder;
     folder.taken = true;
-    if (!FromHex(w[1], &folder.name) || !ParseStatus(w, 2, &folder.status)) {
+    if (!FromHex(w[1], &folder.name) || folder.name.empty() ||
+        !ParseStatus(w, 2, &folder.status)) {
       return false;
     }
     entry->targets.push_back(std::move(folder));
@@ -207,10 +208,7 @@ bool SyncRecord::Parse(std::string_view text) {
     const std::vector<std::string_view> w = Words(lines[i]);
     const bool last = i + 1 == lines.size();
     if (last || (!w.empty() && w[0] == "mailbox")) {
-      // An entry names its mailbox folder first, as Write puts it.
-      if (open && (entry.targets.empty() || !entry.targets[0].name.empty())) {
-        break;
-      }
+      if (open && entry.targets.empty()) break;
       if (open) entries_[key] = std::move(entry);
       if (last) return true;
       open = ParseMailboxLine(w, &key, &entry);
@@ -271,7 +269,6 @@ void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
   unsettled_.push_back(key);
 }
 
-// The mailbox folder first, then its folders, as Unchanged looks at them.
 void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
                         const Clock& clock) {
   for (const std::string& key : unsettled_) {
@@ -280,13 +277,11 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
     SyncEntry& e = it->second;
     const std::string box = mail_dir + "\\" + e.box;
     const StampTime at = clock.NowStamp();
-    bool trusted = !e.targets.empty() && e.targets[0].name.empty();
+    bool trusted = !e.targets.empty();
     for (SyncFolder& folder : e.targets) {
       if (!trusted || folder.taken) continue;
-      folder.taken =
-          fs->StatusOf(folder.name.empty() ? box : box + "\\" + folder.name,
-                       &folder.status) &&
-          folder.status.is_directory && Settled(folder.status, at);
+      folder.taken = fs->StatusOf(box + "\\" + folder.name, &folder.status) &&
+                     folder.status.is_directory && Settled(folder.status, at);
       trusted = folder.taken;
     }
     if (!trusted) entries_.erase(it);
@@ -323,12 +318,11 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
     return false;
   }
   for (const SyncFolder& folder : e->targets) {
-    const std::string path =
-        folder.name.empty() ? target_box : target_box + "\\" + folder.name;
-    if (!StatusIs(fs, path, folder.status)) return false;
+    if (!StatusIs(fs, target_box + "\\" + folder.name, folder.status)) {
+      return false;
+    }
   }
-  // The source folder and the target's mail folders (not the mailbox's).
-  if (folders != nullptr) *folders = static_cast<int>(e->targets.size());
+  if (folders != nullptr) *folders = 1 + static_cast<int>(e->targets.size());
   return true;
 }
 

@@ -31,8 +31,9 @@ struct SourceSeen {
 SourceSeen SeeSource(FileSystem* fs, const std::string& box,
                      const Clock& clock);
 
-// A target folder of a mailbox as the run left it; `name` is empty for the
-// mailbox folder itself.
+// A folder of a target mailbox as the run left it. The mailbox folder
+// itself is not one: the pending mark every sync makes and removes there
+// changes it each time, and a mailbox with a mark is listed anyway.
 struct SyncFolder {
   std::string name;
   EntryStatus status;
@@ -112,7 +113,7 @@ class SyncRecord {
 // `source_box`) shows every folder on both sides and the account's line as
 // they are now, so that listing it would find nothing new. `folders`, when
 // non-null, is told how many folders the skip spares (the source's and the
-// target's mail folders).
+// target's mail folders). The caller checks the pending mark.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, int* folders);

@@ -30,9 +30,9 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   ASSERT_TRUE(u0->has_folder_list);
   EXPECT_FALSE(u0->folder_list.is_directory);
   EXPECT_EQ(u0->folder_list.modified, (StampTime{-1, 999999999}));
-  ASSERT_EQ(u0->targets.size(), 3u);
-  EXPECT_EQ(u0->targets[2].name, "\xd6\xd0\xce\xc4");
-  EXPECT_EQ(u0->targets[2].status.id, (FileId{7, 202}));
+  ASSERT_EQ(u0->targets.size(), 2u);
+  EXPECT_EQ(u0->targets[1].name, "\xd6\xd0\xce\xc4");
+  EXPECT_EQ(u0->targets[1].status.id, (FileId{7, 202}));
   const SyncEntry* v1 = record.Find("v1@b.com");
   ASSERT_NE(v1, nullptr);
   EXPECT_FALSE(v1->has_folder_list);
@@ -49,16 +49,18 @@ TEST(SyncRecordTest, RecordNotWholeOrOfAnotherTargetIsNone) {
     return text;
   };
   const std::string faults[] = {
-      golden.substr(0, golden.size() - 4),            // cut short
-      golden.substr(0, golden.size() - 1),            // no last LF
-      with("record 1", "record 2"),                   // other version
-      with("data-folder 7 42", "data-folder 7 43"),   // other target
-      with("folder-list -", "folder-list"),           // a field short
-      with("100 0 100 500", "100 0 100 1000000000"),  // no time
-      with("target - d 7 301", "target 2d d 7 301"),  // box not first
-      with("7530 7530", "7530 -"),                    // no box name
-      with("494e424f58", "494E424F58"),               // other spelling
-      with("source d 7 300", "source x 7 300"),       // no kind
+      golden.substr(0, golden.size() - 4),                    // cut short
+      golden.substr(0, golden.size() - 1),                    // no last LF
+      with("record 1", "record 2"),                           // other version
+      with("data-folder 7 42", "data-folder 7 43"),           // other target
+      with("folder-list -", "folder-list"),                   // a field short
+      with("100 0 100 500", "100 0 100 1000000000"),          // no time
+      with("target 494e424f58 d 7 301", "target - d 7 301"),  // no name
+      with("folder-list -\ntarget 494e424f58 d 7 301 4096 200 0 200 0\n",
+           "folder-list -\n"),                   // no folder
+      with("7530 7530", "7530 -"),               // no box name
+      with("494e424f58", "494E424F58"),          // other spelling
+      with("source d 7 300", "source x 7 300"),  // no kind
   };
   for (size_t i = 0; i < std::size(faults); ++i) {
     SCOPED_TRACE(i);
