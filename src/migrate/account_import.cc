@@ -1,6 +1,7 @@
 #include "migrate/account_import.h"
 
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -96,6 +97,7 @@ class AccountStep {
   };
 
   bool LoadDomains();
+  bool Unchanged(const SourceAccount& account);
   void Commit(bool at_end);
   void TellAddedByOthers();
   void LeaveDomainOut(const SourceDomain& source);
@@ -121,6 +123,9 @@ class AccountStep {
     bool marked = false;  // marked pending again after a failed save
   };
   std::vector<Held> held_;
+  // The existing accounts a sync leaves unlisted: the record shows their
+  // mailboxes unchanged. Judged before the read-ahead is given the rest.
+  std::unordered_set<const SourceAccount*> unchanged_;
 };
 
 // Every source account gets its outcome, also when the target's domain
@@ -324,6 +329,13 @@ void AccountStep::AddNew(const Account& a, const DomainRecord& record,
                                 AccountOutcome::kExists, lacking, a.box);
         break;
       }
+      if (!resume && unchanged_.count(&account) != 0) {
+        // Synced with nothing to copy, as a listing would have found.
+        observer_->OnAccountEnd(account.user_name, account.domain,
+                                AccountOutcome::kSynced, "", a.box);
+        break;
+      }
+      if (!resume) ++s_.stats->listed_boxes;
       // A sync is marked too, so that an interrupted one is finished by
       // the next run, which may replace a copy it left cut short.
       if (!resume && !mailboxes_->MarkPending(account, primary, true)) {
@@ -383,15 +395,35 @@ bool AccountStep::ImportAccount(SourceAccount* account,
   return true;
 }
 
+// The one place a sync decides to leave a mailbox unlisted: an account that
+// exists (as far as the target's lists tell now), is not pending and whose
+// mailbox the record shows unchanged on both sides. AddNew still finds it
+// existing before it skips it; one that is not is migrated as new.
+bool AccountStep::Unchanged(const SourceAccount& account) {
+  if (!mailboxes_->sync()) return false;
+  int folders = 0;
+  if (!users_->UserExists(account.user_name, account.domain) ||
+      !mailboxes_->Unchanged(account, s_.target->primary_domain, &folders) ||
+      mailboxes_->IsPending(account, s_.target->primary_domain)) {
+    return false;
+  }
+  unchanged_.insert(&account);
+  ++s_.stats->unchanged_boxes;
+  s_.stats->unchanged_folders += folders;
+  return true;
+}
+
 bool AccountStep::Run() {
   if (!LoadDomains()) return false;
   // The mailboxes of accounts in domains the target has, in run order.
   std::vector<std::string> visited;
-  for (const SourceDomain& source : *s_.host->GetSourceDomains()) {
+  for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     if (FindDomain(domains_, s_.target->names, source.name) == nullptr) {
       continue;
     }
-    for (const SourceAccount& account : source.accounts) {
+    for (SourceAccount& account : source.accounts) {
+      account.domain = source.name;
+      if (Unchanged(account)) continue;
       visited.push_back(account.user_name);
     }
   }
@@ -435,6 +467,9 @@ bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
   steps.stats->already_present = 0;
   steps.stats->behind_accounts = 0;
   steps.stats->behind_mail = 0;
+  steps.stats->listed_boxes = 0;
+  steps.stats->unchanged_boxes = 0;
+  steps.stats->unchanged_folders = 0;
   if (steps.manifest != nullptr) {
     users->SetWriteAhead(WriteAheadOf(steps.manifest, &AccountEntry));
   }

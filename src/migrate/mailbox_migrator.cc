@@ -47,6 +47,12 @@ struct MailboxMigrator::Mailbox {
   // writes it with the folders; it is published only with its mark.
   std::string mark;
   std::shared_ptr<const FolderMaker> marker;
+  // What the record is told once it ends without a failure; `listed` once
+  // its source folder was listed whole.
+  std::string record_key;
+  bool listed = false;
+  SourceSeen seen;
+  SyncEntry entry;
 };
 
 // Ends a mailbox once all its folders are released.
@@ -135,7 +141,25 @@ void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
       SourceMailDir(options_.source_dir), options_.target_mail_dir);
   read_ahead_ = std::make_unique<ReadAhead>(
       fs_, std::move(boxes), kReadAheadBoxes,
-      messages ? kReadAheadThreads : kListingOnlyThreads, messages);
+      messages ? kReadAheadThreads : kListingOnlyThreads, messages,
+      options_.record != nullptr ? options_.clock : nullptr);
+}
+
+std::string MailboxMigrator::RecordKey(const std::string& target_box) const {
+  return options_.names.Fold(
+      target_box.substr(options_.target_mail_dir.size() + 1));
+}
+
+bool MailboxMigrator::Unchanged(const SourceAccount& account,
+                                const std::string& primary_domain,
+                                int* folders) {
+  const std::string target_box = TargetBox(account, primary_domain);
+  if (options_.record == nullptr || options_.clock == nullptr ||
+      target_box.empty()) {
+    return false;
+  }
+  return vm::Unchanged(fs_, *options_.record, RecordKey(target_box), account,
+                       SourceBox(account.user_name), target_box, folders);
 }
 
 std::string MailboxMigrator::SourceBox(const std::string& user) const {
@@ -279,6 +303,16 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
+  if (options_.record != nullptr && options_.clock != nullptr) {
+    mailbox->record_key = RecordKey(target_box);
+    options_.record->Forget(mailbox->record_key);
+    mailbox->entry.box = target_box.substr(options_.target_mail_dir.size() + 1);
+    mailbox->entry.lists = ListsDigest(account);
+    for (const SourceFolder& folder : StandardFolders(std::string())) {
+      mailbox->entry.targets.push_back({folder.target, {}, false});
+    }
+    mailbox->entry.targets.push_back({"Spam", {}, false});
+  }
   mailbox->tally.target_box = target_box;
   mailbox->tally.resume = resume;
   mailbox->tally.wrote = fresh || resume;
@@ -370,15 +404,16 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
                                      Mailbox* mailbox) {
   // Listed ahead of the run, as a rule; else here.
   MailboxListing box;
+  const Clock* clock = options_.record != nullptr ? options_.clock : nullptr;
   if (read_ahead_ == nullptr || !read_ahead_->Take(source_box, &box)) {
-    box = MailboxListing(fs_, source_box);
+    box = MailboxListing(fs_, source_box, clock);
   }
   // A mailbox that does not exist is empty. One that exists and could not
   // be (fully) listed may have met a passing error: it is listed once more,
   // and only then is it a line, one for the mailbox; what was found is
   // still copied.
   if (!box.listed && fs_->Exists(source_box)) {
-    box = MailboxListing(fs_, source_box);
+    box = MailboxListing(fs_, source_box, clock);
     if (!box.listed) {
       BoxFailure(mailbox,
                  texts_.folder_indent + texts_.folder_unlistable +
@@ -386,6 +421,11 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
                  true);
     }
   }
+  // A mailbox that does not exist has nothing to record: it is listed
+  // until it does.
+  mailbox->listed = box.listed;
+  mailbox->seen = box.seen;
+  mailbox->entry.entries = box.entries.size();
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
     copier_->Copy(folders[i], texts_.standard_in_progress[i],
@@ -442,6 +482,9 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     if (!IsSafeDirectoryName(name, options_.names)) {
       RefuseFolder(folder, box, mailbox);
       continue;
+    }
+    if (!mailbox->record_key.empty()) {
+      mailbox->entry.targets.push_back({name, {}, false});
     }
     TargetFolder target;
     target.path = target_box + "\\" + name;
@@ -506,6 +549,11 @@ void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
   // With a failure the mark stays, so a later run tries again. A mailbox
   // this run wrote nothing into (a sync that found it complete) has
   // nothing to flush: its mark goes at once.
+  if (!mailbox->record_key.empty() && mailbox->listed && tally.failed == 0 &&
+      tally.failed_copies == 0 && tally.failure.empty()) {
+    options_.record->Put(mailbox->record_key, mailbox->seen,
+                         std::move(mailbox->entry));
+  }
   if (tally.failed == 0 && tally.wrote) {
     if (marks_.AddComplete(tally.target_box, tally.bytes)) FlushFinished(host);
     return;

@@ -14,6 +14,7 @@
 #include "migrate/read_ahead.h"
 #include "migrate/run_observer.h"
 #include "migrate/source_lists.h"
+#include "migrate/sync_record.h"
 #include "migrate/worker_pool.h"
 #include "platform/file_system.h"
 #include "util/name_ops.h"
@@ -22,6 +23,7 @@ namespace vm {
 
 class ManifestWriter;
 
+class Clock;
 class CodePage;
 class FileSystem;
 class RunHost;
@@ -86,6 +88,11 @@ class MailboxMigrator {
     // Told each directory the migrator makes and each message file it
     // creates (for an undo of the run); may be null.
     ManifestWriter* manifest = nullptr;
+    // Told what each mailbox looked like on both sides when the migrator
+    // listed it and finished with it without a failure, and asked by
+    // Unchanged; the clock times the source's statuses. Null: no record.
+    SyncRecord* record = nullptr;
+    const Clock* clock = nullptr;
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,
@@ -153,6 +160,13 @@ class MailboxMigrator {
 
   bool sync() const { return options_.sync; }
 
+  // Whether a sync may leave the mailbox of the existing `account` unlisted:
+  // the record shows both its sides, and its line of the lists, as they are
+  // now (see vm::Unchanged). `folders` is told how many folders that
+  // spares. False without a record.
+  bool Unchanged(const SourceAccount& account,
+                 const std::string& primary_domain, int* folders);
+
   // The target mailbox directory of `account`; empty when a name is unsafe
   // or not one of the code page.
   std::string TargetBox(const SourceAccount& account,
@@ -171,6 +185,8 @@ class MailboxMigrator {
   class FolderFailure;
 
   std::string SourceBox(const std::string& user) const;
+  // The key of a target mailbox in the record.
+  std::string RecordKey(const std::string& target_box) const;
   // Puts a directory this run made into the manifest, when there is one,
   // and tells `mailbox` (when non-null) that it was written to.
   void Made(const std::string& dir, Mailbox* mailbox);

@@ -112,6 +112,8 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
   options.jobs = settings.jobs;
   options.log = &ordered;
   options.manifest = settings.manifest;
+  options.record = settings.sync_record;
+  options.clock = target->clock;
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   bool accounts_read = false;
   notices->set_log(&ordered);

@@ -14,6 +14,7 @@ class ManifestWriter;
 class RunHost;
 class RunObserver;
 class StopRequest;
+class SyncRecord;
 struct TargetContext;
 struct Texts;
 
@@ -30,6 +31,11 @@ struct MigrationStats {
   // success.
   int32_t behind_accounts = 0;
   int64_t behind_mail = 0;
+  // A sync: the mailboxes of existing accounts it listed, those it left
+  // unlisted for the record showed them unchanged, and their folders.
+  int32_t listed_boxes = 0;
+  int32_t unchanged_boxes = 0;
+  int32_t unchanged_folders = 0;
 };
 
 // Receives the start and end of each phase, for the optional timing
@@ -71,6 +77,9 @@ struct RunSettings {
   // A writing run records into it what it adds (see ManifestWriter); a
   // manifest that cannot be written is a failure line. May be null.
   ManifestWriter* manifest = nullptr;
+  // What earlier runs saw of each mailbox: told what this run sees, and
+  // asked by a sync which mailboxes it may leave unlisted. May be null.
+  SyncRecord* sync_record = nullptr;
 };
 
 // How a run ended, for the console's exit status.

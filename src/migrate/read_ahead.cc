@@ -21,10 +21,12 @@ constexpr size_t kMaxKeptText = size_t{256} << 10;
 }  // namespace
 
 ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
-                     size_t window, int threads, bool messages)
+                     size_t window, int threads, bool messages,
+                     const Clock* clock)
     : fs_(fs),
       boxes_(std::move(boxes)),
       messages_(messages),
+      clock_(clock),
       window_(std::max<size_t>(1, window)) {
   for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
   const size_t count = static_cast<size_t>(std::max(1, threads));
@@ -86,7 +88,7 @@ void ReadAhead::Read(size_t first, size_t step) {
 // list and the indexes), keeping the listing and the smaller texts for the
 // run.
 void ReadAhead::ReadBox(size_t place) {
-  MailboxListing box(fs_, boxes_[place]);
+  MailboxListing box(fs_, boxes_[place], clock_);
   const std::vector<DirEntry>& entries = box.entries;
   size_t kept = 0;
   for (const DirEntry& entry : entries) {

@@ -14,6 +14,7 @@
 
 namespace vm {
 
+class Clock;
 class FileSystem;
 
 // Reads the source mailboxes a run is about to migrate, a few accounts ahead
@@ -26,9 +27,10 @@ class ReadAhead {
   // `boxes` are the source mailbox directories in the order the run visits
   // them; none is read more than `window` places past the last one reached.
   // With `messages`, the message files are asked to be read in the
-  // background too, for copies that read them.
+  // background too, for copies that read them. Given a clock, each listing
+  // first takes what the mailbox shows of itself (MailboxListing::seen).
   ReadAhead(FileSystem* fs, std::vector<std::string> boxes, size_t window,
-            int threads, bool messages);
+            int threads, bool messages, const Clock* clock = nullptr);
   // Stops the threads; what they are reading is finished first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -50,6 +52,7 @@ class ReadAhead {
   FileSystem* fs_;
   const std::vector<std::string> boxes_;
   const bool messages_;
+  const Clock* const clock_;
   std::unordered_map<std::string, size_t> places_;
   const size_t window_;
   Mutex mutex_;

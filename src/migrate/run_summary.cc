@@ -47,6 +47,13 @@ void LogSummary(RunHost* host, const Texts& texts, const RunSettings& settings,
       (stats.already_present > 0
            ? texts.summary_present + std::to_string(stats.already_present)
            : std::string()));
+  if (settings.sync) {
+    host->AppendLogLine(
+        (settings.preview ? texts.sync_listed_preview : texts.sync_listed) +
+        std::to_string(stats.listed_boxes) + texts.sync_unchanged +
+        std::to_string(stats.unchanged_boxes) + texts.sync_unchanged_folders +
+        std::to_string(stats.unchanged_folders) + texts.sync_unchanged_tail);
+  }
   if (stats.failed_copies > 0) {
     host->AppendLogLine(texts.copies_failed +
                         std::to_string(stats.failed_copies));

@@ -40,7 +40,9 @@ SourceFolder UserFolder(const std::string& box, size_t number,
   return FolderOf(box, std::to_string(number), name);
 }
 
-MailboxListing::MailboxListing(FileSystem* fs, const std::string& box) {
+MailboxListing::MailboxListing(FileSystem* fs, const std::string& box,
+                               const Clock* clock) {
+  if (clock != nullptr) seen = SeeSource(fs, box, *clock);
   listed = fs->List(box + "\\*", &entries);
 }
 

@@ -7,10 +7,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "migrate/sync_record.h"
 #include "platform/file_system.h"
 #include "util/name_ops.h"
 
 namespace vm {
+
+class Clock;
 
 // The layout of the source mail store, the one place that spells it out
 // (the migrator, the verifier, the scan and the read-ahead all read it
@@ -52,8 +55,10 @@ SourceFolder UserFolder(const std::string& box, size_t number,
 struct MailboxListing {
   MailboxListing() = default;
   // Lists `box`; `listed` is false when it cannot be (fully) listed, and
-  // `entries` then hold what was found.
-  MailboxListing(FileSystem* fs, const std::string& box);
+  // `entries` then hold what was found. Given a clock, first takes what
+  // `seen` holds, for the record of what a sync saw.
+  MailboxListing(FileSystem* fs, const std::string& box,
+                 const Clock* clock = nullptr);
 
   // The entries a listing of `folder.pattern` gives, in listing order.
   std::vector<DirEntry> FilesOf(const SourceFolder& folder,
@@ -70,6 +75,7 @@ struct MailboxListing {
 
   bool listed = false;
   std::vector<DirEntry> entries;
+  SourceSeen seen;
   // Lists and indexes read with the listing, by their name as listed.
   std::unordered_map<std::string, std::string> texts;
 };

@@ -50,6 +50,12 @@ void AddRunStepTexts(const Ansi& a, Texts* texts) {
   t.existing_new_mail = a("已有帐户的新邮件未复制:");
   t.existing_new_mail_count = a("，");
   t.mails_close = a(" 封");
+  t.sync_listed = a("同步列出的已有邮箱数:");
+  t.sync_listed_preview = a("同步将列出的已有邮箱数:");
+  t.sync_unchanged = a("，自上次同步未变化而跳过的邮箱数:");
+  t.sync_unchanged_folders = a("（");
+  t.sync_unchanged_tail = a(" 个文件夹）");
+  t.sync_record_unsaved = a("同步记录未能保存，下次同步将列出所有邮箱：");
   t.success_installed = a("Velquor => Tarnwick 转移成功！");
   t.success_temporary =
       a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "

@@ -41,6 +41,15 @@ struct Texts {
   std::string existing_new_mail;
   std::string existing_new_mail_count;
   std::string mails_close;
+  // A sync's line: the listed count, then sync_unchanged, the unchanged
+  // count, sync_unchanged_folders, their folders and sync_unchanged_tail.
+  std::string sync_listed;
+  std::string sync_listed_preview;
+  std::string sync_unchanged;
+  std::string sync_unchanged_folders;
+  std::string sync_unchanged_tail;
+  // Followed by the reason: the record of what the sync saw was not saved.
+  std::string sync_record_unsaved;
   std::string success_installed;
   std::string success_temporary;
   // The end of a preview: nothing was written.

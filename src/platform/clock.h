@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/file_identity.h"
+
 namespace vm {
 
 class Clock {
@@ -14,6 +16,10 @@ class Clock {
   // without one of its own counts the calendar's seconds.
   virtual int64_t MonotonicMicros() const { return NowSeconds() * 1000000; }
   int64_t MonotonicMillis() const { return MonotonicMicros() / 1000; }
+  // Calendar time to the clock's precision, comparable with the times a
+  // file system gives its files; a clock without one of its own gives
+  // whole seconds.
+  virtual StampTime NowStamp() const { return {NowSeconds(), 0}; }
 };
 
 // The system clock; a static object that lives for the whole process.

@@ -49,6 +49,7 @@ class ConfinedView : public FileSystemWrapper {
   CopyResult CopyStaged(const std::string& from, const std::string& to,
                         std::string* error, CopiedFile* copied) override;
   bool StampOf(const std::string& path, FileStamp* stamp) override;
+  bool StatusOf(const std::string& path, EntryStatus* status) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool List(const std::string& pattern,

@@ -127,6 +127,10 @@ class ConfinedView : public FileSystemWrapper {
     HeldFolders held;
     return Guard(path, &held, nullptr) && base()->StampOf(path, stamp);
   }
+  bool StatusOf(const std::string& path, EntryStatus* status) override {
+    HeldFolders held;
+    return Guard(path, &held, nullptr) && base()->StatusOf(path, status);
+  }
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool List(const std::string& pattern,

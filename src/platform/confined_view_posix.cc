@@ -53,6 +53,15 @@ bool ConfinedView::StampOf(const std::string& path, FileStamp* stamp) {
   return true;
 }
 
+bool ConfinedView::StatusOf(const std::string& path, EntryStatus* status) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->StatusOf(path, status);
+  struct stat st;
+  if (!roots_.Status(place, &st) || S_ISLNK(st.st_mode)) return false;
+  *status = EntryStatusOf(st);
+  return true;
+}
+
 bool ConfinedView::ReadFile(const std::string& path, std::string* contents,
                             std::string* error) {
   contents->clear();

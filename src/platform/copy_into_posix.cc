@@ -279,6 +279,17 @@ FileStamp StampOfStatus(const struct stat& st) {
   return stamp;
 }
 
+EntryStatus EntryStatusOf(const struct stat& st) {
+  const FileStamp stamp = StampOfStatus(st);
+  EntryStatus status;
+  status.id = {static_cast<uint64_t>(st.st_dev), stamp.file};
+  status.is_directory = S_ISDIR(st.st_mode);
+  status.size = stamp.size;
+  status.modified = stamp.modified;
+  status.changed = stamp.changed;
+  return status;
+}
+
 CopyResult CopyNamed(const CopyWriter& copier, FoldedNameCache& names, int in,
                      const struct stat& st, int dir,
                      const struct stat& dir_status, const std::string& dir_path,

@@ -111,6 +111,8 @@ bool ClonesOnCopy(long statfs_type);
 
 // The stamp a file's status gives (see FileStamp).
 FileStamp StampOfStatus(const struct stat& st);
+// The EntryStatus of a file or folder from its status.
+EntryStatus EntryStatusOf(const struct stat& st);
 
 void SetCopyError(std::string* error, CopyResult result, bool changed, int err,
                   const std::string& from, const std::string& to);

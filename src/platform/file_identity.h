@@ -38,6 +38,19 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// What a file or folder shows of itself without being read or listed: its
+// identity, kind, size and its modification and status change times. A
+// folder's times move when an entry is made, renamed or removed in it; no
+// program can set the status change time.
+struct EntryStatus {
+  FileId id;
+  bool is_directory = false;
+  uint64_t size = 0;
+  StampTime modified;
+  StampTime changed;
+  bool operator==(const EntryStatus&) const = default;
+};
+
 // Where a path leads once every link on the way is followed.
 struct FileLocation {
   // The path itself exists: `chain` starts with its own identity.

@@ -173,6 +173,14 @@ class FileSystem {
     return false;
   }
 
+  // The status of the file or folder `path` (a link is not followed: it
+  // has none); false when it cannot be taken, or where the file system
+  // keeps no identities and full-precision times. A caller that would
+  // skip work for an unchanged status must do the work on false.
+  virtual bool StatusOf(const std::string& /*path*/, EntryStatus* /*status*/) {
+    return false;
+  }
+
   // Copies `from` to the new file `to` inside a staging folder, a folder
   // no other program looks into until it is published (PublishDir): an
   // exclusive create, the copy and a close, nothing more. kTargetExists

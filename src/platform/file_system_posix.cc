@@ -194,6 +194,16 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  bool StatusOf(const std::string& path, EntryStatus* status) override {
+    struct stat st;
+    if (OnPath(path, [&](const char* p) { return ::lstat(p, &st); }) != 0 ||
+        S_ISLNK(st.st_mode)) {
+      return false;
+    }
+    *status = EntryStatusOf(st);
+    return true;
+  }
+
   // CopyNew, giving a non-null `stamp` the new file's stamp.
   CopyResult Copy(const std::string& from, const std::string& to,
                   std::string* error, FileStamp* stamp) {

@@ -437,6 +437,30 @@ TEST_F(PosixFileSystemTest, CopiesKeepTheModeWhateverTheUmask) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A folder's status moves when an entry is made in it, and keeps its
+// identity; a link has no status of its own and is not followed.
+TEST_P(PosixCaseTest, StatusOfAFolderMovesWithItsEntries) {
+  fs::create_directory(root_ / "Box");
+  fs::last_write_time(root_ / "Box", fs::file_time_type{});
+  EntryStatus before, after, file;
+  ASSERT_TRUE(disk_->StatusOf(Path("box"), &before));
+  EXPECT_TRUE(before.is_directory);
+  std::ofstream(root_ / "Box" / "1.in") << "one";
+  ASSERT_TRUE(disk_->StatusOf(Path("BOX"), &after));
+  EXPECT_EQ(after.id, before.id);
+  EXPECT_NE(after.modified, before.modified);
+  ASSERT_TRUE(disk_->StatusOf(Path("Box\\1.in"), &file));
+  EXPECT_FALSE(file.is_directory);
+  EXPECT_EQ(file.size, 3u);
+  fs::create_directory_symlink(root_ / "Box", root_ / "Link");
+  EXPECT_FALSE(disk_->StatusOf(Path("Link"), &file));
+  // The view does not follow a link on the way either.
+  if (GetParam()) {
+    EXPECT_FALSE(disk_->StatusOf(Path("Link\\1.in"), &file));
+  }
+  EXPECT_FALSE(disk_->StatusOf(Path("none"), &file));
+}
+
 TEST_P(PosixCaseTest, CaseResolutionSurvivesManyDirectories) {
   // More directories than the resolver remembers, each searched once;
   // the first one, searched again and again, stays right throughout,

@@ -36,6 +36,19 @@ constexpr DWORD kReplaceRetryMillis = 50;
 // 100-nanosecond intervals from 1601 to 1970.
 constexpr int64_t kUnixEpochFileTime = 116444736000000000;
 
+// A file time (100-nanosecond ticks since 1601) as a StampTime.
+StampTime TimeOfTicks(LONGLONG ticks) {
+  constexpr int64_t kTicksPerSecond = 10000000;
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  int64_t seconds = ticks / kTicksPerSecond;
+  int64_t rest = ticks % kTicksPerSecond;
+  if (rest < 0) {
+    rest += kTicksPerSecond;
+    --seconds;
+  }
+  return {seconds - kSecondsFrom1601To1970, static_cast<uint32_t>(rest * 100)};
+}
+
 class WindowsFileSystem : public FileSystem {
  public:
   explicit WindowsFileSystem(UINT code_page) : code_page_(code_page) {}
@@ -376,6 +389,36 @@ class WindowsFileSystem : public FileSystem {
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
     return handle.valid();
+  }
+
+  bool StatusOf(const std::string& ansi_path, EntryStatus* status) override {
+    std::wstring path;
+    if (!Wide(ansi_path, &path, nullptr)) return false;
+    // The entry itself: a reparse point is opened, not followed, and has
+    // no status here.
+    FileHandle handle(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info) ||
+        !GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic,
+                                      sizeof(basic)) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return false;
+    }
+    status->id = {info.dwVolumeSerialNumber,
+                  (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
+                      info.nFileIndexLow};
+    status->is_directory =
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status->size =
+        (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    status->modified = TimeOfTicks(basic.LastWriteTime.QuadPart);
+    status->changed = TimeOfTicks(basic.ChangeTime.QuadPart);
+    return true;
   }
 
   std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,

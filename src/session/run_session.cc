@@ -290,8 +290,22 @@ bool RunSession::RunLocked(RunHost* front_host) {
                    env_.record_dirs.empty() ? nullptr : &lines_,
                    &result_.closing);
   first_pass_started_ = env_.clock->MonotonicMicros();
+  if (options_.kind != SessionKind::kVerify) {
+    // A preview reads it to tell what a sync would skip, and never writes
+    // it.
+    sync_record_ = SyncRecordFile::Load(target.fs, env_.state.target_dir,
+                                        env_.state.target_mail_dir);
+    if (sync_record_ != nullptr) settings.sync_record = sync_record_->record();
+  }
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
+  std::string unsaved;
+  if (writes && result_.outcome.loaded && sync_record_ != nullptr &&
+      !sync_record_->Save(*env_.clock, &unsaved)) {
+    // Not a failure of the run: the next sync lists every mailbox.
+    host.AppendLogLine(env_.texts->sync_record_unsaved +
+                       FileErrorMessage(*env_.texts, unsaved));
+  }
   if (!result_.outcome.loaded) {
     if (filter_ != nullptr) filter_->Finish();
     return true;

@@ -22,6 +22,7 @@
 #include "session/run_record.h"
 #include "session/run_report.h"
 #include "session/startup.h"
+#include "session/sync_record_file.h"
 #include "session/target_lock.h"
 #include "session/target_view.h"
 
@@ -289,6 +290,9 @@ class RunSession {
   // The manifest of a run whose front end keeps none of its own (the
   // dialog), and its path as shown (UTF-8).
   std::unique_ptr<ManifestFile> manifest_;
+  // What the runs on the target saw of its mailboxes; null when the
+  // session keeps none (a verification, a data folder not found).
+  std::unique_ptr<SyncRecordFile> sync_record_;
   std::string manifest_shown_;
 };
 

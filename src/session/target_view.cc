@@ -63,6 +63,9 @@ CopyResult TargetView::CopyNewRecorded(const std::string& from,
 bool TargetView::StampOf(const std::string& path, FileStamp* stamp) {
   return current_->StampOf(path, stamp);
 }
+bool TargetView::StatusOf(const std::string& path, EntryStatus* status) {
+  return current_->StatusOf(path, status);
+}
 CopyResult TargetView::CopyStaged(const std::string& from,
                                   const std::string& to, std::string* error,
                                   CopiedFile* copied) {

@@ -47,6 +47,7 @@ class TargetView : public FileSystem {
   CopyResult CopyNewRecorded(const std::string& from, const std::string& to,
                              std::string* error, CopiedFile* copied) override;
   bool StampOf(const std::string& path, FileStamp* stamp) override;
+  bool StatusOf(const std::string& path, EntryStatus* status) override;
   CopyResult CopyStaged(const std::string& from, const std::string& to,
                         std::string* error, CopiedFile* copied) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,

@@ -98,6 +98,7 @@ bool MemFileSystem::WriteLocked(const std::string& path,
     SetError(error, "cannot open " + path + " for writing");
     return false;
   }
+  if (existing == nullptr) EntriesChanged(path);
   Node& node = nodes_[key];
   if (node.name.empty()) node.name = Split(path).back();
   node.data = contents;
@@ -124,11 +125,12 @@ bool MemFileSystem::ReplaceContents(const std::string& path,
     SetError(error, "cannot replace " + path);
     return false;
   }
+  // A replace puts a new file in the old one's place.
+  EntriesChanged(path);
   Node& node = nodes_[key];
   if (node.name.empty()) node.name = Split(path).back();
   node.data = contents;
   node.mtime = now_;
-  // A replace puts a new file in the old one's place.
   Changed(&node, true);
   ++writes_[key];
   return true;
@@ -145,10 +147,12 @@ DirMade MemFileSystem::MakeDir(const std::string& path, std::string* error) {
     SetError(error, "cannot create " + path);
     return DirMade::kFailed;
   }
+  EntriesChanged(path);
   Node& node = nodes_[key];
   node.name = parts.back();
   node.is_directory = true;
   node.mtime = now_;
+  Changed(&node, true);
   return DirMade::kMade;
 }
 
@@ -173,6 +177,7 @@ CopyResult MemFileSystem::CopyNew(const std::string& from,
   Node copy = *source;
   copy.name = Split(to).back();
   Changed(&copy, true);
+  EntriesChanged(to);
   nodes_[to_key] = copy;
   ++reads_[from_key];
   ++writes_[to_key];
@@ -226,6 +231,7 @@ bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
     return false;
   }
   nodes_.erase(it);
+  EntriesChanged(path);
   return true;
 }
 
@@ -258,6 +264,8 @@ PublishResult MemFileSystem::PublishDir(const std::string& from,
   }
   moved[to_key].name = Split(to).back();
   nodes_.merge(moved);
+  EntriesChanged(from);
+  EntriesChanged(to);
   return PublishResult::kPublished;
 }
 
@@ -279,6 +287,7 @@ bool MemFileSystem::RemoveEmptyDir(const std::string& path,
     return false;
   }
   nodes_.erase(it);
+  EntriesChanged(path);
   return true;
 }
 
@@ -345,6 +354,27 @@ bool MemFileSystem::StampOf(const std::string& path, FileStamp* stamp) {
             {node->mtime, 0},
             {static_cast<int64_t>(node->change), 0}};
   return true;
+}
+
+bool MemFileSystem::StatusOf(const std::string& path, EntryStatus* status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Node* node = Find(Key(path));
+  if (node == nullptr) return false;
+  status->id = {reinterpret_cast<uintptr_t>(this), node->number};
+  status->is_directory = node->is_directory;
+  status->size = node->data.size();
+  status->modified = {node->mtime, 0};
+  status->changed = status->modified;
+  return true;
+}
+
+void MemFileSystem::EntriesChanged(const std::string& path) {
+  const std::vector<std::string> parts = Split(path);
+  if (parts.size() < 2) return;
+  auto it = nodes_.find(Key(parts, parts.size() - 1));
+  if (it == nodes_.end()) return;
+  it->second.mtime = now_;
+  Changed(&it->second, false);
 }
 
 void MemFileSystem::Changed(Node* node, bool new_file) {

@@ -56,6 +56,11 @@ class MemFileSystem : public FileSystem {
   // status change time is a counter that every write, replace and
   // SetModifiedTime moves on.
   bool StampOf(const std::string& path, FileStamp* stamp) override;
+  // A folder's modification time moves when an entry is made, replaced or
+  // removed in it. Times are whole seconds and the status change time is
+  // the modification time, as on a volume that keeps nothing finer: a
+  // change within the second a status was taken leaves the same status.
+  bool StatusOf(const std::string& path, EntryStatus* status) override;
 
   // No links: a path's identity is its folded spelling.
   bool Locate(const std::string& path, FileLocation* where) override;
@@ -89,6 +94,8 @@ class MemFileSystem : public FileSystem {
   const Node* Find(const std::string& key) const;
   // Moves the node's change counter on; a `new_file` gets a new number.
   void Changed(Node* node, bool new_file);
+  // An entry of the folder `path` is in was made or removed.
+  void EntriesChanged(const std::string& path);
   bool WriteLocked(const std::string& path, const std::string& contents,
                    std::string* error);
 

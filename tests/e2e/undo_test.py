@@ -64,6 +64,11 @@ class UndoTest(unittest.TestCase):
     def state(self):
         found = snapshot(self.target)
         found.pop(LOCK, None)
+        # The record of what the runs saw (for the next sync) is a run
+        # record, as the manifests are, not part of the target.
+        for key in [k for k in found
+                    if k.startswith("data/velquor-migrate-runs")]:
+            found.pop(key)
         return found
 
     def cli(self, *args):

@@ -104,7 +104,8 @@ class KillUndoTest(unittest.TestCase):
 
     def undo_and_compare(self, trial):
         """Undoes the run's manifest; returns (kept lines, leftovers)."""
-        manifests = glob.glob(os.path.join(self.target, RECORDS[1], "*"))
+        manifests = glob.glob(os.path.join(self.target, RECORDS[1],
+                                           "*.manifest"))
         if not manifests:  # killed before anything was written
             self.assertEqual(self.state(), self.before, trial)
             return [], []

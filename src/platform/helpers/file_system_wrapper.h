@@ -51,6 +51,9 @@ class FileSystemWrapper : public FileSystem {
   bool StampOf(const std::string& path, FileStamp* stamp) override {
     return base_->StampOf(path, stamp);
   }
+  bool StatusOf(const std::string& path, EntryStatus* status) override {
+    return base_->StatusOf(path, status);
+  }
   // CopyNewRecorded and CopyStaged are not passed on: their defaults copy
   // through CopyNew, so a wrapper that changes CopyNew sees those copies
   // too.

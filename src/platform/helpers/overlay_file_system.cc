@@ -101,6 +101,11 @@ bool OverlayFileSystem::StampOf(const std::string& path, FileStamp* stamp) {
   return Find(path) == nullptr && base()->StampOf(path, stamp);
 }
 
+bool OverlayFileSystem::StatusOf(const std::string& path, EntryStatus* status) {
+  MutexLock lock(&mutex_);
+  return Find(path) == nullptr && base()->StatusOf(path, status);
+}
+
 bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
                                  std::string* error) {
   MutexLock lock(&mutex_);

@@ -53,6 +53,7 @@ class OverlayFileSystem : public FileSystemWrapper {
   // A file the overlay wrote, copied or removed has no stamp (it is on no
   // disk); any other is the base's.
   bool StampOf(const std::string& path, FileStamp* stamp) override;
+  bool StatusOf(const std::string& path, EntryStatus* status) override;
   // Nothing is copied: nothing is worth reading ahead.
   void Prefetch(const std::string& /*path*/) override {}
   bool CanRead(const std::string& path) override;

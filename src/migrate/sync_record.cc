@@ -1,0 +1,329 @@
+#include "migrate/sync_record.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "migrate/source_lists.h"
+#include "migrate/source_mailbox.h"
+#include "platform/clock.h"
+#include "util/md5.h"
+
+namespace vm {
+
+namespace {
+
+constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 1";
+constexpr char kHex[] = "0123456789abcdef";
+
+// The precision a file system keeps its times in is not asked: times
+// without nanoseconds may come from one keeping two-second steps, the
+// others from one whose clock ticks in milliseconds; the margin is wide,
+// since a folder it leaves untrusted only costs a listing.
+constexpr int64_t kCoarseWindowNanos = 2'000'000'000;
+constexpr int64_t kFineWindowNanos = 1'000'000'000;
+
+int64_t Nanos(StampTime t) {
+  return t.seconds * 1'000'000'000 + static_cast<int64_t>(t.nanoseconds);
+}
+
+// Bytes as lowercase hexadecimal digits; the empty text as "-".
+std::string Hex(std::string_view bytes) {
+  if (bytes.empty()) return "-";
+  std::string hex;
+  for (unsigned char c : bytes) hex += {kHex[c >> 4], kHex[c & 15]};
+  return hex;
+}
+
+bool FromHex(std::string_view hex, std::string* bytes) {
+  bytes->clear();
+  if (hex == "-") return true;
+  if (hex.empty() || hex.size() % 2 != 0) return false;
+  auto value = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : -1;
+  };
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int high = value(hex[i]);
+    const int low = value(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes->push_back(static_cast<char>(high * 16 + low));
+  }
+  return true;
+}
+
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  while (!line.empty()) {
+    const size_t space = line.find(' ');
+    words.push_back(line.substr(0, space));
+    if (space == std::string_view::npos) break;
+    line.remove_prefix(space + 1);
+  }
+  return words;
+}
+
+bool Number(std::string_view text, uint64_t* value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *value = n;
+  return true;
+}
+
+std::string TimeText(StampTime t) {
+  return std::to_string(t.seconds) + " " + std::to_string(t.nanoseconds);
+}
+
+bool Time(std::string_view seconds, std::string_view nanos, StampTime* t) {
+  const bool negative = !seconds.empty() && seconds[0] == '-';
+  if (negative) seconds.remove_prefix(1);
+  uint64_t s = 0;
+  uint64_t n = 0;
+  if (!Number(seconds, &s) || !Number(nanos, &n) || n >= 1'000'000'000) {
+    return false;
+  }
+  t->seconds = negative ? -static_cast<int64_t>(s) : static_cast<int64_t>(s);
+  t->nanoseconds = static_cast<uint32_t>(n);
+  return true;
+}
+
+// "KIND VOLUME FILE SIZE MTIME-S MTIME-NS CTIME-S CTIME-NS".
+constexpr size_t kStatusWords = 8;
+
+std::string StatusText(const EntryStatus& s) {
+  return std::string(s.is_directory ? "d " : "f ") +
+         std::to_string(s.id.volume) + " " + std::to_string(s.id.file) + " " +
+         std::to_string(s.size) + " " + TimeText(s.modified) + " " +
+         TimeText(s.changed);
+}
+
+bool ParseStatus(const std::vector<std::string_view>& w, size_t at,
+                 EntryStatus* s) {
+  if (w.size() != at + kStatusWords || (w[at] != "d" && w[at] != "f")) {
+    return false;
+  }
+  s->is_directory = w[at] == "d";
+  return Number(w[at + 1], &s->id.volume) && Number(w[at + 2], &s->id.file) &&
+         Number(w[at + 3], &s->size) &&
+         Time(w[at + 4], w[at + 5], &s->modified) &&
+         Time(w[at + 6], w[at + 7], &s->changed);
+}
+
+// One line of a mailbox's entry, into `entry`; false when it is none.
+bool ParseEntryLine(const std::vector<std::string_view>& w, SyncEntry* entry) {
+  if (w[0] == "source") return ParseStatus(w, 1, &entry->source);
+  if (w[0] == "folder-list") {
+    entry->has_folder_list = !(w.size() == 2 && w[1] == "-");
+    return !entry->has_folder_list || ParseStatus(w, 1, &entry->folder_list);
+  }
+  if (w[0] == "target" && w.size() > 1) {
+    SyncFolder folder;
+    folder.taken = true;
+    if (!FromHex(w[1], &folder.name) || folder.name.empty() ||
+        !ParseStatus(w, 2, &folder.status)) {
+      return false;
+    }
+    entry->targets.push_back(std::move(folder));
+    return true;
+  }
+  return false;
+}
+
+std::string IdentityLine(const FileId& id) {
+  return "data-folder " + std::to_string(id.volume) + " " +
+         std::to_string(id.file);
+}
+
+bool StatusIs(FileSystem* fs, const std::string& path,
+              const EntryStatus& recorded) {
+  EntryStatus now;
+  return fs->StatusOf(path, &now) && now == recorded;
+}
+
+}  // namespace
+
+SourceSeen SeeSource(FileSystem* fs, const std::string& box,
+                     const Clock& clock) {
+  SourceSeen seen;
+  // The time first: a change after it can only make the folder newer.
+  seen.at = clock.NowStamp();
+  seen.taken = fs->StatusOf(box, &seen.box) && seen.box.is_directory;
+  seen.has_folder_list =
+      seen.taken && fs->StatusOf(FolderListPath(box), &seen.folder_list);
+  return seen;
+}
+
+std::string ListsDigest(const SourceAccount& account) {
+  return Md5Hex(account.user_name + '\t' + account.domain + '\t' +
+                account.password);
+}
+
+bool Settled(const EntryStatus& status, StampTime at) {
+  const bool coarse =
+      status.modified.nanoseconds == 0 && status.changed.nanoseconds == 0;
+  const int64_t window = coarse ? kCoarseWindowNanos : kFineWindowNanos;
+  const int64_t latest =
+      std::max(Nanos(status.modified), Nanos(status.changed));
+  return latest < Nanos(at) - window;
+}
+
+namespace {
+
+// The "mailbox" line that begins an entry; false when it is none.
+bool ParseMailboxLine(const std::vector<std::string_view>& w, std::string* key,
+                      SyncEntry* entry) {
+  *entry = SyncEntry();
+  if (w.size() != 5 || w[0] != "mailbox" || !FromHex(w[1], key) ||
+      key->empty() || !FromHex(w[2], &entry->box) || entry->box.empty() ||
+      w[3].size() != 32 || !Number(w[4], &entry->entries)) {
+    return false;
+  }
+  entry->lists = std::string(w[3]);
+  return true;
+}
+
+}  // namespace
+
+bool SyncRecord::Parse(std::string_view text) {
+  entries_.clear();
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    if (end == std::string_view::npos) return false;  // cut short
+    lines.push_back(text.substr(0, end));
+    text.remove_prefix(end + 1);
+  }
+  if (lines.size() < 3 || lines[0] != kFormatLine ||
+      lines[1] != IdentityLine(data_folder_) || lines.back() != "end") {
+    return false;
+  }
+  std::string key;
+  SyncEntry entry;
+  bool open = false;
+  for (size_t i = 2; i < lines.size(); ++i) {
+    const std::vector<std::string_view> w = Words(lines[i]);
+    const bool last = i + 1 == lines.size();
+    if (last || (!w.empty() && w[0] == "mailbox")) {
+      if (open && entry.targets.empty()) break;
+      if (open) entries_[key] = std::move(entry);
+      if (last) return true;
+      open = ParseMailboxLine(w, &key, &entry);
+      if (!open) break;
+      continue;
+    }
+    if (!open || w.empty() || !ParseEntryLine(w, &entry)) break;
+  }
+  entries_.clear();
+  return false;
+}
+
+bool SyncRecord::Write(const PieceWriter& put) const {
+  if (!put(std::string(kFormatLine) + "\n" + IdentityLine(data_folder_) +
+           "\n")) {
+    return false;
+  }
+  // In the order of their keys, so that two records of one target compare.
+  std::vector<const std::pair<const std::string, SyncEntry>*> sorted;
+  sorted.reserve(entries_.size());
+  for (const auto& entry : entries_) sorted.push_back(&entry);
+  std::sort(sorted.begin(), sorted.end(),
+            [](const auto* a, const auto* b) { return a->first < b->first; });
+  for (const auto* entry : sorted) {
+    const std::string& key = entry->first;
+    const SyncEntry& e = entry->second;
+    std::string text = "mailbox " + Hex(key) + " " + Hex(e.box) + " " +
+                       e.lists + " " + std::to_string(e.entries) + "\nsource " +
+                       StatusText(e.source) + "\nfolder-list " +
+                       (e.has_folder_list ? StatusText(e.folder_list) : "-") +
+                       "\n";
+    for (const SyncFolder& folder : e.targets) {
+      text +=
+          "target " + Hex(folder.name) + " " + StatusText(folder.status) + "\n";
+    }
+    if (!put(text)) return false;
+  }
+  return put("end\n");
+}
+
+const SyncEntry* SyncRecord::Find(const std::string& key) const {
+  auto it = entries_.find(key);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
+                     SyncEntry entry) {
+  entries_.erase(key);
+  if (!seen.taken || !Settled(seen.box, seen.at) ||
+      (seen.has_folder_list && !Settled(seen.folder_list, seen.at)) ||
+      entry.box.empty()) {
+    return;
+  }
+  entry.source = seen.box;
+  entry.has_folder_list = seen.has_folder_list;
+  entry.folder_list = seen.folder_list;
+  entries_[key] = std::move(entry);
+  unsettled_.push_back(key);
+}
+
+void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
+                        const Clock& clock) {
+  for (const std::string& key : unsettled_) {
+    auto it = entries_.find(key);
+    if (it == entries_.end()) continue;
+    SyncEntry& e = it->second;
+    const std::string box = mail_dir + "\\" + e.box;
+    const StampTime at = clock.NowStamp();
+    bool trusted = !e.targets.empty();
+    for (SyncFolder& folder : e.targets) {
+      if (!trusted || folder.taken) continue;
+      folder.taken = fs->StatusOf(box + "\\" + folder.name, &folder.status) &&
+                     folder.status.is_directory && Settled(folder.status, at);
+      trusted = folder.taken;
+    }
+    if (!trusted) entries_.erase(it);
+  }
+  std::vector<std::string>().swap(unsettled_);
+}
+
+bool SyncRecord::DropUnsettledAt(StampTime at) {
+  const size_t before = entries_.size();
+  std::erase_if(entries_, [at](const auto& entry) {
+    const SyncEntry& e = entry.second;
+    bool settled = Settled(e.source, at) &&
+                   (!e.has_folder_list || Settled(e.folder_list, at));
+    for (const SyncFolder& folder : e.targets) {
+      settled = settled && Settled(folder.status, at);
+    }
+    return !settled;
+  });
+  return entries_.size() != before;
+}
+
+bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
+               const SourceAccount& account, const std::string& source_box,
+               const std::string& target_box, int* folders) {
+  const SyncEntry* e = record.Find(key);
+  if (e == nullptr || e->lists != ListsDigest(account) ||
+      !StatusIs(fs, source_box, e->source)) {
+    return false;
+  }
+  EntryStatus list;
+  const bool has_list = fs->StatusOf(FolderListPath(source_box), &list);
+  if (has_list != e->has_folder_list ||
+      (has_list && !(list == e->folder_list))) {
+    return false;
+  }
+  for (const SyncFolder& folder : e->targets) {
+    if (!StatusIs(fs, target_box + "\\" + folder.name, folder.status)) {
+      return false;
+    }
+  }
+  if (folders != nullptr) *folders = 1 + static_cast<int>(e->targets.size());
+  return true;
+}
+
+}  // namespace vm

@@ -1,0 +1,123 @@
+#ifndef VM_MIGRATE_SYNC_RECORD_H_
+#define VM_MIGRATE_SYNC_RECORD_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/file_identity.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+class Clock;
+struct SourceAccount;
+
+// What a run saw of a source mailbox folder just before it listed it: the
+// folder's status, and that of its folder list (Folders.ini), taken in
+// that order, with the time they were taken.
+struct SourceSeen {
+  bool taken = false;  // false: the folder's status could not be taken
+  EntryStatus box;
+  bool has_folder_list = false;
+  EntryStatus folder_list;
+  StampTime at;
+};
+
+// Takes the statuses of SourceSeen for the mailbox folder `box`.
+SourceSeen SeeSource(FileSystem* fs, const std::string& box,
+                     const Clock& clock);
+
+// A folder of a target mailbox as the run left it. The mailbox folder
+// itself is not one: the pending mark every sync makes and removes there
+// changes it each time, and a mailbox with a mark is listed anyway.
+struct SyncFolder {
+  std::string name;
+  EntryStatus status;
+  bool taken = false;  // the status has been taken since the run's copies
+};
+
+// What the last run that listed one account's mailbox saw, on both sides,
+// once it had finished with it without a failure.
+struct SyncEntry {
+  std::string box;       // the target mailbox folder's name in the store
+  std::string lists;     // ListsDigest of the account's line
+  uint64_t entries = 0;  // entries the source listing held
+  EntryStatus source;
+  bool has_folder_list = false;
+  EntryStatus folder_list;
+  std::vector<SyncFolder> targets;
+};
+
+// The digest of what a sync compares of an account's line in the lists.
+std::string ListsDigest(const SourceAccount& account);
+
+// Whether a status taken at `at` may be trusted to show a later change:
+// not when its folder was changed within the file system clock's precision
+// of that moment (or after it), where a second change in the same tick
+// would leave the same times.
+bool Settled(const EntryStatus& status, StampTime at);
+
+// The record a target keeps of what each sync (and the first run) saw of
+// every mailbox it listed, so that the next sync can skip the mailboxes
+// where nothing changed on either side. The record only ever lets a run
+// skip work: a mailbox without an entry, or whose entry differs in any
+// status, is listed. Entries are keyed by the target mailbox, folded. See
+// docs/sync-record.md for the file.
+class SyncRecord {
+ public:
+  // A record of the target whose data folder is `data_folder`.
+  explicit SyncRecord(FileId data_folder) : data_folder_(data_folder) {}
+  SyncRecord(const SyncRecord&) = delete;
+  SyncRecord& operator=(const SyncRecord&) = delete;
+
+  // Takes the entries of a record file's text. False, keeping none, when
+  // the text is not a whole record of this format and version, or is the
+  // record of another target.
+  bool Parse(std::string_view text);
+  // The record file's text, a mailbox at a time, to `put`.
+  bool Write(const PieceWriter& put) const;
+
+  const SyncEntry* Find(const std::string& key) const;
+  // A mailbox about to be listed: its entry goes until the run has
+  // finished with it.
+  void Forget(const std::string& key) { entries_.erase(key); }
+  // The mailbox was listed, as `seen`, and finished without a failure; its
+  // target folders' statuses are taken by Settle. A source folder that
+  // changed just before it was seen (see Settled) gets no entry.
+  void Put(const std::string& key, const SourceSeen& seen, SyncEntry entry);
+  // Takes the statuses of the target folders of the mailboxes put since the
+  // last call, under `mail_dir`; a mailbox whose folders cannot all be
+  // trusted (see Settled) loses its entry.
+  void Settle(FileSystem* fs, const std::string& mail_dir, const Clock& clock);
+
+  // Drops the entries with a status not Settled at `at`; true when it
+  // dropped any. For a time of the file system's own clock (the record
+  // file's, just written), which guards against a clock of this machine
+  // that runs ahead of the file system's.
+  bool DropUnsettledAt(StampTime at);
+
+  size_t size() const { return entries_.size(); }
+
+ private:
+  FileId data_folder_;
+  std::unordered_map<std::string, SyncEntry> entries_;
+  std::vector<std::string> unsettled_;
+};
+
+// The decision of a sync for one existing account: true when the entry of
+// its mailbox (key `key`, target mailbox `target_box`, source mailbox
+// `source_box`) shows every folder on both sides and the account's line as
+// they are now, so that listing it would find nothing new. `folders`, when
+// non-null, is told how many folders the skip spares (the source's and the
+// target's mail folders). The caller checks the pending mark.
+bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
+               const SourceAccount& account, const std::string& source_box,
+               const std::string& target_box, int* folders);
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_SYNC_RECORD_H_

@@ -1,0 +1,99 @@
+#include "migrate/sync_record.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/golden.h"
+
+namespace vm {
+namespace {
+
+constexpr FileId kDataFolder{7, 42};
+
+std::string Written(const SyncRecord& record) {
+  std::string text;
+  EXPECT_TRUE(record.Write([&text](std::string_view piece) {
+    text += piece;
+    return true;
+  }));
+  return text;
+}
+
+TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
+  const std::string golden = Golden("migrate/two-mailboxes.sync-record");
+  SyncRecord record(kDataFolder);
+  ASSERT_TRUE(record.Parse(golden));
+  ASSERT_EQ(record.size(), 2u);
+  const SyncEntry* u0 = record.Find("u0");
+  ASSERT_NE(u0, nullptr);
+  EXPECT_EQ(u0->entries, 3u);
+  EXPECT_EQ(u0->source.changed, (StampTime{100, 500}));
+  ASSERT_TRUE(u0->has_folder_list);
+  EXPECT_FALSE(u0->folder_list.is_directory);
+  EXPECT_EQ(u0->folder_list.modified, (StampTime{-1, 999999999}));
+  ASSERT_EQ(u0->targets.size(), 2u);
+  EXPECT_EQ(u0->targets[1].name, "\xd6\xd0\xce\xc4");
+  EXPECT_EQ(u0->targets[1].status.id, (FileId{7, 202}));
+  const SyncEntry* v1 = record.Find("v1@b.com");
+  ASSERT_NE(v1, nullptr);
+  EXPECT_FALSE(v1->has_folder_list);
+  EXPECT_EQ(v1->lists, "fedcba9876543210fedcba9876543210");
+  EXPECT_EQ(Written(record), golden);
+}
+
+// Each text is the golden one with one fault; none may be used in part.
+TEST(SyncRecordTest, RecordNotWholeOrOfAnotherTargetIsNone) {
+  const std::string golden = Golden("migrate/two-mailboxes.sync-record");
+  auto with = [&golden](const std::string& from, const std::string& to) {
+    std::string text = golden;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  const std::string faults[] = {
+      golden.substr(0, golden.size() - 4),                    // cut short
+      golden.substr(0, golden.size() - 1),                    // no last LF
+      with("record 1", "record 2"),                           // other version
+      with("data-folder 7 42", "data-folder 7 43"),           // other target
+      with("folder-list -", "folder-list"),                   // a field short
+      with("100 0 100 500", "100 0 100 1000000000"),          // no time
+      with("target 494e424f58 d 7 301", "target - d 7 301"),  // no name
+      with("folder-list -\ntarget 494e424f58 d 7 301 4096 200 0 200 0\n",
+           "folder-list -\n"),                   // no folder
+      with("7530 7530", "7530 -"),               // no box name
+      with("494e424f58", "494E424F58"),          // other spelling
+      with("source d 7 300", "source x 7 300"),  // no kind
+  };
+  for (size_t i = 0; i < std::size(faults); ++i) {
+    SCOPED_TRACE(i);
+    SyncRecord record(kDataFolder);
+    EXPECT_FALSE(record.Parse(faults[i]));
+    EXPECT_EQ(record.size(), 0u);
+    EXPECT_EQ(record.Find("u0"), nullptr);
+  }
+}
+
+// Times within the window of the moment a status was taken, by either of
+// its times, or after it, are not trusted; whole seconds get the wider one.
+TEST(SyncRecordTest, StatusTakenWithinTheClockPrecisionIsNotSettled) {
+  struct Row {
+    StampTime modified, changed, at;
+    bool settled;
+  };
+  const Row rows[] = {
+      {{100, 0}, {100, 0}, {103, 0}, true},
+      {{100, 0}, {100, 0}, {102, 0}, false},
+      {{100, 5}, {100, 5}, {101, 6}, true},
+      {{100, 5}, {100, 5}, {101, 5}, false},
+      {{90, 5}, {100, 5}, {101, 5}, false},
+      {{200, 5}, {200, 5}, {101, 5}, false},
+  };
+  for (const Row& row : rows) {
+    EntryStatus status;
+    status.modified = row.modified;
+    status.changed = row.changed;
+    EXPECT_EQ(Settled(status, row.at), row.settled)
+        << row.modified.seconds << " " << row.at.seconds;
+  }
+}
+
+}  // namespace
+}  // namespace vm

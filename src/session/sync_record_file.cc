@@ -1,0 +1,51 @@
+#include "session/sync_record_file.h"
+
+#include <utility>
+
+#include "migrate/undo_choices.h"
+#include "migrate/undo_run.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+std::unique_ptr<SyncRecordFile> SyncRecordFile::Load(
+    FileSystem* fs, const std::string& target_dir,
+    const std::string& mail_dir) {
+  FileLocation where;
+  if (!fs->Locate(ManifestDataFolder(fs, target_dir), &where) ||
+      !where.exists || where.chain.empty()) {
+    return nullptr;
+  }
+  const std::string path =
+      RunRecordsFolder(fs, target_dir) + "\\" + std::string(kFileName);
+  std::unique_ptr<SyncRecordFile> file(
+      new SyncRecordFile(fs, path, mail_dir, where.chain.front()));
+  std::string text;
+  if (fs->Exists(path) && fs->ReadFile(path, &text, nullptr)) {
+    // A record that is not whole and ours is as good as none.
+    file->record_.Parse(text);
+  }
+  return file;
+}
+
+bool SyncRecordFile::Save(const Clock& clock, std::string* error) {
+  record_.Settle(fs_, mail_dir_, clock);
+  const std::string folder = path_.substr(0, path_.find_last_of('\\'));
+  auto write = [this, error] {
+    return fs_->ReplaceContentsBy(
+        path_, [this](const PieceWriter& put) { return record_.Write(put); },
+        error);
+  };
+  bool saved = fs_->CreateDir(folder, error) && write();
+  // The new file's time is the file system's clock: a status that is not
+  // settled by it either is left out, and the file written again.
+  EntryStatus written;
+  if (saved && fs_->StatusOf(path_, &written) &&
+      record_.DropUnsettledAt(written.modified)) {
+    saved = write();
+  }
+  if (!saved) fs_->RemoveFile(path_, nullptr);
+  return saved;
+}
+
+}  // namespace vm

@@ -1,0 +1,56 @@
+#ifndef VM_SESSION_SYNC_RECORD_FILE_H_
+#define VM_SESSION_SYNC_RECORD_FILE_H_
+
+#include <memory>
+#include <string>
+
+#include "migrate/sync_record.h"
+
+namespace vm {
+
+class Clock;
+class FileSystem;
+
+// The record of what the runs on a target saw of its mailboxes (see
+// SyncRecord), one file per target, beside the run records in the target's
+// data folder: `<data folder>\velquor-migrate-runs\sync-record`. Deleting
+// it is safe: the next sync lists every mailbox.
+class SyncRecordFile {
+ public:
+  static constexpr const char* kFileName = "sync-record";
+
+  // Reads the record of the target `target_dir` through `fs`. A record
+  // that is missing, unreadable, damaged or of another target (its data
+  // folder's identity) gives an empty one; null when the data folder
+  // cannot be located, so that nothing is skipped and nothing written.
+  static std::unique_ptr<SyncRecordFile> Load(FileSystem* fs,
+                                              const std::string& target_dir,
+                                              const std::string& mail_dir);
+  SyncRecordFile(const SyncRecordFile&) = delete;
+  SyncRecordFile& operator=(const SyncRecordFile&) = delete;
+
+  SyncRecord* record() { return &record_; }
+
+  // Takes the statuses of the folders the run finished with and replaces
+  // the file whole (a temporary, renamed over it). When that fails the old
+  // file is removed, since it no longer tells what the run left; false
+  // with the reason.
+  bool Save(const Clock& clock, std::string* error);
+
+ private:
+  SyncRecordFile(FileSystem* fs, std::string path, std::string mail_dir,
+                 FileId data_folder)
+      : fs_(fs),
+        path_(std::move(path)),
+        mail_dir_(std::move(mail_dir)),
+        record_(data_folder) {}
+
+  FileSystem* fs_;
+  std::string path_;
+  std::string mail_dir_;
+  SyncRecord record_;
+};
+
+}  // namespace vm
+
+#endif  // VM_SESSION_SYNC_RECORD_FILE_H_

@@ -1,0 +1,221 @@
+#include "session/sync_record_file.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "migrate/undo_choices.h"
+#include "platform/helpers/file_system_wrapper.h"
+#include "session/run_session.h"
+#include "testing/mem_installation.h"
+
+namespace vm {
+namespace {
+
+// Two domains of three accounts, each with mail in a standard and a
+// user-made folder, written at second 100; a run's folders are made at the
+// file system's time of the moment (SetNow), its statuses judged by the
+// clock. Sessions run through a disk that can stop them at a path.
+class SyncPass : public FileSystemWrapper {
+ public:
+  static constexpr const char* kUsers[] = {"u0",       "u1",       "u2",
+                                           "v0@b.com", "v1@b.com", "v2@b.com"};
+
+  SyncPass() : FileSystemWrapper(&t.fs) {
+    t.mem.SetNow(100);
+    for (const char* user : kUsers) {
+      const std::string box = std::string("mail\\") + user + "\\";
+      t.PutSource(box + "1.in", user + std::string(" in"));
+      t.PutSource(box + "Folders.ini", "Work\r\n");
+      t.PutSource(box + "3.0", user + std::string(" work"));
+    }
+    t.PutSource("domain.ini", "a.com\r\nb.com\r\n");
+    t.PutSource("popusers.ini", Users());
+  }
+  static std::string Users() {
+    std::string users;
+    for (const char* user : kUsers) {
+      users += std::string(user) +
+               (user[0] == 'u' ? "\tc\ta.com\r\n" : "\tc\tx\tb.com\r\n");
+    }
+    return users;
+  }
+  // A session at file system time `fs_now` and clock time `now`.
+  SessionResult Run(bool sync, int64_t fs_now, int64_t now) {
+    t.mem.SetNow(fs_now);
+    t.clock.Set(now);
+    SessionEnvironment env;
+    env.disk = this;
+    env.code_page = t.code_page.get();
+    env.texts = &t.texts;
+    env.clock = &t.clock;
+    env.steady_seconds = [] { return 0.0; };
+    env.state = {"C:\\src", "C:\\t", "C:\\src\\mail", "C:\\t\\store", true};
+    env.config_states = t.states.get();
+    SessionOptions options;
+    options.sync = sync;
+    RunSession run(env, options, nullptr);
+    session_ = &run;
+    SessionResult result = run.Run(&t.host);
+    session_ = nullptr;
+    return result;
+  }
+  std::string Record() {
+    return RunRecordsFolder(&t.fs, "C:\\t") + "\\sync-record";
+  }
+  // The record is written at the clock's time: the file system's clock
+  // agrees with the machine's when the run ends.
+  bool ReplaceContents(const std::string& p, const std::string& c,
+                       std::string* e) override {
+    if (p == Record()) t.mem.SetNow(t.clock.NowSeconds());
+    return FileSystemWrapper::ReplaceContents(p, c, e);
+  }
+  bool WriteFile(const std::string& p, const std::string& c,
+                 std::string* e) override {
+    if (p == stop_at && session_ != nullptr) session_->RequestStop();
+    return FileSystemWrapper::WriteFile(p, c, e);
+  }
+
+  MemInstallation t;
+  std::string stop_at;
+
+ private:
+  RunSession* session_ = nullptr;
+};
+
+// A change made at second 300, between a first run (folders made at 200,
+// judged at 1000) and a sync (judged at 2000), with what that sync must
+// have put into the target (store path => contents) and how many mailboxes
+// it may leave unlisted; then a sync with nothing new lists nothing.
+struct ChangeRow {
+  const char* name;
+  std::function<void(SyncPass*)> change;
+  std::map<std::string, std::string> copied;
+  int unchanged;
+  int accounts = 6;
+};
+
+TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
+  auto put = [](const char* name, const char* text) {
+    return [=](SyncPass* p) { p->t.PutSource(name, text); };
+  };
+  const ChangeRow rows[] = {
+      {"nothing", [](SyncPass*) {}, {}, 6},
+      {"message added",
+       put("mail\\u1\\4.in", "new"),
+       {{"u1\\INBOX\\4.in", "new"}},
+       5},
+      {"folder added",
+       [](SyncPass* p) {
+         p->t.PutSource("mail\\u2\\Folders.ini", "Work\r\nNew\r\n");
+         p->t.PutSource("mail\\u2\\5.1", "five");
+       },
+       {{"u2\\New\\5.1", "five"}},
+       5},
+      // Rewritten in place: only the list's own status tells.
+      {"folder list renames a folder",
+       put("mail\\v0@b.com\\Folders.ini", "Play\r\n"),
+       {{"v0@b.com\\Play\\3.0", "v0@b.com work"}},
+       5},
+      {"account added to the lists",
+       [](SyncPass* p) {
+         p->t.PutSource("mail\\u3\\1.in", "u3 in");
+         p->t.PutSource("popusers.ini", SyncPass::Users() + "u3\tc\ta.com\r\n");
+       },
+       {{"u3\\INBOX\\1.in", "u3 in"}},
+       6,
+       7},
+      {"message removed from the target",
+       [](SyncPass* p) {
+         p->t.fs.RemoveFile("C:\\t\\store\\u2\\Work\\3.0", nullptr);
+       },
+       {{"u2\\Work\\3.0", "u2 work"}},
+       5},
+      {"record deleted",
+       [](SyncPass* p) {
+         p->t.fs.RemoveFile(p->Record(), nullptr);
+         p->t.PutSource("mail\\u1\\4.in", "new");
+       },
+       {{"u1\\INBOX\\4.in", "new"}},
+       0},
+      {"record cut short",
+       [](SyncPass* p) {
+         const std::string text = p->t.Read(p->Record());
+         p->t.fs.WriteFile(p->Record(), text.substr(0, text.size() - 4),
+                           nullptr);
+       },
+       {},
+       0},
+      {"record of another target",
+       [](SyncPass* p) {
+         std::string text = p->t.Read(p->Record());
+         text.insert(text.find("data-folder ") + 12, "1");
+         p->t.fs.WriteFile(p->Record(), text, nullptr);
+       },
+       {},
+       0},
+  };
+  for (const ChangeRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    SyncPass p;
+    ASSERT_TRUE(p.Run(false, 200, 1000).clean);
+    p.t.mem.SetNow(300);
+    row.change(&p);
+    const SessionResult r = p.Run(true, 300, 2000);
+    EXPECT_TRUE(r.clean);
+    EXPECT_EQ(r.stats.unchanged_boxes, row.unchanged);
+    EXPECT_EQ(r.stats.mail_count, static_cast<int>(row.copied.size()));
+    for (const auto& [path, text] : row.copied)
+      EXPECT_EQ(p.t.Store(path), text);
+    const SessionResult again = p.Run(true, 300, 3000);
+    EXPECT_EQ(again.stats.unchanged_boxes, row.accounts);
+    EXPECT_EQ(again.stats.listed_boxes, 0);
+  }
+}
+
+// A folder changed in the very second its status was taken (source: as it
+// was listed; target: as the record was written) is listed by the next
+// sync, although a second change within that second leaves its status
+// as it was.
+TEST(SyncPassTest, FolderChangedWithinTheClockTickIsListedAgain) {
+  SyncPass source;
+  source.t.mem.SetModifiedTime("C:\\src\\mail\\u1", 999);
+  ASSERT_TRUE(source.Run(false, 200, 1000).clean);
+  source.t.mem.SetNow(999);
+  source.t.PutSource("mail\\u1\\4.in", "new");
+  const SessionResult r = source.Run(true, 300, 2000);
+  EXPECT_EQ(source.t.Store("u1\\INBOX\\4.in"), "new");
+  EXPECT_EQ(r.stats.unchanged_boxes, 5);
+
+  SyncPass target;
+  ASSERT_TRUE(target.Run(false, 999, 1000).clean);
+  target.t.fs.RemoveFile("C:\\t\\store\\u2\\Work\\3.0", nullptr);
+  EXPECT_EQ(target.Run(true, 300, 2000).stats.unchanged_boxes, 0);
+  EXPECT_EQ(target.t.Store("u2\\Work\\3.0"), "u2 work");
+}
+
+// A sync stopped half way records the mailboxes it finished; the next one
+// lists the rest and copies everything the stopped one did not.
+TEST(SyncPassTest, SyncAfterAStoppedOneCopiesTheRest) {
+  SyncPass p;
+  ASSERT_TRUE(p.Run(false, 200, 1000).clean);
+  p.t.mem.SetNow(300);
+  for (const char* user : SyncPass::kUsers) {
+    p.t.PutSource(std::string("mail\\") + user + "\\4.in", user);
+  }
+  p.stop_at = "C:\\t\\store\\u1\\velquor-migrate.pending";
+  const SessionResult stopped = p.Run(true, 300, 2000);
+  ASSERT_TRUE(stopped.outcome.stopped);
+  EXPECT_EQ(stopped.stats.mail_count, 2);
+  p.stop_at.clear();
+  const SessionResult rest = p.Run(true, 300, 3000);
+  EXPECT_EQ(rest.stats.unchanged_boxes, 2);
+  EXPECT_EQ(rest.stats.mail_count, 4);
+  for (const char* user : SyncPass::kUsers) {
+    EXPECT_EQ(p.t.Store(std::string(user) + "\\INBOX\\4.in"), user);
+  }
+}
+
+}  // namespace
+}  // namespace vm
