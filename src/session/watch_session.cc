@@ -5,6 +5,7 @@
 #include "platform/change_notice.h"
 #include "platform/clock.h"
 #include "session/run_session.h"
+#include "session/sync_record_file.h"
 #include "session/watch_pace.h"
 #include "util/shown_text.h"
 
@@ -149,6 +150,15 @@ bool RunSession::WatchPass(RunHost* front_host, TargetContext* target,
     for (const std::string& line : held.lines) WatchLine(front_host, line);
   }
   *changed = stats.domain_count + stats.user_count + stats.mail_count > 0;
+  // What the pass listed is settled in the sync record, so that the next
+  // pass skips it; a pass that listed nothing leaves the record as it is.
+  std::string unsaved;
+  if (outcome.loaded && sync_record_ != nullptr &&
+      (*changed || stats.listed_boxes > 0) &&
+      !sync_record_->Save(*env_.clock, &unsaved)) {
+    WatchLine(front_host, env_.texts->sync_record_unsaved +
+                              FileErrorMessage(*env_.texts, unsaved));
+  }
   pass_copied_ = stats.mail_count;
   MigrationStats& total = result_.stats;
   total.domain_count += stats.domain_count;

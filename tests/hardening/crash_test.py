@@ -216,7 +216,7 @@ class CrashSafetyTest(unittest.TestCase):
             self.assertLessEqual(imported,
                                  {name for name, _ in users_of(self.out)})
             self.check_interrupted({"domains": 0, "users": 0, "partial": 0,
-                                "staging": 0})
+                                    "staging": 0})
 
     def test_file_size_limit_fails_visibly_and_loses_nothing(self):
         # Larger messages and the user list past its first part cannot be
