@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "migrate/folder_maker.h"
+#include "migrate/mailbox_in_flight.h"
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/safe_name.h"
@@ -36,24 +37,6 @@ static_assert(kStandardFolderCount ==
               sizeof(Texts::standard_done) / sizeof(Texts::standard_done[0]));
 
 }  // namespace
-
-// One mailbox being migrated; lives until its end piece is released.
-struct MailboxMigrator::Mailbox {
-  MailboxTally tally;
-  MailboxDone done;  // told how it ended when released
-  // Set while it is built under its staging name, to publish on release.
-  std::shared_ptr<StagedMailbox> staged;
-  // The mark file its staging folder still lacks, and the maker that
-  // writes it with the folders; it is published only with its mark.
-  std::string mark;
-  std::shared_ptr<const FolderMaker> marker;
-  // What the record is told once it ends without a failure; `listed` once
-  // its source folder was listed whole.
-  std::string record_key;
-  bool listed = false;
-  SourceSeen seen;
-  SyncEntry entry;
-};
 
 // Ends a mailbox once all its folders are released.
 class MailboxMigrator::MailboxEnd : public OrderedLog::Pending {
@@ -183,75 +166,6 @@ std::string MailboxMigrator::SharedBoxUser(const SourceAccount& account,
     return std::string();
   }
   return it->second;
-}
-
-void MailboxMigrator::SettleBox(const std::string& target_box) {
-  if (unsettled_.count(target_box) != 0) Finish();
-}
-
-bool MailboxMigrator::MarkPending(const SourceAccount& account,
-                                  const std::string& primary_domain,
-                                  bool sync) {
-  std::string target_box = TargetBox(account, primary_domain);
-  if (target_box.empty()) return true;
-  SettleBox(target_box);
-  MarkAhead(target_box);
-  return marks_.Mark(target_box, sync);
-}
-
-bool MailboxMigrator::MarkNew(const SourceAccount& account,
-                              const std::string& primary_domain) {
-  const std::string target_box = TargetBox(account, primary_domain);
-  if (target_box.empty()) return true;
-  SettleBox(target_box);
-  // One look serves the manifest and the mark. A mailbox that is not
-  // there is recorded as about to be made (it, or its staging folder,
-  // appears at once) and its mark goes with it; in one that is, the mark
-  // is recorded.
-  const bool exists = fs_->Exists(target_box);
-  if (options_.manifest != nullptr) {
-    options_.manifest->WriteAhead(
-        exists ? ManifestEntry::Kind::kMessageFile
-               : ManifestEntry::Kind::kDirectory,
-        {exists ? target_box + "\\" + kPendingMark : target_box});
-  }
-  return marks_.MarkNew(target_box, exists);
-}
-
-void MailboxMigrator::MarkAhead(const std::string& target_box) {
-  // A mailbox that does not exist is recorded by MarkNew; its mark goes
-  // with it.
-  if (options_.manifest != nullptr && fs_->Exists(target_box)) {
-    options_.manifest->WriteAhead(ManifestEntry::Kind::kMessageFile,
-                                  {target_box + "\\" + kPendingMark});
-  }
-}
-
-void MailboxMigrator::MakingAhead(const std::vector<std::string>& dirs) {
-  if (options_.manifest == nullptr) return;
-  std::vector<std::string> absent;
-  for (const std::string& dir : dirs) {
-    if (!fs_->Exists(dir)) absent.push_back(dir);
-  }
-  options_.manifest->WriteAhead(ManifestEntry::Kind::kDirectory, absent);
-}
-
-bool MailboxMigrator::IsPending(const SourceAccount& account,
-                                const std::string& primary_domain, bool* sync) {
-  std::string target_box = TargetBox(account, primary_domain);
-  if (target_box.empty()) return false;
-  SettleBox(target_box);
-  // No other run writes to the target while this one holds its run lock:
-  // a mark found was left by a run that ended.
-  return marks_.IsMarked(target_box, sync);
-}
-
-void MailboxMigrator::ClearPending(const SourceAccount& account,
-                                   const std::string& primary_domain) {
-  std::string target_box = TargetBox(account, primary_domain);
-  if (target_box.empty()) return;
-  SettleBox(target_box);
-  marks_.Clear(target_box);
 }
 
 bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
@@ -521,125 +435,6 @@ void MailboxMigrator::RefuseFolder(const SourceFolder& folder,
     stats_->failed_copies += static_cast<int32_t>(counts.failed);
     mailbox->tally.failed_copies += static_cast<int>(counts.failed);
   });
-}
-
-void MailboxMigrator::BoxFailure(Mailbox* mailbox, const std::string& line,
-                                 bool retry) {
-  LogFailure(line);
-  // Told in result-list order, after the folders before it.
-  log_->Then([mailbox, line, retry] {
-    mailbox->tally.Failed(line);
-    if (retry) ++mailbox->tally.failed;
-  });
-}
-
-void MailboxMigrator::ReleaseMailbox(Mailbox* mailbox, RunHost* host) {
-  --in_flight_;
-  if (mailbox->staged != nullptr) Publish(mailbox, host);
-  const MailboxTally& tally = mailbox->tally;
-  if (mailbox->done) {
-    // The reason of an account is the line without its indent.
-    const std::string& indent = texts_.folder_indent;
-    const std::string& line = tally.failure;
-    mailbox->done(tally.failed_copies,
-                  line.compare(0, indent.size(), indent) == 0
-                      ? line.substr(indent.size())
-                      : line);
-  }
-  // With a failure the mark stays, so a later run tries again. A mailbox
-  // this run wrote nothing into (a sync that found it complete) has
-  // nothing to flush: its mark goes at once.
-  if (!mailbox->record_key.empty() && mailbox->listed && tally.failed == 0 &&
-      tally.failed_copies == 0 && tally.failure.empty()) {
-    options_.record->Put(mailbox->record_key, mailbox->seen,
-                         std::move(mailbox->entry));
-  }
-  if (tally.failed == 0 && tally.wrote) {
-    if (marks_.AddComplete(tally.target_box, tally.bytes)) FlushFinished(host);
-    return;
-  }
-  if (tally.failed == 0) marks_.Clear(tally.target_box);
-  if (--unsettled_[tally.target_box] == 0) {
-    unsettled_.erase(tally.target_box);
-  }
-}
-
-void MailboxMigrator::Publish(Mailbox* mailbox, RunHost* host) {
-  MailboxTally& tally = mailbox->tally;
-  PublishOutcome outcome;
-  const FolderMaker* marker = mailbox->marker.get();
-  if (marker != nullptr) marker->Wait();
-  if (marker == nullptr || marker->marked()) {
-    outcome =
-        PublishStaged(fs_, mailbox->staged.get(), texts_, options_.manifest);
-  } else {
-    // Published without its mark, a mailbox whose copies were never
-    // flushed would look complete: it stays staged, and pending.
-    outcome.box_ready = false;
-    outcome.lines.push_back(texts_.folder_indent + texts_.mailbox_dir_failed +
-                            fs_->DisplayPath(mailbox->staged->box()));
-  }
-  if (!outcome.box_ready) {
-    // Its staged copies never reached the target: they are mail left
-    // behind, not mail migrated.
-    stats_->mail_count -= tally.copied;
-    stats_->failed_copies += tally.copied;
-    tally.failed_copies += tally.copied;
-  }
-  for (const std::string& line : outcome.lines) {
-    host->AppendLogLine(line);
-    host->SelectLastLine();
-    ++failure_lines_;
-    ++tally.failed;
-    if (!outcome.box_ready) {
-      tally.Failed(line);
-      continue;
-    }
-    // A staged file left out was counted copied by its folder.
-    --stats_->mail_count;
-    ++stats_->failed_copies;
-    ++tally.failed_copies;
-  }
-  if (outcome.merged) marks_.Discard(mailbox->staged->staging());
-}
-
-void MailboxMigrator::FlushFinished(RunHost* host) {
-  // One flush at a time: the one running is waited for (and its outcome
-  // written) before the next starts, so a failure line lands at the same
-  // place of the result list however long a flush takes.
-  CollectFlush(host);
-  marks_.StartFlush();
-}
-
-void MailboxMigrator::CollectFlush(RunHost* host) {
-  if (!marks_.flushing()) return;
-  if (options_.phases != nullptr) options_.phases->PhaseBegin("flush");
-  const PendingMarks::Outcome flush = marks_.Collect();
-  if (options_.phases != nullptr) options_.phases->PhaseEnd("flush");
-  for (const std::string& box : flush.boxes) {
-    if (--unsettled_[box] == 0) unsettled_.erase(box);
-  }
-  if (!flush.ok) {
-    host->AppendLogLine(texts_.folder_indent + texts_.copy_failed +
-                        fs_->DisplayPath(options_.target_mail_dir) +
-                        texts_.why_open + FileErrorWords(texts_, flush.error) +
-                        texts_.why_close);
-    host->SelectLastLine();
-    ++failure_lines_;
-  }
-}
-
-void MailboxMigrator::Finish() {
-  log_->Drain();
-  // Nothing is held now, so lines go straight to the host.
-  FlushFinished(log_);
-  CollectFlush(log_);
-}
-
-void MailboxMigrator::LogFailure(const std::string& line) {
-  log_->AppendLogLine(line);
-  log_->SelectLastLine();
-  ++failure_lines_;
 }
 
 }  // namespace vm
