@@ -173,12 +173,13 @@ def answer(handle, button):
 
 
 CONFIRM = "即将迁移到已安装的 Tarnwick，写入它的配置文件和邮件存储:"
+CONFIRM_SYNC = "即将把源中新到的邮件复制到目标中已有的帐户"
 
 
-def confirm_start(yes=True):
-    """Answers the question a migration into an installed target asks
-    first; returns its text."""
-    handle = wait_box(CONFIRM)
+def confirm_start(yes=True, sync=False):
+    """Answers the question a migration (with `sync`, one that copies new
+    mail) into an installed target asks first; returns its text."""
+    handle = wait_box(CONFIRM_SYNC if sync else CONFIRM)
     text = probe("texts", handle)
     answer(handle, 6 if yes else 7)  # IDYES, IDNO
     return text
@@ -458,7 +459,7 @@ class DialogTest(unittest.TestCase):
         probe("click", dialog, "1014")
         self.assertEqual(probe("checked", dialog, "1024").strip(), "1")
         press(DIALOG_CAPTION, "Return")
-        confirm_start()
+        confirm_start(sync=True)
         dismiss_message(SUCCESS)
         end_status(dialog)
         lines = list_lines(dialog)
@@ -943,9 +944,7 @@ class DialogTest(unittest.TestCase):
 
         probe("click", dialog, "1014")  # only new mail
         press(DIALOG_CAPTION, "Return")
-        box = wait_box("即将把源中新到的邮件复制到目标中已有的帐户")
-        self.assertIn("要开始复制新邮件吗？", probe("texts", box))
-        answer(box, 6)  # IDYES
+        self.assertIn("要开始复制新邮件吗？", confirm_start(sync=True))
         dismiss_message(SUCCESS)
         end_status(dialog)
         probe("post", dialog, str(WM_CLOSE), "0")
