@@ -143,8 +143,7 @@ void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
 // and the --report. A file that cannot be written is told on stderr.
 class RunFiles {
  public:
-  RunFiles(const ConsoleSetup& p, const ConsoleIo& io, int64_t started)
-      : p_(p), io_(io), started_(started) {}
+  RunFiles(const ConsoleSetup& p, const ConsoleIo& io) : p_(p), io_(io) {}
 
   // The log part's head, written before the run writes anything, so that
   // a killed run leaves its head.
@@ -215,7 +214,6 @@ class RunFiles {
 
   const ConsoleSetup& p_;
   const ConsoleIo& io_;
-  int64_t started_;
 };
 
 // The session's environment and options as the command line gives them.
@@ -282,7 +280,7 @@ class ConsoleRun {
         host_(&log_, p.code_page.get(), &io,
               p.options.dry_run ? "(dry run) " : ""),
         timer_(SystemClock()),
-        files_(p, io, started),
+        files_(p, io),
         started_(started),
         env_(ConsoleEnvironment(p, io)) {
     if (progress_) {

@@ -285,6 +285,16 @@ class Undo {
                : box + "@" + target_->primary_domain;
   }
 
+  // Whether `path` is a folder right below the store (a mailbox).
+  bool IsMailboxPath(const std::string& path) const {
+    const size_t at = mail_store_.size();
+    return at > 0 && path.size() > at + 1 &&
+           path.compare(0, at, mail_store_) == 0 &&
+           (path[at] == '\\' || path[at] == '/') &&
+           target_->names.Find(path, '\\', at + 1) == std::string::npos &&
+           path.find('/', at + 1) == std::string::npos;
+  }
+
   static std::string AccountName(const ManifestEntry& e) {
     // A name given as "user@domain" is shown as given.
     return e.domain.empty() || e.name.find('@') != std::string::npos
@@ -305,8 +315,10 @@ class Undo {
       const std::string box = BoxOf(*a.e);
       if (!box.empty()) boxes.emplace_back(box, KeptBecause(*a.e));
     }
+    // A mailbox recorded as made may still be staged: its files are
+    // recorded just before the rename that publishes it.
     for (const ManifestEntry* e : paths_) {
-      if (e->kind == Kind::kDirectory && e->step == Step::kIntent) {
+      if (e->kind == Kind::kDirectory && IsMailboxPath(e->path)) {
         boxes.emplace_back(e->path, std::string());
       }
     }

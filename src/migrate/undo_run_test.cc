@@ -142,6 +142,26 @@ TEST_F(UndoRunTest, UndoGivesBackTheTargetByteForByte) {
   EXPECT_EQ(Snapshot(), before);
 }
 
+// A run killed between recording a staged mailbox's files and the rename
+// that publishes it leaves a manifest naming the mailbox as made, and no
+// account yet. Fault: the staging folder is left behind by an undo that
+// calls itself complete.
+TEST_F(UndoRunTest, MailboxRecordedButNotYetPublishedLosesItsStagingFolder) {
+  const std::string store = t_.settings.target_mail_dir;
+  const auto before = Snapshot();
+  Stage(".vmtmp.stage.eve");
+  RunManifest manifest;
+  manifest.header.target_dir = t_.context.target_dir;
+  for (const char* dir : {"eve", "eve\\INBOX", "eve\\Sent"}) {
+    manifest.entries.push_back(DirectoryEntry(store + "\\" + dir));
+  }
+  t_.NewRun();
+  const UndoResult result = UndoRun(manifest, &t_.context, store, t_.texts,
+                                    false, nullptr, kUndoJobs);
+  EXPECT_TRUE(result.complete()) << Lines(result);
+  EXPECT_EQ(Snapshot(), before);
+}
+
 // A stop lets the removal under way finish and leaves the rest, the
 // configuration items included, for a second undo, which completes it.
 TEST_F(UndoRunTest, StoppedUndoLeavesTheRestForTheNextOne) {

@@ -396,13 +396,13 @@ bool UndoSession::WriteReport(FileSystem* fs, const std::string& path,
 void UndoSession::WriteRecords() {
   if (env_.record_dirs.empty()) return;
   // The dialog has no exit status.
-  const int status = -1;
+  constexpr int kNoStatus = -1;
   const std::string base = RecordBaseName(started_at_, "undo");
   const CodePage& cp = *env_.code_page;
   const RecordFolderFiles files = WriteRecordFolder(
       env_.disk, NameOps(cp.LeadBytes()), env_.state, env_.record_dirs, base,
-      [this, &cp, status](const std::string& json) {
-        return LogText(status, ShownRecordPath(*env_.disk, cp, json));
+      [this, &cp](const std::string& json) {
+        return LogText(kNoStatus, ShownRecordPath(*env_.disk, cp, json));
       },
       [this](const std::string& path, ReportFormat format, std::string* error) {
         return WriteReport(env_.disk, path, format, error);

@@ -1,0 +1,28 @@
+// Reads arbitrary bytes as a target's sync record, which comes from disk
+// and may be damaged or edited. Whatever it is given, the reader keeps
+// either every entry or none; a record it keeps, written again, is the
+// same text, so that a run never trusts a record it would not have written.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_check.h"
+#include "migrate/sync_record.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  vm::SyncRecord record(vm::FileId{7, 42});
+  if (!record.Parse(text)) {
+    FUZZ_CHECK(record.size() == 0);
+    return 0;
+  }
+  std::string written;
+  FUZZ_CHECK(record.Write([&written](std::string_view piece) {
+    written += piece;
+    return true;
+  }));
+  FUZZ_CHECK(written == text);
+  return 0;
+}
