@@ -1,8 +1,11 @@
 #include "migrate/sync_record.h"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <utility>
 
+#include "migrate/record_fields.h"
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
 #include "platform/clock.h"
@@ -52,19 +55,11 @@ bool FromHex(std::string_view hex, std::string* bytes) {
   return true;
 }
 
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
-  while (!line.empty()) {
-    const size_t space = line.find(' ');
-    words.push_back(line.substr(0, space));
-    if (space == std::string_view::npos) break;
-    line.remove_prefix(space + 1);
-  }
-  return words;
-}
-
+// A decimal number in the writer's one spelling: no sign, no leading zero.
 bool Number(std::string_view text, uint64_t* value) {
-  if (text.empty() || text.size() > 19) return false;
+  if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1)) {
+    return false;
+  }
   uint64_t n = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
@@ -74,7 +69,7 @@ bool Number(std::string_view text, uint64_t* value) {
   return true;
 }
 
-std::string TimeText(StampTime t) {
+std::string SecondsAndNanos(StampTime t) {
   return std::to_string(t.seconds) + " " + std::to_string(t.nanoseconds);
 }
 
@@ -83,7 +78,8 @@ bool Time(std::string_view seconds, std::string_view nanos, StampTime* t) {
   if (negative) seconds.remove_prefix(1);
   uint64_t s = 0;
   uint64_t n = 0;
-  if (!Number(seconds, &s) || !Number(nanos, &n) || n >= 1'000'000'000) {
+  if (!Number(seconds, &s) || !Number(nanos, &n) || n >= 1'000'000'000 ||
+      s > static_cast<uint64_t>(INT64_MAX) || (negative && s == 0)) {
     return false;
   }
   t->seconds = negative ? -static_cast<int64_t>(s) : static_cast<int64_t>(s);
@@ -97,8 +93,8 @@ constexpr size_t kStatusWords = 8;
 std::string StatusText(const EntryStatus& s) {
   return std::string(s.is_directory ? "d " : "f ") +
          std::to_string(s.id.volume) + " " + std::to_string(s.id.file) + " " +
-         std::to_string(s.size) + " " + TimeText(s.modified) + " " +
-         TimeText(s.changed);
+         std::to_string(s.size) + " " + SecondsAndNanos(s.modified) + " " +
+         SecondsAndNanos(s.changed);
 }
 
 bool ParseStatus(const std::vector<std::string_view>& w, size_t at,
@@ -179,7 +175,7 @@ bool ParseMailboxLine(const std::vector<std::string_view>& w, std::string* key,
   *entry = SyncEntry();
   if (w.size() != 5 || w[0] != "mailbox" || !FromHex(w[1], key) ||
       key->empty() || !FromHex(w[2], &entry->box) || entry->box.empty() ||
-      w[3].size() != 32 || !Number(w[4], &entry->entries)) {
+      !IsMd5Hex(w[3]) || !Number(w[4], &entry->entries)) {
     return false;
   }
   entry->lists = std::string(w[3]);
@@ -202,20 +198,34 @@ bool SyncRecord::Parse(std::string_view text) {
     return false;
   }
   std::string key;
+  std::string previous;
   SyncEntry entry;
   bool open = false;
+  int entry_line = 0;
   for (size_t i = 2; i < lines.size(); ++i) {
-    const std::vector<std::string_view> w = Words(lines[i]);
+    const std::vector<std::string_view> w = SplitSpaces(lines[i]);
     const bool last = i + 1 == lines.size();
     if (last || (!w.empty() && w[0] == "mailbox")) {
       if (open && entry.targets.empty()) break;
       if (open) entries_[key] = std::move(entry);
       if (last) return true;
+      previous = std::move(key);
+      entry_line = 0;
       open = ParseMailboxLine(w, &key, &entry);
-      if (!open) break;
+      // The writer gives the mailboxes in the order of their keys, each
+      // once: any other order is an edit.
+      if (!open || (!entries_.empty() && key <= previous)) break;
       continue;
     }
-    if (!open || w.empty() || !ParseEntryLine(w, &entry)) break;
+    // Each entry's lines in the writer's one order: its source, its
+    // folder list, then its target folders.
+    const char* expected = entry_line == 0   ? "source"
+                           : entry_line == 1 ? "folder-list"
+                                             : "target";
+    ++entry_line;
+    if (!open || w.empty() || w[0] != expected || !ParseEntryLine(w, &entry)) {
+      break;
+    }
   }
   entries_.clear();
   return false;

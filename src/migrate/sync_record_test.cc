@@ -57,10 +57,13 @@ TEST(SyncRecordTest, RecordNotWholeOrOfAnotherTargetIsNone) {
       with("100 0 100 500", "100 0 100 1000000000"),          // no time
       with("target 494e424f58 d 7 301", "target - d 7 301"),  // no name
       with("folder-list -\ntarget 494e424f58 d 7 301 4096 200 0 200 0\n",
-           "folder-list -\n"),                   // no folder
-      with("7530 7530", "7530 -"),               // no box name
-      with("494e424f58", "494E424F58"),          // other spelling
-      with("source d 7 300", "source x 7 300"),  // no kind
+           "folder-list -\n"),                         // no folder
+      with("7530 7530", "7530 -"),                     // no box name
+      with("494e424f58", "494E424F58"),                // other spelling
+      with("source d 7 300", "source x 7 300"),        // no kind
+      with("mailbox 7530 7530", "mailbox 7730 7530"),  // out of key order
+      with("folder-list -\n", "folder-list -\nfolder-list -\n"),  // twice
+      with("4096 100 0 100 500", "4096 100 0 0100 500"),  // other spelling
   };
   for (size_t i = 0; i < std::size(faults); ++i) {
     SCOPED_TRACE(i);
