@@ -266,7 +266,10 @@ bool NodeScan::AtCloser(int32_t i) {
       node_->flags |= kEmptyTag;
     }
   } else {
-    met = i > delimiter_length_ &&
+    // The delimiter's bytes may include the opener's last one ("<?>" ends
+    // an instruction, "<!-->" a comment) wherever the node starts, the
+    // first byte of the text included.
+    met = i >= delimiter_length_ - 1 &&
           std::memcmp(t_ + i - (delimiter_length_ - 1), delimiter_,
                       delimiter_length_ - 1) == 0;
   }
