@@ -1,7 +1,7 @@
 #include "migrate/account_import.h"
 
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -98,6 +98,7 @@ class AccountStep {
 
   bool LoadDomains();
   bool Unchanged(const SourceAccount& account);
+  bool LeaveUnchanged(const SourceAccount& account);
   void Commit(bool at_end);
   void TellAddedByOthers();
   void LeaveDomainOut(const SourceDomain& source);
@@ -123,9 +124,10 @@ class AccountStep {
     bool marked = false;  // marked pending again after a failed save
   };
   std::vector<Held> held_;
-  // The existing accounts a sync leaves unlisted: the record shows their
-  // mailboxes unchanged. Judged before the read-ahead is given the rest.
-  std::unordered_set<const SourceAccount*> unchanged_;
+  // The existing accounts a sync leaves unlisted, with the folders that
+  // spares: the record shows their mailboxes unchanged. Judged before the
+  // read-ahead is given the rest.
+  std::unordered_map<const SourceAccount*, int> unchanged_;
 };
 
 // Every source account gets its outcome, also when the target's domain
@@ -329,12 +331,6 @@ void AccountStep::AddNew(const Account& a, const DomainRecord& record,
                                 AccountOutcome::kExists, lacking, a.box);
         break;
       }
-      if (!resume && unchanged_.count(&account) != 0) {
-        // Synced with nothing to copy, as a listing would have found.
-        observer_->OnAccountEnd(account.user_name, account.domain,
-                                AccountOutcome::kSynced, "", a.box);
-        break;
-      }
       if (!resume) ++s_.stats->listed_boxes;
       // A sync is marked too, so that an interrupted one is finished by
       // the next run, which may replace a copy it left cut short.
@@ -396,20 +392,40 @@ bool AccountStep::ImportAccount(SourceAccount* account,
 }
 
 // The one place a sync decides to leave a mailbox unlisted: an account that
-// exists (as far as the target's lists tell now), is not pending and whose
-// mailbox the record shows unchanged on both sides. AddNew still finds it
-// existing before it skips it; one that is not is migrated as new.
+// exists (as far as the target's lists tell now), whose mailbox is not
+// pending and the record shows unchanged on both sides. Nothing else is
+// looked at for it: LeaveUnchanged tells its outcome in its turn.
 bool AccountStep::Unchanged(const SourceAccount& account) {
   if (!mailboxes_->sync()) return false;
   int folders = 0;
   if (!users_->UserExists(account.user_name, account.domain) ||
-      !mailboxes_->Unchanged(account, s_.target->primary_domain, &folders) ||
-      mailboxes_->IsPending(account, s_.target->primary_domain)) {
+      !mailboxes_->Unchanged(account, s_.target->primary_domain, &folders)) {
     return false;
   }
-  unchanged_.insert(&account);
+  unchanged_[&account] = folders;
   ++s_.stats->unchanged_boxes;
   s_.stats->unchanged_folders += folders;
+  return true;
+}
+
+// An account judged unchanged, in its turn: synced with nothing to copy,
+// as a listing would have found it. Unless another account's mail went
+// into its mailbox since it was judged: then it is imported as any
+// account, which refuses it for sharing that mailbox.
+bool AccountStep::LeaveUnchanged(const SourceAccount& account) {
+  auto it = unchanged_.find(&account);
+  if (it == unchanged_.end()) return false;
+  const std::string& primary = s_.target->primary_domain;
+  if (!mailboxes_->SharedBoxUser(account, primary).empty()) {
+    --s_.stats->unchanged_boxes;
+    s_.stats->unchanged_folders -= it->second;
+    unchanged_.erase(it);
+    return false;
+  }
+  mailboxes_->LeftUnchanged(account, primary);
+  observer_->OnAccountEnd(account.user_name, account.domain,
+                          AccountOutcome::kSynced, "",
+                          mailboxes_->TargetBox(account, primary));
   return true;
 }
 
@@ -447,6 +463,7 @@ bool AccountStep::Run() {
         continue;
       }
       account.domain = source.name;
+      if (LeaveUnchanged(account)) continue;
       if (ImportAccount(&account, *record)) Commit(false);
     }
   }

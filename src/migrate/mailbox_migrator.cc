@@ -142,7 +142,16 @@ bool MailboxMigrator::Unchanged(const SourceAccount& account,
     return false;
   }
   return vm::Unchanged(fs_, *options_.record, RecordKey(target_box), account,
-                       SourceBox(account.user_name), target_box, folders);
+                       SourceBox(account.user_name), target_box, folders) &&
+         !marks_.StagingLeft(target_box, options_.names);
+}
+
+void MailboxMigrator::LeftUnchanged(const SourceAccount& account,
+                                    const std::string& primary_domain) {
+  const std::string target_box = TargetBox(account, primary_domain);
+  if (!target_box.empty()) {
+    box_users_[options_.names.Fold(target_box)] = account.user_name;
+  }
 }
 
 std::string MailboxMigrator::SourceBox(const std::string& user) const {

@@ -162,10 +162,17 @@ class MailboxMigrator {
 
   // Whether a sync may leave the mailbox of the existing `account` unlisted:
   // the record shows both its sides, and its line of the lists, as they are
-  // now (see vm::Unchanged). `folders` is told how many folders that
-  // spares. False without a record.
+  // now, and it is not pending (see vm::Unchanged; IsPending's staging
+  // folder is looked for in one listing of the store for all mailboxes).
+  // `folders` is told how many folders that spares. False without a
+  // record. For the decisions taken before the mailboxes are begun.
   bool Unchanged(const SourceAccount& account,
                  const std::string& primary_domain, int* folders);
+  // A mailbox a sync left unlisted (Unchanged) is the one `account`'s mail
+  // went into, as MigrateMailbox would note: SharedBoxUser then keeps
+  // another account's mail out of it.
+  void LeftUnchanged(const SourceAccount& account,
+                     const std::string& primary_domain);
 
   // The target mailbox directory of `account`; empty when a name is unsafe
   // or not one of the code page.

@@ -6,6 +6,7 @@
 #include "migrate/message_names.h"
 #include "platform/copy_temporary.h"
 #include "platform/file_system.h"
+#include "util/name_ops.h"
 
 namespace vm {
 
@@ -59,6 +60,20 @@ std::string PendingMarks::StagingOf(const std::string& box) const {
          box.substr(target_mail_dir_.size() + 1);
 }
 
+bool PendingMarks::StagingLeft(const std::string& box, const NameOps& names) {
+  if (!staging_listed_) {
+    staging_.clear();
+    std::vector<DirEntry> found;
+    staging_readable_ = fs_->List(StagingOf(target_mail_dir_ + "\\*"), &found);
+    for (const DirEntry& entry : found) staging_.insert(names.Fold(entry.name));
+    staging_listed_ = true;
+  }
+  const std::string staging = StagingOf(box);
+  return !staging_readable_ ||
+         staging_.count(
+             names.Fold(staging.substr(target_mail_dir_.size() + 1))) != 0;
+}
+
 bool PendingMarks::Mark(const std::string& box, bool sync) {
   return Place(box, sync, !sync && fs_->PublishesDirs() && !fs_->Exists(box),
                false);
@@ -76,6 +91,7 @@ bool PendingMarks::Place(const std::string& box, bool sync, bool stage,
   mark_left_ = false;
   if (stage) {
     const std::string staging = StagingOf(box);
+    staging_listed_ = false;
     DirMade made = fs_->MakeDir(staging, nullptr);
     // One left behind is no mailbox's: it goes.
     if (made == DirMade::kExisted && Discard(staging)) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace vm {
@@ -83,6 +84,13 @@ class PendingMarks {
   // Whether `box` has a mark, or a staging folder; *sync (when non-null)
   // tells whether it was made for a sync.
   bool IsMarked(const std::string& box, bool* sync);
+  // IsMarked's look for a staging folder of `box`, for a decision taken
+  // about every mailbox of the store in turn: the store's staging folders
+  // are listed at the first call, and again after this object has staged a
+  // mailbox (one it removed or published since stays in the list: a
+  // mailbox taken as marked is only listed). True when they cannot be
+  // listed.
+  bool StagingLeft(const std::string& box, const NameOps& names);
   // Removes the mark of `box`, and its staging folder when it was never
   // published.
   void Clear(const std::string& box);
@@ -130,6 +138,10 @@ class PendingMarks {
   bool last_created_ = false;
   bool last_staged_ = false;
   bool mark_left_ = false;
+  // The staging folders StagingLeft found, folded; valid while listed_.
+  std::unordered_set<std::string> staging_;
+  bool staging_listed_ = false;
+  bool staging_readable_ = false;
 };
 
 }  // namespace vm

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "migrate/pending_marks.h"
 #include "migrate/record_fields.h"
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
@@ -186,6 +187,7 @@ bool ParseMailboxLine(const std::vector<std::string_view>& w, std::string* key,
 
 bool SyncRecord::Parse(std::string_view text) {
   entries_.clear();
+  changed_ = true;  // a text not taken is replaced
   std::vector<std::string_view> lines;
   while (!text.empty()) {
     const size_t end = text.find('\n');
@@ -208,7 +210,10 @@ bool SyncRecord::Parse(std::string_view text) {
     if (last || (!w.empty() && w[0] == "mailbox")) {
       if (open && entry.targets.empty()) break;
       if (open) entries_[key] = std::move(entry);
-      if (last) return true;
+      if (last) {
+        changed_ = false;
+        return true;
+      }
       previous = std::move(key);
       entry_line = 0;
       open = ParseMailboxLine(w, &key, &entry);
@@ -267,6 +272,7 @@ const SyncEntry* SyncRecord::Find(const std::string& key) const {
 void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
                      SyncEntry entry) {
   entries_.erase(key);
+  changed_ = true;
   if (!seen.taken || !Settled(seen.box, seen.at) ||
       (seen.has_folder_list && !Settled(seen.folder_list, seen.at)) ||
       entry.box.empty()) {
@@ -317,20 +323,29 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, int* folders) {
   const SyncEntry* e = record.Find(key);
-  if (e == nullptr || e->lists != ListsDigest(account) ||
-      !StatusIs(fs, source_box, e->source)) {
-    return false;
-  }
-  EntryStatus list;
-  const bool has_list = fs->StatusOf(FolderListPath(source_box), &list);
-  if (has_list != e->has_folder_list ||
-      (has_list && !(list == e->folder_list))) {
-    return false;
-  }
-  for (const SyncFolder& folder : e->targets) {
-    if (!StatusIs(fs, target_box + "\\" + folder.name, folder.status)) {
+  if (e == nullptr || e->lists != ListsDigest(account)) return false;
+  // The target's folders and the absence of a pending mark, by one look
+  // at the mailbox folder (the names are those this program made, as it
+  // spelled them); then the source's statuses.
+  std::vector<std::string> names;
+  names.reserve(e->targets.size() + 1);
+  for (const SyncFolder& folder : e->targets) names.push_back(folder.name);
+  names.push_back(PendingMarks::kFileName);
+  std::vector<std::optional<EntryStatus>> now;
+  fs->StatusesIn(target_box, names, &now);
+  for (size_t i = 0; i < e->targets.size(); ++i) {
+    if (!now[i].has_value() || !(*now[i] == e->targets[i].status)) {
       return false;
     }
+  }
+  if (now.back().has_value() || !StatusIs(fs, source_box, e->source)) {
+    return false;
+  }
+  // A folder list made, removed or renamed since would have changed the
+  // folder's own times: only one rewritten in place needs its status.
+  if (e->has_folder_list &&
+      !StatusIs(fs, FolderListPath(source_box), e->folder_list)) {
+    return false;
   }
   if (folders != nullptr) *folders = 1 + static_cast<int>(e->targets.size());
   return true;

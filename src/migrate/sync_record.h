@@ -84,7 +84,9 @@ class SyncRecord {
   const SyncEntry* Find(const std::string& key) const;
   // A mailbox about to be listed: its entry goes until the run has
   // finished with it.
-  void Forget(const std::string& key) { entries_.erase(key); }
+  void Forget(const std::string& key) {
+    if (entries_.erase(key) != 0) changed_ = true;
+  }
   // The mailbox was listed, as `seen`, and finished without a failure; its
   // target folders' statuses are taken by Settle. A source folder that
   // changed just before it was seen (see Settled) gets no entry.
@@ -101,11 +103,17 @@ class SyncRecord {
   bool DropUnsettledAt(StampTime at);
 
   size_t size() const { return entries_.size(); }
+  // Whether the entries differ from the text last parsed (or there was
+  // none, or it was not taken): only then is there a record to write.
+  bool changed() const { return changed_; }
+  // The entries are what the record file now holds.
+  void Written() { changed_ = false; }
 
  private:
   FileId data_folder_;
   std::unordered_map<std::string, SyncEntry> entries_;
   std::vector<std::string> unsettled_;
+  bool changed_ = false;
 };
 
 // The decision of a sync for one existing account: true when the entry of
@@ -113,7 +121,9 @@ class SyncRecord {
 // `source_box`) shows every folder on both sides and the account's line as
 // they are now, so that listing it would find nothing new. `folders`, when
 // non-null, is told how many folders the skip spares (the source's and the
-// target's mail folders). The caller checks the pending mark.
+// target's mail folders). A pending mark in the target mailbox makes it
+// false; a staging folder of the mailbox is the caller's to look for. The
+// target mailbox is looked at first, by one FileSystem::StatusesIn.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, int* folders);

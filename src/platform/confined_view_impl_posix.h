@@ -50,6 +50,11 @@ class ConfinedView : public FileSystemWrapper {
                         std::string* error, CopiedFile* copied) override;
   bool StampOf(const std::string& path, FileStamp* stamp) override;
   bool StatusOf(const std::string& path, EntryStatus* status) override;
+  // Opens the folder once beneath its root and looks for each entry in it
+  // as spelled (see FileSystem::StatusesIn); a name that is more than one
+  // entry is looked for as StatusOf does.
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* statuses) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool List(const std::string& pattern,

@@ -131,6 +131,11 @@ class ConfinedView : public FileSystemWrapper {
     HeldFolders held;
     return Guard(path, &held, nullptr) && base()->StatusOf(path, status);
   }
+  // Each by StatusOf, guarded as it is.
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* statuses) override {
+    FileSystem::StatusesIn(dir, names, statuses);
+  }
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool List(const std::string& pattern,

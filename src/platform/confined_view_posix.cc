@@ -62,6 +62,39 @@ bool ConfinedView::StatusOf(const std::string& path, EntryStatus* status) {
   return true;
 }
 
+void ConfinedView::StatusesIn(
+    const std::string& dir, const std::vector<std::string>& names,
+    std::vector<std::optional<EntryStatus>>* statuses) {
+  const Place folder = roots_.Where(dir);
+  if (folder.root < 0) return base()->StatusesIn(dir, names, statuses);
+  statuses->assign(names.size(), std::nullopt);
+  std::string dir_path;
+  const HandlePtr held =
+      Hold(roots_.OpenFolder(folder, folder.parts.size(), O_PATH, &dir_path));
+  if (held == nullptr) return;  // nothing in it has a status either
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string path = dir + "\\" + names[i];
+    const Place place = roots_.Where(path);
+    const bool in_folder = place.root == folder.root && !place.climbs &&
+                           place.parts.size() == folder.parts.size() + 1 &&
+                           std::equal(folder.parts.begin(), folder.parts.end(),
+                                      place.parts.begin());
+    EntryStatus status;
+    if (!in_folder) {
+      // A name that is more than one entry of the folder is looked up
+      // from the root, as StatusOf does.
+      if (StatusOf(path, &status)) (*statuses)[i] = status;
+      continue;
+    }
+    struct stat st;
+    if (::fstatat(held->fd(), place.parts.back().c_str(), &st,
+                  AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(st.st_mode)) {
+      (*statuses)[i] = EntryStatusOf(st);
+    }
+  }
+}
+
 bool ConfinedView::ReadFile(const std::string& path, std::string* contents,
                             std::string* error) {
   contents->clear();

@@ -316,6 +316,37 @@ TEST_P(ConfinedViewTest, NamesBeneathARootIgnoreCase) {
   });
 }
 
+// StatusesIn takes each entry's status as StatusOf does, however the
+// folder is spelled: a GBK name, a path through the folder; a link, a
+// missing name or a climb out of the folder has none. An entry of the
+// folder spelled otherwise is not looked for.
+TEST_P(ConfinedViewTest, StatusesInFindsWhatStatusOfFinds) {
+  Run([&] {
+    fs::create_directories(root_ / "T/store/bob/\xE9\x82\xAE\xE4\xBB\xB6");
+    fs::create_directory_symlink(root_ / "outside/sub",
+                                 root_ / "T/store/bob/Sub");
+    std::unique_ptr<FileSystem> view = View();
+    ASSERT_NE(view, nullptr);
+    const std::vector<std::string> names = {
+        "INBOX", "inbox", "Inbox\\1.EML",   "\xD3\xCA\xBC\xFE",
+        "Sub",   "none",  "..\\..\\outside"};
+    const bool there[] = {true, false, true, true, false, false, false};
+    std::vector<std::optional<EntryStatus>> got;
+    view->StatusesIn(Path("T/store/BOB"), names, &got);
+    ASSERT_EQ(got.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+      SCOPED_TRACE(names[i]);
+      EntryStatus one;
+      EXPECT_EQ(view->StatusOf(Path("T/store/BOB") + "\\" + names[i], &one),
+                there[i] || names[i] == "inbox");
+      ASSERT_EQ(got[i].has_value(), there[i]);
+      if (there[i]) {
+        EXPECT_TRUE(*got[i] == one);
+      }
+    }
+  });
+}
+
 // A link swapped in by another thread between a look and its use is met
 // where the use resolves the path, never followed: however the swaps and
 // the operations interleave, nothing outside changes.

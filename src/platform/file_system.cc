@@ -26,6 +26,16 @@ CopyResult FileSystem::CopyNewRecorded(const std::string& from,
   return result;
 }
 
+void FileSystem::StatusesIn(const std::string& dir,
+                            const std::vector<std::string>& names,
+                            std::vector<std::optional<EntryStatus>>* statuses) {
+  statuses->assign(names.size(), std::nullopt);
+  for (size_t i = 0; i < names.size(); ++i) {
+    EntryStatus status;
+    if (StatusOf(dir + "\\" + names[i], &status)) (*statuses)[i] = status;
+  }
+}
+
 CopyResult FileSystem::CopyStaged(const std::string& from,
                                   const std::string& to, std::string* error,
                                   CopiedFile* copied) {

@@ -181,6 +181,17 @@ class FileSystem {
     return false;
   }
 
+  // The statuses of the entries `names` of the folder `dir`: (*statuses)[i]
+  // is what StatusOf(dir + "\" + names[i]) takes, or none where it is
+  // false; except that an entry of the folder spelled otherwise than asked
+  // (another letter case) may be told as none: for callers asking for
+  // names they made themselves, which would rather not read the folder to
+  // prove an absence. A file system that can look the folder up once for
+  // all of them does; this default calls StatusOf for each.
+  virtual void StatusesIn(const std::string& dir,
+                          const std::vector<std::string>& names,
+                          std::vector<std::optional<EntryStatus>>* statuses);
+
   // Copies `from` to the new file `to` inside a staging folder, a folder
   // no other program looks into until it is published (PublishDir): an
   // exclusive create, the copy and a close, nothing more. kTargetExists

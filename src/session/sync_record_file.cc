@@ -30,6 +30,8 @@ std::unique_ptr<SyncRecordFile> SyncRecordFile::Load(
 
 bool SyncRecordFile::Save(const Clock& clock, std::string* error) {
   record_.Settle(fs_, mail_dir_, clock);
+  // A pass that put and dropped nothing leaves the file as it found it.
+  if (!record_.changed()) return true;
   const std::string folder = path_.substr(0, path_.find_last_of('\\'));
   auto write = [this, error] {
     return fs_->ReplaceContentsBy(
@@ -44,8 +46,12 @@ bool SyncRecordFile::Save(const Clock& clock, std::string* error) {
       record_.DropUnsettledAt(written.modified)) {
     saved = write();
   }
-  if (!saved) fs_->RemoveFile(path_, nullptr);
-  return saved;
+  if (!saved) {
+    fs_->RemoveFile(path_, nullptr);
+    return false;
+  }
+  record_.Written();
+  return true;
 }
 
 }  // namespace vm

@@ -34,7 +34,8 @@ class SyncRecordFile {
   // Takes the statuses of the folders the run finished with and replaces
   // the file whole (a temporary, renamed over it). When that fails the old
   // file is removed, since it no longer tells what the run left; false
-  // with the reason.
+  // with the reason. A record whose entries are those of the file it was
+  // read from (or that had none and has none) is not written again.
   bool Save(const Clock& clock, std::string* error);
 
  private:

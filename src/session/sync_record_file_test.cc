@@ -94,7 +94,17 @@ struct ChangeRow {
   std::map<std::string, std::string> copied;
   int unchanged;
   int accounts = 6;
+  int added = 0;  // accounts the sync adds (again)
 };
+
+// The target's user list without the item of `user`.
+std::string WithoutUser(std::string list, const std::string& user) {
+  const size_t at = list.rfind("<item>", list.find("<name>" + user + "<"));
+  size_t end = list.find("</item>", at) + 7;
+  while (list[end] == '\r' || list[end] == '\n') ++end;
+  list.erase(at, end - at);
+  return list;
+}
 
 TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
   auto put = [](const char* name, const char* text) {
@@ -125,13 +135,40 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
        },
        {{"u3\\INBOX\\1.in", "u3 in"}},
        6,
-       7},
+       7,
+       1},
       {"message removed from the target",
        [](SyncPass* p) {
          p->t.fs.RemoveFile("C:\\t\\store\\u2\\Work\\3.0", nullptr);
        },
        {{"u2\\Work\\3.0", "u2 work"}},
        5},
+      // Taken out of the user list, its mailbox left: added again.
+      {"account taken out of the user list",
+       [](SyncPass* p) {
+         p->t.Put("userauth.cfg", WithoutUser(p->t.Get("userauth.cfg"), "u1"));
+       },
+       {},
+       5,
+       6,
+       1},
+      // Left by a killed pass (a sync's mark; an addition's staging
+      // folder, spelled otherwise): listed whatever the record says.
+      {"pending mark left",
+       [](SyncPass* p) {
+         p->t.fs.WriteFile("C:\\t\\store\\u1\\velquor-migrate.pending", "sync",
+                           nullptr);
+       },
+       {},
+       5},
+      {"staging folder left",
+       [](SyncPass* p) {
+         p->t.fs.CreateDir("C:\\t\\store\\.vmtmp.stage.U2", nullptr);
+       },
+       {},
+       5,
+       6,
+       1},
       {"record deleted",
        [](SyncPass* p) {
          p->t.fs.RemoveFile(p->Record(), nullptr);
@@ -166,6 +203,7 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
     EXPECT_TRUE(r.clean);
     EXPECT_EQ(r.stats.unchanged_boxes, row.unchanged);
     EXPECT_EQ(r.stats.mail_count, static_cast<int>(row.copied.size()));
+    EXPECT_EQ(r.stats.user_count, row.added);
     for (const auto& [path, text] : row.copied)
       EXPECT_EQ(p.t.Store(path), text);
     const SessionResult again = p.Run(true, 300, 3000);
@@ -193,6 +231,20 @@ TEST(SyncPassTest, FolderChangedWithinTheClockTickIsListedAgain) {
   target.t.fs.RemoveFile("C:\\t\\store\\u2\\Work\\3.0", nullptr);
   EXPECT_EQ(target.Run(true, 300, 2000).stats.unchanged_boxes, 0);
   EXPECT_EQ(target.t.Store("u2\\Work\\3.0"), "u2 work");
+}
+
+// Two source accounts of one target mailbox: the second is refused by
+// every run, also once the first is left unlisted as unchanged, and its
+// mail never goes into the first one's mailbox.
+TEST(SyncPassTest, AccountSharingAnUnchangedMailboxIsRefusedAgain) {
+  SyncPass p;
+  p.t.PutSource("mail\\u1@a.com\\7.in", "other");
+  p.t.PutSource("popusers.ini", SyncPass::Users() + "u1@a.com\tc\ta.com\r\n");
+  ASSERT_FALSE(p.Run(false, 200, 1000).clean);
+  const SessionResult r = p.Run(true, 300, 2000);
+  EXPECT_FALSE(r.clean);
+  EXPECT_EQ(r.stats.unchanged_boxes, 6);
+  EXPECT_FALSE(p.t.fs.Exists("C:\\t\\store\\u1\\INBOX\\7.in"));
 }
 
 // A sync stopped half way records the mailboxes it finished; the next one

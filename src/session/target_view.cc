@@ -66,6 +66,11 @@ bool TargetView::StampOf(const std::string& path, FileStamp* stamp) {
 bool TargetView::StatusOf(const std::string& path, EntryStatus* status) {
   return current_->StatusOf(path, status);
 }
+void TargetView::StatusesIn(const std::string& dir,
+                            const std::vector<std::string>& names,
+                            std::vector<std::optional<EntryStatus>>* statuses) {
+  current_->StatusesIn(dir, names, statuses);
+}
 CopyResult TargetView::CopyStaged(const std::string& from,
                                   const std::string& to, std::string* error,
                                   CopiedFile* copied) {

@@ -48,6 +48,8 @@ class TargetView : public FileSystem {
                              std::string* error, CopiedFile* copied) override;
   bool StampOf(const std::string& path, FileStamp* stamp) override;
   bool StatusOf(const std::string& path, EntryStatus* status) override;
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* statuses) override;
   CopyResult CopyStaged(const std::string& from, const std::string& to,
                         std::string* error, CopiedFile* copied) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,

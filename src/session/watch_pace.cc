@@ -1,5 +1,6 @@
 #include "session/watch_pace.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -10,6 +11,12 @@
 namespace vm {
 
 namespace {
+
+// A watch that finds nothing spends at most one part in this many of a
+// core on its passes: the wait after a pass is this many times as long as
+// the pass, within the shortest wait and the interval.
+constexpr int64_t kIdleShare = 100;
+constexpr int64_t kShortestWaitMicros = 1000000;
 
 // "12.3": tenths of a second are what a person reads of a pass.
 std::string Seconds(int64_t micros) {
@@ -47,7 +54,10 @@ void WatchPace::PassEnded(bool changed) {
 
 bool WatchPace::WaitForNextPass() {
   if (stopped_) return false;
-  const int64_t due = ended_ + interval_micros_;
+  const int64_t wait = std::clamp(
+      (ended_ - started_) * kIdleShare,
+      std::min(kShortestWaitMicros, interval_micros_), interval_micros_);
+  const int64_t due = ended_ + wait;
   for (;;) {
     const int64_t left = due - clock_->MonotonicMicros();
     if (left <= 0) return true;

@@ -13,8 +13,12 @@ struct Texts;
 // When the passes of a watch start, and what is said of them. A pass is
 // due when the notice tells of a change (or that it lost count of them),
 // and in any case `interval_seconds` after the last pass ended: a notice
-// that never comes (a folder on a share, a system that tells none) costs
-// at most an interval. Used by the run's thread; the stop comes through
+// that never comes (a folder on a share, a system that tells none, a
+// notice a system fails to deliver) costs at most an interval. Sooner when
+// passes are cheap: a pass is due a hundred times its own length after it
+// ended (a second at least), so that a watch that finds nothing uses at
+// most a hundredth of a core and follows the source as fast as that
+// allows. Used by the run's thread; the stop comes through
 // the notice's Wake, from any thread.
 class WatchPace {
  public:

@@ -53,6 +53,26 @@ TEST(WatchPaceTest, WaitsTheIntervalFromThePassEndAndStopsForGood) {
   EXPECT_FALSE(pace.WaitForNextPass());
 }
 
+// The wait after a pass is a hundred times the pass, at least a second
+// and at most the interval.
+TEST(WatchPaceTest, WaitFollowsThePassLengthWithinASecondAndTheInterval) {
+  const struct {
+    int64_t pass_micros;
+    int64_t first_wait_millis;
+  } rows[] = {
+      {0, 1000}, {1000, 1000}, {30000, 3000}, {99000, 9900}, {200000, 10000}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.pass_micros);
+    EarlyNotice notice;
+    WatchPace pace(&notice, &notice, 10);
+    pace.PassStarted(notice.micros);
+    notice.micros += row.pass_micros;
+    pace.PassEnded(false);
+    ASSERT_TRUE(pace.WaitForNextPass());
+    EXPECT_EQ(notice.asked.at(0), row.first_wait_millis);
+  }
+}
+
 // The timer a system without tree notices gets: a wake before the wait
 // ends it at once, and every later one.
 TEST(WatchPaceTest, TimerWakeIsNeverLost) {

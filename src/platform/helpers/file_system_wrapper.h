@@ -54,6 +54,10 @@ class FileSystemWrapper : public FileSystem {
   bool StatusOf(const std::string& path, EntryStatus* status) override {
     return base_->StatusOf(path, status);
   }
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* statuses) override {
+    base_->StatusesIn(dir, names, statuses);
+  }
   // CopyNewRecorded and CopyStaged are not passed on: their defaults copy
   // through CopyNew, so a wrapper that changes CopyNew sees those copies
   // too.

@@ -54,6 +54,11 @@ class OverlayFileSystem : public FileSystemWrapper {
   // disk); any other is the base's.
   bool StampOf(const std::string& path, FileStamp* stamp) override;
   bool StatusOf(const std::string& path, EntryStatus* status) override;
+  // Each by StatusOf: an entry made in memory has none.
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* statuses) override {
+    FileSystem::StatusesIn(dir, names, statuses);
+  }
   // Nothing is copied: nothing is worth reading ahead.
   void Prefetch(const std::string& /*path*/) override {}
   bool CanRead(const std::string& path) override;
