@@ -288,6 +288,8 @@ class PosixFileSystem : public FileSystem {
     // NativeToCreate finds it, and the rename refuses it.
     const std::string target = NativeToCreate(to);
     folded_names_.Creating(target);
+    // A target's mailbox is published by its confined view, by handle:
+    // this rename serves only paths outside every root of a view.
     if (!source.empty() && !target.empty() &&
         ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
                     RENAME_NOREPLACE) == 0) {
@@ -338,6 +340,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
       return false;
     }
+    // Only outside every target: a view removes within its roots by handle.
     if (OnPath(path, [](const char* p) { return ::unlink(p); }) == 0 ||
         errno == ENOENT) {
       return true;
@@ -351,6 +354,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
       return false;
     }
+    // Only outside every target: a view removes within its roots by handle.
     if (OnPath(path, [](const char* p) { return ::rmdir(p); }) == 0 ||
         errno == ENOENT) {
       return true;

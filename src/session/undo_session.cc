@@ -408,6 +408,7 @@ void UndoSession::WriteRecords() {
         return WriteReport(env_.disk, path, format, error);
       });
   log_path_ = files.log;
+  html_path_ = files.html;
   record_error_ = files.error;
   if (log_path_.empty() && record_error_.empty()) {
     record_error_ = env_.texts->no_record_folder;
