@@ -1,7 +1,5 @@
 #include "console/console_app.h"
 
-#include <cstdio>
-#include <map>
 #include <memory>
 #include <utility>
 
@@ -9,6 +7,7 @@
 #include "console/command_line.h"
 #include "console/console_log.h"
 #include "console/console_setup.h"
+#include "console/console_stats.h"
 #include "console/progress_log.h"
 #include "console/progress_meter.h"
 #include "console/run_ending.h"
@@ -74,70 +73,6 @@ class ConsoleHost : public RunHost {
   const ConsoleIo* io_;
   SourceDomainList domains_;
 };
-
-// Adds up the time of each phase; "users" excludes the mailboxes inside it.
-class PhaseTimer : public PhaseObserver {
- public:
-  explicit PhaseTimer(const Clock* clock) : clock_(clock) {}
-  void PhaseBegin(const char* phase) override {
-    started_[phase] = clock_->MonotonicMicros();
-  }
-  void PhaseEnd(const char* phase) override {
-    total_[phase] += (clock_->MonotonicMicros() - started_[phase]) / 1e6;
-  }
-  std::string Report() const {
-    double mail = Total("mail");
-    char text[200];
-    // "mail" is the run thread's share (listing, index reading); the
-    // copies overlap it and the account step. "flush" makes them durable.
-    std::snprintf(
-        text, sizeof(text),
-        "domains: %.3f s\nusers: %.3f s\nmail: %.3f s\nflush: %.3f s\n",
-        Total("domains"), Total("users") - mail, mail, Total("flush"));
-    return text;
-  }
-
- private:
-  double Total(const char* phase) const {
-    auto it = total_.find(phase);
-    return it == total_.end() ? 0.0 : it->second;
-  }
-  const Clock* clock_;
-  std::map<std::string, int64_t> started_;  // MonotonicMicros
-  std::map<std::string, double> total_;
-};
-
-// --stats: the time of each phase, the copy rate (a dry run's: what a run
-// would copy), the longest hold of the configuration lock and the source
-// scan's time, on stderr.
-void PrintStats(const ConsoleIo& io, const PhaseTimer& timer,
-                const RunRecord& record, double run_seconds, bool dry_run,
-                const ProgressModel* progress) {
-  io.err(timer.Report());
-  uint64_t copied_bytes = 0;
-  for (const AccountRecord& a : record.accounts()) {
-    copied_bytes += a.Sum().counts.copied_bytes;
-  }
-  const double megabytes = copied_bytes / 1048576.0;
-  char text[160];
-  std::snprintf(text, sizeof(text), "run: %.3f s\n", run_seconds);
-  io.err(text);
-  if (dry_run) {
-    std::snprintf(text, sizeof(text), "to copy: %.1f MB\n", megabytes);
-  } else {
-    std::snprintf(text, sizeof(text), "copied: %.1f MB, %.1f MB/s\n", megabytes,
-                  run_seconds > 0 ? megabytes / run_seconds : 0.0);
-  }
-  io.err(text);
-  std::snprintf(text, sizeof(text), "longest config lock hold: %.3f s\n",
-                io.config_states->LongestLockHoldMicros() / 1e6);
-  io.err(text);
-  if (progress != nullptr) {
-    std::snprintf(text, sizeof(text), "source scan: %.3f s\n",
-                  progress->scan_seconds());
-    io.err(text);
-  }
-}
 
 // The files a run writes besides the target's and the session's: the --log
 // and the --report. A file that cannot be written is told on stderr.

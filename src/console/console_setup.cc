@@ -154,7 +154,9 @@ int PrepareConsoleRun(const CommandLine& parsed, const ConsoleIo& io,
 
   // As the dialog program starts: trimmed directories and the mail stores,
   // then the checks.
-  p->untrimmed_target = state.target_dir;
+  // The skeletons are written through the session's view of the target,
+  // which resolves no "..": their folder too is absolute and normalized.
+  p->untrimmed_target = disk->AbsolutePath(state.target_dir);
   SettleDirectories(disk, *code_page, &state);
   reason = CheckPaths(disk, options, state, *code_page);
   if (!reason.empty()) return UsageError(io, reason);

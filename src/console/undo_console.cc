@@ -70,12 +70,10 @@ int PrepareUndo(const CommandLine& options, const ConsoleIo& io,
   u->state.target_installed = !options.target_dir.empty();
   u->shown_target =
       u->state.target_installed ? options.target_dir : options.output_dir;
-  u->state.target_dir = cp.ToAnsi(u->shown_target);
-  while (u->state.target_dir.size() > 1 &&
-         (u->state.target_dir.back() == '/' ||
-          u->state.target_dir.back() == '\\')) {
-    u->state.target_dir.pop_back();
-  }
+  // As for a run: absolute and normalized, since the view of the target
+  // resolves no ".." and the manifest's paths are matched against it.
+  u->state.target_dir =
+      SettledTargetDir(u->disk.get(), cp.ToAnsi(u->shown_target));
   if (!IsDirectory(u->disk.get(), u->state.target_dir)) {
     return UsageError(io, "target directory not found: " + u->shown_target);
   }

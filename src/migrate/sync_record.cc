@@ -56,20 +56,6 @@ bool FromHex(std::string_view hex, std::string* bytes) {
   return true;
 }
 
-// A decimal number in the writer's one spelling: no sign, no leading zero.
-bool Number(std::string_view text, uint64_t* value) {
-  if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1)) {
-    return false;
-  }
-  uint64_t n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = n;
-  return true;
-}
-
 std::string SecondsAndNanos(StampTime t) {
   return std::to_string(t.seconds) + " " + std::to_string(t.nanoseconds);
 }
@@ -79,8 +65,9 @@ bool Time(std::string_view seconds, std::string_view nanos, StampTime* t) {
   if (negative) seconds.remove_prefix(1);
   uint64_t s = 0;
   uint64_t n = 0;
-  if (!Number(seconds, &s) || !Number(nanos, &n) || n >= 1'000'000'000 ||
-      s > static_cast<uint64_t>(INT64_MAX) || (negative && s == 0)) {
+  if (!ParseNumber(seconds, &s) || !ParseNumber(nanos, &n) ||
+      n >= 1'000'000'000 || s > static_cast<uint64_t>(INT64_MAX) ||
+      (negative && s == 0)) {
     return false;
   }
   t->seconds = negative ? -static_cast<int64_t>(s) : static_cast<int64_t>(s);
@@ -104,8 +91,9 @@ bool ParseStatus(const std::vector<std::string_view>& w, size_t at,
     return false;
   }
   s->is_directory = w[at] == "d";
-  return Number(w[at + 1], &s->id.volume) && Number(w[at + 2], &s->id.file) &&
-         Number(w[at + 3], &s->size) &&
+  return ParseNumber(w[at + 1], &s->id.volume) &&
+         ParseNumber(w[at + 2], &s->id.file) &&
+         ParseNumber(w[at + 3], &s->size) &&
          Time(w[at + 4], w[at + 5], &s->modified) &&
          Time(w[at + 6], w[at + 7], &s->changed);
 }
@@ -176,7 +164,7 @@ bool ParseMailboxLine(const std::vector<std::string_view>& w, std::string* key,
   *entry = SyncEntry();
   if (w.size() != 5 || w[0] != "mailbox" || !FromHex(w[1], key) ||
       key->empty() || !FromHex(w[2], &entry->box) || entry->box.empty() ||
-      !IsMd5Hex(w[3]) || !Number(w[4], &entry->entries)) {
+      !IsMd5Hex(w[3]) || !ParseNumber(w[4], &entry->entries)) {
     return false;
   }
   entry->lists = std::string(w[3]);

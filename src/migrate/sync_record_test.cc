@@ -38,6 +38,12 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   EXPECT_FALSE(v1->has_folder_list);
   EXPECT_EQ(v1->lists, "fedcba9876543210fedcba9876543210");
   EXPECT_EQ(Written(record), golden);
+  // A number of twenty digits is one the writer writes, and reads back.
+  std::string wide = golden;
+  wide.replace(wide.find("7 202"), 5, "7 18446744073709551615");
+  SyncRecord read(kDataFolder);
+  ASSERT_TRUE(read.Parse(wide));
+  EXPECT_EQ(Written(read), wide);
 }
 
 // Each text is the golden one with one fault; none may be used in part.

@@ -271,9 +271,13 @@ class FileSystem {
 
   // `path` (ANSI) as an absolute path: a relative one joined to the
   // process's working folder, as the platform writes paths, so that a
-  // record naming it leads there from any working folder. No link is
-  // resolved and nothing need exist. `path` itself when the working
-  // folder cannot be found, or the file system has none (in memory).
+  // record naming it leads there from any working folder. No "." part or
+  // doubled separator is kept, and a ".." takes away the part before it
+  // wherever the platform would resolve it so (Windows: always; POSIX:
+  // after a folder that is not a link), so that a view opened on the
+  // result needs no ".." resolved. No link is resolved and nothing need
+  // exist. `path` itself when the working folder cannot be found, or the
+  // file system has none (in memory).
   virtual std::string AbsolutePath(const std::string& path) const {
     return path;
   }

@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/absolute_path_posix.h"
 #include "platform/atomic_replace_posix.h"
 #include "platform/code_page.h"
 #include "platform/confined_view_posix.h"
@@ -287,6 +288,8 @@ class PosixFileSystem : public FileSystem {
     // NativeToCreate finds it, and the rename refuses it.
     const std::string target = NativeToCreate(to);
     folded_names_.Creating(target);
+    // A target's mailbox is published by its confined view, by handle:
+    // this rename serves only paths outside every root of a view.
     if (!source.empty() && !target.empty() &&
         ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
                     RENAME_NOREPLACE) == 0) {
@@ -337,6 +340,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
       return false;
     }
+    // Only outside every target: a view removes within its roots by handle.
     if (OnPath(path, [](const char* p) { return ::unlink(p); }) == 0 ||
         errno == ENOENT) {
       return true;
@@ -350,6 +354,7 @@ class PosixFileSystem : public FileSystem {
       SetError(error, EILSEQ, "cannot remove " + DisplayPath(path));
       return false;
     }
+    // Only outside every target: a view removes within its roots by handle.
     if (OnPath(path, [](const char* p) { return ::rmdir(p); }) == 0 ||
         errno == ENOENT) {
       return true;
@@ -394,19 +399,18 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::string AbsolutePath(const std::string& path) const override {
-    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return path;
     std::array<char, 4096> cwd;
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
-    const std::string folder = code_page_->ToAnsi(cwd.data());
-    if (folder.empty()) return path;
-    // "./x" and ".\\x" name x in the working folder.
-    size_t at = 0;
-    while (path.size() > at + 1 && path[at] == '.' &&
-           (path[at + 1] == '/' || path[at + 1] == '\\')) {
-      at += 2;
-    }
-    if (at == path.size() || path.substr(at) == ".") return folder;
-    return (folder == "/" ? "" : folder) + "\\" + path.substr(at);
+    const bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\');
+    if (!absolute && ::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+    const std::string folder = absolute ? "" : code_page_->ToAnsi(cwd.data());
+    if (!absolute && folder.empty()) return path;
+    return AbsolutePosixPath(
+        path, folder, name_ops_, [this](const std::string& p) {
+          struct stat st;
+          const std::string native = Native(p);
+          return !native.empty() && ::lstat(native.c_str(), &st) == 0 &&
+                 S_ISDIR(st.st_mode);
+        });
   }
 
   std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,

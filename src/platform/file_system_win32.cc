@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic_replace_win32.h"
 #include "platform/code_page_win32.h"
 #include "platform/confined_view_win32.h"
 #include "platform/copy_temporary.h"
@@ -23,10 +24,6 @@ namespace vm {
 namespace {
 
 constexpr DWORD kReadBlock = 65536;
-// Virus scanners and indexers open freshly written files for a moment; a
-// replace refused for that reason usually succeeds a little later.
-constexpr int kReplaceAttempts = 5;
-constexpr DWORD kReplaceRetryMillis = 50;
 
 // Paths are byte strings in the run's code page, which need not be the
 // system's: every name goes to the wide-character calls through an explicit
@@ -127,63 +124,8 @@ class WindowsFileSystem : public FileSystem {
                        const std::string& contents,
                        std::string* error) override {
     std::wstring path;
-    if (!Wide(ansi_path, &path, error)) return false;
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES &&
-                        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    const std::wstring temp = ReplaceTemporaryFor(path);
-    DWORD code = WriteWholeFile(temp, contents, FILE_FLAG_WRITE_THROUGH);
-    if (code != ERROR_SUCCESS) {
-      DeleteFileW(temp.c_str());
-      // A folder we may not write, holding a file we may: the file can
-      // still be rewritten where it is.
-      if (exists && code == ERROR_ACCESS_DENIED) {
-        return Succeeded(RewriteInPlace(path, contents), error);
-      }
-      return Succeeded(code, error);
-    }
-    if (!exists) {
-      // A new file takes the permissions its folder passes on.
-      if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        return true;
-      }
-      code = GetLastError();
-      DeleteFileW(temp.c_str());
-      return Succeeded(code, error);
-    }
-    // Unlike a rename, ReplaceFileW gives the new file the replaced file's
-    // security descriptor and attributes, so the server that owns the file
-    // can still read it. The attributes are also set beforehand, for
-    // systems whose ReplaceFileW does not carry them over (Wine).
-    SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes);
-    for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
-      if (attempt > 0) Sleep(kReplaceRetryMillis);
-      // Tried only when nobody holds the file open without delete sharing:
-      // a ReplaceFileW refused for that reason may leave a stray file of
-      // its own in the folder.
-      if (CanReplace(path, &code) &&
-          ReplaceFileW(path.c_str(), temp.c_str(), nullptr, 0, nullptr,
-                       nullptr)) {
-        return true;
-      }
-      if (code == ERROR_SUCCESS) code = GetLastError();
-      if (!IsTransientReplaceError(code)) break;
-    }
-    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-      // The replaced file is gone and the new text is in the temporary
-      // file: finish the move.
-      if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        return true;
-      }
-      code = GetLastError();
-      return Succeeded(code, error);
-    }
-    DeleteFileW(temp.c_str());
-    if (!IsTransientReplaceError(code)) return Succeeded(code, error);
-    // Someone holds the target open without delete sharing: the replace
-    // can never succeed while they do, but writing through their sharing
-    // can.
-    return Succeeded(RewriteInPlace(path, contents), error);
+    return Wide(ansi_path, &path, error) &&
+           Succeeded(ReplaceWholeFile(path, contents), error);
   }
 
   DirMade MakeDir(const std::string& ansi_path, std::string* error) override {
@@ -314,6 +256,7 @@ class WindowsFileSystem : public FileSystem {
   bool RemoveFile(const std::string& ansi_path, std::string* error) override {
     std::wstring path;
     if (!Wide(ansi_path, &path, error)) return false;
+    // Only outside every target: a view removes within its roots by handle.
     return DeleteFileW(path.c_str()) || Gone(path, error);
   }
 
@@ -321,6 +264,7 @@ class WindowsFileSystem : public FileSystem {
                       std::string* error) override {
     std::wstring path;
     if (!Wide(ansi_path, &path, error)) return false;
+    // Only outside every target: a view removes within its roots by handle.
     return RemoveDirectoryW(path.c_str()) || Gone(path, error);
   }
 
@@ -334,6 +278,8 @@ class WindowsFileSystem : public FileSystem {
     if (!Wide(ansi_from, &from, error) || !Wide(ansi_to, &to, error)) {
       return PublishResult::kFailed;
     }
+    // Only outside every target: a view publishes within its roots by
+    // handle, and refuses a rename into or out of them.
     if (MoveFileExW(from.c_str(), to.c_str(), 0)) {
       return PublishResult::kPublished;
     }

@@ -67,7 +67,9 @@ bool CopyBytes(HANDLE in, HANDLE out, uint64_t size, uint64_t* copied,
   }
 }
 
-// Removes the temporary file, which may have been made read-only.
+// Removes the temporary file, which may have been made read-only. Only a
+// temporary this copy made (CREATE_NEW) is removed; in a target, the
+// confined view holds every folder on the way while the copy runs.
 void RemoveTemporary(const std::wstring& temp) {
   SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileW(temp.c_str());
@@ -144,7 +146,8 @@ CopyOutcome CopyThroughTemporary(const std::wstring& from,
     return outcome;
   }
   // Without MOVEFILE_REPLACE_EXISTING: a file that arrived under the name
-  // meanwhile is kept.
+  // meanwhile is kept. A target's name comes here only from its confined
+  // view, which holds the folders on the way and found no link at it.
   if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
     return outcome;
   }

@@ -1,4 +1,5 @@
 target_sources(vmcore PRIVATE
+  absolute_path_posix.cc
   atomic_replace_posix.cc
   beneath_posix.cc
   change_notice_posix.cc

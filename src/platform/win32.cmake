@@ -1,4 +1,5 @@
 target_sources(vmcore PRIVATE
+  atomic_replace_win32.cc
   change_notice_win32.cc
   code_page_win32.cc
   confined_view_win32.cc

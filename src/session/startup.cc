@@ -69,6 +69,12 @@ std::string TrimDirectory(const std::string& dir) {
   return std::string(trimmed);
 }
 
+std::string SettledTargetDir(FileSystem* fs, const std::string& dir) {
+  const std::string_view given = TrimAsciiSpace(dir);
+  if (given.empty()) return "";
+  return TrimDirectory(fs->AbsolutePath(std::string(given)));
+}
+
 std::string DirectoryOfImagePath(const std::string& image_path,
                                  const CodePage& code_page) {
   std::string path(TrimAsciiSpace(image_path));
@@ -154,7 +160,7 @@ void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
 void SettleDirectories(FileSystem* fs, const CodePage& code_page,
                        AppState* state) {
   state->source_dir = TrimDirectory(state->source_dir);
-  state->target_dir = TrimDirectory(state->target_dir);
+  state->target_dir = SettledTargetDir(fs, state->target_dir);
   state->source_mail_dir = TrimDirectory(SourceMailDir(state->source_dir));
   FindTargetMailDir(fs, code_page, state);
   state->target_mail_dir = TrimDirectory(state->target_mail_dir);

@@ -22,6 +22,12 @@ struct AppState {
 // Removes leading and trailing white space, then every trailing backslash.
 std::string TrimDirectory(const std::string& dir);
 
+// The target folder `dir` as a run or an undo works on it: trimmed
+// (TrimDirectory), absolute and normalized (FileSystem::AbsolutePath), as
+// the confined view of the target resolves no ".." and the paths of the
+// run's manifest begin with it. Empty stays empty.
+std::string SettledTargetDir(FileSystem* fs, const std::string& dir);
+
 // The source directory from the service's image path (its variables
 // already expanded): the program's path is the quoted text when the value
 // begins with a quote, else the text up to the first blank after ".exe"
@@ -49,8 +55,9 @@ void FindTargetMailDir(FileSystem* fs, const CodePage& code_page,
                        AppState* state);
 
 // The first step of start-up in both front ends, once the source and
-// target folders are known: trims both folders and finds the two mail
-// stores (the source's "mail" folder; the target's as above), trimmed too.
+// target folders are known: trims both folders (the target settled, see
+// SettledTargetDir) and finds the two mail stores (the source's "mail"
+// folder; the target's as above), trimmed too.
 // Reads system.cfg and writes nothing; the checks come after.
 void SettleDirectories(FileSystem* fs, const CodePage& code_page,
                        AppState* state);

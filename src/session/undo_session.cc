@@ -272,8 +272,11 @@ UndoResult UndoSession::Remove(bool dry_run, RunHost* host) {
 }
 
 void UndoSession::Show(RunHost* host, bool dry_run) {
-  lines_ =
-      UndoResultLines(*env_.texts, options_.manifest_path, result_, dry_run);
+  // The list names the manifest where it lies, as the reports do, not as
+  // the working folder of the moment spelled it.
+  const std::string manifest =
+      env_.disk->DisplayPath(env_.disk->AbsolutePath(options_.manifest_path));
+  lines_ = UndoResultLines(*env_.texts, manifest, result_, dry_run);
   for (const std::string& line : lines_) host->AppendLogLine(line);
 }
 
@@ -408,6 +411,7 @@ void UndoSession::WriteRecords() {
         return WriteReport(env_.disk, path, format, error);
       });
   log_path_ = files.log;
+  html_path_ = files.html;
   record_error_ = files.error;
   if (log_path_.empty() && record_error_.empty()) {
     record_error_ = env_.texts->no_record_folder;

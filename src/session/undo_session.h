@@ -157,6 +157,7 @@ class UndoSession {
   // The records written into a record folder (ANSI paths); empty when the
   // front end names none, or none took them (then `record_error` says why).
   const std::string& log_path() const { return log_path_; }
+  const std::string& html_path() const { return html_path_; }
   const std::string& record_error() const { return record_error_; }
   bool records_failed() const { return records_failed_; }
 
@@ -180,6 +181,7 @@ class UndoSession {
   int64_t started_at_ = 0;
   int64_t ended_at_ = 0;
   std::string log_path_;
+  std::string html_path_;
   std::string record_error_;
   std::string refusal_;
   std::string manifest_shown_;

@@ -135,14 +135,16 @@ TEST(UndoSessionTest, BothFrontEndsGiveOneUndo) {
        {ReportFormat::kJson, ReportFormat::kCsv, ReportFormat::kHtml}) {
     EXPECT_EQ(from_dialog.Report(format), from_console.Report(format));
   }
-  // The dialog keeps the page beside the log and the JSON.
+  // The dialog keeps the page beside the log and the JSON, and is told
+  // where, for its end box to offer it.
   const std::string& log = from_dialog.log_path();
   ASSERT_GT(log.size(), 4u);
+  EXPECT_EQ(from_dialog.html_path(), log.substr(0, log.size() - 4) + ".html");
   std::string page;
-  EXPECT_TRUE(dialog.t.fs.ReadFile(log.substr(0, log.size() - 4) + ".html",
-                                   &page, nullptr));
+  EXPECT_TRUE(dialog.t.fs.ReadFile(from_dialog.html_path(), &page, nullptr));
   EXPECT_EQ(page, from_dialog.Report(ReportFormat::kHtml));
   EXPECT_TRUE(from_console.log_path().empty());
+  EXPECT_TRUE(from_console.html_path().empty());
   EXPECT_EQ(dialog.t.Get("userauth.cfg"), console.t.Get("userauth.cfg"));
 }
 

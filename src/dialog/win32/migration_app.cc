@@ -4,6 +4,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "session/target_view.h"
 
 namespace vm {
 
@@ -47,7 +48,17 @@ bool MigrationApp::StartUp() {
     case PathOverlap::kNone:
       break;
   }
-  CreateMissingTargetFiles(fs_, untrimmed_target, !state_.target_installed);
+  // Like every change to the target, the skeletons go through its view.
+  std::string unsafe;
+  const std::unique_ptr<FileSystem> view =
+      fs_->Confined(TargetRoots(fs_, state_), &unsafe);
+  if (view == nullptr) {
+    shell_->ShowMessage(texts_.target_unsafe +
+                        FileErrorMessage(texts_, unsafe));
+    return false;
+  }
+  CreateMissingTargetFiles(view.get(), fs_->AbsolutePath(untrimmed_target),
+                           !state_.target_installed);
 
   shell_->RunMainDialog(state_);
   return false;

@@ -9,6 +9,7 @@
 
 #include "migrate/texts.h"
 #include "platform/code_page.h"
+#include "platform/helpers/file_system_wrapper.h"
 #include "platform/registry.h"
 #include "testing/mem_file_system.h"
 
@@ -59,6 +60,27 @@ class RecordingShell : public StartUpShell {
   }
 };
 
+// The disk as start-up sees it: the target's view (none when `refuse`)
+// writes to the same files, and every replace asked of the disk itself is
+// counted.
+class ViewedDisk : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  bool ReplaceContents(const std::string& path, const std::string& contents,
+                       std::string* error) override {
+    ++unconfined_writes;
+    return base()->ReplaceContents(path, contents, error);
+  }
+  std::unique_ptr<FileSystem> Confined(const std::vector<std::string>&,
+                                       std::string* error) override {
+    if (!refuse) return std::make_unique<FileSystemWrapper>(base());
+    *error = "a link";
+    return nullptr;
+  }
+  int unconfined_writes = 0;
+  bool refuse = false;
+};
+
 constexpr char kUtf8Charset[] =
     "<database>\r\n<charset>UTF-8</charset>\r\n</database>";
 
@@ -76,6 +98,7 @@ class MigrationAppTest : public testing::Test {
     texts_.system_config_missing = "no-system.cfg:";
     texts_.target_in_source = "target-in-source";
     texts_.mail_store_overlaps_source = "store-in-source";
+    texts_.target_unsafe = "unsafe";
     ASSERT_TRUE(fs_.CreateDir("C:\\Velquor", nullptr));
     ASSERT_TRUE(fs_.CreateDir("C:\\Velquor\\bin", nullptr));
     ASSERT_TRUE(fs_.WriteFile("C:\\Velquor\\bin\\domain.ini", "", nullptr));
@@ -94,7 +117,7 @@ class MigrationAppTest : public testing::Test {
   }
 
   bool StartUp() {
-    MigrationApp app(&registry_, &fs_, *code_page_, texts_, &shell_);
+    MigrationApp app(&registry_, &disk_, *code_page_, texts_, &shell_);
     bool result = app.StartUp();
     state_ = app.state();
     return result;
@@ -108,6 +131,7 @@ class MigrationAppTest : public testing::Test {
 
   FakeRegistry registry_;
   MemFileSystem fs_;
+  ViewedDisk disk_{&fs_};
   std::unique_ptr<CodePage> code_page_;
   Texts texts_;
   RecordingShell shell_;
@@ -175,6 +199,8 @@ TEST_F(MigrationAppTest, InstalledTargetGetsSkeletonsAndTrimmedDirectories) {
   // An existing file stays as it is, even empty.
   EXPECT_EQ(Read("C:\\Tarnwick\\data\\userauth.cfg"), "");
   EXPECT_FALSE(fs_.Exists("C:\\Tarnwick\\domain.cfg"));
+  // Like every change to the target, the skeletons go through its view.
+  EXPECT_EQ(disk_.unconfined_writes, 0);
 }
 
 // Every check comes before anything is written, and each message says
@@ -197,6 +223,8 @@ TEST_F(MigrationAppTest, RefusedStartUpWritesNothing) {
       {"unreadable ProgPath", "", kUtf8Charset, "", "message:no-target:"},
       {"target inside the source", "C:\\Velquor\\bin\\t", kUtf8Charset, "",
        "message:target-in-source"},
+      {"no view of the target", "C:\\Tarnwick", kUtf8Charset, "",
+       "message:unsafe: a link"},
   };
   const std::string kTargets[] = {"C:\\Tarnwick", "C:\\Velquor\\bin\\t"};
   for (const auto& c : kCases) {
@@ -217,6 +245,7 @@ TEST_F(MigrationAppTest, RefusedStartUpWritesNothing) {
     InstallSource();
     InstallTarget(c.prog_path);
     shell_.events_.clear();
+    disk_.refuse = std::string(c.what) == "no view of the target";
     EXPECT_FALSE(StartUp());
     EXPECT_EQ(shell_.events_, std::vector<std::string>{c.message}) << c.what;
     for (const char* dir : {"C:\\Tarnwick\\data", "C:\\Velquor\\bin\\t\\data",

@@ -384,10 +384,12 @@ void MigrationDialog::OnRunEnded(std::unique_ptr<EndMessage> end) {
   std::wstring text;
   if (end != nullptr && !close_pending_)
     text = WideOf(code_page_id_, end->text);
-  // The end box of a run with an HTML report offers to open it.
+  // The end box of a run or an undo with an HTML page offers to open it.
   std::function<void()> open_page;
   const std::string page =
-      undoing_ || session_ == nullptr ? "" : session_->result().html_path;
+      undoing_              ? (undo_session_ ? undo_session_->html_path() : "")
+      : session_ == nullptr ? ""
+                            : session_->result().html_path;
   if (!text.empty() && !page.empty()) {
     text += L"\n\n要在浏览器中打开 HTML 报告吗？";
     open_page = [this, page] {
@@ -465,18 +467,6 @@ void MigrationDialog::RunOnWorker() {
   }
 }
 
-int MigrationDialog::AppendLogLine(const std::string& line) {
-  return lines_.Append(line);
-}
-
-void MigrationDialog::RemoveLastLine() { lines_.RemoveLast(); }
-
-void MigrationDialog::SelectLastLine() { lines_.FollowEnd(); }
-
-int MigrationDialog::LineCount() { return lines_.Count(); }
-
-void MigrationDialog::ResetLog() { lines_.Reset(); }
-
 std::wstring MigrationDialog::StartCaption(const std::string& caption) const {
   // Alt+S starts, as the other buttons have their keys; a running
   // caption names no key (the button is disabled).
@@ -492,26 +482,6 @@ std::string MigrationDialog::ControlText(int id) {
 
 bool MigrationDialog::Checked(int id) {
   return IsDlgButtonChecked(window_, id) == BST_CHECKED;
-}
-
-void MigrationDialog::ShowMessage(MessageKind kind, const std::string& text) {
-  if (kind == MessageKind::kNotice) {
-    AppendLogLine(text);
-    SelectLastLine();
-    return;
-  }
-  // The worker never waits for the window: the box is posted and the
-  // window's thread shows it.
-  auto box =
-      std::make_unique<PostedBox>(PostedBox{WideOf(code_page_id_, text), kind});
-  if (PostMessageW(window_, kShowMessage, 0,
-                   reinterpret_cast<LPARAM>(box.get()))) {
-    box.release();
-  }
-}
-
-SourceDomainList* MigrationDialog::GetSourceDomains() {
-  return &source_domains_;
 }
 
 }  // namespace vm
