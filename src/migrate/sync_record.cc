@@ -153,9 +153,9 @@ SourceSeen SeeSource(FileSystem* fs, const std::string& box,
   return seen;
 }
 
-std::string ListsDigest(const SourceAccount& account) {
+std::string ListsDigest(const SourceAccount& account, bool mirror) {
   return Md5Hex(account.user_name + '\t' + account.domain + '\t' +
-                account.password);
+                account.password + (mirror ? "\tmirror" : ""));
 }
 
 bool Settled(const EntryStatus& status, StampTime at) {
@@ -315,9 +315,9 @@ bool SyncRecord::DropUnsettledAt(StampTime at) {
 
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders) {
+               const std::string& target_box, int* folders, bool mirror) {
   const SyncEntry* e = record.Find(key);
-  if (e == nullptr || e->lists != ListsDigest(account) ||
+  if (e == nullptr || e->lists != ListsDigest(account, mirror) ||
       !StatusIs(fs, source_box, e->source)) {
     return false;
   }

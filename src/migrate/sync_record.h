@@ -52,8 +52,10 @@ struct SyncEntry {
   std::vector<SyncFolder> targets;
 };
 
-// The digest of what a sync compares of an account's line in the lists.
-std::string ListsDigest(const SourceAccount& account);
+// The digest of what a sync compares of an account's line in the lists;
+// a mirror's differs, so that a mirror never skips a mailbox on the word
+// of a sync that did not mirror it.
+std::string ListsDigest(const SourceAccount& account, bool mirror = false);
 
 // Whether a status taken at `at` may be trusted to show a later change:
 // not when its folder was changed within the file system clock's precision
@@ -113,10 +115,12 @@ class SyncRecord {
 // `source_box`) shows every folder on both sides and the account's line as
 // they are now, so that listing it would find nothing new. `folders`, when
 // non-null, is told how many folders the skip spares (the source's and the
-// target's mail folders). The caller checks the pending mark.
+// target's mail folders). The caller checks the pending mark. With
+// `mirror`, only an entry a mirror wrote counts.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders);
+               const std::string& target_box, int* folders,
+               bool mirror = false);
 
 }  // namespace vm
 
