@@ -164,9 +164,10 @@ class CutoverTest(unittest.TestCase):
         after = snapshot(self.store)
         changed = {k: after.get(k) for k in set(after) | set(before)
                    if after.get(k, 0) != before.get(k, 0)}
+        bob = "bob@b.com"  # b.com is not the primary domain
         self.assertEqual(changed, {os.path.join("ann", "INBOX", "1.in"): None,
-                                   os.path.join("bob", "INBOX", "4.in"): None,
-                                   os.path.join("bob", "Trash", "4.del"):
+                                   os.path.join(bob, "INBOX", "4.in"): None,
+                                   os.path.join(bob, "Trash", "4.del"):
                                    b"four"})
         with open(report, encoding="utf-8") as f:
             accounts = {a["user"]: a for a in json.load(f)["accounts"]}
@@ -536,7 +537,8 @@ class CutoverTest(unittest.TestCase):
         rows = list(csv.DictReader(io.StringIO(text[1:], newline="")))
         self.assertEqual(list(rows[0]), [
             "user", "domain", "outcome", "reason", "target_mailbox",
-            "folder"] + self.COUNTS + ["verification", "reason_key"])
+            "folder"] + self.COUNTS + ["verification", "reason_key",
+                                       "removed", "removed_bytes"])
         total = rows.pop()
         self.assertEqual(total["outcome"], "total")
         for k in self.COUNTS:
