@@ -440,8 +440,10 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   stats_->already_present += static_cast<int32_t>(counts.present);
   host->RemoveLastLine();
   host->AppendLogLine(FolderEndLine(*piece, counts));
-  for (const std::string& line : piece->mirror_notes) host->AppendLogLine(line);
+  // Told while its done line is the last one (a changes-only list drops
+  // the line of a folder where nothing happened); the mirror's lines follow.
   observer_->OnFolder(counts);
+  for (const std::string& line : piece->mirror_notes) host->AppendLogLine(line);
   MailboxTally* mailbox = piece->mailbox();
   mailbox->copied += static_cast<int>(counts.copied);
   if (piece->maker != nullptr && piece->maker->made(piece->maker_index)) {

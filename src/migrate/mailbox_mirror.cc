@@ -99,6 +99,9 @@ void MailboxMigrator::MirrorGoneFolders(Mailbox* mailbox) {
     for (const std::string& line : MirrorLines(texts_, fs_, display, folder)) {
       log_->AppendLogLine(line);
     }
+    // A folder is told with its line last; one where nothing went has no
+    // line of its own and no counts.
+    if (folder.removed == 0) continue;
     FolderCounts counts;
     counts.name = folder.name;
     counts.removed = folder.removed;
