@@ -49,8 +49,8 @@ bool MirrorProofs::Add(std::string_view text, const FileId& data_folder) {
     if (e.kind == ManifestEntry::Kind::kDirectory) {
       dirs_.insert(PathKey(e.path, names_));
     } else if (e.kind == ManifestEntry::Kind::kMessageFile) {
-      std::string key = PathKey(e.path, names_);
-      files_[std::move(key)].push_back(std::move(e));
+      files_[PathKey(e.path, names_)].push_back(
+          {e.size, std::move(e.md5), e.stamp});
     }
   }
   return true;
@@ -60,8 +60,9 @@ bool MirrorProofs::FileUnchanged(FileSystem* fs,
                                  const std::string& path) const {
   auto it = files_.find(PathKey(path, names_));
   if (it == files_.end()) return false;
-  for (ManifestEntry e : it->second) {
-    e.path = path;
+  for (const Proof& proof : it->second) {
+    ManifestEntry e = MessageFileEntry(path, proof.size, proof.md5);
+    e.stamp = proof.stamp;
     bool unreadable = false;
     if (FileAsRecorded(fs, e, &unreadable)) return true;
   }

@@ -2,6 +2,8 @@
 #define VM_MIGRATE_MIRROR_PROOFS_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -55,8 +57,14 @@ class MirrorProofs {
   NameOps names_;
   std::string target_dir_;
   std::string store_;
+  // What proves one file: its size and stamp, or its size and digest.
+  struct Proof {
+    uint64_t size = 0;
+    std::string md5;
+    std::optional<FileStamp> stamp;
+  };
   // By PathKey: every record of a file (any may prove it).
-  std::unordered_map<std::string, std::vector<ManifestEntry>> files_;
+  std::unordered_map<std::string, std::vector<Proof>> files_;
   std::unordered_set<std::string> dirs_;
 };
 
