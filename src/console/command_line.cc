@@ -27,6 +27,7 @@ constexpr struct {
     {"--no-progress", false}, {"--jobs", true},          {"--stats", false},
     {"--wait", true},         {"--help", false},         {"-h", false},
     {"--version", false},     {"--undo", true},          {"--watch", false},
+    {"--mirror", false},
 };
 
 bool ParseMode(const std::string& text, PasswordMode* mode) {
@@ -72,9 +73,9 @@ std::string UndoOptionsError(const CommandLine& options,
       return std::string(name) + " has no use with --undo";
     }
   }
-  if (options.sync || options.verify != VerifyMode::kNone ||
+  if (options.sync || options.mirror || options.verify != VerifyMode::kNone ||
       options.verify_only || options.changes_only) {
-    return "--undo takes no --sync, --verify or --changes-only";
+    return "--undo takes no --sync, --mirror, --verify or --changes-only";
   }
   return std::string();
 }
@@ -114,6 +115,10 @@ Cutover:
                         the run would print, then the plan and the space needed
   --sync                also copy into accounts that exist already the messages
                         their folders lack; never overwrites or deletes
+  --mirror              with --sync or --watch: also take out of those accounts
+                        the messages the tool copied whose source file is gone
+                        (deleted or moved), into a holding folder beside the
+                        run records; --undo of the run puts them back
   --verify[=content]    after the run, check every copied message by its size
                         (or by its content)
   --verify-only         check an earlier migration (by size; with
@@ -223,6 +228,7 @@ bool ApplyFlag(const std::string& name, CommandLine* out) {
                 {"--changes-only", &CommandLine::changes_only},
                 {"--dry-run", &CommandLine::dry_run},
                 {"--sync", &CommandLine::sync},
+                {"--mirror", &CommandLine::mirror},
                 {"--verify-only", &CommandLine::verify_only},
                 {"--help", &CommandLine::help},
                 {"-h", &CommandLine::help},
@@ -403,6 +409,7 @@ std::string RunOptionsError(const CommandLine& o,
        "--verify-only"},
       {o.verify_only && o.sync,
        "--verify-only changes nothing; leave out --sync"},
+      {o.mirror && !o.sync, "--mirror is used only with --sync or --watch"},
   };
   for (const auto& check : kChecks) {
     if (check.wrong) return check.error;

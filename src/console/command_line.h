@@ -26,6 +26,7 @@ struct CommandLine {
   std::string undo_manifest;
   bool dry_run = false;
   bool sync = false;
+  bool mirror = false;
   VerifyMode verify = VerifyMode::kNone;
   bool verify_only = false;
   bool changes_only = false;  // --changes-only: the result list's changes

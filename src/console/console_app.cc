@@ -178,6 +178,7 @@ SessionOptions ConsoleSessionOptions(const ConsoleSetup& p) {
                  : o.verify_only ? SessionKind::kVerify
                                  : SessionKind::kMigrate;
   options.sync = o.sync;
+  options.mirror = o.mirror;
   options.verify = p.verify;
   options.password_mode = o.password_mode;
   options.suffix = p.code_page->ToAnsi(o.suffix);

@@ -69,6 +69,7 @@ class FolderCopier::FolderPiece : public OrderedLog::Pending {
   size_t maker_index = 0;
   std::shared_ptr<StagedMailbox> staged;  // see TargetFolder
   std::string note;  // a line after the done line that is no failure
+  std::vector<std::string> mirror_notes;  // see TargetFolder::notes
 
   struct Failure {
     size_t order;
@@ -117,6 +118,9 @@ void FolderCopier::Copy(const SourceFolder& folder,
   log_->AppendLogLine(in_progress);
   auto piece = std::make_unique<FolderPiece>(this, mailbox, folder.target);
   piece->staged = target.staged;
+  piece->counts.removed = target.removed;
+  piece->counts.removed_bytes = target.removed_bytes;
+  piece->mirror_notes = target.notes;
   // A mailbox that could not be (fully) listed has its line from the
   // migrator, once; what was found is still copied.
   const std::vector<DirEntry> entries = box.FilesOf(folder, names_);
@@ -436,7 +440,10 @@ void FolderCopier::ReleaseFolder(FolderPiece* piece, RunHost* host) {
   stats_->already_present += static_cast<int32_t>(counts.present);
   host->RemoveLastLine();
   host->AppendLogLine(FolderEndLine(*piece, counts));
+  // Told while its done line is the last one (a changes-only list drops
+  // the line of a folder where nothing happened); the mirror's lines follow.
   observer_->OnFolder(counts);
+  for (const std::string& line : piece->mirror_notes) host->AppendLogLine(line);
   MailboxTally* mailbox = piece->mailbox();
   mailbox->copied += static_cast<int>(counts.copied);
   if (piece->maker != nullptr && piece->maker->made(piece->maker_index)) {

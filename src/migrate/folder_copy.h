@@ -57,6 +57,11 @@ struct TargetFolder {
   std::shared_ptr<const FolderMaker> maker;
   size_t maker_index = 0;
   std::shared_ptr<StagedMailbox> staged;
+  // What a mirror took out of the folder before its copies, and the lines
+  // saying so, written after its done line.
+  int64_t removed = 0;
+  uint64_t removed_bytes = 0;
+  std::vector<std::string> notes;
 };
 
 // Copies the messages of one source folder into its target folder: lists

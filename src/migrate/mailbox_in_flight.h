@@ -8,10 +8,12 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "migrate/folder_copy.h"
 #include "migrate/folder_maker.h"
 #include "migrate/mailbox_migrator.h"
+#include "migrate/mirror_pass.h"
 #include "migrate/staged_mailbox.h"
 
 namespace vm {
@@ -32,6 +34,10 @@ struct MailboxMigrator::Mailbox {
   bool listed = false;
   SourceSeen seen;
   SyncEntry entry;
+  // A mirror looks at it (an existing mailbox of a mirror pass), and
+  // what it took out of which folder.
+  bool mirror = false;
+  std::vector<MirrorPass::Folder> mirrored;
 };
 
 }  // namespace vm

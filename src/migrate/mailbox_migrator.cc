@@ -142,7 +142,8 @@ bool MailboxMigrator::Unchanged(const SourceAccount& account,
     return false;
   }
   return vm::Unchanged(fs_, *options_.record, RecordKey(target_box), account,
-                       SourceBox(account.user_name), target_box, folders) &&
+                       SourceBox(account.user_name), target_box, folders,
+                       options_.mirror) &&
          !marks_.StagingLeft(target_box, options_.names);
 }
 
@@ -230,12 +231,14 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     mailbox->record_key = RecordKey(target_box);
     options_.record->Forget(mailbox->record_key);
     mailbox->entry.box = target_box.substr(options_.target_mail_dir.size() + 1);
-    mailbox->entry.lists = ListsDigest(account);
+    mailbox->entry.lists = ListsDigest(account, options_.mirror);
     for (const SourceFolder& folder : StandardFolders(std::string())) {
       mailbox->entry.targets.push_back({folder.target, {}, false});
     }
     mailbox->entry.targets.push_back({"Spam", {}, false});
   }
+  mailbox->mirror =
+      options_.mirror_pass != nullptr && !fresh && mailbox->staged == nullptr;
   mailbox->tally.target_box = target_box;
   mailbox->tally.resume = resume;
   mailbox->tally.wrote = fresh || resume;
@@ -349,13 +352,16 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
   mailbox->listed = box.listed;
   mailbox->seen = box.seen;
   mailbox->entry.entries = box.entries.size();
+  if (mailbox->mirror) Mirror(source_box, target_box, box, mailbox);
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
+    TargetFolder target = targets[i];
+    Mirrored(folders[i].target, texts_.standard_done[i], mailbox, &target);
     copier_->Copy(folders[i], texts_.standard_in_progress[i],
-                  texts_.standard_done[i], true, targets[i], box,
-                  &mailbox->tally);
+                  texts_.standard_done[i], true, target, box, &mailbox->tally);
   }
   MigrateUserFolders(source_box, target_box, box, mailbox);
+  MirrorGoneFolders(mailbox);
 }
 
 void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
@@ -413,6 +419,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
     target.path = target_box + "\\" + name;
     target.made = made[i];
     target.staged = mailbox->staged;
+    Mirrored(name, indent + name + texts_.user_folder_done, mailbox, &target);
     copier_->Copy(folder, indent + name + texts_.user_folder_in_progress,
                   indent + name + texts_.user_folder_done, false, target, box,
                   &mailbox->tally);

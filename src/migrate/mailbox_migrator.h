@@ -22,6 +22,7 @@
 namespace vm {
 
 class ManifestWriter;
+class MirrorPass;
 
 class Clock;
 class CodePage;
@@ -79,6 +80,10 @@ class MailboxMigrator {
     // The account step also visits existing accounts, whose mailboxes get
     // the messages they lack; mail_count counts only those.
     bool sync = false;
+    // With sync: also take out of existing mailboxes what the source no
+    // longer has (deleted or moved), through `mirror_pass`.
+    bool mirror = false;
+    MirrorPass* mirror_pass = nullptr;
     int jobs = 4;  // message copies in flight at once
     // The log the account step writes through as well; the migrator then
     // returns from MigrateMailbox before the mailbox's copies have finished
@@ -214,6 +219,15 @@ class MailboxMigrator {
   void MigrateUserFolders(const std::string& source_box,
                           const std::string& target_box,
                           const MailboxListing& box, Mailbox* mailbox);
+  // The mirror of an existing mailbox (mirror_pass.h): takes out what
+  // its source no longer has, before its folders are copied; each folder's
+  // lines go with its done line (Mirrored), those of folders gone from the
+  // source after the mailbox's folders (MirrorGoneFolders).
+  void Mirror(const std::string& source_box, const std::string& target_box,
+              const MailboxListing& box, Mailbox* mailbox);
+  void Mirrored(const std::string& name, const std::string& display,
+                Mailbox* mailbox, TargetFolder* target);
+  void MirrorGoneFolders(Mailbox* mailbox);
   // A user folder whose name is refused: its line, and its messages
   // counted as not migrated.
   void RefuseFolder(const SourceFolder& folder, const MailboxListing& box,

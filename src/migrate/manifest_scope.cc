@@ -38,7 +38,9 @@ std::string Backslashed(std::string path) {
 
 bool IsPathEntry(const ManifestEntry& entry) {
   return entry.kind == ManifestEntry::Kind::kDirectory ||
-         entry.kind == ManifestEntry::Kind::kMessageFile;
+         entry.kind == ManifestEntry::Kind::kMessageFile ||
+         entry.kind == ManifestEntry::Kind::kHeldFile ||
+         entry.kind == ManifestEntry::Kind::kRemovedDir;
 }
 
 }  // namespace

@@ -57,6 +57,12 @@ bool IsCopyTemporaryName(const std::string& name, const NameOps& names) {
   return false;
 }
 
+bool SizedNameMessage(const NameOps& names, const std::string& name,
+                      std::string* folded_message) {
+  int32_t size = 0;
+  return ParseSizedName(names, names.Fold(name), folded_message, &size);
+}
+
 std::string SizedName(const std::string& name, uint64_t size) {
   return name + ",S=" + std::to_string(Size32(size)) + ".0.S";
 }

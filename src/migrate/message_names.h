@@ -16,6 +16,11 @@ namespace vm {
 // size being the low 32 bits of the file's size as a signed decimal.
 std::string SizedName(const std::string& name, uint64_t size);
 
+// The message the sized name `name` stands for, folded (see
+// NameOps::Fold); false when `name` is no sized name.
+bool SizedNameMessage(const NameOps& names, const std::string& name,
+                      std::string* folded_message);
+
 // Whether `name` is that of a copy in progress (see copy_temporary.h): it
 // starts with "." and holds ".vmtmp.", letters in any case. Never a
 // message: a source file so named is refused, a target file so named is no

@@ -109,6 +109,8 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
   options.phases = phases;
   options.observer = observer;
   options.sync = settings.sync;
+  options.mirror = settings.mirror;
+  options.mirror_pass = settings.mirror ? settings.mirror_pass : nullptr;
   options.jobs = settings.jobs;
   options.log = &ordered;
   options.manifest = settings.manifest;

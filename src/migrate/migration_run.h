@@ -11,6 +11,7 @@ namespace vm {
 class CodePage;
 class FileSystem;
 class ManifestWriter;
+class MirrorPass;
 class RunHost;
 class RunObserver;
 class StopRequest;
@@ -58,6 +59,7 @@ struct RunSettings {
   // Existing accounts get the messages they lack (see
   // MailboxMigrator::Options::sync).
   bool sync = false;
+  bool mirror = false;
   // After the account step, check every mailbox the run copied into by
   // size or by content. With verify_only the steps are left out and every
   // source account the target holds is checked; nothing is written.
@@ -80,6 +82,9 @@ struct RunSettings {
   // What earlier runs saw of each mailbox: told what this run sees, and
   // asked by a sync which mailboxes it may leave unlisted. May be null.
   SyncRecord* sync_record = nullptr;
+  // With mirror: the pass that takes out of existing mailboxes what their
+  // source no longer has (see MailboxMigrator::Options::mirror).
+  MirrorPass* mirror_pass = nullptr;
 };
 
 // How a run ended, for the console's exit status.

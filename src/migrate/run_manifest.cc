@@ -67,6 +67,15 @@ std::string EntryLine(const ManifestEntry& e) {
         line += e.md5;
       }
       break;
+    case ManifestEntry::Kind::kHeldFile:
+      line = e.step == Step::kIntent ? "intent-hold" : "held";
+      AppendPath(&line, e.path);
+      AppendPath(&line, e.held);
+      break;
+    case ManifestEntry::Kind::kRemovedDir:
+      line = e.step == Step::kIntent ? "intent-remove-dir" : "removed-dir";
+      AppendPath(&line, e.path);
+      break;
   }
   return line + '\n';
 }
@@ -175,6 +184,28 @@ bool ParseLaterEntry(const std::vector<std::string_view>& w, ManifestEntry* e) {
   return false;
 }
 
+// A record written only from version 4 on: a mirror's moves and removals.
+bool ParseMirrorEntry(const std::vector<std::string_view>& w,
+                      ManifestEntry* e) {
+  using Kind = ManifestEntry::Kind;
+  using Step = ManifestEntry::Step;
+  *e = ManifestEntry();
+  const bool hold = w[0] == "intent-hold" || w[0] == "held";
+  if (hold && w.size() == 3) {
+    e->kind = Kind::kHeldFile;
+    e->step = w[0] == "held" ? Step::kMade : Step::kIntent;
+    return ParseField(w[1], &e->path) && !e->path.empty() &&
+           ParseField(w[2], &e->held) && !e->held.empty();
+  }
+  const bool dir = w[0] == "intent-remove-dir" || w[0] == "removed-dir";
+  if (dir && w.size() == 2) {
+    e->kind = Kind::kRemovedDir;
+    e->step = w[0] == "removed-dir" ? Step::kMade : Step::kIntent;
+    return ParseField(w[1], &e->path) && !e->path.empty();
+  }
+  return false;
+}
+
 bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
   const std::vector<std::string_view> w = SplitSpaces(line);
   using Kind = ManifestEntry::Kind;
@@ -205,7 +236,8 @@ bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
   if (w[0] == "file-stamp" && w.size() == 6 && version >= 2) {
     return ParseStampedFile(w, e);
   }
-  return version >= 3 && ParseLaterEntry(w, e);
+  if (version >= 3 && ParseLaterEntry(w, e)) return true;
+  return version >= 4 && ParseMirrorEntry(w, e);
 }
 
 }  // namespace
@@ -239,6 +271,25 @@ ManifestEntry IntentEntry(ManifestEntry::Kind kind, const std::string& path) {
 ManifestEntry DirectoryEntry(const std::string& path) {
   ManifestEntry e;
   e.kind = ManifestEntry::Kind::kDirectory;
+  e.path = path;
+  return e;
+}
+
+ManifestEntry HeldFileEntry(const std::string& path, const std::string& held,
+                            ManifestEntry::Step step) {
+  ManifestEntry e;
+  e.kind = ManifestEntry::Kind::kHeldFile;
+  e.step = step;
+  e.path = path;
+  e.held = held;
+  return e;
+}
+
+ManifestEntry RemovedDirEntry(const std::string& path,
+                              ManifestEntry::Step step) {
+  ManifestEntry e;
+  e.kind = ManifestEntry::Kind::kRemovedDir;
+  e.step = step;
   e.path = path;
   return e;
 }

@@ -25,11 +25,11 @@ struct CopiedFile;
 // text format, line by line, is described in docs/manifest.md; this file
 // is its one home.
 
-// The version written. The reader takes this one and versions 1 and 2
-// (written after the fact: the same records without the intents, the
-// confirmations and the code page; version 1 also without the stamped
-// message file).
-inline constexpr int kManifestVersion = 3;
+// The version written. The reader takes this one and versions 1 to 3
+// (version 3 without the mirror's records; versions 1 and 2 written after
+// the fact: the same records without the intents, the confirmations and
+// the code page; version 1 also without the stamped message file).
+inline constexpr int kManifestVersion = 4;
 
 enum class ManifestRunKind { kMigrate, kSync };
 
@@ -46,7 +46,17 @@ struct ManifestHeader {
 };
 
 struct ManifestEntry {
-  enum class Kind { kDomain, kAccount, kDirectory, kMessageFile };
+  // kHeldFile: a message file a mirror moved from `path` into the pass's
+  // holding folder, to `held`; kRemovedDir: an empty folder a mirror
+  // removed after its files were held.
+  enum class Kind {
+    kDomain,
+    kAccount,
+    kDirectory,
+    kMessageFile,
+    kHeldFile,
+    kRemovedDir
+  };
   // What the record says of it. The run writes ahead: what it is about to
   // make visible is recorded (kIntent) and flushed before the save or the
   // copy that makes it so; kSaved confirms a domain or account intent once
@@ -59,8 +69,11 @@ struct ManifestEntry {
   std::string name;    // kDomain: the domain; kAccount: the user name
   std::string domain;  // kAccount: the account's domain
   AddedItem item;      // kDomain, kAccount: the item's bytes as written
-  std::string path;    // kDirectory, kMessageFile: ANSI path
-  uint64_t size = 0;   // kMessageFile: bytes
+  std::string path;    // kDirectory, kMessageFile, kHeld*, kRemovedDir
+  // kHeldFile: where the file went, relative to the folder of the run
+  // records (its first part the pass's holding folder).
+  std::string held;
+  uint64_t size = 0;  // kMessageFile: bytes
   // kMessageFile: either the MD5 digest (32 lowercase hexadecimal digits)
   // or the file's stamp (whose size is `size`), never both.
   std::string md5;
@@ -79,6 +92,12 @@ ManifestEntry AccountEntry(
 ManifestEntry DirectoryEntry(const std::string& path);
 // A folder or message file about to be made where the server sees it.
 ManifestEntry IntentEntry(ManifestEntry::Kind kind, const std::string& path);
+// A mirror's move of `path` to `held` (see ManifestEntry::held), or its
+// removal of the empty folder `path`: about to be made, or made.
+ManifestEntry HeldFileEntry(const std::string& path, const std::string& held,
+                            ManifestEntry::Step step);
+ManifestEntry RemovedDirEntry(const std::string& path,
+                              ManifestEntry::Step step);
 ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,
                                const std::string& md5);
 // The record of a message file as its copy told it; false when the copy

@@ -39,6 +39,10 @@ ManifestEntry Found(const std::string& path);
 // empty name and the name "-", item bytes with CR LF.
 std::vector<ManifestEntry> Entries() {
   const std::string zhang = "\xd5\xc5%x";
+  // A mirror's move out of a user folder, and that folder's removal.
+  const std::string held_from = "/srv/mail/a.com/" + zhang + "/Inbox Old/4.eml";
+  const std::string held_to =
+      "20260504T080000Z.held\\a.com\\" + zhang + "\\Inbox Old\\4.eml";
   return {
       DomainEntry({"a.com",
                    "",
@@ -66,7 +70,20 @@ std::vector<ManifestEntry> Entries() {
       AccountEntry({zhang, "", {}}, ManifestEntry::Step::kSaved),
       DomainEntry({"a.com", "", {}}, ManifestEntry::Step::kSaved),
       Found("/srv/mail/b.com/ann"),
+      HeldFileEntry(held_from, held_to, ManifestEntry::Step::kIntent),
+      HeldFileEntry(held_from, held_to, ManifestEntry::Step::kMade),
+      RemovedDirEntry("/srv/mail/a.com/" + zhang + "/Inbox Old",
+                      ManifestEntry::Step::kIntent),
+      RemovedDirEntry("/srv/mail/a.com/" + zhang + "/Inbox Old",
+                      ManifestEntry::Step::kMade),
   };
+}
+
+// What version 3 holds of Entries(): all but the mirror's records.
+std::vector<ManifestEntry> Version3Entries() {
+  std::vector<ManifestEntry> entries = Entries();
+  entries.resize(entries.size() - 4);
+  return entries;
 }
 
 ManifestEntry Found(const std::string& path) {
@@ -140,6 +157,18 @@ TEST(RunManifestTest, ReadsEarlierVersionsAsMade) {
       EXPECT_EQ(bad_line, next) << later;
     }
   }
+  // Version 3: everything but a mirror's records, which it cannot hold.
+  const std::string v3 = Golden("manifest/run-v3.manifest");
+  RunManifest read;
+  int bad_line = -1;
+  ASSERT_EQ(ReadManifest(v3, &read, &bad_line), ManifestStatus::kRead);
+  EXPECT_EQ(read.entries, AsRead(Version3Entries()));
+  for (const char* later : {"held /a x.held\\a\n", "removed-dir /a\n"}) {
+    EXPECT_EQ(ReadManifest(v3 + later, &read, &bad_line),
+              ManifestStatus::kDamaged)
+        << later;
+    EXPECT_EQ(bad_line, 21) << later;
+  }
 }
 
 // A run killed at any byte of an unflushed line leaves a manifest that
@@ -180,7 +209,7 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
     const char* text;
     ManifestStatus status;
   } kCases[] = {
-      {1, "velquor-migrate-manifest 4", ManifestStatus::kUnsupportedVersion},
+      {1, "velquor-migrate-manifest 5", ManifestStatus::kUnsupportedVersion},
       {1, "velquor-migrate-manifest 0", ManifestStatus::kUnsupportedVersion},
       {1, "velquor-migrate-manifest 01", ManifestStatus::kDamaged},
       {4, "data-folder 2049", ManifestStatus::kDamaged},
@@ -215,6 +244,11 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
       {18, "account-saved a", ManifestStatus::kDamaged},
       {19, "domain-saved - ", ManifestStatus::kDamaged},
       {20, "dir-found -", ManifestStatus::kDamaged},
+      {21, "intent-hold /a", ManifestStatus::kDamaged},
+      {22, "held /a - -", ManifestStatus::kDamaged},
+      {22, "held - x.held\\a", ManifestStatus::kDamaged},
+      {23, "intent-remove-dir /a /b", ManifestStatus::kDamaged},
+      {24, "removed-dir", ManifestStatus::kDamaged},
   };
   for (const auto& c : kCases) {
     std::istringstream golden(Golden("manifest/run.manifest"));

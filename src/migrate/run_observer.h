@@ -34,13 +34,15 @@ enum class AccountOutcome {
 
 // The counts of one folder of one mailbox.
 struct FolderCounts {
-  std::string name;           // target folder name: INBOX, Sent, or a user's
-  int64_t messages = 0;       // message files in the source folder
-  uint64_t bytes = 0;         // their total size
-  int64_t copied = 0;         // copied by this run
-  uint64_t copied_bytes = 0;  // their total size
-  int64_t present = 0;        // already in the target, left as they were
-  int64_t failed = 0;         // copies that failed
+  std::string name;            // target folder name: INBOX, Sent, or a user's
+  int64_t messages = 0;        // message files in the source folder
+  uint64_t bytes = 0;          // their total size
+  int64_t copied = 0;          // copied by this run
+  uint64_t copied_bytes = 0;   // their total size
+  int64_t present = 0;         // already in the target, left as they were
+  int64_t failed = 0;          // copies that failed
+  int64_t removed = 0;         // taken out by a mirror (source file gone)
+  uint64_t removed_bytes = 0;  // their total size
 };
 
 // Told what the steps do, for reports, plans and progress. The steps call

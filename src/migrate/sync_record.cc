@@ -142,9 +142,9 @@ SourceSeen SeeSource(FileSystem* fs, const std::string& box,
   return seen;
 }
 
-std::string ListsDigest(const SourceAccount& account) {
+std::string ListsDigest(const SourceAccount& account, bool mirror) {
   return Md5Hex(account.user_name + '\t' + account.domain + '\t' +
-                account.password);
+                account.password + (mirror ? "\tmirror" : ""));
 }
 
 bool Settled(const EntryStatus& status, StampTime at) {
@@ -309,9 +309,11 @@ bool SyncRecord::DropUnsettledAt(StampTime at) {
 
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders) {
+               const std::string& target_box, int* folders, bool mirror) {
   const SyncEntry* e = record.Find(key);
-  if (e == nullptr || e->lists != ListsDigest(account)) return false;
+  if (e == nullptr || e->lists != ListsDigest(account, mirror)) {
+    return false;
+  }
   // The target's folders and the absence of a pending mark, by one look
   // at the mailbox folder (the names are those this program made, as it
   // spelled them); then the source's statuses.

@@ -52,8 +52,10 @@ struct SyncEntry {
   std::vector<SyncFolder> targets;
 };
 
-// The digest of what a sync compares of an account's line in the lists.
-std::string ListsDigest(const SourceAccount& account);
+// The digest of what a sync compares of an account's line in the lists;
+// a mirror's differs, so that a mirror never skips a mailbox on the word
+// of a sync that did not mirror it.
+std::string ListsDigest(const SourceAccount& account, bool mirror = false);
 
 // Whether a status taken at `at` may be trusted to show a later change:
 // not when its folder was changed within the file system clock's precision
@@ -123,10 +125,12 @@ class SyncRecord {
 // non-null, is told how many folders the skip spares (the source's and the
 // target's mail folders). A pending mark in the target mailbox makes it
 // false; a staging folder of the mailbox is the caller's to look for. The
-// target mailbox is looked at first, by one FileSystem::StatusesIn.
+// target mailbox is looked at first, by one FileSystem::StatusesIn. With
+// `mirror`, only an entry a mirror wrote counts.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders);
+               const std::string& target_box, int* folders,
+               bool mirror = false);
 
 }  // namespace vm
 

@@ -259,6 +259,26 @@ void AddPlanTexts(const Ansi& a, Texts* texts) {
         "查看现在将迁移的帐户和邮件数。");
 }
 
+// What a mirror takes out, and its undo puts back.
+void AddMirrorTexts(const Ansi& a, Texts* texts) {
+  Texts& t = *texts;
+  t.mirror_removed = a("移走 ");
+  t.mirror_removed_tail = a(" 封（源中已删除）");
+  t.mirror_kept = a("保留 ");
+  t.mirror_kept_tail = a(" 封（源中已删除，但不是本工具复制的原样）");
+  t.mirror_hold_failed = a("无法移到暂存文件夹，已保留:");
+  t.mirror_no_source_box = a("源中已没有该帐户的邮箱，未移走任何邮件:");
+  t.mirror_preview = a("同步删除和移动将移走的邮件: ");
+  t.mirror_preview_bytes = a(" 封，字节数: ");
+  t.undo_put_back = a("已放回:");
+  t.undo_would_put_back = a("将放回:");
+  t.undo_place_taken = a("原位置已有文件，未放回");
+  t.undo_held_outside = a("暂存位置不在该次运行的暂存文件夹之内");
+  t.undo_held_missing = a("暂存文件夹中已没有该文件");
+  t.undo_put_back_failed = a("无法放回");
+  t.undo_in_place = a("已在原位置，无需放回:");
+}
+
 // Undoing a run.
 void AddUndoTexts(const Ansi& a, Texts* texts) {
   Texts& t = *texts;
@@ -408,6 +428,7 @@ Texts MakeTexts(const CodePage& code_page, bool* all_held) {
   AddRunLockTexts(a, &t);
   AddPlanTexts(a, &t);
   AddUndoTexts(a, &t);
+  AddMirrorTexts(a, &t);
   AddSessionTexts(a, &t);
   AddLogTexts(a, &t);
   AddWatchTexts(a, &t);

@@ -280,6 +280,28 @@ struct Texts {
   std::string undo_complete;
   std::string undo_incomplete;  // followed by the number kept
   std::string undo_preview_done;
+
+  // A mirror: a folder's line after its done line, "<folder>移走 3 封
+  // （源中已删除）", and for the files it leaves "<folder>保留 2 封...";
+  // a file it could not move (followed by the path); an account whose
+  // source mailbox is gone (followed by the user); the preview's line
+  // (messages, then bytes); an undo's file put back, or kept because
+  // something is at its place now.
+  std::string mirror_removed;       // "移走 "
+  std::string mirror_removed_tail;  // " 封（源中已删除）"
+  std::string mirror_kept;          // "保留 "
+  std::string mirror_kept_tail;
+  std::string mirror_hold_failed;
+  std::string mirror_no_source_box;
+  std::string mirror_preview;  // followed by messages, mirror_preview_bytes
+  std::string mirror_preview_bytes;
+  std::string undo_put_back;
+  std::string undo_would_put_back;
+  std::string undo_place_taken;
+  std::string undo_held_outside;
+  std::string undo_held_missing;
+  std::string undo_put_back_failed;
+  std::string undo_in_place;  // a held file found where it was
   // Why an undo did not start (messages); nothing was removed.
   std::string undo_manifest_unreadable;  // followed by the path
   std::string undo_manifest_damaged;     // followed by the line number

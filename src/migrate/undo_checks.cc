@@ -46,6 +46,15 @@ bool ManifestCodePageAgrees(const RunManifest& manifest,
 
 std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview) {
   if (item.never_made) return texts.undo_never_made + item.what;
+  const bool held = item.kind == ManifestEntry::Kind::kHeldFile ||
+                    item.kind == ManifestEntry::Kind::kRemovedDir;
+  if (held && item.outcome == UndoOutcome::kRemoved) {
+    return (preview ? texts.undo_would_put_back : texts.undo_put_back) +
+           item.what;
+  }
+  if (held && item.outcome == UndoOutcome::kGone) {
+    return texts.undo_in_place + item.what;
+  }
   switch (item.outcome) {
     case UndoOutcome::kRemoved:
       return (preview ? texts.undo_would_remove : texts.undo_removed) +

@@ -33,6 +33,8 @@ bool Recorded(FileSystem* fs, const std::string& path,
                          &run->files};
   // What the run made: intents and confirmations are no more things.
   for (const ManifestEntry& e : manifest.entries) {
+    // A mirror's moves are counted apart.
+    if (e.kind == Kind::kHeldFile || e.kind == Kind::kRemovedDir) continue;
     if (e.step == ManifestEntry::Step::kMade ||
         (e.step == ManifestEntry::Step::kIntent &&
          (e.kind == Kind::kDomain || e.kind == Kind::kAccount))) {

@@ -14,7 +14,9 @@
 #include "migrate/stop_request.h"
 #include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
+#include "migrate/undo_choices.h"
 #include "migrate/undo_files.h"
+#include "migrate/undo_held.h"
 #include "platform/copy_temporary.h"
 #include "platform/file_system.h"
 #include "util/ascii.h"
@@ -52,6 +54,7 @@ class Undo {
     Collapse(manifest);
     KeepUsedAccounts();
     UndoPaths();
+    PutBackHeld(manifest);
     UndoMarks();
     UndoStaging();
     UndoAccounts();
@@ -75,6 +78,7 @@ class Undo {
     std::unordered_map<std::string, bool> saved;
     for (size_t i = 0; i < entries.size(); ++i) {
       const ManifestEntry& e = entries[i];
+      if (IsMirrorRecord(e)) continue;
       const bool path =
           e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
       const std::string key =
@@ -90,6 +94,7 @@ class Undo {
     std::vector<const ManifestEntry*> dirs;
     for (size_t i = entries.size(); i-- > 0;) {
       const ManifestEntry& e = entries[i];
+      if (IsMirrorRecord(e)) continue;
       const bool path =
           e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
       const std::string key =
@@ -110,6 +115,11 @@ class Undo {
       if (e.kind == Kind::kDomain) domains_.push_back({&e, saved[key]});
     }
     paths_.insert(paths_.end(), dirs.begin(), dirs.end());
+  }
+
+  // A mirror's move or removal: put back by UndoHeld, not undone here.
+  static bool IsMirrorRecord(const ManifestEntry& e) {
+    return e.kind == Kind::kHeldFile || e.kind == Kind::kRemovedDir;
   }
 
   // A pending mark the run was about to make in a mailbox that was there:
@@ -185,6 +195,18 @@ class Undo {
     return false;
   }
 
+  // What a mirror pass took out goes back once the pass's own copies are
+  // gone (a moved message's new copy first, then its old place back).
+  void PutBackHeld(const RunManifest& manifest) {
+    const std::string runs_dir = RunRecordsFolder(fs_, target_->target_dir);
+    for (UndoItem& item : UndoHeld(manifest.entries, fs_, target_->names,
+                                   texts_, runs_dir, dry_run_)) {
+      if (item_handled_) item_handled_();
+      Count(item.outcome);
+      result_.items.push_back(std::move(item));
+    }
+  }
+
   void UndoPaths() {
     std::vector<const ManifestEntry*> paths;
     for (const ManifestEntry* e : paths_) {
@@ -219,6 +241,10 @@ class Undo {
                                                         : std::string()});
     // The files and folders were counted as their threads handled them.
     if (!path && item_handled_) item_handled_();
+    Count(outcome);
+  }
+
+  void Count(UndoOutcome outcome) {
     switch (outcome) {
       case UndoOutcome::kRemoved:
         ++result_.removed;

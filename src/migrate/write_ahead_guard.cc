@@ -77,6 +77,13 @@ PublishResult WriteAheadGuard::PublishDir(const std::string& from,
                         : base()->PublishDir(from, to, error);
 }
 
+PublishResult WriteAheadGuard::RenameNew(const std::string& from,
+                                         const std::string& to,
+                                         std::string* error) {
+  return Refused(error) ? PublishResult::kFailed
+                        : base()->RenameNew(from, to, error);
+}
+
 WriteAheadScope::WriteAheadScope(TargetContext* target,
                                  ManifestWriter* manifest)
     : target_(manifest != nullptr ? target : nullptr),

@@ -39,6 +39,8 @@ class WriteAheadGuard : public FileSystemWrapper {
                         std::string* error, CopiedFile* copied) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override;
 
  private:
   // True, with the error, when the manifest has failed.

@@ -57,6 +57,8 @@ class ConfinedView : public FileSystemWrapper {
                   std::vector<std::optional<EntryStatus>>* statuses) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
@@ -72,6 +74,11 @@ class ConfinedView : public FileSystemWrapper {
  private:
   using Place = ConfinedRoots::Place;
   using Entry = ConfinedRoots::Entry;
+
+  // PublishDir and RenameNew: one rename beneath the roots that never
+  // replaces; with `file_only`, of a regular file only.
+  PublishResult Rename(const std::string& from, const std::string& to,
+                       bool file_only, std::string* error);
 
   bool Write(const std::string& path, const Place& place, int flags,
              const std::string& contents, std::string* error);

@@ -138,6 +138,8 @@ class ConfinedView : public FileSystemWrapper {
   }
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override {
@@ -165,6 +167,9 @@ class ConfinedView : public FileSystemWrapper {
 
  private:
   Place PlaceOf(const std::string& path) const;
+  // PublishDir (`folder`) and RenameNew: one rename that never replaces.
+  PublishResult Rename(const std::string& from, const std::string& to,
+                       bool folder, std::string* error);
   DWORD EnsureRoot(int index) EXCLUDES(mutex_);
   DWORD OpenRootLocked(int index) REQUIRES(mutex_);
   DWORD WalkToRootParentLocked(int index, HeldFolders* held) REQUIRES(mutex_);

@@ -357,9 +357,22 @@ bool ConfinedView::Remove(const std::string& path, int flags,
 PublishResult ConfinedView::PublishDir(const std::string& from,
                                        const std::string& to,
                                        std::string* error) {
+  return Rename(from, to, false, error);
+}
+
+PublishResult ConfinedView::RenameNew(const std::string& from,
+                                      const std::string& to,
+                                      std::string* error) {
+  return Rename(from, to, true, error);
+}
+
+PublishResult ConfinedView::Rename(const std::string& from,
+                                   const std::string& to, bool file_only,
+                                   std::string* error) {
   const Place source = roots_.Where(from), target = roots_.Where(to);
   if (source.root < 0 && target.root < 0) {
-    return base()->PublishDir(from, to, error);
+    return file_only ? base()->RenameNew(from, to, error)
+                     : base()->PublishDir(from, to, error);
   }
   roots_.ForgetFolders();
   Entry a, b;
@@ -375,6 +388,8 @@ PublishResult ConfinedView::PublishDir(const std::string& from,
     err = a.found ? errno : ENOENT;
   } else if (S_ISLNK(st.st_mode)) {
     err = ELOOP;
+  } else if (file_only && !S_ISREG(st.st_mode)) {
+    err = EISDIR;
   } else if (::renameat2(a.dir->fd(), a.name.c_str(), b.dir->fd(),
                          b.name.c_str(), RENAME_NOREPLACE) != 0) {
     err = errno;

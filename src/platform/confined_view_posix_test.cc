@@ -191,6 +191,13 @@ const Operation kOperations[] = {
            source.substr(0, source.rfind("\\source")) + "\\T\\store\\published";
        return Failed(fs->PublishDir(p, to, &e) == PublishResult::kPublished, e);
      }},
+    {"RenameNew from", "a.txt",
+     [](FileSystem* fs, const std::string& p, const std::string& source) {
+       std::string e;
+       const std::string to =
+           source.substr(0, source.rfind("\\source")) + "\\T\\held.eml";
+       return Failed(fs->RenameNew(p, to, &e) == PublishResult::kPublished, e);
+     }},
     {"PublishDir to", "new",
      [](FileSystem* fs, const std::string& p, const std::string& source) {
        std::string e;

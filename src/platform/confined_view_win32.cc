@@ -308,10 +308,23 @@ DWORD ConfinedView::RemoveRoot(int index) {
 PublishResult ConfinedView::PublishDir(const std::string& from,
                                        const std::string& to,
                                        std::string* error) {
+  return Rename(from, to, true, error);
+}
+
+PublishResult ConfinedView::RenameNew(const std::string& from,
+                                      const std::string& to,
+                                      std::string* error) {
+  return Rename(from, to, false, error);
+}
+
+PublishResult ConfinedView::Rename(const std::string& from,
+                                   const std::string& to, bool folder,
+                                   std::string* error) {
   const Place source = PlaceOf(from);
   const Place target = PlaceOf(to);
   if (source.root < 0 && target.root < 0) {
-    return base()->PublishDir(from, to, error);
+    return folder ? base()->PublishDir(from, to, error)
+                  : base()->RenameNew(from, to, error);
   }
   DWORD code = ERROR_ACCESS_DENIED;  // a rename into or out of the roots
   HeldFolders held;
@@ -326,7 +339,7 @@ PublishResult ConfinedView::PublishDir(const std::string& from,
     code = InspectEntry(target.full, &exists, &attributes);
   if (code == ERROR_SUCCESS && exists) code = ERROR_ALREADY_EXISTS;
   if (code == ERROR_SUCCESS)
-    code = RenameFolderByHandle(source.full, target.full);
+    code = RenameByHandle(source.full, target.full, folder);
   if (code == ERROR_SUCCESS) return PublishResult::kPublished;
   Fail(error, code);
   return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS

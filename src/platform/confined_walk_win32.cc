@@ -213,7 +213,8 @@ DWORD RemoveByHandle(const std::wstring& path, bool folder) {
   return ERROR_SUCCESS;
 }
 
-DWORD RenameFolderByHandle(const std::wstring& from, const std::wstring& to) {
+DWORD RenameByHandle(const std::wstring& from, const std::wstring& to,
+                     bool folder) {
   FileHandle entry(
       CreateFileW(from.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                   kHeldSharing, nullptr, OPEN_EXISTING, kAsItself, nullptr));
@@ -221,7 +222,8 @@ DWORD RenameFolderByHandle(const std::wstring& from, const std::wstring& to) {
   DWORD attributes = 0;
   DWORD code = RefuseLink(entry.get(), from, &attributes);
   if (code != ERROR_SUCCESS) return code;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+  if (((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder)
+    return folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED;
   // The name in the system's own form ("\??\C:\..."), which every layer
   // takes as it is.
   const std::wstring name = L"\\??\\" + (IsLongForm(to) ? to.substr(4) : to);

@@ -75,9 +75,11 @@ DWORD InspectEntry(const std::wstring& path, bool* exists, DWORD* attributes);
 // removed. ERROR_SUCCESS also when nothing is there.
 DWORD RemoveByHandle(const std::wstring& path, bool folder);
 
-// Gives the folder `from` the full name `to` through a handle opened to it
-// as itself, never in place of an existing entry.
-DWORD RenameFolderByHandle(const std::wstring& from, const std::wstring& to);
+// Gives the folder (or, without `folder`, the file) `from` the full name
+// `to` through a handle opened to it as itself, never in place of an
+// existing entry.
+DWORD RenameByHandle(const std::wstring& from, const std::wstring& to,
+                     bool folder);
 
 }  // namespace vm
 

@@ -52,6 +52,14 @@ PublishResult FileSystem::PublishDir(const std::string& from,
   return PublishResult::kFailed;
 }
 
+PublishResult FileSystem::RenameNew(const std::string& from,
+                                    const std::string& to, std::string* error) {
+  if (error != nullptr) {
+    *error = "cannot rename " + DisplayPath(from) + " to " + DisplayPath(to);
+  }
+  return PublishResult::kFailed;
+}
+
 bool FileSystem::ReadFileBy(const std::string& path, const PieceWriter& take,
                             std::string* error) {
   std::string contents;

@@ -216,6 +216,14 @@ class FileSystem {
   // target, on a file system that writes to disk).
   virtual bool PublishesDirs() { return false; }
 
+  // Moves the regular file `from` to `to`, into any folder of the same
+  // volume, with one rename that never replaces: when an entry named `to`
+  // exists nothing changes and the result is kTargetExists. A link or
+  // anything but a regular file at `from` is refused (kFailed), never
+  // followed. The folder of `to` must exist. This default fails.
+  virtual PublishResult RenameNew(const std::string& from,
+                                  const std::string& to, std::string* error);
+
   // Enumerates the entries of one directory matching a pattern of the form
   // directory + "\" + wildcard, with the Windows rules ('*' and '?',
   // letters compared without case). "." and ".." are never returned.

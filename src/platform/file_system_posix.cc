@@ -305,6 +305,28 @@ class PosixFileSystem : public FileSystem {
   }
   bool PublishesDirs() override { return true; }
 
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override {
+    const std::string source = Native(from);
+    struct stat st;
+    int err = 0;
+    if (source.empty()) {
+      err = EILSEQ;
+    } else if (::lstat(source.c_str(), &st) != 0) {
+      err = errno;
+    } else if (S_ISLNK(st.st_mode)) {
+      err = ELOOP;
+    } else if (!S_ISREG(st.st_mode)) {
+      err = EISDIR;
+    }
+    if (err != 0) {
+      SetError(error, err,
+               "cannot rename " + DisplayPath(from) + " to " + DisplayPath(to));
+      return PublishResult::kFailed;
+    }
+    return PublishDir(from, to, error);
+  }
+
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
     return ListDirectory(*code_page_, name_ops_, paths_, pattern, entries);

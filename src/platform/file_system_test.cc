@@ -240,6 +240,20 @@ TEST_P(FileSystemContractTest, StagedFolderIsPublishedWholeOrNotAtAll) {
   EXPECT_EQ(Read("box\\INBOX\\1.in"), big);
   // The rename of its folder leaves the file's stamp as the copy told it.
   ExpectProves(copied, "box\\INBOX\\1.in", "663a160cdba3e59f57a4b9d0cc1d58a4");
+
+  // A file moved aside: into another folder, never over anything, and
+  // never a folder.
+  EXPECT_EQ(fs_->RenameNew(Path("box\\INBOX\\1.in"), Path("FILE"), nullptr),
+            PublishResult::kTargetExists);
+  EXPECT_EQ(fs_->RenameNew(Path("box\\INBOX"), Path("moved"), nullptr),
+            PublishResult::kFailed);
+  EXPECT_EQ(
+      fs_->RenameNew(Path("box\\INBOX\\1.in"), Path("empty\\1.in"), nullptr),
+      PublishResult::kPublished);
+  EXPECT_EQ(Read("empty\\1.in"), big);
+  EXPECT_EQ(Read("file"), "f");
+  EXPECT_EQ(Names("box\\INBOX\\*"), std::set<std::string>{});
+  EXPECT_FALSE(fs_->Exists(Path("moved")));
 }
 
 TEST_P(FileSystemContractTest, ListFollowsWindowsWildcards) {

@@ -291,6 +291,23 @@ class WindowsFileSystem : public FileSystem {
   }
   bool PublishesDirs() override { return true; }
 
+  PublishResult RenameNew(const std::string& ansi_from,
+                          const std::string& ansi_to,
+                          std::string* error) override {
+    std::wstring from;
+    if (!Wide(ansi_from, &from, error)) return PublishResult::kFailed;
+    const DWORD attributes = GetFileAttributesW(from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      SetError(error, attributes == INVALID_FILE_ATTRIBUTES
+                          ? GetLastError()
+                          : static_cast<DWORD>(ERROR_ACCESS_DENIED));
+      return PublishResult::kFailed;
+    }
+    return PublishDir(ansi_from, ansi_to, error);
+  }
+
   // After a removal failed: true when nothing is at `path` (already gone
   // counts as removed), else false with the removal's error.
   bool Gone(const std::wstring& path, std::string* error) const {

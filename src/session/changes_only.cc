@@ -56,7 +56,7 @@ void ChangesOnlyFilter::OnAccountBegin(const std::string& user,
 void ChangesOnlyFilter::OnFolder(const FolderCounts& counts) {
   // The folder's line is the last one; its failures follow it.
   if (in_account_ && counts.copied == 0 && counts.failed == 0 &&
-      account_lines_.size() > 1) {
+      counts.removed == 0 && account_lines_.size() > 1) {
     account_lines_.pop_back();
   }
   RunObserverWrapper::OnFolder(counts);

@@ -44,6 +44,8 @@ void Encode(const FolderRecord& f, std::string* out) {
   PutSigned(f.checked, out);
   PutSigned(f.missing, out);
   PutSigned(f.different, out);
+  PutSigned(c.removed, out);
+  PutNumber(c.removed_bytes, out);
 }
 
 // Decodes the folder at *at and moves *at past it.
@@ -63,6 +65,8 @@ FolderRecord Decode(const std::string& in, size_t* at) {
   f.checked = GetSigned(in, at);
   f.missing = GetSigned(in, at);
   f.different = GetSigned(in, at);
+  c.removed = GetSigned(in, at);
+  c.removed_bytes = GetNumber(in, at);
   return f;
 }
 
@@ -75,6 +79,8 @@ void FolderRecord::Add(const FolderRecord& other) {
   counts.copied_bytes += other.counts.copied_bytes;
   counts.present += other.counts.present;
   counts.failed += other.counts.failed;
+  counts.removed += other.counts.removed;
+  counts.removed_bytes += other.counts.removed_bytes;
   checked += other.checked;
   missing += other.missing;
   different += other.different;

@@ -200,6 +200,13 @@ void WriteTiles(HtmlOut* out, const ReportHeader& h, const RunSums& s) {
   *out << "<div class=\"t\" data-key=\"copied_bytes\" data-value=\""
        << n.copied_bytes << "\"><b>" << SizeText(n.copied_bytes)
        << "</b><span>复制的字节（" << n.copied_bytes << "）</span></div>\n";
+  // Only a mirror takes anything out; other pages keep their tiles.
+  if (n.removed > 0) {
+    Tile(out, "removed",
+         Flag(h, "dry_run") ? "将移走的邮件（源中已删除）"
+                            : "移走的邮件（源中已删除）",
+         n.removed, false);
+  }
   if (Option(h, "verify") != "none") {
     Tile(out, "checked", "校验的邮件", s.all.checked, false);
     Tile(out, "missing", "目标中缺少的邮件", s.all.missing, true);

@@ -29,7 +29,9 @@ nlohmann::json CountsJson(const FolderRecord& f) {
           {"verification", VerificationName(f)},
           {"checked", f.checked},
           {"missing", f.missing},
-          {"different", f.different}};
+          {"different", f.different},
+          {"removed", f.counts.removed},
+          {"removed_bytes", f.counts.removed_bytes}};
 }
 
 // A spreadsheet runs a field that starts with one of these as a formula;
@@ -51,6 +53,12 @@ std::string CsvCounts(const FolderRecord& f) {
     row += "," + std::to_string(n);
   }
   return row;
+}
+
+// The columns that came after reason_key, appended at the end of a row.
+std::string CsvLaterCounts(const FolderRecord& f) {
+  return "," + std::to_string(f.counts.removed) + "," +
+         std::to_string(f.counts.removed_bytes);
 }
 
 }  // namespace
@@ -222,7 +230,8 @@ std::string CsvHeaderRow() {
   // that counts columns finds the others where they were.
   return "\xEF\xBB\xBFuser,domain,outcome,reason,target_mailbox,folder,"
          "source_messages,source_bytes,copied,copied_bytes,already_present,"
-         "failed,checked,missing,different,verification,reason_key\r\n";
+         "failed,checked,missing,different,verification,reason_key,removed,"
+         "removed_bytes\r\n";
 }
 
 std::string CsvAccountRows(const AccountRecord& a, const Texts& texts,
@@ -234,22 +243,24 @@ std::string CsvAccountRows(const AccountRecord& a, const Texts& texts,
   const std::string account = u(a.user) + "," + u(a.domain) + "," +
                               OutcomeName(a.outcome) + "," + u(why.text) + "," +
                               u(a.target_box) + ",";
-  const std::string key = "," + why.key + "\r\n";
+  const std::string key = "," + why.key;
   std::string rows;
   for (const FolderRecord& f : a.folders) {
     rows += account + u(f.counts.name) + CsvCounts(f) + "," +
-            VerificationName(f) + key;
+            VerificationName(f) + key + CsvLaterCounts(f) + "\r\n";
   }
   if (a.folders.empty()) {
     // One row still names the account; it has no folder.
     const FolderRecord sum = a.Sum();
-    rows += account + CsvCounts(sum) + "," + VerificationName(sum) + key;
+    rows += account + CsvCounts(sum) + "," + VerificationName(sum) + key +
+            CsvLaterCounts(sum) + "\r\n";
   }
   return rows;
 }
 
 std::string CsvTotalRow(const FolderRecord& all) {
-  return ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + ",\r\n";
+  return ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + "," +
+         CsvLaterCounts(all) + "\r\n";
 }
 
 std::string CsvReport(const RunRecord& record, const CodePage& code_page) {

@@ -297,6 +297,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
                                         env_.state.target_mail_dir);
     if (sync_record_ != nullptr) settings.sync_record = sync_record_->record();
   }
+  SetUpMirror(target, &settings);
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
   std::string unsaved;
@@ -311,6 +312,12 @@ bool RunSession::RunLocked(RunHost* front_host) {
     return true;
   }
   CountOutcomes();
+  if (mirror_ != nullptr && options_.kind == SessionKind::kPreview) {
+    host.AppendLogLine(env_.texts->mirror_preview +
+                       std::to_string(mirror_->pass()->removed()) +
+                       env_.texts->mirror_preview_bytes +
+                       std::to_string(mirror_->pass()->removed_bytes()));
+  }
   bool fits = true;
   if (options_.kind == SessionKind::kPreview) {
     uint64_t free_bytes = 0;
@@ -325,6 +332,21 @@ bool RunSession::RunLocked(RunHost* front_host) {
     Watch(front_host, &target, std::move(settings));
   }
   return true;
+}
+
+// A mirror only with a sync, and in a writing run only with a manifest
+// to record its moves in: a move it cannot record it does not make.
+void RunSession::SetUpMirror(const TargetContext& target,
+                             RunSettings* settings) {
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  // A watch's passes after the first are syncs.
+  settings->mirror = options_.mirror &&
+                     (settings->sync || (writes && options_.watch_seconds > 0));
+  if (!settings->mirror || (writes && settings->manifest == nullptr)) return;
+  mirror_ = std::make_unique<SessionMirror>(
+      target.fs, env_.state, target.names,
+      writes ? settings->manifest : nullptr, started_);
+  settings->mirror_pass = mirror_->pass();
 }
 
 void RunSession::CountOutcomes() {

@@ -21,6 +21,7 @@
 #include "session/run_plan.h"
 #include "session/run_record.h"
 #include "session/run_report.h"
+#include "session/session_mirror.h"
 #include "session/startup.h"
 #include "session/sync_record_file.h"
 #include "session/target_lock.h"
@@ -52,6 +53,7 @@ enum class SessionKind {
 struct SessionOptions {
   SessionKind kind = SessionKind::kMigrate;
   bool sync = false;  // also copy new mail into accounts that exist
+  bool mirror = false;
   // kMigrate: the check after the run; kVerify: by size unless kContent.
   VerifyMode verify = VerifyMode::kNone;
   PasswordMode password_mode = PasswordMode::kSameAsUserName;
@@ -246,6 +248,7 @@ class RunSession {
   // The run from the lock on; false when it never loaded.
   bool RunLocked(RunHost* front_host);
   RunSettings Settings() const;
+  void SetUpMirror(const TargetContext& target, RunSettings* settings);
   void CountOutcomes();
   void Conclude(RunHost* host, bool fits);
   // The line on the accounts the target held already, which a run without
@@ -293,6 +296,9 @@ class RunSession {
   // What the runs on the target saw of its mailboxes; null when the
   // session keeps none (a verification, a data folder not found).
   std::unique_ptr<SyncRecordFile> sync_record_;
+  // With sync and mirror: what it may take out, and where to (a preview:
+  // what it would).
+  std::unique_ptr<SessionMirror> mirror_;
   std::string manifest_shown_;
 };
 

@@ -82,6 +82,10 @@ PublishResult TargetView::PublishDir(const std::string& from,
   return current_->PublishDir(from, to, error);
 }
 bool TargetView::PublishesDirs() { return current_->PublishesDirs(); }
+PublishResult TargetView::RenameNew(const std::string& from,
+                                    const std::string& to, std::string* error) {
+  return current_->RenameNew(from, to, error);
+}
 bool TargetView::List(const std::string& pattern,
                       std::vector<DirEntry>* entries) {
   return current_->List(pattern, entries);

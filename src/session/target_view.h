@@ -55,6 +55,8 @@ class TargetView : public FileSystem {
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool PublishesDirs() override;
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override;

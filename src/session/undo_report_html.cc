@@ -22,6 +22,10 @@ const char* KindWord(Kind kind) {
       return "帐户";
     case Kind::kDirectory:
       return "文件夹";
+    case Kind::kRemovedDir:
+      return "移走的文件夹";
+    case Kind::kHeldFile:
+      return "移走的邮件文件";
     case Kind::kMessageFile:
       break;
   }

@@ -45,6 +45,10 @@ const char* KindWord(ManifestEntry::Kind kind) {
       return "account";
     case ManifestEntry::Kind::kDirectory:
       return "folder";
+    case ManifestEntry::Kind::kRemovedDir:
+      return "held-folder";
+    case ManifestEntry::Kind::kHeldFile:
+      return "held-file";
     case ManifestEntry::Kind::kMessageFile:
       break;
   }

@@ -116,6 +116,7 @@ void RunSession::Watch(RunHost* front_host, TargetContext* target,
   for (bool more = true; more && !stop_.requested();) {
     more = pace.WaitForNextPass();
     pace.PassStarted(env_.clock->MonotonicMicros());
+    if (mirror_ != nullptr) mirror_->Reload();
     bool changed = false;
     WatchPass(front_host, target, settings, &changed);
     pace.PassEnded(changed);

@@ -152,6 +152,16 @@ PublishResult FaultInjectionFileSystem::PublishDir(const std::string& from,
   return FileSystemWrapper::PublishDir(from, to, error);
 }
 
+PublishResult FaultInjectionFileSystem::RenameNew(const std::string& from,
+                                                  const std::string& to,
+                                                  std::string* error) {
+  if (Failing(from) || Failing(to)) {
+    SetError(error, "cannot rename " + from + " to " + to);
+    return PublishResult::kFailed;
+  }
+  return FileSystemWrapper::RenameNew(from, to, error);
+}
+
 bool FaultInjectionFileSystem::List(const std::string& pattern,
                                     std::vector<DirEntry>* entries) {
   size_t at = std::string::npos;

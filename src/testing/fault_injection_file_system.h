@@ -51,6 +51,8 @@ class FaultInjectionFileSystem : public FileSystemWrapper {
   // Fails when either path is failing, as creating `to` would.
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override;

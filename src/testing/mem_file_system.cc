@@ -269,6 +269,33 @@ PublishResult MemFileSystem::PublishDir(const std::string& from,
   return PublishResult::kPublished;
 }
 
+PublishResult MemFileSystem::RenameNew(const std::string& from,
+                                       const std::string& to,
+                                       std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string from_key = Key(from);
+  const std::string to_key = Key(to);
+  auto source = nodes_.find(from_key);
+  if (Find(to_key) != nullptr) {
+    SetError(error, "cannot rename to " + to + ": file exists");
+    return PublishResult::kTargetExists;
+  }
+  if (source == nodes_.end() || source->second.is_directory ||
+      !ParentIsDirectory(to)) {
+    SetError(error, "cannot rename " + from);
+    return PublishResult::kFailed;
+  }
+  Node node = std::move(source->second);
+  nodes_.erase(source);
+  node.name = Split(to).back();
+  // A rename moves a file's status change time on, as on disk.
+  Changed(&node, false);
+  nodes_.emplace(to_key, std::move(node));
+  EntriesChanged(from);
+  EntriesChanged(to);
+  return PublishResult::kPublished;
+}
+
 bool MemFileSystem::RemoveEmptyDir(const std::string& path,
                                    std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);

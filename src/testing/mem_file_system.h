@@ -49,6 +49,8 @@ class MemFileSystem : public FileSystem {
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   bool PublishesDirs() override { return true; }
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   bool CanRead(const std::string& path) override;
   bool CanWrite(const std::string& path) override;

@@ -9,6 +9,7 @@ installation.
 import collections
 import csv
 import fcntl
+import glob
 import io
 import itertools
 import json
@@ -134,6 +135,54 @@ class CutoverTest(unittest.TestCase):
         self.assertEqual(summary(out), (0, 0, 1))
         self.assertRegex(err, r"(?m)^mail: [0-9.]+ s$")
         self.assertRegex(err, r"(?m)^copied: [0-9.]+ MB, [0-9.]+ MB/s$")
+
+    def test_mirror_follows_deletes_and_moves_and_its_undo_puts_back(self):
+        """--mirror takes out the copies of messages deleted or moved on the
+        source (a moved one is copied to its new folder), never a file the
+        tool did not copy; the preview counts it first; --undo of the pass
+        gives the store back as it was. Without --sync it is refused."""
+        self.assertEqual(self.run_cli()[0], 0)
+        status, _, err = self.run_cli("--mirror")
+        self.assertEqual(status, 2)
+        self.assertIn("--mirror is used only with --sync or --watch", err)
+        os.remove(os.path.join(self.mail, "ann", "1.in"))
+        os.rename(os.path.join(self.mail, "bob", "4.in"),
+                  os.path.join(self.mail, "bob", "4.del"))
+        write(os.path.join(self.store, "ann", "INBOX", "9.in"), b"not ours")
+        before = snapshot(self.store)
+        status, out, _ = self.run_cli("--dry-run", "--sync", "--mirror")
+        self.assertIn("同步删除和移动将移走的邮件: 2 封，字节数: 7",
+                      out.splitlines())
+        self.assertEqual(snapshot(self.store), before)
+        report = os.path.join(self.dir, "mirror.json")
+        # Lines of folders where nothing was copied stay in a changes-only
+        # list when something went.
+        status, out, _ = self.run_cli("--sync", "--mirror", "--changes-only",
+                                      "--report", report)
+        self.assertEqual(status, 0, out)
+        lines = out.splitlines()
+        self.assertEqual(lines.count(" " * 9 + "收件箱移走 1 封（源中已删除）"), 2)
+        self.assertIn(" " * 9 + "收件箱保留 1 封（源中已删除，但不是本工具复制的原样）",
+                      lines)
+        after = snapshot(self.store)
+        changed = {k: after.get(k) for k in set(after) | set(before)
+                   if after.get(k, 0) != before.get(k, 0)}
+        bob = "bob@b.com"  # b.com is not the primary domain
+        self.assertEqual(changed, {os.path.join("ann", "INBOX", "1.in"): None,
+                                   os.path.join(bob, "INBOX", "4.in"): None,
+                                   os.path.join(bob, "Trash", "4.del"):
+                                   b"four"})
+        with open(report, encoding="utf-8") as f:
+            accounts = {a["user"]: a for a in json.load(f)["accounts"]}
+        self.assertEqual([(f["name"], f["removed"], f["removed_bytes"])
+                          for f in accounts["ann"]["folders"]
+                          if f["removed"]], [("INBOX", 1, 3)])
+        manifest, = glob.glob(os.path.join(self.dir, "mirror.*.manifest"))
+        p = subprocess.run(e2e.command("--undo", native(manifest), "--output",
+                                       native(self.out)),
+                           stdout=subprocess.PIPE, timeout=300)
+        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8"))
+        self.assertEqual(snapshot(self.store), before)
 
     def test_dry_run_agrees_with_the_run(self):
         """What the run would be refused, the dry run is refused too."""
@@ -491,7 +540,8 @@ class CutoverTest(unittest.TestCase):
         rows = list(csv.DictReader(io.StringIO(text[1:], newline="")))
         self.assertEqual(list(rows[0]), [
             "user", "domain", "outcome", "reason", "target_mailbox",
-            "folder"] + self.COUNTS + ["verification", "reason_key"])
+            "folder"] + self.COUNTS + ["verification", "reason_key",
+                                       "removed", "removed_bytes"])
         total = rows.pop()
         self.assertEqual(total["outcome"], "total")
         for k in self.COUNTS:

@@ -33,7 +33,8 @@ constexpr int kLockedControls[] = {
     IDC_START,          IDC_PREVIEW,      IDC_VERIFY_ONLY, IDC_SAVE_REPORT,
     IDC_MODE_SAME,      IDC_MODE_SUFFIX,  IDC_MODE_COMMON, IDC_MODE_CIPHER,
     IDC_SUFFIX_EDIT,    IDC_COMMON_EDIT,  IDC_SYNC,        IDC_VERIFY,
-    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY, IDC_UNDO,        IDC_WATCH};
+    IDC_VERIFY_CONTENT, IDC_CHANGES_ONLY, IDC_UNDO,        IDC_WATCH,
+    IDC_MIRROR};
 
 }  // namespace
 
@@ -210,6 +211,10 @@ void MigrationDialog::OnCommand(int id, int code) {
       // A sync lists only what it changed unless the user says otherwise.
       CheckDlgButton(window_, IDC_CHANGES_ONLY,
                      Checked(IDC_SYNC) ? BST_CHECKED : BST_UNCHECKED);
+      UpdateMirrorBox();
+      break;
+    case IDC_WATCH:
+      UpdateMirrorBox();
       break;
     case IDC_MODE_SAME:
       SetPasswordMode(PasswordMode::kSameAsUserName);
@@ -233,6 +238,13 @@ void MigrationDialog::OnCommand(int id, int code) {
   }
 }
 
+// The mirror belongs to a sync (or a watch, whose passes are syncs): its
+// box is offered only with one of them.
+void MigrationDialog::UpdateMirrorBox() {
+  const bool offered = Checked(IDC_SYNC) || Checked(IDC_WATCH);
+  EnableWindow(GetDlgItem(window_, IDC_MIRROR), offered);
+}
+
 void MigrationDialog::SetPasswordMode(PasswordMode mode) {
   password_mode_ = mode;
   EnableWindow(GetDlgItem(window_, IDC_SUFFIX_EDIT),
@@ -246,6 +258,9 @@ void MigrationDialog::StartRun(SessionKind kind) {
   SessionOptions options;
   options.kind = kind;
   options.sync = Checked(IDC_SYNC);
+  options.mirror =
+      Checked(IDC_MIRROR) &&
+      (options.sync || (kind == SessionKind::kMigrate && Checked(IDC_WATCH)));
   options.changes_only = Checked(IDC_CHANGES_ONLY);
   const bool content = Checked(IDC_VERIFY_CONTENT);
   if (kind == SessionKind::kVerify || Checked(IDC_VERIFY)) {
@@ -314,6 +329,7 @@ void MigrationDialog::LockForRun(bool running, SessionKind kind) {
     EnableWindow(GetDlgItem(window_, id), !running);
   }
   EnableWindow(GetDlgItem(window_, IDC_STOP), running);
+  if (!running) UpdateMirrorBox();
   // The focus leaves a disabled button for the list (which can be read
   // and copied meanwhile), so Esc still reaches the dialog; it returns to
   // the start button, the default, at the end.

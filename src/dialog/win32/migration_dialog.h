@@ -78,6 +78,7 @@ class MigrationDialog : public RunHost {
   INT_PTR OnNotify(NMHDR* header);
   void OnContextMenu(HWND control, LPARAM position);
   void SetPasswordMode(PasswordMode mode);
+  void UpdateMirrorBox();
   void StartRun(SessionKind kind);
   void StopRun();
   // The watch (migration_dialog_watch.cc): the hooks that post its status

@@ -42,6 +42,8 @@
 #define IDC_UNDO_BROWSE 1027
 // After the migration, keep syncing until stopped.
 #define IDC_WATCH 1028
+// A sync also takes out what was deleted or moved on the source.
+#define IDC_MIRROR 1029
 
 // Commands of the result list's context menu.
 #define IDM_COPY_LINES 40001

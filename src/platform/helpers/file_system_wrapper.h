@@ -66,6 +66,10 @@ class FileSystemWrapper : public FileSystem {
     return base_->PublishDir(from, to, error);
   }
   bool PublishesDirs() override { return base_->PublishesDirs(); }
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override {
+    return base_->RenameNew(from, to, error);
+  }
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
     return base_->List(pattern, entries);

@@ -45,6 +45,12 @@ class OverlayFileSystem : public FileSystemWrapper {
                      std::string* error) override;
   // A dry run builds no mailbox aside: it copies in place, as CopyNew.
   bool PublishesDirs() override { return false; }
+  // Never passed on: a dry run moves nothing aside (a preview counts what
+  // a mirror would move instead).
+  PublishResult RenameNew(const std::string& from, const std::string& to,
+                          std::string* error) override {
+    return FileSystem::RenameNew(from, to, error);
+  }
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
   bool RemoveFile(const std::string& path, std::string* error) override;

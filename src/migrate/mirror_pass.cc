@@ -1,0 +1,188 @@
+#include "migrate/mirror_pass.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "migrate/message_names.h"
+#include "migrate/mirror_proofs.h"
+#include "migrate/run_manifest.h"
+#include "platform/file_system.h"
+
+namespace vm {
+
+using Step = ManifestEntry::Step;
+
+struct MirrorPass::Plan {
+  struct Move {
+    size_t folder;  // in the result
+    std::string path;
+    uint64_t size;
+  };
+  std::vector<Move> moves;
+  // Folders gone from the source that go once their files are held.
+  std::vector<std::pair<size_t, std::string>> dirs;
+};
+
+MirrorPass::MirrorPass(FileSystem* fs, NameOps names,
+                       const MirrorProofs* proofs, ManifestWriter* manifest,
+                       Options options)
+    : fs_(fs),
+      names_(std::move(names)),
+      proofs_(proofs),
+      manifest_(manifest),
+      options_(std::move(options)) {}
+
+std::vector<MirrorPass::Folder> MirrorPass::Mirror(
+    const std::string& target_box, const MailboxListing& box,
+    const std::vector<SourceFolder>& folders, bool folder_list_known) {
+  std::vector<Folder> result;
+  // A source that could not be listed whole says nothing about what is
+  // gone from it.
+  if (!box.listed) return result;
+  std::unordered_map<std::string, std::vector<std::string>> present;
+  for (const SourceFolder& folder : folders) {
+    std::vector<std::string>& names = present[names_.Fold(folder.target)];
+    for (const DirEntry& entry : box.FilesOf(folder, names_)) {
+      if (!entry.is_directory) names.push_back(names_.Fold(entry.name));
+    }
+  }
+  std::vector<DirEntry> dirs;
+  if (!fs_->List(target_box + "\\*", &dirs)) return result;
+  std::sort(dirs.begin(), dirs.end(), [](const DirEntry& a, const DirEntry& b) {
+    return a.name < b.name;
+  });
+  Plan plan;
+  static const std::vector<std::string> kNone;
+  for (const DirEntry& dir : dirs) {
+    // Spam is the server's: no source folder fills it.
+    if (!dir.is_directory || dir.is_special || dir.unconvertible_name ||
+        names_.Fold(dir.name) == "spam" ||
+        IsCopyTemporaryName(dir.name, names_)) {
+      continue;
+    }
+    auto it = present.find(names_.Fold(dir.name));
+    if (it == present.end() && !folder_list_known) continue;
+    Folder folder;
+    folder.name = dir.name;
+    folder.gone = it == present.end();
+    const size_t moves = plan.moves.size();
+    const size_t index = result.size();
+    Look(dir.path, folder.gone ? kNone : it->second, &plan, &folder);
+    for (size_t i = moves; i < plan.moves.size(); ++i) {
+      plan.moves[i].folder = index;
+    }
+    if (!plan.dirs.empty() && plan.dirs.back().first == SIZE_MAX) {
+      plan.dirs.back().first = index;
+    }
+    if (plan.moves.size() > moves || folder.kept > 0) {
+      result.push_back(std::move(folder));
+    }
+  }
+  if (!Hold(&plan, &result)) result.clear();
+  return result;
+}
+
+void MirrorPass::Look(const std::string& dir,
+                      const std::vector<std::string>& present, Plan* plan,
+                      Folder* folder) {
+  std::vector<DirEntry> files;
+  if (!fs_->List(dir + "\\*", &files)) return;
+  const std::unordered_set<std::string> in_source(present.begin(),
+                                                  present.end());
+  bool only_ours = true;
+  for (const DirEntry& file : files) {
+    if (file.is_directory || file.is_special || file.unconvertible_name ||
+        IsCopyTemporaryName(file.name, names_)) {
+      only_ours = false;
+      continue;
+    }
+    std::string message = names_.Fold(file.name);
+    if (in_source.count(message) > 0) continue;
+    if (SizedNameMessage(names_, file.name, &message) &&
+        in_source.count(message) > 0) {
+      continue;
+    }
+    if (proofs_->FileUnchanged(fs_, file.path)) {
+      plan->moves.push_back({SIZE_MAX, file.path, file.size});
+      continue;
+    }
+    only_ours = false;
+    // The server's own files are no messages and not worth a word.
+    if (IsMessageFileName(file.name) || IsMessageFileName(message)) {
+      ++folder->kept;
+    }
+  }
+  if (folder->gone && only_ours && proofs_->MadeDir(dir)) {
+    plan->dirs.push_back({SIZE_MAX, dir});
+  }
+}
+
+bool MirrorPass::Hold(Plan* plan, std::vector<Folder>* folders) {
+  if (options_.preview || manifest_ == nullptr) {
+    for (const Plan::Move& move : plan->moves) {
+      ++(*folders)[move.folder].removed;
+      (*folders)[move.folder].removed_bytes += move.size;
+      ++removed_;
+      removed_bytes_ += move.size;
+    }
+    return true;
+  }
+  // Written ahead: a kill at any point leaves every file in place or in
+  // the holding folder, and named.
+  for (const Plan::Move& move : plan->moves) {
+    manifest_->Add(
+        HeldFileEntry(move.path, HeldName(move.path), Step::kIntent));
+  }
+  for (const auto& dir : plan->dirs) {
+    manifest_->Add(RemovedDirEntry(dir.second, Step::kIntent));
+  }
+  if (!manifest_->Flush()) return false;
+  for (const Plan::Move& move : plan->moves) {
+    Folder& folder = (*folders)[move.folder];
+    const std::string held = HeldName(move.path);
+    if (!MakeHoldingFolders(held) ||
+        fs_->RenameNew(move.path, options_.runs_dir + "\\" + held, nullptr) !=
+            PublishResult::kPublished) {
+      folder.failed.push_back(move.path);
+      continue;
+    }
+    manifest_->Add(HeldFileEntry(move.path, held, Step::kMade));
+    ++folder.removed;
+    folder.removed_bytes += move.size;
+    ++removed_;
+    removed_bytes_ += move.size;
+  }
+  for (const auto& dir : plan->dirs) {
+    // Something that arrived meanwhile keeps the folder.
+    if ((*folders)[dir.first].failed.empty() &&
+        fs_->RemoveEmptyDir(dir.second, nullptr) && !fs_->Exists(dir.second)) {
+      manifest_->Add(RemovedDirEntry(dir.second, Step::kMade));
+    }
+  }
+  manifest_->Flush();
+  return true;
+}
+
+std::string MirrorPass::HeldName(const std::string& path) const {
+  return options_.holding + path.substr(options_.store.size());
+}
+
+bool MirrorPass::MakeHoldingFolders(const std::string& held) {
+  // Every folder above the file, the runs folder included.
+  std::vector<std::string> dirs{options_.runs_dir};
+  for (size_t at = names_.Find(held, '\\'); at != std::string::npos;
+       at = names_.Find(held, '\\', at + 1)) {
+    dirs.push_back(options_.runs_dir + "\\" + held.substr(0, at));
+  }
+  for (const std::string& dir : dirs) {
+    const std::string key = names_.Fold(dir);
+    if (made_.count(key) > 0) continue;
+    if (fs_->MakeDir(dir, nullptr) == DirMade::kFailed) return false;
+    made_.insert(key);
+  }
+  return true;
+}
+
+}  // namespace vm

@@ -1,0 +1,101 @@
+#ifndef VM_MIGRATE_MIRROR_PASS_H_
+#define VM_MIGRATE_MIRROR_PASS_H_
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "migrate/source_mailbox.h"
+#include "util/name_ops.h"
+
+namespace vm {
+
+class FileSystem;
+class ManifestWriter;
+class MirrorProofs;
+
+// The part of a sync that makes an existing target mailbox follow what
+// was deleted or moved on the source: a message file the tool put into
+// the target whose source file is no longer in its source folder is taken
+// out (a message moved to another folder is gone from its old one; the
+// sync copies it to its new one), and a user folder the source no longer
+// lists goes too when it held only such files and the tool made it.
+//
+// Nothing is destroyed: "taken out" is one rename per file into the pass's
+// holding folder, `<runs>\<holding>\<mailbox>\<folder>\<file>`, on the
+// target's data folder's volume, recorded in the pass's manifest before
+// (intent) and after (done) it, so that an undo of the pass puts each
+// file back. A file is taken only while it is exactly as a manifest of
+// this target records it (MirrorProofs); any other stays and is counted
+// as kept. A source mailbox that cannot be listed whole takes nothing out
+// of its target mailbox; nor does a missing one.
+class MirrorPass {
+ public:
+  struct Options {
+    std::string store;     // the target's mail store
+    std::string runs_dir;  // the folder of the run records
+    std::string holding;   // the pass's holding folder's name in runs_dir
+    bool preview = false;  // count what would go; move nothing
+  };
+
+  // What became of one target folder.
+  struct Folder {
+    std::string name;  // the target folder's name as found
+    int64_t removed = 0;
+    uint64_t removed_bytes = 0;
+    int64_t kept = 0;                 // gone from the source, not provable
+    std::vector<std::string> failed;  // paths that could not be moved
+    bool gone = false;                // no source folder goes to it any more
+  };
+
+  // `fs`, `proofs` and `manifest` (null only with preview) outlive the
+  // pass.
+  MirrorPass(FileSystem* fs, NameOps names, const MirrorProofs* proofs,
+             ManifestWriter* manifest, Options options);
+  MirrorPass(const MirrorPass&) = delete;
+  MirrorPass& operator=(const MirrorPass&) = delete;
+
+  // Mirrors the existing target mailbox `target_box` after its source,
+  // listed in `box`; `folders` are every source folder (standard and
+  // user-made, by their target names), `folder_list_known` false when the
+  // user-made ones could not be read (then no folder counts as gone).
+  // Returns the target folders where something was found gone, in name
+  // order. Called from the run's thread.
+  std::vector<Folder> Mirror(const std::string& target_box,
+                             const MailboxListing& box,
+                             const std::vector<SourceFolder>& folders,
+                             bool folder_list_known);
+
+  // Over the pass so far.
+  int64_t removed() const { return removed_; }
+  uint64_t removed_bytes() const { return removed_bytes_; }
+
+ private:
+  struct Plan;
+  // The gone files of the target folder `dir` whose source messages are
+  // `present` (folded names); all of them for a folder gone from the
+  // source.
+  void Look(const std::string& dir, const std::vector<std::string>& present,
+            Plan* plan, Folder* folder);
+  // Records, moves and records again; false when the manifest could not
+  // be written (nothing moved).
+  bool Hold(Plan* plan, std::vector<Folder>* folders);
+  // The holding path of `path` (relative to runs_dir), and the folders
+  // it needs made.
+  std::string HeldName(const std::string& path) const;
+  bool MakeHoldingFolders(const std::string& held);
+
+  FileSystem* fs_;
+  NameOps names_;
+  const MirrorProofs* proofs_;
+  ManifestWriter* manifest_;
+  Options options_;
+  int64_t removed_ = 0;
+  uint64_t removed_bytes_ = 0;
+  std::unordered_set<std::string> made_;  // holding folders made, folded
+};
+
+}  // namespace vm
+
+#endif  // VM_MIGRATE_MIRROR_PASS_H_

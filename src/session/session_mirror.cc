@@ -1,0 +1,54 @@
+#include "session/session_mirror.h"
+
+#include "migrate/undo_choices.h"
+#include "migrate/undo_run.h"
+#include "platform/file_system.h"
+#include "session/run_report.h"
+#include "session/startup.h"
+
+namespace vm {
+namespace {
+
+// "2026-05-04T08:00:00Z" as a folder name: "20260504T080000Z".
+std::string StartName(int64_t started) {
+  std::string name;
+  for (char c : IsoTime(started)) {
+    if (c != '-' && c != ':') name += c;
+  }
+  return name;
+}
+
+}  // namespace
+
+SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
+                             const NameOps& names, ManifestWriter* manifest,
+                             int64_t started)
+    : fs_(fs),
+      runs_dir_(RunRecordsFolder(fs, state.target_dir)),
+      proofs_(names, state.target_dir, state.target_mail_dir) {
+  FileLocation where;
+  if (fs->Locate(ManifestDataFolder(fs, state.target_dir), &where) &&
+      where.exists && !where.chain.empty()) {
+    data_folder_ = where.chain.front();
+  }
+  MirrorPass::Options options;
+  options.store = state.target_mail_dir;
+  options.runs_dir = runs_dir_;
+  options.preview = manifest == nullptr;
+  const std::string base = StartName(started);
+  options.holding = base + ".held";
+  for (int n = 2; fs->Exists(runs_dir_ + "\\" + options.holding); ++n) {
+    options.holding = base + "-" + std::to_string(n) + ".held";
+  }
+  pass_ = std::make_unique<MirrorPass>(fs, names, &proofs_, manifest,
+                                       std::move(options));
+  Reload();
+}
+
+void SessionMirror::Reload() {
+  // A data folder that cannot be found proves nothing.
+  if (data_folder_ == FileId{}) return;
+  proofs_.Load(fs_, runs_dir_, data_folder_);
+}
+
+}  // namespace vm

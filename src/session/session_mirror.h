@@ -1,0 +1,46 @@
+#ifndef VM_SESSION_SESSION_MIRROR_H_
+#define VM_SESSION_SESSION_MIRROR_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "migrate/mirror_pass.h"
+#include "migrate/mirror_proofs.h"
+#include "util/name_ops.h"
+
+namespace vm {
+
+class FileSystem;
+class ManifestWriter;
+struct AppState;
+
+// The mirror of a session's sync (see mirror_pass.h), made ready: the
+// proofs read from the manifests in the target's run records folder, and
+// the pass with a holding folder of its own there, named after the
+// session's start (`<start>.held`, `<start>-2.held`, ... when taken).
+class SessionMirror {
+ public:
+  // `fs` is the file system the run writes through (a preview's overlay);
+  // `manifest` null for a preview, which moves nothing.
+  SessionMirror(FileSystem* fs, const AppState& state, const NameOps& names,
+                ManifestWriter* manifest, int64_t started);
+  SessionMirror(const SessionMirror&) = delete;
+  SessionMirror& operator=(const SessionMirror&) = delete;
+
+  MirrorPass* pass() { return pass_.get(); }
+  // Reads the proofs again: a watch's next pass also takes out what its
+  // earlier passes copied.
+  void Reload();
+
+ private:
+  FileSystem* fs_;
+  std::string runs_dir_;
+  FileId data_folder_;
+  MirrorProofs proofs_;
+  std::unique_ptr<MirrorPass> pass_;
+};
+
+}  // namespace vm
+
+#endif  // VM_SESSION_SESSION_MIRROR_H_

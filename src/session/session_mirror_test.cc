@@ -1,0 +1,164 @@
+#include "session/session_mirror.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "migrate/run_manifest.h"
+#include "session/run_session.h"
+#include "session/undo_session.h"
+#include "testing/golden.h"
+#include "testing/mem_installation.h"
+
+namespace vm {
+namespace {
+
+constexpr const char* kUsers[] = {
+    "u0", "u1", "u2", "u3", "v0@b.com", "v1@b.com", "v2@b.com", "w0@b.com"};
+
+class SessionMirrorTest : public testing::Test {
+ protected:
+  SessionMirrorTest() {
+    t_.PutSource("domain.ini", "a.com\r\nb.com\r\n");
+    std::string users;
+    for (const std::string user : kUsers) {
+      users += user + (user[0] == 'u' ? "\tc\ta.com\r\n" : "\tc\tx\tb.com\r\n");
+      const std::string box = "mail\\" + user + "\\";
+      t_.PutSource(box + "1.in", user + " in");
+      t_.PutSource(box + "2.sed", user + " sent");
+      t_.PutSource(box + "Folders.ini", "Work\r\n");
+      t_.PutSource(box + "3.0", user + " work");
+    }
+    t_.PutSource("popusers.ini", users);
+    env_.disk = &t_.fs;
+    env_.code_page = t_.code_page.get();
+    env_.texts = &t_.texts;
+    env_.clock = &t_.clock;
+    env_.steady_seconds = [] { return 0.0; };
+    env_.state = {"C:\\src", "C:\\t", "C:\\src\\mail", "C:\\t\\store", true};
+    env_.record_dirs = {"C:\\records"};
+    env_.version = "1.0.0";
+    env_.code_page_name = "GBK";
+    env_.config_states = t_.states.get();
+  }
+
+  const SessionResult& Run(SessionKind kind, bool mirror) {
+    SessionOptions options;
+    options.kind = kind;
+    options.sync = true;
+    options.mirror = mirror;
+    t_.host.lines.clear();
+    sessions_.push_back(std::make_unique<RunSession>(env_, options, nullptr));
+    return sessions_.back()->Run(&t_.host);
+  }
+  // Every file below `dir`, "path=contents", sorted.
+  std::string Tree(const std::string& dir) {
+    std::vector<std::string> lines;
+    std::vector<std::string> todo{dir};
+    while (!todo.empty()) {
+      const std::string at = todo.back();
+      todo.pop_back();
+      std::vector<DirEntry> entries;
+      t_.fs.List(at + "\\*", &entries);
+      for (const DirEntry& e : entries) {
+        if (e.is_directory) todo.push_back(e.path);
+        if (!e.is_directory) lines.push_back(e.path + "=" + t_.Read(e.path));
+      }
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+  }
+  size_t Count(const std::string& part) {
+    const std::string list = t_.ResultList();
+    size_t n = 0;
+    for (size_t at = 0; (at = list.find(part, at)) != std::string::npos; ++at) {
+      ++n;
+    }
+    return n;
+  }
+  void RemoveSource(const std::string& name) {
+    EXPECT_TRUE(t_.fs.RemoveFile("C:\\src\\mail\\" + name, nullptr)) << name;
+  }
+
+  MemInstallation t_;
+  SessionEnvironment env_;
+  std::vector<std::unique_ptr<RunSession>> sessions_;
+};
+
+// One account per kind of change between two passes, several to a domain:
+// deleted, moved to Trash, moved to Work and changed, folder deleted (with
+// and without another program's file in the target's copy), a target copy
+// changed after the run, a source mailbox that cannot be listed, one that
+// is gone. The preview counts what the pass then takes out; the pass takes
+// out exactly the tool's unchanged copies whose source is gone, a second
+// pass finds nothing more, and the undo gives back the target as it was.
+TEST_F(SessionMirrorTest, TakesOutOnlyItsOwnGoneFilesAndTheUndoPutsThemBack) {
+  ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+  const std::string store = "C:\\t\\store\\";
+  RemoveSource("u0\\1.in");
+  RemoveSource("u1\\1.in");
+  t_.PutSource("mail\\u1\\1.del", "u1 in");
+  RemoveSource("u2\\1.in");
+  t_.PutSource("mail\\u2\\1.0", "u2 in, edited");
+  RemoveSource("u3\\1.in");
+  t_.fs.FailPath("C:\\src\\mail\\u3");
+  for (const char* user : {"v0@b.com", "v1@b.com"}) {
+    t_.PutSource(std::string("mail\\") + user + "\\Folders.ini", "");
+    RemoveSource(std::string(user) + "\\3.0");
+  }
+  t_.fs.WriteFile(store + "v1@b.com\\Work\\9.0", "foreign", nullptr);
+  RemoveSource("v2@b.com\\1.in");
+  t_.fs.WriteFile(store + "v2@b.com\\INBOX\\1.in", "edited on target", nullptr);
+  for (const char* name : {"1.in", "2.sed", "3.0", "Folders.ini"}) {
+    RemoveSource(std::string("w0@b.com\\") + name);
+  }
+  ASSERT_TRUE(t_.fs.RemoveEmptyDir("C:\\src\\mail\\w0@b.com", nullptr));
+  const std::string before = Tree("C:\\t\\store");
+
+  Run(SessionKind::kPreview, true);
+  EXPECT_EQ(Count("同步删除和移动将移走的邮件: 5 封，字节数: 41\n"), 1u)
+      << t_.ResultList();
+  EXPECT_EQ(Tree("C:\\t\\store"), before);
+
+  Run(SessionKind::kMigrate, true);
+  EXPECT_EQ(Tree("C:\\t\\store"), Golden("session/mirror_after.txt"));
+  EXPECT_FALSE(t_.fs.Exists(store + "v0@b.com\\Work"));
+  EXPECT_EQ(Count("         收件箱移走 1 封（源中已删除）\n"), 3u)
+      << t_.ResultList();
+  EXPECT_EQ(Count("         Work文件夹移走 1 封（源中已删除）\n"), 2u);
+  EXPECT_EQ(
+      Count("         收件箱保留 1 封（源中已删除，但不是本工具复制的原样）\n"),
+      1u);
+  EXPECT_EQ(Count("源中已没有该帐户的邮箱，未移走任何邮件:"), 1u);
+
+  // Nothing new: nothing more goes.
+  Run(SessionKind::kMigrate, true);
+  EXPECT_EQ(Tree("C:\\t\\store"), Golden("session/mirror_after.txt"));
+  EXPECT_EQ(Count("封（源中已删除）"), 0u) << t_.ResultList();
+
+  // The runs: the migration, the mirror pass, the empty pass.
+  const std::string runs = "C:\\t\\velquor-migrate-runs\\";
+  std::vector<DirEntry> manifests;
+  t_.fs.List(runs + "*.manifest", &manifests);
+  ASSERT_EQ(manifests.size(), 3u);
+  RunManifest pass;
+  int bad_line = 0;
+  ASSERT_EQ(ReadManifest(t_.Read(runs + "20231114T221320Z-2.manifest"), &pass,
+                         &bad_line),
+            ManifestStatus::kRead);
+  UndoRequest undo;
+  undo.disk = &t_.fs;
+  undo.code_page = t_.code_page.get();
+  undo.texts = &t_.texts;
+  undo.config_states = t_.states.get();
+  undo.target_dir = "C:\\t";
+  const UndoResult undone = RunUndo(undo, pass);
+  EXPECT_TRUE(undone.complete());
+  EXPECT_EQ(Tree("C:\\t\\store"), before);
+  EXPECT_FALSE(t_.fs.Exists(runs + "20231114T221320Z.held"));
+}
+
+}  // namespace
+}  // namespace vm
