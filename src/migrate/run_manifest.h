@@ -29,7 +29,7 @@ struct CopiedFile;
 // (written after the fact: the same records without the intents, the
 // confirmations and the code page; version 1 also without the stamped
 // message file).
-inline constexpr int kManifestVersion = 3;
+inline constexpr int kManifestVersion = 4;
 
 enum class ManifestRunKind { kMigrate, kSync };
 
@@ -46,7 +46,9 @@ struct ManifestHeader {
 };
 
 struct ManifestEntry {
-  enum class Kind { kDomain, kAccount, kDirectory, kMessageFile };
+  // kPassword: an account item whose password field a mirror pass
+  // rewrote (version 4 on).
+  enum class Kind { kDomain, kAccount, kDirectory, kMessageFile, kPassword };
   // What the record says of it. The run writes ahead: what it is about to
   // make visible is recorded (kIntent) and flushed before the save or the
   // copy that makes it so; kSaved confirms a domain or account intent once
@@ -56,11 +58,13 @@ struct ManifestEntry {
   enum class Step { kMade, kIntent, kSaved, kFound };
   Kind kind = Kind::kDomain;
   Step step = Step::kMade;
-  std::string name;    // kDomain: the domain; kAccount: the user name
-  std::string domain;  // kAccount: the account's domain
-  AddedItem item;      // kDomain, kAccount: the item's bytes as written
-  std::string path;    // kDirectory, kMessageFile: ANSI path
-  uint64_t size = 0;   // kMessageFile: bytes
+  std::string name;      // kDomain: the domain; kAccount: the user name
+  std::string domain;    // kAccount: the account's domain
+  AddedItem item;        // kDomain, kAccount: the item's bytes as written;
+                         // kPassword: the item's bytes before (no layout)
+  std::string new_item;  // kPassword: the item's bytes after
+  std::string path;      // kDirectory, kMessageFile: ANSI path
+  uint64_t size = 0;     // kMessageFile: bytes
   // kMessageFile: either the MD5 digest (32 lowercase hexadecimal digits)
   // or the file's stamp (whose size is `size`), never both.
   std::string md5;
@@ -77,6 +81,13 @@ ManifestEntry AccountEntry(
     const SavedAddition& added,
     ManifestEntry::Step step = ManifestEntry::Step::kIntent);
 ManifestEntry DirectoryEntry(const std::string& path);
+// An account item whose password field is about to be rewritten (`from`
+// its bytes before, `to` after), or, with kSaved, the confirmation that
+// the save wrote it.
+ManifestEntry PasswordEntry(
+    const std::string& user, const std::string& domain, const std::string& from,
+    const std::string& to,
+    ManifestEntry::Step step = ManifestEntry::Step::kIntent);
 // A folder or message file about to be made where the server sees it.
 ManifestEntry IntentEntry(ManifestEntry::Kind kind, const std::string& path);
 ManifestEntry MessageFileEntry(const std::string& path, uint64_t size,

@@ -66,6 +66,12 @@ std::vector<ManifestEntry> Entries() {
       AccountEntry({zhang, "", {}}, ManifestEntry::Step::kSaved),
       DomainEntry({"a.com", "", {}}, ManifestEntry::Step::kSaved),
       Found("/srv/mail/b.com/ann"),
+      PasswordEntry(zhang, "a.com",
+                    "<item>\r\n<name>" + zhang +
+                        "</name>\r\n<password>{md5}1</password>\r\n</item>",
+                    "<item>\r\n<name>" + zhang +
+                        "</name>\r\n<password>{md5}2</password>\r\n</item>"),
+      PasswordEntry(zhang, "a.com", "", "", ManifestEntry::Step::kSaved),
   };
 }
 
@@ -180,7 +186,7 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
     const char* text;
     ManifestStatus status;
   } kCases[] = {
-      {1, "velquor-migrate-manifest 4", ManifestStatus::kUnsupportedVersion},
+      {1, "velquor-migrate-manifest 5", ManifestStatus::kUnsupportedVersion},
       {1, "velquor-migrate-manifest 0", ManifestStatus::kUnsupportedVersion},
       {1, "velquor-migrate-manifest 01", ManifestStatus::kDamaged},
       {4, "data-folder 2049", ManifestStatus::kDamaged},
@@ -215,6 +221,9 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
       {18, "account-saved a", ManifestStatus::kDamaged},
       {19, "domain-saved - ", ManifestStatus::kDamaged},
       {20, "dir-found -", ManifestStatus::kDamaged},
+      {21, "password a a.com <item/> -", ManifestStatus::kDamaged},
+      {21, "password a a.com <item/>", ManifestStatus::kDamaged},
+      {22, "password-saved a a.com <item/>", ManifestStatus::kDamaged},
   };
   for (const auto& c : kCases) {
     std::istringstream golden(Golden("manifest/run.manifest"));
