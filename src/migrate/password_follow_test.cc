@@ -194,13 +194,14 @@ TEST(PasswordFollowTest, OnlyAMirrorOfSourcePasswordsRewrites) {
 
 // The undo of a pass puts back only what is still as the pass left it,
 // also after a kill between the record and the save, or between the save
-// and its confirmation.
+// and its confirmation; a record that would write more is refused.
 TEST(PasswordFollowTest, UndoRestoresOnlyWhatThePassLeft) {
   const struct {
     const char* name;
     bool confirmed;  // the manifest holds the save's confirmation
     bool saved;      // the save was made
     bool edited;     // ann's item changed after the pass
+    bool forged;     // the record's item before holds more than a password
     const char* line;
   } kCases[] = {
       {"untouched", true, true, false, false, "已恢复原密码:ann@a.com\n"},
