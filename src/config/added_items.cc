@@ -47,37 +47,53 @@ std::vector<RemovalOutcome> PendingRemovals::TakeSaved() {
   return taken;
 }
 
-// The item's key field texts, folded, each followed by a NUL (names hold
-// none); empty when the first key field is missing or empty.
-std::string PendingRemovals::KeyOf(const XmlDocument& doc, int32_t item) const {
+std::string ItemKeyOf(const XmlDocument& doc, int32_t item,
+                      const std::vector<std::string>& key_fields,
+                      const NameOps& names) {
   std::string key;
-  for (const std::string& field : key_fields_) {
+  for (const std::string& field : key_fields) {
     const int32_t child = FirstChildNamed(doc, item, field);
     std::string text = child == 0 ? std::string() : doc.ElementText(child);
     if (key.empty() && text.empty()) return "";
-    key += names_->Fold(text);
+    key += names.Fold(text);
     key.push_back('\0');
   }
   return key;
+}
+
+std::string RecordedItemKey(const std::string& bytes,
+                            const std::vector<std::string>& key_fields,
+                            const NameOps& names) {
+  XmlDocument recorded;
+  if (!recorded.LoadText(bytes) || recorded.ElementName(1) != "item") {
+    return std::string();
+  }
+  return ItemKeyOf(recorded, 1, key_fields, names);
+}
+
+std::unordered_map<std::string, std::vector<int32_t>> ItemsByKey(
+    const XmlDocument& doc, std::string_view list,
+    const std::vector<std::string>& key_fields, const NameOps& names) {
+  std::unordered_map<std::string, std::vector<int32_t>> by_key;
+  const int32_t at = FindList(doc, list);
+  for (int32_t i = at == 0 ? 0 : doc.Element(at).first_child; i != 0;
+       i = doc.Element(i).next) {
+    if (doc.ElementName(i) == "item") {
+      by_key[ItemKeyOf(doc, i, key_fields, names)].push_back(i);
+    }
+  }
+  return by_key;
 }
 
 // Settles outcomes_[first..] against `doc` and takes out the items that
 // are still exactly as recorded.
 bool PendingRemovals::Apply(XmlDocument* doc, size_t first) {
   const int32_t list = FindList(*doc, list_);
-  std::unordered_map<std::string, std::vector<int32_t>> by_key;
-  for (int32_t i = list == 0 ? 0 : doc->Element(list).first_child; i != 0;
-       i = doc->Element(i).next) {
-    if (doc->ElementName(i) == "item") by_key[KeyOf(*doc, i)].push_back(i);
-  }
+  auto by_key = ItemsByKey(*doc, list_, key_fields_, *names_);
   std::vector<ElementRemoval> removals;
   for (size_t q = first; q < queued_.size(); ++q) {
-    XmlDocument recorded;
-    std::string key;
-    if (recorded.LoadText(queued_[q].element) &&
-        recorded.ElementName(1) == "item") {
-      key = KeyOf(recorded, 1);
-    }
+    const std::string key =
+        RecordedItemKey(queued_[q].element, key_fields_, *names_);
     auto found = by_key.find(key);
     if (list == 0 || key.empty()) {
       outcomes_[q] = RemovalOutcome::kNotFound;

@@ -2,6 +2,8 @@
 #define VM_CONFIG_ADDED_ITEMS_H_
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -66,6 +68,26 @@ std::vector<SavedAddition> WrittenAdditions(
   return about;
 }
 
+// The key an item of a list is named by: the texts of its `key_fields`
+// children, folded, each followed by a NUL (names hold none); empty when
+// the first key field is missing or empty.
+std::string ItemKeyOf(const XmlDocument& doc, int32_t item,
+                      const std::vector<std::string>& key_fields,
+                      const NameOps& names);
+
+// The key of an item recorded by its bytes ("<item>" through "</item>");
+// empty when the bytes are no item.
+std::string RecordedItemKey(const std::string& bytes,
+                            const std::vector<std::string>& key_fields,
+                            const NameOps& names);
+
+// The items of the list element `list` under "database" by their keys
+// (ItemKeyOf), each key's items in file order; empty when there is no
+// such list.
+std::unordered_map<std::string, std::vector<int32_t>> ItemsByKey(
+    const XmlDocument& doc, std::string_view list,
+    const std::vector<std::string>& key_fields, const NameOps& names);
+
 // What became of one requested removal.
 enum class RemovalOutcome {
   kRemoved,   // the item, its bytes unchanged, was taken out
@@ -105,7 +127,6 @@ class PendingRemovals {
 
  private:
   bool Apply(XmlDocument* doc, size_t first);
-  std::string KeyOf(const XmlDocument& doc, int32_t item) const;
 
   std::string list_;
   std::vector<std::string> key_fields_;

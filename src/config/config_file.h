@@ -144,6 +144,8 @@ class ConfigFile {
   // The derived store took items out of the document (see PendingRemovals);
   // saved, and merged, as additions are.
   void NoteRemoval() REQUIRES(mutex_) { ++pending_; }
+  // The derived store gave items other bytes (see PendingReplacements).
+  void NoteEdit() REQUIRES(mutex_) { ++pending_; }
   // Makes `fresh`, the file as another writer left it, the document, with
   // the pending additions that it does not have yet applied to it. False
   // when that cannot be done; this base cannot merge arbitrary edits.

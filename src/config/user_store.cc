@@ -142,7 +142,8 @@ UserStore::UserStore(TargetContext* context)
                  "\\userauth.cfg"),
       users_(std::make_unique<NameIndex>(&context_->names)),
       aliases_(std::make_unique<NameIndex>(&context_->names)),
-      removals_("user", {"name", "domain"}, &context_->names) {
+      removals_("user", {"name", "domain"}, &context_->names),
+      replacements_("user", {"name", "domain"}, &context_->names) {
   MutexLock guard(&mutex_);
   Loaded();
 }
@@ -260,6 +261,7 @@ bool UserStore::Merge(XmlDocument* fresh) {
     if (!AppendItem(&added, &complete) || !complete) return false;
   }
   if (!removals_.Reapply(&document_)) return false;
+  if (!replacements_.Reapply(&document_)) return false;
   Loaded();
   return true;
 }
@@ -267,6 +269,7 @@ bool UserStore::Merge(XmlDocument* fresh) {
 void UserStore::PendingSaved() {
   MoveWrittenAdditions(&pending_users_, &saved_additions_);
   removals_.Saved();
+  replacements_.Saved();
   for (auto& existing : merged_existing_) {
     added_by_others_.push_back(std::move(existing));
   }
@@ -314,6 +317,63 @@ std::vector<RemovalOutcome> UserStore::CheckAddedUsers(
 std::vector<RemovalOutcome> UserStore::TakeSavedRemovals() {
   MutexLock guard(&mutex_);
   return removals_.TakeSaved();
+}
+
+std::vector<UserStore::FoundUser> UserStore::FindUsers(
+    const std::vector<std::pair<std::string, std::string>>& accounts) const {
+  MutexLock guard(&mutex_);
+  const NameOps& names = context_->names;
+  const auto by_key = ItemsByKey(document_, "user", {"name", "domain"}, names);
+  std::vector<FoundUser> found(accounts.size());
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    const std::string name = names.Fold(StoredName(names, accounts[i].first));
+    const std::string_view domain = UpToNul(accounts[i].second);
+    std::vector<std::string> keys = {name + '\0' + names.Fold(domain) + '\0'};
+    // The primary domain's users carry an empty domain element.
+    if (domain.empty() ||
+        names.EqualsIgnoringCase(domain, context_->primary_domain)) {
+      keys.push_back(name + '\0' + names.Fold(context_->primary_domain) + '\0');
+      keys.push_back(name + std::string(2, '\0'));
+    }
+    int32_t item = 0;
+    for (const std::string& key : keys) {
+      auto it = by_key.find(key);
+      if (it != by_key.end() && it->second.back() > item) {
+        item = it->second.back();
+      }
+    }
+    if (name.empty() || item == 0) continue;
+    const ElementRecord& r = document_.Element(item);
+    found[i].item = document_.DocumentText().substr(r.start, r.length);
+    const int32_t password = FirstChildNamed(document_, item, "password");
+    if (password != 0) found[i].password = document_.ElementText(password);
+  }
+  return found;
+}
+
+std::vector<ReplacementOutcome> UserStore::ReplaceUsers(
+    const std::vector<ItemReplacement>& items) {
+  MutexLock guard(&mutex_);
+  if (items.empty()) return {};
+  NoteEdit();
+  std::vector<ReplacementOutcome> outcomes =
+      replacements_.Request(&document_, items);
+  Loaded();
+  return outcomes;
+}
+
+std::vector<ReplacementOutcome> UserStore::CheckReplacements(
+    const std::vector<ItemReplacement>& items) const {
+  MutexLock guard(&mutex_);
+  if (items.empty()) return {};
+  PendingReplacements probe("user", {"name", "domain"}, &context_->names);
+  XmlDocument copy = document_;
+  return probe.Request(&copy, items);
+}
+
+std::vector<ReplacementOutcome> UserStore::TakeSavedReplacements() {
+  MutexLock guard(&mutex_);
+  return replacements_.TakeSaved();
 }
 
 bool UserStore::DomainInUse(const std::string& domain) const {

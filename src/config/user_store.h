@@ -9,6 +9,7 @@
 
 #include "config/added_items.h"
 #include "config/config_file.h"
+#include "config/item_replacements.h"
 
 namespace vm {
 
@@ -128,6 +129,33 @@ class UserStore : public ConfigFile {
   std::vector<RemovalOutcome> CheckAddedUsers(
       const std::vector<AddedItem>& items) const EXCLUDES(mutex_);
 
+  // A user item as the document holds it now: its bytes ("<item>" through
+  // "</item>") and its password text; both empty when there is none.
+  struct FoundUser {
+    std::string item;
+    std::string password;
+  };
+  // For each account (name and domain as AddUser takes them), the last
+  // user item of that stored name and domain; an item whose domain
+  // element is empty counts for the primary domain. One walk over the
+  // list, however many are asked.
+  std::vector<FoundUser> FindUsers(
+      const std::vector<std::pair<std::string, std::string>>& accounts) const
+      EXCLUDES(mutex_);
+
+  // Gives user items other bytes, in memory; a later save writes that,
+  // re-checking each against the file as another writer may have changed
+  // it meanwhile (see PendingReplacements). Returns the outcomes against
+  // the document as it is now.
+  std::vector<ReplacementOutcome> ReplaceUsers(
+      const std::vector<ItemReplacement>& items) EXCLUDES(mutex_);
+  // What ReplaceUsers would answer now, without changing anything.
+  std::vector<ReplacementOutcome> CheckReplacements(
+      const std::vector<ItemReplacement>& items) const EXCLUDES(mutex_);
+  // The final outcomes of the replacements the saves since the last call
+  // wrote, in the order they were requested.
+  std::vector<ReplacementOutcome> TakeSavedReplacements() EXCLUDES(mutex_);
+
   // Whether a user or a user alias of the document as it is now (another
   // writer's items included once a save merged them) belongs to `domain`:
   // an item with that domain, or with an empty domain element when
@@ -171,6 +199,7 @@ class UserStore : public ConfigFile {
   std::unique_ptr<NameIndex> users_ GUARDED_BY(mutex_);
   std::unique_ptr<NameIndex> aliases_ GUARDED_BY(mutex_);
   PendingRemovals removals_ GUARDED_BY(mutex_);
+  PendingReplacements replacements_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vm

@@ -15,6 +15,7 @@
 #include "migrate/mailbox_verifier.h"
 #include "migrate/ordered_log.h"
 #include "migrate/ordered_run_observer.h"
+#include "migrate/password_follow.h"
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/run_observer.h"
@@ -22,6 +23,7 @@
 #include "migrate/run_tally.h"
 #include "migrate/run_verification.h"
 #include "migrate/source_lists.h"
+#include "migrate/stop_request.h"
 #include "migrate/texts.h"
 #include "migrate/write_ahead_guard.h"
 #include "platform/file_system.h"
@@ -90,6 +92,28 @@ class LockNotices : public LockWaitListener {
   std::thread::id run_thread_;
 };
 
+// A mirror pass, once the account step is done (and not stopped): the
+// passwords that follow the source (only where the run makes them from
+// the source's own, never in a preview) and the accounts and domains gone
+// from it.
+void MirrorAccounts(const RunSettings& settings, TargetContext* target,
+                    UserStore* users, const ImportSteps& steps, bool read) {
+  MigrationStats* stats = steps.stats;
+  stats->passwords_followed = stats->passwords_kept = 0;
+  stats->gone_accounts = stats->gone_domains = 0;
+  if (!settings.mirror || !read ||
+      (settings.stop != nullptr && settings.stop->requested())) {
+    return;
+  }
+  DomainStore domains(target);
+  const RecordedAccounts recorded =
+      ReadRecordedAccounts(target->fs, target->target_dir, target->names);
+  const bool passwords =
+      !settings.preview &&
+      settings.passwords.mode == PasswordMode::kSourceCipherText;
+  FollowSource(users, &domains, recorded, passwords, steps);
+}
+
 // The account step, through the ordered log the mailbox copies share, so
 // that its lines (and observer calls) stay where a run one message at a
 // time puts them while copies of earlier accounts are still running.
@@ -135,6 +159,7 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                             settings.sync ? nullptr : &existing};
     accounts_read = ImportAccounts(&user_store, &mailboxes, steps);
     mailboxes.Finish();
+    MirrorAccounts(settings, target, &user_store, steps, accounts_read);
   }
   stats->behind_accounts = existing.accounts();
   stats->behind_mail = existing.messages();

@@ -37,6 +37,14 @@ struct MigrationStats {
   int32_t listed_boxes = 0;
   int32_t unchanged_boxes = 0;
   int32_t unchanged_folders = 0;
+  // A mirror pass: passwords that followed the source, passwords left as
+  // they were because the target's item changed since the tool wrote it,
+  // and the accounts and domains the tool added that the source lists no
+  // longer name (told, never removed).
+  int32_t passwords_followed = 0;
+  int32_t passwords_kept = 0;
+  int32_t gone_accounts = 0;
+  int32_t gone_domains = 0;
 };
 
 // Receives the start and end of each phase, for the optional timing
@@ -59,6 +67,8 @@ struct RunSettings {
   // Existing accounts get the messages they lack (see
   // MailboxMigrator::Options::sync).
   bool sync = false;
+  // With sync: a mirror pass, after which the target matches the source
+  // (see FollowSource for the accounts).
   bool mirror = false;
   // After the account step, check every mailbox the run copied into by
   // size or by content. With verify_only the steps are left out and every

@@ -45,6 +45,15 @@ std::string EntryLine(const ManifestEntry& e) {
       AppendField(&line, e.domain);
       if (!saved) AppendItemFields(&line, e.item);
       break;
+    case ManifestEntry::Kind::kPassword:
+      line = saved ? "password-saved" : "password";
+      AppendField(&line, e.name);
+      AppendField(&line, e.domain);
+      if (!saved) {
+        AppendField(&line, e.item.element);
+        AppendField(&line, e.new_item);
+      }
+      break;
     case ManifestEntry::Kind::kDirectory:
       line = e.step == Step::kIntent  ? "intent-dir"
              : e.step == Step::kFound ? "dir-found"
@@ -206,6 +215,23 @@ bool ParseMirrorEntry(const std::vector<std::string_view>& w,
   return false;
 }
 
+// A rewritten password field, written from version 4 on.
+bool ParsePasswordEntry(const std::vector<std::string_view>& w,
+                        ManifestEntry* e) {
+  const bool saved = w[0] == "password-saved";
+  if (!(saved ? w.size() == 3 : w[0] == "password" && w.size() == 5)) {
+    return false;
+  }
+  *e = ManifestEntry();
+  e->kind = ManifestEntry::Kind::kPassword;
+  e->step = saved ? ManifestEntry::Step::kSaved : ManifestEntry::Step::kIntent;
+  return ParseField(w[1], &e->name) && !e->name.empty() &&
+         ParseField(w[2], &e->domain) &&
+         (saved || (ParseField(w[3], &e->item.element) &&
+                    ParseField(w[4], &e->new_item) &&
+                    !e->item.element.empty() && !e->new_item.empty()));
+}
+
 bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
   const std::vector<std::string_view> w = SplitSpaces(line);
   using Kind = ManifestEntry::Kind;
@@ -237,6 +263,7 @@ bool ParseEntry(std::string_view line, uint64_t version, ManifestEntry* e) {
     return ParseStampedFile(w, e);
   }
   if (version >= 3 && ParseLaterEntry(w, e)) return true;
+  if (version >= 4 && ParsePasswordEntry(w, e)) return true;
   return version >= 4 && ParseMirrorEntry(w, e);
 }
 
@@ -257,6 +284,21 @@ ManifestEntry AccountEntry(const SavedAddition& added,
   ManifestEntry e = DomainEntry(added, step);
   e.kind = ManifestEntry::Kind::kAccount;
   e.domain = added.domain;
+  return e;
+}
+
+ManifestEntry PasswordEntry(const std::string& user, const std::string& domain,
+                            const std::string& from, const std::string& to,
+                            ManifestEntry::Step step) {
+  ManifestEntry e;
+  e.kind = ManifestEntry::Kind::kPassword;
+  e.step = step;
+  e.name = user;
+  e.domain = domain;
+  if (step != ManifestEntry::Step::kSaved) {
+    e.item.element = from;
+    e.new_item = to;
+  }
   return e;
 }
 

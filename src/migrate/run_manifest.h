@@ -48,14 +48,16 @@ struct ManifestHeader {
 struct ManifestEntry {
   // kHeldFile: a message file a mirror moved from `path` into the pass's
   // holding folder, to `held`; kRemovedDir: an empty folder a mirror
-  // removed after its files were held.
+  // removed after its files were held; kPassword: an account item whose
+  // password field a mirror pass rewrote.
   enum class Kind {
     kDomain,
     kAccount,
     kDirectory,
     kMessageFile,
     kHeldFile,
-    kRemovedDir
+    kRemovedDir,
+    kPassword
   };
   // What the record says of it. The run writes ahead: what it is about to
   // make visible is recorded (kIntent) and flushed before the save or the
@@ -66,10 +68,12 @@ struct ManifestEntry {
   enum class Step { kMade, kIntent, kSaved, kFound };
   Kind kind = Kind::kDomain;
   Step step = Step::kMade;
-  std::string name;    // kDomain: the domain; kAccount: the user name
-  std::string domain;  // kAccount: the account's domain
-  AddedItem item;      // kDomain, kAccount: the item's bytes as written
-  std::string path;    // kDirectory, kMessageFile, kHeld*, kRemovedDir
+  std::string name;      // kDomain: the domain; kAccount: the user name
+  std::string domain;    // kAccount: the account's domain
+  AddedItem item;        // kDomain, kAccount: the item's bytes as written;
+                         // kPassword: the item's bytes before (no layout)
+  std::string new_item;  // kPassword: the item's bytes after
+  std::string path;      // kDirectory, kMessageFile, kHeld*, kRemovedDir
   // kHeldFile: where the file went, relative to the folder of the run
   // records (its first part the pass's holding folder).
   std::string held;
@@ -90,6 +94,13 @@ ManifestEntry AccountEntry(
     const SavedAddition& added,
     ManifestEntry::Step step = ManifestEntry::Step::kIntent);
 ManifestEntry DirectoryEntry(const std::string& path);
+// An account item whose password field is about to be rewritten (`from`
+// its bytes before, `to` after), or, with kSaved, the confirmation that
+// the save wrote it.
+ManifestEntry PasswordEntry(
+    const std::string& user, const std::string& domain, const std::string& from,
+    const std::string& to,
+    ManifestEntry::Step step = ManifestEntry::Step::kIntent);
 // A folder or message file about to be made where the server sees it.
 ManifestEntry IntentEntry(ManifestEntry::Kind kind, const std::string& path);
 // A mirror's move of `path` to `held` (see ManifestEntry::held), or its

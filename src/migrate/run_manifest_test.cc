@@ -76,6 +76,12 @@ std::vector<ManifestEntry> Entries() {
                       ManifestEntry::Step::kIntent),
       RemovedDirEntry("/srv/mail/a.com/" + zhang + "/Inbox Old",
                       ManifestEntry::Step::kMade),
+      PasswordEntry(zhang, "a.com",
+                    "<item>\r\n<name>" + zhang +
+                        "</name>\r\n<password>{md5}1</password>\r\n</item>",
+                    "<item>\r\n<name>" + zhang +
+                        "</name>\r\n<password>{md5}2</password>\r\n</item>"),
+      PasswordEntry(zhang, "a.com", "", "", ManifestEntry::Step::kSaved),
   };
 }
 
@@ -249,6 +255,9 @@ TEST(RunManifestTest, RefusesADamagedLineWithItsNumber) {
       {22, "held - x.held\\a", ManifestStatus::kDamaged},
       {23, "intent-remove-dir /a /b", ManifestStatus::kDamaged},
       {24, "removed-dir", ManifestStatus::kDamaged},
+      {25, "password a a.com <item/> -", ManifestStatus::kDamaged},
+      {25, "password a a.com <item/>", ManifestStatus::kDamaged},
+      {26, "password-saved a a.com <item/>", ManifestStatus::kDamaged},
   };
   for (const auto& c : kCases) {
     std::istringstream golden(Golden("manifest/run.manifest"));

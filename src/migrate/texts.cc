@@ -87,6 +87,12 @@ void AddSourceListTexts(const Ansi& a, Texts* texts) {
   t.account_not_saved = a("该帐户未能保存到userauth.cfg:");
   t.domain_not_saved = a("该域名未能保存到domain.cfg:");
   t.account_added_by_other = a("该帐户已由其他程序添加，本次未导入:");
+  t.password_followed = a("已同步源中修改的密码:");
+  t.password_not_saved = a("修改的密码未能保存到userauth.cfg:");
+  t.password_changed_begin = a("帐户 ");
+  t.password_changed_end = a(" 的密码在目标中已被修改，未同步");
+  t.gone_account = a("源中已不存在的帐户:");
+  t.gone_domain = a("源中已不存在的域名:");
 }
 
 // Copying mailboxes and what a copy can meet.
@@ -288,6 +294,12 @@ void AddUndoTexts(const Ansi& a, Texts* texts) {
   t.undo_gone = a("已不存在，无需删除:");
   t.undo_never_made = a("运行中断前未创建，无需删除:");
   t.undo_kept = a("已保留:");
+  t.undo_password_restored = a("已恢复原密码:");
+  t.undo_password_would_restore = a("将恢复原密码:");
+  t.undo_password_never_made = a("运行中断前未修改密码，无需恢复:");
+  t.undo_password_unneeded = a("帐户已不存在或已是原密码，无需恢复:");
+  t.undo_password_record_refused =
+      a("运行清单中的该记录不只是修改密码，不能据此恢复");
   t.undo_would_remove = a("将删除:");
   t.undo_would_keep = a("将保留:");
   t.undo_not_reached = a("撤销已停止，未处理:");

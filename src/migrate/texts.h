@@ -77,6 +77,17 @@ struct Texts {
   // Followed by the display name: another program added the account
   // between this run's check and its save.
   std::string account_added_by_other;
+  // A mirror pass (followed by the display name): a password that
+  // followed the source; one that could not be saved; between begin and
+  // end, an account whose item the target changed since the tool wrote
+  // it, so its password stays; an account, or a domain, the tool added
+  // that the source lists no longer name.
+  std::string password_followed;
+  std::string password_not_saved;
+  std::string password_changed_begin;
+  std::string password_changed_end;
+  std::string gone_account;
+  std::string gone_domain;
   // Followed by the display name and, in brackets, the user whose mail the
   // run put into the same target mailbox.
   std::string shared_mailbox;
@@ -252,6 +263,17 @@ struct Texts {
   // A thing the run was about to make (written ahead) and never made.
   std::string undo_never_made;
   std::string undo_kept;
+  // Undoing a password a mirror pass rewrote (followed by "user@domain"):
+  // the old one put back (a preview: would be); nothing to put back (the
+  // pass never got to it, or the account or its old password is there
+  // already).
+  std::string undo_password_restored;
+  std::string undo_password_would_restore;
+  std::string undo_password_never_made;
+  std::string undo_password_unneeded;
+  // Why a password record is not undone: its items differ in more than
+  // the password field, which no pass writes.
+  std::string undo_password_record_refused;
   // The same two outcomes in a preview, which removes nothing.
   std::string undo_would_remove;
   std::string undo_would_keep;

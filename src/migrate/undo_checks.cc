@@ -45,6 +45,18 @@ bool ManifestCodePageAgrees(const RunManifest& manifest,
 }
 
 std::string UndoLine(const Texts& texts, const UndoItem& item, bool preview) {
+  if (item.kind == ManifestEntry::Kind::kPassword) {
+    if (item.outcome == UndoOutcome::kRemoved) {
+      return (preview ? texts.undo_password_would_restore
+                      : texts.undo_password_restored) +
+             item.what;
+    }
+    if (item.outcome == UndoOutcome::kGone) {
+      return (item.never_made ? texts.undo_password_never_made
+                              : texts.undo_password_unneeded) +
+             item.what;
+    }
+  }
   if (item.never_made) return texts.undo_never_made + item.what;
   const bool held = item.kind == ManifestEntry::Kind::kHeldFile ||
                     item.kind == ManifestEntry::Kind::kRemovedDir;

@@ -17,6 +17,7 @@
 #include "migrate/undo_choices.h"
 #include "migrate/undo_files.h"
 #include "migrate/undo_held.h"
+#include "migrate/undo_passwords.h"
 #include "platform/copy_temporary.h"
 #include "platform/file_system.h"
 #include "util/ascii.h"
@@ -57,6 +58,7 @@ class Undo {
     PutBackHeld(manifest);
     UndoMarks();
     UndoStaging();
+    UndoRewrittenPasswords();
     UndoAccounts();
     UndoDomains();
     return std::move(result_);
@@ -69,6 +71,24 @@ class Undo {
   std::string ItemKey(const ManifestEntry& e) const {
     return Fold(e.name) + '\0' + Fold(e.domain);
   }
+  // What a record is about: one path, account, domain or rewritten
+  // password; the last record of each counts.
+  std::string EntryKey(const ManifestEntry& e) const {
+    switch (e.kind) {
+      case Kind::kDirectory:
+      case Kind::kMessageFile:
+      case Kind::kHeldFile:  // the mirror's records are put back apart
+      case Kind::kRemovedDir:
+        return "p" + PathKey(e.path, target_->names);
+      case Kind::kAccount:
+        return "a" + ItemKey(e);
+      case Kind::kPassword:
+        return "w" + ItemKey(e);
+      case Kind::kDomain:
+        break;
+    }
+    return "d" + ItemKey(e);
+  }
 
   // Takes each path, account and domain by its last record, newest
   // first: message files, then folders, as an undo goes.
@@ -79,11 +99,7 @@ class Undo {
     for (size_t i = 0; i < entries.size(); ++i) {
       const ManifestEntry& e = entries[i];
       if (IsMirrorRecord(e)) continue;
-      const bool path =
-          e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
-      const std::string key =
-          path ? "p" + PathKey(e.path, target_->names)
-               : (e.kind == Kind::kAccount ? "a" : "d") + ItemKey(e);
+      const std::string key = EntryKey(e);
       if (e.step == Step::kSaved) {
         if (last.count(key) > 0) saved[key] = true;
         continue;
@@ -97,9 +113,7 @@ class Undo {
       if (IsMirrorRecord(e)) continue;
       const bool path =
           e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
-      const std::string key =
-          path ? "p" + PathKey(e.path, target_->names)
-               : (e.kind == Kind::kAccount ? "a" : "d") + ItemKey(e);
+      const std::string key = EntryKey(e);
       auto it = last.find(key);
       if (it == last.end() || it->second != i) continue;
       if (path) run_paths_[key.substr(1)] = &e;
@@ -113,6 +127,7 @@ class Undo {
         dirs.push_back(&e);
       if (e.kind == Kind::kAccount) accounts_.push_back({&e, saved[key]});
       if (e.kind == Kind::kDomain) domains_.push_back({&e, saved[key]});
+      if (e.kind == Kind::kPassword) passwords_.push_back({&e, saved[key]});
     }
     paths_.insert(paths_.end(), dirs.begin(), dirs.end());
   }
@@ -234,12 +249,19 @@ class Undo {
            const std::string& reason = std::string(), bool never_made = false) {
     const bool path =
         e.kind == Kind::kMessageFile || e.kind == Kind::kDirectory;
-    result_.items.push_back({e.kind, path ? fs_->DisplayPath(what) : what,
-                             outcome, reason, never_made,
-                             path                       ? AccountOfPath(what)
-                             : e.kind == Kind::kAccount ? AccountName(e)
-                                                        : std::string()});
+    Count({e.kind, path ? fs_->DisplayPath(what) : what, outcome, reason,
+           never_made,
+           path                       ? AccountOfPath(what)
+           : e.kind == Kind::kAccount ? AccountName(e)
+                                      : std::string()});
+  }
+
+  void Count(UndoItem item) {
+    const UndoOutcome outcome = item.outcome;
     // The files and folders were counted as their threads handled them.
+    const bool path =
+        item.kind == Kind::kMessageFile || item.kind == Kind::kDirectory;
+    result_.items.push_back(std::move(item));
     if (!path && item_handled_) item_handled_();
     Count(outcome);
   }
@@ -388,6 +410,19 @@ class Undo {
     return true;
   }
 
+  // The passwords a mirror pass rewrote go back to what they were, where
+  // the item is still as the pass left it. A stop leaves them all: they
+  // go in one save.
+  void UndoRewrittenPasswords() {
+    std::vector<RewrittenPassword> asked;
+    for (const Item& p : passwords_) {
+      if (!Stopped(*p.e, AccountName(*p.e))) asked.push_back({p.e, p.saved});
+    }
+    for (UndoItem& item : UndoPasswords(asked, target_, texts_, dry_run_)) {
+      Count(std::move(item));
+    }
+  }
+
   // Then notes which of the run's domains still have a user or an alias:
   // kept with it, or added by the server since the run (a domain taken
   // from under them would leave them without one). The store is closed
@@ -503,6 +538,7 @@ class Undo {
   std::vector<const ManifestEntry*> marks_;
   std::vector<Item> accounts_;
   std::vector<Item> domains_;
+  std::vector<Item> passwords_;  // rewritten by a mirror pass
   RunPaths run_paths_;
   // Accounts kept whole (by ItemKey) with why, and their mailboxes.
   std::unordered_map<std::string, std::string> kept_accounts_;

@@ -209,6 +209,7 @@ RunSettings RunSession::Settings() const {
   settings.target_mail_dir = env_.state.target_mail_dir;
   settings.target_installed = env_.state.target_installed;
   settings.sync = options_.sync && options_.kind != SessionKind::kVerify;
+  settings.mirror = settings.sync && options_.mirror;
   settings.verify = SessionVerifyLevel(options_);
   settings.verify_only = options_.kind == SessionKind::kVerify;
   settings.code_page = env_.code_page;

@@ -52,8 +52,8 @@ enum class SessionKind {
 // What the user chose for one session. Texts are ANSI, as typed.
 struct SessionOptions {
   SessionKind kind = SessionKind::kMigrate;
-  bool sync = false;  // also copy new mail into accounts that exist
-  bool mirror = false;
+  bool sync = false;    // also copy new mail into accounts that exist
+  bool mirror = false;  // with sync: the target is made to match the source
   // kMigrate: the check after the run; kVerify: by size unless kContent.
   VerifyMode verify = VerifyMode::kNone;
   PasswordMode password_mode = PasswordMode::kSameAsUserName;

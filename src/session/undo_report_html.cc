@@ -20,6 +20,8 @@ const char* KindWord(Kind kind) {
       return "域名";
     case Kind::kAccount:
       return "帐户";
+    case Kind::kPassword:
+      return "密码";
     case Kind::kDirectory:
       return "文件夹";
     case Kind::kRemovedDir:
@@ -34,6 +36,9 @@ const char* KindWord(Kind kind) {
 
 // The item's outcome in the words of the result list, without its colon.
 const char* OutcomeWord(const UndoItem& item, bool preview) {
+  if (item.kind == Kind::kPassword && item.outcome == UndoOutcome::kRemoved) {
+    return preview ? "将恢复原密码" : "已恢复原密码";
+  }
   if (item.never_made) return "运行中断前未创建";
   switch (item.outcome) {
     case UndoOutcome::kRemoved:

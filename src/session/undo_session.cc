@@ -43,6 +43,8 @@ const char* KindWord(ManifestEntry::Kind kind) {
       return "domain";
     case ManifestEntry::Kind::kAccount:
       return "account";
+    case ManifestEntry::Kind::kPassword:
+      return "password";
     case ManifestEntry::Kind::kDirectory:
       return "folder";
     case ManifestEntry::Kind::kRemovedDir:

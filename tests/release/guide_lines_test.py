@@ -72,6 +72,7 @@ MESSAGES = {
 FRAGMENTS = {
     ("summary_domains", "summary_users", "summary_mails"): "{0}N{1}N{2}N",
     ("summary_behind", "summary_behind_accounts"): "{0}A{1}M",
+    ("password_changed_begin", "password_changed_end"): "{0}USER@DOMAIN{1}",
     ("existing_new_mail", "existing_new_mail_count",
      "mails_close"): "{0}USER@DOMAIN{1}N{2}",
     ("existing_accounts", "existing_behind", "existing_behind_mails",
