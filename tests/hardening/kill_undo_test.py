@@ -42,6 +42,13 @@ def box_names(what):
     return {user, what} if domain else {what}
 
 
+def run_order(path):
+    """Records of runs started in one second are named STAMP.manifest,
+    STAMP-2.manifest, ...: in the order of their runs, not of their names."""
+    m = re.match(r"(.*?)(?:-(\d+))?\.manifest$", os.path.basename(path))
+    return m.group(1), int(m.group(2) or 1)
+
+
 def snapshot_without_records(target):
     found = snapshot(target)
     return {path: value for path, value in found.items()
@@ -117,7 +124,8 @@ class KillUndoTest(unittest.TestCase):
         """Undoes the run's manifest (the newest of `earlier` + 1);
         returns (kept lines, leftovers)."""
         manifests = sorted(glob.glob(os.path.join(self.target, RECORDS[1],
-                                                  "*.manifest")))
+                                                  "*.manifest")),
+                           key=run_order)
         if len(manifests) == earlier:  # killed before anything was written
             self.assertEqual(self.state(), self.before, trial)
             return [], []
