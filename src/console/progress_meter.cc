@@ -80,10 +80,16 @@ std::vector<std::string> CopyForms(const ProgressSnapshot& s) {
   char accounts[64], messages[64], megabytes[64], copied[64], speed[64];
   std::snprintf(accounts, sizeof(accounts), "%lld/%lld", Count(s.done.accounts),
                 Count(s.totals.accounts));
-  std::snprintf(messages, sizeof(messages), "%lld/%lld", Count(s.done.messages),
-                Count(s.totals.messages));
-  std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB", s.done.bytes / mb,
-                s.totals.bytes / mb);
+  // Without a listing ahead only what was gone through is known.
+  if (s.listed) {
+    std::snprintf(messages, sizeof(messages), "%lld/%lld",
+                  Count(s.done.messages), Count(s.totals.messages));
+    std::snprintf(megabytes, sizeof(megabytes), "%.1f/%.1f MB",
+                  s.done.bytes / mb, s.totals.bytes / mb);
+  } else {
+    std::snprintf(messages, sizeof(messages), "%lld", Count(s.done.messages));
+    std::snprintf(megabytes, sizeof(megabytes), "%.1f MB", s.done.bytes / mb);
+  }
   std::snprintf(copied, sizeof(copied),
                 preview ? "(%.1f MB to copy)" : "(%.1f MB copied)",
                 s.copied_bytes / mb);

@@ -60,6 +60,13 @@ TEST(ProgressMeterTest, LineFitsTheTerminalAndRatesCopiedBytes) {
     s.work = c.work;
     EXPECT_EQ(ProgressMeter::Line(s, c.columns), c.line) << c.columns;
   }
+  // A sync that counts as it goes knows no totals but the accounts'.
+  s.listed = false;
+  s.copied_bytes = 10 * mb;
+  s.work = ProgressWork::kCopy;
+  EXPECT_EQ(ProgressMeter::Line(s, 0),
+            "accounts 3/10  messages 120  100.0 MB (10.0 MB copied)  1.0 MB/s  "
+            "left 0:00:23");
 }
 
 // The meter draws what the session's model tells it: a state older than

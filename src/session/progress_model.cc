@@ -22,6 +22,13 @@ std::string MegabyteText(double bytes) {
   return text;
 }
 
+// Messages handled of all ("3/10"), or, when the source was not listed
+// ahead, those handled so far ("3 封").
+std::string MailsDone(const ProgressSnapshot& s) {
+  if (s.listed) return Counted(s.done.messages, s.totals.messages);
+  return std::to_string(s.done.messages) + ProgressWords().progress_mails_unit;
+}
+
 }  // namespace
 
 double ProgressSnapshot::Fraction() const {
@@ -30,6 +37,10 @@ double ProgressSnapshot::Fraction() const {
   if (verifying || work == ProgressWork::kVerify) {
     if (totals.messages == 0) return 1;
     part = static_cast<double>(verified) / static_cast<double>(totals.messages);
+  } else if (!listed) {
+    if (totals.accounts == 0) return 1;
+    part = static_cast<double>(done.accounts) /
+           static_cast<double>(totals.accounts);
   } else if (totals.bytes > 0) {
     part = static_cast<double>(done.bytes) / static_cast<double>(totals.bytes);
   } else if (totals.messages > 0) {
@@ -73,6 +84,11 @@ void ProgressModel::SetWork(ProgressWork work) {
   state_.work = work;
 }
 
+void ProgressModel::CountAsItGoes() {
+  MutexLock lock(&mutex_);
+  state_.listed = false;
+}
+
 void ProgressModel::OnAccountBegin(const std::string& user,
                                    const std::string& domain,
                                    const std::string&) {
@@ -82,8 +98,20 @@ void ProgressModel::OnAccountBegin(const std::string& user,
 
 void ProgressModel::OnSourceLoaded(const SourceDomainList& domains) {
   // The scan reads the source's folders: outside the lock.
+  bool listed = true;
+  {
+    MutexLock lock(&mutex_);
+    listed = state_.listed;
+  }
   const double before = now_();
-  const SourceTotals totals = ScanSourceMailboxes(fs_, source_dir_, domains);
+  SourceTotals totals;
+  if (listed) {
+    totals = ScanSourceMailboxes(fs_, source_dir_, domains);
+  } else {
+    for (const SourceDomain& domain : domains) {
+      totals.accounts += static_cast<int64_t>(domain.accounts.size());
+    }
+  }
   const double after = now_();
   std::optional<ProgressSnapshot> told;
   {
@@ -104,6 +132,10 @@ void ProgressModel::OnMessage(uint64_t bytes, bool copied) {
     MutexLock lock(&mutex_);
     ++state_.done.messages;
     state_.done.bytes += bytes;
+    if (!state_.listed) {
+      ++state_.totals.messages;
+      state_.totals.bytes += bytes;
+    }
     if (copied) {
       state_.copied_bytes += bytes;
       ++copied_messages_;
@@ -121,9 +153,11 @@ void ProgressModel::OnAccountEnd(const std::string& user,
   // An account that ends without its mailbox gone through has its
   // messages handled all the same (left as they are); they are listed
   // outside the lock, as copies of later accounts may count meanwhile.
+  // Counting as the run goes, they are not listed: a sync skipped them
+  // to spare that very listing.
   bool went_through = false;
   bool counted = false;
-  ProgressWork work = ProgressWork::kCopy;
+  bool list = false;
   {
     MutexLock lock(&mutex_);
     went_through =
@@ -134,13 +168,11 @@ void ProgressModel::OnAccountEnd(const std::string& user,
     counted = state_.scanned &&
               outcome != AccountOutcome::kSkippedNoDomainLine &&
               outcome != AccountOutcome::kUnfinished;
-    work = state_.work;
+    list = !went_through && state_.work == ProgressWork::kCopy && state_.listed;
   }
   if (!counted) return;
   SourceTotals box;
-  if (!went_through && work == ProgressWork::kCopy) {
-    box = ScanSourceMailbox(fs_, source_dir_, user);
-  }
+  if (list) box = ScanSourceMailbox(fs_, source_dir_, user);
   std::optional<ProgressSnapshot> told;
   {
     MutexLock lock(&mutex_);
@@ -249,9 +281,9 @@ std::string ProgressStatusText(const ProgressSnapshot& s) {
   const double left = s.SecondsLeft();
   const std::string done =
       w.progress_accounts + Counted(s.done.accounts, s.totals.accounts) +
-      w.progress_mails + Counted(s.done.messages, s.totals.messages) +
-      w.progress_comma + MegabyteText(s.done.bytes) + "/" +
-      MegabyteText(s.totals.bytes);
+      w.progress_mails + MailsDone(s) + w.progress_comma +
+      MegabyteText(s.done.bytes) +
+      (s.listed ? "/" + MegabyteText(s.totals.bytes) : std::string());
   const std::string left_text =
       w.progress_left + (left < 0 ? w.progress_computing : DurationText(left));
   if (s.work == ProgressWork::kPreview) {
@@ -274,14 +306,12 @@ std::string ProgressSummaryText(const ProgressSnapshot& s) {
              Counted(s.verified, s.totals.messages) + w.progress_mails_unit +
              took;
     case ProgressWork::kPreview:
-      return text + w.progress_mails +
-             Counted(s.done.messages, s.totals.messages) +
+      return text + w.progress_mails + MailsDone(s) +
              w.progress_summary_would_copy + MegabyteText(s.copied_bytes) +
              w.progress_mb + took;
     case ProgressWork::kCopy:
-      text += w.progress_mails + Counted(s.done.messages, s.totals.messages) +
-              w.progress_summary_copied + MegabyteText(s.copied_bytes) +
-              w.progress_mb;
+      text += w.progress_mails + MailsDone(s) + w.progress_summary_copied +
+              MegabyteText(s.copied_bytes) + w.progress_mb;
       if (s.verifying) {
         text += w.progress_checked + std::to_string(s.verified) +
                 w.progress_mails_unit;

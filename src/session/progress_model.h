@@ -27,7 +27,12 @@ enum class ProgressWork {
 // Where a run stands, as the progress line and the progress bar show it.
 struct ProgressSnapshot {
   ProgressWork work = ProgressWork::kCopy;
-  bool scanned = false;       // the source scan is done: the totals are known
+  bool scanned = false;  // the source scan is done: the totals are known
+  // The source was listed ahead: `totals` holds every message. When not
+  // (a sync with a record of what it saw, which lists only what changed),
+  // totals.messages and totals.bytes are those of the mailboxes gone
+  // through so far, and the share done is of accounts.
+  bool listed = true;
   bool verifying = false;     // the run checks the copies now
   SourceTotals totals;        // of the source
   SourceTotals done;          // accounts finished; messages handled (copied,
@@ -41,7 +46,8 @@ struct ProgressSnapshot {
   uint64_t sequence = 0;      // of the listener's calls: a later one is newer
 
   // The share of the work done, 0 to 1: bytes handled of all, or messages
-  // (accounts) when there are none; messages checked while verifying.
+  // (accounts) when there are none, or accounts when not `listed`;
+  // messages checked while verifying.
   double Fraction() const;
   // Bytes copied per second.
   double CopyRate() const;
@@ -50,7 +56,8 @@ struct ProgressSnapshot {
 };
 
 // The one model of a run's progress both front ends draw: the totals from
-// ScanSourceMailboxes once the source lists are read, and the counters fed
+// ScanSourceMailboxes once the source lists are read (or as the run goes,
+// see CountAsItGoes), and the counters fed
 // by the run's own events (from any thread). The listener is told of a
 // change at most once per `interval` seconds, and at once when the scan
 // ends or Notify is called; it runs on the thread of the event, after the
@@ -71,6 +78,11 @@ class ProgressModel : public RunObserver {
 
   // Before the run starts: what the session does (kCopy unless told).
   void SetWork(ProgressWork work);
+  // Before the run starts: the source is not listed ahead, and an account
+  // that ends without its mailbox gone through is not listed either (a
+  // sync that skips the mailboxes its record shows unchanged; see
+  // ProgressSnapshot::listed).
+  void CountAsItGoes();
 
   void OnSourceLoaded(const SourceDomainList& domains) override;
   void OnAccountBegin(const std::string& user, const std::string& domain,

@@ -58,6 +58,27 @@ TEST(ProgressModelTest, ContinuedRunCountsAccountsAnEarlierRunFinished) {
   stopped.OnSourceLoaded(domains);
   stopped.OnAccountEnd("a", "d1", AccountOutcome::kUnfinished, "", "");
   EXPECT_EQ(stopped.Snapshot().done.messages, 0);
+
+  // Counting as it goes (a sync with a record) lists no mailbox: "a" ends
+  // unlisted, "c" is gone through; the bar is of accounts, and the line
+  // tells messages seen so far, of no total.
+  ProgressModel sync(&fs, "C:\\S", [] { return 1.0; });
+  sync.CountAsItGoes();
+  sync.OnSourceLoaded(domains);
+  sync.OnAccountEnd("a", "d1", AccountOutcome::kSynced, "", "T\\a");
+  sync.OnAccountBegin("c", "d2", "T\\c");
+  sync.OnMessage(400, false);
+  sync.OnMessage(1048576, true);
+  sync.OnAccountEnd("c", "d2", AccountOutcome::kSynced, "", "T\\c");
+  ProgressSnapshot counted = sync.Snapshot();
+  EXPECT_EQ(counted.totals.accounts, 3);
+  EXPECT_EQ(counted.done.messages, 2);
+  EXPECT_DOUBLE_EQ(counted.Fraction(), 2.0 / 3);
+  EXPECT_EQ(ProgressStatusText(counted),
+            "帐户 2/3，邮件 2 封，1.0 MB（已复制 1.0 MB），0.0 MB/秒，剩余 "
+            "计算中");
+  EXPECT_EQ(ProgressSummaryText(counted),
+            "帐户 2/3，邮件 2 封，已复制 1.0 MB，用时 0:00:00");
 }
 
 // The end of each kind of step says what that step did: a verification

@@ -297,6 +297,12 @@ bool RunSession::RunLocked(RunHost* front_host) {
     sync_record_ = SyncRecordFile::Load(target.fs, env_.state.target_dir,
                                         env_.state.target_mail_dir);
     if (sync_record_ != nullptr) settings.sync_record = sync_record_->record();
+    // A sync with a record lists only what changed; a progress that listed
+    // every mailbox ahead would cost what the record spares.
+    if (settings.sync && sync_record_ != nullptr &&
+        sync_record_->record()->size() > 0) {
+      progress_.CountAsItGoes();
+    }
   }
   SetUpMirror(target, &settings);
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
