@@ -1,6 +1,10 @@
 #include "migrate/account_import.h"
 
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -22,6 +26,11 @@
 namespace vm {
 
 namespace {
+
+// Threads that judge which accounts a sync leaves unlisted, and how many
+// accounts one takes at a time.
+constexpr size_t kJudges = 4;
+constexpr size_t kJudgedAtOnce = 16;
 
 const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
                                const NameOps& names, const std::string& name) {
@@ -97,7 +106,8 @@ class AccountStep {
   };
 
   bool LoadDomains();
-  bool Unchanged(const SourceAccount& account);
+  void JudgeUnchanged(const std::vector<SourceAccount*>& accounts);
+  bool Unchanged(const SourceAccount& account, int* folders);
   bool LeaveUnchanged(const SourceAccount& account);
   void Commit(bool at_end);
   void TellAddedByOthers();
@@ -394,18 +404,51 @@ bool AccountStep::ImportAccount(SourceAccount* account,
 // The one place a sync decides to leave a mailbox unlisted: an account that
 // exists (as far as the target's lists tell now), whose mailbox is not
 // pending and the record shows unchanged on both sides. Nothing else is
-// looked at for it: LeaveUnchanged tells its outcome in its turn.
-bool AccountStep::Unchanged(const SourceAccount& account) {
-  if (!mailboxes_->sync()) return false;
-  int folders = 0;
-  if (!users_->UserExists(account.user_name, account.domain) ||
-      !mailboxes_->Unchanged(account, s_.target->primary_domain, &folders)) {
-    return false;
+// looked at for it: LeaveUnchanged tells its outcome in its turn. Called
+// from several threads at once (JudgeUnchanged).
+bool AccountStep::Unchanged(const SourceAccount& account, int* folders) {
+  return users_->UserExists(account.user_name, account.domain) &&
+         mailboxes_->Unchanged(account, s_.target->primary_domain, folders);
+}
+
+// Judges every account of `accounts` (those of domains the target has, in
+// run order) before any is begun. A judgement is a few statuses, which a
+// cold cache reads from disk one at a time: several threads keep several
+// reads in flight. Each judgement is kept in the account's own slot, so
+// what is decided, and the order accounts are told in later, is the same
+// for any number of threads.
+void AccountStep::JudgeUnchanged(const std::vector<SourceAccount*>& accounts) {
+  if (!mailboxes_->sync()) return;
+  std::vector<int> folders(accounts.size(), -1);  // -1: to be listed
+  std::atomic<size_t> next{0};
+  auto judge = [&] {
+    for (;;) {
+      const size_t begin = next.fetch_add(kJudgedAtOnce);
+      if (begin >= accounts.size()) return;
+      const size_t end = std::min(accounts.size(), begin + kJudgedAtOnce);
+      for (size_t i = begin; i < end; ++i) {
+        int spared = 0;
+        if (Unchanged(*accounts[i], &spared)) folders[i] = spared;
+      }
+    }
+  };
+  std::vector<std::thread> judges;
+  const size_t helpers = std::min(kJudges - 1, accounts.size() / kJudgedAtOnce);
+  for (size_t i = 0; i < helpers; ++i) {
+    try {
+      judges.emplace_back(judge);
+    } catch (const std::system_error&) {
+      break;  // the threads there are judge the rest
+    }
   }
-  unchanged_[&account] = folders;
-  ++s_.stats->unchanged_boxes;
-  s_.stats->unchanged_folders += folders;
-  return true;
+  judge();
+  for (std::thread& judge_thread : judges) judge_thread.join();
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    if (folders[i] < 0) continue;
+    unchanged_[accounts[i]] = folders[i];
+    ++s_.stats->unchanged_boxes;
+    s_.stats->unchanged_folders += folders[i];
+  }
 }
 
 // An account judged unchanged, in its turn: synced with nothing to copy,
@@ -431,18 +474,24 @@ bool AccountStep::LeaveUnchanged(const SourceAccount& account) {
 
 bool AccountStep::Run() {
   if (!LoadDomains()) return false;
-  // The mailboxes of accounts in domains the target has, in run order.
-  std::vector<std::string> visited;
+  // The accounts in domains the target has, in run order, and the
+  // mailboxes of those a sync lists.
+  std::vector<SourceAccount*> present;
   for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     if (FindDomain(domains_, s_.target->names, source.name) == nullptr) {
       continue;
     }
     for (SourceAccount& account : source.accounts) {
       account.domain = source.name;
-      if (Unchanged(account)) continue;
-      visited.push_back(account.user_name);
+      present.push_back(&account);
     }
   }
+  JudgeUnchanged(present);
+  std::vector<std::string> visited;
+  for (const SourceAccount* account : present) {
+    if (unchanged_.count(account) == 0) visited.push_back(account->user_name);
+  }
+  std::vector<SourceAccount*>().swap(present);
   mailboxes_->ReadAheadOf(visited);
   users_->ExpectAdditions(visited.size());
   // The read-ahead keeps what it needs: the names go before the accounts.

@@ -61,6 +61,7 @@ std::string PendingMarks::StagingOf(const std::string& box) const {
 }
 
 bool PendingMarks::StagingLeft(const std::string& box, const NameOps& names) {
+  MutexLock lock(&staging_mutex_);
   if (!staging_listed_) {
     staging_.clear();
     std::vector<DirEntry> found;
@@ -91,7 +92,10 @@ bool PendingMarks::Place(const std::string& box, bool sync, bool stage,
   mark_left_ = false;
   if (stage) {
     const std::string staging = StagingOf(box);
-    staging_listed_ = false;
+    {
+      MutexLock lock(&staging_mutex_);
+      staging_listed_ = false;
+    }
     DirMade made = fs_->MakeDir(staging, nullptr);
     // One left behind is no mailbox's: it goes.
     if (made == DirMade::kExisted && Discard(staging)) {

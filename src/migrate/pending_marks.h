@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "util/thread_annotations.h"
+
 namespace vm {
 
 class FileSystem;
@@ -89,8 +91,9 @@ class PendingMarks {
   // are listed at the first call, and again after this object has staged a
   // mailbox (one it removed or published since stays in the list: a
   // mailbox taken as marked is only listed). True when they cannot be
-  // listed.
-  bool StagingLeft(const std::string& box, const NameOps& names);
+  // listed. Safe to call from several threads at once.
+  bool StagingLeft(const std::string& box, const NameOps& names)
+      EXCLUDES(staging_mutex_);
   // Removes the mark of `box`, and its staging folder when it was never
   // published.
   void Clear(const std::string& box);
@@ -139,9 +142,11 @@ class PendingMarks {
   bool last_staged_ = false;
   bool mark_left_ = false;
   // The staging folders StagingLeft found, folded; valid while listed_.
-  std::unordered_set<std::string> staging_;
-  bool staging_listed_ = false;
-  bool staging_readable_ = false;
+  // StagingLeft may be called from several threads at once.
+  Mutex staging_mutex_;
+  std::unordered_set<std::string> staging_ GUARDED_BY(staging_mutex_);
+  bool staging_listed_ GUARDED_BY(staging_mutex_) = false;
+  bool staging_readable_ GUARDED_BY(staging_mutex_) = false;
 };
 
 }  // namespace vm

@@ -227,6 +227,31 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
   }
 }
 
+// A sync of many accounts judges them on several threads: only the
+// accounts with new mail, spread over the list, are listed, each gets its
+// message, and the others are left unlisted.
+TEST(SyncPassTest, ManyAccountsJudgedAtOnceListOnlyTheChanged) {
+  SyncPass p;
+  std::string users = SyncPass::Users();
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "w" + std::to_string(i);
+    p.t.PutSource("mail\\" + name + "\\1.in", name);
+    users += name + "\tc\ta.com\r\n";
+  }
+  p.t.PutSource("popusers.ini", users);
+  ASSERT_TRUE(p.Run(false, 200, 1000).clean);
+  p.t.mem.SetNow(300);
+  for (const char* name : {"w0", "w17", "w39"}) {
+    p.t.PutSource(std::string("mail\\") + name + "\\4.in", name);
+  }
+  const SessionResult r = p.Run(true, 300, 2000);
+  EXPECT_EQ(r.stats.unchanged_boxes, 43);
+  EXPECT_EQ(r.stats.mail_count, 3);
+  for (const char* name : {"w0", "w17", "w39"}) {
+    EXPECT_EQ(p.t.Store(std::string(name) + "\\INBOX\\4.in"), name);
+  }
+}
+
 // A folder changed in the very second its status was taken (source: as it
 // was listed; target: as the record was written) is listed by the next
 // sync, although a second change within that second leaves its status
