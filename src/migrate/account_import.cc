@@ -29,7 +29,7 @@ namespace {
 
 // Threads that judge which accounts a sync leaves unlisted, and how many
 // accounts one takes at a time.
-constexpr size_t kJudges = 4;
+constexpr size_t kJudges = 8;
 constexpr size_t kJudgedAtOnce = 16;
 
 const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
