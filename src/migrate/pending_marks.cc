@@ -61,18 +61,29 @@ std::string PendingMarks::StagingOf(const std::string& box) const {
 }
 
 bool PendingMarks::StagingLeft(const std::string& box, const NameOps& names) {
+  const std::string staging = StagingOf(box);
+  const std::string key =
+      names.Fold(staging.substr(target_mail_dir_.size() + 1));
+  uint64_t generation = 0;
+  {
+    MutexLock lock(&staging_mutex_);
+    if (staging_listed_) return !staging_readable_ || staging_.count(key) != 0;
+    generation = staging_generation_;
+  }
+  // Listed without the lock; a listing older than a mailbox staged since
+  // answers this call and is not kept.
+  std::unordered_set<std::string> listed;
+  std::vector<DirEntry> found;
+  const bool readable = fs_->List(StagingOf(target_mail_dir_ + "\\*"), &found);
+  for (const DirEntry& entry : found) listed.insert(names.Fold(entry.name));
+  const bool left = !readable || listed.count(key) != 0;
   MutexLock lock(&staging_mutex_);
-  if (!staging_listed_) {
-    staging_.clear();
-    std::vector<DirEntry> found;
-    staging_readable_ = fs_->List(StagingOf(target_mail_dir_ + "\\*"), &found);
-    for (const DirEntry& entry : found) staging_.insert(names.Fold(entry.name));
+  if (!staging_listed_ && generation == staging_generation_) {
+    staging_ = std::move(listed);
+    staging_readable_ = readable;
     staging_listed_ = true;
   }
-  const std::string staging = StagingOf(box);
-  return !staging_readable_ ||
-         staging_.count(
-             names.Fold(staging.substr(target_mail_dir_.size() + 1))) != 0;
+  return left;
 }
 
 bool PendingMarks::Mark(const std::string& box, bool sync) {
@@ -95,6 +106,7 @@ bool PendingMarks::Place(const std::string& box, bool sync, bool stage,
     {
       MutexLock lock(&staging_mutex_);
       staging_listed_ = false;
+      ++staging_generation_;
     }
     DirMade made = fs_->MakeDir(staging, nullptr);
     // One left behind is no mailbox's: it goes.

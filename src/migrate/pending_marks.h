@@ -142,11 +142,14 @@ class PendingMarks {
   bool last_staged_ = false;
   bool mark_left_ = false;
   // The staging folders StagingLeft found, folded; valid while listed_.
-  // StagingLeft may be called from several threads at once.
+  // StagingLeft may be called from several threads at once; it lists the
+  // store without the lock.
   Mutex staging_mutex_;
   std::unordered_set<std::string> staging_ GUARDED_BY(staging_mutex_);
   bool staging_listed_ GUARDED_BY(staging_mutex_) = false;
   bool staging_readable_ GUARDED_BY(staging_mutex_) = false;
+  // Counts the mailboxes staged: a listing taken before one is not kept.
+  uint64_t staging_generation_ GUARDED_BY(staging_mutex_) = 0;
 };
 
 }  // namespace vm
