@@ -15,6 +15,7 @@
 #include "migrate/target_mailbox.h"
 #include "migrate/texts.h"
 #include "migrate/undo_choices.h"
+#include "migrate/undo_collapse.h"
 #include "migrate/undo_files.h"
 #include "migrate/undo_held.h"
 #include "migrate/undo_passwords.h"
@@ -26,14 +27,6 @@ namespace vm {
 namespace {
 
 using Kind = ManifestEntry::Kind;
-using Step = ManifestEntry::Step;
-
-// A domain or account of the manifest, by its last record; `saved` when a
-// save is known to have written it.
-struct Item {
-  const ManifestEntry* e;
-  bool saved;
-};
 
 class Undo {
  public:
@@ -52,7 +45,7 @@ class Undo {
   UndoResult Run(const RunManifest& manifest) {
     // An item whose domain element is empty belongs to the primary domain.
     target_->primary_domain = DomainStore(target_).FindPrimaryDomain();
-    Collapse(manifest);
+    collapsed_ = CollapseManifest(manifest, target_->names);
     KeepUsedAccounts();
     UndoPaths();
     PutBackHeld(manifest);
@@ -69,85 +62,13 @@ class Undo {
     return target_->names.Fold(s);
   }
   std::string ItemKey(const ManifestEntry& e) const {
-    return Fold(e.name) + '\0' + Fold(e.domain);
-  }
-  // What a record is about: one path, account, domain or rewritten
-  // password; the last record of each counts.
-  std::string EntryKey(const ManifestEntry& e) const {
-    switch (e.kind) {
-      case Kind::kDirectory:
-      case Kind::kMessageFile:
-      case Kind::kHeldFile:  // the mirror's records are put back apart
-      case Kind::kRemovedDir:
-        return "p" + PathKey(e.path, target_->names);
-      case Kind::kAccount:
-        return "a" + ItemKey(e);
-      case Kind::kPassword:
-        return "w" + ItemKey(e);
-      case Kind::kDomain:
-        break;
-    }
-    return "d" + ItemKey(e);
-  }
-
-  // Takes each path, account and domain by its last record, newest
-  // first: message files, then folders, as an undo goes.
-  void Collapse(const RunManifest& manifest) {
-    const auto& entries = manifest.entries;
-    std::unordered_map<std::string, size_t> last;
-    std::unordered_map<std::string, bool> saved;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const ManifestEntry& e = entries[i];
-      if (IsMirrorRecord(e)) continue;
-      const std::string key = EntryKey(e);
-      if (e.step == Step::kSaved) {
-        if (last.count(key) > 0) saved[key] = true;
-        continue;
-      }
-      last[key] = i;
-      saved[key] = e.step == Step::kMade;
-    }
-    std::vector<const ManifestEntry*> dirs;
-    for (size_t i = entries.size(); i-- > 0;) {
-      const ManifestEntry& e = entries[i];
-      if (IsMirrorRecord(e)) continue;
-      const bool path =
-          e.kind == Kind::kDirectory || e.kind == Kind::kMessageFile;
-      const std::string key = EntryKey(e);
-      auto it = last.find(key);
-      if (it == last.end() || it->second != i) continue;
-      if (path) run_paths_[key.substr(1)] = &e;
-      if (IsMark(e)) {
-        marks_.push_back(&e);
-      } else if (e.kind == Kind::kMessageFile) {
-        paths_.push_back(&e);
-      }
-      // Another program's mailbox is not the run's to remove.
-      if (e.kind == Kind::kDirectory && e.step != Step::kFound)
-        dirs.push_back(&e);
-      if (e.kind == Kind::kAccount) accounts_.push_back({&e, saved[key]});
-      if (e.kind == Kind::kDomain) domains_.push_back({&e, saved[key]});
-      if (e.kind == Kind::kPassword) passwords_.push_back({&e, saved[key]});
-    }
-    paths_.insert(paths_.end(), dirs.begin(), dirs.end());
-  }
-
-  // A mirror's move or removal: put back by UndoHeld, not undone here.
-  static bool IsMirrorRecord(const ManifestEntry& e) {
-    return e.kind == Kind::kHeldFile || e.kind == Kind::kRemovedDir;
-  }
-
-  // A pending mark the run was about to make in a mailbox that was there:
-  // its bookkeeping, not something it added for the server.
-  bool IsMark(const ManifestEntry& e) const {
-    return e.kind == Kind::kMessageFile && e.step == Step::kIntent &&
-           LastPathPart(e.path, target_->names) == PendingMarks::kFileName;
+    return vm::ItemKey(e, target_->names);
   }
 
   // A run ended early leaves its marks: they go (unless in a kept
   // mailbox), unlisted; only one that cannot be removed is named.
   void UndoMarks() {
-    for (const ManifestEntry* e : marks_) {
+    for (const ManifestEntry* e : collapsed_.marks) {
       if (InKeptBox(PathKey(e->path, target_->names))) continue;
       // Only a regular file by that name (a link is not the run's).
       const std::string name = LastPathPart(e->path, target_->names);
@@ -178,20 +99,22 @@ class Undo {
   // are kept whole (see UndoRun).
   void KeepUsedAccounts() {
     std::vector<AddedItem> items;
-    for (const Item& a : accounts_) items.push_back(a.e->item);
+    for (const CollapsedItem& a : collapsed_.accounts)
+      items.push_back(a.e->item);
     std::vector<RemovalOutcome> outcomes;
     {
       UserStore users(target_);
       outcomes = users.CheckAddedUsers(items);
     }
-    for (size_t i = 0; i < accounts_.size(); ++i) {
-      const ManifestEntry& e = *accounts_[i].e;
+    for (size_t i = 0; i < collapsed_.accounts.size(); ++i) {
+      const ManifestEntry& e = *collapsed_.accounts[i].e;
       const std::string box = BoxOf(e);
       std::string why;
       if (i < outcomes.size() && outcomes[i] == RemovalOutcome::kChanged) {
         why = texts_.undo_item_changed;
       } else if (!box.empty()) {
-        why = MailboxUse(fs_, target_->names, texts_, box, run_paths_);
+        why =
+            MailboxUse(fs_, target_->names, texts_, box, collapsed_.run_paths);
       }
       if (why.empty()) continue;
       kept_accounts_[ItemKey(e)] = texts_.undo_account_kept_whole + why;
@@ -224,7 +147,7 @@ class Undo {
 
   void UndoPaths() {
     std::vector<const ManifestEntry*> paths;
-    for (const ManifestEntry* e : paths_) {
+    for (const ManifestEntry* e : collapsed_.paths) {
       if (!InKeptBox(PathKey(e->path, target_->names))) paths.push_back(e);
     }
     const std::vector<PathUndo> outcomes =
@@ -359,13 +282,13 @@ class Undo {
   void UndoStaging() {
     if (mail_store_.empty()) return;
     std::vector<std::pair<std::string, std::string>> boxes;  // box, kept why
-    for (const Item& a : accounts_) {
+    for (const CollapsedItem& a : collapsed_.accounts) {
       const std::string box = BoxOf(*a.e);
       if (!box.empty()) boxes.emplace_back(box, KeptBecause(*a.e));
     }
     // A mailbox recorded as made may still be staged: its files are
     // recorded just before the rename that publishes it.
-    for (const ManifestEntry* e : paths_) {
+    for (const ManifestEntry* e : collapsed_.paths) {
       if (e->kind == Kind::kDirectory && IsMailboxPath(e->path)) {
         boxes.emplace_back(e->path, std::string());
       }
@@ -415,7 +338,7 @@ class Undo {
   // go in one save.
   void UndoRewrittenPasswords() {
     std::vector<RewrittenPassword> asked;
-    for (const Item& p : passwords_) {
+    for (const CollapsedItem& p : collapsed_.passwords) {
       if (!Stopped(*p.e, AccountName(*p.e))) asked.push_back({p.e, p.saved});
     }
     for (UndoItem& item : UndoPasswords(asked, target_, texts_, dry_run_)) {
@@ -428,9 +351,9 @@ class Undo {
   // from under them would leave them without one). The store is closed
   // before the domains are touched, so a dry run saves nothing.
   void UndoAccounts() {
-    std::vector<const Item*> asked;
+    std::vector<const CollapsedItem*> asked;
     std::vector<AddedItem> items;
-    for (const Item& a : accounts_) {
+    for (const CollapsedItem& a : collapsed_.accounts) {
       const ManifestEntry& e = *a.e;
       if (Stopped(e, AccountName(e))) continue;
       const std::string kept = KeptBecause(e);
@@ -456,7 +379,7 @@ class Undo {
         if (kept) kept_domains_.insert(Fold(e.domain));
       }
     }
-    for (const Item& d : domains_) {
+    for (const CollapsedItem& d : collapsed_.domains) {
       if (users.DomainInUse(d.e->name)) kept_domains_.insert(Fold(d.e->name));
     }
   }
@@ -471,9 +394,9 @@ class Undo {
   }
 
   void UndoDomains() {
-    std::vector<const Item*> asked;
+    std::vector<const CollapsedItem*> asked;
     std::vector<AddedItem> items;
-    for (const Item& d : domains_) {
+    for (const CollapsedItem& d : collapsed_.domains) {
       const ManifestEntry& e = *d.e;
       if (Stopped(e, e.name)) continue;
       if (kept_domains_.count(Fold(e.name)) > 0) {
@@ -499,7 +422,7 @@ class Undo {
   // Records the outcome of a removal from a configuration file (null: the
   // save failed). True unless the item is kept. An item no save was known
   // to write, and that is not there, was never made.
-  bool Settle(const Item& item, const std::string& what,
+  bool Settle(const CollapsedItem& item, const std::string& what,
               const RemovalOutcome* outcome) {
     const ManifestEntry& e = *item.e;
     if (outcome == nullptr) {
@@ -532,14 +455,7 @@ class Undo {
   const int jobs_;
   const std::function<void()>& item_handled_;
   UndoResult result_;
-  // By their last records: message files then folders, newest first; the
-  // accounts and domains, newest first.
-  std::vector<const ManifestEntry*> paths_;
-  std::vector<const ManifestEntry*> marks_;
-  std::vector<Item> accounts_;
-  std::vector<Item> domains_;
-  std::vector<Item> passwords_;  // rewritten by a mirror pass
-  RunPaths run_paths_;
+  CollapsedManifest collapsed_;  // the manifest by its last records
   // Accounts kept whole (by ItemKey) with why, and their mailboxes.
   std::unordered_map<std::string, std::string> kept_accounts_;
   std::vector<std::string> kept_boxes_;

@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <cstddef>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/change_notice.h"
 #include "platform/code_page.h"
@@ -14,6 +17,40 @@ constexpr DWORD kWatched =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
     FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 
+// Whether this process runs under Wine, whose tree requests tell the
+// changes only in the folders the process opened since the request, each
+// level down from the watched one; Windows tells the whole tree.
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr &&
+         GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Lists `dir` and every folder beneath it (links and junctions not
+// followed), which under Wine brings them into the tree request made
+// before. Deep trees are walked without recursion.
+void ListTree(const std::wstring& dir) {
+  std::vector<std::wstring> pending{dir};
+  while (!pending.empty()) {
+    const std::wstring folder = std::move(pending.back());
+    pending.pop_back();
+    WIN32_FIND_DATAW found;
+    const HANDLE find =
+        FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::wstring name = found.cFileName;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+          (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+          name != L"." && name != L"..") {
+        pending.push_back(folder + L"\\" + name);
+      }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+}
+
 // ReadDirectoryChangesW over the whole tree, one request always
 // outstanding: once the first is made the system keeps counting changes on
 // the handle between two requests, so a change made during a pass is told
@@ -21,8 +58,8 @@ constexpr DWORD kWatched =
 // a request that ends with no entries means the buffer overflowed.
 class TreeNotice : public ChangeNotice {
  public:
-  TreeNotice(HANDLE dir, HANDLE done, HANDLE wake)
-      : dir_(dir), done_(done), wake_(wake) {}
+  TreeNotice(std::wstring path, HANDLE dir, HANDLE done, HANDLE wake)
+      : path_(std::move(path)), dir_(dir), done_(done), wake_(wake) {}
   ~TreeNotice() override {
     if (pending_) {
       CancelIoEx(dir_, &overlapped_);
@@ -35,7 +72,11 @@ class TreeNotice : public ChangeNotice {
   }
 
   // Makes the first request; false when the folder cannot be watched.
-  bool Start() { return Request(); }
+  bool Start() {
+    if (!Request()) return false;
+    if (wine_) ListTree(path_);
+    return true;
+  }
 
   NoticeWait Wait(int64_t millis) override {
     const DWORD timeout = millis < 0              ? 0
@@ -51,16 +92,52 @@ class TreeNotice : public ChangeNotice {
     pending_ = false;
     DWORD bytes = 0;
     const bool read = GetOverlappedResult(dir_, &overlapped_, &bytes, FALSE);
+    const bool told = read && bytes > 0;
+    const std::vector<std::wstring> added =
+        wine_ && told ? AddedNames(bytes) : std::vector<std::wstring>();
     // The next request goes out before the pass starts, so nothing the
     // pass misses goes untold.
     Request();
-    return read && bytes > 0 ? NoticeWait::kChanged : NoticeWait::kOverflow;
+    // Under Wine a folder made since is told only once listed; a lost
+    // count may hide such folders anywhere.
+    if (wine_ && !told) ListTree(path_);
+    for (const std::wstring& name : added) {
+      const std::wstring folder = path_ + L"\\" + name;
+      const DWORD attributes = GetFileAttributesW(folder.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        ListTree(folder);
+      }
+    }
+    return told ? NoticeWait::kChanged : NoticeWait::kOverflow;
   }
 
   void Wake() override { SetEvent(wake_); }
   bool TellsChanges() const override { return true; }
 
  private:
+  // The names (relative to the watched folder) the last request's `bytes`
+  // tell as added, by a new name or a rename.
+  std::vector<std::wstring> AddedNames(DWORD bytes) const {
+    std::vector<std::wstring> names;
+    DWORD offset = 0;
+    while (offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes) {
+      const auto* info =
+          reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer_ + offset);
+      const DWORD length = info->FileNameLength / sizeof(WCHAR);
+      if ((info->Action == FILE_ACTION_ADDED ||
+           info->Action == FILE_ACTION_RENAMED_NEW_NAME) &&
+          offsetof(FILE_NOTIFY_INFORMATION, FileName) + info->FileNameLength <=
+              bytes - offset) {
+        names.emplace_back(info->FileName, length);
+      }
+      if (info->NextEntryOffset == 0) break;
+      offset += info->NextEntryOffset;
+    }
+    return names;
+  }
+
   bool Request() {
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = done_;
@@ -71,6 +148,8 @@ class TreeNotice : public ChangeNotice {
     return pending_;
   }
 
+  const std::wstring path_;
+  const bool wine_ = UnderWine();
   HANDLE dir_;
   HANDLE done_;  // manual reset: the request ended
   HANDLE wake_;  // manual reset, never reset: Wake stays set
@@ -102,7 +181,7 @@ std::unique_ptr<ChangeNotice> WatchFolderTree(const CodePage& code_page,
     CloseHandle(handle);
     return NoticeTimer();
   }
-  auto notice = std::make_unique<TreeNotice>(handle, done, wake);
+  auto notice = std::make_unique<TreeNotice>(wide, handle, done, wake);
   if (!notice->Start()) return NoticeTimer();
   return notice;
 }

@@ -131,11 +131,11 @@ class ConfinedView : public FileSystemWrapper {
     HeldFolders held;
     return Guard(path, &held, nullptr) && base()->StatusOf(path, status);
   }
-  // Each by StatusOf, guarded as it is.
+  // The folder's chain is walked and held once; its entries are then
+  // looked at by the disk's listing of it, which gives no status to a
+  // link. A name that is more than one entry goes by StatusOf, guarded.
   void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
-                  std::vector<std::optional<EntryStatus>>* statuses) override {
-    FileSystem::StatusesIn(dir, names, statuses);
-  }
+                  std::vector<std::optional<EntryStatus>>* statuses) override;
   PublishResult PublishDir(const std::string& from, const std::string& to,
                            std::string* error) override;
   PublishResult RenameNew(const std::string& from, const std::string& to,

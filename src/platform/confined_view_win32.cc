@@ -145,6 +145,35 @@ bool ConfinedView::Guard(const std::string& path, HeldFolders* held,
   return code == ERROR_SUCCESS || Fail(error, code);
 }
 
+void ConfinedView::StatusesIn(
+    const std::string& dir, const std::vector<std::string>& names,
+    std::vector<std::optional<EntryStatus>>* statuses) {
+  const Place folder = PlaceOf(dir);
+  if (folder.root < 0) return base()->StatusesIn(dir, names, statuses);
+  statuses->assign(names.size(), std::nullopt);
+  HeldFolders held;
+  if (Reach(folder, folder.parts.size(), &held) != ERROR_SUCCESS) return;
+  std::vector<std::string> inside;  // names of one entry of the folder
+  std::vector<size_t> at;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string path = dir + "\\" + names[i];
+    const Place place = PlaceOf(path);
+    if (place.root == folder.root && place.refusal == ERROR_SUCCESS &&
+        place.parts.size() == folder.parts.size() + 1 &&
+        std::equal(folder.parts.begin(), folder.parts.end(),
+                   place.parts.begin())) {
+      inside.push_back(names[i]);
+      at.push_back(i);
+    } else if (EntryStatus status; StatusOf(path, &status)) {
+      (*statuses)[i] = status;
+    }
+  }
+  // The folder is held: the disk's listing of it is a listing of this one.
+  std::vector<std::optional<EntryStatus>> found;
+  base()->StatusesIn(dir, inside, &found);
+  for (size_t k = 0; k < at.size(); ++k) (*statuses)[at[k]] = found[k];
+}
+
 // A copy's target is a new name: when a link is there, the copy fails
 // rather than telling of an existing file.
 bool ConfinedView::GuardCopy(const std::string& from, const std::string& to,

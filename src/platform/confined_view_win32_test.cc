@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/file_error.h"
@@ -171,6 +172,19 @@ TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
     EXPECT_FALSE(view->List(link + "\\*", &entries)) << placed;
     EXPECT_FALSE(view->Exists(link + "\\victim.txt")) << placed;
     EXPECT_TRUE(view->Exists(link)) << placed;  // there, as itself
+    // Looked up with its folder's other entries, a link has no status,
+    // and nothing has one through it.
+    const size_t cut = link.rfind('\\');
+    std::vector<std::optional<EntryStatus>> found;
+    view->StatusesIn(link.substr(0, cut), {"x", link.substr(cut + 1)}, &found);
+    EXPECT_TRUE(found.size() == 2 && !found[0] && !found[1]) << placed;
+    view->StatusesIn(link, {"victim.txt", "sub"}, &found);
+    EXPECT_TRUE(found.size() == 2 && !found[0] && !found[1]) << placed;
+    view->StatusesIn(At("T\\store\\ann"), {"INBOX", "..\\ann\\INBOX"}, &found);
+    // ".." never resolves in the view.
+    EXPECT_TRUE(found.size() == 2 && found[0] && found[0]->is_directory &&
+                !found[1])
+        << placed;
     EXPECT_EQ(Outside(), before) << placed;
     EXPECT_FALSE(fs::exists(top_ / "T" / "store" / "carl")) << placed;
   }

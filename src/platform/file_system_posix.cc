@@ -14,6 +14,7 @@
 #include "platform/atomic_replace_posix.h"
 #include "platform/code_page.h"
 #include "platform/confined_view_posix.h"
+#include "platform/copy_by_path_posix.h"
 #include "platform/copy_into_posix.h"
 #include "platform/directory_listing_posix.h"
 #include "platform/file_system.h"
@@ -211,47 +212,8 @@ class PosixFileSystem : public FileSystem {
     struct stat st;
     ScopedFd in(OpenSource(from, &st, error));
     if (in.get() < 0) return CopyResult::kFailed;
-    std::string target = Spelled(to);
-    if (target.empty()) {
-      SetError(error, EILSEQ, "cannot create " + to);
-      return CopyResult::kFailed;
-    }
-    // The copy goes into the directory itself, never through a link to
-    // some other place. The directory is opened as spelled; only when that
-    // fails is its name looked for without case.
-    auto open_dir = [](const std::string& file) {
-      return ::open(DirName(file).c_str(),
-                    O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    };
-    int dir_fd = open_dir(target);
-    if (dir_fd < 0 && errno == ENOENT) {
-      const std::string resolved = Resolve(target);
-      if (resolved != target) {
-        target = resolved;
-        dir_fd = open_dir(target);
-      }
-    }
-    ScopedFd dir(dir_fd);
-    struct stat dir_status;
-    if (dir.get() < 0 || ::fstat(dir.get(), &dir_status) != 0) {
-      SetError(error, errno == ELOOP ? ENOTDIR : errno,
-               "cannot create " + DisplayPath(to));
-      return CopyResult::kFailed;
-    }
-    const std::string parent = DirName(target);
-    const std::string name = target.substr(target.find_last_of('/') + 1);
-    // A name that differs only in case is the same file to the server.
-    struct stat existing;
-    if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) ==
-            0 ||
-        !folded_names_.FindIn(parent, dir_status, name).empty() ||
-        !paths_.RawName(parent, name).empty()) {
-      SetError(error, EEXIST, "cannot copy to " + DisplayPath(to));
-      return CopyResult::kTargetExists;
-    }
-    return CopyNamed(copier_, folded_names_, in.get(), st, dir.get(),
-                     dir_status, parent, name, DisplayPath(from),
-                     DisplayPath(to), stamp, error);
+    return CopyToNewPath(copier_, folded_names_, paths_, in.get(), st, to,
+                         DisplayPath(from), DisplayPath(to), stamp, error);
   }
 
   CopyResult CopyStaged(const std::string& from, const std::string& to,

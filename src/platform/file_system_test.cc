@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -347,6 +348,34 @@ TEST_P(FileSystemContractTest, LocateComparesByIdentity) {
   EXPECT_FALSE(alike.Is(file.chain.front()));
   EXPECT_FALSE(alike.IsWithin(folder.chain.front()));
   EXPECT_FALSE(folder.IsWithin(file.chain.front()));
+}
+
+// Looked up together, the entries of one folder have the statuses StatusOf
+// gives each (a folder, a double-byte name, a file); a missing name has
+// none, and so has every name of a missing folder.
+TEST_P(FileSystemContractTest, StatusesInTellWhatStatusOfTells) {
+  const std::string kInbox = "\xca\xd5\xbc\xfe\xcf\xe4";  // GBK
+  ASSERT_TRUE(fs_->CreateDir(Path("box"), nullptr));
+  ASSERT_TRUE(fs_->CreateDir(Path("box\\INBOX"), nullptr));
+  ASSERT_TRUE(fs_->CreateDir(Path("box\\" + kInbox), nullptr));
+  Write("box\\mark", "x");
+  const std::vector<std::string> names = {"INBOX", kInbox, "mark", "gone"};
+  std::vector<std::optional<EntryStatus>> got;
+  fs_->StatusesIn(Path("box"), names, &got);
+  ASSERT_EQ(got.size(), names.size());
+  int told = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    EntryStatus one;
+    const bool has = fs_->StatusOf(Path("box\\" + names[i]), &one);
+    ASSERT_EQ(got[i].has_value(), has) << i;
+    if (!has) continue;
+    ++told;
+    EXPECT_EQ(*got[i], one) << i;
+    EXPECT_EQ(got[i]->is_directory, i < 2) << i;
+  }
+  EXPECT_TRUE(told == 0 || told == 3) << told;
+  fs_->StatusesIn(Path("nothing"), names, &got);
+  EXPECT_EQ(std::count(got.begin(), got.end(), std::nullopt), 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(

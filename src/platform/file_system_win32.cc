@@ -11,6 +11,7 @@
 #include "platform/code_page_win32.h"
 #include "platform/confined_view_win32.h"
 #include "platform/copy_temporary.h"
+#include "platform/entry_status_win32.h"
 #include "platform/file_error.h"
 #include "platform/file_error_win32.h"
 #include "platform/file_handle_win32.h"
@@ -32,19 +33,6 @@ constexpr DWORD kReadBlock = 65536;
 
 // 100-nanosecond intervals from 1601 to 1970.
 constexpr int64_t kUnixEpochFileTime = 116444736000000000;
-
-// A file time (100-nanosecond ticks since 1601) as a StampTime.
-StampTime TimeOfTicks(LONGLONG ticks) {
-  constexpr int64_t kTicksPerSecond = 10000000;
-  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-  int64_t seconds = ticks / kTicksPerSecond;
-  int64_t rest = ticks % kTicksPerSecond;
-  if (rest < 0) {
-    rest += kTicksPerSecond;
-    --seconds;
-  }
-  return {seconds - kSecondsFrom1601To1970, static_cast<uint32_t>(rest * 100)};
-}
 
 class WindowsFileSystem : public FileSystem {
  public:
@@ -382,6 +370,23 @@ class WindowsFileSystem : public FileSystem {
     status->modified = TimeOfTicks(basic.LastWriteTime.QuadPart);
     status->changed = TimeOfTicks(basic.ChangeTime.QuadPart);
     return true;
+  }
+
+  // By one listing of the folder; names that are more than one entry go
+  // by StatusOf.
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* statuses) override {
+    std::wstring folder;
+    std::vector<std::wstring> entries(names.size());
+    bool plain = Wide(dir, &folder, nullptr);
+    for (size_t i = 0; plain && i < names.size(); ++i) {
+      std::wstring& entry = entries[i];
+      plain = ToWide(code_page_, names[i], &entry) && !entry.empty() &&
+              entry != L"." && entry != L".." &&
+              entry.find_first_of(L"\\/:") == std::wstring::npos;
+    }
+    if (!plain) return FileSystem::StatusesIn(dir, names, statuses);
+    ListedStatuses(folder, entries, statuses);
   }
 
   std::unique_ptr<FileSystem> Confined(const std::vector<std::string>& roots,

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/change_notice.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/interprocess_lock.h"
@@ -148,6 +149,35 @@ TEST(RegistryTest, ReadsStringValuesOfAnOpenableKey) {
   EXPECT_FALSE(registry->ReadString("Software\\VelquorMigrateTest\\Absent\\",
                                     "ProgPath", &result, &found));
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+}
+
+// A watch is told of a message written deep in a tree that was there
+// before it began, and in a folder made while it runs, two levels down.
+// (Wine tells a tree request's changes only in folders listed since.)
+TEST(ChangeNoticeTest, ChangesAnywhereInTheTreeAreTold) {
+  const std::string dir = TempDir() + "\\notice";
+  std::filesystem::create_directories(dir + "\\a\\b\\c");
+  auto code_page = OpenCodePage("GBK");
+  ASSERT_NE(code_page, nullptr);
+  auto notice = WatchFolderTree(*code_page, dir);
+  ASSERT_TRUE(notice->TellsChanges());
+  auto write = [&](const std::string& path) {
+    auto fs = NewDiskFileSystem();
+    ASSERT_TRUE(fs->WriteFile(dir + "\\" + path, "x", nullptr));
+  };
+  // Generous bounds: only a notice that never comes fails.
+  constexpr int64_t kNever = 60000;
+  write("a\\b\\c\\1.in");
+  EXPECT_EQ(notice->Wait(kNever), NoticeWait::kChanged);
+  CreateDirectoryA((dir + "\\new").c_str(), nullptr);
+  // The notices of the write and of the new folder, however grouped.
+  while (notice->Wait(2000) == NoticeWait::kChanged) {
+  }
+  CreateDirectoryA((dir + "\\new\\deep").c_str(), nullptr);
+  write("new\\deep\\2.in");
+  EXPECT_EQ(notice->Wait(kNever), NoticeWait::kChanged);
+  notice.reset();
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ProgramPathTest, NamesTheRunningExecutable) {

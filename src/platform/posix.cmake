@@ -7,6 +7,7 @@ target_sources(vmcore PRIVATE
   confined_copy_posix.cc
   confined_roots_posix.cc
   confined_view_posix.cc
+  copy_by_path_posix.cc
   copy_into_posix.cc
   directory_listing_posix.cc
   disk_space_posix.cc

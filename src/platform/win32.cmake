@@ -6,6 +6,7 @@ target_sources(vmcore PRIVATE
   confined_walk_win32.cc
   console_win32.cc
   disk_space_win32.cc
+  entry_status_win32.cc
   file_error_win32.cc
   file_identity_win32.cc
   file_system_win32.cc
