@@ -73,22 +73,19 @@ void ConfinedView::StatusesIn(
       Hold(roots_.OpenFolder(folder, folder.parts.size(), O_PATH, &dir_path));
   if (held == nullptr) return;  // nothing in it has a status either
   for (size_t i = 0; i < names.size(); ++i) {
-    const std::string path = dir + "\\" + names[i];
-    const Place place = roots_.Where(path);
-    const bool in_folder = place.root == folder.root && !place.climbs &&
-                           place.parts.size() == folder.parts.size() + 1 &&
-                           std::equal(folder.parts.begin(), folder.parts.end(),
-                                      place.parts.begin());
-    EntryStatus status;
-    if (!in_folder) {
+    // Only the name is spelled, not the whole path again: a sync asks this
+    // for every folder of every mailbox.
+    const std::string name = parts_.paths->Spelled(names[i]);
+    if (name.empty() || name == "." || name == ".." ||
+        name.find('/') != std::string::npos) {
       // A name that is more than one entry of the folder is looked up
       // from the root, as StatusOf does.
-      if (StatusOf(path, &status)) (*statuses)[i] = status;
+      EntryStatus status;
+      if (StatusOf(dir + "\\" + names[i], &status)) (*statuses)[i] = status;
       continue;
     }
     struct stat st;
-    if (::fstatat(held->fd(), place.parts.back().c_str(), &st,
-                  AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (::fstatat(held->fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISLNK(st.st_mode)) {
       (*statuses)[i] = EntryStatusOf(st);
     }
