@@ -27,9 +27,7 @@ namespace vm {
 
 namespace {
 
-// Threads that judge which accounts a sync leaves unlisted, and how many
-// accounts one takes at a time.
-constexpr size_t kJudges = 8;
+// How many accounts a judge of a sync takes at a time.
 constexpr size_t kJudgedAtOnce = 16;
 
 const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
@@ -432,17 +430,18 @@ void AccountStep::JudgeUnchanged(const std::vector<SourceAccount*>& accounts) {
       }
     }
   };
-  std::vector<std::thread> judges;
-  const size_t helpers = std::min(kJudges - 1, accounts.size() / kJudgedAtOnce);
+  std::vector<std::thread> threads;
+  const size_t judges = static_cast<size_t>(std::max(1, s_.judges));
+  const size_t helpers = std::min(judges - 1, accounts.size() / kJudgedAtOnce);
   for (size_t i = 0; i < helpers; ++i) {
     try {
-      judges.emplace_back(judge);
+      threads.emplace_back(judge);
     } catch (const std::system_error&) {
       break;  // the threads there are judge the rest
     }
   }
   judge();
-  for (std::thread& judge_thread : judges) judge_thread.join();
+  for (std::thread& thread : threads) thread.join();
   for (size_t i = 0; i < accounts.size(); ++i) {
     if (folders[i] < 0) continue;
     unchanged_[accounts[i]] = folders[i];

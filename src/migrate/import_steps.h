@@ -28,6 +28,7 @@ struct ImportSteps {
   const StopRequest* stop = nullptr;
   ManifestWriter* manifest = nullptr;
   ExistingMail* existing = nullptr;
+  int judges = 1;  // threads of a sync's judgement (RunSettings::judges)
 };
 
 }  // namespace vm

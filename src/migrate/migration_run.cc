@@ -156,7 +156,8 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                             &ordered_observer,
                             settings.stop,
                             settings.manifest,
-                            settings.sync ? nullptr : &existing};
+                            settings.sync ? nullptr : &existing,
+                            settings.judges};
     accounts_read = ImportAccounts(&user_store, &mailboxes, steps);
     mailboxes.Finish();
     MirrorAccounts(settings, target, &user_store, steps, accounts_read);

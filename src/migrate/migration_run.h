@@ -79,6 +79,9 @@ struct RunSettings {
   // The ANSI code page, for source lists saved as UTF-8; may be null.
   const CodePage* code_page = nullptr;
   int jobs = 4;  // message copies in flight at once
+  // Threads that judge, in a sync, which accounts the record lets it leave
+  // unlisted (a watch's later passes take one: see RunSession::Watch).
+  int judges = 8;
   // Writes nothing (a dry run or a verification): the summary and the end
   // message speak of a plan, never of mail migrated.
   bool preview = false;
