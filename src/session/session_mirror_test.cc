@@ -228,12 +228,19 @@ TEST_P(ProofIndexTest, PassTakesOutWhatTheManifestsProve) {
   EXPECT_EQ(t_.Read(index).find("\\work\\9.0 "), std::string::npos);
 }
 
+std::string RowName(const testing::TestParamInfo<IndexState>& row) {
+  constexpr const char* kNames[] = {"Current", "Missing", "Cut",
+                                    "Forged",  "Foreign", "Stale"};
+  return kNames[static_cast<int>(row.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(States, ProofIndexTest,
                          testing::Values(IndexState::kCurrent,
                                          IndexState::kMissing, IndexState::kCut,
                                          IndexState::kForged,
                                          IndexState::kForeign,
-                                         IndexState::kStale));
+                                         IndexState::kStale),
+                         RowName);
 
 }  // namespace
 }  // namespace vm
