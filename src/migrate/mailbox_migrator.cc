@@ -231,7 +231,10 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     mailbox->record_key = RecordKey(target_box);
     options_.record->Forget(mailbox->record_key);
     mailbox->entry.box = target_box.substr(options_.target_mail_dir.size() + 1);
-    mailbox->entry.lists = ListsDigest(account, options_.mirror);
+    // A mailbox this run made holds no copy whose source is gone: its
+    // entry serves a mirror as well as a mirror pass's does.
+    mailbox->entry.lists = ListsDigest(
+        account, options_.mirror || fresh || mailbox->staged != nullptr);
     for (const SourceFolder& folder : StandardFolders(std::string())) {
       mailbox->entry.targets.push_back({folder.target, {}, false});
     }

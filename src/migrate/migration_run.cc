@@ -106,12 +106,17 @@ void MirrorAccounts(const RunSettings& settings, TargetContext* target,
     return;
   }
   DomainStore domains(target);
-  const RecordedAccounts recorded =
-      ReadRecordedAccounts(target->fs, target->target_dir, target->names);
+  const RecordedAccounts read_here =
+      settings.mirror_accounts != nullptr
+          ? RecordedAccounts(target->names)
+          : ReadRecordedAccounts(target->fs, target->target_dir, target->names);
   const bool passwords =
       !settings.preview &&
       settings.passwords.mode == PasswordMode::kSourceCipherText;
-  FollowSource(users, &domains, recorded, passwords, steps);
+  FollowSource(users, &domains,
+               settings.mirror_accounts != nullptr ? *settings.mirror_accounts
+                                                   : read_here,
+               passwords, steps);
 }
 
 // The account step, through the ordered log the mailbox copies share, so

@@ -12,6 +12,7 @@ class CodePage;
 class FileSystem;
 class ManifestWriter;
 class MirrorPass;
+class RecordedAccounts;
 class RunHost;
 class RunObserver;
 class StopRequest;
@@ -98,6 +99,9 @@ struct RunSettings {
   // With mirror: the pass that takes out of existing mailboxes what their
   // source no longer has (see MailboxMigrator::Options::mirror).
   MirrorPass* mirror_pass = nullptr;
+  // With mirror: what the target's manifests say the tool wrote into its
+  // configuration files; null: read from the manifests by the run.
+  const RecordedAccounts* mirror_accounts = nullptr;
 };
 
 // How a run ended, for the console's exit status.

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "migrate/run_manifest.h"
@@ -17,7 +18,6 @@
 namespace vm {
 
 class FileSystem;
-struct Texts;
 
 // What the manifests of one target say this tool put into its mail store:
 // each message file with what proves it unchanged (its stamp, or its size
@@ -25,25 +25,25 @@ struct Texts;
 // and still as one of its records says, and removes only a folder found
 // here; everything else in the target is not the tool's to take.
 //
-// Built once per pass from every manifest in the folder of the run
-// records. A manifest that cannot be read, is damaged, of a version this
-// program does not know or of another target (by its data folder's
-// identity) adds nothing, so the files only it proves stay. Paths count
-// only beneath the mail store as that run spelled it, and are keyed in
-// this run's spelling (see ScopeManifest).
+// Filled once per pass by ProofIndex from the manifests in the folder of
+// the run records that are of this target; paths count only beneath the
+// mail store as that run spelled it, and are keyed in this run's spelling
+// (see ScopeManifest), by PathKey.
 class MirrorProofs {
  public:
-  // `store`: the target's mail store as this run spells it; `target_dir`
-  // the target as this run names it.
-  MirrorProofs(NameOps names, std::string target_dir, std::string store);
+  explicit MirrorProofs(NameOps names) : names_(std::move(names)) {}
 
-  // Reads every "*.manifest" in `runs_dir` that belongs to the target
-  // whose data folder is `data_folder`. Returns how many were taken.
-  int Load(FileSystem* fs, const std::string& runs_dir,
-           const FileId& data_folder);
-  // Takes the records of one manifest's text when it is of `data_folder`;
-  // false when it is not taken.
-  bool Add(std::string_view text, const FileId& data_folder);
+  void Clear() {
+    files_.clear();
+    dirs_.clear();
+  }
+  // A message file the tool made, by PathKey (one file may have several).
+  void AddFile(const std::string& key, uint64_t size, std::string md5,
+               std::optional<FileStamp> stamp) {
+    files_[key].push_back({size, std::move(md5), stamp});
+  }
+  // A folder the tool made, by PathKey.
+  void AddDir(std::string key) { dirs_.insert(std::move(key)); }
 
   // Whether the file `path` is exactly as a record says the tool left it.
   // A file that cannot be read for its digest is not.
@@ -55,8 +55,6 @@ class MirrorProofs {
 
  private:
   NameOps names_;
-  std::string target_dir_;
-  std::string store_;
   // What proves one file: its size and stamp, or its size and digest.
   struct Proof {
     uint64_t size = 0;

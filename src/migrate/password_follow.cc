@@ -200,14 +200,23 @@ void RecordedAccounts::Add(const RunManifest& manifest) {
   using Kind = ManifestEntry::Kind;
   for (const ManifestEntry& e : manifest.entries) {
     if (e.step == ManifestEntry::Step::kSaved) continue;
-    if (e.kind == Kind::kDomain &&
-        domain_keys_.insert(names_.Fold(e.name)).second) {
-      domains_.push_back(e.name);
-    }
-    if (e.kind != Kind::kAccount && e.kind != Kind::kPassword) continue;
-    auto [it, added] = items_.try_emplace(Key(e.name, e.domain));
-    if (added) accounts_.push_back({e.name, e.domain});
-    it->second.insert(e.kind == Kind::kAccount ? e.item.element : e.new_item);
+    if (e.kind == Kind::kDomain) AddDomain(e.name);
+    if (e.kind == Kind::kAccount) AddItem(e.name, e.domain, e.item.element);
+    if (e.kind == Kind::kPassword) AddItem(e.name, e.domain, e.new_item);
+  }
+}
+
+void RecordedAccounts::AddItem(const std::string& user,
+                               const std::string& domain,
+                               const std::string& item) {
+  auto [it, added] = items_.try_emplace(Key(user, domain));
+  if (added) accounts_.push_back({user, domain});
+  it->second.insert(item);
+}
+
+void RecordedAccounts::AddDomain(const std::string& domain) {
+  if (domain_keys_.insert(names_.Fold(domain)).second) {
+    domains_.push_back(domain);
   }
 }
 

@@ -32,6 +32,11 @@ class RecordedAccounts {
 
   // Takes in the records of one manifest (in any order of manifests).
   void Add(const RunManifest& manifest);
+  // One item the tool wrote for an account, and one domain it added.
+  void AddItem(const std::string& user, const std::string& domain,
+               const std::string& item);
+  void AddDomain(const std::string& domain);
+  void Clear() { *this = RecordedAccounts(names_); }
 
   // Whether the tool wrote the account's item with exactly these bytes.
   bool Wrote(const std::string& user, const std::string& domain,

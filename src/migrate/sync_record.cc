@@ -311,7 +311,9 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, int* folders, bool mirror) {
   const SyncEntry* e = record.Find(key);
-  if (e == nullptr || e->lists != ListsDigest(account, mirror)) {
+  // An entry a mirror could take serves a plain sync too.
+  if (e == nullptr || (e->lists != ListsDigest(account, true) &&
+                       (mirror || e->lists != ListsDigest(account, false)))) {
     return false;
   }
   // The target's folders and the absence of a pending mark, by one look

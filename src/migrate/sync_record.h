@@ -53,8 +53,10 @@ struct SyncEntry {
 };
 
 // The digest of what a sync compares of an account's line in the lists;
-// a mirror's differs, so that a mirror never skips a mailbox on the word
-// of a sync that did not mirror it.
+// with `mirror` it differs, so that a mirror never skips a mailbox on the
+// word of a sync that did not mirror it. An entry gets the mirror's digest
+// when the run left its target mailbox holding no copy whose source is
+// gone: a mirror pass, or a run that made the mailbox.
 std::string ListsDigest(const SourceAccount& account, bool mirror = false);
 
 // Whether a status taken at `at` may be trusted to show a later change:
@@ -126,7 +128,7 @@ class SyncRecord {
 // target's mail folders). A pending mark in the target mailbox makes it
 // false; a staging folder of the mailbox is the caller's to look for. The
 // target mailbox is looked at first, by one FileSystem::StatusesIn. With
-// `mirror`, only an entry a mirror wrote counts.
+// `mirror`, only an entry with the mirror's digest counts; without, both.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, int* folders,

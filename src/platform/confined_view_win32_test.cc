@@ -104,7 +104,7 @@ class ConfinedViewTest : public testing::Test {
     Put(top_ / "outside" / "sub" / "x.in", "x");
     Put(top_ / "source.in", "message");
     fs::create_directories(top_ / "T" / "data");
-    fs::create_directories(top_ / "T" / "store" / "ann" / "INBOX");
+    Put(top_ / "T" / "store" / "ann" / "INBOX" / "3.in", "mine");
   }
   void TearDown() override { RemoveTree(top_); }
 
@@ -130,13 +130,14 @@ class ConfinedViewTest : public testing::Test {
   std::unique_ptr<FileSystem> disk_ = NewDiskFileSystem();
 };
 
-// A link at a mailbox, a folder in it, a message name or a staging name:
-// no operation follows, removes or renames it, each says it is a link, and
-// nothing outside changes.
+// A link at a mailbox, a folder in it, a message name, a staging name or
+// the folder of the run records (where a mirror's holding folder goes):
+// no operation follows, removes or renames it, moves a file through it or
+// into it, each says it is a link, and nothing outside changes.
 TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
   for (const char* placed :
        {"T\\store\\.vmtmp.stage.ann", "T\\store\\bob", "T\\store\\ann\\Sent",
-        "T\\store\\ann\\INBOX\\1.in"}) {
+        "T\\store\\ann\\INBOX\\1.in", "T\\data\\velquor-migrate-runs"}) {
     if (!MakeFolderLink(At(placed), top_ / "outside")) {
       GTEST_SKIP() << "no link can be made here";
     }
@@ -146,7 +147,7 @@ TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
     const std::string link = At(placed);
     std::string upper = link;  // another spelling of the same path
     std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    std::string e[12], contents;
+    std::string e[14], contents;
     const bool done[] = {
         view->RemoveFile(link, &e[0]),
         view->RemoveEmptyDir(link, &e[1]),
@@ -162,6 +163,12 @@ TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
             PublishResult::kFailed,
         view->ReadFile(link + "\\victim.txt", &contents, &e[10]),
         view->SyncVolume(link + "\\sub\\x.in", &e[11]),
+        // A mirror's move into its holding folder: from through the link,
+        // and to a holding path through it.
+        view->RenameNew(link + "\\victim.txt", At("T\\data\\held.in"),
+                        &e[12]) != PublishResult::kFailed,
+        view->RenameNew(At("T\\store\\ann\\INBOX\\3.in"), link + "\\held.in",
+                        &e[13]) != PublishResult::kFailed,
     };
     for (size_t i = 0; i < std::size(done); ++i) {
       EXPECT_FALSE(done[i]) << placed << " #" << i;
@@ -187,6 +194,9 @@ TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
         << placed;
     EXPECT_EQ(Outside(), before) << placed;
     EXPECT_FALSE(fs::exists(top_ / "T" / "store" / "carl")) << placed;
+    EXPECT_FALSE(fs::exists(top_ / "T" / "data" / "held.in")) << placed;
+    EXPECT_TRUE(fs::exists(top_ / "T" / "store" / "ann" / "INBOX" / "3.in"))
+        << placed;
   }
 }
 

@@ -354,6 +354,7 @@ void RunSession::SetUpMirror(const TargetContext& target,
       target.fs, env_.state, target.names,
       writes ? settings->manifest : nullptr, started_);
   settings->mirror_pass = mirror_->pass();
+  settings->mirror_accounts = mirror_->recorded();
 }
 
 void RunSession::CountOutcomes() {

@@ -25,12 +25,17 @@ SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
                              int64_t started)
     : fs_(fs),
       runs_dir_(RunRecordsFolder(fs, state.target_dir)),
-      proofs_(names, state.target_dir, state.target_mail_dir) {
+      proofs_(names),
+      recorded_(names) {
   FileLocation where;
   if (fs->Locate(ManifestDataFolder(fs, state.target_dir), &where) &&
       where.exists && !where.chain.empty()) {
     data_folder_ = where.chain.front();
   }
+  index_ = std::make_unique<ProofIndex>(
+      fs, names,
+      ProofIndex::Target{runs_dir_, state.target_dir, state.target_mail_dir,
+                         data_folder_});
   MirrorPass::Options options;
   options.store = state.target_mail_dir;
   options.runs_dir = runs_dir_;
@@ -45,10 +50,10 @@ SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
   Reload();
 }
 
-void SessionMirror::Reload() {
+ProofIndex::Use SessionMirror::Reload() {
   // A data folder that cannot be found proves nothing.
-  if (data_folder_ == FileId{}) return;
-  proofs_.Load(fs_, runs_dir_, data_folder_);
+  if (data_folder_ == FileId{}) return ProofIndex::Use::kUnwritten;
+  return index_->Load(&proofs_, &recorded_);
 }
 
 }  // namespace vm

@@ -7,6 +7,8 @@
 
 #include "migrate/mirror_pass.h"
 #include "migrate/mirror_proofs.h"
+#include "migrate/password_follow.h"
+#include "migrate/proof_index.h"
 #include "util/name_ops.h"
 
 namespace vm {
@@ -16,7 +18,8 @@ class ManifestWriter;
 struct AppState;
 
 // The mirror of a session's sync (see mirror_pass.h), made ready: the
-// proofs read from the manifests in the target's run records folder, and
+// proofs and the accounts the tool wrote, read from the manifests in the
+// target's run records folder through their index (ProofIndex), and
 // the pass with a holding folder of its own there, named after the
 // session's start (`<start>.held`, `<start>-2.held`, ... when taken).
 class SessionMirror {
@@ -29,15 +32,18 @@ class SessionMirror {
   SessionMirror& operator=(const SessionMirror&) = delete;
 
   MirrorPass* pass() { return pass_.get(); }
+  const RecordedAccounts* recorded() const { return &recorded_; }
   // Reads the proofs again: a watch's next pass also takes out what its
   // earlier passes copied.
-  void Reload();
+  ProofIndex::Use Reload();
 
  private:
   FileSystem* fs_;
   std::string runs_dir_;
   FileId data_folder_;
   MirrorProofs proofs_;
+  RecordedAccounts recorded_;
+  std::unique_ptr<ProofIndex> index_;
   std::unique_ptr<MirrorPass> pass_;
 };
 

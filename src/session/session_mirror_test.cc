@@ -4,11 +4,13 @@
 
 #include <algorithm>
 
+#include "migrate/record_fields.h"
 #include "migrate/run_manifest.h"
 #include "session/run_session.h"
 #include "session/undo_session.h"
 #include "testing/golden.h"
 #include "testing/mem_installation.h"
+#include "util/md5.h"
 
 namespace vm {
 namespace {
@@ -82,6 +84,30 @@ class SessionMirrorTest : public testing::Test {
     EXPECT_TRUE(t_.fs.RemoveFile("C:\\src\\mail\\" + name, nullptr)) << name;
   }
 
+  // One account per kind of change (see the test below).
+  void ChangeSource() {
+    const std::string store = "C:\\t\\store\\";
+    RemoveSource("u0\\1.in");
+    RemoveSource("u1\\1.in");
+    t_.PutSource("mail\\u1\\1.del", "u1 in");
+    RemoveSource("u2\\1.in");
+    t_.PutSource("mail\\u2\\1.0", "u2 in, edited");
+    RemoveSource("u3\\1.in");
+    t_.fs.FailPath("C:\\src\\mail\\u3");
+    for (const char* user : {"v0@b.com", "v1@b.com"}) {
+      t_.PutSource(std::string("mail\\") + user + "\\Folders.ini", "");
+      RemoveSource(std::string(user) + "\\3.0");
+    }
+    t_.fs.WriteFile(store + "v1@b.com\\Work\\9.0", "foreign", nullptr);
+    RemoveSource("v2@b.com\\1.in");
+    t_.fs.WriteFile(store + "v2@b.com\\INBOX\\1.in", "edited on target",
+                    nullptr);
+    for (const char* name : {"1.in", "2.sed", "3.0", "Folders.ini"}) {
+      RemoveSource(std::string("w0@b.com\\") + name);
+    }
+    ASSERT_TRUE(t_.fs.RemoveEmptyDir("C:\\src\\mail\\w0@b.com", nullptr));
+  }
+
   MemInstallation t_;
   SessionEnvironment env_;
   std::vector<std::unique_ptr<RunSession>> sessions_;
@@ -97,24 +123,7 @@ class SessionMirrorTest : public testing::Test {
 TEST_F(SessionMirrorTest, TakesOutOnlyItsOwnGoneFilesAndTheUndoPutsThemBack) {
   ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
   const std::string store = "C:\\t\\store\\";
-  RemoveSource("u0\\1.in");
-  RemoveSource("u1\\1.in");
-  t_.PutSource("mail\\u1\\1.del", "u1 in");
-  RemoveSource("u2\\1.in");
-  t_.PutSource("mail\\u2\\1.0", "u2 in, edited");
-  RemoveSource("u3\\1.in");
-  t_.fs.FailPath("C:\\src\\mail\\u3");
-  for (const char* user : {"v0@b.com", "v1@b.com"}) {
-    t_.PutSource(std::string("mail\\") + user + "\\Folders.ini", "");
-    RemoveSource(std::string(user) + "\\3.0");
-  }
-  t_.fs.WriteFile(store + "v1@b.com\\Work\\9.0", "foreign", nullptr);
-  RemoveSource("v2@b.com\\1.in");
-  t_.fs.WriteFile(store + "v2@b.com\\INBOX\\1.in", "edited on target", nullptr);
-  for (const char* name : {"1.in", "2.sed", "3.0", "Folders.ini"}) {
-    RemoveSource(std::string("w0@b.com\\") + name);
-  }
-  ASSERT_TRUE(t_.fs.RemoveEmptyDir("C:\\src\\mail\\w0@b.com", nullptr));
+  ChangeSource();
   const std::string before = Tree("C:\\t\\store");
 
   Run(SessionKind::kPreview, true);
@@ -159,6 +168,79 @@ TEST_F(SessionMirrorTest, TakesOutOnlyItsOwnGoneFilesAndTheUndoPutsThemBack) {
   EXPECT_EQ(Tree("C:\\t\\store"), before);
   EXPECT_FALSE(t_.fs.Exists(runs + "20231114T221320Z.held"));
 }
+
+// The index of the proofs (ProofIndex) as a pass may find it after an
+// earlier mirror pass wrote it. Whatever it holds, the pass takes out what
+// the manifests prove and nothing else, so the target ends as without an
+// index. A forged line (proving another program's file, by its true
+// stamp) in an index whose digest was not made for it, or in another
+// target's index, must not take that file out; a manifest written after
+// the index (a sync that copied 5.in, since deleted on the source) must
+// take its file out; a cut index must not be taken in part.
+enum class IndexState { kCurrent, kMissing, kCut, kForged, kForeign, kStale };
+
+class ProofIndexTest : public SessionMirrorTest,
+                       public testing::WithParamInterface<IndexState> {};
+
+TEST_P(ProofIndexTest, PassTakesOutWhatTheManifestsProve) {
+  const std::string index = "C:\\t\\velquor-migrate-runs\\proof-index";
+  ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+  ASSERT_TRUE(Run(SessionKind::kMigrate, true).clean);
+  ASSERT_TRUE(t_.fs.Exists(index));
+  if (GetParam() == IndexState::kStale) {
+    t_.PutSource("mail\\u0\\5.in", "u0 new");
+    ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+    RemoveSource("u0\\5.in");
+  }
+  ChangeSource();
+  std::string text = t_.Read(index);
+  const std::string foreign = "C:\\t\\store\\v1@b.com\\Work\\9.0";
+  FileStamp stamp;
+  ASSERT_TRUE(t_.fs.StampOf(foreign, &stamp));
+  const std::string forged =
+      "file-stamp c:\\t\\store\\v1@b.com\\work\\9.0 " +
+      std::to_string(stamp.size) + " " + std::to_string(stamp.file) + " " +
+      TimeText(stamp.modified) + " " + TimeText(stamp.changed) + "\n";
+  const size_t end = text.rfind("end ");
+  switch (GetParam()) {
+    case IndexState::kMissing:
+      ASSERT_TRUE(t_.fs.RemoveFile(index, nullptr));
+      break;
+    case IndexState::kCut:
+      text.resize(text.size() / 2);
+      break;
+    case IndexState::kForged:
+      text.insert(end, forged);
+      break;
+    case IndexState::kForeign:
+      text = text.substr(0, end) + forged;
+      text.insert(text.find("\ndata-folder ") + 13, "9");
+      text += "end " + Md5Hex(text) + "\n";
+      break;
+    default:
+      break;
+  }
+  if (GetParam() != IndexState::kMissing) {
+    ASSERT_TRUE(t_.fs.WriteFile(index, text, nullptr));
+  }
+  Run(SessionKind::kMigrate, true);
+  EXPECT_EQ(Tree("C:\\t\\store"), Golden("session/mirror_after.txt"));
+  EXPECT_EQ(t_.Read(index).find("\\work\\9.0 "), std::string::npos);
+}
+
+std::string RowName(const testing::TestParamInfo<IndexState>& row) {
+  constexpr const char* kNames[] = {"Current", "Missing", "Cut",
+                                    "Forged",  "Foreign", "Stale"};
+  return kNames[static_cast<int>(row.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(States, ProofIndexTest,
+                         testing::Values(IndexState::kCurrent,
+                                         IndexState::kMissing, IndexState::kCut,
+                                         IndexState::kForged,
+                                         IndexState::kForeign,
+                                         IndexState::kStale),
+                         RowName);
 
 }  // namespace
 }  // namespace vm

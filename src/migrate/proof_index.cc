@@ -1,0 +1,264 @@
+#include "migrate/proof_index.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+#include "migrate/mailbox_use.h"
+#include "migrate/manifest_scope.h"
+#include "migrate/mirror_proofs.h"
+#include "migrate/password_follow.h"
+#include "migrate/record_fields.h"
+#include "migrate/run_manifest.h"
+#include "migrate/texts.h"
+#include "platform/file_system.h"
+#include "util/md5.h"
+
+namespace vm {
+
+namespace {
+
+constexpr std::string_view kFormatLine = "velquor-migrate-proof-index 1";
+
+// "manifest NAME VOLUME FILE SIZE MTIME CTIME": a manifest's status.
+std::string ManifestLine(const std::string& name, const EntryStatus& s) {
+  std::string line = "manifest";
+  AppendField(&line, name);
+  line += ' ' + std::to_string(s.id.volume) + ' ' + std::to_string(s.id.file) +
+          ' ' + std::to_string(s.size) + ' ' + TimeText(s.modified) + ' ' +
+          TimeText(s.changed);
+  return line;
+}
+
+bool ParseManifestLine(const std::vector<std::string_view>& w,
+                       std::string* name, EntryStatus* s) {
+  return w.size() == 7 && w[0] == "manifest" && ParseField(w[1], name) &&
+         ParseNumber(w[2], &s->id.volume) && ParseNumber(w[3], &s->id.file) &&
+         ParseNumber(w[4], &s->size) && ParseTime(w[5], &s->modified) &&
+         ParseTime(w[6], &s->changed);
+}
+
+// The records of one manifest a mirror goes by, as index lines.
+void AccountLines(const RunManifest& manifest, std::vector<std::string>* out) {
+  using Kind = ManifestEntry::Kind;
+  for (const ManifestEntry& e : manifest.entries) {
+    if (e.step == ManifestEntry::Step::kSaved) continue;
+    std::string line;
+    if (e.kind == Kind::kDomain) {
+      line = "domain";
+      AppendField(&line, e.name);
+    } else if (e.kind == Kind::kAccount || e.kind == Kind::kPassword) {
+      line = "account";
+      AppendField(&line, e.name);
+      AppendField(&line, e.domain);
+      AppendField(&line,
+                  e.kind == Kind::kAccount ? e.item.element : e.new_item);
+    } else {
+      continue;
+    }
+    out->push_back(std::move(line));
+  }
+}
+
+}  // namespace
+
+// One manifest's part of the index.
+struct ProofIndex::Part {
+  std::string name;
+  EntryStatus status;
+  std::vector<std::string> lines;
+};
+
+ProofIndex::ProofIndex(FileSystem* fs, NameOps names, Target target)
+    : fs_(fs), names_(std::move(names)), target_(std::move(target)) {}
+
+bool ProofIndex::Lines(std::string_view text,
+                       std::vector<std::string>* lines) const {
+  RunManifest manifest;
+  int bad_line = 0;
+  if (ReadManifest(text, &manifest, &bad_line) != ManifestStatus::kRead ||
+      !(manifest.header.data_folder == target_.data_folder)) {
+    return false;
+  }
+  AccountLines(manifest, lines);
+  // Only the paths beneath the store, given this run's spelling of it.
+  const Texts unused_texts;
+  ScopeManifest(
+      &manifest,
+      RecordedStore(manifest, target_.target_dir, target_.store, names_),
+      target_.store, names_, unused_texts);
+  for (const ManifestEntry& e : manifest.entries) {
+    if (e.step != ManifestEntry::Step::kMade) continue;
+    std::string line;
+    if (e.kind == ManifestEntry::Kind::kDirectory) {
+      line = "dir";
+      AppendField(&line, PathKey(e.path, names_));
+    } else if (e.kind == ManifestEntry::Kind::kMessageFile) {
+      line = e.stamp ? "file-stamp" : "file";
+      AppendField(&line, PathKey(e.path, names_));
+      line += ' ' + std::to_string(e.size) + ' ';
+      line += e.stamp ? std::to_string(e.stamp->file) + ' ' +
+                            TimeText(e.stamp->modified) + ' ' +
+                            TimeText(e.stamp->changed)
+                      : e.md5;
+    } else {
+      continue;
+    }
+    lines->push_back(std::move(line));
+  }
+  return true;
+}
+
+bool TakeProofLine(std::string_view line, MirrorProofs* proofs,
+                   RecordedAccounts* accounts) {
+  const std::vector<std::string_view> w = SplitSpaces(line);
+  std::string a;
+  std::string b;
+  std::string c;
+  uint64_t size = 0;
+  if (w.size() == 2 && w[0] == "dir" && ParseField(w[1], &a)) {
+    proofs->AddDir(std::move(a));
+  } else if (w.size() == 4 && w[0] == "file" && ParseField(w[1], &a) &&
+             ParseNumber(w[2], &size) && IsMd5Hex(w[3])) {
+    proofs->AddFile(a, size, std::string(w[3]), std::nullopt);
+  } else if (w.size() == 6 && w[0] == "file-stamp" && ParseField(w[1], &a) &&
+             ParseNumber(w[2], &size)) {
+    FileStamp stamp;
+    stamp.size = size;
+    if (!ParseNumber(w[3], &stamp.file) || !ParseTime(w[4], &stamp.modified) ||
+        !ParseTime(w[5], &stamp.changed)) {
+      return false;
+    }
+    proofs->AddFile(a, size, std::string(), stamp);
+  } else if (w.size() == 4 && w[0] == "account" && ParseField(w[1], &a) &&
+             ParseField(w[2], &b) && ParseField(w[3], &c)) {
+    accounts->AddItem(a, b, c);
+  } else if (w.size() == 2 && w[0] == "domain" && ParseField(w[1], &a)) {
+    accounts->AddDomain(a);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string ProofIndex::Header() const {
+  std::string text(kFormatLine);
+  text += "\ndata-folder " + std::to_string(target_.data_folder.volume) + ' ' +
+          std::to_string(target_.data_folder.file) + "\ntarget";
+  AppendField(&text, target_.target_dir);
+  text += "\nstore";
+  AppendField(&text, target_.store);
+  // The keys are folded in this code page's way.
+  std::string leads;
+  for (int c = 0; c < 256; ++c) {
+    leads += names_.IsLeadByte(static_cast<unsigned char>(c)) ? '1' : '0';
+  }
+  return text + "\nlead-bytes " + leads + "\n";
+}
+
+bool ProofIndex::Parse(std::string_view text, std::vector<Part>* parts) const {
+  parts->clear();
+  const std::string header = Header();
+  if (text.substr(0, header.size()) != header || text.back() != '\n') {
+    return false;
+  }
+  // The last line: "end" and the digest of every line before it.
+  const size_t end = text.rfind('\n', text.size() - 2) + 1;
+  if (end < header.size() ||
+      text.substr(end) != "end " + Md5Hex(text.substr(0, end)) + "\n") {
+    return false;
+  }
+  // Each line is checked now, so that a part taken is taken whole.
+  MirrorProofs proofs(names_);
+  RecordedAccounts accounts(names_);
+  text = text.substr(header.size(), end - header.size());
+  while (!text.empty()) {
+    const size_t eol = text.find('\n');
+    const std::string_view line = text.substr(0, eol);
+    text.remove_prefix(eol + 1);
+    const std::vector<std::string_view> w = SplitSpaces(line);
+    Part part;
+    if (ParseManifestLine(w, &part.name, &part.status)) {
+      if (!parts->empty() && part.name <= parts->back().name) return false;
+      parts->push_back(std::move(part));
+    } else if (parts->empty() || !TakeProofLine(line, &proofs, &accounts)) {
+      return false;
+    } else {
+      parts->back().lines.emplace_back(line);
+    }
+  }
+  return true;
+}
+
+bool ProofIndex::Write(const std::vector<Part>& parts) {
+  std::string text = Header();
+  for (const Part& part : parts) {
+    text += ManifestLine(part.name, part.status) + "\n";
+    for (const std::string& line : part.lines) text += line + "\n";
+  }
+  text += "end " + Md5Hex(text) + "\n";
+  return fs_->ReplaceContents(target_.runs_dir + "\\" + kFileName, text,
+                              nullptr);
+}
+
+bool ProofIndex::Fill(const DirEntry& entry, Part* indexed, Part* part) {
+  part->name = entry.name;
+  const bool known = fs_->StatusOf(entry.path, &part->status);
+  if (known && indexed != nullptr && indexed->status == part->status) {
+    part->lines = std::move(indexed->lines);
+    return true;
+  }
+  std::string text;
+  // A manifest that could not be read now is read again next time.
+  if (!fs_->ReadFile(entry.path, &text, nullptr)) {
+    part->status = EntryStatus{};
+    return false;
+  }
+  Lines(text, &part->lines);
+  return false;
+}
+
+ProofIndex::Use ProofIndex::Load(MirrorProofs* proofs,
+                                 RecordedAccounts* accounts) {
+  proofs->Clear();
+  accounts->Clear();
+  std::vector<DirEntry> entries;
+  fs_->List(target_.runs_dir + "\\*.manifest", &entries);
+  std::sort(
+      entries.begin(), entries.end(),
+      [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  std::vector<Part> indexed;
+  std::string text;
+  const std::string path = target_.runs_dir + "\\" + kFileName;
+  const bool taken = fs_->Exists(path) && fs_->ReadFile(path, &text, nullptr) &&
+                     Parse(text, &indexed);
+  std::unordered_map<std::string, Part*> by_name;
+  for (Part& part : indexed) by_name[part.name] = &part;
+  std::vector<Part> parts;
+  bool read = false;
+  bool writable = true;
+  for (const DirEntry& entry : entries) {
+    if (entry.is_directory || entry.is_special || entry.unconvertible_name) {
+      continue;
+    }
+    auto it = by_name.find(entry.name);
+    Part part;
+    if (!Fill(entry, it == by_name.end() ? nullptr : it->second, &part)) {
+      read = true;
+    }
+    for (const std::string& line : part.lines) {
+      TakeProofLine(line, proofs, accounts);
+    }
+    // Only a part whose manifest's status is known can be checked later.
+    if (part.status == EntryStatus{}) {
+      writable = false;
+    } else {
+      parts.push_back(std::move(part));
+    }
+  }
+  if (!read && taken && parts.size() == indexed.size()) return Use::kCurrent;
+  if (!writable || !Write(parts)) return Use::kUnwritten;
+  return taken ? Use::kUpdated : Use::kRebuilt;
+}
+
+}  // namespace vm
