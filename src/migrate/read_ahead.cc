@@ -79,6 +79,9 @@ void ReadAhead::Read(size_t first, size_t step) {
       MutexLock lock(&mutex_);
       while (!stopping_ && i >= reached_ + window_) lock.Wait(&moved_);
       if (stopping_) return;
+      // A box the run has passed was listed by the run itself: reading it
+      // now would only keep this thread behind the run.
+      if (i < reached_) continue;
     }
     ReadBox(i);
   }

@@ -74,9 +74,18 @@ class MailboxUndo {
 
   PathUndo Undo(const ManifestEntry& e) {
     const bool intent = e.step == ManifestEntry::Step::kIntent;
-    if (!fs_->Exists(e.path)) return {UndoOutcome::kGone, {}, intent};
+    // A copy recorded by its stamp is looked at once: a stamp taken says
+    // it is there. Anything else that is no such file is looked for.
+    FileStamp now;
+    const bool stamped = !intent && e.kind == Kind::kMessageFile && e.stamp &&
+                         fs_->StampOf(e.path, &now);
+    if (!stamped && !fs_->Exists(e.path)) {
+      return {UndoOutcome::kGone, {}, intent};
+    }
     if (intent) return {UndoOutcome::kKept, texts_.undo_unconfirmed};
-    PathUndo done = e.kind == Kind::kMessageFile ? UndoFile(e) : UndoFolder(e);
+    PathUndo done = stamped                        ? UndoStamped(e, now)
+                    : e.kind == Kind::kMessageFile ? UndoFile(e)
+                                                   : UndoFolder(e);
     if (done.outcome == UndoOutcome::kRemoved) {
       removed_.insert(names_.Fold(e.path));
     }
@@ -84,6 +93,14 @@ class MailboxUndo {
   }
 
  private:
+  // A copy whose stamp `now` was just taken.
+  PathUndo UndoStamped(const ManifestEntry& e, const FileStamp& now) {
+    if (now != *e.stamp) {
+      return {UndoOutcome::kKept, texts_.undo_file_changed};
+    }
+    return Removed(dry_run_ || fs_->RemoveFile(e.path, nullptr));
+  }
+
   PathUndo UndoFile(const ManifestEntry& e) {
     bool unreadable = false;
     if (!FileAsRecorded(fs_, e, &unreadable)) {

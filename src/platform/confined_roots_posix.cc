@@ -166,8 +166,16 @@ bool ConfinedRoots::OpenEntry(const Place& place, bool look,
     return false;
   }
   if (place.parts.empty()) return OpenRootEntry(place.root, entry);
-  entry->dir =
-      Hold(OpenFolder(place, place.parts.size() - 1, O_PATH, &entry->dir_path));
+  if (place.parts.size() == 1) {
+    // An entry of the root itself (a mailbox, its staging folder): the
+    // root's own handle is the folder, with no second open of it.
+    entry->dir = RootHandle(place.root);
+    entry->dir_path = roots_[static_cast<size_t>(place.root)].native;
+    if (entry->dir == nullptr) errno = ENOENT;
+  } else {
+    entry->dir = Hold(
+        OpenFolder(place, place.parts.size() - 1, O_PATH, &entry->dir_path));
+  }
   if (entry->dir == nullptr) return false;
   entry->name = place.parts.back();
   if (look) {
