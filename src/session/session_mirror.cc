@@ -23,8 +23,7 @@ std::string StartName(int64_t started) {
 SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
                              const NameOps& names, ManifestWriter* manifest,
                              int64_t started)
-    : fs_(fs),
-      runs_dir_(RunRecordsFolder(fs, state.target_dir)),
+    : runs_dir_(RunRecordsFolder(fs, state.target_dir)),
       proofs_(names),
       recorded_(names) {
   FileLocation where;

@@ -38,7 +38,6 @@ class SessionMirror {
   ProofIndex::Use Reload();
 
  private:
-  FileSystem* fs_;
   std::string runs_dir_;
   FileId data_folder_;
   MirrorProofs proofs_;
