@@ -141,10 +141,21 @@ bool MailboxMigrator::Unchanged(const SourceAccount& account,
       target_box.empty()) {
     return false;
   }
-  return vm::Unchanged(fs_, *options_.record, RecordKey(target_box), account,
-                       SourceBox(account.user_name), target_box, folders,
-                       options_.mirror) &&
-         !marks_.StagingLeft(target_box, options_.names);
+  const std::string key = RecordKey(target_box);
+  const std::string& user = account.user_name;
+  // A mailbox whose folder no notice named since the last pass: the
+  // notices stand for the look (a folder of the mailbox is a part deeper).
+  const bool quiet =
+      options_.named_boxes != nullptr && !user.empty() &&
+      options_.names.Find(user, '\\') == std::string::npos &&
+      user.find('/') == std::string::npos &&
+      options_.named_boxes->count(options_.names.Fold(user)) == 0;
+  const bool unchanged =
+      quiet
+          ? Recorded(*options_.record, key, account, folders, options_.mirror)
+          : vm::Unchanged(fs_, *options_.record, key, account, SourceBox(user),
+                          target_box, folders, options_.mirror);
+  return unchanged && !marks_.StagingLeft(target_box, options_.names);
 }
 
 void MailboxMigrator::LeftUnchanged(const SourceAccount& account,

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -98,6 +99,12 @@ class MailboxMigrator {
     // Unchanged; the clock times the source's statuses. Null: no record.
     SyncRecord* record = nullptr;
     const Clock* clock = nullptr;
+    // With a record: the source mailbox folders (folded names) where a
+    // watch's notices told changes since its last pass. A mailbox not among
+    // them is as the record has it, when the record holds it with the
+    // account's line of the lists: Unchanged then looks at nothing on disk.
+    // Null: every mailbox is looked at.
+    const std::set<std::string>* named_boxes = nullptr;
   };
 
   MailboxMigrator(FileSystem* fs, RunHost* host, const Texts& texts,

@@ -145,6 +145,7 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
   options.manifest = settings.manifest;
   options.record = settings.sync_record;
   options.clock = target->clock;
+  options.named_boxes = settings.named_boxes;
   MailboxMigrator mailboxes(target->fs, &ordered, texts, options, stats);
   bool accounts_read = false;
   notices->set_log(&ordered);

@@ -2,6 +2,7 @@
 #define VM_MIGRATE_MIGRATION_RUN_H_
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "migrate/source_lists.h"
@@ -96,6 +97,11 @@ struct RunSettings {
   // What earlier runs saw of each mailbox: told what this run sees, and
   // asked by a sync which mailboxes it may leave unlisted. May be null.
   SyncRecord* sync_record = nullptr;
+  // A watch's pass between two full ones: the source mailbox folders, by
+  // folded name, in which its notices told changes since the pass before
+  // (see MailboxMigrator::Options::named_boxes). Null: every mailbox is
+  // looked at.
+  const std::set<std::string>* named_boxes = nullptr;
   // With mirror: the pass that takes out of existing mailboxes what their
   // source no longer has (see MailboxMigrator::Options::mirror).
   MirrorPass* mirror_pass = nullptr;

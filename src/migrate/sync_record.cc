@@ -307,15 +307,23 @@ bool SyncRecord::DropUnsettledAt(StampTime at) {
   return entries_.size() != before;
 }
 
-bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
-               const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders, bool mirror) {
+bool Recorded(const SyncRecord& record, const std::string& key,
+              const SourceAccount& account, int* folders, bool mirror) {
   const SyncEntry* e = record.Find(key);
   // An entry a mirror could take serves a plain sync too.
   if (e == nullptr || (e->lists != ListsDigest(account, true) &&
                        (mirror || e->lists != ListsDigest(account, false)))) {
     return false;
   }
+  if (folders != nullptr) *folders = 1 + static_cast<int>(e->targets.size());
+  return true;
+}
+
+bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
+               const SourceAccount& account, const std::string& source_box,
+               const std::string& target_box, int* folders, bool mirror) {
+  if (!Recorded(record, key, account, nullptr, mirror)) return false;
+  const SyncEntry* e = record.Find(key);
   // The target's folders and the absence of a pending mark, by one look
   // at the mailbox folder (the names are those this program made, as it
   // spelled them); then the source's statuses.

@@ -129,6 +129,12 @@ class SyncRecord {
 // false; a staging folder of the mailbox is the caller's to look for. The
 // target mailbox is looked at first, by one FileSystem::StatusesIn. With
 // `mirror`, only an entry with the mirror's digest counts; without, both.
+// Whether the record holds the mailbox `key` with the account's line of
+// the lists as it is now: what Unchanged asks first, and all it asks of a
+// mailbox a watch's notices vouch for. `folders` as for Unchanged.
+bool Recorded(const SyncRecord& record, const std::string& key,
+              const SourceAccount& account, int* folders, bool mirror);
+
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, int* folders,

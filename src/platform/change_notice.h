@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vm {
 
@@ -36,6 +37,16 @@ class ChangeNotice {
   virtual void Wake() = 0;
   // False for a timer that tells no changes (every Wait waits its time).
   virtual bool TellsChanges() const = 0;
+  // The thread that waits: the folders right beneath the watched one
+  // (their names as the run's code page spells them) in which the notices
+  // told changes since the last call, into *names. False when that is not
+  // known: before the first call (what changed before the watch began is
+  // not told), after a lost count or a name the code page cannot hold,
+  // and always for a timer.
+  virtual bool TakeNamed(std::vector<std::string>* names) {
+    names->clear();
+    return false;
+  }
 };
 
 // A timer with the waits and the wake of a ChangeNotice, telling no

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,8 +59,13 @@ void ListTree(const std::wstring& dir) {
 // a request that ends with no entries means the buffer overflowed.
 class TreeNotice : public ChangeNotice {
  public:
-  TreeNotice(std::wstring path, HANDLE dir, HANDLE done, HANDLE wake)
-      : path_(std::move(path)), dir_(dir), done_(done), wake_(wake) {}
+  TreeNotice(const CodePage* code_page, std::wstring path, HANDLE dir,
+             HANDLE done, HANDLE wake)
+      : code_page_(code_page),
+        path_(std::move(path)),
+        dir_(dir),
+        done_(done),
+        wake_(wake) {}
   ~TreeNotice() override {
     if (pending_) {
       CancelIoEx(dir_, &overlapped_);
@@ -88,19 +94,47 @@ class TreeNotice : public ChangeNotice {
     const DWORD waited = WaitForMultipleObjects(count, handles, FALSE, timeout);
     if (waited == WAIT_OBJECT_0) return NoticeWait::kWoken;
     if (waited == WAIT_TIMEOUT) return NoticeWait::kTimedOut;
-    if (waited != WAIT_OBJECT_0 + 1) return NoticeWait::kOverflow;
+    if (waited != WAIT_OBJECT_0 + 1) {
+      known_ = false;
+      return NoticeWait::kOverflow;
+    }
+    return Consume() ? NoticeWait::kChanged : NoticeWait::kOverflow;
+  }
+
+  void Wake() override { SetEvent(wake_); }
+  bool TellsChanges() const override { return true; }
+
+  bool TakeNamed(std::vector<std::string>* names) override {
+    // A notice already in counts, though no Wait took it yet.
+    if (pending_ && WaitForSingleObject(done_, 0) == WAIT_OBJECT_0) Consume();
+    names->assign(named_.begin(), named_.end());
+    named_.clear();
+    const bool known = known_;
+    known_ = true;
+    return known;
+  }
+
+ private:
+  // Takes the request that ended: what it tells, then the next request.
+  // False when it ended without names (a lost count).
+  bool Consume() {
     pending_ = false;
     DWORD bytes = 0;
     const bool read = GetOverlappedResult(dir_, &overlapped_, &bytes, FALSE);
     const bool told = read && bytes > 0;
-    const std::vector<std::wstring> added =
-        wine_ && told ? AddedNames(bytes) : std::vector<std::wstring>();
+    std::vector<std::wstring> added;
+    if (told) {
+      Note(bytes, &added);
+    } else {
+      known_ = false;
+    }
     // The next request goes out before the pass starts, so nothing the
     // pass misses goes untold.
     Request();
+    if (!wine_) return told;
     // Under Wine a folder made since is told only once listed; a lost
     // count may hide such folders anywhere.
-    if (wine_ && !told) ListTree(path_);
+    if (!told) ListTree(path_);
     for (const std::wstring& name : added) {
       const std::wstring folder = path_ + L"\\" + name;
       const DWORD attributes = GetFileAttributesW(folder.c_str());
@@ -110,32 +144,39 @@ class TreeNotice : public ChangeNotice {
         ListTree(folder);
       }
     }
-    return told ? NoticeWait::kChanged : NoticeWait::kOverflow;
+    return told;
   }
 
-  void Wake() override { SetEvent(wake_); }
-  bool TellsChanges() const override { return true; }
-
- private:
-  // The names (relative to the watched folder) the last request's `bytes`
-  // tell as added, by a new name or a rename.
-  std::vector<std::wstring> AddedNames(DWORD bytes) const {
-    std::vector<std::wstring> names;
+  // Notes the first part of every name the request's `bytes` tell (the
+  // folder right beneath the watched one), and gives the names, relative
+  // to the watched folder, told as added by a new name or a rename.
+  void Note(DWORD bytes, std::vector<std::wstring>* added) {
     DWORD offset = 0;
     while (offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes) {
       const auto* info =
           reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer_ + offset);
-      const DWORD length = info->FileNameLength / sizeof(WCHAR);
-      if ((info->Action == FILE_ACTION_ADDED ||
-           info->Action == FILE_ACTION_RENAMED_NEW_NAME) &&
-          offsetof(FILE_NOTIFY_INFORMATION, FileName) + info->FileNameLength <=
-              bytes - offset) {
-        names.emplace_back(info->FileName, length);
+      if (offsetof(FILE_NOTIFY_INFORMATION, FileName) + info->FileNameLength >
+          bytes - offset) {
+        known_ = false;
+        return;
       }
-      if (info->NextEntryOffset == 0) break;
+      const std::wstring name(info->FileName,
+                              info->FileNameLength / sizeof(WCHAR));
+      // Spelled as the run's code page spells it, exactly, or not known.
+      const std::string utf8 = WideToUtf8(name.substr(0, name.find(L'\\')));
+      const std::string first = code_page_->ToAnsi(utf8);
+      if (first.empty() || code_page_->ToUtf8(first) != utf8) {
+        known_ = false;
+      } else {
+        named_.insert(first);
+      }
+      if (info->Action == FILE_ACTION_ADDED ||
+          info->Action == FILE_ACTION_RENAMED_NEW_NAME) {
+        added->push_back(name);
+      }
+      if (info->NextEntryOffset == 0) return;
       offset += info->NextEntryOffset;
     }
-    return names;
   }
 
   bool Request() {
@@ -148,6 +189,7 @@ class TreeNotice : public ChangeNotice {
     return pending_;
   }
 
+  const CodePage* code_page_;
   const std::wstring path_;
   const bool wine_ = UnderWine();
   HANDLE dir_;
@@ -156,6 +198,10 @@ class TreeNotice : public ChangeNotice {
   OVERLAPPED overlapped_{};
   bool pending_ = false;
   alignas(DWORD) char buffer_[64 * 1024];
+  // What the notices named since TakeNamed was last called, and whether
+  // that is all that changed.
+  std::set<std::string> named_;
+  bool known_ = false;
 };
 
 }  // namespace
@@ -181,7 +227,8 @@ std::unique_ptr<ChangeNotice> WatchFolderTree(const CodePage& code_page,
     CloseHandle(handle);
     return NoticeTimer();
   }
-  auto notice = std::make_unique<TreeNotice>(wide, handle, done, wake);
+  auto notice =
+      std::make_unique<TreeNotice>(&code_page, wide, handle, done, wake);
   if (!notice->Start()) return NoticeTimer();
   return notice;
 }

@@ -1,4 +1,7 @@
+#include <set>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "config/target_context.h"
 #include "migrate/texts.h"
@@ -117,9 +120,28 @@ void RunSession::Watch(RunHost* front_host, TargetContext* target,
   // processor time would make a watch that sees nothing poll more often
   // and cost more than its share of a core.
   settings.judges = 1;
+  // Between two full passes, at most the interval apart, a pass looks only
+  // where the notices told changes (RunSettings::named_boxes); the first
+  // pass, one after a lost count and the one after a stop look everywhere.
+  const int64_t interval = int64_t{options_.watch_seconds} * 1000000;
+  int64_t last_full = first_pass_started_;
+  std::set<std::string> named_boxes;
   for (bool more = true; more && !stop_.requested();) {
     more = pace.WaitForNextPass();
-    pace.PassStarted(env_.clock->MonotonicMicros());
+    const int64_t started = env_.clock->MonotonicMicros();
+    pace.PassStarted(started);
+    std::vector<std::string> named;
+    const bool known = notice->TakeNamed(&named);
+    named_boxes.clear();
+    settings.named_boxes = nullptr;
+    if (known && more && started - last_full < interval) {
+      for (const std::string& box : named) {
+        named_boxes.insert(target->names.Fold(box));
+      }
+      settings.named_boxes = &named_boxes;
+    } else {
+      last_full = started;
+    }
     if (mirror_ != nullptr) mirror_->Reload();
     bool changed = false;
     WatchPass(front_host, target, settings, &changed);
