@@ -31,6 +31,29 @@ std::string WithoutExtension(const std::string& path) {
 
 }  // namespace
 
+// Two files written as one: a flush is done when both are, and one that
+// failed is tried again, with what it lacks, by the next.
+class ManifestFile::BothSinks : public ManifestSink {
+ public:
+  BothSinks(ManifestSink* first, ManifestSink* second)
+      : first_(first), second_(second) {}
+  bool Append(std::string_view bytes) override {
+    return first_->Append(bytes) && second_->Append(bytes);
+  }
+  bool Flush() override {
+    failed_ = !first_->Flush() ? first_ : !second_->Flush() ? second_ : nullptr;
+    return failed_ == nullptr;
+  }
+  std::string Error() const override {
+    return failed_ != nullptr ? failed_->Error() : std::string();
+  }
+
+ private:
+  ManifestSink* first_;
+  ManifestSink* second_;
+  ManifestSink* failed_ = nullptr;
+};
+
 std::string ManifestFile::PathFor(FileSystem* disk, const CodePage& code_page,
                                   const ManifestPlace& place,
                                   const std::string& target_dir,
@@ -70,7 +93,23 @@ ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
   header.kind = place.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
   header.code_page = place.code_page;
   sink_ = std::make_unique<AppendingFileSink>(disk, path_);
-  writer_ = std::make_unique<ManifestWriter>(sink_.get(), header);
+  ManifestSink* sink = sink_.get();
+  const ManifestPlace in_runs{"", "", place.sync, place.code_page};
+  const std::string copy =
+      place.report_file.empty() && place.log_file.empty()
+          ? std::string()
+          : PathFor(disk, code_page, in_runs, state.target_dir, started);
+  // A report kept in the runs folder itself keeps the only manifest there.
+  if (!copy.empty() && copy.substr(0, copy.find_last_of("\\/")) !=
+                           path_.substr(0, path_.find_last_of("\\/"))) {
+    copy_path_ = copy;
+    copy_sink_ = std::make_unique<AppendingFileSink>(disk, copy_path_);
+    both_ = std::make_unique<BothSinks>(sink_.get(), copy_sink_.get());
+    sink = both_.get();
+  }
+  writer_ = std::make_unique<ManifestWriter>(sink, header);
 }
+
+ManifestFile::~ManifestFile() = default;
 
 }  // namespace vm
