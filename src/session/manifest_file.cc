@@ -31,27 +31,34 @@ std::string WithoutExtension(const std::string& path) {
 
 }  // namespace
 
-// Two files written as one: a flush is done when both are, and one that
-// failed is tried again, with what it lacks, by the next.
+// The manifest beside a report or log, and its copy in the runs folder.
+// The first decides every flush; a copy that cannot be written (its
+// volume full, say) is removed and written no more, so that the runs
+// folder never holds a manifest that lacks what its run made.
 class ManifestFile::BothSinks : public ManifestSink {
  public:
-  BothSinks(ManifestSink* first, ManifestSink* second)
-      : first_(first), second_(second) {}
+  BothSinks(FileSystem* fs, ManifestSink* first, std::string copy_path)
+      : fs_(fs), first_(first), copy_(fs, copy_path), copy_path_(copy_path) {}
   bool Append(std::string_view bytes) override {
-    return first_->Append(bytes) && second_->Append(bytes);
+    if (!dropped_) copy_.Append(bytes);
+    return first_->Append(bytes);
   }
   bool Flush() override {
-    failed_ = !first_->Flush() ? first_ : !second_->Flush() ? second_ : nullptr;
-    return failed_ == nullptr;
+    if (!first_->Flush()) return false;
+    if (!dropped_ && !copy_.Flush()) {
+      dropped_ = true;
+      fs_->RemoveFile(copy_path_, nullptr);
+    }
+    return true;
   }
-  std::string Error() const override {
-    return failed_ != nullptr ? failed_->Error() : std::string();
-  }
+  std::string Error() const override { return first_->Error(); }
 
  private:
+  FileSystem* fs_;
   ManifestSink* first_;
-  ManifestSink* second_;
-  ManifestSink* failed_ = nullptr;
+  AppendingFileSink copy_;
+  std::string copy_path_;
+  bool dropped_ = false;
 };
 
 std::string ManifestFile::PathFor(FileSystem* disk, const CodePage& code_page,
@@ -103,8 +110,7 @@ ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
   if (!copy.empty() && copy.substr(0, copy.find_last_of("\\/")) !=
                            path_.substr(0, path_.find_last_of("\\/"))) {
     copy_path_ = copy;
-    copy_sink_ = std::make_unique<AppendingFileSink>(disk, copy_path_);
-    both_ = std::make_unique<BothSinks>(sink_.get(), copy_sink_.get());
+    both_ = std::make_unique<BothSinks>(disk, sink_.get(), copy_path_);
     sink = both_.get();
   }
   writer_ = std::make_unique<ManifestWriter>(sink, header);

@@ -35,7 +35,8 @@ class ManifestFile {
   // store, and not in the source (the report and the log are not, either).
   // A manifest beside a report or log is also written, byte for byte and
   // flush for flush, into the runs folder, which a later mirror reads for
-  // what the tool made (copy_path(); empty when there is no copy).
+  // what the tool made (copy_path(); empty when there is no copy). A copy
+  // that cannot be written is removed, and the run goes on.
   static std::string PathFor(FileSystem* disk, const CodePage& code_page,
                              const ManifestPlace& place,
                              const std::string& target_dir, int64_t started);
@@ -58,7 +59,6 @@ class ManifestFile {
   std::string path_;
   std::string copy_path_;
   std::unique_ptr<AppendingFileSink> sink_;
-  std::unique_ptr<AppendingFileSink> copy_sink_;
   std::unique_ptr<BothSinks> both_;
   std::unique_ptr<ManifestWriter> writer_;
 };
