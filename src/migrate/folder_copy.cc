@@ -217,7 +217,9 @@ DirMade FolderCopier::PrepareTarget(const TargetFolder& target,
     made = fs_->MakeDir(target_folder, nullptr);
     if (made == DirMade::kMade) RecordFolder(*piece, target_folder);
   }
-  if (made == DirMade::kExisted) {
+  if (made == DirMade::kExisted && target.listed) {
+    *held = target.files;
+  } else if (made == DirMade::kExisted) {
     fs_->List(target_folder + "\\*", held);
   }
   if (made == DirMade::kFailed || target.maker != nullptr) {

@@ -62,6 +62,10 @@ struct TargetFolder {
   int64_t removed = 0;
   uint64_t removed_bytes = 0;
   std::vector<std::string> notes;
+  // The mirror's listing of the folder as it left it (when `listed`):
+  // the folder is not listed a second time.
+  bool listed = false;
+  std::vector<DirEntry> files;
 };
 
 // Copies the messages of one source folder into its target folder: lists

@@ -1,6 +1,7 @@
 #include "migrate/mailbox_migrator.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "migrate/folder_maker.h"
@@ -110,22 +111,45 @@ MailboxMigrator::~MailboxMigrator() {
 }
 
 void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
-  std::vector<std::string> boxes;
-  for (const std::string& user : users) {
-    if (IsSafeDirectoryName(user, options_.names)) {
-      boxes.push_back(SourceBox(user));
-    }
-  }
   read_ahead_.reset();
   // Cold message files are read many at once instead of one per copy,
   // unless copies clone them unread (the manifest records them by their
-  // stamps, without reading them).
+  // stamps, without reading them). Not those of mailboxes the target
+  // has: a sync copies few of them, a run without sync none.
   const bool messages = !fs_->CopiesShareBlocks(
       SourceMailDir(options_.source_dir), options_.target_mail_dir);
+  const std::unordered_set<std::string> stored =
+      messages ? StoredBoxUsers() : std::unordered_set<std::string>();
+  std::vector<std::string> boxes;
+  std::vector<bool> in_target;
+  for (const std::string& user : users) {
+    if (IsSafeDirectoryName(user, options_.names)) {
+      boxes.push_back(SourceBox(user));
+      in_target.push_back(stored.count(options_.names.Fold(user.substr(
+                              0, options_.names.Find(user, '@')))) > 0);
+    }
+  }
   read_ahead_ = std::make_unique<ReadAhead>(
       fs_, std::move(boxes), kReadAheadBoxes,
       messages ? kReadAheadThreads : kListingOnlyThreads, messages,
-      options_.record != nullptr ? options_.clock : nullptr);
+      options_.record != nullptr ? options_.clock : nullptr,
+      std::move(in_target));
+}
+
+std::unordered_set<std::string> MailboxMigrator::StoredBoxUsers() const {
+  // A mailbox is named after its user, with "@domain" unless the domain
+  // is the primary one. A user part found may be another domain's
+  // mailbox: a new account's files are then not read ahead, which costs
+  // time, never a copy.
+  std::unordered_set<std::string> names;
+  std::vector<DirEntry> boxes;
+  if (!fs_->List(options_.target_mail_dir + "\\*", &boxes)) return names;
+  for (const DirEntry& box : boxes) {
+    if (!box.is_directory || box.is_special) continue;
+    names.insert(options_.names.Fold(
+        box.name.substr(0, options_.names.Find(box.name, '@'))));
+  }
+  return names;
 }
 
 std::string MailboxMigrator::RecordKey(const std::string& target_box) const {

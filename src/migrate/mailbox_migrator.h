@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "migrate/folder_copy.h"
@@ -204,6 +205,8 @@ class MailboxMigrator {
   class FolderFailure;
 
   std::string SourceBox(const std::string& user) const;
+  // The folded user parts of the mailboxes the target's store holds.
+  std::unordered_set<std::string> StoredBoxUsers() const;
   // The key of a target mailbox in the record.
   std::string RecordKey(const std::string& target_box) const;
   // Puts a directory this run made into the manifest, when there is one,

@@ -86,6 +86,8 @@ void MailboxMigrator::Mirrored(const std::string& name,
     target->removed = folder.removed;
     target->removed_bytes = folder.removed_bytes;
     target->notes = MirrorLines(texts_, fs_, display, folder);
+    target->listed = folder.listed;
+    target->files = std::move(folder.files);
     folder.name.clear();  // told once, should two source folders share it
     return;
   }

@@ -1,6 +1,7 @@
 #include "migrate/mirror_pass.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -17,8 +18,10 @@ using Step = ManifestEntry::Step;
 struct MirrorPass::Plan {
   struct Move {
     size_t folder;  // in the result
+    size_t file;    // in its folder's listing
     std::string path;
     uint64_t size;
+    bool held = false;
   };
   std::vector<Move> moves;
   // Folders gone from the source that go once their files are held.
@@ -76,23 +79,26 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
     if (!plan.dirs.empty() && plan.dirs.back().first == SIZE_MAX) {
       plan.dirs.back().first = index;
     }
-    if (plan.moves.size() > moves || folder.kept > 0) {
-      result.push_back(std::move(folder));
-    }
+    if (folder.listed) result.push_back(std::move(folder));
   }
-  if (!Hold(&plan, &result)) result.clear();
+  if (!Hold(&plan, &result)) {
+    result.clear();
+  } else if (!options_.preview) {
+    DropHeld(plan, &result);
+  }
   return result;
 }
 
 void MirrorPass::Look(const std::string& dir,
                       const std::vector<std::string>& present, Plan* plan,
                       Folder* folder) {
-  std::vector<DirEntry> files;
-  if (!fs_->List(dir + "\\*", &files)) return;
+  if (!fs_->List(dir + "\\*", &folder->files)) return;
+  folder->listed = true;
   const std::unordered_set<std::string> in_source(present.begin(),
                                                   present.end());
   bool only_ours = true;
-  for (const DirEntry& file : files) {
+  for (size_t i = 0; i < folder->files.size(); ++i) {
+    const DirEntry& file = folder->files[i];
     if (file.is_directory || file.is_special || file.unconvertible_name ||
         IsCopyTemporaryName(file.name, names_)) {
       only_ours = false;
@@ -105,7 +111,7 @@ void MirrorPass::Look(const std::string& dir,
       continue;
     }
     if (proofs_->FileUnchanged(fs_, file.path)) {
-      plan->moves.push_back({SIZE_MAX, file.path, file.size});
+      plan->moves.push_back({SIZE_MAX, i, file.path, file.size});
       continue;
     }
     only_ours = false;
@@ -139,7 +145,7 @@ bool MirrorPass::Hold(Plan* plan, std::vector<Folder>* folders) {
     manifest_->Add(RemovedDirEntry(dir.second, Step::kIntent));
   }
   if (!manifest_->Flush()) return false;
-  for (const Plan::Move& move : plan->moves) {
+  for (Plan::Move& move : plan->moves) {
     Folder& folder = (*folders)[move.folder];
     const std::string held = HeldName(move.path);
     if (!MakeHoldingFolders(held) ||
@@ -149,6 +155,7 @@ bool MirrorPass::Hold(Plan* plan, std::vector<Folder>* folders) {
       continue;
     }
     manifest_->Add(HeldFileEntry(move.path, held, Step::kMade));
+    move.held = true;
     ++folder.removed;
     folder.removed_bytes += move.size;
     ++removed_;
@@ -163,6 +170,16 @@ bool MirrorPass::Hold(Plan* plan, std::vector<Folder>* folders) {
   }
   manifest_->Flush();
   return true;
+}
+
+void MirrorPass::DropHeld(const Plan& plan, std::vector<Folder>* folders) {
+  // Moves are planned folder by folder in listing order: erasing from the
+  // back keeps the indexes of those still to erase.
+  for (auto it = plan.moves.rbegin(); it != plan.moves.rend(); ++it) {
+    if (!it->held) continue;
+    std::vector<DirEntry>& files = (*folders)[it->folder].files;
+    files.erase(files.begin() + static_cast<std::ptrdiff_t>(it->file));
+  }
 }
 
 std::string MirrorPass::HeldName(const std::string& path) const {

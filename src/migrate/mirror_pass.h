@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "migrate/source_mailbox.h"
+#include "platform/file_system.h"
 #include "util/name_ops.h"
 
 namespace vm {
@@ -39,7 +40,8 @@ class MirrorPass {
     bool preview = false;  // count what would go; move nothing
   };
 
-  // What became of one target folder.
+  // What became of one target folder, and what it holds after the pass:
+  // the copies into it go by `files` instead of listing it again.
   struct Folder {
     std::string name;  // the target folder's name as found
     int64_t removed = 0;
@@ -47,6 +49,8 @@ class MirrorPass {
     int64_t kept = 0;                 // gone from the source, not provable
     std::vector<std::string> failed;  // paths that could not be moved
     bool gone = false;                // no source folder goes to it any more
+    bool listed = false;              // `files` is the folder's listing
+    std::vector<DirEntry> files;      // without the files taken out
   };
 
   // `fs`, `proofs` and `manifest` (null only with preview) outlive the
@@ -60,8 +64,9 @@ class MirrorPass {
   // listed in `box`; `folders` are every source folder (standard and
   // user-made, by their target names), `folder_list_known` false when the
   // user-made ones could not be read (then no folder counts as gone).
-  // Returns the target folders where something was found gone, in name
-  // order. Called from the run's thread.
+  // Returns every target folder of the mailbox it listed, in name order
+  // (none when the pass could not be recorded). Called from the run's
+  // thread.
   std::vector<Folder> Mirror(const std::string& target_box,
                              const MailboxListing& box,
                              const std::vector<SourceFolder>& folders,
@@ -73,14 +78,16 @@ class MirrorPass {
 
  private:
   struct Plan;
-  // The gone files of the target folder `dir` whose source messages are
-  // `present` (folded names); all of them for a folder gone from the
-  // source.
+  // Lists the target folder `dir` into `folder` and plans out its gone
+  // files, whose source messages are not in `present` (folded names); all
+  // of them for a folder gone from the source.
   void Look(const std::string& dir, const std::vector<std::string>& present,
             Plan* plan, Folder* folder);
   // Records, moves and records again; false when the manifest could not
   // be written (nothing moved).
   bool Hold(Plan* plan, std::vector<Folder>* folders);
+  // Drops the files `plan` moved from their folders' listings.
+  static void DropHeld(const Plan& plan, std::vector<Folder>* folders);
   // The holding path of `path` (relative to runs_dir), and the folders
   // it needs made.
   std::string HeldName(const std::string& path) const;

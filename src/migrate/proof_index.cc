@@ -67,6 +67,7 @@ struct ProofIndex::Part {
   std::string name;
   EntryStatus status;
   std::vector<std::string> lines;
+  bool indexed = false;  // taken from the index, not read
 };
 
 ProofIndex::ProofIndex(FileSystem* fs, NameOps names, Target target)
@@ -156,7 +157,8 @@ std::string ProofIndex::Header() const {
   return text + "\nlead-bytes " + leads + "\n";
 }
 
-bool ProofIndex::Parse(std::string_view text, std::vector<Part>* parts) const {
+bool ProofIndex::Parse(std::string_view text, std::vector<Part>* parts,
+                       MirrorProofs* proofs, RecordedAccounts* accounts) const {
   parts->clear();
   const std::string header = Header();
   if (text.substr(0, header.size()) != header || text.back() != '\n') {
@@ -169,8 +171,6 @@ bool ProofIndex::Parse(std::string_view text, std::vector<Part>* parts) const {
     return false;
   }
   // Each line is checked now, so that a part taken is taken whole.
-  MirrorProofs proofs(names_);
-  RecordedAccounts accounts(names_);
   text = text.substr(header.size(), end - header.size());
   while (!text.empty()) {
     const size_t eol = text.find('\n');
@@ -181,7 +181,7 @@ bool ProofIndex::Parse(std::string_view text, std::vector<Part>* parts) const {
     if (ParseManifestLine(w, &part.name, &part.status)) {
       if (!parts->empty() && part.name <= parts->back().name) return false;
       parts->push_back(std::move(part));
-    } else if (parts->empty() || !TakeProofLine(line, &proofs, &accounts)) {
+    } else if (parts->empty() || !TakeProofLine(line, proofs, accounts)) {
       return false;
     } else {
       parts->back().lines.emplace_back(line);
@@ -201,63 +201,88 @@ bool ProofIndex::Write(const std::vector<Part>& parts) {
                               nullptr);
 }
 
-bool ProofIndex::Fill(const DirEntry& entry, Part* indexed, Part* part) {
+uint64_t ProofIndex::Fill(const DirEntry& entry, Part* indexed, Part* part) {
   part->name = entry.name;
   const bool known = fs_->StatusOf(entry.path, &part->status);
   if (known && indexed != nullptr && indexed->status == part->status) {
     part->lines = std::move(indexed->lines);
-    return true;
+    part->indexed = true;
+    return 0;
   }
   std::string text;
   // A manifest that could not be read now is read again next time.
   if (!fs_->ReadFile(entry.path, &text, nullptr)) {
     part->status = EntryStatus{};
-    return false;
+    return 0;
   }
   Lines(text, &part->lines);
-  return false;
+  return text.size();
 }
 
 ProofIndex::Use ProofIndex::Load(MirrorProofs* proofs,
                                  RecordedAccounts* accounts) {
-  proofs->Clear();
-  accounts->Clear();
   std::vector<DirEntry> entries;
   fs_->List(target_.runs_dir + "\\*.manifest", &entries);
   std::sort(
       entries.begin(), entries.end(),
       [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  // What the index proves, taken while its lines are checked.
+  MirrorProofs indexed_proofs(names_);
+  RecordedAccounts indexed_accounts(names_);
   std::vector<Part> indexed;
   std::string text;
   const std::string path = target_.runs_dir + "\\" + kFileName;
   const bool taken = fs_->Exists(path) && fs_->ReadFile(path, &text, nullptr) &&
-                     Parse(text, &indexed);
+                     Parse(text, &indexed, &indexed_proofs, &indexed_accounts);
   std::unordered_map<std::string, Part*> by_name;
   for (Part& part : indexed) by_name[part.name] = &part;
   std::vector<Part> parts;
-  bool read = false;
-  bool writable = true;
+  uint64_t read_bytes = 0;
+  size_t from_index = 0;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory || entry.is_special || entry.unconvertible_name) {
       continue;
     }
     auto it = by_name.find(entry.name);
     Part part;
-    if (!Fill(entry, it == by_name.end() ? nullptr : it->second, &part)) {
-      read = true;
-    }
+    read_bytes +=
+        Fill(entry, it == by_name.end() ? nullptr : it->second, &part);
+    if (part.indexed) ++from_index;
+    parts.push_back(std::move(part));
+  }
+  // Every part of the index still stands: what it proves is taken as a
+  // whole, and only the manifests read are added.
+  const bool whole = taken && from_index == indexed.size();
+  if (whole) {
+    *proofs = std::move(indexed_proofs);
+    *accounts = std::move(indexed_accounts);
+  } else {
+    proofs->Clear();
+    accounts->Clear();
+  }
+  for (const Part& part : parts) {
+    if (whole && part.indexed) continue;
     for (const std::string& line : part.lines) {
       TakeProofLine(line, proofs, accounts);
     }
-    // Only a part whose manifest's status is known can be checked later.
-    if (part.status == EntryStatus{}) {
-      writable = false;
-    } else {
-      parts.push_back(std::move(part));
-    }
   }
-  if (!read && taken && parts.size() == indexed.size()) return Use::kCurrent;
-  if (!writable || !Write(parts)) return Use::kUnwritten;
+  return Keep(taken, whole && from_index == parts.size(), read_bytes,
+              text.size(), &parts);
+}
+
+ProofIndex::Use ProofIndex::Keep(bool taken, bool current, uint64_t read_bytes,
+                                 uint64_t index_bytes,
+                                 std::vector<Part>* parts) {
+  if (current) return Use::kCurrent;
+  // The index is replaced whole, which costs more than reading again, on
+  // the next pass, manifests that are small beside it (a watch's passes
+  // each add one).
+  if (taken && read_bytes * kRewriteShare < index_bytes) return Use::kUpdated;
+  // Only a part whose manifest's status is known can be checked later.
+  for (const Part& part : *parts) {
+    if (part.status == EntryStatus{}) return Use::kUnwritten;
+  }
+  if (!Write(*parts)) return Use::kUnwritten;
   return taken ? Use::kUpdated : Use::kRebuilt;
 }
 

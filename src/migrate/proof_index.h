@@ -1,6 +1,7 @@
 #ifndef VM_MIGRATE_PROOF_INDEX_H_
 #define VM_MIGRATE_PROOF_INDEX_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,15 +32,21 @@ class RecordedAccounts;
 // digest of every line before it), or of another target, store or code
 // page is built anew from the manifests, never taken in part. So the
 // index proves nothing the manifests do not. It is replaced whole (a
-// temporary renamed over it) whenever a manifest was read.
+// temporary renamed over it) when it was built anew, or when the
+// manifests read are no longer small beside it: a watch's passes each add
+// a small manifest, which the next pass reads again instead.
 class ProofIndex {
  public:
   static constexpr const char* kFileName = "proof-index";
+  // An index taken is written anew only when the manifests read add up to
+  // at least this share of its size (1/kRewriteShare).
+  static constexpr uint64_t kRewriteShare = 8;
 
   // How Load went.
   enum class Use {
     kCurrent,    // every manifest's part came from the index
     kUpdated,    // some manifests were read, the rest from the index
+                 // (which stays as it was while they are small)
     kRebuilt,    // no index could be taken: every manifest was read
     kUnwritten,  // as read, but the index could not be (re)written
   };
@@ -63,12 +70,17 @@ class ProofIndex {
   // The index lines of one manifest's text; false when it proves nothing
   // (unreadable, damaged, another target's).
   bool Lines(std::string_view text, std::vector<std::string>* lines) const;
-  // The parts of the index text by manifest; false when it cannot be taken.
-  bool Parse(std::string_view text, std::vector<Part>* parts) const;
+  // The parts of the index text by manifest, and what they prove; false
+  // when it cannot be taken.
+  bool Parse(std::string_view text, std::vector<Part>* parts,
+             MirrorProofs* proofs, RecordedAccounts* accounts) const;
   // Takes the part of the manifest `entry` from `indexed` (null when the
-  // index has none) when its status is the same, else reads it; true when
-  // taken from the index.
-  bool Fill(const DirEntry& entry, Part* indexed, Part* part);
+  // index has none) when its status is the same, else reads it; returns
+  // the bytes read.
+  uint64_t Fill(const DirEntry& entry, Part* indexed, Part* part);
+  // Writes the index anew when it is worth it; how Load went.
+  Use Keep(bool taken, bool current, uint64_t read_bytes, uint64_t index_bytes,
+           std::vector<Part>* parts);
   std::string Header() const;
   bool Write(const std::vector<Part>& parts);
 

@@ -22,10 +22,11 @@ constexpr size_t kMaxKeptText = size_t{256} << 10;
 
 ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
                      size_t window, int threads, bool messages,
-                     const Clock* clock)
+                     const Clock* clock, std::vector<bool> in_target)
     : fs_(fs),
       boxes_(std::move(boxes)),
       messages_(messages),
+      in_target_(std::move(in_target)),
       clock_(clock),
       window_(std::max<size_t>(1, window)) {
   for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
@@ -106,7 +107,7 @@ void ReadAhead::ReadBox(size_t place) {
       box.texts.emplace(entry.name, std::move(text));
     }
   }
-  if (messages_) {
+  if (messages_ && !(place < in_target_.size() && in_target_[place])) {
     for (const DirEntry& entry : entries) {
       if (!entry.is_directory && !entry.is_special && entry.size > 0 &&
           IsMessageFileName(entry.name)) {

@@ -29,8 +29,12 @@ class ReadAhead {
   // With `messages`, the message files are asked to be read in the
   // background too, for copies that read them. Given a clock, each listing
   // first takes what the mailbox shows of itself (MailboxListing::seen).
+  // The message files of a box whose flag in `in_target` is set are never read
+  // ahead: its target mailbox exists, so the run copies few of them, if
+  // any.
   ReadAhead(FileSystem* fs, std::vector<std::string> boxes, size_t window,
-            int threads, bool messages, const Clock* clock = nullptr);
+            int threads, bool messages, const Clock* clock = nullptr,
+            std::vector<bool> in_target = {});
   // Stops the threads; what they are reading is finished first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -52,6 +56,7 @@ class ReadAhead {
   FileSystem* fs_;
   const std::vector<std::string> boxes_;
   const bool messages_;
+  const std::vector<bool> in_target_;  // by place
   const Clock* const clock_;
   std::unordered_map<std::string, size_t> places_;
   const size_t window_;

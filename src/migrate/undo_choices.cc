@@ -5,13 +5,18 @@
 
 #include "migrate/undo_run.h"
 #include "platform/file_system.h"
+#include "util/md5.h"
 
 namespace vm {
 namespace {
 
-// The manifest at `path`, counted; false when it is another target's.
+// The manifest at `path`, counted; false when it is another target's,
+// or the same bytes as one in `seen` (digests): a run that kept its
+// manifest beside its report wrote the same file into the runs folder
+// too, and is one run.
 bool Recorded(FileSystem* fs, const std::string& path,
-              const std::string& target_dir, RecordedRun* run) {
+              const std::string& target_dir, std::set<std::string>* seen,
+              RecordedRun* run) {
   run->path = path;
   std::string text;
   RunManifest manifest;
@@ -20,7 +25,10 @@ bool Recorded(FileSystem* fs, const std::string& path,
       ReadManifest(text, &manifest, &bad_line) != ManifestStatus::kRead) {
     return true;  // listed as unreadable
   }
-  if (!ManifestIsOfTarget(fs, manifest, target_dir)) return false;
+  if (!ManifestIsOfTarget(fs, manifest, target_dir) ||
+      !seen->insert(Md5Hex(text)).second) {
+    return false;
+  }
   run->readable = true;
   run->header = manifest.header;
   // The counts in the order of the kinds.
@@ -54,7 +62,8 @@ std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
                                       const std::vector<std::string>& folders,
                                       const std::string& target_dir) {
   std::vector<RecordedRun> runs;
-  std::set<std::string> seen;  // the manifests' paths as listed
+  std::set<std::string> seen;   // the manifests' paths as listed
+  std::set<std::string> texts;  // the digests of those read
   for (const std::string& folder : folders) {
     std::vector<DirEntry> entries;
     if (!fs->List(folder + "\\*.manifest", &entries)) continue;
@@ -64,7 +73,9 @@ std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
         continue;
       }
       RecordedRun run;
-      if (Recorded(fs, entry.path, target_dir, &run)) runs.push_back(run);
+      if (Recorded(fs, entry.path, target_dir, &texts, &run)) {
+        runs.push_back(run);
+      }
     }
   }
   // The start times are all of one form ("2026-05-04T08:00:00Z"), so

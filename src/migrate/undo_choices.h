@@ -32,7 +32,8 @@ std::string RunRecordsFolder(FileSystem* fs, const std::string& target_dir);
 // `folders` whose data folder is the target's (ManifestIsOfTarget; a
 // manifest of another target is left out), newest start first (runs of
 // one second by their file names, the later first), then the manifests
-// that do not read. A folder named twice is listed once.
+// that do not read. A folder named twice is listed once, and so is a
+// manifest found twice with the same bytes (the first found).
 std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
                                       const std::vector<std::string>& folders,
                                       const std::string& target_dir);

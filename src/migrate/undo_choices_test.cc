@@ -45,8 +45,10 @@ class UndoChoicesTest : public testing::Test {
 
 // Catches: runs listed in the order of the folder's listing, runs of
 // another target offered (their undo would be refused), a folder named
-// twice listing its runs twice, a damaged manifest hidden, and runs of
-// one second ordered by their names as text ("-2" before the first).
+// twice listing its runs twice, one run's manifest kept in two folders
+// (beside a report and in the runs folder) listed twice, a damaged
+// manifest hidden, and runs of one second ordered by their names as text
+// ("-2" before the first).
 TEST_F(UndoChoicesTest, TheTargetsRunsNewestFirstThenTheUnreadable) {
   const std::string own = RunRecordsFolder(&fs_, "C:\\t");
   EXPECT_EQ(own, "C:\\t\\data\\velquor-migrate-runs");
@@ -55,6 +57,7 @@ TEST_F(UndoChoicesTest, TheTargetsRunsNewestFirstThenTheUnreadable) {
   Put(own + "\\b.manifest", "C:\\t", "2026-05-04T09:00:00Z", 2);
   Put(own + "\\b-2.manifest", "C:\\t", "2026-05-04T09:00:00Z", 3);
   Put("C:\\runs\\c.manifest", "C:\\t", "2026-05-03T23:00:00Z", 4);
+  Put("C:\\runs\\b.manifest", "C:\\t", "2026-05-04T09:00:00Z", 2);
   Put("C:\\runs\\d.manifest", "C:\\u", "2026-05-05T00:00:00Z", 5);
   ASSERT_TRUE(fs_.WriteFile("C:\\runs\\e.manifest", "torn", nullptr));
   ASSERT_TRUE(fs_.WriteFile("C:\\runs\\f.log", "not one", nullptr));

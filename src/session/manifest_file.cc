@@ -31,6 +31,36 @@ std::string WithoutExtension(const std::string& path) {
 
 }  // namespace
 
+// The manifest beside a report or log, and its copy in the runs folder.
+// The first decides every flush; a copy that cannot be written (its
+// volume full, say) is removed and written no more, so that the runs
+// folder never holds a manifest that lacks what its run made.
+class ManifestFile::BothSinks : public ManifestSink {
+ public:
+  BothSinks(FileSystem* fs, ManifestSink* first, std::string copy_path)
+      : fs_(fs), first_(first), copy_(fs, copy_path), copy_path_(copy_path) {}
+  bool Append(std::string_view bytes) override {
+    if (!dropped_) copy_.Append(bytes);
+    return first_->Append(bytes);
+  }
+  bool Flush() override {
+    if (!first_->Flush()) return false;
+    if (!dropped_ && !copy_.Flush()) {
+      dropped_ = true;
+      fs_->RemoveFile(copy_path_, nullptr);
+    }
+    return true;
+  }
+  std::string Error() const override { return first_->Error(); }
+
+ private:
+  FileSystem* fs_;
+  ManifestSink* first_;
+  AppendingFileSink copy_;
+  std::string copy_path_;
+  bool dropped_ = false;
+};
+
 std::string ManifestFile::PathFor(FileSystem* disk, const CodePage& code_page,
                                   const ManifestPlace& place,
                                   const std::string& target_dir,
@@ -70,7 +100,22 @@ ManifestFile::ManifestFile(FileSystem* disk, const CodePage& code_page,
   header.kind = place.sync ? ManifestRunKind::kSync : ManifestRunKind::kMigrate;
   header.code_page = place.code_page;
   sink_ = std::make_unique<AppendingFileSink>(disk, path_);
-  writer_ = std::make_unique<ManifestWriter>(sink_.get(), header);
+  ManifestSink* sink = sink_.get();
+  const ManifestPlace in_runs{"", "", place.sync, place.code_page};
+  const std::string copy =
+      place.report_file.empty() && place.log_file.empty()
+          ? std::string()
+          : PathFor(disk, code_page, in_runs, state.target_dir, started);
+  // A report kept in the runs folder itself keeps the only manifest there.
+  if (!copy.empty() && copy.substr(0, copy.find_last_of("\\/")) !=
+                           path_.substr(0, path_.find_last_of("\\/"))) {
+    copy_path_ = copy;
+    both_ = std::make_unique<BothSinks>(disk, sink_.get(), copy_path_);
+    sink = both_.get();
+  }
+  writer_ = std::make_unique<ManifestWriter>(sink, header);
 }
+
+ManifestFile::~ManifestFile() = default;
 
 }  // namespace vm

@@ -33,6 +33,10 @@ class ManifestFile {
   // `<data folder>\velquor-migrate-runs\<start>.manifest`, the data folder
   // being the one whose identity the manifest records. Never in the mail
   // store, and not in the source (the report and the log are not, either).
+  // A manifest beside a report or log is also written, byte for byte and
+  // flush for flush, into the runs folder, which a later mirror reads for
+  // what the tool made (copy_path(); empty when there is no copy). A copy
+  // that cannot be written is removed, and the run goes on.
   static std::string PathFor(FileSystem* disk, const CodePage& code_page,
                              const ManifestPlace& place,
                              const std::string& target_dir, int64_t started);
@@ -41,15 +45,21 @@ class ManifestFile {
   ManifestFile(FileSystem* disk, const CodePage& code_page,
                const ManifestPlace& place, const AppState& state,
                int64_t started);
+  ~ManifestFile();
   ManifestFile(const ManifestFile&) = delete;
   ManifestFile& operator=(const ManifestFile&) = delete;
 
   ManifestWriter* writer() { return writer_.get(); }
   const std::string& path() const { return path_; }
+  const std::string& copy_path() const { return copy_path_; }
 
  private:
+  class BothSinks;
+
   std::string path_;
+  std::string copy_path_;
   std::unique_ptr<AppendingFileSink> sink_;
+  std::unique_ptr<BothSinks> both_;
   std::unique_ptr<ManifestWriter> writer_;
 };
 

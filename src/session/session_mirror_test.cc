@@ -169,6 +169,26 @@ TEST_F(SessionMirrorTest, TakesOutOnlyItsOwnGoneFilesAndTheUndoPutsThemBack) {
   EXPECT_FALSE(t_.fs.Exists(runs + "20231114T221320Z.held"));
 }
 
+// A manifest deleted after the index was written proves nothing: its
+// part of the index must not be taken, though every other part stands
+// and the manifest read since is small beside the index.
+TEST_F(SessionMirrorTest, ManifestGoneSinceTheIndexProvesNothing) {
+  ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+  ASSERT_TRUE(Run(SessionKind::kMigrate, true).clean);
+  ChangeSource();
+  std::vector<DirEntry> manifests;
+  t_.fs.List("C:\\t\\velquor-migrate-runs\\*.manifest", &manifests);
+  ASSERT_EQ(manifests.size(), 2u);
+  // The first run's: "<start>.manifest", before the pass's "<start>-2".
+  const DirEntry& first = manifests[0].name.find('-') == std::string::npos
+                              ? manifests[0]
+                              : manifests[1];
+  ASSERT_TRUE(t_.fs.RemoveFile(first.path, nullptr));
+  Run(SessionKind::kMigrate, true);
+  EXPECT_EQ(Count("封（源中已删除）"), 0u) << t_.ResultList();
+  EXPECT_EQ(Count("不是本工具复制的原样"), 6u);
+}
+
 // The index of the proofs (ProofIndex) as a pass may find it after an
 // earlier mirror pass wrote it. Whatever it holds, the pass takes out what
 // the manifests prove and nothing else, so the target ends as without an

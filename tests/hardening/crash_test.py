@@ -12,6 +12,7 @@ the same kind of state, say what failed, exit 1, and let a later run finish.
 """
 
 import argparse
+import glob
 import os
 import random
 import re
@@ -262,7 +263,7 @@ class FullVolumeTest(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix="vm-full-")
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.volume = os.path.join(self.dir, "volume")
-        for path, size in ((self.dir, "64m"), (self.volume, "2m")):
+        for path, size in ((self.dir, "64m"), (self.volume, "4m")):
             os.makedirs(path, exist_ok=True)
             if subprocess.run(["mount", "-t", "tmpfs", "-o",
                                "size=%s,mode=0755" % size, "tmpfs",
@@ -282,8 +283,9 @@ class FullVolumeTest(unittest.TestCase):
         out, store = os.path.join(self.volume, "out"), os.path.join(
             self.dir, "store")
         locks = os.path.join(self.dir, "locks")
-        # The log, and the run's manifest beside it, go off the volume:
-        # only the configuration files fill it.
+        # The log, and the run's manifest beside it, go off the volume;
+        # its copy in the runs folder is on it, and is dropped once the
+        # volume is full: only the configuration files fill it.
         records = os.path.join(self.dir, "records")
         for d in (out, store, locks, records):
             os.makedirs(d)
@@ -331,6 +333,10 @@ class FullVolumeTest(unittest.TestCase):
         self.assertLess(len(users), 2500)
         self.assertTrue(e2e.read_bytes(os.path.join(out, "userauth.cfg"))
                         .startswith(before[:before.rindex(b"</user>")]))
+        # The second run's copy could not be written whole: it is gone,
+        # the first run's stays.
+        self.assertEqual(len(glob.glob(os.path.join(
+            out, "velquor-migrate-runs", "*.manifest"))), 1)
 
 
 def setUpModule():

@@ -475,6 +475,34 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(len(report["accounts"]), 2)
         self.assertTrue(report["options"]["changes_only"])
 
+        # With 同步删除和移动 ticked, a message deleted on the source (alice's)
+        # goes to the pass's holding folder and one moved to Trash (bob's)
+        # stays in its new folder only; each folder that lost one has its
+        # line, and nothing else of the store goes.
+        os.remove(os.path.join(src, "mail", "alice", "1.in"))
+        bob = os.path.join(src, "mail", "bob@second.org")
+        os.rename(os.path.join(bob, "2.sed"), os.path.join(bob, "2.del"))
+        probe("click", dialog, "1029")
+        self.assertEqual(probe("checked", dialog, "1029").strip(), "1")
+        press(DIALOG_CAPTION, "Return")
+        confirm_start(sync=True)
+        dismiss_message(SUCCESS)
+        end_status(dialog)
+        self.assertEqual([l.strip() for l in list_lines(dialog) if "移走" in l],
+                         ["收件箱移走 1 封（源中已删除）",
+                          "发件箱移走 1 封（源中已删除）"])
+        held = os.path.join(tgt, "data", "velquor-migrate-runs", "*.held")
+        self.assertEqual(
+            sorted(os.path.relpath(p, os.path.dirname(held)).split(os.sep)[1:]
+                   for p in glob.glob(os.path.join(held, "*", "*", "*"))),
+            [["alice", "INBOX", "1.in,S=5.0.S"],
+             ["bob@second.org", "Sent", "2.sed"]])
+        self.assertEqual(
+            sorted(os.path.relpath(os.path.join(d, f), store)
+                   for d, _, files in os.walk(store) for f in files),
+            [os.path.join("alice", WORK_FOLDER, n) for n in ("7.0", "8.0")] +
+            [os.path.join("bob@second.org", "Trash", "2.del")])
+
         press(DIALOG_CAPTION, "Escape")
         self.assert_exits()
 
