@@ -395,9 +395,9 @@ bool AccountStep::ImportAccount(SourceAccount* account,
 void AccountStep::JudgeAll(const std::vector<SourceAccount*>& accounts) {
   unchanged_ = JudgeUnchanged(accounts, users_, mailboxes_,
                               s_.target->primary_domain, s_.judges);
-  for (const auto& [account, folders] : unchanged_) {
+  for (const auto& [account, judgement] : unchanged_) {
     ++s_.stats->unchanged_boxes;
-    s_.stats->unchanged_folders += folders;
+    s_.stats->unchanged_folders += judgement.folders;
   }
 }
 
@@ -411,11 +411,11 @@ bool AccountStep::LeaveUnchanged(const SourceAccount& account) {
   const std::string& primary = s_.target->primary_domain;
   if (!mailboxes_->SharedBoxUser(account, primary).empty()) {
     --s_.stats->unchanged_boxes;
-    s_.stats->unchanged_folders -= it->second;
+    s_.stats->unchanged_folders -= it->second.folders;
     unchanged_.erase(it);
     return false;
   }
-  mailboxes_->LeftUnchanged(account, primary);
+  mailboxes_->LeftUnchanged(account, primary, std::move(it->second.confirmed));
   observer_->OnAccountEnd(account.user_name, account.domain,
                           AccountOutcome::kSynced, "",
                           mailboxes_->TargetBox(account, primary));

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "config/user_store.h"
 #include "migrate/mailbox_migrator.h"
@@ -26,7 +27,8 @@ UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
                                  int judges) {
   UnchangedAccounts unchanged;
   if (!mailboxes->sync()) return unchanged;
-  std::vector<int> folders(accounts.size(), -1);  // -1: to be listed
+  std::vector<Judgement> judged(accounts.size());
+  std::vector<char> unlisted(accounts.size(), 0);
   std::atomic<size_t> next{0};
   // The one place a sync decides to leave a mailbox unlisted: an account
   // that exists, whose mailbox is not pending and the record shows
@@ -38,11 +40,8 @@ UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
       const size_t end = std::min(accounts.size(), begin + kJudgedAtOnce);
       for (size_t i = begin; i < end; ++i) {
         const SourceAccount& account = *accounts[i];
-        int spared = 0;
-        if (users->UserExists(account.user_name, account.domain) &&
-            mailboxes->Unchanged(account, primary_domain, &spared)) {
-          folders[i] = spared;
-        }
+        unlisted[i] = users->UserExists(account.user_name, account.domain) &&
+                      mailboxes->Unchanged(account, primary_domain, &judged[i]);
       }
     }
   };
@@ -59,7 +58,7 @@ UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
   judge();
   for (std::thread& thread : threads) thread.join();
   for (size_t i = 0; i < accounts.size(); ++i) {
-    if (folders[i] >= 0) unchanged[accounts[i]] = folders[i];
+    if (unlisted[i]) unchanged[accounts[i]] = std::move(judged[i]);
   }
   return unchanged;
 }

@@ -5,15 +5,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "migrate/sync_record.h"
+
 namespace vm {
 
 class MailboxMigrator;
 class UserStore;
 struct SourceAccount;
 
-// The existing accounts a sync leaves unlisted, each with the folders that
-// spares.
-using UnchangedAccounts = std::unordered_map<const SourceAccount*, int>;
+// The existing accounts a sync leaves unlisted, each with what its
+// judgement found (the folders that spares, the doubts it settled).
+using UnchangedAccounts = std::unordered_map<const SourceAccount*, Judgement>;
 
 // Judges every account of `accounts` (those of domains the target has, in
 // run order) before any is begun: an account is left unlisted when it
