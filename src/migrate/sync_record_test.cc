@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "migrate/source_lists.h"
+#include "testing/fixed_clock.h"
 #include "testing/golden.h"
+#include "testing/mem_file_system.h"
 
 namespace vm {
 namespace {
@@ -113,6 +116,75 @@ TEST(SyncRecordTest, ListingDigestTellsEveryDifferenceButOrder) {
   for (const std::vector<DirEntry>& other : others) {
     EXPECT_NE(ListingDigest(other), two) << other.back().name;
   }
+}
+
+// A source folder changed in the second it was seen is doubtful: a look
+// that finds its listing as recorded before the clock is past that second
+// skips it but leaves it doubtful, so a change within that second still
+// shows; one after it is trusted. The record file's later time makes an
+// unsettled status doubtful where a listing can stand for it.
+TEST(SyncRecordTest, DoubtfulSourceIsTrustedOnlyPastItsDoubt) {
+  MemFileSystem fs;
+  FixedClock clock;
+  fs.SetNow(999);
+  for (const char* dir :
+       {"C:\\s", "C:\\s\\u1", "C:\\t", "C:\\t\\u1", "C:\\t\\u1\\INBOX"}) {
+    ASSERT_TRUE(fs.CreateDir(dir, nullptr));
+  }
+  ASSERT_TRUE(fs.WriteFile("C:\\s\\u1\\1.in", "one", nullptr));
+  const SourceAccount account{"u1", "a.com", "{md5}x"};
+  auto put = [&](SyncRecord* record, bool listing) {
+    clock.Set(1000);
+    const SourceSeen seen = SeeSource(&fs, "C:\\s\\u1", clock);
+    std::vector<DirEntry> listed;
+    ASSERT_TRUE(fs.List("C:\\s\\u1\\*", &listed));
+    SyncEntry entry;
+    entry.box = "u1";
+    entry.lists = ListsDigest(account);
+    entry.entries = listed.size();
+    if (listing) entry.source_listing = ListingDigest(listed);
+    entry.targets.push_back({"INBOX", {}, false, {}, 0});
+    record->Put("u1", seen, std::move(entry));
+    record->Settle(&fs, "C:\\t", clock);
+  };
+  auto look = [&](const SyncRecord& record, int64_t now, Judgement* j) {
+    clock.Set(now);
+    return Unchanged(&fs, record, "u1", account, "C:\\s\\u1", "C:\\t\\u1",
+                     clock, j);
+  };
+  SyncRecord record(kDataFolder);
+  put(&record, true);
+  ASSERT_NE(record.Find("u1"), nullptr);
+  Judgement early;
+  EXPECT_TRUE(look(record, 1000, &early));
+  EXPECT_EQ(early.confirmed, nullptr);
+  SyncRecord same(kDataFolder);
+  put(&same, true);
+  Judgement late;
+  ASSERT_TRUE(look(same, 2000, &late));
+  ASSERT_NE(late.confirmed, nullptr);
+  EXPECT_FALSE(late.confirmed->source_doubtful);
+  EXPECT_TRUE(late.confirmed->targets[0].doubt.empty());
+  same.Confirm("u1", std::move(*late.confirmed));
+  EXPECT_EQ(Written(same).find("doubtful"), std::string::npos);
+  EXPECT_TRUE(look(same, 3000, nullptr));
+  // Back in the doubtful second: a second message leaves the times alone.
+  fs.SetNow(999);
+  ASSERT_TRUE(fs.WriteFile("C:\\s\\u1\\2.in", "two", nullptr));
+  EXPECT_FALSE(look(record, 2000, nullptr));
+  // Settled by this clock, not by the record file's.
+  fs.SetNow(10);
+  fs.SetModifiedTime("C:\\s\\u1", 10);
+  fs.SetModifiedTime("C:\\t\\u1\\INBOX", 5);
+  SyncRecord skewed(kDataFolder), unlisted(kDataFolder);
+  put(&skewed, true);
+  put(&unlisted, false);
+  ASSERT_FALSE(skewed.Find("u1")->source_doubtful);
+  EXPECT_TRUE(skewed.DropUnsettledAt({11, 0}));
+  ASSERT_NE(skewed.Find("u1"), nullptr);
+  EXPECT_TRUE(skewed.Find("u1")->source_doubtful);
+  EXPECT_TRUE(unlisted.DropUnsettledAt({11, 0}));
+  EXPECT_EQ(unlisted.Find("u1"), nullptr);
 }
 
 // Times within the window of the moment a status was taken, by either of
