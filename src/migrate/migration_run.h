@@ -81,10 +81,8 @@ struct RunSettings {
   const CodePage* code_page = nullptr;
   int jobs = 4;  // message copies in flight at once
   // Threads that judge, in a sync, which accounts the record lets it leave
-  // unlisted (a watch's later passes take one: see RunSession::Watch). A
-  // judgement mostly waits for statuses a cold cache reads from disk, and
-  // the disk serves many such reads at once: far more than the processors.
-  int judges = 32;
+  // unlisted (a watch's later passes take one: see RunSession::Watch).
+  int judges = 8;
   // Writes nothing (a dry run or a verification): the summary and the end
   // message speak of a plan, never of mail migrated.
   bool preview = false;
