@@ -1,17 +1,13 @@
 #include "migrate/account_import.h"
 
-#include <algorithm>
-#include <atomic>
 #include <string>
-#include <system_error>
-#include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "config/domain_store.h"
 #include "config/target_context.h"
 #include "config/user_store.h"
+#include "migrate/account_judges.h"
 #include "migrate/existing_mail.h"
 #include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
@@ -26,9 +22,6 @@
 namespace vm {
 
 namespace {
-
-// How many accounts a judge of a sync takes at a time.
-constexpr size_t kJudgedAtOnce = 16;
 
 const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
                                const NameOps& names, const std::string& name) {
@@ -104,8 +97,7 @@ class AccountStep {
   };
 
   bool LoadDomains();
-  void JudgeUnchanged(const std::vector<SourceAccount*>& accounts);
-  bool Unchanged(const SourceAccount& account, int* folders);
+  void JudgeAll(const std::vector<SourceAccount*>& accounts);
   bool LeaveUnchanged(const SourceAccount& account);
   void Commit(bool at_end);
   void TellAddedByOthers();
@@ -135,7 +127,7 @@ class AccountStep {
   // The existing accounts a sync leaves unlisted, with the folders that
   // spares: the record shows their mailboxes unchanged. Judged before the
   // read-ahead is given the rest.
-  std::unordered_map<const SourceAccount*, int> unchanged_;
+  UnchangedAccounts unchanged_;
 };
 
 // Every source account gets its outcome, also when the target's domain
@@ -399,54 +391,13 @@ bool AccountStep::ImportAccount(SourceAccount* account,
   return true;
 }
 
-// The one place a sync decides to leave a mailbox unlisted: an account that
-// exists (as far as the target's lists tell now), whose mailbox is not
-// pending and the record shows unchanged on both sides. Nothing else is
-// looked at for it: LeaveUnchanged tells its outcome in its turn. Called
-// from several threads at once (JudgeUnchanged).
-bool AccountStep::Unchanged(const SourceAccount& account, int* folders) {
-  return users_->UserExists(account.user_name, account.domain) &&
-         mailboxes_->Unchanged(account, s_.target->primary_domain, folders);
-}
-
-// Judges every account of `accounts` (those of domains the target has, in
-// run order) before any is begun. A judgement is a few statuses, which a
-// cold cache reads from disk one at a time: several threads keep several
-// reads in flight. Each judgement is kept in the account's own slot, so
-// what is decided, and the order accounts are told in later, is the same
-// for any number of threads.
-void AccountStep::JudgeUnchanged(const std::vector<SourceAccount*>& accounts) {
-  if (!mailboxes_->sync()) return;
-  std::vector<int> folders(accounts.size(), -1);  // -1: to be listed
-  std::atomic<size_t> next{0};
-  auto judge = [&] {
-    for (;;) {
-      const size_t begin = next.fetch_add(kJudgedAtOnce);
-      if (begin >= accounts.size()) return;
-      const size_t end = std::min(accounts.size(), begin + kJudgedAtOnce);
-      for (size_t i = begin; i < end; ++i) {
-        int spared = 0;
-        if (Unchanged(*accounts[i], &spared)) folders[i] = spared;
-      }
-    }
-  };
-  std::vector<std::thread> threads;
-  const size_t judges = static_cast<size_t>(std::max(1, s_.judges));
-  const size_t helpers = std::min(judges - 1, accounts.size() / kJudgedAtOnce);
-  for (size_t i = 0; i < helpers; ++i) {
-    try {
-      threads.emplace_back(judge);
-    } catch (const std::system_error&) {
-      break;  // the threads there are judge the rest
-    }
-  }
-  judge();
-  for (std::thread& thread : threads) thread.join();
-  for (size_t i = 0; i < accounts.size(); ++i) {
-    if (folders[i] < 0) continue;
-    unchanged_[accounts[i]] = folders[i];
+// The accounts a sync leaves unlisted (see JudgeUnchanged), counted.
+void AccountStep::JudgeAll(const std::vector<SourceAccount*>& accounts) {
+  unchanged_ = JudgeUnchanged(accounts, users_, mailboxes_,
+                              s_.target->primary_domain, s_.judges);
+  for (const auto& [account, judgement] : unchanged_) {
     ++s_.stats->unchanged_boxes;
-    s_.stats->unchanged_folders += folders[i];
+    s_.stats->unchanged_folders += judgement.folders;
   }
 }
 
@@ -460,11 +411,11 @@ bool AccountStep::LeaveUnchanged(const SourceAccount& account) {
   const std::string& primary = s_.target->primary_domain;
   if (!mailboxes_->SharedBoxUser(account, primary).empty()) {
     --s_.stats->unchanged_boxes;
-    s_.stats->unchanged_folders -= it->second;
+    s_.stats->unchanged_folders -= it->second.folders;
     unchanged_.erase(it);
     return false;
   }
-  mailboxes_->LeftUnchanged(account, primary);
+  mailboxes_->LeftUnchanged(account, primary, std::move(it->second.confirmed));
   observer_->OnAccountEnd(account.user_name, account.domain,
                           AccountOutcome::kSynced, "",
                           mailboxes_->TargetBox(account, primary));
@@ -485,7 +436,7 @@ bool AccountStep::Run() {
       present.push_back(&account);
     }
   }
-  JudgeUnchanged(present);
+  JudgeAll(present);
   std::vector<std::string> visited;
   for (const SourceAccount* account : present) {
     if (unchanged_.count(account) == 0) visited.push_back(account->user_name);

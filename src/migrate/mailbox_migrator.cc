@@ -159,7 +159,7 @@ std::string MailboxMigrator::RecordKey(const std::string& target_box) const {
 
 bool MailboxMigrator::Unchanged(const SourceAccount& account,
                                 const std::string& primary_domain,
-                                int* folders) {
+                                Judgement* judgement) {
   const std::string target_box = TargetBox(account, primary_domain);
   if (options_.record == nullptr || options_.clock == nullptr ||
       target_box.empty()) {
@@ -176,17 +176,21 @@ bool MailboxMigrator::Unchanged(const SourceAccount& account,
       options_.named_boxes->count(options_.names.Fold(user)) == 0;
   const bool unchanged =
       quiet
-          ? Recorded(*options_.record, key, account, folders, options_.mirror)
+          ? Recorded(*options_.record, key, account, judgement, options_.mirror)
           : vm::Unchanged(fs_, *options_.record, key, account, SourceBox(user),
-                          target_box, folders, options_.mirror);
+                          target_box, *options_.clock, judgement,
+                          options_.mirror);
   return unchanged && !marks_.StagingLeft(target_box, options_.names);
 }
 
 void MailboxMigrator::LeftUnchanged(const SourceAccount& account,
-                                    const std::string& primary_domain) {
+                                    const std::string& primary_domain,
+                                    std::unique_ptr<SyncEntry> confirmed) {
   const std::string target_box = TargetBox(account, primary_domain);
-  if (!target_box.empty()) {
-    box_users_[options_.names.Fold(target_box)] = account.user_name;
+  if (target_box.empty()) return;
+  box_users_[options_.names.Fold(target_box)] = account.user_name;
+  if (confirmed != nullptr && options_.record != nullptr) {
+    options_.record->Confirm(RecordKey(target_box), std::move(*confirmed));
   }
 }
 
@@ -271,9 +275,9 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
     mailbox->entry.lists = ListsDigest(
         account, options_.mirror || fresh || mailbox->staged != nullptr);
     for (const SourceFolder& folder : StandardFolders(std::string())) {
-      mailbox->entry.targets.push_back({folder.target, {}, false});
+      mailbox->entry.targets.push_back({folder.target, {}, false, {}, 0});
     }
-    mailbox->entry.targets.push_back({"Spam", {}, false});
+    mailbox->entry.targets.push_back({"Spam", {}, false, {}, 0});
   }
   mailbox->mirror =
       options_.mirror_pass != nullptr && !fresh && mailbox->staged == nullptr;
@@ -390,6 +394,9 @@ void MailboxMigrator::MigrateFolders(const std::string& source_box,
   mailbox->listed = box.listed;
   mailbox->seen = box.seen;
   mailbox->entry.entries = box.entries.size();
+  if (!mailbox->record_key.empty()) {
+    mailbox->entry.source_listing = ListingDigest(box.entries);
+  }
   if (mailbox->mirror) Mirror(source_box, target_box, box, mailbox);
   const std::vector<SourceFolder> folders = StandardFolders(source_box);
   for (size_t i = 0; i < folders.size(); ++i) {
@@ -451,7 +458,7 @@ void MailboxMigrator::MigrateUserFolders(const std::string& source_box,
       continue;
     }
     if (!mailbox->record_key.empty()) {
-      mailbox->entry.targets.push_back({name, {}, false});
+      mailbox->entry.targets.push_back({name, {}, false, {}, 0});
     }
     TargetFolder target;
     target.path = target_box + "\\" + name;

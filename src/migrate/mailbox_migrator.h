@@ -177,15 +177,18 @@ class MailboxMigrator {
   // the record shows both its sides, and its line of the lists, as they are
   // now, and it is not pending (see vm::Unchanged; IsPending's staging
   // folder is looked for in one listing of the store for all mailboxes).
-  // `folders` is told how many folders that spares. False without a
-  // record. For the decisions taken before the mailboxes are begun.
+  // `judgement` is told what it found. False without a record. For the
+  // decisions taken before the mailboxes are begun; several threads may
+  // ask at once.
   bool Unchanged(const SourceAccount& account,
-                 const std::string& primary_domain, int* folders);
+                 const std::string& primary_domain, Judgement* judgement);
   // A mailbox a sync left unlisted (Unchanged) is the one `account`'s mail
   // went into, as MigrateMailbox would note: SharedBoxUser then keeps
-  // another account's mail out of it.
+  // another account's mail out of it. `confirmed` (when not null) is its
+  // entry with the doubtful folders Unchanged found as recorded trusted.
   void LeftUnchanged(const SourceAccount& account,
-                     const std::string& primary_domain);
+                     const std::string& primary_domain,
+                     std::unique_ptr<SyncEntry> confirmed);
 
   // The target mailbox directory of `account`; empty when a name is unsafe
   // or not one of the code page.

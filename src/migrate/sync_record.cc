@@ -16,7 +16,7 @@ namespace vm {
 
 namespace {
 
-constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 1";
+constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 2";
 constexpr char kHex[] = "0123456789abcdef";
 
 // The precision a file system keeps its times in is not asked: times
@@ -98,8 +98,26 @@ bool ParseStatus(const std::vector<std::string_view>& w, size_t at,
          Time(w[at + 6], w[at + 7], &s->changed);
 }
 
+// "doubtful [ENTRIES] DIGEST" from w[at] on, for a folder whose status is
+// not trusted.
+bool ParseDoubt(const std::vector<std::string_view>& w, size_t at,
+                uint64_t* listed, std::string* digest) {
+  const size_t words = listed != nullptr ? 3 : 2;
+  if (w.size() != at + words || w[at] != "doubtful" ||
+      (listed != nullptr && !ParseNumber(w[at + 1], listed)) ||
+      !IsMd5Hex(w.back())) {
+    return false;
+  }
+  *digest = std::string(w.back());
+  return true;
+}
+
 // One line of a mailbox's entry, into `entry`; false when it is none.
 bool ParseEntryLine(const std::vector<std::string_view>& w, SyncEntry* entry) {
+  if (w[0] == "source" && w.size() > 1 && w[1] == "doubtful") {
+    entry->source_doubtful = true;
+    return ParseDoubt(w, 1, nullptr, &entry->source_listing);
+  }
   if (w[0] == "source") return ParseStatus(w, 1, &entry->source);
   if (w[0] == "folder-list") {
     entry->has_folder_list = !(w.size() == 2 && w[1] == "-");
@@ -109,7 +127,9 @@ bool ParseEntryLine(const std::vector<std::string_view>& w, SyncEntry* entry) {
     SyncFolder folder;
     folder.taken = true;
     if (!FromHex(w[1], &folder.name) || folder.name.empty() ||
-        !ParseStatus(w, 2, &folder.status)) {
+        !(w.size() > 2 && w[2] == "doubtful"
+              ? ParseDoubt(w, 2, &folder.listed, &folder.doubt)
+              : ParseStatus(w, 2, &folder.status))) {
       return false;
     }
     entry->targets.push_back(std::move(folder));
@@ -129,6 +149,22 @@ bool StatusIs(FileSystem* fs, const std::string& path,
   return fs->StatusOf(path, &now) && now == recorded;
 }
 
+// Whether the folder `dir` holds what a listing of `listed` entries with
+// ListingDigest `digest` held.
+bool ListingIs(FileSystem* fs, const std::string& dir, uint64_t listed,
+               const std::string& digest) {
+  std::vector<DirEntry> entries;
+  return fs->List(dir + "\\*", &entries) && entries.size() == listed &&
+         ListingDigest(entries) == digest;
+}
+
+// The folder's status, or what stands for it.
+std::string TargetText(const SyncFolder& folder) {
+  return folder.doubt.empty()
+             ? StatusText(folder.status)
+             : "doubtful " + std::to_string(folder.listed) + " " + folder.doubt;
+}
+
 }  // namespace
 
 SourceSeen SeeSource(FileSystem* fs, const std::string& box,
@@ -140,6 +176,21 @@ SourceSeen SeeSource(FileSystem* fs, const std::string& box,
   seen.has_folder_list =
       seen.taken && fs->StatusOf(FolderListPath(box), &seen.folder_list);
   return seen;
+}
+
+std::string ListingDigest(const std::vector<DirEntry>& entries) {
+  std::vector<std::string> lines;
+  lines.reserve(entries.size());
+  for (const DirEntry& entry : entries) {
+    const char kind = entry.is_directory ? 'd' : entry.is_special ? 's' : 'f';
+    // The name's length first: a name may hold any byte, a line end too.
+    lines.push_back(std::to_string(entry.name.size()) + ':' + entry.name + ' ' +
+                    std::to_string(entry.size) + ' ' + kind + '\n');
+  }
+  std::sort(lines.begin(), lines.end());
+  Md5 digest;
+  for (const std::string& line : lines) digest.Update(line);
+  return digest.Hex();
 }
 
 std::string ListsDigest(const SourceAccount& account, bool mirror) {
@@ -240,12 +291,13 @@ bool SyncRecord::Write(const PieceWriter& put) const {
     const SyncEntry& e = entry->second;
     std::string text = "mailbox " + Hex(key) + " " + Hex(e.box) + " " +
                        e.lists + " " + std::to_string(e.entries) + "\nsource " +
-                       StatusText(e.source) + "\nfolder-list " +
+                       (e.source_doubtful ? "doubtful " + e.source_listing
+                                          : StatusText(e.source)) +
+                       "\nfolder-list " +
                        (e.has_folder_list ? StatusText(e.folder_list) : "-") +
                        "\n";
     for (const SyncFolder& folder : e.targets) {
-      text +=
-          "target " + Hex(folder.name) + " " + StatusText(folder.status) + "\n";
+      text += "target " + Hex(folder.name) + " " + TargetText(folder) + "\n";
     }
     if (!put(text)) return false;
   }
@@ -261,7 +313,10 @@ void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
                      SyncEntry entry) {
   entries_.erase(key);
   changed_ = true;
-  if (!seen.taken || !Settled(seen.box, seen.at) ||
+  // A source folder that changed as it was seen is doubtful: its listing
+  // stands for it until a later look finds it settled.
+  entry.source_doubtful = !Settled(seen.box, seen.at);
+  if (!seen.taken || (entry.source_doubtful && entry.source_listing.empty()) ||
       (seen.has_folder_list && !Settled(seen.folder_list, seen.at)) ||
       entry.box.empty()) {
     return;
@@ -284,8 +339,16 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
     bool trusted = !e.targets.empty();
     for (SyncFolder& folder : e.targets) {
       if (!trusted || folder.taken) continue;
-      folder.taken = fs->StatusOf(box + "\\" + folder.name, &folder.status) &&
-                     folder.status.is_directory && Settled(folder.status, at);
+      const std::string path = box + "\\" + folder.name;
+      folder.taken =
+          fs->StatusOf(path, &folder.status) && folder.status.is_directory;
+      if (folder.taken && !Settled(folder.status, at)) {
+        // Listed after its status: a change after that moves it on.
+        std::vector<DirEntry> listing;
+        folder.taken = fs->List(path + "\\*", &listing);
+        folder.doubt = ListingDigest(listing);
+        folder.listed = listing.size();
+      }
       trusted = folder.taken;
     }
     if (!trusted) entries_.erase(it);
@@ -293,37 +356,108 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
   std::vector<std::string>().swap(unsettled_);
 }
 
-bool SyncRecord::DropUnsettledAt(StampTime at) {
-  const size_t before = entries_.size();
-  std::erase_if(entries_, [at](const auto& entry) {
-    const SyncEntry& e = entry.second;
-    bool settled = Settled(e.source, at) &&
-                   (!e.has_folder_list || Settled(e.folder_list, at));
-    for (const SyncFolder& folder : e.targets) {
-      settled = settled && Settled(folder.status, at);
-    }
-    return !settled;
-  });
-  return entries_.size() != before;
+void SyncRecord::Confirm(const std::string& key, SyncEntry entry) {
+  entries_[key] = std::move(entry);
+  changed_ = true;
 }
 
-bool Recorded(const SyncRecord& record, const std::string& key,
-              const SourceAccount& account, int* folders, bool mirror) {
-  const SyncEntry* e = record.Find(key);
-  // An entry a mirror could take serves a plain sync too.
-  if (e == nullptr || (e->lists != ListsDigest(account, true) &&
-                       (mirror || e->lists != ListsDigest(account, false)))) {
-    return false;
+bool SyncRecord::DropUnsettledAt(StampTime at) {
+  bool changed = false;
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    SyncEntry& e = it->second;
+    bool kept = !e.has_folder_list || Settled(e.folder_list, at);
+    for (const SyncFolder& folder : e.targets) {
+      kept = kept && (!folder.doubt.empty() || Settled(folder.status, at));
+    }
+    if (kept && !e.source_doubtful && !Settled(e.source, at)) {
+      kept = !e.source_listing.empty();
+      e.source_doubtful = true;
+      changed = true;
+    }
+    if (kept) {
+      ++it;
+    } else {
+      it = entries_.erase(it);
+      changed = true;
+    }
   }
-  if (folders != nullptr) *folders = 1 + static_cast<int>(e->targets.size());
+  return changed;
+}
+
+namespace {
+
+// Whether the lists line of `e` is the account's as it is now. An entry a
+// mirror could take serves a plain sync too.
+bool ListsAsNow(const SyncEntry& e, const SourceAccount& account, bool mirror) {
+  return e.lists == ListsDigest(account, true) ||
+         (!mirror && e.lists == ListsDigest(account, false));
+}
+
+// The entry Unchanged confirms, made from `e` the first time it is asked.
+SyncEntry* Confirming(const SyncEntry& e, std::unique_ptr<SyncEntry>* made) {
+  if (*made == nullptr) *made = std::make_unique<SyncEntry>(e);
+  return made->get();
+}
+
+// The target folders of `e` as the statuses `now` (taken at `at`) and, for
+// a doubtful one, its listing show them: true when each is as recorded.
+// A doubtful folder found so, and settled now, is trusted in `*confirmed`.
+bool TargetsAsRecorded(FileSystem* fs, const SyncEntry& e,
+                       const std::string& target_box,
+                       const std::vector<std::optional<EntryStatus>>& now,
+                       StampTime at, std::unique_ptr<SyncEntry>* confirmed) {
+  for (size_t i = 0; i < e.targets.size(); ++i) {
+    const SyncFolder& folder = e.targets[i];
+    if (!now[i].has_value()) return false;
+    if (folder.doubt.empty()) {
+      if (!(*now[i] == folder.status)) return false;
+      continue;
+    }
+    if (!now[i]->is_directory || !ListingIs(fs, target_box + "\\" + folder.name,
+                                            folder.listed, folder.doubt)) {
+      return false;
+    }
+    if (Settled(*now[i], at)) {
+      SyncFolder& trusted = Confirming(e, confirmed)->targets[i];
+      trusted.status = *now[i];
+      trusted.doubt.clear();
+      trusted.listed = 0;
+    }
+  }
   return true;
 }
 
+// The source folder of `e`: its status as recorded or, when doubtful, its
+// listing; a doubtful one found so, and settled now, is trusted in
+// `*confirmed`.
+bool SourceAsRecorded(FileSystem* fs, const SyncEntry& e,
+                      const std::string& source_box, const Clock& clock,
+                      std::unique_ptr<SyncEntry>* confirmed) {
+  if (!e.source_doubtful) return StatusIs(fs, source_box, e.source);
+  // The time, then the status, then the listing: a change after the
+  // status moves it on; one before the listing shows in it.
+  const StampTime at = clock.NowStamp();
+  EntryStatus status;
+  if (!fs->StatusOf(source_box, &status) || !status.is_directory ||
+      !ListingIs(fs, source_box, e.entries, e.source_listing)) {
+    return false;
+  }
+  if (Settled(status, at)) {
+    SyncEntry* trusted = Confirming(e, confirmed);
+    trusted->source = status;
+    trusted->source_doubtful = false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders, bool mirror) {
-  if (!Recorded(record, key, account, nullptr, mirror)) return false;
+               const std::string& target_box, const Clock& clock,
+               Judgement* judgement, bool mirror) {
   const SyncEntry* e = record.Find(key);
+  if (e == nullptr || !ListsAsNow(*e, account, mirror)) return false;
   // The target's folders and the absence of a pending mark, by one look
   // at the mailbox folder (the names are those this program made, as it
   // spelled them); then the source's statuses.
@@ -332,13 +466,12 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
   for (const SyncFolder& folder : e->targets) names.push_back(folder.name);
   names.push_back(PendingMarks::kFileName);
   std::vector<std::optional<EntryStatus>> now;
+  const StampTime at = clock.NowStamp();
   fs->StatusesIn(target_box, names, &now);
-  for (size_t i = 0; i < e->targets.size(); ++i) {
-    if (!now[i].has_value() || !(*now[i] == e->targets[i].status)) {
-      return false;
-    }
-  }
-  if (now.back().has_value() || !StatusIs(fs, source_box, e->source)) {
+  std::unique_ptr<SyncEntry> confirmed;
+  if (now.back().has_value() ||
+      !TargetsAsRecorded(fs, *e, target_box, now, at, &confirmed) ||
+      !SourceAsRecorded(fs, *e, source_box, clock, &confirmed)) {
     return false;
   }
   // A folder list made, removed or renamed since would have changed the
@@ -347,7 +480,25 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
       !StatusIs(fs, FolderListPath(source_box), e->folder_list)) {
     return false;
   }
-  if (folders != nullptr) *folders = 1 + static_cast<int>(e->targets.size());
+  if (judgement != nullptr) {
+    judgement->folders = 1 + static_cast<int>(e->targets.size());
+    judgement->confirmed = std::move(confirmed);
+  }
+  return true;
+}
+
+bool Recorded(const SyncRecord& record, const std::string& key,
+              const SourceAccount& account, Judgement* judgement, bool mirror) {
+  const SyncEntry* e = record.Find(key);
+  if (e == nullptr || e->source_doubtful || !ListsAsNow(*e, account, mirror)) {
+    return false;
+  }
+  for (const SyncFolder& folder : e->targets) {
+    if (!folder.doubt.empty()) return false;
+  }
+  if (judgement != nullptr) {
+    judgement->folders = 1 + static_cast<int>(e->targets.size());
+  }
   return true;
 }
 

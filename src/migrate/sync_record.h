@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +32,11 @@ struct SourceSeen {
 SourceSeen SeeSource(FileSystem* fs, const std::string& box,
                      const Clock& clock);
 
+// The digest of what a listing holds (its entries' names, sizes and kinds,
+// in any order), for a folder whose status cannot be trusted yet (see
+// Settled): the next sync lists that folder alone and compares.
+std::string ListingDigest(const std::vector<DirEntry>& entries);
+
 // A folder of a target mailbox as the run left it. The mailbox folder
 // itself is not one: the pending mark every sync makes and removes there
 // changes it each time, and a mailbox with a mark is listed anyway.
@@ -38,6 +44,11 @@ struct SyncFolder {
   std::string name;
   EntryStatus status;
   bool taken = false;  // the status has been taken since the run's copies
+  // Not empty: the folder changed within the clock's precision of the
+  // moment its status was taken, which is not trusted; this is the
+  // ListingDigest of its listing then, of `listed` entries.
+  std::string doubt;
+  uint64_t listed = 0;
 };
 
 // What the last run that listed one account's mailbox saw, on both sides,
@@ -47,6 +58,10 @@ struct SyncEntry {
   std::string lists;     // ListsDigest of the account's line
   uint64_t entries = 0;  // entries the source listing held
   EntryStatus source;
+  // The ListingDigest of the source listing; with `source_doubtful`, what
+  // stands for the source folder's status, which is not trusted.
+  std::string source_listing;
+  bool source_doubtful = false;
   bool has_folder_list = false;
   EntryStatus folder_list;
   std::vector<SyncFolder> targets;
@@ -91,19 +106,26 @@ class SyncRecord {
   void Forget(const std::string& key) {
     if (entries_.erase(key) != 0) changed_ = true;
   }
-  // The mailbox was listed, as `seen`, and finished without a failure; its
-  // target folders' statuses are taken by Settle. A source folder that
-  // changed just before it was seen (see Settled) gets no entry.
+  // The mailbox was listed, as `seen` (entry.source_listing its listing's
+  // digest), and finished without a failure; its target folders' statuses
+  // are taken by Settle. A source folder that changed just before it was
+  // seen (see Settled) is recorded doubtful; one whose folder list did gets
+  // no entry.
   void Put(const std::string& key, const SourceSeen& seen, SyncEntry entry);
   // Takes the statuses of the target folders of the mailboxes put since the
-  // last call, under `mail_dir`; a mailbox whose folders cannot all be
-  // trusted (see Settled) loses its entry.
+  // last call, under `mail_dir`; a folder whose status cannot be trusted
+  // (see Settled) is listed and recorded doubtful, and a mailbox with a
+  // folder that cannot be looked at loses its entry.
   void Settle(FileSystem* fs, const std::string& mail_dir, const Clock& clock);
+  // A mailbox left unlisted whose doubtful folders Unchanged found as
+  // recorded: `entry` is its entry with those now trusted.
+  void Confirm(const std::string& key, SyncEntry entry);
 
-  // Drops the entries with a status not Settled at `at`; true when it
-  // dropped any. For a time of the file system's own clock (the record
-  // file's, just written), which guards against a clock of this machine
-  // that runs ahead of the file system's.
+  // Makes the statuses not Settled at `at` doubtful, or drops their entries
+  // where there is no listing to stand for them; true when it changed any.
+  // For a time of the file system's own clock (the record file's, just
+  // written), which guards against a clock of this machine that runs ahead
+  // of the file system's.
   bool DropUnsettledAt(StampTime at);
 
   size_t size() const { return entries_.size(); }
@@ -120,25 +142,35 @@ class SyncRecord {
   bool changed_ = false;
 };
 
+// What Unchanged found of a mailbox it would leave unlisted.
+struct Judgement {
+  int folders = 0;  // the folders the skip spares
+  // The entry with the doubtful folders it found as recorded and now
+  // settled trusted, for SyncRecord::Confirm; null when there were none.
+  std::unique_ptr<SyncEntry> confirmed;
+};
+
 // The decision of a sync for one existing account: true when the entry of
 // its mailbox (key `key`, target mailbox `target_box`, source mailbox
 // `source_box`) shows every folder on both sides and the account's line as
-// they are now, so that listing it would find nothing new. `folders`, when
-// non-null, is told how many folders the skip spares (the source's and the
-// target's mail folders). A pending mark in the target mailbox makes it
-// false; a staging folder of the mailbox is the caller's to look for. The
-// target mailbox is looked at first, by one FileSystem::StatusesIn. With
-// `mirror`, only an entry with the mirror's digest counts; without, both.
-// Whether the record holds the mailbox `key` with the account's line of
-// the lists as it is now: what Unchanged asks first, and all it asks of a
-// mailbox a watch's notices vouch for. `folders` as for Unchanged.
-bool Recorded(const SyncRecord& record, const std::string& key,
-              const SourceAccount& account, int* folders, bool mirror);
-
+// they are now, so that listing it would find nothing new; `judgement`
+// (when non-null) then tells what it found. A pending mark in the target
+// mailbox makes it false; a staging folder of the mailbox is the caller's
+// to look for. The target mailbox is looked at first, by one
+// FileSystem::StatusesIn; a doubtful folder is listed and its listing
+// compared, timed by `clock`. With `mirror`, only an entry with the
+// mirror's digest counts; without, both.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
-               const std::string& target_box, int* folders,
-               bool mirror = false);
+               const std::string& target_box, const Clock& clock,
+               Judgement* judgement, bool mirror = false);
+
+// Whether the record holds the mailbox `key`, with no doubtful folder, with
+// the account's line of the lists as it is now: what Unchanged asks first,
+// and all it asks of a mailbox a watch's notices vouch for. `judgement` as
+// for Unchanged.
+bool Recorded(const SyncRecord& record, const std::string& key,
+              const SourceAccount& account, Judgement* judgement, bool mirror);
 
 }  // namespace vm
 

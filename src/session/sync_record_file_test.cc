@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -71,12 +72,17 @@ class SyncPass : public FileSystemWrapper {
     if (p == Record()) t.mem.SetNow(t.clock.NowSeconds());
     return FileSystemWrapper::ReplaceContents(p, c, e);
   }
-  // Counts the listings of source mailboxes (not of the mail folder).
+  // Counts the listings of source mailboxes (not of the mail folder) and
+  // of target mailboxes' folders.
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override {
     if (pattern.starts_with("C:\\src\\mail\\") &&
         pattern != "C:\\src\\mail\\*") {
       ++source_listings;
+    }
+    if (pattern.starts_with("C:\\t\\store\\") &&
+        std::count(pattern.begin(), pattern.end(), '\\') > 4) {
+      ++target_listings;
     }
     return FileSystemWrapper::List(pattern, entries);
   }
@@ -90,6 +96,7 @@ class SyncPass : public FileSystemWrapper {
   std::string stop_at;
   ProgressModel::Listener listener;  // a progress line drawn
   int source_listings = 0;
+  int target_listings = 0;
 
  private:
   RunSession* session_ = nullptr;
@@ -253,13 +260,16 @@ TEST(SyncPassTest, ManyAccountsJudgedAtOnceListOnlyTheChanged) {
 }
 
 // A folder changed in the very second its status was taken (source: as it
-// was listed; target: as the record was written) is listed by the next
-// sync, although a second change within that second leaves its status
-// as it was.
+// was listed; target: as the record was written) is doubtful: the next
+// sync lists that folder alone, and copies what a second change within
+// that second put there although its status is as it was. A doubtful
+// folder found as it was is trusted once the clock is past its doubt,
+// not before: then no sync lists it again.
 TEST(SyncPassTest, FolderChangedWithinTheClockTickIsListedAgain) {
   SyncPass source;
   source.t.mem.SetModifiedTime("C:\\src\\mail\\u1", 999);
   ASSERT_TRUE(source.Run(false, 200, 1000).clean);
+  EXPECT_EQ(source.Run(true, 999, 1000).stats.unchanged_boxes, 6);
   source.t.mem.SetNow(999);
   source.t.PutSource("mail\\u1\\4.in", "new");
   const SessionResult r = source.Run(true, 300, 2000);
@@ -269,8 +279,14 @@ TEST(SyncPassTest, FolderChangedWithinTheClockTickIsListedAgain) {
   SyncPass target;
   ASSERT_TRUE(target.Run(false, 999, 1000).clean);
   target.t.fs.RemoveFile("C:\\t\\store\\u2\\Work\\3.0", nullptr);
-  EXPECT_EQ(target.Run(true, 300, 2000).stats.unchanged_boxes, 0);
+  const SessionResult rechecked = target.Run(true, 300, 2000);
+  EXPECT_EQ(rechecked.stats.unchanged_boxes, 5);
+  EXPECT_EQ(rechecked.stats.listed_boxes, 1);
   EXPECT_EQ(target.t.Store("u2\\Work\\3.0"), "u2 work");
+  target.source_listings = 0;
+  target.target_listings = 0;
+  EXPECT_EQ(target.Run(true, 300, 3000).stats.unchanged_boxes, 6);
+  EXPECT_EQ(target.source_listings + target.target_listings, 0);
 }
 
 // Two source accounts of one target mailbox: the second is refused by
