@@ -470,8 +470,11 @@ class DialogTest(unittest.TestCase):
         self.assertEqual(len(folders), 1, lines)
         self.assertTrue(folders[0].startswith(" " * 9 + WORK_FOLDER), folders)
         log, report = self.records("migrate")[-1]
-        self.assertEqual(
-            len([l for l in log if l.startswith("同步帐户:")]), 2, log)
+        # Bob's mailbox is listed or, once its record is past the clock's
+        # doubt, skipped; Alice's, with new mail, is always listed.
+        log_heads = [l for l in log if l.startswith("同步帐户:")]
+        self.assertIn("alice", " ".join(log_heads).lower(), log)
+        self.assertLessEqual(len(log_heads), 2, log)
         self.assertEqual(len(report["accounts"]), 2)
         self.assertTrue(report["options"]["changes_only"])
 
