@@ -249,6 +249,8 @@ bool UndoSession::Check(RunHost* host) {
     }
     return true;
   }
+  // An undone run's undo goes on to say so, and does nothing more.
+  if (check == UndoCheck::kUndone) return true;
   Refuse(host, check, bad_line);
   return false;
 }
@@ -261,20 +263,21 @@ void UndoSession::Refuse(RunHost* host, UndoCheck check, int bad_line) {
 
 // Once the lock is held: another undo of the run, through this copy or
 // another, may have ended while this one waited. The manifest is read
-// again, and so are the run's copies in the runs folder.
-bool UndoSession::StillToUndo(RunHost* host) {
+// again, and so are the run's copies in the runs folder; when one says
+// the run was undone, manifest_.undone says when.
+bool UndoSession::Reread(RunHost* host) {
   int bad_line = 0;
-  UndoCheck check = CheckUndoManifest(env_.disk, env_.state.target_dir,
-                                      options_.manifest_path, &manifest_,
-                                      &bad_line, &run_id_);
-  if (check == UndoCheck::kGo) {
-    manifest_.undone = UndoneInRunsFolder(env_.disk, *env_.code_page,
-                                          env_.state.target_dir, run_id_);
-    if (manifest_.undone.empty()) return true;
-    check = UndoCheck::kUndone;
+  const UndoCheck check = CheckUndoManifest(env_.disk, env_.state.target_dir,
+                                            options_.manifest_path, &manifest_,
+                                            &bad_line, &run_id_);
+  if (check == UndoCheck::kUndone) return true;
+  if (check != UndoCheck::kGo) {
+    Refuse(host, check, bad_line);
+    return false;
   }
-  Refuse(host, check, bad_line);
-  return false;
+  manifest_.undone = UndoneInRunsFolder(env_.disk, *env_.code_page,
+                                        env_.state.target_dir, run_id_);
+  return true;
 }
 
 namespace {
@@ -341,9 +344,21 @@ void UndoSession::Run(RunHost* host) {
     if (stop_.requested()) end_ = RunEnd::kStopped;
     return;
   }
-  if (!StillToUndo(host)) return;
+  if (!Reread(host)) return;
   started_ = true;
   host->ResetLog();
+  if (!manifest_.undone.empty()) {
+    // Undone already, maybe through another copy: nothing is looked at,
+    // and the list says when.
+    const std::string manifest =
+        env_.disk->DisplayPath(env_.disk->AbsolutePath(options_.manifest_path));
+    lines_ = {
+        ShownText(env_.texts->undo_begin + manifest),
+        ShownText(UndoRefusal(*env_.texts, UndoCheck::kUndone, 0, manifest_))};
+    for (const std::string& line : lines_) host->AppendLogLine(line);
+    Finish();
+    return;
+  }
   bool dry_run = options_.dry_run;
   if (options_.confirm && !dry_run) {
     result_ = Remove(true, host);
@@ -363,6 +378,10 @@ void UndoSession::Run(RunHost* host) {
         options_.manifest_path, run_id_, IsoTime(started_at_), *env_.texts);
   }
   Show(host, dry_run);
+  Finish();
+}
+
+void UndoSession::Finish() {
   end_ = stop_.requested()    ? RunEnd::kStopped
          : result_.complete() ? RunEnd::kSucceeded
                               : RunEnd::kFailed;

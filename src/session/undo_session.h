@@ -38,7 +38,7 @@ enum class UndoCheck {
   kDamaged,             // see *bad_line
   kUnsupportedVersion,  // a manifest of another format version
   kOtherTarget,         // the manifest is of another target
-  kUndone,              // a copy of the manifest says the run was undone
+  kUndone,              // a copy says the run was undone: nothing to do
 };
 
 // Reads the manifest at `manifest_path` (ANSI) into `manifest` and checks
@@ -167,7 +167,8 @@ class UndoSession {
 
  private:
   bool Check(RunHost* host);
-  bool StillToUndo(RunHost* host);
+  bool Reread(RunHost* host);
+  void Finish();
   void Refuse(RunHost* host, UndoCheck check, int bad_line);
   UndoResult Remove(bool dry_run, RunHost* host);
   void Show(RunHost* host, bool dry_run);
