@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "migrate/record_fields.h"
+#include "migrate/undone_mark.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -437,6 +438,8 @@ ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
                             int* bad_line) {
   *manifest = RunManifest{};
   *bad_line = 0;
+  std::string undone;
+  text = RunBytes(text, &undone);
   std::vector<std::string_view> lines;
   for (size_t at = 0; at < text.size();) {
     const size_t end = text.find('\n', at);
@@ -477,6 +480,7 @@ ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
     }
     manifest->entries.push_back(std::move(entry));
   }
+  manifest->undone = std::move(undone);
   return ManifestStatus::kRead;
 }
 

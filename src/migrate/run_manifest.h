@@ -198,6 +198,9 @@ struct RunManifest {
   // The text ended in a line without its line end (a run killed while it
   // wrote): that line was left out.
   bool torn_tail = false;
+  // When an undo removed everything the run added (its mark, see
+  // undone_mark.h); empty when none did.
+  std::string undone;
 };
 
 enum class ManifestStatus { kRead, kDamaged, kUnsupportedVersion };
@@ -206,8 +209,9 @@ enum class ManifestStatus { kRead, kDamaged, kUnsupportedVersion };
 // of the first bad line, for anything but a well-formed header and
 // well-formed entries, each ended by LF; only a last line without its LF
 // is left out instead (see torn_tail). kUnsupportedVersion (line 1) for
-// a manifest of another format version. Never trusts the input: any
-// bytes give one of the three answers.
+// a manifest of another format version. An undo's mark at the end is
+// taken apart from the run's bytes (RunManifest::undone). Never trusts the
+// input: any bytes give one of the three answers.
 ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
                             int* bad_line);
 

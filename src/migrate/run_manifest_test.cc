@@ -136,6 +136,22 @@ TEST(RunManifestTest, WritesAndReadsTheDocumentedFormat) {
   EXPECT_EQ(read.header, Header());
   EXPECT_EQ(read.entries, AsRead(Entries()));
   EXPECT_FALSE(read.torn_tail);
+  EXPECT_EQ(read.undone, "");
+
+  // An undo's mark: the same run, undone; a near miss of it is damage.
+  RunManifest marked;
+  ASSERT_EQ(
+      ReadManifest(Golden("manifest/run-undone.manifest"), &marked, &bad_line),
+      ManifestStatus::kRead);
+  EXPECT_EQ(marked.entries, read.entries);
+  EXPECT_EQ(marked.undone, "2026-05-04T10:00:00Z");
+  const std::string run = Golden("manifest/run.manifest");
+  for (const char* near : {"\nundone 2026-05-04T10:00:00Z", "\nundone -\n",
+                           "\nundone a b\n", "\nundone%20a\n"}) {
+    EXPECT_EQ(ReadManifest(run + near, &marked, &bad_line),
+              ManifestStatus::kDamaged)
+        << near;
+  }
 }
 
 // Manifests earlier versions wrote (after the fact, no code page) must
@@ -199,6 +215,17 @@ TEST(RunManifestTest, KilledRunReadsUpToItsLastWholeLine) {
         << cut;
     EXPECT_EQ(read.entries.size(), 2u);
     EXPECT_EQ(read.torn_tail, cut > two.size());
+    // Undone after the kill: the mark ends the torn line, which is still
+    // left out.
+    RunManifest undone;
+    ASSERT_EQ(ReadManifest(sink.flushed.substr(0, cut) +
+                               "\nundone 2026-05-04T10:00:00Z\n",
+                           &undone, &bad_line),
+              ManifestStatus::kRead)
+        << cut;
+    EXPECT_EQ(undone.entries, read.entries);
+    EXPECT_EQ(undone.torn_tail, read.torn_tail);
+    EXPECT_EQ(undone.undone, "2026-05-04T10:00:00Z");
   }
   const size_t header_end = two.find("kind ");
   for (size_t cut : {size_t{0}, size_t{10}, header_end}) {

@@ -328,6 +328,8 @@ void AddUndoTexts(const Ansi& a, Texts* texts) {
       a("运行清单的格式版本不受本程序支持，未删除任何内容");
   t.undo_other_target =
       a("运行清单属于另一个目标，未删除任何内容。清单的目标:");
+  t.undo_done_already = a("该次运行已撤销过，本次未删除任何内容。撤销时间:");
+  t.undo_copy_unmarked = a("该次运行的另一份运行清单未能标记为已撤销:");
   t.undo_interrupted =
       a("撤销已中断。已删除和未处理的项目见结果列表，再次运行同样的命令即可完成"
         "撤销。");

@@ -329,6 +329,11 @@ struct Texts {
   std::string undo_manifest_damaged;     // followed by the line number
   std::string undo_manifest_version;
   std::string undo_other_target;  // followed by the manifest's target
+  // An undo of a run undone already (its result line, followed by when).
+  std::string undo_done_already;
+  // A copy of the run's manifest the undo could not mark as undone (a
+  // result line, followed by the path and the reason).
+  std::string undo_copy_unmarked;
   // An undo stopped by an interrupt (a message).
   std::string undo_interrupted;
   // The dialog's undo: the question after the preview (followed by the

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "migrate/undo_run.h"
+#include "migrate/undone_mark.h"
 #include "platform/file_system.h"
 #include "util/md5.h"
 
@@ -11,12 +13,14 @@ namespace vm {
 namespace {
 
 // The manifest at `path`, counted; false when it is another target's,
-// or the same bytes as one in `seen` (digests): a run that kept its
-// manifest beside its report wrote the same file into the runs folder
-// too, and is one run.
+// or the same run's bytes as one in `seen` (digests of the bytes less an
+// undo's mark): a run that kept its manifest beside its report wrote the
+// same file into the runs folder too, and is one run. A run one of whose
+// copies says it was undone goes into `undone`.
 bool Recorded(FileSystem* fs, const std::string& path,
               const std::string& target_dir, std::set<std::string>* seen,
-              RecordedRun* run) {
+              std::set<std::string>* undone, RecordedRun* run,
+              std::string* digest) {
   run->path = path;
   std::string text;
   RunManifest manifest;
@@ -25,10 +29,11 @@ bool Recorded(FileSystem* fs, const std::string& path,
       ReadManifest(text, &manifest, &bad_line) != ManifestStatus::kRead) {
     return true;  // listed as unreadable
   }
-  if (!ManifestIsOfTarget(fs, manifest, target_dir) ||
-      !seen->insert(Md5Hex(text)).second) {
-    return false;
-  }
+  if (!ManifestIsOfTarget(fs, manifest, target_dir)) return false;
+  std::string when;
+  *digest = Md5Hex(RunBytes(text, &when));
+  if (!manifest.undone.empty()) undone->insert(*digest);
+  if (!seen->insert(*digest).second) return false;
   run->readable = true;
   run->header = manifest.header;
   // The counts in the order of the kinds.
@@ -62,8 +67,10 @@ std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
                                       const std::vector<std::string>& folders,
                                       const std::string& target_dir) {
   std::vector<RecordedRun> runs;
-  std::set<std::string> seen;   // the manifests' paths as listed
-  std::set<std::string> texts;  // the digests of those read
+  std::vector<std::string> digests;  // of each run's bytes, beside `runs`
+  std::set<std::string> seen;        // the manifests' paths as listed
+  std::set<std::string> texts;       // the digests of those read
+  std::set<std::string> undone;      // the digests of runs undone
   for (const std::string& folder : folders) {
     std::vector<DirEntry> entries;
     if (!fs->List(folder + "\\*.manifest", &entries)) continue;
@@ -73,11 +80,23 @@ std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
         continue;
       }
       RecordedRun run;
-      if (Recorded(fs, entry.path, target_dir, &texts, &run)) {
+      std::string digest;
+      if (Recorded(fs, entry.path, target_dir, &texts, &undone, &run,
+                   &digest)) {
         runs.push_back(run);
+        digests.push_back(digest);
       }
     }
   }
+  // A run any copy of which says undone is not offered, whichever copy
+  // was found first.
+  std::vector<RecordedRun> offered;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (!runs[i].readable || undone.count(digests[i]) == 0) {
+      offered.push_back(std::move(runs[i]));
+    }
+  }
+  runs = std::move(offered);
   // The start times are all of one form ("2026-05-04T08:00:00Z"), so
   // their order as text is their order in time.
   std::sort(runs.begin(), runs.end(),

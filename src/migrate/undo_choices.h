@@ -33,7 +33,8 @@ std::string RunRecordsFolder(FileSystem* fs, const std::string& target_dir);
 // manifest of another target is left out), newest start first (runs of
 // one second by their file names, the later first), then the manifests
 // that do not read. A folder named twice is listed once, and so is a
-// manifest found twice with the same bytes (the first found).
+// manifest found twice with the same run's bytes (the first found). A run
+// any copy of which is marked undone is not listed.
 std::vector<RecordedRun> RecordedRuns(FileSystem* fs,
                                       const std::vector<std::string>& folders,
                                       const std::string& target_dir);

@@ -48,7 +48,8 @@ class UndoChoicesTest : public testing::Test {
 // twice listing its runs twice, one run's manifest kept in two folders
 // (beside a report and in the runs folder) listed twice, a damaged
 // manifest hidden, and runs of one second ordered by their names as text
-// ("-2" before the first).
+// ("-2" before the first). A run undone through one of its two copies
+// must not be offered through the other, whichever is found first.
 TEST_F(UndoChoicesTest, TheTargetsRunsNewestFirstThenTheUnreadable) {
   const std::string own = RunRecordsFolder(&fs_, "C:\\t");
   EXPECT_EQ(own, "C:\\t\\data\\velquor-migrate-runs");
@@ -60,6 +61,14 @@ TEST_F(UndoChoicesTest, TheTargetsRunsNewestFirstThenTheUnreadable) {
   Put("C:\\runs\\b.manifest", "C:\\t", "2026-05-04T09:00:00Z", 2);
   Put("C:\\runs\\d.manifest", "C:\\u", "2026-05-05T00:00:00Z", 5);
   ASSERT_TRUE(fs_.WriteFile("C:\\runs\\e.manifest", "torn", nullptr));
+  const std::string mark = "\nundone 2026-05-06T00:00:00Z\n";
+  for (int accounts : {6, 7}) {
+    const std::string name = accounts == 6 ? "\\g.manifest" : "\\h.manifest";
+    Put(own + name, "C:\\t", "2026-05-05T01:00:00Z", accounts);
+    Put("C:\\runs" + name, "C:\\t", "2026-05-05T01:00:00Z", accounts);
+  }
+  ASSERT_TRUE(fs_.AppendFile("C:\\runs\\g.manifest", mark, nullptr));
+  ASSERT_TRUE(fs_.AppendFile(own + "\\h.manifest", mark, nullptr));
   ASSERT_TRUE(fs_.WriteFile("C:\\runs\\f.log", "not one", nullptr));
 
   const std::vector<RecordedRun> runs =

@@ -46,6 +46,10 @@ struct UndoResult {
   int stopped = 0;
   // Of the kept: paths the manifest names outside the target.
   int outside = 0;
+  // Copies of the run's manifest an undo that removed everything could
+  // not mark as undone ("path: reason", the path as shown); the undo
+  // stands, but those copies may still be offered.
+  std::vector<std::string> unmarked;
   // Everything listed was removed or was gone already.
   bool complete() const { return kept == 0 && stopped == 0; }
 };

@@ -8,6 +8,7 @@
 #include "config/target_context.h"
 #include "migrate/manifest_scope.h"
 #include "migrate/texts.h"
+#include "migrate/undone_mark.h"
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -61,10 +62,15 @@ const char* KindWord(ManifestEntry::Kind kind) {
 
 UndoCheck CheckUndoManifest(FileSystem* disk, const std::string& target_dir,
                             const std::string& manifest_path,
-                            RunManifest* manifest, int* bad_line) {
+                            RunManifest* manifest, int* bad_line,
+                            RunBytesId* id) {
   std::string text;
   if (!disk->ReadFile(manifest_path, &text, nullptr)) {
     return UndoCheck::kUnreadable;
+  }
+  if (id != nullptr) {
+    std::string undone;
+    *id = RunBytesId::Of(RunBytes(text, &undone));
   }
   switch (ReadManifest(text, manifest, bad_line)) {
     case ManifestStatus::kDamaged:
@@ -74,9 +80,10 @@ UndoCheck CheckUndoManifest(FileSystem* disk, const std::string& target_dir,
     case ManifestStatus::kRead:
       break;
   }
-  return ManifestIsOfTarget(disk, *manifest, target_dir)
-             ? UndoCheck::kGo
-             : UndoCheck::kOtherTarget;
+  if (!ManifestIsOfTarget(disk, *manifest, target_dir)) {
+    return UndoCheck::kOtherTarget;
+  }
+  return manifest->undone.empty() ? UndoCheck::kGo : UndoCheck::kUndone;
 }
 
 std::string UndoRefusal(const Texts& texts, UndoCheck check, int bad_line,
@@ -90,6 +97,8 @@ std::string UndoRefusal(const Texts& texts, UndoCheck check, int bad_line,
       return texts.undo_manifest_version;
     case UndoCheck::kOtherTarget:
       return texts.undo_other_target + manifest.header.target_dir;
+    case UndoCheck::kUndone:
+      return texts.undo_done_already + manifest.undone;
     case UndoCheck::kGo:
       break;
   }
@@ -152,6 +161,9 @@ std::vector<std::string> UndoResultLines(const Texts& texts,
   for (const UndoItem& item : result.items) {
     lines.push_back(ShownText(UndoLine(texts, item, dry_run)));
   }
+  for (const std::string& copy : result.unmarked) {
+    lines.push_back(ShownText(texts.undo_copy_unmarked + copy));
+  }
   const std::string left = std::to_string(result.kept + result.stopped);
   if (dry_run) {
     // A preview removed nothing, whatever it would keep.
@@ -187,6 +199,13 @@ std::string UndoReportJson(const CodePage& code_page,
     items.push_back(std::move(one));
   }
   report["items"] = std::move(items);
+  if (!result.unmarked.empty()) {
+    nlohmann::json unmarked = nlohmann::json::array();
+    for (const std::string& copy : result.unmarked) {
+      unmarked.push_back(cp.ToUtf8(copy));
+    }
+    report["unmarked"] = std::move(unmarked);
+  }
   return report.dump(2) + "\n";
 }
 
@@ -213,9 +232,9 @@ bool UndoSession::Check(RunHost* host) {
   manifest_shown_ =
       ShownRecordPath(*env_.disk, *env_.code_page, options_.manifest_path);
   int bad_line = 0;
-  const UndoCheck check =
-      CheckUndoManifest(env_.disk, env_.state.target_dir,
-                        options_.manifest_path, &manifest_, &bad_line);
+  const UndoCheck check = CheckUndoManifest(env_.disk, env_.state.target_dir,
+                                            options_.manifest_path, &manifest_,
+                                            &bad_line, &run_id_);
   if (check == UndoCheck::kGo &&
       !ManifestCodePageAgrees(manifest_, env_.code_page_name)) {
     // Its names would be read as other names: "gone" mail, kept items.
@@ -230,10 +249,35 @@ bool UndoSession::Check(RunHost* host) {
     }
     return true;
   }
+  // An undone run's undo goes on to say so, and does nothing more.
+  if (check == UndoCheck::kUndone) return true;
+  Refuse(host, check, bad_line);
+  return false;
+}
+
+void UndoSession::Refuse(RunHost* host, UndoCheck check, int bad_line) {
   refusal_ = UndoRefusal(*env_.texts, check, bad_line, manifest_) +
              (check == UndoCheck::kUnreadable ? options_.manifest_path : "");
   host->ShowMessage(MessageKind::kError, refusal_);
-  return false;
+}
+
+// Once the lock is held: another undo of the run, through this copy or
+// another, may have ended while this one waited. The manifest is read
+// again, and so are the run's copies in the runs folder; when one says
+// the run was undone, manifest_.undone says when.
+bool UndoSession::Reread(RunHost* host) {
+  int bad_line = 0;
+  const UndoCheck check = CheckUndoManifest(env_.disk, env_.state.target_dir,
+                                            options_.manifest_path, &manifest_,
+                                            &bad_line, &run_id_);
+  if (check == UndoCheck::kUndone) return true;
+  if (check != UndoCheck::kGo) {
+    Refuse(host, check, bad_line);
+    return false;
+  }
+  manifest_.undone = UndoneInRunsFolder(env_.disk, *env_.code_page,
+                                        env_.state.target_dir, run_id_);
+  return true;
 }
 
 namespace {
@@ -300,8 +344,21 @@ void UndoSession::Run(RunHost* host) {
     if (stop_.requested()) end_ = RunEnd::kStopped;
     return;
   }
+  if (!Reread(host)) return;
   started_ = true;
   host->ResetLog();
+  if (!manifest_.undone.empty()) {
+    // Undone already, maybe through another copy: nothing is looked at,
+    // and the list says when.
+    const std::string manifest =
+        env_.disk->DisplayPath(env_.disk->AbsolutePath(options_.manifest_path));
+    lines_ = {
+        ShownText(env_.texts->undo_begin + manifest),
+        ShownText(UndoRefusal(*env_.texts, UndoCheck::kUndone, 0, manifest_))};
+    for (const std::string& line : lines_) host->AppendLogLine(line);
+    Finish();
+    return;
+  }
   bool dry_run = options_.dry_run;
   if (options_.confirm && !dry_run) {
     result_ = Remove(true, host);
@@ -315,7 +372,16 @@ void UndoSession::Run(RunHost* host) {
     host->ResetLog();
   }
   result_ = Remove(dry_run, host);
+  if (!dry_run && !stop_.requested() && result_.complete()) {
+    result_.unmarked = MarkRunUndone(
+        env_.disk, *env_.code_page, env_.state.target_dir,
+        options_.manifest_path, run_id_, IsoTime(started_at_), *env_.texts);
+  }
   Show(host, dry_run);
+  Finish();
+}
+
+void UndoSession::Finish() {
   end_ = stop_.requested()    ? RunEnd::kStopped
          : result_.complete() ? RunEnd::kSucceeded
                               : RunEnd::kFailed;

@@ -13,6 +13,7 @@
 #include "session/run_log.h"
 #include "session/run_session.h"
 #include "session/undo_report_html.h"
+#include "session/undone_copies.h"
 
 namespace vm {
 
@@ -37,13 +38,16 @@ enum class UndoCheck {
   kDamaged,             // see *bad_line
   kUnsupportedVersion,  // a manifest of another format version
   kOtherTarget,         // the manifest is of another target
+  kUndone,              // a copy says the run was undone: nothing to do
 };
 
 // Reads the manifest at `manifest_path` (ANSI) into `manifest` and checks
-// it was written for the target `target_dir` (ManifestIsOfTarget).
+// it was written for the target `target_dir` (ManifestIsOfTarget) and is
+// not marked undone; `*id` (may be null) gets what tells its run's bytes.
 UndoCheck CheckUndoManifest(FileSystem* disk, const std::string& target_dir,
                             const std::string& manifest_path,
-                            RunManifest* manifest, int* bad_line);
+                            RunManifest* manifest, int* bad_line,
+                            RunBytesId* id = nullptr);
 
 // The refusal's message (ANSI). The unreadable one ends where the
 // manifest's path is to follow; the front end adds it as it shows paths.
@@ -163,6 +167,9 @@ class UndoSession {
 
  private:
   bool Check(RunHost* host);
+  bool Reread(RunHost* host);
+  void Finish();
+  void Refuse(RunHost* host, UndoCheck check, int bad_line);
   UndoResult Remove(bool dry_run, RunHost* host);
   void Show(RunHost* host, bool dry_run);
   void WriteRecords();
@@ -172,6 +179,7 @@ class UndoSession {
   UndoOptions options_;
   StopRequest stop_;
   RunManifest manifest_;
+  RunBytesId run_id_;
   UndoResult result_;
   std::vector<std::string> lines_;
   RunEnd end_ = RunEnd::kFailed;

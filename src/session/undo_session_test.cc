@@ -4,11 +4,30 @@
 
 #include <gtest/gtest.h>
 
+#include "migrate/undo_choices.h"
+#include "platform/helpers/file_system_wrapper.h"
 #include "testing/fixed_clock.h"
 #include "testing/recorded_run.h"
 
 namespace vm {
 namespace {
+
+// A disk whose appends to one file fail, as on a full volume.
+class AppendRefused : public FileSystemWrapper {
+ public:
+  AppendRefused(FileSystem* base, std::string path)
+      : FileSystemWrapper(base), path_(std::move(path)) {}
+  bool AppendFile(const std::string& path, const std::string& contents,
+                  std::string* error) override {
+    if (path != path_)
+      return FileSystemWrapper::AppendFile(path, contents, error);
+    *error = "no room";
+    return false;
+  }
+
+ private:
+  std::string path_;
+};
 
 // Catches a dry run that leaves its stores' parses (saved into its
 // overlay, the run's items taken out) in the program's shared states: the
@@ -146,6 +165,103 @@ TEST(UndoSessionTest, BothFrontEndsGiveOneUndo) {
   EXPECT_TRUE(from_console.log_path().empty());
   EXPECT_TRUE(from_console.html_path().empty());
   EXPECT_EQ(dialog.t.Get("userauth.cfg"), console.t.Get("userauth.cfg"));
+}
+
+// Two runs on one target, each with its manifest beside its report and a
+// copy in the runs folder; run 2 is undone through the copy beside its
+// report, and then run 3 adds run 2's domain and account again. Catches:
+// an undo that marks only the copy it was given (the list then offers run
+// 2 again, and an undo through its other copy takes out what run 3
+// added), a list that offers a run any copy of which says undone, and a
+// copy that cannot be marked failing the undo or passing in silence.
+TEST(UndoSessionTest, AnUndoneRunStaysUndoneInEveryCopy) {
+  MemInstallation t;
+  t.fs.CreateDir(t.settings.target_mail_dir, nullptr);
+  const std::string runs = RunRecordsFolder(&t.fs, MemTarget::kDir);
+  t.fs.CreateDir(runs, nullptr);
+  auto migrate = [&t, &runs](const std::string& name,
+                             const std::string& started) {
+    RunManifest m = MigrateRecorded(&t);
+    t.NewRun();
+    m.header.started = started;
+    FileLocation where;
+    t.fs.Locate(MemTarget::kDir, &where);
+    m.header.data_folder = where.chain.front();
+    StringSink sink;
+    ManifestWriter writer(&sink, m.header);
+    for (const ManifestEntry& e : m.entries) writer.Add(e);
+    writer.Flush();
+    t.fs.WriteFile("C:\\" + name + ".manifest", sink.text, nullptr);
+    t.fs.WriteFile(runs + "\\" + name + ".manifest", sink.text, nullptr);
+    return sink.text;
+  };
+  t.PutSource("domain.ini", "a.com\r\n");
+  t.PutSource("popusers.ini", "bob\tc\ta.com\r\nann\tc\ta.com\r\n");
+  t.PutSource("mail\\bob\\1.in", "hello");
+  const std::string run1 = migrate("r1", "2026-05-04T08:00:00Z");
+  t.PutSource("domain.ini", "b.com\r\n");
+  t.PutSource("popusers.ini", "cy\tc\tb.com\r\ndi\tc\tb.com\r\n");
+  t.PutSource("mail\\cy\\2.in", "again");
+  const std::string run2 = migrate("r2", "2026-05-04T09:00:00Z");
+
+  const FixedClock clock;  // 2023-11-14T22:13:20Z
+  SessionEnvironment env;
+  env.disk = &t.fs;
+  env.code_page = t.code_page.get();
+  env.texts = &t.texts;
+  env.clock = &clock;
+  env.state.target_dir = MemTarget::kDir;
+  env.config_states = t.context.states;
+  env.code_page_name = "GBK";
+  UndoOptions beside;
+  beside.manifest_path = "C:\\r2.manifest";
+  UndoSession undo(env, beside);
+  undo.Run(&t.host);
+  ASSERT_EQ(undo.end(), RunEnd::kSucceeded);
+  const std::string mark = "\nundone 2023-11-14T22:13:20Z\n";
+  EXPECT_EQ(t.Read("C:\\r2.manifest"), run2 + mark);
+  EXPECT_EQ(t.Read(runs + "\\r2.manifest"), run2 + mark);
+  const std::vector<RecordedRun> offered =
+      RecordedRuns(&t.fs, {"C:\\", runs}, MemTarget::kDir);
+  ASSERT_EQ(offered.size(), 1u);
+  EXPECT_EQ(offered[0].header.started, "2026-05-04T08:00:00Z");
+
+  // Run 3 adds cy and di again; an undo or preview through run 2's other
+  // copy touches nothing and says when the run was undone.
+  MigrateRecorded(&t);
+  t.NewRun();
+  env.config_states = t.context.states;
+  const std::string users = t.Get("userauth.cfg");
+  const std::string domains = t.Get("domain.cfg");
+  ASSERT_NE(users.find("<name>di</name>"), std::string::npos);
+  for (bool dry_run : {true, false}) {
+    UndoOptions other;
+    other.manifest_path = runs + "\\r2.manifest";
+    other.dry_run = dry_run;
+    UndoSession again(env, other);
+    again.Run(&t.host);
+    EXPECT_EQ(again.end(), RunEnd::kSucceeded);
+    ASSERT_EQ(again.lines().size(), 2u);
+    EXPECT_NE(again.lines()[1].find("2023-11-14T22:13:20Z"), std::string::npos);
+  }
+  EXPECT_EQ(t.Get("userauth.cfg"), users);
+  EXPECT_EQ(t.Get("domain.cfg"), domains);
+
+  // Run 1's copy in the runs folder cannot be marked: the undo stands,
+  // and its list names that copy.
+  AppendRefused full(&t.fs, runs + "\\r1.manifest");
+  env.disk = &full;
+  UndoOptions first;
+  first.manifest_path = "C:\\r1.manifest";
+  UndoSession undo1(env, first);
+  undo1.Run(&t.host);
+  EXPECT_EQ(undo1.end(), RunEnd::kSucceeded);
+  EXPECT_EQ(t.Read("C:\\r1.manifest"), run1 + mark);
+  EXPECT_EQ(t.Read(runs + "\\r1.manifest"), run1);
+  ASSERT_GE(undo1.lines().size(), 2u);
+  const std::string& named = undo1.lines()[undo1.lines().size() - 2];
+  EXPECT_EQ(named.rfind(t.texts.undo_copy_unmarked, 0), 0u);
+  EXPECT_NE(named.find("r1.manifest: no room"), std::string::npos);
 }
 
 }  // namespace

@@ -101,7 +101,9 @@ class UndoTest(unittest.TestCase):
 
     # Faults: something the run added that the manifest misses (a folder,
     # a message, an item's bytes); an undo that touches what was there
-    # before; a dry run that writes; a second undo that is not a no-op;
+    # before; a dry run that writes; a second undo, through the manifest
+    # beside the report or its copy in the runs folder, that is not a no-op
+    # or does not say the run was undone;
     # staging folders of the run's accounts (as a run killed while it
     # staged them leaves them) kept, or another's ("ann" is the primary
     # domain's, not the run's ann@a.com) removed.
@@ -129,10 +131,21 @@ class UndoTest(unittest.TestCase):
         self.assertIn("已删除:%s" % native(os.path.join(self.store, "ann@a.com")),
                       out)
         self.assertIn("已删除:%s" % native(stage + "ann@a.com"), out)
-        status, out, _ = self.undo(manifest)
-        self.assertEqual(status, 0, out)
-        self.assertNotIn("已删除:", out)
-        self.assertEqual(self.state(), before)
+        # Both copies say undone; an undo through either does nothing.
+        runs = os.path.join(self.target, "data", "velquor-migrate-runs")
+        with open(manifest, "rb") as f:
+            marked = f.read()
+        self.assertRegex(
+            marked[-40:], rb"\n\nundone \d{4}-\d\d-\d\dT[\d:]{8}Z\n$")
+        twins = [p for p in glob.glob(os.path.join(runs, "*.manifest"))
+                 if open(p, "rb").read() == marked]
+        self.assertEqual(len(twins), 1)
+        for copy in (manifest, twins[0]):
+            status, out, _ = self.undo(copy)
+            self.assertEqual(status, 0, out)
+            self.assertNotIn("已删除:", out)
+            self.assertIn("该次运行已撤销过", out)
+            self.assertEqual(self.state(), before)
 
     # Faults: a changed message removed (rewritten in place with its size
     # and its time put back, in a new mailbox, which is built aside and
