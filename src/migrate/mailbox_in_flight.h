@@ -3,8 +3,9 @@
 
 // The mailbox migrator's record of one mailbox in flight, shared by its
 // implementation files: mailbox_migrator.cc (listing and copying),
-// mailbox_marks.cc (pending marks) and mailbox_release.cc (the end of a
-// mailbox: publish, record, flush).
+// mailbox_marks.cc (pending marks), mailbox_record.cc (the sync record's
+// entry) and mailbox_release.cc (the end of a mailbox: publish, record,
+// flush).
 
 #include <memory>
 #include <string>

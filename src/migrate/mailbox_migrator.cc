@@ -152,48 +152,6 @@ std::unordered_set<std::string> MailboxMigrator::StoredBoxUsers() const {
   return names;
 }
 
-std::string MailboxMigrator::RecordKey(const std::string& target_box) const {
-  return options_.names.Fold(
-      target_box.substr(options_.target_mail_dir.size() + 1));
-}
-
-bool MailboxMigrator::Unchanged(const SourceAccount& account,
-                                const std::string& primary_domain,
-                                Judgement* judgement) {
-  const std::string target_box = TargetBox(account, primary_domain);
-  if (options_.record == nullptr || options_.clock == nullptr ||
-      target_box.empty()) {
-    return false;
-  }
-  const std::string key = RecordKey(target_box);
-  const std::string& user = account.user_name;
-  // A mailbox whose folder no notice named since the last pass: the
-  // notices stand for the look (a folder of the mailbox is a part deeper).
-  const bool quiet =
-      options_.named_boxes != nullptr && !user.empty() &&
-      options_.names.Find(user, '\\') == std::string::npos &&
-      user.find('/') == std::string::npos &&
-      options_.named_boxes->count(options_.names.Fold(user)) == 0;
-  const bool unchanged =
-      quiet
-          ? Recorded(*options_.record, key, account, judgement, options_.mirror)
-          : vm::Unchanged(fs_, *options_.record, key, account, SourceBox(user),
-                          target_box, *options_.clock, judgement,
-                          options_.mirror);
-  return unchanged && !marks_.StagingLeft(target_box, options_.names);
-}
-
-void MailboxMigrator::LeftUnchanged(const SourceAccount& account,
-                                    const std::string& primary_domain,
-                                    std::unique_ptr<SyncEntry> confirmed) {
-  const std::string target_box = TargetBox(account, primary_domain);
-  if (target_box.empty()) return;
-  box_users_[options_.names.Fold(target_box)] = account.user_name;
-  if (confirmed != nullptr && options_.record != nullptr) {
-    options_.record->Confirm(RecordKey(target_box), std::move(*confirmed));
-  }
-}
-
 std::string MailboxMigrator::SourceBox(const std::string& user) const {
   return SourceMailbox(options_.source_dir, user);
 }
@@ -266,19 +224,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");
-  if (options_.record != nullptr && options_.clock != nullptr) {
-    mailbox->record_key = RecordKey(target_box);
-    options_.record->Forget(mailbox->record_key);
-    mailbox->entry.box = target_box.substr(options_.target_mail_dir.size() + 1);
-    // A mailbox this run made holds no copy whose source is gone: its
-    // entry serves a mirror as well as a mirror pass's does.
-    mailbox->entry.lists = ListsDigest(
-        account, options_.mirror || fresh || mailbox->staged != nullptr);
-    for (const SourceFolder& folder : StandardFolders(std::string())) {
-      mailbox->entry.targets.push_back({folder.target, {}, false, {}, 0});
-    }
-    mailbox->entry.targets.push_back({"Spam", {}, false, {}, 0});
-  }
+  StartEntry(account, target_box, fresh, mailbox.get());
   mailbox->mirror =
       options_.mirror_pass != nullptr && !fresh && mailbox->staged == nullptr;
   mailbox->tally.target_box = target_box;

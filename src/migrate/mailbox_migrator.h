@@ -212,6 +212,17 @@ class MailboxMigrator {
   std::unordered_set<std::string> StoredBoxUsers() const;
   // The key of a target mailbox in the record.
   std::string RecordKey(const std::string& target_box) const;
+  // Whether a watch's notices named no folder of the mailbox of `user` since
+  // the last pass (options named_boxes): the notices then stand for the
+  // look, and the mailbox is left as the record has it. A folder of the
+  // mailbox is a part deeper, so a user name with a separator is named.
+  bool NamedByNoNotice(const std::string& user) const;
+  // Starts the record entry of a mailbox about to be listed (its entry
+  // goes until the run has finished with it): its names, its lists digest
+  // (a mirror's when the run made the mailbox, `fresh` or staged), and its
+  // standard folders and Spam. Nothing without a record.
+  void StartEntry(const SourceAccount& account, const std::string& target_box,
+                  bool fresh, Mailbox* mailbox);
   // Puts a directory this run made into the manifest, when there is one,
   // and tells `mailbox` (when non-null) that it was written to.
   void Made(const std::string& dir, Mailbox* mailbox);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "migrate/doubtful_folders.h"
 #include "migrate/pending_marks.h"
 #include "migrate/record_fields.h"
 #include "migrate/source_lists.h"
@@ -18,17 +19,6 @@ namespace {
 
 constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 2";
 constexpr char kHex[] = "0123456789abcdef";
-
-// The precision a file system keeps its times in is not asked: times
-// without nanoseconds may come from one keeping two-second steps, the
-// others from one whose clock ticks in milliseconds; the margin is wide,
-// since a folder it leaves untrusted only costs a listing.
-constexpr int64_t kCoarseWindowNanos = 2'000'000'000;
-constexpr int64_t kFineWindowNanos = 1'000'000'000;
-
-int64_t Nanos(StampTime t) {
-  return t.seconds * 1'000'000'000 + static_cast<int64_t>(t.nanoseconds);
-}
 
 // Bytes as lowercase hexadecimal digits; the empty text as "-".
 std::string Hex(std::string_view bytes) {
@@ -143,21 +133,6 @@ std::string IdentityLine(const FileId& id) {
          std::to_string(id.file);
 }
 
-bool StatusIs(FileSystem* fs, const std::string& path,
-              const EntryStatus& recorded) {
-  EntryStatus now;
-  return fs->StatusOf(path, &now) && now == recorded;
-}
-
-// Whether the folder `dir` holds what a listing of `listed` entries with
-// ListingDigest `digest` held.
-bool ListingIs(FileSystem* fs, const std::string& dir, uint64_t listed,
-               const std::string& digest) {
-  std::vector<DirEntry> entries;
-  return fs->List(dir + "\\*", &entries) && entries.size() == listed &&
-         ListingDigest(entries) == digest;
-}
-
 // The folder's status, or what stands for it.
 std::string TargetText(const SyncFolder& folder) {
   return folder.doubt.empty()
@@ -178,33 +153,9 @@ SourceSeen SeeSource(FileSystem* fs, const std::string& box,
   return seen;
 }
 
-std::string ListingDigest(const std::vector<DirEntry>& entries) {
-  std::vector<std::string> lines;
-  lines.reserve(entries.size());
-  for (const DirEntry& entry : entries) {
-    const char kind = entry.is_directory ? 'd' : entry.is_special ? 's' : 'f';
-    // The name's length first: a name may hold any byte, a line end too.
-    lines.push_back(std::to_string(entry.name.size()) + ':' + entry.name + ' ' +
-                    std::to_string(entry.size) + ' ' + kind + '\n');
-  }
-  std::sort(lines.begin(), lines.end());
-  Md5 digest;
-  for (const std::string& line : lines) digest.Update(line);
-  return digest.Hex();
-}
-
 std::string ListsDigest(const SourceAccount& account, bool mirror) {
   return Md5Hex(account.user_name + '\t' + account.domain + '\t' +
                 account.password + (mirror ? "\tmirror" : ""));
-}
-
-bool Settled(const EntryStatus& status, StampTime at) {
-  const bool coarse =
-      status.modified.nanoseconds == 0 && status.changed.nanoseconds == 0;
-  const int64_t window = coarse ? kCoarseWindowNanos : kFineWindowNanos;
-  const int64_t latest =
-      std::max(Nanos(status.modified), Nanos(status.changed));
-  return latest < Nanos(at) - window;
 }
 
 namespace {
@@ -403,63 +354,6 @@ namespace {
 bool ListsAsNow(const SyncEntry& e, const SourceAccount& account, bool mirror) {
   return e.lists == ListsDigest(account, true) ||
          (!mirror && e.lists == ListsDigest(account, false));
-}
-
-// The entry Unchanged confirms, made from `e` the first time it is asked.
-SyncEntry* Confirming(const SyncEntry& e, std::unique_ptr<SyncEntry>* made) {
-  if (*made == nullptr) *made = std::make_unique<SyncEntry>(e);
-  return made->get();
-}
-
-// The target folders of `e` as the statuses `now` (taken at `at`) and, for
-// a doubtful one, its listing show them: true when each is as recorded.
-// A doubtful folder found so, and settled now, is trusted in `*confirmed`.
-bool TargetsAsRecorded(FileSystem* fs, const SyncEntry& e,
-                       const std::string& target_box,
-                       const std::vector<std::optional<EntryStatus>>& now,
-                       StampTime at, std::unique_ptr<SyncEntry>* confirmed) {
-  for (size_t i = 0; i < e.targets.size(); ++i) {
-    const SyncFolder& folder = e.targets[i];
-    if (!now[i].has_value()) return false;
-    if (folder.doubt.empty()) {
-      if (!(*now[i] == folder.status)) return false;
-      continue;
-    }
-    if (!now[i]->is_directory || !ListingIs(fs, target_box + "\\" + folder.name,
-                                            folder.listed, folder.doubt)) {
-      return false;
-    }
-    if (Settled(*now[i], at)) {
-      SyncFolder& trusted = Confirming(e, confirmed)->targets[i];
-      trusted.status = *now[i];
-      trusted.doubt.clear();
-      trusted.listed = 0;
-    }
-  }
-  return true;
-}
-
-// The source folder of `e`: its status as recorded or, when doubtful, its
-// listing; a doubtful one found so, and settled now, is trusted in
-// `*confirmed`.
-bool SourceAsRecorded(FileSystem* fs, const SyncEntry& e,
-                      const std::string& source_box, const Clock& clock,
-                      std::unique_ptr<SyncEntry>* confirmed) {
-  if (!e.source_doubtful) return StatusIs(fs, source_box, e.source);
-  // The time, then the status, then the listing: a change after the
-  // status moves it on; one before the listing shows in it.
-  const StampTime at = clock.NowStamp();
-  EntryStatus status;
-  if (!fs->StatusOf(source_box, &status) || !status.is_directory ||
-      !ListingIs(fs, source_box, e.entries, e.source_listing)) {
-    return false;
-  }
-  if (Settled(status, at)) {
-    SyncEntry* trusted = Confirming(e, confirmed);
-    trusted->source = status;
-    trusted->source_doubtful = false;
-  }
-  return true;
 }
 
 }  // namespace

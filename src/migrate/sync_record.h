@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "migrate/doubtful_folders.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 
@@ -31,11 +32,6 @@ struct SourceSeen {
 // Takes the statuses of SourceSeen for the mailbox folder `box`.
 SourceSeen SeeSource(FileSystem* fs, const std::string& box,
                      const Clock& clock);
-
-// The digest of what a listing holds (its entries' names, sizes and kinds,
-// in any order), for a folder whose status cannot be trusted yet (see
-// Settled): the next sync lists that folder alone and compares.
-std::string ListingDigest(const std::vector<DirEntry>& entries);
 
 // A folder of a target mailbox as the run left it. The mailbox folder
 // itself is not one: the pending mark every sync makes and removes there
@@ -73,12 +69,6 @@ struct SyncEntry {
 // when the run left its target mailbox holding no copy whose source is
 // gone: a mirror pass, or a run that made the mailbox.
 std::string ListsDigest(const SourceAccount& account, bool mirror = false);
-
-// Whether a status taken at `at` may be trusted to show a later change:
-// not when its folder was changed within the file system clock's precision
-// of that moment (or after it), where a second change in the same tick
-// would leave the same times.
-bool Settled(const EntryStatus& status, StampTime at);
 
 // The record a target keeps of what each sync (and the first run) saw of
 // every mailbox it listed, so that the next sync can skip the mailboxes

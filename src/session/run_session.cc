@@ -261,29 +261,10 @@ const SessionResult& RunSession::Run(RunHost* front_host) {
 // has been tried (result_.outcome.loaded says whether it loaded).
 bool RunSession::RunLocked(RunHost* front_host) {
   const bool writes = options_.kind == SessionKind::kMigrate;
-  TargetContext target;
-  target.states = env_.config_states;
-  target.fs = writes ? static_cast<FileSystem*>(&view_) : &overlay_;
-  target.clock = env_.clock;
-  target.target_dir = env_.state.target_dir;
-  target.names = NameOps(env_.code_page->LeadBytes());
+  TargetContext target = RunTarget();
   RunSettings settings = Settings();
   settings.stop = &stop_;
-  if (hooks_.before_run && !hooks_.before_run(target.fs, &settings.manifest)) {
-    return false;
-  }
-  if (writes && !hooks_.before_run) {
-    // A front end without files of its own (the dialog) gets the manifest
-    // beside the target's data; the report names it for an undo.
-    ManifestPlace beside_data;
-    beside_data.sync = options_.sync;
-    beside_data.code_page = env_.code_page_name;
-    manifest_ = std::make_unique<ManifestFile>(
-        &view_, *env_.code_page, beside_data, env_.state, started_);
-    settings.manifest = manifest_->writer();
-    manifest_shown_ =
-        ShownRecordPath(view_, *env_.code_page, manifest_->path());
-  }
+  if (!SetUpManifest(target.fs, &settings)) return false;
   if (filter_ != nullptr) filter_->set_log(front_host);
   // Only the session's own log needs the list; a run of very many
   // accounts does not hold it else.
@@ -291,52 +272,51 @@ bool RunSession::RunLocked(RunHost* front_host) {
                    env_.record_dirs.empty() ? nullptr : &lines_,
                    &result_.closing);
   first_pass_started_ = env_.clock->MonotonicMicros();
-  if (options_.kind != SessionKind::kVerify) {
-    // A preview reads it to tell what a sync would skip, and never writes
-    // it.
-    sync_record_ = SyncRecordFile::Load(target.fs, env_.state.target_dir,
-                                        env_.state.target_mail_dir);
-    if (sync_record_ != nullptr) settings.sync_record = sync_record_->record();
-    // A sync with a record lists only what changed; a progress that listed
-    // every mailbox ahead would cost what the record spares.
-    if (settings.sync && sync_record_ != nullptr &&
-        sync_record_->record()->size() > 0) {
-      progress_.CountAsItGoes();
-    }
-  }
+  LoadSyncRecord(target.fs, &settings);
   SetUpMirror(target, &settings);
   result_.outcome = MigrationRun(&host, *env_.texts, settings, &target,
                                  &result_.stats, hooks_.phases, record_.get());
-  std::string unsaved;
-  if (writes && result_.outcome.loaded && sync_record_ != nullptr &&
-      !sync_record_->Save(*env_.clock, &unsaved)) {
-    // Not a failure of the run: the next sync lists every mailbox.
-    host.AppendLogLine(env_.texts->sync_record_unsaved +
-                       FileErrorMessage(*env_.texts, unsaved));
-  }
+  SaveSyncRecord(&host);
   if (!result_.outcome.loaded) {
     if (filter_ != nullptr) filter_->Finish();
     return true;
   }
   CountOutcomes();
-  if (mirror_ != nullptr && options_.kind == SessionKind::kPreview) {
-    host.AppendLogLine(env_.texts->mirror_preview +
-                       std::to_string(mirror_->pass()->removed()) +
-                       env_.texts->mirror_preview_bytes +
-                       std::to_string(mirror_->pass()->removed_bytes()));
-  }
-  bool fits = true;
-  if (options_.kind == SessionKind::kPreview) {
-    uint64_t free_bytes = 0;
-    bool known =
-        FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
-    result_.plan = MakePlan(*record_, known, free_bytes);
-    fits = result_.plan.fits;
-  }
+  const bool fits = PreviewFits(&host);
   Conclude(&host, fits);
   if (filter_ != nullptr) filter_->Finish();
   if (writes && options_.watch_seconds > 0) {
     Watch(front_host, &target, std::move(settings));
+  }
+  return true;
+}
+
+TargetContext RunSession::RunTarget() {
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  TargetContext target;
+  target.states = env_.config_states;
+  target.fs = writes ? static_cast<FileSystem*>(&view_) : &overlay_;
+  target.clock = env_.clock;
+  target.target_dir = env_.state.target_dir;
+  target.names = NameOps(env_.code_page->LeadBytes());
+  return target;
+}
+
+bool RunSession::SetUpManifest(FileSystem* fs, RunSettings* settings) {
+  if (hooks_.before_run && !hooks_.before_run(fs, &settings->manifest)) {
+    return false;
+  }
+  if (options_.kind == SessionKind::kMigrate && !hooks_.before_run) {
+    // A front end without files of its own (the dialog) gets the manifest
+    // beside the target's data; the report names it for an undo.
+    ManifestPlace beside_data;
+    beside_data.sync = options_.sync;
+    beside_data.code_page = env_.code_page_name;
+    manifest_ = std::make_unique<ManifestFile>(
+        &view_, *env_.code_page, beside_data, env_.state, started_);
+    settings->manifest = manifest_->writer();
+    manifest_shown_ =
+        ShownRecordPath(view_, *env_.code_page, manifest_->path());
   }
   return true;
 }
@@ -355,6 +335,21 @@ void RunSession::SetUpMirror(const TargetContext& target,
       writes ? settings->manifest : nullptr, started_);
   settings->mirror_pass = mirror_->pass();
   settings->mirror_accounts = mirror_->recorded();
+}
+
+bool RunSession::PreviewFits(RunHost* host) {
+  if (mirror_ != nullptr && options_.kind == SessionKind::kPreview) {
+    host->AppendLogLine(env_.texts->mirror_preview +
+                        std::to_string(mirror_->pass()->removed()) +
+                        env_.texts->mirror_preview_bytes +
+                        std::to_string(mirror_->pass()->removed_bytes()));
+  }
+  if (options_.kind != SessionKind::kPreview) return true;
+  uint64_t free_bytes = 0;
+  bool known =
+      FreeDiskSpace(*env_.code_page, env_.state.target_mail_dir, &free_bytes);
+  result_.plan = MakePlan(*record_, known, free_bytes);
+  return result_.plan.fits;
 }
 
 void RunSession::CountOutcomes() {
@@ -397,99 +392,6 @@ void RunSession::Conclude(RunHost* host, bool fits) {
       result_.stats.behind_mail == 0 && result_.left_out == 0 &&
       !result_.outcome.stopped && fits &&
       (options_.kind == SessionKind::kPreview || result_.outcome.succeeded);
-}
-
-std::string RunSession::ExistingLine() const {
-  const Texts& texts = *env_.texts;
-  const MigrationStats& s = result_.stats;
-  std::string line = texts.existing_accounts + std::to_string(result_.existing);
-  if (s.behind_mail == 0) return line + texts.existing_complete;
-  return line + texts.existing_behind + std::to_string(s.behind_accounts) +
-         texts.existing_behind_mails + std::to_string(s.behind_mail) +
-         texts.existing_behind_tail +
-         (options_.sync_hint.empty() ? texts.sync_hint_dialog
-                                     : options_.sync_hint);
-}
-
-namespace {
-
-// A run whose one flaw is the new mail it left in accounts the target held:
-// its end message says that, not that nothing failed.
-bool OnlyMailBehind(const SessionResult& r, int failures) {
-  return r.stats.behind_mail > 0 && failures == 0 &&
-         r.stats.failed_copies == 0 && r.left_out == 0;
-}
-
-}  // namespace
-
-EndMessage RunSession::End() const {
-  const Texts& texts = *env_.texts;
-  const SessionResult& r = result_;
-  EndMessage end;
-  if (!r.outcome.loaded) return end;  // the run said why itself
-  // Each account left out has a failure line of its own; it is counted
-  // once, as left out.
-  const int failures = r.outcome.failure_lines - r.left_out;
-  std::string body;
-  if (options_.kind == SessionKind::kPreview) {
-    int accounts = 0;
-    for (const PlanAccount& a : r.plan.accounts) {
-      if (a.outcome == AccountOutcome::kAdded) ++accounts;
-    }
-    body = texts.preview_done + "\n" + texts.end_preview_domains +
-           std::to_string(r.plan.domains_to_add.size()) +
-           texts.end_preview_accounts + std::to_string(accounts) +
-           texts.end_preview_mails + std::to_string(r.plan.messages) +
-           texts.end_preview_size + Megabytes(r.plan.bytes) +
-           texts.end_preview_size_close;
-    if (r.plan.free_known) {
-      body += "\n" + texts.end_free + Megabytes(r.plan.free_bytes) +
-              texts.end_period;
-    }
-    if (!r.plan.fits) {
-      body += "\n\n" + texts.end_no_space +
-              Megabytes(r.plan.bytes - r.plan.free_bytes) + texts.no_space_tail;
-    }
-  } else if (r.outcome.stopped) {
-    body = options_.kind == SessionKind::kVerify ? texts.verify_stopped
-                                                 : texts.end_stopped;
-  } else if (r.clean) {
-    body = options_.kind == SessionKind::kVerify ? texts.verify_passed
-           : env_.state.target_installed         ? texts.success_installed
-                                                 : texts.success_temporary;
-  } else {
-    body = options_.kind == SessionKind::kVerify ? texts.end_verify_failed
-                                                 : texts.end_unclean;
-  }
-  if (options_.kind == SessionKind::kPreview &&
-      (r.outcome.failure_lines > 0 || r.left_out > 0)) {
-    body += "\n\n" + texts.end_will_fail + std::to_string(failures) +
-            texts.end_will_fail_left_out + std::to_string(r.left_out) +
-            texts.end_see_list;
-  } else if (!r.clean && !r.outcome.stopped &&
-             options_.kind != SessionKind::kPreview &&
-             !OnlyMailBehind(r, failures)) {
-    body += "\n" + texts.end_failures + std::to_string(failures) +
-            texts.end_failed_copies + std::to_string(r.stats.failed_copies) +
-            texts.end_failed_copies_left_out + std::to_string(r.left_out) +
-            texts.end_see_list;
-  }
-  // Mail left behind in accounts the target held: how to copy it.
-  if (r.stats.behind_mail > 0 && !r.outcome.stopped) {
-    body += "\n\n" + ExistingLine();
-  }
-  if (!r.log_path.empty()) {
-    body += "\n\n" + texts.end_log + r.log_path + "\n" + texts.end_report +
-            r.report_path;
-    if (!r.html_path.empty()) body += "\n" + texts.end_report + r.html_path;
-  }
-  if (!r.record_error.empty()) {
-    body += "\n\n" + texts.end_record_failed + r.record_error;
-  }
-  end.text = body;
-  end.kind = r.clean && r.record_error.empty() ? MessageKind::kInformation
-                                               : MessageKind::kWarning;
-  return end;
 }
 
 }  // namespace vm

@@ -248,6 +248,21 @@ class RunSession {
   // The run from the lock on; false when it never loaded.
   bool RunLocked(RunHost* front_host);
   RunSettings Settings() const;
+  // The target as the run sees it: the view that confines its writes, or
+  // the overlay that keeps them from the disk.
+  TargetContext RunTarget();
+  // The front end's own files (SessionHooks::before_run) or, for a writing
+  // run without, the manifest beside the target's data. False when the
+  // front end refused the run.
+  bool SetUpManifest(FileSystem* fs, RunSettings* settings);
+  // The target's sync record, read for any run but a verification
+  // (session_sync_record.cc); a run that writes saves it after it loaded,
+  // a line in the list when that fails.
+  void LoadSyncRecord(FileSystem* fs, RunSettings* settings);
+  void SaveSyncRecord(RunHost* host);
+  // A preview's mirror line and plan: false when its mail does not fit.
+  // True for the other runs.
+  bool PreviewFits(RunHost* host);
   void SetUpMirror(const TargetContext& target, RunSettings* settings);
   void CountOutcomes();
   void Conclude(RunHost* host, bool fits);

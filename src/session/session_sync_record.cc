@@ -1,0 +1,39 @@
+// The sync record in a session: read before the run, saved after it.
+
+#include <string>
+
+#include "migrate/run_host.h"
+#include "migrate/texts.h"
+#include "platform/clock.h"
+#include "session/record_paths.h"
+#include "session/run_session.h"
+
+namespace vm {
+
+void RunSession::LoadSyncRecord(FileSystem* fs, RunSettings* settings) {
+  if (options_.kind == SessionKind::kVerify) return;
+  // A preview reads it to tell what a sync would skip, and never writes
+  // it.
+  sync_record_ = SyncRecordFile::Load(fs, env_.state.target_dir,
+                                      env_.state.target_mail_dir);
+  if (sync_record_ != nullptr) settings->sync_record = sync_record_->record();
+  // A sync with a record lists only what changed; a progress that listed
+  // every mailbox ahead would cost what the record spares.
+  if (settings->sync && sync_record_ != nullptr &&
+      sync_record_->record()->size() > 0) {
+    progress_.CountAsItGoes();
+  }
+}
+
+void RunSession::SaveSyncRecord(RunHost* host) {
+  const bool writes = options_.kind == SessionKind::kMigrate;
+  std::string unsaved;
+  if (writes && result_.outcome.loaded && sync_record_ != nullptr &&
+      !sync_record_->Save(*env_.clock, &unsaved)) {
+    // Not a failure of the run: the next sync lists every mailbox.
+    host->AppendLogLine(env_.texts->sync_record_unsaved +
+                        FileErrorMessage(*env_.texts, unsaved));
+  }
+}
+
+}  // namespace vm
