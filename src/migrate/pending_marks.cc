@@ -64,6 +64,13 @@ bool PendingMarks::StagingLeft(const std::string& box, const NameOps& names) {
   const std::string staging = StagingOf(box);
   const std::string key =
       names.Fold(staging.substr(target_mail_dir_.size() + 1));
+  {
+    MutexLock lock(&staging_mutex_);
+    if (staging_listed_) return !staging_readable_ || staging_.count(key) != 0;
+  }
+  // One caller lists the store at a time: the judges of a sync all ask at
+  // once, and those that waited find the listing made meanwhile.
+  MutexLock listing(&staging_list_mutex_);
   uint64_t generation = 0;
   {
     MutexLock lock(&staging_mutex_);

@@ -143,7 +143,8 @@ class PendingMarks {
   bool mark_left_ = false;
   // The staging folders StagingLeft found, folded; valid while listed_.
   // StagingLeft may be called from several threads at once; it lists the
-  // store without the lock.
+  // store without the lock, under staging_list_mutex_ (taken first).
+  Mutex staging_list_mutex_;
   Mutex staging_mutex_;
   std::unordered_set<std::string> staging_ GUARDED_BY(staging_mutex_);
   bool staging_listed_ GUARDED_BY(staging_mutex_) = false;

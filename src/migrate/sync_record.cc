@@ -237,22 +237,27 @@ bool SyncRecord::Write(const PieceWriter& put) const {
   for (const auto& entry : entries_) sorted.push_back(&entry);
   std::sort(sorted.begin(), sorted.end(),
             [](const auto* a, const auto* b) { return a->first < b->first; });
+  // Entries go out in pieces of some size, not one write per mailbox.
+  constexpr size_t kPieceSize = 1 << 16;
+  std::string text;
   for (const auto* entry : sorted) {
     const std::string& key = entry->first;
     const SyncEntry& e = entry->second;
-    std::string text = "mailbox " + Hex(key) + " " + Hex(e.box) + " " +
-                       e.lists + " " + std::to_string(e.entries) + "\nsource " +
-                       (e.source_doubtful ? "doubtful " + e.source_listing
-                                          : StatusText(e.source)) +
-                       "\nfolder-list " +
-                       (e.has_folder_list ? StatusText(e.folder_list) : "-") +
-                       "\n";
+    text += "mailbox " + Hex(key) + " " + Hex(e.box) + " " + e.lists + " " +
+            std::to_string(e.entries) + "\nsource " +
+            (e.source_doubtful ? "doubtful " + e.source_listing
+                               : StatusText(e.source)) +
+            "\nfolder-list " +
+            (e.has_folder_list ? StatusText(e.folder_list) : "-") + "\n";
     for (const SyncFolder& folder : e.targets) {
       text += "target " + Hex(folder.name) + " " + TargetText(folder) + "\n";
     }
-    if (!put(text)) return false;
+    if (text.size() >= kPieceSize) {
+      if (!put(text)) return false;
+      text.clear();
+    }
   }
-  return put("end\n");
+  return put(text + "end\n");
 }
 
 const SyncEntry* SyncRecord::Find(const std::string& key) const {
@@ -287,12 +292,19 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
     SyncEntry& e = it->second;
     const std::string box = mail_dir + "\\" + e.box;
     const StampTime at = clock.NowStamp();
+    // One look at the mailbox folder for all its folders, as the next sync
+    // takes them (Unchanged): names as this program spelled them.
+    std::vector<std::string> names;
+    for (const SyncFolder& folder : e.targets) names.push_back(folder.name);
+    std::vector<std::optional<EntryStatus>> now;
+    fs->StatusesIn(box, names, &now);
     bool trusted = !e.targets.empty();
-    for (SyncFolder& folder : e.targets) {
+    for (size_t i = 0; i < e.targets.size(); ++i) {
+      SyncFolder& folder = e.targets[i];
       if (!trusted || folder.taken) continue;
       const std::string path = box + "\\" + folder.name;
-      folder.taken =
-          fs->StatusOf(path, &folder.status) && folder.status.is_directory;
+      folder.taken = now[i].has_value() && now[i]->is_directory;
+      if (folder.taken) folder.status = *now[i];
       if (folder.taken && !Settled(folder.status, at)) {
         // Listed after its status: a change after that moves it on.
         std::vector<DirEntry> listing;

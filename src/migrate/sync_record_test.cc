@@ -53,6 +53,23 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   SyncRecord read(kDataFolder);
   ASSERT_TRUE(read.Parse(wide));
   EXPECT_EQ(Written(read), wide);
+  // Many mailboxes (keys a100 to a399 before u0) go out in several pieces:
+  // none lost or repeated where one ends.
+  const size_t at = golden.find("mailbox 7530");
+  const std::string block = golden.substr(at, golden.find("mailbox 7631") - at);
+  std::string many = golden.substr(0, at);
+  for (int i = 100; i < 400; ++i) {
+    std::string hex = "61";
+    for (char digit : std::to_string(i)) hex += std::string("3") + digit;
+    std::string copy = block;
+    copy.replace(8, 9, hex + " " + hex);
+    many += copy;
+  }
+  many += golden.substr(at);
+  SyncRecord large(kDataFolder);
+  ASSERT_TRUE(large.Parse(many));
+  EXPECT_EQ(large.size(), 302u);
+  EXPECT_EQ(Written(large), many);
 }
 
 // Each text is the golden one with one fault; none may be used in part.
