@@ -271,6 +271,7 @@ bool RunSession::RunLocked(RunHost* front_host) {
   SessionHost host(front_host, filter_.get(),
                    env_.record_dirs.empty() ? nullptr : &lines_,
                    &result_.closing);
+  if (writes && options_.watch_seconds > 0) ArmWatch();
   first_pass_started_ = env_.clock->MonotonicMicros();
   LoadSyncRecord(target.fs, &settings);
   SetUpMirror(target, &settings);

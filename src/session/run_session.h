@@ -12,6 +12,7 @@
 #include "migrate/run_host.h"
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
+#include "platform/change_notice.h"
 #include "platform/helpers/overlay_file_system.h"
 #include "session/changes_only.h"
 #include "session/manifest_file.h"
@@ -30,7 +31,7 @@
 namespace vm {
 
 class SharedConfigStates;
-class ChangeNotice;
+
 class WatchPace;
 struct TargetContext;
 
@@ -270,6 +271,7 @@ class RunSession {
   // sync leaves as they are.
   std::string ExistingLine() const;
   // The sync passes of a watch after the migration (watch_session.cc).
+  void ArmWatch();
   void Watch(RunHost* front_host, TargetContext* target, RunSettings settings);
   bool WatchPass(RunHost* front_host, TargetContext* target,
                  const RunSettings& settings, bool* changed);
@@ -300,6 +302,9 @@ class RunSession {
   mutable std::mutex watch_mutex_;
   ChangeNotice* watch_notice_ = nullptr;
   bool watch_stopping_ = false;
+  // A watch's notice, made before the migration so that its passes know
+  // what changed since the migration began.
+  std::unique_ptr<ChangeNotice> armed_notice_;
   std::vector<std::string> lines_;
   StopRequest stop_;
   SessionResult result_;

@@ -94,16 +94,25 @@ void RunSession::PassRecords(RunHost* front_host, const WatchPace& pace) {
   if (hooks_.pass_ended) hooks_.pass_ended(*this, pace.Status(*env_.texts));
 }
 
+// The notice starts before the migration lists anything, and what it told
+// so far is taken: the migration sees every change made before then, the
+// notice every one after, so the first pass after it may look only where
+// the notice named changes, as later ones do.
+void RunSession::ArmWatch() {
+  const std::string& dir = env_.state.source_mail_dir;
+  armed_notice_ = env_.watch_notice ? env_.watch_notice(dir)
+                                    : WatchFolderTree(*env_.code_page, dir);
+  std::vector<std::string> before;
+  armed_notice_->TakeNamed(&before);
+}
+
 // A stop during the migration ends the session as any run's. Once the
 // passes have begun, the first stop wakes the wait (or is seen by it after
 // the pass in flight) and one last pass follows, which starts after the
 // stop: whatever the source held at the stop is copied.
 void RunSession::Watch(RunHost* front_host, TargetContext* target,
                        RunSettings settings) {
-  const std::string& dir = env_.state.source_mail_dir;
-  std::unique_ptr<ChangeNotice> notice =
-      env_.watch_notice ? env_.watch_notice(dir)
-                        : WatchFolderTree(*env_.code_page, dir);
+  std::unique_ptr<ChangeNotice> notice = std::move(armed_notice_);
   {
     std::lock_guard<std::mutex> lock(watch_mutex_);
     if (stop_.requested()) return;
@@ -121,8 +130,9 @@ void RunSession::Watch(RunHost* front_host, TargetContext* target,
   // and cost more than its share of a core.
   settings.judges = 1;
   // Between two full passes, at most the interval apart, a pass looks only
-  // where the notices told changes (RunSettings::named_boxes); the first
-  // pass, one after a lost count and the one after a stop look everywhere.
+  // where the notices told changes (RunSettings::named_boxes); the
+  // migration, a pass after a lost count and the one after a stop look
+  // everywhere.
   const int64_t interval = int64_t{options_.watch_seconds} * 1000000;
   int64_t last_full = first_pass_started_;
   std::set<std::string> named_boxes;

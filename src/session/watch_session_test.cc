@@ -211,5 +211,52 @@ TEST(WatchSessionTest, NoticesNameWhereAPassLooks) {
   }
 }
 
+// The notice is armed before the migration, so the first pass after it
+// already looks only where the notice named changes.
+TEST(WatchSessionTest, FirstPassAfterTheMigrationTrustsTheNotice) {
+  MemInstallation t;
+  // The migration's mail is written well before its record (which follows
+  // the flush), so none of it is doubtful.
+  t.mem.SetNow(t.clock.NowSeconds() - 100);
+  struct RecordLater : PhaseObserver {
+    void PhaseBegin(const char*) override {}
+    void PhaseEnd(const char* phase) override {
+      if (std::string(phase) == "flush") t->mem.SetNow(t->clock.NowSeconds());
+    }
+    MemInstallation* t;
+  } later;
+  later.t = &t;
+  t.PutSource("domain.ini", "a.com\r\n");
+  t.PutSource("popusers.ini", "u0\tc\ta.com\r\nu1\tc\ta.com\r\n");
+  t.PutSource("mail\\u0\\1.in", "one");
+  t.PutSource("mail\\u1\\1.in", "one");
+  RunSession* session = nullptr;
+  std::vector<ScriptedNotice::Step> steps = {
+      {[&] {
+         t.PutSource("mail\\u0\\2.in", "two");
+         t.PutSource("mail\\u1\\3.in", "three");
+       },
+       NoticeWait::kChanged,
+       {"u0"},
+       true},
+      {[&] { session->RequestStop(); }, NoticeWait::kTimedOut, {}, true},
+  };
+  SessionEnvironment env = WatchEnvironment(t, steps);
+  SessionOptions options;
+  options.watch_seconds = 150;
+  SessionHooks hooks;
+  hooks.phases = &later;
+  RunSession watch(env, options, nullptr, hooks);
+  session = &watch;
+  const SessionResult& r = watch.Run(&t.host);
+  EXPECT_TRUE(r.clean);
+  const std::string list = t.ResultList();
+  for (const char* line :
+       {"\n第 2 次同步：新增 1 封，", "\n第 3 次同步：新增 1 封，"}) {
+    EXPECT_NE(list.find(line), std::string::npos) << line << list;
+  }
+  EXPECT_FALSE(t.Store("u1\\INBOX\\3.in").empty());
+}
+
 }  // namespace
 }  // namespace vm
