@@ -437,15 +437,14 @@ bool AccountStep::Run() {
     }
   }
   JudgeAll(present);
-  std::vector<std::string> visited;
+  std::vector<const SourceAccount*> visited;
   for (const SourceAccount* account : present) {
-    if (unchanged_.count(account) == 0) visited.push_back(account->user_name);
+    if (unchanged_.count(account) == 0) visited.push_back(account);
   }
   std::vector<SourceAccount*>().swap(present);
-  mailboxes_->ReadAheadOf(visited);
+  mailboxes_->ReadAheadOf(visited, s_.target->primary_domain);
   users_->ExpectAdditions(visited.size());
-  // The read-ahead keeps what it needs: the names go before the accounts.
-  std::vector<std::string>().swap(visited);
+  std::vector<const SourceAccount*>().swap(visited);
   for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     const DomainRecord* record =
         FindDomain(domains_, s_.target->names, source.name);

@@ -125,22 +125,32 @@ void FolderCopier::Copy(const SourceFolder& folder,
   // migrator, once; what was found is still copied.
   const std::vector<DirEntry> entries = box.FilesOf(folder, names_);
   // Regular files, with names that can be used, are copied; directories are
-  // not messages; everything else is a failure. The index is asked for
-  // the names copied, and only those: the n-th flag is the n-th of them.
+  // not messages; everything else is a failure.
   std::vector<const DirEntry*> messages;
   std::vector<const std::string*> refusals;
-  std::vector<std::string> names;
   for (const DirEntry& entry : entries) {
     if (entry.is_directory) continue;
     messages.push_back(&entry);
     refusals.push_back(NameRefusal(entry));
-    if (refusals.back() == nullptr) names.push_back(entry.name);
   }
-  const std::vector<bool> sized = SizeFlags(folder, box, names, piece.get());
   std::vector<DirEntry> held;
   const DirMade made = PrepareTarget(target, piece.get(), &held);
   if (made == DirMade::kMade) mailbox->wrote = true;
   const TargetFolderFiles existing(names_, std::move(held));
+  // The index is asked for the names of the messages the target lacks,
+  // and only those (a sync finds most of them there): the n-th flag is the
+  // n-th of them.
+  std::vector<char> asked(messages.size(), 0);
+  std::vector<std::string> names;
+  for (size_t i = 0; i < messages.size(); ++i) {
+    const DirEntry& entry = *messages[i];
+    if (refusals[i] == nullptr &&
+        existing.Copy(entry.name, entry.size) == nullptr) {
+      asked[i] = 1;
+      names.push_back(entry.name);
+    }
+  }
+  const std::vector<bool> sized = SizeFlags(folder, box, names, piece.get());
 
   // Copies go to the workers in batches, which keeps the hand-over cost
   // (a queue entry, a wake-up) off each message. A folder just made holds
@@ -153,7 +163,7 @@ void FolderCopier::Copy(const SourceFolder& folder,
     const DirEntry& entry = *messages[order];
     ++piece->counts.messages;
     piece->counts.bytes += entry.size;
-    const bool is_sized = refusals[order] == nullptr && sized[n++];
+    const bool is_sized = asked[order] != 0 && sized[n++];
     if (Refused(entry, order, refusals[order], made, piece.get())) continue;
     Message copy;
     copy.order = order;

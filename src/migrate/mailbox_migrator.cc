@@ -110,44 +110,50 @@ MailboxMigrator::~MailboxMigrator() {
   log_->SetWaiter(nullptr, 0);
 }
 
-void MailboxMigrator::ReadAheadOf(const std::vector<std::string>& users) {
+void MailboxMigrator::ReadAheadOf(
+    const std::vector<const SourceAccount*>& accounts,
+    const std::string& primary_domain) {
   read_ahead_.reset();
   // Cold message files are read many at once instead of one per copy,
   // unless copies clone them unread (the manifest records them by their
   // stamps, without reading them). Not those of mailboxes the target
-  // has: a sync copies few of them, a run without sync none.
-  const bool messages = !fs_->CopiesShareBlocks(
-      SourceMailDir(options_.source_dir), options_.target_mail_dir);
+  // has: a sync copies few of them, a run without sync none. A mirror
+  // lists every folder of those, which is read ahead instead.
+  ReadAhead::Options ahead;
+  ahead.window = kReadAheadBoxes;
+  ahead.messages = !fs_->CopiesShareBlocks(SourceMailDir(options_.source_dir),
+                                           options_.target_mail_dir);
+  ahead.threads = ahead.messages && !options_.mirror ? kReadAheadThreads
+                                                     : kListingOnlyThreads;
+  ahead.clock = options_.record != nullptr ? options_.clock : nullptr;
+  ahead.list_targets = options_.mirror;
   const std::unordered_set<std::string> stored =
-      messages ? StoredBoxUsers() : std::unordered_set<std::string>();
+      ahead.messages || ahead.list_targets ? StoredBoxes()
+                                           : std::unordered_set<std::string>();
   std::vector<std::string> boxes;
-  std::vector<bool> in_target;
-  for (const std::string& user : users) {
-    if (IsSafeDirectoryName(user, options_.names)) {
-      boxes.push_back(SourceBox(user));
-      in_target.push_back(stored.count(options_.names.Fold(user.substr(
-                              0, options_.names.Find(user, '@')))) > 0);
+  for (const SourceAccount* account : accounts) {
+    if (!IsSafeDirectoryName(account->user_name, options_.names)) continue;
+    boxes.push_back(SourceBox(account->user_name));
+    std::string target;
+    if (!stored.empty()) target = TargetBox(*account, primary_domain);
+    if (!target.empty() && stored.count(options_.names.Fold(
+                               target.substr(target.rfind('\\') + 1))) == 0) {
+      target.clear();
     }
+    ahead.targets.push_back(std::move(target));
   }
-  read_ahead_ = std::make_unique<ReadAhead>(
-      fs_, std::move(boxes), kReadAheadBoxes,
-      messages ? kReadAheadThreads : kListingOnlyThreads, messages,
-      options_.record != nullptr ? options_.clock : nullptr,
-      std::move(in_target));
+  read_ahead_ =
+      std::make_unique<ReadAhead>(fs_, std::move(boxes), std::move(ahead));
 }
 
-std::unordered_set<std::string> MailboxMigrator::StoredBoxUsers() const {
-  // A mailbox is named after its user, with "@domain" unless the domain
-  // is the primary one. A user part found may be another domain's
-  // mailbox: a new account's files are then not read ahead, which costs
-  // time, never a copy.
+std::unordered_set<std::string> MailboxMigrator::StoredBoxes() const {
   std::unordered_set<std::string> names;
   std::vector<DirEntry> boxes;
   if (!fs_->List(options_.target_mail_dir + "\\*", &boxes)) return names;
   for (const DirEntry& box : boxes) {
-    if (!box.is_directory || box.is_special) continue;
-    names.insert(options_.names.Fold(
-        box.name.substr(0, options_.names.Find(box.name, '@'))));
+    if (box.is_directory && !box.is_special && !box.unconvertible_name) {
+      names.insert(options_.names.Fold(box.name));
+    }
   }
   return names;
 }

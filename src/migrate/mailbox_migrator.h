@@ -133,10 +133,11 @@ class MailboxMigrator {
                       const std::string& primary_domain, bool resume = false,
                       MailboxDone done = nullptr);
 
-  // Starts reading the source mailboxes of `users` a few accounts ahead of
-  // the run; they are the accounts MigrateMailbox will be called for, in
+  // Starts reading the source mailboxes of `accounts` a few accounts ahead
+  // of the run; they are the accounts MigrateMailbox will be called for, in
   // that order (an account left out or skipped costs nothing but a read).
-  void ReadAheadOf(const std::vector<std::string>& users);
+  void ReadAheadOf(const std::vector<const SourceAccount*>& accounts,
+                   const std::string& primary_domain);
 
   // Waits for every copy, writes every line still held back, flushes what
   // was copied and removes the pending marks of the mailboxes that are
@@ -208,8 +209,8 @@ class MailboxMigrator {
   class FolderFailure;
 
   std::string SourceBox(const std::string& user) const;
-  // The folded user parts of the mailboxes the target's store holds.
-  std::unordered_set<std::string> StoredBoxUsers() const;
+  // The folded names of the mailboxes the target's store holds.
+  std::unordered_set<std::string> StoredBoxes() const;
   // The key of a target mailbox in the record.
   std::string RecordKey(const std::string& target_box) const;
   // Whether a watch's notices named no folder of the mailbox of `user` since

@@ -13,6 +13,7 @@
 #include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/mailbox_verifier.h"
+#include "migrate/mirror_pass.h"
 #include "migrate/ordered_log.h"
 #include "migrate/ordered_run_observer.h"
 #include "migrate/password_follow.h"
@@ -105,6 +106,7 @@ void MirrorAccounts(const RunSettings& settings, TargetContext* target,
       (settings.stop != nullptr && settings.stop->requested())) {
     return;
   }
+  if (settings.mirror_pass != nullptr) settings.mirror_pass->Ready();
   DomainStore domains(target);
   const RecordedAccounts read_here =
       settings.mirror_accounts != nullptr

@@ -37,9 +37,17 @@ MirrorPass::MirrorPass(FileSystem* fs, NameOps names,
       manifest_(manifest),
       options_(std::move(options)) {}
 
+void MirrorPass::Ready() {
+  if (!options_.ready) return;
+  std::function<void()> ready = std::move(options_.ready);
+  options_.ready = nullptr;
+  ready();
+}
+
 std::vector<MirrorPass::Folder> MirrorPass::Mirror(
     const std::string& target_box, const MailboxListing& box,
     const std::vector<SourceFolder>& folders, bool folder_list_known) {
+  Ready();
   std::vector<Folder> result;
   // A source that could not be listed whole says nothing about what is
   // gone from it.

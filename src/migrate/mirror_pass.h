@@ -2,6 +2,7 @@
 #define VM_MIGRATE_MIRROR_PASS_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -38,6 +39,9 @@ class MirrorPass {
     std::string runs_dir;  // the folder of the run records
     std::string holding;   // the pass's holding folder's name in runs_dir
     bool preview = false;  // count what would go; move nothing
+    // Waited for before the proofs, and the accounts read with them, are
+    // first used: they may still be being read. May be empty.
+    std::function<void()> ready;
   };
 
   // What became of one target folder, and what it holds after the pass:
@@ -71,6 +75,10 @@ class MirrorPass {
                              const MailboxListing& box,
                              const std::vector<SourceFolder>& folders,
                              bool folder_list_known);
+
+  // Waits for the proofs and the accounts read with them (Options::ready);
+  // called from the run's thread.
+  void Ready();
 
   // Over the pass so far.
   int64_t removed() const { return removed_; }

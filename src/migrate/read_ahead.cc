@@ -21,16 +21,10 @@ constexpr size_t kMaxKeptText = size_t{256} << 10;
 }  // namespace
 
 ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
-                     size_t window, int threads, bool messages,
-                     const Clock* clock, std::vector<bool> in_target)
-    : fs_(fs),
-      boxes_(std::move(boxes)),
-      messages_(messages),
-      in_target_(std::move(in_target)),
-      clock_(clock),
-      window_(std::max<size_t>(1, window)) {
+                     Options options)
+    : fs_(fs), boxes_(std::move(boxes)), options_(std::move(options)) {
   for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
-  const size_t count = static_cast<size_t>(std::max(1, threads));
+  const size_t count = static_cast<size_t>(std::max(1, options_.threads));
   for (size_t first = 0; first < count && first < boxes_.size(); ++first) {
     try {
       threads_.emplace_back([this, first, count] { Read(first, count); });
@@ -67,6 +61,9 @@ bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
   auto place = places_.find(box);
   if (place == places_.end()) return false;
   MutexLock lock(&mutex_);
+  // A box being read is waited for: reading it again here would only
+  // read the same entries twice while the disk is busiest.
+  while (reading_.count(place->second) > 0) lock.Wait(&moved_);
   auto it = kept_.find(place->second);
   if (it == kept_.end()) return false;
   *listing = std::move(it->second);
@@ -75,16 +72,23 @@ bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
 }
 
 void ReadAhead::Read(size_t first, size_t step) {
+  const size_t window = std::max<size_t>(1, options_.window);
   for (size_t i = first; i < boxes_.size(); i += step) {
     {
       MutexLock lock(&mutex_);
-      while (!stopping_ && i >= reached_ + window_) lock.Wait(&moved_);
+      while (!stopping_ && i >= reached_ + window) lock.Wait(&moved_);
       if (stopping_) return;
       // A box the run has passed was listed by the run itself: reading it
       // now would only keep this thread behind the run.
       if (i < reached_) continue;
+      reading_.insert(i);
     }
     ReadBox(i);
+    {
+      MutexLock lock(&mutex_);
+      reading_.erase(i);
+    }
+    moved_.notify_all();
   }
 }
 
@@ -92,7 +96,7 @@ void ReadAhead::Read(size_t first, size_t step) {
 // list and the indexes), keeping the listing and the smaller texts for the
 // run.
 void ReadAhead::ReadBox(size_t place) {
-  MailboxListing box(fs_, boxes_[place], clock_);
+  MailboxListing box(fs_, boxes_[place], options_.clock);
   const std::vector<DirEntry>& entries = box.entries;
   size_t kept = 0;
   for (const DirEntry& entry : entries) {
@@ -107,7 +111,11 @@ void ReadAhead::ReadBox(size_t place) {
       box.texts.emplace(entry.name, std::move(text));
     }
   }
-  if (messages_ && !(place < in_target_.size() && in_target_[place])) {
+  const std::string* target =
+      place < options_.targets.size() && !options_.targets[place].empty()
+          ? &options_.targets[place]
+          : nullptr;
+  if (options_.messages && target == nullptr) {
     for (const DirEntry& entry : entries) {
       if (!entry.is_directory && !entry.is_special && entry.size > 0 &&
           IsMessageFileName(entry.name)) {
@@ -115,10 +123,25 @@ void ReadAhead::ReadBox(size_t place) {
       }
     }
   }
+  if (options_.list_targets && target != nullptr) ListTarget(*target);
   if (entries.size() > kMaxKeptEntries) return;
   MutexLock lock(&mutex_);
   // A box the run has passed is no longer wanted.
   if (place >= reached_) kept_.emplace(place, std::move(box));
+}
+
+// Lists the target mailbox and each of its folders; what is kept is the
+// file system's cache of their entries and statuses, not the listings.
+void ReadAhead::ListTarget(const std::string& box) {
+  std::vector<DirEntry> folders;
+  if (!fs_->List(box + "\\*", &folders)) return;
+  std::vector<DirEntry> files;
+  for (const DirEntry& folder : folders) {
+    if (folder.is_directory && !folder.is_special &&
+        !folder.unconvertible_name) {
+      fs_->List(folder.path + "\\*", &files);
+    }
+  }
 }
 
 }  // namespace vm

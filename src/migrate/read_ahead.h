@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -24,17 +25,29 @@ class FileSystem;
 // disk every time. Only reads; nothing it does changes what the run does.
 class ReadAhead {
  public:
+  struct Options {
+    // No box is read more than `window` places past the last one reached,
+    // by `threads` threads.
+    size_t window = 1;
+    int threads = 1;
+    // The message files are asked to be read in the background too, for
+    // copies that read them.
+    bool messages = false;
+    // Given, each listing first takes what the mailbox shows of itself
+    // (MailboxListing::seen).
+    const Clock* clock = nullptr;
+    // By place: the box's mailbox in the target where the target has one,
+    // else empty. Its message files are never read ahead: the run copies
+    // few of them, if any.
+    std::vector<std::string> targets;
+    // The folders of each such target mailbox are listed too, for a mirror
+    // pass that lists every one of them: the run then finds their statuses
+    // in memory instead of waiting for the disk file after file.
+    bool list_targets = false;
+  };
   // `boxes` are the source mailbox directories in the order the run visits
-  // them; none is read more than `window` places past the last one reached.
-  // With `messages`, the message files are asked to be read in the
-  // background too, for copies that read them. Given a clock, each listing
-  // first takes what the mailbox shows of itself (MailboxListing::seen).
-  // The message files of a box whose flag in `in_target` is set are never read
-  // ahead: its target mailbox exists, so the run copies few of them, if
-  // any.
-  ReadAhead(FileSystem* fs, std::vector<std::string> boxes, size_t window,
-            int threads, bool messages, const Clock* clock = nullptr,
-            std::vector<bool> in_target = {});
+  // them.
+  ReadAhead(FileSystem* fs, std::vector<std::string> boxes, Options options);
   // Stops the threads; what they are reading is finished first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -43,8 +56,9 @@ class ReadAhead {
   // The run has come to `box`; what was kept for the boxes before it goes.
   void Reached(const std::string& box);
 
-  // Hands over the listing of `box` made ahead, once, when there is one:
-  // the run then need not list the mailbox again. A listing of more than
+  // Hands over the listing of `box` made ahead, once, when there is one
+  // (waiting for one being made): the run then need not list the mailbox
+  // again. A listing of more than
   // kMaxKeptEntries entries is not kept.
   bool Take(const std::string& box, MailboxListing* listing);
   static constexpr size_t kMaxKeptEntries = 4096;
@@ -52,18 +66,17 @@ class ReadAhead {
  private:
   void Read(size_t first, size_t step);
   void ReadBox(size_t place);
+  void ListTarget(const std::string& box);
 
   FileSystem* fs_;
   const std::vector<std::string> boxes_;
-  const bool messages_;
-  const std::vector<bool> in_target_;  // by place
-  const Clock* const clock_;
+  const Options options_;
   std::unordered_map<std::string, size_t> places_;
-  const size_t window_;
   Mutex mutex_;
   std::condition_variable moved_;
   size_t reached_ GUARDED_BY(mutex_) = 0;
   std::map<size_t, MailboxListing> kept_ GUARDED_BY(mutex_);  // by place
+  std::set<size_t> reading_ GUARDED_BY(mutex_);               // places
   bool stopping_ GUARDED_BY(mutex_) = false;
   std::vector<std::thread> threads_;
 };

@@ -55,9 +55,17 @@ class ListingFileSystem : public MemFileSystem {
 // Reads stay within the window past the run's place, and bring in the
 // indexes but not the messages; those are only asked to be prefetched, when
 // the copies read them, and nothing else is: not an index, an empty
-// message, a folder or a file that is no message.
+// message, a folder, a file that is no message or a box the target has.
+// Asked to, it lists the target mailboxes of the boxes it reads, with their
+// folders, and no other.
 TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
   for (bool messages : {false, true}) {
+    ReadAhead::Options options;
+    options.window = 4;
+    options.threads = 2;
+    options.messages = messages;
+    options.list_targets = !messages;
+    options.targets.resize(20);
     ListingFileSystem fs;
     std::vector<std::string> boxes;
     std::set<std::string> expected;
@@ -77,13 +85,25 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
     ASSERT_TRUE(fs.CreateDir(boxes[0] + "\\5.in", nullptr));
     ASSERT_TRUE(fs.WriteFile(boxes[19] + "\\6.in", "message", nullptr));
     ASSERT_TRUE(fs.WriteFile(boxes[12] + "\\7.in", "message", nullptr));
+    ASSERT_TRUE(fs.WriteFile(boxes[13] + "\\8.in", "message", nullptr));
+    ASSERT_TRUE(fs.CreateDir("C:\\t", nullptr));
+    for (int i : {1, 13, 16}) {
+      const std::string target = "C:\\t\\u" + std::to_string(100 + i);
+      options.targets[i] = target;
+      for (const std::string& dir : {target, target + "\\INBOX"}) {
+        ASSERT_TRUE(fs.CreateDir(dir, nullptr));
+        if (i != 16 && options.list_targets) expected.insert(dir);
+      }
+      ASSERT_TRUE(fs.WriteFile(target + "\\INBOX\\1.in", "m", nullptr));
+      ASSERT_TRUE(fs.WriteFile(target + "\\notes.txt", "n", nullptr));
+    }
     {
-      ReadAhead ahead(&fs, boxes, 4, 2, messages);
-      ASSERT_TRUE(fs.WaitForListed(4));
+      ReadAhead ahead(&fs, boxes, options);
+      ASSERT_TRUE(fs.WaitForListed(options.list_targets ? 6 : 4));
       ahead.Reached(boxes[10]);
       ahead.Reached(boxes[3]);  // never back
       ahead.Reached("C:\\m\\other");
-      ASSERT_TRUE(fs.WaitForListed(8));
+      ASSERT_TRUE(fs.WaitForListed(options.list_targets ? 12 : 8));
       // The listing of a box ahead is handed over once; none is kept for a
       // box the run has passed or one never read.
       MailboxListing listing;

@@ -1,5 +1,7 @@
 #include "session/session_mirror.h"
 
+#include <system_error>
+
 #include "migrate/undo_choices.h"
 #include "migrate/undo_run.h"
 #include "platform/file_system.h"
@@ -39,6 +41,7 @@ SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
   options.store = state.target_mail_dir;
   options.runs_dir = runs_dir_;
   options.preview = manifest == nullptr;
+  options.ready = [this] { WaitLoaded(); };
   const std::string base = StartName(started);
   options.holding = base + ".held";
   for (int n = 2; fs->Exists(runs_dir_ + "\\" + options.holding); ++n) {
@@ -46,10 +49,27 @@ SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
   }
   pass_ = std::make_unique<MirrorPass>(fs, names, &proofs_, manifest,
                                        std::move(options));
-  Reload();
+  // The manifests are read while the run judges its accounts: the first
+  // mailbox mirrored waits for them, if at all.
+  try {
+    loading_ = std::thread([this] { Load(); });
+  } catch (const std::system_error&) {
+    Load();
+  }
+}
+
+SessionMirror::~SessionMirror() { WaitLoaded(); }
+
+void SessionMirror::WaitLoaded() {
+  if (loading_.joinable()) loading_.join();
 }
 
 ProofIndex::Use SessionMirror::Reload() {
+  WaitLoaded();
+  return Load();
+}
+
+ProofIndex::Use SessionMirror::Load() {
   // A data folder that cannot be found proves nothing.
   if (data_folder_ == FileId{}) return ProofIndex::Use::kUnwritten;
   return index_->Load(&proofs_, &recorded_);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "migrate/mirror_pass.h"
 #include "migrate/mirror_proofs.h"
@@ -28,6 +29,7 @@ class SessionMirror {
   // `manifest` null for a preview, which moves nothing.
   SessionMirror(FileSystem* fs, const AppState& state, const NameOps& names,
                 ManifestWriter* manifest, int64_t started);
+  ~SessionMirror();
   SessionMirror(const SessionMirror&) = delete;
   SessionMirror& operator=(const SessionMirror&) = delete;
 
@@ -38,12 +40,18 @@ class SessionMirror {
   ProofIndex::Use Reload();
 
  private:
+  // Reads the proofs; the first time on a thread of its own, which the
+  // pass waits for before it uses them.
+  ProofIndex::Use Load();
+  void WaitLoaded();
+
   std::string runs_dir_;
   FileId data_folder_;
   MirrorProofs proofs_;
   RecordedAccounts recorded_;
   std::unique_ptr<ProofIndex> index_;
   std::unique_ptr<MirrorPass> pass_;
+  std::thread loading_;
 };
 
 }  // namespace vm
