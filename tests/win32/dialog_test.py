@@ -11,15 +11,18 @@ Uses $DISPLAY, or starts its own Xvfb when none is set.
 """
 
 import argparse
+import faulthandler
 import glob
 import hashlib
 import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -55,6 +58,10 @@ UNDO_DONE = "撤销完成：该次运行添加的内容已全部删除"
 LB_GETCOUNT = "395"
 LOCK_WAITING = "正在等待其他程序释放配置文件锁:"
 TIMEOUT = 60
+# The whole suite ends by then, below ctest's own limit: the watchdog says
+# where it stood and kills every process the suite started, so that none is
+# left holding ctest's output open.
+SUITE_LIMIT = 540
 
 
 def windows_path(path):
@@ -72,7 +79,8 @@ def md5(text):
 
 
 def wine(*args, check=True, env=None):
-    result = subprocess.run(RUNNER + list(args), stdout=subprocess.PIPE,
+    result = subprocess.run(RUNNER + list(args), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, timeout=TIMEOUT,
                             env=env)
     if check and result.returncode != 0:
@@ -90,6 +98,19 @@ def reg_set(key, value, data, view="64"):
 def reg_delete(key):
     for view in ("32", "64"):
         wine("reg", "delete", key, "/f", "/reg:" + view, check=False)
+
+
+def tool(args):
+    """Runs an X tool and returns its output. None of them is left the
+    suite's own output: one the suite could not wait for would keep ctest
+    waiting after the suite ended."""
+    result = subprocess.run(args, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            timeout=TIMEOUT)
+    if result.returncode != 0:
+        raise AssertionError("%s failed: %s" % (
+            " ".join(args[:2]), result.stderr.decode("utf-8", "replace")))
+    return result.stdout
 
 
 def probe(*args):
@@ -127,14 +148,11 @@ def wait_window(caption):
 
 def press(caption, key):
     """Focuses the X window of that exact caption and presses a key."""
-    xid = subprocess.run(
-        ["xdotool", "search", "--sync", "--onlyvisible", "--name",
-         "^" + caption.replace("(", r"\(").replace(")", r"\)") + "$"],
-        stdout=subprocess.PIPE, check=True, timeout=TIMEOUT,
-    ).stdout.split()[0].decode()
-    subprocess.run(["xdotool", "windowfocus", "--sync", xid], check=True,
-                   timeout=TIMEOUT)
-    subprocess.run(["xdotool", "key", key], check=True, timeout=TIMEOUT)
+    pattern = "^" + caption.replace("(", r"\(").replace(")", r"\)") + "$"
+    xid = tool(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                pattern]).split()[0].decode()
+    tool(["xdotool", "windowfocus", "--sync", xid])
+    tool(["xdotool", "key", key])
 
 
 def dismiss_message(expected, icon=None):
@@ -194,9 +212,8 @@ def size_of(window, control):
 def crop(rect, path):
     """A screenshot of the screen rectangle "left top right bottom"."""
     left, top, right, bottom = (int(v) for v in rect.split()[:4])
-    subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
-        right - left, bottom - top, left, top), path], check=True,
-        timeout=TIMEOUT)
+    tool(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
+        right - left, bottom - top, left, top), path])
     return path
 
 
@@ -208,10 +225,8 @@ def icon_kind(handle):
         return "none"
     path = crop(rect, os.path.join(tempfile.gettempdir(),
                                    "vm_icon_%d.png" % os.getpid()))
-    mean = subprocess.run(
-        ["convert", path, "-alpha", "off", "-format",
-         "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]", "info:"],
-        stdout=subprocess.PIPE, check=True, timeout=TIMEOUT).stdout.split()
+    mean = tool(["convert", path, "-alpha", "off", "-format",
+                 "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]", "info:"]).split()
     os.remove(path)
     r, g, b = (float(v) for v in mean)
     if b > r + 0.1:
@@ -222,9 +237,7 @@ def icon_kind(handle):
 def screenshot(name):
     if ARTIFACTS:
         os.makedirs(ARTIFACTS, exist_ok=True)
-        subprocess.run(["import", "-window", "root",
-                        os.path.join(ARTIFACTS, name)], check=True,
-                       timeout=TIMEOUT)
+        tool(["import", "-window", "root", os.path.join(ARTIFACTS, name)])
 
 
 def tree(top, skip=None):
@@ -315,7 +328,15 @@ class HeldLock:
             RUNNER + [PROBE, "hold", "Tarnwick_" + file_name],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL)
-        if self.process.stdout.readline().strip() != b"held":
+        # The probe says "held" once it has the lock; one that waits for
+        # it fails the scenario after TIMEOUT instead of stalling it.
+        said = []
+        reader = threading.Thread(
+            target=lambda: said.append(self.process.stdout.readline()),
+            daemon=True)
+        reader.start()
+        reader.join(TIMEOUT)
+        if not said or said[0].strip() != b"held":
             raise AssertionError("cannot take the lock of " + file_name)
 
     def release(self):
@@ -690,8 +711,7 @@ class DialogTest(unittest.TestCase):
         # Our entry is the menu's last; Wine adds one of its own with the
         # same access key.
         press(DIALOG_CAPTION, "alt+space")
-        subprocess.run(["xdotool", "key", "End", "Return"], check=True,
-                       timeout=TIMEOUT)
+        tool(["xdotool", "key", "End", "Return"])
         about = wait_window(ABOUT_CAPTION)
         # The program's version, as the project writes it once.
         texts = probe("texts", about).splitlines()
@@ -821,11 +841,10 @@ class DialogTest(unittest.TestCase):
         self.assertGreaterEqual(top_line + page, count)
         colour = rect.split()[4]
         shot = crop(rect, os.path.join(self.root, "list.png"))
-        highlighted = subprocess.run(
+        highlighted = tool(
             ["convert", shot, "-alpha", "off", "-fill", "black", "+opaque",
              "#" + colour, "-fill", "white", "-opaque", "#" + colour,
-             "-format", "%[fx:int(mean*w*h+0.5)]", "info:"],
-            stdout=subprocess.PIPE, check=True, timeout=TIMEOUT).stdout
+             "-format", "%[fx:int(mean*w*h+0.5)]", "info:"])
         self.assertEqual(highlighted.strip(), b"0")
         probe("post", dialog, str(WM_CLOSE), "0")
         self.assert_exits()
@@ -1010,8 +1029,7 @@ class DialogTest(unittest.TestCase):
         wait_window("保存报告")
         press("保存报告", "ctrl+a")
         csv = os.path.join(self.root, "switch.csv")
-        subprocess.run(["xdotool", "type", windows_path(csv)], check=True,
-                       timeout=TIMEOUT)
+        tool(["xdotool", "type", windows_path(csv)])
         press("保存报告", "Return")
         wait_for(lambda: os.path.exists(csv) or None, "the saved report")
         with open(csv, encoding="utf-8-sig") as f:
@@ -1022,9 +1040,8 @@ class DialogTest(unittest.TestCase):
         lines = list_lines(dialog)
         left, top = probe("rect", dialog, "1005").split()[:2]
         first = int(probe("send", dialog, "1005", LVM_GETTOPINDEX, "0"))
-        subprocess.run(["xdotool", "mousemove", str(int(left) + 30),
-                        str(int(top) + 8), "click", "1"], check=True,
-                       timeout=TIMEOUT)
+        tool(["xdotool", "mousemove", str(int(left) + 30), str(int(top) + 8),
+              "click", "1"])
         press(DIALOG_CAPTION, "ctrl+c")
         self.assertEqual(probe("clipboard").strip(), lines[first].strip())
 
@@ -1067,6 +1084,24 @@ class DialogTest(unittest.TestCase):
         self.assert_exits()
 
 
+def start_watchdog():
+    """After SUITE_LIMIT seconds, prints every thread's stack and kills the
+    suite's process group: the suite itself and every program it started
+    (the dialogs, the probes, the X tools)."""
+    os.setpgrp()
+
+    def expire():
+        sys.stderr.write("dialog tests: over %d s; where they stood:\n"
+                         % SUITE_LIMIT)
+        faulthandler.dump_traceback(file=sys.stderr, all_threads=True)
+        sys.stderr.flush()
+        os.killpg(0, signal.SIGKILL)
+
+    timer = threading.Timer(SUITE_LIMIT, expire)
+    timer.daemon = True
+    timer.start()
+
+
 def ensure_display():
     """Returns an Xvfb process started for these tests, or None."""
     if os.environ.get("DISPLAY"):
@@ -1096,6 +1131,7 @@ def main():
     VERSION = args.version
     PROGRAM, PROBE, ARTIFACTS = args.program, args.probe, args.artifacts
     RUNNER = args.runner.split()
+    start_watchdog()
     xvfb = ensure_display()
     try:
         unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
