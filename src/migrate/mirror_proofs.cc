@@ -1,20 +1,61 @@
 #include "migrate/mirror_proofs.h"
 
+#include <algorithm>
+
 #include "migrate/mailbox_use.h"
 #include "migrate/undo_files.h"
 #include "platform/file_system.h"
 
 namespace vm {
 
+void MirrorProofs::AddFile(std::string_view key, uint64_t size,
+                           std::string_view md5,
+                           std::optional<FileStamp> stamp) {
+  Proof proof;
+  proof.key_at = keys_.size();
+  proof.key_size = key.size();
+  proof.size = size;
+  proof.has_md5 = md5.size() == proof.md5.size();
+  if (proof.has_md5) std::copy(md5.begin(), md5.end(), proof.md5.begin());
+  proof.stamp = stamp;
+  keys_ += key;
+  files_.push_back(proof);
+  sealed_ = false;
+}
+
+void MirrorProofs::Seal() {
+  if (sealed_) return;
+  std::stable_sort(
+      files_.begin(), files_.end(),
+      [this](const Proof& a, const Proof& b) { return KeyOf(a) < KeyOf(b); });
+  sealed_ = true;
+}
+
+bool MirrorProofs::Proves(FileSystem* fs, const std::string& path,
+                          const Proof& proof) const {
+  ManifestEntry e = MessageFileEntry(
+      path, proof.size,
+      proof.has_md5 ? std::string(proof.md5.begin(), proof.md5.end())
+                    : std::string());
+  e.stamp = proof.stamp;
+  bool unreadable = false;
+  return FileAsRecorded(fs, e, &unreadable);
+}
+
 bool MirrorProofs::FileUnchanged(FileSystem* fs,
                                  const std::string& path) const {
-  auto it = files_.find(PathKey(path, names_));
-  if (it == files_.end()) return false;
-  for (const Proof& proof : it->second) {
-    ManifestEntry e = MessageFileEntry(path, proof.size, proof.md5);
-    e.stamp = proof.stamp;
-    bool unreadable = false;
-    if (FileAsRecorded(fs, e, &unreadable)) return true;
+  const std::string key = PathKey(path, names_);
+  if (!sealed_) {
+    for (const Proof& proof : files_) {
+      if (KeyOf(proof) == key && Proves(fs, path, proof)) return true;
+    }
+    return false;
+  }
+  auto it = std::lower_bound(
+      files_.begin(), files_.end(), key,
+      [this](const Proof& p, const std::string& k) { return KeyOf(p) < k; });
+  for (; it != files_.end() && KeyOf(*it) == key; ++it) {
+    if (Proves(fs, path, *it)) return true;
   }
   return false;
 }

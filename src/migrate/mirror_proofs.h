@@ -1,12 +1,12 @@
 #ifndef VM_MIGRATE_MIRROR_PROOFS_H_
 #define VM_MIGRATE_MIRROR_PROOFS_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -34,16 +34,20 @@ class MirrorProofs {
   explicit MirrorProofs(NameOps names) : names_(std::move(names)) {}
 
   void Clear() {
+    keys_.clear();
     files_.clear();
     dirs_.clear();
+    sealed_ = true;
   }
-  // A message file the tool made, by PathKey (one file may have several).
-  void AddFile(const std::string& key, uint64_t size, std::string md5,
-               std::optional<FileStamp> stamp) {
-    files_[key].push_back({size, std::move(md5), stamp});
-  }
+  // A message file the tool made, by PathKey (one file may have several):
+  // its size, and its digest (32 hex digits) or its stamp.
+  void AddFile(std::string_view key, uint64_t size, std::string_view md5,
+               std::optional<FileStamp> stamp);
   // A folder the tool made, by PathKey.
   void AddDir(std::string key) { dirs_.insert(std::move(key)); }
+  // Orders the files for look-up, once all are added. A look-up before
+  // still answers rightly, only slowly.
+  void Seal();
 
   // Whether the file `path` is exactly as a record says the tool left it.
   // A file that cannot be read for its digest is not.
@@ -51,18 +55,30 @@ class MirrorProofs {
   // Whether a manifest says the tool made the folder `path`.
   bool MadeDir(const std::string& path) const;
 
-  size_t files() const { return files_.size(); }
-
  private:
-  NameOps names_;
   // What proves one file: its size and stamp, or its size and digest.
+  // The keys of every file lie end to end in one string, so that a
+  // target of many files costs a few large blocks rather than several
+  // small ones per file, to fill and to free.
   struct Proof {
+    size_t key_at = 0;
+    size_t key_size = 0;
     uint64_t size = 0;
-    std::string md5;
+    std::array<char, 32> md5{};
+    bool has_md5 = false;
     std::optional<FileStamp> stamp;
   };
-  // By PathKey: every record of a file (any may prove it).
-  std::unordered_map<std::string, std::vector<Proof>> files_;
+  std::string_view KeyOf(const Proof& proof) const {
+    return std::string_view(keys_).substr(proof.key_at, proof.key_size);
+  }
+  bool Proves(FileSystem* fs, const std::string& path,
+              const Proof& proof) const;
+
+  NameOps names_;
+  std::string keys_;
+  // In key order once sealed; a key's records in the order added.
+  std::vector<Proof> files_;
+  bool sealed_ = true;
   std::unordered_set<std::string> dirs_;
 };
 

@@ -121,7 +121,7 @@ bool TakeProofLine(std::string_view line, MirrorProofs* proofs,
     proofs->AddDir(std::move(a));
   } else if (w.size() == 4 && w[0] == "file" && ParseField(w[1], &a) &&
              ParseNumber(w[2], &size) && IsMd5Hex(w[3])) {
-    proofs->AddFile(a, size, std::string(w[3]), std::nullopt);
+    proofs->AddFile(a, size, w[3], std::nullopt);
   } else if (w.size() == 6 && w[0] == "file-stamp" && ParseField(w[1], &a) &&
              ParseNumber(w[2], &size)) {
     FileStamp stamp;
@@ -130,7 +130,7 @@ bool TakeProofLine(std::string_view line, MirrorProofs* proofs,
         !ParseTime(w[5], &stamp.changed)) {
       return false;
     }
-    proofs->AddFile(a, size, std::string(), stamp);
+    proofs->AddFile(a, size, std::string_view(), stamp);
   } else if (w.size() == 4 && w[0] == "account" && ParseField(w[1], &a) &&
              ParseField(w[2], &b) && ParseField(w[3], &c)) {
     accounts->AddItem(a, b, c);
@@ -266,6 +266,7 @@ ProofIndex::Use ProofIndex::Load(MirrorProofs* proofs,
       TakeProofLine(line, proofs, accounts);
     }
   }
+  proofs->Seal();
   return Keep(taken, whole && from_index == parts.size(), read_bytes,
               text.size(), &parts);
 }

@@ -189,6 +189,30 @@ TEST_F(SessionMirrorTest, ManifestGoneSinceTheIndexProvesNothing) {
   EXPECT_EQ(Count("不是本工具复制的原样"), 6u);
 }
 
+// A copy the target lost and a later sync made again from a source file
+// changed meanwhile has a record of each copy, and only the last proves
+// the file. The manifests are read by name ("<start>-2", "<start>-3",
+// then "<start>"): u0's proving record comes first, v0's in the middle.
+TEST_F(SessionMirrorTest, ALaterRecordProvesWhatAnEarlierOneNoLongerDoes) {
+  auto recopy = [this](const std::string& user, const std::string& text) {
+    ASSERT_TRUE(
+        t_.fs.RemoveFile("C:\\t\\store\\" + user + "\\INBOX\\1.in", nullptr));
+    t_.PutSource("mail\\" + user + "\\1.in", text);
+  };
+  ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+  recopy("u0", "u0 in, longer now");
+  recopy("v0@b.com", "v0 in, longer now");
+  ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+  recopy("v0@b.com", "v0 in, longer again");
+  ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
+  RemoveSource("u0\\1.in");
+  RemoveSource("v0@b.com\\1.in");
+  Run(SessionKind::kMigrate, true);
+  EXPECT_EQ(Count("封（源中已删除）"), 2u) << t_.ResultList();
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\u0\\INBOX\\1.in"));
+  EXPECT_FALSE(t_.fs.Exists("C:\\t\\store\\v0@b.com\\INBOX\\1.in"));
+}
+
 // The index of the proofs (ProofIndex) as a pass may find it after an
 // earlier mirror pass wrote it. Whatever it holds, the pass takes out what
 // the manifests prove and nothing else, so the target ends as without an
