@@ -25,9 +25,14 @@ void MirrorProofs::AddFile(std::string_view key, uint64_t size,
 
 void MirrorProofs::Seal() {
   if (sealed_) return;
-  std::stable_sort(
-      files_.begin(), files_.end(),
-      [this](const Proof& a, const Proof& b) { return KeyOf(a) < KeyOf(b); });
+  order_.resize(files_.size());
+  for (size_t i = 0; i < files_.size(); ++i) {
+    order_[i] = static_cast<uint32_t>(i);
+  }
+  std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
+    const int by_key = KeyOf(files_[a]).compare(KeyOf(files_[b]));
+    return by_key != 0 ? by_key < 0 : a < b;
+  });
   sealed_ = true;
 }
 
@@ -51,11 +56,12 @@ bool MirrorProofs::FileUnchanged(FileSystem* fs,
     }
     return false;
   }
-  auto it = std::lower_bound(
-      files_.begin(), files_.end(), key,
-      [this](const Proof& p, const std::string& k) { return KeyOf(p) < k; });
-  for (; it != files_.end() && KeyOf(*it) == key; ++it) {
-    if (Proves(fs, path, *it)) return true;
+  auto it = std::lower_bound(order_.begin(), order_.end(), key,
+                             [this](uint32_t at, const std::string& k) {
+                               return KeyOf(files_[at]) < k;
+                             });
+  for (; it != order_.end() && KeyOf(files_[*it]) == key; ++it) {
+    if (Proves(fs, path, files_[*it])) return true;
   }
   return false;
 }

@@ -36,6 +36,7 @@ class MirrorProofs {
   void Clear() {
     keys_.clear();
     files_.clear();
+    order_.clear();
     dirs_.clear();
     sealed_ = true;
   }
@@ -76,8 +77,10 @@ class MirrorProofs {
 
   NameOps names_;
   std::string keys_;
-  // In key order once sealed; a key's records in the order added.
   std::vector<Proof> files_;
+  // Once sealed, the records' places in files_ in key order, a key's
+  // records in the order added (smaller to sort than the records).
+  std::vector<uint32_t> order_;
   bool sealed_ = true;
   std::unordered_set<std::string> dirs_;
 };
