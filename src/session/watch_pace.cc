@@ -45,10 +45,24 @@ WatchPace::WatchPace(const Clock* clock, ChangeNotice* notice,
 void WatchPace::PassStarted(int64_t monotonic_micros) {
   ++passes_;
   started_ = monotonic_micros;
+  everywhere_ = false;
+}
+
+bool WatchPace::LooksEverywhere(bool known, bool last) {
+  const int64_t every =
+      std::max(interval_micros_, everywhere_length_ * kIdleShare);
+  everywhere_ = !known || last || started_ - everywhere_started_ >= every;
+  if (everywhere_) everywhere_started_ = started_;
+  return everywhere_;
 }
 
 void WatchPace::PassEnded(bool changed) {
   ended_ = clock_->MonotonicMicros();
+  if (everywhere_) everywhere_length_ = ended_ - started_;
+  // The migration looked everywhere, and the notice, armed before it, has
+  // told every change since: it counts as of its end. Its length, that of
+  // a first copy, is no measure of a pass's.
+  if (passes_ == 1) everywhere_started_ = ended_;
   if (changed || passes_ == 1) last_change_ = clock_->NowSeconds();
 }
 

@@ -31,6 +31,15 @@ class WatchPace {
   void PassStarted(int64_t monotonic_micros);
   void PassEnded(bool changed);
 
+  // Whether the pass just started looks everywhere, rather than only where
+  // the notice told changes: when the notice lost count (`known` false),
+  // when it is the last pass (after a stop), and otherwise once the last
+  // pass that looked everywhere started an interval ago (the migration:
+  // ended), or a hundred times that pass's length ago if longer. On
+  // a large tree, where looking everywhere takes long, such passes keep to
+  // the same share of a core as the waits.
+  bool LooksEverywhere(bool known, bool last);
+
   // Blocks until the next pass is due. False, at once, once the notice
   // was woken: the watch is to end (after one more pass, which starts
   // after the stop and so sees everything made before it).
@@ -54,6 +63,9 @@ class WatchPace {
   int64_t started_ = 0;      // MonotonicMicros of the last pass's start
   int64_t ended_ = 0;        // and of its end
   int64_t last_change_ = 0;  // NowSeconds at the end of a pass that changed
+  bool everywhere_ = false;  // the pass in flight looks everywhere
+  int64_t everywhere_started_ = 0;  // the last such pass's start
+  int64_t everywhere_length_ = 0;   // and length (a watch pass's only)
   bool stopped_ = false;
 };
 

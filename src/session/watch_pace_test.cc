@@ -73,6 +73,43 @@ TEST(WatchPaceTest, WaitFollowsThePassLengthWithinASecondAndTheInterval) {
   }
 }
 
+// A pass looks everywhere at most once an interval, and no sooner than a
+// hundred times the last such pass's length: where one takes 30 s, every
+// 3,000 s rather than every 10. The interval runs from the migration's
+// end, and a pass that looks only where it is told does not set the
+// length; a lost count and the last pass look everywhere at once.
+TEST(WatchPaceTest, LookingEverywhereKeepsToTheShareOfACore) {
+  EarlyNotice notice;
+  WatchPace pace(&notice, &notice, 10);
+  const int64_t start = notice.micros;
+  auto pass = [&](int64_t at_seconds, int64_t length_seconds, bool known,
+                  bool last) {
+    notice.micros = start + at_seconds * 1000000;
+    pace.PassStarted(notice.micros);
+    const bool everywhere = pace.LooksEverywhere(known, last);
+    notice.micros += length_seconds * 1000000;
+    pace.PassEnded(false);
+    return everywhere;
+  };
+  pace.PassStarted(start);  // the migration, a minute long
+  notice.micros += 60000000;
+  pace.PassEnded(true);
+  const struct {
+    int64_t at, length;
+    bool known, last, everywhere;
+  } rows[] = {
+      {65, 3, true, false, false},    {100, 30, true, false, true},
+      {160, 200, true, false, false}, {3099, 0, true, false, false},
+      {3101, 0, true, false, true},   {3105, 0, true, false, false},
+      {3112, 0, true, false, true},   {3113, 0, false, false, true},
+      {3114, 0, true, true, true},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(pass(row.at, row.length, row.known, row.last), row.everywhere)
+        << row.at;
+  }
+}
+
 // The timer a system without tree notices gets: a wake before the wait
 // ends it at once, and every later one.
 TEST(WatchPaceTest, TimerWakeIsNeverLost) {

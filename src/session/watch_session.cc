@@ -129,28 +129,21 @@ void RunSession::Watch(RunHost* front_host, TargetContext* target,
   // processor time would make a watch that sees nothing poll more often
   // and cost more than its share of a core.
   settings.judges = 1;
-  // Between two full passes, at most the interval apart, a pass looks only
-  // where the notices told changes (RunSettings::named_boxes); the
-  // migration, a pass after a lost count and the one after a stop look
-  // everywhere.
-  const int64_t interval = int64_t{options_.watch_seconds} * 1000000;
-  int64_t last_full = first_pass_started_;
+  // A pass looks only where the notices told changes
+  // (RunSettings::named_boxes), unless the pace has it look everywhere.
   std::set<std::string> named_boxes;
   for (bool more = true; more && !stop_.requested();) {
     more = pace.WaitForNextPass();
-    const int64_t started = env_.clock->MonotonicMicros();
-    pace.PassStarted(started);
+    pace.PassStarted(env_.clock->MonotonicMicros());
     std::vector<std::string> named;
     const bool known = notice->TakeNamed(&named);
     named_boxes.clear();
     settings.named_boxes = nullptr;
-    if (known && more && started - last_full < interval) {
+    if (!pace.LooksEverywhere(known, !more)) {
       for (const std::string& box : named) {
         named_boxes.insert(target->names.Fold(box));
       }
       settings.named_boxes = &named_boxes;
-    } else {
-      last_full = started;
     }
     if (mirror_ != nullptr) mirror_->Reload();
     bool changed = false;
