@@ -20,11 +20,10 @@ void MirrorProofs::AddFile(std::string_view key, uint64_t size,
   proof.stamp = stamp;
   keys_ += key;
   files_.push_back(proof);
-  sealed_ = false;
 }
 
 void MirrorProofs::Seal() {
-  if (sealed_) return;
+  if (order_.size() == files_.size()) return;
   order_.resize(files_.size());
   for (size_t i = 0; i < files_.size(); ++i) {
     order_[i] = static_cast<uint32_t>(i);
@@ -33,7 +32,6 @@ void MirrorProofs::Seal() {
     const int by_key = KeyOf(files_[a]).compare(KeyOf(files_[b]));
     return by_key != 0 ? by_key < 0 : a < b;
   });
-  sealed_ = true;
 }
 
 bool MirrorProofs::Proves(FileSystem* fs, const std::string& path,
@@ -50,12 +48,6 @@ bool MirrorProofs::Proves(FileSystem* fs, const std::string& path,
 bool MirrorProofs::FileUnchanged(FileSystem* fs,
                                  const std::string& path) const {
   const std::string key = PathKey(path, names_);
-  if (!sealed_) {
-    for (const Proof& proof : files_) {
-      if (KeyOf(proof) == key && Proves(fs, path, proof)) return true;
-    }
-    return false;
-  }
   auto it = std::lower_bound(order_.begin(), order_.end(), key,
                              [this](uint32_t at, const std::string& k) {
                                return KeyOf(files_[at]) < k;

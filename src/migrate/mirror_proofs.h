@@ -38,7 +38,6 @@ class MirrorProofs {
     files_.clear();
     order_.clear();
     dirs_.clear();
-    sealed_ = true;
   }
   // A message file the tool made, by PathKey (one file may have several):
   // its size, and its digest (32 hex digits) or its stamp.
@@ -46,8 +45,8 @@ class MirrorProofs {
                std::optional<FileStamp> stamp);
   // A folder the tool made, by PathKey.
   void AddDir(std::string key) { dirs_.insert(std::move(key)); }
-  // Orders the files for look-up, once all are added. A look-up before
-  // still answers rightly, only slowly.
+  // Orders the files for look-up, once all are added. A file added since
+  // is not found: a mirror then keeps it, which is never a loss.
   void Seal();
 
   // Whether the file `path` is exactly as a record says the tool left it.
@@ -78,10 +77,9 @@ class MirrorProofs {
   NameOps names_;
   std::string keys_;
   std::vector<Proof> files_;
-  // Once sealed, the records' places in files_ in key order, a key's
+  // The records' places in files_ in key order as last sealed, a key's
   // records in the order added (smaller to sort than the records).
   std::vector<uint32_t> order_;
-  bool sealed_ = true;
   std::unordered_set<std::string> dirs_;
 };
 
