@@ -423,7 +423,14 @@ bool ConfinedView::SyncVolume(const std::string& path, std::string* error) {
 bool ConfinedView::CopiesShareBlocks(const std::string& from,
                                      const std::string& to) {
   const Place source = roots_.Where(from), target = roots_.Where(to);
-  if (source.root < 0 && target.root < 0) {
+  // Into the store: its volume, where every mailbox is made. A store not
+  // made yet (a first run asks before its first mailbox) will be made on
+  // the volume of the nearest folder above it, which only its status is
+  // taken of: the answer is a hint, and nothing is opened or written.
+  const HandlePtr root =
+      target.root < 0 ? nullptr : roots_.RootHandle(target.root);
+  if ((source.root < 0 && target.root < 0) ||
+      (target.root >= 0 && root == nullptr)) {
     return base()->CopiesShareBlocks(from, to);
   }
   ScopedFd in(source.root < 0
@@ -432,15 +439,6 @@ bool ConfinedView::CopiesShareBlocks(const std::string& from,
                                            return ::open(p, O_PATH | O_CLOEXEC);
                                          })
                   : roots_.OpenFile(source, O_PATH));
-  // Into the store: its volume, where every mailbox is made. A store not
-  // made yet (a first run asks before its first mailbox) will be made on
-  // the volume of the nearest folder above it, which only its status is
-  // taken of: the answer is a hint, and nothing is opened or written.
-  const HandlePtr root =
-      target.root < 0 ? nullptr : roots_.RootHandle(target.root);
-  if (target.root >= 0 && root == nullptr) {
-    return base()->CopiesShareBlocks(from, to);
-  }
   ScopedFd out(
       target.root < 0
           ? parts_.paths->OnPath(
