@@ -365,10 +365,18 @@ bool AppendingFileSink::Append(std::string_view bytes) {
 
 bool AppendingFileSink::Flush() {
   if (pending_.empty() && created_) return true;
-  const bool ok = created_ ? fs_->AppendFile(path_, pending_, &error_)
-                           : fs_->ReplaceContents(path_, pending_, &error_);
-  if (!ok) return false;
-  created_ = true;
+  if (!created_) {
+    if (!fs_->ReplaceContents(path_, pending_, &error_)) return false;
+    created_ = true;
+    pending_.clear();
+    // Held open from now on: a flush per step is then one write.
+    file_ = fs_->OpenAppending(path_, &error_);
+    return file_ != nullptr;
+  }
+  if (file_ == nullptr || !file_->Append(pending_, &error_)) {
+    file_.reset();
+    return false;
+  }
   pending_.clear();
   return true;
 }

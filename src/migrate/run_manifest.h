@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "config/added_items.h"
 #include "config/config_file.h"
 #include "platform/file_identity.h"
+#include "platform/file_system.h"
 #include "util/thread_annotations.h"
 
 namespace vm {
@@ -129,7 +131,8 @@ class ManifestSink {
 
 // A manifest file that grows by appending: the first flush creates it
 // whole through FileSystem::ReplaceContents (so it gets the mode of a new
-// private file), each later flush appends what came since with one write.
+// private file) and opens it for appending (FileSystem::OpenAppending);
+// each later flush appends what came since with one write to that file.
 // A run killed at any point leaves every flushed line, and at most a torn
 // last line, which the reader leaves out. Only the unflushed bytes are
 // held in memory.
@@ -147,6 +150,7 @@ class AppendingFileSink : public ManifestSink {
   std::string pending_;
   std::string error_;
   bool created_ = false;
+  std::unique_ptr<AppendingFile> file_;  // null once a write failed
 };
 
 // Writes a manifest into a sink: the header at once, then each entry as

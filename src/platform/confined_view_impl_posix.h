@@ -36,6 +36,8 @@ class ConfinedView : public FileSystemWrapper {
                  std::string* error) override;
   bool AppendFile(const std::string& path, const std::string& contents,
                   std::string* error) override;
+  std::unique_ptr<AppendingFile> OpenAppending(const std::string& path,
+                                               std::string* error) override;
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override;
   bool ReplaceContentsBy(const std::string& path,

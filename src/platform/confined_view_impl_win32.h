@@ -98,6 +98,8 @@ class ConfinedView : public FileSystemWrapper {
                   std::string* error) override {
     return WriteByHandle(path, contents, true, error);
   }
+  std::unique_ptr<AppendingFile> OpenAppending(const std::string& path,
+                                               std::string* error) override;
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override;
   DirMade MakeDir(const std::string& path, std::string* error) override;

@@ -196,6 +196,23 @@ bool ConfinedView::AppendFile(const std::string& path,
   return Write(path, place, O_APPEND, contents, error);
 }
 
+std::unique_ptr<AppendingFile> ConfinedView::OpenAppending(
+    const std::string& path, std::string* error) {
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->OpenAppending(path, error);
+  ScopedFd fd(roots_.OpenFile(place, O_WRONLY | O_APPEND | O_NONBLOCK));
+  if (fd.get() < 0) {
+    SetError(error, errno, "cannot open " + Shown(path) + " for writing");
+    return nullptr;
+  }
+  if (!IsRegularFile(fd.get(), nullptr)) {
+    SetError(error, FileErrorKind::kNotRegular, EINVAL,
+             "not a regular file: " + Shown(path));
+    return nullptr;
+  }
+  return AppendingFd(fd.Release(), Shown(path));
+}
+
 // Creates or opens the regular file `place` names (never a link there: it
 // fails with ELOOP) with `flags`, and writes `contents`.
 bool ConfinedView::Write(const std::string& path, const Place& place, int flags,

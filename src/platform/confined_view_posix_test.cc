@@ -160,6 +160,12 @@ const Operation kOperations[] = {
        std::string e;
        return Failed(fs->AppendFile(p, "x", &e), e);
      }},
+    {"OpenAppending", "a.txt",
+     [](FileSystem* fs, const std::string& p, const std::string&) {
+       std::string e;
+       std::unique_ptr<AppendingFile> file = fs->OpenAppending(p, &e);
+       return Failed(file != nullptr && file->Append("x", &e), e);
+     }},
     {"ReplaceContents", "a.txt",
      [](FileSystem* fs, const std::string& p, const std::string&) {
        std::string e;
@@ -249,6 +255,28 @@ TEST_P(ConfinedViewTest, LinksInTheTargetAreNeverFollowed) {
       ExpectOutsideUnchanged();
       fs::remove(link);
     }
+  });
+}
+
+// A record held open for appending goes on into the file it opened: its
+// folder moved away and a link to outside planted in its place gets none
+// of it.
+TEST_P(ConfinedViewTest, AnOpenRecordIsWrittenWhereverItWasMoved) {
+  Run([&] {
+    fs::create_directories(root_ / "T/velquor-migrate-runs");
+    std::unique_ptr<FileSystem> view = View();
+    ASSERT_NE(view, nullptr);
+    const std::string path = Path("T/velquor-migrate-runs/1.manifest");
+    ASSERT_TRUE(view->ReplaceContents(path, "a\n", nullptr));
+    std::unique_ptr<AppendingFile> file = view->OpenAppending(path, nullptr);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->Append("b\n", nullptr));
+    fs::rename(root_ / "T/velquor-migrate-runs", root_ / "T/moved");
+    fs::create_directory_symlink(root_ / "outside",
+                                 root_ / "T/velquor-migrate-runs");
+    EXPECT_TRUE(file->Append("c\n", nullptr));
+    EXPECT_EQ(Snapshot(root_ / "T/moved")["1.manifest"], "a\nb\nc\n");
+    ExpectOutsideUnchanged();
   });
 }
 

@@ -240,6 +240,51 @@ bool ConfinedView::WriteByHandle(const std::string& path,
   return true;
 }
 
+namespace {
+
+class HandleAppender : public AppendingFile {
+ public:
+  HandleAppender(HANDLE file, UINT code_page)
+      : file_(file), code_page_(code_page) {}
+  bool Append(const std::string& contents, std::string* error) override {
+    if (WriteAll(file_.get(), contents)) return true;
+    SetWin32Error(code_page_, error, GetLastError());
+    return false;
+  }
+
+ private:
+  FileHandle file_;
+  const UINT code_page_;
+};
+
+}  // namespace
+
+// The file is opened as itself, beneath the held folders; from then on
+// the handle is the file, whatever becomes of the folders. Delete sharing
+// lets the administrator remove or move it while it is open.
+std::unique_ptr<AppendingFile> ConfinedView::OpenAppending(
+    const std::string& path, std::string* error) {
+  const Place place = PlaceOf(path);
+  if (place.root < 0) return base()->OpenAppending(path, error);
+  HeldFolders held;
+  DWORD code = Reach(place, place.Parents(), &held);
+  if (code == ERROR_SUCCESS) {
+    FileHandle file(CreateFileW(
+        place.full.c_str(), FILE_READ_ATTRIBUTES | FILE_APPEND_DATA,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
+    DWORD attributes = 0;
+    code = file.valid() ? RefuseLink(file.get(), place.full, &attributes)
+                        : GetLastError();
+    if (code == ERROR_SUCCESS) {
+      return std::make_unique<HandleAppender>(file.Release(), code_page_);
+    }
+  }
+  Fail(error, code);
+  return nullptr;
+}
+
 // The replace itself is the disk's (ReplaceFileW keeps the replaced file's
 // security descriptor), made while the folders on the way are held, once
 // neither the file nor its temporary name is a link.

@@ -147,7 +147,7 @@ TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
     const std::string link = At(placed);
     std::string upper = link;  // another spelling of the same path
     std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    std::string e[14], contents;
+    std::string e[15], contents;
     const bool done[] = {
         view->RemoveFile(link, &e[0]),
         view->RemoveEmptyDir(link, &e[1]),
@@ -169,6 +169,7 @@ TEST_F(ConfinedViewTest, LinkBeneathARootIsNeverFollowed) {
                         &e[12]) != PublishResult::kFailed,
         view->RenameNew(At("T\\store\\ann\\INBOX\\3.in"), link + "\\held.in",
                         &e[13]) != PublishResult::kFailed,
+        view->OpenAppending(link + "\\victim.txt", &e[14]) != nullptr,
     };
     for (size_t i = 0; i < std::size(done); ++i) {
       EXPECT_FALSE(done[i]) << placed << " #" << i;

@@ -5,6 +5,32 @@
 
 namespace vm {
 
+namespace {
+
+class AppendingByPath : public AppendingFile {
+ public:
+  AppendingByPath(FileSystem* fs, std::string path)
+      : fs_(fs), path_(std::move(path)) {}
+  bool Append(const std::string& contents, std::string* error) override {
+    return fs_->AppendFile(path_, contents, error);
+  }
+
+ private:
+  FileSystem* fs_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendingFile> FileSystem::OpenAppending(
+    const std::string& path, std::string* error) {
+  if (!Exists(path)) {
+    if (error != nullptr) *error = "cannot open " + DisplayPath(path);
+    return nullptr;
+  }
+  return std::make_unique<AppendingByPath>(this, path);
+}
+
 CopyResult FileSystem::CopyNewRecorded(const std::string& from,
                                        const std::string& to,
                                        std::string* error, CopiedFile* copied) {

@@ -63,6 +63,15 @@ struct CopiedFile {
   bool Told() const { return stamp.has_value() || !md5.empty(); }
 };
 
+// A file held open for appending (FileSystem::OpenAppending).
+class AppendingFile {
+ public:
+  virtual ~AppendingFile() = default;
+  // Adds `contents` to the end with one write, as FileSystem::AppendFile
+  // does; false when it could not be written whole.
+  virtual bool Append(const std::string& contents, std::string* error) = 0;
+};
+
 // The file operations the core needs. Paths are ANSI byte strings joined
 // with backslashes, exactly as a Windows program forms them; the POSIX
 // implementation maps separators and encoding and resolves each component
@@ -134,6 +143,15 @@ class FileSystem {
     if (Exists(path) && !ReadFile(path, &old, error)) return false;
     return ReplaceContents(path, old + contents, error);
   }
+
+  // Opens the existing regular file `path` once for a writer that appends
+  // to it many times (a record flushed after every step): each Append is
+  // AppendFile's one write, without finding the file again, so the file
+  // written stays the one opened, wherever it is moved meanwhile. Null
+  // when it cannot be opened. This default appends through AppendFile,
+  // by path, each time.
+  virtual std::unique_ptr<AppendingFile> OpenAppending(const std::string& path,
+                                                       std::string* error);
 
   // Creates one directory, or finds it there as a directory (a symbolic
   // link to one is not a directory: kFailed). Made by root on POSIX, it

@@ -105,6 +105,26 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  std::unique_ptr<AppendingFile> OpenAppending(const std::string& path,
+                                               std::string* error) override {
+    const std::string native = Native(path);
+    ScopedFd fd(native.empty()
+                    ? -1
+                    : ::open(native.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW |
+                                                 O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+      SetError(error, native.empty() ? EILSEQ : errno,
+               "cannot open " + DisplayPath(path));
+      return nullptr;
+    }
+    if (!IsRegularFile(fd.get(), nullptr)) {
+      SetError(error, FileErrorKind::kNotRegular, EINVAL,
+               "not a regular file: " + DisplayPath(path));
+      return nullptr;
+    }
+    return AppendingFd(fd.Release(), DisplayPath(path));
+  }
+
   bool ReplaceContents(const std::string& path, const std::string& contents,
                        std::string* error) override {
     const std::string native = Native(path);

@@ -78,6 +78,28 @@ bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
   }
 }
 
+namespace {
+
+class FdAppender : public AppendingFile {
+ public:
+  FdAppender(int fd, std::string shown) : fd_(fd), shown_(std::move(shown)) {}
+  bool Append(const std::string& contents, std::string* error) override {
+    if (WriteAll(fd_.get(), contents.data(), contents.size())) return true;
+    SetError(error, errno, "cannot write " + shown_);
+    return false;
+  }
+
+ private:
+  ScopedFd fd_;
+  std::string shown_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendingFile> AppendingFd(int fd, std::string shown) {
+  return std::make_unique<FdAppender>(fd, std::move(shown));
+}
+
 bool IsRegularFile(int fd, struct stat* st) {
   struct stat local;
   if (st == nullptr) st = &local;

@@ -7,11 +7,13 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/copy_temporary.h"
 #include "platform/file_error.h"
+#include "platform/file_system.h"
 
 // Descriptor and path helpers shared by the parts of the POSIX file system.
 namespace vm {
@@ -83,6 +85,10 @@ bool WriteAll(int fd, const char* data, size_t size);
 // returned false.
 bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
                    const std::string& shown, std::string* error);
+
+// An AppendingFile writing to `fd` (open for appending to a regular file),
+// which it closes; `shown` names the file in its errors.
+std::unique_ptr<AppendingFile> AppendingFd(int fd, std::string shown);
 
 // True when the open file is a regular file; fills *st when non-null.
 bool IsRegularFile(int fd, struct stat* st);

@@ -48,6 +48,10 @@ bool TargetView::AppendFile(const std::string& path,
                             const std::string& contents, std::string* error) {
   return current_->AppendFile(path, contents, error);
 }
+std::unique_ptr<AppendingFile> TargetView::OpenAppending(
+    const std::string& path, std::string* error) {
+  return current_->OpenAppending(path, error);
+}
 DirMade TargetView::MakeDir(const std::string& path, std::string* error) {
   return current_->MakeDir(path, error);
 }

@@ -41,6 +41,8 @@ class TargetView : public FileSystem {
                          std::string* error) override;
   bool AppendFile(const std::string& path, const std::string& contents,
                   std::string* error) override;
+  std::unique_ptr<AppendingFile> OpenAppending(const std::string& path,
+                                               std::string* error) override;
   DirMade MakeDir(const std::string& path, std::string* error) override;
   CopyResult CopyNew(const std::string& from, const std::string& to,
                      std::string* error) override;
