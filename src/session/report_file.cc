@@ -4,6 +4,7 @@
 
 #include "migrate/texts.h"
 #include "platform/file_system.h"
+#include "session/account_json.h"
 #include "session/report_html.h"
 #include "session/run_record.h"
 
@@ -30,7 +31,8 @@ class BlockedWriter {
   std::string block_;
 };
 
-// JsonReport's bytes. Its members are in name order, so "accounts" comes
+// The JSON report: the header, each domain's outcome, and each account's
+// (AppendAccountJson). Its members are in name order, so "accounts" comes
 // first: the accounts are written one by one, each as it stands inside
 // the report (indented by two levels), then the other members.
 bool WriteJson(BlockedWriter* out, const ReportHeader& header,
@@ -38,13 +40,11 @@ bool WriteJson(BlockedWriter* out, const ReportHeader& header,
                const CodePage& code_page) {
   if (!out->Add("{\n  \"accounts\": [")) return false;
   bool first = true;
+  std::string text;
   for (const AccountRecord& a : record.accounts()) {
-    std::string text = first ? "\n    " : ",\n    ";
+    text = first ? "\n    " : ",\n    ";
     first = false;
-    for (char c : AccountJsonText(a, texts, code_page)) {
-      text += c;
-      if (c == '\n') text += "    ";
-    }
+    AppendAccountJson(&text, a, texts, code_page, 4);
     if (!out->Add(text)) return false;
   }
   if (!first && !out->Add("\n  ")) return false;

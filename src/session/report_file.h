@@ -17,7 +17,7 @@ enum class ReportFormat { kJson, kCsv, kHtml };
 // page, ".csv" CSV, anything else JSON (letter case aside).
 ReportFormat ReportFormatOf(const std::string& name);
 
-// Writes the report of a run to `path`: JSON (JsonReport's bytes), CSV
+// Writes the report of a run to `path`: JSON, CSV
 // (CsvReport's) or the HTML page (WriteHtmlReport's). The file is replaced as a
 // whole, as ReplaceContents does, but the text is made and written an account
 // at a time, so that a run of very many accounts never holds its report whole.

@@ -98,33 +98,6 @@ std::string Dumped(const nlohmann::json& value) {
   return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// One account's entry: its names, outcome and reason, its counts and its
-// folders.
-nlohmann::json AccountJson(const AccountRecord& a, const Texts& texts,
-                           const CodePage& code_page) {
-  using nlohmann::json;
-  auto u = [&code_page](const std::string& ansi) {
-    return code_page.ToUtf8(ansi);
-  };
-  json folders = json::array();
-  for (const FolderRecord& f : a.folders) {
-    json folder = {{"name", u(f.counts.name)}};
-    folder.update(CountsJson(f));
-    folders.push_back(std::move(folder));
-  }
-  // An account verified without a folder to check passed.
-  const OutcomeReason why = AccountReason(texts, a.outcome, a.reason);
-  json account = {{"user", u(a.user)},
-                  {"domain", u(a.domain)},
-                  {"outcome", OutcomeName(a.outcome)},
-                  {"reason_key", why.key},
-                  {"reason", u(why.text)},
-                  {"target_mailbox", u(a.target_box)}};
-  account.update(CountsJson(a.Sum()));
-  account["folders"] = std::move(folders);
-  return account;
-}
-
 nlohmann::json ReportJsonWithoutAccounts(const ReportHeader& header,
                                          const RunRecord& record,
                                          const CodePage& code_page) {
@@ -194,27 +167,10 @@ nlohmann::json ReportJsonWithoutAccounts(const ReportHeader& header,
 
 }  // namespace
 
-std::string AccountJsonText(const AccountRecord& account, const Texts& texts,
-                            const CodePage& code_page) {
-  return Dumped(AccountJson(account, texts, code_page));
-}
-
 std::string ReportJsonTextWithoutAccounts(const ReportHeader& header,
                                           const RunRecord& record,
                                           const CodePage& code_page) {
   return Dumped(ReportJsonWithoutAccounts(header, record, code_page));
-}
-
-std::string JsonReport(const ReportHeader& header, const RunRecord& record,
-                       const CodePage& code_page) {
-  nlohmann::json report = ReportJsonWithoutAccounts(header, record, code_page);
-  nlohmann::json accounts = nlohmann::json::array();
-  const Texts texts = MakeTexts(code_page);
-  for (const AccountRecord& a : record.accounts()) {
-    accounts.push_back(AccountJson(a, texts, code_page));
-  }
-  report["accounts"] = std::move(accounts);
-  return Dumped(report) + "\n";
 }
 
 std::string CsvField(const std::string& raw) {

@@ -48,17 +48,8 @@ struct ReportHeader {
   std::vector<ProgressPoint> progress;
 };
 
-// The report of a run as JSON: the header, each domain's outcome, and each
-// account's outcome, reason, target mailbox and per-folder counts with the
-// verification outcome. Names are converted from the code page to UTF-8.
-std::string JsonReport(const ReportHeader& header, const RunRecord& record,
-                       const CodePage& code_page);
-
-// The parts JsonReport is made of, for a writer that streams the report,
-// each as JSON text indented as if it stood alone: one account's object,
-// and the report without its "accounts" member.
-std::string AccountJsonText(const AccountRecord& account, const Texts& texts,
-                            const CodePage& code_page);
+// The JSON report without its "accounts" member, indented as if it stood
+// alone, for a writer that streams the report (see AppendAccountJson).
 std::string ReportJsonTextWithoutAccounts(const ReportHeader& header,
                                           const RunRecord& record,
                                           const CodePage& code_page);
