@@ -200,17 +200,8 @@ std::unique_ptr<AppendingFile> ConfinedView::OpenAppending(
     const std::string& path, std::string* error) {
   const Place place = roots_.Where(path);
   if (place.root < 0) return base()->OpenAppending(path, error);
-  ScopedFd fd(roots_.OpenFile(place, O_WRONLY | O_APPEND | O_NONBLOCK));
-  if (fd.get() < 0) {
-    SetError(error, errno, "cannot open " + Shown(path) + " for writing");
-    return nullptr;
-  }
-  if (!IsRegularFile(fd.get(), nullptr)) {
-    SetError(error, FileErrorKind::kNotRegular, EINVAL,
-             "not a regular file: " + Shown(path));
-    return nullptr;
-  }
-  return AppendingFd(fd.Release(), Shown(path));
+  return AppendingFd(roots_.OpenFile(place, O_WRONLY | O_APPEND | O_NONBLOCK),
+                     Shown(path), error);
 }
 
 // Creates or opens the regular file `place` names (never a link there: it

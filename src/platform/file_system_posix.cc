@@ -108,21 +108,13 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<AppendingFile> OpenAppending(const std::string& path,
                                                std::string* error) override {
     const std::string native = Native(path);
-    ScopedFd fd(native.empty()
-                    ? -1
-                    : ::open(native.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW |
-                                                 O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-      SetError(error, native.empty() ? EILSEQ : errno,
-               "cannot open " + DisplayPath(path));
-      return nullptr;
-    }
-    if (!IsRegularFile(fd.get(), nullptr)) {
-      SetError(error, FileErrorKind::kNotRegular, EINVAL,
-               "not a regular file: " + DisplayPath(path));
-      return nullptr;
-    }
-    return AppendingFd(fd.Release(), DisplayPath(path));
+    if (native.empty()) errno = EILSEQ;
+    return AppendingFd(
+        native.empty()
+            ? -1
+            : ::open(native.c_str(),
+                     O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC),
+        DisplayPath(path), error);
   }
 
   bool ReplaceContents(const std::string& path, const std::string& contents,

@@ -96,7 +96,19 @@ class FdAppender : public AppendingFile {
 
 }  // namespace
 
-std::unique_ptr<AppendingFile> AppendingFd(int fd, std::string shown) {
+std::unique_ptr<AppendingFile> AppendingFd(int fd, std::string shown,
+                                           std::string* error) {
+  if (fd < 0) {
+    const int err = errno;
+    SetError(error, err, "cannot open " + shown + " for writing");
+    return nullptr;
+  }
+  if (!IsRegularFile(fd, nullptr)) {
+    ::close(fd);
+    SetError(error, FileErrorKind::kNotRegular, EINVAL,
+             "not a regular file: " + shown);
+    return nullptr;
+  }
   return std::make_unique<FdAppender>(fd, std::move(shown));
 }
 

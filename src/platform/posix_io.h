@@ -86,9 +86,12 @@ bool WriteAll(int fd, const char* data, size_t size);
 bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
                    const std::string& shown, std::string* error);
 
-// An AppendingFile writing to `fd` (open for appending to a regular file),
-// which it closes; `shown` names the file in its errors.
-std::unique_ptr<AppendingFile> AppendingFd(int fd, std::string shown);
+// An AppendingFile writing to `fd`, just opened for appending, which it
+// closes; `shown` names the file in its errors. Null, with the reason in
+// *error, when the open failed (`fd` -1, errno telling why) or did not
+// open a regular file.
+std::unique_ptr<AppendingFile> AppendingFd(int fd, std::string shown,
+                                           std::string* error);
 
 // True when the open file is a regular file; fills *st when non-null.
 bool IsRegularFile(int fd, struct stat* st);
