@@ -131,6 +131,8 @@ void MailboxMigrator::ReadAheadOf(
       ahead.messages || ahead.list_targets ? StoredBoxes()
                                            : std::unordered_set<std::string>();
   std::vector<std::string> boxes;
+  boxes.reserve(accounts.size());
+  ahead.targets.reserve(accounts.size());
   for (const SourceAccount* account : accounts) {
     if (!IsSafeDirectoryName(account->user_name, options_.names)) continue;
     boxes.push_back(SourceBox(account->user_name));
@@ -172,7 +174,7 @@ std::string MailboxMigrator::SharedBoxUser(const SourceAccount& account,
                                            const std::string& primary_domain) {
   std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return std::string();
-  auto it = box_users_.find(options_.names.Fold(target_box));
+  auto it = box_users_.find(RecordKey(target_box));
   if (it == box_users_.end() ||
       options_.names.EqualsIgnoringCase(it->second, account.user_name) ||
       !fs_->Exists(SourceBox(account.user_name))) {
@@ -226,7 +228,7 @@ bool MailboxMigrator::MigrateMailbox(const SourceAccount& account,
   }
   // A resumed mailbox may hold copies a killed run left unfinished.
   if (resume && !fresh) marks_.RemoveLeftCopies(target_box, options_.names);
-  box_users_[options_.names.Fold(target_box)] = user;
+  box_users_[RecordKey(target_box)] = user;
   std::string source_box = SourceBox(user);
   if (read_ahead_ != nullptr) read_ahead_->Reached(source_box);
   if (options_.phases != nullptr) options_.phases->PhaseBegin("mail");

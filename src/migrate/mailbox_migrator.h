@@ -211,7 +211,8 @@ class MailboxMigrator {
   std::string SourceBox(const std::string& user) const;
   // The folded names of the mailboxes the target's store holds.
   std::unordered_set<std::string> StoredBoxes() const;
-  // The key of a target mailbox in the record.
+  // The key of a target mailbox (under the store) in the record and in
+  // box_users_.
   std::string RecordKey(const std::string& target_box) const;
   // Whether a watch's notices named no folder of the mailbox of `user` since
   // the last pass (options named_boxes): the notices then stand for the
@@ -288,7 +289,8 @@ class MailboxMigrator {
   // Mailboxes with copies running or lines held, by target box.
   std::unordered_map<std::string, int> unsettled_;
   // The source user whose mail went into each target mailbox this run, by
-  // folded box and folded user.
+  // the box's key (RecordKey: folded, below the store, which keeps the
+  // keys of a run of many accounts short).
   std::unordered_map<std::string, std::string> box_users_;
   int failure_lines_ = 0;
   // Mailboxes begun whose end is not released yet.

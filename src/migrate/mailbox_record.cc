@@ -49,7 +49,7 @@ void MailboxMigrator::LeftUnchanged(const SourceAccount& account,
                                     std::unique_ptr<SyncEntry> confirmed) {
   const std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return;
-  box_users_[options_.names.Fold(target_box)] = account.user_name;
+  box_users_[RecordKey(target_box)] = account.user_name;
   if (confirmed != nullptr && options_.record != nullptr) {
     options_.record->Confirm(RecordKey(target_box), std::move(*confirmed));
   }

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -71,7 +72,9 @@ class ReadAhead {
   FileSystem* fs_;
   const std::vector<std::string> boxes_;
   const Options options_;
-  std::unordered_map<std::string, size_t> places_;
+  // Each box's place, by a view of its name in boxes_, which never
+  // changes: the names of a run of many accounts are kept once.
+  std::unordered_map<std::string_view, size_t> places_;
   Mutex mutex_;
   std::condition_variable moved_;
   size_t reached_ GUARDED_BY(mutex_) = 0;

@@ -8,6 +8,7 @@
 #include "migrate/doubtful_folders.h"
 #include "migrate/pending_marks.h"
 #include "migrate/record_fields.h"
+#include "migrate/sync_entry_packing.h"
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
 #include "platform/clock.h"
@@ -199,7 +200,7 @@ bool SyncRecord::Parse(std::string_view text) {
     const bool last = i + 1 == lines.size();
     if (last || (!w.empty() && w[0] == "mailbox")) {
       if (open && entry.targets.empty()) break;
-      if (open) entries_[key] = std::move(entry);
+      if (open) entries_[key].packed = PackEntry(entry);
       if (last) {
         changed_ = false;
         return true;
@@ -232,7 +233,7 @@ bool SyncRecord::Write(const PieceWriter& put) const {
     return false;
   }
   // In the order of their keys, so that two records of one target compare.
-  std::vector<const std::pair<const std::string, SyncEntry>*> sorted;
+  std::vector<const std::pair<const std::string, Kept>*> sorted;
   sorted.reserve(entries_.size());
   for (const auto& entry : entries_) sorted.push_back(&entry);
   std::sort(sorted.begin(), sorted.end(),
@@ -242,7 +243,7 @@ bool SyncRecord::Write(const PieceWriter& put) const {
   std::string text;
   for (const auto* entry : sorted) {
     const std::string& key = entry->first;
-    const SyncEntry& e = entry->second;
+    const SyncEntry e = UnpackEntry(entry->second.packed);
     text += "mailbox " + Hex(key) + " " + Hex(e.box) + " " + e.lists + " " +
             std::to_string(e.entries) + "\nsource " +
             (e.source_doubtful ? "doubtful " + e.source_listing
@@ -260,9 +261,10 @@ bool SyncRecord::Write(const PieceWriter& put) const {
   return put(text + "end\n");
 }
 
-const SyncEntry* SyncRecord::Find(const std::string& key) const {
+std::optional<SyncEntry> SyncRecord::Find(const std::string& key) const {
   auto it = entries_.find(key);
-  return it == entries_.end() ? nullptr : &it->second;
+  if (it == entries_.end()) return std::nullopt;
+  return UnpackEntry(it->second.packed);
 }
 
 void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
@@ -280,16 +282,17 @@ void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
   entry.source = seen.box;
   entry.has_folder_list = seen.has_folder_list;
   entry.folder_list = seen.folder_list;
-  entries_[key] = std::move(entry);
-  unsettled_.push_back(key);
+  entries_[key] = {PackEntry(entry), true};
 }
 
 void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
                         const Clock& clock) {
-  for (const std::string& key : unsettled_) {
-    auto it = entries_.find(key);
-    if (it == entries_.end()) continue;
-    SyncEntry& e = it->second;
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (!it->second.unsettled) {
+      ++it;
+      continue;
+    }
+    SyncEntry e = UnpackEntry(it->second.packed);
     const std::string box = mail_dir + "\\" + e.box;
     const StampTime at = clock.NowStamp();
     // One look at the mailbox folder for all its folders, as the next sync
@@ -314,20 +317,24 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
       }
       trusted = folder.taken;
     }
-    if (!trusted) entries_.erase(it);
+    if (trusted) {
+      it->second = {PackEntry(e), false};
+      ++it;
+    } else {
+      it = entries_.erase(it);
+    }
   }
-  std::vector<std::string>().swap(unsettled_);
 }
 
 void SyncRecord::Confirm(const std::string& key, SyncEntry entry) {
-  entries_[key] = std::move(entry);
+  entries_[key].packed = PackEntry(entry);
   changed_ = true;
 }
 
 bool SyncRecord::DropUnsettledAt(StampTime at) {
   bool changed = false;
   for (auto it = entries_.begin(); it != entries_.end();) {
-    SyncEntry& e = it->second;
+    SyncEntry e = UnpackEntry(it->second.packed);
     bool kept = !e.has_folder_list || Settled(e.folder_list, at);
     for (const SyncFolder& folder : e.targets) {
       kept = kept && (!folder.doubt.empty() || Settled(folder.status, at));
@@ -335,6 +342,7 @@ bool SyncRecord::DropUnsettledAt(StampTime at) {
     if (kept && !e.source_doubtful && !Settled(e.source, at)) {
       kept = !e.source_listing.empty();
       e.source_doubtful = true;
+      it->second.packed = PackEntry(e);
       changed = true;
     }
     if (kept) {
@@ -362,8 +370,8 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,
                const std::string& target_box, const Clock& clock,
                Judgement* judgement, bool mirror) {
-  const SyncEntry* e = record.Find(key);
-  if (e == nullptr || !ListsAsNow(*e, account, mirror)) return false;
+  const std::optional<SyncEntry> e = record.Find(key);
+  if (!e || !ListsAsNow(*e, account, mirror)) return false;
   // The target's folders and the absence of a pending mark, by one look
   // at the mailbox folder (the names are those this program made, as it
   // spelled them); then the source's statuses.
@@ -395,8 +403,8 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
 
 bool Recorded(const SyncRecord& record, const std::string& key,
               const SourceAccount& account, Judgement* judgement, bool mirror) {
-  const SyncEntry* e = record.Find(key);
-  if (e == nullptr || e->source_doubtful || !ListsAsNow(*e, account, mirror)) {
+  const std::optional<SyncEntry> e = record.Find(key);
+  if (!e || e->source_doubtful || !ListsAsNow(*e, account, mirror)) {
     return false;
   }
   for (const SyncFolder& folder : e->targets) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -90,7 +91,7 @@ class SyncRecord {
   // The record file's text, a mailbox at a time, to `put`.
   bool Write(const PieceWriter& put) const;
 
-  const SyncEntry* Find(const std::string& key) const;
+  std::optional<SyncEntry> Find(const std::string& key) const;
   // A mailbox about to be listed: its entry goes until the run has
   // finished with it.
   void Forget(const std::string& key) {
@@ -127,8 +128,13 @@ class SyncRecord {
 
  private:
   FileId data_folder_;
-  std::unordered_map<std::string, SyncEntry> entries_;
-  std::vector<std::string> unsettled_;
+  struct Kept {
+    // The entry packed (PackEntry): a record of every mailbox of a large
+    // target is held for the whole run.
+    std::string packed;
+    bool unsettled = false;  // put since the last Settle
+  };
+  std::unordered_map<std::string, Kept> entries_;
   bool changed_ = false;
 };
 

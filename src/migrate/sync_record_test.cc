@@ -26,8 +26,8 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   SyncRecord record(kDataFolder);
   ASSERT_TRUE(record.Parse(golden));
   ASSERT_EQ(record.size(), 2u);
-  const SyncEntry* u0 = record.Find("u0");
-  ASSERT_NE(u0, nullptr);
+  const std::optional<SyncEntry> u0 = record.Find("u0");
+  ASSERT_TRUE(u0.has_value());
   EXPECT_EQ(u0->entries, 3u);
   EXPECT_EQ(u0->source.changed, (StampTime{100, 500}));
   ASSERT_TRUE(u0->has_folder_list);
@@ -40,16 +40,24 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   ASSERT_EQ(u0->targets.size(), 3u);
   EXPECT_EQ(u0->targets[2].listed, 2u);
   EXPECT_EQ(u0->targets[2].doubt, "00112233445566778899aabbccddeeff");
-  const SyncEntry* v1 = record.Find("v1@b.com");
-  ASSERT_NE(v1, nullptr);
+  const std::optional<SyncEntry> v1 = record.Find("v1@b.com");
+  ASSERT_TRUE(v1.has_value());
   EXPECT_FALSE(v1->has_folder_list);
   EXPECT_EQ(v1->lists, "fedcba9876543210fedcba9876543210");
   EXPECT_TRUE(v1->source_doubtful);
   EXPECT_EQ(v1->source_listing, "99887766554433221100ffeeddccbbaa");
   EXPECT_EQ(Written(record), golden);
-  // A number of twenty digits is one the writer writes, and reads back.
+  // Numbers and times at the ends of their ranges are ones the writer
+  // writes, and reads back.
   std::string wide = golden;
-  wide.replace(wide.find("7 202"), 5, "7 18446744073709551615");
+  auto widen = [&wide](std::string_view from, std::string_view to) {
+    wide.replace(wide.find(from), from.size(), to);
+  };
+  widen("7 202", "7 18446744073709551615");
+  widen("d 7 100 4096 100 0 100 500",
+        "d 18446744073709551615 100 18446744073709551615 "
+        "-9223372036854775807 999999999 9223372036854775807 0");
+  widen("doubtful 2", "doubtful 18446744073709551615");
   SyncRecord read(kDataFolder);
   ASSERT_TRUE(read.Parse(wide));
   EXPECT_EQ(Written(read), wide);
@@ -106,7 +114,7 @@ TEST(SyncRecordTest, RecordNotWholeOrOfAnotherTargetIsNone) {
     SyncRecord record(kDataFolder);
     EXPECT_FALSE(record.Parse(faults[i]));
     EXPECT_EQ(record.size(), 0u);
-    EXPECT_EQ(record.Find("u0"), nullptr);
+    EXPECT_FALSE(record.Find("u0").has_value());
   }
 }
 
@@ -171,7 +179,7 @@ TEST(SyncRecordTest, DoubtfulSourceIsTrustedOnlyPastItsDoubt) {
   };
   SyncRecord record(kDataFolder);
   put(&record, true);
-  ASSERT_NE(record.Find("u1"), nullptr);
+  ASSERT_TRUE(record.Find("u1").has_value());
   Judgement early;
   EXPECT_TRUE(look(record, 1000, &early));
   EXPECT_EQ(early.confirmed, nullptr);
@@ -196,12 +204,12 @@ TEST(SyncRecordTest, DoubtfulSourceIsTrustedOnlyPastItsDoubt) {
   SyncRecord skewed(kDataFolder), unlisted(kDataFolder);
   put(&skewed, true);
   put(&unlisted, false);
-  ASSERT_FALSE(skewed.Find("u1")->source_doubtful);
+  ASSERT_FALSE(skewed.Find("u1").value().source_doubtful);
   EXPECT_TRUE(skewed.DropUnsettledAt({11, 0}));
-  ASSERT_NE(skewed.Find("u1"), nullptr);
+  ASSERT_TRUE(skewed.Find("u1").has_value());
   EXPECT_TRUE(skewed.Find("u1")->source_doubtful);
   EXPECT_TRUE(unlisted.DropUnsettledAt({11, 0}));
-  EXPECT_EQ(unlisted.Find("u1"), nullptr);
+  EXPECT_FALSE(unlisted.Find("u1").has_value());
 }
 
 // Times within the window of the moment a status was taken, by either of
