@@ -130,22 +130,21 @@ void MailboxMigrator::ReadAheadOf(
   const std::unordered_set<std::string> stored =
       ahead.messages || ahead.list_targets ? StoredBoxes()
                                            : std::unordered_set<std::string>();
-  std::vector<std::string> boxes;
-  boxes.reserve(accounts.size());
-  ahead.targets.reserve(accounts.size());
+  std::vector<std::string> names;
+  names.reserve(accounts.size());
   for (const SourceAccount* account : accounts) {
     if (!IsSafeDirectoryName(account->user_name, options_.names)) continue;
-    boxes.push_back(SourceBox(account->user_name));
+    names.push_back(account->user_name);
     std::string target;
     if (!stored.empty()) target = TargetBox(*account, primary_domain);
     if (!target.empty() && stored.count(options_.names.Fold(
-                               target.substr(target.rfind('\\') + 1))) == 0) {
-      target.clear();
+                               target.substr(target.rfind('\\') + 1))) != 0) {
+      ahead.targets.emplace(names.size() - 1, std::move(target));
     }
-    ahead.targets.push_back(std::move(target));
   }
   read_ahead_ =
-      std::make_unique<ReadAhead>(fs_, std::move(boxes), std::move(ahead));
+      std::make_unique<ReadAhead>(fs_, SourceMailDir(options_.source_dir),
+                                  std::move(names), std::move(ahead));
 }
 
 std::unordered_set<std::string> MailboxMigrator::StoredBoxes() const {

@@ -20,12 +20,16 @@ constexpr size_t kMaxKeptText = size_t{256} << 10;
 
 }  // namespace
 
-ReadAhead::ReadAhead(FileSystem* fs, std::vector<std::string> boxes,
-                     Options options)
-    : fs_(fs), boxes_(std::move(boxes)), options_(std::move(options)) {
-  for (size_t i = 0; i < boxes_.size(); ++i) places_.emplace(boxes_[i], i);
+ReadAhead::ReadAhead(FileSystem* fs, std::string dir,
+                     std::vector<std::string> names, Options options)
+    : fs_(fs),
+      dir_(std::move(dir)),
+      names_(std::move(names)),
+      options_(std::move(options)) {
+  places_.reserve(names_.size());
+  for (size_t i = 0; i < names_.size(); ++i) places_.emplace(names_[i], i);
   const size_t count = static_cast<size_t>(std::max(1, options_.threads));
-  for (size_t first = 0; first < count && first < boxes_.size(); ++first) {
+  for (size_t first = 0; first < count && first < names_.size(); ++first) {
     try {
       threads_.emplace_back([this, first, count] { Read(first, count); });
     } catch (const std::system_error&) {
@@ -45,26 +49,35 @@ ReadAhead::~ReadAhead() {
   for (std::thread& thread : threads_) thread.join();
 }
 
+size_t ReadAhead::PlaceOf(const std::string& box) const {
+  if (box.size() <= dir_.size() + 1 || !box.starts_with(dir_) ||
+      box[dir_.size()] != '\\') {
+    return kNoPlace;
+  }
+  auto it = places_.find(std::string_view(box).substr(dir_.size() + 1));
+  return it == places_.end() ? kNoPlace : it->second;
+}
+
 void ReadAhead::Reached(const std::string& box) {
-  auto it = places_.find(box);
-  if (it == places_.end()) return;
+  const size_t place = PlaceOf(box);
+  if (place == kNoPlace) return;
   {
     MutexLock lock(&mutex_);
-    if (it->second <= reached_) return;
-    reached_ = it->second;
+    if (place <= reached_) return;
+    reached_ = place;
     kept_.erase(kept_.begin(), kept_.lower_bound(reached_));
   }
   moved_.notify_all();
 }
 
 bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
-  auto place = places_.find(box);
-  if (place == places_.end()) return false;
+  const size_t place = PlaceOf(box);
+  if (place == kNoPlace) return false;
   MutexLock lock(&mutex_);
   // A box being read is waited for: reading it again here would only
   // read the same entries twice while the disk is busiest.
-  while (reading_.count(place->second) > 0) lock.Wait(&moved_);
-  auto it = kept_.find(place->second);
+  while (reading_.count(place) > 0) lock.Wait(&moved_);
+  auto it = kept_.find(place);
   if (it == kept_.end()) return false;
   *listing = std::move(it->second);
   kept_.erase(it);
@@ -73,7 +86,7 @@ bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
 
 void ReadAhead::Read(size_t first, size_t step) {
   const size_t window = std::max<size_t>(1, options_.window);
-  for (size_t i = first; i < boxes_.size(); i += step) {
+  for (size_t i = first; i < names_.size(); i += step) {
     {
       MutexLock lock(&mutex_);
       while (!stopping_ && i >= reached_ + window) lock.Wait(&moved_);
@@ -96,7 +109,7 @@ void ReadAhead::Read(size_t first, size_t step) {
 // list and the indexes), keeping the listing and the smaller texts for the
 // run.
 void ReadAhead::ReadBox(size_t place) {
-  MailboxListing box(fs_, boxes_[place], options_.clock);
+  MailboxListing box(fs_, dir_ + "\\" + names_[place], options_.clock);
   const std::vector<DirEntry>& entries = box.entries;
   size_t kept = 0;
   for (const DirEntry& entry : entries) {
@@ -111,10 +124,9 @@ void ReadAhead::ReadBox(size_t place) {
       box.texts.emplace(entry.name, std::move(text));
     }
   }
+  auto target_of = options_.targets.find(place);
   const std::string* target =
-      place < options_.targets.size() && !options_.targets[place].empty()
-          ? &options_.targets[place]
-          : nullptr;
+      target_of != options_.targets.end() ? &target_of->second : nullptr;
   if (options_.messages && target == nullptr) {
     for (const DirEntry& entry : entries) {
       if (!entry.is_directory && !entry.is_special && entry.size > 0 &&

@@ -37,18 +37,21 @@ class ReadAhead {
     // Given, each listing first takes what the mailbox shows of itself
     // (MailboxListing::seen).
     const Clock* clock = nullptr;
-    // By place: the box's mailbox in the target where the target has one,
-    // else empty. Its message files are never read ahead: the run copies
-    // few of them, if any.
-    std::vector<std::string> targets;
+    // By place, for each box the target has a mailbox of: that mailbox.
+    // Its message files are never read ahead: the run copies few of them,
+    // if any.
+    std::map<size_t, std::string> targets;
     // The folders of each such target mailbox are listed too, for a mirror
     // pass that lists every one of them: the run then finds their statuses
     // in memory instead of waiting for the disk file after file.
     bool list_targets = false;
   };
-  // `boxes` are the source mailbox directories in the order the run visits
-  // them.
-  ReadAhead(FileSystem* fs, std::vector<std::string> boxes, Options options);
+  // `names` are the source mailbox folders' names in `dir`, in the order
+  // the run visits them: a run of many accounts keeps its mailboxes' paths
+  // once, as the names, most of them too short to take memory of their
+  // own.
+  ReadAhead(FileSystem* fs, std::string dir, std::vector<std::string> names,
+            Options options);
   // Stops the threads; what they are reading is finished first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -65,15 +68,20 @@ class ReadAhead {
   static constexpr size_t kMaxKeptEntries = 4096;
 
  private:
+  static constexpr size_t kNoPlace = static_cast<size_t>(-1);
+
+  // The place of the mailbox folder `box` (a path), or kNoPlace.
+  size_t PlaceOf(const std::string& box) const;
   void Read(size_t first, size_t step);
   void ReadBox(size_t place);
   void ListTarget(const std::string& box);
 
   FileSystem* fs_;
-  const std::vector<std::string> boxes_;
+  const std::string dir_;
+  const std::vector<std::string> names_;
   const Options options_;
-  // Each box's place, by a view of its name in boxes_, which never
-  // changes: the names of a run of many accounts are kept once.
+  // Each box's place, by a view of its name in names_, which never
+  // changes.
   std::unordered_map<std::string_view, size_t> places_;
   Mutex mutex_;
   std::condition_variable moved_;

@@ -65,13 +65,13 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
     options.threads = 2;
     options.messages = messages;
     options.list_targets = !messages;
-    options.targets.resize(20);
     ListingFileSystem fs;
-    std::vector<std::string> boxes;
+    std::vector<std::string> names, boxes;
     std::set<std::string> expected;
     ASSERT_TRUE(fs.CreateDir("C:\\m", nullptr));
     for (int i = 0; i < 20; ++i) {
-      boxes.push_back("C:\\m\\u" + std::to_string(100 + i));
+      names.push_back("u" + std::to_string(100 + i));
+      boxes.push_back("C:\\m\\" + names.back());
       ASSERT_TRUE(fs.CreateDir(boxes.back(), nullptr));
       // Read before the run came: the first window; after it passed the
       // tenth: the window from there (the boxes it passed are not read).
@@ -98,11 +98,12 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
       ASSERT_TRUE(fs.WriteFile(target + "\\notes.txt", "n", nullptr));
     }
     {
-      ReadAhead ahead(&fs, boxes, options);
+      ReadAhead ahead(&fs, "C:\\m", names, options);
       ASSERT_TRUE(fs.WaitForListed(options.list_targets ? 6 : 4));
       ahead.Reached(boxes[10]);
       ahead.Reached(boxes[3]);  // never back
       ahead.Reached("C:\\m\\other");
+      ahead.Reached("C:\\n\\u115");  // a name of its, in another folder
       ASSERT_TRUE(fs.WaitForListed(options.list_targets ? 12 : 8));
       // The listing of a box ahead is handed over once; none is kept for a
       // box the run has passed or one never read.

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
+#include "migrate/record_fields.h"
+#include "migrate/source_mailbox.h"
 #include "migrate/sync_record.h"
 
 namespace vm {
@@ -12,6 +15,9 @@ namespace {
 
 constexpr uint64_t kSourceDoubtful = 1;
 constexpr uint64_t kHasFolderList = 2;
+constexpr uint64_t kDirectory = 1;
+constexpr uint64_t kTimesEqual = 2;  // the status changed as it was modified
+constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Seven bits a byte, the lowest first; the high bit says another follows.
 void PutNumber(std::string* out, uint64_t value) {
@@ -29,20 +35,76 @@ void PutSigned(std::string* out, int64_t value) {
                      static_cast<uint64_t>(value >> 63));
 }
 
+// `value` as its difference from `base`, modulo 2^64: the folders of one
+// mailbox lie on one volume, were made one after the other and changed
+// about the same time, so each status differs little from the one before.
+void PutDelta(std::string* out, uint64_t value, uint64_t base) {
+  PutSigned(out, static_cast<int64_t>(value - base));
+}
+
 void PutText(std::string* out, const std::string& text) {
   PutNumber(out, text.size());
   out->append(text);
 }
 
-void PutStatus(std::string* out, const EntryStatus& s) {
-  PutNumber(out, s.is_directory ? 1 : 0);
-  PutNumber(out, s.id.volume);
-  PutNumber(out, s.id.file);
+// A digest in 32 small hexadecimal digits as its 16 bytes; any other text
+// as itself.
+void PutDigest(std::string* out, const std::string& text) {
+  if (!IsMd5Hex(text)) {
+    PutNumber(out, 0);
+    PutText(out, text);
+    return;
+  }
+  PutNumber(out, 1);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    out->push_back(static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1])));
+  }
+}
+
+// The folders every new mailbox gets, which most entries name: each as
+// its place in this list, counted from 1; any other name as 0 and itself.
+const std::vector<std::string>& CommonFolders() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> list;
+    for (const SourceFolder& folder : StandardFolders(std::string())) {
+      list.push_back(folder.target);
+    }
+    list.push_back("Spam");
+    return list;
+  }();
+  return names;
+}
+
+void PutFolderName(std::string* out, const std::string& name) {
+  const std::vector<std::string>& common = CommonFolders();
+  const auto it = std::find(common.begin(), common.end(), name);
+  if (it != common.end()) {
+    PutNumber(out, static_cast<uint64_t>(it - common.begin()) + 1);
+    return;
+  }
+  PutNumber(out, 0);
+  PutText(out, name);
+}
+
+uint64_t Bits(int64_t seconds) { return static_cast<uint64_t>(seconds); }
+
+// `s` against `last`, the status packed before it in the entry, which it
+// then becomes.
+void PutStatus(std::string* out, const EntryStatus& s, EntryStatus* last) {
+  const bool times_equal = s.changed == s.modified;
+  PutNumber(
+      out, (s.is_directory ? kDirectory : 0) | (times_equal ? kTimesEqual : 0));
+  PutDelta(out, s.id.volume, last->id.volume);
+  PutDelta(out, s.id.file, last->id.file);
   PutNumber(out, s.size);
-  PutSigned(out, s.modified.seconds);
+  PutDelta(out, Bits(s.modified.seconds), Bits(last->modified.seconds));
   PutNumber(out, s.modified.nanoseconds);
-  PutSigned(out, s.changed.seconds);
-  PutNumber(out, s.changed.nanoseconds);
+  if (!times_equal) {
+    PutDelta(out, Bits(s.changed.seconds), Bits(s.modified.seconds));
+    PutNumber(out, s.changed.nanoseconds);
+  }
+  *last = s;
 }
 
 // Reads what the Put functions wrote. The bytes are only ever a packing of
@@ -66,6 +128,9 @@ class Unpacker {
     const uint64_t z = Number();
     return static_cast<int64_t>(z >> 1) ^ -static_cast<int64_t>(z & 1);
   }
+  uint64_t Delta(uint64_t base) {
+    return base + static_cast<uint64_t>(Signed());
+  }
   std::string Text() {
     const size_t size = static_cast<size_t>(
         std::min<uint64_t>(Number(), static_cast<uint64_t>(rest_.size())));
@@ -73,16 +138,38 @@ class Unpacker {
     rest_.remove_prefix(size);
     return text;
   }
-  EntryStatus Status() {
+  std::string FolderName() {
+    const uint64_t place = Number();
+    const std::vector<std::string>& common = CommonFolders();
+    if (place == 0 || place > common.size()) return Text();
+    return common[place - 1];
+  }
+  std::string Digest() {
+    if (Number() == 0) return Text();
+    std::string hex;
+    for (int i = 0; i < 16 && !rest_.empty(); ++i) {
+      const auto byte = static_cast<unsigned char>(rest_.front());
+      rest_.remove_prefix(1);
+      hex += {kHexDigits[byte >> 4], kHexDigits[byte & 15]};
+    }
+    return hex;
+  }
+  EntryStatus Status(EntryStatus* last) {
     EntryStatus s;
-    s.is_directory = Number() != 0;
-    s.id.volume = Number();
-    s.id.file = Number();
+    const uint64_t flags = Number();
+    s.is_directory = (flags & kDirectory) != 0;
+    s.id.volume = Delta(last->id.volume);
+    s.id.file = Delta(last->id.file);
     s.size = Number();
-    s.modified.seconds = Signed();
+    s.modified.seconds =
+        static_cast<int64_t>(Delta(Bits(last->modified.seconds)));
     s.modified.nanoseconds = static_cast<uint32_t>(Number());
-    s.changed.seconds = Signed();
-    s.changed.nanoseconds = static_cast<uint32_t>(Number());
+    s.changed = s.modified;
+    if ((flags & kTimesEqual) == 0) {
+      s.changed.seconds = static_cast<int64_t>(Delta(Bits(s.modified.seconds)));
+      s.changed.nanoseconds = static_cast<uint32_t>(Number());
+    }
+    *last = s;
     return s;
   }
   bool empty() const { return rest_.empty(); }
@@ -95,20 +182,22 @@ class Unpacker {
 
 std::string PackEntry(const SyncEntry& entry) {
   std::string out;
+  EntryStatus last;
   PutText(&out, entry.box);
-  PutText(&out, entry.lists);
+  PutDigest(&out, entry.lists);
   PutNumber(&out, entry.entries);
   PutNumber(&out, (entry.source_doubtful ? kSourceDoubtful : 0) |
                       (entry.has_folder_list ? kHasFolderList : 0));
-  PutStatus(&out, entry.source);
-  PutText(&out, entry.source_listing);
-  PutStatus(&out, entry.folder_list);
+  PutStatus(&out, entry.source, &last);
+  PutDigest(&out, entry.source_listing);
+  // Without a folder list its status is never looked at.
+  if (entry.has_folder_list) PutStatus(&out, entry.folder_list, &last);
   PutNumber(&out, entry.targets.size());
   for (const SyncFolder& folder : entry.targets) {
-    PutText(&out, folder.name);
+    PutFolderName(&out, folder.name);
     PutNumber(&out, folder.taken ? 1 : 0);
-    PutStatus(&out, folder.status);
-    PutText(&out, folder.doubt);
+    PutStatus(&out, folder.status, &last);
+    PutDigest(&out, folder.doubt);
     PutNumber(&out, folder.listed);
   }
   out.shrink_to_fit();
@@ -118,22 +207,23 @@ std::string PackEntry(const SyncEntry& entry) {
 SyncEntry UnpackEntry(std::string_view packed) {
   Unpacker in(packed);
   SyncEntry entry;
+  EntryStatus last;
   entry.box = in.Text();
-  entry.lists = in.Text();
+  entry.lists = in.Digest();
   entry.entries = in.Number();
   const uint64_t flags = in.Number();
   entry.source_doubtful = (flags & kSourceDoubtful) != 0;
   entry.has_folder_list = (flags & kHasFolderList) != 0;
-  entry.source = in.Status();
-  entry.source_listing = in.Text();
-  entry.folder_list = in.Status();
+  entry.source = in.Status(&last);
+  entry.source_listing = in.Digest();
+  if (entry.has_folder_list) entry.folder_list = in.Status(&last);
   const uint64_t targets = in.Number();
   for (uint64_t i = 0; i < targets && !in.empty(); ++i) {
     SyncFolder folder;
-    folder.name = in.Text();
+    folder.name = in.FolderName();
     folder.taken = in.Number() != 0;
-    folder.status = in.Status();
-    folder.doubt = in.Text();
+    folder.status = in.Status(&last);
+    folder.doubt = in.Digest();
     folder.listed = in.Number();
     entry.targets.push_back(std::move(folder));
   }

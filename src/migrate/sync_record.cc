@@ -8,9 +8,9 @@
 #include "migrate/doubtful_folders.h"
 #include "migrate/pending_marks.h"
 #include "migrate/record_fields.h"
-#include "migrate/sync_entry_packing.h"
 #include "migrate/source_lists.h"
 #include "migrate/source_mailbox.h"
+#include "migrate/sync_entry_packing.h"
 #include "platform/clock.h"
 #include "util/md5.h"
 

@@ -405,8 +405,9 @@ PublishResult ConfinedView::Rename(const std::string& from,
     }
   } else {
     struct stat after;
-    parts_.folded_names->CreatedIn(
-        b.path(), ::fstat(b.dir->fd(), &after) == 0 ? &after : nullptr);
+    parts_.folded_names->Renamed(
+        a.path(), b.path(),
+        ::fstat(b.dir->fd(), &after) == 0 ? &after : nullptr);
     return PublishResult::kPublished;
   }
   SetError(error, err, "cannot rename " + Shown(from) + " to " + Shown(to));

@@ -107,6 +107,19 @@ void FoldedNameCache::CreatedIn(const std::string& native,
   if (listing.names.Add(name)) ++names_;
 }
 
+void FoldedNameCache::Renamed(const std::string& from, const std::string& to,
+                              const struct stat* to_dir_status) {
+  {
+    MutexLock lock(&mutex_);
+    auto it = dirs_.find(DirName(from));
+    if (it != dirs_.end() &&
+        it->second.names.RemoveSole(from.substr(from.find_last_of('/') + 1))) {
+      --names_;
+    }
+  }
+  CreatedIn(to, to_dir_status);
+}
+
 void FoldedNameCache::MadeEmpty(const std::string& native) {
   MutexLock lock(&mutex_);
   auto [it, inserted] = dirs_.try_emplace(native);

@@ -57,6 +57,13 @@ class FoldedNameCache {
   // the caller; null when it could not be taken.
   void CreatedIn(const std::string& native, const struct stat* dir_status);
 
+  // Records an entry this process has just renamed from `from` to `to`
+  // (paths as for Created); `to_dir_status` as for CreatedIn. The old name
+  // leaves its listing where the listing can tell it was the only name of
+  // its folded form: a store that gets a new mailbox by renaming a staging
+  // folder would otherwise keep the name of every staging folder.
+  void Renamed(const std::string& from, const std::string& to,
+               const struct stat* to_dir_status);
   // Records the directory this process has just made at `native` as empty,
   // so that creating its first entries reads nothing: a new mailbox's
   // folders would otherwise each be read once, for nothing.
@@ -77,6 +84,10 @@ class FoldedNameCache {
    public:
     // Adds `name`; true when no name of its folded form was there.
     bool Add(const std::string& name);
+    // Removes `name` where it is its own folded form, which a listing
+    // holds only while no other name of that form was added; true when
+    // it was there.
+    bool RemoveSole(const std::string& name) { return same_.erase(name) > 0; }
     // The name whose folded form is `folded`; empty when there is none.
     std::string Find(const std::string& folded) const;
     size_t size() const { return same_.size() + other_.size(); }

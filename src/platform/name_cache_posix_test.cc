@@ -95,5 +95,28 @@ TEST_F(NameCacheTest, StaysBoundedAndKnowsWhatItCreated) {
   EXPECT_EQ(cache_.Find(first, "made.TXT"), "Made.txt");
 }
 
+// Catches a cache that keeps the old name of an entry this process renamed
+// within its directory (a staging folder published), or loses the new one.
+TEST_F(NameCacheTest, ForgetsTheOldNameOfWhatItRenamed) {
+  const std::string dir = Dir("r");
+  struct stat st;
+  for (const char* n : {"stage.a", "stage.b"}) {
+    cache_.Creating(dir + "/" + n);
+    fs::create_directory(dir + "/" + n);
+    ASSERT_TRUE(cache_.Created(dir + "/" + n, &st));
+  }
+  EXPECT_EQ(cache_.Find(dir, "STAGE.A"), "stage.a");
+  for (const char* n : {"a", "b"}) {
+    const std::string from = dir + "/stage." + n;
+    fs::rename(from, dir + "/" + n);
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    cache_.Renamed(from, dir + "/" + n, &st);
+  }
+  EXPECT_EQ(cache_.Find(dir, "STAGE.A"), "");
+  EXPECT_EQ(cache_.Find(dir, "stage.b"), "");
+  EXPECT_EQ(cache_.Find(dir, "A"), "a");
+  EXPECT_EQ(cache_.Find(dir, "B"), "b");
+}
+
 }  // namespace
 }  // namespace vm
