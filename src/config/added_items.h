@@ -43,8 +43,8 @@ struct PendingAddition {
 
 // After a save: appends the additions of `pending` that wrote an item to
 // `saved`, in order, and empties `pending`.
-template <typename Pending>
-void MoveWrittenAdditions(std::vector<Pending>* pending,
+template <typename PendingList>
+void MoveWrittenAdditions(PendingList* pending,
                           std::vector<SavedAddition>* saved) {
   for (PendingAddition& added : *pending) {
     if (added.written.element.empty()) continue;
@@ -56,9 +56,8 @@ void MoveWrittenAdditions(std::vector<Pending>* pending,
 
 // The additions of `pending` that hold an item, as a save is about to
 // write them.
-template <typename Pending>
-std::vector<SavedAddition> WrittenAdditions(
-    const std::vector<Pending>& pending) {
+template <typename PendingList>
+std::vector<SavedAddition> WrittenAdditions(const PendingList& pending) {
   std::vector<SavedAddition> about;
   for (const PendingAddition& added : pending) {
     if (!added.written.element.empty()) {

@@ -2,6 +2,7 @@
 #define VM_CONFIG_USER_STORE_H_
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -186,7 +187,10 @@ class UserStore : public ConfigFile {
                          const std::string& domain) const REQUIRES(mutex_);
 
   // Added since the last save.
-  std::vector<PendingUser> pending_users_ GUARDED_BY(mutex_);
+  // A deque: the additions of seconds between two saves of a large file
+  // are thousands, and a vector of them would be copied as it grows and
+  // keep the room of the largest for the rest of the run.
+  std::deque<PendingUser> pending_users_ GUARDED_BY(mutex_);
   size_t expected_additions_ GUARDED_BY(mutex_) = 0;
   // Of those, the ones the last merge found in the file already; they go
   // to added_by_others_ once the save succeeds.

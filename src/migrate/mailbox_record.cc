@@ -66,10 +66,9 @@ void MailboxMigrator::StartEntry(const SourceAccount& account,
   // entry serves a mirror as well as a mirror pass's does.
   mailbox->entry.lists = ListsDigest(
       account, options_.mirror || fresh || mailbox->staged != nullptr);
-  for (const SourceFolder& folder : StandardFolders(std::string())) {
-    mailbox->entry.targets.push_back({folder.target, {}, false, {}, 0});
+  for (const std::string& folder : NewMailboxFolders()) {
+    mailbox->entry.targets.push_back({folder, {}, false, {}, 0});
   }
-  mailbox->entry.targets.push_back({"Spam", {}, false, {}, 0});
 }
 
 }  // namespace vm

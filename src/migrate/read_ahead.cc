@@ -26,8 +26,13 @@ ReadAhead::ReadAhead(FileSystem* fs, std::string dir,
       dir_(std::move(dir)),
       names_(std::move(names)),
       options_(std::move(options)) {
-  places_.reserve(names_.size());
-  for (size_t i = 0; i < names_.size(); ++i) places_.emplace(names_[i], i);
+  by_name_.resize(std::min<size_t>(names_.size(), UINT32_MAX));
+  for (size_t i = 0; i < by_name_.size(); ++i) {
+    by_name_[i] = static_cast<uint32_t>(i);
+  }
+  std::stable_sort(
+      by_name_.begin(), by_name_.end(),
+      [this](uint32_t a, uint32_t b) { return names_[a] < names_[b]; });
   const size_t count = static_cast<size_t>(std::max(1, options_.threads));
   for (size_t first = 0; first < count && first < names_.size(); ++first) {
     try {
@@ -54,8 +59,11 @@ size_t ReadAhead::PlaceOf(const std::string& box) const {
       box[dir_.size()] != '\\') {
     return kNoPlace;
   }
-  auto it = places_.find(std::string_view(box).substr(dir_.size() + 1));
-  return it == places_.end() ? kNoPlace : it->second;
+  const std::string_view name = std::string_view(box).substr(dir_.size() + 1);
+  auto it = std::lower_bound(
+      by_name_.begin(), by_name_.end(), name,
+      [this](uint32_t place, std::string_view n) { return names_[place] < n; });
+  return it != by_name_.end() && names_[*it] == name ? *it : kNoPlace;
 }
 
 void ReadAhead::Reached(const std::string& box) {

@@ -35,6 +35,18 @@ std::vector<SourceFolder> StandardFolders(const std::string& box) {
   return folders;
 }
 
+const std::vector<std::string>& NewMailboxFolders() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> list;
+    for (const StandardFolder& folder : kStandardFolders) {
+      list.push_back(folder.target);
+    }
+    list.push_back("Spam");
+    return list;
+  }();
+  return names;
+}
+
 SourceFolder UserFolder(const std::string& box, size_t number,
                         const std::string& name) {
   return FolderOf(box, std::to_string(number), name);

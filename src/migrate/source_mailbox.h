@@ -44,6 +44,10 @@ constexpr size_t kStandardFolderCount = 4;
 // inbox, sent, drafts, trash.
 std::vector<SourceFolder> StandardFolders(const std::string& box);
 
+// The target folders every new mailbox gets, in the order they are made:
+// the standard folders' targets, then "Spam".
+const std::vector<std::string>& NewMailboxFolders();
+
 // The user-made folder numbered `number` of mailbox `box`, going to the
 // target folder `name`.
 SourceFolder UserFolder(const std::string& box, size_t number,

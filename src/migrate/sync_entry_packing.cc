@@ -62,22 +62,11 @@ void PutDigest(std::string* out, const std::string& text) {
   }
 }
 
-// The folders every new mailbox gets, which most entries name: each as
-// its place in this list, counted from 1; any other name as 0 and itself.
-const std::vector<std::string>& CommonFolders() {
-  static const std::vector<std::string> names = [] {
-    std::vector<std::string> list;
-    for (const SourceFolder& folder : StandardFolders(std::string())) {
-      list.push_back(folder.target);
-    }
-    list.push_back("Spam");
-    return list;
-  }();
-  return names;
-}
-
+// A folder every new mailbox gets (NewMailboxFolders), which most entries
+// name, as its place in that list counted from 1; any other name as 0 and
+// itself.
 void PutFolderName(std::string* out, const std::string& name) {
-  const std::vector<std::string>& common = CommonFolders();
+  const std::vector<std::string>& common = NewMailboxFolders();
   const auto it = std::find(common.begin(), common.end(), name);
   if (it != common.end()) {
     PutNumber(out, static_cast<uint64_t>(it - common.begin()) + 1);
@@ -140,7 +129,7 @@ class Unpacker {
   }
   std::string FolderName() {
     const uint64_t place = Number();
-    const std::vector<std::string>& common = CommonFolders();
+    const std::vector<std::string>& common = NewMailboxFolders();
     if (place == 0 || place > common.size()) return Text();
     return common[place - 1];
   }

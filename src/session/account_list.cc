@@ -7,6 +7,9 @@ namespace {
 
 // Blocks are filled up to this size; a larger record gets a block alone.
 constexpr size_t kBlockBytes = 1 << 20;
+// Folders kept for target mailboxes; the mailboxes of any more are kept
+// whole.
+constexpr size_t kMaxFolders = 4096;
 
 void PutNumber(uint64_t n, std::string* out) {
   while (n >= 0x80) {
@@ -37,20 +40,43 @@ std::string GetText(const char* in, size_t* at) {
   return text;
 }
 
-std::string Encode(const AccountRecord& a) {
+}  // namespace
+
+void AccountList::PutTargetBox(const std::string& box, std::string* out) {
+  // Split after the last separator of either kind: joined again, the two
+  // parts are the path whatever bytes it holds.
+  const size_t cut = box.find_last_of("\\/") + 1;
+  if (cut > 0) {
+    const std::string folder = box.substr(0, cut);
+    auto it = folder_places_.find(folder);
+    if (it == folder_places_.end() && folders_.size() < kMaxFolders) {
+      it =
+          folder_places_.emplace(folder, static_cast<uint32_t>(folders_.size()))
+              .first;
+      folders_.push_back(folder);
+    }
+    if (it != folder_places_.end()) {
+      PutNumber(it->second + 1, out);
+      PutText(box.substr(cut), out);
+      return;
+    }
+  }
+  PutNumber(0, out);
+  PutText(box, out);
+}
+
+std::string AccountList::Encode(const AccountRecord& a) {
   std::string out;
   PutText(a.user, &out);
   PutText(a.domain, &out);
   PutNumber(static_cast<uint64_t>(a.outcome), &out);
   PutText(a.reason, &out);
-  PutText(a.target_box, &out);
+  PutTargetBox(a.target_box, &out);
   out.push_back(a.verified ? '\1' : '\0');
   PutNumber(a.folders.size(), &out);
   PutText(a.folders.bytes(), &out);
   return out;
 }
-
-}  // namespace
 
 FolderRecord AccountRecord::Sum() const {
   FolderRecord sum;
@@ -98,7 +124,9 @@ AccountRecord AccountList::operator[](size_t index) const {
   a.domain = GetText(in, &at);
   a.outcome = static_cast<AccountOutcome>(GetNumber(in, &at));
   a.reason = GetText(in, &at);
-  a.target_box = GetText(in, &at);
+  const size_t folder = GetNumber(in, &at);
+  a.target_box =
+      folder > 0 ? folders_[folder - 1] + GetText(in, &at) : GetText(in, &at);
   a.verified = in[at++] != '\0';
   const size_t count = GetNumber(in, &at);
   a.folders = FolderList(GetText(in, &at), count);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <iterator>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "migrate/outcome_table.h"
@@ -83,9 +84,17 @@ class AccountList {
   // Puts `bytes` at the end of the last block (a new one when it is full),
   // with `slack` bytes of room after them.
   Place Append(const std::string& bytes, size_t slack);
+  std::string Encode(const AccountRecord& a);
+  // The target mailbox as its folder's place in folders_, counted from 1
+  // (0: whole), and the rest.
+  void PutTargetBox(const std::string& box, std::string* out);
 
   std::vector<std::string> blocks_;
   std::deque<Place> places_;
+  // The folders of the target mailboxes, up to their separator, each kept
+  // once: a run's mailboxes lie in a few folders, one a domain.
+  std::vector<std::string> folders_;
+  std::unordered_map<std::string, uint32_t> folder_places_;
 };
 
 }  // namespace vm

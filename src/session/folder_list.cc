@@ -1,5 +1,9 @@
 #include "session/folder_list.h"
 
+#include <algorithm>
+
+#include "migrate/source_mailbox.h"
+
 namespace vm {
 namespace {
 
@@ -30,10 +34,23 @@ int64_t GetSigned(const std::string& in, size_t* at) {
   return static_cast<int64_t>(GetNumber(in, at));
 }
 
+// A folder every new mailbox has, as most are, by its place in that list
+// counted from 1; any other name as 0, its size and itself.
+void PutName(const std::string& name, std::string* out) {
+  const std::vector<std::string>& common = NewMailboxFolders();
+  const auto it = std::find(common.begin(), common.end(), name);
+  if (it != common.end()) {
+    PutNumber(static_cast<uint64_t>(it - common.begin()) + 1, out);
+    return;
+  }
+  PutNumber(0, out);
+  PutNumber(name.size(), out);
+  out->append(name);
+}
+
 void Encode(const FolderRecord& f, std::string* out) {
   const FolderCounts& c = f.counts;
-  PutNumber(c.name.size(), out);
-  out->append(c.name);
+  PutName(c.name, out);
   PutSigned(c.messages, out);
   PutNumber(c.bytes, out);
   PutSigned(c.copied, out);
@@ -52,9 +69,14 @@ void Encode(const FolderRecord& f, std::string* out) {
 FolderRecord Decode(const std::string& in, size_t* at) {
   FolderRecord f;
   FolderCounts& c = f.counts;
-  const size_t name_size = GetNumber(in, at);
-  c.name.assign(in, *at, name_size);
-  *at += name_size;
+  const size_t place = GetNumber(in, at);
+  if (place > 0) {
+    c.name = NewMailboxFolders()[place - 1];
+  } else {
+    const size_t name_size = GetNumber(in, at);
+    c.name.assign(in, *at, name_size);
+    *at += name_size;
+  }
   c.messages = GetSigned(in, at);
   c.bytes = GetNumber(in, at);
   c.copied = GetSigned(in, at);

@@ -41,6 +41,7 @@ TEST(FolderListTest, KeepsEveryValueAndReplacesOneFolder) {
   list.push_back(Folder(std::string("\xca\xd5\0x", 4), 300,
                         std::numeric_limits<uint64_t>::max()));
   list.push_back(Folder("", std::numeric_limits<int64_t>::max() - 1, 1));
+  list.push_back(Folder("Spam", 1, 2));
   FolderRecord changed = Folder("Sent", -5, 200);
   changed.verified = true;
   list.Set(0, changed);
@@ -54,8 +55,9 @@ TEST(FolderListTest, KeepsEveryValueAndReplacesOneFolder) {
                     min + " 300",
                 "|9223372036854775806 1 9223372036854775807 0 "
                 "-9223372036854775806 127 - 128 " +
-                    min + " 9223372036854775806"}));
-  EXPECT_EQ(list.size(), 3u);
+                    min + " 9223372036854775806",
+                "Spam|1 2 2 1 -1 127 - 128 " + min + " 1"}));
+  EXPECT_EQ(list.size(), 4u);
 }
 
 }  // namespace
