@@ -37,11 +37,6 @@ void AppendNumber(std::string* out, Number n) {
   out->append(digits, end);
 }
 
-const char* VerificationName(const FolderRecord& folder) {
-  if (!folder.verified) return "not checked";
-  return folder.missing == 0 && folder.different == 0 ? "passed" : "failed";
-}
-
 // An object's members, one a line, opened at `indent` spaces.
 class Members {
  public:
@@ -124,7 +119,7 @@ class Counts {
       case 10:
         return m_->Count(name, c.messages);
       default:
-        return m_->String(name, VerificationName(f_));
+        return m_->String(name, f_.Verification());
     }
   }
 

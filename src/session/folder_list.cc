@@ -94,6 +94,11 @@ FolderRecord Decode(const std::string& in, size_t* at) {
 
 }  // namespace
 
+const char* FolderRecord::Verification() const {
+  if (!verified) return "not checked";
+  return missing == 0 && different == 0 ? "passed" : "failed";
+}
+
 void FolderRecord::Add(const FolderRecord& other) {
   counts.messages += other.counts.messages;
   counts.bytes += other.counts.bytes;

@@ -21,6 +21,9 @@ struct FolderRecord {
 
   // Adds the counts of `other` (for an account's or the run's sums).
   void Add(const FolderRecord& other);
+  // What the reports say of its verification: "not checked", "passed" or
+  // "failed".
+  const char* Verification() const;
 };
 
 // The folders of one account's record, packed into one byte string: a run

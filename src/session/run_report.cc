@@ -14,11 +14,6 @@ namespace vm {
 
 namespace {
 
-const char* VerificationName(const FolderRecord& folder) {
-  if (!folder.verified) return "not checked";
-  return folder.missing == 0 && folder.different == 0 ? "passed" : "failed";
-}
-
 nlohmann::json CountsJson(const FolderRecord& f) {
   return {{"source_messages", f.counts.messages},
           {"source_bytes", f.counts.bytes},
@@ -26,7 +21,7 @@ nlohmann::json CountsJson(const FolderRecord& f) {
           {"copied_bytes", f.counts.copied_bytes},
           {"already_present", f.counts.present},
           {"failed", f.counts.failed},
-          {"verification", VerificationName(f)},
+          {"verification", f.Verification()},
           {"checked", f.checked},
           {"missing", f.missing},
           {"different", f.different},
@@ -206,20 +201,20 @@ std::string CsvAccountRows(const AccountRecord& a, const Texts& texts,
   const std::string key = "," + why.key;
   std::string rows;
   for (const FolderRecord& f : a.folders) {
-    rows += account + u(f.counts.name) + CsvCounts(f) + "," +
-            VerificationName(f) + key + CsvLaterCounts(f) + "\r\n";
+    rows += account + u(f.counts.name) + CsvCounts(f) + "," + f.Verification() +
+            key + CsvLaterCounts(f) + "\r\n";
   }
   if (a.folders.empty()) {
     // One row still names the account; it has no folder.
     const FolderRecord sum = a.Sum();
-    rows += account + CsvCounts(sum) + "," + VerificationName(sum) + key +
+    rows += account + CsvCounts(sum) + "," + sum.Verification() + key +
             CsvLaterCounts(sum) + "\r\n";
   }
   return rows;
 }
 
 std::string CsvTotalRow(const FolderRecord& all) {
-  return ",,total,,," + CsvCounts(all) + "," + VerificationName(all) + "," +
+  return ",,total,,," + CsvCounts(all) + "," + all.Verification() + "," +
          CsvLaterCounts(all) + "\r\n";
 }
 

@@ -144,7 +144,8 @@ class CutoverTest(unittest.TestCase):
         first run keeps its manifest beside its report: what it copied is
         proved all the same."""
         first = os.path.join(self.dir, "first.json")
-        self.assertEqual(self.run_cli("--report", native(first))[0], 0)
+        status, out, err = self.run_cli("--report", native(first))
+        self.assertEqual(status, 0, out + err)
         status, _, err = self.run_cli("--mirror")
         self.assertEqual(status, 2)
         self.assertIn("--mirror is used only with --sync or --watch", err)
