@@ -8,6 +8,7 @@
 #include "migrate/record_fields.h"
 #include "migrate/source_mailbox.h"
 #include "migrate/sync_record.h"
+#include "util/varint.h"
 
 namespace vm {
 
@@ -19,19 +20,10 @@ constexpr uint64_t kDirectory = 1;
 constexpr uint64_t kTimesEqual = 2;  // the status changed as it was modified
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Seven bits a byte, the lowest first; the high bit says another follows.
-void PutNumber(std::string* out, uint64_t value) {
-  while (value >= 0x80) {
-    out->push_back(static_cast<char>((value & 0x7f) | 0x80));
-    value >>= 7;
-  }
-  out->push_back(static_cast<char>(value));
-}
-
 // Small magnitudes of either sign in few bytes: 0, -1, 1, -2, ... as
 // 0, 1, 2, 3, ...
 void PutSigned(std::string* out, int64_t value) {
-  PutNumber(out, (static_cast<uint64_t>(value) << 1) ^
+  PutVarint(out, (static_cast<uint64_t>(value) << 1) ^
                      static_cast<uint64_t>(value >> 63));
 }
 
@@ -43,7 +35,7 @@ void PutDelta(std::string* out, uint64_t value, uint64_t base) {
 }
 
 void PutText(std::string* out, const std::string& text) {
-  PutNumber(out, text.size());
+  PutVarint(out, text.size());
   out->append(text);
 }
 
@@ -51,11 +43,11 @@ void PutText(std::string* out, const std::string& text) {
 // as itself.
 void PutDigest(std::string* out, const std::string& text) {
   if (!IsMd5Hex(text)) {
-    PutNumber(out, 0);
+    PutVarint(out, 0);
     PutText(out, text);
     return;
   }
-  PutNumber(out, 1);
+  PutVarint(out, 1);
   for (size_t i = 0; i < text.size(); i += 2) {
     const auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
     out->push_back(static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1])));
@@ -69,10 +61,10 @@ void PutFolderName(std::string* out, const std::string& name) {
   const std::vector<std::string>& common = NewMailboxFolders();
   const auto it = std::find(common.begin(), common.end(), name);
   if (it != common.end()) {
-    PutNumber(out, static_cast<uint64_t>(it - common.begin()) + 1);
+    PutVarint(out, static_cast<uint64_t>(it - common.begin()) + 1);
     return;
   }
-  PutNumber(out, 0);
+  PutVarint(out, 0);
   PutText(out, name);
 }
 
@@ -82,16 +74,16 @@ uint64_t Bits(int64_t seconds) { return static_cast<uint64_t>(seconds); }
 // then becomes.
 void PutStatus(std::string* out, const EntryStatus& s, EntryStatus* last) {
   const bool times_equal = s.changed == s.modified;
-  PutNumber(
+  PutVarint(
       out, (s.is_directory ? kDirectory : 0) | (times_equal ? kTimesEqual : 0));
   PutDelta(out, s.id.volume, last->id.volume);
   PutDelta(out, s.id.file, last->id.file);
-  PutNumber(out, s.size);
+  PutVarint(out, s.size);
   PutDelta(out, Bits(s.modified.seconds), Bits(last->modified.seconds));
-  PutNumber(out, s.modified.nanoseconds);
+  PutVarint(out, s.modified.nanoseconds);
   if (!times_equal) {
     PutDelta(out, Bits(s.changed.seconds), Bits(s.modified.seconds));
-    PutNumber(out, s.changed.nanoseconds);
+    PutVarint(out, s.changed.nanoseconds);
   }
   *last = s;
 }
@@ -174,20 +166,20 @@ std::string PackEntry(const SyncEntry& entry) {
   EntryStatus last;
   PutText(&out, entry.box);
   PutDigest(&out, entry.lists);
-  PutNumber(&out, entry.entries);
-  PutNumber(&out, (entry.source_doubtful ? kSourceDoubtful : 0) |
+  PutVarint(&out, entry.entries);
+  PutVarint(&out, (entry.source_doubtful ? kSourceDoubtful : 0) |
                       (entry.has_folder_list ? kHasFolderList : 0));
   PutStatus(&out, entry.source, &last);
   PutDigest(&out, entry.source_listing);
   // Without a folder list its status is never looked at.
   if (entry.has_folder_list) PutStatus(&out, entry.folder_list, &last);
-  PutNumber(&out, entry.targets.size());
+  PutVarint(&out, entry.targets.size());
   for (const SyncFolder& folder : entry.targets) {
     PutFolderName(&out, folder.name);
-    PutNumber(&out, folder.taken ? 1 : 0);
+    PutVarint(&out, folder.taken ? 1 : 0);
     PutStatus(&out, folder.status, &last);
     PutDigest(&out, folder.doubt);
-    PutNumber(&out, folder.listed);
+    PutVarint(&out, folder.listed);
   }
   out.shrink_to_fit();
   return out;

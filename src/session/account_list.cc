@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/varint.h"
+
 namespace vm {
 namespace {
 
@@ -11,30 +13,13 @@ constexpr size_t kBlockBytes = 1 << 20;
 // whole.
 constexpr size_t kMaxFolders = 4096;
 
-void PutNumber(uint64_t n, std::string* out) {
-  while (n >= 0x80) {
-    out->push_back(static_cast<char>((n & 0x7f) | 0x80));
-    n >>= 7;
-  }
-  out->push_back(static_cast<char>(n));
-}
-
-uint64_t GetNumber(const char* in, size_t* at) {
-  uint64_t n = 0;
-  for (int shift = 0;; shift += 7) {
-    const auto byte = static_cast<unsigned char>(in[(*at)++]);
-    n |= static_cast<uint64_t>(byte & 0x7f) << shift;
-    if ((byte & 0x80) == 0) return n;
-  }
-}
-
 void PutText(const std::string& text, std::string* out) {
-  PutNumber(text.size(), out);
+  PutVarint(out, text.size());
   out->append(text);
 }
 
 std::string GetText(const char* in, size_t* at) {
-  const size_t size = GetNumber(in, at);
+  const size_t size = GetVarint(in, at);
   std::string text(in + *at, size);
   *at += size;
   return text;
@@ -56,12 +41,12 @@ void AccountList::PutTargetBox(const std::string& box, std::string* out) {
       folders_.push_back(folder);
     }
     if (it != folder_places_.end()) {
-      PutNumber(it->second + 1, out);
+      PutVarint(out, it->second + 1);
       PutText(box.substr(cut), out);
       return;
     }
   }
-  PutNumber(0, out);
+  PutVarint(out, 0);
   PutText(box, out);
 }
 
@@ -69,11 +54,11 @@ std::string AccountList::Encode(const AccountRecord& a) {
   std::string out;
   PutText(a.user, &out);
   PutText(a.domain, &out);
-  PutNumber(static_cast<uint64_t>(a.outcome), &out);
+  PutVarint(&out, static_cast<uint64_t>(a.outcome));
   PutText(a.reason, &out);
   PutTargetBox(a.target_box, &out);
   out.push_back(a.verified ? '\1' : '\0');
-  PutNumber(a.folders.size(), &out);
+  PutVarint(&out, a.folders.size());
   PutText(a.folders.bytes(), &out);
   return out;
 }
@@ -122,13 +107,13 @@ AccountRecord AccountList::operator[](size_t index) const {
   AccountRecord a;
   a.user = GetText(in, &at);
   a.domain = GetText(in, &at);
-  a.outcome = static_cast<AccountOutcome>(GetNumber(in, &at));
+  a.outcome = static_cast<AccountOutcome>(GetVarint(in, &at));
   a.reason = GetText(in, &at);
-  const size_t folder = GetNumber(in, &at);
+  const size_t folder = GetVarint(in, &at);
   a.target_box =
       folder > 0 ? folders_[folder - 1] + GetText(in, &at) : GetText(in, &at);
   a.verified = in[at++] != '\0';
-  const size_t count = GetNumber(in, &at);
+  const size_t count = GetVarint(in, &at);
   a.folders = FolderList(GetText(in, &at), count);
   return a;
 }

@@ -3,35 +3,19 @@
 #include <algorithm>
 
 #include "migrate/source_mailbox.h"
+#include "util/varint.h"
 
 namespace vm {
 namespace {
 
-void PutNumber(uint64_t n, std::string* out) {
-  while (n >= 0x80) {
-    out->push_back(static_cast<char>((n & 0x7f) | 0x80));
-    n >>= 7;
-  }
-  out->push_back(static_cast<char>(n));
-}
-
-uint64_t GetNumber(const std::string& in, size_t* at) {
-  uint64_t n = 0;
-  for (int shift = 0;; shift += 7) {
-    const auto byte = static_cast<unsigned char>(in[(*at)++]);
-    n |= static_cast<uint64_t>(byte & 0x7f) << shift;
-    if ((byte & 0x80) == 0) return n;
-  }
-}
-
 // Signed counts go in as their two's-complement bits, so that any value,
 // a negative one included, comes back unchanged.
 void PutSigned(int64_t n, std::string* out) {
-  PutNumber(static_cast<uint64_t>(n), out);
+  PutVarint(out, static_cast<uint64_t>(n));
 }
 
 int64_t GetSigned(const std::string& in, size_t* at) {
-  return static_cast<int64_t>(GetNumber(in, at));
+  return static_cast<int64_t>(GetVarint(in.data(), at));
 }
 
 // A folder every new mailbox has, as most are, by its place in that list
@@ -40,11 +24,11 @@ void PutName(const std::string& name, std::string* out) {
   const std::vector<std::string>& common = NewMailboxFolders();
   const auto it = std::find(common.begin(), common.end(), name);
   if (it != common.end()) {
-    PutNumber(static_cast<uint64_t>(it - common.begin()) + 1, out);
+    PutVarint(out, static_cast<uint64_t>(it - common.begin()) + 1);
     return;
   }
-  PutNumber(0, out);
-  PutNumber(name.size(), out);
+  PutVarint(out, 0);
+  PutVarint(out, name.size());
   out->append(name);
 }
 
@@ -52,9 +36,9 @@ void Encode(const FolderRecord& f, std::string* out) {
   const FolderCounts& c = f.counts;
   PutName(c.name, out);
   PutSigned(c.messages, out);
-  PutNumber(c.bytes, out);
+  PutVarint(out, c.bytes);
   PutSigned(c.copied, out);
-  PutNumber(c.copied_bytes, out);
+  PutVarint(out, c.copied_bytes);
   PutSigned(c.present, out);
   PutSigned(c.failed, out);
   out->push_back(f.verified ? '\1' : '\0');
@@ -62,25 +46,25 @@ void Encode(const FolderRecord& f, std::string* out) {
   PutSigned(f.missing, out);
   PutSigned(f.different, out);
   PutSigned(c.removed, out);
-  PutNumber(c.removed_bytes, out);
+  PutVarint(out, c.removed_bytes);
 }
 
 // Decodes the folder at *at and moves *at past it.
 FolderRecord Decode(const std::string& in, size_t* at) {
   FolderRecord f;
   FolderCounts& c = f.counts;
-  const size_t place = GetNumber(in, at);
+  const size_t place = GetVarint(in.data(), at);
   if (place > 0) {
     c.name = NewMailboxFolders()[place - 1];
   } else {
-    const size_t name_size = GetNumber(in, at);
+    const size_t name_size = GetVarint(in.data(), at);
     c.name.assign(in, *at, name_size);
     *at += name_size;
   }
   c.messages = GetSigned(in, at);
-  c.bytes = GetNumber(in, at);
+  c.bytes = GetVarint(in.data(), at);
   c.copied = GetSigned(in, at);
-  c.copied_bytes = GetNumber(in, at);
+  c.copied_bytes = GetVarint(in.data(), at);
   c.present = GetSigned(in, at);
   c.failed = GetSigned(in, at);
   f.verified = in[(*at)++] != '\0';
@@ -88,7 +72,7 @@ FolderRecord Decode(const std::string& in, size_t* at) {
   f.missing = GetSigned(in, at);
   f.different = GetSigned(in, at);
   c.removed = GetSigned(in, at);
-  c.removed_bytes = GetNumber(in, at);
+  c.removed_bytes = GetVarint(in.data(), at);
   return f;
 }
 
