@@ -34,6 +34,11 @@ ReadAhead::ReadAhead(FileSystem* fs, std::string dir,
       by_name_.begin(), by_name_.end(),
       [this](uint32_t a, uint32_t b) { return names_[a] < names_[b]; });
   const size_t count = static_cast<size_t>(std::max(1, options_.threads));
+  room_ = std::make_unique<std::condition_variable[]>(count);
+  {
+    MutexLock lock(&mutex_);
+    awaited_.assign(count, kNoPlace);
+  }
   for (size_t first = 0; first < count && first < names_.size(); ++first) {
     try {
       threads_.emplace_back([this, first, count] { Read(first, count); });
@@ -50,7 +55,7 @@ ReadAhead::~ReadAhead() {
     MutexLock lock(&mutex_);
     stopping_ = true;
   }
-  moved_.notify_all();
+  for (size_t i = 0; i < threads_.size(); ++i) room_[i].notify_one();
   for (std::thread& thread : threads_) thread.join();
 }
 
@@ -74,8 +79,17 @@ void ReadAhead::Reached(const std::string& box) {
     if (place <= reached_) return;
     reached_ = place;
     kept_.erase(kept_.begin(), kept_.lower_bound(reached_));
+    WakeReadersLocked();
   }
-  moved_.notify_all();
+}
+
+void ReadAhead::WakeReadersLocked() {
+  const size_t window = std::max<size_t>(1, options_.window);
+  for (size_t i = 0; i < awaited_.size(); ++i) {
+    if (awaited_[i] != kNoPlace && awaited_[i] < reached_ + window) {
+      room_[i].notify_one();
+    }
+  }
 }
 
 bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
@@ -84,7 +98,7 @@ bool ReadAhead::Take(const std::string& box, MailboxListing* listing) {
   MutexLock lock(&mutex_);
   // A box being read is waited for: reading it again here would only
   // read the same entries twice while the disk is busiest.
-  while (reading_.count(place) > 0) lock.Wait(&moved_);
+  while (reading_.count(place) > 0) lock.Wait(&read_);
   auto it = kept_.find(place);
   if (it == kept_.end()) return false;
   *listing = std::move(it->second);
@@ -97,7 +111,9 @@ void ReadAhead::Read(size_t first, size_t step) {
   for (size_t i = first; i < names_.size(); i += step) {
     {
       MutexLock lock(&mutex_);
-      while (!stopping_ && i >= reached_ + window) lock.Wait(&moved_);
+      awaited_[first] = i;
+      while (!stopping_ && i >= reached_ + window) lock.Wait(&room_[first]);
+      awaited_[first] = kNoPlace;
       if (stopping_) return;
       // A box the run has passed was listed by the run itself: reading it
       // now would only keep this thread behind the run.
@@ -109,7 +125,7 @@ void ReadAhead::Read(size_t first, size_t step) {
       MutexLock lock(&mutex_);
       reading_.erase(i);
     }
-    moved_.notify_all();
+    read_.notify_all();
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -73,6 +74,8 @@ class ReadAhead {
   // The place of the mailbox folder `box` (a path), or kNoPlace.
   size_t PlaceOf(const std::string& box) const;
   void Read(size_t first, size_t step);
+  // Wakes the reading threads whose next box the window now holds.
+  void WakeReadersLocked() REQUIRES(mutex_);
   void ReadBox(size_t place);
   void ListTarget(const std::string& box);
 
@@ -85,7 +88,13 @@ class ReadAhead {
   // of many accounts, at four bytes a mailbox.
   std::vector<uint32_t> by_name_;
   Mutex mutex_;
-  std::condition_variable moved_;
+  // The run waits on `read_` for a box being read; each reading thread on
+  // its own `room_`, for the run to come near enough to the box it reads
+  // next (`awaited_`, kNoPlace while it reads): a run that moves on wakes
+  // only the thread whose box came into the window, not every one.
+  std::condition_variable read_;
+  std::unique_ptr<std::condition_variable[]> room_;
+  std::vector<size_t> awaited_ GUARDED_BY(mutex_);
   size_t reached_ GUARDED_BY(mutex_) = 0;
   std::map<size_t, MailboxListing> kept_ GUARDED_BY(mutex_);  // by place
   std::set<size_t> reading_ GUARDED_BY(mutex_);               // places
