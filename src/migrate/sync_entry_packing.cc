@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint64_t kSourceDoubtful = 1;
 constexpr uint64_t kHasFolderList = 2;
+constexpr uint64_t kHasBoxStatus = 4;
 constexpr uint64_t kDirectory = 1;
 constexpr uint64_t kTimesEqual = 2;  // the status changed as it was modified
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -168,11 +169,13 @@ std::string PackEntry(const SyncEntry& entry) {
   PutDigest(&out, entry.lists);
   PutVarint(&out, entry.entries);
   PutVarint(&out, (entry.source_doubtful ? kSourceDoubtful : 0) |
-                      (entry.has_folder_list ? kHasFolderList : 0));
+                      (entry.has_folder_list ? kHasFolderList : 0) |
+                      (entry.has_box_status ? kHasBoxStatus : 0));
   PutStatus(&out, entry.source, &last);
   PutDigest(&out, entry.source_listing);
   // Without a folder list its status is never looked at.
   if (entry.has_folder_list) PutStatus(&out, entry.folder_list, &last);
+  if (entry.has_box_status) PutStatus(&out, entry.box_status, &last);
   PutVarint(&out, entry.targets.size());
   for (const SyncFolder& folder : entry.targets) {
     PutFolderName(&out, folder.name);
@@ -195,9 +198,11 @@ SyncEntry UnpackEntry(std::string_view packed) {
   const uint64_t flags = in.Number();
   entry.source_doubtful = (flags & kSourceDoubtful) != 0;
   entry.has_folder_list = (flags & kHasFolderList) != 0;
+  entry.has_box_status = (flags & kHasBoxStatus) != 0;
   entry.source = in.Status(&last);
   entry.source_listing = in.Digest();
   if (entry.has_folder_list) entry.folder_list = in.Status(&last);
+  if (entry.has_box_status) entry.box_status = in.Status(&last);
   const uint64_t targets = in.Number();
   for (uint64_t i = 0; i < targets && !in.empty(); ++i) {
     SyncFolder folder;

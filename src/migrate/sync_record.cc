@@ -18,7 +18,7 @@ namespace vm {
 
 namespace {
 
-constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 2";
+constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 3";
 constexpr char kHex[] = "0123456789abcdef";
 
 // Bytes as lowercase hexadecimal digits; the empty text as "-".
@@ -113,6 +113,10 @@ bool ParseEntryLine(const std::vector<std::string_view>& w, SyncEntry* entry) {
   if (w[0] == "folder-list") {
     entry->has_folder_list = !(w.size() == 2 && w[1] == "-");
     return !entry->has_folder_list || ParseStatus(w, 1, &entry->folder_list);
+  }
+  if (w[0] == "mailbox-folder") {
+    entry->has_box_status = !(w.size() == 2 && w[1] == "-");
+    return !entry->has_box_status || ParseStatus(w, 1, &entry->box_status);
   }
   if (w[0] == "target" && w.size() > 1) {
     SyncFolder folder;
@@ -214,9 +218,10 @@ bool SyncRecord::Parse(std::string_view text) {
       continue;
     }
     // Each entry's lines in the writer's one order: its source, its
-    // folder list, then its target folders.
+    // folder list, its target mailbox folder, then its target folders.
     const char* expected = entry_line == 0   ? "source"
                            : entry_line == 1 ? "folder-list"
+                           : entry_line == 2 ? "mailbox-folder"
                                              : "target";
     ++entry_line;
     if (!open || w.empty() || w[0] != expected || !ParseEntryLine(w, &entry)) {
@@ -249,7 +254,9 @@ bool SyncRecord::Write(const PieceWriter& put) const {
             (e.source_doubtful ? "doubtful " + e.source_listing
                                : StatusText(e.source)) +
             "\nfolder-list " +
-            (e.has_folder_list ? StatusText(e.folder_list) : "-") + "\n";
+            (e.has_folder_list ? StatusText(e.folder_list) : "-") +
+            "\nmailbox-folder " +
+            (e.has_box_status ? StatusText(e.box_status) : "-") + "\n";
     for (const SyncFolder& folder : e.targets) {
       text += "target " + Hex(folder.name) + " " + TargetText(folder) + "\n";
     }
@@ -295,6 +302,10 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
     SyncEntry e = UnpackEntry(it->second.packed);
     const std::string box = mail_dir + "\\" + e.box;
     const StampTime at = clock.NowStamp();
+    // The mailbox folder's own status only where settled: a mark made in
+    // the same tick would leave its times as they were.
+    e.has_box_status = fs->StatusOf(box, &e.box_status) &&
+                       e.box_status.is_directory && Settled(e.box_status, at);
     // One look at the mailbox folder for all its folders, as the next sync
     // takes them (Unchanged): names as this program spelled them.
     std::vector<std::string> names;
@@ -339,6 +350,12 @@ bool SyncRecord::DropUnsettledAt(StampTime at) {
     for (const SyncFolder& folder : e.targets) {
       kept = kept && (!folder.doubt.empty() || Settled(folder.status, at));
     }
+    if (kept && e.has_box_status && !Settled(e.box_status, at)) {
+      // The mailbox is then judged by its folders, as without it.
+      e.has_box_status = false;
+      it->second.packed = PackEntry(e);
+      changed = true;
+    }
     if (kept && !e.source_doubtful && !Settled(e.source, at)) {
       kept = !e.source_listing.empty();
       e.source_doubtful = true;
@@ -357,6 +374,23 @@ bool SyncRecord::DropUnsettledAt(StampTime at) {
 
 namespace {
 
+// The target's folders of `e` and the absence of a pending mark, by one
+// look at the mailbox folder (the names are those this program made, as
+// it spelled them).
+bool TargetAsRecorded(FileSystem* fs, const SyncEntry& e,
+                      const std::string& target_box, const Clock& clock,
+                      std::unique_ptr<SyncEntry>* confirmed) {
+  std::vector<std::string> names;
+  names.reserve(e.targets.size() + 1);
+  for (const SyncFolder& folder : e.targets) names.push_back(folder.name);
+  names.push_back(PendingMarks::kFileName);
+  std::vector<std::optional<EntryStatus>> now;
+  const StampTime at = clock.NowStamp();
+  fs->StatusesIn(target_box, names, &now);
+  return !now.back().has_value() &&
+         TargetsAsRecorded(fs, e, target_box, now, at, confirmed);
+}
+
 // Whether the lists line of `e` is the account's as it is now. An entry a
 // mirror could take serves a plain sync too.
 bool ListsAsNow(const SyncEntry& e, const SourceAccount& account, bool mirror) {
@@ -372,22 +406,17 @@ bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                Judgement* judgement, bool mirror) {
   const std::optional<SyncEntry> e = record.Find(key);
   if (!e || !ListsAsNow(*e, account, mirror)) return false;
-  // The target's folders and the absence of a pending mark, by one look
-  // at the mailbox folder (the names are those this program made, as it
-  // spelled them); then the source's statuses.
-  std::vector<std::string> names;
-  names.reserve(e->targets.size() + 1);
-  for (const SyncFolder& folder : e->targets) names.push_back(folder.name);
-  names.push_back(PendingMarks::kFileName);
-  std::vector<std::optional<EntryStatus>> now;
-  const StampTime at = clock.NowStamp();
-  fs->StatusesIn(target_box, names, &now);
+  // The target side first, then the source's statuses. A mailbox whose
+  // source held nothing has no copy that could have gone from its folders:
+  // its own status as recorded shows no mark made and no folder made or
+  // removed in it since (a cold look at its folders costs a read each).
   std::unique_ptr<SyncEntry> confirmed;
-  if (now.back().has_value() ||
-      !TargetsAsRecorded(fs, *e, target_box, now, at, &confirmed) ||
-      !SourceAsRecorded(fs, *e, source_box, clock, &confirmed)) {
+  if (!(e->entries == 0 && e->has_box_status &&
+        StatusIs(fs, target_box, e->box_status)) &&
+      !TargetAsRecorded(fs, *e, target_box, clock, &confirmed)) {
     return false;
   }
+  if (!SourceAsRecorded(fs, *e, source_box, clock, &confirmed)) return false;
   // A folder list made, removed or renamed since would have changed the
   // folder's own times: only one rewritten in place needs its status.
   if (e->has_folder_list &&

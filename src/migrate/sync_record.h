@@ -61,6 +61,12 @@ struct SyncEntry {
   bool source_doubtful = false;
   bool has_folder_list = false;
   EntryStatus folder_list;
+  // The target mailbox folder itself, taken once the run's pending mark
+  // had gone from it, when settled: a mark made since, or a folder made,
+  // removed or renamed in it, changes it. A mailbox whose source held
+  // nothing is judged by it alone on the target side (see Unchanged).
+  bool has_box_status = false;
+  EntryStatus box_status;
   std::vector<SyncFolder> targets;
 };
 
@@ -154,7 +160,10 @@ struct Judgement {
 // mailbox makes it false; a staging folder of the mailbox is the caller's
 // to look for. The target mailbox is looked at first, by one
 // FileSystem::StatusesIn; a doubtful folder is listed and its listing
-// compared, timed by `clock`. With `mirror`, only an entry with the
+// compared, timed by `clock`. A mailbox whose source listing held nothing
+// holds no copy that could have gone: when the mailbox folder's own status
+// is as recorded (so no mark was made and no folder made or removed in it),
+// its folders are not looked at. With `mirror`, only an entry with the
 // mirror's digest counts; without, both.
 bool Unchanged(FileSystem* fs, const SyncRecord& record, const std::string& key,
                const SourceAccount& account, const std::string& source_box,

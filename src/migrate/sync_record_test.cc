@@ -33,6 +33,9 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   ASSERT_TRUE(u0->has_folder_list);
   EXPECT_FALSE(u0->folder_list.is_directory);
   EXPECT_EQ(u0->folder_list.modified, (StampTime{-1, 999999999}));
+  ASSERT_TRUE(u0->has_box_status);
+  EXPECT_EQ(u0->box_status.id, (FileId{7, 200}));
+  EXPECT_EQ(u0->box_status.changed, (StampTime{150, 7}));
   EXPECT_EQ(u0->targets[1].name, "\xd6\xd0\xce\xc4");
   EXPECT_EQ(u0->targets[1].status.id, (FileId{7, 202}));
   EXPECT_TRUE(u0->targets[1].doubt.empty());
@@ -43,6 +46,7 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   const std::optional<SyncEntry> v1 = record.Find("v1@b.com");
   ASSERT_TRUE(v1.has_value());
   EXPECT_FALSE(v1->has_folder_list);
+  EXPECT_FALSE(v1->has_box_status);
   EXPECT_EQ(v1->lists, "fedcba9876543210fedcba9876543210");
   EXPECT_TRUE(v1->source_doubtful);
   EXPECT_EQ(v1->source_listing, "99887766554433221100ffeeddccbbaa");
@@ -91,13 +95,16 @@ TEST(SyncRecordTest, RecordNotWholeOrOfAnotherTargetIsNone) {
   const std::string faults[] = {
       golden.substr(0, golden.size() - 4),                    // cut short
       golden.substr(0, golden.size() - 1),                    // no last LF
-      with("record 2", "record 1"),                           // other version
+      with("record 3", "record 2"),                           // other version
       with("data-folder 7 42", "data-folder 7 43"),           // other target
       with("folder-list -", "folder-list"),                   // a field short
       with("100 0 100 500", "100 0 100 1000000000"),          // no time
       with("target 494e424f58 d 7 301", "target - d 7 301"),  // no name
-      with("folder-list -\ntarget 494e424f58 d 7 301 4096 200 0 200 0\n",
-           "folder-list -\n"),                         // no folder
+      with("mailbox-folder -\ntarget 494e424f58 d 7 301 4096 200 0 200 0\n",
+           "mailbox-folder -\n"),  // no folder
+      with("folder-list -\nmailbox-folder -\n", "folder-list -\n"),  // no box
+      with("folder-list -\nmailbox-folder -\n",
+           "mailbox-folder -\nfolder-list -\n"),       // out of order
       with("7530 7530", "7530 -"),                     // no box name
       with("494e424f58", "494E424F58"),                // other spelling
       with("source d 7 100", "source x 7 100"),        // no kind

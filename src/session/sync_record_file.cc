@@ -28,6 +28,12 @@ std::unique_ptr<SyncRecordFile> SyncRecordFile::Load(
   return file;
 }
 
+bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir) {
+  const std::string path =
+      RunRecordsFolder(fs, target_dir) + "\\" + std::string(kFileName);
+  return fs->RemoveFile(path, nullptr) || !fs->Exists(path);
+}
+
 bool SyncRecordFile::Save(const Clock& clock, std::string* error) {
   record_.Settle(fs_, mail_dir_, clock);
   // A pass that put and dropped nothing leaves the file as it found it.

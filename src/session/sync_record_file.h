@@ -26,6 +26,10 @@ class SyncRecordFile {
   static std::unique_ptr<SyncRecordFile> Load(FileSystem* fs,
                                               const std::string& target_dir,
                                               const std::string& mail_dir);
+  // Removes the record of `target_dir`, for an undo: what it puts back
+  // or takes away may lie in folders the record lets a sync leave
+  // unlooked at. False when a record is still there.
+  static bool Forget(FileSystem* fs, const std::string& target_dir);
   SyncRecordFile(const SyncRecordFile&) = delete;
   SyncRecordFile& operator=(const SyncRecordFile&) = delete;
 

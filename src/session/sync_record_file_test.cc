@@ -113,7 +113,16 @@ struct ChangeRow {
   int unchanged;
   int accounts = 6;
   int added = 0;  // accounts the sync adds (again)
+  std::function<void(SyncPass*)> before = nullptr;  // before the first run
 };
+
+// u1's source mailbox holds nothing: its target folders hold no copy, and
+// only the mailbox folder's own status speaks for them.
+void EmptyU1(SyncPass* p) {
+  for (const char* name : {"1.in", "Folders.ini", "3.0"}) {
+    p->t.fs.RemoveFile(std::string("C:\\src\\mail\\u1\\") + name, nullptr);
+  }
+}
 
 // The target's user list without the item of `user`.
 std::string WithoutUser(std::string list, const std::string& user) {
@@ -187,6 +196,27 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
        5,
        6,
        1},
+      // The same in a mailbox whose source is empty, and a folder gone
+      // from it: neither shows in its folders' statuses.
+      {"pending mark left in an empty mailbox",
+       [](SyncPass* p) {
+         p->t.fs.WriteFile("C:\\t\\store\\u1\\velquor-migrate.pending", "sync",
+                           nullptr);
+       },
+       {},
+       5,
+       6,
+       0,
+       EmptyU1},
+      {"folder removed from an empty mailbox",
+       [](SyncPass* p) {
+         p->t.fs.RemoveEmptyDir("C:\\t\\store\\u1\\Spam", nullptr);
+       },
+       {},
+       5,
+       6,
+       0,
+       EmptyU1},
       {"record deleted",
        [](SyncPass* p) {
          p->t.fs.RemoveFile(p->Record(), nullptr);
@@ -214,6 +244,7 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
   for (const ChangeRow& row : rows) {
     SCOPED_TRACE(row.name);
     SyncPass p;
+    if (row.before) row.before(&p);
     ASSERT_TRUE(p.Run(false, 200, 1000).clean);
     p.t.mem.SetNow(300);
     row.change(&p);

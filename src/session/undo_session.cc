@@ -16,6 +16,7 @@
 #include "session/record_paths.h"
 #include "session/run_report.h"
 #include "session/startup.h"
+#include "session/sync_record_file.h"
 #include "session/target_view.h"
 #include "session/undo_report_html.h"
 #include "util/shown_text.h"
@@ -143,6 +144,9 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   target.target_dir = request.target_dir;
   target.lock_waits = request.lock_waits;
   target.names = names;
+  // The next sync lists every mailbox: the record no longer tells what
+  // this undo leaves.
+  if (!request.dry_run) SyncRecordFile::Forget(&view, request.target_dir);
   UndoResult result =
       UndoRun(manifest, &target, store, *request.texts, request.dry_run,
               request.stop, kUndoJobs, request.item_handled);

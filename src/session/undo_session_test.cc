@@ -34,7 +34,9 @@ class AppendRefused : public FileSystemWrapper {
 // dialog's next preview, or a later run, then reads a target without the
 // run's accounts. Twice the same preview, and the undo then removes all,
 // also the staging folder a killed run left in the mail store, which the
-// undo finds from the target alone (else it stays).
+// undo finds from the target alone (else it stays), and the sync record,
+// which could let a sync leave unlooked at what the undo changed (a dry
+// run keeps it).
 TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   MemInstallation t;
   t.PutSource("domain.ini", "a.com\r\n");
@@ -47,6 +49,10 @@ TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   const std::string staged = t.settings.target_mail_dir + "\\.vmtmp.stage.cy";
   t.fs.CreateDir(staged, nullptr);
   t.fs.WriteFile(staged + "\\velquor-migrate.pending", "", nullptr);
+  const std::string record =
+      RunRecordsFolder(&t.fs, MemTarget::kDir) + "\\sync-record";
+  t.fs.CreateDir(record.substr(0, record.rfind('\\')), nullptr);
+  t.fs.WriteFile(record, "velquor-migrate-sync-record 3\n", nullptr);
   t.NewRun();
 
   UndoRequest request;
@@ -61,11 +67,13 @@ TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   EXPECT_EQ(second.removed, first.removed);
   EXPECT_EQ(second.gone, 0);
   EXPECT_TRUE(t.fs.Exists(staged));
+  EXPECT_TRUE(t.fs.Exists(record));
   request.dry_run = false;
   const UndoResult undone = RunUndo(request, manifest);
   EXPECT_TRUE(undone.complete());
   EXPECT_EQ(undone.removed, first.removed);
   EXPECT_FALSE(t.fs.Exists(staged));
+  EXPECT_FALSE(t.fs.Exists(record));
 }
 
 // Both front ends run one session: the dialog's (a preview, its question,
