@@ -121,11 +121,17 @@ bool IsMd5Hex(std::string_view text) {
 
 std::vector<std::string_view> SplitSpaces(std::string_view line) {
   std::vector<std::string_view> words;
+  SplitSpaces(line, &words);
+  return words;
+}
+
+void SplitSpaces(std::string_view line, std::vector<std::string_view>* words) {
+  words->clear();
   size_t at = 0;
   for (;;) {
     const size_t space = line.find(' ', at);
-    words.push_back(line.substr(at, space - at));
-    if (space == std::string_view::npos) return words;
+    words->push_back(line.substr(at, space - at));
+    if (space == std::string_view::npos) return;
     at = space + 1;
   }
 }

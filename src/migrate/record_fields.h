@@ -35,6 +35,8 @@ bool IsMd5Hex(std::string_view text);
 
 // The words of `line` between single spaces (empty words kept).
 std::vector<std::string_view> SplitSpaces(std::string_view line);
+// The same into `words`, whose room is kept for the next line.
+void SplitSpaces(std::string_view line, std::vector<std::string_view>* words);
 
 }  // namespace vm
 

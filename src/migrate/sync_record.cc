@@ -183,25 +183,31 @@ bool ParseMailboxLine(const std::vector<std::string_view>& w, std::string* key,
 bool SyncRecord::Parse(std::string_view text) {
   entries_.clear();
   changed_ = true;  // a text not taken is replaced
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
+  // One line at a time: a record of a large target holds hundreds of
+  // thousands.
+  auto next_line = [&text](std::string_view* line) {
     const size_t end = text.find('\n');
-    if (end == std::string_view::npos) return false;  // cut short
-    lines.push_back(text.substr(0, end));
+    if (end == std::string_view::npos) return false;
+    *line = text.substr(0, end);
     text.remove_prefix(end + 1);
-  }
-  if (lines.size() < 3 || lines[0] != kFormatLine ||
-      lines[1] != IdentityLine(data_folder_) || lines.back() != "end") {
+    return true;
+  };
+  std::string_view line;
+  // Whole (its last line "end", each line ended) and of this target.
+  if (!text.ends_with("\nend\n") || !next_line(&line) || line != kFormatLine ||
+      !next_line(&line) || line != IdentityLine(data_folder_) || text.empty()) {
     return false;
   }
+  entries_.reserve(text.size() / 512);
   std::string key;
   std::string previous;
   SyncEntry entry;
   bool open = false;
   int entry_line = 0;
-  for (size_t i = 2; i < lines.size(); ++i) {
-    const std::vector<std::string_view> w = SplitSpaces(lines[i]);
-    const bool last = i + 1 == lines.size();
+  std::vector<std::string_view> w;
+  while (next_line(&line)) {
+    SplitSpaces(line, &w);
+    const bool last = text.empty();
     if (last || (!w.empty() && w[0] == "mailbox")) {
       if (open && entry.targets.empty()) break;
       if (open) entries_[key].packed = PackEntry(entry);

@@ -97,6 +97,10 @@ class ConfinedView : public FileSystemWrapper {
                       const std::string& from, const std::string& to,
                       std::string* error, FileStamp* stamp, bool staged,
                       bool fresh);
+  // The regular file at `place` (`path`) opened for reading; -1 with the
+  // reason in *error otherwise.
+  int OpenToRead(const Place& place, const std::string& path,
+                 std::string* error);
   std::string Shown(const std::string& path) const { return DisplayPath(path); }
 
   const DiskParts parts_;

@@ -95,32 +95,33 @@ void ConfinedView::StatusesIn(
 bool ConfinedView::ReadFile(const std::string& path, std::string* contents,
                             std::string* error) {
   contents->clear();
-  const bool read = ReadFileBy(
-      path,
-      [contents](std::string_view piece) {
-        contents->append(piece);
-        return true;
-      },
-      error);
-  if (!read) contents->clear();
-  return read;
+  const Place place = roots_.Where(path);
+  if (place.root < 0) return base()->ReadFile(path, contents, error);
+  ScopedFd fd(OpenToRead(place, path, error));
+  return fd.get() >= 0 && ReadWhole(fd.get(), contents, Shown(path), error);
 }
 
 bool ConfinedView::ReadFileBy(const std::string& path, const PieceWriter& take,
                               std::string* error) {
   const Place place = roots_.Where(path);
   if (place.root < 0) return base()->ReadFileBy(path, take, error);
+  ScopedFd fd(OpenToRead(place, path, error));
+  return fd.get() >= 0 && ReadEachBlock(fd.get(), take, Shown(path), error);
+}
+
+int ConfinedView::OpenToRead(const Place& place, const std::string& path,
+                             std::string* error) {
   ScopedFd fd(roots_.OpenFile(place, O_RDONLY | O_NONBLOCK));
   if (fd.get() < 0) {
     SetError(error, errno, "cannot open " + Shown(path));
-    return false;
+    return -1;
   }
   if (!IsRegularFile(fd.get(), nullptr)) {
     SetError(error, FileErrorKind::kNotRegular, EINVAL,
              "not a regular file: " + Shown(path));
-    return false;
+    return -1;
   }
-  return ReadEachBlock(fd.get(), take, Shown(path), error);
+  return fd.Release();
 }
 
 bool ConfinedView::CanRead(const std::string& path) {

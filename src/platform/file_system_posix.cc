@@ -49,34 +49,34 @@ class PosixFileSystem : public FileSystem {
   bool ReadFile(const std::string& path, std::string* contents,
                 std::string* error) override {
     contents->clear();
-    const bool read = ReadFileBy(
-        path,
-        [contents](std::string_view piece) {
-          contents->append(piece);
-          return true;
-        },
-        error);
-    if (!read) contents->clear();
-    return read;
+    ScopedFd fd(OpenToRead(path, error));
+    return fd.get() >= 0 &&
+           ReadWhole(fd.get(), contents, DisplayPath(path), error);
   }
 
   bool ReadFileBy(const std::string& path, const PieceWriter& take,
                   std::string* error) override {
-    // A FIFO or device is never opened for good (it could block the open
-    // or never end); only a regular file is read.
+    ScopedFd fd(OpenToRead(path, error));
+    return fd.get() >= 0 &&
+           ReadEachBlock(fd.get(), take, DisplayPath(path), error);
+  }
+
+  // A FIFO or device is never opened for good (it could block the open
+  // or never end): only a regular file is read; else -1.
+  int OpenToRead(const std::string& path, std::string* error) {
     ScopedFd fd(OnPath(path, [](const char* p) {
       return ::open(p, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     }));
     if (fd.get() < 0) {
       SetError(error, errno, "cannot open " + DisplayPath(path));
-      return false;
+      return -1;
     }
     if (!IsRegularFile(fd.get(), nullptr)) {
       SetError(error, FileErrorKind::kNotRegular, EINVAL,
                "not a regular file: " + DisplayPath(path));
-      return false;
+      return -1;
     }
-    return ReadEachBlock(fd.get(), take, DisplayPath(path), error);
+    return fd.Release();
   }
 
   bool WriteFile(const std::string& path, const std::string& contents,

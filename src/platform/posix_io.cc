@@ -78,6 +78,32 @@ bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
   }
 }
 
+bool ReadWhole(int fd, std::string* contents, const std::string& shown,
+               std::string* error) {
+  struct stat st;
+  const size_t expected = ::fstat(fd, &st) == 0 && st.st_size > 0
+                              ? static_cast<size_t>(st.st_size)
+                              : 0;
+  // One byte more than expected, so that a file that grew is seen to.
+  contents->assign(expected + 1, '\0');
+  size_t have = 0;
+  for (;;) {
+    if (have == contents->size()) contents->resize(2 * have + kBlockSize);
+    const ssize_t n =
+        ::read(fd, contents->data() + have, contents->size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      contents->clear();
+      SetError(error, errno, "cannot read " + shown);
+      return false;
+    }
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
+  }
+  contents->resize(have);
+  return true;
+}
+
 namespace {
 
 class FdAppender : public AppendingFile {

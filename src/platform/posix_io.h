@@ -86,6 +86,13 @@ bool WriteAll(int fd, const char* data, size_t size);
 bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
                    const std::string& shown, std::string* error);
 
+// Reads the rest of the open file `fd` into *contents (emptied first),
+// straight into a buffer of the size the file has: a file of tens of
+// megabytes read in blocks would be copied and grown piece by piece.
+// False as for ReadEachBlock.
+bool ReadWhole(int fd, std::string* contents, const std::string& shown,
+               std::string* error);
+
 // An AppendingFile writing to `fd`, just opened for appending, which it
 // closes; `shown` names the file in its errors. Null, with the reason in
 // *error, when the open failed (`fd` -1, errno telling why) or did not
