@@ -114,6 +114,9 @@ void MailboxMigrator::ReadAheadOf(
     const std::vector<const SourceAccount*>& accounts,
     const std::string& primary_domain) {
   read_ahead_.reset();
+  // A sync that leaves every mailbox unlisted has nothing to read ahead,
+  // nor a store of many mailboxes to list for it.
+  if (accounts.empty()) return;
   // Cold message files are read many at once instead of one per copy,
   // unless copies clone them unread (the manifest records them by their
   // stamps, without reading them). Not those of mailboxes the target

@@ -155,6 +155,8 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                         settings.target_mail_dir);
   {
     UserStore user_store(target);
+    // The record was read while the user list was.
+    if (settings.sync_record_ready) settings.sync_record_ready();
     PhaseScope scope(phases, "users");
     const ImportSteps steps{target,
                             &ordered,

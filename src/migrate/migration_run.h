@@ -2,6 +2,7 @@
 #define VM_MIGRATE_MIGRATION_RUN_H_
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -97,6 +98,9 @@ struct RunSettings {
   // What earlier runs saw of each mailbox: told what this run sees, and
   // asked by a sync which mailboxes it may leave unlisted. May be null.
   SyncRecord* sync_record = nullptr;
+  // When set, returns once sync_record may be asked: the run calls it
+  // before it first does.
+  std::function<void()> sync_record_ready;
   // A watch's pass between two full ones: the source mailbox folders, by
   // folded name, in which its notices told changes since the pass before
   // (see MailboxMigrator::Options::named_boxes). Null: every mailbox is

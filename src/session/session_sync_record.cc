@@ -16,13 +16,13 @@ void RunSession::LoadSyncRecord(FileSystem* fs, RunSettings* settings) {
   // it.
   sync_record_ = SyncRecordFile::Load(fs, env_.state.target_dir,
                                       env_.state.target_mail_dir);
-  if (sync_record_ != nullptr) settings->sync_record = sync_record_->record();
+  if (sync_record_ == nullptr) return;
+  // Read while the run loads the target's lists; it waits before it asks.
+  settings->sync_record = sync_record_->record_to_come();
+  settings->sync_record_ready = [file = sync_record_.get()] { file->Wait(); };
   // A sync with a record lists only what changed; a progress that listed
   // every mailbox ahead would cost what the record spares.
-  if (settings->sync && sync_record_ != nullptr &&
-      sync_record_->record()->size() > 0) {
-    progress_.CountAsItGoes();
-  }
+  if (settings->sync && sync_record_->found()) progress_.CountAsItGoes();
 }
 
 void RunSession::SaveSyncRecord(RunHost* host) {

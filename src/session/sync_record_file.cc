@@ -1,5 +1,6 @@
 #include "session/sync_record_file.h"
 
+#include <system_error>
 #include <utility>
 
 #include "migrate/undo_choices.h"
@@ -20,12 +21,20 @@ std::unique_ptr<SyncRecordFile> SyncRecordFile::Load(
       RunRecordsFolder(fs, target_dir) + "\\" + std::string(kFileName);
   std::unique_ptr<SyncRecordFile> file(
       new SyncRecordFile(fs, path, mail_dir, where.chain.front()));
-  std::string text;
-  if (fs->Exists(path) && fs->ReadFile(path, &text, nullptr)) {
-    // A record that is not whole and ours is as good as none.
-    file->record_.Parse(text);
+  file->found_ = fs->Exists(path);
+  if (!file->found_) return file;
+  try {
+    file->reading_ = std::thread([raw = file.get()] { raw->Read(); });
+  } catch (const std::system_error&) {
+    file->Read();
   }
   return file;
+}
+
+void SyncRecordFile::Read() {
+  std::string text;
+  // A record that is not whole and ours is as good as none.
+  if (fs_->ReadFile(path_, &text, nullptr)) record_.Parse(text);
 }
 
 bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir) {
@@ -35,6 +44,7 @@ bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir) {
 }
 
 bool SyncRecordFile::Save(const Clock& clock, std::string* error) {
+  Wait();
   record_.Settle(fs_, mail_dir_, clock);
   // A pass that put and dropped nothing leaves the file as it found it.
   if (!record_.changed()) return true;

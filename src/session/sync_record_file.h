@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "migrate/sync_record.h"
 
@@ -23,9 +24,13 @@ class SyncRecordFile {
   // that is missing, unreadable, damaged or of another target (its data
   // folder's identity) gives an empty one; null when the data folder
   // cannot be located, so that nothing is skipped and nothing written.
+  // The file is read and parsed on a thread of its own while the run
+  // loads the rest (a large target's record is tens of megabytes):
+  // nothing may ask the record before Wait, which record() and Save call.
   static std::unique_ptr<SyncRecordFile> Load(FileSystem* fs,
                                               const std::string& target_dir,
                                               const std::string& mail_dir);
+  ~SyncRecordFile() { Wait(); }
   // Removes the record of `target_dir`, for an undo: what it puts back
   // or takes away may lie in folders the record lets a sync leave
   // unlooked at. False when a record is still there.
@@ -33,7 +38,20 @@ class SyncRecordFile {
   SyncRecordFile(const SyncRecordFile&) = delete;
   SyncRecordFile& operator=(const SyncRecordFile&) = delete;
 
-  SyncRecord* record() { return &record_; }
+  // Whether there was a record file when the run began (it may yet prove
+  // not whole, or another target's, and then hold nothing).
+  bool found() const { return found_; }
+  // Returns once the record is read.
+  void Wait() {
+    if (reading_.joinable()) reading_.join();
+  }
+  SyncRecord* record() {
+    Wait();
+    return &record_;
+  }
+  // The record as it will be once read, for a run that calls Wait before
+  // it first asks it.
+  SyncRecord* record_to_come() { return &record_; }
 
   // Takes the statuses of the folders the run finished with and replaces
   // the file whole (a temporary, renamed over it). When that fails the old
@@ -50,10 +68,15 @@ class SyncRecordFile {
         mail_dir_(std::move(mail_dir)),
         record_(data_folder) {}
 
+  // Reads and parses the file.
+  void Read();
+
   FileSystem* fs_;
   std::string path_;
   std::string mail_dir_;
   SyncRecord record_;
+  bool found_ = false;
+  std::thread reading_;
 };
 
 }  // namespace vm
