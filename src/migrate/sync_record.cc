@@ -392,9 +392,24 @@ bool TargetAsRecorded(FileSystem* fs, const SyncEntry& e,
   names.push_back(PendingMarks::kFileName);
   std::vector<std::optional<EntryStatus>> now;
   const StampTime at = clock.NowStamp();
+  // An empty mailbox recorded without its own status (it had only just
+  // changed) gets it now, taken before the look for a mark inside: the
+  // next sync needs only that status.
+  EntryStatus box;
+  const bool box_taken = e.entries == 0 && !e.has_box_status &&
+                         fs->StatusOf(target_box, &box) && box.is_directory &&
+                         Settled(box, at);
   fs->StatusesIn(target_box, names, &now);
-  return !now.back().has_value() &&
-         TargetsAsRecorded(fs, e, target_box, now, at, confirmed);
+  if (now.back().has_value() ||
+      !TargetsAsRecorded(fs, e, target_box, now, at, confirmed)) {
+    return false;
+  }
+  if (box_taken) {
+    if (*confirmed == nullptr) *confirmed = std::make_unique<SyncEntry>(e);
+    (*confirmed)->has_box_status = true;
+    (*confirmed)->box_status = box;
+  }
+  return true;
 }
 
 // Whether the lists line of `e` is the account's as it is now. An entry a
