@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 
 #include "migrate/undo_choices.h"
 #include "platform/helpers/file_system_wrapper.h"
@@ -91,15 +94,52 @@ class SyncPass : public FileSystemWrapper {
     if (p == stop_at && session_ != nullptr) session_->RequestStop();
     return FileSystemWrapper::WriteFile(p, c, e);
   }
+  // With hold_record, the record is read only after the user list, and
+  // then not before a mailbox of the store is looked at (or a while has
+  // passed): a run that judges before the record is read looks at one
+  // while it is still held.
+  bool ReadFile(const std::string& p, std::string* c, std::string* e) override {
+    if (hold_record && p == Record()) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      seen_.wait_for(lock, std::chrono::seconds(10),
+                     [this] { return users_read_; });
+      seen_.wait_for(lock, std::chrono::milliseconds(200),
+                     [this] { return store_looked_at_; });
+    }
+    const bool read = FileSystemWrapper::ReadFile(p, c, e);
+    if (p.ends_with("\\userauth.cfg")) Note(&users_read_);
+    return read;
+  }
+  bool StatusOf(const std::string& p, EntryStatus* s) override {
+    if (p.starts_with("C:\\t\\store\\")) Note(&store_looked_at_);
+    return FileSystemWrapper::StatusOf(p, s);
+  }
+  void StatusesIn(const std::string& dir, const std::vector<std::string>& names,
+                  std::vector<std::optional<EntryStatus>>* s) override {
+    if (dir.starts_with("C:\\t\\store\\")) Note(&store_looked_at_);
+    FileSystemWrapper::StatusesIn(dir, names, s);
+  }
 
   MemInstallation t;
   std::string stop_at;
+  bool hold_record = false;
   ProgressModel::Listener listener;  // a progress line drawn
   int source_listings = 0;
   int target_listings = 0;
 
  private:
+  void Note(bool* flag) {
+    if (!hold_record) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    *flag = true;
+    seen_.notify_all();
+  }
+
   RunSession* session_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable seen_;
+  bool users_read_ = false;
+  bool store_looked_at_ = false;
 };
 
 // A change made at second 300, between a first run (folders made at 200,
@@ -332,6 +372,19 @@ TEST(SyncPassTest, AccountSharingAnUnchangedMailboxIsRefusedAgain) {
   EXPECT_FALSE(r.clean);
   EXPECT_EQ(r.stats.unchanged_boxes, 6);
   EXPECT_FALSE(p.t.fs.Exists("C:\\t\\store\\u1\\INBOX\\7.in"));
+}
+
+// The record is read on a thread of its own while the run reads the user
+// list: a run that judged its accounts before the record was read would
+// find nothing recorded and list every mailbox.
+TEST(SyncPassTest, AccountsAreJudgedByTheRecordReadAlongside) {
+  SyncPass p;
+  ASSERT_TRUE(p.Run(false, 200, 1000).clean);
+  p.hold_record = true;
+  const SessionResult r = p.Run(true, 300, 2000);
+  EXPECT_TRUE(r.clean);
+  EXPECT_EQ(r.stats.unchanged_boxes, 6);
+  EXPECT_EQ(r.stats.listed_boxes, 0);
 }
 
 // A sync stopped half way records the mailboxes it finished; the next one
