@@ -231,8 +231,7 @@ void AccountStep::Fail(const Account& a, AccountOutcome outcome,
 // mailbox, where a message of the same name would be taken for its own.
 // True when it was refused (and told so).
 bool AccountStep::SharesMailbox(const Account& a) {
-  const std::string other =
-      mailboxes_->SharedBoxUser(*a.source, s_.target->primary_domain);
+  const std::string other = mailboxes_->SharedBoxUser(*a.source, a.box);
   if (other.empty()) return false;
   Fail(a, AccountOutcome::kFailed,
        s_.texts.shared_mailbox + a.display + " (" + other + ")", a.box);
@@ -408,17 +407,17 @@ void AccountStep::JudgeAll(const std::vector<SourceAccount*>& accounts) {
 bool AccountStep::LeaveUnchanged(const SourceAccount& account) {
   auto it = unchanged_.find(&account);
   if (it == unchanged_.end()) return false;
-  const std::string& primary = s_.target->primary_domain;
-  if (!mailboxes_->SharedBoxUser(account, primary).empty()) {
+  const std::string box =
+      mailboxes_->TargetBox(account, s_.target->primary_domain);
+  if (!mailboxes_->SharedBoxUser(account, box).empty()) {
     --s_.stats->unchanged_boxes;
     s_.stats->unchanged_folders -= it->second.folders;
     unchanged_.erase(it);
     return false;
   }
-  mailboxes_->LeftUnchanged(account, primary, std::move(it->second.confirmed));
+  mailboxes_->LeftUnchanged(account, box, std::move(it->second.confirmed));
   observer_->OnAccountEnd(account.user_name, account.domain,
-                          AccountOutcome::kSynced, "",
-                          mailboxes_->TargetBox(account, primary));
+                          AccountOutcome::kSynced, "", box);
   return true;
 }
 

@@ -173,8 +173,7 @@ std::string MailboxMigrator::TargetBox(
 }
 
 std::string MailboxMigrator::SharedBoxUser(const SourceAccount& account,
-                                           const std::string& primary_domain) {
-  std::string target_box = TargetBox(account, primary_domain);
+                                           const std::string& target_box) {
   if (target_box.empty()) return std::string();
   auto it = box_users_.find(RecordKey(target_box));
   if (it == box_users_.end() ||

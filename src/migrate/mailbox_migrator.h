@@ -187,8 +187,9 @@ class MailboxMigrator {
   // went into, as MigrateMailbox would note: SharedBoxUser then keeps
   // another account's mail out of it. `confirmed` (when not null) is its
   // entry with the doubtful folders Unchanged found as recorded trusted.
+  // `target_box` is its TargetBox.
   void LeftUnchanged(const SourceAccount& account,
-                     const std::string& primary_domain,
+                     const std::string& target_box,
                      std::unique_ptr<SyncEntry> confirmed);
 
   // The target mailbox directory of `account`; empty when a name is unsafe
@@ -199,9 +200,9 @@ class MailboxMigrator {
   // The user whose mail this run migrated into the target mailbox of
   // `account` when that is another source account (its source mailbox is
   // another), and `account` has a source mailbox of its own, whose mail
-  // would be mixed into it; else empty.
+  // would be mixed into it; else empty. `target_box` is its TargetBox.
   std::string SharedBoxUser(const SourceAccount& account,
-                            const std::string& primary_domain);
+                            const std::string& target_box);
 
  private:
   struct Mailbox;

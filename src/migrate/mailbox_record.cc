@@ -45,9 +45,8 @@ bool MailboxMigrator::Unchanged(const SourceAccount& account,
 }
 
 void MailboxMigrator::LeftUnchanged(const SourceAccount& account,
-                                    const std::string& primary_domain,
+                                    const std::string& target_box,
                                     std::unique_ptr<SyncEntry> confirmed) {
-  const std::string target_box = TargetBox(account, primary_domain);
   if (target_box.empty()) return;
   box_users_[RecordKey(target_box)] = account.user_name;
   if (confirmed != nullptr && options_.record != nullptr) {

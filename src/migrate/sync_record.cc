@@ -3,6 +3,9 @@
 #include <cstdint>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
+#include <thread>
 #include <utility>
 
 #include "migrate/doubtful_folders.h"
@@ -298,8 +301,59 @@ void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
   entries_[key] = {PackEntry(entry), true};
 }
 
+namespace {
+
+// Whether each status of the target mailbox `e` that Settle would record
+// (its own, and those of the folders not taken yet) is Settled at `at`;
+// otherwise `*unsettled` is one that is not.
+bool TargetSettled(const SyncEntry& e, const std::optional<EntryStatus>& box,
+                   const std::vector<std::optional<EntryStatus>>& now,
+                   StampTime at, EntryStatus* unsettled) {
+  if (box.has_value() && !Settled(*box, at)) {
+    *unsettled = *box;
+    return false;
+  }
+  for (size_t i = 0; i < e.targets.size(); ++i) {
+    if (!e.targets[i].taken && now[i].has_value() && !Settled(*now[i], at)) {
+      *unsettled = *now[i];
+      return false;
+    }
+  }
+  return true;
+}
+
+// Sleeps until a folder like `unsettled`, changed before `begin`, is
+// Settled by `clock`, or `patience_micros` of real time have passed; not at
+// all when that is too short.
+void WaitToSettle(const Clock& clock, StampTime begin,
+                  const EntryStatus& unsettled, int64_t patience_micros) {
+  using std::chrono::steady_clock;
+  const steady_clock::time_point give_up =
+      steady_clock::now() + std::chrono::microseconds(patience_micros);
+  EntryStatus changed = unsettled;
+  changed.modified = changed.changed = begin;
+  if (unsettled.modified.nanoseconds == 0 &&
+      unsettled.changed.nanoseconds == 0) {
+    changed.modified.nanoseconds = changed.changed.nanoseconds = 0;
+  }
+  const StampTime now = clock.NowStamp();
+  const int64_t last =
+      now.seconds * 1'000'000'000 + now.nanoseconds + patience_micros * 1000;
+  if (!Settled(changed, {last / 1'000'000'000,
+                         static_cast<uint32_t>(last % 1'000'000'000)})) {
+    return;
+  }
+  while (!Settled(changed, clock.NowStamp()) && steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace
+
 void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
-                        const Clock& clock) {
+                        const Clock& clock, int64_t patience_micros) {
+  const StampTime begin = clock.NowStamp();
+  bool waited = patience_micros <= 0;
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (!it->second.unsettled) {
       ++it;
@@ -307,17 +361,35 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
     }
     SyncEntry e = UnpackEntry(it->second.packed);
     const std::string box = mail_dir + "\\" + e.box;
-    const StampTime at = clock.NowStamp();
-    // The mailbox folder's own status only where settled: a mark made in
-    // the same tick would leave its times as they were.
-    e.has_box_status = fs->StatusOf(box, &e.box_status) &&
-                       e.box_status.is_directory && Settled(e.box_status, at);
     // One look at the mailbox folder for all its folders, as the next sync
     // takes them (Unchanged): names as this program spelled them.
     std::vector<std::string> names;
     for (const SyncFolder& folder : e.targets) names.push_back(folder.name);
+    StampTime at;
+    std::optional<EntryStatus> box_status;
     std::vector<std::optional<EntryStatus>> now;
-    fs->StatusesIn(box, names, &now);
+    auto take = [&] {
+      at = clock.NowStamp();
+      EntryStatus status;
+      box_status.reset();
+      if (fs->StatusOf(box, &status) && status.is_directory) {
+        box_status = status;
+      }
+      fs->StatusesIn(box, names, &now);
+    };
+    take();
+    // A run with time to spare waits, once, for what it changed last to
+    // settle: the next sync then trusts those folders without listing them.
+    if (EntryStatus unsettled;
+        !waited && !TargetSettled(e, box_status, now, at, &unsettled)) {
+      WaitToSettle(clock, begin, unsettled, patience_micros);
+      waited = true;
+      take();
+    }
+    // The mailbox folder's own status only where settled: a mark made in
+    // the same tick would leave its times as they were.
+    e.has_box_status = box_status.has_value() && Settled(*box_status, at);
+    if (box_status.has_value()) e.box_status = *box_status;
     bool trusted = !e.targets.empty();
     for (size_t i = 0; i < e.targets.size(); ++i) {
       SyncFolder& folder = e.targets[i];

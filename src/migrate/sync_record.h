@@ -112,8 +112,11 @@ class SyncRecord {
   // Takes the statuses of the target folders of the mailboxes put since the
   // last call, under `mail_dir`; a folder whose status cannot be trusted
   // (see Settled) is listed and recorded doubtful, and a mailbox with a
-  // folder that cannot be looked at loses its entry.
-  void Settle(FileSystem* fs, const std::string& mail_dir, const Clock& clock);
+  // folder that cannot be looked at loses its entry. With
+  // `patience_micros`, it first waits (once, that long at most) for a
+  // status it finds not settled to settle, rather than list that folder.
+  void Settle(FileSystem* fs, const std::string& mail_dir, const Clock& clock,
+              int64_t patience_micros = 0);
   // A mailbox left unlisted whose doubtful folders Unchanged found as
   // recorded: `entry` is its entry with those now trusted.
   void Confirm(const std::string& key, SyncEntry entry);

@@ -219,6 +219,66 @@ TEST(SyncRecordTest, DoubtfulSourceIsTrustedOnlyPastItsDoubt) {
   EXPECT_FALSE(unlisted.Find("u1").has_value());
 }
 
+// A clock that moves on by `step_nanos` each time it is read.
+class SteppingClock : public Clock {
+ public:
+  SteppingClock(int64_t seconds, int64_t step_nanos)
+      : nanos_(seconds * 1'000'000'000), step_(step_nanos) {}
+  int64_t NowSeconds() const override { return NowStamp().seconds; }
+  StampTime NowStamp() const override {
+    const int64_t now = nanos_;
+    nanos_ += step_;
+    return {now / 1'000'000'000, static_cast<uint32_t>(now % 1'000'000'000)};
+  }
+
+ private:
+  mutable int64_t nanos_;
+  int64_t step_;
+};
+
+// A run with time to spare waits for the target folders it changed last to
+// settle and trusts their statuses; without patience (a sync), or once it
+// runs out, it lists them and records them doubtful.
+TEST(SyncRecordTest, PatientSettleTrustsWhatItWaitedFor) {
+  struct Row {
+    int64_t patience_micros;
+    int64_t step_nanos;
+    bool trusted;
+  };
+  const Row rows[] = {
+      {0, 500'000'000, false},
+      {5'000'000, 500'000'000, true},
+      {1, 0, false},  // a clock that does not move: it gives up
+  };
+  for (const Row& row : rows) {
+    MemFileSystem fs;
+    fs.SetNow(900);
+    ASSERT_TRUE(fs.CreateDir("C:\\s", nullptr));
+    ASSERT_TRUE(fs.CreateDir("C:\\s\\u1", nullptr));
+    fs.SetNow(1000);
+    for (const char* dir :
+         {"C:\\t", "C:\\t\\u1", "C:\\t\\u1\\INBOX", "C:\\t\\u1\\Sent"}) {
+      ASSERT_TRUE(fs.CreateDir(dir, nullptr));
+    }
+    SteppingClock clock(1000, row.step_nanos);
+    SyncRecord record(kDataFolder);
+    SyncEntry entry;
+    entry.box = "u1";
+    entry.lists = ListsDigest({"u1", "a.com", "{md5}x"});
+    for (const char* name : {"INBOX", "Sent"}) {
+      entry.targets.push_back({name, {}, false, {}, 0});
+    }
+    record.Put("u1", SeeSource(&fs, "C:\\s\\u1", clock), std::move(entry));
+    record.Settle(&fs, "C:\\t", clock, row.patience_micros);
+    const std::optional<SyncEntry> e = record.Find("u1");
+    ASSERT_TRUE(e.has_value()) << row.patience_micros;
+    EXPECT_EQ(e->has_box_status, row.trusted) << row.patience_micros;
+    for (const SyncFolder& folder : e->targets) {
+      EXPECT_EQ(folder.doubt.empty(), row.trusted) << folder.name;
+    }
+  }
+}
+
 // Times within the window of the moment a status was taken, by either of
 // its times, or after it, are not trusted; whole seconds get the wider one.
 TEST(SyncRecordTest, StatusTakenWithinTheClockPrecisionIsNotSettled) {

@@ -102,10 +102,14 @@ int BeneathResolver::OpenEach(int dir, const std::string& dir_path,
 }
 
 std::string BeneathResolver::NameIn(int dir, const std::string& dir_path,
-                                    const std::string& name,
-                                    bool* found) const {
+                                    const std::string& name, bool* found,
+                                    std::optional<struct stat>* status) const {
   struct stat st;
   *found = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (status != nullptr) {
+    status->reset();
+    if (*found) *status = st;
+  }
   if (*found || errno != ENOENT) return name;
   const std::string other = OtherSpelling(dir, dir_path, name);
   *found = other != name;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,12 @@ class BeneathResolver {
   // The name of the entry `name` in the folder `dir` (native path
   // `dir_path`): `name` when there is one so spelled (a link too), else
   // the one found as OpenDir finds a component. *found tells whether there
-  // is one; `name` is returned when not.
+  // is one; `name` is returned when not. `status`, when non-null, gets the
+  // entry's status (not following a link) where it is there as spelled,
+  // and is cleared otherwise.
   std::string NameIn(int dir, const std::string& dir_path,
-                     const std::string& name, bool* found) const;
+                     const std::string& name, bool* found,
+                     std::optional<struct stat>* status = nullptr) const;
   // NameIn for a name known not to be there as spelled; `dir_status`, when
   // non-null, is the folder's status just taken.
   std::string OtherSpelling(int dir, const std::string& dir_path,

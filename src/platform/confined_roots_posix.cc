@@ -180,7 +180,7 @@ bool ConfinedRoots::OpenEntry(const Place& place, bool look,
   entry->name = place.parts.back();
   if (look) {
     entry->name = beneath_.NameIn(entry->dir->fd(), entry->dir_path,
-                                  entry->name, &entry->found);
+                                  entry->name, &entry->found, &entry->status);
   }
   return true;
 }
@@ -242,8 +242,14 @@ int ConfinedRoots::OpenFile(const Place& place, int flags) const {
 // The status of the entry itself (a link is not followed).
 bool ConfinedRoots::Status(const Place& place, struct stat* st) const {
   Entry entry;
-  return OpenEntry(place, true, &entry) && entry.found &&
-         ::fstatat(entry.dir->fd(), entry.name.c_str(), st,
+  if (!OpenEntry(place, true, &entry) || !entry.found) return false;
+  // The look that found it took its status (a name found otherwise spelled
+  // is taken now).
+  if (entry.status.has_value()) {
+    *st = *entry.status;
+    return true;
+  }
+  return ::fstatat(entry.dir->fd(), entry.name.c_str(), st,
                    AT_SYMLINK_NOFOLLOW) == 0;
 }
 

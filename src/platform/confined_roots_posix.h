@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -53,6 +54,8 @@ class ConfinedRoots {
     std::string dir_path;  // native, for the name cache
     std::string name;
     bool found = false;
+    // Its status when the look found it as spelled (see NameIn).
+    std::optional<struct stat> status;
     std::string path() const { return Join(dir_path, name); }
   };
 

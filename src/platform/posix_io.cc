@@ -1,6 +1,7 @@
 #include "platform/posix_io.h"
 
 #include <errno.h>
+#include <sys/mman.h>
 
 #include <system_error>
 
@@ -78,6 +79,24 @@ bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
   }
 }
 
+void PreferLargePages(void* data, size_t size) {
+#ifdef MADV_HUGEPAGE
+  // Only memory of its own pages: the whole large pages inside it.
+  constexpr uintptr_t kLarge = uintptr_t{2} << 20;
+  if (size < 2 * kLarge) return;
+  const uintptr_t begin =
+      (reinterpret_cast<uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
+  const uintptr_t end =
+      (reinterpret_cast<uintptr_t>(data) + size) & ~(kLarge - 1);
+  if (end > begin) {
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 bool ReadWhole(int fd, std::string* contents, const std::string& shown,
                std::string* error) {
   struct stat st;
@@ -85,6 +104,9 @@ bool ReadWhole(int fd, std::string* contents, const std::string& shown,
                               ? static_cast<size_t>(st.st_size)
                               : 0;
   // One byte more than expected, so that a file that grew is seen to.
+  contents->clear();
+  contents->reserve(expected + 1);
+  PreferLargePages(contents->data(), expected + 1);
   contents->assign(expected + 1, '\0');
   size_t have = 0;
   for (;;) {

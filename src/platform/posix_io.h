@@ -86,6 +86,12 @@ bool WriteAll(int fd, const char* data, size_t size);
 bool ReadEachBlock(int fd, const std::function<bool(std::string_view)>& take,
                    const std::string& shown, std::string* error);
 
+// Asks the system to back the memory [data, data + size), which the
+// caller has just allocated and not yet touched, with large pages where it
+// can: a buffer of tens of megabytes then costs a few page faults, not
+// thousands.
+void PreferLargePages(void* data, size_t size);
+
 // Reads the rest of the open file `fd` into *contents (emptied first),
 // straight into a buffer of the size the file has: a file of tens of
 // megabytes read in blocks would be copied and grown piece by piece.

@@ -27,9 +27,16 @@ void RunSession::LoadSyncRecord(FileSystem* fs, RunSettings* settings) {
 
 void RunSession::SaveSyncRecord(RunHost* host) {
   const bool writes = options_.kind == SessionKind::kMigrate;
+  // A first migration may spend a tenth of its time more for the
+  // mailboxes it finished last to settle, so that the first sync trusts
+  // them without listing; a sync is the switch, and waits for nothing.
+  const int64_t patience =
+      options_.sync
+          ? 0
+          : (env_.clock->MonotonicMicros() - first_pass_started_) / 10;
   std::string unsaved;
   if (writes && result_.outcome.loaded && sync_record_ != nullptr &&
-      !sync_record_->Save(*env_.clock, &unsaved)) {
+      !sync_record_->Save(*env_.clock, patience, &unsaved)) {
     // Not a failure of the run: the next sync lists every mailbox.
     host->AppendLogLine(env_.texts->sync_record_unsaved +
                         FileErrorMessage(*env_.texts, unsaved));

@@ -43,9 +43,10 @@ bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir) {
   return fs->RemoveFile(path, nullptr) || !fs->Exists(path);
 }
 
-bool SyncRecordFile::Save(const Clock& clock, std::string* error) {
+bool SyncRecordFile::Save(const Clock& clock, int64_t patience_micros,
+                          std::string* error) {
   Wait();
-  record_.Settle(fs_, mail_dir_, clock);
+  record_.Settle(fs_, mail_dir_, clock, patience_micros);
   // A pass that put and dropped nothing leaves the file as it found it.
   if (!record_.changed()) return true;
   const std::string folder = path_.substr(0, path_.find_last_of('\\'));

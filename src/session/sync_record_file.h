@@ -58,7 +58,9 @@ class SyncRecordFile {
   // file is removed, since it no longer tells what the run left; false
   // with the reason. A record whose entries are those of the file it was
   // read from (or that had none and has none) is not written again.
-  bool Save(const Clock& clock, std::string* error);
+  // `patience_micros` is how long it may wait for the statuses it takes to
+  // settle (SyncRecord::Settle).
+  bool Save(const Clock& clock, int64_t patience_micros, std::string* error);
 
  private:
   SyncRecordFile(FileSystem* fs, std::string path, std::string mail_dir,

@@ -185,7 +185,7 @@ bool RunSession::WatchPass(RunHost* front_host, TargetContext* target,
   std::string unsaved;
   if (outcome.loaded && sync_record_ != nullptr &&
       (*changed || stats.listed_boxes > 0) &&
-      !sync_record_->Save(*env_.clock, &unsaved)) {
+      !sync_record_->Save(*env_.clock, 0, &unsaved)) {
     WatchLine(front_host, env_.texts->sync_record_unsaved +
                               FileErrorMessage(*env_.texts, unsaved));
   }
