@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <iterator>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -24,14 +26,6 @@ namespace {
 constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 3";
 constexpr char kHex[] = "0123456789abcdef";
 
-// Bytes as lowercase hexadecimal digits; the empty text as "-".
-std::string Hex(std::string_view bytes) {
-  if (bytes.empty()) return "-";
-  std::string hex;
-  for (unsigned char c : bytes) hex += {kHex[c >> 4], kHex[c & 15]};
-  return hex;
-}
-
 bool FromHex(std::string_view hex, std::string* bytes) {
   bytes->clear();
   if (hex == "-") return true;
@@ -48,10 +42,6 @@ bool FromHex(std::string_view hex, std::string* bytes) {
     bytes->push_back(static_cast<char>(high * 16 + low));
   }
   return true;
-}
-
-std::string SecondsAndNanos(StampTime t) {
-  return std::to_string(t.seconds) + " " + std::to_string(t.nanoseconds);
 }
 
 bool Time(std::string_view seconds, std::string_view nanos, StampTime* t) {
@@ -72,11 +62,27 @@ bool Time(std::string_view seconds, std::string_view nanos, StampTime* t) {
 // "KIND VOLUME FILE SIZE MTIME-S MTIME-NS CTIME-S CTIME-NS".
 constexpr size_t kStatusWords = 8;
 
-std::string StatusText(const EntryStatus& s) {
-  return std::string(s.is_directory ? "d " : "f ") +
-         std::to_string(s.id.volume) + " " + std::to_string(s.id.file) + " " +
-         std::to_string(s.size) + " " + SecondsAndNanos(s.modified) + " " +
-         SecondsAndNanos(s.changed);
+// Appends ' ' and the number `n` to *out.
+template <typename Number>
+void AppendNumber(Number n, std::string* out) {
+  char digits[24];
+  digits[0] = ' ';
+  const std::to_chars_result end =
+      std::to_chars(digits + 1, std::end(digits), n);
+  out->append(digits, end.ptr);
+}
+
+// Appends the status `s`, after a space, to *out: the record of a large
+// target holds hundreds of thousands.
+void AppendStatus(const EntryStatus& s, std::string* out) {
+  out->append(s.is_directory ? " d" : " f");
+  AppendNumber(s.id.volume, out);
+  AppendNumber(s.id.file, out);
+  AppendNumber(s.size, out);
+  AppendNumber(s.modified.seconds, out);
+  AppendNumber(s.modified.nanoseconds, out);
+  AppendNumber(s.changed.seconds, out);
+  AppendNumber(s.changed.nanoseconds, out);
 }
 
 bool ParseStatus(const std::vector<std::string_view>& w, size_t at,
@@ -141,11 +147,60 @@ std::string IdentityLine(const FileId& id) {
          std::to_string(id.file);
 }
 
-// The folder's status, or what stands for it.
-std::string TargetText(const SyncFolder& folder) {
-  return folder.doubt.empty()
-             ? StatusText(folder.status)
-             : "doubtful " + std::to_string(folder.listed) + " " + folder.doubt;
+// AppendStatus for a status the entry may not have ("-").
+void AppendOptionalStatus(bool has, const EntryStatus& s, std::string* out) {
+  if (has) {
+    AppendStatus(s, out);
+  } else {
+    out->append(" -");
+  }
+}
+
+// Appends the bytes as lowercase hexadecimal digits (the empty text as
+// "-"), after a space, to *out.
+void AppendHex(std::string_view bytes, std::string* out) {
+  out->push_back(' ');
+  if (bytes.empty()) out->push_back('-');
+  for (unsigned char c : bytes) {
+    out->push_back(kHex[c >> 4]);
+    out->push_back(kHex[c & 15]);
+  }
+}
+
+// The lines of the entry `e` of the mailbox `key`, appended to *out.
+void AppendEntry(const std::string& key, const SyncEntry& e, std::string* out) {
+  out->append("mailbox");
+  AppendHex(key, out);
+  AppendHex(e.box, out);
+  out->push_back(' ');
+  out->append(e.lists);
+  AppendNumber(e.entries, out);
+  out->append("\nsource");
+  if (e.source_doubtful) {
+    out->append(" doubtful ");
+    out->append(e.source_listing);
+  } else {
+    AppendStatus(e.source, out);
+  }
+  out->append("\nfolder-list");
+  AppendOptionalStatus(e.has_folder_list, e.folder_list, out);
+  out->append("\nmailbox-folder");
+  AppendOptionalStatus(e.has_box_status, e.box_status, out);
+  out->push_back('\n');
+  for (const SyncFolder& folder : e.targets) {
+    out->append("target");
+    AppendHex(folder.name, out);
+    // The folder's status, or what stands for it.
+    if (folder.doubt.empty()) {
+      AppendStatus(folder.status, out);
+    } else {
+      out->append(" doubtful");
+      AppendNumber(folder.listed, out);
+      out->push_back(' ');
+      out->append(folder.doubt);
+    }
+    out->push_back('\n');
+  }
 }
 
 }  // namespace
@@ -257,18 +312,7 @@ bool SyncRecord::Write(const PieceWriter& put) const {
   std::string text;
   for (const auto* entry : sorted) {
     const std::string& key = entry->first;
-    const SyncEntry e = UnpackEntry(entry->second.packed);
-    text += "mailbox " + Hex(key) + " " + Hex(e.box) + " " + e.lists + " " +
-            std::to_string(e.entries) + "\nsource " +
-            (e.source_doubtful ? "doubtful " + e.source_listing
-                               : StatusText(e.source)) +
-            "\nfolder-list " +
-            (e.has_folder_list ? StatusText(e.folder_list) : "-") +
-            "\nmailbox-folder " +
-            (e.has_box_status ? StatusText(e.box_status) : "-") + "\n";
-    for (const SyncFolder& folder : e.targets) {
-      text += "target " + Hex(folder.name) + " " + TargetText(folder) + "\n";
-    }
+    AppendEntry(key, UnpackEntry(entry->second.packed), &text);
     if (text.size() >= kPieceSize) {
       if (!put(text)) return false;
       text.clear();
@@ -298,7 +342,7 @@ void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
   entry.source = seen.box;
   entry.has_folder_list = seen.has_folder_list;
   entry.folder_list = seen.folder_list;
-  entries_[key] = {PackEntry(entry), true};
+  entries_[key] = {PackEntry(entry), true, true};
 }
 
 namespace {
@@ -407,7 +451,7 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
       trusted = folder.taken;
     }
     if (trusted) {
-      it->second = {PackEntry(e), false};
+      it->second = {PackEntry(e), false, true};
       ++it;
     } else {
       it = entries_.erase(it);
@@ -416,13 +460,20 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
 }
 
 void SyncRecord::Confirm(const std::string& key, SyncEntry entry) {
-  entries_[key].packed = PackEntry(entry);
+  Kept& kept = entries_[key];
+  kept.packed = PackEntry(entry);
+  kept.fresh = true;
   changed_ = true;
 }
 
 bool SyncRecord::DropUnsettledAt(StampTime at) {
   bool changed = false;
   for (auto it = entries_.begin(); it != entries_.end();) {
+    // An entry read from the file was settled by that file's own time.
+    if (!it->second.fresh) {
+      ++it;
+      continue;
+    }
     SyncEntry e = UnpackEntry(it->second.packed);
     bool kept = !e.has_folder_list || Settled(e.folder_list, at);
     for (const SyncFolder& folder : e.targets) {

@@ -123,6 +123,8 @@ class SyncRecord {
 
   // Makes the statuses not Settled at `at` doubtful, or drops their entries
   // where there is no listing to stand for them; true when it changed any.
+  // Only entries put or confirmed since the record was read are looked at:
+  // the others were settled by the time of the file they were read from.
   // For a time of the file system's own clock (the record file's, just
   // written), which guards against a clock of this machine that runs ahead
   // of the file system's.
@@ -142,6 +144,7 @@ class SyncRecord {
     // target is held for the whole run.
     std::string packed;
     bool unsettled = false;  // put since the last Settle
+    bool fresh = false;      // put or confirmed since it was read
   };
   std::unordered_map<std::string, Kept> entries_;
   bool changed_ = false;

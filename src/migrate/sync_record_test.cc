@@ -200,6 +200,15 @@ TEST(SyncRecordTest, DoubtfulSourceIsTrustedOnlyPastItsDoubt) {
   same.Confirm("u1", std::move(*late.confirmed));
   EXPECT_EQ(Written(same).find("doubtful"), std::string::npos);
   EXPECT_TRUE(look(same, 3000, nullptr));
+  // What a run confirmed is settled by the file it is written to; what was
+  // read back was settled by its own.
+  SyncRecord confirmed(kDataFolder), reread(kDataFolder);
+  ASSERT_TRUE(confirmed.Parse(Written(same)));
+  ASSERT_TRUE(reread.Parse(Written(same)));
+  confirmed.Confirm("u1", confirmed.Find("u1").value());
+  EXPECT_TRUE(confirmed.DropUnsettledAt({1000, 0}));
+  EXPECT_FALSE(confirmed.Find("u1").has_value());  // its inbox unlisted
+  EXPECT_FALSE(reread.DropUnsettledAt({1000, 0}));
   // Back in the doubtful second: a second message leaves the times alone.
   fs.SetNow(999);
   ASSERT_TRUE(fs.WriteFile("C:\\s\\u1\\2.in", "two", nullptr));
