@@ -29,9 +29,10 @@ void RunSession::SaveSyncRecord(RunHost* host) {
   const bool writes = options_.kind == SessionKind::kMigrate;
   // A first migration may spend a tenth of its time more for the
   // mailboxes it finished last to settle, so that the first sync trusts
-  // them without listing; a sync is the switch, and waits for nothing.
+  // them without listing; a sync is the switch, and a stopped run was
+  // asked to end: they wait for nothing.
   const int64_t patience =
-      options_.sync
+      options_.sync || stop_.requested()
           ? 0
           : (env_.clock->MonotonicMicros() - first_pass_started_) / 10;
   std::string unsaved;
