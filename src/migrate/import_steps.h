@@ -3,6 +3,7 @@
 
 namespace vm {
 
+class AdvanceJudgement;
 class ExistingMail;
 class ManifestWriter;
 class RunHost;
@@ -29,6 +30,8 @@ struct ImportSteps {
   ManifestWriter* manifest = nullptr;
   ExistingMail* existing = nullptr;
   int judges = 1;  // threads of a sync's judgement (RunSettings::judges)
+  // A sync's judgement made while the user list loaded, if one was.
+  AdvanceJudgement* advance = nullptr;
 };
 
 }  // namespace vm

@@ -8,6 +8,7 @@
 #include "config/target_context.h"
 #include "config/user_store.h"
 #include "migrate/account_import.h"
+#include "migrate/account_judges.h"
 #include "migrate/domain_import.h"
 #include "migrate/existing_mail.h"
 #include "migrate/import_steps.h"
@@ -154,8 +155,16 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
   ExistingMail existing(target->fs, target->names, settings.source_dir,
                         settings.target_mail_dir);
   {
+    // A sync judges its mailboxes while the user list loads; that
+    // judgement waits for the record, which was read meanwhile.
+    std::unique_ptr<AdvanceJudgement> advance;
+    if (settings.sync && settings.sync_record != nullptr) {
+      advance = std::make_unique<AdvanceJudgement>(
+          *host->GetSourceDomains(), &mailboxes, target->primary_domain,
+          settings.judges, settings.sync_record_ready);
+    }
     UserStore user_store(target);
-    // The record was read while the user list was.
+    if (advance != nullptr) advance->Wait();
     if (settings.sync_record_ready) settings.sync_record_ready();
     PhaseScope scope(phases, "users");
     const ImportSteps steps{target,
@@ -167,7 +176,8 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                             settings.stop,
                             settings.manifest,
                             settings.sync ? nullptr : &existing,
-                            settings.judges};
+                            settings.judges,
+                            advance.get()};
     accounts_read = ImportAccounts(&user_store, &mailboxes, steps);
     mailboxes.Finish();
     MirrorAccounts(settings, target, &user_store, steps, accounts_read);
