@@ -54,6 +54,7 @@ void AddRunStepTexts(const Ansi& a, Texts* texts) {
   t.sync_unchanged_folders = a("（");
   t.sync_unchanged_tail = a(" 个文件夹）");
   t.sync_record_unsaved = a("同步记录未能保存，下次同步将列出所有邮箱：");
+  t.sync_record_unremoved = a("同步记录未能删除，未撤销任何内容：");
   t.success_installed = a("Velquor => Tarnwick 转移成功！");
   t.success_temporary =
       a("Velquor => Tarnwick 转移成功！\n请将临时目录中创建的域名/帐户 "

@@ -50,6 +50,9 @@ struct Texts {
   std::string sync_unchanged_tail;
   // Followed by the reason: the record of what the sync saw was not saved.
   std::string sync_record_unsaved;
+  // Followed by the reason: an undo left everything as it was, since the
+  // record could let a later sync skip what it would change.
+  std::string sync_record_unremoved;
   std::string success_installed;
   std::string success_temporary;
   // The end of a preview: nothing was written.

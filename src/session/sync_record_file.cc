@@ -37,10 +37,10 @@ void SyncRecordFile::Read() {
   if (fs_->ReadFile(path_, &text, nullptr)) record_.Parse(text);
 }
 
-bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir) {
-  const std::string path =
-      RunRecordsFolder(fs, target_dir) + "\\" + std::string(kFileName);
-  return fs->RemoveFile(path, nullptr) || !fs->Exists(path);
+bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir,
+                            std::string* path, std::string* error) {
+  *path = RunRecordsFolder(fs, target_dir) + "\\" + std::string(kFileName);
+  return fs->RemoveFile(*path, error) || !fs->Exists(*path);
 }
 
 bool SyncRecordFile::Save(const Clock& clock, int64_t patience_micros,

@@ -33,8 +33,10 @@ class SyncRecordFile {
   ~SyncRecordFile() { Wait(); }
   // Removes the record of `target_dir`, for an undo: what it puts back
   // or takes away may lie in folders the record lets a sync leave
-  // unlooked at. False when a record is still there.
-  static bool Forget(FileSystem* fs, const std::string& target_dir);
+  // unlooked at. False (with the reason) when a record is still there.
+  // *path is the record's path.
+  static bool Forget(FileSystem* fs, const std::string& target_dir,
+                     std::string* path, std::string* error);
   SyncRecordFile(const SyncRecordFile&) = delete;
   SyncRecordFile& operator=(const SyncRecordFile&) = delete;
 

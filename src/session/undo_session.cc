@@ -145,8 +145,22 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   target.lock_waits = request.lock_waits;
   target.names = names;
   // The next sync lists every mailbox: the record no longer tells what
-  // this undo leaves.
-  if (!request.dry_run) SyncRecordFile::Forget(&view, request.target_dir);
+  // this undo leaves. A record that stays could let a sync leave unlooked
+  // at what the undo changes, so nothing is changed then.
+  std::string record, unremoved;
+  if (!request.dry_run &&
+      !SyncRecordFile::Forget(&view, request.target_dir, &record, &unremoved)) {
+    UndoResult refused;
+    // The item is the folder that holds it; the reason names the file.
+    refused.items.push_back({ManifestEntry::Kind::kDirectory,
+                             record.substr(0, record.rfind('\\')),
+                             UndoOutcome::kKept,
+                             request.texts->sync_record_unremoved +
+                                 FileErrorMessage(*request.texts, unremoved),
+                             false, ""});
+    refused.kept = 1;
+    return refused;
+  }
   UndoResult result =
       UndoRun(manifest, &target, store, *request.texts, request.dry_run,
               request.stop, kUndoJobs, request.item_handled);

@@ -69,6 +69,23 @@ TEST(UndoSessionTest, APreviewLeavesNothingForTheNextOne) {
   EXPECT_TRUE(t.fs.Exists(staged));
   EXPECT_TRUE(t.fs.Exists(record));
   request.dry_run = false;
+  // A record that cannot be removed (a folder with a file in its place)
+  // stops the undo before it changes anything; the retry once it is gone
+  // removes all.
+  ASSERT_TRUE(t.fs.RemoveFile(record, nullptr));
+  ASSERT_TRUE(t.fs.CreateDir(record, nullptr));
+  ASSERT_TRUE(t.fs.WriteFile(record + "\\x", "", nullptr));
+  const UndoResult refused = RunUndo(request, manifest);
+  EXPECT_EQ(refused.removed, 0);
+  ASSERT_EQ(refused.items.size(), 1u);
+  EXPECT_EQ(refused.items[0].what, record.substr(0, record.rfind('\\')));
+  EXPECT_EQ(refused.items[0].reason.rfind(t.texts.sync_record_unremoved, 0),
+            0u);
+  EXPECT_TRUE(t.fs.Exists(staged));
+  ASSERT_TRUE(t.fs.RemoveFile(record + "\\x", nullptr));
+  ASSERT_TRUE(t.fs.RemoveEmptyDir(record, nullptr));
+  ASSERT_TRUE(
+      t.fs.WriteFile(record, "velquor-migrate-sync-record 3\n", nullptr));
   const UndoResult undone = RunUndo(request, manifest);
   EXPECT_TRUE(undone.complete());
   EXPECT_EQ(undone.removed, first.removed);
