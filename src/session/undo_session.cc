@@ -106,6 +106,20 @@ std::string UndoRefusal(const Texts& texts, UndoCheck check, int bad_line,
   return std::string();
 }
 
+namespace {
+
+// An undo that changed nothing, for the reason `reason`, kept at the
+// folder `folder`.
+UndoResult Refused(const std::string& folder, const std::string& reason) {
+  UndoResult refused;
+  refused.items.push_back({ManifestEntry::Kind::kDirectory, folder,
+                           UndoOutcome::kKept, reason, false, ""});
+  refused.kept = 1;
+  return refused;
+}
+
+}  // namespace
+
 UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   const NameOps names(request.code_page->LeadBytes());
   // Where the staging folders of the run's mailboxes lie, found as the
@@ -119,14 +133,8 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   TargetView view(request.disk);
   std::string unsafe;
   if (!view.Confine(TargetRoots(request.disk, where), &unsafe)) {
-    UndoResult refused;
-    refused.items.push_back({ManifestEntry::Kind::kDirectory, store,
-                             UndoOutcome::kKept,
-                             request.texts->target_unsafe +
-                                 FileErrorMessage(*request.texts, unsafe),
-                             false, ""});
-    refused.kept = 1;
-    return refused;
+    return Refused(store, request.texts->target_unsafe +
+                              FileErrorMessage(*request.texts, unsafe));
   }
   RunManifest manifest = recorded;
   std::vector<UndoItem> outside = ScopeManifest(
@@ -150,16 +158,10 @@ UndoResult RunUndo(const UndoRequest& request, const RunManifest& recorded) {
   std::string record, unremoved;
   if (!request.dry_run &&
       !SyncRecordFile::Forget(&view, request.target_dir, &record, &unremoved)) {
-    UndoResult refused;
     // The item is the folder that holds it; the reason names the file.
-    refused.items.push_back({ManifestEntry::Kind::kDirectory,
-                             record.substr(0, record.rfind('\\')),
-                             UndoOutcome::kKept,
-                             request.texts->sync_record_unremoved +
-                                 FileErrorMessage(*request.texts, unremoved),
-                             false, ""});
-    refused.kept = 1;
-    return refused;
+    return Refused(record.substr(0, record.rfind('\\')),
+                   request.texts->sync_record_unremoved +
+                       FileErrorMessage(*request.texts, unremoved));
   }
   UndoResult result =
       UndoRun(manifest, &target, store, *request.texts, request.dry_run,
