@@ -392,8 +392,7 @@ bool AccountStep::ImportAccount(SourceAccount* account,
 
 // The accounts a sync leaves unlisted (see JudgeUnchanged), counted.
 void AccountStep::JudgeAll(const std::vector<SourceAccount*>& accounts) {
-  unchanged_ = JudgeUnchanged(accounts, users_, mailboxes_,
-                              s_.target->primary_domain, s_.judges, s_.advance);
+  unchanged_ = JudgeUnchanged(accounts, users_, s_.advance);
   for (const auto& [account, judgement] : unchanged_) {
     ++s_.stats->unchanged_boxes;
     s_.stats->unchanged_folders += judgement.folders;

@@ -84,35 +84,20 @@ bool AdvanceJudgement::Take(const SourceAccount* account,
   return true;
 }
 
-// Each judgement is kept in the account's own slot, so the order accounts
-// are told in later does not depend on which thread judged them.
 UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
-                                 UserStore* users, MailboxMigrator* mailboxes,
-                                 const std::string& primary_domain, int judges,
-                                 AdvanceJudgement* advance) {
+                                 UserStore* users, AdvanceJudgement* advance) {
   UnchangedAccounts unchanged;
-  if (!mailboxes->sync()) return unchanged;
-  std::vector<Judgement> judged(accounts.size());
-  std::vector<char> unlisted(accounts.size(), 0);
+  if (advance == nullptr) return unchanged;
+  advance->Wait();
   // The one place a sync decides to leave a mailbox unlisted: an account
   // that exists, whose mailbox is not pending and the record shows
   // unchanged on both sides. Nothing else is looked at for it.
-  auto judge = [&](size_t i) {
-    const SourceAccount& account = *accounts[i];
-    unlisted[i] =
-        users->UserExists(account.user_name, account.domain) &&
-        (advance != nullptr
-             ? advance->Take(&account, &judged[i])
-             : mailboxes->Unchanged(account, primary_domain, &judged[i]));
-  };
-  if (advance != nullptr) {
-    advance->Wait();
-    for (size_t i = 0; i < accounts.size(); ++i) judge(i);
-  } else {
-    JudgeEach(accounts.size(), judges, judge);
-  }
-  for (size_t i = 0; i < accounts.size(); ++i) {
-    if (unlisted[i]) unchanged[accounts[i]] = std::move(judged[i]);
+  for (const SourceAccount* account : accounts) {
+    Judgement judgement;
+    if (users->UserExists(account->user_name, account->domain) &&
+        advance->Take(account, &judgement)) {
+      unchanged.emplace(account, std::move(judgement));
+    }
   }
   return unchanged;
 }

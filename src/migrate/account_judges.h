@@ -24,8 +24,10 @@ using UnchangedAccounts = std::unordered_map<const SourceAccount*, Judgement>;
 // the other's. Every account of `domains` is judged as the account step
 // would judge it (with its domain the list's own), on a thread of its own
 // that first calls `ready` (the record is then read) and keeps up to
-// `judges` threads busy. `mailboxes` is only asked; `domains` must not
-// change until Wait has returned.
+// `judges` threads busy (a judgement is a few statuses, which a cold cache
+// reads from disk one at a time, so several reads stay in flight; what is
+// decided is the same for any number of threads). `mailboxes` is only
+// asked; `domains` must not change until Wait has returned.
 class AdvanceJudgement {
  public:
   AdvanceJudgement(const SourceDomainList& domains, MailboxMigrator* mailboxes,
@@ -57,22 +59,14 @@ class AdvanceJudgement {
   std::thread judging_;
 };
 
-// Judges every account of `accounts` (those of domains the target has, in
-// run order) before any is begun: an account is left unlisted when it
-// exists (as far as `users` tells now) and `mailboxes` finds its mailbox
-// not pending and unchanged on both sides (MailboxMigrator::Unchanged), or
-// `advance` (when not null) found it so. Nothing is judged unless
-// `mailboxes` syncs.
-//
-// A judgement is a few statuses, which a cold cache reads from disk one at
-// a time: up to `judges` threads (the caller's among them) keep several
-// reads in flight. `users` and `mailboxes` are only asked, never changed,
-// and the caller's thread waits for the others before it returns. What is
-// decided is the same for any number of threads.
+// The accounts of `accounts` (those of domains the target has, in run
+// order) a sync leaves unlisted, decided before any is begun: those that
+// exist (as far as `users` tells now) and whose mailbox `advance` found
+// not pending and unchanged on both sides (MailboxMigrator::Unchanged).
+// None without `advance`: a run that is no sync, or has no record, lists
+// every mailbox. `users` is only asked, never changed.
 UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
-                                 UserStore* users, MailboxMigrator* mailboxes,
-                                 const std::string& primary_domain, int judges,
-                                 AdvanceJudgement* advance = nullptr);
+                                 UserStore* users, AdvanceJudgement* advance);
 
 }  // namespace vm
 

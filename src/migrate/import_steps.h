@@ -29,7 +29,6 @@ struct ImportSteps {
   const StopRequest* stop = nullptr;
   ManifestWriter* manifest = nullptr;
   ExistingMail* existing = nullptr;
-  int judges = 1;  // threads of a sync's judgement (RunSettings::judges)
   // A sync's judgement made while the user list loaded, if one was.
   AdvanceJudgement* advance = nullptr;
 };

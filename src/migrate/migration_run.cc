@@ -176,7 +176,6 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                             settings.stop,
                             settings.manifest,
                             settings.sync ? nullptr : &existing,
-                            settings.judges,
                             advance.get()};
     accounts_read = ImportAccounts(&user_store, &mailboxes, steps);
     mailboxes.Finish();
