@@ -50,10 +50,12 @@ FileLocation Where(FileSystem* fs, const std::string& path) {
 bool CheckReadable(FileSystem* fs, const std::string& path,
                    const std::string& missing, const std::string& unreadable,
                    std::string* message) {
-  std::string text;
+  // Read through, block by block: the run reads the list again, so the
+  // check holds no copy of it.
+  const auto read_on = [](std::string_view) { return true; };
   if (!fs->Exists(path)) {
     *message = missing;
-  } else if (!fs->ReadFile(path, &text, nullptr)) {
+  } else if (!fs->ReadFileBy(path, read_on, nullptr)) {
     *message = unreadable;
   } else {
     return true;
