@@ -97,8 +97,10 @@ class AccountStep {
   };
 
   bool LoadDomains();
+  size_t TellHead();
   void JudgeAll(const std::vector<SourceAccount*>& accounts);
   bool LeaveUnchanged(const SourceAccount& account);
+  bool Tell(const SourceAccount& account, Judgement* judgement);
   void Commit(bool at_end);
   void TellAddedByOthers();
   void LeaveDomainOut(const SourceDomain& source);
@@ -406,18 +408,51 @@ void AccountStep::JudgeAll(const std::vector<SourceAccount*>& accounts) {
 bool AccountStep::LeaveUnchanged(const SourceAccount& account) {
   auto it = unchanged_.find(&account);
   if (it == unchanged_.end()) return false;
-  const std::string box =
-      mailboxes_->TargetBox(account, s_.target->primary_domain);
-  if (!mailboxes_->SharedBoxUser(account, box).empty()) {
+  if (!Tell(account, &it->second)) {
     --s_.stats->unchanged_boxes;
     s_.stats->unchanged_folders -= it->second.folders;
     unchanged_.erase(it);
     return false;
   }
-  mailboxes_->LeftUnchanged(account, box, std::move(it->second.confirmed));
+  return true;
+}
+
+bool AccountStep::Tell(const SourceAccount& account, Judgement* judgement) {
+  const std::string box =
+      mailboxes_->TargetBox(account, s_.target->primary_domain);
+  if (!mailboxes_->SharedBoxUser(account, box).empty()) return false;
+  mailboxes_->LeftUnchanged(account, box, std::move(judgement->confirmed));
   observer_->OnAccountEnd(account.user_name, account.domain,
                           AccountOutcome::kSynced, "", box);
   return true;
+}
+
+// The accounts at the head of the lists judged unchanged, told in their
+// turn while the judges go on with the rest, so that a sync where nothing
+// changed has little left to tell once they are done. The head ends at the
+// first account told otherwise: one of a domain the target lacks, one not
+// judged unchanged (or whose judgement settled doubts, confirmed after the
+// judges are done), one sharing a mailbox, or a stop. Returns how many.
+size_t AccountStep::TellHead() {
+  if (s_.advance == nullptr) return 0;
+  size_t told = 0;
+  for (SourceDomain& source : *s_.host->GetSourceDomains()) {
+    if (FindDomain(domains_, s_.target->names, source.name) == nullptr) {
+      return told;
+    }
+    for (SourceAccount& account : source.accounts) {
+      Judgement judgement;
+      if ((s_.stop != nullptr && s_.stop->requested()) ||
+          !s_.advance->TakeOnceJudged(&account, &judgement) ||
+          !Tell(account, &judgement)) {
+        return told;
+      }
+      ++s_.stats->unchanged_boxes;
+      s_.stats->unchanged_folders += judgement.folders;
+      ++told;
+    }
+  }
+  return told;
 }
 
 bool AccountStep::Run() {
@@ -434,15 +469,17 @@ bool AccountStep::Run() {
       present.push_back(&account);
     }
   }
+  const size_t told = TellHead();
   JudgeAll(present);
   std::vector<const SourceAccount*> visited;
-  for (const SourceAccount* account : present) {
-    if (unchanged_.count(account) == 0) visited.push_back(account);
+  for (size_t i = told; i < present.size(); ++i) {
+    if (unchanged_.count(present[i]) == 0) visited.push_back(present[i]);
   }
   std::vector<SourceAccount*>().swap(present);
   mailboxes_->ReadAheadOf(visited, s_.target->primary_domain);
   users_->ExpectAdditions(visited.size());
   std::vector<const SourceAccount*>().swap(visited);
+  size_t seen = 0;
   for (SourceDomain& source : *s_.host->GetSourceDomains()) {
     const DomainRecord* record =
         FindDomain(domains_, s_.target->names, source.name);
@@ -451,6 +488,7 @@ bool AccountStep::Run() {
       continue;
     }
     for (SourceAccount& account : source.accounts) {
+      if (seen++ < told) continue;  // told with the head
       if (s_.stop != nullptr && s_.stop->requested()) {
         // Left for the next run; nothing of it has been written.
         observer_->OnAccountEnd(account.user_name, source.name,

@@ -164,8 +164,13 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
           settings.judges, settings.sync_record_ready);
     }
     UserStore user_store(target);
-    if (advance != nullptr) advance->Wait();
-    if (settings.sync_record_ready) settings.sync_record_ready();
+    // The judging thread has joined the record's reader before it judges;
+    // the account step tells the accounts judged as their turn comes.
+    if (advance != nullptr) {
+      advance->AskUsers(user_store);
+    } else if (settings.sync_record_ready) {
+      settings.sync_record_ready();
+    }
     PhaseScope scope(phases, "users");
     const ImportSteps steps{target,
                             &ordered,

@@ -11,6 +11,7 @@
 
 #include "migrate/undo_choices.h"
 #include "platform/helpers/file_system_wrapper.h"
+#include "session/account_list.h"
 #include "session/run_session.h"
 #include "testing/mem_installation.h"
 
@@ -63,6 +64,12 @@ class SyncPass : public FileSystemWrapper {
     session_ = &run;
     SessionResult result = run.Run(&t.host);
     session_ = nullptr;
+    told.clear();
+    for (const AccountRecord& account : run.record().accounts()) {
+      told.push_back(account.user + (account.outcome == AccountOutcome::kSynced
+                                         ? " synced"
+                                         : " other"));
+    }
     return result;
   }
   std::string Record() {
@@ -126,6 +133,7 @@ class SyncPass : public FileSystemWrapper {
   ProgressModel::Listener listener;  // a progress line drawn
   int source_listings = 0;
   int target_listings = 0;
+  std::vector<std::string> told;  // the last run's accounts, as recorded
 
  private:
   void Note(bool* flag) {
@@ -307,7 +315,9 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
 
 // A sync of many accounts judges them on several threads: only the
 // accounts with new mail, spread over the list, are listed, each gets its
-// message, and the others are left unlisted.
+// message, and the others are left unlisted. Each account is told once,
+// in list order: those before the first one with new mail while the rest
+// are still judged, the others after.
 TEST(SyncPassTest, ManyAccountsJudgedAtOnceListOnlyTheChanged) {
   SyncPass p;
   std::string users = SyncPass::Users();
@@ -328,6 +338,15 @@ TEST(SyncPassTest, ManyAccountsJudgedAtOnceListOnlyTheChanged) {
   for (const char* name : {"w0", "w17", "w39"}) {
     EXPECT_EQ(p.t.Store(std::string(name) + "\\INBOX\\4.in"), name);
   }
+  // Accounts go by domain, in the domains' order.
+  std::vector<std::string> expected = {"u0 synced", "u1 synced", "u2 synced"};
+  for (int i = 0; i < 40; ++i) {
+    expected.push_back("w" + std::to_string(i) + " synced");
+  }
+  for (const char* user : {"v0@b.com", "v1@b.com", "v2@b.com"}) {
+    expected.push_back(std::string(user) + " synced");
+  }
+  EXPECT_EQ(p.told, expected);
 }
 
 // A folder changed in the very second its status was taken (source: as it
