@@ -12,6 +12,7 @@
 #include "migrate/import_steps.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/migration_run.h"
+#include "migrate/new_user.h"
 #include "migrate/run_host.h"
 #include "migrate/run_manifest.h"
 #include "migrate/run_observer.h"
@@ -29,47 +30,6 @@ const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
     if (names.EqualsIgnoringCase(record.domain, name)) return &record;
   }
   return nullptr;
-}
-
-UserRecord MakeUser(const SourceAccount& account, const DomainRecord& d) {
-  UserRecord user;
-  user.name = account.user_name;
-  user.domain = account.domain;
-  user.password = account.password;
-  user.publicinfo = d.publicuserinfo;
-  user.mailquota = d.maxmailboxquota;
-  user.mailtotallimit = d.maxmailboxmailnum;
-  user.netstorequota = d.netstorequota;
-  user.netstoretotallimit = d.netstoretotallimit;
-  user.warninglimit = d.defaultwarninglimit;
-  user.sendcontrol = d.sendcontrol;
-  user.recvcontrol = d.recvcontrol;
-  user.senddomainlist = d.senddomainlist;
-  user.recvdomainlist = d.recvdomainlist;
-  user.pop3control = d.pop3control;
-  user.imapcontrol = d.imapcontrol;
-  user.webmailcontrol = d.webmailcontrol;
-  user.netstorecontrol = d.netstorecontrol;
-  user.calendarcontrol = d.calendarcontrol;
-  user.notebookcontrol = d.notebookcontrol;
-  user.modifyuserinfo = d.modifyuserinfo;
-  user.externalpop3 = d.externalpop3;
-  user.autoforward = d.autoforward;
-  user.autoreply = d.autoreply;
-  user.spamcontrol = d.spamcontrol;
-  user.publiccontact = d.publiccontact;
-  user.smsnotify = d.smsnotify;
-  user.sendsms = d.sendsms;
-  user.sendmaxmsgsize = d.sendmaxmsgsize;
-  user.sendfreq = d.sendfreq;
-  user.localtimes = d.localtimes;
-  user.localsize = d.localsize;
-  user.remotetimes = d.remotetimes;
-  user.remotesize = d.remotesize;
-  user.chgpassword = d.chgpassword;
-  user.pwdexpiredays = d.pwdexpiredays;
-  user.expiretime = d.expiretime;
-  return user;
 }
 
 // The account step of one run: the target's domains, read once, and the
