@@ -39,12 +39,18 @@ ConfigFile::ConfigFile(TargetContext* context, const std::string& file_name,
                        const std::string& preferred,
                        const std::string& fallback)
     : context_(context),
-      path_(context->target_dir + preferred),
+      path_(ChoosePath(context, preferred, fallback)),
       shared_(&context->states->For(file_name)) {
-  if (!context_->fs->Exists(path_)) path_ = context->target_dir + fallback;
   MutexLock guard(&mutex_);
   LoadDocumentLocked();
   last_save_ms_ = context_->clock->MonotonicMillis();
+}
+
+std::string ConfigFile::ChoosePath(TargetContext* context,
+                                   const std::string& preferred,
+                                   const std::string& fallback) {
+  const std::string path = context->target_dir + preferred;
+  return context->fs->Exists(path) ? path : context->target_dir + fallback;
 }
 
 ConfigFile::~ConfigFile() { Close(); }
@@ -114,6 +120,17 @@ void ConfigFile::KeepInCache(const XmlDocument* document, int64_t time) {
     shared_->cached_document = XmlDocument();
     shared_->cached_time = 0;
   }
+}
+
+bool ConfigFile::SavedText(uint64_t* size, std::string* digest) const {
+  MutexLock guard(&mutex_);
+  if (pending_ != 0 || save_error_.failure != SaveFailure::kNone ||
+      saved_size_ == 0) {
+    return false;
+  }
+  *size = saved_size_;
+  *digest = saved_digest_;
+  return true;
 }
 
 void ConfigFile::NoteSavedLocked() {

@@ -121,6 +121,11 @@ class ConfigFile {
   // Why the last save failed; kNone after one that succeeded.
   SaveError last_save_error() const EXCLUDES(mutex_);
 
+  // The size and MD5 digest of the text this store last loaded or wrote,
+  // when the document is still that text (nothing pending, the last save
+  // not failed) and it is not empty; else false.
+  bool SavedText(uint64_t* size, std::string* digest) const EXCLUDES(mutex_);
+
   const std::string& path() const { return path_; }
   // The working document, unlocked: for tests and benchmarks, which use
   // the store from one thread only.
@@ -129,10 +134,15 @@ class ConfigFile {
   }
 
  protected:
-  // The path is target_dir + `preferred` when something exists there, else
-  // target_dir + `fallback` (untested). Loads at once.
+  // The path is ChoosePath's. Loads at once.
   ConfigFile(TargetContext* context, const std::string& file_name,
              const std::string& preferred, const std::string& fallback);
+
+  // target_dir + `preferred` when something exists there, else target_dir
+  // + `fallback` (untested).
+  static std::string ChoosePath(TargetContext* context,
+                                const std::string& preferred,
+                                const std::string& fallback);
 
   // Called at the end of every Load after construction, for a store that
   // keeps something derived from the document. (During construction the

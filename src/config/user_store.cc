@@ -137,9 +137,17 @@ class UserStore::NameIndex {
   std::unordered_set<std::string> without_domain_;
 };
 
+namespace {
+constexpr const char* kPreferred = "\\data\\userauth.cfg";
+constexpr const char* kFallback = "\\userauth.cfg";
+}  // namespace
+
+std::string UserStore::PathFor(TargetContext* context) {
+  return ChoosePath(context, kPreferred, kFallback);
+}
+
 UserStore::UserStore(TargetContext* context)
-    : ConfigFile(context, "userauth.cfg", "\\data\\userauth.cfg",
-                 "\\userauth.cfg"),
+    : ConfigFile(context, "userauth.cfg", kPreferred, kFallback),
       users_(std::make_unique<NameIndex>(&context_->names)),
       aliases_(std::make_unique<NameIndex>(&context_->names)),
       removals_("user", {"name", "domain"}, &context_->names),

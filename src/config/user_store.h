@@ -79,6 +79,8 @@ class UserStore : public ConfigFile {
  public:
   // Chooses the path and loads the file. `context` must outlive the store.
   explicit UserStore(TargetContext* context);
+  // The path the store would read for `context`, chosen as it chooses it.
+  static std::string PathFor(TargetContext* context);
   ~UserStore() override;
 
   // Appends the account as an item of the user list, in memory; a later

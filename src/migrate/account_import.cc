@@ -10,6 +10,7 @@
 #include "migrate/account_judges.h"
 #include "migrate/existing_mail.h"
 #include "migrate/import_steps.h"
+#include "migrate/lazy_users.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/migration_run.h"
 #include "migrate/new_user.h"
@@ -38,7 +39,7 @@ const DomainRecord* FindDomain(const std::vector<DomainRecord>& domains,
 // so a later run adds it and finishes its mail.
 class AccountStep {
  public:
-  AccountStep(UserStore* users, MailboxMigrator* mailboxes,
+  AccountStep(LazyUsers* users, MailboxMigrator* mailboxes,
               const ImportSteps& steps, RunObserver* observer)
       : users_(users),
         mailboxes_(mailboxes),
@@ -73,7 +74,10 @@ class AccountStep {
               bool resumed_sync);
   void Migrate(const Account& a, bool resume_box, AccountOutcome done);
 
-  UserStore* users_;
+  // The user list, read once an account needs it.
+  UserStore* users() { return users_->get(); }
+
+  LazyUsers* users_;
   MailboxMigrator* mailboxes_;
   const ImportSteps& s_;
   RunObserver* observer_;
@@ -113,8 +117,10 @@ bool AccountStep::LoadDomains() {
 // pending and their mailboxes marked; they are told failed only when the
 // last save of the step fails too, since a later one may still write them.
 void AccountStep::Commit(bool at_end) {
-  const bool ok = at_end ? users_->SavePending() : users_->SaveIfDue();
-  const std::vector<SavedAddition> saved = users_->TakeSavedAdditions();
+  // A list never read holds nothing to save.
+  if (!users_->loaded()) return;
+  const bool ok = at_end ? users()->SavePending() : users()->SaveIfDue();
+  const std::vector<SavedAddition> saved = users()->TakeSavedAdditions();
   if (s_.manifest != nullptr) {
     for (const SavedAddition& added : saved) {
       s_.manifest->Add(AccountEntry(added, ManifestEntry::Step::kSaved));
@@ -129,7 +135,7 @@ void AccountStep::Commit(bool at_end) {
   if (!ok && at_end) {
     const std::string why =
         s_.texts.why_open +
-        SaveErrorWords(s_.texts, users_->last_save_error()) +
+        SaveErrorWords(s_.texts, users()->last_save_error()) +
         s_.texts.why_close;
     for (const Held& held : held_) {
       const std::string line = s_.texts.account_not_saved + held.display + why;
@@ -142,13 +148,13 @@ void AccountStep::Commit(bool at_end) {
                                      held.account.domain, line);
     }
   }
-  if (at_end || !users_->HasPending()) held_.clear();
+  if (at_end || !users()->HasPending()) held_.clear();
 }
 
 // Another writer (a second run, say) added some of the held accounts
 // before the save could: they existed, and this run did not import them.
 void AccountStep::TellAddedByOthers() {
-  for (const auto& [user, domain] : users_->TakeAddedByOthers()) {
+  for (const auto& [user, domain] : users()->TakeAddedByOthers()) {
     for (auto it = held_.begin(); it != held_.end(); ++it) {
       if (it->account.user_name != user || it->account.domain != domain) {
         continue;
@@ -204,7 +210,7 @@ bool AccountStep::SharesMailbox(const Account& a) {
 // True when it was refused (and told so).
 bool AccountStep::Refused(const Account& a) {
   const SourceAccount& account = *a.source;
-  if (!users_->CanAdd(account.user_name)) {
+  if (!users()->CanAdd(account.user_name)) {
     // Refused by the user store: no mailbox is made for it. A name that is
     // nothing before its "@" is named in the line; without a user list
     // every addition fails alike.
@@ -262,7 +268,7 @@ void AccountStep::AddNew(const Account& a, const DomainRecord& record,
                          bool resume, bool resumed_sync) {
   SourceAccount& account = *a.source;
   const std::string& primary = s_.target->primary_domain;
-  switch (users_->AddUser(MakeUser(account, record))) {
+  switch (users()->AddUser(MakeUser(account, record))) {
     case AddUserResult::kAdded:
       ++s_.stats->user_count;
       held_.push_back({account, a.display});
@@ -274,7 +280,7 @@ void AccountStep::AddNew(const Account& a, const DomainRecord& record,
     case AddUserResult::kFailed:
       // When the item stayed in the document a later save may still
       // write it, so the mark stays for the next run to copy its mail.
-      if (!users_->UserExists(account.user_name, account.domain)) {
+      if (!users()->UserExists(account.user_name, account.domain)) {
         mailboxes_->ClearPending(account, primary);
       }
       Fail(a, AccountOutcome::kFailed, s_.texts.account_failed, a.box);
@@ -338,8 +344,8 @@ bool AccountStep::ImportAccount(SourceAccount* account,
   bool resumed_sync = false;
   const bool resume = mailboxes_->IsPending(*account, primary, &resumed_sync);
   const bool adding =
-      !resume && !users_->UserExists(account->user_name, account->domain) &&
-      !users_->AliasExists(account->user_name, account->domain);
+      !resume && !users()->UserExists(account->user_name, account->domain) &&
+      !users()->AliasExists(account->user_name, account->domain);
   if (adding && Refused(a)) return false;
   if (adding && !mailboxes_->MarkNew(*account, primary)) {
     // No mailbox can be made, so its mail could not be copied now or by a
@@ -430,6 +436,9 @@ bool AccountStep::Run() {
     }
   }
   const size_t told = TellHead();
+  // Past the head some account is told otherwise, and most likely needs
+  // the user list: it is read while the judges finish.
+  if (told < present.size()) users();
   JudgeAll(present);
   std::vector<const SourceAccount*> visited;
   for (size_t i = told; i < present.size(); ++i) {
@@ -437,7 +446,7 @@ bool AccountStep::Run() {
   }
   std::vector<SourceAccount*>().swap(present);
   mailboxes_->ReadAheadOf(visited, s_.target->primary_domain);
-  users_->ExpectAdditions(visited.size());
+  if (!visited.empty()) users()->ExpectAdditions(visited.size());
   std::vector<const SourceAccount*>().swap(visited);
   size_t seen = 0;
   for (SourceDomain& source : *s_.host->GetSourceDomains()) {
@@ -467,7 +476,7 @@ bool AccountStep::Run() {
 
 }  // namespace
 
-bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
+bool ImportAccounts(LazyUsers* users, MailboxMigrator* mailboxes,
                     const ImportSteps& steps) {
   RunObserver null_observer;
   RunObserver* observer =

@@ -3,13 +3,14 @@
 
 namespace vm {
 
+class LazyUsers;
 class MailboxMigrator;
-class UserStore;
 struct ImportSteps;
 
 // The account step: reads every target domain's settings once, then for
 // each source domain the target knows (names compared without ASCII case)
-// adds its accounts with those settings to `users`. Each added account is
+// adds its accounts with those settings to `users` (read once an account
+// needs it). Each added account is
 // logged and its mailbox migrated by `mailboxes`; a failed addition is
 // logged (and counted in *steps.failure_lines); an existing user or alias
 // is left as it is, unless the migrator syncs: then an existing user's
@@ -23,7 +24,7 @@ struct ImportSteps;
 //
 // False after showing a message when the target's domain list cannot be
 // read.
-bool ImportAccounts(UserStore* users, MailboxMigrator* mailboxes,
+bool ImportAccounts(LazyUsers* users, MailboxMigrator* mailboxes,
                     const ImportSteps& steps);
 
 }  // namespace vm

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config/user_store.h"
+#include "migrate/lazy_users.h"
 #include "migrate/mailbox_migrator.h"
 
 namespace vm {
@@ -89,6 +90,11 @@ const AdvanceJudgement::Span* AdvanceJudgement::SpanOf(
 
 void AdvanceJudgement::Judge() {
   if (ready_) ready_();
+  {
+    MutexLock lock(&mutex_);
+    record_read_ = true;
+    judged_some_.notify_all();
+  }
   // Each account is judged as a copy spelled as the account step spells
   // it, made on the judge's own thread.
   std::vector<const Span*> of(count_);
@@ -109,6 +115,16 @@ void AdvanceJudgement::Judge() {
     done_[begin / kJudgedAtOnce] = 1;
     judged_some_.notify_all();
   });
+}
+
+void AdvanceJudgement::WaitForRecord() {
+  MutexLock lock(&mutex_);
+  while (!record_read_) lock.Wait(&judged_some_);
+}
+
+void AdvanceJudgement::AllExist() {
+  exists_.assign(count_, 1);
+  asked_users_ = true;
 }
 
 void AdvanceJudgement::AskUsers(const UserStore& users) {
@@ -147,10 +163,10 @@ bool AdvanceJudgement::TakeOnceJudged(const SourceAccount* account,
 }
 
 UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
-                                 UserStore* users, AdvanceJudgement* advance) {
+                                 LazyUsers* users, AdvanceJudgement* advance) {
   UnchangedAccounts unchanged;
   if (advance == nullptr) return unchanged;
-  if (!advance->asked_users()) advance->AskUsers(*users);
+  if (!advance->asked_users()) advance->AskUsers(*users->get());
   advance->Wait();
   // The one place a sync decides to leave a mailbox unlisted: an account
   // that exists, whose mailbox is not pending and the record shows

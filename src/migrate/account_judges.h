@@ -14,6 +14,7 @@
 
 namespace vm {
 
+class LazyUsers;
 class MailboxMigrator;
 class UserStore;
 
@@ -45,10 +46,17 @@ class AdvanceJudgement {
   void Wait() {
     if (judging_.joinable()) judging_.join();
   }
+  // Returns once the judges have the record (`ready` has returned).
+  void WaitForRecord();
   // Asks `users` whether each account exists, while the judges may still
   // be busy: the run's thread would otherwise wait for them idle, then ask.
   // `users` must not change until Take has been asked of every account.
   void AskUsers(const UserStore& users);
+  // Instead of AskUsers, when the record vouches that the user list holds
+  // the account of each of its entries (UsersAsVouched): an account
+  // without an entry is never found unchanged, so every account counts as
+  // existing.
+  void AllExist();
   bool asked_users() const { return asked_users_; }
   // After Wait and AskUsers: whether `account` (one of `domains`) exists
   // and was found unchanged, its judgement then moved to *judgement.
@@ -88,6 +96,7 @@ class AdvanceJudgement {
   std::condition_variable judged_some_;
   // Per run of accounts a judge takes at once: whether it is judged.
   std::vector<char> done_ GUARDED_BY(mutex_);
+  bool record_read_ GUARDED_BY(mutex_) = false;
   std::thread judging_;
 };
 
@@ -98,7 +107,7 @@ class AdvanceJudgement {
 // (MailboxMigrator::Unchanged). None without `advance`: a run that is no sync,
 // or has no record, lists every mailbox. `users` is only asked, never changed.
 UnchangedAccounts JudgeUnchanged(const std::vector<SourceAccount*>& accounts,
-                                 UserStore* users, AdvanceJudgement* advance);
+                                 LazyUsers* users, AdvanceJudgement* advance);
 
 }  // namespace vm
 

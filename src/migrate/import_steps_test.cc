@@ -10,6 +10,7 @@
 #include "migrate/account_import.h"
 #include "migrate/domain_import.h"
 #include "migrate/import_steps.h"
+#include "migrate/lazy_users.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/run_observer.h"
 #include "session/run_record.h"
@@ -32,7 +33,7 @@ class ImportStepsTest : public testing::Test {
     options.target_mail_dir = t_.settings.target_mail_dir;
     options.sync = sync;
     MailboxMigrator mailboxes(&t_.fs, &t_.host, t_.texts, options, &t_.stats);
-    UserStore users(&t_.context);
+    LazyUsers users(&t_.context);
     return ImportAccounts(&users, &mailboxes,
                           ImportSteps{&t_.context, &t_.host, t_.texts,
                                       &t_.stats, &failures_, observer});

@@ -204,6 +204,10 @@ class MailboxMigrator {
   std::string SharedBoxUser(const SourceAccount& account,
                             const std::string& target_box);
 
+  // The key of a target mailbox (under the store) in the sync record and
+  // in box_users_.
+  std::string RecordKey(const std::string& target_box) const;
+
  private:
   struct Mailbox;
   class MailboxEnd;
@@ -212,9 +216,6 @@ class MailboxMigrator {
   std::string SourceBox(const std::string& user) const;
   // The folded names of the mailboxes the target's store holds.
   std::unordered_set<std::string> StoredBoxes() const;
-  // The key of a target mailbox (under the store) in the record and in
-  // box_users_.
-  std::string RecordKey(const std::string& target_box) const;
   // Whether a watch's notices named no folder of the mailbox of `user` since
   // the last pass (options named_boxes): the notices then stand for the
   // look, and the mailbox is left as the record has it. A folder of the

@@ -12,6 +12,7 @@
 #include "migrate/domain_import.h"
 #include "migrate/existing_mail.h"
 #include "migrate/import_steps.h"
+#include "migrate/lazy_users.h"
 #include "migrate/mailbox_migrator.h"
 #include "migrate/mailbox_verifier.h"
 #include "migrate/mirror_pass.h"
@@ -27,6 +28,7 @@
 #include "migrate/source_lists.h"
 #include "migrate/stop_request.h"
 #include "migrate/texts.h"
+#include "migrate/user_list_vouch.h"
 #include "migrate/write_ahead_guard.h"
 #include "platform/file_system.h"
 
@@ -99,7 +101,7 @@ class LockNotices : public LockWaitListener {
 // the source's own, never in a preview) and the accounts and domains gone
 // from it.
 void MirrorAccounts(const RunSettings& settings, TargetContext* target,
-                    UserStore* users, const ImportSteps& steps, bool read) {
+                    LazyUsers* users, const ImportSteps& steps, bool read) {
   MigrationStats* stats = steps.stats;
   stats->passwords_followed = stats->passwords_kept = 0;
   stats->gone_accounts = stats->gone_domains = 0;
@@ -116,7 +118,7 @@ void MirrorAccounts(const RunSettings& settings, TargetContext* target,
   const bool passwords =
       !settings.preview &&
       settings.passwords.mode == PasswordMode::kSourceCipherText;
-  FollowSource(users, &domains,
+  FollowSource(users->get(), &domains,
                settings.mirror_accounts != nullptr ? *settings.mirror_accounts
                                                    : read_here,
                passwords, steps);
@@ -163,13 +165,22 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
           *host->GetSourceDomains(), &mailboxes, target->primary_domain,
           settings.judges, settings.sync_record_ready);
     }
-    UserStore user_store(target);
+    LazyUsers users(target);
     // The judging thread has joined the record's reader before it judges;
-    // the account step tells the accounts judged as their turn comes.
+    // the account step tells the accounts judged as their turn comes. A
+    // record that vouches for the user list as it is spares reading it.
+    bool vouched = false;
     if (advance != nullptr) {
-      advance->AskUsers(user_store);
-    } else if (settings.sync_record_ready) {
-      settings.sync_record_ready();
+      advance->WaitForRecord();
+      vouched = UsersAsVouched(target->fs, *settings.sync_record, users.path());
+      if (vouched) {
+        advance->AllExist();
+      } else {
+        advance->AskUsers(*users.get());
+      }
+    } else {
+      if (settings.sync_record_ready) settings.sync_record_ready();
+      users.get();
     }
     PhaseScope scope(phases, "users");
     const ImportSteps steps{target,
@@ -182,9 +193,14 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
                             settings.manifest,
                             settings.sync ? nullptr : &existing,
                             advance.get()};
-    accounts_read = ImportAccounts(&user_store, &mailboxes, steps);
+    accounts_read = ImportAccounts(&users, &mailboxes, steps);
     mailboxes.Finish();
-    MirrorAccounts(settings, target, &user_store, steps, accounts_read);
+    MirrorAccounts(settings, target, &users, steps, accounts_read);
+    if (settings.sync_record != nullptr && accounts_read) {
+      settings.sync_record->SawUsers(SeenUsers(
+          &users, vouched, *settings.sync_record, *host->GetSourceDomains(),
+          mailboxes, target->primary_domain));
+    }
   }
   stats->behind_accounts = existing.accounts();
   stats->behind_mail = existing.messages();

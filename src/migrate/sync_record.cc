@@ -21,7 +21,9 @@ namespace vm {
 
 namespace {
 
-constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 3";
+constexpr std::string_view kFormatLine = "velquor-migrate-sync-record 4";
+// The version before the user list's line; its entries are still good.
+constexpr std::string_view kFormatLine3 = "velquor-migrate-sync-record 3";
 constexpr char kHex[] = "0123456789abcdef";
 
 bool FromHex(std::string_view hex, std::string* bytes) {
@@ -234,6 +236,21 @@ bool ParseMailboxLine(const std::vector<std::string_view>& w, std::string* key,
   return true;
 }
 
+// "user-list STATUS" or "user-list -".
+bool ParseUsersLine(std::string_view line, std::optional<EntryStatus>* users) {
+  std::vector<std::string_view> w;
+  SplitSpaces(line, &w);
+  users->reset();
+  if (w.size() == 2 && w[0] == "user-list" && w[1] == "-") return true;
+  EntryStatus status;
+  if (w.empty() || w[0] != "user-list" || !ParseStatus(w, 1, &status) ||
+      status.is_directory) {
+    return false;
+  }
+  *users = status;
+  return true;
+}
+
 }  // namespace
 
 bool SyncRecord::Parse(std::string_view text) {
@@ -249,11 +266,21 @@ bool SyncRecord::Parse(std::string_view text) {
     return true;
   };
   std::string_view line;
+  users_.reset();
+  users_read_.reset();
   // Whole (its last line "end", each line ended) and of this target.
-  if (!text.ends_with("\nend\n") || !next_line(&line) || line != kFormatLine ||
-      !next_line(&line) || line != IdentityLine(data_folder_) || text.empty()) {
+  if (!text.ends_with("\nend\n") || !next_line(&line) ||
+      (line != kFormatLine && line != kFormatLine3)) {
     return false;
   }
+  const bool has_users = line == kFormatLine;
+  if (!next_line(&line) || line != IdentityLine(data_folder_) ||
+      (has_users && (!next_line(&line) || !ParseUsersLine(line, &users_))) ||
+      text.empty()) {
+    users_.reset();
+    return false;
+  }
+  users_read_ = users_;
   entries_.reserve(text.size() / 512);
   std::string key;
   std::string previous;
@@ -291,14 +318,21 @@ bool SyncRecord::Parse(std::string_view text) {
     }
   }
   entries_.clear();
+  users_.reset();
+  users_read_.reset();
   return false;
 }
 
 bool SyncRecord::Write(const PieceWriter& put) const {
-  if (!put(std::string(kFormatLine) + "\n" + IdentityLine(data_folder_) +
-           "\n")) {
-    return false;
+  std::string head =
+      std::string(kFormatLine) + "\n" + IdentityLine(data_folder_) + "\n";
+  head.append("user-list");
+  if (users_.has_value()) {
+    AppendStatus(*users_, &head);
+  } else {
+    head.append(" -");
   }
+  if (!put(head + "\n")) return false;
   // In the order of their keys, so that two records of one target compare.
   std::vector<const std::pair<const std::string, Kept>*> sorted;
   sorted.reserve(entries_.size());
@@ -328,6 +362,7 @@ std::optional<SyncEntry> SyncRecord::Find(const std::string& key) const {
 void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
                      SyncEntry entry) {
   entries_.erase(key);
+  ++puts_;
   changed_ = true;
   // A source folder that changed as it was seen is doubtful: its listing
   // stands for it until a later look finds it settled.
@@ -341,6 +376,12 @@ void SyncRecord::Put(const std::string& key, const SourceSeen& seen,
   entry.has_folder_list = seen.has_folder_list;
   entry.folder_list = seen.folder_list;
   entries_[key] = {PackEntry(entry), true, true};
+}
+
+void SyncRecord::SetUsers(std::optional<EntryStatus> status) {
+  users_ = status;
+  users_fresh_ = users_.has_value();
+  if (users_ != users_read_) changed_ = true;
 }
 
 void SyncRecord::Confirm(const std::string& key, SyncEntry entry) {

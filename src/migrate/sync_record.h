@@ -77,6 +77,19 @@ struct SyncEntry {
 // gone: a mirror pass, or a run that made the mailbox.
 std::string ListsDigest(const SourceAccount& account, bool mirror = false);
 
+// What a run can tell of the user list at its end, for the record to vouch
+// it (see SyncRecord::users()).
+struct UsersSeen {
+  std::string path;  // the user list's file
+  // When the run never read the list: the status the record vouched, which
+  // the file still had as the run began; the run put no entry.
+  std::optional<EntryStatus> carried;
+  // Else: the text the run's store holds (its size and MD5 digest), which
+  // holds a user item of the account of every entry; the file must hold it.
+  uint64_t size = 0;
+  std::string digest;
+};
+
 // The record a target keeps of what each sync (and the first run) saw of
 // every mailbox it listed, so that the next sync can skip the mailboxes
 // where nothing changed on either side. The record only ever lets a run
@@ -130,12 +143,34 @@ class SyncRecord {
   // of the file system's.
   bool DropUnsettledAt(StampTime at);
 
+  // Whether the record holds an entry of the mailbox `key`.
+  bool Has(const std::string& key) const { return entries_.count(key) != 0; }
+  // Whether a mailbox was put since the record was read or written.
+  bool put_any() const { return puts_ != 0; }
+
+  // The user list's file (its status) as the run that wrote the record
+  // left it, when that run vouched that it held a user item of the account
+  // of every entry; none when no run did. A sync that finds the file with
+  // this very status need not read the list to know its accounts exist.
+  const std::optional<EntryStatus>& users() const { return users_; }
+  // What the record is to say of the user list (see users()).
+  void SetUsers(std::optional<EntryStatus> status);
+  // What the run saw of the user list, for SettleUsers to vouch at the end.
+  void SawUsers(std::optional<UsersSeen> seen) {
+    users_seen_ = std::move(seen);
+  }
+  const std::optional<UsersSeen>& users_seen() const { return users_seen_; }
+
   size_t size() const { return entries_.size(); }
   // Whether the entries differ from the text last parsed (or there was
   // none, or it was not taken): only then is there a record to write.
   bool changed() const { return changed_; }
   // The entries are what the record file now holds.
-  void Written() { changed_ = false; }
+  void Written() {
+    changed_ = false;
+    puts_ = 0;
+    users_read_ = users_;
+  }
 
  private:
   FileId data_folder_;
@@ -148,6 +183,11 @@ class SyncRecord {
   };
   std::unordered_map<std::string, Kept> entries_;
   bool changed_ = false;
+  size_t puts_ = 0;
+  std::optional<EntryStatus> users_;
+  std::optional<EntryStatus> users_read_;  // as the text parsed said
+  bool users_fresh_ = false;               // set since it was read
+  std::optional<UsersSeen> users_seen_;
 };
 
 // What Unchanged found of a mailbox it would leave unlisted.

@@ -132,6 +132,11 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
 
 bool SyncRecord::DropUnsettledAt(StampTime at) {
   bool changed = false;
+  if (users_fresh_ && users_.has_value() && !Settled(*users_, at)) {
+    users_.reset();
+    users_fresh_ = false;
+    changed = true;
+  }
   for (auto it = entries_.begin(); it != entries_.end();) {
     // An entry read from the file was settled by that file's own time.
     if (!it->second.fresh) {

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "migrate/source_lists.h"
+#include "migrate/user_list_vouch.h"
 #include "testing/fixed_clock.h"
 #include "testing/golden.h"
 #include "testing/mem_file_system.h"
+#include "util/md5.h"
 
 namespace vm {
 namespace {
@@ -50,7 +54,26 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   EXPECT_EQ(v1->lists, "fedcba9876543210fedcba9876543210");
   EXPECT_TRUE(v1->source_doubtful);
   EXPECT_EQ(v1->source_listing, "99887766554433221100ffeeddccbbaa");
+  ASSERT_TRUE(record.users().has_value());
+  EXPECT_EQ(record.users()->id, (FileId{7, 55}));
+  EXPECT_EQ(record.users()->size, 20480u);
+  EXPECT_EQ(record.users()->changed, (StampTime{90, 250}));
   EXPECT_EQ(Written(record), golden);
+  // A record of the version before the user list's line keeps its
+  // entries, and vouches for no user list.
+  std::string older = golden;
+  older.replace(older.find("record 4"), 8, "record 3");
+  older.erase(older.find("user-list"),
+              golden.find("mailbox") - golden.find("user-list"));
+  SyncRecord before(kDataFolder);
+  ASSERT_TRUE(before.Parse(older));
+  EXPECT_EQ(before.size(), 2u);
+  EXPECT_FALSE(before.users().has_value());
+  std::string none = golden;
+  none.replace(none.find("user-list f"),
+               golden.find("mailbox") - golden.find("user-list f") - 1,
+               "user-list -");
+  EXPECT_EQ(Written(before), none);
   // Numbers and times at the ends of their ranges are ones the writer
   // writes, and reads back.
   std::string wide = golden;
@@ -93,9 +116,14 @@ TEST(SyncRecordTest, RecordNotWholeOrOfAnotherTargetIsNone) {
     return text;
   };
   const std::string faults[] = {
-      golden.substr(0, golden.size() - 4),                    // cut short
-      golden.substr(0, golden.size() - 1),                    // no last LF
-      with("record 3", "record 2"),                           // other version
+      golden.substr(0, golden.size() - 4),  // cut short
+      golden.substr(0, golden.size() - 1),  // no last LF
+      with("record 4", "record 2"),         // other version
+      with("record 4", "record 3"),         // a line the version lacks
+      with("user-list f 7 55 20480 90 0 90 250\n", ""),       // no user list
+      with("user-list f", "user-list d"),                     // not a file
+      with("user-list f 7 55 20480", "user-list f 7 55"),     // a field short
+      with("user-list f", "users f"),                         // another line
       with("data-folder 7 42", "data-folder 7 43"),           // other target
       with("folder-list -", "folder-list"),                   // a field short
       with("100 0 100 500", "100 0 100 1000000000"),          // no time
@@ -310,6 +338,98 @@ TEST(SyncRecordTest, StatusTakenWithinTheClockPrecisionIsNotSettled) {
     EXPECT_EQ(Settled(status, row.at), row.settled)
         << row.modified.seconds << " " << row.at.seconds;
   }
+}
+
+}  // namespace
+}  // namespace vm
+
+namespace vm {
+namespace {
+
+// What the record says of the user list as a run leaves it: each row is
+// the list's file as the record is saved, after a run that held `kHeld`
+// (or never read the list, and found it as the record vouched).
+TEST(SyncRecordTest, VouchesForTheUserListOnlyAsTheRunHeldItOnceSettled) {
+  const std::string path = "C:\\t\\userauth.cfg";
+  const std::string kHeld = "<database><user><item><name>u1</name>";
+  struct Row {
+    const char* name;
+    std::function<void(MemFileSystem*)> change;
+    bool carried;
+    int64_t clock;
+    bool vouched;
+    bool same_status = true;  // the file's status is still as held
+  };
+  const Row rows[] = {
+      {"as held", [](MemFileSystem*) {}, false, 200, true},
+      // Another writer in the same second, to the same size: the status
+      // alone cannot tell; the bytes do.
+      {"rewritten in the same second",
+       [&](MemFileSystem* fs) {
+         fs->WriteFile(path, "<database><user><item><name>u9</name>", nullptr);
+       },
+       false, 200, false},
+      {"changed within the clock's tick", [](MemFileSystem*) {}, false, 100,
+       false},
+      {"gone", [&](MemFileSystem* fs) { fs->RemoveFile(path, nullptr); }, false,
+       200, false, false},
+      {"never read, as vouched", [](MemFileSystem*) {}, true, 200, true},
+      {"never read, written since",
+       [&](MemFileSystem* fs) {
+         fs->SetNow(150);
+         fs->WriteFile(path, kHeld, nullptr);
+       },
+       true, 200, false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    MemFileSystem fs;
+    fs.SetNow(100);
+    ASSERT_TRUE(fs.CreateDir("C:\\t", nullptr));
+    ASSERT_TRUE(fs.WriteFile(path, kHeld, nullptr));
+    EntryStatus held;
+    ASSERT_TRUE(fs.StatusOf(path, &held));
+    UsersSeen seen;
+    seen.path = path;
+    if (row.carried) {
+      seen.carried = held;
+    } else {
+      seen.size = kHeld.size();
+      seen.digest = Md5Hex(kHeld);
+    }
+    row.change(&fs);
+    if (row.same_status) {
+      EntryStatus now;
+      ASSERT_TRUE(fs.StatusOf(path, &now));
+      ASSERT_EQ(now, held);
+    }
+    SyncRecord record(kDataFolder);
+    record.SawUsers(seen);
+    SettleUsers(&fs, FixedClock(row.clock), 0, &record);
+    EXPECT_EQ(record.users().has_value(), row.vouched);
+    EntryStatus now;
+    if (row.vouched && fs.StatusOf(path, &now)) {
+      EXPECT_EQ(*record.users(), now);
+    }
+    // What was seen is taken once: a later save (the next pass of a
+    // watch) vouches for nothing it did not see itself.
+    SettleUsers(&fs, FixedClock(row.clock), 0, &record);
+    EXPECT_FALSE(record.users().has_value());
+  }
+}
+
+// The record file's own time is the file system's clock: a list not
+// settled by it either is not vouched for.
+TEST(SyncRecordTest, UserListNotSettledByTheRecordFilesTimeIsNotVouched) {
+  SyncRecord record(kDataFolder);
+  EntryStatus list;
+  list.id = {7, 55};
+  list.modified = list.changed = {150, 0};
+  record.SetUsers(list);
+  EXPECT_FALSE(record.DropUnsettledAt({300, 0}));
+  EXPECT_TRUE(record.users().has_value());
+  EXPECT_TRUE(record.DropUnsettledAt({150, 500}));
+  EXPECT_FALSE(record.users().has_value());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "migrate/undo_choices.h"
 #include "migrate/undo_run.h"
+#include "migrate/user_list_vouch.h"
 #include "platform/file_system.h"
 
 namespace vm {
@@ -47,6 +48,7 @@ bool SyncRecordFile::Save(const Clock& clock, int64_t patience_micros,
                           std::string* error) {
   Wait();
   record_.Settle(fs_, mail_dir_, clock, patience_micros);
+  SettleUsers(fs_, clock, patience_micros, &record_);
   // A pass that put and dropped nothing leaves the file as it found it.
   if (!record_.changed()) return true;
   const std::string folder = path_.substr(0, path_.find_last_of('\\'));

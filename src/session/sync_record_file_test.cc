@@ -313,6 +313,29 @@ TEST(SyncPassTest, NextSyncListsWhatChangedAndCopiesEveryNewMessage) {
   }
 }
 
+// An account gone from the lists keeps its entry. Once it is gone from the
+// user list too, a sync that finds it so vouches for no user list: put
+// back in the lists, the account is added again, not taken as existing.
+TEST(SyncPassTest, AccountBackInTheListsIsAddedAgainOnceGoneFromTheUserList) {
+  SyncPass p;
+  ASSERT_TRUE(p.Run(false, 200, 1000).clean);
+  std::string without = SyncPass::Users();
+  without.erase(without.find("u1\t"),
+                without.find("u2\t") - without.find("u1\t"));
+  p.t.mem.SetNow(300);
+  p.t.PutSource("popusers.ini", without);
+  p.t.Put("userauth.cfg", WithoutUser(p.t.Get("userauth.cfg"), "u1"));
+  const SessionResult gone = p.Run(true, 300, 2000);
+  EXPECT_EQ(gone.stats.unchanged_boxes, 5);
+  p.t.mem.SetNow(400);
+  p.t.PutSource("popusers.ini", SyncPass::Users());
+  const SessionResult back = p.Run(true, 400, 3000);
+  EXPECT_TRUE(back.clean);
+  EXPECT_EQ(back.stats.user_count, 1);
+  EXPECT_EQ(back.stats.unchanged_boxes, 5);
+  EXPECT_NE(p.t.Get("userauth.cfg").find("<name>u1<"), std::string::npos);
+}
+
 // A sync of many accounts judges them on several threads: only the
 // accounts with new mail, spread over the list, are listed, each gets its
 // message, and the others are left unlisted. Each account is told once,

@@ -62,7 +62,7 @@ class SyncRecordTest(unittest.TestCase):
         code, out = self.run_cli()
         self.assertEqual(code, 0, out)
         self.assertTrue(read_bytes(self.record).startswith(
-            b"velquor-migrate-sync-record 3\ndata-folder "))
+            b"velquor-migrate-sync-record 4\ndata-folder "))
         # The first run's folders had only just changed when it recorded
         # them: doubtful, each is listed alone and found as recorded. ann's
         # folder list had just been made too, which gives no entry: a
