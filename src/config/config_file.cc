@@ -133,6 +133,11 @@ bool ConfigFile::SavedText(uint64_t* size, std::string* digest) const {
   return true;
 }
 
+bool ConfigFile::Untouched() const {
+  MutexLock guard(&mutex_);
+  return !wrote_ && pending_ == 0 && save_error_.failure == SaveFailure::kNone;
+}
+
 void ConfigFile::NoteSavedLocked() {
   saved_size_ = document_.DocumentText().size();
   saved_digest_ = Md5Hex(document_.DocumentText());
@@ -193,6 +198,7 @@ bool ConfigFile::SaveLocked() {
   last_save_ms_ = context_->clock->MonotonicMillis();
   last_save_cost_ms_ = last_save_ms_ - start;
   if (written) {
+    wrote_ = true;
     pending_ = 0;
     PendingSaved();
   }

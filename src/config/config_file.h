@@ -126,6 +126,10 @@ class ConfigFile {
   // not failed) and it is not empty; else false.
   bool SavedText(uint64_t* size, std::string* digest) const EXCLUDES(mutex_);
 
+  // Whether the store holds the text it loaded, never having written the
+  // file nor holding anything pending.
+  bool Untouched() const EXCLUDES(mutex_);
+
   const std::string& path() const { return path_; }
   // The working document, unlocked: for tests and benchmarks, which use
   // the store from one thread only.
@@ -209,6 +213,7 @@ class ConfigFile {
   std::string saved_digest_ GUARDED_BY(mutex_);
   SaveError save_error_ GUARDED_BY(mutex_);  // of the last save
   int pending_ GUARDED_BY(mutex_) = 0;
+  bool wrote_ GUARDED_BY(mutex_) = false;  // a save succeeded
   int64_t last_save_ms_ GUARDED_BY(mutex_) = 0;
   int64_t last_save_cost_ms_ GUARDED_BY(mutex_) = 0;
   bool open_ GUARDED_BY(mutex_) = true;

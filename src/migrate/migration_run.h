@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "migrate/source_lists.h"
+#include "platform/file_identity.h"
 
 namespace vm {
 
@@ -101,6 +103,10 @@ struct RunSettings {
   // When set, returns once sync_record may be asked: the run calls it
   // before it first does.
   std::function<void()> sync_record_ready;
+  // When set, what the head of the record file says of the user list
+  // (SyncRecord::users()), read at once, while the whole is still being
+  // read: a sync that will need the list starts reading it meanwhile.
+  std::function<std::optional<EntryStatus>()> sync_record_users;
   // A watch's pass between two full ones: the source mailbox folders, by
   // folded name, in which its notices told changes since the pass before
   // (see MailboxMigrator::Options::named_boxes). Null: every mailbox is

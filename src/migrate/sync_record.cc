@@ -323,6 +323,20 @@ bool SyncRecord::Parse(std::string_view text) {
   return false;
 }
 
+std::optional<EntryStatus> SyncRecord::UsersInHead(
+    std::string_view head) const {
+  std::optional<EntryStatus> users;
+  const std::string lines = std::string(kFormatLine) + "\n" +
+                            IdentityLine(data_folder_) + "\nuser-list ";
+  const size_t end = head.find('\n', lines.size());
+  if (!head.starts_with(lines) || end == std::string_view::npos ||
+      !ParseUsersLine(head.substr(lines.size() - 10, end - lines.size() + 10),
+                      &users)) {
+    return std::nullopt;
+  }
+  return users;
+}
+
 bool SyncRecord::Write(const PieceWriter& put) const {
   std::string head =
       std::string(kFormatLine) + "\n" + IdentityLine(data_folder_) + "\n";

@@ -107,6 +107,10 @@ class SyncRecord {
   // the text is not a whole record of this format and version, or is the
   // record of another target.
   bool Parse(std::string_view text);
+  // What the head of a record file's text (its first lines) says of the
+  // user list, as Parse would take it; none when it is not the head of a
+  // record of this format and target.
+  std::optional<EntryStatus> UsersInHead(std::string_view head) const;
   // The record file's text, a mailbox at a time, to `put`.
   bool Write(const PieceWriter& put) const;
 

@@ -58,6 +58,8 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   EXPECT_EQ(record.users()->id, (FileId{7, 55}));
   EXPECT_EQ(record.users()->size, 20480u);
   EXPECT_EQ(record.users()->changed, (StampTime{90, 250}));
+  // The head alone says the same, as soon as it is read.
+  EXPECT_EQ(record.UsersInHead(golden.substr(0, 100)), record.users());
   EXPECT_EQ(Written(record), golden);
   // A record of the version before the user list's line keeps its
   // entries, and vouches for no user list.
@@ -69,6 +71,8 @@ TEST(SyncRecordTest, ReadsAndWritesTheHandWrittenRecord) {
   ASSERT_TRUE(before.Parse(older));
   EXPECT_EQ(before.size(), 2u);
   EXPECT_FALSE(before.users().has_value());
+  EXPECT_FALSE(before.UsersInHead(older).has_value());
+  EXPECT_FALSE(SyncRecord({7, 43}).UsersInHead(golden).has_value());
   std::string none = golden;
   none.replace(none.find("user-list f"),
                golden.find("mailbox") - golden.find("user-list f") - 1,

@@ -49,11 +49,10 @@ bool SettledStatus(FileSystem* fs, const std::string& path, const Clock& clock,
 
 }  // namespace
 
-bool UsersAsVouched(FileSystem* fs, const SyncRecord& record,
-                    const std::string& path) {
+bool UserListIs(FileSystem* fs, const std::string& path,
+                const std::optional<EntryStatus>& vouched) {
   EntryStatus now;
-  return record.users().has_value() && ListStatus(fs, path, &now) &&
-         now == *record.users();
+  return vouched.has_value() && ListStatus(fs, path, &now) && now == *vouched;
 }
 
 std::optional<UsersSeen> SeenUsers(LazyUsers* users, bool vouched_at_start,
@@ -63,11 +62,12 @@ std::optional<UsersSeen> SeenUsers(LazyUsers* users, bool vouched_at_start,
                                    const std::string& primary_domain) {
   UsersSeen seen;
   seen.path = users->path();
-  if (!users->loaded()) {
-    if (!vouched_at_start || record.put_any()) return std::nullopt;
+  if (vouched_at_start &&
+      (users->loaded() ? users->get()->Untouched() : !record.put_any())) {
     seen.carried = record.users();
     return seen;
   }
+  if (!users->loaded()) return std::nullopt;
   if (!users->get()->SavedText(&seen.size, &seen.digest)) return std::nullopt;
   std::unordered_set<std::string> matched;
   for (const SourceDomain& domain : domains) {

@@ -20,15 +20,18 @@ class MailboxMigrator;
 // status the record names; a sync then knows those accounts exist without
 // reading the list (on a large server tens of megabytes).
 
-// Whether `record` vouches for the user list at `path` as it is now.
-bool UsersAsVouched(FileSystem* fs, const SyncRecord& record,
-                    const std::string& path);
+// Whether the user list at `path` has the status `vouched` (of a record:
+// SyncRecord::users()) now.
+bool UserListIs(FileSystem* fs, const std::string& path,
+                const std::optional<EntryStatus>& vouched);
 
 // At the end of a run's account step: what it can vouch of the user list.
-// A run that never read the list carries the record's word (when it put
-// no entry); one that read it vouches only when every account of
-// `domains` with an entry in `record` is a user there and every entry has
-// such an account, with nothing left unsaved. None otherwise.
+// A run that found the list as `record` vouched (`vouched_at_start`) and
+// never changed it carries the record's word: it put an entry only for an
+// account the list held (added or found), and it added none. Otherwise it
+// vouches only when every account of `domains` with an entry in `record`
+// is a user in its store and every entry has such an account, with nothing
+// left unsaved. None otherwise.
 std::optional<UsersSeen> SeenUsers(LazyUsers* users, bool vouched_at_start,
                                    const SyncRecord& record,
                                    const SourceDomainList& domains,

@@ -20,6 +20,9 @@ void RunSession::LoadSyncRecord(FileSystem* fs, RunSettings* settings) {
   // Read while the run loads the target's lists; it waits before it asks.
   settings->sync_record = sync_record_->record_to_come();
   settings->sync_record_ready = [file = sync_record_.get()] { file->Wait(); };
+  settings->sync_record_users = [file = sync_record_.get()] {
+    return file->UsersInHead();
+  };
   // A sync with a record lists only what changed; a progress that listed
   // every mailbox ahead would cost what the record spares.
   if (settings->sync && sync_record_->found()) progress_.CountAsItGoes();

@@ -38,6 +38,20 @@ void SyncRecordFile::Read() {
   if (fs_->ReadFile(path_, &text, nullptr)) record_.Parse(text);
 }
 
+std::optional<EntryStatus> SyncRecordFile::UsersInHead() {
+  if (!found_) return std::nullopt;
+  // The head lines are in the file's first piece.
+  std::string head;
+  fs_->ReadFileBy(
+      path_,
+      [&head](std::string_view piece) {
+        head.append(piece.substr(0, 4096 - head.size()));
+        return head.size() < 4096;
+      },
+      nullptr);
+  return record_.UsersInHead(head);
+}
+
 bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir,
                             std::string* path, std::string* error) {
   *path = RunRecordsFolder(fs, target_dir) + "\\" + std::string(kFileName);

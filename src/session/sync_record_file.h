@@ -51,6 +51,9 @@ class SyncRecordFile {
     Wait();
     return &record_;
   }
+  // What the head of the record file says of the user list
+  // (SyncRecord::users()), read now, apart from the reading of the whole.
+  std::optional<EntryStatus> UsersInHead();
   // The record as it will be once read, for a run that calls Wait before
   // it first asks it.
   SyncRecord* record_to_come() { return &record_; }
