@@ -124,6 +124,33 @@ void MirrorAccounts(const RunSettings& settings, TargetContext* target,
                passwords, steps);
 }
 
+// Tells `advance` (when a sync judges) which accounts exist: the judging
+// thread has joined the record's reader before it judges, and the account
+// step tells the accounts judged as their turn comes. A record that vouches
+// for the user list as it is spares reading it. Returns whether it did.
+bool AskUsers(const RunSettings& settings, TargetContext* target,
+              AdvanceJudgement* advance, LazyUsers* users) {
+  if (advance == nullptr) {
+    if (settings.sync_record_ready) settings.sync_record_ready();
+    users->get();
+    return false;
+  }
+  // The record's head is read at once: a list it does not vouch for is
+  // read beside the rest of the record and the judges.
+  std::optional<EntryStatus> head;
+  if (settings.sync_record_users) head = settings.sync_record_users();
+  bool vouched = UserListIs(target->fs, users->path(), head);
+  if (!vouched) users->get();
+  advance->WaitForRecord();
+  vouched = vouched && settings.sync_record->users() == head;
+  if (vouched) {
+    advance->AllExist();
+  } else {
+    advance->AskUsers(*users->get());
+  }
+  return vouched;
+}
+
 // The account step, through the ordered log the mailbox copies share, so
 // that its lines (and observer calls) stay where a run one message at a
 // time puts them while copies of earlier accounts are still running.
@@ -166,28 +193,7 @@ bool RunAccountStep(RunHost* host, const Texts& texts,
           settings.judges, settings.sync_record_ready);
     }
     LazyUsers users(target);
-    // The judging thread has joined the record's reader before it judges;
-    // the account step tells the accounts judged as their turn comes. A
-    // record that vouches for the user list as it is spares reading it.
-    bool vouched = false;
-    if (advance != nullptr) {
-      // The record's head is read at once: a list it does not vouch for is
-      // read beside the rest of the record and the judges.
-      std::optional<EntryStatus> head;
-      if (settings.sync_record_users) head = settings.sync_record_users();
-      vouched = UserListIs(target->fs, users.path(), head);
-      if (!vouched) users.get();
-      advance->WaitForRecord();
-      vouched = vouched && settings.sync_record->users() == head;
-      if (vouched) {
-        advance->AllExist();
-      } else {
-        advance->AskUsers(*users.get());
-      }
-    } else {
-      if (settings.sync_record_ready) settings.sync_record_ready();
-      users.get();
-    }
+    const bool vouched = AskUsers(settings, target, advance.get(), &users);
     PhaseScope scope(phases, "users");
     const ImportSteps steps{target,
                             &ordered,
