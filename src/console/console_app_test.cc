@@ -33,6 +33,9 @@ struct Installation {
   // does; the write goes on once the stop is requested. The handler's
   // status goes into *interrupted.
   std::string interrupt_at = "";
+  // Or the interrupt comes as soon as its handler is installed, before
+  // the run can be stopped.
+  bool interrupt_on_install = false;
   int* interrupted = nullptr;
   std::string log = "earlier run\n";  // C:\run.log before the run
   // Files read once the run has let go of its disk (path: contents).
@@ -102,8 +105,10 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
     requested_cv.notify_all();
   };
   auto interrupt_at = [&](const std::string& path) {
-    if (interrupt && !in.interrupt_at.empty() &&
-        path.find(in.interrupt_at) != std::string::npos) {
+    if (interrupt &&
+        (path.empty() ? in.interrupt_on_install
+                      : !in.interrupt_at.empty() &&
+                            path.find(in.interrupt_at) != std::string::npos)) {
       interrupting = std::thread([&in, h = std::exchange(interrupt, nullptr)] {
         *in.interrupted = h();
       });
@@ -121,6 +126,7 @@ int RunOn(const Installation& in, const std::vector<std::string>& args,
   };
   io.on_interrupt = [&](std::function<int()> handler) {
     interrupt = std::move(handler);
+    interrupt_at("");
   };
   io.open_file_system = [&](const std::string&) {
     auto fs = MakeDisk(in);
@@ -351,6 +357,21 @@ TEST(ConsoleAppTest, InterruptStopsTheRunAfterTheAccountInFlight) {
   EXPECT_EQ(log.substr(0, head.size()), head) << log;
   EXPECT_NE(log.find(command), std::string::npos) << log;
   EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+}
+
+// A Ctrl-C while the run is being set up is not lost: the run stops as
+// soon as it can, before its first account, instead of running to its end.
+TEST(ConsoleAppTest, InterruptBeforeTheRunBeganStopsIt) {
+  int interrupted = -1;
+  Installation in;
+  in.accounts = "bob\tc\ta.com\r\ncarl\tc\ta.com\r\n";
+  in.interrupt_on_install = true;
+  in.interrupted = &interrupted;
+  std::string out, err;
+  EXPECT_EQ(RunOn(in, {"--source", "C:\\src", "--output", "C:\\t"}, &err, &out),
+            kExitStopped);
+  EXPECT_EQ(interrupted, kExitStopped);
+  EXPECT_EQ(out.find("导入帐户"), std::string::npos) << out;
 }
 
 // The exit status is decided once: a Ctrl-C after the run ended ends the

@@ -8,6 +8,8 @@
 #include "platform/run_lock.h"
 
 int main(int argc, char** argv) {
+  // Before any thread starts, so that every thread holds them back too.
+  vm::HoldInterrupts();
   vm::IgnoreWriteSignals();
   vm::ConsoleIo io;
   // An interrupt stops the run as the dialog's stop button does: it ends

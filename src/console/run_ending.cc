@@ -6,11 +6,19 @@ namespace vm {
 
 void RunEnding::Arm(std::function<void()> stop) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!done_) stop_ = std::move(stop);
+  if (done_) return;
+  // An interrupt that came while the run was being set up stops it as
+  // soon as it can be stopped, rather than letting it run to its end.
+  if (interrupted_) {
+    stop();
+    return;
+  }
+  stop_ = std::move(stop);
 }
 
 int RunEnding::Interrupt(const std::function<void()>& requested) {
   std::unique_lock<std::mutex> lock(mutex_);
+  interrupted_ = true;
   // Called under the lock, so Ended cannot drop what it stops meanwhile.
   if (stop_) std::exchange(stop_, nullptr)();
   lock.unlock();

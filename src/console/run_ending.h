@@ -21,8 +21,8 @@ class RunEnding {
   RunEnding(const RunEnding&) = delete;
   RunEnding& operator=(const RunEnding&) = delete;
 
-  // What an interrupt asks of the run (quick; it must not wait). Until
-  // armed an interrupt only waits for the end.
+  // What an interrupt asks of the run (quick; it must not wait). An
+  // interrupt before it is armed stops the run here, at once.
   void Arm(std::function<void()> stop);
   // The handler's part: asks the run to stop, unless it has ended, calls
   // `requested` (may be empty) and waits for the run's end. Returns the
@@ -36,6 +36,7 @@ class RunEnding {
   std::mutex mutex_;
   std::condition_variable ended_;
   std::function<void()> stop_;
+  bool interrupted_ = false;
   bool done_ = false;
   int status_ = 0;
 };

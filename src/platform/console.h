@@ -26,6 +26,14 @@ int StderrColumns();
 // limit (SIGXFSZ, `ulimit -f`), which is then a failed write like any other.
 void IgnoreWriteSignals();
 
+// Holds back the signals OnInterrupt takes (POSIX), from the very start of
+// the program until it installs its handler, which then takes one that came
+// meanwhile: a Ctrl-C while the run is being set up stops it instead of
+// ending the process midway. A program that ends before installing one
+// ends as it would have anyway. On Windows the console's events keep their
+// default action until OnInterrupt.
+void HoldInterrupts();
+
 // Calls `handler` once, on a thread of its own, when the user or the system
 // ends the program (Ctrl-C, SIGINT, SIGTERM, SIGHUP; on Windows the console's
 // Ctrl-C, Ctrl-Break, close, log-off and shut-down events), then ends the

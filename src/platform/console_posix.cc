@@ -24,6 +24,15 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+sigset_t InterruptSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  return signals;
+}
+
 }  // namespace
 
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
@@ -41,12 +50,13 @@ void IgnoreWriteSignals() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
+void HoldInterrupts() {
+  const sigset_t signals = InterruptSignals();
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 void OnInterrupt(std::function<int()> handler) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
+  const sigset_t signals = InterruptSignals();
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // The work happens on an ordinary thread, where it may take locks and
   // write files, instead of inside a signal handler.

@@ -69,6 +69,8 @@ BOOL WINAPI ConsoleEvent(DWORD) {
 
 }  // namespace
 
+void HoldInterrupts() {}
+
 void OnInterrupt(std::function<int()> handler) {
   interrupt_handler = std::move(handler);
   SetConsoleCtrlHandler(ConsoleEvent, TRUE);
