@@ -56,6 +56,23 @@ std::string RecordedStore(const RunManifest& manifest,
   return store;
 }
 
+StoreScope::StoreScope(const std::string& run_store, std::string store,
+                       const NameOps& names)
+    : prefix_(Backslashed(run_store) + "\\"),
+      store_(std::move(store)),
+      names_(names) {}
+
+bool StoreScope::Take(ManifestEntry* entry) const {
+  const std::string path = Backslashed(entry->path);
+  if (path.size() <= prefix_.size() ||
+      path.compare(0, prefix_.size(), prefix_) != 0 ||
+      !IsPlainBelow(path.substr(prefix_.size()), names_)) {
+    return false;
+  }
+  entry->path = store_ + path.substr(prefix_.size() - 1);
+  return true;
+}
+
 std::vector<UndoItem> ScopeManifest(RunManifest* manifest,
                                     const std::string& run_store,
                                     const std::string& store,
@@ -63,22 +80,13 @@ std::vector<UndoItem> ScopeManifest(RunManifest* manifest,
   std::vector<UndoItem> outside;
   std::vector<ManifestEntry> kept;
   kept.reserve(manifest->entries.size());
-  const std::string prefix = Backslashed(run_store) + "\\";
+  const StoreScope scope(run_store, store, names);
   for (ManifestEntry& entry : manifest->entries) {
-    if (!IsPathEntry(entry)) {
-      kept.push_back(std::move(entry));
-      continue;
-    }
-    const std::string path = Backslashed(entry.path);
-    const bool below = path.size() > prefix.size() &&
-                       path.compare(0, prefix.size(), prefix) == 0 &&
-                       IsPlainBelow(path.substr(prefix.size()), names);
-    if (!below) {
+    if (IsPathEntry(entry) && !scope.Take(&entry)) {
       outside.push_back({entry.kind, entry.path, UndoOutcome::kKept,
                          texts.undo_outside_target, false, ""});
       continue;
     }
-    entry.path = store + path.substr(prefix.size() - 1);
     kept.push_back(std::move(entry));
   }
   manifest->entries = std::move(kept);

@@ -32,6 +32,22 @@ std::string RecordedStore(const RunManifest& manifest,
 // taken out of `manifest` and returned as an item kept with its reason, so
 // the undo is not complete. Links beneath the store are refused by the
 // file system view the undo works through.
+// ScopeManifest's test of one entry with a path, for a reader that takes
+// the entries one at a time: whether it lies beneath `run_store`, and if
+// so its path given the spelling `store`.
+class StoreScope {
+ public:
+  // `names` outlives the scope.
+  StoreScope(const std::string& run_store, std::string store,
+             const NameOps& names);
+  bool Take(ManifestEntry* entry) const;
+
+ private:
+  std::string prefix_;  // the run's store and a separator, backslashed
+  std::string store_;
+  const NameOps& names_;
+};
+
 std::vector<UndoItem> ScopeManifest(RunManifest* manifest,
                                     const std::string& run_store,
                                     const std::string& store,

@@ -1,6 +1,7 @@
 #include "migrate/proof_index.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -10,7 +11,6 @@
 #include "migrate/password_follow.h"
 #include "migrate/record_fields.h"
 #include "migrate/run_manifest.h"
-#include "migrate/texts.h"
 #include "platform/file_system.h"
 #include "util/md5.h"
 
@@ -38,26 +38,43 @@ bool ParseManifestLine(const std::vector<std::string_view>& w,
          ParseTime(w[6], &s->changed);
 }
 
-// The records of one manifest a mirror goes by, as index lines.
-void AccountLines(const RunManifest& manifest, std::vector<std::string>* out) {
+// The index line of an account or domain record (none for another).
+void AccountLine(const ManifestEntry& e, std::vector<std::string>* out) {
   using Kind = ManifestEntry::Kind;
-  for (const ManifestEntry& e : manifest.entries) {
-    if (e.step == ManifestEntry::Step::kSaved) continue;
-    std::string line;
-    if (e.kind == Kind::kDomain) {
-      line = "domain";
-      AppendField(&line, e.name);
-    } else if (e.kind == Kind::kAccount || e.kind == Kind::kPassword) {
-      line = "account";
-      AppendField(&line, e.name);
-      AppendField(&line, e.domain);
-      AppendField(&line,
-                  e.kind == Kind::kAccount ? e.item.element : e.new_item);
-    } else {
-      continue;
-    }
-    out->push_back(std::move(line));
+  if (e.step == ManifestEntry::Step::kSaved) return;
+  std::string line;
+  if (e.kind == Kind::kDomain) {
+    line = "domain";
+    AppendField(&line, e.name);
+  } else if (e.kind == Kind::kAccount || e.kind == Kind::kPassword) {
+    line = "account";
+    AppendField(&line, e.name);
+    AppendField(&line, e.domain);
+    AppendField(&line, e.kind == Kind::kAccount ? e.item.element : e.new_item);
+  } else {
+    return;
   }
+  out->push_back(std::move(line));
+}
+
+// The index line of a folder or message file the run made (none for
+// another record).
+void PathLine(const ManifestEntry& e, const NameOps& names,
+              std::vector<std::string>* out) {
+  std::string line;
+  if (e.kind == ManifestEntry::Kind::kDirectory) {
+    line = "dir";
+    AppendField(&line, PathKey(e.path, names));
+  } else {
+    line = e.stamp ? "file-stamp" : "file";
+    AppendField(&line, PathKey(e.path, names));
+    line += ' ' + std::to_string(e.size) + ' ';
+    line += e.stamp ? std::to_string(e.stamp->file) + ' ' +
+                          TimeText(e.stamp->modified) + ' ' +
+                          TimeText(e.stamp->changed)
+                    : e.md5;
+  }
+  out->push_back(std::move(line));
 }
 
 }  // namespace
@@ -75,38 +92,38 @@ ProofIndex::ProofIndex(FileSystem* fs, NameOps names, Target target)
 
 bool ProofIndex::Lines(std::string_view text,
                        std::vector<std::string>* lines) const {
+  // Entry by entry: the records of a manifest of many files are never all
+  // held at once. The account lines come first, then the paths'; neither
+  // is kept unless the whole manifest reads.
   RunManifest manifest;
+  std::optional<StoreScope> scope;
+  std::vector<std::string> accounts;
+  std::vector<std::string> paths;
+  auto each = [&](ManifestEntry&& e) {
+    if (!(manifest.header.data_folder == target_.data_folder)) return;
+    AccountLine(e, &accounts);
+    if (e.step != ManifestEntry::Step::kMade ||
+        (e.kind != ManifestEntry::Kind::kDirectory &&
+         e.kind != ManifestEntry::Kind::kMessageFile)) {
+      return;
+    }
+    // Only the paths beneath the store, given this run's spelling of it.
+    if (!scope) {
+      scope.emplace(
+          RecordedStore(manifest, target_.target_dir, target_.store, names_),
+          target_.store, names_);
+    }
+    if (scope->Take(&e)) PathLine(e, names_, &paths);
+  };
   int bad_line = 0;
-  if (ReadManifest(text, &manifest, &bad_line) != ManifestStatus::kRead ||
+  if (ReadManifestEntries(text, &manifest, &bad_line, each) !=
+          ManifestStatus::kRead ||
       !(manifest.header.data_folder == target_.data_folder)) {
     return false;
   }
-  AccountLines(manifest, lines);
-  // Only the paths beneath the store, given this run's spelling of it.
-  const Texts unused_texts;
-  ScopeManifest(
-      &manifest,
-      RecordedStore(manifest, target_.target_dir, target_.store, names_),
-      target_.store, names_, unused_texts);
-  for (const ManifestEntry& e : manifest.entries) {
-    if (e.step != ManifestEntry::Step::kMade) continue;
-    std::string line;
-    if (e.kind == ManifestEntry::Kind::kDirectory) {
-      line = "dir";
-      AppendField(&line, PathKey(e.path, names_));
-    } else if (e.kind == ManifestEntry::Kind::kMessageFile) {
-      line = e.stamp ? "file-stamp" : "file";
-      AppendField(&line, PathKey(e.path, names_));
-      line += ' ' + std::to_string(e.size) + ' ';
-      line += e.stamp ? std::to_string(e.stamp->file) + ' ' +
-                            TimeText(e.stamp->modified) + ' ' +
-                            TimeText(e.stamp->changed)
-                      : e.md5;
-    } else {
-      continue;
-    }
-    lines->push_back(std::move(line));
-  }
+  *lines = std::move(accounts);
+  lines->reserve(lines->size() + paths.size());
+  for (std::string& line : paths) lines->push_back(std::move(line));
   return true;
 }
 

@@ -32,6 +32,8 @@ struct CopiedFile;
 // the fact: the same records without the intents, the confirmations and
 // the code page; version 1 also without the stamped message file).
 inline constexpr int kManifestVersion = 4;
+// The first word of a manifest's first line.
+inline constexpr char kManifestMagic[] = "velquor-migrate-manifest";
 
 enum class ManifestRunKind { kMigrate, kSync };
 
@@ -218,6 +220,15 @@ enum class ManifestStatus { kRead, kDamaged, kUnsupportedVersion };
 // input: any bytes give one of the three answers.
 ManifestStatus ReadManifest(std::string_view text, RunManifest* manifest,
                             int* bad_line);
+
+// ReadManifest without keeping the entries: each is handed to `each` in
+// order as it is read, and `manifest` gets the rest. A reader of a large
+// manifest that keeps only a part of each entry then never holds them
+// all. The answer comes at the end: what `each` was given is to be dropped
+// unless it is kRead.
+ManifestStatus ReadManifestEntries(
+    std::string_view text, RunManifest* manifest, int* bad_line,
+    const std::function<void(ManifestEntry&&)>& each);
 
 }  // namespace vm
 

@@ -220,8 +220,17 @@ TEST_F(SessionMirrorTest, ALaterRecordProvesWhatAnEarlierOneNoLongerDoes) {
 // stamp) in an index whose digest was not made for it, or in another
 // target's index, must not take that file out; a manifest written after
 // the index (a sync that copied 5.in, since deleted on the source) must
-// take its file out; a cut index must not be taken in part.
-enum class IndexState { kCurrent, kMissing, kCut, kForged, kForeign, kStale };
+// take its file out, unless that manifest is damaged at its end: then it
+// proves none of its records; a cut index must not be taken in part.
+enum class IndexState {
+  kCurrent,
+  kMissing,
+  kCut,
+  kForged,
+  kForeign,
+  kStale,
+  kStaleDamaged
+};
 
 class ProofIndexTest : public SessionMirrorTest,
                        public testing::WithParamInterface<IndexState> {};
@@ -231,10 +240,24 @@ TEST_P(ProofIndexTest, PassTakesOutWhatTheManifestsProve) {
   ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
   ASSERT_TRUE(Run(SessionKind::kMigrate, true).clean);
   ASSERT_TRUE(t_.fs.Exists(index));
-  if (GetParam() == IndexState::kStale) {
+  const bool damaged = GetParam() == IndexState::kStaleDamaged;
+  if (GetParam() == IndexState::kStale || damaged) {
     t_.PutSource("mail\\u0\\5.in", "u0 new");
     ASSERT_TRUE(Run(SessionKind::kMigrate, false).clean);
     RemoveSource("u0\\5.in");
+  }
+  if (damaged) {
+    // The sync's manifest, the one that records 5.in.
+    std::vector<DirEntry> manifests;
+    t_.fs.List("C:\\t\\velquor-migrate-runs\\*.manifest", &manifests);
+    int found = 0;
+    for (const DirEntry& m : manifests) {
+      const std::string text = t_.Read(m.path);
+      if (text.find("\\5.in") == std::string::npos) continue;
+      ++found;
+      ASSERT_TRUE(t_.fs.WriteFile(m.path, text + "garbled\n", nullptr));
+    }
+    ASSERT_EQ(found, 1);
   }
   ChangeSource();
   std::string text = t_.Read(index);
@@ -268,23 +291,28 @@ TEST_P(ProofIndexTest, PassTakesOutWhatTheManifestsProve) {
     ASSERT_TRUE(t_.fs.WriteFile(index, text, nullptr));
   }
   Run(SessionKind::kMigrate, true);
-  EXPECT_EQ(Tree("C:\\t\\store"), Golden("session/mirror_after.txt"));
+  std::string tree = Tree("C:\\t\\store");
+  const std::string kept = "C:\\t\\store\\u0\\INBOX\\5.in=u0 new\n";
+  const size_t at = tree.find(kept);
+  EXPECT_EQ(at != std::string::npos, damaged) << tree;
+  if (at != std::string::npos) tree.erase(at, kept.size());
+  EXPECT_EQ(tree, Golden("session/mirror_after.txt"));
   EXPECT_EQ(t_.Read(index).find("\\work\\9.0 "), std::string::npos);
 }
 
 std::string RowName(const testing::TestParamInfo<IndexState>& row) {
-  constexpr const char* kNames[] = {"Current", "Missing", "Cut",
-                                    "Forged",  "Foreign", "Stale"};
+  constexpr const char* kNames[] = {"Current",     "Missing", "Cut",
+                                    "Forged",      "Foreign", "Stale",
+                                    "StaleDamaged"};
   return kNames[static_cast<int>(row.param)];
 }
 
-INSTANTIATE_TEST_SUITE_P(States, ProofIndexTest,
-                         testing::Values(IndexState::kCurrent,
-                                         IndexState::kMissing, IndexState::kCut,
-                                         IndexState::kForged,
-                                         IndexState::kForeign,
-                                         IndexState::kStale),
-                         RowName);
+INSTANTIATE_TEST_SUITE_P(
+    States, ProofIndexTest,
+    testing::Values(IndexState::kCurrent, IndexState::kMissing,
+                    IndexState::kCut, IndexState::kForged, IndexState::kForeign,
+                    IndexState::kStale, IndexState::kStaleDamaged),
+    RowName);
 
 }  // namespace
 }  // namespace vm
