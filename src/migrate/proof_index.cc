@@ -61,18 +61,29 @@ void AccountLine(const ManifestEntry& e, std::vector<std::string>* out) {
 // another record).
 void PathLine(const ManifestEntry& e, const NameOps& names,
               std::vector<std::string>* out) {
+  const std::string key = PathKey(e.path, names);
   std::string line;
+  // Room for the word, the key (escaped: a few bytes more at most, in the
+  // usual case) and the numbers, so that the line is made in one piece.
+  line.reserve(key.size() + 112);
   if (e.kind == ManifestEntry::Kind::kDirectory) {
-    line = "dir";
-    AppendField(&line, PathKey(e.path, names));
+    line += "dir";
+    AppendField(&line, key);
   } else {
-    line = e.stamp ? "file-stamp" : "file";
-    AppendField(&line, PathKey(e.path, names));
-    line += ' ' + std::to_string(e.size) + ' ';
-    line += e.stamp ? std::to_string(e.stamp->file) + ' ' +
-                          TimeText(e.stamp->modified) + ' ' +
-                          TimeText(e.stamp->changed)
-                    : e.md5;
+    line += e.stamp ? "file-stamp" : "file";
+    AppendField(&line, key);
+    line += ' ';
+    line += std::to_string(e.size);
+    line += ' ';
+    if (e.stamp) {
+      line += std::to_string(e.stamp->file);
+      line += ' ';
+      line += TimeText(e.stamp->modified);
+      line += ' ';
+      line += TimeText(e.stamp->changed);
+    } else {
+      line += e.md5;
+    }
   }
   out->push_back(std::move(line));
 }
@@ -209,9 +220,19 @@ bool ProofIndex::Parse(std::string_view text, std::vector<Part>* parts,
 
 bool ProofIndex::Write(const std::vector<Part>& parts) {
   std::string text = Header();
+  size_t size = text.size() + 64;
   for (const Part& part : parts) {
-    text += ManifestLine(part.name, part.status) + "\n";
-    for (const std::string& line : part.lines) text += line + "\n";
+    size += 256;  // the manifest's line
+    for (const std::string& line : part.lines) size += line.size() + 1;
+  }
+  text.reserve(size);
+  for (const Part& part : parts) {
+    text += ManifestLine(part.name, part.status);
+    text += '\n';
+    for (const std::string& line : part.lines) {
+      text += line;
+      text += '\n';
+    }
   }
   text += "end " + Md5Hex(text) + "\n";
   return fs_->ReplaceContents(target_.runs_dir + "\\" + kFileName, text,
@@ -277,6 +298,14 @@ ProofIndex::Use ProofIndex::Load(MirrorProofs* proofs,
     proofs->Clear();
     accounts->Clear();
   }
+  size_t count = 0;
+  size_t bytes = 0;
+  for (const Part& part : parts) {
+    if (whole && part.indexed) continue;
+    count += part.lines.size();
+    for (const std::string& line : part.lines) bytes += line.size();
+  }
+  proofs->Reserve(count, bytes);
   for (const Part& part : parts) {
     if (whole && part.indexed) continue;
     for (const std::string& line : part.lines) {
