@@ -46,7 +46,8 @@ void MirrorPass::Ready() {
 
 std::vector<MirrorPass::Folder> MirrorPass::Mirror(
     const std::string& target_box, const MailboxListing& box,
-    const std::vector<SourceFolder>& folders, bool folder_list_known) {
+    const std::vector<SourceFolder>& folders, bool folder_list_known,
+    const TargetListing* ahead) {
   Ready();
   std::vector<Folder> result;
   // A source that could not be listed whole says nothing about what is
@@ -59,14 +60,23 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
       if (!entry.is_directory) names.push_back(names_.Fold(entry.name));
     }
   }
-  std::vector<DirEntry> dirs;
-  if (!fs_->List(target_box + "\\*", &dirs)) return result;
-  std::sort(dirs.begin(), dirs.end(), [](const DirEntry& a, const DirEntry& b) {
-    return a.name < b.name;
+  if (ahead != nullptr && !(ahead->listed && ahead->box == target_box)) {
+    ahead = nullptr;
+  }
+  std::vector<DirEntry> listed;
+  if (ahead == nullptr && !fs_->List(target_box + "\\*", &listed)) {
+    return result;
+  }
+  const std::vector<DirEntry>& dirs = ahead ? ahead->entries : listed;
+  std::vector<size_t> order(dirs.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&dirs](size_t a, size_t b) {
+    return dirs[a].name < dirs[b].name;
   });
   Plan plan;
   static const std::vector<std::string> kNone;
-  for (const DirEntry& dir : dirs) {
+  for (size_t at : order) {
+    const DirEntry& dir = dirs[at];
     // Spam is the server's: no source folder fills it.
     if (!dir.is_directory || dir.is_special || dir.unconvertible_name ||
         names_.Fold(dir.name) == "spam" ||
@@ -80,7 +90,9 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
     folder.gone = it == present.end();
     const size_t moves = plan.moves.size();
     const size_t index = result.size();
-    Look(dir.path, folder.gone ? kNone : it->second, &plan, &folder);
+    const std::vector<DirEntry>* files =
+        ahead != nullptr && ahead->folders[at] ? &*ahead->folders[at] : nullptr;
+    Look(dir.path, files, folder.gone ? kNone : it->second, &plan, &folder);
     for (size_t i = moves; i < plan.moves.size(); ++i) {
       plan.moves[i].folder = index;
     }
@@ -98,9 +110,14 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
 }
 
 void MirrorPass::Look(const std::string& dir,
+                      const std::vector<DirEntry>* ahead,
                       const std::vector<std::string>& present, Plan* plan,
                       Folder* folder) {
-  if (!fs_->List(dir + "\\*", &folder->files)) return;
+  if (ahead != nullptr) {
+    folder->files = *ahead;
+  } else if (!fs_->List(dir + "\\*", &folder->files)) {
+    return;
+  }
   folder->listed = true;
   const std::unordered_set<std::string> in_source(present.begin(),
                                                   present.end());
@@ -123,8 +140,10 @@ void MirrorPass::Look(const std::string& dir,
       continue;
     }
     only_ours = false;
-    // The server's own files are no messages and not worth a word.
-    if (IsMessageFileName(file.name) || IsMessageFileName(message)) {
+    // The server's own files are no messages and not worth a word; nor is
+    // a file gone since the folder was listed (a listing made ahead).
+    if ((IsMessageFileName(file.name) || IsMessageFileName(message)) &&
+        fs_->Exists(file.path)) {
       ++folder->kept;
     }
   }

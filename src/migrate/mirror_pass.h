@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "migrate/source_mailbox.h"
+#include "migrate/target_listing.h"
 #include "platform/file_system.h"
 #include "util/name_ops.h"
 
@@ -68,13 +69,16 @@ class MirrorPass {
   // listed in `box`; `folders` are every source folder (standard and
   // user-made, by their target names), `folder_list_known` false when the
   // user-made ones could not be read (then no folder counts as gone).
+  // `ahead`, when not null, is the target mailbox as listed a little
+  // earlier (TargetListing): it is taken instead of listing it again.
   // Returns every target folder of the mailbox it listed, in name order
   // (none when the pass could not be recorded). Called from the run's
   // thread.
   std::vector<Folder> Mirror(const std::string& target_box,
                              const MailboxListing& box,
                              const std::vector<SourceFolder>& folders,
-                             bool folder_list_known);
+                             bool folder_list_known,
+                             const TargetListing* ahead = nullptr);
 
   // Waits for the proofs and the accounts read with them (Options::ready);
   // called from the run's thread.
@@ -86,11 +90,13 @@ class MirrorPass {
 
  private:
   struct Plan;
-  // Lists the target folder `dir` into `folder` and plans out its gone
-  // files, whose source messages are not in `present` (folded names); all
-  // of them for a folder gone from the source.
-  void Look(const std::string& dir, const std::vector<std::string>& present,
-            Plan* plan, Folder* folder);
+  // Lists the target folder `dir` into `folder` (or takes `ahead`, its
+  // listing made earlier, when not null) and plans out its gone files,
+  // whose source messages are not in `present` (folded names); all of
+  // them for a folder gone from the source.
+  void Look(const std::string& dir, const std::vector<DirEntry>* ahead,
+            const std::vector<std::string>& present, Plan* plan,
+            Folder* folder);
   // Records, moves and records again; false when the manifest could not
   // be written (nothing moved).
   bool Hold(Plan* plan, std::vector<Folder>* folders);

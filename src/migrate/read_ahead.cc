@@ -159,25 +159,34 @@ void ReadAhead::ReadBox(size_t place) {
       }
     }
   }
-  if (options_.list_targets && target != nullptr) ListTarget(*target);
+  if (options_.list_targets && target != nullptr) {
+    box.target = ListTarget(*target);
+    if (box.target->count > kMaxKeptEntries) box.target.reset();
+  }
   if (entries.size() > kMaxKeptEntries) return;
   MutexLock lock(&mutex_);
   // A box the run has passed is no longer wanted.
   if (place >= reached_) kept_.emplace(place, std::move(box));
 }
 
-// Lists the target mailbox and each of its folders; what is kept is the
-// file system's cache of their entries and statuses, not the listings.
-void ReadAhead::ListTarget(const std::string& box) {
-  std::vector<DirEntry> folders;
-  if (!fs_->List(box + "\\*", &folders)) return;
-  std::vector<DirEntry> files;
-  for (const DirEntry& folder : folders) {
+// Lists the target mailbox and each of its folders.
+std::shared_ptr<const TargetListing> ReadAhead::ListTarget(
+    const std::string& box) {
+  auto target = std::make_shared<TargetListing>();
+  target->box = box;
+  target->listed = fs_->List(box + "\\*", &target->entries);
+  target->folders.resize(target->entries.size());
+  target->count = target->entries.size();
+  for (size_t i = 0; target->listed && i < target->entries.size(); ++i) {
+    const DirEntry& folder = target->entries[i];
+    std::vector<DirEntry> files;
     if (folder.is_directory && !folder.is_special &&
-        !folder.unconvertible_name) {
-      fs_->List(folder.path + "\\*", &files);
+        !folder.unconvertible_name && fs_->List(folder.path + "\\*", &files)) {
+      target->count += files.size();
+      target->folders[i] = std::move(files);
     }
   }
+  return target;
 }
 
 }  // namespace vm

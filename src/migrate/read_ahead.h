@@ -43,8 +43,8 @@ class ReadAhead {
     // if any.
     std::map<size_t, std::string> targets;
     // The folders of each such target mailbox are listed too, for a mirror
-    // pass that lists every one of them: the run then finds their statuses
-    // in memory instead of waiting for the disk file after file.
+    // pass that lists every one of them, and handed over with the box's
+    // listing (MailboxListing::target) when it is kept.
     bool list_targets = false;
   };
   // `names` are the source mailbox folders' names in `dir`, in the order
@@ -77,7 +77,7 @@ class ReadAhead {
   // Wakes the reading threads whose next box the window now holds.
   void WakeReadersLocked() REQUIRES(mutex_);
   void ReadBox(size_t place);
-  void ListTarget(const std::string& box);
+  std::shared_ptr<const TargetListing> ListTarget(const std::string& box);
 
   FileSystem* fs_;
   const std::string dir_;

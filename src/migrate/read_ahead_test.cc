@@ -117,6 +117,21 @@ TEST(ReadAheadTest, ReadsIndexesWithinTheWindowOfTheRun) {
       EXPECT_FALSE(ahead.Take(boxes[12], &listing));
       EXPECT_FALSE(ahead.Take(boxes[3], &listing));
       EXPECT_FALSE(ahead.Take(boxes[19], &listing));
+      EXPECT_EQ(listing.target, nullptr);  // u112's: the target has none
+      // Asked to, a box the target has comes with its mailbox's listing.
+      ASSERT_TRUE(ahead.Take(boxes[13], &listing));
+      ASSERT_EQ(listing.target != nullptr, options.list_targets);
+      if (listing.target != nullptr) {
+        const TargetListing& target = *listing.target;
+        EXPECT_EQ(target.box, "C:\\t\\u113");
+        ASSERT_EQ(target.entries.size(), 2u);
+        ASSERT_EQ(target.folders.size(), 2u);
+        const size_t inbox = target.entries[0].name == "INBOX" ? 0 : 1;
+        EXPECT_FALSE(target.folders[1 - inbox].has_value());
+        ASSERT_TRUE(target.folders[inbox].has_value());
+        ASSERT_EQ(target.folders[inbox]->size(), 1u);
+        EXPECT_EQ((*target.folders[inbox])[0].path, "C:\\t\\u113\\INBOX\\1.in");
+      }
     }
     EXPECT_EQ(fs.listed(), expected);
     EXPECT_EQ(fs.ReadCount(boxes[0] + "\\__r_in.ini"), 1);

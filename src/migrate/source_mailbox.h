@@ -2,12 +2,14 @@
 #define VM_MIGRATE_SOURCE_MAILBOX_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "migrate/sync_record.h"
+#include "migrate/target_listing.h"
 #include "platform/file_system.h"
 #include "util/name_ops.h"
 
@@ -82,6 +84,9 @@ struct MailboxListing {
   SourceSeen seen;
   // Lists and indexes read with the listing, by their name as listed.
   std::unordered_map<std::string, std::string> texts;
+  // The account's target mailbox, listed with it by a read-ahead for a
+  // mirror; may be null.
+  std::shared_ptr<const TargetListing> target;
 };
 
 // The source mail directory of an installation, and one account's mailbox.
