@@ -68,10 +68,10 @@ void MailboxMigrator::Mirror(const std::string& source_box,
     }
   }
   // A mailbox a killed run left cleared its leftovers since the read-ahead
-  // listed it: it is listed again.
-  mailbox->mirrored = options_.mirror_pass->Mirror(
-      target_box, box, folders, list_known,
-      mailbox->tally.resume ? nullptr : box.target.get());
+  // listed it: it is listed again, with sizes.
+  mailbox->mirrored =
+      options_.mirror_pass->Mirror(target_box, box, folders, list_known,
+                                   box.target.get(), mailbox->tally.resume);
   for (const MirrorPass::Folder& folder : mailbox->mirrored) {
     // A file that could not be moved is tried again by the next pass.
     if (!folder.failed.empty()) mailbox->listed = false;

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "migrate/listing_sizes.h"
 #include "migrate/message_names.h"
 #include "migrate/mirror_proofs.h"
 #include "migrate/run_manifest.h"
@@ -47,7 +48,7 @@ void MirrorPass::Ready() {
 std::vector<MirrorPass::Folder> MirrorPass::Mirror(
     const std::string& target_box, const MailboxListing& box,
     const std::vector<SourceFolder>& folders, bool folder_list_known,
-    const TargetListing* ahead) {
+    const TargetListing* ahead, bool left_by_kill) {
   Ready();
   std::vector<Folder> result;
   // A source that could not be listed whole says nothing about what is
@@ -60,7 +61,8 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
       if (!entry.is_directory) names.push_back(names_.Fold(entry.name));
     }
   }
-  if (ahead != nullptr && !(ahead->listed && ahead->box == target_box)) {
+  if (ahead != nullptr &&
+      (left_by_kill || !(ahead->listed && ahead->box == target_box))) {
     ahead = nullptr;
   }
   std::vector<DirEntry> listed;
@@ -92,7 +94,8 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
     const size_t index = result.size();
     const std::vector<DirEntry>* files =
         ahead != nullptr && ahead->folders[at] ? &*ahead->folders[at] : nullptr;
-    Look(dir.path, files, folder.gone ? kNone : it->second, &plan, &folder);
+    Look(dir.path, files, folder.gone ? kNone : it->second, left_by_kill, &plan,
+         &folder);
     for (size_t i = moves; i < plan.moves.size(); ++i) {
       plan.moves[i].folder = index;
     }
@@ -111,13 +114,15 @@ std::vector<MirrorPass::Folder> MirrorPass::Mirror(
 
 void MirrorPass::Look(const std::string& dir,
                       const std::vector<DirEntry>* ahead,
-                      const std::vector<std::string>& present, Plan* plan,
-                      Folder* folder) {
+                      const std::vector<std::string>& present, bool sizes,
+                      Plan* plan, Folder* folder) {
   if (ahead != nullptr) {
     folder->files = *ahead;
-  } else if (!fs_->List(dir + "\\*", &folder->files)) {
+  } else if (sizes ? !fs_->List(dir + "\\*", &folder->files)
+                   : !fs_->ListNames(dir + "\\*", &folder->files)) {
     return;
   }
+  if (!TellSizes(fs_, dir, proofs_->Teller(), &folder->files)) return;
   folder->listed = true;
   const std::unordered_set<std::string> in_source(present.begin(),
                                                   present.end());

@@ -71,14 +71,19 @@ class MirrorPass {
   // user-made ones could not be read (then no folder counts as gone).
   // `ahead`, when not null, is the target mailbox as listed a little
   // earlier (TargetListing): it is taken instead of listing it again.
-  // Returns every target folder of the mailbox it listed, in name order
-  // (none when the pass could not be recorded). Called from the run's
-  // thread.
+  // Folders are listed by names, and the sizes of the files the tool wrote
+  // taken from the proofs (MirrorProofs::WrittenSize), but with `left_by_kill`:
+  // a mailbox a killed run left may hold a copy written after the last proof of
+  // its name (one whose file number an undone copy had), so it is listed anew,
+  // with sizes, and `ahead` is not taken. Returns every target folder of the
+  // mailbox it listed, in name order (none when the pass could not be
+  // recorded). Called from the run's thread.
   std::vector<Folder> Mirror(const std::string& target_box,
                              const MailboxListing& box,
                              const std::vector<SourceFolder>& folders,
                              bool folder_list_known,
-                             const TargetListing* ahead = nullptr);
+                             const TargetListing* ahead = nullptr,
+                             bool left_by_kill = false);
 
   // Waits for the proofs and the accounts read with them (Options::ready);
   // called from the run's thread.
@@ -91,11 +96,12 @@ class MirrorPass {
  private:
   struct Plan;
   // Lists the target folder `dir` into `folder` (or takes `ahead`, its
-  // listing made earlier, when not null) and plans out its gone files,
+  // listing made earlier, when not null; by names unless `sizes`) and
+  // plans out its gone files,
   // whose source messages are not in `present` (folded names); all of
   // them for a folder gone from the source.
   void Look(const std::string& dir, const std::vector<DirEntry>* ahead,
-            const std::vector<std::string>& present, Plan* plan,
+            const std::vector<std::string>& present, bool sizes, Plan* plan,
             Folder* folder);
   // Records, moves and records again; false when the manifest could not
   // be written (nothing moved).

@@ -45,17 +45,41 @@ bool MirrorProofs::Proves(FileSystem* fs, const std::string& path,
   return FileAsRecorded(fs, e, &unreadable);
 }
 
+std::pair<std::vector<uint32_t>::const_iterator,
+          std::vector<uint32_t>::const_iterator>
+MirrorProofs::Records(const std::string& key) const {
+  auto begin = std::lower_bound(order_.begin(), order_.end(), key,
+                                [this](uint32_t at, const std::string& k) {
+                                  return KeyOf(files_[at]) < k;
+                                });
+  auto end = begin;
+  while (end != order_.end() && KeyOf(files_[*end]) == key) ++end;
+  return {begin, end};
+}
+
 bool MirrorProofs::FileUnchanged(FileSystem* fs,
                                  const std::string& path) const {
-  const std::string key = PathKey(path, names_);
-  auto it = std::lower_bound(order_.begin(), order_.end(), key,
-                             [this](uint32_t at, const std::string& k) {
-                               return KeyOf(files_[at]) < k;
-                             });
-  for (; it != order_.end() && KeyOf(files_[*it]) == key; ++it) {
+  const auto [begin, end] = Records(PathKey(path, names_));
+  for (auto it = begin; it != end; ++it) {
     if (Proves(fs, path, files_[*it])) return true;
   }
   return false;
+}
+
+bool MirrorProofs::WrittenSize(const std::string& path, uint64_t file,
+                               uint64_t* size) const {
+  if (file == 0) return false;
+  const auto [begin, end] = Records(PathKey(path, names_));
+  bool found = false;
+  for (auto it = begin; it != end; ++it) {
+    const Proof& proof = files_[*it];
+    if (!proof.stamp || proof.stamp->file != file) continue;
+    // A file number used again for a later copy of another size.
+    if (found && *size != proof.size) return false;
+    *size = proof.size;
+    found = true;
+  }
+  return found;
 }
 
 bool MirrorProofs::MadeDir(const std::string& path) const {

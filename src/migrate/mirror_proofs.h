@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "migrate/listing_sizes.h"
 #include "migrate/run_manifest.h"
 #include "platform/file_identity.h"
 #include "util/name_ops.h"
@@ -58,6 +59,19 @@ class MirrorProofs {
   // Whether the file `path` is exactly as a record says the tool left it.
   // A file that cannot be read for its digest is not.
   bool FileUnchanged(FileSystem* fs, const std::string& path) const;
+  // The size the tool wrote the file `path` with, when every record of it
+  // whose stamp has the file number `file` says one size: a listing that
+  // tells file numbers spares a look at each file the tool wrote and no
+  // one replaced since (one rewritten in place is not told apart, as in a
+  // folder whose status is unchanged). False for any other file.
+  bool WrittenSize(const std::string& path, uint64_t file,
+                   uint64_t* size) const;
+  // WrittenSize as a SizeTeller; the proofs outlive it.
+  SizeTeller Teller() const {
+    return [this](const std::string& path, uint64_t file, uint64_t* size) {
+      return WrittenSize(path, file, size);
+    };
+  }
   // Whether a manifest says the tool made the folder `path`.
   bool MadeDir(const std::string& path) const;
 
@@ -79,6 +93,10 @@ class MirrorProofs {
   }
   bool Proves(FileSystem* fs, const std::string& path,
               const Proof& proof) const;
+  // The records of the key `key`, in order_.
+  std::pair<std::vector<uint32_t>::const_iterator,
+            std::vector<uint32_t>::const_iterator>
+  Records(const std::string& key) const;
 
   NameOps names_;
   std::string keys_;

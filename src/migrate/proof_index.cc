@@ -258,7 +258,8 @@ uint64_t ProofIndex::Fill(const DirEntry& entry, Part* indexed, Part* part) {
 }
 
 ProofIndex::Use ProofIndex::Load(MirrorProofs* proofs,
-                                 RecordedAccounts* accounts) {
+                                 RecordedAccounts* accounts,
+                                 const std::function<void()>& filled) {
   std::vector<DirEntry> entries;
   fs_->List(target_.runs_dir + "\\*.manifest", &entries);
   std::sort(
@@ -313,6 +314,7 @@ ProofIndex::Use ProofIndex::Load(MirrorProofs* proofs,
     }
   }
   proofs->Seal();
+  if (filled) filled();
   return Keep(taken, whole && from_index == parts.size(), read_bytes,
               text.size(), &parts);
 }

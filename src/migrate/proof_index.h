@@ -2,6 +2,7 @@
 #define VM_MIGRATE_PROOF_INDEX_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,8 +63,11 @@ class ProofIndex {
   ProofIndex(FileSystem* fs, NameOps names, Target target);
 
   // Fills `proofs` and `accounts` (which it empties first) with what every
-  // "*.manifest" in the runs folder proves.
-  Use Load(MirrorProofs* proofs, RecordedAccounts* accounts);
+  // "*.manifest" in the runs folder proves. `filled`, when given, is called
+  // once they are whole, before the index is written: from then on they
+  // may be used while Load goes on.
+  Use Load(MirrorProofs* proofs, RecordedAccounts* accounts,
+           const std::function<void()>& filled = nullptr);
 
  private:
   struct Part;

@@ -169,7 +169,8 @@ void ReadAhead::ReadBox(size_t place) {
   if (place >= reached_) kept_.emplace(place, std::move(box));
 }
 
-// Lists the target mailbox and each of its folders.
+// Lists the target mailbox and each of its folders, the folders by names
+// (FileSystem::ListNames): the mirror tells the sizes it needs.
 std::shared_ptr<const TargetListing> ReadAhead::ListTarget(
     const std::string& box) {
   auto target = std::make_shared<TargetListing>();
@@ -181,7 +182,8 @@ std::shared_ptr<const TargetListing> ReadAhead::ListTarget(
     const DirEntry& folder = target->entries[i];
     std::vector<DirEntry> files;
     if (folder.is_directory && !folder.is_special &&
-        !folder.unconvertible_name && fs_->List(folder.path + "\\*", &files)) {
+        !folder.unconvertible_name &&
+        fs_->ListNames(folder.path + "\\*", &files)) {
       target->count += files.size();
       target->folders[i] = std::move(files);
     }

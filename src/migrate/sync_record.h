@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "migrate/doubtful_folders.h"
+#include "migrate/listing_sizes.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 
@@ -132,8 +133,11 @@ class SyncRecord {
   // folder that cannot be looked at loses its entry. With
   // `patience_micros`, it first waits (once, that long at most) for a
   // status it finds not settled to settle, rather than list that folder.
+  // With `tell`, such a folder is listed by names, and the sizes `tell`
+  // knows are taken from it (TellSizes): a size it tells wrongly makes
+  // the next sync list the mailbox, never skip it.
   void Settle(FileSystem* fs, const std::string& mail_dir, const Clock& clock,
-              int64_t patience_micros = 0);
+              int64_t patience_micros = 0, const SizeTeller& tell = nullptr);
   // A mailbox left unlisted whose doubtful folders Unchanged found as
   // recorded: `entry` is its entry with those now trusted.
   void Confirm(const std::string& key, SyncEntry entry);

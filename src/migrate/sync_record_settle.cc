@@ -66,7 +66,8 @@ void WaitToSettle(const Clock& clock, StampTime begin,
 }  // namespace
 
 void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
-                        const Clock& clock, int64_t patience_micros) {
+                        const Clock& clock, int64_t patience_micros,
+                        const SizeTeller& tell) {
   const StampTime begin = clock.NowStamp();
   bool waited = patience_micros <= 0;
   for (auto it = entries_.begin(); it != entries_.end();) {
@@ -115,7 +116,9 @@ void SyncRecord::Settle(FileSystem* fs, const std::string& mail_dir,
       if (folder.taken && !Settled(folder.status, at)) {
         // Listed after its status: a change after that moves it on.
         std::vector<DirEntry> listing;
-        folder.taken = fs->List(path + "\\*", &listing);
+        folder.taken = tell ? fs->ListNames(path + "\\*", &listing) &&
+                                  TellSizes(fs, path, tell, &listing)
+                            : fs->List(path + "\\*", &listing);
         folder.doubt = ListingDigest(listing);
         folder.listed = listing.size();
       }

@@ -320,6 +320,49 @@ TEST(SyncRecordTest, PatientSettleTrustsWhatItWaitedFor) {
   }
 }
 
+// A doubtful target folder may be listed by names, with the sizes of the
+// files the tool wrote told: the digest is then the listing's with sizes,
+// as the next sync lists the folder. A size told wrongly (a file changed
+// since the tool wrote it) gives another digest, so that the next sync
+// lists the mailbox rather than skip it.
+TEST(SyncRecordTest, DoubtfulFolderTakesTheSizesItIsTold) {
+  for (uint64_t told : {5, 9}) {
+    MemFileSystem fs;
+    fs.SetNow(900);
+    ASSERT_TRUE(fs.CreateDir("C:\\s", nullptr));
+    ASSERT_TRUE(fs.CreateDir("C:\\s\\u1", nullptr));
+    fs.SetNow(1000);
+    for (const char* dir : {"C:\\t", "C:\\t\\u1", "C:\\t\\u1\\INBOX"}) {
+      ASSERT_TRUE(fs.CreateDir(dir, nullptr));
+    }
+    ASSERT_TRUE(fs.WriteFile("C:\\t\\u1\\INBOX\\1.in", "12345", nullptr));
+    ASSERT_TRUE(fs.WriteFile("C:\\t\\u1\\INBOX\\2.in", "123", nullptr));
+    FixedClock clock(1000);
+    SyncRecord record(kDataFolder);
+    SyncEntry entry;
+    entry.box = "u1";
+    entry.lists = ListsDigest({"u1", "a.com", "{md5}x"});
+    entry.targets.push_back({"INBOX", {}, false, {}, 0});
+    record.Put("u1", SeeSource(&fs, "C:\\s\\u1", clock), std::move(entry));
+    std::vector<std::string> asked;
+    record.Settle(&fs, "C:\\t", clock, 0,
+                  [&](const std::string& path, uint64_t, uint64_t* size) {
+                    asked.push_back(path.substr(path.rfind('\\') + 1));
+                    if (asked.back() != "1.in") return false;
+                    *size = told;
+                    return true;
+                  });
+    EXPECT_EQ(asked, (std::vector<std::string>{"1.in", "2.in"}));
+    const std::optional<SyncEntry> e = record.Find("u1");
+    ASSERT_TRUE(e.has_value());
+    ASSERT_EQ(e->targets.size(), 1u);
+    std::vector<DirEntry> listed;
+    ASSERT_TRUE(fs.List("C:\\t\\u1\\INBOX\\*", &listed));
+    EXPECT_EQ(e->targets[0].listed, 2u);
+    EXPECT_EQ(e->targets[0].doubt == ListingDigest(listed), told == 5) << told;
+  }
+}
+
 // Times within the window of the moment a status was taken, by either of
 // its times, or after it, are not trusted; whole seconds get the wider one.
 TEST(SyncRecordTest, StatusTakenWithinTheClockPrecisionIsNotSettled) {

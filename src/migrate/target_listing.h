@@ -19,7 +19,8 @@ struct TargetListing {
   std::string box;  // the mailbox folder listed
   bool listed = false;
   std::vector<DirEntry> entries;
-  // By place in `entries`: that folder's entries, when it was listed whole.
+  // By place in `entries`: that folder's entries, when it was listed whole,
+  // by FileSystem::ListNames (a file's size may be untold).
   std::vector<std::optional<std::vector<DirEntry>>> folders;
   size_t count = 0;  // entries in all
 };

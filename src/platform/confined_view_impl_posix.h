@@ -63,6 +63,8 @@ class ConfinedView : public FileSystemWrapper {
                           std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
+  bool ListNames(const std::string& pattern,
+                 std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   void Prefetch(const std::string& path) override;
   bool CopiesShareBlocks(const std::string& from,
@@ -74,6 +76,9 @@ class ConfinedView : public FileSystemWrapper {
   bool Locate(const std::string& path, FileLocation* where) override;
 
  private:
+  // List or ListNames (without `sizes`).
+  bool ListIn(const std::string& pattern, std::vector<DirEntry>* entries,
+              bool sizes);
   using Place = ConfinedRoots::Place;
   using Entry = ConfinedRoots::Entry;
 

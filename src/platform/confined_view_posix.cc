@@ -158,11 +158,24 @@ void ConfinedView::Prefetch(const std::string& path) {
 
 bool ConfinedView::List(const std::string& pattern,
                         std::vector<DirEntry>* entries) {
+  return ListIn(pattern, entries, true);
+}
+
+bool ConfinedView::ListNames(const std::string& pattern,
+                             std::vector<DirEntry>* entries) {
+  return ListIn(pattern, entries, false);
+}
+
+bool ConfinedView::ListIn(const std::string& pattern,
+                          std::vector<DirEntry>* entries, bool sizes) {
   const size_t sep = pattern.find_last_of("\\/");
   const Place place = sep == std::string::npos || sep == 0
                           ? Place()
                           : roots_.Where(pattern.substr(0, sep));
-  if (place.root < 0) return base()->List(pattern, entries);
+  if (place.root < 0) {
+    return sizes ? base()->List(pattern, entries)
+                 : base()->ListNames(pattern, entries);
+  }
   entries->clear();
   std::string path;
   const int fd = roots_.OpenFolder(place, place.parts.size(), O_RDONLY, &path);
@@ -172,7 +185,7 @@ bool ConfinedView::List(const std::string& pattern,
   if (handle.get() == nullptr) return false;
   return ListOpenDirectory(*parts_.code_page, *parts_.name_ops, handle.get(),
                            pattern.substr(0, sep) + "\\",
-                           pattern.substr(sep + 1), entries);
+                           pattern.substr(sep + 1), entries, sizes);
 }
 
 bool ConfinedView::Locate(const std::string& path, FileLocation* where) {

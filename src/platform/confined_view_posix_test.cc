@@ -2,10 +2,12 @@
 #include <linux/seccomp.h>
 #include <stddef.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -251,6 +253,7 @@ TEST_P(ConfinedViewTest, LinksInTheTargetAreNeverFollowed) {
       EXPECT_FALSE(view->Exists(at + "\\a.txt"));
       std::vector<DirEntry> entries;
       EXPECT_FALSE(view->List(at + "\\*", &entries));
+      EXPECT_FALSE(view->ListNames(at + "\\*", &entries));
       EXPECT_TRUE(fs::is_symlink(link)) << placement.link;
       ExpectOutsideUnchanged();
       fs::remove(link);
@@ -378,6 +381,49 @@ TEST_P(ConfinedViewTest, StatusesInFindsWhatStatusOfFinds) {
       if (there[i]) {
         EXPECT_TRUE(*got[i] == one);
       }
+    }
+  });
+}
+
+// A listing by names tells what a listing tells, but leaves a regular
+// file's size untold and tells its file number instead; a folder and a
+// link (never followed) are told as a listing tells them. The view and
+// the plain file system list alike.
+TEST_P(ConfinedViewTest, ListNamesTellsFilesByTheirNumbers) {
+  Run([&] {
+    fs::create_directories(root_ / "T/store/bob/INBOX/sub");
+    Put("T/store/bob/INBOX/1.eml", "12345");
+    fs::create_symlink(root_ / "outside/a.txt", root_ / "T/store/bob/INBOX/l");
+    struct stat st;
+    ASSERT_EQ(::lstat((root_ / "T/store/bob/INBOX/1.eml").c_str(), &st), 0);
+    std::unique_ptr<FileSystem> view = View();
+    ASSERT_NE(view, nullptr);
+    const auto by_name = [](const DirEntry& a, const DirEntry& b) {
+      return a.name < b.name;
+    };
+    for (FileSystem* lister : {view.get(), disk_.get()}) {
+      std::vector<DirEntry> sized;
+      std::vector<DirEntry> named;
+      const std::string pattern = Path("T/store/bob/INBOX") + "\\*";
+      ASSERT_TRUE(lister->List(pattern, &sized));
+      ASSERT_TRUE(lister->ListNames(pattern, &named));
+      std::sort(sized.begin(), sized.end(), by_name);
+      std::sort(named.begin(), named.end(), by_name);
+      ASSERT_EQ(sized.size(), 3u);
+      ASSERT_EQ(named.size(), 3u);
+      for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(named[i].name);
+        EXPECT_EQ(named[i].name, sized[i].name);
+        EXPECT_EQ(named[i].path, sized[i].path);
+        EXPECT_EQ(named[i].is_directory, sized[i].is_directory);
+        EXPECT_EQ(named[i].is_special, sized[i].is_special);
+        EXPECT_TRUE(sized[i].sized);
+        EXPECT_EQ(named[i].sized, i != 0);
+      }
+      EXPECT_EQ(sized[0].size, 5u);
+      EXPECT_EQ(named[0].file, static_cast<uint64_t>(st.st_ino));
+      EXPECT_TRUE(named[1].is_special);
+      EXPECT_TRUE(named[2].is_directory);
     }
   });
 }

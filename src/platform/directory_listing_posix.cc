@@ -14,7 +14,7 @@ namespace vm {
 
 bool ListDirectory(const CodePage& code_page, const NameOps& names,
                    const PathResolver& paths, const std::string& pattern,
-                   std::vector<DirEntry>* entries) {
+                   std::vector<DirEntry>* entries, bool sizes) {
   entries->clear();
   size_t sep = pattern.find_last_of("\\/");
   std::string dir_ansi = sep == std::string::npos ? "" : pattern.substr(0, sep);
@@ -37,13 +37,13 @@ bool ListDirectory(const CodePage& code_page, const NameOps& names,
   ScopedDir handle(opened);
   if (handle.get() == nullptr) return false;
   return ListOpenDirectory(code_page, names, handle.get(), prefix,
-                           wildcard_ansi, entries);
+                           wildcard_ansi, entries, sizes);
 }
 
 bool ListOpenDirectory(const CodePage& code_page, const NameOps& names,
                        DIR* handle, const std::string& prefix,
                        const std::string& wildcard_ansi,
-                       std::vector<DirEntry>* entries) {
+                       std::vector<DirEntry>* entries, bool sizes) {
   entries->clear();
   const std::string wildcard = code_page.ToUtf8(wildcard_ansi);
   for (;;) {
@@ -78,6 +78,12 @@ bool ListOpenDirectory(const CodePage& code_page, const NameOps& names,
     if (ent->d_type != DT_REG && ent->d_type != DT_UNKNOWN) {
       entry.is_directory = ent->d_type == DT_DIR;
       entry.is_special = !entry.is_directory;
+      entries->push_back(std::move(entry));
+      continue;
+    }
+    if (!sizes && ent->d_type == DT_REG && !entry.unconvertible_name) {
+      entry.sized = false;
+      entry.file = static_cast<uint64_t>(ent->d_ino);
       entries->push_back(std::move(entry));
       continue;
     }

@@ -19,14 +19,17 @@ namespace vm {
 // links and other special files reported as special, never followed.
 bool ListDirectory(const CodePage& code_page, const NameOps& names,
                    const PathResolver& paths, const std::string& pattern,
-                   std::vector<DirEntry>* entries);
+                   std::vector<DirEntry>* entries, bool sizes = true);
 
 // The same for the directory `handle` already opened, whose entries'
 // paths are `prefix` + name; `wildcard_ansi` is the pattern's last part.
+// Without `sizes`, a regular file the listing tells as one, whose name
+// the code page holds, is not looked at: its size is left untold and its
+// file number is the listing's (FileSystem::ListNames).
 bool ListOpenDirectory(const CodePage& code_page, const NameOps& names,
                        DIR* handle, const std::string& prefix,
                        const std::string& wildcard_ansi,
-                       std::vector<DirEntry>* entries);
+                       std::vector<DirEntry>* entries, bool sizes = true);
 
 }  // namespace vm
 

@@ -25,6 +25,11 @@ struct DirEntry {
   // The name on disk cannot be expressed in the code page; `name` and
   // `path` then hold a stand-in that names no file, for messages only.
   bool unconvertible_name = false;
+  // Whether `size` was taken: only FileSystem::ListNames leaves it untold,
+  // for a regular file whose size would cost a look of its own; `file` is
+  // then its file number as the listing told it (0: not told).
+  bool sized = true;
+  uint64_t file = 0;
 };
 
 enum class DirMade {
@@ -251,6 +256,14 @@ class FileSystem {
   // entries, not followed.
   virtual bool List(const std::string& pattern,
                     std::vector<DirEntry>* entries) = 0;
+
+  // As List, but a regular file's size may be left untold (DirEntry::sized)
+  // where telling it costs a look per file: for callers that know most
+  // sizes from elsewhere. This default calls List.
+  virtual bool ListNames(const std::string& pattern,
+                         std::vector<DirEntry>* entries) {
+    return List(pattern, entries);
+  }
 
   // Makes everything written so far to the volume that holds `path` survive
   // a power cut. False (with the reason) when that cannot be done.

@@ -306,6 +306,12 @@ class PosixFileSystem : public FileSystem {
     return ListDirectory(*code_page_, name_ops_, paths_, pattern, entries);
   }
 
+  bool ListNames(const std::string& pattern,
+                 std::vector<DirEntry>* entries) override {
+    return ListDirectory(*code_page_, name_ops_, paths_, pattern, entries,
+                         false);
+  }
+
   bool SyncVolume(const std::string& path, std::string* error) override {
     ScopedFd fd(
         ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

@@ -41,7 +41,7 @@ SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
   options.store = state.target_mail_dir;
   options.runs_dir = runs_dir_;
   options.preview = manifest == nullptr;
-  options.ready = [this] { WaitLoaded(); };
+  options.ready = [this] { WaitFilled(); };
   const std::string base = StartName(started);
   options.holding = base + ".held";
   for (int n = 2; fs->Exists(runs_dir_ + "\\" + options.holding); ++n) {
@@ -60,6 +60,18 @@ SessionMirror::SessionMirror(FileSystem* fs, const AppState& state,
 
 SessionMirror::~SessionMirror() { WaitLoaded(); }
 
+SizeTeller SessionMirror::Sizes() {
+  return [this](const std::string& path, uint64_t file, uint64_t* size) {
+    WaitFilled();
+    return proofs_.WrittenSize(path, file, size);
+  };
+}
+
+void SessionMirror::WaitFilled() {
+  MutexLock lock(&mutex_);
+  while (!filled_) lock.Wait(&filled_cv_);
+}
+
 void SessionMirror::WaitLoaded() {
   if (loading_.joinable()) loading_.join();
 }
@@ -71,8 +83,16 @@ ProofIndex::Use SessionMirror::Reload() {
 
 ProofIndex::Use SessionMirror::Load() {
   // A data folder that cannot be found proves nothing.
-  if (data_folder_ == FileId{}) return ProofIndex::Use::kUnwritten;
-  return index_->Load(&proofs_, &recorded_);
+  const auto filled = [this] {
+    MutexLock lock(&mutex_);
+    filled_ = true;
+    filled_cv_.notify_all();
+  };
+  if (data_folder_ == FileId{}) {
+    filled();
+    return ProofIndex::Use::kUnwritten;
+  }
+  return index_->Load(&proofs_, &recorded_, filled);
 }
 
 }  // namespace vm

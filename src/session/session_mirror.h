@@ -1,6 +1,7 @@
 #ifndef VM_SESSION_SESSION_MIRROR_H_
 #define VM_SESSION_SESSION_MIRROR_H_
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "migrate/password_follow.h"
 #include "migrate/proof_index.h"
 #include "util/name_ops.h"
+#include "util/thread_annotations.h"
 
 namespace vm {
 
@@ -35,14 +37,19 @@ class SessionMirror {
 
   MirrorPass* pass() { return pass_.get(); }
   const RecordedAccounts* recorded() const { return &recorded_; }
+  // The proofs' sizes (MirrorProofs::WrittenSize), once they are whole:
+  // the first size asked waits for them.
+  SizeTeller Sizes();
   // Reads the proofs again: a watch's next pass also takes out what its
   // earlier passes copied.
   ProofIndex::Use Reload();
 
  private:
   // Reads the proofs; the first time on a thread of its own, which the
-  // pass waits for before it uses them.
+  // pass waits for (WaitFilled) before it uses them, and which goes on to
+  // write their index meanwhile.
   ProofIndex::Use Load();
+  void WaitFilled();
   void WaitLoaded();
 
   std::string runs_dir_;
@@ -52,6 +59,9 @@ class SessionMirror {
   std::unique_ptr<ProofIndex> index_;
   std::unique_ptr<MirrorPass> pass_;
   std::thread loading_;
+  Mutex mutex_;
+  std::condition_variable filled_cv_;
+  bool filled_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace vm

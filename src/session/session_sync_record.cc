@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "session/record_paths.h"
 #include "session/run_session.h"
+#include "session/session_mirror.h"
 
 namespace vm {
 
@@ -38,9 +39,13 @@ void RunSession::SaveSyncRecord(RunHost* host) {
       options_.sync || stop_.requested()
           ? 0
           : (env_.clock->MonotonicMicros() - first_pass_started_) / 10;
+  // A mirror's proofs tell the sizes of the files the tool wrote, which a
+  // folder the pass changed last is listed for without a look at each.
+  SizeTeller tell;
+  if (mirror_ != nullptr) tell = mirror_->Sizes();
   std::string unsaved;
   if (writes && result_.outcome.loaded && sync_record_ != nullptr &&
-      !sync_record_->Save(*env_.clock, patience, &unsaved)) {
+      !sync_record_->Save(*env_.clock, patience, &unsaved, tell)) {
     // Not a failure of the run: the next sync lists every mailbox.
     host->AppendLogLine(env_.texts->sync_record_unsaved +
                         FileErrorMessage(*env_.texts, unsaved));

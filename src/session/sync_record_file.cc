@@ -59,9 +59,9 @@ bool SyncRecordFile::Forget(FileSystem* fs, const std::string& target_dir,
 }
 
 bool SyncRecordFile::Save(const Clock& clock, int64_t patience_micros,
-                          std::string* error) {
+                          std::string* error, const SizeTeller& tell) {
   Wait();
-  record_.Settle(fs_, mail_dir_, clock, patience_micros);
+  record_.Settle(fs_, mail_dir_, clock, patience_micros, tell);
   SettleUsers(fs_, clock, patience_micros, &record_);
   // A pass that put and dropped nothing leaves the file as it found it.
   if (!record_.changed()) return true;

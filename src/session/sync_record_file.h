@@ -64,8 +64,9 @@ class SyncRecordFile {
   // with the reason. A record whose entries are those of the file it was
   // read from (or that had none and has none) is not written again.
   // `patience_micros` is how long it may wait for the statuses it takes to
-  // settle (SyncRecord::Settle).
-  bool Save(const Clock& clock, int64_t patience_micros, std::string* error);
+  // settle, and `tell` the sizes of files it knows (SyncRecord::Settle).
+  bool Save(const Clock& clock, int64_t patience_micros, std::string* error,
+            const SizeTeller& tell = nullptr);
 
  private:
   SyncRecordFile(FileSystem* fs, std::string path, std::string mail_dir,

@@ -94,6 +94,10 @@ bool TargetView::List(const std::string& pattern,
                       std::vector<DirEntry>* entries) {
   return current_->List(pattern, entries);
 }
+bool TargetView::ListNames(const std::string& pattern,
+                           std::vector<DirEntry>* entries) {
+  return current_->ListNames(pattern, entries);
+}
 bool TargetView::SyncVolume(const std::string& path, std::string* error) {
   return current_->SyncVolume(path, error);
 }

@@ -61,6 +61,8 @@ class TargetView : public FileSystem {
                           std::string* error) override;
   bool List(const std::string& pattern,
             std::vector<DirEntry>* entries) override;
+  bool ListNames(const std::string& pattern,
+                 std::vector<DirEntry>* entries) override;
   bool SyncVolume(const std::string& path, std::string* error) override;
   void Prefetch(const std::string& path) override;
   bool CopiesShareBlocks(const std::string& from,

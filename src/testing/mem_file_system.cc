@@ -222,6 +222,20 @@ bool MemFileSystem::List(const std::string& pattern,
   return true;
 }
 
+bool MemFileSystem::ListNames(const std::string& pattern,
+                              std::vector<DirEntry>* entries) {
+  if (!List(pattern, entries)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (DirEntry& entry : *entries) {
+    const Node* node = Find(Key(entry.path));
+    if (entry.is_directory || entry.is_special || node == nullptr) continue;
+    entry.sized = false;
+    entry.size = 0;
+    entry.file = node->number;
+  }
+  return true;
+}
+
 bool MemFileSystem::RemoveFile(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = nodes_.find(Key(path));

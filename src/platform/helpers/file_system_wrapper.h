@@ -74,6 +74,10 @@ class FileSystemWrapper : public FileSystem {
             std::vector<DirEntry>* entries) override {
     return base_->List(pattern, entries);
   }
+  bool ListNames(const std::string& pattern,
+                 std::vector<DirEntry>* entries) override {
+    return base_->ListNames(pattern, entries);
+  }
   void Prefetch(const std::string& path) override { base_->Prefetch(path); }
   bool CopiesShareBlocks(const std::string& from,
                          const std::string& to) override {
