@@ -97,9 +97,8 @@ class MirrorPass {
   struct Plan;
   // Lists the target folder `dir` into `folder` (or takes `ahead`, its
   // listing made earlier, when not null; by names unless `sizes`) and
-  // plans out its gone files,
-  // whose source messages are not in `present` (folded names); all of
-  // them for a folder gone from the source.
+  // plans out its gone files, whose source messages are not in `present`
+  // (folded names); all of them for a folder gone from the source.
   void Look(const std::string& dir, const std::vector<DirEntry>* ahead,
             const std::vector<std::string>& present, bool sizes, Plan* plan,
             Folder* folder);

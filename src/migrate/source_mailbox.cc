@@ -54,8 +54,11 @@ SourceFolder UserFolder(const std::string& box, size_t number,
 
 MailboxListing::MailboxListing(FileSystem* fs, const std::string& box,
                                const Clock* clock) {
-  if (clock != nullptr) seen = SeeSource(fs, box, *clock);
+  if (clock != nullptr) seen = SeeSourceFolder(fs, box, *clock);
   listed = fs->List(box + "\\*", &entries);
+  if (clock != nullptr) {
+    SeeFolderList(fs, box, listed ? &entries : nullptr, &seen);
+  }
 }
 
 std::vector<DirEntry> MailboxListing::FilesOf(const SourceFolder& folder,
